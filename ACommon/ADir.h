@@ -1,0 +1,117 @@
+#pragma once
+// ADir: the base of every source, the object that presents one side of a sync (or the subject of a
+// library tool) as a root path and a file list of paths, with the file operations that the sync
+// engine needs on those paths. By itself it is the plain-folder source.
+
+#include "ACommon/AFile.h"
+#include "ACommon/AFileList.h"
+#include "ACommon/APLock.h"
+#include "ACommon/AProgress.h"
+#include "ACommon/AString.h"
+
+#include <cstdint>
+
+class ID3;
+struct SongInfoStruct;
+
+namespace platform {
+class StatusField;
+class ProgressBar;
+} // namespace platform
+
+class ADir {
+public:
+    // Source type numbers.
+    enum : int {
+        kTypeFolder = 10000,
+        kTypeITunes = 10001,
+        kTypeIPod = 10002,
+        kTypeSongFolder = 10003,
+        kTypeIPodDB = 10004,
+    };
+    static constexpr std::uint32_t kStateMark = 0x00100008;
+
+    explicit ADir(AProgress* progress = &AProgress::Shared());
+    virtual ~ADir();
+    ADir(const ADir&) = delete;
+    ADir& operator=(const ADir&) = delete;
+
+    virtual int GetType() const;
+    virtual int InitWPath(const AString* root, signed char useFullPaths, CancelProc cancel);
+    virtual int Count();
+    virtual void Sort(signed char ascending);
+    virtual const AString* GetRootPath();
+    virtual void SetRootPath(const AString* root);
+    virtual int GetFileDiskPath(const AString* path, AString* diskPath, signed char fromList);
+    virtual std::uint64_t GetFileModTime(const AString* path);
+    virtual int DeleteEntry(int index, signed char removeFile, signed char keepFile);
+    virtual int Delete(const AString* path, signed char fromList, signed char keepFile);
+    virtual int GetSongInfo(const AString* path, SongInfoStruct* info);
+    virtual bool FileExists(const AString* path);
+    virtual AString* GetFPath(int index);
+    virtual int AddFPath(AString* path);
+    virtual void SetPlaylist(const AString* name);
+    virtual int ScanForDuplicates(signed char deleteFiles, signed char sortFirst, signed char ascending,
+                                  CancelProc cancel, signed char interactive);
+    virtual void DeleteAll();
+    virtual int WriteState(AFile* f);
+    virtual int ReadState(AFile* f);
+    virtual int Initialize();
+    virtual int Finalize();
+    // Copies the settings of `other`; 0, or (for sources that copy only from their own kind) the
+    // type number of an `other` they cannot copy from.
+    virtual int CopyProperties(ADir* other);
+    virtual AString GetRootDisplayName(signed char bare);
+    virtual int PopulateFileList(CancelProc cancel);
+    virtual void AppendArtistAlbum(const ID3* tags, AString* path, signed char& unknownArtist, unsigned int options);
+
+    void SetVerboseLog(signed char verbose) { verboseLog = verbose; }
+    signed char GetVerboseLog() const { return verboseLog; }
+    void SetTypeFilter(int mode) { typeFilterMode = mode; }
+    int GetTypeFilter() const { return typeFilterMode; }
+    void SetFileExtentionIncludeFilter(const AString& list) { typeIncludeFilter = list; }
+    const AString& GetTypeIncludeFilter() const { return typeIncludeFilter; }
+    void SetTypeExcludeFilter(const AString& list) { typeExcludeFilter = list; }
+    const AString& GetTypeExcludeFilter() const { return typeExcludeFilter; }
+    void SetPathFilterMode(int mode) { pathFilterMode = mode; }
+    int GetPathFilterMode() const { return pathFilterMode; }
+    void SetPathIncludeFilter(const AString& list) { pathIncludeFilter = list; }
+    const AString& GetPathIncludeFilter() const { return pathIncludeFilter; }
+    void SetPathExcludeFilter(const AString& list) { pathExcludeFilter = list; }
+    const AString& GetPathExcludeFilter() const { return pathExcludeFilter; }
+    void SetDetectOnly(signed char value) { detectOnly = value; }
+    signed char GetDetectOnly() const { return detectOnly; }
+    void SetOpenLogAutomatically(signed char value) { openLogAutomatically = value; }
+    signed char GetOpenLogAutomatically() const { return openLogAutomatically; }
+    void SetStopOnError(signed char value) { stopOnError = value; }
+    signed char GetStopOnError() const { return stopOnError; }
+    void SetMoveInsteadOfDelete(signed char value) { moveInsteadOfDelete = value; }
+    signed char GetMoveInsteadOfDelete() const { return moveInsteadOfDelete; }
+    void SetRemovedFilesFolder(const AString& folder) { removedFilesFolder = folder; }
+    const AString& GetRemovedFilesFolder() const { return removedFilesFolder; }
+    signed char GetUseFullPaths() const { return useFullPaths; }
+    AProgress* GetProgress() const { return progress; }
+    void SetProgressControl(platform::StatusField* message, platform::StatusField* detail, platform::ProgressBar* bar);
+
+    bool TypeFilterCheck(const AString* path) const;
+    bool PathFilterCheck(const AString* path) const;
+
+protected:
+    int typeFilterMode = 0;
+    AString typeIncludeFilter;
+    AString typeExcludeFilter;
+    int pathFilterMode = 0;
+    AString pathIncludeFilter;
+    AString pathExcludeFilter;
+    signed char detectOnly = 0;
+    signed char openLogAutomatically = 1;
+    signed char stopOnError = 1;
+    signed char moveInsteadOfDelete = 1;
+    AString removedFilesFolder;
+    AString rootPath;
+    AFileList fileList;
+    signed char useFullPaths = 0;
+    APLock busyLock;
+    signed char verboseLog = 0;
+    AProgress* progress = nullptr;
+};

@@ -1,0 +1,61 @@
+#include "ACommon/AError.h"
+
+#include "ACommon/AString.h"
+
+namespace {
+
+struct ErrorMessage {
+    int code;
+    const char* message;
+};
+
+constexpr ErrorMessage kMessages[] = {
+    {kErrOpen, ": End of file encountered."},
+    {kErrInvalidElement, ": Invalid element."},
+    {kErrNotConnected, ": Not connected to service."},
+    {kErrDuplicate, ": Duplicate encountered."},
+    {kErrInvalidPath, ": Invalid path."},
+    {kErrCOM, ": COM Error Occured."},
+    {kErrInvalidPlaylist, ": Invalid PlayList."},
+    {kErrAutoUpdate, ": iPod on auto-update mode."},
+    {kErrIO, ": IO error."},
+    {kErrOutOfMemory, ": Out of memory."},
+    {kErrNoVersion, ": No version found."},
+    {kErrUnknown, ": Unknown error encountered."},
+    {kErrITunesRefused, ": iTunes refused to process the request."},
+    {kErrOriginalNotFound, ": Original file path in destination not found."},
+    {kErrFileType, ": File type error."},
+    {kErrFileNotFound, ": File not found."},
+    {kErrUnableToVerify, ": Unable to verify."},
+    {kErrUnableToCopy, ": Unable to copy."},
+    {kErrUnableToDelete, ": Unable to delete."},
+    {kErrWhichIsNewer, ": Unable to determine which file is newer during Merge/Sync."},
+    {kErrDuplicateNames, ": Duplicate names."},
+    {kErrEndOfFile, ": End of file encountered."},
+    {kErrNotSupported, ": The request is not supported."},
+    {kErrVersion, ": Version error."},
+    {kErrBusy, ": Service is busy."},
+    {kErrObjectNotFound, ": Object not found."},
+    {kErrInconsistentSize, ": Inconsistent size."},
+    {kErrAddSong, ": iTunes reported an error adding a song. Possible cause Unauthorized Music."},
+    {kErrNoSpace, ": Insufficient free space or Volume Full."},
+    {kErrAddToPlaylist, ": iTunes reported an error adding a song to a playlist. Possible cause Unauthorized Music."},
+    {kErrLastSyncPlaylist, ": Failed to add item to Last Sync playlist."},
+    {kErrUserCancel, ": User cancel activated."},
+};
+
+} // namespace
+
+const char* AError::Message(int code)
+{
+    for (const ErrorMessage& entry : kMessages)
+        if (entry.code == code)
+            return entry.message;
+    return ": Unknown error encountered.";
+}
+
+void AError::AddErrorMsg(AString* text, int code)
+{
+    if (text)
+        *text += Message(code);
+}

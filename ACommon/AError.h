@@ -1,0 +1,52 @@
+#pragma once
+// Error codes of the whole system and their messages. Every fallible operation returns an int:
+// 0 for success, one of these codes otherwise. Each message begins with ": " so that it reads after
+// a code or a file name.
+
+class AString;
+
+enum : int {
+    kNoErr = 0,
+    kErrOpen = -1, // a file that cannot be opened; reads ": End of file encountered."
+    kErrInvalidElement = -2,
+    kErrNotConnected = -3,
+    kErrDuplicate = -4,
+    kErrInvalidPath = -5,
+    kErrCOM = -6,
+    kErrInvalidPlaylist = -7,
+    kErrAutoUpdate = -8,
+    kErrVolumeNotFound = -9, // not in the message table: ": Unknown error encountered."
+    kErrIO = -36,
+    kErrOutOfMemory = -108,
+    kErrNoVersion = -8546,
+    kErrUnknown = -10000, // general failure of a platform call, a format error or a refusal
+    kErrITunesRefused = -10001,
+    kErrOriginalNotFound = -10003,
+    kErrFileType = -11159,
+    kErrFileNotFound = -11160,
+    kErrUnableToVerify = -11161,
+    kErrUnableToCopy = -11162,
+    kErrUnableToDelete = -11163,
+    kErrWhichIsNewer = -11164,
+    kErrDuplicateNames = -11165,
+    kErrEndOfFile = -11166,
+    kErrNotSupported = -11167,
+    kErrAttributes = -121798, // not in the message table
+    kErrVersion = -102389,
+    kErrBusy = -102390,
+    kErrObjectNotFound = -102391,
+    kErrInconsistentSize = -102392,
+    kErrAddSong = -102393, // also: a stored string longer than 2048 bytes
+    kErrNoSpace = -102394,
+    kErrAddToPlaylist = -102395,
+    kErrLastSyncPlaylist = -102396,
+    kErrUserCancel = 123456,
+};
+
+class AError {
+public:
+    // The message of `code` (": Unknown error encountered." for codes not in the table).
+    static const char* Message(int code);
+    // Appends the message of `code` to `text`.
+    static void AddErrorMsg(AString* text, int code);
+};

@@ -1,0 +1,664 @@
+#include "ACommon/AFile.h"
+
+#include "ACommon/AError.h"
+#include "ACommon/AProgress.h"
+#include "APlatform/FileSystem.h"
+#include "APlatform/Frontend.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct FileCloser {
+    int fd = -1;
+    ~FileCloser()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+bool LStat(const AString* path, struct stat& info)
+{
+    return path && !path->IsEmpty() && lstat(path->CStr(), &info) == 0;
+}
+
+std::string ParentFolder(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+double ModificationSeconds(const struct stat& info)
+{
+    return static_cast<double>(info.st_mtim.tv_sec) + static_cast<double>(info.st_mtim.tv_nsec) / 1e9;
+}
+
+// Writes all of `size` bytes at `offset`. False on failure.
+bool WriteAll(int fd, const unsigned char* data, size_t size, off_t offset)
+{
+    while (size > 0) {
+        ssize_t written = pwrite(fd, data, size, offset);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+        offset += written;
+    }
+    return true;
+}
+
+// Copies `count` bytes from `in` to `out` at the current file offsets of both. Returns the number of
+// bytes copied (fewer only at the end of `in`), or -1 on an error.
+long long CopyBytes(int in, int out, unsigned long long count, std::vector<unsigned char>& buffer)
+{
+    unsigned long long done = 0;
+    bool kernelCopy = true;
+    while (done < count) {
+        size_t want = static_cast<size_t>(std::min<unsigned long long>(count - done, 1ULL << 30));
+        if (kernelCopy) {
+            ssize_t copied = copy_file_range(in, nullptr, out, nullptr, want, 0);
+            if (copied > 0) {
+                done += static_cast<unsigned long long>(copied);
+                continue;
+            }
+            if (copied == 0)
+                break;
+            if (errno == EINTR)
+                continue;
+            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != EBADF)
+                return -1;
+            kernelCopy = false; // this pair of file systems needs a copy through user space
+        }
+        if (buffer.empty())
+            buffer.resize(AFile::kCopyChunk);
+        want = std::min(want, buffer.size());
+        ssize_t got = read(in, buffer.data(), want);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (got == 0)
+            break;
+        size_t offset = 0;
+        while (offset < static_cast<size_t>(got)) {
+            ssize_t written = write(out, buffer.data() + offset, static_cast<size_t>(got) - offset);
+            if (written < 0) {
+                if (errno == EINTR)
+                    continue;
+                return -1;
+            }
+            offset += static_cast<size_t>(written);
+        }
+        done += static_cast<unsigned long long>(got);
+    }
+    return static_cast<long long>(done);
+}
+
+// Creates a new, empty temporary file beside `target` and returns its descriptor (or -1).
+int CreateTemporaryBeside(const AString* target, AString* temporary)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *temporary = AFile::TemporaryPathBeside(target);
+        int fd = open(temporary->CStr(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+// Copies the regular file `from` onto `to` through a temporary file beside `to`, which replaces `to`
+// only once it is complete, flushed and carries the attributes of `from`. With `cancel` and a size of
+// at least `chunked` bytes, the data moves in chunks with progress and a cancel check before each.
+int CopyFileSafely(const AString* from, const AString* to, CancelProc cancel, AProgress* progress, bool chunked,
+                   bool verify)
+{
+    FileCloser in;
+    in.fd = open(from->CStr(), O_RDONLY | O_CLOEXEC);
+    if (in.fd < 0)
+        return chunked ? kErrOpen : kErrUnableToCopy;
+    struct stat info {};
+    if (fstat(in.fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return chunked ? kErrOpen : kErrUnableToCopy;
+    const unsigned long long total = static_cast<unsigned long long>(info.st_size);
+
+    AString temporary;
+    FileCloser out;
+    out.fd = CreateTemporaryBeside(to, &temporary);
+    if (out.fd < 0)
+        return chunked ? kErrOpen : kErrUnableToCopy;
+
+    std::vector<unsigned char> buffer;
+    int err = 0;
+    if (chunked) {
+        unsigned long long copied = 0;
+        while (copied < total) {
+            if (cancel && cancel()) {
+                err = kErrUserCancel;
+                break;
+            }
+            unsigned long long chunk = std::min<unsigned long long>(total - copied, AFile::kCopyChunk);
+            long long moved = CopyBytes(in.fd, out.fd, chunk, buffer);
+            if (moved < 0 || static_cast<unsigned long long>(moved) != chunk) {
+                err = moved < 0 ? kErrIO : kErrOpen;
+                break;
+            }
+            copied += chunk;
+            if (progress)
+                progress->UpdateDivision(static_cast<double>(copied) / static_cast<double>(total), nullptr,
+                                         nullptr, nullptr, 0);
+        }
+    } else {
+        long long moved = CopyBytes(in.fd, out.fd, total, buffer);
+        if (moved < 0 || static_cast<unsigned long long>(moved) != total)
+            err = kErrUnableToCopy;
+    }
+    if (err == 0 && platform::CopyAttributes(from->ToStdString(), out.fd) != 0)
+        err = chunked ? kErrAttributes : kErrUnableToCopy;
+    if (err == 0 && fsync(out.fd) != 0)
+        err = chunked ? kErrIO : kErrUnableToCopy;
+    int closed = close(out.fd);
+    out.fd = -1;
+    if (err == 0 && closed != 0)
+        err = chunked ? kErrIO : kErrUnableToCopy;
+    if (err == 0 && verify && !AFile::FastFilesEqual(from, &temporary))
+        err = kErrUnableToVerify;
+    if (err == 0 && AFile::CommitReplacement(&temporary, to) != 0)
+        err = kErrUnableToCopy;
+    if (err != 0)
+        unlink(temporary.CStr());
+    return err;
+}
+
+bool FileContentsEqual(const std::string& a, const std::string& b)
+{
+    FileCloser fa, fb;
+    fa.fd = open(a.c_str(), O_RDONLY | O_CLOEXEC);
+    fb.fd = open(b.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fa.fd < 0 || fb.fd < 0)
+        return false;
+    struct stat sa {}, sb {};
+    if (fstat(fa.fd, &sa) != 0 || fstat(fb.fd, &sb) != 0 || sa.st_size != sb.st_size)
+        return false;
+    std::vector<unsigned char> bufferA(1 << 16), bufferB(1 << 16);
+    for (;;) {
+        ssize_t ga = read(fa.fd, bufferA.data(), bufferA.size());
+        if (ga < 0)
+            return false;
+        if (ga == 0)
+            return true;
+        ssize_t gb = 0;
+        while (gb < ga) {
+            ssize_t more = read(fb.fd, bufferB.data() + gb, static_cast<size_t>(ga - gb));
+            if (more <= 0)
+                return false;
+            gb += more;
+        }
+        if (std::memcmp(bufferA.data(), bufferB.data(), static_cast<size_t>(ga)) != 0)
+            return false;
+    }
+}
+
+std::vector<std::string> SortedEntries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool TreesEqual(const std::string& a, const std::string& b)
+{
+    struct stat sa {}, sb {};
+    if (lstat(a.c_str(), &sa) != 0 || lstat(b.c_str(), &sb) != 0)
+        return false;
+    if (S_ISDIR(sa.st_mode) != S_ISDIR(sb.st_mode))
+        return false;
+    if (!S_ISDIR(sa.st_mode))
+        return S_ISREG(sa.st_mode) && S_ISREG(sb.st_mode) && FileContentsEqual(a, b);
+    std::vector<std::string> ea = SortedEntries(a), eb = SortedEntries(b);
+    if (ea != eb)
+        return false;
+    for (const std::string& name : ea)
+        if (!TreesEqual(a + "/" + name, b + "/" + name))
+            return false;
+    return true;
+}
+
+// The free-space test shared by the checked copies.
+int CheckFreeSpace(const AString* from, const AString* to)
+{
+    unsigned long long reclaim = 0;
+    AString volume;
+    if (AFile::FileExists(to)) {
+        reclaim = AFile::GetFileSize(to);
+        volume = *to;
+    } else {
+        int slash = to->ReverseFind('/');
+        volume = slash > 0 ? to->Left(slash) : AString("/");
+    }
+    unsigned long long freeBytes = 0;
+    if (int err = AFile::GetVolumeFreeSpace(&volume, &freeBytes); err != 0)
+        return err;
+    unsigned long long size = AFile::GetFileSize(from);
+    if (size > reclaim && size - reclaim >= freeBytes)
+        return kErrNoSpace;
+    return 0;
+}
+
+std::atomic<unsigned> gTemporaryCounter{0};
+
+} // namespace
+
+AFile::~AFile()
+{
+    if (fd >= 0)
+        close(fd);
+}
+
+int AFile::Open(const AString* filePath, unsigned mode)
+{
+    Close(0);
+    if (!filePath || filePath->IsEmpty() || mode < 1 || mode > 3)
+        return kErrOpen;
+    int access = mode == 1 ? O_RDONLY : (mode == 2 ? O_WRONLY : O_RDWR);
+    int handle = open(filePath->CStr(), access | O_CLOEXEC);
+    if (handle < 0 && errno == ENOENT)
+        handle = open(filePath->CStr(), access | O_CREAT | O_CLOEXEC, 0644);
+    if (handle < 0)
+        return kErrOpen;
+    struct stat info {};
+    if (fstat(handle, &info) != 0 || S_ISDIR(info.st_mode)) {
+        close(handle);
+        return kErrOpen;
+    }
+    fd = handle;
+    position = 0;
+    path = *filePath;
+    return 0;
+}
+
+void AFile::Close(signed char flush)
+{
+    if (fd < 0)
+        return;
+    if (flush)
+        fsync(fd);
+    close(fd);
+    fd = -1;
+    position = 0;
+    path = AString();
+}
+
+int AFile::Read(void* buf, unsigned n, unsigned* got)
+{
+    if (fd < 0)
+        return kErrIO;
+    if (!got && Remaining() < n)
+        return kErrEndOfFile;
+    auto* bytes = static_cast<unsigned char*>(buf);
+    unsigned done = 0;
+    while (done < n) {
+        ssize_t result = pread(fd, bytes + done, n - done, static_cast<off_t>(position + done));
+        if (result < 0) {
+            if (errno == EINTR)
+                continue;
+            return kErrIO;
+        }
+        if (result == 0)
+            break;
+        done += static_cast<unsigned>(result);
+    }
+    if (!got && done < n)
+        return kErrEndOfFile; // the file shrank under us
+    position += done;
+    if (got)
+        *got = done;
+    return 0;
+}
+
+int AFile::Write(const void* buf, unsigned n)
+{
+    if (fd < 0)
+        return kErrIO;
+    if (!WriteAll(fd, static_cast<const unsigned char*>(buf), n, static_cast<off_t>(position)))
+        return kErrIO;
+    position += n;
+    return 0;
+}
+
+int AFile::Seek(unsigned long long pos)
+{
+    position = pos;
+    return 0;
+}
+
+int AFile::SetEOF(unsigned long long size)
+{
+    if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0)
+        return kErrIO;
+    return 0;
+}
+
+unsigned long long AFile::GetEOF() const
+{
+    struct stat info {};
+    if (fd >= 0 && fstat(fd, &info) == 0)
+        return static_cast<unsigned long long>(info.st_size);
+    return GetFileSize(&path);
+}
+
+unsigned long long AFile::Remaining() const
+{
+    unsigned long long size = GetEOF();
+    return size > position ? size - position : 0;
+}
+
+int AFile::Flush()
+{
+    if (fd < 0 || fsync(fd) != 0)
+        return kErrIO;
+    return 0;
+}
+
+bool AFile::FileExists(const AString* path)
+{
+    struct stat info {};
+    return LStat(path, info);
+}
+
+bool AFile::DirExists(const AString* path)
+{
+    struct stat info {};
+    return path && !path->IsEmpty() && stat(path->CStr(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int AFile::GetPathType(const AString* path)
+{
+    struct stat info {};
+    if (!LStat(path, info))
+        return 4;
+    if (S_ISDIR(info.st_mode))
+        return 0;
+    if (S_ISREG(info.st_mode))
+        return 1;
+    if (S_ISLNK(info.st_mode))
+        return 2;
+    if (S_ISSOCK(info.st_mode))
+        return 3;
+    return 4;
+}
+
+std::uint64_t AFile::FileModTime(const AString* path)
+{
+    struct stat info {};
+    if (!LStat(path, info))
+        return 0;
+    long long seconds = static_cast<long long>(info.st_mtim.tv_sec) + static_cast<long long>(kFileTimeOffset);
+    return seconds > 0 ? static_cast<std::uint64_t>(seconds) : 0;
+}
+
+std::uint64_t AFile::GetFileSize(const AString* path)
+{
+    struct stat info {};
+    if (!LStat(path, info))
+        return 0;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+int AFile::GetVolumeFreeSpace(const AString* path, unsigned long long* freeBytes)
+{
+    std::uint64_t value = 0;
+    if (!path || !platform::VolumeFreeSpace(path->ToStdString(), value))
+        return kErrObjectNotFound;
+    if (freeBytes)
+        *freeBytes = value;
+    return 0;
+}
+
+int AFile::Delete(const AString* path)
+{
+    if (!path || path->IsEmpty())
+        return kErrUnableToDelete;
+    std::error_code error;
+    std::filesystem::remove_all(std::filesystem::path(path->ToStdString()), error);
+    return FileExists(path) ? kErrUnableToDelete : 0;
+}
+
+int AFile::Move(const AString* from, const AString* to)
+{
+    if (!from || !to || from->IsEmpty() || to->IsEmpty())
+        return kErrUnknown;
+    if (rename(from->CStr(), to->CStr()) == 0)
+        return 0;
+    if (errno != EXDEV)
+        return kErrUnknown;
+    // Another volume: copy, then remove the original once the copy is in place.
+    std::error_code error;
+    std::filesystem::path source(from->ToStdString()), target(to->ToStdString());
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(source, error))) {
+        if (FileExists(to))
+            return kErrUnknown;
+        std::filesystem::copy(source, target, std::filesystem::copy_options::recursive, error);
+        if (error || !TreesEqual(source.string(), target.string())) {
+            std::filesystem::remove_all(target, error);
+            return kErrUnknown;
+        }
+    } else if (CopyFileSafely(from, to, nullptr, nullptr, false, true) != 0) {
+        return kErrUnknown;
+    }
+    std::filesystem::remove_all(source, error);
+    return error ? kErrUnknown : 0;
+}
+
+int AFile::Rename(const AString* from, const AString* to) { return Move(from, to); }
+
+int AFile::Copy(const AString* from, const AString* to)
+{
+    if (!from || !to || from->IsEmpty() || to->IsEmpty())
+        return kErrUnableToCopy;
+    if (DirExists(from)) {
+        // Folders are copied whole into a new place; an existing folder is never merged into.
+        if (FileExists(to))
+            return kErrUnableToCopy;
+        std::error_code error;
+        std::filesystem::copy(from->ToStdString(), to->ToStdString(),
+                              std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks,
+                              error);
+        return error ? kErrUnableToCopy : 0;
+    }
+    return CopyFileSafely(from, to, nullptr, nullptr, false, false);
+}
+
+int AFile::CopyWithCheck(const AString* from, const AString* to)
+{
+    if (int err = CheckFreeSpace(from, to); err != 0)
+        return err;
+    if (int err = Copy(from, to); err != 0)
+        return err;
+    return FastFilesEqual(from, to) ? 0 : kErrUnableToVerify;
+}
+
+int AFile::CopyWithProgress(const AString* from, const AString* to, CancelProc cancel, AProgress* progress)
+{
+    if (!from || !to)
+        return kErrOpen;
+    if (int err = CheckFreeSpace(from, to); err != 0)
+        return err;
+    if (GetFileSize(from) < kLargeFileSize) {
+        if (int err = Copy(from, to); err != 0)
+            return err;
+        return FastFilesEqual(from, to) ? 0 : kErrUnableToVerify;
+    }
+    return CopyFileSafely(from, to, cancel, progress, true, true);
+}
+
+bool AFile::FilesEqual(const AString* a, const AString* b)
+{
+    if (!a || !b || a->IsEmpty() || b->IsEmpty())
+        return false;
+    return TreesEqual(a->ToStdString(), b->ToStdString());
+}
+
+bool AFile::FastFilesEqual(const AString* a, const AString* b)
+{
+    struct stat sa {}, sb {};
+    if (!LStat(a, sa) || !LStat(b, sb))
+        return false;
+    if (sa.st_size != sb.st_size)
+        return false;
+    double ta = ModificationSeconds(sa), tb = ModificationSeconds(sb);
+    return ta == tb || DatesEssentiallyEqual(ta, tb);
+}
+
+bool AFile::DatesEssentiallyEqual(double a, double b)
+{
+    // FAT stores times in 2-second steps and some volumes shift them by the time zone's daylight hour.
+    double d = std::fabs(a - b);
+    return d <= 60.0 || (d >= 3540.0 && d <= 3660.0);
+}
+
+bool AFile::DestNewer(const AString* from, const AString* to) { return FileModTime(to) > FileModTime(from); }
+
+int AFile::CreateDir(const AString* path)
+{
+    if (!path || path->IsEmpty())
+        return kErrUnknown;
+    if (mkdir(path->CStr(), 0777) == 0)
+        return 0;
+    AString trimmed = *path;
+    if (trimmed.GetLength() > 1 && trimmed[trimmed.GetLength() - 1] == '/')
+        trimmed = trimmed.Left(trimmed.GetLength() - 1);
+    // Walk up to the nearest folder that exists, noting every missing level, then create them on
+    // the way down. A path that is already a folder has nothing missing and fails: its own creation
+    // is what failed above.
+    std::vector<AString> missing;
+    AString level = trimmed;
+    while (!DirExists(&level)) {
+        missing.push_back(level);
+        int slash = level.ReverseFind('/');
+        if (slash <= 0)
+            break;
+        level = level.Left(slash);
+    }
+    if (missing.empty())
+        return kErrUnknown;
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+        if (mkdir(it->CStr(), 0777) != 0)
+            return kErrUnknown;
+    return 0;
+}
+
+int AFile::SetVisibility(const AString* path, signed char visible)
+{
+    if (!FileExists(path))
+        return kErrUnknown;
+    int err = platform::SetHidden(path->ToStdString(), visible == 0);
+    return err == 0 ? 0 : -err;
+}
+
+bool AFile::GetFile(const AString* types, AString* titleAndResult, signed char chooseDirectories,
+                    signed char chooseFiles)
+{
+    if (!titleAndResult)
+        return false;
+    std::string title = titleAndResult->ToStdString();
+    *titleAndResult = AString();
+    std::vector<std::string> allowed;
+    if (types && !types->IsEmpty()) {
+        std::string list = types->ToStdString();
+        size_t begin = 0;
+        while (begin <= list.size() && allowed.size() < 20) {
+            size_t space = list.find(' ', begin);
+            std::string type = list.substr(begin, space == std::string::npos ? std::string::npos : space - begin);
+            if (!type.empty())
+                allowed.push_back(type);
+            if (space == std::string::npos)
+                break;
+            begin = space + 1;
+        }
+    }
+    platform::QuestionInterface* questions = platform::GetQuestionInterface();
+    std::vector<std::string> chosen;
+    if (!questions || !questions->ChooseFiles(title, allowed, chooseDirectories != 0, chooseFiles != 0, chosen))
+        return false;
+    for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
+        if (!titleAndResult->IsEmpty())
+            *titleAndResult += "\n";
+        *titleAndResult += AString::FromUTF8(*it);
+    }
+    return !titleAndResult->IsEmpty();
+}
+
+int AFile::CommitReplacement(const AString* temporary, const AString* target)
+{
+    if (!temporary || !target || rename(temporary->CStr(), target->CStr()) != 0)
+        return kErrUnknown;
+    platform::SyncFolder(ParentFolder(target->ToStdString()));
+    return 0;
+}
+
+AString AFile::TemporaryPathBeside(const AString* path)
+{
+    std::string base = path ? path->ToStdString() : std::string();
+    std::string folder = ParentFolder(base);
+    std::string name = base.substr(base.rfind('/') == std::string::npos ? 0 : base.rfind('/') + 1);
+    // A short name keeps within the limits of FAT volumes; the leading dot hides it from listings.
+    if (name.size() > 40) {
+        size_t cut = 40;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut; // never split a UTF-8 sequence
+        name.resize(cut);
+    }
+    for (;;) {
+        std::string candidate = folder + "/." + name + ".pelorin-" + std::to_string(getpid()) + "-" +
+                                std::to_string(gTemporaryCounter.fetch_add(1)) + ".tmp";
+        struct stat info {};
+        if (lstat(candidate.c_str(), &info) != 0)
+            return AString::FromUTF8(candidate);
+    }
+}
+
+int AFile::WriteWholeFileSafely(const AString* path, const void* data, std::size_t size)
+{
+    if (!path || path->IsEmpty())
+        return kErrIO;
+    AString temporary;
+    FileCloser out;
+    out.fd = CreateTemporaryBeside(path, &temporary);
+    if (out.fd < 0)
+        return kErrIO;
+    bool ok = WriteAll(out.fd, static_cast<const unsigned char*>(data), size, 0) && fsync(out.fd) == 0;
+    ok = close(out.fd) == 0 && ok;
+    out.fd = -1;
+    if (ok && CommitReplacement(&temporary, path) == 0)
+        return 0;
+    unlink(temporary.CStr());
+    return kErrIO;
+}

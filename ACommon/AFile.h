@@ -1,0 +1,84 @@
+#pragma once
+// AFile: an open file (sequential and positioned reads and writes) and the home of every static
+// file-system operation of the system. Paths are absolute POSIX paths.
+//
+// A file time is an unsigned 64-bit count of whole seconds: the modification date in seconds since
+// 1970-01-01 UTC plus 2082830400. File time 0 means "no date".
+
+#include "ACommon/AString.h"
+
+#include <cstdint>
+
+class AProgress;
+using CancelProc = signed char (*)();
+
+class AFile {
+public:
+    AFile() = default;
+    ~AFile(); // releases the handle without flushing
+    AFile(const AFile&) = delete;
+    AFile& operator=(const AFile&) = delete;
+
+    // mode 1 read, 2 write, 3 both. A missing file is created empty first, in every mode; opening
+    // for writing does not truncate. Returns 0 or -1.
+    int Open(const AString* path, unsigned mode);
+    void Close(signed char flush);
+    bool IsOpen() const { return fd >= 0; }
+
+    // With `got`: reads what is there (0 at the end) and stores the count. Without: fewer than `n`
+    // bytes available gives -11166 and nothing is copied. A failed read gives -36.
+    int Read(void* buf, unsigned n, unsigned* got);
+    int Write(const void* buf, unsigned n);
+    int Seek(unsigned long long pos);
+    unsigned long long GetFilePos() const { return position; }
+    int SetEOF(unsigned long long size);
+    unsigned long long GetEOF() const;
+    // Bytes between the position and the end of the file (0 when the position is past it). Lengths
+    // read from a file are checked against this before anything is allocated for them.
+    unsigned long long Remaining() const;
+    // Forces written data to the disk. Returns 0 or -36.
+    int Flush();
+    const AString& GetPath() const { return path; }
+
+    // Queries: absence is reported by their neutral value and never fails.
+    static bool FileExists(const AString* path);
+    static bool DirExists(const AString* path);
+    static int GetPathType(const AString* path); // 0 dir, 1 file, 2 link, 3 socket, 4 other or missing
+    static std::uint64_t FileModTime(const AString* path);
+    static std::uint64_t GetFileSize(const AString* path);
+    static int GetVolumeFreeSpace(const AString* path, unsigned long long* freeBytes);
+
+    static int Delete(const AString* path); // file, or directory with its contents; 0 when gone
+    static int Move(const AString* from, const AString* to);
+    static int Rename(const AString* from, const AString* to);
+    // Copies contents and attributes. An existing `to` is replaced only once the copy is complete.
+    static int Copy(const AString* from, const AString* to);
+    static int CopyWithCheck(const AString* from, const AString* to);
+    static int CopyWithProgress(const AString* from, const AString* to, CancelProc cancel, AProgress* progress);
+    static bool FilesEqual(const AString* a, const AString* b);
+    static bool FastFilesEqual(const AString* a, const AString* b);
+    static bool DatesEssentiallyEqual(double a, double b);
+    static bool DestNewer(const AString* from, const AString* to);
+    static int CreateDir(const AString* path);
+    static int SetVisibility(const AString* path, signed char visible);
+    static bool GetFile(const AString* types, AString* titleAndResult, signed char chooseDirectories,
+                        signed char chooseFiles);
+
+    // Writes `data` to `path` safely: into a temporary file in the same folder, flushed, renamed
+    // over `path`, folder flushed. The old file is untouched when anything fails. Returns 0 or -36.
+    static int WriteWholeFileSafely(const AString* path, const void* data, std::size_t size);
+    // Puts a complete, closed and flushed temporary file in place of `target`: renames it over the
+    // target (atomically replacing the old file) and flushes the folder. Returns 0 or -10000.
+    static int CommitReplacement(const AString* temporary, const AString* target);
+    // A name for a temporary file beside `path` that does not exist yet.
+    static AString TemporaryPathBeside(const AString* path);
+
+    static constexpr std::uint64_t kFileTimeOffset = 2082830400ULL;
+    static constexpr unsigned kCopyChunk = 100000;
+    static constexpr std::uint64_t kLargeFileSize = 1000000;
+
+private:
+    int fd = -1;
+    unsigned long long position = 0;
+    AString path;
+};

@@ -1,0 +1,166 @@
+#include "ACommon/AFileList.h"
+
+#include "ACommon/AArray.h"
+#include "ACommon/AError.h"
+#include "ACommon/AFile.h"
+#include "ACommon/AStateStream.h"
+
+#include <algorithm>
+
+AFileList::~AFileList() { DeleteAll(); }
+
+void AFileList::SetRootPath(const AString* p)
+{
+    root = p;
+    if (!root.IsEmpty() && root.ReverseFind('/') != root.GetLength() - 1)
+        root += '/';
+}
+
+AFileList::AFileInfo AFileList::MakeRecord(AString* relPath) const
+{
+    AFileInfo info;
+    info.path = relPath;
+    if (root.IsEmpty()) {
+        info.modTime = AFile::FileModTime(relPath);
+    } else {
+        AString full = root;
+        full.AppendPathComponent(*relPath);
+        info.modTime = AFile::FileModTime(&full);
+    }
+    return info;
+}
+
+int AFileList::Add(AString* relPath)
+{
+    infos.push_back(MakeRecord(relPath));
+    return Count() - 1;
+}
+
+int AFileList::AddWithTime(AString* relPath, std::uint64_t modTime)
+{
+    infos.push_back({modTime, relPath});
+    return Count() - 1;
+}
+
+void AFileList::Replace(AString* relPath, int index)
+{
+    if (index < 0 || index >= Count()) {
+        delete relPath;
+        return;
+    }
+    delete infos[index].path;
+    infos[index] = MakeRecord(relPath);
+}
+
+AString* AFileList::Get(int index) const
+{
+    if (index < 0 || index >= Count())
+        return nullptr;
+    return infos[index].path;
+}
+
+std::uint64_t AFileList::GetModTime(int index) const
+{
+    if (index < 0 || index >= Count())
+        return 0;
+    return infos[index].modTime;
+}
+
+void AFileList::Delete(int index)
+{
+    if (index < 0 || index >= Count())
+        return;
+    delete infos[index].path;
+    infos.erase(infos.begin() + index);
+}
+
+void AFileList::DeleteAll()
+{
+    for (AFileInfo& info : infos)
+        delete info.path;
+    infos.clear();
+}
+
+void AFileList::Sort(signed char ascending)
+{
+    if (ascending)
+        std::sort(infos.begin(), infos.end(),
+                  [](const AFileInfo& a, const AFileInfo& b) { return a.path->CompareNoCase(*b.path) < 0; });
+    else
+        std::sort(infos.begin(), infos.end(),
+                  [](const AFileInfo& a, const AFileInfo& b) { return b.path->CompareNoCase(*a.path) < 0; });
+}
+
+int AFileList::CompareAscending(const void* a, const void* b)
+{
+    const auto* x = static_cast<const AFileInfo*>(a);
+    const auto* y = static_cast<const AFileInfo*>(b);
+    return x->path->CompareNoCase(*y->path);
+}
+
+int AFileList::CompareDescending(const void* a, const void* b) { return CompareAscending(b, a); }
+
+int AFileList::WriteState(AFile* f) const
+{
+    if (int err = AStateStream::WriteU32(f, kStateMark); err != 0)
+        return err;
+    if (int err = root.WriteState(f); err != 0)
+        return err;
+    if (int err = AStateStream::WriteU32(f, AArray::kStateMark); err != 0)
+        return err;
+    if (int err = AStateStream::WriteU32(f, static_cast<std::uint32_t>(infos.size())); err != 0)
+        return err;
+    for (const AFileInfo& info : infos) {
+        unsigned char block[16] = {12, 0, 0, 0};
+        for (int i = 0; i < 8; ++i)
+            block[4 + i] = static_cast<unsigned char>(info.modTime >> (8 * i));
+        // The last four bytes stood for the path pointer; they carry nothing and are written as 0.
+        if (int err = f->Write(block, 16); err != 0)
+            return err;
+    }
+    for (const AFileInfo& info : infos)
+        if (int err = info.path->WriteState(f); err != 0)
+            return err;
+    return 0;
+}
+
+int AFileList::ReadState(AFile* f)
+{
+    DeleteAll();
+    if (int err = AStateStream::ReadMark(f, kStateMark); err != 0)
+        return err;
+    AString readRoot;
+    if (int err = readRoot.ReadState(f); err != 0)
+        return err;
+    root = readRoot;
+    if (int err = AStateStream::ReadMark(f, AArray::kStateMark); err != 0)
+        return err;
+    std::uint32_t count = 0;
+    if (int err = AStateStream::ReadU32(f, &count); err != 0)
+        return err;
+    // Each record takes at least 16 bytes of times and 8 of its path: refuse a count that cannot fit.
+    if (static_cast<unsigned long long>(count) * 24 > f->Remaining())
+        return kErrEndOfFile;
+    std::vector<std::uint64_t> times;
+    times.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t length = 0;
+        if (int err = AStateStream::ReadU32(f, &length); err != 0)
+            return err;
+        if (length < 8 || length == AArray::kValueTag || length > f->Remaining())
+            return kErrEndOfFile;
+        std::uint64_t time = 0;
+        if (int err = AStateStream::ReadU64(f, &time); err != 0)
+            return err;
+        f->Seek(f->GetFilePos() + (length - 8));
+        times.push_back(time);
+    }
+    infos.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        auto path = std::make_unique<AString>();
+        if (int err = path->ReadState(f); err != 0)
+            return err; // the records read so far keep their paths
+        infos.push_back({times[i], path.release()});
+    }
+    return 0;
+}

@@ -1,0 +1,79 @@
+#include "ACommon/ByteWriter.h"
+
+void ByteWriter::WriteU16LE(std::uint16_t v)
+{
+    bytes.push_back(static_cast<std::uint8_t>(v));
+    bytes.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+
+void ByteWriter::WriteU16BE(std::uint16_t v)
+{
+    bytes.push_back(static_cast<std::uint8_t>(v >> 8));
+    bytes.push_back(static_cast<std::uint8_t>(v));
+}
+
+void ByteWriter::WriteU24LE(std::uint32_t v)
+{
+    for (int shift = 0; shift < 24; shift += 8)
+        bytes.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+void ByteWriter::WriteU24BE(std::uint32_t v)
+{
+    for (int shift = 16; shift >= 0; shift -= 8)
+        bytes.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+void ByteWriter::WriteU32LE(std::uint32_t v)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+void ByteWriter::WriteU32BE(std::uint32_t v)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        bytes.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+void ByteWriter::WriteU64LE(std::uint64_t v)
+{
+    for (int shift = 0; shift < 64; shift += 8)
+        bytes.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+void ByteWriter::WriteU64BE(std::uint64_t v)
+{
+    for (int shift = 56; shift >= 0; shift -= 8)
+        bytes.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+void ByteWriter::WriteSynchsafe28(std::uint32_t v)
+{
+    for (int shift = 21; shift >= 0; shift -= 7)
+        bytes.push_back(static_cast<std::uint8_t>((v >> shift) & 0x7F));
+}
+
+void ByteWriter::WriteBytes(const void* data, std::size_t n)
+{
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    bytes.insert(bytes.end(), p, p + n);
+}
+
+void ByteWriter::WriteTag(const char* tag)
+{
+    while (*tag)
+        bytes.push_back(static_cast<std::uint8_t>(*tag++));
+}
+
+void ByteWriter::PatchU32LE(std::size_t offset, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes.at(offset + i) = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+void ByteWriter::PatchU32BE(std::size_t offset, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes.at(offset + i) = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}

@@ -1,0 +1,33 @@
+#pragma once
+// SongInfoStruct: one song's metadata, as the sources, the sync engine and the iPod database
+// exchange it. ID3::GetSongInfo fills the tag fields; the caller fills the file path and time.
+
+#include "ACommon/AArray.h"
+#include "ACommon/AString.h"
+
+#include <cstdint>
+
+struct SongInfoStruct {
+    AString name;
+    AString album;
+    AString artist;
+    AString tvShow;
+    AString genre;
+    AString composer;
+    int trackNumber = 0;
+    int discNumber = 0;
+    int discCount = 0;
+    int year = 0;
+    int compilation = 0;
+    int mediaKind = -1;
+    int podcast = 0;
+    int bitRate = 0;  // kbit/s
+    int duration = 0; // seconds
+    int size = 0;     // bytes
+    std::uint64_t modTime = 0; // file time (AFile::FileModTime)
+    AString filePath;
+    AString fileExtension; // without the dot
+    AArray images;         // not filled by ID3::GetSongInfo
+    AString appleID;
+    AString modifiedName;  // the name, or the file's base name when it has none
+};

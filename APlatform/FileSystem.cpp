@@ -1,0 +1,91 @@
+#include "APlatform/FileSystem.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#ifdef __linux__
+#include <linux/magic.h>
+#include <linux/msdos_fs.h>
+#include <sys/ioctl.h>
+#include <sys/vfs.h>
+#endif
+
+namespace platform {
+namespace {
+std::atomic<std::uint64_t> gFreeSpaceOverride{UINT64_MAX};
+}
+
+void OverrideFreeSpaceForTesting(std::uint64_t freeBytes) { gFreeSpaceOverride.store(freeBytes); }
+
+bool VolumeFreeSpace(const std::string& path, std::uint64_t& freeBytes)
+{
+    std::uint64_t forced = gFreeSpaceOverride.load();
+    if (forced != UINT64_MAX) {
+        freeBytes = forced;
+        return true;
+    }
+    struct statvfs info {};
+    if (statvfs(path.c_str(), &info) != 0)
+        return false;
+    freeBytes = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+    return true;
+}
+
+int SetHidden(const std::string& path, bool hidden)
+{
+#ifdef __linux__
+    struct statfs volume {};
+    if (statfs(path.c_str(), &volume) != 0)
+        return errno;
+    if (volume.f_type != MSDOS_SUPER_MAGIC)
+        return 0;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    std::uint32_t attributes = 0;
+    int result = 0;
+    if (ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &attributes) != 0) {
+        result = errno;
+    } else {
+        attributes = hidden ? (attributes | ATTR_HIDDEN) : (attributes & ~static_cast<std::uint32_t>(ATTR_HIDDEN));
+        if (ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &attributes) != 0)
+            result = errno;
+    }
+    close(fd);
+    return result;
+#else
+    (void)path;
+    (void)hidden;
+    return 0;
+#endif
+}
+
+int CopyAttributes(const std::string& from, int toFd)
+{
+    struct stat info {};
+    if (lstat(from.c_str(), &info) != 0)
+        return errno;
+    if (fchmod(toFd, info.st_mode & 07777) != 0 && errno != EPERM)
+        return errno;
+    timespec times[2] = {info.st_atim, info.st_mtim};
+    if (futimens(toFd, times) != 0)
+        return errno;
+    return 0;
+}
+
+int SyncFolder(const std::string& folder)
+{
+    int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    int result = fsync(fd) == 0 ? 0 : errno;
+    close(fd);
+    // Some file systems (FAT through FUSE, for one) cannot sync a directory; the rename is done.
+    return (result == EINVAL || result == EROFS) ? 0 : result;
+}
+
+} // namespace platform

@@ -1,0 +1,27 @@
+#pragma once
+// File-system specials that the standard library does not offer. Paths are UTF-8.
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Free bytes available to the user on the volume that holds `path`. False when unknown.
+bool VolumeFreeSpace(const std::string& path, std::uint64_t& freeBytes);
+
+// Marks an item hidden or visible. On a FAT volume this sets or clears the FAT "hidden"
+// attribute; elsewhere there is nothing to set and the call succeeds. Returns 0 or an errno value.
+int SetHidden(const std::string& path, bool hidden);
+
+// Copies modification and access times and permission bits of `from` onto the open file `toFd`
+// (links are not followed). Returns 0 or an errno value.
+int CopyAttributes(const std::string& from, int toFd);
+
+// Forces the directory entry changes of `folder` (a rename into it) to the disk. Returns 0 or errno.
+int SyncFolder(const std::string& folder);
+
+// Seam for tests: when set to a value other than UINT64_MAX, VolumeFreeSpace reports it instead of
+// asking the file system.
+void OverrideFreeSpaceForTesting(std::uint64_t freeBytes);
+
+} // namespace platform

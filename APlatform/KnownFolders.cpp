@@ -1,0 +1,102 @@
+#include "APlatform/KnownFolders.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+std::string Environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+std::string WithoutTrailingSlash(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+bool IsDirectory(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string UserName()
+{
+    std::string user = Environment("USER");
+    if (!user.empty())
+        return user;
+    if (const passwd* entry = getpwuid(getuid()))
+        return entry->pw_name;
+    return std::string();
+}
+
+} // namespace
+
+std::string HomeFolder()
+{
+    std::string home = Environment("HOME");
+    if (home.empty()) {
+        if (const passwd* entry = getpwuid(getuid()))
+            home = entry->pw_dir;
+    }
+    return WithoutTrailingSlash(home.empty() ? std::string("/") : home);
+}
+
+std::string ApplicationSupportFolder()
+{
+#ifdef __APPLE__
+    return HomeFolder() + "/Library/Application Support";
+#else
+    std::string data = Environment("XDG_DATA_HOME");
+    if (!data.empty() && data.front() == '/')
+        return WithoutTrailingSlash(data);
+    return HomeFolder() + "/.local/share";
+#endif
+}
+
+std::string PreferencesFolder()
+{
+#ifdef __APPLE__
+    return HomeFolder() + "/Library/Preferences";
+#else
+    std::string config = Environment("XDG_CONFIG_HOME");
+    if (!config.empty() && config.front() == '/')
+        return WithoutTrailingSlash(config);
+    return HomeFolder() + "/.config";
+#endif
+}
+
+std::string TemporaryFolder()
+{
+    std::string temp = Environment("TMPDIR");
+    if (!temp.empty())
+        return WithoutTrailingSlash(temp);
+    return "/tmp";
+}
+
+std::string VolumesRoot()
+{
+    std::string configured = Environment("PELORIN_VOLUMES");
+    if (!configured.empty())
+        return WithoutTrailingSlash(configured);
+    if (IsDirectory("/Volumes"))
+        return "/Volumes";
+    std::string user = UserName();
+    if (!user.empty() && IsDirectory("/media/" + user))
+        return "/media/" + user;
+    return "/run/media/" + user;
+}
+
+std::string VolumePath(const std::string& name)
+{
+    return VolumesRoot() + "/" + name;
+}
+
+} // namespace platform

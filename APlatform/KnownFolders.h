@@ -1,0 +1,21 @@
+#pragma once
+// Well-known folders of this platform. Paths are UTF-8, absolute, without a trailing "/".
+
+#include <string>
+
+namespace platform {
+
+std::string HomeFolder();               // $HOME, else the password database entry
+std::string ApplicationSupportFolder(); // $XDG_DATA_HOME or ~/.local/share (macOS: ~/Library/Application Support)
+std::string PreferencesFolder();        // $XDG_CONFIG_HOME or ~/.config (macOS: ~/Library/Preferences)
+std::string TemporaryFolder();          // $TMPDIR, else /tmp
+
+// The folder under which removable volumes are mounted: $PELORIN_VOLUMES when set, else /Volumes
+// where it exists, else /media/$USER, else /run/media/$USER (the last even when it does not exist).
+std::string VolumesRoot();
+
+// The mount point of the volume called `name`: the volumes root joined with the name. Every place
+// that needs a volume's path by its name goes through here.
+std::string VolumePath(const std::string& name);
+
+} // namespace platform

@@ -1,0 +1,266 @@
+#include "APlatform/Unicode.h"
+
+#include <unicode/uchar.h>
+#include <unicode/unorm2.h>
+#include <unicode/ustring.h>
+#include <unicode/utf16.h>
+
+#include <vector>
+
+namespace platform {
+namespace {
+
+bool IsAscii(std::u16string_view units)
+{
+    for (char16_t u : units)
+        if (u >= 0x80)
+            return false;
+    return true;
+}
+
+char16_t FoldAscii(char16_t u) { return (u >= 'A' && u <= 'Z') ? static_cast<char16_t>(u + 32) : u; }
+
+int Sign(int value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
+
+// A text brought into a form in which canonically equivalent texts (and with case folding, texts
+// that differ only in case) are equal unit for unit, with the index of the original unit that
+// each unit came from. Each character is decomposed on its own (NFD) and then case folded.
+struct SearchForm {
+    std::u16string units;
+    std::vector<int> origin; // origin[i]: index in the original text of the character of unit i
+};
+
+SearchForm MakeSearchForm(std::u16string_view text, int start, bool ignoreCase)
+{
+    SearchForm form;
+    form.units.reserve(text.size() - start);
+    form.origin.reserve(text.size() - start);
+    UErrorCode status = U_ZERO_ERROR;
+    const UNormalizer2* nfd = unorm2_getNFDInstance(&status);
+    int i = start;
+    const int length = static_cast<int>(text.size());
+    while (i < length) {
+        UChar32 c;
+        int begin = i;
+        U16_NEXT(text.data(), i, length, c);
+        UChar decomposed[32];
+        int decomposedLength = 0;
+        if (c < 0x80 || U_FAILURE(status)) {
+            decomposedLength = 0;
+        } else {
+            UErrorCode error = U_ZERO_ERROR;
+            decomposedLength = unorm2_getDecomposition(nfd, c, decomposed, 32, &error);
+            if (U_FAILURE(error))
+                decomposedLength = 0;
+        }
+        if (decomposedLength <= 0) {
+            decomposedLength = 0;
+            U16_APPEND_UNSAFE(decomposed, decomposedLength, c);
+        }
+        if (ignoreCase) {
+            UChar folded[64];
+            UErrorCode error = U_ZERO_ERROR;
+            int foldedLength = u_strFoldCase(folded, 64, decomposed, decomposedLength, U_FOLD_CASE_DEFAULT, &error);
+            if (U_SUCCESS(error) && foldedLength > 0) {
+                for (int k = 0; k < foldedLength; ++k) {
+                    form.units.push_back(folded[k]);
+                    form.origin.push_back(begin);
+                }
+                continue;
+            }
+        }
+        for (int k = 0; k < decomposedLength; ++k) {
+            form.units.push_back(decomposed[k]);
+            form.origin.push_back(begin);
+        }
+    }
+    return form;
+}
+
+} // namespace
+
+bool DecodeUTF8(std::string_view bytes, std::u16string& out)
+{
+    out.clear();
+    bool ascii = true;
+    for (unsigned char b : bytes) {
+        if (b >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (ascii) {
+        out.assign(bytes.begin(), bytes.end());
+        return true;
+    }
+    // A UTF-8 text never has more UTF-16 units than bytes.
+    out.resize(bytes.size());
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strFromUTF8(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &length, bytes.data(),
+                  static_cast<int32_t>(bytes.size()), &status);
+    if (U_FAILURE(status)) {
+        out.clear();
+        return false;
+    }
+    out.resize(length);
+    return true;
+}
+
+std::u16string DecodeLatin1(std::string_view bytes)
+{
+    std::u16string out;
+    out.reserve(bytes.size());
+    for (unsigned char b : bytes)
+        out.push_back(b);
+    return out;
+}
+
+std::string EncodeUTF8(std::u16string_view units)
+{
+    if (IsAscii(units))
+        return std::string(units.begin(), units.end());
+    std::string out(units.size() * 3, '\0');
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length,
+                       reinterpret_cast<const UChar*>(units.data()), static_cast<int32_t>(units.size()), 0xFFFD,
+                       nullptr, &status);
+    if (U_FAILURE(status))
+        return std::string();
+    out.resize(length);
+    return out;
+}
+
+bool IsValidUTF16(std::u16string_view units)
+{
+    const int length = static_cast<int>(units.size());
+    for (int i = 0; i < length;) {
+        UChar32 c;
+        U16_NEXT(units.data(), i, length, c);
+        if (U_IS_SURROGATE(c))
+            return false;
+    }
+    return true;
+}
+
+int CompareCanonical(std::u16string_view a, std::u16string_view b, bool ignoreCase)
+{
+    // Walk the common ASCII part. ASCII characters are starters and decompose to themselves, so a
+    // difference between two ASCII units decides the order, and text before them can be dropped.
+    size_t i = 0;
+    const size_t n = std::min(a.size(), b.size());
+    for (; i < n; ++i) {
+        char16_t x = a[i], y = b[i];
+        if (x >= 0x80 || y >= 0x80)
+            break;
+        if (ignoreCase) {
+            x = FoldAscii(x);
+            y = FoldAscii(y);
+        }
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    if (i == n && (i == a.size() || a[i] < 0x80) && (i == b.size() || b[i] < 0x80)) {
+        // One text is an ASCII prefix of the other (or both are equal): every character maps to at
+        // least one unit, so the longer text orders after.
+        return Sign(static_cast<int>(a.size()) - static_cast<int>(b.size()));
+    }
+    // Hand the rest to ICU from the last ASCII starter on, so that combining marks stay with it.
+    size_t from = i > 0 ? i - 1 : 0;
+    UErrorCode status = U_ZERO_ERROR;
+    uint32_t options = U_COMPARE_CODE_POINT_ORDER;
+    if (ignoreCase)
+        options |= U_COMPARE_IGNORE_CASE | U_FOLD_CASE_DEFAULT;
+    int32_t result = unorm_compare(reinterpret_cast<const UChar*>(a.data() + from), static_cast<int32_t>(a.size() - from),
+                                   reinterpret_cast<const UChar*>(b.data() + from), static_cast<int32_t>(b.size() - from),
+                                   options, &status);
+    if (U_FAILURE(status))
+        return Sign(a.compare(b));
+    return Sign(result);
+}
+
+int FindCanonical(std::u16string_view haystack, std::u16string_view needle, int start, bool ignoreCase,
+                  int* matchLength)
+{
+    const int length = static_cast<int>(haystack.size());
+    if (start < 0)
+        start = 0;
+    if (start > length)
+        return -1;
+    if (needle.empty()) {
+        if (matchLength)
+            *matchLength = 0;
+        return start;
+    }
+    if (IsAscii(needle) && IsAscii(haystack.substr(start))) {
+        const int m = static_cast<int>(needle.size());
+        for (int p = start; p + m <= length; ++p) {
+            int k = 0;
+            if (ignoreCase) {
+                while (k < m && FoldAscii(haystack[p + k]) == FoldAscii(needle[k]))
+                    ++k;
+            } else {
+                while (k < m && haystack[p + k] == needle[k])
+                    ++k;
+            }
+            if (k == m) {
+                if (matchLength)
+                    *matchLength = m;
+                return p;
+            }
+        }
+        return -1;
+    }
+    SearchForm text = MakeSearchForm(haystack, start, ignoreCase);
+    SearchForm pattern = MakeSearchForm(needle, 0, ignoreCase);
+    const size_t m = pattern.units.size();
+    if (m == 0 || m > text.units.size())
+        return -1;
+    for (size_t p = 0; p + m <= text.units.size(); ++p) {
+        // A match must begin and end on whole characters of the original text.
+        if (p > 0 && text.origin[p] == text.origin[p - 1])
+            continue;
+        if (p + m < text.units.size() && text.origin[p + m] == text.origin[p + m - 1])
+            continue;
+        if (text.units.compare(p, m, pattern.units) != 0)
+            continue;
+        int begin = text.origin[p];
+        int end = p + m < text.units.size() ? text.origin[p + m] : length;
+        if (matchLength)
+            *matchLength = end - begin;
+        return begin;
+    }
+    return -1;
+}
+
+std::u16string ToUpper(std::u16string_view units)
+{
+    if (IsAscii(units)) {
+        std::u16string out(units);
+        for (char16_t& u : out)
+            if (u >= 'a' && u <= 'z')
+                u = static_cast<char16_t>(u - 32);
+        return out;
+    }
+    std::u16string out(units.size() * 3 + 8, u'\0');
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t length = u_strToUpper(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
+                                  reinterpret_cast<const UChar*>(units.data()), static_cast<int32_t>(units.size()), "",
+                                  &status);
+    if (U_FAILURE(status))
+        return std::u16string(units);
+    out.resize(length);
+    return out;
+}
+
+bool IsBlank(char16_t unit)
+{
+    if (unit == u' ' || unit == u'\t')
+        return true;
+    if (unit < 0x80)
+        return false;
+    return u_charType(unit) == U_SPACE_SEPARATOR;
+}
+
+} // namespace platform

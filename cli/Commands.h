@@ -1,0 +1,17 @@
+#pragma once
+// The subcommands of `pelorin`. Each adds itself to the application; its callback runs the command
+// and records the exit status in `exitStatus`.
+
+#include <CLI/CLI.hpp>
+
+namespace cli {
+
+// Exit statuses of every command.
+enum ExitStatus : int {
+    kExitOk = 0,
+    kExitError = 1,
+    kExitUsage = 2,
+    kExitCancelled = 130,
+};
+
+} // namespace cli

@@ -1,0 +1,86 @@
+#pragma once
+// The terminal as a front end: the status lines and the bar become one progress line on stdout when
+// it is a terminal (plain message lines otherwise), the run log goes to stderr or a log file, and
+// questions are asked on the terminal or answered from flags.
+
+#include "APlatform/Frontend.h"
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace cli {
+
+class Terminal : public platform::NotificationBus, public platform::QuestionInterface {
+public:
+    enum class Answers { Ask, YesToAll, NoToAll };
+
+    Terminal();
+    ~Terminal() override;
+
+    // Installs this terminal as the process's bus and question interface and binds the shared
+    // progress reporter's status lines and bar to it. Uninstalled by the destructor.
+    void Install();
+
+    void SetAnswers(Answers answers) { this->answers = answers; }
+    // Sends the run log to `path` instead of stderr. False when the file cannot be opened.
+    bool SetLogFile(const std::string& path);
+    void SetQuiet(bool quiet) { this->quiet = quiet; }
+    // True when questions can be asked: stdin is a terminal, or answers come from flags.
+    bool CanAnswerQuestions() const;
+    bool IsInteractive() const { return stdinIsTerminal; }
+
+    // Reads one line from the user (after printing `prompt`); false at end of input.
+    bool Prompt(const std::string& prompt, std::string& line);
+    // Prints a line on stdout, above the progress line.
+    void Print(const std::string& text);
+    // Ends the progress line so that what follows starts on a fresh line.
+    void FinishProgressLine();
+
+    // Ctrl-C: the first asks the running operation to stop (through CancelRequested), a second
+    // exits at once with status 130.
+    static void InstallInterruptHandler();
+    static signed char CancelRequested();
+    static void ResetCancel();
+
+    // NotificationBus
+    void Post(const std::string& name, const std::string& text) override;
+    // QuestionInterface
+    int Ask(const std::string& title, const std::string& informative,
+            const std::vector<std::string>& buttons) override;
+    void Inform(const std::string& message) override;
+    bool ChooseFiles(const std::string& title, const std::vector<std::string>& types, bool chooseDirectories,
+                     bool chooseFiles, std::vector<std::string>& chosen) override;
+
+    // Called by the status-line adapters.
+    void SetMessage(const std::string& text);
+    void SetDetail(const std::string& text);
+    void SetBar(double value);
+
+private:
+    class Field;
+    class Bar;
+
+    void DrawLocked();
+    void ClearLineLocked();
+
+    std::mutex mutex;
+    bool stdoutIsTerminal = false;
+    bool stdinIsTerminal = false;
+    bool quiet = false;
+    bool lineShown = false;
+    Answers answers = Answers::Ask;
+    std::string message;
+    std::string detail;
+    double bar = 0.0;
+    std::FILE* logFile = nullptr;
+    bool ownsLogFile = false;
+    std::unique_ptr<Field> messageField;
+    std::unique_ptr<Field> detailField;
+    std::unique_ptr<Bar> progressBar;
+    bool installed = false;
+};
+
+} // namespace cli

@@ -1,0 +1,22 @@
+// pelorin: the command-line front end.
+
+#include "cli/Commands.h"
+
+#include <iostream>
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"Pelorin keeps the music on a classic iPod and the music in your library in step, and cleans up both.",
+                 "pelorin"};
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "pelorin 0.1.0");
+    int exitStatus = cli::kExitOk;
+    (void)exitStatus;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        int status = app.exit(error);
+        return status == 0 ? 0 : cli::kExitUsage;
+    }
+    return exitStatus;
+}

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds Pelorin twice (normally, then with AddressSanitizer and UndefinedBehaviorSanitizer), runs
+# every test suite in both builds, then builds the fuzz targets with clang and runs each briefly.
+# Fails when any step fails.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=$(nproc 2>/dev/null || echo 2)
+fuzz_seconds=${PELORIN_FUZZ_SECONDS:-30}
+status=0
+
+run_suite() {
+    local dir=$1; shift
+    echo "=== configure $dir ($*)"
+    cmake -S . -B "$dir" "$@" >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
+    echo "=== build $dir"
+    cmake --build "$dir" -j "$jobs" 2>&1 | grep -E "error|warning|Error" ; test "${PIPESTATUS[0]}" -eq 0 || return 1
+    echo "=== test $dir"
+    (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 600 2>&1 | tail -n 40; exit "${PIPESTATUS[0]}")
+}
+
+mkdir -p build build-asan
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo || status=1
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DPELORIN_SANITIZE=ON -DPELORIN_BENCH=OFF || status=1
+
+if [ -d fuzz ] && ls fuzz/fuzz_*.cpp >/dev/null 2>&1; then
+    echo "=== fuzz targets ($fuzz_seconds s each)"
+    mkdir -p build-fuzz
+    if CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELORIN_FUZZ=ON \
+           -DPELORIN_TESTS=OFF -DPELORIN_BENCH=OFF >build-fuzz.configure.log 2>&1 \
+       && cmake --build build-fuzz -j "$jobs" >build-fuzz.build.log 2>&1; then
+        for target in build-fuzz/fuzz/fuzz_*; do
+            [ -x "$target" ] || continue
+            name=$(basename "$target")
+            corpus=$(mktemp -d)
+            seeds=fuzz/corpus/$name
+            echo "--- $name"
+            if ! "$target" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+                   "$corpus" ${seeds:+$( [ -d "$seeds" ] && echo "$seeds")} 2>"build-fuzz/$name.log"; then
+                tail -n 60 "build-fuzz/$name.log"
+                status=1
+            else
+                grep -E "stat::number_of_executed_units|Done" "build-fuzz/$name.log" | tail -n 2
+            fi
+            rm -rf "$corpus"
+        done
+    else
+        tail -n 40 build-fuzz.configure.log build-fuzz.build.log
+        status=1
+    fi
+fi
+
+if [ $status -eq 0 ]; then echo "ALL CHECKS PASSED"; else echo "SOME CHECKS FAILED"; fi
+exit $status
