@@ -1,0 +1,43 @@
+#pragma once
+// MHIP: one item of a playlist, the reference to a track.
+//
+// mhip: header (at least 28 bytes), then its mhod children (one, of type 100, for every item this
+// program makes; the peer drops items without it).
+//   0 "mhip"  4 header length  8 total length  12 number of mhods  16 kept  20 item number
+//   24 track id of the referenced track  28 and on: kept
+// The item number and track id are rewritten on every store when the track is known; an item
+// whose track id matched no track is written back as it was read.
+
+#include "ACommon/ByteReader.h"
+#include "ACommon/ByteWriter.h"
+#include "ACommon/MHOD.h"
+
+#include <cstdint>
+#include <vector>
+
+class MHIT;
+
+class MHIP {
+public:
+    MHIP(); // 32-byte header, one type-100 data object with 20 zero bytes: 76 bytes in all
+    // An item with nothing in it yet, for Load to fill.
+    struct ToLoad {};
+    explicit MHIP(ToLoad) {}
+
+    int Load(ByteReader& in); // 0 or -10000
+    // With a known track: its track id and the next item number (`*itemCounter` counts up).
+    void Store(ByteWriter& out, std::uint32_t* itemCounter);
+    std::uint32_t GetTotalSize() const;
+
+    std::uint32_t GetTrackId() const;
+    std::uint32_t GetItemNumber() const;
+    MHIT* GetTrack() const { return track; }
+    void SetTrack(MHIT* newTrack) { track = newTrack; }
+    const std::vector<MHOD>& GetDataObjects() const { return children; }
+
+private:
+    std::vector<std::uint8_t> header;
+    std::vector<MHOD> children;
+    std::vector<std::uint8_t> trailing;
+    MHIT* track = nullptr; // not owned
+};

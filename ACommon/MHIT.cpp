@@ -1,0 +1,307 @@
+#include "ACommon/MHIT.h"
+
+#include "ACommon/ADirSong.h"
+#include "ACommon/AError.h"
+#include "ACommon/CRC32.h"
+#include "ACommon/ID3.h"
+#include "ACommon/IPodRecord.h"
+#include "ACommon/SongInfoStruct.h"
+
+#include <atomic>
+
+namespace {
+
+// Handles come from one counter for the whole process, so a handle never names two tracks, not
+// even one after the other.
+std::atomic<std::uint64_t> gNextHandle{1};
+
+AString Trimmed(const AString& text)
+{
+    AString copy = text;
+    copy.Trim();
+    return copy;
+}
+
+// A tag as the track keeps it: path-safe and trimmed.
+AString Formatted(const AString& text)
+{
+    AString copy = text;
+    AString::FormatPathString(copy, '_', 0);
+    copy.Trim();
+    return copy;
+}
+
+// The part of a virtual path that names a song: up to and including its last "?" (the whole path
+// when it has none), with "/" in front.
+AString ComparisonKey(const AString& virtualPath, bool* hasKey)
+{
+    int question = virtualPath.ReverseFind('?');
+    *hasKey = question >= 0;
+    AString key = question >= 0 ? virtualPath.Left(question + 1) : virtualPath;
+    if (key.IsEmpty() || key[0] != '/')
+        key.Insert('/', 0);
+    return key;
+}
+
+} // namespace
+
+MHIT::MHIT() : header(IPodRecord::NewHeader("mhit", kMinHeaderLength)), handle(gNextHandle.fetch_add(1))
+{
+    SetField(20, 1);
+    SetField(28, 0x100);
+    SetField(kOffsetSampleRate, 0xAC440000u); // 44100 Hz
+    nameKey = NameKeyOf(Component(name));
+}
+
+std::uint32_t MHIT::GetField(std::size_t offset) const { return IPodRecord::GetU32(header, offset); }
+
+void MHIT::SetField(std::size_t offset, std::uint32_t value) { IPodRecord::SetU32(header, offset, value); }
+
+void MHIT::SetByte(std::size_t offset, std::uint8_t value)
+{
+    if (offset < header.size())
+        header[offset] = value;
+}
+
+int MHIT::Load(ByteReader& in)
+{
+    ByteReader body;
+    if (int err = IPodRecord::OpenRecord(in, "mhit", 12, header, body); err != 0)
+        return err;
+    // A short header is read as far as it goes; the fields it lacks stay zero.
+    if (header.size() < kMinHeaderLength)
+        header.resize(kMinHeaderLength, 0);
+    const std::uint32_t count = GetField(kOffsetMhodCount);
+    // Every data object takes at least 24 bytes: a count that cannot fit is a damaged record.
+    if (count > body.Remaining() / 24)
+        return kErrUnknown;
+    children.clear();
+    children.resize(count);
+    for (MHOD& child : children)
+        if (int err = child.Load(body); err != 0)
+            return err;
+    std::span<const std::uint8_t> rest = body.Rest();
+    trailing.assign(rest.begin(), rest.end());
+    Decode();
+    return 0;
+}
+
+void MHIT::Decode()
+{
+    genre = artist = album = name = composer = filePath = extension = AString();
+    for (const MHOD& child : children) {
+        switch (child.GetType()) {
+        case MHOD::kTitle:
+            name = Trimmed(child.GetString());
+            break;
+        case MHOD::kLocation:
+            filePath = child.GetString();
+            filePath.Replace(':', '/');
+            filePath.PathExtension(&extension);
+            break;
+        case MHOD::kAlbum:
+            album = Formatted(child.GetString());
+            break;
+        case MHOD::kArtist:
+            artist = Formatted(child.GetString());
+            break;
+        case MHOD::kGenre:
+            genre = Formatted(child.GetString());
+            break;
+        case MHOD::kComposer:
+            composer = Formatted(child.GetString());
+            break;
+        default:
+            break;
+        }
+    }
+    nameKey = NameKeyOf(Component(name));
+    musicSizeKnown = false;
+}
+
+std::uint32_t MHIT::GetTotalSize() const
+{
+    std::uint32_t total = static_cast<std::uint32_t>(header.size() + trailing.size());
+    for (const MHOD& child : children)
+        total += child.GetTotalSize();
+    return total;
+}
+
+void MHIT::Store(ByteWriter& out)
+{
+    SetField(kOffsetMhodCount, static_cast<std::uint32_t>(children.size()));
+    IPodRecord::WriteHeader(out, header, GetTotalSize());
+    for (const MHOD& child : children)
+        child.Store(out);
+    out.WriteBytes(trailing.data(), trailing.size());
+}
+
+void MHIT::SetStringField(const AString& text, unsigned type)
+{
+    for (MHOD& child : children) {
+        if (child.GetType() == type) {
+            child.SetUnicodeString(text, type);
+            return;
+        }
+    }
+    children.emplace_back();
+    children.back().SetUnicodeString(text, type);
+}
+
+void MHIT::SetName(const AString& text)
+{
+    name = Trimmed(text);
+    SetStringField(name, MHOD::kTitle);
+    nameKey = NameKeyOf(Component(name));
+}
+
+void MHIT::SetAlbum(const AString& text)
+{
+    SetStringField(Trimmed(text), MHOD::kAlbum);
+    album = Formatted(text);
+}
+
+void MHIT::SetArtist(const AString& text)
+{
+    SetStringField(Trimmed(text), MHOD::kArtist);
+    artist = Formatted(text);
+}
+
+void MHIT::SetGenre(const AString& text)
+{
+    SetStringField(Trimmed(text), MHOD::kGenre);
+    genre = Formatted(text);
+}
+
+void MHIT::SetComposer(const AString& text)
+{
+    SetStringField(Trimmed(text), MHOD::kComposer);
+    composer = Formatted(text);
+}
+
+void MHIT::SetFilepath(const AString& path)
+{
+    filePath = path;
+    if (filePath.IsEmpty() || filePath[0] != '/')
+        filePath.Insert('/', 0);
+    filePath.PathExtension(&extension);
+    AString location = filePath;
+    location.Replace('/', ':');
+    SetStringField(location, MHOD::kLocation);
+    musicSizeKnown = false;
+}
+
+int MHIT::CompareTo(const SongInfoStruct* song) const
+{
+    if (!song)
+        return 1;
+    const AString& songName = song->modifiedName.IsEmpty() ? song->name : song->modifiedName;
+    if (int c = genre.CompareNoCase(Formatted(song->genre)); c != 0)
+        return c;
+    if (int c = artist.CompareNoCase(Formatted(song->artist)); c != 0)
+        return c;
+    if (int c = album.CompareNoCase(Formatted(song->album)); c != 0)
+        return c;
+    if (int c = name.CompareNoCase(Trimmed(songName)); c != 0)
+        return c;
+    return extension.CompareNoCase(song->fileExtension);
+}
+
+AString MHIT::Component(const AString& tag)
+{
+    AString component = Formatted(tag);
+    if (component.IsEmpty())
+        component = "*";
+    return component;
+}
+
+std::uint32_t MHIT::NameKeyOf(const AString& nameComponent)
+{
+    AString folded = nameComponent;
+    ADirSong::RemoveSpaceNumber(&folded);
+    folded.Upper();
+    return CRC32::Of(folded);
+}
+
+bool MHIT::IsUntagged(signed char withGenre, signed char withAlbum) const
+{
+    return artist.IsEmpty() && (!withGenre || genre.IsEmpty()) && (!withAlbum || album.IsEmpty());
+}
+
+AString MHIT::MusicSizeText(const AString& root) const
+{
+    if (!musicSizeKnown || musicSizeRoot != root) {
+        AString diskPath = root;
+        diskPath.AppendPathComponent(filePath);
+        musicSize = root.IsEmpty() ? 0 : ID3::CalcMusicSize(&diskPath);
+        musicSizeRoot = root;
+        musicSizeKnown = true;
+    }
+    AString text;
+    text = static_cast<unsigned long long>(musicSize);
+    return text;
+}
+
+AString MHIT::BuildPath(signed char withGenre, signed char withAlbum, const AString& untaggedArtist,
+                        const AString& lastComponent, signed char withLast) const
+{
+    const bool untagged = IsUntagged(withGenre, withAlbum);
+    AString path("/");
+    if (withGenre) {
+        path += Component(genre);
+        path += '/';
+    }
+    path += untagged ? untaggedArtist : Component(artist);
+    path += '/';
+    if (withAlbum) {
+        path += Component(album);
+        path += '/';
+    }
+    AString nameComponent = Component(name);
+    if (untagged)
+        ADirSong::RemoveSpaceNumber(&nameComponent);
+    path += nameComponent;
+    if (withLast) {
+        path += '/';
+        path += lastComponent;
+    }
+    return path;
+}
+
+AString MHIT::ToString(signed char withExtension, signed char withGenre, signed char withAlbum,
+                       signed char withHandle, const AString& root) const
+{
+    AString sizeText = IsUntagged(withGenre, withAlbum) ? MusicSizeText(root) : AString();
+    AString path = BuildPath(withGenre, withAlbum, sizeText, Component(extension), withExtension);
+    if (withHandle) {
+        path += '?';
+        AString number;
+        number = static_cast<unsigned long long>(handle);
+        path += number;
+    }
+    return path;
+}
+
+int MHIT::CompareTo(const AString& virtualPath, signed char withExtension, signed char withGenre,
+                    signed char withAlbum, const AString& root) const
+{
+    bool hasKey = false;
+    AString key = ComparisonKey(virtualPath, &hasKey);
+    AString candidate = ToString(withExtension, withGenre, withAlbum, 0, root);
+    if (hasKey)
+        candidate += '?';
+    return candidate.CompareNoCase(key);
+}
+
+int MHIT::SizeBasedCompareTo(const AString& virtualPath, signed char, signed char withGenre,
+                             signed char withAlbum) const
+{
+    bool hasKey = false;
+    AString key = ComparisonKey(virtualPath, &hasKey);
+    AString sizeText;
+    sizeText = static_cast<unsigned long long>(GetFileSize());
+    AString candidate = BuildPath(withGenre, withAlbum, sizeText, sizeText, 1);
+    if (hasKey)
+        candidate += '?';
+    return candidate.CompareNoCase(key);
+}
