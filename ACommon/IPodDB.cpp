@@ -471,6 +471,13 @@ int IPodDB::Store(AString* root)
 
 int IPodDB::GetIPodName(AString& name) const { return database->GetIPodName(name); }
 
+void IPodDB::SetIPodName(const AString& name)
+{
+    for (MHLP* list : database->GetPlaylistLists())
+        if (MHYP* library = list->GetPlaylist(0))
+            library->SetName(name);
+}
+
 int IPodDB::AddSong(SongInfoStruct& song, MHIT** added, signed char add)
 {
     return database->AddSong(song, added, add);

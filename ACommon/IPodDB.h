@@ -58,6 +58,8 @@ public:
     int BuildSDFile(std::vector<std::uint8_t>& bytes);
 
     int GetIPodName(AString& name) const;
+    // Titles the library playlist of every playlist dataset: the iPod's name.
+    void SetIPodName(const AString& name);
     int AddSong(SongInfoStruct& song, MHIT** added, signed char add);
     int RemoveSong(const AString& virtualPath);
     // Adds a playlist titled `name` to both playlist datasets.
