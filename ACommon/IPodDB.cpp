@@ -618,6 +618,8 @@ int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)
         std::string raw = text.substr(begin, std::min<size_t>(end - begin, AString::kMaxStoredBytes));
         begin = end + 1;
         raw.resize(std::min(raw.size(), raw.find('\0')));
+        while (!raw.empty() && (raw.back() == '\r' || raw.back() == '\n'))
+            raw.pop_back();
         AString line = AString::FromUTF8(raw);
         line.Trim();
         if (line.GetLength() < 11 || line.Left(11).CompareNoCase("ModelNumStr") != 0)
