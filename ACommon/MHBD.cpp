@@ -11,9 +11,12 @@
 namespace {
 constexpr std::size_t kOffsetDatasetCount = 20;
 constexpr std::uint32_t kMinDatasetSize = 16;
+// New records get the header lengths of the database version their header names (15): other
+// readers, the iPod among them, read fields up to those lengths and refuse shorter headers.
+constexpr std::uint32_t kNewHeaderLength = 104;
 } // namespace
 
-MHBD::MHBD() : header(IPodRecord::NewHeader("mhbd", 36))
+MHBD::MHBD() : header(IPodRecord::NewHeader("mhbd", kNewHeaderLength))
 {
     IPodRecord::SetU32(header, 12, 1);
     IPodRecord::SetU32(header, 16, 15);

@@ -2,8 +2,10 @@
 // MHBD: the whole iTunesDB, the root record of the file.
 //
 // mhbd: header (at least 24 bytes), then its datasets.
-//   0 "mhbd"  4 header length  8 total length (the whole file)  12 1  16 15  20 number of datasets
-//   24 and on: kept
+//   0 "mhbd"  4 header length  8 total length (the whole file)  12 1  16 15 (the database version)
+//   20 number of datasets  24 and on: kept
+// New records of every kind get the header lengths of version 15: mhbd 104, mhsd 96, mhlt and mhlp
+// 92, mhit 244, mhyp 108, mhip 76, mhod 24.
 // The first track dataset (type 1) holds the tracks; every playlist (2) and podcast (3) dataset
 // holds the playlists, each starting with the library playlist. Every other dataset is kept as
 // opaque bytes in its place.

@@ -10,7 +10,7 @@ constexpr std::size_t kOffsetItemNumber = 20;
 constexpr std::size_t kOffsetTrackId = 24;
 } // namespace
 
-MHIP::MHIP() : header(IPodRecord::NewHeader("mhip", 32))
+MHIP::MHIP() : header(IPodRecord::NewHeader("mhip", 76))
 {
     children.emplace_back();
     children.back().SetData(std::vector<std::uint8_t>(20, 0), MHOD::kItemPosition);

@@ -19,7 +19,7 @@ class MHIT;
 
 class MHIP {
 public:
-    MHIP(); // 32-byte header, one type-100 data object with 20 zero bytes: 76 bytes in all
+    MHIP(); // 76-byte header, one type-100 data object with 20 zero bytes: 120 bytes in all
     // An item with nothing in it yet, for Load to fill.
     struct ToLoad {};
     explicit MHIP(ToLoad) {}

@@ -8,7 +8,7 @@ namespace {
 constexpr std::uint32_t kMinPlaylistSize = 24;
 }
 
-MHLP::MHLP() : header(IPodRecord::NewHeader("mhlp", 12))
+MHLP::MHLP() : header(IPodRecord::NewHeader("mhlp", 92))
 {
     playlists.push_back(std::make_unique<MHYP>(1));
     playlists.back()->SetName(AString());

@@ -43,7 +43,7 @@ AString LookupKey(const AString& path, bool exact)
 
 } // namespace
 
-MHLT::MHLT() : header(IPodRecord::NewHeader("mhlt", 12)) {}
+MHLT::MHLT() : header(IPodRecord::NewHeader("mhlt", 92)) {}
 
 MHLT::~MHLT() = default;
 

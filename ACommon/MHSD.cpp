@@ -7,7 +7,7 @@ namespace {
 constexpr std::size_t kOffsetType = 12;
 }
 
-MHSD::MHSD(std::uint32_t type) : header(IPodRecord::NewHeader("mhsd", 16))
+MHSD::MHSD(std::uint32_t type) : header(IPodRecord::NewHeader("mhsd", 96))
 {
     IPodRecord::SetU32(header, kOffsetType, type);
     if (type == kTracks)

@@ -31,7 +31,7 @@ int LoadObjects(ByteReader& in, std::uint32_t count, std::vector<MHOD>& objects,
 
 } // namespace
 
-MHYP::MHYP() : header(IPodRecord::NewHeader("mhyp", 36)) {}
+MHYP::MHYP() : header(IPodRecord::NewHeader("mhyp", 108)) {}
 
 MHYP::MHYP(int libraryFlag) : MHYP() { IPodRecord::SetU32(header, kOffsetLibraryFlag, static_cast<std::uint32_t>(libraryFlag)); }
 

@@ -24,7 +24,7 @@ class MHIT;
 
 class MHYP {
 public:
-    MHYP();                           // a 36-byte header, no title, no items
+    MHYP();                           // a 108-byte header, no title, no items
     explicit MHYP(int libraryFlag);   // the same with the library-playlist flag set to `libraryFlag`
 
     void SetName(const AString& text);
