@@ -12,6 +12,10 @@
 #include <algorithm>
 #include <atomic>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <new>
 #include <string>
 
@@ -56,6 +60,48 @@ int ReadWholeFile(const AString& path, std::vector<std::uint8_t>& bytes, std::ui
         return 0;
     return f.Read(bytes.data(), static_cast<unsigned>(size), nullptr);
 }
+
+// A database file mapped into memory for reading: parsing it in place saves filling and copying a
+// buffer the size of the file. Falls back to reading it whole where mapping is not possible.
+class DatabaseBytes {
+public:
+    ~DatabaseBytes()
+    {
+        if (mapped)
+            munmap(mapped, mappedSize);
+    }
+
+    int Open(const AString& path)
+    {
+        if (!AFile::FileExists(&path))
+            return kErrFileNotFound;
+        int fd = open(path.CStr(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+            void* at = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+            if (at != MAP_FAILED) {
+                mapped = at;
+                mappedSize = static_cast<size_t>(info.st_size);
+            }
+        }
+        if (fd >= 0)
+            close(fd);
+        if (mapped)
+            return 0;
+        return ReadWholeFile(path, copy, UINT64_MAX);
+    }
+
+    ByteReader Reader() const
+    {
+        return mapped ? ByteReader(mapped, mappedSize) : ByteReader(copy.data(), copy.size());
+    }
+    std::size_t Size() const { return mapped ? mappedSize : copy.size(); }
+
+private:
+    void* mapped = nullptr;
+    std::size_t mappedSize = 0;
+    std::vector<std::uint8_t> copy;
+};
 
 std::vector<std::string> FolderEntries(const AString& folder)
 {
@@ -229,10 +275,10 @@ int IPodDB::RecoverDatabase(const AString& databasePath)
               [](const Candidate& a, const Candidate& b) { return a.time > b.time; });
     for (const Candidate& candidate : candidates) {
         // Only a temporary database that was written completely parses as a whole.
-        std::vector<std::uint8_t> bytes;
-        if (ReadWholeFile(candidate.path, bytes, UINT64_MAX) != 0)
+        DatabaseBytes bytes;
+        if (bytes.Open(candidate.path) != 0)
             continue;
-        ByteReader in(bytes.data(), bytes.size());
+        ByteReader in = bytes.Reader();
         MHBD check;
         if (check.Load(in, 1, nullptr, nullptr) != 0 || in.Remaining() != 0)
             continue;
@@ -282,13 +328,13 @@ int IPodDB::Load(AString* root, signed char withPlaylists, CancelProc cancel, AP
             return err;
         }
     }
-    std::vector<std::uint8_t> bytes;
-    int err = ReadWholeFile(path, bytes, UINT64_MAX);
-    if (err == 0 && bytes.empty())
+    DatabaseBytes bytes;
+    int err = bytes.Open(path);
+    if (err == 0 && bytes.Size() == 0)
         err = kErrEndOfFile;
     if (err == 0) {
         database = std::make_unique<MHBD>();
-        ByteReader in(bytes.data(), bytes.size());
+        ByteReader in = bytes.Reader();
         err = database->Load(in, withPlaylists, cancel, loadProgress);
     }
     if (err != 0) {

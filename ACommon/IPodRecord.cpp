@@ -3,9 +3,20 @@
 #include "ACommon/AError.h"
 #include "ACommon/AFile.h"
 
+#include <algorithm>
 #include <cstring>
 
 int IPodRecord::OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHeader, std::vector<std::uint8_t>& header,
+                           ByteReader& body)
+{
+    std::span<const std::uint8_t> view;
+    if (int err = OpenRecord(in, tag, minHeader, view, body); err != 0)
+        return err;
+    header.assign(view.begin(), view.end());
+    return 0;
+}
+
+int IPodRecord::OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHeader, std::span<const std::uint8_t>& header,
                            ByteReader& body)
 {
     ByteReader look = in;
@@ -16,8 +27,7 @@ int IPodRecord::OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHea
     if (headerLength < minHeader || headerLength < 12 || headerLength > totalLength || totalLength > in.Remaining())
         return kErrUnknown;
     ByteReader record = in.Sub(totalLength);
-    std::span<const std::uint8_t> head = record.ReadSpan(headerLength);
-    header.assign(head.begin(), head.end());
+    header = record.ReadSpan(headerLength);
     body = record;
     return 0;
 }
@@ -35,7 +45,7 @@ int IPodRecord::OpenList(ByteReader& in, const char* tag, std::vector<std::uint8
     return 0;
 }
 
-std::uint32_t IPodRecord::GetU32(const std::vector<std::uint8_t>& header, std::size_t offset)
+std::uint32_t IPodRecord::GetU32(std::span<const std::uint8_t> header, std::size_t offset)
 {
     if (offset + 4 > header.size())
         return 0;
@@ -43,7 +53,7 @@ std::uint32_t IPodRecord::GetU32(const std::vector<std::uint8_t>& header, std::s
            static_cast<std::uint32_t>(header[offset + 2]) << 16 | static_cast<std::uint32_t>(header[offset + 3]) << 24;
 }
 
-void IPodRecord::SetU32(std::vector<std::uint8_t>& header, std::size_t offset, std::uint32_t value)
+void IPodRecord::SetU32(std::span<std::uint8_t> header, std::size_t offset, std::uint32_t value)
 {
     if (offset + 4 > header.size())
         return;
@@ -59,7 +69,7 @@ std::vector<std::uint8_t> IPodRecord::NewHeader(const char* tag, std::uint32_t l
     return header;
 }
 
-void IPodRecord::WriteHeader(ByteWriter& out, const std::vector<std::uint8_t>& header, std::uint32_t third)
+void IPodRecord::WriteHeader(ByteWriter& out, std::span<const std::uint8_t> header, std::uint32_t third)
 {
     const std::size_t at = out.Size();
     out.WriteBytes(header.data(), header.size());

@@ -9,8 +9,10 @@
 #include "ACommon/ByteReader.h"
 #include "ACommon/ByteWriter.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,43 @@ class AFile;
 
 class IPodRecord {
 public:
+    // Bytes kept as read, held inside the object when they are few (the sub-header of a string
+    // object, a playlist item's header and object): a database holds hundreds of thousands of them,
+    // and one allocation each would dominate loading and freeing it.
+    template <std::size_t kInline>
+    class SmallBytes {
+    public:
+        void Assign(std::span<const std::uint8_t> bytes)
+        {
+            size = bytes.size();
+            if (size <= kInline) {
+                heap = std::vector<std::uint8_t>();
+                std::copy(bytes.begin(), bytes.end(), held.begin());
+            } else {
+                heap.assign(bytes.begin(), bytes.end());
+            }
+        }
+        void AssignZeros(std::size_t n)
+        {
+            size = n;
+            held.fill(0);
+            if (size <= kInline)
+                heap = std::vector<std::uint8_t>();
+            else
+                heap.assign(n, 0);
+        }
+        std::size_t Size() const { return size; }
+        const std::uint8_t* Data() const { return size <= kInline ? held.data() : heap.data(); }
+        std::uint8_t* Data() { return size <= kInline ? held.data() : heap.data(); }
+        std::span<const std::uint8_t> Span() const { return {Data(), size}; }
+        std::span<std::uint8_t> Span() { return {Data(), size}; }
+
+    private:
+        std::array<std::uint8_t, kInline> held{};
+        std::size_t size = 0;
+        std::vector<std::uint8_t> heap;
+    };
+
     // Opens a record that carries a total length at offset 8: checks the tag, that the header holds
     // at least `minHeader` bytes, that the header fits in the record and that the record fits in
     // what `in` still holds. On success `header` holds the header bytes (offset 0 to the header
@@ -25,17 +64,20 @@ public:
     // past the record. A format error gives -10000 and leaves `in` where it was.
     static int OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHeader, std::vector<std::uint8_t>& header,
                           ByteReader& body);
+    // The same, with the header left in `in` for the caller to keep: `header` views it.
+    static int OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHeader, std::span<const std::uint8_t>& header,
+                          ByteReader& body);
     // Opens a list record (mhlt, mhlp) whose offset 8 is a child count: the header is read into
     // `header` and `in` moves past it; the children follow in `in`.
     static int OpenList(ByteReader& in, const char* tag, std::vector<std::uint8_t>& header);
 
-    static std::uint32_t GetU32(const std::vector<std::uint8_t>& header, std::size_t offset);
-    static void SetU32(std::vector<std::uint8_t>& header, std::size_t offset, std::uint32_t value);
+    static std::uint32_t GetU32(std::span<const std::uint8_t> header, std::size_t offset);
+    static void SetU32(std::span<std::uint8_t> header, std::size_t offset, std::uint32_t value);
     // A header of `length` bytes that begins with `tag` and its length, zero elsewhere.
     static std::vector<std::uint8_t> NewHeader(const char* tag, std::uint32_t length);
 
     // Writes `header` with the value of offset 8 replaced by `third` (a total length or a count).
-    static void WriteHeader(ByteWriter& out, const std::vector<std::uint8_t>& header, std::uint32_t third);
+    static void WriteHeader(ByteWriter& out, std::span<const std::uint8_t> header, std::uint32_t third);
     // UTF-16 little-endian, without byte-order mark or terminator.
     static void WriteUTF16LE(ByteWriter& out, const std::u16string& units);
 

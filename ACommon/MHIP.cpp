@@ -10,25 +10,32 @@ constexpr std::size_t kOffsetItemNumber = 20;
 constexpr std::size_t kOffsetTrackId = 24;
 } // namespace
 
-MHIP::MHIP() : header(IPodRecord::NewHeader("mhip", 76))
+MHIP::MHIP()
 {
-    children.emplace_back();
-    children.back().SetData(std::vector<std::uint8_t>(20, 0), MHOD::kItemPosition);
+    header.Assign(IPodRecord::NewHeader("mhip", 76));
+    objectCount = 1;
+    first.SetData(std::vector<std::uint8_t>(20, 0), MHOD::kItemPosition);
 }
 
 int MHIP::Load(ByteReader& in)
 {
     ByteReader body;
-    if (int err = IPodRecord::OpenRecord(in, "mhip", kOffsetTrackId + 4, header, body); err != 0)
+    std::span<const std::uint8_t> head;
+    if (int err = IPodRecord::OpenRecord(in, "mhip", kOffsetTrackId + 4, head, body); err != 0)
         return err;
-    const std::uint32_t count = IPodRecord::GetU32(header, kOffsetMhodCount);
+    header.Assign(head);
+    const std::uint32_t count = IPodRecord::GetU32(head, kOffsetMhodCount);
     if (count > body.Remaining() / 24)
         return kErrUnknown;
-    children.clear();
-    children.resize(count);
-    for (MHOD& child : children)
-        if (int err = child.Load(body); err != 0)
+    objectCount = 0;
+    more.clear();
+    if (count > 1)
+        more.resize(count - 1);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (int err = (i == 0 ? first : more[i - 1]).Load(body); err != 0)
             return err;
+        objectCount = static_cast<int>(i + 1);
+    }
     std::span<const std::uint8_t> rest = body.Rest();
     trailing.assign(rest.begin(), rest.end());
     track = nullptr;
@@ -37,26 +44,26 @@ int MHIP::Load(ByteReader& in)
 
 std::uint32_t MHIP::GetTotalSize() const
 {
-    std::uint32_t total = static_cast<std::uint32_t>(header.size() + trailing.size());
-    for (const MHOD& child : children)
-        total += child.GetTotalSize();
+    std::uint32_t total = static_cast<std::uint32_t>(header.Size() + trailing.size());
+    for (int i = 0; i < objectCount; ++i)
+        total += GetDataObject(i).GetTotalSize();
     return total;
 }
 
-std::uint32_t MHIP::GetTrackId() const { return IPodRecord::GetU32(header, kOffsetTrackId); }
+std::uint32_t MHIP::GetTrackId() const { return IPodRecord::GetU32(header.Span(), kOffsetTrackId); }
 
-std::uint32_t MHIP::GetItemNumber() const { return IPodRecord::GetU32(header, kOffsetItemNumber); }
+std::uint32_t MHIP::GetItemNumber() const { return IPodRecord::GetU32(header.Span(), kOffsetItemNumber); }
 
 void MHIP::Store(ByteWriter& out, std::uint32_t* itemCounter)
 {
-    IPodRecord::SetU32(header, kOffsetMhodCount, static_cast<std::uint32_t>(children.size()));
+    IPodRecord::SetU32(header.Span(), kOffsetMhodCount, static_cast<std::uint32_t>(objectCount));
     if (track) {
-        IPodRecord::SetU32(header, kOffsetTrackId, track->GetTrackId());
+        IPodRecord::SetU32(header.Span(), kOffsetTrackId, track->GetTrackId());
         if (itemCounter)
-            IPodRecord::SetU32(header, kOffsetItemNumber, ++*itemCounter);
+            IPodRecord::SetU32(header.Span(), kOffsetItemNumber, ++*itemCounter);
     }
-    IPodRecord::WriteHeader(out, header, GetTotalSize());
-    for (const MHOD& child : children)
-        child.Store(out);
+    IPodRecord::WriteHeader(out, header.Span(), GetTotalSize());
+    for (int i = 0; i < objectCount; ++i)
+        GetDataObject(i).Store(out);
     out.WriteBytes(trailing.data(), trailing.size());
 }

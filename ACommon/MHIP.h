@@ -10,6 +10,7 @@
 
 #include "ACommon/ByteReader.h"
 #include "ACommon/ByteWriter.h"
+#include "ACommon/IPodRecord.h"
 #include "ACommon/MHOD.h"
 
 #include <cstdint>
@@ -33,11 +34,15 @@ public:
     std::uint32_t GetItemNumber() const;
     MHIT* GetTrack() const { return track; }
     void SetTrack(MHIT* newTrack) { track = newTrack; }
-    const std::vector<MHOD>& GetDataObjects() const { return children; }
+    int GetDataObjectCount() const { return objectCount; }
+    const MHOD& GetDataObject(int index) const { return index == 0 ? first : more[index - 1]; }
 
 private:
-    std::vector<std::uint8_t> header;
-    std::vector<MHOD> children;
+    IPodRecord::SmallBytes<80> header;
+    // Items hold one data object almost always: it lives in the item, any further ones in `more`.
+    int objectCount = 0;
+    MHOD first;
+    std::vector<MHOD> more;
     std::vector<std::uint8_t> trailing;
     MHIT* track = nullptr; // not owned
 };

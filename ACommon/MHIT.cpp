@@ -6,7 +6,9 @@
 #include "ACommon/ID3.h"
 #include "ACommon/IPodRecord.h"
 #include "ACommon/SongInfoStruct.h"
+#include "APlatform/Unicode.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -43,6 +45,29 @@ AString ComparisonKey(const AString& virtualPath, bool* hasKey)
     return key;
 }
 
+// True when `text` is its own decoded form: no blank at either end and, for a tag that is made
+// path-safe, none of the characters that FormatPathString replaces.
+bool IsPlain(const AString& text, bool formatted)
+{
+    const std::u16string& units = text.Units();
+    if (units.empty())
+        return true;
+    if (platform::IsBlank(units.front()) || platform::IsBlank(units.back()))
+        return false;
+    if (!formatted)
+        return true;
+    for (char16_t u : units) {
+        switch (u) {
+        case u'\\': case u'/': case u':': case u'*': case u'?': case u'"': case u'<': case u'>': case u'|':
+        case 0x0080: case 0x0094: case 0x0096:
+            return false;
+        default:
+            break;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 MHIT::MHIT() : header(IPodRecord::NewHeader("mhit", kMinHeaderLength)), handle(gNextHandle.fetch_add(1))
@@ -50,7 +75,7 @@ MHIT::MHIT() : header(IPodRecord::NewHeader("mhit", kMinHeaderLength)), handle(g
     SetField(20, 1);
     SetField(28, 0x100);
     SetField(kOffsetSampleRate, 0xAC440000u); // 44100 Hz
-    nameKey = NameKeyOf(Component(name));
+    nameKey = NameKeyOfName(GetName());
 }
 
 std::uint32_t MHIT::GetField(std::size_t offset) const { return IPodRecord::GetU32(header, offset); }
@@ -86,36 +111,50 @@ int MHIT::Load(ByteReader& in)
     return 0;
 }
 
+void MHIT::SetDecoded(Decoded& decoded, int child, bool formatted)
+{
+    const AString& text = children[child].GetString();
+    if (IsPlain(text, formatted)) {
+        decoded.child = child;
+        decoded.own = AString();
+    } else {
+        decoded.child = -1;
+        decoded.own = formatted ? Formatted(text) : Trimmed(text);
+    }
+}
+
 void MHIT::Decode()
 {
-    genre = artist = album = name = composer = filePath = extension = AString();
-    for (const MHOD& child : children) {
-        switch (child.GetType()) {
+    for (Decoded* decoded : {&genre, &artist, &album, &name, &composer})
+        *decoded = Decoded();
+    filePath = extension = AString();
+    for (int i = 0; i < static_cast<int>(children.size()); ++i) {
+        switch (children[i].GetType()) {
         case MHOD::kTitle:
-            name = Trimmed(child.GetString());
+            SetDecoded(name, i, false);
             break;
         case MHOD::kLocation:
-            filePath = child.GetString();
+            filePath = children[i].GetString();
             filePath.Replace(':', '/');
             filePath.PathExtension(&extension);
             break;
         case MHOD::kAlbum:
-            album = Formatted(child.GetString());
+            SetDecoded(album, i, true);
             break;
         case MHOD::kArtist:
-            artist = Formatted(child.GetString());
+            SetDecoded(artist, i, true);
             break;
         case MHOD::kGenre:
-            genre = Formatted(child.GetString());
+            SetDecoded(genre, i, true);
             break;
         case MHOD::kComposer:
-            composer = Formatted(child.GetString());
+            SetDecoded(composer, i, true);
             break;
         default:
             break;
         }
     }
-    nameKey = NameKeyOf(Component(name));
+    nameKey = NameKeyOfName(GetName());
     musicSizeKnown = false;
 }
 
@@ -150,33 +189,33 @@ void MHIT::SetStringField(const AString& text, unsigned type)
 
 void MHIT::SetName(const AString& text)
 {
-    name = Trimmed(text);
-    SetStringField(name, MHOD::kTitle);
-    nameKey = NameKeyOf(Component(name));
+    name = {-1, Trimmed(text)};
+    SetStringField(name.own, MHOD::kTitle);
+    nameKey = NameKeyOfName(name.own);
 }
 
 void MHIT::SetAlbum(const AString& text)
 {
     SetStringField(Trimmed(text), MHOD::kAlbum);
-    album = Formatted(text);
+    album = {-1, Formatted(text)};
 }
 
 void MHIT::SetArtist(const AString& text)
 {
     SetStringField(Trimmed(text), MHOD::kArtist);
-    artist = Formatted(text);
+    artist = {-1, Formatted(text)};
 }
 
 void MHIT::SetGenre(const AString& text)
 {
     SetStringField(Trimmed(text), MHOD::kGenre);
-    genre = Formatted(text);
+    genre = {-1, Formatted(text)};
 }
 
 void MHIT::SetComposer(const AString& text)
 {
     SetStringField(Trimmed(text), MHOD::kComposer);
-    composer = Formatted(text);
+    composer = {-1, Formatted(text)};
 }
 
 void MHIT::SetFilepath(const AString& path)
@@ -196,13 +235,13 @@ int MHIT::CompareTo(const SongInfoStruct* song) const
     if (!song)
         return 1;
     const AString& songName = song->modifiedName.IsEmpty() ? song->name : song->modifiedName;
-    if (int c = genre.CompareNoCase(Formatted(song->genre)); c != 0)
+    if (int c = GetGenre().CompareNoCase(Formatted(song->genre)); c != 0)
         return c;
-    if (int c = artist.CompareNoCase(Formatted(song->artist)); c != 0)
+    if (int c = GetArtist().CompareNoCase(Formatted(song->artist)); c != 0)
         return c;
-    if (int c = album.CompareNoCase(Formatted(song->album)); c != 0)
+    if (int c = GetAlbum().CompareNoCase(Formatted(song->album)); c != 0)
         return c;
-    if (int c = name.CompareNoCase(Trimmed(songName)); c != 0)
+    if (int c = GetName().CompareNoCase(Trimmed(songName)); c != 0)
         return c;
     return extension.CompareNoCase(song->fileExtension);
 }
@@ -217,15 +256,41 @@ AString MHIT::Component(const AString& tag)
 
 std::uint32_t MHIT::NameKeyOf(const AString& nameComponent)
 {
-    AString folded = nameComponent;
-    ADirSong::RemoveSpaceNumber(&folded);
-    folded.Upper();
-    return CRC32::Of(folded);
+    const std::u16string& units = nameComponent.Units();
+    if (!std::all_of(units.begin(), units.end(), [](char16_t u) { return u < 0x80; })) {
+        AString folded = nameComponent;
+        ADirSong::RemoveSpaceNumber(&folded);
+        folded.Upper();
+        return CRC32::Of(folded);
+    }
+    // ASCII, the common case: the same key without a copy.
+    std::size_t length = units.size();
+    if (length >= 3 && units[length - 2] == u' ' && units[length - 1] >= u'1' && units[length - 1] <= u'9')
+        length -= 2;
+    CRC32 crc;
+    unsigned char chunk[256];
+    for (std::size_t at = 0; at < length;) {
+        int n = 0;
+        for (; at < length && n < static_cast<int>(sizeof chunk); ++at) {
+            char16_t u = units[at];
+            if (u >= u'a' && u <= u'z')
+                u = static_cast<char16_t>(u - 32);
+            chunk[n++] = static_cast<unsigned char>(u);
+            chunk[n++] = 0;
+        }
+        crc.Update(chunk, n);
+    }
+    return crc.GetValue();
+}
+
+std::uint32_t MHIT::NameKeyOfName(const AString& name)
+{
+    return !name.IsEmpty() && IsPlain(name, true) ? NameKeyOf(name) : NameKeyOf(Component(name));
 }
 
 bool MHIT::IsUntagged(signed char withGenre, signed char withAlbum) const
 {
-    return artist.IsEmpty() && (!withGenre || genre.IsEmpty()) && (!withAlbum || album.IsEmpty());
+    return GetArtist().IsEmpty() && (!withGenre || GetGenre().IsEmpty()) && (!withAlbum || GetAlbum().IsEmpty());
 }
 
 AString MHIT::MusicSizeText(const AString& root) const
@@ -248,16 +313,16 @@ AString MHIT::BuildPath(signed char withGenre, signed char withAlbum, const AStr
     const bool untagged = IsUntagged(withGenre, withAlbum);
     AString path("/");
     if (withGenre) {
-        path += Component(genre);
+        path += Component(GetGenre());
         path += '/';
     }
-    path += untagged ? untaggedArtist : Component(artist);
+    path += untagged ? untaggedArtist : Component(GetArtist());
     path += '/';
     if (withAlbum) {
-        path += Component(album);
+        path += Component(GetAlbum());
         path += '/';
     }
-    AString nameComponent = Component(name);
+    AString nameComponent = Component(GetName());
     if (untagged)
         ADirSong::RemoveSpaceNumber(&nameComponent);
     path += nameComponent;

@@ -59,11 +59,11 @@ public:
     void SetFilepath(const AString& path);
 
     // Decoded strings: album, artist, genre and composer made path-safe and trimmed, name trimmed.
-    const AString& GetName() const { return name; }
-    const AString& GetAlbum() const { return album; }
-    const AString& GetArtist() const { return artist; }
-    const AString& GetGenre() const { return genre; }
-    const AString& GetComposer() const { return composer; }
+    const AString& GetName() const { return Text(name); }
+    const AString& GetAlbum() const { return Text(album); }
+    const AString& GetArtist() const { return Text(artist); }
+    const AString& GetGenre() const { return Text(genre); }
+    const AString& GetComposer() const { return Text(composer); }
     const AString& GetFilepath() const { return filePath; }
     const AString& GetExtension() const { return extension; }
     const std::vector<MHOD>& GetDataObjects() const { return children; }
@@ -119,6 +119,19 @@ public:
     static AString Component(const AString& tag);
 
 private:
+    // A decoded string: most tags need no trimming and no path-safe replacement, and then the
+    // decoded string is the data object's own text (`child`), not a copy.
+    struct Decoded {
+        int child = -1;
+        AString own;
+    };
+    const AString& Text(const Decoded& decoded) const
+    {
+        return decoded.child >= 0 ? children[decoded.child].GetString() : decoded.own;
+    }
+    void SetDecoded(Decoded& decoded, int child, bool formatted);
+    static std::uint32_t NameKeyOfName(const AString& name);
+
     void Decode();
     bool IsUntagged(signed char withGenre, signed char withAlbum) const;
     AString BuildPath(signed char withGenre, signed char withAlbum, const AString& untaggedArtist,
@@ -128,7 +141,8 @@ private:
     std::vector<std::uint8_t> header; // offset 0 up to the header length (at least 244 bytes)
     std::vector<MHOD> children;
     std::vector<std::uint8_t> trailing; // bytes after the children inside the total length
-    AString genre, artist, album, name, composer, filePath, extension;
+    Decoded genre, artist, album, name, composer;
+    AString filePath, extension;
     std::uint32_t nameKey = 0;
     std::uint64_t handle = 0;
     int readIndex = -1;

@@ -51,7 +51,11 @@ std::uint32_t MHLT::GetDeclaredTrackCount() const { return IPodRecord::GetU32(he
 
 void MHLT::AddTrack(std::unique_ptr<MHIT> track)
 {
-    byHandle[track->GetHandle()] = track.get();
+    const std::pair<std::uint64_t, MHIT*> entry{track->GetHandle(), track.get()};
+    if (byHandle.empty() || byHandle.back().first < entry.first)
+        byHandle.push_back(entry);
+    else
+        byHandle.insert(std::lower_bound(byHandle.begin(), byHandle.end(), entry), entry);
     BucketOf(track->GetNameKey()).push_back(std::move(track));
     ++trackCount;
 }
@@ -162,8 +166,11 @@ int MHLT::AddSong(SongInfoStruct& song, MHIT** added, signed char add)
 
 MHIT* MHLT::FindByHandle(std::uint64_t handle) const
 {
-    auto found = byHandle.find(handle);
-    return found == byHandle.end() ? nullptr : found->second;
+    auto found = std::lower_bound(byHandle.begin(), byHandle.end(), handle,
+                                  [](const std::pair<std::uint64_t, MHIT*>& entry, std::uint64_t value) {
+                                      return entry.first < value;
+                                  });
+    return found != byHandle.end() && found->first == handle ? found->second : nullptr;
 }
 
 MHIT* MHLT::FindSong(const AString& virtualPath, signed char withExtension, signed char withGenre,
@@ -189,7 +196,12 @@ void MHLT::RemoveTrack(MHIT* track)
     auto it = std::find_if(bucket.begin(), bucket.end(), [track](const auto& held) { return held.get() == track; });
     if (it == bucket.end())
         return;
-    byHandle.erase(track->GetHandle());
+    auto entry = std::lower_bound(byHandle.begin(), byHandle.end(), track->GetHandle(),
+                                  [](const std::pair<std::uint64_t, MHIT*>& held, std::uint64_t value) {
+                                      return held.first < value;
+                                  });
+    if (entry != byHandle.end() && entry->first == track->GetHandle())
+        entry->second = nullptr;
     bucket.erase(it);
     --trackCount;
 }

@@ -97,7 +97,9 @@ private:
     std::vector<std::uint8_t> header;
     int trackCount = 0;
     std::array<std::vector<std::unique_ptr<MHIT>>, kBucketCount> buckets;
-    std::unordered_map<std::uint64_t, MHIT*> byHandle;
+    // (handle, track) in handle order: tracks are made, and so numbered, in the order they come;
+    // a removed track leaves its entry with no track.
+    std::vector<std::pair<std::uint64_t, MHIT*>> byHandle;
     std::optional<std::vector<SortedEntry>> sorted;
     AString root;
 };

@@ -6,11 +6,12 @@
 void MHOD::SetUnicodeString(const AString& newText, unsigned newType)
 {
     text = newText;
-    payload.assign(16, 0);
-    payload[0] = 1;
+    payload.AssignZeros(16);
+    std::uint8_t* subHeader = payload.Data();
+    subHeader[0] = 1;
     const std::uint32_t bytes = static_cast<std::uint32_t>(text.Units().size() * 2);
     for (int i = 0; i < 4; ++i)
-        payload[4 + i] = static_cast<std::uint8_t>(bytes >> (8 * i));
+        subHeader[4 + i] = static_cast<std::uint8_t>(bytes >> (8 * i));
     if (newType != 0)
         type = newType;
 }
@@ -18,7 +19,7 @@ void MHOD::SetUnicodeString(const AString& newText, unsigned newType)
 void MHOD::SetData(std::vector<std::uint8_t> data, unsigned newType)
 {
     text = AString();
-    payload = std::move(data);
+    payload.Assign(data);
     if (newType != 0)
         type = newType;
 }
@@ -43,13 +44,13 @@ int MHOD::Load(ByteReader& in)
     std::span<const std::uint8_t> rest = record.Rest();
     text = AString();
     if (!IsStringType(type)) {
-        payload.assign(rest.begin(), rest.end());
+        payload.Assign(rest);
         return 0;
     }
     // A string object: the text runs from payload offset 16 to the end, two bytes a unit.
     if (rest.size() < 16 || (rest.size() - 16) % 2 != 0)
         return kErrUnknown;
-    payload.assign(rest.begin(), rest.begin() + 16);
+    payload.Assign(rest.first(16));
     std::u16string units((rest.size() - 16) / 2, u'\0');
     for (std::size_t i = 0; i < units.size(); ++i)
         units[i] = static_cast<char16_t>(rest[16 + 2 * i] | rest[16 + 2 * i + 1] << 8);
@@ -65,6 +66,6 @@ void MHOD::Store(ByteWriter& out) const
     out.WriteU32LE(type);
     out.WriteU32LE(unknown16);
     out.WriteU32LE(unknown20);
-    out.WriteBytes(payload.data(), payload.size());
+    out.WriteBytes(payload.Data(), payload.Size());
     IPodRecord::WriteUTF16LE(out, text.Units());
 }

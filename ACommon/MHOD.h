@@ -10,6 +10,7 @@
 #include "ACommon/AString.h"
 #include "ACommon/ByteReader.h"
 #include "ACommon/ByteWriter.h"
+#include "ACommon/IPodRecord.h"
 
 #include <cstdint>
 #include <vector>
@@ -39,12 +40,12 @@ public:
     void Store(ByteWriter& out) const;
     std::uint32_t GetTotalSize() const
     {
-        return 24 + static_cast<std::uint32_t>(payload.size() + text.Units().size() * 2);
+        return 24 + static_cast<std::uint32_t>(payload.Size() + text.Units().size() * 2);
     }
 
     std::uint32_t GetType() const { return type; }
     const AString& GetString() const { return text; }
-    const std::vector<std::uint8_t>& GetPayload() const { return payload; }
+    std::span<const std::uint8_t> GetPayload() const { return payload.Span(); }
     static bool IsStringType(std::uint32_t type) { return (type >= 1 && type <= 5) || type == 12 || type == 13; }
 
 private:
@@ -52,6 +53,6 @@ private:
     std::uint32_t type = 0;
     std::uint32_t unknown16 = 0;
     std::uint32_t unknown20 = 0;
-    std::vector<std::uint8_t> payload; // for a string object only its 16-byte sub-header
+    IPodRecord::SmallBytes<48> payload; // for a string object only its 16-byte sub-header
     AString text;
 };
