@@ -14,4 +14,8 @@ enum ExitStatus : int {
     kExitCancelled = 130,
 };
 
+// pelorin ipods [--json]: the mounted iPods (name, volume, model, family, capacity, songs,
+// automatic update, read-only volumes).
+void AddIPodsCommand(CLI::App& app, int& exitStatus);
+
 } // namespace cli
