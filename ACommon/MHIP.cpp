@@ -61,6 +61,10 @@ void MHIP::Store(ByteWriter& out, std::uint32_t* itemCounter)
         IPodRecord::SetU32(header.Span(), kOffsetTrackId, track->GetTrackId());
         if (itemCounter)
             IPodRecord::SetU32(header.Span(), kOffsetItemNumber, ++*itemCounter);
+    } else {
+        // The id named no track when it was read; the tracks are renumbered as they are written,
+        // so kept as it was it could name another song now.
+        IPodRecord::SetU32(header.Span(), kOffsetTrackId, 0);
     }
     IPodRecord::WriteHeader(out, header.Span(), GetTotalSize());
     for (int i = 0; i < objectCount; ++i)

@@ -6,7 +6,8 @@
 //   0 "mhip"  4 header length  8 total length  12 number of mhods  16 kept  20 item number
 //   24 track id of the referenced track  28 and on: kept
 // The item number and track id are rewritten on every store when the track is known; an item
-// whose track id matched no track is written back as it was read.
+// whose track id matched no track is written back as it was read except for that id, which becomes
+// 0 (the tracks get new ids in every store, so the old id could name another song afterwards).
 
 #include "ACommon/ByteReader.h"
 #include "ACommon/ByteWriter.h"

@@ -147,7 +147,7 @@ TEST(MHBD, DataObjectsNotDecodedAreWrittenBackByteForByteInOrder)
     EXPECT_EQ(loaded.db->GetTrackList()->GetSong(0)->GetName(), "Title");
 }
 
-TEST(MHBD, UnresolvedPlaylistItemsKeepWhatWasRead)
+TEST(MHBD, UnresolvedPlaylistItemsKeepWhatWasReadButNoStaleTrackId)
 {
     Bytes unresolvedZero = Item(0);
     PutU32(unresolvedZero, 20, 77);
@@ -162,8 +162,10 @@ TEST(MHBD, UnresolvedPlaylistItemsKeepWhatWasRead)
     std::vector<std::pair<std::uint32_t, std::uint32_t>> items; // (item number, track id)
     for (std::size_t at = Find(out, "mhip"); at != std::string::npos; at = Find(out, "mhip", at + 4))
         items.emplace_back(GetU32(out, at + 20), GetU32(out, at + 24));
-    // The track got id 1; resolved items are numbered through the whole playlist list.
-    EXPECT_EQ(items, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{1, 1}, {77, 0}, {2, 1}, {78, 999}}));
+    // The track got id 1; resolved items are numbered through the whole playlist list; the item
+    // whose id 999 named no track keeps its number but no longer a track id that a renumbered
+    // track could take.
+    EXPECT_EQ(items, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{1, 1}, {77, 0}, {2, 1}, {78, 0}}));
 }
 
 TEST(MHBD, TrackIndexObjectsOfTheLibraryPlaylistAreDroppedAndOthersKept)
