@@ -224,7 +224,7 @@ TEST_F(IPodDBTest, AddFindSortAndRemoveWorkWithEveryPathShape)
             EXPECT_EQ(db.GetSongInfo(&found, paths[i], 1), 1) << flags << " " << paths[i].CStr();
             EXPECT_EQ(found, track);
             // Without `exact` only the text up to "?" counts.
-            AString otherHandle = paths[i].Left(paths[i].ReverseFind('?') + 1) + "1";
+            AString otherHandle = paths[i].Left(paths[i].ReverseFind('?') + 1) + "999999999999";
             EXPECT_EQ(db.GetSongInfo(&found, otherHandle, 0), 1) << flags;
             EXPECT_EQ(db.GetSongInfo(&found, otherHandle, 1), 0) << flags;
             AString filePath;
