@@ -184,6 +184,8 @@ int CompareCanonical(std::u16string_view a, std::u16string_view b, bool ignoreCa
     const size_t n = std::min(a.size(), b.size());
     for (; i < n; ++i) {
         char16_t x = a[i], y = b[i];
+        if (x == y && x < 0x80)
+            continue;
         if (x >= 0x80 || y >= 0x80)
             break;
         if (ignoreCase) {
