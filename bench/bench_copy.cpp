@@ -85,14 +85,18 @@ int main(int argc, char** argv)
             double seconds = 0;
             if (kind == 0) {
                 progress.StartProgress(nullptr, 0, 0, 0);
-                seconds = Seconds([&] { return AFile::CopyWithProgress(&from, &to, nullptr, &progress) == 0; }, ok);
+                seconds =
+                    Seconds([&] { return AFile::CopyWithProgress(&from, &to, nullptr, &progress) == 0; }, ok);
                 ours.push_back(seconds);
             } else if (kind == 1) {
                 seconds = Seconds([&] { return Shell("cp " + Quoted(source) + " " + Quoted(target)); }, ok);
                 cp.push_back(seconds);
             } else {
                 seconds = Seconds(
-                    [&] { return Shell("cp " + Quoted(source) + " " + Quoted(target) + " && sync " + Quoted(target)); },
+                    [&] {
+                        return Shell("cp " + Quoted(source) + " " + Quoted(target) + " && sync " +
+                                     Quoted(target));
+                    },
                     ok);
                 cpSync.push_back(seconds);
             }
@@ -110,11 +114,14 @@ int main(int argc, char** argv)
     const double oursS = Median(ours), cpS = Median(cp), cpSyncS = Median(cpSync);
     auto best = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
     std::printf("  (medians of %d interleaved runs; best run in brackets)\n", runs);
-    std::printf("  CopyWithProgress (with fsync): %6.3f s  %7.1f MB/s  [%.3f s]\n", oursS, mb / oursS, best(ours));
-    std::printf("  cp + sync FILE:                %6.3f s  %7.1f MB/s  [%.3f s]\n", cpSyncS, mb / cpSyncS, best(cpSync));
+    std::printf("  CopyWithProgress (with fsync): %6.3f s  %7.1f MB/s  [%.3f s]\n", oursS, mb / oursS,
+                best(ours));
+    std::printf("  cp + sync FILE:                %6.3f s  %7.1f MB/s  [%.3f s]\n", cpSyncS, mb / cpSyncS,
+                best(cpSync));
     std::printf("  cp alone (no flush):           %6.3f s  %7.1f MB/s  [%.3f s]\n", cpS, mb / cpS, best(cp));
     std::printf("  ratio CopyWithProgress / (cp + sync): %.2f  (target: at most 1.10: %s)\n", oursS / cpSyncS,
                 oursS / cpSyncS <= 1.10 ? "met" : "MISSED");
-    std::printf("  ratio CopyWithProgress / cp alone:    %.2f  (not like for like: cp does not flush)\n", oursS / cpS);
+    std::printf("  ratio CopyWithProgress / cp alone:    %.2f  (not like for like: cp does not flush)\n",
+                oursS / cpS);
     return 0;
 }

@@ -22,16 +22,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char* const kGenres[] = {"Rock", "Pop", "Jazz", "Classical", "Hip-Hop", "Electronic", "Folk", "Blues",
-                               "Country", "Soundtrack", "Metal", "Reggae", "Soul", "Alternative", "Indie"};
-const char* const kWords[] = {"The", "Blue", "Night", "River", "Light", "Dream", "Stone", "Heart", "Fire", "Rain",
-                              "Love", "Road", "City", "Summer", "Moon", "Song", "Dance", "Ghost", "Gold", "Wild",
-                              "Young", "Black", "Silver", "Falling", "Street", "Home", "Echo", "Shadow", "Sun", "Sea"};
+const char* const kGenres[] = {"Rock",       "Pop",    "Jazz",  "Classical",   "Hip-Hop",
+                               "Electronic", "Folk",   "Blues", "Country",     "Soundtrack",
+                               "Metal",      "Reggae", "Soul",  "Alternative", "Indie"};
+const char* const kWords[] = {"The",    "Blue",  "Night", "River",  "Light", "Dream",  "Stone",  "Heart",
+                              "Fire",   "Rain",  "Love",  "Road",   "City",  "Summer", "Moon",   "Song",
+                              "Dance",  "Ghost", "Gold",  "Wild",   "Young", "Black",  "Silver", "Falling",
+                              "Street", "Home",  "Echo",  "Shadow", "Sun",   "Sea"};
 // Accented words, written composed; some songs get them decomposed.
-const char* const kAccented[] = {"Beyonc\xC3\xA9", "Mot\xC3\xB6rhead", "Bj\xC3\xB6rk", "Sigur R\xC3\xB3s",
-                                 "C\xC3\xA9line", "Cr\xC3\xBC" "e", "Fran\xC3\xA7oise", "\xC3\x89t\xC3\xA9",
-                                 "Ni\xC3\xB1o", "Caf\xC3\xA9", "D\xC3\xA9j\xC3\xA0 Vu", "\xC3\x85ngstr\xC3\xB6m",
-                                 "S\xC3\xA3o Paulo", "Na\xC3\xAFve", "Cora\xC3\xA7\xC3\xA3o"};
+const char* const kAccented[] = {"Beyonc\xC3\xA9",   "Mot\xC3\xB6rhead",      "Bj\xC3\xB6rk",
+                                 "Sigur R\xC3\xB3s", "C\xC3\xA9line",         "Cr\u00FCe",
+                                 "Fran\xC3\xA7oise", "\xC3\x89t\xC3\xA9",     "Ni\xC3\xB1o",
+                                 "Caf\xC3\xA9",      "D\xC3\xA9j\xC3\xA0 Vu", "\xC3\x85ngstr\xC3\xB6m",
+                                 "S\xC3\xA3o Paulo", "Na\xC3\xAFve",          "Cora\xC3\xA7\xC3\xA3o"};
 const char* const kExtensions[] = {"mp3", "m4a", "mp3", "mp3", "m4p", "aif"};
 
 template <size_t N> const char* Pick(const char* const (&list)[N], std::mt19937& random)
@@ -55,8 +58,9 @@ std::u16string Decomposed(const std::u16string& text)
     UErrorCode status = U_ZERO_ERROR;
     const UNormalizer2* nfd = unorm2_getNFDInstance(&status);
     std::u16string out(text.size() * 3 + 8, u'\0');
-    int32_t length = unorm2_normalize(nfd, reinterpret_cast<const UChar*>(text.data()), static_cast<int32_t>(text.size()),
-                                      reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &status);
+    int32_t length =
+        unorm2_normalize(nfd, reinterpret_cast<const UChar*>(text.data()), static_cast<int32_t>(text.size()),
+                         reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &status);
     if (U_FAILURE(status))
         return text;
     out.resize(length);
@@ -117,7 +121,8 @@ double TimeComparisons(const std::vector<AString>& paths, const std::vector<std:
         for (const auto& [a, b] : pairs)
             sink = sink + paths[a].CompareNoCase(paths[b]);
     auto elapsed = Clock::now() - start;
-    return std::chrono::duration<double, std::nano>(elapsed).count() / (5.0 * static_cast<double>(pairs.size()));
+    return std::chrono::duration<double, std::nano>(elapsed).count() /
+           (5.0 * static_cast<double>(pairs.size()));
 }
 
 } // namespace
@@ -127,8 +132,8 @@ int main(int argc, char** argv)
     const int count = argc > 1 ? std::max(100, std::atoi(argv[1])) : 50000;
     int accented = 0;
     std::vector<AString> paths = MakePaths(count, accented);
-    std::printf("bench_strings: %d virtual paths, %d (%.1f%%) with accents, half of those decomposed\n", count,
-                accented, 100.0 * accented / count);
+    std::printf("bench_strings: %d virtual paths, %d (%.1f%%) with accents, half of those decomposed\n",
+                count, accented, 100.0 * accented / count);
     std::printf("  example: %s\n", paths[0].CStr());
 
     // Comparisons: random pairs (mostly decided at the genre), and the neighbours of a sorted list
@@ -150,7 +155,8 @@ int main(int argc, char** argv)
                 nonAscii = (*p)[k] >= 0x80;
         (nonAscii ? accentedPairs : asciiPairs).emplace_back(order[i], order[i + 1]);
     }
-    std::printf("  CompareNoCase, random pairs:          %7.1f ns per comparison\n", TimeComparisons(paths, randomPairs));
+    std::printf("  CompareNoCase, random pairs:          %7.1f ns per comparison\n",
+                TimeComparisons(paths, randomPairs));
     std::printf("  CompareNoCase, sorted neighbours:     %7.1f ns per comparison\n",
                 TimeComparisons(paths, neighbourPairs));
     std::printf("  CompareNoCase, ASCII neighbours:      %7.1f ns per comparison (%zu pairs)\n",

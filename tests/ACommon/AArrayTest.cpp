@@ -83,10 +83,10 @@ TEST_F(AArrayState, WriteStateLayout)
     a.AddPtr(Value(0x1234));
     a.AddCopy("abc", 3);
     a.AddCopy(nullptr, 0);
-    Bytes expected = {0x01, 0x00, 0x10, 0x00, // mark 0x00100001
-                      3,    0,    0,    0,    // count
-                      0x1C, 0x4B, 0xF0, 0x06, // value tag 116411164
-                      0x34, 0x12, 0,    0,    // the value's low 32 bits
+    Bytes expected = {0x01, 0x00, 0x10, 0x00,                // mark 0x00100001
+                      3,    0,    0,    0,                   // count
+                      0x1C, 0x4B, 0xF0, 0x06,                // value tag 116411164
+                      0x34, 0x12, 0,    0,                   // the value's low 32 bits
                       3,    0,    0,    0,    'a', 'b', 'c', // a copy: its length and bytes
                       0,    0,    0,    0};                  // an empty copy
     EXPECT_EQ(fixtures::BytesWrittenBy(path, [&](AFile* f) { return a.WriteState(f); }), expected);
@@ -96,8 +96,8 @@ TEST_F(AArrayState, ReadStateAppendsValuesAndCopies)
 {
     AArray a;
     a.AddCopy("first", 5);
-    Bytes bytes = {0x01, 0x00, 0x10, 0x00, 3, 0, 0, 0, 0x1C, 0x4B, 0xF0, 0x06, 0x78, 0x56, 0x34, 0x12,
-                   0,    0,    0,    0,    2, 0, 0, 0, 'h',  'i'};
+    Bytes bytes = {0x01, 0x00, 0x10, 0x00, 3, 0, 0, 0, 0x1C, 0x4B, 0xF0, 0x06, 0x78,
+                   0x56, 0x34, 0x12, 0,    0, 0, 0, 2, 0,    0,    0,    'h',  'i'};
     ASSERT_EQ(Read(a, bytes), 0);
     ASSERT_EQ(a.Count(), 4);
     EXPECT_EQ(CopyAt(a, 0), "first");
@@ -136,7 +136,9 @@ TEST_F(AArrayState, CorruptRecordsGiveErrorCodes)
         {"no count", {0x01, 0x00, 0x10, 0x00}, kErrEndOfFile},
         {"count past the end", {0x01, 0x00, 0x10, 0x00, 2, 0, 0, 0, 0, 0, 0, 0}, kErrEndOfFile},
         {"copy past the end", {0x01, 0x00, 0x10, 0x00, 1, 0, 0, 0, 5, 0, 0, 0, 'a'}, kErrEndOfFile},
-        {"value without its value", {0x01, 0x00, 0x10, 0x00, 1, 0, 0, 0, 0x1C, 0x4B, 0xF0, 0x06}, kErrEndOfFile},
+        {"value without its value",
+         {0x01, 0x00, 0x10, 0x00, 1, 0, 0, 0, 0x1C, 0x4B, 0xF0, 0x06},
+         kErrEndOfFile},
     };
     for (const Case& c : cases) {
         AArray a;

@@ -40,7 +40,8 @@ TEST(AError, EveryCodeHasItsMessage)
         {-102392, ": Inconsistent size."},
         {-102393, ": iTunes reported an error adding a song. Possible cause Unauthorized Music."},
         {-102394, ": Insufficient free space or Volume Full."},
-        {-102395, ": iTunes reported an error adding a song to a playlist. Possible cause Unauthorized Music."},
+        {-102395,
+         ": iTunes reported an error adding a song to a playlist. Possible cause Unauthorized Music."},
         {-102396, ": Failed to add item to Last Sync playlist."},
         {123456, ": User cancel activated."},
     };

@@ -81,7 +81,8 @@ TEST(AFileList, RecordsTakeTheTimeOfTheFileUnderTheRoot)
 
     AFileList rootless;
     rootless.Add(new AString(dir.A("b.mp3")));
-    EXPECT_EQ(rootless.GetModTime(0), 1100000000u + kFileTimeOffset) << "with no root the path is used as it is";
+    EXPECT_EQ(rootless.GetModTime(0), 1100000000u + kFileTimeOffset)
+        << "with no root the path is used as it is";
 
     list.Replace(new AString("a.mp3"), 1);
     EXPECT_EQ(Paths(list), (std::vector<std::string>{"a.mp3", "a.mp3"}));
@@ -107,7 +108,8 @@ TEST(AFileList, SortIgnoresCaseAndKeepsCanonicalFormsTogether)
     for (const char* p : {"f", "Caf\xC3\xA9/2", "cafe\xCC\x81/1", "cafe", "CAFF"})
         accents.AddWithTime(new AString(p), 0);
     accents.Sort(1);
-    EXPECT_EQ(Paths(accents), (std::vector<std::string>{"cafe", "cafe\xCC\x81/1", "Caf\xC3\xA9/2", "CAFF", "f"}));
+    EXPECT_EQ(Paths(accents),
+              (std::vector<std::string>{"cafe", "cafe\xCC\x81/1", "Caf\xC3\xA9/2", "CAFF", "f"}));
 }
 
 TEST(AFileList, TheComparisonsOrderRecords)
@@ -150,8 +152,9 @@ TEST_F(AFileListState, WriteStateLayout)
     list.SetRootPath(&root);
     list.AddWithTime(new AString("b"), 0x0102030405060708ull);
     list.AddWithTime(new AString("\xC3\xA9"), 7);
-    Bytes expected = fixtures::Concat({ListMark(), StringRecord(u"/M/"), ArrayHeader(2), InfoBlock(0x0102030405060708ull),
-                                       InfoBlock(7), StringRecord(u"b"), StringRecord(u"\u00E9")});
+    Bytes expected =
+        fixtures::Concat({ListMark(), StringRecord(u"/M/"), ArrayHeader(2), InfoBlock(0x0102030405060708ull),
+                          InfoBlock(7), StringRecord(u"b"), StringRecord(u"\u00E9")});
     EXPECT_EQ(fixtures::BytesWrittenBy(path, [&](AFile* f) { return list.WriteState(f); }), expected);
 }
 
@@ -159,8 +162,8 @@ TEST_F(AFileListState, ReadStateReplacesTheListWithTheStoredOne)
 {
     AFileList list;
     list.AddWithTime(new AString("old"), 1);
-    Bytes bytes = fixtures::Concat({ListMark(), StringRecord(u"/M/"), ArrayHeader(2), InfoBlock(5), InfoBlock(6),
-                                    StringRecord(u"a"), StringRecord(u"b")});
+    Bytes bytes = fixtures::Concat({ListMark(), StringRecord(u"/M/"), ArrayHeader(2), InfoBlock(5),
+                                    InfoBlock(6), StringRecord(u"a"), StringRecord(u"b")});
     ASSERT_EQ(Read(list, bytes), 0);
     EXPECT_EQ(list.GetRootPath(), "/M/");
     EXPECT_EQ(Paths(list), (std::vector<std::string>{"a", "b"}));
@@ -171,8 +174,8 @@ TEST_F(AFileListState, ReadStateReplacesTheListWithTheStoredOne)
 TEST_F(AFileListState, ReadStateAcceptsEmptyPathsWrittenWithoutAByteOrderMark)
 {
     // Each record here takes 22 bytes: 16 in the array and a 6-byte string record (mark, length 0).
-    Bytes bytes = fixtures::Concat({ListMark(), StringRecord(u""), ArrayHeader(3), InfoBlock(1), InfoBlock(2),
-                                    InfoBlock(3)});
+    Bytes bytes = fixtures::Concat(
+        {ListMark(), StringRecord(u""), ArrayHeader(3), InfoBlock(1), InfoBlock(2), InfoBlock(3)});
     for (int i = 0; i < 3; ++i)
         bytes.insert(bytes.end(), {0x00, 0x00, 0x10, 0x00, 0, 0});
     AFileList list;
@@ -201,16 +204,23 @@ TEST_F(AFileListState, FailuresLeaveNoRecordWithoutAPath)
     };
     const Case cases[] = {
         {"array mark as list mark", fixtures::Concat({ArrayHeader(0)}), kErrVersion, {}},
-        {"wrong array mark", fixtures::Concat({ListMark(), StringRecord(u""), ListMark(), Bytes{0, 0, 0, 0}}),
-         kErrVersion, {}},
-        {"count past the end", fixtures::Concat({ListMark(), StringRecord(u""), ArrayHeader(1000), InfoBlock(1)}),
-         kErrEndOfFile, {}},
-        {"info block longer than the file", fixtures::Concat({ListMark(), StringRecord(u""), ArrayHeader(1),
-                                                              Bytes{64, 0, 0, 0}, Bytes(20, 0)}),
-         kErrEndOfFile, {}},
-        {"second path missing", fixtures::Concat({ListMark(), StringRecord(u""), ArrayHeader(2), InfoBlock(1),
-                                                  InfoBlock(2), StringRecord(u"a"), Bytes(6, 0)}),
-         kErrVersion, {"a"}},
+        {"wrong array mark",
+         fixtures::Concat({ListMark(), StringRecord(u""), ListMark(), Bytes{0, 0, 0, 0}}),
+         kErrVersion,
+         {}},
+        {"count past the end",
+         fixtures::Concat({ListMark(), StringRecord(u""), ArrayHeader(1000), InfoBlock(1)}),
+         kErrEndOfFile,
+         {}},
+        {"info block longer than the file",
+         fixtures::Concat({ListMark(), StringRecord(u""), ArrayHeader(1), Bytes{64, 0, 0, 0}, Bytes(20, 0)}),
+         kErrEndOfFile,
+         {}},
+        {"second path missing",
+         fixtures::Concat({ListMark(), StringRecord(u""), ArrayHeader(2), InfoBlock(1), InfoBlock(2),
+                           StringRecord(u"a"), Bytes(6, 0)}),
+         kErrVersion,
+         {"a"}},
     };
     for (const Case& c : cases) {
         AFileList list;
@@ -222,8 +232,8 @@ TEST_F(AFileListState, FailuresLeaveNoRecordWithoutAPath)
 
 TEST_F(AFileListState, AHugeCountIsRefusedBeforeAnythingIsReserved)
 {
-    Bytes bytes = fixtures::Concat({ListMark(), StringRecord(u""), ArrayHeader(0xFFFFFFFF), InfoBlock(1),
-                                    StringRecord(u"a")});
+    Bytes bytes = fixtures::Concat(
+        {ListMark(), StringRecord(u""), ArrayHeader(0xFFFFFFFF), InfoBlock(1), StringRecord(u"a")});
     AFileList list;
     int err = 0;
     std::uint64_t growth = fixtures::PeakMemoryGrowth([&] { err = Read(list, bytes); });

@@ -145,7 +145,7 @@ TEST_F(AFileOpen, GetPathTypeTellsKindsApartWithoutFollowingLinks)
     fixtures::WriteFile(dir / "file", "x");
     symlink((dir / "file").c_str(), (dir / "link").c_str());
     int sock = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address {};
+    sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::string socketPath = dir / "sock";
     ASSERT_LT(socketPath.size(), sizeof address.sun_path);
@@ -157,7 +157,8 @@ TEST_F(AFileOpen, GetPathTypeTellsKindsApartWithoutFollowingLinks)
         const char* name;
         int type;
     };
-    for (auto [name, type] : {Case{"", 0}, {"file", 1}, {"link", 2}, {"sock", 3}, {"fifo", 4}, {"missing", 4}}) {
+    for (auto [name, type] :
+         {Case{"", 0}, {"file", 1}, {"link", 2}, {"sock", 3}, {"fifo", 4}, {"missing", 4}}) {
         AString path = dir.A(name);
         EXPECT_EQ(AFile::GetPathType(&path), type) << name;
     }
@@ -190,8 +191,16 @@ TEST(AFileDates, DatesEssentiallyEqualAllowsAMinuteOrAnHourAndAMinute)
         double difference;
         bool expected;
     };
-    for (auto [difference, expected] : {Case{0, true}, {60, true}, {60.5, false}, {61, false}, {3539, false},
-                                        {3540, true}, {3600, true}, {3660, true}, {3661, false}, {7200, false}}) {
+    for (auto [difference, expected] : {Case{0, true},
+                                        {60, true},
+                                        {60.5, false},
+                                        {61, false},
+                                        {3539, false},
+                                        {3540, true},
+                                        {3600, true},
+                                        {3660, true},
+                                        {3661, false},
+                                        {7200, false}}) {
         EXPECT_EQ(AFile::DatesEssentiallyEqual(1e9, 1e9 + difference), expected) << difference;
         EXPECT_EQ(AFile::DatesEssentiallyEqual(1e9 + difference, 1e9), expected) << difference;
     }
@@ -261,8 +270,13 @@ TEST_F(AFileOpen, CreateDirMakesMissingParentsAndRefusesWhatExists)
         const char* path;
         int expected;
     };
-    for (auto [path, expected] : {Case{"a/b/c", 0}, {"a/b/c", kErrUnknown}, {"a", kErrUnknown}, {"a/file", kErrUnknown},
-                                  {"a/file/x", kErrUnknown}, {"d/", 0}, {"e/f/g/", 0}}) {
+    for (auto [path, expected] : {Case{"a/b/c", 0},
+                                  {"a/b/c", kErrUnknown},
+                                  {"a", kErrUnknown},
+                                  {"a/file", kErrUnknown},
+                                  {"a/file/x", kErrUnknown},
+                                  {"d/", 0},
+                                  {"e/f/g/", 0}}) {
         AString p = dir.A(path);
         EXPECT_EQ(AFile::CreateDir(&p), expected) << path;
     }
@@ -314,7 +328,8 @@ TEST_F(AFileOpen, WriteWholeFileSafelyReplacesTheFileAndKeepsItsPermissions)
     ASSERT_EQ(AFile::WriteWholeFileSafely(&name, "new", 3), 0);
     EXPECT_EQ(fixtures::ReadText(path), "new");
     EXPECT_EQ(ModeOf(path), 0640u);
-    EXPECT_EQ(fixtures::ListFiles(dir.Path()), (std::vector<std::string>{"db"})) << "no temporary file is left";
+    EXPECT_EQ(fixtures::ListFiles(dir.Path()), (std::vector<std::string>{"db"}))
+        << "no temporary file is left";
 
     AString inMissingFolder = dir.A("no/db");
     EXPECT_EQ(AFile::WriteWholeFileSafely(&inMissingFolder, "x", 1), kErrIO);
@@ -420,7 +435,8 @@ TEST_F(AFileCopy, CopyWithCheckRefusesWhenTheVolumeIsTooFull)
     EXPECT_EQ(AFile::CopyWithCheck(&from, &to), 0) << "4000 more bytes fit in 4001";
     FreeSpaceOverride exact(4000);
     fixtures::WriteFile(dir / "to", std::string(1000, 'x'));
-    EXPECT_EQ(AFile::CopyWithCheck(&from, &to), kErrNoSpace) << "the difference must be smaller than what is free";
+    EXPECT_EQ(AFile::CopyWithCheck(&from, &to), kErrNoSpace)
+        << "the difference must be smaller than what is free";
     EXPECT_EQ(fixtures::ReadText(dir / "to"), std::string(1000, 'x'));
 }
 
@@ -507,7 +523,8 @@ TEST_F(AFileCopy, CopyWithProgressRefusesWhenTheVolumeIsTooFull)
     fixtures::WriteFile(dir / "small", std::string(10, 's'));
     FreeSpaceOverride none(0);
     AString elsewhere = dir.A("new");
-    EXPECT_EQ(AFile::CopyWithProgress(&small, &elsewhere, nullptr, nullptr), kErrNoSpace) << "small files too";
+    EXPECT_EQ(AFile::CopyWithProgress(&small, &elsewhere, nullptr, nullptr), kErrNoSpace)
+        << "small files too";
     EXPECT_FALSE(fixtures::Exists(dir / "new"));
 }
 

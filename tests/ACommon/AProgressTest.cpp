@@ -95,7 +95,11 @@ TEST_F(AProgressTest, GetAbsoluteBarPositionClampsAboveOneAndPassesNegatives)
         double fraction;
         double expected;
     };
-    for (auto [fraction, expected] : {Case{0.0, 0.5}, {1.0, 0.75}, {1.5, 0.75}, {-1.0, -1.0}, {-0.5, -0.5},
+    for (auto [fraction, expected] : {Case{0.0, 0.5},
+                                      {1.0, 0.75},
+                                      {1.5, 0.75},
+                                      {-1.0, -1.0},
+                                      {-0.5, -0.5},
                                       {1.0 + DBL_EPSILON, 0.5 + (1.0 + DBL_EPSILON) * 0.25}})
         EXPECT_DOUBLE_EQ(progress.GetAbsoluteBarPosition(fraction), expected) << fraction;
 }

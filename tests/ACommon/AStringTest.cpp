@@ -12,8 +12,8 @@ using fixtures::Bytes;
 namespace {
 
 // Texts used throughout: the same accented letters in composed and decomposed form.
-const char* const kCafeComposed = "caf\xC3\xA9";     // café, é = U+00E9
-const char* const kCafeDecomposed = "cafe\xCC\x81";  // café, e + U+0301
+const char* const kCafeComposed = "caf\xC3\xA9";    // café, é = U+00E9
+const char* const kCafeDecomposed = "cafe\xCC\x81"; // café, e + U+0301
 const char* const kEComposed = "\xC3\xA9";
 const char* const kEDecomposed = "e\xCC\x81";
 
@@ -101,15 +101,15 @@ TEST(AString, CompareOrdersByCodePointAndTreatsCanonicalFormsAsEqual)
         {"", "a", -1, -1},
         {"ABC", "abc", -1, 0},
         {"b", "A", 1, 1},
-        {"_", "a", -1, -1},        // folding lowers letters: "_" (5F) sorts before "a" (61)
-        {"_", "A", 1, -1},         // ... but after "A" (41) when case counts
+        {"_", "a", -1, -1}, // folding lowers letters: "_" (5F) sorts before "a" (61)
+        {"_", "A", 1, -1},  // ... but after "A" (41) when case counts
         {kEComposed, kEDecomposed, 0, 0},
         {kCafeComposed, kCafeDecomposed, 0, 0},
         {"CAF\xC3\x89", kCafeDecomposed, -1, 0}, // É composed against é decomposed
-        {"e\xCC\x81z", "\xC3\xA9" "a", 1, 1},    // decided after the accented letter
+        {"e\xCC\x81z", "\u00E9a", 1, 1},         // decided after the accented letter
         {"e", kEDecomposed, -1, -1},
-        {"stra\xC3\x9F" "e", "STRASSE", 1, 0},   // ß folds to ss
-        {"\xC3\xA9", "f", -1, -1},               // é compares as e + accent: before f, after e
+        {"stra\u00DFe", "STRASSE", 1, 0}, // ß folds to ss
+        {"\xC3\xA9", "f", -1, -1},        // é compares as e + accent: before f, after e
         {"\xC3\xA9", "e", 1, 1},
     };
     for (const Case& c : cases) {
@@ -149,14 +149,14 @@ TEST(AString, FindMatchesCaseAndCanonicalFormsAsAsked)
         {"abc", "abc", 10, 1, -1},
         {"abc", "abc", -5, 1, 0},
         {"abc", "", 1, 1, 1},
-        {"caf\xC3\xA9 X", "E\xCC\x81 x", 0, 0, 3},       // composed text, decomposed pattern
-        {"cafe\xCC\x81 X", "\xC3\xA9 X", 0, 1, 3},       // decomposed text, composed pattern
-        {"cafe\xCC\x81", "cafe", 0, 1, -1},              // never half of an accented letter
+        {"caf\xC3\xA9 X", "E\xCC\x81 x", 0, 0, 3}, // composed text, decomposed pattern
+        {"cafe\xCC\x81 X", "\xC3\xA9 X", 0, 1, 3}, // decomposed text, composed pattern
+        {"cafe\xCC\x81", "cafe", 0, 1, -1},        // never half of an accented letter
         {"caf\xC3\xA9", "cafe", 0, 1, -1},
         {"cafe\xCC\x81s", "e", 0, 1, -1},
         {"\xC3\xA9t\xC3\xA9", "T\xC3\x89", 0, 0, 1},
         {"\xC3\xA9t\xC3\xA9", "T\xC3\x89", 0, 1, -1},
-        {"Stra\xC3\x9F" "e", "SS", 0, 0, 4},             // ß matches ss when case is ignored
+        {"Stra\u00DFe", "SS", 0, 0, 4}, // ß matches ss when case is ignored
     };
     for (const Case& c : cases)
         EXPECT_EQ(AString(c.text).Find(AString(c.what), c.start, c.matchCase), c.expected)
@@ -190,8 +190,8 @@ TEST(AString, ReplaceSwapsEveryOccurrenceWithoutOverlap)
         {"a-b-c", "-", "/", "a/b/c"},
         {"aaaa", "aa", "b", "bb"},
         {"abc", "x", "y", "abc"},
-        {"abc", "ABC", "x", "abc"},                            // case counts
-        {"Beyonc\xC3\xA9!", "e\xCC\x81", "e", "Beyonce!"},      // canonical forms match
+        {"abc", "ABC", "x", "abc"},                        // case counts
+        {"Beyonc\xC3\xA9!", "e\xCC\x81", "e", "Beyonce!"}, // canonical forms match
         {"abc", "", "x", "abc"},
         {"abab", "ab", "", ""},
     };
@@ -212,12 +212,8 @@ TEST(AString, TrimRemovesSpaceSeparatorsButNotLineBreaks)
         const char* expected;
     };
     const Case cases[] = {
-        {"  a b  ", "a b"},
-        {"\ta\t", "a"},
-        {"\xC2\xA0" "a\xE2\x80\x83", "a"}, // no-break space, em space
-        {"\na\n", "\na\n"},
-        {"   ", ""},
-        {"", ""},
+        {"  a b  ", "a b"}, {"\ta\t", "a"}, {"\u00A0a\u2003", "a"}, // no-break space, em space
+        {"\na\n", "\na\n"}, {"   ", ""},    {"", ""},
     };
     for (const Case& c : cases) {
         AString s(c.text);
@@ -228,7 +224,7 @@ TEST(AString, TrimRemovesSpaceSeparatorsButNotLineBreaks)
 
 TEST(AString, UpperFollowsUnicodeRules)
 {
-    AString s("stra\xC3\x9F" "e caf\xC3\xA9 abc");
+    AString s("stra\u00DFe caf\u00E9 abc");
     s.Upper();
     EXPECT_EQ(s, "STRASSE CAF\xC3\x89 ABC");
 }
@@ -265,8 +261,15 @@ TEST(AString, IntValueReadsLeadingDecimal)
         const char* text;
         int expected;
     };
-    for (auto [text, expected] : {Case{"42", 42}, {"  -7x", -7}, {"+3", 3}, {"\t12 13", 12}, {"abc", 0}, {"", 0},
-                                  {"1b", 1}, {"99999999999", 2147483647}, {"-99999999999", -2147483647 - 1}})
+    for (auto [text, expected] : {Case{"42", 42},
+                                  {"  -7x", -7},
+                                  {"+3", 3},
+                                  {"\t12 13", 12},
+                                  {"abc", 0},
+                                  {"", 0},
+                                  {"1b", 1},
+                                  {"99999999999", 2147483647},
+                                  {"-99999999999", -2147483647 - 1}})
         EXPECT_EQ(AString(text).IntValue(10), expected) << text;
 }
 
@@ -287,9 +290,17 @@ TEST(AString, ExtractFileNumReadsTheCopyNumberBeforeTheExtension)
         const char* name;
         int expected;
     };
-    for (auto [name, expected] : {Case{"Song 1.mp3", 1}, {"Song 12.m4a", 12}, {"Song 123.mp3", 0}, {"Song.mp3", 0},
-                                  {"Song x.mp3", 0}, {"My Song 3.mp3", 3}, {"Track 03.mp3", 3}, {"A 1b.mp3", 1},
-                                  {"Song 2", 0}, {"a.b 1", 0}, {"", 0}})
+    for (auto [name, expected] : {Case{"Song 1.mp3", 1},
+                                  {"Song 12.m4a", 12},
+                                  {"Song 123.mp3", 0},
+                                  {"Song.mp3", 0},
+                                  {"Song x.mp3", 0},
+                                  {"My Song 3.mp3", 3},
+                                  {"Track 03.mp3", 3},
+                                  {"A 1b.mp3", 1},
+                                  {"Song 2", 0},
+                                  {"a.b 1", 0},
+                                  {"", 0}})
         EXPECT_EQ(AString(name).ExtractFileNum(), expected) << name;
 }
 
@@ -299,8 +310,8 @@ TEST(AString, Base26NumWritesLettersWithoutLeadingA)
         int n;
         const char* expected;
     };
-    for (auto [n, expected] : {Case{0, "A"}, {1, "B"}, {25, "Z"}, {26, "BA"}, {27, "BB"}, {675, "ZZ"}, {676, "BAA"},
-                               {-1, ""}})
+    for (auto [n, expected] :
+         {Case{0, "A"}, {1, "B"}, {25, "Z"}, {26, "BA"}, {27, "BB"}, {675, "ZZ"}, {676, "BAA"}, {-1, ""}})
         EXPECT_EQ(AString::Base26Num(n), expected) << n;
 }
 
@@ -313,9 +324,12 @@ TEST(AString, AppendPathComponentJoinsWithOneSlash)
         const char* component;
         const char* expected;
     };
-    for (auto [base, component, expected] :
-         {Case{"a/", "b", "a/b"}, {"", "b", "b"}, {"a", "b", "a/b"}, {"/", "b", "/b"}, {"a", "/b", "a/b"},
-          {"/Music", "Artist/Album", "/Music/Artist/Album"}}) {
+    for (auto [base, component, expected] : {Case{"a/", "b", "a/b"},
+                                             {"", "b", "b"},
+                                             {"a", "b", "a/b"},
+                                             {"/", "b", "/b"},
+                                             {"a", "/b", "a/b"},
+                                             {"/Music", "Artist/Album", "/Music/Artist/Album"}}) {
         AString s(base);
         s.AppendPathComponent(component);
         EXPECT_EQ(s, expected) << base << " + " << component;
@@ -329,9 +343,12 @@ TEST(AString, PathExtensionAndLastComponent)
         const char* extension;
         const char* last;
     };
-    for (auto [path, extension, last] :
-         {Case{"/a/b/song.mp3", "mp3", "song.mp3"}, {"/a/b.c/song", "", "song"}, {"song.tar.gz", "gz", "song.tar.gz"},
-          {"/a/b/", "", "b"}, {"/", "", "/"}, {"", "", ""}}) {
+    for (auto [path, extension, last] : {Case{"/a/b/song.mp3", "mp3", "song.mp3"},
+                                         {"/a/b.c/song", "", "song"},
+                                         {"song.tar.gz", "gz", "song.tar.gz"},
+                                         {"/a/b/", "", "b"},
+                                         {"/", "", "/"},
+                                         {"", "", ""}}) {
         AString s(path), out("old");
         s.PathExtension(&out);
         EXPECT_EQ(out, extension) << path;
@@ -358,8 +375,8 @@ TEST(AString, FormatPathStringMakesOneSafeName)
         {"AC/DC: Live?", 1, "AC_DC_ Live_"},
         {"", 1, ""},
         {".", 1, "_"},
-        {"x\xC2\x96y\xC2\x94z", 0, "x\xCB\x86y\xE2\x80\xB0z"},     // U+0096 -> U+02C6, U+0094 -> U+2030
-        {"5 a\xCC\x82\xC2\x80", 0, "5 \xE2\x80\xB0"},              // a, U+0302, U+0080 -> U+2030
+        {"x\xC2\x96y\xC2\x94z", 0, "x\xCB\x86y\xE2\x80\xB0z"}, // U+0096 -> U+02C6, U+0094 -> U+2030
+        {"5 a\xCC\x82\xC2\x80", 0, "5 \xE2\x80\xB0"},          // a, U+0302, U+0080 -> U+2030
     };
     for (const Case& c : cases) {
         AString s(c.in);
@@ -503,9 +520,10 @@ TEST_F(AStringFile, ReadFromFileSelector8DecodesByTheByteOrderMark)
 TEST_F(AStringFile, ReadFromFileSelector3ReadsOneLine)
 {
     AFile f;
-    ASSERT_EQ(fixtures::OpenWith(f, path, Bytes{'a', 'b', '\n', '\n', 'c', 'a', 'f', 0xC3, 0xA9, 0, 'x', '\n', 'e',
-                                                'n', 'd'}),
-              0);
+    ASSERT_EQ(
+        fixtures::OpenWith(
+            f, path, Bytes{'a', 'b', '\n', '\n', 'c', 'a', 'f', 0xC3, 0xA9, 0, 'x', '\n', 'e', 'n', 'd'}),
+        0);
     std::vector<std::string> lines;
     AString line;
     int err = 0;

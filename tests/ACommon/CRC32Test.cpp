@@ -56,6 +56,6 @@ TEST(CRC32, StringsFeedEachUnitLowByteFirst)
     CRC32 crc;
     crc.Update(AString("A"));
     EXPECT_EQ(crc.GetValue(), CrcOf(std::string("A\0", 2)));
-    EXPECT_EQ(CRC32::Of(AString("\xC3\xA9" "b")), CrcOf(std::string("\xE9\0b\0", 4)));
+    EXPECT_EQ(CRC32::Of(AString("\u00E9b")), CrcOf(std::string("\xE9\0b\0", 4)));
     EXPECT_EQ(CRC32::Of(AString("\xE2\x82\xAC")), CrcOf(std::string("\xAC\x20", 2))); // U+20AC
 }

@@ -70,7 +70,8 @@ TEST(KnownFolders, DataAndConfigurationFoldersFollowXdg)
     EXPECT_EQ(platform::ApplicationSupportFolder(), "/xdg/data");
     EXPECT_EQ(platform::PreferencesFolder(), "/xdg/config");
     ScopedEnv relative("XDG_DATA_HOME", "relative/path");
-    EXPECT_EQ(platform::ApplicationSupportFolder(), "/home/tester/.local/share") << "relative XDG paths are ignored";
+    EXPECT_EQ(platform::ApplicationSupportFolder(), "/home/tester/.local/share")
+        << "relative XDG paths are ignored";
 }
 
 TEST(KnownFolders, TemporaryFolderIsTmpdirElseTmp)
