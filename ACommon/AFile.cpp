@@ -150,19 +150,18 @@ struct CopyOptions {
     bool chunked = false;        // chunks of 100000 bytes with a cancel check and progress
     bool verify = false;         // FastFilesEqual of the finished temporary file before it is put in place
     bool reportNoSpace = false;  // a volume that fills up during the copy gives -102394
-    bool replaceFolders = false; // an existing folder at `to` is replaced too (the platform copy does so)
     CancelProc cancel = nullptr;
     AProgress* progress = nullptr;
 };
 
-// Puts the complete temporary item in place of `to`. rename(2) replaces a file atomically; an item
-// that rename cannot replace (a folder) is first moved aside and moved back when the new item cannot
-// take its place, so that the old item is never lost.
-int PutInPlace(const AString* temporary, const AString* to, bool replaceFolders)
+// Puts the complete temporary folder in place of `to`. rename(2) cannot replace a folder that holds
+// anything (nor a file by a folder), so an existing item is first moved aside, and moved back when
+// the new folder cannot take its place: the old item is never lost.
+int PutFolderInPlace(const AString* temporary, const AString* to)
 {
     if (AFile::CommitReplacement(temporary, to) == 0)
         return 0;
-    if (!replaceFolders || !AFile::FileExists(to))
+    if (!AFile::FileExists(to))
         return kErrUnknown;
     AString aside = AFile::TemporaryPathBeside(to);
     if (rename(to->CStr(), aside.CStr()) != 0)
@@ -251,7 +250,7 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
     }
     if (err == 0 && options.verify && !AFile::FastFilesEqual(from, &temporary))
         err = kErrUnableToVerify;
-    if (err == 0 && PutInPlace(&temporary, to, options.replaceFolders) != 0)
+    if (err == 0 && AFile::CommitReplacement(&temporary, to) != 0)
         err = chunked ? kErrUnknown : kErrUnableToCopy;
     if (err != 0)
         unlink(temporary.CStr());
@@ -331,21 +330,22 @@ bool CopyTree(const std::string& from, const std::string& to, bool& noSpace)
 }
 
 // The platform copy behind Copy and the checked copies: a folder is copied whole, a file through a
-// temporary file; either replaces an existing item at `to` only once the copy is complete.
+// temporary file; either replaces an existing item at `to` only once the copy is complete. A folder
+// replaces whatever is at `to`; a file replaces a file (or link), not a folder.
 int CopyItem(const AString* from, const AString* to, bool reportNoSpace)
 {
     if (!from || !to || from->IsEmpty() || to->IsEmpty())
         return kErrUnableToCopy;
     CopyOptions options;
     options.reportNoSpace = reportNoSpace;
-    options.replaceFolders = true;
     options.verify = reportNoSpace; // the checked copies verify; a bad copy never replaces the old file
+    // A file never takes the place of a folder: one wrong path would otherwise wipe out a whole tree.
     if (!AFile::DirExists(from))
         return CopyFileSafely(from, to, options);
     AString temporary = AFile::TemporaryPathBeside(to);
     bool noSpace = false;
     if (!CopyTree(from->ToStdString(), temporary.ToStdString(), noSpace) ||
-        PutInPlace(&temporary, to, true) != 0) {
+        PutFolderInPlace(&temporary, to) != 0) {
         std::error_code error;
         std::filesystem::remove_all(temporary.ToStdString(), error);
         return (noSpace && reportNoSpace) ? kErrNoSpace : kErrUnableToCopy;

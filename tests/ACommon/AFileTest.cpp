@@ -419,6 +419,14 @@ TEST_F(AFileCopy, CopyOfAFolderCopiesTheTreeWithItsDatesAndReplacesAnOldOne)
     EXPECT_EQ(fixtures::ListFiles(dir.Path()).size(), 4u) << "nothing else is left beside the copy";
 }
 
+TEST_F(AFileCopy, AFileNeverReplacesAFolder)
+{
+    MakeSource(100);
+    fixtures::WriteFile(dir / "to/inside.mp3", "kept");
+    EXPECT_EQ(AFile::Copy(&from, &to), kErrUnableToCopy);
+    EXPECT_EQ(fixtures::ListFiles(dir.Path()), (std::vector<std::string>{"from", "to/inside.mp3"}));
+}
+
 TEST_F(AFileCopy, CopyWithCheckRefusesWhenTheVolumeIsTooFull)
 {
     MakeSource(5000);
