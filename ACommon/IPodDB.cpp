@@ -1,6 +1,5 @@
 #include "ACommon/IPodDB.h"
 
-#include "ACommon/ADirSong.h"
 #include "ACommon/AError.h"
 #include "ACommon/AProgress.h"
 #include "ACommon/AStateStream.h"
@@ -554,10 +553,10 @@ int IPodDB::GetSongExt(AString* extension, const AString& virtualPath, AString* 
     return tracks ? tracks->GetSongExt(extension, virtualPath, filePath, extensionFlag, genreFlag, albumFlag) : 0;
 }
 
-void IPodDB::Sort(signed char ascending, ADirSong* filterSource)
+void IPodDB::Sort(signed char ascending, const MHLT::TrackFilter& filter)
 {
     if (MHLT* tracks = database->GetTrackList())
-        tracks->Sort(ascending, filterSource, extensionFlag, genreFlag, albumFlag);
+        tracks->Sort(ascending, filter, extensionFlag, genreFlag, albumFlag);
 }
 
 int IPodDB::CountSortedSongs() const

@@ -7,16 +7,18 @@
 //
 // Names below the iPod's root are matched without regard to case, as FAT does.
 
+#include "ACommon/ADirSong.h"
 #include "ACommon/AFile.h"
 #include "ACommon/AString.h"
 #include "ACommon/IPodInfo.h"
 #include "ACommon/MHBD.h"
+#include "ACommon/MHIT.h"
+#include "ACommon/MHLT.h"
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-class ADirSong;
 class AProgress;
 class MHIT;
 struct SongInfoStruct;
@@ -67,7 +69,27 @@ public:
     int GetSongInfo(MHIT** track, const AString& virtualPath, signed char exact);
     int GetSongPath(AString& filePath, const AString& virtualPath, signed char sizeBased);
     int GetSongExt(AString* extension, const AString& virtualPath, AString* filePath);
-    void Sort(signed char ascending, ADirSong* filterSource);
+    // Builds the sorted view of the tracks that `filter` passes (every track without one), or sorts
+    // the view again as it is.
+    void Sort(signed char ascending, const MHLT::TrackFilter& filter = MHLT::TrackFilter());
+    // The same with the filters of a song source: its path and type filters on the track's file
+    // path, then its genre, artist, album and song-name filters. (Written here, in the header, so
+    // that the database is linked with the source classes only by the sources that use it.)
+    void Sort(signed char ascending, ADirSong* filterSource)
+    {
+        if (!filterSource) {
+            Sort(ascending);
+            return;
+        }
+        Sort(ascending, [filterSource](const MHIT& track) {
+            AString path = track.GetFilepath();
+            AString genre = track.GetGenre(), artist = track.GetArtist(), album = track.GetAlbum();
+            AString name = track.GetName();
+            return filterSource->PathFilterCheck(&path) && filterSource->TypeFilterCheck(&path) &&
+                   filterSource->GenreFilterCheck(&genre) && filterSource->ArtistFilterCheck(&artist) &&
+                   filterSource->AlbumFilterCheck(&album) && filterSource->SongNameFilterCheck(&name);
+        });
+    }
     int CountSortedSongs() const;
     MHIT* GetSortedSong(int index);
     void RemoveSortedSongEntry(int index);

@@ -1,6 +1,5 @@
 #include "ACommon/MHLT.h"
 
-#include "ACommon/ADirSong.h"
 #include "ACommon/AError.h"
 #include "ACommon/AProgress.h"
 #include "ACommon/IPodRecord.h"
@@ -173,7 +172,7 @@ MHIT* MHLT::FindByHandle(std::uint64_t handle) const
     return found != byHandle.end() && found->first == handle ? found->second : nullptr;
 }
 
-MHIT* MHLT::FindSong(const AString& virtualPath, signed char withExtension, signed char withGenre,
+MHIT* MHLT::FindSong(const AString& virtualPath, signed char, signed char withGenre,
                      signed char withAlbum) const
 {
     std::uint64_t handle = 0;
@@ -182,7 +181,7 @@ MHIT* MHLT::FindSong(const AString& virtualPath, signed char withExtension, sign
     MHIT* track = FindByHandle(handle);
     if (!track)
         return nullptr;
-    AString name = ADirSong::GetName(virtualPath, withExtension, withGenre, withAlbum);
+    AString name = MHIT::NameOfPath(virtualPath, withGenre, withAlbum);
     if (MHIT::NameKeyOf(name) != track->GetNameKey())
         return nullptr;
     return track;
@@ -261,7 +260,7 @@ int MHLT::GetSongInfo(MHIT** track, const AString& virtualPath, signed char exac
 int MHLT::GetSongPath(AString& filePath, const AString& virtualPath, signed char sizeBased,
                       signed char withExtension, signed char withGenre, signed char withAlbum) const
 {
-    AString name = ADirSong::GetName(virtualPath, withExtension, withGenre, withAlbum);
+    AString name = MHIT::NameOfPath(virtualPath, withGenre, withAlbum);
     for (const auto& track : BucketOf(MHIT::NameKeyOf(name))) {
         int c = sizeBased ? track->SizeBasedCompareTo(virtualPath, withExtension, withGenre, withAlbum)
                           : track->CompareTo(virtualPath, withExtension, withGenre, withAlbum, root);
@@ -276,7 +275,7 @@ int MHLT::GetSongPath(AString& filePath, const AString& virtualPath, signed char
 int MHLT::GetSongExt(AString* extension, const AString& virtualPath, AString* filePath, signed char withExtension,
                      signed char withGenre, signed char withAlbum) const
 {
-    AString name = ADirSong::GetName(virtualPath, withExtension, withGenre, withAlbum);
+    AString name = MHIT::NameOfPath(virtualPath, withGenre, withAlbum);
     for (const auto& track : BucketOf(MHIT::NameKeyOf(name))) {
         if (track->SizeBasedCompareTo(virtualPath, withExtension, withGenre, withAlbum) == 0) {
             if (extension)
@@ -289,7 +288,7 @@ int MHLT::GetSongExt(AString* extension, const AString& virtualPath, AString* fi
     return 0;
 }
 
-void MHLT::Sort(signed char ascending, ADirSong* filterSource, signed char withExtension, signed char withGenre,
+void MHLT::Sort(signed char ascending, const TrackFilter& filter, signed char withExtension, signed char withGenre,
                 signed char withAlbum)
 {
     if (!sorted) {
@@ -297,15 +296,8 @@ void MHLT::Sort(signed char ascending, ADirSong* filterSource, signed char withE
         sorted->reserve(trackCount);
         for (const auto& bucket : buckets) {
             for (const auto& track : bucket) {
-                if (filterSource) {
-                    AString path = track->GetFilepath();
-                    AString genre = track->GetGenre(), artist = track->GetArtist(), album = track->GetAlbum(),
-                            name = track->GetName();
-                    if (!filterSource->PathFilterCheck(&path) || !filterSource->TypeFilterCheck(&path) ||
-                        !filterSource->GenreFilterCheck(&genre) || !filterSource->ArtistFilterCheck(&artist) ||
-                        !filterSource->AlbumFilterCheck(&album) || !filterSource->SongNameFilterCheck(&name))
-                        continue;
-                }
+                if (filter && !filter(*track))
+                    continue;
                 SortedEntry entry;
                 entry.path = track->ToString(withExtension, withGenre, withAlbum, 1, root);
                 entry.handle = track->GetHandle();

@@ -22,13 +22,14 @@
 #include <unordered_map>
 #include <vector>
 
-class ADirSong;
 class AProgress;
 struct SongInfoStruct;
 
 class MHLT {
 public:
     static constexpr int kBucketCount = 100;
+    // Decides which tracks the sorted view lists.
+    using TrackFilter = std::function<bool(const MHIT&)>;
 
     MHLT();
     ~MHLT();
@@ -72,9 +73,9 @@ public:
     int GetSongExt(AString* extension, const AString& virtualPath, AString* filePath, signed char withExtension,
                    signed char withGenre, signed char withAlbum) const;
 
-    // The sorted view: the virtual paths (with handles) of the tracks that pass the filters of
-    // `filterSource`, sorted ignoring case. Built once; later calls sort it again as it is.
-    void Sort(signed char ascending, ADirSong* filterSource, signed char withExtension, signed char withGenre,
+    // The sorted view: the virtual paths (with handles) of the tracks that `filter` passes (every
+    // track without one), sorted ignoring case. Built once; later calls sort it again as it is.
+    void Sort(signed char ascending, const TrackFilter& filter, signed char withExtension, signed char withGenre,
               signed char withAlbum);
     int CountSortedSongs() const;
     MHIT* GetSortedSong(int index) const;

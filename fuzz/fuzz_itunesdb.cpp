@@ -62,9 +62,9 @@ void State(const std::uint8_t* data, std::size_t size)
         return;
     for (signed char ascending : {1, 0}) {
         db.DeleteSortedList();
-        db.Sort(ascending, nullptr);
+        db.Sort(ascending);
     }
-    db.Sort(1, nullptr);
+    db.Sort(1);
     const int count = db.CountSortedSongs();
     for (int i = 0; i < count && i < 64; ++i) {
         MHIT* track = db.GetSortedSong(i);

@@ -192,7 +192,7 @@ TEST_F(IPodDBTest, TrackHandlesNeverRepeatSoAStalePathFindsNothing)
     db.RemoveSong(stale);
     MHIT* second = Add(db, "Song", "Artist", "Album", "Rock", "B.mp3");
     EXPECT_NE(second->GetHandle(), firstHandle);
-    db.Sort(1, nullptr);
+    db.Sort(1);
     MHIT* found = nullptr;
     EXPECT_EQ(db.GetSongInfo(&found, stale, 1), 0);
     db.RemoveSong(stale);
@@ -212,7 +212,7 @@ TEST_F(IPodDBTest, AddFindSortAndRemoveWorkWithEveryPathShape)
         SongInfoStruct duplicate = fixtures::MakeSong("BETA", "artist", "ALBUM", "rock", "/x/Other.MP3");
         EXPECT_EQ(db.AddSong(duplicate, nullptr, 0), kErrDuplicate) << flags;
         EXPECT_EQ(db.CountSortedSongs(), 3);
-        db.Sort(1, nullptr);
+        db.Sort(1);
         ASSERT_EQ(db.CountSortedSongs(), 3) << flags;
         std::vector<AString> paths;
         for (int i = 0; i < 3; ++i) {
@@ -269,7 +269,7 @@ TEST_F(IPodDBTest, SortedViewOrdersIgnoringCaseBothWaysAndIsTrimmedEntryByEntry)
     Add(db, "b", "X", "", "", "B.mp3");
     Add(db, "A", "X", "", "", "A.mp3");
     Add(db, "c", "X", "", "", "C.mp3");
-    db.Sort(0, nullptr);
+    db.Sort(0);
     std::vector<std::string> names;
     for (int i = 0; i < db.CountSortedSongs(); ++i)
         names.push_back(db.GetSortedSong(i)->GetName().ToStdString());
