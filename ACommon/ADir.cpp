@@ -1,6 +1,17 @@
 #include "ACommon/ADir.h"
 
 #include "ACommon/AError.h"
+#include "ACommon/AStateStream.h"
+#include "ACommon/ID3.h"
+#include "APlatform/Unicode.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -20,6 +31,88 @@ bool AnyListEntry(const AString& list, Visit visit)
     }
     return false;
 }
+
+
+// How often the listing shows its count: often enough to look alive, rarely enough that drawing
+// the count never costs more than reading the folder.
+constexpr int kReportEvery = 256;
+
+// Lists everything below one folder, each folder before its contents, with one stat per entry.
+// Only one directory is open at a time, so depth is limited by memory, not by file handles.
+class FolderWalk {
+public:
+    struct Entry {
+        std::u16string relative;
+        bool isDir = false;
+        std::uint64_t modTime = 0;
+    };
+
+    // `visit(entry)` returns 0 to go on or a code that ends the walk; `skipped(folder, name)` hears
+    // of names that are not valid UTF-8 (they cannot be named by the rest of the system).
+    template <typename Visit, typename Skipped>
+    static int Run(std::string root, Visit visit, Skipped skipped)
+    {
+        while (root.size() > 1 && root.back() == '/')
+            root.pop_back();
+        struct Pending {
+            std::string disk;
+            std::u16string relative;
+        };
+        std::vector<Pending> stack{{root, std::u16string()}};
+        std::vector<Pending> subfolders;
+        Entry entry;
+        std::u16string name;
+        while (!stack.empty()) {
+            Pending folder = std::move(stack.back());
+            stack.pop_back();
+            DIR* dir = opendir(folder.disk.c_str());
+            if (!dir)
+                return kErrOpen;
+            const int fd = dirfd(dir);
+            subfolders.clear();
+            for (;;) {
+                errno = 0;
+                dirent* item = readdir(dir);
+                if (!item) {
+                    if (errno != 0) {
+                        closedir(dir);
+                        return kErrOpen;
+                    }
+                    break;
+                }
+                const char* raw = item->d_name;
+                if (raw[0] == '.' && (raw[1] == '\0' || (raw[1] == '.' && raw[2] == '\0')))
+                    continue;
+                if (!platform::DecodeUTF8(raw, name)) {
+                    skipped(folder.disk, raw);
+                    continue;
+                }
+                struct stat info {};
+                if (fstatat(fd, raw, &info, AT_SYMLINK_NOFOLLOW) != 0)
+                    continue; // gone since the folder was read
+                entry.isDir = S_ISDIR(info.st_mode);
+                long long seconds = static_cast<long long>(info.st_mtim.tv_sec) +
+                                    static_cast<long long>(AFile::kFileTimeOffset);
+                entry.modTime = seconds > 0 ? static_cast<std::uint64_t>(seconds) : 0;
+                entry.relative = folder.relative;
+                if (!entry.relative.empty())
+                    entry.relative += u'/';
+                entry.relative += name;
+                if (entry.isDir)
+                    subfolders.push_back({folder.disk + "/" + raw, entry.relative});
+                if (int stop = visit(entry); stop != 0) {
+                    closedir(dir);
+                    return stop;
+                }
+            }
+            closedir(dir);
+            // Reversed, so that the folders are taken from the stack in the order they were read.
+            for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it)
+                stack.push_back(std::move(*it));
+        }
+        return 0;
+    }
+};
 
 } // namespace
 
@@ -53,4 +146,309 @@ bool ADir::PathFilterCheck(const AString* path) const
     if ((pathFilterMode & 0x2) && !pathExcludeFilter.IsEmpty() && AnyListEntry(pathExcludeFilter, occursIn))
         return false;
     return true;
+}
+
+ADir::ADir(AProgress* progress) : progress(progress) {}
+
+ADir::~ADir() = default;
+
+int ADir::GetType() const { return kTypeFolder; }
+
+int ADir::InitWPath(const AString* root, signed char fullPaths, CancelProc cancel)
+{
+    if (root) {
+        SetRootPath(root);
+        AString listRoot;
+        if (!fullPaths)
+            listRoot = rootPath;
+        fileList.SetRootPath(&listRoot);
+    }
+    useFullPaths = fullPaths;
+    DeleteAll();
+    return PopulateFileList(cancel);
+}
+
+int ADir::Count() { return fileList.Count(); }
+
+void ADir::Sort(signed char ascending) { fileList.Sort(ascending); }
+
+const AString* ADir::GetRootPath() { return &rootPath; }
+
+void ADir::SetRootPath(const AString* root)
+{
+    rootPath = root;
+    if (!rootPath.IsEmpty() && rootPath[rootPath.GetLength() - 1] != '/')
+        rootPath += '/';
+}
+
+int ADir::GetFileDiskPath(const AString* path, AString* diskPath, signed char)
+{
+    if (diskPath)
+        *diskPath = path;
+    return 0;
+}
+
+std::uint64_t ADir::GetFileModTime(const AString* path) { return AFile::FileModTime(path); }
+
+int ADir::DeleteEntry(int index, signed char removeFile, signed char keepFile)
+{
+    const AString* entry = GetFPath(index);
+    if (!entry)
+        return kErrInvalidElement;
+    int err = 0;
+    if (removeFile) {
+        // With full paths the entry is already the whole path; joining the root again would double it.
+        AString full;
+        if (useFullPaths) {
+            full = *entry;
+        } else {
+            full = rootPath;
+            full.AppendPathComponent(*entry);
+        }
+        err = Delete(&full, 1, keepFile);
+    }
+    fileList.Delete(index);
+    return err;
+}
+
+int ADir::Delete(const AString* path, signed char, signed char keepFile)
+{
+    if (keepFile)
+        return 0;
+    if (!path || path->IsEmpty())
+        return kErrUnableToDelete;
+    if (!moveInsteadOfDelete)
+        return AFile::Delete(path);
+    return MoveToRemovedFiles(path);
+}
+
+int ADir::MoveToRemovedFiles(const AString* path)
+{
+    AString target = RemovedFilesTarget();
+    AString name;
+    path->LastPathComponent(&name);
+
+    if (AFile::DirExists(path)) {
+        // A folder has no tags. An empty one holds nothing worth keeping; one with contents is
+        // moved whole under its own name.
+        if (rmdir(path->CStr()) == 0)
+            return 0;
+        if (!AFile::DirExists(&target))
+            if (int err = AFile::CreateDir(&target); err != 0)
+                return err;
+    } else {
+        ID3 tags;
+        if (int err = tags.SetFilePath(*path); err != 0)
+            return err;
+        signed char unknownArtist = 0;
+        AppendArtistAlbum(&tags, &target, unknownArtist, 0);
+        if (!AFile::DirExists(&target))
+            if (int err = AFile::CreateDir(&target); err != 0)
+                return err;
+        if (HasDeviceFileName(name)) {
+            // Files put on an iPod get four-letter names; the tags tell what the song was called.
+            AString modified, extension;
+            tags.GetModifiedName(modified);
+            tags.GetFileExt(extension);
+            AString::FormatPathString(modified, '_', 0);
+            if (!modified.IsEmpty()) {
+                name = modified;
+                if (!extension.IsEmpty()) {
+                    name += '.';
+                    name += extension;
+                }
+            }
+        }
+    }
+
+    AString destination = target;
+    destination.AppendPathComponent(name);
+    while (AFile::FileExists(&destination)) {
+        int dot = name.ReverseFind('.');
+        name.Insert('~', dot < 0 ? name.GetLength() : dot);
+        destination = target;
+        destination.AppendPathComponent(name);
+    }
+    return AFile::Move(path, &destination);
+}
+
+AString ADir::RemovedFilesTarget() const
+{
+    AString target;
+    if (!removedFilesFolder.IsEmpty()) {
+        target = removedFilesFolder;
+    } else {
+        AString parent = rootPath;
+        if (parent.GetLength() > 1 && parent[parent.GetLength() - 1] == '/')
+            parent = parent.Left(parent.GetLength() - 1);
+        int slash = parent.ReverseFind('/');
+        target = slash > 0 ? parent.Left(slash) : AString("/");
+    }
+    target.AppendPathComponent("Removed Files");
+    return target;
+}
+
+bool ADir::HasDeviceFileName(const AString& name)
+{
+    int dot = name.Find('.', 0);
+    AString stem = dot < 0 ? name : name.Left(dot);
+    if (stem.GetLength() != 4)
+        return false;
+    AString upper = stem;
+    upper.Upper();
+    return upper == stem;
+}
+
+int ADir::GetSongInfo(const AString*, SongInfoStruct*) { return kErrFileType; }
+
+bool ADir::FileExists(const AString* path) { return AFile::FileExists(path); }
+
+AString* ADir::GetFPath(int index) { return fileList.Get(index); }
+
+int ADir::AddFPath(AString* path)
+{
+    if (!path)
+        return -1;
+    return fileList.Add(new AString(*path));
+}
+
+void ADir::SetPlaylist(const AString*) {}
+
+int ADir::ScanForDuplicates(signed char, signed char, signed char, CancelProc, signed char) { return 0; }
+
+void ADir::DeleteAll() { fileList.DeleteAll(); }
+
+int ADir::Initialize() { return 0; }
+
+int ADir::Finalize() { return 0; }
+
+int ADir::CopyProperties(ADir* other)
+{
+    if (!other || other == this)
+        return 0;
+    typeFilterMode = other->typeFilterMode;
+    typeIncludeFilter = other->typeIncludeFilter;
+    typeExcludeFilter = other->typeExcludeFilter;
+    pathFilterMode = other->pathFilterMode;
+    pathIncludeFilter = other->pathIncludeFilter;
+    pathExcludeFilter = other->pathExcludeFilter;
+    detectOnly = other->detectOnly;
+    stopOnError = other->stopOnError;
+    moveInsteadOfDelete = other->moveInsteadOfDelete;
+    useFullPaths = other->useFullPaths;
+    return 0;
+}
+
+AString ADir::GetRootDisplayName(signed char) { return rootPath; }
+
+void ADir::AppendArtistAlbum(const ID3*, AString*, signed char&, unsigned int) {}
+
+void ADir::SetProgressControl(platform::StatusField* message, platform::StatusField* detail, platform::ProgressBar* bar)
+{
+    if (progress)
+        progress->SetProgressControl(message, detail, bar);
+}
+
+int ADir::PopulateFileList(CancelProc cancel)
+{
+    const std::string root = rootPath.ToStdString();
+    DIR* probe = root.empty() ? nullptr : opendir(root.c_str());
+    if (!probe)
+        return kErrOpen;
+    closedir(probe);
+
+    AString heading("Reading Dir: ");
+    heading += rootPath;
+    progress->StartDivision(1.0, &heading, 0, 0);
+
+    int count = 0;
+    AString candidate;
+    auto visit = [&](const FolderWalk::Entry& entry) -> int {
+        if (useFullPaths) {
+            candidate = rootPath;
+            candidate += AString(entry.relative);
+        } else {
+            candidate = AString(entry.relative);
+        }
+        if (PathFilterCheck(&candidate) && (entry.isDir || TypeFilterCheck(&candidate)))
+            fileList.AddWithTime(new AString(candidate), entry.modTime);
+        ++count;
+        if (count % kReportEvery == 1) {
+            AString detail("Reading File Info ");
+            detail += count;
+            progress->UpdateDivision(0.0, nullptr, &detail, nullptr, 0);
+        }
+        if (cancel && cancel())
+            return kErrUserCancel;
+        return 0;
+    };
+    auto skipped = [&](const std::string& folder, const char*) {
+        AString line("Skipped a name that is not valid UTF-8 in ");
+        line += AString::FromUTF8(folder);
+        line += '\n';
+        progress->AddToLog(&line, 1);
+    };
+    int err = FolderWalk::Run(root, visit, skipped);
+    if (err != 0 && err != kErrUserCancel) {
+        // A listing with a hole in it would look like deleted files to the planner.
+        fileList.DeleteAll();
+    }
+    progress->EndDivision(nullptr, 0, 0);
+    return err;
+}
+
+int ADir::WriteState(AFile* f)
+{
+    if (int err = AStateStream::WriteU32(f, kStateMark); err != 0)
+        return err;
+    if (int err = rootPath.WriteState(f); err != 0)
+        return err;
+    if (int err = AStateStream::WriteFlag(f, openLogAutomatically); err != 0)
+        return err;
+    if (int err = AStateStream::WriteU32(f, static_cast<std::uint32_t>(typeFilterMode)); err != 0)
+        return err;
+    if (int err = typeIncludeFilter.WriteState(f); err != 0)
+        return err;
+    if (int err = typeExcludeFilter.WriteState(f); err != 0)
+        return err;
+    if (int err = AStateStream::WriteU32(f, static_cast<std::uint32_t>(pathFilterMode)); err != 0)
+        return err;
+    if (int err = pathIncludeFilter.WriteState(f); err != 0)
+        return err;
+    if (int err = pathExcludeFilter.WriteState(f); err != 0)
+        return err;
+    if (int err = fileList.WriteState(f); err != 0)
+        return err;
+    for (signed char flag : {useFullPaths, stopOnError, detectOnly, moveInsteadOfDelete, verboseLog})
+        if (int err = AStateStream::WriteFlag(f, flag); err != 0)
+            return err;
+    return removedFilesFolder.WriteState(f);
+}
+
+int ADir::ReadState(AFile* f)
+{
+    if (int err = AStateStream::ReadMark(f, kStateMark); err != 0)
+        return err;
+    if (int err = rootPath.ReadState(f); err != 0)
+        return err;
+    if (int err = AStateStream::ReadFlag(f, &openLogAutomatically); err != 0)
+        return err;
+    if (int err = AStateStream::ReadI32(f, &typeFilterMode); err != 0)
+        return err;
+    if (int err = typeIncludeFilter.ReadState(f); err != 0)
+        return err;
+    if (int err = typeExcludeFilter.ReadState(f); err != 0)
+        return err;
+    if (int err = AStateStream::ReadI32(f, &pathFilterMode); err != 0)
+        return err;
+    if (int err = pathIncludeFilter.ReadState(f); err != 0)
+        return err;
+    if (int err = pathExcludeFilter.ReadState(f); err != 0)
+        return err;
+    if (int err = fileList.ReadState(f); err != 0)
+        return err;
+    for (signed char* flag : {&useFullPaths, &stopOnError, &detectOnly, &moveInsteadOfDelete, &verboseLog})
+        if (int err = AStateStream::ReadFlag(f, flag); err != 0)
+            return err;
+    return removedFilesFolder.ReadState(f);
 }

@@ -97,6 +97,14 @@ public:
     bool PathFilterCheck(const AString* path) const;
 
 protected:
+    // Moves `path` into the "Removed Files" folder (the plain folder's way of deleting).
+    int MoveToRemovedFiles(const AString* path);
+    // The "Removed Files" folder: in `removedFilesFolder`, else beside the root folder.
+    AString RemovedFilesTarget() const;
+    // True for names of the form the iPod database source gives its files: a part before the first
+    // "." of exactly four characters without a lower-case letter ("ABCD.mp3").
+    static bool HasDeviceFileName(const AString& name);
+
     int typeFilterMode = 0;
     AString typeIncludeFilter;
     AString typeExcludeFilter;
