@@ -44,6 +44,8 @@ public:
     struct Entry {
         std::u16string relative;
         bool isDir = false;
+        bool isRegular = false;
+        std::uint64_t size = 0;
         std::uint64_t modTime = 0;
     };
 
@@ -91,6 +93,8 @@ public:
                 if (fstatat(fd, raw, &info, AT_SYMLINK_NOFOLLOW) != 0)
                     continue; // gone since the folder was read
                 entry.isDir = S_ISDIR(info.st_mode);
+                entry.isRegular = S_ISREG(info.st_mode);
+                entry.size = static_cast<std::uint64_t>(info.st_size);
                 long long seconds = static_cast<long long>(info.st_mtim.tv_sec) +
                                     static_cast<long long>(AFile::kFileTimeOffset);
                 entry.modTime = seconds > 0 ? static_cast<std::uint64_t>(seconds) : 0;
@@ -207,6 +211,7 @@ int ADir::DeleteEntry(int index, signed char removeFile, signed char keepFile)
         }
         err = Delete(&full, 1, keepFile);
     }
+    listed.erase(fileList.Get(index));
     fileList.Delete(index);
     return err;
 }
@@ -309,14 +314,33 @@ int ADir::AddFPath(AString* path)
 {
     if (!path)
         return -1;
-    return fileList.Add(new AString(*path));
+    auto* copy = new AString(*path);
+    listed.erase(copy); // the place in memory of a path deleted earlier says nothing of this one
+    return fileList.Add(copy);
+}
+
+bool ADir::GetListedFile(int index, ListedFile* out)
+{
+    const AString* path = fileList.Get(index);
+    if (!path || path != GetFPath(index))
+        return false;
+    auto found = listed.find(path);
+    if (found == listed.end() || found->second.modTime != fileList.GetModTime(index))
+        return false;
+    if (out)
+        *out = found->second;
+    return true;
 }
 
 void ADir::SetPlaylist(const AString*) {}
 
 int ADir::ScanForDuplicates(signed char, signed char, signed char, CancelProc, signed char) { return 0; }
 
-void ADir::DeleteAll() { fileList.DeleteAll(); }
+void ADir::DeleteAll()
+{
+    listed.clear();
+    fileList.DeleteAll();
+}
 
 int ADir::Initialize() { return 0; }
 
@@ -357,6 +381,7 @@ int ADir::PopulateFileList(CancelProc cancel)
         return kErrOpen;
     closedir(probe);
 
+    listed.clear();
     AString heading("Reading Dir: ");
     heading += rootPath;
     progress->StartDivision(1.0, &heading, 0, 0);
@@ -370,8 +395,12 @@ int ADir::PopulateFileList(CancelProc cancel)
         } else {
             candidate = AString(entry.relative);
         }
-        if (PathFilterCheck(&candidate) && (entry.isDir || TypeFilterCheck(&candidate)))
-            fileList.AddWithTime(new AString(candidate), entry.modTime);
+        if (PathFilterCheck(&candidate) && (entry.isDir || TypeFilterCheck(&candidate))) {
+            auto* path = new AString(std::move(candidate));
+            fileList.AddWithTime(path, entry.modTime);
+            if (entry.isDir || entry.isRegular)
+                listed[path] = {entry.isDir, entry.size, entry.modTime};
+        }
         ++count;
         if (count % kReportEvery == 1) {
             AString detail("Reading File Info ");
@@ -392,6 +421,7 @@ int ADir::PopulateFileList(CancelProc cancel)
     if (err != 0 && err != kErrUserCancel) {
         // A listing with a hole in it would look like deleted files to the planner.
         fileList.DeleteAll();
+        listed.clear();
     }
     progress->EndDivision(nullptr, 0, 0);
     return err;
@@ -445,6 +475,7 @@ int ADir::ReadState(AFile* f)
         return err;
     if (int err = pathExcludeFilter.ReadState(f); err != 0)
         return err;
+    listed.clear();
     if (int err = fileList.ReadState(f); err != 0)
         return err;
     for (signed char* flag : {&useFullPaths, &stopOnError, &detectOnly, &moveInsteadOfDelete, &verboseLog})

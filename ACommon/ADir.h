@@ -10,6 +10,7 @@
 #include "ACommon/AString.h"
 
 #include <cstdint>
+#include <unordered_map>
 
 class ID3;
 struct SongInfoStruct;
@@ -91,10 +92,25 @@ public:
     const AString& GetRemovedFilesFolder() const { return removedFilesFolder; }
     signed char GetUseFullPaths() const { return useFullPaths; }
     AProgress* GetProgress() const { return progress; }
+    // Points the source at another reporter (a sync lists a second folder on a helper thread with a
+    // reporter of its own).
+    void SetProgress(AProgress* reporter) { progress = reporter; }
     void SetProgressControl(platform::StatusField* message, platform::StatusField* detail, platform::ProgressBar* bar);
 
     bool TypeFilterCheck(const AString* path) const;
     bool PathFilterCheck(const AString* path) const;
+
+    // What the listing learned of one entry with its one stat, so that a sync can plan without
+    // asking the file system again (its answers are those of AFile::DirExists, FileModTime and
+    // the size FastFilesEqual compares).
+    struct ListedFile {
+        bool isDir = false;
+        std::uint64_t size = 0;
+        std::uint64_t modTime = 0;
+    };
+    // False for entries the listing did not see as a plain file or folder (links, entries added or
+    // read back from a state record, sources that keep their own lists).
+    bool GetListedFile(int index, ListedFile* out);
 
 protected:
     // Moves `path` into the "Removed Files" folder (the plain folder's way of deleting).
@@ -122,4 +138,9 @@ protected:
     APLock busyLock;
     signed char verboseLog = 0;
     AProgress* progress = nullptr;
+
+private:
+    // Keyed by the list's own path objects, which keep their place in memory when the list is
+    // sorted; emptied whenever the list is rebuilt or emptied.
+    std::unordered_map<const AString*, ListedFile> listed;
 };

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cassert>
 #include <dirent.h>
+#include <thread>
+#include <typeinfo>
 #include <vector>
 
 namespace {
@@ -248,16 +250,59 @@ signed char ASync::FilesEqual(const AString* a, const AString* b) { return AFile
 
 signed char ASync::FastFilesEqual(const AString* a, const AString* b)
 {
+    const ADir::ListedFile* x = HintFor(a);
+    const ADir::ListedFile* y = HintFor(b);
+    if (x && y)
+        return x->size == y->size && AFile::DatesEssentiallyEqual(static_cast<double>(x->modTime),
+                                                                   static_cast<double>(y->modTime))
+                   ? 1
+                   : 0;
     return AFile::FastFilesEqual(a, b) ? 1 : 0;
 }
 
-signed char ASync::FileExists(const AString* path) { return AFile::FileExists(path) ? 1 : 0; }
+signed char ASync::FileExists(const AString* path)
+{
+    if (HintFor(path))
+        return 1;
+    return AFile::FileExists(path) ? 1 : 0;
+}
 
-signed char ASync::DirExists(const AString* path) { return AFile::DirExists(path) ? 1 : 0; }
+signed char ASync::DirExists(const AString* path)
+{
+    if (const ADir::ListedFile* hint = HintFor(path))
+        return hint->isDir ? 1 : 0;
+    return AFile::DirExists(path) ? 1 : 0;
+}
 
 int ASync::CreateDir(const AString* path) { return AFile::CreateDir(path); }
 
-std::uint64_t ASync::FileModTime(const AString* path) { return AFile::FileModTime(path); }
+std::uint64_t ASync::FileModTime(const AString* path)
+{
+    if (const ADir::ListedFile* hint = HintFor(path))
+        return hint->modTime;
+    return AFile::FileModTime(path);
+}
+
+void ASync::SetHint(int slot, const AString* path, ADir* dir, int index)
+{
+    hints[slot].path = dir->GetListedFile(index, &hints[slot].file) ? path : nullptr;
+}
+
+void ASync::ClearHints()
+{
+    hints[0].path = nullptr;
+    hints[1].path = nullptr;
+}
+
+const ADir::ListedFile* ASync::HintFor(const AString* path) const
+{
+    if (!path)
+        return nullptr;
+    for (const PathHint& hint : hints)
+        if (hint.path == path)
+            return &hint.file;
+    return nullptr;
+}
 
 int ASync::Copy(const AString* src, const AString* dst, signed char, signed char, CancelProc cancel)
 {
@@ -333,6 +378,24 @@ void ASync::LogLine(const AString& text, signed char dated)
 // ---------------------------------------------------------------------------------------------
 // Lists
 
+int ASync::ListSide(ADir* side, const AString* path, CancelProc cancel, AProgress* reporter)
+{
+    AString text("Building Directory List...");
+    if (path)
+        text += path;
+    reporter->StartDivision(1.0, &text, 0, 0);
+    int err = side->InitWPath(path, 0, cancel);
+    if (err != 0) {
+        text = "Error building directory: ";
+        text += err;
+        AError::AddErrorMsg(&text, err);
+    } else {
+        text = "Building Directory List: complete";
+    }
+    reporter->EndDivision(&text, 0, 0);
+    return err;
+}
+
 int ASync::BuildList(ADir* side, ADir* saved, const AString* path, CancelProc cancel, signed char rebuild)
 {
     if (!side)
@@ -346,20 +409,7 @@ int ASync::BuildList(ADir* side, ADir* saved, const AString* path, CancelProc ca
     APLock::TryGuard guard(lock);
     if (!guard)
         return kErrBusy;
-    AString text("Building Directory List...");
-    if (path)
-        text += path;
-    progress->StartDivision(1.0, &text, 0, 0);
-    int err = side->InitWPath(path, 0, cancel);
-    if (err != 0) {
-        text = "Error building directory: ";
-        text += err;
-        AError::AddErrorMsg(&text, err);
-    } else {
-        text = "Building Directory List: complete";
-    }
-    progress->EndDivision(&text, 0, 0);
-    return err;
+    return ListSide(side, path, cancel, progress);
 }
 
 int ASync::SetRootPath1(const AString* path, CancelProc cancel, signed char rebuild)
@@ -372,10 +422,50 @@ int ASync::SetRootPath2(const AString* path, CancelProc cancel, signed char rebu
     return BuildList(dir2.get(), savedDir2.get(), path, cancel, rebuild);
 }
 
+bool ASync::ListBothAtOnce(CancelProc cancel, int* err)
+{
+    // Only plain folders: listing them touches nothing but their own lists. Song sources talk to
+    // libraries and devices that expect one caller at a time.
+    if (!dir1 || !dir2 || typeid(*dir1) != typeid(ADir) || typeid(*dir2) != typeid(ADir))
+        return false;
+    APLock::TryGuard guard(lock);
+    if (!guard) {
+        *err = kErrBusy;
+        return true;
+    }
+    // The right side reports to a reporter of its own: the status lines belong to the left side's
+    // listing, and one reporter's divisions are not to be shared between threads. Its log lines
+    // still reach the log.
+    AProgress helper;
+    AProgress* own = dir2->GetProgress();
+    dir2->SetProgress(&helper);
+    int rightErr = 0;
+    std::thread worker;
+    try {
+        worker = std::thread([&] { rightErr = ListSide(dir2.get(), nullptr, cancel, &helper); });
+    } catch (const std::exception&) {
+        dir2->SetProgress(own);
+        return false;
+    }
+    progress->StartDivision(0.5, nullptr, 0, 0);
+    int leftErr = ListSide(dir1.get(), nullptr, cancel, progress);
+    progress->EndDivision(nullptr, 0, 0);
+    worker.join();
+    dir2->SetProgress(own);
+    progress->StartDivision(0.5, nullptr, 0, 0);
+    progress->EndDivision(nullptr, 0, 0);
+    *err = leftErr != 0 ? leftErr : rightErr;
+    return true;
+}
+
 int ASync::UpdateFileLists(CancelProc cancel)
 {
+    // Listing is mostly waiting for the file system; two folders are listed side by side.
+    int err = 0;
+    if (ListBothAtOnce(cancel, &err))
+        return err;
     progress->StartDivision(0.5, nullptr, 0, 0);
-    int err = SetRootPath1(nullptr, cancel, 1);
+    err = SetRootPath1(nullptr, cancel, 1);
     progress->EndDivision(nullptr, 0, 0);
     if (err != 0)
         return err;
@@ -611,15 +701,20 @@ int ASync::XCopy(ADir* src, ADir* dst, CancelProc cancel)
         if (c <= 0) {
             AString from = Joined(&srcRoot, a);
             AString to = Joined(&dstRoot, c == 0 ? b : a);
+            SetHint(0, &from, src, i);
+            if (c == 0)
+                SetHint(1, &to, dst, j);
             result = SmartCopy(&from, &to, c == 0 ? 1 : 0);
             ++i;
             if (c == 0)
                 ++j;
         } else {
             AString gone = Joined(&dstRoot, b);
+            SetHint(1, &gone, dst, j);
             result = SmartDelete(&gone);
             ++j;
         }
+        ClearHints();
         if (cancel && cancel()) {
             result = kErrUserCancel;
             break;
@@ -690,18 +785,28 @@ int ASync::TwoWaySync(CancelProc cancel)
             detail += total;
             progress->UpdateDivision(static_cast<double>(done) / total, nullptr, &detail, nullptr, 0);
         }
+        // The smallest entry and which lists hold it, in at most three comparisons: an entry equal
+        // to a smallest-so-far that is then beaten is greater than the new smallest too.
         int smallest = -1;
-        for (int k = 0; k < 4; ++k)
-            if (current[k] && (smallest < 0 || SyncCompare(*current[k], *current[smallest]) < 0))
+        bool holds[4] = {false, false, false, false};
+        for (int k = 0; k < 4; ++k) {
+            if (!current[k])
+                continue;
+            const int c = smallest < 0 ? -1 : SyncCompare(*current[k], *current[smallest]);
+            if (c < 0) {
+                for (bool& held : holds)
+                    held = false;
                 smallest = k;
-        bool holds[4];
-        for (int k = 0; k < 4; ++k)
-            holds[k] = k == smallest || (current[k] && SyncCompare(*current[k], *current[smallest]) == 0);
+            }
+            holds[k] = c <= 0;
+        }
         const bool inLeft = holds[0], inSavedLeft = holds[1], inRight = holds[2], inSavedRight = holds[3];
 
         if (inLeft && inRight) {
             AString pl = Joined(&root1, current[0]);
             AString pr = Joined(&root2, current[2]);
+            SetHint(0, &pl, dir1.get(), index[0]);
+            SetHint(1, &pr, dir2.get(), index[2]);
             const signed char leftIsDir = DirExists(&pl);
             if (leftIsDir != DirExists(&pr)) {
                 AString what = pl + " and ";
@@ -716,6 +821,7 @@ int ASync::TwoWaySync(CancelProc cancel)
             }
         } else if (inLeft) {
             AString pl = Joined(&root1, current[0]);
+            SetHint(0, &pl, dir1.get(), index[0]);
             if (inSavedRight) {
                 result = SmartDelete(&pl);
             } else {
@@ -724,6 +830,7 @@ int ASync::TwoWaySync(CancelProc cancel)
             }
         } else if (inRight) {
             AString pr = Joined(&root2, current[2]);
+            SetHint(1, &pr, dir2.get(), index[2]);
             if (inSavedLeft) {
                 result = SmartDelete(&pr);
             } else {
@@ -731,6 +838,7 @@ int ASync::TwoWaySync(CancelProc cancel)
                 result = SmartCopy(&pr, &pl, 0);
             }
         }
+        ClearHints();
         // An entry only in the saved lists is gone from both sides: nothing to do.
         for (int k = 0; k < 4; ++k)
             if (holds[k])

@@ -207,6 +207,17 @@ protected:
     template <typename Apply>
     void ApplyFilterChange(Apply apply);
     int BuildList(ADir* side, ADir* saved, const AString* path, CancelProc cancel, signed char rebuild);
+    // Rebuilds one side's list, reporting to `reporter`; the caller holds `lock`.
+    int ListSide(ADir* side, const AString* path, CancelProc cancel, AProgress* reporter);
+    // Lists two plain folders at once, the right one on a helper thread. False when that cannot be
+    // done (other sources, or no thread to be had); nothing was listed then.
+    bool ListBothAtOnce(CancelProc cancel, int* err);
+    // While a walk looks at an entry it hands the base file questions what the listing learned of
+    // the two full paths it built, so that planning asks the file system nothing it already knows.
+    // A hint answers only for the very path object the walk passed on.
+    void SetHint(int slot, const AString* path, ADir* dir, int index);
+    void ClearHints();
+    const ADir::ListedFile* HintFor(const AString* path) const;
     void LogLine(const AString& text, signed char dated);
 
     std::unique_ptr<ADir> dir1;
@@ -235,4 +246,11 @@ protected:
     AProgress* progress = nullptr;
     AArray actions;
     ActionsListProc actionsListProc = nullptr;
+
+private:
+    struct PathHint {
+        const AString* path = nullptr;
+        ADir::ListedFile file;
+    };
+    PathHint hints[2];
 };
