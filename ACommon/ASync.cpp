@@ -426,7 +426,9 @@ bool ASync::ListBothAtOnce(CancelProc cancel, int* err)
 {
     // Only plain folders: listing them touches nothing but their own lists. Song sources talk to
     // libraries and devices that expect one caller at a time.
-    if (!dir1 || !dir2 || typeid(*dir1) != typeid(ADir) || typeid(*dir2) != typeid(ADir))
+    const ADir* left = dir1.get();
+    const ADir* right = dir2.get();
+    if (!left || !right || typeid(*left) != typeid(ADir) || typeid(*right) != typeid(ADir))
         return false;
     APLock::TryGuard guard(lock);
     if (!guard) {
@@ -1231,7 +1233,7 @@ void ASync::ChangeSyncAction(SyncAction* action, unsigned int choice)
         return;
     auto text = [this](const AString& path, signed char isFile) { return FormatVPForDisplay(&path, isFile, -1, 0); };
     // The path relative to its side's root, joined to the other side's root.
-    auto across = [this](const AString& path, ADir* from, ADir* to) {
+    auto across = [](const AString& path, ADir* from, ADir* to) {
         AString joined = *to->GetRootPath();
         joined.AppendPathComponent(path.Mid(from->GetRootPath()->GetLength(), path.GetLength()));
         return joined;
