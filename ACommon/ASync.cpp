@@ -1142,6 +1142,11 @@ int ASync::PerformAction(SyncAction* action, int number, int count, CancelProc c
 int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char overwrite, signed char isReplace,
                          CancelProc cancel)
 {
+    // A file that appeared at the destination since the plan was made (during the review, say) is
+    // not replaced without the question a planned replacement asks. (Asked of the disk itself: the
+    // virtual paths of song sides name no file there.)
+    if (!overwrite && AFile::FileExists(dst))
+        overwrite = 1;
     if (overwrite) {
         if (replaceAnswer == kAnswerNoToAll)
             return 0;
