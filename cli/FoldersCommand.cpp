@@ -353,18 +353,22 @@ void AddFoldersCommand(CLI::App& app, int& exitStatus)
     command->add_option("--state", options->state,
                         "The state file that keeps this sync's settings, the lists saved by the last "
                         "synchronize run and the remembered answers (default: a file named after the two "
-                        "folders in the application support folder, Veltrano/Ondrivel/)");
+                        "folders in the application support folder, Veltrano/Ondrivel/)")
+        ->option_text("FILE");
     command->add_flag("--review", options->review,
                       "Show the planned actions as a numbered table before performing them; then perform "
-                      "them, untick some, or cancel");
+                      "them, untick some, or cancel. With --yes the shown plan is performed, with --no "
+                      "nothing is performed (a dry run)");
     CLI::Option* yes = command->add_flag("--yes", options->yes, "Answer every question Yes to All (for this run only)");
     CLI::Option* no = command->add_flag("--no", options->no, "Answer every question No to All (for this run only)");
     yes->excludes(no);
     command->add_flag("--stop-on-error", options->stopOnError, "Stop planning or performing at the first error");
     command->add_flag("--log-only", options->logOnly,
                       "Create and delete no folders (files are still copied and deleted)");
-    command->add_flag("--verbose", options->verbose, "Date every log line and log more");
-    command->add_option("--log", options->log, "Append the run log to FILE instead of standard error");
+    command->add_flag("--verbose", options->verbose,
+                      "Date more log lines and log more (every folder created or deleted)");
+    command->add_option("--log", options->log, "Append the run log to FILE instead of standard error")
+        ->option_text("FILE");
     command->add_flag("--reset-answers", options->resetAnswers,
                       "Forget the remembered Yes to All / No to All answers before this run");
     command->callback([options, &exitStatus] { exitStatus = RunFolders(*options); });
