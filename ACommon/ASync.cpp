@@ -4,6 +4,7 @@
 #include "ACommon/AStateStream.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <dirent.h>
 #include <thread>
@@ -657,6 +658,36 @@ int ASync::SmartCopyNewest2Other(const AString* left, const AString* right)
     return 0;
 }
 
+void ASync::SortSides(std::array<ADir*, 2> first, std::array<ADir*, 2> second)
+{
+    auto sortAll = [](const std::array<ADir*, 2>& lists) {
+        for (ADir* list : lists)
+            if (list)
+                list->Sort(1);
+    };
+    // Plain folders' lists are sorted side by side: sorting is most of the planning time, and the
+    // lists share nothing. Other sources may sort through libraries of their own; they take turns.
+    auto plain = [](const std::array<ADir*, 2>& lists) {
+        for (const ADir* list : lists)
+            if (list && typeid(*list) != typeid(ADir))
+                return false;
+        return true;
+    };
+    std::thread helper;
+    if (plain(first) && plain(second)) {
+        try {
+            helper = std::thread(sortAll, second);
+        } catch (const std::exception&) {
+            // No thread to be had: this thread sorts both.
+        }
+    }
+    sortAll(first);
+    if (helper.joinable())
+        helper.join();
+    else
+        sortAll(second);
+}
+
 int ASync::XCopy(ADir* src, ADir* dst, CancelProc cancel)
 {
     APLock::TryGuard guard(lock);
@@ -675,9 +706,8 @@ int ASync::XCopy(ADir* src, ADir* dst, CancelProc cancel)
     progress->StartDivision(1.0, &text, 0, 0);
     if (srcCount > 0 && dstCount > 0) {
         LogLine(AString("Sorting Directory List 1... ") + src->GetRootDisplayName(0), verboseLog);
-        src->Sort(1);
         LogLine(AString("Sorting Directory List 2... ") + dst->GetRootDisplayName(0), verboseLog);
-        dst->Sort(1);
+        SortSides({src, nullptr}, {dst, nullptr});
     }
     text = "Calculating sync actions to perform...";
     progress->UpdateDivision(0.0, &text, &text, &text, 0);
@@ -751,13 +781,9 @@ int ASync::TwoWaySync(CancelProc cancel)
     text += " files";
     progress->StartDivision(1.0, &text, 0, 0);
     LogLine(AString("Sorting Directory List 1... ") + dir1->GetRootDisplayName(0), verboseLog);
-    dir1->Sort(1);
-    if (counts[1] > 0)
-        savedDir1->Sort(1);
     LogLine(AString("Sorting Directory List 2... ") + dir2->GetRootDisplayName(0), verboseLog);
-    dir2->Sort(1);
-    if (counts[3] > 0)
-        savedDir2->Sort(1);
+    SortSides({dir1.get(), counts[1] > 0 ? savedDir1.get() : nullptr},
+              {dir2.get(), counts[3] > 0 ? savedDir2.get() : nullptr});
     text = "Calculating sync actions to perform...";
     progress->UpdateDivision(0.0, &text, &text, &text, 0);
 

@@ -14,6 +14,7 @@
 #include "ACommon/AProgress.h"
 #include "ACommon/AString.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -212,6 +213,8 @@ protected:
     // Lists two plain folders at once, the right one on a helper thread. False when that cannot be
     // done (other sources, or no thread to be had); nothing was listed then.
     bool ListBothAtOnce(CancelProc cancel, int* err);
+    // Sorts the lists of the two sides (a side's current list and, when given, its saved list).
+    void SortSides(std::array<ADir*, 2> first, std::array<ADir*, 2> second);
     // While a walk looks at an entry it hands the base file questions what the listing learned of
     // the two full paths it built, so that planning asks the file system nothing it already knows.
     // A hint answers only for the very path object the walk passed on.
