@@ -247,19 +247,20 @@ TEST(ADir, DeleteMovesIntoRemovedFilesBesideTheRootWithTildeNames)
     ADir dir;
     AString root = tmp.A("root");
     dir.SetRootPath(&root);
-    for (const char* content : {"first", "second", "third"}) {
-        WriteFile(tmp / "root/Album/Song.mp3", content);
+    // Real MP3 files: the move reads each file's tags first.
+    for (const char* title : {"first", "second", "third"}) {
+        WriteFile(tmp / "root/Album/Song.mp3", TaggedMp3(title));
         AString file = tmp.A("root/Album/Song.mp3");
-        ASSERT_EQ(dir.Delete(&file, 1, 0), 0) << content;
+        ASSERT_EQ(dir.Delete(&file, 1, 0), 0) << title;
     }
     WriteFile(tmp / "root/README", "r1");
     WriteFile(tmp / "Removed Files/README", "r0");
     AString readme = tmp.A("root/README");
     ASSERT_EQ(dir.Delete(&readme, 1, 0), 0);
 
-    EXPECT_EQ(ReadText(tmp / "Removed Files/Song.mp3"), "first");
-    EXPECT_EQ(ReadText(tmp / "Removed Files/Song~.mp3"), "second");
-    EXPECT_EQ(ReadText(tmp / "Removed Files/Song~~.mp3"), "third");
+    EXPECT_EQ(fixtures::ReadFile(tmp / "Removed Files/Song.mp3"), TaggedMp3("first"));
+    EXPECT_EQ(fixtures::ReadFile(tmp / "Removed Files/Song~.mp3"), TaggedMp3("second"));
+    EXPECT_EQ(fixtures::ReadFile(tmp / "Removed Files/Song~~.mp3"), TaggedMp3("third"));
     EXPECT_EQ(ReadText(tmp / "Removed Files/README~"), "r1");
     // The folder the files came from stays, empty.
     EXPECT_TRUE(std::filesystem::is_directory(tmp / "root/Album"));
@@ -269,7 +270,7 @@ TEST(ADir, DeleteMovesIntoRemovedFilesBesideTheRootWithTildeNames)
 TEST(ADir, DeleteMovesIntoTheChosenRemovedFilesFolder)
 {
     TempDir tmp;
-    WriteFile(tmp / "root/a.mp3", "a");
+    WriteFile(tmp / "root/a.mp3", TaggedMp3("a"));
     ADir dir;
     AString root = tmp.A("root");
     dir.SetRootPath(&root);
@@ -288,6 +289,18 @@ TEST(ADir, DeleteOfAMissingFileReportsItAndMovesNothing)
     AString file = tmp.A("root/gone.mp3");
     EXPECT_EQ(dir.Delete(&file, 1, 0), kErrFileNotFound);
     EXPECT_FALSE(Exists(tmp / "Removed Files"));
+}
+
+TEST(ADir, FileWhoseTagsCannotBeReadStaysWhereItIs)
+{
+    TempDir tmp;
+    WriteFile(tmp / "root/empty.mp3", std::string());
+    ADir dir;
+    AString root = tmp.A("root");
+    dir.SetRootPath(&root);
+    AString file = tmp.A("root/empty.mp3");
+    EXPECT_EQ(dir.Delete(&file, 1, 0), kErrInconsistentSize);
+    EXPECT_EQ(ListFiles(tmp.Path()), std::vector<std::string>{"root/empty.mp3"});
 }
 
 TEST(ADir, DeleteRemovesAnEmptyFolderAndMovesAFullOne)
