@@ -27,11 +27,12 @@ AString Joined(const AString* root, const AString* entry)
     return full;
 }
 
+// An empty root begins every path, as an empty text is found at the start of any other.
 bool BeginsWith(const AString& text, const AString& prefix)
 {
     const std::u16string& units = text.Units();
     const std::u16string& head = prefix.Units();
-    return !head.empty() && units.size() >= head.size() && units.compare(0, head.size(), head) == 0;
+    return units.size() >= head.size() && units.compare(0, head.size(), head) == 0;
 }
 
 // 1 when the directory holds nothing, 0 when it holds something, -1 when it is gone or unreadable.

@@ -288,7 +288,10 @@ TEST(ASync, SideOfAPathIsDecidedByTheLongerMatchingRoot)
                                            // One root inside the other: the longer one decides.
                                            {"/m", "/m/iPod", "/m/iPod/a", 2},
                                            {"/m/iPod", "/m", "/m/iPod/a", 1},
-                                           {"/m/iPod", "/m", "/m/other/a", 2}}) {
+                                           {"/m/iPod", "/m", "/m/other/a", 2},
+                                           // A source without a root (a library) holds every other path.
+                                           {"", "/m/R", "/m/R/a", 2},
+                                           {"", "/m/R", "Artist/Song?1", 1}}) {
         AString l(left), r(right), p(path);
         sync.SetRootPath1(&l, nullptr, 0);
         sync.SetRootPath2(&r, nullptr, 0);
