@@ -5,6 +5,7 @@
 #include "ACommon/ID3.h"
 #include "APlatform/Unicode.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -32,12 +33,15 @@ bool AnyListEntry(const AString& list, Visit visit)
     return false;
 }
 
-
 // How often the listing shows its count: often enough to look alive, rarely enough that drawing
 // the count never costs more than reading the folder.
 constexpr int kReportEvery = 256;
 
-// Lists everything below one folder, each folder before its contents, with one stat per entry.
+// Lists everything below one folder with one stat per entry, each folder before its contents, and
+// in the order of the sorted list (case ignored) as far as names allow, so that sorting the list
+// afterwards finds little or nothing to do. A folder's own entry and the entries inside it are
+// apart in that order ("a", "a.txt", "a/x"): the names of one folder are sorted together with a
+// key "name/" for each subfolder's contents, and the contents are read when that key comes up.
 // Only one directory is open at a time, so depth is limited by memory, not by file handles.
 class FolderWalk {
 public:
@@ -49,71 +53,115 @@ public:
         std::uint64_t modTime = 0;
     };
 
-    // `visit(entry)` returns 0 to go on or a code that ends the walk; `skipped(folder, name)` hears
+    // `visit(entry)` returns 0 to go on or a code that ends the walk (it may take the entry's path
+    // away: each entry is visited once); `skipped(folder, name)` hears
     // of names that are not valid UTF-8 (they cannot be named by the rest of the system).
     template <typename Visit, typename Skipped>
     static int Run(std::string root, Visit visit, Skipped skipped)
     {
         while (root.size() > 1 && root.back() == '/')
             root.pop_back();
-        struct Pending {
-            std::string disk;
-            std::u16string relative;
-        };
-        std::vector<Pending> stack{{root, std::u16string()}};
-        std::vector<Pending> subfolders;
-        Entry entry;
-        std::u16string name;
+        std::vector<Folder> stack;
+        stack.emplace_back();
+        if (int err = Read(root, std::u16string(), stack.back(), skipped); err != 0)
+            return err;
         while (!stack.empty()) {
-            Pending folder = std::move(stack.back());
-            stack.pop_back();
-            DIR* dir = opendir(folder.disk.c_str());
-            if (!dir)
-                return kErrOpen;
-            const int fd = dirfd(dir);
-            subfolders.clear();
-            for (;;) {
-                errno = 0;
-                dirent* item = readdir(dir);
-                if (!item) {
-                    if (errno != 0) {
-                        closedir(dir);
-                        return kErrOpen;
-                    }
-                    break;
-                }
-                const char* raw = item->d_name;
-                if (raw[0] == '.' && (raw[1] == '\0' || (raw[1] == '.' && raw[2] == '\0')))
-                    continue;
-                if (!platform::DecodeUTF8(raw, name)) {
-                    skipped(folder.disk, raw);
-                    continue;
-                }
-                struct stat info {};
-                if (fstatat(fd, raw, &info, AT_SYMLINK_NOFOLLOW) != 0)
-                    continue; // gone since the folder was read
-                entry.isDir = S_ISDIR(info.st_mode);
-                entry.isRegular = S_ISREG(info.st_mode);
-                entry.size = static_cast<std::uint64_t>(info.st_size);
-                long long seconds = static_cast<long long>(info.st_mtim.tv_sec) +
-                                    static_cast<long long>(AFile::kFileTimeOffset);
-                entry.modTime = seconds > 0 ? static_cast<std::uint64_t>(seconds) : 0;
-                entry.relative = folder.relative;
-                if (!entry.relative.empty())
-                    entry.relative += u'/';
-                entry.relative += name;
-                if (entry.isDir)
-                    subfolders.push_back({folder.disk + "/" + raw, entry.relative});
-                if (int stop = visit(entry); stop != 0) {
-                    closedir(dir);
-                    return stop;
-                }
+            Folder& folder = stack.back();
+            if (folder.next == folder.items.size()) {
+                stack.pop_back();
+                continue;
             }
-            closedir(dir);
-            // Reversed, so that the folders are taken from the stack in the order they were read.
-            for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it)
-                stack.push_back(std::move(*it));
+            Item& item = folder.items[folder.next++];
+            if (item.contents) {
+                std::string disk = folder.disk + "/" + item.raw;
+                std::u16string relative = std::move(item.entry.relative);
+                stack.emplace_back(); // invalidates `folder` and `item`
+                if (int err = Read(std::move(disk), std::move(relative), stack.back(), skipped); err != 0)
+                    return err;
+                continue;
+            }
+            if (int stop = visit(item.entry); stop != 0)
+                return stop;
         }
+        return 0;
+    }
+
+private:
+    struct Item {
+        Entry entry;
+        std::string raw;          // the name as the file system has it
+        size_t nameStart = 0;     // where the name begins in entry.relative
+        bool contents = false;    // stands for the contents of the subfolder of that name
+        std::u16string contentsKey; // "name/", the sort key of those contents
+
+        std::u16string_view Key() const
+        {
+            return contents ? std::u16string_view(contentsKey)
+                            : std::u16string_view(entry.relative).substr(nameStart);
+        }
+    };
+    struct Folder {
+        std::string disk;
+        std::vector<Item> items;
+        size_t next = 0;
+    };
+
+    template <typename Skipped>
+    static int Read(std::string disk, std::u16string relative, Folder& folder, Skipped skipped)
+    {
+        folder.disk = std::move(disk);
+        DIR* dir = opendir(folder.disk.c_str());
+        if (!dir)
+            return kErrOpen;
+        const int fd = dirfd(dir);
+        std::u16string name;
+        for (;;) {
+            errno = 0;
+            dirent* found = readdir(dir);
+            if (!found) {
+                if (errno != 0) {
+                    closedir(dir);
+                    return kErrOpen;
+                }
+                break;
+            }
+            const char* raw = found->d_name;
+            if (raw[0] == '.' && (raw[1] == '\0' || (raw[1] == '.' && raw[2] == '\0')))
+                continue;
+            if (!platform::DecodeUTF8(raw, name)) {
+                skipped(folder.disk, raw);
+                continue;
+            }
+            struct stat info {};
+            if (fstatat(fd, raw, &info, AT_SYMLINK_NOFOLLOW) != 0)
+                continue; // gone since the folder was read
+            Item item;
+            item.raw = raw;
+            item.entry.isDir = S_ISDIR(info.st_mode);
+            item.entry.isRegular = S_ISREG(info.st_mode);
+            item.entry.size = static_cast<std::uint64_t>(info.st_size);
+            long long seconds =
+                static_cast<long long>(info.st_mtim.tv_sec) + static_cast<long long>(AFile::kFileTimeOffset);
+            item.entry.modTime = seconds > 0 ? static_cast<std::uint64_t>(seconds) : 0;
+            item.entry.relative = relative;
+            if (!relative.empty())
+                item.entry.relative += u'/';
+            item.nameStart = item.entry.relative.size();
+            item.entry.relative += name;
+            if (item.entry.isDir) {
+                Item contents;
+                contents.contentsKey = name + u'/';
+                contents.raw = raw;
+                contents.contents = true;
+                contents.entry.relative = item.entry.relative;
+                folder.items.push_back(std::move(contents));
+            }
+            folder.items.push_back(std::move(item));
+        }
+        closedir(dir);
+        std::sort(folder.items.begin(), folder.items.end(), [](const Item& a, const Item& b) {
+            return platform::CompareCanonical(a.Key(), b.Key(), true) < 0;
+        });
         return 0;
     }
 };
@@ -174,7 +222,18 @@ int ADir::InitWPath(const AString* root, signed char fullPaths, CancelProc cance
 
 int ADir::Count() { return fileList.Count(); }
 
-void ADir::Sort(signed char ascending) { fileList.Sort(ascending); }
+void ADir::Sort(signed char ascending)
+{
+    // A list read in order (a folder listing is, almost always) needs one look, not a sort.
+    const int count = fileList.Count();
+    for (int i = 1; i < count; ++i) {
+        const int order = fileList.Get(i - 1)->CompareNoCase(*fileList.Get(i));
+        if (ascending ? order > 0 : order < 0) {
+            fileList.Sort(ascending);
+            return;
+        }
+    }
+}
 
 const AString* ADir::GetRootPath() { return &rootPath; }
 
@@ -211,7 +270,12 @@ int ADir::DeleteEntry(int index, signed char removeFile, signed char keepFile)
         }
         err = Delete(&full, 1, keepFile);
     }
-    listed.erase(fileList.Get(index));
+    // Keep the records in step with the list; once they are not, forget them (the path object of
+    // a deleted record may come back for another path).
+    if (index < static_cast<int>(listed.size()) && listed[index].path == fileList.Get(index))
+        listed.erase(listed.begin() + index);
+    else
+        listed.clear();
     fileList.Delete(index);
     return err;
 }
@@ -314,21 +378,22 @@ int ADir::AddFPath(AString* path)
 {
     if (!path)
         return -1;
-    auto* copy = new AString(*path);
-    listed.erase(copy); // the place in memory of a path deleted earlier says nothing of this one
-    return fileList.Add(copy);
+    const int index = fileList.Add(new AString(*path));
+    if (index == static_cast<int>(listed.size()))
+        listed.push_back({fileList.Get(index), false, {}});
+    return index;
 }
 
 bool ADir::GetListedFile(int index, ListedFile* out)
 {
     const AString* path = fileList.Get(index);
-    if (!path || path != GetFPath(index))
+    if (!path || index >= static_cast<int>(listed.size()) || path != GetFPath(index))
         return false;
-    auto found = listed.find(path);
-    if (found == listed.end() || found->second.modTime != fileList.GetModTime(index))
+    const ListedRecord& record = listed[index];
+    if (record.path != path || !record.known || record.file.modTime != fileList.GetModTime(index))
         return false;
     if (out)
-        *out = found->second;
+        *out = record.file;
     return true;
 }
 
@@ -388,18 +453,17 @@ int ADir::PopulateFileList(CancelProc cancel)
 
     int count = 0;
     AString candidate;
-    auto visit = [&](const FolderWalk::Entry& entry) -> int {
+    auto visit = [&](FolderWalk::Entry& entry) -> int {
         if (useFullPaths) {
             candidate = rootPath;
-            candidate += AString(entry.relative);
+            candidate += AString(std::move(entry.relative));
         } else {
-            candidate = AString(entry.relative);
+            candidate = AString(std::move(entry.relative));
         }
         if (PathFilterCheck(&candidate) && (entry.isDir || TypeFilterCheck(&candidate))) {
             auto* path = new AString(std::move(candidate));
             fileList.AddWithTime(path, entry.modTime);
-            if (entry.isDir || entry.isRegular)
-                listed[path] = {entry.isDir, entry.size, entry.modTime};
+            listed.push_back({path, entry.isDir || entry.isRegular, {entry.isDir, entry.size, entry.modTime}});
         }
         ++count;
         if (count % kReportEvery == 1) {

@@ -10,7 +10,7 @@
 #include "ACommon/AString.h"
 
 #include <cstdint>
-#include <unordered_map>
+#include <vector>
 
 class ID3;
 struct SongInfoStruct;
@@ -140,7 +140,13 @@ protected:
     AProgress* progress = nullptr;
 
 private:
-    // Keyed by the list's own path objects, which keep their place in memory when the list is
-    // sorted; emptied whenever the list is rebuilt or emptied.
-    std::unordered_map<const AString*, ListedFile> listed;
+    // What the listing learned, record by record in the list's order. A record's path object
+    // identifies it: after the list is sorted into another order, a record found at another
+    // index tells nothing, and the file system is asked instead.
+    struct ListedRecord {
+        const AString* path = nullptr;
+        bool known = false;
+        ListedFile file;
+    };
+    std::vector<ListedRecord> listed;
 };

@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -53,23 +54,34 @@ std::string FilePath(const std::string& side, int index)
 
 std::string Contents(int index) { return "small file number " + std::to_string(index) + "\n"; }
 
-double Seconds(std::chrono::steady_clock::time_point since)
+// Wall-clock time and processor time (user + system, of this process with all its threads, or of
+// the waited-for children), so that a busy machine shows as waiting rather than as work.
+struct Clock {
+    std::chrono::steady_clock::time_point wall;
+    double cpu;
+    double childCpu;
+};
+
+double CpuSeconds(int who)
 {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+    rusage usage {};
+    getrusage(who, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// The best of `rounds` timings of `work`.
-template <typename Work>
-double Best(int rounds, Work work)
-{
-    double best = 1e9;
-    for (int i = 0; i < rounds; ++i) {
-        auto start = std::chrono::steady_clock::now();
-        work();
-        best = std::min(best, Seconds(start));
+Clock Now() { return {std::chrono::steady_clock::now(), CpuSeconds(RUSAGE_SELF), CpuSeconds(RUSAGE_CHILDREN)}; }
+
+struct Span {
+    double wall = 1e9;
+    double cpu = 1e9;
+    // Keeps the smaller of each figure.
+    void Keep(const Clock& from, const Clock& to, bool children = false)
+    {
+        wall = std::min(wall, std::chrono::duration<double>(to.wall - from.wall).count());
+        cpu = std::min(cpu, children ? to.childCpu - from.childCpu : to.cpu - from.cpu);
     }
-    return best;
-}
+};
 
 } // namespace
 
@@ -155,53 +167,67 @@ int main(int argc, char** argv)
         }
     }
 
+    // Each round lists afresh (the lists come unsorted from the disk, as a run finds them), then
+    // plans; the best of the rounds counts.
     const int rounds = 3;
-    int leftCount = 0, rightCount = 0;
-    const double listing = Best(rounds, [&] {
-        sync.UpdateFileLists(nullptr);
-        leftCount = sync.GetDir1()->Count();
-        rightCount = sync.GetDir2()->Count();
-    });
-    int twoWayActions = 0;
-    double twoWayPlan = 1e9;
+    int leftCount = 0, rightCount = 0, twoWayActions = 0, oneWayActions = 0;
+    Span listing, twoWay, twoWayTotal, oneWay, oneWayTotal, rsyncSpan;
     for (int i = 0; i < rounds; ++i) {
-        sync.UpdateFileLists(nullptr); // unsorted again, as a run finds them
-        auto start = std::chrono::steady_clock::now();
+        sync.SetAutoAction(3);
+        Clock start = Now();
+        sync.UpdateFileLists(nullptr);
+        Clock listed = Now();
         sync.ClearSyncActions();
         sync.TwoWaySync(nullptr);
-        twoWayPlan = std::min(twoWayPlan, Seconds(start));
+        Clock planned = Now();
+        listing.Keep(start, listed);
+        twoWay.Keep(listed, planned);
+        twoWayTotal.Keep(start, planned);
+        leftCount = sync.GetDir1()->Count();
+        rightCount = sync.GetDir2()->Count();
         twoWayActions = sync.GetActionCount();
     }
-    int oneWayActions = 0;
-    double oneWayPlan = 1e9;
-    sync.SetAutoAction(1);
     for (int i = 0; i < rounds; ++i) {
+        sync.SetAutoAction(1);
+        Clock start = Now();
         sync.UpdateFileLists(nullptr);
-        auto start = std::chrono::steady_clock::now();
+        Clock listed = Now();
         sync.ClearSyncActions();
         sync.XCopy(sync.GetDir1(), sync.GetDir2(), nullptr);
-        oneWayPlan = std::min(oneWayPlan, Seconds(start));
+        Clock planned = Now();
+        listing.Keep(start, listed);
+        oneWay.Keep(listed, planned);
+        oneWayTotal.Keep(start, planned);
         oneWayActions = sync.GetActionCount();
     }
     sync.ClearSyncActions();
 
     const std::string rsync = "rsync -a --dry-run --delete '" + left + "/' '" + right + "/' >/dev/null 2>&1";
     int rsyncStatus = 0;
-    const double rsyncTime = Best(rounds, [&] { rsyncStatus = std::system(rsync.c_str()); });
+    for (int i = 0; i < rounds; ++i) {
+        Clock start = Now();
+        rsyncStatus = std::system(rsync.c_str());
+        rsyncSpan.Keep(start, Now(), true);
+    }
 
     std::printf("Files: %d on the left, %d on the right (entries with folders); 90%% shared\n", leftCount, rightCount);
-    std::printf("List both sides:                   %8.3f s\n", listing);
-    std::printf("Sort and plan two-way (synchronize): %6.3f s  (%d actions)\n", twoWayPlan, twoWayActions);
-    std::printf("Sort and plan one-way (mirror):    %8.3f s  (%d actions)\n", oneWayPlan, oneWayActions);
-    std::printf("Pelorin two-way, list + plan:      %8.3f s\n", listing + twoWayPlan);
-    std::printf("Pelorin one-way, list + plan:      %8.3f s\n", listing + oneWayPlan);
+    std::printf("%-38s %8s %8s\n", "", "wall s", "cpu s");
+    auto row = [](const char* what, const Span& span) { std::printf("%-38s %8.3f %8.3f\n", what, span.wall, span.cpu); };
+    row("List both sides", listing);
+    std::printf("%-38s %8.3f %8.3f  (%d actions)\n", "Sort and plan two-way (synchronize)", twoWay.wall, twoWay.cpu,
+                twoWayActions);
+    std::printf("%-38s %8.3f %8.3f  (%d actions)\n", "Sort and plan one-way (mirror)", oneWay.wall, oneWay.cpu,
+                oneWayActions);
+    row("Pelorin two-way, list + plan", twoWayTotal);
+    row("Pelorin one-way, list + plan", oneWayTotal);
     if (rsyncStatus != 0) {
-        std::printf("rsync -a --dry-run --delete:       failed (status %d); is rsync installed?\n", rsyncStatus);
+        std::printf("rsync -a --dry-run --delete: failed (status %d); is rsync installed?\n", rsyncStatus);
     } else {
-        std::printf("rsync -a --dry-run --delete:       %8.3f s\n", rsyncTime);
-        std::printf("Ratio rsync / Pelorin one-way:     %8.2f  (above 1: Pelorin is faster)\n",
-                    rsyncTime / (listing + oneWayPlan));
-        std::printf("Ratio rsync / Pelorin two-way:     %8.2f\n", rsyncTime / (listing + twoWayPlan));
+        row("rsync -a --dry-run --delete", rsyncSpan);
+        std::printf("Ratio rsync / Pelorin one-way:  wall %.2f, cpu %.2f  (above 1: Pelorin is faster)\n",
+                    rsyncSpan.wall / oneWayTotal.wall, rsyncSpan.cpu / oneWayTotal.cpu);
+        std::printf("Ratio rsync / Pelorin two-way:  wall %.2f, cpu %.2f\n", rsyncSpan.wall / twoWayTotal.wall,
+                    rsyncSpan.cpu / twoWayTotal.cpu);
     }
     std::printf("(best of %d runs each, warm file-system cache)\n", rounds);
 

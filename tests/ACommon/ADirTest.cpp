@@ -124,6 +124,30 @@ TEST(ADir, ListsEveryFileAndFolderBelowTheRootIncludingHiddenOnes)
     EXPECT_LT(position("Album/Disc 2"), position("Album/Disc 2/c.m4a"));
 }
 
+TEST(ADir, SortedListIgnoresCaseAndPutsAFolderBeforeItsContents)
+{
+    TempDir tmp;
+    for (const char* file : {"a/x", "a.txt", "B.txt", "b c/y", "a b", "A/Z", "\xC3\xA9t\xC3\xA9/1"})
+        WriteFile(tmp / ("root/" + std::string(file)), "x");
+    ADir dir;
+    AString root = tmp.A("root");
+    ASSERT_EQ(dir.InitWPath(&root, 0, nullptr), 0);
+    dir.Sort(1);
+    std::vector<std::string> entries = Entries(dir);
+    for (size_t i = 1; i < entries.size(); ++i)
+        EXPECT_LE(AString::FromUTF8(entries[i - 1]).CompareNoCase(AString::FromUTF8(entries[i])), 0)
+            << entries[i - 1] << " before " << entries[i];
+    // "A" and "a" are equal without case; each folder comes right before what sorts after it.
+    auto position = [&](const std::string& entry) { return std::find(entries.begin(), entries.end(), entry) - entries.begin(); };
+    EXPECT_LT(position("a b"), position("a.txt"));
+    EXPECT_LT(position("a.txt"), position("a/x"));
+    EXPECT_LT(position("b c"), position("b c/y"));
+    EXPECT_LT(position("b c/y"), position("B.txt"));
+    EXPECT_EQ(entries.size(), 11u);
+    dir.Sort(0);
+    EXPECT_EQ(Entries(dir).front(), "\xC3\xA9t\xC3\xA9/1");
+}
+
 TEST(ADir, ListingRecordsEachFilesModificationTime)
 {
     TempDir tmp;
