@@ -126,12 +126,62 @@ int CreateTemporaryBeside(const AString* target, AString* temporary)
     return -1;
 }
 
-// Copies the regular file `from` onto `to` through a temporary file beside `to`, which replaces `to`
-// only once it is complete, flushed and carries the attributes of `from`. With `cancel` and a size of
-// at least `chunked` bytes, the data moves in chunks with progress and a cancel check before each.
-int CopyFileSafely(const AString* from, const AString* to, CancelProc cancel, AProgress* progress, bool chunked,
-                   bool verify)
+std::vector<std::string> SortedEntries(const std::string& folder)
 {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool IsNoSpace(int error) { return error == ENOSPC || error == EDQUOT; }
+
+// How one copy runs and reports. The single-call copy reports every failure as -11162; the chunked
+// copy with progress reports each step's own code (-1 open or short read, -36 read or write,
+// -121798 attributes, -10000 the final rename).
+struct CopyOptions {
+    bool chunked = false;        // chunks of 100000 bytes with a cancel check and progress
+    bool verify = false;         // FastFilesEqual of the finished temporary file before it is put in place
+    bool reportNoSpace = false;  // a volume that fills up during the copy gives -102394
+    CancelProc cancel = nullptr;
+    AProgress* progress = nullptr;
+};
+
+// Puts the complete temporary folder in place of `to`. rename(2) cannot replace a folder that holds
+// anything (nor a file by a folder), so an existing item is first moved aside, and moved back when
+// the new folder cannot take its place: the old item is never lost.
+int PutFolderInPlace(const AString* temporary, const AString* to)
+{
+    if (AFile::CommitReplacement(temporary, to) == 0)
+        return 0;
+    if (!AFile::FileExists(to))
+        return kErrUnknown;
+    AString aside = AFile::TemporaryPathBeside(to);
+    if (rename(to->CStr(), aside.CStr()) != 0)
+        return kErrUnknown;
+    if (rename(temporary->CStr(), to->CStr()) != 0) {
+        rename(aside.CStr(), to->CStr());
+        return kErrUnknown;
+    }
+    std::error_code error;
+    std::filesystem::remove_all(aside.ToStdString(), error);
+    platform::SyncFolder(ParentFolder(to->ToStdString()));
+    return 0;
+}
+
+// Copies the regular file `from` onto `to` through a temporary file beside `to`, which replaces `to`
+// only once it is complete, flushed and carries the attributes of `from`. On any failure or cancel
+// the temporary file is removed and `to` is left as it was.
+int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& options)
+{
+    const bool chunked = options.chunked;
     FileCloser in;
     in.fd = open(from->CStr(), O_RDONLY | O_CLOEXEC);
     if (in.fd < 0)
@@ -149,44 +199,158 @@ int CopyFileSafely(const AString* from, const AString* to, CancelProc cancel, AP
 
     std::vector<unsigned char> buffer;
     int err = 0;
+    bool noSpace = false;
     if (chunked) {
-        unsigned long long copied = 0;
-        while (copied < total) {
-            if (cancel && cancel()) {
+        posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        // Each chunk of 100000 bytes has its cancel check before it and its progress after it. The
+        // bytes themselves move in pieces that end on 64 KiB boundaries: the kernel copies file data
+        // in pipe-sized steps of 64 KiB, and pieces that cut across those steps copy about half as
+        // fast. Every chunk crosses at least one boundary, so every chunk moves data.
+        constexpr unsigned long long kStep = 65536;
+        unsigned long long chunkEnd = 0; // where the chunks so far end
+        unsigned long long copied = 0;   // what has been copied: up to the last step boundary before chunkEnd
+        while (chunkEnd < total) {
+            if (options.cancel && options.cancel()) {
                 err = kErrUserCancel;
                 break;
             }
-            unsigned long long chunk = std::min<unsigned long long>(total - copied, AFile::kCopyChunk);
-            long long moved = CopyBytes(in.fd, out.fd, chunk, buffer);
-            if (moved < 0 || static_cast<unsigned long long>(moved) != chunk) {
+            chunkEnd = std::min<unsigned long long>(chunkEnd + AFile::kCopyChunk, total);
+            const unsigned long long pieceEnd = chunkEnd == total ? total : chunkEnd / kStep * kStep;
+            const unsigned long long piece = pieceEnd - copied;
+            long long moved = CopyBytes(in.fd, out.fd, piece, buffer);
+            if (moved < 0 || static_cast<unsigned long long>(moved) != piece) {
+                noSpace = moved < 0 && IsNoSpace(errno);
                 err = moved < 0 ? kErrIO : kErrOpen;
                 break;
             }
-            copied += chunk;
-            if (progress)
-                progress->UpdateDivision(static_cast<double>(copied) / static_cast<double>(total), nullptr,
-                                         nullptr, nullptr, 0);
+            copied = pieceEnd;
+            if (options.progress)
+                options.progress->UpdateDivision(static_cast<double>(chunkEnd) / static_cast<double>(total), nullptr,
+                                                 nullptr, nullptr, 0);
         }
     } else {
         long long moved = CopyBytes(in.fd, out.fd, total, buffer);
-        if (moved < 0 || static_cast<unsigned long long>(moved) != total)
+        if (moved < 0 || static_cast<unsigned long long>(moved) != total) {
+            noSpace = moved < 0 && IsNoSpace(errno);
             err = kErrUnableToCopy;
+        }
     }
     if (err == 0 && platform::CopyAttributes(from->ToStdString(), out.fd) != 0)
         err = chunked ? kErrAttributes : kErrUnableToCopy;
-    if (err == 0 && fsync(out.fd) != 0)
+    if (err == 0 && fsync(out.fd) != 0) {
+        noSpace = IsNoSpace(errno);
         err = chunked ? kErrIO : kErrUnableToCopy;
+    }
     int closed = close(out.fd);
+    const int closeError = errno;
     out.fd = -1;
-    if (err == 0 && closed != 0)
+    if (err == 0 && closed != 0) {
+        noSpace = IsNoSpace(closeError);
         err = chunked ? kErrIO : kErrUnableToCopy;
-    if (err == 0 && verify && !AFile::FastFilesEqual(from, &temporary))
+    }
+    if (err == 0 && options.verify && !AFile::FastFilesEqual(from, &temporary))
         err = kErrUnableToVerify;
     if (err == 0 && AFile::CommitReplacement(&temporary, to) != 0)
-        err = kErrUnableToCopy;
+        err = chunked ? kErrUnknown : kErrUnableToCopy;
     if (err != 0)
         unlink(temporary.CStr());
+    if (err != 0 && noSpace && options.reportNoSpace)
+        return kErrNoSpace;
     return err;
+}
+
+void CopyTimes(const struct stat& info, const std::string& path)
+{
+    timespec times[2] = {info.st_atim, info.st_mtim};
+    utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+// Copies the item `from` to the new path `to` (which must not exist): folders with everything in
+// them, regular files and symbolic links, with their permissions and dates. Every file is flushed,
+// so that the whole tree is on the disk before it takes the place of an old one. Other kinds of
+// items (sockets, devices, pipes) cannot be copied. Sets `noSpace` when the volume filled up.
+bool CopyTree(const std::string& from, const std::string& to, bool& noSpace)
+{
+    struct stat info {};
+    if (lstat(from.c_str(), &info) != 0)
+        return false;
+    if (S_ISLNK(info.st_mode)) {
+        std::error_code error;
+        std::filesystem::path target = std::filesystem::read_symlink(from, error);
+        if (error)
+            return false;
+        if (symlink(target.c_str(), to.c_str()) != 0) {
+            noSpace = noSpace || IsNoSpace(errno);
+            return false;
+        }
+        CopyTimes(info, to);
+        return true;
+    }
+    if (S_ISREG(info.st_mode)) {
+        FileCloser in, out;
+        in.fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+        if (in.fd < 0)
+            return false;
+        out.fd = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (out.fd < 0) {
+            noSpace = noSpace || IsNoSpace(errno);
+            return false;
+        }
+        std::vector<unsigned char> buffer;
+        const unsigned long long size = static_cast<unsigned long long>(info.st_size);
+        long long moved = CopyBytes(in.fd, out.fd, size, buffer);
+        if (moved < 0 || static_cast<unsigned long long>(moved) != size) {
+            noSpace = noSpace || (moved < 0 && IsNoSpace(errno));
+            return false;
+        }
+        if (platform::CopyAttributes(from, out.fd) != 0)
+            return false;
+        if (fsync(out.fd) != 0) {
+            noSpace = noSpace || IsNoSpace(errno);
+            return false;
+        }
+        int closed = close(out.fd);
+        out.fd = -1;
+        return closed == 0;
+    }
+    if (!S_ISDIR(info.st_mode))
+        return false;
+    // Made writable for the owner while it fills; its own permissions and dates come last.
+    if (mkdir(to.c_str(), 0700) != 0) {
+        noSpace = noSpace || IsNoSpace(errno);
+        return false;
+    }
+    for (const std::string& name : SortedEntries(from))
+        if (!CopyTree(from + "/" + name, to + "/" + name, noSpace))
+            return false;
+    if (chmod(to.c_str(), info.st_mode & 07777) != 0 && errno != EPERM)
+        return false;
+    CopyTimes(info, to);
+    return true;
+}
+
+// The platform copy behind Copy and the checked copies: a folder is copied whole, a file through a
+// temporary file; either replaces an existing item at `to` only once the copy is complete. A folder
+// replaces whatever is at `to`; a file replaces a file (or link), not a folder.
+int CopyItem(const AString* from, const AString* to, bool reportNoSpace)
+{
+    if (!from || !to || from->IsEmpty() || to->IsEmpty())
+        return kErrUnableToCopy;
+    CopyOptions options;
+    options.reportNoSpace = reportNoSpace;
+    options.verify = reportNoSpace; // the checked copies verify; a bad copy never replaces the old file
+    // A file never takes the place of a folder: one wrong path would otherwise wipe out a whole tree.
+    if (!AFile::DirExists(from))
+        return CopyFileSafely(from, to, options);
+    AString temporary = AFile::TemporaryPathBeside(to);
+    bool noSpace = false;
+    if (!CopyTree(from->ToStdString(), temporary.ToStdString(), noSpace) ||
+        PutFolderInPlace(&temporary, to) != 0) {
+        std::error_code error;
+        std::filesystem::remove_all(temporary.ToStdString(), error);
+        return (noSpace && reportNoSpace) ? kErrNoSpace : kErrUnableToCopy;
+    }
+    return 0;
 }
 
 bool FileContentsEqual(const std::string& a, const std::string& b)
@@ -218,21 +382,6 @@ bool FileContentsEqual(const std::string& a, const std::string& b)
     }
 }
 
-std::vector<std::string> SortedEntries(const std::string& folder)
-{
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                names.push_back(name);
-        }
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 bool TreesEqual(const std::string& a, const std::string& b)
 {
     struct stat sa {}, sb {};
@@ -261,7 +410,7 @@ int CheckFreeSpace(const AString* from, const AString* to)
         volume = *to;
     } else {
         int slash = to->ReverseFind('/');
-        volume = slash > 0 ? to->Left(slash) : AString("/");
+        volume = slash > 0 ? to->Left(slash) : AString(slash == 0 ? "/" : ".");
     }
     unsigned long long freeBytes = 0;
     if (int err = AFile::GetVolumeFreeSpace(&volume, &freeBytes); err != 0)
@@ -465,12 +614,12 @@ int AFile::Move(const AString* from, const AString* to)
     if (std::filesystem::is_directory(std::filesystem::symlink_status(source, error))) {
         if (FileExists(to))
             return kErrUnknown;
-        std::filesystem::copy(source, target, std::filesystem::copy_options::recursive, error);
-        if (error || !TreesEqual(source.string(), target.string())) {
+        bool noSpace = false;
+        if (!CopyTree(source.string(), target.string(), noSpace) || !TreesEqual(source.string(), target.string())) {
             std::filesystem::remove_all(target, error);
             return kErrUnknown;
         }
-    } else if (CopyFileSafely(from, to, nullptr, nullptr, false, true) != 0) {
+    } else if (CopyItem(from, to, true) != 0) {
         return kErrUnknown;
     }
     std::filesystem::remove_all(source, error);
@@ -479,28 +628,15 @@ int AFile::Move(const AString* from, const AString* to)
 
 int AFile::Rename(const AString* from, const AString* to) { return Move(from, to); }
 
-int AFile::Copy(const AString* from, const AString* to)
-{
-    if (!from || !to || from->IsEmpty() || to->IsEmpty())
-        return kErrUnableToCopy;
-    if (DirExists(from)) {
-        // Folders are copied whole into a new place; an existing folder is never merged into.
-        if (FileExists(to))
-            return kErrUnableToCopy;
-        std::error_code error;
-        std::filesystem::copy(from->ToStdString(), to->ToStdString(),
-                              std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks,
-                              error);
-        return error ? kErrUnableToCopy : 0;
-    }
-    return CopyFileSafely(from, to, nullptr, nullptr, false, false);
-}
+int AFile::Copy(const AString* from, const AString* to) { return CopyItem(from, to, false); }
 
 int AFile::CopyWithCheck(const AString* from, const AString* to)
 {
+    if (!from || !to)
+        return kErrUnableToCopy;
     if (int err = CheckFreeSpace(from, to); err != 0)
         return err;
-    if (int err = Copy(from, to); err != 0)
+    if (int err = CopyItem(from, to, true); err != 0)
         return err;
     return FastFilesEqual(from, to) ? 0 : kErrUnableToVerify;
 }
@@ -511,12 +647,19 @@ int AFile::CopyWithProgress(const AString* from, const AString* to, CancelProc c
         return kErrOpen;
     if (int err = CheckFreeSpace(from, to); err != 0)
         return err;
+    // Small files (and folders) take the single-call copy, without progress or cancel.
     if (GetFileSize(from) < kLargeFileSize) {
-        if (int err = Copy(from, to); err != 0)
+        if (int err = CopyItem(from, to, true); err != 0)
             return err;
         return FastFilesEqual(from, to) ? 0 : kErrUnableToVerify;
     }
-    return CopyFileSafely(from, to, cancel, progress, true, true);
+    CopyOptions options;
+    options.chunked = true;
+    options.verify = true;
+    options.reportNoSpace = true;
+    options.cancel = cancel;
+    options.progress = progress;
+    return CopyFileSafely(from, to, options);
 }
 
 bool AFile::FilesEqual(const AString* a, const AString* b)
@@ -654,6 +797,10 @@ int AFile::WriteWholeFileSafely(const AString* path, const void* data, std::size
     out.fd = CreateTemporaryBeside(path, &temporary);
     if (out.fd < 0)
         return kErrIO;
+    // The new file keeps the permissions of the one it replaces.
+    struct stat old {};
+    if (stat(path->CStr(), &old) == 0 && S_ISREG(old.st_mode))
+        fchmod(out.fd, old.st_mode & 07777);
     bool ok = WriteAll(out.fd, static_cast<const unsigned char*>(data), size, 0) && fsync(out.fd) == 0;
     ok = close(out.fd) == 0 && ok;
     out.fd = -1;

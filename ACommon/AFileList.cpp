@@ -19,12 +19,13 @@ void AFileList::SetRootPath(const AString* p)
 AFileList::AFileInfo AFileList::MakeRecord(AString* relPath) const
 {
     AFileInfo info;
-    info.path = relPath;
+    // Every record has a path: a null one becomes the empty path.
+    info.path = relPath ? relPath : new AString();
     if (root.IsEmpty()) {
-        info.modTime = AFile::FileModTime(relPath);
+        info.modTime = AFile::FileModTime(info.path);
     } else {
         AString full = root;
-        full.AppendPathComponent(*relPath);
+        full.AppendPathComponent(*info.path);
         info.modTime = AFile::FileModTime(&full);
     }
     return info;
@@ -38,7 +39,7 @@ int AFileList::Add(AString* relPath)
 
 int AFileList::AddWithTime(AString* relPath, std::uint64_t modTime)
 {
-    infos.push_back({modTime, relPath});
+    infos.push_back({modTime, relPath ? relPath : new AString()});
     return Count() - 1;
 }
 
@@ -138,8 +139,10 @@ int AFileList::ReadState(AFile* f)
     std::uint32_t count = 0;
     if (int err = AStateStream::ReadU32(f, &count); err != 0)
         return err;
-    // Each record takes at least 16 bytes of times and 8 of its path: refuse a count that cannot fit.
-    if (static_cast<unsigned long long>(count) * 24 > f->Remaining())
+    // Each record takes at least 12 bytes in the array (its length and time) and 6 for its path (a
+    // string record of an empty string written without a byte-order mark): refuse a count that
+    // cannot fit before anything is reserved for it.
+    if (static_cast<unsigned long long>(count) * 18 > f->Remaining())
         return kErrEndOfFile;
     std::vector<std::uint64_t> times;
     times.reserve(count);

@@ -4,7 +4,9 @@
 #include "APlatform/Frontend.h"
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
+#include <limits>
 
 namespace {
 
@@ -45,6 +47,8 @@ void AProgress::SetLogTextView(platform::LogView* view)
 
 void AProgress::SetBar(double value)
 {
+    if (!std::isfinite(value))
+        return; // a fraction that was not a number leaves the bar alone
     std::lock_guard lock(sinkMutex);
     if (bar)
         bar->SetValue(value);
@@ -71,7 +75,8 @@ double AProgress::GetAbsoluteBarPosition(double fraction) const
 {
     if (fraction < 0)
         return fraction;
-    if (fraction > 1.0)
+    // Rounding may carry a finished count a hair past 1; only what lies beyond that is cut back.
+    if (fraction > 1.0 + std::numeric_limits<double>::epsilon())
         fraction = 1.0;
     if (!starts.empty())
         return starts.back() + fraction * widths.back();
@@ -207,12 +212,15 @@ void AProgress::FlushLog()
     }
     if (text.empty())
         return;
-    {
-        std::lock_guard lock(sinkMutex);
-        if (logView)
-            logView->Append(text);
+    // The log reaches the window through "LogUpdate", whose receiver appends it to the log view; the
+    // view is written directly only when no bus is installed, so that no text is shown twice.
+    if (platform::GetNotificationBus()) {
+        platform::PostNotification("LogUpdate", text);
+        return;
     }
-    platform::PostNotification("LogUpdate", text);
+    std::lock_guard lock(sinkMutex);
+    if (logView)
+        logView->Append(text);
 }
 
 void AProgress::ReportError(int code, const AString* what, const AString* where)

@@ -34,7 +34,8 @@ public:
 
     // Sinks (any may be null: nothing is shown then).
     void SetProgressControl(platform::StatusField* message, platform::StatusField* detail, platform::ProgressBar* bar);
-    // A view that receives the flushed log directly, for front ends without a notification bus.
+    // The log view. With a notification bus installed the log goes out as "LogUpdate" notifications
+    // only (the receiver appends them to this view); without one it is appended here directly.
     void SetLogTextView(platform::LogView* view);
 
     void AddToLog(const AString* text, signed char flush);

@@ -439,15 +439,16 @@ void AString::FormatPathString(AString& s, char replacement, signed char fixDots
         case u'\\': case u'/': case u':': case u'*': case u'?': case u'"': case u'<': case u'>': case u'|':
             c = r;
             break;
-        case 0x0096:
-            c = 0x02C6;
-            break;
-        case 0x0094:
-            c = 0x2030;
-            break;
         default:
             break;
         }
+    }
+    // Characters that come from text decoded with the wrong code page.
+    for (char16_t& c : u) {
+        if (c == 0x0096)
+            c = 0x02C6;
+        else if (c == 0x0094)
+            c = 0x2030;
     }
     static const std::u16string kMisreadPerMille = u"a\u0302\u0080";
     for (size_t at = u.find(kMisreadPerMille); at != std::u16string::npos; at = u.find(kMisreadPerMille, at + 1))
@@ -471,10 +472,14 @@ int AString::WriteToFile(AFile* f, int encoding) const
     }
     case 8: {
         std::vector<unsigned char> bytes;
+        // The length field has 16 bits. A longer string (which no reader accepts anyway) is given
+        // the length 0xFFFF, which readers refuse, rather than a wrapped length that would make them
+        // take part of it and read on out of step.
         const size_t length = 2 + units.size() * 2;
+        const size_t stored = std::min<size_t>(length, 0xFFFF);
         bytes.reserve(2 + length);
-        bytes.push_back(static_cast<unsigned char>(length & 0xFF));
-        bytes.push_back(static_cast<unsigned char>((length >> 8) & 0xFF));
+        bytes.push_back(static_cast<unsigned char>(stored & 0xFF));
+        bytes.push_back(static_cast<unsigned char>((stored >> 8) & 0xFF));
         bytes.push_back(0xFF);
         bytes.push_back(0xFE);
         for (char16_t u : units) {

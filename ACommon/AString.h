@@ -41,7 +41,11 @@ public:
 
     int GetLength() const { return static_cast<int>(units.size()); }
     bool IsEmpty() const { return units.empty(); }
-    unsigned short operator[](int i) const { return units[i]; }
+    // Unit `i`; 0 for an index outside the string.
+    unsigned short operator[](int i) const
+    {
+        return (i >= 0 && i < GetLength()) ? units[static_cast<size_t>(i)] : 0;
+    }
     const char* CStr() const;            // UTF-8, valid until the string next changes
     std::string ToStdString() const;     // UTF-8 copy
     const std::u16string& Units() const { return units; }

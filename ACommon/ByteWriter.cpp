@@ -56,24 +56,32 @@ void ByteWriter::WriteSynchsafe28(std::uint32_t v)
 
 void ByteWriter::WriteBytes(const void* data, std::size_t n)
 {
+    if (!data || n == 0)
+        return;
     const auto* p = static_cast<const std::uint8_t*>(data);
     bytes.insert(bytes.end(), p, p + n);
 }
 
 void ByteWriter::WriteTag(const char* tag)
 {
+    if (!tag)
+        return;
     while (*tag)
         bytes.push_back(static_cast<std::uint8_t>(*tag++));
 }
 
 void ByteWriter::PatchU32LE(std::size_t offset, std::uint32_t v)
 {
+    if (offset > bytes.size() || bytes.size() - offset < 4)
+        return;
     for (int i = 0; i < 4; ++i)
-        bytes.at(offset + i) = static_cast<std::uint8_t>(v >> (8 * i));
+        bytes[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 void ByteWriter::PatchU32BE(std::size_t offset, std::uint32_t v)
 {
+    if (offset > bytes.size() || bytes.size() - offset < 4)
+        return;
     for (int i = 0; i < 4; ++i)
-        bytes.at(offset + i) = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+        bytes[offset + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
 }

@@ -18,11 +18,11 @@ public:
     void WriteU64LE(std::uint64_t v);
     void WriteU64BE(std::uint64_t v);
     void WriteSynchsafe28(std::uint32_t v); // the low 28 bits, seven to a byte
-    void WriteBytes(const void* data, std::size_t n);
+    void WriteBytes(const void* data, std::size_t n); // nothing when `data` is null
     void WriteBytes(std::span<const std::uint8_t> data) { WriteBytes(data.data(), data.size()); }
     void WriteTag(const char* tag); // the characters of `tag`, without a terminator
     void WriteZeros(std::size_t n) { bytes.insert(bytes.end(), n, 0); }
-    // Overwrites four bytes at `offset` (which must lie within what was written).
+    // Overwrites four bytes at `offset`; nothing happens when they do not lie within what was written.
     void PatchU32LE(std::size_t offset, std::uint32_t v);
     void PatchU32BE(std::size_t offset, std::uint32_t v);
 

@@ -88,10 +88,16 @@ std::string VolumesRoot()
         return WithoutTrailingSlash(configured);
     if (IsDirectory("/Volumes"))
         return "/Volumes";
-    std::string user = UserName();
-    if (!user.empty() && IsDirectory("/media/" + user))
-        return "/media/" + user;
-    return "/run/media/" + user;
+    const std::string user = UserName();
+    const std::string media = "/media/" + user;
+    const std::string runMedia = "/run/media/" + user;
+    if (IsDirectory(media))
+        return media;
+    if (IsDirectory(runMedia))
+        return runMedia;
+    // Neither exists before the first volume is mounted: the mounter of this system creates its
+    // own, so name the one whose parent is there (Debian's /media first).
+    return IsDirectory("/run/media") && !IsDirectory("/media") ? runMedia : media;
 }
 
 std::string VolumePath(const std::string& name)

@@ -11,7 +11,8 @@ std::string PreferencesFolder();        // $XDG_CONFIG_HOME or ~/.config (macOS:
 std::string TemporaryFolder();          // $TMPDIR, else /tmp
 
 // The folder under which removable volumes are mounted: $PELORIN_VOLUMES when set, else /Volumes
-// where it exists, else /media/$USER, else /run/media/$USER (the last even when it does not exist).
+// where it exists, else /media/$USER or /run/media/$USER where it exists; when neither does yet,
+// /run/media/$USER on systems that have /run/media but no /media, else /media/$USER.
 std::string VolumesRoot();
 
 // The mount point of the volume called `name`: the volumes root joined with the name. Every place

@@ -28,7 +28,30 @@ void RecordingProgressBar::SetDeterminate(bool value)
     determinate = value;
 }
 
-void RecordingProgressBar::SetRange(double, double) {}
+void RecordingProgressBar::SetRange(double low, double high)
+{
+    std::lock_guard lock(mutex);
+    minimum = low;
+    maximum = high;
+}
+
+bool RecordingProgressBar::IsDeterminate() const
+{
+    std::lock_guard lock(mutex);
+    return determinate;
+}
+
+std::pair<double, double> RecordingProgressBar::Range() const
+{
+    std::lock_guard lock(mutex);
+    return {minimum, maximum};
+}
+
+void RecordingProgressBar::Clear()
+{
+    std::lock_guard lock(mutex);
+    values.clear();
+}
 
 void RecordingProgressBar::SetValue(double value)
 {

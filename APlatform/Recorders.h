@@ -31,11 +31,16 @@ public:
     void SetValue(double value) override;
     double Value() const;
     std::vector<double> Values() const;
+    bool IsDeterminate() const;
+    std::pair<double, double> Range() const;
+    void Clear(); // forgets the values set so far
 
 private:
     mutable std::mutex mutex;
     std::vector<double> values;
-    bool determinate = true;
+    bool determinate = false;
+    double minimum = 0.0;
+    double maximum = 0.0;
 };
 
 class RecordingLogView : public LogView {

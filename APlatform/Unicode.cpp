@@ -24,11 +24,62 @@ int Sign(int value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
 
 // A text brought into a form in which canonically equivalent texts (and with case folding, texts
 // that differ only in case) are equal unit for unit, with the index of the original unit that
-// each unit came from. Each character is decomposed on its own (NFD) and then case folded.
+// each unit came from. The text is cut into segments that normalization never merges (a starter
+// with the combining marks that follow it); each segment becomes NFD, or NFD(fold(NFD)) when case
+// is ignored, and all its units point at the segment's first unit. A match must therefore cover
+// whole segments: "e" is not found inside "e" + U+0301, whichever form that accented letter has.
 struct SearchForm {
     std::u16string units;
-    std::vector<int> origin; // origin[i]: index in the original text of the character of unit i
+    std::vector<int> origin; // origin[i]: index in the original text of the segment of unit i
 };
+
+void AppendSegment(SearchForm& form, const UNormalizer2* nfd, std::u16string_view segment, int begin,
+                   bool ignoreCase)
+{
+    if (segment.size() == 1 && segment[0] < 0x80) {
+        form.units.push_back(ignoreCase ? FoldAscii(segment[0]) : segment[0]);
+        form.origin.push_back(begin);
+        return;
+    }
+    auto normalize = [nfd](std::u16string_view text, std::u16string& out) {
+        out.assign(text);
+        if (!nfd)
+            return;
+        std::u16string result(text.size() * 4 + 8, u'\0');
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            UErrorCode error = U_ZERO_ERROR;
+            int32_t length = unorm2_normalize(nfd, reinterpret_cast<const UChar*>(text.data()),
+                                              static_cast<int32_t>(text.size()), reinterpret_cast<UChar*>(result.data()),
+                                              static_cast<int32_t>(result.size()), &error);
+            if (error == U_BUFFER_OVERFLOW_ERROR) {
+                result.resize(length);
+                continue;
+            }
+            if (U_SUCCESS(error)) {
+                result.resize(length);
+                out = std::move(result);
+            }
+            return;
+        }
+    };
+    std::u16string decomposed;
+    normalize(segment, decomposed);
+    if (ignoreCase) {
+        std::u16string folded(decomposed.size() * 3 + 8, u'\0');
+        UErrorCode error = U_ZERO_ERROR;
+        int32_t length = u_strFoldCase(reinterpret_cast<UChar*>(folded.data()), static_cast<int32_t>(folded.size()),
+                                       reinterpret_cast<const UChar*>(decomposed.data()),
+                                       static_cast<int32_t>(decomposed.size()), U_FOLD_CASE_DEFAULT, &error);
+        if (U_SUCCESS(error)) {
+            folded.resize(length);
+            normalize(folded, decomposed);
+        }
+    }
+    for (char16_t unit : decomposed) {
+        form.units.push_back(unit);
+        form.origin.push_back(begin);
+    }
+}
 
 SearchForm MakeSearchForm(std::u16string_view text, int start, bool ignoreCase)
 {
@@ -37,43 +88,24 @@ SearchForm MakeSearchForm(std::u16string_view text, int start, bool ignoreCase)
     form.origin.reserve(text.size() - start);
     UErrorCode status = U_ZERO_ERROR;
     const UNormalizer2* nfd = unorm2_getNFDInstance(&status);
-    int i = start;
+    if (U_FAILURE(status))
+        nfd = nullptr;
     const int length = static_cast<int>(text.size());
+    int segmentBegin = start;
+    int i = start;
     while (i < length) {
-        UChar32 c;
         int begin = i;
+        UChar32 c;
         U16_NEXT(text.data(), i, length, c);
-        UChar decomposed[32];
-        int decomposedLength = 0;
-        if (c < 0x80 || U_FAILURE(status)) {
-            decomposedLength = 0;
-        } else {
-            UErrorCode error = U_ZERO_ERROR;
-            decomposedLength = unorm2_getDecomposition(nfd, c, decomposed, 32, &error);
-            if (U_FAILURE(error))
-                decomposedLength = 0;
-        }
-        if (decomposedLength <= 0) {
-            decomposedLength = 0;
-            U16_APPEND_UNSAFE(decomposed, decomposedLength, c);
-        }
-        if (ignoreCase) {
-            UChar folded[64];
-            UErrorCode error = U_ZERO_ERROR;
-            int foldedLength = u_strFoldCase(folded, 64, decomposed, decomposedLength, U_FOLD_CASE_DEFAULT, &error);
-            if (U_SUCCESS(error) && foldedLength > 0) {
-                for (int k = 0; k < foldedLength; ++k) {
-                    form.units.push_back(folded[k]);
-                    form.origin.push_back(begin);
-                }
-                continue;
-            }
-        }
-        for (int k = 0; k < decomposedLength; ++k) {
-            form.units.push_back(decomposed[k]);
-            form.origin.push_back(begin);
+        // A new segment begins at every character that normalization keeps apart from what precedes.
+        const bool boundary = c < 0x80 || !nfd || unorm2_hasBoundaryBefore(nfd, c);
+        if (boundary && begin > segmentBegin) {
+            AppendSegment(form, nfd, text.substr(segmentBegin, begin - segmentBegin), segmentBegin, ignoreCase);
+            segmentBegin = begin;
         }
     }
+    if (length > segmentBegin)
+        AppendSegment(form, nfd, text.substr(segmentBegin), segmentBegin, ignoreCase);
     return form;
 }
 
@@ -152,6 +184,8 @@ int CompareCanonical(std::u16string_view a, std::u16string_view b, bool ignoreCa
     const size_t n = std::min(a.size(), b.size());
     for (; i < n; ++i) {
         char16_t x = a[i], y = b[i];
+        if (x == y && x < 0x80)
+            continue;
         if (x >= 0x80 || y >= 0x80)
             break;
         if (ignoreCase) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Pelorin twice (normally, then with AddressSanitizer and UndefinedBehaviorSanitizer), runs
 # every test suite in both builds, then builds the fuzz targets with clang and runs each briefly.
-# Fails when any step fails.
+# Fails when any step fails, and when a build prints a compiler warning.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,9 +14,27 @@ run_suite() {
     echo "=== configure $dir ($*)"
     cmake -S . -B "$dir" "$@" >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
     echo "=== build $dir"
-    cmake --build "$dir" -j "$jobs" 2>&1 | grep -E "error|warning|Error" ; test "${PIPESTATUS[0]}" -eq 0 || return 1
+    # The builds must be free of warnings: a warning fails the run like an error.
+    if ! cmake --build "$dir" -j "$jobs" >"$dir.build.log" 2>&1; then
+        grep -E "error|warning:" "$dir.build.log" | head -n 60
+        tail -n 30 "$dir.build.log"
+        return 1
+    fi
+    if grep -qE "warning:" "$dir.build.log"; then
+        grep -E -A4 "warning:" "$dir.build.log" | head -n 60
+        echo "build $dir has compiler warnings"
+        return 1
+    fi
     echo "=== test $dir"
-    (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 600 2>&1 | tail -n 40; exit "${PIPESTATUS[0]}")
+    # The whole output is kept in the log; the summary is printed, and on failure the failing tests.
+    local status=0
+    (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 600) >"$dir.test.log" 2>&1 || status=1
+    if [ $status -ne 0 ]; then
+        grep -vE "^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed" "$dir.test.log" | tail -n 400
+    else
+        tail -n 4 "$dir.test.log"
+    fi
+    return $status
 }
 
 mkdir -p build build-asan
@@ -36,7 +54,10 @@ if [ -d fuzz ] && ls fuzz/fuzz_*.cpp >/dev/null 2>&1; then
             corpus=$(mktemp -d)
             seeds=fuzz/corpus/$name
             echo "--- $name"
-            if ! "$target" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+            # A single allocation above 256 MB counts as a failure: no input of a few kilobytes may
+            # make a reader allocate that much. Crash inputs are kept in build-fuzz/.
+            if ! "$target" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=256 \
+                   -artifact_prefix="build-fuzz/$name-" -print_final_stats=1 \
                    "$corpus" ${seeds:+$( [ -d "$seeds" ] && echo "$seeds")} 2>"build-fuzz/$name.log"; then
                 tail -n 60 "build-fuzz/$name.log"
                 status=1

@@ -1,0 +1,162 @@
+#include "ACommon/AArray.h"
+
+#include "ACommon/AError.h"
+#include "ACommon/AFile.h"
+#include "fixtures/StateFile.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using fixtures::Bytes;
+
+namespace {
+
+const void* Value(std::uintptr_t v) { return reinterpret_cast<const void*>(v); }
+std::uintptr_t ValueAt(const AArray& a, int i) { return reinterpret_cast<std::uintptr_t>(a.GetDataPtr(i)); }
+
+std::string CopyAt(const AArray& a, int i)
+{
+    char buffer[64] = {};
+    int n = a.Get(i, buffer, sizeof buffer);
+    return std::string(buffer, n);
+}
+
+} // namespace
+
+TEST(AArray, ValuesAreKeptInOrderAndInsertedBeforeTheIndex)
+{
+    AArray a;
+    a.AddPtr(Value(10));
+    a.Add(Value(30), sizeof(void*));
+    a.InsertPtr(Value(20), 1);
+    a.Insert(Value(5), sizeof(void*), 0);
+    ASSERT_EQ(a.Count(), 4);
+    EXPECT_EQ(ValueAt(a, 0), 5u);
+    EXPECT_EQ(ValueAt(a, 1), 10u);
+    EXPECT_EQ(ValueAt(a, 2), 20u);
+    EXPECT_EQ(ValueAt(a, 3), 30u);
+    a.Delete(1);
+    EXPECT_EQ(a.Count(), 3);
+    EXPECT_EQ(ValueAt(a, 1), 20u);
+    a.DeleteAll();
+    EXPECT_EQ(a.Count(), 0);
+}
+
+TEST(AArray, CopiesAreOwnedByTheArray)
+{
+    AArray a;
+    char text[] = "hello";
+    ASSERT_EQ(a.AddCopy(text, 5), 0);
+    std::strcpy(text, "xxxxx");
+    EXPECT_EQ(CopyAt(a, 0), "hello") << "the array keeps its own copy";
+    EXPECT_EQ(std::memcmp(a.GetDataPtr(0), "hello", 5), 0);
+
+    char small[2] = {};
+    EXPECT_EQ(a.Get(0, small, 2), 2) << "Get copies at most the size asked for";
+    EXPECT_EQ(std::string(small, 2), "he");
+
+    ASSERT_EQ(a.SetCopy(0, "bye", 3), 0);
+    EXPECT_EQ(CopyAt(a, 0), "bye");
+    ASSERT_EQ(a.AddCopy(nullptr, 0), 0);
+    EXPECT_EQ(CopyAt(a, 1), "");
+}
+
+class AArrayState : public ::testing::Test {
+protected:
+    fixtures::TempDir dir;
+    std::string path = dir / "state";
+
+    int Read(AArray& a, const Bytes& bytes)
+    {
+        AFile f;
+        if (fixtures::OpenWith(f, path, bytes) != 0)
+            return -1;
+        return a.ReadState(&f);
+    }
+};
+
+TEST_F(AArrayState, WriteStateLayout)
+{
+    AArray a;
+    a.AddPtr(Value(0x1234));
+    a.AddCopy("abc", 3);
+    a.AddCopy(nullptr, 0);
+    Bytes expected = {0x01, 0x00, 0x10, 0x00,                // mark 0x00100001
+                      3,    0,    0,    0,                   // count
+                      0x1C, 0x4B, 0xF0, 0x06,                // value tag 116411164
+                      0x34, 0x12, 0,    0,                   // the value's low 32 bits
+                      3,    0,    0,    0,    'a', 'b', 'c', // a copy: its length and bytes
+                      0,    0,    0,    0};                  // an empty copy
+    EXPECT_EQ(fixtures::BytesWrittenBy(path, [&](AFile* f) { return a.WriteState(f); }), expected);
+}
+
+TEST_F(AArrayState, ReadStateAppendsValuesAndCopies)
+{
+    AArray a;
+    a.AddCopy("first", 5);
+    Bytes bytes = {0x01, 0x00, 0x10, 0x00, 3, 0, 0, 0, 0x1C, 0x4B, 0xF0, 0x06, 0x78,
+                   0x56, 0x34, 0x12, 0,    0, 0, 0, 2, 0,    0,    0,    'h',  'i'};
+    ASSERT_EQ(Read(a, bytes), 0);
+    ASSERT_EQ(a.Count(), 4);
+    EXPECT_EQ(CopyAt(a, 0), "first");
+    EXPECT_EQ(ValueAt(a, 1), 0x12345678u);
+    EXPECT_EQ(CopyAt(a, 2), "") << "a length of 0 is an empty copy";
+    EXPECT_EQ(CopyAt(a, 3), "hi");
+}
+
+TEST_F(AArrayState, WrittenArraysReadBackAlike)
+{
+    AArray a;
+    for (int i = 0; i < 50; ++i) {
+        std::string block(static_cast<size_t>(i), static_cast<char>('a' + i % 26));
+        a.AddCopy(block.data(), i);
+    }
+    fixtures::BytesWrittenBy(path, [&](AFile* f) { return a.WriteState(f); });
+    AArray b;
+    AFile f;
+    AString name = AString::FromUTF8(path);
+    ASSERT_EQ(f.Open(&name, 1), 0);
+    ASSERT_EQ(b.ReadState(&f), 0);
+    ASSERT_EQ(b.Count(), 50);
+    for (int i = 0; i < 50; ++i)
+        EXPECT_EQ(CopyAt(b, i), CopyAt(a, i)) << i;
+}
+
+TEST_F(AArrayState, CorruptRecordsGiveErrorCodes)
+{
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        int expected;
+    };
+    const Case cases[] = {
+        {"file-list mark", {0x00, 0x00, 0x10, 0x00, 0, 0, 0, 0}, kErrVersion},
+        {"no count", {0x01, 0x00, 0x10, 0x00}, kErrEndOfFile},
+        {"count past the end", {0x01, 0x00, 0x10, 0x00, 2, 0, 0, 0, 0, 0, 0, 0}, kErrEndOfFile},
+        {"copy past the end", {0x01, 0x00, 0x10, 0x00, 1, 0, 0, 0, 5, 0, 0, 0, 'a'}, kErrEndOfFile},
+        {"value without its value",
+         {0x01, 0x00, 0x10, 0x00, 1, 0, 0, 0, 0x1C, 0x4B, 0xF0, 0x06},
+         kErrEndOfFile},
+    };
+    for (const Case& c : cases) {
+        AArray a;
+        EXPECT_EQ(Read(a, c.bytes), c.expected) << c.what;
+    }
+}
+
+TEST_F(AArrayState, HugeLengthsAreRefusedBeforeAnythingIsAllocated)
+{
+    // A corrupt state file claiming four billion elements, then a 2 GB block: the reader must refuse
+    // both from the size of the file, without reserving or filling memory for them.
+    const Bytes hugeCount = {0x01, 0x00, 0x10, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 4, 0, 0, 0, 'a', 'b', 'c', 'd'};
+    const Bytes hugeBlock = {0x01, 0x00, 0x10, 0x00, 1, 0, 0, 0, 0xF0, 0xFF, 0xFF, 0x7F, 'a', 'b', 'c', 'd'};
+    for (const Bytes& bytes : {hugeCount, hugeBlock}) {
+        AArray a;
+        int err = 0;
+        std::uint64_t growth = fixtures::PeakMemoryGrowth([&] { err = Read(a, bytes); });
+        EXPECT_EQ(err, kErrEndOfFile);
+        EXPECT_LT(growth, 64u << 20);
+    }
+}

@@ -1,0 +1,82 @@
+#include "ACommon/APLock.h"
+
+#include "ACommon/AError.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+TEST(APLock, TryLockIsNotRecursive)
+{
+    APLock lock;
+    EXPECT_TRUE(lock.TryLock());
+    EXPECT_FALSE(lock.TryLock()) << "the holder's second try fails too";
+    lock.Unlock();
+    EXPECT_TRUE(lock.TryLock());
+    lock.Unlock();
+}
+
+TEST(APLock, AnotherThreadMayReleaseIt)
+{
+    APLock lock;
+    ASSERT_TRUE(lock.TryLock());
+    std::thread other([&] { lock.Unlock(); });
+    other.join();
+    EXPECT_FALSE(lock.IsLocked());
+    EXPECT_TRUE(lock.TryLock());
+    lock.Unlock();
+}
+
+TEST(APLock, LockWaitsForTheRelease)
+{
+    APLock lock;
+    ASSERT_TRUE(lock.TryLock());
+    std::atomic<bool> released{false};
+    std::atomic<bool> acquired{false};
+    std::thread waiter([&] {
+        lock.Lock();
+        // The waiter can only get here after the main thread let go.
+        acquired = released.load();
+        lock.Unlock();
+    });
+    released = true;
+    lock.Unlock();
+    waiter.join();
+    EXPECT_TRUE(acquired);
+}
+
+TEST(APLock, TryGuardRefusesABusyLockAndReleasesOnEveryWayOut)
+{
+    APLock busy;
+    auto operation = [&busy](bool fail) {
+        APLock::TryGuard guard(busy);
+        if (!guard)
+            return static_cast<int>(kErrBusy);
+        if (fail)
+            return static_cast<int>(kErrIO);
+        return 0;
+    };
+    EXPECT_EQ(operation(false), 0);
+    EXPECT_EQ(operation(true), kErrIO);
+    EXPECT_FALSE(busy.IsLocked());
+    ASSERT_TRUE(busy.TryLock());
+    EXPECT_EQ(operation(false), kErrBusy);
+    EXPECT_TRUE(busy.IsLocked()) << "a refused guard leaves the holder's lock alone";
+    busy.Unlock();
+}
+
+TEST(APLock, WaitUntilFreeReturnsOnceTheRunningOperationEnds)
+{
+    APLock lock;
+    ASSERT_TRUE(lock.TryLock());
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        finished = true;
+        lock.Unlock();
+    });
+    lock.WaitUntilFree();
+    EXPECT_TRUE(finished);
+    EXPECT_FALSE(lock.IsLocked());
+    worker.join();
+}

@@ -1,0 +1,297 @@
+#include "ACommon/AProgress.h"
+
+#include "ACommon/AError.h"
+#include "APlatform/Frontend.h"
+#include "APlatform/Recorders.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <regex>
+
+namespace {
+
+// A reporter wired to recording sinks, with a recording bus and scripted questions installed for
+// the test's duration.
+class AProgressTest : public ::testing::Test {
+protected:
+    AProgress progress;
+    platform::RecordingStatusField message;
+    platform::RecordingStatusField detail;
+    platform::RecordingProgressBar bar;
+    platform::RecordingBus bus;
+    platform::ScriptedQuestions questions;
+
+    void SetUp() override
+    {
+        progress.SetProgressControl(&message, &detail, &bar);
+        platform::SetNotificationBus(&bus);
+        platform::SetQuestionInterface(&questions);
+    }
+    void TearDown() override
+    {
+        platform::SetNotificationBus(nullptr);
+        platform::SetQuestionInterface(nullptr);
+    }
+
+    // The log with every date replaced by "<date>".
+    std::string Log() const
+    {
+        static const std::regex date(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} [+-]\d{4})");
+        return std::regex_replace(bus.Log(), date, "<date>");
+    }
+};
+
+} // namespace
+
+// ---- Divisions and the bar ----
+
+TEST_F(AProgressTest, StartProgressResetsAndShowsAnEmptyDeterminateBar)
+{
+    AString msg("Syncing");
+    progress.StartProgress(&msg, 0, 1, 1);
+    EXPECT_TRUE(progress.IsRunning());
+    EXPECT_TRUE(bar.IsDeterminate());
+    EXPECT_EQ(bar.Range(), (std::pair<double, double>{0.0, 1.0}));
+    EXPECT_EQ(bar.Value(), 0.0);
+    EXPECT_EQ(message.Text(), "Syncing");
+    EXPECT_EQ(detail.Text(), "Syncing");
+    progress.UpdateDivision(0.5, nullptr, nullptr, nullptr, 0);
+    EXPECT_DOUBLE_EQ(bar.Value(), 0.5) << "with no division open the run itself is divided";
+}
+
+TEST_F(AProgressTest, NestedDivisionsMapFractionsOntoTheWholeBar)
+{
+    progress.StartProgress(nullptr, 0, 0, 0);
+    progress.StartDivision(0.5, nullptr, 0, 0);
+    EXPECT_DOUBLE_EQ(bar.Value(), 0.0);
+    progress.UpdateDivision(0.5, nullptr, nullptr, nullptr, 0);
+    EXPECT_DOUBLE_EQ(bar.Value(), 0.25);
+    progress.StartDivision(0.5, nullptr, 0, 0);
+    EXPECT_DOUBLE_EQ(bar.Value(), 0.0) << "the nested division starts where the last closed one ended";
+    progress.UpdateDivision(1.0, nullptr, nullptr, nullptr, 0);
+    EXPECT_DOUBLE_EQ(bar.Value(), 0.25);
+    progress.EndDivision(nullptr, 0, 0);
+    EXPECT_DOUBLE_EQ(bar.Value(), 0.25);
+    EXPECT_DOUBLE_EQ(progress.GetPosition(), 0.25);
+    progress.EndDivision(nullptr, 0, 0);
+    EXPECT_DOUBLE_EQ(bar.Value(), 0.5);
+    EXPECT_DOUBLE_EQ(progress.GetPosition(), 0.5);
+    progress.StartDivision(0.5, nullptr, 0, 0);
+    EXPECT_DOUBLE_EQ(bar.Value(), 0.5);
+    progress.UpdateDivision(0.5, nullptr, nullptr, nullptr, 0);
+    EXPECT_DOUBLE_EQ(bar.Value(), 0.75);
+    EXPECT_EQ(progress.OpenDivisions(), 1);
+}
+
+TEST_F(AProgressTest, GetAbsoluteBarPositionClampsAboveOneAndPassesNegatives)
+{
+    progress.StartProgress(nullptr, 0, 0, 0);
+    progress.StartDivision(0.5, nullptr, 0, 0);
+    progress.EndDivision(nullptr, 0, 0);
+    progress.StartDivision(0.25, nullptr, 0, 0); // absolute width 0.25, starting at 0.5
+    struct Case {
+        double fraction;
+        double expected;
+    };
+    for (auto [fraction, expected] : {Case{0.0, 0.5},
+                                      {1.0, 0.75},
+                                      {1.5, 0.75},
+                                      {-1.0, -1.0},
+                                      {-0.5, -0.5},
+                                      {1.0 + DBL_EPSILON, 0.5 + (1.0 + DBL_EPSILON) * 0.25}})
+        EXPECT_DOUBLE_EQ(progress.GetAbsoluteBarPosition(fraction), expected) << fraction;
+}
+
+TEST_F(AProgressTest, UpdateDivisionWithANegativeFractionChangesOnlyTheFields)
+{
+    progress.StartProgress(nullptr, 0, 0, 0);
+    progress.UpdateDivision(0.3, nullptr, nullptr, nullptr, 0);
+    AString m("Copying"), d("song.mp3");
+    progress.UpdateDivision(-1.0, &m, &d, nullptr, 0);
+    EXPECT_DOUBLE_EQ(bar.Value(), 0.3);
+    EXPECT_EQ(message.Text(), "Copying");
+    EXPECT_EQ(detail.Text(), "song.mp3");
+    progress.UpdateDivision(NAN, nullptr, nullptr, nullptr, 0);
+    EXPECT_DOUBLE_EQ(bar.Value(), 0.3) << "a fraction that is not a number leaves the bar alone";
+}
+
+TEST_F(AProgressTest, EndProgressFillsTheBarAndForgetsOpenDivisions)
+{
+    progress.StartProgress(nullptr, 0, 0, 0);
+    progress.StartDivision(0.5, nullptr, 0, 0);
+    progress.StartDivision(0.5, nullptr, 0, 0);
+    progress.EndProgress(nullptr, 0, 0, 0);
+    EXPECT_DOUBLE_EQ(bar.Value(), 0.25) << "the end of the innermost division still open";
+    EXPECT_FALSE(progress.IsRunning());
+    EXPECT_EQ(progress.OpenDivisions(), 0);
+
+    progress.StartProgress(nullptr, 0, 0, 0);
+    progress.UpdateDivision(0.4, nullptr, nullptr, nullptr, 0);
+    progress.EndProgress(nullptr, 0, 0, 0);
+    EXPECT_DOUBLE_EQ(bar.Value(), 1.0);
+    progress.StartProgress(nullptr, 0, 0, 0);
+    EXPECT_DOUBLE_EQ(progress.GetAbsoluteBarPosition(0.5), 0.5) << "a new run starts from 0";
+}
+
+// ---- Notifications and the log ----
+
+TEST_F(AProgressTest, RunsPostDrawerNotificationsAndTheLog)
+{
+    AString start("Sync started."), end("Sync completed.");
+    progress.StartProgress(&start, 0, 0, 1);
+    progress.EndProgress(&end, 0, 0, 1);
+    EXPECT_EQ(bus.Names(), (std::vector<std::string>{"CloseSettingsDrawer", "OpenLogDrawer", "LogUpdate",
+                                                     "CloseLogDrawer", "LogUpdate"}));
+    EXPECT_EQ(Log(), "Sync started.\nSync completed.\n");
+
+    bus.Clear();
+    progress.StartProgress(nullptr, 0, 0, 0);
+    progress.EndProgress(nullptr, 0, 0, 0);
+    EXPECT_EQ(bus.Names(), (std::vector<std::string>{"CloseSettingsDrawer"})) << "no message, nothing logged";
+}
+
+TEST_F(AProgressTest, DatesPrecedeMessagesOrStandOnTheirOwnLine)
+{
+    AString msg("Step one");
+    progress.StartProgress(nullptr, 0, 0, 0);
+    progress.StartDivision(0.5, &msg, 1, 0);
+    EXPECT_EQ(Log(), "<date> Step one\n");
+    progress.EndDivision(nullptr, 1, 0); // a date alone waits in the pending log
+    AString line("copied a.mp3");
+    progress.UpdateDivision(0.5, nullptr, nullptr, &line, 1);
+    EXPECT_EQ(Log(), "<date> Step one\n<date>\n<date> copied a.mp3\n");
+    EXPECT_EQ(message.History().size(), 0u) << "showMsg 0 leaves the status lines alone";
+}
+
+TEST_F(AProgressTest, ShowingAMessagePutsItInBothStatusLines)
+{
+    AString msg("Building the file list");
+    progress.StartProgress(nullptr, 0, 0, 0);
+    progress.StartDivision(0.1, &msg, 0, 1);
+    EXPECT_EQ(message.Text(), "Building the file list");
+    EXPECT_EQ(detail.Text(), "Building the file list");
+    AString empty;
+    progress.EndDivision(&empty, 0, 1);
+    EXPECT_EQ(message.History().size(), 1u) << "an empty message counts as none";
+}
+
+TEST_F(AProgressTest, AddToLogFlushesOnlyWhenAsked)
+{
+    AString text("a");
+    progress.AddToLog(&text, 0);
+    progress.AddToLog("b", 0);
+    progress.AddToLog(-42, 0);
+    EXPECT_TRUE(bus.Posted().empty());
+    progress.AddErrorMsg(kErrIO, 1);
+    ASSERT_EQ(bus.Posted().size(), 1u);
+    EXPECT_EQ(bus.Posted()[0], (std::pair<std::string, std::string>{"LogUpdate", "ab-42: IO error."}));
+    progress.FlushLog();
+    EXPECT_EQ(bus.Posted().size(), 1u) << "nothing pending, nothing posted";
+}
+
+TEST_F(AProgressTest, AddDateToLogWritesLocalDateAndTime)
+{
+    progress.AddDateToLog(1, 1);
+    progress.AddDateToLog(0, 1);
+    EXPECT_TRUE(std::regex_match(bus.Log(), std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} [+-]\d{4}\n)"
+                                                       R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} [+-]\d{4} )")))
+        << bus.Log();
+}
+
+TEST_F(AProgressTest, ReportErrorWritesWhatWhereCodeAndMessage)
+{
+    AString what("a.mp3"), where;
+    progress.ReportError(kErrUnableToDelete, &what, &where);
+    progress.FlushLog();
+    EXPECT_EQ(bus.Log(), "a.mp3 ERROR=-11163: Unable to delete.\n");
+
+    bus.Clear();
+    AString in(" in iTunes");
+    progress.ReportError(7, &what, &in);
+    progress.FlushLog();
+    EXPECT_EQ(bus.Log(), "a.mp3 in iTunes ERROR=7: Unknown error encountered.\n");
+
+    bus.Clear();
+    progress.ReportError(0, &what, &where);
+    progress.FlushLog();
+    EXPECT_TRUE(bus.Posted().empty()) << "success reports nothing";
+}
+
+TEST_F(AProgressTest, ReportMessageLogsThenAlerts)
+{
+    AString msg("iPod not found.");
+    progress.ReportMessage(&msg, 1);
+    EXPECT_EQ(Log(), "<date> iPod not found.\n");
+    EXPECT_EQ(questions.Informed(), (std::vector<std::string>{"iPod not found."}));
+    progress.DisplayAlert("Done.", 0);
+    EXPECT_EQ(questions.Informed(), (std::vector<std::string>{"iPod not found.", "Done."}));
+    EXPECT_EQ(Log(), "<date> iPod not found.\n") << "DisplayAlert does not log";
+}
+
+TEST_F(AProgressTest, WithoutABusTheLogViewReceivesTheLog)
+{
+    platform::RecordingLogView view;
+    progress.SetLogTextView(&view);
+    progress.AddToLog("shown once\n", 1);
+    EXPECT_EQ(bus.Log(), "shown once\n");
+    EXPECT_EQ(view.Text(), "") << "with a bus the receiver of LogUpdate fills the view";
+    platform::SetNotificationBus(nullptr);
+    progress.AddToLog("direct\n", 1);
+    EXPECT_EQ(view.Text(), "direct\n");
+    progress.SetLogTextView(nullptr);
+}
+
+// ---- Questions ----
+
+TEST_F(AProgressTest, YesNoAlertMapsButtonsToAnswers)
+{
+    struct Case {
+        const char* button;
+        int expected;
+    };
+    AString title("Replace?"), first("/iPod/a.mp3"), second("/Music/a.mp3");
+    for (auto [button, expected] : {Case{"Yes", 1}, {"Yes to All", 2}, {"No", 3}, {"No to All", 4}}) {
+        questions.Script({button});
+        EXPECT_EQ(progress.YesNoAlert(&title, &first, &second), expected) << button;
+    }
+    auto asked = questions.Asked();
+    ASSERT_FALSE(asked.empty());
+    EXPECT_EQ(asked[0].title, "Replace?");
+    EXPECT_EQ(asked[0].informative, "Copy /iPod/a.mp3\nto /Music/a.mp3");
+    EXPECT_EQ(asked[0].buttons, (std::vector<std::string>{"Yes", "No", "Yes to All", "No to All"}));
+}
+
+TEST_F(AProgressTest, YesNoAlertWithoutASecondPathAsksToDelete)
+{
+    AString title("Delete?"), first("/iPod/a.mp3");
+    questions.Script({"No"});
+    EXPECT_EQ(progress.YesNoAlert(&title, &first, nullptr), 3);
+    EXPECT_EQ(questions.Asked().back().informative, "Delete /iPod/a.mp3");
+}
+
+TEST_F(AProgressTest, UnauthorizedAlertOffersToRememberTheAccount)
+{
+    struct Case {
+        const char* button;
+        int expected;
+    };
+    AString title("Unauthorized"), path("/Music/x.m4p");
+    for (auto [button, expected] :
+         {Case{"Yes", 1}, {"No", 3}, {"Yes to All", 2}, {"No to All", 4}, {"Add ID to Prefs", 5}}) {
+        questions.Script({button});
+        EXPECT_EQ(progress.UnauthorizedAlert(&title, &path), expected) << button;
+    }
+    EXPECT_EQ(questions.Asked().back().informative, "Delete /Music/x.m4p");
+    EXPECT_EQ(questions.Asked().back().buttons,
+              (std::vector<std::string>{"Yes", "No", "Yes to All", "No to All", "Add ID to Prefs"}));
+}
+
+TEST_F(AProgressTest, WithNobodyToAskTheAnswerIsNo)
+{
+    platform::SetQuestionInterface(nullptr);
+    AString title("t"), path("p");
+    EXPECT_EQ(progress.YesNoAlert(&title, &path, nullptr), 3);
+    EXPECT_EQ(progress.UnauthorizedAlert(&title, &path), 3);
+}

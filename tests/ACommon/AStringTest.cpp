@@ -1,0 +1,577 @@
+#include "ACommon/AString.h"
+
+#include "ACommon/AError.h"
+#include "ACommon/AFile.h"
+#include "fixtures/StateFile.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+using fixtures::Bytes;
+
+namespace {
+
+// Texts used throughout: the same accented letters in composed and decomposed form.
+const char* const kCafeComposed = "caf\xC3\xA9";    // café, é = U+00E9
+const char* const kCafeDecomposed = "cafe\xCC\x81"; // café, e + U+0301
+const char* const kEComposed = "\xC3\xA9";
+const char* const kEDecomposed = "e\xCC\x81";
+
+std::u16string U(const AString& s) { return s.Units(); }
+
+} // namespace
+
+// ---- Construction and assignment ----
+
+TEST(AString, ConstructorDecodesUtf8AndRefusesInvalidBytes)
+{
+    EXPECT_EQ(U(AString(kCafeComposed)), u"caf\u00E9");
+    EXPECT_EQ(U(AString("\xF0\x9F\x8E\xB5")), u"\U0001F3B5"); // a note, outside the BMP: two units
+    EXPECT_EQ(AString("\xF0\x9F\x8E\xB5").GetLength(), 2);
+    for (const char* invalid : {"caf\xE9", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "abc\xE2\x82"})
+        EXPECT_TRUE(AString(invalid).IsEmpty()) << "bytes that are not UTF-8 give the empty string";
+    EXPECT_TRUE(AString(static_cast<const char*>(nullptr)).IsEmpty());
+}
+
+TEST(AString, AssigningBytesFallsBackToLatin1)
+{
+    AString s;
+    s = "caf\xE9";
+    EXPECT_EQ(U(s), u"caf\u00E9");
+    s = kCafeDecomposed;
+    EXPECT_EQ(U(s), u"cafe\u0301");
+    s = static_cast<const AString*>(nullptr);
+    EXPECT_TRUE(s.IsEmpty());
+}
+
+TEST(AString, AssigningUnitsFollowsTheByteOrderMarkElseBigEndian)
+{
+    // The units as they lie in memory; this machine is little-endian.
+    const short littleWithMark[] = {static_cast<short>(0xFEFF), 'h', 'i', 0};
+    const short bigWithMark[] = {static_cast<short>(0xFFFE), 0x6800, 0x6900, 0};
+    const short bigWithoutMark[] = {0x6800, 0x6900, 0};
+    AString s;
+    s = littleWithMark;
+    EXPECT_EQ(U(s), u"hi");
+    s = bigWithMark;
+    EXPECT_EQ(U(s), u"hi");
+    s = bigWithoutMark;
+    EXPECT_EQ(U(s), u"hi");
+}
+
+TEST(AString, NumbersAreWrittenInDecimal)
+{
+    AString s;
+    s = -42;
+    EXPECT_EQ(s, "-42");
+    s = 4000000000u;
+    EXPECT_EQ(s, "4000000000");
+    s = 18446744073709551615ull;
+    EXPECT_EQ(s, "18446744073709551615");
+    s = 'x';
+    s += 7;
+    s += static_cast<short>(0x00E9);
+    s += '!';
+    EXPECT_EQ(U(s), u"x7\u00E9!");
+    EXPECT_EQ(AString("a") + "b" + AString("c"), "abc");
+}
+
+TEST(AString, CStrIsUtf8)
+{
+    AString s(kCafeDecomposed);
+    EXPECT_STREQ(s.CStr(), kCafeDecomposed);
+    EXPECT_STREQ(AString().CStr(), "");
+}
+
+// ---- Comparison ----
+
+TEST(AString, CompareOrdersByCodePointAndTreatsCanonicalFormsAsEqual)
+{
+    struct Case {
+        const char* a;
+        const char* b;
+        int compare;
+        int compareNoCase;
+    };
+    const Case cases[] = {
+        {"abc", "abc", 0, 0},
+        {"abc", "abd", -1, -1},
+        {"abd", "abc", 1, 1},
+        {"ab", "abc", -1, -1},
+        {"", "a", -1, -1},
+        {"ABC", "abc", -1, 0},
+        {"b", "A", 1, 1},
+        {"_", "a", -1, -1}, // folding lowers letters: "_" (5F) sorts before "a" (61)
+        {"_", "A", 1, -1},  // ... but after "A" (41) when case counts
+        {kEComposed, kEDecomposed, 0, 0},
+        {kCafeComposed, kCafeDecomposed, 0, 0},
+        {"CAF\xC3\x89", kCafeDecomposed, -1, 0}, // É composed against é decomposed
+        {"e\xCC\x81z", "\u00E9a", 1, 1},         // decided after the accented letter
+        {"e", kEDecomposed, -1, -1},
+        {"stra\u00DFe", "STRASSE", 1, 0}, // ß folds to ss
+        {"\xC3\xA9", "f", -1, -1},        // é compares as e + accent: before f, after e
+        {"\xC3\xA9", "e", 1, 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(AString(c.a).Compare(AString(c.b)), c.compare) << c.a << " vs " << c.b;
+        EXPECT_EQ(AString(c.b).Compare(AString(c.a)), -c.compare) << c.b << " vs " << c.a;
+        EXPECT_EQ(AString(c.a).CompareNoCase(AString(c.b)), c.compareNoCase) << c.a << " vs " << c.b;
+        EXPECT_EQ(AString(c.a).CompareNoCase(c.b), c.compareNoCase) << c.a << " vs " << c.b;
+        EXPECT_EQ(AString(c.a).Compare(c.b), c.compare) << c.a << " vs " << c.b;
+    }
+}
+
+TEST(AString, EqualityComparesUnitsLiterally)
+{
+    EXPECT_FALSE(AString(kEComposed) == AString(kEDecomposed));
+    EXPECT_TRUE(AString(kEComposed) != kEDecomposed);
+    EXPECT_TRUE(AString(kEComposed) == kEComposed);
+    EXPECT_FALSE(AString("ABC") == "abc");
+}
+
+// ---- Searching ----
+
+TEST(AString, FindMatchesCaseAndCanonicalFormsAsAsked)
+{
+    struct Case {
+        const char* text;
+        const char* what;
+        int start;
+        signed char matchCase;
+        int expected;
+    };
+    const Case cases[] = {
+        {"xabcx", "ABC", 0, 0, 1},
+        {"xabcx", "ABC", 0, 1, -1},
+        {"xabcx", "abc", 0, 1, 1},
+        {"abcabc", "abc", 1, 1, 3},
+        {"abcabc", "abc", 4, 1, -1},
+        {"abc", "abc", 10, 1, -1},
+        {"abc", "abc", -5, 1, 0},
+        {"abc", "", 1, 1, 1},
+        {"caf\xC3\xA9 X", "E\xCC\x81 x", 0, 0, 3}, // composed text, decomposed pattern
+        {"cafe\xCC\x81 X", "\xC3\xA9 X", 0, 1, 3}, // decomposed text, composed pattern
+        {"cafe\xCC\x81", "cafe", 0, 1, -1},        // never half of an accented letter
+        {"caf\xC3\xA9", "cafe", 0, 1, -1},
+        {"cafe\xCC\x81s", "e", 0, 1, -1},
+        {"\xC3\xA9t\xC3\xA9", "T\xC3\x89", 0, 0, 1},
+        {"\xC3\xA9t\xC3\xA9", "T\xC3\x89", 0, 1, -1},
+        {"Stra\u00DFe", "SS", 0, 0, 4}, // ß matches ss when case is ignored
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(AString(c.text).Find(AString(c.what), c.start, c.matchCase), c.expected)
+            << '"' << c.what << "\" in \"" << c.text << "\" from " << c.start;
+}
+
+TEST(AString, UnitSearchesAndCounts)
+{
+    AString s("a/b/c.mp3");
+    EXPECT_EQ(s.Find(static_cast<short>('/'), 0), 1);
+    EXPECT_EQ(s.Find(static_cast<short>('/'), 2), 3);
+    EXPECT_EQ(s.Find(static_cast<short>('x'), 0), -1);
+    EXPECT_EQ(s.ReverseFind('/'), 3);
+    EXPECT_EQ(s.ReverseFind('x'), -1);
+    EXPECT_EQ(s.Count('/'), 2);
+    EXPECT_EQ(s.Find("c.mp", 0), 4);
+    EXPECT_EQ(s.Find("C.MP", 0), -1);
+}
+
+// ---- Editing ----
+
+TEST(AString, ReplaceSwapsEveryOccurrenceWithoutOverlap)
+{
+    struct Case {
+        const char* text;
+        const char* from;
+        const char* to;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"a-b-c", "-", "/", "a/b/c"},
+        {"aaaa", "aa", "b", "bb"},
+        {"abc", "x", "y", "abc"},
+        {"abc", "ABC", "x", "abc"},                        // case counts
+        {"Beyonc\xC3\xA9!", "e\xCC\x81", "e", "Beyonce!"}, // canonical forms match
+        {"abc", "", "x", "abc"},
+        {"abab", "ab", "", ""},
+    };
+    for (const Case& c : cases) {
+        AString s(c.text);
+        s.Replace(AString(c.from), AString(c.to));
+        EXPECT_EQ(s, c.expected) << c.text;
+    }
+    AString path("a:b:c");
+    path.Replace(static_cast<short>(':'), static_cast<short>('/'));
+    EXPECT_EQ(path, "a/b/c");
+}
+
+TEST(AString, TrimRemovesSpaceSeparatorsButNotLineBreaks)
+{
+    struct Case {
+        const char* text;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"  a b  ", "a b"}, {"\ta\t", "a"}, {"\u00A0a\u2003", "a"}, // no-break space, em space
+        {"\na\n", "\na\n"}, {"   ", ""},    {"", ""},
+    };
+    for (const Case& c : cases) {
+        AString s(c.text);
+        s.Trim();
+        EXPECT_EQ(s, c.expected) << '"' << c.text << '"';
+    }
+}
+
+TEST(AString, UpperFollowsUnicodeRules)
+{
+    AString s("stra\u00DFe caf\u00E9 abc");
+    s.Upper();
+    EXPECT_EQ(s, "STRASSE CAF\xC3\x89 ABC");
+}
+
+TEST(AString, DeleteInsertAndSubstrings)
+{
+    AString s("abcdef");
+    s.Delete(1, 2);
+    EXPECT_EQ(s, "adef");
+    s.Delete(3, 100);
+    EXPECT_EQ(s, "ade");
+    s.Delete(10, 1);
+    EXPECT_EQ(s, "ade");
+    s.Insert('b', 1);
+    s.Insert("c", 2);
+    s.Insert(AString("!"), 100);
+    EXPECT_EQ(s, "abcde!");
+    EXPECT_EQ(s.Left(2), "ab");
+    EXPECT_EQ(s.Left(100), "abcde!");
+    EXPECT_EQ(s.Mid(2, 2), "cd");
+    EXPECT_EQ(s.Mid(4, 100), "e!");
+    EXPECT_EQ(s.Mid(10, 1), "");
+    EXPECT_EQ(s.Right(2), "e!");
+    EXPECT_EQ(s.Right(100), "abcde!");
+    EXPECT_EQ(s[0], 'a');
+    EXPECT_EQ(s[100], 0) << "an index outside the string reads as 0";
+}
+
+// ---- Numbers ----
+
+TEST(AString, IntValueReadsLeadingDecimal)
+{
+    struct Case {
+        const char* text;
+        int expected;
+    };
+    for (auto [text, expected] : {Case{"42", 42},
+                                  {"  -7x", -7},
+                                  {"+3", 3},
+                                  {"\t12 13", 12},
+                                  {"abc", 0},
+                                  {"", 0},
+                                  {"1b", 1},
+                                  {"99999999999", 2147483647},
+                                  {"-99999999999", -2147483647 - 1}})
+        EXPECT_EQ(AString(text).IntValue(10), expected) << text;
+}
+
+TEST(AString, IsNumberNeedsOnlyAsciiDigits)
+{
+    struct Case {
+        const char* text;
+        bool expected;
+    };
+    for (auto [text, expected] :
+         {Case{"0123", true}, {"", false}, {"-1", false}, {"1 ", false}, {"\xD9\xA3", false}})
+        EXPECT_EQ(AString(text).IsNumber(), expected) << text;
+}
+
+TEST(AString, ExtractFileNumReadsTheCopyNumberBeforeTheExtension)
+{
+    struct Case {
+        const char* name;
+        int expected;
+    };
+    for (auto [name, expected] : {Case{"Song 1.mp3", 1},
+                                  {"Song 12.m4a", 12},
+                                  {"Song 123.mp3", 0},
+                                  {"Song.mp3", 0},
+                                  {"Song x.mp3", 0},
+                                  {"My Song 3.mp3", 3},
+                                  {"Track 03.mp3", 3},
+                                  {"A 1b.mp3", 1},
+                                  {"Song 2", 0},
+                                  {"a.b 1", 0},
+                                  {"", 0}})
+        EXPECT_EQ(AString(name).ExtractFileNum(), expected) << name;
+}
+
+TEST(AString, Base26NumWritesLettersWithoutLeadingA)
+{
+    struct Case {
+        int n;
+        const char* expected;
+    };
+    for (auto [n, expected] :
+         {Case{0, "A"}, {1, "B"}, {25, "Z"}, {26, "BA"}, {27, "BB"}, {675, "ZZ"}, {676, "BAA"}, {-1, ""}})
+        EXPECT_EQ(AString::Base26Num(n), expected) << n;
+}
+
+// ---- Paths ----
+
+TEST(AString, AppendPathComponentJoinsWithOneSlash)
+{
+    struct Case {
+        const char* base;
+        const char* component;
+        const char* expected;
+    };
+    for (auto [base, component, expected] : {Case{"a/", "b", "a/b"},
+                                             {"", "b", "b"},
+                                             {"a", "b", "a/b"},
+                                             {"/", "b", "/b"},
+                                             {"a", "/b", "a/b"},
+                                             {"/Music", "Artist/Album", "/Music/Artist/Album"}}) {
+        AString s(base);
+        s.AppendPathComponent(component);
+        EXPECT_EQ(s, expected) << base << " + " << component;
+    }
+}
+
+TEST(AString, PathExtensionAndLastComponent)
+{
+    struct Case {
+        const char* path;
+        const char* extension;
+        const char* last;
+    };
+    for (auto [path, extension, last] : {Case{"/a/b/song.mp3", "mp3", "song.mp3"},
+                                         {"/a/b.c/song", "", "song"},
+                                         {"song.tar.gz", "gz", "song.tar.gz"},
+                                         {"/a/b/", "", "b"},
+                                         {"/", "", "/"},
+                                         {"", "", ""}}) {
+        AString s(path), out("old");
+        s.PathExtension(&out);
+        EXPECT_EQ(out, extension) << path;
+        s.LastPathComponent(&out);
+        EXPECT_EQ(out, last) << path;
+    }
+}
+
+TEST(AString, FormatPathStringMakesOneSafeName)
+{
+    struct Case {
+        const char* in;
+        signed char fixDots;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"a/b:c", 0, "a_b_c"},
+        {"   ", 0, "_ _"},
+        {" ", 0, "_"},
+        {"  ", 1, "__"},
+        {".hidden.", 1, "_hidden_"},
+        {".hidden.", 0, ".hidden."},
+        {"\\/:*?\"<>|", 0, "_________"},
+        {"AC/DC: Live?", 1, "AC_DC_ Live_"},
+        {"", 1, ""},
+        {".", 1, "_"},
+        {"x\xC2\x96y\xC2\x94z", 0, "x\xCB\x86y\xE2\x80\xB0z"}, // U+0096 -> U+02C6, U+0094 -> U+2030
+        {"5 a\xCC\x82\xC2\x80", 0, "5 \xE2\x80\xB0"},          // a, U+0302, U+0080 -> U+2030
+    };
+    for (const Case& c : cases) {
+        AString s(c.in);
+        AString::FormatPathString(s, '_', c.fixDots);
+        EXPECT_EQ(s, c.expected) << '"' << c.in << '"';
+    }
+}
+
+// ---- Byte encodings and the state record ----
+
+class AStringFile : public ::testing::Test {
+protected:
+    fixtures::TempDir dir;
+    std::string path = dir / "data";
+
+    Bytes Written(const AString& s, int encoding)
+    {
+        return fixtures::BytesWrittenBy(path, [&](AFile* f) { return s.WriteToFile(f, encoding); });
+    }
+};
+
+TEST_F(AStringFile, WriteToFileEncodings)
+{
+    EXPECT_EQ(Written(AString("mhit"), 1), (Bytes{'m', 'h', 'i', 't'}));
+    // Selector 1 writes as many UTF-8 bytes as the string has units.
+    EXPECT_EQ(Written(AString(kCafeComposed), 1), (Bytes{'c', 'a', 'f', 0xC3}));
+    EXPECT_EQ(Written(AString("A\xC3\xA9"), 8), (Bytes{6, 0, 0xFF, 0xFE, 'A', 0, 0xE9, 0}));
+    EXPECT_EQ(Written(AString(), 8), (Bytes{2, 0, 0xFF, 0xFE}));
+    EXPECT_EQ(Written(AString("A\xC3\xA9"), 9), (Bytes{'A', 0, 0xE9, 0}));
+    EXPECT_EQ(Written(AString("abc"), 2), Bytes{}) << "an unknown selector writes nothing";
+}
+
+TEST_F(AStringFile, WriteStateIsTheMarkAndTheLengthPrefixedText)
+{
+    Bytes expected;
+    fixtures::PutStringRecord(expected, u"Hi");
+    EXPECT_EQ(expected, (Bytes{0x00, 0x00, 0x10, 0x00, 6, 0, 0xFF, 0xFE, 'H', 0, 'i', 0}));
+    EXPECT_EQ(fixtures::BytesWrittenBy(path, [](AFile* f) { return AString("Hi").WriteState(f); }), expected);
+}
+
+TEST_F(AStringFile, StateRoundTripsUpTo1023UnitsAndRefuses1024)
+{
+    for (int units : {0, 1, 1023, 1024}) {
+        AString original(std::u16string(units, u'\u00E9'));
+        Bytes bytes = fixtures::BytesWrittenBy(path, [&](AFile* f) { return original.WriteState(f); });
+        ASSERT_EQ(bytes.size(), 4u + 2 + 2 + 2 * units);
+        EXPECT_EQ(bytes[4] | bytes[5] << 8, 2 + 2 * units);
+        AFile f;
+        AString name = AString::FromUTF8(path);
+        ASSERT_EQ(f.Open(&name, 1), 0);
+        AString back("unchanged");
+        int err = back.ReadState(&f);
+        if (units <= 1023) {
+            EXPECT_EQ(err, 0) << units;
+            EXPECT_EQ(back, original) << units;
+        } else {
+            EXPECT_EQ(err, kErrAddSong) << units;
+            EXPECT_EQ(back, "unchanged");
+        }
+    }
+}
+
+TEST_F(AStringFile, ReadStateAcceptsBothFormsOfTheEmptyString)
+{
+    for (Bytes record : {Bytes{0, 0, 0x10, 0, 0, 0}, Bytes{0, 0, 0x10, 0, 2, 0, 0xFF, 0xFE}}) {
+        AFile f;
+        ASSERT_EQ(fixtures::OpenWith(f, path, record), 0);
+        AString s("old");
+        EXPECT_EQ(s.ReadState(&f), 0);
+        EXPECT_TRUE(s.IsEmpty());
+        EXPECT_EQ(f.GetFilePos(), record.size());
+    }
+}
+
+TEST_F(AStringFile, ReadStateFailuresLeaveTheStringAlone)
+{
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        int expected;
+    };
+    const Case cases[] = {
+        {"wrong mark", {1, 0, 0x10, 0, 2, 0, 0xFF, 0xFE}, kErrVersion},
+        {"array mark", {1, 0, 0x10, 0}, kErrVersion},
+        {"short mark", {0, 0, 0x10}, kErrEndOfFile},
+        {"no length", {0, 0, 0x10, 0}, kErrEndOfFile},
+        {"length past the end", {0, 0, 0x10, 0, 8, 0, 0xFF, 0xFE, 'a', 0}, kErrEndOfFile},
+        {"length above 2048", {0, 0, 0x10, 0, 0x02, 0x08}, kErrAddSong},
+        {"negative length", {0, 0, 0x10, 0, 0xFE, 0xFF}, kErrAddSong},
+    };
+    for (const Case& c : cases) {
+        AFile f;
+        ASSERT_EQ(fixtures::OpenWith(f, path, c.bytes), 0);
+        AString s("old");
+        EXPECT_EQ(s.ReadState(&f), c.expected) << c.what;
+        EXPECT_EQ(s, "old") << c.what;
+    }
+}
+
+TEST_F(AStringFile, AStringTooLongForItsLengthFieldIsRefusedNotMisread)
+{
+    // 32767 units need 65536 bytes with the byte-order mark: more than the 16-bit length can hold.
+    // The record must be refused, not read as a short string with the rest taken for the next field.
+    AString longText(std::u16string(32767, u'x'));
+    AString next("next");
+    fixtures::BytesWrittenBy(path, [&](AFile* f) {
+        if (int err = longText.WriteState(f); err != 0)
+            return err;
+        return next.WriteState(f);
+    });
+    AFile f;
+    AString name = AString::FromUTF8(path);
+    ASSERT_EQ(f.Open(&name, 1), 0);
+    AString back("old");
+    EXPECT_EQ(back.ReadState(&f), kErrAddSong);
+    EXPECT_EQ(back, "old");
+}
+
+TEST_F(AStringFile, ReadFromFileSelector8DecodesByTheByteOrderMark)
+{
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        std::u16string expected;
+    };
+    const Case cases[] = {
+        {"little-endian", {6, 0, 0xFF, 0xFE, 'A', 0, 0xE9, 0}, u"A\u00E9"},
+        {"big-endian", {6, 0, 0xFE, 0xFF, 0, 'A', 0, 0xE9}, u"A\u00E9"},
+        {"no mark: big-endian", {4, 0, 0, 'A', 0, 'B'}, u"AB"},
+        {"unpaired surrogate: empty", {4, 0, 0xFF, 0xFE, 0x00, 0xD8}, u""},
+    };
+    for (const Case& c : cases) {
+        AFile f;
+        ASSERT_EQ(fixtures::OpenWith(f, path, c.bytes), 0);
+        AString s("old");
+        EXPECT_EQ(s.ReadFromFile(&f, 8, 2048), 0) << c.what;
+        EXPECT_EQ(U(s), c.expected) << c.what;
+    }
+}
+
+TEST_F(AStringFile, ReadFromFileSelector3ReadsOneLine)
+{
+    AFile f;
+    ASSERT_EQ(
+        fixtures::OpenWith(
+            f, path, Bytes{'a', 'b', '\n', '\n', 'c', 'a', 'f', 0xC3, 0xA9, 0, 'x', '\n', 'e', 'n', 'd'}),
+        0);
+    std::vector<std::string> lines;
+    AString line;
+    int err = 0;
+    while ((err = line.ReadFromFile(&f, 3, 2048)) == 0)
+        lines.push_back(line.ToStdString());
+    EXPECT_EQ(err, kErrEndOfFile);
+    EXPECT_EQ(lines, (std::vector<std::string>{"ab", "", kCafeComposed, "end"}));
+    EXPECT_EQ(line, "end") << "the failed read at the end leaves the last line";
+}
+
+TEST_F(AStringFile, ReadFromFileSelector3StopsAtMaxBytes)
+{
+    AFile f;
+    ASSERT_EQ(fixtures::OpenWith(f, path, Bytes{'a', 'b', 'c', 'd', 'e', '\n'}), 0);
+    AString s;
+    EXPECT_EQ(s.ReadFromFile(&f, 3, 3), 0);
+    EXPECT_EQ(s, "abc");
+    EXPECT_EQ(s.ReadFromFile(&f, 3, 3), 0);
+    EXPECT_EQ(s, "de");
+}
+
+TEST_F(AStringFile, ReadFromFileFailures)
+{
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        int encoding;
+        int maxBytes;
+        int expected;
+    };
+    const Case cases[] = {
+        {"empty file", {}, 3, 2048, kErrEndOfFile},
+        {"invalid UTF-8", {'c', 'a', 'f', 0xE9, '\n'}, 3, 2048, kErrUnknown},
+        {"maxBytes above 2048", {'a', '\n'}, 3, 2049, kErrAddSong},
+        {"maxBytes above 2048, selector 8", {2, 0, 0xFF, 0xFE}, 8, 4096, kErrAddSong},
+        {"truncated length", {2}, 8, 2048, kErrEndOfFile},
+    };
+    for (const Case& c : cases) {
+        AFile f;
+        ASSERT_EQ(fixtures::OpenWith(f, path, c.bytes), 0);
+        AString s("old");
+        EXPECT_EQ(s.ReadFromFile(&f, c.encoding, c.maxBytes), c.expected) << c.what;
+        EXPECT_EQ(s, "old") << c.what;
+    }
+    AFile f;
+    ASSERT_EQ(fixtures::OpenWith(f, path, Bytes{'a', '\n'}), 0);
+    AString s("old");
+    EXPECT_EQ(s.ReadFromFile(&f, 5, 2048), 0) << "an unknown selector reads nothing";
+    EXPECT_EQ(s, "old");
+    EXPECT_EQ(f.GetFilePos(), 0u);
+}

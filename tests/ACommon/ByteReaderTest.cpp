@@ -1,0 +1,113 @@
+#include "ACommon/ByteReader.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+const std::vector<std::uint8_t> kBytes = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09};
+}
+
+TEST(ByteReader, ReadsBothByteOrdersAtEveryWidth)
+{
+    struct Case {
+        const char* what;
+        std::uint64_t (*read)(ByteReader&);
+        std::uint64_t expected;
+        size_t width;
+    };
+    const Case cases[] = {
+        {"U8", [](ByteReader& r) -> std::uint64_t { return r.ReadU8(); }, 0x01, 1},
+        {"U16LE", [](ByteReader& r) -> std::uint64_t { return r.ReadU16LE(); }, 0x0201, 2},
+        {"U16BE", [](ByteReader& r) -> std::uint64_t { return r.ReadU16BE(); }, 0x0102, 2},
+        {"U24LE", [](ByteReader& r) -> std::uint64_t { return r.ReadU24LE(); }, 0x030201, 3},
+        {"U24BE", [](ByteReader& r) -> std::uint64_t { return r.ReadU24BE(); }, 0x010203, 3},
+        {"U32LE", [](ByteReader& r) -> std::uint64_t { return r.ReadU32LE(); }, 0x04030201, 4},
+        {"U32BE", [](ByteReader& r) -> std::uint64_t { return r.ReadU32BE(); }, 0x01020304, 4},
+        {"U64LE", [](ByteReader& r) -> std::uint64_t { return r.ReadU64LE(); }, 0x0807060504030201ull, 8},
+        {"U64BE", [](ByteReader& r) -> std::uint64_t { return r.ReadU64BE(); }, 0x0102030405060708ull, 8},
+    };
+    for (const Case& c : cases) {
+        ByteReader reader(kBytes);
+        EXPECT_EQ(c.read(reader), c.expected) << c.what;
+        EXPECT_TRUE(reader.Ok()) << c.what;
+        EXPECT_EQ(reader.Position(), c.width) << c.what;
+        ByteReader tooShort(kBytes.data(), c.width - 1);
+        EXPECT_EQ(c.read(tooShort), 0u) << c.what << " past the end reads zero";
+        EXPECT_FALSE(tooShort.Ok()) << c.what;
+    }
+}
+
+TEST(ByteReader, HighBytesDoNotSignExtend)
+{
+    const std::vector<std::uint8_t> high = {0xFF, 0xFE, 0xFD, 0xFC, 0xFB, 0xFA, 0xF9, 0xF8};
+    ByteReader r(high);
+    EXPECT_EQ(r.ReadU32BE(), 0xFFFEFDFCu);
+    EXPECT_EQ(r.ReadU24LE(), 0xF9FAFBu);
+    ByteReader again(high);
+    EXPECT_EQ(again.ReadU64LE(), 0xF8F9FAFBFCFDFEFFull);
+}
+
+TEST(ByteReader, SynchsafeIntegersTakeSevenBitsPerByte)
+{
+    const std::vector<std::uint8_t> clean = {0x00, 0x00, 0x02, 0x01, 0x7F, 0x7F, 0x7F, 0x7F};
+    ByteReader r(clean);
+    EXPECT_EQ(r.ReadSynchsafe28(), 257u);
+    EXPECT_TRUE(r.SynchsafeWasClean());
+    EXPECT_EQ(r.ReadSynchsafe28(), 0x0FFFFFFFu);
+    const std::vector<std::uint8_t> dirty = {0x00, 0x00, 0x81, 0x00};
+    ByteReader d(dirty);
+    EXPECT_EQ(d.ReadSynchsafe28(), 128u);
+    EXPECT_FALSE(d.SynchsafeWasClean()) << "a byte with its high bit set is not synchsafe";
+    EXPECT_TRUE(d.Ok());
+}
+
+TEST(ByteReader, SpansSkipsAndSubReadersStayWithinBounds)
+{
+    ByteReader r(kBytes);
+    auto span = r.ReadSpan(3);
+    ASSERT_EQ(span.size(), 3u);
+    EXPECT_EQ(span[2], 0x03);
+    EXPECT_EQ(r.Remaining(), 6u);
+    EXPECT_EQ(r.PeekU8(), 0x04);
+    EXPECT_EQ(r.PeekU8(5), 0x09);
+    EXPECT_EQ(r.PeekU8(6), 0) << "peeking past the end gives 0";
+    EXPECT_TRUE(r.Skip(1));
+    ByteReader sub = r.Sub(3);
+    EXPECT_EQ(sub.Size(), 3u);
+    EXPECT_EQ(sub.ReadU16BE(), 0x0506);
+    EXPECT_EQ(sub.ReadU16BE(), 0) << "a sub-reader ends where its parent said";
+    EXPECT_FALSE(sub.Ok());
+    EXPECT_TRUE(r.Ok());
+    EXPECT_EQ(r.ReadTag(2), std::string("\x08\x09"));
+    EXPECT_EQ(r.Remaining(), 0u);
+    EXPECT_TRUE(r.Seek(1));
+    std::uint8_t out[2] = {};
+    EXPECT_TRUE(r.ReadBytes(out, 2));
+    EXPECT_EQ(out[1], 0x03);
+}
+
+TEST(ByteReader, AFailureSticks)
+{
+    ByteReader r(kBytes);
+    EXPECT_FALSE(r.Skip(100));
+    EXPECT_FALSE(r.Ok());
+    EXPECT_EQ(r.Position(), 0u) << "a refused skip does not move";
+    EXPECT_EQ(r.ReadU8(), 0) << "after a failure every read gives zero";
+    EXPECT_TRUE(r.ReadSpan(1).empty());
+    EXPECT_FALSE(r.Seek(0));
+    ByteReader s(kBytes);
+    EXPECT_FALSE(s.Seek(10));
+    EXPECT_TRUE(s.Sub(100).Size() == 0);
+}
+
+TEST(ByteReader, HugeLengthsFromAFileAreRefused)
+{
+    ByteReader r(kBytes);
+    EXPECT_TRUE(r.ReadSpan(SIZE_MAX).empty());
+    EXPECT_FALSE(r.Ok());
+    ByteReader s(kBytes);
+    s.Skip(4);
+    EXPECT_FALSE(s.Has(SIZE_MAX - 2)) << "no overflow in the bounds check";
+    EXPECT_FALSE(s.Skip(SIZE_MAX - 2));
+}

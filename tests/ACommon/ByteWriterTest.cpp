@@ -1,0 +1,67 @@
+#include "ACommon/ByteWriter.h"
+
+#include "ACommon/ByteReader.h"
+
+#include <gtest/gtest.h>
+
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(ByteWriter, WritesBothByteOrdersAtEveryWidth)
+{
+    ByteWriter w;
+    w.WriteU8(0xAB);
+    w.WriteU16LE(0x0102);
+    w.WriteU16BE(0x0102);
+    w.WriteU24LE(0x010203);
+    w.WriteU24BE(0x010203);
+    w.WriteU32LE(0x01020304);
+    w.WriteU32BE(0x01020304);
+    EXPECT_EQ(w.Bytes(), (Bytes{0xAB, 0x02, 0x01, 0x01, 0x02, 0x03, 0x02, 0x01, 0x01, 0x02, 0x03, 0x04, 0x03,
+                                0x02, 0x01, 0x01, 0x02, 0x03, 0x04}));
+    w.Clear();
+    w.WriteU64LE(0x0102030405060708ull);
+    w.WriteU64BE(0x0102030405060708ull);
+    EXPECT_EQ(w.Bytes(), (Bytes{8, 7, 6, 5, 4, 3, 2, 1, 1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+TEST(ByteWriter, SynchsafeTagsBytesAndZeros)
+{
+    ByteWriter w;
+    w.WriteSynchsafe28(257);
+    w.WriteSynchsafe28(0x0FFFFFFF);
+    w.WriteTag("mhod");
+    w.WriteZeros(2);
+    w.WriteBytes("xy", 2);
+    w.WriteBytes(nullptr, 5);
+    EXPECT_EQ(w.Bytes(), (Bytes{0, 0, 2, 1, 0x7F, 0x7F, 0x7F, 0x7F, 'm', 'h', 'o', 'd', 0, 0, 'x', 'y'}));
+}
+
+TEST(ByteWriter, PatchesOverwriteWhatWasWrittenAndNothingElse)
+{
+    ByteWriter w;
+    w.WriteTag("mhbd");
+    w.WriteU32LE(0);
+    w.WriteU32BE(0);
+    w.PatchU32LE(4, 0x11223344);
+    w.PatchU32BE(8, 0x11223344);
+    w.PatchU32LE(9, 0xFFFFFFFF); // would run past the end: ignored
+    w.PatchU32LE(100, 0xFFFFFFFF);
+    EXPECT_EQ(w.Bytes(), (Bytes{'m', 'h', 'b', 'd', 0x44, 0x33, 0x22, 0x11, 0x11, 0x22, 0x33, 0x44}));
+}
+
+TEST(ByteWriter, ReaderReadsBackWhatWriterWrote)
+{
+    ByteWriter w;
+    w.WriteU16BE(0xBEEF);
+    w.WriteU24LE(0x123456);
+    w.WriteSynchsafe28(1234567);
+    w.WriteU64BE(0xFEDCBA9876543210ull);
+    Bytes bytes = w.Take();
+    ByteReader r(bytes);
+    EXPECT_EQ(r.ReadU16BE(), 0xBEEF);
+    EXPECT_EQ(r.ReadU24LE(), 0x123456u);
+    EXPECT_EQ(r.ReadSynchsafe28(), 1234567u);
+    EXPECT_EQ(r.ReadU64BE(), 0xFEDCBA9876543210ull);
+    EXPECT_EQ(r.Remaining(), 0u);
+    EXPECT_TRUE(r.Ok());
+}
