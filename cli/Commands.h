@@ -14,4 +14,7 @@ enum ExitStatus : int {
     kExitCancelled = 130,
 };
 
+// pelorin folders LEFT RIGHT --type TYPE ...: one sync run between two plain folders.
+void AddFoldersCommand(CLI::App& app, int& exitStatus);
+
 } // namespace cli
