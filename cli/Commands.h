@@ -14,4 +14,7 @@ enum ExitStatus : int {
     kExitCancelled = 130,
 };
 
+// pelorin tags FILE...: what Pelorin reads from each music file (cli/TagsCommand.cpp).
+void AddTagsCommand(CLI::App& app, int& exitStatus);
+
 } // namespace cli

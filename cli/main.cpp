@@ -11,7 +11,7 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     app.set_version_flag("--version", "pelorin 0.1.0");
     int exitStatus = cli::kExitOk;
-    (void)exitStatus;
+    cli::AddTagsCommand(app, exitStatus);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
