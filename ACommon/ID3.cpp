@@ -35,6 +35,9 @@ namespace {
 constexpr std::size_t kTagHeaderSize = 10;
 constexpr std::size_t kID3v1Size = 128;
 constexpr std::uint32_t kMaxSynchsafe = 0x0FFFFFFF;
+// No song carries more pictures than this; the bound keeps the records of a crafted file of tiny
+// picture frames from outgrowing the file.
+constexpr std::size_t kMaxImages = 1000;
 
 // ---- Text -------------------------------------------------------------------------------------
 
@@ -208,11 +211,11 @@ std::size_t WalkFrames(std::span<const std::uint8_t> body, std::size_t start, in
     const std::size_t idLength = version == 2 ? 3 : 4;
     std::size_t pos = std::min(start, body.size());
     while (body.size() - pos >= headerSize) {
-        if (body[pos] == 0)
+        ByteReader reader(body.subspan(pos, headerSize));
+        if (reader.PeekU8() == 0)
             break; // padding
         FrameHeader frame;
-        std::memcpy(frame.id, body.data() + pos, idLength);
-        ByteReader reader(body.subspan(pos + idLength, headerSize - idLength));
+        reader.ReadBytes(frame.id, idLength);
         std::uint64_t length = 0;
         if (version == 2) {
             length = reader.ReadU24BE();
@@ -429,17 +432,22 @@ int ID3::LoadID3v1(FileWindow& window)
     id3v1Found = true;
     musicEnd = fileBytes > kID3v1Size ? fileBytes - kID3v1Size - 1 : 0;
 
-    std::span<const std::uint8_t> bytes(tag, kID3v1Size);
-    name = TextFromBytes(bytes.subspan(3, 30));
-    artist = TextFromBytes(bytes.subspan(33, 30));
-    album = TextFromBytes(bytes.subspan(63, 30));
+    ByteReader reader(tag, kID3v1Size);
+    reader.Skip(3);
+    name = TextFromBytes(reader.ReadSpan(30));
+    artist = TextFromBytes(reader.ReadSpan(30));
+    album = TextFromBytes(reader.ReadSpan(30));
+    std::span<const std::uint8_t> yearField = reader.ReadSpan(4);
     // "199 " is a year that was never filled in.
-    if (tag[96] != ' ')
-        year = TextFromBytes(bytes.subspan(93, 4)).IntValue(10);
+    if (yearField[3] != ' ')
+        year = TextFromBytes(yearField).IntValue(10);
+    reader.Skip(28);
     // ID3v1.1: a zero at the end of the comment, then the track number (0 to 255).
-    if (tag[125] == 0)
-        trackNumber = tag[126];
-    genre = GenreName(tag[127]);
+    const std::uint8_t commentEnd = reader.ReadU8();
+    const std::uint8_t track = reader.ReadU8();
+    if (commentEnd == 0)
+        trackNumber = track;
+    genre = GenreName(reader.ReadU8());
     for (AString* field : {&name, &album, &artist}) {
         if (!field->IsEmpty() && (*field)[0] == ' ')
             *field = AString();
@@ -584,7 +592,7 @@ void ID3::ApplyFrame(int version, const char* id, const FrameData& data, bool re
         if (refused)
             return;
         std::optional<Image> image = version == 2 ? GetImage22(data) : (version == 3 ? GetImage23(data) : GetImage24(data));
-        if (image)
+        if (image && images.size() < kMaxImages)
             images.push_back(*image);
         return;
     }
@@ -1153,7 +1161,13 @@ int ID3::AppendImagesAAC(FileWindow& window, const Atom& item)
         image.length = size - 16;
         image.end = image.start + image.length - 1;
         image.kind = static_cast<std::uint32_t>(ImageKind(window.View(image.start, 8)));
-        images.push_back(image);
+        if (images.size() < kMaxImages) {
+            try {
+                images.push_back(image);
+            } catch (const std::bad_alloc&) {
+                return kErrOutOfMemory;
+            }
+        }
         position += size;
     }
     return window.Error();
@@ -1449,9 +1463,10 @@ int ID3::RewriteWithPicture(AFile* file, const unsigned char* image, int length,
     const bool footer = existingTag && version == 4 && (flags & 0x10);
     try {
         std::vector<std::uint8_t> stored;
+        std::uint64_t oldSize = 0;
         if (existingTag) {
             ByteReader sizeReader(header + 6, 4);
-            const std::uint64_t oldSize = sizeReader.ReadSynchsafe28();
+            oldSize = sizeReader.ReadSynchsafe28();
             const std::uint64_t bodySize = std::min<std::uint64_t>(oldSize, size - kTagHeaderSize);
             oldTagEnd = std::min<std::uint64_t>(kTagHeaderSize + oldSize + (footer ? kTagHeaderSize : 0), size);
             stored.resize(static_cast<std::size_t>(bodySize));
@@ -1469,6 +1484,12 @@ int ID3::RewriteWithPicture(AFile* file, const unsigned char* image, int length,
         }
         const std::size_t start = FramesStart(body, version, flags);
         const std::size_t end = WalkFrames(body, start, version, [](const FrameHeader&) {});
+        // What follows the frames is dropped, so it must be padding. Anything else (a frame that
+        // cannot be walked, or audio inside a tag whose size is too large) is not ours to lose.
+        if (existingTag && (kTagHeaderSize + oldSize > size ||
+                            std::any_of(body.begin() + static_cast<std::ptrdiff_t>(end), body.end(),
+                                        [](std::uint8_t byte) { return byte != 0; })))
+            return kErrUnknown;
 
         ByteWriter writer;
         writer.WriteBytes(body.subspan(start, end - start));

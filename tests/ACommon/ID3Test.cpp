@@ -931,6 +931,19 @@ TEST_F(ID3Read, MP4MusicRangeIsTheAudioDataWhereverItLies)
     }
 }
 
+TEST_F(ID3Read, MP4TopLevelAtomOfSizeZeroRunsToTheEndOfTheFile)
+{
+    Mp4Spec spec = Movie({fixtures::TextItem(fixtures::kItemName, "x")});
+    spec.audio = Bytes(3000, 9);
+    Bytes file = fixtures::Mp4File(spec);
+    const std::size_t mdatAt = file.size() - 3000 - 8;
+    ASSERT_EQ(std::string(file.begin() + static_cast<std::ptrdiff_t>(mdatAt) + 4, file.begin() + static_cast<std::ptrdiff_t>(mdatAt) + 8), "mdat");
+    std::fill_n(file.begin() + static_cast<std::ptrdiff_t>(mdatAt), 4, 0);
+    ASSERT_EQ(Load("open.m4a", file), 0);
+    EXPECT_EQ(Name(), "x");
+    EXPECT_EQ(Range(), MusicRange(mdatAt + 8, file.size() - 1));
+}
+
 TEST_F(ID3Read, MP4CoverItemWithSeveralPictures)
 {
     const Bytes jpeg = fixtures::FakeJpeg(2000, 1), png = fixtures::FakePng(300, 2), tiny = {1, 2, 3};
@@ -1317,6 +1330,22 @@ TEST_F(ID3Insert, ImageKindsAndRefusals)
     const Bytes jpeg = fixtures::FakeJpeg(100);
     EXPECT_EQ(other.InsertImage(jpeg.data(), static_cast<int>(jpeg.size())), kErrUnknown);
     EXPECT_EQ(fixtures::ReadFile(dir / "v5ok.mp3"), v5);
+}
+
+TEST_F(ID3Insert, TagWhoseFramesCannotBeWalkedToTheEndIsLeftAlone)
+{
+    // Junk after the frames, and a tag that claims more than the file holds: the bytes after the
+    // last whole frame are not padding, and dropping them would lose data.
+    Bytes junk = Concat({Tag(3, {TextFrame("TIT2", "x")}, ID3v2Options{3, 64}), Audio()});
+    junk[10 + 12 + 5] = 0x55;
+    Bytes oversized = Concat({Tag(3, {TextFrame("TIT2", "x")}), Audio()});
+    const Bytes huge = fixtures::Synchsafe(static_cast<std::uint32_t>(oversized.size()));
+    std::copy(huge.begin(), huge.end(), oversized.begin() + 6);
+    for (const Bytes& original : {junk, oversized}) {
+        ASSERT_EQ(Load("odd.mp3", original), 0);
+        EXPECT_EQ(Insert(fixtures::FakeJpeg(100)), kErrUnknown);
+        EXPECT_EQ(OnDisk(), original);
+    }
 }
 
 TEST_F(ID3Insert, ReplacementLeavesNoTemporaryFileAndKeepsThePermissions)
