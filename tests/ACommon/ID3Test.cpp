@@ -9,6 +9,7 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using fixtures::Bytes;
 using fixtures::ID3v2Frame;
@@ -449,6 +450,19 @@ TEST_F(ID3Read, DurationAndBitRateOfMPEGAudio)
     }
 }
 
+TEST_F(ID3Read, XingHeaderIsFoundBehindATagLargerThanTheAudio)
+{
+    fixtures::XingSpec xing;
+    xing.frames = 100;
+    xing.bytes = 20900; // 209 bytes a frame: 64 kbit/s, where the frame headers say 128
+    const Bytes audio = Concat({fixtures::XingFrame({}, xing), fixtures::MpegFrames({}, 99)});
+    ID3v2Options options;
+    options.padding = 100000;
+    ASSERT_EQ(Load("big.mp3", Concat({Tag(3, {TextFrame("TIT2", "x")}, options), audio})), 0);
+    EXPECT_EQ(BitRate(), 64);
+    EXPECT_EQ(Duration(), static_cast<long>(audio.size() * 8.0 / 64006));
+}
+
 TEST_F(ID3Read, ZeroPaddingAndJunkBeforeTheFirstFrameAreSkipped)
 {
     Bytes junk = {0x12, 0xFF, 0x00, 0x34, 0xFF, 0xF0};
@@ -722,6 +736,20 @@ TEST_F(ID3Read, RefusalsAndFileErrors)
     EXPECT_EQ(tags.SetFilePath(dir.A("missing.mp3")), kErrFileNotFound);
     ASSERT_EQ(mkdir((dir / "folder.mp3").c_str(), 0755), 0);
     EXPECT_NE(tags.SetFilePath(dir.A("folder.mp3")), 0);
+}
+
+TEST_F(ID3Read, LinkedFilesAreReadThroughTheLink)
+{
+    const Bytes file = Concat({Tag(3, {TextFrame("TIT2", "Linked")}), Audio()});
+    fixtures::WriteFile(dir / "real.mp3", file);
+    ASSERT_EQ(symlink((dir / "real.mp3").c_str(), (dir / "link.mp3").c_str()), 0);
+    ASSERT_EQ(tags.SetFilePath(dir.A("link.mp3")), 0);
+    EXPECT_EQ(Name(), "Linked");
+    EXPECT_EQ(tags.GetFileSize(), static_cast<long>(file.size()));
+    // A link to nothing is a missing file, and reading it creates nothing.
+    ASSERT_EQ(symlink((dir / "gone.mp3").c_str(), (dir / "dangling.mp3").c_str()), 0);
+    EXPECT_EQ(tags.SetFilePath(dir.A("dangling.mp3")), kErrFileNotFound);
+    EXPECT_FALSE(fixtures::Exists(dir / "gone.mp3"));
 }
 
 TEST_F(ID3Read, FailedReadLeavesNoValuesOfThePreviousFile)
@@ -1357,6 +1385,15 @@ TEST_F(ID3Insert, ReplacementLeavesNoTemporaryFileAndKeepsThePermissions)
     struct stat info {};
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+TEST_F(ID3Insert, FileNamedLikeATemporaryBesideTheSongIsLeftAlone)
+{
+    ASSERT_EQ(Load("song.mp3", Concat({Tag(3, {TextFrame("TIT2", "x")}), Audio()})), 0);
+    fixtures::WriteFile(dir / "song.mp3.tmp", std::string("the user's own file"));
+    ASSERT_EQ(Insert(fixtures::FakeJpeg(100)), 0);
+    EXPECT_EQ(fixtures::ReadText(dir / "song.mp3.tmp"), "the user's own file");
+    EXPECT_EQ(fixtures::ListFiles(dir.Path()), (std::vector<std::string>{"song.mp3", "song.mp3.tmp"}));
 }
 
 TEST_F(ID3Insert, FailedWriteLeavesTheOriginalUntouched)
