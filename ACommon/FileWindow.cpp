@@ -8,7 +8,9 @@
 #include <new>
 #include <stdexcept>
 
-FileWindow::FileWindow(AFile& file, std::uint64_t fileSize) : file(file), fileSize(fileSize) {}
+FileWindow::FileWindow(AFile& file, std::uint64_t fileSize) : file(file), fileSize(fileSize)
+{
+}
 
 int FileWindow::Fill(std::uint64_t offset)
 {
@@ -31,8 +33,8 @@ std::span<const std::uint8_t> FileWindow::View(std::uint64_t offset, std::size_t
     if (error != 0 || offset >= fileSize)
         return {};
     n = static_cast<std::size_t>(std::min<std::uint64_t>({n, kBlockSize, fileSize - offset}));
-    bool cached = offset >= blockStart && offset - blockStart <= blockFilled &&
-                  offset - blockStart + n <= blockFilled;
+    bool cached =
+        offset >= blockStart && offset - blockStart <= blockFilled && offset - blockStart + n <= blockFilled;
     if (!cached) {
         if (int err = Fill(offset); err != 0) {
             error = err;
@@ -61,7 +63,8 @@ int FileWindow::ReadExact(std::uint64_t offset, std::size_t n, void* out)
 {
     if (offset > fileSize || n > fileSize - offset)
         return kErrEndOfFile;
-    if (offset >= blockStart && offset - blockStart <= blockFilled && offset - blockStart + n <= blockFilled) {
+    if (offset >= blockStart && offset - blockStart <= blockFilled &&
+        offset - blockStart + n <= blockFilled) {
         std::memcpy(out, block.data() + (offset - blockStart), n);
         return 0;
     }

@@ -11,7 +11,8 @@
 
 class AFile;
 
-class FileWindow {
+class FileWindow
+{
 public:
     static constexpr std::size_t kBlockSize = 8192;
 

@@ -123,7 +123,10 @@ int ClampToInt(double value)
     return static_cast<int>(value);
 }
 
-int ClampToInt(std::uint64_t value) { return value > static_cast<std::uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(value); }
+int ClampToInt(std::uint64_t value)
+{
+    return value > static_cast<std::uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(value);
+}
 
 int ImageKind(std::span<const std::uint8_t> data)
 {
@@ -136,7 +139,8 @@ int ImageKind(std::span<const std::uint8_t> data)
 
 // ---- ID3v2 frames -----------------------------------------------------------------------------
 
-struct FrameHeader {
+struct FrameHeader
+{
     char id[5] = {};
     std::size_t offset = 0; // of the frame header in the body
     std::size_t dataOffset = 0;
@@ -145,9 +149,15 @@ struct FrameHeader {
     std::uint8_t formatFlags = 0;
 };
 
-std::size_t FrameHeaderSize(int version) { return version == 2 ? 6 : 10; }
+std::size_t FrameHeaderSize(int version)
+{
+    return version == 2 ? 6 : 10;
+}
 
-bool IsFrameIDChar(std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+bool IsFrameIDChar(std::uint8_t c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
 
 bool IsFrameID(std::span<const std::uint8_t> body, std::size_t at, std::size_t idLength)
 {
@@ -260,23 +270,40 @@ std::size_t FramesStart(std::span<const std::uint8_t> body, int version, std::ui
     return size;
 }
 
-enum class Field { None, Name, Album, Artist, BandArtist, Genre, Composer, Picture, Track, Disc, Year, Compilation, Podcast };
+enum class Field {
+    None,
+    Name,
+    Album,
+    Artist,
+    BandArtist,
+    Genre,
+    Composer,
+    Picture,
+    Track,
+    Disc,
+    Year,
+    Compilation,
+    Podcast
+};
 
 Field FieldOf(int version, const char* id)
 {
-    struct Entry {
+    struct Entry
+    {
         const char* id;
         Field field;
     };
     static constexpr Entry kFields22[] = {
-        {"TT2", Field::Name},     {"TAL", Field::Album}, {"TP1", Field::Artist},   {"TP2", Field::BandArtist},
-        {"TCO", Field::Genre},    {"TCM", Field::Composer}, {"PIC", Field::Picture}, {"TRK", Field::Track},
-        {"TPA", Field::Disc},     {"TYE", Field::Year},  {"TCP", Field::Compilation}, {"PCS", Field::Podcast},
+        {"TT2", Field::Name},       {"TAL", Field::Album},       {"TP1", Field::Artist},
+        {"TP2", Field::BandArtist}, {"TCO", Field::Genre},       {"TCM", Field::Composer},
+        {"PIC", Field::Picture},    {"TRK", Field::Track},       {"TPA", Field::Disc},
+        {"TYE", Field::Year},       {"TCP", Field::Compilation}, {"PCS", Field::Podcast},
     };
     static constexpr Entry kFields23[] = {
-        {"TIT2", Field::Name},  {"TALB", Field::Album},    {"TPE1", Field::Artist}, {"TPE2", Field::BandArtist},
-        {"TCON", Field::Genre}, {"TCOM", Field::Composer}, {"APIC", Field::Picture}, {"TRCK", Field::Track},
-        {"TPOS", Field::Disc},  {"TYER", Field::Year},     {"TCMP", Field::Compilation}, {"PCST", Field::Podcast},
+        {"TIT2", Field::Name},       {"TALB", Field::Album},       {"TPE1", Field::Artist},
+        {"TPE2", Field::BandArtist}, {"TCON", Field::Genre},       {"TCOM", Field::Composer},
+        {"APIC", Field::Picture},    {"TRCK", Field::Track},       {"TPOS", Field::Disc},
+        {"TYER", Field::Year},       {"TCMP", Field::Compilation}, {"PCST", Field::Podcast},
     };
     if (version == 2) {
         for (const Entry& entry : kFields22)
@@ -311,17 +338,24 @@ double Extended80(std::span<const std::uint8_t> bytes)
 // ---- MP4 ----------------------------------------------------------------------------------------
 
 // Item types of the ilst list; 0xA9 is the copyright sign that begins Apple's text items.
-const char kItemName[] = "\xA9" "nam";
-const char kItemAlbum[] = "\xA9" "alb";
-const char kItemArtist[] = "\xA9" "ART";
-const char kItemGenre[] = "\xA9" "gen";
-const char kItemComposer[] = "\xA9" "wrt";
-const char kItemYear[] = "\xA9" "day";
+const char kItemName[] = "\xA9"
+                         "nam";
+const char kItemAlbum[] = "\xA9"
+                          "alb";
+const char kItemArtist[] = "\xA9"
+                           "ART";
+const char kItemGenre[] = "\xA9"
+                          "gen";
+const char kItemComposer[] = "\xA9"
+                             "wrt";
+const char kItemYear[] = "\xA9"
+                         "day";
 
 } // namespace
 
 // The data of one ID3v2 frame, as decoded, and how to find its bytes in the file again.
-struct ID3::FrameData {
+struct ID3::FrameData
+{
     std::span<const std::uint8_t> bytes;
     std::uint64_t origin = 0; // file offset of offset 0 of the drop list's (or the body's) bytes
     std::uint64_t base = 0;   // offset of bytes[0] in those bytes
@@ -335,7 +369,8 @@ struct ID3::FrameData {
 
 // MP4 atom: 4-byte big-endian size (header included), 4-byte type; size 1 means a 64-bit size
 // follows the type, size 0 (at the top level) that the atom runs to the end of the file.
-struct ID3::Atom {
+struct ID3::Atom
+{
     char type[4] = {};
     std::uint64_t offset = 0;
     std::uint64_t headerSize = 8;
@@ -369,7 +404,9 @@ int ID3::SetFilePath(const AString& path)
 {
     Reset();
     filePath = path;
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (path.IsEmpty() || stat(path.CStr(), &info) != 0)
         return kErrFileNotFound;
     // Only regular files are opened: a folder cannot be read and opening a pipe would wait forever.
@@ -563,7 +600,8 @@ int ID3::LoadID3v2Frames(int version, std::span<const std::uint8_t> stored, cons
             if (extra > frame.dataLength)
                 refused = true;
             if (!refused) {
-                std::span<const std::uint8_t> raw = body.subspan(frame.dataOffset + extra, frame.dataLength - extra);
+                std::span<const std::uint8_t> raw =
+                    body.subspan(frame.dataOffset + extra, frame.dataLength - extra);
                 if (frameUnsynchronised) {
                     ID3Unsynchronisation::Decode(raw, frameBytes, &frameDrops);
                     data.bytes = frameBytes;
@@ -591,7 +629,8 @@ void ID3::ApplyFrame(int version, const char* id, const FrameData& data, bool re
     if (field == Field::Picture) {
         if (refused)
             return;
-        std::optional<Image> image = version == 2 ? GetImage22(data) : (version == 3 ? GetImage23(data) : GetImage24(data));
+        std::optional<Image> image =
+            version == 2 ? GetImage22(data) : (version == 3 ? GetImage23(data) : GetImage24(data));
         if (image && images.size() < kMaxImages)
             images.push_back(*image);
         return;
@@ -643,9 +682,18 @@ void ID3::ApplyFrame(int version, const char* id, const FrameData& data, bool re
     }
 }
 
-AString ID3::GetFrameString22(std::span<const std::uint8_t> data) { return DecodeFrameText(data, 1); }
-AString ID3::GetFrameString23(std::span<const std::uint8_t> data) { return DecodeFrameText(data, 1); }
-AString ID3::GetFrameString24(std::span<const std::uint8_t> data) { return DecodeFrameText(data, 3); }
+AString ID3::GetFrameString22(std::span<const std::uint8_t> data)
+{
+    return DecodeFrameText(data, 1);
+}
+AString ID3::GetFrameString23(std::span<const std::uint8_t> data)
+{
+    return DecodeFrameText(data, 1);
+}
+AString ID3::GetFrameString24(std::span<const std::uint8_t> data)
+{
+    return DecodeFrameText(data, 3);
+}
 
 namespace {
 
@@ -680,8 +728,8 @@ std::size_t PictureDataOffset(std::span<const std::uint8_t> data, bool pic, int 
 
 // The picture whose data begins at `at` of the frame data `bytes` and lies in the file from `start`
 // up to `endExclusive`.
-std::optional<ID3::Image> MakePicture(std::span<const std::uint8_t> bytes, std::size_t at, std::uint64_t start,
-                                             std::uint64_t endExclusive)
+std::optional<ID3::Image> MakePicture(std::span<const std::uint8_t> bytes, std::size_t at,
+                                      std::uint64_t start, std::uint64_t endExclusive)
 {
     ID3::Image image;
     image.start = start;
@@ -777,7 +825,8 @@ unsigned ID3::SeekID3End24(const unsigned char* body, unsigned length)
 
 // ---- MPEG audio ---------------------------------------------------------------------------------
 
-int ID3::SeekValidHeader(FileWindow& window, std::uint64_t from, std::uint8_t header[4], std::uint64_t* headerOffset)
+int ID3::SeekValidHeader(FileWindow& window, std::uint64_t from, std::uint8_t header[4],
+                         std::uint64_t* headerOffset)
 {
     std::uint64_t position = from;
     for (;;) {
@@ -843,8 +892,8 @@ int ID3::LoadMP3HeaderInfo(FileWindow& window, std::uint64_t from)
                 // 100-byte seek table (flag 4) and a quality (flag 8), each when flagged.
                 xing = true;
                 const std::uint8_t flags = tag[7];
-                const std::uint64_t length =
-                    8 + ((flags & 1) ? 4 : 0) + ((flags & 2) ? 4 : 0) + ((flags & 4) ? 100 : 0) + ((flags & 8) ? 4 : 0);
+                const std::uint64_t length = 8 + ((flags & 1) ? 4 : 0) + ((flags & 2) ? 4 : 0) +
+                                             ((flags & 4) ? 100 : 0) + ((flags & 8) ? 4 : 0);
                 if (xingAt + length <= audioEnd && tag.size() >= length) {
                     ByteReader reader(tag.subspan(8));
                     std::uint64_t frames = (flags & 1) ? reader.ReadU32BE() : 0;
@@ -877,7 +926,8 @@ int ID3::LoadMP3HeaderInfo(FileWindow& window, std::uint64_t from)
         if (frameLength == 0 || audioBytes < frameLength || used == 0)
             duration = 0;
         else
-            duration = ClampToInt(std::floor(static_cast<double>(audioBytes) * 8.0 / static_cast<double>(used)));
+            duration =
+                ClampToInt(std::floor(static_cast<double>(audioBytes) * 8.0 / static_cast<double>(used)));
         bitRate = ClampToInt(used / 1000);
         if (duration != 0 && bitRate != 0)
             return 0;
@@ -886,7 +936,8 @@ int ID3::LoadMP3HeaderInfo(FileWindow& window, std::uint64_t from)
 
 // ---- MP4 ----------------------------------------------------------------------------------------
 
-bool ID3::ReadAtomHeader(FileWindow& window, std::uint64_t offset, std::uint64_t parentEnd, bool topLevel, Atom& atom)
+bool ID3::ReadAtomHeader(FileWindow& window, std::uint64_t offset, std::uint64_t parentEnd, bool topLevel,
+                         Atom& atom)
 {
     if (offset > parentEnd || parentEnd - offset < 8)
         return false;
@@ -916,7 +967,8 @@ bool ID3::ReadAtomHeader(FileWindow& window, std::uint64_t offset, std::uint64_t
     return true;
 }
 
-bool ID3::FindChildAtom(FileWindow& window, std::uint64_t from, std::uint64_t parentEnd, const char* type, Atom& child)
+bool ID3::FindChildAtom(FileWindow& window, std::uint64_t from, std::uint64_t parentEnd, const char* type,
+                        Atom& child)
 {
     std::uint64_t position = from;
     while (ReadAtomHeader(window, position, parentEnd, false, child)) {
@@ -990,7 +1042,8 @@ int ID3::LoadMoov(FileWindow& window, const Atom& moov, double& seconds)
 void ID3::LoadMovieHeader(FileWindow& window, const Atom& mvhd, double& seconds)
 {
     std::span<const std::uint8_t> bytes =
-        window.View(mvhd.PayloadStart(), static_cast<std::size_t>(std::min<std::uint64_t>(mvhd.size - mvhd.headerSize, 32)));
+        window.View(mvhd.PayloadStart(),
+                    static_cast<std::size_t>(std::min<std::uint64_t>(mvhd.size - mvhd.headerSize, 32)));
     ByteReader reader(bytes);
     const int version = reader.ReadU8();
     reader.Skip(3);
@@ -1210,7 +1263,8 @@ int ID3::LoadAIFF(FileWindow& window)
         const std::uint64_t dataSize = truncated ? fileBytes - dataStart : size;
 
         if (std::memcmp(id, "COMM", 4) == 0 && dataSize >= 18) {
-            ByteReader comm(window.View(dataStart, static_cast<std::size_t>(std::min<std::uint64_t>(dataSize, 22))));
+            ByteReader comm(
+                window.View(dataStart, static_cast<std::size_t>(std::min<std::uint64_t>(dataSize, 22))));
             channels = comm.ReadU16BE();
             sampleFrames = comm.ReadU32BE();
             sampleBits = comm.ReadU16BE();
@@ -1220,7 +1274,8 @@ int ID3::LoadAIFF(FileWindow& window)
                 sampleRate = Extended80({rate, sizeof rate});
             std::string compression = comm.ReadTag(4);
             if (compressedForm && comm.Ok())
-                pcm = compression == "NONE" || compression == "sowt" || compression == "twos" || compression == "raw ";
+                pcm = compression == "NONE" || compression == "sowt" || compression == "twos" ||
+                      compression == "raw ";
         } else if (std::memcmp(id, "SSND", 4) == 0 && dataSize >= 8) {
             ByteReader ssnd(window.View(dataStart, 8));
             const std::uint64_t offset = ssnd.ReadU32BE();
@@ -1248,7 +1303,8 @@ int ID3::LoadAIFF(FileWindow& window)
         const double seconds = static_cast<double>(sampleFrames) / sampleRate;
         duration = ClampToInt(std::floor(seconds));
         if (pcm)
-            bitRate = ClampToInt(std::round(static_cast<double>(channels) * sampleBits * sampleRate / 1000.0));
+            bitRate =
+                ClampToInt(std::round(static_cast<double>(channels) * sampleBits * sampleRate / 1000.0));
         else if (soundBytes > 0 && seconds > 0)
             bitRate = ClampToInt(std::round(static_cast<double>(soundBytes) * 8.0 / seconds / 1000.0));
     }
@@ -1289,7 +1345,10 @@ void ID3::GetSongInfo(SongInfoStruct& info) const
     info.modifiedName = modifiedName;
 }
 
-void ID3::ClearImages() { images.clear(); }
+void ID3::ClearImages()
+{
+    images.clear();
+}
 
 int ID3::ReadImageData(int index, std::vector<std::uint8_t>& out) const
 {
@@ -1337,8 +1396,8 @@ int ID3::FilesEqualMusicCRC32(const AString* a, const AString* b, signed char un
     if (tagsB.SetFilePath(*b) != 0 || !tagsB.GetMusicRange(&startB, &endB) || endB < startB)
         return 0;
     const std::uint64_t sizeA = endA - startA, sizeB = endB - startB;
-    if (static_cast<std::uint32_t>(sizeA) == 0 || static_cast<std::uint32_t>(sizeA) != static_cast<std::uint32_t>(sizeB) ||
-        sizeA != sizeB)
+    if (static_cast<std::uint32_t>(sizeA) == 0 ||
+        static_cast<std::uint32_t>(sizeA) != static_cast<std::uint32_t>(sizeB) || sizeA != sizeB)
         return 0;
     if (untaggedOnly != 0 && (!tagsA.artist.IsEmpty() || !tagsB.artist.IsEmpty()))
         return 0;
@@ -1375,8 +1434,8 @@ int ID3::InsertImage(const unsigned char* image, int length)
     if (int err = file.Open(&filePath, 1); err != 0)
         return err;
     const std::string extension = LowerAscii(fileExtension);
-    if (extension == "m4a" || extension == "m4b" || extension == "m4p" || extension == "mp4" || extension == "m4v" ||
-        extension == "aif" || extension == "aiff")
+    if (extension == "m4a" || extension == "m4b" || extension == "m4p" || extension == "mp4" ||
+        extension == "m4v" || extension == "aif" || extension == "aiff")
         return kErrNotSupported;
     if (extension != "mp3")
         return 0;
@@ -1468,7 +1527,8 @@ int ID3::RewriteWithPicture(AFile* file, const unsigned char* image, int length,
             ByteReader sizeReader(header + 6, 4);
             oldSize = sizeReader.ReadSynchsafe28();
             const std::uint64_t bodySize = std::min<std::uint64_t>(oldSize, size - kTagHeaderSize);
-            oldTagEnd = std::min<std::uint64_t>(kTagHeaderSize + oldSize + (footer ? kTagHeaderSize : 0), size);
+            oldTagEnd =
+                std::min<std::uint64_t>(kTagHeaderSize + oldSize + (footer ? kTagHeaderSize : 0), size);
             stored.resize(static_cast<std::size_t>(bodySize));
             if (int err = file->Seek(kTagHeaderSize); err != 0)
                 return err;
@@ -1571,7 +1631,9 @@ int ID3::RewriteWithPicture(AFile* file, const unsigned char* image, int length,
     if (err == 0)
         err = out.Flush();
     out.Close(0);
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (err == 0 && stat(filePath.CStr(), &info) == 0)
         chmod(temporary.CStr(), info.st_mode & 07777);
     if (err == 0)

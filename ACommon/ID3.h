@@ -15,13 +15,15 @@ class AFile;
 class FileWindow;
 struct SongInfoStruct;
 
-class ID3 {
+class ID3
+{
 public:
     // One embedded picture: where its data lies in the file (end inclusive) and what it is.
     // `length` is end - start + 1. In an unsynchronised ID3v2 tag the picture is stored with a
     // 0x00 stuffed after some of its 0xFF bytes; then `unsynchronised` is set, the range covers the
     // stored bytes and ReadImageData gives the picture itself. `kind` is taken from the picture.
-    struct Image {
+    struct Image
+    {
         std::uint64_t start = 0;
         std::uint64_t end = 0;
         std::uint64_t length = 0;
@@ -142,10 +144,10 @@ private:
 
     // MP4 atoms.
     struct Atom;
-    static bool ReadAtomHeader(FileWindow& window, std::uint64_t offset, std::uint64_t parentEnd, bool topLevel,
-                               Atom& atom);
-    static bool FindChildAtom(FileWindow& window, std::uint64_t from, std::uint64_t parentEnd, const char* type,
-                              Atom& child);
+    static bool ReadAtomHeader(FileWindow& window, std::uint64_t offset, std::uint64_t parentEnd,
+                               bool topLevel, Atom& atom);
+    static bool FindChildAtom(FileWindow& window, std::uint64_t from, std::uint64_t parentEnd,
+                              const char* type, Atom& child);
     int LoadAAC(FileWindow& window);
     int LoadMoov(FileWindow& window, const Atom& moov, double& seconds);
     void LoadMovieHeader(FileWindow& window, const Atom& mvhd, double& seconds);
@@ -186,7 +188,7 @@ private:
     std::uint64_t musicEnd = 0;
 
     // Bookkeeping of one read.
-    std::uint64_t fileBytes = 0;     // the real size; fileSize is kept to 32 bits
-    std::uint64_t id3v2End = 0;      // where the audio frames of an MP3 file are looked for
+    std::uint64_t fileBytes = 0; // the real size; fileSize is kept to 32 bits
+    std::uint64_t id3v2End = 0;  // where the audio frames of an MP3 file are looked for
     bool id3v1Found = false;
 };

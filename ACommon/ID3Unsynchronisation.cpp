@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-void ID3Unsynchronisation::Decode(std::span<const std::uint8_t> raw, std::vector<std::uint8_t>& out, DropList* drops)
+void ID3Unsynchronisation::Decode(std::span<const std::uint8_t> raw, std::vector<std::uint8_t>& out,
+                                  DropList* drops)
 {
     out.clear();
     out.reserve(raw.size());

@@ -36,8 +36,9 @@ MPEGHeader::MPEGHeader(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::u
 
 bool MPEGHeader::LooksValid(const std::uint8_t* bytes)
 {
-    return bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0 && ((bytes[1] >> 3) & 3) != 1 && ((bytes[1] >> 1) & 3) != 0 &&
-           (bytes[2] >> 4) != 15 && ((bytes[2] >> 2) & 3) != 3 && (bytes[3] & 3) != 2;
+    return bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0 && ((bytes[1] >> 3) & 3) != 1 &&
+           ((bytes[1] >> 1) & 3) != 0 && (bytes[2] >> 4) != 15 && ((bytes[2] >> 2) & 3) != 3 &&
+           (bytes[3] & 3) != 2;
 }
 
 int MPEGHeader::BitRate() const

@@ -48,7 +48,8 @@ std::vector<std::string> MakeFiles(const fixtures::TempDir& dir)
         song.seed = static_cast<std::uint32_t>(i);
         if (mp3)
             song.picture = picture;
-        std::string path = dir / ("f" + std::to_string(i / 500) + "/" + std::to_string(i) + (mp3 ? ".mp3" : ".m4a"));
+        std::string path =
+            dir / ("f" + std::to_string(i / 500) + "/" + std::to_string(i) + (mp3 ? ".mp3" : ".m4a"));
         fixtures::WriteSong(path, song);
         paths.push_back(path);
     }
@@ -130,7 +131,8 @@ int main(int argc, char** argv)
     std::printf("TagLib (FileRef, audio properties): %.0f files/s\n", tagLibRate);
     std::printf("ratio ID3 / TagLib: %.2f\n", ourRate / tagLibRate);
     if (misread != 0 || tagLibMisread != 0)
-        std::printf("WARNING: unexpected values from %d reads by ID3, %d by TagLib\n", misread, tagLibMisread);
+        std::printf("WARNING: unexpected values from %d reads by ID3, %d by TagLib\n", misread,
+                    tagLibMisread);
     std::printf("(checksums %lld %lld)\n", ours, theirs);
     return 0;
 }

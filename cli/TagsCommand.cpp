@@ -15,19 +15,26 @@ namespace cli {
 
 namespace {
 
-const char* const kColumns[] = {"path",     "name",      "artist",     "album",       "genre",    "composer",
-                                "tvshow",   "track",     "disc",       "disccount",   "year",     "compilation",
-                                "podcast",  "mediakind", "duration",   "bitrate",     "size",     "pictures",
-                                "musicstart", "musicend", "appleid",   "tagkinds",    "result"};
+const char* const kColumns[] = {"path",       "name",      "artist",   "album",     "genre", "composer",
+                                "tvshow",     "track",     "disc",     "disccount", "year",  "compilation",
+                                "podcast",    "mediakind", "duration", "bitrate",   "size",  "pictures",
+                                "musicstart", "musicend",  "appleid",  "tagkinds",  "result"};
 
 // One value of a line: text, or a number that JSON writes without quotes.
-struct Value {
+struct Value
+{
     std::string text;
     bool number = false;
 };
 
-Value TextValue(const AString& s) { return {s.ToStdString(), false}; }
-Value NumberValue(long long n) { return {std::to_string(n), true}; }
+Value TextValue(const AString& s)
+{
+    return {s.ToStdString(), false};
+}
+Value NumberValue(long long n)
+{
+    return {std::to_string(n), true};
+}
 
 std::string TagKindNames(std::uint32_t kinds)
 {
@@ -127,7 +134,11 @@ std::size_t UTF8SequenceLength(const std::string& s, std::size_t at)
 {
     auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
     unsigned char first = byte(at);
-    std::size_t length = first < 0x80 ? 1 : (first >= 0xC2 && first < 0xE0 ? 2 : (first >= 0xE0 && first < 0xF0 ? 3 : (first >= 0xF0 && first < 0xF5 ? 4 : 0)));
+    std::size_t length =
+        first < 0x80 ? 1
+                     : (first >= 0xC2 && first < 0xE0
+                            ? 2
+                            : (first >= 0xE0 && first < 0xF0 ? 3 : (first >= 0xF0 && first < 0xF5 ? 4 : 0)));
     if (length == 0 || at + length > s.size())
         return 0;
     for (std::size_t i = 1; i < length; ++i)
@@ -233,7 +244,8 @@ void AddTagsCommand(CLI::App& app, int& exitStatus)
         "Exit status: 0 when every file was read, 1 when any was not, 2 for bad arguments.");
     auto files = std::make_shared<std::vector<std::string>>();
     auto json = std::make_shared<bool>(false);
-    command->add_option("FILE", *files, "Music files: MP3, MP4 family (m4a, m4b, m4p, mp4, m4v), AIFF")->required();
+    command->add_option("FILE", *files, "Music files: MP3, MP4 family (m4a, m4b, m4p, mp4, m4v), AIFF")
+        ->required();
     command->add_flag("--json", *json, "Print one JSON object per file instead of tab-separated lines");
     command->callback([files, json, &exitStatus]() { exitStatus = RunTags(*files, *json); });
 }

@@ -20,7 +20,8 @@ namespace {
 const std::string& Folder()
 {
     static const std::string folder = [] {
-        std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::filesystem::temp_directory_path().string();
+        std::string base =
+            access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::filesystem::temp_directory_path().string();
         std::string pattern = base + "/pelorin-fuzz-tags-XXXXXX";
         std::vector<char> buffer(pattern.begin(), pattern.end());
         buffer.push_back('\0');
@@ -30,9 +31,9 @@ const std::string& Folder()
     }();
     // Registered once the folder name exists, so that it is removed before the name goes.
     static const bool cleanUp = std::atexit([] {
-        std::error_code error;
-        std::filesystem::remove_all(Folder(), error);
-    }) == 0;
+                                    std::error_code error;
+                                    std::filesystem::remove_all(Folder(), error);
+                                }) == 0;
     (void)cleanUp;
     return folder;
 }

@@ -1,5 +1,5 @@
-#include "ACommon/AError.h"
 #include "ACommon/ID3.h"
+#include "ACommon/AError.h"
 #include "ACommon/SongInfoStruct.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/TempDir.h"
@@ -39,7 +39,10 @@ Bytes Audio(std::size_t frames = 100, std::uint32_t seed = 0)
     return fixtures::MpegFrames(fixtures::MpegFrameSpec{}, frames, seed);
 }
 
-std::string Text(const AString& s) { return s.ToStdString(); }
+std::string Text(const AString& s)
+{
+    return s.ToStdString();
+}
 
 using MusicRange = std::pair<unsigned long long, unsigned long long>;
 
@@ -60,7 +63,8 @@ fixtures::SongSpec FullSong(const std::string& title, const std::string& genre)
     return song;
 }
 
-class ID3Read : public testing::Test {
+class ID3Read : public testing::Test
+{
 protected:
     // Writes `bytes` as `fileName` and reads it; returns the result of SetFilePath.
     int Load(const std::string& fileName, const Bytes& bytes)
@@ -144,15 +148,16 @@ TEST_F(ID3Read, ID3v2TagReplacesEveryID3v1ValueEvenThoseItLacks)
 
 TEST_F(ID3Read, ArtistFramePrecedenceFollowsTheTagVersion)
 {
-    struct Case {
+    struct Case
+    {
         int version;
         const char* first;
         const char* second;
         const char* expected;
     };
-    for (auto [version, first, second, expected] : {
-             Case{2, "TP1", "TP2", "one"}, Case{2, "TP2", "TP1", "one"}, Case{3, "TPE2", "TPE1", "two"},
-             Case{3, "TPE1", "TPE2", "two"}, Case{4, "TPE2", "TPE1", "one"}, Case{4, "TPE1", "TPE2", "two"}}) {
+    for (auto [version, first, second, expected] :
+         {Case{2, "TP1", "TP2", "one"}, Case{2, "TP2", "TP1", "one"}, Case{3, "TPE2", "TPE1", "two"},
+          Case{3, "TPE1", "TPE2", "two"}, Case{4, "TPE2", "TPE1", "one"}, Case{4, "TPE1", "TPE2", "two"}}) {
         Bytes file = Concat({Tag(version, {TextFrame(first, "one"), TextFrame(second, "two")}), Audio()});
         ASSERT_EQ(Load("artist.mp3", file), 0);
         // "one" is the first frame's value, "two" the second's.
@@ -162,7 +167,8 @@ TEST_F(ID3Read, ArtistFramePrecedenceFollowsTheTagVersion)
 
 TEST_F(ID3Read, YearFramesOfVersion24TakeTheLaterOneAndTheYearOfATimeStamp)
 {
-    Bytes file = Concat({Tag(4, {TextFrame("TYER", "1990"), TextFrame("TDRC", "2004-05-06T10:00")}), Audio()});
+    Bytes file =
+        Concat({Tag(4, {TextFrame("TYER", "1990"), TextFrame("TDRC", "2004-05-06T10:00")}), Audio()});
     ASSERT_EQ(Load("year.mp3", file), 0);
     EXPECT_EQ(tags.GetYear(), 2004);
     file = Concat({Tag(4, {TextFrame("TDRC", "2004"), TextFrame("TYER", "1990")}), Audio()});
@@ -189,14 +195,16 @@ TEST_F(ID3Read, ID3v1FieldsAreReadTrimmedWithTrackAndGenre)
 
 TEST_F(ID3Read, ID3v1YearAndGenreEdgeValues)
 {
-    struct Case {
+    struct Case
+    {
         const char* year;
         int genre;
         int expectedYear;
         const char* expectedGenre;
     };
     for (auto [yearText, genreIndex, expectedYear, expectedGenre] :
-         {Case{"199 ", 0, 0, "Blues"}, Case{"1999", 125, 1999, "Dance Hall"}, Case{"", 126, 0, ""}, Case{"2001", 255, 2001, ""}}) {
+         {Case{"199 ", 0, 0, "Blues"}, Case{"1999", 125, 1999, "Dance Hall"}, Case{"", 126, 0, ""},
+          Case{"2001", 255, 2001, ""}}) {
         fixtures::ID3v1Spec v1{"T", "A", "B", yearText, ""};
         v1.genre = genreIndex;
         ASSERT_EQ(Load("v1.mp3", Concat({Audio(), fixtures::ID3v1Tag(v1)})), 0);
@@ -222,29 +230,32 @@ TEST_F(ID3Read, TextFramesDecodeEveryEncodingTheVersionAllows)
 {
     const std::string text = "Caf\xC3\xA9 \xF0\x9D\x84\x9E"; // "Café 𝄞": Latin-1 and a surrogate pair
     const std::string latin = "Caf\xC3\xA9";
-    struct Case {
+    struct Case
+    {
         int version;
         TextEncoding encoding;
         std::string value;
         std::string expected;
     };
     const std::vector<Case> cases = {
-        {2, TextEncoding::Latin1, latin, latin},   {2, TextEncoding::UTF16, text, text},
-        {3, TextEncoding::Latin1, latin, latin},   {3, TextEncoding::UTF16, text, text},
-        {3, TextEncoding::UTF8, text, ""},         {3, TextEncoding::UTF16BE, text, ""},
-        {4, TextEncoding::Latin1, latin, latin},   {4, TextEncoding::UTF16, text, text},
-        {4, TextEncoding::UTF16BE, text, text},    {4, TextEncoding::UTF8, text, text},
+        {2, TextEncoding::Latin1, latin, latin}, {2, TextEncoding::UTF16, text, text},
+        {3, TextEncoding::Latin1, latin, latin}, {3, TextEncoding::UTF16, text, text},
+        {3, TextEncoding::UTF8, text, ""},       {3, TextEncoding::UTF16BE, text, ""},
+        {4, TextEncoding::Latin1, latin, latin}, {4, TextEncoding::UTF16, text, text},
+        {4, TextEncoding::UTF16BE, text, text},  {4, TextEncoding::UTF8, text, text},
     };
     for (const Case& c : cases) {
         const char* id = c.version == 2 ? "TT2" : "TIT2";
-        ASSERT_EQ(Load("enc.mp3", Concat({Tag(c.version, {TextFrame(id, c.value, c.encoding)}), Audio()})), 0);
+        ASSERT_EQ(Load("enc.mp3", Concat({Tag(c.version, {TextFrame(id, c.value, c.encoding)}), Audio()})),
+                  0);
         EXPECT_EQ(Name(), c.expected) << c.version << " encoding " << static_cast<int>(c.encoding);
     }
 }
 
 TEST_F(ID3Read, TextDetailsOfTheEncodings)
 {
-    struct Case {
+    struct Case
+    {
         const char* what;
         Bytes data;
         std::string expected;
@@ -269,7 +280,8 @@ TEST_F(ID3Read, TextDetailsOfTheEncodings)
 
 TEST_F(ID3Read, NumberFramesKeepTheirLow16BitsAndSplitAtTheSlash)
 {
-    struct Case {
+    struct Case
+    {
         const char* track;
         const char* disc;
         const char* year;
@@ -277,8 +289,9 @@ TEST_F(ID3Read, NumberFramesKeepTheirLow16BitsAndSplitAtTheSlash)
     };
     for (const Case& c : {Case{"3/12", "2/3", "1999", 3, 2, 3, 1999}, Case{"70000", "4", "99", 4464, 4, 0, 0},
                           Case{"x", "/5", "2004-01", 0, 0, 5, 2004}}) {
-        Bytes file = Concat({Tag(3, {TextFrame("TRCK", c.track), TextFrame("TPOS", c.disc), TextFrame("TYER", c.year)}),
-                             Audio()});
+        Bytes file = Concat(
+            {Tag(3, {TextFrame("TRCK", c.track), TextFrame("TPOS", c.disc), TextFrame("TYER", c.year)}),
+             Audio()});
         ASSERT_EQ(Load("numbers.mp3", file), 0);
         long disc = -1, count = -1;
         tags.GetDiskNumber(disc);
@@ -309,12 +322,14 @@ TEST_F(ID3Read, CompilationAndPodcastFlags)
 
 TEST(ID3Genre, ID3LookUpUsesTheDigitsAfterTheParenthesis)
 {
-    struct Case {
+    struct Case
+    {
         const char* in;
         const char* out;
     };
-    for (auto [in, out] : {Case{"(17)", "Rock"}, Case{"(200)", ""}, Case{"Rock", "Rock"}, Case{"(RX)", "Blues"},
-                           Case{"(40)", "AlternRock"}, Case{"(123)Choir", "A Capella"}, Case{"(99999999999999)", ""}}) {
+    for (auto [in, out] :
+         {Case{"(17)", "Rock"}, Case{"(200)", ""}, Case{"Rock", "Rock"}, Case{"(RX)", "Blues"},
+          Case{"(40)", "AlternRock"}, Case{"(123)Choir", "A Capella"}, Case{"(99999999999999)", ""}}) {
         AString genre(in);
         AString result = ID3::LookUpGenreID3(genre, 0);
         EXPECT_EQ(Text(result), out) << in;
@@ -324,7 +339,8 @@ TEST(ID3Genre, ID3LookUpUsesTheDigitsAfterTheParenthesis)
 
 TEST(ID3Genre, AACLookUpTakesNumbersWithOrWithoutParentheses)
 {
-    struct Case {
+    struct Case
+    {
         const char* in;
         const char* out;
     };
@@ -343,7 +359,8 @@ TEST_F(ID3Read, GenreFrameIsLookedUp)
 
 // ---- Durations and bit rates --------------------------------------------------------------------
 
-struct AudioCase {
+struct AudioCase
+{
     const char* what;
     Bytes audio;
     long duration;
@@ -529,12 +546,14 @@ TEST_F(ID3Read, PicturesOfEveryVersionAreFoundWithTheirKindAndOffsets)
     const Bytes jpeg = fixtures::FakeJpeg(3000, 1);
     const Bytes png = fixtures::FakePng(500, 2);
     const Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 1, 2, 3};
-    struct Case {
+    struct Case
+    {
         int version;
         TextEncoding encoding;
     };
-    for (auto [version, encoding] : {Case{2, TextEncoding::Latin1}, Case{2, TextEncoding::UTF16}, Case{3, TextEncoding::Latin1},
-                                     Case{3, TextEncoding::UTF16}, Case{4, TextEncoding::UTF8}, Case{4, TextEncoding::UTF16BE}}) {
+    for (auto [version, encoding] :
+         {Case{2, TextEncoding::Latin1}, Case{2, TextEncoding::UTF16}, Case{3, TextEncoding::Latin1},
+          Case{3, TextEncoding::UTF16}, Case{4, TextEncoding::UTF8}, Case{4, TextEncoding::UTF16BE}}) {
         std::vector<ID3v2Frame> frames = {
             fixtures::PictureFrame(version, jpeg, "image/jpeg", encoding, "Front"),
             TextFrame(version == 2 ? "TT2" : "TIT2", "Between"),
@@ -563,7 +582,7 @@ TEST_F(ID3Read, PicturesOfEveryVersionAreFoundWithTheirKindAndOffsets)
 TEST_F(ID3Read, PictureFramesWithoutPictureDataAddNothing)
 {
     std::vector<ID3v2Frame> frames = {
-        ID3v2Frame{"APIC", {0, 'i', 'm', 'a', 'g', 'e'}},           // the MIME type never ends
+        ID3v2Frame{"APIC", {0, 'i', 'm', 'a', 'g', 'e'}},          // the MIME type never ends
         ID3v2Frame{"APIC", {0, 'i', 0, 3, 'd', 'e', 's', 'c', 0}}, // ends with the description
         ID3v2Frame{"APIC", {2, 'i', 0, 3, 0, 0xFF, 0xD8}},         // UTF-16BE is not a 2.3 encoding
     };
@@ -620,17 +639,20 @@ TEST_F(ID3Read, Version24FrameSizesWrittenAsPlainNumbersAreReadToo)
 
 TEST_F(ID3Read, ExtendedHeadersAndFootersAreSkipped)
 {
-    struct Case {
+    struct Case
+    {
         int version;
         bool extended;
         bool footer;
     };
-    for (auto [version, extended, footer] : {Case{3, true, false}, Case{4, true, false}, Case{4, false, true}, Case{4, true, true}}) {
+    for (auto [version, extended, footer] :
+         {Case{3, true, false}, Case{4, true, false}, Case{4, false, true}, Case{4, true, true}}) {
         ID3v2Options options;
         options.extendedHeader = extended;
         options.footer = footer;
         options.padding = 20;
-        Bytes file = Concat({Tag(version, {TextFrame("TIT2", "Title"), TextFrame("TPE1", "Artist")}, options), Audio()});
+        Bytes file = Concat(
+            {Tag(version, {TextFrame("TIT2", "Title"), TextFrame("TPE1", "Artist")}, options), Audio()});
         ASSERT_EQ(Load("ext.mp3", file), 0) << version << extended << footer;
         EXPECT_EQ(Name(), "Title");
         EXPECT_EQ(Artist(), "Artist");
@@ -797,8 +819,10 @@ TEST_F(ID3Read, EveryTruncationOfASongReadsWithoutHarm)
     for (const char* ext : {"mp3", "m4a", "aif"}) {
         const Bytes whole = fixtures::SongBytes(ext, song);
         for (std::size_t length = 1; length < whole.size(); length += 3) {
-            int err = Load(std::string("cut.") + ext, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)));
-            EXPECT_TRUE(err == 0 || err == kErrUnknown || err == kErrEndOfFile) << ext << " " << length << " " << err;
+            int err = Load(std::string("cut.") + ext,
+                           Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)));
+            EXPECT_TRUE(err == 0 || err == kErrUnknown || err == kErrEndOfFile)
+                << ext << " " << length << " " << err;
             EXPECT_LE(tags.GetImageCount(), 1);
         }
     }
@@ -865,16 +889,21 @@ TEST_F(ID3Read, MP4ItemsFillTheirMembers)
 
 TEST_F(ID3Read, MP4ArtistAndGenreFallBacks)
 {
-    struct Case {
+    struct Case
+    {
         std::vector<Atom> items;
         const char* artist;
         const char* genre;
     };
     const std::vector<Case> cases = {
         {{fixtures::TextItem("aART", "Band")}, "Band", ""},
-        {{fixtures::TextItem(fixtures::kItemArtist, "Artist"), fixtures::TextItem("aART", "Band")}, "Artist", ""},
+        {{fixtures::TextItem(fixtures::kItemArtist, "Artist"), fixtures::TextItem("aART", "Band")},
+         "Artist",
+         ""},
         {{fixtures::IntegerItem("gnre", 0, 2)}, "", ""},
-        {{fixtures::TextItem(fixtures::kItemGenre, "Trip"), fixtures::IntegerItem("gnre", 18, 2)}, "", "Trip"},
+        {{fixtures::TextItem(fixtures::kItemGenre, "Trip"), fixtures::IntegerItem("gnre", 18, 2)},
+         "",
+         "Trip"},
         {{fixtures::TextItem(fixtures::kItemGenre, "(18)")}, "", "Rock"},
     };
     for (const Case& c : cases) {
@@ -887,7 +916,8 @@ TEST_F(ID3Read, MP4ArtistAndGenreFallBacks)
 TEST_F(ID3Read, MP4ValueTypes)
 {
     Bytes utf16 = fixtures::EncodeText("Caf\xC3\xA9", TextEncoding::UTF16BE);
-    struct Case {
+    struct Case
+    {
         Atom item;
         const char* expected;
     };
@@ -936,13 +966,14 @@ TEST_F(ID3Read, MP4DurationAndBitRateComeFromTheMovieHeaderAndTheAudioSize)
 
 TEST_F(ID3Read, MP4MusicRangeIsTheAudioDataWhereverItLies)
 {
-    struct Case {
+    struct Case
+    {
         bool mdatFirst;
         bool largeMdat;
         bool withMetadata;
     };
-    for (auto [mdatFirst, largeMdat, withMetadata] :
-         {Case{false, false, true}, Case{true, false, true}, Case{false, true, true}, Case{true, false, false}}) {
+    for (auto [mdatFirst, largeMdat, withMetadata] : {Case{false, false, true}, Case{true, false, true},
+                                                      Case{false, true, true}, Case{true, false, false}}) {
         Mp4Spec spec = Movie({fixtures::TextItem(fixtures::kItemName, "x")});
         spec.mdatFirst = mdatFirst;
         spec.largeMdat = largeMdat;
@@ -952,7 +983,8 @@ TEST_F(ID3Read, MP4MusicRangeIsTheAudioDataWhereverItLies)
         ASSERT_EQ(Load("range.m4a", file), 0);
         auto [start, end] = Range();
         ASSERT_EQ(end - start + 1, spec.audio.size()) << mdatFirst << largeMdat << withMetadata;
-        EXPECT_EQ(Bytes(file.begin() + static_cast<std::ptrdiff_t>(start), file.begin() + static_cast<std::ptrdiff_t>(end + 1)),
+        EXPECT_EQ(Bytes(file.begin() + static_cast<std::ptrdiff_t>(start),
+                        file.begin() + static_cast<std::ptrdiff_t>(end + 1)),
                   spec.audio);
         EXPECT_EQ(Name(), withMetadata ? "x" : "");
         EXPECT_EQ(BitRate(), 4); // 5000 bytes over 10 seconds
@@ -965,7 +997,9 @@ TEST_F(ID3Read, MP4TopLevelAtomOfSizeZeroRunsToTheEndOfTheFile)
     spec.audio = Bytes(3000, 9);
     Bytes file = fixtures::Mp4File(spec);
     const std::size_t mdatAt = file.size() - 3000 - 8;
-    ASSERT_EQ(std::string(file.begin() + static_cast<std::ptrdiff_t>(mdatAt) + 4, file.begin() + static_cast<std::ptrdiff_t>(mdatAt) + 8), "mdat");
+    ASSERT_EQ(std::string(file.begin() + static_cast<std::ptrdiff_t>(mdatAt) + 4,
+                          file.begin() + static_cast<std::ptrdiff_t>(mdatAt) + 8),
+              "mdat");
     std::fill_n(file.begin() + static_cast<std::ptrdiff_t>(mdatAt), 4, 0);
     ASSERT_EQ(Load("open.m4a", file), 0);
     EXPECT_EQ(Name(), "x");
@@ -1011,7 +1045,8 @@ TEST_F(ID3Read, MP4AtomSizesThatCannotBeTrustedEndTheWalk)
     // A 64-bit size on the movie atom is followed.
     Mp4Spec spec = Movie({fixtures::TextItem(fixtures::kItemName, "Name")});
     Bytes large = fixtures::Serialize(Atom("ftyp", {'M', '4', 'A', ' '}));
-    Atom moov("moov", {}, {Atom("udta", {}, {Atom("meta", {0, 0, 0, 0}, {Atom("ilst", {}, spec.items)})})}, true);
+    Atom moov("moov", {}, {Atom("udta", {}, {Atom("meta", {0, 0, 0, 0}, {Atom("ilst", {}, spec.items)})})},
+              true);
     large = Concat({large, fixtures::Serialize(moov)});
     ASSERT_EQ(Load("large.m4a", large), 0);
     EXPECT_EQ(Name(), "Name");
@@ -1085,7 +1120,8 @@ TEST_F(ID3Read, AIFFWithID3ChunkReadsItsTag)
             EXPECT_EQ(data, fixtures::FakeJpeg(500));
             auto [start, end] = Range();
             EXPECT_EQ(end - start + 1, 1000u);
-            EXPECT_EQ(Bytes(file.begin() + static_cast<std::ptrdiff_t>(start), file.begin() + static_cast<std::ptrdiff_t>(end + 1)),
+            EXPECT_EQ(Bytes(file.begin() + static_cast<std::ptrdiff_t>(start),
+                            file.begin() + static_cast<std::ptrdiff_t>(end + 1)),
                       spec.sound);
         }
     }
@@ -1117,7 +1153,8 @@ TEST_F(ID3Read, AIFCAndSampleRatesOfTheExtendedForm)
 
 // ---- Comparing music ----------------------------------------------------------------------------
 
-class ID3Music : public testing::Test {
+class ID3Music : public testing::Test
+{
 protected:
     AString Song(const std::string& name, const std::string& artist, int seconds, std::uint32_t seed)
     {
@@ -1178,7 +1215,8 @@ TEST_F(ID3Music, MusicOfAnotherLengthOrUnknownIsNotEqual)
 
 // ---- Album art ----------------------------------------------------------------------------------
 
-class ID3Insert : public ID3Read {
+class ID3Insert : public ID3Read
+{
 protected:
     // Inserts `image` into the file last loaded; returns the result.
     int Insert(const Bytes& image) { return tags.InsertImage(image.data(), static_cast<int>(image.size())); }
@@ -1190,7 +1228,8 @@ protected:
     }
     static bool EndsWith(const Bytes& file, const Bytes& tail)
     {
-        return file.size() >= tail.size() && std::equal(tail.begin(), tail.end(), file.end() - static_cast<std::ptrdiff_t>(tail.size()));
+        return file.size() >= tail.size() &&
+               std::equal(tail.begin(), tail.end(), file.end() - static_cast<std::ptrdiff_t>(tail.size()));
     }
 };
 
@@ -1222,7 +1261,8 @@ TEST_F(ID3Insert, NewPictureFollowsTheOldFramesAndThePaddingIsDropped)
     const Bytes oldPicture = fixtures::FakePng(200);
     for (int version : {2, 3, 4}) {
         const bool v2 = version == 2;
-        std::vector<ID3v2Frame> frames = {TextFrame(v2 ? "TT2" : "TIT2", "Title"), fixtures::PictureFrame(version, oldPicture, "image/png"),
+        std::vector<ID3v2Frame> frames = {TextFrame(v2 ? "TT2" : "TIT2", "Title"),
+                                          fixtures::PictureFrame(version, oldPicture, "image/png"),
                                           TextFrame(v2 ? "TP1" : "TPE1", "Artist")};
         ID3v2Options options;
         options.version = version;
@@ -1240,7 +1280,8 @@ TEST_F(ID3Insert, NewPictureFollowsTheOldFramesAndThePaddingIsDropped)
         EXPECT_EQ(SynchsafeAt(file, 6), framesSize + frameLength + jpeg.size()) << version;
         EXPECT_EQ(file.size(), 10 + framesSize + frameLength + jpeg.size() + audio.size()) << version;
         // The old frames as they were, then the new one.
-        EXPECT_TRUE(std::equal(withoutPadding.begin() + 10, withoutPadding.end(), file.begin() + 10)) << version;
+        EXPECT_TRUE(std::equal(withoutPadding.begin() + 10, withoutPadding.end(), file.begin() + 10))
+            << version;
         const std::string id(file.begin() + 10 + static_cast<std::ptrdiff_t>(framesSize),
                              file.begin() + 10 + static_cast<std::ptrdiff_t>(framesSize) + (v2 ? 3 : 4));
         EXPECT_EQ(id, v2 ? "PIC" : "APIC");
@@ -1282,7 +1323,10 @@ TEST_F(ID3Insert, UnsynchronisedTagsStayDecodable)
         ID3v2Options options;
         options.unsynchronise = true;
         const std::string title = "\xC3\xBF\xC3\xA9";
-        ASSERT_EQ(Load("unsync.mp3", Concat({Tag(version, {TextFrame(version == 2 ? "TT2" : "TIT2", title)}, options), Audio()})), 0);
+        ASSERT_EQ(
+            Load("unsync.mp3",
+                 Concat({Tag(version, {TextFrame(version == 2 ? "TT2" : "TIT2", title)}, options), Audio()})),
+            0);
         ASSERT_EQ(Insert(jpeg), 0) << version;
         EXPECT_EQ(OnDisk()[5] & 0x80, 0x80) << version;
         ASSERT_EQ(tags.GetImageCount(), 1) << version;
@@ -1321,7 +1365,8 @@ TEST_F(ID3Insert, ExtendedHeaderIsDroppedAndTheFooterRenewed)
 TEST_F(ID3Insert, ImageKindsAndRefusals)
 {
     const Bytes tagged = Concat({Tag(3, {TextFrame("TIT2", "x")}), Audio()});
-    struct Case {
+    struct Case
+    {
         const char* file;
         Bytes image;
         int expected;
@@ -1382,7 +1427,9 @@ TEST_F(ID3Insert, ReplacementLeavesNoTemporaryFileAndKeepsThePermissions)
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);
     ASSERT_EQ(Insert(fixtures::FakeJpeg(100)), 0);
     EXPECT_EQ(fixtures::ListFiles(dir.Path()), std::vector<std::string>{"song.mp3"});
-    struct stat info {};
+    struct stat info
+    {
+    };
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
@@ -1401,7 +1448,9 @@ TEST_F(ID3Insert, FailedWriteLeavesTheOriginalUntouched)
     const Bytes original = Concat({Tag(3, {TextFrame("TIT2", "x")}), Audio(1000)});
     ASSERT_EQ(Load("song.mp3", original), 0);
     // Writing stops at 64 KB, well before the new file is complete.
-    struct rlimit old {};
+    struct rlimit old
+    {
+    };
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     auto previous = signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = old;

@@ -8,9 +8,10 @@
 
 namespace {
 
-const char* const kHeader = "path\tname\tartist\talbum\tgenre\tcomposer\ttvshow\ttrack\tdisc\tdisccount\tyear\t"
-                            "compilation\tpodcast\tmediakind\tduration\tbitrate\tsize\tpictures\tmusicstart\t"
-                            "musicend\tappleid\ttagkinds\tresult";
+const char* const kHeader =
+    "path\tname\tartist\talbum\tgenre\tcomposer\ttvshow\ttrack\tdisc\tdisccount\tyear\t"
+    "compilation\tpodcast\tmediakind\tduration\tbitrate\tsize\tpictures\tmusicstart\t"
+    "musicend\tappleid\ttagkinds\tresult";
 
 std::vector<std::string> Lines(const std::string& text)
 {
@@ -52,7 +53,8 @@ fixtures::SongSpec Song(const std::string& title)
     return song;
 }
 
-class TagsCommand : public testing::Test {
+class TagsCommand : public testing::Test
+{
 protected:
     fixtures::TempDir dir;
 };
@@ -70,9 +72,24 @@ TEST_F(TagsCommand, PrintsAHeaderAndOneTabSeparatedLinePerFile)
     const std::size_t mp3Size = fixtures::ReadFile(dir / "a.mp3").size();
     std::vector<std::string> mp3 = Fields(lines[1]);
     ASSERT_EQ(mp3.size(), 23u);
-    const std::vector<std::string> expectedStart = {dir / "a.mp3", "Song A", "Artist", "Album", "Rock", "Composer", "",
-                                                    "3", "1", "2", "1999", "0", "0", "-1", "3", "128",
-                                                    std::to_string(mp3Size), "1"};
+    const std::vector<std::string> expectedStart = {dir / "a.mp3",
+                                                    "Song A",
+                                                    "Artist",
+                                                    "Album",
+                                                    "Rock",
+                                                    "Composer",
+                                                    "",
+                                                    "3",
+                                                    "1",
+                                                    "2",
+                                                    "1999",
+                                                    "0",
+                                                    "0",
+                                                    "-1",
+                                                    "3",
+                                                    "128",
+                                                    std::to_string(mp3Size),
+                                                    "1"};
     EXPECT_EQ(std::vector<std::string>(mp3.begin(), mp3.begin() + 18), expectedStart);
     EXPECT_EQ(mp3[19], std::to_string(mp3Size - 1)); // music end
     EXPECT_EQ(mp3[21], "ID3v2.3");
@@ -125,13 +142,18 @@ TEST_F(TagsCommand, JsonPrintsOneObjectPerFileWithEscapedStrings)
     std::vector<std::string> lines = Lines(result.out);
     ASSERT_EQ(lines.size(), 2u);
     const std::string& first = lines[0];
-    EXPECT_EQ(first.rfind("{\"path\":\"" + dir / "q.mp3" + "\",\"name\":\"Say \\\"Hi\\\"\\t\\\\ \\u0001 Caf\xC3\xA9\",", 0), 0u)
+    EXPECT_EQ(first.rfind("{\"path\":\"" + dir / "q.mp3" +
+                              "\",\"name\":\"Say \\\"Hi\\\"\\t\\\\ \\u0001 Caf\xC3\xA9\",",
+                          0),
+              0u)
         << first;
-    EXPECT_NE(first.find(",\"track\":3,\"disc\":1,\"disccount\":2,\"year\":1999,\"compilation\":0,\"podcast\":0,"
-                         "\"mediakind\":-1,\"duration\":3,\"bitrate\":128,"),
-              std::string::npos)
+    EXPECT_NE(
+        first.find(",\"track\":3,\"disc\":1,\"disccount\":2,\"year\":1999,\"compilation\":0,\"podcast\":0,"
+                   "\"mediakind\":-1,\"duration\":3,\"bitrate\":128,"),
+        std::string::npos)
         << first;
-    EXPECT_NE(first.find(",\"appleid\":\"\",\"tagkinds\":\"ID3v2.3\",\"result\":0}"), std::string::npos) << first;
+    EXPECT_NE(first.find(",\"appleid\":\"\",\"tagkinds\":\"ID3v2.3\",\"result\":0}"), std::string::npos)
+        << first;
     EXPECT_EQ(first.back(), '}');
     EXPECT_NE(lines[1].find("\"result\":-11160}"), std::string::npos) << lines[1];
 }
