@@ -1,6 +1,18 @@
 #include "ACommon/ADir.h"
 
 #include "ACommon/AError.h"
+#include "ACommon/AStateStream.h"
+#include "ACommon/ID3.h"
+#include "APlatform/Unicode.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -20,6 +32,139 @@ bool AnyListEntry(const AString& list, Visit visit)
     }
     return false;
 }
+
+// How often the listing shows its count: often enough to look alive, rarely enough that drawing
+// the count never costs more than reading the folder.
+constexpr int kReportEvery = 256;
+
+// Lists everything below one folder with one stat per entry, each folder before its contents, and
+// in the order of the sorted list (case ignored) as far as names allow, so that sorting the list
+// afterwards finds little or nothing to do. A folder's own entry and the entries inside it are
+// apart in that order ("a", "a.txt", "a/x"): the names of one folder are sorted together with a
+// key "name/" for each subfolder's contents, and the contents are read when that key comes up.
+// Only one directory is open at a time, so depth is limited by memory, not by file handles.
+class FolderWalk {
+public:
+    struct Entry {
+        std::u16string relative;
+        bool isDir = false;
+        bool isRegular = false;
+        std::uint64_t size = 0;
+        std::uint64_t modTime = 0;
+    };
+
+    // `visit(entry)` returns 0 to go on or a code that ends the walk (it may take the entry's path
+    // away: each entry is visited once); `skipped(folder, name)` hears
+    // of names that are not valid UTF-8 (they cannot be named by the rest of the system).
+    template <typename Visit, typename Skipped>
+    static int Run(std::string root, Visit visit, Skipped skipped)
+    {
+        while (root.size() > 1 && root.back() == '/')
+            root.pop_back();
+        std::vector<Folder> stack;
+        stack.emplace_back();
+        if (int err = Read(root, std::u16string(), stack.back(), skipped); err != 0)
+            return err;
+        while (!stack.empty()) {
+            Folder& folder = stack.back();
+            if (folder.next == folder.items.size()) {
+                stack.pop_back();
+                continue;
+            }
+            Item& item = folder.items[folder.next++];
+            if (item.contents) {
+                std::string disk = folder.disk + "/" + item.raw;
+                std::u16string relative = std::move(item.entry.relative);
+                stack.emplace_back(); // invalidates `folder` and `item`
+                if (int err = Read(std::move(disk), std::move(relative), stack.back(), skipped); err != 0)
+                    return err;
+                continue;
+            }
+            if (int stop = visit(item.entry); stop != 0)
+                return stop;
+        }
+        return 0;
+    }
+
+private:
+    struct Item {
+        Entry entry;
+        std::string raw;          // the name as the file system has it
+        size_t nameStart = 0;     // where the name begins in entry.relative
+        bool contents = false;    // stands for the contents of the subfolder of that name
+        std::u16string contentsKey; // "name/", the sort key of those contents
+
+        std::u16string_view Key() const
+        {
+            return contents ? std::u16string_view(contentsKey)
+                            : std::u16string_view(entry.relative).substr(nameStart);
+        }
+    };
+    struct Folder {
+        std::string disk;
+        std::vector<Item> items;
+        size_t next = 0;
+    };
+
+    template <typename Skipped>
+    static int Read(std::string disk, std::u16string relative, Folder& folder, Skipped skipped)
+    {
+        folder.disk = std::move(disk);
+        DIR* dir = opendir(folder.disk.c_str());
+        if (!dir)
+            return kErrOpen;
+        const int fd = dirfd(dir);
+        std::u16string name;
+        for (;;) {
+            errno = 0;
+            dirent* found = readdir(dir);
+            if (!found) {
+                if (errno != 0) {
+                    closedir(dir);
+                    return kErrOpen;
+                }
+                break;
+            }
+            const char* raw = found->d_name;
+            if (raw[0] == '.' && (raw[1] == '\0' || (raw[1] == '.' && raw[2] == '\0')))
+                continue;
+            if (!platform::DecodeUTF8(raw, name)) {
+                skipped(folder.disk, raw);
+                continue;
+            }
+            struct stat info {};
+            if (fstatat(fd, raw, &info, AT_SYMLINK_NOFOLLOW) != 0)
+                continue; // gone since the folder was read
+            Item item;
+            item.raw = raw;
+            item.entry.isDir = S_ISDIR(info.st_mode);
+            item.entry.isRegular = S_ISREG(info.st_mode);
+            item.entry.size = static_cast<std::uint64_t>(info.st_size);
+            long long seconds =
+                static_cast<long long>(info.st_mtim.tv_sec) + static_cast<long long>(AFile::kFileTimeOffset);
+            item.entry.modTime = seconds > 0 ? static_cast<std::uint64_t>(seconds) : 0;
+            item.entry.relative = relative;
+            if (!relative.empty())
+                item.entry.relative += u'/';
+            item.nameStart = item.entry.relative.size();
+            item.entry.relative += name;
+            if (item.entry.isDir) {
+                Item contents;
+                contents.contentsKey = name + u'/';
+                contents.raw = raw;
+                contents.contents = true;
+                contents.entry.relative = item.entry.relative;
+                folder.items.push_back(std::move(contents));
+            }
+            folder.items.push_back(std::move(item));
+        }
+        closedir(dir);
+        std::sort(folder.items.begin(), folder.items.end(), [](const Item& a, const Item& b) {
+            return platform::CompareCanonical(a.Key(), b.Key(), true) < 0;
+        });
+        return 0;
+    }
+};
 
 } // namespace
 
@@ -53,4 +198,352 @@ bool ADir::PathFilterCheck(const AString* path) const
     if ((pathFilterMode & 0x2) && !pathExcludeFilter.IsEmpty() && AnyListEntry(pathExcludeFilter, occursIn))
         return false;
     return true;
+}
+
+ADir::ADir(AProgress* progress) : progress(progress) {}
+
+ADir::~ADir() = default;
+
+int ADir::GetType() const { return kTypeFolder; }
+
+int ADir::InitWPath(const AString* root, signed char fullPaths, CancelProc cancel)
+{
+    if (root) {
+        SetRootPath(root);
+        AString listRoot;
+        if (!fullPaths)
+            listRoot = rootPath;
+        fileList.SetRootPath(&listRoot);
+    }
+    useFullPaths = fullPaths;
+    DeleteAll();
+    return PopulateFileList(cancel);
+}
+
+int ADir::Count() { return fileList.Count(); }
+
+void ADir::Sort(signed char ascending)
+{
+    // A list read in order (a folder listing is, almost always) needs one look, not a sort.
+    const int count = fileList.Count();
+    for (int i = 1; i < count; ++i) {
+        const int order = fileList.Get(i - 1)->CompareNoCase(*fileList.Get(i));
+        if (ascending ? order > 0 : order < 0) {
+            fileList.Sort(ascending);
+            return;
+        }
+    }
+}
+
+const AString* ADir::GetRootPath() { return &rootPath; }
+
+void ADir::SetRootPath(const AString* root)
+{
+    rootPath = root;
+    if (!rootPath.IsEmpty() && rootPath[rootPath.GetLength() - 1] != '/')
+        rootPath += '/';
+}
+
+int ADir::GetFileDiskPath(const AString* path, AString* diskPath, signed char)
+{
+    if (diskPath)
+        *diskPath = path;
+    return 0;
+}
+
+std::uint64_t ADir::GetFileModTime(const AString* path) { return AFile::FileModTime(path); }
+
+int ADir::DeleteEntry(int index, signed char removeFile, signed char keepFile)
+{
+    const AString* entry = GetFPath(index);
+    if (!entry)
+        return kErrInvalidElement;
+    int err = 0;
+    if (removeFile) {
+        // With full paths the entry is already the whole path; joining the root again would double it.
+        AString full;
+        if (useFullPaths) {
+            full = *entry;
+        } else {
+            full = rootPath;
+            full.AppendPathComponent(*entry);
+        }
+        err = Delete(&full, 1, keepFile);
+    }
+    // Keep the records in step with the list; once they are not, forget them (the path object of
+    // a deleted record may come back for another path).
+    if (index < static_cast<int>(listed.size()) && listed[index].path == fileList.Get(index))
+        listed.erase(listed.begin() + index);
+    else
+        listed.clear();
+    fileList.Delete(index);
+    return err;
+}
+
+int ADir::Delete(const AString* path, signed char, signed char keepFile)
+{
+    if (keepFile)
+        return 0;
+    if (!path || path->IsEmpty())
+        return kErrUnableToDelete;
+    if (!moveInsteadOfDelete)
+        return AFile::Delete(path);
+    return MoveToRemovedFiles(path);
+}
+
+int ADir::MoveToRemovedFiles(const AString* path)
+{
+    AString target = RemovedFilesTarget();
+    AString name;
+    path->LastPathComponent(&name);
+
+    if (AFile::DirExists(path)) {
+        // A folder has no tags. An empty one holds nothing worth keeping; one with contents is
+        // moved whole under its own name.
+        if (rmdir(path->CStr()) == 0)
+            return 0;
+        if (!AFile::DirExists(&target))
+            if (int err = AFile::CreateDir(&target); err != 0)
+                return err;
+    } else {
+        ID3 tags;
+        if (int err = tags.SetFilePath(*path); err != 0)
+            return err;
+        signed char unknownArtist = 0;
+        AppendArtistAlbum(&tags, &target, unknownArtist, 0);
+        if (!AFile::DirExists(&target))
+            if (int err = AFile::CreateDir(&target); err != 0)
+                return err;
+        if (HasDeviceFileName(name)) {
+            // Files put on an iPod get four-letter names; the tags tell what the song was called.
+            AString modified, extension;
+            tags.GetModifiedName(modified);
+            tags.GetFileExt(extension);
+            AString::FormatPathString(modified, '_', 0);
+            if (!modified.IsEmpty()) {
+                name = modified;
+                if (!extension.IsEmpty()) {
+                    name += '.';
+                    name += extension;
+                }
+            }
+        }
+    }
+
+    AString destination = target;
+    destination.AppendPathComponent(name);
+    while (AFile::FileExists(&destination)) {
+        int dot = name.ReverseFind('.');
+        name.Insert('~', dot < 0 ? name.GetLength() : dot);
+        destination = target;
+        destination.AppendPathComponent(name);
+    }
+    return AFile::Move(path, &destination);
+}
+
+AString ADir::RemovedFilesTarget() const
+{
+    AString target;
+    if (!removedFilesFolder.IsEmpty()) {
+        target = removedFilesFolder;
+    } else {
+        AString parent = rootPath;
+        if (parent.GetLength() > 1 && parent[parent.GetLength() - 1] == '/')
+            parent = parent.Left(parent.GetLength() - 1);
+        int slash = parent.ReverseFind('/');
+        target = slash > 0 ? parent.Left(slash) : AString("/");
+    }
+    target.AppendPathComponent("Removed Files");
+    return target;
+}
+
+bool ADir::HasDeviceFileName(const AString& name)
+{
+    int dot = name.Find('.', 0);
+    AString stem = dot < 0 ? name : name.Left(dot);
+    if (stem.GetLength() != 4)
+        return false;
+    AString upper = stem;
+    upper.Upper();
+    return upper == stem;
+}
+
+int ADir::GetSongInfo(const AString*, SongInfoStruct*) { return kErrFileType; }
+
+bool ADir::FileExists(const AString* path) { return AFile::FileExists(path); }
+
+AString* ADir::GetFPath(int index) { return fileList.Get(index); }
+
+int ADir::AddFPath(AString* path)
+{
+    if (!path)
+        return -1;
+    const int index = fileList.Add(new AString(*path));
+    if (index == static_cast<int>(listed.size()))
+        listed.push_back({fileList.Get(index), false, {}});
+    return index;
+}
+
+bool ADir::GetListedFile(int index, ListedFile* out)
+{
+    const AString* path = fileList.Get(index);
+    if (!path || index >= static_cast<int>(listed.size()) || path != GetFPath(index))
+        return false;
+    const ListedRecord& record = listed[index];
+    if (record.path != path || !record.known || record.file.modTime != fileList.GetModTime(index))
+        return false;
+    if (out)
+        *out = record.file;
+    return true;
+}
+
+void ADir::SetPlaylist(const AString*) {}
+
+int ADir::ScanForDuplicates(signed char, signed char, signed char, CancelProc, signed char) { return 0; }
+
+void ADir::DeleteAll()
+{
+    listed.clear();
+    fileList.DeleteAll();
+}
+
+int ADir::Initialize() { return 0; }
+
+int ADir::Finalize() { return 0; }
+
+int ADir::CopyProperties(ADir* other)
+{
+    if (!other || other == this)
+        return 0;
+    typeFilterMode = other->typeFilterMode;
+    typeIncludeFilter = other->typeIncludeFilter;
+    typeExcludeFilter = other->typeExcludeFilter;
+    pathFilterMode = other->pathFilterMode;
+    pathIncludeFilter = other->pathIncludeFilter;
+    pathExcludeFilter = other->pathExcludeFilter;
+    detectOnly = other->detectOnly;
+    stopOnError = other->stopOnError;
+    moveInsteadOfDelete = other->moveInsteadOfDelete;
+    useFullPaths = other->useFullPaths;
+    return 0;
+}
+
+AString ADir::GetRootDisplayName(signed char) { return rootPath; }
+
+void ADir::AppendArtistAlbum(const ID3*, AString*, signed char&, unsigned int) {}
+
+void ADir::SetProgressControl(platform::StatusField* message, platform::StatusField* detail, platform::ProgressBar* bar)
+{
+    if (progress)
+        progress->SetProgressControl(message, detail, bar);
+}
+
+int ADir::PopulateFileList(CancelProc cancel)
+{
+    const std::string root = rootPath.ToStdString();
+    DIR* probe = root.empty() ? nullptr : opendir(root.c_str());
+    if (!probe)
+        return kErrOpen;
+    closedir(probe);
+
+    listed.clear();
+    AString heading("Reading Dir: ");
+    heading += rootPath;
+    progress->StartDivision(1.0, &heading, 0, 0);
+
+    int count = 0;
+    AString candidate;
+    auto visit = [&](FolderWalk::Entry& entry) -> int {
+        if (useFullPaths) {
+            candidate = rootPath;
+            candidate += AString(std::move(entry.relative));
+        } else {
+            candidate = AString(std::move(entry.relative));
+        }
+        if (PathFilterCheck(&candidate) && (entry.isDir || TypeFilterCheck(&candidate))) {
+            auto* path = new AString(std::move(candidate));
+            fileList.AddWithTime(path, entry.modTime);
+            listed.push_back({path, entry.isDir || entry.isRegular, {entry.isDir, entry.size, entry.modTime}});
+        }
+        ++count;
+        if (count % kReportEvery == 1) {
+            AString detail("Reading File Info ");
+            detail += count;
+            progress->UpdateDivision(0.0, nullptr, &detail, nullptr, 0);
+        }
+        if (cancel && cancel())
+            return kErrUserCancel;
+        return 0;
+    };
+    auto skipped = [&](const std::string& folder, const char*) {
+        AString line("Skipped a name that is not valid UTF-8 in ");
+        line += AString::FromUTF8(folder);
+        line += '\n';
+        progress->AddToLog(&line, 1);
+    };
+    int err = FolderWalk::Run(root, visit, skipped);
+    if (err != 0 && err != kErrUserCancel) {
+        // A listing with a hole in it would look like deleted files to the planner.
+        fileList.DeleteAll();
+        listed.clear();
+    }
+    progress->EndDivision(nullptr, 0, 0);
+    return err;
+}
+
+int ADir::WriteState(AFile* f)
+{
+    if (int err = AStateStream::WriteU32(f, kStateMark); err != 0)
+        return err;
+    if (int err = rootPath.WriteState(f); err != 0)
+        return err;
+    if (int err = AStateStream::WriteFlag(f, openLogAutomatically); err != 0)
+        return err;
+    if (int err = AStateStream::WriteU32(f, static_cast<std::uint32_t>(typeFilterMode)); err != 0)
+        return err;
+    if (int err = typeIncludeFilter.WriteState(f); err != 0)
+        return err;
+    if (int err = typeExcludeFilter.WriteState(f); err != 0)
+        return err;
+    if (int err = AStateStream::WriteU32(f, static_cast<std::uint32_t>(pathFilterMode)); err != 0)
+        return err;
+    if (int err = pathIncludeFilter.WriteState(f); err != 0)
+        return err;
+    if (int err = pathExcludeFilter.WriteState(f); err != 0)
+        return err;
+    if (int err = fileList.WriteState(f); err != 0)
+        return err;
+    for (signed char flag : {useFullPaths, stopOnError, detectOnly, moveInsteadOfDelete, verboseLog})
+        if (int err = AStateStream::WriteFlag(f, flag); err != 0)
+            return err;
+    return removedFilesFolder.WriteState(f);
+}
+
+int ADir::ReadState(AFile* f)
+{
+    if (int err = AStateStream::ReadMark(f, kStateMark); err != 0)
+        return err;
+    if (int err = rootPath.ReadState(f); err != 0)
+        return err;
+    if (int err = AStateStream::ReadFlag(f, &openLogAutomatically); err != 0)
+        return err;
+    if (int err = AStateStream::ReadI32(f, &typeFilterMode); err != 0)
+        return err;
+    if (int err = typeIncludeFilter.ReadState(f); err != 0)
+        return err;
+    if (int err = typeExcludeFilter.ReadState(f); err != 0)
+        return err;
+    if (int err = AStateStream::ReadI32(f, &pathFilterMode); err != 0)
+        return err;
+    if (int err = pathIncludeFilter.ReadState(f); err != 0)
+        return err;
+    if (int err = pathExcludeFilter.ReadState(f); err != 0)
+        return err;
+    listed.clear();
+    if (int err = fileList.ReadState(f); err != 0)
+        return err;
+    for (signed char* flag : {&useFullPaths, &stopOnError, &detectOnly, &moveInsteadOfDelete, &verboseLog})
+        if (int err = AStateStream::ReadFlag(f, flag); err != 0)
+            return err;
+    return removedFilesFolder.ReadState(f);
 }

@@ -10,6 +10,7 @@
 #include "ACommon/AString.h"
 
 #include <cstdint>
+#include <vector>
 
 class ID3;
 struct SongInfoStruct;
@@ -91,12 +92,35 @@ public:
     const AString& GetRemovedFilesFolder() const { return removedFilesFolder; }
     signed char GetUseFullPaths() const { return useFullPaths; }
     AProgress* GetProgress() const { return progress; }
+    // Points the source at another reporter (a sync lists a second folder on a helper thread with a
+    // reporter of its own).
+    void SetProgress(AProgress* reporter) { progress = reporter; }
     void SetProgressControl(platform::StatusField* message, platform::StatusField* detail, platform::ProgressBar* bar);
 
     bool TypeFilterCheck(const AString* path) const;
     bool PathFilterCheck(const AString* path) const;
 
+    // What the listing learned of one entry with its one stat, so that a sync can plan without
+    // asking the file system again (its answers are those of AFile::DirExists, FileModTime and
+    // the size FastFilesEqual compares).
+    struct ListedFile {
+        bool isDir = false;
+        std::uint64_t size = 0;
+        std::uint64_t modTime = 0;
+    };
+    // False for entries the listing did not see as a plain file or folder (links, entries added or
+    // read back from a state record, sources that keep their own lists).
+    bool GetListedFile(int index, ListedFile* out);
+
 protected:
+    // Moves `path` into the "Removed Files" folder (the plain folder's way of deleting).
+    int MoveToRemovedFiles(const AString* path);
+    // The "Removed Files" folder: in `removedFilesFolder`, else beside the root folder.
+    AString RemovedFilesTarget() const;
+    // True for names of the form the iPod database source gives its files: a part before the first
+    // "." of exactly four characters without a lower-case letter ("ABCD.mp3").
+    static bool HasDeviceFileName(const AString& name);
+
     int typeFilterMode = 0;
     AString typeIncludeFilter;
     AString typeExcludeFilter;
@@ -114,4 +138,15 @@ protected:
     APLock busyLock;
     signed char verboseLog = 0;
     AProgress* progress = nullptr;
+
+private:
+    // What the listing learned, record by record in the list's order. A record's path object
+    // identifies it: after the list is sorted into another order, a record found at another
+    // index tells nothing, and the file system is asked instead.
+    struct ListedRecord {
+        const AString* path = nullptr;
+        bool known = false;
+        ListedFile file;
+    };
+    std::vector<ListedRecord> listed;
 };

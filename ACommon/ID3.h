@@ -5,20 +5,30 @@
 
 #include "ACommon/AString.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <vector>
 
 class AFile;
+class FileWindow;
 struct SongInfoStruct;
 
-class ID3 {
+class ID3
+{
 public:
     // One embedded picture: where its data lies in the file (end inclusive) and what it is.
-    struct Image {
+    // `length` is end - start + 1. In an unsynchronised ID3v2 tag the picture is stored with a
+    // 0x00 stuffed after some of its 0xFF bytes; then `unsynchronised` is set, the range covers the
+    // stored bytes and ReadImageData gives the picture itself. `kind` is taken from the picture.
+    struct Image
+    {
         std::uint64_t start = 0;
         std::uint64_t end = 0;
         std::uint64_t length = 0;
         std::uint32_t kind = 0; // 1 PNG, 2 JPEG, 0 other
+        bool unsynchronised = false;
     };
 
     // Bits of GetTagKinds().
@@ -61,6 +71,8 @@ public:
     bool IsTVShow() const { return mediaKind == 10; }
     bool IsPodCast() const { return podcast == 1; }
     int GetMediaKind() const { return mediaKind; }
+    int GetCompilation() const { return compilation; }
+    int GetPodcast() const { return podcast; }
     int GetImageCount() const { return static_cast<int>(images.size()); }
     const std::vector<Image>& GetImages() const { return images; }
     std::uint32_t GetTagKinds() const { return tagKinds; }
@@ -71,21 +83,89 @@ public:
     void GetSongInfo(SongInfoStruct& info) const;
     void ClearImages();
 
+    // The bytes of picture `index` of the file that was read, unsynchronisation undone. 0, -10000
+    // for an index out of range, or a file error.
+    int ReadImageData(int index, std::vector<std::uint8_t>& out) const;
+
     // The size of the audio data of a file (music end - music start), 0 when unknown.
     static std::uint64_t CalcMusicSize(const AString* path);
-    // 1 when both files' music ranges have the same non-zero length (with `untaggedOnly`: and both
-    // read and have no artist), else 0.
+    // 1 when both files hold the same music: their music ranges have the same non-zero length and
+    // the same bytes (with `untaggedOnly`, both must also read and have no artist); else 0.
     static int FilesEqualMusicCRC32(const AString* a, const AString* b, signed char untaggedOnly);
 
     // Writes `image` (JPEG or PNG) into the ID3v2 tag of the file that was read, as a new picture
-    // after the existing ones; the file is replaced safely. -11167 for MP4 and AIFF files.
+    // after the existing ones; the file is replaced safely. -11167 for MP4 and AIFF files, 0 and
+    // nothing written for other types than MP3, -10000 for an image that is neither JPEG nor PNG.
     int InsertImage(const unsigned char* image, int length);
 
     // The genre name of an ID3v1 genre index (0 to 125), or the empty string.
     static AString GenreName(int index);
 
+    // "(17)" and the like: every digit after the opening parenthesis, plus `offset`, as a genre
+    // index; an index outside the list gives the empty genre. Text without "(" stays. The argument
+    // is changed too.
+    static AString LookUpGenreID3(AString& genre, int offset);
+    // A number, with or without parentheses, plus `offset`, as a genre index (empty when outside
+    // the list); other text stays. The argument is changed too.
+    static AString LookUpGenreAAC(AString& genre, int offset);
+    // True when `data` begins with the 8-byte PNG signature.
+    static bool IsPNG(const unsigned char* data, int length);
+    // Where the frames of an ID3v2 tag body end: at padding, at a frame that runs past the body, or
+    // at the end of the body.
+    static unsigned SeekID3End22(const unsigned char* body, unsigned length);
+    static unsigned SeekID3End23(const unsigned char* body, unsigned length);
+    static unsigned SeekID3End24(const unsigned char* body, unsigned length);
+
 private:
+    struct FrameData;
+
     void Reset();
+
+    // ID3v1 and ID3v2 (the ID3v2 tag may stand inside an AIFF chunk: `base` and `limit` enclose it).
+    int LoadID3v1(FileWindow& window);
+    int LoadID3v2(FileWindow& window, std::uint64_t base, std::uint64_t limit);
+    int LoadID3v22(std::span<const std::uint8_t> body, const std::uint8_t* header, std::uint64_t bodyOffset);
+    int LoadID3v23(std::span<const std::uint8_t> body, const std::uint8_t* header, std::uint64_t bodyOffset);
+    int LoadID3v24(std::span<const std::uint8_t> body, const std::uint8_t* header, std::uint64_t bodyOffset);
+    int LoadID3v2Frames(int version, std::span<const std::uint8_t> stored, const std::uint8_t* header,
+                        std::uint64_t bodyOffset);
+    void ApplyFrame(int version, const char* id, const FrameData& data, bool refused);
+    static AString GetFrameString22(std::span<const std::uint8_t> data);
+    static AString GetFrameString23(std::span<const std::uint8_t> data);
+    static AString GetFrameString24(std::span<const std::uint8_t> data);
+    static std::optional<Image> GetImage22(const FrameData& data);
+    static std::optional<Image> GetImage23(const FrameData& data);
+    static std::optional<Image> GetImage24(const FrameData& data);
+
+    // MPEG audio frames.
+    int LoadMP3HeaderInfo(FileWindow& window, std::uint64_t from);
+    static int SeekValidHeader(FileWindow& window, std::uint64_t from, std::uint8_t header[4],
+                               std::uint64_t* headerOffset);
+
+    // MP4 atoms.
+    struct Atom;
+    static bool ReadAtomHeader(FileWindow& window, std::uint64_t offset, std::uint64_t parentEnd,
+                               bool topLevel, Atom& atom);
+    static bool FindChildAtom(FileWindow& window, std::uint64_t from, std::uint64_t parentEnd,
+                              const char* type, Atom& child);
+    int LoadAAC(FileWindow& window);
+    int LoadMoov(FileWindow& window, const Atom& moov, double& seconds);
+    void LoadMovieHeader(FileWindow& window, const Atom& mvhd, double& seconds);
+    int LoadIlst(FileWindow& window, const Atom& ilst);
+    int GetFrameStringAAC(AString& out, FileWindow& window, const Atom& item, bool numberPair);
+    int AppendImagesAAC(FileWindow& window, const Atom& item);
+
+    // AIFF chunks.
+    int LoadAIFF(FileWindow& window);
+
+    // Album art.
+    int InsertImageID3v2(AFile* file, const unsigned char* image, int length);
+    int InsertImageNewID3(AFile* file, const unsigned char* image, int length);
+    int InsertImageID3v22(AFile* file, const unsigned char* image, int length, const std::uint8_t* header);
+    int InsertImageID3v23(AFile* file, const unsigned char* image, int length, const std::uint8_t* header);
+    int InsertImageID3v24(AFile* file, const unsigned char* image, int length, const std::uint8_t* header);
+    int RewriteWithPicture(AFile* file, const unsigned char* image, int length, const std::uint8_t* header,
+                           bool existingTag);
 
     AString filePath;
     AString name, album, artist, tvShow, genre, composer;
@@ -106,4 +186,9 @@ private:
     std::uint32_t tagKinds = 0;
     std::uint64_t musicStart = 0;
     std::uint64_t musicEnd = 0;
+
+    // Bookkeeping of one read.
+    std::uint64_t fileBytes = 0; // the real size; fileSize is kept to 32 bits
+    std::uint64_t id3v2End = 0;  // where the audio frames of an MP3 file are looked for
+    bool id3v1Found = false;
 };

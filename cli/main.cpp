@@ -11,6 +11,8 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     app.set_version_flag("--version", "pelorin 0.1.0");
     int exitStatus = cli::kExitOk;
+    cli::AddFoldersCommand(app, exitStatus);
+    cli::AddTagsCommand(app, exitStatus);
     cli::AddIPodsCommand(app, exitStatus);
     try {
         app.parse(argc, argv);

@@ -1,0 +1,1380 @@
+#include "ACommon/ASync.h"
+
+#include "ACommon/AError.h"
+#include "ACommon/AStateStream.h"
+
+#include <algorithm>
+#include <array>
+#include <cassert>
+#include <dirent.h>
+#include <thread>
+#include <typeinfo>
+#include <vector>
+
+namespace {
+
+// The walks show their count only every so many steps: drawing a status line for each of tens of
+// thousands of entries would cost more than the comparison it reports.
+constexpr int kShowEvery = 128;
+
+// The entry `index` of `dir`, or null (the end mark) once the list is exhausted.
+const AString* EntryOrEnd(ADir* dir, int index, int count) { return index < count ? dir->GetFPath(index) : nullptr; }
+
+AString Joined(const AString* root, const AString* entry)
+{
+    AString full = *root;
+    full.AppendPathComponent(*entry);
+    return full;
+}
+
+// An empty root begins every path, as an empty text is found at the start of any other.
+bool BeginsWith(const AString& text, const AString& prefix)
+{
+    const std::u16string& units = text.Units();
+    const std::u16string& head = prefix.Units();
+    return units.size() >= head.size() && units.compare(0, head.size(), head) == 0;
+}
+
+// 1 when the directory holds nothing, 0 when it holds something, -1 when it is gone or unreadable.
+int DirectoryEmptiness(const AString* path)
+{
+    DIR* dir = opendir(path->CStr());
+    if (!dir)
+        return -1;
+    int empty = 1;
+    while (dirent* item = readdir(dir)) {
+        const char* name = item->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+            continue;
+        empty = 0;
+        break;
+    }
+    closedir(dir);
+    return empty;
+}
+
+int Depth(const AString& path) { return path.Count('/'); }
+
+int Sign(int value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Construction and settings
+
+ASync::ASync(AProgress* progress)
+    : dir1(std::make_unique<ADir>(progress)),
+      dir2(std::make_unique<ADir>(progress)),
+      savedDir1(std::make_unique<ADir>(progress)),
+      savedDir2(std::make_unique<ADir>(progress)),
+      progress(progress)
+{
+}
+
+ASync::~ASync()
+{
+    lock.WaitUntilFree();
+    dir1.reset();
+    dir2.reset();
+    savedDir1.reset();
+    savedDir2.reset();
+    ClearSyncActions();
+}
+
+const char* ASync::KindWord(int kind)
+{
+    static const char* const kWords[] = {"Copy Left",       "Copy Right",       "Delete",     "Delete",
+                                         "Replace Left",    "Replace Right",    "Create Dir Left",
+                                         "Create Dir Right", "Delete Dir",      "Delete Dir"};
+    if (kind < 0 || kind >= static_cast<int>(sizeof kWords / sizeof kWords[0]))
+        return "";
+    return kWords[kind];
+}
+
+void ASync::SetOpenLogAutomatically(signed char value)
+{
+    openLogAutomatically = value;
+    for (ADir* dir : {dir1.get(), dir2.get(), savedDir1.get(), savedDir2.get()})
+        if (dir)
+            dir->SetOpenLogAutomatically(value);
+}
+
+void ASync::SetVerboseLog(signed char value)
+{
+    verboseLog = value;
+    for (ADir* dir : {dir1.get(), dir2.get(), savedDir1.get(), savedDir2.get()})
+        if (dir)
+            dir->SetVerboseLog(value);
+}
+
+void ASync::SetProgressControl(platform::StatusField* message, platform::StatusField* detail,
+                               platform::ProgressBar* bar)
+{
+    if (progress)
+        progress->SetProgressControl(message, detail, bar);
+    for (ADir* dir : {dir1.get(), dir2.get(), savedDir1.get(), savedDir2.get()})
+        if (dir)
+            dir->SetProgressControl(message, detail, bar);
+}
+
+void ASync::ResetAlertSettings() { replaceAnswer = replaceNewerAnswer = deleteAnswer = kAnswerNone; }
+
+void ASync::SetRememberedAnswers(int replace, int replaceNewer, int remove)
+{
+    replaceAnswer = replace;
+    replaceNewerAnswer = replaceNewer;
+    deleteAnswer = remove;
+}
+
+ASync::SyncAction* ASync::GetAction(int index) const
+{
+    if (index < 0 || index >= actions.Count())
+        return nullptr;
+    return static_cast<SyncAction*>(actions.GetDataPtr(index));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Filters
+
+int ASync::GetTypeFilterMode() const { return dir1 ? dir1->GetTypeFilter() : 0; }
+const AString* ASync::GetTypeIncludeFilter() const { return dir1 ? &dir1->GetTypeIncludeFilter() : nullptr; }
+const AString* ASync::GetTypeExcludeFilter() const { return dir1 ? &dir1->GetTypeExcludeFilter() : nullptr; }
+int ASync::GetPathFilterMode() const { return dir1 ? dir1->GetPathFilterMode() : 0; }
+const AString* ASync::GetPathIncludeFilter() const { return dir1 ? &dir1->GetPathIncludeFilter() : nullptr; }
+const AString* ASync::GetPathExcludeFilter() const { return dir1 ? &dir1->GetPathExcludeFilter() : nullptr; }
+
+template <typename Apply>
+void ASync::ApplyFilterChange(Apply apply)
+{
+    if (dir1)
+        apply(dir1.get());
+    if (savedDir1) {
+        apply(savedDir1.get());
+        savedDir1->DeleteAll();
+    }
+    if (dir2)
+        apply(dir2.get());
+    if (savedDir2) {
+        apply(savedDir2.get());
+        savedDir2->DeleteAll();
+    }
+}
+
+void ASync::SetTypeFilterMode(int mode)
+{
+    if (dir1 && dir1->GetTypeFilter() == mode)
+        return;
+    ApplyFilterChange([mode](ADir* dir) { dir->SetTypeFilter(mode); });
+}
+
+void ASync::SetTypeIncludeFilter(AString* list)
+{
+    AString value;
+    value = list;
+    if (dir1 && dir1->GetTypeIncludeFilter().CompareNoCase(value) == 0)
+        return;
+    ApplyFilterChange([&value](ADir* dir) { dir->SetFileExtentionIncludeFilter(value); });
+}
+
+void ASync::SetTypeExcludeFilter(AString* list)
+{
+    AString value;
+    value = list;
+    if (dir1 && dir1->GetTypeExcludeFilter().CompareNoCase(value) == 0)
+        return;
+    ApplyFilterChange([&value](ADir* dir) { dir->SetTypeExcludeFilter(value); });
+}
+
+void ASync::SetPathFilterMode(int mode)
+{
+    if (dir1 && dir1->GetPathFilterMode() == mode)
+        return;
+    ApplyFilterChange([mode](ADir* dir) { dir->SetPathFilterMode(mode); });
+}
+
+void ASync::SetPathIncludeFilter(AString* list)
+{
+    AString value;
+    value = list;
+    if (dir1 && dir1->GetPathIncludeFilter().CompareNoCase(value) == 0)
+        return;
+    ApplyFilterChange([&value](ADir* dir) { dir->SetPathIncludeFilter(value); });
+}
+
+void ASync::SetPathExcludeFilter(AString* list)
+{
+    AString value;
+    value = list;
+    if (dir1 && dir1->GetPathExcludeFilter().CompareNoCase(value) == 0)
+        return;
+    ApplyFilterChange([&value](ADir* dir) { dir->SetPathExcludeFilter(value); });
+}
+
+void ASync::SetIncludeFilter(const AString& extensions)
+{
+    APLock::TryGuard guard(lock);
+    if (!guard)
+        return;
+    if (extensions.CompareNoCase(includeFilter) == 0)
+        return;
+    for (ADir* dir : {dir1.get(), dir2.get(), savedDir1.get(), savedDir2.get()})
+        if (dir)
+            dir->SetFileExtentionIncludeFilter(extensions);
+    if (savedDir1)
+        savedDir1->DeleteAll();
+    if (savedDir2)
+        savedDir2->DeleteAll();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The base file operations
+
+signed char ASync::FilterCheck(const AString* path)
+{
+    if (!extFilterOn)
+        return 1;
+    if (!path)
+        return 0;
+    AString extension;
+    path->PathExtension(&extension);
+    if (!includeFilter.IsEmpty()) {
+        if (extension.IsEmpty() || includeFilter.Find(extension, 0, 0) < 0)
+            return 0;
+    }
+    if (!excludeFilter.IsEmpty() && !extension.IsEmpty() && excludeFilter.Find(extension, 0, 0) >= 0)
+        return 0;
+    return 1;
+}
+
+int ASync::SyncCompare(const AString& a, const AString& b) { return Sign(a.CompareNoCase(b)); }
+
+signed char ASync::FilesEqual(const AString* a, const AString* b) { return AFile::FilesEqual(a, b) ? 1 : 0; }
+
+signed char ASync::FastFilesEqual(const AString* a, const AString* b)
+{
+    const ADir::ListedFile* x = HintFor(a);
+    const ADir::ListedFile* y = HintFor(b);
+    if (x && y)
+        return x->size == y->size && AFile::DatesEssentiallyEqual(static_cast<double>(x->modTime),
+                                                                   static_cast<double>(y->modTime))
+                   ? 1
+                   : 0;
+    return AFile::FastFilesEqual(a, b) ? 1 : 0;
+}
+
+signed char ASync::FileExists(const AString* path)
+{
+    if (HintFor(path))
+        return 1;
+    return AFile::FileExists(path) ? 1 : 0;
+}
+
+signed char ASync::DirExists(const AString* path)
+{
+    if (const ADir::ListedFile* hint = HintFor(path))
+        return hint->isDir ? 1 : 0;
+    return AFile::DirExists(path) ? 1 : 0;
+}
+
+int ASync::CreateDir(const AString* path) { return AFile::CreateDir(path); }
+
+std::uint64_t ASync::FileModTime(const AString* path)
+{
+    if (const ADir::ListedFile* hint = HintFor(path))
+        return hint->modTime;
+    return AFile::FileModTime(path);
+}
+
+void ASync::SetHint(int slot, const AString* path, ADir* dir, int index)
+{
+    hints[slot].path = dir->GetListedFile(index, &hints[slot].file) ? path : nullptr;
+}
+
+void ASync::ClearHints()
+{
+    hints[0].path = nullptr;
+    hints[1].path = nullptr;
+}
+
+const ADir::ListedFile* ASync::HintFor(const AString* path) const
+{
+    if (!path)
+        return nullptr;
+    for (const PathHint& hint : hints)
+        if (hint.path == path)
+            return &hint.file;
+    return nullptr;
+}
+
+int ASync::Copy(const AString* src, const AString* dst, signed char, signed char, CancelProc cancel)
+{
+    if (!src || !dst)
+        return kErrOpen;
+    // A file whose folder the user unticked, or whose folder was deleted on this side while the
+    // file was added on the other, still finds a place to go (unless folders are not to be made).
+    int slash = dst->ReverseFind('/');
+    if (slash > 0 && !logOnly) {
+        AString folder = dst->Left(slash);
+        if (!AFile::DirExists(&folder))
+            AFile::CreateDir(&folder);
+    }
+    return AFile::CopyWithProgress(src, dst, cancel, progress);
+}
+
+int ASync::Delete(const AString* path) { return AFile::Delete(path); }
+
+void ASync::GetFileTitle(const AString* vp, AString* out)
+{
+    if (!vp || !out)
+        return;
+    int slash = vp->ReverseFind('/');
+    *out = slash < 0 ? *vp : vp->Mid(slash + 1, vp->GetLength());
+}
+
+int ASync::PreSyncCheck() { return 0; }
+
+int ASync::GetType() const { return 1; }
+
+int ASync::ScanForDups(CancelProc) { return 0; }
+
+AString ASync::FormatVPForDisplay(const AString* vp, signed char isFile, int, signed char)
+{
+    if (!vp)
+        return AString();
+    if (isFile)
+        return *vp;
+    int slash = vp->ReverseFind('/');
+    return slash < 0 ? AString() : vp->Left(slash + 1);
+}
+
+int ASync::GetUserValidation()
+{
+    if (!actionsListProc)
+        return 0;
+    return actionsListProc(&actions, this);
+}
+
+int ASync::SideOfPath(const AString* path) const
+{
+    if (!path)
+        return 0;
+    const AString* root1 = dir1 ? dir1->GetRootPath() : nullptr;
+    const AString* root2 = dir2 ? dir2->GetRootPath() : nullptr;
+    const bool left = root1 && BeginsWith(*path, *root1);
+    const bool right = root2 && BeginsWith(*path, *root2);
+    if (left && right)
+        return root2->GetLength() > root1->GetLength() ? 2 : 1;
+    if (left)
+        return 1;
+    return right ? 2 : 0;
+}
+
+void ASync::LogLine(const AString& text, signed char dated)
+{
+    if (dated)
+        progress->AddDateToLog(0, 0);
+    progress->AddToLog(&text, 0);
+    progress->AddToLog("\n", 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lists
+
+int ASync::ListSide(ADir* side, const AString* path, CancelProc cancel, AProgress* reporter)
+{
+    AString text("Building Directory List...");
+    if (path)
+        text += path;
+    reporter->StartDivision(1.0, &text, 0, 0);
+    int err = side->InitWPath(path, 0, cancel);
+    if (err != 0) {
+        text = "Error building directory: ";
+        text += err;
+        AError::AddErrorMsg(&text, err);
+    } else {
+        text = "Building Directory List: complete";
+    }
+    reporter->EndDivision(&text, 0, 0);
+    return err;
+}
+
+int ASync::BuildList(ADir* side, ADir* saved, const AString* path, CancelProc cancel, signed char rebuild)
+{
+    if (!side)
+        return kErrInvalidElement;
+    if (!rebuild && path) {
+        side->SetRootPath(path);
+        if (saved)
+            saved->SetRootPath(path);
+        return 0;
+    }
+    APLock::TryGuard guard(lock);
+    if (!guard)
+        return kErrBusy;
+    return ListSide(side, path, cancel, progress);
+}
+
+int ASync::SetRootPath1(const AString* path, CancelProc cancel, signed char rebuild)
+{
+    return BuildList(dir1.get(), savedDir1.get(), path, cancel, rebuild);
+}
+
+int ASync::SetRootPath2(const AString* path, CancelProc cancel, signed char rebuild)
+{
+    return BuildList(dir2.get(), savedDir2.get(), path, cancel, rebuild);
+}
+
+bool ASync::ListBothAtOnce(CancelProc cancel, int* err)
+{
+    // Only plain folders: listing them touches nothing but their own lists. Song sources talk to
+    // libraries and devices that expect one caller at a time.
+    const ADir* left = dir1.get();
+    const ADir* right = dir2.get();
+    if (!left || !right || typeid(*left) != typeid(ADir) || typeid(*right) != typeid(ADir))
+        return false;
+    APLock::TryGuard guard(lock);
+    if (!guard) {
+        *err = kErrBusy;
+        return true;
+    }
+    // The right side reports to a reporter of its own: the status lines belong to the left side's
+    // listing, and one reporter's divisions are not to be shared between threads. Its log lines
+    // still reach the log.
+    AProgress helper;
+    AProgress* own = dir2->GetProgress();
+    dir2->SetProgress(&helper);
+    int rightErr = 0;
+    std::thread worker;
+    try {
+        worker = std::thread([&] { rightErr = ListSide(dir2.get(), nullptr, cancel, &helper); });
+    } catch (const std::exception&) {
+        dir2->SetProgress(own);
+        return false;
+    }
+    progress->StartDivision(0.5, nullptr, 0, 0);
+    int leftErr = ListSide(dir1.get(), nullptr, cancel, progress);
+    progress->EndDivision(nullptr, 0, 0);
+    worker.join();
+    dir2->SetProgress(own);
+    progress->StartDivision(0.5, nullptr, 0, 0);
+    progress->EndDivision(nullptr, 0, 0);
+    *err = leftErr != 0 ? leftErr : rightErr;
+    return true;
+}
+
+int ASync::UpdateFileLists(CancelProc cancel)
+{
+    // Listing is mostly waiting for the file system; two folders are listed side by side.
+    int err = 0;
+    if (ListBothAtOnce(cancel, &err))
+        return err;
+    progress->StartDivision(0.5, nullptr, 0, 0);
+    err = SetRootPath1(nullptr, cancel, 1);
+    progress->EndDivision(nullptr, 0, 0);
+    if (err != 0)
+        return err;
+    progress->StartDivision(0.5, nullptr, 0, 0);
+    err = SetRootPath2(nullptr, cancel, 1);
+    progress->EndDivision(nullptr, 0, 0);
+    return err;
+}
+
+void ASync::CleanUp()
+{
+    if (dir1)
+        dir1->DeleteAll();
+    if (dir2)
+        dir2->DeleteAll();
+    if (autoAction != 3 && autoAction != 4) {
+        if (savedDir1)
+            savedDir1->DeleteAll();
+        if (savedDir2)
+            savedDir2->DeleteAll();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Actions and their order
+
+void ASync::ClearSyncActions()
+{
+    for (int i = 0; i < actions.Count(); ++i)
+        delete static_cast<SyncAction*>(actions.GetDataPtr(i));
+    actions.DeleteAll();
+}
+
+void ASync::AddAction(signed char active, int operation, const AString& path1, const AString& path2,
+                      signed char overwrite, int kind)
+{
+    // Which path each column shows: the side that changes is always in the right-hand column.
+    static const int kLeftColumn[] = {1, 0, 0, 1, 1, 0, 1, 0, 0, 1, 0};
+    auto action = std::make_unique<SyncAction>();
+    action->active = active;
+    action->operation = operation;
+    action->path1 = path1;
+    action->path2 = path2;
+    action->overwrite = overwrite;
+    action->kind = kind;
+    action->leftColumn = (kind >= 0 && kind <= kUndecided) ? kLeftColumn[kind] : 0;
+    action->rightColumn = 1 - action->leftColumn;
+    AString text1 = FormatVPForDisplay(&action->path1, 1, -1, 0);
+    AString text2 = FormatVPForDisplay(&action->path2, kind == kUndecided ? 1 : 0, -1, 0);
+    action->leftText = action->leftColumn == 0 ? text1 : text2;
+    action->rightText = action->rightColumn == 0 ? text1 : text2;
+    actions.AddPtr(action.release());
+}
+
+int ASync::CompareSyncActionString(SyncAction* a, SyncAction* b, int column)
+{
+    if (column == 1)
+        return Sign(a->leftText.CompareNoCase(b->leftText));
+    if (column == 3)
+        return Sign(a->rightText.CompareNoCase(b->rightText));
+    assert(false && "CompareSyncActionString compares the text columns 1 and 3 only");
+    return 0;
+}
+
+int ASync::CompareSyncAction(SyncAction* a, SyncAction* b, int column, signed char ascending)
+{
+    const int byActive = b->active - a->active;
+    const int byKind = a->kind - b->kind;
+    int d = 0;
+    switch (column) {
+    case 0:
+        d = byActive ? byActive : byKind ? byKind : CompareSyncActionString(a, b, 1);
+        if (d == 0)
+            d = CompareSyncActionString(a, b, 3);
+        break;
+    case 1:
+        d = CompareSyncActionString(a, b, 1);
+        if (d == 0)
+            d = byKind ? byKind : byActive ? byActive : CompareSyncActionString(a, b, 3);
+        break;
+    case 2:
+        d = byKind ? byKind : byActive ? byActive : CompareSyncActionString(a, b, 1);
+        if (d == 0)
+            d = CompareSyncActionString(a, b, 3);
+        break;
+    case 3:
+        d = CompareSyncActionString(a, b, 3);
+        if (d == 0)
+            d = byKind ? byKind : byActive ? byActive : CompareSyncActionString(a, b, 1);
+        break;
+    default:
+        return 0;
+    }
+    return ascending ? d : -d;
+}
+
+namespace {
+
+template <int Column, int Ascending>
+int CompareActionPointers(const void* x, const void* y)
+{
+    auto* a = *static_cast<ASync::SyncAction* const*>(x);
+    auto* b = *static_cast<ASync::SyncAction* const*>(y);
+    return ASync::CompareSyncAction(a, b, Column, Ascending);
+}
+
+} // namespace
+
+int ASync::Compare00(const void* x, const void* y) { return CompareActionPointers<0, 0>(x, y); }
+int ASync::Compare01(const void* x, const void* y) { return CompareActionPointers<0, 1>(x, y); }
+int ASync::Compare10(const void* x, const void* y) { return CompareActionPointers<1, 0>(x, y); }
+int ASync::Compare11(const void* x, const void* y) { return CompareActionPointers<1, 1>(x, y); }
+int ASync::Compare20(const void* x, const void* y) { return CompareActionPointers<2, 0>(x, y); }
+int ASync::Compare21(const void* x, const void* y) { return CompareActionPointers<2, 1>(x, y); }
+int ASync::Compare30(const void* x, const void* y) { return CompareActionPointers<3, 0>(x, y); }
+int ASync::Compare31(const void* x, const void* y) { return CompareActionPointers<3, 1>(x, y); }
+
+void ASync::SortSyncActions(int column, signed char ascending)
+{
+    // Another column has no order; the list stays as it is.
+    if (column < 0 || column > 3)
+        return;
+    static int (*const kCompare[4][2])(const void*, const void*) = {
+        {Compare00, Compare01}, {Compare10, Compare11}, {Compare20, Compare21}, {Compare30, Compare31}};
+    auto compare = kCompare[column][ascending ? 1 : 0];
+    std::vector<SyncAction*> sorted;
+    sorted.reserve(actions.Count());
+    for (int i = 0; i < actions.Count(); ++i)
+        sorted.push_back(static_cast<SyncAction*>(actions.GetDataPtr(i)));
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [compare](SyncAction* const& a, SyncAction* const& b) { return compare(&a, &b) < 0; });
+    actions.DeleteAll();
+    for (SyncAction* action : sorted)
+        actions.AddPtr(action);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Planning
+
+int ASync::SmartCopy(const AString* src, const AString* dst, signed char dstExists)
+{
+    const bool onLeft = SideOfPath(src) == 1;
+    if (!DirExists(src)) {
+        if (!FilterCheck(src))
+            return 0;
+        if (!dstExists) {
+            AddAction(1, kOpCopy, *src, *dst, 0, onLeft ? kCopyRight : kCopyLeft);
+            return 0;
+        }
+        if (FastFilesEqual(src, dst))
+            return 0;
+        AddAction(1, kOpReplace, *src, *dst, dstExists, onLeft ? kReplaceRight : kReplaceLeft);
+        return 0;
+    }
+    // Folders are not filtered.
+    if (DirExists(dst))
+        return 0;
+    AddAction(1, kOpCreateDir, *src, *dst, dstExists, onLeft ? kCreateDirRight : kCreateDirLeft);
+    return 0;
+}
+
+int ASync::SmartDelete(const AString* path)
+{
+    if (!destDeletes || !FilterCheck(path))
+        return 0;
+    const bool onLeft = SideOfPath(path) == 1;
+    if (DirExists(path))
+        AddAction(1, kOpDeleteDir, *path, AString(), 1, onLeft ? kDeleteDirLeft : kDeleteDirRight);
+    else
+        AddAction(1, kOpDelete, *path, AString(), 1, onLeft ? kDeleteLeft : kDeleteRight);
+    return 0;
+}
+
+int ASync::SmartCopyNewest2Other(const AString* left, const AString* right)
+{
+    if (FastFilesEqual(left, right))
+        return 0;
+    const std::uint64_t leftTime = FileModTime(left);
+    const std::uint64_t rightTime = FileModTime(right);
+    if (leftTime > rightTime)
+        return SmartCopy(left, right, 1);
+    if (rightTime > leftTime)
+        return SmartCopy(right, left, 1);
+    if (AFile::FilesEqual(left, right))
+        return 0;
+    AddAction(0, kOpUndecided, *left, *right, 1, kUndecided);
+    return 0;
+}
+
+void ASync::SortSides(std::array<ADir*, 2> first, std::array<ADir*, 2> second)
+{
+    auto sortAll = [](const std::array<ADir*, 2>& lists) {
+        for (ADir* list : lists)
+            if (list)
+                list->Sort(1);
+    };
+    // Plain folders' lists are sorted side by side: sorting is most of the planning time, and the
+    // lists share nothing. Other sources may sort through libraries of their own; they take turns.
+    auto plain = [](const std::array<ADir*, 2>& lists) {
+        for (const ADir* list : lists)
+            if (list && typeid(*list) != typeid(ADir))
+                return false;
+        return true;
+    };
+    std::thread helper;
+    if (plain(first) && plain(second)) {
+        try {
+            helper = std::thread(sortAll, second);
+        } catch (const std::exception&) {
+            // No thread to be had: this thread sorts both.
+        }
+    }
+    sortAll(first);
+    if (helper.joinable())
+        helper.join();
+    else
+        sortAll(second);
+}
+
+int ASync::XCopy(ADir* src, ADir* dst, CancelProc cancel)
+{
+    APLock::TryGuard guard(lock);
+    if (!guard)
+        return kErrBusy;
+    savedDir1->DeleteAll();
+    savedDir2->DeleteAll();
+
+    const int srcCount = src->Count();
+    const int dstCount = dst->Count();
+    AString text("Syncing: ");
+    text += srcCount;
+    text += " in source and ";
+    text += dstCount;
+    text += " in dest.";
+    progress->StartDivision(1.0, &text, 0, 0);
+    if (srcCount > 0 && dstCount > 0) {
+        LogLine(AString("Sorting Directory List 1... ") + src->GetRootDisplayName(0), verboseLog);
+        LogLine(AString("Sorting Directory List 2... ") + dst->GetRootDisplayName(0), verboseLog);
+        SortSides({src, nullptr}, {dst, nullptr});
+    }
+    text = "Calculating sync actions to perform...";
+    progress->UpdateDivision(0.0, &text, &text, &text, 0);
+
+    const AString srcRoot = *src->GetRootPath();
+    const AString dstRoot = *dst->GetRootPath();
+    const int total = srcCount + dstCount;
+    int result = 0;
+    int i = 0, j = 0;
+    while (i < srcCount || j < dstCount) {
+        if (stopOnErr && result != 0)
+            break;
+        const AString* a = EntryOrEnd(src, i, srcCount);
+        const AString* b = EntryOrEnd(dst, j, dstCount);
+        if ((i + j) % kShowEvery == 0) {
+            AString detail("Processing ");
+            detail += i + j;
+            detail += " of ";
+            detail += total;
+            progress->UpdateDivision(static_cast<double>(i + j) / total, nullptr, &detail, nullptr, 0);
+        }
+        const int c = !a ? 1 : !b ? -1 : SyncCompare(*a, *b);
+        if (c <= 0) {
+            AString from = Joined(&srcRoot, a);
+            AString to = Joined(&dstRoot, c == 0 ? b : a);
+            SetHint(0, &from, src, i);
+            if (c == 0)
+                SetHint(1, &to, dst, j);
+            result = SmartCopy(&from, &to, c == 0 ? 1 : 0);
+            ++i;
+            if (c == 0)
+                ++j;
+        } else {
+            AString gone = Joined(&dstRoot, b);
+            SetHint(1, &gone, dst, j);
+            result = SmartDelete(&gone);
+            ++j;
+        }
+        ClearHints();
+        if (cancel && cancel()) {
+            result = kErrUserCancel;
+            break;
+        }
+    }
+
+    text = result == 0 ? "Sync actions calculated."
+                       : result == kErrUserCancel ? "Sync terminated by user cancel." : "Error Syncing!";
+    progress->EndDivision(&text, 0, 1);
+    return result;
+}
+
+int ASync::TwoWaySync(CancelProc cancel)
+{
+    APLock::TryGuard guard(lock);
+    if (!guard)
+        return kErrBusy;
+    // Without deletions ("Merge") every file counts as new: nothing is ever deleted.
+    if (!destDeletes) {
+        savedDir1->DeleteAll();
+        savedDir2->DeleteAll();
+    }
+    ADir* lists[4] = {dir1.get(), savedDir1.get(), dir2.get(), savedDir2.get()};
+    int counts[4];
+    for (int k = 0; k < 4; ++k)
+        counts[k] = lists[k]->Count();
+
+    AString text("Syncing: ");
+    text += counts[0];
+    text += " files and ";
+    text += counts[2];
+    text += " files";
+    progress->StartDivision(1.0, &text, 0, 0);
+    LogLine(AString("Sorting Directory List 1... ") + dir1->GetRootDisplayName(0), verboseLog);
+    LogLine(AString("Sorting Directory List 2... ") + dir2->GetRootDisplayName(0), verboseLog);
+    SortSides({dir1.get(), counts[1] > 0 ? savedDir1.get() : nullptr},
+              {dir2.get(), counts[3] > 0 ? savedDir2.get() : nullptr});
+    text = "Calculating sync actions to perform...";
+    progress->UpdateDivision(0.0, &text, &text, &text, 0);
+
+    const AString root1 = *dir1->GetRootPath();
+    const AString root2 = *dir2->GetRootPath();
+    const int total = counts[0] + counts[1] + counts[2] + counts[3];
+    int index[4] = {0, 0, 0, 0};
+    int steps = 0;
+    int result = 0;
+    // One merge pass over the four sorted lists. Each step takes the smallest current entry of all
+    // four and decides by which lists hold it: present on both sides, the newer replaces the older;
+    // present on one side only, it is new there (copied across) unless the other side held it at
+    // the last sync (then it was deleted there, and the deletion is carried over). Taking the
+    // smallest entry first keeps a saved entry from being passed over while a smaller new entry of
+    // the other side is still waiting.
+    while (index[0] < counts[0] || index[1] < counts[1] || index[2] < counts[2] || index[3] < counts[3]) {
+        if (stopOnErr && result != 0)
+            break;
+        const AString* current[4];
+        for (int k = 0; k < 4; ++k)
+            current[k] = EntryOrEnd(lists[k], index[k], counts[k]);
+        if (steps++ % kShowEvery == 0) {
+            const int done = index[0] + index[1] + index[2] + index[3];
+            AString detail("Comparing Entries: ");
+            detail += done;
+            detail += " of ";
+            detail += total;
+            progress->UpdateDivision(static_cast<double>(done) / total, nullptr, &detail, nullptr, 0);
+        }
+        // The smallest entry and which lists hold it, in at most three comparisons: an entry equal
+        // to a smallest-so-far that is then beaten is greater than the new smallest too.
+        int smallest = -1;
+        bool holds[4] = {false, false, false, false};
+        for (int k = 0; k < 4; ++k) {
+            if (!current[k])
+                continue;
+            const int c = smallest < 0 ? -1 : SyncCompare(*current[k], *current[smallest]);
+            if (c < 0) {
+                for (bool& held : holds)
+                    held = false;
+                smallest = k;
+            }
+            holds[k] = c <= 0;
+        }
+        const bool inLeft = holds[0], inSavedLeft = holds[1], inRight = holds[2], inSavedRight = holds[3];
+
+        if (inLeft && inRight) {
+            AString pl = Joined(&root1, current[0]);
+            AString pr = Joined(&root2, current[2]);
+            SetHint(0, &pl, dir1.get(), index[0]);
+            SetHint(1, &pr, dir2.get(), index[2]);
+            const signed char leftIsDir = DirExists(&pl);
+            if (leftIsDir != DirExists(&pr)) {
+                AString what = pl + " and ";
+                progress->ReportError(kErrDuplicateNames, &what, &pr);
+                // The clash is logged and its entry left alone; it ends the plan only when the
+                // sync stops at the first error.
+                result = stopOnErr ? kErrDuplicateNames : 0;
+            } else if (!leftIsDir) {
+                result = SmartCopyNewest2Other(&pl, &pr);
+            } else {
+                result = 0;
+            }
+        } else if (inLeft) {
+            AString pl = Joined(&root1, current[0]);
+            SetHint(0, &pl, dir1.get(), index[0]);
+            if (inSavedRight) {
+                result = SmartDelete(&pl);
+            } else {
+                AString pr = Joined(&root2, current[0]);
+                result = SmartCopy(&pl, &pr, 0);
+            }
+        } else if (inRight) {
+            AString pr = Joined(&root2, current[2]);
+            SetHint(1, &pr, dir2.get(), index[2]);
+            if (inSavedLeft) {
+                result = SmartDelete(&pr);
+            } else {
+                AString pl = Joined(&root1, current[2]);
+                result = SmartCopy(&pr, &pl, 0);
+            }
+        }
+        ClearHints();
+        // An entry only in the saved lists is gone from both sides: nothing to do.
+        for (int k = 0; k < 4; ++k)
+            if (holds[k])
+                ++index[k];
+        if (cancel && cancel()) {
+            result = kErrUserCancel;
+            break;
+        }
+    }
+
+    text = result == 0 ? "Sync actions calculated."
+                       : result == kErrUserCancel ? "Sync terminated by user cancel." : "Error Sync'ing!";
+    progress->EndDivision(&text, 0, 1);
+    return result;
+}
+
+int ASync::RepopulateLists(CancelProc cancel)
+{
+    if (!destDeletes)
+        return 0;
+    AString text("Saving file list 1...");
+    progress->StartDivision(0.5, &text, 0, 0);
+    int err = savedDir1->InitWPath(dir1->GetRootPath(), 0, cancel);
+    progress->EndDivision(nullptr, 0, 0);
+    text = "Saving file list 2...";
+    progress->StartDivision(0.5, &text, 0, 0);
+    int err2 = savedDir2->InitWPath(dir2->GetRootPath(), 0, cancel);
+    progress->EndDivision(nullptr, 0, 0);
+    return err != 0 ? err : err2;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Performing
+
+int ASync::DoSync(CancelProc cancel)
+{
+    int err = PreSyncCheck();
+    if (err != 0)
+        return err;
+
+    AString text("Initializing sync...");
+    progress->StartProgress(&text, 1, 1, openLogAutomatically);
+    auto endEarly = [this](int code) {
+        progress->EndProgress(nullptr, 1, 1, code == kErrUserCancel ? 1 : 0);
+        return code;
+    };
+    const double share = GetType() == 1 ? 0.5 : 1.0 / 3.0;
+
+    progress->StartDivision(share, nullptr, 0, 0);
+    err = UpdateFileLists(cancel);
+    progress->EndDivision(nullptr, 0, 0);
+    if (err != 0)
+        return endEarly(err);
+
+    if (GetType() != 1) {
+        progress->StartDivision(share, nullptr, 0, 0);
+        err = ScanForDups(cancel);
+        progress->EndDivision(nullptr, 0, 0);
+        if (err != 0)
+            return endEarly(err);
+    }
+
+    progress->StartDivision(share, nullptr, 0, 0);
+    err = dir1->Initialize();
+    if (err == 0)
+        err = dir2->Initialize();
+    if (err != 0)
+        return endEarly(err);
+    ClearSyncActions();
+    switch (autoAction) {
+    case 1:
+        err = XCopy(dir1.get(), dir2.get(), cancel);
+        break;
+    case 2:
+        err = XCopy(dir2.get(), dir1.get(), cancel);
+        break;
+    case 3:
+        err = TwoWaySync(cancel);
+        break;
+    default:
+        break;
+    }
+    progress->EndDivision(nullptr, 0, 0);
+    if (err != 0)
+        return endEarly(err);
+
+    text = "Sync ready.";
+    progress->EndProgress(&text, 1, 1, 1);
+
+    if (actions.Count() == 0) {
+        // Both sides agree; the saved lists must say so too. Lists left from an older run would
+        // take a file added later under a name that was deleted on both sides since for a file
+        // deleted on one side, and delete it.
+        if (autoAction == 3)
+            RepopulateLists(cancel);
+        text = "Nothing to Sync!";
+        progress->ReportMessage(&text, 1);
+        return 0;
+    }
+
+    auto userCancelled = [this](int code) {
+        AString line("User cancelled.");
+        progress->ShowStatus(&line, &line);
+        LogLine(line, verboseLog);
+        return code;
+    };
+    if (showActionsList) {
+        text = "Preparing action list...";
+        progress->ShowStatus(&text, &text);
+        if (int refused = GetUserValidation(); refused != 0)
+            return userCancelled(refused);
+    }
+    if (!ConfirmMassDeletion())
+        return userCancelled(kErrUserCancel);
+
+    text = "Performing sync...";
+    progress->StartProgress(&text, 1, 1, openLogAutomatically);
+    progress->StartDivision(autoAction == 3 ? 0.9 : 1.0, nullptr, 0, 0);
+    err = PerformSyncActions(cancel);
+    progress->EndDivision(nullptr, 0, 0);
+    ClearSyncActions();
+
+    if (autoAction == 3) {
+        text = "Performing sync finalization...";
+        progress->StartDivision(0.1, &text, 0, 1);
+        RepopulateLists(cancel);
+        progress->EndDivision(nullptr, 0, 0);
+    }
+
+    dir1->Finalize();
+    dir2->Finalize();
+    CleanUp();
+    text = "Sync completed.";
+    progress->EndProgress(&text, 1, 1, (err == 0 || err == kErrUserCancel) ? 1 : 0);
+    return err;
+}
+
+bool ASync::ConfirmMassDeletion()
+{
+    int deletions[3] = {0, 0, 0};
+    for (int i = 0; i < actions.Count(); ++i) {
+        SyncAction* action = GetAction(i);
+        if (action->active && (action->operation == kOpDelete || action->operation == kOpDeleteDir))
+            ++deletions[SideOfPath(&action->path1)];
+    }
+    for (int side = 1; side <= 2; ++side) {
+        ADir* dir = side == 1 ? dir1.get() : dir2.get();
+        const int held = dir->Count();
+        const int doomed = deletions[side];
+        if (doomed < kMassDeletionMinimum || doomed * 2 <= held)
+            continue;
+        const AString name = dir->GetRootDisplayName(0);
+        AString title("Delete ");
+        title += doomed;
+        title += " of ";
+        title += held;
+        title += " files on ";
+        title += name;
+        title += '?';
+        AString detail;
+        detail += doomed;
+        detail += " files and folders from ";
+        detail += name;
+        detail += ": more than half of what is there. This is what a missing, unmounted or unreadable folder "
+                  "on the other side looks like. Yes goes on with the sync; No cancels it with nothing changed.";
+        LogLine(title, verboseLog);
+        const int answer = progress->YesNoAlert(&title, &detail, nullptr);
+        if (answer != kAnswerYes && answer != kAnswerYesToAll)
+            return false;
+    }
+    return true;
+}
+
+int ASync::PerformSyncActions(CancelProc cancel)
+{
+    const int count = actions.Count();
+    AString text("Performing sync actions...");
+    progress->StartDivision(1.0, &text, 0, 1);
+    int firstErr = 0;
+    bool stopped = false;
+    bool stoppedOnCancelledAction = false;
+
+    // Folders are removed after everything else, deepest first, so that a folder is judged by what
+    // is left in it once every file the plan deletes is gone.
+    std::vector<int> folderDeletions;
+    auto perform = [&](int i) {
+        SyncAction* action = GetAction(i);
+        int err = PerformAction(action, i + 1, count, cancel);
+        if (firstErr == 0)
+            firstErr = err;
+        if (err != 0 && stopOnErr) {
+            stopped = true;
+            stoppedOnCancelledAction = err == kErrUserCancel;
+            return;
+        }
+        if (cancel && cancel()) {
+            firstErr = kErrUserCancel;
+            stopped = true;
+        }
+    };
+    for (int i = 0; i < count && !stopped; ++i) {
+        SyncAction* action = GetAction(i);
+        if (!action->active)
+            continue;
+        if (action->operation == kOpDeleteDir) {
+            folderDeletions.push_back(i);
+            continue;
+        }
+        perform(i);
+    }
+    std::stable_sort(folderDeletions.begin(), folderDeletions.end(),
+                     [this](int a, int b) { return Depth(GetAction(a)->path1) > Depth(GetAction(b)->path1); });
+    for (size_t k = 0; k < folderDeletions.size() && !stopped; ++k)
+        perform(folderDeletions[k]);
+
+    text = firstErr == 0                ? "Sync actions completed."
+           : stoppedOnCancelledAction ? "Sync terminated by user cancel."
+                                      : "Error Sync'ing!";
+    progress->EndDivision(&text, 0, 0);
+    return firstErr;
+}
+
+int ASync::PerformAction(SyncAction* action, int number, int count, CancelProc cancel)
+{
+    AString text("Action ");
+    text += number;
+    text += " of ";
+    text += count;
+    const double fraction = static_cast<double>(number - 1) / count;
+    auto failure = [this](const char* what, const AString& subject, int err) {
+        AString line(what);
+        line += subject;
+        line += ": ";
+        line += err;
+        AError::AddErrorMsg(&line, err);
+        LogLine(line, verboseLog);
+    };
+
+    switch (action->operation) {
+    case kOpCopy:
+    case kOpReplace: {
+        const bool replace = action->operation == kOpReplace;
+        text += replace ? " Replacing " : " Copying ";
+        text += FormatVPForDisplay(&action->path1, 1, 25, 0);
+        text += replace ? " on " : " to ";
+        text += FormatVPForDisplay(&action->path2, 0, 25, 0);
+        progress->StartDivision(1.0 / count, &text, 1, 1);
+        int err = CopyWithAlert(&action->path1, &action->path2, action->overwrite, replace ? 1 : 0, cancel);
+        progress->EndDivision(nullptr, 0, 0);
+        return err;
+    }
+    case kOpDelete:
+        text += " Deleting ";
+        text += FormatVPForDisplay(&action->path1, 1, 25, 0);
+        progress->UpdateDivision(fraction, nullptr, &text, &text, verboseLog);
+        return DeleteWithAlert(&action->path1);
+    case kOpCreateDir: {
+        if (verboseLog) {
+            text += " Creating directory: ";
+            text += action->path2;
+            progress->UpdateDivision(fraction, nullptr, &text, &text, 0);
+        }
+        if (logOnly)
+            return 0;
+        int err = CreateDir(&action->path2);
+        if (err != 0)
+            failure("Failed creating directory ", action->path2, err);
+        return err;
+    }
+    case kOpDeleteDir: {
+        const AString shown = FormatVPForDisplay(&action->path1, 1, 25, 0);
+        if (verboseLog) {
+            text += " Deleting directory: ";
+            text += shown;
+            progress->UpdateDivision(fraction, nullptr, &text, &text, 0);
+        }
+        if (logOnly)
+            return 0;
+        if (DirectoryEmptiness(&action->path1) != 1) {
+            if (!FileExists(&action->path1))
+                return 0; // already gone
+            // Something the plan does not delete is still in it (a file added since the last sync,
+            // one the filters left out, one the user chose to keep): the folder stays with it.
+            LogLine(AString("Kept directory ") + shown + ": it still holds files that this sync does not delete.",
+                    verboseLog);
+            return 0;
+        }
+        int err = Delete(&action->path1);
+        if (err != 0)
+            failure("Failed deleting directory ", shown, err);
+        return err;
+    }
+    default:
+        // The undecided pair is never performed until the user has changed it into a replacement.
+        return 0;
+    }
+}
+
+int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char overwrite, signed char isReplace,
+                         CancelProc cancel)
+{
+    // A file that appeared at the destination since the plan was made (during the review, say) is
+    // not replaced without the question a planned replacement asks. (Asked of the disk itself: the
+    // virtual paths of song sides name no file there.)
+    if (!overwrite && AFile::FileExists(dst))
+        overwrite = 1;
+    if (overwrite) {
+        if (replaceAnswer == kAnswerNoToAll)
+            return 0;
+        const AString srcText = FormatVPForDisplay(src, 1, -1, 0);
+        const AString dstText = FormatVPForDisplay(dst, 1, -1, 0);
+        auto ask = [&](const char* title, int& remembered) {
+            AString heading(title);
+            switch (progress->YesNoAlert(&heading, &srcText, &dstText)) {
+            case kAnswerNoToAll:
+                remembered = kAnswerNoToAll;
+                return false;
+            case kAnswerYesToAll:
+                remembered = kAnswerYesToAll;
+                return true;
+            case kAnswerYes:
+                return true;
+            default:
+                return false;
+            }
+        };
+        if (AFile::DestNewer(src, dst)) {
+            if (replaceNewerAnswer == kAnswerNoToAll)
+                return 0;
+            if (replaceNewerAnswer != kAnswerYesToAll && !ask("Replace newer file?", replaceNewerAnswer))
+                return 0;
+        } else if (replaceAnswer != kAnswerYesToAll && !ask("Replace file?", replaceAnswer)) {
+            return 0;
+        }
+    }
+    int err = Copy(src, dst, overwrite, isReplace, cancel);
+    if (err == 0 && verifyCopies && !FilesEqual(src, dst))
+        err = kErrIO;
+    if (err != 0) {
+        AString line("Failed copying ");
+        line += FormatVPForDisplay(src, 1, 25, 0);
+        line += " to ";
+        line += FormatVPForDisplay(dst, 0, 25, 0);
+        line += ": ";
+        line += err;
+        AError::AddErrorMsg(&line, err);
+        LogLine(line, verboseLog);
+    }
+    return err;
+}
+
+int ASync::DeleteWithAlert(const AString* path)
+{
+    if (deleteAnswer == kAnswerNoToAll)
+        return 0;
+    if (deleteAnswer != kAnswerYesToAll) {
+        AString title("Delete file?");
+        AString shown = FormatVPForDisplay(path, 1, -1, 0);
+        switch (progress->YesNoAlert(&title, &shown, nullptr)) {
+        case kAnswerNoToAll:
+            deleteAnswer = kAnswerNoToAll;
+            return 0;
+        case kAnswerYesToAll:
+            deleteAnswer = kAnswerYesToAll;
+            break;
+        case kAnswerYes:
+            break;
+        default:
+            return 0;
+        }
+    }
+    int err = Delete(path);
+    if (err != 0) {
+        AString line("Failed to delete ");
+        line += FormatVPForDisplay(path, 1, 25, 0);
+        line += ": ";
+        line += err;
+        AError::AddErrorMsg(&line, err);
+        LogLine(line, verboseLog);
+    }
+    return err;
+}
+
+void ASync::ChangeSyncAction(SyncAction* action, unsigned int choice)
+{
+    if (!action)
+        return;
+    static const int kAppliesTo[] = {kCopyLeft, kCopyRight, kDeleteLeft, kDeleteRight,
+                                     kReplaceLeft, kReplaceRight, kUndecided, kUndecided};
+    if (choice > 7) {
+        assert(false && "ChangeSyncAction knows the choices 0 to 7");
+        return;
+    }
+    if (action->kind != kAppliesTo[choice])
+        return;
+    auto text = [this](const AString& path, signed char isFile) { return FormatVPForDisplay(&path, isFile, -1, 0); };
+    // The path relative to its side's root, joined to the other side's root.
+    auto across = [](const AString& path, ADir* from, ADir* to) {
+        AString joined = *to->GetRootPath();
+        joined.AppendPathComponent(path.Mid(from->GetRootPath()->GetLength(), path.GetLength()));
+        return joined;
+    };
+    auto swapSides = [action] {
+        std::swap(action->path1, action->path2);
+        std::swap(action->leftColumn, action->rightColumn);
+    };
+    switch (choice) {
+    case 0:
+    case 1:
+        action->kind = choice == 0 ? kDeleteRight : kDeleteLeft;
+        action->operation = kOpDelete;
+        action->overwrite = 1;
+        action->path2 = AString();
+        (choice == 0 ? action->leftText : action->rightText) = AString();
+        break;
+    case 2:
+        action->kind = kCopyRight;
+        action->operation = kOpCopy;
+        action->overwrite = 0;
+        action->path2 = across(action->path1, dir1.get(), dir2.get());
+        action->rightText = text(action->path2, 0);
+        break;
+    case 3:
+        action->kind = kCopyLeft;
+        action->operation = kOpCopy;
+        action->overwrite = 0;
+        action->path2 = across(action->path1, dir2.get(), dir1.get());
+        action->leftText = text(action->path2, 0);
+        break;
+    case 4:
+        action->kind = kReplaceRight;
+        swapSides();
+        action->leftText = text(action->path1, 1);
+        action->rightText = text(action->path2, 0);
+        break;
+    case 5:
+        action->kind = kReplaceLeft;
+        swapSides();
+        action->leftText = text(action->path2, 0);
+        action->rightText = text(action->path1, 1);
+        break;
+    case 6:
+        action->kind = kReplaceRight;
+        action->operation = kOpReplace;
+        action->leftText = text(action->path1, 1);
+        action->rightText = text(action->path2, 0);
+        break;
+    case 7:
+        action->kind = kReplaceLeft;
+        action->operation = kOpReplace;
+        swapSides();
+        action->leftText = text(action->path2, 0);
+        action->rightText = text(action->path1, 1);
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// State record: mark, the four sources, then the settings and the remembered answers.
+
+int ASync::WriteState(AFile* f)
+{
+    APLock::TryGuard guard(lock);
+    if (!guard)
+        return kErrBusy;
+    CleanUp();
+    if (int err = AStateStream::WriteU32(f, kStateMark); err != 0)
+        return err;
+    for (ADir* dir : {dir1.get(), dir2.get(), savedDir1.get(), savedDir2.get()})
+        if (int err = dir->WriteState(f); err != 0)
+            return err;
+    if (int err = AStateStream::WriteFlag(f, reservedFlag); err != 0)
+        return err;
+    for (int value : {replaceAnswer, replaceNewerAnswer, deleteAnswer, autoAction, autoRunOnVolumeMount})
+        if (int err = AStateStream::WriteU32(f, static_cast<std::uint32_t>(value)); err != 0)
+            return err;
+    for (signed char flag :
+         {logOnly, showActionsList, destDeletes, verifyCopies, stopOnErr, extFilterOn, openLogAutomatically, verboseLog})
+        if (int err = AStateStream::WriteFlag(f, flag); err != 0)
+            return err;
+    if (int err = includeFilter.WriteState(f); err != 0)
+        return err;
+    return excludeFilter.WriteState(f);
+}
+
+int ASync::ReadState(AFile* f)
+{
+    APLock::TryGuard guard(lock);
+    if (!guard)
+        return kErrBusy;
+    if (int err = AStateStream::ReadMark(f, kStateMark); err != 0)
+        return err;
+    for (ADir* dir : {dir1.get(), dir2.get(), savedDir1.get(), savedDir2.get()})
+        if (int err = dir->ReadState(f); err != 0)
+            return err;
+    if (int err = AStateStream::ReadFlag(f, &reservedFlag); err != 0)
+        return err;
+    for (int* value : {&replaceAnswer, &replaceNewerAnswer, &deleteAnswer, &autoAction, &autoRunOnVolumeMount})
+        if (int err = AStateStream::ReadI32(f, value); err != 0)
+            return err;
+    for (signed char* flag : {&logOnly, &showActionsList, &destDeletes, &verifyCopies, &stopOnErr, &extFilterOn,
+                              &openLogAutomatically, &verboseLog})
+        if (int err = AStateStream::ReadFlag(f, flag); err != 0)
+            return err;
+    if (int err = includeFilter.ReadState(f); err != 0)
+        return err;
+    return excludeFilter.ReadState(f);
+}

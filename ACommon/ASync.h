@@ -1,0 +1,259 @@
+#pragma once
+// ASync: the two-sided sync engine. It holds the left side (dir1) and the right side (dir2), each a
+// source with a root and a file list, and for each side a second source of the same class with the
+// list as it stood after the last two-way sync with deletions, which tells a file deleted on one
+// side from a file that is new on the other. It owns the settings of one sync and its list of
+// planned actions, plans them (one way or both ways), lets the user review them and performs them.
+// Every file question goes through a virtual operation, so that the song library sync can answer
+// with song operations where this class uses plain files.
+
+#include "ACommon/AArray.h"
+#include "ACommon/ADir.h"
+#include "ACommon/AFile.h"
+#include "ACommon/APLock.h"
+#include "ACommon/AProgress.h"
+#include "ACommon/AString.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+namespace platform {
+class StatusField;
+class ProgressBar;
+} // namespace platform
+
+class ASync {
+public:
+    // One planned action.
+    struct SyncAction {
+        signed char active = 0;  // 1 perform, 0 skip
+        int operation = 0;       // Operation below
+        AString path1;           // source, or the item to delete
+        AString path2;           // destination; empty for deletions
+        signed char overwrite = 0;
+        int leftColumn = 0;      // which path the left column shows: 0 path1, 1 path2
+        int rightColumn = 0;
+        int kind = 0;            // Kind below: the action as the user sees it
+        AString leftText;        // display texts of the two columns, used for sorting
+        AString rightText;
+    };
+
+    enum Operation : int {
+        kOpCopy = 1,        // path1 to path2, which does not exist
+        kOpDelete = 2,      // file path1
+        kOpReplace = 3,     // path1 over the existing path2
+        kOpCreateDir = 4,   // directory path2
+        kOpDeleteDir = 5,   // directory path1
+        kOpUndecided = 6,   // same time, different contents: never performed until changed
+    };
+
+    enum Kind : int {
+        kCopyLeft = 0,
+        kCopyRight = 1,
+        kDeleteLeft = 2,
+        kDeleteRight = 3,
+        kReplaceLeft = 4,
+        kReplaceRight = 5,
+        kCreateDirLeft = 6,
+        kCreateDirRight = 7,
+        kDeleteDirLeft = 8,
+        kDeleteDirRight = 9,
+        kUndecided = 10,
+    };
+
+    // The answers that YesNoAlert gives and that the sync remembers.
+    enum Answer : int { kAnswerNone = 0, kAnswerYes = 1, kAnswerYesToAll = 2, kAnswerNo = 3, kAnswerNoToAll = 4 };
+
+    // Shows the action list to the user: 0 to go on, any other value when the user cancelled.
+    using ActionsListProc = int (*)(AArray* actions, ASync* sync);
+
+    static constexpr std::uint32_t kStateMark = 0x00100005;
+    // A plan that deletes at least this many entries, and more than half of one side, is confirmed
+    // once before anything is performed.
+    static constexpr int kMassDeletionMinimum = 10;
+
+    explicit ASync(AProgress* progress = &AProgress::Shared());
+    ASync(const ASync&) = delete;
+    ASync& operator=(const ASync&) = delete;
+
+    // The word the action list shows for a kind ("Copy Left", ...); empty for the undecided pair.
+    static const char* KindWord(int kind);
+
+    // Virtual operations, in the order the song library sync overrides them.
+    virtual signed char FilterCheck(const AString* path);
+    virtual int SyncCompare(const AString& a, const AString& b);
+    virtual signed char FilesEqual(const AString* a, const AString* b);
+    virtual signed char FastFilesEqual(const AString* a, const AString* b);
+    virtual signed char FileExists(const AString* path);
+    virtual signed char DirExists(const AString* path);
+    virtual int CreateDir(const AString* path);
+    virtual std::uint64_t FileModTime(const AString* path);
+    virtual int Copy(const AString* src, const AString* dst, signed char overwrite, signed char isReplace,
+                     CancelProc cancel);
+    virtual int Delete(const AString* path);
+    virtual void GetFileTitle(const AString* vp, AString* out);
+    virtual int PreSyncCheck();
+    virtual ~ASync();
+    virtual int GetType() const;
+    virtual int ScanForDups(CancelProc cancel);
+    virtual int WriteState(AFile* f);
+    virtual int ReadState(AFile* f);
+    virtual AString FormatVPForDisplay(const AString* vp, signed char isFile, int maxLen, signed char detailed);
+    virtual int GetUserValidation();
+
+    // Settings.
+    void SetLogOnly(signed char value) { logOnly = value; }
+    signed char GetLogOnly() const { return logOnly; }
+    void SetOpenLogAutomatically(signed char value);
+    signed char GetOpenLogAutomatically() const { return openLogAutomatically; }
+    void SetAutoRunOnVolumeMount(signed char value) { autoRunOnVolumeMount = value; }
+    signed char GetAutoRunOnVolumeMount() const { return static_cast<signed char>(autoRunOnVolumeMount & 0xFF); }
+    void SetVerboseLog(signed char value);
+    signed char GetVerboseLog() const { return verboseLog; }
+    void SetDestDeletes(signed char value) { destDeletes = value; }
+    signed char GetDestDeletes() const { return destDeletes; }
+    void SetStopOnErr(signed char value) { stopOnErr = value; }
+    signed char GetStopOnErr() const { return stopOnErr; }
+    void SetShowActionsList(signed char value) { showActionsList = value; }
+    signed char GetShowActionsList() const { return showActionsList; }
+    void SetAutoAction(int value) { autoAction = value; }
+    int GetAutoAction() const { return autoAction; }
+    void SetActionsListDlogProc(ActionsListProc proc) { actionsListProc = proc; }
+    void SetProgressControl(platform::StatusField* message, platform::StatusField* detail, platform::ProgressBar* bar);
+    void ResetAlertSettings();
+    int GetReplaceAnswer() const { return replaceAnswer; }
+    int GetReplaceNewerAnswer() const { return replaceNewerAnswer; }
+    int GetDeleteAnswer() const { return deleteAnswer; }
+    // Puts back remembered answers (a front end that answers for one run only restores them after).
+    void SetRememberedAnswers(int replace, int replaceNewer, int remove);
+    int GetType1() const { return type1; }
+    int GetType2() const { return type2; }
+
+    // Filters of the sources: read from dir1; changing one sets it on all four sources and drops the
+    // saved lists, so the next two-way sync treats every file as new.
+    int GetTypeFilterMode() const;
+    const AString* GetTypeIncludeFilter() const;
+    const AString* GetTypeExcludeFilter() const;
+    int GetPathFilterMode() const;
+    const AString* GetPathIncludeFilter() const;
+    const AString* GetPathExcludeFilter() const;
+    void SetTypeFilterMode(int mode);
+    void SetTypeIncludeFilter(AString* list);
+    void SetTypeExcludeFilter(AString* list);
+    void SetPathFilterMode(int mode);
+    void SetPathIncludeFilter(AString* list);
+    void SetPathExcludeFilter(AString* list);
+    void SetIncludeFilter(const AString& extensions);
+
+    // Lists and actions.
+    int SetRootPath1(const AString* path, CancelProc cancel, signed char rebuild);
+    int SetRootPath2(const AString* path, CancelProc cancel, signed char rebuild);
+    int UpdateFileLists(CancelProc cancel);
+    void CleanUp();
+    void ClearSyncActions();
+    void SortSyncActions(int column, signed char ascending);
+    static int CompareSyncAction(SyncAction* a, SyncAction* b, int column, signed char ascending);
+    static int CompareSyncActionString(SyncAction* a, SyncAction* b, int column);
+    // Comparison functions for a standard sort over an array of SyncAction pointers: the first digit
+    // is the column, the second the ascending flag.
+    static int Compare00(const void* x, const void* y);
+    static int Compare01(const void* x, const void* y);
+    static int Compare10(const void* x, const void* y);
+    static int Compare11(const void* x, const void* y);
+    static int Compare20(const void* x, const void* y);
+    static int Compare21(const void* x, const void* y);
+    static int Compare30(const void* x, const void* y);
+    static int Compare31(const void* x, const void* y);
+
+    AArray* GetActions() { return &actions; }
+    int GetActionCount() const { return actions.Count(); }
+    SyncAction* GetAction(int index) const;
+
+    ADir* GetDir1() const { return dir1.get(); }
+    ADir* GetDir2() const { return dir2.get(); }
+    ADir* GetSavedDir1() const { return savedDir1.get(); }
+    ADir* GetSavedDir2() const { return savedDir2.get(); }
+
+    // Planning.
+    int XCopy(ADir* src, ADir* dst, CancelProc cancel);
+    int TwoWaySync(CancelProc cancel);
+    int SmartCopy(const AString* src, const AString* dst, signed char dstExists);
+    int SmartDelete(const AString* path);
+    int SmartCopyNewest2Other(const AString* left, const AString* right);
+    int RepopulateLists(CancelProc cancel);
+
+    // Performing.
+    int DoSync(CancelProc cancel);
+    int PerformSyncActions(CancelProc cancel);
+    int CopyWithAlert(const AString* src, const AString* dst, signed char overwrite, signed char isReplace,
+                      CancelProc cancel);
+    int DeleteWithAlert(const AString* path);
+    void ChangeSyncAction(SyncAction* action, unsigned int choice);
+
+    // The side a full path belongs to: 1 left, 2 right, 0 neither. When both roots begin the path
+    // (one root lies inside the other), the longer root decides.
+    int SideOfPath(const AString* path) const;
+
+protected:
+    // Appends a new action; columns and display texts follow from the kind.
+    void AddAction(signed char active, int operation, const AString& path1, const AString& path2,
+                   signed char overwrite, int kind);
+    // One action of PerformSyncActions; `number` counts from 1.
+    int PerformAction(SyncAction* action, int number, int count, CancelProc cancel);
+    // Asks once before a plan that deletes at least kMassDeletionMinimum entries and more than half
+    // of one side. False when the user declined.
+    bool ConfirmMassDeletion();
+    // Sets a changed filter on the four sources and drops the saved lists.
+    template <typename Apply>
+    void ApplyFilterChange(Apply apply);
+    int BuildList(ADir* side, ADir* saved, const AString* path, CancelProc cancel, signed char rebuild);
+    // Rebuilds one side's list, reporting to `reporter`; the caller holds `lock`.
+    int ListSide(ADir* side, const AString* path, CancelProc cancel, AProgress* reporter);
+    // Lists two plain folders at once, the right one on a helper thread. False when that cannot be
+    // done (other sources, or no thread to be had); nothing was listed then.
+    bool ListBothAtOnce(CancelProc cancel, int* err);
+    // Sorts the lists of the two sides (a side's current list and, when given, its saved list).
+    void SortSides(std::array<ADir*, 2> first, std::array<ADir*, 2> second);
+    // While a walk looks at an entry it hands the base file questions what the listing learned of
+    // the two full paths it built, so that planning asks the file system nothing it already knows.
+    // A hint answers only for the very path object the walk passed on.
+    void SetHint(int slot, const AString* path, ADir* dir, int index);
+    void ClearHints();
+    const ADir::ListedFile* HintFor(const AString* path) const;
+    void LogLine(const AString& text, signed char dated);
+
+    std::unique_ptr<ADir> dir1;
+    std::unique_ptr<ADir> dir2;
+    std::unique_ptr<ADir> savedDir1;
+    std::unique_ptr<ADir> savedDir2;
+    signed char reservedFlag = 1;
+    int replaceAnswer = 0;
+    int replaceNewerAnswer = 0;
+    int deleteAnswer = 0;
+    int autoAction = 1;
+    int autoRunOnVolumeMount = 0;
+    signed char logOnly = 0;
+    signed char openLogAutomatically = 1;
+    signed char destDeletes = 0;
+    signed char verifyCopies = 0;
+    signed char stopOnErr = 0;
+    signed char showActionsList = 1;
+    signed char extFilterOn = 0;
+    AString includeFilter;
+    AString excludeFilter;
+    APLock lock;
+    int type1 = ADir::kTypeFolder;
+    int type2 = ADir::kTypeFolder;
+    signed char verboseLog = 0;
+    AProgress* progress = nullptr;
+    AArray actions;
+    ActionsListProc actionsListProc = nullptr;
+
+private:
+    struct PathHint {
+        const AString* path = nullptr;
+        ADir::ListedFile file;
+    };
+    PathHint hints[2];
+};

@@ -1,0 +1,782 @@
+// Whole sync runs on real folders: planning, review, confirmations and performing, checked by the
+// files on disk afterwards, the log and the questions asked.
+
+#include "ACommon/ASync.h"
+
+#include "ACommon/AError.h"
+#include "fixtures/RecordingFrontend.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+using fixtures::Exists;
+using fixtures::ListFiles;
+using fixtures::ReadText;
+using fixtures::RecordingFrontend;
+using fixtures::SetModTime;
+using fixtures::TempDir;
+using fixtures::WriteFile;
+
+namespace {
+
+constexpr std::int64_t kBase = 1000000000;
+using Tree = std::map<std::string, std::string>;
+
+// Every file below `folder` with its contents.
+Tree Contents(const std::string& folder)
+{
+    Tree tree;
+    for (const std::string& file : ListFiles(folder))
+        tree[file] = ReadText(folder + "/" + file);
+    return tree;
+}
+
+void Put(const std::string& path, const std::string& text, std::int64_t time = kBase)
+{
+    WriteFile(path, text);
+    SetModTime(path, time);
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+struct SyncType {
+    const char* name;
+    int autoAction;
+    signed char destDeletes;
+};
+
+constexpr SyncType kCopyToRight{"copy-to-right", 1, 0};
+constexpr SyncType kMirrorToRight{"mirror-to-right", 1, 1};
+constexpr SyncType kSynchronize{"synchronize", 3, 1};
+
+// Two folders L and R in a temporary folder, and a sync between them whose state lives in a file
+// there from one run to the next, as it does for the command line.
+class Pair {
+public:
+    Pair()
+    {
+        std::filesystem::create_directories(tmp / "L");
+        std::filesystem::create_directories(tmp / "R");
+    }
+
+    std::string L(const std::string& relative = "") const { return tmp / ("L/" + relative); }
+    std::string R(const std::string& relative = "") const { return tmp / ("R/" + relative); }
+
+    // A fresh sync with the state of the previous run, the roots and the type.
+    std::unique_ptr<ASync> Load(SyncType type)
+    {
+        auto sync = std::make_unique<ASync>();
+        AString path = tmp.A("state");
+        if (Exists(tmp / "state")) {
+            AFile in;
+            EXPECT_EQ(in.Open(&path, 1), 0);
+            EXPECT_EQ(sync->ReadState(&in), 0);
+        }
+        AString left = tmp.A("L"), right = tmp.A("R");
+        sync->SetRootPath1(&left, nullptr, 0);
+        sync->SetRootPath2(&right, nullptr, 0);
+        sync->SetAutoAction(type.autoAction);
+        sync->SetDestDeletes(type.destDeletes);
+        sync->SetShowActionsList(0);
+        return sync;
+    }
+
+    void Save(ASync& sync)
+    {
+        AString path = tmp.A("state");
+        std::filesystem::remove(tmp / "state");
+        AFile out;
+        ASSERT_EQ(out.Open(&path, 2), 0);
+        ASSERT_EQ(sync.WriteState(&out), 0);
+    }
+
+    // One run: load, DoSync, save. Returns DoSync's result.
+    int Run(SyncType type, CancelProc cancel = nullptr)
+    {
+        std::unique_ptr<ASync> sync = Load(type);
+        int result = sync->DoSync(cancel);
+        Save(*sync);
+        return result;
+    }
+
+    TempDir tmp;
+};
+
+std::vector<int> Kinds(ASync& sync)
+{
+    std::vector<int> kinds;
+    for (int i = 0; i < sync.GetActionCount(); ++i)
+        kinds.push_back(sync.GetAction(i)->kind);
+    return kinds;
+}
+
+RecordingFrontend* gFrontend = nullptr;
+
+signed char CancelOnceLogged(const char* text)
+{
+    return gFrontend && Has(gFrontend->Log(), text) ? 1 : 0;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The six sync types on the same starting trees
+
+TEST(ASyncRun, EachSyncTypeLeavesTheExpectedFilesOnBothSides)
+{
+    struct Case {
+        SyncType type;
+        Tree left;
+        Tree right;
+    };
+    const Tree startLeft = {{"same.txt", "same"}, {"left-only.txt", "L"}, {"Ldir/in.txt", "Lin"},
+                            {"changed.txt", "left-new"}, {"older.txt", "left-old"}};
+    const Tree startRight = {{"same.txt", "same"}, {"right-only.txt", "R"}, {"Rdir/in.txt", "Rin"},
+                             {"changed.txt", "right-old"}, {"older.txt", "right-new"}};
+    const Tree merged = {{"same.txt", "same"},   {"left-only.txt", "L"},   {"Ldir/in.txt", "Lin"},
+                         {"right-only.txt", "R"}, {"Rdir/in.txt", "Rin"},   {"changed.txt", "left-new"},
+                         {"older.txt", "right-new"}};
+    // One-way syncs replace whatever differs, also a newer destination (after asking).
+    const Tree copiedRight = {{"same.txt", "same"},   {"right-only.txt", "R"},    {"Rdir/in.txt", "Rin"},
+                              {"changed.txt", "left-new"}, {"older.txt", "left-old"}, {"left-only.txt", "L"},
+                              {"Ldir/in.txt", "Lin"}};
+    const Tree copiedLeft = {{"same.txt", "same"},    {"left-only.txt", "L"},        {"Ldir/in.txt", "Lin"},
+                             {"changed.txt", "right-old"}, {"older.txt", "right-new"}, {"right-only.txt", "R"},
+                             {"Rdir/in.txt", "Rin"}};
+    const Tree mirroredRight = {{"same.txt", "same"}, {"left-only.txt", "L"}, {"Ldir/in.txt", "Lin"},
+                                {"changed.txt", "left-new"}, {"older.txt", "left-old"}};
+    const Tree mirroredLeft = {{"same.txt", "same"}, {"right-only.txt", "R"}, {"Rdir/in.txt", "Rin"},
+                               {"changed.txt", "right-old"}, {"older.txt", "right-new"}};
+    const Case cases[] = {
+        {{"copy-to-right", 1, 0}, startLeft, copiedRight},
+        {{"mirror-to-right", 1, 1}, startLeft, mirroredRight},
+        {{"copy-to-left", 2, 0}, copiedLeft, startRight},
+        {{"mirror-to-left", 2, 1}, mirroredLeft, startRight},
+        {{"merge", 3, 0}, merged, merged},
+        {{"synchronize", 3, 1}, merged, merged},
+    };
+    for (const Case& c : cases) {
+        RecordingFrontend frontend;
+        frontend.questions.SetDefaultAnswer("Yes to All");
+        Pair pair;
+        Put(pair.L("same.txt"), "same");
+        Put(pair.R("same.txt"), "same");
+        Put(pair.L("left-only.txt"), "L");
+        Put(pair.L("Ldir/in.txt"), "Lin");
+        Put(pair.R("right-only.txt"), "R");
+        Put(pair.R("Rdir/in.txt"), "Rin");
+        Put(pair.L("changed.txt"), "left-new", kBase + 100000);
+        Put(pair.R("changed.txt"), "right-old", kBase);
+        Put(pair.L("older.txt"), "left-old", kBase);
+        Put(pair.R("older.txt"), "right-new", kBase + 100000);
+
+        EXPECT_EQ(pair.Run(c.type), 0) << c.type.name;
+        EXPECT_EQ(Contents(pair.L()), c.left) << c.type.name;
+        EXPECT_EQ(Contents(pair.R()), c.right) << c.type.name;
+        // A mirror removes the folder it emptied; the others leave every folder in place.
+        EXPECT_EQ(Exists(pair.R("Rdir")), c.right.count("Rdir/in.txt") == 1) << c.type.name;
+        EXPECT_EQ(Exists(pair.L("Ldir")), c.left.count("Ldir/in.txt") == 1) << c.type.name;
+        EXPECT_TRUE(Has(frontend.Log(), "Sync completed.")) << c.type.name;
+    }
+}
+
+TEST(ASyncRun, OneWayIntoAnEmptyFolderCopiesEverythingAndSortsNothing)
+{
+    RecordingFrontend frontend;
+    Pair pair;
+    Put(pair.L("b.txt"), "b");
+    Put(pair.L("a/c.txt"), "c");
+    std::unique_ptr<ASync> sync = pair.Load(kMirrorToRight);
+    ASSERT_EQ(sync->UpdateFileLists(nullptr), 0);
+    ASSERT_EQ(sync->XCopy(sync->GetDir1(), sync->GetDir2(), nullptr), 0);
+    std::vector<int> kinds = Kinds(*sync);
+    std::sort(kinds.begin(), kinds.end());
+    EXPECT_EQ(kinds, (std::vector<int>{ASync::kCopyRight, ASync::kCopyRight, ASync::kCreateDirRight}));
+    EXPECT_FALSE(Has(frontend.Log(), "Sorting Directory List"));
+    EXPECT_TRUE(Has(frontend.Log(), "Syncing: 3 in source and 0 in dest."));
+    EXPECT_TRUE(Has(frontend.Log(), "Sync actions calculated."));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Two-way runs across several rounds, the state written and read back between rounds
+
+TEST(ASyncRun, SynchronizeCarriesAdditionsDeletionsAndChangesAcrossRounds)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    Pair pair;
+    Put(pair.L("a.txt"), "a1");
+    Put(pair.L("b.txt"), "b");
+    Put(pair.L("d/x.txt"), "x");
+    Put(pair.R("c.txt"), "c");
+
+    // Round 1: everything is new on one side or the other.
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    const Tree round1 = {{"a.txt", "a1"}, {"b.txt", "b"}, {"c.txt", "c"}, {"d/x.txt", "x"}};
+    EXPECT_EQ(Contents(pair.L()), round1);
+    EXPECT_EQ(Contents(pair.R()), round1);
+
+    // Round 2: a changed and c deleted on the left, a new folder g there; b deleted and e added on
+    // the right.
+    Put(pair.L("a.txt"), "a2", kBase + 100000);
+    std::filesystem::remove(pair.L("c.txt"));
+    Put(pair.L("g/f.txt"), "f");
+    std::filesystem::remove(pair.R("b.txt"));
+    Put(pair.R("e.txt"), "e");
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    const Tree round2 = {{"a.txt", "a2"}, {"d/x.txt", "x"}, {"e.txt", "e"}, {"g/f.txt", "f"}};
+    EXPECT_EQ(Contents(pair.L()), round2);
+    EXPECT_EQ(Contents(pair.R()), round2);
+
+    // Round 3: e changed on the right; nothing else.
+    Put(pair.R("e.txt"), "e2", kBase + 200000);
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_EQ(ReadText(pair.L("e.txt")), "e2");
+
+    // Round 4: nothing changed.
+    frontend.Clear();
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_TRUE(Has(frontend.Log(), "Nothing to Sync!"));
+    EXPECT_EQ(frontend.questions.Informed(), std::vector<std::string>{"Nothing to Sync!"});
+}
+
+TEST(ASyncRun, AFileAddedUnderANameDeletedOnBothSidesSinceIsKept)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    Pair pair;
+    Put(pair.L("a.txt"), "old");
+    Put(pair.L("b.txt"), "b");
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    // The user deletes a on both sides: a run with nothing to do.
+    std::filesystem::remove(pair.L("a.txt"));
+    std::filesystem::remove(pair.R("a.txt"));
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    // Later a new a appears on the left. It is new, not a deletion made on the right.
+    Put(pair.L("a.txt"), "new");
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_EQ(ReadText(pair.L("a.txt")), "new");
+    EXPECT_EQ(ReadText(pair.R("a.txt")), "new");
+}
+
+TEST(ASyncRun, DeletionIsCarriedOverWhileASmallerNewEntryWaitsOnTheOtherSide)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    Pair pair;
+    Put(pair.L("a.txt"), "a");
+    Put(pair.L("c.txt"), "c");
+    Put(pair.R("m.txt"), "m");
+    Put(pair.R("z.txt"), "z");
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    // New entries that sort before the deleted ones, on the side that still holds them.
+    Put(pair.L("b.txt"), "b");
+    std::filesystem::remove(pair.R("c.txt"));
+    Put(pair.R("l.txt"), "l");
+    std::filesystem::remove(pair.L("z.txt"));
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    const Tree expected = {{"a.txt", "a"}, {"b.txt", "b"}, {"l.txt", "l"}, {"m.txt", "m"}};
+    EXPECT_EQ(Contents(pair.L()), expected);
+    EXPECT_EQ(Contents(pair.R()), expected);
+}
+
+TEST(ASyncRun, FourListsDecideEachEntry)
+{
+    struct Case {
+        bool inLeft, inRight, inSavedLeft, inSavedRight;
+        std::vector<int> kinds;
+    };
+    const Case cases[] = {
+        {true, false, false, false, {ASync::kCopyRight}},
+        {true, false, true, false, {ASync::kCopyRight}},
+        {false, true, false, false, {ASync::kCopyLeft}},
+        {false, true, false, true, {ASync::kCopyLeft}},
+        {false, true, true, false, {ASync::kDeleteRight}},
+        {false, true, true, true, {ASync::kDeleteRight}},
+        {true, false, false, true, {ASync::kDeleteLeft}},
+        {true, false, true, true, {ASync::kDeleteLeft}},
+        {true, true, false, false, {}},
+        {true, true, true, true, {}},
+        {false, false, true, true, {}},
+    };
+    for (const Case& c : cases) {
+        RecordingFrontend frontend;
+        Pair pair;
+        if (c.inLeft)
+            Put(pair.L("x.txt"), "x");
+        if (c.inRight)
+            Put(pair.R("x.txt"), "x");
+        std::unique_ptr<ASync> sync = pair.Load(kSynchronize);
+        AString entry("x.txt");
+        if (c.inSavedLeft)
+            sync->GetSavedDir1()->AddFPath(&entry);
+        if (c.inSavedRight)
+            sync->GetSavedDir2()->AddFPath(&entry);
+        ASSERT_EQ(sync->UpdateFileLists(nullptr), 0);
+        EXPECT_EQ(sync->TwoWaySync(nullptr), 0);
+        EXPECT_EQ(Kinds(*sync), c.kinds) << c.inLeft << c.inRight << c.inSavedLeft << c.inSavedRight;
+    }
+}
+
+TEST(ASyncRun, MergeIgnoresTheSavedListsAndDeletesNothing)
+{
+    RecordingFrontend frontend;
+    Pair pair;
+    Put(pair.R("x.txt"), "x");
+    std::unique_ptr<ASync> sync = pair.Load({"merge", 3, 0});
+    AString entry("x.txt");
+    sync->GetSavedDir1()->AddFPath(&entry);
+    sync->GetSavedDir2()->AddFPath(&entry);
+    ASSERT_EQ(sync->UpdateFileLists(nullptr), 0);
+    EXPECT_EQ(sync->TwoWaySync(nullptr), 0);
+    EXPECT_EQ(Kinds(*sync), std::vector<int>{ASync::kCopyLeft});
+}
+
+TEST(ASyncRun, NewerFileReplacesTheOlderOnTheOtherSide)
+{
+    RecordingFrontend frontend;
+    Pair pair;
+    Put(pair.L("a.txt"), "newer", kBase + 100000);
+    Put(pair.R("a.txt"), "old", kBase);
+    Put(pair.L("b.txt"), "old", kBase);
+    Put(pair.R("b.txt"), "newer", kBase + 100000);
+    std::unique_ptr<ASync> sync = pair.Load(kSynchronize);
+    ASSERT_EQ(sync->UpdateFileLists(nullptr), 0);
+    ASSERT_EQ(sync->TwoWaySync(nullptr), 0);
+    EXPECT_EQ(Kinds(*sync), (std::vector<int>{ASync::kReplaceRight, ASync::kReplaceLeft}));
+    EXPECT_EQ(sync->GetAction(1)->path1.ToStdString(), pair.R("b.txt"));
+}
+
+TEST(ASyncRun, SameTimeAndDifferentContentsIsAnUndecidedPairThatChangesNothing)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    Pair pair;
+    // Same time, different sizes: neither is newer and they differ.
+    Put(pair.L("a.txt"), "left", kBase);
+    Put(pair.R("a.txt"), "right", kBase);
+    Put(pair.L("b.txt"), "b");
+    std::unique_ptr<ASync> sync = pair.Load(kSynchronize);
+    ASSERT_EQ(sync->UpdateFileLists(nullptr), 0);
+    ASSERT_EQ(sync->TwoWaySync(nullptr), 0);
+    ASSERT_EQ(Kinds(*sync), (std::vector<int>{ASync::kUndecided, ASync::kCopyRight}));
+    EXPECT_EQ(sync->GetAction(0)->active, 0);
+    EXPECT_EQ(sync->GetAction(0)->operation, ASync::kOpUndecided);
+
+    EXPECT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_EQ(ReadText(pair.L("a.txt")), "left");
+    EXPECT_EQ(ReadText(pair.R("a.txt")), "right");
+    EXPECT_EQ(ReadText(pair.R("b.txt")), "b");
+}
+
+TEST(ASyncRun, UndecidedPairSettledInTheReviewIsPerformed)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    Pair pair;
+    Put(pair.L("a.txt"), "left", kBase);
+    Put(pair.R("a.txt"), "right", kBase);
+    std::unique_ptr<ASync> sync = pair.Load(kSynchronize);
+    sync->SetShowActionsList(1);
+    // The review keeps the right file.
+    sync->SetActionsListDlogProc([](AArray*, ASync* s) {
+        s->ChangeSyncAction(s->GetAction(0), 7);
+        s->GetAction(0)->active = 1;
+        return 0;
+    });
+    EXPECT_EQ(sync->DoSync(nullptr), 0);
+    EXPECT_EQ(ReadText(pair.L("a.txt")), "right");
+}
+
+TEST(ASyncRun, DirectoryAgainstFileIsLoggedAndGetsNoAction)
+{
+    for (signed char stopOnErr : {0, 1}) {
+        RecordingFrontend frontend;
+        Pair pair;
+        Put(pair.L("x/in.txt"), "in");
+        Put(pair.R("x"), "a file");
+        Put(pair.L("y.txt"), "y");
+        std::unique_ptr<ASync> sync = pair.Load(kSynchronize);
+        sync->SetStopOnErr(stopOnErr);
+        ASSERT_EQ(sync->UpdateFileLists(nullptr), 0);
+        const int result = sync->TwoWaySync(nullptr);
+        const std::string log = frontend.Log();
+        EXPECT_TRUE(Has(log, pair.L("x") + " and " + pair.R("x") + " ERROR=-11165: Duplicate names.")) << log;
+        for (int i = 0; i < sync->GetActionCount(); ++i)
+            EXPECT_NE(sync->GetAction(i)->path1.ToStdString(), pair.L("x"));
+        if (stopOnErr) {
+            // The plan stops at the clash: y.txt, after it, is not planned.
+            EXPECT_EQ(result, kErrDuplicateNames);
+            EXPECT_TRUE(Has(log, "Error Sync'ing!"));
+            EXPECT_EQ(sync->GetActionCount(), 0);
+        } else {
+            EXPECT_EQ(result, 0);
+            EXPECT_EQ(Kinds(*sync), (std::vector<int>{ASync::kCopyRight, ASync::kCopyRight}));
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The driver: review, questions, errors, cancel, log-only
+
+TEST(ASyncRun, NothingToSyncIsLoggedAndShown)
+{
+    RecordingFrontend frontend;
+    Pair pair;
+    Put(pair.L("a.txt"), "a");
+    Put(pair.R("a.txt"), "a");
+    EXPECT_EQ(pair.Run(kCopyToRight), 0);
+    const std::string log = frontend.Log();
+    for (const char* line : {"Initializing sync...", "Building Directory List: complete", "Sync ready.", "Nothing to Sync!"})
+        EXPECT_TRUE(Has(log, line)) << line;
+    EXPECT_EQ(frontend.questions.Informed(), std::vector<std::string>{"Nothing to Sync!"});
+}
+
+TEST(ASyncRun, RefusedReviewChangesNothingAndKeepsThePlan)
+{
+    RecordingFrontend frontend;
+    Pair pair;
+    Put(pair.L("a.txt"), "a");
+    std::unique_ptr<ASync> sync = pair.Load(kCopyToRight);
+    sync->SetShowActionsList(1);
+    sync->SetActionsListDlogProc([](AArray* actions, ASync*) { return actions->Count() == 1 ? kErrUserCancel : 0; });
+    EXPECT_EQ(sync->DoSync(nullptr), kErrUserCancel);
+    EXPECT_TRUE(Has(frontend.Log(), "User cancelled."));
+    EXPECT_EQ(sync->GetActionCount(), 1);
+    EXPECT_TRUE(ListFiles(pair.R()).empty());
+}
+
+TEST(ASyncRun, FileThatAppearedSinceThePlanIsNotReplacedWithoutAsking)
+{
+    RecordingFrontend frontend;
+    frontend.questions.Script({"No"});
+    static Pair* pair;
+    Pair here;
+    pair = &here;
+    Put(here.L("a.txt"), "planned");
+    std::unique_ptr<ASync> sync = here.Load(kCopyToRight);
+    sync->SetShowActionsList(1);
+    // While the user looks at the plan, a file of the same name arrives on the right.
+    sync->SetActionsListDlogProc([](AArray*, ASync*) {
+        Put(pair->R("a.txt"), "arrived meanwhile");
+        return 0;
+    });
+    EXPECT_EQ(sync->DoSync(nullptr), 0);
+    EXPECT_EQ(frontend.QuestionTitles(), std::vector<std::string>{"Replace file?"});
+    EXPECT_EQ(ReadText(here.R("a.txt")), "arrived meanwhile");
+}
+
+TEST(ASyncRun, InactiveActionGetsNoLineButKeepsItsNumber)
+{
+    RecordingFrontend frontend;
+    Pair pair;
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        Put(pair.L(name), name);
+    Put(pair.R("z.txt"), "z"); // both lists hold entries, so both are sorted before the walk
+    std::unique_ptr<ASync> sync = pair.Load(kCopyToRight);
+    sync->SetShowActionsList(1);
+    sync->SetActionsListDlogProc([](AArray*, ASync* s) {
+        s->GetAction(1)->active = 0;
+        return 0;
+    });
+    EXPECT_EQ(sync->DoSync(nullptr), 0);
+    const std::string log = frontend.Log();
+    EXPECT_TRUE(Has(log, "Action 1 of 3 Copying"));
+    EXPECT_FALSE(Has(log, "Action 2 of 3"));
+    EXPECT_TRUE(Has(log, "Action 3 of 3 Copying"));
+    EXPECT_EQ(ListFiles(pair.R()), (std::vector<std::string>{"a.txt", "c.txt", "z.txt"}));
+}
+
+TEST(ASyncRun, YesToAllIsRememberedAcrossRunsUntilReset)
+{
+    RecordingFrontend frontend;
+    Pair pair;
+    auto changeLeft = [&](const std::string& text, std::int64_t time) {
+        Put(pair.L("a.txt"), text, time);
+        Put(pair.L("b.txt"), text, time);
+    };
+    Put(pair.R("a.txt"), "r", kBase);
+    Put(pair.R("b.txt"), "r", kBase);
+    changeLeft("one", kBase + 100000);
+    frontend.questions.Script({"Yes to All"});
+    ASSERT_EQ(pair.Run(kCopyToRight), 0);
+    EXPECT_EQ(frontend.QuestionTitles(), std::vector<std::string>{"Replace file?"});
+    EXPECT_EQ(ReadText(pair.R("b.txt")), "one");
+
+    // The next run reads the answer back from the state file.
+    frontend.Clear();
+    changeLeft("two", kBase + 200000);
+    ASSERT_EQ(pair.Run(kCopyToRight), 0);
+    EXPECT_TRUE(frontend.QuestionTitles().empty());
+    EXPECT_EQ(ReadText(pair.R("a.txt")), "two");
+
+    frontend.Clear();
+    changeLeft("three", kBase + 300000);
+    std::unique_ptr<ASync> sync = pair.Load(kCopyToRight);
+    sync->ResetAlertSettings();
+    frontend.questions.SetDefaultAnswer("Yes");
+    ASSERT_EQ(sync->DoSync(nullptr), 0);
+    EXPECT_EQ(frontend.QuestionTitles(), (std::vector<std::string>{"Replace file?", "Replace file?"}));
+}
+
+TEST(ASyncRun, ANewerDestinationIsAskedAboutEvenAfterYesToAll)
+{
+    struct Case {
+        int replaceAnswer;
+        std::vector<std::string> titles;
+        const char* result;
+    };
+    for (const Case& c : {Case{ASync::kAnswerYesToAll, {"Replace newer file?"}, "left"},
+                          Case{ASync::kAnswerNoToAll, {}, "right"}}) {
+        RecordingFrontend frontend;
+        frontend.questions.SetDefaultAnswer("Yes");
+        Pair pair;
+        Put(pair.L("a.txt"), "left", kBase);
+        Put(pair.R("a.txt"), "right", kBase + 100000);
+        std::unique_ptr<ASync> sync = pair.Load(kCopyToRight);
+        sync->SetRememberedAnswers(c.replaceAnswer, 0, 0);
+        ASSERT_EQ(sync->DoSync(nullptr), 0);
+        EXPECT_EQ(frontend.QuestionTitles(), c.titles);
+        EXPECT_EQ(ReadText(pair.R("a.txt")), c.result);
+    }
+}
+
+TEST(ASyncRun, NoToAllOnDeleteKeepsEveryFileAndIsRemembered)
+{
+    RecordingFrontend frontend;
+    frontend.questions.Script({"No to All"});
+    Pair pair;
+    Put(pair.L("keep.txt"), "k");
+    Put(pair.R("keep.txt"), "k");
+    Put(pair.R("x.txt"), "x");
+    Put(pair.R("y.txt"), "y");
+    std::unique_ptr<ASync> sync = pair.Load(kMirrorToRight);
+    ASSERT_EQ(sync->DoSync(nullptr), 0);
+    EXPECT_EQ(frontend.QuestionTitles(), std::vector<std::string>{"Delete file?"});
+    EXPECT_EQ(ListFiles(pair.R()), (std::vector<std::string>{"keep.txt", "x.txt", "y.txt"}));
+    EXPECT_EQ(sync->GetDeleteAnswer(), ASync::kAnswerNoToAll);
+}
+
+namespace {
+
+// Copies fail for b.txt, as when its disk is full.
+class FailingSync : public ASync {
+public:
+    int Copy(const AString* src, const AString* dst, signed char overwrite, signed char isReplace,
+             CancelProc cancel) override
+    {
+        if (src->Find("b.txt", 0) >= 0)
+            return kErrIO;
+        return ASync::Copy(src, dst, overwrite, isReplace, cancel);
+    }
+};
+
+} // namespace
+
+TEST(ASyncRun, StopOnErrorDecidesWhetherTheActionsAfterAFailureRun)
+{
+    for (signed char stopOnErr : {1, 0}) {
+        RecordingFrontend frontend;
+        Pair pair;
+        for (const char* name : {"a.txt", "b.txt", "c.txt"})
+            Put(pair.L(name), name);
+        Put(pair.R("z.txt"), "z");
+        FailingSync sync;
+        AString left = pair.tmp.A("L"), right = pair.tmp.A("R");
+        sync.SetRootPath1(&left, nullptr, 0);
+        sync.SetRootPath2(&right, nullptr, 0);
+        sync.SetShowActionsList(0);
+        sync.SetStopOnErr(stopOnErr);
+        EXPECT_EQ(sync.DoSync(nullptr), kErrIO);
+        const std::string log = frontend.Log();
+        EXPECT_TRUE(Has(log, "Failed copying " + pair.L("b.txt") + " to " + pair.R() + ": -36: IO error."));
+        EXPECT_TRUE(Has(log, "Error Sync'ing!"));
+        if (stopOnErr)
+            EXPECT_EQ(ListFiles(pair.R()), (std::vector<std::string>{"a.txt", "z.txt"}));
+        else
+            EXPECT_EQ(ListFiles(pair.R()), (std::vector<std::string>{"a.txt", "c.txt", "z.txt"}));
+    }
+}
+
+TEST(ASyncRun, CancelWhilePlanningChangesNothing)
+{
+    RecordingFrontend frontend;
+    gFrontend = &frontend;
+    Pair pair;
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        Put(pair.L(name), name);
+    Put(pair.R("z.txt"), "z");
+    std::unique_ptr<ASync> sync = pair.Load(kMirrorToRight);
+    const int result = sync->DoSync([] { return CancelOnceLogged("Calculating sync actions"); });
+    gFrontend = nullptr;
+    EXPECT_EQ(result, kErrUserCancel);
+    const std::string log = frontend.Log();
+    EXPECT_TRUE(Has(log, "Sync terminated by user cancel."));
+    EXPECT_FALSE(Has(log, "Sync ready."));
+    EXPECT_EQ(ListFiles(pair.R()), std::vector<std::string>{"z.txt"});
+}
+
+TEST(ASyncRun, CancelWhilePerformingStopsAfterTheCurrentActionAndStillFinishes)
+{
+    RecordingFrontend frontend;
+    gFrontend = &frontend;
+    Pair pair;
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        Put(pair.L(name), name);
+    Put(pair.R("z.txt"), "z");
+    std::unique_ptr<ASync> sync = pair.Load(kCopyToRight);
+    const int result = sync->DoSync([] { return CancelOnceLogged("Action 1 of 3"); });
+    gFrontend = nullptr;
+    EXPECT_EQ(result, kErrUserCancel);
+    const std::string log = frontend.Log();
+    EXPECT_TRUE(Has(log, "Error Sync'ing!"));
+    EXPECT_TRUE(Has(log, "Sync completed."));
+    EXPECT_EQ(ListFiles(pair.R()), (std::vector<std::string>{"a.txt", "z.txt"}));
+    // The log closes at "Sync ready." and again at the end, since a cancel is not a failure.
+    const std::vector<std::string> names = frontend.bus.Names();
+    EXPECT_EQ(std::count(names.begin(), names.end(), "CloseLogDrawer"), 2);
+}
+
+TEST(ASyncRun, LogOnlyCopiesFilesButMakesAndRemovesNoFolders)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    Pair pair;
+    std::filesystem::create_directories(pair.L("Empty"));
+    Put(pair.L("f.txt"), "f");
+    std::filesystem::create_directories(pair.R("Gone"));
+    std::unique_ptr<ASync> sync = pair.Load(kMirrorToRight);
+    sync->SetLogOnly(1);
+    sync->SetVerboseLog(1);
+    EXPECT_EQ(sync->DoSync(nullptr), 0);
+    EXPECT_EQ(ListFiles(pair.R()), std::vector<std::string>{"f.txt"});
+    EXPECT_FALSE(Exists(pair.R("Empty")));
+    EXPECT_TRUE(Exists(pair.R("Gone")));
+    EXPECT_TRUE(Has(frontend.Log(), "Creating directory: " + pair.R("Empty")));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Folder deletions never take a file the plan does not delete
+
+TEST(ASyncRun, FolderDeletedOnOneSideKeepsAFileAddedToItOnTheOther)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    Pair pair;
+    Put(pair.L("d/x.txt"), "x");
+    Put(pair.L("k.txt"), "k");
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    std::filesystem::remove_all(pair.L("d"));
+    Put(pair.R("d/new.txt"), "new");
+    EXPECT_EQ(pair.Run(kSynchronize), 0);
+    // x.txt was deleted as planned; new.txt and its folder stay, and the left gets it too.
+    EXPECT_EQ(Contents(pair.R()), (Tree{{"d/new.txt", "new"}, {"k.txt", "k"}}));
+    EXPECT_EQ(Contents(pair.L()), (Tree{{"d/new.txt", "new"}, {"k.txt", "k"}}));
+    EXPECT_TRUE(Has(frontend.Log(), "Kept directory " + pair.R("d") + ": it still holds files that this sync does not delete."));
+}
+
+TEST(ASyncRun, MirrorKeepsAFolderHoldingFilesTheFiltersLeftOut)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    Pair pair;
+    Put(pair.L("k.txt"), "k");
+    Put(pair.R("k.txt"), "k");
+    Put(pair.R("d/x.txt"), "x");
+    Put(pair.R("d/keep.bak"), "bak");
+    std::unique_ptr<ASync> sync = pair.Load(kMirrorToRight);
+    sync->SetPathFilterMode(2);
+    AString exclude(":.bak:");
+    sync->SetPathExcludeFilter(&exclude);
+    EXPECT_EQ(sync->DoSync(nullptr), 0);
+    EXPECT_EQ(ListFiles(pair.R()), (std::vector<std::string>{"d/keep.bak", "k.txt"}));
+}
+
+TEST(ASyncRun, NestedEmptyFoldersAreRemovedDeepestFirst)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    Pair pair;
+    std::filesystem::create_directories(pair.R("a/b/c"));
+    Put(pair.R("a/b/f.txt"), "f");
+    EXPECT_EQ(pair.Run(kMirrorToRight), 0);
+    EXPECT_TRUE(std::filesystem::is_empty(pair.R()));
+    EXPECT_FALSE(Has(frontend.Log(), "Kept directory"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The mass deletion guard
+
+TEST(ASyncRun, PlanDeletingMostOfASideIsConfirmedOnceAndNoCancelsIt)
+{
+    RecordingFrontend frontend;
+    Pair pair;
+    for (int i = 0; i < 12; ++i)
+        Put(pair.R("f" + std::to_string(i) + ".txt"), "x");
+    frontend.questions.Script({"No"});
+    EXPECT_EQ(pair.Run(kMirrorToRight), kErrUserCancel);
+    const std::string title = "Delete 12 of 12 files on " + pair.R() + "?";
+    EXPECT_EQ(frontend.QuestionTitles(), std::vector<std::string>{title});
+    EXPECT_EQ(ListFiles(pair.R()).size(), 12u);
+    EXPECT_TRUE(Has(frontend.Log(), "User cancelled."));
+    EXPECT_FALSE(Has(frontend.Log(), "Performing sync..."));
+
+    // Yes goes on, and the deletions then ask as usual.
+    frontend.Clear();
+    frontend.questions.Script({"Yes", "Yes to All"});
+    EXPECT_EQ(pair.Run(kMirrorToRight), 0);
+    EXPECT_EQ(frontend.QuestionTitles(), (std::vector<std::string>{title, "Delete file?"}));
+    EXPECT_TRUE(ListFiles(pair.R()).empty());
+}
+
+TEST(ASyncRun, GuardAsksOnlyForAtLeastTenDeletionsAndMoreThanHalf)
+{
+    struct Case {
+        int kept;
+        int deleted;
+        bool asked;
+    };
+    for (auto [kept, deleted, asked] : {Case{0, 9, false}, {15, 10, false}, {12, 13, true}, {0, 10, true}}) {
+        RecordingFrontend frontend;
+        frontend.questions.SetDefaultAnswer("Yes to All");
+        Pair pair;
+        for (int i = 0; i < kept; ++i) {
+            Put(pair.L("k" + std::to_string(i)), "k");
+            Put(pair.R("k" + std::to_string(i)), "k");
+        }
+        for (int i = 0; i < deleted; ++i)
+            Put(pair.R("d" + std::to_string(i)), "d");
+        EXPECT_EQ(pair.Run(kMirrorToRight), 0);
+        const std::vector<std::string> titles = frontend.QuestionTitles();
+        EXPECT_EQ(!titles.empty() && titles[0].rfind("Delete " + std::to_string(deleted) + " of ", 0) == 0, asked)
+            << kept << " kept, " << deleted << " deleted";
+        EXPECT_EQ(static_cast<int>(ListFiles(pair.R()).size()), kept);
+    }
+}
+
+TEST(ASyncRun, GuardCountsOnlyTheDeletionsLeftTickedInTheReview)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    Pair pair;
+    for (int i = 0; i < 12; ++i)
+        Put(pair.R("f" + std::to_string(i) + ".txt"), "x");
+    std::unique_ptr<ASync> sync = pair.Load(kMirrorToRight);
+    sync->SetShowActionsList(1);
+    sync->SetActionsListDlogProc([](AArray*, ASync* s) {
+        for (int i = 0; i < 6; ++i)
+            s->GetAction(i)->active = 0;
+        return 0;
+    });
+    EXPECT_EQ(sync->DoSync(nullptr), 0);
+    EXPECT_EQ(frontend.QuestionTitles(), std::vector<std::string>{"Delete file?"});
+    EXPECT_EQ(ListFiles(pair.R()).size(), 6u);
+}

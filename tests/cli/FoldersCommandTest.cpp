@@ -1,0 +1,191 @@
+// `pelorin folders`: arguments, exit statuses, answers from flags and the state kept between runs.
+
+#include "fixtures/RunCommand.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using fixtures::Exists;
+using fixtures::ListFiles;
+using fixtures::ReadText;
+using fixtures::RunPelorin;
+using fixtures::TempDir;
+using fixtures::WriteFile;
+
+namespace {
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Two folders and a private application support folder, so that no test writes into the real one.
+class Folders {
+public:
+    Folders()
+    {
+        std::filesystem::create_directories(tmp / "L");
+        std::filesystem::create_directories(tmp / "R");
+    }
+    std::string L(const std::string& relative = "") const { return tmp / ("L/" + relative); }
+    std::string R(const std::string& relative = "") const { return tmp / ("R/" + relative); }
+    std::vector<std::string> Env() const { return {"XDG_DATA_HOME=" + tmp / "data", "HOME=" + tmp / "home"}; }
+
+    fixtures::CommandResult Run(std::vector<std::string> args, const std::string& input = std::string()) const
+    {
+        args.insert(args.begin(), {"folders", tmp / "L", tmp / "R"});
+        return RunPelorin(args, input, Env());
+    }
+
+    TempDir tmp;
+};
+
+} // namespace
+
+TEST(FoldersCommand, HelpExplainsEveryOption)
+{
+    fixtures::CommandResult top = RunPelorin({"--help"});
+    EXPECT_EQ(top.exitStatus, 0);
+    EXPECT_TRUE(Has(top.out, "folders"));
+
+    fixtures::CommandResult help = RunPelorin({"folders", "--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    for (const char* text : {"LEFT", "RIGHT", "--type", "--state", "--review", "--yes", "--no", "--stop-on-error",
+                             "--log-only", "--verbose", "--log", "--reset-answers", "copy-to-right", "mirror-to-right",
+                             "copy-to-left", "mirror-to-left", "merge", "synchronize", "130"})
+        EXPECT_TRUE(Has(help.out, text)) << text;
+}
+
+TEST(FoldersCommand, BadArgumentsExitWithTwoAndChangeNothing)
+{
+    Folders folders;
+    WriteFile(folders.L("a.txt"), "a");
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"folders", folders.L(), folders.tmp / "missing", "--type", "merge", "--yes"}, "RIGHT folder does not exist"},
+        {{"folders", folders.L(), folders.R(), "--type", "sideways", "--yes"}, "sideways"},
+        {{"folders", folders.L(), folders.R(), "--yes"}, "--type"},
+        {{"folders", folders.L(), folders.R(), "--type", "merge", "--yes", "--no"}, "excludes"},
+        {{"folders", folders.L(), folders.L(), "--type", "merge", "--yes"}, "the same folder"},
+        {{"folders", folders.tmp.Path(), folders.R(), "--type", "merge", "--yes"}, "inside the other"},
+        // Nobody to ask, and no answers given.
+        {{"folders", folders.L(), folders.R(), "--type", "merge"}, "pass --yes"},
+    };
+    for (const Case& c : cases) {
+        fixtures::CommandResult result = RunPelorin(c.args, "", folders.Env());
+        EXPECT_EQ(result.exitStatus, 2) << c.message;
+        EXPECT_TRUE(Has(result.err + result.out, c.message)) << c.message << ": " << result.err;
+        EXPECT_TRUE(ListFiles(folders.R()).empty()) << c.message;
+    }
+}
+
+TEST(FoldersCommand, MirrorWithYesMakesTheRightEqualToTheLeft)
+{
+    Folders folders;
+    WriteFile(folders.L("a.txt"), "a");
+    WriteFile(folders.L("Album/b.txt"), "b");
+    WriteFile(folders.R("old.txt"), "old");
+    fixtures::CommandResult result = folders.Run({"--type", "mirror-to-right", "--yes"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(ListFiles(folders.R()), (std::vector<std::string>{"Album/b.txt", "a.txt"}));
+    EXPECT_EQ(ReadText(folders.R("Album/b.txt")), "b");
+    EXPECT_TRUE(Has(result.out, "Sync completed."));
+    // The run log goes to standard error.
+    EXPECT_TRUE(Has(result.err, "Initializing sync..."));
+}
+
+TEST(FoldersCommand, NoAnswersNoToEveryQuestion)
+{
+    Folders folders;
+    WriteFile(folders.R("old.txt"), "old");
+    WriteFile(folders.L("a.txt"), "a");
+    fixtures::CommandResult result = folders.Run({"--type", "mirror-to-right", "--no"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(ListFiles(folders.R()), (std::vector<std::string>{"a.txt", "old.txt"}));
+}
+
+TEST(FoldersCommand, SynchronizeKeepsItsStateBetweenRuns)
+{
+    Folders folders;
+    WriteFile(folders.L("a.txt"), "a");
+    WriteFile(folders.L("b.txt"), "b");
+    ASSERT_EQ(folders.Run({"--type", "synchronize", "--yes"}).exitStatus, 0);
+    EXPECT_EQ(ListFiles(folders.R()), (std::vector<std::string>{"a.txt", "b.txt"}));
+    // The state lives in the application support folder, under a name made from the two folders.
+    std::vector<std::string> states = ListFiles(folders.tmp / "data/Veltrano/Ondrivel");
+    ASSERT_EQ(states.size(), 1u);
+    EXPECT_TRUE(Has(states[0], "L-R")) << states[0];
+
+    // The saved lists tell that b was deleted on the left, not added on the right.
+    std::filesystem::remove(folders.L("b.txt"));
+    ASSERT_EQ(folders.Run({"--type", "synchronize", "--yes"}).exitStatus, 0);
+    EXPECT_EQ(ListFiles(folders.R()), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(ListFiles(folders.L()), std::vector<std::string>{"a.txt"});
+}
+
+TEST(FoldersCommand, StateFileOfAnotherPairDoesNotTurnDifferencesIntoDeletions)
+{
+    Folders folders;
+    TempDir other;
+    std::filesystem::create_directories(other / "X");
+    WriteFile(other / "Y/a.txt", "a");
+    const std::string state = folders.tmp / "shared.state";
+    ASSERT_EQ(RunPelorin({"folders", other / "X", other / "Y", "--type", "synchronize", "--yes", "--state", state}, "",
+                         folders.Env())
+                  .exitStatus,
+              0);
+    // Same state file, other folders: a.txt on the right is new, and is copied, not deleted.
+    WriteFile(folders.R("a.txt"), "a");
+    ASSERT_EQ(folders.Run({"--type", "synchronize", "--yes", "--state", state}).exitStatus, 0);
+    EXPECT_EQ(ListFiles(folders.L()), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(ListFiles(folders.R()), std::vector<std::string>{"a.txt"});
+}
+
+TEST(FoldersCommand, ReviewShowsTheNumberedPlanAndNoCancelsIt)
+{
+    Folders folders;
+    WriteFile(folders.L("a.txt"), "a");
+    WriteFile(folders.R("z.txt"), "z");
+    fixtures::CommandResult result = folders.Run({"--type", "mirror-to-right", "--review", "--no"});
+    EXPECT_EQ(result.exitStatus, 130);
+    EXPECT_TRUE(Has(result.out, "1 [x] Copy Right")) << result.out;
+    EXPECT_TRUE(Has(result.out, folders.L("a.txt") + "  ->  " + folders.R("a.txt"))) << result.out;
+    EXPECT_TRUE(Has(result.out, "2 [x] Delete")) << result.out;
+    EXPECT_EQ(ListFiles(folders.R()), std::vector<std::string>{"z.txt"});
+}
+
+TEST(FoldersCommand, LogFileReceivesTheRunLog)
+{
+    Folders folders;
+    WriteFile(folders.L("a.txt"), "a");
+    const std::string log = folders.tmp / "run.log";
+    fixtures::CommandResult result = folders.Run({"--type", "copy-to-right", "--yes", "--log", log, "--verbose"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_TRUE(Has(ReadText(log), "Action 1 of 1 Copying " + folders.L("a.txt")));
+    EXPECT_FALSE(Has(result.err, "Initializing sync..."));
+}
+
+TEST(FoldersCommand, ErrorsEndWithStatusOne)
+{
+    Folders folders;
+    // A folder on the left where the right has a file of the same name: the copy into it fails.
+    WriteFile(folders.L("x/in.txt"), "in");
+    WriteFile(folders.R("x"), "file");
+    fixtures::CommandResult result = folders.Run({"--type", "copy-to-right", "--yes"});
+    EXPECT_EQ(result.exitStatus, 1) << result.err;
+    EXPECT_TRUE(Has(result.err, "the sync ended with error"));
+}
+
+TEST(FoldersCommand, MassDeletionDeclinedEndsAsCancelled)
+{
+    Folders folders;
+    for (int i = 0; i < 11; ++i)
+        WriteFile(folders.R("f" + std::to_string(i)), "x");
+    fixtures::CommandResult result = folders.Run({"--type", "mirror-to-right", "--no"});
+    EXPECT_EQ(result.exitStatus, 130);
+    EXPECT_EQ(ListFiles(folders.R()).size(), 11u);
+}

@@ -1,0 +1,178 @@
+#include "fixtures/MusicFiles.h"
+#include "fixtures/RunCommand.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+const char* const kHeader =
+    "path\tname\tartist\talbum\tgenre\tcomposer\ttvshow\ttrack\tdisc\tdisccount\tyear\t"
+    "compilation\tpodcast\tmediakind\tduration\tbitrate\tsize\tpictures\tmusicstart\t"
+    "musicend\tappleid\ttagkinds\tresult";
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line)
+{
+    std::vector<std::string> fields;
+    std::size_t begin = 0;
+    for (;;) {
+        std::size_t tab = line.find('\t', begin);
+        fields.push_back(line.substr(begin, tab == std::string::npos ? std::string::npos : tab - begin));
+        if (tab == std::string::npos)
+            return fields;
+        begin = tab + 1;
+    }
+}
+
+fixtures::SongSpec Song(const std::string& title)
+{
+    fixtures::SongSpec song;
+    song.title = title;
+    song.artist = "Artist";
+    song.album = "Album";
+    song.genre = "Rock";
+    song.composer = "Composer";
+    song.track = 3;
+    song.trackCount = 12;
+    song.disc = 1;
+    song.discCount = 2;
+    song.year = 1999;
+    song.seconds = 3;
+    song.picture = fixtures::FakeJpeg(200);
+    return song;
+}
+
+class TagsCommand : public testing::Test
+{
+protected:
+    fixtures::TempDir dir;
+};
+
+TEST_F(TagsCommand, PrintsAHeaderAndOneTabSeparatedLinePerFile)
+{
+    fixtures::WriteSong(dir / "a.mp3", Song("Song A"));
+    fixtures::WriteSong(dir / "b.m4a", Song("Song B"));
+    fixtures::WriteSong(dir / "c.aif", Song("Song C"));
+    auto result = fixtures::RunPelorin({"tags", dir / "a.mp3", dir / "b.m4a", dir / "c.aif"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    std::vector<std::string> lines = Lines(result.out);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], kHeader);
+    const std::size_t mp3Size = fixtures::ReadFile(dir / "a.mp3").size();
+    std::vector<std::string> mp3 = Fields(lines[1]);
+    ASSERT_EQ(mp3.size(), 23u);
+    const std::vector<std::string> expectedStart = {dir / "a.mp3",
+                                                    "Song A",
+                                                    "Artist",
+                                                    "Album",
+                                                    "Rock",
+                                                    "Composer",
+                                                    "",
+                                                    "3",
+                                                    "1",
+                                                    "2",
+                                                    "1999",
+                                                    "0",
+                                                    "0",
+                                                    "-1",
+                                                    "3",
+                                                    "128",
+                                                    std::to_string(mp3Size),
+                                                    "1"};
+    EXPECT_EQ(std::vector<std::string>(mp3.begin(), mp3.begin() + 18), expectedStart);
+    EXPECT_EQ(mp3[19], std::to_string(mp3Size - 1)); // music end
+    EXPECT_EQ(mp3[21], "ID3v2.3");
+    EXPECT_EQ(mp3[22], "0");
+    std::vector<std::string> m4a = Fields(lines[2]);
+    ASSERT_EQ(m4a.size(), 23u);
+    EXPECT_EQ(m4a[1], "Song B");
+    EXPECT_EQ(m4a[14], "3");
+    EXPECT_EQ(m4a[21], "MP4");
+    std::vector<std::string> aif = Fields(lines[3]);
+    ASSERT_EQ(aif.size(), 23u);
+    EXPECT_EQ(aif[1], "Song C");
+    EXPECT_EQ(aif[15], "128");
+    EXPECT_EQ(result.err, "");
+}
+
+TEST_F(TagsCommand, FileThatCannotBeReadStillGetsItsLineAndFailsTheRun)
+{
+    fixtures::WriteSong(dir / "good.mp3", Song("Good"));
+    auto result = fixtures::RunPelorin({"tags", dir / "missing.mp3", dir / "good.mp3"});
+    EXPECT_EQ(result.exitStatus, 1);
+    std::vector<std::string> lines = Lines(result.out);
+    ASSERT_EQ(lines.size(), 3u);
+    std::vector<std::string> missing = Fields(lines[1]);
+    ASSERT_EQ(missing.size(), 23u);
+    EXPECT_EQ(missing[0], dir / "missing.mp3");
+    EXPECT_EQ(missing[22], "-11160");
+    EXPECT_EQ(Fields(lines[2])[1], "Good");
+    EXPECT_NE(result.err.find(dir / "missing.mp3"), std::string::npos);
+    EXPECT_NE(result.err.find("-11160"), std::string::npos);
+}
+
+TEST_F(TagsCommand, ValuesWithTabsLineBreaksAndBackslashesAreEscaped)
+{
+    fixtures::WriteSong(dir / "odd.mp3", Song("a\tb\nc\\d"));
+    auto result = fixtures::RunPelorin({"tags", dir / "odd.mp3"});
+    EXPECT_EQ(result.exitStatus, 0);
+    std::vector<std::string> lines = Lines(result.out);
+    ASSERT_EQ(lines.size(), 2u);
+    std::vector<std::string> fields = Fields(lines[1]);
+    ASSERT_EQ(fields.size(), 23u);
+    EXPECT_EQ(fields[1], "a\\tb\\nc\\\\d");
+}
+
+TEST_F(TagsCommand, JsonPrintsOneObjectPerFileWithEscapedStrings)
+{
+    fixtures::WriteSong(dir / "q.mp3", Song("Say \"Hi\"\t\\ \x01 Caf\xC3\xA9"));
+    auto result = fixtures::RunPelorin({"tags", "--json", dir / "q.mp3", dir / "none.m4a"});
+    EXPECT_EQ(result.exitStatus, 1);
+    std::vector<std::string> lines = Lines(result.out);
+    ASSERT_EQ(lines.size(), 2u);
+    const std::string& first = lines[0];
+    EXPECT_EQ(first.rfind("{\"path\":\"" + dir / "q.mp3" +
+                              "\",\"name\":\"Say \\\"Hi\\\"\\t\\\\ \\u0001 Caf\xC3\xA9\",",
+                          0),
+              0u)
+        << first;
+    EXPECT_NE(
+        first.find(",\"track\":3,\"disc\":1,\"disccount\":2,\"year\":1999,\"compilation\":0,\"podcast\":0,"
+                   "\"mediakind\":-1,\"duration\":3,\"bitrate\":128,"),
+        std::string::npos)
+        << first;
+    EXPECT_NE(first.find(",\"appleid\":\"\",\"tagkinds\":\"ID3v2.3\",\"result\":0}"), std::string::npos)
+        << first;
+    EXPECT_EQ(first.back(), '}');
+    EXPECT_NE(lines[1].find("\"result\":-11160}"), std::string::npos) << lines[1];
+}
+
+TEST_F(TagsCommand, JsonReplacesPathBytesThatAreNotUTF8)
+{
+    auto result = fixtures::RunPelorin({"tags", "--json", "/nowhere/\xFF.mp3"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out.rfind("{\"path\":\"/nowhere/\xEF\xBF\xBD.mp3\",", 0), 0u) << result.out;
+}
+
+TEST_F(TagsCommand, BadArgumentsExitWithStatus2)
+{
+    EXPECT_EQ(fixtures::RunPelorin({"tags"}).exitStatus, 2);
+    EXPECT_EQ(fixtures::RunPelorin({"tags", "--no-such-option", "x.mp3"}).exitStatus, 2);
+    auto help = fixtures::RunPelorin({"tags", "--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_NE(help.out.find("musicstart"), std::string::npos);
+    EXPECT_NE(help.out.find("--json"), std::string::npos);
+}
+
+} // namespace
