@@ -10,6 +10,7 @@
 #include "ACommon/MHLT.h"
 #include "APlatform/Recorders.h"
 #include "fixtures/IPodFixture.h"
+#include "fixtures/MusicFiles.h"
 #include "fixtures/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -208,7 +209,12 @@ TEST_F(IPodDBTest, AddFindSortAndRemoveWorkWithEveryPathShape)
         db.SetRelevantFields(ext, genre, album);
         Add(db, "Beta", "Artist", "Album", "Rock", "BBBB.mp3");
         Add(db, "alpha", "Artist", "Album", "Rock", "AAAA.m4a");
-        Add(db, "Gamma 2", "", "", "", "CCCC.mp3", 4242); // untagged
+        // An untagged song whose file is on the iPod: it is known by the size of its music.
+        fixtures::SongSpec untaggedSong;
+        untaggedSong.id3Version = 0;
+        untaggedSong.seconds = 3;
+        fixtures::WriteSong(root + "/iPod_Control/Music/F00/CCCC.mp3", untaggedSong);
+        Add(db, "Gamma 2", "", "", "", "CCCC.mp3", 4242);
         SongInfoStruct duplicate = fixtures::MakeSong("BETA", "artist", "ALBUM", "rock", "/x/Other.MP3");
         EXPECT_EQ(db.AddSong(duplicate, nullptr, 0), kErrDuplicate) << flags;
         EXPECT_EQ(db.CountSortedSongs(), 3);
@@ -243,6 +249,7 @@ TEST_F(IPodDBTest, AddFindSortAndRemoveWorkWithEveryPathShape)
         if (genre)
             expected += "*/";
         AString size;
+        ASSERT_GT(ID3::CalcMusicSize(&onDisk), 0u);
         size = static_cast<unsigned long long>(ID3::CalcMusicSize(&onDisk));
         expected += size;
         expected += "/";
