@@ -18,5 +18,8 @@ enum ExitStatus : int {
 void AddFoldersCommand(CLI::App& app, int& exitStatus);
 // pelorin tags FILE...: what Pelorin reads from each music file (cli/TagsCommand.cpp).
 void AddTagsCommand(CLI::App& app, int& exitStatus);
+// pelorin ipods [--json]: the mounted iPods (name, volume, model, family, capacity, songs,
+// automatic update, read-only volumes).
+void AddIPodsCommand(CLI::App& app, int& exitStatus);
 
 } // namespace cli

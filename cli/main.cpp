@@ -13,6 +13,7 @@ int main(int argc, char** argv)
     int exitStatus = cli::kExitOk;
     cli::AddFoldersCommand(app, exitStatus);
     cli::AddTagsCommand(app, exitStatus);
+    cli::AddIPodsCommand(app, exitStatus);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -1,0 +1,734 @@
+#include "ACommon/IPodDB.h"
+
+#include "ACommon/AError.h"
+#include "ACommon/AProgress.h"
+#include "ACommon/AStateStream.h"
+#include "ACommon/ByteReader.h"
+#include "ACommon/ByteWriter.h"
+#include "ACommon/MHIT.h"
+#include "ACommon/MHLT.h"
+
+#include <algorithm>
+#include <atomic>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <new>
+#include <string>
+
+namespace {
+
+std::atomic<bool> gStopBeforeCommit{false};
+
+// Temporary databases are written beside iTunesDB under names that begin so (AFile's temporary
+// names for a file called iTunesDB).
+const char* const kTemporaryPrefix = ".iTunesDB.pelorin-";
+const char* const kTemporarySuffix = ".tmp";
+
+// The small files of the iPod are read whole; none of them is anywhere near this size.
+constexpr std::uint64_t kMaxSmallFile = 16u << 20;
+
+bool EndsWith(const std::string& text, const std::string& tail)
+{
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+AString FolderOf(const AString& path)
+{
+    int slash = path.ReverseFind('/');
+    return slash > 0 ? path.Left(slash) : AString("/");
+}
+
+// Reads the whole file at `path` (at most `limit` bytes of it).
+int ReadWholeFile(const AString& path, std::vector<std::uint8_t>& bytes, std::uint64_t limit)
+{
+    if (!AFile::FileExists(&path))
+        return kErrFileNotFound;
+    AFile f;
+    if (int err = f.Open(&path, 1); err != 0)
+        return err;
+    const std::uint64_t size = std::min<std::uint64_t>(f.GetEOF(), limit);
+    try {
+        bytes.resize(size);
+    } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;
+    }
+    if (size == 0)
+        return 0;
+    return f.Read(bytes.data(), static_cast<unsigned>(size), nullptr);
+}
+
+// A database file mapped into memory for reading: parsing it in place saves filling and copying a
+// buffer the size of the file. Falls back to reading it whole where mapping is not possible.
+class DatabaseBytes {
+public:
+    ~DatabaseBytes()
+    {
+        if (mapped)
+            munmap(mapped, mappedSize);
+    }
+
+    int Open(const AString& path)
+    {
+        if (!AFile::FileExists(&path))
+            return kErrFileNotFound;
+        int fd = open(path.CStr(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+            void* at = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+            if (at != MAP_FAILED) {
+                mapped = at;
+                mappedSize = static_cast<size_t>(info.st_size);
+            }
+        }
+        if (fd >= 0)
+            close(fd);
+        if (mapped)
+            return 0;
+        return ReadWholeFile(path, copy, UINT64_MAX);
+    }
+
+    ByteReader Reader() const
+    {
+        return mapped ? ByteReader(mapped, mappedSize) : ByteReader(copy.data(), copy.size());
+    }
+    std::size_t Size() const { return mapped ? mappedSize : copy.size(); }
+
+private:
+    void* mapped = nullptr;
+    std::size_t mappedSize = 0;
+    std::vector<std::uint8_t> copy;
+};
+
+std::vector<std::string> FolderEntries(const AString& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.CStr())) {
+        while (dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        closedir(dir);
+    }
+    return names;
+}
+
+// The play-count file: "mhdp" header (4 header length, 8 entry length, 12 entry count), then one
+// entry per track of the database as it was last written: 0 plays since, 4 last played (Mac time),
+// 8 bookmark, 12 rating (entries of 16 bytes or more), 20 skips since, 24 last skipped (28 or more).
+struct PlayCount {
+    std::uint32_t plays = 0;
+    std::uint32_t lastPlayed = 0;
+    std::uint32_t rating = 0xFFFFFFFFu; // none
+    std::uint32_t skips = 0;
+    std::uint32_t lastSkipped = 0;
+};
+
+bool ParsePlayCounts(const std::vector<std::uint8_t>& bytes, std::vector<PlayCount>& counts)
+{
+    ByteReader in(bytes.data(), bytes.size());
+    if (in.ReadTag(4) != "mhdp")
+        return false;
+    const std::uint32_t headerLength = in.ReadU32LE();
+    const std::uint32_t entryLength = in.ReadU32LE();
+    const std::uint32_t count = in.ReadU32LE();
+    if (!in.Ok() || headerLength < 16 || headerLength > bytes.size() || entryLength < 12)
+        return false;
+    in.Seek(headerLength);
+    if (count > in.Remaining() / entryLength)
+        return false;
+    counts.resize(count);
+    for (PlayCount& entry : counts) {
+        ByteReader one = in.Sub(entryLength);
+        entry.plays = one.ReadU32LE();
+        entry.lastPlayed = one.ReadU32LE();
+        one.Skip(4);
+        if (entryLength >= 16)
+            entry.rating = one.ReadU32LE();
+        if (entryLength >= 28) {
+            one.Skip(4);
+            entry.skips = one.ReadU32LE();
+            entry.lastSkipped = one.ReadU32LE();
+        }
+    }
+    return in.Ok();
+}
+
+void PutU24BE(std::uint8_t* at, std::uint32_t value)
+{
+    at[0] = static_cast<std::uint8_t>(value >> 16);
+    at[1] = static_cast<std::uint8_t>(value >> 8);
+    at[2] = static_cast<std::uint8_t>(value);
+}
+
+} // namespace
+
+IPodDB::IPodDB(AProgress* reporter) : database(std::make_unique<MHBD>()), progress(reporter) {}
+
+IPodDB::~IPodDB() = default;
+
+void IPodDB::SetStopBeforeCommitForTesting(bool stop) { gStopBeforeCommit = stop; }
+
+void IPodDB::ResetDatabase()
+{
+    database = std::make_unique<MHBD>();
+    declaredTrackCount = 0;
+}
+
+void IPodDB::Log(const AString& line)
+{
+    AProgress* reporter = progress ? progress : &AProgress::Shared();
+    AString text = line;
+    text += "\n";
+    reporter->AddToLog(&text, 1);
+}
+
+void IPodDB::SetRelevantFields(signed char extension, signed char genre, signed char album)
+{
+    extensionFlag = extension;
+    genreFlag = genre;
+    albumFlag = album;
+    const int folders = 1 + (genre ? 1 : 0) + (album ? 1 : 0);
+    folderPattern = "/";
+    for (int i = 0; i < folders; ++i)
+        folderPattern += "*/";
+}
+
+void IPodDB::SetLocalTempPath(const AString& folder)
+{
+    localTempPath = folder;
+    if (!localTempPath.IsEmpty() && localTempPath[localTempPath.GetLength() - 1] != '/')
+        localTempPath += '/';
+}
+
+AString IPodDB::ResolveIPodPath(const AString& root, const char* relative)
+{
+    AString path = root;
+    std::string rest = relative ? relative : "";
+    bool matching = true;
+    size_t begin = 0;
+    while (begin < rest.size()) {
+        size_t slash = rest.find('/', begin);
+        std::string component = rest.substr(begin, slash == std::string::npos ? std::string::npos : slash - begin);
+        begin = slash == std::string::npos ? rest.size() : slash + 1;
+        if (component.empty())
+            continue;
+        AString wanted = AString::FromUTF8(component);
+        AString candidate = path;
+        candidate.AppendPathComponent(wanted);
+        if (matching && !AFile::FileExists(&candidate)) {
+            matching = false;
+            for (const std::string& name : FolderEntries(path)) {
+                AString entry = AString::FromUTF8(name);
+                if (entry.GetLength() == wanted.GetLength() && entry.CompareNoCase(wanted) == 0) {
+                    candidate = path;
+                    candidate.AppendPathComponent(entry);
+                    matching = true;
+                    break;
+                }
+            }
+        }
+        path = candidate;
+    }
+    return path;
+}
+
+bool IPodDB::IsIPodRoot(const AString& folder)
+{
+    AString database = ResolveIPodPath(folder, "iPod_Control/iTunes/iTunesDB");
+    return AFile::GetPathType(&database) == 1;
+}
+
+AString IPodDB::IPodFileName(const AString& fileName)
+{
+    std::u16string units = fileName.Units();
+    size_t slash = units.rfind(u'/');
+    size_t dot = units.rfind(u'.');
+    if (dot == std::u16string::npos || (slash != std::u16string::npos && dot < slash))
+        return fileName;
+    for (size_t i = dot + 1; i < units.size(); ++i)
+        if (units[i] >= u'A' && units[i] <= u'Z')
+            units[i] = static_cast<char16_t>(units[i] + 32);
+    return AString(std::move(units));
+}
+
+int IPodDB::RecoverDatabase(const AString& databasePath)
+{
+    const AString folder = FolderOf(databasePath);
+    struct Candidate {
+        AString path;
+        std::uint64_t time;
+    };
+    std::vector<Candidate> candidates;
+    for (const std::string& name : FolderEntries(folder)) {
+        if (name.rfind(kTemporaryPrefix, 0) != 0 || !EndsWith(name, kTemporarySuffix))
+            continue;
+        AString path = folder;
+        path.AppendPathComponent(AString::FromUTF8(name));
+        candidates.push_back({path, AFile::FileModTime(&path)});
+    }
+    std::sort(candidates.begin(), candidates.end(),
+              [](const Candidate& a, const Candidate& b) { return a.time > b.time; });
+    for (const Candidate& candidate : candidates) {
+        // Only a temporary database that was written completely parses as a whole.
+        DatabaseBytes bytes;
+        if (bytes.Open(candidate.path) != 0)
+            continue;
+        ByteReader in = bytes.Reader();
+        MHBD check;
+        if (check.Load(in, 1, nullptr, nullptr) != 0 || in.Remaining() != 0)
+            continue;
+        if (AFile::CommitReplacement(&candidate.path, &databasePath) != 0)
+            continue;
+        AString line("Recovered the iPod database from ");
+        line += candidate.path;
+        Log(line);
+        return 0;
+    }
+    return kErrEndOfFile;
+}
+
+void IPodDB::FoldPlayCounts(const AString& root)
+{
+    MHLT* tracks = database->GetTrackList();
+    AString path = ResolveIPodPath(root, "iPod_Control/iTunes/Play Counts");
+    std::vector<std::uint8_t> bytes;
+    std::vector<PlayCount> counts;
+    if (!tracks || ReadWholeFile(path, bytes, kMaxSmallFile) != 0 || !ParsePlayCounts(bytes, counts))
+        return;
+    tracks->ForEachTrack([&counts](MHIT& track) {
+        const int index = track.GetReadIndex();
+        if (index < 0 || index >= static_cast<int>(counts.size()))
+            return;
+        const PlayCount& entry = counts[index];
+        track.SetField(MHIT::kOffsetPlayCount, track.GetField(MHIT::kOffsetPlayCount) + entry.plays);
+        if (entry.lastPlayed != 0)
+            track.SetField(MHIT::kOffsetLastPlayed, entry.lastPlayed);
+        if (entry.rating <= 100)
+            track.SetByte(MHIT::kOffsetRating, static_cast<std::uint8_t>(entry.rating));
+        track.SetField(MHIT::kOffsetSkipCount, track.GetField(MHIT::kOffsetSkipCount) + entry.skips);
+        if (entry.lastSkipped != 0)
+            track.SetField(MHIT::kOffsetLastSkipped, entry.lastSkipped);
+    });
+}
+
+int IPodDB::Load(AString* root, signed char withPlaylists, CancelProc cancel, AProgress* loadProgress)
+{
+    loaded = 0;
+    if (root)
+        rootPath = *root;
+    const AString path = ResolveIPodPath(rootPath, "iPod_Control/iTunes/iTunesDB");
+    if (!AFile::FileExists(&path)) {
+        if (int err = RecoverDatabase(path); err != 0) {
+            ResetDatabase();
+            return err;
+        }
+    }
+    DatabaseBytes bytes;
+    int err = bytes.Open(path);
+    if (err == 0 && bytes.Size() == 0)
+        err = kErrEndOfFile;
+    if (err == 0) {
+        database = std::make_unique<MHBD>();
+        ByteReader in = bytes.Reader();
+        err = database->Load(in, withPlaylists, cancel, loadProgress);
+    }
+    if (err != 0) {
+        ResetDatabase();
+        return err;
+    }
+    if (MHLT* tracks = database->GetTrackList())
+        tracks->SetRoot(rootPath);
+    FoldPlayCounts(rootPath);
+    declaredTrackCount = 0;
+    loaded = withPlaylists;
+    return 0;
+}
+
+int IPodDB::LoadName(AString* path, signed char isRoot)
+{
+    loaded = 0;
+    AString file;
+    if (isRoot) {
+        if (path)
+            rootPath = *path;
+        file = ResolveIPodPath(rootPath, "iPod_Control/iTunes/iTunesDB");
+    } else if (path) {
+        file = *path;
+    }
+    database = std::make_unique<MHBD>();
+    if (!AFile::FileExists(&file)) {
+        ResetDatabase();
+        return kErrEndOfFile;
+    }
+    AFile f;
+    int err = f.Open(&file, 1);
+    if (err == 0)
+        err = database->LoadName(&f);
+    if (err != 0) {
+        ResetDatabase();
+        return err;
+    }
+    declaredTrackCount = database->GetDeclaredTrackCount();
+    return 0;
+}
+
+int IPodDB::BuildSDFile(std::vector<std::uint8_t>& bytes)
+{
+    MHLT* tracks = database->GetTrackList();
+    const int count = tracks ? tracks->GetTrackCount() : 0;
+    bytes.assign(kSDHeaderLength, 0);
+    PutU24BE(&bytes[0], static_cast<std::uint32_t>(count));
+    PutU24BE(&bytes[3], 0x010700);
+    PutU24BE(&bytes[6], static_cast<std::uint32_t>(kSDHeaderLength));
+    if (!tracks)
+        return 0;
+    int err = 0;
+    bytes.reserve(kSDHeaderLength + kSDEntryLength * static_cast<std::size_t>(count));
+    tracks->ForEachTrack([&](MHIT& track) {
+        if (err != 0)
+            return;
+        AString path = track.GetFilepath();
+        path.Replace('\\', '/');
+        if (path.GetLength() > kMaxSDPathLength) {
+            AString line("Cannot write iTunesSD: the path of the track \"");
+            line += track.GetName();
+            line += "\" (";
+            line += path;
+            line += ") is longer than an entry holds.";
+            Log(line);
+            err = kErrInvalidPath;
+            return;
+        }
+        const std::size_t at = bytes.size();
+        bytes.resize(at + kSDEntryLength, 0);
+        std::uint8_t* entry = bytes.data() + at;
+        PutU24BE(entry + 0, static_cast<std::uint32_t>(kSDEntryLength));
+        PutU24BE(entry + 3, 0x5AA501);
+        // Volume: the adjustment + 100, so 0x64 plays the track as it is (0 would mute it).
+        PutU24BE(entry + 24, 0x000064);
+        AString extension;
+        path.PathExtension(&extension);
+        std::uint32_t fileType = 2;
+        if (extension.CompareNoCase("mp3") == 0)
+            fileType = 1;
+        else if (extension.CompareNoCase("wav") == 0)
+            fileType = 4;
+        PutU24BE(entry + 27, fileType);
+        PutU24BE(entry + 30, 0x000200);
+        const std::u16string& units = path.Units();
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            entry[33 + 2 * i] = static_cast<std::uint8_t>(units[i] & 0xFF);
+            entry[33 + 2 * i + 1] = static_cast<std::uint8_t>(units[i] >> 8);
+        }
+        entry[555] = 1; // played when shuffling
+    });
+    return err;
+}
+
+int IPodDB::WriteSDFile(AFile* f)
+{
+    std::vector<std::uint8_t> bytes;
+    if (int err = BuildSDFile(bytes); err != 0)
+        return err;
+    return f->Write(bytes.data(), static_cast<unsigned>(bytes.size()));
+}
+
+int IPodDB::WriteDatabaseFile(const AString& databasePath, const std::vector<std::uint8_t>& bytes)
+{
+    const AString temporary = AFile::TemporaryPathBeside(&databasePath);
+    AFile f;
+    int err = f.Open(&temporary, 2);
+    if (err == 0)
+        err = f.SetEOF(0);
+    if (err == 0)
+        err = f.Write(bytes.data(), static_cast<unsigned>(bytes.size()));
+    if (err == 0)
+        err = f.Flush();
+    f.Close(0);
+    if (err != 0) {
+        AFile::Delete(&temporary);
+        return err;
+    }
+    if (gStopBeforeCommit)
+        return kErrUnknown;
+    if (err = AFile::CommitReplacement(&temporary, &databasePath); err != 0) {
+        AFile::Delete(&temporary);
+        return err;
+    }
+    // Temporary databases an earlier interrupted store left behind are outdated now.
+    const AString folder = FolderOf(databasePath);
+    for (const std::string& name : FolderEntries(folder)) {
+        if (name.rfind(kTemporaryPrefix, 0) != 0 || !EndsWith(name, kTemporarySuffix))
+            continue;
+        AString stale = folder;
+        stale.AppendPathComponent(AString::FromUTF8(name));
+        AFile::Delete(&stale);
+    }
+    return 0;
+}
+
+int IPodDB::Store(AString* root)
+{
+    if (!loaded)
+        return kErrUnknown;
+    const AString base = root ? *root : rootPath;
+    const AString databasePath = ResolveIPodPath(base, "iPod_Control/iTunes/iTunesDB");
+    const AString folder = FolderOf(databasePath);
+    if (!AFile::DirExists(&folder))
+        return kErrFileNotFound;
+
+    // Both files are made in memory first, so a track that iTunesSD cannot hold stops the store
+    // before anything is written.
+    std::vector<std::uint8_t> shuffleBytes;
+    ByteWriter out;
+    try {
+        if (int err = BuildSDFile(shuffleBytes); err != 0)
+            return err;
+        database->Store(out);
+    } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;
+    }
+    if (int err = WriteDatabaseFile(databasePath, out.Bytes()); err != 0)
+        return err;
+
+    // The play counts now live in the tracks, and both files count tracks by their old places.
+    AString playCounts = ResolveIPodPath(base, "iPod_Control/iTunes/Play Counts");
+    if (AFile::GetPathType(&playCounts) == 1) {
+        AString backup = folder;
+        backup.AppendPathComponent("Play Counts.bak");
+        AFile::Rename(&playCounts, &backup);
+    }
+    AString onTheGo = ResolveIPodPath(base, "iPod_Control/iTunes/OTGPlaylistInfo");
+    if (AFile::GetPathType(&onTheGo) == 1)
+        AFile::Delete(&onTheGo);
+    if (MHLT* tracks = database->GetTrackList()) {
+        int index = 0;
+        tracks->ForEachTrack([&index](MHIT& track) { track.SetReadIndex(index++); });
+    }
+
+    AString shufflePath = ResolveIPodPath(base, "iPod_Control/iTunes/iTunesSD");
+    return AFile::WriteWholeFileSafely(&shufflePath, shuffleBytes.data(), shuffleBytes.size());
+}
+
+int IPodDB::GetIPodName(AString& name) const { return database->GetIPodName(name); }
+
+void IPodDB::SetIPodName(const AString& name)
+{
+    for (MHLP* list : database->GetPlaylistLists())
+        if (MHYP* library = list->GetPlaylist(0))
+            library->SetName(name);
+}
+
+int IPodDB::AddSong(SongInfoStruct& song, MHIT** added, signed char add)
+{
+    return database->AddSong(song, added, add);
+}
+
+int IPodDB::RemoveSong(const AString& virtualPath)
+{
+    return database->RemoveSong(virtualPath, extensionFlag, genreFlag, albumFlag);
+}
+
+std::vector<MHYP*> IPodDB::AddPlaylist(const AString& name) { return database->AddPlaylist(name); }
+
+int IPodDB::GetSongInfo(MHIT** track, const AString& virtualPath, signed char exact)
+{
+    MHLT* tracks = database->GetTrackList();
+    return tracks ? tracks->GetSongInfo(track, virtualPath, exact) : 0;
+}
+
+int IPodDB::GetSongPath(AString& filePath, const AString& virtualPath, signed char sizeBased)
+{
+    MHLT* tracks = database->GetTrackList();
+    return tracks ? tracks->GetSongPath(filePath, virtualPath, sizeBased, extensionFlag, genreFlag, albumFlag) : 0;
+}
+
+int IPodDB::GetSongExt(AString* extension, const AString& virtualPath, AString* filePath)
+{
+    MHLT* tracks = database->GetTrackList();
+    return tracks ? tracks->GetSongExt(extension, virtualPath, filePath, extensionFlag, genreFlag, albumFlag) : 0;
+}
+
+void IPodDB::Sort(signed char ascending, const MHLT::TrackFilter& filter)
+{
+    if (MHLT* tracks = database->GetTrackList())
+        tracks->Sort(ascending, filter, extensionFlag, genreFlag, albumFlag);
+}
+
+int IPodDB::CountSortedSongs() const
+{
+    MHLT* tracks = database->GetTrackList();
+    return tracks ? tracks->CountSortedSongs() : 0;
+}
+
+MHIT* IPodDB::GetSortedSong(int index)
+{
+    MHLT* tracks = database->GetTrackList();
+    return tracks ? tracks->GetSortedSong(index) : nullptr;
+}
+
+void IPodDB::RemoveSortedSongEntry(int index)
+{
+    if (MHLT* tracks = database->GetTrackList())
+        tracks->RemoveSortedSongEntry(index);
+}
+
+void IPodDB::DeleteSortedList()
+{
+    if (MHLT* tracks = database->GetTrackList())
+        tracks->DeleteSortedList();
+}
+
+int IPodDB::GetTrackCount() const
+{
+    MHLT* tracks = database->GetTrackList();
+    if (declaredTrackCount != 0)
+        return static_cast<int>(declaredTrackCount);
+    return tracks ? tracks->GetTrackCount() : 0;
+}
+
+int IPodDB::WriteState(AFile* f)
+{
+    if (int err = AStateStream::WriteU32(f, kStateMark); err != 0)
+        return err;
+    if (int err = rootPath.WriteState(f); err != 0)
+        return err;
+    if (int err = localTempPath.WriteState(f); err != 0)
+        return err;
+    if (int err = database->Store(f); err != 0)
+        return err;
+    for (signed char flag : {extensionFlag, genreFlag, albumFlag})
+        if (int err = AStateStream::WriteFlag(f, flag); err != 0)
+            return err;
+    if (int err = folderPattern.WriteState(f); err != 0)
+        return err;
+    return iPodID.WriteState(f);
+}
+
+int IPodDB::ReadState(AFile* f)
+{
+    ResetDatabase();
+    // A database restored from a state file is never written to an iPod: it may be out of date.
+    loaded = 0;
+    if (int err = AStateStream::ReadMark(f, kStateMark); err != 0)
+        return err;
+    if (int err = rootPath.ReadState(f); err != 0)
+        return err;
+    if (int err = localTempPath.ReadState(f); err != 0)
+        return err;
+    if (int err = database->Load(f, 1, nullptr, nullptr); err != 0) {
+        ResetDatabase();
+        return err;
+    }
+    if (MHLT* tracks = database->GetTrackList())
+        tracks->SetRoot(rootPath);
+    for (signed char* flag : {&extensionFlag, &genreFlag, &albumFlag})
+        if (int err = AStateStream::ReadFlag(f, flag); err != 0)
+            return err;
+    if (int err = folderPattern.ReadState(f); err != 0)
+        return err;
+    return iPodID.ReadState(f);
+}
+
+int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)
+{
+    if (!info)
+        return kErrUnknown;
+    info->Reset();
+    if (!root || root->IsEmpty())
+        return 0;
+    const AString path = ResolveIPodPath(*root, "iPod_Control/Device/SysInfo");
+    if (AFile::GetPathType(&path) != 1) {
+        // No SysInfo where its folder exists reads as an empty file; without even the folder
+        // (as on a shuffle) the file cannot be opened at all.
+        const AString folder = FolderOf(path);
+        if (AFile::DirExists(&folder))
+            return kErrEndOfFile;
+        info->family = IPodInfo::kFamilyShuffle;
+        return 0;
+    }
+    std::vector<std::uint8_t> bytes;
+    if (int err = ReadWholeFile(path, bytes, kMaxSmallFile); err != 0)
+        return err;
+    std::string text(bytes.begin(), bytes.end());
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t end = text.find('\n', begin);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string raw = text.substr(begin, std::min<size_t>(end - begin, AString::kMaxStoredBytes));
+        begin = end + 1;
+        raw.resize(std::min(raw.size(), raw.find('\0')));
+        while (!raw.empty() && (raw.back() == '\r' || raw.back() == '\n'))
+            raw.pop_back();
+        AString line = AString::FromUTF8(raw);
+        line.Trim();
+        if (line.GetLength() < 11 || line.Left(11).CompareNoCase("ModelNumStr") != 0)
+            continue;
+        int colon = line.Find(':', 0);
+        if (colon < 0)
+            continue;
+        AString value = line.Mid(colon + 1, line.GetLength());
+        value.Trim();
+        value = value.Mid(1, value.GetLength());
+        value.Trim();
+        info->SetModel(value);
+        return 0;
+    }
+    return kErrEndOfFile;
+}
+
+int IPodDB::SetIPodFlag(AString* root)
+{
+    if (!root)
+        return kErrFileNotFound;
+    const AString path = ResolveIPodPath(*root, "iPod_Control/iTunes/iTunesPrefs");
+    std::vector<std::uint8_t> bytes;
+    if (int err = ReadWholeFile(path, bytes, kMaxSmallFile); err != 0)
+        return err;
+    if (bytes.size() < 32)
+        bytes.resize(32, 0);
+    bytes[10] = 0; // the iPod no longer updates itself from a library, so this program may change it
+    bytes[31] = 1;
+    return AFile::WriteWholeFileSafely(&path, bytes.data(), bytes.size());
+}
+
+void IPodDB::SetIPodFlags(AString* root) { SetIPodFlag(root); }
+
+int IPodDB::GetAutoUpdates(AString* root, signed char& autoUpdate)
+{
+    if (!root)
+        return kErrFileNotFound;
+    const AString path = ResolveIPodPath(*root, "iPod_Control/iTunes/iTunesPrefs");
+    if (AFile::GetPathType(&path) != 1)
+        return kErrEndOfFile;
+    std::vector<std::uint8_t> bytes;
+    if (int err = ReadWholeFile(path, bytes, 64); err != 0)
+        return err;
+    if (bytes.size() < 11)
+        return kErrEndOfFile;
+    autoUpdate = static_cast<signed char>(bytes[10] & 1);
+    return 0;
+}
+
+int IPodDB::LoadName(AString* root, AString* name)
+{
+    IPodDB db;
+    if (int err = db.LoadName(root, 1); err != 0)
+        return err;
+    if (name) {
+        *name = AString();
+        db.GetIPodName(*name);
+    }
+    return 0;
+}
+
+int IPodDB::GetVeltranoIPodID(AString*)
+{
+    iPodID = "00000000";
+    return 0;
+}

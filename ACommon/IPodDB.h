@@ -1,0 +1,152 @@
+#pragma once
+// IPodDB: the iPod's music database as the rest of the system sees it. Owns the MHBD tree, knows
+// where the iPod is mounted, loads iPod_Control/iTunes/iTunesDB, writes it back safely (a
+// temporary file beside it, flushed, renamed over it, the folder flushed), writes the iTunesSD file
+// that screenless iPods play from, answers lookups by virtual path and keeps the sorted view. Also
+// home of the device operations (SysInfo, iTunesPrefs, the iPod's name).
+//
+// Names below the iPod's root are matched without regard to case, as FAT does.
+
+#include "ACommon/ADirSong.h"
+#include "ACommon/AFile.h"
+#include "ACommon/AString.h"
+#include "ACommon/IPodInfo.h"
+#include "ACommon/MHBD.h"
+#include "ACommon/MHIT.h"
+#include "ACommon/MHLT.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class AProgress;
+class MHIT;
+struct SongInfoStruct;
+
+class IPodDB {
+public:
+    static constexpr std::uint32_t kStateMark = 0x00100000;
+    // An iTunesSD entry holds at most this many UTF-16 units of path.
+    static constexpr int kMaxSDPathLength = 261;
+    static constexpr std::size_t kSDHeaderLength = 18;
+    static constexpr std::size_t kSDEntryLength = 558;
+
+    explicit IPodDB(AProgress* progress = nullptr);
+    ~IPodDB();
+    IPodDB(const IPodDB&) = delete;
+    IPodDB& operator=(const IPodDB&) = delete;
+
+    void SetRelevantFields(signed char extension, signed char genre, signed char album);
+    void SetLocalTempPath(const AString& folder);
+    void SetProgress(AProgress* newProgress) { progress = newProgress; }
+
+    // Loads the database of the iPod at `root` (or of the root set before). When iTunesDB is
+    // missing but a complete temporary database that an interrupted store left beside it parses,
+    // that one is put in place first. -11166 without a database, -10000 for a damaged one (the
+    // iPod's files untouched, the object left with an empty database).
+    int Load(AString* root, signed char withPlaylists, CancelProc cancel, AProgress* loadProgress);
+    // Reads only the playlist titles (enough for GetIPodName) and the track count. `path` is the
+    // iPod's root when `isRoot` is set, else the database file itself.
+    int LoadName(AString* path, signed char isRoot);
+    // Writes iTunesDB and iTunesSD of the iPod at `root` (or of the loaded one). Refused (-10000)
+    // unless the database was loaded with its playlists. The iPod's play counts are folded into
+    // the tracks when the database is loaded; after a successful store "Play Counts" becomes
+    // "Play Counts.bak" and OTGPlaylistInfo is removed, since both count tracks by their place in
+    // the old file.
+    int Store(AString* root);
+    int WriteSDFile(AFile* f);
+    // The iTunesSD bytes of the current tracks; -5 (the track named in the log) when a path is too
+    // long for an entry.
+    int BuildSDFile(std::vector<std::uint8_t>& bytes);
+
+    int GetIPodName(AString& name) const;
+    // Titles the library playlist of every playlist dataset: the iPod's name.
+    void SetIPodName(const AString& name);
+    int AddSong(SongInfoStruct& song, MHIT** added, signed char add);
+    int RemoveSong(const AString& virtualPath);
+    // Adds a playlist titled `name` to both playlist datasets.
+    std::vector<MHYP*> AddPlaylist(const AString& name);
+    int GetSongInfo(MHIT** track, const AString& virtualPath, signed char exact);
+    int GetSongPath(AString& filePath, const AString& virtualPath, signed char sizeBased);
+    int GetSongExt(AString* extension, const AString& virtualPath, AString* filePath);
+    // Builds the sorted view of the tracks that `filter` passes (every track without one), or sorts
+    // the view again as it is.
+    void Sort(signed char ascending, const MHLT::TrackFilter& filter = MHLT::TrackFilter());
+    // The same with the filters of a song source: its path and type filters on the track's file
+    // path, then its genre, artist, album and song-name filters. (Written here, in the header, so
+    // that the database is linked with the source classes only by the sources that use it.)
+    void Sort(signed char ascending, ADirSong* filterSource)
+    {
+        if (!filterSource) {
+            Sort(ascending);
+            return;
+        }
+        Sort(ascending, [filterSource](const MHIT& track) {
+            AString path = track.GetFilepath();
+            AString genre = track.GetGenre(), artist = track.GetArtist(), album = track.GetAlbum();
+            AString name = track.GetName();
+            return filterSource->PathFilterCheck(&path) && filterSource->TypeFilterCheck(&path) &&
+                   filterSource->GenreFilterCheck(&genre) && filterSource->ArtistFilterCheck(&artist) &&
+                   filterSource->AlbumFilterCheck(&album) && filterSource->SongNameFilterCheck(&name);
+        });
+    }
+    int CountSortedSongs() const;
+    MHIT* GetSortedSong(int index);
+    void RemoveSortedSongEntry(int index);
+    void DeleteSortedList();
+    // The number of tracks: held, or as the track list's header gave it after LoadName.
+    int GetTrackCount() const;
+
+    int WriteState(AFile* f);
+    int ReadState(AFile* f);
+
+    // Device information (no database state is used).
+    static int GetIPodInfo(AString* root, IPodInfo* info);
+    static int SetIPodFlag(AString* root);
+    static void SetIPodFlags(AString* root);
+    static int GetAutoUpdates(AString* root, signed char& autoUpdate);
+    static int LoadName(AString* root, AString* name);
+    int GetVeltranoIPodID(AString* root);
+
+    // The path of `relative` ("iPod_Control/iTunes/iTunesDB") below `root`, each component matched
+    // without regard to case against what exists; components that do not exist keep their case.
+    static AString ResolveIPodPath(const AString& root, const char* relative);
+    // True when `folder` holds iPod_Control/iTunes/iTunesDB (case ignored): a mounted iPod.
+    static bool IsIPodRoot(const AString& folder);
+    // `fileName` with its extension in lower case, as files put on the iPod must be named (some
+    // models refuse upper-case extensions).
+    static AString IPodFileName(const AString& fileName);
+
+    MHBD* GetDatabase() const { return database.get(); }
+    const AString& GetRootPath() const { return rootPath; }
+    const AString& GetLocalTempPath() const { return localTempPath; }
+    const AString& GetIPodID() const { return iPodID; }
+    const AString& GetFolderPattern() const { return folderPattern; }
+    signed char IsLoaded() const { return loaded; }
+    signed char GetExtensionFlag() const { return extensionFlag; }
+    signed char GetGenreFlag() const { return genreFlag; }
+    signed char GetAlbumFlag() const { return albumFlag; }
+
+    // Tests: makes Store stop after the temporary database is written and flushed, before it is
+    // renamed over iTunesDB, as a crash or a pulled cable would (Store then returns -10000).
+    static void SetStopBeforeCommitForTesting(bool stop);
+
+private:
+    void ResetDatabase();
+    int RecoverDatabase(const AString& databasePath);
+    int WriteDatabaseFile(const AString& databasePath, const std::vector<std::uint8_t>& bytes);
+    void FoldPlayCounts(const AString& root);
+    void Log(const AString& line);
+
+    signed char extensionFlag = 0;
+    signed char genreFlag = 0;
+    signed char albumFlag = 1;
+    AString folderPattern{"/*/*/"};
+    signed char loaded = 0;
+    std::unique_ptr<MHBD> database;
+    AString localTempPath;
+    AString rootPath;
+    AString iPodID;
+    std::uint32_t declaredTrackCount = 0;
+    AProgress* progress = nullptr;
+};

@@ -1,0 +1,73 @@
+#include "ACommon/MHIP.h"
+
+#include "ACommon/AError.h"
+#include "ACommon/IPodRecord.h"
+#include "ACommon/MHIT.h"
+
+namespace {
+constexpr std::size_t kOffsetMhodCount = 12;
+constexpr std::size_t kOffsetItemNumber = 20;
+constexpr std::size_t kOffsetTrackId = 24;
+} // namespace
+
+MHIP::MHIP()
+{
+    header.Assign(IPodRecord::NewHeader("mhip", 76));
+    objectCount = 1;
+    first.SetData(std::vector<std::uint8_t>(20, 0), MHOD::kItemPosition);
+}
+
+int MHIP::Load(ByteReader& in)
+{
+    ByteReader body;
+    std::span<const std::uint8_t> head;
+    if (int err = IPodRecord::OpenRecord(in, "mhip", kOffsetTrackId + 4, head, body); err != 0)
+        return err;
+    header.Assign(head);
+    const std::uint32_t count = IPodRecord::GetU32(head, kOffsetMhodCount);
+    if (count > body.Remaining() / 24)
+        return kErrUnknown;
+    objectCount = 0;
+    more.clear();
+    if (count > 1)
+        more.resize(count - 1);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (int err = (i == 0 ? first : more[i - 1]).Load(body); err != 0)
+            return err;
+        objectCount = static_cast<int>(i + 1);
+    }
+    std::span<const std::uint8_t> rest = body.Rest();
+    trailing.assign(rest.begin(), rest.end());
+    track = nullptr;
+    return 0;
+}
+
+std::uint32_t MHIP::GetTotalSize() const
+{
+    std::uint32_t total = static_cast<std::uint32_t>(header.Size() + trailing.size());
+    for (int i = 0; i < objectCount; ++i)
+        total += GetDataObject(i).GetTotalSize();
+    return total;
+}
+
+std::uint32_t MHIP::GetTrackId() const { return IPodRecord::GetU32(header.Span(), kOffsetTrackId); }
+
+std::uint32_t MHIP::GetItemNumber() const { return IPodRecord::GetU32(header.Span(), kOffsetItemNumber); }
+
+void MHIP::Store(ByteWriter& out, std::uint32_t* itemCounter)
+{
+    IPodRecord::SetU32(header.Span(), kOffsetMhodCount, static_cast<std::uint32_t>(objectCount));
+    if (track) {
+        IPodRecord::SetU32(header.Span(), kOffsetTrackId, track->GetTrackId());
+        if (itemCounter)
+            IPodRecord::SetU32(header.Span(), kOffsetItemNumber, ++*itemCounter);
+    } else {
+        // The id named no track when it was read; the tracks are renumbered as they are written,
+        // so kept as it was it could name another song now.
+        IPodRecord::SetU32(header.Span(), kOffsetTrackId, 0);
+    }
+    IPodRecord::WriteHeader(out, header.Span(), GetTotalSize());
+    for (int i = 0; i < objectCount; ++i)
+        GetDataObject(i).Store(out);
+    out.WriteBytes(trailing.data(), trailing.size());
+}

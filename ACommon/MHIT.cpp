@@ -1,0 +1,407 @@
+#include "ACommon/MHIT.h"
+
+#include "ACommon/AError.h"
+#include "ACommon/CRC32.h"
+#include "ACommon/ID3.h"
+#include "ACommon/IPodRecord.h"
+#include "ACommon/SongInfoStruct.h"
+#include "APlatform/Unicode.h"
+
+#include <algorithm>
+#include <atomic>
+
+namespace {
+
+// Handles come from one counter for the whole process, so a handle never names two tracks, not
+// even one after the other.
+std::atomic<std::uint64_t> gNextHandle{1};
+
+AString Trimmed(const AString& text)
+{
+    AString copy = text;
+    copy.Trim();
+    return copy;
+}
+
+// A tag as the track keeps it: path-safe and trimmed.
+AString Formatted(const AString& text)
+{
+    AString copy = text;
+    AString::FormatPathString(copy, '_', 0);
+    copy.Trim();
+    return copy;
+}
+
+// The part of a virtual path that names a song: up to and including its last "?" (the whole path
+// when it has none), with "/" in front.
+AString ComparisonKey(const AString& virtualPath, bool* hasKey)
+{
+    int question = virtualPath.ReverseFind('?');
+    *hasKey = question >= 0;
+    AString key = question >= 0 ? virtualPath.Left(question + 1) : virtualPath;
+    if (key.IsEmpty() || key[0] != '/')
+        key.Insert('/', 0);
+    return key;
+}
+
+// True when `text` is its own decoded form: no blank at either end and, for a tag that is made
+// path-safe, none of the characters that FormatPathString replaces.
+bool IsPlain(const AString& text, bool formatted)
+{
+    const std::u16string& units = text.Units();
+    if (units.empty())
+        return true;
+    if (platform::IsBlank(units.front()) || platform::IsBlank(units.back()))
+        return false;
+    if (!formatted)
+        return true;
+    for (char16_t u : units) {
+        switch (u) {
+        case u'\\': case u'/': case u':': case u'*': case u'?': case u'"': case u'<': case u'>': case u'|':
+        case 0x0080: case 0x0094: case 0x0096:
+            return false;
+        default:
+            break;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+MHIT::MHIT() : header(IPodRecord::NewHeader("mhit", kMinHeaderLength)), handle(gNextHandle.fetch_add(1))
+{
+    SetField(20, 1);
+    SetField(28, 0x100);
+    SetField(kOffsetSampleRate, 0xAC440000u); // 44100 Hz
+    nameKey = NameKeyOfName(GetName());
+}
+
+std::uint32_t MHIT::GetField(std::size_t offset) const { return IPodRecord::GetU32(header, offset); }
+
+void MHIT::SetField(std::size_t offset, std::uint32_t value) { IPodRecord::SetU32(header, offset, value); }
+
+void MHIT::SetByte(std::size_t offset, std::uint8_t value)
+{
+    if (offset < header.size())
+        header[offset] = value;
+}
+
+int MHIT::Load(ByteReader& in)
+{
+    ByteReader body;
+    if (int err = IPodRecord::OpenRecord(in, "mhit", 12, header, body); err != 0)
+        return err;
+    // A short header is read as far as it goes; the fields it lacks stay zero.
+    if (header.size() < kMinHeaderLength)
+        header.resize(kMinHeaderLength, 0);
+    const std::uint32_t count = GetField(kOffsetMhodCount);
+    // Every data object takes at least 24 bytes: a count that cannot fit is a damaged record.
+    if (count > body.Remaining() / 24)
+        return kErrUnknown;
+    children.clear();
+    children.resize(count);
+    for (MHOD& child : children)
+        if (int err = child.Load(body); err != 0)
+            return err;
+    std::span<const std::uint8_t> rest = body.Rest();
+    trailing.assign(rest.begin(), rest.end());
+    Decode();
+    return 0;
+}
+
+void MHIT::SetDecoded(Decoded& decoded, int child, bool formatted)
+{
+    const AString& text = children[child].GetString();
+    if (IsPlain(text, formatted)) {
+        decoded.child = child;
+        decoded.own = AString();
+    } else {
+        decoded.child = -1;
+        decoded.own = formatted ? Formatted(text) : Trimmed(text);
+    }
+}
+
+void MHIT::Decode()
+{
+    for (Decoded* decoded : {&genre, &artist, &album, &name, &composer})
+        *decoded = Decoded();
+    filePath = extension = AString();
+    for (int i = 0; i < static_cast<int>(children.size()); ++i) {
+        switch (children[i].GetType()) {
+        case MHOD::kTitle:
+            SetDecoded(name, i, false);
+            break;
+        case MHOD::kLocation:
+            filePath = children[i].GetString();
+            filePath.Replace(':', '/');
+            filePath.PathExtension(&extension);
+            break;
+        case MHOD::kAlbum:
+            SetDecoded(album, i, true);
+            break;
+        case MHOD::kArtist:
+            SetDecoded(artist, i, true);
+            break;
+        case MHOD::kGenre:
+            SetDecoded(genre, i, true);
+            break;
+        case MHOD::kComposer:
+            SetDecoded(composer, i, true);
+            break;
+        default:
+            break;
+        }
+    }
+    nameKey = NameKeyOfName(GetName());
+    musicSizeKnown = false;
+}
+
+std::uint32_t MHIT::GetTotalSize() const
+{
+    std::uint32_t total = static_cast<std::uint32_t>(header.size() + trailing.size());
+    for (const MHOD& child : children)
+        total += child.GetTotalSize();
+    return total;
+}
+
+void MHIT::Store(ByteWriter& out)
+{
+    SetField(kOffsetMhodCount, static_cast<std::uint32_t>(children.size()));
+    IPodRecord::WriteHeader(out, header, GetTotalSize());
+    for (const MHOD& child : children)
+        child.Store(out);
+    out.WriteBytes(trailing.data(), trailing.size());
+}
+
+void MHIT::SetStringField(const AString& text, unsigned type)
+{
+    for (MHOD& child : children) {
+        if (child.GetType() == type) {
+            child.SetUnicodeString(text, type);
+            return;
+        }
+    }
+    children.emplace_back();
+    children.back().SetUnicodeString(text, type);
+}
+
+void MHIT::SetName(const AString& text)
+{
+    name = {-1, Trimmed(text)};
+    SetStringField(name.own, MHOD::kTitle);
+    nameKey = NameKeyOfName(name.own);
+}
+
+void MHIT::SetAlbum(const AString& text)
+{
+    SetStringField(Trimmed(text), MHOD::kAlbum);
+    album = {-1, Formatted(text)};
+}
+
+void MHIT::SetArtist(const AString& text)
+{
+    SetStringField(Trimmed(text), MHOD::kArtist);
+    artist = {-1, Formatted(text)};
+}
+
+void MHIT::SetGenre(const AString& text)
+{
+    SetStringField(Trimmed(text), MHOD::kGenre);
+    genre = {-1, Formatted(text)};
+}
+
+void MHIT::SetComposer(const AString& text)
+{
+    SetStringField(Trimmed(text), MHOD::kComposer);
+    composer = {-1, Formatted(text)};
+}
+
+void MHIT::SetFilepath(const AString& path)
+{
+    filePath = path;
+    if (filePath.IsEmpty() || filePath[0] != '/')
+        filePath.Insert('/', 0);
+    filePath.PathExtension(&extension);
+    AString location = filePath;
+    location.Replace('/', ':');
+    SetStringField(location, MHOD::kLocation);
+    musicSizeKnown = false;
+}
+
+int MHIT::CompareTo(const SongInfoStruct* song) const
+{
+    if (!song)
+        return 1;
+    const AString& songName = song->modifiedName.IsEmpty() ? song->name : song->modifiedName;
+    if (int c = GetGenre().CompareNoCase(Formatted(song->genre)); c != 0)
+        return c;
+    if (int c = GetArtist().CompareNoCase(Formatted(song->artist)); c != 0)
+        return c;
+    if (int c = GetAlbum().CompareNoCase(Formatted(song->album)); c != 0)
+        return c;
+    if (int c = GetName().CompareNoCase(Trimmed(songName)); c != 0)
+        return c;
+    return extension.CompareNoCase(song->fileExtension);
+}
+
+AString MHIT::Component(const AString& tag)
+{
+    AString component = Formatted(tag);
+    if (component.IsEmpty())
+        component = "*";
+    return component;
+}
+
+std::uint32_t MHIT::NameKeyOf(const AString& nameComponent)
+{
+    const std::u16string& units = nameComponent.Units();
+    if (!std::all_of(units.begin(), units.end(), [](char16_t u) { return u < 0x80; })) {
+        AString folded = nameComponent;
+        RemoveCopyNumber(&folded);
+        folded.Upper();
+        return CRC32::Of(folded);
+    }
+    // ASCII, the common case: the same key without a copy.
+    std::size_t length = units.size();
+    if (length >= 3 && units[length - 2] == u' ' && units[length - 1] >= u'1' && units[length - 1] <= u'9')
+        length -= 2;
+    CRC32 crc;
+    unsigned char chunk[256];
+    for (std::size_t at = 0; at < length;) {
+        int n = 0;
+        for (; at < length && n < static_cast<int>(sizeof chunk); ++at) {
+            char16_t u = units[at];
+            if (u >= u'a' && u <= u'z')
+                u = static_cast<char16_t>(u - 32);
+            chunk[n++] = static_cast<unsigned char>(u);
+            chunk[n++] = 0;
+        }
+        crc.Update(chunk, n);
+    }
+    return crc.GetValue();
+}
+
+void MHIT::RemoveCopyNumber(AString* name)
+{
+    const int length = name->GetLength();
+    if (length < 3)
+        return;
+    const unsigned short last = (*name)[length - 1];
+    if ((*name)[length - 2] == ' ' && last >= '1' && last <= '9')
+        name->Delete(length - 2, 2);
+}
+
+AString MHIT::NameOfPath(const AString& virtualPath, signed char withGenre, signed char withAlbum)
+{
+    // Skip genre, artist and album folders as the path has them; the name runs to the next "/"
+    // and loses anything from its last "?" on.
+    int skip = (virtualPath.GetLength() > 0 && virtualPath[0] == '/') ? 4 : 3;
+    if (!withGenre)
+        --skip;
+    if (!withAlbum)
+        --skip;
+    int begin = 0;
+    for (int i = 0; i < skip; ++i) {
+        int slash = virtualPath.Find('/', begin);
+        if (slash < 0)
+            return AString();
+        begin = slash + 1;
+    }
+    int end = virtualPath.Find('/', begin);
+    if (end < 0)
+        end = virtualPath.GetLength();
+    AString name = virtualPath.Mid(begin, end - begin);
+    int key = name.ReverseFind('?');
+    if (key >= 0)
+        name = name.Left(key);
+    return name;
+}
+
+std::uint32_t MHIT::NameKeyOfName(const AString& name)
+{
+    return !name.IsEmpty() && IsPlain(name, true) ? NameKeyOf(name) : NameKeyOf(Component(name));
+}
+
+bool MHIT::IsUntagged(signed char withGenre, signed char withAlbum) const
+{
+    return GetArtist().IsEmpty() && (!withGenre || GetGenre().IsEmpty()) && (!withAlbum || GetAlbum().IsEmpty());
+}
+
+AString MHIT::MusicSizeText(const AString& root) const
+{
+    if (!musicSizeKnown || musicSizeRoot != root) {
+        AString diskPath = root;
+        diskPath.AppendPathComponent(filePath);
+        musicSize = root.IsEmpty() ? 0 : ID3::CalcMusicSize(&diskPath);
+        musicSizeRoot = root;
+        musicSizeKnown = true;
+    }
+    AString text;
+    text = static_cast<unsigned long long>(musicSize);
+    return text;
+}
+
+AString MHIT::BuildPath(signed char withGenre, signed char withAlbum, const AString& untaggedArtist,
+                        const AString& lastComponent, signed char withLast) const
+{
+    const bool untagged = IsUntagged(withGenre, withAlbum);
+    AString path("/");
+    if (withGenre) {
+        path += Component(GetGenre());
+        path += '/';
+    }
+    path += untagged ? untaggedArtist : Component(GetArtist());
+    path += '/';
+    if (withAlbum) {
+        path += Component(GetAlbum());
+        path += '/';
+    }
+    AString nameComponent = Component(GetName());
+    if (untagged)
+        RemoveCopyNumber(&nameComponent);
+    path += nameComponent;
+    if (withLast) {
+        path += '/';
+        path += lastComponent;
+    }
+    return path;
+}
+
+AString MHIT::ToString(signed char withExtension, signed char withGenre, signed char withAlbum,
+                       signed char withHandle, const AString& root) const
+{
+    AString sizeText = IsUntagged(withGenre, withAlbum) ? MusicSizeText(root) : AString();
+    AString path = BuildPath(withGenre, withAlbum, sizeText, Component(extension), withExtension);
+    if (withHandle) {
+        path += '?';
+        AString number;
+        number = static_cast<unsigned long long>(handle);
+        path += number;
+    }
+    return path;
+}
+
+int MHIT::CompareTo(const AString& virtualPath, signed char withExtension, signed char withGenre,
+                    signed char withAlbum, const AString& root) const
+{
+    bool hasKey = false;
+    AString key = ComparisonKey(virtualPath, &hasKey);
+    AString candidate = ToString(withExtension, withGenre, withAlbum, 0, root);
+    if (hasKey)
+        candidate += '?';
+    return candidate.CompareNoCase(key);
+}
+
+int MHIT::SizeBasedCompareTo(const AString& virtualPath, signed char, signed char withGenre,
+                             signed char withAlbum) const
+{
+    bool hasKey = false;
+    AString key = ComparisonKey(virtualPath, &hasKey);
+    AString sizeText;
+    sizeText = static_cast<unsigned long long>(GetFileSize());
+    AString candidate = BuildPath(withGenre, withAlbum, sizeText, sizeText, 1);
+    if (hasKey)
+        candidate += '?';
+    return candidate.CompareNoCase(key);
+}

@@ -1,0 +1,49 @@
+#pragma once
+// MHLP: the list of playlists of a playlist dataset (type 2) or podcast dataset (type 3).
+//
+// mhlp: header (at least 12 bytes), then its mhyp playlists.
+//   0 "mhlp"  4 header length  8 number of playlists (a count, not a length)  12 and on: kept
+// The first playlist is the library playlist, which holds every track; its title is the iPod's
+// name.
+
+#include "ACommon/AFile.h"
+#include "ACommon/AString.h"
+#include "ACommon/ByteReader.h"
+#include "ACommon/ByteWriter.h"
+#include "ACommon/MHYP.h"
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+class AProgress;
+class MHIT;
+
+class MHLP {
+public:
+    MHLP(); // holds the library playlist, titled with the empty string
+
+    // Appends an item for `track` to the library playlist. -2 when there is no playlist.
+    int AddSong(MHIT* track);
+    // Removes every item that plays `track`, from every playlist.
+    void RemoveTrack(const MHIT* track);
+    // The title of the library playlist: 0 (the name unchanged when it has no title), -2 without
+    // playlists.
+    int GetIPodName(AString& name) const;
+    // Appends a playlist titled `name` and returns it.
+    MHYP* AddPlaylist(const AString& name);
+    int GetPlaylistCount() const { return static_cast<int>(playlists.size()); }
+    MHYP* GetPlaylist(int index) const;
+    void ResolveItems(const std::unordered_map<std::uint32_t, MHIT*>& tracksById);
+
+    int Load(ByteReader& in, CancelProc cancel, AProgress* progress);
+    int LoadName(AFile* f, std::uint64_t limit);
+    // Writes the list; the items of all its playlists are numbered 1, 2, 3 ... as they are written.
+    void Store(ByteWriter& out);
+    std::uint32_t GetTotalSize() const;
+
+private:
+    std::vector<std::uint8_t> header;
+    std::vector<std::unique_ptr<MHYP>> playlists;
+};

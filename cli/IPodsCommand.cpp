@@ -1,0 +1,183 @@
+// pelorin ipods: the iPods mounted under the volumes root, with what each one is and holds.
+
+#include "ACommon/AString.h"
+#include "ACommon/IPodDB.h"
+#include "ACommon/IPodInfo.h"
+#include "APlatform/KnownFolders.h"
+#include "cli/Commands.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+namespace {
+
+struct MountedIPod {
+    std::string volume;
+    std::string path;
+    std::string name;
+    bool nameRead = false;
+    IPodInfo info;
+    bool infoRead = false;
+    int songs = 0;
+    bool songsRead = false;
+    std::optional<bool> autoUpdate;
+    bool readOnly = false;
+};
+
+std::vector<MountedIPod> FindIPods(const std::string& volumesRoot)
+{
+    std::vector<MountedIPod> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(volumesRoot, error)) {
+        if (!entry.is_directory(error))
+            continue;
+        MountedIPod pod;
+        pod.volume = entry.path().filename().string();
+        pod.path = entry.path().string();
+        AString root = AString::FromUTF8(pod.path);
+        if (!IPodDB::IsIPodRoot(root))
+            continue;
+        IPodDB db;
+        if (db.LoadName(&root, 1) == 0) {
+            AString name;
+            db.GetIPodName(name);
+            pod.name = name.ToStdString();
+            pod.nameRead = true;
+            pod.songs = db.GetTrackCount();
+            pod.songsRead = true;
+        }
+        pod.infoRead = IPodDB::GetIPodInfo(&root, &pod.info) == 0;
+        signed char autoUpdate = 0;
+        if (IPodDB::GetAutoUpdates(&root, autoUpdate) == 0)
+            pod.autoUpdate = autoUpdate != 0;
+        pod.readOnly = IPodInfo::IsVolumeReadOnly(root);
+        found.push_back(pod);
+    }
+    std::sort(found.begin(), found.end(), [](const MountedIPod& a, const MountedIPod& b) { return a.volume < b.volume; });
+    return found;
+}
+
+std::string Capacity(const IPodInfo& info)
+{
+    if (info.capacity <= 0)
+        return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%g GB", info.capacity);
+    return text;
+}
+
+std::string JsonString(const std::string& text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+void PrintJson(const std::vector<MountedIPod>& pods)
+{
+    std::ostringstream out;
+    out << "[";
+    for (size_t i = 0; i < pods.size(); ++i) {
+        const MountedIPod& pod = pods[i];
+        out << (i ? ",\n " : "\n ") << "{\"name\": " << (pod.nameRead ? JsonString(pod.name) : "null")
+            << ", \"volume\": " << JsonString(pod.volume) << ", \"path\": " << JsonString(pod.path)
+            << ", \"model\": " << JsonString(pod.info.model.ToStdString()) << ", \"family\": " << pod.info.family
+            << ", \"familyName\": " << JsonString(IPodInfo::FamilyName(pod.info.family))
+            << ", \"capacityGB\": " << pod.info.capacity << ", \"songs\": ";
+        if (pod.songsRead)
+            out << pod.songs;
+        else
+            out << "null";
+        out << ", \"autoUpdate\": " << (pod.autoUpdate ? (*pod.autoUpdate ? "true" : "false") : "null")
+            << ", \"readOnly\": " << (pod.readOnly ? "true" : "false") << "}";
+    }
+    out << (pods.empty() ? "]\n" : "\n]\n");
+    std::cout << out.str();
+}
+
+void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumesRoot)
+{
+    if (pods.empty()) {
+        std::cout << "No iPod is mounted under " << volumesRoot << ".\n";
+        return;
+    }
+    std::vector<std::vector<std::string>> rows{
+        {"NAME", "VOLUME", "MODEL", "FAMILY", "CAPACITY", "SONGS", "AUTO UPDATE", "ACCESS"}};
+    for (const MountedIPod& pod : pods)
+        rows.push_back({pod.nameRead ? pod.name : "(unreadable database)", pod.volume,
+                        pod.info.model.IsEmpty() ? "-" : pod.info.model.ToStdString(),
+                        IPodInfo::FamilyName(pod.info.family), Capacity(pod.info),
+                        pod.songsRead ? std::to_string(pod.songs) : "?",
+                        pod.autoUpdate ? (*pod.autoUpdate ? "on" : "off") : "unknown",
+                        pod.readOnly ? "read-only" : "read-write"});
+    // Widths in characters of UTF-8 text (continuation bytes do not count).
+    auto width = [](const std::string& text) {
+        return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+    };
+    std::vector<size_t> widths(rows[0].size(), 0);
+    for (const auto& row : rows)
+        for (size_t c = 0; c < row.size(); ++c)
+            widths[c] = std::max(widths[c], width(row[c]));
+    for (const auto& row : rows) {
+        std::string line;
+        for (size_t c = 0; c < row.size(); ++c) {
+            line += row[c];
+            if (c + 1 < row.size())
+                line += std::string(widths[c] - width(row[c]) + 2, ' ');
+        }
+        std::cout << line << "\n";
+    }
+    for (const MountedIPod& pod : pods)
+        if (pod.readOnly)
+            std::cout << "\"" << pod.volume << "\" is mounted read-only: its music can be listed but not changed. "
+                      << "An iPod formatted as journaled HFS+ must be mounted writable (or reformatted as FAT) "
+                         "before Pelorin can sync it.\n";
+    for (const MountedIPod& pod : pods)
+        if (pod.autoUpdate && *pod.autoUpdate)
+            std::cout << "\"" << pod.volume << "\" updates itself automatically from a library; a sync turns that off.\n";
+}
+
+} // namespace
+
+void AddIPodsCommand(CLI::App& app, int& exitStatus)
+{
+    CLI::App* command = app.add_subcommand("ipods", "List the iPods mounted under the volumes folder");
+    auto json = std::make_shared<bool>(false);
+    command->add_flag("--json", *json, "Print the list as JSON");
+    command->callback([json, &exitStatus] {
+        const std::string volumesRoot = platform::VolumesRoot();
+        const std::vector<MountedIPod> pods = FindIPods(volumesRoot);
+        if (*json)
+            PrintJson(pods);
+        else
+            PrintTable(pods, volumesRoot);
+        exitStatus = kExitOk;
+    });
+}
+
+} // namespace cli

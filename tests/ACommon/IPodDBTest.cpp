@@ -1,0 +1,494 @@
+// The iPod database object on iPod folder trees: loading, safe storing, recovery, lookups by
+// virtual path, the sorted view, iTunesSD, play counts and the state record.
+
+#include "ACommon/AError.h"
+#include "ACommon/AFile.h"
+#include "ACommon/AProgress.h"
+#include "ACommon/ID3.h"
+#include "ACommon/IPodDB.h"
+#include "ACommon/MHIT.h"
+#include "ACommon/MHLT.h"
+#include "APlatform/Recorders.h"
+#include "fixtures/IPodFixture.h"
+#include "fixtures/MusicFiles.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+using fixtures::itdb::GetU32;
+using fixtures::itdb::PutU32;
+
+namespace {
+
+struct StopBeforeCommit {
+    StopBeforeCommit() { IPodDB::SetStopBeforeCommitForTesting(true); }
+    ~StopBeforeCommit() { IPodDB::SetStopBeforeCommitForTesting(false); }
+};
+
+class IPodDBTest : public ::testing::Test {
+protected:
+    void SetUp() override { root = fixtures::MakeIPod(volumes.Path(), "POD"); }
+
+    AString Root() const { return AString::FromUTF8(root); }
+    std::string ITunes(const std::string& name) const { return root + "/iPod_Control/iTunes/" + name; }
+
+    // Loads the iPod with its playlists into `db`.
+    void Load(IPodDB& db)
+    {
+        AString r = Root();
+        ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    }
+
+    MHIT* Add(IPodDB& db, const std::string& name, const std::string& artist, const std::string& album,
+              const std::string& genre, const std::string& file, int size = 1000)
+    {
+        SongInfoStruct song = fixtures::MakeSong(name, artist, album, genre, "/iPod_Control/Music/F00/" + file, size);
+        MHIT* track = nullptr;
+        EXPECT_EQ(db.AddSong(song, &track, 1), 0) << name;
+        return track;
+    }
+
+    fixtures::TempDir volumes;
+    std::string root;
+};
+
+} // namespace
+
+TEST_F(IPodDBTest, StoreWritesTheDatabaseInPlaceAndLeavesNoTemporaryFile)
+{
+    IPodDB db;
+    Load(db);
+    Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
+    ASSERT_EQ(db.Store(nullptr), 0);
+    EXPECT_EQ(fixtures::ListFiles(root + "/iPod_Control/iTunes"),
+              (std::vector<std::string>{"iTunesDB", "iTunesPrefs", "iTunesSD"}));
+    IPodDB again;
+    Load(again);
+    EXPECT_EQ(again.GetTrackCount(), 1);
+    AString name;
+    EXPECT_EQ(again.GetIPodName(name), 0);
+    EXPECT_EQ(name, "Test iPod");
+}
+
+TEST_F(IPodDBTest, StoreIsRefusedUnlessLoadedWithPlaylists)
+{
+    const auto before = fixtures::ReadFile(ITunes("iTunesDB"));
+    AString r = Root();
+    IPodDB nameOnly;
+    ASSERT_EQ(nameOnly.LoadName(&r, 1), 0);
+    EXPECT_EQ(nameOnly.Store(nullptr), kErrUnknown);
+    IPodDB tracksOnly;
+    ASSERT_EQ(tracksOnly.Load(&r, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(tracksOnly.Store(nullptr), kErrUnknown);
+    IPodDB fresh;
+    EXPECT_EQ(fresh.Store(&r), kErrUnknown);
+    EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), before);
+    EXPECT_FALSE(fixtures::Exists(ITunes("iTunesSD")));
+}
+
+TEST_F(IPodDBTest, CrashBetweenWritingAndRenamingLeavesTheOldDatabase)
+{
+    const auto before = fixtures::ReadFile(ITunes("iTunesDB"));
+    {
+        IPodDB db;
+        Load(db);
+        Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
+        StopBeforeCommit crash;
+        EXPECT_NE(db.Store(nullptr), 0);
+    }
+    EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), before);
+    IPodDB db;
+    Load(db);
+    EXPECT_EQ(db.GetTrackCount(), 0);
+    EXPECT_EQ(fixtures::ListFiles(root + "/iPod_Control/iTunes").size(), 3u); // the temporary stays
+}
+
+TEST_F(IPodDBTest, MissingDatabaseIsRecoveredFromACompleteTemporaryDatabase)
+{
+    {
+        IPodDB db;
+        Load(db);
+        Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
+        StopBeforeCommit crash;
+        db.Store(nullptr);
+    }
+    std::filesystem::remove(ITunes("iTunesDB"));
+    IPodDB db;
+    Load(db);
+    EXPECT_EQ(db.GetTrackCount(), 1);
+    EXPECT_EQ(fixtures::ListFiles(root + "/iPod_Control/iTunes"), (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
+}
+
+TEST_F(IPodDBTest, IncompleteTemporaryDatabaseIsNotPutInPlace)
+{
+    {
+        IPodDB db;
+        Load(db);
+        Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
+        StopBeforeCommit crash;
+        db.Store(nullptr);
+    }
+    std::filesystem::remove(ITunes("iTunesDB"));
+    for (const std::string& name : fixtures::ListFiles(root + "/iPod_Control/iTunes"))
+        if (name != "iTunesPrefs")
+            std::filesystem::resize_file(ITunes(name), 100);
+    IPodDB db;
+    AString r = Root();
+    EXPECT_EQ(db.Load(&r, 1, nullptr, nullptr), kErrEndOfFile);
+    EXPECT_FALSE(fixtures::Exists(ITunes("iTunesDB")));
+}
+
+TEST_F(IPodDBTest, LoadWithoutADatabaseFailsAndCreatesNothing)
+{
+    std::filesystem::remove(ITunes("iTunesDB"));
+    IPodDB db;
+    AString r = Root();
+    EXPECT_EQ(db.Load(&r, 1, nullptr, nullptr), kErrEndOfFile);
+    EXPECT_EQ(db.IsLoaded(), 0);
+    EXPECT_FALSE(fixtures::Exists(ITunes("iTunesDB")));
+}
+
+TEST_F(IPodDBTest, DamagedDatabaseFailsWithAFormatErrorAndTouchesNoFile)
+{
+    auto bytes = fixtures::ReadFile(ITunes("iTunesDB"));
+    PutU32(bytes, 8, 0x7FFFFFFF);
+    fixtures::WriteFile(ITunes("iTunesDB"), bytes);
+    const auto listing = fixtures::ListFiles(root);
+    IPodDB db;
+    AString r = Root();
+    EXPECT_EQ(db.Load(&r, 1, nullptr, nullptr), kErrUnknown);
+    EXPECT_EQ(db.Store(nullptr), kErrUnknown);
+    EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), bytes);
+    EXPECT_EQ(fixtures::ListFiles(root), listing);
+    EXPECT_EQ(db.GetTrackCount(), 0);
+}
+
+TEST_F(IPodDBTest, FolderNamesAreMatchedWithoutRegardToCase)
+{
+    std::filesystem::rename(root + "/iPod_Control", root + "/IPOD_CONTROL");
+    std::filesystem::rename(root + "/IPOD_CONTROL/iTunes", root + "/IPOD_CONTROL/ITUNES");
+    std::filesystem::rename(root + "/IPOD_CONTROL/ITUNES/iTunesDB", root + "/IPOD_CONTROL/ITUNES/ITUNESDB");
+    EXPECT_TRUE(IPodDB::IsIPodRoot(Root()));
+    IPodDB db;
+    Load(db);
+    Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
+    ASSERT_EQ(db.Store(nullptr), 0);
+    EXPECT_EQ(fixtures::ListFiles(root + "/IPOD_CONTROL/ITUNES"),
+              (std::vector<std::string>{"ITUNESDB", "iTunesPrefs", "iTunesSD"}));
+    EXPECT_FALSE(fixtures::Exists(root + "/iPod_Control"));
+}
+
+TEST_F(IPodDBTest, TrackHandlesNeverRepeatSoAStalePathFindsNothing)
+{
+    IPodDB db;
+    Load(db);
+    db.SetRelevantFields(0, 0, 1);
+    MHIT* first = Add(db, "Song", "Artist", "Album", "Rock", "A.mp3");
+    const AString stale = first->ToString(0, 0, 1, 1);
+    const std::uint64_t firstHandle = first->GetHandle();
+    db.RemoveSong(stale);
+    MHIT* second = Add(db, "Song", "Artist", "Album", "Rock", "B.mp3");
+    EXPECT_NE(second->GetHandle(), firstHandle);
+    db.Sort(1);
+    MHIT* found = nullptr;
+    EXPECT_EQ(db.GetSongInfo(&found, stale, 1), 0);
+    db.RemoveSong(stale);
+    EXPECT_EQ(db.GetTrackCount(), 1);
+}
+
+TEST_F(IPodDBTest, AddFindSortAndRemoveWorkWithEveryPathShape)
+{
+    for (int flags = 0; flags < 8; ++flags) {
+        const signed char ext = flags & 1, genre = (flags >> 1) & 1, album = (flags >> 2) & 1;
+        IPodDB db;
+        Load(db);
+        db.SetRelevantFields(ext, genre, album);
+        Add(db, "Beta", "Artist", "Album", "Rock", "BBBB.mp3");
+        Add(db, "alpha", "Artist", "Album", "Rock", "AAAA.m4a");
+        // An untagged song whose file is on the iPod: it is known by the size of its music.
+        fixtures::SongSpec untaggedSong;
+        untaggedSong.id3Version = 0;
+        untaggedSong.seconds = 3;
+        fixtures::WriteSong(root + "/iPod_Control/Music/F00/CCCC.mp3", untaggedSong);
+        Add(db, "Gamma 2", "", "", "", "CCCC.mp3", 4242);
+        SongInfoStruct duplicate = fixtures::MakeSong("BETA", "artist", "ALBUM", "rock", "/x/Other.MP3");
+        EXPECT_EQ(db.AddSong(duplicate, nullptr, 0), kErrDuplicate) << flags;
+        EXPECT_EQ(db.CountSortedSongs(), 3);
+        db.Sort(1);
+        ASSERT_EQ(db.CountSortedSongs(), 3) << flags;
+        std::vector<AString> paths;
+        for (int i = 0; i < 3; ++i) {
+            MHIT* track = db.GetSortedSong(i);
+            ASSERT_NE(track, nullptr);
+            paths.push_back(track->ToString(ext, genre, album, 1, db.GetRootPath()));
+            EXPECT_LE(i == 0 ? -1 : paths[i - 1].CompareNoCase(paths[i]), 0) << flags;
+            MHIT* found = nullptr;
+            EXPECT_EQ(db.GetSongInfo(&found, paths[i], 1), 1) << flags << " " << paths[i].CStr();
+            EXPECT_EQ(found, track);
+            // Without `exact` only the text up to "?" counts.
+            AString otherHandle = paths[i].Left(paths[i].ReverseFind('?') + 1) + "999999999999";
+            EXPECT_EQ(db.GetSongInfo(&found, otherHandle, 0), 1) << flags;
+            EXPECT_EQ(db.GetSongInfo(&found, otherHandle, 1), 0) << flags;
+            AString filePath;
+            EXPECT_EQ(db.GetSongPath(filePath, paths[i], 0), 1) << flags << " " << paths[i].CStr();
+            EXPECT_EQ(filePath, track->GetFilepath());
+        }
+        // The untagged track is listed under its music size and without its copy number.
+        MHIT* untagged = nullptr;
+        for (int i = 0; i < 3; ++i)
+            if (db.GetSortedSong(i)->GetArtist().IsEmpty())
+                untagged = db.GetSortedSong(i);
+        ASSERT_NE(untagged, nullptr);
+        AString onDisk = db.GetRootPath();
+        onDisk.AppendPathComponent(untagged->GetFilepath());
+        AString expected("/");
+        if (genre)
+            expected += "*/";
+        AString size;
+        ASSERT_GT(ID3::CalcMusicSize(&onDisk), 0u);
+        size = static_cast<unsigned long long>(ID3::CalcMusicSize(&onDisk));
+        expected += size;
+        expected += "/";
+        if (album)
+            expected += "*/";
+        expected += "Gamma";
+        if (ext)
+            expected += "/mp3";
+        EXPECT_EQ(untagged->ToString(ext, genre, album, 0, db.GetRootPath()), expected) << flags;
+
+        for (const AString& path : paths)
+            db.RemoveSong(path);
+        EXPECT_EQ(db.GetTrackCount(), 0) << flags;
+        for (MHLP* list : db.GetDatabase()->GetPlaylistLists())
+            EXPECT_EQ(list->GetPlaylist(0)->GetSongCount(), 0);
+    }
+}
+
+TEST_F(IPodDBTest, SortedViewOrdersIgnoringCaseBothWaysAndIsTrimmedEntryByEntry)
+{
+    IPodDB db;
+    Load(db);
+    db.SetRelevantFields(0, 0, 0);
+    Add(db, "b", "X", "", "", "B.mp3");
+    Add(db, "A", "X", "", "", "A.mp3");
+    Add(db, "c", "X", "", "", "C.mp3");
+    db.Sort(0);
+    std::vector<std::string> names;
+    for (int i = 0; i < db.CountSortedSongs(); ++i)
+        names.push_back(db.GetSortedSong(i)->GetName().ToStdString());
+    EXPECT_EQ(names, (std::vector<std::string>{"c", "b", "A"}));
+    db.RemoveSortedSongEntry(0);
+    EXPECT_EQ(db.CountSortedSongs(), 2);
+    EXPECT_EQ(db.GetSortedSong(0)->GetName(), "b");
+    EXPECT_EQ(db.GetSortedSong(2), nullptr);
+    db.DeleteSortedList();
+    EXPECT_EQ(db.CountSortedSongs(), 3);
+}
+
+TEST_F(IPodDBTest, StoredTracksAreNumberedInWrittenOrderAndPlaylistItemsFollow)
+{
+    IPodDB db;
+    Load(db);
+    for (int i = 0; i < 30; ++i)
+        Add(db, "Song " + std::to_string(i * 7), "Artist", "Album", "Rock", "F" + std::to_string(i) + ".mp3");
+    ASSERT_EQ(db.Store(nullptr), 0);
+    const auto bytes = fixtures::ReadFile(ITunes("iTunesDB"));
+    std::vector<std::uint32_t> ids, items;
+    const std::string data(bytes.begin(), bytes.end());
+    for (size_t at = data.find("mhit"); at != std::string::npos; at = data.find("mhit", at + 4))
+        ids.push_back(GetU32(bytes, at + 16));
+    for (size_t at = data.find("mhip"); at != std::string::npos; at = data.find("mhip", at + 4))
+        items.push_back(GetU32(bytes, at + 20));
+    ASSERT_EQ(ids.size(), 30u);
+    for (std::uint32_t i = 0; i < 30; ++i)
+        EXPECT_EQ(ids[i], i + 1);
+    ASSERT_EQ(items.size(), 60u); // the library playlist of both playlist datasets
+    for (std::uint32_t i = 0; i < 60; ++i)
+        EXPECT_EQ(items[i], i % 30 + 1);
+}
+
+TEST_F(IPodDBTest, ReloadedDatabaseStoresToTheSameBytes)
+{
+    IPodDB db;
+    Load(db);
+    Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
+    Add(db, "Caf\xC3\xA9", "\xE2\x98\x83 Snow", "", "Jazz", "ABCE.m4a");
+    db.AddPlaylist("Mix");
+    ASSERT_EQ(db.Store(nullptr), 0);
+    const auto first = fixtures::ReadFile(ITunes("iTunesDB"));
+    IPodDB again;
+    Load(again);
+    ASSERT_EQ(again.Store(nullptr), 0);
+    EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), first);
+}
+
+TEST_F(IPodDBTest, ShuffleFileHoldsOneEntryPerTrackWithUnchangedVolume)
+{
+    IPodDB db;
+    Load(db);
+    Add(db, "One", "A", "B", "C", "AAAA.MP3");
+    Add(db, "Two", "A", "B", "C", "BBBB.m4a");
+    Add(db, "Three", "A", "B", "C", "CCCC.wav");
+    ASSERT_EQ(db.Store(nullptr), 0);
+    const auto sd = fixtures::ReadFile(ITunes("iTunesSD"));
+    ASSERT_EQ(sd.size(), 18u + 3 * 558u);
+    EXPECT_EQ(std::vector<std::uint8_t>(sd.begin(), sd.begin() + 18),
+              (std::vector<std::uint8_t>{0, 0, 3, 1, 7, 0, 0, 0, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    std::map<std::string, std::uint32_t> types;
+    for (int i = 0; i < 3; ++i) {
+        const std::uint8_t* entry = sd.data() + 18 + 558 * i;
+        EXPECT_EQ(std::vector<std::uint8_t>(entry, entry + 6), (std::vector<std::uint8_t>{0, 2, 0x2E, 0x5A, 0xA5, 1}));
+        EXPECT_EQ(std::vector<std::uint8_t>(entry + 24, entry + 27), (std::vector<std::uint8_t>{0, 0, 0x64}));
+        EXPECT_EQ(std::vector<std::uint8_t>(entry + 30, entry + 33), (std::vector<std::uint8_t>{0, 2, 0}));
+        std::string path;
+        for (int u = 0; entry[33 + 2 * u] != 0; ++u)
+            path += static_cast<char>(entry[33 + 2 * u]);
+        types[path] = entry[27] << 16 | entry[28] << 8 | entry[29];
+        EXPECT_EQ(entry[555], 1);
+        EXPECT_EQ(entry[556] | entry[557], 0);
+    }
+    EXPECT_EQ(types, (std::map<std::string, std::uint32_t>{{"/iPod_Control/Music/F00/AAAA.MP3", 1},
+                                                           {"/iPod_Control/Music/F00/BBBB.m4a", 2},
+                                                           {"/iPod_Control/Music/F00/CCCC.wav", 4}}));
+}
+
+TEST_F(IPodDBTest, EmptyDatabaseGivesAnEighteenByteShuffleFile)
+{
+    IPodDB db;
+    Load(db);
+    ASSERT_EQ(db.Store(nullptr), 0);
+    const auto sd = fixtures::ReadFile(ITunes("iTunesSD"));
+    ASSERT_EQ(sd.size(), 18u);
+    EXPECT_EQ(sd[0] | sd[1] | sd[2], 0);
+}
+
+TEST_F(IPodDBTest, PathTooLongForTheShuffleFileStopsTheStoreAndNamesTheTrack)
+{
+    const auto before = fixtures::ReadFile(ITunes("iTunesDB"));
+    AProgress progress;
+    platform::RecordingLogView log;
+    progress.SetLogTextView(&log);
+    IPodDB db(&progress);
+    Load(db);
+    Add(db, "Long One", "A", "B", "C", std::string(240, 'x') + ".mp3");
+    EXPECT_EQ(db.Store(nullptr), kErrInvalidPath);
+    EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), before);
+    EXPECT_EQ(fixtures::ListFiles(root + "/iPod_Control/iTunes"), (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
+    EXPECT_NE(log.Text().find("\"Long One\""), std::string::npos) << log.Text();
+}
+
+TEST_F(IPodDBTest, PlayCountsAreFoldedIntoTheTracksAndSetAsideAfterAStore)
+{
+    {
+        IPodDB db;
+        Load(db);
+        Add(db, "First", "A", "B", "C", "AAAA.mp3");
+        Add(db, "Second", "A", "B", "C", "BBBB.mp3");
+        ASSERT_EQ(db.Store(nullptr), 0);
+    }
+    // Which track is first in the file decides which entry belongs to it.
+    std::vector<std::string> fileOrder;
+    {
+        IPodDB db;
+        Load(db);
+        db.GetDatabase()->GetTrackList()->ForEachTrack(
+            [&](MHIT& t) { fileOrder.push_back(t.GetName().ToStdString()); });
+    }
+    std::vector<std::uint8_t> counts(0x60 + 2 * 0x1C, 0);
+    std::memcpy(counts.data(), "mhdp", 4);
+    PutU32(counts, 4, 0x60);
+    PutU32(counts, 8, 0x1C);
+    PutU32(counts, 12, 2);
+    PutU32(counts, 0x60 + 0, 5);            // plays
+    PutU32(counts, 0x60 + 4, 0xC0000000);   // last played
+    PutU32(counts, 0x60 + 12, 80);          // four stars
+    PutU32(counts, 0x60 + 20, 2);           // skips
+    PutU32(counts, 0x60 + 0x1C + 12, 0xFFFFFFFF);
+    fixtures::WriteFile(ITunes("Play Counts"), counts);
+    fixtures::WriteFile(ITunes("OTGPlaylistInfo"), std::string("mhpo"));
+
+    IPodDB db;
+    Load(db);
+    ASSERT_EQ(db.Store(nullptr), 0);
+    EXPECT_FALSE(fixtures::Exists(ITunes("Play Counts")));
+    EXPECT_EQ(fixtures::ReadFile(ITunes("Play Counts.bak")), counts);
+    EXPECT_FALSE(fixtures::Exists(ITunes("OTGPlaylistInfo")));
+
+    IPodDB after;
+    Load(after);
+    after.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& t) {
+        const bool played = t.GetName().ToStdString() == fileOrder[0];
+        EXPECT_EQ(t.GetField(MHIT::kOffsetPlayCount), played ? 5u : 0u);
+        EXPECT_EQ(t.GetField(MHIT::kOffsetLastPlayed), played ? 0xC0000000u : 0u);
+        EXPECT_EQ(t.GetByte(MHIT::kOffsetRating), played ? 80 : 0);
+        EXPECT_EQ(t.GetField(MHIT::kOffsetSkipCount), played ? 2u : 0u);
+    });
+}
+
+TEST_F(IPodDBTest, StateRecordRestoresTheDatabaseButNeverWritesItToTheIPod)
+{
+    fixtures::TempDir state;
+    AString statePath = state.A("state");
+    {
+        IPodDB db;
+        Load(db);
+        db.SetRelevantFields(1, 0, 1);
+        db.SetLocalTempPath("/tmp/x");
+        db.GetVeltranoIPodID(nullptr);
+        Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
+        AFile f;
+        ASSERT_EQ(f.Open(&statePath, 2), 0);
+        ASSERT_EQ(db.WriteState(&f), 0);
+        f.Close(1);
+    }
+    IPodDB back;
+    AFile f;
+    ASSERT_EQ(f.Open(&statePath, 1), 0);
+    ASSERT_EQ(back.ReadState(&f), 0);
+    EXPECT_EQ(f.Remaining(), 0u);
+    EXPECT_EQ(back.GetRootPath(), Root());
+    EXPECT_EQ(back.GetLocalTempPath(), "/tmp/x/");
+    EXPECT_EQ(back.GetFolderPattern(), "/*/*/");
+    EXPECT_EQ(back.GetIPodID(), "00000000");
+    EXPECT_EQ(back.GetExtensionFlag(), 1);
+    EXPECT_EQ(back.GetGenreFlag(), 0);
+    EXPECT_EQ(back.GetAlbumFlag(), 1);
+    EXPECT_EQ(back.GetTrackCount(), 1);
+    EXPECT_EQ(back.GetDatabase()->GetPlaylistLists()[0]->GetPlaylist(0)->GetSongCount(), 1);
+    EXPECT_EQ(back.Store(nullptr), kErrUnknown);
+
+    fixtures::WriteFile(state / "bad", std::vector<std::uint8_t>{1, 2, 3, 4});
+    AString badPath = state.A("bad");
+    AFile bad;
+    ASSERT_EQ(bad.Open(&badPath, 1), 0);
+    EXPECT_EQ(back.ReadState(&bad), kErrVersion);
+}
+
+TEST_F(IPodDBTest, FolderPatternFollowsTheGenreAndAlbumFlags)
+{
+    IPodDB db;
+    EXPECT_EQ(db.GetFolderPattern(), "/*/*/");
+    struct Case {
+        signed char genre, album;
+        const char* pattern;
+    };
+    for (auto [genre, album, pattern] : {Case{0, 0, "/*/"}, Case{1, 0, "/*/*/"}, Case{0, 1, "/*/*/"}, Case{1, 1, "/*/*/*/"}}) {
+        db.SetRelevantFields(1, genre, album);
+        EXPECT_EQ(db.GetFolderPattern(), pattern);
+    }
+}
+
+TEST(IPodDB, FilesPutOnTheIPodGetALowerCaseExtension)
+{
+    struct Case {
+        const char* in;
+        const char* out;
+    };
+    for (auto [in, out] : {Case{"ABCD.MP3", "ABCD.mp3"}, Case{"/F01/AB.M4A", "/F01/AB.m4a"}, Case{"A.B/CD", "A.B/CD"},
+                           Case{"NONE", "NONE"}})
+        EXPECT_EQ(IPodDB::IPodFileName(in), out) << in;
+}

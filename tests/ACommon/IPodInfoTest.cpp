@@ -1,0 +1,143 @@
+// Device information: SysInfo, iTunesPrefs and the iPod's name read straight from its database.
+
+#include "ACommon/AError.h"
+#include "ACommon/IPodDB.h"
+#include "ACommon/IPodInfo.h"
+#include "fixtures/IPodFixture.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+std::string SysInfo(const std::string& root) { return root + "/iPod_Control/Device/SysInfo"; }
+std::string Prefs(const std::string& root) { return root + "/iPod_Control/iTunes/iTunesPrefs"; }
+
+} // namespace
+
+TEST(IPodInfo, ModelNumberLinesGiveModelFamilyVariantAndCapacity)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+    struct Case {
+        const char* text;
+        const char* model;
+        std::uint32_t family, variant;
+        double capacity;
+    };
+    for (auto c : {Case{"ModelNumStr: MA099\n", "A099", 5, 2, 2}, Case{"x: 1\r\nmodelnumstr:xA146\r\n", "A146", 4, 2, 30},
+                   Case{"ModelNumStr: M9282", "9282", 8, 0, 20}, Case{"ModelNumStr: MZ999\n", "Z999", 0, 0, 0}}) {
+        fixtures::WriteFile(SysInfo(root), std::string(c.text));
+        IPodInfo info;
+        AString r = AString::FromUTF8(root);
+        EXPECT_EQ(IPodDB::GetIPodInfo(&r, &info), 0) << c.text;
+        EXPECT_EQ(info.model, c.model) << c.text;
+        EXPECT_EQ(info.family, c.family) << c.text;
+        EXPECT_EQ(info.variant, c.variant) << c.text;
+        EXPECT_EQ(info.capacity, c.capacity) << c.text;
+    }
+}
+
+TEST(IPodInfo, MissingSysInfoReadsAsEmptyAndWithoutItsFolderAsAShuffle)
+{
+    fixtures::TempDir volumes;
+    fixtures::IPodOptions options;
+    options.modelNumStr.clear();
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD", options);
+    AString r = AString::FromUTF8(root);
+    IPodInfo info;
+    EXPECT_EQ(IPodDB::GetIPodInfo(&r, &info), kErrEndOfFile);
+    EXPECT_EQ(info.family, 0u);
+    EXPECT_FALSE(fixtures::Exists(SysInfo(root)));
+    std::filesystem::remove_all(root + "/iPod_Control/Device");
+    EXPECT_EQ(IPodDB::GetIPodInfo(&r, &info), 0);
+    EXPECT_EQ(info.family, 2u);
+}
+
+TEST(IPodInfo, AutomaticUpdateIsBitZeroOfPrefsByteTen)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+    AString r = AString::FromUTF8(root);
+    for (auto [byte, expected] : {std::pair{0x03, 1}, std::pair{0x02, 0}}) {
+        auto prefs = fixtures::ReadFile(Prefs(root));
+        prefs[10] = static_cast<std::uint8_t>(byte);
+        fixtures::WriteFile(Prefs(root), prefs);
+        signed char autoUpdate = -1;
+        EXPECT_EQ(IPodDB::GetAutoUpdates(&r, autoUpdate), 0);
+        EXPECT_EQ(autoUpdate, expected) << byte;
+    }
+}
+
+TEST(IPodInfo, SetIPodFlagTurnsAutomaticUpdateOffAndKeepsTheOtherBytes)
+{
+    fixtures::TempDir volumes;
+    fixtures::IPodOptions options;
+    options.autoUpdate = true;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD", options);
+    auto before = fixtures::ReadFile(Prefs(root));
+    AString r = AString::FromUTF8(root);
+    ASSERT_EQ(IPodDB::SetIPodFlag(&r), 0);
+    auto after = fixtures::ReadFile(Prefs(root));
+    before[10] = 0;
+    before[31] = 1;
+    EXPECT_EQ(after, before);
+    signed char autoUpdate = -1;
+    EXPECT_EQ(IPodDB::GetAutoUpdates(&r, autoUpdate), 0);
+    EXPECT_EQ(autoUpdate, 0);
+}
+
+TEST(IPodInfo, MissingPrefsAreReportedAndNotCreated)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+    std::filesystem::remove(Prefs(root));
+    AString r = AString::FromUTF8(root);
+    signed char autoUpdate = -1;
+    EXPECT_EQ(IPodDB::GetAutoUpdates(&r, autoUpdate), kErrEndOfFile);
+    EXPECT_EQ(autoUpdate, -1);
+    EXPECT_NE(IPodDB::SetIPodFlag(&r), 0);
+    EXPECT_FALSE(fixtures::Exists(Prefs(root)));
+}
+
+TEST(IPodInfo, LoadNameReadsTheLibraryPlaylistTitle)
+{
+    fixtures::TempDir volumes;
+    struct Case {
+        const char* name;
+    };
+    for (auto [name] : {Case{"Jane's iPod"}, Case{""}, Case{"\xC3\x89t\xC3\xA9 \xE2\x99\xAB"}}) {
+        fixtures::IPodOptions options;
+        options.name = name;
+        const std::string root = fixtures::MakeIPod(volumes.Path(), std::string("P") + std::to_string(std::strlen(name)), options);
+        AString r = AString::FromUTF8(root);
+        AString read("unset");
+        EXPECT_EQ(IPodDB::LoadName(&r, &read), 0);
+        EXPECT_EQ(read, AString::FromUTF8(name));
+    }
+}
+
+TEST(IPodInfo, LoadNameOfADamagedDatabaseFails)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+    auto bytes = fixtures::ReadFile(fixtures::DatabasePath(root));
+    bytes.resize(bytes.size() - 10);
+    fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
+    AString r = AString::FromUTF8(root);
+    AString name;
+    EXPECT_NE(IPodDB::LoadName(&r, &name), 0);
+}
+
+TEST(IPodInfo, AnIPodIsAFolderHoldingItsDatabase)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+    EXPECT_TRUE(IPodDB::IsIPodRoot(AString::FromUTF8(root)));
+    std::filesystem::remove(fixtures::DatabasePath(root));
+    EXPECT_FALSE(IPodDB::IsIPodRoot(AString::FromUTF8(root)));
+    EXPECT_FALSE(IPodDB::IsIPodRoot(AString::FromUTF8(volumes.Path())));
+}

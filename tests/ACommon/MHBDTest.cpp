@@ -1,0 +1,295 @@
+// The iTunesDB record classes on databases built by hand: shapes the program's own writer never
+// produces, datasets it does not decode, and damaged lengths.
+
+#include "ACommon/AError.h"
+#include "ACommon/ByteReader.h"
+#include "ACommon/ByteWriter.h"
+#include "ACommon/MHBD.h"
+#include "ACommon/MHIT.h"
+#include "ACommon/MHLT.h"
+#include "fixtures/IPodFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace fixtures::itdb;
+
+namespace {
+
+struct Loaded {
+    int result = 0;
+    std::unique_ptr<MHBD> db = std::make_unique<MHBD>();
+};
+
+Loaded LoadBytes(const Bytes& bytes, signed char withPlaylists = 1)
+{
+    Loaded loaded;
+    ByteReader in(bytes.data(), bytes.size());
+    loaded.result = loaded.db->Load(in, withPlaylists, nullptr, nullptr);
+    return loaded;
+}
+
+Bytes StoreBytes(MHBD& db)
+{
+    ByteWriter out;
+    db.Store(out);
+    return out.Take();
+}
+
+bool Contains(const Bytes& haystack, const Bytes& needle)
+{
+    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+}
+
+// The offset of the first record tagged `tag` at or after `from`.
+std::size_t Find(const Bytes& bytes, const char* tag, std::size_t from = 0)
+{
+    Bytes needle(tag, tag + 4);
+    auto it = std::search(bytes.begin() + from, bytes.end(), needle.begin(), needle.end());
+    return it == bytes.end() ? std::string::npos : static_cast<std::size_t>(it - bytes.begin());
+}
+
+Bytes SimpleTrack(std::uint32_t headerLength, std::uint32_t id, const std::u16string& title, const Fields& fields = {})
+{
+    return Track(headerLength, id, {StringObject(1, title), StringObject(2, u":iPod_Control:Music:F00:A.mp3")}, fields);
+}
+
+// A database with one track (id 1) and a library playlist holding it in a podcast and a playlist
+// dataset, plus `extra` datasets after them.
+Bytes OneTrackDatabase(const Bytes& track, const std::vector<Bytes>& extra = {})
+{
+    std::vector<Bytes> datasets{Dataset(1, List("mhlt", 92, {track})),
+                                Dataset(3, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1)})})),
+                                Dataset(2, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1)})}))};
+    datasets.insert(datasets.end(), extra.begin(), extra.end());
+    return Database(datasets);
+}
+
+} // namespace
+
+TEST(MHBD, ShortTrackHeaderIsWrittenBackWith244BytesAndZeroedMissingFields)
+{
+    Loaded loaded = LoadBytes(OneTrackDatabase(SimpleTrack(156, 1, u"Short", {{36, 4321}, {152, 0x01020304}})));
+    ASSERT_EQ(loaded.result, 0);
+    Bytes out = StoreBytes(*loaded.db);
+    const std::size_t track = Find(out, "mhit");
+    ASSERT_NE(track, std::string::npos);
+    EXPECT_EQ(GetU32(out, track + 4), 244u);
+    EXPECT_EQ(GetU32(out, track + 36), 4321u);
+    EXPECT_EQ(GetU32(out, track + 152), 0x01020304u);
+    for (std::size_t offset = 156; offset < 244; ++offset)
+        EXPECT_EQ(out[track + offset], 0) << offset;
+    EXPECT_EQ(std::string(out.begin() + track + 244, out.begin() + track + 248), "mhod");
+}
+
+TEST(MHBD, LongTrackHeaderKeepsItsExtraBytes)
+{
+    Loaded loaded = LoadBytes(OneTrackDatabase(SimpleTrack(248, 1, u"Long", {{244, 0xEFBEADDE}})));
+    ASSERT_EQ(loaded.result, 0);
+    Bytes out = StoreBytes(*loaded.db);
+    const std::size_t track = Find(out, "mhit");
+    EXPECT_EQ(GetU32(out, track + 4), 248u);
+    EXPECT_EQ(GetU32(out, track + 244), 0xEFBEADDEu);
+}
+
+TEST(MHBD, EveryDatasetCountIsReadAndWrittenWithItsOpaqueDatasetsInPlace)
+{
+    const Bytes albumList = Dataset(4, List("mhla", 92, {Record("mhia", 88, {{16, 7}}, {StringObject(200, u"Al")})}));
+    const Bytes smartData = Dataset(5, List("mhlp", 92, {}));
+    const Bytes unknown = Dataset(9, Bytes{'a', 'b', 'c', 'd', 1, 2, 3, 4});
+    struct Case {
+        std::vector<Bytes> datasets;
+        std::vector<std::uint32_t> types;
+    };
+    const Bytes tracks = Dataset(1, List("mhlt", 92, {SimpleTrack(244, 1, u"T")}));
+    const Bytes podcasts = Dataset(3, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1, true, 1)})}));
+    const Bytes playlists = Dataset(2, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1, true, 1)})}));
+    for (const Case& c : {Case{{tracks, playlists}, {1, 2}},
+                          Case{{tracks, podcasts, playlists}, {1, 3, 2}},
+                          Case{{tracks, podcasts, playlists, albumList, smartData}, {1, 3, 2, 4, 5}},
+                          Case{{tracks, unknown, podcasts, playlists}, {1, 9, 3, 2}}}) {
+        const Bytes input = Database(c.datasets);
+        Loaded loaded = LoadBytes(input);
+        ASSERT_EQ(loaded.result, 0) << c.types.size();
+        Bytes out = StoreBytes(*loaded.db);
+        EXPECT_EQ(GetU32(out, 8), out.size());
+        EXPECT_EQ(GetU32(out, 20), c.types.size());
+        std::size_t at = GetU32(out, 4);
+        for (std::uint32_t type : c.types) {
+            ASSERT_LT(at, out.size());
+            EXPECT_EQ(GetU32(out, at + 12), type);
+            at += GetU32(out, at + 8);
+        }
+        EXPECT_EQ(at, out.size());
+        for (const Bytes& dataset : {albumList, smartData, unknown}) {
+            if (std::find(c.datasets.begin(), c.datasets.end(), dataset) != c.datasets.end()) {
+                EXPECT_TRUE(Contains(out, dataset));
+            }
+        }
+        // Written in the writer's own form, the database reads back to the same bytes.
+        EXPECT_EQ(out, input) << c.types.size();
+    }
+}
+
+TEST(MHBD, DataObjectsNotDecodedAreWrittenBackByteForByteInOrder)
+{
+    const std::vector<Bytes> objects{StringObject(1, u"Title"), DataObject(6, Bytes{1, 2, 3}),
+                                     StringObject(13, u"thirteen"), DataObject(100, Bytes(20, 9)),
+                                     DataObject(8, Bytes{}), StringObject(2, u":iPod_Control:Music:F00:A.mp3")};
+    Loaded loaded = LoadBytes(OneTrackDatabase(Track(244, 1, objects)));
+    ASSERT_EQ(loaded.result, 0);
+    Bytes out = StoreBytes(*loaded.db);
+    Bytes expected;
+    for (const Bytes& object : objects)
+        expected.insert(expected.end(), object.begin(), object.end());
+    EXPECT_TRUE(Contains(out, expected));
+    EXPECT_EQ(loaded.db->GetTrackList()->GetSong(0)->GetName(), "Title");
+}
+
+TEST(MHBD, UnresolvedPlaylistItemsKeepWhatWasReadButNoStaleTrackId)
+{
+    Bytes unresolvedZero = Item(0);
+    PutU32(unresolvedZero, 20, 77);
+    Bytes unresolvedStale = Item(999);
+    PutU32(unresolvedStale, 20, 78);
+    const Bytes db = Database({Dataset(1, List("mhlt", 92, {SimpleTrack(244, 5, u"T")})),
+                               Dataset(2, List("mhlp", 92, {Playlist(u"Pod", true, {Item(5)}),
+                                                            Playlist(u"Mix", false, {unresolvedZero, Item(5), unresolvedStale})}))});
+    Loaded loaded = LoadBytes(db);
+    ASSERT_EQ(loaded.result, 0);
+    Bytes out = StoreBytes(*loaded.db);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> items; // (item number, track id)
+    for (std::size_t at = Find(out, "mhip"); at != std::string::npos; at = Find(out, "mhip", at + 4))
+        items.emplace_back(GetU32(out, at + 20), GetU32(out, at + 24));
+    // The track got id 1; resolved items are numbered through the whole playlist list; the item
+    // whose id 999 named no track keeps its number but no longer a track id that a renumbered
+    // track could take.
+    EXPECT_EQ(items, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{1, 1}, {77, 0}, {2, 1}, {78, 0}}));
+}
+
+TEST(MHBD, TrackIndexObjectsOfTheLibraryPlaylistAreDroppedAndOthersKept)
+{
+    const Bytes index = DataObject(52, Bytes(60, 1));
+    const Bytes jump = DataObject(53, Bytes(30, 2));
+    const Bytes smart = DataObject(50, Bytes(12, 3));
+    const Bytes db = Database({Dataset(1, List("mhlt", 92, {SimpleTrack(244, 1, u"T")})),
+                               Dataset(2, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1)}, 108, {index, jump, smart})}))});
+    Loaded loaded = LoadBytes(db);
+    ASSERT_EQ(loaded.result, 0);
+    Bytes out = StoreBytes(*loaded.db);
+    EXPECT_FALSE(Contains(out, index));
+    EXPECT_FALSE(Contains(out, jump));
+    EXPECT_TRUE(Contains(out, smart));
+    const std::size_t playlist = Find(out, "mhyp");
+    EXPECT_EQ(GetU32(out, playlist + 12), 2u); // title and the smart-playlist object
+}
+
+TEST(MHBD, EmptyStringObjectHasA16BytePayload)
+{
+    MHOD object;
+    object.SetUnicodeString(AString(), MHOD::kTitle);
+    ByteWriter out;
+    object.Store(out);
+    EXPECT_EQ(out.Size(), 40u);
+    EXPECT_EQ(GetU32(out.Bytes(), 8), 40u);
+    EXPECT_EQ(GetU32(out.Bytes(), 24), 1u);
+    EXPECT_EQ(GetU32(out.Bytes(), 28), 0u);
+}
+
+TEST(MHBD, NewDatabaseHasATrackAPodcastAndAPlaylistDatasetAndReadsBackTheSame)
+{
+    MHBD db;
+    Bytes first = StoreBytes(db);
+    EXPECT_EQ(GetU32(first, 20), 3u);
+    Loaded again = LoadBytes(first);
+    ASSERT_EQ(again.result, 0);
+    EXPECT_EQ(again.db->GetDataset(0)->GetType(), 1u);
+    EXPECT_EQ(again.db->GetDataset(1)->GetType(), 3u);
+    EXPECT_EQ(again.db->GetDataset(2)->GetType(), 2u);
+    EXPECT_EQ(StoreBytes(*again.db), first);
+}
+
+TEST(MHBD, DamagedLengthsAndCountsFailTheLoad)
+{
+    const Bytes good = OneTrackDatabase(SimpleTrack(244, 1, u"Title"));
+    ASSERT_EQ(LoadBytes(good).result, 0);
+    const std::size_t dataset = GetU32(good, 4);
+    const std::size_t list = Find(good, "mhlt");
+    const std::size_t track = Find(good, "mhit");
+    const std::size_t object = Find(good, "mhod");
+    const std::size_t playlist = Find(good, "mhyp");
+    struct Case {
+        const char* what;
+        std::size_t offset;
+        std::uint32_t value;
+    };
+    for (const Case& c : {Case{"database longer than the file", 8, static_cast<std::uint32_t>(good.size() + 1)},
+                          Case{"database header longer than the database", 4, static_cast<std::uint32_t>(good.size() + 4)},
+                          Case{"dataset count that cannot fit", 20, 0x10000000},
+                          Case{"dataset longer than the database", dataset + 8, static_cast<std::uint32_t>(good.size())},
+                          Case{"track count that cannot fit", list + 8, 0x0FFFFFFF},
+                          Case{"track header longer than the track", track + 4, 0x4000},
+                          Case{"track longer than its dataset", track + 8, 0x100000},
+                          Case{"data object count that cannot fit", track + 12, 0x7FFFFFFF},
+                          Case{"data object longer than its track", object + 8, 0x400},
+                          Case{"data object shorter than its fields", object + 8, 20},
+                          Case{"item count that cannot fit", playlist + 16, 0x01000000},
+                          Case{"wrong tag", track, 0x7469686E}}) {
+        Bytes bad = good;
+        PutU32(bad, c.offset, c.value);
+        EXPECT_EQ(LoadBytes(bad).result, kErrUnknown) << c.what;
+    }
+}
+
+TEST(MHBD, OddUTF16ByteLengthFailsTheLoad)
+{
+    Bytes odd = StringObject(1, u"Title");
+    odd.push_back('x');
+    PutU32(odd, 8, static_cast<std::uint32_t>(odd.size()));
+    const Bytes db = OneTrackDatabase(Track(244, 1, {odd}));
+    EXPECT_EQ(LoadBytes(db).result, kErrUnknown);
+}
+
+TEST(MHBD, TruncatedDatabaseFailsAtEveryCut)
+{
+    const Bytes good = OneTrackDatabase(SimpleTrack(244, 1, u"Title"));
+    for (std::size_t cut = 0; cut < good.size(); cut += 7) {
+        Bytes bad(good.begin(), good.begin() + cut);
+        EXPECT_NE(LoadBytes(bad).result, 0) << cut;
+    }
+}
+
+TEST(MHBD, RemovingATrackRemovesItFromEveryPlaylistOfBothDatasets)
+{
+    const Bytes db = Database({Dataset(1, List("mhlt", 92, {SimpleTrack(244, 1, u"One"), SimpleTrack(244, 2, u"Two")})),
+                               Dataset(3, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1), Item(2)}),
+                                                            Playlist(u"Mix", false, {Item(2), Item(1), Item(2)})})),
+                               Dataset(2, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1), Item(2)})}))});
+    Loaded loaded = LoadBytes(db);
+    ASSERT_EQ(loaded.result, 0);
+    MHLT* tracks = loaded.db->GetTrackList();
+    MHIT* two = nullptr;
+    tracks->ForEachTrack([&two](MHIT& t) {
+        if (t.GetName() == "Two")
+            two = &t;
+    });
+    ASSERT_NE(two, nullptr);
+    AString path = two->ToString(0, 0, 1, 1);
+    EXPECT_EQ(loaded.db->RemoveSong(path, 0, 0, 1), 0);
+    EXPECT_EQ(tracks->GetTrackCount(), 1);
+    for (MHLP* list : loaded.db->GetPlaylistLists())
+        for (int p = 0; p < list->GetPlaylistCount(); ++p)
+            for (int i = 0; i < list->GetPlaylist(p)->GetSongCount(); ++i)
+                EXPECT_EQ(list->GetPlaylist(p)->GetSong(i)->GetName(), "One");
+    EXPECT_EQ(loaded.db->GetPlaylistLists()[0]->GetPlaylist(1)->GetSongCount(), 1);
+}
+
+TEST(MHBD, LoadWithoutPlaylistsKeepsThePlaylistDatasetsAsTheyWere)
+{
+    const Bytes db = OneTrackDatabase(SimpleTrack(244, 1, u"T"));
+    Loaded loaded = LoadBytes(db, 0);
+    ASSERT_EQ(loaded.result, 0);
+    EXPECT_TRUE(loaded.db->GetPlaylistLists().empty());
+    EXPECT_EQ(StoreBytes(*loaded.db), db);
+}

@@ -1,0 +1,106 @@
+// pelorin ipods: what a user sees about the iPods under the volumes folder.
+
+#include "ACommon/IPodDB.h"
+#include "fixtures/IPodFixture.h"
+#include "fixtures/RunCommand.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+fixtures::CommandResult RunIPods(const fixtures::TempDir& volumes, std::vector<std::string> args = {})
+{
+    args.insert(args.begin(), "ipods");
+    return fixtures::RunPelorin(args, "", {"PELORIN_VOLUMES=" + volumes.Path()});
+}
+
+void AddSongs(const std::string& root, int count)
+{
+    IPodDB db;
+    AString r = AString::FromUTF8(root);
+    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    for (int i = 0; i < count; ++i) {
+        SongInfoStruct song = fixtures::MakeSong("Song " + std::to_string(i * 11), "Artist", "Album", "Rock",
+                                                 "/iPod_Control/Music/F00/S" + std::to_string(i) + ".mp3");
+        ASSERT_EQ(db.AddSong(song, nullptr, 1), 0);
+    }
+    ASSERT_EQ(db.Store(nullptr), 0);
+}
+
+} // namespace
+
+TEST(IPodsCommand, ListsEveryMountedIPodWithWhatItIsAndHolds)
+{
+    fixtures::TempDir volumes;
+    const std::string video = fixtures::MakeIPod(volumes.Path(), "VIDEOPOD", {.name = "Jane's iPod", .modelNumStr = "MA147"});
+    AddSongs(video, 3);
+    fixtures::MakeIPod(volumes.Path(), "NANO", {.name = "Little One", .modelNumStr = "MA099", .autoUpdate = true});
+    std::filesystem::create_directories(volumes / "USBSTICK/Documents");
+
+    fixtures::CommandResult result = RunIPods(volumes);
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    const std::string& out = result.out;
+    EXPECT_NE(out.find("NAME"), std::string::npos);
+    EXPECT_EQ(out.find("USBSTICK"), std::string::npos);
+    // One line per iPod, in volume order.
+    const size_t nano = out.find("Little One");
+    const size_t jane = out.find("Jane's iPod");
+    ASSERT_NE(nano, std::string::npos) << out;
+    ASSERT_NE(jane, std::string::npos) << out;
+    EXPECT_LT(nano, jane);
+    const std::string nanoLine = out.substr(nano, out.find('\n', nano) - nano);
+    const std::string janeLine = out.substr(jane, out.find('\n', jane) - jane);
+    for (const char* part : {"NANO", "A099", "iPod nano", "2 GB", " 0 ", " on ", "read-write"})
+        EXPECT_NE(nanoLine.find(part), std::string::npos) << part << " in " << nanoLine;
+    for (const char* part : {"VIDEOPOD", "A147", "iPod video", "60 GB", " 3 ", " off ", "read-write"})
+        EXPECT_NE(janeLine.find(part), std::string::npos) << part << " in " << janeLine;
+    EXPECT_NE(out.find("\"NANO\" updates itself automatically"), std::string::npos) << out;
+}
+
+TEST(IPodsCommand, JsonListsTheSameFacts)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD", {.name = "Quote \" Pod"});
+    AddSongs(root, 2);
+    fixtures::CommandResult result = RunIPods(volumes, {"--json"});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    const std::string expected = "[\n {\"name\": \"Quote \\\" Pod\", \"volume\": \"POD\", \"path\": \"" + root +
+                                 "\", \"model\": \"A147\", \"family\": 4, \"familyName\": \"iPod video\", "
+                                 "\"capacityGB\": 60, \"songs\": 2, \"autoUpdate\": false, \"readOnly\": false}\n]\n";
+    EXPECT_EQ(result.out, expected);
+}
+
+TEST(IPodsCommand, FindsAnIPodWhoseFoldersAreInAnotherCase)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "FAT");
+    std::filesystem::rename(root + "/iPod_Control", root + "/IPOD_CONTROL");
+    fixtures::CommandResult result = RunIPods(volumes);
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_NE(result.out.find("Test iPod"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("A147"), std::string::npos) << result.out;
+}
+
+TEST(IPodsCommand, SaysSoWhenNoIPodIsMounted)
+{
+    fixtures::TempDir volumes;
+    fixtures::CommandResult result = RunIPods(volumes);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, "No iPod is mounted under " + volumes.Path() + ".\n");
+    result = RunIPods(volumes, {"--json"});
+    EXPECT_EQ(result.out, "[]\n");
+}
+
+TEST(IPodsCommand, ADamagedDatabaseIsShownNotFatal)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "BROKEN");
+    fixtures::WriteFile(fixtures::DatabasePath(root), std::string("not a database at all"));
+    fixtures::CommandResult result = RunIPods(volumes);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_NE(result.out.find("(unreadable database)"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("BROKEN"), std::string::npos);
+}

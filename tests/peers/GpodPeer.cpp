@@ -1,0 +1,91 @@
+#include "GpodPeer.h"
+
+#include <gpod/itdb.h>
+
+namespace peers {
+
+namespace {
+
+std::string Text(const gchar* text) { return text ? text : ""; }
+
+gchar* Copy(const std::string& text) { return text.empty() ? nullptr : g_strdup(text.c_str()); }
+
+} // namespace
+
+PeerDatabase ReadWithGpod(const std::string& root)
+{
+    PeerDatabase result;
+    GError* error = nullptr;
+    Itdb_iTunesDB* db = itdb_parse(root.c_str(), &error);
+    if (!db) {
+        result.error = error ? error->message : "itdb_parse failed";
+        if (error)
+            g_error_free(error);
+        return result;
+    }
+    result.ok = true;
+    for (GList* node = db->tracks; node; node = node->next) {
+        auto* track = static_cast<Itdb_Track*>(node->data);
+        result.tracks.push_back({Text(track->title), Text(track->artist), Text(track->album), Text(track->genre),
+                                 Text(track->ipod_path), track->size, track->tracklen, track->bitrate});
+    }
+    for (GList* node = db->playlists; node; node = node->next) {
+        auto* playlist = static_cast<Itdb_Playlist*>(node->data);
+        PeerPlaylist peer{Text(playlist->name), itdb_playlist_is_mpl(playlist) != FALSE, {}};
+        for (GList* member = playlist->members; member; member = member->next)
+            peer.titles.push_back(Text(static_cast<Itdb_Track*>(member->data)->title));
+        result.playlists.push_back(peer);
+    }
+    itdb_free(db);
+    return result;
+}
+
+bool WriteWithGpod(const std::string& root, const std::string& name, const std::vector<PeerTrack>& tracks,
+                   const std::vector<std::pair<std::string, std::vector<int>>>& playlists, std::string* message)
+{
+    Itdb_iTunesDB* db = itdb_new();
+    itdb_set_mountpoint(db, root.c_str());
+    Itdb_Playlist* library = itdb_playlist_new(name.c_str(), FALSE);
+    itdb_playlist_set_mpl(library);
+    itdb_playlist_add(db, library, -1);
+    std::vector<Itdb_Track*> made;
+    for (const PeerTrack& peer : tracks) {
+        Itdb_Track* track = itdb_track_new();
+        track->title = Copy(peer.title);
+        track->artist = Copy(peer.artist);
+        track->album = Copy(peer.album);
+        track->genre = Copy(peer.genre);
+        track->ipod_path = Copy(peer.path);
+        track->filetype = g_strdup("MPEG audio file");
+        track->size = peer.size;
+        track->tracklen = peer.lengthMs;
+        track->bitrate = peer.bitrate;
+        track->samplerate = 44100;
+        itdb_track_add(db, track, -1);
+        itdb_playlist_add_track(library, track, -1);
+        made.push_back(track);
+    }
+    for (const auto& [playlistName, members] : playlists) {
+        Itdb_Playlist* playlist = itdb_playlist_new(playlistName.c_str(), FALSE);
+        itdb_playlist_add(db, playlist, -1);
+        for (int index : members)
+            itdb_playlist_add_track(playlist, made.at(index), -1);
+    }
+    GError* error = nullptr;
+    const bool ok = itdb_write(db, &error) != FALSE;
+    if (!ok && message)
+        *message = error ? error->message : "itdb_write failed";
+    if (error)
+        g_error_free(error);
+    itdb_free(db);
+    return ok;
+}
+
+} // namespace peers
+
+// libgpod and GLib keep a few allocations for the whole process (caches of the device description);
+// the leak checker of the sanitizer builds is told to leave them alone.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libglib-2.0.so\nleak:libgobject-2.0.so\nleak:libgpod.so\n";
+}

@@ -1,0 +1,43 @@
+#pragma once
+// libgpod as an independent peer: reads an iPod's database into plain records, and writes one
+// from plain records, so the tests can check that both programs agree on the file.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace peers {
+
+struct PeerTrack {
+    std::string title, artist, album, genre;
+    std::string path; // the iPod's form, ":iPod_Control:Music:F00:ABCD.mp3"
+    std::uint32_t size = 0;
+    std::int32_t lengthMs = 0;
+    std::int32_t bitrate = 0;
+    bool operator==(const PeerTrack&) const = default;
+};
+
+struct PeerPlaylist {
+    std::string name;
+    bool library = false;
+    std::vector<std::string> titles; // the members' titles, in order
+    bool operator==(const PeerPlaylist&) const = default;
+};
+
+struct PeerDatabase {
+    bool ok = false;
+    std::string error;
+    std::vector<PeerTrack> tracks; // in file order
+    std::vector<PeerPlaylist> playlists;
+};
+
+// itdb_parse of the iPod mounted at `root`.
+PeerDatabase ReadWithGpod(const std::string& root);
+
+// Writes a new database with itdb_write into the iPod at `root` (whose iPod_Control/iTunes folder
+// exists): the library playlist `name` holding every track, and `playlists` (name and the indices
+// of their members in `tracks`).
+bool WriteWithGpod(const std::string& root, const std::string& name, const std::vector<PeerTrack>& tracks,
+                   const std::vector<std::pair<std::string, std::vector<int>>>& playlists, std::string* error);
+
+} // namespace peers

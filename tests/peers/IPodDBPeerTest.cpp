@@ -1,0 +1,202 @@
+// Cross-checks with libgpod, an independent reader and writer of the iPod database: every database
+// this program writes reads back in libgpod with the same tracks and playlists, and a database
+// libgpod wrote survives being changed and stored by this program.
+
+#include "ACommon/ByteReader.h"
+#include "ACommon/ByteWriter.h"
+#include "ACommon/IPodDB.h"
+#include "ACommon/MHBD.h"
+#include "ACommon/MHIT.h"
+#include "ACommon/MHLT.h"
+#include "GpodPeer.h"
+#include "fixtures/IPodFixture.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+using peers::PeerPlaylist;
+using peers::PeerTrack;
+
+namespace {
+
+struct Song {
+    const char* title;
+    const char* artist;
+    const char* album;
+    const char* genre;
+    const char* file;
+};
+
+MHIT* AddSong(IPodDB& db, const Song& s, int size)
+{
+    SongInfoStruct song = fixtures::MakeSong(s.title, s.artist, s.album, s.genre, std::string("/iPod_Control/Music/F01/") + s.file, size);
+    song.bitRate = 128 + size % 100;
+    song.duration = 100 + size % 50;
+    MHIT* track = nullptr;
+    EXPECT_EQ(db.AddSong(song, &track, 1), 0);
+    return track;
+}
+
+PeerTrack Expected(const Song& s, int size)
+{
+    return {s.title, s.artist, s.album, s.genre, std::string(":iPod_Control:Music:F01:") + s.file,
+            static_cast<std::uint32_t>(size), (100 + size % 50) * 1000, 128 + size % 100};
+}
+
+std::vector<PeerTrack> Sorted(std::vector<PeerTrack> tracks)
+{
+    std::sort(tracks.begin(), tracks.end(), [](const PeerTrack& a, const PeerTrack& b) { return a.title < b.title; });
+    return tracks;
+}
+
+std::set<std::string> Titles(const std::vector<std::string>& titles) { return {titles.begin(), titles.end()}; }
+
+const PeerPlaylist* FindPlaylist(const peers::PeerDatabase& db, const std::string& name)
+{
+    for (const PeerPlaylist& playlist : db.playlists)
+        if (playlist.name == name)
+            return &playlist;
+    return nullptr;
+}
+
+} // namespace
+
+TEST(IPodDBPeer, LibgpodReadsTheEmptyDatabaseOfANewIPod)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD", {.name = "Empty Pod"});
+    peers::PeerDatabase peer = peers::ReadWithGpod(root);
+    ASSERT_TRUE(peer.ok) << peer.error;
+    EXPECT_TRUE(peer.tracks.empty());
+    ASSERT_EQ(peer.playlists.size(), 1u);
+    EXPECT_EQ(peer.playlists[0], (PeerPlaylist{"Empty Pod", true, {}}));
+}
+
+TEST(IPodDBPeer, LibgpodReadsTracksAndPlaylistsThisProgramStored)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+    const Song songs[] = {{"Alpha", "Ann", "First", "Rock", "AAAA.mp3"},
+                          {"Caf\xC3\xA9 \xE2\x99\xAB", "B\xC3\xA9la", "Zw\xC3\xB6lf", "Jazz", "BBBB.m4a"},
+                          {"Gamma", "", "", "", "CCCC.mp3"},
+                          {"Delta", "Dee", "Fourth", "Pop", "DDDD.mp3"}};
+    IPodDB db;
+    AString r = AString::FromUTF8(root);
+    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    std::vector<MHIT*> tracks;
+    std::vector<PeerTrack> expected;
+    for (int i = 0; i < 4; ++i) {
+        tracks.push_back(AddSong(db, songs[i], 1000 + 37 * i));
+        expected.push_back(Expected(songs[i], 1000 + 37 * i));
+    }
+    for (MHYP* mix : db.AddPlaylist("Mix")) {
+        mix->AddSong(tracks[3], -1);
+        mix->AddSong(tracks[0], -1);
+    }
+    ASSERT_EQ(db.Store(nullptr), 0);
+
+    peers::PeerDatabase peer = peers::ReadWithGpod(root);
+    ASSERT_TRUE(peer.ok) << peer.error;
+    EXPECT_EQ(Sorted(peer.tracks), Sorted(expected));
+    ASSERT_EQ(peer.playlists.size(), 2u);
+    EXPECT_EQ(peer.playlists[0].name, "Test iPod");
+    EXPECT_TRUE(peer.playlists[0].library);
+    EXPECT_EQ(Titles(peer.playlists[0].titles), (std::set<std::string>{songs[0].title, songs[1].title, songs[2].title, songs[3].title}));
+    EXPECT_EQ(peer.playlists[1], (PeerPlaylist{"Mix", false, {"Delta", "Alpha"}}));
+
+    // A removal reaches the library playlist and the user's playlist in what libgpod reads.
+    db.RemoveSong(tracks[3]->ToString(0, 0, 1, 1));
+    ASSERT_EQ(db.Store(nullptr), 0);
+    peer = peers::ReadWithGpod(root);
+    ASSERT_TRUE(peer.ok) << peer.error;
+    EXPECT_EQ(peer.tracks.size(), 3u);
+    EXPECT_EQ(peer.playlists[1], (PeerPlaylist{"Mix", false, {"Alpha"}}));
+}
+
+TEST(IPodDBPeer, LibgpodReadsHandWrittenShapesAfterThisProgramStoredThem)
+{
+    using namespace fixtures::itdb;
+    const Bytes track156 = Track(156, 1, {StringObject(1, u"Short"), StringObject(2, u":iPod_Control:Music:F00:S.mp3")},
+                                 {{36, 1111}});
+    const Bytes track248 = Track(248, 2, {StringObject(1, u"Long"), StringObject(6, u"MPEG audio file"),
+                                          StringObject(2, u":iPod_Control:Music:F00:L.mp3")},
+                                 {{36, 2222}});
+    const Bytes playlists = List("mhlp", 92, {Playlist(u"Hand", true, {Item(1), Item(2)}), Playlist(u"Odd", false, {Item(2), Item(0), Item(9)})});
+    struct Case {
+        const char* name;
+        std::vector<Bytes> datasets;
+    };
+    for (const Case& c :
+         {Case{"two datasets", {Dataset(1, List("mhlt", 92, {track156, track248})), Dataset(2, playlists)}},
+          Case{"five datasets",
+               {Dataset(1, List("mhlt", 92, {track156, track248})), Dataset(3, playlists), Dataset(2, playlists),
+                Dataset(4, List("mhla", 92, {})), Dataset(5, List("mhlp", 92, {}))}}}) {
+        fixtures::TempDir volumes;
+        const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+        fixtures::WriteFile(fixtures::DatabasePath(root), Database(c.datasets));
+        IPodDB db;
+        AString r = AString::FromUTF8(root);
+        ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0) << c.name;
+        ASSERT_EQ(db.Store(nullptr), 0) << c.name;
+        peers::PeerDatabase peer = peers::ReadWithGpod(root);
+        ASSERT_TRUE(peer.ok) << c.name << " " << peer.error;
+        std::set<std::string> titles;
+        for (const PeerTrack& t : peer.tracks)
+            titles.insert(t.title + "/" + std::to_string(t.size));
+        EXPECT_EQ(titles, (std::set<std::string>{"Short/1111", "Long/2222"})) << c.name;
+        const PeerPlaylist* odd = FindPlaylist(peer, "Odd");
+        ASSERT_NE(odd, nullptr) << c.name;
+        EXPECT_EQ(odd->titles, (std::vector<std::string>{"Long"})) << c.name;
+    }
+}
+
+TEST(IPodDBPeer, DatabaseWrittenByLibgpodIsChangedAndStoredByThisProgram)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+    const std::vector<PeerTrack> written{{"One", "Ann", "A", "Rock", ":iPod_Control:Music:F00:ONE1.mp3", 3001, 181000, 192},
+                                         {"Two", "Ann", "A", "Rock", ":iPod_Control:Music:F00:TWO2.mp3", 3002, 182000, 128},
+                                         {"Three", "Bob", "B", "Jazz", ":iPod_Control:Music:F01:THR3.m4a", 3003, 183000, 256},
+                                         {"Four", "Cy", "", "", ":iPod_Control:Music:F02:FOU4.mp3", 3004, 184000, 320}};
+    std::string error;
+    ASSERT_TRUE(peers::WriteWithGpod(root, "Peer Pod", written, {{"Evens", {1, 3}}, {"Mixed", {2, 1, 0}}}, &error))
+        << error;
+
+    IPodDB db;
+    AString r = AString::FromUTF8(root);
+    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    AString name;
+    ASSERT_EQ(db.GetIPodName(name), 0);
+    EXPECT_EQ(name, "Peer Pod");
+    ASSERT_EQ(db.GetTrackCount(), 4);
+    MHIT* two = nullptr;
+    db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& t) {
+        if (t.GetName() == "Two")
+            two = &t;
+    });
+    ASSERT_NE(two, nullptr);
+    EXPECT_EQ(two->GetFilepath(), "/iPod_Control/Music/F00/TWO2.mp3");
+    EXPECT_EQ(two->GetFileSize(), 3002u);
+    EXPECT_EQ(two->GetBitrate(), 128);
+    EXPECT_EQ(two->GetDuration(), 182);
+
+    db.RemoveSong(two->ToString(0, 0, 1, 1));
+    AddSong(db, {"Five", "Dee", "E", "Pop", "FIVE.mp3"}, 3005);
+    ASSERT_EQ(db.Store(nullptr), 0);
+
+    peers::PeerDatabase peer = peers::ReadWithGpod(root);
+    ASSERT_TRUE(peer.ok) << peer.error;
+    std::vector<PeerTrack> expected{written[0], written[2], written[3], Expected({"Five", "Dee", "E", "Pop", "FIVE.mp3"}, 3005)};
+    EXPECT_EQ(Sorted(peer.tracks), Sorted(expected));
+    ASSERT_NE(FindPlaylist(peer, "Peer Pod"), nullptr);
+    EXPECT_TRUE(FindPlaylist(peer, "Peer Pod")->library);
+    EXPECT_EQ(Titles(FindPlaylist(peer, "Peer Pod")->titles), (std::set<std::string>{"One", "Three", "Four", "Five"}));
+    ASSERT_NE(FindPlaylist(peer, "Evens"), nullptr);
+    EXPECT_EQ(FindPlaylist(peer, "Evens")->titles, (std::vector<std::string>{"Four"}));
+    ASSERT_NE(FindPlaylist(peer, "Mixed"), nullptr);
+    EXPECT_EQ(FindPlaylist(peer, "Mixed")->titles, (std::vector<std::string>{"Three", "One"}));
+    EXPECT_EQ(peer.playlists.size(), 3u);
+}
