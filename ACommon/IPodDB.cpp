@@ -559,6 +559,34 @@ void IPodDB::Sort(signed char ascending, const MHLT::TrackFilter& filter)
         tracks->Sort(ascending, filter, extensionFlag, genreFlag, albumFlag);
 }
 
+void IPodDB::Sort(signed char ascending, ADirSong* filterSource)
+{
+    if (!filterSource) {
+        Sort(ascending);
+        return;
+    }
+    Sort(ascending, [filterSource](const MHIT& track) {
+        AString path = track.GetFilepath();
+        AString genre = track.GetGenre(), artist = track.GetArtist(), album = track.GetAlbum();
+        AString name = track.GetName();
+        return filterSource->PathFilterCheck(&path) && filterSource->TypeFilterCheck(&path) &&
+               filterSource->GenreFilterCheck(&genre) && filterSource->ArtistFilterCheck(&artist) &&
+               filterSource->AlbumFilterCheck(&album) && filterSource->SongNameFilterCheck(&name);
+    });
+}
+
+bool IPodDB::HasSortedView() const
+{
+    MHLT* tracks = database->GetTrackList();
+    return tracks && tracks->HasSortedList();
+}
+
+const AString* IPodDB::GetSortedPath(int index) const
+{
+    MHLT* tracks = database->GetTrackList();
+    return tracks ? tracks->GetSortedPath(index) : nullptr;
+}
+
 int IPodDB::CountSortedSongs() const
 {
     MHLT* tracks = database->GetTrackList();

@@ -1,5 +1,6 @@
 #include "ACommon/MHIT.h"
 
+#include "ACommon/ADirSong.h"
 #include "ACommon/AError.h"
 #include "ACommon/CRC32.h"
 #include "ACommon/ID3.h"
@@ -258,7 +259,7 @@ std::uint32_t MHIT::NameKeyOf(const AString& nameComponent)
     const std::u16string& units = nameComponent.Units();
     if (!std::all_of(units.begin(), units.end(), [](char16_t u) { return u < 0x80; })) {
         AString folded = nameComponent;
-        RemoveCopyNumber(&folded);
+        ADirSong::RemoveSpaceNumber(&folded);
         folded.Upper();
         return CRC32::Of(folded);
     }
@@ -280,42 +281,6 @@ std::uint32_t MHIT::NameKeyOf(const AString& nameComponent)
         crc.Update(chunk, n);
     }
     return crc.GetValue();
-}
-
-void MHIT::RemoveCopyNumber(AString* name)
-{
-    const int length = name->GetLength();
-    if (length < 3)
-        return;
-    const unsigned short last = (*name)[length - 1];
-    if ((*name)[length - 2] == ' ' && last >= '1' && last <= '9')
-        name->Delete(length - 2, 2);
-}
-
-AString MHIT::NameOfPath(const AString& virtualPath, signed char withGenre, signed char withAlbum)
-{
-    // Skip genre, artist and album folders as the path has them; the name runs to the next "/"
-    // and loses anything from its last "?" on.
-    int skip = (virtualPath.GetLength() > 0 && virtualPath[0] == '/') ? 4 : 3;
-    if (!withGenre)
-        --skip;
-    if (!withAlbum)
-        --skip;
-    int begin = 0;
-    for (int i = 0; i < skip; ++i) {
-        int slash = virtualPath.Find('/', begin);
-        if (slash < 0)
-            return AString();
-        begin = slash + 1;
-    }
-    int end = virtualPath.Find('/', begin);
-    if (end < 0)
-        end = virtualPath.GetLength();
-    AString name = virtualPath.Mid(begin, end - begin);
-    int key = name.ReverseFind('?');
-    if (key >= 0)
-        name = name.Left(key);
-    return name;
 }
 
 std::uint32_t MHIT::NameKeyOfName(const AString& name)
@@ -359,7 +324,7 @@ AString MHIT::BuildPath(signed char withGenre, signed char withAlbum, const AStr
     }
     AString nameComponent = Component(GetName());
     if (untagged)
-        RemoveCopyNumber(&nameComponent);
+        ADirSong::RemoveSpaceNumber(&nameComponent);
     path += nameComponent;
     if (withLast) {
         path += '/';

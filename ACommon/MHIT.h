@@ -117,11 +117,6 @@ public:
     static std::uint32_t NameKeyOf(const AString& nameComponent);
     // A tag as a path component: path-safe, trimmed, "*" when empty.
     static AString Component(const AString& tag);
-    // The name component of a virtual path, and a name without its trailing " N" copy number (a
-    // space and a digit 1 to 9): the rules of the song sources (ADirSong::GetName,
-    // ADirSong::RemoveSpaceNumber), kept here so that the database needs none of the source classes.
-    static AString NameOfPath(const AString& virtualPath, signed char withGenre, signed char withAlbum);
-    static void RemoveCopyNumber(AString* name);
 
 private:
     // A decoded string: most tags need no trimming and no path-safe replacement, and then the

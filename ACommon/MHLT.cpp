@@ -1,5 +1,6 @@
 #include "ACommon/MHLT.h"
 
+#include "ACommon/ADirSong.h"
 #include "ACommon/AError.h"
 #include "ACommon/AProgress.h"
 #include "ACommon/IPodRecord.h"
@@ -172,7 +173,7 @@ MHIT* MHLT::FindByHandle(std::uint64_t handle) const
     return found != byHandle.end() && found->first == handle ? found->second : nullptr;
 }
 
-MHIT* MHLT::FindSong(const AString& virtualPath, signed char, signed char withGenre,
+MHIT* MHLT::FindSong(const AString& virtualPath, signed char withExtension, signed char withGenre,
                      signed char withAlbum) const
 {
     std::uint64_t handle = 0;
@@ -181,7 +182,7 @@ MHIT* MHLT::FindSong(const AString& virtualPath, signed char, signed char withGe
     MHIT* track = FindByHandle(handle);
     if (!track)
         return nullptr;
-    AString name = MHIT::NameOfPath(virtualPath, withGenre, withAlbum);
+    AString name = ADirSong::GetName(virtualPath, withExtension, withGenre, withAlbum);
     if (MHIT::NameKeyOf(name) != track->GetNameKey())
         return nullptr;
     return track;
@@ -260,7 +261,7 @@ int MHLT::GetSongInfo(MHIT** track, const AString& virtualPath, signed char exac
 int MHLT::GetSongPath(AString& filePath, const AString& virtualPath, signed char sizeBased,
                       signed char withExtension, signed char withGenre, signed char withAlbum) const
 {
-    AString name = MHIT::NameOfPath(virtualPath, withGenre, withAlbum);
+    AString name = ADirSong::GetName(virtualPath, withExtension, withGenre, withAlbum);
     for (const auto& track : BucketOf(MHIT::NameKeyOf(name))) {
         int c = sizeBased ? track->SizeBasedCompareTo(virtualPath, withExtension, withGenre, withAlbum)
                           : track->CompareTo(virtualPath, withExtension, withGenre, withAlbum, root);
@@ -275,7 +276,7 @@ int MHLT::GetSongPath(AString& filePath, const AString& virtualPath, signed char
 int MHLT::GetSongExt(AString* extension, const AString& virtualPath, AString* filePath, signed char withExtension,
                      signed char withGenre, signed char withAlbum) const
 {
-    AString name = MHIT::NameOfPath(virtualPath, withGenre, withAlbum);
+    AString name = ADirSong::GetName(virtualPath, withExtension, withGenre, withAlbum);
     for (const auto& track : BucketOf(MHIT::NameKeyOf(name))) {
         if (track->SizeBasedCompareTo(virtualPath, withExtension, withGenre, withAlbum) == 0) {
             if (extension)

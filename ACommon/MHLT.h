@@ -82,6 +82,7 @@ public:
     const AString* GetSortedPath(int index) const;
     void RemoveSortedSongEntry(int index);
     void DeleteSortedList() { sorted.reset(); }
+    bool HasSortedList() const { return sorted.has_value(); }
     static int CompareAscending(const AString& a, const AString& b) { return a.CompareNoCase(b); }
     static int CompareDescending(const AString& a, const AString& b) { return b.CompareNoCase(a); }
 
