@@ -22,4 +22,7 @@ void AddTagsCommand(CLI::App& app, int& exitStatus);
 // automatic update, read-only volumes).
 void AddIPodsCommand(CLI::App& app, int& exitStatus);
 
+// pelorin demo DIR: a demonstration iPod and a folder of songs, for trying Pelorin out.
+void AddDemoCommand(CLI::App& app, int& exitStatus);
+
 } // namespace cli

@@ -14,6 +14,7 @@ int main(int argc, char** argv)
     cli::AddFoldersCommand(app, exitStatus);
     cli::AddTagsCommand(app, exitStatus);
     cli::AddIPodsCommand(app, exitStatus);
+    cli::AddDemoCommand(app, exitStatus);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
