@@ -75,25 +75,15 @@ bool HasProtectedType(const AString& path)
     return AString(kProtectedTypes).Find(key, 0, 0) >= 0;
 }
 
-// A folder name made from a tag: white space only keeps its length with its first and last
-// characters replaced; anything else is trimmed; then it is made safe for a file system.
-AString FolderNameFromTag(AString tag, const char* whenEmpty)
+// One component of a virtual path: path-safe, trimmed, "*" when nothing is left.
+AString PathComponent(const AString& tag)
 {
-    if (tag.IsEmpty())
-        return AString(whenEmpty);
-    AString trimmed = tag;
-    trimmed.Trim();
-    if (trimmed.IsEmpty()) {
-        AString::FormatPathString(tag, '_', 0);
-        std::u16string units = tag.Units();
-        units.front() = u'_';
-        units.back() = u'_';
-        tag = AString(units);
-    } else {
-        tag = trimmed;
-    }
-    AString::FormatPathString(tag, '_', 1);
-    return tag;
+    AString component = tag;
+    AString::FormatPathString(component, '_', 0);
+    component.Trim();
+    if (component.IsEmpty())
+        component = "*";
+    return component;
 }
 
 int WriteStrings(AFile* f, std::initializer_list<const AString*> strings)
@@ -259,6 +249,25 @@ void ADirSong::AppendArtistAlbum(const ID3* tags, AString* path, signed char& un
     path->AppendPathComponent(FolderNameFromTag(album, "Unknown Album"));
 }
 
+AString ADirSong::FolderNameFromTag(AString tag, const char* whenEmpty)
+{
+    if (tag.IsEmpty())
+        return AString(whenEmpty);
+    AString trimmed = tag;
+    trimmed.Trim();
+    if (trimmed.IsEmpty()) {
+        std::u16string units = tag.Units();
+        units.front() = u'_';
+        units.back() = u'_';
+        tag = AString(units);
+    } else {
+        tag = trimmed;
+    }
+    // Dots are fixed after trimming, so that no folder name ends up beginning or ending with one.
+    AString::FormatPathString(tag, '_', 1);
+    return tag;
+}
+
 bool ADirSong::AskUserToDelete(int* answer, AString* text)
 {
     if (*answer == 4)
@@ -404,15 +413,19 @@ int ADirSong::ScanForDuplicates(signed char deleteFiles, signed char sortFirst, 
                 message += diskA;
                 keepFile = 1;
             }
-            if (!interactive || AskUserToDelete(&answer, &message))
+            // A scan that only detects removes records, never files: there is nothing to ask.
+            const bool remove = !interactive || detectOnly || AskUserToDelete(&answer, &message);
+            if (remove)
                 result = DeleteEntry(removeIndex, deleteFiles, keepFile);
-            if (interactive) {
+            if (interactive)
                 progress->ShowStatus(nullptr, &countText);
-                if (verboseLog) {
+            // What a detecting scan finds is its report; a removing one logs what it removed (a
+            // duplicate the user chose to keep was not deleted, and is not logged as if it were).
+            if (remove && (detectOnly || (interactive && verboseLog))) {
+                if (verboseLog)
                     progress->AddDateToLog(0, 0);
-                    progress->AddToLog(&message, 0);
-                    progress->AddToLog("\n", 1);
-                }
+                progress->AddToLog(&message, 0);
+                progress->AddToLog("\n", 1);
             }
         }
         if (cancel && cancel()) {
@@ -497,6 +510,54 @@ bool ADirSong::VPathFilterCheck(AString* vpath) const
 {
     return VPathGenreFilterCheck(vpath) && VPathArtistFilterCheck(vpath) && VPathAlbumFilterCheck(vpath) &&
            VPathSongNameFilterCheck(vpath);
+}
+
+AString ADirSong::MakeVirtualPath(signed char withGenre, signed char withAlbum, signed char withFileType,
+                                  const AString& genre, const AString& artist, const AString& album,
+                                  const AString& name, const AString& extension,
+                                  const std::function<std::uint64_t()>& musicSize, const AString* key)
+{
+    AString genrePart, albumPart;
+    if (withGenre)
+        genrePart = PathComponent(genre);
+    AString artistPart = PathComponent(artist);
+    if (withAlbum)
+        albumPart = PathComponent(album);
+    AString namePart = PathComponent(name);
+    const bool untagged = artistPart == "*" && (!withGenre || genrePart == "*") && (!withAlbum || albumPart == "*");
+    if (untagged) {
+        RemoveSpaceNumber(&namePart);
+        artistPart = static_cast<unsigned long long>(musicSize ? musicSize() : 0);
+    }
+    AString path("/");
+    if (withGenre) {
+        path += genrePart;
+        path += '/';
+    }
+    path += artistPart;
+    path += '/';
+    if (withAlbum) {
+        path += albumPart;
+        path += '/';
+    }
+    path += namePart;
+    if (withFileType) {
+        path += '/';
+        path += PathComponent(extension);
+    }
+    if (key) {
+        path += '?';
+        path += *key;
+    }
+    return path;
+}
+
+AString ADirSong::BuildVirtualPath(const AString& genre, const AString& artist, const AString& album,
+                                   const AString& name, const AString& extension,
+                                   const std::function<std::uint64_t()>& musicSize, const AString* key) const
+{
+    return MakeVirtualPath(genreRelevantOnDupSongCompare, albumRelevantOnDupSongCompare,
+                           fileTypeRelevantOnDupSongCompare, genre, artist, album, name, extension, musicSize, key);
 }
 
 AString ADirSong::GetName(AString vpath, signed char, signed char withGenre, signed char withAlbum)
