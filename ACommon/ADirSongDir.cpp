@@ -6,7 +6,15 @@
 #include "ACommon/SongInfoStruct.h"
 #include "APlatform/Unicode.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -14,6 +22,10 @@ namespace {
 // How often the listing shows its count: drawing it for every song would cost more than the
 // bookkeeping of the song.
 constexpr int kReportEvery = 64;
+
+// Songs are read in chunks of this many files, by at most this many threads.
+constexpr int kReadChunk = 64;
+constexpr unsigned kMaxReaders = 4;
 
 // The copy numbers AddSongFromDisk tries before it gives up on a name.
 constexpr int kMaxCopyNumber = 9999;
@@ -217,78 +229,198 @@ int ADirSongDir::MakeSongInfoString(const AString* file, AString* vpath)
     return 0;
 }
 
+int ADirSongDir::ListMusicFiles(std::vector<AString>& files, CancelProc cancel)
+{
+    std::string root = rootPath.ToStdString();
+    while (root.size() > 1 && root.back() == '/')
+        root.pop_back();
+    if (root.empty())
+        return kErrOpen;
+
+    // Folders still to read: their path on disk and relative to the root.
+    struct Pending {
+        std::string disk;
+        std::u16string relative;
+    };
+    std::vector<Pending> pending;
+    pending.push_back({root, std::u16string()});
+    std::u16string name;
+    AString candidate;
+    int seen = 0;
+    while (!pending.empty()) {
+        Pending folder = std::move(pending.back());
+        pending.pop_back();
+        DIR* dir = opendir(folder.disk.c_str());
+        if (!dir)
+            return kErrOpen;
+        const int fd = dirfd(dir);
+        for (;;) {
+            errno = 0;
+            dirent* entry = readdir(dir);
+            if (!entry) {
+                if (errno != 0) {
+                    closedir(dir);
+                    return kErrOpen;
+                }
+                break;
+            }
+            const char* raw = entry->d_name;
+            if (raw[0] == '.' && (raw[1] == '\0' || (raw[1] == '.' && raw[2] == '\0')))
+                continue;
+            if (!platform::DecodeUTF8(raw, name)) {
+                AString line("Skipped a name that is not valid UTF-8 in ");
+                line += AString::FromUTF8(folder.disk);
+                line += '\n';
+                progress->AddToLog(&line, 1);
+                continue;
+            }
+            // The folder tells most entries' types; only the others are asked. A link is followed to
+            // a file, never into a folder (a link back up would never end).
+            bool isDir = entry->d_type == DT_DIR;
+            bool isFile = entry->d_type == DT_REG;
+            if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+                struct stat info {};
+                if (fstatat(fd, raw, &info, AT_SYMLINK_NOFOLLOW) != 0)
+                    continue; // gone since the folder was read
+                isDir = S_ISDIR(info.st_mode);
+                isFile = S_ISREG(info.st_mode);
+                if (S_ISLNK(info.st_mode))
+                    isFile = fstatat(fd, raw, &info, 0) == 0 && S_ISREG(info.st_mode);
+            }
+            std::u16string relative = folder.relative;
+            if (!relative.empty())
+                relative += u'/';
+            relative += name;
+            if (isDir) {
+                pending.push_back({folder.disk + "/" + raw, std::move(relative)});
+                continue;
+            }
+            if (!isFile)
+                continue;
+            candidate = AString(std::move(relative));
+            if (useFullPaths)
+                candidate.Insert(rootPath, 0);
+            if (PathFilterCheck(&candidate) && TypeFilterCheck(&candidate))
+                files.push_back(std::move(candidate));
+            if (++seen % kReportEvery == 0) {
+                AString detail("Reading File Info ");
+                detail += seen;
+                progress->UpdateDivision(0.0, nullptr, &detail, nullptr, 0);
+            }
+            if (cancel && cancel()) {
+                closedir(dir);
+                return kErrUserCancel;
+            }
+        }
+        closedir(dir);
+    }
+    return 0;
+}
+
+int ADirSongDir::ReadSongs(std::vector<AString>& files, CancelProc cancel)
+{
+    // Reading tags is most of a listing, and each file is read on its own: the files are shared
+    // out in chunks between this thread and helpers. Only this thread reports and asks the cancel
+    // callback; the songs are put into the lists afterwards, in the order of `files`.
+    enum : signed char { kNotRead, kSong, kUnreadable };
+    const int total = static_cast<int>(files.size());
+    std::vector<AString> vpaths(files.size());
+    std::vector<signed char> state(files.size(), kNotRead);
+    std::atomic<int> next{0};
+    std::atomic<int> done{0};
+    std::atomic<bool> stop{false};
+    auto readChunk = [&]() -> bool {
+        const int start = next.fetch_add(kReadChunk);
+        if (start >= total || stop.load())
+            return false;
+        const int end = std::min(total, start + kReadChunk);
+        AString full;
+        for (int i = start; i < end; ++i) {
+            if (useFullPaths) {
+                full = files[static_cast<size_t>(i)];
+            } else {
+                full = rootPath;
+                full += files[static_cast<size_t>(i)];
+            }
+            state[static_cast<size_t>(i)] =
+                MakeSongInfoString(&full, &vpaths[static_cast<size_t>(i)]) == 0 ? kSong : kUnreadable;
+        }
+        done.fetch_add(end - start);
+        return true;
+    };
+    std::vector<std::thread> helpers;
+    if (total >= 2 * kReadChunk) {
+        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        const int wanted = static_cast<int>(std::min<unsigned>(cores, kMaxReaders)) - 1;
+        for (int h = 0; h < wanted; ++h) {
+            try {
+                helpers.emplace_back([&readChunk] {
+                    while (readChunk()) {
+                    }
+                });
+            } catch (const std::exception&) {
+                break; // no thread to be had: fewer readers
+            }
+        }
+    }
+    int err = 0;
+    while (readChunk()) {
+        const int count = done.load();
+        AString detail;
+        detail += count;
+        detail += " / ";
+        detail += total;
+        progress->UpdateDivision(static_cast<double>(count) / total, nullptr, &detail, nullptr, 0);
+        if (cancel && cancel()) {
+            stop = true;
+            err = kErrUserCancel;
+        }
+    }
+    for (std::thread& helper : helpers)
+        helper.join();
+    if (total > 0 && err == 0) {
+        AString detail;
+        detail += total;
+        detail += " / ";
+        detail += total;
+        progress->UpdateDivision(1.0, nullptr, &detail, nullptr, 0);
+    }
+
+    for (int i = 0; i < total; ++i) {
+        const size_t at = static_cast<size_t>(i);
+        if (state[at] == kUnreadable)
+            ++unreadable;
+        if (state[at] != kSong || !VPathFilterCheck(&vpaths[at]))
+            continue;
+        const int k = diskList.AddWithTime(new AString(std::move(files[at])), 0);
+        vpaths[at] += '?';
+        vpaths[at] += k;
+        fileList.AddWithTime(new AString(std::move(vpaths[at])), 0);
+    }
+    return err;
+}
+
 int ADirSongDir::PopulateFileList(CancelProc cancel)
 {
     DeleteAll();
     unreadable = 0;
 
-    progress->StartDivision(0.5, nullptr, 0, 0);
-    int err = ADir::PopulateFileList(cancel);
-    progress->EndDivision(nullptr, 0, 0);
-    if (err != 0) {
-        // What was listed so far are files, not songs: none of it belongs in a song list.
-        ADir::DeleteAll();
-        return err;
-    }
-
-    // Take the files out of the list; it is filled again with the songs.
-    struct Candidate {
-        AString path;
-        bool isDir = false;
-        bool known = false;
-        std::uint64_t modTime = 0;
-    };
-    const int total = fileList.Count();
-    std::vector<Candidate> candidates(static_cast<size_t>(total));
-    for (int i = 0; i < total; ++i) {
-        Candidate& candidate = candidates[static_cast<size_t>(i)];
-        candidate.path = *fileList.Get(i);
-        candidate.modTime = fileList.GetModTime(i);
-        ListedFile listed;
-        if (GetListedFile(i, &listed)) {
-            candidate.known = true;
-            candidate.isDir = listed.isDir;
-        }
-    }
-    ADir::DeleteAll();
-    diskList.SetRootPath(&fileList.GetRootPath());
-
-    AString heading("Reading Song Dir: ");
+    // The music files of the folder, by the type and path filters. Folders hold no songs: they are
+    // walked, not listed.
+    AString heading("Reading Dir: ");
     heading += rootPath;
     progress->StartDivision(0.5, &heading, 0, 0);
-    int done = 0;
-    AString full, vpath;
-    for (Candidate& candidate : candidates) {
-        if (useFullPaths) {
-            full = candidate.path;
-        } else {
-            full = rootPath;
-            full.AppendPathComponent(candidate.path);
-        }
-        const bool isDir = candidate.known ? candidate.isDir : AFile::DirExists(&full);
-        if (!isDir) {
-            if (MakeSongInfoString(&full, &vpath) != 0) {
-                ++unreadable;
-            } else if (VPathFilterCheck(&vpath)) {
-                const int k = diskList.AddWithTime(new AString(std::move(candidate.path)), candidate.modTime);
-                vpath += '?';
-                vpath += k;
-                fileList.AddWithTime(new AString(std::move(vpath)), 0);
-            }
-        }
-        ++done;
-        if (done % kReportEvery == 0 || done == total) {
-            AString detail;
-            detail += done;
-            detail += " / ";
-            detail += total;
-            progress->UpdateDivision(static_cast<double>(done) / total, nullptr, &detail, nullptr, 0);
-        }
-        if (cancel && cancel()) {
-            err = kErrUserCancel;
-            break;
-        }
-    }
+    std::vector<AString> files;
+    int err = ListMusicFiles(files, cancel);
+    progress->EndDivision(nullptr, 0, 0);
+    if (err != 0)
+        return err;
+
+    diskList.SetRootPath(&fileList.GetRootPath());
+    heading = "Reading Song Dir: ";
+    heading += rootPath;
+    progress->StartDivision(0.5, &heading, 0, 0);
+    err = ReadSongs(files, cancel);
     AString end("Reading Song Directory Done!");
     progress->EndDivision(&end, 0, 0);
     if (unreadable > 0) {

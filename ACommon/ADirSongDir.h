@@ -12,6 +12,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 class ADirSongDir : public ADirSong {
 public:
@@ -36,6 +37,7 @@ public:
     int PopulateFileList(CancelProc cancel) override;
 
     // The virtual path of a music file, without its key: 0, or -11160 when its tags cannot be read.
+    // Reads only settings: the listing calls it from several threads at once.
     int MakeSongInfoString(const AString* file, AString* vpath);
     // Copies a music file into the folder, under Artist/Album/"07 Name.mp3". Nothing is copied when
     // the folder already holds the same file (or, with dontDupSongs, a song of that name by a known
@@ -47,6 +49,11 @@ public:
     const AFileList& GetDiskList() const { return diskList; }
 
 private:
+    // The music files below the root that pass the type and path filters, relative to the root
+    // (whole paths with useFullPaths). 0, -1 when a folder cannot be read, or 123456.
+    int ListMusicFiles(std::vector<AString>& files, CancelProc cancel);
+    // Reads the tags of `files` (as ListMusicFiles gives them) and puts the songs into the lists.
+    int ReadSongs(std::vector<AString>& files, CancelProc cancel);
     // The disk path of entry `k` of diskList; -102391 when there is none.
     int DiskPathOfKey(long long k, AString* diskPath) const;
     // Finds the key of the first record whose path (up to its "?") equals `relative` ignoring case.

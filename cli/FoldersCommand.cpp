@@ -128,13 +128,18 @@ void PrintActions(ASync* sync)
 {
     std::ostringstream table;
     const int count = sync->GetActionCount();
+    const bool songs = sync->GetType() == 2;
     table << "Planned actions (" << count << "):\n";
     for (int i = 0; i < count; ++i) {
         ASync::SyncAction* action = sync->GetAction(i);
         const char* word = action->kind == ASync::kUndecided ? "Undecided" : ASync::KindWord(action->kind);
         char head[64];
         std::snprintf(head, sizeof head, "%5d [%c] %-16s ", i + 1, action->active ? 'x' : ' ', word);
-        table << head << Shown(sync, action->path1) << "  ->  " << Shown(sync, action->path2) << "\n";
+        // Both paths of a song action name the same song: the destination is shown as its folder.
+        const std::string destination = songs && !action->path2.IsEmpty()
+                                            ? sync->FormatVPForDisplay(&action->path2, 0, -1, 1).ToStdString()
+                                            : Shown(sync, action->path2);
+        table << head << Shown(sync, action->path1) << "  ->  " << destination << "\n";
     }
     gTerminal->Print(table.str());
 }

@@ -102,7 +102,7 @@ int RunDuplicates(const DuplicatesOptions& options)
     if (err == 0)
         err = songs.ScanForDuplicates(options.remove ? 1 : 0, 1, 1, Terminal::CancelRequested, 1);
     const int found = listed - songs.Count();
-    progress.EndProgress(nullptr, 1, 0, 0);
+    progress.EndProgress(nullptr, 0, 0, 0);
     terminal.FinishProgressLine();
 
     std::string summary;
@@ -116,8 +116,9 @@ int RunDuplicates(const DuplicatesOptions& options)
         if (found > 0 && !options.deleteInsteadOfMove)
             summary += " (moved into " + (folder.parent_path() / "Removed Files").string() + ")";
     }
-    if (songs.GetUnreadableCount() > 0)
-        summary += "; " + std::to_string(songs.GetUnreadableCount()) + " files could not be read and were left out";
+    if (const int unreadable = songs.GetUnreadableCount(); unreadable > 0)
+        summary += "; " + std::to_string(unreadable) + (unreadable == 1 ? " file" : " files") +
+                   " could not be read (left out)";
     terminal.Print(summary);
     if (err != 0 && err != kErrUserCancel)
         Complain("the scan ended with error " + Describe(err));
