@@ -310,3 +310,14 @@ TEST(FoldersCommand, StateFileOfTheOtherKindOfSyncStartsFresh)
     fixtures::CommandResult again = folders.Run({"--type", "merge", "--yes"});
     EXPECT_FALSE(Has(again.err, "was written by")) << again.err;
 }
+
+TEST(FoldersCommand, ReviewOfSongsShowsTheTagsAndTheReceivingFolder)
+{
+    Folders folders;
+    fixtures::WriteSong(folders.L("x.mp3"), SongSpec("One", 1));
+    fixtures::CommandResult result = folders.Run({"--type", "copy-to-right", "--songs", "--review", "--no"});
+    EXPECT_EQ(result.exitStatus, 130);
+    EXPECT_TRUE(Has(result.out, "1 [x] Copy Right       Rock; Artist; Album; One; mp3  ->  " + folders.R()))
+        << result.out;
+    EXPECT_TRUE(ListFiles(folders.R()).empty());
+}
