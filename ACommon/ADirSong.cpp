@@ -7,8 +7,7 @@
 namespace {
 
 // See ADir.cpp: the entries of a ":a:b:" list.
-template <typename Visit>
-bool AnyListEntry(const AString& list, Visit visit)
+template <typename Visit> bool AnyListEntry(const AString& list, Visit visit)
 {
     int colon = list.Find(':', 0);
     while (colon >= 0) {
@@ -173,18 +172,19 @@ int ADirSong::WriteState(AFile* f)
         const AString* include;
         const AString* exclude;
     };
-    for (const Filter& filter : {Filter{genreFilterMode, &genreIncludeFilter, &genreExcludeFilter},
-                                 Filter{artistFilterMode, &artistIncludeFilter, &artistExcludeFilter},
-                                 Filter{albumFilterMode, &albumIncludeFilter, &albumExcludeFilter},
-                                 Filter{songNameFilterMode, &songNameIncludeFilter, &songNameExcludeFilter}}) {
+    for (const Filter& filter :
+         {Filter{genreFilterMode, &genreIncludeFilter, &genreExcludeFilter},
+          Filter{artistFilterMode, &artistIncludeFilter, &artistExcludeFilter},
+          Filter{albumFilterMode, &albumIncludeFilter, &albumExcludeFilter},
+          Filter{songNameFilterMode, &songNameIncludeFilter, &songNameExcludeFilter}}) {
         if (int err = AStateStream::WriteU32(f, static_cast<std::uint32_t>(filter.mode)); err != 0)
             return err;
         if (int err = WriteStrings(f, {filter.include, filter.exclude}); err != 0)
             return err;
     }
-    for (signed char flag : {favorSizeVsDate, dontDupSongs, fileTypeRelevantOnDupSongCompare,
-                             genreRelevantOnDupSongCompare, albumRelevantOnDupSongCompare, favorProtectedMusic,
-                             deleteMusicNotOwned, createLastPlaylist})
+    for (signed char flag :
+         {favorSizeVsDate, dontDupSongs, fileTypeRelevantOnDupSongCompare, genreRelevantOnDupSongCompare,
+          albumRelevantOnDupSongCompare, favorProtectedMusic, deleteMusicNotOwned, createLastPlaylist})
         if (int err = AStateStream::WriteFlag(f, flag); err != 0)
             return err;
     return appleIDs.WriteState(f);
@@ -203,10 +203,11 @@ int ADirSong::ReadState(AFile* f)
         AString* include;
         AString* exclude;
     };
-    for (const Filter& filter : {Filter{&genreFilterMode, &genreIncludeFilter, &genreExcludeFilter},
-                                 Filter{&artistFilterMode, &artistIncludeFilter, &artistExcludeFilter},
-                                 Filter{&albumFilterMode, &albumIncludeFilter, &albumExcludeFilter},
-                                 Filter{&songNameFilterMode, &songNameIncludeFilter, &songNameExcludeFilter}}) {
+    for (const Filter& filter :
+         {Filter{&genreFilterMode, &genreIncludeFilter, &genreExcludeFilter},
+          Filter{&artistFilterMode, &artistIncludeFilter, &artistExcludeFilter},
+          Filter{&albumFilterMode, &albumIncludeFilter, &albumExcludeFilter},
+          Filter{&songNameFilterMode, &songNameIncludeFilter, &songNameExcludeFilter}}) {
         if (int err = AStateStream::ReadI32(f, filter.mode); err != 0)
             return err;
         if (int err = filter.include->ReadState(f); err != 0)
@@ -214,15 +215,16 @@ int ADirSong::ReadState(AFile* f)
         if (int err = filter.exclude->ReadState(f); err != 0)
             return err;
     }
-    for (signed char* flag : {&favorSizeVsDate, &dontDupSongs, &fileTypeRelevantOnDupSongCompare,
-                              &genreRelevantOnDupSongCompare, &albumRelevantOnDupSongCompare, &favorProtectedMusic,
-                              &deleteMusicNotOwned, &createLastPlaylist})
+    for (signed char* flag :
+         {&favorSizeVsDate, &dontDupSongs, &fileTypeRelevantOnDupSongCompare, &genreRelevantOnDupSongCompare,
+          &albumRelevantOnDupSongCompare, &favorProtectedMusic, &deleteMusicNotOwned, &createLastPlaylist})
         if (int err = AStateStream::ReadFlag(f, flag); err != 0)
             return err;
     return appleIDs.ReadState(f);
 }
 
-void ADirSong::AppendArtistAlbum(const ID3* tags, AString* path, signed char& unknownArtist, unsigned int options)
+void ADirSong::AppendArtistAlbum(const ID3* tags, AString* path, signed char& unknownArtist,
+                                 unsigned int options)
 {
     unknownArtist = 0;
     if (!tags || !path)
@@ -468,7 +470,8 @@ bool ADirSong::SongNameFilterCheck(AString* name) const
     if ((songNameFilterMode & 0x1) && !songNameIncludeFilter.IsEmpty() &&
         !AnyListEntry(songNameIncludeFilter, occursIn))
         return false;
-    if ((songNameFilterMode & 0x2) && !songNameExcludeFilter.IsEmpty() && AnyListEntry(songNameExcludeFilter, occursIn))
+    if ((songNameFilterMode & 0x2) && !songNameExcludeFilter.IsEmpty() &&
+        AnyListEntry(songNameExcludeFilter, occursIn))
         return false;
     return true;
 }
@@ -524,7 +527,8 @@ AString ADirSong::MakeVirtualPath(signed char withGenre, signed char withAlbum, 
     if (withAlbum)
         albumPart = PathComponent(album);
     AString namePart = PathComponent(name);
-    const bool untagged = artistPart == "*" && (!withGenre || genrePart == "*") && (!withAlbum || albumPart == "*");
+    const bool untagged =
+        artistPart == "*" && (!withGenre || genrePart == "*") && (!withAlbum || albumPart == "*");
     if (untagged) {
         RemoveSpaceNumber(&namePart);
         artistPart = static_cast<unsigned long long>(musicSize ? musicSize() : 0);
@@ -557,7 +561,8 @@ AString ADirSong::BuildVirtualPath(const AString& genre, const AString& artist, 
                                    const std::function<std::uint64_t()>& musicSize, const AString* key) const
 {
     return MakeVirtualPath(genreRelevantOnDupSongCompare, albumRelevantOnDupSongCompare,
-                           fileTypeRelevantOnDupSongCompare, genre, artist, album, name, extension, musicSize, key);
+                           fileTypeRelevantOnDupSongCompare, genre, artist, album, name, extension, musicSize,
+                           key);
 }
 
 AString ADirSong::GetName(AString vpath, signed char, signed char withGenre, signed char withAlbum)

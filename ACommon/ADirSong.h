@@ -17,12 +17,13 @@ public:
     explicit ADirSong(AProgress* progress = &AProgress::Shared());
     ~ADirSong() override;
 
-    int ScanForDuplicates(signed char deleteFiles, signed char sortFirst, signed char ascending, CancelProc cancel,
-                          signed char interactive) override;
+    int ScanForDuplicates(signed char deleteFiles, signed char sortFirst, signed char ascending,
+                          CancelProc cancel, signed char interactive) override;
     int WriteState(AFile* f) override;
     int ReadState(AFile* f) override;
     int CopyProperties(ADir* other) override;
-    void AppendArtistAlbum(const ID3* tags, AString* path, signed char& unknownArtist, unsigned int options) override;
+    void AppendArtistAlbum(const ID3* tags, AString* path, signed char& unknownArtist,
+                           unsigned int options) override;
 
     virtual int PathCompare(const AString* a, const AString* b);
     virtual int DirPickFileToKeep(const AString* a, const AString* b);
@@ -53,9 +54,9 @@ public:
                                    const AString& name, const AString& extension,
                                    const std::function<std::uint64_t()>& musicSize, const AString* key);
     // The same with this source's flags.
-    AString BuildVirtualPath(const AString& genre, const AString& artist, const AString& album, const AString& name,
-                             const AString& extension, const std::function<std::uint64_t()>& musicSize,
-                             const AString* key) const;
+    AString BuildVirtualPath(const AString& genre, const AString& artist, const AString& album,
+                             const AString& name, const AString& extension,
+                             const std::function<std::uint64_t()>& musicSize, const AString* key) const;
 
     // The name component of a virtual path (the first flag is not used).
     static AString GetName(AString vpath, signed char, signed char withGenre, signed char withAlbum);

@@ -46,15 +46,9 @@ AString TextOf(const AString* value)
 // ---------------------------------------------------------------------------------------------
 // Construction and sources
 
-ASyncLib::ASyncLib(AProgress* progress) : ASync(progress)
-{
-    SetTypes(ADir::kTypeITunes, ADir::kTypeIPod);
-}
+ASyncLib::ASyncLib(AProgress* progress) : ASync(progress) { SetTypes(ADir::kTypeITunes, ADir::kTypeIPod); }
 
-ASyncLib::ASyncLib(int type1, int type2, AProgress* progress) : ASync(progress)
-{
-    SetTypes(type1, type2);
-}
+ASyncLib::ASyncLib(int type1, int type2, AProgress* progress) : ASync(progress) { SetTypes(type1, type2); }
 
 ASyncLib::~ASyncLib() = default;
 
@@ -164,8 +158,7 @@ void ASyncLib::ChangeSongSetting(Unchanged unchanged, Apply apply)
     savedDir2->DeleteAll();
 }
 
-template <typename Apply>
-void ASyncLib::SetOnSongSources(Apply apply)
+template <typename Apply> void ASyncLib::SetOnSongSources(Apply apply)
 {
     for (ADir* dir : {dir1.get(), savedDir1.get(), dir2.get(), savedDir2.get()})
         if (ADirSong* song = AsSong(dir))
@@ -188,9 +181,9 @@ signed char ASyncLib::GetDontDupSongs() const
 }
 
 #define PELORIN_FLAG_SETTING(Name)                                                                           \
-    void ASyncLib::Set##Name(signed char value)                                                             \
+    void ASyncLib::Set##Name(signed char value)                                                              \
     {                                                                                                        \
-        ChangeSongSetting([value](ADirSong* song) { return song->Get##Name() == value; },                     \
+        ChangeSongSetting([value](ADirSong* song) { return song->Get##Name() == value; },                    \
                           [value](ADirSong* song) { song->Set##Name(value); });                              \
     }                                                                                                        \
     signed char ASyncLib::Get##Name() const                                                                  \
@@ -202,7 +195,7 @@ signed char ASyncLib::GetDontDupSongs() const
 #define PELORIN_MODE_SETTING(Name)                                                                           \
     void ASyncLib::Set##Name(int mode)                                                                       \
     {                                                                                                        \
-        ChangeSongSetting([mode](ADirSong* song) { return song->Get##Name() == mode; },                       \
+        ChangeSongSetting([mode](ADirSong* song) { return song->Get##Name() == mode; },                      \
                           [mode](ADirSong* song) { song->Set##Name(mode); });                                \
     }                                                                                                        \
     int ASyncLib::Get##Name() const                                                                          \
@@ -313,8 +306,6 @@ signed char ASyncLib::FastFilesEqual(const AString* a, const AString* b)
 {
     ADir* sa = SideSource(SideOfPath(a));
     ADir* sb = SideSource(SideOfPath(b));
-    if (IsPlain(sa) && IsPlain(sb))
-        return ASync::FastFilesEqual(a, b);
     AString da, db;
     if (sa)
         sa->GetFileDiskPath(a, &da, 1);
@@ -323,7 +314,8 @@ signed char ASyncLib::FastFilesEqual(const AString* a, const AString* b)
         return 1;
     if (sb)
         sb->GetFileDiskPath(b, &db, 1);
-    if (AFile::FastFilesEqual(&da, &db))
+    // Two plain files are compared with what their listing learned, where it can.
+    if (IsPlain(sa) && IsPlain(sb) ? ASync::FastFilesEqual(a, b) : AFile::FastFilesEqual(&da, &db))
         return 1;
     // The same music under other tags is the same song: a change of tags alone is not copied. (The
     // music bytes themselves are compared, not only their length.)
@@ -600,7 +592,8 @@ AString ASyncLib::FormatVPForDisplay(const AString* vp, signed char isFile, int 
     if (maxLen >= 0) {
         show[0] = show[1] = show[2] = show[4] = false;
         int budget = maxLen - title.GetLength() - 2;
-        const std::pair<int, const AString*> candidates[] = {{1, &artist}, {2, &album}, {0, &genre}, {4, &type}};
+        const std::pair<int, const AString*> candidates[] = {
+            {1, &artist}, {2, &album}, {0, &genre}, {4, &type}};
         for (const auto& [which, part] : candidates) {
             if (budget <= 0)
                 break;
@@ -613,8 +606,8 @@ AString ASyncLib::FormatVPForDisplay(const AString* vp, signed char isFile, int 
         }
     }
 
-    static const char* const kUnknown[5] = {"Unknown Genre", "Unknown Artist", "Unknown Album", "Unknown Title",
-                                            "Unknown Type"};
+    static const char* const kUnknown[5] = {"Unknown Genre", "Unknown Artist", "Unknown Album",
+                                            "Unknown Title", "Unknown Type"};
     const AString* values[5] = {&genre, &artist, &album, &title, &type};
     AString text;
     for (int i = 0; i < 5; ++i) {

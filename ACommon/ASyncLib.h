@@ -102,7 +102,8 @@ public:
     int ScanForDups(CancelProc cancel) override;
     int WriteState(AFile* f) override;
     int ReadState(AFile* f) override;
-    AString FormatVPForDisplay(const AString* vp, signed char isFile, int maxLen, signed char detailed) override;
+    AString FormatVPForDisplay(const AString* vp, signed char isFile, int maxLen,
+                               signed char detailed) override;
 
 protected:
     // The source of a side (1 left, 2 right); null for 0.
@@ -112,11 +113,9 @@ protected:
     ADirSong* SettingsSource() const;
     // Applies a changed song setting: nothing when `unchanged` says the settings source already has
     // it; otherwise `apply` on every song source, and the saved lists are emptied.
-    template <typename Unchanged, typename Apply>
-    void ChangeSongSetting(Unchanged unchanged, Apply apply);
+    template <typename Unchanged, typename Apply> void ChangeSongSetting(Unchanged unchanged, Apply apply);
     // Applies a setting to every song source without touching the saved lists.
-    template <typename Apply>
-    void SetOnSongSources(Apply apply);
+    template <typename Apply> void SetOnSongSources(Apply apply);
     // The check of one receiving side before a sync: 0, or the code after its alert.
     int CheckReceivingSide(int side);
 

@@ -34,13 +34,12 @@ struct Span {
 
 double CpuSeconds()
 {
-    timespec now {};
+    timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-template <class Work>
-Span Measure(Work work)
+template <class Work> Span Measure(Work work)
 {
     const double cpu = CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
@@ -139,7 +138,8 @@ int main(int argc, char** argv)
         listCpu.push_back(list.cpu);
     }
     if (listed != count || songs.GetUnreadableCount() != 0) {
-        std::fprintf(stderr, "listed %d of %d songs (%d unreadable)\n", listed, count, songs.GetUnreadableCount());
+        std::fprintf(stderr, "listed %d of %d songs (%d unreadable)\n", listed, count,
+                     songs.GetUnreadableCount());
         return 1;
     }
 
@@ -153,8 +153,8 @@ int main(int argc, char** argv)
     std::printf("%-44s %8s %8s %12s\n", "", "wall s", "cpu s", "songs/s");
     std::printf("%-44s %8.3f %8.3f %12.0f\n", "Tag reading alone (ID3::SetFilePath)", tagsWall, tagsCpu,
                 count / tagsWall);
-    std::printf("%-44s %8.3f %8.3f %12.0f\n", "Listing as a song source (InitWPath + Sort)", listingWall, listingCpu,
-                count / listingWall);
+    std::printf("%-44s %8.3f %8.3f %12.0f\n", "Listing as a song source (InitWPath + Sort)", listingWall,
+                listingCpu, count / listingWall);
     std::printf("Reading tags is %.0f%% of the listing's processor time (%.1f of %.1f us per song)\n",
                 100.0 * tagsCpu / listingCpu, 1e6 * tagsCpu / count, 1e6 * listingCpu / count);
     std::printf("The listing costs %+.1f%% wall time and %+.1f%% processor time beyond the tag reading alone "

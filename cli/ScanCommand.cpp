@@ -29,7 +29,10 @@ struct DuplicatesOptions {
     std::string log;
 };
 
-void Complain(const std::string& text) { std::fprintf(stderr, "pelorin scan duplicates: %s\n", text.c_str()); }
+void Complain(const std::string& text)
+{
+    std::fprintf(stderr, "pelorin scan duplicates: %s\n", text.c_str());
+}
 
 std::string Describe(int err) { return std::to_string(err) + AError::Message(err); }
 
@@ -61,8 +64,9 @@ int RunDuplicates(const DuplicatesOptions& options)
     terminal.SetAnswers(answers);
     // Only removing asks questions; a report runs anywhere.
     if (options.remove && !terminal.CanAnswerQuestions()) {
-        Complain("standard input is not a terminal, so the question before each removal cannot be asked; pass "
-                 "--yes to remove every duplicate, or --no to remove none");
+        Complain(
+            "standard input is not a terminal, so the question before each removal cannot be asked; pass "
+            "--yes to remove every duplicate, or --no to remove none");
         return kExitUsage;
     }
     if (!options.log.empty() && !terminal.SetLogFile(options.log)) {
@@ -107,8 +111,8 @@ int RunDuplicates(const DuplicatesOptions& options)
 
     std::string summary;
     if (!options.remove) {
-        summary = std::to_string(found) + (found == 1 ? " duplicate song" : " duplicate songs") + " found among " +
-                  std::to_string(listed) + " songs";
+        summary = std::to_string(found) + (found == 1 ? " duplicate song" : " duplicate songs") +
+                  " found among " + std::to_string(listed) + " songs";
         if (found > 0)
             summary += "; run again with --delete to remove them";
     } else {
@@ -132,14 +136,16 @@ void AddScanCommand(CLI::App& app, int& exitStatus)
     CLI::App* scan = app.add_subcommand("scan", "Clean up a folder of songs.");
     scan->require_subcommand(1);
     CLI::App* duplicates = scan->add_subcommand(
-        "duplicates", "Find songs that are in a folder more than once (the same genre, artist, album, title and "
-                      "file type, case ignored) and keep one copy of each.");
+        "duplicates",
+        "Find songs that are in a folder more than once (the same genre, artist, album, title and "
+        "file type, case ignored) and keep one copy of each.");
     duplicates->footer(
         "Without --delete nothing is changed: every duplicate that would be removed is reported (in the log, "
         "on standard error) as \"Detected Dup: SONG from FILE\", and a summary is printed.\n"
         "Of two copies the one kept is: a protected (m4p) file that you own; then the larger file (at equal "
         "sizes the newer one); then the one without a copy number (\"Song.mp3\" before \"Song 1.mp3\").\n"
-        "With --delete each removal is asked first (Yes, No, Yes to All, No to All) on the terminal; without a "
+        "With --delete each removal is asked first (Yes, No, Yes to All, No to All) on the terminal; without "
+        "a "
         "terminal pass --yes or --no. Removed files are moved into \"Removed Files\" beside FOLDER, under "
         "Artist/Album, unless --delete-instead-of-move.\n"
         "Exit status: 0 done, 1 an error, 2 bad arguments, 130 cancelled (Ctrl-C).");

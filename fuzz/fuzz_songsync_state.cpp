@@ -22,7 +22,8 @@ struct Scratch {
     Scratch()
     {
         const char* tmp = std::getenv("TMPDIR");
-        std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/pelorin-fuzz-songsync-" + std::to_string(getpid());
+        std::string base =
+            std::string(tmp && *tmp ? tmp : "/tmp") + "/pelorin-fuzz-songsync-" + std::to_string(getpid());
         input = base + ".in";
         output = base + ".out";
     }

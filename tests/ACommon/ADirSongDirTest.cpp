@@ -126,7 +126,8 @@ TEST(ADirSongDir, FilesWhoseTagsCannotBeReadAreLeftOutCountedAndLoggedOnce)
     folder.Put("good.mp3", Song("Good"));
     WriteFile(folder.tmp / "Music/empty.mp3", std::string());
     // An ID3v2 tag of a version that does not exist.
-    WriteFile(folder.tmp / "Music/bad.mp3", std::vector<std::uint8_t>{'I', 'D', '3', 9, 0, 0, 0, 0, 0, 0, 0xFF, 0xFB});
+    WriteFile(folder.tmp / "Music/bad.mp3",
+              std::vector<std::uint8_t>{'I', 'D', '3', 9, 0, 0, 0, 0, 0, 0, 0xFF, 0xFB});
     ASSERT_EQ(folder.List(), 0);
     EXPECT_EQ(folder.songs.Count(), 1);
     EXPECT_EQ(folder.songs.GetUnreadableCount(), 2);
@@ -274,7 +275,8 @@ TEST(ADirSongDir, FileQuestionsAreAnsweredFromTheSongsFile)
     const std::string file = folder.Put("a.mp3", spec);
     SetModTime(file, 1200000000);
     ASSERT_EQ(folder.List(), 0);
-    AString full = folder.Full("/Rock/Artist/Album/A/mp3?5"), missing = folder.Full("/Rock/Artist/Album/B/mp3?0");
+    AString full = folder.Full("/Rock/Artist/Album/A/mp3?5"),
+            missing = folder.Full("/Rock/Artist/Album/B/mp3?0");
     // The record carries no time; the file's time is asked for.
     EXPECT_EQ(folder.songs.GetDiskList().Count(), 1);
     EXPECT_TRUE(folder.songs.FileExists(&full));
@@ -468,7 +470,8 @@ TEST(ADirSongDir, AddingAFileWithoutReadableTagsFails)
 {
     SongFolder folder;
     std::filesystem::create_directories(folder.tmp / "Music");
-    AString root = folder.tmp.A("Music"), empty = folder.tmp.A("empty.mp3"), missing = folder.tmp.A("none.mp3");
+    AString root = folder.tmp.A("Music"), empty = folder.tmp.A("empty.mp3"),
+            missing = folder.tmp.A("none.mp3");
     WriteFile(folder.tmp / "empty.mp3", std::string());
     folder.songs.SetRootPath(&root);
     EXPECT_EQ(folder.songs.AddSongFromDisk(&empty, nullptr, nullptr), kErrFileNotFound);

@@ -33,9 +33,9 @@ std::string VPath(signed char withGenre, signed char withAlbum, signed char with
                   std::uint64_t musicSize = 0, const char* key = nullptr)
 {
     AString keyText(key ? key : "");
-    return ADirSong::MakeVirtualPath(withGenre, withAlbum, withType, AString(genre), AString(artist), AString(album),
-                                     AString(name), AString(extension), [musicSize] { return musicSize; },
-                                     key ? &keyText : nullptr)
+    return ADirSong::MakeVirtualPath(
+               withGenre, withAlbum, withType, AString(genre), AString(artist), AString(album), AString(name),
+               AString(extension), [musicSize] { return musicSize; }, key ? &keyText : nullptr)
         .ToStdString();
 }
 
@@ -122,8 +122,9 @@ TEST(ADirSong, VirtualPathHasTheComponentsTheThreeFlagsChoose)
                           {0, 1, 0, "/Some Artist/Some Album/Some Song?12"},
                           {0, 0, 1, "/Some Artist/Some Song/mp3?12"},
                           {0, 0, 0, "/Some Artist/Some Song?12"}})
-        EXPECT_EQ(VPath(c.genre, c.album, c.type, "Rock", "Some Artist", "Some Album", "Some Song", "mp3", 0, "12"),
-                  c.expected)
+        EXPECT_EQ(
+            VPath(c.genre, c.album, c.type, "Rock", "Some Artist", "Some Album", "Some Song", "mp3", 0, "12"),
+            c.expected)
             << int(c.genre) << int(c.album) << int(c.type);
 }
 
@@ -147,10 +148,11 @@ TEST(ADirSong, MusicSizeIsAskedOnlyForUntaggedSongs)
         ++asked;
         return 42;
     };
-    ADirSong::MakeVirtualPath(1, 1, 1, AString("Rock"), AString("A"), AString("B"), AString("S"), AString("mp3"), size,
-                              nullptr);
+    ADirSong::MakeVirtualPath(1, 1, 1, AString("Rock"), AString("A"), AString("B"), AString("S"),
+                              AString("mp3"), size, nullptr);
     EXPECT_EQ(asked, 0);
-    ADirSong::MakeVirtualPath(1, 1, 1, AString(), AString(), AString(), AString("S"), AString("mp3"), size, nullptr);
+    ADirSong::MakeVirtualPath(1, 1, 1, AString(), AString(), AString(), AString("S"), AString("mp3"), size,
+                              nullptr);
     EXPECT_EQ(asked, 1);
 }
 
@@ -167,8 +169,9 @@ TEST(ADirSong, FlagsOfTheSourceChooseItsPaths)
 {
     ADirSong song;
     auto path = [&song] {
-        return song.BuildVirtualPath(AString("Rock"), AString("A"), AString("B"), AString("S"), AString("m4a"), nullptr,
-                                     nullptr)
+        return song
+            .BuildVirtualPath(AString("Rock"), AString("A"), AString("B"), AString("S"), AString("m4a"),
+                              nullptr, nullptr)
             .ToStdString();
     };
     EXPECT_EQ(path(), "/Rock/A/B/S/m4a");
@@ -220,7 +223,8 @@ TEST(ADirSong, ValueFiltersMatchWholeValuesIgnoringCase)
 TEST(ADirSong, GenreAndAlbumFiltersPassEverythingWhenTheyAreNotPartOfThePath)
 {
     ADirSong song;
-    for (auto set : {&ADirSong::SetGenreFilterMode, &ADirSong::SetArtistFilterMode, &ADirSong::SetAlbumFilterMode})
+    for (auto set :
+         {&ADirSong::SetGenreFilterMode, &ADirSong::SetArtistFilterMode, &ADirSong::SetAlbumFilterMode})
         (song.*set)(1);
     song.SetGenreIncludeFilter(AString(":Rock:"));
     song.SetArtistIncludeFilter(AString(":Rock:"));
@@ -290,7 +294,8 @@ TEST(ADirSong, VirtualPathFiltersTakeTheirComponentByTheFlags)
     song.SetGenreExcludeFilter(AString(":rock:"));
     song.SetAlbumFilterMode(1);
     song.SetAlbumIncludeFilter(AString(":Album:"));
-    AString rock("/Rock/Keep/Album/Song/mp3?1"), jazz("/Jazz/Keep/Album/Song/mp3?1"), other("/Jazz/Keep/B/Song/mp3?1");
+    AString rock("/Rock/Keep/Album/Song/mp3?1"), jazz("/Jazz/Keep/Album/Song/mp3?1"),
+        other("/Jazz/Keep/B/Song/mp3?1");
     EXPECT_FALSE(song.VPathGenreFilterCheck(&rock));
     EXPECT_TRUE(song.VPathFilterCheck(&jazz));
     EXPECT_FALSE(song.VPathAlbumFilterCheck(&other));
@@ -312,7 +317,8 @@ TEST(ADirSong, GetNameTakesTheNameComponent)
                           {"/Rock/A/B/Song?12", 1, 1, "Song"},
                           {"Rock/A/B/Song/mp3?3", 1, 1, "Song"},
                           {"/Rock/A", 1, 1, ""}})
-        EXPECT_EQ(ADirSong::GetName(AString(c.vpath), 0, c.withGenre, c.withAlbum).ToStdString(), c.name) << c.vpath;
+        EXPECT_EQ(ADirSong::GetName(AString(c.vpath), 0, c.withGenre, c.withAlbum).ToStdString(), c.name)
+            << c.vpath;
 }
 
 TEST(ADirSong, RemoveSpaceNumberDropsOnlyASpaceAndOneDigitFromOneToNine)
@@ -321,8 +327,14 @@ TEST(ADirSong, RemoveSpaceNumberDropsOnlyASpaceAndOneDigitFromOneToNine)
         const char* in;
         const char* out;
     };
-    for (const Case& c : {Case{"Song 2", "Song"}, {"Song 9", "Song"}, {"Song 0", "Song 0"}, {"Song 12", "Song 12"},
-                          {"Song2", "Song2"}, {" 1", " 1"}, {"a 1", "a"}, {"", ""}}) {
+    for (const Case& c : {Case{"Song 2", "Song"},
+                          {"Song 9", "Song"},
+                          {"Song 0", "Song 0"},
+                          {"Song 12", "Song 12"},
+                          {"Song2", "Song2"},
+                          {" 1", " 1"},
+                          {"a 1", "a"},
+                          {"", ""}}) {
         AString name(c.in);
         ADirSong::RemoveSpaceNumber(&name);
         EXPECT_EQ(name.ToStdString(), c.out) << c.in;
@@ -387,8 +399,8 @@ TEST(ADirSong, PodcastsGoUnderPodcastsOnlyForNewerLibraries)
     TempDir tmp;
     fixtures::Mp4Spec spec;
     spec.audio = fixtures::Bytes(2000, 0x11);
-    spec.items = {fixtures::TextItem(fixtures::kItemArtist, "Host"), fixtures::TextItem(fixtures::kItemAlbum, ""),
-                  fixtures::IntegerItem("pcst", 1, 1)};
+    spec.items = {fixtures::TextItem(fixtures::kItemArtist, "Host"),
+                  fixtures::TextItem(fixtures::kItemAlbum, ""), fixtures::IntegerItem("pcst", 1, 1)};
     WriteFile(tmp / "show.m4a", fixtures::Mp4File(spec));
     ID3 tags;
     ASSERT_EQ(tags.SetFilePath(tmp.A("show.m4a")), 0);
@@ -478,8 +490,8 @@ TEST(ADirSong, StateRecordRestoresEverySettingAndRefusesAnotherMark)
     ADirSong song;
     ChangeEverySetting(song);
     int result = -1;
-    fixtures::Bytes written = fixtures::BytesWrittenBy(tmp / "state", [&song](AFile* f) { return song.WriteState(f); },
-                                                       &result);
+    fixtures::Bytes written = fixtures::BytesWrittenBy(
+        tmp / "state", [&song](AFile* f) { return song.WriteState(f); }, &result);
     ASSERT_EQ(result, 0);
     // The mark, then the plain folder's record.
     ASSERT_GE(written.size(), 8u);
@@ -499,7 +511,8 @@ TEST(ADirSong, StateRecordRestoresEverySettingAndRefusesAnotherMark)
     ADirSong back;
     ASSERT_EQ(back.ReadState(&in), 0);
     EXPECT_EQ(in.Remaining(), 0u);
-    fixtures::Bytes again = fixtures::BytesWrittenBy(tmp / "again", [&back](AFile* f) { return back.WriteState(f); });
+    fixtures::Bytes again =
+        fixtures::BytesWrittenBy(tmp / "again", [&back](AFile* f) { return back.WriteState(f); });
     EXPECT_EQ(again, written);
 
     AFile plain;
@@ -605,7 +618,8 @@ TEST(ADirSong, SizeOrDateDecidesByThePreference)
     WritePlain(tmp / "small-new.mp3", 1000, 1100000000);
     WritePlain(tmp / "small-old.mp3", 1000, 1000000000);
     ADirSong song;
-    AString bigOld = tmp.A("big-old.mp3"), smallNew = tmp.A("small-new.mp3"), smallOld = tmp.A("small-old.mp3");
+    AString bigOld = tmp.A("big-old.mp3"), smallNew = tmp.A("small-new.mp3"),
+            smallOld = tmp.A("small-old.mp3");
     EXPECT_EQ(song.DirPickFileToKeep(&bigOld, &smallNew), 1);
     EXPECT_EQ(song.DirPickFileToKeep(&smallOld, &smallNew), 2); // equal sizes: the newer
     song.SetFavorSizeVsDate(0);
@@ -631,7 +645,8 @@ TEST(ADirSong, SilentScanDropsDuplicateRecordsAndTouchesNoFile)
 {
     RecordingFrontend frontend;
     ScanFolder folder;
-    const std::string small = folder.Song("A.mp3", 1), large = folder.Song("a 1.mp3", 2), other = folder.Song("B.mp3");
+    const std::string small = folder.Song("A.mp3", 1), large = folder.Song("a 1.mp3", 2),
+                      other = folder.Song("B.mp3");
     folder.songs.Add("/Rock/X/Y/A/mp3?0", small);
     folder.songs.Add("/rock/x/y/a/MP3?1", large);
     folder.songs.Add("/Rock/X/Y/B/mp3?2", other);
@@ -662,7 +677,8 @@ TEST(ADirSong, RemovingADuplicateMovesItsFileIntoRemovedFilesUnderArtistAndAlbum
     EXPECT_EQ(ListFiles(folder.tmp.Path()),
               (std::vector<std::string>{"Music/Song.mp3", "Removed Files/Artist/Album/Song 1.mp3"}));
     ASSERT_EQ(frontend.questions.Asked().size(), 1u);
-    EXPECT_TRUE(Has(frontend.questions.Asked()[0].title, "Deleting Duplicate: /R/Artist/Album/Song/mp3 from "));
+    EXPECT_TRUE(
+        Has(frontend.questions.Asked()[0].title, "Deleting Duplicate: /R/Artist/Album/Song/mp3 from "));
     EXPECT_TRUE(Has(frontend.questions.Asked()[0].title, "Song 1.mp3"));
     EXPECT_TRUE(Has(frontend.message.Text() + frontend.Log(), "Scanning...Done. No Errors."));
 }
@@ -687,7 +703,8 @@ TEST(ADirSong, YesToAllAsksOnceAndNoToAllStopsTheRemovals)
         RecordingFrontend frontend;
         ScanFolder folder;
         for (const char* song : {"A", "B", "C"}) {
-            folder.songs.Add(std::string("/R/X/Y/") + song + "/mp3?" + song + "0", folder.Song(std::string(song) + ".mp3"));
+            folder.songs.Add(std::string("/R/X/Y/") + song + "/mp3?" + song + "0",
+                             folder.Song(std::string(song) + ".mp3"));
             folder.songs.Add(std::string("/R/X/Y/") + song + "/mp3?" + song + "1",
                              folder.Song(std::string(song) + " 1.mp3"));
         }
@@ -732,7 +749,8 @@ TEST(ADirSong, FailedRemovalStopsTheScan)
     RecordingFrontend frontend;
     ScanFolder folder;
     for (const char* song : {"A", "B"}) {
-        folder.songs.Add(std::string("/R/X/Y/") + song + "/mp3?" + song + "0", folder.Song(std::string(song) + ".mp3"));
+        folder.songs.Add(std::string("/R/X/Y/") + song + "/mp3?" + song + "0",
+                         folder.Song(std::string(song) + ".mp3"));
         folder.songs.Add(std::string("/R/X/Y/") + song + "/mp3?" + song + "1",
                          folder.tmp / (std::string("Music/") + song + " gone.mp3"));
     }
@@ -747,10 +765,14 @@ TEST(ADirSong, CancelEndsTheScanWithWhatWasRemoved)
     RecordingFrontend frontend;
     ScanFolder folder;
     for (const char* song : {"A", "B"}) {
-        folder.songs.Add(std::string("/R/X/Y/") + song + "/mp3?" + song + "0", folder.Song(std::string(song) + ".mp3"));
-        folder.songs.Add(std::string("/R/X/Y/") + song + "/mp3?" + song + "1", folder.Song(std::string(song) + " 1.mp3"));
+        folder.songs.Add(std::string("/R/X/Y/") + song + "/mp3?" + song + "0",
+                         folder.Song(std::string(song) + ".mp3"));
+        folder.songs.Add(std::string("/R/X/Y/") + song + "/mp3?" + song + "1",
+                         folder.Song(std::string(song) + " 1.mp3"));
     }
-    EXPECT_EQ(folder.songs.ScanForDuplicates(0, 1, 1, [] { return static_cast<signed char>(1); }, 1), kErrUserCancel);
+    EXPECT_EQ(folder.songs.ScanForDuplicates(
+                  0, 1, 1, [] { return static_cast<signed char>(1); }, 1),
+              kErrUserCancel);
     EXPECT_EQ(folder.songs.Count(), 3);
     EXPECT_TRUE(Has(frontend.Log(), "User Cancelled."));
 }

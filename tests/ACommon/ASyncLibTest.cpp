@@ -305,18 +305,19 @@ TEST(ASyncLib, DisplayTextsShowTheSongsTags)
     };
     const std::string longTitle(30, 'T');
     const std::string longPath = "/R/Rock/Artist/Album/" + longTitle + "/mp3?1";
-    for (const Case& c : {Case{"/L/Rock/Artist/Album/Song/mp3?3", 1, -1, 1, "Rock; Artist; Album; Song; mp3"},
-                          {"/L/Rock/Artist/Album/Song/mp3?3", 1, -1, 0, "/L/: Rock; Artist; Album; Song; mp3"},
-                          {"/R/*/123/*/Track/mp3?3", 1, -1, 1, "Unknown Genre; 123; Unknown Album; Track; mp3"},
-                          {"/R/Rock/*/Album/*/*?3", 1, -1, 1, "Rock; Unknown Artist; Album; Unknown Title; Unknown Type"},
-                          {"/R/Rock/Artist/Album/Song/mp3?3", 0, -1, 1, "/R/"},
-                          // The title always, then artist, album, genre and type as long as they fit.
-                          {"/R/Rock/Artist/Album/Song/mp3?3", 1, 25, 0, "Artist; Album; Song"},
-                          {"/R/Rock/Artist/Album/Song/mp3?3", 1, 40, 0, "Rock; Artist; Album; Song; mp3"},
-                          {"/R/Rock/Artist/Album/Song/mp3?3", 1, 14, 0, "Artist; Song"},
-                          {longPath.c_str(), 1, 25, 0, longTitle.c_str()},
-                          // Not a song path: shown as it is.
-                          {"/L/plain/file.mp3", 1, 25, 0, "/L/plain/file.mp3"}}) {
+    for (const Case& c :
+         {Case{"/L/Rock/Artist/Album/Song/mp3?3", 1, -1, 1, "Rock; Artist; Album; Song; mp3"},
+          {"/L/Rock/Artist/Album/Song/mp3?3", 1, -1, 0, "/L/: Rock; Artist; Album; Song; mp3"},
+          {"/R/*/123/*/Track/mp3?3", 1, -1, 1, "Unknown Genre; 123; Unknown Album; Track; mp3"},
+          {"/R/Rock/*/Album/*/*?3", 1, -1, 1, "Rock; Unknown Artist; Album; Unknown Title; Unknown Type"},
+          {"/R/Rock/Artist/Album/Song/mp3?3", 0, -1, 1, "/R/"},
+          // The title always, then artist, album, genre and type as long as they fit.
+          {"/R/Rock/Artist/Album/Song/mp3?3", 1, 25, 0, "Artist; Album; Song"},
+          {"/R/Rock/Artist/Album/Song/mp3?3", 1, 40, 0, "Rock; Artist; Album; Song; mp3"},
+          {"/R/Rock/Artist/Album/Song/mp3?3", 1, 14, 0, "Artist; Song"},
+          {longPath.c_str(), 1, 25, 0, longTitle.c_str()},
+          // Not a song path: shown as it is.
+          {"/L/plain/file.mp3", 1, 25, 0, "/L/plain/file.mp3"}}) {
         AString vp(c.vp);
         EXPECT_EQ(sync.FormatVPForDisplay(&vp, c.isFile, c.maxLen, c.detailed).ToStdString(), c.text) << c.vp;
     }
@@ -376,7 +377,8 @@ TEST(ASyncLib, AReadOnlyPlaylistRefusesOnlyWhenItReceives)
     EXPECT_EQ(sync.PreSyncCheck(), 0);
     sync.SetSide(2, ADir::kTypeIPod, "/Volumes/iPod", 1);
     EXPECT_EQ(sync.PreSyncCheck(), kErrInvalidPlaylist);
-    EXPECT_TRUE(Has(frontend.questions.Informed().back(), "The selected Playlist in iPod is a Read Only Playlist."));
+    EXPECT_TRUE(
+        Has(frontend.questions.Informed().back(), "The selected Playlist in iPod is a Read Only Playlist."));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -389,8 +391,8 @@ TEST(ASyncLib, StateRecordNestsTheSyncsRecordAndRestoresTheSongSettings)
     sync.SetAlbumRelevantOnDupSongCompare(0);
     sync.SetAutoAction(3);
     int result = -1;
-    fixtures::Bytes written =
-        fixtures::BytesWrittenBy(tmp / "state", [&sync](AFile* f) { return sync.WriteState(f); }, &result);
+    fixtures::Bytes written = fixtures::BytesWrittenBy(
+        tmp / "state", [&sync](AFile* f) { return sync.WriteState(f); }, &result);
     ASSERT_EQ(result, 0);
     ASSERT_GE(written.size(), 8u);
     EXPECT_EQ(fixtures::Bytes(written.begin(), written.begin() + 8),
@@ -408,7 +410,8 @@ TEST(ASyncLib, StateRecordNestsTheSyncsRecordAndRestoresTheSongSettings)
     EXPECT_EQ(back.GetAlbumRelevantOnDupSongCompare(), 0);
     EXPECT_EQ(back.GetAutoAction(), 3);
     EXPECT_EQ(back.GetType1(), ADir::kTypeSongFolder);
-    EXPECT_EQ(fixtures::BytesWrittenBy(tmp / "again", [&back](AFile* f) { return back.WriteState(f); }), written);
+    EXPECT_EQ(fixtures::BytesWrittenBy(tmp / "again", [&back](AFile* f) { return back.WriteState(f); }),
+              written);
 
     // A plain sync's record is not a song sync's.
     ASync plain;
@@ -429,7 +432,8 @@ TEST(ASyncLibRun, CopyFilesNewSongsIntoTheOtherFolderByTheirTags)
     fixtures::WriteSong(pair.L("messy/name one.mp3"), Spec("One", 0, 1));
     fixtures::WriteSong(pair.L("two.m4a"), Spec("Two", 0, 2));
     EXPECT_EQ(pair.Run(1, 0), 0);
-    EXPECT_EQ(ListFiles(pair.R()), (std::vector<std::string>{"Artist/Album/01 One.mp3", "Artist/Album/02 Two.m4a"}));
+    EXPECT_EQ(ListFiles(pair.R()),
+              (std::vector<std::string>{"Artist/Album/01 One.mp3", "Artist/Album/02 Two.m4a"}));
     EXPECT_EQ(ReadFile(pair.R("Artist/Album/01 One.mp3")), ReadFile(pair.L("messy/name one.mp3")));
     // The same songs, whatever their files are called, are in step now.
     frontend.Clear();
@@ -524,7 +528,8 @@ TEST(ASyncLibRun, SynchronizeCarriesADeletionOverOnTheNextRun)
     fixtures::WriteSong(pair.R("c.mp3"), Spec("C"));
     EXPECT_EQ(pair.Run(3, 1), 0);
     EXPECT_EQ(ListFiles(pair.L()), (std::vector<std::string>{"Artist/Album/C.mp3", "a.mp3", "b.mp3"}));
-    EXPECT_EQ(ListFiles(pair.R()), (std::vector<std::string>{"Artist/Album/A.mp3", "Artist/Album/B.mp3", "c.mp3"}));
+    EXPECT_EQ(ListFiles(pair.R()),
+              (std::vector<std::string>{"Artist/Album/A.mp3", "Artist/Album/B.mp3", "c.mp3"}));
     // Deleted on the left since: deleted on the right too (moved aside), not copied back.
     std::filesystem::remove(pair.L("b.mp3"));
     EXPECT_EQ(pair.Run(3, 1), 0);

@@ -69,9 +69,11 @@ TEST(ScanCommand, WithoutDeleteItReportsAndChangesNothing)
     Library library;
     fixtures::CommandResult result = library.Run({});
     EXPECT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_TRUE(Has(result.err, "Detected Dup: /Rock/Artist/Album/Song/mp3 from " + library.Music("Song 1.mp3")))
+    EXPECT_TRUE(
+        Has(result.err, "Detected Dup: /Rock/Artist/Album/Song/mp3 from " + library.Music("Song 1.mp3")))
         << result.err;
-    EXPECT_TRUE(Has(result.out, "1 duplicate song found among 3 songs; run again with --delete")) << result.out;
+    EXPECT_TRUE(Has(result.out, "1 duplicate song found among 3 songs; run again with --delete"))
+        << result.out;
     EXPECT_EQ(ListFiles(library.tmp.Path()),
               (std::vector<std::string>{"Music/Other.mp3", "Music/Song 1.mp3", "Music/Song.mp3"}));
 }
@@ -81,11 +83,13 @@ TEST(ScanCommand, DeleteMovesTheDuplicateIntoRemovedFilesBesideTheFolder)
     Library library;
     fixtures::CommandResult result = library.Run({"--delete", "--yes"});
     EXPECT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_EQ(ListFiles(library.tmp.Path()), (std::vector<std::string>{"Music/Other.mp3", "Music/Song.mp3",
-                                                                        "Removed Files/Artist/Album/Song 1.mp3"}));
+    EXPECT_EQ(ListFiles(library.tmp.Path()),
+              (std::vector<std::string>{"Music/Other.mp3", "Music/Song.mp3",
+                                        "Removed Files/Artist/Album/Song 1.mp3"}));
     EXPECT_TRUE(Has(result.out, "1 duplicate song removed (moved into " + library.tmp / "Removed Files)"))
         << result.out;
-    EXPECT_TRUE(Has(result.err, "Deleting Duplicate: /Rock/Artist/Album/Song/mp3 from " + library.Music("Song 1.mp3")));
+    EXPECT_TRUE(Has(result.err,
+                    "Deleting Duplicate: /Rock/Artist/Album/Song/mp3 from " + library.Music("Song 1.mp3")));
 }
 
 TEST(ScanCommand, DeleteInsteadOfMoveDeletesTheDuplicate)
