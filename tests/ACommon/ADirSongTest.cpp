@@ -708,6 +708,7 @@ TEST(ADirSong, YesToAllAsksOnceAndNoToAllStopsTheRemovals)
             folder.songs.Add(std::string("/R/X/Y/") + song + "/mp3?" + song + "1",
                              folder.Song(std::string(song) + " 1.mp3"));
         }
+        folder.songs.SetVerboseLog(1);
         frontend.questions.Script({answer});
         EXPECT_EQ(folder.songs.ScanForDuplicates(1, 1, 1, nullptr, 1), 0) << answer;
         EXPECT_EQ(frontend.questions.Asked().size(), 1u) << answer;
@@ -715,6 +716,13 @@ TEST(ADirSong, YesToAllAsksOnceAndNoToAllStopsTheRemovals)
         EXPECT_EQ(folder.songs.Count(), yes ? 3 : 6) << answer;
         EXPECT_EQ(ListFiles(folder.tmp / "Music").size(), yes ? 3u : 6u) << answer;
         EXPECT_EQ(ListFiles(folder.tmp / "Removed Files").size(), yes ? 3u : 0u) << answer;
+        // The log names what was removed, and nothing that was kept.
+        const std::string log = frontend.Log();
+        size_t lines = 0;
+        for (size_t at = log.find("Deleting Duplicate: "); at != std::string::npos;
+             at = log.find("Deleting Duplicate: ", at + 1))
+            ++lines;
+        EXPECT_EQ(lines, yes ? 3u : 0u) << answer;
     }
 }
 
