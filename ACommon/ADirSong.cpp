@@ -7,8 +7,7 @@
 namespace {
 
 // See ADir.cpp: the entries of a ":a:b:" list.
-template <typename Visit>
-bool AnyListEntry(const AString& list, Visit visit)
+template <typename Visit> bool AnyListEntry(const AString& list, Visit visit)
 {
     int colon = list.Find(':', 0);
     while (colon >= 0) {
@@ -75,25 +74,15 @@ bool HasProtectedType(const AString& path)
     return AString(kProtectedTypes).Find(key, 0, 0) >= 0;
 }
 
-// A folder name made from a tag: white space only keeps its length with its first and last
-// characters replaced; anything else is trimmed; then it is made safe for a file system.
-AString FolderNameFromTag(AString tag, const char* whenEmpty)
+// One component of a virtual path: path-safe, trimmed, "*" when nothing is left.
+AString PathComponent(const AString& tag)
 {
-    if (tag.IsEmpty())
-        return AString(whenEmpty);
-    AString trimmed = tag;
-    trimmed.Trim();
-    if (trimmed.IsEmpty()) {
-        AString::FormatPathString(tag, '_', 0);
-        std::u16string units = tag.Units();
-        units.front() = u'_';
-        units.back() = u'_';
-        tag = AString(units);
-    } else {
-        tag = trimmed;
-    }
-    AString::FormatPathString(tag, '_', 1);
-    return tag;
+    AString component = tag;
+    AString::FormatPathString(component, '_', 0);
+    component.Trim();
+    if (component.IsEmpty())
+        component = "*";
+    return component;
 }
 
 int WriteStrings(AFile* f, std::initializer_list<const AString*> strings)
@@ -183,18 +172,19 @@ int ADirSong::WriteState(AFile* f)
         const AString* include;
         const AString* exclude;
     };
-    for (const Filter& filter : {Filter{genreFilterMode, &genreIncludeFilter, &genreExcludeFilter},
-                                 Filter{artistFilterMode, &artistIncludeFilter, &artistExcludeFilter},
-                                 Filter{albumFilterMode, &albumIncludeFilter, &albumExcludeFilter},
-                                 Filter{songNameFilterMode, &songNameIncludeFilter, &songNameExcludeFilter}}) {
+    for (const Filter& filter :
+         {Filter{genreFilterMode, &genreIncludeFilter, &genreExcludeFilter},
+          Filter{artistFilterMode, &artistIncludeFilter, &artistExcludeFilter},
+          Filter{albumFilterMode, &albumIncludeFilter, &albumExcludeFilter},
+          Filter{songNameFilterMode, &songNameIncludeFilter, &songNameExcludeFilter}}) {
         if (int err = AStateStream::WriteU32(f, static_cast<std::uint32_t>(filter.mode)); err != 0)
             return err;
         if (int err = WriteStrings(f, {filter.include, filter.exclude}); err != 0)
             return err;
     }
-    for (signed char flag : {favorSizeVsDate, dontDupSongs, fileTypeRelevantOnDupSongCompare,
-                             genreRelevantOnDupSongCompare, albumRelevantOnDupSongCompare, favorProtectedMusic,
-                             deleteMusicNotOwned, createLastPlaylist})
+    for (signed char flag :
+         {favorSizeVsDate, dontDupSongs, fileTypeRelevantOnDupSongCompare, genreRelevantOnDupSongCompare,
+          albumRelevantOnDupSongCompare, favorProtectedMusic, deleteMusicNotOwned, createLastPlaylist})
         if (int err = AStateStream::WriteFlag(f, flag); err != 0)
             return err;
     return appleIDs.WriteState(f);
@@ -213,10 +203,11 @@ int ADirSong::ReadState(AFile* f)
         AString* include;
         AString* exclude;
     };
-    for (const Filter& filter : {Filter{&genreFilterMode, &genreIncludeFilter, &genreExcludeFilter},
-                                 Filter{&artistFilterMode, &artistIncludeFilter, &artistExcludeFilter},
-                                 Filter{&albumFilterMode, &albumIncludeFilter, &albumExcludeFilter},
-                                 Filter{&songNameFilterMode, &songNameIncludeFilter, &songNameExcludeFilter}}) {
+    for (const Filter& filter :
+         {Filter{&genreFilterMode, &genreIncludeFilter, &genreExcludeFilter},
+          Filter{&artistFilterMode, &artistIncludeFilter, &artistExcludeFilter},
+          Filter{&albumFilterMode, &albumIncludeFilter, &albumExcludeFilter},
+          Filter{&songNameFilterMode, &songNameIncludeFilter, &songNameExcludeFilter}}) {
         if (int err = AStateStream::ReadI32(f, filter.mode); err != 0)
             return err;
         if (int err = filter.include->ReadState(f); err != 0)
@@ -224,15 +215,16 @@ int ADirSong::ReadState(AFile* f)
         if (int err = filter.exclude->ReadState(f); err != 0)
             return err;
     }
-    for (signed char* flag : {&favorSizeVsDate, &dontDupSongs, &fileTypeRelevantOnDupSongCompare,
-                              &genreRelevantOnDupSongCompare, &albumRelevantOnDupSongCompare, &favorProtectedMusic,
-                              &deleteMusicNotOwned, &createLastPlaylist})
+    for (signed char* flag :
+         {&favorSizeVsDate, &dontDupSongs, &fileTypeRelevantOnDupSongCompare, &genreRelevantOnDupSongCompare,
+          &albumRelevantOnDupSongCompare, &favorProtectedMusic, &deleteMusicNotOwned, &createLastPlaylist})
         if (int err = AStateStream::ReadFlag(f, flag); err != 0)
             return err;
     return appleIDs.ReadState(f);
 }
 
-void ADirSong::AppendArtistAlbum(const ID3* tags, AString* path, signed char& unknownArtist, unsigned int options)
+void ADirSong::AppendArtistAlbum(const ID3* tags, AString* path, signed char& unknownArtist,
+                                 unsigned int options)
 {
     unknownArtist = 0;
     if (!tags || !path)
@@ -257,6 +249,25 @@ void ADirSong::AppendArtistAlbum(const ID3* tags, AString* path, signed char& un
     }
     path->AppendPathComponent(artistFolder);
     path->AppendPathComponent(FolderNameFromTag(album, "Unknown Album"));
+}
+
+AString ADirSong::FolderNameFromTag(AString tag, const char* whenEmpty)
+{
+    if (tag.IsEmpty())
+        return AString(whenEmpty);
+    AString trimmed = tag;
+    trimmed.Trim();
+    if (trimmed.IsEmpty()) {
+        std::u16string units = tag.Units();
+        units.front() = u'_';
+        units.back() = u'_';
+        tag = AString(units);
+    } else {
+        tag = trimmed;
+    }
+    // Dots are fixed after trimming, so that no folder name ends up beginning or ending with one.
+    AString::FormatPathString(tag, '_', 1);
+    return tag;
 }
 
 bool ADirSong::AskUserToDelete(int* answer, AString* text)
@@ -404,15 +415,19 @@ int ADirSong::ScanForDuplicates(signed char deleteFiles, signed char sortFirst, 
                 message += diskA;
                 keepFile = 1;
             }
-            if (!interactive || AskUserToDelete(&answer, &message))
+            // A scan that only detects removes records, never files: there is nothing to ask.
+            const bool remove = !interactive || detectOnly || AskUserToDelete(&answer, &message);
+            if (remove)
                 result = DeleteEntry(removeIndex, deleteFiles, keepFile);
-            if (interactive) {
+            if (interactive)
                 progress->ShowStatus(nullptr, &countText);
-                if (verboseLog) {
+            // What a detecting scan finds is its report; a removing one logs what it removed (a
+            // duplicate the user chose to keep was not deleted, and is not logged as if it were).
+            if (remove && (detectOnly || (interactive && verboseLog))) {
+                if (verboseLog)
                     progress->AddDateToLog(0, 0);
-                    progress->AddToLog(&message, 0);
-                    progress->AddToLog("\n", 1);
-                }
+                progress->AddToLog(&message, 0);
+                progress->AddToLog("\n", 1);
             }
         }
         if (cancel && cancel()) {
@@ -455,7 +470,8 @@ bool ADirSong::SongNameFilterCheck(AString* name) const
     if ((songNameFilterMode & 0x1) && !songNameIncludeFilter.IsEmpty() &&
         !AnyListEntry(songNameIncludeFilter, occursIn))
         return false;
-    if ((songNameFilterMode & 0x2) && !songNameExcludeFilter.IsEmpty() && AnyListEntry(songNameExcludeFilter, occursIn))
+    if ((songNameFilterMode & 0x2) && !songNameExcludeFilter.IsEmpty() &&
+        AnyListEntry(songNameExcludeFilter, occursIn))
         return false;
     return true;
 }
@@ -497,6 +513,56 @@ bool ADirSong::VPathFilterCheck(AString* vpath) const
 {
     return VPathGenreFilterCheck(vpath) && VPathArtistFilterCheck(vpath) && VPathAlbumFilterCheck(vpath) &&
            VPathSongNameFilterCheck(vpath);
+}
+
+AString ADirSong::MakeVirtualPath(signed char withGenre, signed char withAlbum, signed char withFileType,
+                                  const AString& genre, const AString& artist, const AString& album,
+                                  const AString& name, const AString& extension,
+                                  const std::function<std::uint64_t()>& musicSize, const AString* key)
+{
+    AString genrePart, albumPart;
+    if (withGenre)
+        genrePart = PathComponent(genre);
+    AString artistPart = PathComponent(artist);
+    if (withAlbum)
+        albumPart = PathComponent(album);
+    AString namePart = PathComponent(name);
+    const bool untagged =
+        artistPart == "*" && (!withGenre || genrePart == "*") && (!withAlbum || albumPart == "*");
+    if (untagged) {
+        RemoveSpaceNumber(&namePart);
+        artistPart = static_cast<unsigned long long>(musicSize ? musicSize() : 0);
+    }
+    AString path("/");
+    if (withGenre) {
+        path += genrePart;
+        path += '/';
+    }
+    path += artistPart;
+    path += '/';
+    if (withAlbum) {
+        path += albumPart;
+        path += '/';
+    }
+    path += namePart;
+    if (withFileType) {
+        path += '/';
+        path += PathComponent(extension);
+    }
+    if (key) {
+        path += '?';
+        path += *key;
+    }
+    return path;
+}
+
+AString ADirSong::BuildVirtualPath(const AString& genre, const AString& artist, const AString& album,
+                                   const AString& name, const AString& extension,
+                                   const std::function<std::uint64_t()>& musicSize, const AString* key) const
+{
+    return MakeVirtualPath(genreRelevantOnDupSongCompare, albumRelevantOnDupSongCompare,
+                           fileTypeRelevantOnDupSongCompare, genre, artist, album, name, extension, musicSize,
+                           key);
 }
 
 AString ADirSong::GetName(AString vpath, signed char, signed char withGenre, signed char withAlbum)

@@ -7,6 +7,9 @@
 
 #include "ACommon/ADir.h"
 
+#include <cstdint>
+#include <functional>
+
 class ADirSong : public ADir {
 public:
     static constexpr std::uint32_t kStateMark = 0x00100005;
@@ -14,12 +17,13 @@ public:
     explicit ADirSong(AProgress* progress = &AProgress::Shared());
     ~ADirSong() override;
 
-    int ScanForDuplicates(signed char deleteFiles, signed char sortFirst, signed char ascending, CancelProc cancel,
-                          signed char interactive) override;
+    int ScanForDuplicates(signed char deleteFiles, signed char sortFirst, signed char ascending,
+                          CancelProc cancel, signed char interactive) override;
     int WriteState(AFile* f) override;
     int ReadState(AFile* f) override;
     int CopyProperties(ADir* other) override;
-    void AppendArtistAlbum(const ID3* tags, AString* path, signed char& unknownArtist, unsigned int options) override;
+    void AppendArtistAlbum(const ID3* tags, AString* path, signed char& unknownArtist,
+                           unsigned int options) override;
 
     virtual int PathCompare(const AString* a, const AString* b);
     virtual int DirPickFileToKeep(const AString* a, const AString* b);
@@ -38,6 +42,21 @@ public:
     bool VPathAlbumFilterCheck(AString* vpath) const;
     bool VPathSongNameFilterCheck(AString* vpath) const;
     bool VPathFilterCheck(AString* vpath) const;
+
+    // The virtual path of a song: "/Genre/Artist/Album/Name/ext", the genre, album and extension
+    // present by the three flags, each component made path-safe and trimmed ("*" when empty), then
+    // "?" and `key` when one is given. A song without usable tags (every tag component before the
+    // name is "*") loses a trailing " N" copy number from its name and is filed under the size of
+    // its music data as its artist, so that untagged songs match by size and name; `musicSize` is
+    // asked only for such songs. Every song source builds its paths here.
+    static AString MakeVirtualPath(signed char withGenre, signed char withAlbum, signed char withFileType,
+                                   const AString& genre, const AString& artist, const AString& album,
+                                   const AString& name, const AString& extension,
+                                   const std::function<std::uint64_t()>& musicSize, const AString* key);
+    // The same with this source's flags.
+    AString BuildVirtualPath(const AString& genre, const AString& artist, const AString& album,
+                             const AString& name, const AString& extension,
+                             const std::function<std::uint64_t()>& musicSize, const AString* key) const;
 
     // The name component of a virtual path (the first flag is not used).
     static AString GetName(AString vpath, signed char, signed char withGenre, signed char withAlbum);
@@ -96,6 +115,11 @@ public:
     const AString& GetAppleIDs() const { return appleIDs; }
 
 protected:
+    // A folder name made from a tag (artist, album): `whenEmpty` for an empty tag; a tag of white
+    // space only keeps its length with its first and last characters replaced by "_"; any other is
+    // trimmed; then the name is made path-safe, dots at either end included.
+    static AString FolderNameFromTag(AString tag, const char* whenEmpty);
+
     signed char dontDupSongs = 0;
     signed char favorSizeVsDate = 1;
     signed char fileTypeRelevantOnDupSongCompare = 1;

@@ -214,6 +214,18 @@ int CompareCanonical(std::u16string_view a, std::u16string_view b, bool ignoreCa
     return Sign(result);
 }
 
+std::u16string CanonicalKey(std::u16string_view units, bool ignoreCase)
+{
+    if (IsAscii(units)) {
+        std::u16string key(units);
+        if (ignoreCase)
+            for (char16_t& u : key)
+                u = FoldAscii(u);
+        return key;
+    }
+    return MakeSearchForm(units, 0, ignoreCase).units;
+}
+
 int FindCanonical(std::u16string_view haystack, std::u16string_view needle, int start, bool ignoreCase,
                   int* matchLength)
 {

@@ -25,6 +25,10 @@ bool IsValidUTF16(std::u16string_view units);
 // `ignoreCase` also ignoring case (full case folding). Returns -1, 0 or 1.
 int CompareCanonical(std::u16string_view a, std::u16string_view b, bool ignoreCase);
 
+// The form of a text in which texts that CompareCanonical finds equal are equal unit for unit: NFD,
+// with `ignoreCase` NFD(fold(NFD)). A key for hash maps that must agree with CompareCanonical.
+std::u16string CanonicalKey(std::u16string_view units, bool ignoreCase);
+
 // Finds `needle` in `haystack` from unit `start` on, treating canonically equivalent text (and with
 // `ignoreCase`, text differing only in case) as equal. Returns the unit index of the match or -1;
 // with `matchLength` the length of the matched text in `haystack` units is stored there.

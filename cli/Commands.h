@@ -16,6 +16,8 @@ enum ExitStatus : int {
 
 // pelorin folders LEFT RIGHT --type TYPE ...: one sync run between two plain folders.
 void AddFoldersCommand(CLI::App& app, int& exitStatus);
+// pelorin scan duplicates FOLDER ...: the duplicate scan over a folder of songs (cli/ScanCommand.cpp).
+void AddScanCommand(CLI::App& app, int& exitStatus);
 // pelorin tags FILE...: what Pelorin reads from each music file (cli/TagsCommand.cpp).
 void AddTagsCommand(CLI::App& app, int& exitStatus);
 // pelorin ipods [--json]: the mounted iPods (name, volume, model, family, capacity, songs,

@@ -1,5 +1,6 @@
 // `pelorin folders LEFT RIGHT --type TYPE`: one sync run between two plain folders, with the sync's
-// settings, saved lists and remembered answers kept in a state file between runs.
+// settings, saved lists and remembered answers kept in a state file between runs. With --songs both
+// folders are folders of songs, matched song by song by their tags.
 
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
@@ -7,11 +8,13 @@
 #include "ACommon/AError.h"
 #include "ACommon/AFile.h"
 #include "ACommon/ASync.h"
+#include "ACommon/ASyncLib.h"
 #include "ACommon/CRC32.h"
 #include "APlatform/KnownFolders.h"
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <unistd.h>
@@ -49,6 +52,13 @@ struct FoldersOptions {
     bool logOnly = false;
     bool verbose = false;
     bool resetAnswers = false;
+    // Songs.
+    bool songs = false;
+    bool noGenre = false;
+    bool noAlbum = false;
+    bool noFileType = false;
+    bool dontDupSongs = false;
+    bool deleteInsteadOfMove = false;
 };
 
 // The terminal and the answer mode of the running command, for the review procedure (a plain
@@ -118,13 +128,18 @@ void PrintActions(ASync* sync)
 {
     std::ostringstream table;
     const int count = sync->GetActionCount();
+    const bool songs = sync->GetType() == 2;
     table << "Planned actions (" << count << "):\n";
     for (int i = 0; i < count; ++i) {
         ASync::SyncAction* action = sync->GetAction(i);
         const char* word = action->kind == ASync::kUndecided ? "Undecided" : ASync::KindWord(action->kind);
         char head[64];
         std::snprintf(head, sizeof head, "%5d [%c] %-16s ", i + 1, action->active ? 'x' : ' ', word);
-        table << head << Shown(sync, action->path1) << "  ->  " << Shown(sync, action->path2) << "\n";
+        // Both paths of a song action name the same song: the destination is shown as its folder.
+        const std::string destination = songs && !action->path2.IsEmpty()
+                                            ? sync->FormatVPForDisplay(&action->path2, 0, -1, 1).ToStdString()
+                                            : Shown(sync, action->path2);
+        table << head << Shown(sync, action->path1) << "  ->  " << destination << "\n";
     }
     gTerminal->Print(table.str());
 }
@@ -193,6 +208,25 @@ int ReviewActions(AArray*, ASync* sync)
             gTerminal->Print("Not understood: " + line);
         PrintActions(sync);
     }
+}
+
+// What wrote a state file, by the mark its record begins with.
+enum class StateKind { Missing, Folders, Songs, Other };
+
+StateKind KindOfStateFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return StateKind::Missing;
+    unsigned char bytes[4] = {0, 0, 0, 0};
+    if (!in.read(reinterpret_cast<char*>(bytes), 4))
+        return StateKind::Other;
+    const std::uint32_t mark = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
+    if (mark == ASync::kStateMark)
+        return StateKind::Folders;
+    if (mark == ASyncLib::kStateMark)
+        return StateKind::Songs;
+    return StateKind::Other;
 }
 
 int ReadSyncState(ASync& sync, const std::string& path)
@@ -269,11 +303,23 @@ int RunFolders(const FoldersOptions& options)
     }
     const std::string statePath = options.state.empty() ? DefaultStatePath(left, right) : options.state;
 
-    auto sync = std::make_unique<ASync>();
-    if (int err = ReadSyncState(*sync, statePath); err != 0) {
+    // A sync of songs keeps song lists and settings, one of plain folders file lists: a state file
+    // of the other kind is no use to this run.
+    auto newSync = [&options]() -> std::unique_ptr<ASync> {
+        if (options.songs)
+            return std::make_unique<ASyncLib>(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
+        return std::make_unique<ASync>();
+    };
+    std::unique_ptr<ASync> sync = newSync();
+    const StateKind kind = KindOfStateFile(statePath);
+    if (kind == (options.songs ? StateKind::Folders : StateKind::Songs)) {
+        Complain("the state file " + statePath + " was written by a sync " +
+                 (options.songs ? "of plain folders (without --songs)" : "of songs (with --songs)") +
+                 "; this run starts from fresh settings and rewrites it");
+    } else if (int err = ReadSyncState(*sync, statePath); err != 0) {
         Complain("the state file " + statePath + " cannot be read (" + Describe(err) +
                  "); this run starts from fresh settings and rewrites it");
-        sync = std::make_unique<ASync>();
+        sync = newSync();
     }
     AString leftRoot = AString::FromUTF8(left + "/");
     AString rightRoot = AString::FromUTF8(right + "/");
@@ -292,6 +338,14 @@ int RunFolders(const FoldersOptions& options)
     sync->SetVerboseLog(options.verbose ? 1 : 0);
     sync->SetShowActionsList(options.review ? 1 : 0);
     sync->SetActionsListDlogProc(ReviewActions);
+    if (auto* songSync = dynamic_cast<ASyncLib*>(sync.get())) {
+        // A change of what tells songs apart drops the saved lists (their paths no longer compare).
+        songSync->SetGenreRelevantOnDupSongCompare(options.noGenre ? 0 : 1);
+        songSync->SetAlbumRelevantOnDupSongCompare(options.noAlbum ? 0 : 1);
+        songSync->SetFileTypeRelevantOnDupSongCompare(options.noFileType ? 0 : 1);
+        songSync->SetDontDupSongs(options.dontDupSongs ? 1 : 0);
+        songSync->SetMoveInsteadOfDelete(options.deleteInsteadOfMove ? 0 : 1);
+    }
     if (options.resetAnswers)
         sync->ResetAlertSettings();
     // Answers given by --yes or --no hold for this run only; answers typed at the terminal with
@@ -333,13 +387,16 @@ void AddFoldersCommand(CLI::App& app, int& exitStatus)
     for (const SyncType& type : kSyncTypes)
         types += std::string("  ") + type.name + std::string(18 - std::string(type.name).size(), ' ') + type.meaning + "\n";
     CLI::App* command = app.add_subcommand(
-        "folders", "Sync two plain folders: plan the actions, optionally review them, perform them.");
+        "folders", "Sync two folders (plain ones, or folders of songs with --songs): plan the actions, optionally "
+                   "review them, perform them.");
     command->footer(
         "Sync types (--type):\n" + types +
         "\nQuestions (\"Replace file?\", \"Replace newer file?\", \"Delete file?\", and a check before a plan that "
         "would delete more than half of one side) are asked on the terminal with the answers Yes, No, Yes to All, "
         "No to All; Yes to All and No to All typed there are remembered in the state file until --reset-answers. "
         "Without a terminal, pass --yes or --no.\n"
+        "The song options are kept in the state file with the rest; changing --no-genre, --no-album or "
+        "--no-file-type makes the next synchronize run treat every song as new (nothing is deleted).\n"
         "Exit status: 0 done, 1 an error, 2 bad arguments, 130 cancelled (Ctrl-C; a second Ctrl-C quits at once).");
     auto options = std::make_shared<FoldersOptions>();
     command->add_option("LEFT", options->left, "The left folder (side 1)")->required();
@@ -371,6 +428,25 @@ void AddFoldersCommand(CLI::App& app, int& exitStatus)
         ->option_text("FILE");
     command->add_flag("--reset-answers", options->resetAnswers,
                       "Forget the remembered Yes to All / No to All answers before this run");
+    CLI::Option* songs = command->add_flag(
+        "--songs", options->songs,
+        "Both folders are folders of songs: each song is matched by its tags (genre, artist, album, "
+        "title, file type), not by its file name; a copied song is filed into the other folder as "
+        "Artist/Album/07 Title.mp3, and a deleted song is moved into \"Removed Files\" beside its folder");
+    command->add_flag("--no-genre", options->noGenre, "With --songs: songs of different genres can be the same song")
+        ->needs(songs);
+    command->add_flag("--no-album", options->noAlbum, "With --songs: songs of different albums can be the same song")
+        ->needs(songs);
+    command->add_flag("--no-file-type", options->noFileType,
+                      "With --songs: songs of different file types (mp3, m4a) can be the same song")
+        ->needs(songs);
+    command->add_flag("--dont-dup-songs", options->dontDupSongs,
+                      "With --songs: a song present on both sides is never replaced, whatever its file holds, "
+                      "and a song of a known artist is not copied beside one of the same name")
+        ->needs(songs);
+    command->add_flag("--delete-instead-of-move", options->deleteInsteadOfMove,
+                      "With --songs: delete songs outright instead of moving them into \"Removed Files\"")
+        ->needs(songs);
     command->callback([options, &exitStatus] { exitStatus = RunFolders(*options); });
 }
 

@@ -12,6 +12,7 @@ int main(int argc, char** argv)
     app.set_version_flag("--version", "pelorin 0.1.0");
     int exitStatus = cli::kExitOk;
     cli::AddFoldersCommand(app, exitStatus);
+    cli::AddScanCommand(app, exitStatus);
     cli::AddTagsCommand(app, exitStatus);
     cli::AddIPodsCommand(app, exitStatus);
     cli::AddDemoCommand(app, exitStatus);

@@ -1,5 +1,6 @@
 // `pelorin folders`: arguments, exit statuses, answers from flags and the state kept between runs.
 
+#include "fixtures/MusicFiles.h"
 #include "fixtures/RunCommand.h"
 #include "fixtures/TempDir.h"
 
@@ -188,4 +189,135 @@ TEST(FoldersCommand, MassDeletionDeclinedEndsAsCancelled)
     fixtures::CommandResult result = folders.Run({"--type", "mirror-to-right", "--no"});
     EXPECT_EQ(result.exitStatus, 130);
     EXPECT_EQ(ListFiles(folders.R()).size(), 11u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Folders of songs
+
+namespace {
+
+fixtures::SongSpec SongSpec(const std::string& title, int track, std::uint32_t seed = 0)
+{
+    fixtures::SongSpec spec;
+    spec.title = title;
+    spec.artist = "Artist";
+    spec.album = "Album";
+    spec.genre = "Rock";
+    spec.track = track;
+    spec.seed = seed;
+    spec.seconds = 1;
+    spec.bitRate = 32;
+    return spec;
+}
+
+} // namespace
+
+TEST(FoldersCommand, HelpExplainsTheSongOptions)
+{
+    fixtures::CommandResult help = RunPelorin({"folders", "--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    for (const char* text :
+         {"--songs", "--no-genre", "--no-album", "--no-file-type", "--dont-dup-songs", "--delete-instead-of-move"})
+        EXPECT_TRUE(Has(help.out, text)) << text;
+}
+
+TEST(FoldersCommand, SongOptionsNeedSongs)
+{
+    Folders folders;
+    for (const char* option : {"--no-genre", "--no-album", "--no-file-type", "--dont-dup-songs", "--delete-instead-of-move"}) {
+        fixtures::CommandResult result = folders.Run({"--type", "merge", "--yes", option});
+        EXPECT_EQ(result.exitStatus, 2) << option;
+        EXPECT_TRUE(Has(result.err + result.out, "--songs")) << option;
+    }
+}
+
+TEST(FoldersCommand, SongsAreMatchedByTagsFiledByArtistAndAlbumAndDeletionsCarriedOver)
+{
+    Folders folders;
+    fixtures::WriteSong(folders.L("misc/track one.mp3"), SongSpec("One", 1));
+    fixtures::WriteSong(folders.L("two.m4a"), SongSpec("Two", 2));
+    // The same song as "One" on the right, under another name: it is not copied again.
+    fixtures::WriteSong(folders.R("elsewhere/1.mp3"), SongSpec("One", 1));
+    fixtures::WriteSong(folders.R("three.mp3"), SongSpec("Three", 3));
+    fixtures::CommandResult first = folders.Run({"--type", "synchronize", "--songs", "--yes"});
+    ASSERT_EQ(first.exitStatus, 0) << first.err;
+    EXPECT_EQ(ListFiles(folders.L()),
+              (std::vector<std::string>{"Artist/Album/03 Three.mp3", "misc/track one.mp3", "two.m4a"}));
+    EXPECT_EQ(ListFiles(folders.R()),
+              (std::vector<std::string>{"Artist/Album/02 Two.m4a", "elsewhere/1.mp3", "three.mp3"}));
+    EXPECT_EQ(fixtures::ReadFile(folders.R("Artist/Album/02 Two.m4a")), fixtures::ReadFile(folders.L("two.m4a")));
+
+    // Deleted on the left: the right's copy is moved aside into "Removed Files" beside its folder.
+    std::filesystem::remove(folders.L("two.m4a"));
+    fixtures::CommandResult second = folders.Run({"--type", "synchronize", "--songs", "--yes"});
+    ASSERT_EQ(second.exitStatus, 0) << second.err;
+    EXPECT_EQ(ListFiles(folders.R()), (std::vector<std::string>{"elsewhere/1.mp3", "three.mp3"}));
+    EXPECT_EQ(ListFiles(folders.tmp / "Removed Files"), std::vector<std::string>{"Artist/Album/02 Two.m4a"});
+
+    // Everything in step.
+    fixtures::CommandResult third = folders.Run({"--type", "synchronize", "--songs", "--yes"});
+    ASSERT_EQ(third.exitStatus, 0) << third.err;
+    EXPECT_TRUE(Has(third.err, "Nothing to Sync!")) << third.err;
+}
+
+TEST(FoldersCommand, DeleteInsteadOfMoveDeletesSongsOutright)
+{
+    Folders folders;
+    fixtures::WriteSong(folders.L("a.mp3"), SongSpec("A", 1));
+    fixtures::WriteSong(folders.R("a.mp3"), SongSpec("A", 1));
+    fixtures::WriteSong(folders.R("b.mp3"), SongSpec("B", 2));
+    fixtures::CommandResult result =
+        folders.Run({"--type", "mirror-to-right", "--songs", "--delete-instead-of-move", "--yes"});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(ListFiles(folders.R()), std::vector<std::string>{"a.mp3"});
+    EXPECT_FALSE(Exists(folders.tmp / "Removed Files"));
+}
+
+TEST(FoldersCommand, ChangingWhatTellsSongsApartForgetsTheSavedLists)
+{
+    Folders folders;
+    fixtures::WriteSong(folders.L("a.mp3"), SongSpec("A", 1));
+    fixtures::WriteSong(folders.L("b.mp3"), SongSpec("B", 2));
+    ASSERT_EQ(folders.Run({"--type", "synchronize", "--songs", "--yes"}).exitStatus, 0);
+    std::filesystem::remove(folders.L("b.mp3"));
+    // With another comparison the saved lists no longer compare: B is new on the right, not
+    // deleted on the left, and comes back.
+    fixtures::CommandResult result = folders.Run({"--type", "synchronize", "--songs", "--no-genre", "--yes"});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(ListFiles(folders.R()), (std::vector<std::string>{"Artist/Album/01 A.mp3", "Artist/Album/02 B.mp3"}));
+    EXPECT_EQ(ListFiles(folders.L()), (std::vector<std::string>{"Artist/Album/02 B.mp3", "a.mp3"}));
+}
+
+TEST(FoldersCommand, StateFileOfTheOtherKindOfSyncStartsFresh)
+{
+    Folders folders;
+    fixtures::WriteSong(folders.L("a.mp3"), SongSpec("A", 1));
+    ASSERT_EQ(folders.Run({"--type", "synchronize", "--yes"}).exitStatus, 0);
+    EXPECT_EQ(ListFiles(folders.R()), std::vector<std::string>{"a.mp3"});
+    std::filesystem::remove(folders.R("a.mp3"));
+
+    // The plain run's saved lists say nothing about songs: nothing is deleted, a is copied again.
+    fixtures::CommandResult songs = folders.Run({"--type", "synchronize", "--songs", "--yes"});
+    EXPECT_EQ(songs.exitStatus, 0) << songs.err;
+    EXPECT_TRUE(Has(songs.err, "was written by a sync of plain folders")) << songs.err;
+    EXPECT_EQ(ListFiles(folders.L()), std::vector<std::string>{"a.mp3"});
+    EXPECT_EQ(ListFiles(folders.R()), std::vector<std::string>{"Artist/Album/01 A.mp3"});
+
+    fixtures::CommandResult plain = folders.Run({"--type", "merge", "--yes"});
+    EXPECT_EQ(plain.exitStatus, 0) << plain.err;
+    EXPECT_TRUE(Has(plain.err, "was written by a sync of songs")) << plain.err;
+    // A run of the same kind reads its own state again without a word.
+    fixtures::CommandResult again = folders.Run({"--type", "merge", "--yes"});
+    EXPECT_FALSE(Has(again.err, "was written by")) << again.err;
+}
+
+TEST(FoldersCommand, ReviewOfSongsShowsTheTagsAndTheReceivingFolder)
+{
+    Folders folders;
+    fixtures::WriteSong(folders.L("x.mp3"), SongSpec("One", 1));
+    fixtures::CommandResult result = folders.Run({"--type", "copy-to-right", "--songs", "--review", "--no"});
+    EXPECT_EQ(result.exitStatus, 130);
+    EXPECT_TRUE(Has(result.out, "1 [x] Copy Right       Rock; Artist; Album; One; mp3  ->  " + folders.R()))
+        << result.out;
+    EXPECT_TRUE(ListFiles(folders.R()).empty());
 }

@@ -1,0 +1,70 @@
+#pragma once
+// ADirSongDir: a folder of music files as a song source. It lists the folder like the plain folder,
+// reads the tags of every music file and lists each song under its virtual path, so that it can be
+// synchronised song by song with another song source. Songs added to it are filed into
+// Artist/Album folders under track-numbered names.
+//
+// Record k of the own list is "<virtual path>?k"; entry k of `diskList` is that song's file,
+// relative to the root. The own records carry file time 0 (their paths name no file); the real
+// times come from GetFileModTime.
+
+#include "ACommon/ADirSong.h"
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class ADirSongDir : public ADirSong {
+public:
+    // The record mark of this source (decimal, as it has always been written).
+    static constexpr std::uint32_t kStateMark = 10002;
+
+    explicit ADirSongDir(AProgress* progress = &AProgress::Shared());
+    ~ADirSongDir() override;
+
+    int GetType() const override;
+    void Sort(signed char ascending) override;
+    int GetFileDiskPath(const AString* path, AString* diskPath, signed char fromList) override;
+    std::uint64_t GetFileModTime(const AString* path) override;
+    int DeleteEntry(int index, signed char removeFile, signed char keepFile) override;
+    int Delete(const AString* path, signed char fromList, signed char keepFile) override;
+    int GetSongInfo(const AString* path, SongInfoStruct* info) override;
+    bool FileExists(const AString* path) override;
+    int AddFPath(AString* path) override;
+    void DeleteAll() override;
+    int WriteState(AFile* f) override;
+    int ReadState(AFile* f) override;
+    int PopulateFileList(CancelProc cancel) override;
+
+    // The virtual path of a music file, without its key: 0, or -11160 when its tags cannot be read.
+    // Reads only settings: the listing calls it from several threads at once.
+    int MakeSongInfoString(const AString* file, AString* vpath);
+    // Copies a music file into the folder, under Artist/Album/"07 Name.mp3". Nothing is copied when
+    // the folder already holds the same file (or, with dontDupSongs, a song of that name by a known
+    // artist); a different file of the same name gets " 1", " 2", ... before its extension.
+    int AddSongFromDisk(const AString* file, const AString* fallbackName, CancelProc cancel);
+
+    // The files of the last listing whose tags could not be read (they are not in the list).
+    int GetUnreadableCount() const { return unreadable; }
+    const AFileList& GetDiskList() const { return diskList; }
+
+private:
+    // The music files below the root that pass the type and path filters, relative to the root
+    // (whole paths with useFullPaths). 0, -1 when a folder cannot be read, or 123456.
+    int ListMusicFiles(std::vector<AString>& files, CancelProc cancel);
+    // Reads the tags of `files` (as ListMusicFiles gives them) and puts the songs into the lists.
+    int ReadSongs(std::vector<AString>& files, CancelProc cancel);
+    // The disk path of entry `k` of diskList; -102391 when there is none.
+    int DiskPathOfKey(long long k, AString* diskPath) const;
+    // Finds the key of the first record whose path (up to its "?") equals `relative` ignoring case.
+    int FindKey(const AString& relative, long long* k);
+    // The list changed: the index is built again when it is next needed.
+    void ForgetIndex() { indexBuilt = false; }
+
+    AFileList diskList;
+    int unreadable = 0;
+    // Case-folded virtual path without key and without a leading "/", to the key of the first
+    // record that has it, in list order: what a search through the records would find first.
+    std::unordered_map<std::u16string, long long> index;
+    bool indexBuilt = false;
+};

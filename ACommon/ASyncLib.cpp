@@ -1,0 +1,655 @@
+#include "ACommon/ASyncLib.h"
+
+#include "ACommon/ADirSong.h"
+#include "ACommon/ADirSongDir.h"
+#include "ACommon/AError.h"
+#include "ACommon/AStateStream.h"
+#include "ACommon/ID3.h"
+#include "APlatform/Unicode.h"
+
+#include <string_view>
+
+namespace {
+
+ADirSong* AsSong(ADir* dir) { return dynamic_cast<ADirSong*>(dir); }
+
+bool IsPlain(const ADir* dir) { return dir && dir->GetType() == ADir::kTypeFolder; }
+
+// A song path up to and including its last "?" (all of it when it has none): the song, without
+// the handle that finds it in its own source.
+std::u16string_view UpToKey(const AString& path)
+{
+    std::u16string_view view(path.Units());
+    const size_t question = view.rfind(u'?');
+    return question == std::u16string_view::npos ? view : view.substr(0, question + 1);
+}
+
+int Sign(int value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
+
+// Compares a new text setting with the one held, as the settings are compared: ignoring case.
+bool SameText(const AString& held, const AString* value)
+{
+    AString given;
+    given = value;
+    return held.CompareNoCase(given) == 0;
+}
+
+AString TextOf(const AString* value)
+{
+    AString text;
+    text = value;
+    return text;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Construction and sources
+
+ASyncLib::ASyncLib(AProgress* progress) : ASync(progress) { SetTypes(ADir::kTypeITunes, ADir::kTypeIPod); }
+
+ASyncLib::ASyncLib(int type1, int type2, AProgress* progress) : ASync(progress) { SetTypes(type1, type2); }
+
+ASyncLib::~ASyncLib() = default;
+
+std::unique_ptr<ADir> ASyncLib::NewSource(int type, AProgress* progress)
+{
+    switch (type) {
+    case ADir::kTypeFolder:
+        return std::make_unique<ADir>(progress);
+    case ADir::kTypeSongFolder:
+        return std::make_unique<ADirSongDir>(progress);
+    case ADir::kTypeITunes:
+    case ADir::kTypeIPod:
+    case ADir::kTypeIPodDB:
+        // The iTunes library, the iPod through iTunes and the iPod database get their cases when
+        // their sources are built.
+    default:
+        return nullptr;
+    }
+}
+
+int ASyncLib::SetTypes(int newType1, int newType2)
+{
+    int result = 0;
+    {
+        APLock::TryGuard guard(lock);
+        if (!guard)
+            return kErrBusy;
+        auto replace = [&](int type, std::unique_ptr<ADir>& dir, std::unique_ptr<ADir>& saved, int& stored) {
+            if (dir && dir->GetType() == type && saved && saved->GetType() == type) {
+                stored = type;
+                return;
+            }
+            std::unique_ptr<ADir> current = NewSource(type, progress);
+            std::unique_ptr<ADir> kept = NewSource(type, progress);
+            if (!current || !kept) {
+                // A side is never left without sources: every operation of the sync uses them.
+                result = kErrNotSupported;
+                return;
+            }
+            // New sources start from their own defaults; only the sync's own flags reach them.
+            for (ADir* source : {current.get(), kept.get()}) {
+                source->SetVerboseLog(verboseLog);
+                source->SetOpenLogAutomatically(openLogAutomatically);
+            }
+            dir = std::move(current);
+            saved = std::move(kept);
+            stored = type;
+        };
+        replace(newType1, dir1, savedDir1, type1);
+        replace(newType2, dir2, savedDir2, type2);
+    }
+    if (type1 != ADir::kTypeFolder && type2 != ADir::kTypeFolder)
+        SetIncludeFilter(AString(kSongExtensions));
+    return result;
+}
+
+void ASyncLib::SetPlaylist1(const AString* name)
+{
+    // Only the iTunes library and the iPod through iTunes have playlists; a change of theirs drops
+    // the saved lists (added with those sources). Other sources ignore the name.
+    const bool changed = false;
+    dir1->SetPlaylist(name);
+    savedDir1->SetPlaylist(name);
+    if (changed) {
+        savedDir1->DeleteAll();
+        savedDir2->DeleteAll();
+    }
+}
+
+void ASyncLib::SetPlaylist2(const AString* name)
+{
+    const bool changed = false;
+    dir2->SetPlaylist(name);
+    savedDir2->SetPlaylist(name);
+    if (changed) {
+        savedDir1->DeleteAll();
+        savedDir2->DeleteAll();
+    }
+}
+
+ADir* ASyncLib::SideSource(int side) const
+{
+    return side == 1 ? dir1.get() : side == 2 ? dir2.get() : nullptr;
+}
+
+ADirSong* ASyncLib::SettingsSource() const
+{
+    if (ADirSong* left = AsSong(dir1.get()))
+        return left;
+    return AsSong(dir2.get());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Song settings
+
+template <typename Unchanged, typename Apply>
+void ASyncLib::ChangeSongSetting(Unchanged unchanged, Apply apply)
+{
+    if (ADirSong* held = SettingsSource(); held && unchanged(held))
+        return;
+    for (ADir* dir : {dir1.get(), savedDir1.get(), dir2.get(), savedDir2.get()})
+        if (ADirSong* song = AsSong(dir))
+            apply(song);
+    // The saved lists were made with the old setting: their paths (or the songs they hold) no
+    // longer compare with lists made now.
+    savedDir1->DeleteAll();
+    savedDir2->DeleteAll();
+}
+
+template <typename Apply> void ASyncLib::SetOnSongSources(Apply apply)
+{
+    for (ADir* dir : {dir1.get(), savedDir1.get(), dir2.get(), savedDir2.get()})
+        if (ADirSong* song = AsSong(dir))
+            apply(song);
+}
+
+void ASyncLib::SetDontDupSongs(signed char value)
+{
+    // Set on each side that holds songs; the saved lists stay.
+    for (ADir* dir : {dir1.get(), savedDir1.get(), dir2.get(), savedDir2.get()})
+        if (ADirSong* song = AsSong(dir); song && !IsPlain(dir))
+            song->SetDontDupSongs(value);
+}
+
+signed char ASyncLib::GetDontDupSongs() const
+{
+    // Two plain folders have nothing to duplicate.
+    ADirSong* song = SettingsSource();
+    return song ? song->GetDontDupSongs() : 1;
+}
+
+#define PELORIN_FLAG_SETTING(Name)                                                                           \
+    void ASyncLib::Set##Name(signed char value)                                                              \
+    {                                                                                                        \
+        ChangeSongSetting([value](ADirSong* song) { return song->Get##Name() == value; },                    \
+                          [value](ADirSong* song) { song->Set##Name(value); });                              \
+    }                                                                                                        \
+    signed char ASyncLib::Get##Name() const                                                                  \
+    {                                                                                                        \
+        ADirSong* song = SettingsSource();                                                                   \
+        return song ? song->Get##Name() : 0;                                                                 \
+    }
+
+#define PELORIN_MODE_SETTING(Name)                                                                           \
+    void ASyncLib::Set##Name(int mode)                                                                       \
+    {                                                                                                        \
+        ChangeSongSetting([mode](ADirSong* song) { return song->Get##Name() == mode; },                      \
+                          [mode](ADirSong* song) { song->Set##Name(mode); });                                \
+    }                                                                                                        \
+    int ASyncLib::Get##Name() const                                                                          \
+    {                                                                                                        \
+        ADirSong* song = SettingsSource();                                                                   \
+        return song ? song->Get##Name() : 0;                                                                 \
+    }
+
+#define PELORIN_TEXT_SETTING(Name)                                                                           \
+    void ASyncLib::Set##Name(AString* list)                                                                  \
+    {                                                                                                        \
+        const AString text = TextOf(list);                                                                   \
+        ChangeSongSetting([list](ADirSong* song) { return SameText(song->Get##Name(), list); },              \
+                          [&text](ADirSong* song) { song->Set##Name(text); });                               \
+    }                                                                                                        \
+    const AString* ASyncLib::Get##Name() const                                                               \
+    {                                                                                                        \
+        ADirSong* song = SettingsSource();                                                                   \
+        return song ? &song->Get##Name() : nullptr;                                                          \
+    }
+
+PELORIN_FLAG_SETTING(FileTypeRelevantOnDupSongCompare)
+PELORIN_FLAG_SETTING(GenreRelevantOnDupSongCompare)
+PELORIN_FLAG_SETTING(AlbumRelevantOnDupSongCompare)
+PELORIN_FLAG_SETTING(FavorSizeVsDate)
+PELORIN_FLAG_SETTING(FavorProtectedMusic)
+PELORIN_FLAG_SETTING(DeleteMusicNotOwned)
+PELORIN_TEXT_SETTING(FavorFileTypes)
+PELORIN_MODE_SETTING(GenreFilterMode)
+PELORIN_TEXT_SETTING(GenreIncludeFilter)
+PELORIN_TEXT_SETTING(GenreExcludeFilter)
+PELORIN_MODE_SETTING(ArtistFilterMode)
+PELORIN_TEXT_SETTING(ArtistIncludeFilter)
+PELORIN_TEXT_SETTING(ArtistExcludeFilter)
+PELORIN_MODE_SETTING(AlbumFilterMode)
+PELORIN_TEXT_SETTING(AlbumIncludeFilter)
+PELORIN_TEXT_SETTING(AlbumExcludeFilter)
+PELORIN_MODE_SETTING(SongNameFilterMode)
+PELORIN_TEXT_SETTING(SongNameIncludeFilter)
+PELORIN_TEXT_SETTING(SongNameExcludeFilter)
+
+#undef PELORIN_FLAG_SETTING
+#undef PELORIN_MODE_SETTING
+#undef PELORIN_TEXT_SETTING
+
+void ASyncLib::SetCreateLastPlaylist(signed char value)
+{
+    SetOnSongSources([value](ADirSong* song) { song->SetCreateLastPlaylist(value); });
+}
+
+signed char ASyncLib::GetCreateLastPlaylist() const
+{
+    ADirSong* song = SettingsSource();
+    return song ? song->GetCreateLastPlaylist() : 0;
+}
+
+void ASyncLib::SetMoveInsteadOfDelete(signed char value)
+{
+    // A field of every source, plain folders included.
+    for (ADir* dir : {dir1.get(), savedDir1.get(), dir2.get(), savedDir2.get()})
+        if (dir)
+            dir->SetMoveInsteadOfDelete(value);
+}
+
+signed char ASyncLib::GetMoveInsteadOfDelete() const { return dir1 ? dir1->GetMoveInsteadOfDelete() : 0; }
+
+void ASyncLib::SetAppleIDs(AString* list)
+{
+    const AString text = TextOf(list);
+    SetOnSongSources([&text](ADirSong* song) { song->SetAppleIDs(text); });
+}
+
+const AString* ASyncLib::GetAppleIDs() const
+{
+    ADirSong* song = SettingsSource();
+    return song ? &song->GetAppleIDs() : nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// File operations by side
+
+signed char ASyncLib::FilterCheck(const AString* path)
+{
+    if (includeFilter.IsEmpty() && excludeFilter.IsEmpty())
+        return 1;
+    AString disk;
+    if (ADir* source = SideSource(SideOfPath(path)))
+        source->GetFileDiskPath(path, &disk, 1);
+    return ASync::FilterCheck(&disk);
+}
+
+int ASyncLib::SyncCompare(const AString& a, const AString& b)
+{
+    return Sign(platform::CompareCanonical(UpToKey(a), UpToKey(b), true));
+}
+
+signed char ASyncLib::FilesEqual(const AString* a, const AString* b)
+{
+    AString da, db;
+    ADir* sa = SideSource(SideOfPath(a));
+    ADir* sb = SideSource(SideOfPath(b));
+    if (!sa || !sb || sa->GetFileDiskPath(a, &da, 0) != 0 || sb->GetFileDiskPath(b, &db, 0) != 0)
+        return 0;
+    return AFile::FilesEqual(&da, &db) ? 1 : 0;
+}
+
+signed char ASyncLib::FastFilesEqual(const AString* a, const AString* b)
+{
+    ADir* sa = SideSource(SideOfPath(a));
+    ADir* sb = SideSource(SideOfPath(b));
+    AString da, db;
+    if (sa)
+        sa->GetFileDiskPath(a, &da, 1);
+    // With dontDupSongs a song present on the receiving side is that song, whatever its file holds.
+    if (ADirSong* song = AsSong(sb); song && !IsPlain(sb) && song->GetDontDupSongs())
+        return 1;
+    if (sb)
+        sb->GetFileDiskPath(b, &db, 1);
+    // Two plain files are compared with what their listing learned, where it can.
+    if (IsPlain(sa) && IsPlain(sb) ? ASync::FastFilesEqual(a, b) : AFile::FastFilesEqual(&da, &db))
+        return 1;
+    // The same music under other tags is the same song: a change of tags alone is not copied. (The
+    // music bytes themselves are compared, not only their length.)
+    return ID3::FilesEqualMusicCRC32(&da, &db, 0) ? 1 : 0;
+}
+
+signed char ASyncLib::FileExists(const AString* path)
+{
+    ADir* source = SideSource(SideOfPath(path));
+    if (!source)
+        return 0;
+    if (IsPlain(source))
+        return ASync::FileExists(path);
+    return source->FileExists(path) ? 1 : 0;
+}
+
+signed char ASyncLib::DirExists(const AString* path)
+{
+    // Song sources have no folders.
+    return IsPlain(SideSource(SideOfPath(path))) ? ASync::DirExists(path) : 0;
+}
+
+int ASyncLib::CreateDir(const AString* path)
+{
+    return IsPlain(SideSource(SideOfPath(path))) ? AFile::CreateDir(path) : kErrIO;
+}
+
+std::uint64_t ASyncLib::FileModTime(const AString* path)
+{
+    ADir* source = SideSource(SideOfPath(path));
+    if (!source)
+        return 0;
+    if (IsPlain(source))
+        return ASync::FileModTime(path);
+    return source->GetFileModTime(path);
+}
+
+int ASyncLib::Delete(const AString* path)
+{
+    ADir* source = SideSource(SideOfPath(path));
+    if (!source)
+        return kErrIO;
+    return source->Delete(path, 1, 0);
+}
+
+int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed char isReplace,
+                   [[maybe_unused]] CancelProc cancel)
+{
+    const int side = SideOfPath(src);
+    ADir* from = SideSource(side);
+    ADir* to = SideSource(side == 1 ? 2 : 1);
+    if (!from || !to || !dst)
+        return kErrIO;
+
+    // The song's title, for a file that has no name tag: the name component of a song path, the
+    // file name without its extension for a plain folder.
+    AString title = *src;
+    if (int question = title.ReverseFind('?'); question >= 0)
+        title = title.Left(question);
+    ADirSong* song = AsSong(from);
+    if (song && !IsPlain(from) && song->GetFileTypeRelevantOnDupSongCompare()) {
+        if (int slash = title.ReverseFind('/'); slash >= 0)
+            title = title.Left(slash);
+    }
+    if (int slash = title.ReverseFind('/'); slash >= 0)
+        title = title.Mid(slash + 1, title.GetLength());
+    if (IsPlain(from)) {
+        if (int dot = title.ReverseFind('.'); dot > 0)
+            title = title.Left(dot);
+    }
+
+    AString disk;
+    if (int err = from->GetFileDiskPath(src, &disk, 1); err != 0)
+        return err;
+
+    if (isReplace) {
+        // The song's file on the receiving side is overwritten in place; its entry stays.
+        AString destination;
+        to->GetFileDiskPath(dst, &destination, 1);
+        if (destination.IsEmpty())
+            return kErrOriginalNotFound;
+        if (AFile::FastFilesEqual(&disk, &destination) || ID3::FilesEqualMusicCRC32(&disk, &destination, 0))
+            return 0;
+        return AFile::CopyWithCheck(&disk, &destination);
+    }
+
+    switch (to->GetType()) {
+    case ADir::kTypeFolder: {
+        // Plain folders take the file at the path the plan gives; its folder is made when missing.
+        if (int slash = dst->ReverseFind('/'); slash > 0 && !logOnly) {
+            AString folder = dst->Left(slash);
+            if (!AFile::DirExists(&folder))
+                AFile::CreateDir(&folder);
+        }
+        return AFile::CopyWithCheck(&disk, dst);
+    }
+    case ADir::kTypeSongFolder:
+        // Song files are small: the copy runs to its end, and the cancel is seen between actions.
+        return static_cast<ADirSongDir*>(to)->AddSongFromDisk(&disk, &title, nullptr);
+    case ADir::kTypeITunes:
+    case ADir::kTypeIPod:
+    case ADir::kTypeIPodDB:
+        // Adding a song to the iTunes library or an iPod comes with their sources (the iPod
+        // database's copy takes `cancel`).
+    default:
+        return kErrIO;
+    }
+}
+
+void ASyncLib::GetFileTitle(const AString* vp, AString* out)
+{
+    if (!vp || !out)
+        return;
+    if (vp->ReverseFind('?') < 0) {
+        ASync::GetFileTitle(vp, out);
+        return;
+    }
+    // The name component: after the genre (when used), the artist and the album (when used).
+    ADirSong* settings = SettingsSource();
+    const bool withGenre = !settings || settings->GetGenreRelevantOnDupSongCompare();
+    const bool withAlbum = !settings || settings->GetAlbumRelevantOnDupSongCompare();
+    const bool withType = !settings || settings->GetFileTypeRelevantOnDupSongCompare();
+    const int skip = 2 + (withGenre ? 1 : 0) - (withAlbum ? 0 : 1);
+    int begin = 1;
+    for (int i = 0; i < skip; ++i) {
+        const int slash = vp->Find('/', begin);
+        if (slash < 0) {
+            *out = AString();
+            return;
+        }
+        begin = slash + 1;
+    }
+    int end = withType ? vp->Find('/', begin) : vp->Find('?', begin);
+    if (end < 0)
+        end = vp->ReverseFind('?');
+    if (end < begin)
+        end = vp->GetLength();
+    *out = vp->Mid(begin, end - begin);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The run
+
+int ASyncLib::CheckReceivingSide(int side)
+{
+    ADir* dir = SideSource(side);
+    ADirSong* song = AsSong(dir);
+    if (!song)
+        return 0;
+    auto refuse = [this](std::initializer_list<const char*> sentences, int code) {
+        AString text;
+        for (const char* sentence : sentences) {
+            if (!text.IsEmpty())
+                text += ' ';
+            text += sentence;
+        }
+        progress->ReportMessage(&text, 0);
+        return code;
+    };
+    switch (dir->GetType()) {
+    case ADir::kTypeITunes:
+        if (song->GetPlayListType() == 1)
+            return refuse({"The selected Playlist in iTunes is a Read Only Playlist.",
+                           "Songs cannot be added to a Read Only Playlist.",
+                           "Select a different Playlist or a different Sync type."},
+                          kErrInvalidPlaylist);
+        return 0;
+    case ADir::kTypeIPod:
+        if (song->GetPlayListType() == 1)
+            return refuse({"The selected Playlist in iPod is a Read Only Playlist.",
+                           "Songs cannot be added to a Read Only Playlist.",
+                           "Select a different Playlist or a different Sync type."},
+                          kErrInvalidPlaylist);
+        return 0;
+    default:
+        // Folders and the iPod database accept songs whenever they can be written.
+        return 0;
+    }
+}
+
+int ASyncLib::PreSyncCheck()
+{
+    const bool receives[3] = {false, autoAction == 2 || autoAction == 3, autoAction == 1 || autoAction == 3};
+
+    // An iPod seen through iTunes must be mounted with disk use enabled.
+    for (int side = 1; side <= 2; ++side) {
+        ADir* dir = SideSource(side);
+        if (dir->GetType() != ADir::kTypeIPod)
+            continue;
+        AString volume;
+        if (ADirSong* song = AsSong(dir))
+            song->GetRealRootPath(&volume);
+        if (volume.IsEmpty()) {
+            AString text("Selected iPod's volume cannot be found!");
+            text += " The iPod must be set to \"Enable Disk Use\" before performing a sync.";
+            progress->ReportMessage(&text, 0);
+            return kErrVolumeNotFound;
+        }
+    }
+    // A receiving iPod seen through iTunes that updates itself automatically is checked here too;
+    // its update mode is read from the iPod's own files, which come with the iPod sources.
+
+    // A receiving playlist must accept songs: the iTunes sides first, then the iPod ones, each
+    // left before right.
+    for (int type : {ADir::kTypeITunes, ADir::kTypeIPod})
+        for (int side = 1; side <= 2; ++side)
+            if (receives[side] && SideSource(side)->GetType() == type)
+                if (int err = CheckReceivingSide(side); err != 0)
+                    return err;
+    return 0;
+}
+
+int ASyncLib::GetType() const { return 2; }
+
+int ASyncLib::ScanForDups(CancelProc cancel)
+{
+    for (ADir* dir : {dir1.get(), savedDir1.get(), dir2.get(), savedDir2.get()}) {
+        progress->StartDivision(0.25, nullptr, 0, 0);
+        const int err = dir->ScanForDuplicates(0, 1, 1, cancel, 0);
+        progress->EndDivision(nullptr, 0, 0);
+        if (err != 0)
+            return err;
+    }
+    return 0;
+}
+
+AString ASyncLib::FormatVPForDisplay(const AString* vp, signed char isFile, int maxLen, signed char detailed)
+{
+    if (!vp || vp->ReverseFind('?') < 0)
+        return ASync::FormatVPForDisplay(vp, isFile, maxLen, detailed);
+    const int side = SideOfPath(vp);
+    ADir* source = SideSource(side);
+    if (!source)
+        return ASync::FormatVPForDisplay(vp, isFile, maxLen, detailed);
+    if (!isFile)
+        return source->GetRootDisplayName(0);
+
+    const AString prefix = maxLen < 0 ? source->GetRootDisplayName(detailed) : AString();
+    const AString& root = *source->GetRootPath();
+    int start = root.GetLength();
+    if (!root.IsEmpty() && root[root.GetLength() - 1] != '/')
+        ++start;
+    while (start < vp->GetLength() && (*vp)[start] == '/')
+        ++start;
+    const int question = vp->ReverseFind('?');
+    const AString song = vp->Mid(start, question - start);
+
+    ADirSong* settings = SettingsSource();
+    const bool withGenre = !settings || settings->GetGenreRelevantOnDupSongCompare();
+    const bool withAlbum = !settings || settings->GetAlbumRelevantOnDupSongCompare();
+    const bool withType = !settings || settings->GetFileTypeRelevantOnDupSongCompare();
+    AString genre, artist, album, title, type;
+    AString* order[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};
+    int parts = 0;
+    if (withGenre)
+        order[parts++] = &genre;
+    order[parts++] = &artist;
+    if (withAlbum)
+        order[parts++] = &album;
+    order[parts++] = &title;
+    if (withType)
+        order[parts++] = &type;
+    int begin = 0;
+    for (int i = 0; i < parts && begin <= song.GetLength(); ++i) {
+        int slash = song.Find('/', begin);
+        // The last part takes the rest, "/" and all.
+        if (slash < 0 || i == parts - 1)
+            slash = song.GetLength();
+        *order[i] = song.Mid(begin, slash - begin);
+        begin = slash + 1;
+    }
+
+    bool show[5] = {true, true, true, true, true}; // genre, artist, album, title, type
+    if (maxLen >= 0) {
+        show[0] = show[1] = show[2] = show[4] = false;
+        int budget = maxLen - title.GetLength() - 2;
+        const std::pair<int, const AString*> candidates[] = {
+            {1, &artist}, {2, &album}, {0, &genre}, {4, &type}};
+        for (const auto& [which, part] : candidates) {
+            if (budget <= 0)
+                break;
+            if (part->IsEmpty())
+                continue;
+            if (part->GetLength() + 2 > budget)
+                break;
+            show[which] = true;
+            budget -= part->GetLength() + 2;
+        }
+    }
+
+    static const char* const kUnknown[5] = {"Unknown Genre", "Unknown Artist", "Unknown Album",
+                                            "Unknown Title", "Unknown Type"};
+    const AString* values[5] = {&genre, &artist, &album, &title, &type};
+    AString text;
+    for (int i = 0; i < 5; ++i) {
+        if (!show[i] || values[i]->IsEmpty())
+            continue;
+        if (*values[i] == "*")
+            text += kUnknown[i];
+        else
+            text += *values[i];
+        text += "; ";
+    }
+    if (int semicolon = text.ReverseFind(';'); semicolon >= 0)
+        text = text.Left(semicolon);
+    if (!text.IsEmpty() && !prefix.IsEmpty() && !detailed)
+        return prefix + ": " + text;
+    return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// State record: mark, the ASync record, then this class's two fields.
+
+int ASyncLib::WriteState(AFile* f)
+{
+    if (int err = AStateStream::WriteU32(f, kStateMark); err != 0)
+        return err;
+    if (int err = ASync::WriteState(f); err != 0)
+        return err;
+    if (int err = AStateStream::WriteFlag(f, copyAsITunesReady); err != 0)
+        return err;
+    return reservedText.WriteState(f);
+}
+
+int ASyncLib::ReadState(AFile* f)
+{
+    if (int err = AStateStream::ReadMark(f, kStateMark); err != 0)
+        return err;
+    int err = ASync::ReadState(f);
+    if (err == 0)
+        err = AStateStream::ReadFlag(f, &copyAsITunesReady);
+    if (err == 0)
+        err = reservedText.ReadState(f);
+    type1 = dir1->GetType();
+    type2 = dir2->GetType();
+    return err;
+}

@@ -1,0 +1,124 @@
+#pragma once
+// ASyncLib: the song library sync. Its sides are song sources (or plain folders), chosen by type
+// number; entries are virtual paths made from each song's tags, so that the planner matches songs
+// by their tags, not by their file names. The file operations of ASync go to the source of the side
+// a path belongs to: a copy adds the song to the other side, a replacement rewrites the song's file
+// in place, a deletion removes the song from its side. It also carries the settings that decide
+// when two songs are the same song, and the checks that must pass before a sync may start.
+
+#include "ACommon/ASync.h"
+
+#include <memory>
+
+class ADirSong;
+
+class ASyncLib : public ASync {
+public:
+    static constexpr std::uint32_t kStateMark = 0x00100000;
+    // The extensions the song sources list.
+    static constexpr const char* kSongExtensions = ":mp3:m4p:m4a:m4b:";
+
+    // The iTunes library on the left and an iPod through iTunes on the right.
+    explicit ASyncLib(AProgress* progress = &AProgress::Shared());
+    ASyncLib(int type1, int type2, AProgress* progress = &AProgress::Shared());
+    ~ASyncLib() override;
+
+    // A new, empty source of a type number; null for a number that has no source class here.
+    static std::unique_ptr<ADir> NewSource(int type, AProgress* progress);
+
+    // Makes the sides sources of these types (a side whose type does not change keeps its sources
+    // and their lists). 0; -11167 when a type has no source class (that side stays as it was);
+    // -102390 while the sync is busy.
+    int SetTypes(int type1, int type2);
+    void SetPlaylist1(const AString* name);
+    void SetPlaylist2(const AString* name);
+
+    // Song settings. They live in the song sources; getters read the left side's (the right
+    // side's when the left is a plain folder). Changing one that takes part in telling songs apart
+    // sets it on all four sources and drops the saved lists (their paths no longer compare).
+    void SetDontDupSongs(signed char value);
+    signed char GetDontDupSongs() const;
+    void SetFileTypeRelevantOnDupSongCompare(signed char value);
+    signed char GetFileTypeRelevantOnDupSongCompare() const;
+    void SetGenreRelevantOnDupSongCompare(signed char value);
+    signed char GetGenreRelevantOnDupSongCompare() const;
+    void SetAlbumRelevantOnDupSongCompare(signed char value);
+    signed char GetAlbumRelevantOnDupSongCompare() const;
+    void SetFavorSizeVsDate(signed char value);
+    signed char GetFavorSizeVsDate() const;
+    void SetFavorProtectedMusic(signed char value);
+    signed char GetFavorProtectedMusic() const;
+    void SetDeleteMusicNotOwned(signed char value);
+    signed char GetDeleteMusicNotOwned() const;
+    void SetFavorFileTypes(AString* list);
+    const AString* GetFavorFileTypes() const;
+    void SetGenreFilterMode(int mode);
+    int GetGenreFilterMode() const;
+    void SetGenreIncludeFilter(AString* list);
+    const AString* GetGenreIncludeFilter() const;
+    void SetGenreExcludeFilter(AString* list);
+    const AString* GetGenreExcludeFilter() const;
+    void SetArtistFilterMode(int mode);
+    int GetArtistFilterMode() const;
+    void SetArtistIncludeFilter(AString* list);
+    const AString* GetArtistIncludeFilter() const;
+    void SetArtistExcludeFilter(AString* list);
+    const AString* GetArtistExcludeFilter() const;
+    void SetAlbumFilterMode(int mode);
+    int GetAlbumFilterMode() const;
+    void SetAlbumIncludeFilter(AString* list);
+    const AString* GetAlbumIncludeFilter() const;
+    void SetAlbumExcludeFilter(AString* list);
+    const AString* GetAlbumExcludeFilter() const;
+    void SetSongNameFilterMode(int mode);
+    int GetSongNameFilterMode() const;
+    void SetSongNameIncludeFilter(AString* list);
+    const AString* GetSongNameIncludeFilter() const;
+    void SetSongNameExcludeFilter(AString* list);
+    const AString* GetSongNameExcludeFilter() const;
+    // These three keep the saved lists.
+    void SetCreateLastPlaylist(signed char value);
+    signed char GetCreateLastPlaylist() const;
+    void SetMoveInsteadOfDelete(signed char value);
+    signed char GetMoveInsteadOfDelete() const;
+    void SetAppleIDs(AString* list);
+    const AString* GetAppleIDs() const;
+
+    // ASync
+    signed char FilterCheck(const AString* path) override;
+    int SyncCompare(const AString& a, const AString& b) override;
+    signed char FilesEqual(const AString* a, const AString* b) override;
+    signed char FastFilesEqual(const AString* a, const AString* b) override;
+    signed char FileExists(const AString* path) override;
+    signed char DirExists(const AString* path) override;
+    int CreateDir(const AString* path) override;
+    std::uint64_t FileModTime(const AString* path) override;
+    int Copy(const AString* src, const AString* dst, signed char overwrite, signed char isReplace,
+             CancelProc cancel) override;
+    int Delete(const AString* path) override;
+    void GetFileTitle(const AString* vp, AString* out) override;
+    int PreSyncCheck() override;
+    int GetType() const override;
+    int ScanForDups(CancelProc cancel) override;
+    int WriteState(AFile* f) override;
+    int ReadState(AFile* f) override;
+    AString FormatVPForDisplay(const AString* vp, signed char isFile, int maxLen,
+                               signed char detailed) override;
+
+protected:
+    // The source of a side (1 left, 2 right); null for 0.
+    ADir* SideSource(int side) const;
+    // The song source whose settings the getters report: the left side's, else the right side's;
+    // null when neither side holds songs.
+    ADirSong* SettingsSource() const;
+    // Applies a changed song setting: nothing when `unchanged` says the settings source already has
+    // it; otherwise `apply` on every song source, and the saved lists are emptied.
+    template <typename Unchanged, typename Apply> void ChangeSongSetting(Unchanged unchanged, Apply apply);
+    // Applies a setting to every song source without touching the saved lists.
+    template <typename Apply> void SetOnSongSources(Apply apply);
+    // The check of one receiving side before a sync: 0, or the code after its alert.
+    int CheckReceivingSide(int side);
+
+    signed char copyAsITunesReady = 1;
+    AString reservedText;
+};

@@ -1,0 +1,556 @@
+// The song library sync: its sources by type, its song settings, the song comparisons and file
+// operations by side, display texts, the checks before a run, the state record, and whole runs
+// between folders of songs checked by the files on disk.
+
+#include "ACommon/ASyncLib.h"
+
+#include "ACommon/ADirSong.h"
+#include "ACommon/ADirSongDir.h"
+#include "ACommon/AError.h"
+#include "fixtures/MusicFiles.h"
+#include "fixtures/RecordingFrontend.h"
+#include "fixtures/StateFile.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+using fixtures::Exists;
+using fixtures::ListFiles;
+using fixtures::ReadFile;
+using fixtures::RecordingFrontend;
+using fixtures::SetModTime;
+using fixtures::TempDir;
+using fixtures::WriteFile;
+
+namespace {
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+ADirSong* Song(ADir* dir) { return dynamic_cast<ADirSong*>(dir); }
+
+fixtures::SongSpec Spec(const std::string& title, std::uint32_t seed = 0, int track = 0)
+{
+    fixtures::SongSpec spec;
+    spec.title = title;
+    spec.artist = "Artist";
+    spec.album = "Album";
+    spec.genre = "Rock";
+    spec.track = track;
+    spec.seed = seed;
+    spec.seconds = 1;
+    spec.bitRate = 32;
+    return spec;
+}
+
+std::vector<int> Kinds(ASync& sync)
+{
+    std::vector<int> kinds;
+    for (int i = 0; i < sync.GetActionCount(); ++i)
+        kinds.push_back(sync.GetAction(i)->kind);
+    return kinds;
+}
+
+// Two folders of songs L and R, and a song sync between them whose state lives in a file from one
+// run to the next.
+class SongPair {
+public:
+    SongPair()
+    {
+        std::filesystem::create_directories(tmp / "L");
+        std::filesystem::create_directories(tmp / "R");
+    }
+    std::string L(const std::string& relative = "") const { return tmp / ("L/" + relative); }
+    std::string R(const std::string& relative = "") const { return tmp / ("R/" + relative); }
+
+    std::unique_ptr<ASyncLib> Load(int autoAction, signed char destDeletes)
+    {
+        auto sync = std::make_unique<ASyncLib>(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
+        if (Exists(tmp / "state")) {
+            AString path = tmp.A("state");
+            AFile in;
+            EXPECT_EQ(in.Open(&path, 1), 0);
+            EXPECT_EQ(sync->ReadState(&in), 0);
+        }
+        AString left = tmp.A("L"), right = tmp.A("R");
+        sync->SetRootPath1(&left, nullptr, 0);
+        sync->SetRootPath2(&right, nullptr, 0);
+        sync->SetAutoAction(autoAction);
+        sync->SetDestDeletes(destDeletes);
+        sync->SetShowActionsList(0);
+        return sync;
+    }
+    void Save(ASync& sync)
+    {
+        std::filesystem::remove(tmp / "state");
+        AString path = tmp.A("state");
+        AFile out;
+        ASSERT_EQ(out.Open(&path, 2), 0);
+        ASSERT_EQ(sync.WriteState(&out), 0);
+    }
+    int Run(int autoAction, signed char destDeletes)
+    {
+        std::unique_ptr<ASyncLib> sync = Load(autoAction, destDeletes);
+        const int result = sync->DoSync(nullptr);
+        Save(*sync);
+        return result;
+    }
+    // Plans only: lists, drops duplicates and plans; the actions stay in the sync.
+    std::unique_ptr<ASyncLib> Plan(int autoAction, signed char destDeletes)
+    {
+        std::unique_ptr<ASyncLib> sync = Load(autoAction, destDeletes);
+        EXPECT_EQ(sync->UpdateFileLists(nullptr), 0);
+        EXPECT_EQ(sync->ScanForDups(nullptr), 0);
+        if (autoAction == 3)
+            EXPECT_EQ(sync->TwoWaySync(nullptr), 0);
+        else
+            EXPECT_EQ(sync->XCopy(autoAction == 1 ? sync->GetDir1() : sync->GetDir2(),
+                                  autoAction == 1 ? sync->GetDir2() : sync->GetDir1(), nullptr),
+                      0);
+        return sync;
+    }
+
+    TempDir tmp;
+};
+
+// A song source that stands for the sources not built yet, for the checks before a run.
+class StandInSource : public ADirSong {
+public:
+    StandInSource(int type, std::string volume, int playlistType)
+        : type(type), volume(std::move(volume)), playlistType(playlistType)
+    {
+    }
+    int GetType() const override { return type; }
+    void GetRealRootPath(AString* out) override { *out = AString::FromUTF8(volume); }
+    int GetPlayListType() const override { return playlistType; }
+
+private:
+    int type;
+    std::string volume;
+    int playlistType;
+};
+
+class StandInSync : public ASyncLib {
+public:
+    StandInSync() : ASyncLib(ADir::kTypeSongFolder, ADir::kTypeSongFolder) {}
+    void SetSide(int side, int type, const std::string& volume, int playlistType)
+    {
+        (side == 1 ? dir1 : dir2) = std::make_unique<StandInSource>(type, volume, playlistType);
+    }
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Sources by type
+
+TEST(ASyncLib, SetTypesMakesSongFoldersThatListOnlyMusicFiles)
+{
+    ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
+    EXPECT_EQ(sync.GetType(), 2);
+    EXPECT_EQ(sync.GetType1(), ADir::kTypeSongFolder);
+    EXPECT_EQ(sync.GetType2(), ADir::kTypeSongFolder);
+    for (ADir* dir : {sync.GetDir1(), sync.GetDir2(), sync.GetSavedDir1(), sync.GetSavedDir2()}) {
+        ASSERT_NE(dynamic_cast<ADirSongDir*>(dir), nullptr);
+        EXPECT_EQ(dir->GetTypeIncludeFilter(), ":mp3:m4p:m4a:m4b:");
+    }
+}
+
+TEST(ASyncLib, SetTypesReplacesOnlyTheSidesWhoseTypeChanges)
+{
+    ASyncLib sync(ADir::kTypeFolder, ADir::kTypeSongFolder);
+    EXPECT_EQ(sync.GetDir1()->GetType(), ADir::kTypeFolder);
+    ADir* right = sync.GetDir2();
+    EXPECT_EQ(sync.SetTypes(ADir::kTypeSongFolder, ADir::kTypeSongFolder), 0);
+    EXPECT_EQ(sync.GetDir1()->GetType(), ADir::kTypeSongFolder);
+    EXPECT_EQ(sync.GetDir2(), right);
+    EXPECT_EQ(sync.GetSavedDir1()->GetType(), ADir::kTypeSongFolder);
+}
+
+TEST(ASyncLib, ATypeWithoutASourceLeavesItsSideAsItWas)
+{
+    for (int type : {static_cast<int>(ADir::kTypeIPodDB), 12345}) {
+        ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
+        ADir* right = sync.GetDir2();
+        EXPECT_EQ(sync.SetTypes(ADir::kTypeFolder, type), kErrNotSupported) << type;
+        EXPECT_EQ(sync.GetDir1()->GetType(), ADir::kTypeFolder);
+        EXPECT_EQ(sync.GetDir2(), right);
+        EXPECT_NE(sync.GetSavedDir2(), nullptr);
+        EXPECT_EQ(sync.GetType2(), ADir::kTypeSongFolder);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Song settings
+
+TEST(ASyncLib, ChangingASongSettingDropsTheSavedListsAndTheSameValueKeepsThem)
+{
+    ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
+    AString entry("/Rock/A/B/S/mp3?0");
+    auto fillSaved = [&] {
+        sync.GetSavedDir1()->AddFPath(&entry);
+        sync.GetSavedDir2()->AddFPath(&entry);
+    };
+    auto savedKept = [&] { return sync.GetSavedDir1()->Count() > 0 && sync.GetSavedDir2()->Count() > 0; };
+    struct Change {
+        const char* what;
+        std::function<void()> same;
+        std::function<void()> other;
+    };
+    AString rock(":Rock:"), rockUpper(":ROCK:"), jazz(":Jazz:");
+    const Change changes[] = {
+        {"genre relevant", [&] { sync.SetGenreRelevantOnDupSongCompare(1); },
+         [&] { sync.SetGenreRelevantOnDupSongCompare(0); }},
+        {"album relevant", [&] { sync.SetAlbumRelevantOnDupSongCompare(1); },
+         [&] { sync.SetAlbumRelevantOnDupSongCompare(0); }},
+        {"file type relevant", [&] { sync.SetFileTypeRelevantOnDupSongCompare(1); },
+         [&] { sync.SetFileTypeRelevantOnDupSongCompare(0); }},
+        {"favor size", [&] { sync.SetFavorSizeVsDate(1); }, [&] { sync.SetFavorSizeVsDate(0); }},
+        {"genre filter mode", [&] { sync.SetGenreFilterMode(0); }, [&] { sync.SetGenreFilterMode(1); }},
+        // Texts compare ignoring case.
+        {"genre filter text", [&] { sync.SetGenreIncludeFilter(&rockUpper); },
+         [&] { sync.SetGenreIncludeFilter(&jazz); }},
+    };
+    sync.SetGenreIncludeFilter(&rock);
+    for (const Change& change : changes) {
+        fillSaved();
+        change.same();
+        EXPECT_TRUE(savedKept()) << change.what;
+        change.other();
+        EXPECT_FALSE(savedKept()) << change.what;
+        sync.GetSavedDir1()->DeleteAll();
+        sync.GetSavedDir2()->DeleteAll();
+    }
+    // Set on all four sources.
+    for (ADir* dir : {sync.GetDir1(), sync.GetDir2(), sync.GetSavedDir1(), sync.GetSavedDir2()}) {
+        EXPECT_EQ(Song(dir)->GetGenreRelevantOnDupSongCompare(), 0);
+        EXPECT_EQ(Song(dir)->GetGenreIncludeFilter(), ":Jazz:");
+    }
+    EXPECT_EQ(sync.GetGenreRelevantOnDupSongCompare(), 0);
+    EXPECT_EQ(*sync.GetGenreIncludeFilter(), ":Jazz:");
+}
+
+TEST(ASyncLib, SettingsThatDoNotTellSongsApartKeepTheSavedLists)
+{
+    ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
+    AString entry("/Rock/A/B/S/mp3?0"), ids(":me:");
+    sync.GetSavedDir1()->AddFPath(&entry);
+    sync.GetSavedDir2()->AddFPath(&entry);
+    sync.SetDontDupSongs(1);
+    sync.SetMoveInsteadOfDelete(0);
+    sync.SetAppleIDs(&ids);
+    sync.SetCreateLastPlaylist(0);
+    EXPECT_EQ(sync.GetSavedDir1()->Count(), 1);
+    EXPECT_EQ(sync.GetSavedDir2()->Count(), 1);
+    for (ADir* dir : {sync.GetDir1(), sync.GetDir2(), sync.GetSavedDir1(), sync.GetSavedDir2()}) {
+        EXPECT_EQ(Song(dir)->GetDontDupSongs(), 1);
+        EXPECT_EQ(dir->GetMoveInsteadOfDelete(), 0);
+        EXPECT_EQ(Song(dir)->GetAppleIDs(), ":me:");
+        EXPECT_EQ(Song(dir)->GetCreateLastPlaylist(), 0);
+    }
+}
+
+TEST(ASyncLib, WithAPlainLeftSideTheSettingsAreTheRightSidesAndSettingThemAgainKeepsTheSavedLists)
+{
+    ASyncLib sync(ADir::kTypeFolder, ADir::kTypeSongFolder);
+    AString entry("x"), songEntry("/Rock/A/B/S/mp3?0");
+    sync.SetGenreRelevantOnDupSongCompare(0);
+    sync.GetSavedDir1()->AddFPath(&entry);
+    sync.GetSavedDir2()->AddFPath(&songEntry);
+    sync.SetGenreRelevantOnDupSongCompare(0);
+    EXPECT_EQ(sync.GetSavedDir2()->Count(), 1);
+    EXPECT_EQ(sync.GetGenreRelevantOnDupSongCompare(), 0);
+    sync.SetDontDupSongs(1);
+    EXPECT_EQ(sync.GetDontDupSongs(), 1);
+    EXPECT_EQ(Song(sync.GetDir2())->GetDontDupSongs(), 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Comparisons and texts
+
+TEST(ASyncLib, SongsCompareUpToTheirKeyIgnoringCase)
+{
+    ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
+    struct Case {
+        const char* a;
+        const char* b;
+        int sign;
+    };
+    for (const Case& c : {Case{"/Rock/A/B/S/mp3?1", "/Rock/A/B/S/mp3?2", 0},
+                          {"/Rock/A/B/S/mp3?1", "/rock/a/b/s/MP3?77", 0},
+                          {"/Rock/A/B/S/mp3?9", "/Rock/A/B/S 1/mp3?0", 1},
+                          {"/Rock/A/B/S/mp3?1", "/Rock/A/B/T/mp3?0", -1},
+                          {"a/b", "A/B", 0},
+                          {"a/b", "a/c", -1}})
+        EXPECT_EQ(sync.SyncCompare(AString(c.a), AString(c.b)), c.sign) << c.a << " " << c.b;
+}
+
+TEST(ASyncLib, DisplayTextsShowTheSongsTags)
+{
+    ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
+    AString left("/L/"), right("/R/");
+    sync.SetRootPath1(&left, nullptr, 0);
+    sync.SetRootPath2(&right, nullptr, 0);
+    struct Case {
+        const char* vp;
+        signed char isFile;
+        int maxLen;
+        signed char detailed;
+        const char* text;
+    };
+    const std::string longTitle(30, 'T');
+    const std::string longPath = "/R/Rock/Artist/Album/" + longTitle + "/mp3?1";
+    for (const Case& c :
+         {Case{"/L/Rock/Artist/Album/Song/mp3?3", 1, -1, 1, "Rock; Artist; Album; Song; mp3"},
+          {"/L/Rock/Artist/Album/Song/mp3?3", 1, -1, 0, "/L/: Rock; Artist; Album; Song; mp3"},
+          {"/R/*/123/*/Track/mp3?3", 1, -1, 1, "Unknown Genre; 123; Unknown Album; Track; mp3"},
+          {"/R/Rock/*/Album/*/*?3", 1, -1, 1, "Rock; Unknown Artist; Album; Unknown Title; Unknown Type"},
+          {"/R/Rock/Artist/Album/Song/mp3?3", 0, -1, 1, "/R/"},
+          // The title always, then artist, album, genre and type as long as they fit.
+          {"/R/Rock/Artist/Album/Song/mp3?3", 1, 25, 0, "Artist; Album; Song"},
+          {"/R/Rock/Artist/Album/Song/mp3?3", 1, 40, 0, "Rock; Artist; Album; Song; mp3"},
+          {"/R/Rock/Artist/Album/Song/mp3?3", 1, 14, 0, "Artist; Song"},
+          {longPath.c_str(), 1, 25, 0, longTitle.c_str()},
+          // Not a song path: shown as it is.
+          {"/L/plain/file.mp3", 1, 25, 0, "/L/plain/file.mp3"}}) {
+        AString vp(c.vp);
+        EXPECT_EQ(sync.FormatVPForDisplay(&vp, c.isFile, c.maxLen, c.detailed).ToStdString(), c.text) << c.vp;
+    }
+    sync.SetGenreRelevantOnDupSongCompare(0);
+    sync.SetFileTypeRelevantOnDupSongCompare(0);
+    AString vp("/L/Artist/Album/Song?3");
+    EXPECT_EQ(sync.FormatVPForDisplay(&vp, 1, -1, 1), "Artist; Album; Song");
+}
+
+TEST(ASyncLib, FileTitleIsTheNameComponent)
+{
+    ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
+    auto title = [&sync](const char* vp) {
+        AString path(vp), out;
+        sync.GetFileTitle(&path, &out);
+        return out.ToStdString();
+    };
+    EXPECT_EQ(title("/Rock/A/B/Song/mp3?3"), "Song");
+    EXPECT_EQ(title("a/b/c.mp3"), "c.mp3");
+    sync.SetGenreRelevantOnDupSongCompare(0);
+    EXPECT_EQ(title("/A/B/Song/mp3?3"), "Song");
+    sync.SetAlbumRelevantOnDupSongCompare(0);
+    sync.SetFileTypeRelevantOnDupSongCompare(0);
+    EXPECT_EQ(title("/A/Song?3"), "Song");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Checks before a run
+
+TEST(ASyncLib, AnIPodWhoseVolumeIsMissingStopsTheRunBeforeItStarts)
+{
+    RecordingFrontend frontend;
+    StandInSync sync;
+    sync.SetSide(2, ADir::kTypeIPod, "", 0);
+    sync.SetAutoAction(1);
+    EXPECT_EQ(sync.DoSync(nullptr), kErrVolumeNotFound);
+    ASSERT_EQ(frontend.questions.Informed().size(), 1u);
+    EXPECT_EQ(frontend.questions.Informed()[0],
+              "Selected iPod's volume cannot be found! The iPod must be set to \"Enable Disk Use\" before "
+              "performing a sync.");
+    EXPECT_FALSE(Has(frontend.Log(), "Initializing sync..."));
+}
+
+TEST(ASyncLib, AReadOnlyPlaylistRefusesOnlyWhenItReceives)
+{
+    RecordingFrontend frontend;
+    StandInSync sync;
+    sync.SetSide(1, ADir::kTypeITunes, "/Music", 1);
+    sync.SetSide(2, ADir::kTypeIPod, "/Volumes/iPod", 0);
+    sync.SetAutoAction(2);
+    EXPECT_EQ(sync.PreSyncCheck(), kErrInvalidPlaylist);
+    ASSERT_EQ(frontend.questions.Informed().size(), 1u);
+    EXPECT_EQ(frontend.questions.Informed()[0],
+              "The selected Playlist in iTunes is a Read Only Playlist. Songs cannot be added to a Read Only "
+              "Playlist. Select a different Playlist or a different Sync type.");
+    sync.SetAutoAction(1);
+    EXPECT_EQ(sync.PreSyncCheck(), 0);
+    sync.SetSide(2, ADir::kTypeIPod, "/Volumes/iPod", 1);
+    EXPECT_EQ(sync.PreSyncCheck(), kErrInvalidPlaylist);
+    EXPECT_TRUE(
+        Has(frontend.questions.Informed().back(), "The selected Playlist in iPod is a Read Only Playlist."));
+}
+
+// ---------------------------------------------------------------------------------------------
+// State record
+
+TEST(ASyncLib, StateRecordNestsTheSyncsRecordAndRestoresTheSongSettings)
+{
+    TempDir tmp;
+    ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
+    sync.SetAlbumRelevantOnDupSongCompare(0);
+    sync.SetAutoAction(3);
+    int result = -1;
+    fixtures::Bytes written = fixtures::BytesWrittenBy(
+        tmp / "state", [&sync](AFile* f) { return sync.WriteState(f); }, &result);
+    ASSERT_EQ(result, 0);
+    ASSERT_GE(written.size(), 8u);
+    EXPECT_EQ(fixtures::Bytes(written.begin(), written.begin() + 8),
+              (fixtures::Bytes{0x00, 0x00, 0x10, 0x00, 0x05, 0x00, 0x10, 0x00}));
+    // copyAsITunesReady (1), then an empty reserved text.
+    fixtures::Bytes tail{1};
+    fixtures::PutStringRecord(tail, u"");
+    EXPECT_EQ(fixtures::Bytes(written.end() - static_cast<long>(tail.size()), written.end()), tail);
+
+    ASyncLib back(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
+    AString path = tmp.A("state");
+    AFile in;
+    ASSERT_EQ(in.Open(&path, 1), 0);
+    ASSERT_EQ(back.ReadState(&in), 0);
+    EXPECT_EQ(back.GetAlbumRelevantOnDupSongCompare(), 0);
+    EXPECT_EQ(back.GetAutoAction(), 3);
+    EXPECT_EQ(back.GetType1(), ADir::kTypeSongFolder);
+    EXPECT_EQ(fixtures::BytesWrittenBy(tmp / "again", [&back](AFile* f) { return back.WriteState(f); }),
+              written);
+
+    // A plain sync's record is not a song sync's.
+    ASync plain;
+    fixtures::BytesWrittenBy(tmp / "plain", [&plain](AFile* f) { return plain.WriteState(f); });
+    AString plainPath = tmp.A("plain");
+    AFile plainIn;
+    ASSERT_EQ(plainIn.Open(&plainPath, 1), 0);
+    EXPECT_EQ(back.ReadState(&plainIn), kErrVersion);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Whole runs between folders of songs
+
+TEST(ASyncLibRun, CopyFilesNewSongsIntoTheOtherFolderByTheirTags)
+{
+    RecordingFrontend frontend;
+    SongPair pair;
+    fixtures::WriteSong(pair.L("messy/name one.mp3"), Spec("One", 0, 1));
+    fixtures::WriteSong(pair.L("two.m4a"), Spec("Two", 0, 2));
+    EXPECT_EQ(pair.Run(1, 0), 0);
+    EXPECT_EQ(ListFiles(pair.R()),
+              (std::vector<std::string>{"Artist/Album/01 One.mp3", "Artist/Album/02 Two.m4a"}));
+    EXPECT_EQ(ReadFile(pair.R("Artist/Album/01 One.mp3")), ReadFile(pair.L("messy/name one.mp3")));
+    // The same songs, whatever their files are called, are in step now.
+    frontend.Clear();
+    EXPECT_EQ(pair.Run(3, 1), 0);
+    EXPECT_TRUE(Has(frontend.Log(), "Nothing to Sync!"));
+}
+
+TEST(ASyncLibRun, DuplicatesOnOneSideAreCopiedOnce)
+{
+    SongPair pair;
+    fixtures::WriteSong(pair.L("Song.mp3"), Spec("Song", 0));
+    fixtures::WriteSong(pair.L("Song 1.mp3"), Spec("Song", 1));
+    EXPECT_EQ(pair.Run(1, 0), 0);
+    EXPECT_EQ(ListFiles(pair.R()), std::vector<std::string>{"Artist/Album/Song.mp3"});
+    EXPECT_EQ(ListFiles(pair.L()).size(), 2u);
+}
+
+TEST(ASyncLibRun, NewerMusicReplacesTheOlderFileInPlace)
+{
+    RecordingFrontend frontend; // answers "Replace file?" with Yes
+    SongPair pair;
+    fixtures::WriteSong(pair.L("a.mp3"), Spec("Song", 1));
+    fixtures::WriteSong(pair.R("Artist/Album/Song.mp3"), Spec("Song", 2));
+    SetModTime(pair.L("a.mp3"), 1100000000);
+    SetModTime(pair.R("Artist/Album/Song.mp3"), 1000000000);
+    std::unique_ptr<ASyncLib> plan = pair.Plan(3, 1);
+    EXPECT_EQ(Kinds(*plan), std::vector<int>{ASync::kReplaceRight});
+    EXPECT_EQ(pair.Run(3, 0), 0);
+    EXPECT_EQ(ListFiles(pair.R()), std::vector<std::string>{"Artist/Album/Song.mp3"});
+    EXPECT_EQ(ReadFile(pair.R("Artist/Album/Song.mp3")), ReadFile(pair.L("a.mp3")));
+}
+
+TEST(ASyncLibRun, TheSameMusicUnderOtherTagsIsNotReplaced)
+{
+    SongPair pair;
+    fixtures::SongSpec left = Spec("Song", 5), right = Spec("Song", 5);
+    left.year = 1999;
+    right.year = 2001;
+    right.composer = "Someone";
+    fixtures::WriteSong(pair.L("a.mp3"), left);
+    fixtures::WriteSong(pair.R("b.mp3"), right);
+    SetModTime(pair.L("a.mp3"), 1100000000);
+    SetModTime(pair.R("b.mp3"), 1000000000);
+    for (int direction : {1, 2, 3})
+        EXPECT_EQ(pair.Plan(direction, 1)->GetActionCount(), 0) << direction;
+}
+
+TEST(ASyncLibRun, DontDupSongsNeverReplacesASongPresentOnBothSides)
+{
+    SongPair pair;
+    fixtures::WriteSong(pair.L("a.mp3"), Spec("Song", 1));
+    fixtures::WriteSong(pair.R("b.mp3"), Spec("Song", 2));
+    SetModTime(pair.L("a.mp3"), 1100000000);
+    for (int direction : {1, 2, 3}) {
+        for (signed char deletes : {0, 1}) {
+            std::unique_ptr<ASyncLib> sync = pair.Load(direction, deletes);
+            sync->SetDontDupSongs(1);
+            ASSERT_EQ(sync->UpdateFileLists(nullptr), 0);
+            ASSERT_EQ(sync->ScanForDups(nullptr), 0);
+            if (direction == 3)
+                ASSERT_EQ(sync->TwoWaySync(nullptr), 0);
+            else
+                ASSERT_EQ(sync->XCopy(direction == 1 ? sync->GetDir1() : sync->GetDir2(),
+                                      direction == 1 ? sync->GetDir2() : sync->GetDir1(), nullptr),
+                          0);
+            EXPECT_EQ(sync->GetActionCount(), 0) << direction << " " << int(deletes);
+        }
+    }
+}
+
+TEST(ASyncLibRun, MirrorMovesSongsTheSourceLacksIntoRemovedFiles)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    SongPair pair;
+    fixtures::WriteSong(pair.L("keep.mp3"), Spec("Keep"));
+    fixtures::WriteSong(pair.R("Artist/Album/Keep.mp3"), Spec("Keep"));
+    fixtures::WriteSong(pair.R("Artist/Album/Gone.mp3"), Spec("Gone"));
+    EXPECT_EQ(pair.Run(1, 1), 0);
+    EXPECT_EQ(ListFiles(pair.R()), std::vector<std::string>{"Artist/Album/Keep.mp3"});
+    EXPECT_EQ(ListFiles(pair.tmp / "Removed Files"), std::vector<std::string>{"Artist/Album/Gone.mp3"});
+    EXPECT_EQ(frontend.QuestionTitles(), std::vector<std::string>{"Delete file?"});
+}
+
+TEST(ASyncLibRun, SynchronizeCarriesADeletionOverOnTheNextRun)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    SongPair pair;
+    fixtures::WriteSong(pair.L("a.mp3"), Spec("A"));
+    fixtures::WriteSong(pair.L("b.mp3"), Spec("B"));
+    fixtures::WriteSong(pair.R("c.mp3"), Spec("C"));
+    EXPECT_EQ(pair.Run(3, 1), 0);
+    EXPECT_EQ(ListFiles(pair.L()), (std::vector<std::string>{"Artist/Album/C.mp3", "a.mp3", "b.mp3"}));
+    EXPECT_EQ(ListFiles(pair.R()),
+              (std::vector<std::string>{"Artist/Album/A.mp3", "Artist/Album/B.mp3", "c.mp3"}));
+    // Deleted on the left since: deleted on the right too (moved aside), not copied back.
+    std::filesystem::remove(pair.L("b.mp3"));
+    EXPECT_EQ(pair.Run(3, 1), 0);
+    EXPECT_EQ(ListFiles(pair.R()), (std::vector<std::string>{"Artist/Album/A.mp3", "c.mp3"}));
+    EXPECT_EQ(ListFiles(pair.tmp / "Removed Files"), std::vector<std::string>{"Artist/Album/B.mp3"});
+    EXPECT_EQ(ListFiles(pair.L()), (std::vector<std::string>{"Artist/Album/C.mp3", "a.mp3"}));
+}
+
+TEST(ASyncLibRun, AnUntaggedFileFromAPlainFolderKeepsItsName)
+{
+    TempDir tmp;
+    fixtures::SongSpec untagged;
+    untagged.seconds = 1;
+    untagged.bitRate = 32;
+    fixtures::WriteSong(tmp / "L/Track.mp3", untagged);
+    std::filesystem::create_directories(tmp / "R");
+    ASyncLib sync(ADir::kTypeFolder, ADir::kTypeSongFolder);
+    AString left = tmp.A("L"), right = tmp.A("R");
+    sync.SetRootPath1(&left, nullptr, 0);
+    sync.SetRootPath2(&right, nullptr, 0);
+    sync.SetShowActionsList(0);
+    EXPECT_EQ(sync.DoSync(nullptr), 0);
+    EXPECT_EQ(ListFiles(tmp / "R"), std::vector<std::string>{"Unknown Artist/Unknown Album/Track.mp3"});
+}

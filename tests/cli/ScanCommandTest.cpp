@@ -1,0 +1,154 @@
+// `pelorin scan duplicates`: the report, the removal with its answers, and the exit statuses.
+
+#include "fixtures/MusicFiles.h"
+#include "fixtures/RunCommand.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using fixtures::Exists;
+using fixtures::ListFiles;
+using fixtures::RunPelorin;
+using fixtures::TempDir;
+using fixtures::WriteFile;
+
+namespace {
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A folder "Music" holding one song twice (the copy with a copy number) and another song once.
+class Library {
+public:
+    Library()
+    {
+        Put("Song.mp3", "Song", 0);
+        Put("Song 1.mp3", "Song", 1);
+        Put("Other.mp3", "Other", 2);
+    }
+    void Put(const std::string& name, const std::string& title, std::uint32_t seed)
+    {
+        fixtures::SongSpec spec;
+        spec.title = title;
+        spec.artist = "Artist";
+        spec.album = "Album";
+        spec.genre = "Rock";
+        spec.seed = seed;
+        spec.seconds = 1;
+        spec.bitRate = 32;
+        fixtures::WriteSong(Music(name), spec);
+        fixtures::SetModTime(Music(name), 1000000000);
+    }
+    std::string Music(const std::string& relative = "") const { return tmp / ("Music/" + relative); }
+    fixtures::CommandResult Run(std::vector<std::string> args) const
+    {
+        args.insert(args.begin(), {"scan", "duplicates", tmp / "Music"});
+        return RunPelorin(args, "", {"XDG_DATA_HOME=" + tmp / "data", "HOME=" + tmp / "home"});
+    }
+
+    TempDir tmp;
+};
+
+} // namespace
+
+TEST(ScanCommand, HelpExplainsTheOptions)
+{
+    fixtures::CommandResult help = RunPelorin({"scan", "duplicates", "--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    for (const char* text : {"FOLDER", "--delete", "--yes", "--no", "--delete-instead-of-move", "--no-genre",
+                             "--no-album", "--no-file-type", "--log", "Removed Files", "130"})
+        EXPECT_TRUE(Has(help.out, text)) << text;
+    EXPECT_EQ(RunPelorin({"scan"}).exitStatus, 2);
+}
+
+TEST(ScanCommand, WithoutDeleteItReportsAndChangesNothing)
+{
+    Library library;
+    fixtures::CommandResult result = library.Run({});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_TRUE(
+        Has(result.err, "Detected Dup: /Rock/Artist/Album/Song/mp3 from " + library.Music("Song 1.mp3")))
+        << result.err;
+    EXPECT_TRUE(Has(result.out, "1 duplicate song found among 3 songs; run again with --delete"))
+        << result.out;
+    EXPECT_EQ(ListFiles(library.tmp.Path()),
+              (std::vector<std::string>{"Music/Other.mp3", "Music/Song 1.mp3", "Music/Song.mp3"}));
+}
+
+TEST(ScanCommand, DeleteMovesTheDuplicateIntoRemovedFilesBesideTheFolder)
+{
+    Library library;
+    fixtures::CommandResult result = library.Run({"--delete", "--yes"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(ListFiles(library.tmp.Path()),
+              (std::vector<std::string>{"Music/Other.mp3", "Music/Song.mp3",
+                                        "Removed Files/Artist/Album/Song 1.mp3"}));
+    EXPECT_TRUE(Has(result.out, "1 duplicate song removed (moved into " + library.tmp / "Removed Files)"))
+        << result.out;
+    EXPECT_TRUE(Has(result.err,
+                    "Deleting Duplicate: /Rock/Artist/Album/Song/mp3 from " + library.Music("Song 1.mp3")));
+}
+
+TEST(ScanCommand, DeleteInsteadOfMoveDeletesTheDuplicate)
+{
+    Library library;
+    fixtures::CommandResult result = library.Run({"--delete", "--yes", "--delete-instead-of-move"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(ListFiles(library.tmp.Path()), (std::vector<std::string>{"Music/Other.mp3", "Music/Song.mp3"}));
+}
+
+TEST(ScanCommand, NoAnswersNoAndRemovesNothing)
+{
+    Library library;
+    fixtures::CommandResult result = library.Run({"--delete", "--no"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_TRUE(Has(result.out, "0 duplicate songs removed")) << result.out;
+    EXPECT_EQ(ListFiles(library.Music()).size(), 3u);
+}
+
+TEST(ScanCommand, FileTypeCanBeLeftOutOfTheComparison)
+{
+    Library library;
+    fixtures::SongSpec other;
+    other.title = "Other";
+    other.artist = "Artist";
+    other.album = "Album";
+    other.genre = "Rock";
+    fixtures::WriteSong(library.Music("Other.m4a"), other);
+    EXPECT_TRUE(Has(library.Run({}).out, "1 duplicate song found among 4 songs"));
+    EXPECT_TRUE(Has(library.Run({"--no-file-type"}).out, "2 duplicate songs found among 4 songs"));
+}
+
+TEST(ScanCommand, RefusesBadArgumentsAndQuestionsWithoutATerminal)
+{
+    Library library;
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"scan", "duplicates", library.tmp / "missing"}, "does not exist"},
+        {{"scan", "duplicates", library.Music("Song.mp3")}, "not a folder"},
+        {{"scan", "duplicates", library.Music(), "--delete"}, "pass --yes"},
+        {{"scan", "duplicates", library.Music(), "--delete", "--yes", "--no"}, "excludes"},
+    };
+    for (const Case& c : cases) {
+        fixtures::CommandResult result = RunPelorin(c.args);
+        EXPECT_EQ(result.exitStatus, 2) << c.message;
+        EXPECT_TRUE(Has(result.err + result.out, c.message)) << c.message << ": " << result.err;
+    }
+    EXPECT_EQ(ListFiles(library.tmp.Path()).size(), 3u);
+}
+
+TEST(ScanCommand, UnreadableFilesAreCountedInTheSummary)
+{
+    Library library;
+    WriteFile(library.Music("broken.mp3"), std::string());
+    fixtures::CommandResult result = library.Run({"--log", library.tmp / "scan.log"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_TRUE(Has(result.out, "; 1 file could not be read (left out)")) << result.out;
+    EXPECT_TRUE(Has(fixtures::ReadText(library.tmp / "scan.log"), "1 file could not be read"));
+}
