@@ -101,12 +101,14 @@ void ADirPodDB::SetRootPath(const AString* root)
     rootPath = IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/Music");
     rootPath += '/';
 
-    // A database that holds the tracks of this very iPod (the list saved by the last two-way sync,
-    // read back from the sync's state) stays: reading the name again would replace it by one
-    // without tracks.
+    // A database read back from a sync's state (the list saved by the last two-way sync) stays,
+    // wherever the iPod is mounted now: reading the name would replace it by one without tracks.
+    // Whether that list belongs to this iPod is for the owner of the state to tell.
     MHLT* tracks = database->GetDatabase()->GetTrackList();
-    if (database->GetRootPath() == iPodRoot && tracks && tracks->GetTrackCount() > 0)
+    if (!database->IsLoaded() && tracks && tracks->GetTrackCount() > 0) {
+        database->SetRootPath(iPodRoot);
         return;
+    }
     if (database->LoadName(&iPodRoot, 1) != 0) {
         ResetDatabase();
         return;

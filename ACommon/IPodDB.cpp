@@ -197,6 +197,15 @@ void IPodDB::SetRelevantFields(signed char extension, signed char genre, signed 
         folderPattern += "*/";
 }
 
+void IPodDB::SetRootPath(const AString& root)
+{
+    if (loaded)
+        return;
+    rootPath = root;
+    if (MHLT* tracks = database->GetTrackList())
+        tracks->SetRoot(rootPath);
+}
+
 void IPodDB::SetLocalTempPath(const AString& folder)
 {
     localTempPath = folder;

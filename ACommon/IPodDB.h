@@ -109,6 +109,9 @@ public:
 
     MHBD* GetDatabase() const { return database.get(); }
     const AString& GetRootPath() const { return rootPath; }
+    // Gives a database read back from a state record the iPod's mount point as it is now (files of
+    // untagged tracks are measured there). A loaded database keeps the root it was loaded from.
+    void SetRootPath(const AString& root);
     const AString& GetLocalTempPath() const { return localTempPath; }
     const AString& GetIPodID() const { return iPodID; }
     void SetIPodID(const AString& id) { iPodID = id; }

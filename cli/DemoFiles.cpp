@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 namespace cli::demo {
 namespace {
@@ -423,8 +424,11 @@ bool WriteSongs(const std::string& folder, std::string& problem)
         std::error_code error;
         std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
         const Bytes bytes = song.extension == "m4a" ? M4aBytes(song) : Mp3Bytes(song);
-        AString target = AString::FromUTF8(path);
-        if (error || AFile::WriteWholeFileSafely(&target, bytes.data(), bytes.size()) != 0) {
+        // New files of a demonstration: written plainly, not flushed one by one.
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (error || !out) {
             problem = "cannot write " + path;
             return false;
         }
