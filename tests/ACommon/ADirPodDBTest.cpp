@@ -474,9 +474,15 @@ TEST_F(ADirPodDBTest, TheStateRecordKeepsTheSavedListAndSettings)
     EXPECT_EQ(restored.GetLocalTempPath(), "/tmp/pelorin/");
     EXPECT_EQ(restored.GetGenreRelevantOnDupSongCompare(), 0);
     EXPECT_EQ(Listed(restored), before);
-    // Giving it its iPod again keeps the list; a database read back from a state is never written.
+    // Giving it its iPod again keeps the list, also where the iPod is mounted elsewhere now; a
+    // database read back from a state is never written.
     restored.SetRootPath(&r);
     EXPECT_EQ(Listed(restored), before);
+    std::filesystem::rename(root, root + "1");
+    AString moved = AString::FromUTF8(root + "1");
+    restored.SetRootPath(&moved);
+    EXPECT_EQ(Listed(restored), before);
+    EXPECT_EQ(*restored.GetRootPath(), AString::FromUTF8(root + "1/"));
     EXPECT_EQ(restored.Finalize(), kErrUnknown);
 
     // Another record's mark is refused.
