@@ -273,6 +273,26 @@ void ADirPodDB::DeleteAll()
 
 int ADirPodDB::Finalize() { return database->Store(nullptr); }
 
+int ADirPodDB::RefreshSong(const AString* path)
+{
+    MHIT* track = nullptr;
+    if (!path || !FindTrack(*path, 1, &track))
+        return kErrUnknown;
+    const AString disk = DiskPathOf(*track);
+    ID3 tags;
+    if (int err = tags.SetFilePath(disk); err != 0)
+        return err;
+    SongInfoStruct song;
+    tags.GetSongInfo(song);
+    track->SetField(MHIT::kOffsetSize, static_cast<std::uint32_t>(song.size));
+    track->SetField(MHIT::kOffsetLength, static_cast<std::uint32_t>(song.duration) * 1000u);
+    track->SetField(MHIT::kOffsetBitrate, static_cast<std::uint32_t>(song.bitRate));
+    track->SetField(MHIT::kOffsetModTime, static_cast<std::uint32_t>(AFile::FileModTime(&disk)));
+    track->SetField(MHIT::kOffsetYear, static_cast<std::uint32_t>(song.year));
+    track->SetField(MHIT::kOffsetTrackNumber, static_cast<std::uint32_t>(song.trackNumber));
+    return 0;
+}
+
 int ADirPodDB::GetIPodName(AString& name) const { return database->GetIPodName(name); }
 
 void ADirPodDB::SetLocalTempPath(const AString& folder)

@@ -52,6 +52,9 @@ public:
     // name tag is called `name` when given (else after its file). -4 when the database holds the
     // song already (nothing is copied).
     int AddSongFromDisk(const AString* path, const AString* name, CancelProc cancel);
+    // Takes the length, size, bit rate, date, year and track number of the track a virtual path
+    // names from its file again, after the file was replaced in place.
+    int RefreshSong(const AString* path);
     int GetIPodName(AString& name) const;
     void SetLocalTempPath(const AString& folder);
     const AString& GetLocalTempPath() const { return localTempPath; }

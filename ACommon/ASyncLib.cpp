@@ -401,7 +401,11 @@ int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed c
             return kErrOriginalNotFound;
         if (AFile::FastFilesEqual(&disk, &destination) || ID3::FilesEqualMusicCRC32(&disk, &destination, 0))
             return 0;
-        return AFile::CopyWithCheck(&disk, &destination);
+        const int err = AFile::CopyWithCheck(&disk, &destination);
+        // The iPod plays what its database says of a file: its record must describe the new one.
+        if (err == 0 && to->GetType() == ADir::kTypeIPodDB)
+            return static_cast<ADirPodDB*>(to)->RefreshSong(dst);
+        return err;
     }
 
     switch (to->GetType()) {

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -201,6 +202,31 @@ TEST(ASyncLibIPod, CopyToIPodPutsEverySongOnTheIPodAndInItsDatabase)
     ASSERT_EQ(pair.Run(1, 0), 0);
     EXPECT_TRUE(Has(pair.frontend.Log(), "Nothing to Sync!")) << pair.frontend.Log();
     EXPECT_EQ(pair.IPodSongs(), songs);
+}
+
+TEST(ASyncLibIPod, AReplacedSongFileIsDescribedAnewInTheDatabase)
+{
+    FolderAndIPod pair;
+    pair.PutOnIPod({{"one.mp3", Spec("One")}});
+    // The same song, longer and at another bit rate, newer on the folder side.
+    fixtures::SongSpec longer = Spec("One", "Artist", 5);
+    longer.seconds = 3;
+    longer.bitRate = 64;
+    pair.WriteSong("Artist/Album/01 One.mp3", longer);
+    fixtures::SetModTime(pair.Folder("Artist/Album/01 One.mp3"), std::time(nullptr) + 1000);
+    ASSERT_EQ(pair.Run(3, 0), 0) << pair.frontend.Log();
+    EXPECT_TRUE(Has(pair.frontend.Log(), "Replacing")) << pair.frontend.Log();
+
+    IPodDB db;
+    AString r = AString::FromUTF8(pair.root);
+    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    ASSERT_EQ(db.GetTrackCount(), 1);
+    MHIT* track = db.GetDatabase()->GetTrackList()->GetSong(0);
+    const std::string file = pair.root + track->GetFilepath().ToStdString();
+    EXPECT_EQ(ReadFile(file), ReadFile(pair.Folder("Artist/Album/01 One.mp3")));
+    EXPECT_EQ(track->GetDuration(), 3);
+    EXPECT_EQ(track->GetBitrate(), 64);
+    EXPECT_EQ(track->GetFileSize(), ReadFile(file).size());
 }
 
 TEST(ASyncLibIPod, MakeIPodEqualRemovesWhatTheFolderLacks)
