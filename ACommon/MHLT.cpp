@@ -60,7 +60,7 @@ void MHLT::AddTrack(std::unique_ptr<MHIT> track)
     ++trackCount;
 }
 
-int MHLT::Load(ByteReader& in, CancelProc cancel, AProgress* progress)
+int MHLT::Load(ByteReader& in, CancelProc cancel, AProgress* progress, const MHOD::TextStore* texts)
 {
     if (int err = IPodRecord::OpenList(in, "mhlt", header); err != 0)
         return err;
@@ -91,8 +91,8 @@ int MHLT::Load(ByteReader& in, CancelProc cancel, AProgress* progress)
             text += static_cast<int>(count);
             progress->UpdateDivision(static_cast<double>(i + 1) / count, &text, nullptr, nullptr, 0);
         }
-        auto track = std::make_unique<MHIT>();
-        if (err = track->Load(in); err != 0)
+        auto track = std::make_unique<MHIT>(MHIT::kForLoading);
+        if (err = track->Load(in, texts); err != 0)
             break;
         track->SetReadIndex(static_cast<int>(i));
         AddTrack(std::move(track));

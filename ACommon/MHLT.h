@@ -34,7 +34,7 @@ public:
     MHLT();
     ~MHLT();
 
-    int Load(ByteReader& in, CancelProc cancel, AProgress* progress);
+    int Load(ByteReader& in, CancelProc cancel, AProgress* progress, const MHOD::TextStore* texts = nullptr);
     // Reads the header only (the track count), for the quick walk that reads titles.
     int LoadHeader(AFile* f, std::uint64_t limit);
     void Store(ByteWriter& out);
