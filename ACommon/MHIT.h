@@ -48,7 +48,8 @@ public:
     MHIT(const MHIT&) = delete;
     MHIT& operator=(const MHIT&) = delete;
 
-    // 0 or -10000. With a store, the strings are kept undecoded in it until they are asked for.
+    // 0 or -10000. With the store of the bytes being read, the data objects refer to them and the
+    // strings are decoded when first asked for.
     int Load(ByteReader& in, const MHOD::TextStore* texts = nullptr);
     void Store(ByteWriter& out);
     std::uint32_t GetTotalSize() const;

@@ -362,6 +362,21 @@ TEST_F(ADirPodDBTest, DeleteEntryMovesTheFileToRemovedFilesUnderItsSongName)
     EXPECT_EQ(ListFiles(root + "/Removed Files"), std::vector<std::string>{"Artist/Album/Song A.mp3"});
 }
 
+TEST_F(ADirPodDBTest, ASongWhoseFileCannotBeMovedStaysListed)
+{
+    Put({{"a.mp3", Spec("Song A", "Artist", "Album", "Rock")}});
+    // "Removed Files" cannot be made: a file has its name.
+    fixtures::WriteFile(root + "/Removed Files", std::string("in the way"));
+    ADirPodDB source;
+    AString r = Root();
+    ASSERT_EQ(source.InitWPath(&r, 0, nullptr), 0);
+    ASSERT_EQ(source.Count(), 1);
+    AString song = Full(*source.GetFPath(0));
+    EXPECT_NE(source.Delete(&song, 1, 0), 0);
+    EXPECT_EQ(MusicFiles().size(), 1u);
+    EXPECT_EQ(source.GetDatabase()->GetTrackCount(), 1);
+}
+
 TEST_F(ADirPodDBTest, DeleteWithKeepFileDropsOnlyTheTrack)
 {
     Put({{"a.mp3", Spec("Song A", "Artist", "Album", "Rock")}});
