@@ -1159,23 +1159,4 @@ TEST_F(ID3Insert, FailedWriteLeavesTheOriginalUntouched)
     EXPECT_EQ(fixtures::ListFiles(dir.Path()), std::vector<std::string>{"song.mp3"});
 }
 
-TEST(ID3SeekEnd, FramesEndAtPaddingOrAtAFrameThatRunsPast)
-{
-    // TIT2 "ab", then padding.
-    const Bytes v23 = {'T', 'I', 'T', '2', 0, 0, 0, 3, 0, 0, 0, 'a', 'b', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(ID3::SeekID3End23(v23.data(), static_cast<unsigned>(v23.size())), 13u);
-    // A second frame that claims more than the body holds.
-    Bytes runsPast = v23;
-    const Bytes second = {'T', 'A', 'L', 'B', 0, 0, 1, 0, 0, 0};
-    std::copy(second.begin(), second.end(), runsPast.begin() + 13);
-    EXPECT_EQ(ID3::SeekID3End23(runsPast.data(), static_cast<unsigned>(runsPast.size())), 13u);
-    const Bytes v22 = {'T', 'T', '2', 0, 0, 3, 0, 'a', 'b'};
-    EXPECT_EQ(ID3::SeekID3End22(v22.data(), static_cast<unsigned>(v22.size())), 9u);
-    // 2.4: a synchsafe size of 200 (0x01 0x48).
-    Bytes v24 = {'T', 'I', 'T', '2', 0, 0, 0x01, 0x48, 0, 0};
-    v24.resize(10 + 200, 'x');
-    v24.resize(v24.size() + 30, 0);
-    EXPECT_EQ(ID3::SeekID3End24(v24.data(), static_cast<unsigned>(v24.size())), 210u);
-}
-
 } // namespace
