@@ -515,14 +515,17 @@ TEST_F(ID3Read, UnsynchronisedPicturesAreCountedAndReadBack)
     }
 }
 
-TEST_F(ID3Read, RefusalsAndFileErrors)
+TEST_F(ID3Read, RefusalsAndFileErrorsLeaveNoValuesOfThePreviousFile)
 {
+    ASSERT_EQ(Load("good.mp3", Mp3(3, {TextFrame("TIT2", "Title")})), 0);
+    EXPECT_EQ(tags.SetFilePath(dir.A("missing.mp3")), kErrFileNotFound);
+    EXPECT_EQ(Name(), "");
+    EXPECT_EQ(BitRate(), 0);
     Bytes v5 = Mp3(3, {TextFrame("TIT2", "x")});
     v5[3] = 5;
     EXPECT_EQ(Load("v5.mp3", v5), kErrUnknown);
     EXPECT_EQ(Load("tiny.mp3", Bytes(100, 0xAB)), kErrUnknown); // too short for an ID3v1 tag
     EXPECT_EQ(Load("empty.mp3", Bytes{}), kErrInconsistentSize);
-    EXPECT_EQ(tags.SetFilePath(dir.A("missing.mp3")), kErrFileNotFound);
     ASSERT_EQ(mkdir((dir / "folder.mp3").c_str(), 0755), 0);
     EXPECT_NE(tags.SetFilePath(dir.A("folder.mp3")), 0);
 }
@@ -539,14 +542,6 @@ TEST_F(ID3Read, LinkedFilesAreReadThroughTheLink)
     ASSERT_EQ(symlink((dir / "gone.mp3").c_str(), (dir / "dangling.mp3").c_str()), 0);
     EXPECT_EQ(tags.SetFilePath(dir.A("dangling.mp3")), kErrFileNotFound);
     EXPECT_FALSE(fixtures::Exists(dir / "gone.mp3"));
-}
-
-TEST_F(ID3Read, FailedReadLeavesNoValuesOfThePreviousFile)
-{
-    ASSERT_EQ(Load("good.mp3", Mp3(3, {TextFrame("TIT2", "Title")})), 0);
-    EXPECT_EQ(tags.SetFilePath(dir.A("missing.mp3")), kErrFileNotFound);
-    EXPECT_EQ(Name(), "");
-    EXPECT_EQ(BitRate(), 0);
 }
 
 TEST_F(ID3Read, ExtensionChoosesTheReaderWithoutRegardToCase)
@@ -787,34 +782,25 @@ TEST_F(ID3Read, AIFCAndSampleRatesOfTheExtendedForm)
 
 // ---- Song information of each format ------------------------------------------------------------
 
-TEST_F(ID3Read, SongInfoHoldsEveryValueOfEachFormat)
+TEST_F(ID3Read, SongInfoHoldsEveryTagValue)
 {
     fixtures::SongSpec song = FullSong("Ti\xC3\xBFle", "Jazz");
     song.seconds = 3;
-    song.picture = fixtures::FakePng(100);
-    const std::pair<const char*, int> files[] = {{"a.mp3", 2},  {"a.mp3", 3},  {"a.mp3", 4}, {"b.m4a", 3},
-                                                 {"c.aiff", 2}, {"c.aiff", 3}, {"c.aiff", 4}};
-    for (auto [name, version] : files) {
-        song.id3Version = version;
-        song.bitRate = std::string(name) == "a.mp3" ? 160 : 128;
-        fixtures::WriteSong(dir / name, song);
-        ASSERT_EQ(tags.SetFilePath(dir.A(name)), 0) << name;
-        SongInfoStruct info;
-        tags.GetSongInfo(info);
-        const std::string what = std::string(name) + " " + std::to_string(version);
-        EXPECT_EQ(info.name + "|" + info.modifiedName + "|" + info.artist + "|" + info.album + "|" +
-                      info.genre + "|" + info.composer,
-                  AString::FromUTF8(song.title + "|" + song.title + "|Artist|Album|Jazz|Composer"))
-            << what;
-        EXPECT_EQ(std::vector<int>({info.trackNumber, info.discNumber, info.discCount, info.year,
-                                    info.compilation, info.mediaKind, info.duration, info.bitRate}),
-                  std::vector<int>({4, 2, 3, 1987, 1, -1, 3, song.bitRate}))
-            << what;
-        EXPECT_EQ(info.size, static_cast<int>(fixtures::ReadFile(dir / name).size())) << what;
-        EXPECT_EQ(info.fileExtension, AString(std::string(name).substr(2).c_str())) << what;
-        EXPECT_EQ(tags.GetImageCount(), 1) << what;
-        EXPECT_NE(Range().second, 0u) << what;
+    song.bitRate = 160;
+    fixtures::WriteSong(dir / "a.mp3", song);
+    ASSERT_EQ(tags.SetFilePath(dir.A("a.mp3")), 0);
+    SongInfoStruct info;
+    tags.GetSongInfo(info);
+    AString text = info.name + "|" + info.modifiedName + "|" + info.artist + "|" + info.album + "|" +
+                   info.genre + "|" + info.composer + "|" + info.fileExtension;
+    for (int number : {info.trackNumber, info.discNumber, info.discCount, info.year, info.compilation,
+                       info.mediaKind, info.duration, info.bitRate}) {
+        text += "|";
+        text += number;
     }
+    EXPECT_EQ(text.ToStdString(),
+              "Ti\xC3\xBFle|Ti\xC3\xBFle|Artist|Album|Jazz|Composer|mp3|4|2|3|1987|1|-1|3|160");
+    EXPECT_EQ(info.size, static_cast<int>(fixtures::ReadFile(dir / "a.mp3").size()));
 }
 
 // ---- Comparing music ----------------------------------------------------------------------------
