@@ -396,25 +396,6 @@ TEST(ASyncRun, FileThatAppearedSinceThePlanIsNotReplacedWithoutAsking)
     EXPECT_EQ(ReadText(here.R("a.txt")), "arrived meanwhile");
 }
 
-TEST(ASyncRun, InactiveActionGetsNoLineButKeepsItsNumber)
-{
-    RecordingFrontend frontend;
-    Pair pair;
-    for (const char* name : {"a.txt", "b.txt", "c.txt"})
-        Put(pair.L(name), name);
-    Put(pair.R("z.txt"), "z"); // both lists hold entries, so both are sorted before the walk
-    std::unique_ptr<ASync> sync = pair.LoadWithReview(kCopyToRight, [](AArray*, ASync* s) {
-        s->GetAction(1)->active = 0;
-        return 0;
-    });
-    EXPECT_EQ(sync->DoSync(nullptr), 0);
-    const std::string log = frontend.Log();
-    EXPECT_TRUE(Has(log, "Action 1 of 3 Copying"));
-    EXPECT_FALSE(Has(log, "Action 2 of 3"));
-    EXPECT_TRUE(Has(log, "Action 3 of 3 Copying"));
-    EXPECT_EQ(ListFiles(pair.R()), (Files{"a.txt", "c.txt", "z.txt"}));
-}
-
 TEST(ASyncRun, YesToAllIsRememberedAcrossRunsUntilReset)
 {
     RecordingFrontend frontend;
