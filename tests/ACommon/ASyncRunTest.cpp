@@ -642,7 +642,8 @@ TEST(ASyncRun, GuardAsksOnlyForAtLeastTenDeletionsAndMoreThanHalf)
         int kept, deleted;
         bool asked;
     };
-    for (auto [kept, deleted, asked] : {Case{0, 9, false}, {15, 10, false}, {12, 13, true}, {0, 10, true}}) {
+    for (auto [kept, deleted, asked] :
+         {Case{0, 9, false}, {15, 10, false}, {10, 10, false}, {12, 13, true}, {0, 10, true}}) {
         RecordingFrontend frontend;
         frontend.questions.SetDefaultAnswer("Yes to All");
         Pair pair;
