@@ -159,7 +159,7 @@ TEST(ADirSongDir, TagFiltersApplyWhileListing)
     EXPECT_EQ(Records(folder.songs), Files{"/Rock/Wanted/Album/Keep/mp3?0"});
 }
 
-TEST(ADirSongDir, CancelOrAMissingFolderLeavesOnlySongsInTheList)
+TEST(ADirSongDir, ListingThatIsCancelledOrFailsLeavesOnlyWholeSongRecords)
 {
     SongFolder folder;
     for (int i = 0; i < 3; ++i)
@@ -272,7 +272,7 @@ TEST(ADirSongDir, FileQuestionsAreAnsweredFromTheSongsFile)
     EXPECT_EQ(folder.songs.GetSongInfo(&full, &info), kErrFileNotFound);
 }
 
-TEST(ADirSongDir, DeleteMovesTheSongsFileIntoRemovedFilesAndDeleteAllEmptiesBothLists)
+TEST(ADirSongDir, DeletingSongsMovesOrRemovesTheirFilesAndDropsTheirRecords)
 {
     SongFolder folder;
     folder.Put("deep/er/a.mp3", Song("A"));

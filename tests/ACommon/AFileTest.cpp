@@ -55,7 +55,7 @@ protected:
     fixtures::TempDir dir;
 };
 
-TEST_F(AFileOpen, OpeningAMissingFileCreatesItEmptyInEveryModeAndBadOpensFail)
+TEST_F(AFileOpen, OpenCreatesAMissingFileInEveryModeAndRefusesFoldersAndUnknownModes)
 {
     for (unsigned mode : {1u, 2u, 3u}) {
         AString name = dir.A("new" + std::to_string(mode));

@@ -213,7 +213,7 @@ TEST_F(AProgressTest, WithoutABusTheLogViewReceivesTheLog)
 
 // ---- Questions ----
 
-TEST_F(AProgressTest, AlertsMapButtonsToAnswersAndNobodyToAskIsNo)
+TEST_F(AProgressTest, AlertsMapButtonsToAnswersAndNobodyToAskMeansNo)
 {
     AString title("Replace?"), first("/iPod/a.mp3"), second("/Music/a.mp3");
     const std::pair<const char*, int> buttons[] = {

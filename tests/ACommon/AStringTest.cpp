@@ -147,7 +147,7 @@ TEST(AString, ReplaceSwapsEveryOccurrenceWithoutOverlap)
     EXPECT_EQ(path, "a/b/c");
 }
 
-TEST(AString, TrimRemovesSpaceSeparatorsButNotLineBreaksAndUpperFollowsUnicode)
+TEST(AString, TrimRemovesSpaceSeparatorsButNotLineBreaks)
 {
     const std::pair<const char*, const char*> cases[] = {
         {"  a b  ", "a b"}, {"\ta\t", "a"}, {"\u00A0a\u2003", "a"}, {"\na\n", "\na\n"}, {"   ", ""}};
@@ -156,6 +156,10 @@ TEST(AString, TrimRemovesSpaceSeparatorsButNotLineBreaksAndUpperFollowsUnicode)
         s.Trim();
         EXPECT_EQ(s, expected) << '"' << text << '"';
     }
+}
+
+TEST(AString, UpperFollowsUnicodeRules)
+{
     AString s("stra\u00DFe caf\u00E9 abc");
     s.Upper();
     EXPECT_EQ(s, "STRASSE CAF\xC3\x89 ABC");
