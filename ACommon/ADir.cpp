@@ -308,15 +308,21 @@ int ADir::MoveToRemovedFiles(const AString* path)
             if (int err = AFile::CreateDir(&target); err != 0)
                 return err;
     } else {
+        if (!AFile::FileExists(path))
+            return kErrFileNotFound;
+        // The tags only choose the folders below "Removed Files" and, for a device name, the new
+        // name. A file whose tags cannot be read (empty or damaged) is still moved, under its own
+        // name: refusing would leave it on the side the sync is making equal to the other.
         ID3 tags;
-        if (int err = tags.SetFilePath(*path); err != 0)
-            return err;
-        signed char unknownArtist = 0;
-        AppendArtistAlbum(&tags, &target, unknownArtist, 0);
+        const bool tagged = tags.SetFilePath(*path) == 0;
+        if (tagged) {
+            signed char unknownArtist = 0;
+            AppendArtistAlbum(&tags, &target, unknownArtist, 0);
+        }
         if (!AFile::DirExists(&target))
             if (int err = AFile::CreateDir(&target); err != 0)
                 return err;
-        if (HasDeviceFileName(name)) {
+        if (tagged && HasDeviceFileName(name)) {
             // Files put on an iPod get four-letter names; the tags tell what the song was called.
             AString modified, extension;
             tags.GetModifiedName(modified);

@@ -262,14 +262,16 @@ TEST(ADir, DeleteMovesIntoTheChosenRemovedFilesFolder)
     EXPECT_EQ(ListFiles(folder.tmp.Path()), Files{"elsewhere/deep/Removed Files/a.mp3"});
 }
 
-TEST(ADir, DeleteOfAMissingFileOrOneWhoseTagsCannotBeReadMovesNothing)
+TEST(ADir, DeleteOfAMissingFileFailsAndAFileWhoseTagsCannotBeReadMovesUnderItsOwnName)
 {
     Folder folder;
     EXPECT_EQ(folder.Delete("gone.mp3"), kErrFileNotFound);
     EXPECT_FALSE(Exists(folder.tmp / "Removed Files"));
     WriteFile(folder.tmp / "root/empty.mp3", std::string());
-    EXPECT_EQ(folder.Delete("empty.mp3"), kErrInconsistentSize);
-    EXPECT_EQ(ListFiles(folder.tmp.Path()), Files{"root/empty.mp3"});
+    WriteFile(folder.tmp / "root/ABCD.mp3", std::string());
+    EXPECT_EQ(folder.Delete("empty.mp3"), 0);
+    EXPECT_EQ(folder.Delete("ABCD.mp3"), 0);
+    EXPECT_EQ(ListFiles(folder.tmp.Path()), (Files{"Removed Files/ABCD.mp3", "Removed Files/empty.mp3"}));
 }
 
 TEST(ADir, DeleteRemovesAnEmptyFolderAndMovesAFullOne)
