@@ -16,17 +16,17 @@
 
 namespace {
 
-// The entries of a filter list ":a:b:c:": the texts between consecutive colons, read from the
-// character after the first colon; text after the last colon is ignored.
-template <typename Visit>
-bool AnyListEntry(const AString& list, Visit visit)
+// True when some entry of a filter list ":a:b:c:" occurs in `text` (case kept). The entries are the
+// texts between consecutive colons, read from the character after the first colon; text after the
+// last colon is ignored and empty entries never match.
+bool AnyListEntryOccursIn(const AString& list, const AString& text)
 {
     int colon = list.Find(':', 0);
     while (colon >= 0) {
         int next = list.Find(':', colon + 1);
         if (next < 0)
             break;
-        if (next > colon + 1 && visit(list.Mid(colon + 1, next - colon - 1)))
+        if (next > colon + 1 && text.Find(list.Mid(colon + 1, next - colon - 1), 0, 1) >= 0)
             return true;
         colon = next;
     }
@@ -188,16 +188,18 @@ bool ADir::TypeFilterCheck(const AString* path) const
     return true;
 }
 
-bool ADir::PathFilterCheck(const AString* path) const
+bool ADir::FragmentFilterCheck(const AString& text, int mode, const AString& include, const AString& exclude)
 {
-    if (!path)
-        return true;
-    auto occursIn = [path](const AString& entry) { return path->Find(entry, 0, 1) >= 0; };
-    if ((pathFilterMode & 0x1) && !pathIncludeFilter.IsEmpty() && !AnyListEntry(pathIncludeFilter, occursIn))
+    if ((mode & 0x1) && !include.IsEmpty() && !AnyListEntryOccursIn(include, text))
         return false;
-    if ((pathFilterMode & 0x2) && !pathExcludeFilter.IsEmpty() && AnyListEntry(pathExcludeFilter, occursIn))
+    if ((mode & 0x2) && !exclude.IsEmpty() && AnyListEntryOccursIn(exclude, text))
         return false;
     return true;
+}
+
+bool ADir::PathFilterCheck(const AString* path) const
+{
+    return !path || FragmentFilterCheck(*path, pathFilterMode, pathIncludeFilter, pathExcludeFilter);
 }
 
 ADir::ADir(AProgress* progress) : progress(progress) {}
@@ -306,15 +308,21 @@ int ADir::MoveToRemovedFiles(const AString* path)
             if (int err = AFile::CreateDir(&target); err != 0)
                 return err;
     } else {
+        if (!AFile::FileExists(path))
+            return kErrFileNotFound;
+        // The tags only choose the folders below "Removed Files" and, for a device name, the new
+        // name. A file whose tags cannot be read (empty or damaged) is still moved, under its own
+        // name: refusing would leave it on the side the sync is making equal to the other.
         ID3 tags;
-        if (int err = tags.SetFilePath(*path); err != 0)
-            return err;
-        signed char unknownArtist = 0;
-        AppendArtistAlbum(&tags, &target, unknownArtist, 0);
+        const bool tagged = tags.SetFilePath(*path) == 0;
+        if (tagged) {
+            signed char unknownArtist = 0;
+            AppendArtistAlbum(&tags, &target, unknownArtist, 0);
+        }
         if (!AFile::DirExists(&target))
             if (int err = AFile::CreateDir(&target); err != 0)
                 return err;
-        if (HasDeviceFileName(name)) {
+        if (tagged && HasDeviceFileName(name)) {
             // Files put on an iPod get four-letter names; the tags tell what the song was called.
             AString modified, extension;
             tags.GetModifiedName(modified);

@@ -99,6 +99,9 @@ public:
 
     bool TypeFilterCheck(const AString* path) const;
     bool PathFilterCheck(const AString* path) const;
+    // A filter of fragments (":a:b:"), case kept: with bit 0x1 of `mode` and a non-empty include
+    // list some entry must occur in `text`; with bit 0x2 and a non-empty exclude list none may.
+    static bool FragmentFilterCheck(const AString& text, int mode, const AString& include, const AString& exclude);
 
     // What the listing learned of one entry with its one stat, so that a sync can plan without
     // asking the file system again (its answers are those of AFile::DirExists, FileModTime and

@@ -6,21 +6,6 @@
 
 namespace {
 
-// See ADir.cpp: the entries of a ":a:b:" list.
-template <typename Visit> bool AnyListEntry(const AString& list, Visit visit)
-{
-    int colon = list.Find(':', 0);
-    while (colon >= 0) {
-        int next = list.Find(':', colon + 1);
-        if (next < 0)
-            break;
-        if (next > colon + 1 && visit(list.Mid(colon + 1, next - colon - 1)))
-            return true;
-        colon = next;
-    }
-    return false;
-}
-
 // Whole-value filter: the value wrapped in colons must (include) or must not (exclude) occur in the
 // list, case ignored. An empty value is "::".
 bool ValueFilterCheck(const AString& value, int mode, const AString& include, const AString& exclude)
@@ -464,16 +449,7 @@ bool ADirSong::AlbumFilterCheck(AString* album) const
 
 bool ADirSong::SongNameFilterCheck(AString* name) const
 {
-    if (songNameFilterMode == 0 || !name)
-        return true;
-    auto occursIn = [name](const AString& entry) { return name->Find(entry, 0, 1) >= 0; };
-    if ((songNameFilterMode & 0x1) && !songNameIncludeFilter.IsEmpty() &&
-        !AnyListEntry(songNameIncludeFilter, occursIn))
-        return false;
-    if ((songNameFilterMode & 0x2) && !songNameExcludeFilter.IsEmpty() &&
-        AnyListEntry(songNameExcludeFilter, occursIn))
-        return false;
-    return true;
+    return !name || FragmentFilterCheck(*name, songNameFilterMode, songNameIncludeFilter, songNameExcludeFilter);
 }
 
 bool ADirSong::VPathGenreFilterCheck(AString* vpath) const

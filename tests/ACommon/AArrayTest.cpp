@@ -32,14 +32,15 @@ TEST(AArray, ValuesAreKeptInOrderAndInsertedBeforeTheIndex)
     a.Add(Value(30), sizeof(void*));
     a.InsertPtr(Value(20), 1);
     a.Insert(Value(5), sizeof(void*), 0);
-    ASSERT_EQ(a.Count(), 4);
-    EXPECT_EQ(ValueAt(a, 0), 5u);
-    EXPECT_EQ(ValueAt(a, 1), 10u);
-    EXPECT_EQ(ValueAt(a, 2), 20u);
-    EXPECT_EQ(ValueAt(a, 3), 30u);
+    auto values = [&a] {
+        std::vector<std::uintptr_t> v;
+        for (int i = 0; i < a.Count(); ++i)
+            v.push_back(ValueAt(a, i));
+        return v;
+    };
+    EXPECT_EQ(values(), (std::vector<std::uintptr_t>{5, 10, 20, 30}));
     a.Delete(1);
-    EXPECT_EQ(a.Count(), 3);
-    EXPECT_EQ(ValueAt(a, 1), 20u);
+    EXPECT_EQ(values(), (std::vector<std::uintptr_t>{5, 20, 30}));
     a.DeleteAll();
     EXPECT_EQ(a.Count(), 0);
 }
@@ -104,24 +105,6 @@ TEST_F(AArrayState, ReadStateAppendsValuesAndCopies)
     EXPECT_EQ(ValueAt(a, 1), 0x12345678u);
     EXPECT_EQ(CopyAt(a, 2), "") << "a length of 0 is an empty copy";
     EXPECT_EQ(CopyAt(a, 3), "hi");
-}
-
-TEST_F(AArrayState, WrittenArraysReadBackAlike)
-{
-    AArray a;
-    for (int i = 0; i < 50; ++i) {
-        std::string block(static_cast<size_t>(i), static_cast<char>('a' + i % 26));
-        a.AddCopy(block.data(), i);
-    }
-    fixtures::BytesWrittenBy(path, [&](AFile* f) { return a.WriteState(f); });
-    AArray b;
-    AFile f;
-    AString name = AString::FromUTF8(path);
-    ASSERT_EQ(f.Open(&name, 1), 0);
-    ASSERT_EQ(b.ReadState(&f), 0);
-    ASSERT_EQ(b.Count(), 50);
-    for (int i = 0; i < 50; ++i)
-        EXPECT_EQ(CopyAt(b, i), CopyAt(a, i)) << i;
 }
 
 TEST_F(AArrayState, CorruptRecordsGiveErrorCodes)

@@ -17,34 +17,34 @@
 #include <string>
 #include <vector>
 
-using fixtures::Exists;
 using fixtures::ListFiles;
 using fixtures::ReadFile;
 using fixtures::RecordingFrontend;
-using fixtures::SetModTime;
 using fixtures::TempDir;
 using fixtures::WriteFile;
+using Files = std::vector<std::string>;
 
 namespace {
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 fixtures::SongSpec Song(const std::string& title, const std::string& artist = "Artist",
-                        const std::string& album = "Album", const std::string& genre = "Rock")
+                        const std::string& album = "Album", int track = 0)
 {
-    fixtures::SongSpec spec;
-    spec.title = title;
-    spec.artist = artist;
-    spec.album = album;
-    spec.genre = genre;
-    spec.seconds = 1;
-    spec.bitRate = 32;
-    return spec;
+    fixtures::SongSpec song;
+    song.title = title;
+    song.artist = artist;
+    song.album = album;
+    song.genre = "Rock";
+    song.track = track;
+    song.seconds = 1;
+    song.bitRate = 32;
+    return song;
 }
 
-std::vector<std::string> Records(ADir& dir)
+Files Records(ADir& dir)
 {
-    std::vector<std::string> records;
+    Files records;
     for (int i = 0; i < dir.Count(); ++i)
         records.push_back(dir.GetFPath(i)->ToStdString());
     return records;
@@ -52,25 +52,43 @@ std::vector<std::string> Records(ADir& dir)
 
 // A folder "Music" in a temporary folder, listed as songs.
 struct SongFolder {
-    std::string Put(const std::string& relative, const fixtures::SongSpec& spec)
+    SongFolder()
+    {
+        std::filesystem::create_directories(tmp / "Music");
+        AString root = tmp.A("Music");
+        songs.SetRootPath(&root);
+    }
+    std::string Put(const std::string& relative, const fixtures::SongSpec& song)
     {
         const std::string path = tmp / ("Music/" + relative);
-        fixtures::WriteSong(path, spec);
+        fixtures::WriteSong(path, song);
         return path;
     }
     int List(CancelProc cancel = nullptr)
     {
-        std::filesystem::create_directories(tmp / "Music");
         AString root = tmp.A("Music");
         return songs.InitWPath(&root, 0, cancel);
     }
-    std::string Root() const { return tmp / "Music/"; }
-    // The full path of a song of this folder, as a sync joins it: root and virtual path.
+    // The file a path finds: a full path as a sync joins it (root and virtual path), or a record.
+    std::string Find(const std::string& vpath, signed char isRecord = 0, int* err = nullptr)
+    {
+        AString path = isRecord ? AString::FromUTF8(vpath) : Full(vpath), disk;
+        int result = songs.GetFileDiskPath(&path, &disk, isRecord);
+        if (err)
+            *err = result;
+        return result == 0 ? disk.ToStdString() : "";
+    }
     AString Full(const std::string& vpath) const
     {
         AString full = tmp.A("Music/");
         full.AppendPathComponent(AString::FromUTF8(vpath));
         return full;
+    }
+    // Files `relative` (below the temporary folder) into the folder.
+    int Add(const std::string& relative, const char* fallbackName = nullptr)
+    {
+        AString file = tmp.A(relative), fallback(fallbackName ? fallbackName : "");
+        return songs.AddSongFromDisk(&file, fallbackName ? &fallback : nullptr, nullptr);
     }
 
     TempDir tmp;
@@ -82,40 +100,28 @@ struct SongFolder {
 // ---------------------------------------------------------------------------------------------
 // Listing
 
-TEST(ADirSongDir, ListsMusicFilesByTheirTagsWithTheirListIndexAsKey)
-{
-    SongFolder folder;
-    folder.Put("a.mp3", Song("Song A"));
-    WriteFile(folder.tmp / "Music/b.txt", "not music");
-    ASSERT_EQ(folder.List(), 0);
-    EXPECT_EQ(folder.songs.GetType(), ADir::kTypeSongFolder);
-    EXPECT_EQ(Records(folder.songs), (std::vector<std::string>{"/Rock/Artist/Album/Song A/mp3?0"}));
-    ASSERT_EQ(folder.songs.GetDiskList().Count(), 1);
-    EXPECT_EQ(*folder.songs.GetDiskList().Get(0), "a.mp3");
-}
-
-TEST(ADirSongDir, ListingLeavesOutFoldersAndKeepsTheExtensionAsWritten)
+TEST(ADirSongDir, ListsMusicFilesByTheirTagsWithTheirListIndexAsKeyAndTheExtensionAsWritten)
 {
     SongFolder folder;
     folder.Put("Artist/Album/01 One.mp3", Song("One"));
     folder.Put("Artist/Album/02 Two.M4A", Song("Two"));
     folder.Put("untagged/Track 3.mp3", fixtures::SongSpec{});
+    WriteFile(folder.tmp / "Music/b.txt", "not music");
     ASSERT_EQ(folder.List(), 0);
+    EXPECT_EQ(folder.songs.GetType(), ADir::kTypeSongFolder);
+    EXPECT_EQ(folder.songs.GetDiskList().Count(), 3);
     folder.songs.Sort(1);
-    std::vector<std::string> records = Records(folder.songs);
-    ASSERT_EQ(records.size(), 3u);
+    const Files records = Records(folder.songs);
     const AString untagged = folder.tmp.A("Music/untagged/Track 3.mp3");
-    EXPECT_EQ(records[0].substr(0, records[0].find('?')),
-              "/*/" + std::to_string(ID3::CalcMusicSize(&untagged)) + "/*/Track/mp3");
-    EXPECT_EQ(records[1].substr(0, records[1].find('?')), "/Rock/Artist/Album/One/mp3");
-    EXPECT_EQ(records[2].substr(0, records[2].find('?')), "/Rock/Artist/Album/Two/M4A");
-    // Every key finds its own file.
-    for (const std::string& record : records) {
-        AString path = AString::FromUTF8(record), disk;
-        ASSERT_EQ(folder.songs.GetFileDiskPath(&path, &disk, 1), 0);
-        AString vpath;
+    const Files paths = {"/*/" + std::to_string(ID3::CalcMusicSize(&untagged)) + "/*/Track/mp3",
+                         "/Rock/Artist/Album/One/mp3", "/Rock/Artist/Album/Two/M4A"};
+    ASSERT_EQ(records.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(records[i].substr(0, records[i].find('?')), paths[i]);
+        // Every key finds its own file.
+        AString vpath, disk = AString::FromUTF8(folder.Find(records[i], 1));
         ASSERT_EQ(folder.songs.MakeSongInfoString(&disk, &vpath), 0);
-        EXPECT_EQ(record.substr(0, record.find('?')), vpath.ToStdString());
+        EXPECT_EQ(vpath.ToStdString(), paths[i]);
     }
 }
 
@@ -132,7 +138,7 @@ TEST(ADirSongDir, FilesWhoseTagsCannotBeReadAreLeftOutCountedAndLoggedOnce)
     EXPECT_EQ(folder.songs.Count(), 1);
     EXPECT_EQ(folder.songs.GetUnreadableCount(), 2);
     const std::string log = frontend.Log();
-    EXPECT_TRUE(Has(log, "Reading Song Dir: " + folder.Root()));
+    EXPECT_TRUE(Has(log, "Reading Song Dir: " + folder.tmp / "Music/"));
     EXPECT_TRUE(Has(log, "Reading Song Directory Done!"));
     EXPECT_TRUE(Has(log, "2 files could not be read"));
     EXPECT_EQ(log.find("could not be read"), log.rfind("could not be read"));
@@ -150,11 +156,10 @@ TEST(ADirSongDir, TagFiltersApplyWhileListing)
     folder.songs.SetSongNameFilterMode(2);
     folder.songs.SetSongNameExcludeFilter(AString(":Live:"));
     ASSERT_EQ(folder.List(), 0);
-    ASSERT_EQ(folder.songs.Count(), 1);
-    EXPECT_EQ(*folder.songs.GetFPath(0), "/Rock/Wanted/Album/Keep/mp3?0");
+    EXPECT_EQ(Records(folder.songs), Files{"/Rock/Wanted/Album/Keep/mp3?0"});
 }
 
-TEST(ADirSongDir, CancelLeavesOnlySongsInTheList)
+TEST(ADirSongDir, ListingThatIsCancelledOrFailsLeavesOnlyWholeSongRecords)
 {
     SongFolder folder;
     for (int i = 0; i < 3; ++i)
@@ -163,15 +168,9 @@ TEST(ADirSongDir, CancelLeavesOnlySongsInTheList)
     for (const std::string& record : Records(folder.songs))
         EXPECT_NE(record.find('?'), std::string::npos) << record;
     EXPECT_EQ(folder.songs.Count(), folder.songs.GetDiskList().Count());
-}
-
-TEST(ADirSongDir, MissingFolderGivesAnErrorAndAnEmptyList)
-{
-    TempDir tmp;
-    ADirSongDir songs;
-    AString root = tmp.A("nowhere");
-    EXPECT_EQ(songs.InitWPath(&root, 0, nullptr), kErrOpen);
-    EXPECT_EQ(songs.Count(), 0);
+    AString missing = folder.tmp.A("nowhere");
+    EXPECT_EQ(folder.songs.InitWPath(&missing, 0, nullptr), kErrOpen);
+    EXPECT_EQ(folder.songs.Count(), 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -182,20 +181,12 @@ TEST(ADirSongDir, KeyFindsTheFileAndAKeyOutsideTheListIsNotFound)
     SongFolder folder;
     const std::string file = folder.Put("x/a.mp3", Song("A"));
     ASSERT_EQ(folder.List(), 0);
-    struct Case {
-        const char* path;
-        int result;
-    };
-    for (const Case& c : {Case{"/Rock/Artist/Album/A/mp3?0", 0},
-                          {"/Rock/Artist/Album/A/mp3?1", kErrObjectNotFound},
-                          {"/Rock/Artist/Album/A/mp3?", kErrObjectNotFound},
-                          {"/Rock/Artist/Album/A/mp3?-1", kErrObjectNotFound},
-                          {"/Rock/Artist/Album/A/mp3", kErrObjectNotFound}}) {
-        AString path(c.path), disk;
-        EXPECT_EQ(folder.songs.GetFileDiskPath(&path, &disk, 1), c.result) << c.path;
-        if (c.result == 0) {
-            EXPECT_EQ(disk.ToStdString(), file);
-        }
+    EXPECT_EQ(folder.Find("/Rock/Artist/Album/A/mp3?0", 1), file);
+    for (const char* record : {"/Rock/Artist/Album/A/mp3?1", "/Rock/Artist/Album/A/mp3?",
+                               "/Rock/Artist/Album/A/mp3?-1", "/Rock/Artist/Album/A/mp3"}) {
+        int err = 0;
+        folder.Find(record, 1, &err);
+        EXPECT_EQ(err, kErrObjectNotFound) << record;
     }
 }
 
@@ -207,18 +198,16 @@ TEST(ADirSongDir, FullPathFindsTheSongIgnoringCaseAndKey)
     // As a sync joins it (the path's own "/" dropped), with another side's key, in other case, and
     // with the accent as a separate mark.
     for (const char* vpath : {"/Rock/Artist/Album/Ébène/mp3?17", "/ROCK/artist/ALBUM/ébène/MP3?3",
-                              "/Rock/Artist/Album/E\u0301be\u0300ne/mp3", "Rock/Artist/Album/Ébène/mp3?0"}) {
-        AString full = folder.Full(vpath), disk;
-        EXPECT_EQ(folder.songs.GetFileDiskPath(&full, &disk, 0), 0) << vpath;
-        EXPECT_EQ(disk.ToStdString(), file) << vpath;
-    }
+                              "/Rock/Artist/Album/E\u0301be\u0300ne/mp3", "Rock/Artist/Album/Ébène/mp3?0"})
+        EXPECT_EQ(folder.Find(vpath), file) << vpath;
     // Joined without dropping the path's own "/".
-    AString doubled = AString::FromUTF8(folder.Root() + "/Rock/Artist/Album/Ébène/mp3?2"), found;
-    EXPECT_EQ(folder.songs.GetFileDiskPath(&doubled, &found, 0), 0);
-    EXPECT_EQ(found.ToStdString(), file);
-    AString other = folder.Full("/Rock/Artist/Album/Ebene/mp3?0"), disk;
-    EXPECT_EQ(folder.songs.GetFileDiskPath(&other, &disk, 0), kErrObjectNotFound);
-    AString elsewhere = AString("/elsewhere/Rock/Artist/Album/Ébène/mp3?0");
+    AString doubled = AString::FromUTF8(folder.tmp / "Music//Rock/Artist/Album/Ébène/mp3?2"), disk;
+    EXPECT_EQ(folder.songs.GetFileDiskPath(&doubled, &disk, 0), 0);
+    EXPECT_EQ(disk.ToStdString(), file);
+    int err = 0;
+    folder.Find("/Rock/Artist/Album/Ebene/mp3?0", 0, &err);
+    EXPECT_EQ(err, kErrObjectNotFound);
+    AString elsewhere("/elsewhere/Rock/Artist/Album/Ébène/mp3?0");
     EXPECT_EQ(folder.songs.GetFileDiskPath(&elsewhere, &disk, 0), kErrObjectNotFound);
 }
 
@@ -227,58 +216,46 @@ TEST(ADirSongDir, FullPathFindsTheFirstRecordAsTheListStandsNow)
     SongFolder folder;
     // Three copies of one song and one other: the index must give what a search through the list
     // in its current order would give, after sorting and deleting records too.
-    const std::string files[] = {folder.Put("c.mp3", Song("Same")), folder.Put("a.mp3", Song("Same")),
-                                 folder.Put("b.mp3", Song("Same")), folder.Put("d.mp3", Song("Other"))};
+    for (const char* name : {"c.mp3", "a.mp3", "b.mp3"})
+        folder.Put(name, Song("Same"));
+    const std::string other = folder.Put("d.mp3", Song("Other"));
     ASSERT_EQ(folder.List(), 0);
-    auto firstBySearch = [&folder](const std::string& vpath) {
+    const std::string same = "/Rock/Artist/Album/Same/mp3";
+    auto firstBySearch = [&folder, &same] {
         for (int i = 0; i < folder.songs.Count(); ++i) {
-            AString record = *folder.songs.GetFPath(i);
-            AString song = record.Left(record.ReverseFind('?'));
-            if (song.CompareNoCase(AString::FromUTF8(vpath)) == 0) {
-                AString disk;
-                folder.songs.GetFileDiskPath(&record, &disk, 1);
-                return disk.ToStdString();
-            }
+            const std::string record = folder.songs.GetFPath(i)->ToStdString();
+            if (record.substr(0, record.rfind('?')) == same)
+                return folder.Find(record, 1);
         }
         return std::string();
     };
-    auto byIndex = [&folder](const std::string& vpath) {
-        AString full = folder.Full(vpath + "?99"), disk;
-        folder.songs.GetFileDiskPath(&full, &disk, 0);
-        return disk.ToStdString();
-    };
-    const std::string same = "/Rock/Artist/Album/Same/mp3";
-    EXPECT_EQ(byIndex(same), firstBySearch(same));
+    EXPECT_EQ(folder.Find(same + "?99"), firstBySearch());
     folder.songs.Sort(0);
-    EXPECT_EQ(byIndex(same), firstBySearch(same));
+    EXPECT_EQ(folder.Find(same + "?99"), firstBySearch());
     folder.songs.Sort(1);
-    EXPECT_EQ(byIndex(same), firstBySearch(same));
-    const std::string before = byIndex(same);
-    for (int i = 0; i < folder.songs.Count(); ++i) {
-        AString disk;
-        folder.songs.GetFileDiskPath(folder.songs.GetFPath(i), &disk, 1);
-        if (disk.ToStdString() == before) {
+    const std::string before = folder.Find(same + "?99");
+    EXPECT_EQ(before, firstBySearch());
+    for (int i = 0; i < folder.songs.Count(); ++i)
+        if (folder.Find(folder.songs.GetFPath(i)->ToStdString(), 1) == before) {
             folder.songs.DeleteEntry(i, 0, 0);
             break;
         }
-    }
-    EXPECT_NE(byIndex(same), before);
-    EXPECT_EQ(byIndex(same), firstBySearch(same));
-    EXPECT_EQ(byIndex("/Rock/Artist/Album/Other/mp3"), files[3]);
+    EXPECT_NE(folder.Find(same + "?99"), before);
+    EXPECT_EQ(folder.Find(same + "?99"), firstBySearch());
+    EXPECT_EQ(folder.Find("/Rock/Artist/Album/Other/mp3"), other);
 }
 
 TEST(ADirSongDir, FileQuestionsAreAnsweredFromTheSongsFile)
 {
     SongFolder folder;
-    fixtures::SongSpec spec = Song("A");
-    spec.seconds = 3;
-    const std::string file = folder.Put("a.mp3", spec);
-    SetModTime(file, 1200000000);
+    fixtures::SongSpec song = Song("A");
+    song.seconds = 3;
+    const std::string file = folder.Put("a.mp3", song);
+    fixtures::SetModTime(file, 1200000000);
     ASSERT_EQ(folder.List(), 0);
     AString full = folder.Full("/Rock/Artist/Album/A/mp3?5"),
             missing = folder.Full("/Rock/Artist/Album/B/mp3?0");
     // The record carries no time; the file's time is asked for.
-    EXPECT_EQ(folder.songs.GetDiskList().Count(), 1);
     EXPECT_TRUE(folder.songs.FileExists(&full));
     EXPECT_FALSE(folder.songs.FileExists(&missing));
     EXPECT_EQ(folder.songs.GetFileModTime(&full), 1200000000u + AFile::kFileTimeOffset);
@@ -295,36 +272,27 @@ TEST(ADirSongDir, FileQuestionsAreAnsweredFromTheSongsFile)
     EXPECT_EQ(folder.songs.GetSongInfo(&full, &info), kErrFileNotFound);
 }
 
-TEST(ADirSongDir, DeleteMovesTheSongsFileIntoRemovedFiles)
+TEST(ADirSongDir, DeletingSongsMovesOrRemovesTheirFilesAndDropsTheirRecords)
 {
     SongFolder folder;
     folder.Put("deep/er/a.mp3", Song("A"));
     folder.Put("b.mp3", Song("B"));
+    folder.Put("c.mp3", Song("C"));
     ASSERT_EQ(folder.List(), 0);
     folder.songs.Sort(1);
     AString a = folder.Full(folder.songs.GetFPath(0)->ToStdString());
     EXPECT_EQ(folder.songs.Delete(&a, 1, 1), 0); // keepFile: nothing happens
     EXPECT_EQ(folder.songs.Delete(&a, 1, 0), 0);
     EXPECT_EQ(ListFiles(folder.tmp.Path()),
-              (std::vector<std::string>{"Music/b.mp3", "Removed Files/Artist/Album/a.mp3"}));
-    // Already gone.
-    EXPECT_EQ(folder.songs.Delete(&a, 1, 0), 0);
+              (Files{"Music/b.mp3", "Music/c.mp3", "Removed Files/Artist/Album/a.mp3"}));
+    EXPECT_EQ(folder.songs.Delete(&a, 1, 0), 0); // already gone
     folder.songs.SetMoveInsteadOfDelete(0);
     EXPECT_EQ(folder.songs.DeleteEntry(1, 1, 0), 0);
-    EXPECT_EQ(ListFiles(folder.tmp / "Music"), std::vector<std::string>{});
-    EXPECT_EQ(folder.songs.Count(), 1);
-}
-
-TEST(ADirSongDir, DeleteAllEmptiesBothLists)
-{
-    SongFolder folder;
-    folder.Put("a.mp3", Song("A"));
-    ASSERT_EQ(folder.List(), 0);
+    EXPECT_EQ(ListFiles(folder.tmp / "Music"), Files{"c.mp3"});
+    EXPECT_EQ(folder.songs.Count(), 2);
     folder.songs.DeleteAll();
-    EXPECT_EQ(folder.songs.Count(), 0);
-    EXPECT_EQ(folder.songs.GetDiskList().Count(), 0);
-    AString full = folder.Full("/Rock/Artist/Album/A/mp3?0"), disk;
-    EXPECT_EQ(folder.songs.GetFileDiskPath(&full, &disk, 0), kErrObjectNotFound);
+    EXPECT_EQ(folder.songs.Count() + folder.songs.GetDiskList().Count(), 0);
+    EXPECT_EQ(folder.Find("/Rock/Artist/Album/C/mp3?0"), "");
 }
 
 TEST(ADirSongDir, StateRecordRestoresTheSongsAndTheirFiles)
@@ -335,18 +303,17 @@ TEST(ADirSongDir, StateRecordRestoresTheSongsAndTheirFiles)
     folder.songs.SetAlbumRelevantOnDupSongCompare(0);
     ASSERT_EQ(folder.List(), 0);
     int result = -1;
-    fixtures::Bytes written = fixtures::BytesWrittenBy(
+    const fixtures::Bytes written = fixtures::BytesWrittenBy(
         folder.tmp / "state", [&folder](AFile* f) { return folder.songs.WriteState(f); }, &result);
     ASSERT_EQ(result, 0);
-    ASSERT_GE(written.size(), 8u);
     // The mark is 10002 in decimal, then the song source's record.
+    ASSERT_GE(written.size(), 8u);
     EXPECT_EQ(fixtures::Bytes(written.begin(), written.begin() + 8),
               (fixtures::Bytes{0x12, 0x27, 0x00, 0x00, 0x05, 0x00, 0x10, 0x00}));
 
     ADirSongDir back;
     AFile in;
-    AString statePath = folder.tmp.A("state");
-    ASSERT_EQ(in.Open(&statePath, 1), 0);
+    ASSERT_EQ(fixtures::OpenWith(in, folder.tmp / "copy", written), 0);
     ASSERT_EQ(back.ReadState(&in), 0);
     EXPECT_EQ(in.Remaining(), 0u);
     EXPECT_EQ(Records(back), Records(folder.songs));
@@ -366,90 +333,59 @@ TEST(ADirSongDir, StateRecordRestoresTheSongsAndTheirFiles)
 TEST(ADirSongDir, AddedSongsAreFiledUnderArtistAlbumAndTrackNumberedNames)
 {
     struct Case {
-        fixtures::SongSpec spec;
-        const char* source;
-        const char* fallback;
-        const char* filed;
+        fixtures::SongSpec song;
+        const char *source, *fallback, *filed;
     };
-    auto with = [](fixtures::SongSpec spec, int track, int disc, int discCount) {
-        spec.track = track;
-        spec.disc = disc;
-        spec.discCount = discCount;
-        return spec;
+    auto disc = [](fixtures::SongSpec song, int disc, int count) {
+        song.disc = disc;
+        song.discCount = count;
+        return song;
     };
     fixtures::SongSpec compilation = Song("Hit");
     compilation.compilation = true;
+    // Dots at either end of a folder name are made safe: no hidden or dot-ended folders.
     const Case cases[] = {
-        {with(Song("Name"), 7, 1, 1), "in/a.mp3", nullptr, "Artist/Album/07 Name.mp3"},
-        {with(Song("Name"), 7, 2, 2), "in/b.mp3", nullptr, "Artist/Album/2-07 Name.mp3"},
-        {with(Song("Twelve"), 12, 0, 0), "in/c.mp3", nullptr, "Artist/Album/12 Twelve.mp3"},
+        {disc(Song("Name", "Artist", "Album", 7), 1, 1), "in/a.mp3", nullptr, "Artist/Album/07 Name.mp3"},
+        {disc(Song("Name", "Artist", "Album", 7), 2, 2), "in/b.mp3", nullptr, "Artist/Album/2-07 Name.mp3"},
+        {Song("Twelve", "Artist", "Album", 12), "in/c.mp3", nullptr, "Artist/Album/12 Twelve.mp3"},
         {Song("No Track"), "in/d.m4a", nullptr, "Artist/Album/No Track.m4a"},
         {compilation, "in/e.mp3", nullptr, "Compilations/Album/Hit.mp3"},
         {Song("Lonely", "", ""), "in/f.mp3", nullptr, "Unknown Artist/Unknown Album/Lonely.mp3"},
         {Song(" What? A/B "), "in/g.mp3", nullptr, "Artist/Album/What_ A_B.mp3"},
-        {with(Song(""), 3, 0, 0), "in/h.mp3", "Fallback", "Artist/Album/03 Fallback.mp3"},
-        {with(Song(""), 3, 0, 0), "in/own name.mp3", nullptr, "Artist/Album/03 own name.mp3"},
-        {Song("Dots", " .hidden", "end."), "in/i.mp3", nullptr, "_hidden/end_/Dots.mp3"},
-    };
+        {Song("", "Artist", "Album", 3), "in/h.mp3", "Fallback", "Artist/Album/03 Fallback.mp3"},
+        {Song("", "Artist", "Album", 3), "in/own name.mp3", nullptr, "Artist/Album/03 own name.mp3"},
+        {Song("Dots", " .hidden", "end."), "in/i.mp3", nullptr, "_hidden/end_/Dots.mp3"}};
     for (const Case& c : cases) {
-        TempDir tmp;
-        std::filesystem::create_directories(tmp / "Music");
-        fixtures::WriteSong(tmp / c.source, c.spec);
-        ADirSongDir songs;
-        AString root = tmp.A("Music"), file = tmp.A(c.source);
-        songs.SetRootPath(&root);
-        AString fallback(c.fallback ? c.fallback : "");
-        EXPECT_EQ(songs.AddSongFromDisk(&file, c.fallback ? &fallback : nullptr, nullptr), 0) << c.filed;
-        EXPECT_EQ(ListFiles(tmp / "Music"), std::vector<std::string>{c.filed});
-        EXPECT_EQ(ReadFile(tmp / ("Music/" + std::string(c.filed))), ReadFile(tmp / c.source)) << c.filed;
+        SongFolder folder;
+        fixtures::WriteSong(folder.tmp / c.source, c.song);
+        EXPECT_EQ(folder.Add(c.source, c.fallback), 0) << c.filed;
+        EXPECT_EQ(ListFiles(folder.tmp / "Music"), Files{c.filed});
+        EXPECT_EQ(ReadFile(folder.tmp / ("Music/" + std::string(c.filed))), ReadFile(folder.tmp / c.source))
+            << c.filed;
     }
 }
 
-TEST(ADirSongDir, AddingTheSameFileAgainCopiesNothing)
+TEST(ADirSongDir, AddingTheSameFileAgainCopiesNothingAndDifferentFilesGetCopyNumbers)
 {
     SongFolder folder;
-    fixtures::SongSpec spec = Song("Name");
-    spec.track = 7;
-    fixtures::WriteSong(folder.tmp / "in/a.mp3", spec);
-    std::filesystem::create_directories(folder.tmp / "Music");
-    AString root = folder.tmp.A("Music"), file = folder.tmp.A("in/a.mp3");
-    folder.songs.SetRootPath(&root);
-    EXPECT_EQ(folder.songs.AddSongFromDisk(&file, nullptr, nullptr), 0);
-    EXPECT_EQ(folder.songs.AddSongFromDisk(&file, nullptr, nullptr), 0);
-    // The file already in place, added from where it is.
-    AString inPlace = folder.tmp.A("Music/Artist/Album/07 Name.mp3");
-    EXPECT_EQ(folder.songs.AddSongFromDisk(&inPlace, nullptr, nullptr), 0);
-    EXPECT_EQ(ListFiles(folder.tmp / "Music"), std::vector<std::string>{"Artist/Album/07 Name.mp3"});
-}
-
-TEST(ADirSongDir, DifferentFilesWithEqualTagsGetCopyNumbers)
-{
-    SongFolder folder;
-    std::filesystem::create_directories(folder.tmp / "Music");
-    AString root = folder.tmp.A("Music");
-    folder.songs.SetRootPath(&root);
     for (std::uint32_t seed = 0; seed < 3; ++seed) {
-        fixtures::SongSpec spec = Song("Name");
-        spec.track = 7;
-        spec.seed = seed;
-        fixtures::WriteSong(folder.tmp / ("in/" + std::to_string(seed) + ".mp3"), spec);
+        fixtures::SongSpec song = Song("Name", "Artist", "Album", 7);
+        song.seed = seed;
+        fixtures::WriteSong(folder.tmp / ("in/" + std::to_string(seed) + ".mp3"), song);
     }
-    for (const char* name : {"in/0.mp3", "in/1.mp3", "in/2.mp3", "in/1.mp3"}) {
-        AString file = folder.tmp.A(name);
-        EXPECT_EQ(folder.songs.AddSongFromDisk(&file, nullptr, nullptr), 0) << name;
-    }
-    EXPECT_EQ(ListFiles(folder.tmp / "Music"),
-              (std::vector<std::string>{"Artist/Album/07 Name 1.mp3", "Artist/Album/07 Name 2.mp3",
-                                        "Artist/Album/07 Name.mp3"}));
+    // The last one is the file already in place, added from where it is.
+    for (const char* name :
+         {"in/0.mp3", "in/0.mp3", "in/1.mp3", "in/2.mp3", "in/1.mp3", "Music/Artist/Album/07 Name.mp3"})
+        EXPECT_EQ(folder.Add(name), 0) << name;
+    EXPECT_EQ(
+        ListFiles(folder.tmp / "Music"),
+        (Files{"Artist/Album/07 Name 1.mp3", "Artist/Album/07 Name 2.mp3", "Artist/Album/07 Name.mp3"}));
     EXPECT_EQ(ReadFile(folder.tmp / "Music/Artist/Album/07 Name 2.mp3"), ReadFile(folder.tmp / "in/2.mp3"));
 }
 
 TEST(ADirSongDir, DontDupSongsTakesASongOfAKnownArtistAsPresent)
 {
     SongFolder folder;
-    std::filesystem::create_directories(folder.tmp / "Music");
-    AString root = folder.tmp.A("Music");
-    folder.songs.SetRootPath(&root);
     folder.songs.SetDontDupSongs(1);
     fixtures::SongSpec known = Song("Name"), unknown = Song("Name", "");
     for (std::uint32_t seed = 0; seed < 2; ++seed) {
@@ -457,24 +393,18 @@ TEST(ADirSongDir, DontDupSongsTakesASongOfAKnownArtistAsPresent)
         fixtures::WriteSong(folder.tmp / ("in/known" + std::to_string(seed) + ".mp3"), known);
         fixtures::WriteSong(folder.tmp / ("in/unknown" + std::to_string(seed) + ".mp3"), unknown);
     }
-    for (const char* name : {"in/known0.mp3", "in/known1.mp3", "in/unknown0.mp3", "in/unknown1.mp3"}) {
-        AString file = folder.tmp.A(name);
-        EXPECT_EQ(folder.songs.AddSongFromDisk(&file, nullptr, nullptr), 0) << name;
-    }
-    EXPECT_EQ(ListFiles(folder.tmp / "Music"),
-              (std::vector<std::string>{"Artist/Album/Name.mp3", "Unknown Artist/Album/Name 1.mp3",
-                                        "Unknown Artist/Album/Name.mp3"}));
+    for (const char* name : {"in/known0.mp3", "in/known1.mp3", "in/unknown0.mp3", "in/unknown1.mp3"})
+        EXPECT_EQ(folder.Add(name), 0) << name;
+    EXPECT_EQ(
+        ListFiles(folder.tmp / "Music"),
+        (Files{"Artist/Album/Name.mp3", "Unknown Artist/Album/Name 1.mp3", "Unknown Artist/Album/Name.mp3"}));
 }
 
 TEST(ADirSongDir, AddingAFileWithoutReadableTagsFails)
 {
     SongFolder folder;
-    std::filesystem::create_directories(folder.tmp / "Music");
-    AString root = folder.tmp.A("Music"), empty = folder.tmp.A("empty.mp3"),
-            missing = folder.tmp.A("none.mp3");
     WriteFile(folder.tmp / "empty.mp3", std::string());
-    folder.songs.SetRootPath(&root);
-    EXPECT_EQ(folder.songs.AddSongFromDisk(&empty, nullptr, nullptr), kErrFileNotFound);
-    EXPECT_EQ(folder.songs.AddSongFromDisk(&missing, nullptr, nullptr), kErrFileNotFound);
-    EXPECT_EQ(ListFiles(folder.tmp / "Music"), std::vector<std::string>{});
+    EXPECT_EQ(folder.Add("empty.mp3"), kErrFileNotFound);
+    EXPECT_EQ(folder.Add("none.mp3"), kErrFileNotFound);
+    EXPECT_EQ(ListFiles(folder.tmp / "Music"), Files{});
 }

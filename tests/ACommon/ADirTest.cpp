@@ -2,7 +2,9 @@
 
 #include "ACommon/AError.h"
 #include "ACommon/ID3.h"
+#include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
+#include "fixtures/StateFile.h"
 #include "fixtures/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -19,52 +21,52 @@ using fixtures::ListFiles;
 using fixtures::ReadText;
 using fixtures::TempDir;
 using fixtures::WriteFile;
+using Files = std::vector<std::string>;
 
 namespace {
 
-std::vector<std::string> Entries(ADir& dir)
+Files Entries(ADir& dir)
 {
-    std::vector<std::string> entries;
+    Files entries;
     for (int i = 0; i < dir.Count(); ++i)
         entries.push_back(dir.GetFPath(i)->ToStdString());
     return entries;
 }
 
-std::vector<std::string> Sorted(std::vector<std::string> entries)
+Files Sorted(Files entries)
 {
     std::sort(entries.begin(), entries.end());
     return entries;
 }
 
-// An MP3 file: an ID3v2.3 tag with a title, then three silent MPEG-1 Layer III frames.
-std::vector<std::uint8_t> TaggedMp3(const std::string& title)
+// An MP3 file with a title: the move into "Removed Files" reads each file's tags first.
+void WriteMp3(const std::string& path, const std::string& title)
 {
-    std::vector<std::uint8_t> frame = {'T', 'I', 'T', '2', 0, 0, 0, static_cast<std::uint8_t>(title.size() + 1), 0, 0, 0};
-    frame.insert(frame.end(), title.begin(), title.end());
-    std::vector<std::uint8_t> file = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(frame.size())};
-    file.insert(file.end(), frame.begin(), frame.end());
-    for (int i = 0; i < 3; ++i) {
-        std::vector<std::uint8_t> audio(417, 0);
-        audio[0] = 0xFF;
-        audio[1] = 0xFB;
-        audio[2] = 0x90;
-        audio[3] = 0x64;
-        file.insert(file.end(), audio.begin(), audio.end());
-    }
-    return file;
+    fixtures::SongSpec song;
+    song.title = title;
+    fixtures::WriteSong(path, song);
 }
+
+// A plain folder source over the folder "root" of a temporary folder.
+struct Folder {
+    int List(signed char fullPaths = 0, CancelProc cancel = nullptr)
+    {
+        AString root = tmp.A("root");
+        return dir.InitWPath(&root, fullPaths, cancel);
+    }
+    int Delete(const std::string& relative, signed char keepFile = 0)
+    {
+        AString root = tmp.A("root"), path = tmp.A("root/" + relative);
+        dir.SetRootPath(&root);
+        return dir.Delete(&path, 1, keepFile);
+    }
+    TempDir tmp;
+    ADir dir;
+};
 
 } // namespace
 
-TEST(ADir, SetRootPathAppendsOneSlash)
-{
-    ADir dir;
-    for (auto [given, stored] : {std::pair{"/Volumes/Music", "/Volumes/Music/"}, {"/Volumes/Music/", "/Volumes/Music/"}}) {
-        AString root(given);
-        dir.SetRootPath(&root);
-        EXPECT_EQ(dir.GetRootPath()->ToStdString(), stored) << given;
-    }
-}
+// ---- Filters ----
 
 TEST(ADir, TypeFilterIncludesAndExcludesByExtensionIgnoringCase)
 {
@@ -72,12 +74,11 @@ TEST(ADir, TypeFilterIncludesAndExcludesByExtensionIgnoringCase)
     dir.SetTypeFilter(3);
     dir.SetFileExtentionIncludeFilter(AString(":mp3:m4a:"));
     dir.SetTypeExcludeFilter(AString(":m4a:"));
-    struct Case {
-        const char* path;
-        bool passes;
-    };
-    for (auto [path, passes] : {Case{"a.m4a", false}, {"a.mp3", true}, {"Song.MP3", true}, {"a.wav", false},
-                                {"Song", false}, {"dir.mp3/a.wav", false}}) {
+    for (auto [path, passes] : {std::pair{"a.m4a", false},
+                                {"Song.MP3", true},
+                                {"a.wav", false},
+                                {"Song", false},
+                                {"dir.mp3/a.wav", false}}) {
         AString p(path);
         EXPECT_EQ(dir.TypeFilterCheck(&p), passes) << path;
     }
@@ -86,318 +87,238 @@ TEST(ADir, TypeFilterIncludesAndExcludesByExtensionIgnoringCase)
 TEST(ADir, PathFilterMatchesFragmentsWithCase)
 {
     ADir dir;
-    dir.SetPathFilterMode(2);
-    dir.SetPathExcludeFilter(AString(":Podcasts:"));
     struct Case {
+        int mode;
         const char* path;
         bool passes;
     };
-    for (auto [path, passes] : {Case{"Podcasts/x.mp3", false}, {"Music/x.mp3", true}, {"podcasts/x.mp3", true}}) {
-        AString p(path);
-        EXPECT_EQ(dir.PathFilterCheck(&p), passes) << path;
-    }
-    dir.SetPathFilterMode(1);
+    dir.SetPathExcludeFilter(AString(":Podcasts:"));
     dir.SetPathIncludeFilter(AString(":Music:Books:"));
-    for (auto [path, passes] : {Case{"Music/x.mp3", true}, {"Books/y", true}, {"Other/z", false}}) {
+    for (auto [mode, path, passes] : {Case{2, "Podcasts/x.mp3", false},
+                                      {2, "Music/x.mp3", true},
+                                      {2, "podcasts/x.mp3", true},
+                                      {1, "Books/y", true},
+                                      {1, "Other/z", false}}) {
+        dir.SetPathFilterMode(mode);
         AString p(path);
         EXPECT_EQ(dir.PathFilterCheck(&p), passes) << path;
     }
 }
 
-TEST(ADir, ListsEveryFileAndFolderBelowTheRootIncludingHiddenOnes)
+// ---- Listing ----
+
+TEST(ADir, ListsEveryFileAndFolderBelowTheRootIncludingHiddenOnesFoldersFirst)
 {
-    TempDir tmp;
-    WriteFile(tmp / "root/a.mp3", "a");
-    WriteFile(tmp / "root/.hidden", "h");
-    WriteFile(tmp / "root/Album/b.mp3", "b");
-    WriteFile(tmp / "root/Album/Disc 2/c.m4a", "c");
-    std::filesystem::create_directories(tmp / "root/Empty");
-    ADir dir;
-    AString root = tmp.A("root");
-    ASSERT_EQ(dir.InitWPath(&root, 0, nullptr), 0);
-    std::vector<std::string> entries = Entries(dir);
-    EXPECT_EQ(Sorted(entries), (std::vector<std::string>{".hidden", "Album", "Album/Disc 2", "Album/Disc 2/c.m4a",
-                                                         "Album/b.mp3", "Empty", "a.mp3"}));
+    Folder folder;
+    WriteFile(folder.tmp / "root/a.mp3", "a");
+    fixtures::SetModTime(folder.tmp / "root/a.mp3", 1000000000);
+    WriteFile(folder.tmp / "root/.hidden", "h");
+    WriteFile(folder.tmp / "root/Album/b.mp3", "b");
+    WriteFile(folder.tmp / "root/Album/Disc 2/c.m4a", "c");
+    std::filesystem::create_directories(folder.tmp / "root/Empty");
+    ASSERT_EQ(folder.List(), 0);
+    const Files entries = Entries(folder.dir);
+    EXPECT_EQ(Sorted(entries), (Files{".hidden", "Album", "Album/Disc 2", "Album/Disc 2/c.m4a", "Album/b.mp3",
+                                      "Empty", "a.mp3"}));
     // A folder is listed before anything inside it, so creating it can precede copying into it.
-    auto position = [&](const std::string& entry) { return std::find(entries.begin(), entries.end(), entry) - entries.begin(); };
+    auto position = [&](const std::string& entry) {
+        return std::find(entries.begin(), entries.end(), entry);
+    };
     EXPECT_LT(position("Album"), position("Album/b.mp3"));
     EXPECT_LT(position("Album/Disc 2"), position("Album/Disc 2/c.m4a"));
+    AString full = folder.tmp.A("root/a.mp3");
+    EXPECT_EQ(folder.dir.GetFileModTime(&full), 1000000000ULL + AFile::kFileTimeOffset);
+    ASSERT_EQ(folder.List(1), 0);
+    EXPECT_EQ(Entries(folder.dir).size(), 7u);
+    EXPECT_EQ(Entries(folder.dir)[0].rfind(folder.tmp / "root/", 0), 0u) << "full paths";
 }
 
 TEST(ADir, SortedListIgnoresCaseAndPutsAFolderBeforeItsContents)
 {
-    TempDir tmp;
+    Folder folder;
     for (const char* file : {"a/x", "a.txt", "B.txt", "b c/y", "a b", "A/Z", "\xC3\xA9t\xC3\xA9/1"})
-        WriteFile(tmp / ("root/" + std::string(file)), "x");
-    ADir dir;
-    AString root = tmp.A("root");
-    ASSERT_EQ(dir.InitWPath(&root, 0, nullptr), 0);
-    dir.Sort(1);
-    std::vector<std::string> entries = Entries(dir);
+        WriteFile(folder.tmp / ("root/" + std::string(file)), "x");
+    ASSERT_EQ(folder.List(), 0);
+    folder.dir.Sort(1);
+    // "A" and "a" are equal without case; each folder comes right before what sorts after it.
+    const Files entries = Entries(folder.dir);
+    EXPECT_EQ(entries.size(), 11u);
     for (size_t i = 1; i < entries.size(); ++i)
         EXPECT_LE(AString::FromUTF8(entries[i - 1]).CompareNoCase(AString::FromUTF8(entries[i])), 0)
             << entries[i - 1] << " before " << entries[i];
-    // "A" and "a" are equal without case; each folder comes right before what sorts after it.
-    auto position = [&](const std::string& entry) { return std::find(entries.begin(), entries.end(), entry) - entries.begin(); };
+    auto position = [&](const std::string& entry) {
+        return std::find(entries.begin(), entries.end(), entry);
+    };
     EXPECT_LT(position("a b"), position("a.txt"));
     EXPECT_LT(position("a.txt"), position("a/x"));
-    EXPECT_LT(position("b c"), position("b c/y"));
     EXPECT_LT(position("b c/y"), position("B.txt"));
-    EXPECT_EQ(entries.size(), 11u);
-    dir.Sort(0);
-    EXPECT_EQ(Entries(dir).front(), "\xC3\xA9t\xC3\xA9/1");
-}
-
-TEST(ADir, ListingRecordsEachFilesModificationTime)
-{
-    TempDir tmp;
-    WriteFile(tmp / "root/a.mp3", "a");
-    fixtures::SetModTime(tmp / "root/a.mp3", 1000000000);
-    ADir dir;
-    AString root = tmp.A("root");
-    ASSERT_EQ(dir.InitWPath(&root, 0, nullptr), 0);
-    AString full = tmp.A("root/a.mp3");
-    EXPECT_EQ(dir.GetFileModTime(&full), 1000000000ULL + AFile::kFileTimeOffset);
+    folder.dir.Sort(0);
+    EXPECT_EQ(Entries(folder.dir).front(), "\xC3\xA9t\xC3\xA9/1");
 }
 
 TEST(ADir, ListingKeepsFoldersOnThePathFilterAloneAndFilesOnBothFilters)
 {
-    TempDir tmp;
-    WriteFile(tmp / "root/Music/a.mp3", "a");
-    WriteFile(tmp / "root/Music/notes.txt", "n");
-    WriteFile(tmp / "root/Podcasts/p.mp3", "p");
-    ADir dir;
-    dir.SetTypeFilter(1);
-    dir.SetFileExtentionIncludeFilter(AString(":mp3:"));
-    dir.SetPathFilterMode(2);
-    dir.SetPathExcludeFilter(AString(":Podcasts:"));
-    AString root = tmp.A("root");
-    ASSERT_EQ(dir.InitWPath(&root, 0, nullptr), 0);
-    EXPECT_EQ(Sorted(Entries(dir)), (std::vector<std::string>{"Music", "Music/a.mp3"}));
+    Folder folder;
+    WriteFile(folder.tmp / "root/Music/a.mp3", "a");
+    WriteFile(folder.tmp / "root/Music/notes.txt", "n");
+    WriteFile(folder.tmp / "root/Podcasts/p.mp3", "p");
+    folder.dir.SetTypeFilter(1);
+    folder.dir.SetFileExtentionIncludeFilter(AString(":mp3:"));
+    folder.dir.SetPathFilterMode(2);
+    folder.dir.SetPathExcludeFilter(AString(":Podcasts:"));
+    ASSERT_EQ(folder.List(), 0);
+    EXPECT_EQ(Sorted(Entries(folder.dir)), (Files{"Music", "Music/a.mp3"}));
 }
 
-TEST(ADir, ListingWithFullPathsGivesWholePaths)
+TEST(ADir, MissingFolderGivesAnErrorAndAnEmptyList)
 {
-    TempDir tmp;
-    WriteFile(tmp / "root/a.mp3", "a");
-    ADir dir;
-    AString root = tmp.A("root");
-    ASSERT_EQ(dir.InitWPath(&root, 1, nullptr), 0);
-    EXPECT_EQ(Entries(dir), (std::vector<std::string>{tmp / "root/a.mp3"}));
-}
-
-TEST(ADir, MissingFolderGivesMinusOneAndAnEmptyList)
-{
-    TempDir tmp;
-    WriteFile(tmp / "root/a.mp3", "a");
-    ADir dir;
-    AString root = tmp.A("root");
-    ASSERT_EQ(dir.InitWPath(&root, 0, nullptr), 0);
-    AString missing = tmp.A("nowhere");
-    EXPECT_EQ(dir.InitWPath(&missing, 0, nullptr), kErrOpen);
-    EXPECT_EQ(dir.Count(), 0);
+    Folder folder;
+    WriteFile(folder.tmp / "root/a.mp3", "a");
+    ASSERT_EQ(folder.List(), 0);
+    AString missing = folder.tmp.A("nowhere");
+    EXPECT_EQ(folder.dir.InitWPath(&missing, 0, nullptr), kErrOpen);
+    EXPECT_EQ(folder.dir.Count(), 0);
 }
 
 TEST(ADir, UnreadableSubfolderFailsTheWholeListing)
 {
     if (geteuid() == 0)
         GTEST_SKIP() << "permissions do not keep root out of a folder";
-    TempDir tmp;
-    WriteFile(tmp / "root/a.mp3", "a");
-    WriteFile(tmp / "root/Locked/b.mp3", "b");
-    chmod((tmp / "root/Locked").c_str(), 0);
-    ADir dir;
-    AString root = tmp.A("root");
+    Folder folder;
+    WriteFile(folder.tmp / "root/a.mp3", "a");
+    WriteFile(folder.tmp / "root/Locked/b.mp3", "b");
+    chmod((folder.tmp / "root/Locked").c_str(), 0);
     // A list with a hole would read as deleted files to a sync, so there is no partial list.
-    EXPECT_EQ(dir.InitWPath(&root, 0, nullptr), kErrOpen);
-    EXPECT_EQ(dir.Count(), 0);
-    chmod((tmp / "root/Locked").c_str(), 0755);
+    EXPECT_EQ(folder.List(), kErrOpen);
+    EXPECT_EQ(folder.dir.Count(), 0);
+    chmod((folder.tmp / "root/Locked").c_str(), 0755);
 }
 
 TEST(ADir, CancelStopsTheListingWithWhatWasFound)
 {
-    TempDir tmp;
+    Folder folder;
     for (int i = 0; i < 5; ++i)
-        WriteFile(tmp / ("root/f" + std::to_string(i)), "x");
+        WriteFile(folder.tmp / ("root/f" + std::to_string(i)), "x");
     static int calls;
     calls = 0;
-    ADir dir;
-    AString root = tmp.A("root");
-    EXPECT_EQ(dir.InitWPath(&root, 0, [] { return static_cast<signed char>(++calls >= 2); }), kErrUserCancel);
-    EXPECT_EQ(dir.Count(), 2);
+    EXPECT_EQ(folder.List(0, [] { return static_cast<signed char>(++calls >= 2); }), kErrUserCancel);
+    EXPECT_EQ(folder.dir.Count(), 2);
 }
 
 TEST(ADir, NamesThatAreNotUtf8AreSkippedAndLogged)
 {
     fixtures::RecordingFrontend frontend;
-    TempDir tmp;
-    WriteFile(tmp / "root/good.mp3", "g");
-    WriteFile(tmp / "root/bad\xff.mp3", "b");
-    ADir dir;
-    AString root = tmp.A("root");
-    ASSERT_EQ(dir.InitWPath(&root, 0, nullptr), 0);
-    EXPECT_EQ(Entries(dir), (std::vector<std::string>{"good.mp3"}));
-    EXPECT_NE(frontend.Log().find("Skipped a name that is not valid UTF-8 in " + tmp / "root"), std::string::npos);
+    Folder folder;
+    WriteFile(folder.tmp / "root/good.mp3", "g");
+    WriteFile(folder.tmp / "root/bad\xff.mp3", "b");
+    ASSERT_EQ(folder.List(), 0);
+    EXPECT_EQ(Entries(folder.dir), Files{"good.mp3"});
+    EXPECT_NE(frontend.Log().find("Skipped a name that is not valid UTF-8 in " + folder.tmp / "root"),
+              std::string::npos);
 }
 
-TEST(ADir, DeleteWithKeepFileLeavesTheDiskAlone)
-{
-    TempDir tmp;
-    WriteFile(tmp / "root/a.mp3", "a");
-    ADir dir;
-    AString root = tmp.A("root");
-    dir.SetRootPath(&root);
-    AString file = tmp.A("root/a.mp3");
-    EXPECT_EQ(dir.Delete(&file, 0, 1), 0);
-    EXPECT_EQ(ListFiles(tmp.Path()), (std::vector<std::string>{"root/a.mp3"}));
-}
+// ---- Deleting ----
 
-TEST(ADir, DeleteWithoutMovingRemovesTheFile)
+TEST(ADir, DeleteKeepsTheFileOrRemovesItWithoutMoving)
 {
-    TempDir tmp;
-    WriteFile(tmp / "root/a.mp3", "a");
-    ADir dir;
-    dir.SetMoveInsteadOfDelete(0);
-    AString root = tmp.A("root");
-    dir.SetRootPath(&root);
-    AString file = tmp.A("root/a.mp3");
-    EXPECT_EQ(dir.Delete(&file, 0, 0), 0);
-    EXPECT_TRUE(ListFiles(tmp.Path()).empty());
+    Folder folder;
+    WriteFile(folder.tmp / "root/a.mp3", "a");
+    EXPECT_EQ(folder.Delete("a.mp3", 1), 0);
+    EXPECT_EQ(ListFiles(folder.tmp.Path()), Files{"root/a.mp3"});
+    folder.dir.SetMoveInsteadOfDelete(0);
+    EXPECT_EQ(folder.Delete("a.mp3"), 0);
+    EXPECT_TRUE(ListFiles(folder.tmp.Path()).empty());
 }
 
 TEST(ADir, DeleteMovesIntoRemovedFilesBesideTheRootWithTildeNames)
 {
-    TempDir tmp;
-    ADir dir;
-    AString root = tmp.A("root");
-    dir.SetRootPath(&root);
-    // Real MP3 files: the move reads each file's tags first.
+    Folder folder;
     for (const char* title : {"first", "second", "third"}) {
-        WriteFile(tmp / "root/Album/Song.mp3", TaggedMp3(title));
-        AString file = tmp.A("root/Album/Song.mp3");
-        ASSERT_EQ(dir.Delete(&file, 1, 0), 0) << title;
+        WriteMp3(folder.tmp / "root/Album/Song.mp3", title);
+        ASSERT_EQ(folder.Delete("Album/Song.mp3"), 0) << title;
     }
-    WriteFile(tmp / "root/README", "r1");
-    WriteFile(tmp / "Removed Files/README", "r0");
-    AString readme = tmp.A("root/README");
-    ASSERT_EQ(dir.Delete(&readme, 1, 0), 0);
-
-    EXPECT_EQ(fixtures::ReadFile(tmp / "Removed Files/Song.mp3"), TaggedMp3("first"));
-    EXPECT_EQ(fixtures::ReadFile(tmp / "Removed Files/Song~.mp3"), TaggedMp3("second"));
-    EXPECT_EQ(fixtures::ReadFile(tmp / "Removed Files/Song~~.mp3"), TaggedMp3("third"));
-    EXPECT_EQ(ReadText(tmp / "Removed Files/README~"), "r1");
+    WriteFile(folder.tmp / "root/README", "r1");
+    WriteFile(folder.tmp / "Removed Files/README", "r0");
+    ASSERT_EQ(folder.Delete("README"), 0);
+    const std::string removed = folder.tmp / "Removed Files/";
+    EXPECT_EQ(ListFiles(removed), (Files{"README", "README~", "Song.mp3", "Song~.mp3", "Song~~.mp3"}));
+    ID3 tags;
+    ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(removed + "Song~~.mp3")), 0);
+    AString title;
+    tags.GetName(title);
+    EXPECT_EQ(title, "third");
+    EXPECT_EQ(ReadText(removed + "README~"), "r1");
     // The folder the files came from stays, empty.
-    EXPECT_TRUE(std::filesystem::is_directory(tmp / "root/Album"));
-    EXPECT_EQ(ListFiles(tmp / "root"), std::vector<std::string>{});
+    EXPECT_TRUE(std::filesystem::is_directory(folder.tmp / "root/Album"));
+    EXPECT_EQ(ListFiles(folder.tmp / "root"), Files{});
 }
 
 TEST(ADir, DeleteMovesIntoTheChosenRemovedFilesFolder)
 {
-    TempDir tmp;
-    WriteFile(tmp / "root/a.mp3", TaggedMp3("a"));
-    ADir dir;
-    AString root = tmp.A("root");
-    dir.SetRootPath(&root);
-    dir.SetRemovedFilesFolder(tmp.A("elsewhere/deep"));
-    AString file = tmp.A("root/a.mp3");
-    ASSERT_EQ(dir.Delete(&file, 1, 0), 0);
-    EXPECT_EQ(ListFiles(tmp.Path()), (std::vector<std::string>{"elsewhere/deep/Removed Files/a.mp3"}));
+    Folder folder;
+    WriteMp3(folder.tmp / "root/a.mp3", "a");
+    folder.dir.SetRemovedFilesFolder(folder.tmp.A("elsewhere/deep"));
+    ASSERT_EQ(folder.Delete("a.mp3"), 0);
+    EXPECT_EQ(ListFiles(folder.tmp.Path()), Files{"elsewhere/deep/Removed Files/a.mp3"});
 }
 
-TEST(ADir, DeleteOfAMissingFileReportsItAndMovesNothing)
+TEST(ADir, DeleteOfAMissingFileFailsAndAFileWhoseTagsCannotBeReadMovesUnderItsOwnName)
 {
-    TempDir tmp;
-    ADir dir;
-    AString root = tmp.A("root");
-    dir.SetRootPath(&root);
-    AString file = tmp.A("root/gone.mp3");
-    EXPECT_EQ(dir.Delete(&file, 1, 0), kErrFileNotFound);
-    EXPECT_FALSE(Exists(tmp / "Removed Files"));
-}
-
-TEST(ADir, FileWhoseTagsCannotBeReadStaysWhereItIs)
-{
-    TempDir tmp;
-    WriteFile(tmp / "root/empty.mp3", std::string());
-    ADir dir;
-    AString root = tmp.A("root");
-    dir.SetRootPath(&root);
-    AString file = tmp.A("root/empty.mp3");
-    EXPECT_EQ(dir.Delete(&file, 1, 0), kErrInconsistentSize);
-    EXPECT_EQ(ListFiles(tmp.Path()), std::vector<std::string>{"root/empty.mp3"});
+    Folder folder;
+    EXPECT_EQ(folder.Delete("gone.mp3"), kErrFileNotFound);
+    EXPECT_FALSE(Exists(folder.tmp / "Removed Files"));
+    WriteFile(folder.tmp / "root/empty.mp3", std::string());
+    WriteFile(folder.tmp / "root/ABCD.mp3", std::string());
+    EXPECT_EQ(folder.Delete("empty.mp3"), 0);
+    EXPECT_EQ(folder.Delete("ABCD.mp3"), 0);
+    EXPECT_EQ(ListFiles(folder.tmp.Path()), (Files{"Removed Files/ABCD.mp3", "Removed Files/empty.mp3"}));
 }
 
 TEST(ADir, DeleteRemovesAnEmptyFolderAndMovesAFullOne)
 {
-    TempDir tmp;
-    std::filesystem::create_directories(tmp / "root/Empty");
-    WriteFile(tmp / "root/Full/a.mp3", "a");
-    ADir dir;
-    AString root = tmp.A("root");
-    dir.SetRootPath(&root);
-    AString empty = tmp.A("root/Empty"), full = tmp.A("root/Full");
-    EXPECT_EQ(dir.Delete(&empty, 1, 0), 0);
-    EXPECT_EQ(dir.Delete(&full, 1, 0), 0);
-    EXPECT_FALSE(Exists(tmp / "root/Empty"));
-    EXPECT_FALSE(Exists(tmp / "Removed Files/Empty"));
-    EXPECT_EQ(ListFiles(tmp.Path()), (std::vector<std::string>{"Removed Files/Full/a.mp3"}));
+    Folder folder;
+    std::filesystem::create_directories(folder.tmp / "root/Empty");
+    WriteFile(folder.tmp / "root/Full/a.mp3", "a");
+    EXPECT_EQ(folder.Delete("Empty"), 0);
+    EXPECT_EQ(folder.Delete("Full"), 0);
+    EXPECT_FALSE(Exists(folder.tmp / "root/Empty"));
+    EXPECT_EQ(ListFiles(folder.tmp.Path()), Files{"Removed Files/Full/a.mp3"});
 }
 
 TEST(ADir, OnlyFourLetterUpperCaseNamesAreRenamedAfterTheirTags)
 {
-    TempDir tmp;
-    ADir dir;
-    AString root = tmp.A("root");
-    dir.SetRootPath(&root);
-    // These are not names the iPod gives its files; they keep their names.
-    for (const char* name : {"abcd.mp3", "ABCDE.mp3", "AbCD.mp3"}) {
-        WriteFile(tmp / ("root/" + std::string(name)), TaggedMp3("My Song"));
-        AString file = tmp.A("root/" + std::string(name));
-        ASSERT_EQ(dir.Delete(&file, 1, 0), 0) << name;
-        EXPECT_TRUE(Exists(tmp / ("Removed Files/" + std::string(name)))) << name;
+    Folder folder;
+    // Files put on an iPod get such names; others keep theirs. The title is made safe for a name.
+    for (const char* name : {"abcd.mp3", "ABCDE.mp3", "AbCD.mp3", "ABCD.mp3"}) {
+        WriteMp3(folder.tmp / ("root/" + std::string(name)), "My Song: Live");
+        ASSERT_EQ(folder.Delete(name), 0) << name;
     }
-}
-
-TEST(ADir, FourLetterUpperCaseNameIsRenamedAfterItsTags)
-{
-    TempDir tmp;
-    WriteFile(tmp / "root/ABCD.mp3", TaggedMp3("My Song: Live"));
-    ID3 probe;
-    AString name;
-    if (probe.SetFilePath(tmp.A("root/ABCD.mp3")) == 0)
-        probe.GetName(name);
-    if (name.IsEmpty())
-        GTEST_SKIP() << "the tag reader on this branch does not read ID3v2 titles yet (interim reader)";
-    ADir dir;
-    AString root = tmp.A("root");
-    dir.SetRootPath(&root);
-    AString file = tmp.A("root/ABCD.mp3");
-    ASSERT_EQ(dir.Delete(&file, 1, 0), 0);
-    // The title made safe for a file name: ":" becomes "_".
-    EXPECT_EQ(ListFiles(tmp.Path()), (std::vector<std::string>{"Removed Files/My Song_ Live.mp3"}));
+    EXPECT_EQ(ListFiles(folder.tmp / "Removed Files"),
+              (Files{"ABCDE.mp3", "AbCD.mp3", "My Song_ Live.mp3", "abcd.mp3"}));
 }
 
 TEST(ADir, DeleteEntryDeletesTheFileAndDropsTheRecord)
 {
-    TempDir tmp;
-    WriteFile(tmp / "root/a.mp3", "a");
-    WriteFile(tmp / "root/b.mp3", "b");
-    ADir dir;
-    dir.SetMoveInsteadOfDelete(0);
-    AString root = tmp.A("root");
-    ASSERT_EQ(dir.InitWPath(&root, 0, nullptr), 0);
-    dir.Sort(1);
-    EXPECT_EQ(dir.DeleteEntry(0, 1, 0), 0);
-    EXPECT_EQ(Entries(dir), (std::vector<std::string>{"b.mp3"}));
-    EXPECT_EQ(ListFiles(tmp.Path()), (std::vector<std::string>{"root/b.mp3"}));
-    EXPECT_EQ(dir.DeleteEntry(0, 0, 0), 0);
-    EXPECT_EQ(dir.Count(), 0);
-    EXPECT_EQ(ListFiles(tmp.Path()), (std::vector<std::string>{"root/b.mp3"}));
+    Folder folder;
+    WriteFile(folder.tmp / "root/a.mp3", "a");
+    WriteFile(folder.tmp / "root/b.mp3", "b");
+    folder.dir.SetMoveInsteadOfDelete(0);
+    ASSERT_EQ(folder.List(), 0);
+    folder.dir.Sort(1);
+    EXPECT_EQ(folder.dir.DeleteEntry(0, 1, 0), 0);
+    EXPECT_EQ(Entries(folder.dir), Files{"b.mp3"});
+    EXPECT_EQ(ListFiles(folder.tmp.Path()), Files{"root/b.mp3"});
+    EXPECT_EQ(folder.dir.DeleteEntry(0, 0, 0), 0);
+    EXPECT_EQ(folder.dir.Count(), 0);
+    EXPECT_EQ(ListFiles(folder.tmp.Path()), Files{"root/b.mp3"});
 }
+
+// ---- Settings and the state record ----
 
 TEST(ADir, CopyPropertiesCopiesSettingsButNotRootListOrLogFlags)
 {
-    ADir from, to;
+    TempDir tmp;
+    ADir from, to, fresh;
     from.SetTypeFilter(3);
     from.SetFileExtentionIncludeFilter(AString(":mp3:"));
     from.SetTypeExcludeFilter(AString(":wav:"));
@@ -407,84 +328,49 @@ TEST(ADir, CopyPropertiesCopiesSettingsButNotRootListOrLogFlags)
     from.SetDetectOnly(1);
     from.SetStopOnError(0);
     from.SetMoveInsteadOfDelete(0);
+    auto state = [&tmp](ADir& dir) {
+        return fixtures::BytesWrittenBy(tmp / "state", [&dir](AFile* f) { return dir.WriteState(f); });
+    };
+    const fixtures::Bytes settings = state(from);
     from.SetOpenLogAutomatically(0);
     from.SetVerboseLog(1);
     from.SetRemovedFilesFolder(AString("/x"));
     AString root("/somewhere");
     from.SetRootPath(&root);
     from.AddFPath(&root);
-
     EXPECT_EQ(to.CopyProperties(&from), 0);
-    EXPECT_EQ(to.GetTypeFilter(), 3);
-    EXPECT_EQ(to.GetTypeIncludeFilter(), ":mp3:");
-    EXPECT_EQ(to.GetTypeExcludeFilter(), ":wav:");
-    EXPECT_EQ(to.GetPathFilterMode(), 2);
-    EXPECT_EQ(to.GetPathIncludeFilter(), ":A:");
-    EXPECT_EQ(to.GetPathExcludeFilter(), ":B:");
-    EXPECT_EQ(to.GetDetectOnly(), 1);
-    EXPECT_EQ(to.GetStopOnError(), 0);
-    EXPECT_EQ(to.GetMoveInsteadOfDelete(), 0);
-    EXPECT_EQ(to.GetOpenLogAutomatically(), 1);
-    EXPECT_EQ(to.GetVerboseLog(), 0);
-    EXPECT_TRUE(to.GetRemovedFilesFolder().IsEmpty());
-    EXPECT_TRUE(to.GetRootPath()->IsEmpty());
-    EXPECT_EQ(to.Count(), 0);
+    EXPECT_EQ(state(to), settings);
 }
 
-TEST(ADir, StateRecordRestoresSettingsAndList)
+TEST(ADir, StateRecordRestoresSettingsAndListAndRefusesAnotherMark)
 {
-    TempDir tmp;
-    WriteFile(tmp / "root/a.mp3", "a");
-    WriteFile(tmp / "root/Sub/b.mp3", "b");
-    ADir dir;
-    dir.SetTypeFilter(1);
-    dir.SetFileExtentionIncludeFilter(AString(":mp3:"));
-    dir.SetPathFilterMode(2);
-    dir.SetPathExcludeFilter(AString(":x:"));
-    dir.SetMoveInsteadOfDelete(0);
-    dir.SetOpenLogAutomatically(0);
-    dir.SetRemovedFilesFolder(AString("/trash"));
-    AString root = tmp.A("root");
-    ASSERT_EQ(dir.InitWPath(&root, 0, nullptr), 0);
-    dir.Sort(1);
-
-    AString statePath = tmp.A("state");
-    {
-        AFile out;
-        ASSERT_EQ(out.Open(&statePath, 2), 0);
-        ASSERT_EQ(dir.WriteState(&out), 0);
-    }
+    Folder folder;
+    WriteFile(folder.tmp / "root/a.mp3", "a");
+    WriteFile(folder.tmp / "root/Sub/b.mp3", "b");
+    folder.dir.SetTypeFilter(1);
+    folder.dir.SetFileExtentionIncludeFilter(AString(":mp3:"));
+    folder.dir.SetPathFilterMode(2);
+    folder.dir.SetPathExcludeFilter(AString(":x:"));
+    folder.dir.SetMoveInsteadOfDelete(0);
+    folder.dir.SetOpenLogAutomatically(0);
+    folder.dir.SetRemovedFilesFolder(AString("/trash"));
+    ASSERT_EQ(folder.List(), 0);
+    folder.dir.Sort(1);
+    auto state = [&folder](ADir& dir) {
+        return fixtures::BytesWrittenBy(folder.tmp / "state", [&dir](AFile* f) { return dir.WriteState(f); });
+    };
+    const fixtures::Bytes written = state(folder.dir);
     ADir back;
     AFile in;
-    ASSERT_EQ(in.Open(&statePath, 1), 0);
+    ASSERT_EQ(fixtures::OpenWith(in, folder.tmp / "copy", written), 0);
     ASSERT_EQ(back.ReadState(&in), 0);
     EXPECT_EQ(in.Remaining(), 0u);
-    EXPECT_EQ(*back.GetRootPath(), *dir.GetRootPath());
-    EXPECT_EQ(Entries(back), (std::vector<std::string>{"a.mp3", "Sub", "Sub/b.mp3"}));
-    EXPECT_EQ(back.GetTypeFilter(), 1);
-    EXPECT_EQ(back.GetTypeIncludeFilter(), ":mp3:");
-    EXPECT_EQ(back.GetPathFilterMode(), 2);
-    EXPECT_EQ(back.GetPathExcludeFilter(), ":x:");
-    EXPECT_EQ(back.GetMoveInsteadOfDelete(), 0);
-    EXPECT_EQ(back.GetOpenLogAutomatically(), 0);
+    EXPECT_EQ(Entries(back), (Files{"a.mp3", "Sub", "Sub/b.mp3"}));
     EXPECT_EQ(back.GetRemovedFilesFolder(), "/trash");
-}
-
-TEST(ADir, StateRecordWithAnotherMarkIsRefused)
-{
-    TempDir tmp;
-    WriteFile(tmp / "state", std::vector<std::uint8_t>{0x05, 0x00, 0x10, 0x00, 0, 0, 0, 0});
-    AString statePath = tmp.A("state");
-    AFile in;
-    ASSERT_EQ(in.Open(&statePath, 1), 0);
-    ADir dir;
-    EXPECT_EQ(dir.ReadState(&in), kErrVersion);
-}
-
-TEST(ADir, PlainFolderHasNoSongRecords)
-{
-    ADir dir;
-    AString path("/a.mp3");
-    EXPECT_EQ(dir.GetType(), ADir::kTypeFolder);
-    EXPECT_EQ(dir.GetSongInfo(&path, nullptr), kErrFileType);
+    EXPECT_EQ(state(back), written);
+    AFile other;
+    ASSERT_EQ(
+        fixtures::OpenWith(other, folder.tmp / "other", fixtures::Bytes{0x05, 0x00, 0x10, 0x00, 0, 0, 0, 0}),
+        0);
+    EXPECT_EQ(back.ReadState(&other), kErrVersion);
 }

@@ -27,60 +27,27 @@ TEST(AString, ConstructorDecodesUtf8AndRefusesInvalidBytes)
 {
     EXPECT_EQ(U(AString(kCafeComposed)), u"caf\u00E9");
     EXPECT_EQ(U(AString("\xF0\x9F\x8E\xB5")), u"\U0001F3B5"); // a note, outside the BMP: two units
-    EXPECT_EQ(AString("\xF0\x9F\x8E\xB5").GetLength(), 2);
     for (const char* invalid : {"caf\xE9", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "abc\xE2\x82"})
         EXPECT_TRUE(AString(invalid).IsEmpty()) << "bytes that are not UTF-8 give the empty string";
     EXPECT_TRUE(AString(static_cast<const char*>(nullptr)).IsEmpty());
 }
 
-TEST(AString, AssigningBytesFallsBackToLatin1)
+TEST(AString, AssigningBytesFallsBackToLatin1AndUnitsFollowTheByteOrderMark)
 {
     AString s;
     s = "caf\xE9";
     EXPECT_EQ(U(s), u"caf\u00E9");
     s = kCafeDecomposed;
     EXPECT_EQ(U(s), u"cafe\u0301");
-    s = static_cast<const AString*>(nullptr);
-    EXPECT_TRUE(s.IsEmpty());
-}
-
-TEST(AString, AssigningUnitsFollowsTheByteOrderMarkElseBigEndian)
-{
-    // The units as they lie in memory; this machine is little-endian.
+    // The units as they lie in memory on this little-endian machine: a mark chooses the order,
+    // big-endian without one.
     const short littleWithMark[] = {static_cast<short>(0xFEFF), 'h', 'i', 0};
     const short bigWithMark[] = {static_cast<short>(0xFFFE), 0x6800, 0x6900, 0};
     const short bigWithoutMark[] = {0x6800, 0x6900, 0};
-    AString s;
-    s = littleWithMark;
-    EXPECT_EQ(U(s), u"hi");
-    s = bigWithMark;
-    EXPECT_EQ(U(s), u"hi");
-    s = bigWithoutMark;
-    EXPECT_EQ(U(s), u"hi");
-}
-
-TEST(AString, NumbersAreWrittenInDecimal)
-{
-    AString s;
-    s = -42;
-    EXPECT_EQ(s, "-42");
-    s = 4000000000u;
-    EXPECT_EQ(s, "4000000000");
-    s = 18446744073709551615ull;
-    EXPECT_EQ(s, "18446744073709551615");
-    s = 'x';
-    s += 7;
-    s += static_cast<short>(0x00E9);
-    s += '!';
-    EXPECT_EQ(U(s), u"x7\u00E9!");
-    EXPECT_EQ(AString("a") + "b" + AString("c"), "abc");
-}
-
-TEST(AString, CStrIsUtf8)
-{
-    AString s(kCafeDecomposed);
-    EXPECT_STREQ(s.CStr(), kCafeDecomposed);
-    EXPECT_STREQ(AString().CStr(), "");
+    for (const short* units : {littleWithMark, bigWithMark, bigWithoutMark}) {
+        s = units;
+        EXPECT_EQ(U(s), u"hi");
+    }
 }
 
 // ---- Comparison ----
@@ -88,15 +55,12 @@ TEST(AString, CStrIsUtf8)
 TEST(AString, CompareOrdersByCodePointAndTreatsCanonicalFormsAsEqual)
 {
     struct Case {
-        const char* a;
-        const char* b;
-        int compare;
-        int compareNoCase;
+        const char *a, *b;
+        int compare, compareNoCase;
     };
     const Case cases[] = {
         {"abc", "abc", 0, 0},
         {"abc", "abd", -1, -1},
-        {"abd", "abc", 1, 1},
         {"ab", "abc", -1, -1},
         {"", "a", -1, -1},
         {"ABC", "abc", -1, 0},
@@ -119,23 +83,18 @@ TEST(AString, CompareOrdersByCodePointAndTreatsCanonicalFormsAsEqual)
         EXPECT_EQ(AString(c.a).CompareNoCase(c.b), c.compareNoCase) << c.a << " vs " << c.b;
         EXPECT_EQ(AString(c.a).Compare(c.b), c.compare) << c.a << " vs " << c.b;
     }
-}
-
-TEST(AString, EqualityComparesUnitsLiterally)
-{
+    // Equality compares the units literally.
     EXPECT_FALSE(AString(kEComposed) == AString(kEDecomposed));
     EXPECT_TRUE(AString(kEComposed) != kEDecomposed);
-    EXPECT_TRUE(AString(kEComposed) == kEComposed);
     EXPECT_FALSE(AString("ABC") == "abc");
 }
 
-// ---- Searching ----
+// ---- Searching and editing ----
 
 TEST(AString, FindMatchesCaseAndCanonicalFormsAsAsked)
 {
     struct Case {
-        const char* text;
-        const char* what;
+        const char *text, *what;
         int start;
         signed char matchCase;
         int expected;
@@ -143,7 +102,6 @@ TEST(AString, FindMatchesCaseAndCanonicalFormsAsAsked)
     const Case cases[] = {
         {"xabcx", "ABC", 0, 0, 1},
         {"xabcx", "ABC", 0, 1, -1},
-        {"xabcx", "abc", 0, 1, 1},
         {"abcabc", "abc", 1, 1, 3},
         {"abcabc", "abc", 4, 1, -1},
         {"abc", "abc", 10, 1, -1},
@@ -161,40 +119,24 @@ TEST(AString, FindMatchesCaseAndCanonicalFormsAsAsked)
     for (const Case& c : cases)
         EXPECT_EQ(AString(c.text).Find(AString(c.what), c.start, c.matchCase), c.expected)
             << '"' << c.what << "\" in \"" << c.text << "\" from " << c.start;
-}
-
-TEST(AString, UnitSearchesAndCounts)
-{
     AString s("a/b/c.mp3");
-    EXPECT_EQ(s.Find(static_cast<short>('/'), 0), 1);
     EXPECT_EQ(s.Find(static_cast<short>('/'), 2), 3);
-    EXPECT_EQ(s.Find(static_cast<short>('x'), 0), -1);
     EXPECT_EQ(s.ReverseFind('/'), 3);
     EXPECT_EQ(s.ReverseFind('x'), -1);
     EXPECT_EQ(s.Count('/'), 2);
-    EXPECT_EQ(s.Find("c.mp", 0), 4);
-    EXPECT_EQ(s.Find("C.MP", 0), -1);
 }
-
-// ---- Editing ----
 
 TEST(AString, ReplaceSwapsEveryOccurrenceWithoutOverlap)
 {
     struct Case {
-        const char* text;
-        const char* from;
-        const char* to;
-        const char* expected;
+        const char *text, *from, *to, *expected;
     };
-    const Case cases[] = {
-        {"a-b-c", "-", "/", "a/b/c"},
-        {"aaaa", "aa", "b", "bb"},
-        {"abc", "x", "y", "abc"},
-        {"abc", "ABC", "x", "abc"},                        // case counts
-        {"Beyonc\xC3\xA9!", "e\xCC\x81", "e", "Beyonce!"}, // canonical forms match
-        {"abc", "", "x", "abc"},
-        {"abab", "ab", "", ""},
-    };
+    const Case cases[] = {{"a-b-c", "-", "/", "a/b/c"},
+                          {"aaaa", "aa", "b", "bb"},
+                          {"abc", "ABC", "x", "abc"},                        // case counts
+                          {"Beyonc\xC3\xA9!", "e\xCC\x81", "e", "Beyonce!"}, // canonical forms match
+                          {"abc", "", "x", "abc"},
+                          {"abab", "ab", "", ""}};
     for (const Case& c : cases) {
         AString s(c.text);
         s.Replace(AString(c.from), AString(c.to));
@@ -207,18 +149,12 @@ TEST(AString, ReplaceSwapsEveryOccurrenceWithoutOverlap)
 
 TEST(AString, TrimRemovesSpaceSeparatorsButNotLineBreaks)
 {
-    struct Case {
-        const char* text;
-        const char* expected;
-    };
-    const Case cases[] = {
-        {"  a b  ", "a b"}, {"\ta\t", "a"}, {"\u00A0a\u2003", "a"}, // no-break space, em space
-        {"\na\n", "\na\n"}, {"   ", ""},    {"", ""},
-    };
-    for (const Case& c : cases) {
-        AString s(c.text);
+    const std::pair<const char*, const char*> cases[] = {
+        {"  a b  ", "a b"}, {"\ta\t", "a"}, {"\u00A0a\u2003", "a"}, {"\na\n", "\na\n"}, {"   ", ""}};
+    for (auto [text, expected] : cases) {
+        AString s(text);
         s.Trim();
-        EXPECT_EQ(s, c.expected) << '"' << c.text << '"';
+        EXPECT_EQ(s, expected) << '"' << text << '"';
     }
 }
 
@@ -229,89 +165,53 @@ TEST(AString, UpperFollowsUnicodeRules)
     EXPECT_EQ(s, "STRASSE CAF\xC3\x89 ABC");
 }
 
-TEST(AString, DeleteInsertAndSubstrings)
+TEST(AString, EditsAndSubstringsClampToTheString)
 {
     AString s("abcdef");
     s.Delete(1, 2);
-    EXPECT_EQ(s, "adef");
     s.Delete(3, 100);
-    EXPECT_EQ(s, "ade");
     s.Delete(10, 1);
     EXPECT_EQ(s, "ade");
     s.Insert('b', 1);
     s.Insert("c", 2);
     s.Insert(AString("!"), 100);
     EXPECT_EQ(s, "abcde!");
-    EXPECT_EQ(s.Left(2), "ab");
-    EXPECT_EQ(s.Left(100), "abcde!");
-    EXPECT_EQ(s.Mid(2, 2), "cd");
-    EXPECT_EQ(s.Mid(4, 100), "e!");
-    EXPECT_EQ(s.Mid(10, 1), "");
-    EXPECT_EQ(s.Right(2), "e!");
-    EXPECT_EQ(s.Right(100), "abcde!");
-    EXPECT_EQ(s[0], 'a');
+    EXPECT_EQ(s.Left(100) + "|" + s.Mid(4, 100) + "|" + s.Mid(10, 1) + "|" + s.Right(2), "abcde!|e!||e!");
     EXPECT_EQ(s[100], 0) << "an index outside the string reads as 0";
 }
 
 // ---- Numbers ----
 
-TEST(AString, IntValueReadsLeadingDecimal)
+TEST(AString, IntValueReadsLeadingDecimalAndIsNumberNeedsOnlyAsciiDigits)
 {
-    struct Case {
-        const char* text;
-        int expected;
-    };
-    for (auto [text, expected] : {Case{"42", 42},
-                                  {"  -7x", -7},
-                                  {"+3", 3},
-                                  {"\t12 13", 12},
-                                  {"abc", 0},
-                                  {"", 0},
-                                  {"1b", 1},
-                                  {"99999999999", 2147483647},
-                                  {"-99999999999", -2147483647 - 1}})
+    const std::pair<const char*, int> values[] = {{"42", 42},
+                                                  {"  -7x", -7},
+                                                  {"+3", 3},
+                                                  {"abc", 0},
+                                                  {"", 0},
+                                                  {"99999999999", 2147483647},
+                                                  {"-99999999999", -2147483647 - 1}};
+    for (auto [text, expected] : values)
         EXPECT_EQ(AString(text).IntValue(10), expected) << text;
-}
-
-TEST(AString, IsNumberNeedsOnlyAsciiDigits)
-{
-    struct Case {
-        const char* text;
-        bool expected;
-    };
     for (auto [text, expected] :
-         {Case{"0123", true}, {"", false}, {"-1", false}, {"1 ", false}, {"\xD9\xA3", false}})
+         {std::pair{"0123", true}, {"", false}, {"-1", false}, {"1 ", false}, {"\xD9\xA3", false}})
         EXPECT_EQ(AString(text).IsNumber(), expected) << text;
 }
 
 TEST(AString, ExtractFileNumReadsTheCopyNumberBeforeTheExtension)
 {
-    struct Case {
-        const char* name;
-        int expected;
-    };
-    for (auto [name, expected] : {Case{"Song 1.mp3", 1},
-                                  {"Song 12.m4a", 12},
-                                  {"Song 123.mp3", 0},
-                                  {"Song.mp3", 0},
-                                  {"Song x.mp3", 0},
-                                  {"My Song 3.mp3", 3},
-                                  {"Track 03.mp3", 3},
-                                  {"A 1b.mp3", 1},
-                                  {"Song 2", 0},
-                                  {"a.b 1", 0},
-                                  {"", 0}})
+    const std::pair<const char*, int> cases[] = {
+        {"Song 1.mp3", 1},   {"Song 12.m4a", 12}, {"Song 123.mp3", 0}, {"Song.mp3", 0}, {"Song x.mp3", 0},
+        {"Track 03.mp3", 3}, {"A 1b.mp3", 1},     {"Song 2", 0},       {"a.b 1", 0},    {"", 0}};
+    for (auto [name, expected] : cases)
         EXPECT_EQ(AString(name).ExtractFileNum(), expected) << name;
 }
 
 TEST(AString, Base26NumWritesLettersWithoutLeadingA)
 {
-    struct Case {
-        int n;
-        const char* expected;
-    };
-    for (auto [n, expected] :
-         {Case{0, "A"}, {1, "B"}, {25, "Z"}, {26, "BA"}, {27, "BB"}, {675, "ZZ"}, {676, "BAA"}, {-1, ""}})
+    const std::pair<int, const char*> cases[] = {{0, "A"},    {25, "Z"},    {26, "BA"}, {27, "BB"},
+                                                 {675, "ZZ"}, {676, "BAA"}, {-1, ""}};
+    for (auto [n, expected] : cases)
         EXPECT_EQ(AString::Base26Num(n), expected) << n;
 }
 
@@ -320,16 +220,12 @@ TEST(AString, Base26NumWritesLettersWithoutLeadingA)
 TEST(AString, AppendPathComponentJoinsWithOneSlash)
 {
     struct Case {
-        const char* base;
-        const char* component;
-        const char* expected;
+        const char *base, *component, *expected;
     };
-    for (auto [base, component, expected] : {Case{"a/", "b", "a/b"},
-                                             {"", "b", "b"},
-                                             {"a", "b", "a/b"},
-                                             {"/", "b", "/b"},
-                                             {"a", "/b", "a/b"},
-                                             {"/Music", "Artist/Album", "/Music/Artist/Album"}}) {
+    const Case cases[] = {{"a/", "b", "a/b"}, {"", "b", "b"},
+                          {"a", "b", "a/b"},  {"/", "b", "/b"},
+                          {"a", "/b", "a/b"}, {"/Music", "Artist/Album", "/Music/Artist/Album"}};
+    for (auto [base, component, expected] : cases) {
         AString s(base);
         s.AppendPathComponent(component);
         EXPECT_EQ(s, expected) << base << " + " << component;
@@ -339,16 +235,15 @@ TEST(AString, AppendPathComponentJoinsWithOneSlash)
 TEST(AString, PathExtensionAndLastComponent)
 {
     struct Case {
-        const char* path;
-        const char* extension;
-        const char* last;
+        const char *path, *extension, *last;
     };
-    for (auto [path, extension, last] : {Case{"/a/b/song.mp3", "mp3", "song.mp3"},
-                                         {"/a/b.c/song", "", "song"},
-                                         {"song.tar.gz", "gz", "song.tar.gz"},
-                                         {"/a/b/", "", "b"},
-                                         {"/", "", "/"},
-                                         {"", "", ""}}) {
+    const Case cases[] = {{"/a/b/song.mp3", "mp3", "song.mp3"},
+                          {"/a/b.c/song", "", "song"},
+                          {"song.tar.gz", "gz", "song.tar.gz"},
+                          {"/a/b/", "", "b"},
+                          {"/", "", "/"},
+                          {"", "", ""}};
+    for (auto [path, extension, last] : cases) {
         AString s(path), out("old");
         s.PathExtension(&out);
         EXPECT_EQ(out, extension) << path;
@@ -365,14 +260,12 @@ TEST(AString, FormatPathStringMakesOneSafeName)
         const char* expected;
     };
     const Case cases[] = {
-        {"a/b:c", 0, "a_b_c"},
         {"   ", 0, "_ _"},
         {" ", 0, "_"},
         {"  ", 1, "__"},
         {".hidden.", 1, "_hidden_"},
         {".hidden.", 0, ".hidden."},
         {"\\/:*?\"<>|", 0, "_________"},
-        {"AC/DC: Live?", 1, "AC_DC_ Live_"},
         {"", 1, ""},
         {".", 1, "_"},
         {"x\xC2\x96y\xC2\x94z", 0, "x\xCB\x86y\xE2\x80\xB0z"}, // U+0096 -> U+02C6, U+0094 -> U+2030
@@ -396,6 +289,22 @@ protected:
     {
         return fixtures::BytesWrittenBy(path, [&](AFile* f) { return s.WriteToFile(f, encoding); });
     }
+    // Reads back a state record of `bytes` into a string that held "old".
+    using Result = std::pair<int, AString>;
+    Result ReadState(const Bytes& bytes)
+    {
+        AFile f;
+        EXPECT_EQ(fixtures::OpenWith(f, path, bytes), 0);
+        AString s("old");
+        int err = s.ReadState(&f);
+        return {err, s};
+    }
+    AString ReadLine(AFile& f, int maxBytes, int* err)
+    {
+        AString s("old");
+        *err = s.ReadFromFile(&f, 3, maxBytes);
+        return s;
+    }
 };
 
 TEST_F(AStringFile, WriteToFileEncodings)
@@ -409,33 +318,17 @@ TEST_F(AStringFile, WriteToFileEncodings)
     EXPECT_EQ(Written(AString("abc"), 2), Bytes{}) << "an unknown selector writes nothing";
 }
 
-TEST_F(AStringFile, WriteStateIsTheMarkAndTheLengthPrefixedText)
+TEST_F(AStringFile, StateIsTheMarkAndTheLengthPrefixedTextAndRoundTripsUpTo1023Units)
 {
-    Bytes expected;
-    fixtures::PutStringRecord(expected, u"Hi");
-    EXPECT_EQ(expected, (Bytes{0x00, 0x00, 0x10, 0x00, 6, 0, 0xFF, 0xFE, 'H', 0, 'i', 0}));
-    EXPECT_EQ(fixtures::BytesWrittenBy(path, [](AFile* f) { return AString("Hi").WriteState(f); }), expected);
-}
-
-TEST_F(AStringFile, StateRoundTripsUpTo1023UnitsAndRefuses1024)
-{
-    for (int units : {0, 1, 1023, 1024}) {
+    EXPECT_EQ(fixtures::BytesWrittenBy(path, [](AFile* f) { return AString("Hi").WriteState(f); }),
+              (Bytes{0x00, 0x00, 0x10, 0x00, 6, 0, 0xFF, 0xFE, 'H', 0, 'i', 0}));
+    for (int units : {0, 1023, 1024}) {
         AString original(std::u16string(units, u'\u00E9'));
         Bytes bytes = fixtures::BytesWrittenBy(path, [&](AFile* f) { return original.WriteState(f); });
         ASSERT_EQ(bytes.size(), 4u + 2 + 2 + 2 * units);
-        EXPECT_EQ(bytes[4] | bytes[5] << 8, 2 + 2 * units);
-        AFile f;
-        AString name = AString::FromUTF8(path);
-        ASSERT_EQ(f.Open(&name, 1), 0);
-        AString back("unchanged");
-        int err = back.ReadState(&f);
-        if (units <= 1023) {
-            EXPECT_EQ(err, 0) << units;
-            EXPECT_EQ(back, original) << units;
-        } else {
-            EXPECT_EQ(err, kErrAddSong) << units;
-            EXPECT_EQ(back, "unchanged");
-        }
+        auto [err, back] = ReadState(bytes);
+        EXPECT_EQ(err, units <= 1023 ? 0 : kErrAddSong) << units;
+        EXPECT_EQ(back, units <= 1023 ? original : AString("old")) << units;
     }
 }
 
@@ -460,20 +353,14 @@ TEST_F(AStringFile, ReadStateFailuresLeaveTheStringAlone)
     };
     const Case cases[] = {
         {"wrong mark", {1, 0, 0x10, 0, 2, 0, 0xFF, 0xFE}, kErrVersion},
-        {"array mark", {1, 0, 0x10, 0}, kErrVersion},
         {"short mark", {0, 0, 0x10}, kErrEndOfFile},
         {"no length", {0, 0, 0x10, 0}, kErrEndOfFile},
         {"length past the end", {0, 0, 0x10, 0, 8, 0, 0xFF, 0xFE, 'a', 0}, kErrEndOfFile},
         {"length above 2048", {0, 0, 0x10, 0, 0x02, 0x08}, kErrAddSong},
         {"negative length", {0, 0, 0x10, 0, 0xFE, 0xFF}, kErrAddSong},
     };
-    for (const Case& c : cases) {
-        AFile f;
-        ASSERT_EQ(fixtures::OpenWith(f, path, c.bytes), 0);
-        AString s("old");
-        EXPECT_EQ(s.ReadState(&f), c.expected) << c.what;
-        EXPECT_EQ(s, "old") << c.what;
-    }
+    for (const Case& c : cases)
+        EXPECT_EQ(ReadState(c.bytes), Result(c.expected, "old")) << c.what;
 }
 
 TEST_F(AStringFile, AStringTooLongForItsLengthFieldIsRefusedNotMisread)
@@ -482,17 +369,12 @@ TEST_F(AStringFile, AStringTooLongForItsLengthFieldIsRefusedNotMisread)
     // The record must be refused, not read as a short string with the rest taken for the next field.
     AString longText(std::u16string(32767, u'x'));
     AString next("next");
-    fixtures::BytesWrittenBy(path, [&](AFile* f) {
+    Bytes bytes = fixtures::BytesWrittenBy(path, [&](AFile* f) {
         if (int err = longText.WriteState(f); err != 0)
             return err;
         return next.WriteState(f);
     });
-    AFile f;
-    AString name = AString::FromUTF8(path);
-    ASSERT_EQ(f.Open(&name, 1), 0);
-    AString back("old");
-    EXPECT_EQ(back.ReadState(&f), kErrAddSong);
-    EXPECT_EQ(back, "old");
+    EXPECT_EQ(ReadState(bytes), Result(kErrAddSong, "old"));
 }
 
 TEST_F(AStringFile, ReadFromFileSelector8DecodesByTheByteOrderMark)
@@ -517,7 +399,7 @@ TEST_F(AStringFile, ReadFromFileSelector8DecodesByTheByteOrderMark)
     }
 }
 
-TEST_F(AStringFile, ReadFromFileSelector3ReadsOneLine)
+TEST_F(AStringFile, ReadFromFileSelector3ReadsOneLineOfAtMostMaxBytes)
 {
     AFile f;
     ASSERT_EQ(
@@ -525,24 +407,15 @@ TEST_F(AStringFile, ReadFromFileSelector3ReadsOneLine)
             f, path, Bytes{'a', 'b', '\n', '\n', 'c', 'a', 'f', 0xC3, 0xA9, 0, 'x', '\n', 'e', 'n', 'd'}),
         0);
     std::vector<std::string> lines;
-    AString line;
     int err = 0;
-    while ((err = line.ReadFromFile(&f, 3, 2048)) == 0)
+    for (AString line = ReadLine(f, 2048, &err); err == 0; line = ReadLine(f, 2048, &err))
         lines.push_back(line.ToStdString());
     EXPECT_EQ(err, kErrEndOfFile);
     EXPECT_EQ(lines, (std::vector<std::string>{"ab", "", kCafeComposed, "end"}));
-    EXPECT_EQ(line, "end") << "the failed read at the end leaves the last line";
-}
-
-TEST_F(AStringFile, ReadFromFileSelector3StopsAtMaxBytes)
-{
-    AFile f;
-    ASSERT_EQ(fixtures::OpenWith(f, path, Bytes{'a', 'b', 'c', 'd', 'e', '\n'}), 0);
-    AString s;
-    EXPECT_EQ(s.ReadFromFile(&f, 3, 3), 0);
-    EXPECT_EQ(s, "abc");
-    EXPECT_EQ(s.ReadFromFile(&f, 3, 3), 0);
-    EXPECT_EQ(s, "de");
+    AFile g;
+    ASSERT_EQ(fixtures::OpenWith(g, path, Bytes{'a', 'b', 'c', 'd', 'e', '\n'}), 0);
+    EXPECT_EQ(ReadLine(g, 3, &err), "abc");
+    EXPECT_EQ(ReadLine(g, 3, &err), "de");
 }
 
 TEST_F(AStringFile, ReadFromFileFailures)
@@ -550,9 +423,7 @@ TEST_F(AStringFile, ReadFromFileFailures)
     struct Case {
         const char* what;
         Bytes bytes;
-        int encoding;
-        int maxBytes;
-        int expected;
+        int encoding, maxBytes, expected;
     };
     const Case cases[] = {
         {"empty file", {}, 3, 2048, kErrEndOfFile},
@@ -560,6 +431,7 @@ TEST_F(AStringFile, ReadFromFileFailures)
         {"maxBytes above 2048", {'a', '\n'}, 3, 2049, kErrAddSong},
         {"maxBytes above 2048, selector 8", {2, 0, 0xFF, 0xFE}, 8, 4096, kErrAddSong},
         {"truncated length", {2}, 8, 2048, kErrEndOfFile},
+        {"an unknown selector reads nothing", {'a', '\n'}, 5, 2048, 0},
     };
     for (const Case& c : cases) {
         AFile f;
@@ -568,10 +440,4 @@ TEST_F(AStringFile, ReadFromFileFailures)
         EXPECT_EQ(s.ReadFromFile(&f, c.encoding, c.maxBytes), c.expected) << c.what;
         EXPECT_EQ(s, "old") << c.what;
     }
-    AFile f;
-    ASSERT_EQ(fixtures::OpenWith(f, path, Bytes{'a', '\n'}), 0);
-    AString s("old");
-    EXPECT_EQ(s.ReadFromFile(&f, 5, 2048), 0) << "an unknown selector reads nothing";
-    EXPECT_EQ(s, "old");
-    EXPECT_EQ(f.GetFilePos(), 0u);
 }

@@ -28,6 +28,9 @@ namespace {
 
 constexpr std::int64_t kBase = 1000000000;
 using Tree = std::map<std::string, std::string>;
+using Kinds = std::vector<int>;
+using Titles = std::vector<std::string>;
+using Files = std::vector<std::string>;
 
 // Every file below `folder` with its contents.
 Tree Contents(const std::string& folder)
@@ -54,6 +57,7 @@ struct SyncType {
 
 constexpr SyncType kCopyToRight{"copy-to-right", 1, 0};
 constexpr SyncType kMirrorToRight{"mirror-to-right", 1, 1};
+constexpr SyncType kMerge{"merge", 3, 0};
 constexpr SyncType kSynchronize{"synchronize", 3, 1};
 
 // Two folders L and R in a temporary folder, and a sync between them whose state lives in a file
@@ -88,13 +92,13 @@ public:
         return sync;
     }
 
-    void Save(ASync& sync)
+    // The same, with the review shown and handled by `review`.
+    std::unique_ptr<ASync> LoadWithReview(SyncType type, int (*review)(AArray*, ASync*))
     {
-        AString path = tmp.A("state");
-        std::filesystem::remove(tmp / "state");
-        AFile out;
-        ASSERT_EQ(out.Open(&path, 2), 0);
-        ASSERT_EQ(sync.WriteState(&out), 0);
+        std::unique_ptr<ASync> sync = Load(type);
+        sync->SetShowActionsList(1);
+        sync->SetActionsListDlogProc(review);
+        return sync;
     }
 
     // One run: load, DoSync, save. Returns DoSync's result.
@@ -102,27 +106,31 @@ public:
     {
         std::unique_ptr<ASync> sync = Load(type);
         int result = sync->DoSync(cancel);
-        Save(*sync);
+        AString path = tmp.A("state");
+        std::filesystem::remove(tmp / "state");
+        AFile out;
+        EXPECT_EQ(out.Open(&path, 2), 0);
+        EXPECT_EQ(sync->WriteState(&out), 0);
         return result;
+    }
+
+    // The actions a two-way plan of the current folders gives.
+    Kinds Plan(ASync& sync)
+    {
+        EXPECT_EQ(sync.UpdateFileLists(nullptr), 0);
+        EXPECT_EQ(sync.TwoWaySync(nullptr), 0);
+        Kinds kinds;
+        for (int i = 0; i < sync.GetActionCount(); ++i)
+            kinds.push_back(sync.GetAction(i)->kind);
+        return kinds;
     }
 
     TempDir tmp;
 };
 
-std::vector<int> Kinds(ASync& sync)
-{
-    std::vector<int> kinds;
-    for (int i = 0; i < sync.GetActionCount(); ++i)
-        kinds.push_back(sync.GetAction(i)->kind);
-    return kinds;
-}
-
 RecordingFrontend* gFrontend = nullptr;
 
-signed char CancelOnceLogged(const char* text)
-{
-    return gFrontend && Has(gFrontend->Log(), text) ? 1 : 0;
-}
+signed char CancelOnceLogged(const char* text) { return gFrontend && Has(gFrontend->Log(), text) ? 1 : 0; }
 
 } // namespace
 
@@ -131,77 +139,53 @@ signed char CancelOnceLogged(const char* text)
 
 TEST(ASyncRun, EachSyncTypeLeavesTheExpectedFilesOnBothSides)
 {
+    const Tree startLeft = {{"same.txt", "same"},
+                            {"left-only.txt", "L"},
+                            {"Ldir/in.txt", "Lin"},
+                            {"changed.txt", "left-new"},
+                            {"older.txt", "left-old"}};
+    const Tree startRight = {{"same.txt", "same"},
+                             {"right-only.txt", "R"},
+                             {"Rdir/in.txt", "Rin"},
+                             {"changed.txt", "right-old"},
+                             {"older.txt", "right-new"}};
+    auto join = [](Tree into, const Tree& from, std::initializer_list<const char*> names) {
+        for (const char* name : names)
+            into[name] = from.at(name);
+        return into;
+    };
+    const Tree merged = join(startLeft, startRight, {"right-only.txt", "Rdir/in.txt", "older.txt"});
+    // One-way syncs replace whatever differs, also a newer destination (after asking); a mirror
+    // removes what the source lacks, and the folder it emptied.
+    const Tree copiedRight =
+        join(startRight, startLeft, {"left-only.txt", "Ldir/in.txt", "changed.txt", "older.txt"});
+    const Tree copiedLeft =
+        join(startLeft, startRight, {"right-only.txt", "Rdir/in.txt", "changed.txt", "older.txt"});
     struct Case {
         SyncType type;
-        Tree left;
-        Tree right;
+        Tree left, right;
     };
-    const Tree startLeft = {{"same.txt", "same"}, {"left-only.txt", "L"}, {"Ldir/in.txt", "Lin"},
-                            {"changed.txt", "left-new"}, {"older.txt", "left-old"}};
-    const Tree startRight = {{"same.txt", "same"}, {"right-only.txt", "R"}, {"Rdir/in.txt", "Rin"},
-                             {"changed.txt", "right-old"}, {"older.txt", "right-new"}};
-    const Tree merged = {{"same.txt", "same"},   {"left-only.txt", "L"},   {"Ldir/in.txt", "Lin"},
-                         {"right-only.txt", "R"}, {"Rdir/in.txt", "Rin"},   {"changed.txt", "left-new"},
-                         {"older.txt", "right-new"}};
-    // One-way syncs replace whatever differs, also a newer destination (after asking).
-    const Tree copiedRight = {{"same.txt", "same"},   {"right-only.txt", "R"},    {"Rdir/in.txt", "Rin"},
-                              {"changed.txt", "left-new"}, {"older.txt", "left-old"}, {"left-only.txt", "L"},
-                              {"Ldir/in.txt", "Lin"}};
-    const Tree copiedLeft = {{"same.txt", "same"},    {"left-only.txt", "L"},        {"Ldir/in.txt", "Lin"},
-                             {"changed.txt", "right-old"}, {"older.txt", "right-new"}, {"right-only.txt", "R"},
-                             {"Rdir/in.txt", "Rin"}};
-    const Tree mirroredRight = {{"same.txt", "same"}, {"left-only.txt", "L"}, {"Ldir/in.txt", "Lin"},
-                                {"changed.txt", "left-new"}, {"older.txt", "left-old"}};
-    const Tree mirroredLeft = {{"same.txt", "same"}, {"right-only.txt", "R"}, {"Rdir/in.txt", "Rin"},
-                               {"changed.txt", "right-old"}, {"older.txt", "right-new"}};
-    const Case cases[] = {
-        {{"copy-to-right", 1, 0}, startLeft, copiedRight},
-        {{"mirror-to-right", 1, 1}, startLeft, mirroredRight},
-        {{"copy-to-left", 2, 0}, copiedLeft, startRight},
-        {{"mirror-to-left", 2, 1}, mirroredLeft, startRight},
-        {{"merge", 3, 0}, merged, merged},
-        {{"synchronize", 3, 1}, merged, merged},
-    };
+    const Case cases[] = {{kCopyToRight, startLeft, copiedRight},
+                          {kMirrorToRight, startLeft, startLeft},
+                          {{"copy-to-left", 2, 0}, copiedLeft, startRight},
+                          {{"mirror-to-left", 2, 1}, startRight, startRight},
+                          {kMerge, merged, merged},
+                          {kSynchronize, merged, merged}};
     for (const Case& c : cases) {
         RecordingFrontend frontend;
         frontend.questions.SetDefaultAnswer("Yes to All");
         Pair pair;
-        Put(pair.L("same.txt"), "same");
-        Put(pair.R("same.txt"), "same");
-        Put(pair.L("left-only.txt"), "L");
-        Put(pair.L("Ldir/in.txt"), "Lin");
-        Put(pair.R("right-only.txt"), "R");
-        Put(pair.R("Rdir/in.txt"), "Rin");
-        Put(pair.L("changed.txt"), "left-new", kBase + 100000);
-        Put(pair.R("changed.txt"), "right-old", kBase);
-        Put(pair.L("older.txt"), "left-old", kBase);
-        Put(pair.R("older.txt"), "right-new", kBase + 100000);
-
+        for (const auto& [name, text] : startLeft)
+            Put(pair.L(name), text, text == "left-new" ? kBase + 100000 : kBase);
+        for (const auto& [name, text] : startRight)
+            Put(pair.R(name), text, text == "right-new" ? kBase + 100000 : kBase);
         EXPECT_EQ(pair.Run(c.type), 0) << c.type.name;
         EXPECT_EQ(Contents(pair.L()), c.left) << c.type.name;
         EXPECT_EQ(Contents(pair.R()), c.right) << c.type.name;
-        // A mirror removes the folder it emptied; the others leave every folder in place.
         EXPECT_EQ(Exists(pair.R("Rdir")), c.right.count("Rdir/in.txt") == 1) << c.type.name;
         EXPECT_EQ(Exists(pair.L("Ldir")), c.left.count("Ldir/in.txt") == 1) << c.type.name;
         EXPECT_TRUE(Has(frontend.Log(), "Sync completed.")) << c.type.name;
     }
-}
-
-TEST(ASyncRun, OneWayIntoAnEmptyFolderCopiesEverythingAndSortsNothing)
-{
-    RecordingFrontend frontend;
-    Pair pair;
-    Put(pair.L("b.txt"), "b");
-    Put(pair.L("a/c.txt"), "c");
-    std::unique_ptr<ASync> sync = pair.Load(kMirrorToRight);
-    ASSERT_EQ(sync->UpdateFileLists(nullptr), 0);
-    ASSERT_EQ(sync->XCopy(sync->GetDir1(), sync->GetDir2(), nullptr), 0);
-    std::vector<int> kinds = Kinds(*sync);
-    std::sort(kinds.begin(), kinds.end());
-    EXPECT_EQ(kinds, (std::vector<int>{ASync::kCopyRight, ASync::kCopyRight, ASync::kCreateDirRight}));
-    EXPECT_FALSE(Has(frontend.Log(), "Sorting Directory List"));
-    EXPECT_TRUE(Has(frontend.Log(), "Syncing: 3 in source and 0 in dest."));
-    EXPECT_TRUE(Has(frontend.Log(), "Sync actions calculated."));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -245,7 +229,7 @@ TEST(ASyncRun, SynchronizeCarriesAdditionsDeletionsAndChangesAcrossRounds)
     frontend.questions.SetDefaultAnswer("Yes to All");
     ASSERT_EQ(pair.Run(kSynchronize), 0);
     EXPECT_TRUE(Has(frontend.Log(), "Nothing to Sync!"));
-    EXPECT_EQ(frontend.questions.Informed(), std::vector<std::string>{"Nothing to Sync!"});
+    EXPECT_EQ(frontend.questions.Informed(), Titles{"Nothing to Sync!"});
 }
 
 TEST(ASyncRun, AFileAddedUnderANameDeletedOnBothSidesSinceIsKept)
@@ -256,7 +240,7 @@ TEST(ASyncRun, AFileAddedUnderANameDeletedOnBothSidesSinceIsKept)
     Put(pair.L("a.txt"), "old");
     Put(pair.L("b.txt"), "b");
     ASSERT_EQ(pair.Run(kSynchronize), 0);
-    // The user deletes a on both sides: a run with nothing to do.
+    // The user deletes a on both sides: a run with nothing to do, which must still save its lists.
     std::filesystem::remove(pair.L("a.txt"));
     std::filesystem::remove(pair.R("a.txt"));
     ASSERT_EQ(pair.Run(kSynchronize), 0);
@@ -288,25 +272,25 @@ TEST(ASyncRun, DeletionIsCarriedOverWhileASmallerNewEntryWaitsOnTheOtherSide)
     EXPECT_EQ(Contents(pair.R()), expected);
 }
 
-TEST(ASyncRun, FourListsDecideEachEntry)
+TEST(ASyncRun, FourListsDecideEachEntryAndMergeIgnoresTheSavedOnes)
 {
     struct Case {
+        SyncType type;
         bool inLeft, inRight, inSavedLeft, inSavedRight;
-        std::vector<int> kinds;
+        Kinds kinds;
     };
-    const Case cases[] = {
-        {true, false, false, false, {ASync::kCopyRight}},
-        {true, false, true, false, {ASync::kCopyRight}},
-        {false, true, false, false, {ASync::kCopyLeft}},
-        {false, true, false, true, {ASync::kCopyLeft}},
-        {false, true, true, false, {ASync::kDeleteRight}},
-        {false, true, true, true, {ASync::kDeleteRight}},
-        {true, false, false, true, {ASync::kDeleteLeft}},
-        {true, false, true, true, {ASync::kDeleteLeft}},
-        {true, true, false, false, {}},
-        {true, true, true, true, {}},
-        {false, false, true, true, {}},
-    };
+    const Case cases[] = {{kSynchronize, true, false, false, false, {ASync::kCopyRight}},
+                          {kSynchronize, true, false, true, false, {ASync::kCopyRight}},
+                          {kSynchronize, false, true, false, false, {ASync::kCopyLeft}},
+                          {kSynchronize, false, true, false, true, {ASync::kCopyLeft}},
+                          {kSynchronize, false, true, true, false, {ASync::kDeleteRight}},
+                          {kSynchronize, false, true, true, true, {ASync::kDeleteRight}},
+                          {kSynchronize, true, false, false, true, {ASync::kDeleteLeft}},
+                          {kSynchronize, true, false, true, true, {ASync::kDeleteLeft}},
+                          {kSynchronize, true, true, false, false, {}},
+                          {kSynchronize, true, true, true, true, {}},
+                          {kSynchronize, false, false, true, true, {}},
+                          {kMerge, false, true, true, true, {ASync::kCopyLeft}}};
     for (const Case& c : cases) {
         RecordingFrontend frontend;
         Pair pair;
@@ -314,48 +298,18 @@ TEST(ASyncRun, FourListsDecideEachEntry)
             Put(pair.L("x.txt"), "x");
         if (c.inRight)
             Put(pair.R("x.txt"), "x");
-        std::unique_ptr<ASync> sync = pair.Load(kSynchronize);
+        std::unique_ptr<ASync> sync = pair.Load(c.type);
         AString entry("x.txt");
         if (c.inSavedLeft)
             sync->GetSavedDir1()->AddFPath(&entry);
         if (c.inSavedRight)
             sync->GetSavedDir2()->AddFPath(&entry);
-        ASSERT_EQ(sync->UpdateFileLists(nullptr), 0);
-        EXPECT_EQ(sync->TwoWaySync(nullptr), 0);
-        EXPECT_EQ(Kinds(*sync), c.kinds) << c.inLeft << c.inRight << c.inSavedLeft << c.inSavedRight;
+        EXPECT_EQ(pair.Plan(*sync), c.kinds)
+            << c.type.name << " " << c.inLeft << c.inRight << c.inSavedLeft << c.inSavedRight;
     }
 }
 
-TEST(ASyncRun, MergeIgnoresTheSavedListsAndDeletesNothing)
-{
-    RecordingFrontend frontend;
-    Pair pair;
-    Put(pair.R("x.txt"), "x");
-    std::unique_ptr<ASync> sync = pair.Load({"merge", 3, 0});
-    AString entry("x.txt");
-    sync->GetSavedDir1()->AddFPath(&entry);
-    sync->GetSavedDir2()->AddFPath(&entry);
-    ASSERT_EQ(sync->UpdateFileLists(nullptr), 0);
-    EXPECT_EQ(sync->TwoWaySync(nullptr), 0);
-    EXPECT_EQ(Kinds(*sync), std::vector<int>{ASync::kCopyLeft});
-}
-
-TEST(ASyncRun, NewerFileReplacesTheOlderOnTheOtherSide)
-{
-    RecordingFrontend frontend;
-    Pair pair;
-    Put(pair.L("a.txt"), "newer", kBase + 100000);
-    Put(pair.R("a.txt"), "old", kBase);
-    Put(pair.L("b.txt"), "old", kBase);
-    Put(pair.R("b.txt"), "newer", kBase + 100000);
-    std::unique_ptr<ASync> sync = pair.Load(kSynchronize);
-    ASSERT_EQ(sync->UpdateFileLists(nullptr), 0);
-    ASSERT_EQ(sync->TwoWaySync(nullptr), 0);
-    EXPECT_EQ(Kinds(*sync), (std::vector<int>{ASync::kReplaceRight, ASync::kReplaceLeft}));
-    EXPECT_EQ(sync->GetAction(1)->path1.ToStdString(), pair.R("b.txt"));
-}
-
-TEST(ASyncRun, SameTimeAndDifferentContentsIsAnUndecidedPairThatChangesNothing)
+TEST(ASyncRun, SameTimeAndDifferentContentsIsAnUndecidedPairLeftAloneUnlessTheReviewSettlesIt)
 {
     RecordingFrontend frontend;
     frontend.questions.SetDefaultAnswer("Yes to All");
@@ -365,29 +319,15 @@ TEST(ASyncRun, SameTimeAndDifferentContentsIsAnUndecidedPairThatChangesNothing)
     Put(pair.R("a.txt"), "right", kBase);
     Put(pair.L("b.txt"), "b");
     std::unique_ptr<ASync> sync = pair.Load(kSynchronize);
-    ASSERT_EQ(sync->UpdateFileLists(nullptr), 0);
-    ASSERT_EQ(sync->TwoWaySync(nullptr), 0);
-    ASSERT_EQ(Kinds(*sync), (std::vector<int>{ASync::kUndecided, ASync::kCopyRight}));
+    ASSERT_EQ(pair.Plan(*sync), (Kinds{ASync::kUndecided, ASync::kCopyRight}));
     EXPECT_EQ(sync->GetAction(0)->active, 0);
     EXPECT_EQ(sync->GetAction(0)->operation, ASync::kOpUndecided);
-
     EXPECT_EQ(pair.Run(kSynchronize), 0);
-    EXPECT_EQ(ReadText(pair.L("a.txt")), "left");
-    EXPECT_EQ(ReadText(pair.R("a.txt")), "right");
-    EXPECT_EQ(ReadText(pair.R("b.txt")), "b");
-}
+    EXPECT_EQ(ReadText(pair.L("a.txt")) + ReadText(pair.R("a.txt")) + ReadText(pair.R("b.txt")),
+              "leftrightb");
 
-TEST(ASyncRun, UndecidedPairSettledInTheReviewIsPerformed)
-{
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
-    Pair pair;
-    Put(pair.L("a.txt"), "left", kBase);
-    Put(pair.R("a.txt"), "right", kBase);
-    std::unique_ptr<ASync> sync = pair.Load(kSynchronize);
-    sync->SetShowActionsList(1);
     // The review keeps the right file.
-    sync->SetActionsListDlogProc([](AArray*, ASync* s) {
+    sync = pair.LoadWithReview(kSynchronize, [](AArray*, ASync* s) {
         s->ChangeSyncAction(s->GetAction(0), 7);
         s->GetAction(0)->active = 1;
         return 0;
@@ -410,44 +350,28 @@ TEST(ASyncRun, DirectoryAgainstFileIsLoggedAndGetsNoAction)
         const int result = sync->TwoWaySync(nullptr);
         const std::string log = frontend.Log();
         EXPECT_TRUE(Has(log, pair.L("x") + " and " + pair.R("x") + " ERROR=-11165: Duplicate names.")) << log;
-        for (int i = 0; i < sync->GetActionCount(); ++i)
+        Kinds kinds;
+        for (int i = 0; i < sync->GetActionCount(); ++i) {
             EXPECT_NE(sync->GetAction(i)->path1.ToStdString(), pair.L("x"));
-        if (stopOnErr) {
-            // The plan stops at the clash: y.txt, after it, is not planned.
-            EXPECT_EQ(result, kErrDuplicateNames);
-            EXPECT_TRUE(Has(log, "Error Sync'ing!"));
-            EXPECT_EQ(sync->GetActionCount(), 0);
-        } else {
-            EXPECT_EQ(result, 0);
-            EXPECT_EQ(Kinds(*sync), (std::vector<int>{ASync::kCopyRight, ASync::kCopyRight}));
+            kinds.push_back(sync->GetAction(i)->kind);
         }
+        // With stopOnErr the plan stops at the clash: y.txt, after it, is not planned.
+        EXPECT_EQ(result, stopOnErr ? kErrDuplicateNames : 0);
+        EXPECT_EQ(Has(log, "Error Sync'ing!"), stopOnErr == 1);
+        EXPECT_EQ(kinds, (stopOnErr ? Kinds{} : Kinds{ASync::kCopyRight, ASync::kCopyRight}));
     }
 }
 
 // ---------------------------------------------------------------------------------------------
 // The driver: review, questions, errors, cancel, log-only
 
-TEST(ASyncRun, NothingToSyncIsLoggedAndShown)
-{
-    RecordingFrontend frontend;
-    Pair pair;
-    Put(pair.L("a.txt"), "a");
-    Put(pair.R("a.txt"), "a");
-    EXPECT_EQ(pair.Run(kCopyToRight), 0);
-    const std::string log = frontend.Log();
-    for (const char* line : {"Initializing sync...", "Building Directory List: complete", "Sync ready.", "Nothing to Sync!"})
-        EXPECT_TRUE(Has(log, line)) << line;
-    EXPECT_EQ(frontend.questions.Informed(), std::vector<std::string>{"Nothing to Sync!"});
-}
-
 TEST(ASyncRun, RefusedReviewChangesNothingAndKeepsThePlan)
 {
     RecordingFrontend frontend;
     Pair pair;
     Put(pair.L("a.txt"), "a");
-    std::unique_ptr<ASync> sync = pair.Load(kCopyToRight);
-    sync->SetShowActionsList(1);
-    sync->SetActionsListDlogProc([](AArray* actions, ASync*) { return actions->Count() == 1 ? kErrUserCancel : 0; });
+    std::unique_ptr<ASync> sync = pair.LoadWithReview(
+        kCopyToRight, [](AArray* actions, ASync*) { return actions->Count() == 1 ? kErrUserCancel : 0; });
     EXPECT_EQ(sync->DoSync(nullptr), kErrUserCancel);
     EXPECT_TRUE(Has(frontend.Log(), "User cancelled."));
     EXPECT_EQ(sync->GetActionCount(), 1);
@@ -462,37 +386,14 @@ TEST(ASyncRun, FileThatAppearedSinceThePlanIsNotReplacedWithoutAsking)
     Pair here;
     pair = &here;
     Put(here.L("a.txt"), "planned");
-    std::unique_ptr<ASync> sync = here.Load(kCopyToRight);
-    sync->SetShowActionsList(1);
     // While the user looks at the plan, a file of the same name arrives on the right.
-    sync->SetActionsListDlogProc([](AArray*, ASync*) {
+    std::unique_ptr<ASync> sync = here.LoadWithReview(kCopyToRight, [](AArray*, ASync*) {
         Put(pair->R("a.txt"), "arrived meanwhile");
         return 0;
     });
     EXPECT_EQ(sync->DoSync(nullptr), 0);
-    EXPECT_EQ(frontend.QuestionTitles(), std::vector<std::string>{"Replace file?"});
+    EXPECT_EQ(frontend.QuestionTitles(), Titles{"Replace file?"});
     EXPECT_EQ(ReadText(here.R("a.txt")), "arrived meanwhile");
-}
-
-TEST(ASyncRun, InactiveActionGetsNoLineButKeepsItsNumber)
-{
-    RecordingFrontend frontend;
-    Pair pair;
-    for (const char* name : {"a.txt", "b.txt", "c.txt"})
-        Put(pair.L(name), name);
-    Put(pair.R("z.txt"), "z"); // both lists hold entries, so both are sorted before the walk
-    std::unique_ptr<ASync> sync = pair.Load(kCopyToRight);
-    sync->SetShowActionsList(1);
-    sync->SetActionsListDlogProc([](AArray*, ASync* s) {
-        s->GetAction(1)->active = 0;
-        return 0;
-    });
-    EXPECT_EQ(sync->DoSync(nullptr), 0);
-    const std::string log = frontend.Log();
-    EXPECT_TRUE(Has(log, "Action 1 of 3 Copying"));
-    EXPECT_FALSE(Has(log, "Action 2 of 3"));
-    EXPECT_TRUE(Has(log, "Action 3 of 3 Copying"));
-    EXPECT_EQ(ListFiles(pair.R()), (std::vector<std::string>{"a.txt", "c.txt", "z.txt"}));
 }
 
 TEST(ASyncRun, YesToAllIsRememberedAcrossRunsUntilReset)
@@ -508,7 +409,7 @@ TEST(ASyncRun, YesToAllIsRememberedAcrossRunsUntilReset)
     changeLeft("one", kBase + 100000);
     frontend.questions.Script({"Yes to All"});
     ASSERT_EQ(pair.Run(kCopyToRight), 0);
-    EXPECT_EQ(frontend.QuestionTitles(), std::vector<std::string>{"Replace file?"});
+    EXPECT_EQ(frontend.QuestionTitles(), Titles{"Replace file?"});
     EXPECT_EQ(ReadText(pair.R("b.txt")), "one");
 
     // The next run reads the answer back from the state file.
@@ -524,14 +425,14 @@ TEST(ASyncRun, YesToAllIsRememberedAcrossRunsUntilReset)
     sync->ResetAlertSettings();
     frontend.questions.SetDefaultAnswer("Yes");
     ASSERT_EQ(sync->DoSync(nullptr), 0);
-    EXPECT_EQ(frontend.QuestionTitles(), (std::vector<std::string>{"Replace file?", "Replace file?"}));
+    EXPECT_EQ(frontend.QuestionTitles(), (Titles{"Replace file?", "Replace file?"}));
 }
 
 TEST(ASyncRun, ANewerDestinationIsAskedAboutEvenAfterYesToAll)
 {
     struct Case {
         int replaceAnswer;
-        std::vector<std::string> titles;
+        Titles titles;
         const char* result;
     };
     for (const Case& c : {Case{ASync::kAnswerYesToAll, {"Replace newer file?"}, "left"},
@@ -555,13 +456,12 @@ TEST(ASyncRun, NoToAllOnDeleteKeepsEveryFileAndIsRemembered)
     frontend.questions.Script({"No to All"});
     Pair pair;
     Put(pair.L("keep.txt"), "k");
-    Put(pair.R("keep.txt"), "k");
-    Put(pair.R("x.txt"), "x");
-    Put(pair.R("y.txt"), "y");
+    for (const char* name : {"keep.txt", "x.txt", "y.txt"})
+        Put(pair.R(name), "k");
     std::unique_ptr<ASync> sync = pair.Load(kMirrorToRight);
     ASSERT_EQ(sync->DoSync(nullptr), 0);
-    EXPECT_EQ(frontend.QuestionTitles(), std::vector<std::string>{"Delete file?"});
-    EXPECT_EQ(ListFiles(pair.R()), (std::vector<std::string>{"keep.txt", "x.txt", "y.txt"}));
+    EXPECT_EQ(frontend.QuestionTitles(), Titles{"Delete file?"});
+    EXPECT_EQ(ListFiles(pair.R()), (Files{"keep.txt", "x.txt", "y.txt"}));
     EXPECT_EQ(sync->GetDeleteAnswer(), ASync::kAnswerNoToAll);
 }
 
@@ -579,6 +479,14 @@ public:
     }
 };
 
+// a, b and c on the left, z on the right.
+void PutThreeAndOne(Pair& pair)
+{
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        Put(pair.L(name), name);
+    Put(pair.R("z.txt"), "z");
+}
+
 } // namespace
 
 TEST(ASyncRun, StopOnErrorDecidesWhetherTheActionsAfterAFailureRun)
@@ -586,9 +494,7 @@ TEST(ASyncRun, StopOnErrorDecidesWhetherTheActionsAfterAFailureRun)
     for (signed char stopOnErr : {1, 0}) {
         RecordingFrontend frontend;
         Pair pair;
-        for (const char* name : {"a.txt", "b.txt", "c.txt"})
-            Put(pair.L(name), name);
-        Put(pair.R("z.txt"), "z");
+        PutThreeAndOne(pair);
         FailingSync sync;
         AString left = pair.tmp.A("L"), right = pair.tmp.A("R");
         sync.SetRootPath1(&left, nullptr, 0);
@@ -599,10 +505,8 @@ TEST(ASyncRun, StopOnErrorDecidesWhetherTheActionsAfterAFailureRun)
         const std::string log = frontend.Log();
         EXPECT_TRUE(Has(log, "Failed copying " + pair.L("b.txt") + " to " + pair.R() + ": -36: IO error."));
         EXPECT_TRUE(Has(log, "Error Sync'ing!"));
-        if (stopOnErr)
-            EXPECT_EQ(ListFiles(pair.R()), (std::vector<std::string>{"a.txt", "z.txt"}));
-        else
-            EXPECT_EQ(ListFiles(pair.R()), (std::vector<std::string>{"a.txt", "c.txt", "z.txt"}));
+        EXPECT_EQ(ListFiles(pair.R()),
+                  (stopOnErr ? Files{"a.txt", "z.txt"} : Files{"a.txt", "c.txt", "z.txt"}));
     }
 }
 
@@ -611,17 +515,14 @@ TEST(ASyncRun, CancelWhilePlanningChangesNothing)
     RecordingFrontend frontend;
     gFrontend = &frontend;
     Pair pair;
-    for (const char* name : {"a.txt", "b.txt", "c.txt"})
-        Put(pair.L(name), name);
-    Put(pair.R("z.txt"), "z");
+    PutThreeAndOne(pair);
     std::unique_ptr<ASync> sync = pair.Load(kMirrorToRight);
     const int result = sync->DoSync([] { return CancelOnceLogged("Calculating sync actions"); });
     gFrontend = nullptr;
     EXPECT_EQ(result, kErrUserCancel);
-    const std::string log = frontend.Log();
-    EXPECT_TRUE(Has(log, "Sync terminated by user cancel."));
-    EXPECT_FALSE(Has(log, "Sync ready."));
-    EXPECT_EQ(ListFiles(pair.R()), std::vector<std::string>{"z.txt"});
+    EXPECT_TRUE(Has(frontend.Log(), "Sync terminated by user cancel."));
+    EXPECT_FALSE(Has(frontend.Log(), "Sync ready."));
+    EXPECT_EQ(ListFiles(pair.R()), Files{"z.txt"});
 }
 
 TEST(ASyncRun, CancelWhilePerformingStopsAfterTheCurrentActionAndStillFinishes)
@@ -629,17 +530,14 @@ TEST(ASyncRun, CancelWhilePerformingStopsAfterTheCurrentActionAndStillFinishes)
     RecordingFrontend frontend;
     gFrontend = &frontend;
     Pair pair;
-    for (const char* name : {"a.txt", "b.txt", "c.txt"})
-        Put(pair.L(name), name);
-    Put(pair.R("z.txt"), "z");
+    PutThreeAndOne(pair);
     std::unique_ptr<ASync> sync = pair.Load(kCopyToRight);
     const int result = sync->DoSync([] { return CancelOnceLogged("Action 1 of 3"); });
     gFrontend = nullptr;
     EXPECT_EQ(result, kErrUserCancel);
-    const std::string log = frontend.Log();
-    EXPECT_TRUE(Has(log, "Error Sync'ing!"));
-    EXPECT_TRUE(Has(log, "Sync completed."));
-    EXPECT_EQ(ListFiles(pair.R()), (std::vector<std::string>{"a.txt", "z.txt"}));
+    EXPECT_TRUE(Has(frontend.Log(), "Error Sync'ing!"));
+    EXPECT_TRUE(Has(frontend.Log(), "Sync completed."));
+    EXPECT_EQ(ListFiles(pair.R()), (Files{"a.txt", "z.txt"}));
     // The log closes at "Sync ready." and again at the end, since a cancel is not a failure.
     const std::vector<std::string> names = frontend.bus.Names();
     EXPECT_EQ(std::count(names.begin(), names.end(), "CloseLogDrawer"), 2);
@@ -657,7 +555,7 @@ TEST(ASyncRun, LogOnlyCopiesFilesButMakesAndRemovesNoFolders)
     sync->SetLogOnly(1);
     sync->SetVerboseLog(1);
     EXPECT_EQ(sync->DoSync(nullptr), 0);
-    EXPECT_EQ(ListFiles(pair.R()), std::vector<std::string>{"f.txt"});
+    EXPECT_EQ(ListFiles(pair.R()), Files{"f.txt"});
     EXPECT_FALSE(Exists(pair.R("Empty")));
     EXPECT_TRUE(Exists(pair.R("Gone")));
     EXPECT_TRUE(Has(frontend.Log(), "Creating directory: " + pair.R("Empty")));
@@ -680,7 +578,8 @@ TEST(ASyncRun, FolderDeletedOnOneSideKeepsAFileAddedToItOnTheOther)
     // x.txt was deleted as planned; new.txt and its folder stay, and the left gets it too.
     EXPECT_EQ(Contents(pair.R()), (Tree{{"d/new.txt", "new"}, {"k.txt", "k"}}));
     EXPECT_EQ(Contents(pair.L()), (Tree{{"d/new.txt", "new"}, {"k.txt", "k"}}));
-    EXPECT_TRUE(Has(frontend.Log(), "Kept directory " + pair.R("d") + ": it still holds files that this sync does not delete."));
+    EXPECT_TRUE(Has(frontend.Log(), "Kept directory " + pair.R("d") +
+                                        ": it still holds files that this sync does not delete."));
 }
 
 TEST(ASyncRun, MirrorKeepsAFolderHoldingFilesTheFiltersLeftOut)
@@ -697,7 +596,7 @@ TEST(ASyncRun, MirrorKeepsAFolderHoldingFilesTheFiltersLeftOut)
     AString exclude(":.bak:");
     sync->SetPathExcludeFilter(&exclude);
     EXPECT_EQ(sync->DoSync(nullptr), 0);
-    EXPECT_EQ(ListFiles(pair.R()), (std::vector<std::string>{"d/keep.bak", "k.txt"}));
+    EXPECT_EQ(ListFiles(pair.R()), (Files{"d/keep.bak", "k.txt"}));
 }
 
 TEST(ASyncRun, NestedEmptyFoldersAreRemovedDeepestFirst)
@@ -724,7 +623,7 @@ TEST(ASyncRun, PlanDeletingMostOfASideIsConfirmedOnceAndNoCancelsIt)
     frontend.questions.Script({"No"});
     EXPECT_EQ(pair.Run(kMirrorToRight), kErrUserCancel);
     const std::string title = "Delete 12 of 12 files on " + pair.R() + "?";
-    EXPECT_EQ(frontend.QuestionTitles(), std::vector<std::string>{title});
+    EXPECT_EQ(frontend.QuestionTitles(), Titles{title});
     EXPECT_EQ(ListFiles(pair.R()).size(), 12u);
     EXPECT_TRUE(Has(frontend.Log(), "User cancelled."));
     EXPECT_FALSE(Has(frontend.Log(), "Performing sync..."));
@@ -733,18 +632,18 @@ TEST(ASyncRun, PlanDeletingMostOfASideIsConfirmedOnceAndNoCancelsIt)
     frontend.Clear();
     frontend.questions.Script({"Yes", "Yes to All"});
     EXPECT_EQ(pair.Run(kMirrorToRight), 0);
-    EXPECT_EQ(frontend.QuestionTitles(), (std::vector<std::string>{title, "Delete file?"}));
+    EXPECT_EQ(frontend.QuestionTitles(), (Titles{title, "Delete file?"}));
     EXPECT_TRUE(ListFiles(pair.R()).empty());
 }
 
 TEST(ASyncRun, GuardAsksOnlyForAtLeastTenDeletionsAndMoreThanHalf)
 {
     struct Case {
-        int kept;
-        int deleted;
+        int kept, deleted;
         bool asked;
     };
-    for (auto [kept, deleted, asked] : {Case{0, 9, false}, {15, 10, false}, {12, 13, true}, {0, 10, true}}) {
+    for (auto [kept, deleted, asked] :
+         {Case{0, 9, false}, {15, 10, false}, {10, 10, false}, {12, 13, true}, {0, 10, true}}) {
         RecordingFrontend frontend;
         frontend.questions.SetDefaultAnswer("Yes to All");
         Pair pair;
@@ -755,8 +654,9 @@ TEST(ASyncRun, GuardAsksOnlyForAtLeastTenDeletionsAndMoreThanHalf)
         for (int i = 0; i < deleted; ++i)
             Put(pair.R("d" + std::to_string(i)), "d");
         EXPECT_EQ(pair.Run(kMirrorToRight), 0);
-        const std::vector<std::string> titles = frontend.QuestionTitles();
-        EXPECT_EQ(!titles.empty() && titles[0].rfind("Delete " + std::to_string(deleted) + " of ", 0) == 0, asked)
+        const Titles titles = frontend.QuestionTitles();
+        EXPECT_EQ(!titles.empty() && titles[0].rfind("Delete " + std::to_string(deleted) + " of ", 0) == 0,
+                  asked)
             << kept << " kept, " << deleted << " deleted";
         EXPECT_EQ(static_cast<int>(ListFiles(pair.R()).size()), kept);
     }
@@ -769,14 +669,12 @@ TEST(ASyncRun, GuardCountsOnlyTheDeletionsLeftTickedInTheReview)
     Pair pair;
     for (int i = 0; i < 12; ++i)
         Put(pair.R("f" + std::to_string(i) + ".txt"), "x");
-    std::unique_ptr<ASync> sync = pair.Load(kMirrorToRight);
-    sync->SetShowActionsList(1);
-    sync->SetActionsListDlogProc([](AArray*, ASync* s) {
+    std::unique_ptr<ASync> sync = pair.LoadWithReview(kMirrorToRight, [](AArray*, ASync* s) {
         for (int i = 0; i < 6; ++i)
             s->GetAction(i)->active = 0;
         return 0;
     });
     EXPECT_EQ(sync->DoSync(nullptr), 0);
-    EXPECT_EQ(frontend.QuestionTitles(), std::vector<std::string>{"Delete file?"});
+    EXPECT_EQ(frontend.QuestionTitles(), Titles{"Delete file?"});
     EXPECT_EQ(ListFiles(pair.R()).size(), 6u);
 }

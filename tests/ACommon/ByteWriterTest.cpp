@@ -1,7 +1,5 @@
 #include "ACommon/ByteWriter.h"
 
-#include "ACommon/ByteReader.h"
-
 #include <gtest/gtest.h>
 
 using Bytes = std::vector<std::uint8_t>;
@@ -47,21 +45,4 @@ TEST(ByteWriter, PatchesOverwriteWhatWasWrittenAndNothingElse)
     w.PatchU32LE(9, 0xFFFFFFFF); // would run past the end: ignored
     w.PatchU32LE(100, 0xFFFFFFFF);
     EXPECT_EQ(w.Bytes(), (Bytes{'m', 'h', 'b', 'd', 0x44, 0x33, 0x22, 0x11, 0x11, 0x22, 0x33, 0x44}));
-}
-
-TEST(ByteWriter, ReaderReadsBackWhatWriterWrote)
-{
-    ByteWriter w;
-    w.WriteU16BE(0xBEEF);
-    w.WriteU24LE(0x123456);
-    w.WriteSynchsafe28(1234567);
-    w.WriteU64BE(0xFEDCBA9876543210ull);
-    Bytes bytes = w.Take();
-    ByteReader r(bytes);
-    EXPECT_EQ(r.ReadU16BE(), 0xBEEF);
-    EXPECT_EQ(r.ReadU24LE(), 0x123456u);
-    EXPECT_EQ(r.ReadSynchsafe28(), 1234567u);
-    EXPECT_EQ(r.ReadU64BE(), 0xFEDCBA9876543210ull);
-    EXPECT_EQ(r.Remaining(), 0u);
-    EXPECT_TRUE(r.Ok());
 }

@@ -53,57 +53,36 @@ fixtures::SongSpec Song(const std::string& title)
     return song;
 }
 
-class TagsCommand : public testing::Test
-{
+class TagsCommand : public testing::Test {
 protected:
     fixtures::TempDir dir;
 };
 
-TEST_F(TagsCommand, PrintsAHeaderAndOneTabSeparatedLinePerFile)
+TEST_F(TagsCommand, PrintsAHeaderAndOneTabSeparatedLinePerFileWithEscapedValues)
 {
-    fixtures::WriteSong(dir / "a.mp3", Song("Song A"));
+    fixtures::WriteSong(dir / "a.mp3", Song("a\tb\nc\\d"));
     fixtures::WriteSong(dir / "b.m4a", Song("Song B"));
     fixtures::WriteSong(dir / "c.aif", Song("Song C"));
     auto result = fixtures::RunPelorin({"tags", dir / "a.mp3", dir / "b.m4a", dir / "c.aif"});
     EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.err, "");
     std::vector<std::string> lines = Lines(result.out);
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], kHeader);
-    const std::size_t mp3Size = fixtures::ReadFile(dir / "a.mp3").size();
+    const std::string mp3Size = std::to_string(fixtures::ReadFile(dir / "a.mp3").size());
+    // The music start (field 18) depends on the tag's layout.
     std::vector<std::string> mp3 = Fields(lines[1]);
     ASSERT_EQ(mp3.size(), 23u);
-    const std::vector<std::string> expectedStart = {dir / "a.mp3",
-                                                    "Song A",
-                                                    "Artist",
-                                                    "Album",
-                                                    "Rock",
-                                                    "Composer",
-                                                    "",
-                                                    "3",
-                                                    "1",
-                                                    "2",
-                                                    "1999",
-                                                    "0",
-                                                    "0",
-                                                    "-1",
-                                                    "3",
-                                                    "128",
-                                                    std::to_string(mp3Size),
-                                                    "1"};
-    EXPECT_EQ(std::vector<std::string>(mp3.begin(), mp3.begin() + 18), expectedStart);
-    EXPECT_EQ(mp3[19], std::to_string(mp3Size - 1)); // music end
-    EXPECT_EQ(mp3[21], "ID3v2.3");
-    EXPECT_EQ(mp3[22], "0");
-    std::vector<std::string> m4a = Fields(lines[2]);
-    ASSERT_EQ(m4a.size(), 23u);
-    EXPECT_EQ(m4a[1], "Song B");
-    EXPECT_EQ(m4a[14], "3");
-    EXPECT_EQ(m4a[21], "MP4");
-    std::vector<std::string> aif = Fields(lines[3]);
-    ASSERT_EQ(aif.size(), 23u);
-    EXPECT_EQ(aif[1], "Song C");
-    EXPECT_EQ(aif[15], "128");
-    EXPECT_EQ(result.err, "");
+    mp3[18] = "-";
+    std::string joined;
+    for (const std::string& field : mp3)
+        joined += field + "|";
+    EXPECT_EQ(joined, dir / "a.mp3" + "|a\\tb\\nc\\\\d|Artist|Album|Rock|Composer||3|1|2|1999|0|0|-1|3|128|" +
+                          mp3Size + "|1|-|" + std::to_string(std::stoul(mp3Size) - 1) + "||ID3v2.3|0|");
+    const std::vector<std::string> m4a = Fields(lines[2]), aif = Fields(lines[3]);
+    ASSERT_EQ(m4a.size() + aif.size(), 46u);
+    EXPECT_EQ(m4a[1] + "|" + m4a[14] + "|" + m4a[21], "Song B|3|MP4");
+    EXPECT_EQ(aif[1] + "|" + aif[15] + "|" + aif[21], "Song C|128|ID3v2.3");
 }
 
 TEST_F(TagsCommand, FileThatCannotBeReadStillGetsItsLineAndFailsTheRun)
@@ -120,18 +99,6 @@ TEST_F(TagsCommand, FileThatCannotBeReadStillGetsItsLineAndFailsTheRun)
     EXPECT_EQ(Fields(lines[2])[1], "Good");
     EXPECT_NE(result.err.find(dir / "missing.mp3"), std::string::npos);
     EXPECT_NE(result.err.find("-11160"), std::string::npos);
-}
-
-TEST_F(TagsCommand, ValuesWithTabsLineBreaksAndBackslashesAreEscaped)
-{
-    fixtures::WriteSong(dir / "odd.mp3", Song("a\tb\nc\\d"));
-    auto result = fixtures::RunPelorin({"tags", dir / "odd.mp3"});
-    EXPECT_EQ(result.exitStatus, 0);
-    std::vector<std::string> lines = Lines(result.out);
-    ASSERT_EQ(lines.size(), 2u);
-    std::vector<std::string> fields = Fields(lines[1]);
-    ASSERT_EQ(fields.size(), 23u);
-    EXPECT_EQ(fields[1], "a\\tb\\nc\\\\d");
 }
 
 TEST_F(TagsCommand, JsonPrintsOneObjectPerFileWithEscapedStrings)
