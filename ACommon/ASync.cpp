@@ -990,15 +990,29 @@ int ASync::DoSync(CancelProc cancel)
     progress->EndDivision(nullptr, 0, 0);
     ClearSyncActions();
 
+    // The sources write their libraries back first: the lists saved for the next two-way sync are
+    // read from the sides as they now stand (an iPod's database holds the songs just copied onto it
+    // only once it is written).
+    // A side that cannot write its library back has lost what the actions did to it (songs copied
+    // onto an iPod are not in its database): the run failed.
+    for (ADir* side : {dir1.get(), dir2.get()}) {
+        if (int finalized = side->Finalize(); finalized != 0) {
+            AString line("Failed writing ");
+            line += side->GetRootDisplayName(0);
+            line += ": ";
+            line += finalized;
+            AError::AddErrorMsg(&line, finalized);
+            LogLine(line, verboseLog);
+            if (err == 0)
+                err = finalized;
+        }
+    }
     if (autoAction == 3) {
         text = "Performing sync finalization...";
         progress->StartDivision(0.1, &text, 0, 1);
         RepopulateLists(cancel);
         progress->EndDivision(nullptr, 0, 0);
     }
-
-    dir1->Finalize();
-    dir2->Finalize();
     CleanUp();
     text = "Sync completed.";
     progress->EndProgress(&text, 1, 1, (err == 0 || err == kErrUserCancel) ? 1 : 0);

@@ -1,5 +1,6 @@
 #include "ACommon/ASyncLib.h"
 
+#include "ACommon/ADirPodDB.h"
 #include "ACommon/ADirSong.h"
 #include "ACommon/ADirSongDir.h"
 #include "ACommon/AError.h"
@@ -59,11 +60,12 @@ std::unique_ptr<ADir> ASyncLib::NewSource(int type, AProgress* progress)
         return std::make_unique<ADir>(progress);
     case ADir::kTypeSongFolder:
         return std::make_unique<ADirSongDir>(progress);
+    case ADir::kTypeIPodDB:
+        return std::make_unique<ADirPodDB>(progress);
     case ADir::kTypeITunes:
     case ADir::kTypeIPod:
-    case ADir::kTypeIPodDB:
-        // The iTunes library, the iPod through iTunes and the iPod database get their cases when
-        // their sources are built.
+        // The iTunes library and the iPod through iTunes get their cases when their sources are
+        // built.
     default:
         return nullptr;
     }
@@ -362,7 +364,7 @@ int ASyncLib::Delete(const AString* path)
 }
 
 int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed char isReplace,
-                   [[maybe_unused]] CancelProc cancel)
+                   CancelProc cancel)
 {
     const int side = SideOfPath(src);
     ADir* from = SideSource(side);
@@ -399,7 +401,11 @@ int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed c
             return kErrOriginalNotFound;
         if (AFile::FastFilesEqual(&disk, &destination) || ID3::FilesEqualMusicCRC32(&disk, &destination, 0))
             return 0;
-        return AFile::CopyWithCheck(&disk, &destination);
+        const int err = AFile::CopyWithCheck(&disk, &destination);
+        // The iPod plays what its database says of a file: its record must describe the new one.
+        if (err == 0 && to->GetType() == ADir::kTypeIPodDB)
+            return static_cast<ADirPodDB*>(to)->RefreshSong(dst);
+        return err;
     }
 
     switch (to->GetType()) {
@@ -415,11 +421,12 @@ int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed c
     case ADir::kTypeSongFolder:
         // Song files are small: the copy runs to its end, and the cancel is seen between actions.
         return static_cast<ADirSongDir*>(to)->AddSongFromDisk(&disk, &title, nullptr);
+    case ADir::kTypeIPodDB:
+        // Onto the iPod and into its database; the database is written when the sync finishes.
+        return static_cast<ADirPodDB*>(to)->AddSongFromDisk(&disk, &title, cancel);
     case ADir::kTypeITunes:
     case ADir::kTypeIPod:
-    case ADir::kTypeIPodDB:
-        // Adding a song to the iTunes library or an iPod comes with their sources (the iPod
-        // database's copy takes `cancel`).
+        // Adding a song to the iTunes library or an iPod through iTunes comes with their sources.
     default:
         return kErrIO;
     }

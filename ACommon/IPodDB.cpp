@@ -60,6 +60,27 @@ int ReadWholeFile(const AString& path, std::vector<std::uint8_t>& bytes, std::ui
     return f.Read(bytes.data(), static_cast<unsigned>(size), nullptr);
 }
 
+// Reads a whole database file into memory a database can keep. -11166 for an empty file.
+int ReadDatabaseFile(const AString& path, std::unique_ptr<MHOD::TextStore>& bytes)
+{
+    if (!AFile::FileExists(&path))
+        return kErrFileNotFound;
+    AFile f;
+    if (int err = f.Open(&path, 1); err != 0)
+        return err;
+    const std::uint64_t size = f.GetEOF();
+    if (size == 0)
+        return kErrEndOfFile;
+    if (size > UINT32_MAX)
+        return kErrUnknown; // a record's lengths are 32 bits: no database is this large
+    try {
+        bytes = std::make_unique<MHOD::TextStore>(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;
+    }
+    return f.Read(bytes->Data(), static_cast<unsigned>(size), nullptr);
+}
+
 // A database file mapped into memory for reading: parsing it in place saves filling and copying a
 // buffer the size of the file. Falls back to reading it whole where mapping is not possible.
 class DatabaseBytes {
@@ -197,6 +218,15 @@ void IPodDB::SetRelevantFields(signed char extension, signed char genre, signed 
         folderPattern += "*/";
 }
 
+void IPodDB::SetRootPath(const AString& root)
+{
+    if (loaded)
+        return;
+    rootPath = root;
+    if (MHLT* tracks = database->GetTrackList())
+        tracks->SetRoot(rootPath);
+}
+
 void IPodDB::SetLocalTempPath(const AString& folder)
 {
     localTempPath = folder;
@@ -327,14 +357,12 @@ int IPodDB::Load(AString* root, signed char withPlaylists, CancelProc cancel, AP
             return err;
         }
     }
-    DatabaseBytes bytes;
-    int err = bytes.Open(path);
-    if (err == 0 && bytes.Size() == 0)
-        err = kErrEndOfFile;
+    // Read whole into memory that the database keeps: its records refer to these bytes.
+    std::unique_ptr<MHOD::TextStore> bytes;
+    int err = ReadDatabaseFile(path, bytes);
     if (err == 0) {
         database = std::make_unique<MHBD>();
-        ByteReader in = bytes.Reader();
-        err = database->Load(in, withPlaylists, cancel, loadProgress);
+        err = database->Load(std::move(bytes), withPlaylists, cancel, loadProgress);
     }
     if (err != 0) {
         ResetDatabase();
@@ -557,6 +585,34 @@ void IPodDB::Sort(signed char ascending, const MHLT::TrackFilter& filter)
 {
     if (MHLT* tracks = database->GetTrackList())
         tracks->Sort(ascending, filter, extensionFlag, genreFlag, albumFlag);
+}
+
+void IPodDB::Sort(signed char ascending, ADirSong* filterSource)
+{
+    if (!filterSource) {
+        Sort(ascending);
+        return;
+    }
+    Sort(ascending, [filterSource](const MHIT& track) {
+        AString path = track.GetFilepath();
+        AString genre = track.GetGenre(), artist = track.GetArtist(), album = track.GetAlbum();
+        AString name = track.GetName();
+        return filterSource->PathFilterCheck(&path) && filterSource->TypeFilterCheck(&path) &&
+               filterSource->GenreFilterCheck(&genre) && filterSource->ArtistFilterCheck(&artist) &&
+               filterSource->AlbumFilterCheck(&album) && filterSource->SongNameFilterCheck(&name);
+    });
+}
+
+bool IPodDB::HasSortedView() const
+{
+    MHLT* tracks = database->GetTrackList();
+    return tracks && tracks->HasSortedList();
+}
+
+const AString* IPodDB::GetSortedPath(int index) const
+{
+    MHLT* tracks = database->GetTrackList();
+    return tracks ? tracks->GetSortedPath(index) : nullptr;
 }
 
 int IPodDB::CountSortedSongs() const

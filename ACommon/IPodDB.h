@@ -73,25 +73,15 @@ public:
     // the view again as it is.
     void Sort(signed char ascending, const MHLT::TrackFilter& filter = MHLT::TrackFilter());
     // The same with the filters of a song source: its path and type filters on the track's file
-    // path, then its genre, artist, album and song-name filters. (Written here, in the header, so
-    // that the database is linked with the source classes only by the sources that use it.)
-    void Sort(signed char ascending, ADirSong* filterSource)
-    {
-        if (!filterSource) {
-            Sort(ascending);
-            return;
-        }
-        Sort(ascending, [filterSource](const MHIT& track) {
-            AString path = track.GetFilepath();
-            AString genre = track.GetGenre(), artist = track.GetArtist(), album = track.GetAlbum();
-            AString name = track.GetName();
-            return filterSource->PathFilterCheck(&path) && filterSource->TypeFilterCheck(&path) &&
-                   filterSource->GenreFilterCheck(&genre) && filterSource->ArtistFilterCheck(&artist) &&
-                   filterSource->AlbumFilterCheck(&album) && filterSource->SongNameFilterCheck(&name);
-        });
-    }
+    // path, then its genre, artist, album and song-name filters (every track without a source).
+    void Sort(signed char ascending, ADirSong* filterSource);
+    // True once the sorted view is built (and until DeleteSortedList).
+    bool HasSortedView() const;
     int CountSortedSongs() const;
     MHIT* GetSortedSong(int index);
+    // The virtual path (with the handle) that entry `index` of the sorted view was built with; it
+    // stays when its track has been removed since. Null outside the view.
+    const AString* GetSortedPath(int index) const;
     void RemoveSortedSongEntry(int index);
     void DeleteSortedList();
     // The number of tracks: held, or as the track list's header gave it after LoadName.
@@ -119,8 +109,12 @@ public:
 
     MHBD* GetDatabase() const { return database.get(); }
     const AString& GetRootPath() const { return rootPath; }
+    // Gives a database read back from a state record the iPod's mount point as it is now (files of
+    // untagged tracks are measured there). A loaded database keeps the root it was loaded from.
+    void SetRootPath(const AString& root);
     const AString& GetLocalTempPath() const { return localTempPath; }
     const AString& GetIPodID() const { return iPodID; }
+    void SetIPodID(const AString& id) { iPodID = id; }
     const AString& GetFolderPattern() const { return folderPattern; }
     signed char IsLoaded() const { return loaded; }
     signed char GetExtensionFlag() const { return extensionFlag; }

@@ -6,6 +6,16 @@
 #include <algorithm>
 #include <cstring>
 
+namespace {
+
+// True when `bytes` are the four letters of `tag` (a read past the end gives no bytes).
+bool IsTag(std::span<const std::uint8_t> bytes, const char* tag)
+{
+    return bytes.size() == 4 && std::memcmp(bytes.data(), tag, 4) == 0;
+}
+
+} // namespace
+
 int IPodRecord::OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHeader, std::vector<std::uint8_t>& header,
                            ByteReader& body)
 {
@@ -20,7 +30,7 @@ int IPodRecord::OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHea
                            ByteReader& body)
 {
     ByteReader look = in;
-    if (!look.Has(12) || look.ReadTag(4) != tag)
+    if (!look.Has(12) || !IsTag(look.ReadSpan(4), tag))
         return kErrUnknown;
     const std::uint32_t headerLength = look.ReadU32LE();
     const std::uint32_t totalLength = look.ReadU32LE();
@@ -35,7 +45,7 @@ int IPodRecord::OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHea
 int IPodRecord::OpenList(ByteReader& in, const char* tag, std::vector<std::uint8_t>& header)
 {
     ByteReader look = in;
-    if (!look.Has(12) || look.ReadTag(4) != tag)
+    if (!look.Has(12) || !IsTag(look.ReadSpan(4), tag))
         return kErrUnknown;
     const std::uint32_t headerLength = look.ReadU32LE();
     if (headerLength < 12 || headerLength > in.Remaining())
@@ -43,14 +53,6 @@ int IPodRecord::OpenList(ByteReader& in, const char* tag, std::vector<std::uint8
     std::span<const std::uint8_t> head = in.ReadSpan(headerLength);
     header.assign(head.begin(), head.end());
     return 0;
-}
-
-std::uint32_t IPodRecord::GetU32(std::span<const std::uint8_t> header, std::size_t offset)
-{
-    if (offset + 4 > header.size())
-        return 0;
-    return static_cast<std::uint32_t>(header[offset]) | static_cast<std::uint32_t>(header[offset + 1]) << 8 |
-           static_cast<std::uint32_t>(header[offset + 2]) << 16 | static_cast<std::uint32_t>(header[offset + 3]) << 24;
 }
 
 void IPodRecord::SetU32(std::span<std::uint8_t> header, std::size_t offset, std::uint32_t value)
@@ -90,6 +92,7 @@ void IPodRecord::WriteUTF16LE(ByteWriter& out, const std::u16string& units)
 }
 
 namespace {
+
 
 // The header length and the value at offset 8 of the record at the file's position, which must not
 // reach past `limit`. The file does not move.

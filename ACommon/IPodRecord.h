@@ -71,7 +71,13 @@ public:
     // `header` and `in` moves past it; the children follow in `in`.
     static int OpenList(ByteReader& in, const char* tag, std::vector<std::uint8_t>& header);
 
-    static std::uint32_t GetU32(std::span<const std::uint8_t> header, std::size_t offset);
+    static std::uint32_t GetU32(std::span<const std::uint8_t> header, std::size_t offset)
+    {
+        if (offset + 4 > header.size())
+            return 0;
+        return static_cast<std::uint32_t>(header[offset]) | static_cast<std::uint32_t>(header[offset + 1]) << 8 |
+               static_cast<std::uint32_t>(header[offset + 2]) << 16 | static_cast<std::uint32_t>(header[offset + 3]) << 24;
+    }
     static void SetU32(std::span<std::uint8_t> header, std::size_t offset, std::uint32_t value);
     // A header of `length` bytes that begins with `tag` and its length, zero elsewhere.
     static std::vector<std::uint8_t> NewHeader(const char* tag, std::uint32_t length);

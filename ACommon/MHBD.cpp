@@ -5,6 +5,7 @@
 #include "ACommon/IPodRecord.h"
 #include "ACommon/MHIT.h"
 
+#include <cstring>
 #include <new>
 #include <unordered_map>
 
@@ -30,6 +31,41 @@ MHBD::~MHBD() = default;
 
 int MHBD::Load(ByteReader& in, signed char withPlaylists, CancelProc cancel, AProgress* progress)
 {
+    // The record's bytes are copied once, so that its objects can refer to them; a record whose
+    // length does not fit what `in` holds fails in Parse as it is.
+    ByteReader look = in;
+    look.Skip(8);
+    const std::uint32_t totalLength = look.ReadU32LE();
+    if (!look.Ok() || totalLength < 12 || totalLength > in.Remaining()) {
+        datasets.clear();
+        texts.reset();
+        return Parse(in, withPlaylists, cancel, progress);
+    }
+    std::unique_ptr<MHOD::TextStore> bytes;
+    try {
+        bytes = std::make_unique<MHOD::TextStore>(totalLength);
+    } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;
+    }
+    std::memcpy(bytes->Data(), in.Rest().data(), totalLength);
+    if (int err = Load(std::move(bytes), withPlaylists, cancel, progress); err != 0)
+        return err;
+    in.Skip(totalLength);
+    return 0;
+}
+
+int MHBD::Load(std::unique_ptr<MHOD::TextStore> bytes, signed char withPlaylists, CancelProc cancel,
+               AProgress* progress)
+{
+    datasets.clear();
+    texts = std::move(bytes);
+    const std::span<const std::uint8_t> held = texts->Bytes();
+    ByteReader in(held.data(), held.size());
+    return Parse(in, withPlaylists, cancel, progress);
+}
+
+int MHBD::Parse(ByteReader& in, signed char withPlaylists, CancelProc cancel, AProgress* progress)
+{
     ByteReader body;
     datasets.clear();
     rest.clear();
@@ -53,7 +89,7 @@ int MHBD::Load(ByteReader& in, signed char withPlaylists, CancelProc cancel, APr
         if (progress && decode)
             progress->StartDivision(withPlaylists ? 1.0 / count : 1.0, nullptr, 0, 0);
         datasets.push_back(std::make_unique<MHSD>(0));
-        int err = datasets.back()->Load(body, decode, cancel, progress);
+        int err = datasets.back()->Load(body, decode, cancel, progress, texts.get());
         if (progress && decode)
             progress->EndDivision(nullptr, 0, 0);
         if (err != 0)
@@ -78,21 +114,21 @@ int MHBD::Load(AFile* f, signed char withPlaylists, CancelProc cancel, AProgress
     const std::uint32_t totalLength = look.ReadU32LE();
     if (totalLength < 12 || totalLength > f->Remaining())
         return kErrUnknown;
-    std::vector<std::uint8_t> bytes;
+    std::unique_ptr<MHOD::TextStore> bytes;
     try {
-        bytes.resize(totalLength);
+        bytes = std::make_unique<MHOD::TextStore>(totalLength);
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }
-    if (int err = f->Read(bytes.data(), totalLength, nullptr); err != 0)
+    if (int err = f->Read(bytes->Data(), totalLength, nullptr); err != 0)
         return err;
-    ByteReader in(bytes.data(), bytes.size());
-    return Load(in, withPlaylists, cancel, progress);
+    return Load(std::move(bytes), withPlaylists, cancel, progress);
 }
 
 int MHBD::LoadName(AFile* f)
 {
     datasets.clear();
+    texts.reset();
     rest.clear();
     playlistsDecoded = false;
     const std::uint64_t fileSize = f->GetEOF();
@@ -145,12 +181,17 @@ void MHBD::Store(ByteWriter& out)
     MHLT* tracks = GetTrackList();
     if (tracks && playlistsDecoded)
         tracks->AssignTrackIds();
-    out.Bytes().reserve(out.Size() + GetTotalSize());
+    // About the size it was read at; the total length is filled in once the datasets are written,
+    // so that the records are walked once.
+    if (texts)
+        out.Bytes().reserve(out.Size() + texts->Bytes().size() + texts->Bytes().size() / 8);
     IPodRecord::SetU32(header, kOffsetDatasetCount, static_cast<std::uint32_t>(datasets.size()));
-    IPodRecord::WriteHeader(out, header, GetTotalSize());
+    const std::size_t at = out.Size();
+    IPodRecord::WriteHeader(out, header, 0);
     for (auto& dataset : datasets)
         dataset->Store(out);
     out.WriteBytes(rest.data(), rest.size());
+    out.PatchU32LE(at + 8, static_cast<std::uint32_t>(out.Size() - at));
 }
 
 int MHBD::Store(AFile* f)

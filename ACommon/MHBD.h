@@ -31,8 +31,12 @@ public:
 
     // Reads the database from `in`. Without `withPlaylists` only the tracks are decoded (the other
     // datasets are kept as bytes, and the playlists' items are not tied to tracks). 0, -10000 for
-    // a damaged or foreign file, or 123456 when cancelled.
+    // a damaged or foreign file, -108 without the memory, or 123456 when cancelled. The database
+    // keeps a copy of the bytes it was read from, which its objects refer to.
     int Load(ByteReader& in, signed char withPlaylists, CancelProc cancel, AProgress* progress);
+    // The same from bytes the database takes over (a whole file beginning with the record).
+    int Load(std::unique_ptr<MHOD::TextStore> bytes, signed char withPlaylists, CancelProc cancel,
+             AProgress* progress);
     // The same from the file's position (the record's total length is read into memory first).
     int Load(AFile* f, signed char withPlaylists, CancelProc cancel, AProgress* progress);
     // Reads only the playlist titles and the track count, straight from the file.
@@ -65,9 +69,12 @@ public:
     std::uint32_t GetDeclaredTrackCount() const;
 
 private:
+    int Parse(ByteReader& in, signed char withPlaylists, CancelProc cancel, AProgress* progress);
     void ResolvePlaylistItems();
 
     std::vector<std::uint8_t> header;
+    // The bytes the database was read from; declared before the datasets, so that it outlives them.
+    std::unique_ptr<MHOD::TextStore> texts;
     std::vector<std::unique_ptr<MHSD>> datasets;
     std::vector<std::uint8_t> rest; // bytes after the datasets inside the total length
     bool playlistsDecoded = true;

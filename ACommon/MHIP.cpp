@@ -17,7 +17,7 @@ MHIP::MHIP()
     first.SetData(std::vector<std::uint8_t>(20, 0), MHOD::kItemPosition);
 }
 
-int MHIP::Load(ByteReader& in)
+int MHIP::Load(ByteReader& in, const MHOD::TextStore* texts)
 {
     ByteReader body;
     std::span<const std::uint8_t> head;
@@ -32,7 +32,7 @@ int MHIP::Load(ByteReader& in)
     if (count > 1)
         more.resize(count - 1);
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (int err = (i == 0 ? first : more[i - 1]).Load(body); err != 0)
+        if (int err = (i == 0 ? first : more[i - 1]).Load(body, texts); err != 0)
             return err;
         objectCount = static_cast<int>(i + 1);
     }

@@ -1,5 +1,6 @@
 #include "ACommon/MHIT.h"
 
+#include "ACommon/ADirSong.h"
 #include "ACommon/AError.h"
 #include "ACommon/CRC32.h"
 #include "ACommon/ID3.h"
@@ -44,19 +45,19 @@ AString ComparisonKey(const AString& virtualPath, bool* hasKey)
     return key;
 }
 
-// True when `text` is its own decoded form: no blank at either end and, for a tag that is made
-// path-safe, none of the characters that FormatPathString replaces.
-bool IsPlain(const AString& text, bool formatted)
+// True when text is its own decoded form: no blank at either end and, for a tag that is made
+// path-safe, none of the characters that FormatPathString replaces. `unit(i)` gives unit i of `count`.
+template <typename Unit>
+bool IsPlainUnits(std::size_t count, Unit unit, bool formatted)
 {
-    const std::u16string& units = text.Units();
-    if (units.empty())
+    if (count == 0)
         return true;
-    if (platform::IsBlank(units.front()) || platform::IsBlank(units.back()))
+    if (platform::IsBlank(unit(0)) || platform::IsBlank(unit(count - 1)))
         return false;
     if (!formatted)
         return true;
-    for (char16_t u : units) {
-        switch (u) {
+    for (std::size_t i = 0; i < count; ++i) {
+        switch (unit(i)) {
         case u'\\': case u'/': case u':': case u'*': case u'?': case u'"': case u'<': case u'>': case u'|':
         case 0x0080: case 0x0094: case 0x0096:
             return false;
@@ -67,7 +68,56 @@ bool IsPlain(const AString& text, bool formatted)
     return true;
 }
 
+char16_t UnitAt(std::span<const std::uint8_t> bytes, std::size_t i)
+{
+    return static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+}
+
+bool IsPlain(const AString& text, bool formatted)
+{
+    const std::u16string& units = text.Units();
+    return IsPlainUnits(units.size(), [&units](std::size_t i) { return units[i]; }, formatted);
+}
+
+// The same for text still in its stored form (UTF-16LE bytes).
+bool IsPlainText(std::span<const std::uint8_t> bytes, bool formatted)
+{
+    return IsPlainUnits(bytes.size() / 2, [bytes](std::size_t i) { return UnitAt(bytes, i); }, formatted);
+}
+
+// The name key (MHIT::NameKeyOf) of a title still in its stored form, for the common case of a
+// plain ASCII title; false for any other, whose key needs the decoded text.
+bool AsciiNameKey(std::span<const std::uint8_t> bytes, std::uint32_t* key)
+{
+    std::size_t length = bytes.size() / 2;
+    if (length == 0 || !IsPlainText(bytes, true))
+        return false;
+    for (std::size_t i = 0; i < length; ++i)
+        if (bytes[2 * i + 1] != 0 || bytes[2 * i] >= 0x80)
+            return false;
+    if (length >= 3 && bytes[2 * (length - 2)] == ' ' && bytes[2 * (length - 1)] >= '1' &&
+        bytes[2 * (length - 1)] <= '9')
+        length -= 2;
+    CRC32 crc;
+    unsigned char chunk[256];
+    for (std::size_t at = 0; at < length;) {
+        int n = 0;
+        for (; at < length && n < static_cast<int>(sizeof chunk); ++at) {
+            unsigned char c = bytes[2 * at];
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<unsigned char>(c - 32);
+            chunk[n++] = c;
+            chunk[n++] = 0;
+        }
+        crc.Update(chunk, n);
+    }
+    *key = crc.GetValue();
+    return true;
+}
+
 } // namespace
+
+MHIT::MHIT(ForLoading) : handle(gNextHandle.fetch_add(1)) {}
 
 MHIT::MHIT() : header(IPodRecord::NewHeader("mhit", kMinHeaderLength)), handle(gNextHandle.fetch_add(1))
 {
@@ -75,6 +125,12 @@ MHIT::MHIT() : header(IPodRecord::NewHeader("mhit", kMinHeaderLength)), handle(g
     SetField(28, 0x100);
     SetField(kOffsetSampleRate, 0xAC440000u); // 44100 Hz
     nameKey = NameKeyOfName(GetName());
+}
+
+const AString& MHIT::NoText()
+{
+    static const AString kNone;
+    return kNone;
 }
 
 std::uint32_t MHIT::GetField(std::size_t offset) const { return IPodRecord::GetU32(header, offset); }
@@ -87,7 +143,7 @@ void MHIT::SetByte(std::size_t offset, std::uint8_t value)
         header[offset] = value;
 }
 
-int MHIT::Load(ByteReader& in)
+int MHIT::Load(ByteReader& in, const MHOD::TextStore* texts)
 {
     ByteReader body;
     if (int err = IPodRecord::OpenRecord(in, "mhit", 12, header, body); err != 0)
@@ -102,7 +158,7 @@ int MHIT::Load(ByteReader& in)
     children.clear();
     children.resize(count);
     for (MHOD& child : children)
-        if (int err = child.Load(body); err != 0)
+        if (int err = child.Load(body, texts); err != 0)
             return err;
     std::span<const std::uint8_t> rest = body.Rest();
     trailing.assign(rest.begin(), rest.end());
@@ -112,13 +168,13 @@ int MHIT::Load(ByteReader& in)
 
 void MHIT::SetDecoded(Decoded& decoded, int child, bool formatted)
 {
-    const AString& text = children[child].GetString();
-    if (IsPlain(text, formatted)) {
+    const MHOD& object = children[child];
+    const std::span<const std::uint8_t> undecoded = object.GetUndecodedText();
+    if (undecoded.empty() ? IsPlain(object.GetString(), formatted) : IsPlainText(undecoded, formatted)) {
         decoded.child = child;
-        decoded.own = AString();
+        decoded.own.reset();
     } else {
-        decoded.child = -1;
-        decoded.own = formatted ? Formatted(text) : Trimmed(text);
+        decoded = Own(formatted ? Formatted(object.GetString()) : Trimmed(object.GetString()));
     }
 }
 
@@ -127,15 +183,14 @@ void MHIT::Decode()
     for (Decoded* decoded : {&genre, &artist, &album, &name, &composer})
         *decoded = Decoded();
     filePath = extension = AString();
+    location = -1;
     for (int i = 0; i < static_cast<int>(children.size()); ++i) {
         switch (children[i].GetType()) {
         case MHOD::kTitle:
             SetDecoded(name, i, false);
             break;
         case MHOD::kLocation:
-            filePath = children[i].GetString();
-            filePath.Replace(':', '/');
-            filePath.PathExtension(&extension);
+            location = i;
             break;
         case MHOD::kAlbum:
             SetDecoded(album, i, true);
@@ -153,8 +208,22 @@ void MHIT::Decode()
             break;
         }
     }
-    nameKey = NameKeyOfName(GetName());
+    pathKnown = location < 0;
+    // The key of a plain ASCII title comes from its bytes as read, without decoding it.
+    std::uint32_t key = 0;
+    if (name.child >= 0 && AsciiNameKey(children[name.child].GetUndecodedText(), &key))
+        nameKey = key;
+    else
+        nameKey = NameKeyOfName(GetName());
     musicSizeKnown = false;
+}
+
+void MHIT::DecodePath() const
+{
+    filePath = children[location].GetString();
+    filePath.Replace(':', '/');
+    filePath.PathExtension(&extension);
+    pathKnown = true;
 }
 
 std::uint32_t MHIT::GetTotalSize() const
@@ -168,10 +237,12 @@ std::uint32_t MHIT::GetTotalSize() const
 void MHIT::Store(ByteWriter& out)
 {
     SetField(kOffsetMhodCount, static_cast<std::uint32_t>(children.size()));
-    IPodRecord::WriteHeader(out, header, GetTotalSize());
+    const std::size_t at = out.Size();
+    IPodRecord::WriteHeader(out, header, 0);
     for (const MHOD& child : children)
         child.Store(out);
     out.WriteBytes(trailing.data(), trailing.size());
+    out.PatchU32LE(at + 8, static_cast<std::uint32_t>(out.Size() - at));
 }
 
 void MHIT::SetStringField(const AString& text, unsigned type)
@@ -188,44 +259,45 @@ void MHIT::SetStringField(const AString& text, unsigned type)
 
 void MHIT::SetName(const AString& text)
 {
-    name = {-1, Trimmed(text)};
-    SetStringField(name.own, MHOD::kTitle);
-    nameKey = NameKeyOfName(name.own);
+    name = Own(Trimmed(text));
+    SetStringField(*name.own, MHOD::kTitle);
+    nameKey = NameKeyOfName(*name.own);
 }
 
 void MHIT::SetAlbum(const AString& text)
 {
     SetStringField(Trimmed(text), MHOD::kAlbum);
-    album = {-1, Formatted(text)};
+    album = Own(Formatted(text));
 }
 
 void MHIT::SetArtist(const AString& text)
 {
     SetStringField(Trimmed(text), MHOD::kArtist);
-    artist = {-1, Formatted(text)};
+    artist = Own(Formatted(text));
 }
 
 void MHIT::SetGenre(const AString& text)
 {
     SetStringField(Trimmed(text), MHOD::kGenre);
-    genre = {-1, Formatted(text)};
+    genre = Own(Formatted(text));
 }
 
 void MHIT::SetComposer(const AString& text)
 {
     SetStringField(Trimmed(text), MHOD::kComposer);
-    composer = {-1, Formatted(text)};
+    composer = Own(Formatted(text));
 }
 
 void MHIT::SetFilepath(const AString& path)
 {
+    pathKnown = true;
     filePath = path;
     if (filePath.IsEmpty() || filePath[0] != '/')
         filePath.Insert('/', 0);
     filePath.PathExtension(&extension);
-    AString location = filePath;
-    location.Replace('/', ':');
-    SetStringField(location, MHOD::kLocation);
+    AString stored = filePath;
+    stored.Replace('/', ':');
+    SetStringField(stored, MHOD::kLocation);
     musicSizeKnown = false;
 }
 
@@ -242,7 +314,7 @@ int MHIT::CompareTo(const SongInfoStruct* song) const
         return c;
     if (int c = GetName().CompareNoCase(Trimmed(songName)); c != 0)
         return c;
-    return extension.CompareNoCase(song->fileExtension);
+    return GetExtension().CompareNoCase(song->fileExtension);
 }
 
 AString MHIT::Component(const AString& tag)
@@ -258,7 +330,7 @@ std::uint32_t MHIT::NameKeyOf(const AString& nameComponent)
     const std::u16string& units = nameComponent.Units();
     if (!std::all_of(units.begin(), units.end(), [](char16_t u) { return u < 0x80; })) {
         AString folded = nameComponent;
-        RemoveCopyNumber(&folded);
+        ADirSong::RemoveSpaceNumber(&folded);
         folded.Upper();
         return CRC32::Of(folded);
     }
@@ -282,42 +354,6 @@ std::uint32_t MHIT::NameKeyOf(const AString& nameComponent)
     return crc.GetValue();
 }
 
-void MHIT::RemoveCopyNumber(AString* name)
-{
-    const int length = name->GetLength();
-    if (length < 3)
-        return;
-    const unsigned short last = (*name)[length - 1];
-    if ((*name)[length - 2] == ' ' && last >= '1' && last <= '9')
-        name->Delete(length - 2, 2);
-}
-
-AString MHIT::NameOfPath(const AString& virtualPath, signed char withGenre, signed char withAlbum)
-{
-    // Skip genre, artist and album folders as the path has them; the name runs to the next "/"
-    // and loses anything from its last "?" on.
-    int skip = (virtualPath.GetLength() > 0 && virtualPath[0] == '/') ? 4 : 3;
-    if (!withGenre)
-        --skip;
-    if (!withAlbum)
-        --skip;
-    int begin = 0;
-    for (int i = 0; i < skip; ++i) {
-        int slash = virtualPath.Find('/', begin);
-        if (slash < 0)
-            return AString();
-        begin = slash + 1;
-    }
-    int end = virtualPath.Find('/', begin);
-    if (end < 0)
-        end = virtualPath.GetLength();
-    AString name = virtualPath.Mid(begin, end - begin);
-    int key = name.ReverseFind('?');
-    if (key >= 0)
-        name = name.Left(key);
-    return name;
-}
-
 std::uint32_t MHIT::NameKeyOfName(const AString& name)
 {
     return !name.IsEmpty() && IsPlain(name, true) ? NameKeyOf(name) : NameKeyOf(Component(name));
@@ -332,7 +368,7 @@ AString MHIT::MusicSizeText(const AString& root) const
 {
     if (!musicSizeKnown || musicSizeRoot != root) {
         AString diskPath = root;
-        diskPath.AppendPathComponent(filePath);
+        diskPath.AppendPathComponent(GetFilepath());
         musicSize = root.IsEmpty() ? 0 : ID3::CalcMusicSize(&diskPath);
         musicSizeRoot = root;
         musicSizeKnown = true;
@@ -359,7 +395,7 @@ AString MHIT::BuildPath(signed char withGenre, signed char withAlbum, const AStr
     }
     AString nameComponent = Component(GetName());
     if (untagged)
-        RemoveCopyNumber(&nameComponent);
+        ADirSong::RemoveSpaceNumber(&nameComponent);
     path += nameComponent;
     if (withLast) {
         path += '/';
@@ -372,7 +408,7 @@ AString MHIT::ToString(signed char withExtension, signed char withGenre, signed 
                        signed char withHandle, const AString& root) const
 {
     AString sizeText = IsUntagged(withGenre, withAlbum) ? MusicSizeText(root) : AString();
-    AString path = BuildPath(withGenre, withAlbum, sizeText, Component(extension), withExtension);
+    AString path = BuildPath(withGenre, withAlbum, sizeText, Component(GetExtension()), withExtension);
     if (withHandle) {
         path += '?';
         AString number;

@@ -15,6 +15,7 @@
 #include "ACommon/MHOD.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 struct SongInfoStruct;
@@ -41,10 +42,15 @@ public:
     };
 
     MHIT(); // a new track with the defaults of a fresh record and a handle of its own
+    // A track about to be read by Load: a handle of its own and nothing else yet.
+    enum ForLoading { kForLoading };
+    explicit MHIT(ForLoading);
     MHIT(const MHIT&) = delete;
     MHIT& operator=(const MHIT&) = delete;
 
-    int Load(ByteReader& in); // 0 or -10000
+    // 0 or -10000. With the store of the bytes being read, the data objects refer to them and the
+    // strings are decoded when first asked for.
+    int Load(ByteReader& in, const MHOD::TextStore* texts = nullptr);
     void Store(ByteWriter& out);
     std::uint32_t GetTotalSize() const;
 
@@ -64,8 +70,18 @@ public:
     const AString& GetArtist() const { return Text(artist); }
     const AString& GetGenre() const { return Text(genre); }
     const AString& GetComposer() const { return Text(composer); }
-    const AString& GetFilepath() const { return filePath; }
-    const AString& GetExtension() const { return extension; }
+    const AString& GetFilepath() const
+    {
+        if (!pathKnown)
+            DecodePath();
+        return filePath;
+    }
+    const AString& GetExtension() const
+    {
+        if (!pathKnown)
+            DecodePath();
+        return extension;
+    }
     const std::vector<MHOD>& GetDataObjects() const { return children; }
 
     int GetBitrate() const { return static_cast<int>(GetField(kOffsetBitrate)); } // kbit/s
@@ -117,27 +133,27 @@ public:
     static std::uint32_t NameKeyOf(const AString& nameComponent);
     // A tag as a path component: path-safe, trimmed, "*" when empty.
     static AString Component(const AString& tag);
-    // The name component of a virtual path, and a name without its trailing " N" copy number (a
-    // space and a digit 1 to 9): the rules of the song sources (ADirSong::GetName,
-    // ADirSong::RemoveSpaceNumber), kept here so that the database needs none of the source classes.
-    static AString NameOfPath(const AString& virtualPath, signed char withGenre, signed char withAlbum);
-    static void RemoveCopyNumber(AString* name);
 
 private:
     // A decoded string: most tags need no trimming and no path-safe replacement, and then the
     // decoded string is the data object's own text (`child`), not a copy.
     struct Decoded {
         int child = -1;
-        AString own;
+        std::unique_ptr<AString> own; // rare: only for tags that need trimming or replacing
     };
     const AString& Text(const Decoded& decoded) const
     {
-        return decoded.child >= 0 ? children[decoded.child].GetString() : decoded.own;
+        if (decoded.child >= 0)
+            return children[decoded.child].GetString();
+        return decoded.own ? *decoded.own : NoText();
     }
+    static const AString& NoText();
+    static Decoded Own(AString text) { return Decoded{-1, std::make_unique<AString>(std::move(text))}; }
     void SetDecoded(Decoded& decoded, int child, bool formatted);
     static std::uint32_t NameKeyOfName(const AString& name);
 
     void Decode();
+    void DecodePath() const;
     bool IsUntagged(signed char withGenre, signed char withAlbum) const;
     AString BuildPath(signed char withGenre, signed char withAlbum, const AString& untaggedArtist,
                       const AString& lastComponent, signed char withLast) const;
@@ -147,7 +163,10 @@ private:
     std::vector<MHOD> children;
     std::vector<std::uint8_t> trailing; // bytes after the children inside the total length
     Decoded genre, artist, album, name, composer;
-    AString filePath, extension;
+    // The location as a path, made from the location object when first asked for.
+    mutable AString filePath, extension;
+    mutable bool pathKnown = true;
+    int location = -1;
     std::uint32_t nameKey = 0;
     std::uint64_t handle = 0;
     int readIndex = -1;

@@ -56,7 +56,7 @@ void MHLP::ResolveItems(const std::unordered_map<std::uint32_t, MHIT*>& tracksBy
         playlist->ResolveItems(tracksById);
 }
 
-int MHLP::Load(ByteReader& in, CancelProc cancel, AProgress* progress)
+int MHLP::Load(ByteReader& in, CancelProc cancel, AProgress* progress, const MHOD::TextStore* texts)
 {
     if (int err = IPodRecord::OpenList(in, "mhlp", header); err != 0)
         return err;
@@ -69,7 +69,7 @@ int MHLP::Load(ByteReader& in, CancelProc cancel, AProgress* progress)
         playlists.push_back(std::make_unique<MHYP>());
         if (progress)
             progress->StartDivision(1.0 / count, nullptr, 0, 0);
-        int err = playlists.back()->Load(in, cancel, progress);
+        int err = playlists.back()->Load(in, cancel, progress, texts);
         if (progress)
             progress->EndDivision(nullptr, 0, 0);
         if (err != 0)

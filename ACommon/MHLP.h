@@ -37,7 +37,7 @@ public:
     MHYP* GetPlaylist(int index) const;
     void ResolveItems(const std::unordered_map<std::uint32_t, MHIT*>& tracksById);
 
-    int Load(ByteReader& in, CancelProc cancel, AProgress* progress);
+    int Load(ByteReader& in, CancelProc cancel, AProgress* progress, const MHOD::TextStore* texts = nullptr);
     int LoadName(AFile* f, std::uint64_t limit);
     // Writes the list; the items of all its playlists are numbered 1, 2, 3 ... as they are written.
     void Store(ByteWriter& out);

@@ -1,5 +1,6 @@
 #include "ACommon/MHLT.h"
 
+#include "ACommon/ADirSong.h"
 #include "ACommon/AError.h"
 #include "ACommon/AProgress.h"
 #include "ACommon/IPodRecord.h"
@@ -59,7 +60,7 @@ void MHLT::AddTrack(std::unique_ptr<MHIT> track)
     ++trackCount;
 }
 
-int MHLT::Load(ByteReader& in, CancelProc cancel, AProgress* progress)
+int MHLT::Load(ByteReader& in, CancelProc cancel, AProgress* progress, const MHOD::TextStore* texts)
 {
     if (int err = IPodRecord::OpenList(in, "mhlt", header); err != 0)
         return err;
@@ -90,8 +91,8 @@ int MHLT::Load(ByteReader& in, CancelProc cancel, AProgress* progress)
             text += static_cast<int>(count);
             progress->UpdateDivision(static_cast<double>(i + 1) / count, &text, nullptr, nullptr, 0);
         }
-        auto track = std::make_unique<MHIT>();
-        if (err = track->Load(in); err != 0)
+        auto track = std::make_unique<MHIT>(MHIT::kForLoading);
+        if (err = track->Load(in, texts); err != 0)
             break;
         track->SetReadIndex(static_cast<int>(i));
         AddTrack(std::move(track));
@@ -172,7 +173,7 @@ MHIT* MHLT::FindByHandle(std::uint64_t handle) const
     return found != byHandle.end() && found->first == handle ? found->second : nullptr;
 }
 
-MHIT* MHLT::FindSong(const AString& virtualPath, signed char, signed char withGenre,
+MHIT* MHLT::FindSong(const AString& virtualPath, signed char withExtension, signed char withGenre,
                      signed char withAlbum) const
 {
     std::uint64_t handle = 0;
@@ -181,7 +182,7 @@ MHIT* MHLT::FindSong(const AString& virtualPath, signed char, signed char withGe
     MHIT* track = FindByHandle(handle);
     if (!track)
         return nullptr;
-    AString name = MHIT::NameOfPath(virtualPath, withGenre, withAlbum);
+    AString name = ADirSong::GetName(virtualPath, withExtension, withGenre, withAlbum);
     if (MHIT::NameKeyOf(name) != track->GetNameKey())
         return nullptr;
     return track;
@@ -260,7 +261,7 @@ int MHLT::GetSongInfo(MHIT** track, const AString& virtualPath, signed char exac
 int MHLT::GetSongPath(AString& filePath, const AString& virtualPath, signed char sizeBased,
                       signed char withExtension, signed char withGenre, signed char withAlbum) const
 {
-    AString name = MHIT::NameOfPath(virtualPath, withGenre, withAlbum);
+    AString name = ADirSong::GetName(virtualPath, withExtension, withGenre, withAlbum);
     for (const auto& track : BucketOf(MHIT::NameKeyOf(name))) {
         int c = sizeBased ? track->SizeBasedCompareTo(virtualPath, withExtension, withGenre, withAlbum)
                           : track->CompareTo(virtualPath, withExtension, withGenre, withAlbum, root);
@@ -275,7 +276,7 @@ int MHLT::GetSongPath(AString& filePath, const AString& virtualPath, signed char
 int MHLT::GetSongExt(AString* extension, const AString& virtualPath, AString* filePath, signed char withExtension,
                      signed char withGenre, signed char withAlbum) const
 {
-    AString name = MHIT::NameOfPath(virtualPath, withGenre, withAlbum);
+    AString name = ADirSong::GetName(virtualPath, withExtension, withGenre, withAlbum);
     for (const auto& track : BucketOf(MHIT::NameKeyOf(name))) {
         if (track->SizeBasedCompareTo(virtualPath, withExtension, withGenre, withAlbum) == 0) {
             if (extension)

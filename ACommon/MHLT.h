@@ -34,7 +34,7 @@ public:
     MHLT();
     ~MHLT();
 
-    int Load(ByteReader& in, CancelProc cancel, AProgress* progress);
+    int Load(ByteReader& in, CancelProc cancel, AProgress* progress, const MHOD::TextStore* texts = nullptr);
     // Reads the header only (the track count), for the quick walk that reads titles.
     int LoadHeader(AFile* f, std::uint64_t limit);
     void Store(ByteWriter& out);
@@ -82,6 +82,7 @@ public:
     const AString* GetSortedPath(int index) const;
     void RemoveSortedSongEntry(int index);
     void DeleteSortedList() { sorted.reset(); }
+    bool HasSortedList() const { return sorted.has_value(); }
     static int CompareAscending(const AString& a, const AString& b) { return a.CompareNoCase(b); }
     static int CompareDescending(const AString& a, const AString& b) { return b.CompareNoCase(a); }
 

@@ -3,33 +3,67 @@
 #include "ACommon/AError.h"
 #include "ACommon/IPodRecord.h"
 
+#include <cstring>
+
+namespace {
+
+AString DecodeUTF16LE(std::span<const std::uint8_t> bytes)
+{
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i)
+        units[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    return AString(std::move(units));
+}
+
+} // namespace
+
+const AString& MHOD::GetString() const
+{
+    if (!text) {
+        static const AString kNone;
+        if (!IsStringType(type) || kept.size() < 16)
+            return kNone;
+        text = std::make_unique<AString>(DecodeUTF16LE(kept.subspan(16)));
+    }
+    return *text;
+}
+
+std::span<const std::uint8_t> MHOD::GetPayload() const
+{
+    if (!kept.empty())
+        return IsStringType(type) ? kept.first(16) : kept;
+    return payload;
+}
+
 void MHOD::SetUnicodeString(const AString& newText, unsigned newType)
 {
-    text = newText;
-    payload.AssignZeros(16);
-    std::uint8_t* subHeader = payload.Data();
+    std::vector<std::uint8_t> subHeader(16, 0);
     subHeader[0] = 1;
-    const std::uint32_t bytes = static_cast<std::uint32_t>(text.Units().size() * 2);
+    const std::uint32_t bytes = static_cast<std::uint32_t>(newText.Units().size() * 2);
     for (int i = 0; i < 4; ++i)
         subHeader[4 + i] = static_cast<std::uint8_t>(bytes >> (8 * i));
+    kept = {};
+    payload = std::move(subHeader);
+    text = std::make_unique<AString>(newText);
     if (newType != 0)
         type = newType;
 }
 
 void MHOD::SetData(std::vector<std::uint8_t> data, unsigned newType)
 {
-    text = AString();
-    payload.Assign(data);
+    kept = {};
+    payload = std::move(data);
+    text.reset();
     if (newType != 0)
         type = newType;
 }
 
-int MHOD::Load(ByteReader& in)
+int MHOD::Load(ByteReader& in, const TextStore* store)
 {
     // The header length is kept as read; the first 24 bytes are always the fixed fields, and
     // everything after them up to the total length is the payload.
     ByteReader look = in;
-    if (!look.Has(12) || look.ReadTag(4) != "mhod")
+    if (!look.Has(12) || std::memcmp(look.ReadSpan(4).data(), "mhod", 4) != 0)
         return kErrUnknown;
     const std::uint32_t readHeaderLength = look.ReadU32LE();
     const std::uint32_t totalLength = look.ReadU32LE();
@@ -42,19 +76,22 @@ int MHOD::Load(ByteReader& in)
     unknown16 = record.ReadU32LE();
     unknown20 = record.ReadU32LE();
     std::span<const std::uint8_t> rest = record.Rest();
-    text = AString();
-    if (!IsStringType(type)) {
-        payload.Assign(rest);
+    // A string object: a 16-byte sub-header, then the text, two bytes a unit.
+    if (IsStringType(type) && (rest.size() < 16 || (rest.size() - 16) % 2 != 0))
+        return kErrUnknown;
+    text.reset();
+    payload.clear();
+    kept = {};
+    if (store && !rest.empty() && store->Holds(rest)) {
+        kept = rest;
         return 0;
     }
-    // A string object: the text runs from payload offset 16 to the end, two bytes a unit.
-    if (rest.size() < 16 || (rest.size() - 16) % 2 != 0)
-        return kErrUnknown;
-    payload.Assign(rest.first(16));
-    std::u16string units((rest.size() - 16) / 2, u'\0');
-    for (std::size_t i = 0; i < units.size(); ++i)
-        units[i] = static_cast<char16_t>(rest[16 + 2 * i] | rest[16 + 2 * i + 1] << 8);
-    text = AString(std::move(units));
+    if (!IsStringType(type)) {
+        payload.assign(rest.begin(), rest.end());
+        return 0;
+    }
+    payload.assign(rest.begin(), rest.begin() + 16);
+    text = std::make_unique<AString>(DecodeUTF16LE(rest.subspan(16)));
     return 0;
 }
 
@@ -66,6 +103,11 @@ void MHOD::Store(ByteWriter& out) const
     out.WriteU32LE(type);
     out.WriteU32LE(unknown16);
     out.WriteU32LE(unknown20);
-    out.WriteBytes(payload.Data(), payload.Size());
-    IPodRecord::WriteUTF16LE(out, text.Units());
+    if (!kept.empty()) {
+        out.WriteBytes(kept.data(), kept.size());
+        return;
+    }
+    out.WriteBytes(payload.data(), payload.size());
+    if (text)
+        IPodRecord::WriteUTF16LE(out, text->Units());
 }

@@ -6,6 +6,12 @@
 // String objects (types 1-5, 12, 13): payload = 16-byte sub-header (position, byte length, 8 kept
 // bytes) + UTF-16LE text without byte-order mark or terminator. Every other type (100 is the
 // playlist item's object) is an opaque payload, written back byte for byte.
+//
+// An object read as part of a whole database keeps its bytes where the database keeps the bytes it
+// was read from, and decodes its text when it is first asked for: a database holds many objects a
+// track and a playlist item, and a copy or an allocation each would dominate loading and freeing it.
+// Asking for the text of such an object changes it, so a database is used by one thread at a time
+// (its playlists' titles, which any thread may show, are decoded when read).
 
 #include "ACommon/AString.h"
 #include "ACommon/ByteReader.h"
@@ -13,6 +19,8 @@
 #include "ACommon/IPodRecord.h"
 
 #include <cstdint>
+#include <span>
+#include <memory>
 #include <vector>
 
 class MHOD {
@@ -28,7 +36,32 @@ public:
         kItemPosition = 100,
     };
 
+    // The bytes a database was read from, held for as long as the database lives, so that its
+    // objects can refer to them instead of copying them. Bytes once held never move.
+    class TextStore {
+    public:
+        // Room for `size` bytes, to be filled through Data() before the database is read from them
+        // (not cleared first: they are about to be overwritten). Throws std::bad_alloc.
+        explicit TextStore(std::size_t size)
+            : held(std::make_unique_for_overwrite<std::uint8_t[]>(size)), size(size)
+        {
+        }
+        std::uint8_t* Data() { return held.get(); }
+        std::span<const std::uint8_t> Bytes() const { return {held.get(), size}; }
+        // True when `bytes` lie inside what is held.
+        bool Holds(std::span<const std::uint8_t> bytes) const
+        {
+            return size > 0 && bytes.data() >= held.get() && bytes.data() + bytes.size() <= held.get() + size;
+        }
+
+    private:
+        std::unique_ptr<std::uint8_t[]> held;
+        std::size_t size;
+    };
+
     MHOD() = default;
+    MHOD(MHOD&&) noexcept = default;
+    MHOD& operator=(MHOD&&) noexcept = default;
 
     // Makes this a string object: a fresh 16-byte sub-header (position 1, the byte length) and
     // `text`. The type changes only when `type` is not 0.
@@ -36,16 +69,26 @@ public:
     // Makes this an opaque object with `data` as its payload.
     void SetData(std::vector<std::uint8_t> data, unsigned type);
 
-    int Load(ByteReader& in); // 0 or -10000
+    // 0 or -10000. When `store` holds the bytes being read, the object refers to them.
+    int Load(ByteReader& in, const TextStore* store = nullptr);
     void Store(ByteWriter& out) const;
     std::uint32_t GetTotalSize() const
     {
-        return 24 + static_cast<std::uint32_t>(payload.Size() + text.Units().size() * 2);
+        if (!kept.empty())
+            return 24 + static_cast<std::uint32_t>(kept.size());
+        return 24 + static_cast<std::uint32_t>(payload.size() + (text ? text->Units().size() * 2 : 0));
     }
 
     std::uint32_t GetType() const { return type; }
-    const AString& GetString() const { return text; }
-    std::span<const std::uint8_t> GetPayload() const { return payload.Span(); }
+    // The text of a string object (empty for other objects), decoded on first use.
+    const AString& GetString() const;
+    // The text of a string object as UTF-16LE bytes while it is not decoded yet; empty otherwise.
+    std::span<const std::uint8_t> GetUndecodedText() const
+    {
+        return !kept.empty() && !text && IsStringType(type) ? kept.subspan(16) : std::span<const std::uint8_t>();
+    }
+    // The payload after the 24-byte header; for a string object its 16-byte sub-header.
+    std::span<const std::uint8_t> GetPayload() const;
     static bool IsStringType(std::uint32_t type) { return (type >= 1 && type <= 5) || type == 12 || type == 13; }
 
 private:
@@ -53,6 +96,9 @@ private:
     std::uint32_t type = 0;
     std::uint32_t unknown16 = 0;
     std::uint32_t unknown20 = 0;
-    IPodRecord::SmallBytes<48> payload; // for a string object only its 16-byte sub-header
-    AString text;
+    // The bytes after the header as read, in the database's store; empty for an object made or
+    // changed here, which owns its payload (a string object: the sub-header) and its text.
+    std::span<const std::uint8_t> kept;
+    std::vector<std::uint8_t> payload;
+    mutable std::unique_ptr<AString> text;
 };

@@ -20,7 +20,7 @@ MHSD::~MHSD() = default;
 
 std::uint32_t MHSD::GetType() const { return IPodRecord::GetU32(header, kOffsetType); }
 
-int MHSD::Load(ByteReader& in, bool decode, CancelProc cancel, AProgress* progress)
+int MHSD::Load(ByteReader& in, bool decode, CancelProc cancel, AProgress* progress, const MHOD::TextStore* texts)
 {
     ByteReader body;
     if (int err = IPodRecord::OpenRecord(in, "mhsd", kOffsetType + 4, header, body); err != 0)
@@ -31,10 +31,10 @@ int MHSD::Load(ByteReader& in, bool decode, CancelProc cancel, AProgress* progre
     int err = 0;
     if (decode && type == kTracks) {
         trackList = std::make_unique<MHLT>();
-        err = trackList->Load(body, cancel, progress);
+        err = trackList->Load(body, cancel, progress, texts);
     } else if (decode && (type == kPlaylists || type == kPodcasts)) {
         playlistList = std::make_unique<MHLP>();
-        err = playlistList->Load(body, cancel, progress);
+        err = playlistList->Load(body, cancel, progress, texts);
     }
     if (err != 0)
         return err;
@@ -81,10 +81,13 @@ std::uint32_t MHSD::GetTotalSize() const
 
 void MHSD::Store(ByteWriter& out)
 {
-    IPodRecord::WriteHeader(out, header, GetTotalSize());
+    // The total length is filled in once the children are written.
+    const std::size_t at = out.Size();
+    IPodRecord::WriteHeader(out, header, 0);
     if (trackList)
         trackList->Store(out);
     if (playlistList)
         playlistList->Store(out);
     out.WriteBytes(rest.data(), rest.size());
+    out.PatchU32LE(at + 8, static_cast<std::uint32_t>(out.Size() - at));
 }

@@ -13,6 +13,7 @@
 #include "ACommon/ByteWriter.h"
 #include "ACommon/MHLP.h"
 #include "ACommon/MHLT.h"
+#include "ACommon/MHOD.h"
 
 #include <cstdint>
 #include <memory>
@@ -30,7 +31,8 @@ public:
     ~MHSD();
 
     // With `decode` unset, or for a type other than 1 to 3, the dataset is kept as opaque bytes.
-    int Load(ByteReader& in, bool decode, CancelProc cancel, AProgress* progress);
+    // Objects refer to the bytes `texts` holds when one is given.
+    int Load(ByteReader& in, bool decode, CancelProc cancel, AProgress* progress, const MHOD::TextStore* texts = nullptr);
     // Reads the titles of a playlist dataset and the track count of a track dataset; skips the rest.
     int LoadName(AFile* f, std::uint64_t limit);
     void Store(ByteWriter& out);

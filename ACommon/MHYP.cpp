@@ -103,12 +103,14 @@ void MHYP::ResolveItems(const std::unordered_map<std::uint32_t, MHIT*>& tracksBy
     }
 }
 
-int MHYP::Load(ByteReader& in, CancelProc cancel, AProgress* progress)
+int MHYP::Load(ByteReader& in, CancelProc cancel, AProgress* progress, const MHOD::TextStore* texts)
 {
     ByteReader body;
     if (int err = IPodRecord::OpenRecord(in, "mhyp", kOffsetLibraryFlag, header, body); err != 0)
         return err;
     const std::uint32_t objectCount = IPodRecord::GetU32(header, kOffsetMhodCount);
+    // The playlist's own objects (its title) are decoded now: the iPod's name is read from any
+    // thread that shows it.
     if (int err = LoadObjects(body, objectCount, objects, IsTrackIndexObject); err != 0)
         return err;
     const std::uint32_t itemCount = IPodRecord::GetU32(header, kOffsetItemCount);
@@ -137,7 +139,7 @@ int MHYP::Load(ByteReader& in, CancelProc cancel, AProgress* progress)
             progress->UpdateDivision(static_cast<double>(i + 1) / itemCount, &text, nullptr, nullptr, 0);
         }
         MHIP item{MHIP::ToLoad{}};
-        if (err = item.Load(body); err != 0)
+        if (err = item.Load(body, texts); err != 0)
             break;
         items.push_back(std::move(item));
     }

@@ -41,7 +41,7 @@ public:
     // Points every item at the track its track id names (ids without a track stay unresolved).
     void ResolveItems(const std::unordered_map<std::uint32_t, MHIT*>& tracksById);
 
-    int Load(ByteReader& in, CancelProc cancel, AProgress* progress);
+    int Load(ByteReader& in, CancelProc cancel, AProgress* progress, const MHOD::TextStore* texts = nullptr);
     // Reads the header and the data objects and skips the items.
     int LoadName(AFile* f, std::uint64_t limit);
     void Store(ByteWriter& out, std::uint32_t* itemCounter);

@@ -5,6 +5,7 @@
 #include "ACommon/IPodInfo.h"
 #include "APlatform/KnownFolders.h"
 #include "cli/Commands.h"
+#include "cli/MountedIPods.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -19,52 +20,6 @@
 namespace cli {
 
 namespace {
-
-struct MountedIPod {
-    std::string volume;
-    std::string path;
-    std::string name;
-    bool nameRead = false;
-    IPodInfo info;
-    bool infoRead = false;
-    int songs = 0;
-    bool songsRead = false;
-    std::optional<bool> autoUpdate;
-    bool readOnly = false;
-};
-
-std::vector<MountedIPod> FindIPods(const std::string& volumesRoot)
-{
-    std::vector<MountedIPod> found;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(volumesRoot, error)) {
-        if (!entry.is_directory(error))
-            continue;
-        MountedIPod pod;
-        pod.volume = entry.path().filename().string();
-        pod.path = entry.path().string();
-        AString root = AString::FromUTF8(pod.path);
-        if (!IPodDB::IsIPodRoot(root))
-            continue;
-        IPodDB db;
-        if (db.LoadName(&root, 1) == 0) {
-            AString name;
-            db.GetIPodName(name);
-            pod.name = name.ToStdString();
-            pod.nameRead = true;
-            pod.songs = db.GetTrackCount();
-            pod.songsRead = true;
-        }
-        pod.infoRead = IPodDB::GetIPodInfo(&root, &pod.info) == 0;
-        signed char autoUpdate = 0;
-        if (IPodDB::GetAutoUpdates(&root, autoUpdate) == 0)
-            pod.autoUpdate = autoUpdate != 0;
-        pod.readOnly = IPodInfo::IsVolumeReadOnly(root);
-        found.push_back(pod);
-    }
-    std::sort(found.begin(), found.end(), [](const MountedIPod& a, const MountedIPod& b) { return a.volume < b.volume; });
-    return found;
-}
 
 std::string Capacity(const IPodInfo& info)
 {

@@ -15,6 +15,8 @@ int main(int argc, char** argv)
     cli::AddScanCommand(app, exitStatus);
     cli::AddTagsCommand(app, exitStatus);
     cli::AddIPodsCommand(app, exitStatus);
+    cli::AddSyncCommand(app, exitStatus);
+    cli::AddDemoCommand(app, exitStatus);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

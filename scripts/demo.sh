@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The main job, end to end: installs what the build needs, builds the `pelorin` program, makes a
-# demonstration pair of folders and keeps them in step with `pelorin folders`, twice:
-#   1. a first "synchronize" run copies what is new on each side to the other;
-#   2. after a change, an addition and a deletion on each side, a second run carries all of them
-#      over (the deletions too, thanks to the lists saved by the first run).
-# Safe to run again: the demonstration folders are made afresh each time. Needs no terminal: every
-# question is answered by --yes. PELORIN_DEMO_DIR chooses where the folders go (default build/demo).
+# demonstration with `pelorin demo` (a volumes folder holding an iPod with an empty database, and a
+# folder of generated songs), copies the songs onto the iPod with `pelorin sync`, and shows the iPod
+# with `pelorin ipods`; a second sync then finds nothing left to do.
+# Safe to run again: the demonstration is made afresh each time. Needs no terminal: every question
+# is answered by --yes. PELORIN_DEMO_DIR chooses where it goes (default build/demo); nothing outside
+# it is written (the iPod's state file goes into the demonstration's own data folder).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,40 +17,40 @@ demo=${PELORIN_DEMO_DIR:-build/demo}
 rm -rf "$demo"
 mkdir -p "$demo"
 demo=$(cd "$demo" && pwd)
-left="$demo/Library"
-right="$demo/Player"
 
-write() { mkdir -p "$(dirname "$1")"; printf '%s\n' "$2" >"$1"; touch -d "$3" "$1"; }
-write "$left/Artist A/Album 1/01 First Song.mp3" "first song" "2024-01-01 10:00"
-write "$left/Artist A/Album 1/02 Second Song.mp3" "second song" "2024-01-01 10:00"
-write "$left/Artist B/Single.mp3" "single" "2024-01-02 10:00"
-write "$right/Artist C/Live/01 Opening.mp3" "opening" "2024-01-03 10:00"
-write "$right/Playlists/Road Trip.txt" "road trip" "2024-01-03 10:00"
+echo
+echo "\$ pelorin demo $demo"
+build/pelorin demo "$demo"
 
-run() {
+# The demonstration's volumes folder stands for /media/$USER, and its data folder for
+# ~/.local/share, where the iPod's state file is kept.
+export PELORIN_VOLUMES="$demo/Volumes"
+export XDG_DATA_HOME="$demo/data"
+
+echo
+echo "\$ pelorin ipods"
+build/pelorin ipods
+
+run_sync() {
     echo
-    echo "\$ pelorin folders Library Player --type synchronize --yes"
-    build/pelorin folders "$left" "$right" --type synchronize --yes --state "$demo/demo.state" \
-        --log "$demo/sync.log"
+    echo "\$ pelorin sync --from $demo/Songs --type copy-to-ipod --yes"
+    # The run's progress lines are left out here; the log has every step.
+    if ! build/pelorin sync --from "$demo/Songs" --type copy-to-ipod --yes --log "$demo/sync.log" >"$demo/sync.out"; then
+        cat "$demo/sync.out"
+        echo "The sync failed; see $demo/sync.log." >&2
+        exit 1
+    fi
+    grep -v -e '^Action ' -e '^Loading iPod Song Data' "$demo/sync.out" || true
 }
-show() {
-    echo "Library: $(cd "$left" && find . -type f | sort | sed 's|^\./||' | paste -sd ',' - | sed 's/,/, /g')"
-    echo "Player:  $(cd "$right" && find . -type f | sort | sed 's|^\./||' | paste -sd ',' - | sed 's/,/, /g')"
-}
+run_sync
 
-echo "Before:"; show
-run
-echo "After the first run:"; show
+echo
+echo "\$ pelorin ipods"
+build/pelorin ipods
 
-# Changes on both sides between the runs.
-write "$left/Artist B/Single.mp3" "single, remastered" "2024-02-01 10:00"
-rm "$right/Playlists/Road Trip.txt"
-write "$right/Artist D/New Find.mp3" "new find" "2024-02-02 10:00"
-rm "$left/Artist A/Album 1/02 Second Song.mp3"
 echo
-echo "Changed: Single.mp3 on the Library side, Road Trip.txt deleted and New Find.mp3 added on the"
-echo "Player side, 02 Second Song.mp3 deleted on the Library side."
-run
-echo "After the second run:"; show
+echo "On the iPod: $(find "$demo/Volumes/DEMOPOD/iPod_Control/Music" -type f | wc -l) song files in" \
+    "iPod_Control/Music, listed in iPod_Control/iTunes/iTunesDB (and iTunesSD)."
+run_sync
 echo
-echo "The run log is in $demo/sync.log; the sync's state in $demo/demo.state."
+echo "The run log is in $demo/sync.log; the iPod's state file in $XDG_DATA_HOME/Veltrano/Ondrivel/."

@@ -174,7 +174,7 @@ TEST(ASyncLib, SetTypesReplacesOnlyTheSidesWhoseTypeChanges)
 
 TEST(ASyncLib, ATypeWithoutASourceLeavesItsSideAsItWas)
 {
-    for (int type : {static_cast<int>(ADir::kTypeIPodDB), 12345}) {
+    for (int type : {static_cast<int>(ADir::kTypeITunes), 12345}) {
         ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
         ADir* right = sync.GetDir2();
         EXPECT_EQ(sync.SetTypes(ADir::kTypeFolder, type), kErrNotSupported) << type;

@@ -1,0 +1,78 @@
+#pragma once
+// ADirPodDB: a mounted iPod as a song source, read and changed through the iPod's own database
+// (IPodDB) rather than through a library application. The songs, their tags and their files come
+// from iPod_Control/iTunes/iTunesDB; songs are copied into the music folders F00-F99 and entered
+// into the database here, and the database (with iTunesSD) is written back by Finalize.
+//
+// Its virtual paths are the database's ("/Genre/Artist/Album/Name/ext?handle"), the handle being
+// the track's, which never names another track within the process. Full paths handed to it are the
+// iPod's mount point joined with a virtual path.
+
+#include "ACommon/ADirSong.h"
+#include "ACommon/IPodDB.h"
+
+#include <memory>
+
+class ADirPodDB : public ADirSong {
+public:
+    static constexpr std::uint32_t kStateMark = 0x00100001;
+
+    explicit ADirPodDB(AProgress* progress = &AProgress::Shared());
+    ~ADirPodDB() override;
+
+    int GetType() const override;
+    // Sets the root when one is given, empties the source, then loads the whole database.
+    int InitWPath(const AString* root, signed char useFullPaths, CancelProc cancel) override;
+    // The number of songs of the sorted view (built by the first call when no Sort came before).
+    int Count() override;
+    // Builds the sorted view of the tracks this source's filters pass, or sorts it again.
+    void Sort(signed char ascending) override;
+    // The iPod's mount point, ending in "/".
+    const AString* GetRootPath() override;
+    // Takes the iPod's mount point and reads the iPod's name (only that) from its database.
+    void SetRootPath(const AString* root) override;
+    int GetFileDiskPath(const AString* path, AString* diskPath, signed char fromList) override;
+    std::uint64_t GetFileModTime(const AString* path) override;
+    int DeleteEntry(int index, signed char removeFile, signed char keepFile) override;
+    int Delete(const AString* path, signed char fromList, signed char keepFile) override;
+    int GetSongInfo(const AString* path, SongInfoStruct* info) override;
+    bool FileExists(const AString* path) override;
+    AString* GetFPath(int index) override;
+    void DeleteAll() override;
+    int WriteState(AFile* f) override;
+    int ReadState(AFile* f) override;
+    // Writes the database and iTunesSD back to the iPod; -10000 unless the whole database was loaded.
+    int Finalize() override;
+    int CopyProperties(ADir* other) override;
+    AString GetRootDisplayName(signed char bare) override;
+    int PopulateFileList(CancelProc cancel) override;
+    void GetRealRootPath(AString* out) override;
+
+    // Copies the music file `path` onto the iPod and enters it into the database. A song without a
+    // name tag is called `name` when given (else after its file). -4 when the database holds the
+    // song already (nothing is copied).
+    int AddSongFromDisk(const AString* path, const AString* name, CancelProc cancel);
+    // Takes the length, size, bit rate, date, year and track number of the track a virtual path
+    // names from its file again, after the file was replaced in place.
+    int RefreshSong(const AString* path);
+    int GetIPodName(AString& name) const;
+    void SetLocalTempPath(const AString& folder);
+    const AString& GetLocalTempPath() const { return localTempPath; }
+    const AString& GetIPodID() const { return iPodID; }
+    IPodDB* GetDatabase() const { return database.get(); }
+
+private:
+    // `path` relative to the iPod: the mount point cut off ("/" kept in front).
+    AString RelativePath(const AString& path, bool upToFirstRoot) const;
+    // The track a virtual path names (1 found, 0 not).
+    int FindTrack(const AString& path, signed char exact, MHIT** track, bool upToFirstRoot = false);
+    AString DiskPathOf(const MHIT& track) const;
+    void ResetDatabase();
+    void CheckRemovedFilesFolder();
+
+    AString iPodRoot;
+    std::unique_ptr<IPodDB> database;
+    AString lastPath;
+    AString iPodID;
+    AString localTempPath;
+};

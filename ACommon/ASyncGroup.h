@@ -1,0 +1,74 @@
+#pragma once
+// ASyncGroup: the syncs a front end works with (one song library sync in practice), their runs,
+// and the state file that keeps all of their settings, saved lists and remembered answers, one
+// file per iPod.
+
+#include "ACommon/AFile.h"
+#include "ACommon/APLock.h"
+#include "ACommon/AProgress.h"
+#include "ACommon/AString.h"
+#include "ACommon/ASync.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace platform {
+class StatusField;
+class ProgressBar;
+} // namespace platform
+
+class ASyncLib;
+
+class ASyncGroup {
+public:
+    static constexpr std::uint32_t kStateMark = 0x00100001;
+    static constexpr int kMaxSyncs = 20;
+    // Shows which sync a loop is running: the front end selects row `index` of its list of syncs.
+    using RowSelector = std::function<void(int index)>;
+
+    explicit ASyncGroup(AProgress* progress = &AProgress::Shared());
+    ~ASyncGroup();
+    ASyncGroup(const ASyncGroup&) = delete;
+    ASyncGroup& operator=(const ASyncGroup&) = delete;
+
+    int NumSyncs() const { return count; }
+    // Sync `index`; null outside 0 to NumSyncs() - 1.
+    ASync* GetSync(int index) const;
+    // Appends a new song library sync with these source types; null when the group is busy or full.
+    ASyncLib* AddASyncLib(int type1, int type2);
+    void SetProgressControl(RowSelector rows, platform::StatusField* message, platform::StatusField* detail,
+                            platform::ProgressBar* bar);
+
+    // Runs sync `index` (nothing for "Do Not Synchronize"); -102390 while the group is busy, -2 for
+    // an index outside the group.
+    int DoSync(CancelProc cancel, int index);
+    // Runs every sync in order; stops after a failed sync that stops on errors, or on a cancel.
+    int DoSyncLoop(CancelProc cancel);
+    // The loop with every sync in log-only mode (no folders made or deleted).
+    int DoSyncLoopLogOnly(CancelProc cancel);
+
+    int WriteState(AFile* f);
+    int ReadState(AFile* f);
+    // Writes the group's record to `path` safely: into a temporary file beside it, flushed, renamed
+    // over it. The old file stays whole when anything fails.
+    int WriteSyncState(const AString* path);
+    // Reads the group's record from `path`. A missing file is created empty (and so reads as
+    // -11166, the end of the file).
+    int ReadSyncState(const AString* path);
+
+    const AString& GetGroupName() const { return groupName; }
+    void SetGroupName(const AString& name) { groupName = name; }
+
+private:
+    int RunOne(int index, CancelProc cancel);
+    void DestroySyncs();
+
+    std::array<std::unique_ptr<ASync>, kMaxSyncs> syncs;
+    int count = 0;
+    AString groupName;
+    APLock lock;
+    RowSelector tableView;
+    AProgress* progress = nullptr;
+};

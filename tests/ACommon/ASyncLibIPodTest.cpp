@@ -1,0 +1,346 @@
+// The song library sync between a folder of songs (left) and an iPod read through its own database
+// (right): whole runs of every sync type, checked by the files on both sides and by the iPod's
+// database as it reads back afterwards.
+
+#include "ACommon/ASyncLib.h"
+
+#include "ACommon/ADirPodDB.h"
+#include "ACommon/AError.h"
+#include "ACommon/IPodDB.h"
+#include "ACommon/MHIT.h"
+#include "ACommon/MHLT.h"
+#include "fixtures/IPodFixture.h"
+#include "fixtures/MusicFiles.h"
+#include "fixtures/RecordingFrontend.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+using fixtures::Exists;
+using fixtures::ListFiles;
+using fixtures::ReadFile;
+
+namespace {
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+fixtures::SongSpec Spec(const std::string& title, const std::string& artist = "Artist", std::uint32_t seed = 0)
+{
+    fixtures::SongSpec spec;
+    spec.title = title;
+    spec.artist = artist;
+    spec.album = "Album";
+    spec.genre = "Rock";
+    spec.track = 1;
+    spec.seed = seed;
+    spec.seconds = 1;
+    spec.bitRate = 32;
+    return spec;
+}
+
+// A track as the iPod's database lists it, and whether its file is there.
+struct PodSong {
+    std::string title, artist, album, genre, path;
+    bool fileThere = false;
+    bool operator==(const PodSong&) const = default;
+};
+
+// A folder of songs and an iPod, and a song sync between them whose state lives in a file from
+// one run to the next.
+class FolderAndIPod {
+public:
+    FolderAndIPod()
+    {
+        std::filesystem::create_directories(tmp / "Songs");
+        root = fixtures::MakeIPod(tmp / "Volumes", "POD");
+    }
+    std::string Folder(const std::string& relative = "") const { return tmp / ("Songs/" + relative); }
+    void WriteSong(const std::string& relative, const fixtures::SongSpec& spec)
+    {
+        fixtures::WriteSong(Folder(relative), spec);
+    }
+
+    std::unique_ptr<ASyncLib> Load(int autoAction, signed char destDeletes)
+    {
+        auto sync = std::make_unique<ASyncLib>(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
+        if (Exists(tmp / "state")) {
+            AString path = tmp.A("state");
+            AFile in;
+            EXPECT_EQ(in.Open(&path, 1), 0);
+            EXPECT_EQ(sync->ReadState(&in), 0);
+        }
+        AString left = tmp.A("Songs"), right = AString::FromUTF8(root);
+        sync->SetRootPath1(&left, nullptr, 0);
+        sync->SetRootPath2(&right, nullptr, 0);
+        sync->SetAutoAction(autoAction);
+        sync->SetDestDeletes(destDeletes);
+        sync->SetShowActionsList(0);
+        sync->SetRememberedAnswers(ASync::kAnswerYesToAll, ASync::kAnswerYesToAll, ASync::kAnswerYesToAll);
+        return sync;
+    }
+    void Save(ASync& sync)
+    {
+        std::filesystem::remove(tmp / "state");
+        AString path = tmp.A("state");
+        AFile out;
+        ASSERT_EQ(out.Open(&path, 2), 0);
+        ASSERT_EQ(sync.WriteState(&out), 0);
+    }
+    int Run(int autoAction, signed char destDeletes, const std::function<void(ASyncLib&)>& adjust = {})
+    {
+        std::unique_ptr<ASyncLib> sync = Load(autoAction, destDeletes);
+        if (adjust)
+            adjust(*sync);
+        const int result = sync->DoSync(nullptr);
+        Save(*sync);
+        return result;
+    }
+
+    // The iPod's database as it reads back from the iPod, by title.
+    std::map<std::string, PodSong> IPodSongs() const
+    {
+        std::map<std::string, PodSong> songs;
+        IPodDB db;
+        AString r = AString::FromUTF8(root);
+        EXPECT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+        db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
+            PodSong song{track.GetName().ToStdString(), track.GetArtist().ToStdString(),
+                         track.GetAlbum().ToStdString(), track.GetGenre().ToStdString(),
+                         track.GetFilepath().ToStdString(), Exists(root + track.GetFilepath().ToStdString())};
+            songs[song.title] = song;
+        });
+        return songs;
+    }
+    // Puts songs onto the iPod as another program would: copied and entered into its database.
+    void PutOnIPod(const std::vector<std::pair<std::string, fixtures::SongSpec>>& songs)
+    {
+        ADirPodDB pod;
+        AString r = AString::FromUTF8(root);
+        ASSERT_EQ(pod.InitWPath(&r, 0, nullptr), 0);
+        for (const auto& [name, spec] : songs) {
+            fixtures::WriteSong(tmp / ("elsewhere/" + name), spec);
+            AString file = AString::FromUTF8(tmp / ("elsewhere/" + name));
+            ASSERT_EQ(pod.AddSongFromDisk(&file, nullptr, nullptr), 0) << name;
+        }
+        ASSERT_EQ(pod.Finalize(), 0);
+    }
+    // Deletes a song on the iPod as another program would: its file and its track.
+    void DeleteOnIPod(const std::string& title)
+    {
+        ADirPodDB pod;
+        pod.SetMoveInsteadOfDelete(0);
+        AString r = AString::FromUTF8(root);
+        ASSERT_EQ(pod.InitWPath(&r, 0, nullptr), 0);
+        pod.Sort(1);
+        for (int i = 0; i < pod.Count(); ++i) {
+            if (Has(pod.GetFPath(i)->ToStdString(), "/" + title + "/")) {
+                ASSERT_EQ(pod.DeleteEntry(i, 1, 0), 0);
+                ASSERT_EQ(pod.Finalize(), 0);
+                return;
+            }
+        }
+        FAIL() << title << " is not on the iPod";
+    }
+    std::vector<std::string> Titles() const
+    {
+        std::vector<std::string> titles;
+        for (const auto& [title, song] : IPodSongs())
+            titles.push_back(title);
+        return titles;
+    }
+
+    fixtures::RecordingFrontend frontend;
+    fixtures::TempDir tmp;
+    std::string root;
+};
+
+} // namespace
+
+TEST(ASyncLibIPod, SetTypesMakesDatabaseSourcesForTheIPodSide)
+{
+    ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
+    EXPECT_EQ(sync.GetDir2()->GetType(), ADir::kTypeIPodDB);
+    EXPECT_EQ(sync.GetSavedDir2()->GetType(), ADir::kTypeIPodDB);
+    EXPECT_EQ(sync.GetType2(), ADir::kTypeIPodDB);
+    EXPECT_EQ(sync.GetDir2()->GetTypeIncludeFilter(), ":mp3:m4p:m4a:m4b:");
+}
+
+TEST(ASyncLibIPod, CopyToIPodPutsEverySongOnTheIPodAndInItsDatabase)
+{
+    FolderAndIPod pair;
+    pair.WriteSong("Artist/Album/01 One.mp3", Spec("One"));
+    pair.WriteSong("Artist/Album/02 Two.m4a", Spec("Two", "Artist", 1));
+    pair.WriteSong("Other/Live/01 Three.mp3", Spec("Three", "Other", 2));
+    ASSERT_EQ(pair.Run(1, 0), 0) << pair.frontend.Log();
+
+    const auto songs = pair.IPodSongs();
+    ASSERT_EQ(songs.size(), 3u);
+    EXPECT_EQ(songs.at("Two").artist, "Artist");
+    EXPECT_EQ(songs.at("Three").artist, "Other");
+    for (const auto& [title, song] : songs) {
+        EXPECT_TRUE(song.fileThere) << title;
+        EXPECT_EQ(song.album, "Album");
+        EXPECT_EQ(song.genre, "Rock");
+        EXPECT_TRUE(song.path.rfind("/iPod_Control/Music/F", 0) == 0) << song.path;
+    }
+    EXPECT_EQ(songs.at("Two").path.substr(songs.at("Two").path.size() - 4), ".m4a");
+    EXPECT_EQ(ReadFile(pair.root + songs.at("One").path), ReadFile(pair.Folder("Artist/Album/01 One.mp3")));
+    EXPECT_EQ(ReadFile(pair.root + "/iPod_Control/iTunes/iTunesSD").size(),
+              IPodDB::kSDHeaderLength + 3 * IPodDB::kSDEntryLength);
+    // The log names the iPod side by the iPod's name.
+    EXPECT_TRUE(Has(pair.frontend.Log(), "iPod: Test iPod Main Library")) << pair.frontend.Log();
+
+    // A second run finds both sides equal.
+    pair.frontend.Clear();
+    ASSERT_EQ(pair.Run(1, 0), 0);
+    EXPECT_TRUE(Has(pair.frontend.Log(), "Nothing to Sync!")) << pair.frontend.Log();
+    EXPECT_EQ(pair.IPodSongs(), songs);
+}
+
+TEST(ASyncLibIPod, AReplacedSongFileIsDescribedAnewInTheDatabase)
+{
+    FolderAndIPod pair;
+    pair.PutOnIPod({{"one.mp3", Spec("One")}});
+    // The same song, longer and at another bit rate, newer on the folder side.
+    fixtures::SongSpec longer = Spec("One", "Artist", 5);
+    longer.seconds = 3;
+    longer.bitRate = 64;
+    pair.WriteSong("Artist/Album/01 One.mp3", longer);
+    fixtures::SetModTime(pair.Folder("Artist/Album/01 One.mp3"), std::time(nullptr) + 1000);
+    ASSERT_EQ(pair.Run(3, 0), 0) << pair.frontend.Log();
+    EXPECT_TRUE(Has(pair.frontend.Log(), "Replacing")) << pair.frontend.Log();
+
+    IPodDB db;
+    AString r = AString::FromUTF8(pair.root);
+    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    ASSERT_EQ(db.GetTrackCount(), 1);
+    MHIT* track = db.GetDatabase()->GetTrackList()->GetSong(0);
+    const std::string file = pair.root + track->GetFilepath().ToStdString();
+    EXPECT_EQ(ReadFile(file), ReadFile(pair.Folder("Artist/Album/01 One.mp3")));
+    EXPECT_EQ(track->GetDuration(), 3);
+    EXPECT_EQ(track->GetBitrate(), 64);
+    EXPECT_EQ(track->GetFileSize(), ReadFile(file).size());
+}
+
+TEST(ASyncLibIPod, MakeIPodEqualRemovesWhatTheFolderLacks)
+{
+    FolderAndIPod pair;
+    pair.WriteSong("Artist/Album/01 One.mp3", Spec("One"));
+    pair.PutOnIPod({{"one.mp3", Spec("One")}, {"gone.mp3", Spec("Gone", "Artist", 3)}});
+    ASSERT_EQ(pair.Run(1, 1, [](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(0); }), 0) << pair.frontend.Log();
+    const auto songs = pair.IPodSongs();
+    ASSERT_EQ(pair.Titles(), std::vector<std::string>{"One"});
+    // Only the song's own file is left in the music folders.
+    EXPECT_EQ(ListFiles(pair.root + "/iPod_Control/Music").size(), 1u);
+    EXPECT_FALSE(Exists(pair.root + "/Removed Files"));
+}
+
+TEST(ASyncLibIPod, DeletedSongsAreMovedIntoRemovedFilesOnTheIPodUnderTheirNames)
+{
+    FolderAndIPod pair;
+    pair.PutOnIPod({{"gone.mp3", Spec("Gone", "Artist", 3)}});
+    ASSERT_EQ(pair.Run(1, 1), 0) << pair.frontend.Log();
+    EXPECT_TRUE(pair.IPodSongs().empty());
+    EXPECT_EQ(ListFiles(pair.root + "/Removed Files"), std::vector<std::string>{"Artist/Album/Gone.mp3"});
+}
+
+TEST(ASyncLibIPod, CopyFromIPodFilesTheIPodsSongsIntoTheFolder)
+{
+    FolderAndIPod pair;
+    pair.PutOnIPod({{"one.mp3", Spec("One")}, {"two.m4a", Spec("Two", "Other", 1)}});
+    const auto before = pair.IPodSongs();
+    ASSERT_EQ(pair.Run(2, 0), 0) << pair.frontend.Log();
+    EXPECT_EQ(ListFiles(pair.Folder()), (std::vector<std::string>{"Artist/Album/01 One.mp3", "Other/Album/01 Two.m4a"}));
+    EXPECT_EQ(ReadFile(pair.Folder("Artist/Album/01 One.mp3")), ReadFile(pair.root + before.at("One").path));
+    EXPECT_EQ(pair.IPodSongs(), before);
+}
+
+TEST(ASyncLibIPod, MakeFolderEqualRemovesWhatTheIPodLacks)
+{
+    FolderAndIPod pair;
+    pair.PutOnIPod({{"one.mp3", Spec("One")}});
+    pair.WriteSong("Artist/Album/01 One.mp3", Spec("One"));
+    pair.WriteSong("Artist/Album/05 Extra.mp3", Spec("Extra", "Artist", 4));
+    ASSERT_EQ(pair.Run(2, 1, [](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(0); }), 0) << pair.frontend.Log();
+    EXPECT_EQ(ListFiles(pair.Folder()), std::vector<std::string>{"Artist/Album/01 One.mp3"});
+    EXPECT_EQ(pair.Titles(), std::vector<std::string>{"One"});
+}
+
+TEST(ASyncLibIPod, MergeCopiesWhatEachSideLacksToTheOther)
+{
+    FolderAndIPod pair;
+    pair.WriteSong("Artist/Album/01 Left.mp3", Spec("Left"));
+    pair.PutOnIPod({{"right.mp3", Spec("Right", "Artist", 1)}});
+    ASSERT_EQ(pair.Run(3, 0), 0) << pair.frontend.Log();
+    EXPECT_EQ(pair.Titles(), (std::vector<std::string>{"Left", "Right"}));
+    EXPECT_EQ(ListFiles(pair.Folder()),
+              (std::vector<std::string>{"Artist/Album/01 Left.mp3", "Artist/Album/01 Right.mp3"}));
+}
+
+TEST(ASyncLibIPod, SynchronizeCarriesDeletionsMadeOnEitherSideOver)
+{
+    FolderAndIPod pair;
+    pair.WriteSong("Artist/Album/01 Kept.mp3", Spec("Kept"));
+    pair.WriteSong("Artist/Album/02 Left Gone.mp3", Spec("Left Gone", "Artist", 1));
+    pair.WriteSong("Artist/Album/03 Pod Gone.mp3", Spec("Pod Gone", "Artist", 2));
+    // The first run copies everything onto the iPod and saves both lists.
+    ASSERT_EQ(pair.Run(3, 1), 0) << pair.frontend.Log();
+    ASSERT_EQ(pair.Titles(), (std::vector<std::string>{"Kept", "Left Gone", "Pod Gone"}));
+
+    // Between the runs one song goes on each side; the iPod's was copied there by the first run.
+    std::filesystem::remove(pair.Folder("Artist/Album/02 Left Gone.mp3"));
+    pair.DeleteOnIPod("Pod Gone");
+    pair.frontend.Clear();
+    ASSERT_EQ(pair.Run(3, 1, [](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(0); }), 0) << pair.frontend.Log();
+    EXPECT_EQ(pair.Titles(), std::vector<std::string>{"Kept"});
+    EXPECT_EQ(ListFiles(pair.Folder()), std::vector<std::string>{"Artist/Album/01 Kept.mp3"});
+
+    // And a third run has nothing left to do.
+    pair.frontend.Clear();
+    ASSERT_EQ(pair.Run(3, 1), 0);
+    EXPECT_TRUE(Has(pair.frontend.Log(), "Nothing to Sync!")) << pair.frontend.Log();
+}
+
+namespace {
+
+std::string gITunesFolder;
+
+// Takes the iPod's iTunes folder away while the user reviews the plan, as an unplugged cable would.
+int UnplugDuringReview(AArray*, ASync*)
+{
+    std::filesystem::rename(gITunesFolder, gITunesFolder + ".away");
+    return 0;
+}
+
+} // namespace
+
+TEST(ASyncLibIPod, ADatabaseThatCannotBeWrittenBackFailsTheRun)
+{
+    FolderAndIPod pair;
+    pair.WriteSong("Artist/Album/01 One.mp3", Spec("One"));
+    gITunesFolder = pair.root + "/iPod_Control/iTunes";
+    const int result = pair.Run(1, 0, [](ASyncLib& sync) {
+        sync.SetShowActionsList(1);
+        sync.SetActionsListDlogProc(UnplugDuringReview);
+    });
+    EXPECT_EQ(result, kErrFileNotFound);
+    EXPECT_TRUE(Has(pair.frontend.Log(), "Failed writing iPod: Test iPod Main Library: -11160")) << pair.frontend.Log();
+}
+
+TEST(ASyncLibIPod, ActionsOnTheIPodSideShowTheIPodsName)
+{
+    FolderAndIPod pair;
+    std::unique_ptr<ASyncLib> sync = pair.Load(2, 0);
+    AString path = AString::FromUTF8(pair.root + "/Rock/Artist/Album/One/mp3?7");
+    EXPECT_EQ(sync->FormatVPForDisplay(&path, 0, -1, 0).ToStdString(), "iPod: Test iPod Main Library");
+    EXPECT_EQ(sync->FormatVPForDisplay(&path, 1, -1, 0).ToStdString(),
+              "iPod: Test iPod Main Library: Rock; Artist; Album; One; mp3");
+    EXPECT_EQ(sync->FormatVPForDisplay(&path, 1, -1, 1).ToStdString(), "Rock; Artist; Album; One; mp3");
+}

@@ -1,0 +1,232 @@
+// `pelorin sync`: a folder of songs and a demonstration iPod, end to end through the program: the
+// iPod chosen, the songs on it and in its database, the way back, the state file per iPod, and what
+// the user is told when something is wrong.
+
+#include "ACommon/IPodDB.h"
+#include "ACommon/MHIT.h"
+#include "ACommon/MHLT.h"
+#include "cli/DemoFiles.h"
+#include "fixtures/IPodFixture.h"
+#include "fixtures/MusicFiles.h"
+#include "fixtures/RunCommand.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+using fixtures::Exists;
+using fixtures::ListFiles;
+using fixtures::ReadFile;
+using fixtures::RunPelorin;
+
+namespace {
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A demonstration made by `pelorin demo`, with its volumes root and a private application support
+// folder, so that no test writes into the real one.
+class Demo {
+public:
+    Demo() { made = RunPelorin({"demo", tmp.Path()}); }
+    std::string Songs(const std::string& relative = "") const { return tmp / ("Songs/" + relative); }
+    std::string IPod() const { return tmp / "Volumes/DEMOPOD"; }
+    std::string StateFile() const { return tmp / "data/Veltrano/Ondrivel/Demo iPod_PODDB.snc"; }
+    std::vector<std::string> Env() const
+    {
+        return {"PELORIN_VOLUMES=" + tmp / "Volumes", "XDG_DATA_HOME=" + tmp / "data", "HOME=" + tmp / "home"};
+    }
+    fixtures::CommandResult Sync(std::vector<std::string> args, const std::string& input = std::string()) const
+    {
+        args.insert(args.begin(), "sync");
+        return RunPelorin(args, input, Env());
+    }
+    // The titles the iPod's database lists, each checked to have its file on the iPod.
+    std::multiset<std::string> IPodTitles() const
+    {
+        std::multiset<std::string> titles;
+        IPodDB db;
+        AString root = AString::FromUTF8(IPod());
+        EXPECT_EQ(db.Load(&root, 1, nullptr, nullptr), 0);
+        db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
+            EXPECT_TRUE(Exists(IPod() + track.GetFilepath().ToStdString())) << track.GetFilepath().ToStdString();
+            titles.insert(track.GetName().ToStdString());
+        });
+        return titles;
+    }
+
+    fixtures::TempDir tmp;
+    fixtures::CommandResult made;
+};
+
+std::multiset<std::string> CatalogueTitles()
+{
+    std::multiset<std::string> titles;
+    for (const cli::demo::DemoSong& song : cli::demo::Catalogue())
+        titles.insert(song.title);
+    return titles;
+}
+
+} // namespace
+
+TEST(SyncCommand, HelpExplainsEveryOption)
+{
+    fixtures::CommandResult help = RunPelorin({"sync", "--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    for (const char* text : {"--from", "--ipod", "--type", "--state", "--review", "--yes", "--no", "--stop-on-error",
+                             "--log-only", "--verbose", "--log", "--reset-answers", "--no-genre", "--no-album",
+                             "--no-file-type", "--dont-dup-songs", "--delete-instead-of-move", "copy-to-ipod",
+                             "make-ipod-equal", "copy-from-ipod", "make-folder-equal", "merge", "synchronize", "130"})
+        EXPECT_TRUE(Has(help.out, text)) << text;
+}
+
+TEST(SyncCommand, SongsGoOntoTheDemonstrationIPodAndComeBackTheSame)
+{
+    Demo demo;
+    ASSERT_EQ(demo.made.exitStatus, 0) << demo.made.err;
+    fixtures::CommandResult onto = demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"});
+    ASSERT_EQ(onto.exitStatus, 0) << onto.err;
+    const std::size_t count = cli::demo::Catalogue().size();
+    EXPECT_TRUE(Has(onto.out, "The iPod \"Demo iPod\" holds " + std::to_string(count) + " songs.")) << onto.out;
+    EXPECT_EQ(demo.IPodTitles(), CatalogueTitles());
+    EXPECT_EQ(ListFiles(demo.IPod() + "/iPod_Control/Music").size(), count);
+    EXPECT_TRUE(Exists(demo.IPod() + "/iPod_Control/iTunes/iTunesSD"));
+    // The settings are kept in the iPod's own state file.
+    EXPECT_TRUE(Exists(demo.StateFile()));
+
+    // Nothing more to do the second time.
+    fixtures::CommandResult again = demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"});
+    ASSERT_EQ(again.exitStatus, 0) << again.err;
+    EXPECT_TRUE(Has(again.err, "Nothing to Sync!")) << again.err;
+
+    // And back into an empty folder: the same files, filed the same way.
+    std::filesystem::create_directories(demo.tmp / "Back");
+    fixtures::CommandResult back = demo.Sync({"--from", demo.tmp / "Back", "--type", "copy-from-ipod", "--yes"});
+    ASSERT_EQ(back.exitStatus, 0) << back.err;
+    const std::vector<std::string> files = ListFiles(demo.Songs());
+    ASSERT_EQ(ListFiles(demo.tmp / "Back"), files);
+    for (const std::string& file : files)
+        EXPECT_EQ(ReadFile(demo.tmp / ("Back/" + file)), ReadFile(demo.Songs(file))) << file;
+}
+
+TEST(SyncCommand, MakeIPodEqualMovesSongsTheFolderLacksIntoRemovedFilesOnTheIPod)
+{
+    Demo demo;
+    ASSERT_EQ(demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"}).exitStatus, 0);
+    std::filesystem::remove_all(demo.Songs("Sofía Marín"));
+    fixtures::CommandResult result = demo.Sync({"--from", demo.Songs(), "--type", "make-ipod-equal", "--yes"});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    std::multiset<std::string> expected = CatalogueTitles();
+    for (const char* gone : {"Luz de Mar", "Canción del Sur", "Mañana"})
+        expected.erase(expected.find(gone));
+    EXPECT_EQ(demo.IPodTitles(), expected);
+    EXPECT_EQ(ListFiles(demo.IPod() + "/Removed Files/Sofía Marín/Luz de Mar"),
+              (std::vector<std::string>{"Canción del Sur.mp3", "Luz de Mar.mp3", "Mañana.mp3"}));
+}
+
+TEST(SyncCommand, SynchronizeCarriesADeletionOnTheIPodBackToTheFolder)
+{
+    Demo demo;
+    ASSERT_EQ(demo.Sync({"--from", demo.Songs(), "--type", "synchronize", "--yes"}).exitStatus, 0);
+    // The song goes from the iPod as another program would take it: file and track.
+    {
+        IPodDB db;
+        AString root = AString::FromUTF8(demo.IPod());
+        ASSERT_EQ(db.Load(&root, 1, nullptr, nullptr), 0);
+        MHIT* gone = nullptr;
+        db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
+            if (track.GetName() == "Lullaby")
+                gone = &track;
+        });
+        ASSERT_NE(gone, nullptr);
+        std::filesystem::remove(demo.IPod() + gone->GetFilepath().ToStdString());
+        db.GetDatabase()->RemoveTrack(gone);
+        ASSERT_EQ(db.Store(nullptr), 0);
+    }
+    fixtures::CommandResult result =
+        demo.Sync({"--from", demo.Songs(), "--type", "synchronize", "--yes", "--delete-instead-of-move"});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_FALSE(Exists(demo.Songs("Ensemble Aurora/Nocturnes/04 Lullaby.m4a")));
+    EXPECT_TRUE(Exists(demo.Songs("Ensemble Aurora/Nocturnes/03 Café Waltz.m4a")));
+    EXPECT_EQ(demo.IPodTitles().count("Lullaby"), 0u);
+}
+
+TEST(SyncCommand, SavedListsOfAnotherFolderAreDroppedAndTheUserIsTold)
+{
+    Demo demo;
+    ASSERT_EQ(demo.Sync({"--from", demo.Songs(), "--type", "synchronize", "--yes"}).exitStatus, 0);
+    std::filesystem::create_directories(demo.tmp / "Other");
+    fixtures::CommandResult other = demo.Sync({"--from", demo.tmp / "Other", "--type", "synchronize", "--yes"});
+    ASSERT_EQ(other.exitStatus, 0) << other.err;
+    EXPECT_TRUE(Has(other.out, "belong to the folder " + demo.Songs().substr(0, demo.Songs().size() - 1))) << other.out;
+    // Read as deletions, the saved lists would have emptied the iPod; dropped, every song comes over.
+    EXPECT_EQ(demo.IPodTitles(), CatalogueTitles());
+    EXPECT_EQ(ListFiles(demo.tmp / "Other").size(), cli::demo::Catalogue().size());
+}
+
+TEST(SyncCommand, ReviewWithNoIsADryRun)
+{
+    Demo demo;
+    fixtures::CommandResult result = demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--review", "--no"});
+    EXPECT_EQ(result.exitStatus, 130);
+    EXPECT_TRUE(Has(result.out, "Planned actions (" + std::to_string(cli::demo::Catalogue().size()) + "):"))
+        << result.out;
+    EXPECT_TRUE(Has(result.out, "Copy Right")) << result.out;
+    EXPECT_TRUE(Has(result.out, "->  iPod: Demo iPod Main Library")) << result.out;
+    EXPECT_TRUE(demo.IPodTitles().empty());
+    EXPECT_TRUE(ListFiles(demo.IPod() + "/iPod_Control/Music").empty());
+}
+
+TEST(SyncCommand, TheIPodIsChosenByNameAndAnUnknownNameListsTheIPodsFound)
+{
+    Demo demo;
+    fixtures::MakeIPod(demo.tmp / "Volumes", "ANOTHER", {.name = "Pocket"});
+    fixtures::CommandResult unknown = demo.Sync({"--from", demo.Songs(), "--ipod", "Nope", "--type", "copy-to-ipod", "--yes"});
+    EXPECT_EQ(unknown.exitStatus, 2);
+    EXPECT_TRUE(Has(unknown.err, "no iPod called \"Nope\"")) << unknown.err;
+    EXPECT_TRUE(Has(unknown.err, "\"Pocket\" on ANOTHER")) << unknown.err;
+    EXPECT_TRUE(Has(unknown.err, "\"Demo iPod\" on DEMOPOD")) << unknown.err;
+
+    fixtures::CommandResult chosen = demo.Sync({"--from", demo.Songs(), "--ipod", "pocket", "--type", "copy-to-ipod", "--yes"});
+    ASSERT_EQ(chosen.exitStatus, 0) << chosen.err;
+    EXPECT_TRUE(Has(chosen.out, "The iPod \"Pocket\" holds")) << chosen.out;
+    EXPECT_TRUE(demo.IPodTitles().empty());
+    EXPECT_TRUE(Exists(demo.tmp / "data/Veltrano/Ondrivel/Pocket_PODDB.snc"));
+}
+
+TEST(SyncCommand, WithoutAnIPodNothingStarts)
+{
+    fixtures::TempDir tmp;
+    std::filesystem::create_directories(tmp / "Volumes");
+    std::filesystem::create_directories(tmp / "Songs");
+    fixtures::CommandResult result = RunPelorin({"sync", "--from", tmp / "Songs", "--type", "copy-to-ipod", "--yes"},
+                                                "", {"PELORIN_VOLUMES=" + tmp / "Volumes", "XDG_DATA_HOME=" + tmp / "data"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(Has(result.err, "no iPod is mounted under " + tmp / "Volumes")) << result.err;
+    EXPECT_FALSE(Exists(tmp / "data"));
+}
+
+TEST(SyncCommand, AnIPodOnAutomaticUpdateIsSetToManualBeforeItReceivesSongs)
+{
+    Demo demo;
+    std::vector<std::uint8_t> prefs = ReadFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs");
+    prefs[10] = 1;
+    fixtures::WriteFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs", prefs);
+    fixtures::CommandResult result = demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_TRUE(Has(result.out, "now set to manual updating")) << result.out;
+    EXPECT_EQ(ReadFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs")[10], 0);
+}
+
+TEST(SyncCommand, AStateFileThatCannotBeReadIsSaidAndReplaced)
+{
+    Demo demo;
+    fixtures::WriteFile(demo.StateFile(), std::string("not a state file"));
+    fixtures::CommandResult result = demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_TRUE(Has(result.err, "cannot be read")) << result.err;
+    EXPECT_EQ(ReadFile(demo.StateFile())[0], 0x01);
+}
