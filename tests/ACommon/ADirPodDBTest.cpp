@@ -29,7 +29,7 @@ using fixtures::ReadFile;
 
 namespace {
 
-fixtures::SongSpec Spec(const std::string& title, const std::string& artist, const std::string& album,
+fixtures::SongSpec SongSpecOf(const std::string& title, const std::string& artist, const std::string& album,
                         const std::string& genre, std::uint32_t seed = 0)
 {
     fixtures::SongSpec song;
@@ -61,10 +61,10 @@ protected:
     void SetUp() override { root = fixtures::MakeIPod(volumes.Path(), "POD", options); }
 
     AString Root() const { return AString::FromUTF8(root); }
-    AString Song(const std::string& name, const fixtures::SongSpec& spec)
+    AString Song(const std::string& name, const fixtures::SongSpec& songSpec)
     {
         const std::string path = music / name;
-        fixtures::WriteSong(path, spec);
+        fixtures::WriteSong(path, songSpec);
         return AString::FromUTF8(path);
     }
     // Adds songs through a source of their own and writes the database back.
@@ -73,8 +73,8 @@ protected:
         ADirPodDB source;
         AString r = Root();
         ASSERT_EQ(source.InitWPath(&r, 0, nullptr), 0);
-        for (const auto& [name, spec] : songs) {
-            AString file = Song(name, spec);
+        for (const auto& [name, songSpec] : songs) {
+            AString file = Song(name, songSpec);
             ASSERT_EQ(source.AddSongFromDisk(&file, nullptr, nullptr), 0) << name;
         }
         ASSERT_EQ(source.Finalize(), 0);
@@ -110,7 +110,7 @@ protected:
 
 TEST_F(ADirPodDBTest, ListsTheSongsOfTheDatabaseUnderTheirVirtualPaths)
 {
-    Put({{"a.mp3", Spec("Song A", "Artist", "Album", "Rock")}, {"b.m4a", Spec("Song B", "Other", "Live", "Jazz", 1)}});
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}, {"b.m4a", SongSpecOf("Song B", "Other", "Live", "Jazz", 1)}});
     ADirPodDB source;
     AString r = Root();
     ASSERT_EQ(source.InitWPath(&r, 0, nullptr), 0);
@@ -127,7 +127,7 @@ TEST_F(ADirPodDBTest, ListsTheSongsOfTheDatabaseUnderTheirVirtualPaths)
 
 TEST_F(ADirPodDBTest, PathShapeFlagsChangeTheListedPaths)
 {
-    Put({{"a.mp3", Spec("Song A", "Artist", "Album", "Rock")}});
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}});
     struct Case {
         signed char extension, genre, album;
         const char* path;
@@ -151,7 +151,7 @@ TEST_F(ADirPodDBTest, PathShapeFlagsChangeTheListedPaths)
 
 TEST_F(ADirPodDBTest, SetRootPathReadsOnlyTheIPodsName)
 {
-    Put({{"a.mp3", Spec("Song A", "Artist", "Album", "Rock")}});
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}});
     ADirPodDB source;
     AString r = Root();
     source.SetRootPath(&r);
@@ -173,9 +173,9 @@ TEST_F(ADirPodDBTest, SetRootPathReadsOnlyTheIPodsName)
 
 TEST_F(ADirPodDBTest, LookupsFindTheTrackFileAndItsRecord)
 {
-    fixtures::SongSpec spec = Spec("Song A", "Artist", "Album", "Rock");
-    spec.seconds = 4;
-    Put({{"a.mp3", spec}});
+    fixtures::SongSpec songSpec = SongSpecOf("Song A", "Artist", "Album", "Rock");
+    songSpec.seconds = 4;
+    Put({{"a.mp3", songSpec}});
     ADirPodDB source;
     AString r = Root();
     ASSERT_EQ(source.InitWPath(&r, 0, nullptr), 0);
@@ -212,7 +212,7 @@ TEST_F(ADirPodDBTest, AddSongFromDiskCopiesIntoAMusicFolderUnderAFourLetterName)
     ADirPodDB source;
     AString r = Root();
     ASSERT_EQ(source.InitWPath(&r, 0, nullptr), 0);
-    AString file = Song("Loud Name.MP3", Spec("Song A", "Artist", "Album", "Rock"));
+    AString file = Song("Loud Name.MP3", SongSpecOf("Song A", "Artist", "Album", "Rock"));
     ASSERT_EQ(source.AddSongFromDisk(&file, nullptr, nullptr), 0);
 
     const std::vector<std::string> files = MusicFiles();
@@ -244,14 +244,14 @@ TEST_F(ADirPodDBTest, ADuplicateSongIsRefusedAndNothingIsCopied)
     ADirPodDB source;
     AString r = Root();
     ASSERT_EQ(source.InitWPath(&r, 0, nullptr), 0);
-    AString first = Song("a.mp3", Spec("Song A", "Artist", "Album", "Rock"));
+    AString first = Song("a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock"));
     // Other music, other file name, the same tags in other case: the same song.
-    AString second = Song("b.mp3", Spec("song a", "ARTIST", "album", "rock", 9));
+    AString second = Song("b.mp3", SongSpecOf("song a", "ARTIST", "album", "rock", 9));
     ASSERT_EQ(source.AddSongFromDisk(&first, nullptr, nullptr), 0);
     EXPECT_EQ(source.AddSongFromDisk(&second, nullptr, nullptr), kErrDuplicate);
     EXPECT_EQ(MusicFiles().size(), 1u);
     // Another extension is another song.
-    AString third = Song("c.m4a", Spec("Song A", "Artist", "Album", "Rock"));
+    AString third = Song("c.m4a", SongSpecOf("Song A", "Artist", "Album", "Rock"));
     EXPECT_EQ(source.AddSongFromDisk(&third, nullptr, nullptr), 0);
     EXPECT_EQ(MusicFiles().size(), 2u);
 }
@@ -261,7 +261,7 @@ TEST_F(ADirPodDBTest, ATakenFileNameIsCountedUp)
     ADirPodDB source;
     AString r = Root();
     ASSERT_EQ(source.InitWPath(&r, 0, nullptr), 0);
-    AString file = Song("a.mp3", Spec("Song A", "Artist", "Album", "Rock"));
+    AString file = Song("a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock"));
     ASSERT_EQ(source.AddSongFromDisk(&file, nullptr, nullptr), 0);
     const std::string first = MusicFiles().at(0);
     // The track leaves the database but its file stays: the same song comes back to a taken name.
@@ -280,8 +280,8 @@ TEST_F(ADirPodDBTest, ASongWithoutANameTakesTheGivenNameOrItsFileName)
     AString r = Root();
     ASSERT_EQ(source.InitWPath(&r, 0, nullptr), 0);
     AString given("Given Name");
-    AString first = Song("Track 1.mp3", Spec("", "Artist", "Album", "Rock"));
-    AString second = Song("Track 2.mp3", Spec("", "Artist", "Album", "Rock", 2));
+    AString first = Song("Track 1.mp3", SongSpecOf("", "Artist", "Album", "Rock"));
+    AString second = Song("Track 2.mp3", SongSpecOf("", "Artist", "Album", "Rock", 2));
     ASSERT_EQ(source.AddSongFromDisk(&first, &given, nullptr), 0);
     ASSERT_EQ(source.AddSongFromDisk(&second, nullptr, nullptr), 0);
     EXPECT_EQ(Listed(source), (std::vector<std::string>{"/Rock/Artist/Album/Given Name/mp3",
@@ -309,9 +309,9 @@ TEST_F(ADirPodDBTest, ACopyTheDatabaseRefusesIsDeletedAgain)
     ADirPodDB source;
     AString r = Root();
     ASSERT_EQ(source.InitWPath(&r, 0, nullptr), 0);
-    fixtures::SongSpec spec = Spec("Long Song", "Artist", "Album", "Rock");
-    spec.seconds = 80; // over a megabyte: the copy asks the cancel callback as it goes
-    AString file = Song("long.mp3", spec);
+    fixtures::SongSpec songSpec = SongSpecOf("Long Song", "Artist", "Album", "Rock");
+    songSpec.seconds = 80; // over a megabyte: the copy asks the cancel callback as it goes
+    AString file = Song("long.mp3", songSpec);
     ASSERT_GT(AFile::GetFileSize(&file), AFile::kLargeFileSize);
     gDuringCopy = [&source] {
         SongInfoStruct twin = fixtures::MakeSong("Long Song", "Artist", "Album", "Rock", "/x/long.mp3");
@@ -324,7 +324,7 @@ TEST_F(ADirPodDBTest, ACopyTheDatabaseRefusesIsDeletedAgain)
 
 TEST_F(ADirPodDBTest, DeleteRemovesTheFileAndTheTrack)
 {
-    Put({{"a.mp3", Spec("Song A", "Artist", "Album", "Rock")}, {"b.mp3", Spec("Song B", "Artist", "Album", "Rock", 1)}});
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}, {"b.mp3", SongSpecOf("Song B", "Artist", "Album", "Rock", 1)}});
     ADirPodDB source;
     source.SetMoveInsteadOfDelete(0);
     AString r = Root();
@@ -351,7 +351,7 @@ TEST_F(ADirPodDBTest, DeleteRemovesTheFileAndTheTrack)
 
 TEST_F(ADirPodDBTest, DeleteEntryMovesTheFileToRemovedFilesUnderItsSongName)
 {
-    Put({{"a.mp3", Spec("Song A", "Artist", "Album", "Rock")}});
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}});
     ADirPodDB source;
     AString r = Root();
     ASSERT_EQ(source.InitWPath(&r, 0, nullptr), 0);
@@ -364,7 +364,7 @@ TEST_F(ADirPodDBTest, DeleteEntryMovesTheFileToRemovedFilesUnderItsSongName)
 
 TEST_F(ADirPodDBTest, ASongWhoseFileCannotBeMovedStaysListed)
 {
-    Put({{"a.mp3", Spec("Song A", "Artist", "Album", "Rock")}});
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}});
     // "Removed Files" cannot be made: a file has its name.
     fixtures::WriteFile(root + "/Removed Files", std::string("in the way"));
     ADirPodDB source;
@@ -379,7 +379,7 @@ TEST_F(ADirPodDBTest, ASongWhoseFileCannotBeMovedStaysListed)
 
 TEST_F(ADirPodDBTest, DeleteWithKeepFileDropsOnlyTheTrack)
 {
-    Put({{"a.mp3", Spec("Song A", "Artist", "Album", "Rock")}});
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}});
     ADirPodDB source;
     AString r = Root();
     ASSERT_EQ(source.InitWPath(&r, 0, nullptr), 0);
@@ -393,7 +393,7 @@ TEST_F(ADirPodDBTest, FinalizeWritesTheDatabaseAndITunesSD)
     ADirPodDB source;
     AString r = Root();
     ASSERT_EQ(source.InitWPath(&r, 0, nullptr), 0);
-    AString file = Song("a.mp3", Spec("Song A", "Artist", "Album", "Rock"));
+    AString file = Song("a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock"));
     ASSERT_EQ(source.AddSongFromDisk(&file, nullptr, nullptr), 0);
     ASSERT_EQ(source.Finalize(), 0);
     const auto shuffle = ReadFile(root + "/iPod_Control/iTunes/iTunesSD");
@@ -462,7 +462,7 @@ TEST_F(ADirPodDBTest, VideoTracksAreListedOnlyByAnIPodThatPlaysVideo)
 
 TEST_F(ADirPodDBTest, TheStateRecordKeepsTheSavedListAndSettings)
 {
-    Put({{"a.mp3", Spec("Song A", "Artist", "Album", "Rock")}, {"b.mp3", Spec("Song B", "Other", "Album", "Pop", 1)}});
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}, {"b.mp3", SongSpecOf("Song B", "Other", "Album", "Pop", 1)}});
     ADirPodDB source;
     source.SetGenreRelevantOnDupSongCompare(0);
     source.SetLocalTempPath(AString("/tmp/pelorin"));

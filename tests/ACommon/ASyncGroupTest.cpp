@@ -24,17 +24,17 @@ using fixtures::ReadFile;
 
 namespace {
 
-fixtures::SongSpec Spec(const std::string& title, std::uint32_t seed)
+fixtures::SongSpec SongSpecOf(const std::string& title, std::uint32_t seed)
 {
-    fixtures::SongSpec spec;
-    spec.title = title;
-    spec.artist = "Artist";
-    spec.album = "Album";
-    spec.genre = "Rock";
-    spec.seed = seed;
-    spec.seconds = 1;
-    spec.bitRate = 32;
-    return spec;
+    fixtures::SongSpec songSpec;
+    songSpec.title = title;
+    songSpec.artist = "Artist";
+    songSpec.album = "Album";
+    songSpec.genre = "Rock";
+    songSpec.seed = seed;
+    songSpec.seconds = 1;
+    songSpec.bitRate = 32;
+    return songSpec;
 }
 
 // The entries of a source's list without the keys after "?", which name songs in one process only.
@@ -56,8 +56,8 @@ protected:
     void SetUp() override
     {
         root = fixtures::MakeIPod(tmp / "Volumes", "POD");
-        fixtures::WriteSong(tmp / "Songs/Artist/Album/One.mp3", Spec("One", 1));
-        fixtures::WriteSong(tmp / "Songs/Artist/Album/Two.mp3", Spec("Two", 2));
+        fixtures::WriteSong(tmp / "Songs/Artist/Album/One.mp3", SongSpecOf("One", 1));
+        fixtures::WriteSong(tmp / "Songs/Artist/Album/Two.mp3", SongSpecOf("Two", 2));
         statePath = tmp.A("POD_PODDB.snc");
     }
     // Points a song sync at the folder and the iPod.

@@ -31,18 +31,18 @@ namespace {
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-fixtures::SongSpec Spec(const std::string& title, const std::string& artist = "Artist", std::uint32_t seed = 0)
+fixtures::SongSpec SongSpecOf(const std::string& title, const std::string& artist = "Artist", std::uint32_t seed = 0)
 {
-    fixtures::SongSpec spec;
-    spec.title = title;
-    spec.artist = artist;
-    spec.album = "Album";
-    spec.genre = "Rock";
-    spec.track = 1;
-    spec.seed = seed;
-    spec.seconds = 1;
-    spec.bitRate = 32;
-    return spec;
+    fixtures::SongSpec songSpec;
+    songSpec.title = title;
+    songSpec.artist = artist;
+    songSpec.album = "Album";
+    songSpec.genre = "Rock";
+    songSpec.track = 1;
+    songSpec.seed = seed;
+    songSpec.seconds = 1;
+    songSpec.bitRate = 32;
+    return songSpec;
 }
 
 // A track as the iPod's database lists it, and whether its file is there.
@@ -62,9 +62,9 @@ public:
         root = fixtures::MakeIPod(tmp / "Volumes", "POD");
     }
     std::string Folder(const std::string& relative = "") const { return tmp / ("Songs/" + relative); }
-    void WriteSong(const std::string& relative, const fixtures::SongSpec& spec)
+    void WriteSong(const std::string& relative, const fixtures::SongSpec& songSpec)
     {
-        fixtures::WriteSong(Folder(relative), spec);
+        fixtures::WriteSong(Folder(relative), songSpec);
     }
 
     std::unique_ptr<ASyncLib> Load(int autoAction, signed char destDeletes)
@@ -124,8 +124,8 @@ public:
         ADirPodDB pod;
         AString r = AString::FromUTF8(root);
         ASSERT_EQ(pod.InitWPath(&r, 0, nullptr), 0);
-        for (const auto& [name, spec] : songs) {
-            fixtures::WriteSong(tmp / ("elsewhere/" + name), spec);
+        for (const auto& [name, songSpec] : songs) {
+            fixtures::WriteSong(tmp / ("elsewhere/" + name), songSpec);
             AString file = AString::FromUTF8(tmp / ("elsewhere/" + name));
             ASSERT_EQ(pod.AddSongFromDisk(&file, nullptr, nullptr), 0) << name;
         }
@@ -175,9 +175,9 @@ TEST(ASyncLibIPod, SetTypesMakesDatabaseSourcesForTheIPodSide)
 TEST(ASyncLibIPod, CopyToIPodPutsEverySongOnTheIPodAndInItsDatabase)
 {
     FolderAndIPod pair;
-    pair.WriteSong("Artist/Album/01 One.mp3", Spec("One"));
-    pair.WriteSong("Artist/Album/02 Two.m4a", Spec("Two", "Artist", 1));
-    pair.WriteSong("Other/Live/01 Three.mp3", Spec("Three", "Other", 2));
+    pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
+    pair.WriteSong("Artist/Album/02 Two.m4a", SongSpecOf("Two", "Artist", 1));
+    pair.WriteSong("Other/Live/01 Three.mp3", SongSpecOf("Three", "Other", 2));
     ASSERT_EQ(pair.Run(1, 0), 0) << pair.frontend.Log();
 
     const auto songs = pair.IPodSongs();
@@ -207,9 +207,9 @@ TEST(ASyncLibIPod, CopyToIPodPutsEverySongOnTheIPodAndInItsDatabase)
 TEST(ASyncLibIPod, AReplacedSongFileIsDescribedAnewInTheDatabase)
 {
     FolderAndIPod pair;
-    pair.PutOnIPod({{"one.mp3", Spec("One")}});
+    pair.PutOnIPod({{"one.mp3", SongSpecOf("One")}});
     // The same song, longer and at another bit rate, newer on the folder side.
-    fixtures::SongSpec longer = Spec("One", "Artist", 5);
+    fixtures::SongSpec longer = SongSpecOf("One", "Artist", 5);
     longer.seconds = 3;
     longer.bitRate = 64;
     pair.WriteSong("Artist/Album/01 One.mp3", longer);
@@ -232,8 +232,8 @@ TEST(ASyncLibIPod, AReplacedSongFileIsDescribedAnewInTheDatabase)
 TEST(ASyncLibIPod, MakeIPodEqualRemovesWhatTheFolderLacks)
 {
     FolderAndIPod pair;
-    pair.WriteSong("Artist/Album/01 One.mp3", Spec("One"));
-    pair.PutOnIPod({{"one.mp3", Spec("One")}, {"gone.mp3", Spec("Gone", "Artist", 3)}});
+    pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
+    pair.PutOnIPod({{"one.mp3", SongSpecOf("One")}, {"gone.mp3", SongSpecOf("Gone", "Artist", 3)}});
     ASSERT_EQ(pair.Run(1, 1, [](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(0); }), 0) << pair.frontend.Log();
     const auto songs = pair.IPodSongs();
     ASSERT_EQ(pair.Titles(), std::vector<std::string>{"One"});
@@ -245,7 +245,7 @@ TEST(ASyncLibIPod, MakeIPodEqualRemovesWhatTheFolderLacks)
 TEST(ASyncLibIPod, DeletedSongsAreMovedIntoRemovedFilesOnTheIPodUnderTheirNames)
 {
     FolderAndIPod pair;
-    pair.PutOnIPod({{"gone.mp3", Spec("Gone", "Artist", 3)}});
+    pair.PutOnIPod({{"gone.mp3", SongSpecOf("Gone", "Artist", 3)}});
     ASSERT_EQ(pair.Run(1, 1), 0) << pair.frontend.Log();
     EXPECT_TRUE(pair.IPodSongs().empty());
     EXPECT_EQ(ListFiles(pair.root + "/Removed Files"), std::vector<std::string>{"Artist/Album/Gone.mp3"});
@@ -254,7 +254,7 @@ TEST(ASyncLibIPod, DeletedSongsAreMovedIntoRemovedFilesOnTheIPodUnderTheirNames)
 TEST(ASyncLibIPod, CopyFromIPodFilesTheIPodsSongsIntoTheFolder)
 {
     FolderAndIPod pair;
-    pair.PutOnIPod({{"one.mp3", Spec("One")}, {"two.m4a", Spec("Two", "Other", 1)}});
+    pair.PutOnIPod({{"one.mp3", SongSpecOf("One")}, {"two.m4a", SongSpecOf("Two", "Other", 1)}});
     const auto before = pair.IPodSongs();
     ASSERT_EQ(pair.Run(2, 0), 0) << pair.frontend.Log();
     EXPECT_EQ(ListFiles(pair.Folder()), (std::vector<std::string>{"Artist/Album/01 One.mp3", "Other/Album/01 Two.m4a"}));
@@ -265,9 +265,9 @@ TEST(ASyncLibIPod, CopyFromIPodFilesTheIPodsSongsIntoTheFolder)
 TEST(ASyncLibIPod, MakeFolderEqualRemovesWhatTheIPodLacks)
 {
     FolderAndIPod pair;
-    pair.PutOnIPod({{"one.mp3", Spec("One")}});
-    pair.WriteSong("Artist/Album/01 One.mp3", Spec("One"));
-    pair.WriteSong("Artist/Album/05 Extra.mp3", Spec("Extra", "Artist", 4));
+    pair.PutOnIPod({{"one.mp3", SongSpecOf("One")}});
+    pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
+    pair.WriteSong("Artist/Album/05 Extra.mp3", SongSpecOf("Extra", "Artist", 4));
     ASSERT_EQ(pair.Run(2, 1, [](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(0); }), 0) << pair.frontend.Log();
     EXPECT_EQ(ListFiles(pair.Folder()), std::vector<std::string>{"Artist/Album/01 One.mp3"});
     EXPECT_EQ(pair.Titles(), std::vector<std::string>{"One"});
@@ -276,8 +276,8 @@ TEST(ASyncLibIPod, MakeFolderEqualRemovesWhatTheIPodLacks)
 TEST(ASyncLibIPod, MergeCopiesWhatEachSideLacksToTheOther)
 {
     FolderAndIPod pair;
-    pair.WriteSong("Artist/Album/01 Left.mp3", Spec("Left"));
-    pair.PutOnIPod({{"right.mp3", Spec("Right", "Artist", 1)}});
+    pair.WriteSong("Artist/Album/01 Left.mp3", SongSpecOf("Left"));
+    pair.PutOnIPod({{"right.mp3", SongSpecOf("Right", "Artist", 1)}});
     ASSERT_EQ(pair.Run(3, 0), 0) << pair.frontend.Log();
     EXPECT_EQ(pair.Titles(), (std::vector<std::string>{"Left", "Right"}));
     EXPECT_EQ(ListFiles(pair.Folder()),
@@ -287,9 +287,9 @@ TEST(ASyncLibIPod, MergeCopiesWhatEachSideLacksToTheOther)
 TEST(ASyncLibIPod, SynchronizeCarriesDeletionsMadeOnEitherSideOver)
 {
     FolderAndIPod pair;
-    pair.WriteSong("Artist/Album/01 Kept.mp3", Spec("Kept"));
-    pair.WriteSong("Artist/Album/02 Left Gone.mp3", Spec("Left Gone", "Artist", 1));
-    pair.WriteSong("Artist/Album/03 Pod Gone.mp3", Spec("Pod Gone", "Artist", 2));
+    pair.WriteSong("Artist/Album/01 Kept.mp3", SongSpecOf("Kept"));
+    pair.WriteSong("Artist/Album/02 Left Gone.mp3", SongSpecOf("Left Gone", "Artist", 1));
+    pair.WriteSong("Artist/Album/03 Pod Gone.mp3", SongSpecOf("Pod Gone", "Artist", 2));
     // The first run copies everything onto the iPod and saves both lists.
     ASSERT_EQ(pair.Run(3, 1), 0) << pair.frontend.Log();
     ASSERT_EQ(pair.Titles(), (std::vector<std::string>{"Kept", "Left Gone", "Pod Gone"}));
@@ -324,7 +324,7 @@ int UnplugDuringReview(AArray*, ASync*)
 TEST(ASyncLibIPod, ADatabaseThatCannotBeWrittenBackFailsTheRun)
 {
     FolderAndIPod pair;
-    pair.WriteSong("Artist/Album/01 One.mp3", Spec("One"));
+    pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
     gITunesFolder = pair.root + "/iPod_Control/iTunes";
     const int result = pair.Run(1, 0, [](ASyncLib& sync) {
         sync.SetShowActionsList(1);

@@ -34,18 +34,18 @@ bool Has(const std::string& text, const std::string& part) { return text.find(pa
 
 ADirSong* Song(ADir* dir) { return dynamic_cast<ADirSong*>(dir); }
 
-fixtures::SongSpec Spec(const std::string& title, std::uint32_t seed = 0, int track = 0)
+fixtures::SongSpec SongSpecOf(const std::string& title, std::uint32_t seed = 0, int track = 0)
 {
-    fixtures::SongSpec spec;
-    spec.title = title;
-    spec.artist = "Artist";
-    spec.album = "Album";
-    spec.genre = "Rock";
-    spec.track = track;
-    spec.seed = seed;
-    spec.seconds = 1;
-    spec.bitRate = 32;
-    return spec;
+    fixtures::SongSpec songSpec;
+    songSpec.title = title;
+    songSpec.artist = "Artist";
+    songSpec.album = "Album";
+    songSpec.genre = "Rock";
+    songSpec.track = track;
+    songSpec.seed = seed;
+    songSpec.seconds = 1;
+    songSpec.bitRate = 32;
+    return songSpec;
 }
 
 std::vector<int> Kinds(ASync& sync)
@@ -429,8 +429,8 @@ TEST(ASyncLibRun, CopyFilesNewSongsIntoTheOtherFolderByTheirTags)
 {
     RecordingFrontend frontend;
     SongPair pair;
-    fixtures::WriteSong(pair.L("messy/name one.mp3"), Spec("One", 0, 1));
-    fixtures::WriteSong(pair.L("two.m4a"), Spec("Two", 0, 2));
+    fixtures::WriteSong(pair.L("messy/name one.mp3"), SongSpecOf("One", 0, 1));
+    fixtures::WriteSong(pair.L("two.m4a"), SongSpecOf("Two", 0, 2));
     EXPECT_EQ(pair.Run(1, 0), 0);
     EXPECT_EQ(ListFiles(pair.R()),
               (std::vector<std::string>{"Artist/Album/01 One.mp3", "Artist/Album/02 Two.m4a"}));
@@ -444,8 +444,8 @@ TEST(ASyncLibRun, CopyFilesNewSongsIntoTheOtherFolderByTheirTags)
 TEST(ASyncLibRun, DuplicatesOnOneSideAreCopiedOnce)
 {
     SongPair pair;
-    fixtures::WriteSong(pair.L("Song.mp3"), Spec("Song", 0));
-    fixtures::WriteSong(pair.L("Song 1.mp3"), Spec("Song", 1));
+    fixtures::WriteSong(pair.L("Song.mp3"), SongSpecOf("Song", 0));
+    fixtures::WriteSong(pair.L("Song 1.mp3"), SongSpecOf("Song", 1));
     EXPECT_EQ(pair.Run(1, 0), 0);
     EXPECT_EQ(ListFiles(pair.R()), std::vector<std::string>{"Artist/Album/Song.mp3"});
     EXPECT_EQ(ListFiles(pair.L()).size(), 2u);
@@ -455,8 +455,8 @@ TEST(ASyncLibRun, NewerMusicReplacesTheOlderFileInPlace)
 {
     RecordingFrontend frontend; // answers "Replace file?" with Yes
     SongPair pair;
-    fixtures::WriteSong(pair.L("a.mp3"), Spec("Song", 1));
-    fixtures::WriteSong(pair.R("Artist/Album/Song.mp3"), Spec("Song", 2));
+    fixtures::WriteSong(pair.L("a.mp3"), SongSpecOf("Song", 1));
+    fixtures::WriteSong(pair.R("Artist/Album/Song.mp3"), SongSpecOf("Song", 2));
     SetModTime(pair.L("a.mp3"), 1100000000);
     SetModTime(pair.R("Artist/Album/Song.mp3"), 1000000000);
     std::unique_ptr<ASyncLib> plan = pair.Plan(3, 1);
@@ -469,7 +469,7 @@ TEST(ASyncLibRun, NewerMusicReplacesTheOlderFileInPlace)
 TEST(ASyncLibRun, TheSameMusicUnderOtherTagsIsNotReplaced)
 {
     SongPair pair;
-    fixtures::SongSpec left = Spec("Song", 5), right = Spec("Song", 5);
+    fixtures::SongSpec left = SongSpecOf("Song", 5), right = SongSpecOf("Song", 5);
     left.year = 1999;
     right.year = 2001;
     right.composer = "Someone";
@@ -484,8 +484,8 @@ TEST(ASyncLibRun, TheSameMusicUnderOtherTagsIsNotReplaced)
 TEST(ASyncLibRun, DontDupSongsNeverReplacesASongPresentOnBothSides)
 {
     SongPair pair;
-    fixtures::WriteSong(pair.L("a.mp3"), Spec("Song", 1));
-    fixtures::WriteSong(pair.R("b.mp3"), Spec("Song", 2));
+    fixtures::WriteSong(pair.L("a.mp3"), SongSpecOf("Song", 1));
+    fixtures::WriteSong(pair.R("b.mp3"), SongSpecOf("Song", 2));
     SetModTime(pair.L("a.mp3"), 1100000000);
     for (int direction : {1, 2, 3}) {
         for (signed char deletes : {0, 1}) {
@@ -509,9 +509,9 @@ TEST(ASyncLibRun, MirrorMovesSongsTheSourceLacksIntoRemovedFiles)
     RecordingFrontend frontend;
     frontend.questions.SetDefaultAnswer("Yes to All");
     SongPair pair;
-    fixtures::WriteSong(pair.L("keep.mp3"), Spec("Keep"));
-    fixtures::WriteSong(pair.R("Artist/Album/Keep.mp3"), Spec("Keep"));
-    fixtures::WriteSong(pair.R("Artist/Album/Gone.mp3"), Spec("Gone"));
+    fixtures::WriteSong(pair.L("keep.mp3"), SongSpecOf("Keep"));
+    fixtures::WriteSong(pair.R("Artist/Album/Keep.mp3"), SongSpecOf("Keep"));
+    fixtures::WriteSong(pair.R("Artist/Album/Gone.mp3"), SongSpecOf("Gone"));
     EXPECT_EQ(pair.Run(1, 1), 0);
     EXPECT_EQ(ListFiles(pair.R()), std::vector<std::string>{"Artist/Album/Keep.mp3"});
     EXPECT_EQ(ListFiles(pair.tmp / "Removed Files"), std::vector<std::string>{"Artist/Album/Gone.mp3"});
@@ -523,9 +523,9 @@ TEST(ASyncLibRun, SynchronizeCarriesADeletionOverOnTheNextRun)
     RecordingFrontend frontend;
     frontend.questions.SetDefaultAnswer("Yes to All");
     SongPair pair;
-    fixtures::WriteSong(pair.L("a.mp3"), Spec("A"));
-    fixtures::WriteSong(pair.L("b.mp3"), Spec("B"));
-    fixtures::WriteSong(pair.R("c.mp3"), Spec("C"));
+    fixtures::WriteSong(pair.L("a.mp3"), SongSpecOf("A"));
+    fixtures::WriteSong(pair.L("b.mp3"), SongSpecOf("B"));
+    fixtures::WriteSong(pair.R("c.mp3"), SongSpecOf("C"));
     EXPECT_EQ(pair.Run(3, 1), 0);
     EXPECT_EQ(ListFiles(pair.L()), (std::vector<std::string>{"Artist/Album/C.mp3", "a.mp3", "b.mp3"}));
     EXPECT_EQ(ListFiles(pair.R()),

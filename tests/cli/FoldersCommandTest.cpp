@@ -198,16 +198,16 @@ namespace {
 
 fixtures::SongSpec SongSpec(const std::string& title, int track, std::uint32_t seed = 0)
 {
-    fixtures::SongSpec spec;
-    spec.title = title;
-    spec.artist = "Artist";
-    spec.album = "Album";
-    spec.genre = "Rock";
-    spec.track = track;
-    spec.seed = seed;
-    spec.seconds = 1;
-    spec.bitRate = 32;
-    return spec;
+    fixtures::SongSpec songSpec;
+    songSpec.title = title;
+    songSpec.artist = "Artist";
+    songSpec.album = "Album";
+    songSpec.genre = "Rock";
+    songSpec.track = track;
+    songSpec.seed = seed;
+    songSpec.seconds = 1;
+    songSpec.bitRate = 32;
+    return songSpec;
 }
 
 } // namespace

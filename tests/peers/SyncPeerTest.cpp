@@ -68,18 +68,18 @@ fixtures::CommandResult Sync(const fixtures::TempDir& tmp, const std::string& fo
                                  "HOME=" + tmp / "home"});
 }
 
-fixtures::SongSpec Spec(const std::string& title, const std::string& artist, const std::string& album,
+fixtures::SongSpec SongSpecOf(const std::string& title, const std::string& artist, const std::string& album,
                         const std::string& genre, std::uint32_t seed)
 {
-    fixtures::SongSpec spec;
-    spec.title = title;
-    spec.artist = artist;
-    spec.album = album;
-    spec.genre = genre;
-    spec.seed = seed;
-    spec.seconds = 2 + static_cast<int>(seed);
-    spec.bitRate = 128;
-    return spec;
+    fixtures::SongSpec songSpec;
+    songSpec.title = title;
+    songSpec.artist = artist;
+    songSpec.album = album;
+    songSpec.genre = genre;
+    songSpec.seed = seed;
+    songSpec.seconds = 2 + static_cast<int>(seed);
+    songSpec.bitRate = 128;
+    return songSpec;
 }
 
 } // namespace
@@ -140,14 +140,14 @@ TEST(SyncPeer, ADatabaseLibgpodWroteComesOutOfASyncWithOneSongAddedAndOneRemoved
     std::vector<PeerTrack> written;
     std::uint32_t seed = 0;
     for (const Song& song : songs) {
-        const fixtures::SongSpec spec = Spec(song.title, song.artist, "Album", "Rock", seed++);
+        const fixtures::SongSpec songSpec = SongSpecOf(song.title, song.artist, "Album", "Rock", seed++);
         const std::string onIPod = FileOf(root, song.ipodPath);
-        fixtures::WriteSong(onIPod, spec);
+        fixtures::WriteSong(onIPod, songSpec);
         if (*song.folderFile)
-            fixtures::WriteSong(tmp / ("Songs/" + std::string(song.folderFile)), spec);
+            fixtures::WriteSong(tmp / ("Songs/" + std::string(song.folderFile)), songSpec);
         written.push_back(ExpectedTrack(onIPod, song.ipodPath));
     }
-    fixtures::WriteSong(tmp / "Songs/Dee/Album/01 Added.mp3", Spec("Added", "Dee", "Album", "Pop", 7));
+    fixtures::WriteSong(tmp / "Songs/Dee/Album/01 Added.mp3", SongSpecOf("Added", "Dee", "Album", "Pop", 7));
     std::string error;
     ASSERT_TRUE(peers::WriteWithGpod(root, "Gpod iPod", written, {{"Road Trip", {2, 0}}}, &error)) << error;
 
