@@ -8,6 +8,7 @@
 #include "ACommon/AFile.h"
 #include "ACommon/AFileList.h"
 #include "ACommon/AString.h"
+#include "fuzz/FuzzScratch.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -18,61 +19,23 @@
 
 namespace {
 
-// One scratch file per process, rewritten for every input.
-struct Scratch {
-    std::string input;
-    std::string output;
-    Scratch()
-    {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string base =
-            std::string(tmp && *tmp ? tmp : "/tmp") + "/pelorin-fuzz-state-" + std::to_string(getpid());
-        input = base + ".in";
-        output = base + ".out";
-    }
-    ~Scratch()
-    {
-        unlink(input.c_str());
-        unlink(output.c_str());
-    }
-};
-
-Scratch& Files()
+FuzzScratch& Scratch()
 {
-    static Scratch scratch;
+    static FuzzScratch scratch("state");
     return scratch;
-}
-
-void WriteBytes(const std::string& path, const uint8_t* data, size_t size)
-{
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        std::abort();
-    if (size > 0 && std::fwrite(data, 1, size, file) != size)
-        std::abort();
-    std::fclose(file);
-}
-
-bool OpenFresh(AFile& file, const std::string& path, unsigned mode)
-{
-    if (mode != 1)
-        unlink(path.c_str());
-    AString name = AString::FromUTF8(path);
-    return file.Open(&name, mode) == 0;
 }
 
 // Writes `object` with WriteState and reads it back into `copy` with ReadState.
 template <typename T> bool RoundTrip(const T& object, T& copy)
 {
-    const std::string& path = Files().output;
     {
         AFile out;
-        if (!OpenFresh(out, path, 2) || object.WriteState(&out) != 0)
+        Scratch().OpenOutput(2, out);
+        if (object.WriteState(&out) != 0)
             std::abort();
     }
     AFile in;
-    if (!OpenFresh(in, path, 1))
-        std::abort();
+    Scratch().OpenOutput(1, in);
     return copy.ReadState(&in) == 0 && in.Remaining() == 0;
 }
 
@@ -145,11 +108,8 @@ void CheckFileList(AFile& in)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string& path = Files().input;
-    WriteBytes(path, data, size);
     AFile in;
-    if (!OpenFresh(in, path, 1))
-        std::abort();
+    Scratch().OpenInput(data, size, in);
     CheckString(in);
     in.Seek(0);
     CheckArray(in);
