@@ -33,7 +33,8 @@ int AArray::AddCopy(const void* data, int size)
         Element element;
         element.isCopy = true;
         if (size > 0)
-            element.copy.assign(static_cast<const unsigned char*>(data), static_cast<const unsigned char*>(data) + size);
+            element.copy.assign(static_cast<const unsigned char*>(data),
+                                static_cast<const unsigned char*>(data) + size);
         elements.push_back(std::move(element));
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
@@ -49,7 +50,8 @@ int AArray::SetCopy(int index, const void* data, int size)
         Element element;
         element.isCopy = true;
         if (size > 0)
-            element.copy.assign(static_cast<const unsigned char*>(data), static_cast<const unsigned char*>(data) + size);
+            element.copy.assign(static_cast<const unsigned char*>(data),
+                                static_cast<const unsigned char*>(data) + size);
         elements[index] = std::move(element);
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;

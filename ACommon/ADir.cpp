@@ -56,8 +56,7 @@ public:
     // `visit(entry)` returns 0 to go on or a code that ends the walk (it may take the entry's path
     // away: each entry is visited once); `skipped(folder, name)` hears
     // of names that are not valid UTF-8 (they cannot be named by the rest of the system).
-    template <typename Visit, typename Skipped>
-    static int Run(std::string root, Visit visit, Skipped skipped)
+    template <typename Visit, typename Skipped> static int Run(std::string root, Visit visit, Skipped skipped)
     {
         while (root.size() > 1 && root.back() == '/')
             root.pop_back();
@@ -89,9 +88,9 @@ public:
 private:
     struct Item {
         Entry entry;
-        std::string raw;          // the name as the file system has it
-        size_t nameStart = 0;     // where the name begins in entry.relative
-        bool contents = false;    // stands for the contents of the subfolder of that name
+        std::string raw;            // the name as the file system has it
+        size_t nameStart = 0;       // where the name begins in entry.relative
+        bool contents = false;      // stands for the contents of the subfolder of that name
         std::u16string contentsKey; // "name/", the sort key of those contents
 
         std::u16string_view Key() const
@@ -440,7 +439,8 @@ AString ADir::GetRootDisplayName(signed char) { return rootPath; }
 
 void ADir::AppendArtistAlbum(const ID3*, AString*, signed char&, unsigned int) {}
 
-void ADir::SetProgressControl(platform::StatusField* message, platform::StatusField* detail, platform::ProgressBar* bar)
+void ADir::SetProgressControl(platform::StatusField* message, platform::StatusField* detail,
+                              platform::ProgressBar* bar)
 {
     if (progress)
         progress->SetProgressControl(message, detail, bar);
@@ -471,7 +471,8 @@ int ADir::PopulateFileList(CancelProc cancel)
         if (PathFilterCheck(&candidate) && (entry.isDir || TypeFilterCheck(&candidate))) {
             auto* path = new AString(std::move(candidate));
             fileList.AddWithTime(path, entry.modTime);
-            listed.push_back({path, entry.isDir || entry.isRegular, {entry.isDir, entry.size, entry.modTime}});
+            listed.push_back(
+                {path, entry.isDir || entry.isRegular, {entry.isDir, entry.size, entry.modTime}});
         }
         ++count;
         if (count % kReportEvery == 1) {

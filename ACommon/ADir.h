@@ -64,7 +64,8 @@ public:
     virtual int CopyProperties(ADir* other);
     virtual AString GetRootDisplayName(signed char bare);
     virtual int PopulateFileList(CancelProc cancel);
-    virtual void AppendArtistAlbum(const ID3* tags, AString* path, signed char& unknownArtist, unsigned int options);
+    virtual void AppendArtistAlbum(const ID3* tags, AString* path, signed char& unknownArtist,
+                                   unsigned int options);
 
     void SetVerboseLog(signed char verbose) { verboseLog = verbose; }
     signed char GetVerboseLog() const { return verboseLog; }
@@ -95,13 +96,15 @@ public:
     // Points the source at another reporter (a sync lists a second folder on a helper thread with a
     // reporter of its own).
     void SetProgress(AProgress* reporter) { progress = reporter; }
-    void SetProgressControl(platform::StatusField* message, platform::StatusField* detail, platform::ProgressBar* bar);
+    void SetProgressControl(platform::StatusField* message, platform::StatusField* detail,
+                            platform::ProgressBar* bar);
 
     bool TypeFilterCheck(const AString* path) const;
     bool PathFilterCheck(const AString* path) const;
     // A filter of fragments (":a:b:"), case kept: with bit 0x1 of `mode` and a non-empty include
     // list some entry must occur in `text`; with bit 0x2 and a non-empty exclude list none may.
-    static bool FragmentFilterCheck(const AString& text, int mode, const AString& include, const AString& exclude);
+    static bool FragmentFilterCheck(const AString& text, int mode, const AString& include,
+                                    const AString& exclude);
 
     // What the listing learned of one entry with its one stat, so that a sync can plan without
     // asking the file system again (its answers are those of AFile::DirExists, FileModTime and

@@ -79,7 +79,8 @@ void ADirPodDB::CheckRemovedFilesFolder()
 {
     // Moved files go to the iPod itself unless a folder that exists was chosen for them (one on a
     // volume that is not mounted now would be made afresh under the volumes root).
-    if (removedFilesFolder.IsEmpty() || removedFilesFolder.Find('/', 0) < 0 || !AFile::DirExists(&removedFilesFolder))
+    if (removedFilesFolder.IsEmpty() || removedFilesFolder.Find('/', 0) < 0 ||
+        !AFile::DirExists(&removedFilesFolder))
         removedFilesFolder = iPodRoot;
 }
 

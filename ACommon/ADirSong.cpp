@@ -449,7 +449,8 @@ bool ADirSong::AlbumFilterCheck(AString* album) const
 
 bool ADirSong::SongNameFilterCheck(AString* name) const
 {
-    return !name || FragmentFilterCheck(*name, songNameFilterMode, songNameIncludeFilter, songNameExcludeFilter);
+    return !name ||
+           FragmentFilterCheck(*name, songNameFilterMode, songNameIncludeFilter, songNameExcludeFilter);
 }
 
 bool ADirSong::VPathGenreFilterCheck(AString* vpath) const

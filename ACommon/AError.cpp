@@ -39,7 +39,8 @@ constexpr ErrorMessage kMessages[] = {
     {kErrInconsistentSize, ": Inconsistent size."},
     {kErrAddSong, ": iTunes reported an error adding a song. Possible cause Unauthorized Music."},
     {kErrNoSpace, ": Insufficient free space or Volume Full."},
-    {kErrAddToPlaylist, ": iTunes reported an error adding a song to a playlist. Possible cause Unauthorized Music."},
+    {kErrAddToPlaylist,
+     ": iTunes reported an error adding a song to a playlist. Possible cause Unauthorized Music."},
     {kErrLastSyncPlaylist, ": Failed to add item to Last Sync playlist."},
     {kErrUserCancel, ": User cancel activated."},
 };

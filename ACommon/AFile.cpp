@@ -147,9 +147,9 @@ bool IsNoSpace(int error) { return error == ENOSPC || error == EDQUOT; }
 // copy with progress reports each step's own code (-1 open or short read, -36 read or write,
 // -121798 attributes, -10000 the final rename).
 struct CopyOptions {
-    bool chunked = false;        // chunks of 100000 bytes with a cancel check and progress
-    bool verify = false;         // FastFilesEqual of the finished temporary file before it is put in place
-    bool reportNoSpace = false;  // a volume that fills up during the copy gives -102394
+    bool chunked = false;       // chunks of 100000 bytes with a cancel check and progress
+    bool verify = false;        // FastFilesEqual of the finished temporary file before it is put in place
+    bool reportNoSpace = false; // a volume that fills up during the copy gives -102394
     CancelProc cancel = nullptr;
     AProgress* progress = nullptr;
 };
@@ -225,8 +225,8 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
             }
             copied = pieceEnd;
             if (options.progress)
-                options.progress->UpdateDivision(static_cast<double>(chunkEnd) / static_cast<double>(total), nullptr,
-                                                 nullptr, nullptr, 0);
+                options.progress->UpdateDivision(static_cast<double>(chunkEnd) / static_cast<double>(total),
+                                                 nullptr, nullptr, nullptr, 0);
         }
     } else {
         long long moved = CopyBytes(in.fd, out.fd, total, buffer);
@@ -360,7 +360,8 @@ bool FileContentsEqual(const std::string& a, const std::string& b)
     fb.fd = open(b.c_str(), O_RDONLY | O_CLOEXEC);
     if (fa.fd < 0 || fb.fd < 0)
         return false;
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     if (fstat(fa.fd, &sa) != 0 || fstat(fb.fd, &sb) != 0 || sa.st_size != sb.st_size)
         return false;
     std::vector<unsigned char> bufferA(1 << 16), bufferB(1 << 16);
@@ -384,7 +385,8 @@ bool FileContentsEqual(const std::string& a, const std::string& b)
 
 bool TreesEqual(const std::string& a, const std::string& b)
 {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     if (lstat(a.c_str(), &sa) != 0 || lstat(b.c_str(), &sb) != 0)
         return false;
     if (S_ISDIR(sa.st_mode) != S_ISDIR(sb.st_mode))
@@ -615,7 +617,8 @@ int AFile::Move(const AString* from, const AString* to)
         if (FileExists(to))
             return kErrUnknown;
         bool noSpace = false;
-        if (!CopyTree(source.string(), target.string(), noSpace) || !TreesEqual(source.string(), target.string())) {
+        if (!CopyTree(source.string(), target.string(), noSpace) ||
+            !TreesEqual(source.string(), target.string())) {
             std::filesystem::remove_all(target, error);
             return kErrUnknown;
         }
@@ -671,7 +674,8 @@ bool AFile::FilesEqual(const AString* a, const AString* b)
 
 bool AFile::FastFilesEqual(const AString* a, const AString* b)
 {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     if (!LStat(a, sa) || !LStat(b, sb))
         return false;
     if (sa.st_size != sb.st_size)
@@ -739,7 +743,8 @@ bool AFile::GetFile(const AString* types, AString* titleAndResult, signed char c
         size_t begin = 0;
         while (begin <= list.size() && allowed.size() < 20) {
             size_t space = list.find(' ', begin);
-            std::string type = list.substr(begin, space == std::string::npos ? std::string::npos : space - begin);
+            std::string type =
+                list.substr(begin, space == std::string::npos ? std::string::npos : space - begin);
             if (!type.empty())
                 allowed.push_back(type);
             if (space == std::string::npos)
@@ -749,7 +754,8 @@ bool AFile::GetFile(const AString* types, AString* titleAndResult, signed char c
     }
     platform::QuestionInterface* questions = platform::GetQuestionInterface();
     std::vector<std::string> chosen;
-    if (!questions || !questions->ChooseFiles(title, allowed, chooseDirectories != 0, chooseFiles != 0, chosen))
+    if (!questions ||
+        !questions->ChooseFiles(title, allowed, chooseDirectories != 0, chooseFiles != 0, chosen))
         return false;
     for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
         if (!titleAndResult->IsEmpty())

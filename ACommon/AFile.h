@@ -54,7 +54,8 @@ public:
     // Copies contents and attributes. An existing `to` is replaced only once the copy is complete.
     static int Copy(const AString* from, const AString* to);
     static int CopyWithCheck(const AString* from, const AString* to);
-    static int CopyWithProgress(const AString* from, const AString* to, CancelProc cancel, AProgress* progress);
+    static int CopyWithProgress(const AString* from, const AString* to, CancelProc cancel,
+                                AProgress* progress);
     static bool FilesEqual(const AString* a, const AString* b);
     static bool FastFilesEqual(const AString* a, const AString* b);
     static bool DatesEssentiallyEqual(double a, double b);

@@ -23,7 +23,7 @@ AProgress& AProgress::Shared()
 AString AProgress::FormatDate()
 {
     std::time_t now = std::time(nullptr);
-    std::tm local {};
+    std::tm local{};
     localtime_r(&now, &local);
     char text[64];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", &local);
@@ -96,7 +96,8 @@ void AProgress::LogAndShow(const AString* msg, signed char addDate, signed char 
     }
 }
 
-void AProgress::StartProgress(const AString* msg, signed char addDate, signed char showMsg, signed char openLog)
+void AProgress::StartProgress(const AString* msg, signed char addDate, signed char showMsg,
+                              signed char openLog)
 {
     running = 1;
     ResetStacks();
@@ -113,7 +114,8 @@ void AProgress::StartProgress(const AString* msg, signed char addDate, signed ch
     }
 }
 
-void AProgress::EndProgress(const AString* msg, signed char addDate, signed char showMsg, signed char closeLog)
+void AProgress::EndProgress(const AString* msg, signed char addDate, signed char showMsg,
+                            signed char closeLog)
 {
     running = 0;
     double value = GetAbsoluteBarPosition(1.0);
@@ -274,7 +276,8 @@ int AProgress::YesNoAlert(const AString* title, const AString* first, const AStr
         return 3;
     static const std::vector<std::string> kButtons = {"Yes", "No", "Yes to All", "No to All"};
     static const int kResults[] = {1, 3, 2, 4};
-    int pressed = questions->Ask(title ? title->ToStdString() : std::string(), informative.ToStdString(), kButtons);
+    int pressed =
+        questions->Ask(title ? title->ToStdString() : std::string(), informative.ToStdString(), kButtons);
     return (pressed >= 0 && pressed < 4) ? kResults[pressed] : 3;
 }
 
@@ -285,8 +288,10 @@ int AProgress::UnauthorizedAlert(const AString* title, const AString* path)
     platform::QuestionInterface* questions = platform::GetQuestionInterface();
     if (!questions)
         return 3;
-    static const std::vector<std::string> kButtons = {"Yes", "No", "Yes to All", "No to All", "Add ID to Prefs"};
+    static const std::vector<std::string> kButtons = {"Yes", "No", "Yes to All", "No to All",
+                                                      "Add ID to Prefs"};
     static const int kResults[] = {1, 3, 2, 4, 5};
-    int pressed = questions->Ask(title ? title->ToStdString() : std::string(), informative.ToStdString(), kButtons);
+    int pressed =
+        questions->Ask(title ? title->ToStdString() : std::string(), informative.ToStdString(), kButtons);
     return (pressed >= 0 && pressed < 5) ? kResults[pressed] : 3;
 }

@@ -28,12 +28,13 @@ public:
     void EndProgress(const AString* msg, signed char addDate, signed char showMsg, signed char closeLog);
     void StartDivision(double width, const AString* msg, signed char addDate, signed char showMsg);
     void EndDivision(const AString* msg, signed char addDate, signed char showMsg);
-    void UpdateDivision(double fraction, const AString* message, const AString* detail, const AString* logLine,
-                        signed char addDate);
+    void UpdateDivision(double fraction, const AString* message, const AString* detail,
+                        const AString* logLine, signed char addDate);
     double GetAbsoluteBarPosition(double fraction) const;
 
     // Sinks (any may be null: nothing is shown then).
-    void SetProgressControl(platform::StatusField* message, platform::StatusField* detail, platform::ProgressBar* bar);
+    void SetProgressControl(platform::StatusField* message, platform::StatusField* detail,
+                            platform::ProgressBar* bar);
     // The log view. With a notification bus installed the log goes out as "LogUpdate" notifications
     // only (the receiver appends them to this view); without one it is appended here directly.
     void SetLogTextView(platform::LogView* view);

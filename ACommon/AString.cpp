@@ -283,7 +283,10 @@ int AString::Count(short unit) const
     return count;
 }
 
-int AString::Compare(const AString& other) const { return platform::CompareCanonical(units, other.units, false); }
+int AString::Compare(const AString& other) const
+{
+    return platform::CompareCanonical(units, other.units, false);
+}
 int AString::Compare(const char* other) const { return Compare(AString(other)); }
 int AString::CompareNoCase(const AString& other) const
 {
@@ -436,7 +439,15 @@ void AString::FormatPathString(AString& s, char replacement, signed char fixDots
     }
     for (char16_t& c : u) {
         switch (c) {
-        case u'\\': case u'/': case u':': case u'*': case u'?': case u'"': case u'<': case u'>': case u'|':
+        case u'\\':
+        case u'/':
+        case u':':
+        case u'*':
+        case u'?':
+        case u'"':
+        case u'<':
+        case u'>':
+        case u'|':
             c = r;
             break;
         default:
@@ -451,7 +462,8 @@ void AString::FormatPathString(AString& s, char replacement, signed char fixDots
             c = 0x2030;
     }
     static const std::u16string kMisreadPerMille = u"a\u0302\u0080";
-    for (size_t at = u.find(kMisreadPerMille); at != std::u16string::npos; at = u.find(kMisreadPerMille, at + 1))
+    for (size_t at = u.find(kMisreadPerMille); at != std::u16string::npos;
+         at = u.find(kMisreadPerMille, at + 1))
         u.replace(at, kMisreadPerMille.size(), 1, 0x2030);
     if (fixDots && !u.empty()) {
         if (u.front() == u'.')

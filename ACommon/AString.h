@@ -21,11 +21,11 @@ public:
 
     AString& operator=(const AString&) = default;
     AString& operator=(AString&&) noexcept = default;
-    AString& operator=(const AString* other);    // null gives the empty string
-    AString& operator=(const char* bytes);       // UTF-8, else ISO 8859-1
+    AString& operator=(const AString* other);     // null gives the empty string
+    AString& operator=(const char* bytes);        // UTF-8, else ISO 8859-1
     AString& operator=(const std::string& bytes); // the same, for the platform's byte strings
-    AString& operator=(char c);                  // one ASCII character
-    AString& operator=(const short* units);      // zero-terminated UTF-16, byte order by its mark, else big-endian
+    AString& operator=(char c);                   // one ASCII character
+    AString& operator=(const short* units); // zero-terminated UTF-16, byte order by its mark, else big-endian
     AString& operator=(int value);
     AString& operator=(unsigned int value);
     AString& operator=(unsigned long long value);
@@ -34,8 +34,8 @@ public:
     AString& operator+=(const char* utf8);
     AString& operator+=(const AString& other);
     AString& operator+=(const AString* other);
-    AString& operator+=(int value);   // decimal
-    AString& operator+=(short unit);  // one UTF-16 code unit
+    AString& operator+=(int value);  // decimal
+    AString& operator+=(short unit); // one UTF-16 code unit
     AString operator+(const AString& other) const;
     AString operator+(const char* utf8) const;
 
@@ -46,8 +46,8 @@ public:
     {
         return (i >= 0 && i < GetLength()) ? units[static_cast<size_t>(i)] : 0;
     }
-    const char* CStr() const;            // UTF-8, valid until the string next changes
-    std::string ToStdString() const;     // UTF-8 copy
+    const char* CStr() const;        // UTF-8, valid until the string next changes
+    std::string ToStdString() const; // UTF-8 copy
     const std::u16string& Units() const { return units; }
 
     void Delete(int start, int count);

@@ -18,7 +18,10 @@ namespace {
 constexpr int kShowEvery = 128;
 
 // The entry `index` of `dir`, or null (the end mark) once the list is exhausted.
-const AString* EntryOrEnd(ADir* dir, int index, int count) { return index < count ? dir->GetFPath(index) : nullptr; }
+const AString* EntryOrEnd(ADir* dir, int index, int count)
+{
+    return index < count ? dir->GetFPath(index) : nullptr;
+}
 
 AString Joined(const AString* root, const AString* entry)
 {
@@ -63,10 +66,8 @@ int Sign(int value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
 // Construction and settings
 
 ASync::ASync(AProgress* progress)
-    : dir1(std::make_unique<ADir>(progress)),
-      dir2(std::make_unique<ADir>(progress)),
-      savedDir1(std::make_unique<ADir>(progress)),
-      savedDir2(std::make_unique<ADir>(progress)),
+    : dir1(std::make_unique<ADir>(progress)), dir2(std::make_unique<ADir>(progress)),
+      savedDir1(std::make_unique<ADir>(progress)), savedDir2(std::make_unique<ADir>(progress)),
       progress(progress)
 {
 }
@@ -83,9 +84,9 @@ ASync::~ASync()
 
 const char* ASync::KindWord(int kind)
 {
-    static const char* const kWords[] = {"Copy Left",       "Copy Right",       "Delete",     "Delete",
-                                         "Replace Left",    "Replace Right",    "Create Dir Left",
-                                         "Create Dir Right", "Delete Dir",      "Delete Dir"};
+    static const char* const kWords[] = {
+        "Copy Left",     "Copy Right",      "Delete",           "Delete",     "Replace Left",
+        "Replace Right", "Create Dir Left", "Create Dir Right", "Delete Dir", "Delete Dir"};
     if (kind < 0 || kind >= static_cast<int>(sizeof kWords / sizeof kWords[0]))
         return "";
     return kWords[kind];
@@ -143,8 +144,7 @@ int ASync::GetPathFilterMode() const { return dir1 ? dir1->GetPathFilterMode() :
 const AString* ASync::GetPathIncludeFilter() const { return dir1 ? &dir1->GetPathIncludeFilter() : nullptr; }
 const AString* ASync::GetPathExcludeFilter() const { return dir1 ? &dir1->GetPathExcludeFilter() : nullptr; }
 
-template <typename Apply>
-void ASync::ApplyFilterChange(Apply apply)
+template <typename Apply> void ASync::ApplyFilterChange(Apply apply)
 {
     if (dir1)
         apply(dir1.get());
@@ -256,7 +256,7 @@ signed char ASync::FastFilesEqual(const AString* a, const AString* b)
     const ADir::ListedFile* y = HintFor(b);
     if (x && y)
         return x->size == y->size && AFile::DatesEssentiallyEqual(static_cast<double>(x->modTime),
-                                                                   static_cast<double>(y->modTime))
+                                                                  static_cast<double>(y->modTime))
                    ? 1
                    : 0;
     return AFile::FastFilesEqual(a, b) ? 1 : 0;
@@ -568,8 +568,7 @@ int ASync::CompareSyncAction(SyncAction* a, SyncAction* b, int column, signed ch
 
 namespace {
 
-template <int Column, int Ascending>
-int CompareActionPointers(const void* x, const void* y)
+template <int Column, int Ascending> int CompareActionPointers(const void* x, const void* y)
 {
     auto* a = *static_cast<ASync::SyncAction* const*>(x);
     auto* b = *static_cast<ASync::SyncAction* const*>(y);
@@ -754,8 +753,9 @@ int ASync::XCopy(ADir* src, ADir* dst, CancelProc cancel)
         }
     }
 
-    text = result == 0 ? "Sync actions calculated."
-                       : result == kErrUserCancel ? "Sync terminated by user cancel." : "Error Syncing!";
+    text = result == 0                ? "Sync actions calculated."
+           : result == kErrUserCancel ? "Sync terminated by user cancel."
+                                      : "Error Syncing!";
     progress->EndDivision(&text, 0, 1);
     return result;
 }
@@ -878,8 +878,9 @@ int ASync::TwoWaySync(CancelProc cancel)
         }
     }
 
-    text = result == 0 ? "Sync actions calculated."
-                       : result == kErrUserCancel ? "Sync terminated by user cancel." : "Error Sync'ing!";
+    text = result == 0                ? "Sync actions calculated."
+           : result == kErrUserCancel ? "Sync terminated by user cancel."
+                                      : "Error Sync'ing!";
     progress->EndDivision(&text, 0, 1);
     return result;
 }
@@ -1045,8 +1046,9 @@ bool ASync::ConfirmMassDeletion()
         detail += doomed;
         detail += " files and folders from ";
         detail += name;
-        detail += ": more than half of what is there. This is what a missing, unmounted or unreadable folder "
-                  "on the other side looks like. Yes goes on with the sync; No cancels it with nothing changed.";
+        detail +=
+            ": more than half of what is there. This is what a missing, unmounted or unreadable folder "
+            "on the other side looks like. Yes goes on with the sync; No cancels it with nothing changed.";
         LogLine(title, verboseLog);
         const int answer = progress->YesNoAlert(&title, &detail, nullptr);
         if (answer != kAnswerYes && answer != kAnswerYesToAll)
@@ -1092,12 +1094,13 @@ int ASync::PerformSyncActions(CancelProc cancel)
         }
         perform(i);
     }
-    std::stable_sort(folderDeletions.begin(), folderDeletions.end(),
-                     [this](int a, int b) { return Depth(GetAction(a)->path1) > Depth(GetAction(b)->path1); });
+    std::stable_sort(folderDeletions.begin(), folderDeletions.end(), [this](int a, int b) {
+        return Depth(GetAction(a)->path1) > Depth(GetAction(b)->path1);
+    });
     for (size_t k = 0; k < folderDeletions.size() && !stopped; ++k)
         perform(folderDeletions[k]);
 
-    text = firstErr == 0                ? "Sync actions completed."
+    text = firstErr == 0              ? "Sync actions completed."
            : stoppedOnCancelledAction ? "Sync terminated by user cancel."
                                       : "Error Sync'ing!";
     progress->EndDivision(&text, 0, 0);
@@ -1165,7 +1168,8 @@ int ASync::PerformAction(SyncAction* action, int number, int count, CancelProc c
                 return 0; // already gone
             // Something the plan does not delete is still in it (a file added since the last sync,
             // one the filters left out, one the user chose to keep): the folder stays with it.
-            LogLine(AString("Kept directory ") + shown + ": it still holds files that this sync does not delete.",
+            LogLine(AString("Kept directory ") + shown +
+                        ": it still holds files that this sync does not delete.",
                     verboseLog);
             return 0;
         }
@@ -1269,15 +1273,17 @@ void ASync::ChangeSyncAction(SyncAction* action, unsigned int choice)
 {
     if (!action)
         return;
-    static const int kAppliesTo[] = {kCopyLeft, kCopyRight, kDeleteLeft, kDeleteRight,
-                                     kReplaceLeft, kReplaceRight, kUndecided, kUndecided};
+    static const int kAppliesTo[] = {kCopyLeft,    kCopyRight,    kDeleteLeft, kDeleteRight,
+                                     kReplaceLeft, kReplaceRight, kUndecided,  kUndecided};
     if (choice > 7) {
         assert(false && "ChangeSyncAction knows the choices 0 to 7");
         return;
     }
     if (action->kind != kAppliesTo[choice])
         return;
-    auto text = [this](const AString& path, signed char isFile) { return FormatVPForDisplay(&path, isFile, -1, 0); };
+    auto text = [this](const AString& path, signed char isFile) {
+        return FormatVPForDisplay(&path, isFile, -1, 0);
+    };
     // The path relative to its side's root, joined to the other side's root.
     auto across = [](const AString& path, ADir* from, ADir* to) {
         AString joined = *to->GetRootPath();
@@ -1360,8 +1366,8 @@ int ASync::WriteState(AFile* f)
     for (int value : {replaceAnswer, replaceNewerAnswer, deleteAnswer, autoAction, autoRunOnVolumeMount})
         if (int err = AStateStream::WriteU32(f, static_cast<std::uint32_t>(value)); err != 0)
             return err;
-    for (signed char flag :
-         {logOnly, showActionsList, destDeletes, verifyCopies, stopOnErr, extFilterOn, openLogAutomatically, verboseLog})
+    for (signed char flag : {logOnly, showActionsList, destDeletes, verifyCopies, stopOnErr, extFilterOn,
+                             openLogAutomatically, verboseLog})
         if (int err = AStateStream::WriteFlag(f, flag); err != 0)
             return err;
     if (int err = includeFilter.WriteState(f); err != 0)
@@ -1381,11 +1387,12 @@ int ASync::ReadState(AFile* f)
             return err;
     if (int err = AStateStream::ReadFlag(f, &reservedFlag); err != 0)
         return err;
-    for (int* value : {&replaceAnswer, &replaceNewerAnswer, &deleteAnswer, &autoAction, &autoRunOnVolumeMount})
+    for (int* value :
+         {&replaceAnswer, &replaceNewerAnswer, &deleteAnswer, &autoAction, &autoRunOnVolumeMount})
         if (int err = AStateStream::ReadI32(f, value); err != 0)
             return err;
-    for (signed char* flag : {&logOnly, &showActionsList, &destDeletes, &verifyCopies, &stopOnErr, &extFilterOn,
-                              &openLogAutomatically, &verboseLog})
+    for (signed char* flag : {&logOnly, &showActionsList, &destDeletes, &verifyCopies, &stopOnErr,
+                              &extFilterOn, &openLogAutomatically, &verboseLog})
         if (int err = AStateStream::ReadFlag(f, flag); err != 0)
             return err;
     if (int err = includeFilter.ReadState(f); err != 0)

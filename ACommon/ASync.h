@@ -27,25 +27,25 @@ class ASync {
 public:
     // One planned action.
     struct SyncAction {
-        signed char active = 0;  // 1 perform, 0 skip
-        int operation = 0;       // Operation below
-        AString path1;           // source, or the item to delete
-        AString path2;           // destination; empty for deletions
+        signed char active = 0; // 1 perform, 0 skip
+        int operation = 0;      // Operation below
+        AString path1;          // source, or the item to delete
+        AString path2;          // destination; empty for deletions
         signed char overwrite = 0;
-        int leftColumn = 0;      // which path the left column shows: 0 path1, 1 path2
+        int leftColumn = 0; // which path the left column shows: 0 path1, 1 path2
         int rightColumn = 0;
-        int kind = 0;            // Kind below: the action as the user sees it
-        AString leftText;        // display texts of the two columns, used for sorting
+        int kind = 0;     // Kind below: the action as the user sees it
+        AString leftText; // display texts of the two columns, used for sorting
         AString rightText;
     };
 
     enum Operation : int {
-        kOpCopy = 1,        // path1 to path2, which does not exist
-        kOpDelete = 2,      // file path1
-        kOpReplace = 3,     // path1 over the existing path2
-        kOpCreateDir = 4,   // directory path2
-        kOpDeleteDir = 5,   // directory path1
-        kOpUndecided = 6,   // same time, different contents: never performed until changed
+        kOpCopy = 1,      // path1 to path2, which does not exist
+        kOpDelete = 2,    // file path1
+        kOpReplace = 3,   // path1 over the existing path2
+        kOpCreateDir = 4, // directory path2
+        kOpDeleteDir = 5, // directory path1
+        kOpUndecided = 6, // same time, different contents: never performed until changed
     };
 
     enum Kind : int {
@@ -63,7 +63,13 @@ public:
     };
 
     // The answers that YesNoAlert gives and that the sync remembers.
-    enum Answer : int { kAnswerNone = 0, kAnswerYes = 1, kAnswerYesToAll = 2, kAnswerNo = 3, kAnswerNoToAll = 4 };
+    enum Answer : int {
+        kAnswerNone = 0,
+        kAnswerYes = 1,
+        kAnswerYesToAll = 2,
+        kAnswerNo = 3,
+        kAnswerNoToAll = 4
+    };
 
     // Shows the action list to the user: 0 to go on, any other value when the user cancelled.
     using ActionsListProc = int (*)(AArray* actions, ASync* sync);
@@ -99,7 +105,8 @@ public:
     virtual int ScanForDups(CancelProc cancel);
     virtual int WriteState(AFile* f);
     virtual int ReadState(AFile* f);
-    virtual AString FormatVPForDisplay(const AString* vp, signed char isFile, int maxLen, signed char detailed);
+    virtual AString FormatVPForDisplay(const AString* vp, signed char isFile, int maxLen,
+                                       signed char detailed);
     virtual int GetUserValidation();
 
     // Settings.
@@ -108,7 +115,10 @@ public:
     void SetOpenLogAutomatically(signed char value);
     signed char GetOpenLogAutomatically() const { return openLogAutomatically; }
     void SetAutoRunOnVolumeMount(signed char value) { autoRunOnVolumeMount = value; }
-    signed char GetAutoRunOnVolumeMount() const { return static_cast<signed char>(autoRunOnVolumeMount & 0xFF); }
+    signed char GetAutoRunOnVolumeMount() const
+    {
+        return static_cast<signed char>(autoRunOnVolumeMount & 0xFF);
+    }
     void SetVerboseLog(signed char value);
     signed char GetVerboseLog() const { return verboseLog; }
     void SetDestDeletes(signed char value) { destDeletes = value; }
@@ -120,7 +130,8 @@ public:
     void SetAutoAction(int value) { autoAction = value; }
     int GetAutoAction() const { return autoAction; }
     void SetActionsListDlogProc(ActionsListProc proc) { actionsListProc = proc; }
-    void SetProgressControl(platform::StatusField* message, platform::StatusField* detail, platform::ProgressBar* bar);
+    void SetProgressControl(platform::StatusField* message, platform::StatusField* detail,
+                            platform::ProgressBar* bar);
     void ResetAlertSettings();
     int GetReplaceAnswer() const { return replaceAnswer; }
     int GetReplaceNewerAnswer() const { return replaceNewerAnswer; }
@@ -205,8 +216,7 @@ protected:
     // of one side. False when the user declined.
     bool ConfirmMassDeletion();
     // Sets a changed filter on the four sources and drops the saved lists.
-    template <typename Apply>
-    void ApplyFilterChange(Apply apply);
+    template <typename Apply> void ApplyFilterChange(Apply apply);
     int BuildList(ADir* side, ADir* saved, const AString* path, CancelProc cancel, signed char rebuild);
     // Rebuilds one side's list, reporting to `reporter`; the caller holds `lock`.
     int ListSide(ADir* side, const AString* path, CancelProc cancel, AProgress* reporter);

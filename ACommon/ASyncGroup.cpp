@@ -35,8 +35,8 @@ ASyncLib* ASyncGroup::AddASyncLib(int type1, int type2)
     return made;
 }
 
-void ASyncGroup::SetProgressControl(RowSelector rows, platform::StatusField* message, platform::StatusField* detail,
-                                    platform::ProgressBar* bar)
+void ASyncGroup::SetProgressControl(RowSelector rows, platform::StatusField* message,
+                                    platform::StatusField* detail, platform::ProgressBar* bar)
 {
     APLock::TryGuard guard(lock);
     if (!guard)
@@ -117,9 +117,11 @@ int ASyncGroup::WriteState(AFile* f)
         if (int err = AStateStream::WriteU32(f, static_cast<std::uint32_t>(type)); err != 0)
             return err;
         if (type != 1) {
-            if (int err = AStateStream::WriteU32(f, static_cast<std::uint32_t>(sync->GetDir1()->GetType())); err != 0)
+            if (int err = AStateStream::WriteU32(f, static_cast<std::uint32_t>(sync->GetDir1()->GetType()));
+                err != 0)
                 return err;
-            if (int err = AStateStream::WriteU32(f, static_cast<std::uint32_t>(sync->GetDir2()->GetType())); err != 0)
+            if (int err = AStateStream::WriteU32(f, static_cast<std::uint32_t>(sync->GetDir2()->GetType()));
+                err != 0)
                 return err;
         }
         if (int err = sync->WriteState(f); err != 0)
@@ -158,7 +160,8 @@ int ASyncGroup::ReadState(AFile* f)
             if (int err = AStateStream::ReadU32(f, &right); err != 0)
                 return err;
             // The sources must be of the stored classes before their records are read.
-            auto library = std::make_unique<ASyncLib>(static_cast<int>(left), static_cast<int>(right), progress);
+            auto library =
+                std::make_unique<ASyncLib>(static_cast<int>(left), static_cast<int>(right), progress);
             if (library->GetDir1()->GetType() != static_cast<int>(left) ||
                 library->GetDir2()->GetType() != static_cast<int>(right))
                 return kErrNotSupported;

@@ -58,7 +58,8 @@ std::uint32_t ByteReader::ReadU32LE()
 {
     if (!Take(4))
         return 0;
-    std::uint32_t v = static_cast<std::uint32_t>(data[position]) | static_cast<std::uint32_t>(data[position + 1]) << 8 |
+    std::uint32_t v = static_cast<std::uint32_t>(data[position]) |
+                      static_cast<std::uint32_t>(data[position + 1]) << 8 |
                       static_cast<std::uint32_t>(data[position + 2]) << 16 |
                       static_cast<std::uint32_t>(data[position + 3]) << 24;
     position += 4;
@@ -71,7 +72,8 @@ std::uint32_t ByteReader::ReadU32BE()
         return 0;
     std::uint32_t v = static_cast<std::uint32_t>(data[position]) << 24 |
                       static_cast<std::uint32_t>(data[position + 1]) << 16 |
-                      static_cast<std::uint32_t>(data[position + 2]) << 8 | static_cast<std::uint32_t>(data[position + 3]);
+                      static_cast<std::uint32_t>(data[position + 2]) << 8 |
+                      static_cast<std::uint32_t>(data[position + 3]);
     position += 4;
     return v;
 }

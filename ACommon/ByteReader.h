@@ -12,8 +12,7 @@ class ByteReader {
 public:
     ByteReader() = default;
     explicit ByteReader(std::span<const std::uint8_t> bytes) : data(bytes) {}
-    ByteReader(const void* bytes, std::size_t size)
-        : data(static_cast<const std::uint8_t*>(bytes), size) {}
+    ByteReader(const void* bytes, std::size_t size) : data(static_cast<const std::uint8_t*>(bytes), size) {}
 
     bool Ok() const { return !failed; }
     std::size_t Position() const { return position; }

@@ -17,7 +17,7 @@ public:
     void WriteU32BE(std::uint32_t v);
     void WriteU64LE(std::uint64_t v);
     void WriteU64BE(std::uint64_t v);
-    void WriteSynchsafe28(std::uint32_t v); // the low 28 bits, seven to a byte
+    void WriteSynchsafe28(std::uint32_t v);           // the low 28 bits, seven to a byte
     void WriteBytes(const void* data, std::size_t n); // nothing when `data` is null
     void WriteBytes(std::span<const std::uint8_t> data) { WriteBytes(data.data(), data.size()); }
     void WriteTag(const char* tag); // the characters of `tag`, without a terminator

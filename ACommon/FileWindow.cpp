@@ -8,9 +8,7 @@
 #include <new>
 #include <stdexcept>
 
-FileWindow::FileWindow(AFile& file, std::uint64_t fileSize) : file(file), fileSize(fileSize)
-{
-}
+FileWindow::FileWindow(AFile& file, std::uint64_t fileSize) : file(file), fileSize(fileSize) {}
 
 int FileWindow::Fill(std::uint64_t offset)
 {

@@ -11,8 +11,7 @@
 
 class AFile;
 
-class FileWindow
-{
+class FileWindow {
 public:
     static constexpr std::size_t kBlockSize = 8192;
 

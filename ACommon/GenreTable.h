@@ -3,8 +3,7 @@
 // ID3v1 tags store a genre as an index into this list, ID3v2 tags may refer to it as "(17)", and MP4
 // files store it (plus one) in the "gnre" item.
 
-class GenreTable
-{
+class GenreTable {
 public:
     static constexpr int kCount = 126;
 

@@ -139,8 +139,7 @@ int ImageKind(std::span<const std::uint8_t> data)
 
 // ---- ID3v2 frames -----------------------------------------------------------------------------
 
-struct FrameHeader
-{
+struct FrameHeader {
     char id[5] = {};
     std::size_t offset = 0; // of the frame header in the body
     std::size_t dataOffset = 0;
@@ -149,15 +148,9 @@ struct FrameHeader
     std::uint8_t formatFlags = 0;
 };
 
-std::size_t FrameHeaderSize(int version)
-{
-    return version == 2 ? 6 : 10;
-}
+std::size_t FrameHeaderSize(int version) { return version == 2 ? 6 : 10; }
 
-bool IsFrameIDChar(std::uint8_t c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
+bool IsFrameIDChar(std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
 
 bool IsFrameID(std::span<const std::uint8_t> body, std::size_t at, std::size_t idLength)
 {
@@ -288,8 +281,7 @@ enum class Field {
 
 Field FieldOf(int version, const char* id)
 {
-    struct Entry
-    {
+    struct Entry {
         const char* id;
         Field field;
     };
@@ -354,8 +346,7 @@ const char kItemYear[] = "\xA9"
 } // namespace
 
 // The data of one ID3v2 frame, as decoded, and how to find its bytes in the file again.
-struct ID3::FrameData
-{
+struct ID3::FrameData {
     std::span<const std::uint8_t> bytes;
     std::uint64_t origin = 0; // file offset of offset 0 of the drop list's (or the body's) bytes
     std::uint64_t base = 0;   // offset of bytes[0] in those bytes
@@ -369,8 +360,7 @@ struct ID3::FrameData
 
 // MP4 atom: 4-byte big-endian size (header included), 4-byte type; size 1 means a 64-bit size
 // follows the type, size 0 (at the top level) that the atom runs to the end of the file.
-struct ID3::Atom
-{
+struct ID3::Atom {
     char type[4] = {};
     std::uint64_t offset = 0;
     std::uint64_t headerSize = 8;
@@ -404,9 +394,7 @@ int ID3::SetFilePath(const AString& path)
 {
     Reset();
     filePath = path;
-    struct stat info
-    {
-    };
+    struct stat info {};
     if (path.IsEmpty() || stat(path.CStr(), &info) != 0)
         return kErrFileNotFound;
     // Only regular files are opened: a folder cannot be read and opening a pipe would wait forever.
@@ -682,18 +670,9 @@ void ID3::ApplyFrame(int version, const char* id, const FrameData& data, bool re
     }
 }
 
-AString ID3::GetFrameString22(std::span<const std::uint8_t> data)
-{
-    return DecodeFrameText(data, 1);
-}
-AString ID3::GetFrameString23(std::span<const std::uint8_t> data)
-{
-    return DecodeFrameText(data, 1);
-}
-AString ID3::GetFrameString24(std::span<const std::uint8_t> data)
-{
-    return DecodeFrameText(data, 3);
-}
+AString ID3::GetFrameString22(std::span<const std::uint8_t> data) { return DecodeFrameText(data, 1); }
+AString ID3::GetFrameString23(std::span<const std::uint8_t> data) { return DecodeFrameText(data, 1); }
+AString ID3::GetFrameString24(std::span<const std::uint8_t> data) { return DecodeFrameText(data, 3); }
 
 namespace {
 
@@ -1345,10 +1324,7 @@ void ID3::GetSongInfo(SongInfoStruct& info) const
     info.modifiedName = modifiedName;
 }
 
-void ID3::ClearImages()
-{
-    images.clear();
-}
+void ID3::ClearImages() { images.clear(); }
 
 int ID3::ReadImageData(int index, std::vector<std::uint8_t>& out) const
 {
@@ -1631,9 +1607,7 @@ int ID3::RewriteWithPicture(AFile* file, const unsigned char* image, int length,
     if (err == 0)
         err = out.Flush();
     out.Close(0);
-    struct stat info
-    {
-    };
+    struct stat info {};
     if (err == 0 && stat(filePath.CStr(), &info) == 0)
         chmod(temporary.CStr(), info.st_mode & 07777);
     if (err == 0)

@@ -15,15 +15,13 @@ class AFile;
 class FileWindow;
 struct SongInfoStruct;
 
-class ID3
-{
+class ID3 {
 public:
     // One embedded picture: where its data lies in the file (end inclusive) and what it is.
     // `length` is end - start + 1. In an unsynchronised ID3v2 tag the picture is stored with a
     // 0x00 stuffed after some of its 0xFF bytes; then `unsynchronised` is set, the range covers the
     // stored bytes and ReadImageData gives the picture itself. `kind` is taken from the picture.
-    struct Image
-    {
+    struct Image {
         std::uint64_t start = 0;
         std::uint64_t end = 0;
         std::uint64_t length = 0;

@@ -8,8 +8,7 @@
 #include <span>
 #include <vector>
 
-class ID3Unsynchronisation
-{
+class ID3Unsynchronisation {
 public:
     // Where the stuffed bytes were: for each 0x00 taken out, the offset in the decoded data of the
     // byte that followed it. Ascending.

@@ -12,11 +12,11 @@
 #include <atomic>
 #include <dirent.h>
 #include <fcntl.h>
+#include <new>
+#include <string>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <new>
-#include <string>
 
 namespace {
 
@@ -98,7 +98,8 @@ public:
         int fd = open(path.CStr(), O_RDONLY | O_CLOEXEC);
         struct stat info {};
         if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-            void* at = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+            void* at = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE,
+                            fd, 0);
             if (at != MAP_FAILED) {
                 mapped = at;
                 mappedSize = static_cast<size_t>(info.st_size);
@@ -242,7 +243,8 @@ AString IPodDB::ResolveIPodPath(const AString& root, const char* relative)
     size_t begin = 0;
     while (begin < rest.size()) {
         size_t slash = rest.find('/', begin);
-        std::string component = rest.substr(begin, slash == std::string::npos ? std::string::npos : slash - begin);
+        std::string component =
+            rest.substr(begin, slash == std::string::npos ? std::string::npos : slash - begin);
         begin = slash == std::string::npos ? rest.size() : slash + 1;
         if (component.empty())
             continue;
@@ -572,13 +574,15 @@ int IPodDB::GetSongInfo(MHIT** track, const AString& virtualPath, signed char ex
 int IPodDB::GetSongPath(AString& filePath, const AString& virtualPath, signed char sizeBased)
 {
     MHLT* tracks = database->GetTrackList();
-    return tracks ? tracks->GetSongPath(filePath, virtualPath, sizeBased, extensionFlag, genreFlag, albumFlag) : 0;
+    return tracks ? tracks->GetSongPath(filePath, virtualPath, sizeBased, extensionFlag, genreFlag, albumFlag)
+                  : 0;
 }
 
 int IPodDB::GetSongExt(AString* extension, const AString& virtualPath, AString* filePath)
 {
     MHLT* tracks = database->GetTrackList();
-    return tracks ? tracks->GetSongExt(extension, virtualPath, filePath, extensionFlag, genreFlag, albumFlag) : 0;
+    return tracks ? tracks->GetSongExt(extension, virtualPath, filePath, extensionFlag, genreFlag, albumFlag)
+                  : 0;
 }
 
 void IPodDB::Sort(signed char ascending, const MHLT::TrackFilter& filter)

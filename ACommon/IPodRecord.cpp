@@ -16,8 +16,8 @@ bool IsTag(std::span<const std::uint8_t> bytes, const char* tag)
 
 } // namespace
 
-int IPodRecord::OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHeader, std::vector<std::uint8_t>& header,
-                           ByteReader& body)
+int IPodRecord::OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHeader,
+                           std::vector<std::uint8_t>& header, ByteReader& body)
 {
     std::span<const std::uint8_t> view;
     if (int err = OpenRecord(in, tag, minHeader, view, body); err != 0)
@@ -26,15 +26,16 @@ int IPodRecord::OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHea
     return 0;
 }
 
-int IPodRecord::OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHeader, std::span<const std::uint8_t>& header,
-                           ByteReader& body)
+int IPodRecord::OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHeader,
+                           std::span<const std::uint8_t>& header, ByteReader& body)
 {
     ByteReader look = in;
     if (!look.Has(12) || !IsTag(look.ReadSpan(4), tag))
         return kErrUnknown;
     const std::uint32_t headerLength = look.ReadU32LE();
     const std::uint32_t totalLength = look.ReadU32LE();
-    if (headerLength < minHeader || headerLength < 12 || headerLength > totalLength || totalLength > in.Remaining())
+    if (headerLength < minHeader || headerLength < 12 || headerLength > totalLength ||
+        totalLength > in.Remaining())
         return kErrUnknown;
     ByteReader record = in.Sub(totalLength);
     header = record.ReadSpan(headerLength);
@@ -92,7 +93,6 @@ void IPodRecord::WriteUTF16LE(ByteWriter& out, const std::u16string& units)
 }
 
 namespace {
-
 
 // The header length and the value at offset 8 of the record at the file's position, which must not
 // reach past `limit`. The file does not move.

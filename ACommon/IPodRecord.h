@@ -23,8 +23,7 @@ public:
     // Bytes kept as read, held inside the object when they are few (the sub-header of a string
     // object, a playlist item's header and object): a database holds hundreds of thousands of them,
     // and one allocation each would dominate loading and freeing it.
-    template <std::size_t kInline>
-    class SmallBytes {
+    template <std::size_t kInline> class SmallBytes {
     public:
         void Assign(std::span<const std::uint8_t> bytes)
         {
@@ -62,11 +61,11 @@ public:
     // what `in` still holds. On success `header` holds the header bytes (offset 0 to the header
     // length), `body` reads the bytes after the header up to the total length, and `in` has moved
     // past the record. A format error gives -10000 and leaves `in` where it was.
-    static int OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHeader, std::vector<std::uint8_t>& header,
-                          ByteReader& body);
+    static int OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHeader,
+                          std::vector<std::uint8_t>& header, ByteReader& body);
     // The same, with the header left in `in` for the caller to keep: `header` views it.
-    static int OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHeader, std::span<const std::uint8_t>& header,
-                          ByteReader& body);
+    static int OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHeader,
+                          std::span<const std::uint8_t>& header, ByteReader& body);
     // Opens a list record (mhlt, mhlp) whose offset 8 is a child count: the header is read into
     // `header` and `in` moves past it; the children follow in `in`.
     static int OpenList(ByteReader& in, const char* tag, std::vector<std::uint8_t>& header);
@@ -75,8 +74,10 @@ public:
     {
         if (offset + 4 > header.size())
             return 0;
-        return static_cast<std::uint32_t>(header[offset]) | static_cast<std::uint32_t>(header[offset + 1]) << 8 |
-               static_cast<std::uint32_t>(header[offset + 2]) << 16 | static_cast<std::uint32_t>(header[offset + 3]) << 24;
+        return static_cast<std::uint32_t>(header[offset]) |
+               static_cast<std::uint32_t>(header[offset + 1]) << 8 |
+               static_cast<std::uint32_t>(header[offset + 2]) << 16 |
+               static_cast<std::uint32_t>(header[offset + 3]) << 24;
     }
     static void SetU32(std::span<std::uint8_t> header, std::size_t offset, std::uint32_t value);
     // A header of `length` bytes that begins with `tag` and its length, zero elsewhere.

@@ -47,8 +47,7 @@ AString ComparisonKey(const AString& virtualPath, bool* hasKey)
 
 // True when text is its own decoded form: no blank at either end and, for a tag that is made
 // path-safe, none of the characters that FormatPathString replaces. `unit(i)` gives unit i of `count`.
-template <typename Unit>
-bool IsPlainUnits(std::size_t count, Unit unit, bool formatted)
+template <typename Unit> bool IsPlainUnits(std::size_t count, Unit unit, bool formatted)
 {
     if (count == 0)
         return true;
@@ -58,8 +57,18 @@ bool IsPlainUnits(std::size_t count, Unit unit, bool formatted)
         return true;
     for (std::size_t i = 0; i < count; ++i) {
         switch (unit(i)) {
-        case u'\\': case u'/': case u':': case u'*': case u'?': case u'"': case u'<': case u'>': case u'|':
-        case 0x0080: case 0x0094: case 0x0096:
+        case u'\\':
+        case u'/':
+        case u':':
+        case u'*':
+        case u'?':
+        case u'"':
+        case u'<':
+        case u'>':
+        case u'|':
+        case 0x0080:
+        case 0x0094:
+        case 0x0096:
             return false;
         default:
             break;
@@ -76,13 +85,15 @@ char16_t UnitAt(std::span<const std::uint8_t> bytes, std::size_t i)
 bool IsPlain(const AString& text, bool formatted)
 {
     const std::u16string& units = text.Units();
-    return IsPlainUnits(units.size(), [&units](std::size_t i) { return units[i]; }, formatted);
+    return IsPlainUnits(
+        units.size(), [&units](std::size_t i) { return units[i]; }, formatted);
 }
 
 // The same for text still in its stored form (UTF-16LE bytes).
 bool IsPlainText(std::span<const std::uint8_t> bytes, bool formatted)
 {
-    return IsPlainUnits(bytes.size() / 2, [bytes](std::size_t i) { return UnitAt(bytes, i); }, formatted);
+    return IsPlainUnits(
+        bytes.size() / 2, [bytes](std::size_t i) { return UnitAt(bytes, i); }, formatted);
 }
 
 // The name key (MHIT::NameKeyOf) of a title still in its stored form, for the common case of a
@@ -361,7 +372,8 @@ std::uint32_t MHIT::NameKeyOfName(const AString& name)
 
 bool MHIT::IsUntagged(signed char withGenre, signed char withAlbum) const
 {
-    return GetArtist().IsEmpty() && (!withGenre || GetGenre().IsEmpty()) && (!withAlbum || GetAlbum().IsEmpty());
+    return GetArtist().IsEmpty() && (!withGenre || GetGenre().IsEmpty()) &&
+           (!withAlbum || GetAlbum().IsEmpty());
 }
 
 AString MHIT::MusicSizeText(const AString& root) const

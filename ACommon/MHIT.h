@@ -84,7 +84,7 @@ public:
     }
     const std::vector<MHOD>& GetDataObjects() const { return children; }
 
-    int GetBitrate() const { return static_cast<int>(GetField(kOffsetBitrate)); } // kbit/s
+    int GetBitrate() const { return static_cast<int>(GetField(kOffsetBitrate)); }        // kbit/s
     int GetDuration() const { return static_cast<int>(GetField(kOffsetLength) / 1000); } // seconds
     std::uint32_t GetFileSize() const { return GetField(kOffsetSize); }
     std::uint32_t GetTrackId() const { return GetField(kOffsetTrackId); }
@@ -114,13 +114,13 @@ public:
     // artist, and no genre or album where they take part) is untagged: its artist component is the
     // music size of its file, found under `root` (the iPod's mount point), and a trailing " N" copy
     // number is dropped from its name.
-    AString ToString(signed char withExtension, signed char withGenre, signed char withAlbum, signed char withHandle,
-                     const AString& root = AString()) const;
+    AString ToString(signed char withExtension, signed char withGenre, signed char withAlbum,
+                     signed char withHandle, const AString& root = AString()) const;
     // 0 when the virtual path names this track (case ignored, the key after "?" ignored); the
     // untagged form uses the same music size as ToString, so that a path ToString made (or the other
     // side made for the same file) finds the track.
-    int CompareTo(const AString& virtualPath, signed char withExtension, signed char withGenre, signed char withAlbum,
-                  const AString& root = AString()) const;
+    int CompareTo(const AString& virtualPath, signed char withExtension, signed char withGenre,
+                  signed char withAlbum, const AString& root = AString()) const;
     // As CompareTo, but the last component is always the file size in bytes, and the untagged
     // artist component is the file size too.
     int SizeBasedCompareTo(const AString& virtualPath, signed char withExtension, signed char withGenre,

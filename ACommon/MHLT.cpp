@@ -193,13 +193,13 @@ void MHLT::RemoveTrack(MHIT* track)
     if (!track)
         return;
     auto& bucket = BucketOf(track->GetNameKey());
-    auto it = std::find_if(bucket.begin(), bucket.end(), [track](const auto& held) { return held.get() == track; });
+    auto it =
+        std::find_if(bucket.begin(), bucket.end(), [track](const auto& held) { return held.get() == track; });
     if (it == bucket.end())
         return;
-    auto entry = std::lower_bound(byHandle.begin(), byHandle.end(), track->GetHandle(),
-                                  [](const std::pair<std::uint64_t, MHIT*>& held, std::uint64_t value) {
-                                      return held.first < value;
-                                  });
+    auto entry = std::lower_bound(
+        byHandle.begin(), byHandle.end(), track->GetHandle(),
+        [](const std::pair<std::uint64_t, MHIT*>& held, std::uint64_t value) { return held.first < value; });
     if (entry != byHandle.end() && entry->first == track->GetHandle())
         entry->second = nullptr;
     bucket.erase(it);
@@ -273,8 +273,8 @@ int MHLT::GetSongPath(AString& filePath, const AString& virtualPath, signed char
     return 0;
 }
 
-int MHLT::GetSongExt(AString* extension, const AString& virtualPath, AString* filePath, signed char withExtension,
-                     signed char withGenre, signed char withAlbum) const
+int MHLT::GetSongExt(AString* extension, const AString& virtualPath, AString* filePath,
+                     signed char withExtension, signed char withGenre, signed char withAlbum) const
 {
     AString name = ADirSong::GetName(virtualPath, withExtension, withGenre, withAlbum);
     for (const auto& track : BucketOf(MHIT::NameKeyOf(name))) {
@@ -289,8 +289,8 @@ int MHLT::GetSongExt(AString* extension, const AString& virtualPath, AString* fi
     return 0;
 }
 
-void MHLT::Sort(signed char ascending, const TrackFilter& filter, signed char withExtension, signed char withGenre,
-                signed char withAlbum)
+void MHLT::Sort(signed char ascending, const TrackFilter& filter, signed char withExtension,
+                signed char withGenre, signed char withAlbum)
 {
     if (!sorted) {
         sorted.emplace();

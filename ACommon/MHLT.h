@@ -68,15 +68,15 @@ public:
 
     // Lookups (1 found, 0 not found).
     int GetSongInfo(MHIT** track, const AString& virtualPath, signed char exact) const;
-    int GetSongPath(AString& filePath, const AString& virtualPath, signed char sizeBased, signed char withExtension,
-                    signed char withGenre, signed char withAlbum) const;
-    int GetSongExt(AString* extension, const AString& virtualPath, AString* filePath, signed char withExtension,
-                   signed char withGenre, signed char withAlbum) const;
+    int GetSongPath(AString& filePath, const AString& virtualPath, signed char sizeBased,
+                    signed char withExtension, signed char withGenre, signed char withAlbum) const;
+    int GetSongExt(AString* extension, const AString& virtualPath, AString* filePath,
+                   signed char withExtension, signed char withGenre, signed char withAlbum) const;
 
     // The sorted view: the virtual paths (with handles) of the tracks that `filter` passes (every
     // track without one), sorted ignoring case. Built once; later calls sort it again as it is.
-    void Sort(signed char ascending, const TrackFilter& filter, signed char withExtension, signed char withGenre,
-              signed char withAlbum);
+    void Sort(signed char ascending, const TrackFilter& filter, signed char withExtension,
+              signed char withGenre, signed char withAlbum);
     int CountSortedSongs() const;
     MHIT* GetSortedSong(int index) const;
     const AString* GetSortedPath(int index) const;
@@ -94,7 +94,10 @@ private:
 
     void AddTrack(std::unique_ptr<MHIT> track);
     std::vector<std::unique_ptr<MHIT>>& BucketOf(std::uint32_t key) { return buckets[key % kBucketCount]; }
-    const std::vector<std::unique_ptr<MHIT>>& BucketOf(std::uint32_t key) const { return buckets[key % kBucketCount]; }
+    const std::vector<std::unique_ptr<MHIT>>& BucketOf(std::uint32_t key) const
+    {
+        return buckets[key % kBucketCount];
+    }
 
     std::vector<std::uint8_t> header;
     int trackCount = 0;

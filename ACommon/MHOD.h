@@ -19,8 +19,8 @@
 #include "ACommon/IPodRecord.h"
 
 #include <cstdint>
-#include <span>
 #include <memory>
+#include <span>
 #include <vector>
 
 class MHOD {
@@ -85,11 +85,15 @@ public:
     // The text of a string object as UTF-16LE bytes while it is not decoded yet; empty otherwise.
     std::span<const std::uint8_t> GetUndecodedText() const
     {
-        return !kept.empty() && !text && IsStringType(type) ? kept.subspan(16) : std::span<const std::uint8_t>();
+        return !kept.empty() && !text && IsStringType(type) ? kept.subspan(16)
+                                                            : std::span<const std::uint8_t>();
     }
     // The payload after the 24-byte header; for a string object its 16-byte sub-header.
     std::span<const std::uint8_t> GetPayload() const;
-    static bool IsStringType(std::uint32_t type) { return (type >= 1 && type <= 5) || type == 12 || type == 13; }
+    static bool IsStringType(std::uint32_t type)
+    {
+        return (type >= 1 && type <= 5) || type == 12 || type == 13;
+    }
 
 private:
     std::uint32_t headerLength = 24;

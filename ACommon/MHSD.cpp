@@ -20,7 +20,8 @@ MHSD::~MHSD() = default;
 
 std::uint32_t MHSD::GetType() const { return IPodRecord::GetU32(header, kOffsetType); }
 
-int MHSD::Load(ByteReader& in, bool decode, CancelProc cancel, AProgress* progress, const MHOD::TextStore* texts)
+int MHSD::Load(ByteReader& in, bool decode, CancelProc cancel, AProgress* progress,
+               const MHOD::TextStore* texts)
 {
     ByteReader body;
     if (int err = IPodRecord::OpenRecord(in, "mhsd", kOffsetType + 4, header, body); err != 0)

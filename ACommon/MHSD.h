@@ -32,7 +32,8 @@ public:
 
     // With `decode` unset, or for a type other than 1 to 3, the dataset is kept as opaque bytes.
     // Objects refer to the bytes `texts` holds when one is given.
-    int Load(ByteReader& in, bool decode, CancelProc cancel, AProgress* progress, const MHOD::TextStore* texts = nullptr);
+    int Load(ByteReader& in, bool decode, CancelProc cancel, AProgress* progress,
+             const MHOD::TextStore* texts = nullptr);
     // Reads the titles of a playlist dataset and the track count of a track dataset; skips the rest.
     int LoadName(AFile* f, std::uint64_t limit);
     void Store(ByteWriter& out);

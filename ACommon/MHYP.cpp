@@ -33,7 +33,10 @@ int LoadObjects(ByteReader& in, std::uint32_t count, std::vector<MHOD>& objects,
 
 MHYP::MHYP() : header(IPodRecord::NewHeader("mhyp", 108)) {}
 
-MHYP::MHYP(int libraryFlag) : MHYP() { IPodRecord::SetU32(header, kOffsetLibraryFlag, static_cast<std::uint32_t>(libraryFlag)); }
+MHYP::MHYP(int libraryFlag) : MHYP()
+{
+    IPodRecord::SetU32(header, kOffsetLibraryFlag, static_cast<std::uint32_t>(libraryFlag));
+}
 
 int MHYP::GetLibraryFlag() const { return static_cast<int>(IPodRecord::GetU32(header, kOffsetLibraryFlag)); }
 

@@ -24,8 +24,8 @@ class MHIT;
 
 class MHYP {
 public:
-    MHYP();                           // a 108-byte header, no title, no items
-    explicit MHYP(int libraryFlag);   // the same with the library-playlist flag set to `libraryFlag`
+    MHYP();                         // a 108-byte header, no title, no items
+    explicit MHYP(int libraryFlag); // the same with the library-playlist flag set to `libraryFlag`
 
     void SetName(const AString& text);
     int GetName(AString& name) const; // 0, or -2 when the playlist has no title object

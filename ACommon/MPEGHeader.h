@@ -7,8 +7,7 @@
 
 #include <cstdint>
 
-class MPEGHeader
-{
+class MPEGHeader {
 public:
     enum Version { kMPEG1, kMPEG2, kMPEG25 };
 

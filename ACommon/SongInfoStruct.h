@@ -21,13 +21,13 @@ struct SongInfoStruct {
     int compilation = 0;
     int mediaKind = -1;
     int podcast = 0;
-    int bitRate = 0;  // kbit/s
-    int duration = 0; // seconds
-    int size = 0;     // bytes
+    int bitRate = 0;           // kbit/s
+    int duration = 0;          // seconds
+    int size = 0;              // bytes
     std::uint64_t modTime = 0; // file time (AFile::FileModTime)
     AString filePath;
     AString fileExtension; // without the dot
     AArray images;         // not filled by ID3::GetSongInfo
     AString appleID;
-    AString modifiedName;  // the name, or the file's base name when it has none
+    AString modifiedName; // the name, or the file's base name when it has none
 };

@@ -51,7 +51,8 @@ int SetHidden(const std::string& path, bool hidden)
     if (ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &attributes) != 0) {
         result = errno;
     } else {
-        attributes = hidden ? (attributes | ATTR_HIDDEN) : (attributes & ~static_cast<std::uint32_t>(ATTR_HIDDEN));
+        attributes =
+            hidden ? (attributes | ATTR_HIDDEN) : (attributes & ~static_cast<std::uint32_t>(ATTR_HIDDEN));
         if (ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &attributes) != 0)
             result = errno;
     }

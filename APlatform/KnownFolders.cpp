@@ -100,9 +100,6 @@ std::string VolumesRoot()
     return IsDirectory("/run/media") && !IsDirectory("/media") ? runMedia : media;
 }
 
-std::string VolumePath(const std::string& name)
-{
-    return VolumesRoot() + "/" + name;
-}
+std::string VolumePath(const std::string& name) { return VolumesRoot() + "/" + name; }
 
 } // namespace platform

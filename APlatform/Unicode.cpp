@@ -48,9 +48,9 @@ void AppendSegment(SearchForm& form, const UNormalizer2* nfd, std::u16string_vie
         std::u16string result(text.size() * 4 + 8, u'\0');
         for (int attempt = 0; attempt < 2; ++attempt) {
             UErrorCode error = U_ZERO_ERROR;
-            int32_t length = unorm2_normalize(nfd, reinterpret_cast<const UChar*>(text.data()),
-                                              static_cast<int32_t>(text.size()), reinterpret_cast<UChar*>(result.data()),
-                                              static_cast<int32_t>(result.size()), &error);
+            int32_t length = unorm2_normalize(
+                nfd, reinterpret_cast<const UChar*>(text.data()), static_cast<int32_t>(text.size()),
+                reinterpret_cast<UChar*>(result.data()), static_cast<int32_t>(result.size()), &error);
             if (error == U_BUFFER_OVERFLOW_ERROR) {
                 result.resize(length);
                 continue;
@@ -67,9 +67,10 @@ void AppendSegment(SearchForm& form, const UNormalizer2* nfd, std::u16string_vie
     if (ignoreCase) {
         std::u16string folded(decomposed.size() * 3 + 8, u'\0');
         UErrorCode error = U_ZERO_ERROR;
-        int32_t length = u_strFoldCase(reinterpret_cast<UChar*>(folded.data()), static_cast<int32_t>(folded.size()),
-                                       reinterpret_cast<const UChar*>(decomposed.data()),
-                                       static_cast<int32_t>(decomposed.size()), U_FOLD_CASE_DEFAULT, &error);
+        int32_t length =
+            u_strFoldCase(reinterpret_cast<UChar*>(folded.data()), static_cast<int32_t>(folded.size()),
+                          reinterpret_cast<const UChar*>(decomposed.data()),
+                          static_cast<int32_t>(decomposed.size()), U_FOLD_CASE_DEFAULT, &error);
         if (U_SUCCESS(error)) {
             folded.resize(length);
             normalize(folded, decomposed);
@@ -100,7 +101,8 @@ SearchForm MakeSearchForm(std::u16string_view text, int start, bool ignoreCase)
         // A new segment begins at every character that normalization keeps apart from what precedes.
         const bool boundary = c < 0x80 || !nfd || unorm2_hasBoundaryBefore(nfd, c);
         if (boundary && begin > segmentBegin) {
-            AppendSegment(form, nfd, text.substr(segmentBegin, begin - segmentBegin), segmentBegin, ignoreCase);
+            AppendSegment(form, nfd, text.substr(segmentBegin, begin - segmentBegin), segmentBegin,
+                          ignoreCase);
             segmentBegin = begin;
         }
     }
@@ -129,8 +131,8 @@ bool DecodeUTF8(std::string_view bytes, std::u16string& out)
     out.resize(bytes.size());
     int32_t length = 0;
     UErrorCode status = U_ZERO_ERROR;
-    u_strFromUTF8(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &length, bytes.data(),
-                  static_cast<int32_t>(bytes.size()), &status);
+    u_strFromUTF8(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &length,
+                  bytes.data(), static_cast<int32_t>(bytes.size()), &status);
     if (U_FAILURE(status)) {
         out.clear();
         return false;
@@ -156,8 +158,8 @@ std::string EncodeUTF8(std::u16string_view units)
     int32_t length = 0;
     UErrorCode status = U_ZERO_ERROR;
     u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length,
-                       reinterpret_cast<const UChar*>(units.data()), static_cast<int32_t>(units.size()), 0xFFFD,
-                       nullptr, &status);
+                       reinterpret_cast<const UChar*>(units.data()), static_cast<int32_t>(units.size()),
+                       0xFFFD, nullptr, &status);
     if (U_FAILURE(status))
         return std::string();
     out.resize(length);
@@ -206,9 +208,10 @@ int CompareCanonical(std::u16string_view a, std::u16string_view b, bool ignoreCa
     uint32_t options = U_COMPARE_CODE_POINT_ORDER;
     if (ignoreCase)
         options |= U_COMPARE_IGNORE_CASE | U_FOLD_CASE_DEFAULT;
-    int32_t result = unorm_compare(reinterpret_cast<const UChar*>(a.data() + from), static_cast<int32_t>(a.size() - from),
-                                   reinterpret_cast<const UChar*>(b.data() + from), static_cast<int32_t>(b.size() - from),
-                                   options, &status);
+    int32_t result =
+        unorm_compare(reinterpret_cast<const UChar*>(a.data() + from), static_cast<int32_t>(a.size() - from),
+                      reinterpret_cast<const UChar*>(b.data() + from), static_cast<int32_t>(b.size() - from),
+                      options, &status);
     if (U_FAILURE(status))
         return Sign(a.compare(b));
     return Sign(result);
@@ -292,8 +295,8 @@ std::u16string ToUpper(std::u16string_view units)
     std::u16string out(units.size() * 3 + 8, u'\0');
     UErrorCode status = U_ZERO_ERROR;
     int32_t length = u_strToUpper(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
-                                  reinterpret_cast<const UChar*>(units.data()), static_cast<int32_t>(units.size()), "",
-                                  &status);
+                                  reinterpret_cast<const UChar*>(units.data()),
+                                  static_cast<int32_t>(units.size()), "", &status);
     if (U_FAILURE(status))
         return std::u16string(units);
     out.resize(length);

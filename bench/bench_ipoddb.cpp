@@ -19,8 +19,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <unistd.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -138,20 +138,25 @@ void Measure(const std::string& scratch, int count)
     AString r = AString::FromUTF8(root);
     restore();
     db.Load(&r, 1, nullptr, nullptr);
-    const double ownStoreBuffer = BestOf(3, [] {}, [&] {
-        ByteWriter out;
-        db.GetDatabase()->Store(out);
-        return out.Size() > 0;
-    });
+    const double ownStoreBuffer = BestOf(
+        3, [] {},
+        [&] {
+            ByteWriter out;
+            db.GetDatabase()->Store(out);
+            return out.Size() > 0;
+        });
 
     const double us = 1e6 / count;
     std::printf("%d tracks (libgpod file %zu bytes; libgpod's first write %.3f s)\n", count, original.size(),
                 gpodFirstWrite);
-    std::printf("  load          libgpod %8.3f s (%6.2f us/track)   pelorin %8.3f s (%6.2f us/track)   libgpod/pelorin %6.1fx\n",
+    std::printf("  load          libgpod %8.3f s (%6.2f us/track)   pelorin %8.3f s (%6.2f us/track)   "
+                "libgpod/pelorin %6.1fx\n",
                 gpodLoad, gpodLoad * us, ownLoad, ownLoad * us, gpodLoad / ownLoad);
-    std::printf("  load + store  libgpod %8.3f s (%6.2f us/track)   pelorin %8.3f s (%6.2f us/track)   libgpod/pelorin %6.1fx\n",
+    std::printf("  load + store  libgpod %8.3f s (%6.2f us/track)   pelorin %8.3f s (%6.2f us/track)   "
+                "libgpod/pelorin %6.1fx\n",
                 gpodBoth, gpodBoth * us, ownBoth, ownBoth * us, gpodBoth / ownBoth);
-    std::printf("  store only    libgpod %8.3f s (estimate)            pelorin %8.3f s to disk, %.3f s into memory (%.3f us/track)   libgpod/pelorin %6.1fx\n",
+    std::printf("  store only    libgpod %8.3f s (estimate)            pelorin %8.3f s to disk, %.3f s into "
+                "memory (%.3f us/track)   libgpod/pelorin %6.1fx\n",
                 gpodBoth - gpodLoad, ownBoth - ownLoad, ownStoreBuffer, ownStoreBuffer * us,
                 (gpodBoth - gpodLoad) / (ownBoth - ownLoad));
     std::fflush(stdout);
@@ -167,7 +172,8 @@ int main(int argc, char** argv)
     if (counts.empty())
         counts = {20000, 50000};
     const char* tmp = std::getenv("TMPDIR");
-    std::string scratch = std::string(tmp && *tmp ? tmp : "/tmp") + "/pelorin-bench-ipoddb-" + std::to_string(getpid());
+    std::string scratch =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/pelorin-bench-ipoddb-" + std::to_string(getpid());
     std::filesystem::create_directories(scratch);
     for (int count : counts)
         Measure(scratch, count);

@@ -64,13 +64,16 @@ struct Clock {
 
 double CpuSeconds(int who)
 {
-    rusage usage {};
+    rusage usage{};
     getrusage(who, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-Clock Now() { return {std::chrono::steady_clock::now(), CpuSeconds(RUSAGE_SELF), CpuSeconds(RUSAGE_CHILDREN)}; }
+Clock Now()
+{
+    return {std::chrono::steady_clock::now(), CpuSeconds(RUSAGE_SELF), CpuSeconds(RUSAGE_CHILDREN)};
+}
 
 struct Span {
     double wall = 1e9;
@@ -210,14 +213,17 @@ int main(int argc, char** argv)
         rsyncSpan.Keep(start, Now(), true);
     }
 
-    std::printf("Files: %d on the left, %d on the right (entries with folders); 90%% shared\n", leftCount, rightCount);
+    std::printf("Files: %d on the left, %d on the right (entries with folders); 90%% shared\n", leftCount,
+                rightCount);
     std::printf("%-38s %8s %8s\n", "", "wall s", "cpu s");
-    auto row = [](const char* what, const Span& span) { std::printf("%-38s %8.3f %8.3f\n", what, span.wall, span.cpu); };
+    auto row = [](const char* what, const Span& span) {
+        std::printf("%-38s %8.3f %8.3f\n", what, span.wall, span.cpu);
+    };
     row("List both sides", listing);
-    std::printf("%-38s %8.3f %8.3f  (%d actions)\n", "Sort and plan two-way (synchronize)", twoWay.wall, twoWay.cpu,
-                twoWayActions);
-    std::printf("%-38s %8.3f %8.3f  (%d actions)\n", "Sort and plan one-way (mirror)", oneWay.wall, oneWay.cpu,
-                oneWayActions);
+    std::printf("%-38s %8.3f %8.3f  (%d actions)\n", "Sort and plan two-way (synchronize)", twoWay.wall,
+                twoWay.cpu, twoWayActions);
+    std::printf("%-38s %8.3f %8.3f  (%d actions)\n", "Sort and plan one-way (mirror)", oneWay.wall,
+                oneWay.cpu, oneWayActions);
     row("Pelorin two-way, list + plan", twoWayTotal);
     row("Pelorin one-way, list + plan", oneWayTotal);
     if (rsyncStatus != 0) {
@@ -226,8 +232,8 @@ int main(int argc, char** argv)
         row("rsync -a --dry-run --delete", rsyncSpan);
         std::printf("Ratio rsync / Pelorin one-way:  wall %.2f, cpu %.2f  (above 1: Pelorin is faster)\n",
                     rsyncSpan.wall / oneWayTotal.wall, rsyncSpan.cpu / oneWayTotal.cpu);
-        std::printf("Ratio rsync / Pelorin two-way:  wall %.2f, cpu %.2f\n", rsyncSpan.wall / twoWayTotal.wall,
-                    rsyncSpan.cpu / twoWayTotal.cpu);
+        std::printf("Ratio rsync / Pelorin two-way:  wall %.2f, cpu %.2f\n",
+                    rsyncSpan.wall / twoWayTotal.wall, rsyncSpan.cpu / twoWayTotal.cpu);
     }
     std::printf("(best of %d runs each, warm file-system cache)\n", rounds);
 

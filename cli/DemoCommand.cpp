@@ -60,11 +60,12 @@ void AddDemoCommand(CLI::App& app, int& exitStatus)
 {
     CLI::App* command = app.add_subcommand(
         "demo", "Make a demonstration iPod and a folder of songs in DIR, for trying Pelorin out");
-    command->footer("DIR/Volumes/" + std::string(kVolume) +
-                    " is an iPod's folder tree (SysInfo, iTunesPrefs with automatic update off, an empty "
-                    "database, the music folders); DIR/Songs holds a few dozen small tagged songs (MP3 and M4A, "
-                    "silent) by several artists. Point PELORIN_VOLUMES at DIR/Volumes and sync DIR/Songs onto "
-                    "the iPod with `pelorin sync`. Nothing outside DIR is touched.");
+    command->footer(
+        "DIR/Volumes/" + std::string(kVolume) +
+        " is an iPod's folder tree (SysInfo, iTunesPrefs with automatic update off, an empty "
+        "database, the music folders); DIR/Songs holds a few dozen small tagged songs (MP3 and M4A, "
+        "silent) by several artists. Point PELORIN_VOLUMES at DIR/Volumes and sync DIR/Songs onto "
+        "the iPod with `pelorin sync`. Nothing outside DIR is touched.");
     auto options = std::make_shared<DemoOptions>();
     command->add_option("DIR", options->folder, "The folder to make the demonstration in")->required();
     command->add_option("--ipod-name", options->name, "The demonstration iPod's name (default: Demo iPod)");

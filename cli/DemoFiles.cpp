@@ -276,19 +276,25 @@ Bytes Moov(const DemoSong& song, std::uint32_t frames, std::uint32_t frameSize, 
     ByteWriter dref;
     dref.WriteU32BE(1);
     dref.WriteBytes(FullBox("url ", 1, {}));
-    const Bytes minf =
-        Boxes("minf", {FullBox("smhd", 0, {0, 0, 0, 0}), Boxes("dinf", {FullBox("dref", 0, dref.Bytes())}), stbl});
+    const Bytes minf = Boxes(
+        "minf", {FullBox("smhd", 0, {0, 0, 0, 0}), Boxes("dinf", {FullBox("dref", 0, dref.Bytes())}), stbl});
     const Bytes trak = Boxes("trak", {FullBox("tkhd", 7, tkhd.Bytes()),
                                       Boxes("mdia", {FullBox("mdhd", 0, mdhd.Bytes()),
                                                      FullBox("hdlr", 0, soundHandler.Bytes()), minf})});
 
     Bytes items;
     Append(items, IlstText("\xA9nam", song.title));
-    Append(items, IlstText("\xA9" "ART", song.artist));
-    Append(items, IlstText("\xA9" "alb", song.album));
+    Append(items, IlstText("\xA9"
+                           "ART",
+                           song.artist));
+    Append(items, IlstText("\xA9"
+                           "alb",
+                           song.album));
     Append(items, IlstText("\xA9gen", song.genre));
     if (song.year > 0)
-        Append(items, IlstText("\xA9" "day", std::to_string(song.year)));
+        Append(items, IlstText("\xA9"
+                               "day",
+                               std::to_string(song.year)));
     if (song.track > 0) {
         ByteWriter pair;
         pair.WriteU32BE(0); // implicit type
@@ -374,19 +380,53 @@ std::vector<DemoSong> Catalogue()
         std::vector<const char*> titles;
     };
     const Album albums[] = {
-        {"The Lanterns", "Harbour Lights", "Rock", 2004, "mp3",
+        {"The Lanterns",
+         "Harbour Lights",
+         "Rock",
+         2004,
+         "mp3",
          {"Harbour Lights", "Paper Boats", "Salt and Iron", "The Long Pier", "Lighthouse Keeper"}},
-        {"The Lanterns", "Low Tide", "Rock", 2006, "mp3", {"Low Tide", "Driftwood", "Undertow", "Morning Ferry"}},
-        {"Mira Okafor", "Quiet Rooms", "Jazz", 2005, "mp3",
+        {"The Lanterns",
+         "Low Tide",
+         "Rock",
+         2006,
+         "mp3",
+         {"Low Tide", "Driftwood", "Undertow", "Morning Ferry"}},
+        {"Mira Okafor",
+         "Quiet Rooms",
+         "Jazz",
+         2005,
+         "mp3",
          {"Blue Hour", "Quiet Rooms", "Late Train", "Smoke Rings", "After Midnight"}},
-        {"Northbound", "Long Way Home", "Country", 2003, "mp3",
+        {"Northbound",
+         "Long Way Home",
+         "Country",
+         2003,
+         "mp3",
          {"Long Way Home", "Dusty Boots", "County Line", "Porch Light"}},
-        {"Velvet Static", "Neon Tide", "Electronic", 2007, "m4a",
+        {"Velvet Static",
+         "Neon Tide",
+         "Electronic",
+         2007,
+         "m4a",
          {"Neon Tide", "Pulse Width", "Night Drive", "Signal Lost", "Afterglow"}},
-        {"Juniper Hall", "Field Notes", "Folk", 2002, "m4a", {"Field Notes", "Wild Thyme", "Old Orchard", "River Song"}},
-        {"Kai Brennan", "Two Cities", "Pop", 2006, "mp3",
+        {"Juniper Hall",
+         "Field Notes",
+         "Folk",
+         2002,
+         "m4a",
+         {"Field Notes", "Wild Thyme", "Old Orchard", "River Song"}},
+        {"Kai Brennan",
+         "Two Cities",
+         "Pop",
+         2006,
+         "mp3",
          {"Two Cities", "Postcards", "Summer Again", "Skyline", "Overnight"}},
-        {"Ensemble Aurora", "Nocturnes", "Classical", 2001, "m4a",
+        {"Ensemble Aurora",
+         "Nocturnes",
+         "Classical",
+         2001,
+         "m4a",
          {"Nocturne in Blue", "Étude for Strings", "Café Waltz", "Lullaby"}},
         {"Sofía Marín", "Luz de Mar", "Latin", 2005, "mp3", {"Luz de Mar", "Canción del Sur", "Mañana"}},
     };
@@ -436,7 +476,8 @@ bool WriteSongs(const std::string& folder, std::string& problem)
     return true;
 }
 
-bool MakeIPod(const std::string& root, const std::string& name, const std::string& model, std::string& problem)
+bool MakeIPod(const std::string& root, const std::string& name, const std::string& model,
+              std::string& problem)
 {
     std::error_code error;
     for (const char* folder : {"iPod_Control/Device", "iPod_Control/iTunes"}) {
@@ -462,7 +503,8 @@ bool MakeIPod(const std::string& root, const std::string& name, const std::strin
         problem = "cannot write " + root + "/" + relative;
         return false;
     };
-    const std::string sysInfo = "BoardHwName: iPod M25\nModelNumStr: " + model + "\nvisibleBuildID: 0x01118000\n";
+    const std::string sysInfo =
+        "BoardHwName: iPod M25\nModelNumStr: " + model + "\nvisibleBuildID: 0x01118000\n";
     // The preferences: byte 10 says whether the iPod updates itself from a library (here: no).
     Bytes prefs(64, 0);
     std::memcpy(prefs.data(), "frpd", 4);

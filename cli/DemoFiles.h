@@ -37,6 +37,7 @@ bool WriteSongs(const std::string& folder, std::string& problem);
 // Makes the folder tree of an iPod called `name` at `root`: iPod_Control/Device/SysInfo with the
 // model number `model`, iTunesPrefs with automatic update off, an empty database whose library
 // playlist carries the name, and the music folders F00-F19.
-bool MakeIPod(const std::string& root, const std::string& name, const std::string& model, std::string& problem);
+bool MakeIPod(const std::string& root, const std::string& name, const std::string& model,
+              std::string& problem);
 
 } // namespace cli::demo

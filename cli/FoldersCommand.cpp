@@ -22,9 +22,11 @@ namespace {
 
 const std::vector<SyncTypeName> kSyncTypes = {
     {"copy-to-right", 1, 0, "copy what is new or changed on the left to the right; delete nothing"},
-    {"mirror-to-right", 1, 1, "make the right equal to the left: also delete on the right what the left lacks"},
+    {"mirror-to-right", 1, 1,
+     "make the right equal to the left: also delete on the right what the left lacks"},
     {"copy-to-left", 2, 0, "copy what is new or changed on the right to the left; delete nothing"},
-    {"mirror-to-left", 2, 1, "make the left equal to the right: also delete on the left what the right lacks"},
+    {"mirror-to-left", 2, 1,
+     "make the left equal to the right: also delete on the left what the right lacks"},
     {"merge", 3, 0, "copy both ways, the newer file replacing the older; delete nothing"},
     {"synchronize", 3, 1,
      "copy both ways, and carry over deletions made on either side since the last synchronize run"},
@@ -74,7 +76,8 @@ StateKind KindOfStateFile(const std::string& path)
     unsigned char bytes[4] = {0, 0, 0, 0};
     if (!in.read(reinterpret_cast<char*>(bytes), 4))
         return StateKind::Other;
-    const std::uint32_t mark = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
+    const std::uint32_t mark =
+        bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
     if (mark == ASync::kStateMark)
         return StateKind::Folders;
     if (mark == ASyncLib::kStateMark)
@@ -86,7 +89,8 @@ int RunFolders(const FoldersOptions& options)
 {
     SyncRun run("folders", options.run, kSyncTypes);
     std::string left, right, problem;
-    if (!ResolveFolder(options.left, "LEFT", left, problem) || !ResolveFolder(options.right, "RIGHT", right, problem)) {
+    if (!ResolveFolder(options.left, "LEFT", left, problem) ||
+        !ResolveFolder(options.right, "RIGHT", right, problem)) {
         run.Complain(problem);
         return kExitUsage;
     }
@@ -101,7 +105,8 @@ int RunFolders(const FoldersOptions& options)
     }
     if (int status = run.Prepare(); status != kExitOk)
         return status;
-    const std::string statePath = options.run.state.empty() ? DefaultStatePath(left, right) : options.run.state;
+    const std::string statePath =
+        options.run.state.empty() ? DefaultStatePath(left, right) : options.run.state;
 
     // A sync of songs keeps song lists and settings, one of plain folders file lists: a state file
     // of the other kind is no use to this run.
@@ -116,7 +121,8 @@ int RunFolders(const FoldersOptions& options)
         run.Complain("the state file " + statePath + " was written by a sync " +
                      (options.songs ? "of plain folders (without --songs)" : "of songs (with --songs)") +
                      "; this run starts from fresh settings and rewrites it");
-    } else if (int err = ReadStateFile(statePath, [&sync](AFile* f) { return sync->ReadState(f); }); err != 0) {
+    } else if (int err = ReadStateFile(statePath, [&sync](AFile* f) { return sync->ReadState(f); });
+               err != 0) {
         run.Complain("the state file " + statePath + " cannot be read (" + Describe(err) +
                      "); this run starts from fresh settings and rewrites it");
         sync = newSync();
@@ -125,7 +131,8 @@ int RunFolders(const FoldersOptions& options)
     AString rightRoot = AString::FromUTF8(right + "/");
     // Saved lists of other folders (a state file given for another pair, or the sides swapped)
     // would make every difference look like a deletion: they are dropped instead.
-    if (*sync->GetSavedDir1()->GetRootPath() != leftRoot || *sync->GetSavedDir2()->GetRootPath() != rightRoot) {
+    if (*sync->GetSavedDir1()->GetRootPath() != leftRoot ||
+        *sync->GetSavedDir2()->GetRootPath() != rightRoot) {
         sync->GetSavedDir1()->DeleteAll();
         sync->GetSavedDir2()->DeleteAll();
     }
@@ -137,7 +144,8 @@ int RunFolders(const FoldersOptions& options)
 
     return run.Run(
         *sync, [&sync] { return sync->DoSync(Terminal::CancelRequested); },
-        [&] { return WriteStateFile(statePath, [&sync](AFile* f) { return sync->WriteState(f); }); }, statePath);
+        [&] { return WriteStateFile(statePath, [&sync](AFile* f) { return sync->WriteState(f); }); },
+        statePath);
 }
 
 } // namespace
@@ -145,13 +153,15 @@ int RunFolders(const FoldersOptions& options)
 void AddFoldersCommand(CLI::App& app, int& exitStatus)
 {
     CLI::App* command = app.add_subcommand(
-        "folders", "Sync two folders (plain ones, or folders of songs with --songs): plan the actions, optionally "
-                   "review them, perform them.");
+        "folders",
+        "Sync two folders (plain ones, or folders of songs with --songs): plan the actions, optionally "
+        "review them, perform them.");
     command->footer(
         "Sync types (--type):\n" + SyncTypesHelp(kSyncTypes) + "\n" + QuestionsHelp() +
         "The song options are kept in the state file with the rest; changing --no-genre, --no-album or "
         "--no-file-type makes the next synchronize run treat every song as new (nothing is deleted).\n"
-        "Exit status: 0 done, 1 an error, 2 bad arguments, 130 cancelled (Ctrl-C; a second Ctrl-C quits at once).");
+        "Exit status: 0 done, 1 an error, 2 bad arguments, 130 cancelled (Ctrl-C; a second Ctrl-C quits at "
+        "once).");
     auto options = std::make_shared<FoldersOptions>();
     command->add_option("LEFT", options->left, "The left folder (side 1)")->required();
     command->add_option("RIGHT", options->right, "The right folder (side 2)")->required();

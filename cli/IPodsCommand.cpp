@@ -35,11 +35,21 @@ std::string JsonString(const std::string& text)
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (c < 0x20) {
                 char escaped[8];
@@ -61,7 +71,8 @@ void PrintJson(const std::vector<MountedIPod>& pods)
         const MountedIPod& pod = pods[i];
         out << (i ? ",\n " : "\n ") << "{\"name\": " << (pod.nameRead ? JsonString(pod.name) : "null")
             << ", \"volume\": " << JsonString(pod.volume) << ", \"path\": " << JsonString(pod.path)
-            << ", \"model\": " << JsonString(pod.info.model.ToStdString()) << ", \"family\": " << pod.info.family
+            << ", \"model\": " << JsonString(pod.info.model.ToStdString())
+            << ", \"family\": " << pod.info.family
             << ", \"familyName\": " << JsonString(IPodInfo::FamilyName(pod.info.family))
             << ", \"capacityGB\": " << pod.info.capacity << ", \"songs\": ";
         if (pod.songsRead)
@@ -92,7 +103,8 @@ void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumes
                         pod.readOnly ? "read-only" : "read-write"});
     // Widths in characters of UTF-8 text (continuation bytes do not count).
     auto width = [](const std::string& text) {
-        return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+        return static_cast<size_t>(
+            std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
     };
     std::vector<size_t> widths(rows[0].size(), 0);
     for (const auto& row : rows)
@@ -109,12 +121,14 @@ void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumes
     }
     for (const MountedIPod& pod : pods)
         if (pod.readOnly)
-            std::cout << "\"" << pod.volume << "\" is mounted read-only: its music can be listed but not changed. "
-                      << "An iPod formatted as journaled HFS+ must be mounted writable (or reformatted as FAT) "
-                         "before Pelorin can sync it.\n";
+            std::cout
+                << "\"" << pod.volume << "\" is mounted read-only: its music can be listed but not changed. "
+                << "An iPod formatted as journaled HFS+ must be mounted writable (or reformatted as FAT) "
+                   "before Pelorin can sync it.\n";
     for (const MountedIPod& pod : pods)
         if (pod.autoUpdate && *pod.autoUpdate)
-            std::cout << "\"" << pod.volume << "\" updates itself automatically from a library; a sync turns that off.\n";
+            std::cout << "\"" << pod.volume
+                      << "\" updates itself automatically from a library; a sync turns that off.\n";
 }
 
 } // namespace

@@ -37,7 +37,8 @@ std::vector<MountedIPod> FindIPods(const std::string& volumesRoot)
         pod.readOnly = IPodInfo::IsVolumeReadOnly(root);
         found.push_back(pod);
     }
-    std::sort(found.begin(), found.end(), [](const MountedIPod& a, const MountedIPod& b) { return a.volume < b.volume; });
+    std::sort(found.begin(), found.end(),
+              [](const MountedIPod& a, const MountedIPod& b) { return a.volume < b.volume; });
     return found;
 }
 

@@ -22,14 +22,17 @@ namespace cli {
 namespace {
 
 const std::vector<SyncTypeName> kSyncTypes = {
-    {"copy-to-ipod", 1, 0, "copy the folder's songs that the iPod lacks (or holds in another version) onto it; "
-                           "delete nothing"},
+    {"copy-to-ipod", 1, 0,
+     "copy the folder's songs that the iPod lacks (or holds in another version) onto it; "
+     "delete nothing"},
     {"make-ipod-equal", 1, 1, "the same, and also remove from the iPod the songs the folder lacks"},
-    {"copy-from-ipod", 2, 0, "copy the iPod's songs that the folder lacks into it (as Artist/Album/07 Title.mp3); "
-                             "delete nothing"},
+    {"copy-from-ipod", 2, 0,
+     "copy the iPod's songs that the folder lacks into it (as Artist/Album/07 Title.mp3); "
+     "delete nothing"},
     {"make-folder-equal", 2, 1, "the same, and also remove from the folder the songs the iPod lacks"},
     {"merge", 3, 0, "copy both ways; delete nothing"},
-    {"synchronize", 3, 1, "copy both ways, and carry over songs deleted on either side since the last synchronize run"},
+    {"synchronize", 3, 1,
+     "copy both ways, and carry over songs deleted on either side since the last synchronize run"},
 };
 
 struct SyncOptions {
@@ -60,14 +63,16 @@ std::string SafeFileName(const std::string& name)
 // The state file of an iPod: named after it, in the application support folder's Veltrano/Ondrivel.
 std::string StatePathOf(const std::string& ipodName)
 {
-    return platform::ApplicationSupportFolder() + "/Veltrano/Ondrivel/" + SafeFileName(ipodName) + "_PODDB.snc";
+    return platform::ApplicationSupportFolder() + "/Veltrano/Ondrivel/" + SafeFileName(ipodName) +
+           "_PODDB.snc";
 }
 
 std::string Listing(const std::vector<MountedIPod>& pods)
 {
     std::string text;
     for (const MountedIPod& pod : pods)
-        text += "\n  \"" + (pod.nameRead ? pod.name : std::string("(unreadable database)")) + "\" on " + pod.volume;
+        text += "\n  \"" + (pod.nameRead ? pod.name : std::string("(unreadable database)")) + "\" on " +
+                pod.volume;
     return text;
 }
 
@@ -94,7 +99,8 @@ std::unique_ptr<ASyncGroup> LoadGroup(SyncRun& run, const std::string& statePath
 {
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(statePath).parent_path(), error);
-    const bool existed = std::filesystem::exists(statePath, error) && std::filesystem::file_size(statePath, error) > 0;
+    const bool existed =
+        std::filesystem::exists(statePath, error) && std::filesystem::file_size(statePath, error) > 0;
     auto group = std::make_unique<ASyncGroup>();
     AString path = AString::FromUTF8(statePath);
     if (int err = group->ReadSyncState(&path); err != 0) {
@@ -107,7 +113,8 @@ std::unique_ptr<ASyncGroup> LoadGroup(SyncRun& run, const std::string& statePath
         group->AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
     auto* sync = dynamic_cast<ASyncLib*>(group->GetSync(0));
     if (!sync) {
-        run.Complain("the state file " + statePath + " holds no song sync; this run starts from fresh settings "
+        run.Complain("the state file " + statePath +
+                     " holds no song sync; this run starts from fresh settings "
                      "and rewrites it");
         group = std::make_unique<ASyncGroup>();
         group->AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
@@ -144,8 +151,8 @@ void DropForeignSavedLists(SyncRun& run, ASyncLib& sync, const AString& folderRo
     if (!sameFolder)
         whose = "the folder " + bare(*savedFolder->GetRootPath()) + " (not " + bare(folderRoot) + ")";
     if (!sameIPod)
-        whose += std::string(whose.empty() ? "" : " and ") + "the iPod \"" + savedName.ToStdString() + "\" (not \"" +
-                 pod.name + "\")";
+        whose += std::string(whose.empty() ? "" : " and ") + "the iPod \"" + savedName.ToStdString() +
+                 "\" (not \"" + pod.name + "\")";
     run.Say("The lists saved by the last synchronize run belong to " + whose +
             "; they are dropped, so this run carries no deletions over.");
     savedFolder->DeleteAll();
@@ -211,7 +218,8 @@ int RunSync(const SyncOptions& options)
     if (ipodReceives && pod->autoUpdate && *pod->autoUpdate) {
         AString root = AString::FromUTF8(ipodPath);
         if (IPodDB::SetIPodFlag(&root) == 0)
-            run.Say("The iPod \"" + pod->name + "\" was set to update itself automatically from a library; it is now "
+            run.Say("The iPod \"" + pod->name +
+                    "\" was set to update itself automatically from a library; it is now "
                     "set to manual updating, so that the songs synced here stay.");
     }
 
@@ -235,28 +243,34 @@ int RunSync(const SyncOptions& options)
 
 void AddSyncCommand(CLI::App& app, int& exitStatus)
 {
-    CLI::App* command = app.add_subcommand(
-        "sync", "Sync a folder of songs with a mounted iPod: plan the actions, optionally review them, perform them.");
+    CLI::App* command = app.add_subcommand("sync", "Sync a folder of songs with a mounted iPod: plan the "
+                                                   "actions, optionally review them, perform them.");
     command->footer(
-        "Songs are matched by their tags (genre, artist, album, title, file type), not by their file names. Songs "
+        "Songs are matched by their tags (genre, artist, album, title, file type), not by their file names. "
+        "Songs "
         "copied onto the iPod go into its music folders and its database (written when the run ends); songs "
-        "removed from the iPod are moved into \"Removed Files\" on the iPod unless --delete-instead-of-move.\n"
+        "removed from the iPod are moved into \"Removed Files\" on the iPod unless "
+        "--delete-instead-of-move.\n"
         "Sync types (--type):\n" +
         SyncTypesHelp(kSyncTypes) + "\n" + QuestionsHelp() +
         "The iPods are looked for under the volumes folder ($PELORIN_VOLUMES, else /Volumes, /media/$USER or "
         "/run/media/$USER); `pelorin ipods` lists them.\n"
-        "Exit status: 0 done, 1 an error, 2 bad arguments, 130 cancelled (Ctrl-C; a second Ctrl-C quits at once).");
+        "Exit status: 0 done, 1 an error, 2 bad arguments, 130 cancelled (Ctrl-C; a second Ctrl-C quits at "
+        "once).");
     auto options = std::make_shared<SyncOptions>();
     command->add_option("--from", options->from, "The folder of songs (the left side)")
         ->required()
         ->option_text("FOLDER");
-    command->add_option("--ipod", options->ipod,
-                        "The iPod to sync with, by its name or its volume's name (default: the first one mounted)")
+    command
+        ->add_option(
+            "--ipod", options->ipod,
+            "The iPod to sync with, by its name or its volume's name (default: the first one mounted)")
         ->option_text("NAME");
-    AddRunOptions(command, options->run, kSyncTypes,
-                  "The state file that keeps this sync's settings, the lists saved by the last synchronize run "
-                  "and the remembered answers (default: the iPod's own, NAME_PODDB.snc in the application "
-                  "support folder's Veltrano/Ondrivel/, shared with the window)");
+    AddRunOptions(
+        command, options->run, kSyncTypes,
+        "The state file that keeps this sync's settings, the lists saved by the last synchronize run "
+        "and the remembered answers (default: the iPod's own, NAME_PODDB.snc in the application "
+        "support folder's Veltrano/Ondrivel/, shared with the window)");
     AddSongOptions(command, options->song);
     command->callback([options, &exitStatus] { exitStatus = RunSync(*options); });
 }

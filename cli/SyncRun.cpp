@@ -136,7 +136,8 @@ bool Inside(const std::string& inner, const std::string& outer)
 {
     if (outer == "/")
         return true;
-    return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 && inner[outer.size()] == '/';
+    return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
+           inner[outer.size()] == '/';
 }
 
 std::string SyncTypesHelp(const std::vector<SyncTypeName>& types)
@@ -151,9 +152,12 @@ std::string SyncTypesHelp(const std::vector<SyncTypeName>& types)
 
 std::string QuestionsHelp()
 {
-    return "Questions (\"Replace file?\", \"Replace newer file?\", \"Delete file?\", and a check before a plan that "
-           "would delete more than half of one side) are asked on the terminal with the answers Yes, No, Yes to All, "
-           "No to All; Yes to All and No to All typed there are remembered in the state file until --reset-answers. "
+    return "Questions (\"Replace file?\", \"Replace newer file?\", \"Delete file?\", and a check before a "
+           "plan that "
+           "would delete more than half of one side) are asked on the terminal with the answers Yes, No, Yes "
+           "to All, "
+           "No to All; Yes to All and No to All typed there are remembered in the state file until "
+           "--reset-answers. "
            "Without a terminal, pass --yes or --no.\n";
 }
 
@@ -163,18 +167,25 @@ void AddRunOptions(CLI::App* command, RunOptions& options, const std::vector<Syn
     std::vector<std::string> names;
     for (const SyncTypeName& type : types)
         names.emplace_back(type.name);
-    command->add_option("--type", options.type, "The sync type (see below)")->required()->check(CLI::IsMember(names));
+    command->add_option("--type", options.type, "The sync type (see below)")
+        ->required()
+        ->check(CLI::IsMember(names));
     command->add_option("--state", options.state, stateHelp)->option_text("FILE");
     command->add_flag("--review", options.review,
                       "Show the planned actions as a numbered table before performing them; then perform "
                       "them, untick some, or cancel. With --yes the shown plan is performed, with --no "
                       "nothing is performed (a dry run)");
-    CLI::Option* yes = command->add_flag("--yes", options.yes, "Answer every question Yes to All (for this run only)");
-    CLI::Option* no = command->add_flag("--no", options.no, "Answer every question No to All (for this run only)");
+    CLI::Option* yes =
+        command->add_flag("--yes", options.yes, "Answer every question Yes to All (for this run only)");
+    CLI::Option* no =
+        command->add_flag("--no", options.no, "Answer every question No to All (for this run only)");
     yes->excludes(no);
-    command->add_flag("--stop-on-error", options.stopOnError, "Stop planning or performing at the first error");
-    command->add_flag("--log-only", options.logOnly, "Create and delete no folders (files are still copied and deleted)");
-    command->add_flag("--verbose", options.verbose, "Date more log lines and log more (every folder created or deleted)");
+    command->add_flag("--stop-on-error", options.stopOnError,
+                      "Stop planning or performing at the first error");
+    command->add_flag("--log-only", options.logOnly,
+                      "Create and delete no folders (files are still copied and deleted)");
+    command->add_flag("--verbose", options.verbose,
+                      "Date more log lines and log more (every folder created or deleted)");
     command->add_option("--log", options.log, "Append the run log to FILE instead of standard error")
         ->option_text("FILE");
     command->add_flag("--reset-answers", options.resetAnswers,
@@ -185,8 +196,10 @@ void AddSongOptions(CLI::App* command, SongOptions& options, CLI::Option* needs)
 {
     const std::string prefix = needs ? "With --songs: " : "";
     std::vector<CLI::Option*> added{
-        command->add_flag("--no-genre", options.noGenre, prefix + "songs of different genres can be the same song"),
-        command->add_flag("--no-album", options.noAlbum, prefix + "songs of different albums can be the same song"),
+        command->add_flag("--no-genre", options.noGenre,
+                          prefix + "songs of different genres can be the same song"),
+        command->add_flag("--no-album", options.noAlbum,
+                          prefix + "songs of different albums can be the same song"),
         command->add_flag("--no-file-type", options.noFileType,
                           prefix + "songs of different file types (mp3, m4a) can be the same song"),
         command->add_flag("--dont-dup-songs", options.dontDupSongs,
@@ -267,12 +280,14 @@ int SyncRun::Prepare()
         Complain("unknown --type " + options.type);
         return kExitUsage;
     }
-    gAnswers = options.yes ? Terminal::Answers::YesToAll
-                           : options.no ? Terminal::Answers::NoToAll : Terminal::Answers::Ask;
+    gAnswers = options.yes  ? Terminal::Answers::YesToAll
+               : options.no ? Terminal::Answers::NoToAll
+                            : Terminal::Answers::Ask;
     terminal.SetAnswers(gAnswers);
     if (!terminal.CanAnswerQuestions()) {
-        Complain("standard input is not a terminal, so questions (\"Replace file?\", \"Delete file?\") cannot be "
-                 "asked; pass --yes to answer Yes to All, or --no to answer No to All");
+        Complain(
+            "standard input is not a terminal, so questions (\"Replace file?\", \"Delete file?\") cannot be "
+            "asked; pass --yes to answer Yes to All, or --no to answer No to All");
         return kExitUsage;
     }
     if (!options.log.empty() && !terminal.SetLogFile(options.log)) {

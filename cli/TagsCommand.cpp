@@ -21,20 +21,13 @@ const char* const kColumns[] = {"path",       "name",      "artist",   "album", 
                                 "musicstart", "musicend",  "appleid",  "tagkinds",  "result"};
 
 // One value of a line: text, or a number that JSON writes without quotes.
-struct Value
-{
+struct Value {
     std::string text;
     bool number = false;
 };
 
-Value TextValue(const AString& s)
-{
-    return {s.ToStdString(), false};
-}
-Value NumberValue(long long n)
-{
-    return {std::to_string(n), true};
-}
+Value TextValue(const AString& s) { return {s.ToStdString(), false}; }
+Value NumberValue(long long n) { return {std::to_string(n), true}; }
 
 std::string TagKindNames(std::uint32_t kinds)
 {

@@ -21,7 +21,7 @@ void OnInterrupt(int)
 
 int TerminalWidth()
 {
-    winsize size {};
+    winsize size{};
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20)
         return size.ws_col;
     return 80;
@@ -77,10 +77,8 @@ private:
 };
 
 Terminal::Terminal()
-    : stdoutIsTerminal(isatty(STDOUT_FILENO) != 0),
-      stdinIsTerminal(isatty(STDIN_FILENO) != 0),
-      messageField(std::make_unique<Field>(*this, true)),
-      detailField(std::make_unique<Field>(*this, false)),
+    : stdoutIsTerminal(isatty(STDOUT_FILENO) != 0), stdinIsTerminal(isatty(STDIN_FILENO) != 0),
+      messageField(std::make_unique<Field>(*this, true)), detailField(std::make_unique<Field>(*this, false)),
       progressBar(std::make_unique<Bar>(*this))
 {
 }
@@ -232,7 +230,8 @@ bool Terminal::Prompt(const std::string& prompt, std::string& line)
     return true;
 }
 
-int Terminal::Ask(const std::string& title, const std::string& informative, const std::vector<std::string>& buttons)
+int Terminal::Ask(const std::string& title, const std::string& informative,
+                  const std::vector<std::string>& buttons)
 {
     if (buttons.empty())
         return 0;
@@ -256,8 +255,8 @@ int Terminal::Ask(const std::string& title, const std::string& informative, cons
         choices += "  [" + std::to_string(i + 1) + "] " + buttons[i];
     for (;;) {
         std::string line;
-        if (!Prompt(title + "\n" + informative + "\n" + choices + "\nAnswer (1-" + std::to_string(buttons.size()) +
-                        ", Enter for " + buttons[0] + "): ",
+        if (!Prompt(title + "\n" + informative + "\n" + choices + "\nAnswer (1-" +
+                        std::to_string(buttons.size()) + ", Enter for " + buttons[0] + "): ",
                     line))
             return refuse;
         if (line.empty())
@@ -275,7 +274,8 @@ int Terminal::Ask(const std::string& title, const std::string& informative, cons
 
 void Terminal::Inform(const std::string& text) { Print(text); }
 
-bool Terminal::ChooseFiles(const std::string&, const std::vector<std::string>&, bool, bool, std::vector<std::string>&)
+bool Terminal::ChooseFiles(const std::string&, const std::vector<std::string>&, bool, bool,
+                           std::vector<std::string>&)
 {
     return false; // files are named on the command line
 }

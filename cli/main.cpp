@@ -6,7 +6,8 @@
 
 int main(int argc, char** argv)
 {
-    CLI::App app{"Pelorin keeps the music on a classic iPod and the music in your library in step, and cleans up both.",
+    CLI::App app{"Pelorin keeps the music on a classic iPod and the music in your library in step, and "
+                 "cleans up both.",
                  "pelorin"};
     app.require_subcommand(1);
     app.set_version_flag("--version", "pelorin 0.1.0");

@@ -43,7 +43,8 @@ const AString& StatePath()
 {
     static const AString path = [] {
         const char* tmp = std::getenv("TMPDIR");
-        std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzz_itunesdb_state_" + std::to_string(getpid());
+        std::string name =
+            std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzz_itunesdb_state_" + std::to_string(getpid());
         return AString::FromUTF8(name);
     }();
     return path;

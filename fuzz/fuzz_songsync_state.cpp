@@ -12,7 +12,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static FuzzScratch scratch("songsync");
-    CheckStateRoundTrip(scratch, data, size,
-                        [] { return std::make_unique<ASyncLib>(ADir::kTypeSongFolder, ADir::kTypeSongFolder); });
+    CheckStateRoundTrip(scratch, data, size, [] {
+        return std::make_unique<ASyncLib>(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
+    });
     return 0;
 }

@@ -8,9 +8,9 @@
 #include "ACommon/AFile.h"
 #include "ACommon/IPodDB.h"
 #include "ACommon/MHBD.h"
+#include "ACommon/MHIT.h"
 #include "ACommon/MHLP.h"
 #include "ACommon/MHYP.h"
-#include "ACommon/MHIT.h"
 #include "ACommon/SongInfoStruct.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
@@ -30,7 +30,7 @@ using fixtures::ReadFile;
 namespace {
 
 fixtures::SongSpec SongSpecOf(const std::string& title, const std::string& artist, const std::string& album,
-                        const std::string& genre, std::uint32_t seed = 0)
+                              const std::string& genre, std::uint32_t seed = 0)
 {
     fixtures::SongSpec song;
     song.title = title;
@@ -110,7 +110,8 @@ protected:
 
 TEST_F(ADirPodDBTest, ListsTheSongsOfTheDatabaseUnderTheirVirtualPaths)
 {
-    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}, {"b.m4a", SongSpecOf("Song B", "Other", "Live", "Jazz", 1)}});
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")},
+         {"b.m4a", SongSpecOf("Song B", "Other", "Live", "Jazz", 1)}});
     ADirPodDB source;
     AString r = Root();
     ASSERT_EQ(source.InitWPath(&r, 0, nullptr), 0);
@@ -132,9 +133,10 @@ TEST_F(ADirPodDBTest, PathShapeFlagsChangeTheListedPaths)
         signed char extension, genre, album;
         const char* path;
     };
-    for (const Case& c : {Case{1, 1, 1, "/Rock/Artist/Album/Song A/mp3"}, Case{0, 1, 1, "/Rock/Artist/Album/Song A"},
-                          Case{1, 0, 1, "/Artist/Album/Song A/mp3"}, Case{1, 1, 0, "/Rock/Artist/Song A/mp3"},
-                          Case{0, 0, 0, "/Artist/Song A"}}) {
+    for (const Case& c :
+         {Case{1, 1, 1, "/Rock/Artist/Album/Song A/mp3"}, Case{0, 1, 1, "/Rock/Artist/Album/Song A"},
+          Case{1, 0, 1, "/Artist/Album/Song A/mp3"}, Case{1, 1, 0, "/Rock/Artist/Song A/mp3"},
+          Case{0, 0, 0, "/Artist/Song A"}}) {
         ADirPodDB source;
         source.SetFileTypeRelevantOnDupSongCompare(c.extension);
         source.SetGenreRelevantOnDupSongCompare(c.genre);
@@ -222,8 +224,9 @@ TEST_F(ADirPodDBTest, AddSongFromDiskCopiesIntoAMusicFolderUnderAFourLetterName)
     ASSERT_EQ(copied.size(), std::string("F00/ABCD.mp3").size()) << copied;
     EXPECT_EQ(copied[0], 'F');
     EXPECT_TRUE(std::isdigit(copied[1]) && std::isdigit(copied[2])) << copied;
-    EXPECT_TRUE(std::all_of(copied.begin() + 4, copied.begin() + 8, [](char c) { return c >= 'A' && c <= 'Z'; }))
-        << copied;
+    EXPECT_TRUE(std::all_of(copied.begin() + 4, copied.begin() + 8, [](char c) {
+        return c >= 'A' && c <= 'Z';
+    })) << copied;
     EXPECT_EQ(copied.substr(8), ".mp3");
     EXPECT_EQ(ReadFile(root + "/iPod_Control/Music/" + copied), ReadFile(file.ToStdString()));
 
@@ -324,7 +327,8 @@ TEST_F(ADirPodDBTest, ACopyTheDatabaseRefusesIsDeletedAgain)
 
 TEST_F(ADirPodDBTest, DeleteRemovesTheFileAndTheTrack)
 {
-    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}, {"b.mp3", SongSpecOf("Song B", "Artist", "Album", "Rock", 1)}});
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")},
+         {"b.mp3", SongSpecOf("Song B", "Artist", "Album", "Rock", 1)}});
     ADirPodDB source;
     source.SetMoveInsteadOfDelete(0);
     AString r = Root();
@@ -447,7 +451,8 @@ TEST_F(ADirPodDBTest, VideoTracksAreListedOnlyByAnIPodThatPlaysVideo)
             IPodDB db;
             AString r = Root();
             ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
-            for (const char* file : {"/iPod_Control/Music/F00/AAAA.mp3", "/iPod_Control/Music/F00/AAAB.m4v"}) {
+            for (const char* file :
+                 {"/iPod_Control/Music/F00/AAAA.mp3", "/iPod_Control/Music/F00/AAAB.m4v"}) {
                 SongInfoStruct song = fixtures::MakeSong(file, "Artist", "Album", "Rock", file);
                 ASSERT_EQ(db.AddSong(song, nullptr, 1), 0);
             }
@@ -462,7 +467,8 @@ TEST_F(ADirPodDBTest, VideoTracksAreListedOnlyByAnIPodThatPlaysVideo)
 
 TEST_F(ADirPodDBTest, TheStateRecordKeepsTheSavedListAndSettings)
 {
-    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}, {"b.mp3", SongSpecOf("Song B", "Other", "Album", "Pop", 1)}});
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")},
+         {"b.mp3", SongSpecOf("Song B", "Other", "Album", "Pop", 1)}});
     ADirPodDB source;
     source.SetGenreRelevantOnDupSongCompare(0);
     source.SetLocalTempPath(AString("/tmp/pelorin"));

@@ -31,7 +31,8 @@ namespace {
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-fixtures::SongSpec SongSpecOf(const std::string& title, const std::string& artist = "Artist", std::uint32_t seed = 0)
+fixtures::SongSpec SongSpecOf(const std::string& title, const std::string& artist = "Artist",
+                              std::uint32_t seed = 0)
 {
     fixtures::SongSpec songSpec;
     songSpec.title = title;
@@ -111,8 +112,8 @@ public:
         AString r = AString::FromUTF8(root);
         EXPECT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
         db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
-            PodSong song{track.GetName().ToStdString(), track.GetArtist().ToStdString(),
-                         track.GetAlbum().ToStdString(), track.GetGenre().ToStdString(),
+            PodSong song{track.GetName().ToStdString(),     track.GetArtist().ToStdString(),
+                         track.GetAlbum().ToStdString(),    track.GetGenre().ToStdString(),
                          track.GetFilepath().ToStdString(), Exists(root + track.GetFilepath().ToStdString())};
             songs[song.title] = song;
         });
@@ -234,7 +235,8 @@ TEST(ASyncLibIPod, MakeIPodEqualRemovesWhatTheFolderLacks)
     FolderAndIPod pair;
     pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
     pair.PutOnIPod({{"one.mp3", SongSpecOf("One")}, {"gone.mp3", SongSpecOf("Gone", "Artist", 3)}});
-    ASSERT_EQ(pair.Run(1, 1, [](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(0); }), 0) << pair.frontend.Log();
+    ASSERT_EQ(pair.Run(1, 1, [](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(0); }), 0)
+        << pair.frontend.Log();
     const auto songs = pair.IPodSongs();
     ASSERT_EQ(pair.Titles(), std::vector<std::string>{"One"});
     // Only the song's own file is left in the music folders.
@@ -257,7 +259,8 @@ TEST(ASyncLibIPod, CopyFromIPodFilesTheIPodsSongsIntoTheFolder)
     pair.PutOnIPod({{"one.mp3", SongSpecOf("One")}, {"two.m4a", SongSpecOf("Two", "Other", 1)}});
     const auto before = pair.IPodSongs();
     ASSERT_EQ(pair.Run(2, 0), 0) << pair.frontend.Log();
-    EXPECT_EQ(ListFiles(pair.Folder()), (std::vector<std::string>{"Artist/Album/01 One.mp3", "Other/Album/01 Two.m4a"}));
+    EXPECT_EQ(ListFiles(pair.Folder()),
+              (std::vector<std::string>{"Artist/Album/01 One.mp3", "Other/Album/01 Two.m4a"}));
     EXPECT_EQ(ReadFile(pair.Folder("Artist/Album/01 One.mp3")), ReadFile(pair.root + before.at("One").path));
     EXPECT_EQ(pair.IPodSongs(), before);
 }
@@ -268,7 +271,8 @@ TEST(ASyncLibIPod, MakeFolderEqualRemovesWhatTheIPodLacks)
     pair.PutOnIPod({{"one.mp3", SongSpecOf("One")}});
     pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
     pair.WriteSong("Artist/Album/05 Extra.mp3", SongSpecOf("Extra", "Artist", 4));
-    ASSERT_EQ(pair.Run(2, 1, [](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(0); }), 0) << pair.frontend.Log();
+    ASSERT_EQ(pair.Run(2, 1, [](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(0); }), 0)
+        << pair.frontend.Log();
     EXPECT_EQ(ListFiles(pair.Folder()), std::vector<std::string>{"Artist/Album/01 One.mp3"});
     EXPECT_EQ(pair.Titles(), std::vector<std::string>{"One"});
 }
@@ -298,7 +302,8 @@ TEST(ASyncLibIPod, SynchronizeCarriesDeletionsMadeOnEitherSideOver)
     std::filesystem::remove(pair.Folder("Artist/Album/02 Left Gone.mp3"));
     pair.DeleteOnIPod("Pod Gone");
     pair.frontend.Clear();
-    ASSERT_EQ(pair.Run(3, 1, [](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(0); }), 0) << pair.frontend.Log();
+    ASSERT_EQ(pair.Run(3, 1, [](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(0); }), 0)
+        << pair.frontend.Log();
     EXPECT_EQ(pair.Titles(), std::vector<std::string>{"Kept"});
     EXPECT_EQ(ListFiles(pair.Folder()), std::vector<std::string>{"Artist/Album/01 Kept.mp3"});
 
@@ -331,7 +336,8 @@ TEST(ASyncLibIPod, ADatabaseThatCannotBeWrittenBackFailsTheRun)
         sync.SetActionsListDlogProc(UnplugDuringReview);
     });
     EXPECT_EQ(result, kErrFileNotFound);
-    EXPECT_TRUE(Has(pair.frontend.Log(), "Failed writing iPod: Test iPod Main Library: -11160")) << pair.frontend.Log();
+    EXPECT_TRUE(Has(pair.frontend.Log(), "Failed writing iPod: Test iPod Main Library: -11160"))
+        << pair.frontend.Log();
 }
 
 TEST(ASyncLibIPod, ActionsOnTheIPodSideShowTheIPodsName)

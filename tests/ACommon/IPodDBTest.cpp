@@ -1,11 +1,11 @@
 // The iPod database object on iPod folder trees: loading, safe storing, recovery, lookups by
 // virtual path, the sorted view, iTunesSD, play counts and the state record.
 
+#include "ACommon/IPodDB.h"
 #include "ACommon/AError.h"
 #include "ACommon/AFile.h"
 #include "ACommon/AProgress.h"
 #include "ACommon/ID3.h"
-#include "ACommon/IPodDB.h"
 #include "ACommon/MHIT.h"
 #include "ACommon/MHLT.h"
 #include "APlatform/Recorders.h"
@@ -46,7 +46,8 @@ protected:
     MHIT* Add(IPodDB& db, const std::string& name, const std::string& artist, const std::string& album,
               const std::string& genre, const std::string& file, int size = 1000)
     {
-        SongInfoStruct song = fixtures::MakeSong(name, artist, album, genre, "/iPod_Control/Music/F00/" + file, size);
+        SongInfoStruct song =
+            fixtures::MakeSong(name, artist, album, genre, "/iPod_Control/Music/F00/" + file, size);
         MHIT* track = nullptr;
         EXPECT_EQ(db.AddSong(song, &track, 1), 0) << name;
         return track;
@@ -120,7 +121,8 @@ TEST_F(IPodDBTest, MissingDatabaseIsRecoveredFromACompleteTemporaryDatabase)
     IPodDB db;
     Load(db);
     EXPECT_EQ(db.GetTrackCount(), 1);
-    EXPECT_EQ(fixtures::ListFiles(root + "/iPod_Control/iTunes"), (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
+    EXPECT_EQ(fixtures::ListFiles(root + "/iPod_Control/iTunes"),
+              (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
 }
 
 TEST_F(IPodDBTest, IncompleteTemporaryDatabaseIsNotPutInPlace)
@@ -341,7 +343,8 @@ TEST_F(IPodDBTest, ShuffleFileHoldsOneEntryPerTrackWithUnchangedVolume)
     std::map<std::string, std::uint32_t> types;
     for (int i = 0; i < 3; ++i) {
         const std::uint8_t* entry = sd.data() + 18 + 558 * i;
-        EXPECT_EQ(std::vector<std::uint8_t>(entry, entry + 6), (std::vector<std::uint8_t>{0, 2, 0x2E, 0x5A, 0xA5, 1}));
+        EXPECT_EQ(std::vector<std::uint8_t>(entry, entry + 6),
+                  (std::vector<std::uint8_t>{0, 2, 0x2E, 0x5A, 0xA5, 1}));
         EXPECT_EQ(std::vector<std::uint8_t>(entry + 24, entry + 27), (std::vector<std::uint8_t>{0, 0, 0x64}));
         EXPECT_EQ(std::vector<std::uint8_t>(entry + 30, entry + 33), (std::vector<std::uint8_t>{0, 2, 0}));
         std::string path;
@@ -377,7 +380,8 @@ TEST_F(IPodDBTest, PathTooLongForTheShuffleFileStopsTheStoreAndNamesTheTrack)
     Add(db, "Long One", "A", "B", "C", std::string(240, 'x') + ".mp3");
     EXPECT_EQ(db.Store(nullptr), kErrInvalidPath);
     EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), before);
-    EXPECT_EQ(fixtures::ListFiles(root + "/iPod_Control/iTunes"), (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
+    EXPECT_EQ(fixtures::ListFiles(root + "/iPod_Control/iTunes"),
+              (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
     EXPECT_NE(log.Text().find("\"Long One\""), std::string::npos) << log.Text();
 }
 
@@ -403,10 +407,10 @@ TEST_F(IPodDBTest, PlayCountsAreFoldedIntoTheTracksAndSetAsideAfterAStore)
     PutU32(counts, 4, 0x60);
     PutU32(counts, 8, 0x1C);
     PutU32(counts, 12, 2);
-    PutU32(counts, 0x60 + 0, 5);            // plays
-    PutU32(counts, 0x60 + 4, 0xC0000000);   // last played
-    PutU32(counts, 0x60 + 12, 80);          // four stars
-    PutU32(counts, 0x60 + 20, 2);           // skips
+    PutU32(counts, 0x60 + 0, 5);          // plays
+    PutU32(counts, 0x60 + 4, 0xC0000000); // last played
+    PutU32(counts, 0x60 + 12, 80);        // four stars
+    PutU32(counts, 0x60 + 20, 2);         // skips
     PutU32(counts, 0x60 + 0x1C + 12, 0xFFFFFFFF);
     fixtures::WriteFile(ITunes("Play Counts"), counts);
     fixtures::WriteFile(ITunes("OTGPlaylistInfo"), std::string("mhpo"));
@@ -476,7 +480,8 @@ TEST_F(IPodDBTest, FolderPatternFollowsTheGenreAndAlbumFlags)
         signed char genre, album;
         const char* pattern;
     };
-    for (auto [genre, album, pattern] : {Case{0, 0, "/*/"}, Case{1, 0, "/*/*/"}, Case{0, 1, "/*/*/"}, Case{1, 1, "/*/*/*/"}}) {
+    for (auto [genre, album, pattern] :
+         {Case{0, 0, "/*/"}, Case{1, 0, "/*/*/"}, Case{0, 1, "/*/*/"}, Case{1, 1, "/*/*/*/"}}) {
         db.SetRelevantFields(1, genre, album);
         EXPECT_EQ(db.GetFolderPattern(), pattern);
     }
@@ -488,7 +493,7 @@ TEST(IPodDB, FilesPutOnTheIPodGetALowerCaseExtension)
         const char* in;
         const char* out;
     };
-    for (auto [in, out] : {Case{"ABCD.MP3", "ABCD.mp3"}, Case{"/F01/AB.M4A", "/F01/AB.m4a"}, Case{"A.B/CD", "A.B/CD"},
-                           Case{"NONE", "NONE"}})
+    for (auto [in, out] : {Case{"ABCD.MP3", "ABCD.mp3"}, Case{"/F01/AB.M4A", "/F01/AB.m4a"},
+                           Case{"A.B/CD", "A.B/CD"}, Case{"NONE", "NONE"}})
         EXPECT_EQ(IPodDB::IPodFileName(in), out) << in;
 }

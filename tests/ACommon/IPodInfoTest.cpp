@@ -1,8 +1,8 @@
 // Device information: SysInfo, iTunesPrefs and the iPod's name read straight from its database.
 
+#include "ACommon/IPodInfo.h"
 #include "ACommon/AError.h"
 #include "ACommon/IPodDB.h"
-#include "ACommon/IPodInfo.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/TempDir.h"
 
@@ -28,8 +28,10 @@ TEST(IPodInfo, ModelNumberLinesGiveModelFamilyVariantAndCapacity)
         std::uint32_t family, variant;
         double capacity;
     };
-    for (auto c : {Case{"ModelNumStr: MA099\n", "A099", 5, 2, 2}, Case{"x: 1\r\nmodelnumstr:xA146\r\n", "A146", 4, 2, 30},
-                   Case{"ModelNumStr: M9282", "9282", 8, 0, 20}, Case{"ModelNumStr: MZ999\n", "Z999", 0, 0, 0}}) {
+    for (auto c :
+         {Case{"ModelNumStr: MA099\n", "A099", 5, 2, 2},
+          Case{"x: 1\r\nmodelnumstr:xA146\r\n", "A146", 4, 2, 30},
+          Case{"ModelNumStr: M9282", "9282", 8, 0, 20}, Case{"ModelNumStr: MZ999\n", "Z999", 0, 0, 0}}) {
         fixtures::WriteFile(SysInfo(root), std::string(c.text));
         IPodInfo info;
         AString r = AString::FromUTF8(root);
@@ -112,7 +114,8 @@ TEST(IPodInfo, LoadNameReadsTheLibraryPlaylistTitle)
     for (auto [name] : {Case{"Jane's iPod"}, Case{""}, Case{"\xC3\x89t\xC3\xA9 \xE2\x99\xAB"}}) {
         fixtures::IPodOptions options;
         options.name = name;
-        const std::string root = fixtures::MakeIPod(volumes.Path(), std::string("P") + std::to_string(std::strlen(name)), options);
+        const std::string root =
+            fixtures::MakeIPod(volumes.Path(), std::string("P") + std::to_string(std::strlen(name)), options);
         AString r = AString::FromUTF8(root);
         AString read("unset");
         EXPECT_EQ(IPodDB::LoadName(&r, &read), 0);

@@ -1,10 +1,10 @@
 // The iTunesDB record classes on databases built by hand: shapes the program's own writer never
 // produces, datasets it does not decode, and damaged lengths.
 
+#include "ACommon/MHBD.h"
 #include "ACommon/AError.h"
 #include "ACommon/ByteReader.h"
 #include "ACommon/ByteWriter.h"
-#include "ACommon/MHBD.h"
 #include "ACommon/MHIT.h"
 #include "ACommon/MHLT.h"
 #include "fixtures/IPodFixture.h"
@@ -50,9 +50,11 @@ std::size_t Find(const Bytes& bytes, const char* tag, std::size_t from = 0)
     return it == bytes.end() ? std::string::npos : static_cast<std::size_t>(it - bytes.begin());
 }
 
-Bytes SimpleTrack(std::uint32_t headerLength, std::uint32_t id, const std::u16string& title, const Fields& fields = {})
+Bytes SimpleTrack(std::uint32_t headerLength, std::uint32_t id, const std::u16string& title,
+                  const Fields& fields = {})
 {
-    return Track(headerLength, id, {StringObject(1, title), StringObject(2, u":iPod_Control:Music:F00:A.mp3")}, fields);
+    return Track(headerLength, id,
+                 {StringObject(1, title), StringObject(2, u":iPod_Control:Music:F00:A.mp3")}, fields);
 }
 
 // A database with one track (id 1) and a library playlist holding it in a podcast and a playlist
@@ -70,7 +72,8 @@ Bytes OneTrackDatabase(const Bytes& track, const std::vector<Bytes>& extra = {})
 
 TEST(MHBD, ShortTrackHeaderIsWrittenBackWith244BytesAndZeroedMissingFields)
 {
-    Loaded loaded = LoadBytes(OneTrackDatabase(SimpleTrack(156, 1, u"Short", {{36, 4321}, {152, 0x01020304}})));
+    Loaded loaded =
+        LoadBytes(OneTrackDatabase(SimpleTrack(156, 1, u"Short", {{36, 4321}, {152, 0x01020304}})));
     ASSERT_EQ(loaded.result, 0);
     Bytes out = StoreBytes(*loaded.db);
     const std::size_t track = Find(out, "mhit");
@@ -95,7 +98,8 @@ TEST(MHBD, LongTrackHeaderKeepsItsExtraBytes)
 
 TEST(MHBD, EveryDatasetCountIsReadAndWrittenWithItsOpaqueDatasetsInPlace)
 {
-    const Bytes albumList = Dataset(4, List("mhla", 92, {Record("mhia", 88, {{16, 7}}, {StringObject(200, u"Al")})}));
+    const Bytes albumList =
+        Dataset(4, List("mhla", 92, {Record("mhia", 88, {{16, 7}}, {StringObject(200, u"Al")})}));
     const Bytes smartData = Dataset(5, List("mhlp", 92, {}));
     const Bytes unknown = Dataset(9, Bytes{'a', 'b', 'c', 'd', 1, 2, 3, 4});
     struct Case {
@@ -105,8 +109,7 @@ TEST(MHBD, EveryDatasetCountIsReadAndWrittenWithItsOpaqueDatasetsInPlace)
     const Bytes tracks = Dataset(1, List("mhlt", 92, {SimpleTrack(244, 1, u"T")}));
     const Bytes podcasts = Dataset(3, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1, true, 1)})}));
     const Bytes playlists = Dataset(2, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1, true, 1)})}));
-    for (const Case& c : {Case{{tracks, playlists}, {1, 2}},
-                          Case{{tracks, podcasts, playlists}, {1, 3, 2}},
+    for (const Case& c : {Case{{tracks, playlists}, {1, 2}}, Case{{tracks, podcasts, playlists}, {1, 3, 2}},
                           Case{{tracks, podcasts, playlists, albumList, smartData}, {1, 3, 2, 4, 5}},
                           Case{{tracks, unknown, podcasts, playlists}, {1, 9, 3, 2}}}) {
         const Bytes input = Database(c.datasets);
@@ -134,9 +137,10 @@ TEST(MHBD, EveryDatasetCountIsReadAndWrittenWithItsOpaqueDatasetsInPlace)
 
 TEST(MHBD, DataObjectsNotDecodedAreWrittenBackByteForByteInOrder)
 {
-    const std::vector<Bytes> objects{StringObject(1, u"Title"), DataObject(6, Bytes{1, 2, 3}),
-                                     StringObject(13, u"thirteen"), DataObject(100, Bytes(20, 9)),
-                                     DataObject(8, Bytes{}), StringObject(2, u":iPod_Control:Music:F00:A.mp3")};
+    const std::vector<Bytes> objects{
+        StringObject(1, u"Title"),     DataObject(6, Bytes{1, 2, 3}),
+        StringObject(13, u"thirteen"), DataObject(100, Bytes(20, 9)),
+        DataObject(8, Bytes{}),        StringObject(2, u":iPod_Control:Music:F00:A.mp3")};
     Loaded loaded = LoadBytes(OneTrackDatabase(Track(244, 1, objects)));
     ASSERT_EQ(loaded.result, 0);
     Bytes out = StoreBytes(*loaded.db);
@@ -153,9 +157,11 @@ TEST(MHBD, UnresolvedPlaylistItemsKeepWhatWasReadButNoStaleTrackId)
     PutU32(unresolvedZero, 20, 77);
     Bytes unresolvedStale = Item(999);
     PutU32(unresolvedStale, 20, 78);
-    const Bytes db = Database({Dataset(1, List("mhlt", 92, {SimpleTrack(244, 5, u"T")})),
-                               Dataset(2, List("mhlp", 92, {Playlist(u"Pod", true, {Item(5)}),
-                                                            Playlist(u"Mix", false, {unresolvedZero, Item(5), unresolvedStale})}))});
+    const Bytes db =
+        Database({Dataset(1, List("mhlt", 92, {SimpleTrack(244, 5, u"T")})),
+                  Dataset(2, List("mhlp", 92,
+                                  {Playlist(u"Pod", true, {Item(5)}),
+                                   Playlist(u"Mix", false, {unresolvedZero, Item(5), unresolvedStale})}))});
     Loaded loaded = LoadBytes(db);
     ASSERT_EQ(loaded.result, 0);
     Bytes out = StoreBytes(*loaded.db);
@@ -165,7 +171,8 @@ TEST(MHBD, UnresolvedPlaylistItemsKeepWhatWasReadButNoStaleTrackId)
     // The track got id 1; resolved items are numbered through the whole playlist list; the item
     // whose id 999 named no track keeps its number but no longer a track id that a renumbered
     // track could take.
-    EXPECT_EQ(items, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{1, 1}, {77, 0}, {2, 1}, {78, 0}}));
+    EXPECT_EQ(items,
+              (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{1, 1}, {77, 0}, {2, 1}, {78, 0}}));
 }
 
 TEST(MHBD, TrackIndexObjectsOfTheLibraryPlaylistAreDroppedAndOthersKept)
@@ -173,8 +180,9 @@ TEST(MHBD, TrackIndexObjectsOfTheLibraryPlaylistAreDroppedAndOthersKept)
     const Bytes index = DataObject(52, Bytes(60, 1));
     const Bytes jump = DataObject(53, Bytes(30, 2));
     const Bytes smart = DataObject(50, Bytes(12, 3));
-    const Bytes db = Database({Dataset(1, List("mhlt", 92, {SimpleTrack(244, 1, u"T")})),
-                               Dataset(2, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1)}, 108, {index, jump, smart})}))});
+    const Bytes db = Database(
+        {Dataset(1, List("mhlt", 92, {SimpleTrack(244, 1, u"T")})),
+         Dataset(2, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1)}, 108, {index, jump, smart})}))});
     Loaded loaded = LoadBytes(db);
     ASSERT_EQ(loaded.result, 0);
     Bytes out = StoreBytes(*loaded.db);
@@ -224,18 +232,19 @@ TEST(MHBD, DamagedLengthsAndCountsFailTheLoad)
         std::size_t offset;
         std::uint32_t value;
     };
-    for (const Case& c : {Case{"database longer than the file", 8, static_cast<std::uint32_t>(good.size() + 1)},
-                          Case{"database header longer than the database", 4, static_cast<std::uint32_t>(good.size() + 4)},
-                          Case{"dataset count that cannot fit", 20, 0x10000000},
-                          Case{"dataset longer than the database", dataset + 8, static_cast<std::uint32_t>(good.size())},
-                          Case{"track count that cannot fit", list + 8, 0x0FFFFFFF},
-                          Case{"track header longer than the track", track + 4, 0x4000},
-                          Case{"track longer than its dataset", track + 8, 0x100000},
-                          Case{"data object count that cannot fit", track + 12, 0x7FFFFFFF},
-                          Case{"data object longer than its track", object + 8, 0x400},
-                          Case{"data object shorter than its fields", object + 8, 20},
-                          Case{"item count that cannot fit", playlist + 16, 0x01000000},
-                          Case{"wrong tag", track, 0x7469686E}}) {
+    for (const Case& c :
+         {Case{"database longer than the file", 8, static_cast<std::uint32_t>(good.size() + 1)},
+          Case{"database header longer than the database", 4, static_cast<std::uint32_t>(good.size() + 4)},
+          Case{"dataset count that cannot fit", 20, 0x10000000},
+          Case{"dataset longer than the database", dataset + 8, static_cast<std::uint32_t>(good.size())},
+          Case{"track count that cannot fit", list + 8, 0x0FFFFFFF},
+          Case{"track header longer than the track", track + 4, 0x4000},
+          Case{"track longer than its dataset", track + 8, 0x100000},
+          Case{"data object count that cannot fit", track + 12, 0x7FFFFFFF},
+          Case{"data object longer than its track", object + 8, 0x400},
+          Case{"data object shorter than its fields", object + 8, 20},
+          Case{"item count that cannot fit", playlist + 16, 0x01000000},
+          Case{"wrong tag", track, 0x7469686E}}) {
         Bytes bad = good;
         PutU32(bad, c.offset, c.value);
         EXPECT_EQ(LoadBytes(bad).result, kErrUnknown) << c.what;
@@ -262,10 +271,12 @@ TEST(MHBD, TruncatedDatabaseFailsAtEveryCut)
 
 TEST(MHBD, RemovingATrackRemovesItFromEveryPlaylistOfBothDatasets)
 {
-    const Bytes db = Database({Dataset(1, List("mhlt", 92, {SimpleTrack(244, 1, u"One"), SimpleTrack(244, 2, u"Two")})),
-                               Dataset(3, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1), Item(2)}),
-                                                            Playlist(u"Mix", false, {Item(2), Item(1), Item(2)})})),
-                               Dataset(2, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1), Item(2)})}))});
+    const Bytes db =
+        Database({Dataset(1, List("mhlt", 92, {SimpleTrack(244, 1, u"One"), SimpleTrack(244, 2, u"Two")})),
+                  Dataset(3, List("mhlp", 92,
+                                  {Playlist(u"Pod", true, {Item(1), Item(2)}),
+                                   Playlist(u"Mix", false, {Item(2), Item(1), Item(2)})})),
+                  Dataset(2, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1), Item(2)})}))});
     Loaded loaded = LoadBytes(db);
     ASSERT_EQ(loaded.result, 0);
     MHLT* tracks = loaded.db->GetTrackList();

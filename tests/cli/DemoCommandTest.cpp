@@ -15,7 +15,8 @@ namespace {
 
 std::uint32_t U32BE(const std::vector<std::uint8_t>& bytes, std::size_t at)
 {
-    return static_cast<std::uint32_t>(bytes[at]) << 24 | bytes[at + 1] << 16 | bytes[at + 2] << 8 | bytes[at + 3];
+    return static_cast<std::uint32_t>(bytes[at]) << 24 | bytes[at + 1] << 16 | bytes[at + 2] << 8 |
+           bytes[at + 3];
 }
 
 std::size_t Find(const std::vector<std::uint8_t>& bytes, const char* tag)
@@ -34,7 +35,8 @@ TEST(DemoCommand, MakesAnEmptyIPodThatPelorinListsAndSongsThatReadBackAsCatalogu
     fixtures::CommandResult made = fixtures::RunPelorin({"demo", folder.Path()});
     ASSERT_EQ(made.exitStatus, 0) << made.err;
 
-    fixtures::CommandResult listed = fixtures::RunPelorin({"ipods"}, "", {"PELORIN_VOLUMES=" + folder / "Volumes"});
+    fixtures::CommandResult listed =
+        fixtures::RunPelorin({"ipods"}, "", {"PELORIN_VOLUMES=" + folder / "Volumes"});
     ASSERT_EQ(listed.exitStatus, 0) << listed.err;
     for (const char* part : {"Demo iPod", "DEMOPOD", "A147", "iPod video", " 0 ", " off ", "read-write"})
         EXPECT_NE(listed.out.find(part), std::string::npos) << part << " in " << listed.out;

@@ -52,9 +52,10 @@ TEST(FoldersCommand, HelpExplainsEveryOption)
 
     fixtures::CommandResult help = RunPelorin({"folders", "--help"});
     EXPECT_EQ(help.exitStatus, 0);
-    for (const char* text : {"LEFT", "RIGHT", "--type", "--state", "--review", "--yes", "--no", "--stop-on-error",
-                             "--log-only", "--verbose", "--log", "--reset-answers", "copy-to-right", "mirror-to-right",
-                             "copy-to-left", "mirror-to-left", "merge", "synchronize", "130"})
+    for (const char* text :
+         {"LEFT", "RIGHT", "--type", "--state", "--review", "--yes", "--no", "--stop-on-error", "--log-only",
+          "--verbose", "--log", "--reset-answers", "copy-to-right", "mirror-to-right", "copy-to-left",
+          "mirror-to-left", "merge", "synchronize", "130"})
         EXPECT_TRUE(Has(help.out, text)) << text;
 }
 
@@ -67,7 +68,8 @@ TEST(FoldersCommand, BadArgumentsExitWithTwoAndChangeNothing)
         const char* message;
     };
     const Case cases[] = {
-        {{"folders", folders.L(), folders.tmp / "missing", "--type", "merge", "--yes"}, "RIGHT folder does not exist"},
+        {{"folders", folders.L(), folders.tmp / "missing", "--type", "merge", "--yes"},
+         "RIGHT folder does not exist"},
         {{"folders", folders.L(), folders.R(), "--type", "sideways", "--yes"}, "sideways"},
         {{"folders", folders.L(), folders.R(), "--yes"}, "--type"},
         {{"folders", folders.L(), folders.R(), "--type", "merge", "--yes", "--no"}, "excludes"},
@@ -135,10 +137,11 @@ TEST(FoldersCommand, StateFileOfAnotherPairDoesNotTurnDifferencesIntoDeletions)
     std::filesystem::create_directories(other / "X");
     WriteFile(other / "Y/a.txt", "a");
     const std::string state = folders.tmp / "shared.state";
-    ASSERT_EQ(RunPelorin({"folders", other / "X", other / "Y", "--type", "synchronize", "--yes", "--state", state}, "",
-                         folders.Env())
-                  .exitStatus,
-              0);
+    ASSERT_EQ(
+        RunPelorin({"folders", other / "X", other / "Y", "--type", "synchronize", "--yes", "--state", state},
+                   "", folders.Env())
+            .exitStatus,
+        0);
     // Same state file, other folders: a.txt on the right is new, and is copied, not deleted.
     WriteFile(folders.R("a.txt"), "a");
     ASSERT_EQ(folders.Run({"--type", "synchronize", "--yes", "--state", state}).exitStatus, 0);
@@ -164,7 +167,8 @@ TEST(FoldersCommand, LogFileReceivesTheRunLog)
     Folders folders;
     WriteFile(folders.L("a.txt"), "a");
     const std::string log = folders.tmp / "run.log";
-    fixtures::CommandResult result = folders.Run({"--type", "copy-to-right", "--yes", "--log", log, "--verbose"});
+    fixtures::CommandResult result =
+        folders.Run({"--type", "copy-to-right", "--yes", "--log", log, "--verbose"});
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_TRUE(Has(ReadText(log), "Action 1 of 1 Copying " + folders.L("a.txt")));
     EXPECT_FALSE(Has(result.err, "Initializing sync..."));
@@ -216,15 +220,16 @@ TEST(FoldersCommand, HelpExplainsTheSongOptions)
 {
     fixtures::CommandResult help = RunPelorin({"folders", "--help"});
     EXPECT_EQ(help.exitStatus, 0);
-    for (const char* text :
-         {"--songs", "--no-genre", "--no-album", "--no-file-type", "--dont-dup-songs", "--delete-instead-of-move"})
+    for (const char* text : {"--songs", "--no-genre", "--no-album", "--no-file-type", "--dont-dup-songs",
+                             "--delete-instead-of-move"})
         EXPECT_TRUE(Has(help.out, text)) << text;
 }
 
 TEST(FoldersCommand, SongOptionsNeedSongs)
 {
     Folders folders;
-    for (const char* option : {"--no-genre", "--no-album", "--no-file-type", "--dont-dup-songs", "--delete-instead-of-move"}) {
+    for (const char* option :
+         {"--no-genre", "--no-album", "--no-file-type", "--dont-dup-songs", "--delete-instead-of-move"}) {
         fixtures::CommandResult result = folders.Run({"--type", "merge", "--yes", option});
         EXPECT_EQ(result.exitStatus, 2) << option;
         EXPECT_TRUE(Has(result.err + result.out, "--songs")) << option;
@@ -245,7 +250,8 @@ TEST(FoldersCommand, SongsAreMatchedByTagsFiledByArtistAndAlbumAndDeletionsCarri
               (std::vector<std::string>{"Artist/Album/03 Three.mp3", "misc/track one.mp3", "two.m4a"}));
     EXPECT_EQ(ListFiles(folders.R()),
               (std::vector<std::string>{"Artist/Album/02 Two.m4a", "elsewhere/1.mp3", "three.mp3"}));
-    EXPECT_EQ(fixtures::ReadFile(folders.R("Artist/Album/02 Two.m4a")), fixtures::ReadFile(folders.L("two.m4a")));
+    EXPECT_EQ(fixtures::ReadFile(folders.R("Artist/Album/02 Two.m4a")),
+              fixtures::ReadFile(folders.L("two.m4a")));
 
     // Deleted on the left: the right's copy is moved aside into "Removed Files" beside its folder.
     std::filesystem::remove(folders.L("two.m4a"));
@@ -284,7 +290,8 @@ TEST(FoldersCommand, ChangingWhatTellsSongsApartForgetsTheSavedLists)
     // deleted on the left, and comes back.
     fixtures::CommandResult result = folders.Run({"--type", "synchronize", "--songs", "--no-genre", "--yes"});
     ASSERT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_EQ(ListFiles(folders.R()), (std::vector<std::string>{"Artist/Album/01 A.mp3", "Artist/Album/02 B.mp3"}));
+    EXPECT_EQ(ListFiles(folders.R()),
+              (std::vector<std::string>{"Artist/Album/01 A.mp3", "Artist/Album/02 B.mp3"}));
     EXPECT_EQ(ListFiles(folders.L()), (std::vector<std::string>{"Artist/Album/02 B.mp3", "a.mp3"}));
 }
 

@@ -35,9 +35,11 @@ void AddSongs(const std::string& root, int count)
 TEST(IPodsCommand, ListsEveryMountedIPodWithWhatItIsAndHolds)
 {
     fixtures::TempDir volumes;
-    const std::string video = fixtures::MakeIPod(volumes.Path(), "VIDEOPOD", {.name = "Jane's iPod", .modelNumStr = "MA147"});
+    const std::string video =
+        fixtures::MakeIPod(volumes.Path(), "VIDEOPOD", {.name = "Jane's iPod", .modelNumStr = "MA147"});
     AddSongs(video, 3);
-    fixtures::MakeIPod(volumes.Path(), "NANO", {.name = "Little One", .modelNumStr = "MA099", .autoUpdate = true});
+    fixtures::MakeIPod(volumes.Path(), "NANO",
+                       {.name = "Little One", .modelNumStr = "MA099", .autoUpdate = true});
     std::filesystem::create_directories(volumes / "USBSTICK/Documents");
 
     fixtures::CommandResult result = RunIPods(volumes);
@@ -67,9 +69,10 @@ TEST(IPodsCommand, JsonListsTheSameFacts)
     AddSongs(root, 2);
     fixtures::CommandResult result = RunIPods(volumes, {"--json"});
     ASSERT_EQ(result.exitStatus, 0) << result.err;
-    const std::string expected = "[\n {\"name\": \"Quote \\\" Pod\", \"volume\": \"POD\", \"path\": \"" + root +
-                                 "\", \"model\": \"A147\", \"family\": 4, \"familyName\": \"iPod video\", "
-                                 "\"capacityGB\": 60, \"songs\": 2, \"autoUpdate\": false, \"readOnly\": false}\n]\n";
+    const std::string expected =
+        "[\n {\"name\": \"Quote \\\" Pod\", \"volume\": \"POD\", \"path\": \"" + root +
+        "\", \"model\": \"A147\", \"family\": 4, \"familyName\": \"iPod video\", "
+        "\"capacityGB\": 60, \"songs\": 2, \"autoUpdate\": false, \"readOnly\": false}\n]\n";
     EXPECT_EQ(result.out, expected);
 }
 

@@ -37,9 +37,11 @@ public:
     std::string StateFile() const { return tmp / "data/Veltrano/Ondrivel/Demo iPod_PODDB.snc"; }
     std::vector<std::string> Env() const
     {
-        return {"PELORIN_VOLUMES=" + tmp / "Volumes", "XDG_DATA_HOME=" + tmp / "data", "HOME=" + tmp / "home"};
+        return {"PELORIN_VOLUMES=" + tmp / "Volumes", "XDG_DATA_HOME=" + tmp / "data",
+                "HOME=" + tmp / "home"};
     }
-    fixtures::CommandResult Sync(std::vector<std::string> args, const std::string& input = std::string()) const
+    fixtures::CommandResult Sync(std::vector<std::string> args,
+                                 const std::string& input = std::string()) const
     {
         args.insert(args.begin(), "sync");
         return RunPelorin(args, input, Env());
@@ -52,7 +54,8 @@ public:
         AString root = AString::FromUTF8(IPod());
         EXPECT_EQ(db.Load(&root, 1, nullptr, nullptr), 0);
         db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
-            EXPECT_TRUE(Exists(IPod() + track.GetFilepath().ToStdString())) << track.GetFilepath().ToStdString();
+            EXPECT_TRUE(Exists(IPod() + track.GetFilepath().ToStdString()))
+                << track.GetFilepath().ToStdString();
             titles.insert(track.GetName().ToStdString());
         });
         return titles;
@@ -76,10 +79,30 @@ TEST(SyncCommand, HelpExplainsEveryOption)
 {
     fixtures::CommandResult help = RunPelorin({"sync", "--help"});
     EXPECT_EQ(help.exitStatus, 0);
-    for (const char* text : {"--from", "--ipod", "--type", "--state", "--review", "--yes", "--no", "--stop-on-error",
-                             "--log-only", "--verbose", "--log", "--reset-answers", "--no-genre", "--no-album",
-                             "--no-file-type", "--dont-dup-songs", "--delete-instead-of-move", "copy-to-ipod",
-                             "make-ipod-equal", "copy-from-ipod", "make-folder-equal", "merge", "synchronize", "130"})
+    for (const char* text : {"--from",
+                             "--ipod",
+                             "--type",
+                             "--state",
+                             "--review",
+                             "--yes",
+                             "--no",
+                             "--stop-on-error",
+                             "--log-only",
+                             "--verbose",
+                             "--log",
+                             "--reset-answers",
+                             "--no-genre",
+                             "--no-album",
+                             "--no-file-type",
+                             "--dont-dup-songs",
+                             "--delete-instead-of-move",
+                             "copy-to-ipod",
+                             "make-ipod-equal",
+                             "copy-from-ipod",
+                             "make-folder-equal",
+                             "merge",
+                             "synchronize",
+                             "130"})
         EXPECT_TRUE(Has(help.out, text)) << text;
 }
 
@@ -90,7 +113,8 @@ TEST(SyncCommand, SongsGoOntoTheDemonstrationIPodAndComeBackTheSame)
     fixtures::CommandResult onto = demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"});
     ASSERT_EQ(onto.exitStatus, 0) << onto.err;
     const std::size_t count = cli::demo::Catalogue().size();
-    EXPECT_TRUE(Has(onto.out, "The iPod \"Demo iPod\" holds " + std::to_string(count) + " songs.")) << onto.out;
+    EXPECT_TRUE(Has(onto.out, "The iPod \"Demo iPod\" holds " + std::to_string(count) + " songs."))
+        << onto.out;
     EXPECT_EQ(demo.IPodTitles(), CatalogueTitles());
     EXPECT_EQ(ListFiles(demo.IPod() + "/iPod_Control/Music").size(), count);
     EXPECT_TRUE(Exists(demo.IPod() + "/iPod_Control/iTunes/iTunesSD"));
@@ -104,7 +128,8 @@ TEST(SyncCommand, SongsGoOntoTheDemonstrationIPodAndComeBackTheSame)
 
     // And back into an empty folder: the same files, filed the same way.
     std::filesystem::create_directories(demo.tmp / "Back");
-    fixtures::CommandResult back = demo.Sync({"--from", demo.tmp / "Back", "--type", "copy-from-ipod", "--yes"});
+    fixtures::CommandResult back =
+        demo.Sync({"--from", demo.tmp / "Back", "--type", "copy-from-ipod", "--yes"});
     ASSERT_EQ(back.exitStatus, 0) << back.err;
     const std::vector<std::string> files = ListFiles(demo.Songs());
     ASSERT_EQ(ListFiles(demo.tmp / "Back"), files);
@@ -117,7 +142,8 @@ TEST(SyncCommand, MakeIPodEqualMovesSongsTheFolderLacksIntoRemovedFilesOnTheIPod
     Demo demo;
     ASSERT_EQ(demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"}).exitStatus, 0);
     std::filesystem::remove_all(demo.Songs("Sofía Marín"));
-    fixtures::CommandResult result = demo.Sync({"--from", demo.Songs(), "--type", "make-ipod-equal", "--yes"});
+    fixtures::CommandResult result =
+        demo.Sync({"--from", demo.Songs(), "--type", "make-ipod-equal", "--yes"});
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     std::multiset<std::string> expected = CatalogueTitles();
     for (const char* gone : {"Luz de Mar", "Canción del Sur", "Mañana"})
@@ -159,9 +185,11 @@ TEST(SyncCommand, SavedListsOfAnotherFolderAreDroppedAndTheUserIsTold)
     Demo demo;
     ASSERT_EQ(demo.Sync({"--from", demo.Songs(), "--type", "synchronize", "--yes"}).exitStatus, 0);
     std::filesystem::create_directories(demo.tmp / "Other");
-    fixtures::CommandResult other = demo.Sync({"--from", demo.tmp / "Other", "--type", "synchronize", "--yes"});
+    fixtures::CommandResult other =
+        demo.Sync({"--from", demo.tmp / "Other", "--type", "synchronize", "--yes"});
     ASSERT_EQ(other.exitStatus, 0) << other.err;
-    EXPECT_TRUE(Has(other.out, "belong to the folder " + demo.Songs().substr(0, demo.Songs().size() - 1))) << other.out;
+    EXPECT_TRUE(Has(other.out, "belong to the folder " + demo.Songs().substr(0, demo.Songs().size() - 1)))
+        << other.out;
     // Read as deletions, the saved lists would have emptied the iPod; dropped, every song comes over.
     EXPECT_EQ(demo.IPodTitles(), CatalogueTitles());
     EXPECT_EQ(ListFiles(demo.tmp / "Other").size(), cli::demo::Catalogue().size());
@@ -170,7 +198,8 @@ TEST(SyncCommand, SavedListsOfAnotherFolderAreDroppedAndTheUserIsTold)
 TEST(SyncCommand, ReviewWithNoIsADryRun)
 {
     Demo demo;
-    fixtures::CommandResult result = demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--review", "--no"});
+    fixtures::CommandResult result =
+        demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--review", "--no"});
     EXPECT_EQ(result.exitStatus, 130);
     EXPECT_TRUE(Has(result.out, "Planned actions (" + std::to_string(cli::demo::Catalogue().size()) + "):"))
         << result.out;
@@ -184,13 +213,15 @@ TEST(SyncCommand, TheIPodIsChosenByNameAndAnUnknownNameListsTheIPodsFound)
 {
     Demo demo;
     fixtures::MakeIPod(demo.tmp / "Volumes", "ANOTHER", {.name = "Pocket"});
-    fixtures::CommandResult unknown = demo.Sync({"--from", demo.Songs(), "--ipod", "Nope", "--type", "copy-to-ipod", "--yes"});
+    fixtures::CommandResult unknown =
+        demo.Sync({"--from", demo.Songs(), "--ipod", "Nope", "--type", "copy-to-ipod", "--yes"});
     EXPECT_EQ(unknown.exitStatus, 2);
     EXPECT_TRUE(Has(unknown.err, "no iPod called \"Nope\"")) << unknown.err;
     EXPECT_TRUE(Has(unknown.err, "\"Pocket\" on ANOTHER")) << unknown.err;
     EXPECT_TRUE(Has(unknown.err, "\"Demo iPod\" on DEMOPOD")) << unknown.err;
 
-    fixtures::CommandResult chosen = demo.Sync({"--from", demo.Songs(), "--ipod", "pocket", "--type", "copy-to-ipod", "--yes"});
+    fixtures::CommandResult chosen =
+        demo.Sync({"--from", demo.Songs(), "--ipod", "pocket", "--type", "copy-to-ipod", "--yes"});
     ASSERT_EQ(chosen.exitStatus, 0) << chosen.err;
     EXPECT_TRUE(Has(chosen.out, "The iPod \"Pocket\" holds")) << chosen.out;
     EXPECT_TRUE(demo.IPodTitles().empty());
@@ -202,8 +233,9 @@ TEST(SyncCommand, WithoutAnIPodNothingStarts)
     fixtures::TempDir tmp;
     std::filesystem::create_directories(tmp / "Volumes");
     std::filesystem::create_directories(tmp / "Songs");
-    fixtures::CommandResult result = RunPelorin({"sync", "--from", tmp / "Songs", "--type", "copy-to-ipod", "--yes"},
-                                                "", {"PELORIN_VOLUMES=" + tmp / "Volumes", "XDG_DATA_HOME=" + tmp / "data"});
+    fixtures::CommandResult result =
+        RunPelorin({"sync", "--from", tmp / "Songs", "--type", "copy-to-ipod", "--yes"}, "",
+                   {"PELORIN_VOLUMES=" + tmp / "Volumes", "XDG_DATA_HOME=" + tmp / "data"});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_TRUE(Has(result.err, "no iPod is mounted under " + tmp / "Volumes")) << result.err;
     EXPECT_FALSE(Exists(tmp / "data"));

@@ -26,8 +26,9 @@ PeerDatabase ReadWithGpod(const std::string& root)
     result.ok = true;
     for (GList* node = db->tracks; node; node = node->next) {
         auto* track = static_cast<Itdb_Track*>(node->data);
-        result.tracks.push_back({Text(track->title), Text(track->artist), Text(track->album), Text(track->genre),
-                                 Text(track->ipod_path), track->size, track->tracklen, track->bitrate});
+        result.tracks.push_back({Text(track->title), Text(track->artist), Text(track->album),
+                                 Text(track->genre), Text(track->ipod_path), track->size, track->tracklen,
+                                 track->bitrate});
     }
     for (GList* node = db->playlists; node; node = node->next) {
         auto* playlist = static_cast<Itdb_Playlist*>(node->data);
@@ -41,7 +42,8 @@ PeerDatabase ReadWithGpod(const std::string& root)
 }
 
 bool WriteWithGpod(const std::string& root, const std::string& name, const std::vector<PeerTrack>& tracks,
-                   const std::vector<std::pair<std::string, std::vector<int>>>& playlists, std::string* message)
+                   const std::vector<std::pair<std::string, std::vector<int>>>& playlists,
+                   std::string* message)
 {
     Itdb_iTunesDB* db = itdb_new();
     itdb_set_mountpoint(db, root.c_str());

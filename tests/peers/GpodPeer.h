@@ -38,6 +38,7 @@ PeerDatabase ReadWithGpod(const std::string& root);
 // exists): the library playlist `name` holding every track, and `playlists` (name and the indices
 // of their members in `tracks`).
 bool WriteWithGpod(const std::string& root, const std::string& name, const std::vector<PeerTrack>& tracks,
-                   const std::vector<std::pair<std::string, std::vector<int>>>& playlists, std::string* error);
+                   const std::vector<std::pair<std::string, std::vector<int>>>& playlists,
+                   std::string* error);
 
 } // namespace peers

@@ -32,7 +32,8 @@ struct Song {
 
 MHIT* AddSong(IPodDB& db, const Song& s, int size)
 {
-    SongInfoStruct song = fixtures::MakeSong(s.title, s.artist, s.album, s.genre, std::string("/iPod_Control/Music/F01/") + s.file, size);
+    SongInfoStruct song = fixtures::MakeSong(s.title, s.artist, s.album, s.genre,
+                                             std::string("/iPod_Control/Music/F01/") + s.file, size);
     song.bitRate = 128 + size % 100;
     song.duration = 100 + size % 50;
     MHIT* track = nullptr;
@@ -42,17 +43,27 @@ MHIT* AddSong(IPodDB& db, const Song& s, int size)
 
 PeerTrack Expected(const Song& s, int size)
 {
-    return {s.title, s.artist, s.album, s.genre, std::string(":iPod_Control:Music:F01:") + s.file,
-            static_cast<std::uint32_t>(size), (100 + size % 50) * 1000, 128 + size % 100};
+    return {s.title,
+            s.artist,
+            s.album,
+            s.genre,
+            std::string(":iPod_Control:Music:F01:") + s.file,
+            static_cast<std::uint32_t>(size),
+            (100 + size % 50) * 1000,
+            128 + size % 100};
 }
 
 std::vector<PeerTrack> Sorted(std::vector<PeerTrack> tracks)
 {
-    std::sort(tracks.begin(), tracks.end(), [](const PeerTrack& a, const PeerTrack& b) { return a.title < b.title; });
+    std::sort(tracks.begin(), tracks.end(),
+              [](const PeerTrack& a, const PeerTrack& b) { return a.title < b.title; });
     return tracks;
 }
 
-std::set<std::string> Titles(const std::vector<std::string>& titles) { return {titles.begin(), titles.end()}; }
+std::set<std::string> Titles(const std::vector<std::string>& titles)
+{
+    return {titles.begin(), titles.end()};
+}
 
 const PeerPlaylist* FindPlaylist(const peers::PeerDatabase& db, const std::string& name)
 {
@@ -104,7 +115,8 @@ TEST(IPodDBPeer, LibgpodReadsTracksAndPlaylistsThisProgramStored)
     ASSERT_EQ(peer.playlists.size(), 2u);
     EXPECT_EQ(peer.playlists[0].name, "Test iPod");
     EXPECT_TRUE(peer.playlists[0].library);
-    EXPECT_EQ(Titles(peer.playlists[0].titles), (std::set<std::string>{songs[0].title, songs[1].title, songs[2].title, songs[3].title}));
+    EXPECT_EQ(Titles(peer.playlists[0].titles),
+              (std::set<std::string>{songs[0].title, songs[1].title, songs[2].title, songs[3].title}));
     EXPECT_EQ(peer.playlists[1], (PeerPlaylist{"Mix", false, {"Delta", "Alpha"}}));
 
     // A removal reaches the library playlist and the user's playlist in what libgpod reads.
@@ -119,12 +131,15 @@ TEST(IPodDBPeer, LibgpodReadsTracksAndPlaylistsThisProgramStored)
 TEST(IPodDBPeer, LibgpodReadsHandWrittenShapesAfterThisProgramStoredThem)
 {
     using namespace fixtures::itdb;
-    const Bytes track156 = Track(156, 1, {StringObject(1, u"Short"), StringObject(2, u":iPod_Control:Music:F00:S.mp3")},
-                                 {{36, 1111}});
-    const Bytes track248 = Track(248, 2, {StringObject(1, u"Long"), StringObject(6, u"MPEG audio file"),
-                                          StringObject(2, u":iPod_Control:Music:F00:L.mp3")},
+    const Bytes track156 = Track(
+        156, 1, {StringObject(1, u"Short"), StringObject(2, u":iPod_Control:Music:F00:S.mp3")}, {{36, 1111}});
+    const Bytes track248 = Track(248, 2,
+                                 {StringObject(1, u"Long"), StringObject(6, u"MPEG audio file"),
+                                  StringObject(2, u":iPod_Control:Music:F00:L.mp3")},
                                  {{36, 2222}});
-    const Bytes playlists = List("mhlp", 92, {Playlist(u"Hand", true, {Item(1), Item(2)}), Playlist(u"Odd", false, {Item(2), Item(0), Item(9)})});
+    const Bytes playlists = List(
+        "mhlp", 92,
+        {Playlist(u"Hand", true, {Item(1), Item(2)}), Playlist(u"Odd", false, {Item(2), Item(0), Item(9)})});
     struct Case {
         const char* name;
         std::vector<Bytes> datasets;
@@ -132,8 +147,9 @@ TEST(IPodDBPeer, LibgpodReadsHandWrittenShapesAfterThisProgramStoredThem)
     for (const Case& c :
          {Case{"two datasets", {Dataset(1, List("mhlt", 92, {track156, track248})), Dataset(2, playlists)}},
           Case{"five datasets",
-               {Dataset(1, List("mhlt", 92, {track156, track248})), Dataset(3, playlists), Dataset(2, playlists),
-                Dataset(4, List("mhla", 92, {})), Dataset(5, List("mhlp", 92, {}))}}}) {
+               {Dataset(1, List("mhlt", 92, {track156, track248})), Dataset(3, playlists),
+                Dataset(2, playlists), Dataset(4, List("mhla", 92, {})),
+                Dataset(5, List("mhlp", 92, {}))}}}) {
         fixtures::TempDir volumes;
         const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
         fixtures::WriteFile(fixtures::DatabasePath(root), Database(c.datasets));
@@ -157,12 +173,14 @@ TEST(IPodDBPeer, DatabaseWrittenByLibgpodIsChangedAndStoredByThisProgram)
 {
     fixtures::TempDir volumes;
     const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
-    const std::vector<PeerTrack> written{{"One", "Ann", "A", "Rock", ":iPod_Control:Music:F00:ONE1.mp3", 3001, 181000, 192},
-                                         {"Two", "Ann", "A", "Rock", ":iPod_Control:Music:F00:TWO2.mp3", 3002, 182000, 128},
-                                         {"Three", "Bob", "B", "Jazz", ":iPod_Control:Music:F01:THR3.m4a", 3003, 183000, 256},
-                                         {"Four", "Cy", "", "", ":iPod_Control:Music:F02:FOU4.mp3", 3004, 184000, 320}};
+    const std::vector<PeerTrack> written{
+        {"One", "Ann", "A", "Rock", ":iPod_Control:Music:F00:ONE1.mp3", 3001, 181000, 192},
+        {"Two", "Ann", "A", "Rock", ":iPod_Control:Music:F00:TWO2.mp3", 3002, 182000, 128},
+        {"Three", "Bob", "B", "Jazz", ":iPod_Control:Music:F01:THR3.m4a", 3003, 183000, 256},
+        {"Four", "Cy", "", "", ":iPod_Control:Music:F02:FOU4.mp3", 3004, 184000, 320}};
     std::string error;
-    ASSERT_TRUE(peers::WriteWithGpod(root, "Peer Pod", written, {{"Evens", {1, 3}}, {"Mixed", {2, 1, 0}}}, &error))
+    ASSERT_TRUE(
+        peers::WriteWithGpod(root, "Peer Pod", written, {{"Evens", {1, 3}}, {"Mixed", {2, 1, 0}}}, &error))
         << error;
 
     IPodDB db;
@@ -189,11 +207,13 @@ TEST(IPodDBPeer, DatabaseWrittenByLibgpodIsChangedAndStoredByThisProgram)
 
     peers::PeerDatabase peer = peers::ReadWithGpod(root);
     ASSERT_TRUE(peer.ok) << peer.error;
-    std::vector<PeerTrack> expected{written[0], written[2], written[3], Expected({"Five", "Dee", "E", "Pop", "FIVE.mp3"}, 3005)};
+    std::vector<PeerTrack> expected{written[0], written[2], written[3],
+                                    Expected({"Five", "Dee", "E", "Pop", "FIVE.mp3"}, 3005)};
     EXPECT_EQ(Sorted(peer.tracks), Sorted(expected));
     ASSERT_NE(FindPlaylist(peer, "Peer Pod"), nullptr);
     EXPECT_TRUE(FindPlaylist(peer, "Peer Pod")->library);
-    EXPECT_EQ(Titles(FindPlaylist(peer, "Peer Pod")->titles), (std::set<std::string>{"One", "Three", "Four", "Five"}));
+    EXPECT_EQ(Titles(FindPlaylist(peer, "Peer Pod")->titles),
+              (std::set<std::string>{"One", "Three", "Four", "Five"}));
     ASSERT_NE(FindPlaylist(peer, "Evens"), nullptr);
     EXPECT_EQ(FindPlaylist(peer, "Evens")->titles, (std::vector<std::string>{"Four"}));
     ASSERT_NE(FindPlaylist(peer, "Mixed"), nullptr);

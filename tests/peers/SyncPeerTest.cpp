@@ -45,14 +45,20 @@ PeerTrack ExpectedTrack(const std::string& file, const std::string& ipodPath)
     long seconds = 0, bitRate = 0;
     tags.GetDuration(seconds);
     tags.GetBitrate(bitRate);
-    return {title.ToStdString(), artist.ToStdString(), album.ToStdString(), genre.ToStdString(), ipodPath,
-            static_cast<std::uint32_t>(std::filesystem::file_size(file)), static_cast<std::int32_t>(seconds * 1000),
+    return {title.ToStdString(),
+            artist.ToStdString(),
+            album.ToStdString(),
+            genre.ToStdString(),
+            ipodPath,
+            static_cast<std::uint32_t>(std::filesystem::file_size(file)),
+            static_cast<std::int32_t>(seconds * 1000),
             static_cast<std::int32_t>(bitRate)};
 }
 
 std::vector<PeerTrack> ByTitle(std::vector<PeerTrack> tracks)
 {
-    std::sort(tracks.begin(), tracks.end(), [](const PeerTrack& a, const PeerTrack& b) { return a.title < b.title; });
+    std::sort(tracks.begin(), tracks.end(),
+              [](const PeerTrack& a, const PeerTrack& b) { return a.title < b.title; });
     return tracks;
 }
 
@@ -63,13 +69,13 @@ std::multiset<std::string> Members(const PeerPlaylist& playlist)
 
 fixtures::CommandResult Sync(const fixtures::TempDir& tmp, const std::string& folder, const std::string& type)
 {
-    return fixtures::RunPelorin({"sync", "--from", folder, "--type", type, "--yes"}, "",
-                                {"PELORIN_VOLUMES=" + tmp / "Volumes", "XDG_DATA_HOME=" + tmp / "data",
-                                 "HOME=" + tmp / "home"});
+    return fixtures::RunPelorin(
+        {"sync", "--from", folder, "--type", type, "--yes"}, "",
+        {"PELORIN_VOLUMES=" + tmp / "Volumes", "XDG_DATA_HOME=" + tmp / "data", "HOME=" + tmp / "home"});
 }
 
 fixtures::SongSpec SongSpecOf(const std::string& title, const std::string& artist, const std::string& album,
-                        const std::string& genre, std::uint32_t seed)
+                              const std::string& genre, std::uint32_t seed)
 {
     fixtures::SongSpec songSpec;
     songSpec.title = title;
@@ -163,7 +169,8 @@ TEST(SyncPeer, ADatabaseLibgpodWroteComesOutOfASyncWithOneSongAddedAndOneRemoved
             added = &track;
     ASSERT_NE(added, nullptr);
     EXPECT_EQ(ReadFile(FileOf(root, added->path)), ReadFile(tmp / "Songs/Dee/Album/01 Added.mp3"));
-    EXPECT_EQ(ByTitle(peer.tracks), ByTitle({written[0], written[1], ExpectedTrack(FileOf(root, added->path), added->path)}));
+    EXPECT_EQ(ByTitle(peer.tracks),
+              ByTitle({written[0], written[1], ExpectedTrack(FileOf(root, added->path), added->path)}));
     // The dropped song's file went into "Removed Files" on the iPod; the kept ones stayed put.
     EXPECT_FALSE(std::filesystem::exists(FileOf(root, songs[2].ipodPath)));
     EXPECT_EQ(ListFiles(root + "/Removed Files"), std::vector<std::string>{"Cy/Album/Dropped.mp3"});
