@@ -428,6 +428,27 @@ void AString::LastPathComponent(AString* out) const
         *out = AString(std::u16string(view.substr(slash + 1)));
 }
 
+bool AString::IsChangedInPathNames(unsigned short unit)
+{
+    switch (unit) {
+    case u'\\':
+    case u'/':
+    case u':':
+    case u'*':
+    case u'?':
+    case u'"':
+    case u'<':
+    case u'>':
+    case u'|':
+    case 0x0080:
+    case 0x0094:
+    case 0x0096:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void AString::FormatPathString(AString& s, char replacement, signed char fixDots)
 {
     const char16_t r = static_cast<unsigned char>(replacement);
@@ -437,23 +458,9 @@ void AString::FormatPathString(AString& s, char replacement, signed char fixDots
         u.back() = r;
         return;
     }
-    for (char16_t& c : u) {
-        switch (c) {
-        case u'\\':
-        case u'/':
-        case u':':
-        case u'*':
-        case u'?':
-        case u'"':
-        case u'<':
-        case u'>':
-        case u'|':
+    for (char16_t& c : u)
+        if (c < 0x80 && IsChangedInPathNames(c))
             c = r;
-            break;
-        default:
-            break;
-        }
-    }
     // Characters that come from text decoded with the wrong code page.
     for (char16_t& c : u) {
         if (c == 0x0096)

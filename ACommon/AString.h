@@ -89,6 +89,9 @@ public:
     void PathExtension(AString* out) const;
     void LastPathComponent(AString* out) const;
     static void FormatPathString(AString& s, char replacement, signed char fixDots);
+    // True for a unit that FormatPathString changes wherever it stands: the characters that file
+    // systems refuse in a name, and the code-page slips it corrects (U+0080, U+0094, U+0096).
+    static bool IsChangedInPathNames(unsigned short unit);
 
     // Byte encodings: 1 UTF-8 cut to as many bytes as the string has units, 8 length-prefixed
     // UTF-16LE with a byte-order mark (the state stream's string), 9 bare UTF-16LE. Reading: 3 one

@@ -55,25 +55,9 @@ template <typename Unit> bool IsPlainUnits(std::size_t count, Unit unit, bool fo
         return false;
     if (!formatted)
         return true;
-    for (std::size_t i = 0; i < count; ++i) {
-        switch (unit(i)) {
-        case u'\\':
-        case u'/':
-        case u':':
-        case u'*':
-        case u'?':
-        case u'"':
-        case u'<':
-        case u'>':
-        case u'|':
-        case 0x0080:
-        case 0x0094:
-        case 0x0096:
+    for (std::size_t i = 0; i < count; ++i)
+        if (AString::IsChangedInPathNames(unit(i)))
             return false;
-        default:
-            break;
-        }
-    }
     return true;
 }
 
