@@ -1,10 +1,9 @@
-// The song source base: virtual paths, tag filters, name helpers, the folders songs are filed
-// under, the state record, the choice of the copy to keep and the duplicate scan.
+// The song source base: virtual paths, tag filters, the state record, the choice of the copy to
+// keep and the duplicate scan.
 
 #include "ACommon/ADirSong.h"
 
 #include "ACommon/AError.h"
-#include "ACommon/ID3.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/StateFile.h"
@@ -140,13 +139,6 @@ TEST(ADirSong, VirtualPathHasTheComponentsTheThreeFlagsChoose)
                       [&asked] { return static_cast<std::uint64_t>(++asked); }, &key),
                   c.expected);
     EXPECT_EQ(asked, 0) << "the music size is asked for untagged songs only";
-    // A source builds its paths with its own flags.
-    ADirSong song;
-    song.SetGenreRelevantOnDupSongCompare(0);
-    song.SetFileTypeRelevantOnDupSongCompare(0);
-    EXPECT_EQ(song.BuildVirtualPath(AString("Rock"), AString("A"), AString("B"), AString("S"), AString("m4a"),
-                                    nullptr, nullptr),
-              "/A/B/S");
 }
 
 TEST(ADirSong, UntaggedSongIsFiledUnderItsMusicSizeWithoutItsCopyNumber)
@@ -195,11 +187,7 @@ TEST(ADirSong, ValueFiltersMatchWholeValuesIgnoringCase)
         EXPECT_EQ(song.ArtistFilterCheck(&value), c.passes) << c.value << " mode " << c.mode;
         EXPECT_EQ(song.AlbumFilterCheck(&value), c.passes) << c.value << " mode " << c.mode;
     }
-}
-
-TEST(ADirSong, GenreAndAlbumFiltersPassEverythingWhenTheyAreNotPartOfThePath)
-{
-    ADirSong song;
+    // Genre and album filters pass everything when they are not part of the path.
     SetValueFilters(song, 1, ":Rock:", "");
     song.SetGenreRelevantOnDupSongCompare(0);
     song.SetAlbumRelevantOnDupSongCompare(0);
@@ -250,94 +238,6 @@ TEST(ADirSong, VirtualPathFiltersTakeTheirComponentByTheFlagsAndMatchSongNamesBy
 }
 
 // ---------------------------------------------------------------------------------------------
-// Name helpers
-
-TEST(ADirSong, GetNameTakesTheNameComponent)
-{
-    struct Case {
-        const char* vpath;
-        signed char withGenre, withAlbum;
-        const char* name;
-    };
-    const Case cases[] = {{"/Rock/A/B/Song/mp3?3", 1, 1, "Song"}, {"/A/B/Song/m4a?1", 0, 1, "Song"},
-                          {"/A/Song/m4a?1", 0, 0, "Song"},        {"/Rock/A/B/Song?12", 1, 1, "Song"},
-                          {"Rock/A/B/Song/mp3?3", 1, 1, "Song"},  {"/Rock/A", 1, 1, ""}};
-    for (const Case& c : cases)
-        EXPECT_EQ(ADirSong::GetName(AString(c.vpath), 0, c.withGenre, c.withAlbum).ToStdString(), c.name)
-            << c.vpath;
-}
-
-TEST(ADirSong, RemoveSpaceNumberDropsOnlyASpaceAndOneDigitFromOneToNine)
-{
-    const std::pair<const char*, const char*> cases[] = {
-        {"Song 2", "Song"}, {"Song 9", "Song"}, {"Song 0", "Song 0"}, {"Song 12", "Song 12"},
-        {"Song2", "Song2"}, {" 1", " 1"},       {"a 1", "a"},         {"", ""}};
-    for (auto [in, out] : cases) {
-        AString name(in);
-        ADirSong::RemoveSpaceNumber(&name);
-        EXPECT_EQ(name.ToStdString(), out) << in;
-    }
-    // With the path so far, only a song whose tags are all unknown loses its number.
-    for (auto [soFar, out] :
-         {std::pair{"/*", "Song"}, {"/*/*", "Song"}, {"/*/*/*", "Song"}, {"/Rock/*", "Song 1"}}) {
-        AString name("Song 1"), path(soFar);
-        ADirSong::RemoveSpaceNumberWithVPathCheck(&name, &path);
-        EXPECT_EQ(name.ToStdString(), out) << soFar;
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// The folders a song is filed under
-
-TEST(ADirSong, AppendArtistAlbumFilesSongsUnderArtistAndAlbumFolders)
-{
-    TempDir tmp;
-    struct Case {
-        const char *artist, *album, *folders;
-        signed char unknownArtist;
-    };
-    // Filing songs into a folder shows the other names (compilations, unknown albums, dots).
-    const Case cases[] = {{"Artist", "Album", "/R/Artist/Album", 0},
-                          {"", "Album", "/R/Unknown Artist/Album", 1},
-                          {"  Spaced  ", "A/B", "/R/Spaced/A_B", 0},
-                          {"   ", "Album", "/R/_ _/Album", 0}};
-    for (const Case& c : cases) {
-        fixtures::SongSpec song;
-        song.title = "T";
-        song.artist = c.artist;
-        song.album = c.album;
-        fixtures::WriteSong(tmp / "song.mp3", song);
-        ID3 tags;
-        ASSERT_EQ(tags.SetFilePath(tmp.A("song.mp3")), 0);
-        AString path("/R");
-        signed char unknown = 7;
-        ADirSong().AppendArtistAlbum(&tags, &path, unknown, 0);
-        EXPECT_EQ(path.ToStdString(), c.folders);
-        EXPECT_EQ(unknown, c.unknownArtist) << c.folders;
-    }
-}
-
-TEST(ADirSong, PodcastsGoUnderPodcastsOnlyForNewerLibraries)
-{
-    TempDir tmp;
-    fixtures::Mp4Spec movie;
-    movie.audio = fixtures::Bytes(2000, 0x11);
-    movie.items = {fixtures::TextItem(fixtures::kItemArtist, "Host"),
-                   fixtures::TextItem(fixtures::kItemAlbum, ""), fixtures::IntegerItem("pcst", 1, 1)};
-    WriteFile(tmp / "show.m4a", fixtures::Mp4File(movie));
-    ID3 tags;
-    ASSERT_EQ(tags.SetFilePath(tmp.A("show.m4a")), 0);
-    ASSERT_TRUE(tags.IsPodCast());
-    for (auto [version, folders] :
-         {std::pair{700u, "/R/Podcasts/Unknown Podcast"}, {699u, "/R/Host/Unknown Album"}}) {
-        signed char unknown = 0;
-        AString path("/R");
-        ADirSong().AppendArtistAlbum(&tags, &path, unknown, version);
-        EXPECT_EQ(path.ToStdString(), folders) << version;
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
 // Settings and the state record
 
 namespace {
@@ -376,18 +276,6 @@ fixtures::Bytes StateOf(ADirSong& song, const TempDir& tmp)
 
 } // namespace
 
-TEST(ADirSong, CopyPropertiesCopiesTheSongSettingsButNotTheLastSyncPlaylist)
-{
-    TempDir tmp;
-    ADirSong from, to;
-    ChangeEverySetting(from);
-    EXPECT_EQ(to.CopyProperties(&from), 0);
-    EXPECT_EQ(to.GetCreateLastPlaylist(), 1);
-    // Every other setting the state record holds is the same.
-    to.SetCreateLastPlaylist(0);
-    EXPECT_EQ(StateOf(to, tmp), StateOf(from, tmp));
-}
-
 TEST(ADirSong, StateRecordRestoresEverySettingAndRefusesAnotherMark)
 {
     TempDir tmp;
@@ -412,103 +300,74 @@ TEST(ADirSong, StateRecordRestoresEverySettingAndRefusesAnotherMark)
     AFile plain;
     ASSERT_EQ(fixtures::OpenWith(plain, tmp / "plain", fixtures::Bytes{0x08, 0x00, 0x10, 0x00}), 0);
     EXPECT_EQ(back.ReadState(&plain), kErrVersion);
+
+    // Copying the settings takes every one but the last-sync playlist.
+    ADirSong to;
+    EXPECT_EQ(to.CopyProperties(&song), 0);
+    EXPECT_EQ(to.GetCreateLastPlaylist(), 1);
+    to.SetCreateLastPlaylist(0);
+    EXPECT_EQ(StateOf(to, tmp), written);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Which copy is kept
 
-class ADirSongPick : public testing::Test {
-protected:
-    // An m4p file with a store account (none when empty).
-    void Protected(const std::string& name, const std::string& account)
-    {
+TEST(ADirSong, EachRuleForTheCopyToKeepDecidesInItsTurn)
+{
+    TempDir tmp;
+    // Protected files with a store account (none when empty), and plain files.
+    const std::pair<const char*, const char*> accounts[] = {{"mine.m4p", "me@example.com"},
+                                                            {"theirs.m4p", "someone@example.com"},
+                                                            {"noaccount.m4p", ""},
+                                                            {"part.m4p", "one"}};
+    for (auto [name, account] : accounts) {
         fixtures::Mp4Spec movie;
         movie.audio = fixtures::Bytes(1000, 0x22);
         movie.items = {fixtures::TextItem(fixtures::kItemName, "Song")};
-        if (!account.empty())
+        if (*account)
             movie.items.push_back(fixtures::TextItem("apID", account));
         WriteFile(tmp / name, fixtures::Mp4File(movie));
         SetModTime(tmp / name, 1000000000);
     }
-    void Plain(const std::string& name, std::size_t size, std::int64_t time = 1000000000)
-    {
+    const std::pair<const char*, std::size_t> sizes[] = {
+        {"big.mp3", 90000}, {"a.m4a", 90000},  {"b.mp3", 10},     {"c.MP3", 20},
+        {"old.mp3", 1000},  {"new.mp3", 1000}, {"Song.mp3", 100}, {"Song 2.mp3", 100}};
+    for (auto [name, size] : sizes) {
         WriteFile(tmp / name, std::string(size, 'x'));
-        SetModTime(tmp / name, time);
+        SetModTime(tmp / name, std::string(name) == "new.mp3" ? 1100000000 : 1000000000);
     }
-    int Pick(const std::string& a, const std::string& b)
-    {
-        AString pa = tmp.A(a), pb = tmp.A(b);
-        return song.DirPickFileToKeep(&pa, &pb);
+    struct Case {
+        const char *a, *b, *appleIDs;
+        signed char deleteNotOwned, favorProtected;
+        const char* favorTypes;
+        signed char sizeFirst;
+        int kept;
+    };
+    const char* me = ":Me@Example.com:other@example.com:";                // accounts are found ignoring case
+    const Case cases[] = {{"mine.m4p", "big.mp3", me, 1, 1, "", 1, 1},    // owned beats a larger file
+                          {"theirs.m4p", "mine.m4p", me, 1, 1, "", 1, 2}, // not owned loses at once,
+                          {"mine.m4p", "theirs.m4p", me, 1, 1, "", 1, 1}, // on either side
+                          {"noaccount.m4p", "big.mp3", me, 1, 1, "", 1, 2},   // no account: not protected
+                          {"part.m4p", "b.mp3", ":someone:", 1, 1, "", 1, 2}, // accounts are whole entries
+                          {"theirs.m4p", "big.mp3", me, 0, 1, "", 1, 1},      // ownership counts only if
+                          {"theirs.m4p", "big.mp3", me, 0, 0, "", 1, 2},      // not-owned music goes
+                          {"a.m4a", "b.mp3", "", 1, 1, ":aac:mp3:", 1, 2},    // a favoured type beats size
+                          {"b.mp3", "c.MP3", "", 1, 1, ":aac:mp3:", 1, 2},    // both favoured: size
+                          {"big.mp3", "new.mp3", "", 1, 1, "", 1, 1},         // size first
+                          {"old.mp3", "new.mp3", "", 1, 1, "", 1, 2},         // then the newer
+                          {"big.mp3", "new.mp3", "", 1, 1, "", 0, 2},         // date first
+                          {"big.mp3", "old.mp3", "", 1, 1, "", 0, 1},         // then the larger
+                          {"Song 2.mp3", "Song.mp3", "", 1, 1, "", 1, 2}};    // a copy number loses a tie
+    for (const Case& c : cases) {
+        ADirSong song;
+        song.SetAppleIDs(AString(c.appleIDs));
+        song.SetDeleteMusicNotOwned(c.deleteNotOwned);
+        song.SetFavorProtectedMusic(c.favorProtected);
+        song.SetFavorFileTypes(AString(c.favorTypes));
+        song.SetFavorSizeVsDate(c.sizeFirst);
+        AString a = tmp.A(c.a), b = tmp.A(c.b);
+        EXPECT_EQ(song.DirPickFileToKeep(&a, &b), c.kept) << c.a << " / " << c.b;
     }
-    TempDir tmp;
-    ADirSong song;
-};
-
-TEST_F(ADirSongPick, ProtectedMusicTheUserOwnsIsKept)
-{
-    Protected("mine.m4p", "me@example.com");
-    Protected("theirs.m4p", "someone@example.com");
-    Protected("noaccount.m4p", "");
-    Plain("big.mp3", 90000);
-    song.SetAppleIDs(AString(":Me@Example.com:other@example.com:"));
-    // Owned (the account is found ignoring case) beats a larger unprotected file.
-    EXPECT_EQ(Pick("mine.m4p", "big.mp3"), 1);
-    EXPECT_EQ(Pick("big.mp3", "mine.m4p"), 2);
-    // Not owned loses at once, whichever side it is on.
-    EXPECT_EQ(Pick("theirs.m4p", "mine.m4p"), 2);
-    EXPECT_EQ(Pick("mine.m4p", "theirs.m4p"), 1);
-    EXPECT_EQ(Pick("theirs.m4p", "big.mp3"), 2);
-    // Without an account it is not protected: the larger file wins.
-    EXPECT_EQ(Pick("noaccount.m4p", "big.mp3"), 2);
-}
-
-TEST_F(ADirSongPick, AccountsAreWholeEntriesOfTheList)
-{
-    Protected("part.m4p", "one");
-    Plain("x.mp3", 10);
-    // "one" is a part of "someone", not an entry of the list.
-    song.SetAppleIDs(AString(":someone:"));
-    EXPECT_EQ(Pick("part.m4p", "x.mp3"), 2);
-    song.SetAppleIDs(AString(":someone:one:"));
-    EXPECT_EQ(Pick("part.m4p", "x.mp3"), 1);
-}
-
-TEST_F(ADirSongPick, OwnershipCountsOnlyWhenMusicNotOwnedIsToBeDeleted)
-{
-    Protected("theirs.m4p", "someone");
-    Plain("big.mp3", 90000);
-    song.SetDeleteMusicNotOwned(0);
-    EXPECT_EQ(Pick("theirs.m4p", "big.mp3"), 1);
-    song.SetFavorProtectedMusic(0);
-    EXPECT_EQ(Pick("theirs.m4p", "big.mp3"), 2);
-}
-
-TEST_F(ADirSongPick, FavouredFileTypeWinsWhateverTheSizes)
-{
-    Plain("a.m4a", 90000);
-    Plain("b.mp3", 10);
-    Plain("c.MP3", 20);
-    song.SetFavorFileTypes(AString(":aac:mp3:"));
-    EXPECT_EQ(Pick("a.m4a", "b.mp3"), 2);
-    EXPECT_EQ(Pick("b.mp3", "a.m4a"), 1);
-    EXPECT_EQ(Pick("b.mp3", "c.MP3"), 2); // both favoured: the sizes decide
-}
-
-TEST_F(ADirSongPick, SizeOrDateDecidesByThePreferenceAndACopyNumberLosesATie)
-{
-    Plain("big-old.mp3", 2000, 1000000000);
-    Plain("small-new.mp3", 1000, 1100000000);
-    Plain("small-old.mp3", 1000, 1000000000);
-    Plain("Song.mp3", 100);
-    Plain("Song 2.mp3", 100);
-    EXPECT_EQ(Pick("big-old.mp3", "small-new.mp3"), 1);
-    EXPECT_EQ(Pick("small-old.mp3", "small-new.mp3"), 2); // equal sizes: the newer
-    // At equal size and time the file without a copy number is kept.
-    EXPECT_EQ(Pick("Song 2.mp3", "Song.mp3"), 2);
-    EXPECT_EQ(Pick("Song.mp3", "Song 2.mp3"), 1);
-    song.SetFavorSizeVsDate(0);
-    EXPECT_EQ(Pick("big-old.mp3", "small-new.mp3"), 2);
-    EXPECT_EQ(Pick("big-old.mp3", "small-old.mp3"), 1); // equal times: the larger
 }
 
 // ---------------------------------------------------------------------------------------------
