@@ -176,34 +176,26 @@ TEST(ADirSongDir, ListingThatIsCancelledOrFailsLeavesOnlyWholeSongRecords)
 // ---------------------------------------------------------------------------------------------
 // Finding a song's file
 
-TEST(ADirSongDir, KeyFindsTheFileAndAKeyOutsideTheListIsNotFound)
+TEST(ADirSongDir, KeyOrFullPathFindsTheFile)
 {
     SongFolder folder;
-    const std::string file = folder.Put("x/a.mp3", Song("A"));
+    const std::string file = folder.Put("x/a.mp3", Song("Ébène"));
     ASSERT_EQ(folder.List(), 0);
-    EXPECT_EQ(folder.Find("/Rock/Artist/Album/A/mp3?0", 1), file);
-    for (const char* record : {"/Rock/Artist/Album/A/mp3?1", "/Rock/Artist/Album/A/mp3?",
-                               "/Rock/Artist/Album/A/mp3?-1", "/Rock/Artist/Album/A/mp3"}) {
+    EXPECT_EQ(folder.Find("/Rock/Artist/Album/Ébène/mp3?0", 1), file);
+    // As a sync joins it (the path's own "/" dropped or not), with another side's key, in other
+    // case, and with the accent as a separate mark.
+    for (const char* vpath : {"/Rock/Artist/Album/Ébène/mp3?17", "/ROCK/artist/ALBUM/ébène/MP3?3",
+                              "/Rock/Artist/Album/E\u0301be\u0300ne/mp3", "Rock/Artist/Album/Ébène/mp3?0"})
+        EXPECT_EQ(folder.Find(vpath), file) << vpath;
+    AString doubled = AString::FromUTF8(folder.tmp / "Music//Rock/Artist/Album/Ébène/mp3?2"), disk;
+    EXPECT_EQ(folder.songs.GetFileDiskPath(&doubled, &disk, 0), 0);
+    EXPECT_EQ(disk.ToStdString(), file);
+    for (const char* record : {"/Rock/Artist/Album/Ébène/mp3?1", "/Rock/Artist/Album/Ébène/mp3?",
+                               "/Rock/Artist/Album/Ébène/mp3?-1", "/Rock/Artist/Album/Ébène/mp3"}) {
         int err = 0;
         folder.Find(record, 1, &err);
         EXPECT_EQ(err, kErrObjectNotFound) << record;
     }
-}
-
-TEST(ADirSongDir, FullPathFindsTheSongIgnoringCaseAndKey)
-{
-    SongFolder folder;
-    const std::string file = folder.Put("a.mp3", Song("Ébène", "Artist"));
-    ASSERT_EQ(folder.List(), 0);
-    // As a sync joins it (the path's own "/" dropped), with another side's key, in other case, and
-    // with the accent as a separate mark.
-    for (const char* vpath : {"/Rock/Artist/Album/Ébène/mp3?17", "/ROCK/artist/ALBUM/ébène/MP3?3",
-                              "/Rock/Artist/Album/E\u0301be\u0300ne/mp3", "Rock/Artist/Album/Ébène/mp3?0"})
-        EXPECT_EQ(folder.Find(vpath), file) << vpath;
-    // Joined without dropping the path's own "/".
-    AString doubled = AString::FromUTF8(folder.tmp / "Music//Rock/Artist/Album/Ébène/mp3?2"), disk;
-    EXPECT_EQ(folder.songs.GetFileDiskPath(&doubled, &disk, 0), 0);
-    EXPECT_EQ(disk.ToStdString(), file);
     int err = 0;
     folder.Find("/Rock/Artist/Album/Ebene/mp3?0", 0, &err);
     EXPECT_EQ(err, kErrObjectNotFound);
@@ -256,43 +248,32 @@ TEST(ADirSongDir, FileQuestionsAreAnsweredFromTheSongsFile)
     AString full = folder.Full("/Rock/Artist/Album/A/mp3?5"),
             missing = folder.Full("/Rock/Artist/Album/B/mp3?0");
     // The record carries no time; the file's time is asked for.
-    EXPECT_TRUE(folder.songs.FileExists(&full));
-    EXPECT_FALSE(folder.songs.FileExists(&missing));
     EXPECT_EQ(folder.songs.GetFileModTime(&full), 1200000000u + AFile::kFileTimeOffset);
     EXPECT_EQ(folder.songs.GetFileModTime(&missing), 0u);
     SongInfoStruct info;
-    info.name = "untouched";
     EXPECT_EQ(folder.songs.GetSongInfo(&full, &info), 0);
     EXPECT_EQ(info.duration, 3);
-    EXPECT_EQ(info.bitRate, 32);
-    EXPECT_EQ(info.name, "untouched");
     EXPECT_EQ(folder.songs.GetSongInfo(&missing, &info), kErrObjectNotFound);
     std::filesystem::remove(file);
     EXPECT_FALSE(folder.songs.FileExists(&full));
     EXPECT_EQ(folder.songs.GetSongInfo(&full, &info), kErrFileNotFound);
 }
 
-TEST(ADirSongDir, DeletingSongsMovesOrRemovesTheirFilesAndDropsTheirRecords)
+TEST(ADirSongDir, DeletingASongMovesItsFileUnderArtistAndAlbumAndDropsItsRecord)
 {
     SongFolder folder;
     folder.Put("deep/er/a.mp3", Song("A"));
     folder.Put("b.mp3", Song("B"));
-    folder.Put("c.mp3", Song("C"));
     ASSERT_EQ(folder.List(), 0);
     folder.songs.Sort(1);
     AString a = folder.Full(folder.songs.GetFPath(0)->ToStdString());
     EXPECT_EQ(folder.songs.Delete(&a, 1, 1), 0); // keepFile: nothing happens
     EXPECT_EQ(folder.songs.Delete(&a, 1, 0), 0);
-    EXPECT_EQ(ListFiles(folder.tmp.Path()),
-              (Files{"Music/b.mp3", "Music/c.mp3", "Removed Files/Artist/Album/a.mp3"}));
+    EXPECT_EQ(ListFiles(folder.tmp.Path()), (Files{"Music/b.mp3", "Removed Files/Artist/Album/a.mp3"}));
     EXPECT_EQ(folder.songs.Delete(&a, 1, 0), 0); // already gone
-    folder.songs.SetMoveInsteadOfDelete(0);
-    EXPECT_EQ(folder.songs.DeleteEntry(1, 1, 0), 0);
-    EXPECT_EQ(ListFiles(folder.tmp / "Music"), Files{"c.mp3"});
-    EXPECT_EQ(folder.songs.Count(), 2);
     folder.songs.DeleteAll();
     EXPECT_EQ(folder.songs.Count() + folder.songs.GetDiskList().Count(), 0);
-    EXPECT_EQ(folder.Find("/Rock/Artist/Album/C/mp3?0"), "");
+    EXPECT_EQ(folder.Find("/Rock/Artist/Album/B/mp3?0"), "");
 }
 
 TEST(ADirSongDir, StateRecordRestoresTheSongsAndTheirFiles)
@@ -343,7 +324,8 @@ TEST(ADirSongDir, AddedSongsAreFiledUnderArtistAlbumAndTrackNumberedNames)
     };
     fixtures::SongSpec compilation = Song("Hit");
     compilation.compilation = true;
-    // Dots at either end of a folder name are made safe: no hidden or dot-ended folders.
+    // Dots at either end of a folder name are made safe: no hidden or dot-ended folders; a name of
+    // blanks only keeps its inner blanks.
     const Case cases[] = {
         {disc(Song("Name", "Artist", "Album", 7), 1, 1), "in/a.mp3", nullptr, "Artist/Album/07 Name.mp3"},
         {disc(Song("Name", "Artist", "Album", 7), 2, 2), "in/b.mp3", nullptr, "Artist/Album/2-07 Name.mp3"},
@@ -354,7 +336,8 @@ TEST(ADirSongDir, AddedSongsAreFiledUnderArtistAlbumAndTrackNumberedNames)
         {Song(" What? A/B "), "in/g.mp3", nullptr, "Artist/Album/What_ A_B.mp3"},
         {Song("", "Artist", "Album", 3), "in/h.mp3", "Fallback", "Artist/Album/03 Fallback.mp3"},
         {Song("", "Artist", "Album", 3), "in/own name.mp3", nullptr, "Artist/Album/03 own name.mp3"},
-        {Song("Dots", " .hidden", "end."), "in/i.mp3", nullptr, "_hidden/end_/Dots.mp3"}};
+        {Song("Dots", " .hidden", "end."), "in/i.mp3", nullptr, "_hidden/end_/Dots.mp3"},
+        {Song("Blank", "   ", "  Spaced  "), "in/j.mp3", nullptr, "_ _/Spaced/Blank.mp3"}};
     for (const Case& c : cases) {
         SongFolder folder;
         fixtures::WriteSong(folder.tmp / c.source, c.song);
