@@ -1,5 +1,5 @@
 // The iPod database object on iPod folder trees: loading, safe storing, recovery, lookups by
-// virtual path, the sorted view, iTunesSD, play counts and the state record.
+// virtual path, iTunesSD, play counts and the state record.
 
 #include "ACommon/IPodDB.h"
 #include "ACommon/AError.h"
@@ -11,6 +11,7 @@
 #include "APlatform/Recorders.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
+#include "fixtures/StateFile.h"
 #include "fixtures/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +54,20 @@ protected:
         return track;
     }
 
+    // Leaves a store of one song stopped between writing the temporary database and renaming it.
+    void CrashedStore()
+    {
+        IPodDB db;
+        Load(db);
+        Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
+        StopBeforeCommit crash;
+        EXPECT_NE(db.Store(nullptr), 0);
+    }
+    std::vector<std::string> ITunesFiles() const
+    {
+        return fixtures::ListFiles(root + "/iPod_Control/iTunes");
+    }
+
     fixtures::TempDir volumes;
     std::string root;
 };
@@ -65,8 +80,7 @@ TEST_F(IPodDBTest, StoreWritesTheDatabaseInPlaceAndLeavesNoTemporaryFile)
     Load(db);
     Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
     ASSERT_EQ(db.Store(nullptr), 0);
-    EXPECT_EQ(fixtures::ListFiles(root + "/iPod_Control/iTunes"),
-              (std::vector<std::string>{"iTunesDB", "iTunesPrefs", "iTunesSD"}));
+    EXPECT_EQ(ITunesFiles(), (std::vector<std::string>{"iTunesDB", "iTunesPrefs", "iTunesSD"}));
     IPodDB again;
     Load(again);
     EXPECT_EQ(again.GetTrackCount(), 1);
@@ -94,63 +108,43 @@ TEST_F(IPodDBTest, StoreIsRefusedUnlessLoadedWithPlaylists)
 TEST_F(IPodDBTest, CrashBetweenWritingAndRenamingLeavesTheOldDatabase)
 {
     const auto before = fixtures::ReadFile(ITunes("iTunesDB"));
-    {
-        IPodDB db;
-        Load(db);
-        Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
-        StopBeforeCommit crash;
-        EXPECT_NE(db.Store(nullptr), 0);
-    }
+    CrashedStore();
     EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), before);
+    EXPECT_EQ(ITunesFiles().size(), 3u); // the temporary stays
     IPodDB db;
     Load(db);
     EXPECT_EQ(db.GetTrackCount(), 0);
-    EXPECT_EQ(fixtures::ListFiles(root + "/iPod_Control/iTunes").size(), 3u); // the temporary stays
 }
 
 TEST_F(IPodDBTest, MissingDatabaseIsRecoveredFromACompleteTemporaryDatabase)
 {
-    {
-        IPodDB db;
-        Load(db);
-        Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
-        StopBeforeCommit crash;
-        db.Store(nullptr);
-    }
+    CrashedStore();
     std::filesystem::remove(ITunes("iTunesDB"));
     IPodDB db;
     Load(db);
     EXPECT_EQ(db.GetTrackCount(), 1);
-    EXPECT_EQ(fixtures::ListFiles(root + "/iPod_Control/iTunes"),
-              (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
+    EXPECT_EQ(ITunesFiles(), (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
 }
 
-TEST_F(IPodDBTest, IncompleteTemporaryDatabaseIsNotPutInPlace)
+TEST_F(IPodDBTest, MissingDatabaseWithoutACompleteTemporaryFailsAndCreatesNothing)
 {
-    {
-        IPodDB db;
-        Load(db);
-        Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
-        StopBeforeCommit crash;
-        db.Store(nullptr);
-    }
+    AString r = Root();
+    const auto empty = fixtures::ReadFile(ITunes("iTunesDB"));
     std::filesystem::remove(ITunes("iTunesDB"));
-    for (const std::string& name : fixtures::ListFiles(root + "/iPod_Control/iTunes"))
+    EXPECT_FALSE(IPodDB::IsIPodRoot(r));
+    IPodDB none;
+    EXPECT_EQ(none.Load(&r, 1, nullptr, nullptr), kErrEndOfFile);
+    EXPECT_EQ(none.IsLoaded(), 0);
+    EXPECT_FALSE(fixtures::Exists(ITunes("iTunesDB")));
+    // A temporary database cut short is not put in place.
+    fixtures::WriteFile(ITunes("iTunesDB"), empty);
+    CrashedStore();
+    std::filesystem::remove(ITunes("iTunesDB"));
+    for (const std::string& name : ITunesFiles())
         if (name != "iTunesPrefs")
             std::filesystem::resize_file(ITunes(name), 100);
     IPodDB db;
-    AString r = Root();
     EXPECT_EQ(db.Load(&r, 1, nullptr, nullptr), kErrEndOfFile);
-    EXPECT_FALSE(fixtures::Exists(ITunes("iTunesDB")));
-}
-
-TEST_F(IPodDBTest, LoadWithoutADatabaseFailsAndCreatesNothing)
-{
-    std::filesystem::remove(ITunes("iTunesDB"));
-    IPodDB db;
-    AString r = Root();
-    EXPECT_EQ(db.Load(&r, 1, nullptr, nullptr), kErrEndOfFile);
-    EXPECT_EQ(db.IsLoaded(), 0);
     EXPECT_FALSE(fixtures::Exists(ITunes("iTunesDB")));
 }
 
@@ -204,99 +198,65 @@ TEST_F(IPodDBTest, TrackHandlesNeverRepeatSoAStalePathFindsNothing)
 
 TEST_F(IPodDBTest, AddFindSortAndRemoveWorkWithEveryPathShape)
 {
+    // An untagged song whose file is on the iPod: it is known by the size of its music.
+    fixtures::SongSpec untaggedSong;
+    untaggedSong.id3Version = 0;
+    untaggedSong.seconds = 3;
+    fixtures::WriteSong(root + "/iPod_Control/Music/F00/CCCC.mp3", untaggedSong);
+    AString onDisk = Root() + "/iPod_Control/Music/F00/CCCC.mp3";
+    const std::uint64_t musicSize = ID3::CalcMusicSize(&onDisk);
+    ASSERT_GT(musicSize, 0u);
     for (int flags = 0; flags < 8; ++flags) {
         const signed char ext = flags & 1, genre = (flags >> 1) & 1, album = (flags >> 2) & 1;
+        SCOPED_TRACE(flags);
         IPodDB db;
         Load(db);
         db.SetRelevantFields(ext, genre, album);
         Add(db, "Beta", "Artist", "Album", "Rock", "BBBB.mp3");
         Add(db, "alpha", "Artist", "Album", "Rock", "AAAA.m4a");
-        // An untagged song whose file is on the iPod: it is known by the size of its music.
-        fixtures::SongSpec untaggedSong;
-        untaggedSong.id3Version = 0;
-        untaggedSong.seconds = 3;
-        fixtures::WriteSong(root + "/iPod_Control/Music/F00/CCCC.mp3", untaggedSong);
-        Add(db, "Gamma 2", "", "", "", "CCCC.mp3", 4242);
+        MHIT* untagged = Add(db, "Gamma 2", "", "", "", "CCCC.mp3", 4242);
         SongInfoStruct duplicate = fixtures::MakeSong("BETA", "artist", "ALBUM", "rock", "/x/Other.MP3");
-        EXPECT_EQ(db.AddSong(duplicate, nullptr, 0), kErrDuplicate) << flags;
-        EXPECT_EQ(db.CountSortedSongs(), 3);
+        EXPECT_EQ(db.AddSong(duplicate, nullptr, 0), kErrDuplicate);
         db.Sort(1);
-        ASSERT_EQ(db.CountSortedSongs(), 3) << flags;
+        ASSERT_EQ(db.CountSortedSongs(), 3);
         std::vector<AString> paths;
         for (int i = 0; i < 3; ++i) {
             MHIT* track = db.GetSortedSong(i);
             ASSERT_NE(track, nullptr);
             paths.push_back(track->ToString(ext, genre, album, 1, db.GetRootPath()));
-            EXPECT_LE(i == 0 ? -1 : paths[i - 1].CompareNoCase(paths[i]), 0) << flags;
+            EXPECT_LE(i == 0 ? -1 : paths[i - 1].CompareNoCase(paths[i]), 0);
             MHIT* found = nullptr;
-            EXPECT_EQ(db.GetSongInfo(&found, paths[i], 1), 1) << flags << " " << paths[i].CStr();
+            EXPECT_EQ(db.GetSongInfo(&found, paths[i], 1), 1) << paths[i].CStr();
             EXPECT_EQ(found, track);
             // Without `exact` only the text up to "?" counts.
             AString otherHandle = paths[i].Left(paths[i].ReverseFind('?') + 1) + "999999999999";
-            EXPECT_EQ(db.GetSongInfo(&found, otherHandle, 0), 1) << flags;
-            EXPECT_EQ(db.GetSongInfo(&found, otherHandle, 1), 0) << flags;
+            EXPECT_EQ(db.GetSongInfo(&found, otherHandle, 0), 1);
+            EXPECT_EQ(db.GetSongInfo(&found, otherHandle, 1), 0);
             AString filePath;
-            EXPECT_EQ(db.GetSongPath(filePath, paths[i], 0), 1) << flags << " " << paths[i].CStr();
+            EXPECT_EQ(db.GetSongPath(filePath, paths[i], 0), 1) << paths[i].CStr();
             EXPECT_EQ(filePath, track->GetFilepath());
         }
         // The untagged track is listed under its music size and without its copy number.
-        MHIT* untagged = nullptr;
-        for (int i = 0; i < 3; ++i)
-            if (db.GetSortedSong(i)->GetArtist().IsEmpty())
-                untagged = db.GetSortedSong(i);
-        ASSERT_NE(untagged, nullptr);
-        AString onDisk = db.GetRootPath();
-        onDisk.AppendPathComponent(untagged->GetFilepath());
-        AString expected("/");
-        if (genre)
-            expected += "*/";
-        AString size;
-        ASSERT_GT(ID3::CalcMusicSize(&onDisk), 0u);
-        size = static_cast<unsigned long long>(ID3::CalcMusicSize(&onDisk));
-        expected += size;
-        expected += "/";
-        if (album)
-            expected += "*/";
-        expected += "Gamma";
-        if (ext)
-            expected += "/mp3";
-        EXPECT_EQ(untagged->ToString(ext, genre, album, 0, db.GetRootPath()), expected) << flags;
+        const std::string expected = std::string("/") + (genre ? "*/" : "") + std::to_string(musicSize) +
+                                     "/" + (album ? "*/" : "") + "Gamma" + (ext ? "/mp3" : "");
+        EXPECT_EQ(untagged->ToString(ext, genre, album, 0, db.GetRootPath()).ToStdString(), expected);
 
         for (const AString& path : paths)
             db.RemoveSong(path);
-        EXPECT_EQ(db.GetTrackCount(), 0) << flags;
+        EXPECT_EQ(db.GetTrackCount(), 0);
         for (MHLP* list : db.GetDatabase()->GetPlaylistLists())
             EXPECT_EQ(list->GetPlaylist(0)->GetSongCount(), 0);
     }
 }
 
-TEST_F(IPodDBTest, SortedViewOrdersIgnoringCaseBothWaysAndIsTrimmedEntryByEntry)
-{
-    IPodDB db;
-    Load(db);
-    db.SetRelevantFields(0, 0, 0);
-    Add(db, "b", "X", "", "", "B.mp3");
-    Add(db, "A", "X", "", "", "A.mp3");
-    Add(db, "c", "X", "", "", "C.mp3");
-    db.Sort(0);
-    std::vector<std::string> names;
-    for (int i = 0; i < db.CountSortedSongs(); ++i)
-        names.push_back(db.GetSortedSong(i)->GetName().ToStdString());
-    EXPECT_EQ(names, (std::vector<std::string>{"c", "b", "A"}));
-    db.RemoveSortedSongEntry(0);
-    EXPECT_EQ(db.CountSortedSongs(), 2);
-    EXPECT_EQ(db.GetSortedSong(0)->GetName(), "b");
-    EXPECT_EQ(db.GetSortedSong(2), nullptr);
-    db.DeleteSortedList();
-    EXPECT_EQ(db.CountSortedSongs(), 3);
-}
-
-TEST_F(IPodDBTest, StoredTracksAreNumberedInWrittenOrderAndPlaylistItemsFollow)
+TEST_F(IPodDBTest, StoredTracksAreNumberedInWrittenOrderPlaylistItemsFollowAndAReloadStoresTheSameBytes)
 {
     IPodDB db;
     Load(db);
     for (int i = 0; i < 30; ++i)
         Add(db, "Song " + std::to_string(i * 7), "Artist", "Album", "Rock", "F" + std::to_string(i) + ".mp3");
+    Add(db, "Caf\xC3\xA9", "\xE2\x98\x83 Snow", "", "Jazz", "ABCE.m4a");
+    db.AddPlaylist("Mix");
     ASSERT_EQ(db.Store(nullptr), 0);
     const auto bytes = fixtures::ReadFile(ITunes("iTunesDB"));
     std::vector<std::uint32_t> ids, items;
@@ -305,33 +265,26 @@ TEST_F(IPodDBTest, StoredTracksAreNumberedInWrittenOrderAndPlaylistItemsFollow)
         ids.push_back(GetU32(bytes, at + 16));
     for (size_t at = data.find("mhip"); at != std::string::npos; at = data.find("mhip", at + 4))
         items.push_back(GetU32(bytes, at + 20));
-    ASSERT_EQ(ids.size(), 30u);
-    for (std::uint32_t i = 0; i < 30; ++i)
+    ASSERT_EQ(ids.size(), 31u);
+    for (std::uint32_t i = 0; i < 31; ++i)
         EXPECT_EQ(ids[i], i + 1);
-    ASSERT_EQ(items.size(), 60u); // the library playlist of both playlist datasets
-    for (std::uint32_t i = 0; i < 60; ++i)
-        EXPECT_EQ(items[i], i % 30 + 1);
-}
-
-TEST_F(IPodDBTest, ReloadedDatabaseStoresToTheSameBytes)
-{
-    IPodDB db;
-    Load(db);
-    Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
-    Add(db, "Caf\xC3\xA9", "\xE2\x98\x83 Snow", "", "Jazz", "ABCE.m4a");
-    db.AddPlaylist("Mix");
-    ASSERT_EQ(db.Store(nullptr), 0);
-    const auto first = fixtures::ReadFile(ITunes("iTunesDB"));
+    ASSERT_EQ(items.size(), 62u); // the library playlist of both playlist datasets
+    for (std::uint32_t i = 0; i < 62; ++i)
+        EXPECT_EQ(items[i], i % 31 + 1);
     IPodDB again;
     Load(again);
     ASSERT_EQ(again.Store(nullptr), 0);
-    EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), first);
+    EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), bytes);
 }
 
-TEST_F(IPodDBTest, ShuffleFileHoldsOneEntryPerTrackWithUnchangedVolume)
+TEST_F(IPodDBTest, ShuffleFileHoldsAHeaderAndOneEntryPerTrackWithUnchangedVolume)
 {
     IPodDB db;
     Load(db);
+    ASSERT_EQ(db.Store(nullptr), 0);
+    const auto empty = fixtures::ReadFile(ITunes("iTunesSD"));
+    ASSERT_EQ(empty.size(), 18u);
+    EXPECT_EQ(empty[0] | empty[1] | empty[2], 0);
     Add(db, "One", "A", "B", "C", "AAAA.MP3");
     Add(db, "Two", "A", "B", "C", "BBBB.m4a");
     Add(db, "Three", "A", "B", "C", "CCCC.wav");
@@ -359,16 +312,6 @@ TEST_F(IPodDBTest, ShuffleFileHoldsOneEntryPerTrackWithUnchangedVolume)
                                                            {"/iPod_Control/Music/F00/CCCC.wav", 4}}));
 }
 
-TEST_F(IPodDBTest, EmptyDatabaseGivesAnEighteenByteShuffleFile)
-{
-    IPodDB db;
-    Load(db);
-    ASSERT_EQ(db.Store(nullptr), 0);
-    const auto sd = fixtures::ReadFile(ITunes("iTunesSD"));
-    ASSERT_EQ(sd.size(), 18u);
-    EXPECT_EQ(sd[0] | sd[1] | sd[2], 0);
-}
-
 TEST_F(IPodDBTest, PathTooLongForTheShuffleFileStopsTheStoreAndNamesTheTrack)
 {
     const auto before = fixtures::ReadFile(ITunes("iTunesDB"));
@@ -380,26 +323,22 @@ TEST_F(IPodDBTest, PathTooLongForTheShuffleFileStopsTheStoreAndNamesTheTrack)
     Add(db, "Long One", "A", "B", "C", std::string(240, 'x') + ".mp3");
     EXPECT_EQ(db.Store(nullptr), kErrInvalidPath);
     EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), before);
-    EXPECT_EQ(fixtures::ListFiles(root + "/iPod_Control/iTunes"),
-              (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
+    EXPECT_EQ(ITunesFiles(), (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
     EXPECT_NE(log.Text().find("\"Long One\""), std::string::npos) << log.Text();
 }
 
 TEST_F(IPodDBTest, PlayCountsAreFoldedIntoTheTracksAndSetAsideAfterAStore)
 {
+    std::vector<std::string> fileOrder; // which track is first in the file decides which entry is its
     {
         IPodDB db;
         Load(db);
         Add(db, "First", "A", "B", "C", "AAAA.mp3");
         Add(db, "Second", "A", "B", "C", "BBBB.mp3");
         ASSERT_EQ(db.Store(nullptr), 0);
-    }
-    // Which track is first in the file decides which entry belongs to it.
-    std::vector<std::string> fileOrder;
-    {
-        IPodDB db;
-        Load(db);
-        db.GetDatabase()->GetTrackList()->ForEachTrack(
+        IPodDB stored;
+        Load(stored);
+        stored.GetDatabase()->GetTrackList()->ForEachTrack(
             [&](MHIT& t) { fileOrder.push_back(t.GetName().ToStdString()); });
     }
     std::vector<std::uint8_t> counts(0x60 + 2 * 0x1C, 0);
@@ -435,8 +374,7 @@ TEST_F(IPodDBTest, PlayCountsAreFoldedIntoTheTracksAndSetAsideAfterAStore)
 
 TEST_F(IPodDBTest, StateRecordRestoresTheDatabaseButNeverWritesItToTheIPod)
 {
-    fixtures::TempDir state;
-    AString statePath = state.A("state");
+    fixtures::Bytes written;
     {
         IPodDB db;
         Load(db);
@@ -444,14 +382,11 @@ TEST_F(IPodDBTest, StateRecordRestoresTheDatabaseButNeverWritesItToTheIPod)
         db.SetLocalTempPath("/tmp/x");
         db.GetVeltranoIPodID(nullptr);
         Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
-        AFile f;
-        ASSERT_EQ(f.Open(&statePath, 2), 0);
-        ASSERT_EQ(db.WriteState(&f), 0);
-        f.Close(1);
+        written = fixtures::BytesWrittenBy(volumes / "state", [&db](AFile* f) { return db.WriteState(f); });
     }
     IPodDB back;
     AFile f;
-    ASSERT_EQ(f.Open(&statePath, 1), 0);
+    ASSERT_EQ(fixtures::OpenWith(f, volumes / "copy", written), 0);
     ASSERT_EQ(back.ReadState(&f), 0);
     EXPECT_EQ(f.Remaining(), 0u);
     EXPECT_EQ(back.GetRootPath(), Root());
@@ -464,36 +399,7 @@ TEST_F(IPodDBTest, StateRecordRestoresTheDatabaseButNeverWritesItToTheIPod)
     EXPECT_EQ(back.GetTrackCount(), 1);
     EXPECT_EQ(back.GetDatabase()->GetPlaylistLists()[0]->GetPlaylist(0)->GetSongCount(), 1);
     EXPECT_EQ(back.Store(nullptr), kErrUnknown);
-
-    fixtures::WriteFile(state / "bad", std::vector<std::uint8_t>{1, 2, 3, 4});
-    AString badPath = state.A("bad");
     AFile bad;
-    ASSERT_EQ(bad.Open(&badPath, 1), 0);
+    ASSERT_EQ(fixtures::OpenWith(bad, volumes / "bad", fixtures::Bytes{1, 2, 3, 4}), 0);
     EXPECT_EQ(back.ReadState(&bad), kErrVersion);
-}
-
-TEST_F(IPodDBTest, FolderPatternFollowsTheGenreAndAlbumFlags)
-{
-    IPodDB db;
-    EXPECT_EQ(db.GetFolderPattern(), "/*/*/");
-    struct Case {
-        signed char genre, album;
-        const char* pattern;
-    };
-    for (auto [genre, album, pattern] :
-         {Case{0, 0, "/*/"}, Case{1, 0, "/*/*/"}, Case{0, 1, "/*/*/"}, Case{1, 1, "/*/*/*/"}}) {
-        db.SetRelevantFields(1, genre, album);
-        EXPECT_EQ(db.GetFolderPattern(), pattern);
-    }
-}
-
-TEST(IPodDB, FilesPutOnTheIPodGetALowerCaseExtension)
-{
-    struct Case {
-        const char* in;
-        const char* out;
-    };
-    for (auto [in, out] : {Case{"ABCD.MP3", "ABCD.mp3"}, Case{"/F01/AB.M4A", "/F01/AB.m4a"},
-                           Case{"A.B/CD", "A.B/CD"}, Case{"NONE", "NONE"}})
-        EXPECT_EQ(IPodDB::IPodFileName(in), out) << in;
 }

@@ -59,7 +59,7 @@ TEST(IPodInfo, MissingSysInfoReadsAsEmptyAndWithoutItsFolderAsAShuffle)
     EXPECT_EQ(info.family, 2u);
 }
 
-TEST(IPodInfo, AutomaticUpdateIsBitZeroOfPrefsByteTen)
+TEST(IPodInfo, AutomaticUpdateIsBitZeroOfPrefsByteTenAndIsTurnedOffKeepingTheOtherBytes)
 {
     fixtures::TempDir volumes;
     const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
@@ -72,32 +72,15 @@ TEST(IPodInfo, AutomaticUpdateIsBitZeroOfPrefsByteTen)
         EXPECT_EQ(IPodDB::GetAutoUpdates(&r, autoUpdate), 0);
         EXPECT_EQ(autoUpdate, expected) << byte;
     }
-}
-
-TEST(IPodInfo, SetIPodFlagTurnsAutomaticUpdateOffAndKeepsTheOtherBytes)
-{
-    fixtures::TempDir volumes;
-    fixtures::IPodOptions options;
-    options.autoUpdate = true;
-    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD", options);
     auto before = fixtures::ReadFile(Prefs(root));
-    AString r = AString::FromUTF8(root);
+    before[10] = 1;
+    fixtures::WriteFile(Prefs(root), before);
     ASSERT_EQ(IPodDB::SetIPodFlag(&r), 0);
-    auto after = fixtures::ReadFile(Prefs(root));
     before[10] = 0;
     before[31] = 1;
-    EXPECT_EQ(after, before);
-    signed char autoUpdate = -1;
-    EXPECT_EQ(IPodDB::GetAutoUpdates(&r, autoUpdate), 0);
-    EXPECT_EQ(autoUpdate, 0);
-}
-
-TEST(IPodInfo, MissingPrefsAreReportedAndNotCreated)
-{
-    fixtures::TempDir volumes;
-    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+    EXPECT_EQ(fixtures::ReadFile(Prefs(root)), before);
+    // Without the file nothing is read and nothing is made.
     std::filesystem::remove(Prefs(root));
-    AString r = AString::FromUTF8(root);
     signed char autoUpdate = -1;
     EXPECT_EQ(IPodDB::GetAutoUpdates(&r, autoUpdate), kErrEndOfFile);
     EXPECT_EQ(autoUpdate, -1);
@@ -105,13 +88,10 @@ TEST(IPodInfo, MissingPrefsAreReportedAndNotCreated)
     EXPECT_FALSE(fixtures::Exists(Prefs(root)));
 }
 
-TEST(IPodInfo, LoadNameReadsTheLibraryPlaylistTitle)
+TEST(IPodInfo, LoadNameReadsTheLibraryPlaylistTitleAndFailsOnADamagedDatabase)
 {
     fixtures::TempDir volumes;
-    struct Case {
-        const char* name;
-    };
-    for (auto [name] : {Case{"Jane's iPod"}, Case{""}, Case{"\xC3\x89t\xC3\xA9 \xE2\x99\xAB"}}) {
+    for (const char* name : {"Jane's iPod", "", "\xC3\x89t\xC3\xA9 \xE2\x99\xAB"}) {
         fixtures::IPodOptions options;
         options.name = name;
         const std::string root =
@@ -120,27 +100,9 @@ TEST(IPodInfo, LoadNameReadsTheLibraryPlaylistTitle)
         AString read("unset");
         EXPECT_EQ(IPodDB::LoadName(&r, &read), 0);
         EXPECT_EQ(read, AString::FromUTF8(name));
+        auto bytes = fixtures::ReadFile(fixtures::DatabasePath(root));
+        bytes.resize(bytes.size() - 10);
+        fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
+        EXPECT_NE(IPodDB::LoadName(&r, &read), 0);
     }
-}
-
-TEST(IPodInfo, LoadNameOfADamagedDatabaseFails)
-{
-    fixtures::TempDir volumes;
-    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
-    auto bytes = fixtures::ReadFile(fixtures::DatabasePath(root));
-    bytes.resize(bytes.size() - 10);
-    fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
-    AString r = AString::FromUTF8(root);
-    AString name;
-    EXPECT_NE(IPodDB::LoadName(&r, &name), 0);
-}
-
-TEST(IPodInfo, AnIPodIsAFolderHoldingItsDatabase)
-{
-    fixtures::TempDir volumes;
-    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
-    EXPECT_TRUE(IPodDB::IsIPodRoot(AString::FromUTF8(root)));
-    std::filesystem::remove(fixtures::DatabasePath(root));
-    EXPECT_FALSE(IPodDB::IsIPodRoot(AString::FromUTF8(root)));
-    EXPECT_FALSE(IPodDB::IsIPodRoot(AString::FromUTF8(volumes.Path())));
 }
