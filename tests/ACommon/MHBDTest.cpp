@@ -70,13 +70,13 @@ Bytes OneTrackDatabase(const Bytes& track, const std::vector<Bytes>& extra = {})
 
 } // namespace
 
-TEST(MHBD, ShortTrackHeaderIsWrittenBackWith244BytesAndZeroedMissingFields)
+TEST(MHBD, ShortTrackHeaderIsWrittenBackWith244BytesAndALongOneKeepsItsExtraBytes)
 {
     Loaded loaded =
         LoadBytes(OneTrackDatabase(SimpleTrack(156, 1, u"Short", {{36, 4321}, {152, 0x01020304}})));
     ASSERT_EQ(loaded.result, 0);
     Bytes out = StoreBytes(*loaded.db);
-    const std::size_t track = Find(out, "mhit");
+    std::size_t track = Find(out, "mhit");
     ASSERT_NE(track, std::string::npos);
     EXPECT_EQ(GetU32(out, track + 4), 244u);
     EXPECT_EQ(GetU32(out, track + 36), 4321u);
@@ -84,14 +84,11 @@ TEST(MHBD, ShortTrackHeaderIsWrittenBackWith244BytesAndZeroedMissingFields)
     for (std::size_t offset = 156; offset < 244; ++offset)
         EXPECT_EQ(out[track + offset], 0) << offset;
     EXPECT_EQ(std::string(out.begin() + track + 244, out.begin() + track + 248), "mhod");
-}
 
-TEST(MHBD, LongTrackHeaderKeepsItsExtraBytes)
-{
-    Loaded loaded = LoadBytes(OneTrackDatabase(SimpleTrack(248, 1, u"Long", {{244, 0xEFBEADDE}})));
+    loaded = LoadBytes(OneTrackDatabase(SimpleTrack(248, 1, u"Long", {{244, 0xEFBEADDE}})));
     ASSERT_EQ(loaded.result, 0);
-    Bytes out = StoreBytes(*loaded.db);
-    const std::size_t track = Find(out, "mhit");
+    out = StoreBytes(*loaded.db);
+    track = Find(out, "mhit");
     EXPECT_EQ(GetU32(out, track + 4), 248u);
     EXPECT_EQ(GetU32(out, track + 244), 0xEFBEADDEu);
 }
@@ -193,31 +190,6 @@ TEST(MHBD, TrackIndexObjectsOfTheLibraryPlaylistAreDroppedAndOthersKept)
     EXPECT_EQ(GetU32(out, playlist + 12), 2u); // title and the smart-playlist object
 }
 
-TEST(MHBD, EmptyStringObjectHasA16BytePayload)
-{
-    MHOD object;
-    object.SetUnicodeString(AString(), MHOD::kTitle);
-    ByteWriter out;
-    object.Store(out);
-    EXPECT_EQ(out.Size(), 40u);
-    EXPECT_EQ(GetU32(out.Bytes(), 8), 40u);
-    EXPECT_EQ(GetU32(out.Bytes(), 24), 1u);
-    EXPECT_EQ(GetU32(out.Bytes(), 28), 0u);
-}
-
-TEST(MHBD, NewDatabaseHasATrackAPodcastAndAPlaylistDatasetAndReadsBackTheSame)
-{
-    MHBD db;
-    Bytes first = StoreBytes(db);
-    EXPECT_EQ(GetU32(first, 20), 3u);
-    Loaded again = LoadBytes(first);
-    ASSERT_EQ(again.result, 0);
-    EXPECT_EQ(again.db->GetDataset(0)->GetType(), 1u);
-    EXPECT_EQ(again.db->GetDataset(1)->GetType(), 3u);
-    EXPECT_EQ(again.db->GetDataset(2)->GetType(), 2u);
-    EXPECT_EQ(StoreBytes(*again.db), first);
-}
-
 TEST(MHBD, DamagedLengthsAndCountsFailTheLoad)
 {
     const Bytes good = OneTrackDatabase(SimpleTrack(244, 1, u"Title"));
@@ -251,49 +223,15 @@ TEST(MHBD, DamagedLengthsAndCountsFailTheLoad)
     }
 }
 
-TEST(MHBD, OddUTF16ByteLengthFailsTheLoad)
+TEST(MHBD, OddUTF16ByteLengthAndTruncationAtEveryCutFailTheLoad)
 {
     Bytes odd = StringObject(1, u"Title");
     odd.push_back('x');
     PutU32(odd, 8, static_cast<std::uint32_t>(odd.size()));
-    const Bytes db = OneTrackDatabase(Track(244, 1, {odd}));
-    EXPECT_EQ(LoadBytes(db).result, kErrUnknown);
-}
-
-TEST(MHBD, TruncatedDatabaseFailsAtEveryCut)
-{
+    EXPECT_EQ(LoadBytes(OneTrackDatabase(Track(244, 1, {odd}))).result, kErrUnknown);
     const Bytes good = OneTrackDatabase(SimpleTrack(244, 1, u"Title"));
-    for (std::size_t cut = 0; cut < good.size(); cut += 7) {
-        Bytes bad(good.begin(), good.begin() + cut);
-        EXPECT_NE(LoadBytes(bad).result, 0) << cut;
-    }
-}
-
-TEST(MHBD, RemovingATrackRemovesItFromEveryPlaylistOfBothDatasets)
-{
-    const Bytes db =
-        Database({Dataset(1, List("mhlt", 92, {SimpleTrack(244, 1, u"One"), SimpleTrack(244, 2, u"Two")})),
-                  Dataset(3, List("mhlp", 92,
-                                  {Playlist(u"Pod", true, {Item(1), Item(2)}),
-                                   Playlist(u"Mix", false, {Item(2), Item(1), Item(2)})})),
-                  Dataset(2, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1), Item(2)})}))});
-    Loaded loaded = LoadBytes(db);
-    ASSERT_EQ(loaded.result, 0);
-    MHLT* tracks = loaded.db->GetTrackList();
-    MHIT* two = nullptr;
-    tracks->ForEachTrack([&two](MHIT& t) {
-        if (t.GetName() == "Two")
-            two = &t;
-    });
-    ASSERT_NE(two, nullptr);
-    AString path = two->ToString(0, 0, 1, 1);
-    EXPECT_EQ(loaded.db->RemoveSong(path, 0, 0, 1), 0);
-    EXPECT_EQ(tracks->GetTrackCount(), 1);
-    for (MHLP* list : loaded.db->GetPlaylistLists())
-        for (int p = 0; p < list->GetPlaylistCount(); ++p)
-            for (int i = 0; i < list->GetPlaylist(p)->GetSongCount(); ++i)
-                EXPECT_EQ(list->GetPlaylist(p)->GetSong(i)->GetName(), "One");
-    EXPECT_EQ(loaded.db->GetPlaylistLists()[0]->GetPlaylist(1)->GetSongCount(), 1);
+    for (std::size_t cut = 0; cut < good.size(); cut += 7)
+        EXPECT_NE(LoadBytes(Bytes(good.begin(), good.begin() + cut)).result, 0) << cut;
 }
 
 TEST(MHBD, LoadWithoutPlaylistsKeepsThePlaylistDatasetsAsTheyWere)

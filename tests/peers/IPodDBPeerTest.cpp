@@ -75,21 +75,15 @@ const PeerPlaylist* FindPlaylist(const peers::PeerDatabase& db, const std::strin
 
 } // namespace
 
-TEST(IPodDBPeer, LibgpodReadsTheEmptyDatabaseOfANewIPod)
-{
-    fixtures::TempDir volumes;
-    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD", {.name = "Empty Pod"});
-    peers::PeerDatabase peer = peers::ReadWithGpod(root);
-    ASSERT_TRUE(peer.ok) << peer.error;
-    EXPECT_TRUE(peer.tracks.empty());
-    ASSERT_EQ(peer.playlists.size(), 1u);
-    EXPECT_EQ(peer.playlists[0], (PeerPlaylist{"Empty Pod", true, {}}));
-}
-
 TEST(IPodDBPeer, LibgpodReadsTracksAndPlaylistsThisProgramStored)
 {
     fixtures::TempDir volumes;
     const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+    peers::PeerDatabase peer = peers::ReadWithGpod(root); // a new iPod's empty database
+    ASSERT_TRUE(peer.ok) << peer.error;
+    EXPECT_TRUE(peer.tracks.empty());
+    EXPECT_EQ(peer.playlists, (std::vector<PeerPlaylist>{{"Test iPod", true, {}}}));
+
     const Song songs[] = {{"Alpha", "Ann", "First", "Rock", "AAAA.mp3"},
                           {"Caf\xC3\xA9 \xE2\x99\xAB", "B\xC3\xA9la", "Zw\xC3\xB6lf", "Jazz", "BBBB.m4a"},
                           {"Gamma", "", "", "", "CCCC.mp3"},
@@ -109,7 +103,7 @@ TEST(IPodDBPeer, LibgpodReadsTracksAndPlaylistsThisProgramStored)
     }
     ASSERT_EQ(db.Store(nullptr), 0);
 
-    peers::PeerDatabase peer = peers::ReadWithGpod(root);
+    peer = peers::ReadWithGpod(root);
     ASSERT_TRUE(peer.ok) << peer.error;
     EXPECT_EQ(Sorted(peer.tracks), Sorted(expected));
     ASSERT_EQ(peer.playlists.size(), 2u);
@@ -210,13 +204,15 @@ TEST(IPodDBPeer, DatabaseWrittenByLibgpodIsChangedAndStoredByThisProgram)
     std::vector<PeerTrack> expected{written[0], written[2], written[3],
                                     Expected({"Five", "Dee", "E", "Pop", "FIVE.mp3"}, 3005)};
     EXPECT_EQ(Sorted(peer.tracks), Sorted(expected));
-    ASSERT_NE(FindPlaylist(peer, "Peer Pod"), nullptr);
-    EXPECT_TRUE(FindPlaylist(peer, "Peer Pod")->library);
-    EXPECT_EQ(Titles(FindPlaylist(peer, "Peer Pod")->titles),
-              (std::set<std::string>{"One", "Three", "Four", "Five"}));
-    ASSERT_NE(FindPlaylist(peer, "Evens"), nullptr);
-    EXPECT_EQ(FindPlaylist(peer, "Evens")->titles, (std::vector<std::string>{"Four"}));
-    ASSERT_NE(FindPlaylist(peer, "Mixed"), nullptr);
-    EXPECT_EQ(FindPlaylist(peer, "Mixed")->titles, (std::vector<std::string>{"Three", "One"}));
-    EXPECT_EQ(peer.playlists.size(), 3u);
+    ASSERT_EQ(peer.playlists.size(), 3u);
+    const PeerPlaylist* library = FindPlaylist(peer, "Peer Pod");
+    ASSERT_NE(library, nullptr);
+    EXPECT_TRUE(library->library);
+    EXPECT_EQ(Titles(library->titles), (std::set<std::string>{"One", "Three", "Four", "Five"}));
+    for (auto [name, titles] : {std::pair{"Evens", std::vector<std::string>{"Four"}},
+                                {"Mixed", std::vector<std::string>{"Three", "One"}}}) {
+        const PeerPlaylist* playlist = FindPlaylist(peer, name);
+        ASSERT_NE(playlist, nullptr) << name;
+        EXPECT_EQ(playlist->titles, titles) << name;
+    }
 }
