@@ -125,7 +125,7 @@ TEST(ADirSongDir, ListsMusicFilesByTheirTagsWithTheirListIndexAsKeyAndTheExtensi
     }
 }
 
-TEST(ADirSongDir, FilesWhoseTagsCannotBeReadAreLeftOutCountedAndLoggedOnce)
+TEST(ADirSongDir, FilesWhoseTagsCannotBeReadAreLeftOutCountedLoggedOnceAndNotFiled)
 {
     RecordingFrontend frontend;
     SongFolder folder;
@@ -143,6 +143,10 @@ TEST(ADirSongDir, FilesWhoseTagsCannotBeReadAreLeftOutCountedAndLoggedOnce)
     EXPECT_TRUE(Has(log, "2 files could not be read"));
     EXPECT_EQ(log.find("could not be read"), log.rfind("could not be read"));
     EXPECT_EQ(frontend.detail.Text(), "3 / 3");
+    // Such a file, or none at all, is not filed into the folder either.
+    EXPECT_EQ(folder.Add("Music/empty.mp3"), kErrFileNotFound);
+    EXPECT_EQ(folder.Add("none.mp3"), kErrFileNotFound);
+    EXPECT_EQ(ListFiles(folder.tmp / "Music"), (Files{"bad.mp3", "empty.mp3", "good.mp3"}));
 }
 
 TEST(ADirSongDir, TagFiltersApplyWhileListing)
@@ -381,13 +385,4 @@ TEST(ADirSongDir, DontDupSongsTakesASongOfAKnownArtistAsPresent)
     EXPECT_EQ(
         ListFiles(folder.tmp / "Music"),
         (Files{"Artist/Album/Name.mp3", "Unknown Artist/Album/Name 1.mp3", "Unknown Artist/Album/Name.mp3"}));
-}
-
-TEST(ADirSongDir, AddingAFileWithoutReadableTagsFails)
-{
-    SongFolder folder;
-    WriteFile(folder.tmp / "empty.mp3", std::string());
-    EXPECT_EQ(folder.Add("empty.mp3"), kErrFileNotFound);
-    EXPECT_EQ(folder.Add("none.mp3"), kErrFileNotFound);
-    EXPECT_EQ(ListFiles(folder.tmp / "Music"), Files{});
 }
