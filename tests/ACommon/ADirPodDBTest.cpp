@@ -372,22 +372,3 @@ TEST_F(ADirPodDBTest, TheStateRecordKeepsTheSavedListAndSettings)
     ADirPodDB wrong;
     EXPECT_EQ(wrong.ReadState(&wrongFile), kErrVersion);
 }
-
-TEST_F(ADirPodDBTest, CopyPropertiesTakesTheSettingsOfAnotherDatabaseSourceOnly)
-{
-    ADirPodDB first;
-    first.SetAlbumRelevantOnDupSongCompare(0);
-    first.SetLocalTempPath(AString("/tmp/x"));
-    AString r = Root();
-    first.SetRootPath(&r);
-    ADirPodDB second;
-    EXPECT_EQ(second.CopyProperties(&first), 0);
-    EXPECT_EQ(second.GetAlbumRelevantOnDupSongCompare(), 0);
-    EXPECT_EQ(*second.GetRootPath(), *first.GetRootPath());
-    EXPECT_EQ(second.GetLocalTempPath(), "/tmp/x/");
-    // From a plain folder nothing is taken: its type number is returned.
-    ADir folder;
-    folder.SetMoveInsteadOfDelete(0);
-    EXPECT_EQ(second.CopyProperties(&folder), 10000);
-    EXPECT_EQ(second.GetMoveInsteadOfDelete(), 1);
-}

@@ -300,13 +300,6 @@ TEST(ADirSong, StateRecordRestoresEverySettingAndRefusesAnotherMark)
     AFile plain;
     ASSERT_EQ(fixtures::OpenWith(plain, tmp / "plain", fixtures::Bytes{0x08, 0x00, 0x10, 0x00}), 0);
     EXPECT_EQ(back.ReadState(&plain), kErrVersion);
-
-    // Copying the settings takes every one but the last-sync playlist.
-    ADirSong to;
-    EXPECT_EQ(to.CopyProperties(&song), 0);
-    EXPECT_EQ(to.GetCreateLastPlaylist(), 1);
-    to.SetCreateLastPlaylist(0);
-    EXPECT_EQ(StateOf(to, tmp), written);
 }
 
 // ---------------------------------------------------------------------------------------------
