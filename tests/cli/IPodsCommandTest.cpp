@@ -62,7 +62,7 @@ TEST(IPodsCommand, ListsEveryMountedIPodWithWhatItIsAndHolds)
     EXPECT_NE(out.find("\"NANO\" updates itself automatically"), std::string::npos) << out;
 }
 
-TEST(IPodsCommand, JsonListsTheSameFacts)
+TEST(IPodsCommand, JsonListsTheSameFactsAndNoIPodIsSaidSo)
 {
     fixtures::TempDir volumes;
     const std::string root = fixtures::MakeIPod(volumes.Path(), "POD", {.name = "Quote \" Pod"});
@@ -74,6 +74,11 @@ TEST(IPodsCommand, JsonListsTheSameFacts)
         "\", \"model\": \"A147\", \"family\": 4, \"familyName\": \"iPod video\", "
         "\"capacityGB\": 60, \"songs\": 2, \"autoUpdate\": false, \"readOnly\": false}\n]\n";
     EXPECT_EQ(result.out, expected);
+    std::filesystem::remove_all(root);
+    EXPECT_EQ(RunIPods(volumes, {"--json"}).out, "[]\n");
+    result = RunIPods(volumes);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, "No iPod is mounted under " + volumes.Path() + ".\n");
 }
 
 TEST(IPodsCommand, FindsAnIPodWhoseFoldersAreInAnotherCase)
@@ -85,16 +90,6 @@ TEST(IPodsCommand, FindsAnIPodWhoseFoldersAreInAnotherCase)
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_NE(result.out.find("Test iPod"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("A147"), std::string::npos) << result.out;
-}
-
-TEST(IPodsCommand, SaysSoWhenNoIPodIsMounted)
-{
-    fixtures::TempDir volumes;
-    fixtures::CommandResult result = RunIPods(volumes);
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.out, "No iPod is mounted under " + volumes.Path() + ".\n");
-    result = RunIPods(volumes, {"--json"});
-    EXPECT_EQ(result.out, "[]\n");
 }
 
 TEST(IPodsCommand, ADamagedDatabaseIsShownNotFatal)
