@@ -732,6 +732,7 @@ TEST(ID3Music, FilesEqualMusicComparesTheMusicBytesWhateverTheTags)
         EXPECT_EQ(ID3::FilesEqualMusicCRC32(a, b, untaggedOnly), expected)
             << a->ToStdString() << " " << b->ToStdString() << " " << int(untaggedOnly);
 }
+
 // ---- Album art ----------------------------------------------------------------------------------
 
 class ID3Insert : public ID3Read {
