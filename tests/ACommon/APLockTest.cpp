@@ -7,20 +7,11 @@
 #include <atomic>
 #include <thread>
 
-TEST(APLock, TryLockIsNotRecursive)
+TEST(APLock, TryLockIsNotRecursiveAndAnotherThreadMayReleaseIt)
 {
     APLock lock;
     EXPECT_TRUE(lock.TryLock());
     EXPECT_FALSE(lock.TryLock()) << "the holder's second try fails too";
-    lock.Unlock();
-    EXPECT_TRUE(lock.TryLock());
-    lock.Unlock();
-}
-
-TEST(APLock, AnotherThreadMayReleaseIt)
-{
-    APLock lock;
-    ASSERT_TRUE(lock.TryLock());
     std::thread other([&] { lock.Unlock(); });
     other.join();
     EXPECT_FALSE(lock.IsLocked());
@@ -28,7 +19,7 @@ TEST(APLock, AnotherThreadMayReleaseIt)
     lock.Unlock();
 }
 
-TEST(APLock, LockWaitsForTheRelease)
+TEST(APLock, LockAndWaitUntilFreeWaitForTheRelease)
 {
     APLock lock;
     ASSERT_TRUE(lock.TryLock());
@@ -44,6 +35,17 @@ TEST(APLock, LockWaitsForTheRelease)
     lock.Unlock();
     waiter.join();
     EXPECT_TRUE(acquired);
+
+    ASSERT_TRUE(lock.TryLock());
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        finished = true;
+        lock.Unlock();
+    });
+    lock.WaitUntilFree();
+    EXPECT_TRUE(finished);
+    EXPECT_FALSE(lock.IsLocked());
+    worker.join();
 }
 
 TEST(APLock, TryGuardRefusesABusyLockAndReleasesOnEveryWayOut)
@@ -64,19 +66,4 @@ TEST(APLock, TryGuardRefusesABusyLockAndReleasesOnEveryWayOut)
     EXPECT_EQ(operation(false), kErrBusy);
     EXPECT_TRUE(busy.IsLocked()) << "a refused guard leaves the holder's lock alone";
     busy.Unlock();
-}
-
-TEST(APLock, WaitUntilFreeReturnsOnceTheRunningOperationEnds)
-{
-    APLock lock;
-    ASSERT_TRUE(lock.TryLock());
-    std::atomic<bool> finished{false};
-    std::thread worker([&] {
-        finished = true;
-        lock.Unlock();
-    });
-    lock.WaitUntilFree();
-    EXPECT_TRUE(finished);
-    EXPECT_FALSE(lock.IsLocked());
-    worker.join();
 }

@@ -89,7 +89,7 @@ TEST_F(AProgressTest, NestedDivisionsMapFractionsOntoTheWholeBar)
     EXPECT_EQ(progress.OpenDivisions(), 1);
 }
 
-TEST_F(AProgressTest, GetAbsoluteBarPositionClampsAboveOneAndPassesNegatives)
+TEST_F(AProgressTest, BarPositionsClampAboveOneAndNegativeFractionsLeaveTheBar)
 {
     progress.StartProgress(nullptr, 0, 0, 0);
     progress.StartDivision(0.5, nullptr, 0, 0);
@@ -100,18 +100,14 @@ TEST_F(AProgressTest, GetAbsoluteBarPositionClampsAboveOneAndPassesNegatives)
         {-1.0, -1.0}, {-0.5, -0.5}, {1.0 + DBL_EPSILON, 0.5 + (1.0 + DBL_EPSILON) * 0.25}};
     for (auto [fraction, expected] : cases)
         EXPECT_DOUBLE_EQ(progress.GetAbsoluteBarPosition(fraction), expected) << fraction;
-}
-
-TEST_F(AProgressTest, UpdateDivisionWithANegativeFractionChangesOnlyTheFields)
-{
-    progress.StartProgress(nullptr, 0, 0, 0);
-    progress.UpdateDivision(0.3, nullptr, nullptr, nullptr, 0);
+    // A negative fraction, or one that is not a number, changes only the fields.
+    progress.UpdateDivision(0.4, nullptr, nullptr, nullptr, 0);
     AString m("Copying"), d("song.mp3");
     progress.UpdateDivision(-1.0, &m, &d, nullptr, 0);
-    EXPECT_DOUBLE_EQ(bar.Value(), 0.3);
+    EXPECT_DOUBLE_EQ(bar.Value(), 0.6);
     EXPECT_EQ(message.Text() + "|" + detail.Text(), "Copying|song.mp3");
     progress.UpdateDivision(NAN, nullptr, nullptr, nullptr, 0);
-    EXPECT_DOUBLE_EQ(bar.Value(), 0.3) << "a fraction that is not a number leaves the bar alone";
+    EXPECT_DOUBLE_EQ(bar.Value(), 0.6);
 }
 
 TEST_F(AProgressTest, EndProgressFillsTheBarAndForgetsOpenDivisions)
@@ -162,7 +158,7 @@ TEST_F(AProgressTest, DatesPrecedeMessagesOrStandOnTheirOwnLine)
     EXPECT_EQ(message.History().size(), 0u) << "showMsg 0 leaves the status lines alone";
 }
 
-TEST_F(AProgressTest, AddToLogFlushesOnlyWhenAsked)
+TEST_F(AProgressTest, AddToLogAndReportErrorFlushOnlyWhenAsked)
 {
     AString text("a");
     progress.AddToLog(&text, 0);
@@ -174,10 +170,8 @@ TEST_F(AProgressTest, AddToLogFlushesOnlyWhenAsked)
     EXPECT_EQ(bus.Posted()[0], (std::pair<std::string, std::string>{"LogUpdate", "ab-42: IO error."}));
     progress.FlushLog();
     EXPECT_EQ(bus.Posted().size(), 1u) << "nothing pending, nothing posted";
-}
-
-TEST_F(AProgressTest, ReportErrorWritesWhatWhereCodeAndMessage)
-{
+    bus.Clear();
+    // Errors: what, where, the code and its message.
     AString what("a.mp3"), nowhere, in(" in iTunes");
     progress.ReportError(kErrUnableToDelete, &what, &nowhere);
     progress.ReportError(0, &what, &nowhere); // success reports nothing

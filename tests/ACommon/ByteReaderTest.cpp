@@ -54,52 +54,38 @@ TEST(ByteReader, SynchsafeIntegersTakeSevenBitsPerByte)
     EXPECT_TRUE(d.Ok());
 }
 
-TEST(ByteReader, SpansSkipsAndSubReadersStayWithinBounds)
+TEST(ByteReader, SubReadersEndWhereTheParentSaid)
 {
     ByteReader r(kBytes);
-    auto span = r.ReadSpan(3);
-    ASSERT_EQ(span.size(), 3u);
-    EXPECT_EQ(span[2], 0x03);
-    EXPECT_EQ(r.Remaining(), 6u);
-    EXPECT_EQ(r.PeekU8(), 0x04);
+    EXPECT_EQ(r.ReadSpan(3).size(), 3u);
     EXPECT_EQ(r.PeekU8(5), 0x09);
     EXPECT_EQ(r.PeekU8(6), 0) << "peeking past the end gives 0";
     EXPECT_TRUE(r.Skip(1));
     ByteReader sub = r.Sub(3);
-    EXPECT_EQ(sub.Size(), 3u);
     EXPECT_EQ(sub.ReadU16BE(), 0x0506);
     EXPECT_EQ(sub.ReadU16BE(), 0) << "a sub-reader ends where its parent said";
     EXPECT_FALSE(sub.Ok());
     EXPECT_TRUE(r.Ok());
     EXPECT_EQ(r.ReadTag(2), std::string("\x08\x09"));
     EXPECT_EQ(r.Remaining(), 0u);
-    EXPECT_TRUE(r.Seek(1));
-    std::uint8_t out[2] = {};
-    EXPECT_TRUE(r.ReadBytes(out, 2));
-    EXPECT_EQ(out[1], 0x03);
 }
 
-TEST(ByteReader, AFailureSticks)
+TEST(ByteReader, AFailureSticksAndHugeLengthsAreRefused)
 {
     ByteReader r(kBytes);
     EXPECT_FALSE(r.Skip(100));
     EXPECT_FALSE(r.Ok());
     EXPECT_EQ(r.Position(), 0u) << "a refused skip does not move";
     EXPECT_EQ(r.ReadU8(), 0) << "after a failure every read gives zero";
-    EXPECT_TRUE(r.ReadSpan(1).empty());
     EXPECT_FALSE(r.Seek(0));
     ByteReader s(kBytes);
     EXPECT_FALSE(s.Seek(10));
     EXPECT_TRUE(s.Sub(100).Size() == 0);
-}
-
-TEST(ByteReader, HugeLengthsFromAFileAreRefused)
-{
-    ByteReader r(kBytes);
-    EXPECT_TRUE(r.ReadSpan(SIZE_MAX).empty());
-    EXPECT_FALSE(r.Ok());
-    ByteReader s(kBytes);
-    s.Skip(4);
-    EXPECT_FALSE(s.Has(SIZE_MAX - 2)) << "no overflow in the bounds check";
-    EXPECT_FALSE(s.Skip(SIZE_MAX - 2));
+    ByteReader t(kBytes);
+    EXPECT_TRUE(t.ReadSpan(SIZE_MAX).empty());
+    EXPECT_FALSE(t.Ok());
+    ByteReader u(kBytes);
+    u.Skip(4);
+    EXPECT_FALSE(u.Has(SIZE_MAX - 2)) << "no overflow in the bounds check";
+    EXPECT_FALSE(u.Skip(SIZE_MAX - 2));
 }

@@ -1,6 +1,5 @@
 #include "ACommon/ID3.h"
 #include "ACommon/AError.h"
-#include "ACommon/SongInfoStruct.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/StateFile.h"
 #include "fixtures/TempDir.h"
@@ -54,23 +53,6 @@ Bytes Slice(const Bytes& file, std::uint64_t start, std::uint64_t end)
                  file.begin() + static_cast<std::ptrdiff_t>(end + 1));
 }
 
-fixtures::SongSpec FullSong(const std::string& title, const std::string& genre)
-{
-    fixtures::SongSpec song;
-    song.title = title;
-    song.artist = "Artist";
-    song.album = "Album";
-    song.genre = genre;
-    song.composer = "Composer";
-    song.track = 4;
-    song.trackCount = 10;
-    song.disc = 2;
-    song.discCount = 3;
-    song.year = 1987;
-    song.compilation = true;
-    return song;
-}
-
 Mp4Spec Movie(std::vector<Atom> items)
 {
     Mp4Spec movie;
@@ -114,10 +96,6 @@ protected:
         return v;
     }
     std::string Name() const { return Text(&ID3::GetName); }
-    std::string Artist() const { return Text(&ID3::GetArtist); }
-    std::string Album() const { return Text(&ID3::GetAlbum); }
-    std::string Genre() const { return Text(&ID3::GetGenre); }
-    long Track() const { return Number(&ID3::GetTrackNumber); }
     long Duration() const { return Number(&ID3::GetDuration); }
     long BitRate() const { return Number(&ID3::GetBitrate); }
     MusicRange Range() const
@@ -128,7 +106,8 @@ protected:
     // The values most tests look at, as one line: name|artist|album|genre|track|disc/count|year.
     std::string Values() const
     {
-        return Name() + "|" + Artist() + "|" + Album() + "|" + Genre() + "|" + std::to_string(Track()) + "|" +
+        return Name() + "|" + Text(&ID3::GetArtist) + "|" + Text(&ID3::GetAlbum) + "|" +
+               Text(&ID3::GetGenre) + "|" + std::to_string(Number(&ID3::GetTrackNumber)) + "|" +
                std::to_string(Number(&ID3::GetDiskNumber)) + "/" +
                std::to_string(Number(&ID3::GetDiskCount)) + "|" + std::to_string(tags.GetYear());
     }
@@ -176,19 +155,24 @@ TEST_F(ID3Read, ID3v1TagsAreReadTrimmedUnlessAnID3v2TagReplacesThem)
     }
 }
 
-TEST_F(ID3Read, FramePrecedenceFollowsTheTagVersion)
+TEST_F(ID3Read, FramePrecedenceAndNumberFrames)
 {
     // 2.2 and 2.4: the first artist frame wins, 2.3: the last; 2.4: the later year frame, and the
     // year of a time stamp.
     const std::pair<Bytes, const char*> cases[] = {
-        {Mp3(2, {TextFrame("TP1", "one"), TextFrame("TP2", "two")}), "|one|||0|0/0|0"},
         {Mp3(2, {TextFrame("TP2", "one"), TextFrame("TP1", "two")}), "|one|||0|0/0|0"},
         {Mp3(3, {TextFrame("TPE2", "one"), TextFrame("TPE1", "two")}), "|two|||0|0/0|0"},
         {Mp3(3, {TextFrame("TPE1", "one"), TextFrame("TPE2", "two")}), "|two|||0|0/0|0"},
         {Mp3(4, {TextFrame("TPE2", "one"), TextFrame("TPE1", "two")}), "|one|||0|0/0|0"},
-        {Mp3(4, {TextFrame("TPE1", "one"), TextFrame("TPE2", "two")}), "|two|||0|0/0|0"},
         {Mp3(4, {TextFrame("TYER", "1990"), TextFrame("TDRC", "2004-05-06T10:00")}), "||||0|0/0|2004"},
-        {Mp3(4, {TextFrame("TDRC", "2004"), TextFrame("TYER", "1990")}), "||||0|0/0|1990"}};
+        {Mp3(4, {TextFrame("TDRC", "2004"), TextFrame("TYER", "1990")}), "||||0|0/0|1990"},
+        // Numbers keep their low 16 bits and split at the slash.
+        {Mp3(3, {TextFrame("TRCK", "3/12"), TextFrame("TPOS", "2/3"), TextFrame("TYER", "1999")}),
+         "||||3|2/3|1999"},
+        {Mp3(3, {TextFrame("TRCK", "70000"), TextFrame("TPOS", "4"), TextFrame("TYER", "99")}),
+         "||||4464|4/0|0"},
+        {Mp3(3, {TextFrame("TRCK", "x"), TextFrame("TPOS", "/5"), TextFrame("TYER", "2004-01")}),
+         "||||0|0/5|2004"}};
     for (const auto& [file, values] : cases) {
         ASSERT_EQ(Load("order.mp3", file), 0);
         EXPECT_EQ(Values(), values);
@@ -197,64 +181,37 @@ TEST_F(ID3Read, FramePrecedenceFollowsTheTagVersion)
 
 // ---- Text, numbers, flags and genres ------------------------------------------------------------
 
-TEST_F(ID3Read, TextFramesDecodeEveryEncodingTheVersionAllows)
+TEST_F(ID3Read, TextFramesDecodeTheEncodingsTheVersionAllows)
 {
     const std::string text = "Caf\xC3\xA9 \xF0\x9D\x84\x9E"; // "Café 𝄞": Latin-1 and a surrogate pair
-    const std::string latin = "Caf\xC3\xA9";
-    struct Case {
-        int version;
-        TextEncoding encoding;
-        std::string value, expected;
-    };
-    const Case cases[] = {
-        {2, TextEncoding::Latin1, latin, latin}, {2, TextEncoding::UTF16, text, text},
-        {3, TextEncoding::Latin1, latin, latin}, {3, TextEncoding::UTF16, text, text},
-        {3, TextEncoding::UTF8, text, ""},       {3, TextEncoding::UTF16BE, text, ""},
-        {4, TextEncoding::Latin1, latin, latin}, {4, TextEncoding::UTF16, text, text},
-        {4, TextEncoding::UTF16BE, text, text},  {4, TextEncoding::UTF8, text, text},
-    };
-    for (const Case& c : cases) {
-        ASSERT_EQ(Load("enc.mp3", Mp3(c.version, {TextFrame(TitleId(c.version), c.value, c.encoding)})), 0);
-        EXPECT_EQ(Name(), c.expected) << c.version << " encoding " << static_cast<int>(c.encoding);
-    }
-}
-
-TEST_F(ID3Read, TextDetailsOfTheEncodings)
-{
     struct Case {
         const char* what;
-        Bytes data;
+        int version;
+        ID3v2Frame frame;
         std::string expected;
     };
     const Case cases[] = {
-        {"UTF-8 bytes in encoding 0 are taken as UTF-8", {0, 'C', 'a', 'f', 0xC3, 0xA9}, "Caf\xC3\xA9"},
-        {"text ends at its first zero", {0, 'O', 'n', 'e', 0, 'T', 'w', 'o'}, "One"},
-        {"UTF-16 without a mark is big-endian", {1, 0, 'H', 0, 'i'}, "Hi"},
-        {"UTF-16 with a big-endian mark", {1, 0xFE, 0xFF, 0, 'H', 0, 'i'}, "Hi"},
-        {"UTF-16 ends at its zero unit", {1, 0xFF, 0xFE, 'H', 0, 0, 0, 'X', 0}, "H"},
-        {"an unpaired surrogate gives nothing", {1, 0xFF, 0xFE, 0x00, 0xD8, 'H', 0}, ""},
-        {"an unknown encoding gives nothing", {7, 'H', 'i'}, ""},
-        {"an empty frame gives nothing", {}, ""},
+        {"2.2 UTF-16", 2, TextFrame("TT2", text, TextEncoding::UTF16), text},
+        {"2.3 UTF-16", 3, TextFrame("TIT2", text, TextEncoding::UTF16), text},
+        {"UTF-8 came with 2.4", 3, TextFrame("TIT2", text, TextEncoding::UTF8), ""},
+        {"UTF-16BE came with 2.4", 3, TextFrame("TIT2", text, TextEncoding::UTF16BE), ""},
+        {"2.4 UTF-16BE", 4, TextFrame("TIT2", text, TextEncoding::UTF16BE), text},
+        {"2.4 UTF-8", 4, TextFrame("TIT2", text, TextEncoding::UTF8), text},
+        {"UTF-8 bytes in encoding 0 are taken as UTF-8",
+         3,
+         {"TIT2", {0, 'C', 'a', 'f', 0xC3, 0xA9}},
+         "Caf\xC3\xA9"},
+        {"Latin-1 in encoding 0", 3, {"TIT2", {0, 'C', 'a', 'f', 0xE9}}, "Caf\xC3\xA9"},
+        {"text ends at its first zero", 3, {"TIT2", {0, 'O', 'n', 'e', 0, 'T', 'w', 'o'}}, "One"},
+        {"UTF-16 without a mark is big-endian", 3, {"TIT2", {1, 0, 'H', 0, 'i'}}, "Hi"},
+        {"UTF-16 ends at its zero unit", 3, {"TIT2", {1, 0xFF, 0xFE, 'H', 0, 0, 0, 'X', 0}}, "H"},
+        {"an unpaired surrogate gives nothing", 3, {"TIT2", {1, 0xFF, 0xFE, 0x00, 0xD8, 'H', 0}}, ""},
+        {"an unknown encoding gives nothing", 3, {"TIT2", {7, 'H', 'i'}}, ""},
+        {"an empty frame gives nothing", 3, {"TIT2", {}}, ""},
     };
     for (const Case& c : cases) {
-        ASSERT_EQ(Load("text.mp3", Mp3(3, {ID3v2Frame{"TIT2", c.data}})), 0);
+        ASSERT_EQ(Load("text.mp3", Mp3(c.version, {c.frame})), 0);
         EXPECT_EQ(Name(), c.expected) << c.what;
-    }
-}
-
-TEST_F(ID3Read, NumberFramesKeepTheirLow16BitsAndSplitAtTheSlash)
-{
-    struct Case {
-        const char *track, *disc, *year, *expected;
-    };
-    const Case cases[] = {{"3/12", "2/3", "1999", "||||3|2/3|1999"},
-                          {"70000", "4", "99", "||||4464|4/0|0"},
-                          {"x", "/5", "2004-01", "||||0|0/5|2004"}};
-    for (const Case& c : cases) {
-        ASSERT_EQ(Load("n.mp3", Mp3(3, {TextFrame("TRCK", c.track), TextFrame("TPOS", c.disc),
-                                        TextFrame("TYER", c.year)})),
-                  0);
-        EXPECT_EQ(Values(), c.expected);
     }
 }
 
@@ -269,14 +226,15 @@ TEST_F(ID3Read, CompilationPodcastComposerAndGenreFrames)
     EXPECT_FALSE(tags.IsCompilation());
     EXPECT_FALSE(tags.IsPodCast());
     EXPECT_EQ(Text(&ID3::GetComposer), "Bach");
-    EXPECT_EQ(Genre(), "Rock");
+    EXPECT_EQ(Text(&ID3::GetGenre), "Rock");
 }
 
 TEST(ID3Genre, ID3LookUpUsesTheDigitsAfterTheParenthesis)
 {
-    const std::pair<const char*, const char*> cases[] = {{"(17)", "Rock"},        {"(200)", ""},
-                                                         {"Rock", "Rock"},        {"(RX)", "Blues"},
-                                                         {"(40)", "AlternRock"},  {"(123)Choir", "A Capella"},
+    const std::pair<const char*, const char*> cases[] = {{"(200)", ""},
+                                                         {"Rock", "Rock"},
+                                                         {"(RX)", "Blues"},
+                                                         {"(123)Choir", "A Capella"},
                                                          {"(99999999999999)", ""}};
     for (auto [in, out] : cases) {
         AString genre(in);
@@ -285,7 +243,7 @@ TEST(ID3Genre, ID3LookUpUsesTheDigitsAfterTheParenthesis)
     }
 }
 
-// ---- Durations and bit rates of MPEG audio ------------------------------------------------------
+// ---- MPEG audio ---------------------------------------------------------------------------------
 
 TEST_F(ID3Read, DurationAndBitRateOfMPEGAudio)
 {
@@ -310,8 +268,7 @@ TEST_F(ID3Read, DurationAndBitRateOfMPEGAudio)
     Bytes cbr = fixtures::MpegFrames(MpegFrameSpec{}, 9593);
     cbr.resize(3999900, 0);
     cbr = Concat({cbr, fixtures::ID3v1Tag({"T", "", "", "", ""})});
-    const MpegFrameSpec layer1{MpegVersion::V1, 1, 384, 48000}, layer2{MpegVersion::V1, 2, 192, 48000};
-    const MpegFrameSpec mpeg2{MpegVersion::V2, 3, 64, 22050}, mono{MpegVersion::V1, 3, 128, 44100, true};
+    const MpegFrameSpec layer1{MpegVersion::V1, 1, 384, 48000}, mpeg2{MpegVersion::V2, 3, 64, 22050};
     const MpegFrameSpec mpeg25Mono{MpegVersion::V25, 3, 64, 8000, true},
         mpeg2At24k{MpegVersion::V2, 3, 160, 24000};
     // Variable bit rates: average frame length x sample rate / (samples per frame / 8), where
@@ -319,20 +276,14 @@ TEST_F(ID3Read, DurationAndBitRateOfMPEGAudio)
     const Case cases[] = {
         {"CBR MPEG-1 Layer III with an ID3v1 tag", cbr, 249, 128},
         {"CBR MPEG-1 Layer I", fixtures::MpegFrames(layer1, 1000), 8, 384},
-        {"CBR MPEG-1 Layer II", fixtures::MpegFrames(layer2, 1000), 24, 192},
         {"CBR MPEG-2 Layer III", fixtures::MpegFrames(mpeg2, 1000), 26, 64},
         {"Xing MPEG-1: 417 x 44100 / 144", xing({}, 1000, 417960), 26, 127},
         {"Xing MPEG-2: 208 x 22050 / 72", xing(mpeg2, 1000, 208000), 26, 63},
-        {"Xing MPEG-1 mono, 21 bytes into the frame", xing(mono, 100, 20900), 5, 64},
         {"Xing MPEG-2.5 mono, 13 bytes into the frame", xing(mpeg25Mono, 100, 28800), 14, 32},
         {"Xing without a byte count takes the audio size", xing({}, 100, std::nullopt), 2, 127},
-        {"VBRI MPEG-1: 417 x (44100 / 144)", withHeader(fixtures::VbriFrame({}, 1000, 417960), {}, 1000), 26,
-         127},
         {"VBRI MPEG-2: 480 x (24000 / 72)",
          withHeader(fixtures::VbriFrame(mpeg2At24k, 100, 48000), mpeg2At24k, 100), 2, 159},
         {"Xing behind a tag larger than the audio", xing({}, 100, 20900), 5, 64, 100000},
-        {"zero padding before the first frame", Concat({Bytes(3000, 0), fixtures::MpegFrames({}, 1000)}), 26,
-         128},
         {"junk before the first frame",
          Concat({Bytes{0x12, 0xFF, 0x00, 0x34, 0xFF, 0xF0}, fixtures::MpegFrames({}, 1000)}), 26, 128},
         {"no frame at all", Bytes(5000, 0x11), 0, 0}};
@@ -344,19 +295,14 @@ TEST_F(ID3Read, DurationAndBitRateOfMPEGAudio)
     }
 }
 
-// ---- Music ranges -------------------------------------------------------------------------------
-
 TEST_F(ID3Read, MusicRangeOfMP3LeavesOutBothTags)
 {
     Bytes tag = Tag(3, {TextFrame("TIT2", "x")}, ID3v2Options{3, 100});
     Bytes file = Concat({tag, Audio(), fixtures::ID3v1Tag({"T", "", "", "", ""})});
     ASSERT_EQ(Load("range.mp3", file), 0);
     EXPECT_EQ(Range(), MusicRange(tag.size(), file.size() - 129));
-}
-
-TEST_F(ID3Read, UntaggedMP3HasItsWholeFileAsMusicAndItsFileNameAsName)
-{
-    Bytes file = Audio();
+    // Untagged: the whole file is music, and the file name stands in for the name.
+    file = Audio();
     ASSERT_EQ(Load("song.mp3", file), 0);
     EXPECT_EQ(Range(), MusicRange(0, file.size() - 1));
     EXPECT_EQ(Name(), "");
@@ -371,10 +317,8 @@ TEST_F(ID3Read, PicturesOfEveryVersionAreFoundWithTheirKindAndOffsets)
     const std::vector<Bytes> pictures = {
         fixtures::FakeJpeg(3000, 1), fixtures::FakePng(500, 2), {'G', 'I', 'F', '8', '9', 'a', 1, 2, 3}};
     const std::uint32_t kinds[] = {2, 1, 0};
-    for (auto [version, encoding] : {std::pair{2, TextEncoding::Latin1},
-                                     {2, TextEncoding::UTF16},
+    for (auto [version, encoding] : {std::pair{2, TextEncoding::UTF16},
                                      {3, TextEncoding::Latin1},
-                                     {3, TextEncoding::UTF16},
                                      {4, TextEncoding::UTF8},
                                      {4, TextEncoding::UTF16BE}}) {
         const Bytes file =
@@ -517,16 +461,6 @@ TEST_F(ID3Read, RefusalsAndFileErrorsLeaveNoValuesOfThePreviousFile)
     EXPECT_EQ(Load("empty.mp3", Bytes{}), kErrInconsistentSize);
     ASSERT_EQ(mkdir((dir / "folder.mp3").c_str(), 0755), 0);
     EXPECT_NE(tags.SetFilePath(dir.A("folder.mp3")), 0);
-}
-
-TEST_F(ID3Read, LinkedFilesAreReadThroughTheLink)
-{
-    const Bytes file = Mp3(3, {TextFrame("TIT2", "Linked")});
-    fixtures::WriteFile(dir / "real.mp3", file);
-    ASSERT_EQ(symlink((dir / "real.mp3").c_str(), (dir / "link.mp3").c_str()), 0);
-    ASSERT_EQ(tags.SetFilePath(dir.A("link.mp3")), 0);
-    EXPECT_EQ(Name(), "Linked");
-    EXPECT_EQ(tags.GetFileSize(), static_cast<long>(file.size()));
     // A link to nothing is a missing file, and reading it creates nothing.
     ASSERT_EQ(symlink((dir / "gone.mp3").c_str(), (dir / "dangling.mp3").c_str()), 0);
     EXPECT_EQ(tags.SetFilePath(dir.A("dangling.mp3")), kErrFileNotFound);
@@ -540,13 +474,15 @@ TEST_F(ID3Read, ExtensionChoosesTheReaderWithoutRegardToCase)
     ASSERT_EQ(Load("song.wav", Mp3(3, {TextFrame("TIT2", "x")})), 0);
     EXPECT_EQ(Name(), "");
     EXPECT_EQ(Range().second, 0u);
-    EXPECT_EQ(Text(&ID3::GetModifiedName), "song");
     EXPECT_EQ(Text(&ID3::GetFileExt), "wav");
 }
 
 TEST_F(ID3Read, EveryTruncationOfASongReadsWithoutHarm)
 {
-    fixtures::SongSpec song = FullSong("Title", "Rock");
+    fixtures::SongSpec song;
+    song.title = "Title";
+    song.artist = "Artist";
+    song.track = 4;
     song.seconds = 0;
     song.picture = fixtures::FakeJpeg(300);
     for (const char* ext : {"mp3", "m4a", "aif"}) {
@@ -599,15 +535,11 @@ TEST_F(ID3Read, MP4FallBacksAndValueTypes)
     const Bytes utf16 = fixtures::EncodeText("Caf\xC3\xA9", TextEncoding::UTF16BE);
     const std::pair<std::vector<Atom>, const char*> cases[] = {
         {{TextItem("aART", "Band")}, "|Band|||0|0/0|0"},
-        {{TextItem(fixtures::kItemArtist, "Artist"), TextItem("aART", "Band")}, "|Artist|||0|0/0|0"},
-        {{fixtures::IntegerItem("gnre", 0, 2)}, "||||0|0/0|0"},
         {{TextItem(fixtures::kItemGenre, "Trip"), fixtures::IntegerItem("gnre", 18, 2)}, "|||Trip|0|0/0|0"},
         {{TextItem(fixtures::kItemGenre, "(18)")}, "|||Rock|0|0/0|0"},
-        {{fixtures::IntegerItem("gnre", 126, 2)}, "|||Dance Hall|0|0/0|0"},
+        {{fixtures::IntegerItem("gnre", 0, 2)}, "||||0|0/0|0"},
         {{fixtures::IntegerItem("gnre", 127, 2)}, "||||0|0/0|0"},
-        {{TextItem(fixtures::kItemGenre, "(Live)")}, "|||(Live)|0|0/0|0"},
         {{DataItem(kItemName, 2, utf16)}, "Caf\xC3\xA9||||0|0/0|0"},
-        {{DataItem(kItemName, 1, {'A', 0, 'B'})}, "A||||0|0/0|0"},
         {{DataItem(kItemName, 21, {0, 0, 1, 0})}, "256||||0|0/0|0"},
         {{DataItem(kItemName, 0, {0, 0, 0, 3, 0, 0, 0, 9})}, "3/9||||0|0/0|0"},
         {{DataItem(kItemName, 13, {0xFF, 0xD8})}, "||||0|0/0|0"},
@@ -622,7 +554,7 @@ TEST_F(ID3Read, MP4DurationAndBitRateComeFromTheMovieHeaderAndTheAudioSize)
 {
     for (bool version1 : {false, true}) {
         // 168,000 bytes over 10.5 seconds: 128 kbit/s.
-        Mp4Spec movie = Movie({fixtures::TextItem(fixtures::kItemName, "x")});
+        Mp4Spec movie = Movie({});
         movie.movieHeaderVersion1 = version1;
         movie.durationUnits = 6300;
         movie.audio = Bytes(168000, 1);
@@ -656,14 +588,9 @@ TEST_F(ID3Read, MP4MusicRangeIsTheAudioDataWhereverItLies)
         EXPECT_EQ(Name(), withMetadata ? "x" : "");
         EXPECT_EQ(BitRate(), 4); // 5000 bytes over 10 seconds
     }
-}
-
-TEST_F(ID3Read, MP4TopLevelAtomOfSizeZeroRunsToTheEndOfTheFile)
-{
-    Mp4Spec movie = Movie({fixtures::TextItem(fixtures::kItemName, "x")});
-    movie.audio = Bytes(3000, 9);
-    Bytes file = fixtures::Mp4File(movie);
-    const std::size_t mdatAt = file.size() - 3000 - 8;
+    // A top-level atom of size 0 runs to the end of the file.
+    Bytes file = fixtures::Mp4File(Movie({fixtures::TextItem(fixtures::kItemName, "x")}));
+    const std::size_t mdatAt = file.size() - 160000 - 8;
     ASSERT_EQ(std::string(file.begin() + mdatAt + 4, file.begin() + mdatAt + 8), "mdat");
     std::fill_n(file.begin() + static_cast<std::ptrdiff_t>(mdatAt), 4, 0);
     ASSERT_EQ(Load("open.m4a", file), 0);
@@ -671,7 +598,7 @@ TEST_F(ID3Read, MP4TopLevelAtomOfSizeZeroRunsToTheEndOfTheFile)
     EXPECT_EQ(Range(), MusicRange(mdatAt + 8, file.size() - 1));
 }
 
-TEST_F(ID3Read, MP4CoverItemWithSeveralPictures)
+TEST_F(ID3Read, MP4CoverItemHoldsSeveralPicturesUpToTheCap)
 {
     const std::vector<Bytes> pictures = {
         fixtures::FakeJpeg(2000, 1), fixtures::FakePng(300, 2), {'B', 'M', 1, 2, 3, 4, 5, 6, 7, 8}};
@@ -687,29 +614,26 @@ TEST_F(ID3Read, MP4CoverItemWithSeveralPictures)
         EXPECT_EQ(Slice(file, image.start, image.end), pictures[i]);
         EXPECT_EQ(ImageData(static_cast<int>(i)), pictures[i]);
     }
-}
-
-TEST_F(ID3Read, MP4MetaWithoutVersionBytesIsReadToo)
-{
-    // Older QuickTime files put the handler right after the meta header.
-    Atom meta(
-        "meta", {},
-        {Atom("hdlr", Bytes(25, 0)), Atom("ilst", {}, {fixtures::TextItem(fixtures::kItemName, "Old")})});
-    const Bytes file = Concat({fixtures::Serialize(Atom("ftyp", {'M', '4', 'A', ' ', 0, 0, 0, 0})),
-                               fixtures::Serialize(Atom("moov", {}, {Atom("udta", {}, {meta})}))});
-    ASSERT_EQ(Load("old.m4a", file), 0);
-    EXPECT_EQ(Name(), "Old");
+    // A file full of tiny pictures cannot make the list grow without end.
+    ASSERT_EQ(Load("many.m4a",
+                   fixtures::Mp4File(Movie({fixtures::CoverItem(std::vector<Bytes>(3000, Bytes(8, 1)))}))),
+              0);
+    EXPECT_EQ(tags.GetImageCount(), 1000);
 }
 
 TEST_F(ID3Read, MP4AtomSizesThatCannotBeTrustedEndTheWalk)
 {
-    // A 64-bit size on the movie atom is followed.
+    // A 64-bit size on the movie atom is followed, and so is a meta atom without version bytes,
+    // as older QuickTime files wrote it.
     Atom ilst("ilst", {}, {fixtures::TextItem(fixtures::kItemName, "Name")});
-    Atom moov("moov", {}, {Atom("udta", {}, {Atom("meta", {0, 0, 0, 0}, {ilst})})}, true);
-    ASSERT_EQ(Load("large.m4a", Concat({fixtures::Serialize(Atom("ftyp", {'M', '4', 'A', ' '})),
-                                        fixtures::Serialize(moov)})),
-              0);
-    EXPECT_EQ(Name(), "Name");
+    for (const Atom& meta :
+         {Atom("meta", {0, 0, 0, 0}, {ilst}), Atom("meta", {}, {Atom("hdlr", Bytes(25, 0)), ilst})}) {
+        Atom moov("moov", {}, {Atom("udta", {}, {meta})}, true);
+        ASSERT_EQ(Load("large.m4a", Concat({fixtures::Serialize(Atom("ftyp", {'M', '4', 'A', ' '})),
+                                            fixtures::Serialize(moov)})),
+                  0);
+        EXPECT_EQ(Name(), "Name");
+    }
 
     // Sizes 0 (inside a parent) and 2 to 7, and sizes that run past the parent or the file.
     const Bytes good = fixtures::Mp4File(Movie({ilst.children[0]}));
@@ -731,7 +655,7 @@ TEST_F(ID3Read, AIFFWithoutID3ChunkHasEmptyTagsItsDurationFromTheExtendedRateAnd
 {
     // 44100 x 16 x 2 is 1411 kbit/s; AIFC files and other rates read the same way.
     for (auto [rate, channels, bitRate] :
-         {std::tuple{44100.0, 2, 1411}, {8000.0, 1, 128}, {22050.0, 1, 353}, {96000.0, 1, 1536}}) {
+         {std::tuple{44100.0, 2, 1411}, {8000.0, 1, 128}, {96000.0, 1, 1536}}) {
         fixtures::AiffSpec aiff = Aiff();
         aiff.aifc = channels == 1;
         aiff.channels = channels;
@@ -749,87 +673,50 @@ TEST_F(ID3Read, AIFFWithoutID3ChunkHasEmptyTagsItsDurationFromTheExtendedRateAnd
 
 TEST_F(ID3Read, AIFFWithID3ChunkReadsItsTagBehindChunksOfOddLength)
 {
-    for (bool before : {false, true}) {
-        for (int version : {2, 3, 4}) {
-            fixtures::AiffSpec aiff = Aiff();
-            aiff.id3Tag = Tag(version, {TextFrame(TitleId(version), "Aiff Title"),
-                                        fixtures::PictureFrame(version, fixtures::FakeJpeg(500))});
-            aiff.id3BeforeSound = before;
-            aiff.extraChunks = {{"NAME", {'O', 'd', 'd'}}, {"ANNO", {}}}; // a pad byte follows odd data
-            const Bytes file = fixtures::AiffFile(aiff);
-            ASSERT_EQ(Load("tagged.aiff", file), 0);
-            EXPECT_EQ(Name(), "Aiff Title") << before << version;
-            EXPECT_EQ(Duration(), 3);
-            ASSERT_EQ(tags.GetImageCount(), 1);
-            EXPECT_EQ(ImageData(0), fixtures::FakeJpeg(500));
-            EXPECT_EQ(Slice(file, Range().first, Range().second), aiff.sound);
-        }
+    for (auto [before, version] : {std::pair{false, 2}, {true, 3}, {false, 4}}) {
+        fixtures::AiffSpec aiff = Aiff();
+        aiff.id3Tag = Tag(version, {TextFrame(TitleId(version), "Aiff Title"),
+                                    fixtures::PictureFrame(version, fixtures::FakeJpeg(500))});
+        aiff.id3BeforeSound = before;
+        aiff.extraChunks = {{"NAME", {'O', 'd', 'd'}}, {"ANNO", {}}}; // a pad byte follows odd data
+        const Bytes file = fixtures::AiffFile(aiff);
+        ASSERT_EQ(Load("tagged.aiff", file), 0);
+        EXPECT_EQ(Name(), "Aiff Title") << before << version;
+        EXPECT_EQ(Duration(), 3);
+        ASSERT_EQ(tags.GetImageCount(), 1);
+        EXPECT_EQ(ImageData(0), fixtures::FakeJpeg(500));
+        EXPECT_EQ(Slice(file, Range().first, Range().second), aiff.sound);
     }
-}
-
-// ---- Song information of each format ------------------------------------------------------------
-
-TEST_F(ID3Read, SongInfoHoldsEveryTagValue)
-{
-    fixtures::SongSpec song = FullSong("Ti\xC3\xBFle", "Jazz");
-    song.seconds = 3;
-    song.bitRate = 160;
-    fixtures::WriteSong(dir / "a.mp3", song);
-    ASSERT_EQ(tags.SetFilePath(dir.A("a.mp3")), 0);
-    SongInfoStruct info;
-    tags.GetSongInfo(info);
-    AString text = info.name + "|" + info.modifiedName + "|" + info.artist + "|" + info.album + "|" +
-                   info.genre + "|" + info.composer + "|" + info.fileExtension;
-    for (int number : {info.trackNumber, info.discNumber, info.discCount, info.year, info.compilation,
-                       info.mediaKind, info.duration, info.bitRate}) {
-        text += "|";
-        text += number;
-    }
-    EXPECT_EQ(text.ToStdString(),
-              "Ti\xC3\xBFle|Ti\xC3\xBFle|Artist|Album|Jazz|Composer|mp3|4|2|3|1987|1|-1|3|160");
-    EXPECT_EQ(info.size, static_cast<int>(fixtures::ReadFile(dir / "a.mp3").size()));
 }
 
 // ---- Comparing music ----------------------------------------------------------------------------
 
-class ID3Music : public testing::Test {
-protected:
-    AString Song(const std::string& name, const std::string& artist, int seconds, std::uint32_t seed)
-    {
-        fixtures::SongSpec song;
-        song.title = name;
-        song.artist = artist;
-        song.seconds = seconds;
-        song.seed = seed;
-        fixtures::WriteSong(dir / name, song);
-        return dir.A(name);
-    }
-    fixtures::TempDir dir;
-};
-
-TEST_F(ID3Music, CalcMusicSizeIsTheLengthOfTheMusicRange)
+TEST(ID3Music, FilesEqualMusicComparesTheMusicBytesWhateverTheTags)
 {
-    AString mp3 = Song("a.mp3", "X", 2, 1);
+    fixtures::TempDir dir;
+    auto song = [&dir](const std::string& name, const std::string& artist, int seconds, std::uint32_t seed) {
+        fixtures::SongSpec spec;
+        spec.title = name;
+        spec.artist = artist;
+        spec.seconds = seconds;
+        spec.seed = seed;
+        fixtures::WriteSong(dir / name, spec);
+        return dir.A(name);
+    };
+    fixtures::WriteFile(dir / "x.wav", Bytes(500, 1));
+    const AString one = song("one.mp3", "One", 2, 7), two = song("two.mp3", "Two", 2, 7),
+                  c = song("c.mp3", "", 2, 7), d = song("d.mp3", "", 2, 7),
+                  other = song("other.mp3", "", 2, 8), longer = song("long.mp3", "", 3, 7),
+                  wav = dir.A("x.wav"), missing = dir.A("missing.mp3");
+    // The music size is the length of the music range.
     ID3 tags;
-    ASSERT_EQ(tags.SetFilePath(mp3), 0);
+    ASSERT_EQ(tags.SetFilePath(c), 0);
     unsigned long long start = 0, end = 0;
     ASSERT_EQ(tags.GetMusicRange(&start, &end), 1);
-    EXPECT_EQ(ID3::CalcMusicSize(&mp3), end - start);
-    EXPECT_EQ(end, fixtures::ReadFile(dir / "a.mp3").size() - 1);
-    fixtures::WriteFile(dir / "x.wav", Bytes(500, 1));
-    AString wav = dir.A("x.wav"), missing = dir.A("missing.mp3");
+    EXPECT_EQ(ID3::CalcMusicSize(&c), end - start);
+    EXPECT_EQ(ID3::CalcMusicSize(&c), ID3::CalcMusicSize(&other));
     EXPECT_EQ(ID3::CalcMusicSize(&wav), 0u);
     EXPECT_EQ(ID3::CalcMusicSize(&missing), 0u);
-}
-
-TEST_F(ID3Music, FilesEqualMusicComparesTheMusicBytesWhateverTheTags)
-{
-    fixtures::WriteFile(dir / "x.wav", Bytes(500, 1));
-    const AString one = Song("one.mp3", "One", 2, 7), two = Song("two.mp3", "Two", 2, 7),
-                  c = Song("c.mp3", "", 2, 7), d = Song("d.mp3", "", 2, 7),
-                  other = Song("other.mp3", "", 2, 8), longer = Song("long.mp3", "", 3, 7),
-                  wav = dir.A("x.wav");
-    ASSERT_EQ(ID3::CalcMusicSize(&c), ID3::CalcMusicSize(&other));
     struct Case {
         const AString *a, *b;
         signed char untaggedOnly;
@@ -840,7 +727,6 @@ TEST_F(ID3Music, FilesEqualMusicComparesTheMusicBytesWhateverTheTags)
                                                 {&one, &two, 1, 0},
                                                 {&c, &d, 1, 1},
                                                 {&c, &other, 0, 0},
-                                                {&c, &other, 1, 0},
                                                 {&c, &longer, 0, 0},
                                                 {&wav, &wav, 0, 0}})
         EXPECT_EQ(ID3::FilesEqualMusicCRC32(a, b, untaggedOnly), expected)
@@ -922,7 +808,7 @@ TEST_F(ID3Insert, NewPictureFollowsTheOldFramesInTheTagsVersionAndThePaddingIsDr
         EXPECT_TRUE(EndsWith(file, audio)) << version;
 
         ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(path)), 0);
-        EXPECT_EQ(Name() + "|" + Artist(), "Title|Artist");
+        EXPECT_EQ(Name() + "|" + Text(&ID3::GetArtist), "Title|Artist");
         ASSERT_EQ(tags.GetImageCount(), 2);
         EXPECT_EQ(tags.GetImages()[0].kind, 1u);
         EXPECT_EQ(tags.GetImages()[1].kind, 2u);
@@ -986,7 +872,6 @@ TEST_F(ID3Insert, ImageKindsAndRefusals)
         {"a.mp3", {0xFF, 0xD8, 0xFF}, 0, "image/jpg"},
         {"a.mp3", fixtures::FakePng(20), 0, "image/png"},
         {"a.mp3", {'G', 'I', 'F', '8', '9', 'a', 0, 0}, kErrUnknown, nullptr},
-        {"a.mp3", {0xFF}, kErrUnknown, nullptr},
         {"a.m4a", {0xFF, 0xD8, 0xFF}, kErrNotSupported, nullptr},
         {"a.aiff", {0xFF, 0xD8, 0xFF}, kErrNotSupported, nullptr},
         {"a.wav", {0xFF, 0xD8, 0xFF}, 0, nullptr},
@@ -999,9 +884,8 @@ TEST_F(ID3Insert, ImageKindsAndRefusals)
             EXPECT_EQ(file, tagged) << c.file;
             continue;
         }
-        const std::size_t frameAt = 10 + 10 + 2;
-        ASSERT_EQ(TextAt(file, frameAt, 4), "APIC");
-        EXPECT_EQ(TextAt(file, frameAt + 11, 9), c.mime);
+        ASSERT_EQ(TextAt(file, 22, 4), "APIC"); // after the header and the title frame
+        EXPECT_EQ(TextAt(file, 22 + 11, 9), c.mime);
     }
     // The file changed to a tag of an unknown version after it was read.
     Bytes v5 = tagged;

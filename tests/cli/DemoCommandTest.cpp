@@ -1,6 +1,7 @@
 // pelorin demo: the demonstration iPod and songs a user gets to try Pelorin out.
 
 #include "ACommon/ID3.h"
+#include "ACommon/SongInfoStruct.h"
 #include "cli/DemoFiles.h"
 #include "fixtures/RunCommand.h"
 #include "fixtures/TempDir.h"
@@ -52,22 +53,13 @@ TEST(DemoCommand, MakesAnEmptyIPodThatPelorinListsAndSongsThatReadBackAsCatalogu
             folder / ("Songs/" + song.artist + "/" + song.album + "/" + cli::demo::SongFileName(song));
         ID3 tags;
         ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(path)), 0) << path;
-        AString text;
-        tags.GetName(text);
-        EXPECT_EQ(text.ToStdString(), song.title);
-        tags.GetArtist(text);
-        EXPECT_EQ(text.ToStdString(), song.artist);
-        tags.GetAlbum(text);
-        EXPECT_EQ(text.ToStdString(), song.album);
-        tags.GetGenre(text);
-        EXPECT_EQ(text.ToStdString(), song.genre);
-        long number = 0;
-        tags.GetTrackNumber(number);
-        EXPECT_EQ(number, song.track);
-        tags.GetDuration(number);
-        EXPECT_EQ(number, song.seconds) << path;
-        tags.GetBitrate(number);
-        EXPECT_NEAR(number, 128, 2) << path;
+        SongInfoStruct info;
+        tags.GetSongInfo(info);
+        EXPECT_EQ((info.name + "|" + info.artist + "|" + info.album + "|" + info.genre).ToStdString(),
+                  song.title + "|" + song.artist + "|" + song.album + "|" + song.genre);
+        EXPECT_EQ(info.trackNumber, song.track);
+        EXPECT_EQ(info.duration, song.seconds) << path;
+        EXPECT_NEAR(info.bitRate, 128, 2) << path;
     }
     EXPECT_GE(artists.size(), 5u);
     EXPECT_GE(genres.size(), 5u);
@@ -88,21 +80,14 @@ TEST(DemoFiles, M4aSampleTablePointsAtTheAudioData)
     cli::demo::DemoSong song;
     song.title = "T";
     song.artist = "A";
-    song.album = "B";
-    song.genre = "G";
     song.seconds = 2;
     const std::vector<std::uint8_t> bytes = cli::demo::M4aBytes(song);
-    const std::size_t stco = Find(bytes, "stco");
-    const std::size_t stsz = Find(bytes, "stsz");
-    const std::size_t mdat = Find(bytes, "mdat");
-    ASSERT_NE(stco, std::string::npos);
-    ASSERT_NE(stsz, std::string::npos);
-    ASSERT_NE(mdat, std::string::npos);
+    const std::size_t stco = Find(bytes, "stco"), stsz = Find(bytes, "stsz"), mdat = Find(bytes, "mdat");
+    ASSERT_TRUE(stco != std::string::npos && stsz != std::string::npos && mdat != std::string::npos);
     // One chunk at the start of the audio data, holding every frame.
     EXPECT_EQ(U32BE(bytes, stco + 8), 1u);
     EXPECT_EQ(U32BE(bytes, stco + 12), mdat + 4);
-    const std::uint32_t frameSize = U32BE(bytes, stsz + 8);
-    const std::uint32_t frames = U32BE(bytes, stsz + 12);
+    const std::uint32_t frameSize = U32BE(bytes, stsz + 8), frames = U32BE(bytes, stsz + 12);
     EXPECT_EQ(frames, (2u * 44100 + 1023) / 1024);
     EXPECT_EQ(U32BE(bytes, mdat - 4), 8 + frameSize * frames);
     EXPECT_EQ(bytes.size(), mdat + 4 + static_cast<std::size_t>(frameSize) * frames);

@@ -102,12 +102,7 @@ TEST(ScanCommand, DeleteMovesOrDeletesTheDuplicateAsAnswered)
 TEST(ScanCommand, FileTypeCanBeLeftOutOfTheComparison)
 {
     Library library;
-    fixtures::SongSpec other;
-    other.title = "Other";
-    other.artist = "Artist";
-    other.album = "Album";
-    other.genre = "Rock";
-    fixtures::WriteSong(library.Music("Other.m4a"), other);
+    library.Put("Other.m4a", "Other", 3);
     EXPECT_TRUE(Has(library.Run({}).out, "1 duplicate song found among 4 songs"));
     EXPECT_TRUE(Has(library.Run({"--no-file-type"}).out, "2 duplicate songs found among 4 songs"));
 }
