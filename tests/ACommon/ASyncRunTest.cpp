@@ -210,6 +210,22 @@ TEST(ASyncRun, EachSyncTypeLeavesTheExpectedFilesOnBothSides)
 // ---------------------------------------------------------------------------------------------
 // Two-way runs, the state written and read back between runs
 
+TEST(ASyncRun, ChangesMadeSinceTheLastRunGoTheNewerWay)
+{
+    Answering frontend("Yes to All");
+    Pair pair;
+    Put(pair.L("a.txt"), "a1");
+    Put(pair.L("e.txt"), "e1");
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    // Both entries are now in all four lists: only their times tell which side changed.
+    Put(pair.L("a.txt"), "a2", kBase + 100000);
+    Put(pair.R("e.txt"), "e2", kBase + 200000);
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    const Tree expected = {{"a.txt", "a2"}, {"e.txt", "e2"}};
+    EXPECT_EQ(Contents(pair.L()), expected);
+    EXPECT_EQ(Contents(pair.R()), expected);
+}
+
 TEST(ASyncRun, AFileAddedUnderANameDeletedOnBothSidesSinceIsKept)
 {
     Answering frontend("Yes to All");
