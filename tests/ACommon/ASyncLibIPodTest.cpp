@@ -18,8 +18,8 @@
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -68,39 +68,29 @@ public:
         fixtures::WriteSong(Folder(relative), songSpec);
     }
 
-    std::unique_ptr<ASyncLib> Load(int autoAction, signed char destDeletes)
-    {
-        auto sync = std::make_unique<ASyncLib>(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
-        if (Exists(tmp / "state")) {
-            AString path = tmp.A("state");
-            AFile in;
-            EXPECT_EQ(in.Open(&path, 1), 0);
-            EXPECT_EQ(sync->ReadState(&in), 0);
-        }
-        AString left = tmp.A("Songs"), right = AString::FromUTF8(root);
-        sync->SetRootPath1(&left, nullptr, 0);
-        sync->SetRootPath2(&right, nullptr, 0);
-        sync->SetAutoAction(autoAction);
-        sync->SetDestDeletes(destDeletes);
-        sync->SetShowActionsList(0);
-        sync->SetRememberedAnswers(ASync::kAnswerYesToAll, ASync::kAnswerYesToAll, ASync::kAnswerYesToAll);
-        return sync;
-    }
-    void Save(ASync& sync)
-    {
-        std::filesystem::remove(tmp / "state");
-        AString path = tmp.A("state");
-        AFile out;
-        ASSERT_EQ(out.Open(&path, 2), 0);
-        ASSERT_EQ(sync.WriteState(&out), 0);
-    }
+    // One run, answering Yes to All; `adjust` changes the sync's settings first.
     int Run(int autoAction, signed char destDeletes, const std::function<void(ASyncLib&)>& adjust = {})
     {
-        std::unique_ptr<ASyncLib> sync = Load(autoAction, destDeletes);
+        ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
+        AString path = tmp.A("state"), left = tmp.A("Songs"), right = AString::FromUTF8(root);
+        if (Exists(tmp / "state")) {
+            AFile in;
+            EXPECT_EQ(in.Open(&path, 1), 0);
+            EXPECT_EQ(sync.ReadState(&in), 0);
+        }
+        sync.SetRootPath1(&left, nullptr, 0);
+        sync.SetRootPath2(&right, nullptr, 0);
+        sync.SetAutoAction(autoAction);
+        sync.SetDestDeletes(destDeletes);
+        sync.SetShowActionsList(0);
+        sync.SetRememberedAnswers(ASync::kAnswerYesToAll, ASync::kAnswerYesToAll, ASync::kAnswerYesToAll);
         if (adjust)
-            adjust(*sync);
-        const int result = sync->DoSync(nullptr);
-        Save(*sync);
+            adjust(sync);
+        const int result = sync.DoSync(nullptr);
+        std::filesystem::remove(tmp / "state");
+        AFile out;
+        EXPECT_EQ(out.Open(&path, 2), 0);
+        EXPECT_EQ(sync.WriteState(&out), 0);
         return result;
     }
 

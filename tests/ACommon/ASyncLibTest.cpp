@@ -5,7 +5,6 @@
 #include "ACommon/ASyncLib.h"
 
 #include "ACommon/ADirSong.h"
-#include "ACommon/ADirSongDir.h"
 #include "ACommon/AError.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
@@ -20,13 +19,11 @@
 #include <string>
 #include <vector>
 
-using fixtures::Exists;
 using fixtures::ListFiles;
 using fixtures::ReadFile;
 using fixtures::RecordingFrontend;
 using fixtures::SetModTime;
 using fixtures::TempDir;
-using fixtures::WriteFile;
 
 namespace {
 
@@ -56,8 +53,7 @@ std::vector<int> Kinds(ASync& sync)
     return kinds;
 }
 
-// Two folders of songs L and R, and a song sync between them whose state lives in a file from one
-// run to the next.
+// Two folders of songs L and R, and song syncs between them.
 class SongPair {
 public:
     SongPair()
@@ -71,12 +67,6 @@ public:
     std::unique_ptr<ASyncLib> Load(int autoAction, signed char destDeletes)
     {
         auto sync = std::make_unique<ASyncLib>(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
-        if (Exists(tmp / "state")) {
-            AString path = tmp.A("state");
-            AFile in;
-            EXPECT_EQ(in.Open(&path, 1), 0);
-            EXPECT_EQ(sync->ReadState(&in), 0);
-        }
         AString left = tmp.A("L"), right = tmp.A("R");
         sync->SetRootPath1(&left, nullptr, 0);
         sync->SetRootPath2(&right, nullptr, 0);
@@ -85,20 +75,9 @@ public:
         sync->SetShowActionsList(0);
         return sync;
     }
-    void Save(ASync& sync)
-    {
-        std::filesystem::remove(tmp / "state");
-        AString path = tmp.A("state");
-        AFile out;
-        ASSERT_EQ(out.Open(&path, 2), 0);
-        ASSERT_EQ(sync.WriteState(&out), 0);
-    }
     int Run(int autoAction, signed char destDeletes)
     {
-        std::unique_ptr<ASyncLib> sync = Load(autoAction, destDeletes);
-        const int result = sync->DoSync(nullptr);
-        Save(*sync);
-        return result;
+        return Load(autoAction, destDeletes)->DoSync(nullptr);
     }
     // Plans only: lists, drops duplicates and plans; the actions stay in the sync.
     std::unique_ptr<ASyncLib> Plan(int autoAction, signed char destDeletes,
