@@ -207,17 +207,7 @@ TEST(ADir, NamesThatAreNotUtf8AreSkippedAndLogged)
 }
 
 // ---- Deleting ----
-
-TEST(ADir, DeleteKeepsTheFileOrRemovesItWithoutMoving)
-{
-    Folder folder;
-    WriteFile(folder.tmp / "root/a.mp3", "a");
-    EXPECT_EQ(folder.Delete("a.mp3", 1), 0);
-    EXPECT_EQ(ListFiles(folder.tmp.Path()), Files{"root/a.mp3"});
-    folder.dir.SetMoveInsteadOfDelete(0);
-    EXPECT_EQ(folder.Delete("a.mp3"), 0);
-    EXPECT_TRUE(ListFiles(folder.tmp.Path()).empty());
-}
+// Keeping a file and deleting it outright are checked through the song folder source.
 
 TEST(ADir, DeleteMovesIntoRemovedFilesBesideTheRootWithTildeNames)
 {
