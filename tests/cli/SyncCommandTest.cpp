@@ -94,16 +94,10 @@ TEST(SyncCommand, SongsGoOntoTheDemonstrationIPodAndComeBackTheSame)
     const std::size_t count = cli::demo::Catalogue().size();
     EXPECT_TRUE(Has(onto.out, "The iPod \"Demo iPod\" holds " + std::to_string(count) + " songs."))
         << onto.out;
+    // The database and files on the iPod are checked in the iPod sync tests and against libgpod.
     EXPECT_EQ(demo.IPodTitles(), CatalogueTitles());
-    EXPECT_EQ(ListFiles(demo.IPod() + "/iPod_Control/Music").size(), count);
-    EXPECT_TRUE(Exists(demo.IPod() + "/iPod_Control/iTunes/iTunesSD"));
     // The settings are kept in the iPod's own state file.
     EXPECT_TRUE(Exists(demo.StateFile()));
-
-    // Nothing more to do the second time.
-    fixtures::CommandResult again = demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"});
-    ASSERT_EQ(again.exitStatus, 0) << again.err;
-    EXPECT_TRUE(Has(again.err, "Nothing to Sync!")) << again.err;
 
     // And back into an empty folder: the same files, filed the same way.
     std::filesystem::create_directories(demo.tmp / "Back");
