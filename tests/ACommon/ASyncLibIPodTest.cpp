@@ -18,8 +18,8 @@
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -68,39 +68,29 @@ public:
         fixtures::WriteSong(Folder(relative), songSpec);
     }
 
-    std::unique_ptr<ASyncLib> Load(int autoAction, signed char destDeletes)
-    {
-        auto sync = std::make_unique<ASyncLib>(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
-        if (Exists(tmp / "state")) {
-            AString path = tmp.A("state");
-            AFile in;
-            EXPECT_EQ(in.Open(&path, 1), 0);
-            EXPECT_EQ(sync->ReadState(&in), 0);
-        }
-        AString left = tmp.A("Songs"), right = AString::FromUTF8(root);
-        sync->SetRootPath1(&left, nullptr, 0);
-        sync->SetRootPath2(&right, nullptr, 0);
-        sync->SetAutoAction(autoAction);
-        sync->SetDestDeletes(destDeletes);
-        sync->SetShowActionsList(0);
-        sync->SetRememberedAnswers(ASync::kAnswerYesToAll, ASync::kAnswerYesToAll, ASync::kAnswerYesToAll);
-        return sync;
-    }
-    void Save(ASync& sync)
-    {
-        std::filesystem::remove(tmp / "state");
-        AString path = tmp.A("state");
-        AFile out;
-        ASSERT_EQ(out.Open(&path, 2), 0);
-        ASSERT_EQ(sync.WriteState(&out), 0);
-    }
+    // One run, answering Yes to All; `adjust` changes the sync's settings first.
     int Run(int autoAction, signed char destDeletes, const std::function<void(ASyncLib&)>& adjust = {})
     {
-        std::unique_ptr<ASyncLib> sync = Load(autoAction, destDeletes);
+        ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
+        AString path = tmp.A("state"), left = tmp.A("Songs"), right = AString::FromUTF8(root);
+        if (Exists(tmp / "state")) {
+            AFile in;
+            EXPECT_EQ(in.Open(&path, 1), 0);
+            EXPECT_EQ(sync.ReadState(&in), 0);
+        }
+        sync.SetRootPath1(&left, nullptr, 0);
+        sync.SetRootPath2(&right, nullptr, 0);
+        sync.SetAutoAction(autoAction);
+        sync.SetDestDeletes(destDeletes);
+        sync.SetShowActionsList(0);
+        sync.SetRememberedAnswers(ASync::kAnswerYesToAll, ASync::kAnswerYesToAll, ASync::kAnswerYesToAll);
         if (adjust)
-            adjust(*sync);
-        const int result = sync->DoSync(nullptr);
-        Save(*sync);
+            adjust(sync);
+        const int result = sync.DoSync(nullptr);
+        std::filesystem::remove(tmp / "state");
+        AFile out;
+        EXPECT_EQ(out.Open(&path, 2), 0);
+        EXPECT_EQ(sync.WriteState(&out), 0);
         return result;
     }
 
@@ -164,15 +154,6 @@ public:
 
 } // namespace
 
-TEST(ASyncLibIPod, SetTypesMakesDatabaseSourcesForTheIPodSide)
-{
-    ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
-    EXPECT_EQ(sync.GetDir2()->GetType(), ADir::kTypeIPodDB);
-    EXPECT_EQ(sync.GetSavedDir2()->GetType(), ADir::kTypeIPodDB);
-    EXPECT_EQ(sync.GetType2(), ADir::kTypeIPodDB);
-    EXPECT_EQ(sync.GetDir2()->GetTypeIncludeFilter(), ":mp3:m4p:m4a:m4b:");
-}
-
 TEST(ASyncLibIPod, CopyToIPodPutsEverySongOnTheIPodAndInItsDatabase)
 {
     FolderAndIPod pair;
@@ -230,27 +211,21 @@ TEST(ASyncLibIPod, AReplacedSongFileIsDescribedAnewInTheDatabase)
     EXPECT_EQ(track->GetFileSize(), ReadFile(file).size());
 }
 
-TEST(ASyncLibIPod, MakeIPodEqualRemovesWhatTheFolderLacks)
+TEST(ASyncLibIPod, MakeIPodEqualMovesWhatTheFolderLacksIntoRemovedFilesOrDeletesIt)
 {
-    FolderAndIPod pair;
-    pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
-    pair.PutOnIPod({{"one.mp3", SongSpecOf("One")}, {"gone.mp3", SongSpecOf("Gone", "Artist", 3)}});
-    ASSERT_EQ(pair.Run(1, 1, [](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(0); }), 0)
-        << pair.frontend.Log();
-    const auto songs = pair.IPodSongs();
-    ASSERT_EQ(pair.Titles(), std::vector<std::string>{"One"});
-    // Only the song's own file is left in the music folders.
-    EXPECT_EQ(ListFiles(pair.root + "/iPod_Control/Music").size(), 1u);
-    EXPECT_FALSE(Exists(pair.root + "/Removed Files"));
-}
-
-TEST(ASyncLibIPod, DeletedSongsAreMovedIntoRemovedFilesOnTheIPodUnderTheirNames)
-{
-    FolderAndIPod pair;
-    pair.PutOnIPod({{"gone.mp3", SongSpecOf("Gone", "Artist", 3)}});
-    ASSERT_EQ(pair.Run(1, 1), 0) << pair.frontend.Log();
-    EXPECT_TRUE(pair.IPodSongs().empty());
-    EXPECT_EQ(ListFiles(pair.root + "/Removed Files"), std::vector<std::string>{"Artist/Album/Gone.mp3"});
+    for (signed char move : {1, 0}) {
+        FolderAndIPod pair;
+        pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
+        pair.PutOnIPod({{"one.mp3", SongSpecOf("One")}, {"gone.mp3", SongSpecOf("Gone", "Artist", 3)}});
+        ASSERT_EQ(pair.Run(1, 1, [move](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(move); }), 0)
+            << pair.frontend.Log();
+        ASSERT_EQ(pair.Titles(), std::vector<std::string>{"One"});
+        // Only the song's own file is left in the music folders; the other is moved under its name.
+        EXPECT_EQ(ListFiles(pair.root + "/iPod_Control/Music").size(), 1u);
+        EXPECT_EQ(ListFiles(pair.root + "/Removed Files"),
+                  move ? std::vector<std::string>{"Artist/Album/Gone.mp3"} : std::vector<std::string>{});
+        EXPECT_EQ(Exists(pair.root + "/Removed Files"), move == 1);
+    }
 }
 
 TEST(ASyncLibIPod, CopyFromIPodFilesTheIPodsSongsIntoTheFolder)
@@ -338,15 +313,4 @@ TEST(ASyncLibIPod, ADatabaseThatCannotBeWrittenBackFailsTheRun)
     EXPECT_EQ(result, kErrFileNotFound);
     EXPECT_TRUE(Has(pair.frontend.Log(), "Failed writing iPod: Test iPod Main Library: -11160"))
         << pair.frontend.Log();
-}
-
-TEST(ASyncLibIPod, ActionsOnTheIPodSideShowTheIPodsName)
-{
-    FolderAndIPod pair;
-    std::unique_ptr<ASyncLib> sync = pair.Load(2, 0);
-    AString path = AString::FromUTF8(pair.root + "/Rock/Artist/Album/One/mp3?7");
-    EXPECT_EQ(sync->FormatVPForDisplay(&path, 0, -1, 0).ToStdString(), "iPod: Test iPod Main Library");
-    EXPECT_EQ(sync->FormatVPForDisplay(&path, 1, -1, 0).ToStdString(),
-              "iPod: Test iPod Main Library: Rock; Artist; Album; One; mp3");
-    EXPECT_EQ(sync->FormatVPForDisplay(&path, 1, -1, 1).ToStdString(), "Rock; Artist; Album; One; mp3");
 }

@@ -60,6 +60,18 @@ constexpr SyncType kMirrorToRight{"mirror-to-right", 1, 1};
 constexpr SyncType kMerge{"merge", 3, 0};
 constexpr SyncType kSynchronize{"synchronize", 3, 1};
 
+// Copies fail for b.txt, as when its disk is full.
+class FailingSync : public ASync {
+public:
+    int Copy(const AString* src, const AString* dst, signed char overwrite, signed char isReplace,
+             CancelProc cancel) override
+    {
+        if (src->Find("b.txt", 0) >= 0)
+            return kErrIO;
+        return ASync::Copy(src, dst, overwrite, isReplace, cancel);
+    }
+};
+
 // Two folders L and R in a temporary folder, and a sync between them whose state lives in a file
 // there from one run to the next, as it does for the command line.
 class Pair {
@@ -73,10 +85,12 @@ public:
     std::string L(const std::string& relative = "") const { return tmp / ("L/" + relative); }
     std::string R(const std::string& relative = "") const { return tmp / ("R/" + relative); }
 
-    // A fresh sync with the state of the previous run, the roots and the type.
-    std::unique_ptr<ASync> Load(SyncType type)
+    // A fresh sync with the state of the previous run, the roots and the type; the review is shown
+    // and handled by `review` when one is given.
+    template <class Sync = ASync>
+    std::unique_ptr<Sync> Load(SyncType type, int (*review)(AArray*, ASync*) = nullptr)
     {
-        auto sync = std::make_unique<ASync>();
+        auto sync = std::make_unique<Sync>();
         AString path = tmp.A("state");
         if (Exists(tmp / "state")) {
             AFile in;
@@ -88,24 +102,16 @@ public:
         sync->SetRootPath2(&right, nullptr, 0);
         sync->SetAutoAction(type.autoAction);
         sync->SetDestDeletes(type.destDeletes);
-        sync->SetShowActionsList(0);
-        return sync;
-    }
-
-    // The same, with the review shown and handled by `review`.
-    std::unique_ptr<ASync> LoadWithReview(SyncType type, int (*review)(AArray*, ASync*))
-    {
-        std::unique_ptr<ASync> sync = Load(type);
-        sync->SetShowActionsList(1);
+        sync->SetShowActionsList(review ? 1 : 0);
         sync->SetActionsListDlogProc(review);
         return sync;
     }
 
     // One run: load, DoSync, save. Returns DoSync's result.
-    int Run(SyncType type, CancelProc cancel = nullptr)
+    int Run(SyncType type)
     {
         std::unique_ptr<ASync> sync = Load(type);
-        int result = sync->DoSync(cancel);
+        int result = sync->DoSync(nullptr);
         AString path = tmp.A("state");
         std::filesystem::remove(tmp / "state");
         AFile out;
@@ -126,6 +132,20 @@ public:
     }
 
     TempDir tmp;
+};
+
+// a, b and c on the left, z on the right.
+void PutThreeAndOne(Pair& pair)
+{
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        Put(pair.L(name), name);
+    Put(pair.R("z.txt"), "z");
+}
+
+// A front end that gives `answer` to every question not scripted.
+class Answering : public RecordingFrontend {
+public:
+    explicit Answering(const char* answer) { questions.SetDefaultAnswer(answer); }
 };
 
 RecordingFrontend* gFrontend = nullptr;
@@ -172,8 +192,7 @@ TEST(ASyncRun, EachSyncTypeLeavesTheExpectedFilesOnBothSides)
                           {kMerge, merged, merged},
                           {kSynchronize, merged, merged}};
     for (const Case& c : cases) {
-        RecordingFrontend frontend;
-        frontend.questions.SetDefaultAnswer("Yes to All");
+        Answering frontend("Yes to All");
         Pair pair;
         for (const auto& [name, text] : startLeft)
             Put(pair.L(name), text, text == "left-new" ? kBase + 100000 : kBase);
@@ -189,53 +208,27 @@ TEST(ASyncRun, EachSyncTypeLeavesTheExpectedFilesOnBothSides)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Two-way runs across several rounds, the state written and read back between rounds
+// Two-way runs, the state written and read back between runs
 
-TEST(ASyncRun, SynchronizeCarriesAdditionsDeletionsAndChangesAcrossRounds)
+TEST(ASyncRun, ChangesMadeSinceTheLastRunGoTheNewerWay)
 {
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
+    Answering frontend("Yes to All");
     Pair pair;
     Put(pair.L("a.txt"), "a1");
-    Put(pair.L("b.txt"), "b");
-    Put(pair.L("d/x.txt"), "x");
-    Put(pair.R("c.txt"), "c");
-
-    // Round 1: everything is new on one side or the other.
+    Put(pair.L("e.txt"), "e1");
     ASSERT_EQ(pair.Run(kSynchronize), 0);
-    const Tree round1 = {{"a.txt", "a1"}, {"b.txt", "b"}, {"c.txt", "c"}, {"d/x.txt", "x"}};
-    EXPECT_EQ(Contents(pair.L()), round1);
-    EXPECT_EQ(Contents(pair.R()), round1);
-
-    // Round 2: a changed and c deleted on the left, a new folder g there; b deleted and e added on
-    // the right.
+    // Both entries are now in all four lists: only their times tell which side changed.
     Put(pair.L("a.txt"), "a2", kBase + 100000);
-    std::filesystem::remove(pair.L("c.txt"));
-    Put(pair.L("g/f.txt"), "f");
-    std::filesystem::remove(pair.R("b.txt"));
-    Put(pair.R("e.txt"), "e");
-    ASSERT_EQ(pair.Run(kSynchronize), 0);
-    const Tree round2 = {{"a.txt", "a2"}, {"d/x.txt", "x"}, {"e.txt", "e"}, {"g/f.txt", "f"}};
-    EXPECT_EQ(Contents(pair.L()), round2);
-    EXPECT_EQ(Contents(pair.R()), round2);
-
-    // Round 3: e changed on the right; nothing else.
     Put(pair.R("e.txt"), "e2", kBase + 200000);
     ASSERT_EQ(pair.Run(kSynchronize), 0);
-    EXPECT_EQ(ReadText(pair.L("e.txt")), "e2");
-
-    // Round 4: nothing changed.
-    frontend.Clear();
-    frontend.questions.SetDefaultAnswer("Yes to All");
-    ASSERT_EQ(pair.Run(kSynchronize), 0);
-    EXPECT_TRUE(Has(frontend.Log(), "Nothing to Sync!"));
-    EXPECT_EQ(frontend.questions.Informed(), Titles{"Nothing to Sync!"});
+    const Tree expected = {{"a.txt", "a2"}, {"e.txt", "e2"}};
+    EXPECT_EQ(Contents(pair.L()), expected);
+    EXPECT_EQ(Contents(pair.R()), expected);
 }
 
 TEST(ASyncRun, AFileAddedUnderANameDeletedOnBothSidesSinceIsKept)
 {
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
+    Answering frontend("Yes to All");
     Pair pair;
     Put(pair.L("a.txt"), "old");
     Put(pair.L("b.txt"), "b");
@@ -243,7 +236,11 @@ TEST(ASyncRun, AFileAddedUnderANameDeletedOnBothSidesSinceIsKept)
     // The user deletes a on both sides: a run with nothing to do, which must still save its lists.
     std::filesystem::remove(pair.L("a.txt"));
     std::filesystem::remove(pair.R("a.txt"));
+    frontend.Clear();
+    frontend.questions.SetDefaultAnswer("Yes to All");
     ASSERT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_TRUE(Has(frontend.Log(), "Nothing to Sync!"));
+    EXPECT_EQ(frontend.questions.Informed(), Titles{"Nothing to Sync!"});
     // Later a new a appears on the left. It is new, not a deletion made on the right.
     Put(pair.L("a.txt"), "new");
     ASSERT_EQ(pair.Run(kSynchronize), 0);
@@ -253,8 +250,7 @@ TEST(ASyncRun, AFileAddedUnderANameDeletedOnBothSidesSinceIsKept)
 
 TEST(ASyncRun, DeletionIsCarriedOverWhileASmallerNewEntryWaitsOnTheOtherSide)
 {
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
+    Answering frontend("Yes to All");
     Pair pair;
     Put(pair.L("a.txt"), "a");
     Put(pair.L("c.txt"), "c");
@@ -311,8 +307,7 @@ TEST(ASyncRun, FourListsDecideEachEntryAndMergeIgnoresTheSavedOnes)
 
 TEST(ASyncRun, SameTimeAndDifferentContentsIsAnUndecidedPairLeftAloneUnlessTheReviewSettlesIt)
 {
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
+    Answering frontend("Yes to All");
     Pair pair;
     // Same time, different sizes: neither is newer and they differ.
     Put(pair.L("a.txt"), "left", kBase);
@@ -327,7 +322,7 @@ TEST(ASyncRun, SameTimeAndDifferentContentsIsAnUndecidedPairLeftAloneUnlessTheRe
               "leftrightb");
 
     // The review keeps the right file.
-    sync = pair.LoadWithReview(kSynchronize, [](AArray*, ASync* s) {
+    sync = pair.Load(kSynchronize, [](AArray*, ASync* s) {
         s->ChangeSyncAction(s->GetAction(0), 7);
         s->GetAction(0)->active = 1;
         return 0;
@@ -370,7 +365,7 @@ TEST(ASyncRun, RefusedReviewChangesNothingAndKeepsThePlan)
     RecordingFrontend frontend;
     Pair pair;
     Put(pair.L("a.txt"), "a");
-    std::unique_ptr<ASync> sync = pair.LoadWithReview(
+    std::unique_ptr<ASync> sync = pair.Load(
         kCopyToRight, [](AArray* actions, ASync*) { return actions->Count() == 1 ? kErrUserCancel : 0; });
     EXPECT_EQ(sync->DoSync(nullptr), kErrUserCancel);
     EXPECT_TRUE(Has(frontend.Log(), "User cancelled."));
@@ -387,7 +382,7 @@ TEST(ASyncRun, FileThatAppearedSinceThePlanIsNotReplacedWithoutAsking)
     pair = &here;
     Put(here.L("a.txt"), "planned");
     // While the user looks at the plan, a file of the same name arrives on the right.
-    std::unique_ptr<ASync> sync = here.LoadWithReview(kCopyToRight, [](AArray*, ASync*) {
+    std::unique_ptr<ASync> sync = here.Load(kCopyToRight, [](AArray*, ASync*) {
         Put(pair->R("a.txt"), "arrived meanwhile");
         return 0;
     });
@@ -437,8 +432,7 @@ TEST(ASyncRun, ANewerDestinationIsAskedAboutEvenAfterYesToAll)
     };
     for (const Case& c : {Case{ASync::kAnswerYesToAll, {"Replace newer file?"}, "left"},
                           Case{ASync::kAnswerNoToAll, {}, "right"}}) {
-        RecordingFrontend frontend;
-        frontend.questions.SetDefaultAnswer("Yes");
+        Answering frontend("Yes");
         Pair pair;
         Put(pair.L("a.txt"), "left", kBase);
         Put(pair.R("a.txt"), "right", kBase + 100000);
@@ -465,43 +459,15 @@ TEST(ASyncRun, NoToAllOnDeleteKeepsEveryFileAndIsRemembered)
     EXPECT_EQ(sync->GetDeleteAnswer(), ASync::kAnswerNoToAll);
 }
 
-namespace {
-
-// Copies fail for b.txt, as when its disk is full.
-class FailingSync : public ASync {
-public:
-    int Copy(const AString* src, const AString* dst, signed char overwrite, signed char isReplace,
-             CancelProc cancel) override
-    {
-        if (src->Find("b.txt", 0) >= 0)
-            return kErrIO;
-        return ASync::Copy(src, dst, overwrite, isReplace, cancel);
-    }
-};
-
-// a, b and c on the left, z on the right.
-void PutThreeAndOne(Pair& pair)
-{
-    for (const char* name : {"a.txt", "b.txt", "c.txt"})
-        Put(pair.L(name), name);
-    Put(pair.R("z.txt"), "z");
-}
-
-} // namespace
-
 TEST(ASyncRun, StopOnErrorDecidesWhetherTheActionsAfterAFailureRun)
 {
     for (signed char stopOnErr : {1, 0}) {
         RecordingFrontend frontend;
         Pair pair;
         PutThreeAndOne(pair);
-        FailingSync sync;
-        AString left = pair.tmp.A("L"), right = pair.tmp.A("R");
-        sync.SetRootPath1(&left, nullptr, 0);
-        sync.SetRootPath2(&right, nullptr, 0);
-        sync.SetShowActionsList(0);
-        sync.SetStopOnErr(stopOnErr);
-        EXPECT_EQ(sync.DoSync(nullptr), kErrIO);
+        std::unique_ptr<FailingSync> sync = pair.Load<FailingSync>(kCopyToRight);
+        sync->SetStopOnErr(stopOnErr);
+        EXPECT_EQ(sync->DoSync(nullptr), kErrIO);
         const std::string log = frontend.Log();
         EXPECT_TRUE(Has(log, "Failed copying " + pair.L("b.txt") + " to " + pair.R() + ": -36: IO error."));
         EXPECT_TRUE(Has(log, "Error Sync'ing!"));
@@ -545,8 +511,7 @@ TEST(ASyncRun, CancelWhilePerformingStopsAfterTheCurrentActionAndStillFinishes)
 
 TEST(ASyncRun, LogOnlyCopiesFilesButMakesAndRemovesNoFolders)
 {
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
+    Answering frontend("Yes to All");
     Pair pair;
     std::filesystem::create_directories(pair.L("Empty"));
     Put(pair.L("f.txt"), "f");
@@ -566,8 +531,7 @@ TEST(ASyncRun, LogOnlyCopiesFilesButMakesAndRemovesNoFolders)
 
 TEST(ASyncRun, FolderDeletedOnOneSideKeepsAFileAddedToItOnTheOther)
 {
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
+    Answering frontend("Yes to All");
     Pair pair;
     Put(pair.L("d/x.txt"), "x");
     Put(pair.L("k.txt"), "k");
@@ -584,8 +548,7 @@ TEST(ASyncRun, FolderDeletedOnOneSideKeepsAFileAddedToItOnTheOther)
 
 TEST(ASyncRun, MirrorKeepsAFolderHoldingFilesTheFiltersLeftOut)
 {
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
+    Answering frontend("Yes to All");
     Pair pair;
     Put(pair.L("k.txt"), "k");
     Put(pair.R("k.txt"), "k");
@@ -601,8 +564,7 @@ TEST(ASyncRun, MirrorKeepsAFolderHoldingFilesTheFiltersLeftOut)
 
 TEST(ASyncRun, NestedEmptyFoldersAreRemovedDeepestFirst)
 {
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
+    Answering frontend("Yes to All");
     Pair pair;
     std::filesystem::create_directories(pair.R("a/b/c"));
     Put(pair.R("a/b/f.txt"), "f");
@@ -644,8 +606,7 @@ TEST(ASyncRun, GuardAsksOnlyForAtLeastTenDeletionsAndMoreThanHalf)
     };
     for (auto [kept, deleted, asked] :
          {Case{0, 9, false}, {15, 10, false}, {10, 10, false}, {12, 13, true}, {0, 10, true}}) {
-        RecordingFrontend frontend;
-        frontend.questions.SetDefaultAnswer("Yes to All");
+        Answering frontend("Yes to All");
         Pair pair;
         for (int i = 0; i < kept; ++i) {
             Put(pair.L("k" + std::to_string(i)), "k");
@@ -664,12 +625,11 @@ TEST(ASyncRun, GuardAsksOnlyForAtLeastTenDeletionsAndMoreThanHalf)
 
 TEST(ASyncRun, GuardCountsOnlyTheDeletionsLeftTickedInTheReview)
 {
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
+    Answering frontend("Yes to All");
     Pair pair;
     for (int i = 0; i < 12; ++i)
         Put(pair.R("f" + std::to_string(i) + ".txt"), "x");
-    std::unique_ptr<ASync> sync = pair.LoadWithReview(kMirrorToRight, [](AArray*, ASync* s) {
+    std::unique_ptr<ASync> sync = pair.Load(kMirrorToRight, [](AArray*, ASync* s) {
         for (int i = 0; i < 6; ++i)
             s->GetAction(i)->active = 0;
         return 0;

@@ -235,29 +235,6 @@ TEST(ASync, SideOfAPathIsDecidedByTheLongerMatchingRoot)
     }
 }
 
-TEST(ASync, ActionsShowTheFileOnItsSourceSideAndTheFolderOnTheOther)
-{
-    OpenSync sync;
-    SetRoots(sync, "/L", "/R");
-    sync.AddAction(1, ASync::kOpCopy, AString("/L/d/a.mp3"), AString("/R/d/a.mp3"), 0, ASync::kCopyRight);
-    sync.AddAction(1, ASync::kOpCopy, AString("/R/d/b.mp3"), AString("/L/d/b.mp3"), 0, ASync::kCopyLeft);
-    sync.AddAction(0, ASync::kOpUndecided, AString("/L/c.mp3"), AString("/R/c.mp3"), 1, ASync::kUndecided);
-    auto texts = [&sync](int i) {
-        const ASync::SyncAction* a = sync.GetAction(i);
-        return std::to_string(a->leftColumn) + a->leftText.ToStdString() + " " +
-               std::to_string(a->rightColumn) + a->rightText.ToStdString();
-    };
-    EXPECT_EQ(texts(0), "0/L/d/a.mp3 1/R/d/");
-    EXPECT_EQ(texts(1), "1/L/d/ 0/R/d/b.mp3");
-    EXPECT_EQ(sync.GetAction(2)->leftText + " " + sync.GetAction(2)->rightText, "/L/c.mp3 /R/c.mp3");
-    AString path("a/b/c.mp3"), bare("c.mp3"), title;
-    sync.GetFileTitle(&path, &title);
-    EXPECT_EQ(title, "c.mp3");
-    EXPECT_EQ(sync.FormatVPForDisplay(&path, 0, -1, 0) + "|" + sync.FormatVPForDisplay(&bare, 0, -1, 0),
-              "a/b/|");
-    EXPECT_EQ(sync.FormatVPForDisplay(&path, 1, 25, 1), "a/b/c.mp3");
-}
-
 TEST(ASync, SortingOnTheActionColumnOrdersByKindThenActiveFirst)
 {
     OpenSync sync;
