@@ -490,15 +490,16 @@ int AString::WriteToFile(AFile* f, int encoding) const
         return bytes.empty() ? 0 : f->Write(bytes.data(), static_cast<unsigned>(bytes.size()));
     }
     case 8: {
-        std::vector<unsigned char> bytes;
-        // The length field has 16 bits. A longer string (which no reader accepts anyway) is given
-        // the length 0xFFFF, which readers refuse, rather than a wrapped length that would make them
-        // take part of it and read on out of step.
+        // Readers refuse a record longer than kMaxStoredBytes, and with it the whole file the
+        // record stands in: such a string is refused here, before a byte of it is written, so that
+        // a state file is never written that cannot be read back.
+        if (!FitsStoredRecord())
+            return kErrAddSong;
         const size_t length = 2 + units.size() * 2;
-        const size_t stored = std::min<size_t>(length, 0xFFFF);
+        std::vector<unsigned char> bytes;
         bytes.reserve(2 + length);
-        bytes.push_back(static_cast<unsigned char>(stored & 0xFF));
-        bytes.push_back(static_cast<unsigned char>((stored >> 8) & 0xFF));
+        bytes.push_back(static_cast<unsigned char>(length & 0xFF));
+        bytes.push_back(static_cast<unsigned char>((length >> 8) & 0xFF));
         bytes.push_back(0xFF);
         bytes.push_back(0xFE);
         for (char16_t u : units) {
@@ -577,8 +578,12 @@ int AString::ReadFromFile(AFile* f, int encoding, int maxBytes)
     }
 }
 
+bool AString::FitsStoredRecord() const { return 2 + units.size() * 2 <= kMaxStoredBytes; }
+
 int AString::WriteState(AFile* f) const
 {
+    if (!FitsStoredRecord())
+        return kErrAddSong;
     const unsigned char mark[4] = {0x00, 0x00, 0x10, 0x00};
     if (int err = f->Write(mark, 4); err != 0)
         return err;

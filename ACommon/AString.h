@@ -98,6 +98,8 @@ public:
     // line of UTF-8, 8 as written.
     int WriteToFile(AFile* f, int encoding) const;
     int ReadFromFile(AFile* f, int encoding, int maxBytes);
+    // Fails with kErrAddSong, writing nothing, for a string longer than a reader takes (more than
+    // 1023 units: kMaxStoredBytes with the byte-order mark).
     int WriteState(AFile* f) const;
     int ReadState(AFile* f);
 
@@ -105,6 +107,8 @@ public:
     static constexpr int kMaxStoredBytes = 2048;
 
 private:
+    bool FitsStoredRecord() const;
+
     std::u16string units;
     mutable std::string utf8; // what CStr last handed out
 };

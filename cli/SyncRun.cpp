@@ -333,7 +333,11 @@ int SyncRun::Run(ASync& sync, const std::function<int()>& run, const std::functi
     const int stateErr = save();
     terminal.FinishProgressLine();
     gTerminal = nullptr;
-    if (stateErr != 0)
+    if (stateErr == kErrAddSong)
+        Complain("cannot write the state file " + statePath +
+                 ": a filter or a path in it is longer than the 1023 characters it can hold; the "
+                 "earlier state file, if any, is kept");
+    else if (stateErr != 0)
         Complain("cannot write the state file " + statePath + " (" + Describe(stateErr) + ")");
     if (result == kErrUserCancel)
         return kExitCancelled;

@@ -178,10 +178,15 @@ TEST_F(ASyncGroupTest, AFailedWriteLeavesTheOldFileWhole)
     Aim(group.AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeIPodDB));
     ASSERT_EQ(group.WriteSyncState(&statePath), 0);
     const auto before = ReadFile(statePath.ToStdString());
-    // A folder where the file should be replaced cannot be written over.
-    AString folder = tmp.A("missing/folder/state.snc");
-    EXPECT_NE(group.WriteSyncState(&folder), 0);
+    const auto filesBefore = ListFiles(tmp.Path());
+    // A filter longer than a stored string may be fails the write after part of the file is out.
+    AString tooLong(std::u16string(40000, u'x'));
+    ASyncLib* sync = Library(group.GetSync(0));
+    sync->SetGenreFilterMode(1);
+    sync->SetGenreIncludeFilter(&tooLong);
+    EXPECT_NE(group.WriteSyncState(&statePath), 0);
     EXPECT_EQ(ReadFile(statePath.ToStdString()), before);
+    EXPECT_EQ(ListFiles(tmp.Path()), filesBefore) << "no temporary file is left";
 }
 
 TEST_F(ASyncGroupTest, AFullGroupTakesNoMoreSyncs)
@@ -255,10 +260,11 @@ namespace {
 
 ASyncGroup* gGroup = nullptr;
 int gSaveDuringRun = 0;
+std::string gUnwrittenPath;
 
 int SaveWhileReviewing(AArray*, ASync*)
 {
-    AString path("/tmp/never-written.snc");
+    AString path = AString::FromUTF8(gUnwrittenPath);
     gSaveDuringRun = gGroup->WriteSyncState(&path);
     return kErrUserCancel;
 }
@@ -273,8 +279,9 @@ TEST_F(ASyncGroupTest, SavingDuringARunIsRefusedAsBusy)
     sync->SetShowActionsList(1);
     sync->SetActionsListDlogProc(SaveWhileReviewing);
     gGroup = &group;
+    gUnwrittenPath = tmp / "never-written.snc";
     EXPECT_EQ(group.DoSync(nullptr, 0), kErrUserCancel);
     gGroup = nullptr;
     EXPECT_EQ(gSaveDuringRun, kErrBusy);
-    EXPECT_FALSE(Exists("/tmp/never-written.snc"));
+    EXPECT_FALSE(Exists(gUnwrittenPath));
 }
