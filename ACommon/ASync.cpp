@@ -1042,7 +1042,7 @@ bool ASync::ConfirmMassDeletion()
         title += " files on ";
         title += name;
         title += '?';
-        AString detail;
+        AString detail("Delete ");
         detail += doomed;
         detail += " files and folders from ";
         detail += name;
@@ -1050,8 +1050,8 @@ bool ASync::ConfirmMassDeletion()
             ": more than half of what is there. This is what a missing, unmounted or unreadable folder "
             "on the other side looks like. Yes goes on with the sync; No cancels it with nothing changed.";
         LogLine(title, verboseLog);
-        const int answer = progress->YesNoAlert(&title, &detail, nullptr);
-        if (answer != kAnswerYes && answer != kAnswerYesToAll)
+        // Asked every time: a "Yes to All" given to other questions must not wave this one through.
+        if (progress->ConfirmAlert(&title, &detail) != kAnswerYes)
             return false;
     }
     return true;

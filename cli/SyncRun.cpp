@@ -152,13 +152,11 @@ std::string SyncTypesHelp(const std::vector<SyncTypeName>& types)
 
 std::string QuestionsHelp()
 {
-    return "Questions (\"Replace file?\", \"Replace newer file?\", \"Delete file?\", and a check before a "
-           "plan that "
-           "would delete more than half of one side) are asked on the terminal with the answers Yes, No, Yes "
-           "to All, "
-           "No to All; Yes to All and No to All typed there are remembered in the state file until "
-           "--reset-answers. "
-           "Without a terminal, pass --yes or --no.\n";
+    return "Questions (\"Replace file?\", \"Replace newer file?\", \"Delete file?\") are asked on the "
+           "terminal with the answers Yes, No, Yes to All, No to All; Yes to All and No to All typed there "
+           "are remembered in the state file until --reset-answers. Without a terminal, pass --yes or --no. "
+           "A plan that would delete more than half of one side is checked with a Yes/No question of its "
+           "own, every time: --yes does not answer it (see --allow-mass-deletion).\n";
 }
 
 void AddRunOptions(CLI::App* command, RunOptions& options, const std::vector<SyncTypeName>& types,
@@ -180,6 +178,10 @@ void AddRunOptions(CLI::App* command, RunOptions& options, const std::vector<Syn
     CLI::Option* no =
         command->add_flag("--no", options.no, "Answer every question No to All (for this run only)");
     yes->excludes(no);
+    command->add_flag("--allow-mass-deletion", options.allowMassDeletion,
+                      "Answer Yes to the check before a plan deletes more than half of one side (for a run "
+                      "meant to empty a side). Without it that check is asked at the terminal even with "
+                      "--yes, and answered No (the run is cancelled) when there is no terminal");
     command->add_flag("--stop-on-error", options.stopOnError,
                       "Stop planning or performing at the first error");
     command->add_flag("--log-only", options.logOnly,
@@ -283,7 +285,7 @@ int SyncRun::Prepare()
     gAnswers = options.yes  ? Terminal::Answers::YesToAll
                : options.no ? Terminal::Answers::NoToAll
                             : Terminal::Answers::Ask;
-    terminal.SetAnswers(gAnswers);
+    terminal.SetAnswers(gAnswers, options.allowMassDeletion);
     if (!terminal.CanAnswerQuestions()) {
         Complain(
             "standard input is not a terminal, so questions (\"Replace file?\", \"Delete file?\") cannot be "

@@ -40,6 +40,7 @@ struct RunOptions {
     bool logOnly = false;
     bool verbose = false;
     bool resetAnswers = false;
+    bool allowMassDeletion = false;
 };
 
 // What tells two songs apart, and what becomes of deleted songs.

@@ -239,15 +239,18 @@ int Terminal::Ask(const std::string& title, const std::string& informative,
         auto found = std::find(buttons.begin(), buttons.end(), name);
         return found == buttons.end() ? -1 : static_cast<int>(found - buttons.begin());
     };
-    if (answers != Answers::Ask) {
-        const bool yes = answers == Answers::YesToAll;
+    // Without a terminal to ask on, the safe answer is to change nothing.
+    const int refuse = std::max(indexOf("No"), 0);
+    const bool offersToAll = indexOf("Yes to All") >= 0 || indexOf("No to All") >= 0;
+    if (!offersToAll && confirmYesNo)
+        return std::max(indexOf("Yes"), 0);
+    if (answers != Answers::Ask && (offersToAll || answers == Answers::NoToAll || !stdinIsTerminal)) {
+        const bool yes = answers == Answers::YesToAll && offersToAll;
         int index = indexOf(yes ? "Yes to All" : "No to All");
         if (index < 0)
             index = indexOf(yes ? "Yes" : "No");
         return index < 0 ? 0 : index;
     }
-    // Without a terminal to ask on, the safe answer is to change nothing.
-    const int refuse = std::max(indexOf("No"), 0);
     if (!stdinIsTerminal)
         return refuse;
     std::string choices;
@@ -255,12 +258,14 @@ int Terminal::Ask(const std::string& title, const std::string& informative,
         choices += "  [" + std::to_string(i + 1) + "] " + buttons[i];
     for (;;) {
         std::string line;
+        // Enter takes the first answer, except in a confirmation, where it takes the safe one.
+        const int enter = offersToAll ? 0 : refuse;
         if (!Prompt(title + "\n" + informative + "\n" + choices + "\nAnswer (1-" +
-                        std::to_string(buttons.size()) + ", Enter for " + buttons[0] + "): ",
+                        std::to_string(buttons.size()) + ", Enter for " + buttons[enter] + "): ",
                     line))
             return refuse;
         if (line.empty())
-            return 0;
+            return enter;
         char* end = nullptr;
         long number = std::strtol(line.c_str(), &end, 10);
         if (end && *end == '\0' && number >= 1 && number <= static_cast<long>(buttons.size()))

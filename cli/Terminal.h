@@ -24,7 +24,14 @@ public:
     // progress reporter's status lines and bar to it. Uninstalled by the destructor.
     void Install();
 
-    void SetAnswers(Answers answers) { this->answers = answers; }
+    // --yes and --no answer the questions that offer "Yes to All" and "No to All". A question with
+    // only Yes and No (the check before deleting most of a side) is asked at the terminal even
+    // then, answered No without one, and answered Yes only when `confirmYesNo` is set.
+    void SetAnswers(Answers answers, bool confirmYesNo = false)
+    {
+        this->answers = answers;
+        this->confirmYesNo = confirmYesNo;
+    }
     // Sends the run log to `path` instead of stderr. False when the file cannot be opened.
     bool SetLogFile(const std::string& path);
     void SetQuiet(bool quiet) { this->quiet = quiet; }
@@ -72,6 +79,7 @@ private:
     bool quiet = false;
     bool lineShown = false;
     Answers answers = Answers::Ask;
+    bool confirmYesNo = false;
     std::string message;
     std::string detail;
     double bar = 0.0;

@@ -55,7 +55,8 @@ TEST(FoldersCommand, HelpExplainsEveryOption)
     EXPECT_EQ(help.exitStatus, 0);
     std::istringstream words(
         "LEFT RIGHT --type --state --review --yes --no --stop-on-error --log-only --verbose "
-        "--log --reset-answers --songs --no-genre --no-album --no-file-type --dont-dup-songs "
+        "--log --reset-answers --allow-mass-deletion --songs --no-genre --no-album --no-file-type "
+        "--dont-dup-songs "
         "--delete-instead-of-move copy-to-right mirror-to-right copy-to-left mirror-to-left "
         "merge synchronize 130");
     for (std::string word; words >> word;)
@@ -114,6 +115,24 @@ TEST(FoldersCommand, YesAndNoAnswerEveryQuestionOfAMirror)
         EXPECT_TRUE(Has(result.out, "Sync completed."));
         // The run log goes to standard error.
         EXPECT_TRUE(Has(result.err, "Initializing sync..."));
+    }
+}
+
+TEST(FoldersCommand, YesDoesNotApproveDeletingMostOfASide)
+{
+    // An empty left folder (an unmounted mount point) in an unattended mirror: --yes answers the
+    // questions about single files, not the check before emptying the other side.
+    for (bool allow : {false, true}) {
+        Folders folders;
+        for (int i = 0; i < 12; ++i)
+            WriteFile(folders.R("file" + std::to_string(i) + ".txt"), "content");
+        std::vector<std::string> args = {"--type", "mirror-to-right", "--yes"};
+        if (allow)
+            args.push_back("--allow-mass-deletion");
+        fixtures::CommandResult result = folders.Run(args);
+        EXPECT_EQ(result.exitStatus, allow ? 0 : 130) << result.err;
+        EXPECT_EQ(ListFiles(folders.R()).size(), allow ? 0u : 12u) << allow;
+        EXPECT_TRUE(Has(result.out + result.err, "Delete 12 of 12 files on ")) << result.out << result.err;
     }
 }
 
