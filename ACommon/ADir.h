@@ -64,6 +64,9 @@ public:
     virtual int CopyProperties(ADir* other);
     virtual AString GetRootDisplayName(signed char bare);
     virtual int PopulateFileList(CancelProc cancel);
+    // Files that are there but that the last listing could not take in (a song whose tags cannot
+    // be read). The list does not show them, so their copies elsewhere must not look deleted.
+    virtual int GetUnreadableCount() const { return 0; }
     virtual void AppendArtistAlbum(const ID3* tags, AString* path, signed char& unknownArtist,
                                    unsigned int options);
 

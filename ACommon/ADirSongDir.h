@@ -45,7 +45,7 @@ public:
     int AddSongFromDisk(const AString* file, const AString* fallbackName, CancelProc cancel);
 
     // The files of the last listing whose tags could not be read (they are not in the list).
-    int GetUnreadableCount() const { return unreadable; }
+    int GetUnreadableCount() const override { return unreadable; }
     const AFileList& GetDiskList() const { return diskList; }
 
 private:

@@ -954,6 +954,7 @@ int ASync::DoSync(CancelProc cancel)
     progress->EndDivision(nullptr, 0, 0);
     if (err != 0)
         return endEarly(err);
+    KeepCopiesOfUnreadableFiles();
 
     text = "Sync ready.";
     progress->EndProgress(&text, 1, 1, 1);
@@ -1018,6 +1019,39 @@ int ASync::DoSync(CancelProc cancel)
     text = "Sync completed.";
     progress->EndProgress(&text, 1, 1, (err == 0 || err == kErrUserCancel) ? 1 : 0);
     return err;
+}
+
+void ASync::KeepCopiesOfUnreadableFiles()
+{
+    for (int side = 1; side <= 2; ++side) {
+        ADir* unread = side == 1 ? dir1.get() : dir2.get();
+        const int count = unread->GetUnreadableCount();
+        if (count == 0)
+            continue;
+        const int other = 3 - side;
+        int dropped = 0;
+        for (int i = actions.Count() - 1; i >= 0; --i) {
+            SyncAction* action = GetAction(i);
+            if ((action->operation == kOpDelete || action->operation == kOpDeleteDir) &&
+                SideOfPath(&action->path1) == other) {
+                delete action;
+                actions.Delete(i);
+                ++dropped;
+            }
+        }
+        if (dropped == 0)
+            continue;
+        AString line;
+        line += count;
+        line += " files on ";
+        line += unread->GetRootDisplayName(0);
+        line += " could not be read, so this sync deletes nothing on ";
+        line += (other == 1 ? dir1 : dir2)->GetRootDisplayName(0);
+        line += " (";
+        line += dropped;
+        line += " deletions left out): a file that could not be read may be the copy of one it would delete.";
+        LogLine(line, verboseLog);
+    }
 }
 
 bool ASync::ConfirmMassDeletion()

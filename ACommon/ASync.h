@@ -215,6 +215,9 @@ protected:
     // Asks once before a plan that deletes at least kMassDeletionMinimum entries and more than half
     // of one side. False when the user declined.
     bool ConfirmMassDeletion();
+    // Takes out of the plan every deletion on the side opposite a side that holds files its listing
+    // could not read: any of them may be the copy of a file the plan would delete as missing.
+    void KeepCopiesOfUnreadableFiles();
     // Sets a changed filter on the four sources and drops the saved lists.
     template <typename Apply> void ApplyFilterChange(Apply apply);
     int BuildList(ADir* side, ADir* saved, const AString* path, CancelProc cancel, signed char rebuild);

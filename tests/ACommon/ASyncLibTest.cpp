@@ -424,6 +424,33 @@ TEST(ASyncLibRun, MirrorMovesSongsTheSourceLacksIntoRemovedFiles)
     EXPECT_EQ(frontend.QuestionTitles(), std::vector<std::string>{"Delete file?"});
 }
 
+TEST(ASyncLibRun, ASongThatCannotBeReadNeverCostsItsCopyOnTheOtherSide)
+{
+    // A damaged file (cut to nothing by a failed write) is left out of its side's list, which then
+    // looks as if the song were gone from that side.
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    {
+        SongPair pair; // a mirror whose source copy is damaged
+        fixtures::WriteSong(pair.R("Artist/Album/Song.mp3"), SongSpecOf("Song", 1));
+        fixtures::WriteFile(pair.L("a.mp3"), std::string());
+        EXPECT_EQ(pair.Run(1, 1), 0);
+        EXPECT_EQ(ListFiles(pair.R()), std::vector<std::string>{"Artist/Album/Song.mp3"});
+        EXPECT_TRUE(Has(frontend.Log(), "1 files on ")) << frontend.Log();
+        EXPECT_TRUE(Has(frontend.Log(), " could not be read, so this sync deletes nothing on "))
+            << frontend.Log();
+    }
+    SongPair pair; // a two-way sync whose earlier copy is damaged since the last run
+    fixtures::WriteSong(pair.L("a.mp3"), SongSpecOf("Song", 1));
+    std::unique_ptr<ASyncLib> sync = pair.Load(3, 1);
+    ASSERT_EQ(sync->DoSync(nullptr), 0);
+    ASSERT_EQ(ListFiles(pair.R()), std::vector<std::string>{"Artist/Album/Song.mp3"});
+    fixtures::WriteFile(pair.R("Artist/Album/Song.mp3"), std::string());
+    EXPECT_EQ(sync->DoSync(nullptr), 0);
+    EXPECT_EQ(ListFiles(pair.L()), std::vector<std::string>{"a.mp3"});
+    EXPECT_FALSE(std::filesystem::exists(pair.tmp / "Removed Files"));
+}
+
 TEST(ASyncLibRun, AnUntaggedFileFromAPlainFolderKeepsItsName)
 {
     TempDir tmp;
