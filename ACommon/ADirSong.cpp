@@ -3,8 +3,36 @@
 #include "ACommon/AError.h"
 #include "ACommon/AStateStream.h"
 #include "ACommon/ID3.h"
+#include "ACommon/SongInfoStruct.h"
+
+#include <sys/stat.h>
 
 namespace {
+
+// Two paths name one file: the same file on the disk when both can be looked at (names that differ
+// only in case are two files on most of our disks), otherwise the same path.
+bool SameFile(const AString& a, const AString& b)
+{
+    struct stat sa {
+    }, sb{};
+    if (stat(a.CStr(), &sa) == 0 && stat(b.CStr(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return a == b;
+}
+
+// Two songs that share genre, artist, album and name are still two songs when their track or disc
+// numbers say so (two "Interlude"s of one album): a number counts when both files carry one.
+bool DifferentTracks(const AString& diskA, const AString& diskB)
+{
+    ID3 tagsA, tagsB;
+    if (tagsA.SetFilePath(diskA) != 0 || tagsB.SetFilePath(diskB) != 0)
+        return false;
+    SongInfoStruct a, b;
+    tagsA.GetSongInfo(a);
+    tagsB.GetSongInfo(b);
+    auto differ = [](int x, int y) { return x != 0 && y != 0 && x != y; };
+    return differ(a.trackNumber, b.trackNumber) || differ(a.discNumber, b.discNumber);
+}
 
 // Whole-value filter: the value wrapped in colons must (include) or must not (exclude) occur in the
 // list, case ignored. An empty value is "::".
@@ -381,7 +409,13 @@ int ADirSong::ScanForDuplicates(signed char deleteFiles, signed char sortFirst, 
             AString message(deleteFiles ? "Deleting Duplicate: " : "Detected Dup: ");
             int removeIndex = i;
             signed char keepFile = 0;
-            if (diskA.CompareNoCase(diskB) != 0) {
+            const bool oneFile = SameFile(diskA, diskB);
+            // The scan the user runs reports and removes true copies only; the silent scan before a
+            // sync keeps one record of a virtual path whatever the numbers, as the sync matches
+            // songs by it (and removes no file).
+            if (!oneFile && interactive && DifferentTracks(diskA, diskB))
+                continue;
+            if (!oneFile) {
                 if (DirPickFileToKeep(&diskA, &diskB) != 1) {
                     message += keyA;
                     message += " from ";

@@ -280,6 +280,29 @@ TEST(ADirSongDir, DeletingASongMovesItsFileUnderArtistAndAlbumAndDropsItsRecord)
     EXPECT_EQ(folder.Find("/Rock/Artist/Album/B/mp3?0"), "");
 }
 
+TEST(ADirSongDir, TheDuplicateScanRemovesTrueCopiesOnly)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    {
+        // Two tracks of one album that share a title are two songs.
+        SongFolder folder;
+        folder.Put("03 Skit.mp3", Song("Skit", "Artist", "Album", 3));
+        folder.Put("07 Skit.mp3", Song("Skit", "Artist", "Album", 7));
+        ASSERT_EQ(folder.List(), 0);
+        EXPECT_EQ(folder.songs.ScanForDuplicates(1, 1, 1, nullptr, 1), 0);
+        EXPECT_EQ(ListFiles(folder.tmp / "Music"), (Files{"03 Skit.mp3", "07 Skit.mp3"}));
+    }
+    // Names that differ only in case are two files here: one of them is a copy to remove.
+    SongFolder folder;
+    folder.Put("Song.mp3", Song("Song"));
+    folder.Put("song.mp3", Song("Song"));
+    ASSERT_EQ(folder.List(), 0);
+    EXPECT_EQ(folder.songs.ScanForDuplicates(1, 1, 1, nullptr, 1), 0);
+    EXPECT_EQ(folder.songs.Count(), 1);
+    EXPECT_EQ(ListFiles(folder.tmp / "Music").size(), 1u);
+}
+
 TEST(ADirSongDir, StateRecordRestoresTheSongsAndTheirFiles)
 {
     SongFolder folder;
