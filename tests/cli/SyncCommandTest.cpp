@@ -192,3 +192,64 @@ TEST(SyncCommand, AStateFileThatCannotBeReadIsSaidAndReplaced)
     EXPECT_TRUE(Has(result.err, "cannot be read")) << result.err;
     EXPECT_EQ(ReadFile(demo.StateFile())[0], 0x01);
 }
+
+// Every new iPod is called the same until its owner renames it, so the state file (named after the
+// iPod) is shared by iPods of one name; the lists a synchronize run saves must only ever be read
+// against the iPod they were taken from.
+TEST(SyncCommand, SynchronizeWithASecondIPodOfTheSameNameDeletesNothingFromTheFolder)
+{
+    Demo demo;
+    ASSERT_EQ(demo.made.exitStatus, 0) << demo.made.err;
+    const std::vector<std::string> songs = ListFiles(demo.Songs());
+    ASSERT_GE(songs.size(), 6u);
+
+    // A second iPod, called as the first, that holds all songs but two.
+    const std::string twin = fixtures::MakeIPod(demo.tmp / "Volumes", "TWINPOD",
+                                                {.name = "Demo iPod", .firewireGuid = "0x000A27001111AAAA"});
+    std::filesystem::copy(demo.Songs(), demo.tmp / "Partial", std::filesystem::copy_options::recursive);
+    std::filesystem::remove(demo.tmp / ("Partial/" + songs[0]));
+    std::filesystem::remove(demo.tmp / ("Partial/" + songs[1]));
+    fixtures::CommandResult partial =
+        demo.Sync({"--from", demo.tmp / "Partial", "--ipod", "TWINPOD", "--type", "copy-to-ipod", "--yes"});
+    ASSERT_EQ(partial.exitStatus, 0) << partial.err;
+
+    fixtures::CommandResult first =
+        demo.Sync({"--from", demo.Songs(), "--ipod", "DEMOPOD", "--type", "synchronize", "--yes"});
+    ASSERT_EQ(first.exitStatus, 0) << first.err;
+
+    // The first iPod's lists are not the second one's: the songs the second lacks are copied onto
+    // it, not deleted from the folder.
+    fixtures::CommandResult second =
+        demo.Sync({"--from", demo.Songs(), "--ipod", "TWINPOD", "--type", "synchronize", "--yes"});
+    ASSERT_EQ(second.exitStatus, 0) << second.err;
+    EXPECT_EQ(ListFiles(demo.Songs()), songs) << second.out;
+    EXPECT_TRUE(Has(second.out, "belong to the iPod \"Demo iPod\" with FirewireGuid 000A27")) << second.out;
+    EXPECT_TRUE(Has(second.out, "(this one has FirewireGuid 000A27001111AAAA)")) << second.out;
+    IPodDB db;
+    AString root = AString::FromUTF8(twin);
+    ASSERT_EQ(db.LoadName(&root, 1), 0);
+    EXPECT_EQ(db.GetTrackCount(), static_cast<int>(songs.size()));
+}
+
+// The identity kept beside the state file lets the same iPod carry deletions over from one run to
+// the next; a state file written before identities were kept does so as well.
+TEST(SyncCommand, TheSameIPodKeepsItsSavedListsAndCarriesADeletionOver)
+{
+    for (bool withIdentity : {true, false}) {
+        Demo demo;
+        ASSERT_EQ(demo.made.exitStatus, 0) << demo.made.err;
+        ASSERT_EQ(demo.Sync({"--from", demo.Songs(), "--type", "synchronize", "--yes"}).exitStatus, 0);
+        const std::string identity = demo.StateFile() + ".ipod";
+        ASSERT_TRUE(Has(fixtures::ReadText(identity), "FirewireGuid 000A27"));
+        if (!withIdentity)
+            std::filesystem::remove(identity);
+
+        const std::string gone = ListFiles(demo.Songs()).front();
+        std::filesystem::remove(demo.Songs(gone));
+        fixtures::CommandResult again = demo.Sync({"--from", demo.Songs(), "--type", "synchronize", "--yes"});
+        ASSERT_EQ(again.exitStatus, 0) << again.err;
+        EXPECT_FALSE(Has(again.out, "dropped")) << again.out;
+        EXPECT_EQ(demo.IPodTitles().size(), cli::demo::Catalogue().size() - 1) << withIdentity;
+        EXPECT_EQ(ListFiles(demo.IPod() + "/iPod_Control/Music").size(), cli::demo::Catalogue().size() - 1);
+    }
+}
