@@ -253,3 +253,103 @@ TEST(SyncCommand, TheSameIPodKeepsItsSavedListsAndCarriesADeletionOver)
         EXPECT_EQ(ListFiles(demo.IPod() + "/iPod_Control/Music").size(), cli::demo::Catalogue().size() - 1);
     }
 }
+
+namespace {
+
+// A demonstration whose folder holds, for one of its MP3 songs, a longer M4A with the same tags and
+// file name but for its extension. The MP3's path and the M4A's are given.
+struct TypeChange {
+    Demo demo;
+    std::string title, mp3, m4a;
+
+    void Change()
+    {
+        cli::demo::DemoSong song;
+        for (const cli::demo::DemoSong& s : cli::demo::Catalogue())
+            if (s.extension == "mp3") {
+                song = s;
+                break;
+            }
+        ASSERT_FALSE(song.title.empty());
+        title = song.title;
+        for (const std::string& f : ListFiles(demo.Songs()))
+            if (Has(f, song.title + ".mp3"))
+                mp3 = demo.Songs(f);
+        ASSERT_FALSE(mp3.empty());
+        std::filesystem::remove(mp3);
+        fixtures::SongSpec spec;
+        spec.title = song.title;
+        spec.artist = song.artist;
+        spec.album = song.album;
+        spec.genre = song.genre;
+        spec.track = song.track;
+        spec.trackCount = song.trackCount;
+        spec.year = song.year;
+        spec.seconds = 60;
+        m4a = mp3.substr(0, mp3.size() - 3) + "m4a";
+        fixtures::WriteSong(m4a, spec);
+    }
+};
+
+} // namespace
+
+// With the file type left out of what tells songs apart, an M4A and an MP3 of one song are the
+// same song. The replacement takes the new type's name and, on the iPod, a track of that type:
+// AAC bytes under ".mp3" would be played as an MP3.
+TEST(SyncCommand, AReplacementOnTheIPodKeepsTheFileTypeAndItsName)
+{
+    TypeChange change;
+    ASSERT_EQ(
+        change.demo.Sync({"--from", change.demo.Songs(), "--type", "copy-to-ipod", "--no-file-type", "--yes"})
+            .exitStatus,
+        0);
+    change.Change();
+    fixtures::CommandResult run = change.demo.Sync(
+        {"--from", change.demo.Songs(), "--type", "copy-to-ipod", "--no-file-type", "--yes"});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+
+    const std::string ipod = change.demo.IPod();
+    IPodDB db;
+    AString root = AString::FromUTF8(ipod);
+    ASSERT_EQ(db.Load(&root, 1, nullptr, nullptr), 0);
+    int tracks = 0;
+    db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
+        if (track.GetName().ToStdString() != change.title)
+            return;
+        ++tracks;
+        const std::string path = track.GetFilepath().ToStdString();
+        EXPECT_EQ(path.substr(path.size() - 4), ".m4a") << path;
+        EXPECT_EQ(ReadFile(ipod + path), ReadFile(change.m4a)) << path;
+    });
+    EXPECT_EQ(tracks, 1);
+    // The old file left the music folders (into "Removed Files" on the iPod); every file there is
+    // a track's, and none holds the M4A under another type's name.
+    EXPECT_EQ(ListFiles(ipod + "/iPod_Control/Music").size(), cli::demo::Catalogue().size());
+    for (const std::string& f : ListFiles(ipod + "/iPod_Control/Music")) {
+        if (f.substr(f.size() - 4) == ".mp3") {
+            EXPECT_NE(ReadFile(ipod + "/iPod_Control/Music/" + f), ReadFile(change.m4a)) << f;
+        }
+    }
+}
+
+TEST(SyncCommand, AReplacementInTheFolderKeepsTheFileTypeAndItsName)
+{
+    TypeChange change;
+    std::filesystem::copy(change.demo.Songs(), change.demo.tmp / "Back",
+                          std::filesystem::copy_options::recursive);
+    change.Change();
+    ASSERT_EQ(
+        change.demo.Sync({"--from", change.demo.Songs(), "--type", "copy-to-ipod", "--no-file-type", "--yes"})
+            .exitStatus,
+        0);
+    // The iPod's M4A replaces the folder's MP3.
+    fixtures::CommandResult run = change.demo.Sync(
+        {"--from", change.demo.tmp / "Back", "--type", "copy-from-ipod", "--no-file-type", "--yes"});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    const std::string back = change.demo.tmp / "Back/";
+    const std::string relative = change.m4a.substr(change.demo.Songs().size());
+    EXPECT_EQ(ListFiles(back), ListFiles(change.demo.Songs())) << run.out;
+    EXPECT_EQ(ReadFile(back + relative), ReadFile(change.m4a)) << relative;
+    // The MP3 went into "Removed Files" beside the folder.
+    EXPECT_EQ(ListFiles(change.demo.tmp / "Removed Files").size(), 1u);
+}
