@@ -42,6 +42,34 @@ AString TextOf(const AString* value)
     return text;
 }
 
+// Adds the music file `disk` to a song source as a new song: the source names its file and, on an
+// iPod, makes the track that describes it. A song without a name tag is called `title`.
+int AddSongTo(ADir* to, const AString* disk, const AString* title, CancelProc cancel)
+{
+    switch (to->GetType()) {
+    case ADir::kTypeSongFolder:
+        // Song files are small: the copy runs to its end, and the cancel is seen between actions.
+        return static_cast<ADirSongDir*>(to)->AddSongFromDisk(disk, title, nullptr);
+    case ADir::kTypeIPodDB:
+        // Onto the iPod and into its database; the database is written when the sync finishes.
+        return static_cast<ADirPodDB*>(to)->AddSongFromDisk(disk, title, cancel);
+    case ADir::kTypeITunes:
+    case ADir::kTypeIPod:
+        // Adding a song to the iTunes library or an iPod through iTunes comes with their sources.
+    default:
+        return kErrIO;
+    }
+}
+
+// True when two files' extensions differ, ignoring case: they hold different kinds of music.
+bool OtherFileType(const AString& a, const AString& b)
+{
+    AString extensionA, extensionB;
+    a.PathExtension(&extensionA);
+    b.PathExtension(&extensionB);
+    return extensionA.CompareNoCase(extensionB) != 0;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -401,6 +429,16 @@ int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed c
             return kErrOriginalNotFound;
         if (AFile::FastFilesEqual(&disk, &destination) || ID3::FilesEqualMusicCRC32(&disk, &destination, 0))
             return 0;
+        // A song whose file type is not part of its match may be replaced by another type of file
+        // (an M4A for an MP3). Written over the old file, its bytes would go under the old type's
+        // name, and an iPod would take them for what its database and the name say. The new file
+        // is added as a song of its own, named for its type, and the old one goes the way a
+        // deleted song goes; when the new one cannot be added, the old one stays as it was.
+        if (!IsPlain(to) && OtherFileType(disk, destination)) {
+            if (int err = AddSongTo(to, &disk, &title, cancel); err != 0)
+                return err;
+            return to->Delete(dst, 1, 0);
+        }
         const int err = AFile::CopyWithCheck(&disk, &destination);
         // The iPod plays what its database says of a file: its record must describe the new one.
         if (err == 0 && to->GetType() == ADir::kTypeIPodDB)
@@ -418,17 +456,8 @@ int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed c
         }
         return AFile::CopyWithCheck(&disk, dst);
     }
-    case ADir::kTypeSongFolder:
-        // Song files are small: the copy runs to its end, and the cancel is seen between actions.
-        return static_cast<ADirSongDir*>(to)->AddSongFromDisk(&disk, &title, nullptr);
-    case ADir::kTypeIPodDB:
-        // Onto the iPod and into its database; the database is written when the sync finishes.
-        return static_cast<ADirPodDB*>(to)->AddSongFromDisk(&disk, &title, cancel);
-    case ADir::kTypeITunes:
-    case ADir::kTypeIPod:
-        // Adding a song to the iTunes library or an iPod through iTunes comes with their sources.
     default:
-        return kErrIO;
+        return AddSongTo(to, &disk, &title, cancel);
     }
 }
 

@@ -10,9 +10,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <new>
+#include <optional>
 #include <string>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -39,6 +43,25 @@ AString FolderOf(const AString& path)
 {
     int slash = path.ReverseFind('/');
     return slash > 0 ? path.Left(slash) : AString("/");
+}
+
+// A FireWire GUID as SysInfo writes it ("0x000A2700138A0000") in one spelling: hexadecimal digits in
+// upper case without "0x". Empty for anything else, and for zeros only, which tell no iPod apart.
+AString NormalizedGuid(const AString& value)
+{
+    std::string text = value.ToStdString();
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        text.erase(0, 2);
+    if (text.empty() || text.size() > 32)
+        return AString();
+    bool nonZero = false;
+    for (char& c : text) {
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return AString();
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        nonZero = nonZero || c != '0';
+    }
+    return nonZero ? AString::FromUTF8(text) : AString();
 }
 
 // Reads the whole file at `path` (at most `limit` bytes of it).
@@ -715,6 +738,20 @@ int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)
     if (int err = ReadWholeFile(path, bytes, kMaxSmallFile); err != 0)
         return err;
     std::string text(bytes.begin(), bytes.end());
+    // "Name: value" lines; the names are matched without regard to case.
+    auto valueOf = [](const AString& line, const char* name) -> std::optional<AString> {
+        const int length = static_cast<int>(std::strlen(name));
+        if (line.GetLength() < length || line.Left(length).CompareNoCase(name) != 0)
+            return std::nullopt;
+        const int colon = line.Find(':', 0);
+        if (colon < 0)
+            return std::nullopt;
+        AString value = line.Mid(colon + 1, line.GetLength());
+        value.Trim();
+        return value;
+    };
+    std::optional<AString> model;
+    AString guid;
     size_t begin = 0;
     while (begin < text.size()) {
         size_t end = text.find('\n', begin);
@@ -727,19 +764,23 @@ int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)
             raw.pop_back();
         AString line = AString::FromUTF8(raw);
         line.Trim();
-        if (line.GetLength() < 11 || line.Left(11).CompareNoCase("ModelNumStr") != 0)
-            continue;
-        int colon = line.Find(':', 0);
-        if (colon < 0)
-            continue;
-        AString value = line.Mid(colon + 1, line.GetLength());
-        value.Trim();
-        value = value.Mid(1, value.GetLength());
-        value.Trim();
-        info->SetModel(value);
-        return 0;
+        if (!model) {
+            if (std::optional<AString> value = valueOf(line, "ModelNumStr")) {
+                // The model number without its first character ("MA147" gives "A147").
+                AString number = value->Mid(1, value->GetLength());
+                number.Trim();
+                model = number;
+                continue;
+            }
+        }
+        if (guid.IsEmpty())
+            if (std::optional<AString> value = valueOf(line, "FirewireGuid"))
+                guid = NormalizedGuid(*value);
     }
-    return kErrEndOfFile;
+    if (model)
+        info->SetModel(*model);
+    info->firewireGuid = guid;
+    return model ? 0 : kErrEndOfFile;
 }
 
 int IPodDB::SetIPodFlag(AString* root)
@@ -785,6 +826,23 @@ int IPodDB::LoadName(AString* root, AString* name)
         db.GetIPodName(*name);
     }
     return 0;
+}
+
+AString IPodDB::GetIdentity(AString* root)
+{
+    IPodInfo info;
+    GetIPodInfo(root, &info);
+    if (!info.firewireGuid.IsEmpty())
+        return AString("FirewireGuid ") + info.firewireGuid;
+    IPodDB db;
+    if (db.LoadName(root, 1) != 0)
+        return AString();
+    const std::uint64_t id = db.GetDatabase()->GetDatabaseId();
+    if (id == 0)
+        return AString();
+    char hex[24];
+    std::snprintf(hex, sizeof hex, "%016llX", static_cast<unsigned long long>(id));
+    return AString("DatabaseId ") + hex;
 }
 
 int IPodDB::GetVeltranoIPodID(AString*)

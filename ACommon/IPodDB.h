@@ -97,6 +97,10 @@ public:
     static int GetAutoUpdates(AString* root, signed char& autoUpdate);
     static int LoadName(AString* root, AString* name);
     int GetVeltranoIPodID(AString* root);
+    // What tells the iPod at `root` from every other one: "FirewireGuid <hex>" when its SysInfo
+    // gives one, else "DatabaseId <hex>" when the header of its database holds an id other than 0;
+    // empty when neither is known.
+    static AString GetIdentity(AString* root);
 
     // The path of `relative` ("iPod_Control/iTunes/iTunesDB") below `root`, each component matched
     // without regard to case against what exists; components that do not exist keep their case.

@@ -34,6 +34,7 @@ void IPodInfo::Reset()
     family = 0;
     variant = 0;
     capacity = 0.0;
+    firewireGuid = AString();
 }
 
 void IPodInfo::SetModel(const AString& modelNumber)

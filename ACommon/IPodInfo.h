@@ -1,7 +1,7 @@
 #pragma once
 // IPodInfo: what an iPod is, as its SysInfo file tells: the model number (without its first
 // character, "A099" for "MA099"), the model family, the variant and the capacity in gigabytes from
-// the table of known models. Filled by IPodDB::GetIPodInfo.
+// the table of known models, and the iPod's FireWire GUID. Filled by IPodDB::GetIPodInfo.
 
 #include "ACommon/AString.h"
 
@@ -29,4 +29,7 @@ public:
     std::uint32_t family = 0;
     std::uint32_t variant = 0;
     double capacity = 0.0; // gigabytes
+    // The FireWire GUID that SysInfo gives, which tells one iPod from another: hexadecimal digits in
+    // upper case, without "0x"; empty when SysInfo gives none (or only zeros).
+    AString firewireGuid;
 };

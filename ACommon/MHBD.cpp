@@ -11,6 +11,7 @@
 
 namespace {
 constexpr std::size_t kOffsetDatasetCount = 20;
+constexpr std::size_t kOffsetDatabaseId = 24;
 constexpr std::uint32_t kMinDatasetSize = 16;
 // New records get the header lengths of the database version their header names (15): other
 // readers, the iPod among them, read fields up to those lengths and refuse shorter headers.
@@ -166,6 +167,14 @@ void MHBD::ResolvePlaylistItems()
             byId.emplace(track->GetTrackId(), track);
     for (MHLP* list : GetPlaylistLists())
         list->ResolveItems(byId);
+}
+
+std::uint64_t MHBD::GetDatabaseId() const
+{
+    if (header.size() < kOffsetDatabaseId + 8)
+        return 0;
+    return IPodRecord::GetU32(header, kOffsetDatabaseId) |
+           static_cast<std::uint64_t>(IPodRecord::GetU32(header, kOffsetDatabaseId + 4)) << 32;
 }
 
 std::uint32_t MHBD::GetTotalSize() const

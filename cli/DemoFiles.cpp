@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 namespace cli::demo {
 namespace {
@@ -503,8 +504,14 @@ bool MakeIPod(const std::string& root, const std::string& name, const std::strin
         problem = "cannot write " + root + "/" + relative;
         return false;
     };
-    const std::string sysInfo =
-        "BoardHwName: iPod M25\nModelNumStr: " + model + "\nvisibleBuildID: 0x01118000\n";
+    // Every iPod has a FireWire GUID of its own, by which a sync tells it from another iPod of the
+    // same name: each demonstration iPod gets one (Apple's prefix, then random digits).
+    std::random_device random;
+    const std::uint64_t serial = (static_cast<std::uint64_t>(random()) << 32 | random()) & 0xFFFFFFFFFFull;
+    char guid[32];
+    std::snprintf(guid, sizeof guid, "0x000A27%010llX", static_cast<unsigned long long>(serial));
+    const std::string sysInfo = "BoardHwName: iPod M25\nModelNumStr: " + model + "\nFirewireGuid: " + guid +
+                                "\nvisibleBuildID: 0x01118000\n";
     // The preferences: byte 10 says whether the iPod updates itself from a library (here: no).
     Bytes prefs(64, 0);
     std::memcpy(prefs.data(), "frpd", 4);

@@ -35,8 +35,8 @@ std::string SongFileName(const DemoSong& song);
 bool WriteSongs(const std::string& folder, std::string& problem);
 
 // Makes the folder tree of an iPod called `name` at `root`: iPod_Control/Device/SysInfo with the
-// model number `model`, iTunesPrefs with automatic update off, an empty database whose library
-// playlist carries the name, and the music folders F00-F19.
+// model number `model` and a FireWire GUID of its own, iTunesPrefs with automatic update off, an empty
+// database whose library playlist carries the name, and the music folders F00-F19.
 bool MakeIPod(const std::string& root, const std::string& name, const std::string& model,
               std::string& problem);
 

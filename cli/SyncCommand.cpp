@@ -1,7 +1,8 @@
 // `pelorin sync --from FOLDER [--ipod NAME] --type TYPE`: one song sync run between a folder of songs
 // (the left side) and a mounted iPod, read and written through its own database (the right side).
 // The settings, the lists saved by the last synchronize run and the remembered answers live in the
-// iPod's state file, the one the window uses for that iPod.
+// iPod's state file, the one the window uses for that iPod; beside it, the identity of the iPod
+// whose lists it holds.
 
 #include "cli/Commands.h"
 #include "cli/MountedIPods.h"
@@ -9,12 +10,14 @@
 
 #include "ACommon/ADirPodDB.h"
 #include "ACommon/AError.h"
+#include "ACommon/AFile.h"
 #include "ACommon/ASyncGroup.h"
 #include "ACommon/ASyncLib.h"
 #include "ACommon/IPodDB.h"
 #include "APlatform/KnownFolders.h"
 
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -127,9 +130,39 @@ std::unique_ptr<ASyncGroup> LoadGroup(SyncRun& run, const std::string& statePath
     return group;
 }
 
+// The identity of the iPod whose lists the state file holds is kept beside it (the state file's
+// records are shared with the window and stay as they are): iPods are often called the same.
+std::string IdentityPathOf(const std::string& statePath) { return statePath + ".ipod"; }
+
+// The identity kept beside a state file; empty when there is none.
+std::string ReadSavedIdentity(const std::string& statePath)
+{
+    std::ifstream in(IdentityPathOf(statePath), std::ios::binary);
+    std::string line;
+    if (!in || !std::getline(in, line))
+        return {};
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+        line.pop_back();
+    return line.size() > 200 ? std::string() : line;
+}
+
+// Keeps `identity` beside the state file, after the state file itself was written: a run cut off
+// between the two leaves an identity that no longer matches the lists, and lists that do not match
+// are dropped rather than read as deletions. An unknown identity removes an older one.
+int WriteSavedIdentity(const std::string& statePath, const std::string& identity)
+{
+    AString path = AString::FromUTF8(IdentityPathOf(statePath));
+    if (identity.empty())
+        return AFile::FileExists(&path) ? AFile::Delete(&path) : 0;
+    const std::string text = identity + "\n";
+    return AFile::WriteWholeFileSafely(&path, text.data(), text.size());
+}
+
 // Drops the lists saved by the last synchronize run when they belong to another folder or another
-// iPod: against this run's sides they would read as deletions.
-void DropForeignSavedLists(SyncRun& run, ASyncLib& sync, const AString& folderRoot, const MountedIPod& pod)
+// iPod: against this run's sides they would read as deletions. Two iPods of the same name are told
+// apart by their identities, when both are known.
+void DropForeignSavedLists(SyncRun& run, ASyncLib& sync, const AString& folderRoot, const MountedIPod& pod,
+                           const std::string& identity, const std::string& savedIdentity)
 {
     ADir* savedFolder = sync.GetSavedDir1();
     auto* savedIPod = static_cast<ADirPodDB*>(sync.GetSavedDir2());
@@ -138,8 +171,9 @@ void DropForeignSavedLists(SyncRun& run, ASyncLib& sync, const AString& folderRo
     AString savedName;
     savedIPod->GetIPodName(savedName);
     const bool sameFolder = *savedFolder->GetRootPath() == folderRoot;
-    const bool sameIPod = savedName == AString::FromUTF8(pod.name);
-    if (sameFolder && sameIPod)
+    const bool sameName = savedName == AString::FromUTF8(pod.name);
+    const bool sameIdentity = identity.empty() || savedIdentity.empty() || identity == savedIdentity;
+    if (sameFolder && sameName && sameIdentity)
         return;
     auto bare = [](const AString& root) {
         std::string text = root.ToStdString();
@@ -150,9 +184,13 @@ void DropForeignSavedLists(SyncRun& run, ASyncLib& sync, const AString& folderRo
     std::string whose;
     if (!sameFolder)
         whose = "the folder " + bare(*savedFolder->GetRootPath()) + " (not " + bare(folderRoot) + ")";
-    if (!sameIPod)
-        whose += std::string(whose.empty() ? "" : " and ") + "the iPod \"" + savedName.ToStdString() +
-                 "\" (not \"" + pod.name + "\")";
+    if (!sameName || !sameIdentity) {
+        whose += std::string(whose.empty() ? "" : " and ") + "the iPod \"" + savedName.ToStdString() + "\"";
+        if (!sameName)
+            whose += " (not \"" + pod.name + "\")";
+        if (!sameIdentity)
+            whose += " with " + savedIdentity + " (this one has " + identity + ")";
+    }
     run.Say("The lists saved by the last synchronize run belong to " + whose +
             "; they are dropped, so this run carries no deletions over.");
     savedFolder->DeleteAll();
@@ -208,7 +246,9 @@ int RunSync(const SyncOptions& options)
     AString ipodRoot = AString::FromUTF8(ipodPath + "/");
     // The song options first: a change of what tells songs apart drops the saved lists anyway.
     ApplySongOptions(*sync, options.song);
-    DropForeignSavedLists(run, *sync, folderRoot, *pod);
+    AString identityRoot = AString::FromUTF8(ipodPath);
+    const std::string identity = IPodDB::GetIdentity(&identityRoot).ToStdString();
+    DropForeignSavedLists(run, *sync, folderRoot, *pod, identity, ReadSavedIdentity(statePath));
     sync->SetRootPath1(&folderRoot, nullptr, 0);
     sync->SetRootPath2(&ipodRoot, nullptr, 0);
     run.Configure(*sync);
@@ -225,9 +265,11 @@ int RunSync(const SyncOptions& options)
 
     const int status = run.Run(
         *sync, [&group] { return group->DoSync(Terminal::CancelRequested, 0); },
-        [&group, &statePath] {
+        [&group, &statePath, &identity] {
             AString path = AString::FromUTF8(statePath);
-            return group->WriteSyncState(&path);
+            if (int err = group->WriteSyncState(&path); err != 0)
+                return err;
+            return WriteSavedIdentity(statePath, identity);
         },
         statePath);
     if (status == kExitOk) {
@@ -270,7 +312,8 @@ void AddSyncCommand(CLI::App& app, int& exitStatus)
         command, options->run, kSyncTypes,
         "The state file that keeps this sync's settings, the lists saved by the last synchronize run "
         "and the remembered answers (default: the iPod's own, NAME_PODDB.snc in the application "
-        "support folder's Veltrano/Ondrivel/, shared with the window)");
+        "support folder's Veltrano/Ondrivel/, shared with the window); beside it, STATE.ipod names the "
+        "iPod whose lists it holds");
     AddSongOptions(command, options->song);
     command->callback([options, &exitStatus] { exitStatus = RunSync(*options); });
 }

@@ -43,6 +43,47 @@ TEST(IPodInfo, ModelNumberLinesGiveModelFamilyVariantAndCapacity)
     }
 }
 
+// What tells two iPods of the same name apart: the FireWire GUID of SysInfo (wherever its line
+// stands, in any case), else the id in the database's header, else nothing.
+TEST(IPodInfo, TheIdentityIsTheFirewireGuidElseTheDatabaseIdElseUnknown)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+    AString r = AString::FromUTF8(root);
+    auto setDatabaseId = [&](std::uint64_t id) {
+        auto bytes = fixtures::ReadFile(fixtures::DatabasePath(root));
+        fixtures::itdb::PutU32(bytes, 24, static_cast<std::uint32_t>(id));
+        fixtures::itdb::PutU32(bytes, 28, static_cast<std::uint32_t>(id >> 32));
+        fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
+    };
+    struct Case {
+        const char* sysInfo;
+        std::uint64_t databaseId;
+        const char* identity;
+    };
+    for (auto c : {
+             Case{"ModelNumStr: MA147\nFirewireGuid: 0x000a2700138a0000\n", 0x1122334455667788,
+                  "FirewireGuid 000A2700138A0000"},
+             Case{"firewireguid:000A27001111AAAA\r\nModelNumStr: MA147\r\n", 0,
+                  "FirewireGuid 000A27001111AAAA"},
+             Case{"ModelNumStr: MA147\nFirewireGuid: 0x0000000000000000\n", 0x1122334455667788,
+                  "DatabaseId 1122334455667788"},
+             Case{"ModelNumStr: MA147\nFirewireGuid: 0xnot-hex\n", 0xAB, "DatabaseId 00000000000000AB"},
+             Case{"ModelNumStr: MA147\n", 0, ""},
+         }) {
+        fixtures::WriteFile(SysInfo(root), std::string(c.sysInfo));
+        setDatabaseId(c.databaseId);
+        EXPECT_EQ(IPodDB::GetIdentity(&r), c.identity) << c.sysInfo;
+        IPodInfo info;
+        EXPECT_EQ(IPodDB::GetIPodInfo(&r, &info), 0) << c.sysInfo;
+        EXPECT_EQ(info.model, "A147") << c.sysInfo;
+    }
+    // A database too damaged to read gives no id.
+    fixtures::WriteFile(SysInfo(root), std::string("ModelNumStr: MA147\n"));
+    fixtures::WriteFile(fixtures::DatabasePath(root), std::string("mhbd"));
+    EXPECT_EQ(IPodDB::GetIdentity(&r), "");
+}
+
 TEST(IPodInfo, MissingSysInfoReadsAsEmptyAndWithoutItsFolderAsAShuffle)
 {
     fixtures::TempDir volumes;
