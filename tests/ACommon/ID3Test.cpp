@@ -896,7 +896,7 @@ TEST_F(ID3Insert, ImageKindsAndRefusals)
     EXPECT_EQ(OnDisk(), v5);
 }
 
-TEST_F(ID3Insert, TagWhoseFramesCannotBeWalkedToTheEndIsLeftAlone)
+TEST_F(ID3Insert, TagWhoseFramesCannotAllBeWalkedIsLeftAlone)
 {
     // Junk after the frames, and a tag that claims more than the file holds: the bytes after the
     // last whole frame are not padding, and dropping them would lose data.
@@ -905,7 +905,13 @@ TEST_F(ID3Insert, TagWhoseFramesCannotBeWalkedToTheEndIsLeftAlone)
     Bytes oversized = Mp3(3, {TextFrame("TIT2", "x")});
     const Bytes huge = fixtures::Synchsafe(static_cast<std::uint32_t>(oversized.size()));
     std::copy(huge.begin(), huge.end(), oversized.begin() + 6);
-    for (const Bytes& original : {junk, oversized}) {
+    // An extended header whose size runs past the tag: the frames behind it cannot be found, and
+    // a new tag would hold the picture alone.
+    ID3v2Options extended;
+    extended.extendedHeader = true;
+    Bytes unreadable = Mp3(3, {TextFrame("TIT2", "x")}, extended);
+    unreadable[12] = unreadable[13] = 0x7F;
+    for (const Bytes& original : {junk, oversized, unreadable}) {
         ASSERT_EQ(Load("odd.mp3", original), 0);
         EXPECT_EQ(Insert(fixtures::FakeJpeg(100)), kErrUnknown);
         EXPECT_EQ(OnDisk(), original);
