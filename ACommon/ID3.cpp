@@ -1306,7 +1306,9 @@ int ID3::LoadAIFF(FileWindow& window)
 
 int ID3::GetMusicRange(unsigned long long* start, unsigned long long* end) const
 {
-    if (musicEnd == 0)
+    // A file that holds a tag and nothing after it has no music: its range would end before it
+    // starts.
+    if (musicEnd == 0 || musicStart > musicEnd)
         return 0;
     *start = musicStart;
     *end = musicEnd;

@@ -310,6 +310,14 @@ TEST_F(ID3Read, MusicRangeOfMP3LeavesOutBothTags)
     EXPECT_EQ(tags.GetTagKinds(), 0u);
 }
 
+TEST_F(ID3Read, ATagWithNothingAfterItHasNoMusicRange)
+{
+    // Its range would start at the end of the file and end one byte before: a wrapped music size.
+    ASSERT_EQ(Load("only-a-tag.mp3", Tag(3, {TextFrame("TIT2", "x")}, ID3v2Options{3, 300})), 0);
+    EXPECT_EQ(Range(), MusicRange(0, 0));
+    EXPECT_EQ(ID3::CalcMusicSize(&tags.GetFilePath()), 0u);
+}
+
 // ---- Pictures -----------------------------------------------------------------------------------
 
 TEST_F(ID3Read, PicturesOfEveryVersionAreFoundWithTheirKindAndOffsets)
