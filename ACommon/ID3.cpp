@@ -1420,8 +1420,16 @@ int ID3::InsertImage(const unsigned char* image, int length)
 {
     if (!AFile::FileExists(&filePath))
         return kErrOpen;
+    // Through a symbolic link the song it points to gets the picture: the new file is written
+    // beside that song and replaces it, and the link stays a link. A link that leads nowhere has
+    // no song (and opening it would create one).
+    char* real = realpath(filePath.CStr(), nullptr);
+    if (!real)
+        return kErrOpen;
+    const AString song = AString::FromUTF8(real);
+    std::free(real);
     AFile file;
-    if (int err = file.Open(&filePath, 1); err != 0)
+    if (int err = file.Open(&song, 1); err != 0)
         return err;
     const std::string extension = LowerAscii(fileExtension);
     if (extension == "m4a" || extension == "m4b" || extension == "m4p" || extension == "mp4" ||
@@ -1595,7 +1603,8 @@ int ID3::RewriteWithPicture(AFile* file, const unsigned char* image, int length,
     sizeWriter.WriteSynchsafe28(static_cast<std::uint32_t>(newBody.size()));
     std::memcpy(newHeader + 6, sizeWriter.Bytes().data(), 4);
 
-    AString temporary = AFile::TemporaryPathBeside(&filePath);
+    const AString song = file->GetPath();
+    AString temporary = AFile::TemporaryPathBeside(&song);
     AFile out;
     int err = out.Open(&temporary, 2);
     if (err == 0)
@@ -1626,10 +1635,10 @@ int ID3::RewriteWithPicture(AFile* file, const unsigned char* image, int length,
         err = out.Flush();
     out.Close(0);
     struct stat info {};
-    if (err == 0 && stat(filePath.CStr(), &info) == 0)
+    if (err == 0 && stat(song.CStr(), &info) == 0)
         chmod(temporary.CStr(), info.st_mode & 07777);
     if (err == 0)
-        err = AFile::CommitReplacement(&temporary, &filePath);
+        err = AFile::CommitReplacement(&temporary, &song);
     if (err != 0)
         AFile::Delete(&temporary);
     return err;

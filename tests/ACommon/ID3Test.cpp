@@ -939,6 +939,20 @@ TEST_F(ID3Insert, ReplacementKeepsThePermissionsAndTouchesNoOtherFile)
     EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
+TEST_F(ID3Insert, PictureThroughASymbolicLinkGoesIntoTheSongAndTheLinkStays)
+{
+    ASSERT_EQ(Load("song.mp3", Mp3(3, {TextFrame("TIT2", "x")})), 0);
+    const std::string link = dir / "link.mp3";
+    ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+    ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(link)), 0);
+    ASSERT_EQ(Insert(fixtures::FakeJpeg(100)), 0);
+    struct stat info {};
+    ASSERT_EQ(lstat(link.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(path)), 0);
+    EXPECT_EQ(tags.GetImageCount(), 1);
+}
+
 TEST_F(ID3Insert, FailedWriteLeavesTheOriginalUntouched)
 {
     const Bytes original = Concat({Tag(3, {TextFrame("TIT2", "x")}), Audio(1000)});
