@@ -134,6 +134,12 @@ private:
             struct stat info {};
             if (fstatat(fd, raw, &info, AT_SYMLINK_NOFOLLOW) != 0)
                 continue; // gone since the folder was read
+            // A link to a file is listed as that file: its copy on the other side is a plain file,
+            // and both must compare equal on the next run. Links to folders are not followed, so
+            // that no folder is listed twice and no loop is walked.
+            struct stat target {};
+            if (S_ISLNK(info.st_mode) && fstatat(fd, raw, &target, 0) == 0 && S_ISREG(target.st_mode))
+                info = target;
             Item item;
             item.raw = raw;
             item.entry.isDir = S_ISDIR(info.st_mode);

@@ -117,8 +117,8 @@ public:
         std::uint64_t size = 0;
         std::uint64_t modTime = 0;
     };
-    // False for entries the listing did not see as a plain file or folder (links, entries added or
-    // read back from a state record, sources that keep their own lists).
+    // False for entries the listing did not see as a plain file or folder (links other than to a
+    // file, entries added or read back from a state record, sources that keep their own lists).
     bool GetListedFile(int index, ListedFile* out);
 
 protected:

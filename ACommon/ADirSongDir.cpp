@@ -223,7 +223,7 @@ int ADirSongDir::MakeSongInfoString(const AString* file, AString* vpath)
     // read again).
     auto musicSize = [&tags]() -> std::uint64_t {
         unsigned long long start = 0, end = 0;
-        return tags.GetMusicRange(&start, &end) ? end - start : 0;
+        return tags.GetMusicRange(&start, &end) && end >= start ? end - start : 0;
     };
     *vpath = BuildVirtualPath(genre, artist, album, name, extension, musicSize, nullptr);
     return 0;

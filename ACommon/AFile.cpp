@@ -34,6 +34,25 @@ bool LStat(const AString* path, struct stat& info)
     return path && !path->IsEmpty() && lstat(path->CStr(), &info) == 0;
 }
 
+// The item a size, date, attribute or content question is about. A symbolic link to a regular file
+// stands for that file: a copy copies what the link points to, so the questions around the copy
+// must look at the same file. Any other link (to a folder, or dangling) is taken as the link
+// itself, so that nothing walks into a folder twice or loops.
+bool StatItem(const std::string& path, struct stat& info)
+{
+    if (lstat(path.c_str(), &info) != 0)
+        return false;
+    struct stat target {};
+    if (S_ISLNK(info.st_mode) && stat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode))
+        info = target;
+    return true;
+}
+
+bool StatItem(const AString* path, struct stat& info)
+{
+    return path && !path->IsEmpty() && StatItem(path->ToStdString(), info);
+}
+
 std::string ParentFolder(const std::string& path)
 {
     size_t slash = path.rfind('/');
@@ -387,7 +406,7 @@ bool TreesEqual(const std::string& a, const std::string& b)
 {
     struct stat sa {
     }, sb{};
-    if (lstat(a.c_str(), &sa) != 0 || lstat(b.c_str(), &sb) != 0)
+    if (!StatItem(a, sa) || !StatItem(b, sb))
         return false;
     if (S_ISDIR(sa.st_mode) != S_ISDIR(sb.st_mode))
         return false;
@@ -569,7 +588,7 @@ int AFile::GetPathType(const AString* path)
 std::uint64_t AFile::FileModTime(const AString* path)
 {
     struct stat info {};
-    if (!LStat(path, info))
+    if (!StatItem(path, info))
         return 0;
     long long seconds = static_cast<long long>(info.st_mtim.tv_sec) + static_cast<long long>(kFileTimeOffset);
     return seconds > 0 ? static_cast<std::uint64_t>(seconds) : 0;
@@ -578,7 +597,7 @@ std::uint64_t AFile::FileModTime(const AString* path)
 std::uint64_t AFile::GetFileSize(const AString* path)
 {
     struct stat info {};
-    if (!LStat(path, info))
+    if (!StatItem(path, info))
         return 0;
     return static_cast<std::uint64_t>(info.st_size);
 }
@@ -676,7 +695,7 @@ bool AFile::FastFilesEqual(const AString* a, const AString* b)
 {
     struct stat sa {
     }, sb{};
-    if (!LStat(a, sa) || !LStat(b, sb))
+    if (!StatItem(a, sa) || !StatItem(b, sb))
         return false;
     if (sa.st_size != sb.st_size)
         return false;

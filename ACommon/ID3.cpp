@@ -15,8 +15,10 @@
 #include <cctype>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 
@@ -242,25 +244,35 @@ std::size_t WalkFrames(std::span<const std::uint8_t> body, std::size_t start, in
 
 // Where the frames of a body begin: after the extended header when the tag has one. A 2.3 or 2.4
 // header that flags an extended header whose size bytes spell a frame id has none (a bogus flag).
-std::size_t FramesStart(std::span<const std::uint8_t> body, int version, std::uint8_t flags)
+// Nothing when the extended header's size cannot be read.
+std::optional<std::size_t> KnownFramesStart(std::span<const std::uint8_t> body, int version,
+                                            std::uint8_t flags)
 {
     if (version == 2 || !(flags & 0x40))
         return 0;
     if (IsFrameID(body, 0, 4))
         return 0;
     if (body.size() < 4)
-        return body.size();
+        return std::nullopt;
     ByteReader reader(body.subspan(0, 4));
     if (version == 3) {
         // Its size does not count the four size bytes.
         std::uint64_t size = reader.ReadU32BE();
-        return size + 4 <= body.size() ? static_cast<std::size_t>(size + 4) : body.size();
+        if (size + 4 > body.size())
+            return std::nullopt;
+        return static_cast<std::size_t>(size + 4);
     }
     // 2.4: synchsafe, and counts itself; at least the size, a flag count and one flag byte.
     std::uint32_t size = reader.ReadSynchsafe28();
     if (!reader.SynchsafeWasClean() || size < 6 || size > body.size())
-        return body.size();
+        return std::nullopt;
     return size;
+}
+
+// As above; a reader takes an unreadable extended header as the end of the frames.
+std::size_t FramesStart(std::span<const std::uint8_t> body, int version, std::uint8_t flags)
+{
+    return KnownFramesStart(body, version, flags).value_or(body.size());
 }
 
 enum class Field {
@@ -1294,7 +1306,9 @@ int ID3::LoadAIFF(FileWindow& window)
 
 int ID3::GetMusicRange(unsigned long long* start, unsigned long long* end) const
 {
-    if (musicEnd == 0)
+    // A file that holds a tag and nothing after it has no music: its range would end before it
+    // starts.
+    if (musicEnd == 0 || musicStart > musicEnd)
         return 0;
     *start = musicStart;
     *end = musicEnd;
@@ -1406,8 +1420,16 @@ int ID3::InsertImage(const unsigned char* image, int length)
 {
     if (!AFile::FileExists(&filePath))
         return kErrOpen;
+    // Through a symbolic link the song it points to gets the picture: the new file is written
+    // beside that song and replaces it, and the link stays a link. A link that leads nowhere has
+    // no song (and opening it would create one).
+    char* real = realpath(filePath.CStr(), nullptr);
+    if (!real)
+        return kErrOpen;
+    const AString song = AString::FromUTF8(real);
+    std::free(real);
     AFile file;
-    if (int err = file.Open(&filePath, 1); err != 0)
+    if (int err = file.Open(&song, 1); err != 0)
         return err;
     const std::string extension = LowerAscii(fileExtension);
     if (extension == "m4a" || extension == "m4b" || extension == "m4p" || extension == "mp4" ||
@@ -1518,12 +1540,16 @@ int ID3::RewriteWithPicture(AFile* file, const unsigned char* image, int length,
             ID3Unsynchronisation::Decode(stored, decoded, nullptr);
             body = decoded;
         }
-        const std::size_t start = FramesStart(body, version, flags);
+        const std::optional<std::size_t> knownStart = KnownFramesStart(body, version, flags);
+        const std::size_t start = knownStart.value_or(body.size());
         const std::size_t end = WalkFrames(body, start, version, [](const FrameHeader&) {});
-        // What follows the frames is dropped, so it must be padding. Anything else (a frame that
-        // cannot be walked, or audio inside a tag whose size is too large) is not ours to lose.
+        // Only the frames from `start` to `end` are kept. Before them only an extended header that
+        // could be read is dropped; what follows them must be padding. Anything else (frames behind
+        // an extended header of unreadable size, a frame that cannot be walked, or audio inside a
+        // tag whose size is too large) is not ours to lose.
+        const std::size_t unaccounted = knownStart ? end : 0;
         if (existingTag && (kTagHeaderSize + oldSize > size ||
-                            std::any_of(body.begin() + static_cast<std::ptrdiff_t>(end), body.end(),
+                            std::any_of(body.begin() + static_cast<std::ptrdiff_t>(unaccounted), body.end(),
                                         [](std::uint8_t byte) { return byte != 0; })))
             return kErrUnknown;
 
@@ -1577,7 +1603,8 @@ int ID3::RewriteWithPicture(AFile* file, const unsigned char* image, int length,
     sizeWriter.WriteSynchsafe28(static_cast<std::uint32_t>(newBody.size()));
     std::memcpy(newHeader + 6, sizeWriter.Bytes().data(), 4);
 
-    AString temporary = AFile::TemporaryPathBeside(&filePath);
+    const AString song = file->GetPath();
+    AString temporary = AFile::TemporaryPathBeside(&song);
     AFile out;
     int err = out.Open(&temporary, 2);
     if (err == 0)
@@ -1608,10 +1635,10 @@ int ID3::RewriteWithPicture(AFile* file, const unsigned char* image, int length,
         err = out.Flush();
     out.Close(0);
     struct stat info {};
-    if (err == 0 && stat(filePath.CStr(), &info) == 0)
+    if (err == 0 && stat(song.CStr(), &info) == 0)
         chmod(temporary.CStr(), info.st_mode & 07777);
     if (err == 0)
-        err = AFile::CommitReplacement(&temporary, &filePath);
+        err = AFile::CommitReplacement(&temporary, &song);
     if (err != 0)
         AFile::Delete(&temporary);
     return err;

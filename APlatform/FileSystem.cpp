@@ -67,8 +67,10 @@ int SetHidden(const std::string& path, bool hidden)
 
 int CopyAttributes(const std::string& from, int toFd)
 {
+    // Followed through a symbolic link: the copy holds what the link points to, so it takes that
+    // file's permissions and dates, not the link's.
     struct stat info {};
-    if (lstat(from.c_str(), &info) != 0)
+    if (stat(from.c_str(), &info) != 0)
         return errno;
     if (fchmod(toFd, info.st_mode & 07777) != 0 && errno != EPERM)
         return errno;

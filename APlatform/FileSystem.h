@@ -14,7 +14,7 @@ bool VolumeFreeSpace(const std::string& path, std::uint64_t& freeBytes);
 int SetHidden(const std::string& path, bool hidden);
 
 // Copies modification and access times and permission bits of `from` onto the open file `toFd`
-// (links are not followed). Returns 0 or an errno value.
+// (of the file a symbolic link points to, as a copy holds that file). Returns 0 or an errno value.
 int CopyAttributes(const std::string& from, int toFd);
 
 // Forces the directory entry changes of `folder` (a rename into it) to the disk. Returns 0 or errno.

@@ -1,6 +1,7 @@
 #include "ACommon/ADir.h"
 
 #include "ACommon/AError.h"
+#include "ACommon/ASync.h"
 #include "ACommon/ID3.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
@@ -120,6 +121,66 @@ TEST(ADir, ListsEveryFileAndFolderBelowTheRootIncludingHiddenOnesFoldersFirst)
     ASSERT_EQ(folder.List(1), 0);
     EXPECT_EQ(Entries(folder.dir).size(), 7u);
     EXPECT_EQ(Entries(folder.dir)[0].rfind(folder.tmp / "root/", 0), 0u) << "full paths";
+}
+
+TEST(ADir, ALinkToAFileIsSyncedOnceAsTheFile)
+{
+    fixtures::RecordingFrontend frontend;
+    TempDir tmp;
+    WriteFile(tmp / "song.mp3", "music");
+    fixtures::SetModTime(tmp / "song.mp3", 1000000000);
+    std::filesystem::create_directories(tmp / "L");
+    std::filesystem::create_directories(tmp / "R");
+    ASSERT_EQ(symlink((tmp / "song.mp3").c_str(), (tmp / "L/link.mp3").c_str()), 0);
+    // Copy to the right, the state kept from one run to the next.
+    auto run = [&tmp]() {
+        ASync sync;
+        AString state = tmp.A("state"), left = tmp.A("L"), right = tmp.A("R");
+        if (Exists(tmp / "state")) {
+            AFile in;
+            EXPECT_EQ(in.Open(&state, 1), 0);
+            EXPECT_EQ(sync.ReadState(&in), 0);
+        }
+        sync.SetRootPath1(&left, nullptr, 0);
+        sync.SetRootPath2(&right, nullptr, 0);
+        sync.SetAutoAction(1);
+        EXPECT_EQ(sync.DoSync(nullptr), 0);
+        std::filesystem::remove(tmp / "state");
+        AFile out;
+        EXPECT_EQ(out.Open(&state, 2), 0);
+        EXPECT_EQ(sync.WriteState(&out), 0);
+    };
+    run();
+    EXPECT_EQ(ReadText(tmp / "R/link.mp3"), "music");
+    struct stat first {};
+    ASSERT_EQ(lstat((tmp / "R/link.mp3").c_str(), &first), 0);
+    EXPECT_TRUE(S_ISREG(first.st_mode));
+    frontend.Clear();
+    run();
+    struct stat second {};
+    ASSERT_EQ(lstat((tmp / "R/link.mp3").c_str(), &second), 0);
+    EXPECT_EQ(second.st_ino, first.st_ino) << "the copy was made again:\n" << frontend.Log();
+}
+
+TEST(ADir, ALinkToAFileIsListedWithTheFilesDateAndALinkToAFolderIsNotFollowed)
+{
+    Folder folder;
+    WriteFile(folder.tmp / "song.mp3", "music");
+    fixtures::SetModTime(folder.tmp / "song.mp3", 1000000000);
+    WriteFile(folder.tmp / "elsewhere/inside.mp3", "x");
+    std::filesystem::create_directories(folder.tmp / "root");
+    ASSERT_EQ(symlink((folder.tmp / "song.mp3").c_str(), (folder.tmp / "root/link.mp3").c_str()), 0);
+    ASSERT_EQ(symlink((folder.tmp / "elsewhere").c_str(), (folder.tmp / "root/folder").c_str()), 0);
+    ASSERT_EQ(folder.List(), 0);
+    const Files entries = Entries(folder.dir);
+    ASSERT_EQ(Sorted(entries), (Files{"folder", "link.mp3"}));
+    const int index =
+        static_cast<int>(std::find(entries.begin(), entries.end(), "link.mp3") - entries.begin());
+    ADir::ListedFile listed;
+    ASSERT_TRUE(folder.dir.GetListedFile(index, &listed));
+    EXPECT_FALSE(listed.isDir);
+    EXPECT_EQ(listed.size, 5u);
+    EXPECT_EQ(listed.modTime, 1000000000ULL + AFile::kFileTimeOffset);
 }
 
 TEST(ADir, SortedListIgnoresCaseAndPutsAFolderBeforeItsContents)

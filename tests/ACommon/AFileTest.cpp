@@ -114,7 +114,7 @@ TEST_F(AFileOpen, WritingDoesNotTruncateAndSetEOFDoes)
 
 // ---- Queries ----
 
-TEST_F(AFileOpen, QueriesTellKindsSizesAndTimesWithoutFollowingLinks)
+TEST_F(AFileOpen, QueriesTellALinksKindAndTheSizeAndTimeOfTheFileItPointsTo)
 {
     WriteFile(dir / "file", "12345");
     fixtures::SetModTime(dir / "file", 1234567890);
@@ -126,9 +126,11 @@ TEST_F(AFileOpen, QueriesTellKindsSizesAndTimesWithoutFollowingLinks)
         AString path = dir.A(name);
         EXPECT_EQ(AFile::GetPathType(&path), type) << name;
     }
-    AString file = dir.A("file"), old = dir.A("old"), missing = dir.A("missing");
-    EXPECT_EQ(AFile::GetFileSize(&file), 5u);
-    EXPECT_EQ(AFile::FileModTime(&file), 1234567890u + AFile::kFileTimeOffset);
+    AString file = dir.A("file"), link = dir.A("link"), old = dir.A("old"), missing = dir.A("missing");
+    for (const AString* path : {&file, &link}) {
+        EXPECT_EQ(AFile::GetFileSize(path), 5u) << path->ToStdString();
+        EXPECT_EQ(AFile::FileModTime(path), 1234567890u + AFile::kFileTimeOffset) << path->ToStdString();
+    }
     EXPECT_EQ(AFile::FileModTime(&missing), 0u);
     EXPECT_TRUE(AFile::DestNewer(&old, &file));
     EXPECT_FALSE(AFile::DestNewer(&file, &old));
@@ -268,6 +270,28 @@ TEST_F(AFileCopy, CopyOntoALargerFileLeavesExactlyTheSourceWithItsDate)
     // Onto itself the file stays as it was.
     EXPECT_EQ(AFile::Copy(&from, &from), 0);
     EXPECT_EQ(ReadText(dir / "from"), Pattern(1000));
+}
+
+TEST_F(AFileCopy, ASongReachedThroughALinkIsCopiedAsTheSong)
+{
+    // Large enough for the chunked copy with progress; the checked copies verify against the song.
+    MakeSource(AFile::kLargeFileSize + 1000);
+    ASSERT_EQ(chmod(from.CStr(), 0640), 0);
+    AString link = dir.A("link");
+    ASSERT_EQ(symlink(from.CStr(), link.CStr()), 0);
+    using CopyProc = int (*)(const AString*, const AString*);
+    const std::pair<const char*, CopyProc> copies[] = {
+        {"plain", AFile::Copy},
+        {"checked", AFile::CopyWithCheck},
+        {"progress",
+         [](const AString* a, const AString* b) { return AFile::CopyWithProgress(a, b, nullptr, nullptr); }}};
+    for (auto [name, copy] : copies) {
+        AString target = dir.A(name);
+        EXPECT_EQ(copy(&link, &target), 0) << name;
+        EXPECT_EQ(ReadText(dir / name), Pattern(AFile::kLargeFileSize + 1000)) << name;
+        EXPECT_EQ(StatOf(dir / name).st_mode & 07777, 0640u) << name;
+        EXPECT_EQ(StatOf(dir / name).st_mtim.tv_sec, 1300000000) << name;
+    }
 }
 
 TEST_F(AFileCopy, AFailedCopyLeavesTheOldDestination)

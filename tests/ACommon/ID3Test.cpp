@@ -310,6 +310,14 @@ TEST_F(ID3Read, MusicRangeOfMP3LeavesOutBothTags)
     EXPECT_EQ(tags.GetTagKinds(), 0u);
 }
 
+TEST_F(ID3Read, ATagWithNothingAfterItHasNoMusicRange)
+{
+    // Its range would start at the end of the file and end one byte before: a wrapped music size.
+    ASSERT_EQ(Load("only-a-tag.mp3", Tag(3, {TextFrame("TIT2", "x")}, ID3v2Options{3, 300})), 0);
+    EXPECT_EQ(Range(), MusicRange(0, 0));
+    EXPECT_EQ(ID3::CalcMusicSize(&tags.GetFilePath()), 0u);
+}
+
 // ---- Pictures -----------------------------------------------------------------------------------
 
 TEST_F(ID3Read, PicturesOfEveryVersionAreFoundWithTheirKindAndOffsets)
@@ -896,7 +904,7 @@ TEST_F(ID3Insert, ImageKindsAndRefusals)
     EXPECT_EQ(OnDisk(), v5);
 }
 
-TEST_F(ID3Insert, TagWhoseFramesCannotBeWalkedToTheEndIsLeftAlone)
+TEST_F(ID3Insert, TagWhoseFramesCannotAllBeWalkedIsLeftAlone)
 {
     // Junk after the frames, and a tag that claims more than the file holds: the bytes after the
     // last whole frame are not padding, and dropping them would lose data.
@@ -905,7 +913,13 @@ TEST_F(ID3Insert, TagWhoseFramesCannotBeWalkedToTheEndIsLeftAlone)
     Bytes oversized = Mp3(3, {TextFrame("TIT2", "x")});
     const Bytes huge = fixtures::Synchsafe(static_cast<std::uint32_t>(oversized.size()));
     std::copy(huge.begin(), huge.end(), oversized.begin() + 6);
-    for (const Bytes& original : {junk, oversized}) {
+    // An extended header whose size runs past the tag: the frames behind it cannot be found, and
+    // a new tag would hold the picture alone.
+    ID3v2Options extended;
+    extended.extendedHeader = true;
+    Bytes unreadable = Mp3(3, {TextFrame("TIT2", "x")}, extended);
+    unreadable[12] = unreadable[13] = 0x7F;
+    for (const Bytes& original : {junk, oversized, unreadable}) {
         ASSERT_EQ(Load("odd.mp3", original), 0);
         EXPECT_EQ(Insert(fixtures::FakeJpeg(100)), kErrUnknown);
         EXPECT_EQ(OnDisk(), original);
@@ -923,6 +937,20 @@ TEST_F(ID3Insert, ReplacementKeepsThePermissionsAndTouchesNoOtherFile)
     struct stat info {};
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+TEST_F(ID3Insert, PictureThroughASymbolicLinkGoesIntoTheSongAndTheLinkStays)
+{
+    ASSERT_EQ(Load("song.mp3", Mp3(3, {TextFrame("TIT2", "x")})), 0);
+    const std::string link = dir / "link.mp3";
+    ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+    ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(link)), 0);
+    ASSERT_EQ(Insert(fixtures::FakeJpeg(100)), 0);
+    struct stat info {};
+    ASSERT_EQ(lstat(link.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(path)), 0);
+    EXPECT_EQ(tags.GetImageCount(), 1);
 }
 
 TEST_F(ID3Insert, FailedWriteLeavesTheOriginalUntouched)
