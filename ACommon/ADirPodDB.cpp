@@ -10,6 +10,8 @@
 #include "ACommon/SongInfoStruct.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <sys/stat.h>
 
 namespace {
 
@@ -22,6 +24,11 @@ bool BeginsWith(const AString& text, const AString& start)
 {
     return !start.IsEmpty() && text.GetLength() >= start.GetLength() &&
            text.Units().compare(0, start.Units().size(), start.Units()) == 0;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 } // namespace
@@ -73,6 +80,43 @@ AString ADirPodDB::DiskPathOf(const MHIT& track) const
     AString disk = iPodRoot;
     disk.AppendPathComponent(track.GetFilepath());
     return disk;
+}
+
+ADirPodDB::OwnFile ADirPodDB::ResolveOwnFile(const MHIT& track, AString* file, AString* why) const
+{
+    // A location is text from the database: ".." parts or a symbolic link can lead anywhere, and
+    // deleting takes whole folders. Only a regular file inside the music folder is the track's.
+    const AString disk = DiskPathOf(track);
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(disk.ToStdString(), error);
+    if (error == std::errc::no_such_file_or_directory)
+        return OwnFile::kMissing;
+    if (error) {
+        *why = "its location cannot be resolved";
+        return OwnFile::kRefused;
+    }
+    struct stat fileInfo {};
+    if (stat(resolved.c_str(), &fileInfo) != 0 || !S_ISREG(fileInfo.st_mode)) {
+        *why = "its location is not a regular file";
+        return OwnFile::kRefused;
+    }
+    // The folders are compared as the disk knows them, so a music folder whose name differs in
+    // case (FAT) or that is reached through a link still counts.
+    const AString musicFolder = IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/Music");
+    struct stat musicInfo {};
+    if (stat(musicFolder.CStr(), &musicInfo) == 0) {
+        for (std::filesystem::path folder = resolved.parent_path();; folder = folder.parent_path()) {
+            struct stat folderInfo {};
+            if (stat(folder.c_str(), &folderInfo) == 0 && SameFile(folderInfo, musicInfo)) {
+                *file = AString::FromUTF8(resolved.string());
+                return OwnFile::kOwn;
+            }
+            if (folder == folder.parent_path())
+                break;
+        }
+    }
+    *why = "its location lies outside the iPod's music folder";
+    return OwnFile::kRefused;
 }
 
 void ADirPodDB::CheckRemovedFilesFolder()
@@ -239,12 +283,29 @@ int ADirPodDB::Delete(const AString* path, signed char fromList, signed char kee
     MHIT* track = nullptr;
     if (!path || !FindTrack(*path, fromList, &track, true))
         return kErrUnknown;
-    const AString disk = DiskPathOf(*track);
-    // The file goes first: a track whose file could not be moved or deleted stays listed, rather
-    // than leaving a file on the iPod that nothing lists.
-    if (AFile::FileExists(&disk))
-        if (int err = ADir::Delete(&disk, fromList, keepFile); err != 0)
+    AString file, why;
+    // A file that is kept is not touched, so it needs no check.
+    switch (keepFile ? OwnFile::kMissing : ResolveOwnFile(*track, &file, &why)) {
+    case OwnFile::kOwn:
+        // The file goes first: a track whose file could not be moved or deleted stays listed,
+        // rather than leaving a file on the iPod that nothing lists.
+        if (int err = ADir::Delete(&file, fromList, keepFile); err != 0)
             return err;
+        break;
+    case OwnFile::kRefused: {
+        AString line("Removed the song \"");
+        line += track->GetName();
+        line += "\" but left its file ";
+        line += DiskPathOf(*track);
+        line += " alone: ";
+        line += why;
+        line += ".\n";
+        progress->AddToLog(&line, 1);
+        break;
+    }
+    case OwnFile::kMissing:
+        break;
+    }
     database->GetDatabase()->RemoveTrack(track);
     return 0;
 }

@@ -67,6 +67,11 @@ private:
     // The track a virtual path names (1 found, 0 not).
     int FindTrack(const AString& path, signed char exact, MHIT** track, bool upToFirstRoot = false);
     AString DiskPathOf(const MHIT& track) const;
+    enum class OwnFile { kOwn, kMissing, kRefused };
+    // Whether the file of `track` is one this source may delete or move: kOwn (`file` set to it,
+    // links and ".." resolved) for a regular file inside the iPod's music folder, kMissing when
+    // nothing is there, kRefused (`why` set) for anything else.
+    OwnFile ResolveOwnFile(const MHIT& track, AString* file, AString* why) const;
     void ResetDatabase();
     void CheckRemovedFilesFolder();
 

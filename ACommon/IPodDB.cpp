@@ -202,6 +202,62 @@ bool ParsePlayCounts(const std::vector<std::uint8_t>& bytes, std::vector<PlayCou
     return in.Ok();
 }
 
+// An On-The-Go playlist file: "mhpo" header (4 header length, 8 entry length, 12 entry count),
+// then one entry per song, its first four bytes the place of the song's track in the database as
+// it was last written.
+bool ParseOnTheGo(const std::vector<std::uint8_t>& bytes, std::vector<std::uint32_t>& places)
+{
+    ByteReader in(bytes.data(), bytes.size());
+    if (in.ReadTag(4) != "mhpo")
+        return false;
+    const std::uint32_t headerLength = in.ReadU32LE();
+    const std::uint32_t entryLength = in.ReadU32LE();
+    const std::uint32_t count = in.ReadU32LE();
+    if (!in.Ok() || headerLength < 16 || headerLength > bytes.size() || entryLength < 4)
+        return false;
+    in.Seek(headerLength);
+    if (count > in.Remaining() / entryLength)
+        return false;
+    places.resize(count);
+    for (std::uint32_t& place : places) {
+        ByteReader one = in.Sub(entryLength);
+        place = one.ReadU32LE();
+    }
+    return in.Ok();
+}
+
+// The On-The-Go playlist files in the iPod's iTunes folder: "OTGPlaylistInfo", then those the iPod
+// numbers "OTGPlaylistInfo_1", "_2"... in their order (names matched without regard to case).
+std::vector<AString> OnTheGoFiles(const AString& folder)
+{
+    const std::string base = "otgplaylistinfo";
+    std::vector<std::pair<unsigned long, std::string>> found;
+    for (const std::string& name : FolderEntries(folder)) {
+        std::string lower = name;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+        if (lower.compare(0, base.size(), base) != 0)
+            continue;
+        const std::string number = lower.substr(base.size());
+        if (number.empty()) {
+            found.push_back({0, name});
+        } else if (number.size() >= 2 && number.size() <= 6 && number[0] == '_' &&
+                   std::all_of(number.begin() + 1, number.end(),
+                               [](char c) { return c >= '0' && c <= '9'; })) {
+            found.push_back({std::stoul(number.substr(1)), name});
+        }
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<AString> paths;
+    for (const auto& entry : found) {
+        AString path = folder;
+        path.AppendPathComponent(AString::FromUTF8(entry.second));
+        if (AFile::GetPathType(&path) == 1)
+            paths.push_back(path);
+    }
+    return paths;
+}
+
 void PutU24BE(std::uint8_t* at, std::uint32_t value)
 {
     at[0] = static_cast<std::uint8_t>(value >> 16);
@@ -370,6 +426,42 @@ void IPodDB::FoldPlayCounts(const AString& root)
     });
 }
 
+void IPodDB::FoldOnTheGoPlaylists(const AString& root)
+{
+    MHLT* tracks = database->GetTrackList();
+    if (!tracks)
+        return;
+    std::vector<MHIT*> byPlace(static_cast<std::size_t>(tracks->GetTrackCount()), nullptr);
+    tracks->ForEachTrack([&byPlace](MHIT& track) {
+        const int index = track.GetReadIndex();
+        if (index >= 0 && index < static_cast<int>(byPlace.size()))
+            byPlace[index] = &track;
+    });
+    const AString folder = FolderOf(ResolveIPodPath(root, "iPod_Control/iTunes/iTunesDB"));
+    int made = 0;
+    for (const AString& path : OnTheGoFiles(folder)) {
+        std::vector<std::uint8_t> bytes;
+        std::vector<std::uint32_t> places;
+        if (ReadWholeFile(path, bytes, kMaxSmallFile) != 0 || !ParseOnTheGo(bytes, places)) {
+            AString line("Ignored the damaged On-The-Go playlist file ");
+            line += path;
+            Log(line);
+            continue;
+        }
+        std::vector<MHIT*> songs;
+        for (std::uint32_t place : places)
+            if (place < byPlace.size() && byPlace[place])
+                songs.push_back(byPlace[place]);
+        if (songs.empty())
+            continue;
+        AString name("On-The-Go ");
+        name += ++made;
+        for (MHYP* playlist : database->AddPlaylist(name))
+            for (MHIT* song : songs)
+                playlist->AddSong(song, -1);
+    }
+}
+
 int IPodDB::Load(AString* root, signed char withPlaylists, CancelProc cancel, AProgress* loadProgress)
 {
     loaded = 0;
@@ -396,6 +488,10 @@ int IPodDB::Load(AString* root, signed char withPlaylists, CancelProc cancel, AP
     if (MHLT* tracks = database->GetTrackList())
         tracks->SetRoot(rootPath);
     FoldPlayCounts(rootPath);
+    // The store removes the On-The-Go files (they count tracks by their old places): their
+    // playlists become playlists of the database, which the store writes.
+    if (withPlaylists)
+        FoldOnTheGoPlaylists(rootPath);
     declaredTrackCount = 0;
     loaded = withPlaylists;
     return 0;
@@ -548,23 +644,41 @@ int IPodDB::Store(AString* root)
     if (int err = WriteDatabaseFile(databasePath, out.Bytes()); err != 0)
         return err;
 
-    // The play counts now live in the tracks, and both files count tracks by their old places.
+    // The play counts and On-The-Go playlists now live in the database, and their files count
+    // tracks by their places in the old file: left in place, the next load would give their
+    // counts and songs to the wrong tracks.
+    int leftBehind = 0;
     AString playCounts = ResolveIPodPath(base, "iPod_Control/iTunes/Play Counts");
     if (AFile::GetPathType(&playCounts) == 1) {
         AString backup = folder;
         backup.AppendPathComponent("Play Counts.bak");
-        AFile::Rename(&playCounts, &backup);
+        if (AFile::Rename(&playCounts, &backup) != 0 && AFile::Delete(&playCounts) != 0) {
+            AString line("Cannot set aside or delete ");
+            line += playCounts;
+            line += ": its play counts would be counted again.";
+            Log(line);
+            leftBehind = kErrUnableToDelete;
+        }
     }
-    AString onTheGo = ResolveIPodPath(base, "iPod_Control/iTunes/OTGPlaylistInfo");
-    if (AFile::GetPathType(&onTheGo) == 1)
-        AFile::Delete(&onTheGo);
+    for (const AString& onTheGo : OnTheGoFiles(folder)) {
+        if (AFile::Delete(&onTheGo) != 0) {
+            AString line("Cannot delete ");
+            line += onTheGo;
+            line += ": its On-The-Go playlist would be added again.";
+            Log(line);
+            leftBehind = kErrUnableToDelete;
+        }
+    }
     if (MHLT* tracks = database->GetTrackList()) {
         int index = 0;
         tracks->ForEachTrack([&index](MHIT& track) { track.SetReadIndex(index++); });
     }
 
     AString shufflePath = ResolveIPodPath(base, "iPod_Control/iTunes/iTunesSD");
-    return AFile::WriteWholeFileSafely(&shufflePath, shuffleBytes.data(), shuffleBytes.size());
+    if (int err = AFile::WriteWholeFileSafely(&shufflePath, shuffleBytes.data(), shuffleBytes.size());
+        err != 0)
+        return err;
+    return leftBehind;
 }
 
 int IPodDB::GetIPodName(AString& name) const { return database->GetIPodName(name); }

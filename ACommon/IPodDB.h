@@ -50,9 +50,11 @@ public:
     int LoadName(AString* path, signed char isRoot);
     // Writes iTunesDB and iTunesSD of the iPod at `root` (or of the loaded one). Refused (-10000)
     // unless the database was loaded with its playlists. The iPod's play counts are folded into
-    // the tracks when the database is loaded; after a successful store "Play Counts" becomes
-    // "Play Counts.bak" and OTGPlaylistInfo is removed, since both count tracks by their place in
-    // the old file.
+    // the tracks, and its On-The-Go playlists (OTGPlaylistInfo, OTGPlaylistInfo_1...) become
+    // playlists "On-The-Go 1", "On-The-Go 2"... when the database is loaded with its playlists.
+    // After a successful store "Play Counts" becomes "Play Counts.bak" (or is deleted when it cannot
+    // be renamed) and the On-The-Go files are removed, since they count tracks by their place in
+    // the old file; -11163 (in the log) when one of them stays.
     int Store(AString* root);
     int WriteSDFile(AFile* f);
     // The iTunesSD bytes of the current tracks; -5 (the track named in the log) when a path is too
@@ -134,6 +136,7 @@ private:
     int RecoverDatabase(const AString& databasePath);
     int WriteDatabaseFile(const AString& databasePath, const std::vector<std::uint8_t>& bytes);
     void FoldPlayCounts(const AString& root);
+    void FoldOnTheGoPlaylists(const AString& root);
     void Log(const AString& line);
 
     signed char extensionFlag = 0;

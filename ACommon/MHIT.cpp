@@ -61,9 +61,11 @@ template <typename Unit> bool IsPlainUnits(std::size_t count, Unit unit, bool fo
     return true;
 }
 
-char16_t UnitAt(std::span<const std::uint8_t> bytes, std::size_t i)
+char16_t UnitAt(const MHOD::StoredText& text, std::size_t i)
 {
-    return static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    if (text.unitSize == 1)
+        return text.bytes[i];
+    return static_cast<char16_t>(text.bytes[2 * i] | text.bytes[2 * i + 1] << 8);
 }
 
 bool IsPlain(const AString& text, bool formatted)
@@ -73,32 +75,34 @@ bool IsPlain(const AString& text, bool formatted)
         units.size(), [&units](std::size_t i) { return units[i]; }, formatted);
 }
 
-// The same for text still in its stored form (UTF-16LE bytes).
-bool IsPlainText(std::span<const std::uint8_t> bytes, bool formatted)
+// The same for text still in its stored form (unit size not 0).
+bool IsPlainText(const MHOD::StoredText& text, bool formatted)
 {
     return IsPlainUnits(
-        bytes.size() / 2, [bytes](std::size_t i) { return UnitAt(bytes, i); }, formatted);
+        text.bytes.size() / text.unitSize, [&text](std::size_t i) { return UnitAt(text, i); }, formatted);
 }
 
 // The name key (MHIT::NameKeyOf) of a title still in its stored form, for the common case of a
 // plain ASCII title; false for any other, whose key needs the decoded text.
-bool AsciiNameKey(std::span<const std::uint8_t> bytes, std::uint32_t* key)
+bool AsciiNameKey(const MHOD::StoredText& text, std::uint32_t* key)
 {
-    std::size_t length = bytes.size() / 2;
-    if (length == 0 || !IsPlainText(bytes, true))
+    if (text.unitSize == 0)
+        return false;
+    std::size_t length = text.bytes.size() / text.unitSize;
+    if (length == 0 || !IsPlainText(text, true))
         return false;
     for (std::size_t i = 0; i < length; ++i)
-        if (bytes[2 * i + 1] != 0 || bytes[2 * i] >= 0x80)
+        if (UnitAt(text, i) >= 0x80)
             return false;
-    if (length >= 3 && bytes[2 * (length - 2)] == ' ' && bytes[2 * (length - 1)] >= '1' &&
-        bytes[2 * (length - 1)] <= '9')
+    if (length >= 3 && UnitAt(text, length - 2) == ' ' && UnitAt(text, length - 1) >= '1' &&
+        UnitAt(text, length - 1) <= '9')
         length -= 2;
     CRC32 crc;
     unsigned char chunk[256];
     for (std::size_t at = 0; at < length;) {
         int n = 0;
         for (; at < length && n < static_cast<int>(sizeof chunk); ++at) {
-            unsigned char c = bytes[2 * at];
+            unsigned char c = static_cast<unsigned char>(UnitAt(text, at));
             if (c >= 'a' && c <= 'z')
                 c = static_cast<unsigned char>(c - 32);
             chunk[n++] = c;
@@ -164,8 +168,8 @@ int MHIT::Load(ByteReader& in, const MHOD::TextStore* texts)
 void MHIT::SetDecoded(Decoded& decoded, int child, bool formatted)
 {
     const MHOD& object = children[child];
-    const std::span<const std::uint8_t> undecoded = object.GetUndecodedText();
-    if (undecoded.empty() ? IsPlain(object.GetString(), formatted) : IsPlainText(undecoded, formatted)) {
+    const MHOD::StoredText stored = object.GetUndecodedText();
+    if (stored.unitSize == 0 ? IsPlain(object.GetString(), formatted) : IsPlainText(stored, formatted)) {
         decoded.child = child;
         decoded.own.reset();
     } else {

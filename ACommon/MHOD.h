@@ -3,9 +3,11 @@
 //
 // mhod: 24-byte header, then the payload up to the total length.
 //   0 "mhod"  4 header length  8 total length  12 type  16, 20 kept as read
-// String objects (types 1-5, 12, 13): payload = 16-byte sub-header (position, byte length, 8 kept
-// bytes) + UTF-16LE text without byte-order mark or terminator. Every other type (100 is the
-// playlist item's object) is an opaque payload, written back byte for byte.
+// String objects (types 1-5, 12, 13): payload = 16-byte sub-header + text without byte-order mark
+// or terminator. Sub-header: 0 encoding (2 UTF-8, any other value UTF-16LE; objects made here
+// write 1), 4 byte length of the text, 8 kept bytes. Bytes past the text's length are kept as read.
+// Every other type (100 is the playlist item's object) is an opaque payload, written back byte for
+// byte; so is a string object until its text is changed.
 //
 // An object read as part of a whole database keeps its bytes where the database keeps the bytes it
 // was read from, and decodes its text when it is first asked for: a database holds many objects a
@@ -74,20 +76,23 @@ public:
     void Store(ByteWriter& out) const;
     std::uint32_t GetTotalSize() const
     {
-        if (!kept.empty())
-            return 24 + static_cast<std::uint32_t>(kept.size());
+        if (asRead)
+            return 24 + static_cast<std::uint32_t>(AsRead().size());
         return 24 + static_cast<std::uint32_t>(payload.size() + (text ? text->Units().size() * 2 : 0));
     }
 
     std::uint32_t GetType() const { return type; }
-    // The text of a string object (empty for other objects), decoded on first use.
+    // The text of a string object (empty for other objects, and for UTF-8 that is not valid),
+    // decoded on first use.
     const AString& GetString() const;
-    // The text of a string object as UTF-16LE bytes while it is not decoded yet; empty otherwise.
-    std::span<const std::uint8_t> GetUndecodedText() const
-    {
-        return !kept.empty() && !text && IsStringType(type) ? kept.subspan(16)
-                                                            : std::span<const std::uint8_t>();
-    }
+    // The text of a string object as stored, while it is not decoded yet: `unitSize` 2 for
+    // UTF-16LE, 1 for UTF-8 that is all ASCII (a byte a character). Any other text, or text decoded
+    // already, gives unit size 0: read it with GetString.
+    struct StoredText {
+        std::span<const std::uint8_t> bytes;
+        unsigned unitSize = 0;
+    };
+    StoredText GetUndecodedText() const;
     // The payload after the 24-byte header; for a string object its 16-byte sub-header.
     std::span<const std::uint8_t> GetPayload() const;
     static bool IsStringType(std::uint32_t type)
@@ -96,13 +101,23 @@ public:
     }
 
 private:
+    static constexpr std::uint32_t kEncodingUTF8 = 2;
+
+    // The bytes after the header as read (the object is unchanged since).
+    std::span<const std::uint8_t> AsRead() const { return kept.empty() ? std::span(payload) : kept; }
+    // The text bytes of a string object as read, and its encoding.
+    std::span<const std::uint8_t> StoredTextBytes(std::uint32_t* encoding) const;
+
     std::uint32_t headerLength = 24;
     std::uint32_t type = 0;
     std::uint32_t unknown16 = 0;
     std::uint32_t unknown20 = 0;
-    // The bytes after the header as read, in the database's store; empty for an object made or
-    // changed here, which owns its payload (a string object: the sub-header) and its text.
+    // The bytes after the header as read, when they lie in the database's store.
     std::span<const std::uint8_t> kept;
+    // Read outside a store: the bytes after the header as read. Made or changed here: the payload
+    // (a string object: the sub-header, followed by `text` when written).
     std::vector<std::uint8_t> payload;
+    // True while the object is as read: it is written back byte for byte, from `kept` or `payload`.
+    bool asRead = false;
     mutable std::unique_ptr<AString> text;
 };

@@ -304,6 +304,48 @@ TEST_F(ADirPodDBTest, ASongWhoseFileCannotBeMovedStaysListed)
     EXPECT_EQ(source.GetDatabase()->GetTrackCount(), 1);
 }
 
+// Track locations are text from the database. One that leads out of the music folder (through
+// ".." or a link) or names a folder must not cost the user a file: the track goes, the disk stays.
+TEST_F(ADirPodDBTest, DeletingATrackTouchesOnlyARegularFileInsideTheMusicFolder)
+{
+    const std::string musicFolder = root + "/iPod_Control/Music";
+    const std::string outside = volumes / "precious.mp3";
+    std::filesystem::create_directories(musicFolder + "/F00/X.mp3");
+    fixtures::WriteFile(musicFolder + "/F00/X.mp3/other.mp3", std::string("another song"));
+    std::filesystem::create_symlink(outside, musicFolder + "/F00/LINK.mp3");
+    struct Case {
+        const char* what;
+        std::u16string location;
+        std::string kept; // what must still be there afterwards
+    };
+    for (const Case& c :
+         {Case{"climbing out with ..", u":iPod_Control:Music:F00:..:..:..:..:precious.mp3", outside},
+          {"a folder", u":iPod_Control:Music:F00:X.mp3", musicFolder + "/F00/X.mp3/other.mp3"},
+          {"a link to a file outside", u":iPod_Control:Music:F00:LINK.mp3", outside}}) {
+        fixtures::WriteFile(outside, std::string("the user's own file"));
+        using namespace fixtures::itdb;
+        const Bytes track = Track(244, 1,
+                                  {StringObject(1, u"Precious"), StringObject(4, u"Ann"),
+                                   StringObject(3, u"Al"), StringObject(2, c.location)},
+                                  {{36, 5}});
+        fixtures::WriteFile(fixtures::DatabasePath(root),
+                            Database({Dataset(1, List("mhlt", 92, {track})),
+                                      Dataset(2, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1)})}))}));
+        for (signed char move : {0, 1}) {
+            frontend.Clear();
+            ADirPodDB source;
+            source.SetMoveInsteadOfDelete(move);
+            Load(source);
+            ASSERT_EQ(source.Count(), 1) << c.what;
+            EXPECT_EQ(source.DeleteEntry(0, 1, 0), 0) << c.what;
+            EXPECT_TRUE(std::filesystem::exists(c.kept)) << c.what << (move ? ", moving" : ", deleting");
+            EXPECT_EQ(source.GetDatabase()->GetTrackCount(), 0) << c.what;
+            EXPECT_NE(frontend.Log().find("\"Precious\""), std::string::npos) << c.what << frontend.Log();
+        }
+        EXPECT_FALSE(std::filesystem::exists(root + "/Removed Files")) << c.what;
+    }
+}
+
 TEST_F(ADirPodDBTest, OnlyAnIPodThatPlaysVideoTakesAndListsVideo)
 {
     for (auto [model, video] : {std::pair{"MA147", true}, {"MA107", false}}) {

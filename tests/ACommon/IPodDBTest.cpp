@@ -7,7 +7,9 @@
 #include "ACommon/AProgress.h"
 #include "ACommon/ID3.h"
 #include "ACommon/MHIT.h"
+#include "ACommon/MHLP.h"
 #include "ACommon/MHLT.h"
+#include "ACommon/MHYP.h"
 #include "APlatform/Recorders.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
@@ -370,6 +372,101 @@ TEST_F(IPodDBTest, PlayCountsAreFoldedIntoTheTracksAndSetAsideAfterAStore)
         EXPECT_EQ(t.GetByte(MHIT::kOffsetRating), played ? 80 : 0);
         EXPECT_EQ(t.GetField(MHIT::kOffsetSkipCount), played ? 2u : 0u);
     });
+}
+
+TEST_F(IPodDBTest, PlayCountsThatCannotBeSetAsideAreDeleted)
+{
+    {
+        IPodDB db;
+        Load(db);
+        Add(db, "First", "A", "B", "C", "AAAA.mp3");
+        ASSERT_EQ(db.Store(nullptr), 0);
+    }
+    std::vector<std::uint8_t> counts(0x60 + 0x1C, 0);
+    std::memcpy(counts.data(), "mhdp", 4);
+    PutU32(counts, 4, 0x60);
+    PutU32(counts, 8, 0x1C);
+    PutU32(counts, 12, 1);
+    PutU32(counts, 0x60, 5);
+    fixtures::WriteFile(ITunes("Play Counts"), counts);
+    // A folder in the way of the backup's name: renaming onto it fails.
+    fixtures::WriteFile(ITunes("Play Counts.bak/keep"), std::string("x"));
+
+    IPodDB db;
+    Load(db);
+    ASSERT_EQ(db.Store(nullptr), 0);
+    EXPECT_FALSE(fixtures::Exists(ITunes("Play Counts")));
+
+    // Stored again, the counts are not added a second time.
+    IPodDB again;
+    Load(again);
+    ASSERT_EQ(again.Store(nullptr), 0);
+    IPodDB after;
+    Load(after);
+    after.GetDatabase()->GetTrackList()->ForEachTrack(
+        [](MHIT& t) { EXPECT_EQ(t.GetField(MHIT::kOffsetPlayCount), 5u); });
+}
+
+TEST_F(IPodDBTest, OnTheGoPlaylistsBecomePlaylistsOfEveryPlaylistDatasetAndTheirFilesGoAfterAStore)
+{
+    std::vector<std::string> fileOrder;
+    {
+        IPodDB db;
+        Load(db);
+        for (const char* name : {"One", "Two", "Three"})
+            Add(db, name, "A", "B", "C", std::string(name) + ".mp3");
+        ASSERT_EQ(db.Store(nullptr), 0);
+        IPodDB stored;
+        Load(stored);
+        stored.GetDatabase()->GetTrackList()->ForEachTrack(
+            [&](MHIT& t) { fileOrder.push_back(t.GetName().ToStdString()); });
+    }
+    // "mhpo", header length, entry length, entry count, then the places of the songs' tracks.
+    auto onTheGo = [](std::uint32_t entryLength, const std::vector<std::uint32_t>& places) {
+        std::vector<std::uint8_t> bytes(20 + entryLength * places.size(), 0);
+        std::memcpy(bytes.data(), "mhpo", 4);
+        PutU32(bytes, 4, 20);
+        PutU32(bytes, 8, entryLength);
+        PutU32(bytes, 12, static_cast<std::uint32_t>(places.size()));
+        for (std::size_t i = 0; i < places.size(); ++i)
+            PutU32(bytes, 20 + entryLength * i, places[i]);
+        return bytes;
+    };
+    fixtures::WriteFile(ITunes("OTGPlaylistInfo"), onTheGo(4, {2, 0}));
+    fixtures::WriteFile(ITunes("OTGPlaylistInfo_1"), std::string("mhpo")); // damaged
+    fixtures::WriteFile(ITunes("OTGPlaylistInfo_2"), onTheGo(8, {7, 1}));  // 7 names no track
+    fixtures::WriteFile(ITunes("OTGPlaylistInfo_3"), onTheGo(4, {}));      // empty: no playlist
+
+    AProgress progress;
+    platform::RecordingLogView log;
+    progress.SetLogTextView(&log);
+    IPodDB db(&progress);
+    Load(db);
+    EXPECT_NE(log.Text().find("OTGPlaylistInfo_1"), std::string::npos) << log.Text();
+    ASSERT_EQ(db.Store(nullptr), 0);
+    for (const char* name :
+         {"OTGPlaylistInfo", "OTGPlaylistInfo_1", "OTGPlaylistInfo_2", "OTGPlaylistInfo_3"})
+        EXPECT_FALSE(fixtures::Exists(ITunes(name))) << name;
+
+    const std::map<std::string, std::vector<std::string>> expected{
+        {"On-The-Go 1", {fileOrder[2], fileOrder[0]}}, {"On-The-Go 2", {fileOrder[1]}}};
+    for (int pass = 0; pass < 2; ++pass) { // a second store must not add them again
+        IPodDB after;
+        Load(after);
+        ASSERT_EQ(after.GetDatabase()->GetPlaylistLists().size(), 2u);
+        for (MHLP* list : after.GetDatabase()->GetPlaylistLists()) {
+            std::map<std::string, std::vector<std::string>> found;
+            for (int i = 1; i < list->GetPlaylistCount(); ++i) {
+                MHYP* playlist = list->GetPlaylist(i);
+                AString name;
+                playlist->GetName(name);
+                for (int j = 0; j < playlist->GetSongCount(); ++j)
+                    found[name.ToStdString()].push_back(playlist->GetSong(j)->GetName().ToStdString());
+            }
+            EXPECT_EQ(found, expected) << "pass " << pass;
+        }
+        ASSERT_EQ(after.Store(nullptr), 0);
+    }
 }
 
 TEST_F(IPodDBTest, StateRecordRestoresTheDatabaseButNeverWritesItToTheIPod)

@@ -7,6 +7,7 @@
 #include "ACommon/ByteWriter.h"
 #include "ACommon/MHIT.h"
 #include "ACommon/MHLT.h"
+#include "ACommon/SongInfoStruct.h"
 #include "fixtures/IPodFixture.h"
 
 #include <gtest/gtest.h>
@@ -223,12 +224,73 @@ TEST(MHBD, DamagedLengthsAndCountsFailTheLoad)
     }
 }
 
-TEST(MHBD, OddUTF16ByteLengthAndTruncationAtEveryCutFailTheLoad)
+namespace {
+
+// A string object whose sub-header gives `encoding` and the length of `text`, followed by
+// `padding` bytes the text does not take.
+Bytes EncodedObject(std::uint32_t type, std::uint32_t encoding, const Bytes& text, std::size_t padding = 0)
 {
-    Bytes odd = StringObject(1, u"Title");
-    odd.push_back('x');
-    PutU32(odd, 8, static_cast<std::uint32_t>(odd.size()));
-    EXPECT_EQ(LoadBytes(OneTrackDatabase(Track(244, 1, {odd}))).result, kErrUnknown);
+    Bytes payload(16, 0);
+    PutU32(payload, 0, encoding);
+    PutU32(payload, 4, static_cast<std::uint32_t>(text.size()));
+    payload.insert(payload.end(), text.begin(), text.end());
+    payload.resize(payload.size() + padding, 0xEE);
+    return DataObject(type, payload);
+}
+
+Bytes UTF16(const std::u16string& text)
+{
+    Bytes bytes;
+    for (char16_t unit : text) {
+        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    return bytes;
+}
+
+Bytes UTF8(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+} // namespace
+
+TEST(MHBD, StringObjectsAreReadByTheirEncodingAndLengthAndWrittenBackUnchanged)
+{
+    struct Case {
+        const char* what;
+        std::uint32_t encoding;
+        Bytes text;
+        std::size_t padding;
+        std::string expected;
+    };
+    const std::string cafe = "Caf\xC3\xA9 Noir";
+    for (const Case& c : {Case{"UTF-16", 1, UTF16(u"Title"), 0, "Title"},
+                          {"UTF-16 with encoding 0", 0, UTF16(u"Title"), 0, "Title"},
+                          {"UTF-16 followed by an odd byte", 1, UTF16(u"Title"), 1, "Title"},
+                          {"UTF-16 followed by padding", 1, UTF16(u"Caf\u00E9 Noir"), 6, cafe},
+                          {"UTF-8, ASCII only", 2, UTF8("Title"), 0, "Title"},
+                          {"UTF-8 of odd length", 2, UTF8(cafe), 0, cafe},
+                          {"UTF-8 followed by padding", 2, UTF8("Title"), 3, "Title"}}) {
+        const Bytes title = EncodedObject(1, c.encoding, c.text, c.padding);
+        const Bytes artist = EncodedObject(4, c.encoding, c.text, c.padding);
+        Loaded loaded = LoadBytes(OneTrackDatabase(
+            Track(244, 1, {title, artist, StringObject(2, u":iPod_Control:Music:F00:A.mp3")}, {})));
+        ASSERT_EQ(loaded.result, 0) << c.what;
+        MHIT* track = loaded.db->GetTrackList()->GetSong(0);
+        ASSERT_NE(track, nullptr) << c.what;
+        EXPECT_EQ(track->GetName().ToStdString(), c.expected) << c.what;
+        EXPECT_EQ(track->GetArtist().ToStdString(), c.expected) << c.what;
+        // The song is found again by its name, as adding it a second time asks.
+        SongInfoStruct same = fixtures::MakeSong(c.expected, c.expected, "", "", "/A.mp3", 1);
+        EXPECT_EQ(loaded.db->AddSong(same, nullptr, 0), kErrDuplicate) << c.what;
+        const Bytes out = StoreBytes(*loaded.db);
+        EXPECT_TRUE(Contains(out, title) && Contains(out, artist)) << c.what;
+    }
+}
+
+TEST(MHBD, StringLengthPastItsObjectAndTruncationAtEveryCutFailTheLoad)
+{
+    Bytes past = StringObject(1, u"Title");
+    PutU32(past, 24 + 4, 12);
+    EXPECT_EQ(LoadBytes(OneTrackDatabase(Track(244, 1, {past}))).result, kErrUnknown);
     const Bytes good = OneTrackDatabase(SimpleTrack(244, 1, u"Title"));
     for (std::size_t cut = 0; cut < good.size(); cut += 7)
         EXPECT_NE(LoadBytes(Bytes(good.begin(), good.begin() + cut)).result, 0) << cut;

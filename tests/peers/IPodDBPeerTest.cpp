@@ -12,10 +12,15 @@
 #include "fixtures/IPodFixture.h"
 #include "fixtures/TempDir.h"
 
+#include <gpod/itdb.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <map>
 #include <set>
+#include <string>
+#include <vector>
 
 using peers::PeerPlaylist;
 using peers::PeerTrack;
@@ -71,6 +76,48 @@ const PeerPlaylist* FindPlaylist(const peers::PeerDatabase& db, const std::strin
         if (playlist.name == name)
             return &playlist;
     return nullptr;
+}
+
+// A database libgpod writes with a podcast among the tracks: the podcasts dataset then holds the
+// podcast playlist with a group item per album.
+void WritePodcastDatabase(const std::string& root)
+{
+    Itdb_iTunesDB* db = itdb_new();
+    itdb_set_mountpoint(db, root.c_str());
+    Itdb_Playlist* library = itdb_playlist_new("Pod", FALSE);
+    itdb_playlist_set_mpl(library);
+    itdb_playlist_add(db, library, -1);
+    Itdb_Playlist* podcasts = itdb_playlist_new("Podcasts", FALSE);
+    itdb_playlist_set_podcasts(podcasts);
+    itdb_playlist_add(db, podcasts, -1);
+    Itdb_Playlist* mine = itdb_playlist_new("Mine", FALSE);
+    itdb_playlist_add(db, mine, -1);
+    for (int i = 0; i < 6; ++i) {
+        Itdb_Track* track = itdb_track_new();
+        const bool podcast = i >= 3;
+        track->title = g_strdup_printf("T%d", i);
+        track->artist = g_strdup("Ann");
+        track->album = g_strdup(podcast ? (i == 5 ? "Show B" : "Show A") : "Album");
+        track->ipod_path = g_strdup_printf(":iPod_Control:Music:F00:T%d.mp3", i);
+        track->filetype = g_strdup("MPEG audio file");
+        track->size = 1000 + i;
+        track->tracklen = 1000;
+        if (podcast) {
+            track->mediatype = ITDB_MEDIATYPE_PODCAST;
+            track->flag4 = 1;
+        }
+        itdb_track_add(db, track, -1);
+        itdb_playlist_add_track(library, track, -1);
+        itdb_playlist_add_track(podcast ? podcasts : mine, track, -1);
+    }
+    GError* error = nullptr;
+    ASSERT_TRUE(itdb_write(db, &error)) << (error ? error->message : "");
+    itdb_free(db);
+}
+
+std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
 } // namespace
@@ -215,4 +262,145 @@ TEST(IPodDBPeer, DatabaseWrittenByLibgpodIsChangedAndStoredByThisProgram)
         ASSERT_NE(playlist, nullptr) << name;
         EXPECT_EQ(playlist->titles, titles) << name;
     }
+}
+
+TEST(IPodDBPeer, PodcastPlaylistSurvivesARemovalAndItsItemIdsStayDistinct)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+    WritePodcastDatabase(root);
+    peers::PeerDatabase before = peers::ReadWithGpod(root);
+    ASSERT_TRUE(before.ok) << before.error;
+
+    IPodDB db;
+    AString r = AString::FromUTF8(root);
+    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    MHIT* t0 = nullptr;
+    db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& t) {
+        if (t.GetName() == "T0")
+            t0 = &t;
+    });
+    ASSERT_NE(t0, nullptr);
+    db.GetDatabase()->RemoveTrack(t0);
+    ASSERT_EQ(db.Store(nullptr), 0);
+
+    peers::PeerDatabase after = peers::ReadWithGpod(root);
+    ASSERT_TRUE(after.ok) << after.error;
+    EXPECT_EQ(after.tracks.size(), 5u);
+    std::map<std::string, std::set<std::string>> members;
+    for (const auto& p : after.playlists)
+        members[p.name] = {p.titles.begin(), p.titles.end()};
+    EXPECT_EQ(members["Podcasts"], (std::set<std::string>{"T3", "T4", "T5"}));
+    EXPECT_EQ(members["Mine"], (std::set<std::string>{"T1", "T2"}));
+
+    // Every playlist item of the podcasts dataset (group items and the episodes that refer to
+    // their group by its id) carries an id of its own.
+    std::vector<std::uint8_t> bytes = fixtures::ReadFile(fixtures::DatabasePath(root));
+    std::size_t at = U32(bytes, 4);
+    for (int dataset = 0; at + 16 <= bytes.size(); ++dataset) {
+        const std::uint32_t total = U32(bytes, at + 8), type = U32(bytes, at + 12);
+        if (type == 3) {
+            std::multiset<std::uint32_t> ids;
+            std::set<std::uint32_t> groupIds, refs;
+            for (std::size_t p = at; p + 36 <= at + total; ++p) {
+                if (bytes[p] != 'm' || bytes[p + 1] != 'h' || bytes[p + 2] != 'i' || bytes[p + 3] != 'p')
+                    continue;
+                const std::uint32_t id = U32(bytes, p + 20);
+                ids.insert(id);
+                if (U32(bytes, p + 24) == 0)
+                    groupIds.insert(id);
+                else
+                    refs.insert(U32(bytes, p + 32));
+            }
+            EXPECT_FALSE(groupIds.empty());
+            EXPECT_FALSE(refs.empty());
+            for (std::uint32_t id : ids)
+                EXPECT_EQ(ids.count(id), 1u) << "item id " << id << " is used twice";
+            for (std::uint32_t ref : refs)
+                EXPECT_TRUE(ref == 0 || groupIds.count(ref)) << "group reference " << ref;
+        }
+        at += total;
+    }
+}
+
+// libgpod reads string objects whose sub-header says they hold UTF-8 (encoding 2), taking a
+// string's length from the sub-header; such a database loads here too, with the same title.
+TEST(IPodDBPeer, StringObjectInUtf8IsRead)
+{
+    using namespace fixtures::itdb;
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+    const std::string title = "Caf\xC3\xA9"; // five bytes
+    Bytes payload(16 + title.size(), 0);
+    payload[0] = 2;
+    payload[4] = static_cast<std::uint8_t>(title.size());
+    std::copy(title.begin(), title.end(), payload.begin() + 16);
+    const Bytes track = Track(
+        244, 1, {DataObject(1, payload), StringObject(2, u":iPod_Control:Music:F00:S.mp3")}, {{36, 1111}});
+    const Bytes playlists = List("mhlp", 92, {Playlist(u"Hand", true, {Item(1)})});
+    fixtures::WriteFile(fixtures::DatabasePath(root),
+                        Database({Dataset(1, List("mhlt", 92, {track})), Dataset(2, playlists)}));
+
+    peers::PeerDatabase peer = peers::ReadWithGpod(root);
+    ASSERT_TRUE(peer.ok) << peer.error;
+    ASSERT_EQ(peer.tracks.size(), 1u);
+    EXPECT_EQ(peer.tracks[0].title, title);
+
+    IPodDB db;
+    AString r = AString::FromUTF8(root);
+    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    MHIT* only = db.GetDatabase()->GetTrackList()->GetSong(0);
+    ASSERT_NE(only, nullptr);
+    EXPECT_EQ(only->GetName().ToStdString(), title);
+}
+
+// An On-The-Go playlist the user made on the iPod (OTGPlaylistInfo: "mhpo", header length, entry
+// length, entry count, then the place of each track in the database file). libgpod makes it a
+// playlist when it reads the iPod; after this program stored the database the file is gone, and
+// the playlist is one of the database's, once.
+TEST(IPodDBPeer, OnTheGoPlaylistIsKeptWhenTheDatabaseIsStored)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+    std::string error;
+    ASSERT_TRUE(peers::WriteWithGpod(
+        root, "Peer Pod",
+        {{"One", "Ann", "A", "Rock", ":iPod_Control:Music:F00:ONE1.mp3", 3001, 181000, 192},
+         {"Two", "Ann", "A", "Rock", ":iPod_Control:Music:F00:TWO2.mp3", 3002, 182000, 128},
+         {"Three", "Bob", "B", "Jazz", ":iPod_Control:Music:F01:THR3.mp3", 3003, 183000, 256}},
+        {}, &error))
+        << error;
+    std::vector<std::uint8_t> otg(20 + 8, 0);
+    std::memcpy(otg.data(), "mhpo", 4);
+    fixtures::itdb::PutU32(otg, 4, 20);
+    fixtures::itdb::PutU32(otg, 8, 4);
+    fixtures::itdb::PutU32(otg, 12, 2);
+    fixtures::itdb::PutU32(otg, 20, 2); // the third track
+    fixtures::itdb::PutU32(otg, 24, 0); // the first track
+    const std::string otgPath = root + "/iPod_Control/iTunes/OTGPlaylistInfo";
+    fixtures::WriteFile(otgPath, otg);
+
+    auto otgPlaylists = [](const peers::PeerDatabase& peer) {
+        std::vector<std::vector<std::string>> found;
+        for (const auto& p : peer.playlists)
+            if (!p.library)
+                found.push_back(p.titles);
+        return found;
+    };
+    const std::vector<std::vector<std::string>> expected{{"Three", "One"}};
+    peers::PeerDatabase before = peers::ReadWithGpod(root);
+    ASSERT_TRUE(before.ok) << before.error;
+    ASSERT_EQ(otgPlaylists(before), expected);
+
+    IPodDB db;
+    AString r = AString::FromUTF8(root);
+    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    ASSERT_EQ(db.Store(nullptr), 0);
+    EXPECT_FALSE(fixtures::Exists(otgPath));
+
+    peers::PeerDatabase after = peers::ReadWithGpod(root);
+    ASSERT_TRUE(after.ok) << after.error;
+    EXPECT_EQ(otgPlaylists(after), expected) << "the On-The-Go playlist is gone or doubled";
+    const PeerPlaylist* kept = FindPlaylist(after, "On-The-Go 1");
+    ASSERT_NE(kept, nullptr);
 }
