@@ -263,29 +263,16 @@ void MHIT::SetName(const AString& text)
     nameKey = NameKeyOfName(*name.own);
 }
 
-void MHIT::SetAlbum(const AString& text)
+void MHIT::SetTagField(const AString& text, unsigned type, Decoded& field)
 {
-    SetStringField(Trimmed(text), MHOD::kAlbum);
-    album = Own(Formatted(text));
+    SetStringField(Trimmed(text), type);
+    field = Own(Formatted(text));
 }
 
-void MHIT::SetArtist(const AString& text)
-{
-    SetStringField(Trimmed(text), MHOD::kArtist);
-    artist = Own(Formatted(text));
-}
-
-void MHIT::SetGenre(const AString& text)
-{
-    SetStringField(Trimmed(text), MHOD::kGenre);
-    genre = Own(Formatted(text));
-}
-
-void MHIT::SetComposer(const AString& text)
-{
-    SetStringField(Trimmed(text), MHOD::kComposer);
-    composer = Own(Formatted(text));
-}
+void MHIT::SetAlbum(const AString& text) { SetTagField(text, MHOD::kAlbum, album); }
+void MHIT::SetArtist(const AString& text) { SetTagField(text, MHOD::kArtist, artist); }
+void MHIT::SetGenre(const AString& text) { SetTagField(text, MHOD::kGenre, genre); }
+void MHIT::SetComposer(const AString& text) { SetTagField(text, MHOD::kComposer, composer); }
 
 void MHIT::SetFilepath(const AString& path)
 {

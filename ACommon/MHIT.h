@@ -150,6 +150,8 @@ private:
     static const AString& NoText();
     static Decoded Own(AString text) { return Decoded{-1, std::make_unique<AString>(std::move(text))}; }
     void SetDecoded(Decoded& decoded, int child, bool formatted);
+    // Stores a tag trimmed in its string object and keeps the form the virtual paths use.
+    void SetTagField(const AString& text, unsigned type, Decoded& field);
     static std::uint32_t NameKeyOfName(const AString& name);
 
     void Decode();
