@@ -87,6 +87,13 @@ ADirPodDB::OwnFile ADirPodDB::ResolveOwnFile(const MHIT& track, AString* file, A
     // A location is text from the database: ".." parts or a symbolic link can lead anywhere, and
     // deleting takes whole folders. Only a regular file inside the music folder is the track's.
     const AString disk = DiskPathOf(track);
+    // A link is not the track's file: deleting through it would take the file it points to, which
+    // may be another track's.
+    struct stat entryInfo {};
+    if (lstat(disk.CStr(), &entryInfo) == 0 && S_ISLNK(entryInfo.st_mode)) {
+        *why = "its location is a symbolic link";
+        return OwnFile::kRefused;
+    }
     std::error_code error;
     const std::filesystem::path resolved = std::filesystem::canonical(disk.ToStdString(), error);
     if (error == std::errc::no_such_file_or_directory)

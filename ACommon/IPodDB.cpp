@@ -438,7 +438,17 @@ void IPodDB::FoldOnTheGoPlaylists(const AString& root)
             byPlace[index] = &track;
     });
     const AString folder = FolderOf(ResolveIPodPath(root, "iPod_Control/iTunes/iTunesDB"));
+    // Numbered after the On-The-Go playlists an earlier store kept, so that no two share a name.
     int made = 0;
+    for (MHLP* list : database->GetPlaylistLists())
+        for (int i = 0; i < list->GetPlaylistCount(); ++i) {
+            AString name;
+            if (list->GetPlaylist(i)->GetName(name) != 0 || name.Find(AString("On-The-Go "), 0, 1) != 0)
+                continue;
+            const AString number = name.Mid(10, name.GetLength());
+            if (number.IsNumber())
+                made = std::max(made, std::min(number.IntValue(10), 1 << 20));
+        }
     for (const AString& path : OnTheGoFiles(folder)) {
         std::vector<std::uint8_t> bytes;
         std::vector<std::uint32_t> places;
@@ -853,13 +863,22 @@ int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)
         return err;
     std::string text(bytes.begin(), bytes.end());
     // "Name: value" lines; the names are matched without regard to case.
-    auto valueOf = [](const AString& line, const char* name) -> std::optional<AString> {
+    // The value after the colon of a line that begins with `name` (with `wholeKey`, whose key before
+    // the colon is `name` and nothing more).
+    auto valueOf = [](const AString& line, const char* name,
+                      bool wholeKey = false) -> std::optional<AString> {
         const int length = static_cast<int>(std::strlen(name));
         if (line.GetLength() < length || line.Left(length).CompareNoCase(name) != 0)
             return std::nullopt;
         const int colon = line.Find(':', 0);
         if (colon < 0)
             return std::nullopt;
+        if (wholeKey) {
+            AString key = line.Left(colon);
+            key.Trim();
+            if (key.GetLength() != length)
+                return std::nullopt;
+        }
         AString value = line.Mid(colon + 1, line.GetLength());
         value.Trim();
         return value;
@@ -888,7 +907,7 @@ int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)
             }
         }
         if (guid.IsEmpty())
-            if (std::optional<AString> value = valueOf(line, "FirewireGuid"))
+            if (std::optional<AString> value = valueOf(line, "FirewireGuid", true))
                 guid = NormalizedGuid(*value);
     }
     if (model)

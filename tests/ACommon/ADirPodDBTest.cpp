@@ -313,6 +313,8 @@ TEST_F(ADirPodDBTest, DeletingATrackTouchesOnlyARegularFileInsideTheMusicFolder)
     std::filesystem::create_directories(musicFolder + "/F00/X.mp3");
     fixtures::WriteFile(musicFolder + "/F00/X.mp3/other.mp3", std::string("another song"));
     std::filesystem::create_symlink(outside, musicFolder + "/F00/LINK.mp3");
+    fixtures::WriteFile(musicFolder + "/F01/OTHER.mp3", std::string("another track's file"));
+    std::filesystem::create_symlink(musicFolder + "/F01/OTHER.mp3", musicFolder + "/F00/LINK2.mp3");
     struct Case {
         const char* what;
         std::u16string location;
@@ -321,7 +323,9 @@ TEST_F(ADirPodDBTest, DeletingATrackTouchesOnlyARegularFileInsideTheMusicFolder)
     for (const Case& c :
          {Case{"climbing out with ..", u":iPod_Control:Music:F00:..:..:..:..:precious.mp3", outside},
           {"a folder", u":iPod_Control:Music:F00:X.mp3", musicFolder + "/F00/X.mp3/other.mp3"},
-          {"a link to a file outside", u":iPod_Control:Music:F00:LINK.mp3", outside}}) {
+          {"a link to a file outside", u":iPod_Control:Music:F00:LINK.mp3", outside},
+          {"a link to another track's file", u":iPod_Control:Music:F00:LINK2.mp3",
+           musicFolder + "/F01/OTHER.mp3"}}) {
         fixtures::WriteFile(outside, std::string("the user's own file"));
         using namespace fixtures::itdb;
         const Bytes track = Track(244, 1,

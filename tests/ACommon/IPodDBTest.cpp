@@ -467,6 +467,14 @@ TEST_F(IPodDBTest, OnTheGoPlaylistsBecomePlaylistsOfEveryPlaylistDatasetAndTheir
         }
         ASSERT_EQ(after.Store(nullptr), 0);
     }
+    // A playlist made on the iPod after that store is numbered after the kept ones.
+    fixtures::WriteFile(ITunes("OTGPlaylistInfo"), onTheGo(4, {0}));
+    IPodDB again;
+    Load(again);
+    AString last;
+    MHLP* list = again.GetDatabase()->GetPlaylistLists()[0];
+    list->GetPlaylist(list->GetPlaylistCount() - 1)->GetName(last);
+    EXPECT_EQ(last.ToStdString(), "On-The-Go 3");
 }
 
 TEST_F(IPodDBTest, StateRecordRestoresTheDatabaseButNeverWritesItToTheIPod)

@@ -70,6 +70,7 @@ TEST(IPodInfo, TheIdentityIsTheFirewireGuidElseTheDatabaseIdElseUnknown)
                   "DatabaseId 1122334455667788"},
              Case{"ModelNumStr: MA147\nFirewireGuid: 0xnot-hex\n", 0xAB, "DatabaseId 00000000000000AB"},
              Case{"ModelNumStr: MA147\n", 0, ""},
+             Case{"ModelNumStr: MA147\nFirewireGuidOld: 0x000A27001111AAAA\n", 0, ""}, // another key
          }) {
         fixtures::WriteFile(SysInfo(root), std::string(c.sysInfo));
         setDatabaseId(c.databaseId);
