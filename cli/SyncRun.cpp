@@ -332,13 +332,29 @@ int SyncRun::Run(ASync& sync, const std::function<int()>& run, const std::functi
 
     if (gAnswers != Terminal::Answers::Ask)
         sync.SetRememberedAnswers(replaceAnswer, replaceNewerAnswer, deleteAnswer);
-    const int stateErr = save();
+    int stateErr = save();
+    bool listsLeftOut = false;
+    if (stateErr == kErrAddSong) {
+        // A path in the lists is longer than the state file holds. Without the lists the settings
+        // and answers are still kept, and the next run takes every file for new (nothing is
+        // deleted on the strength of a list); keeping the earlier file instead would leave lists
+        // behind that no longer match the folders, and those turn files added since into deletions.
+        for (ADir* dir : {sync.GetDir1(), sync.GetDir2(), sync.GetSavedDir1(), sync.GetSavedDir2()})
+            if (dir)
+                dir->DeleteAll();
+        stateErr = save();
+        listsLeftOut = stateErr == 0;
+    }
     terminal.FinishProgressLine();
     gTerminal = nullptr;
-    if (stateErr == kErrAddSong)
+    if (listsLeftOut)
+        Complain("the state file " + statePath +
+                 " was written without the lists of files: a path in them is longer than the 1023 "
+                 "characters it can hold, so the next synchronize run carries no deletions over");
+    else if (stateErr == kErrAddSong)
         Complain("cannot write the state file " + statePath +
-                 ": a filter or a path in it is longer than the 1023 characters it can hold; the "
-                 "earlier state file, if any, is kept");
+                 ": a filter in it is longer than the 1023 characters it can hold; the earlier state "
+                 "file, if any, is kept");
     else if (stateErr != 0)
         Complain("cannot write the state file " + statePath + " (" + Describe(stateErr) + ")");
     if (result == kErrUserCancel)

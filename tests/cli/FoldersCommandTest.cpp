@@ -155,6 +155,25 @@ TEST(FoldersCommand, SynchronizeKeepsItsStateBetweenRuns)
     EXPECT_EQ(ListFiles(folders.L()), std::vector<std::string>{"a.txt"});
 }
 
+TEST(FoldersCommand, APathTooLongForTheStateFileLeavesTheListsOutNotTheWholeState)
+{
+    Folders folders;
+    std::string deep;
+    for (int i = 0; i < 5; ++i)
+        deep += std::string(220, 'd') + "/";
+    WriteFile(folders.L(deep + "song.txt"), "s");
+    WriteFile(folders.L("b.txt"), "b");
+    fixtures::CommandResult first = folders.Run({"--type", "synchronize", "--yes"});
+    EXPECT_EQ(first.exitStatus, 0) << first.err;
+    EXPECT_TRUE(Has(first.err, "was written without the lists of files")) << first.err;
+    // Without lists, b deleted on the left is taken for new on the right: copied back, not deleted.
+    std::filesystem::remove(folders.L("b.txt"));
+    fixtures::CommandResult second = folders.Run({"--type", "synchronize", "--yes"});
+    EXPECT_EQ(second.exitStatus, 0) << second.err;
+    EXPECT_TRUE(fixtures::Exists(folders.L("b.txt")));
+    EXPECT_TRUE(fixtures::Exists(folders.R(deep + "song.txt")));
+}
+
 TEST(FoldersCommand, StateFileOfAnotherPairDoesNotTurnDifferencesIntoDeletions)
 {
     Folders folders;
