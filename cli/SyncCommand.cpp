@@ -253,16 +253,6 @@ int RunSync(const SyncOptions& options)
     sync->SetRootPath2(&ipodRoot, nullptr, 0);
     run.Configure(*sync);
 
-    // An iPod that updates itself from a library would undo the sync when next it meets one.
-    const bool ipodReceives = run.Type().autoAction == 1 || run.Type().autoAction == 3;
-    if (ipodReceives && pod->autoUpdate && *pod->autoUpdate) {
-        AString root = AString::FromUTF8(ipodPath);
-        if (IPodDB::SetIPodFlag(&root) == 0)
-            run.Say("The iPod \"" + pod->name +
-                    "\" was set to update itself automatically from a library; it is now "
-                    "set to manual updating, so that the songs synced here stay.");
-    }
-
     const int status = run.Run(
         *sync, [&group] { return group->DoSync(Terminal::CancelRequested, 0); },
         [&group, &statePath, &identity] {
@@ -272,6 +262,17 @@ int RunSync(const SyncOptions& options)
             return WriteSavedIdentity(statePath, identity);
         },
         statePath);
+    // An iPod that updates itself from a library would undo the sync when next it meets one. Set
+    // once the run is through, so that a dry run or a run cancelled before it began leaves the
+    // iPod's settings as they were.
+    const bool ipodReceives = run.Type().autoAction == 1 || run.Type().autoAction == 3;
+    if (ipodReceives && status != kExitCancelled && pod->autoUpdate && *pod->autoUpdate) {
+        AString root = AString::FromUTF8(ipodPath);
+        if (IPodDB::SetIPodFlag(&root) == 0)
+            run.Say("The iPod \"" + pod->name +
+                    "\" was set to update itself automatically from a library; it is now "
+                    "set to manual updating, so that the songs synced here stay.");
+    }
     if (status == kExitOk) {
         AString root = AString::FromUTF8(ipodPath);
         IPodDB db;

@@ -171,12 +171,16 @@ TEST(SyncCommand, WithoutAnIPodNothingStarts)
     EXPECT_FALSE(Exists(tmp / "data"));
 }
 
-TEST(SyncCommand, AnIPodOnAutomaticUpdateIsSetToManualBeforeItReceivesSongs)
+TEST(SyncCommand, AnIPodOnAutomaticUpdateIsSetToManualByARunThatSyncsButNotByADryRun)
 {
     Demo demo;
     std::vector<std::uint8_t> prefs = ReadFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs");
     prefs[10] = 1;
     fixtures::WriteFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs", prefs);
+    fixtures::CommandResult dry =
+        demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--review", "--no"});
+    EXPECT_EQ(dry.exitStatus, 130);
+    EXPECT_EQ(ReadFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs"), prefs);
     fixtures::CommandResult result = demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"});
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_TRUE(Has(result.out, "now set to manual updating")) << result.out;
