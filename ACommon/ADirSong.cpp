@@ -383,6 +383,7 @@ int ADirSong::ScanForDuplicates(signed char deleteFiles, signed char sortFirst, 
 
     const int total = Count();
     int answer = 0;
+    failedRemovals = 0;
     int result = 0;
     int comparison = 1;
     for (int i = Count() - 1; i >= 1; --i) {
@@ -436,8 +437,14 @@ int ADirSong::ScanForDuplicates(signed char deleteFiles, signed char sortFirst, 
             }
             // A scan that only detects removes records, never files: there is nothing to ask.
             const bool remove = !interactive || detectOnly || AskUserToDelete(&answer, &message);
-            if (remove)
-                result = DeleteEntry(removeIndex, deleteFiles, keepFile);
+            if (remove) {
+                // The first failure is the scan's result, whatever follows it.
+                if (const int removed = DeleteEntry(removeIndex, deleteFiles, keepFile); removed != 0) {
+                    ++failedRemovals;
+                    if (result == 0)
+                        result = removed;
+                }
+            }
             if (interactive)
                 progress->ShowStatus(nullptr, &countText);
             // What a detecting scan finds is its report; a removing one logs what it removed (a

@@ -19,6 +19,9 @@ public:
 
     int ScanForDuplicates(signed char deleteFiles, signed char sortFirst, signed char ascending,
                           CancelProc cancel, signed char interactive) override;
+    // The duplicates of the last scan whose removal failed: their records left the list, their
+    // files stayed.
+    int GetFailedRemovalCount() const { return failedRemovals; }
     int WriteState(AFile* f) override;
     int ReadState(AFile* f) override;
     int CopyProperties(ADir* other) override;
@@ -115,6 +118,7 @@ public:
     const AString& GetAppleIDs() const { return appleIDs; }
 
 protected:
+    int failedRemovals = 0;
     // A folder name made from a tag (artist, album): `whenEmpty` for an empty tag; a tag of white
     // space only keeps its length with its first and last characters replaced by "_"; any other is
     // trimmed; then the name is made path-safe, dots at either end included.

@@ -105,7 +105,8 @@ int RunDuplicates(const DuplicatesOptions& options)
     const int listed = songs.Count();
     if (err == 0)
         err = songs.ScanForDuplicates(options.remove ? 1 : 0, 1, 1, Terminal::CancelRequested, 1);
-    const int found = listed - songs.Count();
+    const int failed = songs.GetFailedRemovalCount();
+    const int found = listed - songs.Count() - failed;
     progress.EndProgress(nullptr, 0, 0, 0);
     terminal.FinishProgressLine();
 
@@ -119,6 +120,9 @@ int RunDuplicates(const DuplicatesOptions& options)
         summary = std::to_string(found) + (found == 1 ? " duplicate song" : " duplicate songs") + " removed";
         if (found > 0 && !options.deleteInsteadOfMove)
             summary += " (moved into " + (folder.parent_path() / "Removed Files").string() + ")";
+        if (failed > 0)
+            summary += "; " + std::to_string(failed) + (failed == 1 ? " duplicate" : " duplicates") +
+                       " could not be removed";
     }
     if (const int unreadable = songs.GetUnreadableCount(); unreadable > 0)
         summary += "; " + std::to_string(unreadable) + (unreadable == 1 ? " file" : " files") +

@@ -99,6 +99,16 @@ TEST(ScanCommand, DeleteMovesOrDeletesTheDuplicateAsAnswered)
     }
 }
 
+TEST(ScanCommand, ADuplicateThatCouldNotBeRemovedIsNotCountedAsRemoved)
+{
+    Library library;
+    fixtures::WriteFile(library.tmp / "Removed Files/Artist", std::string("a file where a folder must go"));
+    fixtures::CommandResult result = library.Run({"--delete", "--yes"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(fixtures::Exists(library.Music("Song 1.mp3")));
+    EXPECT_TRUE(Has(result.out, "0 duplicate songs removed; 1 duplicate could not be removed")) << result.out;
+}
+
 TEST(ScanCommand, FileTypeCanBeLeftOutOfTheComparison)
 {
     Library library;
