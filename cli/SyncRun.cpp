@@ -46,49 +46,6 @@ void PrintActions(ASync* sync)
     gTerminal->Print(table.str());
 }
 
-// Applies one answer of the review prompt: numbers and ranges toggle actions, "l N" and "r N"
-// settle an undecided pair for the left or the right file. False when the answer is not understood.
-bool ApplyReviewAnswer(ASync* sync, const std::string& line)
-{
-    std::istringstream words(line);
-    std::string word;
-    const int count = sync->GetActionCount();
-    bool any = false;
-    while (words >> word) {
-        if (word == "l" || word == "r" || word == "L" || word == "R") {
-            int number = 0;
-            if (!(words >> number) || number < 1 || number > count)
-                return false;
-            ASync::SyncAction* action = sync->GetAction(number - 1);
-            if (action->kind != ASync::kUndecided)
-                return false;
-            sync->ChangeSyncAction(action, (word == "l" || word == "L") ? 6 : 7);
-            action->active = 1;
-            any = true;
-            continue;
-        }
-        int first = 0, last = 0;
-        char dash = 0;
-        std::istringstream range(word);
-        if (!(range >> first))
-            return false;
-        last = first;
-        if (range >> dash) {
-            if (dash != '-' || !(range >> last))
-                return false;
-        }
-        if (first < 1 || last > count || first > last)
-            return false;
-        for (int n = first; n <= last; ++n) {
-            ASync::SyncAction* action = sync->GetAction(n - 1);
-            if (action->operation != ASync::kOpUndecided)
-                action->active = action->active ? 0 : 1;
-        }
-        any = true;
-    }
-    return any;
-}
-
 // The review of the planned actions: the table, then perform, change or cancel.
 int ReviewActions(AArray*, ASync* sync)
 {
@@ -113,6 +70,57 @@ int ReviewActions(AArray*, ASync* sync)
 }
 
 } // namespace
+
+// Applies one answer of the review prompt: numbers and ranges toggle actions, "l N" and "r N"
+// settle an undecided pair for the left or the right file. An answer is applied whole or not at all:
+// false, with nothing changed, when any part of it is not understood.
+bool ApplyReviewAnswer(ASync* sync, const std::string& line)
+{
+    const int count = sync->GetActionCount();
+    // One pass checks the whole answer, a second one carries it out.
+    auto walk = [&](bool apply) {
+        std::istringstream words(line);
+        std::string word;
+        bool any = false;
+        while (words >> word) {
+            if (word == "l" || word == "r" || word == "L" || word == "R") {
+                int number = 0;
+                if (!(words >> number) || number < 1 || number > count)
+                    return false;
+                ASync::SyncAction* action = sync->GetAction(number - 1);
+                if (action->kind != ASync::kUndecided)
+                    return false;
+                if (apply) {
+                    sync->ChangeSyncAction(action, (word == "l" || word == "L") ? 6 : 7);
+                    action->active = 1;
+                }
+                any = true;
+                continue;
+            }
+            int first = 0, last = 0;
+            char dash = 0;
+            std::istringstream range(word);
+            if (!(range >> first))
+                return false;
+            last = first;
+            if (range >> dash) {
+                if (dash != '-' || !(range >> last))
+                    return false;
+            }
+            if (first < 1 || last > count || first > last)
+                return false;
+            if (apply)
+                for (int n = first; n <= last; ++n) {
+                    ASync::SyncAction* action = sync->GetAction(n - 1);
+                    if (action->operation != ASync::kOpUndecided)
+                        action->active = action->active ? 0 : 1;
+                }
+            any = true;
+        }
+        return any;
+    };
+    return walk(false) && walk(true);
+}
 
 std::string Describe(int err) { return std::to_string(err) + AError::Message(err); }
 

@@ -80,6 +80,11 @@ bool ResolveFolder(const std::string& given, const char* which, std::string& res
 // True when the folder `inner` lies inside the folder `outer`.
 bool Inside(const std::string& inner, const std::string& outer);
 
+// Applies one answer of the review prompt to the planned actions of `sync`: numbers and ranges
+// ("2 5-7") tick or untick actions, "l N" / "r N" keep the left / right file of undecided pair N.
+// Whole or not at all: false, with nothing changed, when any part is not understood.
+bool ApplyReviewAnswer(ASync* sync, const std::string& line);
+
 // The code and its message: "-36: IO error.".
 std::string Describe(int err);
 

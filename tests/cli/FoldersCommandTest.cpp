@@ -1,5 +1,8 @@
 // `pelorin folders`: arguments, exit statuses, answers from flags and the state kept between runs.
 
+#include "cli/SyncRun.h"
+
+#include "ACommon/ASync.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RunCommand.h"
 #include "fixtures/TempDir.h"
@@ -330,4 +333,31 @@ TEST(FoldersCommand, StateFileOfTheOtherKindOfSyncStartsFresh)
     // A run of the same kind reads its own state again without a word.
     fixtures::CommandResult again = folders.Run({"--type", "merge", "--yes"});
     EXPECT_FALSE(Has(again.err, "was written by")) << again.err;
+}
+
+TEST(FoldersCommand, AReviewAnswerIsAppliedWholeOrNotAtAll)
+{
+    Folders folders;
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        WriteFile(folders.L(name), name);
+    ASync sync;
+    AString left = folders.tmp.A("L"), right = folders.tmp.A("R");
+    sync.SetRootPath1(&left, nullptr, 0);
+    sync.SetRootPath2(&right, nullptr, 0);
+    ASSERT_EQ(sync.UpdateFileLists(nullptr), 0);
+    ASSERT_EQ(sync.XCopy(sync.GetDir1(), sync.GetDir2(), nullptr), 0);
+    ASSERT_EQ(sync.GetActionCount(), 3);
+    auto ticked = [&] {
+        std::vector<int> active;
+        for (int i = 0; i < sync.GetActionCount(); ++i)
+            active.push_back(sync.GetAction(i)->active);
+        return active;
+    };
+    for (const char* refused : {"2 x", "2 9", "l 1", "3-1", ""}) {
+        EXPECT_FALSE(cli::ApplyReviewAnswer(&sync, refused)) << refused;
+        EXPECT_EQ(ticked(), (std::vector<int>{1, 1, 1})) << refused;
+    }
+    EXPECT_TRUE(cli::ApplyReviewAnswer(&sync, "2"));
+    EXPECT_TRUE(cli::ApplyReviewAnswer(&sync, "1-3"));
+    EXPECT_EQ(ticked(), (std::vector<int>{0, 1, 0}));
 }
