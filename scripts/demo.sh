@@ -14,6 +14,14 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target pelorin
 
 demo=${PELORIN_DEMO_DIR:-build/demo}
+# Only an earlier demonstration (or an empty folder) is cleared away: PELORIN_DEMO_DIR pointed at a
+# folder of one's own must not cost its contents.
+if [ -d "$demo" ] && [ -n "$(ls -A "$demo")" ]; then
+    if [ ! -d "$demo/Volumes/DEMOPOD" ] || [ ! -d "$demo/Songs" ]; then
+        echo "$demo is not an earlier demonstration and not empty: choose another PELORIN_DEMO_DIR." >&2
+        exit 1
+    fi
+fi
 rm -rf "$demo"
 mkdir -p "$demo"
 demo=$(cd "$demo" && pwd)
