@@ -82,6 +82,28 @@ bool IsPlainText(const MHOD::StoredText& text, bool formatted)
         text.bytes.size() / text.unitSize, [&text](std::size_t i) { return UnitAt(text, i); }, formatted);
 }
 
+// The name key of an ASCII name given unit by unit: the CRC-32 of its UTF-16LE units in upper case,
+// without a trailing " N" copy number.
+template <typename Unit> std::uint32_t AsciiKeyOfUnits(std::size_t length, Unit unit)
+{
+    if (length >= 3 && unit(length - 2) == ' ' && unit(length - 1) >= '1' && unit(length - 1) <= '9')
+        length -= 2;
+    CRC32 crc;
+    unsigned char chunk[256];
+    for (std::size_t at = 0; at < length;) {
+        int n = 0;
+        for (; at < length && n < static_cast<int>(sizeof chunk); ++at) {
+            unsigned char c = static_cast<unsigned char>(unit(at));
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<unsigned char>(c - 32);
+            chunk[n++] = c;
+            chunk[n++] = 0;
+        }
+        crc.Update(chunk, n);
+    }
+    return crc.GetValue();
+}
+
 // The name key (MHIT::NameKeyOf) of a title still in its stored form, for the common case of a
 // plain ASCII title; false for any other, whose key needs the decoded text.
 bool AsciiNameKey(const MHOD::StoredText& text, std::uint32_t* key)
@@ -94,23 +116,7 @@ bool AsciiNameKey(const MHOD::StoredText& text, std::uint32_t* key)
     for (std::size_t i = 0; i < length; ++i)
         if (UnitAt(text, i) >= 0x80)
             return false;
-    if (length >= 3 && UnitAt(text, length - 2) == ' ' && UnitAt(text, length - 1) >= '1' &&
-        UnitAt(text, length - 1) <= '9')
-        length -= 2;
-    CRC32 crc;
-    unsigned char chunk[256];
-    for (std::size_t at = 0; at < length;) {
-        int n = 0;
-        for (; at < length && n < static_cast<int>(sizeof chunk); ++at) {
-            unsigned char c = static_cast<unsigned char>(UnitAt(text, at));
-            if (c >= 'a' && c <= 'z')
-                c = static_cast<unsigned char>(c - 32);
-            chunk[n++] = c;
-            chunk[n++] = 0;
-        }
-        crc.Update(chunk, n);
-    }
-    *key = crc.GetValue();
+    *key = AsciiKeyOfUnits(length, [&text](std::size_t i) { return UnitAt(text, i); });
     return true;
 }
 
@@ -321,23 +327,7 @@ std::uint32_t MHIT::NameKeyOf(const AString& nameComponent)
         return CRC32::Of(folded);
     }
     // ASCII, the common case: the same key without a copy.
-    std::size_t length = units.size();
-    if (length >= 3 && units[length - 2] == u' ' && units[length - 1] >= u'1' && units[length - 1] <= u'9')
-        length -= 2;
-    CRC32 crc;
-    unsigned char chunk[256];
-    for (std::size_t at = 0; at < length;) {
-        int n = 0;
-        for (; at < length && n < static_cast<int>(sizeof chunk); ++at) {
-            char16_t u = units[at];
-            if (u >= u'a' && u <= u'z')
-                u = static_cast<char16_t>(u - 32);
-            chunk[n++] = static_cast<unsigned char>(u);
-            chunk[n++] = 0;
-        }
-        crc.Update(chunk, n);
-    }
-    return crc.GetValue();
+    return AsciiKeyOfUnits(units.size(), [&units](std::size_t i) { return units[i]; });
 }
 
 std::uint32_t MHIT::NameKeyOfName(const AString& name)

@@ -703,12 +703,12 @@ TEST(ID3Music, FilesEqualMusicComparesTheMusicBytesWhateverTheTags)
 {
     fixtures::TempDir dir;
     auto song = [&dir](const std::string& name, const std::string& artist, int seconds, std::uint32_t seed) {
-        fixtures::SongSpec spec;
-        spec.title = name;
-        spec.artist = artist;
-        spec.seconds = seconds;
-        spec.seed = seed;
-        fixtures::WriteSong(dir / name, spec);
+        fixtures::SongSpec songSpec;
+        songSpec.title = name;
+        songSpec.artist = artist;
+        songSpec.seconds = seconds;
+        songSpec.seed = seed;
+        fixtures::WriteSong(dir / name, songSpec);
         return dir.A(name);
     };
     fixtures::WriteFile(dir / "x.wav", Bytes(500, 1));

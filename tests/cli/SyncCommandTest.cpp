@@ -281,17 +281,17 @@ struct TypeChange {
                 mp3 = demo.Songs(f);
         ASSERT_FALSE(mp3.empty());
         std::filesystem::remove(mp3);
-        fixtures::SongSpec spec;
-        spec.title = song.title;
-        spec.artist = song.artist;
-        spec.album = song.album;
-        spec.genre = song.genre;
-        spec.track = song.track;
-        spec.trackCount = song.trackCount;
-        spec.year = song.year;
-        spec.seconds = 60;
+        fixtures::SongSpec songSpec;
+        songSpec.title = song.title;
+        songSpec.artist = song.artist;
+        songSpec.album = song.album;
+        songSpec.genre = song.genre;
+        songSpec.track = song.track;
+        songSpec.trackCount = song.trackCount;
+        songSpec.year = song.year;
+        songSpec.seconds = 60;
         m4a = mp3.substr(0, mp3.size() - 3) + "m4a";
-        fixtures::WriteSong(m4a, spec);
+        fixtures::WriteSong(m4a, songSpec);
     }
 };
 
