@@ -5,9 +5,9 @@
 //
 //   build/bench/bench_copy [folder] [megabytes]     (folder: where to copy, default $TMPDIR or /tmp)
 
-#include "ACommon/AError.h"
-#include "ACommon/AFile.h"
-#include "ACommon/AProgress.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/AProgress.h"
 #include "APlatform/KnownFolders.h"
 
 #include <algorithm>

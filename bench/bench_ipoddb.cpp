@@ -6,10 +6,10 @@
 //
 // Run: build/bench/bench_ipoddb [track counts...]
 
-#include "ACommon/AString.h"
-#include "ACommon/ByteWriter.h"
-#include "ACommon/IPodDB.h"
-#include "ACommon/MHBD.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/base/ByteWriter.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/MHBD.h"
 
 #include <gpod/itdb.h>
 

@@ -8,10 +8,10 @@
 //
 //   build/bench/bench_songdir [songs] [rounds]      (files go to $TMPDIR, removed afterwards)
 
-#include "ACommon/ADirSongDir.h"
-#include "ACommon/AProgress.h"
-#include "ACommon/AString.h"
-#include "ACommon/ID3.h"
+#include "ACommon/base/AProgress.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/sources/ADirSongDir.h"
+#include "ACommon/tags/ID3.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/TempDir.h"
 

@@ -5,8 +5,8 @@
 //
 //   build/bench/bench_strings [count]
 
-#include "ACommon/AFileList.h"
-#include "ACommon/AString.h"
+#include "ACommon/base/AFileList.h"
+#include "ACommon/base/AString.h"
 
 #include <unicode/unorm2.h>
 

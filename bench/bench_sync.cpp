@@ -9,7 +9,7 @@
 //
 // Usage: bench_sync [files per side]   (default 50000)
 
-#include "ACommon/ASync.h"
+#include "ACommon/sync/ASync.h"
 #include "APlatform/KnownFolders.h"
 
 #include <algorithm>

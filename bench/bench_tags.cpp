@@ -4,9 +4,9 @@
 //
 //   build/bench/bench_tags [rounds]      (files go to $TMPDIR, removed afterwards)
 
-#include "ACommon/AString.h"
-#include "ACommon/ID3.h"
-#include "ACommon/SongInfoStruct.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/tags/ID3.h"
+#include "ACommon/tags/SongInfoStruct.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/TempDir.h"
 

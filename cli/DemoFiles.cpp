@@ -1,10 +1,10 @@
 #include "cli/DemoFiles.h"
 
-#include "ACommon/AFile.h"
-#include "ACommon/AString.h"
-#include "ACommon/ByteWriter.h"
-#include "ACommon/IPodDB.h"
-#include "ACommon/MHBD.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/base/ByteWriter.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/MHBD.h"
 
 #include <algorithm>
 #include <cstdio>

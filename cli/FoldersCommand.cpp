@@ -5,11 +5,11 @@
 #include "cli/Commands.h"
 #include "cli/SyncRun.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AFile.h"
-#include "ACommon/ASync.h"
-#include "ACommon/ASyncLib.h"
-#include "ACommon/CRC32.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/CRC32.h"
+#include "ACommon/sync/ASync.h"
+#include "ACommon/sync/ASyncLib.h"
 #include "APlatform/KnownFolders.h"
 
 #include <cstdio>

@@ -1,8 +1,8 @@
 // pelorin ipods: the iPods mounted under the volumes root, with what each one is and holds.
 
-#include "ACommon/AString.h"
-#include "ACommon/IPodDB.h"
-#include "ACommon/IPodInfo.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/IPodInfo.h"
 #include "APlatform/KnownFolders.h"
 #include "cli/Commands.h"
 #include "cli/MountedIPods.h"

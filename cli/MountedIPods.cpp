@@ -1,7 +1,7 @@
 #include "cli/MountedIPods.h"
 
-#include "ACommon/AString.h"
-#include "ACommon/IPodDB.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/itunesdb/IPodDB.h"
 
 #include <algorithm>
 #include <filesystem>

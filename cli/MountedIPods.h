@@ -2,7 +2,7 @@
 // The iPods mounted under the volumes root, with what each one is and holds: shared by the
 // commands that list iPods and that sync onto one.
 
-#include "ACommon/IPodInfo.h"
+#include "ACommon/itunesdb/IPodInfo.h"
 
 #include <optional>
 #include <string>

@@ -5,8 +5,8 @@
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
 
-#include "ACommon/ADirSongDir.h"
-#include "ACommon/AError.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/sources/ADirSongDir.h"
 
 #include <cstdio>
 #include <filesystem>

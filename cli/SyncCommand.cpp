@@ -8,12 +8,12 @@
 #include "cli/MountedIPods.h"
 #include "cli/SyncRun.h"
 
-#include "ACommon/ADirPodDB.h"
-#include "ACommon/AError.h"
-#include "ACommon/AFile.h"
-#include "ACommon/ASyncGroup.h"
-#include "ACommon/ASyncLib.h"
-#include "ACommon/IPodDB.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/sources/ADirPodDB.h"
+#include "ACommon/sync/ASyncGroup.h"
+#include "ACommon/sync/ASyncLib.h"
 #include "APlatform/KnownFolders.h"
 
 #include <filesystem>

@@ -2,9 +2,9 @@
 
 #include "cli/Commands.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/ASync.h"
-#include "ACommon/ASyncLib.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/sync/ASync.h"
+#include "ACommon/sync/ASyncLib.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -6,7 +6,7 @@
 
 #include "cli/Terminal.h"
 
-#include "ACommon/AFile.h"
+#include "ACommon/base/AFile.h"
 
 #include <CLI/CLI.hpp>
 

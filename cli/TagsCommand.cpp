@@ -1,8 +1,8 @@
 // pelorin tags FILE...: what Pelorin reads from each file, as the sources and the sync see it.
 
-#include "ACommon/AError.h"
-#include "ACommon/AString.h"
-#include "ACommon/ID3.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/tags/ID3.h"
 #include "cli/Commands.h"
 
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "cli/Terminal.h"
 
-#include "ACommon/AProgress.h"
+#include "ACommon/base/AProgress.h"
 
 #include <algorithm>
 #include <csignal>

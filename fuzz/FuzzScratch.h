@@ -2,8 +2,8 @@
 // Scratch files for the fuzz targets whose readers take an open file: one input and one output file
 // per process, rewritten for every input and removed at exit.
 
-#include "ACommon/AFile.h"
-#include "ACommon/AString.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/AString.h"
 
 #include <cstdint>
 #include <cstdio>

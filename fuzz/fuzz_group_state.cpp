@@ -4,7 +4,7 @@
 // a hang or an allocation larger than the file. A record that reads must write back and read again
 // to the same bytes.
 
-#include "ACommon/ASyncGroup.h"
+#include "ACommon/sync/ASyncGroup.h"
 #include "fuzz/FuzzScratch.h"
 
 #include <memory>

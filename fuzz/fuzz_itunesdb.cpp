@@ -2,13 +2,13 @@
 // (a database this program wrote must read back to the same bytes), and as an IPodDB state record,
 // after which the lookups, the sorted view, removal and the shuffle file run on what was read.
 
-#include "ACommon/AFile.h"
-#include "ACommon/AString.h"
-#include "ACommon/ByteReader.h"
-#include "ACommon/ByteWriter.h"
-#include "ACommon/IPodDB.h"
-#include "ACommon/MHBD.h"
-#include "ACommon/MHIT.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/base/ByteReader.h"
+#include "ACommon/base/ByteWriter.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/MHBD.h"
+#include "ACommon/itunesdb/MHIT.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -4,7 +4,7 @@
 // crash, a hang or an allocation larger than the file. A record that reads must write back and
 // read again to the same bytes.
 
-#include "ACommon/ASyncLib.h"
+#include "ACommon/sync/ASyncLib.h"
 #include "fuzz/FuzzScratch.h"
 
 #include <memory>

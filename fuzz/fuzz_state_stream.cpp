@@ -4,10 +4,10 @@
 // must return an error code for bad bytes, never crash, hang or allocate more than the file holds.
 // Whatever a reader accepts is written back and must read back the same.
 
-#include "ACommon/AArray.h"
-#include "ACommon/AFile.h"
-#include "ACommon/AFileList.h"
-#include "ACommon/AString.h"
+#include "ACommon/base/AArray.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/AFileList.h"
+#include "ACommon/base/AString.h"
 #include "fuzz/FuzzScratch.h"
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 // code, never a crash, a hang or an allocation larger than the file. A record that reads must write
 // back and read again to the same bytes.
 
-#include "ACommon/ASync.h"
+#include "ACommon/sync/ASync.h"
 #include "fuzz/FuzzScratch.h"
 
 #include <memory>

@@ -2,9 +2,9 @@
 // and read by ID3 (with every picture read back); inputs whose last byte is a multiple of 4 also get
 // a picture written into the .mp3, which is then read again.
 
-#include "ACommon/AString.h"
-#include "ACommon/ID3.h"
-#include "ACommon/SongInfoStruct.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/tags/ID3.h"
+#include "ACommon/tags/SongInfoStruct.h"
 
 #include <cstdint>
 #include <cstdio>

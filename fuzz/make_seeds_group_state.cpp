@@ -4,12 +4,12 @@
 //
 //   make_seeds_group_state fuzz/corpus/fuzz_group_state
 
-#include "ACommon/ADirPodDB.h"
-#include "ACommon/AFile.h"
-#include "ACommon/ASyncGroup.h"
-#include "ACommon/ASyncLib.h"
-#include "ACommon/IPodDB.h"
-#include "ACommon/SongInfoStruct.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/sources/ADirPodDB.h"
+#include "ACommon/sync/ASyncGroup.h"
+#include "ACommon/sync/ASyncLib.h"
+#include "ACommon/tags/SongInfoStruct.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -3,10 +3,10 @@
 //
 //   make_seeds_state_stream fuzz/corpus/fuzz_state_stream
 
-#include "ACommon/AArray.h"
-#include "ACommon/AFile.h"
-#include "ACommon/AFileList.h"
-#include "ACommon/AString.h"
+#include "ACommon/base/AArray.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/AFileList.h"
+#include "ACommon/base/AString.h"
 
 #include <cstdio>
 #include <filesystem>

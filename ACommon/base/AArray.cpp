@@ -1,8 +1,8 @@
-#include "ACommon/AArray.h"
+#include "ACommon/base/AArray.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AFile.h"
-#include "ACommon/AStateStream.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/AStateStream.h"
 
 #include <algorithm>
 #include <cstring>

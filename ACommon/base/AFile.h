@@ -5,7 +5,7 @@
 // A file time is an unsigned 64-bit count of whole seconds: the modification date in seconds since
 // 1970-01-01 UTC plus 2082830400. File time 0 means "no date".
 
-#include "ACommon/AString.h"
+#include "ACommon/base/AString.h"
 
 #include <cstdint>
 

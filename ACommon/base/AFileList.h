@@ -2,7 +2,7 @@
 // AFileList: the file list of one source: a root path and records of (modification time, path
 // relative to the root). The list owns the paths given to it. Sorted case-insensitively.
 
-#include "ACommon/AString.h"
+#include "ACommon/base/AString.h"
 
 #include <cstdint>
 #include <memory>

@@ -4,7 +4,7 @@
 // run log (handed to the front end as "LogUpdate" notifications), the two status lines, and modal
 // questions. It talks to the sinks of APlatform/Frontend.h, never to widgets.
 
-#include "ACommon/AString.h"
+#include "ACommon/base/AString.h"
 
 #include <mutex>
 #include <vector>

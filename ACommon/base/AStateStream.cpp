@@ -1,7 +1,7 @@
-#include "ACommon/AStateStream.h"
+#include "ACommon/base/AStateStream.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AFile.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AFile.h"
 
 int AStateStream::WriteU32(AFile* f, std::uint32_t value)
 {

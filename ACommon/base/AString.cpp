@@ -1,7 +1,7 @@
-#include "ACommon/AString.h"
+#include "ACommon/base/AString.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AFile.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AFile.h"
 #include "APlatform/Unicode.h"
 
 #include <algorithm>

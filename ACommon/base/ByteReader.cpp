@@ -1,4 +1,4 @@
-#include "ACommon/ByteReader.h"
+#include "ACommon/base/ByteReader.h"
 
 #include <cstring>
 

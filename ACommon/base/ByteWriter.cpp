@@ -1,4 +1,4 @@
-#include "ACommon/ByteWriter.h"
+#include "ACommon/base/ByteWriter.h"
 
 void ByteWriter::WriteU16LE(std::uint16_t v)
 {

@@ -1,6 +1,6 @@
-#include "ACommon/CRC32.h"
+#include "ACommon/base/CRC32.h"
 
-#include "ACommon/AString.h"
+#include "ACommon/base/AString.h"
 
 #include <array>
 

@@ -1,7 +1,7 @@
-#include "ACommon/FileWindow.h"
+#include "ACommon/base/FileWindow.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AFile.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AFile.h"
 
 #include <algorithm>
 #include <cstring>

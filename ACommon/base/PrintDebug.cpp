@@ -1,4 +1,4 @@
-#include "ACommon/PrintDebug.h"
+#include "ACommon/base/PrintDebug.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,12 +1,12 @@
-#include "ACommon/IPodDB.h"
+#include "ACommon/itunesdb/IPodDB.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AProgress.h"
-#include "ACommon/AStateStream.h"
-#include "ACommon/ByteReader.h"
-#include "ACommon/ByteWriter.h"
-#include "ACommon/MHIT.h"
-#include "ACommon/MHLT.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AProgress.h"
+#include "ACommon/base/AStateStream.h"
+#include "ACommon/base/ByteReader.h"
+#include "ACommon/base/ByteWriter.h"
+#include "ACommon/itunesdb/MHIT.h"
+#include "ACommon/itunesdb/MHLT.h"
 
 #include <algorithm>
 #include <atomic>
@@ -736,22 +736,6 @@ void IPodDB::Sort(signed char ascending, const MHLT::TrackFilter& filter)
 {
     if (MHLT* tracks = database->GetTrackList())
         tracks->Sort(ascending, filter, extensionFlag, genreFlag, albumFlag);
-}
-
-void IPodDB::Sort(signed char ascending, ADirSong* filterSource)
-{
-    if (!filterSource) {
-        Sort(ascending);
-        return;
-    }
-    Sort(ascending, [filterSource](const MHIT& track) {
-        AString path = track.GetFilepath();
-        AString genre = track.GetGenre(), artist = track.GetArtist(), album = track.GetAlbum();
-        AString name = track.GetName();
-        return filterSource->PathFilterCheck(&path) && filterSource->TypeFilterCheck(&path) &&
-               filterSource->GenreFilterCheck(&genre) && filterSource->ArtistFilterCheck(&artist) &&
-               filterSource->AlbumFilterCheck(&album) && filterSource->SongNameFilterCheck(&name);
-    });
 }
 
 bool IPodDB::HasSortedView() const

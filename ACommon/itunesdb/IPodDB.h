@@ -7,13 +7,12 @@
 //
 // Names below the iPod's root are matched without regard to case, as FAT does.
 
-#include "ACommon/ADirSong.h"
-#include "ACommon/AFile.h"
-#include "ACommon/AString.h"
-#include "ACommon/IPodInfo.h"
-#include "ACommon/MHBD.h"
-#include "ACommon/MHIT.h"
-#include "ACommon/MHLT.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/itunesdb/IPodInfo.h"
+#include "ACommon/itunesdb/MHBD.h"
+#include "ACommon/itunesdb/MHIT.h"
+#include "ACommon/itunesdb/MHLT.h"
 
 #include <cstdint>
 #include <memory>
@@ -74,9 +73,6 @@ public:
     // Builds the sorted view of the tracks that `filter` passes (every track without one), or sorts
     // the view again as it is.
     void Sort(signed char ascending, const MHLT::TrackFilter& filter = MHLT::TrackFilter());
-    // The same with the filters of a song source: its path and type filters on the track's file
-    // path, then its genre, artist, album and song-name filters (every track without a source).
-    void Sort(signed char ascending, ADirSong* filterSource);
     // True once the sorted view is built (and until DeleteSortedList).
     bool HasSortedView() const;
     int CountSortedSongs() const;

@@ -1,4 +1,4 @@
-#include "ACommon/IPodInfo.h"
+#include "ACommon/itunesdb/IPodInfo.h"
 
 #include <sys/statvfs.h>
 

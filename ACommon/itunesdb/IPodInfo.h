@@ -3,7 +3,7 @@
 // character, "A099" for "MA099"), the model family, the variant and the capacity in gigabytes from
 // the table of known models, and the iPod's FireWire GUID. Filled by IPodDB::GetIPodInfo.
 
-#include "ACommon/AString.h"
+#include "ACommon/base/AString.h"
 
 #include <cstdint>
 

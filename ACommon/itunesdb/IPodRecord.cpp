@@ -1,7 +1,7 @@
-#include "ACommon/IPodRecord.h"
+#include "ACommon/itunesdb/IPodRecord.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AFile.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AFile.h"
 
 #include <algorithm>
 #include <cstring>

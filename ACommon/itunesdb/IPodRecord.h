@@ -6,8 +6,8 @@
 // number of children for mhlt and mhlp. Every length comes from the file, so each one is checked
 // against what its parent still holds before anything is read or allocated for it.
 
-#include "ACommon/ByteReader.h"
-#include "ACommon/ByteWriter.h"
+#include "ACommon/base/ByteReader.h"
+#include "ACommon/base/ByteWriter.h"
 
 #include <array>
 #include <cstddef>

@@ -1,9 +1,9 @@
-#include "ACommon/MHBD.h"
+#include "ACommon/itunesdb/MHBD.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AProgress.h"
-#include "ACommon/IPodRecord.h"
-#include "ACommon/MHIT.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AProgress.h"
+#include "ACommon/itunesdb/IPodRecord.h"
+#include "ACommon/itunesdb/MHIT.h"
 
 #include <cstring>
 #include <new>

@@ -10,11 +10,11 @@
 // holds the playlists, each starting with the library playlist. Every other dataset is kept as
 // opaque bytes in its place.
 
-#include "ACommon/AFile.h"
-#include "ACommon/AString.h"
-#include "ACommon/ByteReader.h"
-#include "ACommon/ByteWriter.h"
-#include "ACommon/MHSD.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/base/ByteReader.h"
+#include "ACommon/base/ByteWriter.h"
+#include "ACommon/itunesdb/MHSD.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,8 +1,8 @@
-#include "ACommon/MHIP.h"
+#include "ACommon/itunesdb/MHIP.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/IPodRecord.h"
-#include "ACommon/MHIT.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/itunesdb/IPodRecord.h"
+#include "ACommon/itunesdb/MHIT.h"
 
 namespace {
 constexpr std::size_t kOffsetMhodCount = 12;

@@ -9,10 +9,10 @@
 // whose track id matched no track is written back as it was read except for that id, which becomes
 // 0 (the tracks get new ids in every store, so the old id could name another song afterwards).
 
-#include "ACommon/ByteReader.h"
-#include "ACommon/ByteWriter.h"
-#include "ACommon/IPodRecord.h"
-#include "ACommon/MHOD.h"
+#include "ACommon/base/ByteReader.h"
+#include "ACommon/base/ByteWriter.h"
+#include "ACommon/itunesdb/IPodRecord.h"
+#include "ACommon/itunesdb/MHOD.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,11 +1,11 @@
-#include "ACommon/MHIT.h"
+#include "ACommon/itunesdb/MHIT.h"
 
-#include "ACommon/ADirSong.h"
-#include "ACommon/AError.h"
-#include "ACommon/CRC32.h"
-#include "ACommon/ID3.h"
-#include "ACommon/IPodRecord.h"
-#include "ACommon/SongInfoStruct.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/CRC32.h"
+#include "ACommon/itunesdb/IPodRecord.h"
+#include "ACommon/tags/ID3.h"
+#include "ACommon/tags/SongInfoStruct.h"
+#include "ACommon/tags/SongName.h"
 #include "APlatform/Unicode.h"
 
 #include <algorithm>
@@ -322,7 +322,7 @@ std::uint32_t MHIT::NameKeyOf(const AString& nameComponent)
     const std::u16string& units = nameComponent.Units();
     if (!std::all_of(units.begin(), units.end(), [](char16_t u) { return u < 0x80; })) {
         AString folded = nameComponent;
-        ADirSong::RemoveSpaceNumber(&folded);
+        SongName::RemoveSpaceNumber(&folded);
         folded.Upper();
         return CRC32::Of(folded);
     }
@@ -372,7 +372,7 @@ AString MHIT::BuildPath(signed char withGenre, signed char withAlbum, const AStr
     }
     AString nameComponent = Component(GetName());
     if (untagged)
-        ADirSong::RemoveSpaceNumber(&nameComponent);
+        SongName::RemoveSpaceNumber(&nameComponent);
     path += nameComponent;
     if (withLast) {
         path += '/';

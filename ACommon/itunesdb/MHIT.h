@@ -9,10 +9,10 @@
 //   80 play count  88 last played (Mac time)  156 skip count  160 last skipped
 // Every other header byte is kept as read.
 
-#include "ACommon/AString.h"
-#include "ACommon/ByteReader.h"
-#include "ACommon/ByteWriter.h"
-#include "ACommon/MHOD.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/base/ByteReader.h"
+#include "ACommon/base/ByteWriter.h"
+#include "ACommon/itunesdb/MHOD.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,8 +1,8 @@
-#include "ACommon/MHLP.h"
+#include "ACommon/itunesdb/MHLP.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AProgress.h"
-#include "ACommon/IPodRecord.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AProgress.h"
+#include "ACommon/itunesdb/IPodRecord.h"
 
 namespace {
 constexpr std::uint32_t kMinPlaylistSize = 24;

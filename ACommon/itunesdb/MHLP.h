@@ -6,11 +6,11 @@
 // The first playlist is the library playlist, which holds every track; its title is the iPod's
 // name.
 
-#include "ACommon/AFile.h"
-#include "ACommon/AString.h"
-#include "ACommon/ByteReader.h"
-#include "ACommon/ByteWriter.h"
-#include "ACommon/MHYP.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/base/ByteReader.h"
+#include "ACommon/base/ByteWriter.h"
+#include "ACommon/itunesdb/MHYP.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,10 +1,10 @@
-#include "ACommon/MHLT.h"
+#include "ACommon/itunesdb/MHLT.h"
 
-#include "ACommon/ADirSong.h"
-#include "ACommon/AError.h"
-#include "ACommon/AProgress.h"
-#include "ACommon/IPodRecord.h"
-#include "ACommon/SongInfoStruct.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AProgress.h"
+#include "ACommon/itunesdb/IPodRecord.h"
+#include "ACommon/tags/SongInfoStruct.h"
+#include "ACommon/tags/SongName.h"
 
 #include <algorithm>
 
@@ -182,7 +182,7 @@ MHIT* MHLT::FindSong(const AString& virtualPath, signed char withExtension, sign
     MHIT* track = FindByHandle(handle);
     if (!track)
         return nullptr;
-    AString name = ADirSong::GetName(virtualPath, withExtension, withGenre, withAlbum);
+    AString name = SongName::OfVirtualPath(virtualPath, withExtension, withGenre, withAlbum);
     if (MHIT::NameKeyOf(name) != track->GetNameKey())
         return nullptr;
     return track;
@@ -261,7 +261,7 @@ int MHLT::GetSongInfo(MHIT** track, const AString& virtualPath, signed char exac
 int MHLT::GetSongPath(AString& filePath, const AString& virtualPath, signed char sizeBased,
                       signed char withExtension, signed char withGenre, signed char withAlbum) const
 {
-    AString name = ADirSong::GetName(virtualPath, withExtension, withGenre, withAlbum);
+    AString name = SongName::OfVirtualPath(virtualPath, withExtension, withGenre, withAlbum);
     for (const auto& track : BucketOf(MHIT::NameKeyOf(name))) {
         int c = sizeBased ? track->SizeBasedCompareTo(virtualPath, withExtension, withGenre, withAlbum)
                           : track->CompareTo(virtualPath, withExtension, withGenre, withAlbum, root);
@@ -276,7 +276,7 @@ int MHLT::GetSongPath(AString& filePath, const AString& virtualPath, signed char
 int MHLT::GetSongExt(AString* extension, const AString& virtualPath, AString* filePath,
                      signed char withExtension, signed char withGenre, signed char withAlbum) const
 {
-    AString name = ADirSong::GetName(virtualPath, withExtension, withGenre, withAlbum);
+    AString name = SongName::OfVirtualPath(virtualPath, withExtension, withGenre, withAlbum);
     for (const auto& track : BucketOf(MHIT::NameKeyOf(name))) {
         if (track->SizeBasedCompareTo(virtualPath, withExtension, withGenre, withAlbum) == 0) {
             if (extension)

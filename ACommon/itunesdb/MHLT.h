@@ -8,11 +8,11 @@
 // path or a duplicate test touches one bucket. They are written bucket by bucket, each bucket in
 // the order its tracks came, with track ids 1 to N.
 
-#include "ACommon/AFile.h"
-#include "ACommon/AString.h"
-#include "ACommon/ByteReader.h"
-#include "ACommon/ByteWriter.h"
-#include "ACommon/MHIT.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/base/ByteReader.h"
+#include "ACommon/base/ByteWriter.h"
+#include "ACommon/itunesdb/MHIT.h"
 
 #include <array>
 #include <cstdint>

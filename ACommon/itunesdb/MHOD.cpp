@@ -1,7 +1,7 @@
-#include "ACommon/MHOD.h"
+#include "ACommon/itunesdb/MHOD.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/IPodRecord.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/itunesdb/IPodRecord.h"
 
 #include <algorithm>
 #include <cstring>

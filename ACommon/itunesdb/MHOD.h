@@ -15,10 +15,10 @@
 // Asking for the text of such an object changes it, so a database is used by one thread at a time
 // (its playlists' titles, which any thread may show, are decoded when read).
 
-#include "ACommon/AString.h"
-#include "ACommon/ByteReader.h"
-#include "ACommon/ByteWriter.h"
-#include "ACommon/IPodRecord.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/base/ByteReader.h"
+#include "ACommon/base/ByteWriter.h"
+#include "ACommon/itunesdb/IPodRecord.h"
 
 #include <cstdint>
 #include <memory>

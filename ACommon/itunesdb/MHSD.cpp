@@ -1,7 +1,7 @@
-#include "ACommon/MHSD.h"
+#include "ACommon/itunesdb/MHSD.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/IPodRecord.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/itunesdb/IPodRecord.h"
 
 namespace {
 constexpr std::size_t kOffsetType = 12;

@@ -8,12 +8,12 @@
 // more); every dataset this program does not decode is kept as opaque bytes in its place and
 // written back unchanged, so the written file agrees with its own counts and lengths.
 
-#include "ACommon/AFile.h"
-#include "ACommon/ByteReader.h"
-#include "ACommon/ByteWriter.h"
-#include "ACommon/MHLP.h"
-#include "ACommon/MHLT.h"
-#include "ACommon/MHOD.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/ByteReader.h"
+#include "ACommon/base/ByteWriter.h"
+#include "ACommon/itunesdb/MHLP.h"
+#include "ACommon/itunesdb/MHLT.h"
+#include "ACommon/itunesdb/MHOD.h"
 
 #include <cstdint>
 #include <memory>

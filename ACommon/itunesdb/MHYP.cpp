@@ -1,8 +1,8 @@
-#include "ACommon/MHYP.h"
+#include "ACommon/itunesdb/MHYP.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AProgress.h"
-#include "ACommon/IPodRecord.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AProgress.h"
+#include "ACommon/itunesdb/IPodRecord.h"
 
 namespace {
 constexpr std::size_t kOffsetMhodCount = 12;

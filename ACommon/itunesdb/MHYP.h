@@ -8,12 +8,12 @@
 // in the track list; every store renumbers and reorders the tracks, so those objects are not kept
 // (the iPod works without them, and stale ones would point at the wrong songs).
 
-#include "ACommon/AFile.h"
-#include "ACommon/AString.h"
-#include "ACommon/ByteReader.h"
-#include "ACommon/ByteWriter.h"
-#include "ACommon/MHIP.h"
-#include "ACommon/MHOD.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/base/ByteReader.h"
+#include "ACommon/base/ByteWriter.h"
+#include "ACommon/itunesdb/MHIP.h"
+#include "ACommon/itunesdb/MHOD.h"
 
 #include <cstdint>
 #include <unordered_map>

@@ -1,8 +1,8 @@
-#include "ACommon/ADir.h"
+#include "ACommon/sources/ADir.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AStateStream.h"
-#include "ACommon/ID3.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AStateStream.h"
+#include "ACommon/tags/ID3.h"
 #include "APlatform/Unicode.h"
 
 #include <algorithm>

@@ -3,11 +3,11 @@
 // library tool) as a root path and a file list of paths, with the file operations that the sync
 // engine needs on those paths. By itself it is the plain-folder source.
 
-#include "ACommon/AFile.h"
-#include "ACommon/AFileList.h"
-#include "ACommon/APLock.h"
-#include "ACommon/AProgress.h"
-#include "ACommon/AString.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/AFileList.h"
+#include "ACommon/base/APLock.h"
+#include "ACommon/base/AProgress.h"
+#include "ACommon/base/AString.h"
 
 #include <cstdint>
 #include <vector>

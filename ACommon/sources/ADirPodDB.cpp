@@ -1,13 +1,13 @@
-#include "ACommon/ADirPodDB.h"
+#include "ACommon/sources/ADirPodDB.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AStateStream.h"
-#include "ACommon/CRC32.h"
-#include "ACommon/ID3.h"
-#include "ACommon/IPodInfo.h"
-#include "ACommon/MHBD.h"
-#include "ACommon/MHIT.h"
-#include "ACommon/SongInfoStruct.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AStateStream.h"
+#include "ACommon/base/CRC32.h"
+#include "ACommon/itunesdb/IPodInfo.h"
+#include "ACommon/itunesdb/MHBD.h"
+#include "ACommon/itunesdb/MHIT.h"
+#include "ACommon/tags/ID3.h"
+#include "ACommon/tags/SongInfoStruct.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -235,7 +235,15 @@ void ADirPodDB::Sort(signed char ascending)
         database->SetRelevantFields(fileTypeRelevantOnDupSongCompare, genreRelevantOnDupSongCompare,
                                     albumRelevantOnDupSongCompare);
     }
-    database->Sort(ascending, this);
+    // The source's path and type filters apply to the track's file path, then its genre, artist,
+    // album and song-name filters.
+    database->Sort(ascending, [this](const MHIT& track) {
+        AString path = track.GetFilepath();
+        AString genre = track.GetGenre(), artist = track.GetArtist(), album = track.GetAlbum();
+        AString name = track.GetName();
+        return PathFilterCheck(&path) && TypeFilterCheck(&path) && GenreFilterCheck(&genre) &&
+               ArtistFilterCheck(&artist) && AlbumFilterCheck(&album) && SongNameFilterCheck(&name);
+    });
 }
 
 AString* ADirPodDB::GetFPath(int index)

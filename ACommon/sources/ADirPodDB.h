@@ -8,8 +8,8 @@
 // the track's, which never names another track within the process. Full paths handed to it are the
 // iPod's mount point joined with a virtual path.
 
-#include "ACommon/ADirSong.h"
-#include "ACommon/IPodDB.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/sources/ADirSong.h"
 
 #include <memory>
 

@@ -5,7 +5,7 @@
 // tags take part, the tag filters, the duplicate-resolution preferences and the owned store
 // accounts, and the library scans.
 
-#include "ACommon/ADir.h"
+#include "ACommon/sources/ADir.h"
 
 #include <cstdint>
 #include <functional>

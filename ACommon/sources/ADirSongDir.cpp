@@ -1,9 +1,9 @@
-#include "ACommon/ADirSongDir.h"
+#include "ACommon/sources/ADirSongDir.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AStateStream.h"
-#include "ACommon/ID3.h"
-#include "ACommon/SongInfoStruct.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AStateStream.h"
+#include "ACommon/tags/ID3.h"
+#include "ACommon/tags/SongInfoStruct.h"
 #include "APlatform/Unicode.h"
 
 #include <algorithm>

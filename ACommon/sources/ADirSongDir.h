@@ -8,7 +8,7 @@
 // relative to the root. The own records carry file time 0 (their paths name no file); the real
 // times come from GetFileModTime.
 
-#include "ACommon/ADirSong.h"
+#include "ACommon/sources/ADirSong.h"
 
 #include <string>
 #include <unordered_map>

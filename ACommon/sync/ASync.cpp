@@ -1,7 +1,7 @@
-#include "ACommon/ASync.h"
+#include "ACommon/sync/ASync.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AStateStream.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AStateStream.h"
 
 #include <algorithm>
 #include <array>

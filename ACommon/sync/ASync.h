@@ -7,12 +7,12 @@
 // Every file question goes through a virtual operation, so that the song library sync can answer
 // with song operations where this class uses plain files.
 
-#include "ACommon/AArray.h"
-#include "ACommon/ADir.h"
-#include "ACommon/AFile.h"
-#include "ACommon/APLock.h"
-#include "ACommon/AProgress.h"
-#include "ACommon/AString.h"
+#include "ACommon/base/AArray.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/APLock.h"
+#include "ACommon/base/AProgress.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/sources/ADir.h"
 
 #include <array>
 #include <cstdint>

@@ -1,8 +1,8 @@
-#include "ACommon/ASyncGroup.h"
+#include "ACommon/sync/ASyncGroup.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AStateStream.h"
-#include "ACommon/ASyncLib.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AStateStream.h"
+#include "ACommon/sync/ASyncLib.h"
 
 ASyncGroup::ASyncGroup(AProgress* reporter) : progress(reporter) {}
 

@@ -3,11 +3,11 @@
 // and the state file that keeps all of their settings, saved lists and remembered answers, one
 // file per iPod.
 
-#include "ACommon/AFile.h"
-#include "ACommon/APLock.h"
-#include "ACommon/AProgress.h"
-#include "ACommon/AString.h"
-#include "ACommon/ASync.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/APLock.h"
+#include "ACommon/base/AProgress.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/sync/ASync.h"
 
 #include <array>
 #include <cstdint>

@@ -1,11 +1,11 @@
-#include "ACommon/ASyncLib.h"
+#include "ACommon/sync/ASyncLib.h"
 
-#include "ACommon/ADirPodDB.h"
-#include "ACommon/ADirSong.h"
-#include "ACommon/ADirSongDir.h"
-#include "ACommon/AError.h"
-#include "ACommon/AStateStream.h"
-#include "ACommon/ID3.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AStateStream.h"
+#include "ACommon/sources/ADirPodDB.h"
+#include "ACommon/sources/ADirSong.h"
+#include "ACommon/sources/ADirSongDir.h"
+#include "ACommon/tags/ID3.h"
 #include "APlatform/Unicode.h"
 
 #include <string_view>

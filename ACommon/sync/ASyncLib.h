@@ -6,7 +6,7 @@
 // in place, a deletion removes the song from its side. It also carries the settings that decide
 // when two songs are the same song, and the checks that must pass before a sync may start.
 
-#include "ACommon/ASync.h"
+#include "ACommon/sync/ASync.h"
 
 #include <memory>
 

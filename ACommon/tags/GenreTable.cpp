@@ -1,4 +1,4 @@
-#include "ACommon/GenreTable.h"
+#include "ACommon/tags/GenreTable.h"
 
 namespace {
 

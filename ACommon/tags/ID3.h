@@ -3,7 +3,7 @@
 // ID3v2.2/2.3/2.4 tags and its MPEG audio header, MP4-family files, AIFF) into the members below;
 // GetSongInfo turns them into a SongInfoStruct. InsertImage writes album art into an MP3 file.
 
-#include "ACommon/AString.h"
+#include "ACommon/base/AString.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "ACommon/ID3Unsynchronisation.h"
+#include "ACommon/tags/ID3Unsynchronisation.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "ACommon/MPEGHeader.h"
+#include "ACommon/tags/MPEGHeader.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // SongInfoStruct: one song's metadata, as the sources, the sync engine and the iPod database
 // exchange it. ID3::GetSongInfo fills the tag fields; the caller fills the file path and time.
 
-#include "ACommon/AArray.h"
-#include "ACommon/AString.h"
+#include "ACommon/base/AArray.h"
+#include "ACommon/base/AString.h"
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
 // pelorin demo: the demonstration iPod and songs a user gets to try Pelorin out.
 
-#include "ACommon/ID3.h"
-#include "ACommon/SongInfoStruct.h"
+#include "ACommon/tags/ID3.h"
+#include "ACommon/tags/SongInfoStruct.h"
 #include "cli/DemoFiles.h"
 #include "fixtures/RunCommand.h"
 #include "fixtures/TempDir.h"

@@ -2,7 +2,7 @@
 
 #include "cli/SyncRun.h"
 
-#include "ACommon/ASync.h"
+#include "ACommon/sync/ASync.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RunCommand.h"
 #include "fixtures/TempDir.h"

@@ -1,6 +1,6 @@
 // pelorin ipods: what a user sees about the iPods under the volumes folder.
 
-#include "ACommon/IPodDB.h"
+#include "ACommon/itunesdb/IPodDB.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/RunCommand.h"
 #include "fixtures/TempDir.h"

@@ -2,9 +2,9 @@
 // iPod chosen, the songs on it and in its database, the way back, the state file per iPod, and what
 // the user is told when something is wrong.
 
-#include "ACommon/IPodDB.h"
-#include "ACommon/MHIT.h"
-#include "ACommon/MHLT.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/MHIT.h"
+#include "ACommon/itunesdb/MHLT.h"
 #include "cli/DemoFiles.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"

@@ -2,12 +2,12 @@
 // this program writes reads back in libgpod with the same tracks and playlists, and a database
 // libgpod wrote survives being changed and stored by this program.
 
-#include "ACommon/ByteReader.h"
-#include "ACommon/ByteWriter.h"
-#include "ACommon/IPodDB.h"
-#include "ACommon/MHBD.h"
-#include "ACommon/MHIT.h"
-#include "ACommon/MHLT.h"
+#include "ACommon/base/ByteReader.h"
+#include "ACommon/base/ByteWriter.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/MHBD.h"
+#include "ACommon/itunesdb/MHIT.h"
+#include "ACommon/itunesdb/MHLT.h"
 #include "GpodPeer.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/TempDir.h"

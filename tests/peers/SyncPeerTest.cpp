@@ -3,8 +3,8 @@
 // files, and a database libgpod wrote comes out of a sync with exactly the songs and playlists
 // expected.
 
-#include "ACommon/AString.h"
-#include "ACommon/ID3.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/tags/ID3.h"
 #include "GpodPeer.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"

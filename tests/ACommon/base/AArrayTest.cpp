@@ -1,7 +1,7 @@
-#include "ACommon/AArray.h"
+#include "ACommon/base/AArray.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AFile.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AFile.h"
 #include "fixtures/StateFile.h"
 #include "fixtures/TempDir.h"
 

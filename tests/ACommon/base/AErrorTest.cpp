@@ -1,6 +1,6 @@
-#include "ACommon/AError.h"
+#include "ACommon/base/AError.h"
 
-#include "ACommon/AString.h"
+#include "ACommon/base/AString.h"
 
 #include <gtest/gtest.h>
 

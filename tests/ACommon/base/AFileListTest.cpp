@@ -1,7 +1,7 @@
-#include "ACommon/AFileList.h"
+#include "ACommon/base/AFileList.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AFile.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AFile.h"
 #include "fixtures/StateFile.h"
 #include "fixtures/TempDir.h"
 

@@ -1,7 +1,7 @@
-#include "ACommon/AFile.h"
+#include "ACommon/base/AFile.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AProgress.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AProgress.h"
 #include "APlatform/FileSystem.h"
 #include "APlatform/Recorders.h"
 #include "fixtures/StateFile.h"

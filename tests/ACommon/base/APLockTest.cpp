@@ -1,6 +1,6 @@
-#include "ACommon/APLock.h"
+#include "ACommon/base/APLock.h"
 
-#include "ACommon/AError.h"
+#include "ACommon/base/AError.h"
 
 #include <gtest/gtest.h>
 

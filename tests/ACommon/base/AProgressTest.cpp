@@ -1,6 +1,6 @@
-#include "ACommon/AProgress.h"
+#include "ACommon/base/AProgress.h"
 
-#include "ACommon/AError.h"
+#include "ACommon/base/AError.h"
 #include "APlatform/Frontend.h"
 #include "APlatform/Recorders.h"
 

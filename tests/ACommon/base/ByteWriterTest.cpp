@@ -1,4 +1,4 @@
-#include "ACommon/ByteWriter.h"
+#include "ACommon/base/ByteWriter.h"
 
 #include <gtest/gtest.h>
 

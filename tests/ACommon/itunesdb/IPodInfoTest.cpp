@@ -1,8 +1,8 @@
 // Device information: SysInfo, iTunesPrefs and the iPod's name read straight from its database.
 
-#include "ACommon/IPodInfo.h"
-#include "ACommon/AError.h"
-#include "ACommon/IPodDB.h"
+#include "ACommon/itunesdb/IPodInfo.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/itunesdb/IPodDB.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/TempDir.h"
 

@@ -1,13 +1,13 @@
 // The iTunesDB record classes on databases built by hand: shapes the program's own writer never
 // produces, datasets it does not decode, and damaged lengths.
 
-#include "ACommon/MHBD.h"
-#include "ACommon/AError.h"
-#include "ACommon/ByteReader.h"
-#include "ACommon/ByteWriter.h"
-#include "ACommon/MHIT.h"
-#include "ACommon/MHLT.h"
-#include "ACommon/SongInfoStruct.h"
+#include "ACommon/itunesdb/MHBD.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/ByteReader.h"
+#include "ACommon/base/ByteWriter.h"
+#include "ACommon/itunesdb/MHIT.h"
+#include "ACommon/itunesdb/MHLT.h"
+#include "ACommon/tags/SongInfoStruct.h"
 #include "fixtures/IPodFixture.h"
 
 #include <gtest/gtest.h>

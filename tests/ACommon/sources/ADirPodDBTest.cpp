@@ -1,15 +1,15 @@
 // The iPod database source on iPod folder trees: listing through the database, virtual paths and
 // lookups, copying songs onto the iPod, deleting them and the state record.
 
-#include "ACommon/ADirPodDB.h"
+#include "ACommon/sources/ADirPodDB.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/AFile.h"
-#include "ACommon/IPodDB.h"
-#include "ACommon/MHBD.h"
-#include "ACommon/MHIT.h"
-#include "ACommon/MHLT.h"
-#include "ACommon/SongInfoStruct.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/MHBD.h"
+#include "ACommon/itunesdb/MHIT.h"
+#include "ACommon/itunesdb/MHLT.h"
+#include "ACommon/tags/SongInfoStruct.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"

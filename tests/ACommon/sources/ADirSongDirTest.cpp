@@ -1,11 +1,11 @@
 // A folder of songs as a song source: listing by tags, finding a song's file, the state record,
 // and filing songs into the folder.
 
-#include "ACommon/ADirSongDir.h"
+#include "ACommon/sources/ADirSongDir.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/ID3.h"
-#include "ACommon/SongInfoStruct.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/tags/ID3.h"
+#include "ACommon/tags/SongInfoStruct.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/StateFile.h"

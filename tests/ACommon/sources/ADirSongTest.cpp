@@ -1,9 +1,9 @@
 // The song source base: virtual paths, tag filters, the state record, the choice of the copy to
 // keep and the duplicate scan.
 
-#include "ACommon/ADirSong.h"
+#include "ACommon/sources/ADirSong.h"
 
-#include "ACommon/AError.h"
+#include "ACommon/base/AError.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/StateFile.h"

@@ -1,8 +1,8 @@
-#include "ACommon/ADir.h"
+#include "ACommon/sources/ADir.h"
 
-#include "ACommon/AError.h"
-#include "ACommon/ASync.h"
-#include "ACommon/ID3.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/sync/ASync.h"
+#include "ACommon/tags/ID3.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/StateFile.h"

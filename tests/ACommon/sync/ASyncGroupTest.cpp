@@ -1,11 +1,11 @@
 // Sync groups: their runs, and the state file that keeps every sync's settings, saved lists and
 // remembered answers from one start of the program to the next.
 
-#include "ACommon/ASyncGroup.h"
+#include "ACommon/sync/ASyncGroup.h"
 
-#include "ACommon/ADirPodDB.h"
-#include "ACommon/AError.h"
-#include "ACommon/ASyncLib.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/sources/ADirPodDB.h"
+#include "ACommon/sync/ASyncLib.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"

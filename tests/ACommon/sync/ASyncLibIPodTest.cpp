@@ -2,13 +2,13 @@
 // (right): whole runs of every sync type, checked by the files on both sides and by the iPod's
 // database as it reads back afterwards.
 
-#include "ACommon/ASyncLib.h"
+#include "ACommon/sync/ASyncLib.h"
 
-#include "ACommon/ADirPodDB.h"
-#include "ACommon/AError.h"
-#include "ACommon/IPodDB.h"
-#include "ACommon/MHIT.h"
-#include "ACommon/MHLT.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/MHIT.h"
+#include "ACommon/itunesdb/MHLT.h"
+#include "ACommon/sources/ADirPodDB.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"

@@ -2,10 +2,10 @@
 // texts, the checks before a run, the state record, and whole runs between folders of songs checked
 // by the files on disk.
 
-#include "ACommon/ASyncLib.h"
+#include "ACommon/sync/ASyncLib.h"
 
-#include "ACommon/ADirSong.h"
-#include "ACommon/AError.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/sources/ADirSong.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/StateFile.h"

@@ -1,9 +1,9 @@
 // Whole sync runs on real folders: planning, review, confirmations and performing, checked by the
 // files on disk afterwards, the log and the questions asked.
 
-#include "ACommon/ASync.h"
+#include "ACommon/sync/ASync.h"
 
-#include "ACommon/AError.h"
+#include "ACommon/base/AError.h"
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/TempDir.h"
 

@@ -1,9 +1,9 @@
 // The sync engine's model: the state record, the filters, the side of a path, the order of the
 // action list and the changes the user can make to one action.
 
-#include "ACommon/ASync.h"
+#include "ACommon/sync/ASync.h"
 
-#include "ACommon/AError.h"
+#include "ACommon/base/AError.h"
 #include "fixtures/TempDir.h"
 
 #include <gtest/gtest.h>

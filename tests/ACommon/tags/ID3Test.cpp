@@ -1,5 +1,5 @@
-#include "ACommon/ID3.h"
-#include "ACommon/AError.h"
+#include "ACommon/tags/ID3.h"
+#include "ACommon/base/AError.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/StateFile.h"
 #include "fixtures/TempDir.h"
