@@ -3,7 +3,7 @@
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AProgress.h"
 #include "APlatform/FileSystem.h"
-#include "APlatform/Recorders.h"
+#include "fixtures/Recorders.h"
 #include "fixtures/StateFile.h"
 #include "fixtures/TempDir.h"
 

@@ -2,7 +2,7 @@
 
 #include "ACommon/base/AError.h"
 #include "APlatform/Frontend.h"
-#include "APlatform/Recorders.h"
+#include "fixtures/Recorders.h"
 
 #include <gtest/gtest.h>
 

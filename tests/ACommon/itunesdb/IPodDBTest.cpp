@@ -10,9 +10,9 @@
 #include "ACommon/itunesdb/MHLT.h"
 #include "ACommon/itunesdb/MHYP.h"
 #include "ACommon/tags/ID3.h"
-#include "APlatform/Recorders.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
+#include "fixtures/Recorders.h"
 #include "fixtures/StateFile.h"
 #include "fixtures/TempDir.h"
 
