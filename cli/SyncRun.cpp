@@ -248,19 +248,7 @@ int WriteStateFile(const std::string& path, const std::function<int(AFile*)>& wr
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
     AString target = AString::FromUTF8(path);
-    AString temporary = AFile::TemporaryPathBeside(&target);
-    AFile file;
-    int err = file.Open(&temporary, 2);
-    if (err == 0)
-        err = write(&file);
-    if (err == 0)
-        err = file.Flush();
-    file.Close(0);
-    if (err == 0)
-        err = AFile::CommitReplacement(&temporary, &target);
-    if (err != 0)
-        unlink(temporary.CStr());
-    return err;
+    return AFile::ReplaceSafely(&target, write);
 }
 
 SyncRun::SyncRun(const char* command, const RunOptions& options, const std::vector<SyncTypeName>& types)

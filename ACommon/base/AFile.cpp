@@ -813,24 +813,36 @@ AString AFile::TemporaryPathBeside(const AString* path)
     }
 }
 
-int AFile::WriteWholeFileSafely(const AString* path, const void* data, std::size_t size)
+int AFile::ReplaceSafely(const AString* path, const std::function<int(AFile*)>& write)
 {
     if (!path || path->IsEmpty())
         return kErrIO;
     AString temporary;
-    FileCloser out;
+    AFile out;
     out.fd = CreateTemporaryBeside(path, &temporary);
     if (out.fd < 0)
         return kErrIO;
+    out.path = temporary;
     // The new file keeps the permissions of the one it replaces.
     struct stat old {};
     if (stat(path->CStr(), &old) == 0 && S_ISREG(old.st_mode))
         fchmod(out.fd, old.st_mode & 07777);
-    bool ok = WriteAll(out.fd, static_cast<const unsigned char*>(data), size, 0) && fsync(out.fd) == 0;
-    ok = close(out.fd) == 0 && ok;
+    int err = write(&out);
+    if (err == 0 && fsync(out.fd) != 0)
+        err = kErrIO;
+    if (close(out.fd) != 0 && err == 0)
+        err = kErrIO;
     out.fd = -1;
-    if (ok && CommitReplacement(&temporary, path) == 0)
-        return 0;
-    unlink(temporary.CStr());
-    return kErrIO;
+    if (err == 0 && CommitReplacement(&temporary, path) != 0)
+        err = kErrIO;
+    if (err != 0)
+        unlink(temporary.CStr());
+    return err;
+}
+
+int AFile::WriteWholeFileSafely(const AString* path, const void* data, std::size_t size)
+{
+    return ReplaceSafely(path, [data, size](AFile* file) {
+        return WriteAll(file->fd, static_cast<const unsigned char*>(data), size, 0) ? 0 : kErrIO;
+    });
 }

@@ -8,6 +8,7 @@
 #include "ACommon/base/AString.h"
 
 #include <cstdint>
+#include <functional>
 
 class AProgress;
 using CancelProc = signed char (*)();
@@ -65,8 +66,12 @@ public:
     static bool GetFile(const AString* types, AString* titleAndResult, signed char chooseDirectories,
                         signed char chooseFiles);
 
-    // Writes `data` to `path` safely: into a temporary file in the same folder, flushed, renamed
-    // over `path`, folder flushed. The old file is untouched when anything fails. Returns 0 or -36.
+    // Replaces the file at `path` safely: `write` fills a new temporary file in the same folder
+    // (created empty, with the permissions of the file it replaces), which is then flushed, renamed
+    // over `path`, and the folder flushed. When `write` or any step fails, the temporary file is
+    // removed and the old file is untouched. Returns 0, the error of `write`, or -36.
+    static int ReplaceSafely(const AString* path, const std::function<int(AFile*)>& write);
+    // ReplaceSafely with the bytes `data`.
     static int WriteWholeFileSafely(const AString* path, const void* data, std::size_t size);
     // Puts a complete, closed and flushed temporary file in place of `target`: renames it over the
     // target (atomically replacing the old file) and flushes the folder. Returns 0 or -10000.

@@ -179,21 +179,7 @@ int ASyncGroup::WriteSyncState(const AString* path)
 {
     if (!path || path->IsEmpty())
         return kErrOpen;
-    const AString temporary = AFile::TemporaryPathBeside(path);
-    AFile file;
-    int err = file.Open(&temporary, 2);
-    if (err == 0)
-        err = file.SetEOF(0);
-    if (err == 0)
-        err = WriteState(&file);
-    if (err == 0)
-        err = file.Flush();
-    file.Close(0);
-    if (err == 0)
-        err = AFile::CommitReplacement(&temporary, path);
-    if (err != 0)
-        AFile::Delete(&temporary);
-    return err;
+    return AFile::ReplaceSafely(path, [this](AFile* file) { return WriteState(file); });
 }
 
 int ASyncGroup::ReadSyncState(const AString* path)

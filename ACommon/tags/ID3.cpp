@@ -1604,20 +1604,16 @@ int ID3::RewriteWithPicture(AFile* file, const unsigned char* image, int length,
     std::memcpy(newHeader + 6, sizeWriter.Bytes().data(), 4);
 
     const AString song = file->GetPath();
-    AString temporary = AFile::TemporaryPathBeside(&song);
-    AFile out;
-    int err = out.Open(&temporary, 2);
-    if (err == 0)
-        err = out.Write(newHeader, kTagHeaderSize);
-    if (err == 0)
-        err = out.Write(newBody.data(), static_cast<unsigned>(newBody.size()));
-    if (err == 0 && footer) {
-        std::uint8_t newFooter[kTagHeaderSize];
-        std::memcpy(newFooter, newHeader, kTagHeaderSize);
-        std::memcpy(newFooter, "3DI", 3);
-        err = out.Write(newFooter, kTagHeaderSize);
-    }
-    if (err == 0) {
+    return AFile::ReplaceSafely(&song, [&](AFile* out) {
+        int err = out->Write(newHeader, kTagHeaderSize);
+        if (err == 0)
+            err = out->Write(newBody.data(), static_cast<unsigned>(newBody.size()));
+        if (err == 0 && footer) {
+            std::uint8_t newFooter[kTagHeaderSize];
+            std::memcpy(newFooter, newHeader, kTagHeaderSize);
+            std::memcpy(newFooter, "3DI", 3);
+            err = out->Write(newFooter, kTagHeaderSize);
+        }
         // The audio and whatever follows it, unchanged.
         std::vector<std::uint8_t> block(1 << 16);
         std::uint64_t at = oldTagEnd;
@@ -1627,19 +1623,9 @@ int ID3::RewriteWithPicture(AFile* file, const unsigned char* image, int length,
             if (err == 0)
                 err = file->Read(block.data(), n, nullptr);
             if (err == 0)
-                err = out.Write(block.data(), n);
+                err = out->Write(block.data(), n);
             at += n;
         }
-    }
-    if (err == 0)
-        err = out.Flush();
-    out.Close(0);
-    struct stat info {};
-    if (err == 0 && stat(song.CStr(), &info) == 0)
-        chmod(temporary.CStr(), info.st_mode & 07777);
-    if (err == 0)
-        err = AFile::CommitReplacement(&temporary, &song);
-    if (err != 0)
-        AFile::Delete(&temporary);
-    return err;
+        return err;
+    });
 }
