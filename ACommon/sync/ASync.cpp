@@ -333,7 +333,7 @@ void ASync::GetFileTitle(const AString* vp, AString* out)
 
 int ASync::PreSyncCheck() { return 0; }
 
-int ASync::GetType() const { return 1; }
+int ASync::GetType() const { return kFileSync; }
 
 int ASync::ScanForDups(CancelProc) { return 0; }
 
@@ -485,7 +485,7 @@ void ASync::CleanUp()
         dir1->DeleteAll();
     if (dir2)
         dir2->DeleteAll();
-    if (autoAction != 3 && autoAction != 4) {
+    if (autoAction != kTwoWay && autoAction != kDoNotSync) {
         if (savedDir1)
             savedDir1->DeleteAll();
         if (savedDir2)
@@ -915,7 +915,7 @@ int ASync::DoSync(CancelProc cancel)
         progress->EndProgress(nullptr, 1, 1, code == kErrUserCancel ? 1 : 0);
         return code;
     };
-    const double share = GetType() == 1 ? 0.5 : 1.0 / 3.0;
+    const double share = GetType() == kFileSync ? 0.5 : 1.0 / 3.0;
 
     progress->StartDivision(share, nullptr, 0, 0);
     err = UpdateFileLists(cancel);
@@ -923,7 +923,7 @@ int ASync::DoSync(CancelProc cancel)
     if (err != 0)
         return endEarly(err);
 
-    if (GetType() != 1) {
+    if (GetType() != kFileSync) {
         progress->StartDivision(share, nullptr, 0, 0);
         err = ScanForDups(cancel);
         progress->EndDivision(nullptr, 0, 0);
@@ -939,13 +939,13 @@ int ASync::DoSync(CancelProc cancel)
         return endEarly(err);
     ClearSyncActions();
     switch (autoAction) {
-    case 1:
+    case kLeftToRight:
         err = XCopy(dir1.get(), dir2.get(), cancel);
         break;
-    case 2:
+    case kRightToLeft:
         err = XCopy(dir2.get(), dir1.get(), cancel);
         break;
-    case 3:
+    case kTwoWay:
         err = TwoWaySync(cancel);
         break;
     default:
@@ -963,7 +963,7 @@ int ASync::DoSync(CancelProc cancel)
         // Both sides agree; the saved lists must say so too. Lists left from an older run would
         // take a file added later under a name that was deleted on both sides since for a file
         // deleted on one side, and delete it.
-        if (autoAction == 3)
+        if (autoAction == kTwoWay)
             RepopulateLists(cancel);
         text = "Nothing to Sync!";
         progress->ReportMessage(&text, 1);
@@ -987,7 +987,7 @@ int ASync::DoSync(CancelProc cancel)
 
     text = "Performing sync...";
     progress->StartProgress(&text, 1, 1, openLogAutomatically);
-    progress->StartDivision(autoAction == 3 ? 0.9 : 1.0, nullptr, 0, 0);
+    progress->StartDivision(autoAction == kTwoWay ? 0.9 : 1.0, nullptr, 0, 0);
     err = PerformSyncActions(cancel);
     progress->EndDivision(nullptr, 0, 0);
     ClearSyncActions();
@@ -1009,7 +1009,7 @@ int ASync::DoSync(CancelProc cancel)
                 err = finalized;
         }
     }
-    if (autoAction == 3) {
+    if (autoAction == kTwoWay) {
         text = "Performing sync finalization...";
         progress->StartDivision(0.1, &text, 0, 1);
         RepopulateLists(cancel);
@@ -1309,8 +1309,8 @@ void ASync::ChangeSyncAction(SyncAction* action, unsigned int choice)
         return;
     static const int kAppliesTo[] = {kCopyLeft,    kCopyRight,    kDeleteLeft, kDeleteRight,
                                      kReplaceLeft, kReplaceRight, kUndecided,  kUndecided};
-    if (choice > 7) {
-        assert(false && "ChangeSyncAction knows the choices 0 to 7");
+    if (choice > kKeepRight) {
+        assert(false && "ChangeSyncAction knows the choices kDeleteRightInstead to kKeepRight");
         return;
     }
     if (action->kind != kAppliesTo[choice])
@@ -1329,47 +1329,47 @@ void ASync::ChangeSyncAction(SyncAction* action, unsigned int choice)
         std::swap(action->leftColumn, action->rightColumn);
     };
     switch (choice) {
-    case 0:
-    case 1:
-        action->kind = choice == 0 ? kDeleteRight : kDeleteLeft;
+    case kDeleteRightInstead:
+    case kDeleteLeftInstead:
+        action->kind = choice == kDeleteRightInstead ? kDeleteRight : kDeleteLeft;
         action->operation = kOpDelete;
         action->overwrite = 1;
         action->path2 = AString();
-        (choice == 0 ? action->leftText : action->rightText) = AString();
+        (choice == kDeleteRightInstead ? action->leftText : action->rightText) = AString();
         break;
-    case 2:
+    case kCopyRightInstead:
         action->kind = kCopyRight;
         action->operation = kOpCopy;
         action->overwrite = 0;
         action->path2 = across(action->path1, dir1.get(), dir2.get());
         action->rightText = text(action->path2, 0);
         break;
-    case 3:
+    case kCopyLeftInstead:
         action->kind = kCopyLeft;
         action->operation = kOpCopy;
         action->overwrite = 0;
         action->path2 = across(action->path1, dir2.get(), dir1.get());
         action->leftText = text(action->path2, 0);
         break;
-    case 4:
+    case kReplaceRightInstead:
         action->kind = kReplaceRight;
         swapSides();
         action->leftText = text(action->path1, 1);
         action->rightText = text(action->path2, 0);
         break;
-    case 5:
+    case kReplaceLeftInstead:
         action->kind = kReplaceLeft;
         swapSides();
         action->leftText = text(action->path2, 0);
         action->rightText = text(action->path1, 1);
         break;
-    case 6:
+    case kKeepLeft:
         action->kind = kReplaceRight;
         action->operation = kOpReplace;
         action->leftText = text(action->path1, 1);
         action->rightText = text(action->path2, 0);
         break;
-    case 7:
+    case kKeepRight:
         action->kind = kReplaceLeft;
         action->operation = kOpReplace;
         swapSides();

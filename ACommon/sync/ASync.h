@@ -62,6 +62,33 @@ public:
         kUndecided = 10,
     };
 
+    // The direction of a sync (autoAction); with destDeletes it makes the sync type the user chooses.
+    // The values are those the state file stores.
+    enum AutoAction : int {
+        kLeftToRight = 1, // one way: the right side receives
+        kRightToLeft = 2, // one way: the left side receives
+        kTwoWay = 3,
+        kDoNotSync = 4, // "Do Not Synchronize"
+    };
+
+    // What GetType tells of a sync, as the group's state record stores it.
+    enum SyncKind : int {
+        kFileSync = 1, // plain ASync
+        kSongSync = 2, // ASyncLib
+    };
+
+    // The choices of ChangeSyncAction, each for actions of one kind.
+    enum ChangeChoice : unsigned {
+        kDeleteRightInstead = 0,  // "Copy Left" becomes the deletion of the right file
+        kDeleteLeftInstead = 1,   // "Copy Right" becomes the deletion of the left file
+        kCopyRightInstead = 2,    // the left deletion becomes "Copy Right"
+        kCopyLeftInstead = 3,     // the right deletion becomes "Copy Left"
+        kReplaceRightInstead = 4, // "Replace Left" becomes "Replace Right"
+        kReplaceLeftInstead = 5,  // "Replace Right" becomes "Replace Left"
+        kKeepLeft = 6,            // an undecided pair: the left file replaces the right one
+        kKeepRight = 7,           // an undecided pair: the right file replaces the left one
+    };
+
     // The answers that YesNoAlert gives and that the sync remembers.
     enum Answer : int {
         kAnswerNone = 0,
@@ -200,7 +227,7 @@ public:
     int CopyWithAlert(const AString* src, const AString* dst, signed char overwrite, signed char isReplace,
                       CancelProc cancel);
     int DeleteWithAlert(const AString* path);
-    void ChangeSyncAction(SyncAction* action, unsigned int choice);
+    void ChangeSyncAction(SyncAction* action, unsigned int choice); // choice: ChangeChoice
 
     // The side a full path belongs to: 1 left, 2 right, 0 neither. When both roots begin the path
     // (one root lies inside the other), the longer root decides.
@@ -244,7 +271,7 @@ protected:
     int replaceAnswer = 0;
     int replaceNewerAnswer = 0;
     int deleteAnswer = 0;
-    int autoAction = 1;
+    int autoAction = kLeftToRight;
     int autoRunOnVolumeMount = 0;
     signed char logOnly = 0;
     signed char openLogAutomatically = 1;

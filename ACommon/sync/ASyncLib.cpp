@@ -534,7 +534,8 @@ int ASyncLib::CheckReceivingSide(int side)
 
 int ASyncLib::PreSyncCheck()
 {
-    const bool receives[3] = {false, autoAction == 2 || autoAction == 3, autoAction == 1 || autoAction == 3};
+    const bool receives[3] = {false, autoAction == kRightToLeft || autoAction == kTwoWay,
+                              autoAction == kLeftToRight || autoAction == kTwoWay};
 
     // An iPod seen through iTunes must be mounted with disk use enabled.
     for (int side = 1; side <= 2; ++side) {
@@ -564,7 +565,7 @@ int ASyncLib::PreSyncCheck()
     return 0;
 }
 
-int ASyncLib::GetType() const { return 2; }
+int ASyncLib::GetType() const { return kSongSync; }
 
 int ASyncLib::ScanForDups(CancelProc cancel)
 {

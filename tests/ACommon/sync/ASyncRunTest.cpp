@@ -323,7 +323,7 @@ TEST(ASyncRun, SameTimeAndDifferentContentsIsAnUndecidedPairLeftAloneUnlessTheRe
 
     // The review keeps the right file.
     sync = pair.Load(kSynchronize, [](AArray*, ASync* s) {
-        s->ChangeSyncAction(s->GetAction(0), 7);
+        s->ChangeSyncAction(s->GetAction(0), ASync::kKeepRight);
         s->GetAction(0)->active = 1;
         return 0;
     });
