@@ -1085,7 +1085,7 @@ bool ASync::ConfirmMassDeletion()
             "on the other side looks like. Yes goes on with the sync; No cancels it with nothing changed.";
         LogLine(title, verboseLog);
         // Asked every time: a "Yes to All" given to other questions must not wave this one through.
-        if (progress->ConfirmAlert(&title, &detail) != kAnswerYes)
+        if (progress->ConfirmMassDeletion(&title, &detail) != kAnswerYes)
             return false;
     }
     return true;
