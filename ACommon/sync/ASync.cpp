@@ -335,6 +335,8 @@ int ASync::PreSyncCheck() { return 0; }
 
 int ASync::GetType() const { return kFileSync; }
 
+std::uint64_t ASync::FileSize(const AString* path) { return AFile::GetFileSize(path); }
+
 int ASync::ScanForDups(CancelProc) { return 0; }
 
 AString ASync::FormatVPForDisplay(const AString* vp, signed char isFile, int, signed char)
@@ -905,6 +907,7 @@ int ASync::RepopulateLists(CancelProc cancel)
 
 int ASync::DoSync(CancelProc cancel)
 {
+    tally.Reset();
     int err = PreSyncCheck();
     if (err != 0)
         return err;
@@ -963,12 +966,14 @@ int ASync::DoSync(CancelProc cancel)
         // Both sides agree; the saved lists must say so too. Lists left from an older run would
         // take a file added later under a name that was deleted on both sides since for a file
         // deleted on one side, and delete it.
-        if (autoAction == kTwoWay)
+        if (autoAction == kTwoWay && !planOnly)
             RepopulateLists(cancel);
         text = "Nothing to Sync!";
         progress->ReportMessage(&text, 1);
         return 0;
     }
+    if (planOnly)
+        return 0;
 
     auto userCancelled = [this](int code) {
         AString line("User cancelled.");
@@ -999,6 +1004,7 @@ int ASync::DoSync(CancelProc cancel)
     // onto an iPod are not in its database): the run failed.
     for (ADir* side : {dir1.get(), dir2.get()}) {
         if (int finalized = side->Finalize(); finalized != 0) {
+            tally.CountError();
             AString line("Failed writing ");
             line += side->GetRootDisplayName(0);
             line += ": ";
@@ -1037,6 +1043,7 @@ void ASync::KeepCopiesOfUnreadableFiles()
                 delete action;
                 actions.Delete(i);
                 ++dropped;
+                tally.CountKept();
             }
         }
         if (dropped == 0)
@@ -1120,8 +1127,10 @@ int ASync::PerformSyncActions(CancelProc cancel)
     };
     for (int i = 0; i < count && !stopped; ++i) {
         SyncAction* action = GetAction(i);
-        if (!action->active)
+        if (!action->active) {
+            tally.CountKept();
             continue;
+        }
         if (action->operation == kOpDeleteDir) {
             folderDeletions.push_back(i);
             continue;
@@ -1184,8 +1193,10 @@ int ASync::PerformAction(SyncAction* action, int number, int count, CancelProc c
         if (logOnly)
             return 0;
         int err = CreateDir(&action->path2);
-        if (err != 0)
+        if (err != 0) {
+            tally.CountError();
             failure("Failed creating directory ", action->path2, err);
+        }
         return err;
     }
     case kOpDeleteDir: {
@@ -1208,12 +1219,15 @@ int ASync::PerformAction(SyncAction* action, int number, int count, CancelProc c
             return 0;
         }
         int err = Delete(&action->path1);
-        if (err != 0)
+        if (err != 0) {
+            tally.CountError();
             failure("Failed deleting directory ", shown, err);
+        }
         return err;
     }
     default:
         // The undecided pair is never performed until the user has changed it into a replacement.
+        tally.CountKept();
         return 0;
     }
 }
@@ -1226,9 +1240,11 @@ int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char ove
     // virtual paths of song sides name no file there.)
     if (!overwrite && AFile::FileExists(dst))
         overwrite = 1;
-    if (overwrite) {
+    // Whether the replacement of an existing destination is wanted, by the remembered answers or
+    // by asking.
+    auto approved = [&]() {
         if (replaceAnswer == kAnswerNoToAll)
-            return 0;
+            return false;
         const AString srcText = FormatVPForDisplay(src, 1, -1, 0);
         const AString dstText = FormatVPForDisplay(dst, 1, -1, 0);
         auto ask = [&](const char* title, int& remembered) {
@@ -1248,50 +1264,69 @@ int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char ove
         };
         if (AFile::DestNewer(src, dst)) {
             if (replaceNewerAnswer == kAnswerNoToAll)
-                return 0;
-            if (replaceNewerAnswer != kAnswerYesToAll && !ask("Replace newer file?", replaceNewerAnswer))
-                return 0;
-        } else if (replaceAnswer != kAnswerYesToAll && !ask("Replace file?", replaceAnswer)) {
-            return 0;
+                return false;
+            return replaceNewerAnswer == kAnswerYesToAll || ask("Replace newer file?", replaceNewerAnswer);
         }
+        return replaceAnswer == kAnswerYesToAll || ask("Replace file?", replaceAnswer);
+    };
+    if (overwrite && !approved()) {
+        tally.CountKept();
+        return 0;
     }
     int err = Copy(src, dst, overwrite, isReplace, cancel);
     if (err == 0 && verifyCopies && !FilesEqual(src, dst))
         err = kErrIO;
-    if (err != 0) {
-        AString line("Failed copying ");
-        line += FormatVPForDisplay(src, 1, 25, 0);
-        line += " to ";
-        line += FormatVPForDisplay(dst, 0, 25, 0);
-        line += ": ";
-        line += err;
-        AError::AddErrorMsg(&line, err);
-        LogLine(line, verboseLog);
+    if (err == 0) {
+        if (overwrite)
+            tally.CountReplacement(FileSize(src));
+        else
+            tally.CountCopy(SideOfPath(dst), FileSize(src));
+        return 0;
     }
+    if (err != kErrUserCancel)
+        tally.CountError();
+    AString line("Failed copying ");
+    line += FormatVPForDisplay(src, 1, 25, 0);
+    line += " to ";
+    line += FormatVPForDisplay(dst, 0, 25, 0);
+    line += ": ";
+    line += err;
+    AError::AddErrorMsg(&line, err);
+    LogLine(line, verboseLog);
     return err;
 }
 
 int ASync::DeleteWithAlert(const AString* path)
 {
-    if (deleteAnswer == kAnswerNoToAll)
-        return 0;
-    if (deleteAnswer != kAnswerYesToAll) {
+    auto approved = [&]() {
+        if (deleteAnswer == kAnswerNoToAll)
+            return false;
+        if (deleteAnswer == kAnswerYesToAll)
+            return true;
         AString title("Delete file?");
         AString shown = FormatVPForDisplay(path, 1, -1, 0);
         switch (progress->YesNoAlert(&title, &shown, nullptr)) {
         case kAnswerNoToAll:
             deleteAnswer = kAnswerNoToAll;
-            return 0;
+            return false;
         case kAnswerYesToAll:
             deleteAnswer = kAnswerYesToAll;
-            break;
+            return true;
         case kAnswerYes:
-            break;
+            return true;
         default:
-            return 0;
+            return false;
         }
+    };
+    if (!approved()) {
+        tally.CountKept();
+        return 0;
     }
     int err = Delete(path);
+    if (err == 0)
+        tally.CountRemoval();
+    else
+        tally.CountError();
     if (err != 0) {
         AString line("Failed to delete ");
         line += FormatVPForDisplay(path, 1, 25, 0);

@@ -13,6 +13,7 @@
 #include "ACommon/base/AProgress.h"
 #include "ACommon/base/AString.h"
 #include "ACommon/sources/ADir.h"
+#include "ACommon/sync/SyncTally.h"
 
 #include <array>
 #include <cstdint>
@@ -135,6 +136,8 @@ public:
     virtual AString FormatVPForDisplay(const AString* vp, signed char isFile, int maxLen,
                                        signed char detailed);
     virtual int GetUserValidation();
+    // The size of the file (or the song's file) at `path`, 0 when there is none; what a copy moved.
+    virtual std::uint64_t FileSize(const AString* path);
 
     // Settings.
     void SetLogOnly(signed char value) { logOnly = value; }
@@ -229,6 +232,14 @@ public:
     int DeleteWithAlert(const AString* path);
     void ChangeSyncAction(SyncAction* action, unsigned int choice); // choice: ChangeChoice
 
+    // What the last run did, counted as it performed its actions.
+    const SyncTally& GetTally() const { return tally; }
+    // A run that only plans: DoSync stops once the plan is made ("Sync ready."), leaves the actions
+    // in the list and changes nothing anywhere (no review, no action, no source written back, no
+    // saved list renewed). Not part of the state.
+    void SetPlanOnly(bool value) { planOnly = value; }
+    bool GetPlanOnly() const { return planOnly; }
+
     // The side a full path belongs to: 1 left, 2 right, 0 neither. When both roots begin the path
     // (one root lies inside the other), the longer root decides.
     int SideOfPath(const AString* path) const;
@@ -289,6 +300,8 @@ protected:
     AProgress* progress = nullptr;
     AArray actions;
     ActionsListProc actionsListProc = nullptr;
+    SyncTally tally;
+    bool planOnly = false;
 
 private:
     struct PathHint {

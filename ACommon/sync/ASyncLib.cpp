@@ -391,6 +391,17 @@ int ASyncLib::Delete(const AString* path)
     return source->Delete(path, 1, 0);
 }
 
+std::uint64_t ASyncLib::FileSize(const AString* path)
+{
+    ADir* source = SideSource(SideOfPath(path));
+    if (!source || IsPlain(source))
+        return ASync::FileSize(path);
+    AString disk;
+    if (source->GetFileDiskPath(path, &disk, 1) != 0)
+        return 0;
+    return AFile::GetFileSize(&disk);
+}
+
 int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed char isReplace,
                    CancelProc cancel)
 {
