@@ -162,6 +162,7 @@ public:
     void SetActionsListDlogProc(ActionsListProc proc) { actionsListProc = proc; }
     void SetProgressControl(platform::StatusField* message, platform::StatusField* detail,
                             platform::ProgressBar* bar);
+    AProgress* GetProgress() const { return progress; }
     void ResetAlertSettings();
     int GetReplaceAnswer() const { return replaceAnswer; }
     int GetReplaceNewerAnswer() const { return replaceNewerAnswer; }
