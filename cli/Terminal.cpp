@@ -142,7 +142,7 @@ void Terminal::ClearLineLocked()
 
 void Terminal::DrawLocked()
 {
-    if (quiet || !stdoutIsTerminal)
+    if (!stdoutIsTerminal)
         return;
     const int width = TerminalWidth();
     const int barWidth = 20;
@@ -169,7 +169,7 @@ void Terminal::SetMessage(const std::string& text)
     if (text == message)
         return;
     message = text;
-    if (!stdoutIsTerminal && !quiet && !text.empty()) {
+    if (!stdoutIsTerminal && !text.empty()) {
         std::fputs((text + "\n").c_str(), stdout);
         std::fflush(stdout);
     }

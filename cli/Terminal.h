@@ -34,10 +34,8 @@ public:
     }
     // Sends the run log to `path` instead of stderr. False when the file cannot be opened.
     bool SetLogFile(const std::string& path);
-    void SetQuiet(bool quiet) { this->quiet = quiet; }
     // True when questions can be asked: stdin is a terminal, or answers come from flags.
     bool CanAnswerQuestions() const;
-    bool IsInteractive() const { return stdinIsTerminal; }
 
     // Reads one line from the user (after printing `prompt`); false at end of input.
     bool Prompt(const std::string& prompt, std::string& line);
@@ -81,7 +79,6 @@ private:
     std::mutex mutex;
     bool stdoutIsTerminal = false;
     bool stdinIsTerminal = false;
-    bool quiet = false;
     bool lineShown = false;
     Answers answers = Answers::Ask;
     bool allowMassDeletion = false;
