@@ -490,8 +490,12 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
             }
         }
         const auto* songs = dynamic_cast<const ASyncLib*>(sync);
-        outcome.summary = tally.Summary(leftName, rightName, songs != nullptr,
-                                        songs && songs->GetMoveInsteadOfDelete(), outcome.result);
+        // A sync switched off does not run at all, and its tally is that of an earlier run.
+        if (direction == ASync::kDoNotSync)
+            outcome.summary = "Nothing was synchronized: the sync type is \"Do Not Synchronize\".";
+        else
+            outcome.summary = tally.Summary(leftName, rightName, songs != nullptr,
+                                            songs && songs->GetMoveInsteadOfDelete(), outcome.result);
     }
     AProgress* progress = sync->GetProgress();
     progress->AddDateToLog(0, 0);
