@@ -107,11 +107,10 @@ void RunController::Cancel()
 RunController::Event RunController::Wait(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(mutex);
-    auto ready = [this] { return finished || (reviewing && !answered); };
-    changed.wait_for(lock, timeout, ready);
+    changed.wait_for(lock, timeout, [this] { return finished || ReviewPending(); });
     if (finished)
         return Event::kFinished;
-    return reviewing && !answered ? Event::kReview : Event::kNothing;
+    return ReviewPending() ? Event::kReview : Event::kNothing;
 }
 
 int RunController::Join()
@@ -127,16 +126,18 @@ int RunController::GetResult() const
     return result;
 }
 
+bool RunController::ReviewPending() const { return reviewing && !answered && !cancelled.load(); }
+
 bool RunController::IsWaitingForReview() const
 {
     std::lock_guard lock(mutex);
-    return reviewing && !answered;
+    return ReviewPending();
 }
 
 std::vector<ActionReview::Item> RunController::GetReview() const
 {
     std::lock_guard lock(mutex);
-    return reviewing && !answered ? review : std::vector<ActionReview::Item>();
+    return ReviewPending() ? review : std::vector<ActionReview::Item>();
 }
 
 int RunController::AnswerReview(const ActionReview::Answer& answer, bool goOn)

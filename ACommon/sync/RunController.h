@@ -80,6 +80,8 @@ private:
     // The review procedure the syncs of a run call (ASync::ActionsListProc).
     static int ReviewActions(AArray* actions, ASync* sync);
     int WaitForReview(ASync& sync);
+    // A review waits for an answer (and was not cancelled); the caller holds `mutex`.
+    bool ReviewPending() const;
 
     std::thread worker;
     std::atomic<bool> cancelled{false};
