@@ -12,8 +12,8 @@
 #include "ACommon/base/AString.h"
 #include "ACommon/sources/ADirSongDir.h"
 #include "ACommon/tags/ID3.h"
-#include "fixtures/MusicFiles.h"
 #include "fixtures/TempDir.h"
+#include "samples/SongFile.h"
 
 #include <algorithm>
 #include <chrono>
@@ -55,7 +55,7 @@ std::vector<std::string> MakeSongs(const std::string& root, int count)
     for (int i = 0; i < count; ++i) {
         const bool m4a = i % 5 == 4;
         const bool untagged = i % 100 == 99;
-        fixtures::SongSpec song;
+        samples::SongSpec song;
         if (!untagged) {
             song.title = "Song " + std::to_string(i);
             // About ten songs to an album, two or three albums to an artist.
@@ -70,7 +70,7 @@ std::vector<std::string> MakeSongs(const std::string& root, int count)
         song.seed = static_cast<std::uint32_t>(i);
         const std::string folder = untagged ? "Unsorted" : song.artist + "/" + song.album;
         const std::string path = root + "/" + folder + "/" + std::to_string(i) + (m4a ? ".m4a" : ".mp3");
-        fixtures::WriteSong(path, song);
+        samples::WriteSong(path, song);
         paths.push_back(path);
     }
     return paths;

@@ -7,8 +7,9 @@
 #include "ACommon/base/AString.h"
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/SongInfoStruct.h"
-#include "fixtures/MusicFiles.h"
 #include "fixtures/TempDir.h"
+#include "samples/Pictures.h"
+#include "samples/SongFile.h"
 
 #include <taglib/audioproperties.h>
 #include <taglib/fileref.h>
@@ -29,11 +30,11 @@ constexpr int kM4ACount = 2000;
 
 std::vector<std::string> MakeFiles(const fixtures::TempDir& dir)
 {
-    const fixtures::Bytes picture = fixtures::FakeJpeg(30 * 1024);
+    const samples::Bytes picture = samples::FakeJpeg(30 * 1024);
     std::vector<std::string> paths;
     for (int i = 0; i < kMP3Count + kM4ACount; ++i) {
         const bool mp3 = i < kMP3Count;
-        fixtures::SongSpec song;
+        samples::SongSpec song;
         song.title = "Song " + std::to_string(i);
         song.artist = "Artist " + std::to_string(i % 97);
         song.album = "Album " + std::to_string(i % 311);
@@ -50,7 +51,7 @@ std::vector<std::string> MakeFiles(const fixtures::TempDir& dir)
             song.picture = picture;
         std::string path =
             dir / ("f" + std::to_string(i / 500) + "/" + std::to_string(i) + (mp3 ? ".mp3" : ".m4a"));
-        fixtures::WriteSong(path, song);
+        samples::WriteSong(path, song);
         paths.push_back(path);
     }
     return paths;

@@ -3,8 +3,10 @@
 
 #include "cli/Commands.h"
 #include "cli/DemoFiles.h"
+#include "samples/IPodTree.h"
 
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -40,8 +42,17 @@ int RunDemo(const DemoOptions& options)
             return kExitError;
         }
     }
+    samples::IPodOptions pod;
+    pod.name = options.name;
+    pod.modelNumStr = kModel;
+    pod.firewireGuid = demo::NewFirewireGuid();
     std::string problem;
-    if (!demo::MakeIPod(ipod, options.name, kModel, problem) || !demo::WriteSongs(songs, problem)) {
+    try {
+        samples::MakeIPod(volumes, kVolume, pod);
+    } catch (const std::exception& error) {
+        problem = error.what();
+    }
+    if (!problem.empty() || !demo::WriteSongs(songs, problem)) {
         std::fprintf(stderr, "pelorin demo: %s\n", problem.c_str());
         return kExitError;
     }

@@ -80,8 +80,9 @@ TEST(DemoFiles, M4aSampleTablePointsAtTheAudioData)
     cli::demo::DemoSong song;
     song.title = "T";
     song.artist = "A";
+    song.silent = true;
     song.seconds = 2;
-    const std::vector<std::uint8_t> bytes = cli::demo::M4aBytes(song);
+    const std::vector<std::uint8_t> bytes = samples::SongBytes("m4a", song);
     const std::size_t stco = Find(bytes, "stco"), stsz = Find(bytes, "stsz"), mdat = Find(bytes, "mdat");
     ASSERT_TRUE(stco != std::string::npos && stsz != std::string::npos && mdat != std::string::npos);
     // One chunk at the start of the audio data, holding every frame.
@@ -98,8 +99,9 @@ TEST(DemoFiles, Mp3FramesFollowOneAnotherWithoutGaps)
     cli::demo::DemoSong song;
     song.title = "T";
     song.artist = "A";
+    song.silent = true;
     song.seconds = 3;
-    const std::vector<std::uint8_t> bytes = cli::demo::Mp3Bytes(song);
+    const std::vector<std::uint8_t> bytes = samples::SongBytes("mp3", song);
     ASSERT_EQ(std::string(bytes.begin(), bytes.begin() + 3), "ID3");
     std::size_t at = 10 + (bytes[6] << 21 | bytes[7] << 14 | bytes[8] << 7 | bytes[9]);
     int frames = 0;
