@@ -4,9 +4,11 @@
 
 #include "ACommon/sync/ASync.h"
 #include "ACommon/sync/ActionReview.h"
+#include "fixtures/FolderPair.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RunCommand.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -24,18 +26,11 @@ using fixtures::WriteFile;
 
 namespace {
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using fixtures::Has;
 
 // Two folders and a private application support folder, so that no test writes into the real one.
-class Folders {
+class Folders : public fixtures::FolderPair {
 public:
-    Folders()
-    {
-        std::filesystem::create_directories(tmp / "L");
-        std::filesystem::create_directories(tmp / "R");
-    }
-    std::string L(const std::string& relative = "") const { return tmp / ("L/" + relative); }
-    std::string R(const std::string& relative = "") const { return tmp / ("R/" + relative); }
     std::vector<std::string> Env() const { return {"XDG_DATA_HOME=" + tmp / "data", "HOME=" + tmp / "home"}; }
 
     fixtures::CommandResult Run(std::vector<std::string> args, const std::string& input = std::string()) const
@@ -43,8 +38,6 @@ public:
         args.insert(args.begin(), {"folders", tmp / "L", tmp / "R"});
         return RunPelorin(args, input, Env());
     }
-
-    TempDir tmp;
 };
 
 } // namespace
@@ -243,16 +236,7 @@ namespace {
 
 fixtures::SongSpec SongSpec(const std::string& title, int track, std::uint32_t seed = 0)
 {
-    fixtures::SongSpec songSpec;
-    songSpec.title = title;
-    songSpec.artist = "Artist";
-    songSpec.album = "Album";
-    songSpec.genre = "Rock";
-    songSpec.track = track;
-    songSpec.seed = seed;
-    songSpec.seconds = 1;
-    songSpec.bitRate = 32;
-    return songSpec;
+    return fixtures::SongSpecOf(title, seed, track);
 }
 
 } // namespace

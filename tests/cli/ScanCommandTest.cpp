@@ -3,6 +3,7 @@
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RunCommand.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,7 @@ using Files = std::vector<std::string>;
 
 namespace {
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using fixtures::Has;
 
 // A folder "Music" holding one song twice (the copy with a copy number) and another song once.
 class Library {
@@ -28,15 +29,7 @@ public:
     }
     void Put(const std::string& name, const std::string& title, std::uint32_t seed)
     {
-        fixtures::SongSpec song;
-        song.title = title;
-        song.artist = "Artist";
-        song.album = "Album";
-        song.genre = "Rock";
-        song.seed = seed;
-        song.seconds = 1;
-        song.bitRate = 32;
-        fixtures::WriteSong(Music(name), song);
+        fixtures::WriteSong(Music(name), fixtures::SongSpecOf(title, seed));
         fixtures::SetModTime(Music(name), 1000000000);
     }
     std::string Music(const std::string& relative = "") const { return tmp / ("Music/" + relative); }

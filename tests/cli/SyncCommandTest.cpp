@@ -10,6 +10,7 @@
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RunCommand.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +27,7 @@ using fixtures::RunPelorin;
 
 namespace {
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using fixtures::Has;
 
 // A demonstration made by `pelorin demo`, with its volumes root and a private application support
 // folder, so that no test writes into the real one.

@@ -10,6 +10,7 @@
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/StateFile.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -26,19 +27,13 @@ using Files = std::vector<std::string>;
 
 namespace {
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using fixtures::Has;
 
 fixtures::SongSpec Song(const std::string& title, const std::string& artist = "Artist",
                         const std::string& album = "Album", int track = 0)
 {
-    fixtures::SongSpec song;
-    song.title = title;
-    song.artist = artist;
+    fixtures::SongSpec song = fixtures::SongSpecOf(title, 0, track, artist);
     song.album = album;
-    song.genre = "Rock";
-    song.track = track;
-    song.seconds = 1;
-    song.bitRate = 32;
     return song;
 }
 

@@ -8,6 +8,7 @@
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/StateFile.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,7 @@ using fixtures::WriteFile;
 
 namespace {
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using fixtures::Has;
 
 std::string VPath(signed char withGenre, signed char withAlbum, signed char withType, const char* genre,
                   const char* artist, const char* album, const char* name, const char* extension,
@@ -93,12 +94,8 @@ struct ScanFolder {
     }
     std::string Song(const std::string& name, int seconds = 1)
     {
-        fixtures::SongSpec song;
-        song.title = "Song";
-        song.artist = "Artist";
-        song.album = "Album";
+        fixtures::SongSpec song = fixtures::SongSpecOf("Song");
         song.seconds = seconds;
-        song.bitRate = 32;
         const std::string path = tmp / ("Music/" + name);
         fixtures::WriteSong(path, song);
         SetModTime(path, 1000000000);

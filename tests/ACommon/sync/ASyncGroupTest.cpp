@@ -24,18 +24,7 @@ using fixtures::ReadFile;
 
 namespace {
 
-fixtures::SongSpec SongSpecOf(const std::string& title, std::uint32_t seed)
-{
-    fixtures::SongSpec songSpec;
-    songSpec.title = title;
-    songSpec.artist = "Artist";
-    songSpec.album = "Album";
-    songSpec.genre = "Rock";
-    songSpec.seed = seed;
-    songSpec.seconds = 1;
-    songSpec.bitRate = 32;
-    return songSpec;
-}
+using fixtures::SongSpecOf;
 
 // The entries of a source's list without the keys after "?", which name songs in one process only.
 std::vector<std::string> Entries(ADir* dir)

@@ -13,6 +13,7 @@
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -29,21 +30,13 @@ using fixtures::ReadFile;
 
 namespace {
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using fixtures::Has;
 
+// A song filed as track 1.
 fixtures::SongSpec SongSpecOf(const std::string& title, const std::string& artist = "Artist",
                               std::uint32_t seed = 0)
 {
-    fixtures::SongSpec songSpec;
-    songSpec.title = title;
-    songSpec.artist = artist;
-    songSpec.album = "Album";
-    songSpec.genre = "Rock";
-    songSpec.track = 1;
-    songSpec.seed = seed;
-    songSpec.seconds = 1;
-    songSpec.bitRate = 32;
-    return songSpec;
+    return fixtures::SongSpecOf(title, seed, 1, artist);
 }
 
 // A track as the iPod's database lists it, and whether its file is there.

@@ -6,10 +6,12 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/sources/ADirSong.h"
+#include "fixtures/FolderPair.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/StateFile.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -27,23 +29,10 @@ using fixtures::TempDir;
 
 namespace {
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using fixtures::Has;
+using fixtures::SongSpecOf;
 
 ADirSong* Song(ADir* dir) { return dynamic_cast<ADirSong*>(dir); }
-
-fixtures::SongSpec SongSpecOf(const std::string& title, std::uint32_t seed = 0, int track = 0)
-{
-    fixtures::SongSpec songSpec;
-    songSpec.title = title;
-    songSpec.artist = "Artist";
-    songSpec.album = "Album";
-    songSpec.genre = "Rock";
-    songSpec.track = track;
-    songSpec.seed = seed;
-    songSpec.seconds = 1;
-    songSpec.bitRate = 32;
-    return songSpec;
-}
 
 std::vector<int> Kinds(ASync& sync)
 {
@@ -53,35 +42,21 @@ std::vector<int> Kinds(ASync& sync)
     return kinds;
 }
 
-// Two folders of songs L and R, and song syncs between them.
-class SongPair {
+// Song syncs between two folders L and R.
+class SongPair : public fixtures::FolderPair {
 public:
-    SongPair()
+    std::unique_ptr<ASyncLib> Load(int autoAction, signed char destDeletes) const
     {
-        std::filesystem::create_directories(tmp / "L");
-        std::filesystem::create_directories(tmp / "R");
+        return FolderPair::Load<ASyncLib>({"", autoAction, destDeletes}, nullptr, ADir::kTypeSongFolder,
+                                          ADir::kTypeSongFolder);
     }
-    std::string L(const std::string& relative = "") const { return tmp / ("L/" + relative); }
-    std::string R(const std::string& relative = "") const { return tmp / ("R/" + relative); }
-
-    std::unique_ptr<ASyncLib> Load(int autoAction, signed char destDeletes)
+    int Run(int autoAction, signed char destDeletes) const
     {
-        auto sync = std::make_unique<ASyncLib>(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
-        AString left = tmp.A("L"), right = tmp.A("R");
-        sync->SetRootPath1(&left, nullptr, 0);
-        sync->SetRootPath2(&right, nullptr, 0);
-        sync->SetAutoAction(autoAction);
-        sync->SetDestDeletes(destDeletes);
-        sync->SetShowActionsList(0);
-        return sync;
-    }
-    int Run(int autoAction, signed char destDeletes)
-    {
-        return Load(autoAction, destDeletes)->DoSync(nullptr);
+        return FolderPair::Run(*Load(autoAction, destDeletes));
     }
     // Plans only: lists, drops duplicates and plans; the actions stay in the sync.
     std::unique_ptr<ASyncLib> Plan(int autoAction, signed char destDeletes,
-                                   const std::function<void(ASyncLib&)>& adjust = {})
+                                   const std::function<void(ASyncLib&)>& adjust = {}) const
     {
         std::unique_ptr<ASyncLib> sync = Load(autoAction, destDeletes);
         if (adjust)
@@ -96,8 +71,6 @@ public:
                       0);
         return sync;
     }
-
-    TempDir tmp;
 };
 
 // A song source that stands for the sources not built yet, for the checks before a run.

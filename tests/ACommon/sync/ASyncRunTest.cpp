@@ -4,8 +4,10 @@
 #include "ACommon/sync/ASync.h"
 
 #include "ACommon/base/AError.h"
+#include "fixtures/FolderPair.h"
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -47,92 +49,15 @@ void Put(const std::string& path, const std::string& text, std::int64_t time = k
     SetModTime(path, time);
 }
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using fixtures::Has;
 
-struct SyncType {
-    const char* name;
-    int autoAction;
-    signed char destDeletes;
-};
-
-constexpr SyncType kCopyToRight{"copy-to-right", 1, 0};
-constexpr SyncType kMirrorToRight{"mirror-to-right", 1, 1};
-constexpr SyncType kMerge{"merge", 3, 0};
-constexpr SyncType kSynchronize{"synchronize", 3, 1};
-
-// Copies fail for b.txt, as when its disk is full.
-class FailingSync : public ASync {
-public:
-    int Copy(const AString* src, const AString* dst, signed char overwrite, signed char isReplace,
-             CancelProc cancel) override
-    {
-        if (src->Find("b.txt", 0) >= 0)
-            return kErrIO;
-        return ASync::Copy(src, dst, overwrite, isReplace, cancel);
-    }
-};
-
-// Two folders L and R in a temporary folder, and a sync between them whose state lives in a file
-// there from one run to the next, as it does for the command line.
-class Pair {
-public:
-    Pair()
-    {
-        std::filesystem::create_directories(tmp / "L");
-        std::filesystem::create_directories(tmp / "R");
-    }
-
-    std::string L(const std::string& relative = "") const { return tmp / ("L/" + relative); }
-    std::string R(const std::string& relative = "") const { return tmp / ("R/" + relative); }
-
-    // A fresh sync with the state of the previous run, the roots and the type; the review is shown
-    // and handled by `review` when one is given.
-    template <class Sync = ASync>
-    std::unique_ptr<Sync> Load(SyncType type, int (*review)(AArray*, ASync*) = nullptr)
-    {
-        auto sync = std::make_unique<Sync>();
-        AString path = tmp.A("state");
-        if (Exists(tmp / "state")) {
-            AFile in;
-            EXPECT_EQ(in.Open(&path, 1), 0);
-            EXPECT_EQ(sync->ReadState(&in), 0);
-        }
-        AString left = tmp.A("L"), right = tmp.A("R");
-        sync->SetRootPath1(&left, nullptr, 0);
-        sync->SetRootPath2(&right, nullptr, 0);
-        sync->SetAutoAction(type.autoAction);
-        sync->SetDestDeletes(type.destDeletes);
-        sync->SetShowActionsList(review ? 1 : 0);
-        sync->SetActionsListDlogProc(review);
-        return sync;
-    }
-
-    // One run: load, DoSync, save. Returns DoSync's result.
-    int Run(SyncType type)
-    {
-        std::unique_ptr<ASync> sync = Load(type);
-        int result = sync->DoSync(nullptr);
-        AString path = tmp.A("state");
-        std::filesystem::remove(tmp / "state");
-        AFile out;
-        EXPECT_EQ(out.Open(&path, 2), 0);
-        EXPECT_EQ(sync->WriteState(&out), 0);
-        return result;
-    }
-
-    // The actions a two-way plan of the current folders gives.
-    Kinds Plan(ASync& sync)
-    {
-        EXPECT_EQ(sync.UpdateFileLists(nullptr), 0);
-        EXPECT_EQ(sync.TwoWaySync(nullptr), 0);
-        Kinds kinds;
-        for (int i = 0; i < sync.GetActionCount(); ++i)
-            kinds.push_back(sync.GetAction(i)->kind);
-        return kinds;
-    }
-
-    TempDir tmp;
-};
+using fixtures::FailingSync;
+using fixtures::kCopyToRight;
+using fixtures::kMerge;
+using fixtures::kMirrorToRight;
+using fixtures::kSynchronize;
+using fixtures::SyncType;
+using Pair = fixtures::FolderPair;
 
 // a, b and c on the left, z on the right.
 void PutThreeAndOne(Pair& pair)

@@ -11,6 +11,7 @@
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +27,7 @@ namespace {
 
 constexpr std::chrono::seconds kPatience{30};
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using fixtures::Has;
 
 // Waits for the run to want a review (true) or to end (false).
 bool WaitForReview(RunController& controller)

@@ -9,6 +9,7 @@
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,7 @@ using fixtures::TempDir;
 
 namespace {
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using fixtures::Has;
 
 std::string Joined(const std::vector<SyncSession::Notice>& notices)
 {
@@ -33,13 +34,8 @@ std::string Joined(const std::vector<SyncSession::Notice>& notices)
 struct SongsAndIPods {
     SongsAndIPods()
     {
-        for (const char* title : {"One", "Two"}) {
-            fixtures::SongSpec song;
-            song.title = title;
-            song.artist = "Artist";
-            song.album = "Album";
-            fixtures::WriteSong(tmp / (std::string("Songs/") + title + ".mp3"), song);
-        }
+        for (const char* title : {"One", "Two"})
+            fixtures::WriteSong(tmp / (std::string("Songs/") + title + ".mp3"), fixtures::SongSpecOf(title));
     }
     MountedIPod IPod(const std::string& volume, const std::string& guid)
     {

@@ -5,6 +5,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/sync/ASync.h"
+#include "fixtures/FolderPair.h"
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/TempDir.h"
 
@@ -13,22 +14,9 @@
 #include <string>
 
 using fixtures::SetModTime;
-using fixtures::TempDir;
 using fixtures::WriteFile;
 
 namespace {
-
-// Copies of b.txt fail, as on a full disk.
-class FailingSync : public ASync {
-public:
-    int Copy(const AString* src, const AString* dst, signed char overwrite, signed char isReplace,
-             CancelProc cancel) override
-    {
-        if (src->Find("b.txt", 0) >= 0)
-            return kErrIO;
-        return ASync::Copy(src, dst, overwrite, isReplace, cancel);
-    }
-};
 
 void Put(const std::string& path, const std::string& text, std::int64_t time = 1000000000)
 {
@@ -36,14 +24,9 @@ void Put(const std::string& path, const std::string& text, std::int64_t time = 1
     SetModTime(path, time);
 }
 
-const SyncTally& RunBetween(ASync& sync, const TempDir& tmp, int autoAction, signed char destDeletes)
+const SyncTally& RunBetween(ASync& sync, const fixtures::FolderPair& pair, fixtures::SyncType type)
 {
-    AString left = tmp.A("L"), right = tmp.A("R");
-    sync.SetRootPath1(&left, nullptr, 0);
-    sync.SetRootPath2(&right, nullptr, 0);
-    sync.SetAutoAction(autoAction);
-    sync.SetDestDeletes(destDeletes);
-    sync.SetShowActionsList(0);
+    pair.Aim(sync, type);
     sync.DoSync(nullptr);
     return sync.GetTally();
 }
@@ -56,13 +39,13 @@ TEST(SyncTally, CountsWhatWasPerformedNotWhatWasPlanned)
         // Both ways, and a replacement of the older copy.
         fixtures::RecordingFrontend frontend;
         frontend.questions.SetDefaultAnswer("Yes to All");
-        TempDir tmp;
-        Put(tmp / "L/a.txt", std::string(1500, 'a'));
-        Put(tmp / "L/c.txt", "new", 1000100000);
-        Put(tmp / "R/c.txt", "old");
-        Put(tmp / "R/z.txt", "zz");
+        fixtures::FolderPair pair;
+        Put(pair.L("a.txt"), std::string(1500, 'a'));
+        Put(pair.L("c.txt"), "new", 1000100000);
+        Put(pair.R("c.txt"), "old");
+        Put(pair.R("z.txt"), "zz");
         ASync sync;
-        const SyncTally& tally = RunBetween(sync, tmp, ASync::kTwoWay, 0);
+        const SyncTally& tally = RunBetween(sync, pair, fixtures::kMerge);
         EXPECT_EQ(tally.Summary(AString("L"), AString("R"), false, false, 0),
                   "Copied 1 file (2 kB) to R and 1 file (2 bytes) to L; replaced 1 (3 bytes); removed 0; 0 "
                   "errors.");
@@ -71,12 +54,12 @@ TEST(SyncTally, CountsWhatWasPerformedNotWhatWasPlanned)
         // A failed copy, a deletion answered Yes and one answered No.
         fixtures::RecordingFrontend frontend;
         frontend.questions.Script({"Yes", "No"});
-        TempDir tmp;
-        Put(tmp / "L/b.txt", "b");
-        Put(tmp / "R/w.txt", "w");
-        Put(tmp / "R/y.txt", "y");
-        FailingSync sync;
-        const SyncTally& tally = RunBetween(sync, tmp, ASync::kLeftToRight, 1);
+        fixtures::FolderPair pair;
+        Put(pair.L("b.txt"), "b");
+        Put(pair.R("w.txt"), "w");
+        Put(pair.R("y.txt"), "y");
+        fixtures::FailingSync sync;
+        const SyncTally& tally = RunBetween(sync, pair, fixtures::kMirrorToRight);
         EXPECT_EQ(tally.Changes(), 1);
         EXPECT_EQ(tally.Summary(AString("L"), AString("R"), true, true, kErrIO),
                   "Copied 0 songs; removed 1 (moved into \"Removed Files\"); kept 1 as they were; 1 error.");
