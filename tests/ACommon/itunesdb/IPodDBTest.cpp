@@ -476,35 +476,3 @@ TEST_F(IPodDBTest, OnTheGoPlaylistsBecomePlaylistsOfEveryPlaylistDatasetAndTheir
     list->GetPlaylist(list->GetPlaylistCount() - 1)->GetName(last);
     EXPECT_EQ(last.ToStdString(), "On-The-Go 3");
 }
-
-TEST_F(IPodDBTest, StateRecordRestoresTheDatabaseButNeverWritesItToTheIPod)
-{
-    fixtures::Bytes written;
-    {
-        IPodDB db;
-        Load(db);
-        db.SetRelevantFields(1, 0, 1);
-        db.SetLocalTempPath("/tmp/x");
-        db.GetVeltranoIPodID(nullptr);
-        Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
-        written = fixtures::BytesWrittenBy(volumes / "state", [&db](AFile* f) { return db.WriteState(f); });
-    }
-    IPodDB back;
-    AFile f;
-    ASSERT_EQ(fixtures::OpenWith(f, volumes / "copy", written), 0);
-    ASSERT_EQ(back.ReadState(&f), 0);
-    EXPECT_EQ(f.Remaining(), 0u);
-    EXPECT_EQ(back.GetRootPath(), Root());
-    EXPECT_EQ(back.GetLocalTempPath(), "/tmp/x/");
-    EXPECT_EQ(back.GetFolderPattern(), "/*/*/");
-    EXPECT_EQ(back.GetIPodID(), "00000000");
-    EXPECT_EQ(back.GetExtensionFlag(), 1);
-    EXPECT_EQ(back.GetGenreFlag(), 0);
-    EXPECT_EQ(back.GetAlbumFlag(), 1);
-    EXPECT_EQ(back.GetTrackCount(), 1);
-    EXPECT_EQ(back.GetDatabase()->GetPlaylistLists()[0]->GetPlaylist(0)->GetSongCount(), 1);
-    EXPECT_EQ(back.Store(nullptr), kErrUnknown);
-    AFile bad;
-    ASSERT_EQ(fixtures::OpenWith(bad, volumes / "bad", fixtures::Bytes{1, 2, 3, 4}), 0);
-    EXPECT_EQ(back.ReadState(&bad), kErrVersion);
-}

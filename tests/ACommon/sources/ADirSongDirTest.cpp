@@ -298,38 +298,6 @@ TEST(ADirSongDir, TheDuplicateScanRemovesTrueCopiesOnly)
     EXPECT_EQ(ListFiles(folder.tmp / "Music").size(), 1u);
 }
 
-TEST(ADirSongDir, StateRecordRestoresTheSongsAndTheirFiles)
-{
-    SongFolder folder;
-    const std::string file = folder.Put("x/a.mp3", Song("A"));
-    folder.Put("b.mp3", Song("B"));
-    folder.songs.SetAlbumRelevantOnDupSongCompare(0);
-    ASSERT_EQ(folder.List(), 0);
-    int result = -1;
-    const fixtures::Bytes written = fixtures::BytesWrittenBy(
-        folder.tmp / "state", [&folder](AFile* f) { return folder.songs.WriteState(f); }, &result);
-    ASSERT_EQ(result, 0);
-    // The mark is 10002 in decimal, then the song source's record.
-    ASSERT_GE(written.size(), 8u);
-    EXPECT_EQ(fixtures::Bytes(written.begin(), written.begin() + 8),
-              (fixtures::Bytes{0x12, 0x27, 0x00, 0x00, 0x05, 0x00, 0x10, 0x00}));
-
-    ADirSongDir back;
-    AFile in;
-    ASSERT_EQ(fixtures::OpenWith(in, folder.tmp / "copy", written), 0);
-    ASSERT_EQ(back.ReadState(&in), 0);
-    EXPECT_EQ(in.Remaining(), 0u);
-    EXPECT_EQ(Records(back), Records(folder.songs));
-    EXPECT_EQ(back.GetAlbumRelevantOnDupSongCompare(), 0);
-    AString full = folder.Full("/Rock/Artist/A/mp3?9"), disk;
-    EXPECT_EQ(back.GetFileDiskPath(&full, &disk, 0), 0);
-    EXPECT_EQ(disk.ToStdString(), file);
-
-    AFile plain;
-    ASSERT_EQ(fixtures::OpenWith(plain, folder.tmp / "plain", fixtures::Bytes{0x05, 0x00, 0x10, 0x00}), 0);
-    EXPECT_EQ(back.ReadState(&plain), kErrVersion);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Filing songs into the folder
 

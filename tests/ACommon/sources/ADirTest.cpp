@@ -381,36 +381,3 @@ TEST(ADir, CopyPropertiesCopiesSettingsButNotRootListOrLogFlags)
     EXPECT_EQ(to.CopyProperties(&from), 0);
     EXPECT_EQ(state(to), settings);
 }
-
-TEST(ADir, StateRecordRestoresSettingsAndListAndRefusesAnotherMark)
-{
-    Folder folder;
-    WriteFile(folder.tmp / "root/a.mp3", "a");
-    WriteFile(folder.tmp / "root/Sub/b.mp3", "b");
-    folder.dir.SetTypeFilter(1);
-    folder.dir.SetFileExtentionIncludeFilter(AString(":mp3:"));
-    folder.dir.SetPathFilterMode(2);
-    folder.dir.SetPathExcludeFilter(AString(":x:"));
-    folder.dir.SetMoveInsteadOfDelete(0);
-    folder.dir.SetOpenLogAutomatically(0);
-    folder.dir.SetRemovedFilesFolder(AString("/trash"));
-    ASSERT_EQ(folder.List(), 0);
-    folder.dir.Sort(1);
-    auto state = [&folder](ADir& dir) {
-        return fixtures::BytesWrittenBy(folder.tmp / "state", [&dir](AFile* f) { return dir.WriteState(f); });
-    };
-    const fixtures::Bytes written = state(folder.dir);
-    ADir back;
-    AFile in;
-    ASSERT_EQ(fixtures::OpenWith(in, folder.tmp / "copy", written), 0);
-    ASSERT_EQ(back.ReadState(&in), 0);
-    EXPECT_EQ(in.Remaining(), 0u);
-    EXPECT_EQ(Entries(back), (Files{"a.mp3", "Sub", "Sub/b.mp3"}));
-    EXPECT_EQ(back.GetRemovedFilesFolder(), "/trash");
-    EXPECT_EQ(state(back), written);
-    AFile other;
-    ASSERT_EQ(
-        fixtures::OpenWith(other, folder.tmp / "other", fixtures::Bytes{0x05, 0x00, 0x10, 0x00, 0, 0, 0, 0}),
-        0);
-    EXPECT_EQ(back.ReadState(&other), kErrVersion);
-}

@@ -26,18 +26,6 @@ namespace {
 
 using fixtures::SongSpecOf;
 
-// The entries of a source's list without the keys after "?", which name songs in one process only.
-std::vector<std::string> Entries(ADir* dir)
-{
-    dir->Sort(1);
-    std::vector<std::string> entries;
-    for (int i = 0; i < dir->Count(); ++i) {
-        std::string entry = dir->GetFPath(i)->ToStdString();
-        entries.push_back(entry.substr(0, entry.rfind('?')));
-    }
-    return entries;
-}
-
 ASyncLib* Library(ASync* sync) { return dynamic_cast<ASyncLib*>(sync); }
 
 class ASyncGroupTest : public ::testing::Test {
@@ -65,57 +53,6 @@ protected:
 };
 
 } // namespace
-
-TEST_F(ASyncGroupTest, AGroupWrittenAndReadBackHasTheSameSettingsSavedListsAndAnswers)
-{
-    ASyncGroup group;
-    group.SetGroupName(AString("Pocket"));
-    ASyncLib* sync = group.AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
-    ASSERT_NE(sync, nullptr);
-    Aim(sync);
-    sync->SetAutoAction(ASync::kTwoWay);
-    sync->SetDestDeletes(1);
-    sync->SetStopOnErr(1);
-    sync->SetAutoRunOnVolumeMount(1);
-    sync->SetMoveInsteadOfDelete(0);
-    sync->SetDontDupSongs(1);
-    AString genres(":Rock:Pop:");
-    sync->SetGenreFilterMode(1);
-    sync->SetGenreIncludeFilter(&genres);
-    // A two-way run leaves the lists of both sides saved.
-    ASSERT_EQ(group.DoSync(nullptr, 0), 0) << frontend.Log();
-    sync->SetRememberedAnswers(ASync::kAnswerYesToAll, ASync::kAnswerNoToAll, ASync::kAnswerYesToAll);
-    ASSERT_EQ(group.WriteSyncState(&statePath), 0);
-
-    ASyncGroup restored;
-    ASSERT_EQ(restored.ReadSyncState(&statePath), 0);
-    EXPECT_EQ(restored.GetGroupName(), "Pocket");
-    ASSERT_EQ(restored.NumSyncs(), 1);
-    ASyncLib* back = Library(restored.GetSync(0));
-    ASSERT_NE(back, nullptr);
-    EXPECT_EQ(back->GetDir1()->GetType(), ADir::kTypeSongFolder);
-    EXPECT_EQ(back->GetDir2()->GetType(), ADir::kTypeIPodDB);
-    EXPECT_EQ(back->GetSavedDir2()->GetType(), ADir::kTypeIPodDB);
-    EXPECT_EQ(std::vector<int>({back->GetAutoAction(), back->GetDestDeletes(), back->GetStopOnErr(),
-                                back->GetAutoRunOnVolumeMount(), back->GetMoveInsteadOfDelete(),
-                                back->GetDontDupSongs(), back->GetGenreFilterMode(), back->GetReplaceAnswer(),
-                                back->GetReplaceNewerAnswer(), back->GetDeleteAnswer()}),
-              std::vector<int>({3, 1, 1, 1, 0, 1, 1, ASync::kAnswerYesToAll, ASync::kAnswerNoToAll,
-                                ASync::kAnswerYesToAll}));
-    EXPECT_EQ(*back->GetGenreIncludeFilter(), ":Rock:Pop:");
-    const std::vector<std::string> songs{"/Rock/Artist/Album/One/mp3", "/Rock/Artist/Album/Two/mp3"};
-    EXPECT_EQ(Entries(back->GetSavedDir1()), songs);
-    EXPECT_EQ(Entries(back->GetSavedDir2()), songs);
-    EXPECT_EQ(*back->GetSavedDir2()->GetRootPath(), AString::FromUTF8(root + "/"));
-    EXPECT_EQ(static_cast<ADirPodDB*>(back->GetSavedDir2())->GetIPodID(), "00000000");
-    // The current lists are never stored.
-    EXPECT_EQ(back->GetDir1()->Count(), 0);
-
-    // Written again, the record is the same bytes.
-    AString again = tmp.A("again.snc");
-    ASSERT_EQ(restored.WriteSyncState(&again), 0);
-    EXPECT_EQ(ReadFile(again.ToStdString()), ReadFile(statePath.ToStdString()));
-}
 
 TEST_F(ASyncGroupTest, AFileOfAnotherKindOrWithMoreThanTwentySyncsIsRefusedAndLeavesTheGroupEmpty)
 {

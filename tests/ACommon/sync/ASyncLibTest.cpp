@@ -286,47 +286,6 @@ TEST(ASyncLib, AReadOnlyPlaylistRefusesOnlyWhenItReceives)
 }
 
 // ---------------------------------------------------------------------------------------------
-// State record
-
-TEST(ASyncLib, StateRecordNestsTheSyncsRecordAndRestoresTheSongSettings)
-{
-    TempDir tmp;
-    ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
-    sync.SetAlbumRelevantOnDupSongCompare(0);
-    sync.SetAutoAction(ASync::kTwoWay);
-    int result = -1;
-    fixtures::Bytes written = fixtures::BytesWrittenBy(
-        tmp / "state", [&sync](AFile* f) { return sync.WriteState(f); }, &result);
-    ASSERT_EQ(result, 0);
-    ASSERT_GE(written.size(), 8u);
-    EXPECT_EQ(fixtures::Bytes(written.begin(), written.begin() + 8),
-              (fixtures::Bytes{0x00, 0x00, 0x10, 0x00, 0x05, 0x00, 0x10, 0x00}));
-    // copyAsITunesReady (1), then an empty reserved text.
-    fixtures::Bytes tail{1};
-    fixtures::PutStringRecord(tail, u"");
-    EXPECT_EQ(fixtures::Bytes(written.end() - static_cast<long>(tail.size()), written.end()), tail);
-
-    ASyncLib back(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
-    AString path = tmp.A("state");
-    AFile in;
-    ASSERT_EQ(in.Open(&path, 1), 0);
-    ASSERT_EQ(back.ReadState(&in), 0);
-    EXPECT_EQ(back.GetAlbumRelevantOnDupSongCompare(), 0);
-    EXPECT_EQ(back.GetAutoAction(), 3);
-    EXPECT_EQ(back.GetType1(), ADir::kTypeSongFolder);
-    EXPECT_EQ(fixtures::BytesWrittenBy(tmp / "again", [&back](AFile* f) { return back.WriteState(f); }),
-              written);
-
-    // A plain sync's record is not a song sync's.
-    ASync plain;
-    fixtures::BytesWrittenBy(tmp / "plain", [&plain](AFile* f) { return plain.WriteState(f); });
-    AString plainPath = tmp.A("plain");
-    AFile plainIn;
-    ASSERT_EQ(plainIn.Open(&plainPath, 1), 0);
-    EXPECT_EQ(back.ReadState(&plainIn), kErrVersion);
-}
-
-// ---------------------------------------------------------------------------------------------
 // Whole runs between folders of songs
 
 TEST(ASyncLibRun, DuplicatesOnOneSideAreCopiedOnce)

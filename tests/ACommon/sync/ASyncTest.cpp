@@ -36,15 +36,6 @@ Bytes StateBytes(ASync& sync, const TempDir& tmp)
     return fixtures::ReadFile(tmp / "state");
 }
 
-int ReadStateFrom(ASync& sync, const TempDir& tmp, const Bytes& bytes)
-{
-    WriteFile(tmp / "in", bytes);
-    AString path = tmp.A("in");
-    AFile in;
-    EXPECT_EQ(in.Open(&path, 1), 0);
-    return sync.ReadState(&in);
-}
-
 void Append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
 
 const Bytes kEmptyString = {0x00, 0x00, 0x10, 0x00, 0x02, 0x00, 0xFF, 0xFE};
@@ -70,14 +61,6 @@ Bytes NewFolderRecord()
     return r;
 }
 
-std::vector<std::string> Paths(ADir* dir)
-{
-    std::vector<std::string> paths;
-    for (int i = 0; i < dir->Count(); ++i)
-        paths.push_back(dir->GetFPath(i)->ToStdString());
-    return paths;
-}
-
 void SetRoots(ASync& sync, const char* left, const char* right)
 {
     AString l(left), r(right);
@@ -100,60 +83,6 @@ TEST(ASync, StateRecordOfANewSyncHasTheDocumentedBytes)
     Append(expected, kEmptyString);
     Append(expected, kEmptyString);
     EXPECT_EQ(StateBytes(sync, tmp), expected);
-}
-
-TEST(ASync, StateRecordRestoresSettingsSavedListsAndAnswers)
-{
-    TempDir tmp;
-    WriteFile(tmp / "L/a.txt", "a");
-    WriteFile(tmp / "R/b.txt", "b");
-    ASync sync;
-    SetRoots(sync, (tmp / "L").c_str(), (tmp / "R").c_str());
-    sync.SetAutoAction(ASync::kTwoWay);
-    sync.SetDestDeletes(1);
-    sync.SetStopOnErr(1);
-    sync.SetLogOnly(1);
-    sync.SetShowActionsList(0);
-    sync.SetVerboseLog(1);
-    sync.SetAutoRunOnVolumeMount(-1);
-    sync.SetRememberedAnswers(2, 4, 2);
-    ASSERT_EQ(sync.UpdateFileLists(nullptr), 0);
-    ASSERT_EQ(sync.RepopulateLists(nullptr), 0);
-    const Bytes written = StateBytes(sync, tmp);
-
-    ASync back;
-    ASSERT_EQ(ReadStateFrom(back, tmp, written), 0);
-    EXPECT_EQ(StateBytes(back, tmp), written);
-    EXPECT_EQ(
-        std::vector<int>({back.GetAutoAction(), back.GetDestDeletes(), back.GetStopOnErr(), back.GetLogOnly(),
-                          back.GetShowActionsList(), back.GetVerboseLog(), back.GetAutoRunOnVolumeMount(),
-                          back.GetReplaceAnswer(), back.GetReplaceNewerAnswer(), back.GetDeleteAnswer()}),
-        std::vector<int>({3, 1, 1, 1, 0, 1, -1, 2, 4, 2}));
-    EXPECT_EQ(back.GetDir1()->GetRootPath()->ToStdString(), tmp / "L/");
-    // The current lists are never stored; the saved lists of a two-way sync are.
-    EXPECT_EQ(back.GetDir1()->Count(), 0);
-    EXPECT_EQ(Paths(back.GetSavedDir1()), std::vector<std::string>{"a.txt"});
-    EXPECT_EQ(Paths(back.GetSavedDir2()), std::vector<std::string>{"b.txt"});
-}
-
-TEST(ASync, StateRecordThatIsCutOrHasAnotherMarkIsRefused)
-{
-    TempDir tmp;
-    WriteFile(tmp / "L/a.txt", "a");
-    ASync sync;
-    SetRoots(sync, (tmp / "L").c_str(), (tmp / "L").c_str());
-    sync.SetAutoAction(ASync::kTwoWay);
-    sync.SetDestDeletes(1);
-    ASSERT_EQ(sync.UpdateFileLists(nullptr), 0);
-    ASSERT_EQ(sync.RepopulateLists(nullptr), 0);
-    Bytes bytes = StateBytes(sync, tmp);
-    for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
-        ASync back;
-        EXPECT_NE(ReadStateFrom(back, tmp, Bytes(bytes.begin(), bytes.begin() + cut)), 0) << "cut at " << cut;
-    }
-    bytes[0] = 0x08;
-    ASync back;
-    EXPECT_EQ(ReadStateFrom(back, tmp, bytes), kErrVersion);
 }
 
 TEST(ASync, ChangingAFilterSetsItOnAllFourSourcesAndDropsTheSavedLists)
