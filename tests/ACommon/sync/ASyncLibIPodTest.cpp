@@ -204,6 +204,39 @@ TEST(ASyncLibIPod, AReplacedSongFileIsDescribedAnewInTheDatabase)
     EXPECT_EQ(track->GetFileSize(), ReadFile(file).size());
 }
 
+// With the file type left out of what tells songs apart, an M4A and an MP3 of one song are the
+// same song. A replacement by the other type takes that type's name and, on the iPod, a track of
+// that type (AAC bytes under ".mp3" would be played as an MP3); the old file goes the side's way.
+TEST(ASyncLibIPod, AReplacementByAnotherFileTypeTakesTheNewTypeAndName)
+{
+    auto typeLeftOut = [](ASyncLib& sync) { sync.SetFileTypeRelevantOnDupSongCompare(0); };
+    {
+        FolderAndIPod pair;
+        pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
+        ASSERT_EQ(pair.Run(1, 0, typeLeftOut), 0) << pair.frontend.Log();
+        std::filesystem::remove(pair.Folder("Artist/Album/01 One.mp3"));
+        pair.WriteSong("Artist/Album/01 One.m4a", SongSpecOf("One", "Artist", 5));
+        fixtures::SetModTime(pair.Folder("Artist/Album/01 One.m4a"), std::time(nullptr) + 1000);
+        ASSERT_EQ(pair.Run(1, 0, typeLeftOut), 0) << pair.frontend.Log();
+        const auto songs = pair.IPodSongs();
+        ASSERT_EQ(songs.size(), 1u);
+        const std::string path = songs.at("One").path;
+        EXPECT_EQ(path.substr(path.size() - 4), ".m4a");
+        EXPECT_EQ(ReadFile(pair.root + path), ReadFile(pair.Folder("Artist/Album/01 One.m4a")));
+        EXPECT_EQ(ListFiles(pair.root + "/iPod_Control/Music").size(), 1u);
+        EXPECT_EQ(ListFiles(pair.root + "/Removed Files").size(), 1u);
+    }
+    FolderAndIPod pair;
+    pair.PutOnIPod({{"one.m4a", SongSpecOf("One", "Artist", 5)}});
+    pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
+    fixtures::SetModTime(pair.Folder("Artist/Album/01 One.mp3"), 1000000000);
+    ASSERT_EQ(pair.Run(2, 0, typeLeftOut), 0) << pair.frontend.Log();
+    EXPECT_EQ(ListFiles(pair.Folder()), std::vector<std::string>{"Artist/Album/01 One.m4a"});
+    EXPECT_EQ(ReadFile(pair.Folder("Artist/Album/01 One.m4a")),
+              ReadFile(pair.root + pair.IPodSongs().at("One").path));
+    EXPECT_EQ(ListFiles(pair.tmp / "Removed Files").size(), 1u);
+}
+
 TEST(ASyncLibIPod, MakeIPodEqualMovesWhatTheFolderLacksIntoRemovedFilesOrDeletesIt)
 {
     for (signed char move : {1, 0}) {

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 using fixtures::ReadFile;
 using fixtures::TempDir;
@@ -105,11 +106,16 @@ TEST(SyncSession, SavedListsOfAnotherIPodOfTheSameNameAreDropped)
     EXPECT_EQ(other.GetSync()->GetSavedDir1()->Count(), 0);
     EXPECT_EQ(other.GetSync()->GetSavedDir2()->Count(), 0);
 
-    // The same iPod keeps them.
-    SyncSession again;
-    ASSERT_EQ(again.OpenIPod(ADir::kTypeSongFolder, world.tmp.A("Songs"), first, world.tmp.A("state")), 0);
-    EXPECT_TRUE(again.TakeNotices().empty());
-    EXPECT_EQ(again.GetSync()->GetSavedDir1()->Count(), 2);
+    // The same iPod keeps them, also with a state file written before identities were kept.
+    for (bool withIdentity : {true, false}) {
+        if (!withIdentity)
+            std::filesystem::remove(world.tmp / "state.ipod");
+        SyncSession again;
+        ASSERT_EQ(again.OpenIPod(ADir::kTypeSongFolder, world.tmp.A("Songs"), first, world.tmp.A("state")),
+                  0);
+        EXPECT_TRUE(again.TakeNotices().empty()) << withIdentity;
+        EXPECT_EQ(again.GetSync()->GetSavedDir1()->Count(), 2) << withIdentity;
+    }
 }
 
 TEST(SyncSession, AnUnreadableStateFileIsSaidAndKeptAsideBeforeItIsReplaced)
