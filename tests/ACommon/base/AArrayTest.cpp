@@ -101,28 +101,6 @@ TEST_F(AArrayState, ReadStateAppendsValuesAndCopies)
     EXPECT_EQ(CopyAt(a, 3), "hi");
 }
 
-TEST_F(AArrayState, CorruptRecordsGiveErrorCodes)
-{
-    struct Case {
-        const char* what;
-        Bytes bytes;
-        int expected;
-    };
-    const Case cases[] = {
-        {"file-list mark", {0x00, 0x00, 0x10, 0x00, 0, 0, 0, 0}, kErrVersion},
-        {"no count", {0x01, 0x00, 0x10, 0x00}, kErrEndOfFile},
-        {"count past the end", {0x01, 0x00, 0x10, 0x00, 2, 0, 0, 0, 0, 0, 0, 0}, kErrEndOfFile},
-        {"copy past the end", {0x01, 0x00, 0x10, 0x00, 1, 0, 0, 0, 5, 0, 0, 0, 'a'}, kErrEndOfFile},
-        {"value without its value",
-         {0x01, 0x00, 0x10, 0x00, 1, 0, 0, 0, 0x1C, 0x4B, 0xF0, 0x06},
-         kErrEndOfFile},
-    };
-    for (const Case& c : cases) {
-        AArray a;
-        EXPECT_EQ(Read(a, c.bytes), c.expected) << c.what;
-    }
-}
-
 TEST_F(AArrayState, HugeLengthsAreRefusedBeforeAnythingIsAllocated)
 {
     // A corrupt state file claiming four billion elements, then a 2 GB block: the reader must refuse
