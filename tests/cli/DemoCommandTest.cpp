@@ -11,17 +11,11 @@
 #include <filesystem>
 #include <set>
 
-TEST(DemoCommand, MakesAnEmptyIPodThatPelorinListsAndSongsThatReadBackAsCatalogued)
+TEST(DemoCommand, MakesSongsThatReadBackAsCatalogued)
 {
     fixtures::TempDir folder;
     fixtures::CommandResult made = fixtures::RunPelorin({"demo", folder.Path()});
     ASSERT_EQ(made.exitStatus, 0) << made.err;
-
-    fixtures::CommandResult listed =
-        fixtures::RunPelorin({"ipods"}, "", {"PELORIN_VOLUMES=" + folder / "Volumes"});
-    ASSERT_EQ(listed.exitStatus, 0) << listed.err;
-    for (const char* part : {"Demo iPod", "DEMOPOD", "A147", "iPod video", " 0 ", " off ", "read-write"})
-        EXPECT_NE(listed.out.find(part), std::string::npos) << part << " in " << listed.out;
 
     const std::vector<cli::demo::DemoSong> catalogue = cli::demo::Catalogue();
     EXPECT_GE(catalogue.size(), 30u);

@@ -87,21 +87,6 @@ TEST(SyncCommand, HelpExplainsItsOwnOptionsAndSyncTypes)
         EXPECT_TRUE(Has(help.out, text)) << text;
 }
 
-TEST(SyncCommand, SongsGoOntoTheDemonstrationIPod)
-{
-    Demo demo;
-    ASSERT_EQ(demo.made.exitStatus, 0) << demo.made.err;
-    fixtures::CommandResult onto = demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"});
-    ASSERT_EQ(onto.exitStatus, 0) << onto.err;
-    const std::size_t count = cli::demo::Catalogue().size();
-    EXPECT_TRUE(Has(onto.out, "The iPod \"Demo iPod\" holds " + std::to_string(count) + " songs."))
-        << onto.out;
-    // The database and files on the iPod are checked in the iPod sync tests and against libgpod.
-    EXPECT_EQ(demo.IPodTitles(), CatalogueTitles());
-    // The settings are kept in the iPod's own state file.
-    EXPECT_TRUE(Exists(demo.StateFile()));
-}
-
 TEST(SyncCommand, SavedListsOfAnotherFolderAreDroppedAndTheUserIsTold)
 {
     Demo demo;
@@ -189,25 +174,32 @@ TEST(SyncCommand, WithoutAnIPodNothingStarts)
     EXPECT_FALSE(Exists(tmp / "data"));
 }
 
-TEST(SyncCommand, AReviewAnsweredNoDoesNothingAndARunThatSyncsSetsTheIPodToManualUpdating)
+// The main job, on an iPod set to update itself: a review answered No does nothing, not even to
+// the iPod's settings; a run copies every song, says so, keeps the iPod's state file and sets the
+// iPod to manual updating. (The database it writes is checked against libgpod in SyncPeer.)
+TEST(SyncCommand, SongsGoOntoTheIPodWhichIsThenSetToManualUpdating)
 {
     Demo demo;
+    ASSERT_EQ(demo.made.exitStatus, 0) << demo.made.err;
     std::vector<std::uint8_t> prefs = ReadFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs");
     prefs[10] = 1;
     fixtures::WriteFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs", prefs);
-    // Answered No at the review, the run is cancelled with the plan shown and nothing done.
+    const std::string count = std::to_string(cli::demo::Catalogue().size());
     fixtures::CommandResult dry =
         demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--review", "--no"});
     EXPECT_EQ(dry.exitStatus, 130);
-    for (const std::string& part :
-         {"Planned actions (" + std::to_string(cli::demo::Catalogue().size()) + "):",
-          std::string("Copy Right"), std::string("->  iPod: Demo iPod Main Library")})
+    for (const std::string& part : {"Planned actions (" + count + "):", std::string("Copy Right"),
+                                    std::string("->  iPod: Demo iPod Main Library")})
         EXPECT_TRUE(Has(dry.out, part)) << dry.out;
     EXPECT_TRUE(ListFiles(demo.IPod() + "/iPod_Control/Music").empty());
     EXPECT_EQ(ReadFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs"), prefs);
-    fixtures::CommandResult result = demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"});
-    ASSERT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_TRUE(Has(result.out, "now set to manual updating")) << result.out;
+
+    fixtures::CommandResult onto = demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"});
+    ASSERT_EQ(onto.exitStatus, 0) << onto.err;
+    EXPECT_TRUE(Has(onto.out, "The iPod \"Demo iPod\" holds " + count + " songs.")) << onto.out;
+    EXPECT_EQ(demo.IPodTitles(), CatalogueTitles());
+    EXPECT_TRUE(Exists(demo.StateFile()));
+    EXPECT_TRUE(Has(onto.out, "now set to manual updating")) << onto.out;
     EXPECT_EQ(ReadFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs")[10], 0);
 }
 
