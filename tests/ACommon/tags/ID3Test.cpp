@@ -485,26 +485,6 @@ TEST_F(ID3Read, ExtensionChoosesTheReaderWithoutRegardToCase)
     EXPECT_EQ(Text(&ID3::GetFileExt), "wav");
 }
 
-TEST_F(ID3Read, EveryTruncationOfASongReadsWithoutHarm)
-{
-    fixtures::SongSpec song;
-    song.title = "Title";
-    song.artist = "Artist";
-    song.track = 4;
-    song.seconds = 0;
-    song.picture = fixtures::FakeJpeg(300);
-    for (const char* ext : {"mp3", "m4a", "aif"}) {
-        const Bytes whole = fixtures::SongBytes(ext, song);
-        for (std::size_t length = 1; length < whole.size(); length += 3) {
-            int err = Load(std::string("cut.") + ext,
-                           Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)));
-            EXPECT_TRUE(err == 0 || err == kErrUnknown || err == kErrEndOfFile)
-                << ext << " " << length << " " << err;
-            EXPECT_LE(tags.GetImageCount(), 1);
-        }
-    }
-}
-
 // ---- MP4 ----------------------------------------------------------------------------------------
 
 TEST_F(ID3Read, MP4ItemsFillTheirMembers)
