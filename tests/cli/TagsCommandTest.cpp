@@ -132,14 +132,4 @@ TEST_F(TagsCommand, JsonReplacesPathBytesThatAreNotUTF8)
     EXPECT_EQ(result.out.rfind("{\"path\":\"/nowhere/\xEF\xBF\xBD.mp3\",", 0), 0u) << result.out;
 }
 
-TEST_F(TagsCommand, BadArgumentsExitWithStatus2)
-{
-    EXPECT_EQ(fixtures::RunPelorin({"tags"}).exitStatus, 2);
-    EXPECT_EQ(fixtures::RunPelorin({"tags", "--no-such-option", "x.mp3"}).exitStatus, 2);
-    auto help = fixtures::RunPelorin({"tags", "--help"});
-    EXPECT_EQ(help.exitStatus, 0);
-    EXPECT_NE(help.out.find("musicstart"), std::string::npos);
-    EXPECT_NE(help.out.find("--json"), std::string::npos);
-}
-
 } // namespace
