@@ -237,56 +237,46 @@ TEST(ASyncLibIPod, AReplacementByAnotherFileTypeTakesTheNewTypeAndName)
     EXPECT_EQ(ListFiles(pair.tmp / "Removed Files").size(), 1u);
 }
 
-TEST(ASyncLibIPod, MakeIPodEqualMovesWhatTheFolderLacksIntoRemovedFilesOrDeletesIt)
+// From the same start, a song on both sides, one only in the folder and one only on the iPod: each
+// sync type leaves the songs it must on either side, their files equal to the other side's, and
+// on the iPod only the tracks' own files (the others moved under their names, or deleted).
+TEST(ASyncLibIPod, EachSyncTypeLeavesTheExpectedSongsOnBothSides)
 {
-    for (signed char move : {1, 0}) {
+    using Files = std::vector<std::string>;
+    struct Case {
+        const char* name;
+        int autoAction;
+        signed char destDeletes, move;
+        Files folder, titles, removedOnIPod;
+    };
+    const std::string left = "Artist/Album/01 Left.mp3", one = "Artist/Album/01 One.mp3",
+                      right = "Artist/Album/01 Right.mp3";
+    const Case cases[] = {
+        {"make iPod equal", 1, 1, 1, {left, one}, {"Left", "One"}, {"Artist/Album/Right.mp3"}},
+        {"make iPod equal, deleting", 1, 1, 0, {left, one}, {"Left", "One"}, {}},
+        {"copy from iPod", 2, 0, 1, {left, one, right}, {"One", "Right"}, {}},
+        {"make folder equal, deleting", 2, 1, 0, {one, right}, {"One", "Right"}, {}},
+        {"merge", 3, 0, 1, {left, one, right}, {"Left", "One", "Right"}, {}}};
+    for (const Case& c : cases) {
         FolderAndIPod pair;
-        pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
-        pair.PutOnIPod({{"one.mp3", SongSpecOf("One")}, {"gone.mp3", SongSpecOf("Gone", "Artist", 3)}});
-        ASSERT_EQ(pair.Run(1, 1, [move](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(move); }), 0)
-            << pair.frontend.Log();
-        ASSERT_EQ(pair.Titles(), std::vector<std::string>{"One"});
-        // Only the song's own file is left in the music folders; the other is moved under its name.
-        EXPECT_EQ(ListFiles(pair.root + "/iPod_Control/Music").size(), 1u);
-        EXPECT_EQ(ListFiles(pair.root + "/Removed Files"),
-                  move ? std::vector<std::string>{"Artist/Album/Gone.mp3"} : std::vector<std::string>{});
-        EXPECT_EQ(Exists(pair.root + "/Removed Files"), move == 1);
+        pair.WriteSong(one, SongSpecOf("One"));
+        pair.WriteSong(left, SongSpecOf("Left", "Artist", 1));
+        pair.PutOnIPod({{"one.mp3", SongSpecOf("One")}, {"right.mp3", SongSpecOf("Right", "Artist", 2)}});
+        ASSERT_EQ(pair.Run(c.autoAction, c.destDeletes,
+                           [&c](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(c.move); }),
+                  0)
+            << c.name << pair.frontend.Log();
+        EXPECT_EQ(ListFiles(pair.Folder()), c.folder) << c.name;
+        EXPECT_EQ(pair.Titles(), c.titles) << c.name;
+        EXPECT_EQ(ListFiles(pair.root + "/iPod_Control/Music").size(), c.titles.size()) << c.name;
+        EXPECT_EQ(ListFiles(pair.root + "/Removed Files"), c.removedOnIPod) << c.name;
+        for (const auto& [title, song] : pair.IPodSongs()) {
+            const std::string file = pair.Folder("Artist/Album/01 " + title + ".mp3");
+            if (Exists(file)) {
+                EXPECT_EQ(ReadFile(file), ReadFile(pair.root + song.path)) << c.name << " " << title;
+            }
+        }
     }
-}
-
-TEST(ASyncLibIPod, CopyFromIPodFilesTheIPodsSongsIntoTheFolder)
-{
-    FolderAndIPod pair;
-    pair.PutOnIPod({{"one.mp3", SongSpecOf("One")}, {"two.m4a", SongSpecOf("Two", "Other", 1)}});
-    const auto before = pair.IPodSongs();
-    ASSERT_EQ(pair.Run(2, 0), 0) << pair.frontend.Log();
-    EXPECT_EQ(ListFiles(pair.Folder()),
-              (std::vector<std::string>{"Artist/Album/01 One.mp3", "Other/Album/01 Two.m4a"}));
-    EXPECT_EQ(ReadFile(pair.Folder("Artist/Album/01 One.mp3")), ReadFile(pair.root + before.at("One").path));
-    EXPECT_EQ(pair.IPodSongs(), before);
-}
-
-TEST(ASyncLibIPod, MakeFolderEqualRemovesWhatTheIPodLacks)
-{
-    FolderAndIPod pair;
-    pair.PutOnIPod({{"one.mp3", SongSpecOf("One")}});
-    pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
-    pair.WriteSong("Artist/Album/05 Extra.mp3", SongSpecOf("Extra", "Artist", 4));
-    ASSERT_EQ(pair.Run(2, 1, [](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(0); }), 0)
-        << pair.frontend.Log();
-    EXPECT_EQ(ListFiles(pair.Folder()), std::vector<std::string>{"Artist/Album/01 One.mp3"});
-    EXPECT_EQ(pair.Titles(), std::vector<std::string>{"One"});
-}
-
-TEST(ASyncLibIPod, MergeCopiesWhatEachSideLacksToTheOther)
-{
-    FolderAndIPod pair;
-    pair.WriteSong("Artist/Album/01 Left.mp3", SongSpecOf("Left"));
-    pair.PutOnIPod({{"right.mp3", SongSpecOf("Right", "Artist", 1)}});
-    ASSERT_EQ(pair.Run(3, 0), 0) << pair.frontend.Log();
-    EXPECT_EQ(pair.Titles(), (std::vector<std::string>{"Left", "Right"}));
-    EXPECT_EQ(ListFiles(pair.Folder()),
-              (std::vector<std::string>{"Artist/Album/01 Left.mp3", "Artist/Album/01 Right.mp3"}));
 }
 
 TEST(ASyncLibIPod, SynchronizeCarriesDeletionsMadeOnEitherSideOver)
