@@ -87,21 +87,6 @@ TEST(SyncCommand, HelpExplainsItsOwnOptionsAndSyncTypes)
         EXPECT_TRUE(Has(help.out, text)) << text;
 }
 
-TEST(SyncCommand, SavedListsOfAnotherFolderAreDroppedAndTheUserIsTold)
-{
-    Demo demo;
-    ASSERT_EQ(demo.Sync({"--from", demo.Songs(), "--type", "synchronize", "--yes"}).exitStatus, 0);
-    std::filesystem::create_directories(demo.tmp / "Other");
-    fixtures::CommandResult other =
-        demo.Sync({"--from", demo.tmp / "Other", "--type", "synchronize", "--yes"});
-    ASSERT_EQ(other.exitStatus, 0) << other.err;
-    EXPECT_TRUE(Has(other.out, "belong to the folder " + demo.Songs().substr(0, demo.Songs().size() - 1)))
-        << other.out;
-    // Read as deletions, the saved lists would have emptied the iPod; dropped, every song comes over.
-    EXPECT_EQ(demo.IPodTitles(), CatalogueTitles());
-    EXPECT_EQ(ListFiles(demo.tmp / "Other").size(), cli::demo::Catalogue().size());
-}
-
 // Every file below `folder` with its bytes.
 std::map<std::string, std::vector<std::uint8_t>> Snapshot(const std::string& folder)
 {
@@ -201,14 +186,4 @@ TEST(SyncCommand, SongsGoOntoTheIPodWhichIsThenSetToManualUpdating)
     EXPECT_TRUE(Exists(demo.StateFile()));
     EXPECT_TRUE(Has(onto.out, "now set to manual updating")) << onto.out;
     EXPECT_EQ(ReadFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs")[10], 0);
-}
-
-TEST(SyncCommand, AStateFileThatCannotBeReadIsSaidAndReplaced)
-{
-    Demo demo;
-    fixtures::WriteFile(demo.StateFile(), std::string("not a state file"));
-    fixtures::CommandResult result = demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"});
-    ASSERT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_TRUE(Has(result.err, "cannot be read")) << result.err;
-    EXPECT_EQ(ReadFile(demo.StateFile())[0], 0x01);
 }

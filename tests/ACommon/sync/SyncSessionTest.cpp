@@ -88,7 +88,7 @@ TEST(SyncSession, StateFilesAreNamedAfterTheirIPodOrFoldersAndNeverLeaveTheirFol
 
 // iPods are called the same until their owners rename them: the lists one iPod's synchronize run
 // saved must never be read as deletions against another of the same name.
-TEST(SyncSession, SavedListsOfAnotherIPodOfTheSameNameAreDropped)
+TEST(SyncSession, SavedListsOfAnotherIPodOfTheSameNameOrAnotherFolderAreDropped)
 {
     SongsAndIPods world;
     const MountedIPod first = world.IPod("FIRST", "0x000A27001111AAAA");
@@ -105,6 +105,14 @@ TEST(SyncSession, SavedListsOfAnotherIPodOfTheSameNameAreDropped)
         << told;
     EXPECT_EQ(other.GetSync()->GetSavedDir1()->Count(), 0);
     EXPECT_EQ(other.GetSync()->GetSavedDir2()->Count(), 0);
+
+    // Nor against another folder: read so, they would empty the iPod.
+    std::filesystem::create_directories(world.tmp / "Other");
+    SyncSession elsewhere;
+    ASSERT_EQ(elsewhere.OpenIPod(ADir::kTypeSongFolder, world.tmp.A("Other"), first, world.tmp.A("state")),
+              0);
+    EXPECT_TRUE(Has(Joined(elsewhere.TakeNotices()), "belong to the folder " + world.tmp / "Songs (not "));
+    EXPECT_EQ(elsewhere.GetSync()->GetSavedDir2()->Count(), 0);
 
     // The same iPod keeps them, also with a state file written before identities were kept.
     for (bool withIdentity : {true, false}) {
