@@ -2,9 +2,6 @@
 // iPod chosen, the songs on it and in its database, the way back, the state file per iPod, and what
 // the user is told when something is wrong.
 
-#include "ACommon/itunesdb/IPodDB.h"
-#include "ACommon/itunesdb/MHIT.h"
-#include "ACommon/itunesdb/MHLT.h"
 #include "cli/DemoFiles.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
@@ -52,14 +49,10 @@ public:
     std::multiset<std::string> IPodTitles() const
     {
         std::multiset<std::string> titles;
-        IPodDB db;
-        AString root = AString::FromUTF8(IPod());
-        EXPECT_EQ(db.Load(&root, 1, nullptr, nullptr), 0);
-        db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
-            EXPECT_TRUE(Exists(IPod() + track.GetFilepath().ToStdString()))
-                << track.GetFilepath().ToStdString();
-            titles.insert(track.GetName().ToStdString());
-        });
+        for (const auto& [title, track] : fixtures::IPodTracks(IPod())) {
+            EXPECT_TRUE(track.fileThere) << track.path;
+            titles.insert(title);
+        }
         return titles;
     }
 

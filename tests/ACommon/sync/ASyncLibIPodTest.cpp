@@ -39,13 +39,6 @@ fixtures::SongSpec SongSpecOf(const std::string& title, const std::string& artis
     return fixtures::SongSpecOf(title, seed, 1, artist);
 }
 
-// A track as the iPod's database lists it, and whether its file is there.
-struct PodSong {
-    std::string title, artist, album, genre, path;
-    bool fileThere = false;
-    bool operator==(const PodSong&) const = default;
-};
-
 // A folder of songs and an iPod, and a song sync between them whose state lives in a file from
 // one run to the next.
 class FolderAndIPod {
@@ -87,21 +80,7 @@ public:
         return result;
     }
 
-    // The iPod's database as it reads back from the iPod, by title.
-    std::map<std::string, PodSong> IPodSongs() const
-    {
-        std::map<std::string, PodSong> songs;
-        IPodDB db;
-        AString r = AString::FromUTF8(root);
-        EXPECT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
-        db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
-            PodSong song{track.GetName().ToStdString(),     track.GetArtist().ToStdString(),
-                         track.GetAlbum().ToStdString(),    track.GetGenre().ToStdString(),
-                         track.GetFilepath().ToStdString(), Exists(root + track.GetFilepath().ToStdString())};
-            songs[song.title] = song;
-        });
-        return songs;
-    }
+    std::map<std::string, fixtures::IPodTrack> IPodSongs() const { return fixtures::IPodTracks(root); }
     // Puts songs onto the iPod as another program would: copied and entered into its database.
     void PutOnIPod(const std::vector<std::pair<std::string, fixtures::SongSpec>>& songs)
     {
@@ -132,13 +111,7 @@ public:
         }
         FAIL() << title << " is not on the iPod";
     }
-    std::vector<std::string> Titles() const
-    {
-        std::vector<std::string> titles;
-        for (const auto& [title, song] : IPodSongs())
-            titles.push_back(title);
-        return titles;
-    }
+    std::vector<std::string> Titles() const { return fixtures::IPodTitles(root); }
 
     fixtures::RecordingFrontend frontend;
     fixtures::TempDir tmp;
@@ -167,8 +140,6 @@ TEST(ASyncLibIPod, CopyToIPodPutsEverySongOnTheIPodAndInItsDatabase)
     }
     EXPECT_EQ(songs.at("Two").path.substr(songs.at("Two").path.size() - 4), ".m4a");
     EXPECT_EQ(ReadFile(pair.root + songs.at("One").path), ReadFile(pair.Folder("Artist/Album/01 One.mp3")));
-    EXPECT_EQ(ReadFile(pair.root + "/iPod_Control/iTunes/iTunesSD").size(),
-              IPodDB::kSDHeaderLength + 3 * IPodDB::kSDEntryLength);
     // The log names the iPod side by the iPod's name.
     EXPECT_TRUE(Has(pair.frontend.Log(), "iPod: Test iPod Main Library")) << pair.frontend.Log();
 

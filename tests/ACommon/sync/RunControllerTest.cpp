@@ -4,9 +4,6 @@
 #include "ACommon/sync/RunController.h"
 
 #include "ACommon/base/AError.h"
-#include "ACommon/itunesdb/IPodDB.h"
-#include "ACommon/itunesdb/MHIT.h"
-#include "ACommon/itunesdb/MHLT.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
@@ -17,7 +14,6 @@
 
 #include <filesystem>
 #include <future>
-#include <set>
 
 using fixtures::ListFiles;
 using fixtures::TempDir;
@@ -194,15 +190,9 @@ TEST(RunController, CancelDuringACopyOntoTheIPodStopsBeforeTheNextActionAndKeeps
     EXPECT_FALSE(Has(log, "Action 3 of 4")) << log;
     EXPECT_TRUE(Has(controller.GetOutcome().summary.ToStdString(), "Cancelled. Copied 1 song ")) << log;
 
-    IPodDB db;
-    AString root = AString::FromUTF8(ipod);
-    ASSERT_EQ(db.Load(&root, 1, nullptr, nullptr), 0);
-    std::set<std::string> listed;
-    db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
-        listed.insert(track.GetName().ToStdString());
-        EXPECT_TRUE(fixtures::Exists(ipod + track.GetFilepath().ToStdString()));
-    });
-    EXPECT_EQ(listed, std::set<std::string>{"A One"});
+    const auto tracks = fixtures::IPodTracks(ipod);
+    ASSERT_EQ(tracks.size(), 1u);
+    EXPECT_TRUE(tracks.at("A One").fileThere);
     // No file of the copy that was given up stays behind.
     EXPECT_EQ(ListFiles(ipod + "/iPod_Control/Music").size(), 1u);
 }
