@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -931,25 +929,6 @@ TEST_F(ID3Insert, PictureThroughASymbolicLinkGoesIntoTheSongAndTheLinkStays)
     EXPECT_TRUE(S_ISLNK(info.st_mode));
     ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(path)), 0);
     EXPECT_EQ(tags.GetImageCount(), 1);
-}
-
-TEST_F(ID3Insert, FailedWriteLeavesTheOriginalUntouched)
-{
-    const Bytes original = Concat({Tag(3, {TextFrame("TIT2", "x")}), Audio(1000)});
-    ASSERT_EQ(Load("song.mp3", original), 0);
-    // Writing stops at 64 KB, well before the new file is complete.
-    struct rlimit old {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto previous = signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 64 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    int err = Insert(fixtures::FakeJpeg(1000));
-    setrlimit(RLIMIT_FSIZE, &old);
-    signal(SIGXFSZ, previous);
-    EXPECT_NE(err, 0);
-    EXPECT_EQ(OnDisk(), original);
-    EXPECT_EQ(fixtures::ListFiles(dir.Path()), std::vector<std::string>{"song.mp3"});
 }
 
 } // namespace
