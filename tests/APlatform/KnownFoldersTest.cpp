@@ -70,13 +70,3 @@ TEST(KnownFolders, DataAndConfigurationFoldersFollowXdg)
     EXPECT_EQ(platform::ApplicationSupportFolder(), "/home/tester/.local/share")
         << "relative XDG paths are ignored";
 }
-
-TEST(KnownFolders, TemporaryFolderIsTmpdirElseTmp)
-{
-    {
-        ScopedEnv tmp("TMPDIR", "/scratch/");
-        EXPECT_EQ(platform::TemporaryFolder(), "/scratch");
-    }
-    ScopedEnv none("TMPDIR", nullptr);
-    EXPECT_EQ(platform::TemporaryFolder(), "/tmp");
-}
