@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-using fixtures::Exists;
 using fixtures::ListFiles;
 using fixtures::RecordingFrontend;
 using fixtures::SetModTime;

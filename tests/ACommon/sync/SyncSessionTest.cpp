@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-using fixtures::ReadFile;
 using fixtures::TempDir;
 
 namespace {
