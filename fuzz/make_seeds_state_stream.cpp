@@ -66,7 +66,11 @@ int main(int argc, char** argv)
     Save("string-accents", stringRecord(AString("Beyonc\xC3\xA9 / Mot\xC3\xB6rhead / e\xCC\x81")));
     Save("string-astral", stringRecord(AString("\xF0\x9F\x8E\xB5 note")));
     Save("string-1023", stringRecord(AString(std::u16string(1023, u'x'))));
-    Save("string-1024-refused", stringRecord(AString(std::u16string(1024, u'x'))));
+    // One unit more than readers take: the writer refuses it, so it is put together here.
+    std::vector<char> tooLong = {0, 0, 0x10, 0, 0x02, 0x08, '\xFF', '\xFE'}; // 2 + 2 x 1024 bytes
+    for (int i = 0; i < 1024; ++i)
+        tooLong.insert(tooLong.end(), {'x', 0});
+    Save("string-1024-refused", tooLong);
     Save("string-big-endian", std::vector<char>{0, 0, 0x10, 0, 6, 0, '\xFE', '\xFF', 0, 'h', 0, 'i'});
     Save("string-empty-no-mark", std::vector<char>{0, 0, 0x10, 0, 0, 0});
 
@@ -77,6 +81,12 @@ int main(int argc, char** argv)
     std::vector<char> arrayMixed = Record([&](AFile* f) { return values.WriteState(f); });
     Save("array-mixed", arrayMixed);
     Save("array-empty", Record([](AFile* f) { return AArray().WriteState(f); }));
+    // A count of four billion values, and a copy of 2 GB: both must be refused from the size of the
+    // file, before anything is reserved (the fuzzer's allocation limit fails the run otherwise).
+    Save("array-huge-count",
+         std::vector<char>{1, 0, 0x10, 0, '\xFF', '\xFF', '\xFF', '\xFF', 4, 0, 0, 0, 'a', 'b', 'c', 'd'});
+    Save("array-huge-copy",
+         std::vector<char>{1, 0, 0x10, 0, 1, 0, 0, 0, '\xF0', '\xFF', '\xFF', 0x7F, 'a', 'b', 'c', 'd'});
 
     AFileList list;
     AString root("/Volumes/IPOD/iPod_Control/Music");
@@ -96,7 +106,7 @@ int main(int argc, char** argv)
     // The count of the records sits after the list mark, the root record and the array mark.
     size_t countAt = 4 + 4 + 2 + 2 + 2 * static_cast<size_t>(list.GetRootPath().GetLength()) + 4;
     hugeCount[countAt] = hugeCount[countAt + 1] = hugeCount[countAt + 2] = hugeCount[countAt + 3] = '\xFF';
-    Save("filelist-huge-count", hugeCount);
+    Save("filelist-huge-count", hugeCount); // refused before anything is reserved, as above
     std::printf("seeds written to %s\n", folder.c_str());
     return 0;
 }

@@ -100,18 +100,3 @@ TEST_F(AArrayState, ReadStateAppendsValuesAndCopies)
     EXPECT_EQ(CopyAt(a, 2), "") << "a length of 0 is an empty copy";
     EXPECT_EQ(CopyAt(a, 3), "hi");
 }
-
-TEST_F(AArrayState, HugeLengthsAreRefusedBeforeAnythingIsAllocated)
-{
-    // A corrupt state file claiming four billion elements, then a 2 GB block: the reader must refuse
-    // both from the size of the file, without reserving or filling memory for them.
-    const Bytes hugeCount = {0x01, 0x00, 0x10, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 4, 0, 0, 0, 'a', 'b', 'c', 'd'};
-    const Bytes hugeBlock = {0x01, 0x00, 0x10, 0x00, 1, 0, 0, 0, 0xF0, 0xFF, 0xFF, 0x7F, 'a', 'b', 'c', 'd'};
-    for (const Bytes& bytes : {hugeCount, hugeBlock}) {
-        AArray a;
-        int err = 0;
-        std::uint64_t growth = fixtures::PeakMemoryGrowth([&] { err = Read(a, bytes); });
-        EXPECT_EQ(err, kErrEndOfFile);
-        EXPECT_LT(growth, 64u << 20);
-    }
-}

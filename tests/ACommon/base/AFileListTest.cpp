@@ -173,15 +173,3 @@ TEST_F(AFileListState, FailuresLeaveNoRecordWithoutAPath)
         EXPECT_EQ(Paths(list), c.paths) << c.what;
     }
 }
-
-TEST_F(AFileListState, AHugeCountIsRefusedBeforeAnythingIsReserved)
-{
-    Bytes bytes = fixtures::Concat(
-        {ListMark(), StringRecord(u""), ArrayHeader(0xFFFFFFFF), InfoBlock(1), StringRecord(u"a")});
-    AFileList list;
-    int err = 0;
-    std::uint64_t growth = fixtures::PeakMemoryGrowth([&] { err = Read(list, bytes); });
-    EXPECT_EQ(err, kErrEndOfFile);
-    EXPECT_EQ(list.Count(), 0);
-    EXPECT_LT(growth, 64u << 20);
-}
