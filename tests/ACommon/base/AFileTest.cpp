@@ -142,17 +142,6 @@ TEST_F(AFileOpen, QueriesTellALinksKindAndTheSizeAndTimeOfTheFileItPointsTo)
     EXPECT_FALSE(AFile::DestNewer(&old, &old));
 }
 
-TEST(AFileDates, DatesEssentiallyEqualAllowsAMinuteOrAnHourAndAMinute)
-{
-    const std::pair<double, bool> cases[] = {{0, true},     {60, true},    {60.5, false},
-                                             {3539, false}, {3540, true},  {3600, true},
-                                             {3660, true},  {3661, false}, {7200, false}};
-    for (auto [difference, expected] : cases) {
-        EXPECT_EQ(AFile::DatesEssentiallyEqual(1e9, 1e9 + difference), expected) << difference;
-        EXPECT_EQ(AFile::DatesEssentiallyEqual(1e9 + difference, 1e9), expected) << difference;
-    }
-}
-
 TEST_F(AFileOpen, FastFilesEqualNeedsEqualSizesAndCloseDates)
 {
     struct Case {
