@@ -227,20 +227,6 @@ TEST_F(ID3Read, CompilationPodcastComposerAndGenreFrames)
     EXPECT_EQ(Text(&ID3::GetGenre), "Rock");
 }
 
-TEST(ID3Genre, ID3LookUpUsesTheDigitsAfterTheParenthesis)
-{
-    const std::pair<const char*, const char*> cases[] = {{"(200)", ""},
-                                                         {"Rock", "Rock"},
-                                                         {"(RX)", "Blues"},
-                                                         {"(123)Choir", "A Capella"},
-                                                         {"(99999999999999)", ""}};
-    for (auto [in, out] : cases) {
-        AString genre(in);
-        EXPECT_EQ(ID3::LookUpGenreID3(genre, 0).ToStdString(), out) << in;
-        EXPECT_EQ(genre.ToStdString(), out) << in;
-    }
-}
-
 // ---- MPEG audio ---------------------------------------------------------------------------------
 
 TEST_F(ID3Read, DurationAndBitRateOfMPEGAudio)
