@@ -18,11 +18,8 @@ TEST(DemoCommand, MakesSongsThatReadBackAsCatalogued)
     ASSERT_EQ(made.exitStatus, 0) << made.err;
 
     const std::vector<cli::demo::DemoSong> catalogue = cli::demo::Catalogue();
-    EXPECT_GE(catalogue.size(), 30u);
-    std::set<std::string> artists, genres, extensions;
+    std::set<std::string> extensions;
     for (const cli::demo::DemoSong& song : catalogue) {
-        artists.insert(song.artist);
-        genres.insert(song.genre);
         extensions.insert(song.extension);
         const std::string path =
             folder / ("Songs/" + song.artist + "/" + song.album + "/" + cli::demo::SongFileName(song));
@@ -36,8 +33,6 @@ TEST(DemoCommand, MakesSongsThatReadBackAsCatalogued)
         EXPECT_EQ(info.duration, song.seconds) << path;
         EXPECT_NEAR(info.bitRate, 128, 2) << path;
     }
-    EXPECT_GE(artists.size(), 5u);
-    EXPECT_GE(genres.size(), 5u);
     EXPECT_EQ(extensions, (std::set<std::string>{"m4a", "mp3"}));
 }
 

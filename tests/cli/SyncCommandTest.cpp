@@ -68,18 +68,6 @@ std::multiset<std::string> CatalogueTitles()
     return titles;
 }
 
-} // namespace
-
-// The options shared with `pelorin folders` are checked there.
-TEST(SyncCommand, HelpExplainsItsOwnOptionsAndSyncTypes)
-{
-    fixtures::CommandResult help = RunPelorin({"sync", "--help"});
-    EXPECT_EQ(help.exitStatus, 0);
-    for (const char* text : {"--from", "--ipod", "--no-genre", "copy-to-ipod", "make-ipod-equal",
-                             "copy-from-ipod", "make-folder-equal", "merge", "synchronize", "130"})
-        EXPECT_TRUE(Has(help.out, text)) << text;
-}
-
 // Every file below `folder` with its bytes.
 std::map<std::string, std::vector<std::uint8_t>> Snapshot(const std::string& folder)
 {
@@ -88,6 +76,8 @@ std::map<std::string, std::vector<std::uint8_t>> Snapshot(const std::string& fol
         files[file] = ReadFile(folder + "/" + file);
     return files;
 }
+
+} // namespace
 
 // A dry run of either command prints its plan and changes no byte anywhere: not on the iPod (its
 // database, its music, its settings), not in the folders, not in the state files.
