@@ -9,6 +9,7 @@
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLT.h"
 #include "ACommon/sources/ADirPodDB.h"
+#include "fixtures/FolderPair.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
@@ -41,14 +42,10 @@ fixtures::SongSpec SongSpecOf(const std::string& title, const std::string& artis
 
 // A folder of songs and an iPod, and a song sync between them whose state lives in a file from
 // one run to the next.
-class FolderAndIPod {
+class FolderAndIPod : public fixtures::FolderPair {
 public:
-    FolderAndIPod()
-    {
-        std::filesystem::create_directories(tmp / "Songs");
-        root = fixtures::MakeIPod(tmp / "Volumes", "POD");
-    }
-    std::string Folder(const std::string& relative = "") const { return tmp / ("Songs/" + relative); }
+    FolderAndIPod() { right = root = fixtures::MakeIPod(tmp / "Volumes", "POD"); }
+    std::string Folder(const std::string& relative = "") const { return L(relative); }
     void WriteSong(const std::string& relative, const fixtures::SongSpec& songSpec)
     {
         fixtures::WriteSong(Folder(relative), songSpec);
@@ -57,27 +54,12 @@ public:
     // One run, answering Yes to All; `adjust` changes the sync's settings first.
     int Run(int autoAction, signed char destDeletes, const std::function<void(ASyncLib&)>& adjust = {})
     {
-        ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
-        AString path = tmp.A("state"), left = tmp.A("Songs"), right = AString::FromUTF8(root);
-        if (Exists(tmp / "state")) {
-            AFile in;
-            EXPECT_EQ(in.Open(&path, 1), 0);
-            EXPECT_EQ(sync.ReadState(&in), 0);
-        }
-        sync.SetRootPath1(&left, nullptr, 0);
-        sync.SetRootPath2(&right, nullptr, 0);
-        sync.SetAutoAction(autoAction);
-        sync.SetDestDeletes(destDeletes);
-        sync.SetShowActionsList(0);
-        sync.SetRememberedAnswers(ASync::kAnswerYesToAll, ASync::kAnswerYesToAll, ASync::kAnswerYesToAll);
+        std::unique_ptr<ASyncLib> sync =
+            Load<ASyncLib>({"", autoAction, destDeletes}, nullptr, ADir::kTypeSongFolder, ADir::kTypeIPodDB);
+        sync->SetRememberedAnswers(ASync::kAnswerYesToAll, ASync::kAnswerYesToAll, ASync::kAnswerYesToAll);
         if (adjust)
-            adjust(sync);
-        const int result = sync.DoSync(nullptr);
-        std::filesystem::remove(tmp / "state");
-        AFile out;
-        EXPECT_EQ(out.Open(&path, 2), 0);
-        EXPECT_EQ(sync.WriteState(&out), 0);
-        return result;
+            adjust(*sync);
+        return FolderPair::Run(*sync);
     }
 
     std::map<std::string, fixtures::IPodTrack> IPodSongs() const { return fixtures::IPodTracks(root); }
@@ -114,7 +96,6 @@ public:
     std::vector<std::string> Titles() const { return fixtures::IPodTitles(root); }
 
     fixtures::RecordingFrontend frontend;
-    fixtures::TempDir tmp;
     std::string root;
 };
 

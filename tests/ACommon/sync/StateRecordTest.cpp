@@ -10,6 +10,7 @@
 #include "ACommon/sources/ADirSongDir.h"
 #include "ACommon/sync/ASyncGroup.h"
 #include "ACommon/sync/ASyncLib.h"
+#include "fixtures/FolderPair.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
@@ -39,11 +40,11 @@ struct Kind {
 };
 
 // Two folders of files, a folder of songs and an iPod that the records name.
-struct World {
+struct World : fixtures::FolderPair {
     World()
     {
-        fixtures::WriteFile(tmp / "L/a.txt", "a");
-        fixtures::WriteFile(tmp / "R/b.txt", "b");
+        fixtures::WriteFile(L("a.txt"), "a");
+        fixtures::WriteFile(R("b.txt"), "b");
         for (const char* title : {"One", "Two"})
             fixtures::WriteSong(tmp / (std::string("Songs/Artist/Album/") + title + ".mp3"),
                                 fixtures::SongSpecOf(title));
@@ -52,7 +53,6 @@ struct World {
     AString IPod() const { return AString::FromUTF8(ipod); }
 
     fixtures::RecordingFrontend frontend;
-    fixtures::TempDir tmp;
     std::string ipod;
 };
 
@@ -234,14 +234,9 @@ std::vector<Kind> Kinds(const World& world)
 
     // The current lists are never stored; the saved lists of a two-way sync are.
     ASync sync;
-    AString right = world.tmp.A("R");
-    sync.SetRootPath1(&left, nullptr, 0);
-    sync.SetRootPath2(&right, nullptr, 0);
-    sync.SetAutoAction(ASync::kTwoWay);
-    sync.SetDestDeletes(1);
+    world.Aim(sync, fixtures::kSynchronize);
     sync.SetStopOnErr(1);
     sync.SetLogOnly(1);
-    sync.SetShowActionsList(0);
     sync.SetVerboseLog(1);
     sync.SetAutoRunOnVolumeMount(-1);
     sync.SetRememberedAnswers(2, 4, 2);
