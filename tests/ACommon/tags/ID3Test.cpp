@@ -420,26 +420,6 @@ TEST_F(ID3Read, SizesThatRunPastTheTagOrTheFileAreCut)
     EXPECT_EQ(Values(), "Title||||0|0/0|0");
 }
 
-TEST_F(ID3Read, UnsynchronisedPicturesAreCountedAndReadBack)
-{
-    const Bytes jpeg = fixtures::FakeJpeg(4000, 5);
-    ID3v2Options options;
-    options.unsynchronise = true;
-    for (int version : {2, 3, 4}) {
-        const Bytes file = Mp3(
-            version, {TextFrame(TitleId(version), "Title"), fixtures::PictureFrame(version, jpeg)}, options);
-        ASSERT_EQ(Load("unsync.mp3", file), 0) << version;
-        ASSERT_EQ(tags.GetImageCount(), 1) << version;
-        const ID3::Image& image = tags.GetImages()[0];
-        EXPECT_EQ(image.kind, 2u);
-        EXPECT_TRUE(image.unsynchronised);
-        EXPECT_EQ(image.length, image.end - image.start + 1);
-        // The range holds the picture as stored; decoded, it is the picture.
-        EXPECT_EQ(Slice(file, image.start, image.end), fixtures::Unsynchronise(jpeg)) << version;
-        EXPECT_EQ(ImageData(0), jpeg) << version;
-    }
-}
-
 TEST_F(ID3Read, RefusalsAndFileErrorsLeaveNoValuesOfThePreviousFile)
 {
     ASSERT_EQ(Load("good.mp3", Mp3(3, {TextFrame("TIT2", "Title")})), 0);
