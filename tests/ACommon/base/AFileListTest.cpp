@@ -78,19 +78,6 @@ TEST(AFileList, RecordsTakeTheTimeOfTheFileUnderTheRoot)
     EXPECT_EQ(list.Count(), 0);
 }
 
-TEST(AFileList, SortIgnoresCaseAndKeepsCanonicalFormsTogether)
-{
-    AFileList list;
-    for (const char* p : {"f", "Caf\xC3\xA9/2", "b", "cafe\xCC\x81/1", "cafe", "CAFF", "A"})
-        list.AddWithTime(new AString(p), 0);
-    // The composed and the decomposed é are one letter: both sort between "e" and "f".
-    std::vector<std::string> ascending = {"A", "b", "cafe", "cafe\xCC\x81/1", "Caf\xC3\xA9/2", "CAFF", "f"};
-    list.Sort(1);
-    EXPECT_EQ(Paths(list), ascending);
-    list.Sort(0);
-    EXPECT_EQ(Paths(list), std::vector<std::string>(ascending.rbegin(), ascending.rend()));
-}
-
 class AFileListState : public ::testing::Test {
 protected:
     fixtures::TempDir dir;

@@ -73,25 +73,6 @@ TEST_F(AFileOpen, OpenCreatesAMissingFileInEveryModeAndRefusesFoldersAndUnknownM
     EXPECT_FALSE(f.IsOpen());
 }
 
-TEST_F(AFileOpen, ReadWithACountTakesWhatIsThereWithoutOneAllOrNothing)
-{
-    AFile f;
-    ASSERT_EQ(fixtures::OpenWith(f, dir / "f", Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}), 0);
-    ASSERT_EQ(f.Seek(10), 0);
-    unsigned char buffer[10] = {};
-    unsigned got = 99;
-    EXPECT_EQ(f.Read(buffer, 10, &got), 0);
-    EXPECT_EQ(Bytes(buffer, buffer + got), (Bytes{11, 12, 13, 14}));
-    EXPECT_EQ(f.Read(buffer, 10, &got), 0);
-    EXPECT_EQ(got, 0u) << "at the end a counted read gives 0 bytes, not an error";
-
-    ASSERT_EQ(f.Seek(10), 0);
-    unsigned char untouched[10] = {};
-    EXPECT_EQ(f.Read(untouched, 10, nullptr), kErrEndOfFile);
-    EXPECT_EQ(Bytes(untouched, untouched + 10), Bytes(10, 0)) << "nothing is copied";
-    EXPECT_EQ(f.GetFilePos(), 10u);
-}
-
 TEST_F(AFileOpen, WritingDoesNotTruncateAndSetEOFDoes)
 {
     WriteFile(dir / "f", "abcdef");

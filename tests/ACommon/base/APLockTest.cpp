@@ -1,23 +1,9 @@
 #include "ACommon/base/APLock.h"
 
-#include "ACommon/base/AError.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
-
-TEST(APLock, TryLockIsNotRecursiveAndAnotherThreadMayReleaseIt)
-{
-    APLock lock;
-    EXPECT_TRUE(lock.TryLock());
-    EXPECT_FALSE(lock.TryLock()) << "the holder's second try fails too";
-    std::thread other([&] { lock.Unlock(); });
-    other.join();
-    EXPECT_FALSE(lock.IsLocked());
-    EXPECT_TRUE(lock.TryLock());
-    lock.Unlock();
-}
 
 TEST(APLock, LockAndWaitUntilFreeWaitForTheRelease)
 {
@@ -46,24 +32,4 @@ TEST(APLock, LockAndWaitUntilFreeWaitForTheRelease)
     EXPECT_TRUE(finished);
     EXPECT_FALSE(lock.IsLocked());
     worker.join();
-}
-
-TEST(APLock, TryGuardRefusesABusyLockAndReleasesOnEveryWayOut)
-{
-    APLock busy;
-    auto operation = [&busy](bool fail) {
-        APLock::TryGuard guard(busy);
-        if (!guard)
-            return static_cast<int>(kErrBusy);
-        if (fail)
-            return static_cast<int>(kErrIO);
-        return 0;
-    };
-    EXPECT_EQ(operation(false), 0);
-    EXPECT_EQ(operation(true), kErrIO);
-    EXPECT_FALSE(busy.IsLocked());
-    ASSERT_TRUE(busy.TryLock());
-    EXPECT_EQ(operation(false), kErrBusy);
-    EXPECT_TRUE(busy.IsLocked()) << "a refused guard leaves the holder's lock alone";
-    busy.Unlock();
 }

@@ -51,22 +51,6 @@ TEST(ByteReader, SynchsafeIntegersTakeSevenBitsPerByte)
     EXPECT_TRUE(d.Ok());
 }
 
-TEST(ByteReader, SubReadersEndWhereTheParentSaid)
-{
-    ByteReader r(kBytes);
-    EXPECT_EQ(r.ReadSpan(3).size(), 3u);
-    EXPECT_EQ(r.PeekU8(5), 0x09);
-    EXPECT_EQ(r.PeekU8(6), 0) << "peeking past the end gives 0";
-    EXPECT_TRUE(r.Skip(1));
-    ByteReader sub = r.Sub(3);
-    EXPECT_EQ(sub.ReadU16BE(), 0x0506);
-    EXPECT_EQ(sub.ReadU16BE(), 0) << "a sub-reader ends where its parent said";
-    EXPECT_FALSE(sub.Ok());
-    EXPECT_TRUE(r.Ok());
-    EXPECT_EQ(r.ReadTag(2), std::string("\x08\x09"));
-    EXPECT_EQ(r.Remaining(), 0u);
-}
-
 TEST(ByteReader, AFailureSticksAndHugeLengthsAreRefused)
 {
     ByteReader r(kBytes);
