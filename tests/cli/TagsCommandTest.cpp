@@ -13,26 +13,14 @@ const char* const kHeader =
     "compilation\tpodcast\tmediakind\tduration\tbitrate\tsize\tpictures\tmusicstart\t"
     "musicend\tappleid\ttagkinds\tresult";
 
-std::vector<std::string> Lines(const std::string& text)
+// The lines of a text, or the tab-separated fields of a line.
+std::vector<std::string> Split(const std::string& text, char separator)
 {
-    std::vector<std::string> lines;
+    std::vector<std::string> parts;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-std::vector<std::string> Fields(const std::string& line)
-{
-    std::vector<std::string> fields;
-    std::size_t begin = 0;
-    for (;;) {
-        std::size_t tab = line.find('\t', begin);
-        fields.push_back(line.substr(begin, tab == std::string::npos ? std::string::npos : tab - begin));
-        if (tab == std::string::npos)
-            return fields;
-        begin = tab + 1;
-    }
+    for (std::string part; std::getline(in, part, separator);)
+        parts.push_back(part);
+    return parts;
 }
 
 fixtures::SongSpec Song(const std::string& title)
@@ -66,12 +54,12 @@ TEST_F(TagsCommand, PrintsAHeaderAndOneTabSeparatedLinePerFileWithEscapedValues)
     auto result = fixtures::RunPelorin({"tags", dir / "a.mp3", dir / "b.m4a", dir / "c.aif"});
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(result.err, "");
-    std::vector<std::string> lines = Lines(result.out);
+    std::vector<std::string> lines = Split(result.out, '\n');
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], kHeader);
     const std::string mp3Size = std::to_string(fixtures::ReadFile(dir / "a.mp3").size());
     // The music start (field 18) depends on the tag's layout.
-    std::vector<std::string> mp3 = Fields(lines[1]);
+    std::vector<std::string> mp3 = Split(lines[1], '\t');
     ASSERT_EQ(mp3.size(), 23u);
     mp3[18] = "-";
     std::string joined;
@@ -79,7 +67,7 @@ TEST_F(TagsCommand, PrintsAHeaderAndOneTabSeparatedLinePerFileWithEscapedValues)
         joined += field + "|";
     EXPECT_EQ(joined, dir / "a.mp3" + "|a\\tb\\nc\\\\d|Artist|Album|Rock|Composer||3|1|2|1999|0|0|-1|3|128|" +
                           mp3Size + "|1|-|" + std::to_string(std::stoul(mp3Size) - 1) + "||ID3v2.3|0|");
-    const std::vector<std::string> m4a = Fields(lines[2]), aif = Fields(lines[3]);
+    const std::vector<std::string> m4a = Split(lines[2], '\t'), aif = Split(lines[3], '\t');
     ASSERT_EQ(m4a.size() + aif.size(), 46u);
     EXPECT_EQ(m4a[1] + "|" + m4a[14] + "|" + m4a[21], "Song B|3|MP4");
     EXPECT_EQ(aif[1] + "|" + aif[15] + "|" + aif[21], "Song C|128|ID3v2.3");
@@ -90,13 +78,13 @@ TEST_F(TagsCommand, FileThatCannotBeReadStillGetsItsLineAndFailsTheRun)
     fixtures::WriteSong(dir / "good.mp3", Song("Good"));
     auto result = fixtures::RunPelorin({"tags", dir / "missing.mp3", dir / "good.mp3"});
     EXPECT_EQ(result.exitStatus, 1);
-    std::vector<std::string> lines = Lines(result.out);
+    std::vector<std::string> lines = Split(result.out, '\n');
     ASSERT_EQ(lines.size(), 3u);
-    std::vector<std::string> missing = Fields(lines[1]);
+    std::vector<std::string> missing = Split(lines[1], '\t');
     ASSERT_EQ(missing.size(), 23u);
     EXPECT_EQ(missing[0], dir / "missing.mp3");
     EXPECT_EQ(missing[22], "-11160");
-    EXPECT_EQ(Fields(lines[2])[1], "Good");
+    EXPECT_EQ(Split(lines[2], '\t')[1], "Good");
     EXPECT_NE(result.err.find(dir / "missing.mp3"), std::string::npos);
     EXPECT_NE(result.err.find("-11160"), std::string::npos);
 }
@@ -106,7 +94,7 @@ TEST_F(TagsCommand, JsonPrintsOneObjectPerFileWithEscapedStrings)
     fixtures::WriteSong(dir / "q.mp3", Song("Say \"Hi\"\t\\ \x01 Caf\xC3\xA9"));
     auto result = fixtures::RunPelorin({"tags", "--json", dir / "q.mp3", dir / "none.m4a"});
     EXPECT_EQ(result.exitStatus, 1);
-    std::vector<std::string> lines = Lines(result.out);
+    std::vector<std::string> lines = Split(result.out, '\n');
     ASSERT_EQ(lines.size(), 2u);
     const std::string& first = lines[0];
     EXPECT_EQ(first.rfind("{\"path\":\"" + dir / "q.mp3" +
