@@ -234,19 +234,6 @@ signed char CountingCancel()
     return (gCancelAt != 0 && call >= gCancelAt) ? 1 : 0;
 }
 
-TEST_F(AFileCopy, CopyOntoALargerFileLeavesExactlyTheSourceWithItsDate)
-{
-    MakeSource(1000);
-    WriteFile(dir / "to", Pattern(5000, 7));
-    EXPECT_EQ(AFile::Copy(&from, &to), 0);
-    EXPECT_EQ(ReadText(dir / "to"), Pattern(1000));
-    EXPECT_EQ(StatOf(dir / "to").st_mtim.tv_sec, 1300000000);
-    EXPECT_EQ(ListFiles(dir.Path()), (Files{"from", "to"}));
-    // Onto itself the file stays as it was.
-    EXPECT_EQ(AFile::Copy(&from, &from), 0);
-    EXPECT_EQ(ReadText(dir / "from"), Pattern(1000));
-}
-
 TEST_F(AFileCopy, ASongReachedThroughALinkIsCopiedAsTheSong)
 {
     // Large enough for the chunked copy with progress; the checked copies verify against the song.
