@@ -23,16 +23,22 @@ std::size_t Find(const std::vector<std::uint8_t>& bytes, const char* tag)
     return std::string::npos;
 }
 
-} // namespace
-
-TEST(SongFile, SilentM4aHasASampleTablePointingAtTheAudioFrames)
+// The bytes of a song of `seconds` that plays as silence.
+std::vector<std::uint8_t> Silent(const std::string& extension, int seconds)
 {
     samples::SongSpec song;
     song.title = "T";
     song.artist = "A";
     song.silent = true;
-    song.seconds = 2;
-    const std::vector<std::uint8_t> bytes = samples::SongBytes("m4a", song);
+    song.seconds = seconds;
+    return samples::SongBytes(extension, song);
+}
+
+} // namespace
+
+TEST(SongFile, SilentM4aHasASampleTablePointingAtTheAudioFrames)
+{
+    const std::vector<std::uint8_t> bytes = Silent("m4a", 2);
     const std::size_t stco = Find(bytes, "stco"), stsz = Find(bytes, "stsz"), mdat = Find(bytes, "mdat");
     ASSERT_TRUE(stco != std::string::npos && stsz != std::string::npos && mdat != std::string::npos);
     // One chunk at the start of the audio data, holding every frame.
@@ -46,12 +52,7 @@ TEST(SongFile, SilentM4aHasASampleTablePointingAtTheAudioFrames)
 
 TEST(SongFile, SilentMp3FramesFollowOneAnotherWithoutGaps)
 {
-    samples::SongSpec song;
-    song.title = "T";
-    song.artist = "A";
-    song.silent = true;
-    song.seconds = 3;
-    const std::vector<std::uint8_t> bytes = samples::SongBytes("mp3", song);
+    const std::vector<std::uint8_t> bytes = Silent("mp3", 3);
     ASSERT_EQ(std::string(bytes.begin(), bytes.begin() + 3), "ID3");
     std::size_t at = 10 + (bytes[6] << 21 | bytes[7] << 14 | bytes[8] << 7 | bytes[9]);
     int frames = 0;

@@ -4,6 +4,7 @@
 #include "ACommon/sync/RunController.h"
 
 #include "ACommon/base/AError.h"
+#include "fixtures/FolderPair.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
@@ -43,12 +44,11 @@ bool WaitForReview(RunController& controller)
 }
 
 // Three files on the left to copy to an empty right, reviewed before they are performed.
-struct ReviewedCopy {
+struct ReviewedCopy : fixtures::FolderPair {
     ReviewedCopy()
     {
         for (const char* name : {"a.txt", "b.txt", "c.txt"})
-            WriteFile(tmp / (std::string("L/") + name), name);
-        std::filesystem::create_directories(tmp / "R");
+            WriteFile(L(name), name);
         EXPECT_EQ(session.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("state")), 0);
         SyncSession::Settings settings;
         settings.review = true;
@@ -57,7 +57,6 @@ struct ReviewedCopy {
     }
 
     fixtures::RecordingFrontend frontend;
-    TempDir tmp;
     SyncSession session;
     RunController controller;
 };

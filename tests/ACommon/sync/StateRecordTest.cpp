@@ -57,8 +57,10 @@ struct World : fixtures::FolderPair {
 };
 
 template <class T>
-Kind FileRecord(const World& world, std::string name, Bytes marks, Bytes tail, T& filled,
-                std::function<std::unique_ptr<T>()> fresh, std::function<void(T&)> check = {})
+Kind FileRecord(
+    const World& world, std::string name, Bytes marks, Bytes tail, T& filled,
+    std::function<void(T&)> check = {},
+    std::function<std::unique_ptr<T>()> fresh = [] { return std::make_unique<T>(); })
 {
     const std::string path = world.tmp / "record";
     int result = -1;
@@ -78,11 +80,6 @@ Kind FileRecord(const World& world, std::string name, Bytes marks, Bytes tail, T
         return 0;
     };
     return Kind{std::move(name), std::move(marks), std::move(tail), std::move(written), readBack};
-}
-
-template <class T> std::function<std::unique_ptr<T>()> Made()
-{
-    return [] { return std::make_unique<T>(); };
 }
 
 std::unique_ptr<ASyncLib> SongFolders()
@@ -125,18 +122,18 @@ std::vector<Kind> Kinds(const World& world)
                 songMarks = {0x05, 0x00, 0x10, 0x00, 0x08, 0x00, 0x10, 0x00};
 
     AString text("Caf\xC3\xA9 \xF0\x9F\x8E\xB5");
-    kinds.push_back(FileRecord<AString>(world, "AString", stringMark, {}, text, Made<AString>()));
+    kinds.push_back(FileRecord<AString>(world, "AString", stringMark, {}, text));
 
     AArray array;
     array.AddPtr(reinterpret_cast<const void*>(std::uintptr_t{0x1234}));
     array.AddCopy("abc", 3);
-    kinds.push_back(FileRecord<AArray>(world, "AArray", arrayMark, {}, array, Made<AArray>()));
+    kinds.push_back(FileRecord<AArray>(world, "AArray", arrayMark, {}, array));
 
     AFileList list;
     AString root("/M");
     list.SetRootPath(&root);
     list.AddWithTime(new AString("b"), 0x0102030405060708ull);
-    kinds.push_back(FileRecord<AFileList>(world, "AFileList", stringMark, {}, list, Made<AFileList>()));
+    kinds.push_back(FileRecord<AFileList>(world, "AFileList", stringMark, {}, list));
 
     ADir dir;
     dir.SetTypeFilter(1);
@@ -148,14 +145,14 @@ std::vector<Kind> Kinds(const World& world)
     dir.SetRemovedFilesFolder(AString("/trash"));
     AString left = world.tmp.A("L");
     EXPECT_EQ(dir.InitWPath(&left, 0, nullptr), 0);
-    kinds.push_back(FileRecord<ADir>(world, "ADir", folderMark, {}, dir, Made<ADir>()));
+    kinds.push_back(FileRecord<ADir>(world, "ADir", folderMark, {}, dir));
 
     // The plain folder's record ... and at the end the eight flags and the accounts.
     ADirSong song;
     ChangeEverySetting(song);
     Bytes songTail = {0, 1, 0, 0, 0, 0, 0, 0};
     fixtures::PutStringRecord(songTail, u":me:");
-    kinds.push_back(FileRecord<ADirSong>(world, "ADirSong", songMarks, songTail, song, Made<ADirSong>()));
+    kinds.push_back(FileRecord<ADirSong>(world, "ADirSong", songMarks, songTail, song));
 
     // The songs are found through an index made when the record is read.
     ADirSongDir songDir;
@@ -164,7 +161,7 @@ std::vector<Kind> Kinds(const World& world)
     EXPECT_EQ(songDir.InitWPath(&songs, 0, nullptr), 0);
     kinds.push_back(
         FileRecord<ADirSongDir>(world, "ADirSongDir", {0x12, 0x27, 0x00, 0x00, 0x05, 0x00, 0x10, 0x00}, {},
-                                songDir, Made<ADirSongDir>(), [&world](ADirSongDir& back) {
+                                songDir, [&world](ADirSongDir& back) {
                                     AString full = world.tmp.A("Songs/Rock/Artist/One/mp3?9"), disk;
                                     EXPECT_EQ(back.GetFileDiskPath(&full, &disk, 0), 0);
                                     EXPECT_EQ(disk, world.tmp.A("Songs/Artist/Album/One.mp3"));
@@ -206,20 +203,19 @@ std::vector<Kind> Kinds(const World& world)
     EXPECT_EQ(pod.InitWPath(&ipod, 0, nullptr), 0);
     Bytes podMarks = arrayMark;
     fixtures::Append(podMarks, songMarks);
-    kinds.push_back(FileRecord<ADirPodDB>(
-        world, "ADirPodDB", podMarks, {}, pod, Made<ADirPodDB>(), [&world](ADirPodDB& back) {
-            const int listed = back.Count();
-            EXPECT_EQ(listed, 2);
-            AString root = world.IPod(), moved = AString::FromUTF8(world.ipod + "1");
-            back.SetRootPath(&root);
-            EXPECT_EQ(back.Count(), listed);
-            std::filesystem::rename(world.ipod, world.ipod + "1");
-            back.SetRootPath(&moved);
-            EXPECT_EQ(back.Count(), listed);
-            EXPECT_EQ(*back.GetRootPath(), moved + "/");
-            EXPECT_EQ(back.Finalize(), kErrUnknown);
-            std::filesystem::rename(world.ipod + "1", world.ipod);
-        }));
+    kinds.push_back(FileRecord<ADirPodDB>(world, "ADirPodDB", podMarks, {}, pod, [&world](ADirPodDB& back) {
+        const int listed = back.Count();
+        EXPECT_EQ(listed, 2);
+        AString root = world.IPod(), moved = AString::FromUTF8(world.ipod + "1");
+        back.SetRootPath(&root);
+        EXPECT_EQ(back.Count(), listed);
+        std::filesystem::rename(world.ipod, world.ipod + "1");
+        back.SetRootPath(&moved);
+        EXPECT_EQ(back.Count(), listed);
+        EXPECT_EQ(*back.GetRootPath(), moved + "/");
+        EXPECT_EQ(back.Finalize(), kErrUnknown);
+        std::filesystem::rename(world.ipod + "1", world.ipod);
+    }));
 
     IPodDB db;
     EXPECT_EQ(db.Load(&ipod, 1, nullptr, nullptr), 0);
@@ -229,7 +225,7 @@ std::vector<Kind> Kinds(const World& world)
     SongInfoStruct added =
         fixtures::MakeSong("Song", "Artist", "Album", "Rock", "/iPod_Control/Music/F00/ABCD.mp3");
     EXPECT_EQ(db.AddSong(added, nullptr, 1), 0);
-    kinds.push_back(FileRecord<IPodDB>(world, "IPodDB", stringMark, {}, db, Made<IPodDB>(),
+    kinds.push_back(FileRecord<IPodDB>(world, "IPodDB", stringMark, {}, db,
                                        [](IPodDB& back) { EXPECT_EQ(back.Store(nullptr), kErrUnknown); }));
 
     // The current lists are never stored; the saved lists of a two-way sync are.
@@ -242,11 +238,10 @@ std::vector<Kind> Kinds(const World& world)
     sync.SetRememberedAnswers(2, 4, 2);
     EXPECT_EQ(sync.UpdateFileLists(nullptr), 0);
     EXPECT_EQ(sync.RepopulateLists(nullptr), 0);
-    kinds.push_back(
-        FileRecord<ASync>(world, "ASync", {0x05, 0x00, 0x10, 0x00}, {}, sync, Made<ASync>(), [](ASync& back) {
-            EXPECT_EQ(back.GetDir1()->Count() + back.GetDir2()->Count(), 0);
-            EXPECT_EQ(back.GetSavedDir1()->Count() + back.GetSavedDir2()->Count(), 2);
-        }));
+    kinds.push_back(FileRecord<ASync>(world, "ASync", {0x05, 0x00, 0x10, 0x00}, {}, sync, [](ASync& back) {
+        EXPECT_EQ(back.GetDir1()->Count() + back.GetDir2()->Count(), 0);
+        EXPECT_EQ(back.GetSavedDir1()->Count() + back.GetSavedDir2()->Count(), 2);
+    }));
 
     // The sync's record, then copyAsITunesReady (1) and an empty reserved text.
     std::unique_ptr<ASyncLib> songSync = SongFolders();
@@ -258,7 +253,7 @@ std::vector<Kind> Kinds(const World& world)
     Bytes songSyncMarks = stringMark;
     fixtures::Append(songSyncMarks, {0x05, 0x00, 0x10, 0x00});
     kinds.push_back(
-        FileRecord<ASyncLib>(world, "ASyncLib", songSyncMarks, songSyncTail, *songSync, SongFolders));
+        FileRecord<ASyncLib>(world, "ASyncLib", songSyncMarks, songSyncTail, *songSync, {}, SongFolders));
     return kinds;
 }
 
