@@ -49,8 +49,8 @@ int RunDemo(const DemoOptions& options)
     std::string problem;
     try {
         samples::MakeIPod(volumes, kVolume, pod);
-    } catch (const std::exception& error) {
-        problem = error.what();
+    } catch (const std::exception& failure) {
+        problem = failure.what();
     }
     if (!problem.empty() || !demo::WriteSongs(songs, problem)) {
         std::fprintf(stderr, "pelorin demo: %s\n", problem.c_str());
