@@ -277,6 +277,7 @@ void IPodDB::ResetDatabase()
 {
     database = std::make_unique<MHBD>();
     declaredTrackCount = 0;
+    loadedStamp = DiskStamp();
 }
 
 void IPodDB::Log(const AString& line)
@@ -484,9 +485,16 @@ int IPodDB::Load(AString* root, signed char withPlaylists, CancelProc cancel, AP
             return err;
         }
     }
-    // Read whole into memory that the database keeps: its records refer to these bytes.
+    // Read whole into memory that the database keeps: its records refer to these bytes. A file
+    // replaced while it was read is read again, so that the stamp kept is that of the bytes read.
     std::unique_ptr<MHOD::TextStore> bytes;
-    int err = ReadDatabaseFile(path, bytes);
+    int err = 0;
+    for (int attempt = 0;; ++attempt) {
+        loadedStamp = StampOf(path);
+        err = ReadDatabaseFile(path, bytes);
+        if (err != 0 || StampOf(path) == loadedStamp || attempt == 2)
+            break;
+    }
     if (err == 0) {
         database = std::make_unique<MHBD>();
         err = database->Load(std::move(bytes), withPlaylists, cancel, loadProgress);
@@ -507,9 +515,40 @@ int IPodDB::Load(AString* root, signed char withPlaylists, CancelProc cancel, AP
     return 0;
 }
 
+IPodDB::DiskStamp IPodDB::StampOf(const AString& path)
+{
+    DiskStamp stamp;
+    struct stat info {};
+    if (path.IsEmpty() || stat(path.CStr(), &info) != 0)
+        return stamp;
+    stamp.known = true;
+    stamp.device = static_cast<unsigned long long>(info.st_dev);
+    stamp.inode = static_cast<unsigned long long>(info.st_ino);
+    stamp.size = static_cast<unsigned long long>(info.st_size);
+    stamp.seconds = static_cast<long long>(info.st_mtim.tv_sec);
+    stamp.nanoseconds = static_cast<long long>(info.st_mtim.tv_nsec);
+    return stamp;
+}
+
+bool IPodDB::ChangedOnDisk() const
+{
+    if (!loadedStamp.known)
+        return false;
+    return !(StampOf(ResolveIPodPath(rootPath, "iPod_Control/iTunes/iTunesDB")) == loadedStamp);
+}
+
+int IPodDB::ReloadIfChanged(CancelProc cancel, AProgress* loadProgress)
+{
+    if (!ChangedOnDisk())
+        return 0;
+    const signed char withPlaylists = loaded;
+    return Load(nullptr, withPlaylists, cancel, loadProgress);
+}
+
 int IPodDB::LoadName(AString* path, signed char isRoot)
 {
     loaded = 0;
+    loadedStamp = DiskStamp();
     AString file;
     if (isRoot) {
         if (path)
@@ -639,6 +678,11 @@ int IPodDB::Store(AString* root)
     const AString folder = FolderOf(databasePath);
     if (!AFile::DirExists(&folder))
         return kErrFileNotFound;
+    // Another writer stored the database since it was read here: writing this one over it would
+    // undo that writer's changes.
+    const bool ownRoot = !root || *root == rootPath;
+    if (ownRoot && ChangedOnDisk())
+        return kErrUnknown;
 
     // Both files are made in memory first, so a track that iTunesSD cannot hold stops the store
     // before anything is written.
@@ -653,6 +697,8 @@ int IPodDB::Store(AString* root)
     }
     if (int err = WriteDatabaseFile(databasePath, out.Bytes()); err != 0)
         return err;
+    if (ownRoot)
+        loadedStamp = StampOf(databasePath);
 
     // The play counts and On-The-Go playlists now live in the database, and their files count
     // tracks by their places in the old file: left in place, the next load would give their
