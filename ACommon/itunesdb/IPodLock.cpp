@@ -18,8 +18,10 @@ int IPodLock::Acquire(const AString& root, int waitMs)
         return 0;
     const AString folder = IPodDB::ResolveIPodPath(root, "iPod_Control/iTunes");
     const int handle = open(folder.CStr(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (handle < 0)
+    if (handle < 0) {
+        AError::NoteFailure(kErrFileNotFound, "open", folder, errno);
         return kErrFileNotFound;
+    }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {
         if (flock(handle, LOCK_EX | LOCK_NB) == 0)
@@ -31,6 +33,10 @@ int IPodLock::Acquire(const AString& root, int waitMs)
             break; // no locking on this volume: nothing to wait for
         if (std::chrono::steady_clock::now() >= deadline) {
             close(handle);
+            AString why("another program is changing the iPod's database (");
+            why += folder;
+            why += " is locked)";
+            AError::NoteFailure(kErrBusy, why);
             return kErrBusy;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
