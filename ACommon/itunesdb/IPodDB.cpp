@@ -9,7 +9,6 @@
 #include "ACommon/itunesdb/MHLT.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -23,8 +22,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::atomic<bool> gStopBeforeCommit{false};
 
 // Temporary databases are written beside iTunesDB under names that begin so (AFile's temporary
 // names for a file called iTunesDB).
@@ -270,8 +267,6 @@ void PutU24BE(std::uint8_t* at, std::uint32_t value)
 IPodDB::IPodDB(AProgress* reporter) : database(std::make_unique<MHBD>()), progress(reporter) {}
 
 IPodDB::~IPodDB() = default;
-
-void IPodDB::SetStopBeforeCommitForTesting(bool stop) { gStopBeforeCommit = stop; }
 
 void IPodDB::ResetDatabase()
 {
@@ -637,26 +632,8 @@ int IPodDB::WriteSDFile(AFile* f)
 
 int IPodDB::WriteDatabaseFile(const AString& databasePath, const std::vector<std::uint8_t>& bytes)
 {
-    const AString temporary = AFile::TemporaryPathBeside(&databasePath);
-    AFile f;
-    int err = f.Open(&temporary, 2);
-    if (err == 0)
-        err = f.SetEOF(0);
-    if (err == 0)
-        err = f.Write(bytes.data(), static_cast<unsigned>(bytes.size()));
-    if (err == 0)
-        err = f.Flush();
-    f.Close(0);
-    if (err != 0) {
-        AFile::Delete(&temporary);
+    if (int err = AFile::WriteWholeFileSafely(&databasePath, bytes.data(), bytes.size()); err != 0)
         return err;
-    }
-    if (gStopBeforeCommit)
-        return kErrUnknown;
-    if (err = AFile::CommitReplacement(&temporary, &databasePath); err != 0) {
-        AFile::Delete(&temporary);
-        return err;
-    }
     // Temporary databases an earlier interrupted store left behind are outdated now.
     const AString folder = FolderOf(databasePath);
     for (const std::string& name : FolderEntries(folder)) {

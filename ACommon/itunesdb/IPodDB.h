@@ -131,10 +131,6 @@ public:
     signed char GetGenreFlag() const { return genreFlag; }
     signed char GetAlbumFlag() const { return albumFlag; }
 
-    // Tests: makes Store stop after the temporary database is written and flushed, before it is
-    // renamed over iTunesDB, as a crash or a pulled cable would (Store then returns -10000).
-    static void SetStopBeforeCommitForTesting(bool stop);
-
 private:
     // What tells one version of the database file from another: a store puts a new file in place.
     struct DiskStamp {
