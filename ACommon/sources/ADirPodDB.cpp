@@ -9,6 +9,7 @@
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/SongInfoStruct.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
@@ -29,6 +30,23 @@ bool BeginsWith(const AString& text, const AString& start)
 bool SameFile(const struct stat& a, const struct stat& b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// True when a path has a "." or ".." component.
+bool ClimbsOut(const AString& path)
+{
+    const std::u16string& units = path.Units();
+    size_t begin = 0;
+    while (begin <= units.size()) {
+        size_t end = units.find(u'/', begin);
+        if (end == std::u16string::npos)
+            end = units.size();
+        const std::u16string_view part(units.data() + begin, end - begin);
+        if (part == u"." || part == u"..")
+            return true;
+        begin = end + 1;
+    }
+    return false;
 }
 
 } // namespace
@@ -85,45 +103,69 @@ AString ADirPodDB::DiskPathOf(const MHIT& track) const
 ADirPodDB::OwnFile ADirPodDB::ResolveOwnFile(const MHIT& track, AString* file, AString* why) const
 {
     // A location is text from the database: ".." parts or a symbolic link can lead anywhere, and
-    // deleting takes whole folders. Only a regular file inside the music folder is the track's.
-    const AString disk = DiskPathOf(track);
-    // A link is not the track's file: deleting through it would take the file it points to, which
-    // may be another track's.
-    struct stat entryInfo {};
-    if (lstat(disk.CStr(), &entryInfo) == 0 && S_ISLNK(entryInfo.st_mode)) {
-        *why = "its location is a symbolic link";
+    // the file behind it is read, overwritten, moved or deleted. Only a regular file inside the
+    // music folder is the track's.
+    if (ClimbsOut(track.GetFilepath())) {
+        *why = "its location climbs out of its folder";
         return OwnFile::kRefused;
     }
-    std::error_code error;
-    const std::filesystem::path resolved = std::filesystem::canonical(disk.ToStdString(), error);
-    if (error == std::errc::no_such_file_or_directory)
-        return OwnFile::kMissing;
-    if (error) {
+    const AString disk = DiskPathOf(track);
+    const int slash = disk.ReverseFind('/');
+    if (slash <= 0 || !InsideMusicFolder(disk.Left(slash))) {
+        *why = "its location lies outside the iPod's music folder";
+        return OwnFile::kRefused;
+    }
+    struct stat info {};
+    if (lstat(disk.CStr(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return OwnFile::kMissing;
         *why = "its location cannot be resolved";
         return OwnFile::kRefused;
     }
-    struct stat fileInfo {};
-    if (stat(resolved.c_str(), &fileInfo) != 0 || !S_ISREG(fileInfo.st_mode)) {
+    // A link is not the track's file: going through it would reach the file it points to, which
+    // may be another track's or the user's own.
+    if (S_ISLNK(info.st_mode)) {
+        *why = "its location is a symbolic link";
+        return OwnFile::kRefused;
+    }
+    if (!S_ISREG(info.st_mode)) {
         *why = "its location is not a regular file";
         return OwnFile::kRefused;
     }
+    *file = disk;
+    return OwnFile::kOwn;
+}
+
+bool ADirPodDB::InsideMusicFolder(const AString& folder) const
+{
+    const std::string key = folder.ToStdString();
+    if (auto known = insideMusic.find(key); known != insideMusic.end())
+        return known->second;
     // The folders are compared as the disk knows them, so a music folder whose name differs in
-    // case (FAT) or that is reached through a link still counts.
+    // case (FAT) or that is reached through a link still counts. A folder that does not exist
+    // holds no file to harm.
+    bool inside = false;
     const AString musicFolder = IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/Music");
     struct stat musicInfo {};
-    if (stat(musicFolder.CStr(), &musicInfo) == 0) {
-        for (std::filesystem::path folder = resolved.parent_path();; folder = folder.parent_path()) {
-            struct stat folderInfo {};
-            if (stat(folder.c_str(), &folderInfo) == 0 && SameFile(folderInfo, musicInfo)) {
-                *file = AString::FromUTF8(resolved.string());
-                return OwnFile::kOwn;
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(key, error);
+    if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory)
+        inside = true;
+    else if (!error && stat(musicFolder.CStr(), &musicInfo) == 0)
+        for (std::filesystem::path at = resolved;; at = at.parent_path()) {
+            struct stat atInfo {};
+            if (stat(at.c_str(), &atInfo) == 0 && SameFile(atInfo, musicInfo)) {
+                inside = true;
+                break;
             }
-            if (folder == folder.parent_path())
+            if (at == at.parent_path())
                 break;
         }
-    }
-    *why = "its location lies outside the iPod's music folder";
-    return OwnFile::kRefused;
+    // The music folders are few; a listing of thousands of songs asks about the same ones.
+    if (insideMusic.size() > 1000)
+        insideMusic.clear();
+    insideMusic.emplace(key, inside);
+    return inside;
 }
 
 void ADirPodDB::CheckRemovedFilesFolder()
@@ -137,6 +179,7 @@ void ADirPodDB::CheckRemovedFilesFolder()
 
 void ADirPodDB::SetRootPath(const AString* root)
 {
+    insideMusic.clear();
     iPodRoot = root;
     if (!iPodRoot.IsEmpty() && iPodRoot[iPodRoot.GetLength() - 1] != '/')
         iPodRoot += '/';
@@ -262,9 +305,26 @@ int ADirPodDB::GetFileDiskPath(const AString* path, AString* diskPath, signed ch
     MHIT* track = nullptr;
     if (!path || !FindTrack(*path, fromList, &track))
         return kErrUnknown;
+    // The file is read, compared and written over through this path.
+    AString file, why;
+    if (ResolveOwnFile(*track, &file, &why) == OwnFile::kRefused)
+        return RefuseLocation(*track, why);
     if (diskPath)
         *diskPath = DiskPathOf(*track);
     return 0;
+}
+
+int ADirPodDB::RefuseLocation(const MHIT& track, const AString& why) const
+{
+    AString detail("the file of the song \"");
+    detail += track.GetName();
+    detail += "\" is not used: ";
+    detail += why;
+    detail += " (";
+    detail += DiskPathOf(track);
+    detail += ")";
+    AError::NoteFailure(kErrUnknown, detail);
+    return kErrUnknown;
 }
 
 int ADirPodDB::GetSongInfo(const AString* path, SongInfoStruct* info)
@@ -355,7 +415,9 @@ int ADirPodDB::RefreshSong(const AString* path)
     MHIT* track = nullptr;
     if (!path || !FindTrack(*path, 1, &track))
         return kErrUnknown;
-    const AString disk = DiskPathOf(*track);
+    AString disk, why;
+    if (ResolveOwnFile(*track, &disk, &why) != OwnFile::kOwn)
+        return RefuseLocation(*track, why.IsEmpty() ? AString("it is missing") : why);
     ID3 tags;
     if (int err = tags.SetFilePath(disk); err != 0)
         return err;

@@ -12,6 +12,8 @@
 #include "ACommon/sources/ADirSong.h"
 
 #include <memory>
+#include <string>
+#include <unordered_map>
 
 class ADirPodDB : public ADirSong {
 public:
@@ -68,10 +70,15 @@ private:
     int FindTrack(const AString& path, signed char exact, MHIT** track, bool upToFirstRoot = false);
     AString DiskPathOf(const MHIT& track) const;
     enum class OwnFile { kOwn, kMissing, kRefused };
-    // Whether the file of `track` is one this source may delete or move: kOwn (`file` set to it,
-    // links and ".." resolved) for a regular file inside the iPod's music folder, kMissing when
-    // nothing is there, kRefused (`why` set) for anything else.
+    // Whether the file of `track` is one this source may read, write over, delete or move: kOwn
+    // (`file` set to it) for a regular file inside the iPod's music folder, kMissing when nothing
+    // is there, kRefused (`why` set) for a location with ".." in it, outside the music folder, a
+    // link or anything but a regular file.
     OwnFile ResolveOwnFile(const MHIT& track, AString* file, AString* why) const;
+    // True when `folder` is the music folder or lies inside it (or does not exist).
+    bool InsideMusicFolder(const AString& folder) const;
+    // Notes why the file of `track` is not used and returns -10000.
+    int RefuseLocation(const MHIT& track, const AString& why) const;
     void ResetDatabase();
     void CheckRemovedFilesFolder();
 
@@ -80,4 +87,6 @@ private:
     AString lastPath;
     AString iPodID;
     AString localTempPath;
+    // Folders already found to be inside (or outside) the music folder.
+    mutable std::unordered_map<std::string, bool> insideMusic;
 };

@@ -305,8 +305,9 @@ TEST_F(ADirPodDBTest, ASongWhoseFileCannotBeMovedStaysListed)
 }
 
 // Track locations are text from the database. One that leads out of the music folder (through
-// ".." or a link) or names a folder must not cost the user a file: the track goes, the disk stays.
-TEST_F(ADirPodDBTest, DeletingATrackTouchesOnlyARegularFileInsideTheMusicFolder)
+// ".." or a link) or names a folder must not cost the user a file: the file is neither handed out
+// for reading and writing over nor refreshed, and deleting the track leaves the disk alone.
+TEST_F(ADirPodDBTest, OnlyARegularFileInsideTheMusicFolderIsUsedOrDeleted)
 {
     const std::string musicFolder = root + "/iPod_Control/Music";
     const std::string outside = volumes / "precious.mp3";
@@ -341,6 +342,13 @@ TEST_F(ADirPodDBTest, DeletingATrackTouchesOnlyARegularFileInsideTheMusicFolder)
             source.SetMoveInsteadOfDelete(move);
             Load(source);
             ASSERT_EQ(source.Count(), 1) << c.what;
+            AString song = Full(*source.GetFPath(0)), disk;
+            EXPECT_EQ(source.GetFileDiskPath(&song, &disk, 1), kErrUnknown) << c.what;
+            EXPECT_TRUE(disk.IsEmpty()) << c.what;
+            EXPECT_NE(AError::FailureDetail(kErrUnknown).ToStdString().find("\"Precious\" is not used"),
+                      std::string::npos);
+            EXPECT_EQ(source.RefreshSong(&song), kErrUnknown) << c.what;
+            EXPECT_FALSE(source.FileExists(&song)) << c.what;
             EXPECT_EQ(source.DeleteEntry(0, 1, 0), 0) << c.what;
             EXPECT_TRUE(std::filesystem::exists(c.kept)) << c.what << (move ? ", moving" : ", deleting");
             EXPECT_EQ(source.GetDatabase()->GetTrackCount(), 0) << c.what;
