@@ -6,7 +6,9 @@
 #include "ACommon/base/ByteReader.h"
 #include "ACommon/base/ByteWriter.h"
 #include "ACommon/itunesdb/MHIT.h"
+#include "ACommon/itunesdb/MHLP.h"
 #include "ACommon/itunesdb/MHLT.h"
+#include "ACommon/itunesdb/MHYP.h"
 
 #include <algorithm>
 #include <cctype>
@@ -493,6 +495,19 @@ int IPodDB::Load(AString* root, signed char withPlaylists, CancelProc cancel, AP
     if (err == 0) {
         database = std::make_unique<MHBD>();
         err = database->Load(std::move(bytes), withPlaylists, cancel, loadProgress);
+        if (err == kErrUnknown)
+            AError::NoteFailure(err,
+                                AString("the iPod's database ") + path + " is damaged and cannot be read");
+        else if (err == kErrEndOfFile)
+            AError::NoteFailure(err, AString("the iPod's database ") + path + " is empty");
+    }
+    // Without a track list the playlists name no songs: stored again, they would lose every member.
+    if (err == 0 && !database->GetTrackList()) {
+        err = kErrUnknown;
+        AError::NoteFailure(err,
+                            AString("the iPod's database ") + path +
+                                " has no track list (its first dataset is of a kind this program does not "
+                                "know) and cannot be changed");
     }
     if (err != 0) {
         ResetDatabase();
@@ -622,6 +637,29 @@ int IPodDB::BuildSDFile(std::vector<std::uint8_t>& bytes)
     return err;
 }
 
+bool IPodDB::UsesShuffleFile(const AString& root)
+{
+    const AString path = ResolveIPodPath(root, "iPod_Control/iTunes/iTunesSD");
+    if (AFile::FileExists(&path))
+        return true;
+    AString at = root;
+    IPodInfo info;
+    return GetIPodInfo(&at, &info) == 0 && info.family == IPodInfo::kFamilyShuffle;
+}
+
+bool IPodDB::ShuffleFileOutOfDate()
+{
+    if (!loaded || !UsesShuffleFile(rootPath))
+        return false;
+    std::vector<std::uint8_t> expected, held;
+    if (BuildSDFile(expected) != 0)
+        return true;
+    const AString path = ResolveIPodPath(rootPath, "iPod_Control/iTunes/iTunesSD");
+    if (ReadWholeFile(path, held, expected.size() + 1) != 0)
+        return true;
+    return held != expected;
+}
+
 int IPodDB::WriteSDFile(AFile* f)
 {
     std::vector<std::uint8_t> bytes;
@@ -661,13 +699,27 @@ int IPodDB::Store(AString* root)
     if (ownRoot && ChangedOnDisk())
         return kErrUnknown;
 
+    // The iPod lists the library playlist as all of its songs.
+    if (MHLT* tracks = database->GetTrackList()) {
+        std::vector<MHIT*> all;
+        tracks->ForEachTrack([&all](MHIT& track) { all.push_back(&track); });
+        for (MHLP* list : database->GetPlaylistLists())
+            for (int i = 0; i < list->GetPlaylistCount(); ++i)
+                if (MHYP* playlist = list->GetPlaylist(i); playlist->GetLibraryFlag() != 0) {
+                    playlist->HoldExactly(all);
+                    break;
+                }
+    }
+
     // Both files are made in memory first, so a track that iTunesSD cannot hold stops the store
     // before anything is written.
+    const bool withShuffleFile = UsesShuffleFile(base);
     std::vector<std::uint8_t> shuffleBytes;
     ByteWriter out;
     try {
-        if (int err = BuildSDFile(shuffleBytes); err != 0)
-            return err;
+        if (withShuffleFile)
+            if (int err = BuildSDFile(shuffleBytes); err != 0)
+                return err;
         database->Store(out);
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
@@ -707,10 +759,12 @@ int IPodDB::Store(AString* root)
         tracks->ForEachTrack([&index](MHIT& track) { track.SetReadIndex(index++); });
     }
 
-    AString shufflePath = ResolveIPodPath(base, "iPod_Control/iTunes/iTunesSD");
-    if (int err = AFile::WriteWholeFileSafely(&shufflePath, shuffleBytes.data(), shuffleBytes.size());
-        err != 0)
-        return err;
+    if (withShuffleFile) {
+        AString shufflePath = ResolveIPodPath(base, "iPod_Control/iTunes/iTunesSD");
+        if (int err = AFile::WriteWholeFileSafely(&shufflePath, shuffleBytes.data(), shuffleBytes.size());
+            err != 0)
+            return err;
+    }
     return leftBehind;
 }
 

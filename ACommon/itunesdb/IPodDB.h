@@ -54,7 +54,8 @@ public:
     // Reads only the playlist titles (enough for GetIPodName) and the track count. `path` is the
     // iPod's root when `isRoot` is set, else the database file itself.
     int LoadName(AString* path, signed char isRoot);
-    // Writes iTunesDB and iTunesSD of the iPod at `root` (or of the loaded one). Refused (-10000)
+    // Writes iTunesDB (and iTunesSD where it is used) of the iPod at `root` (or of the loaded one),
+    // with every track in the library playlist of each playlist dataset exactly once. Refused (-10000)
     // unless the database was loaded with its playlists, and when the iPod's database changed on
     // disk since it was loaded (its writer must hold the iPod's lock, IPodLock). The iPod's play counts are
     // folded into the tracks, and its On-The-Go playlists (OTGPlaylistInfo, OTGPlaylistInfo_1...) become
@@ -64,6 +65,13 @@ public:
     // the old file; -11163 (in the log) when one of them stays.
     int Store(AString* root);
     int WriteSDFile(AFile* f);
+    // True when the iPod at `root` plays from iTunesSD: a shuffle, or any iPod that has one. Only
+    // those get one written.
+    static bool UsesShuffleFile(const AString& root);
+    // True when the iPod uses iTunesSD and the one it holds does not describe this database's
+    // tracks (missing, another count, other entries), as a run stopped between writing iTunesDB and
+    // iTunesSD leaves it: a store is due even when nothing else changed.
+    bool ShuffleFileOutOfDate();
     // The iTunesSD bytes of the current tracks; -5 (the track named in the log) when a path is too
     // long for an entry.
     int BuildSDFile(std::vector<std::uint8_t>& bytes);
