@@ -80,7 +80,8 @@ void PrintJson(const std::vector<MountedIPod>& pods)
         else
             out << "null";
         out << ", \"autoUpdate\": " << (pod.autoUpdate ? (*pod.autoUpdate ? "true" : "false") : "null")
-            << ", \"readOnly\": " << (pod.readOnly ? "true" : "false") << "}";
+            << ", \"readOnly\": " << (pod.readOnly ? "true" : "false")
+            << ", \"supported\": " << (pod.signedDatabase ? "false" : "true") << "}";
     }
     out << (pods.empty() ? "]\n" : "\n]\n");
     std::cout << out.str();
@@ -100,7 +101,9 @@ void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumes
                         IPodInfo::FamilyName(pod.info.family), Capacity(pod.info),
                         pod.songsRead ? std::to_string(pod.songs) : "?",
                         pod.autoUpdate ? (*pod.autoUpdate ? "on" : "off") : "unknown",
-                        pod.readOnly ? "read-only" : "read-write"});
+                        pod.signedDatabase ? "not supported"
+                        : pod.readOnly     ? "read-only"
+                                           : "read-write"});
     // Widths in characters of UTF-8 text (continuation bytes do not count).
     auto width = [](const std::string& text) {
         return static_cast<size_t>(
@@ -125,6 +128,11 @@ void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumes
                 << "\"" << pod.volume << "\" is mounted read-only: its music can be listed but not changed. "
                 << "An iPod formatted as journaled HFS+ must be mounted writable (or reformatted as FAT) "
                    "before Pelorin can sync it.\n";
+    for (const MountedIPod& pod : pods)
+        if (pod.signedDatabase)
+            std::cout << "\"" << pod.volume
+                      << "\" is not supported: it checks its music database with a signature that Pelorin "
+                         "cannot make yet, so a sync would leave it showing no songs.\n";
     for (const MountedIPod& pod : pods)
         if (pod.autoUpdate && *pod.autoUpdate)
             std::cout << "\"" << pod.volume

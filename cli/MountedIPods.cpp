@@ -29,6 +29,7 @@ std::vector<MountedIPod> FindIPods(const std::string& volumesRoot)
             pod.nameRead = true;
             pod.songs = db.GetTrackCount();
             pod.songsRead = true;
+            pod.signedDatabase = db.GetDatabase()->IsSigned();
         }
         pod.infoRead = IPodDB::GetIPodInfo(&root, &pod.info) == 0;
         signed char autoUpdate = 0;

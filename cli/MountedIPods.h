@@ -21,6 +21,7 @@ struct MountedIPod {
     bool songsRead = false;
     std::optional<bool> autoUpdate;
     bool readOnly = false;
+    bool signedDatabase = false; // its database is signed: Pelorin cannot change it yet
 };
 
 // Every folder under `volumesRoot` that holds an iPod's database, in the order of the volume names.

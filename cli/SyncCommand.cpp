@@ -229,6 +229,12 @@ int RunSync(const SyncOptions& options)
                      "HFS+ must be mounted writable (or reformatted as FAT) before Pelorin can sync it.");
         return kExitError;
     }
+    if (pod->signedDatabase) {
+        AString root = AString::FromUTF8(pod->path);
+        run.Complain("the iPod \"" + pod->name + "\" (" + pod->path + ") is not supported. " +
+                     IPodDB::SignatureRefusal(&root).ToStdString());
+        return kExitError;
+    }
     std::error_code error;
     const std::string ipodPath = std::filesystem::canonical(pod->path, error).string();
     if (error || folder == ipodPath || Inside(folder, ipodPath) || Inside(ipodPath, folder)) {

@@ -63,6 +63,39 @@ AString NormalizedGuid(const AString& value)
     return nonZero ? AString::FromUTF8(text) : AString();
 }
 
+// The text of the <string> or <integer> element that follows <key>`key`</key> in a property list
+// (the key matched without regard to case), trimmed; none when the key is not there.
+std::optional<std::string> PlistValue(const std::string& xml, const char* key)
+{
+    auto lower = [](std::string text) {
+        for (char& c : text)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    const std::string folded = lower(xml);
+    const std::string wanted = "<key>" + lower(key) + "</key>";
+    const size_t at = folded.find(wanted);
+    if (at == std::string::npos)
+        return std::nullopt;
+    size_t open = folded.find('<', at + wanted.size());
+    for (const char* element : {"<string>", "<integer>"}) {
+        const size_t length = std::strlen(element);
+        if (open == std::string::npos || folded.compare(open, length, element) != 0)
+            continue;
+        const size_t begin = open + length;
+        const size_t end = folded.find("</", begin);
+        if (end == std::string::npos || end - begin > 256)
+            return std::nullopt;
+        std::string value = xml.substr(begin, end - begin);
+        while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back())))
+            value.pop_back();
+        while (!value.empty() && std::isspace(static_cast<unsigned char>(value.front())))
+            value.erase(0, 1);
+        return value;
+    }
+    return std::nullopt;
+}
+
 // Reads the whole file at `path` (at most `limit` bytes of it).
 int ReadWholeFile(const AString& path, std::vector<std::uint8_t>& bytes, std::uint64_t limit)
 {
@@ -693,6 +726,11 @@ int IPodDB::Store(AString* root)
     const AString folder = FolderOf(databasePath);
     if (!AFile::DirExists(&folder))
         return kErrFileNotFound;
+    if (database->IsSigned()) {
+        AString at = base;
+        AError::NoteFailure(kErrNotSupported, SignatureRefusal(&at));
+        return kErrNotSupported;
+    }
     // Another writer stored the database since it was read here: writing this one over it would
     // undo that writer's changes.
     const bool ownRoot = !root || *root == rootPath;
@@ -910,7 +948,9 @@ int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)
     if (!root || root->IsEmpty())
         return 0;
     const AString path = ResolveIPodPath(*root, "iPod_Control/Device/SysInfo");
-    if (AFile::GetPathType(&path) != 1) {
+    const AString extendedPath = ResolveIPodPath(*root, "iPod_Control/Device/SysInfoExtended");
+    const bool haveExtended = AFile::GetPathType(&extendedPath) == 1;
+    if (AFile::GetPathType(&path) != 1 && !haveExtended) {
         // No SysInfo where its folder exists reads as an empty file; without even the folder
         // (as on a shuffle) the file cannot be opened at all.
         const AString folder = FolderOf(path);
@@ -920,8 +960,9 @@ int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)
         return 0;
     }
     std::vector<std::uint8_t> bytes;
-    if (int err = ReadWholeFile(path, bytes, kMaxSmallFile); err != 0)
-        return err;
+    if (AFile::GetPathType(&path) == 1)
+        if (int err = ReadWholeFile(path, bytes, kMaxSmallFile); err != 0)
+            return err;
     std::string text(bytes.begin(), bytes.end());
     // "Name: value" lines; the names are matched without regard to case.
     // The value after the colon of a line that begins with `name` (with `wholeKey`, whose key before
@@ -970,6 +1011,23 @@ int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)
         if (guid.IsEmpty())
             if (std::optional<AString> value = valueOf(line, "FirewireGuid", true))
                 guid = NormalizedGuid(*value);
+    }
+    // Later iPods keep the model and the GUID only in SysInfoExtended, a property list.
+    if ((!model || guid.IsEmpty()) && haveExtended) {
+        std::vector<std::uint8_t> extended;
+        if (ReadWholeFile(extendedPath, extended, kMaxSmallFile) == 0) {
+            const std::string plist(extended.begin(), extended.end());
+            if (!model)
+                if (std::optional<std::string> value = PlistValue(plist, "ModelNumStr");
+                    value && !value->empty()) {
+                    AString number = AString::FromUTF8(value->substr(1));
+                    number.Trim();
+                    model = number;
+                }
+            if (guid.IsEmpty())
+                if (std::optional<std::string> value = PlistValue(plist, "FireWireGUID"))
+                    guid = NormalizedGuid(AString::FromUTF8(*value));
+        }
     }
     if (model)
         info->SetModel(*model);
@@ -1037,6 +1095,29 @@ AString IPodDB::GetIdentity(AString* root)
     char hex[24];
     std::snprintf(hex, sizeof hex, "%016llX", static_cast<unsigned long long>(id));
     return AString("DatabaseId ") + hex;
+}
+
+bool IPodDB::ChecksSignature(AString* root)
+{
+    IPodDB db;
+    return db.LoadName(root, 1) == 0 && db.GetDatabase()->IsSigned();
+}
+
+AString IPodDB::SignatureRefusal(AString* root)
+{
+    IPodInfo info;
+    GetIPodInfo(root, &info);
+    AString text("This iPod (");
+    if (!info.model.IsEmpty()) {
+        text += "model M";
+        text += info.model;
+        text += ", ";
+    }
+    text +=
+        "an iPod classic or an iPod nano of the 3rd generation or later) checks its music database with a "
+        "signature that Pelorin cannot make yet; syncing would leave it showing no songs. Nothing was "
+        "changed.";
+    return text;
 }
 
 int IPodDB::GetVeltranoIPodID(AString*)

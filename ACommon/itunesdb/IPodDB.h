@@ -57,7 +57,8 @@ public:
     // Writes iTunesDB (and iTunesSD where it is used) of the iPod at `root` (or of the loaded one),
     // with every track in the library playlist of each playlist dataset exactly once. Refused (-10000)
     // unless the database was loaded with its playlists, and when the iPod's database changed on
-    // disk since it was loaded (its writer must hold the iPod's lock, IPodLock). The iPod's play counts are
+    // disk since it was loaded (its writer must hold the iPod's lock, IPodLock); -11167 for a
+    // signed database (ChecksSignature). The iPod's play counts are
     // folded into the tracks, and its On-The-Go playlists (OTGPlaylistInfo, OTGPlaylistInfo_1...) become
     // playlists "On-The-Go 1", "On-The-Go 2"... when the database is loaded with its playlists.
     // After a successful store "Play Counts" becomes "Play Counts.bak" (or is deleted when it cannot
@@ -111,6 +112,12 @@ public:
     static int GetAutoUpdates(AString* root, signed char& autoUpdate);
     static int LoadName(AString* root, AString* name);
     int GetVeltranoIPodID(AString* root);
+    // True when the database of the iPod at `root` is signed (MHBD::IsSigned): this program cannot
+    // sign one yet, and a database stored without a matching signature leaves the iPod showing no
+    // songs. Such a database is never stored.
+    static bool ChecksSignature(AString* root);
+    // The message that refuses to change such an iPod, naming its model.
+    static AString SignatureRefusal(AString* root);
     // What tells the iPod at `root` from every other one: "FirewireGuid <hex>" when its SysInfo
     // gives one, else "DatabaseId <hex>" when the header of its database holds an id other than 0;
     // empty when neither is known.

@@ -57,10 +57,10 @@ struct PodSong {
 // one run to the next.
 class FolderAndIPod {
 public:
-    FolderAndIPod()
+    explicit FolderAndIPod(const fixtures::IPodOptions& options = {})
     {
         std::filesystem::create_directories(tmp / "Songs");
-        root = fixtures::MakeIPod(tmp / "Volumes", "POD");
+        root = fixtures::MakeIPod(tmp / "Volumes", "POD", options);
     }
     std::string Folder(const std::string& relative = "") const { return tmp / ("Songs/" + relative); }
     void WriteSong(const std::string& relative, const fixtures::SongSpec& songSpec)
@@ -312,4 +312,24 @@ TEST(ASyncLibIPod, ADatabaseThatCannotBeWrittenBackFailsTheRun)
     EXPECT_EQ(result, kErrFileNotFound);
     EXPECT_TRUE(Has(pair.frontend.Log(), "Failed writing iPod: Test iPod Main Library: -11160"))
         << pair.frontend.Log();
+}
+
+TEST(ASyncLibIPod, AnIPodThatChecksASignatureIsRefusedBeforeAnythingIsCopiedButCanBeCopiedFrom)
+{
+    FolderAndIPod pair({.modelNumStr = "MB029", .later = true});
+    pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
+    const auto database = ReadFile(fixtures::DatabasePath(pair.root));
+    for (auto [autoAction, destDeletes] : {std::pair{1, 0}, {1, 1}, {3, 0}, {3, 1}}) {
+        pair.frontend.Clear();
+        EXPECT_EQ(pair.Run(autoAction, static_cast<signed char>(destDeletes)), kErrNotSupported)
+            << autoAction;
+        const std::vector<std::string> told = pair.frontend.questions.Informed();
+        ASSERT_EQ(told.size(), 1u);
+        EXPECT_TRUE(Has(told[0], "model MB029")) << told[0];
+        EXPECT_TRUE(Has(told[0], "Nothing was changed.")) << told[0];
+    }
+    EXPECT_TRUE(ListFiles(pair.root + "/iPod_Control/Music").empty());
+    EXPECT_EQ(ReadFile(fixtures::DatabasePath(pair.root)), database);
+    EXPECT_EQ(pair.Run(2, 0), 0) << "copying from it changes nothing on it";
+    EXPECT_EQ(ReadFile(fixtures::DatabasePath(pair.root)), database);
 }
