@@ -10,8 +10,10 @@
 #include "ACommon/tags/SongInfoStruct.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <sys/stat.h>
 
 namespace {
@@ -30,6 +32,45 @@ bool BeginsWith(const AString& text, const AString& start)
 bool SameFile(const struct stat& a, const struct stat& b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::int64_t SteadySeconds()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// True for the name of a temporary file this program makes beside a file it writes
+// (".NAME.pelorin-PID-N.tmp", AFile::TemporaryPathBeside).
+bool IsOwnTemporaryName(const std::string& name)
+{
+    const std::string tail = ".tmp";
+    const size_t mark = name.rfind(".pelorin-");
+    if (name.size() < 2 || name[0] != '.' || mark == std::string::npos || mark < 2 ||
+        name.size() < tail.size() || name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
+        return false;
+    const std::string numbers = name.substr(mark + 9, name.size() - tail.size() - mark - 9);
+    const size_t dash = numbers.find('-');
+    auto digits = [](const std::string& text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    };
+    return dash != std::string::npos && digits(numbers.substr(0, dash)) && digits(numbers.substr(dash + 1));
+}
+
+// The temporary files of this program in `folder` and, with `depth` 1, in the folders inside it.
+void FindOwnTemporaryFiles(const std::string& folder, int depth, std::vector<AString>& found)
+{
+    std::error_code error;
+    for (const auto& item : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = item.path().filename().string();
+        if (item.is_directory(error) && !item.is_symlink(error)) {
+            if (depth > 0)
+                FindOwnTemporaryFiles(item.path().string(), depth - 1, found);
+        } else if (IsOwnTemporaryName(name)) {
+            found.push_back(AString::FromUTF8(item.path().string()));
+        }
+    }
 }
 
 // True when a path has a "." or ".." component.
@@ -90,7 +131,11 @@ int ADirPodDB::FindTrack(const AString& path, signed char exact, MHIT** track, b
     // Lookups go through the sorted view.
     if (!database->HasSortedView())
         Sort(1);
-    return database->GetSongInfo(track, RelativePath(path, upToFirstRoot), exact) && *track ? 1 : 0;
+    const AString relative = RelativePath(path, upToFirstRoot);
+    if (database->GetSongInfo(track, relative, exact) && *track)
+        return 1;
+    // A database read again holds new tracks with new handles: the song is found by its tags.
+    return reloaded && exact && database->GetSongInfo(track, relative, 0) && *track ? 1 : 0;
 }
 
 AString ADirPodDB::DiskPathOf(const MHIT& track) const
@@ -166,6 +211,135 @@ bool ADirPodDB::InsideMusicFolder(const AString& folder) const
         insideMusic.clear();
     insideMusic.emplace(key, inside);
     return inside;
+}
+
+void ADirPodDB::RecoverInterruptedRun()
+{
+    const int journalRead = journal.Read(iPodRoot);
+    std::vector<AString> temporaries;
+    FindOwnTemporaryFiles(IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/Music").ToStdString(), 1,
+                          temporaries);
+    FindOwnTemporaryFiles(IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/iTunes").ToStdString(), 0,
+                          temporaries);
+    if (journal.IsEmpty() && temporaries.empty() && journalRead == 0)
+        return;
+    // Temporary files may be another run's at work, and the journal another run's to keep: only
+    // the holder of the iPod's lock tidies up.
+    if (lock.Acquire(iPodRoot, 0) != 0) {
+        Log(AString("Another program is changing the iPod; what an interrupted run left on it is looked at "
+                    "next time."));
+        return;
+    }
+    if (journalRead != 0)
+        Log(AString("The iPod's journal ") + IPodJournal::PathOf(iPodRoot) +
+            " is damaged; the entries before the damage are used.");
+
+    std::set<std::u16string> listed; // the locations the database lists, in upper case
+    if (MHLT* tracks = database->GetDatabase()->GetTrackList())
+        tracks->ForEachTrack([&listed](MHIT& track) {
+            AString location = track.GetFilepath();
+            location.Upper();
+            listed.insert(location.Units());
+        });
+    auto isListed = [&listed](const AString& location) {
+        AString upper = location;
+        upper.Upper();
+        return listed.contains(upper.Units());
+    };
+    int takenIn = 0, incomplete = 0, removed = 0, failed = 0;
+    std::vector<IPodJournal::Entry> left;
+    // Removals first: a file copied and then replaced in the same run is named twice.
+    for (int pass = 0; pass < 2; ++pass)
+        for (const IPodJournal::Entry& entry : journal.Entries()) {
+            if ((entry.kind == IPodJournal::Kind::kRemoved) != (pass == 0) || ClimbsOut(entry.location) ||
+                isListed(entry.location))
+                continue; // still the file of a listed track, which it stays
+            AString file = iPodRoot;
+            file.AppendPathComponent(entry.location);
+            struct stat info {};
+            if (lstat(file.CStr(), &info) != 0 || !S_ISREG(info.st_mode) ||
+                !InsideMusicFolder(file.Left(file.ReverseFind('/'))))
+                continue;
+            if (entry.kind == IPodJournal::Kind::kRemoved) {
+                const signed char move = moveInsteadOfDelete;
+                moveInsteadOfDelete = entry.move ? 1 : 0;
+                const int err = ADir::Delete(&file, 1, 0);
+                moveInsteadOfDelete = move;
+                if (err == 0) {
+                    ++removed;
+                } else {
+                    ++failed;
+                    left.push_back(entry);
+                    pendingRemovals.push_back(file);
+                }
+                continue;
+            }
+            // A copy that is complete holds the size and the tags it was recorded with.
+            ID3 tags;
+            SongInfoStruct song;
+            bool complete =
+                static_cast<std::uint64_t>(info.st_size) == entry.size && tags.SetFilePath(file) == 0;
+            if (complete) {
+                tags.GetSongInfo(song);
+                complete = song.genre == entry.genre && song.artist == entry.artist &&
+                           song.album == entry.album && (song.name.IsEmpty() || song.name == entry.name);
+            }
+            MHIT* track = nullptr;
+            if (complete) {
+                song.modTime = AFile::FileModTime(&file);
+                song.modifiedName = entry.name;
+                song.filePath = entry.location;
+                // A song the database holds already (copied again since) makes this copy a second one.
+                complete = database->AddSong(song, &track, 1) == 0 && track;
+            }
+            if (!complete) {
+                if (AFile::Delete(&file) == 0)
+                    ++incomplete;
+                continue;
+            }
+            track->SetFilepath(entry.location);
+            AString upper = entry.location;
+            upper.Upper();
+            listed.insert(upper.Units());
+            left.push_back(entry);
+            changed = true;
+            ++takenIn;
+            ++addedSinceStore;
+        }
+    for (const AString& temporary : temporaries)
+        if (AFile::Delete(&temporary) == 0)
+            ++removed;
+
+    if (takenIn + incomplete + removed + failed > 0) {
+        AString line("Tidied up after a run that did not finish: ");
+        line += takenIn;
+        line += " songs copied onto the iPod taken into its database, ";
+        line += incomplete;
+        line += " incomplete or extra copies and ";
+        line += removed;
+        line += " leftover files removed";
+        if (failed > 0) {
+            line += ", ";
+            line += failed;
+            line += " files of removed songs not yet removable";
+        }
+        line += ".";
+        Log(line);
+    }
+    if (takenIn > 0) {
+        // Stored at once, so that what was taken in is the iPod's whatever this run does next.
+        if (int err = StoreNow(); err != 0) {
+            AString failure("Could not write the iPod's database: ");
+            failure += err;
+            AError::AddErrorMsg(&failure, err);
+            Log(failure);
+        }
+    } else {
+        pendingRemovals.clear();
+        journal.Set(std::move(left));
+    }
+    lock.Release();
+    database->DeleteSortedList();
 }
 
 void ADirPodDB::CheckRemovedFilesFolder()
@@ -258,6 +432,8 @@ int ADirPodDB::PopulateFileList(CancelProc cancel)
         return err;
     }
     iPodID = database->GetIPodID();
+    reloaded = false;
+    RecoverInterruptedRun();
     return 0;
 }
 
@@ -358,15 +534,30 @@ int ADirPodDB::Delete(const AString* path, signed char fromList, signed char kee
     MHIT* track = nullptr;
     if (!path || !FindTrack(*path, fromList, &track, true))
         return kErrUnknown;
+    if (int err = BeginChange(); err != 0)
+        return err;
     AString file, why;
     // A file that is kept is not touched, so it needs no check.
     switch (keepFile ? OwnFile::kMissing : ResolveOwnFile(*track, &file, &why)) {
-    case OwnFile::kOwn:
-        // The file goes first: a track whose file could not be moved or deleted stays listed,
-        // rather than leaving a file on the iPod that nothing lists.
-        if (int err = ADir::Delete(&file, fromList, keepFile); err != 0)
+    case OwnFile::kOwn: {
+        // The file goes once a stored database no longer lists the track (a track never loses its
+        // file); the journal names it meanwhile, so that a file whose track is gone is not left
+        // behind by a run that stops after the store. Where it is to be moved to must be there.
+        if (moveInsteadOfDelete) {
+            const AString target = RemovedFilesTarget();
+            if (!AFile::DirExists(&target))
+                if (int err = AFile::CreateDir(&target); err != 0)
+                    return err;
+        }
+        IPodJournal::Entry entry;
+        entry.kind = IPodJournal::Kind::kRemoved;
+        entry.move = moveInsteadOfDelete != 0;
+        entry.location = track->GetFilepath();
+        if (int err = journal.Add(entry); err != 0)
             return err;
+        pendingRemovals.push_back(file);
         break;
+    }
     case OwnFile::kRefused: {
         AString line("Removed the song \"");
         line += track->GetName();
@@ -382,6 +573,7 @@ int ADirPodDB::Delete(const AString* path, signed char fromList, signed char kee
         break;
     }
     database->GetDatabase()->RemoveTrack(track);
+    changed = true;
     return 0;
 }
 
@@ -403,18 +595,138 @@ int ADirPodDB::DeleteEntry(int index, signed char removeFile, signed char keepFi
 void ADirPodDB::DeleteAll()
 {
     ADir::DeleteAll();
+    // Changes not stored are given up: the iPod's database still lists the songs removed, whose
+    // files stay, and the journal names the songs copied, which the next listing takes in.
+    pendingRemovals.clear();
+    changed = false;
+    addedSinceStore = 0;
+    lock.Release();
     if (!database->GetIPodID().IsEmpty())
         iPodID = database->GetIPodID();
     ResetDatabase();
 }
 
-int ADirPodDB::Finalize() { return database->Store(nullptr); }
+int ADirPodDB::Finalize()
+{
+    if (!database->IsLoaded())
+        return kErrUnknown;
+    int err = 0;
+    if (changed || database->ShuffleFileOutOfDate())
+        err = StoreNow();
+    lock.Release();
+    return err;
+}
+
+void ADirPodDB::Log(const AString& line) const
+{
+    AString text = line;
+    text += "\n";
+    progress->AddToLog(&text, 1);
+}
+
+int ADirPodDB::BeginChange()
+{
+    if (!database->IsLoaded())
+        return kErrUnknown;
+    if (lock.IsHeld())
+        return 0;
+    if (int err = lock.Acquire(iPodRoot); err != 0)
+        return err;
+    lastStoreTime = SteadySeconds();
+    if (changed || !database->ChangedOnDisk())
+        return 0;
+    if (int err = database->ReloadIfChanged(nullptr, nullptr); err != 0) {
+        lock.Release();
+        ResetDatabase();
+        return err;
+    }
+    database->SetRelevantFields(fileTypeRelevantOnDupSongCompare, genreRelevantOnDupSongCompare,
+                                albumRelevantOnDupSongCompare);
+    reloaded = true;
+    Log(AString("The iPod's database was changed by another program since it was read; this run goes on "
+                "with the database as it is now."));
+    return 0;
+}
+
+int ADirPodDB::StoreNow()
+{
+    if (int err = BeginChange(); err != 0)
+        return err;
+    if (int err = database->Store(nullptr); err != 0) {
+        // Nothing the store would have made final has happened: the removed songs' files are
+        // still where the iPod's database lists them, and the journal names the songs copied.
+        AString detail = AError::FailureDetail(err);
+        if (detail.IsEmpty()) {
+            detail = "cannot write ";
+            detail += IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/iTunes/iTunesDB");
+        }
+        if (addedSinceStore == 0) {
+            detail += " (nothing was changed on the iPod)";
+        } else {
+            detail += " (the iPod's database was left as it was; the ";
+            detail += addedSinceStore;
+            detail += addedSinceStore == 1 ? " song" : " songs";
+            detail += " copied onto it since are taken in by the next run)";
+        }
+        AError::NoteFailure(err, detail);
+        return err;
+    }
+    int result = 0;
+    std::vector<IPodJournal::Entry> left;
+    for (const AString& file : pendingRemovals) {
+        if (int err = ADir::Delete(&file, 1, 0); err != 0) {
+            AString line("Could not remove ");
+            line += file;
+            line += ", whose song the iPod no longer lists: ";
+            line += err;
+            AError::AddErrorMsg(&line, err);
+            line += " The next run tries again.";
+            Log(line);
+            IPodJournal::Entry entry;
+            entry.kind = IPodJournal::Kind::kRemoved;
+            entry.move = moveInsteadOfDelete != 0;
+            entry.location = file.Mid(iPodRoot.GetLength() - 1, file.GetLength());
+            left.push_back(entry);
+            if (result == 0)
+                result = err;
+        }
+    }
+    pendingRemovals.clear();
+    if (int err = journal.Set(std::move(left)); err != 0) {
+        // The entries left name songs the stored database holds, or files already gone: the next
+        // listing finds nothing to do for them.
+        AString line("Could not empty the iPod's journal: ");
+        line += err;
+        AError::AddErrorMsg(&line, err);
+        Log(line);
+    }
+    changed = false;
+    addedSinceStore = 0;
+    lastStoreTime = SteadySeconds();
+    return result;
+}
+
+void ADirPodDB::StoreIfDue()
+{
+    if (addedSinceStore < storeEverySongs && SteadySeconds() - lastStoreTime < storeEverySeconds)
+        return;
+    // A store on the way that fails is tried again at the next one, and by Finalize.
+    if (int err = StoreNow(); err != 0) {
+        AString line("Could not write the iPod's database on the way: ");
+        line += err;
+        AError::AddErrorMsg(&line, err);
+        Log(line);
+    }
+}
 
 int ADirPodDB::RefreshSong(const AString* path)
 {
     MHIT* track = nullptr;
     if (!path || !FindTrack(*path, 1, &track))
         return kErrUnknown;
+    if (int err = BeginChange(); err != 0)
+        return err;
+    changed = true;
     AString disk, why;
     if (ResolveOwnFile(*track, &disk, &why) != OwnFile::kOwn)
         return RefuseLocation(*track, why.IsEmpty() ? AString("it is missing") : why);
@@ -489,6 +801,8 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
 {
     if (!path)
         return kErrFileNotFound;
+    if (int err = BeginChange(); err != 0)
+        return err;
     ID3 tags;
     if (int err = tags.SetFilePath(*path); err != 0)
         return err;
@@ -542,12 +856,24 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
         number = (number + 1) & 0xFFFFFF;
     }
 
+    // Named in the journal before it is copied: a run that stops between the copy and the store
+    // leaves a file the next run can tell as its own.
+    song.filePath = destination.Mid(iPodRoot.GetLength() - 1, destination.GetLength());
+    IPodJournal::Entry entry;
+    entry.location = song.filePath;
+    entry.size = AFile::GetFileSize(path);
+    entry.genre = song.genre;
+    entry.artist = song.artist;
+    entry.album = song.album;
+    entry.name = song.modifiedName.IsEmpty() ? song.name : song.modifiedName;
+    if (int err = journal.Add(entry); err != 0)
+        return err;
+
     if (int err = AFile::CopyWithProgress(path, &destination, cancel, progress); err != 0) {
         if (AFile::GetPathType(&destination) == 1)
             AFile::Delete(&destination);
         return err;
     }
-    song.filePath = destination.Mid(iPodRoot.GetLength(), destination.GetLength());
     MHIT* track = nullptr;
     if (int err = database->AddSong(song, &track, 1); err != 0) {
         AFile::Delete(&destination);
@@ -555,6 +881,9 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
     }
     if (track)
         track->SetFilepath(song.filePath);
+    changed = true;
+    ++addedSinceStore;
+    StoreIfDue();
     return 0;
 }
 

@@ -21,6 +21,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
+
+#include <sys/stat.h>
 
 using fixtures::ListFiles;
 using fixtures::ReadFile;
@@ -282,12 +285,15 @@ TEST_F(ADirPodDBTest, DeleteRemovesTheFileAndTheTrackAndDeleteEntryTheListedEntr
     ASSERT_EQ(source.Count(), 2);
     AString first = Full(*source.GetFPath(0));
     ASSERT_EQ(source.Delete(&first, 1, 0), 0);
-    EXPECT_EQ(MusicFiles().size(), 1u);
     // The entry of the sorted view is dropped by DeleteEntry, not by Delete.
     ASSERT_EQ(source.DeleteEntry(0, 0, 0), 0);
     EXPECT_EQ(source.Count(), 1);
     EXPECT_EQ(source.Delete(&first, 1, 0), kErrUnknown);
     EXPECT_EQ(source.GetDatabase()->GetTrackCount(), 1);
+    // The file goes once the database that no longer lists it is stored.
+    EXPECT_EQ(MusicFiles().size(), 2u);
+    ASSERT_EQ(source.Finalize(), 0);
+    EXPECT_EQ(MusicFiles().size(), 1u);
 }
 
 TEST_F(ADirPodDBTest, ASongWhoseFileCannotBeMovedStaysListed)
@@ -425,4 +431,147 @@ TEST_F(ADirPodDBTest, TheStateRecordKeepsTheSavedListAndSettings)
     ASSERT_EQ(fixtures::OpenWith(wrongFile, music / "wrong", wrongMark), 0);
     ADirPodDB wrong;
     EXPECT_EQ(wrong.ReadState(&wrongFile), kErrVersion);
+}
+
+// A run killed between copying songs and storing the database (here: a source that goes away
+// without Finalize, as a killed process does) leaves complete copies, a copy cut short and
+// temporary files. The next listing takes the complete copies in as the songs they are, and
+// removes the rest, so that no song is copied twice and no file stays that nothing lists.
+TEST_F(ADirPodDBTest, WhatAnInterruptedRunCopiedIsTakenInAndWhatItLeftHalfDoneIsRemoved)
+{
+    std::vector<std::string> files; // of Song 0 to Song 3, below the music folder
+    {
+        ADirPodDB killed;
+        Load(killed);
+        for (int i = 0; i < 4; ++i) {
+            AString file = Song("s" + std::to_string(i) + ".mp3",
+                                SongSpecOf("Song " + std::to_string(i), "Artist", "Album", "Rock", i));
+            ASSERT_EQ(killed.AddSongFromDisk(&file, nullptr, nullptr), 0);
+        }
+        std::map<std::string, std::string> byName;
+        killed.GetDatabase()->GetDatabase()->GetTrackList()->ForEachTrack([&byName](MHIT& track) {
+            byName[track.GetName().ToStdString()] = track.GetFilepath().ToStdString().substr(20);
+        });
+        for (const auto& [name, file] : byName)
+            files.push_back(file);
+    }
+    ASSERT_EQ(MusicFiles().size(), 4u);
+    std::filesystem::resize_file(root + "/iPod_Control/Music/" + files[3], 100); // cut short
+    fixtures::WriteFile(root + "/iPod_Control/Music/F07/.ABCD.mp3.pelorin-4242-3.tmp", std::string("half"));
+    fixtures::WriteFile(root + "/iPod_Control/iTunes/.iTunesSD.pelorin-4242-4.tmp", std::string("half"));
+    fixtures::WriteFile(root + "/iPod_Control/Music/F07/.hidden.mp3", std::string("not ours"));
+    EXPECT_TRUE(fixtures::Exists(root + "/iPod_Control/iTunes/PelorinJournal"));
+
+    ADirPodDB next;
+    Load(next);
+    EXPECT_EQ(next.Count(), 3);
+    EXPECT_NE(frontend.Log().find("3 songs copied onto the iPod taken into its database"), std::string::npos)
+        << frontend.Log();
+    std::vector<std::string> expected{files[0], files[1], files[2], "F07/.hidden.mp3"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(MusicFiles(), expected);
+    EXPECT_EQ(ListFiles(root + "/iPod_Control/iTunes"),
+              (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
+    // Stored at once: the iPod's database lists them.
+    IPodDB stored;
+    AString r = Root();
+    ASSERT_EQ(stored.Load(&r, 1, nullptr, nullptr), 0);
+    EXPECT_EQ(stored.GetTrackCount(), 3);
+    // The songs are there: adding them again copies nothing.
+    for (int i = 0; i < 3; ++i) {
+        AString file = AString::FromUTF8(music / ("s" + std::to_string(i) + ".mp3"));
+        EXPECT_EQ(next.AddSongFromDisk(&file, nullptr, nullptr), kErrDuplicate);
+    }
+    EXPECT_EQ(MusicFiles().size(), 4u);
+}
+
+TEST_F(ADirPodDBTest, ALongRunStoresTheDatabaseOnTheWay)
+{
+    ADirPodDB source;
+    source.SetStoreInterval(2, 3600);
+    Load(source);
+    AString r = Root();
+    for (int i = 0; i < 5; ++i) {
+        AString file =
+            Song("s" + std::to_string(i) + ".mp3", SongSpecOf("Song " + std::to_string(i), "A", "B", "C", i));
+        ASSERT_EQ(source.AddSongFromDisk(&file, nullptr, nullptr), 0);
+        IPodDB stored;
+        ASSERT_EQ(stored.Load(&r, 1, nullptr, nullptr), 0);
+        EXPECT_EQ(stored.GetTrackCount(), (i + 1) / 2 * 2) << i;
+    }
+    ASSERT_EQ(source.Finalize(), 0);
+    IPodDB stored;
+    ASSERT_EQ(stored.Load(&r, 1, nullptr, nullptr), 0);
+    EXPECT_EQ(stored.GetTrackCount(), 5);
+    EXPECT_FALSE(fixtures::Exists(root + "/iPod_Control/iTunes/PelorinJournal"));
+}
+
+// A removed song's file goes only once the database that no longer lists it is stored: a store
+// that fails leaves every listed track with its file, and a run that stops between the store and
+// the removal has the removal carried out by the next listing.
+TEST_F(ADirPodDBTest, ARemovedSongsFileGoesOnlyOnceTheStoredDatabaseNoLongerListsIt)
+{
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")},
+         {"b.mp3", SongSpecOf("Song B", "Artist", "Album", "Rock", 1)}});
+    const std::string database = fixtures::DatabasePath(root);
+    const auto stored = ReadFile(database);
+    {
+        ADirPodDB failing;
+        Load(failing);
+        ASSERT_EQ(failing.DeleteEntry(0, 1, 0), 0);
+        // The database cannot be replaced: a folder has taken its name.
+        std::filesystem::rename(database, database + ".kept");
+        std::filesystem::create_directories(database + "/in the way");
+        EXPECT_NE(failing.Finalize(), 0);
+        std::filesystem::remove_all(database);
+        std::filesystem::rename(database + ".kept", database);
+    }
+    EXPECT_EQ(ReadFile(database), stored);
+    EXPECT_EQ(MusicFiles().size(), 2u);
+    EXPECT_TRUE(ListFiles(root + "/Removed Files").empty());
+
+    std::string removedFile;
+    {
+        ADirPodDB stopped;
+        Load(stopped);
+        AString disk;
+        ASSERT_EQ(stopped.GetFileDiskPath(stopped.GetFPath(0), &disk, 1), 0);
+        removedFile = disk.ToStdString();
+        ASSERT_EQ(stopped.DeleteEntry(0, 1, 0), 0);
+        // Stored, and stopped before the file was moved.
+        ASSERT_EQ(stopped.GetDatabase()->Store(nullptr), 0);
+    }
+    EXPECT_TRUE(fixtures::Exists(removedFile));
+    ADirPodDB next;
+    Load(next);
+    EXPECT_EQ(next.Count(), 1);
+    EXPECT_EQ(MusicFiles().size(), 1u);
+    EXPECT_FALSE(fixtures::Exists(removedFile));
+    EXPECT_EQ(ListFiles(root + "/Removed Files").size(), 1u);
+    EXPECT_FALSE(fixtures::Exists(root + "/iPod_Control/iTunes/PelorinJournal"));
+}
+
+// A run stopped between replacing iTunesDB and replacing iTunesSD leaves a shuffle playing the old
+// list; the next run rewrites iTunesSD even when it has nothing else to do.
+TEST_F(ADirPodDBTest, AStaleShuffleFileIsRewrittenByARunWithNothingElseToDo)
+{
+    options.modelNumStr = "MA133";
+    SetUp();
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}});
+    const std::string shuffleFile = root + "/iPod_Control/iTunes/iTunesSD";
+    const auto current = ReadFile(shuffleFile);
+    ASSERT_EQ(current.size(), IPodDB::kSDHeaderLength + IPodDB::kSDEntryLength);
+    fixtures::WriteFile(shuffleFile, std::vector<std::uint8_t>(IPodDB::kSDHeaderLength, 0));
+    ADirPodDB source;
+    Load(source);
+    ASSERT_EQ(source.Finalize(), 0);
+    EXPECT_EQ(ReadFile(shuffleFile), current);
+    // Up to date, a run with nothing to do writes nothing.
+    fixtures::SetModTime(fixtures::DatabasePath(root), 1000000000);
+    ADirPodDB again;
+    Load(again);
+    ASSERT_EQ(again.Finalize(), 0);
+    struct stat info {};
+    ASSERT_EQ(stat(fixtures::DatabasePath(root).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, 1000000000);
 }

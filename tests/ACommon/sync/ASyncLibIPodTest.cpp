@@ -21,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using fixtures::Exists;
@@ -300,7 +301,9 @@ int UnplugDuringReview(AArray*, ASync*)
 
 } // namespace
 
-TEST(ASyncLibIPod, ADatabaseThatCannotBeWrittenBackFailsTheRun)
+// A song is copied onto the iPod only where its database can be written: otherwise the copy would
+// stay on the iPod, listed nowhere.
+TEST(ASyncLibIPod, AnIPodWhoseDatabaseCannotBeWrittenGetsNoSongFileAndTheRunSaysWhy)
 {
     FolderAndIPod pair;
     pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
@@ -310,7 +313,9 @@ TEST(ASyncLibIPod, ADatabaseThatCannotBeWrittenBackFailsTheRun)
         sync.SetActionsListDlogProc(UnplugDuringReview);
     });
     EXPECT_EQ(result, kErrFileNotFound);
-    EXPECT_TRUE(Has(pair.frontend.Log(), "Failed writing iPod: Test iPod Main Library: -11160"))
+    EXPECT_TRUE(ListFiles(pair.root + "/iPod_Control/Music").empty());
+    EXPECT_TRUE(Has(pair.frontend.Log(),
+                    "-11160: File not found. (cannot open " + gITunesFolder + ": No such file or directory)"))
         << pair.frontend.Log();
 }
 
@@ -332,4 +337,47 @@ TEST(ASyncLibIPod, AnIPodThatChecksASignatureIsRefusedBeforeAnythingIsCopiedButC
     EXPECT_EQ(ReadFile(fixtures::DatabasePath(pair.root)), database);
     EXPECT_EQ(pair.Run(2, 0), 0) << "copying from it changes nothing on it";
     EXPECT_EQ(ReadFile(fixtures::DatabasePath(pair.root)), database);
+}
+
+// A run that cannot change the iPod writes nothing to it: not the database it could not read
+// whole, not a database or iTunesSD it did not change, not a journal.
+TEST(ASyncLibIPod, ARunThatCanChangeNothingOnTheIPodWritesNothingToIt)
+{
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& root)> damage;
+    };
+    const Case cases[] = {
+        {"a music folder that is a file",
+         [](const std::string& root) {
+             std::filesystem::remove_all(root + "/iPod_Control/Music");
+             fixtures::WriteFile(root + "/iPod_Control/Music", std::string("not a folder"));
+         }},
+        {"a database whose track list is of an unknown type",
+         [](const std::string& root) {
+             auto bytes = ReadFile(fixtures::DatabasePath(root));
+             const std::uint32_t firstDataset = fixtures::itdb::GetU32(bytes, 4);
+             fixtures::itdb::PutU32(bytes, firstDataset + 12, 99);
+             fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
+         }},
+    };
+    for (const Case& c : cases) {
+        FolderAndIPod pair({.modelNumStr = "MA133"}); // a shuffle, which has an iTunesSD to write
+        pair.PutOnIPod({{"old.mp3", SongSpecOf("Old")}});
+        pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
+        c.damage(pair.root);
+        // Each file by its contents and its inode: a file written again, even the same, is a new one.
+        auto snapshot = [&pair] {
+            std::map<std::string, std::pair<ino_t, std::vector<std::uint8_t>>> files;
+            for (const std::string& file : ListFiles(pair.root)) {
+                struct stat info {};
+                stat((pair.root + "/" + file).c_str(), &info);
+                files[file] = {info.st_ino, ReadFile(pair.root + "/" + file)};
+            }
+            return files;
+        };
+        const auto before = snapshot();
+        EXPECT_NE(pair.Run(1, 0), 0) << c.what;
+        EXPECT_EQ(snapshot(), before) << c.what;
+    }
 }
