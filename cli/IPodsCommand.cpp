@@ -148,6 +148,14 @@ void AddIPodsCommand(CLI::App& app, int& exitStatus)
     command->add_flag("--json", *json, "Print the list as JSON");
     command->callback([json, &exitStatus] {
         const std::string volumesRoot = platform::VolumesRoot();
+        std::error_code unreadable;
+        std::filesystem::directory_iterator(volumesRoot, unreadable);
+        if (unreadable && unreadable != std::errc::no_such_file_or_directory) {
+            std::fprintf(stderr, "pelorin ipods: cannot read the volumes folder %s: %s\n",
+                         volumesRoot.c_str(), unreadable.message().c_str());
+            exitStatus = kExitError;
+            return;
+        }
         const std::vector<MountedIPod> pods = FindIPods(volumesRoot);
         if (*json)
             PrintJson(pods);

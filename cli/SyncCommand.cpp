@@ -206,6 +206,13 @@ int RunSync(const SyncOptions& options)
         return kExitUsage;
     }
     const std::string volumesRoot = platform::VolumesRoot();
+    std::error_code unreadable;
+    std::filesystem::directory_iterator(volumesRoot, unreadable);
+    if (unreadable && unreadable != std::errc::no_such_file_or_directory) {
+        run.Complain("cannot read the volumes folder " + volumesRoot + ": " + unreadable.message() +
+                     " (PELORIN_VOLUMES names another folder to look in)");
+        return kExitError;
+    }
     const std::vector<MountedIPod> pods = FindIPods(volumesRoot);
     const MountedIPod* pod = ChooseIPod(pods, options.ipod);
     if (!pod) {

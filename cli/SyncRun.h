@@ -85,7 +85,8 @@ bool Inside(const std::string& inner, const std::string& outer);
 // Whole or not at all: false, with nothing changed, when any part is not understood.
 bool ApplyReviewAnswer(ASync* sync, const std::string& line);
 
-// The code and its message: "-36: IO error.".
+// The code and its message, and the file and the system's reason when they are known: "-36: IO
+// error. (cannot write /media/u/IPOD/iPod_Control/iTunes/iTunesDB: No space left on device)".
 std::string Describe(int err);
 
 class SyncRun {
