@@ -1,5 +1,6 @@
 #include "cli/MountedIPods.h"
 
+#include "ACommon/base/AError.h"
 #include "ACommon/base/AString.h"
 #include "ACommon/itunesdb/IPodDB.h"
 
@@ -22,7 +23,9 @@ std::vector<MountedIPod> FindIPods(const std::string& volumesRoot)
         if (!IPodDB::IsIPodRoot(root))
             continue;
         IPodDB db;
-        if (db.LoadName(&root, 1) == 0) {
+        if (int err = db.LoadName(&root, 1); err != 0) {
+            pod.problem = AError::FailureDetail(err).ToStdString();
+        } else {
             AString name;
             db.GetIPodName(name);
             pod.name = name.ToStdString();

@@ -15,6 +15,7 @@ struct MountedIPod {
     std::string path;   // its mount point
     std::string name;   // the iPod's name, from its database
     bool nameRead = false;
+    std::string problem; // why the database could not be read, when it could not
     IPodInfo info;
     bool infoRead = false;
     int songs = 0;

@@ -227,7 +227,9 @@ int RunSync(const SyncOptions& options)
     }
     if (!pod->nameRead) {
         run.Complain("the database of the iPod on " + pod->volume + " (" + pod->path +
-                     "/iPod_Control/iTunes/iTunesDB) cannot be read; nothing was changed");
+                     "/iPod_Control/iTunes/iTunesDB) cannot be read" +
+                     (pod->problem.empty() ? std::string() : " (" + pod->problem + ")") +
+                     "; nothing was changed");
         return kExitError;
     }
     if (pod->readOnly) {

@@ -607,8 +607,12 @@ int IPodDB::LoadName(AString* path, signed char isRoot)
     }
     AFile f;
     int err = f.Open(&file, 1);
-    if (err == 0)
+    if (err == 0) {
         err = database->LoadName(&f);
+        if (err == kErrUnknown || err == kErrEndOfFile)
+            AError::NoteFailure(err,
+                                AString("the iPod's database ") + file + " is damaged and cannot be read");
+    }
     if (err != 0) {
         ResetDatabase();
         return err;

@@ -221,7 +221,10 @@ void ADirPodDB::RecoverInterruptedRun()
                           temporaries);
     FindOwnTemporaryFiles(IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/iTunes").ToStdString(), 0,
                           temporaries);
-    if (journal.IsEmpty() && temporaries.empty() && journalRead == 0)
+    // A run stopped between replacing iTunesDB and iTunesSD leaves a shuffle playing the old songs;
+    // written again now, whether or not this run has anything else to do.
+    const bool staleShuffleFile = database->ShuffleFileOutOfDate();
+    if (journal.IsEmpty() && temporaries.empty() && journalRead == 0 && !staleShuffleFile)
         return;
     // Temporary files may be another run's at work, and the journal another run's to keep: only
     // the holder of the iPod's lock tidies up.
@@ -326,7 +329,7 @@ void ADirPodDB::RecoverInterruptedRun()
         line += ".";
         Log(line);
     }
-    if (takenIn > 0) {
+    if (takenIn > 0 || staleShuffleFile) {
         // Stored at once, so that what was taken in is the iPod's whatever this run does next.
         if (int err = StoreNow(); err != 0) {
             AString failure("Could not write the iPod's database: ");
@@ -345,9 +348,16 @@ void ADirPodDB::RecoverInterruptedRun()
 void ADirPodDB::CheckRemovedFilesFolder()
 {
     // Moved files go to the iPod itself unless a folder that exists was chosen for them (one on a
-    // volume that is not mounted now would be made afresh under the volumes root).
+    // volume that is not mounted now would be made afresh under the volumes root). Where this
+    // iPod was mounted before, another iPod may be now: one iPod's songs never go onto another.
+    AString chosen = removedFilesFolder;
+    if (chosen.GetLength() > 1 && chosen[chosen.GetLength() - 1] == '/')
+        chosen = chosen.Left(chosen.GetLength() - 1);
+    AString own = iPodRoot;
+    if (own.GetLength() > 1 && own[own.GetLength() - 1] == '/')
+        own = own.Left(own.GetLength() - 1);
     if (removedFilesFolder.IsEmpty() || removedFilesFolder.Find('/', 0) < 0 ||
-        !AFile::DirExists(&removedFilesFolder))
+        !AFile::DirExists(&removedFilesFolder) || (chosen != own && IPodDB::IsIPodRoot(chosen)))
         removedFilesFolder = iPodRoot;
 }
 

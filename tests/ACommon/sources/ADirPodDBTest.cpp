@@ -563,9 +563,9 @@ TEST_F(ADirPodDBTest, AStaleShuffleFileIsRewrittenByARunWithNothingElseToDo)
     ASSERT_EQ(current.size(), IPodDB::kSDHeaderLength + IPodDB::kSDEntryLength);
     fixtures::WriteFile(shuffleFile, std::vector<std::uint8_t>(IPodDB::kSDHeaderLength, 0));
     ADirPodDB source;
-    Load(source);
-    ASSERT_EQ(source.Finalize(), 0);
+    Load(source); // a run with nothing to do ends before it finalises anything
     EXPECT_EQ(ReadFile(shuffleFile), current);
+    ASSERT_EQ(source.Finalize(), 0);
     // Up to date, a run with nothing to do writes nothing.
     fixtures::SetModTime(fixtures::DatabasePath(root), 1000000000);
     ADirPodDB again;
@@ -574,4 +574,19 @@ TEST_F(ADirPodDBTest, AStaleShuffleFileIsRewrittenByARunWithNothingElseToDo)
     struct stat info {};
     ASSERT_EQ(stat(fixtures::DatabasePath(root).c_str(), &info), 0);
     EXPECT_EQ(info.st_mtime, 1000000000);
+}
+
+// The state file remembers the iPod's mount point as the folder for removed songs; mounted
+// elsewhere now, the iPod's songs still go onto it, never onto another iPod mounted where it was.
+TEST_F(ADirPodDBTest, RemovedSongsGoOntoTheIPodTheyCameFromNotOntoAnotherMountedWhereItWas)
+{
+    const std::string other = fixtures::MakeIPod(volumes.Path(), "OTHER");
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}});
+    ADirPodDB source;
+    source.SetRemovedFilesFolder(AString::FromUTF8(other + "/"));
+    Load(source);
+    ASSERT_EQ(source.DeleteEntry(0, 1, 0), 0);
+    ASSERT_EQ(source.Finalize(), 0);
+    EXPECT_FALSE(fixtures::Exists(other + "/Removed Files"));
+    EXPECT_EQ(ListFiles(root + "/Removed Files").size(), 1u);
 }
