@@ -738,8 +738,11 @@ int IPodDB::Store(AString* root)
     // Another writer stored the database since it was read here: writing this one over it would
     // undo that writer's changes.
     const bool ownRoot = !root || *root == rootPath;
-    if (ownRoot && ChangedOnDisk())
+    if (ownRoot && ChangedOnDisk()) {
+        AError::NoteFailure(kErrUnknown, AString("the iPod's database ") + databasePath +
+                                             " was changed by another program since it was read");
         return kErrUnknown;
+    }
 
     // The iPod lists the library playlist as all of its songs.
     if (MHLT* tracks = database->GetTrackList()) {

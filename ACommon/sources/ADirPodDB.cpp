@@ -443,6 +443,7 @@ int ADirPodDB::PopulateFileList(CancelProc cancel)
     }
     iPodID = database->GetIPodID();
     reloaded = false;
+    storedThisListing = 0;
     RecoverInterruptedRun();
     return 0;
 }
@@ -670,13 +671,15 @@ int ADirPodDB::StoreNow()
             detail = "cannot write ";
             detail += IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/iTunes/iTunesDB");
         }
-        if (addedSinceStore == 0) {
-            detail += " (nothing was changed on the iPod)";
+        if (addedSinceStore == 0 && storedThisListing == 0) {
+            detail += "; nothing was changed on the iPod";
+        } else if (addedSinceStore == 0) {
+            detail += "; the iPod was left as its last store this run made it";
         } else {
-            detail += " (the iPod's database was left as it was; the ";
+            detail += "; the iPod's database was left as it was, and the ";
             detail += addedSinceStore;
             detail += addedSinceStore == 1 ? " song" : " songs";
-            detail += " copied onto it since are taken in by the next run)";
+            detail += " copied onto it since are taken in by the next run";
         }
         AError::NoteFailure(err, detail);
         return err;
@@ -712,6 +715,7 @@ int ADirPodDB::StoreNow()
     }
     changed = false;
     addedSinceStore = 0;
+    ++storedThisListing;
     lastStoreTime = SteadySeconds();
     return result;
 }

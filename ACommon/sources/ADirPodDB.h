@@ -126,6 +126,7 @@ private:
     bool changed = false;           // the database differs from the iPod's since the last store
     bool reloaded = false;          // read again since it was listed: lookups go by the song
     int addedSinceStore = 0;        // songs copied onto the iPod since the last store
+    int storedThisListing = 0;      // stores since the database was listed
     std::int64_t lastStoreTime = 0; // seconds of a steady clock
     int storeEverySongs = kStoreEverySongs;
     int storeEverySeconds = kStoreEverySeconds;

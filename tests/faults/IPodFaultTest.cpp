@@ -37,9 +37,9 @@ fixtures::SongSpec SongSpecOf(const std::string& title)
 }
 
 // An iPod (a shuffle, so that iTunesSD is written too) holding the songs A, B and C, and a folder
-// holding B, D, E, F and G. Making the iPod equal to the folder copies four songs onto it, moves
-// two off it into "Removed Files" and stores its database and iTunesSD. Each run starts from a
-// copy of that first state.
+// holding B, D, E, F, G and H (over a megabyte, copied in chunks). Making the iPod equal to the
+// folder copies five songs onto it, moves two off it into "Removed Files" and stores its database
+// and iTunesSD. Each run starts from a copy of that first state.
 class IPodRun {
 public:
     IPodRun()
@@ -49,6 +49,10 @@ public:
             fixtures::WriteSong(tmp / (std::string("first/") + title + ".mp3"), SongSpecOf(title));
         for (const char* title : {"B", "D", "E", "F", "G"})
             fixtures::WriteSong(tmp / (std::string("Songs/") + title + ".mp3"), SongSpecOf(title));
+        fixtures::SongSpec large = SongSpecOf("H");
+        large.seconds = 80;
+        large.bitRate = 128;
+        fixtures::WriteSong(tmp / "Songs/H.mp3", large);
         const fixtures::CommandResult first = fixtures::RunPelorin(
             {"sync", "--from", tmp / "first", "--type", "copy-to-ipod", "--yes"}, "", Env("start"));
         EXPECT_EQ(first.exitStatus, 0) << first.err;
@@ -137,7 +141,8 @@ std::multiset<std::string> CheckWhole(const std::string& root, const std::string
 // "Removed Files" once each, nothing left over, iTunesSD up to date.
 void CheckDone(const std::string& root, const std::string& when)
 {
-    EXPECT_EQ(CheckWhole(root, when, true), (std::multiset<std::string>{"B", "D", "E", "F", "G"})) << when;
+    EXPECT_EQ(CheckWhole(root, when, true), (std::multiset<std::string>{"B", "D", "E", "F", "G", "H"}))
+        << when;
     const std::vector<std::string> removed = fixtures::ListFiles(root + "/Removed Files");
     EXPECT_EQ(removed.size(), 2u) << when << ": " << testing::PrintToString(removed);
     for (const std::string& file : fixtures::ListFiles(root))
@@ -206,7 +211,7 @@ TEST(IPodFaults, AFailedWriteFlushRenameOrOpenIsSaidAndLeavesEveryListedFile)
                 // A failure the run could work around (a leftover it could not tidy up is tidied
                 // up by the next run); what it reported done is done.
                 EXPECT_EQ(CheckWhole(run.Root(), when, true),
-                          (std::multiset<std::string>{"B", "D", "E", "F", "G"}))
+                          (std::multiset<std::string>{"B", "D", "E", "F", "G", "H"}))
                     << when << " (the run went through: " << failed.err << ")";
             } else {
                 EXPECT_EQ(failed.exitStatus, 1) << when << failed.err;

@@ -522,7 +522,10 @@ TEST_F(ADirPodDBTest, ARemovedSongsFileGoesOnlyOnceTheStoredDatabaseNoLongerList
         // The database cannot be replaced: a folder has taken its name.
         std::filesystem::rename(database, database + ".kept");
         std::filesystem::create_directories(database + "/in the way");
-        EXPECT_NE(failing.Finalize(), 0);
+        EXPECT_EQ(failing.Finalize(), kErrUnknown);
+        EXPECT_EQ(AError::FailureDetail(kErrUnknown).ToStdString(),
+                  "the iPod's database " + database +
+                      " was changed by another program since it was read; nothing was changed on the iPod");
         std::filesystem::remove_all(database);
         std::filesystem::rename(database + ".kept", database);
     }
