@@ -63,7 +63,13 @@ int IPodJournal::Read(const AString& iPodRoot)
     if (!bytes.empty())
         if (int err = f.Read(bytes.data(), static_cast<unsigned>(bytes.size()), nullptr); err != 0)
             return err;
-    ByteReader in(bytes.data(), bytes.size());
+    return Parse(bytes, entries);
+}
+
+int IPodJournal::Parse(std::span<const std::uint8_t> bytes, std::vector<Entry>& parsed)
+{
+    parsed.clear();
+    ByteReader in(bytes);
     if (in.ReadTag(4) != kMagic || !in.Ok())
         return kErrUnknown;
     while (in.Remaining() > 0) {
@@ -78,9 +84,23 @@ int IPodJournal::Read(const AString& iPodRoot)
         for (AString* text : {&entry.location, &entry.genre, &entry.artist, &entry.album, &entry.name})
             if (!ReadString(in, *text))
                 return kErrUnknown;
-        entries.push_back(std::move(entry));
+        parsed.push_back(std::move(entry));
     }
     return 0;
+}
+
+std::vector<std::uint8_t> IPodJournal::Serialize(const std::vector<Entry>& toWrite)
+{
+    ByteWriter out;
+    out.WriteTag(kMagic);
+    for (const Entry& entry : toWrite) {
+        out.WriteU8(static_cast<std::uint8_t>(entry.kind));
+        out.WriteU8(entry.move ? 1 : 0);
+        out.WriteU64LE(entry.size);
+        for (const AString* text : {&entry.location, &entry.genre, &entry.artist, &entry.album, &entry.name})
+            WriteString(out, *text);
+    }
+    return out.Bytes();
 }
 
 int IPodJournal::Add(const Entry& entry)
@@ -106,19 +126,11 @@ int IPodJournal::Write(const std::vector<Entry>& toWrite)
     const AString path = PathOf(root);
     if (toWrite.empty())
         return AFile::GetPathType(&path) == 4 ? 0 : AFile::Delete(&path);
-    ByteWriter out;
+    std::vector<std::uint8_t> bytes;
     try {
-        out.WriteTag(kMagic);
-        for (const Entry& entry : toWrite) {
-            out.WriteU8(static_cast<std::uint8_t>(entry.kind));
-            out.WriteU8(entry.move ? 1 : 0);
-            out.WriteU64LE(entry.size);
-            for (const AString* text :
-                 {&entry.location, &entry.genre, &entry.artist, &entry.album, &entry.name})
-                WriteString(out, *text);
-        }
+        bytes = Serialize(toWrite);
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }
-    return AFile::WriteWholeFileSafely(&path, out.Bytes().data(), out.Size());
+    return AFile::WriteWholeFileSafely(&path, bytes.data(), bytes.size());
 }

@@ -16,6 +16,7 @@
 #include "ACommon/base/AString.h"
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 class IPodJournal {
@@ -33,6 +34,11 @@ public:
 
     // The journal's path on the iPod mounted at `root`.
     static AString PathOf(const AString& root);
+    // The entries of a journal file's bytes: 0, or -10000 for damaged bytes, of which the entries
+    // before the damage are given.
+    static int Parse(std::span<const std::uint8_t> bytes, std::vector<Entry>& parsed);
+    // The bytes of a journal file holding `toWrite`.
+    static std::vector<std::uint8_t> Serialize(const std::vector<Entry>& toWrite);
 
     // Reads the journal of the iPod at `root` (no file: an empty journal). 0, or -10000 for a
     // damaged file, of which the entries before the damage are kept.
