@@ -46,6 +46,13 @@ public:
     // Appends `entry` and writes the journal; on failure the entry is not kept and the file on the
     // iPod is as it was.
     int Add(const Entry& entry);
+    // Drops the last entry from the entries held, not from the file: for a copy that failed, whose
+    // file name a later song may take (the file is written again before that song is copied).
+    void ForgetLast()
+    {
+        if (!entries.empty())
+            entries.pop_back();
+    }
     // Replaces the entries and writes the journal; an empty journal removes the file.
     int Set(std::vector<Entry> newEntries);
     const std::vector<Entry>& Entries() const { return entries; }

@@ -542,11 +542,12 @@ bool ADirPodDB::FileExists(const AString* path)
 
 int ADirPodDB::Delete(const AString* path, signed char fromList, signed char keepFile)
 {
+    // The database may be read again here: the track is looked for in the one that is changed.
+    if (int err = BeginChange(); err != 0)
+        return err;
     MHIT* track = nullptr;
     if (!path || !FindTrack(*path, fromList, &track, true))
         return kErrUnknown;
-    if (int err = BeginChange(); err != 0)
-        return err;
     AString file, why;
     // A file that is kept is not touched, so it needs no check.
     switch (keepFile ? OwnFile::kMissing : ResolveOwnFile(*track, &file, &why)) {
@@ -592,6 +593,15 @@ int ADirPodDB::DeleteEntry(int index, signed char removeFile, signed char keepFi
 {
     int err = 0;
     if (removeFile) {
+        if (err = BeginChange(); err != 0)
+            return err;
+        // An entry of a listing made from a database another program has replaced since names
+        // another song, or none: the listing must be made again.
+        if (reloaded) {
+            AError::NoteFailure(kErrBusy, AString("the iPod's database was changed by another program since "
+                                                  "it was listed; list the iPod again"));
+            return kErrBusy;
+        }
         const AString* entry = GetFPath(index);
         if (!entry)
             return kErrInvalidElement;
@@ -735,11 +745,11 @@ void ADirPodDB::StoreIfDue()
 
 int ADirPodDB::RefreshSong(const AString* path)
 {
+    if (int err = BeginChange(); err != 0)
+        return err;
     MHIT* track = nullptr;
     if (!path || !FindTrack(*path, 1, &track))
         return kErrUnknown;
-    if (int err = BeginChange(); err != 0)
-        return err;
     changed = true;
     AString disk, why;
     if (ResolveOwnFile(*track, &disk, &why) != OwnFile::kOwn)
@@ -886,11 +896,13 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
     if (int err = AFile::CopyWithProgress(path, &destination, cancel, progress); err != 0) {
         if (AFile::GetPathType(&destination) == 1)
             AFile::Delete(&destination);
+        journal.ForgetLast();
         return err;
     }
     MHIT* track = nullptr;
     if (int err = database->AddSong(song, &track, 1); err != 0) {
         AFile::Delete(&destination);
+        journal.ForgetLast();
         return err;
     }
     if (track)

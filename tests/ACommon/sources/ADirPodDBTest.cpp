@@ -593,3 +593,31 @@ TEST_F(ADirPodDBTest, RemovedSongsGoOntoTheIPodTheyCameFromNotOntoAnotherMounted
     EXPECT_FALSE(fixtures::Exists(other + "/Removed Files"));
     EXPECT_EQ(ListFiles(root + "/Removed Files").size(), 1u);
 }
+
+// Two runs on one iPod: the one that changes it second reads the database the first stored again,
+// and changes that one, so that neither run's work is lost.
+TEST_F(ADirPodDBTest, AChangeMadeAfterAnotherProgramStoredTheDatabaseBuildsOnWhatItStored)
+{
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")},
+         {"b.mp3", SongSpecOf("Song B", "Artist", "Album", "Rock", 1)}});
+    ADirPodDB first, second;
+    Load(first);
+    Load(second);
+    ASSERT_EQ(first.Count(), 2);
+    const AString songA = Full(*first.GetFPath(0));
+    AString c = Song("c.mp3", SongSpecOf("Song C", "Artist", "Album", "Rock", 2));
+    ASSERT_EQ(second.AddSongFromDisk(&c, nullptr, nullptr), 0);
+    ASSERT_EQ(second.Finalize(), 0);
+
+    // By its listed path (with a handle of the old database), the song is found by its tags.
+    ASSERT_EQ(first.Delete(&songA, 1, 0), 0);
+    EXPECT_NE(frontend.Log().find("changed by another program"), std::string::npos) << frontend.Log();
+    // A listed entry by its number is not: the listing is of the old database.
+    EXPECT_EQ(first.DeleteEntry(0, 1, 0), kErrBusy);
+    ASSERT_EQ(first.Finalize(), 0);
+    ADirPodDB check;
+    Load(check);
+    EXPECT_EQ(Listed(check),
+              (std::vector<std::string>{"/Rock/Artist/Album/Song B/mp3", "/Rock/Artist/Album/Song C/mp3"}));
+    EXPECT_EQ(MusicFiles().size(), 2u);
+}
