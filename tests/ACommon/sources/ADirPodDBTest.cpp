@@ -621,3 +621,24 @@ TEST_F(ADirPodDBTest, AChangeMadeAfterAnotherProgramStoredTheDatabaseBuildsOnWha
               (std::vector<std::string>{"/Rock/Artist/Album/Song B/mp3", "/Rock/Artist/Album/Song C/mp3"}));
     EXPECT_EQ(MusicFiles().size(), 2u);
 }
+
+// A source that has not read the whole database (only the iPod's name, or a listing that failed)
+// cannot store one, so it copies nothing onto the iPod: the copy would be listed nowhere.
+TEST_F(ADirPodDBTest, WithoutTheWholeDatabaseNothingIsCopiedOrStored)
+{
+    AString file = Song("a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock"));
+    ADirPodDB nameOnly;
+    AString r = Root();
+    nameOnly.SetRootPath(&r);
+    EXPECT_EQ(nameOnly.AddSongFromDisk(&file, nullptr, nullptr), kErrUnknown);
+    EXPECT_EQ(nameOnly.Finalize(), kErrUnknown);
+
+    fixtures::WriteFile(fixtures::DatabasePath(root), std::string("not a database"));
+    ADirPodDB failed;
+    EXPECT_NE(failed.InitWPath(&r, 0, nullptr), 0);
+    EXPECT_EQ(failed.AddSongFromDisk(&file, nullptr, nullptr), kErrUnknown);
+    EXPECT_EQ(failed.Finalize(), kErrUnknown);
+    EXPECT_TRUE(MusicFiles().empty());
+    EXPECT_EQ(ListFiles(root + "/iPod_Control/iTunes"),
+              (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
+}
