@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -728,8 +729,10 @@ int IPodDB::Store(AString* root)
     const AString base = root ? *root : rootPath;
     const AString databasePath = ResolveIPodPath(base, "iPod_Control/iTunes/iTunesDB");
     const AString folder = FolderOf(databasePath);
-    if (!AFile::DirExists(&folder))
+    if (!AFile::DirExists(&folder)) {
+        AError::NoteFailure(kErrFileNotFound, "write", databasePath, ENOENT);
         return kErrFileNotFound;
+    }
     if (database->IsSigned()) {
         AString at = base;
         AError::NoteFailure(kErrNotSupported, SignatureRefusal(&at));
