@@ -47,7 +47,7 @@ int IPodJournal::Read(const AString& iPodRoot)
     root = iPodRoot;
     entries.clear();
     const AString path = PathOf(root);
-    if (AFile::GetPathType(&path) != 1)
+    if (AFile::GetPathType(&path) != AFile::kPathFile)
         return 0;
     std::vector<std::uint8_t> bytes;
     AFile f;
@@ -76,7 +76,8 @@ int IPodJournal::Parse(std::span<const std::uint8_t> bytes, std::vector<Entry>& 
         Entry entry;
         const std::uint8_t kind = in.ReadU8();
         const std::uint8_t flags = in.ReadU8();
-        entry.size = in.ReadU64LE();
+        entry.size = in.ReadU32LE();
+        entry.size |= static_cast<std::uint64_t>(in.ReadU32LE()) << 32;
         if (!in.Ok() || (kind != 1 && kind != 2))
             return kErrUnknown;
         entry.kind = static_cast<Kind>(kind);
@@ -96,7 +97,8 @@ std::vector<std::uint8_t> IPodJournal::Serialize(const std::vector<Entry>& toWri
     for (const Entry& entry : toWrite) {
         out.WriteU8(static_cast<std::uint8_t>(entry.kind));
         out.WriteU8(entry.move ? 1 : 0);
-        out.WriteU64LE(entry.size);
+        out.WriteU32LE(static_cast<std::uint32_t>(entry.size));
+        out.WriteU32LE(static_cast<std::uint32_t>(entry.size >> 32));
         for (const AString* text : {&entry.location, &entry.genre, &entry.artist, &entry.album, &entry.name})
             WriteString(out, *text);
     }
@@ -125,7 +127,7 @@ int IPodJournal::Write(const std::vector<Entry>& toWrite)
 {
     const AString path = PathOf(root);
     if (toWrite.empty())
-        return AFile::GetPathType(&path) == 4 ? 0 : AFile::Delete(&path);
+        return AFile::GetPathType(&path) == AFile::kPathOther ? 0 : AFile::Delete(&path);
     std::vector<std::uint8_t> bytes;
     try {
         bytes = Serialize(toWrite);

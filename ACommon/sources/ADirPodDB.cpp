@@ -875,7 +875,7 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
             letters = letters.Right(4);
         destination = folder;
         destination.AppendPathComponent(IPodDB::IPodFileName(letters + extension));
-        if (AFile::GetPathType(&destination) == 4 && !AFile::FileExists(&destination))
+        if (AFile::GetPathType(&destination) == AFile::kPathOther && !AFile::FileExists(&destination))
             break;
         number = (number + 1) & 0xFFFFFF;
     }
@@ -894,7 +894,7 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
         return err;
 
     if (int err = AFile::CopyWithProgress(path, &destination, cancel, progress); err != 0) {
-        if (AFile::GetPathType(&destination) == 1)
+        if (AFile::GetPathType(&destination) == AFile::kPathFile)
             AFile::Delete(&destination);
         journal.ForgetLast();
         return err;
