@@ -215,19 +215,18 @@ bool ADirPodDB::InsideMusicFolder(const AString& folder) const
 
 void ADirPodDB::RecoverInterruptedRun()
 {
+    tidyFiles.clear();
     const int journalRead = journal.Read(iPodRoot);
     std::vector<AString> temporaries;
     FindOwnTemporaryFiles(IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/Music").ToStdString(), 1,
                           temporaries);
     FindOwnTemporaryFiles(IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/iTunes").ToStdString(), 0,
                           temporaries);
-    // A run stopped between replacing iTunesDB and iTunesSD leaves a shuffle playing the old songs;
-    // written again now, whether or not this run has anything else to do.
-    const bool staleShuffleFile = database->ShuffleFileOutOfDate();
-    if (journal.IsEmpty() && temporaries.empty() && journalRead == 0 && !staleShuffleFile)
+    if (journal.IsEmpty() && temporaries.empty() && journalRead == 0)
         return;
     // Temporary files may be another run's at work, and the journal another run's to keep: only
-    // the holder of the iPod's lock tidies up.
+    // the holder of the iPod's lock takes over what they name. The lock is kept until the files
+    // are tidied away (the first change, or Finalize) or the listing is dropped.
     if (lock.Acquire(iPodRoot, 0) != 0) {
         Log(AString("Another program is changing the iPod; what an interrupted run left on it is looked at "
                     "next time."));
@@ -238,24 +237,19 @@ void ADirPodDB::RecoverInterruptedRun()
             " is damaged; the entries before the damage are used.");
 
     std::set<std::u16string> listed; // the locations the database lists, in upper case
-    if (MHLT* tracks = database->GetDatabase()->GetTrackList())
-        tracks->ForEachTrack([&listed](MHIT& track) {
-            AString location = track.GetFilepath();
-            location.Upper();
-            listed.insert(location.Units());
-        });
-    auto isListed = [&listed](const AString& location) {
+    auto key = [](const AString& location) {
         AString upper = location;
         upper.Upper();
-        return listed.contains(upper.Units());
+        return upper.Units();
     };
-    int takenIn = 0, incomplete = 0, removed = 0, failed = 0;
-    std::vector<IPodJournal::Entry> left;
+    if (MHLT* tracks = database->GetDatabase()->GetTrackList())
+        tracks->ForEachTrack([&](MHIT& track) { listed.insert(key(track.GetFilepath())); });
+    int takenIn = 0;
     // Removals first: a file copied and then replaced in the same run is named twice.
     for (int pass = 0; pass < 2; ++pass)
         for (const IPodJournal::Entry& entry : journal.Entries()) {
             if ((entry.kind == IPodJournal::Kind::kRemoved) != (pass == 0) || ClimbsOut(entry.location) ||
-                isListed(entry.location))
+                listed.contains(key(entry.location)))
                 continue; // still the file of a listed track, which it stays
             AString file = iPodRoot;
             file.AppendPathComponent(entry.location);
@@ -264,17 +258,8 @@ void ADirPodDB::RecoverInterruptedRun()
                 !InsideMusicFolder(file.Left(file.ReverseFind('/'))))
                 continue;
             if (entry.kind == IPodJournal::Kind::kRemoved) {
-                const signed char move = moveInsteadOfDelete;
-                moveInsteadOfDelete = entry.move ? 1 : 0;
-                const int err = ADir::Delete(&file, 1, 0);
-                moveInsteadOfDelete = move;
-                if (err == 0) {
-                    ++removed;
-                } else {
-                    ++failed;
-                    left.push_back(entry);
-                    pendingRemovals.push_back(file);
-                }
+                tidyFiles.push_back({file, true, entry.move});
+                listed.insert(key(entry.location)); // gone once tidied
                 continue;
             }
             // A copy that is complete holds the size and the tags it was recorded with.
@@ -296,53 +281,63 @@ void ADirPodDB::RecoverInterruptedRun()
                 complete = database->AddSong(song, &track, 1) == 0 && track;
             }
             if (!complete) {
-                if (AFile::Delete(&file) == 0)
-                    ++incomplete;
+                tidyFiles.push_back({file, false, false});
                 continue;
             }
             track->SetFilepath(entry.location);
-            AString upper = entry.location;
-            upper.Upper();
-            listed.insert(upper.Units());
-            left.push_back(entry);
+            listed.insert(key(entry.location));
             changed = true;
             ++takenIn;
             ++addedSinceStore;
         }
     for (const AString& temporary : temporaries)
-        if (AFile::Delete(&temporary) == 0)
-            ++removed;
-
-    if (takenIn + incomplete + removed + failed > 0) {
-        AString line("Tidied up after a run that did not finish: ");
+        tidyFiles.push_back({temporary, false, false});
+    tidyPending = true;
+    if (takenIn > 0) {
+        AString line;
         line += takenIn;
-        line += " songs copied onto the iPod taken into its database, ";
-        line += incomplete;
-        line += " incomplete or extra copies and ";
-        line += removed;
-        line += " leftover files removed";
-        if (failed > 0) {
-            line += ", ";
-            line += failed;
-            line += " files of removed songs not yet removable";
-        }
-        line += ".";
+        line += takenIn == 1 ? " song" : " songs";
+        line += " that a run which did not finish copied onto the iPod are taken into its database.";
         Log(line);
     }
-    if (takenIn > 0 || staleShuffleFile) {
-        // Stored at once, so that what was taken in is the iPod's whatever this run does next.
-        if (int err = StoreNow(); err != 0) {
-            AString failure("Could not write the iPod's database: ");
-            failure += err;
-            AError::AddErrorMsg(&failure, err);
-            Log(failure);
+}
+
+void ADirPodDB::TidyUp()
+{
+    if (!tidyPending)
+        return;
+    tidyPending = false;
+    int removed = 0;
+    std::vector<IPodJournal::Entry> keep;
+    for (const TidyFile& tidy : tidyFiles) {
+        const signed char move = moveInsteadOfDelete;
+        moveInsteadOfDelete = tidy.move ? 1 : 0;
+        const int err = tidy.removal ? ADir::Delete(&tidy.file, 1, 0) : AFile::Delete(&tidy.file);
+        moveInsteadOfDelete = move;
+        if (err == 0) {
+            ++removed;
+        } else if (tidy.removal) {
+            // Tried again after the next store, and named in the journal meanwhile.
+            pendingRemovals.push_back(tidy.file);
+            IPodJournal::Entry entry;
+            entry.kind = IPodJournal::Kind::kRemoved;
+            entry.move = tidy.move;
+            entry.location = tidy.file.Mid(iPodRoot.GetLength() - 1, tidy.file.GetLength());
+            keep.push_back(entry);
         }
-    } else {
-        pendingRemovals.clear();
-        journal.Set(std::move(left));
     }
-    lock.Release();
-    database->DeleteSortedList();
+    tidyFiles.clear();
+    if (removed > 0) {
+        AString line("Tidied up after a run that did not finish: ");
+        line += removed;
+        line += removed == 1 ? " file" : " files";
+        line += " removed (incomplete copies, leftover temporary files, songs it had removed).";
+        Log(line);
+    }
+    // With songs taken in, the journal names them until the store that lists them empties it;
+    // otherwise all it still has to name are removals that could not be made.
+    if (!changed)
+        journal.Set(std::move(keep));
 }
 
 void ADirPodDB::CheckRemovedFilesFolder()
@@ -619,6 +614,8 @@ void ADirPodDB::DeleteAll()
     // Changes not stored are given up: the iPod's database still lists the songs removed, whose
     // files stay, and the journal names the songs copied, which the next listing takes in.
     pendingRemovals.clear();
+    tidyFiles.clear();
+    tidyPending = false;
     changed = false;
     addedSinceStore = 0;
     lock.Release();
@@ -632,7 +629,9 @@ int ADirPodDB::Finalize()
     if (!database->IsLoaded())
         return kErrUnknown;
     int err = 0;
-    if (changed || database->ShuffleFileOutOfDate())
+    if (tidyPending)
+        err = BeginChange();
+    if (err == 0 && (changed || database->ShuffleFileOutOfDate()))
         err = StoreNow();
     lock.Release();
     return err;
@@ -649,8 +648,10 @@ int ADirPodDB::BeginChange()
 {
     if (!database->IsLoaded())
         return kErrUnknown;
-    if (lock.IsHeld())
+    if (lock.IsHeld()) {
+        TidyUp();
         return 0;
+    }
     if (int err = lock.Acquire(iPodRoot); err != 0)
         return err;
     lastStoreTime = SteadySeconds();

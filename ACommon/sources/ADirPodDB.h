@@ -93,8 +93,12 @@ private:
     // Stores the database, then carries out the removals waiting for it and empties the journal.
     int StoreNow();
     void StoreIfDue();
-    // Takes in what an interrupted run left on the iPod (see the top of this file).
+    // Takes in what an interrupted run left on the iPod (see the top of this file): complete
+    // copies become songs of the database in memory at once, so that the listing shows them; the
+    // files to remove are only noted, and removed by TidyUp at the first change or Finalize (a
+    // run that only plans, or is refused at its review, changes nothing on the iPod).
     void RecoverInterruptedRun();
+    void TidyUp();
     void Log(const AString& line) const;
     // `path` relative to the iPod: the mount point cut off ("/" kept in front).
     AString RelativePath(const AString& path, bool upToFirstRoot) const;
@@ -123,6 +127,15 @@ private:
     IPodJournal journal;
     // The files of songs removed since the last store, moved or deleted once a store succeeds.
     std::vector<AString> pendingRemovals;
+    // What an interrupted run left to remove: files to delete, and (`removal`) files of songs it
+    // removed, moved to "Removed Files" (`move`) or deleted as that run was set to.
+    struct TidyFile {
+        AString file;
+        bool removal = false;
+        bool move = false;
+    };
+    std::vector<TidyFile> tidyFiles;
+    bool tidyPending = false;
     bool changed = false;           // the database differs from the iPod's since the last store
     bool reloaded = false;          // read again since it was listed: lookups go by the song
     int addedSinceStore = 0;        // songs copied onto the iPod since the last store

@@ -435,8 +435,9 @@ TEST_F(ADirPodDBTest, TheStateRecordKeepsTheSavedListAndSettings)
 
 // A run killed between copying songs and storing the database (here: a source that goes away
 // without Finalize, as a killed process does) leaves complete copies, a copy cut short and
-// temporary files. The next listing takes the complete copies in as the songs they are, and
-// removes the rest, so that no song is copied twice and no file stays that nothing lists.
+// temporary files. The next listing takes the complete copies in as the songs they are, and its
+// run removes the rest, so that no song is copied twice and no file stays that nothing lists; a
+// listing that changes nothing (a plan only) touches none of it.
 TEST_F(ADirPodDBTest, WhatAnInterruptedRunCopiedIsTakenInAndWhatItLeftHalfDoneIsRemoved)
 {
     std::vector<std::string> files; // of Song 0 to Song 3, below the music folder
@@ -462,27 +463,38 @@ TEST_F(ADirPodDBTest, WhatAnInterruptedRunCopiedIsTakenInAndWhatItLeftHalfDoneIs
     fixtures::WriteFile(root + "/iPod_Control/Music/F07/.hidden.mp3", std::string("not ours"));
     EXPECT_TRUE(fixtures::Exists(root + "/iPod_Control/iTunes/PelorinJournal"));
 
+    const std::vector<std::string> left = MusicFiles();
+    const std::vector<std::string> iTunesFolder = ListFiles(root + "/iPod_Control/iTunes");
+    {
+        ADirPodDB planOnly;
+        Load(planOnly);
+        EXPECT_EQ(planOnly.Count(), 3);
+        EXPECT_NE(
+            frontend.Log().find("3 songs that a run which did not finish copied onto the iPod are taken"),
+            std::string::npos)
+            << frontend.Log();
+    }
+    EXPECT_EQ(MusicFiles(), left);
+    EXPECT_EQ(ListFiles(root + "/iPod_Control/iTunes"), iTunesFolder);
+
     ADirPodDB next;
     Load(next);
     EXPECT_EQ(next.Count(), 3);
-    EXPECT_NE(frontend.Log().find("3 songs copied onto the iPod taken into its database"), std::string::npos)
-        << frontend.Log();
-    std::vector<std::string> expected{files[0], files[1], files[2], "F07/.hidden.mp3"};
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(MusicFiles(), expected);
-    EXPECT_EQ(ListFiles(root + "/iPod_Control/iTunes"),
-              (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
-    // Stored at once: the iPod's database lists them.
-    IPodDB stored;
-    AString r = Root();
-    ASSERT_EQ(stored.Load(&r, 1, nullptr, nullptr), 0);
-    EXPECT_EQ(stored.GetTrackCount(), 3);
     // The songs are there: adding them again copies nothing.
     for (int i = 0; i < 3; ++i) {
         AString file = AString::FromUTF8(music / ("s" + std::to_string(i) + ".mp3"));
         EXPECT_EQ(next.AddSongFromDisk(&file, nullptr, nullptr), kErrDuplicate);
     }
-    EXPECT_EQ(MusicFiles().size(), 4u);
+    ASSERT_EQ(next.Finalize(), 0);
+    std::vector<std::string> expected{files[0], files[1], files[2], "F07/.hidden.mp3"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(MusicFiles(), expected);
+    EXPECT_EQ(ListFiles(root + "/iPod_Control/iTunes"),
+              (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
+    IPodDB stored;
+    AString r = Root();
+    ASSERT_EQ(stored.Load(&r, 1, nullptr, nullptr), 0);
+    EXPECT_EQ(stored.GetTrackCount(), 3);
 }
 
 TEST_F(ADirPodDBTest, ALongRunStoresTheDatabaseOnTheWay)
@@ -548,6 +560,7 @@ TEST_F(ADirPodDBTest, ARemovedSongsFileGoesOnlyOnceTheStoredDatabaseNoLongerList
     ADirPodDB next;
     Load(next);
     EXPECT_EQ(next.Count(), 1);
+    ASSERT_EQ(next.Finalize(), 0);
     EXPECT_EQ(MusicFiles().size(), 1u);
     EXPECT_FALSE(fixtures::Exists(removedFile));
     EXPECT_EQ(ListFiles(root + "/Removed Files").size(), 1u);
@@ -566,9 +579,9 @@ TEST_F(ADirPodDBTest, AStaleShuffleFileIsRewrittenByARunWithNothingElseToDo)
     ASSERT_EQ(current.size(), IPodDB::kSDHeaderLength + IPodDB::kSDEntryLength);
     fixtures::WriteFile(shuffleFile, std::vector<std::uint8_t>(IPodDB::kSDHeaderLength, 0));
     ADirPodDB source;
-    Load(source); // a run with nothing to do ends before it finalises anything
-    EXPECT_EQ(ReadFile(shuffleFile), current);
+    Load(source);
     ASSERT_EQ(source.Finalize(), 0);
+    EXPECT_EQ(ReadFile(shuffleFile), current);
     // Up to date, a run with nothing to do writes nothing.
     fixtures::SetModTime(fixtures::DatabasePath(root), 1000000000);
     ADirPodDB again;

@@ -381,3 +381,50 @@ TEST(ASyncLibIPod, ARunThatCanChangeNothingOnTheIPodWritesNothingToIt)
         EXPECT_EQ(snapshot(), before) << c.what;
     }
 }
+
+namespace {
+
+int RefuseReview(AArray*, ASync*) { return kErrUserCancel; }
+
+} // namespace
+
+// What a stopped run left on a shuffle (a song copied but not listed, a temporary file, an iTunesSD
+// older than the database) is mended by the next run, even one with nothing else to do; a run that
+// only plans, or is refused at its review, leaves it as it is.
+TEST(ASyncLibIPod, WhatAStoppedRunLeftIsMendedByARunWithNothingToDoAndLeftByARunThatChangesNothing)
+{
+    FolderAndIPod pair({.modelNumStr = "MA133"});
+    pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
+    pair.WriteSong("Artist/Album/02 Two.mp3", SongSpecOf("Two", "Artist", 1));
+    ASSERT_EQ(pair.Run(1, 0), 0);
+    const std::string shuffleFile = pair.root + "/iPod_Control/iTunes/iTunesSD";
+    const auto current = ReadFile(shuffleFile);
+    // Stopped after iTunesDB was replaced and before iTunesSD was, with a copy half made.
+    fixtures::WriteFile(shuffleFile, std::vector<std::uint8_t>(IPodDB::kSDHeaderLength, 0));
+    fixtures::WriteFile(pair.root + "/iPod_Control/Music/F03/.ABCD.mp3.pelorin-77-1.tmp",
+                        std::string("half"));
+    auto snapshot = [&pair] {
+        std::map<std::string, std::vector<std::uint8_t>> files;
+        for (const std::string& file : ListFiles(pair.root))
+            files[file] = ReadFile(pair.root + "/" + file);
+        return files;
+    };
+    const auto stopped = snapshot();
+
+    EXPECT_EQ(pair.Run(1, 0, [](ASyncLib& sync) { sync.SetPlanOnly(true); }), 0);
+    pair.WriteSong("Artist/Album/03 Three.mp3", SongSpecOf("Three", "Artist", 2));
+    EXPECT_EQ(pair.Run(1, 0,
+                       [](ASyncLib& sync) {
+                           sync.SetShowActionsList(1);
+                           sync.SetActionsListDlogProc(RefuseReview);
+                       }),
+              kErrUserCancel);
+    EXPECT_EQ(snapshot(), stopped);
+
+    std::filesystem::remove(pair.Folder("Artist/Album/03 Three.mp3"));
+    pair.frontend.Clear();
+    ASSERT_EQ(pair.Run(1, 0), 0);
+    EXPECT_TRUE(Has(pair.frontend.Log(), "Nothing to Sync!")) << pair.frontend.Log();
+    EXPECT_EQ(ReadFile(shuffleFile), current);
+    EXPECT_EQ(ListFiles(pair.root + "/iPod_Control/Music").size(), 2u);
+}
