@@ -133,12 +133,13 @@ static int Fault(const char* kind)
 }
 
 /* The next definition of `name` (the C library's), looked up once. */
-#define NEXT(name)                                                                                            \
-    static __typeof__(&name) next_##name;                                                                  \
-    if (!next_##name)                                                                                       \
+#define NEXT(name)                                                                                           \
+    static __typeof__(&name) next_##name;                                                                    \
+    if (!next_##name)                                                                                        \
     next_##name = (__typeof__(&name))dlsym(RTLD_NEXT, #name)
 
-static int OpenCommon(int (*real)(int, const char*, int, mode_t), int dirfd, const char* path, int flags, mode_t mode)
+static int OpenCommon(int (*real)(int, const char*, int, mode_t), int dirfd, const char* path, int flags,
+                      mode_t mode)
 {
     const int counts = Below(path) || (path && path[0] != '/' && Tracked(dirfd));
     if (counts && Fault("open"))
