@@ -149,6 +149,8 @@ private:
     int LoadAAC(FileWindow& window);
     int LoadMoov(FileWindow& window, const Atom& moov, double& seconds);
     void LoadMovieHeader(FileWindow& window, const Atom& mvhd, double& seconds);
+    // The sample rate of a track's first sample entry (trak/mdia/minf/stbl/stsd).
+    void LoadTrackSampleRate(FileWindow& window, const Atom& trak);
     int LoadIlst(FileWindow& window, const Atom& ilst);
     int GetFrameStringAAC(AString& out, FileWindow& window, const Atom& item, bool numberPair);
     int AppendImagesAAC(FileWindow& window, const Atom& item);
@@ -177,6 +179,7 @@ private:
     int podcast = 0;
     int bitRate = 0;
     int duration = 0;
+    int sampleRateHz = 0; // of the music, when its header tells
     int fileSize = 0;
     AString fileExtension;
     AString appleID;

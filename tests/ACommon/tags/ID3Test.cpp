@@ -1,5 +1,6 @@
 #include "ACommon/tags/ID3.h"
 #include "ACommon/base/AError.h"
+#include "ACommon/tags/SongInfoStruct.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/StateFile.h"
 #include "fixtures/TempDir.h"
@@ -575,6 +576,39 @@ TEST_F(ID3Read, MP4DurationAndBitRateComeFromTheMovieHeaderAndTheAudioSize)
     ASSERT_EQ(Load("time.m4a", fixtures::Mp4File(movie)), 0);
     EXPECT_EQ(Duration(), 0);
     EXPECT_EQ(BitRate(), 0);
+}
+
+TEST_F(ID3Read, SampleRateComesFromTheMusicOfEveryFormat)
+{
+    auto mp4 = [](int rate, bool withTrack) {
+        Mp4Spec movie = Movie({});
+        movie.sampleRate = rate;
+        movie.withTrack = withTrack;
+        return fixtures::Mp4File(movie);
+    };
+    fixtures::AiffSpec aiff = Aiff();
+    aiff.sampleRate = 22050;
+    aiff.sampleFrames = 22050;
+    struct Case {
+        const char* name;
+        Bytes file;
+        int sampleRate;
+    };
+    const Case cases[] = {
+        {"mpeg1.mp3", fixtures::MpegFrames(MpegFrameSpec{MpegVersion::V1, 3, 128, 48000}, 100), 48000},
+        {"mpeg2.mp3", fixtures::MpegFrames(MpegFrameSpec{MpegVersion::V2, 3, 64, 16000}, 100), 16000},
+        {"mpeg25.mp3", fixtures::MpegFrames(MpegFrameSpec{MpegVersion::V25, 3, 64, 8000, true}, 100), 8000},
+        {"a.m4a", mp4(22050, true), 22050},
+        {"no-track.m4a", mp4(48000, false), 0},
+        {"a.aif", fixtures::AiffFile(aiff), 22050},
+        {"no-frame.mp3", Bytes(5000, 0x11), 0},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(Load(c.name, c.file), 0) << c.name;
+        SongInfoStruct song;
+        tags.GetSongInfo(song);
+        EXPECT_EQ(song.sampleRate, c.sampleRate) << c.name;
+    }
 }
 
 TEST_F(ID3Read, MP4MusicRangeIsTheAudioDataWhereverItLies)
