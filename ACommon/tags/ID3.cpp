@@ -388,11 +388,11 @@ ID3::~ID3() = default;
 
 void ID3::Reset()
 {
-    name = album = artist = tvShow = genre = composer = AString();
+    name = album = artist = albumArtist = tvShow = genre = composer = AString();
     images.clear();
-    trackNumber = discNumber = discCount = year = compilation = 0;
+    trackNumber = trackCount = discNumber = discCount = year = compilation = 0;
     mediaKind = -1;
-    podcast = bitRate = duration = 0;
+    podcast = bitRate = duration = sampleRate = 0;
     fileSize = 0;
     tagKinds = 0;
     musicStart = musicEnd = 0;
@@ -508,11 +508,11 @@ int ID3::LoadID3v2(FileWindow& window, std::uint64_t base, std::uint64_t limit)
         return 0;
 
     // An ID3v2 tag replaces everything an ID3v1 tag said, even what it does not say itself.
-    name = album = artist = tvShow = genre = composer = AString();
+    name = album = artist = albumArtist = tvShow = genre = composer = AString();
     images.clear();
-    trackNumber = discNumber = discCount = year = compilation = 0;
+    trackNumber = trackCount = discNumber = discCount = year = compilation = 0;
     mediaKind = -1;
-    podcast = bitRate = duration = 0;
+    podcast = bitRate = duration = sampleRate = 0;
 
     const int version = header[3];
     if (version < 2 || version > 4)
@@ -659,15 +659,19 @@ void ID3::ApplyFrame(int version, const char* id, const FrameData& data, bool re
             artist = text;
         break;
     case Field::BandArtist:
+        albumArtist = text;
         if (version != 2 || artist.IsEmpty())
             artist = text;
         break;
     case Field::Genre:
         genre = LookUpGenreID3(text, 0);
         break;
-    case Field::Track:
+    case Field::Track: {
         trackNumber = text.IntValue(10) & 0xFFFF;
+        int number = 0;
+        SplitNumberPair(text, number, trackCount);
         break;
+    }
     case Field::Disc:
         SplitNumberPair(text, discNumber, discCount);
         break;
@@ -867,7 +871,7 @@ int ID3::LoadMP3HeaderInfo(FileWindow& window, std::uint64_t from)
         const MPEGHeader header(bytes[0], bytes[1], bytes[2], bytes[3]);
         const std::uint64_t audioBytes = audioEnd > frameStart ? audioEnd - frameStart : 0;
         const std::uint64_t rate = static_cast<std::uint64_t>(header.BitRate());
-        const std::uint64_t sampleRate = static_cast<std::uint64_t>(header.SampleRate());
+        const std::uint64_t frameRate = static_cast<std::uint64_t>(header.SampleRate());
         const std::uint64_t frameLength = static_cast<std::uint64_t>(header.FrameLength());
         // Bytes per frame = factor x bit rate / sample rate, so the average bit rate of a variable
         // bit-rate file is its average frame length x sample rate / factor.
@@ -892,7 +896,7 @@ int ID3::LoadMP3HeaderInfo(FileWindow& window, std::uint64_t from)
                     if (frames > 0) {
                         if (count == 0)
                             count = audioBytes;
-                        average = ((count / frames) * sampleRate) / factor;
+                        average = ((count / frames) * frameRate) / factor;
                     }
                 }
             }
@@ -908,7 +912,7 @@ int ID3::LoadMP3HeaderInfo(FileWindow& window, std::uint64_t from)
                 if (frames >= 1) {
                     if (count == 0)
                         count = audioBytes;
-                    average = (count / frames) * (sampleRate / factor);
+                    average = (count / frames) * (frameRate / factor);
                 }
             }
         }
@@ -920,8 +924,10 @@ int ID3::LoadMP3HeaderInfo(FileWindow& window, std::uint64_t from)
             duration =
                 ClampToInt(std::floor(static_cast<double>(audioBytes) * 8.0 / static_cast<double>(used)));
         bitRate = ClampToInt(used / 1000);
-        if (duration != 0 && bitRate != 0)
+        if (duration != 0 && bitRate != 0) {
+            sampleRate = static_cast<int>(frameRate);
             return 0;
+        }
     }
 }
 
@@ -1081,8 +1087,11 @@ int ID3::LoadIlst(FileWindow& window, const Atom& ilst)
             if (readText())
                 artist = text;
         } else if (item.Is("aART")) {
-            if (readText() && artist.IsEmpty())
-                artist = text;
+            if (readText()) {
+                albumArtist = text;
+                if (artist.IsEmpty())
+                    artist = text;
+            }
         } else if (item.Is("tvsh")) {
             if (readText())
                 tvShow = text;
@@ -1098,8 +1107,11 @@ int ID3::LoadIlst(FileWindow& window, const Atom& ilst)
         } else if (item.Is("covr")) {
             err = AppendImagesAAC(window, item);
         } else if (item.Is("trkn")) {
-            if (readText(true))
+            if (readText(true)) {
                 trackNumber = text.IntValue(10) & 0xFFFF;
+                int number = 0;
+                SplitNumberPair(text, number, trackCount);
+            }
         } else if (item.Is("disk")) {
             if (readText(true))
                 SplitNumberPair(text, discNumber, discCount);
@@ -1234,7 +1246,7 @@ int ID3::LoadAIFF(FileWindow& window)
     int channels = 0;
     int sampleBits = 0;
     std::uint64_t sampleFrames = 0;
-    double sampleRate = 0;
+    double rate80 = 0;
     bool pcm = true;
     std::uint64_t soundStart = 0;
     std::uint64_t soundBytes = 0;
@@ -1262,7 +1274,7 @@ int ID3::LoadAIFF(FileWindow& window)
             std::uint8_t rate[10];
             comm.ReadBytes(rate, sizeof rate);
             if (comm.Ok())
-                sampleRate = Extended80({rate, sizeof rate});
+                rate80 = Extended80({rate, sizeof rate});
             std::string compression = comm.ReadTag(4);
             if (compressedForm && comm.Ok())
                 pcm = compression == "NONE" || compression == "sowt" || compression == "twos" ||
@@ -1290,12 +1302,12 @@ int ID3::LoadAIFF(FileWindow& window)
     // The music is the sound data; the ID3 reader's idea of it does not apply inside a chunk.
     musicStart = soundBytes > 0 ? soundStart : 0;
     musicEnd = soundBytes > 0 ? soundStart + soundBytes - 1 : 0;
-    if (sampleRate > 0 && sampleFrames > 0) {
-        const double seconds = static_cast<double>(sampleFrames) / sampleRate;
+    if (rate80 > 0 && sampleFrames > 0) {
+        sampleRate = ClampToInt(std::round(rate80));
+        const double seconds = static_cast<double>(sampleFrames) / rate80;
         duration = ClampToInt(std::floor(seconds));
         if (pcm)
-            bitRate =
-                ClampToInt(std::round(static_cast<double>(channels) * sampleBits * sampleRate / 1000.0));
+            bitRate = ClampToInt(std::round(static_cast<double>(channels) * sampleBits * rate80 / 1000.0));
         else if (soundBytes > 0 && seconds > 0)
             bitRate = ClampToInt(std::round(static_cast<double>(soundBytes) * 8.0 / seconds / 1000.0));
     }
