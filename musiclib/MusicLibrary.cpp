@@ -1,0 +1,257 @@
+#include "musiclib/MusicLibrary.h"
+
+#include "musiclib/LibraryFiles.h"
+#include "musiclib/LibraryText.h"
+#include "musiclib/ScriptInterpreter.h"
+#include "musiclib/ScriptParser.h"
+
+#include "ACommon/base/AError.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "APlatform/KnownFolders.h"
+
+#include <filesystem>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+namespace {
+
+bool IsDirectory(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int MakeFolder(const std::string& path, std::string& error)
+{
+    if (IsDirectory(path))
+        return 0;
+    if (mkdir(path.c_str(), 0755) != 0 && !IsDirectory(path)) {
+        error = "cannot make the folder " + path;
+        return kErrIO;
+    }
+    return 0;
+}
+
+} // namespace
+
+bool MusicLibrary::Exists(const std::string& folder)
+{
+    struct stat info {};
+    return stat((folder + "/" + LibraryStore::kFileName).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+int MusicLibrary::Open(const std::string& folder, bool create, std::unique_ptr<MusicLibrary>& out,
+                       std::string& error)
+{
+    out.reset();
+    if (folder.empty() || folder.front() != '/') {
+        error = "the library folder must be an absolute path";
+        return kErrInvalidPath;
+    }
+    const std::string normal = LibrarySource::NormalPath(folder);
+    if (!Exists(normal)) {
+        if (!create) {
+            error = "there is no library in " + normal + " (make one with \"pelorin library init\")";
+            return kErrFileNotFound;
+        }
+        // The folder may be made, but not its parent: a missing parent is a drive that is not there.
+        const std::string parent = std::filesystem::path(normal).parent_path().string();
+        if (!IsDirectory(parent)) {
+            error = "the folder " + parent + " does not exist, so no library is made in it";
+            return kErrFileNotFound;
+        }
+        if (int err = MakeFolder(normal, error); err != 0)
+            return err;
+    }
+    std::unique_ptr<MusicLibrary> library(new MusicLibrary(normal));
+    if (int err = library->store.Open(normal + "/" + LibraryStore::kFileName, error); err != 0)
+        return err;
+    if (int err = MakeFolder(library->GetMusicFolder(), error); err != 0)
+        return err;
+    if (int err = LibraryFiles::WriteLibraryXml(library->GetXmlPath(), library->GetMusicFolder(), error);
+        err != 0)
+        return err;
+    out = std::move(library);
+    return 0;
+}
+
+MusicLibrary::~MusicLibrary() { Flush(nullptr); }
+
+int MusicLibrary::AttachedIPods(std::vector<AttachedIPod>& out)
+{
+    out.clear();
+    LibraryStore::Query query =
+        store.Prepare("SELECT id, name, volume, identity FROM sources WHERE kind = 'iPod' ORDER BY id");
+    if (!query)
+        return kErrIO;
+    while (true) {
+        const int result = query.Step();
+        if (result == SQLITE_DONE)
+            break;
+        if (result != SQLITE_ROW)
+            return LibraryStore::CodeFor(result);
+        AttachedIPod iPod;
+        iPod.id = query.Integer(0);
+        iPod.name = query.Text(1);
+        iPod.volume = query.Text(2);
+        iPod.identity = query.Text(3);
+        AString root = AString::FromUTF8(platform::VolumePath(iPod.volume));
+        iPod.mounted = !root.IsEmpty() && IPodDB::IsIPodRoot(root) &&
+                       (iPod.identity.empty() || IPodDB::GetIdentity(&root).ToStdString() == iPod.identity);
+        out.push_back(std::move(iPod));
+    }
+    return 0;
+}
+
+IPodSource* MusicLibrary::ServeIPod(const AttachedIPod& attached)
+{
+    const std::string mountPoint = platform::VolumePath(attached.volume);
+    auto found = iPods.find(attached.id);
+    if (found != iPods.end() && found->second->GetMountPoint() == mountPoint)
+        return found->second.get();
+    iPods[attached.id] = std::make_unique<IPodSource>(attached.id, mountPoint);
+    return iPods[attached.id].get();
+}
+
+int MusicLibrary::Sources(std::vector<MusicSource*>& out)
+{
+    out.assign(1, &library);
+    std::vector<AttachedIPod> attached;
+    if (int err = AttachedIPods(attached); err != 0)
+        return err;
+    for (const AttachedIPod& iPod : attached) {
+        if (iPod.mounted) {
+            out.push_back(ServeIPod(iPod));
+        } else if (auto found = iPods.find(iPod.id); found != iPods.end()) {
+            // Gone from its volume: what it held unsaved cannot be written any more.
+            iPods.erase(found);
+        }
+    }
+    return 0;
+}
+
+int MusicLibrary::Flush(MusicSource* source)
+{
+    int first = 0;
+    for (auto& [id, iPod] : iPods) {
+        if (source && source != iPod.get())
+            continue;
+        if (int err = iPod->Flush(); err != 0 && first == 0)
+            first = err;
+    }
+    return first;
+}
+
+int MusicLibrary::RunScript(std::string_view text, ScriptValue& result, std::string& error)
+{
+    ScriptProgram program;
+    if (int err = ScriptParser::Parse(text, program, error); err != 0)
+        return err;
+    return ScriptInterpreter(*this).Run(program, result, error);
+}
+
+std::string MusicLibrary::GetAccount() const { return LibraryFiles::ReadAccount(GetPreferencesPath()); }
+
+int MusicLibrary::SetAccount(const std::string& account, std::string& error)
+{
+    return LibraryFiles::WriteAccount(GetPreferencesPath(), account, error);
+}
+
+int MusicLibrary::AttachIPod(const std::string& name, std::string& error)
+{
+    // The iPod: a mounted volume of that name, else the mounted iPod that has that name.
+    const std::string volumes = platform::VolumesRoot();
+    std::string volume;
+    std::string iPodName;
+    std::error_code listError;
+    for (std::filesystem::directory_iterator it(volumes, listError), end; !listError && it != end;
+         it.increment(listError)) {
+        const AString root = AString::FromUTF8(it->path().string());
+        if (root.IsEmpty() || !IPodDB::IsIPodRoot(root))
+            continue;
+        AString root2 = root;
+        AString found;
+        const std::string candidate = it->path().filename().string();
+        const std::string candidateName =
+            IPodDB::LoadName(&root2, &found) == 0 ? found.ToStdString() : candidate;
+        if (candidate == name || (volume.empty() && LibraryText::Equal(candidateName, name))) {
+            volume = candidate;
+            iPodName = candidateName.empty() ? candidate : candidateName;
+            if (candidate == name)
+                break;
+        }
+    }
+    if (volume.empty()) {
+        error = "no iPod called \"" + name + "\" is mounted under " + volumes;
+        return kErrObjectNotFound;
+    }
+    AString root = AString::FromUTF8(platform::VolumePath(volume));
+    const std::string identity = IPodDB::GetIdentity(&root).ToStdString();
+
+    std::vector<AttachedIPod> attached;
+    if (int err = AttachedIPods(attached); err != 0) {
+        error = store.ErrorText();
+        return err;
+    }
+    for (const AttachedIPod& known : attached) {
+        if ((!identity.empty() && known.identity == identity) ||
+            (identity.empty() && known.volume == volume)) {
+            error = "the iPod \"" + iPodName + "\" is attached already";
+            return kErrDuplicate;
+        }
+    }
+    if (int err = store.Begin(true); err != 0) {
+        error = "the library is busy: " + store.ErrorText();
+        return err;
+    }
+    LibraryStore::Query taken = store.Prepare("SELECT name FROM sources WHERE name_key = ?1");
+    taken.Bind(1, LibraryText::Key(iPodName));
+    if (taken.Step() == SQLITE_ROW) {
+        error = "a source called \"" + taken.Text(0) + "\" is attached already; rename the iPod first";
+        store.Rollback();
+        return kErrDuplicateNames;
+    }
+    LibraryStore::Query insert = store.Prepare(
+        "INSERT INTO sources(name, name_key, kind, volume, identity) VALUES(?1, ?2, 'iPod', ?3, ?4)");
+    insert.Bind(1, iPodName).Bind(2, LibraryText::Key(iPodName)).Bind(3, volume).Bind(4, identity);
+    int result = insert.Step();
+    if (result != SQLITE_DONE) {
+        error = store.ErrorText();
+        store.Rollback();
+        return LibraryStore::CodeFor(result);
+    }
+    if (int err = store.Commit(); err != 0) {
+        error = store.ErrorText();
+        return err;
+    }
+    return 0;
+}
+
+int MusicLibrary::DetachIPod(const std::string& name, std::string& error)
+{
+    std::vector<AttachedIPod> attached;
+    if (int err = AttachedIPods(attached); err != 0) {
+        error = store.ErrorText();
+        return err;
+    }
+    for (const AttachedIPod& iPod : attached) {
+        if (!LibraryText::Equal(iPod.name, name) && iPod.volume != name)
+            continue;
+        if (auto found = iPods.find(iPod.id); found != iPods.end()) {
+            if (int err = found->second->Flush(); err != 0) {
+                error = "the changes made to \"" + iPod.name + "\" cannot be written back";
+                return err;
+            }
+            iPods.erase(found);
+        }
+        LibraryStore::Query remove = store.Prepare("DELETE FROM sources WHERE id = ?1 AND kind = 'iPod'");
+        remove.Bind(1, iPod.id);
+        if (int result = remove.Step(); result != SQLITE_DONE) {
+            error = store.ErrorText();
+            return LibraryStore::CodeFor(result);
+        }
+        return 0;
+    }
+    error = "no iPod called \"" + name + "\" is attached";
+    return kErrObjectNotFound;
+}
