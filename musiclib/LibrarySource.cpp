@@ -355,18 +355,41 @@ int LibrarySource::ReadPictures(std::uint32_t id, std::vector<TrackPicture>& out
 
 int LibrarySource::FindTrack(const std::string& location, const std::string& canonical, std::uint32_t& id)
 {
+    // By the path it was added by, or by the file a link leads to (a track added through a link
+    // keeps the resolved path too).
     id = 0;
     LibraryStore::Query query = store.Prepare(
-        "SELECT id FROM tracks WHERE location = ?1 UNION ALL SELECT id FROM tracks WHERE canonical = ?2 "
-        "LIMIT 1");
+        "SELECT id FROM tracks WHERE location = ?1 UNION ALL SELECT id FROM tracks WHERE location = ?2 "
+        "UNION ALL SELECT id FROM tracks WHERE canonical = ?2 AND canonical IS NOT NULL LIMIT 1");
     if (!query)
         return Fail(kErrIO, store.ErrorText());
-    query.Bind(1, location).Bind(2, canonical);
+    query.Bind(1, location).Bind(2, canonical.empty() ? location : canonical);
     const int result = query.Step();
     if (result == SQLITE_ROW)
         id = static_cast<std::uint32_t>(query.Integer(0));
     else if (result != SQLITE_DONE)
         return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    return 0;
+}
+
+int LibrarySource::PathsUnder(const std::string& folder, std::unordered_set<std::string>& out)
+{
+    // Paths that begin with "folder/": from "folder/" up to, not including, "folder0" ('0' follows '/').
+    const std::string low = folder + "/";
+    const std::string high = folder + "0";
+    for (const char* column : {"location", "canonical"}) {
+        LibraryStore::Query query =
+            store.Prepare(std::string("SELECT ") + column + " FROM tracks WHERE " + column +
+                          " IS NOT NULL AND " + column + " >= ?1 AND " + column + " < ?2");
+        if (!query)
+            return Fail(kErrIO, store.ErrorText());
+        query.Bind(1, low).Bind(2, high);
+        int result = SQLITE_ROW;
+        while ((result = query.Step()) == SQLITE_ROW)
+            out.insert(query.Text(0));
+        if (result != SQLITE_DONE)
+            return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    }
     return 0;
 }
 
@@ -376,27 +399,37 @@ int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id)
         "INSERT INTO tracks(location, canonical, name, artist, album_artist, album, genre, composer, show, "
         "kind, "
         "category, size, duration, bit_rate, sample_rate, track_number, track_count, disc_number, "
-        "disc_count, year, "
-        "compilation, podcast, media_kind, store_account, date_added, file_time) VALUES(?1, ?2, ?3, ?4, ?5, "
-        "?6, ?7, "
-        "?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26)");
+        "disc_count, "
+        "year, compilation, podcast, media_kind, store_account, date_added, file_time) VALUES(?1, ?2, ?3, "
+        "?4, "
+        "?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, "
+        "?26) ON CONFLICT(location) DO NOTHING");
     if (!insert)
         return Fail(kErrIO, store.ErrorText());
+    // The record outlives the insert: its text is bound without copies.
     int i = 1;
+    insert.BindStatic(i++, record.location);
+    if (record.canonical.empty() || record.canonical == record.location)
+        insert.BindNull(i++);
+    else
+        insert.BindStatic(i++, record.canonical);
     for (const std::string* text :
-         {&record.location, &record.canonical, &record.name, &record.artist, &record.albumArtist,
-          &record.album, &record.genre, &record.composer, &record.show, &record.kind, &record.category})
-        insert.Bind(i++, *text);
+         {&record.name, &record.artist, &record.albumArtist, &record.album, &record.genre, &record.composer,
+          &record.show, &record.kind, &record.category})
+        insert.BindStatic(i++, *text);
     insert.Bind(i++, record.size);
     for (int number : {record.duration, record.bitRate, record.sampleRate, record.trackNumber,
                        record.trackCount, record.discNumber, record.discCount, record.year,
                        record.compilation ? 1 : 0, record.podcast ? 1 : 0, record.mediaKind})
         insert.Bind(i++, static_cast<std::int64_t>(number));
-    insert.Bind(i++, record.storeAccount);
+    insert.BindStatic(i++, record.storeAccount);
     insert.Bind(i++, static_cast<std::int64_t>(std::time(nullptr)));
     insert.Bind(i++, record.fileTime);
     if (int result = insert.Step(); result != SQLITE_DONE)
         return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    // Another process added the file meanwhile: its track.
+    if (store.Changes() == 0)
+        return FindTrack(record.location, record.canonical, id);
     const std::int64_t row = store.LastInsertId();
     // Database IDs are 32-bit numbers; the row ids that name them are never used again.
     if (row <= 0 || row > INT32_MAX)
@@ -415,14 +448,16 @@ int LibrarySource::AddFile(const std::string& path, std::int64_t playlist, std::
     if (int err = GetPlaylist(playlist, target); err != 0)
         return err;
     std::error_code error;
-    const std::filesystem::path canonical = std::filesystem::canonical(location, error);
-    if (int err = FindTrack(location, error ? location : canonical.string(), id); err != 0)
+    const std::filesystem::path resolved = std::filesystem::canonical(location, error);
+    const std::string canonical = error ? location : resolved.string();
+    if (int err = FindTrack(location, canonical, id); err != 0)
         return err;
     if (id == 0) {
         TrackRecord record;
         std::string why;
         if (int err = TrackRecord::Read(location, record, why); err != 0)
             return Fail(err, "cannot add " + location + ": " + why);
+        record.canonical = canonical;
         if (int err = InsertTrack(record, id); err != 0)
             return err;
     }

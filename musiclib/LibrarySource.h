@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 class LibrarySource : public MusicSource {
@@ -46,9 +47,12 @@ public:
     void Rollback() override;
 
     // For adding many files: the track a file was added by (0 when none), and a track from a
-    // record read before (inside a transaction the caller began).
+    // record read before (inside a transaction the caller began; a file the library holds by its
+    // location already gives that track).
     int FindTrack(const std::string& location, const std::string& canonical, std::uint32_t& id);
     int InsertTrack(const TrackRecord& record, std::uint32_t& id);
+    // Adds to `out` the location and the resolved path of every track whose file lies under `folder`.
+    int PathsUnder(const std::string& folder, std::unordered_set<std::string>& out);
     // The absolute, normalised form of a path a file is added by; empty for one that is not absolute.
     static std::string NormalPath(const std::string& path);
 

@@ -16,7 +16,8 @@ namespace {
 //              kind other than kSpN one whose tracks follow from the tracks' category or account;
 //              names are unique by their key (case folded, canonically decomposed)
 //   tracks     the database ID is the row id, never used again once a track is gone; `location`
-//              is the path the file was added by, `canonical` the same with links resolved
+//              is the path the file was added by, `canonical` the same with links resolved when
+//              that differs (else null)
 //   members    the tracks of ordinary playlists, in the order of `position`
 constexpr const char* kSchema = R"SQL(
 CREATE TABLE sources(
@@ -40,7 +41,7 @@ CREATE TABLE playlists(
 CREATE TABLE tracks(
     id INTEGER PRIMARY KEY AUTOINCREMENT,
     location TEXT NOT NULL UNIQUE,
-    canonical TEXT NOT NULL,
+    canonical TEXT,
     name TEXT NOT NULL DEFAULT '',
     artist TEXT NOT NULL DEFAULT '',
     album_artist TEXT NOT NULL DEFAULT '',
@@ -66,8 +67,7 @@ CREATE TABLE tracks(
     date_added INTEGER NOT NULL DEFAULT 0,
     file_time INTEGER NOT NULL DEFAULT 0
 );
-CREATE INDEX tracks_canonical ON tracks(canonical);
-CREATE INDEX tracks_category ON tracks(category);
+CREATE INDEX tracks_canonical ON tracks(canonical) WHERE canonical IS NOT NULL;
 CREATE TABLE members(
     id INTEGER PRIMARY KEY,
     playlist_id INTEGER NOT NULL REFERENCES playlists(id) ON DELETE CASCADE,
@@ -117,6 +117,18 @@ LibraryStore::Query& LibraryStore::Query::Bind(int index, std::int64_t value)
 LibraryStore::Query& LibraryStore::Query::Bind(int index, const std::string& utf8)
 {
     sqlite3_bind_text(statement, index, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+    return *this;
+}
+
+LibraryStore::Query& LibraryStore::Query::BindStatic(int index, const std::string& utf8)
+{
+    sqlite3_bind_text(statement, index, utf8.data(), static_cast<int>(utf8.size()), SQLITE_STATIC);
+    return *this;
+}
+
+LibraryStore::Query& LibraryStore::Query::BindNull(int index)
+{
+    sqlite3_bind_null(statement, index);
     return *this;
 }
 
@@ -293,6 +305,13 @@ int LibraryStore::Execute(const std::string& sql)
         return kErrIO;
     return CodeFor(sqlite3_exec(database, sql.c_str(), nullptr, nullptr, nullptr));
 }
+
+int LibraryStore::SetWaitForDisk(bool wait)
+{
+    return Execute(wait ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
+}
+
+int LibraryStore::Checkpoint() { return Execute("PRAGMA wal_checkpoint(PASSIVE)"); }
 
 int LibraryStore::Begin(bool write)
 {

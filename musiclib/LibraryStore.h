@@ -35,6 +35,9 @@ public:
         Query& Bind(int index, std::int64_t value);
         Query& Bind(int index, const std::string& utf8);
         Query& Bind(int index, double value);
+        // Binds without copying: `utf8` must outlive the query's use.
+        Query& BindStatic(int index, const std::string& utf8);
+        Query& BindNull(int index);
         // SQLITE_ROW, SQLITE_DONE or an SQLite error code.
         int Step();
         std::int64_t Integer(int column) const;
@@ -67,6 +70,12 @@ public:
     int Commit();
     void Rollback();
     bool InTransaction() const { return inTransaction; }
+
+    // A bulk change (an import) may commit its batches without waiting for the disk: a power loss
+    // can then lose the last batches (never break the store); Checkpoint at its end waits for the
+    // disk and makes every batch lasting. Every other change waits for the disk at its commit.
+    int SetWaitForDisk(bool wait);
+    int Checkpoint();
 
     // The last SQLite error in words.
     std::string ErrorText() const;

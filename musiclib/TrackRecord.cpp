@@ -5,7 +5,6 @@
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/SongInfoStruct.h"
 
-#include <filesystem>
 #include <sys/stat.h>
 
 namespace {
@@ -78,10 +77,8 @@ int TrackRecord::Read(const std::string& path, TrackRecord& out, std::string& wh
     SongInfoStruct song;
     tags.GetSongInfo(song);
 
-    std::error_code error;
-    const std::filesystem::path canonical = std::filesystem::canonical(path, error);
     out.location = path;
-    out.canonical = error ? path : canonical.string();
+    out.canonical = path;
     out.name = (song.name.IsEmpty() ? song.modifiedName : song.name).ToStdString();
     out.artist = song.artist.ToStdString();
     out.albumArtist = tags.GetAlbumArtist().ToStdString();

@@ -7,7 +7,7 @@
 
 struct TrackRecord {
     std::string location;  // the absolute path the file is added by
-    std::string canonical; // the same with links and ".." resolved
+    std::string canonical; // the same with links and ".." resolved (Read leaves it the location)
     std::string name, artist, albumArtist, album, genre, composer, show;
     std::string kind;     // "MPEG audio file", "AAC audio file", ...
     std::string category; // music, movie, tv, podcast, audiobook: which special playlist shows it
