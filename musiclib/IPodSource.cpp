@@ -173,6 +173,8 @@ std::uint32_t IPodSource::AssignId(MHIT* track, std::uint64_t persistentId)
 
 MHIT* IPodSource::TrackOf(std::uint32_t track)
 {
+    if (Ready() != 0)
+        return nullptr;
     auto found = tracksById.find(track);
     if (found == tracksById.end() || deleting.count(found->second))
         return nullptr;
@@ -181,16 +183,31 @@ MHIT* IPodSource::TrackOf(std::uint32_t track)
 
 std::string IPodSource::GetName()
 {
-    if (!database && Load() != 0) {
-        AString fallback = root;
-        AString name;
-        if (IPodDB::LoadName(&fallback, &name) == 0 && !name.IsEmpty())
-            return name.ToStdString();
-        return std::filesystem::path(mountPoint).filename().string();
-    }
     AString name;
-    database->GetIPodName(name);
+    if (database) {
+        database->GetIPodName(name);
+    } else {
+        // Only the playlists' titles are read for it, not the whole database.
+        AString where = root;
+        IPodDB::LoadName(&where, &name);
+    }
     return name.IsEmpty() ? std::filesystem::path(mountPoint).filename().string() : name.ToStdString();
+}
+
+int IPodSource::Ready()
+{
+    // Read on first use; read again, once a script, when another program wrote it since and
+    // nothing is unsaved here.
+    if (database && !checkDisk)
+        return 0;
+    if (database && (unsavedChanges > 0 || !ChangedOnDisk())) {
+        checkDisk = false;
+        return 0;
+    }
+    if (int err = Reload(); err != 0)
+        return err;
+    checkDisk = false;
+    return 0;
 }
 
 // ---- the script's transaction --------------------------------------------------------------------
@@ -203,17 +220,14 @@ int IPodSource::Begin(bool)
     undo.clear();
     onCommit.clear();
     deleting.clear();
-    // Another program may have written the database since it was read; with nothing unsaved here
-    // it is simply read again.
-    if (!database || (unsavedChanges == 0 && ChangedOnDisk()))
-        return Reload();
+    checkDisk = true;
     return 0;
 }
 
 int IPodSource::Change()
 {
-    if (!database)
-        return Fail(kErrObjectNotFound, "the iPod's database is not loaded");
+    if (int err = Ready(); err != 0)
+        return err;
     if (!lock) {
         if (int err = IPodLock::Acquire(root, kLockTimeoutMs, lock); err != 0)
             return Fail(err, "another program is writing the database of the iPod at " + mountPoint);
@@ -228,6 +242,8 @@ int IPodSource::Change()
 
 int IPodSource::Listing()
 {
+    if (int err = Ready(); err != 0)
+        return err;
     listedInScript = true;
     if (unsavedChanges > 0 && !changedInScript)
         return Flush();
@@ -355,8 +371,10 @@ void IPodSource::Forget(MHYP* playlist)
 
 MHYP* IPodSource::PlaylistOf(std::int64_t playlist)
 {
+    if (Ready() != 0)
+        return nullptr;
     auto found = playlistsById.find(playlist);
-    if (found == playlistsById.end() || !database)
+    if (found == playlistsById.end())
         return nullptr;
     MHLP* list = PrimaryList(database->GetDatabase());
     return list && list->IndexOf(found->second) >= 0 ? found->second : nullptr;
@@ -402,7 +420,9 @@ std::vector<MHYP*> IPodSource::Mirrors(MHYP* playlist) const
 int IPodSource::Playlists(std::vector<PlaylistInfo>& out)
 {
     out.clear();
-    MHLP* list = database ? PrimaryList(database->GetDatabase()) : nullptr;
+    if (int err = Ready(); err != 0)
+        return err;
+    MHLP* list = PrimaryList(database->GetDatabase());
     if (!list)
         return Fail(kErrObjectNotFound, "the iPod's database holds no playlists");
     for (int i = 0; i < list->GetPlaylistCount(); ++i)
@@ -435,7 +455,9 @@ int IPodSource::GetPlaylist(std::int64_t playlist, PlaylistInfo& out)
 
 int IPodSource::GetLibraryPlaylist(PlaylistInfo& out)
 {
-    MHLP* list = database ? PrimaryList(database->GetDatabase()) : nullptr;
+    if (int err = Ready(); err != 0)
+        return err;
+    MHLP* list = PrimaryList(database->GetDatabase());
     if (!list || list->GetPlaylistCount() == 0)
         return Fail(kErrObjectNotFound, "the iPod's database holds no playlists");
     out = InfoOf(list->GetPlaylist(0));

@@ -80,6 +80,7 @@ private:
 
     int Load();
     int Reload();
+    int Ready();
     bool ChangedOnDisk() const;
     int Change();
     int Listing();
@@ -114,6 +115,7 @@ private:
 
     // The script under way.
     bool inScript = false;
+    bool checkDisk = true;
     bool changedInScript = false;
     bool listedInScript = false;
     std::vector<std::function<void()>> undo;

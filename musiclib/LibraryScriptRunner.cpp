@@ -2,7 +2,7 @@
 
 #include "APlatform/KnownFolders.h"
 
-#include <new>
+#include <exception>
 
 LibraryScriptRunner::LibraryScriptRunner(std::string folder) : folder(std::move(folder)) {}
 
@@ -29,9 +29,9 @@ std::optional<platform::ScriptDescriptor> LibraryScriptRunner::Run(std::string_v
             return std::nullopt;
         }
         return std::move(result).ToDescriptor();
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception& failure) {
         if (error)
-            *error = "out of memory";
+            *error = failure.what();
         return std::nullopt;
     }
 }

@@ -10,6 +10,7 @@
 #include "APlatform/KnownFolders.h"
 
 #include <filesystem>
+#include <iterator>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -106,11 +107,12 @@ int MusicLibrary::AttachedIPods(std::vector<AttachedIPod>& out)
 IPodSource* MusicLibrary::ServeIPod(const AttachedIPod& attached)
 {
     const std::string mountPoint = platform::VolumePath(attached.volume);
+    // An object a script may still hold is never replaced here (PruneIPods does, between scripts).
     auto found = iPods.find(attached.id);
-    if (found != iPods.end() && found->second->GetMountPoint() == mountPoint)
+    if (found != iPods.end())
         return found->second.get();
-    iPods[attached.id] = std::make_unique<IPodSource>(attached.id, mountPoint);
-    return iPods[attached.id].get();
+    return iPods.emplace(attached.id, std::make_unique<IPodSource>(attached.id, mountPoint))
+        .first->second.get();
 }
 
 int MusicLibrary::Sources(std::vector<MusicSource*>& out)
@@ -119,15 +121,26 @@ int MusicLibrary::Sources(std::vector<MusicSource*>& out)
     std::vector<AttachedIPod> attached;
     if (int err = AttachedIPods(attached); err != 0)
         return err;
-    for (const AttachedIPod& iPod : attached) {
-        if (iPod.mounted) {
+    for (const AttachedIPod& iPod : attached)
+        if (iPod.mounted)
             out.push_back(ServeIPod(iPod));
-        } else if (auto found = iPods.find(iPod.id); found != iPods.end()) {
-            // Gone from its volume: what it held unsaved cannot be written any more.
-            iPods.erase(found);
-        }
-    }
     return 0;
+}
+
+void MusicLibrary::PruneIPods()
+{
+    std::vector<AttachedIPod> attached;
+    if (AttachedIPods(attached) != 0)
+        return;
+    for (auto it = iPods.begin(); it != iPods.end();) {
+        bool keep = false;
+        for (const AttachedIPod& iPod : attached)
+            keep = keep || (iPod.id == it->first && iPod.mounted &&
+                            platform::VolumePath(iPod.volume) == it->second->GetMountPoint());
+        // An iPod gone from its volume (or detached) is let go; what it held unsaved is written
+        // first where that can still be done.
+        it = keep ? std::next(it) : iPods.erase(it);
+    }
 }
 
 int MusicLibrary::Flush(MusicSource* source)
@@ -147,6 +160,7 @@ int MusicLibrary::RunScript(std::string_view text, ScriptValue& result, std::str
     ScriptProgram program;
     if (int err = ScriptParser::Parse(text, program, error); err != 0)
         return err;
+    PruneIPods();
     return ScriptInterpreter(*this).Run(program, result, error);
 }
 

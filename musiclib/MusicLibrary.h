@@ -78,6 +78,8 @@ public:
 private:
     explicit MusicLibrary(std::string folder) : folder(std::move(folder)), library(store) {}
     IPodSource* ServeIPod(const AttachedIPod& attached);
+    // Lets go of the iPods that are no longer mounted where they were, or attached.
+    void PruneIPods();
 
     std::string folder;
     LibraryStore store;

@@ -743,5 +743,9 @@ int ScriptInterpreter::Run(const ScriptProgram& program, ScriptValue& result, st
         run.Finish(false);
         error = "out of memory";
         return kErrOutOfMemory;
+    } catch (const std::exception& failure) {
+        run.Finish(false);
+        error = failure.what();
+        return kErrUnknown;
     }
 }

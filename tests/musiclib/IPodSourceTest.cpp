@@ -253,6 +253,18 @@ TEST_F(IPodSourceTest, UnsavedChangesHoldTheIPodsLockUntilTheyAreWritten)
     EXPECT_EQ(OnDisk().back(), std::vector<std::string>{"After"});
 }
 
+TEST_F(IPodSourceTest, ADamagedDatabaseFailsOnlyTheScriptsThatReadIt)
+{
+    fixtures::WriteFile(fixtures::DatabasePath(root), std::string("mhbd but not really a database"));
+    EXPECT_EQ(Must(bridge::GetIPodCount()).Int32Value(), 1);
+    EXPECT_EQ(Strings(Must(bridge::GetIPodNames())), std::vector<std::string>{"POD"})
+        << "named after its volume";
+    EXPECT_EQ(Strings(Must(bridge::GetLibName())), std::vector<std::string>{"Library"});
+    std::string error;
+    EXPECT_FALSE(Run(bridge::IPodSongCount("POD", "POD"), &error));
+    EXPECT_NE(error.find("cannot be read"), std::string::npos) << error;
+}
+
 TEST_F(IPodSourceTest, AnIPodThatIsNotMountedOrNotTheSameIsNotASource)
 {
     std::filesystem::rename(root, volumes + "/ELSEWHERE");
