@@ -56,7 +56,11 @@ int MusicLibrary::Open(const std::string& folder, bool create, std::unique_ptr<M
             return kErrFileNotFound;
         }
         // The folder may be made, but not its parent: a missing parent is a drive that is not there.
+        // Only the default folder's parent, ~/Music, is made when the home folder has none.
         const std::string parent = std::filesystem::path(normal).parent_path().string();
+        if (!IsDirectory(parent) && normal == platform::HomeFolder() + "/Music/iTunes" &&
+            IsDirectory(platform::HomeFolder()))
+            MakeFolder(parent, error);
         if (!IsDirectory(parent)) {
             error = "the folder " + parent + " does not exist, so no library is made in it";
             return kErrFileNotFound;

@@ -42,8 +42,6 @@ const char* ClassWord(ObjectClass objectClass)
     return "object";
 }
 
-bool TextEqual(const std::string& a, const std::string& b) { return LibraryText::Equal(a, b); }
-
 class ScriptRun {
 public:
     ScriptRun(MusicLibrary& library, bool writes) : library(library), writes(writes) {}
@@ -509,7 +507,7 @@ private:
                 if (single)
                     return candidate;
                 const ScriptValue name = Property(candidate, ScriptProperty::Name);
-                if (name.GetKind() == ScriptValue::Kind::Text && TextEqual(name.text, segment.name))
+                if (name.GetKind() == ScriptValue::Kind::Text && LibraryText::Equal(name.text, segment.name))
                     return candidate;
             }
             Fail(kErrObjectNotFound, std::string(word) + " \"" + segment.name + "\" of " +

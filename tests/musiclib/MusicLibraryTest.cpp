@@ -6,6 +6,7 @@
 
 #include "ACommon/base/AError.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <sys/wait.h>
 #include <unistd.h>
