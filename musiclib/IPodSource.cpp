@@ -221,6 +221,7 @@ int IPodSource::Begin(bool)
     onCommit.clear();
     deleting.clear();
     checkDisk = true;
+    flushAtCommit = false;
     return 0;
 }
 
@@ -253,13 +254,7 @@ int IPodSource::Listing()
 int IPodSource::Commit()
 {
     for (MHIT* track : deleting) {
-        idsOfTracks.erase(track);
-        for (auto it = tracksById.begin(); it != tracksById.end(); ++it) {
-            if (it->second == track) {
-                tracksById.erase(it);
-                break;
-            }
-        }
+        Forget(track);
         database->GetDatabase()->RemoveTrack(track);
     }
     deleting.clear();
@@ -268,7 +263,9 @@ int IPodSource::Commit()
     onCommit.clear();
     undo.clear();
     unsavedChanges += changesInScript;
-    const bool write = unsavedChanges > 0 && (listedInScript || unsavedChanges >= kChangesBeforeWrite);
+    const bool write =
+        unsavedChanges > 0 && (listedInScript || flushAtCommit || unsavedChanges >= kChangesBeforeWrite);
+    flushAtCommit = false;
     inScript = changedInScript = false;
     changesInScript = 0;
     // The script's changes are made; a failed write keeps them to be written by the next attempt.
@@ -294,6 +291,11 @@ void IPodSource::Rollback()
 
 int IPodSource::Flush()
 {
+    // Asked for in the middle of a script: once the script's changes are made.
+    if (inScript && changedInScript) {
+        flushAtCommit = true;
+        return 0;
+    }
     if (unsavedChanges == 0 || !database)
         return 0;
     if (!lock) {
@@ -358,6 +360,15 @@ std::int64_t IPodSource::IdOf(MHYP* playlist)
     idsOfPlaylists[playlist] = assigned;
     playlistsById[assigned] = playlist;
     return assigned;
+}
+
+void IPodSource::Forget(const MHIT* track)
+{
+    auto found = idsOfTracks.find(track);
+    if (found == idsOfTracks.end())
+        return;
+    tracksById.erase(found->second);
+    idsOfTracks.erase(found);
 }
 
 void IPodSource::Forget(MHYP* playlist)
@@ -845,13 +856,7 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
     track = AssignId(added, persistentId);
 
     undo.push_back([this, added, destination] {
-        for (auto it = tracksById.begin(); it != tracksById.end(); ++it) {
-            if (it->second == added) {
-                tracksById.erase(it);
-                break;
-            }
-        }
-        idsOfTracks.erase(added);
+        Forget(added);
         database->GetDatabase()->RemoveTrack(added);
         AString copy = destination;
         AFile::Delete(&copy);

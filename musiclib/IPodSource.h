@@ -69,7 +69,8 @@ public:
     void Rollback() override;
 
     bool HasUnsavedChanges() const { return unsavedChanges > 0; }
-    // Writes the database back when it holds unsaved changes. 0 or an error code.
+    // Writes the database back when it holds unsaved changes (asked for by a script that changed
+    // it, at the script's end). 0 or an error code.
     int Flush();
 
 private:
@@ -95,6 +96,7 @@ private:
     std::uint32_t AssignId(MHIT* track, std::uint64_t persistentId);
     int CheckNewName(const std::string& name, MHYP* except);
     void Forget(MHYP* playlist);
+    void Forget(const MHIT* track);
 
     std::int64_t id;
     std::string mountPoint;
@@ -118,6 +120,7 @@ private:
     bool checkDisk = true;
     bool changedInScript = false;
     bool listedInScript = false;
+    bool flushAtCommit = false;
     std::vector<std::function<void()>> undo;
     std::vector<std::function<void()>> onCommit;
     std::set<MHIT*> deleting; // tracks taken out of the library playlist; removed at the commit

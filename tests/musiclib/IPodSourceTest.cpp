@@ -145,6 +145,10 @@ TEST_F(IPodSourceTest, ChangesAreWrittenBackBeforeAListingAndIdsLastAcrossReload
     Must(Tell("update"));
     EXPECT_EQ(OnDisk(), (std::vector<std::vector<std::string>>{{kPod, "Alpha"}, {"Mix", "Alpha"}}));
 
+    // Asked for in the script that makes the change: written once the change is made.
+    Must(Tell("make new playlist at source \"" + Quote(kPod) + "\" with properties {name:\"Now\"}\n update"));
+    EXPECT_EQ(OnDisk().back(), std::vector<std::string>{"Now"});
+
     Reopen();
     EXPECT_EQ(Must(bridge::IPodProperty("database ID", "Mix", kPod)).ItemAt(1)->Int64Value(), id);
     // A change another program writes is read before the next script.
