@@ -191,6 +191,8 @@ int LibrarySource::MakePlaylist(const std::string& name, PlaylistInfo& out)
 {
     if (int err = CheckNewName(name, 0); err != 0)
         return err;
+    if (int err = Writable(); err != 0)
+        return err;
     LibraryStore::Query insert =
         store.Prepare("INSERT INTO playlists(source_id, name, name_key) VALUES(?1, ?2, ?3)");
     if (!insert)
@@ -210,6 +212,8 @@ int LibrarySource::RenamePlaylist(std::int64_t id, const std::string& name)
         return Fail(kErrUnknown, "the playlist \"" + playlist.name + "\" cannot be renamed");
     if (int err = CheckNewName(name, id); err != 0)
         return err;
+    if (int err = Writable(); err != 0)
+        return err;
     LibraryStore::Query update = store.Prepare("UPDATE playlists SET name = ?2, name_key = ?3 WHERE id = ?1");
     if (!update)
         return Fail(kErrIO, store.ErrorText());
@@ -226,6 +230,8 @@ int LibrarySource::DeletePlaylist(std::int64_t id)
         return err;
     if (playlist.IsFixed())
         return Fail(kErrUnknown, "the playlist \"" + playlist.name + "\" cannot be deleted");
+    if (int err = Writable(); err != 0)
+        return err;
     // Its members go with it (the foreign key cascades); its tracks stay.
     LibraryStore::Query remove = store.Prepare("DELETE FROM playlists WHERE id = ?1");
     if (!remove)
@@ -395,6 +401,8 @@ int LibrarySource::PathsUnder(const std::string& folder, std::unordered_set<std:
 
 int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id)
 {
+    if (int err = Writable(); err != 0)
+        return err;
     LibraryStore::Query insert = store.Prepare(
         "INSERT INTO tracks(location, canonical, name, artist, album_artist, album, genre, composer, show, "
         "kind, "
@@ -478,6 +486,8 @@ int LibrarySource::AddToPlaylist(std::uint32_t id, std::int64_t playlist)
     present.Bind(1, playlist).Bind(2, static_cast<std::int64_t>(id));
     if (present.Step() == SQLITE_ROW)
         return 0;
+    if (int err = Writable(); err != 0)
+        return err;
     LibraryStore::Query insert =
         store.Prepare("INSERT INTO members(playlist_id, position, track_id) SELECT ?1, "
                       "COALESCE(MAX(position), 0) + 1, ?2 FROM members WHERE playlist_id = ?1");
@@ -500,6 +510,10 @@ int LibrarySource::DeleteTracks(std::int64_t playlist, const std::vector<TrackEn
     if (!target.library && target.IsFixed())
         return Fail(kErrUnableToDelete,
                     "tracks cannot be taken out of the special playlist \"" + target.name + "\"");
+    if (entries.empty())
+        return 0;
+    if (int err = Writable(); err != 0)
+        return err;
     for (const TrackEntry& entry : entries) {
         std::string sql;
         if (target.library)
@@ -522,8 +536,18 @@ int LibrarySource::DeleteTracks(std::int64_t playlist, const std::vector<TrackEn
     return 0;
 }
 
+int LibrarySource::Writable()
+{
+    needsWriter = store.InTransaction() && !writing;
+    if (needsWriter)
+        return Fail(kErrBusy, "the script changes the library in a transaction begun for reading");
+    return 0;
+}
+
 int LibrarySource::Begin(bool write)
 {
+    writing = write;
+    needsWriter = false;
     if (int err = store.Begin(write); err != 0)
         return Fail(err, "the library is busy: " + store.ErrorText());
     return 0;

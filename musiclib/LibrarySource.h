@@ -42,6 +42,8 @@ public:
     int AddToPlaylist(std::uint32_t id, std::int64_t playlist) override;
     int DeleteTracks(std::int64_t playlist, const std::vector<TrackEntry>& entries) override;
 
+    // A transaction begun for reading takes no write lock, and a change in it is refused with
+    // -102390 and NeedsWriter() set: the caller begins again for writing.
     int Begin(bool write) override;
     int Commit() override;
     void Rollback() override;
@@ -55,12 +57,16 @@ public:
     int PathsUnder(const std::string& folder, std::unordered_set<std::string>& out);
     // The absolute, normalised form of a path a file is added by; empty for one that is not absolute.
     static std::string NormalPath(const std::string& path);
+    bool NeedsWriter() const { return needsWriter; }
 
 private:
     int Query(const TrackSelection& selection, const std::string& columns, int offset, int limit,
               const std::function<void(LibraryStore::Query&)>& row);
     int PlaylistRow(LibraryStore::Query& query, PlaylistInfo& out);
     int CheckNewName(const std::string& name, std::int64_t except);
+    int Writable();
 
     LibraryStore& store;
+    bool writing = false;
+    bool needsWriter = false;
 };

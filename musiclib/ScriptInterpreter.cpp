@@ -44,7 +44,12 @@ const char* ClassWord(ObjectClass objectClass)
 
 class ScriptRun {
 public:
-    ScriptRun(MusicLibrary& library, bool writes) : library(library), writes(writes) {}
+    // `libraryWrites`: the library's own source begins for writing (else for reading, and a change
+    // of it ends the run with the library asking for a writer).
+    ScriptRun(MusicLibrary& library, bool writes, bool libraryWrites)
+        : library(library), writes(writes), libraryWrites(libraryWrites)
+    {
+    }
 
     ScriptValue Program(const ScriptProgram& program)
     {
@@ -84,7 +89,8 @@ private:
         for (MusicSource* known : begun)
             if (known == source)
                 return source;
-        if (int err = source->Begin(writes); err != 0)
+        const bool write = source == &library.Library() ? libraryWrites : writes;
+        if (int err = source->Begin(write); err != 0)
             Fail(err, source->LastError());
         begun.push_back(source);
         return source;
@@ -715,6 +721,7 @@ private:
 
     MusicLibrary& library;
     bool writes;
+    bool libraryWrites;
     std::vector<MusicSource*> begun;
     std::map<std::string, ScriptValue> variables;
     std::string failure;
@@ -724,7 +731,19 @@ private:
 
 int ScriptInterpreter::Run(const ScriptProgram& program, ScriptValue& result, std::string& error)
 {
-    ScriptRun run(library, program.changes);
+    // A script that changes only an iPod must not hold the library's write lock while it copies
+    // files: the library's source begins for reading, and a script that turns out to change the
+    // library is undone and run again from the start with the library begun for writing.
+    int err = RunOnce(program, false, result, error);
+    if (err == kErrBusy && program.changes && library.Library().NeedsWriter())
+        err = RunOnce(program, true, result, error);
+    return err;
+}
+
+int ScriptInterpreter::RunOnce(const ScriptProgram& program, bool libraryWrites, ScriptValue& result,
+                               std::string& error)
+{
+    ScriptRun run(library, program.changes, libraryWrites);
     try {
         ScriptValue value = run.Program(program);
         if (int err = run.Finish(true); err != 0) {

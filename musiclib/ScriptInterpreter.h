@@ -13,7 +13,8 @@
 // read from the source only when a property or a count of it is asked, so a list of one property
 // of every track of a playlist is one read. A script's changes happen inside one transaction of
 // every source it touches: the script's first failure ends it, and then every change it made is
-// undone. The reply is the value of the last statement run.
+// undone. The reply is the value of the last statement run. The library's own store is locked for
+// writing only by a script that changes it.
 
 #include "musiclib/ScriptTree.h"
 #include "musiclib/ScriptValue.h"
@@ -30,5 +31,7 @@ public:
     int Run(const ScriptProgram& program, ScriptValue& result, std::string& error);
 
 private:
+    int RunOnce(const ScriptProgram& program, bool libraryWrites, ScriptValue& result, std::string& error);
+
     MusicLibrary& library;
 };

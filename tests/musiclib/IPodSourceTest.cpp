@@ -257,6 +257,24 @@ TEST_F(IPodSourceTest, UnsavedChangesHoldTheIPodsLockUntilTheyAreWritten)
     EXPECT_EQ(OnDisk().back(), std::vector<std::string>{"After"});
 }
 
+TEST_F(IPodSourceTest, AScriptThatChangesOnlyTheIPodLeavesTheLibraryToOtherWriters)
+{
+    // Another process is adding to the library (its write transaction is open).
+    std::unique_ptr<MusicLibrary> other;
+    std::string error;
+    ASSERT_EQ(MusicLibrary::Open(dir / "Library", false, other, error), 0) << error;
+    ASSERT_EQ(other->Library().Begin(true), 0);
+    const std::string song = Song("a.mp3", Spec("Alpha"));
+    EXPECT_GT(Must(bridge::AddFromDisk(song, kPod, kPod)).Int64Value(), 0);
+    Must(bridge::MakePlaylist("Mix", kPod));
+    other->Library().Rollback();
+    // A script that changes the library as well still does it, in one transaction.
+    Must(Tell("add alias \"" + Quote(platform::PosixToHfsPath(song)) + "\" to playlist \"Mix\" in source \"" +
+              Quote(kPod) + "\"\n add alias \"" + Quote(platform::PosixToHfsPath(song)) + "\""));
+    EXPECT_EQ(Must(bridge::LibCount("Library")).Int32Value(), 1);
+    EXPECT_EQ(Must(bridge::IPodSongCount("Mix", kPod)).Int32Value(), 1);
+}
+
 TEST_F(IPodSourceTest, ADamagedDatabaseFailsOnlyTheScriptsThatReadIt)
 {
     fixtures::WriteFile(fixtures::DatabasePath(root), std::string("mhbd but not really a database"));
