@@ -8,6 +8,8 @@ std::atomic<NotificationBus*> gBus{nullptr};
 std::atomic<QuestionInterface*> gQuestions{nullptr};
 } // namespace
 
+bool QuestionInterface::ConfirmMassDeletion(const std::string&, const std::string&) { return false; }
+
 void SetNotificationBus(NotificationBus* bus) { gBus.store(bus); }
 NotificationBus* GetNotificationBus() { return gBus.load(); }
 void SetQuestionInterface(QuestionInterface* questions) { gQuestions.store(questions); }

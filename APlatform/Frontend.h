@@ -47,6 +47,11 @@ public:
     // first being the default. Returns the index of the button pressed.
     virtual int Ask(const std::string& title, const std::string& informative,
                     const std::vector<std::string>& buttons) = 0;
+    // The check before a plan deletes most of one side (what an unmounted or emptied folder on the
+    // other side looks like): true goes on with the run, false cancels it. A question of its own
+    // kind, so that an answer given to every other question ("Yes to All", or a front end's
+    // blanket --yes) never answers it. A front end that cannot ask answers false.
+    virtual bool ConfirmMassDeletion(const std::string& title, const std::string& informative);
     // An alert with the single button "OK".
     virtual void Inform(const std::string& message) = 0;
     // The file chooser. `types` are allowed extensions (empty: any file). Fills `chosen` with full

@@ -125,7 +125,7 @@ int main(int argc, char** argv)
     }
     sync.SetRootPath1(&leftRoot, nullptr, 0);
     sync.SetRootPath2(&rightRoot, nullptr, 0);
-    sync.SetAutoAction(3);
+    sync.SetAutoAction(ASync::kTwoWay);
     sync.SetDestDeletes(1);
 
     if (!reuse) {
@@ -176,7 +176,7 @@ int main(int argc, char** argv)
     int leftCount = 0, rightCount = 0, twoWayActions = 0, oneWayActions = 0;
     Span listing, twoWay, twoWayTotal, oneWay, oneWayTotal, rsyncSpan;
     for (int i = 0; i < rounds; ++i) {
-        sync.SetAutoAction(3);
+        sync.SetAutoAction(ASync::kTwoWay);
         Clock start = Now();
         sync.UpdateFileLists(nullptr);
         Clock listed = Now();
@@ -191,7 +191,7 @@ int main(int argc, char** argv)
         twoWayActions = sync.GetActionCount();
     }
     for (int i = 0; i < rounds; ++i) {
-        sync.SetAutoAction(1);
+        sync.SetAutoAction(ASync::kLeftToRight);
         Clock start = Now();
         sync.UpdateFileLists(nullptr);
         Clock listed = Now();

@@ -6,29 +6,25 @@
 #include "cli/SyncRun.h"
 
 #include "ACommon/base/AError.h"
-#include "ACommon/base/AFile.h"
-#include "ACommon/base/CRC32.h"
 #include "ACommon/sync/ASync.h"
-#include "ACommon/sync/ASyncLib.h"
-#include "APlatform/KnownFolders.h"
+#include "ACommon/sync/SyncSession.h"
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 
 namespace cli {
 namespace {
 
 const std::vector<SyncTypeName> kSyncTypes = {
-    {"copy-to-right", 1, 0, "copy what is new or changed on the left to the right; delete nothing"},
-    {"mirror-to-right", 1, 1,
+    {"copy-to-right", ASync::kLeftToRight, false,
+     "copy what is new or changed on the left to the right; delete nothing"},
+    {"mirror-to-right", ASync::kLeftToRight, true,
      "make the right equal to the left: also delete on the right what the left lacks"},
-    {"copy-to-left", 2, 0, "copy what is new or changed on the right to the left; delete nothing"},
-    {"mirror-to-left", 2, 1,
+    {"copy-to-left", ASync::kRightToLeft, false,
+     "copy what is new or changed on the right to the left; delete nothing"},
+    {"mirror-to-left", ASync::kRightToLeft, true,
      "make the left equal to the right: also delete on the left what the right lacks"},
-    {"merge", 3, 0, "copy both ways, the newer file replacing the older; delete nothing"},
-    {"synchronize", 3, 1,
+    {"merge", ASync::kTwoWay, false, "copy both ways, the newer file replacing the older; delete nothing"},
+    {"synchronize", ASync::kTwoWay, true,
      "copy both ways, and carry over deletions made on either side since the last synchronize run"},
 };
 
@@ -40,51 +36,6 @@ struct FoldersOptions {
     SongOptions song;
 };
 
-std::string ReadableName(const std::string& folder)
-{
-    std::string name = std::filesystem::path(folder).filename().string();
-    std::string safe;
-    for (char c : name)
-        safe += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
-    if (safe.size() > 40)
-        safe.resize(40);
-    return safe.empty() ? std::string("root") : safe;
-}
-
-// The state file of a pair of folders: a readable name plus a short hash of both full paths.
-std::string DefaultStatePath(const std::string& left, const std::string& right)
-{
-    CRC32 crc;
-    crc.Update(reinterpret_cast<const unsigned char*>(left.data()), static_cast<int>(left.size()));
-    const unsigned char separator = 0;
-    crc.Update(&separator, 1);
-    crc.Update(reinterpret_cast<const unsigned char*>(right.data()), static_cast<int>(right.size()));
-    char hash[16];
-    std::snprintf(hash, sizeof hash, "%08x", crc.GetValue());
-    return platform::ApplicationSupportFolder() + "/Veltrano/Ondrivel/folders-" + ReadableName(left) + "-" +
-           ReadableName(right) + "-" + hash + ".state";
-}
-
-// What wrote a state file, by the mark its record begins with.
-enum class StateKind { Missing, Folders, Songs, Other };
-
-StateKind KindOfStateFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return StateKind::Missing;
-    unsigned char bytes[4] = {0, 0, 0, 0};
-    if (!in.read(reinterpret_cast<char*>(bytes), 4))
-        return StateKind::Other;
-    const std::uint32_t mark =
-        bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
-    if (mark == ASync::kStateMark)
-        return StateKind::Folders;
-    if (mark == ASyncLib::kStateMark)
-        return StateKind::Songs;
-    return StateKind::Other;
-}
-
 int RunFolders(const FoldersOptions& options)
 {
     SyncRun run("folders", options.run, kSyncTypes);
@@ -94,58 +45,20 @@ int RunFolders(const FoldersOptions& options)
         run.Complain(problem);
         return kExitUsage;
     }
-    if (left == right) {
-        run.Complain("LEFT and RIGHT are the same folder: " + left);
-        return kExitUsage;
-    }
-    if (Inside(left, right) || Inside(right, left)) {
-        run.Complain("one folder lies inside the other (" + left + ", " + right +
-                     "); a sync would copy a folder into itself");
-        return kExitUsage;
+    const AString leftPath = AString::FromUTF8(left), rightPath = AString::FromUTF8(right);
+    const AString statePath = options.run.state.empty()
+                                  ? SyncSession::FolderPairStatePath(leftPath, rightPath)
+                                  : FullPath(options.run.state);
+    SyncSession session;
+    if (int err = session.OpenFolders(leftPath, rightPath, options.songs, statePath); err != 0) {
+        run.Tell(session);
+        return err == kErrInvalidPath ? kExitUsage : kExitError;
     }
     if (int status = run.Prepare(); status != kExitOk)
         return status;
-    const std::string statePath =
-        options.run.state.empty() ? DefaultStatePath(left, right) : options.run.state;
-
-    // A sync of songs keeps song lists and settings, one of plain folders file lists: a state file
-    // of the other kind is no use to this run.
-    auto newSync = [&options]() -> std::unique_ptr<ASync> {
-        if (options.songs)
-            return std::make_unique<ASyncLib>(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
-        return std::make_unique<ASync>();
-    };
-    std::unique_ptr<ASync> sync = newSync();
-    const StateKind kind = KindOfStateFile(statePath);
-    if (kind == (options.songs ? StateKind::Folders : StateKind::Songs)) {
-        run.Complain("the state file " + statePath + " was written by a sync " +
-                     (options.songs ? "of plain folders (without --songs)" : "of songs (with --songs)") +
-                     "; this run starts from fresh settings and rewrites it");
-    } else if (int err = ReadStateFile(statePath, [&sync](AFile* f) { return sync->ReadState(f); });
-               err != 0) {
-        run.Complain("the state file " + statePath + " cannot be read (" + Describe(err) +
-                     "); this run starts from fresh settings and rewrites it");
-        sync = newSync();
-    }
-    AString leftRoot = AString::FromUTF8(left + "/");
-    AString rightRoot = AString::FromUTF8(right + "/");
-    // Saved lists of other folders (a state file given for another pair, or the sides swapped)
-    // would make every difference look like a deletion: they are dropped instead.
-    if (*sync->GetSavedDir1()->GetRootPath() != leftRoot ||
-        *sync->GetSavedDir2()->GetRootPath() != rightRoot) {
-        sync->GetSavedDir1()->DeleteAll();
-        sync->GetSavedDir2()->DeleteAll();
-    }
-    sync->SetRootPath1(&leftRoot, nullptr, 0);
-    sync->SetRootPath2(&rightRoot, nullptr, 0);
-    run.Configure(*sync);
-    if (auto* songSync = dynamic_cast<ASyncLib*>(sync.get()))
-        ApplySongOptions(*songSync, options.song);
-
-    return run.Run(
-        *sync, [&sync] { return sync->DoSync(Terminal::CancelRequested); },
-        [&] { return WriteStateFile(statePath, [&sync](AFile* f) { return sync->WriteState(f); }); },
-        statePath);
+    run.Tell(session);
+    session.Apply(run.Settings(options.songs ? &options.song : nullptr));
+    return run.Run(session);
 }
 
 } // namespace

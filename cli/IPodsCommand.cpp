@@ -1,11 +1,10 @@
 // pelorin ipods: the iPods mounted under the volumes root, with what each one is and holds.
 
 #include "ACommon/base/AString.h"
-#include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/IPodInfo.h"
+#include "ACommon/itunesdb/MountedIPod.h"
 #include "APlatform/KnownFolders.h"
 #include "cli/Commands.h"
-#include "cli/MountedIPods.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -69,13 +68,15 @@ void PrintJson(const std::vector<MountedIPod>& pods)
     out << "[";
     for (size_t i = 0; i < pods.size(); ++i) {
         const MountedIPod& pod = pods[i];
-        out << (i ? ",\n " : "\n ") << "{\"name\": " << (pod.nameRead ? JsonString(pod.name) : "null")
-            << ", \"volume\": " << JsonString(pod.volume) << ", \"path\": " << JsonString(pod.path)
+        out << (i ? ",\n " : "\n ")
+            << "{\"name\": " << (pod.databaseRead ? JsonString(pod.name.ToStdString()) : "null")
+            << ", \"volume\": " << JsonString(pod.volume.ToStdString())
+            << ", \"path\": " << JsonString(pod.mountPoint.ToStdString())
             << ", \"model\": " << JsonString(pod.info.model.ToStdString())
             << ", \"family\": " << pod.info.family
             << ", \"familyName\": " << JsonString(IPodInfo::FamilyName(pod.info.family))
             << ", \"capacityGB\": " << pod.info.capacity << ", \"songs\": ";
-        if (pod.songsRead)
+        if (pod.databaseRead)
             out << pod.songs;
         else
             out << "null";
@@ -95,10 +96,11 @@ void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumes
     std::vector<std::vector<std::string>> rows{
         {"NAME", "VOLUME", "MODEL", "FAMILY", "CAPACITY", "SONGS", "AUTO UPDATE", "ACCESS"}};
     for (const MountedIPod& pod : pods)
-        rows.push_back({pod.nameRead ? pod.name : "(unreadable database)", pod.volume,
+        rows.push_back({pod.databaseRead ? pod.name.ToStdString() : "(unreadable database)",
+                        pod.volume.ToStdString(),
                         pod.info.model.IsEmpty() ? "-" : pod.info.model.ToStdString(),
                         IPodInfo::FamilyName(pod.info.family), Capacity(pod.info),
-                        pod.songsRead ? std::to_string(pod.songs) : "?",
+                        pod.databaseRead ? std::to_string(pod.songs) : "?",
                         pod.autoUpdate ? (*pod.autoUpdate ? "on" : "off") : "unknown",
                         pod.readOnly ? "read-only" : "read-write"});
     // Widths in characters of UTF-8 text (continuation bytes do not count).
@@ -122,12 +124,13 @@ void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumes
     for (const MountedIPod& pod : pods)
         if (pod.readOnly)
             std::cout
-                << "\"" << pod.volume << "\" is mounted read-only: its music can be listed but not changed. "
+                << "\"" << pod.volume.ToStdString()
+                << "\" is mounted read-only: its music can be listed but not changed. "
                 << "An iPod formatted as journaled HFS+ must be mounted writable (or reformatted as FAT) "
                    "before Pelorin can sync it.\n";
     for (const MountedIPod& pod : pods)
         if (pod.autoUpdate && *pod.autoUpdate)
-            std::cout << "\"" << pod.volume
+            std::cout << "\"" << pod.volume.ToStdString()
                       << "\" updates itself automatically from a library; a sync turns that off.\n";
 }
 
@@ -140,7 +143,7 @@ void AddIPodsCommand(CLI::App& app, int& exitStatus)
     command->add_flag("--json", *json, "Print the list as JSON");
     command->callback([json, &exitStatus] {
         const std::string volumesRoot = platform::VolumesRoot();
-        const std::vector<MountedIPod> pods = FindIPods(volumesRoot);
+        const std::vector<MountedIPod> pods = MountedIPod::FindAll(AString::FromUTF8(volumesRoot));
         if (*json)
             PrintJson(pods);
         else

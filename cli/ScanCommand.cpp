@@ -7,7 +7,9 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/sources/ADirSongDir.h"
+#include "ACommon/sync/RunController.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -92,8 +94,30 @@ int RunDuplicates(const DuplicatesOptions& options)
     start += root;
     progress.StartProgress(&start, 1, 1, 0);
 
-    int err = songs.InitWPath(&root, 0, Terminal::CancelRequested);
-    if (err != 0 && err != kErrUserCancel) {
+    // The scan runs as a tool of the core: on its worker thread, under the busy lock that a sync
+    // takes too, while this thread answers Ctrl-C.
+    bool folderRead = false;
+    int listedCount = 0;
+    RunController controller;
+    const int started = controller.StartJob([&](CancelProc cancel) {
+        int scanned = songs.InitWPath(&root, 0, cancel);
+        if (scanned != 0)
+            return scanned;
+        folderRead = true;
+        listedCount = songs.Count();
+        return songs.ScanForDuplicates(options.remove ? 1 : 0, 1, 1, cancel, 1);
+    });
+    if (started != 0) {
+        progress.EndProgress(nullptr, 0, 0, 0);
+        terminal.FinishProgressLine();
+        Complain("the scan cannot start (" + Describe(started) + ")");
+        return kExitError;
+    }
+    while (controller.Wait(std::chrono::milliseconds(50)) != RunController::Event::kFinished)
+        if (Terminal::CancelRequested())
+            controller.Cancel();
+    int err = controller.Join();
+    if (!folderRead && err != kErrUserCancel) {
         AString line("Error reading the folder: ");
         line += err;
         AError::AddErrorMsg(&line, err);
@@ -102,9 +126,8 @@ int RunDuplicates(const DuplicatesOptions& options)
         Complain("cannot read the folder " + folder.string() + " (" + Describe(err) + ")");
         return kExitError;
     }
-    const int listed = songs.Count();
-    if (err == 0)
-        err = songs.ScanForDuplicates(options.remove ? 1 : 0, 1, 1, Terminal::CancelRequested, 1);
+    // A scan cancelled while the folder was read counts what had been listed.
+    const int listed = folderRead ? listedCount : songs.Count();
     const int failed = songs.GetFailedRemovalCount();
     const int found = listed - songs.Count() - failed;
     progress.EndProgress(nullptr, 0, 0, 0);

@@ -3,123 +3,67 @@
 #include "cli/Commands.h"
 
 #include "ACommon/base/AError.h"
-#include "ACommon/sync/ASync.h"
-#include "ACommon/sync/ASyncLib.h"
+#include "ACommon/sync/RunController.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
-#include <unistd.h>
 
 namespace cli {
 namespace {
 
-// The terminal and the answer mode of the running command, for the review procedure (a plain
-// function pointer, as the sync engine calls it).
-Terminal* gTerminal = nullptr;
-Terminal::Answers gAnswers = Terminal::Answers::Ask;
-
-std::string Shown(ASync* sync, const AString& path)
-{
-    if (path.IsEmpty())
-        return "-";
-    return sync->FormatVPForDisplay(&path, 1, -1, 1).ToStdString();
-}
-
-void PrintActions(ASync* sync)
-{
-    std::ostringstream table;
-    const int count = sync->GetActionCount();
-    const bool songs = sync->GetType() == 2;
-    table << "Planned actions (" << count << "):\n";
-    for (int i = 0; i < count; ++i) {
-        ASync::SyncAction* action = sync->GetAction(i);
-        const char* word = action->kind == ASync::kUndecided ? "Undecided" : ASync::KindWord(action->kind);
-        char head[64];
-        std::snprintf(head, sizeof head, "%5d [%c] %-16s ", i + 1, action->active ? 'x' : ' ', word);
-        // Both paths of a song action name the same song: the destination is shown as its side.
-        const std::string destination = songs && !action->path2.IsEmpty()
-                                            ? sync->FormatVPForDisplay(&action->path2, 0, -1, 1).ToStdString()
-                                            : Shown(sync, action->path2);
-        table << head << Shown(sync, action->path1) << "  ->  " << destination << "\n";
-    }
-    gTerminal->Print(table.str());
-}
-
-// The review of the planned actions: the table, then perform, change or cancel.
-int ReviewActions(AArray*, ASync* sync)
-{
-    PrintActions(sync);
-    if (gAnswers != Terminal::Answers::Ask)
-        return gAnswers == Terminal::Answers::YesToAll ? 0 : kErrUserCancel;
-    for (;;) {
-        std::string line;
-        if (!gTerminal->Prompt("Enter: perform the ticked actions; numbers (2 5-7): tick or untick them; "
-                               "l N / r N: keep the left / right file of undecided pair N; c: cancel\n> ",
-                               line) ||
-            Terminal::CancelRequested())
-            return kErrUserCancel;
-        if (line.empty() || line == "p" || line == "y")
-            return 0;
-        if (line == "c" || line == "q" || line == "n")
-            return kErrUserCancel;
-        if (!ApplyReviewAnswer(sync, line))
-            gTerminal->Print("Not understood: " + line);
-        PrintActions(sync);
-    }
-}
+// How often the terminal looks for a review, the run's end or Ctrl-C while a run goes on.
+constexpr std::chrono::milliseconds kPollInterval{50};
 
 } // namespace
 
-// Applies one answer of the review prompt: numbers and ranges toggle actions, "l N" and "r N"
-// settle an undecided pair for the left or the right file. An answer is applied whole or not at all:
-// false, with nothing changed, when any part of it is not understood.
-bool ApplyReviewAnswer(ASync* sync, const std::string& line)
+bool ParseReviewAnswer(const std::vector<ActionReview::Item>& actions, const std::string& line,
+                       ActionReview::Answer* answer)
 {
-    const int count = sync->GetActionCount();
-    // One pass checks the whole answer, a second one carries it out.
-    auto walk = [&](bool apply) {
-        std::istringstream words(line);
-        std::string word;
-        bool any = false;
-        while (words >> word) {
-            if (word == "l" || word == "r" || word == "L" || word == "R") {
-                int number = 0;
-                if (!(words >> number) || number < 1 || number > count)
-                    return false;
-                ASync::SyncAction* action = sync->GetAction(number - 1);
-                if (action->kind != ASync::kUndecided)
-                    return false;
-                if (apply) {
-                    sync->ChangeSyncAction(action, (word == "l" || word == "L") ? 6 : 7);
-                    action->active = 1;
-                }
-                any = true;
-                continue;
-            }
-            int first = 0, last = 0;
-            char dash = 0;
-            std::istringstream range(word);
-            if (!(range >> first))
+    const int count = static_cast<int>(actions.size());
+    ActionReview::Answer parsed;
+    for (const ActionReview::Item& item : actions)
+        parsed.active.push_back(item.active);
+    std::istringstream words(line);
+    std::string word;
+    bool any = false;
+    while (words >> word) {
+        if (word == "l" || word == "r" || word == "L" || word == "R") {
+            int number = 0;
+            if (!(words >> number) || number < 1 || number > count)
                 return false;
-            last = first;
-            if (range >> dash) {
-                if (dash != '-' || !(range >> last))
-                    return false;
-            }
-            if (first < 1 || last > count || first > last)
+            if (actions[static_cast<std::size_t>(number - 1)].kind != ASync::kUndecided)
                 return false;
-            if (apply)
-                for (int n = first; n <= last; ++n) {
-                    ASync::SyncAction* action = sync->GetAction(n - 1);
-                    if (action->operation != ASync::kOpUndecided)
-                        action->active = action->active ? 0 : 1;
-                }
+            const bool left = word == "l" || word == "L";
+            parsed.keep.emplace_back(number - 1, left ? ASync::kKeepLeft : ASync::kKeepRight);
+            parsed.active[static_cast<std::size_t>(number - 1)] = true;
             any = true;
+            continue;
         }
-        return any;
-    };
-    return walk(false) && walk(true);
+        int first = 0, last = 0;
+        char dash = 0;
+        std::istringstream range(word);
+        if (!(range >> first))
+            return false;
+        last = first;
+        if (range >> dash) {
+            if (dash != '-' || !(range >> last))
+                return false;
+        }
+        if (first < 1 || last > count || first > last)
+            return false;
+        // An undecided pair is settled with l / r, not ticked.
+        for (int n = first; n <= last; ++n)
+            if (actions[static_cast<std::size_t>(n - 1)].kind != ASync::kUndecided)
+                parsed.active[static_cast<std::size_t>(n - 1)] =
+                    !parsed.active[static_cast<std::size_t>(n - 1)];
+        any = true;
+    }
+    if (!any)
+        return false;
+    *answer = std::move(parsed);
+    return true;
 }
 
 std::string Describe(int err) { return std::to_string(err) + AError::Message(err); }
@@ -140,12 +84,11 @@ bool ResolveFolder(const std::string& given, const char* which, std::string& res
     return true;
 }
 
-bool Inside(const std::string& inner, const std::string& outer)
+AString FullPath(const std::string& given)
 {
-    if (outer == "/")
-        return true;
-    return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
-           inner[outer.size()] == '/';
+    std::error_code error;
+    const std::filesystem::path full = std::filesystem::absolute(given, error);
+    return AString::FromUTF8(error ? given : full.string());
 }
 
 std::string SyncTypesHelp(const std::vector<SyncTypeName>& types)
@@ -164,7 +107,9 @@ std::string QuestionsHelp()
            "terminal with the answers Yes, No, Yes to All, No to All; Yes to All and No to All typed there "
            "are remembered in the state file until --reset-answers. Without a terminal, pass --yes or --no. "
            "A plan that would delete more than half of one side is checked with a Yes/No question of its "
-           "own, every time: --yes does not answer it (see --allow-mass-deletion).\n";
+           "own, every time: --yes does not answer it (see --allow-mass-deletion).\n"
+           "Every run ends with a line that says what it did: the songs or files copied each way and their "
+           "size, replaced, removed, kept as they were, and the errors.\n";
 }
 
 void AddRunOptions(CLI::App* command, RunOptions& options, const std::vector<SyncTypeName>& types,
@@ -179,8 +124,12 @@ void AddRunOptions(CLI::App* command, RunOptions& options, const std::vector<Syn
     command->add_option("--state", options.state, stateHelp)->option_text("FILE");
     command->add_flag("--review", options.review,
                       "Show the planned actions as a numbered table before performing them; then perform "
-                      "them, untick some, or cancel. With --yes the shown plan is performed, with --no "
-                      "nothing is performed (a dry run)");
+                      "them, untick some, or cancel. With --yes the shown plan is performed, with --no the "
+                      "run is cancelled before anything is performed");
+    command->add_flag("--dry-run", options.dryRun,
+                      "Plan the sync and print the planned actions, then stop: no file is copied, replaced "
+                      "or removed, no folder made, the state file is not written and the iPod's settings "
+                      "are left as they are");
     CLI::Option* yes =
         command->add_flag("--yes", options.yes, "Answer every question Yes to All (for this run only)");
     CLI::Option* no =
@@ -192,8 +141,12 @@ void AddRunOptions(CLI::App* command, RunOptions& options, const std::vector<Syn
                       "--yes, and answered No (the run is cancelled) when there is no terminal");
     command->add_flag("--stop-on-error", options.stopOnError,
                       "Stop planning or performing at the first error");
-    command->add_flag("--log-only", options.logOnly,
-                      "Create and delete no folders (files are still copied and deleted)");
+    command->add_flag("--no-folder-changes", options.noFolderChanges,
+                      "Create and delete no folders (files are still copied, replaced and removed); kept in "
+                      "the state file");
+    // The old name read like a run that only logs, which it never was: it is refused with the
+    // explanation rather than taken.
+    command->add_flag("--log-only", options.logOnly)->group("");
     command->add_flag("--verbose", options.verbose,
                       "Date more log lines and log more (every folder created or deleted)");
     command->add_option("--log", options.log, "Append the run log to FILE instead of standard error")
@@ -223,43 +176,9 @@ void AddSongOptions(CLI::App* command, SongOptions& options, CLI::Option* needs)
             option->needs(needs);
 }
 
-void ApplySongOptions(ASyncLib& sync, const SongOptions& options)
-{
-    sync.SetGenreRelevantOnDupSongCompare(options.noGenre ? 0 : 1);
-    sync.SetAlbumRelevantOnDupSongCompare(options.noAlbum ? 0 : 1);
-    sync.SetFileTypeRelevantOnDupSongCompare(options.noFileType ? 0 : 1);
-    sync.SetDontDupSongs(options.dontDupSongs ? 1 : 0);
-    sync.SetMoveInsteadOfDelete(options.deleteInsteadOfMove ? 0 : 1);
-}
-
-int ReadStateFile(const std::string& path, const std::function<int(AFile*)>& read)
-{
-    if (!std::filesystem::exists(path))
-        return 0;
-    AString statePath = AString::FromUTF8(path);
-    AFile file;
-    if (int err = file.Open(&statePath, 1); err != 0)
-        return err;
-    return read(&file);
-}
-
-int WriteStateFile(const std::string& path, const std::function<int(AFile*)>& write)
-{
-    std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-    AString target = AString::FromUTF8(path);
-    return AFile::ReplaceSafely(&target, write);
-}
-
 SyncRun::SyncRun(const char* command, const RunOptions& options, const std::vector<SyncTypeName>& types)
     : command(command), options(options), types(types)
 {
-}
-
-SyncRun::~SyncRun()
-{
-    if (gTerminal == &terminal)
-        gTerminal = nullptr;
 }
 
 void SyncRun::Complain(const std::string& text) const
@@ -269,8 +188,26 @@ void SyncRun::Complain(const std::string& text) const
 
 void SyncRun::Say(const std::string& text) { terminal.Print(text); }
 
+void SyncRun::Tell(SyncSession& session)
+{
+    for (const SyncSession::Notice& notice : session.TakeNotices()) {
+        if (notice.warning) {
+            terminal.FinishProgressLine();
+            Complain(notice.text.ToStdString());
+        } else {
+            Say(notice.text.ToStdString());
+        }
+    }
+}
+
 int SyncRun::Prepare()
 {
+    if (options.logOnly) {
+        Complain("--log-only is now called --no-folder-changes: it only ever kept folders from being "
+                 "created or deleted, while files were copied and deleted. For a run that changes nothing, "
+                 "use --dry-run");
+        return kExitUsage;
+    }
     for (const SyncTypeName& candidate : types)
         if (options.type == candidate.name)
             type = &candidate;
@@ -278,11 +215,12 @@ int SyncRun::Prepare()
         Complain("unknown --type " + options.type);
         return kExitUsage;
     }
-    gAnswers = options.yes  ? Terminal::Answers::YesToAll
-               : options.no ? Terminal::Answers::NoToAll
-                            : Terminal::Answers::Ask;
-    terminal.SetAnswers(gAnswers, options.allowMassDeletion);
-    if (!terminal.CanAnswerQuestions()) {
+    terminal.SetAnswers(options.yes  ? Terminal::Answers::YesToAll
+                        : options.no ? Terminal::Answers::NoToAll
+                                     : Terminal::Answers::Ask,
+                        options.allowMassDeletion);
+    // A dry run asks nothing.
+    if (!options.dryRun && !terminal.CanAnswerQuestions()) {
         Complain(
             "standard input is not a terminal, so questions (\"Replace file?\", \"Delete file?\") cannot be "
             "asked; pass --yes to answer Yes to All, or --no to answer No to All");
@@ -295,71 +233,125 @@ int SyncRun::Prepare()
     return kExitOk;
 }
 
-void SyncRun::Configure(ASync& sync)
+SyncSession::Settings SyncRun::Settings(const SongOptions* song) const
 {
-    sync.SetAutoAction(type->autoAction);
-    sync.SetDestDeletes(type->destDeletes);
-    sync.SetStopOnErr(options.stopOnError ? 1 : 0);
-    sync.SetLogOnly(options.logOnly ? 1 : 0);
-    sync.SetVerboseLog(options.verbose ? 1 : 0);
-    sync.SetShowActionsList(options.review ? 1 : 0);
-    sync.SetActionsListDlogProc(ReviewActions);
-    if (options.resetAnswers)
-        sync.ResetAlertSettings();
-}
-
-int SyncRun::Run(ASync& sync, const std::function<int()>& run, const std::function<int()>& save,
-                 const std::string& statePath)
-{
+    SyncSession::Settings settings;
+    settings.autoAction = type->autoAction;
+    settings.destDeletes = type->destDeletes;
+    settings.review = options.review;
+    settings.stopOnError = options.stopOnError;
+    settings.noFolderChanges = options.noFolderChanges;
+    settings.verbose = options.verbose;
+    settings.resetAnswers = options.resetAnswers;
     // Answers given by --yes or --no hold for this run only; answers typed at the terminal with
     // "Yes to All" or "No to All" are remembered in the state file.
-    const int replaceAnswer = sync.GetReplaceAnswer();
-    const int replaceNewerAnswer = sync.GetReplaceNewerAnswer();
-    const int deleteAnswer = sync.GetDeleteAnswer();
-    if (gAnswers != Terminal::Answers::Ask)
-        sync.ResetAlertSettings();
+    settings.answersForThisRunOnly = options.yes || options.no;
+    settings.dryRun = options.dryRun;
+    if (song) {
+        settings.genreRelevant = !song->noGenre;
+        settings.albumRelevant = !song->noAlbum;
+        settings.fileTypeRelevant = !song->noFileType;
+        settings.dontDupSongs = song->dontDupSongs;
+        settings.moveInsteadOfDelete = !song->deleteInsteadOfMove;
+    }
+    return settings;
+}
 
+void SyncRun::PrintActions(const std::vector<ActionReview::Item>& actions)
+{
+    std::ostringstream table;
+    table << "Planned actions (" << actions.size() << "):\n";
+    for (std::size_t i = 0; i < actions.size(); ++i) {
+        const ActionReview::Item& action = actions[i];
+        char head[64];
+        std::snprintf(head, sizeof head, "%5zu [%c] %-16s ", i + 1, action.active ? 'x' : ' ',
+                      action.word.ToStdString().c_str());
+        auto shown = [](const AString& text) {
+            return text.IsEmpty() ? std::string("-") : text.ToStdString();
+        };
+        table << head << shown(action.source) << "  ->  " << shown(action.destination) << "\n";
+    }
+    terminal.Print(table.str());
+}
+
+void SyncRun::Review(RunController& controller)
+{
+    std::vector<ActionReview::Item> actions = controller.GetReview();
+    PrintActions(actions);
+    if (options.yes || options.no) {
+        if (options.yes)
+            controller.AnswerReview({}, true);
+        else
+            controller.Cancel();
+        return;
+    }
+    for (;;) {
+        std::string line;
+        if (!terminal.Prompt("Enter: perform the ticked actions; numbers (2 5-7): tick or untick them; "
+                             "l N / r N: keep the left / right file of undecided pair N; c: cancel\n> ",
+                             line) ||
+            Terminal::CancelRequested()) {
+            controller.Cancel();
+            return;
+        }
+        if (line.empty() || line == "p" || line == "y") {
+            controller.AnswerReview({}, true);
+            return;
+        }
+        if (line == "c" || line == "q" || line == "n") {
+            controller.Cancel();
+            return;
+        }
+        ActionReview::Answer answer;
+        if (!ParseReviewAnswer(actions, line, &answer) || controller.AnswerReview(answer, false) != 0)
+            terminal.Print("Not understood: " + line);
+        actions = controller.GetReview();
+        PrintActions(actions);
+    }
+}
+
+int SyncRun::Run(SyncSession& session, const std::function<void(int status)>& afterRun)
+{
     terminal.Install();
-    gTerminal = &terminal;
     Terminal::ResetCancel();
     Terminal::InstallInterruptHandler();
 
-    const int result = run();
-
-    if (gAnswers != Terminal::Answers::Ask)
-        sync.SetRememberedAnswers(replaceAnswer, replaceNewerAnswer, deleteAnswer);
-    int stateErr = save();
-    bool listsLeftOut = false;
-    if (stateErr == kErrAddSong) {
-        // A path in the lists is longer than the state file holds. Without the lists the settings
-        // and answers are still kept, and the next run takes every file for new (nothing is
-        // deleted on the strength of a list); keeping the earlier file instead would leave lists
-        // behind that no longer match the folders, and those turn files added since into deletions.
-        for (ADir* dir : {sync.GetDir1(), sync.GetDir2(), sync.GetSavedDir1(), sync.GetSavedDir2()})
-            if (dir)
-                dir->DeleteAll();
-        stateErr = save();
-        listsLeftOut = stateErr == 0;
-    }
-    terminal.FinishProgressLine();
-    gTerminal = nullptr;
-    if (listsLeftOut)
-        Complain("the state file " + statePath +
-                 " was written without the lists of files: a path in them is longer than the 1023 "
-                 "characters it can hold, so the next synchronize run carries no deletions over");
-    else if (stateErr == kErrAddSong)
-        Complain("cannot write the state file " + statePath +
-                 ": a filter in it is longer than the 1023 characters it can hold; the earlier state "
-                 "file, if any, is kept");
-    else if (stateErr != 0)
-        Complain("cannot write the state file " + statePath + " (" + Describe(stateErr) + ")");
-    if (result == kErrUserCancel)
-        return kExitCancelled;
-    if (result != 0) {
-        Complain("the sync ended with error " + Describe(result));
+    RunController controller;
+    if (int err = controller.StartSync(session); err != 0) {
+        Complain("the sync cannot start (" + Describe(err) + ")");
         return kExitError;
     }
-    return stateErr == 0 ? kExitOk : kExitError;
+    bool cancelSent = false;
+    for (;;) {
+        const RunController::Event event = controller.Wait(kPollInterval);
+        if (event == RunController::Event::kFinished)
+            break;
+        if (Terminal::CancelRequested() && !cancelSent) {
+            controller.Cancel();
+            cancelSent = true;
+        }
+        if (event == RunController::Event::kReview)
+            Review(controller);
+    }
+    const int result = controller.Join();
+    const SyncSession::Outcome& outcome = controller.GetOutcome();
+    terminal.FinishProgressLine();
+    if (options.dryRun && result == 0)
+        PrintActions(outcome.plan);
+    Tell(session);
+    int status = kExitOk;
+    if (result == kErrUserCancel) {
+        status = kExitCancelled;
+    } else if (result != 0) {
+        Complain("the sync ended with error " + Describe(result));
+        status = kExitError;
+    } else if (outcome.stateError != 0) {
+        status = kExitError;
+    }
+    if (afterRun)
+        afterRun(status);
+    Say(outcome.summary.ToStdString());
+    return status;
 }
 
 } // namespace cli

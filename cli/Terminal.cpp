@@ -142,7 +142,7 @@ void Terminal::ClearLineLocked()
 
 void Terminal::DrawLocked()
 {
-    if (quiet || !stdoutIsTerminal)
+    if (!stdoutIsTerminal)
         return;
     const int width = TerminalWidth();
     const int barWidth = 20;
@@ -169,7 +169,7 @@ void Terminal::SetMessage(const std::string& text)
     if (text == message)
         return;
     message = text;
-    if (!stdoutIsTerminal && !quiet && !text.empty()) {
+    if (!stdoutIsTerminal && !text.empty()) {
         std::fputs((text + "\n").c_str(), stdout);
         std::fflush(stdout);
     }
@@ -242,8 +242,6 @@ int Terminal::Ask(const std::string& title, const std::string& informative,
     // Without a terminal to ask on, the safe answer is to change nothing.
     const int refuse = std::max(indexOf("No"), 0);
     const bool offersToAll = indexOf("Yes to All") >= 0 || indexOf("No to All") >= 0;
-    if (!offersToAll && confirmYesNo)
-        return std::max(indexOf("Yes"), 0);
     if (answers != Answers::Ask && (offersToAll || answers == Answers::NoToAll || !stdinIsTerminal)) {
         const bool yes = answers == Answers::YesToAll && offersToAll;
         int index = indexOf(yes ? "Yes to All" : "No to All");
@@ -253,13 +251,28 @@ int Terminal::Ask(const std::string& title, const std::string& informative,
     }
     if (!stdinIsTerminal)
         return refuse;
+    // Enter takes the first answer, except in a confirmation, where it takes the safe one.
+    return AskAtTerminal(title, informative, buttons, offersToAll ? 0 : refuse, refuse);
+}
+
+bool Terminal::ConfirmMassDeletion(const std::string& title, const std::string& informative)
+{
+    if (allowMassDeletion)
+        return true;
+    if (!stdinIsTerminal)
+        return false;
+    // Enter, and the end of the input, take the answer that deletes nothing.
+    return AskAtTerminal(title, informative, {"Yes", "No"}, 1, 1) == 0;
+}
+
+int Terminal::AskAtTerminal(const std::string& title, const std::string& informative,
+                            const std::vector<std::string>& buttons, int enter, int refuse)
+{
     std::string choices;
     for (size_t i = 0; i < buttons.size(); ++i)
         choices += "  [" + std::to_string(i + 1) + "] " + buttons[i];
     for (;;) {
         std::string line;
-        // Enter takes the first answer, except in a confirmation, where it takes the safe one.
-        const int enter = offersToAll ? 0 : refuse;
         if (!Prompt(title + "\n" + informative + "\n" + choices + "\nAnswer (1-" +
                         std::to_string(buttons.size()) + ", Enter for " + buttons[enter] + "): ",
                     line))

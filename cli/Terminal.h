@@ -24,20 +24,18 @@ public:
     // progress reporter's status lines and bar to it. Uninstalled by the destructor.
     void Install();
 
-    // --yes and --no answer the questions that offer "Yes to All" and "No to All". A question with
-    // only Yes and No (the check before deleting most of a side) is asked at the terminal even
-    // then, answered No without one, and answered Yes only when `confirmYesNo` is set.
-    void SetAnswers(Answers answers, bool confirmYesNo = false)
+    // --yes and --no answer the questions that offer "Yes to All" and "No to All". The check
+    // before deleting most of a side is not one of them: it is asked at the terminal, answered No
+    // without one, and answered Yes only when `allowMassDeletion` is set.
+    void SetAnswers(Answers answers, bool allowMassDeletion = false)
     {
         this->answers = answers;
-        this->confirmYesNo = confirmYesNo;
+        this->allowMassDeletion = allowMassDeletion;
     }
     // Sends the run log to `path` instead of stderr. False when the file cannot be opened.
     bool SetLogFile(const std::string& path);
-    void SetQuiet(bool quiet) { this->quiet = quiet; }
     // True when questions can be asked: stdin is a terminal, or answers come from flags.
     bool CanAnswerQuestions() const;
-    bool IsInteractive() const { return stdinIsTerminal; }
 
     // Reads one line from the user (after printing `prompt`); false at end of input.
     bool Prompt(const std::string& prompt, std::string& line);
@@ -57,6 +55,7 @@ public:
     // QuestionInterface
     int Ask(const std::string& title, const std::string& informative,
             const std::vector<std::string>& buttons) override;
+    bool ConfirmMassDeletion(const std::string& title, const std::string& informative) override;
     void Inform(const std::string& message) override;
     bool ChooseFiles(const std::string& title, const std::vector<std::string>& types, bool chooseDirectories,
                      bool chooseFiles, std::vector<std::string>& chosen) override;
@@ -70,16 +69,19 @@ private:
     class Field;
     class Bar;
 
+    // Asks at the terminal until one of `buttons` is chosen; Enter chooses button `enter`, the end
+    // of the input button `refuse`.
+    int AskAtTerminal(const std::string& title, const std::string& informative,
+                      const std::vector<std::string>& buttons, int enter, int refuse);
     void DrawLocked();
     void ClearLineLocked();
 
     std::mutex mutex;
     bool stdoutIsTerminal = false;
     bool stdinIsTerminal = false;
-    bool quiet = false;
     bool lineShown = false;
     Answers answers = Answers::Ask;
-    bool confirmYesNo = false;
+    bool allowMassDeletion = false;
     std::string message;
     std::string detail;
     double bar = 0.0;

@@ -63,7 +63,7 @@ int main(int argc, char** argv)
         ASyncGroup group;
         group.SetGroupName(AString("Pocket"));
         ASyncLib* sync = group.AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
-        sync->SetAutoAction(3);
+        sync->SetAutoAction(ASync::kTwoWay);
         sync->SetDestDeletes(1);
         AString genres(":Rock:");
         sync->SetGenreFilterMode(1);
@@ -80,8 +80,8 @@ int main(int argc, char** argv)
     {
         ASyncGroup group;
         group.AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
-        group.AddASyncLib(ADir::kTypeFolder, ADir::kTypeFolder)->SetAutoAction(4);
-        group.AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeIPodDB)->SetAutoAction(2);
+        group.AddASyncLib(ADir::kTypeFolder, ADir::kTypeFolder)->SetAutoAction(ASync::kDoNotSync);
+        group.AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeIPodDB)->SetAutoAction(ASync::kRightToLeft);
         Save(group, folder + "/three-syncs");
     }
     return 0;

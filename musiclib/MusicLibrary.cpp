@@ -7,6 +7,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/MountedIPod.h"
 #include "APlatform/KnownFolders.h"
 
 #include <filesystem>
@@ -177,34 +178,16 @@ int MusicLibrary::SetAccount(const std::string& account, std::string& error)
 
 int MusicLibrary::AttachIPod(const std::string& name, std::string& error)
 {
-    // The iPod: a mounted volume of that name, else the mounted iPod that has that name.
-    const std::string volumes = platform::VolumesRoot();
-    std::string volume;
-    std::string iPodName;
-    std::error_code listError;
-    for (std::filesystem::directory_iterator it(volumes, listError), end; !listError && it != end;
-         it.increment(listError)) {
-        const AString root = AString::FromUTF8(it->path().string());
-        if (root.IsEmpty() || !IPodDB::IsIPodRoot(root))
-            continue;
-        AString root2 = root;
-        AString found;
-        const std::string candidate = it->path().filename().string();
-        const std::string candidateName =
-            IPodDB::LoadName(&root2, &found) == 0 ? found.ToStdString() : candidate;
-        if (candidate == name || (volume.empty() && LibraryText::Equal(candidateName, name))) {
-            volume = candidate;
-            iPodName = candidateName.empty() ? candidate : candidateName;
-            if (candidate == name)
-                break;
-        }
-    }
-    if (volume.empty()) {
-        error = "no iPod called \"" + name + "\" is mounted under " + volumes;
+    // The mounted iPod of that name, else on the volume of that name.
+    const std::vector<MountedIPod> mounted = MountedIPod::FindAll();
+    const MountedIPod* pod = name.empty() ? nullptr : MountedIPod::Choose(mounted, AString::FromUTF8(name));
+    if (!pod) {
+        error = "no iPod called \"" + name + "\" is mounted under " + platform::VolumesRoot();
         return kErrObjectNotFound;
     }
-    AString root = AString::FromUTF8(platform::VolumePath(volume));
-    const std::string identity = IPodDB::GetIdentity(&root).ToStdString();
+    const std::string volume = pod->volume.ToStdString();
+    const std::string iPodName = pod->name.IsEmpty() ? volume : pod->name.ToStdString();
+    const std::string identity = pod->identity.ToStdString();
 
     std::vector<AttachedIPod> attached;
     if (int err = AttachedIPods(attached); err != 0) {

@@ -569,20 +569,20 @@ bool AFile::DirExists(const AString* path)
     return path && !path->IsEmpty() && stat(path->CStr(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-int AFile::GetPathType(const AString* path)
+AFile::PathType AFile::GetPathType(const AString* path)
 {
     struct stat info {};
     if (!LStat(path, info))
-        return 4;
+        return kPathOther;
     if (S_ISDIR(info.st_mode))
-        return 0;
+        return kPathFolder;
     if (S_ISREG(info.st_mode))
-        return 1;
+        return kPathFile;
     if (S_ISLNK(info.st_mode))
-        return 2;
+        return kPathLink;
     if (S_ISSOCK(info.st_mode))
-        return 3;
-    return 4;
+        return kPathSocket;
+    return kPathOther;
 }
 
 std::uint64_t AFile::FileModTime(const AString* path)

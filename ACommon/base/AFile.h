@@ -44,7 +44,15 @@ public:
     // Queries: absence is reported by their neutral value and never fails.
     static bool FileExists(const AString* path);
     static bool DirExists(const AString* path);
-    static int GetPathType(const AString* path); // 0 dir, 1 file, 2 link, 3 socket, 4 other or missing
+    // What lies at a path, without following a link.
+    enum PathType : int {
+        kPathFolder = 0,
+        kPathFile = 1,
+        kPathLink = 2,
+        kPathSocket = 3,
+        kPathOther = 4, // anything else, or nothing at all
+    };
+    static PathType GetPathType(const AString* path);
     static std::uint64_t FileModTime(const AString* path);
     static std::uint64_t GetFileSize(const AString* path);
     static int GetVolumeFreeSpace(const AString* path, unsigned long long* freeBytes);

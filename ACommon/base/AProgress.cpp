@@ -281,15 +281,14 @@ int AProgress::YesNoAlert(const AString* title, const AString* first, const AStr
     return (pressed >= 0 && pressed < 4) ? kResults[pressed] : 3;
 }
 
-int AProgress::ConfirmAlert(const AString* title, const AString* informative)
+int AProgress::ConfirmMassDeletion(const AString* title, const AString* informative)
 {
     platform::QuestionInterface* questions = platform::GetQuestionInterface();
     if (!questions)
         return 3;
-    static const std::vector<std::string> kButtons = {"Yes", "No"};
-    const int pressed = questions->Ask(title ? title->ToStdString() : std::string(),
-                                       informative ? informative->ToStdString() : std::string(), kButtons);
-    return pressed == 0 ? 1 : 3;
+    const bool yes = questions->ConfirmMassDeletion(title ? title->ToStdString() : std::string(),
+                                                    informative ? informative->ToStdString() : std::string());
+    return yes ? 1 : 3;
 }
 
 int AProgress::UnauthorizedAlert(const AString* title, const AString* path)

@@ -55,9 +55,10 @@ public:
     int YesNoAlert(const AString* title, const AString* first, const AString* second);
     // As above, and 5 "Add ID to Prefs".
     int UnauthorizedAlert(const AString* title, const AString* path);
-    // A question that is answered on its own, never by a remembered or blanket "to All" answer: only
-    // "Yes" and "No" are offered. Returns 1 for Yes, 3 for No (also when nobody can be asked).
-    int ConfirmAlert(const AString* title, const AString* informative);
+    // The check before a plan deletes most of one side, a question of its own kind that no
+    // remembered or blanket "to All" answer settles. Returns 1 for Yes, 3 for No (also when nobody
+    // can be asked).
+    int ConfirmMassDeletion(const AString* title, const AString* informative);
 
     // Shows texts in the status lines without logging (either may be null).
     void ShowStatus(const AString* message, const AString* detail);

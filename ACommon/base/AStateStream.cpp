@@ -11,14 +11,6 @@ int AStateStream::WriteU32(AFile* f, std::uint32_t value)
     return f->Write(bytes, 4);
 }
 
-int AStateStream::WriteU64(AFile* f, std::uint64_t value)
-{
-    unsigned char bytes[8];
-    for (int i = 0; i < 8; ++i)
-        bytes[i] = static_cast<unsigned char>(value >> (8 * i));
-    return f->Write(bytes, 8);
-}
-
 int AStateStream::WriteFlag(AFile* f, signed char flag)
 {
     unsigned char byte = static_cast<unsigned char>(flag);

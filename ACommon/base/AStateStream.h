@@ -10,7 +10,6 @@ class AFile;
 class AStateStream {
 public:
     static int WriteU32(AFile* f, std::uint32_t value);
-    static int WriteU64(AFile* f, std::uint64_t value);
     static int WriteFlag(AFile* f, signed char flag);
     static int ReadU32(AFile* f, std::uint32_t* value);
     static int ReadI32(AFile* f, int* value);

@@ -18,30 +18,12 @@ std::uint8_t ByteReader::ReadU8()
     return data[position++];
 }
 
-std::uint16_t ByteReader::ReadU16LE()
-{
-    if (!Take(2))
-        return 0;
-    std::uint16_t v = static_cast<std::uint16_t>(data[position] | data[position + 1] << 8);
-    position += 2;
-    return v;
-}
-
 std::uint16_t ByteReader::ReadU16BE()
 {
     if (!Take(2))
         return 0;
     std::uint16_t v = static_cast<std::uint16_t>(data[position] << 8 | data[position + 1]);
     position += 2;
-    return v;
-}
-
-std::uint32_t ByteReader::ReadU24LE()
-{
-    if (!Take(3))
-        return 0;
-    std::uint32_t v = data[position] | data[position + 1] << 8 | data[position + 2] << 16;
-    position += 3;
     return v;
 }
 
@@ -76,13 +58,6 @@ std::uint32_t ByteReader::ReadU32BE()
                       static_cast<std::uint32_t>(data[position + 3]);
     position += 4;
     return v;
-}
-
-std::uint64_t ByteReader::ReadU64LE()
-{
-    std::uint64_t low = ReadU32LE();
-    std::uint64_t high = ReadU32LE();
-    return Ok() ? (high << 32 | low) : 0;
 }
 
 std::uint64_t ByteReader::ReadU64BE()

@@ -21,13 +21,10 @@ public:
     bool Has(std::size_t n) const { return n <= Remaining(); }
 
     std::uint8_t ReadU8();
-    std::uint16_t ReadU16LE();
     std::uint16_t ReadU16BE();
-    std::uint32_t ReadU24LE();
     std::uint32_t ReadU24BE();
     std::uint32_t ReadU32LE();
     std::uint32_t ReadU32BE();
-    std::uint64_t ReadU64LE();
     std::uint64_t ReadU64BE();
     // Four bytes of seven bits each, most significant first (the ID3v2 size form). A byte with its
     // high bit set is not synchsafe: the value is still computed from the low seven bits and

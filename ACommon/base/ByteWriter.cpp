@@ -1,21 +1,9 @@
 #include "ACommon/base/ByteWriter.h"
 
-void ByteWriter::WriteU16LE(std::uint16_t v)
-{
-    bytes.push_back(static_cast<std::uint8_t>(v));
-    bytes.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
 void ByteWriter::WriteU16BE(std::uint16_t v)
 {
     bytes.push_back(static_cast<std::uint8_t>(v >> 8));
     bytes.push_back(static_cast<std::uint8_t>(v));
-}
-
-void ByteWriter::WriteU24LE(std::uint32_t v)
-{
-    for (int shift = 0; shift < 24; shift += 8)
-        bytes.push_back(static_cast<std::uint8_t>(v >> shift));
 }
 
 void ByteWriter::WriteU24BE(std::uint32_t v)
@@ -33,18 +21,6 @@ void ByteWriter::WriteU32LE(std::uint32_t v)
 void ByteWriter::WriteU32BE(std::uint32_t v)
 {
     for (int shift = 24; shift >= 0; shift -= 8)
-        bytes.push_back(static_cast<std::uint8_t>(v >> shift));
-}
-
-void ByteWriter::WriteU64LE(std::uint64_t v)
-{
-    for (int shift = 0; shift < 64; shift += 8)
-        bytes.push_back(static_cast<std::uint8_t>(v >> shift));
-}
-
-void ByteWriter::WriteU64BE(std::uint64_t v)
-{
-    for (int shift = 56; shift >= 0; shift -= 8)
         bytes.push_back(static_cast<std::uint8_t>(v >> shift));
 }
 
@@ -76,12 +52,4 @@ void ByteWriter::PatchU32LE(std::size_t offset, std::uint32_t v)
         return;
     for (int i = 0; i < 4; ++i)
         bytes[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-void ByteWriter::PatchU32BE(std::size_t offset, std::uint32_t v)
-{
-    if (offset > bytes.size() || bytes.size() - offset < 4)
-        return;
-    for (int i = 0; i < 4; ++i)
-        bytes[offset + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
 }

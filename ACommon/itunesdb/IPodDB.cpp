@@ -252,7 +252,7 @@ std::vector<AString> OnTheGoFiles(const AString& folder)
     for (const auto& entry : found) {
         AString path = folder;
         path.AppendPathComponent(AString::FromUTF8(entry.second));
-        if (AFile::GetPathType(&path) == 1)
+        if (AFile::GetPathType(&path) == AFile::kPathFile)
             paths.push_back(path);
     }
     return paths;
@@ -350,7 +350,7 @@ AString IPodDB::ResolveIPodPath(const AString& root, const char* relative)
 bool IPodDB::IsIPodRoot(const AString& folder)
 {
     AString database = ResolveIPodPath(folder, "iPod_Control/iTunes/iTunesDB");
-    return AFile::GetPathType(&database) == 1;
+    return AFile::GetPathType(&database) == AFile::kPathFile;
 }
 
 AString IPodDB::IPodFileName(const AString& fileName)
@@ -659,7 +659,7 @@ int IPodDB::Store(AString* root)
     // counts and songs to the wrong tracks.
     int leftBehind = 0;
     AString playCounts = ResolveIPodPath(base, "iPod_Control/iTunes/Play Counts");
-    if (AFile::GetPathType(&playCounts) == 1) {
+    if (AFile::GetPathType(&playCounts) == AFile::kPathFile) {
         AString backup = folder;
         backup.AppendPathComponent("Play Counts.bak");
         if (AFile::Rename(&playCounts, &backup) != 0 && AFile::Delete(&playCounts) != 0) {
@@ -833,7 +833,7 @@ int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)
     if (!root || root->IsEmpty())
         return 0;
     const AString path = ResolveIPodPath(*root, "iPod_Control/Device/SysInfo");
-    if (AFile::GetPathType(&path) != 1) {
+    if (AFile::GetPathType(&path) != AFile::kPathFile) {
         // No SysInfo where its folder exists reads as an empty file; without even the folder
         // (as on a shuffle) the file cannot be opened at all.
         const AString folder = FolderOf(path);
@@ -922,7 +922,7 @@ int IPodDB::GetAutoUpdates(AString* root, signed char& autoUpdate)
     if (!root)
         return kErrFileNotFound;
     const AString path = ResolveIPodPath(*root, "iPod_Control/iTunes/iTunesPrefs");
-    if (AFile::GetPathType(&path) != 1)
+    if (AFile::GetPathType(&path) != AFile::kPathFile)
         return kErrEndOfFile;
     std::vector<std::uint8_t> bytes;
     if (int err = ReadWholeFile(path, bytes, 64); err != 0)

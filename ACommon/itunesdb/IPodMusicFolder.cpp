@@ -49,13 +49,13 @@ int IPodMusicFolder::CopyIn(const AString& root, const AString& source, const So
             letters = letters.Right(4);
         destination = folder;
         destination.AppendPathComponent(IPodDB::IPodFileName(letters + extension));
-        if (AFile::GetPathType(&destination) == 4 && !AFile::FileExists(&destination))
+        if (AFile::GetPathType(&destination) == AFile::kPathOther && !AFile::FileExists(&destination))
             break;
         number = (number + 1) & 0xFFFFFF;
     }
 
     if (int err = AFile::CopyWithProgress(&source, &destination, cancel, progress); err != 0) {
-        if (AFile::GetPathType(&destination) == 1)
+        if (AFile::GetPathType(&destination) == AFile::kPathFile)
             AFile::Delete(&destination);
         return err;
     }

@@ -333,7 +333,9 @@ void ASync::GetFileTitle(const AString* vp, AString* out)
 
 int ASync::PreSyncCheck() { return 0; }
 
-int ASync::GetType() const { return 1; }
+int ASync::GetType() const { return kFileSync; }
+
+std::uint64_t ASync::FileSize(const AString* path) { return AFile::GetFileSize(path); }
 
 int ASync::ScanForDups(CancelProc) { return 0; }
 
@@ -485,7 +487,7 @@ void ASync::CleanUp()
         dir1->DeleteAll();
     if (dir2)
         dir2->DeleteAll();
-    if (autoAction != 3 && autoAction != 4) {
+    if (autoAction != kTwoWay && autoAction != kDoNotSync) {
         if (savedDir1)
             savedDir1->DeleteAll();
         if (savedDir2)
@@ -905,6 +907,7 @@ int ASync::RepopulateLists(CancelProc cancel)
 
 int ASync::DoSync(CancelProc cancel)
 {
+    tally.Reset();
     int err = PreSyncCheck();
     if (err != 0)
         return err;
@@ -915,7 +918,7 @@ int ASync::DoSync(CancelProc cancel)
         progress->EndProgress(nullptr, 1, 1, code == kErrUserCancel ? 1 : 0);
         return code;
     };
-    const double share = GetType() == 1 ? 0.5 : 1.0 / 3.0;
+    const double share = GetType() == kFileSync ? 0.5 : 1.0 / 3.0;
 
     progress->StartDivision(share, nullptr, 0, 0);
     err = UpdateFileLists(cancel);
@@ -923,7 +926,7 @@ int ASync::DoSync(CancelProc cancel)
     if (err != 0)
         return endEarly(err);
 
-    if (GetType() != 1) {
+    if (GetType() != kFileSync) {
         progress->StartDivision(share, nullptr, 0, 0);
         err = ScanForDups(cancel);
         progress->EndDivision(nullptr, 0, 0);
@@ -939,13 +942,13 @@ int ASync::DoSync(CancelProc cancel)
         return endEarly(err);
     ClearSyncActions();
     switch (autoAction) {
-    case 1:
+    case kLeftToRight:
         err = XCopy(dir1.get(), dir2.get(), cancel);
         break;
-    case 2:
+    case kRightToLeft:
         err = XCopy(dir2.get(), dir1.get(), cancel);
         break;
-    case 3:
+    case kTwoWay:
         err = TwoWaySync(cancel);
         break;
     default:
@@ -963,12 +966,14 @@ int ASync::DoSync(CancelProc cancel)
         // Both sides agree; the saved lists must say so too. Lists left from an older run would
         // take a file added later under a name that was deleted on both sides since for a file
         // deleted on one side, and delete it.
-        if (autoAction == 3)
+        if (autoAction == kTwoWay && !planOnly)
             RepopulateLists(cancel);
         text = "Nothing to Sync!";
         progress->ReportMessage(&text, 1);
         return 0;
     }
+    if (planOnly)
+        return 0;
 
     auto userCancelled = [this](int code) {
         AString line("User cancelled.");
@@ -987,7 +992,7 @@ int ASync::DoSync(CancelProc cancel)
 
     text = "Performing sync...";
     progress->StartProgress(&text, 1, 1, openLogAutomatically);
-    progress->StartDivision(autoAction == 3 ? 0.9 : 1.0, nullptr, 0, 0);
+    progress->StartDivision(autoAction == kTwoWay ? 0.9 : 1.0, nullptr, 0, 0);
     err = PerformSyncActions(cancel);
     progress->EndDivision(nullptr, 0, 0);
     ClearSyncActions();
@@ -999,6 +1004,7 @@ int ASync::DoSync(CancelProc cancel)
     // onto an iPod are not in its database): the run failed.
     for (ADir* side : {dir1.get(), dir2.get()}) {
         if (int finalized = side->Finalize(); finalized != 0) {
+            tally.CountError();
             AString line("Failed writing ");
             line += side->GetRootDisplayName(0);
             line += ": ";
@@ -1009,7 +1015,7 @@ int ASync::DoSync(CancelProc cancel)
                 err = finalized;
         }
     }
-    if (autoAction == 3) {
+    if (autoAction == kTwoWay) {
         text = "Performing sync finalization...";
         progress->StartDivision(0.1, &text, 0, 1);
         RepopulateLists(cancel);
@@ -1037,6 +1043,7 @@ void ASync::KeepCopiesOfUnreadableFiles()
                 delete action;
                 actions.Delete(i);
                 ++dropped;
+                tally.CountKept();
             }
         }
         if (dropped == 0)
@@ -1085,7 +1092,7 @@ bool ASync::ConfirmMassDeletion()
             "on the other side looks like. Yes goes on with the sync; No cancels it with nothing changed.";
         LogLine(title, verboseLog);
         // Asked every time: a "Yes to All" given to other questions must not wave this one through.
-        if (progress->ConfirmAlert(&title, &detail) != kAnswerYes)
+        if (progress->ConfirmMassDeletion(&title, &detail) != kAnswerYes)
             return false;
     }
     return true;
@@ -1120,8 +1127,10 @@ int ASync::PerformSyncActions(CancelProc cancel)
     };
     for (int i = 0; i < count && !stopped; ++i) {
         SyncAction* action = GetAction(i);
-        if (!action->active)
+        if (!action->active) {
+            tally.CountKept();
             continue;
+        }
         if (action->operation == kOpDeleteDir) {
             folderDeletions.push_back(i);
             continue;
@@ -1184,8 +1193,10 @@ int ASync::PerformAction(SyncAction* action, int number, int count, CancelProc c
         if (logOnly)
             return 0;
         int err = CreateDir(&action->path2);
-        if (err != 0)
+        if (err != 0) {
+            tally.CountError();
             failure("Failed creating directory ", action->path2, err);
+        }
         return err;
     }
     case kOpDeleteDir: {
@@ -1208,12 +1219,15 @@ int ASync::PerformAction(SyncAction* action, int number, int count, CancelProc c
             return 0;
         }
         int err = Delete(&action->path1);
-        if (err != 0)
+        if (err != 0) {
+            tally.CountError();
             failure("Failed deleting directory ", shown, err);
+        }
         return err;
     }
     default:
         // The undecided pair is never performed until the user has changed it into a replacement.
+        tally.CountKept();
         return 0;
     }
 }
@@ -1226,9 +1240,11 @@ int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char ove
     // virtual paths of song sides name no file there.)
     if (!overwrite && AFile::FileExists(dst))
         overwrite = 1;
-    if (overwrite) {
+    // Whether the replacement of an existing destination is wanted, by the remembered answers or
+    // by asking.
+    auto approved = [&]() {
         if (replaceAnswer == kAnswerNoToAll)
-            return 0;
+            return false;
         const AString srcText = FormatVPForDisplay(src, 1, -1, 0);
         const AString dstText = FormatVPForDisplay(dst, 1, -1, 0);
         auto ask = [&](const char* title, int& remembered) {
@@ -1248,50 +1264,69 @@ int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char ove
         };
         if (AFile::DestNewer(src, dst)) {
             if (replaceNewerAnswer == kAnswerNoToAll)
-                return 0;
-            if (replaceNewerAnswer != kAnswerYesToAll && !ask("Replace newer file?", replaceNewerAnswer))
-                return 0;
-        } else if (replaceAnswer != kAnswerYesToAll && !ask("Replace file?", replaceAnswer)) {
-            return 0;
+                return false;
+            return replaceNewerAnswer == kAnswerYesToAll || ask("Replace newer file?", replaceNewerAnswer);
         }
+        return replaceAnswer == kAnswerYesToAll || ask("Replace file?", replaceAnswer);
+    };
+    if (overwrite && !approved()) {
+        tally.CountKept();
+        return 0;
     }
     int err = Copy(src, dst, overwrite, isReplace, cancel);
     if (err == 0 && verifyCopies && !FilesEqual(src, dst))
         err = kErrIO;
-    if (err != 0) {
-        AString line("Failed copying ");
-        line += FormatVPForDisplay(src, 1, 25, 0);
-        line += " to ";
-        line += FormatVPForDisplay(dst, 0, 25, 0);
-        line += ": ";
-        line += err;
-        AError::AddErrorMsg(&line, err);
-        LogLine(line, verboseLog);
+    if (err == 0) {
+        if (overwrite)
+            tally.CountReplacement(FileSize(src));
+        else
+            tally.CountCopy(SideOfPath(dst), FileSize(src));
+        return 0;
     }
+    if (err != kErrUserCancel)
+        tally.CountError();
+    AString line("Failed copying ");
+    line += FormatVPForDisplay(src, 1, 25, 0);
+    line += " to ";
+    line += FormatVPForDisplay(dst, 0, 25, 0);
+    line += ": ";
+    line += err;
+    AError::AddErrorMsg(&line, err);
+    LogLine(line, verboseLog);
     return err;
 }
 
 int ASync::DeleteWithAlert(const AString* path)
 {
-    if (deleteAnswer == kAnswerNoToAll)
-        return 0;
-    if (deleteAnswer != kAnswerYesToAll) {
+    auto approved = [&]() {
+        if (deleteAnswer == kAnswerNoToAll)
+            return false;
+        if (deleteAnswer == kAnswerYesToAll)
+            return true;
         AString title("Delete file?");
         AString shown = FormatVPForDisplay(path, 1, -1, 0);
         switch (progress->YesNoAlert(&title, &shown, nullptr)) {
         case kAnswerNoToAll:
             deleteAnswer = kAnswerNoToAll;
-            return 0;
+            return false;
         case kAnswerYesToAll:
             deleteAnswer = kAnswerYesToAll;
-            break;
+            return true;
         case kAnswerYes:
-            break;
+            return true;
         default:
-            return 0;
+            return false;
         }
+    };
+    if (!approved()) {
+        tally.CountKept();
+        return 0;
     }
     int err = Delete(path);
+    if (err == 0)
+        tally.CountRemoval();
+    else
+        tally.CountError();
     if (err != 0) {
         AString line("Failed to delete ");
         line += FormatVPForDisplay(path, 1, 25, 0);
@@ -1309,8 +1344,8 @@ void ASync::ChangeSyncAction(SyncAction* action, unsigned int choice)
         return;
     static const int kAppliesTo[] = {kCopyLeft,    kCopyRight,    kDeleteLeft, kDeleteRight,
                                      kReplaceLeft, kReplaceRight, kUndecided,  kUndecided};
-    if (choice > 7) {
-        assert(false && "ChangeSyncAction knows the choices 0 to 7");
+    if (choice > kKeepRight) {
+        assert(false && "ChangeSyncAction knows the choices kDeleteRightInstead to kKeepRight");
         return;
     }
     if (action->kind != kAppliesTo[choice])
@@ -1329,47 +1364,47 @@ void ASync::ChangeSyncAction(SyncAction* action, unsigned int choice)
         std::swap(action->leftColumn, action->rightColumn);
     };
     switch (choice) {
-    case 0:
-    case 1:
-        action->kind = choice == 0 ? kDeleteRight : kDeleteLeft;
+    case kDeleteRightInstead:
+    case kDeleteLeftInstead:
+        action->kind = choice == kDeleteRightInstead ? kDeleteRight : kDeleteLeft;
         action->operation = kOpDelete;
         action->overwrite = 1;
         action->path2 = AString();
-        (choice == 0 ? action->leftText : action->rightText) = AString();
+        (choice == kDeleteRightInstead ? action->leftText : action->rightText) = AString();
         break;
-    case 2:
+    case kCopyRightInstead:
         action->kind = kCopyRight;
         action->operation = kOpCopy;
         action->overwrite = 0;
         action->path2 = across(action->path1, dir1.get(), dir2.get());
         action->rightText = text(action->path2, 0);
         break;
-    case 3:
+    case kCopyLeftInstead:
         action->kind = kCopyLeft;
         action->operation = kOpCopy;
         action->overwrite = 0;
         action->path2 = across(action->path1, dir2.get(), dir1.get());
         action->leftText = text(action->path2, 0);
         break;
-    case 4:
+    case kReplaceRightInstead:
         action->kind = kReplaceRight;
         swapSides();
         action->leftText = text(action->path1, 1);
         action->rightText = text(action->path2, 0);
         break;
-    case 5:
+    case kReplaceLeftInstead:
         action->kind = kReplaceLeft;
         swapSides();
         action->leftText = text(action->path2, 0);
         action->rightText = text(action->path1, 1);
         break;
-    case 6:
+    case kKeepLeft:
         action->kind = kReplaceRight;
         action->operation = kOpReplace;
         action->leftText = text(action->path1, 1);
         action->rightText = text(action->path2, 0);
         break;
-    case 7:
+    case kKeepRight:
         action->kind = kReplaceLeft;
         action->operation = kOpReplace;
         swapSides();

@@ -13,6 +13,7 @@
 #include "ACommon/base/AProgress.h"
 #include "ACommon/base/AString.h"
 #include "ACommon/sources/ADir.h"
+#include "ACommon/sync/SyncTally.h"
 
 #include <array>
 #include <cstdint>
@@ -62,6 +63,33 @@ public:
         kUndecided = 10,
     };
 
+    // The direction of a sync (autoAction); with destDeletes it makes the sync type the user chooses.
+    // The values are those the state file stores.
+    enum AutoAction : int {
+        kLeftToRight = 1, // one way: the right side receives
+        kRightToLeft = 2, // one way: the left side receives
+        kTwoWay = 3,
+        kDoNotSync = 4, // "Do Not Synchronize"
+    };
+
+    // What GetType tells of a sync, as the group's state record stores it.
+    enum SyncKind : int {
+        kFileSync = 1, // plain ASync
+        kSongSync = 2, // ASyncLib
+    };
+
+    // The choices of ChangeSyncAction, each for actions of one kind.
+    enum ChangeChoice : unsigned {
+        kDeleteRightInstead = 0,  // "Copy Left" becomes the deletion of the right file
+        kDeleteLeftInstead = 1,   // "Copy Right" becomes the deletion of the left file
+        kCopyRightInstead = 2,    // the left deletion becomes "Copy Right"
+        kCopyLeftInstead = 3,     // the right deletion becomes "Copy Left"
+        kReplaceRightInstead = 4, // "Replace Left" becomes "Replace Right"
+        kReplaceLeftInstead = 5,  // "Replace Right" becomes "Replace Left"
+        kKeepLeft = 6,            // an undecided pair: the left file replaces the right one
+        kKeepRight = 7,           // an undecided pair: the right file replaces the left one
+    };
+
     // The answers that YesNoAlert gives and that the sync remembers.
     enum Answer : int {
         kAnswerNone = 0,
@@ -108,6 +136,8 @@ public:
     virtual AString FormatVPForDisplay(const AString* vp, signed char isFile, int maxLen,
                                        signed char detailed);
     virtual int GetUserValidation();
+    // The size of the file (or the song's file) at `path`, 0 when there is none; what a copy moved.
+    virtual std::uint64_t FileSize(const AString* path);
 
     // Settings.
     void SetLogOnly(signed char value) { logOnly = value; }
@@ -132,6 +162,7 @@ public:
     void SetActionsListDlogProc(ActionsListProc proc) { actionsListProc = proc; }
     void SetProgressControl(platform::StatusField* message, platform::StatusField* detail,
                             platform::ProgressBar* bar);
+    AProgress* GetProgress() const { return progress; }
     void ResetAlertSettings();
     int GetReplaceAnswer() const { return replaceAnswer; }
     int GetReplaceNewerAnswer() const { return replaceNewerAnswer; }
@@ -200,7 +231,15 @@ public:
     int CopyWithAlert(const AString* src, const AString* dst, signed char overwrite, signed char isReplace,
                       CancelProc cancel);
     int DeleteWithAlert(const AString* path);
-    void ChangeSyncAction(SyncAction* action, unsigned int choice);
+    void ChangeSyncAction(SyncAction* action, unsigned int choice); // choice: ChangeChoice
+
+    // What the last run did, counted as it performed its actions.
+    const SyncTally& GetTally() const { return tally; }
+    // A run that only plans: DoSync stops once the plan is made ("Sync ready."), leaves the actions
+    // in the list and changes nothing anywhere (no review, no action, no source written back, no
+    // saved list renewed). Not part of the state.
+    void SetPlanOnly(bool value) { planOnly = value; }
+    bool GetPlanOnly() const { return planOnly; }
 
     // The side a full path belongs to: 1 left, 2 right, 0 neither. When both roots begin the path
     // (one root lies inside the other), the longer root decides.
@@ -244,7 +283,7 @@ protected:
     int replaceAnswer = 0;
     int replaceNewerAnswer = 0;
     int deleteAnswer = 0;
-    int autoAction = 1;
+    int autoAction = kLeftToRight;
     int autoRunOnVolumeMount = 0;
     signed char logOnly = 0;
     signed char openLogAutomatically = 1;
@@ -262,6 +301,8 @@ protected:
     AProgress* progress = nullptr;
     AArray actions;
     ActionsListProc actionsListProc = nullptr;
+    SyncTally tally;
+    bool planOnly = false;
 
 private:
     struct PathHint {

@@ -49,7 +49,7 @@ void ASyncGroup::SetProgressControl(RowSelector rows, platform::StatusField* mes
 int ASyncGroup::RunOne(int index, CancelProc cancel)
 {
     ASync* sync = syncs[index].get();
-    if (sync->GetAutoAction() == 4) // "Do Not Synchronize"
+    if (sync->GetAutoAction() == ASync::kDoNotSync)
         return 0;
     return sync->DoSync(cancel);
 }
@@ -71,7 +71,7 @@ int ASyncGroup::DoSyncLoop(CancelProc cancel)
         return kErrBusy;
     int result = 0;
     for (int i = 0; i < count; ++i) {
-        if (syncs[i]->GetAutoAction() == 4)
+        if (syncs[i]->GetAutoAction() == ASync::kDoNotSync)
             continue;
         if (tableView)
             tableView(i);
@@ -116,7 +116,7 @@ int ASyncGroup::WriteState(AFile* f)
         const int type = sync->GetType();
         if (int err = AStateStream::WriteU32(f, static_cast<std::uint32_t>(type)); err != 0)
             return err;
-        if (type != 1) {
+        if (type != ASync::kFileSync) {
             if (int err = AStateStream::WriteU32(f, static_cast<std::uint32_t>(sync->GetDir1()->GetType()));
                 err != 0)
                 return err;
@@ -151,7 +151,7 @@ int ASyncGroup::ReadState(AFile* f)
         if (int err = AStateStream::ReadU32(f, &type); err != 0)
             return err;
         std::unique_ptr<ASync> sync;
-        if (type == 1) {
+        if (type == ASync::kFileSync) {
             sync = std::make_unique<ASync>(progress);
         } else {
             std::uint32_t left = 0, right = 0;

@@ -391,6 +391,17 @@ int ASyncLib::Delete(const AString* path)
     return source->Delete(path, 1, 0);
 }
 
+std::uint64_t ASyncLib::FileSize(const AString* path)
+{
+    ADir* source = SideSource(SideOfPath(path));
+    if (!source || IsPlain(source))
+        return ASync::FileSize(path);
+    AString disk;
+    if (source->GetFileDiskPath(path, &disk, 1) != 0)
+        return 0;
+    return AFile::GetFileSize(&disk);
+}
+
 int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed char isReplace,
                    CancelProc cancel)
 {
@@ -534,7 +545,8 @@ int ASyncLib::CheckReceivingSide(int side)
 
 int ASyncLib::PreSyncCheck()
 {
-    const bool receives[3] = {false, autoAction == 2 || autoAction == 3, autoAction == 1 || autoAction == 3};
+    const bool receives[3] = {false, autoAction == kRightToLeft || autoAction == kTwoWay,
+                              autoAction == kLeftToRight || autoAction == kTwoWay};
 
     // An iPod seen through iTunes must be mounted with disk use enabled.
     for (int side = 1; side <= 2; ++side) {
@@ -564,7 +576,7 @@ int ASyncLib::PreSyncCheck()
     return 0;
 }
 
-int ASyncLib::GetType() const { return 2; }
+int ASyncLib::GetType() const { return kSongSync; }
 
 int ASyncLib::ScanForDups(CancelProc cancel)
 {

@@ -104,6 +104,7 @@ public:
     int ReadState(AFile* f) override;
     AString FormatVPForDisplay(const AString* vp, signed char isFile, int maxLen,
                                signed char detailed) override;
+    std::uint64_t FileSize(const AString* path) override;
 
 protected:
     // The source of a side (1 left, 2 right); null for 0.

@@ -3,6 +3,7 @@
 #include "cli/SyncRun.h"
 
 #include "ACommon/sync/ASync.h"
+#include "ACommon/sync/ActionReview.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RunCommand.h"
 #include "fixtures/TempDir.h"
@@ -57,7 +58,8 @@ TEST(FoldersCommand, HelpExplainsEveryOption)
     fixtures::CommandResult help = RunPelorin({"folders", "--help"});
     EXPECT_EQ(help.exitStatus, 0);
     std::istringstream words(
-        "LEFT RIGHT --type --state --review --yes --no --stop-on-error --log-only --verbose "
+        "LEFT RIGHT --type --state --review --dry-run --yes --no --stop-on-error --no-folder-changes "
+        "--verbose "
         "--log --reset-answers --allow-mass-deletion --songs --no-genre --no-album --no-file-type "
         "--dont-dup-songs "
         "--delete-instead-of-move copy-to-right mirror-to-right copy-to-left mirror-to-left "
@@ -84,6 +86,8 @@ TEST(FoldersCommand, BadArgumentsExitWithTwoAndChangeNothing)
         {{"folders", folders.tmp.Path(), folders.R(), "--type", "merge", "--yes"}, "inside the other"},
         // Nobody to ask, and no answers given.
         {{"folders", folders.L(), folders.R(), "--type", "merge"}, "pass --yes"},
+        // The old name of --no-folder-changes read like a dry run; it is refused, not taken.
+        {{"folders", folders.L(), folders.R(), "--type", "merge", "--yes", "--log-only"}, "--dry-run"},
     };
     // What tells songs apart means nothing to plain folders.
     for (const char* option :
@@ -335,29 +339,22 @@ TEST(FoldersCommand, StateFileOfTheOtherKindOfSyncStartsFresh)
     EXPECT_FALSE(Has(again.err, "was written by")) << again.err;
 }
 
-TEST(FoldersCommand, AReviewAnswerIsAppliedWholeOrNotAtAll)
+// What the review prompt understands; the answer is applied by the core, whole or not at all.
+TEST(FoldersCommand, AReviewAnswerIsReadWholeOrNotAtAll)
 {
-    Folders folders;
-    for (const char* name : {"a.txt", "b.txt", "c.txt"})
-        WriteFile(folders.L(name), name);
-    ASync sync;
-    AString left = folders.tmp.A("L"), right = folders.tmp.A("R");
-    sync.SetRootPath1(&left, nullptr, 0);
-    sync.SetRootPath2(&right, nullptr, 0);
-    ASSERT_EQ(sync.UpdateFileLists(nullptr), 0);
-    ASSERT_EQ(sync.XCopy(sync.GetDir1(), sync.GetDir2(), nullptr), 0);
-    ASSERT_EQ(sync.GetActionCount(), 3);
-    auto ticked = [&] {
-        std::vector<int> active;
-        for (int i = 0; i < sync.GetActionCount(); ++i)
-            active.push_back(sync.GetAction(i)->active);
-        return active;
-    };
-    for (const char* refused : {"2 x", "2 9", "l 1", "3-1", ""}) {
-        EXPECT_FALSE(cli::ApplyReviewAnswer(&sync, refused)) << refused;
-        EXPECT_EQ(ticked(), (std::vector<int>{1, 1, 1})) << refused;
+    std::vector<ActionReview::Item> actions(3);
+    for (ActionReview::Item& item : actions) {
+        item.kind = ASync::kCopyRight;
+        item.active = true;
     }
-    EXPECT_TRUE(cli::ApplyReviewAnswer(&sync, "2"));
-    EXPECT_TRUE(cli::ApplyReviewAnswer(&sync, "1-3"));
-    EXPECT_EQ(ticked(), (std::vector<int>{0, 1, 0}));
+    actions[2].kind = ASync::kUndecided;
+    actions[2].active = false;
+    ActionReview::Answer answer;
+    for (const char* refused : {"2 x", "2 9", "l 1", "3-1", "", "r"})
+        EXPECT_FALSE(cli::ParseReviewAnswer(actions, refused, &answer)) << refused;
+    ASSERT_TRUE(cli::ParseReviewAnswer(actions, "1-3 r 3", &answer));
+    // The undecided pair is not ticked by a range, only settled.
+    EXPECT_EQ(answer.active, (std::vector<bool>{false, false, true}));
+    ASSERT_EQ(answer.keep.size(), 1u);
+    EXPECT_EQ(answer.keep[0], (std::pair<int, ASync::ChangeChoice>{2, ASync::kKeepRight}));
 }

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -125,7 +126,7 @@ TEST(SyncCommand, SavedListsOfAnotherFolderAreDroppedAndTheUserIsTold)
     EXPECT_EQ(ListFiles(demo.tmp / "Other").size(), cli::demo::Catalogue().size());
 }
 
-TEST(SyncCommand, ReviewWithNoIsADryRun)
+TEST(SyncCommand, ReviewWithNoCancelsBeforeAnythingIsPerformed)
 {
     Demo demo;
     fixtures::CommandResult result =
@@ -137,6 +138,46 @@ TEST(SyncCommand, ReviewWithNoIsADryRun)
     EXPECT_TRUE(Has(result.out, "->  iPod: Demo iPod Main Library")) << result.out;
     EXPECT_TRUE(demo.IPodTitles().empty());
     EXPECT_TRUE(ListFiles(demo.IPod() + "/iPod_Control/Music").empty());
+}
+
+// Every file below `folder` with its bytes.
+std::map<std::string, std::vector<std::uint8_t>> Snapshot(const std::string& folder)
+{
+    std::map<std::string, std::vector<std::uint8_t>> files;
+    for (const std::string& file : ListFiles(folder))
+        files[file] = ReadFile(folder + "/" + file);
+    return files;
+}
+
+// A dry run of either command prints its plan and changes no byte anywhere: not on the iPod (its
+// database, its music, its settings), not in the folders, not in the state files.
+TEST(SyncCommand, ADryRunPrintsThePlanAndChangesNoByte)
+{
+    Demo demo;
+    ASSERT_EQ(demo.Sync({"--from", demo.Songs(), "--type", "synchronize", "--yes"}).exitStatus, 0);
+    std::filesystem::create_directories(demo.tmp / "Copy");
+    const std::vector<std::string> folders = {"folders", demo.Songs(), demo.tmp / "Copy", "--type",
+                                              "synchronize"};
+    std::vector<std::string> firstFolders = folders;
+    firstFolders.push_back("--yes");
+    ASSERT_EQ(RunPelorin(firstFolders, "", demo.Env()).exitStatus, 0);
+    // Changes on every side since: a song gone from the folder, the iPod set to update itself.
+    std::filesystem::remove(demo.Songs(ListFiles(demo.Songs()).front()));
+    std::vector<std::uint8_t> prefs = ReadFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs");
+    prefs[10] = 1;
+    fixtures::WriteFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs", prefs);
+    const auto before = Snapshot(demo.tmp.Path());
+
+    fixtures::CommandResult sync = demo.Sync({"--from", demo.Songs(), "--type", "synchronize", "--dry-run"});
+    EXPECT_EQ(sync.exitStatus, 0) << sync.err;
+    EXPECT_TRUE(Has(sync.out, "Planned actions (1):")) << sync.out;
+    EXPECT_TRUE(Has(sync.out, "Dry run: 1 action planned, nothing changed.")) << sync.out;
+    std::vector<std::string> dryFolders = folders;
+    dryFolders.push_back("--dry-run");
+    fixtures::CommandResult pair = RunPelorin(dryFolders, "", demo.Env());
+    EXPECT_EQ(pair.exitStatus, 0) << pair.err;
+    EXPECT_TRUE(Has(pair.out, "Dry run: 1 action planned, nothing changed.")) << pair.out;
+    EXPECT_TRUE(Snapshot(demo.tmp.Path()) == before);
 }
 
 TEST(SyncCommand, TheIPodIsChosenByNameAndAnUnknownNameListsTheIPodsFound)
@@ -171,7 +212,7 @@ TEST(SyncCommand, WithoutAnIPodNothingStarts)
     EXPECT_FALSE(Exists(tmp / "data"));
 }
 
-TEST(SyncCommand, AnIPodOnAutomaticUpdateIsSetToManualByARunThatSyncsButNotByADryRun)
+TEST(SyncCommand, AnIPodOnAutomaticUpdateIsSetToManualByARunThatSyncsButNotByACancelledOne)
 {
     Demo demo;
     std::vector<std::uint8_t> prefs = ReadFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs");

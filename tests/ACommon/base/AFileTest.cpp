@@ -122,7 +122,11 @@ TEST_F(AFileOpen, QueriesTellALinksKindAndTheSizeAndTimeOfTheFileItPointsTo)
     fixtures::SetModTime(dir / "old", 1000);
     symlink((dir / "file").c_str(), (dir / "link").c_str());
     mkfifo((dir / "fifo").c_str(), 0600);
-    for (auto [name, type] : {std::pair{"", 0}, {"file", 1}, {"link", 2}, {"fifo", 4}, {"missing", 4}}) {
+    for (auto [name, type] : {std::pair{"", AFile::kPathFolder},
+                              {"file", AFile::kPathFile},
+                              {"link", AFile::kPathLink},
+                              {"fifo", AFile::kPathOther},
+                              {"missing", AFile::kPathOther}}) {
         AString path = dir.A(name);
         EXPECT_EQ(AFile::GetPathType(&path), type) << name;
     }

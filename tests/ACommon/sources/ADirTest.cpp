@@ -143,7 +143,7 @@ TEST(ADir, ALinkToAFileIsSyncedOnceAsTheFile)
         }
         sync.SetRootPath1(&left, nullptr, 0);
         sync.SetRootPath2(&right, nullptr, 0);
-        sync.SetAutoAction(1);
+        sync.SetAutoAction(ASync::kLeftToRight);
         EXPECT_EQ(sync.DoSync(nullptr), 0);
         std::filesystem::remove(tmp / "state");
         AFile out;

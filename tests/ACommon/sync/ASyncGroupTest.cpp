@@ -84,7 +84,7 @@ TEST_F(ASyncGroupTest, AGroupWrittenAndReadBackHasTheSameSettingsSavedListsAndAn
     ASyncLib* sync = group.AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
     ASSERT_NE(sync, nullptr);
     Aim(sync);
-    sync->SetAutoAction(3);
+    sync->SetAutoAction(ASync::kTwoWay);
     sync->SetDestDeletes(1);
     sync->SetStopOnErr(1);
     sync->SetAutoRunOnVolumeMount(1);
@@ -204,7 +204,7 @@ TEST_F(ASyncGroupTest, ASyncSetNotToSynchronizeRunsNothing)
     ASyncGroup group;
     ASyncLib* sync = group.AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
     Aim(sync);
-    sync->SetAutoAction(4);
+    sync->SetAutoAction(ASync::kDoNotSync);
     frontend.Clear();
     EXPECT_EQ(group.DoSync(nullptr, 0), 0);
     EXPECT_EQ(frontend.Log(), "");
@@ -249,7 +249,7 @@ TEST_F(ASyncGroupTest, TheLogOnlyLoopGivesEachSyncItsOwnModeBack)
     ASyncLib* first = group.AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
     ASyncLib* second = group.AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
     for (ASyncLib* sync : {first, second})
-        sync->SetAutoAction(4);
+        sync->SetAutoAction(ASync::kDoNotSync);
     second->SetLogOnly(1);
     EXPECT_EQ(group.DoSyncLoopLogOnly(nullptr), 0);
     EXPECT_EQ(first->GetLogOnly(), 0);

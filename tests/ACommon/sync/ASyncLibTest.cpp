@@ -283,7 +283,7 @@ TEST(ASyncLib, AnIPodWhoseVolumeIsMissingStopsTheRunBeforeItStarts)
     RecordingFrontend frontend;
     StandInSync sync;
     sync.SetSide(2, ADir::kTypeIPod, "", 0);
-    sync.SetAutoAction(1);
+    sync.SetAutoAction(ASync::kLeftToRight);
     EXPECT_EQ(sync.DoSync(nullptr), kErrVolumeNotFound);
     ASSERT_EQ(frontend.questions.Informed().size(), 1u);
     EXPECT_EQ(frontend.questions.Informed()[0],
@@ -298,13 +298,13 @@ TEST(ASyncLib, AReadOnlyPlaylistRefusesOnlyWhenItReceives)
     StandInSync sync;
     sync.SetSide(1, ADir::kTypeITunes, "/Music", 1);
     sync.SetSide(2, ADir::kTypeIPod, "/Volumes/iPod", 0);
-    sync.SetAutoAction(2);
+    sync.SetAutoAction(ASync::kRightToLeft);
     EXPECT_EQ(sync.PreSyncCheck(), kErrInvalidPlaylist);
     ASSERT_EQ(frontend.questions.Informed().size(), 1u);
     EXPECT_EQ(frontend.questions.Informed()[0],
               "The selected Playlist in iTunes is a Read Only Playlist. Songs cannot be added to a Read Only "
               "Playlist. Select a different Playlist or a different Sync type.");
-    sync.SetAutoAction(1);
+    sync.SetAutoAction(ASync::kLeftToRight);
     EXPECT_EQ(sync.PreSyncCheck(), 0);
     sync.SetSide(2, ADir::kTypeIPod, "/Volumes/iPod", 1);
     EXPECT_EQ(sync.PreSyncCheck(), kErrInvalidPlaylist);
@@ -320,7 +320,7 @@ TEST(ASyncLib, StateRecordNestsTheSyncsRecordAndRestoresTheSongSettings)
     TempDir tmp;
     ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
     sync.SetAlbumRelevantOnDupSongCompare(0);
-    sync.SetAutoAction(3);
+    sync.SetAutoAction(ASync::kTwoWay);
     int result = -1;
     fixtures::Bytes written = fixtures::BytesWrittenBy(
         tmp / "state", [&sync](AFile* f) { return sync.WriteState(f); }, &result);

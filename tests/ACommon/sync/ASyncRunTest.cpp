@@ -323,7 +323,7 @@ TEST(ASyncRun, SameTimeAndDifferentContentsIsAnUndecidedPairLeftAloneUnlessTheRe
 
     // The review keeps the right file.
     sync = pair.Load(kSynchronize, [](AArray*, ASync* s) {
-        s->ChangeSyncAction(s->GetAction(0), 7);
+        s->ChangeSyncAction(s->GetAction(0), ASync::kKeepRight);
         s->GetAction(0)->active = 1;
         return 0;
     });
@@ -586,6 +586,7 @@ TEST(ASyncRun, PlanDeletingMostOfASideIsConfirmedOnceAndNoCancelsIt)
     EXPECT_EQ(pair.Run(kMirrorToRight), kErrUserCancel);
     const std::string title = "Delete 12 of 12 files on " + pair.R() + "?";
     EXPECT_EQ(frontend.QuestionTitles(), Titles{title});
+    EXPECT_TRUE(frontend.questions.Asked()[0].massDeletion);
     EXPECT_EQ(ListFiles(pair.R()).size(), 12u);
     EXPECT_TRUE(Has(frontend.Log(), "User cancelled."));
     EXPECT_FALSE(Has(frontend.Log(), "Performing sync..."));

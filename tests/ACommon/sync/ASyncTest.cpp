@@ -109,7 +109,7 @@ TEST(ASync, StateRecordRestoresSettingsSavedListsAndAnswers)
     WriteFile(tmp / "R/b.txt", "b");
     ASync sync;
     SetRoots(sync, (tmp / "L").c_str(), (tmp / "R").c_str());
-    sync.SetAutoAction(3);
+    sync.SetAutoAction(ASync::kTwoWay);
     sync.SetDestDeletes(1);
     sync.SetStopOnErr(1);
     sync.SetLogOnly(1);
@@ -142,7 +142,7 @@ TEST(ASync, StateRecordThatIsCutOrHasAnotherMarkIsRefused)
     WriteFile(tmp / "L/a.txt", "a");
     ASync sync;
     SetRoots(sync, (tmp / "L").c_str(), (tmp / "L").c_str());
-    sync.SetAutoAction(3);
+    sync.SetAutoAction(ASync::kTwoWay);
     sync.SetDestDeletes(1);
     ASSERT_EQ(sync.UpdateFileLists(nullptr), 0);
     ASSERT_EQ(sync.RepopulateLists(nullptr), 0);

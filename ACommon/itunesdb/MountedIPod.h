@@ -1,0 +1,37 @@
+#pragma once
+// MountedIPod: an iPod mounted under the volumes root, with what it is and holds: its name and
+// song count (from the head of its database), its model (SysInfo), whether it updates itself
+// from a library (iTunesPrefs), whether its volume is mounted read-only, and the identity that
+// tells it from every other iPod. A scan reads only those small files and the database's head,
+// so a front end can scan again on every mount event.
+
+#include "ACommon/base/AString.h"
+#include "ACommon/itunesdb/IPodInfo.h"
+
+#include <optional>
+#include <vector>
+
+class MountedIPod {
+public:
+    // Every folder directly under `volumesRoot` that holds an iPod's database
+    // (iPod_Control/iTunes/iTunesDB, case ignored), ordered by volume name.
+    static std::vector<MountedIPod> FindAll(const AString& volumesRoot);
+    // The iPods under the platform's volumes root.
+    static std::vector<MountedIPod> FindAll();
+    // The iPod whose volume is mounted at `mountPoint`; false when the folder holds no iPod.
+    static bool Read(const AString& mountPoint, MountedIPod* pod);
+    // The iPod called `wanted` (its name, else its volume's name, else its name ignoring case); the
+    // first one when `wanted` is empty; null when none fits.
+    static const MountedIPod* Choose(const std::vector<MountedIPod>& pods, const AString& wanted);
+
+    AString volume;     // the volume's folder name
+    AString mountPoint; // the folder it is mounted at, without a trailing "/"
+    AString name;       // the iPod's name, from its database (empty when that cannot be read)
+    bool databaseRead = false;
+    int songs = 0; // the tracks its database lists (when databaseRead)
+    IPodInfo info;
+    bool infoRead = false;
+    std::optional<bool> autoUpdate; // unknown when iTunesPrefs cannot be read
+    bool readOnly = false;
+    AString identity; // IPodDB::GetIdentity: empty when nothing tells this iPod apart
+};

@@ -1,0 +1,147 @@
+// The rules around a sync's state: where it is kept, what is dropped or kept aside when it does not
+// fit the sides of a run, and what a run writes.
+
+#include "ACommon/sync/SyncSession.h"
+
+#include "ACommon/base/AError.h"
+#include "ACommon/sync/ASyncGroup.h"
+#include "fixtures/IPodFixture.h"
+#include "fixtures/MusicFiles.h"
+#include "fixtures/RecordingFrontend.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using fixtures::ReadFile;
+using fixtures::TempDir;
+
+namespace {
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string Joined(const std::vector<SyncSession::Notice>& notices)
+{
+    std::string text;
+    for (const SyncSession::Notice& notice : notices)
+        text += notice.text.ToStdString() + "\n";
+    return text;
+}
+
+// A folder of two songs and iPods under a volumes folder, in a temporary folder.
+struct SongsAndIPods {
+    SongsAndIPods()
+    {
+        for (const char* title : {"One", "Two"}) {
+            fixtures::SongSpec song;
+            song.title = title;
+            song.artist = "Artist";
+            song.album = "Album";
+            fixtures::WriteSong(tmp / (std::string("Songs/") + title + ".mp3"), song);
+        }
+    }
+    MountedIPod IPod(const std::string& volume, const std::string& guid)
+    {
+        MountedIPod pod;
+        const std::string root = fixtures::MakeIPod(tmp / "Volumes", volume, {.firewireGuid = guid});
+        EXPECT_TRUE(MountedIPod::Read(AString::FromUTF8(root), &pod));
+        return pod;
+    }
+    // One synchronize run between the songs and `pod` with the state in tmp/state.
+    SyncSession::Outcome Synchronize(SyncSession& session, const MountedIPod& pod)
+    {
+        EXPECT_EQ(session.OpenIPod(ADir::kTypeSongFolder, tmp.A("Songs"), pod, tmp.A("state")), 0);
+        SyncSession::Settings settings;
+        settings.autoAction = ASync::kTwoWay;
+        settings.destDeletes = true;
+        session.Apply(settings);
+        return session.Run(nullptr, nullptr);
+    }
+
+    fixtures::RecordingFrontend frontend;
+    TempDir tmp;
+};
+
+} // namespace
+
+TEST(SyncSession, StateFilesAreNamedAfterTheirIPodOrFoldersAndNeverLeaveTheirFolder)
+{
+    setenv("XDG_DATA_HOME", "/data", 1);
+    struct Case {
+        const char* name;
+        SyncSession::IPodAccess access;
+        const char* path;
+    };
+    for (auto [name, access, path] :
+         {Case{"Pocket", SyncSession::IPodAccess::kThroughLibrary, "/data/Veltrano/Ondrivel/Pocket.snc"},
+          {"Pocket", SyncSession::IPodAccess::kThroughDatabase, "/data/Veltrano/Ondrivel/Pocket_PODDB.snc"},
+          {"../up/and:away", SyncSession::IPodAccess::kThroughLibrary,
+           "/data/Veltrano/Ondrivel/_._up_and_away.snc"},
+          {"", SyncSession::IPodAccess::kThroughLibrary, "/data/Veltrano/Ondrivel/iPod.snc"}})
+        EXPECT_EQ(SyncSession::IPodStatePath(AString(name), access).ToStdString(), path) << name;
+    EXPECT_EQ(SyncSession::DefaultStatePath().ToStdString(), "/data/Veltrano/Ondrivel/Default.snc");
+    EXPECT_EQ(SyncSession::SafeFileName(AString(std::string(200, 'x').c_str())).GetLength(), 120);
+    const std::string pair =
+        SyncSession::FolderPairStatePath(AString("/m/Music"), AString("/p/Music")).ToStdString();
+    EXPECT_EQ(pair.rfind("/data/Veltrano/Ondrivel/folders-Music-Music-", 0), 0u) << pair;
+    EXPECT_NE(SyncSession::FolderPairStatePath(AString("/p/Music"), AString("/m/Music")).ToStdString(), pair);
+    unsetenv("XDG_DATA_HOME");
+}
+
+// iPods are called the same until their owners rename them: the lists one iPod's synchronize run
+// saved must never be read as deletions against another of the same name.
+TEST(SyncSession, SavedListsOfAnotherIPodOfTheSameNameAreDropped)
+{
+    SongsAndIPods world;
+    const MountedIPod first = world.IPod("FIRST", "0x000A27001111AAAA");
+    const MountedIPod twin = world.IPod("TWIN", "0x000A27002222BBBB");
+    ASSERT_EQ(first.name, twin.name);
+    SyncSession one;
+    ASSERT_EQ(world.Synchronize(one, first).result, 0);
+    EXPECT_EQ(fixtures::ReadText(world.tmp / "state.ipod"), "FirewireGuid 000A27001111AAAA\n");
+
+    SyncSession other;
+    ASSERT_EQ(other.OpenIPod(ADir::kTypeSongFolder, world.tmp.A("Songs"), twin, world.tmp.A("state")), 0);
+    const std::string told = Joined(other.TakeNotices());
+    EXPECT_TRUE(Has(told, "with FirewireGuid 000A27001111AAAA (this one has FirewireGuid 000A27002222BBBB)"))
+        << told;
+    EXPECT_EQ(other.GetSync()->GetSavedDir1()->Count(), 0);
+    EXPECT_EQ(other.GetSync()->GetSavedDir2()->Count(), 0);
+
+    // The same iPod keeps them.
+    SyncSession again;
+    ASSERT_EQ(again.OpenIPod(ADir::kTypeSongFolder, world.tmp.A("Songs"), first, world.tmp.A("state")), 0);
+    EXPECT_TRUE(again.TakeNotices().empty());
+    EXPECT_EQ(again.GetSync()->GetSavedDir1()->Count(), 2);
+}
+
+TEST(SyncSession, AnUnreadableStateFileIsSaidAndKeptAsideBeforeItIsReplaced)
+{
+    SongsAndIPods world;
+    const MountedIPod pod = world.IPod("POD", "0x000A27001111AAAA");
+    fixtures::WriteFile(world.tmp / "state", std::string("not a state file"));
+    SyncSession session;
+    const SyncSession::Outcome outcome = world.Synchronize(session, pod);
+    EXPECT_EQ(outcome.result, 0);
+    const std::string told = Joined(session.TakeNotices());
+    EXPECT_TRUE(Has(told, "cannot be read")) << told;
+    EXPECT_EQ(fixtures::ReadText(world.tmp / "state.unreadable"), "not a state file");
+    ASyncGroup group;
+    AString state = world.tmp.A("state");
+    EXPECT_EQ(group.ReadSyncState(&state), 0);
+}
+
+TEST(SyncSession, FoldersThatLieInsideOneAnotherAreRefused)
+{
+    SongsAndIPods world;
+    const MountedIPod pod = world.IPod("POD", "");
+    SyncSession session;
+    const std::string inside = pod.mountPoint.ToStdString() + "/Music";
+    EXPECT_EQ(session.OpenIPod(ADir::kTypeSongFolder, AString::FromUTF8(inside), pod, world.tmp.A("state")),
+              kErrInvalidPath);
+    EXPECT_EQ(session.OpenFolders(world.tmp.A("Songs"), world.tmp.A(""), false, world.tmp.A("state")),
+              kErrInvalidPath);
+    EXPECT_EQ(session.GetSync(), nullptr);
+    EXPECT_FALSE(fixtures::Exists(world.tmp / "state"));
+}
