@@ -2,8 +2,8 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AStateStream.h"
-#include "ACommon/base/CRC32.h"
 #include "ACommon/itunesdb/IPodInfo.h"
+#include "ACommon/itunesdb/IPodMusicFolder.h"
 #include "ACommon/itunesdb/MHBD.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/tags/ID3.h"
@@ -21,7 +21,6 @@ namespace {
 // The file types an iPod that plays video takes besides music.
 const char* const kVideoTypes = "m4v:mp4:ipg:";
 const char* const kMainLibrary = "Main Library";
-constexpr int kNamesPerFolder = 26 * 26 * 26 * 26;
 
 bool BeginsWith(const AString& text, const AString& start)
 {
@@ -842,44 +841,9 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
     if (int err = database->AddSong(song, nullptr, 0); err != 0)
         return err;
 
-    AString fileName;
-    path->LastPathComponent(&fileName);
-    AString extension;
-    if (const int dot = fileName.ReverseFind('.'); dot >= 0)
-        extension = fileName.Mid(dot, fileName.GetLength());
-
-    // The key only spreads the songs over the folders and picks a first name to try.
-    CRC32 crc;
-    for (const AString* text : {&song.genre, &song.artist, &song.album, &song.modifiedName})
-        crc.Update(*text);
-    const std::uint32_t key = crc.GetValue();
-    int number = static_cast<int>(key & 0xFFFFFF);
-    char folderName[8];
-    std::snprintf(folderName, sizeof folderName, "F%02u", (key >> 24) % 100);
-    AString relativeFolder("iPod_Control/Music/");
-    relativeFolder += folderName;
-    const AString folder = IPodDB::ResolveIPodPath(iPodRoot, relativeFolder.CStr());
-    if (!AFile::DirExists(&folder)) {
-        if (int err = AFile::CreateDir(&folder); err != 0)
-            return err;
-        if (int err = AFile::SetVisibility(&folder, 0); err != 0)
-            return err;
-    }
-
-    // Four letters name 26^4 files; a folder holding that many has no free name left.
     AString destination;
-    for (int tries = 0;; ++tries) {
-        if (tries == kNamesPerFolder)
-            return kErrUnableToCopy;
-        AString letters = AString::Base26Num(number);
-        if (letters.GetLength() > 4)
-            letters = letters.Right(4);
-        destination = folder;
-        destination.AppendPathComponent(IPodDB::IPodFileName(letters + extension));
-        if (AFile::GetPathType(&destination) == AFile::kPathOther && !AFile::FileExists(&destination))
-            break;
-        number = (number + 1) & 0xFFFFFF;
-    }
+    if (int err = IPodMusicFolder::ChooseDestination(iPodRoot, *path, song, destination); err != 0)
+        return err;
 
     // Named in the journal before it is copied: a run that stops between the copy and the store
     // leaves a file the next run can tell as its own.

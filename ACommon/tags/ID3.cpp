@@ -388,9 +388,9 @@ ID3::~ID3() = default;
 
 void ID3::Reset()
 {
-    name = album = artist = tvShow = genre = composer = AString();
+    name = album = artist = albumArtist = tvShow = genre = composer = AString();
     images.clear();
-    trackNumber = discNumber = discCount = year = compilation = 0;
+    trackNumber = trackCount = discNumber = discCount = year = compilation = 0;
     mediaKind = -1;
     podcast = bitRate = duration = sampleRateHz = 0;
     fileSize = 0;
@@ -508,9 +508,9 @@ int ID3::LoadID3v2(FileWindow& window, std::uint64_t base, std::uint64_t limit)
         return 0;
 
     // An ID3v2 tag replaces everything an ID3v1 tag said, even what it does not say itself.
-    name = album = artist = tvShow = genre = composer = AString();
+    name = album = artist = albumArtist = tvShow = genre = composer = AString();
     images.clear();
-    trackNumber = discNumber = discCount = year = compilation = 0;
+    trackNumber = trackCount = discNumber = discCount = year = compilation = 0;
     mediaKind = -1;
     podcast = bitRate = duration = 0;
 
@@ -659,15 +659,19 @@ void ID3::ApplyFrame(int version, const char* id, const FrameData& data, bool re
             artist = text;
         break;
     case Field::BandArtist:
+        albumArtist = text;
         if (version != 2 || artist.IsEmpty())
             artist = text;
         break;
     case Field::Genre:
         genre = LookUpGenreID3(text, 0);
         break;
-    case Field::Track:
+    case Field::Track: {
         trackNumber = text.IntValue(10) & 0xFFFF;
+        int number = 0;
+        SplitNumberPair(text, number, trackCount);
         break;
+    }
     case Field::Disc:
         SplitNumberPair(text, discNumber, discCount);
         break;
@@ -1084,8 +1088,11 @@ int ID3::LoadIlst(FileWindow& window, const Atom& ilst)
             if (readText())
                 artist = text;
         } else if (item.Is("aART")) {
-            if (readText() && artist.IsEmpty())
-                artist = text;
+            if (readText()) {
+                albumArtist = text;
+                if (artist.IsEmpty())
+                    artist = text;
+            }
         } else if (item.Is("tvsh")) {
             if (readText())
                 tvShow = text;
@@ -1101,8 +1108,11 @@ int ID3::LoadIlst(FileWindow& window, const Atom& ilst)
         } else if (item.Is("covr")) {
             err = AppendImagesAAC(window, item);
         } else if (item.Is("trkn")) {
-            if (readText(true))
+            if (readText(true)) {
                 trackNumber = text.IntValue(10) & 0xFFFF;
+                int number = 0;
+                SplitNumberPair(text, number, trackCount);
+            }
         } else if (item.Is("disk")) {
             if (readText(true))
                 SplitNumberPair(text, discNumber, discCount);

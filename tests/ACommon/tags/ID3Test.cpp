@@ -180,6 +180,34 @@ TEST_F(ID3Read, FramePrecedenceAndNumberFrames)
     }
 }
 
+TEST_F(ID3Read, AlbumArtistTrackCountAndSampleRateAreKeptBesideTheValuesTheyFeed)
+{
+    struct Case {
+        const char* name;
+        Bytes file;
+        const char* albumArtist;
+        int trackCount;
+        int sampleRate;
+    };
+    fixtures::AiffSpec aiff = Aiff();
+    aiff.sampleRate = 22050;
+    aiff.sampleFrames = 22050;
+    const Case cases[] = {
+        {"a.mp3", Mp3(3, {TextFrame("TPE2", "Band"), TextFrame("TRCK", "3/12")}), "Band", 12, 44100},
+        {"b.mp3", Mp3(2, {TextFrame("TP2", "Band"), TextFrame("TRK", "4")}), "Band", 0, 44100},
+        {"c.m4a",
+         fixtures::Mp4File(Movie({fixtures::TextItem("aART", "Band"), fixtures::PairItem("trkn", 3, 9)})),
+         "Band", 9, 44100},
+        {"d.aif", fixtures::AiffFile(aiff), "", 0, 22050},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(Load(c.name, c.file), 0);
+        EXPECT_EQ(tags.GetAlbumArtist().ToStdString(), c.albumArtist) << c.name;
+        EXPECT_EQ(tags.GetTrackCount(), c.trackCount) << c.name;
+        EXPECT_EQ(tags.GetSampleRate(), c.sampleRate) << c.name;
+    }
+}
+
 // ---- Text, numbers, flags and genres ------------------------------------------------------------
 
 TEST_F(ID3Read, TextFramesDecodeTheEncodingsTheVersionAllows)
