@@ -102,4 +102,23 @@ std::string VolumesRoot()
 
 std::string VolumePath(const std::string& name) { return VolumesRoot() + "/" + name; }
 
+std::string LibraryFolder()
+{
+    std::string configured = Environment("PELORIN_LIBRARY");
+    if (configured.empty())
+        return HomeFolder() + "/Music/iTunes";
+    if (configured.front() != '/') {
+        char* here = getcwd(nullptr, 0);
+        if (here) {
+            configured = WithoutTrailingSlash(here) + "/" + configured;
+            std::free(here);
+        }
+    }
+    return WithoutTrailingSlash(configured);
+}
+
+std::string LibraryXmlPath() { return LibraryFolder() + "/iTunes Music Library.xml"; }
+
+std::string LibraryPreferencesPath() { return LibraryFolder() + "/Preferences.plist"; }
+
 } // namespace platform

@@ -20,4 +20,11 @@ std::string VolumesRoot();
 // that needs a volume's path by its name goes through here.
 std::string VolumePath(const std::string& name);
 
+// The music library's folder: $PELORIN_LIBRARY when set (made absolute), else ~/Music/iTunes.
+std::string LibraryFolder();
+// The files in it that the library keeps for its readers: the XML property list that names the
+// music folder, and the preferences property list that holds the user's store account.
+std::string LibraryXmlPath();
+std::string LibraryPreferencesPath();
+
 } // namespace platform

@@ -29,5 +29,8 @@ void AddIPodsCommand(CLI::App& app, int& exitStatus);
 void AddSyncCommand(CLI::App& app, int& exitStatus);
 // pelorin demo DIR: a demonstration iPod and a folder of songs, for trying Pelorin out.
 void AddDemoCommand(CLI::App& app, int& exitStatus);
+// pelorin library init|info|tracks|playlists|playlist|add|import|account|attach-ipod|detach-ipod|script:
+// the embedded music library (cli/LibraryCommand.cpp).
+void AddLibraryCommand(CLI::App& app, int& exitStatus);
 
 } // namespace cli

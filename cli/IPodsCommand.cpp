@@ -81,7 +81,8 @@ void PrintJson(const std::vector<MountedIPod>& pods)
         else
             out << "null";
         out << ", \"autoUpdate\": " << (pod.autoUpdate ? (*pod.autoUpdate ? "true" : "false") : "null")
-            << ", \"readOnly\": " << (pod.readOnly ? "true" : "false") << "}";
+            << ", \"readOnly\": " << (pod.readOnly ? "true" : "false")
+            << ", \"supported\": " << (pod.signedDatabase ? "false" : "true") << "}";
     }
     out << (pods.empty() ? "]\n" : "\n]\n");
     std::cout << out.str();
@@ -102,7 +103,9 @@ void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumes
                         IPodInfo::FamilyName(pod.info.family), Capacity(pod.info),
                         pod.databaseRead ? std::to_string(pod.songs) : "?",
                         pod.autoUpdate ? (*pod.autoUpdate ? "on" : "off") : "unknown",
-                        pod.readOnly ? "read-only" : "read-write"});
+                        pod.signedDatabase ? "not supported"
+                        : pod.readOnly     ? "read-only"
+                                           : "read-write"});
     // Widths in characters of UTF-8 text (continuation bytes do not count).
     auto width = [](const std::string& text) {
         return static_cast<size_t>(
@@ -129,6 +132,11 @@ void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumes
                 << "An iPod formatted as journaled HFS+ must be mounted writable (or reformatted as FAT) "
                    "before Pelorin can sync it.\n";
     for (const MountedIPod& pod : pods)
+        if (pod.signedDatabase)
+            std::cout << "\"" << pod.volume.ToStdString()
+                      << "\" is not supported: it checks its music database with a signature that Pelorin "
+                         "cannot make yet, so a sync would leave it showing no songs.\n";
+    for (const MountedIPod& pod : pods)
         if (pod.autoUpdate && *pod.autoUpdate)
             std::cout << "\"" << pod.volume.ToStdString()
                       << "\" updates itself automatically from a library; a sync turns that off.\n";
@@ -143,6 +151,14 @@ void AddIPodsCommand(CLI::App& app, int& exitStatus)
     command->add_flag("--json", *json, "Print the list as JSON");
     command->callback([json, &exitStatus] {
         const std::string volumesRoot = platform::VolumesRoot();
+        std::error_code unreadable;
+        std::filesystem::directory_iterator(volumesRoot, unreadable);
+        if (unreadable && unreadable != std::errc::no_such_file_or_directory) {
+            std::fprintf(stderr, "pelorin ipods: cannot read the volumes folder %s: %s\n",
+                         volumesRoot.c_str(), unreadable.message().c_str());
+            exitStatus = kExitError;
+            return;
+        }
         const std::vector<MountedIPod> pods = MountedIPod::FindAll(AString::FromUTF8(volumesRoot));
         if (*json)
             PrintJson(pods);

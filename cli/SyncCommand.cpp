@@ -13,6 +13,7 @@
 #include "ACommon/sync/SyncSession.h"
 #include "APlatform/KnownFolders.h"
 
+#include <filesystem>
 #include <memory>
 
 namespace cli {
@@ -60,6 +61,13 @@ int RunSync(const SyncOptions& options)
         return kExitUsage;
     }
     const std::string volumesRoot = platform::VolumesRoot();
+    std::error_code unreadable;
+    std::filesystem::directory_iterator(volumesRoot, unreadable);
+    if (unreadable && unreadable != std::errc::no_such_file_or_directory) {
+        run.Complain("cannot read the volumes folder " + volumesRoot + ": " + unreadable.message() +
+                     " (PELORIN_VOLUMES names another folder to look in)");
+        return kExitError;
+    }
     const std::vector<MountedIPod> pods = MountedIPod::FindAll(AString::FromUTF8(volumesRoot));
     const MountedIPod* pod = MountedIPod::Choose(pods, AString::FromUTF8(options.ipod));
     if (!pod) {

@@ -66,7 +66,13 @@ bool ParseReviewAnswer(const std::vector<ActionReview::Item>& actions, const std
     return true;
 }
 
-std::string Describe(int err) { return std::to_string(err) + AError::Message(err); }
+std::string Describe(int err)
+{
+    // The message of the code, and which file failed and why when the failing operation said so.
+    AString text;
+    AError::AddErrorMsg(&text, err);
+    return std::to_string(err) + text.ToStdString();
+}
 
 bool ResolveFolder(const std::string& given, const char* which, std::string& resolved, std::string& problem)
 {

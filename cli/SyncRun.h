@@ -80,7 +80,8 @@ AString FullPath(const std::string& given);
 bool ParseReviewAnswer(const std::vector<ActionReview::Item>& actions, const std::string& line,
                        ActionReview::Answer* answer);
 
-// The code and its message: "-36: IO error.".
+// The code and its message, and the file and the system's reason when they are known: "-36: IO
+// error. (cannot write /media/u/IPOD/iPod_Control/iTunes/iTunesDB: No space left on device)".
 std::string Describe(int err);
 
 class SyncRun {

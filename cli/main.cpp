@@ -2,6 +2,8 @@
 
 #include "cli/Commands.h"
 
+#include "musiclib/LibraryScriptRunner.h"
+
 #include <iostream>
 
 int main(int argc, char** argv)
@@ -11,6 +13,9 @@ int main(int argc, char** argv)
                  "pelorin"};
     app.require_subcommand(1);
     app.set_version_flag("--version", "pelorin 0.1.0");
+    // Scripts go to the embedded music library, opened when the first one runs.
+    LibraryScriptRunner scripts;
+    platform::SetScriptRunner(&scripts);
     int exitStatus = cli::kExitOk;
     cli::AddFoldersCommand(app, exitStatus);
     cli::AddScanCommand(app, exitStatus);
@@ -18,6 +23,7 @@ int main(int argc, char** argv)
     cli::AddIPodsCommand(app, exitStatus);
     cli::AddSyncCommand(app, exitStatus);
     cli::AddDemoCommand(app, exitStatus);
+    cli::AddLibraryCommand(app, exitStatus);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

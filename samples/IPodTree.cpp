@@ -21,7 +21,14 @@ std::string MakeIPod(const std::string& volumesRoot, const std::string& volume, 
         std::snprintf(name, sizeof name, "F%02d", i % 100);
         std::filesystem::create_directories(root + "/iPod_Control/Music/" + name);
     }
-    if (!options.modelNumStr.empty())
+    if (options.later)
+        WriteFile(root + "/iPod_Control/Device/SysInfoExtended",
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+                  "\t<key>FamilyID</key>\n\t<integer>11</integer>\n\t<key>FireWireGUID</key>\n\t<string>" +
+                      options.firewireGuid.substr(options.firewireGuid.rfind('x') + 1) +
+                      "</string>\n\t<key>ModelNumStr</key>\n\t<string>" + options.modelNumStr +
+                      "</string>\n</dict>\n</plist>\n");
+    else if (!options.modelNumStr.empty())
         WriteFile(root + "/iPod_Control/Device/SysInfo",
                   "BoardHwName: iPod M25\nModelNumStr: " + options.modelNumStr + "\n" +
                       (options.firewireGuid.empty() ? "" : "FirewireGuid: " + options.firewireGuid + "\n") +
@@ -36,7 +43,13 @@ std::string MakeIPod(const std::string& volumesRoot, const std::string& volume, 
     db.SetIPodName(AString::FromUTF8(options.name));
     ByteWriter out;
     db.GetDatabase()->Store(out);
-    WriteFile(DatabasePath(root), out.Bytes());
+    Bytes bytes = out.Bytes();
+    if (options.later) {
+        bytes[48] = 1; // the signing scheme, and a signature in its place
+        for (std::size_t i = 88; i < 104; ++i)
+            bytes[i] = static_cast<std::uint8_t>(i);
+    }
+    WriteFile(DatabasePath(root), bytes);
     return root;
 }
 

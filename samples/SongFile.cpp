@@ -82,6 +82,12 @@ Bytes Mp3Bytes(const SongSpec& song)
     } else {
         MpegFrameSpec frame;
         frame.bitRate = song.bitRate;
+        if (song.sampleRate != 0) {
+            frame.sampleRate = song.sampleRate;
+            frame.version = song.sampleRate >= 32000   ? MpegVersion::V1
+                            : song.sampleRate >= 16000 ? MpegVersion::V2
+                                                       : MpegVersion::V25;
+        }
         const std::size_t length = MpegFrameLength(frame);
         // Enough frames to last `seconds` and less than one frame more.
         const std::uint64_t bytesNeeded = static_cast<std::uint64_t>(song.seconds) * song.bitRate * 1000 / 8;
@@ -109,6 +115,8 @@ Bytes Mp4Bytes(const SongSpec& song)
         movie.frameSize = static_cast<std::uint32_t>(frame.size());
         movie.channels = 1;
     } else {
+        if (song.sampleRate != 0)
+            movie.sampleRate = song.sampleRate;
         movie.audio =
             Noisy(static_cast<std::size_t>(song.seconds) * static_cast<std::size_t>(song.bitRate) * 1000 / 8,
                   song.seed);
@@ -138,7 +146,9 @@ Bytes Mp4Bytes(const SongSpec& song)
 Bytes AiffBytes(const SongSpec& song)
 {
     AiffSpec aiff;
-    aiff.sampleFrames = static_cast<std::uint32_t>(song.seconds) * 8000;
+    if (song.sampleRate != 0)
+        aiff.sampleRate = song.sampleRate;
+    aiff.sampleFrames = static_cast<std::uint32_t>(song.seconds * aiff.sampleRate);
     aiff.sound = Noisy(aiff.sampleFrames * 2u, song.seed);
     if (song.id3Version != 0)
         aiff.id3Tag = SongID3v2Tag(song);

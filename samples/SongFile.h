@@ -16,10 +16,14 @@ struct SongSpec {
     std::string title, artist, album, genre, composer; // UTF-8; empty values are left out
     int track = 0, trackCount = 0, disc = 0, discCount = 0, year = 0;
     bool compilation = false;
-    int seconds = 2;    // the duration that the tags read back
-    int bitRate = 128;  // kbit/s; MP3: a MPEG-1 Layer III rate; AIFF is always 128 (8 kHz, 16-bit mono)
-    Bytes picture;      // embedded when given (JPEG or PNG bytes, e.g. FakeJpeg(30000))
-    int id3Version = 3; // MP3 and AIFF: 2, 3 or 4; 0 leaves the ID3v2 tag out
+    int seconds = 2;   // the duration that the tags read back
+    int bitRate = 128; // kbit/s; MP3: a Layer III rate of its MPEG version; AIFF: 16 x the sample rate
+    // Hz; 0: 44100 for MP3 and MP4, 8000 for AIFF. MP3: a rate of MPEG-1 (48000, 44100, 32000), MPEG-2
+    // (24000, 22050, 16000) or MPEG-2.5 (12000, 11025, 8000), which picks the version. Silent songs
+    // play at 44100.
+    int sampleRate = 0;
+    Bytes picture;                // embedded when given (JPEG or PNG bytes, e.g. FakeJpeg(30000))
+    int id3Version = 3;           // MP3 and AIFF: 2, 3 or 4; 0 leaves the ID3v2 tag out
     std::size_t id3Padding = 256; // zeros after the ID3v2 tag's frames
     bool id3v1 = false;           // MP3: also an ID3v1.1 tag at the end
     // The music: noise from a generator seeded with `seed` (equal exactly when the seeds are), or

@@ -2,7 +2,16 @@
 
 #include "ACommon/base/AString.h"
 
+#include <cstring>
+
 namespace {
+
+struct Failure {
+    int code = 0;
+    AString detail;
+};
+
+thread_local Failure gLastFailure;
 
 struct ErrorMessage {
     int code;
@@ -57,6 +66,48 @@ const char* AError::Message(int code)
 
 void AError::AddErrorMsg(AString* text, int code)
 {
-    if (text)
-        *text += Message(code);
+    if (!text)
+        return;
+    *text += Message(code);
+    const AString detail = FailureDetail(code);
+    if (!detail.IsEmpty()) {
+        *text += " (";
+        *text += detail;
+        *text += ")";
+    }
+}
+
+void AError::NoteFailure(int code, const char* action, const AString& path, int systemError)
+{
+    AString detail("cannot ");
+    detail += action;
+    detail += " ";
+    detail += path;
+    if (systemError != 0) {
+        char buffer[256];
+        // The GNU form: returns the text, which need not be in `buffer`.
+        const char* reason = strerror_r(systemError, buffer, sizeof buffer);
+        detail += ": ";
+        detail += AString::FromUTF8(reason ? reason : "");
+    }
+    NoteFailure(code, detail);
+}
+
+void AError::NoteFailure(int code, const AString& detail)
+{
+    gLastFailure.code = code;
+    gLastFailure.detail = detail;
+}
+
+void AError::ClearFailure()
+{
+    gLastFailure.code = 0;
+    gLastFailure.detail = AString();
+}
+
+AString AError::FailureDetail(int code)
+{
+    if (code == 0 || gLastFailure.code != code)
+        return AString();
+    return gLastFailure.detail;
 }

@@ -47,6 +47,19 @@ class AError {
 public:
     // The message of `code` (": Unknown error encountered." for codes not in the table).
     static const char* Message(int code);
-    // Appends the message of `code` to `text`.
+    // Appends the message of `code` to `text`, and the detail noted for it (below) in brackets.
     static void AddErrorMsg(AString* text, int code);
+
+    // The codes say what kind of thing failed; the detail says which file and why. Where a file
+    // operation fails, AFile notes the system's reason and the path with the code it returns, per
+    // thread; whoever reports that code appends the detail: "-36: IO error. (cannot write
+    // /media/u/IPOD/iPod_Control/iTunes/iTunesDB: No space left on device)". A detail is only
+    // given for the code it was noted with, so a later failure of another kind never shows it.
+    static void NoteFailure(int code, const char* action, const AString& path, int systemError);
+    // The same with the detail as a whole text ("the database ... has no track list").
+    static void NoteFailure(int code, const AString& detail);
+    static void ClearFailure();
+    // "cannot ACTION PATH: REASON" (or the whole text noted) for `code`; empty when the last
+    // failure noted on this thread was of another code, or none was.
+    static AString FailureDetail(int code);
 };

@@ -162,6 +162,23 @@ std::vector<std::string> SortedEntries(const std::string& folder)
 
 bool IsNoSpace(int error) { return error == ENOSPC || error == EDQUOT; }
 
+// Notes the system's reason for the failure of `action` on `path` and returns `code`.
+int Fail(int code, const char* action, const AString& path, int systemError)
+{
+    AError::NoteFailure(code, action, path, systemError);
+    return code;
+}
+
+AString Joined(const AString& from, const char* word, const AString& to)
+{
+    AString text = from;
+    text += " ";
+    text += word;
+    text += " ";
+    text += to;
+    return text;
+}
+
 // How one copy runs and reports. The single-call copy reports every failure as -11162; the chunked
 // copy with progress reports each step's own code (-1 open or short read, -36 read or write,
 // -121798 attributes, -10000 the final rename).
@@ -201,24 +218,27 @@ int PutFolderInPlace(const AString* temporary, const AString* to)
 int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& options)
 {
     const bool chunked = options.chunked;
+    const int openError = chunked ? kErrOpen : kErrUnableToCopy;
     FileCloser in;
     in.fd = open(from->CStr(), O_RDONLY | O_CLOEXEC);
     if (in.fd < 0)
-        return chunked ? kErrOpen : kErrUnableToCopy;
+        return Fail(openError, "read", *from, errno);
     struct stat info {};
     if (fstat(in.fd, &info) != 0 || !S_ISREG(info.st_mode))
-        return chunked ? kErrOpen : kErrUnableToCopy;
+        return Fail(openError, "copy", Joined(*from, "(not a regular file) to", *to), 0);
     const unsigned long long total = static_cast<unsigned long long>(info.st_size);
 
     AString temporary;
     FileCloser out;
     out.fd = CreateTemporaryBeside(to, &temporary);
     if (out.fd < 0)
-        return chunked ? kErrOpen : kErrUnableToCopy;
+        return Fail(openError, "write", *to, errno);
 
     std::vector<unsigned char> buffer;
     int err = 0;
     bool noSpace = false;
+    int systemError = 0;
+    const char* failedAction = "copy";
     if (chunked) {
         posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         // Each chunk of 100000 bytes has its cancel check before it and its progress after it. The
@@ -238,6 +258,7 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
             const unsigned long long piece = pieceEnd - copied;
             long long moved = CopyBytes(in.fd, out.fd, piece, buffer);
             if (moved < 0 || static_cast<unsigned long long>(moved) != piece) {
+                systemError = moved < 0 ? errno : 0;
                 noSpace = moved < 0 && IsNoSpace(errno);
                 err = moved < 0 ? kErrIO : kErrOpen;
                 break;
@@ -250,13 +271,19 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
     } else {
         long long moved = CopyBytes(in.fd, out.fd, total, buffer);
         if (moved < 0 || static_cast<unsigned long long>(moved) != total) {
+            systemError = moved < 0 ? errno : 0;
             noSpace = moved < 0 && IsNoSpace(errno);
             err = kErrUnableToCopy;
         }
     }
-    if (err == 0 && platform::CopyAttributes(from->ToStdString(), out.fd) != 0)
+    if (err == 0 && platform::CopyAttributes(from->ToStdString(), out.fd) != 0) {
+        systemError = errno;
+        failedAction = "copy the attributes of";
         err = chunked ? kErrAttributes : kErrUnableToCopy;
+    }
     if (err == 0 && fsync(out.fd) != 0) {
+        systemError = errno;
+        failedAction = "write";
         noSpace = IsNoSpace(errno);
         err = chunked ? kErrIO : kErrUnableToCopy;
     }
@@ -264,18 +291,32 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
     const int closeError = errno;
     out.fd = -1;
     if (err == 0 && closed != 0) {
+        systemError = closeError;
+        failedAction = "write";
         noSpace = IsNoSpace(closeError);
         err = chunked ? kErrIO : kErrUnableToCopy;
     }
-    if (err == 0 && options.verify && !AFile::FastFilesEqual(from, &temporary))
+    if (err == 0 && options.verify && !AFile::FastFilesEqual(from, &temporary)) {
+        failedAction = "verify the copy of";
         err = kErrUnableToVerify;
-    if (err == 0 && AFile::CommitReplacement(&temporary, to) != 0)
+    }
+    if (err == 0 && rename(temporary.CStr(), to->CStr()) != 0) {
+        systemError = errno;
+        failedAction = "replace";
         err = chunked ? kErrUnknown : kErrUnableToCopy;
-    if (err != 0)
-        unlink(temporary.CStr());
-    if (err != 0 && noSpace && options.reportNoSpace)
-        return kErrNoSpace;
-    return err;
+    } else if (err == 0) {
+        platform::SyncFolder(ParentFolder(to->ToStdString()));
+    }
+    if (err == 0)
+        return 0;
+    unlink(temporary.CStr());
+    if (noSpace && options.reportNoSpace)
+        err = kErrNoSpace;
+    if (std::strcmp(failedAction, "copy") == 0)
+        return Fail(err, "copy", Joined(*from, "to", *to), systemError);
+    if (std::strcmp(failedAction, "write") == 0 || std::strcmp(failedAction, "replace") == 0)
+        return Fail(err, failedAction, *to, systemError);
+    return Fail(err, failedAction, Joined(*from, "to", *to), systemError);
 }
 
 void CopyTimes(const struct stat& info, const std::string& path)
@@ -462,11 +503,11 @@ int AFile::Open(const AString* filePath, unsigned mode)
     if (handle < 0 && errno == ENOENT)
         handle = open(filePath->CStr(), access | O_CREAT | O_CLOEXEC, 0644);
     if (handle < 0)
-        return kErrOpen;
+        return Fail(kErrOpen, "open", *filePath, errno);
     struct stat info {};
     if (fstat(handle, &info) != 0 || S_ISDIR(info.st_mode)) {
         close(handle);
-        return kErrOpen;
+        return Fail(kErrOpen, "open", *filePath, EISDIR);
     }
     fd = handle;
     position = 0;
@@ -499,7 +540,7 @@ int AFile::Read(void* buf, unsigned n, unsigned* got)
         if (result < 0) {
             if (errno == EINTR)
                 continue;
-            return kErrIO;
+            return Fail(kErrIO, "read", path, errno);
         }
         if (result == 0)
             break;
@@ -518,7 +559,7 @@ int AFile::Write(const void* buf, unsigned n)
     if (fd < 0)
         return kErrIO;
     if (!WriteAll(fd, static_cast<const unsigned char*>(buf), n, static_cast<off_t>(position)))
-        return kErrIO;
+        return Fail(kErrIO, "write", path, errno);
     position += n;
     return 0;
 }
@@ -531,8 +572,10 @@ int AFile::Seek(unsigned long long pos)
 
 int AFile::SetEOF(unsigned long long size)
 {
-    if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0)
+    if (fd < 0)
         return kErrIO;
+    if (ftruncate(fd, static_cast<off_t>(size)) != 0)
+        return Fail(kErrIO, "write", path, errno);
     return 0;
 }
 
@@ -552,8 +595,10 @@ unsigned long long AFile::Remaining() const
 
 int AFile::Flush()
 {
-    if (fd < 0 || fsync(fd) != 0)
+    if (fd < 0)
         return kErrIO;
+    if (fsync(fd) != 0)
+        return Fail(kErrIO, "write", path, errno);
     return 0;
 }
 
@@ -618,7 +663,9 @@ int AFile::Delete(const AString* path)
         return kErrUnableToDelete;
     std::error_code error;
     std::filesystem::remove_all(std::filesystem::path(path->ToStdString()), error);
-    return FileExists(path) ? kErrUnableToDelete : 0;
+    if (!FileExists(path))
+        return 0;
+    return Fail(kErrUnableToDelete, "delete", *path, error ? error.value() : 0);
 }
 
 int AFile::Move(const AString* from, const AString* to)
@@ -628,7 +675,7 @@ int AFile::Move(const AString* from, const AString* to)
     if (rename(from->CStr(), to->CStr()) == 0)
         return 0;
     if (errno != EXDEV)
-        return kErrUnknown;
+        return Fail(kErrUnknown, "move", Joined(*from, "to", *to), errno);
     // Another volume: copy, then remove the original once the copy is in place.
     std::error_code error;
     std::filesystem::path source(from->ToStdString()), target(to->ToStdString());
@@ -734,10 +781,10 @@ int AFile::CreateDir(const AString* path)
         level = level.Left(slash);
     }
     if (missing.empty())
-        return kErrUnknown;
+        return Fail(kErrUnknown, "create the folder", *path, EEXIST);
     for (auto it = missing.rbegin(); it != missing.rend(); ++it)
         if (mkdir(it->CStr(), 0777) != 0)
-            return kErrUnknown;
+            return Fail(kErrUnknown, "create the folder", *it, errno);
     return 0;
 }
 
@@ -786,8 +833,10 @@ bool AFile::GetFile(const AString* types, AString* titleAndResult, signed char c
 
 int AFile::CommitReplacement(const AString* temporary, const AString* target)
 {
-    if (!temporary || !target || rename(temporary->CStr(), target->CStr()) != 0)
+    if (!temporary || !target)
         return kErrUnknown;
+    if (rename(temporary->CStr(), target->CStr()) != 0)
+        return Fail(kErrUnknown, "replace", *target, errno);
     platform::SyncFolder(ParentFolder(target->ToStdString()));
     return 0;
 }
@@ -821,28 +870,34 @@ int AFile::ReplaceSafely(const AString* path, const std::function<int(AFile*)>& 
     AFile out;
     out.fd = CreateTemporaryBeside(path, &temporary);
     if (out.fd < 0)
-        return kErrIO;
-    out.path = temporary;
+        return Fail(kErrIO, "write", *path, errno);
+    // Failures are reported for the file being replaced: the temporary name means nothing to anyone.
+    out.path = *path;
     // The new file keeps the permissions of the one it replaces.
     struct stat old {};
     if (stat(path->CStr(), &old) == 0 && S_ISREG(old.st_mode))
         fchmod(out.fd, old.st_mode & 07777);
     int err = write(&out);
     if (err == 0 && fsync(out.fd) != 0)
-        err = kErrIO;
+        err = Fail(kErrIO, "write", *path, errno);
     if (close(out.fd) != 0 && err == 0)
-        err = kErrIO;
+        err = Fail(kErrIO, "write", *path, errno);
     out.fd = -1;
-    if (err == 0 && CommitReplacement(&temporary, path) != 0)
-        err = kErrIO;
-    if (err != 0)
+    if (err == 0 && rename(temporary.CStr(), path->CStr()) != 0)
+        err = Fail(kErrIO, "replace", *path, errno);
+    if (err != 0) {
         unlink(temporary.CStr());
-    return err;
+        return err;
+    }
+    platform::SyncFolder(ParentFolder(path->ToStdString()));
+    return 0;
 }
 
 int AFile::WriteWholeFileSafely(const AString* path, const void* data, std::size_t size)
 {
     return ReplaceSafely(path, [data, size](AFile* file) {
-        return WriteAll(file->fd, static_cast<const unsigned char*>(data), size, 0) ? 0 : kErrIO;
+        if (!WriteAll(file->fd, static_cast<const unsigned char*>(data), size, 0))
+            return Fail(kErrIO, "write", file->path, errno);
+        return 0;
     });
 }

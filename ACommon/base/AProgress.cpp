@@ -202,7 +202,12 @@ void AProgress::AddDateToLog(signed char lineBreak, signed char flush)
     AddToLog(&text, flush);
 }
 
-void AProgress::AddErrorMsg(int code, signed char flush) { AddToLog(AError::Message(code), flush); }
+void AProgress::AddErrorMsg(int code, signed char flush)
+{
+    AString text;
+    AError::AddErrorMsg(&text, code);
+    AddToLog(&text, flush);
+}
 
 void AProgress::FlushLog()
 {

@@ -6,11 +6,13 @@
 #include "ACommon/base/ByteReader.h"
 #include "ACommon/base/ByteWriter.h"
 #include "ACommon/itunesdb/MHIT.h"
+#include "ACommon/itunesdb/MHLP.h"
 #include "ACommon/itunesdb/MHLT.h"
+#include "ACommon/itunesdb/MHYP.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -23,8 +25,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::atomic<bool> gStopBeforeCommit{false};
 
 // Temporary databases are written beside iTunesDB under names that begin so (AFile's temporary
 // names for a file called iTunesDB).
@@ -62,6 +62,39 @@ AString NormalizedGuid(const AString& value)
         nonZero = nonZero || c != '0';
     }
     return nonZero ? AString::FromUTF8(text) : AString();
+}
+
+// The text of the <string> or <integer> element that follows <key>`key`</key> in a property list
+// (the key matched without regard to case), trimmed; none when the key is not there.
+std::optional<std::string> PlistValue(const std::string& xml, const char* key)
+{
+    auto lower = [](std::string text) {
+        for (char& c : text)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    const std::string folded = lower(xml);
+    const std::string wanted = "<key>" + lower(key) + "</key>";
+    const size_t at = folded.find(wanted);
+    if (at == std::string::npos)
+        return std::nullopt;
+    size_t open = folded.find('<', at + wanted.size());
+    for (const char* element : {"<string>", "<integer>"}) {
+        const size_t length = std::strlen(element);
+        if (open == std::string::npos || folded.compare(open, length, element) != 0)
+            continue;
+        const size_t begin = open + length;
+        const size_t end = folded.find("</", begin);
+        if (end == std::string::npos || end - begin > 256)
+            return std::nullopt;
+        std::string value = xml.substr(begin, end - begin);
+        while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back())))
+            value.pop_back();
+        while (!value.empty() && std::isspace(static_cast<unsigned char>(value.front())))
+            value.erase(0, 1);
+        return value;
+    }
+    return std::nullopt;
 }
 
 // Reads the whole file at `path` (at most `limit` bytes of it).
@@ -271,12 +304,11 @@ IPodDB::IPodDB(AProgress* reporter) : database(std::make_unique<MHBD>()), progre
 
 IPodDB::~IPodDB() = default;
 
-void IPodDB::SetStopBeforeCommitForTesting(bool stop) { gStopBeforeCommit = stop; }
-
 void IPodDB::ResetDatabase()
 {
     database = std::make_unique<MHBD>();
     declaredTrackCount = 0;
+    loadedStamp = DiskStamp();
 }
 
 void IPodDB::Log(const AString& line)
@@ -484,12 +516,32 @@ int IPodDB::Load(AString* root, signed char withPlaylists, CancelProc cancel, AP
             return err;
         }
     }
-    // Read whole into memory that the database keeps: its records refer to these bytes.
+    // Read whole into memory that the database keeps: its records refer to these bytes. A file
+    // replaced while it was read is read again, so that the stamp kept is that of the bytes read.
     std::unique_ptr<MHOD::TextStore> bytes;
-    int err = ReadDatabaseFile(path, bytes);
+    int err = 0;
+    for (int attempt = 0;; ++attempt) {
+        loadedStamp = StampOf(path);
+        err = ReadDatabaseFile(path, bytes);
+        if (err != 0 || StampOf(path) == loadedStamp || attempt == 2)
+            break;
+    }
     if (err == 0) {
         database = std::make_unique<MHBD>();
         err = database->Load(std::move(bytes), withPlaylists, cancel, loadProgress);
+        if (err == kErrUnknown)
+            AError::NoteFailure(err,
+                                AString("the iPod's database ") + path + " is damaged and cannot be read");
+        else if (err == kErrEndOfFile)
+            AError::NoteFailure(err, AString("the iPod's database ") + path + " is empty");
+    }
+    // Without a track list the playlists name no songs: stored again, they would lose every member.
+    if (err == 0 && !database->GetTrackList()) {
+        err = kErrUnknown;
+        AError::NoteFailure(err,
+                            AString("the iPod's database ") + path +
+                                " has no track list (its first dataset is of a kind this program does not "
+                                "know) and cannot be changed");
     }
     if (err != 0) {
         ResetDatabase();
@@ -507,9 +559,40 @@ int IPodDB::Load(AString* root, signed char withPlaylists, CancelProc cancel, AP
     return 0;
 }
 
+IPodDB::DiskStamp IPodDB::StampOf(const AString& path)
+{
+    DiskStamp stamp;
+    struct stat info {};
+    if (path.IsEmpty() || stat(path.CStr(), &info) != 0)
+        return stamp;
+    stamp.known = true;
+    stamp.device = static_cast<unsigned long long>(info.st_dev);
+    stamp.inode = static_cast<unsigned long long>(info.st_ino);
+    stamp.size = static_cast<unsigned long long>(info.st_size);
+    stamp.seconds = static_cast<long long>(info.st_mtim.tv_sec);
+    stamp.nanoseconds = static_cast<long long>(info.st_mtim.tv_nsec);
+    return stamp;
+}
+
+bool IPodDB::ChangedOnDisk() const
+{
+    if (!loadedStamp.known)
+        return false;
+    return !(StampOf(ResolveIPodPath(rootPath, "iPod_Control/iTunes/iTunesDB")) == loadedStamp);
+}
+
+int IPodDB::ReloadIfChanged(CancelProc cancel, AProgress* loadProgress)
+{
+    if (!ChangedOnDisk())
+        return 0;
+    const signed char withPlaylists = loaded;
+    return Load(nullptr, withPlaylists, cancel, loadProgress);
+}
+
 int IPodDB::LoadName(AString* path, signed char isRoot)
 {
     loaded = 0;
+    loadedStamp = DiskStamp();
     AString file;
     if (isRoot) {
         if (path)
@@ -525,8 +608,12 @@ int IPodDB::LoadName(AString* path, signed char isRoot)
     }
     AFile f;
     int err = f.Open(&file, 1);
-    if (err == 0)
+    if (err == 0) {
         err = database->LoadName(&f);
+        if (err == kErrUnknown || err == kErrEndOfFile)
+            AError::NoteFailure(err,
+                                AString("the iPod's database ") + file + " is damaged and cannot be read");
+    }
     if (err != 0) {
         ResetDatabase();
         return err;
@@ -588,6 +675,29 @@ int IPodDB::BuildSDFile(std::vector<std::uint8_t>& bytes)
     return err;
 }
 
+bool IPodDB::UsesShuffleFile(const AString& root)
+{
+    const AString path = ResolveIPodPath(root, "iPod_Control/iTunes/iTunesSD");
+    if (AFile::FileExists(&path))
+        return true;
+    AString at = root;
+    IPodInfo info;
+    return GetIPodInfo(&at, &info) == 0 && info.family == IPodInfo::kFamilyShuffle;
+}
+
+bool IPodDB::ShuffleFileOutOfDate()
+{
+    if (!loaded || !UsesShuffleFile(rootPath))
+        return false;
+    std::vector<std::uint8_t> expected, held;
+    if (BuildSDFile(expected) != 0)
+        return true;
+    const AString path = ResolveIPodPath(rootPath, "iPod_Control/iTunes/iTunesSD");
+    if (ReadWholeFile(path, held, expected.size() + 1) != 0)
+        return true;
+    return held != expected;
+}
+
 int IPodDB::WriteSDFile(AFile* f)
 {
     std::vector<std::uint8_t> bytes;
@@ -598,26 +708,8 @@ int IPodDB::WriteSDFile(AFile* f)
 
 int IPodDB::WriteDatabaseFile(const AString& databasePath, const std::vector<std::uint8_t>& bytes)
 {
-    const AString temporary = AFile::TemporaryPathBeside(&databasePath);
-    AFile f;
-    int err = f.Open(&temporary, 2);
-    if (err == 0)
-        err = f.SetEOF(0);
-    if (err == 0)
-        err = f.Write(bytes.data(), static_cast<unsigned>(bytes.size()));
-    if (err == 0)
-        err = f.Flush();
-    f.Close(0);
-    if (err != 0) {
-        AFile::Delete(&temporary);
+    if (int err = AFile::WriteWholeFileSafely(&databasePath, bytes.data(), bytes.size()); err != 0)
         return err;
-    }
-    if (gStopBeforeCommit)
-        return kErrUnknown;
-    if (err = AFile::CommitReplacement(&temporary, &databasePath); err != 0) {
-        AFile::Delete(&temporary);
-        return err;
-    }
     // Temporary databases an earlier interrupted store left behind are outdated now.
     const AString folder = FolderOf(databasePath);
     for (const std::string& name : FolderEntries(folder)) {
@@ -637,22 +729,53 @@ int IPodDB::Store(AString* root)
     const AString base = root ? *root : rootPath;
     const AString databasePath = ResolveIPodPath(base, "iPod_Control/iTunes/iTunesDB");
     const AString folder = FolderOf(databasePath);
-    if (!AFile::DirExists(&folder))
+    if (!AFile::DirExists(&folder)) {
+        AError::NoteFailure(kErrFileNotFound, "write", databasePath, ENOENT);
         return kErrFileNotFound;
+    }
+    if (database->IsSigned()) {
+        AString at = base;
+        AError::NoteFailure(kErrNotSupported, SignatureRefusal(&at));
+        return kErrNotSupported;
+    }
+    // Another writer stored the database since it was read here: writing this one over it would
+    // undo that writer's changes.
+    const bool ownRoot = !root || *root == rootPath;
+    if (ownRoot && ChangedOnDisk()) {
+        AError::NoteFailure(kErrUnknown, AString("the iPod's database ") + databasePath +
+                                             " was changed by another program since it was read");
+        return kErrUnknown;
+    }
+
+    // The iPod lists the library playlist as all of its songs.
+    if (MHLT* tracks = database->GetTrackList()) {
+        std::vector<MHIT*> all;
+        tracks->ForEachTrack([&all](MHIT& track) { all.push_back(&track); });
+        for (MHLP* list : database->GetPlaylistLists())
+            for (int i = 0; i < list->GetPlaylistCount(); ++i)
+                if (MHYP* playlist = list->GetPlaylist(i); playlist->GetLibraryFlag() != 0) {
+                    playlist->HoldExactly(all);
+                    break;
+                }
+    }
 
     // Both files are made in memory first, so a track that iTunesSD cannot hold stops the store
     // before anything is written.
+    const bool withShuffleFile = UsesShuffleFile(base);
     std::vector<std::uint8_t> shuffleBytes;
     ByteWriter out;
     try {
-        if (int err = BuildSDFile(shuffleBytes); err != 0)
-            return err;
+        if (withShuffleFile)
+            if (int err = BuildSDFile(shuffleBytes); err != 0)
+                return err;
         database->Store(out);
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }
     if (int err = WriteDatabaseFile(databasePath, out.Bytes()); err != 0)
         return err;
+    if (ownRoot)
+        loadedStamp = StampOf(databasePath);
 
     // The play counts and On-The-Go playlists now live in the database, and their files count
     // tracks by their places in the old file: left in place, the next load would give their
@@ -684,10 +807,12 @@ int IPodDB::Store(AString* root)
         tracks->ForEachTrack([&index](MHIT& track) { track.SetReadIndex(index++); });
     }
 
-    AString shufflePath = ResolveIPodPath(base, "iPod_Control/iTunes/iTunesSD");
-    if (int err = AFile::WriteWholeFileSafely(&shufflePath, shuffleBytes.data(), shuffleBytes.size());
-        err != 0)
-        return err;
+    if (withShuffleFile) {
+        AString shufflePath = ResolveIPodPath(base, "iPod_Control/iTunes/iTunesSD");
+        if (int err = AFile::WriteWholeFileSafely(&shufflePath, shuffleBytes.data(), shuffleBytes.size());
+            err != 0)
+            return err;
+    }
     return leftBehind;
 }
 
@@ -833,7 +958,9 @@ int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)
     if (!root || root->IsEmpty())
         return 0;
     const AString path = ResolveIPodPath(*root, "iPod_Control/Device/SysInfo");
-    if (AFile::GetPathType(&path) != AFile::kPathFile) {
+    const AString extendedPath = ResolveIPodPath(*root, "iPod_Control/Device/SysInfoExtended");
+    const bool haveExtended = AFile::GetPathType(&extendedPath) == AFile::kPathFile;
+    if (AFile::GetPathType(&path) != AFile::kPathFile && !haveExtended) {
         // No SysInfo where its folder exists reads as an empty file; without even the folder
         // (as on a shuffle) the file cannot be opened at all.
         const AString folder = FolderOf(path);
@@ -843,8 +970,9 @@ int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)
         return 0;
     }
     std::vector<std::uint8_t> bytes;
-    if (int err = ReadWholeFile(path, bytes, kMaxSmallFile); err != 0)
-        return err;
+    if (AFile::GetPathType(&path) == AFile::kPathFile)
+        if (int err = ReadWholeFile(path, bytes, kMaxSmallFile); err != 0)
+            return err;
     std::string text(bytes.begin(), bytes.end());
     // "Name: value" lines; the names are matched without regard to case.
     // The value after the colon of a line that begins with `name` (with `wholeKey`, whose key before
@@ -893,6 +1021,23 @@ int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)
         if (guid.IsEmpty())
             if (std::optional<AString> value = valueOf(line, "FirewireGuid", true))
                 guid = NormalizedGuid(*value);
+    }
+    // Later iPods keep the model and the GUID only in SysInfoExtended, a property list.
+    if ((!model || guid.IsEmpty()) && haveExtended) {
+        std::vector<std::uint8_t> extended;
+        if (ReadWholeFile(extendedPath, extended, kMaxSmallFile) == 0) {
+            const std::string plist(extended.begin(), extended.end());
+            if (!model)
+                if (std::optional<std::string> value = PlistValue(plist, "ModelNumStr");
+                    value && !value->empty()) {
+                    AString number = AString::FromUTF8(value->substr(1));
+                    number.Trim();
+                    model = number;
+                }
+            if (guid.IsEmpty())
+                if (std::optional<std::string> value = PlistValue(plist, "FireWireGUID"))
+                    guid = NormalizedGuid(AString::FromUTF8(*value));
+        }
     }
     if (model)
         info->SetModel(*model);
@@ -960,6 +1105,29 @@ AString IPodDB::GetIdentity(AString* root)
     char hex[24];
     std::snprintf(hex, sizeof hex, "%016llX", static_cast<unsigned long long>(id));
     return AString("DatabaseId ") + hex;
+}
+
+bool IPodDB::ChecksSignature(AString* root)
+{
+    IPodDB db;
+    return db.LoadName(root, 1) == 0 && db.GetDatabase()->IsSigned();
+}
+
+AString IPodDB::SignatureRefusal(AString* root)
+{
+    IPodInfo info;
+    GetIPodInfo(root, &info);
+    AString text("This iPod (");
+    if (!info.model.IsEmpty()) {
+        text += "model M";
+        text += info.model;
+        text += ", ";
+    }
+    text +=
+        "an iPod classic or an iPod nano of the 3rd generation or later) checks its music database with a "
+        "signature that Pelorin cannot make yet; syncing would leave it showing no songs. Nothing was "
+        "changed.";
+    return text;
 }
 
 int IPodDB::GetVeltranoIPodID(AString*)

@@ -44,18 +44,35 @@ public:
     // that one is put in place first. -11166 without a database, -10000 for a damaged one (the
     // iPod's files untouched, the object left with an empty database).
     int Load(AString* root, signed char withPlaylists, CancelProc cancel, AProgress* loadProgress);
+    // True when the iPod's iTunesDB is no longer the file this database was loaded from (or last
+    // stored as): another writer replaced or changed it since. False for a database not loaded.
+    bool ChangedOnDisk() const;
+    // Loads the database again, the way it was loaded, when ChangedOnDisk says so: what a writer
+    // does after taking the iPod's lock (IPodLock). 0 when nothing changed or the new load
+    // succeeded, else the load's error. Tracks and handles of the old load are gone after a reload.
+    int ReloadIfChanged(CancelProc cancel, AProgress* loadProgress);
     // Reads only the playlist titles (enough for GetIPodName) and the track count. `path` is the
     // iPod's root when `isRoot` is set, else the database file itself.
     int LoadName(AString* path, signed char isRoot);
-    // Writes iTunesDB and iTunesSD of the iPod at `root` (or of the loaded one). Refused (-10000)
-    // unless the database was loaded with its playlists. The iPod's play counts are folded into
-    // the tracks, and its On-The-Go playlists (OTGPlaylistInfo, OTGPlaylistInfo_1...) become
+    // Writes iTunesDB (and iTunesSD where it is used) of the iPod at `root` (or of the loaded one),
+    // with every track in the library playlist of each playlist dataset exactly once. Refused (-10000)
+    // unless the database was loaded with its playlists, and when the iPod's database changed on
+    // disk since it was loaded (its writer must hold the iPod's lock, IPodLock); -11167 for a
+    // signed database (ChecksSignature). The iPod's play counts are
+    // folded into the tracks, and its On-The-Go playlists (OTGPlaylistInfo, OTGPlaylistInfo_1...) become
     // playlists "On-The-Go 1", "On-The-Go 2"... when the database is loaded with its playlists.
     // After a successful store "Play Counts" becomes "Play Counts.bak" (or is deleted when it cannot
     // be renamed) and the On-The-Go files are removed, since they count tracks by their place in
     // the old file; -11163 (in the log) when one of them stays.
     int Store(AString* root);
     int WriteSDFile(AFile* f);
+    // True when the iPod at `root` plays from iTunesSD: a shuffle, or any iPod that has one. Only
+    // those get one written.
+    static bool UsesShuffleFile(const AString& root);
+    // True when the iPod uses iTunesSD and the one it holds does not describe this database's
+    // tracks (missing, another count, other entries), as a run stopped between writing iTunesDB and
+    // iTunesSD leaves it: a store is due even when nothing else changed.
+    bool ShuffleFileOutOfDate();
     // The iTunesSD bytes of the current tracks; -5 (the track named in the log) when a path is too
     // long for an entry.
     int BuildSDFile(std::vector<std::uint8_t>& bytes);
@@ -95,6 +112,12 @@ public:
     static int GetAutoUpdates(AString* root, signed char& autoUpdate);
     static int LoadName(AString* root, AString* name);
     int GetVeltranoIPodID(AString* root);
+    // True when the database of the iPod at `root` is signed (MHBD::IsSigned): this program cannot
+    // sign one yet, and a database stored without a matching signature leaves the iPod showing no
+    // songs. Such a database is never stored.
+    static bool ChecksSignature(AString* root);
+    // The message that refuses to change such an iPod, naming its model.
+    static AString SignatureRefusal(AString* root);
     // What tells the iPod at `root` from every other one: "FirewireGuid <hex>" when its SysInfo
     // gives one, else "DatabaseId <hex>" when the header of its database holds an id other than 0;
     // empty when neither is known.
@@ -123,11 +146,16 @@ public:
     signed char GetGenreFlag() const { return genreFlag; }
     signed char GetAlbumFlag() const { return albumFlag; }
 
-    // Tests: makes Store stop after the temporary database is written and flushed, before it is
-    // renamed over iTunesDB, as a crash or a pulled cable would (Store then returns -10000).
-    static void SetStopBeforeCommitForTesting(bool stop);
-
 private:
+    // What tells one version of the database file from another: a store puts a new file in place.
+    struct DiskStamp {
+        bool known = false;
+        unsigned long long device = 0, inode = 0, size = 0;
+        long long seconds = 0, nanoseconds = 0;
+        bool operator==(const DiskStamp&) const = default;
+    };
+    static DiskStamp StampOf(const AString& path);
+
     void ResetDatabase();
     int RecoverDatabase(const AString& databasePath);
     int WriteDatabaseFile(const AString& databasePath, const std::vector<std::uint8_t>& bytes);
@@ -145,5 +173,6 @@ private:
     AString rootPath;
     AString iPodID;
     std::uint32_t declaredTrackCount = 0;
+    DiskStamp loadedStamp; // the file the database was loaded from or last stored as
     AProgress* progress = nullptr;
 };

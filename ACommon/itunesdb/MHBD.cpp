@@ -12,6 +12,7 @@
 namespace {
 constexpr std::size_t kOffsetDatasetCount = 20;
 constexpr std::size_t kOffsetDatabaseId = 24;
+constexpr std::size_t kOffsetHashingScheme = 48;
 constexpr std::uint32_t kMinDatasetSize = 16;
 // New records get the header lengths of the database version their header names (15): other
 // readers, the iPod among them, read fields up to those lengths and refuse shorter headers.
@@ -175,6 +176,27 @@ std::uint64_t MHBD::GetDatabaseId() const
         return 0;
     return IPodRecord::GetU32(header, kOffsetDatabaseId) |
            static_cast<std::uint64_t>(IPodRecord::GetU32(header, kOffsetDatabaseId + 4)) << 32;
+}
+
+std::uint32_t MHBD::GetHashingScheme() const
+{
+    if (header.size() < kOffsetHashingScheme + 2)
+        return 0;
+    return header[kOffsetHashingScheme] | static_cast<std::uint32_t>(header[kOffsetHashingScheme + 1]) << 8;
+}
+
+bool MHBD::IsSigned() const
+{
+    if (GetHashingScheme() == 0)
+        return false;
+    struct Range {
+        std::size_t begin, end;
+    };
+    for (const Range range : {Range{88, 108}, Range{114, 160}, Range{171, 228}})
+        for (std::size_t i = range.begin; i < range.end && i < header.size(); ++i)
+            if (header[i] != 0)
+                return true;
+    return false;
 }
 
 std::uint32_t MHBD::GetTotalSize() const

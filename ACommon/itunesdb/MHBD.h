@@ -3,7 +3,8 @@
 //
 // mhbd: header (at least 24 bytes), then its datasets.
 //   0 "mhbd"  4 header length  8 total length (the whole file)  12 1  16 15 (the database version)
-//   20 number of datasets  24 the database id (8 bytes)  32 and on: kept
+//   20 number of datasets  24 the database id (8 bytes)  48 signing scheme (16 bits)
+//   88, 114, 171 signatures of the schemes later iPods check  32 and on: kept
 // New records of every kind get the header lengths of version 15: mhbd 104, mhsd 96, mhlt and mhlp
 // 92, mhit 244, mhyp 108, mhip 76, mhod 24.
 // The first track dataset (type 1) holds the tracks; every playlist (2) and podcast (3) dataset
@@ -68,6 +69,12 @@ public:
     // The 64-bit id of the database (header offset 24), which the application that made the
     // database chose; 0 when the header is too short to hold it.
     std::uint64_t GetDatabaseId() const;
+    // The signing scheme the header names (offset 48, 16 bits; 0 for none).
+    std::uint32_t GetHashingScheme() const;
+    // True when the header names a signing scheme and carries a signature (any byte of offsets 88
+    // to 107, 114 to 159 or 171 to 227 set): the iPod that reads it checks the signature and
+    // shows no songs when it does not match the database.
+    bool IsSigned() const;
     // The track count the header of the track list gave, for a database read with LoadName.
     std::uint32_t GetDeclaredTrackCount() const;
 

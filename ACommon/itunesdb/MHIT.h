@@ -6,7 +6,9 @@
 //   0 "mhit"  4 header length  8 total length  12 number of mhods  16 track id (renumbered on
 //   every store)  20 1  28 0x100  31 rating (stars x 20)  32 modification time  36 file size
 //   40 length in ms  44 track number  52 year  56 bit rate (kbit/s)  60 sample rate (16.16)
-//   80 play count  88 last played (Mac time)  156 skip count  160 last skipped
+//   80 play count  88 last played (Mac time)  126 0xFFFF for compressed audio (16 bits)
+//   136 sample rate (32-bit float)  144 audio kind: 0x0C MPEG, 0x33 AAC (16 bits)  156 skip count
+//   160 last skipped
 // Every other header byte is kept as read.
 
 #include "ACommon/base/AString.h"
@@ -36,6 +38,9 @@ public:
         kOffsetSampleRate = 60,
         kOffsetPlayCount = 80,
         kOffsetLastPlayed = 88,
+        kOffsetCompressed = 126,
+        kOffsetSampleRateFloat = 136,
+        kOffsetAudioKind = 144,
         kOffsetSkipCount = 156,
         kOffsetLastSkipped = 160,
         kMinHeaderLength = 244,

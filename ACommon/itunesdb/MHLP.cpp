@@ -50,6 +50,32 @@ MHYP* MHLP::GetPlaylist(int index) const
     return playlists[index].get();
 }
 
+int MHLP::IndexOf(const MHYP* playlist) const
+{
+    for (std::size_t i = 0; i < playlists.size(); ++i)
+        if (playlists[i].get() == playlist)
+            return static_cast<int>(i);
+    return -1;
+}
+
+std::unique_ptr<MHYP> MHLP::TakePlaylist(int index)
+{
+    if (index < 0 || index >= static_cast<int>(playlists.size()))
+        return nullptr;
+    std::unique_ptr<MHYP> taken = std::move(playlists[static_cast<std::size_t>(index)]);
+    playlists.erase(playlists.begin() + index);
+    return taken;
+}
+
+void MHLP::InsertPlaylist(int index, std::unique_ptr<MHYP> playlist)
+{
+    if (!playlist)
+        return;
+    if (index < 0 || index > static_cast<int>(playlists.size()))
+        index = static_cast<int>(playlists.size());
+    playlists.insert(playlists.begin() + index, std::move(playlist));
+}
+
 void MHLP::ResolveItems(const std::unordered_map<std::uint32_t, MHIT*>& tracksById)
 {
     for (auto& playlist : playlists)

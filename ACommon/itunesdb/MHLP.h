@@ -35,6 +35,12 @@ public:
     MHYP* AddPlaylist(const AString& name);
     int GetPlaylistCount() const { return static_cast<int>(playlists.size()); }
     MHYP* GetPlaylist(int index) const;
+    // The place of `playlist` in the list; -1 when it is not there.
+    int IndexOf(const MHYP* playlist) const;
+    // Takes playlist `index` out of the list and hands it over (null for an index outside the list);
+    // InsertPlaylist puts one back at `index` (at the end when past it).
+    std::unique_ptr<MHYP> TakePlaylist(int index);
+    void InsertPlaylist(int index, std::unique_ptr<MHYP> playlist);
     void ResolveItems(const std::unordered_map<std::uint32_t, MHIT*>& tracksById);
 
     int Load(ByteReader& in, CancelProc cancel, AProgress* progress, const MHOD::TextStore* texts = nullptr);

@@ -7,11 +7,36 @@
 #include "ACommon/tags/SongName.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
 constexpr std::uint32_t kMinTrackSize = 12;
 constexpr int kProgressStep = 512;
+
+// What the iPod knows of a track's kind of file, by its extension: the text it shows, whether the
+// audio is compressed, and the audio kind code (0x0C MPEG, 0x33 AAC).
+struct FileKind {
+    const char* extension;
+    const char* text;
+    bool compressed;
+    std::uint8_t audioKind;
+};
+
+const FileKind* FileKindOf(const AString& extension)
+{
+    static constexpr FileKind kKinds[] = {
+        {"mp3", "MPEG audio file", true, 0x0C},   {"m4a", "AAC audio file", true, 0x33},
+        {"m4b", "AAC audio file", true, 0x33},    {"m4p", "Protected AAC audio file", true, 0x33},
+        {"aif", "AIFF audio file", false, 0},     {"aiff", "AIFF audio file", false, 0},
+        {"wav", "WAV audio file", false, 0},      {"m4v", "MPEG-4 video file", true, 0x33},
+        {"mp4", "MPEG-4 video file", true, 0x33},
+    };
+    for (const FileKind& kind : kKinds)
+        if (extension.CompareNoCase(kind.extension) == 0)
+            return &kind;
+    return nullptr;
+}
 
 // The handle after the last "?" of a virtual path; false when there is none.
 bool HandleOf(const AString& virtualPath, std::uint64_t* handle)
@@ -151,12 +176,31 @@ int MHLT::AddSong(SongInfoStruct& song, MHIT** added, signed char add)
     track->SetGenre(song.genre);
     track->SetName(name);
     track->SetComposer(song.composer);
+    AString extension = song.fileExtension;
+    if (extension.IsEmpty())
+        song.filePath.PathExtension(&extension);
+    if (const FileKind* kind = FileKindOf(extension)) {
+        track->SetStringField(AString(kind->text), MHOD::kFileType);
+        if (kind->compressed) {
+            track->SetByte(MHIT::kOffsetCompressed, 0xFF);
+            track->SetByte(MHIT::kOffsetCompressed + 1, 0xFF);
+        }
+        track->SetByte(MHIT::kOffsetAudioKind, kind->audioKind);
+    }
     track->SetField(MHIT::kOffsetTrackNumber, static_cast<std::uint32_t>(song.trackNumber));
     track->SetField(MHIT::kOffsetYear, static_cast<std::uint32_t>(song.year));
     track->SetField(MHIT::kOffsetBitrate, static_cast<std::uint32_t>(song.bitRate));
     track->SetField(MHIT::kOffsetLength, static_cast<std::uint32_t>(song.duration) * 1000u);
     track->SetField(MHIT::kOffsetSize, static_cast<std::uint32_t>(song.size));
     track->SetField(MHIT::kOffsetModTime, static_cast<std::uint32_t>(song.modTime));
+    // 16.16 fixed point; a new track says 44100 Hz until its file tells otherwise.
+    if (song.sampleRate > 0 && song.sampleRate <= 0xFFFF)
+        track->SetField(MHIT::kOffsetSampleRate, static_cast<std::uint32_t>(song.sampleRate) << 16);
+    // The rate again as a float, as the iPod's other writers put it.
+    const float rate = static_cast<float>(track->GetField(MHIT::kOffsetSampleRate) >> 16);
+    std::uint32_t rateBits = 0;
+    std::memcpy(&rateBits, &rate, sizeof rateBits);
+    track->SetField(MHIT::kOffsetSampleRateFloat, rateBits);
     track->SetFilepath(song.filePath);
     if (added)
         *added = track.get();

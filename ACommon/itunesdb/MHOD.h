@@ -34,6 +34,7 @@ public:
         kAlbum = 3,
         kArtist = 4,
         kGenre = 5,
+        kFileType = 6, // "MPEG audio file"
         kComposer = 12,
         kItemPosition = 100,
     };

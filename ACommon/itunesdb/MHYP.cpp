@@ -4,6 +4,8 @@
 #include "ACommon/base/AProgress.h"
 #include "ACommon/itunesdb/IPodRecord.h"
 
+#include <unordered_set>
+
 namespace {
 constexpr std::size_t kOffsetMhodCount = 12;
 constexpr std::size_t kOffsetItemCount = 16;
@@ -92,6 +94,19 @@ void MHYP::RemoveTrack(const MHIT* track)
     if (!track)
         return;
     std::erase_if(items, [track](const MHIP& item) { return item.GetTrack() == track; });
+}
+
+void MHYP::HoldExactly(const std::vector<MHIT*>& tracks)
+{
+    std::unordered_set<const MHIT*> wanted(tracks.begin(), tracks.end());
+    std::unordered_set<const MHIT*> held;
+    std::erase_if(items, [&](const MHIP& item) {
+        const MHIT* track = item.GetTrack();
+        return !wanted.contains(track) || !held.insert(track).second;
+    });
+    for (MHIT* track : tracks)
+        if (!held.contains(track))
+            AddSong(track, -1);
 }
 
 void MHYP::ResolveItems(const std::unordered_map<std::uint32_t, MHIT*>& tracksById)

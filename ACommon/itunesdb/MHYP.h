@@ -38,6 +38,10 @@ public:
     const MHIP& GetItem(int index) const { return items[index]; }
     // Removes every item that plays `track`.
     void RemoveTrack(const MHIT* track);
+    // Makes the playlist hold each of `tracks` exactly once: members keep their order, a repeated
+    // member or one whose track is unknown goes, a track it lacks is appended. For the library
+    // playlist, which the iPod lists as "every song".
+    void HoldExactly(const std::vector<MHIT*>& tracks);
     // Points every item at the track its track id names (ids without a track stay unresolved).
     void ResolveItems(const std::unordered_map<std::uint32_t, MHIT*>& tracksById);
 

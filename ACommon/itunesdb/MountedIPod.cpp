@@ -1,5 +1,6 @@
 #include "ACommon/itunesdb/MountedIPod.h"
 
+#include "ACommon/base/AError.h"
 #include "ACommon/itunesdb/IPodDB.h"
 #include "APlatform/KnownFolders.h"
 
@@ -40,10 +41,13 @@ bool MountedIPod::Read(const AString& mountPoint, MountedIPod* pod)
     pod->mountPoint.LastPathComponent(&pod->volume);
     AString root = pod->mountPoint;
     IPodDB db;
-    if (db.LoadName(&root, 1) == 0) {
+    if (int err = db.LoadName(&root, 1); err != 0) {
+        pod->problem = AError::FailureDetail(err);
+    } else {
         db.GetIPodName(pod->name);
         pod->databaseRead = true;
         pod->songs = db.GetTrackCount();
+        pod->signedDatabase = db.GetDatabase()->IsSigned();
     }
     pod->infoRead = IPodDB::GetIPodInfo(&root, &pod->info) == 0;
     signed char autoUpdate = 0;

@@ -1,6 +1,7 @@
 #pragma once
 // MountedIPod: an iPod mounted under the volumes root, with what it is and holds: its name and
-// song count (from the head of its database), its model (SysInfo), whether it updates itself
+// song count (from the head of its database), whether that database is signed, its model (SysInfo
+// or SysInfoExtended), whether it updates itself
 // from a library (iTunesPrefs), whether its volume is mounted read-only, and the identity that
 // tells it from every other iPod. A scan reads only those small files and the database's head,
 // so a front end can scan again on every mount event.
@@ -28,10 +29,12 @@ public:
     AString mountPoint; // the folder it is mounted at, without a trailing "/"
     AString name;       // the iPod's name, from its database (empty when that cannot be read)
     bool databaseRead = false;
-    int songs = 0; // the tracks its database lists (when databaseRead)
+    AString problem; // why the database could not be read, when it could not
+    int songs = 0;   // the tracks its database lists (when databaseRead)
     IPodInfo info;
     bool infoRead = false;
     std::optional<bool> autoUpdate; // unknown when iTunesPrefs cannot be read
     bool readOnly = false;
-    AString identity; // IPodDB::GetIdentity: empty when nothing tells this iPod apart
+    bool signedDatabase = false; // its database is signed, which Pelorin cannot do yet
+    AString identity;            // IPodDB::GetIdentity: empty when nothing tells this iPod apart
 };

@@ -2,15 +2,18 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AStateStream.h"
-#include "ACommon/base/CRC32.h"
 #include "ACommon/itunesdb/IPodInfo.h"
+#include "ACommon/itunesdb/IPodMusicFolder.h"
 #include "ACommon/itunesdb/MHBD.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/SongInfoStruct.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <sys/stat.h>
 
 namespace {
@@ -18,7 +21,6 @@ namespace {
 // The file types an iPod that plays video takes besides music.
 const char* const kVideoTypes = "m4v:mp4:ipg:";
 const char* const kMainLibrary = "Main Library";
-constexpr int kNamesPerFolder = 26 * 26 * 26 * 26;
 
 bool BeginsWith(const AString& text, const AString& start)
 {
@@ -29,6 +31,62 @@ bool BeginsWith(const AString& text, const AString& start)
 bool SameFile(const struct stat& a, const struct stat& b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::int64_t SteadySeconds()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// True for the name of a temporary file this program makes beside a file it writes
+// (".NAME.pelorin-PID-N.tmp", AFile::TemporaryPathBeside).
+bool IsOwnTemporaryName(const std::string& name)
+{
+    const std::string tail = ".tmp";
+    const size_t mark = name.rfind(".pelorin-");
+    if (name.size() < 2 || name[0] != '.' || mark == std::string::npos || mark < 2 ||
+        name.size() < tail.size() || name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
+        return false;
+    const std::string numbers = name.substr(mark + 9, name.size() - tail.size() - mark - 9);
+    const size_t dash = numbers.find('-');
+    auto digits = [](const std::string& text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    };
+    return dash != std::string::npos && digits(numbers.substr(0, dash)) && digits(numbers.substr(dash + 1));
+}
+
+// The temporary files of this program in `folder` and, with `depth` 1, in the folders inside it.
+void FindOwnTemporaryFiles(const std::string& folder, int depth, std::vector<AString>& found)
+{
+    std::error_code error;
+    for (const auto& item : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = item.path().filename().string();
+        if (item.is_directory(error) && !item.is_symlink(error)) {
+            if (depth > 0)
+                FindOwnTemporaryFiles(item.path().string(), depth - 1, found);
+        } else if (IsOwnTemporaryName(name)) {
+            found.push_back(AString::FromUTF8(item.path().string()));
+        }
+    }
+}
+
+// True when a path has a "." or ".." component.
+bool ClimbsOut(const AString& path)
+{
+    const std::u16string& units = path.Units();
+    size_t begin = 0;
+    while (begin <= units.size()) {
+        size_t end = units.find(u'/', begin);
+        if (end == std::u16string::npos)
+            end = units.size();
+        const std::u16string_view part(units.data() + begin, end - begin);
+        if (part == u"." || part == u"..")
+            return true;
+        begin = end + 1;
+    }
+    return false;
 }
 
 } // namespace
@@ -72,7 +130,11 @@ int ADirPodDB::FindTrack(const AString& path, signed char exact, MHIT** track, b
     // Lookups go through the sorted view.
     if (!database->HasSortedView())
         Sort(1);
-    return database->GetSongInfo(track, RelativePath(path, upToFirstRoot), exact) && *track ? 1 : 0;
+    const AString relative = RelativePath(path, upToFirstRoot);
+    if (database->GetSongInfo(track, relative, exact) && *track)
+        return 1;
+    // A database read again holds new tracks with new handles: the song is found by its tags.
+    return reloaded && exact && database->GetSongInfo(track, relative, 0) && *track ? 1 : 0;
 }
 
 AString ADirPodDB::DiskPathOf(const MHIT& track) const
@@ -85,58 +147,217 @@ AString ADirPodDB::DiskPathOf(const MHIT& track) const
 ADirPodDB::OwnFile ADirPodDB::ResolveOwnFile(const MHIT& track, AString* file, AString* why) const
 {
     // A location is text from the database: ".." parts or a symbolic link can lead anywhere, and
-    // deleting takes whole folders. Only a regular file inside the music folder is the track's.
-    const AString disk = DiskPathOf(track);
-    // A link is not the track's file: deleting through it would take the file it points to, which
-    // may be another track's.
-    struct stat entryInfo {};
-    if (lstat(disk.CStr(), &entryInfo) == 0 && S_ISLNK(entryInfo.st_mode)) {
-        *why = "its location is a symbolic link";
+    // the file behind it is read, overwritten, moved or deleted. Only a regular file inside the
+    // music folder is the track's.
+    if (ClimbsOut(track.GetFilepath())) {
+        *why = "its location climbs out of its folder";
         return OwnFile::kRefused;
     }
-    std::error_code error;
-    const std::filesystem::path resolved = std::filesystem::canonical(disk.ToStdString(), error);
-    if (error == std::errc::no_such_file_or_directory)
-        return OwnFile::kMissing;
-    if (error) {
+    const AString disk = DiskPathOf(track);
+    const int slash = disk.ReverseFind('/');
+    if (slash <= 0 || !InsideMusicFolder(disk.Left(slash))) {
+        *why = "its location lies outside the iPod's music folder";
+        return OwnFile::kRefused;
+    }
+    struct stat info {};
+    if (lstat(disk.CStr(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return OwnFile::kMissing;
         *why = "its location cannot be resolved";
         return OwnFile::kRefused;
     }
-    struct stat fileInfo {};
-    if (stat(resolved.c_str(), &fileInfo) != 0 || !S_ISREG(fileInfo.st_mode)) {
+    // A link is not the track's file: going through it would reach the file it points to, which
+    // may be another track's or the user's own.
+    if (S_ISLNK(info.st_mode)) {
+        *why = "its location is a symbolic link";
+        return OwnFile::kRefused;
+    }
+    if (!S_ISREG(info.st_mode)) {
         *why = "its location is not a regular file";
         return OwnFile::kRefused;
     }
+    *file = disk;
+    return OwnFile::kOwn;
+}
+
+bool ADirPodDB::InsideMusicFolder(const AString& folder) const
+{
+    const std::string key = folder.ToStdString();
+    if (auto known = insideMusic.find(key); known != insideMusic.end())
+        return known->second;
     // The folders are compared as the disk knows them, so a music folder whose name differs in
-    // case (FAT) or that is reached through a link still counts.
+    // case (FAT) or that is reached through a link still counts. A folder that does not exist
+    // holds no file to harm.
+    bool inside = false;
     const AString musicFolder = IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/Music");
     struct stat musicInfo {};
-    if (stat(musicFolder.CStr(), &musicInfo) == 0) {
-        for (std::filesystem::path folder = resolved.parent_path();; folder = folder.parent_path()) {
-            struct stat folderInfo {};
-            if (stat(folder.c_str(), &folderInfo) == 0 && SameFile(folderInfo, musicInfo)) {
-                *file = AString::FromUTF8(resolved.string());
-                return OwnFile::kOwn;
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(key, error);
+    if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory)
+        inside = true;
+    else if (!error && stat(musicFolder.CStr(), &musicInfo) == 0)
+        for (std::filesystem::path at = resolved;; at = at.parent_path()) {
+            struct stat atInfo {};
+            if (stat(at.c_str(), &atInfo) == 0 && SameFile(atInfo, musicInfo)) {
+                inside = true;
+                break;
             }
-            if (folder == folder.parent_path())
+            if (at == at.parent_path())
                 break;
         }
+    // The music folders are few; a listing of thousands of songs asks about the same ones.
+    if (insideMusic.size() > 1000)
+        insideMusic.clear();
+    insideMusic.emplace(key, inside);
+    return inside;
+}
+
+void ADirPodDB::RecoverInterruptedRun()
+{
+    tidyFiles.clear();
+    const int journalRead = journal.Read(iPodRoot);
+    std::vector<AString> temporaries;
+    FindOwnTemporaryFiles(IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/Music").ToStdString(), 1,
+                          temporaries);
+    FindOwnTemporaryFiles(IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/iTunes").ToStdString(), 0,
+                          temporaries);
+    if (journal.IsEmpty() && temporaries.empty() && journalRead == 0)
+        return;
+    // Temporary files may be another run's at work, and the journal another run's to keep: only
+    // the holder of the iPod's lock takes over what they name. The lock is kept until the files
+    // are tidied away (the first change, or Finalize) or the listing is dropped.
+    if (lock.Acquire(iPodRoot, 0) != 0) {
+        Log(AString("Another program is changing the iPod; what an interrupted run left on it is looked at "
+                    "next time."));
+        return;
     }
-    *why = "its location lies outside the iPod's music folder";
-    return OwnFile::kRefused;
+    if (journalRead != 0)
+        Log(AString("The iPod's journal ") + IPodJournal::PathOf(iPodRoot) +
+            " is damaged; the entries before the damage are used.");
+
+    std::set<std::u16string> listed; // the locations the database lists, in upper case
+    auto key = [](const AString& location) {
+        AString upper = location;
+        upper.Upper();
+        return upper.Units();
+    };
+    if (MHLT* tracks = database->GetDatabase()->GetTrackList())
+        tracks->ForEachTrack([&](MHIT& track) { listed.insert(key(track.GetFilepath())); });
+    int takenIn = 0;
+    // Removals first: a file copied and then replaced in the same run is named twice.
+    for (int pass = 0; pass < 2; ++pass)
+        for (const IPodJournal::Entry& entry : journal.Entries()) {
+            if ((entry.kind == IPodJournal::Kind::kRemoved) != (pass == 0) || ClimbsOut(entry.location) ||
+                listed.contains(key(entry.location)))
+                continue; // still the file of a listed track, which it stays
+            AString file = iPodRoot;
+            file.AppendPathComponent(entry.location);
+            struct stat info {};
+            if (lstat(file.CStr(), &info) != 0 || !S_ISREG(info.st_mode) ||
+                !InsideMusicFolder(file.Left(file.ReverseFind('/'))))
+                continue;
+            if (entry.kind == IPodJournal::Kind::kRemoved) {
+                tidyFiles.push_back({file, true, entry.move});
+                listed.insert(key(entry.location)); // gone once tidied
+                continue;
+            }
+            // A copy that is complete holds the size and the tags it was recorded with.
+            ID3 tags;
+            SongInfoStruct song;
+            bool complete =
+                static_cast<std::uint64_t>(info.st_size) == entry.size && tags.SetFilePath(file) == 0;
+            if (complete) {
+                tags.GetSongInfo(song);
+                complete = song.genre == entry.genre && song.artist == entry.artist &&
+                           song.album == entry.album && (song.name.IsEmpty() || song.name == entry.name);
+            }
+            MHIT* track = nullptr;
+            if (complete) {
+                song.modTime = AFile::FileModTime(&file);
+                song.modifiedName = entry.name;
+                song.filePath = entry.location;
+                // A song the database holds already (copied again since) makes this copy a second one.
+                complete = database->AddSong(song, &track, 1) == 0 && track;
+            }
+            if (!complete) {
+                tidyFiles.push_back({file, false, false});
+                continue;
+            }
+            track->SetFilepath(entry.location);
+            listed.insert(key(entry.location));
+            changed = true;
+            ++takenIn;
+            ++addedSinceStore;
+        }
+    for (const AString& temporary : temporaries)
+        tidyFiles.push_back({temporary, false, false});
+    tidyPending = true;
+    if (takenIn > 0) {
+        AString line;
+        line += takenIn;
+        line += takenIn == 1 ? " song" : " songs";
+        line += " that a run which did not finish copied onto the iPod are taken into its database.";
+        Log(line);
+    }
+}
+
+void ADirPodDB::TidyUp()
+{
+    if (!tidyPending)
+        return;
+    tidyPending = false;
+    int removed = 0;
+    std::vector<IPodJournal::Entry> keep;
+    for (const TidyFile& tidy : tidyFiles) {
+        const signed char move = moveInsteadOfDelete;
+        moveInsteadOfDelete = tidy.move ? 1 : 0;
+        const int err = tidy.removal ? ADir::Delete(&tidy.file, 1, 0) : AFile::Delete(&tidy.file);
+        moveInsteadOfDelete = move;
+        if (err == 0) {
+            ++removed;
+        } else if (tidy.removal) {
+            // Tried again after the next store, and named in the journal meanwhile.
+            pendingRemovals.push_back(tidy.file);
+            IPodJournal::Entry entry;
+            entry.kind = IPodJournal::Kind::kRemoved;
+            entry.move = tidy.move;
+            entry.location = tidy.file.Mid(iPodRoot.GetLength() - 1, tidy.file.GetLength());
+            keep.push_back(entry);
+        }
+    }
+    tidyFiles.clear();
+    if (removed > 0) {
+        AString line("Tidied up after a run that did not finish: ");
+        line += removed;
+        line += removed == 1 ? " file" : " files";
+        line += " removed (incomplete copies, leftover temporary files, songs it had removed).";
+        Log(line);
+    }
+    // With songs taken in, the journal names them until the store that lists them empties it;
+    // otherwise all it still has to name are removals that could not be made.
+    if (!changed)
+        journal.Set(std::move(keep));
 }
 
 void ADirPodDB::CheckRemovedFilesFolder()
 {
     // Moved files go to the iPod itself unless a folder that exists was chosen for them (one on a
-    // volume that is not mounted now would be made afresh under the volumes root).
+    // volume that is not mounted now would be made afresh under the volumes root). Where this
+    // iPod was mounted before, another iPod may be now: one iPod's songs never go onto another.
+    AString chosen = removedFilesFolder;
+    if (chosen.GetLength() > 1 && chosen[chosen.GetLength() - 1] == '/')
+        chosen = chosen.Left(chosen.GetLength() - 1);
+    AString own = iPodRoot;
+    if (own.GetLength() > 1 && own[own.GetLength() - 1] == '/')
+        own = own.Left(own.GetLength() - 1);
     if (removedFilesFolder.IsEmpty() || removedFilesFolder.Find('/', 0) < 0 ||
-        !AFile::DirExists(&removedFilesFolder))
+        !AFile::DirExists(&removedFilesFolder) || (chosen != own && IPodDB::IsIPodRoot(chosen)))
         removedFilesFolder = iPodRoot;
 }
 
 void ADirPodDB::SetRootPath(const AString* root)
 {
+    insideMusic.clear();
     iPodRoot = root;
     if (!iPodRoot.IsEmpty() && iPodRoot[iPodRoot.GetLength() - 1] != '/')
         iPodRoot += '/';
@@ -215,6 +436,9 @@ int ADirPodDB::PopulateFileList(CancelProc cancel)
         return err;
     }
     iPodID = database->GetIPodID();
+    reloaded = false;
+    storedThisListing = 0;
+    RecoverInterruptedRun();
     return 0;
 }
 
@@ -262,9 +486,26 @@ int ADirPodDB::GetFileDiskPath(const AString* path, AString* diskPath, signed ch
     MHIT* track = nullptr;
     if (!path || !FindTrack(*path, fromList, &track))
         return kErrUnknown;
+    // The file is read, compared and written over through this path.
+    AString file, why;
+    if (ResolveOwnFile(*track, &file, &why) == OwnFile::kRefused)
+        return RefuseLocation(*track, why);
     if (diskPath)
         *diskPath = DiskPathOf(*track);
     return 0;
+}
+
+int ADirPodDB::RefuseLocation(const MHIT& track, const AString& why) const
+{
+    AString detail("the file of the song \"");
+    detail += track.GetName();
+    detail += "\" is not used: ";
+    detail += why;
+    detail += " (";
+    detail += DiskPathOf(track);
+    detail += ")";
+    AError::NoteFailure(kErrUnknown, detail);
+    return kErrUnknown;
 }
 
 int ADirPodDB::GetSongInfo(const AString* path, SongInfoStruct* info)
@@ -295,18 +536,34 @@ bool ADirPodDB::FileExists(const AString* path)
 
 int ADirPodDB::Delete(const AString* path, signed char fromList, signed char keepFile)
 {
+    // The database may be read again here: the track is looked for in the one that is changed.
+    if (int err = BeginChange(); err != 0)
+        return err;
     MHIT* track = nullptr;
     if (!path || !FindTrack(*path, fromList, &track, true))
         return kErrUnknown;
     AString file, why;
     // A file that is kept is not touched, so it needs no check.
     switch (keepFile ? OwnFile::kMissing : ResolveOwnFile(*track, &file, &why)) {
-    case OwnFile::kOwn:
-        // The file goes first: a track whose file could not be moved or deleted stays listed,
-        // rather than leaving a file on the iPod that nothing lists.
-        if (int err = ADir::Delete(&file, fromList, keepFile); err != 0)
+    case OwnFile::kOwn: {
+        // The file goes once a stored database no longer lists the track (a track never loses its
+        // file); the journal names it meanwhile, so that a file whose track is gone is not left
+        // behind by a run that stops after the store. Where it is to be moved to must be there.
+        if (moveInsteadOfDelete) {
+            const AString target = RemovedFilesTarget();
+            if (!AFile::DirExists(&target))
+                if (int err = AFile::CreateDir(&target); err != 0)
+                    return err;
+        }
+        IPodJournal::Entry entry;
+        entry.kind = IPodJournal::Kind::kRemoved;
+        entry.move = moveInsteadOfDelete != 0;
+        entry.location = track->GetFilepath();
+        if (int err = journal.Add(entry); err != 0)
             return err;
+        pendingRemovals.push_back(file);
         break;
+    }
     case OwnFile::kRefused: {
         AString line("Removed the song \"");
         line += track->GetName();
@@ -322,6 +579,7 @@ int ADirPodDB::Delete(const AString* path, signed char fromList, signed char kee
         break;
     }
     database->GetDatabase()->RemoveTrack(track);
+    changed = true;
     return 0;
 }
 
@@ -329,6 +587,15 @@ int ADirPodDB::DeleteEntry(int index, signed char removeFile, signed char keepFi
 {
     int err = 0;
     if (removeFile) {
+        if (err = BeginChange(); err != 0)
+            return err;
+        // An entry of a listing made from a database another program has replaced since names
+        // another song, or none: the listing must be made again.
+        if (reloaded) {
+            AError::NoteFailure(kErrBusy, AString("the iPod's database was changed by another program since "
+                                                  "it was listed; list the iPod again"));
+            return kErrBusy;
+        }
         const AString* entry = GetFPath(index);
         if (!entry)
             return kErrInvalidElement;
@@ -343,19 +610,150 @@ int ADirPodDB::DeleteEntry(int index, signed char removeFile, signed char keepFi
 void ADirPodDB::DeleteAll()
 {
     ADir::DeleteAll();
+    // Changes not stored are given up: the iPod's database still lists the songs removed, whose
+    // files stay, and the journal names the songs copied, which the next listing takes in.
+    pendingRemovals.clear();
+    tidyFiles.clear();
+    tidyPending = false;
+    changed = false;
+    addedSinceStore = 0;
+    lock.Release();
     if (!database->GetIPodID().IsEmpty())
         iPodID = database->GetIPodID();
     ResetDatabase();
 }
 
-int ADirPodDB::Finalize() { return database->Store(nullptr); }
+int ADirPodDB::Finalize()
+{
+    if (!database->IsLoaded())
+        return kErrUnknown;
+    int err = 0;
+    if (tidyPending)
+        err = BeginChange();
+    if (err == 0 && (changed || database->ShuffleFileOutOfDate()))
+        err = StoreNow();
+    lock.Release();
+    return err;
+}
+
+void ADirPodDB::Log(const AString& line) const
+{
+    AString text = line;
+    text += "\n";
+    progress->AddToLog(&text, 1);
+}
+
+int ADirPodDB::BeginChange()
+{
+    if (!database->IsLoaded())
+        return kErrUnknown;
+    if (lock.IsHeld()) {
+        TidyUp();
+        return 0;
+    }
+    if (int err = lock.Acquire(iPodRoot); err != 0)
+        return err;
+    lastStoreTime = SteadySeconds();
+    if (changed || !database->ChangedOnDisk())
+        return 0;
+    if (int err = database->ReloadIfChanged(nullptr, nullptr); err != 0) {
+        lock.Release();
+        ResetDatabase();
+        return err;
+    }
+    database->SetRelevantFields(fileTypeRelevantOnDupSongCompare, genreRelevantOnDupSongCompare,
+                                albumRelevantOnDupSongCompare);
+    reloaded = true;
+    Log(AString("The iPod's database was changed by another program since it was read; this run goes on "
+                "with the database as it is now."));
+    return 0;
+}
+
+int ADirPodDB::StoreNow()
+{
+    if (int err = BeginChange(); err != 0)
+        return err;
+    if (int err = database->Store(nullptr); err != 0) {
+        // Nothing the store would have made final has happened: the removed songs' files are
+        // still where the iPod's database lists them, and the journal names the songs copied.
+        AString detail = AError::FailureDetail(err);
+        if (detail.IsEmpty()) {
+            detail = "cannot write ";
+            detail += IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/iTunes/iTunesDB");
+        }
+        if (addedSinceStore == 0 && storedThisListing == 0) {
+            detail += "; nothing was changed on the iPod";
+        } else if (addedSinceStore == 0) {
+            detail += "; the iPod was left as its last store this run made it";
+        } else {
+            detail += "; the iPod's database was left as it was, and the ";
+            detail += addedSinceStore;
+            detail += addedSinceStore == 1 ? " song" : " songs";
+            detail += " copied onto it since are taken in by the next run";
+        }
+        AError::NoteFailure(err, detail);
+        return err;
+    }
+    int result = 0;
+    std::vector<IPodJournal::Entry> left;
+    for (const AString& file : pendingRemovals) {
+        if (int err = ADir::Delete(&file, 1, 0); err != 0) {
+            AString line("Could not remove ");
+            line += file;
+            line += ", whose song the iPod no longer lists: ";
+            line += err;
+            AError::AddErrorMsg(&line, err);
+            line += " The next run tries again.";
+            Log(line);
+            IPodJournal::Entry entry;
+            entry.kind = IPodJournal::Kind::kRemoved;
+            entry.move = moveInsteadOfDelete != 0;
+            entry.location = file.Mid(iPodRoot.GetLength() - 1, file.GetLength());
+            left.push_back(entry);
+            if (result == 0)
+                result = err;
+        }
+    }
+    pendingRemovals.clear();
+    if (int err = journal.Set(std::move(left)); err != 0) {
+        // The entries left name songs the stored database holds, or files already gone: the next
+        // listing finds nothing to do for them.
+        AString line("Could not empty the iPod's journal: ");
+        line += err;
+        AError::AddErrorMsg(&line, err);
+        Log(line);
+    }
+    changed = false;
+    addedSinceStore = 0;
+    ++storedThisListing;
+    lastStoreTime = SteadySeconds();
+    return result;
+}
+
+void ADirPodDB::StoreIfDue()
+{
+    if (addedSinceStore < storeEverySongs && SteadySeconds() - lastStoreTime < storeEverySeconds)
+        return;
+    // A store on the way that fails is tried again at the next one, and by Finalize.
+    if (int err = StoreNow(); err != 0) {
+        AString line("Could not write the iPod's database on the way: ");
+        line += err;
+        AError::AddErrorMsg(&line, err);
+        Log(line);
+    }
+}
 
 int ADirPodDB::RefreshSong(const AString* path)
 {
+    if (int err = BeginChange(); err != 0)
+        return err;
     MHIT* track = nullptr;
     if (!path || !FindTrack(*path, 1, &track))
         return kErrUnknown;
-    const AString disk = DiskPathOf(*track);
+    changed = true;
+    AString disk, why;
+    if (ResolveOwnFile(*track, &disk, &why) != OwnFile::kOwn)
+        return RefuseLocation(*track, why.IsEmpty() ? AString("it is missing") : why);
     ID3 tags;
     if (int err = tags.SetFilePath(disk); err != 0)
         return err;
@@ -427,6 +825,8 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
 {
     if (!path)
         return kErrFileNotFound;
+    if (int err = BeginChange(); err != 0)
+        return err;
     ID3 tags;
     if (int err = tags.SetFilePath(*path); err != 0)
         return err;
@@ -441,58 +841,40 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
     if (int err = database->AddSong(song, nullptr, 0); err != 0)
         return err;
 
-    AString fileName;
-    path->LastPathComponent(&fileName);
-    AString extension;
-    if (const int dot = fileName.ReverseFind('.'); dot >= 0)
-        extension = fileName.Mid(dot, fileName.GetLength());
-
-    // The key only spreads the songs over the folders and picks a first name to try.
-    CRC32 crc;
-    for (const AString* text : {&song.genre, &song.artist, &song.album, &song.modifiedName})
-        crc.Update(*text);
-    const std::uint32_t key = crc.GetValue();
-    int number = static_cast<int>(key & 0xFFFFFF);
-    char folderName[8];
-    std::snprintf(folderName, sizeof folderName, "F%02u", (key >> 24) % 100);
-    AString relativeFolder("iPod_Control/Music/");
-    relativeFolder += folderName;
-    const AString folder = IPodDB::ResolveIPodPath(iPodRoot, relativeFolder.CStr());
-    if (!AFile::DirExists(&folder)) {
-        if (int err = AFile::CreateDir(&folder); err != 0)
-            return err;
-        if (int err = AFile::SetVisibility(&folder, 0); err != 0)
-            return err;
-    }
-
-    // Four letters name 26^4 files; a folder holding that many has no free name left.
     AString destination;
-    for (int tries = 0;; ++tries) {
-        if (tries == kNamesPerFolder)
-            return kErrUnableToCopy;
-        AString letters = AString::Base26Num(number);
-        if (letters.GetLength() > 4)
-            letters = letters.Right(4);
-        destination = folder;
-        destination.AppendPathComponent(IPodDB::IPodFileName(letters + extension));
-        if (AFile::GetPathType(&destination) == AFile::kPathOther && !AFile::FileExists(&destination))
-            break;
-        number = (number + 1) & 0xFFFFFF;
-    }
+    if (int err = IPodMusicFolder::ChooseDestination(iPodRoot, *path, song, destination); err != 0)
+        return err;
+
+    // Named in the journal before it is copied: a run that stops between the copy and the store
+    // leaves a file the next run can tell as its own.
+    song.filePath = destination.Mid(iPodRoot.GetLength() - 1, destination.GetLength());
+    IPodJournal::Entry entry;
+    entry.location = song.filePath;
+    entry.size = AFile::GetFileSize(path);
+    entry.genre = song.genre;
+    entry.artist = song.artist;
+    entry.album = song.album;
+    entry.name = song.modifiedName.IsEmpty() ? song.name : song.modifiedName;
+    if (int err = journal.Add(entry); err != 0)
+        return err;
 
     if (int err = AFile::CopyWithProgress(path, &destination, cancel, progress); err != 0) {
         if (AFile::GetPathType(&destination) == AFile::kPathFile)
             AFile::Delete(&destination);
+        journal.ForgetLast();
         return err;
     }
-    song.filePath = destination.Mid(iPodRoot.GetLength(), destination.GetLength());
     MHIT* track = nullptr;
     if (int err = database->AddSong(song, &track, 1); err != 0) {
         AFile::Delete(&destination);
+        journal.ForgetLast();
         return err;
     }
     if (track)
         track->SetFilepath(song.filePath);
+    changed = true;
+    ++addedSinceStore;
+    StoreIfDue();
     return 0;
 }
 

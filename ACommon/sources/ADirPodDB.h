@@ -2,16 +2,29 @@
 // ADirPodDB: a mounted iPod as a song source, read and changed through the iPod's own database
 // (IPodDB) rather than through a library application. The songs, their tags and their files come
 // from iPod_Control/iTunes/iTunesDB; songs are copied into the music folders F00-F99 and entered
-// into the database here, and the database (with iTunesSD) is written back by Finalize.
+// into the database here, and the database (with iTunesSD) is written back by Finalize, and every
+// few hundred songs or every minute on the way.
+//
+// The iPod never holds a track without its file, whenever a run stops: the first change takes the
+// iPod's lock (IPodLock); a song's file is copied only once the iPod's journal (IPodJournal) names
+// it, and a removed song's file is moved or deleted only once a stored database no longer lists it.
+// Listing the iPod takes in what a run that was killed or failed left behind: complete files the
+// journal names become the songs they are, incomplete ones and leftover temporary files go, and
+// removals the stored database already shows are carried out.
 //
 // Its virtual paths are the database's ("/Genre/Artist/Album/Name/ext?handle"), the handle being
 // the track's, which never names another track within the process. Full paths handed to it are the
 // iPod's mount point joined with a virtual path.
 
 #include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/IPodJournal.h"
+#include "ACommon/itunesdb/IPodLock.h"
 #include "ACommon/sources/ADirSong.h"
 
 #include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 class ADirPodDB : public ADirSong {
 public:
@@ -41,7 +54,9 @@ public:
     void DeleteAll() override;
     int WriteState(AFile* f) override;
     int ReadState(AFile* f) override;
-    // Writes the database and iTunesSD back to the iPod; -10000 unless the whole database was loaded.
+    // Writes the database and iTunesSD back to the iPod when the run changed anything (or iTunesSD
+    // no longer matches the database), then moves or deletes the files of the songs removed, and
+    // releases the iPod's lock; -10000 unless the whole database was loaded.
     int Finalize() override;
     int CopyProperties(ADir* other) override;
     AString GetRootDisplayName(signed char bare) override;
@@ -50,7 +65,7 @@ public:
 
     // Copies the music file `path` onto the iPod and enters it into the database. A song without a
     // name tag is called `name` when given (else after its file). -4 when the database holds the
-    // song already (nothing is copied).
+    // song already (nothing is copied); -10000 unless the whole database was loaded.
     int AddSongFromDisk(const AString* path, const AString* name, CancelProc cancel);
     // Takes the length, size, bit rate, date, year and track number of the track a virtual path
     // names from its file again, after the file was replaced in place.
@@ -61,17 +76,45 @@ public:
     const AString& GetIPodID() const { return iPodID; }
     IPodDB* GetDatabase() const { return database.get(); }
 
+    // How often a long run stores the database on the way, so that a crash loses little work:
+    // after this many songs added, or this many seconds after the last store.
+    static constexpr int kStoreEverySongs = 250;
+    static constexpr int kStoreEverySeconds = 60;
+    void SetStoreInterval(int songs, int seconds)
+    {
+        storeEverySongs = songs;
+        storeEverySeconds = seconds;
+    }
+
 private:
+    // Before the database is changed: the iPod's lock taken, and a database that another writer
+    // stored since it was read here read again. 0, or why the iPod cannot be changed.
+    int BeginChange();
+    // Stores the database, then carries out the removals waiting for it and empties the journal.
+    int StoreNow();
+    void StoreIfDue();
+    // Takes in what an interrupted run left on the iPod (see the top of this file): complete
+    // copies become songs of the database in memory at once, so that the listing shows them; the
+    // files to remove are only noted, and removed by TidyUp at the first change or Finalize (a
+    // run that only plans, or is refused at its review, changes nothing on the iPod).
+    void RecoverInterruptedRun();
+    void TidyUp();
+    void Log(const AString& line) const;
     // `path` relative to the iPod: the mount point cut off ("/" kept in front).
     AString RelativePath(const AString& path, bool upToFirstRoot) const;
     // The track a virtual path names (1 found, 0 not).
     int FindTrack(const AString& path, signed char exact, MHIT** track, bool upToFirstRoot = false);
     AString DiskPathOf(const MHIT& track) const;
     enum class OwnFile { kOwn, kMissing, kRefused };
-    // Whether the file of `track` is one this source may delete or move: kOwn (`file` set to it,
-    // links and ".." resolved) for a regular file inside the iPod's music folder, kMissing when
-    // nothing is there, kRefused (`why` set) for anything else.
+    // Whether the file of `track` is one this source may read, write over, delete or move: kOwn
+    // (`file` set to it) for a regular file inside the iPod's music folder, kMissing when nothing
+    // is there, kRefused (`why` set) for a location with ".." in it, outside the music folder, a
+    // link or anything but a regular file.
     OwnFile ResolveOwnFile(const MHIT& track, AString* file, AString* why) const;
+    // True when `folder` is the music folder or lies inside it (or does not exist).
+    bool InsideMusicFolder(const AString& folder) const;
+    // Notes why the file of `track` is not used and returns -10000.
+    int RefuseLocation(const MHIT& track, const AString& why) const;
     void ResetDatabase();
     void CheckRemovedFilesFolder();
 
@@ -80,4 +123,26 @@ private:
     AString lastPath;
     AString iPodID;
     AString localTempPath;
+    IPodLock lock;
+    IPodJournal journal;
+    // The files of songs removed since the last store, moved or deleted once a store succeeds.
+    std::vector<AString> pendingRemovals;
+    // What an interrupted run left to remove: files to delete, and (`removal`) files of songs it
+    // removed, moved to "Removed Files" (`move`) or deleted as that run was set to.
+    struct TidyFile {
+        AString file;
+        bool removal = false;
+        bool move = false;
+    };
+    std::vector<TidyFile> tidyFiles;
+    bool tidyPending = false;
+    bool changed = false;           // the database differs from the iPod's since the last store
+    bool reloaded = false;          // read again since it was listed: lookups go by the song
+    int addedSinceStore = 0;        // songs copied onto the iPod since the last store
+    int storedThisListing = 0;      // stores since the database was listed
+    std::int64_t lastStoreTime = 0; // seconds of a steady clock
+    int storeEverySongs = kStoreEverySongs;
+    int storeEverySeconds = kStoreEverySeconds;
+    // Folders already found to be inside (or outside) the music folder.
+    mutable std::unordered_map<std::string, bool> insideMusic;
 };

@@ -966,11 +966,15 @@ int ASync::DoSync(CancelProc cancel)
         // Both sides agree; the saved lists must say so too. Lists left from an older run would
         // take a file added later under a name that was deleted on both sides since for a file
         // deleted on one side, and delete it.
+        // The sources are finalised all the same: what listing found to mend on a side (an iPod's
+        // iTunesSD a stopped run left behind its database, songs such a run copied) is mended.
+        if (!planOnly)
+            err = FinalizeSides();
         if (autoAction == kTwoWay && !planOnly)
             RepopulateLists(cancel);
         text = "Nothing to Sync!";
         progress->ReportMessage(&text, 1);
-        return 0;
+        return err;
     }
     if (planOnly)
         return 0;
@@ -1000,8 +1004,25 @@ int ASync::DoSync(CancelProc cancel)
     // The sources write their libraries back first: the lists saved for the next two-way sync are
     // read from the sides as they now stand (an iPod's database holds the songs just copied onto it
     // only once it is written).
+    if (int finalized = FinalizeSides(); err == 0)
+        err = finalized;
+    if (autoAction == kTwoWay) {
+        text = "Performing sync finalization...";
+        progress->StartDivision(0.1, &text, 0, 1);
+        RepopulateLists(cancel);
+        progress->EndDivision(nullptr, 0, 0);
+    }
+    CleanUp();
+    text = "Sync completed.";
+    progress->EndProgress(&text, 1, 1, (err == 0 || err == kErrUserCancel) ? 1 : 0);
+    return err;
+}
+
+int ASync::FinalizeSides()
+{
     // A side that cannot write its library back has lost what the actions did to it (songs copied
     // onto an iPod are not in its database): the run failed.
+    int err = 0;
     for (ADir* side : {dir1.get(), dir2.get()}) {
         if (int finalized = side->Finalize(); finalized != 0) {
             tally.CountError();
@@ -1015,15 +1036,6 @@ int ASync::DoSync(CancelProc cancel)
                 err = finalized;
         }
     }
-    if (autoAction == kTwoWay) {
-        text = "Performing sync finalization...";
-        progress->StartDivision(0.1, &text, 0, 1);
-        RepopulateLists(cancel);
-        progress->EndDivision(nullptr, 0, 0);
-    }
-    CleanUp();
-    text = "Sync completed.";
-    progress->EndProgress(&text, 1, 1, (err == 0 || err == kErrUserCancel) ? 1 : 0);
     return err;
 }
 

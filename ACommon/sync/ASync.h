@@ -257,6 +257,8 @@ protected:
     // Takes out of the plan every deletion on the side opposite a side that holds files its listing
     // could not read: any of them may be the copy of a file the plan would delete as missing.
     void KeepCopiesOfUnreadableFiles();
+    // Finalize of both sources, each failure logged; the first failure.
+    int FinalizeSides();
     // Sets a changed filter on the four sources and drops the saved lists.
     template <typename Apply> void ApplyFilterChange(Apply apply);
     int BuildList(ADir* side, ADir* saved, const AString* path, CancelProc cancel, signed char rebuild);

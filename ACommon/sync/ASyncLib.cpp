@@ -566,6 +566,22 @@ int ASyncLib::PreSyncCheck()
     // A receiving iPod seen through iTunes that updates itself automatically is checked here too;
     // its update mode is read from the iPod's own files, which come with the iPod sources.
 
+    // An iPod that checks its database's signature shows no songs at all after a store without
+    // one: refused before anything is copied onto it.
+    for (int side = 1; side <= 2; ++side) {
+        ADir* dir = SideSource(side);
+        if (!receives[side] || dir->GetType() != ADir::kTypeIPodDB)
+            continue;
+        AString volume;
+        static_cast<ADirPodDB*>(dir)->GetRealRootPath(&volume);
+        if (IPodDB::ChecksSignature(&volume)) {
+            AString text = IPodDB::SignatureRefusal(&volume);
+            progress->ReportMessage(&text, 0);
+            AError::NoteFailure(kErrNotSupported, text);
+            return kErrNotSupported;
+        }
+    }
+
     // A receiving playlist must accept songs: the iTunes sides first, then the iPod ones, each
     // left before right.
     for (int type : {ADir::kTypeITunes, ADir::kTypeIPod})

@@ -180,8 +180,11 @@ int SyncSession::OpenIPod(int leftType, const AString& leftRoot, const MountedIP
     ipod.reset();
     stateUnreadable = false;
     if (!pod.databaseRead) {
-        Say(true, AString("The database of the iPod on ") + pod.volume + " (" + pod.mountPoint +
-                      "/iPod_Control/iTunes/iTunesDB) cannot be read; nothing was changed.");
+        AString text = AString("The database of the iPod on ") + pod.volume + " (" + pod.mountPoint +
+                       "/iPod_Control/iTunes/iTunesDB) cannot be read";
+        if (!pod.problem.IsEmpty())
+            text += AString(" (") + pod.problem + ")";
+        Say(true, text + "; nothing was changed.");
         return kErrUnknown;
     }
     if (pod.readOnly) {
@@ -189,6 +192,12 @@ int SyncSession::OpenIPod(int leftType, const AString& leftRoot, const MountedIP
                       ") is mounted read-only, so its music cannot be changed. An iPod formatted as "
                       "journaled HFS+ must be mounted writable (or reformatted as FAT) before Pelorin can "
                       "sync it.");
+        return kErrNotSupported;
+    }
+    if (pod.signedDatabase) {
+        AString root = pod.mountPoint;
+        Say(true, AString("The iPod \"") + pod.name + "\" (" + pod.mountPoint + ") is not supported. " +
+                      IPodDB::SignatureRefusal(&root));
         return kErrNotSupported;
     }
     std::error_code error;

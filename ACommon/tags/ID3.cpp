@@ -388,11 +388,11 @@ ID3::~ID3() = default;
 
 void ID3::Reset()
 {
-    name = album = artist = tvShow = genre = composer = AString();
+    name = album = artist = albumArtist = tvShow = genre = composer = AString();
     images.clear();
-    trackNumber = discNumber = discCount = year = compilation = 0;
+    trackNumber = trackCount = discNumber = discCount = year = compilation = 0;
     mediaKind = -1;
-    podcast = bitRate = duration = 0;
+    podcast = bitRate = duration = sampleRateHz = 0;
     fileSize = 0;
     tagKinds = 0;
     musicStart = musicEnd = 0;
@@ -508,9 +508,9 @@ int ID3::LoadID3v2(FileWindow& window, std::uint64_t base, std::uint64_t limit)
         return 0;
 
     // An ID3v2 tag replaces everything an ID3v1 tag said, even what it does not say itself.
-    name = album = artist = tvShow = genre = composer = AString();
+    name = album = artist = albumArtist = tvShow = genre = composer = AString();
     images.clear();
-    trackNumber = discNumber = discCount = year = compilation = 0;
+    trackNumber = trackCount = discNumber = discCount = year = compilation = 0;
     mediaKind = -1;
     podcast = bitRate = duration = 0;
 
@@ -659,15 +659,19 @@ void ID3::ApplyFrame(int version, const char* id, const FrameData& data, bool re
             artist = text;
         break;
     case Field::BandArtist:
+        albumArtist = text;
         if (version != 2 || artist.IsEmpty())
             artist = text;
         break;
     case Field::Genre:
         genre = LookUpGenreID3(text, 0);
         break;
-    case Field::Track:
+    case Field::Track: {
         trackNumber = text.IntValue(10) & 0xFFFF;
+        int number = 0;
+        SplitNumberPair(text, number, trackCount);
         break;
+    }
     case Field::Disc:
         SplitNumberPair(text, discNumber, discCount);
         break;
@@ -868,6 +872,7 @@ int ID3::LoadMP3HeaderInfo(FileWindow& window, std::uint64_t from)
         const std::uint64_t audioBytes = audioEnd > frameStart ? audioEnd - frameStart : 0;
         const std::uint64_t rate = static_cast<std::uint64_t>(header.BitRate());
         const std::uint64_t sampleRate = static_cast<std::uint64_t>(header.SampleRate());
+        sampleRateHz = ClampToInt(sampleRate);
         const std::uint64_t frameLength = static_cast<std::uint64_t>(header.FrameLength());
         // Bytes per frame = factor x bit rate / sample rate, so the average bit rate of a variable
         // bit-rate file is its average frame length x sample rate / factor.
@@ -1007,6 +1012,8 @@ int ID3::LoadMoov(FileWindow& window, const Atom& moov, double& seconds)
         if (atom.Is("mvhd") && !mvhdRead) {
             mvhdRead = true;
             LoadMovieHeader(window, atom, seconds);
+        } else if (atom.Is("trak") && sampleRateHz == 0) {
+            LoadTrackSampleRate(window, atom);
         } else if (atom.Is("udta") && !udtaRead) {
             udtaRead = true;
             Atom meta;
@@ -1081,8 +1088,11 @@ int ID3::LoadIlst(FileWindow& window, const Atom& ilst)
             if (readText())
                 artist = text;
         } else if (item.Is("aART")) {
-            if (readText() && artist.IsEmpty())
-                artist = text;
+            if (readText()) {
+                albumArtist = text;
+                if (artist.IsEmpty())
+                    artist = text;
+            }
         } else if (item.Is("tvsh")) {
             if (readText())
                 tvShow = text;
@@ -1098,8 +1108,11 @@ int ID3::LoadIlst(FileWindow& window, const Atom& ilst)
         } else if (item.Is("covr")) {
             err = AppendImagesAAC(window, item);
         } else if (item.Is("trkn")) {
-            if (readText(true))
+            if (readText(true)) {
                 trackNumber = text.IntValue(10) & 0xFFFF;
+                int number = 0;
+                SplitNumberPair(text, number, trackCount);
+            }
         } else if (item.Is("disk")) {
             if (readText(true))
                 SplitNumberPair(text, discNumber, discCount);
@@ -1217,6 +1230,29 @@ int ID3::AppendImagesAAC(FileWindow& window, const Atom& item)
     return window.Error();
 }
 
+// stsd: version and flags (4), entry count (4), then the sample entries. An audio entry: size (4),
+// format (4), reserved (6), data reference (2), version, revision and vendor (8), channels (2),
+// sample size (2), compression id (2), packet size (2), sample rate (16.16).
+void ID3::LoadTrackSampleRate(FileWindow& window, const Atom& trak)
+{
+    Atom level = trak;
+    for (const char* type : {"mdia", "minf", "stbl", "stsd"}) {
+        Atom child;
+        if (!FindChildAtom(window, level.PayloadStart(), level.End(), type, child))
+            return;
+        level = child;
+    }
+    if (level.size - level.headerSize < 8 + 36)
+        return;
+    ByteReader entry(window.View(level.PayloadStart() + 8, 36));
+    entry.Skip(4);
+    const std::string format = entry.ReadTag(4);
+    entry.Skip(24);
+    const std::uint32_t rate = entry.ReadU32BE() >> 16;
+    if (entry.Ok() && (format == "mp4a" || format == "alac"))
+        sampleRateHz = static_cast<int>(rate);
+}
+
 // ---- AIFF ---------------------------------------------------------------------------------------
 
 // AIFF: "FORM", size, "AIFF" or "AIFC", then chunks: 4-byte id, 4-byte big-endian size, the data,
@@ -1263,6 +1299,8 @@ int ID3::LoadAIFF(FileWindow& window)
             comm.ReadBytes(rate, sizeof rate);
             if (comm.Ok())
                 sampleRate = Extended80({rate, sizeof rate});
+            if (sampleRate > 0 && sampleRate < 1e7)
+                sampleRateHz = ClampToInt(std::round(sampleRate));
             std::string compression = comm.ReadTag(4);
             if (compressedForm && comm.Ok())
                 pcm = compression == "NONE" || compression == "sowt" || compression == "twos" ||
@@ -1332,6 +1370,7 @@ void ID3::GetSongInfo(SongInfoStruct& info) const
     info.podcast = podcast;
     info.bitRate = bitRate;
     info.duration = duration;
+    info.sampleRate = sampleRateHz;
     info.size = fileSize;
     info.fileExtension = fileExtension;
     info.appleID = appleID;

@@ -52,16 +52,21 @@ public:
     void GetModifiedName(AString& out) const { out = modifiedName; }
     void GetAlbum(AString& out) const { out = album; }
     void GetArtist(AString& out) const { out = artist; }
+    // The album's artist (TPE2, aART), which the artist falls back to; empty when not tagged.
+    const AString& GetAlbumArtist() const { return albumArtist; }
     void GetTVShow(AString& out) const { out = tvShow; }
     void GetGenre(AString& out) const { out = genre; }
     void GetComposer(AString& out) const { out = composer; }
     void GetFileExt(AString& out) const { out = fileExtension; }
     void GetAppleID(AString& out) const { out = appleID; }
     void GetTrackNumber(long& out) const { out = trackNumber; }
+    int GetTrackCount() const { return trackCount; }
     void GetDiskNumber(long& out) const { out = discNumber; }
     void GetDiskCount(long& out) const { out = discCount; }
     void GetBitrate(long& out) const { out = bitRate; }
     void GetDuration(long& out) const { out = duration; }
+    // Samples per second of the music (MP3, MP4 and AIFF); 0 when not known.
+    int GetSampleRate() const { return sampleRateHz; }
     long GetYear() const { return year; }
     long GetFileSize() const { return fileSize; }
     bool IsCompilation() const { return compilation == 1; }
@@ -149,6 +154,8 @@ private:
     int LoadAAC(FileWindow& window);
     int LoadMoov(FileWindow& window, const Atom& moov, double& seconds);
     void LoadMovieHeader(FileWindow& window, const Atom& mvhd, double& seconds);
+    // The sample rate of a track's first sample entry (trak/mdia/minf/stbl/stsd).
+    void LoadTrackSampleRate(FileWindow& window, const Atom& trak);
     int LoadIlst(FileWindow& window, const Atom& ilst);
     int GetFrameStringAAC(AString& out, FileWindow& window, const Atom& item, bool numberPair);
     int AppendImagesAAC(FileWindow& window, const Atom& item);
@@ -166,9 +173,10 @@ private:
                            bool existingTag);
 
     AString filePath;
-    AString name, album, artist, tvShow, genre, composer;
+    AString name, album, artist, albumArtist, tvShow, genre, composer;
     std::vector<Image> images;
     int trackNumber = 0;
+    int trackCount = 0;
     int discNumber = 0;
     int discCount = 0;
     int year = 0;
@@ -177,6 +185,7 @@ private:
     int podcast = 0;
     int bitRate = 0;
     int duration = 0;
+    int sampleRateHz = 0; // of the music, when its header tells
     int fileSize = 0;
     AString fileExtension;
     AString appleID;

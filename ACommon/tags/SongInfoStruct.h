@@ -23,6 +23,7 @@ struct SongInfoStruct {
     int podcast = 0;
     int bitRate = 0;           // kbit/s
     int duration = 0;          // seconds
+    int sampleRate = 0;        // Hz; 0 when not known
     int size = 0;              // bytes
     std::uint64_t modTime = 0; // file time (AFile::FileModTime)
     AString filePath;

@@ -76,11 +76,46 @@ TEST(IPodsCommand, JsonListsTheSameFactsAndNoIPodIsSaidSo)
     const std::string expected =
         "[\n {\"name\": \"Quote \\\" Pod\", \"volume\": \"POD\", \"path\": \"" + root +
         "\", \"model\": \"A147\", \"family\": 4, \"familyName\": \"iPod video\", "
-        "\"capacityGB\": 60, \"songs\": 2, \"autoUpdate\": false, \"readOnly\": false}\n]\n";
+        "\"capacityGB\": 60, \"songs\": 2, \"autoUpdate\": false, \"readOnly\": false, \"supported\": "
+        "true}\n]\n";
     EXPECT_EQ(result.out, expected);
     std::filesystem::remove_all(root);
     EXPECT_EQ(RunIPods(volumes, {"--json"}).out, "[]\n");
     result = RunIPods(volumes);
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.out, "No iPod is mounted under " + volumes.Path() + ".\n");
+}
+
+TEST(IPodsCommand, AnIPodThatChecksASignatureIsShownAsNotSupportedAndIsNotSynced)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "CLASSIC",
+                                                {.name = "Big One", .modelNumStr = "MB029", .later = true});
+    fixtures::CommandResult result = RunIPods(volumes);
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    const std::size_t at = result.out.find("Big One");
+    ASSERT_NE(at, std::string::npos) << result.out;
+    const std::string line = result.out.substr(at, result.out.find('\n', at) - at);
+    EXPECT_NE(line.find("B029"), std::string::npos) << line;
+    EXPECT_NE(line.find("not supported"), std::string::npos) << line;
+    EXPECT_NE(result.out.find("\"CLASSIC\" is not supported: it checks its music database with a signature"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(RunIPods(volumes, {"--json"}).out.find("\"supported\": false"), std::string::npos);
+
+    std::filesystem::create_directories(volumes / "../Songs");
+    const auto listing = fixtures::ListFiles(root);
+    const auto database = fixtures::ReadFile(fixtures::DatabasePath(root));
+    fixtures::CommandResult sync =
+        fixtures::RunPelorin({"sync", "--from", volumes / "../Songs", "--type", "copy-to-ipod", "--yes"}, "",
+                             {"PELORIN_VOLUMES=" + volumes.Path(), "XDG_DATA_HOME=" + volumes / "../data"});
+    EXPECT_EQ(sync.exitStatus, 1);
+    EXPECT_NE(
+        sync.err.find("This iPod (model MB029, an iPod classic or an iPod nano of the 3rd generation or "
+                      "later) checks its music database with a signature that Pelorin cannot make yet; "
+                      "syncing would leave it showing no songs. Nothing was changed."),
+        std::string::npos)
+        << sync.err;
+    EXPECT_EQ(fixtures::ListFiles(root), listing);
+    EXPECT_EQ(fixtures::ReadFile(fixtures::DatabasePath(root)), database);
 }

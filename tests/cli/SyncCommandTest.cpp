@@ -170,3 +170,33 @@ TEST(SyncCommand, SongsGoOntoTheIPodWhichIsThenSetToManualUpdating)
     EXPECT_TRUE(Has(onto.out, "now set to manual updating")) << onto.out;
     EXPECT_EQ(ReadFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs")[10], 0);
 }
+
+// What the user is told names the cause: the file and the system's reason, not a code alone.
+TEST(SyncCommand, FailuresNameTheFileAndTheReason)
+{
+    fixtures::TempDir tmp;
+    std::filesystem::create_directories(tmp / "Songs");
+    fixtures::WriteFile(tmp / "NotAFolder", std::string("x"));
+    fixtures::CommandResult result =
+        RunPelorin({"sync", "--from", tmp / "Songs", "--type", "copy-to-ipod", "--yes"}, "",
+                   {"PELORIN_VOLUMES=" + tmp / "NotAFolder", "XDG_DATA_HOME=" + tmp / "data"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(Has(result.err, "cannot read the volumes folder " + tmp / "NotAFolder" + ": Not a directory"))
+        << result.err;
+    result = RunPelorin({"ipods"}, "", {"PELORIN_VOLUMES=" + tmp / "NotAFolder"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(Has(result.err, "cannot read the volumes folder " + tmp / "NotAFolder" + ": Not a directory"))
+        << result.err;
+
+    Demo demo;
+    const std::string database = demo.IPod() + "/iPod_Control/iTunes/iTunesDB";
+    auto bytes = ReadFile(database);
+    fixtures::itdb::PutU32(bytes, fixtures::itdb::GetU32(bytes, 4) + 12, 99); // the track list's type
+    fixtures::WriteFile(database, bytes);
+    result = demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(Has(result.err, "-10000: Unknown error encountered. (the iPod's database " + database +
+                                    " has no track list"))
+        << result.err;
+    EXPECT_EQ(ReadFile(database), bytes);
+}

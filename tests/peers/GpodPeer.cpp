@@ -16,7 +16,14 @@ PeerDatabase ReadWithGpod(const std::string& root)
 {
     PeerDatabase result;
     GError* error = nullptr;
+    const GLogFunc before = g_log_set_default_handler(
+        [](const gchar*, GLogLevelFlags level, const gchar* message, gpointer warnings) {
+            if (level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING))
+                static_cast<std::vector<std::string>*>(warnings)->push_back(message ? message : "");
+        },
+        &result.warnings);
     Itdb_iTunesDB* db = itdb_parse(root.c_str(), &error);
+    g_log_set_default_handler(before, nullptr);
     if (!db) {
         result.error = error ? error->message : "itdb_parse failed";
         if (error)

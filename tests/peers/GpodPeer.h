@@ -27,11 +27,12 @@ struct PeerPlaylist {
 struct PeerDatabase {
     bool ok = false;
     std::string error;
-    std::vector<PeerTrack> tracks; // in file order
+    std::vector<std::string> warnings; // what libgpod logged as a warning or worse while reading
+    std::vector<PeerTrack> tracks;     // in file order
     std::vector<PeerPlaylist> playlists;
 };
 
-// itdb_parse of the iPod mounted at `root`.
+// itdb_parse of the iPod mounted at `root`, with the warnings it logged.
 PeerDatabase ReadWithGpod(const std::string& root);
 
 // Writes a new database with itdb_write into the iPod at `root` (whose iPod_Control/iTunes folder

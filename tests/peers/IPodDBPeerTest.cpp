@@ -8,8 +8,10 @@
 #include "ACommon/itunesdb/MHBD.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLT.h"
+#include "ACommon/sources/ADirPodDB.h"
 #include "GpodPeer.h"
 #include "fixtures/IPodFixture.h"
+#include "fixtures/MusicFiles.h"
 #include "fixtures/TempDir.h"
 
 #include <gpod/itdb.h>
@@ -403,4 +405,85 @@ TEST(IPodDBPeer, OnTheGoPlaylistIsKeptWhenTheDatabaseIsStored)
     EXPECT_EQ(otgPlaylists(after), expected) << "the On-The-Go playlist is gone or doubled";
     const PeerPlaylist* kept = FindPlaylist(after, "On-The-Go 1");
     ASSERT_NE(kept, nullptr);
+}
+
+// A track added from a song file carries the file's sample rate and the file type, in the fields
+// libgpod writes for the same track (the rate as 16.16 and as a float, the kind text, whether the
+// audio is compressed and its codec).
+TEST(IPodDBPeer, AddedTracksCarryTheSampleRateAndFileTypeFieldsLibgpodWritesForThem)
+{
+    fixtures::TempDir dir;
+    const std::string ours = fixtures::MakeIPod(dir / "Volumes", "OURS");
+    const std::string theirs = fixtures::MakeIPod(dir / "Volumes", "THEIRS");
+    struct Case {
+        const char* file;
+        int sampleRate;
+        const char* kind;
+    };
+    const Case cases[] = {{"Low.mp3", 22050, "MPEG audio file"},
+                          {"High.m4a", 48000, "AAC audio file"},
+                          {"Plain.aif", 16000, "AIFF audio file"}};
+    ADirPodDB source;
+    AString root = AString::FromUTF8(ours);
+    ASSERT_EQ(source.InitWPath(&root, 0, nullptr), 0);
+    for (const Case& c : cases) {
+        fixtures::SongSpec song;
+        song.title = std::string(c.file).substr(0, std::string(c.file).find('.'));
+        song.artist = "Artist";
+        song.sampleRate = c.sampleRate;
+        song.bitRate = 64;
+        fixtures::WriteSong(dir / c.file, song);
+        AString file = AString::FromUTF8(dir / c.file);
+        ASSERT_EQ(source.AddSongFromDisk(&file, nullptr, nullptr), 0) << c.file;
+    }
+    ASSERT_EQ(source.Finalize(), 0);
+
+    // libgpod reads what was written, and writes the same tracks into the other iPod.
+    GError* error = nullptr;
+    Itdb_iTunesDB* read = itdb_parse(ours.c_str(), &error);
+    ASSERT_NE(read, nullptr);
+    Itdb_iTunesDB* written = itdb_new();
+    itdb_set_mountpoint(written, theirs.c_str());
+    Itdb_Playlist* library = itdb_playlist_new("THEIRS", FALSE);
+    itdb_playlist_set_mpl(library);
+    itdb_playlist_add(written, library, -1);
+    std::map<std::string, const Case*> byTitle;
+    for (const Case& c : cases)
+        byTitle[std::string(c.file).substr(0, std::string(c.file).find('.'))] = &c;
+    for (GList* node = read->tracks; node; node = node->next) {
+        auto* track = static_cast<Itdb_Track*>(node->data);
+        const Case* c = byTitle.at(track->title);
+        EXPECT_EQ(track->samplerate, c->sampleRate) << c->file;
+        EXPECT_STREQ(track->filetype, c->kind) << c->file;
+        Itdb_Track* copy = itdb_track_new();
+        copy->title = g_strdup(track->title);
+        copy->ipod_path = g_strdup(track->ipod_path);
+        copy->samplerate = track->samplerate;
+        copy->filetype = g_strdup(track->filetype);
+        itdb_track_add(written, copy, -1);
+        itdb_playlist_add_track(library, copy, -1);
+    }
+    itdb_free(read);
+    ASSERT_TRUE(itdb_write(written, &error));
+    itdb_free(written);
+
+    // Field by field, both databases agree.
+    auto fields = [](const std::string& podRoot) {
+        IPodDB db;
+        AString at = AString::FromUTF8(podRoot);
+        EXPECT_EQ(db.Load(&at, 1, nullptr, nullptr), 0);
+        std::map<std::string, std::vector<std::uint32_t>> byName;
+        db.GetDatabase()->GetTrackList()->ForEachTrack([&byName](MHIT& track) {
+            byName[track.GetName().ToStdString()] = {
+                track.GetField(MHIT::kOffsetSampleRate), track.GetField(MHIT::kOffsetSampleRateFloat),
+                static_cast<std::uint32_t>(track.GetByte(MHIT::kOffsetCompressed) << 8 |
+                                           track.GetByte(MHIT::kOffsetCompressed + 1)),
+                static_cast<std::uint32_t>(track.GetByte(MHIT::kOffsetAudioKind) |
+                                           track.GetByte(MHIT::kOffsetAudioKind + 1) << 8)};
+        });
+        return byName;
+    };
+    const auto mine = fields(ours), peer = fields(theirs);
+    ASSERT_EQ(mine.size(), 3u);
+    EXPECT_EQ(mine, peer);
 }

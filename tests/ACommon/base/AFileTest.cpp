@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 
 using fixtures::Bytes;
 using fixtures::ListFiles;
@@ -203,6 +204,33 @@ TEST_F(AFileOpen, WriteWholeFileSafelyReplacesTheFileAndKeepsItsPermissions)
     EXPECT_EQ(StatOf(dir / "db").st_mode & 07777, 0640u);
     EXPECT_EQ(ListFiles(dir.Path()), Files{"db"}) << "no temporary file is left";
     EXPECT_EQ(AFile::WriteWholeFileSafely(&inMissingFolder, "x", 1), kErrIO);
+}
+
+TEST_F(AFileOpen, FailuresNameTheFileAndTheSystemsReason)
+{
+    WriteFile(dir / "file", "x");
+    AString inMissingFolder = dir.A("no/db"), underAFile = dir.A("file/db");
+    AFile f;
+    struct Case {
+        std::function<int()> call;
+        int code;
+        std::string detail;
+    };
+    const Case cases[] = {
+        {[&] { return AFile::WriteWholeFileSafely(&inMissingFolder, "x", 1); }, kErrIO,
+         "cannot write " + dir / "no/db" + ": No such file or directory"},
+        {[&] { return f.Open(&underAFile, 1); }, kErrOpen,
+         "cannot open " + dir / "file/db" + ": Not a directory"},
+        {[&] { return AFile::CreateDir(&underAFile); }, kErrUnknown,
+         "cannot create the folder " + dir / "file" + ": File exists"},
+        {[&] { return AFile::Rename(&inMissingFolder, &underAFile); }, kErrUnknown,
+         "cannot move " + dir / "no/db" + " to " + dir / "file/db" + ": No such file or directory"},
+    };
+    for (const Case& c : cases) {
+        AError::ClearFailure();
+        EXPECT_EQ(c.call(), c.code) << c.detail;
+        EXPECT_EQ(AError::FailureDetail(c.code).ToStdString(), c.detail);
+    }
 }
 
 // ---- Copies ----

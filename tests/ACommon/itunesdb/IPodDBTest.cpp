@@ -27,14 +27,16 @@ using fixtures::itdb::PutU32;
 
 namespace {
 
-struct StopBeforeCommit {
-    StopBeforeCommit() { IPodDB::SetStopBeforeCommitForTesting(true); }
-    ~StopBeforeCommit() { IPodDB::SetStopBeforeCommitForTesting(false); }
-};
-
 class IPodDBTest : public ::testing::Test {
 protected:
     void SetUp() override { root = fixtures::MakeIPod(volumes.Path(), "POD"); }
+    // Makes the iPod under test a shuffle, which plays from iTunesSD.
+    void MakeShuffle()
+    {
+        fixtures::IPodOptions shuffle;
+        shuffle.modelNumStr = "MA133";
+        root = fixtures::MakeIPod(volumes.Path(), "SHUFFLE", shuffle);
+    }
 
     AString Root() const { return AString::FromUTF8(root); }
     std::string ITunes(const std::string& name) const { return root + "/iPod_Control/iTunes/" + name; }
@@ -56,14 +58,18 @@ protected:
         return track;
     }
 
-    // Leaves a store of one song stopped between writing the temporary database and renaming it.
+    // What a store of one song leaves when it is stopped between writing the temporary database
+    // (complete and flushed) and renaming it over iTunesDB.
     void CrashedStore()
     {
+        const auto before = fixtures::ReadFile(ITunes("iTunesDB"));
         IPodDB db;
         Load(db);
         Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
-        StopBeforeCommit crash;
-        EXPECT_NE(db.Store(nullptr), 0);
+        ASSERT_EQ(db.Store(nullptr), 0);
+        std::filesystem::rename(ITunes("iTunesDB"), ITunes(".iTunesDB.pelorin-99-0.tmp"));
+        fixtures::WriteFile(ITunes("iTunesDB"), before);
+        std::filesystem::remove(ITunes("iTunesSD"));
     }
     std::vector<std::string> ITunesFiles() const
     {
@@ -82,7 +88,7 @@ TEST_F(IPodDBTest, StoreWritesTheDatabaseInPlaceAndLeavesNoTemporaryFile)
     Load(db);
     Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
     ASSERT_EQ(db.Store(nullptr), 0);
-    EXPECT_EQ(ITunesFiles(), (std::vector<std::string>{"iTunesDB", "iTunesPrefs", "iTunesSD"}));
+    EXPECT_EQ(ITunesFiles(), (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
     IPodDB again;
     Load(again);
     EXPECT_EQ(again.GetTrackCount(), 1);
@@ -105,17 +111,6 @@ TEST_F(IPodDBTest, StoreIsRefusedUnlessLoadedWithPlaylists)
     EXPECT_EQ(fresh.Store(&r), kErrUnknown);
     EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), before);
     EXPECT_FALSE(fixtures::Exists(ITunes("iTunesSD")));
-}
-
-TEST_F(IPodDBTest, CrashBetweenWritingAndRenamingLeavesTheOldDatabase)
-{
-    const auto before = fixtures::ReadFile(ITunes("iTunesDB"));
-    CrashedStore();
-    EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), before);
-    EXPECT_EQ(ITunesFiles().size(), 3u); // the temporary stays
-    IPodDB db;
-    Load(db);
-    EXPECT_EQ(db.GetTrackCount(), 0);
 }
 
 TEST_F(IPodDBTest, MissingDatabaseIsRecoveredFromACompleteTemporaryDatabase)
@@ -176,7 +171,7 @@ TEST_F(IPodDBTest, FolderNamesAreMatchedWithoutRegardToCase)
     Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
     ASSERT_EQ(db.Store(nullptr), 0);
     EXPECT_EQ(fixtures::ListFiles(root + "/IPOD_CONTROL/ITUNES"),
-              (std::vector<std::string>{"ITUNESDB", "iTunesPrefs", "iTunesSD"}));
+              (std::vector<std::string>{"ITUNESDB", "iTunesPrefs"}));
     EXPECT_FALSE(fixtures::Exists(root + "/iPod_Control"));
 }
 
@@ -281,6 +276,7 @@ TEST_F(IPodDBTest, StoredTracksAreNumberedInWrittenOrderPlaylistItemsFollowAndAR
 
 TEST_F(IPodDBTest, ShuffleFileHoldsAHeaderAndOneEntryPerTrackWithUnchangedVolume)
 {
+    MakeShuffle();
     IPodDB db;
     Load(db);
     ASSERT_EQ(db.Store(nullptr), 0);
@@ -300,6 +296,7 @@ TEST_F(IPodDBTest, ShuffleFileHoldsAHeaderAndOneEntryPerTrackWithUnchangedVolume
         const std::uint8_t* entry = sd.data() + 18 + 558 * i;
         EXPECT_EQ(std::vector<std::uint8_t>(entry, entry + 6),
                   (std::vector<std::uint8_t>{0, 2, 0x2E, 0x5A, 0xA5, 1}));
+        EXPECT_EQ(std::vector<std::uint8_t>(entry + 6, entry + 24), std::vector<std::uint8_t>(18, 0));
         EXPECT_EQ(std::vector<std::uint8_t>(entry + 24, entry + 27), (std::vector<std::uint8_t>{0, 0, 0x64}));
         EXPECT_EQ(std::vector<std::uint8_t>(entry + 30, entry + 33), (std::vector<std::uint8_t>{0, 2, 0}));
         std::string path;
@@ -316,6 +313,7 @@ TEST_F(IPodDBTest, ShuffleFileHoldsAHeaderAndOneEntryPerTrackWithUnchangedVolume
 
 TEST_F(IPodDBTest, PathTooLongForTheShuffleFileStopsTheStoreAndNamesTheTrack)
 {
+    MakeShuffle();
     const auto before = fixtures::ReadFile(ITunes("iTunesDB"));
     AProgress progress;
     platform::RecordingLogView log;
@@ -475,4 +473,86 @@ TEST_F(IPodDBTest, OnTheGoPlaylistsBecomePlaylistsOfEveryPlaylistDatasetAndTheir
     MHLP* list = again.GetDatabase()->GetPlaylistLists()[0];
     list->GetPlaylist(list->GetPlaylistCount() - 1)->GetName(last);
     EXPECT_EQ(last.ToStdString(), "On-The-Go 3");
+}
+
+TEST_F(IPodDBTest, OnlyIPodsThatPlayFromTheShuffleFileGetOneAndAStaleOneIsNoticed)
+{
+    IPodDB video;
+    Load(video);
+    Add(video, "One", "A", "B", "C", "AAAA.mp3");
+    ASSERT_EQ(video.Store(nullptr), 0);
+    EXPECT_FALSE(fixtures::Exists(ITunes("iTunesSD"))) << "an iPod with a screen never reads it";
+    EXPECT_FALSE(video.ShuffleFileOutOfDate());
+
+    // An iPod that has one (put there by another program) keeps it up to date.
+    fixtures::WriteFile(ITunes("iTunesSD"), std::string(18, '\0'));
+    IPodDB hasOne;
+    Load(hasOne);
+    EXPECT_TRUE(hasOne.ShuffleFileOutOfDate());
+    ASSERT_EQ(hasOne.Store(nullptr), 0);
+    EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesSD")).size(), 18u + 558u);
+    EXPECT_FALSE(hasOne.ShuffleFileOutOfDate());
+
+    // A shuffle whose run stopped after iTunesDB was replaced and before iTunesSD was.
+    MakeShuffle();
+    IPodDB shuffle;
+    Load(shuffle);
+    ASSERT_EQ(shuffle.Store(nullptr), 0);
+    const auto emptyShuffleFile = fixtures::ReadFile(ITunes("iTunesSD"));
+    Add(shuffle, "One", "A", "B", "C", "AAAA.mp3");
+    ASSERT_EQ(shuffle.Store(nullptr), 0);
+    fixtures::WriteFile(ITunes("iTunesSD"), emptyShuffleFile);
+    IPodDB next;
+    Load(next);
+    EXPECT_TRUE(next.ShuffleFileOutOfDate());
+    std::filesystem::remove(ITunes("iTunesSD"));
+    EXPECT_TRUE(next.ShuffleFileOutOfDate()) << "a shuffle without one";
+}
+
+TEST_F(IPodDBTest, AfterAStoreEveryTrackIsInTheLibraryPlaylistExactlyOnce)
+{
+    using namespace fixtures::itdb;
+    auto track = [](std::uint32_t id, const std::u16string& name) {
+        return Track(244, id, {StringObject(1, name), StringObject(4, u"Ann"), StringObject(3, u"Al")});
+    };
+    // The library playlist repeats track 1, names a track that does not exist and lacks track 3.
+    fixtures::WriteFile(
+        ITunes("iTunesDB"),
+        Database({Dataset(1, List("mhlt", 92, {track(1, u"One"), track(2, u"Two"), track(3, u"Three")})),
+                  Dataset(2, List("mhlp", 92,
+                                  {Playlist(u"Pod", true, {Item(1), Item(2), Item(1), Item(77)}),
+                                   Playlist(u"Mix", false, {Item(2), Item(2)})}))}));
+    IPodDB db;
+    Load(db);
+    ASSERT_EQ(db.Store(nullptr), 0);
+    IPodDB stored;
+    Load(stored);
+    MHYP* library = stored.GetDatabase()->GetPlaylistLists().front()->GetPlaylist(0);
+    std::vector<std::string> members;
+    for (int i = 0; i < library->GetSongCount(); ++i)
+        members.push_back(library->GetSong(i) ? library->GetSong(i)->GetName().ToStdString() : "?");
+    EXPECT_EQ(members, (std::vector<std::string>{"One", "Two", "Three"}));
+    EXPECT_EQ(stored.GetDatabase()->GetPlaylistLists().front()->GetPlaylist(1)->GetSongCount(), 2)
+        << "other playlists may repeat a song";
+}
+
+TEST_F(IPodDBTest, DatabaseWithoutATrackListIsNotLoadedSoNeverStored)
+{
+    // The first dataset's type changed from 1 to 99: kept as it is, never read as the track list,
+    // and the playlists that name its tracks are not written back without them.
+    IPodDB db;
+    Load(db);
+    Add(db, "One", "A", "B", "C", "AAAA.mp3");
+    ASSERT_EQ(db.Store(nullptr), 0);
+    auto bytes = fixtures::ReadFile(ITunes("iTunesDB"));
+    const std::size_t firstDataset = GetU32(bytes, 4);
+    ASSERT_EQ(GetU32(bytes, firstDataset + 12), 1u);
+    PutU32(bytes, firstDataset + 12, 99);
+    fixtures::WriteFile(ITunes("iTunesDB"), bytes);
+    IPodDB damaged;
+    AString r = Root();
+    EXPECT_EQ(damaged.Load(&r, 1, nullptr, nullptr), kErrUnknown);
+    EXPECT_NE(AError::FailureDetail(kErrUnknown).ToStdString().find("has no track list"), std::string::npos);
+    EXPECT_EQ(damaged.Store(nullptr), kErrUnknown);
+    EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), bytes);
 }

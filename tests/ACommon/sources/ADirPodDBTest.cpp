@@ -1,5 +1,5 @@
 // The iPod database source on iPod folder trees: listing through the database, virtual paths and
-// lookups, copying songs onto the iPod, deleting them and the state record.
+// lookups, copying songs onto the iPod, deleting them, and mending what a stopped run left.
 
 #include "ACommon/sources/ADirPodDB.h"
 
@@ -21,6 +21,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
+
+#include <sys/stat.h>
 
 using fixtures::ListFiles;
 using fixtures::ReadFile;
@@ -282,12 +285,15 @@ TEST_F(ADirPodDBTest, DeleteRemovesTheFileAndTheTrackAndDeleteEntryTheListedEntr
     ASSERT_EQ(source.Count(), 2);
     AString first = Full(*source.GetFPath(0));
     ASSERT_EQ(source.Delete(&first, 1, 0), 0);
-    EXPECT_EQ(MusicFiles().size(), 1u);
     // The entry of the sorted view is dropped by DeleteEntry, not by Delete.
     ASSERT_EQ(source.DeleteEntry(0, 0, 0), 0);
     EXPECT_EQ(source.Count(), 1);
     EXPECT_EQ(source.Delete(&first, 1, 0), kErrUnknown);
     EXPECT_EQ(source.GetDatabase()->GetTrackCount(), 1);
+    // The file goes once the database that no longer lists it is stored.
+    EXPECT_EQ(MusicFiles().size(), 2u);
+    ASSERT_EQ(source.Finalize(), 0);
+    EXPECT_EQ(MusicFiles().size(), 1u);
 }
 
 TEST_F(ADirPodDBTest, ASongWhoseFileCannotBeMovedStaysListed)
@@ -305,8 +311,9 @@ TEST_F(ADirPodDBTest, ASongWhoseFileCannotBeMovedStaysListed)
 }
 
 // Track locations are text from the database. One that leads out of the music folder (through
-// ".." or a link) or names a folder must not cost the user a file: the track goes, the disk stays.
-TEST_F(ADirPodDBTest, DeletingATrackTouchesOnlyARegularFileInsideTheMusicFolder)
+// ".." or a link) or names a folder must not cost the user a file: the file is neither handed out
+// for reading and writing over nor refreshed, and deleting the track leaves the disk alone.
+TEST_F(ADirPodDBTest, OnlyARegularFileInsideTheMusicFolderIsUsedOrDeleted)
 {
     const std::string musicFolder = root + "/iPod_Control/Music";
     const std::string outside = volumes / "precious.mp3";
@@ -341,6 +348,13 @@ TEST_F(ADirPodDBTest, DeletingATrackTouchesOnlyARegularFileInsideTheMusicFolder)
             source.SetMoveInsteadOfDelete(move);
             Load(source);
             ASSERT_EQ(source.Count(), 1) << c.what;
+            AString song = Full(*source.GetFPath(0)), disk;
+            EXPECT_EQ(source.GetFileDiskPath(&song, &disk, 1), kErrUnknown) << c.what;
+            EXPECT_TRUE(disk.IsEmpty()) << c.what;
+            EXPECT_NE(AError::FailureDetail(kErrUnknown).ToStdString().find("\"Precious\" is not used"),
+                      std::string::npos);
+            EXPECT_EQ(source.RefreshSong(&song), kErrUnknown) << c.what;
+            EXPECT_FALSE(source.FileExists(&song)) << c.what;
             EXPECT_EQ(source.DeleteEntry(0, 1, 0), 0) << c.what;
             EXPECT_TRUE(std::filesystem::exists(c.kept)) << c.what << (move ? ", moving" : ", deleting");
             EXPECT_EQ(source.GetDatabase()->GetTrackCount(), 0) << c.what;
@@ -377,4 +391,227 @@ TEST_F(ADirPodDBTest, OnlyAnIPodThatPlaysVideoTakesAndListsVideo)
         Load(listing);
         EXPECT_EQ(listing.Count(), video ? 2 : 1) << model;
     }
+}
+
+// A run killed between copying songs and storing the database (here: a source that goes away
+// without Finalize, as a killed process does) leaves complete copies, a copy cut short and
+// temporary files. The next listing takes the complete copies in as the songs they are, and its
+// run removes the rest, so that no song is copied twice and no file stays that nothing lists; a
+// listing that changes nothing (a plan only) touches none of it.
+TEST_F(ADirPodDBTest, WhatAnInterruptedRunCopiedIsTakenInAndWhatItLeftHalfDoneIsRemoved)
+{
+    std::vector<std::string> files; // of Song 0 to Song 3, below the music folder
+    {
+        ADirPodDB killed;
+        Load(killed);
+        for (int i = 0; i < 4; ++i) {
+            AString file = Song("s" + std::to_string(i) + ".mp3",
+                                SongSpecOf("Song " + std::to_string(i), "Artist", "Album", "Rock", i));
+            ASSERT_EQ(killed.AddSongFromDisk(&file, nullptr, nullptr), 0);
+        }
+        std::map<std::string, std::string> byName;
+        killed.GetDatabase()->GetDatabase()->GetTrackList()->ForEachTrack([&byName](MHIT& track) {
+            byName[track.GetName().ToStdString()] = track.GetFilepath().ToStdString().substr(20);
+        });
+        for (const auto& [name, file] : byName)
+            files.push_back(file);
+    }
+    ASSERT_EQ(MusicFiles().size(), 4u);
+    std::filesystem::resize_file(root + "/iPod_Control/Music/" + files[3], 100); // cut short
+    fixtures::WriteFile(root + "/iPod_Control/Music/F07/.ABCD.mp3.pelorin-4242-3.tmp", std::string("half"));
+    fixtures::WriteFile(root + "/iPod_Control/iTunes/.iTunesSD.pelorin-4242-4.tmp", std::string("half"));
+    fixtures::WriteFile(root + "/iPod_Control/Music/F07/.hidden.mp3", std::string("not ours"));
+    EXPECT_TRUE(fixtures::Exists(root + "/iPod_Control/iTunes/PelorinJournal"));
+
+    const std::vector<std::string> left = MusicFiles();
+    const std::vector<std::string> iTunesFolder = ListFiles(root + "/iPod_Control/iTunes");
+    {
+        ADirPodDB planOnly;
+        Load(planOnly);
+        EXPECT_EQ(planOnly.Count(), 3);
+        EXPECT_NE(
+            frontend.Log().find("3 songs that a run which did not finish copied onto the iPod are taken"),
+            std::string::npos)
+            << frontend.Log();
+    }
+    EXPECT_EQ(MusicFiles(), left);
+    EXPECT_EQ(ListFiles(root + "/iPod_Control/iTunes"), iTunesFolder);
+
+    ADirPodDB next;
+    Load(next);
+    EXPECT_EQ(next.Count(), 3);
+    // The songs are there: adding them again copies nothing.
+    for (int i = 0; i < 3; ++i) {
+        AString file = AString::FromUTF8(music / ("s" + std::to_string(i) + ".mp3"));
+        EXPECT_EQ(next.AddSongFromDisk(&file, nullptr, nullptr), kErrDuplicate);
+    }
+    ASSERT_EQ(next.Finalize(), 0);
+    std::vector<std::string> expected{files[0], files[1], files[2], "F07/.hidden.mp3"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(MusicFiles(), expected);
+    EXPECT_EQ(ListFiles(root + "/iPod_Control/iTunes"),
+              (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
+    IPodDB stored;
+    AString r = Root();
+    ASSERT_EQ(stored.Load(&r, 1, nullptr, nullptr), 0);
+    EXPECT_EQ(stored.GetTrackCount(), 3);
+}
+
+TEST_F(ADirPodDBTest, ALongRunStoresTheDatabaseOnTheWay)
+{
+    ADirPodDB source;
+    source.SetStoreInterval(2, 3600);
+    Load(source);
+    AString r = Root();
+    for (int i = 0; i < 5; ++i) {
+        AString file =
+            Song("s" + std::to_string(i) + ".mp3", SongSpecOf("Song " + std::to_string(i), "A", "B", "C", i));
+        ASSERT_EQ(source.AddSongFromDisk(&file, nullptr, nullptr), 0);
+        IPodDB stored;
+        ASSERT_EQ(stored.Load(&r, 1, nullptr, nullptr), 0);
+        EXPECT_EQ(stored.GetTrackCount(), (i + 1) / 2 * 2) << i;
+    }
+    ASSERT_EQ(source.Finalize(), 0);
+    IPodDB stored;
+    ASSERT_EQ(stored.Load(&r, 1, nullptr, nullptr), 0);
+    EXPECT_EQ(stored.GetTrackCount(), 5);
+    EXPECT_FALSE(fixtures::Exists(root + "/iPod_Control/iTunes/PelorinJournal"));
+}
+
+// A removed song's file goes only once the database that no longer lists it is stored: a store
+// that fails leaves every listed track with its file, and a run that stops between the store and
+// the removal has the removal carried out by the next listing.
+TEST_F(ADirPodDBTest, ARemovedSongsFileGoesOnlyOnceTheStoredDatabaseNoLongerListsIt)
+{
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")},
+         {"b.mp3", SongSpecOf("Song B", "Artist", "Album", "Rock", 1)}});
+    const std::string database = fixtures::DatabasePath(root);
+    const auto stored = ReadFile(database);
+    {
+        ADirPodDB failing;
+        Load(failing);
+        ASSERT_EQ(failing.DeleteEntry(0, 1, 0), 0);
+        // The database cannot be replaced: a folder has taken its name.
+        std::filesystem::rename(database, database + ".kept");
+        std::filesystem::create_directories(database + "/in the way");
+        EXPECT_EQ(failing.Finalize(), kErrUnknown);
+        EXPECT_EQ(AError::FailureDetail(kErrUnknown).ToStdString(),
+                  "the iPod's database " + database +
+                      " was changed by another program since it was read; nothing was changed on the iPod");
+        std::filesystem::remove_all(database);
+        std::filesystem::rename(database + ".kept", database);
+    }
+    EXPECT_EQ(ReadFile(database), stored);
+    EXPECT_EQ(MusicFiles().size(), 2u);
+    EXPECT_TRUE(ListFiles(root + "/Removed Files").empty());
+
+    std::string removedFile;
+    {
+        ADirPodDB stopped;
+        Load(stopped);
+        AString disk;
+        ASSERT_EQ(stopped.GetFileDiskPath(stopped.GetFPath(0), &disk, 1), 0);
+        removedFile = disk.ToStdString();
+        ASSERT_EQ(stopped.DeleteEntry(0, 1, 0), 0);
+        // Stored, and stopped before the file was moved.
+        ASSERT_EQ(stopped.GetDatabase()->Store(nullptr), 0);
+    }
+    EXPECT_TRUE(fixtures::Exists(removedFile));
+    ADirPodDB next;
+    Load(next);
+    EXPECT_EQ(next.Count(), 1);
+    ASSERT_EQ(next.Finalize(), 0);
+    EXPECT_EQ(MusicFiles().size(), 1u);
+    EXPECT_FALSE(fixtures::Exists(removedFile));
+    EXPECT_EQ(ListFiles(root + "/Removed Files").size(), 1u);
+    EXPECT_FALSE(fixtures::Exists(root + "/iPod_Control/iTunes/PelorinJournal"));
+}
+
+// A run stopped between replacing iTunesDB and replacing iTunesSD leaves a shuffle playing the old
+// list; the next run rewrites iTunesSD even when it has nothing else to do.
+TEST_F(ADirPodDBTest, AStaleShuffleFileIsRewrittenByARunWithNothingElseToDo)
+{
+    options.modelNumStr = "MA133";
+    SetUp();
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}});
+    const std::string shuffleFile = root + "/iPod_Control/iTunes/iTunesSD";
+    const auto current = ReadFile(shuffleFile);
+    ASSERT_EQ(current.size(), IPodDB::kSDHeaderLength + IPodDB::kSDEntryLength);
+    fixtures::WriteFile(shuffleFile, std::vector<std::uint8_t>(IPodDB::kSDHeaderLength, 0));
+    ADirPodDB source;
+    Load(source);
+    ASSERT_EQ(source.Finalize(), 0);
+    EXPECT_EQ(ReadFile(shuffleFile), current);
+    // Up to date, a run with nothing to do writes nothing.
+    fixtures::SetModTime(fixtures::DatabasePath(root), 1000000000);
+    ADirPodDB again;
+    Load(again);
+    ASSERT_EQ(again.Finalize(), 0);
+    struct stat info {};
+    ASSERT_EQ(stat(fixtures::DatabasePath(root).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, 1000000000);
+}
+
+// The state file remembers the iPod's mount point as the folder for removed songs; mounted
+// elsewhere now, the iPod's songs still go onto it, never onto another iPod mounted where it was.
+TEST_F(ADirPodDBTest, RemovedSongsGoOntoTheIPodTheyCameFromNotOntoAnotherMountedWhereItWas)
+{
+    const std::string other = fixtures::MakeIPod(volumes.Path(), "OTHER");
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}});
+    ADirPodDB source;
+    source.SetRemovedFilesFolder(AString::FromUTF8(other + "/"));
+    Load(source);
+    ASSERT_EQ(source.DeleteEntry(0, 1, 0), 0);
+    ASSERT_EQ(source.Finalize(), 0);
+    EXPECT_FALSE(fixtures::Exists(other + "/Removed Files"));
+    EXPECT_EQ(ListFiles(root + "/Removed Files").size(), 1u);
+}
+
+// Two runs on one iPod: the one that changes it second reads the database the first stored again,
+// and changes that one, so that neither run's work is lost.
+TEST_F(ADirPodDBTest, AChangeMadeAfterAnotherProgramStoredTheDatabaseBuildsOnWhatItStored)
+{
+    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")},
+         {"b.mp3", SongSpecOf("Song B", "Artist", "Album", "Rock", 1)}});
+    ADirPodDB first, second;
+    Load(first);
+    Load(second);
+    ASSERT_EQ(first.Count(), 2);
+    const AString songA = Full(*first.GetFPath(0));
+    AString c = Song("c.mp3", SongSpecOf("Song C", "Artist", "Album", "Rock", 2));
+    ASSERT_EQ(second.AddSongFromDisk(&c, nullptr, nullptr), 0);
+    ASSERT_EQ(second.Finalize(), 0);
+
+    // By its listed path (with a handle of the old database), the song is found by its tags.
+    ASSERT_EQ(first.Delete(&songA, 1, 0), 0);
+    EXPECT_NE(frontend.Log().find("changed by another program"), std::string::npos) << frontend.Log();
+    // A listed entry by its number is not: the listing is of the old database.
+    EXPECT_EQ(first.DeleteEntry(0, 1, 0), kErrBusy);
+    ASSERT_EQ(first.Finalize(), 0);
+    ADirPodDB check;
+    Load(check);
+    EXPECT_EQ(Listed(check),
+              (std::vector<std::string>{"/Rock/Artist/Album/Song B/mp3", "/Rock/Artist/Album/Song C/mp3"}));
+    EXPECT_EQ(MusicFiles().size(), 2u);
+}
+
+// A source that has not read the whole database (only the iPod's name, or a listing that failed)
+// cannot store one, so it copies nothing onto the iPod: the copy would be listed nowhere.
+TEST_F(ADirPodDBTest, WithoutTheWholeDatabaseNothingIsCopiedOrStored)
+{
+    AString file = Song("a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock"));
+    ADirPodDB nameOnly;
+    AString r = Root();
+    nameOnly.SetRootPath(&r);
+    EXPECT_EQ(nameOnly.AddSongFromDisk(&file, nullptr, nullptr), kErrUnknown);
+    EXPECT_EQ(nameOnly.Finalize(), kErrUnknown);
+
+    fixtures::WriteFile(fixtures::DatabasePath(root), std::string("not a database"));
+    ADirPodDB failed;
+    EXPECT_NE(failed.InitWPath(&r, 0, nullptr), 0);
+    EXPECT_EQ(failed.AddSongFromDisk(&file, nullptr, nullptr), kErrUnknown);
+    EXPECT_EQ(failed.Finalize(), kErrUnknown);
+    EXPECT_TRUE(MusicFiles().empty());
+    EXPECT_EQ(ListFiles(root + "/iPod_Control/iTunes"),
+              (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
 }

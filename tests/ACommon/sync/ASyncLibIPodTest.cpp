@@ -23,6 +23,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using fixtures::Exists;
@@ -44,7 +45,10 @@ fixtures::SongSpec SongSpecOf(const std::string& title, const std::string& artis
 // one run to the next.
 class FolderAndIPod : public fixtures::FolderPair {
 public:
-    FolderAndIPod() { right = root = fixtures::MakeIPod(tmp / "Volumes", "POD"); }
+    explicit FolderAndIPod(const fixtures::IPodOptions& options = {})
+    {
+        right = root = fixtures::MakeIPod(tmp / "Volumes", "POD", options);
+    }
     std::string Folder(const std::string& relative = "") const { return L(relative); }
     void WriteSong(const std::string& relative, const fixtures::SongSpec& songSpec)
     {
@@ -194,6 +198,8 @@ TEST(ASyncLibIPod, EachSyncTypeLeavesTheExpectedSongsOnBothSides)
         EXPECT_EQ(pair.Titles(), c.titles) << c.name;
         EXPECT_EQ(ListFiles(pair.root + "/iPod_Control/Music").size(), c.titles.size()) << c.name;
         EXPECT_EQ(ListFiles(pair.root + "/Removed Files"), c.removedOnIPod) << c.name;
+        EXPECT_FALSE(Exists(pair.root + "/iPod_Control/iTunes/iTunesSD"))
+            << c.name << ": an iPod video reads none";
         for (const auto& [title, song] : pair.IPodSongs()) {
             EXPECT_EQ(song.artist + "|" + song.album + "|" + song.genre, "Artist|Album|Rock") << c.name;
             EXPECT_TRUE(song.fileThere && song.path.rfind("/iPod_Control/Music/F", 0) == 0)
@@ -244,7 +250,9 @@ int UnplugDuringReview(AArray*, ASync*)
 
 } // namespace
 
-TEST(ASyncLibIPod, ADatabaseThatCannotBeWrittenBackFailsTheRun)
+// A song is copied onto the iPod only where its database can be written: otherwise the copy would
+// stay on the iPod, listed nowhere.
+TEST(ASyncLibIPod, AnIPodWhoseDatabaseCannotBeWrittenGetsNoSongFileAndTheRunSaysWhy)
 {
     FolderAndIPod pair;
     pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
@@ -254,6 +262,118 @@ TEST(ASyncLibIPod, ADatabaseThatCannotBeWrittenBackFailsTheRun)
         sync.SetActionsListDlogProc(UnplugDuringReview);
     });
     EXPECT_EQ(result, kErrFileNotFound);
-    EXPECT_TRUE(Has(pair.frontend.Log(), "Failed writing iPod: Test iPod Main Library: -11160"))
+    EXPECT_TRUE(ListFiles(pair.root + "/iPod_Control/Music").empty());
+    EXPECT_TRUE(Has(pair.frontend.Log(),
+                    "-11160: File not found. (cannot open " + gITunesFolder + ": No such file or directory)"))
         << pair.frontend.Log();
+}
+
+TEST(ASyncLibIPod, AnIPodThatChecksASignatureIsRefusedBeforeAnythingIsCopiedButCanBeCopiedFrom)
+{
+    FolderAndIPod pair({.modelNumStr = "MB029", .later = true});
+    pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
+    const auto database = ReadFile(fixtures::DatabasePath(pair.root));
+    for (auto [autoAction, destDeletes] : {std::pair{1, 0}, {1, 1}, {3, 0}, {3, 1}}) {
+        pair.frontend.Clear();
+        EXPECT_EQ(pair.Run(autoAction, static_cast<signed char>(destDeletes)), kErrNotSupported)
+            << autoAction;
+        const std::vector<std::string> told = pair.frontend.questions.Informed();
+        ASSERT_EQ(told.size(), 1u);
+        EXPECT_TRUE(Has(told[0], "model MB029")) << told[0];
+        EXPECT_TRUE(Has(told[0], "Nothing was changed.")) << told[0];
+    }
+    EXPECT_TRUE(ListFiles(pair.root + "/iPod_Control/Music").empty());
+    EXPECT_EQ(ReadFile(fixtures::DatabasePath(pair.root)), database);
+    EXPECT_EQ(pair.Run(2, 0), 0) << "copying from it changes nothing on it";
+    EXPECT_EQ(ReadFile(fixtures::DatabasePath(pair.root)), database);
+}
+
+// A run that cannot change the iPod writes nothing to it: not the database it could not read
+// whole, not a database or iTunesSD it did not change, not a journal.
+TEST(ASyncLibIPod, ARunThatCanChangeNothingOnTheIPodWritesNothingToIt)
+{
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& root)> damage;
+    };
+    const Case cases[] = {
+        {"a music folder that is a file",
+         [](const std::string& root) {
+             std::filesystem::remove_all(root + "/iPod_Control/Music");
+             fixtures::WriteFile(root + "/iPod_Control/Music", std::string("not a folder"));
+         }},
+        {"a database whose track list is of an unknown type",
+         [](const std::string& root) {
+             auto bytes = ReadFile(fixtures::DatabasePath(root));
+             const std::uint32_t firstDataset = fixtures::itdb::GetU32(bytes, 4);
+             fixtures::itdb::PutU32(bytes, firstDataset + 12, 99);
+             fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
+         }},
+    };
+    for (const Case& c : cases) {
+        FolderAndIPod pair({.modelNumStr = "MA133"}); // a shuffle, which has an iTunesSD to write
+        pair.PutOnIPod({{"old.mp3", SongSpecOf("Old")}});
+        pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
+        c.damage(pair.root);
+        // Each file by its contents and its inode: a file written again, even the same, is a new one.
+        auto snapshot = [&pair] {
+            std::map<std::string, std::pair<ino_t, std::vector<std::uint8_t>>> files;
+            for (const std::string& file : ListFiles(pair.root)) {
+                struct stat info {};
+                stat((pair.root + "/" + file).c_str(), &info);
+                files[file] = {info.st_ino, ReadFile(pair.root + "/" + file)};
+            }
+            return files;
+        };
+        const auto before = snapshot();
+        EXPECT_NE(pair.Run(1, 0), 0) << c.what;
+        EXPECT_EQ(snapshot(), before) << c.what;
+    }
+}
+
+namespace {
+
+int RefuseReview(AArray*, ASync*) { return kErrUserCancel; }
+
+} // namespace
+
+// What a stopped run left on a shuffle (a song copied but not listed, a temporary file, an iTunesSD
+// older than the database) is mended by the next run, even one with nothing else to do; a run that
+// only plans, or is refused at its review, leaves it as it is.
+TEST(ASyncLibIPod, WhatAStoppedRunLeftIsMendedByARunWithNothingToDoAndLeftByARunThatChangesNothing)
+{
+    FolderAndIPod pair({.modelNumStr = "MA133"});
+    pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
+    pair.WriteSong("Artist/Album/02 Two.mp3", SongSpecOf("Two", "Artist", 1));
+    ASSERT_EQ(pair.Run(1, 0), 0);
+    const std::string shuffleFile = pair.root + "/iPod_Control/iTunes/iTunesSD";
+    const auto current = ReadFile(shuffleFile);
+    // Stopped after iTunesDB was replaced and before iTunesSD was, with a copy half made.
+    fixtures::WriteFile(shuffleFile, std::vector<std::uint8_t>(IPodDB::kSDHeaderLength, 0));
+    fixtures::WriteFile(pair.root + "/iPod_Control/Music/F03/.ABCD.mp3.pelorin-77-1.tmp",
+                        std::string("half"));
+    auto snapshot = [&pair] {
+        std::map<std::string, std::vector<std::uint8_t>> files;
+        for (const std::string& file : ListFiles(pair.root))
+            files[file] = ReadFile(pair.root + "/" + file);
+        return files;
+    };
+    const auto stopped = snapshot();
+
+    EXPECT_EQ(pair.Run(1, 0, [](ASyncLib& sync) { sync.SetPlanOnly(true); }), 0);
+    pair.WriteSong("Artist/Album/03 Three.mp3", SongSpecOf("Three", "Artist", 2));
+    EXPECT_EQ(pair.Run(1, 0,
+                       [](ASyncLib& sync) {
+                           sync.SetShowActionsList(1);
+                           sync.SetActionsListDlogProc(RefuseReview);
+                       }),
+              kErrUserCancel);
+    EXPECT_EQ(snapshot(), stopped);
+
+    std::filesystem::remove(pair.Folder("Artist/Album/03 Three.mp3"));
+    pair.frontend.Clear();
+    ASSERT_EQ(pair.Run(1, 0), 0);
+    EXPECT_TRUE(Has(pair.frontend.Log(), "Nothing to Sync!")) << pair.frontend.Log();
+    EXPECT_EQ(ReadFile(shuffleFile), current);
+    EXPECT_EQ(ListFiles(pair.root + "/iPod_Control/Music").size(), 2u);
 }

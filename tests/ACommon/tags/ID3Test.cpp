@@ -1,5 +1,6 @@
 #include "ACommon/tags/ID3.h"
 #include "ACommon/base/AError.h"
+#include "ACommon/tags/SongInfoStruct.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/StateFile.h"
 #include "fixtures/TempDir.h"
@@ -174,6 +175,34 @@ TEST_F(ID3Read, FramePrecedenceAndNumberFrames)
     for (const auto& [file, values] : cases) {
         ASSERT_EQ(Load("order.mp3", file), 0);
         EXPECT_EQ(Values(), values);
+    }
+}
+
+TEST_F(ID3Read, AlbumArtistTrackCountAndSampleRateAreKeptBesideTheValuesTheyFeed)
+{
+    struct Case {
+        const char* name;
+        Bytes file;
+        const char* albumArtist;
+        int trackCount;
+        int sampleRate;
+    };
+    fixtures::AiffSpec aiff = Aiff();
+    aiff.sampleRate = 22050;
+    aiff.sampleFrames = 22050;
+    const Case cases[] = {
+        {"a.mp3", Mp3(3, {TextFrame("TPE2", "Band"), TextFrame("TRCK", "3/12")}), "Band", 12, 44100},
+        {"b.mp3", Mp3(2, {TextFrame("TP2", "Band"), TextFrame("TRK", "4")}), "Band", 0, 44100},
+        {"c.m4a",
+         fixtures::Mp4File(Movie({fixtures::TextItem("aART", "Band"), fixtures::PairItem("trkn", 3, 9)})),
+         "Band", 9, 44100},
+        {"d.aif", fixtures::AiffFile(aiff), "", 0, 22050},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(Load(c.name, c.file), 0);
+        EXPECT_EQ(tags.GetAlbumArtist().ToStdString(), c.albumArtist) << c.name;
+        EXPECT_EQ(tags.GetTrackCount(), c.trackCount) << c.name;
+        EXPECT_EQ(tags.GetSampleRate(), c.sampleRate) << c.name;
     }
 }
 
@@ -518,6 +547,39 @@ TEST_F(ID3Read, MP4DurationAndBitRateComeFromTheMovieHeaderAndTheAudioSize)
     ASSERT_EQ(Load("time.m4a", fixtures::Mp4File(movie)), 0);
     EXPECT_EQ(Duration(), 0);
     EXPECT_EQ(BitRate(), 0);
+}
+
+TEST_F(ID3Read, SampleRateComesFromTheMusicOfEveryFormat)
+{
+    auto mp4 = [](int rate, bool withTrack) {
+        Mp4Spec movie = Movie({});
+        movie.sampleRate = rate;
+        movie.withTrack = withTrack;
+        return fixtures::Mp4File(movie);
+    };
+    fixtures::AiffSpec aiff = Aiff();
+    aiff.sampleRate = 22050;
+    aiff.sampleFrames = 22050;
+    struct Case {
+        const char* name;
+        Bytes file;
+        int sampleRate;
+    };
+    const Case cases[] = {
+        {"mpeg1.mp3", fixtures::MpegFrames(MpegFrameSpec{MpegVersion::V1, 3, 128, 48000}, 100), 48000},
+        {"mpeg2.mp3", fixtures::MpegFrames(MpegFrameSpec{MpegVersion::V2, 3, 64, 16000}, 100), 16000},
+        {"mpeg25.mp3", fixtures::MpegFrames(MpegFrameSpec{MpegVersion::V25, 3, 64, 8000, true}, 100), 8000},
+        {"a.m4a", mp4(22050, true), 22050},
+        {"no-track.m4a", mp4(48000, false), 0},
+        {"a.aif", fixtures::AiffFile(aiff), 22050},
+        {"no-frame.mp3", Bytes(5000, 0x11), 0},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(Load(c.name, c.file), 0) << c.name;
+        SongInfoStruct song;
+        tags.GetSongInfo(song);
+        EXPECT_EQ(song.sampleRate, c.sampleRate) << c.name;
+    }
 }
 
 TEST_F(ID3Read, MP4MusicRangeIsTheAudioDataWhereverItLies)

@@ -1,0 +1,138 @@
+#include "ACommon/itunesdb/IPodJournal.h"
+
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AFile.h"
+#include "ACommon/base/ByteReader.h"
+#include "ACommon/base/ByteWriter.h"
+#include "ACommon/itunesdb/IPodDB.h"
+
+#include <new>
+
+namespace {
+
+constexpr const char* kMagic = "PLJ1";
+// No string the journal holds comes near this; a longer count is damage.
+constexpr std::uint32_t kMaxString = 1 << 16;
+// Nor does a journal: it is emptied at every store.
+constexpr std::uint64_t kMaxJournal = 16u << 20;
+
+void WriteString(ByteWriter& out, const AString& text)
+{
+    const std::string bytes = text.ToStdString();
+    out.WriteU32LE(static_cast<std::uint32_t>(bytes.size()));
+    out.WriteBytes(bytes.data(), bytes.size());
+}
+
+bool ReadString(ByteReader& in, AString& text)
+{
+    const std::uint32_t length = in.ReadU32LE();
+    if (!in.Ok() || length > kMaxString || !in.Has(length))
+        return false;
+    const std::span<const std::uint8_t> bytes = in.ReadSpan(length);
+    text = AString::FromUTF8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    return in.Ok();
+}
+
+} // namespace
+
+AString IPodJournal::PathOf(const AString& root)
+{
+    AString path = IPodDB::ResolveIPodPath(root, "iPod_Control/iTunes");
+    path.AppendPathComponent(kFileName);
+    return path;
+}
+
+int IPodJournal::Read(const AString& iPodRoot)
+{
+    root = iPodRoot;
+    entries.clear();
+    const AString path = PathOf(root);
+    if (AFile::GetPathType(&path) != AFile::kPathFile)
+        return 0;
+    std::vector<std::uint8_t> bytes;
+    AFile f;
+    if (int err = f.Open(&path, 1); err != 0)
+        return err;
+    if (f.GetEOF() > kMaxJournal)
+        return kErrUnknown;
+    try {
+        bytes.resize(static_cast<std::size_t>(f.GetEOF()));
+    } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;
+    }
+    if (!bytes.empty())
+        if (int err = f.Read(bytes.data(), static_cast<unsigned>(bytes.size()), nullptr); err != 0)
+            return err;
+    return Parse(bytes, entries);
+}
+
+int IPodJournal::Parse(std::span<const std::uint8_t> bytes, std::vector<Entry>& parsed)
+{
+    parsed.clear();
+    ByteReader in(bytes);
+    if (in.ReadTag(4) != kMagic || !in.Ok())
+        return kErrUnknown;
+    while (in.Remaining() > 0) {
+        Entry entry;
+        const std::uint8_t kind = in.ReadU8();
+        const std::uint8_t flags = in.ReadU8();
+        entry.size = in.ReadU32LE();
+        entry.size |= static_cast<std::uint64_t>(in.ReadU32LE()) << 32;
+        if (!in.Ok() || (kind != 1 && kind != 2))
+            return kErrUnknown;
+        entry.kind = static_cast<Kind>(kind);
+        entry.move = (flags & 1) != 0;
+        for (AString* text : {&entry.location, &entry.genre, &entry.artist, &entry.album, &entry.name})
+            if (!ReadString(in, *text))
+                return kErrUnknown;
+        parsed.push_back(std::move(entry));
+    }
+    return 0;
+}
+
+std::vector<std::uint8_t> IPodJournal::Serialize(const std::vector<Entry>& toWrite)
+{
+    ByteWriter out;
+    out.WriteTag(kMagic);
+    for (const Entry& entry : toWrite) {
+        out.WriteU8(static_cast<std::uint8_t>(entry.kind));
+        out.WriteU8(entry.move ? 1 : 0);
+        out.WriteU32LE(static_cast<std::uint32_t>(entry.size));
+        out.WriteU32LE(static_cast<std::uint32_t>(entry.size >> 32));
+        for (const AString* text : {&entry.location, &entry.genre, &entry.artist, &entry.album, &entry.name})
+            WriteString(out, *text);
+    }
+    return out.Bytes();
+}
+
+int IPodJournal::Add(const Entry& entry)
+{
+    std::vector<Entry> more = entries;
+    more.push_back(entry);
+    if (int err = Write(more); err != 0)
+        return err;
+    entries = std::move(more);
+    return 0;
+}
+
+int IPodJournal::Set(std::vector<Entry> newEntries)
+{
+    if (int err = Write(newEntries); err != 0)
+        return err;
+    entries = std::move(newEntries);
+    return 0;
+}
+
+int IPodJournal::Write(const std::vector<Entry>& toWrite)
+{
+    const AString path = PathOf(root);
+    if (toWrite.empty())
+        return AFile::GetPathType(&path) == AFile::kPathOther ? 0 : AFile::Delete(&path);
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes = Serialize(toWrite);
+    } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;
+    }
+    return AFile::WriteWholeFileSafely(&path, bytes.data(), bytes.size());
+}

@@ -1,0 +1,66 @@
+#pragma once
+// IPodJournal: the iPod's own record of the song files a run has put into its music folders, or is
+// about to take out of them, that no stored database accounts for yet. A run writes an entry before
+// it copies a song onto the iPod (or drops a song whose file goes once the database is stored), and
+// empties the journal when a store has accounted for everything; the next run reads what a run that
+// was killed or failed left behind (ADirPodDB takes complete files in and removes the rest).
+//
+// It lives beside the database, iPod_Control/iTunes/PelorinJournal, and is replaced safely on every
+// change (a temporary file, flushed, renamed over it), so it is always whole.
+//   "PLJ1", then entries to the end of the file: kind (1 byte: 1 added, 2 removed), flags (1 byte:
+//   bit 0 the removed file is moved to "Removed Files" rather than deleted), file size (8 bytes,
+//   little-endian), then five strings, each a 32-bit little-endian byte count and UTF-8 text: the
+//   file's location below the iPod's root ("/iPod_Control/Music/F01/ABCD.mp3"), and the genre,
+//   artist, album and name the song was entered with.
+
+#include "ACommon/base/AString.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+class IPodJournal {
+public:
+    enum class Kind : std::uint8_t { kAdded = 1, kRemoved = 2 };
+    struct Entry {
+        Kind kind = Kind::kAdded;
+        bool move = false;
+        std::uint64_t size = 0;
+        AString location;
+        AString genre, artist, album, name;
+    };
+
+    static constexpr const char* kFileName = "PelorinJournal";
+
+    // The journal's path on the iPod mounted at `root`.
+    static AString PathOf(const AString& root);
+    // The entries of a journal file's bytes: 0, or -10000 for damaged bytes, of which the entries
+    // before the damage are given.
+    static int Parse(std::span<const std::uint8_t> bytes, std::vector<Entry>& parsed);
+    // The bytes of a journal file holding `toWrite`.
+    static std::vector<std::uint8_t> Serialize(const std::vector<Entry>& toWrite);
+
+    // Reads the journal of the iPod at `root` (no file: an empty journal). 0, or -10000 for a
+    // damaged file, of which the entries before the damage are kept.
+    int Read(const AString& root);
+    // Appends `entry` and writes the journal; on failure the entry is not kept and the file on the
+    // iPod is as it was.
+    int Add(const Entry& entry);
+    // Drops the last entry from the entries held, not from the file: for a copy that failed, whose
+    // file name a later song may take (the file is written again before that song is copied).
+    void ForgetLast()
+    {
+        if (!entries.empty())
+            entries.pop_back();
+    }
+    // Replaces the entries and writes the journal; an empty journal removes the file.
+    int Set(std::vector<Entry> newEntries);
+    const std::vector<Entry>& Entries() const { return entries; }
+    bool IsEmpty() const { return entries.empty(); }
+
+private:
+    int Write(const std::vector<Entry>& toWrite);
+
+    AString root;
+    std::vector<Entry> entries;
+};

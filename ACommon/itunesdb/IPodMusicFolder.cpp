@@ -1,0 +1,70 @@
+#include "ACommon/itunesdb/IPodMusicFolder.h"
+
+#include "ACommon/base/AError.h"
+#include "ACommon/base/CRC32.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/tags/SongInfoStruct.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kNamesPerFolder = 26 * 26 * 26 * 26;
+
+} // namespace
+
+int IPodMusicFolder::ChooseDestination(const AString& root, const AString& source, const SongInfoStruct& song,
+                                       AString& destination)
+{
+    AString fileName;
+    source.LastPathComponent(&fileName);
+    AString extension;
+    if (const int dot = fileName.ReverseFind('.'); dot >= 0)
+        extension = fileName.Mid(dot, fileName.GetLength());
+
+    // The key only spreads the songs over the folders and picks a first name to try.
+    CRC32 crc;
+    for (const AString* text : {&song.genre, &song.artist, &song.album, &song.modifiedName})
+        crc.Update(*text);
+    const std::uint32_t key = crc.GetValue();
+    int number = static_cast<int>(key & 0xFFFFFF);
+    char folderName[8];
+    std::snprintf(folderName, sizeof folderName, "F%02u", (key >> 24) % 100);
+    AString relativeFolder("iPod_Control/Music/");
+    relativeFolder += folderName;
+    const AString folder = IPodDB::ResolveIPodPath(root, relativeFolder.CStr());
+    if (!AFile::DirExists(&folder)) {
+        if (int err = AFile::CreateDir(&folder); err != 0)
+            return err;
+        if (int err = AFile::SetVisibility(&folder, 0); err != 0)
+            return err;
+    }
+
+    // Four letters name 26^4 files; a folder holding that many has no free name left.
+    for (int tries = 0;; ++tries) {
+        if (tries == kNamesPerFolder)
+            return kErrUnableToCopy;
+        AString letters = AString::Base26Num(number);
+        if (letters.GetLength() > 4)
+            letters = letters.Right(4);
+        destination = folder;
+        destination.AppendPathComponent(IPodDB::IPodFileName(letters + extension));
+        if (AFile::GetPathType(&destination) == AFile::kPathOther && !AFile::FileExists(&destination))
+            break;
+        number = (number + 1) & 0xFFFFFF;
+    }
+    return 0;
+}
+
+int IPodMusicFolder::CopyIn(const AString& root, const AString& source, const SongInfoStruct& song,
+                            CancelProc cancel, AProgress* progress, AString& destination)
+{
+    if (int err = ChooseDestination(root, source, song, destination); err != 0)
+        return err;
+    if (int err = AFile::CopyWithProgress(&source, &destination, cancel, progress); err != 0) {
+        if (AFile::GetPathType(&destination) == AFile::kPathFile)
+            AFile::Delete(&destination);
+        return err;
+    }
+    return 0;
+}

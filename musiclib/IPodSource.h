@@ -1,0 +1,129 @@
+#pragma once
+// IPodSource: an iPod attached to the library, served from the iPod's own database (IPodDB):
+// its tracks, in the order of each playlist; its playlists (those of the first playlist dataset,
+// every change made to the same playlist of each dataset); adding a file (copied into the iPod's
+// music folders and entered in its database); putting tracks in playlists and taking them out;
+// making and deleting playlists. A track's database ID comes from the 64-bit id the database keeps
+// for it (else from its location on the iPod), so it stays the same across scripts and reloads for
+// as long as the track exists.
+//
+// Changes are kept in memory and written back (safely, with iTunesSD) before a script lists or
+// counts tracks while changes are unsaved, when Flush is called, after kChangesBeforeWrite
+// changes, and when the object goes. From its first change until that write the source holds the
+// iPod's advisory lock, so no other writer can slip in between; a database changed on disk since
+// it was read is read again before anything is changed. No operation deletes a file of the iPod,
+// except a file this source copied for a change that is then undone.
+
+#include "musiclib/MusicSource.h"
+
+#include "ACommon/base/AString.h"
+#include "ACommon/itunesdb/IPodLock.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class IPodDB;
+class MHIT;
+class MHYP;
+
+class IPodSource : public MusicSource {
+public:
+    static constexpr int kChangesBeforeWrite = 200;
+
+    // The iPod mounted at `mountPoint`, known to the library as the source `id`.
+    IPodSource(std::int64_t id, std::string mountPoint);
+    ~IPodSource() override;
+
+    std::int64_t GetId() const override { return id; }
+    std::string GetName() override;
+    std::string GetKind() const override { return "iPod"; }
+    const std::string& GetMountPoint() const { return mountPoint; }
+
+    int Playlists(std::vector<PlaylistInfo>& out) override;
+    int FindPlaylist(const std::string& name, PlaylistInfo& out) override;
+    int GetPlaylist(std::int64_t playlist, PlaylistInfo& out) override;
+    int GetLibraryPlaylist(PlaylistInfo& out) override;
+    int MakePlaylist(const std::string& name, PlaylistInfo& out) override;
+    int RenamePlaylist(std::int64_t playlist, const std::string& name) override;
+    int DeletePlaylist(std::int64_t playlist) override;
+
+    int CountTracks(const TrackSelection& selection, int& count) override;
+    int ListTracks(const TrackSelection& selection, int offset, int limit,
+                   std::vector<TrackEntry>& out) override;
+    int ReadTracks(const TrackSelection& selection, ScriptProperty property,
+                   std::vector<ScriptValue>& out) override;
+    int ReadTrack(std::uint32_t track, ScriptProperty property, ScriptValue& out) override;
+    int ReadPictures(std::uint32_t track, std::vector<TrackPicture>& out) override;
+
+    int AddFile(const std::string& path, std::int64_t playlist, std::uint32_t& track) override;
+    int AddToPlaylist(std::uint32_t track, std::int64_t playlist) override;
+    int DeleteTracks(std::int64_t playlist, const std::vector<TrackEntry>& entries) override;
+
+    int Begin(bool write) override;
+    int Commit() override;
+    void Rollback() override;
+
+    bool HasUnsavedChanges() const { return unsavedChanges > 0; }
+    // Writes the database back when it holds unsaved changes (asked for by a script that changed
+    // it, at the script's end). 0 or an error code.
+    int Flush();
+
+private:
+    struct Member {
+        MHIT* track;
+        std::int64_t entry; // the item's place in its playlist, from 1; 0 in the library playlist
+    };
+
+    int Load();
+    int Reload();
+    int Ready();
+    bool ChangedOnDisk() const;
+    int Change();
+    int Listing();
+    std::vector<MHYP*> Mirrors(MHYP* playlist) const;
+    MHYP* PlaylistOf(std::int64_t playlist);
+    std::int64_t IdOf(MHYP* playlist);
+    PlaylistInfo InfoOf(MHYP* playlist);
+    int Members(const TrackSelection& selection, std::vector<Member>& out);
+    bool PassesAll(MHIT* track, const std::vector<TrackCondition>& conditions);
+    ScriptValue ValueOf(MHIT* track, ScriptProperty property);
+    MHIT* TrackOf(std::uint32_t id);
+    std::uint32_t AssignId(MHIT* track, std::uint64_t persistentId);
+    int CheckNewName(const std::string& name, MHYP* except);
+    void Forget(MHYP* playlist);
+    void Forget(const MHIT* track);
+
+    std::int64_t id;
+    std::string mountPoint;
+    AString root;
+    std::unique_ptr<IPodDB> database;
+    IPodLock lock;
+    struct Stamp {
+        std::int64_t size = -1, seconds = 0, nanoseconds = 0;
+        std::uint64_t inode = 0;
+        bool operator==(const Stamp&) const = default;
+    } loaded;
+
+    std::unordered_map<std::uint32_t, MHIT*> tracksById;
+    std::unordered_map<const MHIT*, std::uint32_t> idsOfTracks;
+    std::unordered_map<std::int64_t, MHYP*> playlistsById;
+    std::unordered_map<const MHYP*, std::int64_t> idsOfPlaylists;
+    std::int64_t nextPlaylistId = 1;
+
+    // The script under way.
+    bool inScript = false;
+    bool checkDisk = true;
+    bool changedInScript = false;
+    bool listedInScript = false;
+    bool flushAtCommit = false;
+    std::vector<std::function<void()>> undo;
+    std::vector<std::function<void()>> onCommit;
+    std::set<MHIT*> deleting; // tracks taken out of the library playlist; removed at the commit
+    int changesInScript = 0;
+    int unsavedChanges = 0;
+};

@@ -1,0 +1,563 @@
+#include "musiclib/LibrarySource.h"
+
+#include "musiclib/LibraryText.h"
+#include "musiclib/TrackArtwork.h"
+
+#include "ACommon/base/AError.h"
+
+#include <cmath>
+#include <ctime>
+#include <filesystem>
+#include <sqlite3.h>
+
+namespace {
+
+enum class ColumnType { Text, Integer, Real, Boolean, Alias };
+
+struct Column {
+    ScriptProperty property;
+    const char* name;
+    ColumnType type;
+};
+
+constexpr Column kColumns[] = {
+    {ScriptProperty::Name, "t.name", ColumnType::Text},
+    {ScriptProperty::Artist, "t.artist", ColumnType::Text},
+    {ScriptProperty::AlbumArtist, "t.album_artist", ColumnType::Text},
+    {ScriptProperty::Album, "t.album", ColumnType::Text},
+    {ScriptProperty::Genre, "t.genre", ColumnType::Text},
+    {ScriptProperty::Composer, "t.composer", ColumnType::Text},
+    {ScriptProperty::Show, "t.show", ColumnType::Text},
+    {ScriptProperty::Kind, "t.kind", ColumnType::Text},
+    {ScriptProperty::Location, "t.location", ColumnType::Alias},
+    {ScriptProperty::Size, "t.size", ColumnType::Integer},
+    {ScriptProperty::Duration, "t.duration", ColumnType::Real},
+    {ScriptProperty::BitRate, "t.bit_rate", ColumnType::Integer},
+    {ScriptProperty::SampleRate, "t.sample_rate", ColumnType::Integer},
+    {ScriptProperty::TrackNumber, "t.track_number", ColumnType::Integer},
+    {ScriptProperty::TrackCount, "t.track_count", ColumnType::Integer},
+    {ScriptProperty::DiscNumber, "t.disc_number", ColumnType::Integer},
+    {ScriptProperty::DiscCount, "t.disc_count", ColumnType::Integer},
+    {ScriptProperty::Year, "t.year", ColumnType::Integer},
+    {ScriptProperty::Compilation, "t.compilation", ColumnType::Boolean},
+    {ScriptProperty::Podcast, "t.podcast", ColumnType::Boolean},
+    {ScriptProperty::DatabaseID, "t.id", ColumnType::Integer},
+};
+
+const Column* ColumnOf(ScriptProperty property)
+{
+    for (const Column& column : kColumns)
+        if (column.property == property)
+            return &column;
+    return nullptr;
+}
+
+ScriptValue ValueOf(const LibraryStore::Query& row, int index, ColumnType type)
+{
+    switch (type) {
+    case ColumnType::Text:
+        return ScriptValue::Text(row.Text(index));
+    case ColumnType::Integer:
+        return ScriptValue::Integer(row.Integer(index));
+    case ColumnType::Real:
+        return ScriptValue::Real(static_cast<double>(row.Integer(index)));
+    case ColumnType::Boolean:
+        return ScriptValue::Boolean(row.Integer(index) != 0);
+    case ColumnType::Alias:
+        return ScriptValue::Alias(row.Text(index));
+    }
+    return ScriptValue();
+}
+
+// Where the tracks of a special playlist come from.
+const char* SpecialFilter(const std::string& specialKind)
+{
+    if (specialKind == "kSpZ")
+        return "t.category = 'music'";
+    if (specialKind == "kSpI")
+        return "t.category = 'movie'";
+    if (specialKind == "kSpT")
+        return "t.category = 'tv'";
+    if (specialKind == "kSpP")
+        return "t.category = 'podcast'";
+    if (specialKind == "Audiobooks")
+        return "t.category = 'audiobook'";
+    if (specialKind == "kSpM")
+        return "t.store_account <> ''";
+    return "0";
+}
+
+constexpr const char* kPlaylistColumns = "SELECT id, name, smart, special_kind, library FROM playlists ";
+
+} // namespace
+
+std::string LibrarySource::NormalPath(const std::string& path)
+{
+    if (path.empty() || path.front() != '/')
+        return std::string();
+    std::string normal = std::filesystem::path(path).lexically_normal().string();
+    while (normal.size() > 1 && normal.back() == '/')
+        normal.pop_back();
+    return normal;
+}
+
+int LibrarySource::PlaylistRow(LibraryStore::Query& query, PlaylistInfo& out)
+{
+    const int result = query.Step();
+    if (result == SQLITE_DONE)
+        return kErrObjectNotFound;
+    if (result != SQLITE_ROW)
+        return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    out.id = query.Integer(0);
+    out.name = query.Text(1);
+    out.smart = query.Integer(2) != 0;
+    out.specialKind = query.Text(3);
+    out.library = query.Integer(4) != 0;
+    return 0;
+}
+
+int LibrarySource::Playlists(std::vector<PlaylistInfo>& out)
+{
+    out.clear();
+    LibraryStore::Query query =
+        store.Prepare(std::string(kPlaylistColumns) + "WHERE source_id = ?1 ORDER BY library DESC, id");
+    if (!query)
+        return Fail(kErrIO, store.ErrorText());
+    query.Bind(1, GetId());
+    while (true) {
+        PlaylistInfo info;
+        const int err = PlaylistRow(query, info);
+        if (err == kErrObjectNotFound)
+            return 0;
+        if (err != 0)
+            return err;
+        out.push_back(std::move(info));
+    }
+}
+
+int LibrarySource::FindPlaylist(const std::string& name, PlaylistInfo& out)
+{
+    LibraryStore::Query query =
+        store.Prepare(std::string(kPlaylistColumns) + "WHERE source_id = ?1 AND name_key = ?2");
+    if (!query)
+        return Fail(kErrIO, store.ErrorText());
+    query.Bind(1, GetId()).Bind(2, LibraryText::Key(name));
+    const int err = PlaylistRow(query, out);
+    if (err == kErrObjectNotFound)
+        return Fail(err, "the library has no playlist \"" + name + "\"");
+    return err;
+}
+
+int LibrarySource::GetPlaylist(std::int64_t id, PlaylistInfo& out)
+{
+    LibraryStore::Query query =
+        store.Prepare(std::string(kPlaylistColumns) + "WHERE source_id = ?1 AND id = ?2");
+    if (!query)
+        return Fail(kErrIO, store.ErrorText());
+    query.Bind(1, GetId()).Bind(2, id);
+    const int err = PlaylistRow(query, out);
+    if (err == kErrObjectNotFound)
+        return Fail(err, "the playlist no longer exists");
+    return err;
+}
+
+int LibrarySource::GetLibraryPlaylist(PlaylistInfo& out)
+{
+    LibraryStore::Query query =
+        store.Prepare(std::string(kPlaylistColumns) + "WHERE source_id = ?1 AND library = 1");
+    if (!query)
+        return Fail(kErrIO, store.ErrorText());
+    query.Bind(1, GetId());
+    const int err = PlaylistRow(query, out);
+    if (err == kErrObjectNotFound)
+        return Fail(kErrVersion, "the library has lost its library playlist");
+    return err;
+}
+
+int LibrarySource::CheckNewName(const std::string& name, std::int64_t except)
+{
+    if (std::string why = LibraryText::CheckName(name); !why.empty())
+        return Fail(kErrUnknown, why);
+    PlaylistInfo existing;
+    const int err = FindPlaylist(name, existing);
+    if (err == 0 && existing.id != except)
+        return Fail(kErrDuplicateNames, "the library has a playlist \"" + existing.name + "\" already");
+    if (err != 0 && err != kErrObjectNotFound)
+        return err;
+    return 0;
+}
+
+int LibrarySource::MakePlaylist(const std::string& name, PlaylistInfo& out)
+{
+    if (int err = CheckNewName(name, 0); err != 0)
+        return err;
+    if (int err = Writable(); err != 0)
+        return err;
+    LibraryStore::Query insert =
+        store.Prepare("INSERT INTO playlists(source_id, name, name_key) VALUES(?1, ?2, ?3)");
+    if (!insert)
+        return Fail(kErrIO, store.ErrorText());
+    insert.Bind(1, GetId()).Bind(2, name).Bind(3, LibraryText::Key(name));
+    if (int result = insert.Step(); result != SQLITE_DONE)
+        return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    return GetPlaylist(store.LastInsertId(), out);
+}
+
+int LibrarySource::RenamePlaylist(std::int64_t id, const std::string& name)
+{
+    PlaylistInfo playlist;
+    if (int err = GetPlaylist(id, playlist); err != 0)
+        return err;
+    if (playlist.IsFixed())
+        return Fail(kErrUnknown, "the playlist \"" + playlist.name + "\" cannot be renamed");
+    if (int err = CheckNewName(name, id); err != 0)
+        return err;
+    if (int err = Writable(); err != 0)
+        return err;
+    LibraryStore::Query update = store.Prepare("UPDATE playlists SET name = ?2, name_key = ?3 WHERE id = ?1");
+    if (!update)
+        return Fail(kErrIO, store.ErrorText());
+    update.Bind(1, id).Bind(2, name).Bind(3, LibraryText::Key(name));
+    if (int result = update.Step(); result != SQLITE_DONE)
+        return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    return 0;
+}
+
+int LibrarySource::DeletePlaylist(std::int64_t id)
+{
+    PlaylistInfo playlist;
+    if (int err = GetPlaylist(id, playlist); err != 0)
+        return err;
+    if (playlist.IsFixed())
+        return Fail(kErrUnknown, "the playlist \"" + playlist.name + "\" cannot be deleted");
+    if (int err = Writable(); err != 0)
+        return err;
+    // Its members go with it (the foreign key cascades); its tracks stay.
+    LibraryStore::Query remove = store.Prepare("DELETE FROM playlists WHERE id = ?1");
+    if (!remove)
+        return Fail(kErrIO, store.ErrorText());
+    remove.Bind(1, id);
+    if (int result = remove.Step(); result != SQLITE_DONE)
+        return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    return 0;
+}
+
+int LibrarySource::Query(const TrackSelection& selection, const std::string& columns, int offset, int limit,
+                         const std::function<void(LibraryStore::Query&)>& row)
+{
+    PlaylistInfo playlist;
+    if (int err = GetPlaylist(selection.playlist, playlist); err != 0)
+        return err;
+    const bool members = !playlist.IsFixed();
+    std::string sql = "SELECT " + columns;
+    if (members)
+        sql += " FROM members m JOIN tracks t ON t.id = m.track_id WHERE m.playlist_id = ?1";
+    else if (playlist.library)
+        sql += " FROM tracks t WHERE 1";
+    else
+        sql += std::string(" FROM tracks t WHERE ") + SpecialFilter(playlist.specialKind);
+    int next = 2;
+    for (const TrackCondition& condition : selection.conditions) {
+        const Column* column = ColumnOf(condition.property);
+        if (!column)
+            return Fail(kErrUnknown, "a track has no " + ScriptPropertyText(condition.property));
+        sql += std::string(" AND ") + column->name + (condition.equal ? " = ?" : " <> ?") +
+               std::to_string(next++);
+        if (condition.isText)
+            sql += " COLLATE LIBTEXT";
+    }
+    const bool counting = columns == "count(*)";
+    if (!counting)
+        sql += members ? " ORDER BY m.position" : " ORDER BY t.id";
+    const bool limited = limit >= 0 || offset > 0;
+    if (limited)
+        sql += " LIMIT ?" + std::to_string(next) + " OFFSET ?" + std::to_string(next + 1);
+
+    LibraryStore::Query query = store.Prepare(sql);
+    if (!query)
+        return Fail(kErrIO, store.ErrorText());
+    if (members)
+        query.Bind(1, selection.playlist);
+    next = 2;
+    for (const TrackCondition& condition : selection.conditions) {
+        if (condition.isText)
+            query.Bind(next++, condition.text);
+        else if (condition.number == std::floor(condition.number) && std::fabs(condition.number) < 9e15)
+            query.Bind(next++, static_cast<std::int64_t>(condition.number));
+        else
+            query.Bind(next++, condition.number);
+    }
+    if (limited)
+        query.Bind(next, static_cast<std::int64_t>(limit)).Bind(next + 1, static_cast<std::int64_t>(offset));
+    while (true) {
+        const int result = query.Step();
+        if (result == SQLITE_DONE)
+            return 0;
+        if (result != SQLITE_ROW)
+            return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+        row(query);
+    }
+}
+
+int LibrarySource::CountTracks(const TrackSelection& selection, int& count)
+{
+    count = 0;
+    return Query(selection, "count(*)", 0, -1,
+                 [&count](LibraryStore::Query& row) { count = static_cast<int>(row.Integer(0)); });
+}
+
+int LibrarySource::ListTracks(const TrackSelection& selection, int offset, int limit,
+                              std::vector<TrackEntry>& out)
+{
+    out.clear();
+    PlaylistInfo playlist;
+    if (int err = GetPlaylist(selection.playlist, playlist); err != 0)
+        return err;
+    return Query(selection, playlist.IsFixed() ? "t.id, 0" : "t.id, m.id", offset, limit,
+                 [&out](LibraryStore::Query& row) {
+                     out.push_back(TrackEntry{static_cast<std::uint32_t>(row.Integer(0)), row.Integer(1)});
+                 });
+}
+
+int LibrarySource::ReadTracks(const TrackSelection& selection, ScriptProperty property,
+                              std::vector<ScriptValue>& out)
+{
+    out.clear();
+    const Column* column = ColumnOf(property);
+    if (!column)
+        return Fail(kErrUnknown, "a track has no " + ScriptPropertyText(property));
+    return Query(selection, column->name, 0, -1,
+                 [&out, column](LibraryStore::Query& row) { out.push_back(ValueOf(row, 0, column->type)); });
+}
+
+int LibrarySource::ReadTrack(std::uint32_t id, ScriptProperty property, ScriptValue& out)
+{
+    const Column* column = ColumnOf(property);
+    if (!column)
+        return Fail(kErrUnknown, "a track has no " + ScriptPropertyText(property));
+    LibraryStore::Query query =
+        store.Prepare(std::string("SELECT ") + column->name + " FROM tracks t WHERE t.id = ?1");
+    if (!query)
+        return Fail(kErrIO, store.ErrorText());
+    query.Bind(1, static_cast<std::int64_t>(id));
+    const int result = query.Step();
+    if (result == SQLITE_DONE)
+        return Fail(kErrObjectNotFound,
+                    "the library has no track with the database ID " + std::to_string(id));
+    if (result != SQLITE_ROW)
+        return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    out = ValueOf(query, 0, column->type);
+    return 0;
+}
+
+int LibrarySource::ReadPictures(std::uint32_t id, std::vector<TrackPicture>& out)
+{
+    ScriptValue location;
+    if (int err = ReadTrack(id, ScriptProperty::Location, location); err != 0)
+        return err;
+    TrackArtwork::Read(location.text, true, out);
+    return 0;
+}
+
+int LibrarySource::FindTrack(const std::string& location, const std::string& canonical, std::uint32_t& id)
+{
+    // By the path it was added by, or by the file a link leads to (a track added through a link
+    // keeps the resolved path too).
+    id = 0;
+    LibraryStore::Query query = store.Prepare(
+        "SELECT id FROM tracks WHERE location = ?1 UNION ALL SELECT id FROM tracks WHERE location = ?2 "
+        "UNION ALL SELECT id FROM tracks WHERE canonical = ?2 AND canonical IS NOT NULL LIMIT 1");
+    if (!query)
+        return Fail(kErrIO, store.ErrorText());
+    query.Bind(1, location).Bind(2, canonical.empty() ? location : canonical);
+    const int result = query.Step();
+    if (result == SQLITE_ROW)
+        id = static_cast<std::uint32_t>(query.Integer(0));
+    else if (result != SQLITE_DONE)
+        return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    return 0;
+}
+
+int LibrarySource::PathsUnder(const std::string& folder, std::unordered_set<std::string>& out)
+{
+    // Paths that begin with "folder/": from "folder/" up to, not including, "folder0" ('0' follows '/').
+    const std::string low = folder + "/";
+    const std::string high = folder + "0";
+    for (const char* column : {"location", "canonical"}) {
+        LibraryStore::Query query =
+            store.Prepare(std::string("SELECT ") + column + " FROM tracks WHERE " + column +
+                          " IS NOT NULL AND " + column + " >= ?1 AND " + column + " < ?2");
+        if (!query)
+            return Fail(kErrIO, store.ErrorText());
+        query.Bind(1, low).Bind(2, high);
+        int result = SQLITE_ROW;
+        while ((result = query.Step()) == SQLITE_ROW)
+            out.insert(query.Text(0));
+        if (result != SQLITE_DONE)
+            return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    }
+    return 0;
+}
+
+int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id)
+{
+    if (int err = Writable(); err != 0)
+        return err;
+    LibraryStore::Query insert = store.Prepare(
+        "INSERT INTO tracks(location, canonical, name, artist, album_artist, album, genre, composer, show, "
+        "kind, "
+        "category, size, duration, bit_rate, sample_rate, track_number, track_count, disc_number, "
+        "disc_count, "
+        "year, compilation, podcast, media_kind, store_account, date_added, file_time) VALUES(?1, ?2, ?3, "
+        "?4, "
+        "?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, "
+        "?26) ON CONFLICT(location) DO NOTHING");
+    if (!insert)
+        return Fail(kErrIO, store.ErrorText());
+    // The record outlives the insert: its text is bound without copies.
+    int i = 1;
+    insert.BindStatic(i++, record.location);
+    if (record.canonical.empty() || record.canonical == record.location)
+        insert.BindNull(i++);
+    else
+        insert.BindStatic(i++, record.canonical);
+    for (const std::string* text :
+         {&record.name, &record.artist, &record.albumArtist, &record.album, &record.genre, &record.composer,
+          &record.show, &record.kind, &record.category})
+        insert.BindStatic(i++, *text);
+    insert.Bind(i++, record.size);
+    for (int number : {record.duration, record.bitRate, record.sampleRate, record.trackNumber,
+                       record.trackCount, record.discNumber, record.discCount, record.year,
+                       record.compilation ? 1 : 0, record.podcast ? 1 : 0, record.mediaKind})
+        insert.Bind(i++, static_cast<std::int64_t>(number));
+    insert.BindStatic(i++, record.storeAccount);
+    insert.Bind(i++, static_cast<std::int64_t>(std::time(nullptr)));
+    insert.Bind(i++, record.fileTime);
+    if (int result = insert.Step(); result != SQLITE_DONE)
+        return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    // Another process added the file meanwhile: its track.
+    if (store.Changes() == 0)
+        return FindTrack(record.location, record.canonical, id);
+    const std::int64_t row = store.LastInsertId();
+    // Database IDs are 32-bit numbers; the row ids that name them are never used again.
+    if (row <= 0 || row > INT32_MAX)
+        return Fail(kErrAddSong, "the library has used up its database IDs");
+    id = static_cast<std::uint32_t>(row);
+    return 0;
+}
+
+int LibrarySource::AddFile(const std::string& path, std::int64_t playlist, std::uint32_t& id)
+{
+    id = 0;
+    const std::string location = NormalPath(path);
+    if (location.empty())
+        return Fail(kErrInvalidPath, "\"" + path + "\" is not an absolute path");
+    PlaylistInfo target;
+    if (int err = GetPlaylist(playlist, target); err != 0)
+        return err;
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(location, error);
+    const std::string canonical = error ? location : resolved.string();
+    if (int err = FindTrack(location, canonical, id); err != 0)
+        return err;
+    if (id == 0) {
+        TrackRecord record;
+        std::string why;
+        if (int err = TrackRecord::Read(location, record, why); err != 0)
+            return Fail(err, "cannot add " + location + ": " + why);
+        record.canonical = canonical;
+        if (int err = InsertTrack(record, id); err != 0)
+            return err;
+    }
+    return AddToPlaylist(id, playlist);
+}
+
+int LibrarySource::AddToPlaylist(std::uint32_t id, std::int64_t playlist)
+{
+    PlaylistInfo target;
+    if (int err = GetPlaylist(playlist, target); err != 0)
+        return err;
+    if (target.IsFixed())
+        return 0;
+    LibraryStore::Query present =
+        store.Prepare("SELECT 1 FROM members WHERE playlist_id = ?1 AND track_id = ?2");
+    if (!present)
+        return Fail(kErrIO, store.ErrorText());
+    present.Bind(1, playlist).Bind(2, static_cast<std::int64_t>(id));
+    if (present.Step() == SQLITE_ROW)
+        return 0;
+    if (int err = Writable(); err != 0)
+        return err;
+    LibraryStore::Query insert =
+        store.Prepare("INSERT INTO members(playlist_id, position, track_id) SELECT ?1, "
+                      "COALESCE(MAX(position), 0) + 1, ?2 FROM members WHERE playlist_id = ?1");
+    if (!insert)
+        return Fail(kErrIO, store.ErrorText());
+    insert.Bind(1, playlist).Bind(2, static_cast<std::int64_t>(id));
+    if (int result = insert.Step(); result != SQLITE_DONE)
+        return Fail(result == SQLITE_CONSTRAINT_FOREIGNKEY ? kErrObjectNotFound
+                                                           : LibraryStore::CodeFor(result),
+                    "the track " + std::to_string(id) + " cannot be put in \"" + target.name +
+                        "\": " + store.ErrorText());
+    return 0;
+}
+
+int LibrarySource::DeleteTracks(std::int64_t playlist, const std::vector<TrackEntry>& entries)
+{
+    PlaylistInfo target;
+    if (int err = GetPlaylist(playlist, target); err != 0)
+        return err;
+    if (!target.library && target.IsFixed())
+        return Fail(kErrUnableToDelete,
+                    "tracks cannot be taken out of the special playlist \"" + target.name + "\"");
+    if (entries.empty())
+        return 0;
+    if (int err = Writable(); err != 0)
+        return err;
+    for (const TrackEntry& entry : entries) {
+        std::string sql;
+        if (target.library)
+            sql = "DELETE FROM tracks WHERE id = ?2";
+        else if (entry.entry != 0)
+            sql = "DELETE FROM members WHERE playlist_id = ?1 AND id = ?3";
+        else
+            sql = "DELETE FROM members WHERE playlist_id = ?1 AND track_id = ?2";
+        LibraryStore::Query remove = store.Prepare(sql);
+        if (!remove)
+            return Fail(kErrIO, store.ErrorText());
+        if (!target.library)
+            remove.Bind(1, playlist);
+        remove.Bind(2, static_cast<std::int64_t>(entry.id));
+        if (!target.library && entry.entry != 0)
+            remove.Bind(3, entry.entry);
+        if (int result = remove.Step(); result != SQLITE_DONE)
+            return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    }
+    return 0;
+}
+
+int LibrarySource::Writable()
+{
+    needsWriter = store.InTransaction() && !writing;
+    if (needsWriter)
+        return Fail(kErrBusy, "the script changes the library in a transaction begun for reading");
+    return 0;
+}
+
+int LibrarySource::Begin(bool write)
+{
+    writing = write;
+    needsWriter = false;
+    if (int err = store.Begin(write); err != 0)
+        return Fail(err, "the library is busy: " + store.ErrorText());
+    return 0;
+}
+
+int LibrarySource::Commit()
+{
+    if (int err = store.Commit(); err != 0)
+        return Fail(err, store.ErrorText());
+    return 0;
+}
+
+void LibrarySource::Rollback() { store.Rollback(); }

@@ -1,0 +1,118 @@
+#include "musiclib/TrackRecord.h"
+
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AString.h"
+#include "ACommon/tags/ID3.h"
+#include "ACommon/tags/SongInfoStruct.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+struct FileType {
+    const char* extension;
+    const char* kind;
+};
+
+constexpr FileType kFileTypes[] = {
+    {"mp3", "MPEG audio file"},  {"m4a", "AAC audio file"},    {"m4p", "Protected AAC audio file"},
+    {"m4b", "AAC audio file"},   {"aif", "AIFF audio file"},   {"aiff", "AIFF audio file"},
+    {"aifc", "AIFF audio file"}, {"mp4", "MPEG-4 video file"}, {"m4v", "MPEG-4 video file"},
+};
+
+// MP4 media kinds (stik).
+constexpr int kMediaAudiobook = 2;
+constexpr int kMediaMovie = 9;
+constexpr int kMediaTVShow = 10;
+
+std::string Extension(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return std::string();
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return extension;
+}
+
+const FileType* TypeOf(const std::string& path)
+{
+    const std::string extension = Extension(path);
+    for (const FileType& type : kFileTypes)
+        if (extension == type.extension)
+            return &type;
+    return nullptr;
+}
+
+} // namespace
+
+bool TrackRecord::IsMusicFile(const std::string& path) { return TypeOf(path) != nullptr; }
+
+int TrackRecord::Read(const std::string& path, TrackRecord& out, std::string& why)
+{
+    out = TrackRecord();
+    const AString file = AString::FromUTF8(path);
+    if (file.IsEmpty()) {
+        why = "its path is not UTF-8 text";
+        return kErrInvalidPath;
+    }
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        why = "there is no file there";
+        return kErrFileNotFound;
+    }
+    const FileType* type = TypeOf(path);
+    if (!type) {
+        why = "it is not a music file (mp3, m4a, m4p, m4b, aif, aiff, mp4, m4v)";
+        return kErrFileType;
+    }
+    ID3 tags;
+    if (int err = tags.SetFilePath(file); err != 0) {
+        why = std::string("its tags cannot be read") + AError::Message(err);
+        return err;
+    }
+    SongInfoStruct song;
+    tags.GetSongInfo(song);
+
+    out.location = path;
+    out.canonical = path;
+    out.name = (song.name.IsEmpty() ? song.modifiedName : song.name).ToStdString();
+    out.artist = song.artist.ToStdString();
+    out.albumArtist = tags.GetAlbumArtist().ToStdString();
+    out.album = song.album.ToStdString();
+    out.genre = song.genre.ToStdString();
+    out.composer = song.composer.ToStdString();
+    out.show = song.tvShow.ToStdString();
+    out.kind = type->kind;
+    out.size = static_cast<std::int64_t>(info.st_size);
+    out.duration = song.duration;
+    out.bitRate = song.bitRate;
+    out.sampleRate = tags.GetSampleRate();
+    out.trackNumber = song.trackNumber;
+    out.trackCount = tags.GetTrackCount();
+    out.discNumber = song.discNumber;
+    out.discCount = song.discCount;
+    out.year = song.year;
+    out.compilation = song.compilation == 1;
+    out.podcast = song.podcast == 1;
+    out.mediaKind = song.mediaKind;
+    out.storeAccount = song.appleID.ToStdString();
+    out.fileTime = static_cast<std::int64_t>(info.st_mtime);
+
+    const std::string extension = Extension(path);
+    const bool video = extension == "mp4" || extension == "m4v";
+    if (out.podcast)
+        out.category = "podcast";
+    else if (song.mediaKind == kMediaAudiobook || extension == "m4b")
+        out.category = "audiobook";
+    else if (song.mediaKind == kMediaTVShow)
+        out.category = "tv";
+    else if (song.mediaKind == kMediaMovie || video)
+        out.category = "movie";
+    else
+        out.category = "music";
+    return 0;
+}

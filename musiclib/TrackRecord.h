@@ -1,0 +1,30 @@
+#pragma once
+// TrackRecord: what the library keeps of one music file, read with the program's own tag reader
+// (so that both sides of a sync see the same tags).
+
+#include <cstdint>
+#include <string>
+
+struct TrackRecord {
+    std::string location;  // the absolute path the file is added by
+    std::string canonical; // the same with links and ".." resolved (Read leaves it the location)
+    std::string name, artist, albumArtist, album, genre, composer, show;
+    std::string kind;     // "MPEG audio file", "AAC audio file", ...
+    std::string category; // music, movie, tv, podcast, audiobook: which special playlist shows it
+    std::int64_t size = 0;
+    int duration = 0; // seconds
+    int bitRate = 0;  // kbit/s
+    int sampleRate = 0;
+    int trackNumber = 0, trackCount = 0, discNumber = 0, discCount = 0, year = 0;
+    bool compilation = false;
+    bool podcast = false;
+    int mediaKind = -1;
+    std::string storeAccount;
+    std::int64_t fileTime = 0; // seconds since 1970
+
+    // True for the extensions of the music files the library takes (case ignored).
+    static bool IsMusicFile(const std::string& path);
+    // Reads the file at `path` (absolute). 0, or an error code with `why` set: -11160 no such file,
+    // -11159 not a music file, -5 a path that is not UTF-8, or the tag reader's error.
+    static int Read(const std::string& path, TrackRecord& out, std::string& why);
+};

@@ -1,0 +1,68 @@
+// The iPod's journal of song files not yet accounted for by a stored database.
+
+#include "ACommon/itunesdb/IPodJournal.h"
+#include "ACommon/base/AError.h"
+#include "fixtures/IPodFixture.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+TEST(IPodJournal, EntriesReadBackAsWrittenAnEmptyJournalLeavesNoFileAndDamageKeepsWhatCameBefore)
+{
+    fixtures::TempDir volumes;
+    const AString root = AString::FromUTF8(fixtures::MakeIPod(volumes.Path(), "POD"));
+    const std::string path = IPodJournal::PathOf(root).ToStdString();
+    IPodJournal journal;
+    ASSERT_EQ(journal.Read(root), 0);
+    EXPECT_TRUE(journal.IsEmpty());
+    IPodJournal::Entry added{IPodJournal::Kind::kAdded,
+                             false,
+                             123456789012ULL,
+                             AString("/iPod_Control/Music/F01/ABCD.mp3"),
+                             AString("Rock"),
+                             AString::FromUTF8("Bj\xC3\xB6rk"),
+                             AString(""),
+                             AString("Song")};
+    IPodJournal::Entry removed{IPodJournal::Kind::kRemoved,
+                               true,
+                               0,
+                               AString("/iPod_Control/Music/F02/WXYZ.m4a"),
+                               AString(),
+                               AString(),
+                               AString(),
+                               AString()};
+    ASSERT_EQ(journal.Add(added), 0);
+    ASSERT_EQ(journal.Add(removed), 0);
+
+    IPodJournal again;
+    ASSERT_EQ(again.Read(root), 0);
+    ASSERT_EQ(again.Entries().size(), 2u);
+    const IPodJournal::Entry& first = again.Entries()[0];
+    EXPECT_EQ(first.kind, IPodJournal::Kind::kAdded);
+    EXPECT_EQ(first.size, 123456789012ULL);
+    EXPECT_EQ(first.location, added.location);
+    EXPECT_EQ(first.artist, added.artist);
+    EXPECT_EQ(first.name, "Song");
+    EXPECT_EQ(again.Entries()[1].kind, IPodJournal::Kind::kRemoved);
+    EXPECT_TRUE(again.Entries()[1].move);
+
+    // Cut anywhere inside the second entry: the first is still read.
+    auto bytes = fixtures::ReadFile(path);
+    for (std::size_t cut : {bytes.size() - 1, bytes.size() - 20, bytes.size() - 40}) {
+        fixtures::WriteFile(path, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + cut));
+        IPodJournal damaged;
+        EXPECT_EQ(damaged.Read(root), kErrUnknown) << cut;
+        EXPECT_EQ(damaged.Entries().size(), 1u) << cut;
+    }
+    // A string length far beyond what is there is damage, not an allocation.
+    bytes[4 + 10] = 0xFF;
+    bytes[4 + 10 + 3] = 0x7F;
+    fixtures::WriteFile(path, bytes);
+    IPodJournal hostile;
+    EXPECT_EQ(hostile.Read(root), kErrUnknown);
+
+    ASSERT_EQ(again.Set({}), 0);
+    EXPECT_FALSE(fixtures::Exists(path));
+}

@@ -1,0 +1,95 @@
+// The advisory lock on an iPod's database, and the database's knowledge of whether the file on the
+// iPod is still the one it read.
+
+#include "ACommon/itunesdb/IPodLock.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "fixtures/IPodFixture.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+class IPodLockTest : public ::testing::Test {
+protected:
+    void SetUp() override { root = AString::FromUTF8(fixtures::MakeIPod(volumes.Path(), "POD")); }
+
+    // Loads the iPod with its playlists and adds one song called `name`.
+    void LoadAndAdd(IPodDB& db, const std::string& name)
+    {
+        ASSERT_EQ(db.Load(&root, 1, nullptr, nullptr), 0);
+        SongInfoStruct song =
+            fixtures::MakeSong(name, "Artist", "Album", "Rock", "/iPod_Control/Music/F00/A.mp3");
+        ASSERT_EQ(db.AddSong(song, nullptr, 1), 0);
+    }
+
+    fixtures::TempDir volumes;
+    AString root;
+};
+
+} // namespace
+
+TEST_F(IPodLockTest, SecondWriterWaitsUntilTheFirstReleases)
+{
+    IPodLock first, second;
+    ASSERT_EQ(first.Acquire(root, 0), 0);
+    EXPECT_EQ(first.Acquire(root, 0), 0); // held already
+    EXPECT_EQ(second.Acquire(root, 100), kErrBusy);
+    EXPECT_FALSE(second.IsHeld());
+    first.Release();
+    EXPECT_EQ(second.Acquire(root, 0), 0);
+    EXPECT_TRUE(second.IsHeld());
+}
+
+TEST_F(IPodLockTest, LockOfAProcessThatDiedIsFree)
+{
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        IPodLock held;
+        // Dies holding the lock, as a killed run would.
+        _exit(held.Acquire(root, 0) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    IPodLock lock;
+    EXPECT_EQ(lock.Acquire(root, 0), 0);
+}
+
+TEST_F(IPodLockTest, FolderThatIsNoIPodCannotBeLocked)
+{
+    IPodLock lock;
+    EXPECT_EQ(lock.Acquire(volumes.A("nothing"), 0), kErrFileNotFound);
+    EXPECT_FALSE(lock.IsHeld());
+}
+
+TEST_F(IPodLockTest, DatabaseStoredByAnotherWriterIsNotOverwrittenButReloaded)
+{
+    IPodDB mine, theirs;
+    LoadAndAdd(mine, "Mine");
+    EXPECT_FALSE(mine.ChangedOnDisk());
+    LoadAndAdd(theirs, "Theirs");
+    ASSERT_EQ(theirs.Store(nullptr), 0);
+    EXPECT_FALSE(theirs.ChangedOnDisk()); // its own store is what it knows
+
+    EXPECT_TRUE(mine.ChangedOnDisk());
+    EXPECT_EQ(mine.Store(nullptr), kErrUnknown);
+    IPodDB check;
+    ASSERT_EQ(check.Load(&root, 1, nullptr, nullptr), 0);
+    ASSERT_EQ(check.GetTrackCount(), 1);
+
+    ASSERT_EQ(mine.ReloadIfChanged(nullptr, nullptr), 0);
+    EXPECT_FALSE(mine.ChangedOnDisk());
+    EXPECT_EQ(mine.GetTrackCount(), 1); // theirs, and no longer the song added before the reload
+    SongInfoStruct song =
+        fixtures::MakeSong("Mine", "Artist", "Album", "Rock", "/iPod_Control/Music/F00/B.mp3");
+    ASSERT_EQ(mine.AddSong(song, nullptr, 1), 0);
+    ASSERT_EQ(mine.Store(nullptr), 0);
+    ASSERT_EQ(check.Load(&root, 1, nullptr, nullptr), 0);
+    EXPECT_EQ(check.GetTrackCount(), 2);
+}

@@ -1,0 +1,219 @@
+// A sync onto an iPod, killed at every file-system call it makes on the iPod, or given a failing
+// write, flush, rename or open at each of them (the calls counted and broken by FaultShim.c, loaded
+// with LD_PRELOAD), and then run again: afterwards the iPod holds every song once, each with its
+// file, no file that nothing lists and no temporary file, libgpod reads its database without a
+// warning, and a run that failed said why and left every listed song's file in place.
+
+#include "ACommon/itunesdb/IPodDB.h"
+#include "GpodPeer.h"
+#include "fixtures/IPodFixture.h"
+#include "fixtures/MusicFiles.h"
+#include "fixtures/RunCommand.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using fixtures::SongSpecOf;
+
+// An iPod (a shuffle, so that iTunesSD is written too) holding the songs A, B and C, and a folder
+// holding B, D, E, F, G and H (over a megabyte, copied in chunks). Making the iPod equal to the
+// folder copies five songs onto it, moves two off it into "Removed Files" and stores its database
+// and iTunesSD. Each run starts from a copy of that first state.
+class IPodRun {
+public:
+    IPodRun()
+    {
+        fixtures::MakeIPod(tmp / "start/Volumes", "POD", {.modelNumStr = "MA133"});
+        for (const char* title : {"A", "B", "C"})
+            fixtures::WriteSong(tmp / (std::string("first/") + title + ".mp3"), SongSpecOf(title));
+        for (const char* title : {"B", "D", "E", "F", "G"})
+            fixtures::WriteSong(tmp / (std::string("Songs/") + title + ".mp3"), SongSpecOf(title));
+        fixtures::SongSpec large = SongSpecOf("H");
+        large.seconds = 80;
+        large.bitRate = 128;
+        fixtures::WriteSong(tmp / "Songs/H.mp3", large);
+        const fixtures::CommandResult first = fixtures::RunPelorin(
+            {"sync", "--from", tmp / "first", "--type", "copy-to-ipod", "--yes"}, "", Env("start"));
+        EXPECT_EQ(first.exitStatus, 0) << first.err;
+    }
+
+    std::string Root() const { return tmp / "run/Volumes/POD"; }
+
+    // The iPod (and the state file) as they were before the run.
+    void Restore()
+    {
+        fs::remove_all(tmp / "run");
+        fs::copy(tmp / "start", tmp / "run", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    }
+
+    // Makes the iPod equal to the folder; `fault` adds the shim's settings.
+    fixtures::CommandResult Sync(const std::vector<std::string>& fault = {}) const
+    {
+        std::vector<std::string> env = Env("run");
+        if (!fault.empty()) {
+            env.push_back(std::string("LD_PRELOAD=") + PELORIN_FAULT_SHIM);
+            env.push_back("PELORIN_FAULT_ROOT=" + Root());
+            env.insert(env.end(), fault.begin(), fault.end());
+        }
+        return fixtures::RunPelorin(
+            {"sync", "--from", tmp / "Songs", "--type", "make-ipod-equal", "--yes", "--allow-mass-deletion"},
+            "", env);
+    }
+
+    // The number of calls of `calls` ("all", or a list) one whole run makes on the iPod.
+    long CountCalls(const std::string& calls)
+    {
+        Restore();
+        const fixtures::CommandResult counted =
+            Sync({"PELORIN_FAULT_CALLS=" + calls, "PELORIN_FAULT_COUNT=" + tmp / "count"});
+        EXPECT_EQ(counted.exitStatus, 0) << counted.err;
+        std::ifstream in(tmp / "count");
+        long count = 0;
+        in >> count;
+        return count;
+    }
+
+    fixtures::TempDir tmp;
+
+private:
+    std::vector<std::string> Env(const std::string& state) const
+    {
+        return {"PELORIN_VOLUMES=" + tmp / (state + "/Volumes"), "XDG_DATA_HOME=" + tmp / (state + "/data"),
+                "HOME=" + tmp / "home"};
+    }
+};
+
+std::string FileOf(const std::string& root, std::string ipodPath)
+{
+    std::replace(ipodPath.begin(), ipodPath.end(), ':', '/');
+    return root + ipodPath;
+}
+
+// What must hold of the iPod after any run, even one killed: libgpod reads the database without a
+// warning and every track's file is there. With `clean`, as after a run that went through: the
+// music folders hold no file that no track lists (a copy left behind, a temporary file). Returns
+// the titles listed.
+std::multiset<std::string> CheckWhole(const std::string& root, const std::string& when, bool clean = false)
+{
+    const peers::PeerDatabase read = peers::ReadWithGpod(root);
+    EXPECT_TRUE(read.ok) << when << ": " << read.error;
+    EXPECT_TRUE(read.warnings.empty())
+        << when << ": " << (read.warnings.empty() ? "" : read.warnings.front());
+    std::multiset<std::string> titles;
+    std::set<std::string> listed;
+    for (const peers::PeerTrack& track : read.tracks) {
+        titles.insert(track.title);
+        const std::string file = FileOf(root, track.path);
+        EXPECT_TRUE(fs::is_regular_file(file)) << when << ": the file of " << track.title << " is missing";
+        listed.insert(file.substr(root.size() + 1));
+    }
+    if (!clean)
+        return titles;
+    for (const std::string& file : fixtures::ListFiles(root + "/iPod_Control/Music")) {
+        EXPECT_TRUE(listed.contains("iPod_Control/Music/" + file))
+            << when << ": " << file << " is listed nowhere";
+    }
+    return titles;
+}
+
+// What must hold once a run has gone through: the folder's songs once each, the removed songs in
+// "Removed Files" once each, nothing left over, iTunesSD up to date.
+void CheckDone(const std::string& root, const std::string& when)
+{
+    EXPECT_EQ(CheckWhole(root, when, true), (std::multiset<std::string>{"B", "D", "E", "F", "G", "H"}))
+        << when;
+    const std::vector<std::string> removed = fixtures::ListFiles(root + "/Removed Files");
+    EXPECT_EQ(removed.size(), 2u) << when << ": " << testing::PrintToString(removed);
+    for (const std::string& file : fixtures::ListFiles(root))
+        EXPECT_TRUE(file.find(".pelorin-") == std::string::npos &&
+                    file.find("PelorinJournal") == std::string::npos)
+            << when << ": " << file << " is left over";
+    IPodDB db;
+    AString at = AString::FromUTF8(root);
+    ASSERT_EQ(db.Load(&at, 1, nullptr, nullptr), 0) << when;
+    EXPECT_FALSE(db.ShuffleFileOutOfDate()) << when;
+}
+
+} // namespace
+
+TEST(IPodFaults, KilledAtEveryCallOnTheIPodTheNextRunLeavesItWholeWithEverySongOnce)
+{
+    IPodRun run;
+    const long calls = run.CountCalls("all");
+    ASSERT_GT(calls, 50);
+    int killed = 0;
+    for (long at = 1; at <= calls; ++at) {
+        const std::string when = "killed at call " + std::to_string(at) + " of " + std::to_string(calls);
+        run.Restore();
+        const fixtures::CommandResult stopped =
+            run.Sync({"PELORIN_FAULT_AT=" + std::to_string(at), "PELORIN_FAULT_ACTION=kill"});
+        if (stopped.exitStatus == 128 + 9)
+            ++killed;
+        else
+            EXPECT_EQ(stopped.exitStatus, 0) << when << stopped.err;
+        CheckWhole(run.Root(), when);
+        const fixtures::CommandResult again = run.Sync();
+        ASSERT_EQ(again.exitStatus, 0) << when << ", then: " << again.err;
+        CheckDone(run.Root(), when + ", then run again");
+        if (HasFailure())
+            break;
+    }
+    std::printf("[          ] %d kill points of %ld calls on the iPod\n", killed, calls);
+    EXPECT_GT(killed, calls / 2);
+}
+
+TEST(IPodFaults, AFailedWriteFlushRenameOrOpenIsSaidAndLeavesEveryListedFile)
+{
+    IPodRun run;
+    struct Fault {
+        const char* calls;
+        const char* action;
+        const char* reason;
+    };
+    int tried = 0;
+    for (const Fault& fault :
+         {Fault{"write,copy", "EIO", "Input/output error"},
+          Fault{"write,copy", "ENOSPC+", "No space left on device"},
+          Fault{"fsync", "EIO", "Input/output error"}, Fault{"rename", "EIO", "Input/output error"},
+          Fault{"open", "EACCES", "Permission denied"}}) {
+        const long calls = run.CountCalls(fault.calls);
+        ASSERT_GT(calls, 0) << fault.calls;
+        for (long at = 1; at <= calls; ++at) {
+            const std::string when = std::string(fault.action) + " at " + fault.calls + " call " +
+                                     std::to_string(at) + " of " + std::to_string(calls);
+            run.Restore();
+            const fixtures::CommandResult failed = run.Sync(
+                {"PELORIN_FAULT_CALLS=" + std::string(fault.calls), "PELORIN_FAULT_AT=" + std::to_string(at),
+                 "PELORIN_FAULT_ACTION=" + std::string(fault.action)});
+            ++tried;
+            if (failed.exitStatus == 0) {
+                // A failure the run could work around (a leftover it could not tidy up is tidied
+                // up by the next run); what it reported done is done.
+                EXPECT_EQ(CheckWhole(run.Root(), when, true),
+                          (std::multiset<std::string>{"B", "D", "E", "F", "G", "H"}))
+                    << when << " (the run went through: " << failed.err << ")";
+            } else {
+                EXPECT_EQ(failed.exitStatus, 1) << when << failed.err;
+                EXPECT_NE(failed.err.find(fault.reason), std::string::npos) << when << ": " << failed.err;
+                CheckWhole(run.Root(), when);
+            }
+            const fixtures::CommandResult again = run.Sync();
+            ASSERT_EQ(again.exitStatus, 0) << when << ", then: " << again.err;
+            CheckDone(run.Root(), when + ", then run again");
+            if (HasFailure())
+                return;
+        }
+    }
+    std::printf("[          ] %d failed calls\n", tried);
+}

@@ -1,0 +1,298 @@
+// An iPod attached to the library, served from its own database through scripts.
+
+#include "LibraryFixture.h"
+
+#include "ACommon/itunesdb/IPodLock.h"
+
+#include "ACommon/base/AError.h"
+
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/MHBD.h"
+#include "ACommon/itunesdb/MHLP.h"
+#include "ACommon/itunesdb/MHYP.h"
+#include "APlatform/HfsPath.h"
+#include "fixtures/IPodFixture.h"
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+using fixtures::LibraryTest;
+using platform::ScriptDescriptor;
+namespace bridge = fixtures::bridge;
+
+namespace {
+
+constexpr const char* kPod = "Jane's \"Pod\"";
+
+class IPodSourceTest : public LibraryTest {
+protected:
+    void SetUp() override
+    {
+        LibraryTest::SetUp();
+        root = fixtures::MakeIPod(volumes, "POD", {.name = kPod});
+        std::string error;
+        ASSERT_EQ(library->AttachIPod("POD", error), 0) << error;
+    }
+
+    // The iPod's database as it is on disk: the titles of each playlist of the first playlist
+    // dataset, the library playlist first.
+    std::vector<std::vector<std::string>> OnDisk()
+    {
+        IPodDB db;
+        AString where = AString::FromUTF8(root);
+        EXPECT_EQ(db.Load(&where, 1, nullptr, nullptr), 0);
+        std::vector<std::vector<std::string>> playlists;
+        for (MHLP* list : db.GetDatabase()->GetPlaylistLists()) {
+            for (int i = 0; i < list->GetPlaylistCount(); ++i) {
+                MHYP* playlist = list->GetPlaylist(i);
+                AString name;
+                playlist->GetName(name);
+                std::vector<std::string> entry{name.ToStdString()};
+                for (int j = 0; j < playlist->GetSongCount(); ++j)
+                    entry.push_back(playlist->GetSong(j)->GetName().ToStdString());
+                playlists.push_back(entry);
+            }
+            break;
+        }
+        return playlists;
+    }
+
+    // Puts the iPod's track `id` in the iPod's playlist `playlist`, by the location of its file.
+    void PutInPlaylist(std::int64_t id, const std::string& playlist)
+    {
+        Must(Tell("add (get location of first track of playlist \"" + Quote(kPod) + "\" in source \"" +
+                  Quote(kPod) + "\" whose database ID = " + std::to_string(id) + ") to playlist \"" +
+                  Quote(playlist) + "\" in source \"" + Quote(kPod) + "\""));
+    }
+
+    std::vector<std::string> MusicFiles()
+    {
+        std::vector<std::string> files;
+        for (const std::string& file : fixtures::ListFiles(root + "/iPod_Control/Music"))
+            files.push_back(file);
+        return files;
+    }
+
+    void Reopen()
+    {
+        library.reset();
+        std::string error;
+        ASSERT_EQ(MusicLibrary::Open(dir / "Library", false, library, error), 0) << error;
+    }
+
+    std::string root;
+};
+
+} // namespace
+
+TEST_F(IPodSourceTest, TheIPodIsASourceOfKindIPodWithItsPlaylistsAndTracks)
+{
+    EXPECT_EQ(Must(bridge::GetIPodCount()).Int32Value(), 1);
+    EXPECT_EQ(Strings(Must(bridge::GetIPodNames())), std::vector<std::string>{kPod});
+    EXPECT_EQ(Strings(Must(bridge::GetIPodPlaylists(kPod))), std::vector<std::string>{kPod});
+    EXPECT_EQ(Must(bridge::SpecialKind(kPod, kPod)).StringValue(), "kSpN");
+    EXPECT_FALSE(Must(bridge::Smart(kPod, kPod)).BooleanValue());
+
+    Must(bridge::MakePlaylist("Road: \"Trip\"", kPod));
+    const std::string a = Song("in/a.mp3", Spec("Alpha", "A", "X", 1, fixtures::FakeJpeg(900, 3)));
+    const std::string b = Song("in/b.mp3", Spec("Beta", "B", "Y", 2));
+    const std::int64_t idA = Must(bridge::AddFromDisk(a, kPod, kPod)).Int64Value();
+    const std::int64_t idB = Must(bridge::AddFromDisk(b, "Road: \"Trip\"", kPod)).Int64Value();
+    EXPECT_GT(idA, 0);
+    EXPECT_NE(idA, idB);
+    EXPECT_EQ(MusicFiles().size(), 2u) << "both copied onto the iPod";
+    EXPECT_TRUE(std::filesystem::exists(a));
+
+    EXPECT_EQ(Must(bridge::IPodSongCount(kPod, kPod)).Int32Value(), 2);
+    EXPECT_EQ(Strings(Must(bridge::IPodProperty("name", kPod, kPod))),
+              (std::vector<std::string>{"Alpha", "Beta"}));
+    EXPECT_EQ(Strings(Must(bridge::IPodProperty("artist", kPod, kPod))),
+              (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(Strings(Must(bridge::IPodProperty("name", "Road: \"Trip\"", kPod))),
+              std::vector<std::string>{"Beta"});
+    const ScriptDescriptor ids = Must(bridge::IPodProperty("database ID", kPod, kPod));
+    EXPECT_EQ(ids.ItemAt(1)->Int64Value(), idA);
+    EXPECT_EQ(ids.ItemAt(2)->Int64Value(), idB);
+    const ScriptDescriptor sizes = Must(bridge::IPodProperty("size", kPod, kPod));
+    EXPECT_EQ(sizes.ItemAt(1)->Int64Value(), static_cast<std::int64_t>(std::filesystem::file_size(a)));
+    const ScriptDescriptor location = Must(bridge::IPodProperty("location", kPod, kPod));
+    ASSERT_EQ(location.NumberOfItems(), 2);
+    EXPECT_EQ(location.ItemAt(1)->AliasPath()->rfind(root + "/iPod_Control/Music/F", 0), 0u)
+        << *location.ItemAt(1)->AliasPath();
+    EXPECT_EQ(Must(bridge::ArtCount(kPod, idA, kPod)).Int32Value(), 1);
+    EXPECT_EQ(Must(bridge::Art(0, kPod, idA, kPod)).DataValue(), fixtures::FakeJpeg(900, 3));
+
+    // The same file (or the same song) again is the same track, put in the playlist once.
+    EXPECT_EQ(Must(bridge::AddFromDisk(a, "Road: \"Trip\"", kPod)).Int64Value(), idA);
+    EXPECT_EQ(Must(bridge::AddFromDisk(a, "Road: \"Trip\"", kPod)).Int64Value(), idA);
+    EXPECT_EQ(Must(bridge::AddFromDisk(*location.ItemAt(2)->AliasPath(), kPod, kPod)).Int64Value(), idB);
+    EXPECT_EQ(MusicFiles().size(), 2u);
+    EXPECT_EQ(Strings(Must(bridge::IPodProperty("name", "Road: \"Trip\"", kPod))),
+              (std::vector<std::string>{"Beta", "Alpha"}));
+}
+
+TEST_F(IPodSourceTest, ChangesAreWrittenBackBeforeAListingAndIdsLastAcrossReloads)
+{
+    const std::int64_t id =
+        Must(bridge::AddFromDisk(Song("a.mp3", Spec("Alpha", "A")), kPod, kPod)).Int64Value();
+    Must(bridge::MakePlaylist("Mix", kPod));
+    EXPECT_EQ(OnDisk().size(), 1u) << "not written yet";
+    Must(bridge::IPodSongCount(kPod, kPod));
+    EXPECT_EQ(OnDisk(), (std::vector<std::vector<std::string>>{{kPod, "Alpha"}, {"Mix"}}));
+
+    PutInPlaylist(id, "Mix");
+    Must(Tell("update"));
+    EXPECT_EQ(OnDisk(), (std::vector<std::vector<std::string>>{{kPod, "Alpha"}, {"Mix", "Alpha"}}));
+
+    // Asked for in the script that makes the change: written once the change is made.
+    Must(Tell("make new playlist at source \"" + Quote(kPod) + "\" with properties {name:\"Now\"}\n update"));
+    EXPECT_EQ(OnDisk().back(), std::vector<std::string>{"Now"});
+
+    Reopen();
+    EXPECT_EQ(Must(bridge::IPodProperty("database ID", "Mix", kPod)).ItemAt(1)->Int64Value(), id);
+    // A change another program writes is read before the next script.
+    {
+        IPodDB db;
+        AString where = AString::FromUTF8(root);
+        ASSERT_EQ(db.Load(&where, 1, nullptr, nullptr), 0);
+        SongInfoStruct song = fixtures::MakeSong("Other", "O", "P", "Q", "/iPod_Control/Music/F00/OTHR.mp3");
+        ASSERT_EQ(db.AddSong(song, nullptr, 1), 0);
+        ASSERT_EQ(db.Store(nullptr), 0);
+    }
+    const ScriptDescriptor ids = Must(bridge::IPodProperty("database ID", kPod, kPod));
+    ASSERT_EQ(ids.NumberOfItems(), 2);
+    EXPECT_EQ(Strings(Must(bridge::IPodProperty("name", kPod, kPod))),
+              (std::vector<std::string>{"Alpha", "Other"}));
+    EXPECT_EQ(ids.ItemAt(1)->Int64Value(), id);
+    const std::int64_t other = ids.ItemAt(2)->Int64Value();
+    Reopen();
+    EXPECT_EQ(Must(bridge::IPodProperty("database ID", kPod, kPod)).ItemAt(2)->Int64Value(), other)
+        << "a track written without a lasting id keeps its ID";
+}
+
+TEST_F(IPodSourceTest, ManyChangesAreWrittenBackWithoutWaitingForAListing)
+{
+    // One change a script.
+    auto make = [this](const std::string& name) {
+        Must(Tell("make new playlist at source \"" + Quote(kPod) + "\" with properties {name:\"" + name +
+                  "\"}"));
+    };
+    for (int i = 1; i < IPodSource::kChangesBeforeWrite; ++i)
+        make("P" + std::to_string(i));
+    EXPECT_EQ(OnDisk().size(), 1u);
+    make("Last");
+    EXPECT_EQ(OnDisk().size(), static_cast<std::size_t>(IPodSource::kChangesBeforeWrite) + 1);
+}
+
+TEST_F(IPodSourceTest, DeletingTakesTracksOutButLeavesTheFilesToTheCaller)
+{
+    const std::int64_t a =
+        Must(bridge::AddFromDisk(Song("a.mp3", Spec("Alpha", "A")), kPod, kPod)).Int64Value();
+    const std::int64_t b =
+        Must(bridge::AddFromDisk(Song("b.mp3", Spec("Beta", "B", "", 1)), kPod, kPod)).Int64Value();
+    Must(bridge::MakePlaylist("Mix", kPod));
+    PutInPlaylist(a, "Mix");
+    EXPECT_EQ(Must(bridge::IPodSongCount("Mix", kPod)).Int32Value(), 1);
+
+    EXPECT_TRUE(Must(bridge::DeleteSong("Mix", a, kPod)).IsNothing());
+    EXPECT_EQ(Must(bridge::IPodSongCount("Mix", kPod)).Int32Value(), 0);
+    EXPECT_EQ(Must(bridge::IPodSongCount(kPod, kPod)).Int32Value(), 2);
+
+    EXPECT_TRUE(Must(bridge::DeleteSong(kPod, b, kPod)).IsNothing());
+    EXPECT_EQ(Strings(Must(bridge::IPodProperty("name", kPod, kPod))), std::vector<std::string>{"Alpha"});
+    EXPECT_EQ(MusicFiles().size(), 2u) << "no script deletes a file";
+    EXPECT_FALSE(Run(bridge::DeleteSong(kPod, b, kPod))) << "gone";
+
+    EXPECT_TRUE(Must(bridge::DeletePlaylist("Mix", kPod)).IsNothing());
+    EXPECT_EQ(Strings(Must(bridge::GetIPodPlaylists(kPod))), std::vector<std::string>{kPod});
+    EXPECT_FALSE(Run(bridge::DeletePlaylist(kPod, kPod))) << "the library playlist stays";
+    EXPECT_FALSE(Run(bridge::MakePlaylist(kPod, kPod))) << "its name is taken";
+    Must(Tell("update"));
+    EXPECT_EQ(OnDisk(), (std::vector<std::vector<std::string>>{{kPod, "Alpha"}}));
+}
+
+TEST_F(IPodSourceTest, AScriptThatFailsLeavesTheIPodAsItWas)
+{
+    Must(bridge::MakePlaylist("Keep", kPod));
+    const std::int64_t kept =
+        Must(bridge::AddFromDisk(Song("k.mp3", Spec("Kept")), "Keep", kPod)).Int64Value();
+    Must(Tell("update"));
+    const auto before = OnDisk();
+    const std::string song = Song("new.mp3", Spec("New", "N", "", 5));
+    const std::string pod = Quote(kPod);
+    const std::vector<std::string> bodies = {
+        "add alias \"" + Quote(platform::PosixToHfsPath(song)) + "\" to playlist \"Keep\" in source \"" +
+            pod + "\"\n get name of playlist \"Missing\" in source \"" + pod + "\"",
+        "delete playlist \"Keep\" of source \"" + pod + "\"\n get colour of source \"" + pod + "\"",
+        "set p to make playlist of source \"" + pod + "\"\n set name of p to \"keep\"",
+        "delete (first track of playlist \"" + pod + "\" in source \"" + pod +
+            "\" whose database ID = " + std::to_string(kept) + ")\n delete playlist \"Library\"",
+    };
+    for (const std::string& body : bodies) {
+        EXPECT_FALSE(Run(Tell(body))) << body;
+        Must(Tell("update"));
+        EXPECT_EQ(OnDisk(), before) << body;
+        EXPECT_EQ(MusicFiles().size(), 1u) << "the copy of an undone add is removed: " << body;
+        EXPECT_EQ(Strings(Must(bridge::IPodProperty("name", "Keep", kPod))),
+                  std::vector<std::string>{"Kept"});
+    }
+}
+
+TEST_F(IPodSourceTest, UnsavedChangesHoldTheIPodsLockUntilTheyAreWritten)
+{
+    Must(bridge::AddFromDisk(Song("a.mp3", Spec("Alpha")), kPod, kPod));
+    IPodLock other;
+    EXPECT_EQ(other.Acquire(AString::FromUTF8(root), 100), kErrBusy);
+    Must(bridge::IPodSongCount(kPod, kPod));
+    EXPECT_EQ(other.Acquire(AString::FromUTF8(root), 100), 0);
+    // Another writer holds the lock: the library's change waits for it instead of failing.
+    std::thread release([&other] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        other.Release();
+    });
+    Must(bridge::MakePlaylist("After", kPod));
+    release.join();
+    Must(Tell("update"));
+    EXPECT_EQ(OnDisk().back(), std::vector<std::string>{"After"});
+}
+
+TEST_F(IPodSourceTest, AScriptThatChangesOnlyTheIPodLeavesTheLibraryToOtherWriters)
+{
+    // Another process is adding to the library (its write transaction is open).
+    std::unique_ptr<MusicLibrary> other;
+    std::string error;
+    ASSERT_EQ(MusicLibrary::Open(dir / "Library", false, other, error), 0) << error;
+    ASSERT_EQ(other->Library().Begin(true), 0);
+    const std::string song = Song("a.mp3", Spec("Alpha"));
+    EXPECT_GT(Must(bridge::AddFromDisk(song, kPod, kPod)).Int64Value(), 0);
+    Must(bridge::MakePlaylist("Mix", kPod));
+    other->Library().Rollback();
+    // A script that changes the library as well still does it, in one transaction.
+    Must(Tell("add alias \"" + Quote(platform::PosixToHfsPath(song)) + "\" to playlist \"Mix\" in source \"" +
+              Quote(kPod) + "\"\n add alias \"" + Quote(platform::PosixToHfsPath(song)) + "\""));
+    EXPECT_EQ(Must(bridge::LibCount("Library")).Int32Value(), 1);
+    EXPECT_EQ(Must(bridge::IPodSongCount("Mix", kPod)).Int32Value(), 1);
+}
+
+TEST_F(IPodSourceTest, ADamagedDatabaseFailsOnlyTheScriptsThatReadIt)
+{
+    fixtures::WriteFile(fixtures::DatabasePath(root), std::string("mhbd but not really a database"));
+    EXPECT_EQ(Must(bridge::GetIPodCount()).Int32Value(), 1);
+    EXPECT_EQ(Strings(Must(bridge::GetIPodNames())), std::vector<std::string>{"POD"})
+        << "named after its volume";
+    EXPECT_EQ(Strings(Must(bridge::GetLibName())), std::vector<std::string>{"Library"});
+    std::string error;
+    EXPECT_FALSE(Run(bridge::IPodSongCount("POD", "POD"), &error));
+    EXPECT_NE(error.find("cannot be read"), std::string::npos) << error;
+}
+
+TEST_F(IPodSourceTest, AnIPodThatIsNotMountedOrNotTheSameIsNotASource)
+{
+    std::filesystem::rename(root, volumes + "/ELSEWHERE");
+    EXPECT_EQ(Must(bridge::GetIPodCount()).Int32Value(), 0);
+    EXPECT_FALSE(Run(bridge::IPodSongCount(kPod, kPod)));
+    // Another iPod on the same volume name is not the one attached.
+    fixtures::MakeIPod(volumes, "POD", {.name = kPod, .firewireGuid = "0x000A270000000001"});
+    EXPECT_EQ(Must(bridge::GetIPodCount()).Int32Value(), 0);
+}

@@ -1,0 +1,324 @@
+#include "LibraryFixture.h"
+
+#include "musiclib/FolderImport.h"
+#include "musiclib/LibraryFiles.h"
+#include "musiclib/TrackArtwork.h"
+
+#include "ACommon/base/AError.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using fixtures::LibraryTest;
+using platform::ScriptDescriptor;
+namespace bridge = fixtures::bridge;
+
+TEST_F(LibraryTest, AddingAFileTheLibraryHoldsGivesItsTrack)
+{
+    const std::string song = Song("a/Song.mp3", Spec("Song", "A"));
+    const std::int64_t first = Add(song);
+    EXPECT_GT(first, 0);
+    EXPECT_EQ(Add(song), first);
+    EXPECT_EQ(Add(dir / "a/../a/Song.mp3"), first) << "the same file by another spelling of its path";
+    std::filesystem::create_symlink(dir / "a", dir / "link");
+    EXPECT_EQ(Add(dir / "link/Song.mp3"), first) << "the same file through a link";
+    MakePlaylist("Mix");
+    EXPECT_EQ(Add(song, "Mix"), first);
+    EXPECT_EQ(Add(song, "Mix"), first);
+    EXPECT_EQ(Must(bridge::LibCount("Library")).Int32Value(), 1);
+    EXPECT_EQ(Must(bridge::LibCount("Mix")).Int32Value(), 1) << "put in a playlist once";
+}
+
+TEST_F(LibraryTest, ListsKeepThePlaylistsOrderForEveryPropertyAndCount)
+{
+    MakePlaylist("Mix");
+    std::vector<std::int64_t> ids;
+    for (const char* title : {"C", "A", "B", "D"})
+        ids.push_back(Add(Song(std::string(title) + ".mp3", Spec(title, title)), "Mix"));
+    // Out of the playlist and back in: it goes to the end of the playlist, not of the library.
+    Must(bridge::DeleteSong("Mix", ids[1]));
+    Add(dir / "A.mp3", "Mix");
+    EXPECT_EQ(Strings(Must(bridge::LibProperty("name", "Mix"))),
+              (std::vector<std::string>{"C", "B", "D", "A"}));
+    EXPECT_EQ(Strings(Must(bridge::LibProperty("artist", "Mix"))),
+              (std::vector<std::string>{"C", "B", "D", "A"}));
+    EXPECT_EQ(Strings(Must(bridge::LibProperty("name", "Library"))),
+              (std::vector<std::string>{"C", "A", "B", "D"}));
+    const ScriptDescriptor firstId = Must(Tell("get database ID of track 1 of playlist \"Mix\""));
+    EXPECT_EQ(firstId.Int64Value(), ids[0]);
+    EXPECT_EQ(Must(Tell("get name of last track of playlist \"Mix\"")).StringValue(), "A");
+    EXPECT_EQ(Must(Tell("get name of track -2 of playlist \"Mix\"")).StringValue(), "D");
+    EXPECT_EQ(Must(Tell("get name of track \"b\" of playlist \"Mix\"")).StringValue(), "B");
+    EXPECT_EQ(
+        Must(Tell("count of (every track of playlist \"Mix\" whose artist = \"c\" and name is not \"x\")"))
+            .Int32Value(),
+        1);
+}
+
+TEST_F(LibraryTest, DeletingTakesTracksOutOfPlaylistsAndNeverAFile)
+{
+    MakePlaylist("One");
+    MakePlaylist("Two");
+    const std::string file = Song("s.mp3", Spec("S"));
+    const std::int64_t id = Add(file, "One");
+    Add(file, "Two");
+    const std::int64_t other = Add(Song("t.mp3", Spec("T")), "One");
+
+    Must(bridge::DeleteSong("One", id));
+    EXPECT_EQ(Must(bridge::LibCount("One")).Int32Value(), 1);
+    EXPECT_EQ(Must(bridge::LibCount("Two")).Int32Value(), 1);
+    EXPECT_EQ(Must(bridge::LibCount("Library")).Int32Value(), 2);
+
+    Must(bridge::DeleteSong("Library", id));
+    EXPECT_EQ(Must(bridge::LibCount("Two")).Int32Value(), 0) << "gone from every playlist";
+    EXPECT_EQ(Must(bridge::LibCount("Library")).Int32Value(), 1);
+    EXPECT_TRUE(std::filesystem::exists(file));
+
+    // A database ID is never given to another track.
+    const std::int64_t again = Add(file);
+    EXPECT_NE(again, id);
+    EXPECT_GT(again, other);
+
+    // Whole playlists: the tracks stay; the library and special playlists cannot be deleted.
+    Must(Tell("delete playlist \"One\""));
+    EXPECT_EQ(Must(bridge::LibCount("Library")).Int32Value(), 2);
+    for (const char* fixed : {"Library", "Music", "Purchased"}) {
+        EXPECT_FALSE(Run(bridge::DeletePlaylist(fixed))) << fixed;
+        EXPECT_FALSE(Run(Tell(std::string("set name of playlist \"") + fixed + "\" to \"X\""))) << fixed;
+    }
+    EXPECT_FALSE(Run(bridge::DeleteSong("Music", other))) << "a special playlist keeps its tracks";
+    EXPECT_EQ(Must(Tell("delete every track of playlist \"Two\"")).GetKind(),
+              ScriptDescriptor::Kind::Nothing);
+    EXPECT_EQ(Must(bridge::LibCount("Library")).Int32Value(), 2);
+}
+
+TEST_F(LibraryTest, PlaylistNamesAreUniqueIgnoringCaseAndCompositionAndHoldNoLineBreaks)
+{
+    MakePlaylist("Caf\xC3\xA9");
+    std::string error;
+    for (const std::string& name : std::vector<std::string>{"Library", "library", "MUSIC", "cafe\xCC\x81",
+                                                            "CAF\xC3\x89", "a\nb", "tab\there", ""}) {
+        EXPECT_FALSE(Run(bridge::MakePlaylist(name), &error)) << name;
+        EXPECT_FALSE(error.empty());
+    }
+    // A name that fails leaves no "untitled playlist" behind: the script changed nothing.
+    const std::vector<std::string> names = Strings(Must(bridge::GetPlaylists()));
+    EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                            [](const std::string& n) { return n.find("untitled") == 0; }),
+              0);
+    // The decomposed spelling finds the composed name, which stays as it was given.
+    EXPECT_EQ(Must(Tell("get name of playlist \"cafe\xCC\x81\"")).StringValue(), "Caf\xC3\xA9");
+    EXPECT_EQ(Must(Tell("make new playlist with properties {name:\"Other\"}")).GetKind(),
+              ScriptDescriptor::Kind::String);
+    Must(Tell("set name of playlist \"other\" to \"OTHER\""));
+    EXPECT_EQ(Must(Tell("get name of playlist \"Other\"")).StringValue(), "OTHER")
+        << "renamed to a change of case";
+}
+
+TEST_F(LibraryTest, AScriptThatFailsChangesNothing)
+{
+    const std::string file = Song("s.mp3", Spec("S"));
+    const std::int64_t id = Add(file);
+    MakePlaylist("Keep");
+    Add(file, "Keep");
+    std::string error;
+    for (const std::string& body : std::vector<std::string>{
+             // Fails at its last statement, after changes.
+             std::string("set p to make new playlist with properties {name:\"New\"}\n add alias \"Root") +
+                 file.substr(0, file.rfind('/')) + ":nothing.mp3\" to p",
+             "delete playlist \"Keep\"\n delete (first track of playlist \"Library\" whose database ID = " +
+                 std::to_string(id) + ")\n get name of playlist \"Missing\"",
+             "delete every track of playlist \"Keep\"\n get colour of track 1",
+             // Does not parse after a statement that would change the library.
+             "delete playlist \"Keep\"\n delete delete",
+         }) {
+        EXPECT_FALSE(Run(Tell(body), &error)) << body;
+        EXPECT_EQ(Strings(Must(bridge::GetPlaylists())).back(), "Keep") << body;
+        EXPECT_EQ(Must(bridge::LibCount("Keep")).Int32Value(), 1) << body;
+        EXPECT_EQ(Must(bridge::LibCount("Library")).Int32Value(), 1) << body;
+    }
+}
+
+TEST_F(LibraryTest, ALocationWhoseFileIsGoneIsTheStoredPath)
+{
+    const std::string file = Song("gone/s.mp3", Spec("S"));
+    const std::int64_t id = Add(file);
+    std::filesystem::remove_all(dir / "gone");
+    const ScriptDescriptor locations = Must(bridge::LibProperty("location", "Library"));
+    ASSERT_EQ(locations.NumberOfItems(), 1);
+    EXPECT_EQ(locations.ItemAt(1)->AliasPath(), file);
+    EXPECT_EQ(Must(bridge::ArtCount("Library", id)).Int32Value(), 0);
+    EXPECT_EQ(Must(bridge::LibCount("Library")).Int32Value(), 1);
+}
+
+TEST_F(LibraryTest, SpecialPlaylistsListTheTracksOfTheirKind)
+{
+    Add(Song("song.mp3", Spec("Song")));
+    Add(Song("book.m4b", Spec("Book")));
+    Add(Song("film.m4v", Spec("Film")));
+    struct Case {
+        const char* playlist;
+        std::vector<std::string> names;
+    };
+    for (const Case& c :
+         {Case{"Music", {"Song"}}, Case{"Audiobooks", {"Book"}}, Case{"Movies", {"Film"}},
+          Case{"Podcasts", {}}, Case{"Purchased", {}}, Case{"Library", {"Song", "Book", "Film"}}})
+        EXPECT_EQ(Strings(Must(bridge::LibProperty("name", c.playlist))), c.names) << c.playlist;
+}
+
+TEST_F(LibraryTest, TwoProcessesAddingAtOnceBothSucceed)
+{
+    constexpr int kPerProcess = 30;
+    for (int p = 0; p < 2; ++p)
+        for (int i = 0; i < kPerProcess; ++i)
+            Song("p" + std::to_string(p) + "/" + std::to_string(i) + ".mp3",
+                 Spec("S" + std::to_string(i), "P" + std::to_string(p)));
+    library.reset();
+    std::vector<pid_t> children;
+    for (int p = 0; p < 2; ++p) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // One library per process, as the window and a terminal command have.
+            std::unique_ptr<MusicLibrary> own;
+            std::string error;
+            if (MusicLibrary::Open(dir / "Library", false, own, error) != 0)
+                _exit(10);
+            for (int i = 0; i < kPerProcess; ++i) {
+                ScriptValue result;
+                const std::string file = dir / ("p" + std::to_string(p) + "/" + std::to_string(i) + ".mp3");
+                if (own->RunScript(bridge::AddFromDisk(file, "Library"), result, error) != 0)
+                    _exit(20 + i);
+            }
+            _exit(0);
+        }
+        children.push_back(child);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    std::string error;
+    ASSERT_EQ(MusicLibrary::Open(dir / "Library", false, library, error), 0) << error;
+    EXPECT_EQ(Must(bridge::LibCount("Library")).Int32Value(), 2 * kPerProcess);
+}
+
+TEST_F(LibraryTest, ImportAddsEverySongUnderAFolderOnceAndCountsWhatItLeavesOut)
+{
+    Song("Music/A/1.mp3", Spec("One"));
+    Song("Music/A/B/2.m4a", Spec("Two"));
+    Song("Music/.hidden/3.mp3", Spec("Hidden"));
+    Song("Music/.4.mp3", Spec("Hidden too"));
+    fixtures::WriteFile(dir / "Music/bad.mp3", std::string());
+    fixtures::WriteFile(dir / "Music/notes.txt", std::string("x"));
+    MakePlaylist("Imported");
+
+    FolderImport::Summary summary;
+    std::string error;
+    std::vector<int> seen;
+    ASSERT_EQ(FolderImport::Run(
+                  *library, dir / "Music", "Imported",
+                  [&](int done, int, const std::string&) { seen.push_back(done); }, nullptr, summary, error),
+              0)
+        << error;
+    EXPECT_EQ(summary.added, 2);
+    EXPECT_EQ(summary.present, 0);
+    EXPECT_EQ(summary.hidden, 2);
+    EXPECT_EQ(summary.unreadable, 1);
+    ASSERT_EQ(summary.problems.size(), 1u);
+    EXPECT_NE(summary.problems[0].find("bad.mp3"), std::string::npos);
+    EXPECT_EQ(summary.other, 1);
+    EXPECT_EQ(seen, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(Strings(Must(bridge::LibProperty("name", "Imported"))),
+              (std::vector<std::string>{"One", "Two"}));
+
+    // Again, with one new song: only that one is added.
+    Song("Music/C/5.mp3", Spec("Five"));
+    ASSERT_EQ(FolderImport::Run(*library, dir / "Music", "Imported", nullptr, nullptr, summary, error), 0);
+    EXPECT_EQ(summary.added, 1);
+    EXPECT_EQ(summary.present, 2);
+    EXPECT_EQ(Must(bridge::LibCount("Library")).Int32Value(), 3);
+
+    EXPECT_NE(
+        FolderImport::Run(*library, dir / "Music", "No Such Playlist", nullptr, nullptr, summary, error), 0);
+    EXPECT_NE(FolderImport::Run(*library, dir / "Nowhere", "", nullptr, nullptr, summary, error), 0);
+}
+
+TEST_F(LibraryTest, ArtworksAreEmbeddedPicturesThenTheFolderImageWithinTheLimits)
+{
+    const fixtures::Bytes embedded = fixtures::FakeJpeg(2000, 1);
+    const std::int64_t id = Add(Song("Album/1.mp3", Spec("One", "", "", 0, embedded)));
+    EXPECT_EQ(Must(bridge::ArtCount("Library", id)).Int32Value(), 1);
+
+    // A PNG header that says 9000 pixels wide is never handed on; a small one is, after the embedded.
+    auto png = [](std::uint32_t width, std::uint32_t height) {
+        fixtures::Bytes bytes = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A,
+                                 0,    0,   0,   13,  'I',  'H',  'D',  'R'};
+        for (std::uint32_t value : {width, height})
+            for (int shift = 24; shift >= 0; shift -= 8)
+                bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+        for (std::uint8_t b : {8, 2, 0, 0, 0, 0, 0, 0, 0})
+            bytes.push_back(b);
+        return bytes;
+    };
+    fixtures::WriteFile(dir / "Album/Cover.PNG", png(9000, 10));
+    EXPECT_EQ(Must(bridge::ArtCount("Library", id)).Int32Value(), 1);
+    fixtures::WriteFile(dir / "Album/folder.png", png(8000, 8000));
+    EXPECT_EQ(Must(bridge::ArtCount("Library", id)).Int32Value(), 1) << "cover comes first, and is refused";
+    std::filesystem::remove(dir / "Album/Cover.PNG");
+    EXPECT_EQ(Must(bridge::ArtCount("Library", id)).Int32Value(), 2);
+    EXPECT_EQ(Must(bridge::Art(1, "Library", id)).DataValue(), png(8000, 8000));
+    EXPECT_EQ(Must(bridge::Art(0, "Library", id)).DataValue(), embedded);
+
+    fixtures::Bytes huge = fixtures::FakeJpeg(TrackArtwork::kMaxPictureBytes + 1, 2);
+    EXPECT_EQ(TrackArtwork::Inspect(huge), "");
+    huge.resize(TrackArtwork::kMaxPictureBytes);
+    EXPECT_EQ(TrackArtwork::Inspect(huge), "JPEG");
+    EXPECT_EQ(TrackArtwork::Inspect({'G', 'I', 'F', '8'}), "");
+}
+
+TEST_F(LibraryTest, TheXmlNamesTheMusicFolderAndFollowsTheLibraryWhenItMoves)
+{
+    EXPECT_EQ(LibraryFiles::ReadMusicFolderUrl(library->GetXmlPath()),
+              "file://localhost" + dir.Path() + "/Library/iTunes%20Music/");
+    EXPECT_EQ(LibraryFiles::FolderUrl("/a b/\xC3\xA9%#?/"), "file://localhost/a%20b/%C3%A9%25%23%3F/");
+    library.reset();
+    std::filesystem::rename(dir / "Library", dir / "Moved Library");
+    std::string error;
+    ASSERT_EQ(MusicLibrary::Open(dir / "Moved Library", false, library, error), 0) << error;
+    EXPECT_EQ(LibraryFiles::ReadMusicFolderUrl(library->GetXmlPath()),
+              "file://localhost" + dir.Path() + "/Moved%20Library/iTunes%20Music/");
+    // No library is made where the folder's parent is missing (a drive that is not mounted).
+    std::unique_ptr<MusicLibrary> other;
+    EXPECT_NE(MusicLibrary::Open(dir / "Unmounted/Music/iTunes", true, other, error), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "Unmounted"));
+    EXPECT_NE(MusicLibrary::Open(dir / "Elsewhere", false, other, error), 0)
+        << "not made without being asked";
+}
+
+TEST_F(LibraryTest, TheStoreAccountIsKeptInThePreferencesOrSaysNoneIsSet)
+{
+    EXPECT_EQ(library->GetAccount(), "");
+    std::string error;
+    ASSERT_EQ(library->SetAccount("j\xC3\xBCrgen@example.com", error), 0) << error;
+    EXPECT_EQ(library->GetAccount(), "j\xC3\xBCrgen@example.com");
+    EXPECT_NE(library->SetAccount("no at sign", error), 0);
+    EXPECT_NE(library->SetAccount("a@b\nc", error), 0);
+    EXPECT_EQ(library->GetAccount(), "j\xC3\xBCrgen@example.com");
+    ASSERT_EQ(library->SetAccount("", error), 0);
+    EXPECT_EQ(library->GetAccount(), "");
+
+    // The layout read back by the way its reader finds it; damaged data gives no account.
+    const std::vector<std::uint8_t> data = LibraryFiles::EncodeAccount("me@x.org");
+    EXPECT_EQ(LibraryFiles::DecodeAccount(data), "me@x.org");
+    for (std::size_t cut = 0; cut < data.size(); ++cut) {
+        const std::string decoded = LibraryFiles::DecodeAccount({data.begin(), data.begin() + cut});
+        EXPECT_TRUE(decoded.empty() || decoded == "me@x.org") << cut;
+    }
+    std::vector<std::uint8_t> lying = data;
+    lying[8] = 0xFF; // a length that runs past the data
+    EXPECT_EQ(LibraryFiles::DecodeAccount(lying), "");
+}
