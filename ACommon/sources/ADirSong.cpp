@@ -663,16 +663,19 @@ bool ADirSong::PictureWithinBounds(const unsigned char* data, std::uint64_t size
     // PNG: signature, then the IHDR chunk with width and height.
     static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     if (std::equal(kPng, kPng + 8, data)) {
+        if (data[12] != 'I' || data[13] != 'H' || data[14] != 'D' || data[15] != 'R')
+            return false;
         const std::uint32_t width = BigEndian32(data + 16), height = BigEndian32(data + 20);
         return width > 0 && height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide;
     }
-    if (data[0] != 0xFF || data[1] != 0xD8)
+    if (data[0] != 0xFF || data[1] != 0xD8 || data[2] != 0xFF)
         return false;
-    // JPEG: walk the segments to the first start-of-frame marker, which holds the dimensions.
+    // JPEG: walk the segments to the first start-of-frame marker, which holds the dimensions. A
+    // JPEG whose frame header cannot be found is written as it is (nothing here decodes it).
     std::uint64_t at = 2;
     while (at + 4 <= size) {
         if (data[at] != 0xFF)
-            return false;
+            return true;
         const unsigned char marker = data[at + 1];
         if (marker == 0xFF) {
             ++at;
@@ -680,19 +683,19 @@ bool ADirSong::PictureWithinBounds(const unsigned char* data, std::uint64_t size
         }
         const std::uint32_t length = (std::uint32_t(data[at + 2]) << 8) | data[at + 3];
         if (length < 2)
-            return false;
+            return true;
         const bool frame =
             marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame) {
             if (at + 9 > size)
-                return false;
+                return true;
             const std::uint32_t height = (std::uint32_t(data[at + 5]) << 8) | data[at + 6];
             const std::uint32_t width = (std::uint32_t(data[at + 7]) << 8) | data[at + 8];
-            return width > 0 && height > 0 && width <= kMaxPictureSide && height <= kMaxPictureSide;
+            return width <= kMaxPictureSide && height <= kMaxPictureSide;
         }
         at += 2 + length;
     }
-    return false;
+    return true;
 }
 
 int ADirSong::AddLooseFile(const AString*, CancelProc, AString* placed)
@@ -1040,8 +1043,14 @@ int ADirSong::AddDisconnectedFiles(signed char, CancelProc cancel, signed char i
         if (detectOnly) {
             LogLine(AString("Disconnected File Found: ") + f);
         } else {
+            // A file that cannot be opened (or is gone) is not damaged: only what its tags and
+            // format say makes it so.
             ID3 tags;
-            int err = tags.SetFilePath(f) == 0 ? 0 : kErrFileType;
+            int err = tags.SetFilePath(f);
+            if (err != 0 && err != kErrOpen && err != kErrFileNotFound)
+                err = kErrFileType;
+            else if (err == kErrFileNotFound)
+                err = kErrOpen;
             AString placed;
             if (err == 0)
                 err = AddLooseFile(&f, cancel, &placed);
