@@ -355,6 +355,16 @@ LibraryTools::Outcome LibraryTools::RunOnGroup(Tool tool, Side side, ASyncGroup&
     return outcome;
 }
 
+AString LibraryTools::ChooserTypes(Side side, int iPodFamily)
+{
+    if (side == Side::kLibrary)
+        return AString("mp3 m4p m4a m4b m4v mp4 mpg mpeg ipg");
+    AString types("mp3 m4p m4a m4b");
+    if (iPodFamily == 4)
+        types += " m4v mp4 mpg mpeg ipg";
+    return types;
+}
+
 LibraryTools::MenuState LibraryTools::MenuEnabling(bool runInProgress, int mountedIPods)
 {
     MenuState state;

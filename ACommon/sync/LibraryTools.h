@@ -77,6 +77,10 @@ public:
     static Outcome RunOnGroup(Tool tool, Side side, ASyncGroup& group, const Options& options,
                               CancelProc cancel);
 
+    // The file types the file chooser of "Add Music Files" offers, separated by spaces: the
+    // library's, or an iPod's (with the video types for an iPod of `iPodFamily` 4, a video iPod).
+    static AString ChooserTypes(Side side, int iPodFamily);
+
     // Which menu items are enabled.
     struct MenuState {
         bool settings = true;
