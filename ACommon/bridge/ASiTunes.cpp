@@ -476,6 +476,61 @@ int ASiTunes::AppendLibFileExt2List(std::vector<AString>& list, const char* deli
     return 0;
 }
 
+std::string ASiTunes::ListScript(bool iPod, const std::string& param, const std::string& playlist) const
+{
+    return iPod ? kTell + " " + param + " of every track in playlist \"" + playlist + "\"\n end tell\n"
+                : kTell + " " + param + " of (every track in playlist \"" + playlist + kNotStream;
+}
+
+int ASiTunes::ReadLibProperty(const char* param, std::vector<ScriptDescriptor>* items)
+{
+    return ReadProperty(false, param, items);
+}
+
+int ASiTunes::ReadIPodProperty(const char* param, std::vector<ScriptDescriptor>* items)
+{
+    return ReadProperty(true, param, items);
+}
+
+int ASiTunes::ReadProperty(bool iPod, const char* param, std::vector<ScriptDescriptor>* items)
+{
+    std::string playlist;
+    if (!PlaylistPiece(iPod, &playlist))
+        return kErrITunesRefused;
+    std::optional<ScriptDescriptor> reply = Send(ListScript(iPod, param, playlist));
+    if (!reply || reply->GetKind() != ScriptDescriptor::Kind::List)
+        return kErrITunesRefused;
+    *items = reply->Items();
+    return 0;
+}
+
+int ASiTunes::LibTrackCount(std::uint32_t id) { return TrackCount(false, id); }
+int ASiTunes::IPodTrackCount(std::uint32_t id) { return TrackCount(true, id); }
+
+int ASiTunes::TrackCount(bool iPod, std::uint32_t id)
+{
+    std::string playlist;
+    if (!PlaylistPiece(iPod, &playlist))
+        return -1;
+    std::optional<ScriptDescriptor> reply = Send(kTell + " count of (every track in playlist \"" + playlist +
+                                                 "\" whose database ID = " + Decimal(id) + ")\n end tell\n");
+    if (!reply || reply->GetKind() != ScriptDescriptor::Kind::Integer)
+        return -1;
+    return reply->Int32Value();
+}
+
+AString ASiTunes::IPodTrackLocation(std::uint32_t id)
+{
+    std::string playlist;
+    if (!PlaylistPiece(true, &playlist))
+        return AString();
+    std::optional<ScriptDescriptor> reply =
+        Send(kTell + " get location of first track of playlist \"" + playlist +
+             "\" whose database ID = " + Decimal(id) + "\n end tell\n");
+    std::optional<std::string> path = reply ? reply->AliasPath() : std::nullopt;
+    return path ? AString::FromUTF8(*path) : AString();
+}
+
 int ASiTunes::ReadLibIDs(std::vector<std::uint32_t>* ids) { return ReadIDs(false, ids); }
 int ASiTunes::ReadIPodIDs(std::vector<std::uint32_t>* ids) { return ReadIDs(true, ids); }
 

@@ -76,6 +76,12 @@ public:
     int AppendLibFileExt2List(std::vector<AString>& list, const char* delimiter, std::vector<AString>* paths);
     // The database IDs of the playlist's tracks, in the playlist's order.
     int ReadLibIDs(std::vector<std::uint32_t>* ids);
+    // Property `param` of every track of the playlist, one item per track, as the reply gives them:
+    // 0, or kErrITunesRefused when the script failed or gave no list.
+    int ReadLibProperty(const char* param, std::vector<platform::ScriptDescriptor>* items);
+    // How many tracks of the playlist have the database ID `id` (0 once it was removed); -1 without
+    // a reply.
+    int LibTrackCount(std::uint32_t id);
     int GetITunesSongAlbumArtCount(std::uint32_t id);
     // Artwork `index` (from 0) of a track as JPEG bytes: 0, kErrFileNotFound, or kErrOutOfMemory.
     int GetITunesSongAlbumArt(std::uint32_t id, int index, std::vector<std::uint8_t>* jpeg);
@@ -103,6 +109,10 @@ public:
     int IPodSongCount();
     int AppendIPodStrParam2List(std::vector<AString>& list, const char* param, const char* delimiter);
     int ReadIPodIDs(std::vector<std::uint32_t>* ids);
+    int ReadIPodProperty(const char* param, std::vector<platform::ScriptDescriptor>* items);
+    int IPodTrackCount(std::uint32_t id);
+    // The file of a track of the iPod playlist; empty without a reply.
+    AString IPodTrackLocation(std::uint32_t id);
     int GetIPodSongAlbumArtCount(std::uint32_t id);
     int GetIPodSongAlbumArt(std::uint32_t id, int index, std::vector<std::uint8_t>* jpeg);
     int GetIPodPlayListType();
@@ -129,6 +139,9 @@ private:
     }
     // `"playlist"` or `"playlist" in source "iPod"` pieces, quoted; false for a refused name.
     bool PlaylistPiece(bool iPod, std::string* out) const;
+    std::string ListScript(bool iPod, const std::string& param, const std::string& playlist) const;
+    int ReadProperty(bool iPod, const char* param, std::vector<platform::ScriptDescriptor>* items);
+    int TrackCount(bool iPod, std::uint32_t id);
     int AppendParam(bool iPod, std::vector<AString>& list, const char* param, const char* delimiter);
     int ReadIDs(bool iPod, std::vector<std::uint32_t>* ids);
     int ArtCount(bool iPod, std::uint32_t id);
