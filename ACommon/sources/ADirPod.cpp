@@ -14,6 +14,7 @@ const char* const kVideoTypes = "m4v:mp4:ipg:";
 ADirPod::ADirPod(AProgress* progress) : ADirTunes(progress)
 {
     rootPath = AString();
+    bridge->SetPlaylistName(AString());
     // The first mounted iPod, with its main playlist.
     const AString volume = bridge->GetIPodNameVolScan();
     if (!volume.IsEmpty())
@@ -27,7 +28,7 @@ int ADirPod::GetType() const { return kTypeIPod; }
 void ADirPod::SetIPodVolName(const AString& volume, bool loadName)
 {
     bridge->SetIPodVolName(volume, loadName);
-    if (loadName)
+    if (loadName && GetPlaylist().IsEmpty())
         bridge->SetPlaylistName(bridge->GetIPodName());
     if (volume.IsEmpty())
         return;
@@ -36,6 +37,15 @@ void ADirPod::SetIPodVolName(const AString& volume, bool loadName)
     if (IPodDB::GetIPodInfo(&root, &info) == 0 && info.family == 4 &&
         typeIncludeFilter.Find(kVideoTypes, 0) < 0)
         typeIncludeFilter += kVideoTypes;
+}
+
+void ADirPod::ChooseIPod(const AString& volume, const AString& name)
+{
+    SetIPodVolName(volume, false);
+    bridge->SetIPodName(name);
+    if (GetPlaylist().IsEmpty())
+        bridge->SetPlaylistName(name);
+    rootPath = bridge->GetIPodRootFolder();
 }
 
 int ADirPod::GetFileDiskPath(const AString* path, AString* diskPath, signed char fromList)

@@ -37,6 +37,9 @@ public:
     // Chooses the iPod by its volume; with `loadName` its name (and main playlist) is read from its
     // database. An iPod that plays video lists its video files too. Nothing is written to it.
     void SetIPodVolName(const AString& volume, bool loadName);
+    // Chooses the iPod mounted on `volume` whose source in the library is called `name`, reading
+    // nothing; the playlist is kept (the main playlist, `name`, when none was chosen).
+    void ChooseIPod(const AString& volume, const AString& name);
     // Adds a music file to the iPod through the library (and to "Last Sync" when that is kept).
     int AddSongFromDisk(const AString* path);
     // The file on the iPod of the song the last AddSongFromDisk added; empty when unknown.
