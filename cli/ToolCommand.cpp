@@ -9,9 +9,12 @@
 #include "cli/Terminal.h"
 
 #include "ACommon/base/AError.h"
+#include "ACommon/bridge/ASiTunes.h"
 #include "ACommon/itunesdb/MountedIPod.h"
+#include "ACommon/sources/ADirPod.h"
 #include "ACommon/sources/ADirPodDB.h"
 #include "ACommon/sources/ADirSongDir.h"
+#include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncGroup.h"
 #include "ACommon/sync/ASyncLib.h"
 #include "ACommon/sync/LibraryTools.h"
@@ -20,6 +23,8 @@
 #include "ACommon/sync/SyncSettings.h"
 #include "APlatform/KnownFolders.h"
 #include "musiclib/LibraryFiles.h"
+#include "musiclib/LibraryScriptRunner.h"
+#include "musiclib/MusicLibrary.h"
 
 #include <chrono>
 #include <cstdio>
@@ -70,6 +75,79 @@ struct Subject {
     AString name;
 };
 
+// True when the music library serves an iPod of this name (it was attached to the library).
+bool LibraryServes(const AString& name)
+{
+    if (!MusicLibrary::Exists(platform::LibraryFolder()))
+        return false;
+    ASiTunes bridge;
+    const AString names = bridge.GetIPodNameiTunes(0);
+    for (int start = 0; start < names.GetLength();) {
+        int end = names.Find('\n', start);
+        if (end < 0)
+            end = names.GetLength();
+        if (names.Mid(start, end - start) == name)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// Sync 0 of the subject's group as a song sync with sides of these types (made when the state file
+// held none; a folder kept as the left side of an iPod's sync stays); null, said, when there is none.
+ASyncLib* EnsureSongSync(const char* command, Subject& subject, int leftType, int rightType)
+{
+    if (subject.group->NumSyncs() == 0)
+        subject.group->AddASyncLib(leftType, rightType);
+    auto* sync = dynamic_cast<ASyncLib*>(subject.group->GetSync(0));
+    if (!sync) {
+        Complain(command, "the state file " + subject.statePath.ToStdString() + " holds no song sync");
+        return nullptr;
+    }
+    const int left = leftType == ADir::kTypeITunes ? leftType : sync->GetDir1()->GetType();
+    if ((sync->GetDir1()->GetType() != left || sync->GetDir2()->GetType() != rightType) &&
+        sync->SetTypes(left, rightType) != 0) {
+        Complain(command,
+                 "the settings in " + subject.statePath.ToStdString() + " cannot be used for this side");
+        return nullptr;
+    }
+    return sync;
+}
+
+// The library with its settings: those kept for the iPod named by --ipod, else the default ones.
+// kExitOk, or the status to end with.
+int OpenLibrary(const char* command, const ToolOptions& options, Subject& subject)
+{
+    const std::string folder = platform::LibraryFolder();
+    if (!MusicLibrary::Exists(folder)) {
+        Complain(command,
+                 "there is no music library in " + folder +
+                     " (`pelorin library create` makes one; --side FOLDER works on a folder of songs)");
+        return kExitError;
+    }
+    subject.name = AString("the Library");
+    subject.statePath = !options.state.empty() ? FullPath(options.state)
+                        : options.ipod.empty()
+                            ? SyncSession::DefaultStatePath()
+                            : SyncSession::IPodStatePath(AString::FromUTF8(options.ipod),
+                                                         SyncSession::IPodAccess::kThroughLibrary);
+    subject.group = std::make_unique<ASyncGroup>();
+    AString notice;
+    const ASyncGroup::Load load = subject.group->LoadSyncState(subject.statePath, &notice);
+    if (!notice.IsEmpty())
+        Complain(command, notice.ToStdString());
+    subject.mayWriteState = load != ASyncGroup::Load::kBusy;
+    const bool databaseSide = subject.group->NumSyncs() > 0 && subject.group->GetSync(0)->GetDir2() &&
+                              subject.group->GetSync(0)->GetDir2()->GetType() == ADir::kTypeIPodDB;
+    ASyncLib* sync = EnsureSongSync(command, subject, ADir::kTypeITunes,
+                                    databaseSide ? ADir::kTypeIPodDB : ADir::kTypeIPod);
+    if (!sync)
+        return kExitError;
+    AString marker(ADirTunes::kRootMarker);
+    sync->SetRootPath1(&marker, nullptr, 0);
+    return kExitOk;
+}
+
 // Chooses the iPod and reads its settings. kExitOk, or the status to end with.
 int OpenIPod(const char* command, const std::string& wanted, const std::string& state, Subject& subject)
 {
@@ -94,28 +172,29 @@ int OpenIPod(const char* command, const std::string& wanted, const std::string& 
         return kExitError;
     }
     subject.name = pod->name;
-    subject.statePath = state.empty()
-                            ? SyncSession::IPodStatePath(pod->name, SyncSession::IPodAccess::kThroughDatabase)
-                            : FullPath(state);
+    // An iPod the library serves is reached through the library; any other through its database.
+    const bool throughLibrary = LibraryServes(pod->name);
+    const auto access =
+        throughLibrary ? SyncSession::IPodAccess::kThroughLibrary : SyncSession::IPodAccess::kThroughDatabase;
+    const int rightType = throughLibrary ? ADir::kTypeIPod : ADir::kTypeIPodDB;
+    subject.statePath = state.empty() ? SyncSession::IPodStatePath(pod->name, access) : FullPath(state);
     subject.group = std::make_unique<ASyncGroup>();
     AString notice;
     const ASyncGroup::Load load = subject.group->LoadSyncState(subject.statePath, &notice);
     if (!notice.IsEmpty())
         Complain(command, notice.ToStdString());
     subject.mayWriteState = load != ASyncGroup::Load::kBusy;
-    if (subject.group->NumSyncs() == 0)
-        subject.group->AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
-    auto* sync = dynamic_cast<ASyncLib*>(subject.group->GetSync(0));
-    if (!sync) {
-        Complain(command, "the state file " + subject.statePath.ToStdString() + " holds no song sync");
+    ASyncLib* sync = EnsureSongSync(command, subject,
+                                    throughLibrary ? ADir::kTypeITunes : ADir::kTypeSongFolder, rightType);
+    if (!sync)
         return kExitError;
-    }
-    if (sync->GetDir2()->GetType() != ADir::kTypeIPodDB &&
-        sync->SetTypes(sync->GetDir1()->GetType(), ADir::kTypeIPodDB) != 0) {
-        Complain(command, "the iPod's settings cannot be used for its database");
-        return kExitError;
-    }
     AString root = pod->mountPoint;
+    if (throughLibrary) {
+        for (ADir* side : {sync->GetDir2(), sync->GetSavedDir2()})
+            static_cast<ADirPod*>(side)->ChooseIPod(pod->volume, pod->name);
+    } else {
+        root += "/";
+    }
     sync->SetRootPath2(&root, nullptr, 0);
     return kExitOk;
 }
@@ -128,9 +207,8 @@ int OpenSide(const char* command, const ToolOptions& options, Subject& subject, 
         return OpenIPod(command, options.ipod, options.state, subject);
     }
     if (options.side == "library") {
-        Complain(command, "the library side is not available in this build; name a folder of songs or "
-                          "\"ipod\"");
-        return kExitUsage;
+        which = Side::kLibrary;
+        return OpenLibrary(command, options, subject);
     }
     std::string folder, problem;
     if (!ResolveFolder(options.side, "the --side", folder, problem)) {
@@ -194,6 +272,7 @@ int Run(const char* command, Tool tool, const ToolOptions& options)
     }
     LibraryTools::Options toolOptions;
     toolOptions.dryRun = options.dryRun;
+    toolOptions.playlistAfter = AString::FromUTF8(options.playlist);
     for (const std::string& path : options.paths)
         toolOptions.paths.push_back(FullPath(path));
 
@@ -236,8 +315,15 @@ int Run(const char* command, Tool tool, const ToolOptions& options)
     while (controller.Wait(std::chrono::milliseconds(50)) != RunController::Event::kFinished)
         if (Terminal::CancelRequested())
             controller.Cancel();
-    const int result = controller.Join();
+    int result = controller.Join();
     terminal.FinishProgressLine();
+    // What the library holds for an iPod it serves is written back to the iPod now.
+    if (auto* scripts = dynamic_cast<LibraryScriptRunner*>(platform::GetScriptRunner()))
+        if (int err = scripts->Flush(); err != 0) {
+            Complain(command, "the library could not write the iPod's database back: " + Describe(err));
+            if (result == 0)
+                result = err;
+        }
     if (outcome.accountAdded && !options.dryRun && subject.group && subject.mayWriteState) {
         std::error_code error;
         std::filesystem::create_directories(

@@ -2,7 +2,9 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/sources/ADir.h"
+#include "ACommon/sources/ADirPod.h"
 #include "ACommon/sources/ADirSong.h"
+#include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncGroup.h"
 #include "ACommon/sync/ASyncLib.h"
 #include "ACommon/tags/ID3.h"
@@ -130,8 +132,22 @@ LibraryTools::Outcome LibraryTools::Run(Tool tool, Side side, ADirSong& source, 
         const int pathFilter = source.GetPathFilterMode();
         const signed char dontDup = source.GetDontDupSongs();
         const signed char detectOnly = source.GetDetectOnly();
-        if (!options.wholeCollection.IsEmpty())
-            source.SetPlaylist(&options.wholeCollection);
+        // The library's sources work on the whole library (or the iPod's main playlist): a song
+        // removed from a playlist would stay in the library, and be reported as removed from it.
+        AString whole = options.wholeCollection;
+        AString playlistAfter = options.playlistAfter;
+        if (auto* library = dynamic_cast<ADirTunes*>(&source)) {
+            if (playlistAfter.IsEmpty())
+                playlistAfter = library->GetPlaylist();
+            if (whole.IsEmpty()) {
+                auto* pod = dynamic_cast<ADirPod*>(library);
+                whole = pod ? pod->GetIPodName() : library->Bridge().GetLibName();
+                if (whole.IsEmpty() && !pod)
+                    whole = "Library";
+            }
+        }
+        if (!whole.IsEmpty())
+            source.SetPlaylist(&whole);
         if (tool == Tool::kDisconnected) {
             result = source.Initialize();
             if (type == ADir::kTypeITunes)
@@ -199,8 +215,8 @@ LibraryTools::Outcome LibraryTools::Run(Tool tool, Side side, ADirSong& source, 
         source.SetPathFilterMode(pathFilter);
         source.SetDontDupSongs(dontDup);
         source.SetDetectOnly(detectOnly);
-        if (!options.playlistAfter.IsEmpty())
-            source.SetPlaylist(&options.playlistAfter);
+        if (!playlistAfter.IsEmpty())
+            source.SetPlaylist(&playlistAfter);
     }
     outcome.result = result;
 
