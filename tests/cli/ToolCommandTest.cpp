@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 using fixtures::Has;
 
 namespace {
@@ -87,4 +89,48 @@ TEST(ToolCommand, SettingsAreKeptInTheIPodsStateFileAndAnEmptiedListIsNoFilter)
     EXPECT_EQ(sync->GetGenreIncludeFilter()->ToStdString(), "");
     EXPECT_EQ(sync->GetPathIncludeFilter()->ToStdString(), ":/Music/Live/:");
     EXPECT_EQ(sync->GetVerboseLog(), 1);
+}
+
+TEST(ToolCommand, EveryToolOnTheLibraryChangesWhatItFinds)
+{
+    World world;
+    for (const char* title : {"One", "Two", "Three"})
+        fixtures::WriteSong(world.tmp / (std::string("Songs/") + title + ".mp3"),
+                            fixtures::SongSpecOf(title, title[1]));
+    ASSERT_EQ(world.Run({"library", "init"}).exitStatus, 0);
+    fixtures::CommandResult added = world.Run({"add", "--to", "library", world.tmp / "Songs", "--yes"});
+    ASSERT_EQ(added.exitStatus, 0) << added.err;
+    EXPECT_TRUE(Has(world.Run({"library", "info"}).out, "Tracks:        3"));
+
+    // One song's file gone; one song file in the music folder that the library does not hold; a
+    // picture beside the songs of the album.
+    const std::string music = world.tmp / "library/iTunes Music";
+    const std::vector<std::string> files = fixtures::ListFiles(music);
+    ASSERT_EQ(files.size(), 3u);
+    std::filesystem::remove(music + "/" + files[0]);
+    fixtures::WriteSong(music + "/Loose.mp3", fixtures::SongSpecOf("Loose", 7));
+    const std::string album = music + "/" + files[1].substr(0, files[1].rfind('/'));
+    fixtures::WriteFile(album + "/cover.jpg", fixtures::FakeJpeg(3000));
+
+    struct Case {
+        const char* tool;
+        int exitStatus;
+        const char* says;
+    };
+    for (const Case& c : {Case{"orphans", 0, "Orphan Scan Complete. 1 found, 1 removed."},
+                          Case{"disconnected", 0, "Disconnected Files Scan Complete. 1 found, 1 added."},
+                          Case{"duplicates", 0, "Duplicate Songs Scan Complete. 0 found"},
+                          Case{"album-art", 0, "Add Album Art to Music Files Complete."},
+                          Case{"not-owned", 1, "pelorin library account set"}}) {
+        fixtures::CommandResult result = world.Run({"tool", c.tool, "--side", "library", "--yes"});
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << c.tool << result.err;
+        EXPECT_TRUE(Has(result.out + result.err, c.says)) << c.tool << result.out << result.err;
+    }
+    const std::string tracks = world.Run({"library", "tracks"}).out;
+    EXPECT_TRUE(Has(tracks, "Loose")) << tracks;
+    EXPECT_FALSE(fixtures::Exists(music + "/Loose.mp3"));
+    EXPECT_TRUE(Has(world.Run({"library", "info"}).out, "Tracks:        3"));
+    ID3 tags;
+    ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(music + "/" + files[1])), 0);
+    EXPECT_EQ(tags.GetImageCount(), 1);
 }
