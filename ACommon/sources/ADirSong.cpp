@@ -942,10 +942,10 @@ int ADirSong::DeleteMusicNotOwned(signed char deleteFiles, signed char sortFirst
                     line += path + " (" + account + ")";
                     LogLine(line);
                     if (deleteFiles) {
-                        if (int err = DeleteEntry(i, deleteFiles, 0); err != 0)
-                            result = err;
-                        else
-                            removed = true, ++scanCounts.changed;
+                        result = DeleteEntry(i, deleteFiles, 0);
+                        removed = result == 0;
+                        if (removed)
+                            ++scanCounts.changed;
                     }
                 } else if (reply == 4) {
                     AString empty;

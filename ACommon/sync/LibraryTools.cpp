@@ -205,11 +205,13 @@ LibraryTools::Outcome LibraryTools::Run(Tool tool, Side side, ADirSong& source, 
             result = AddFiles(source, options, cancel, outcome);
             listed = true;
         }
-        // Whatever the scan's end, what it changed is kept: an iPod's database is written now.
-        if (listed && !options.dryRun)
-            if (int finalized = source.Finalize();
-                result == 0 || (finalized != 0 && result == kErrUserCancel))
-                result = finalized == 0 ? result : finalized;
+        // Whatever the scan's end, what it changed is kept: an iPod's database is written now. A
+        // failure to write it is the result, unless the scan failed first.
+        if (listed && !options.dryRun) {
+            const int finalized = source.Finalize();
+            if (finalized != 0 && (result == 0 || result == kErrUserCancel))
+                result = finalized;
+        }
 
         source.SetTypeFilter(typeFilter);
         source.SetPathFilterMode(pathFilter);
