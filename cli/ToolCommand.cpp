@@ -72,6 +72,8 @@ struct Subject {
     std::unique_ptr<ASyncGroup> group;
     AString statePath;
     bool mayWriteState = false;
+    // A run that changes nothing leaves even a settings file it cannot read where it is.
+    bool readOnly = false;
     AString name;
 };
 
@@ -133,10 +135,10 @@ int OpenLibrary(const char* command, const ToolOptions& options, Subject& subjec
                                                          SyncSession::IPodAccess::kThroughLibrary);
     subject.group = std::make_unique<ASyncGroup>();
     AString notice;
-    const ASyncGroup::Load load = subject.group->LoadSyncState(subject.statePath, &notice);
+    const ASyncGroup::Load load = subject.group->LoadSyncState(subject.statePath, &notice, !subject.readOnly);
     if (!notice.IsEmpty())
         Complain(command, notice.ToStdString());
-    subject.mayWriteState = load != ASyncGroup::Load::kBusy;
+    subject.mayWriteState = load != ASyncGroup::Load::kBusy && load != ASyncGroup::Load::kUnreadable;
     const bool databaseSide = subject.group->NumSyncs() > 0 && subject.group->GetSync(0)->GetDir2() &&
                               subject.group->GetSync(0)->GetDir2()->GetType() == ADir::kTypeIPodDB;
     ASyncLib* sync = EnsureSongSync(command, subject, ADir::kTypeITunes,
@@ -180,10 +182,10 @@ int OpenIPod(const char* command, const std::string& wanted, const std::string& 
     subject.statePath = state.empty() ? SyncSession::IPodStatePath(pod->name, access) : FullPath(state);
     subject.group = std::make_unique<ASyncGroup>();
     AString notice;
-    const ASyncGroup::Load load = subject.group->LoadSyncState(subject.statePath, &notice);
+    const ASyncGroup::Load load = subject.group->LoadSyncState(subject.statePath, &notice, !subject.readOnly);
     if (!notice.IsEmpty())
         Complain(command, notice.ToStdString());
-    subject.mayWriteState = load != ASyncGroup::Load::kBusy;
+    subject.mayWriteState = load != ASyncGroup::Load::kBusy && load != ASyncGroup::Load::kUnreadable;
     ASyncLib* sync = EnsureSongSync(command, subject,
                                     throughLibrary ? ADir::kTypeITunes : ADir::kTypeSongFolder, rightType);
     if (!sync)
@@ -240,6 +242,7 @@ AString OwnAccounts(const AString& saved)
 int Run(const char* command, Tool tool, const ToolOptions& options)
 {
     Subject subject;
+    subject.readOnly = options.dryRun;
     Side side = Side::kLibrary;
     if (int status = OpenSide(command, options, subject, side); status != kExitOk)
         return status;
@@ -364,6 +367,7 @@ void AddAnswerOptions(CLI::App* command, ToolOptions& options)
 int Settings(const std::string& action, const std::vector<std::string>& words, const ToolOptions& options)
 {
     Subject subject;
+    subject.readOnly = action == "show";
     if (int status = OpenIPod("settings", options.ipod, options.state, subject); status != kExitOk)
         return status;
     auto* sync = static_cast<ASyncLib*>(subject.group->GetSync(0));

@@ -204,7 +204,7 @@ int ASyncGroup::RunTool(const std::function<int(ASync* sync)>& body)
     return body(syncs[0].get());
 }
 
-ASyncGroup::Load ASyncGroup::LoadSyncState(const AString& path, AString* notice)
+ASyncGroup::Load ASyncGroup::LoadSyncState(const AString& path, AString* notice, bool setAside)
 {
     if (notice)
         *notice = AString();
@@ -236,12 +236,12 @@ ASyncGroup::Load ASyncGroup::LoadSyncState(const AString& path, AString* notice)
     AString text;
     text += err;
     AError::AddErrorMsg(&text, err);
-    if (int renameErr = AFile::Rename(&path, &aside); renameErr != 0) {
+    if (!setAside || AFile::Rename(&path, &aside) != 0) {
         if (notice)
             *notice =
                 AString("The settings file ") + path + " cannot be read (" + text +
-                ") and cannot be set aside; it is left as it is, and these settings are not saved over it.";
-        return Load::kBusy;
+                "); it is left as it is, these settings start from their defaults and are not saved over it.";
+        return Load::kUnreadable;
     }
     if (notice)
         *notice = AString("The settings file ") + path + " cannot be read (" + text + "); it is kept as " +

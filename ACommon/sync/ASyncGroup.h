@@ -64,14 +64,15 @@ public:
     int RunTool(const std::function<int(ASync* sync)>& body);
 
     // How LoadSyncState went.
-    enum class Load { kRead, kMissing, kBusy, kSetAside };
+    enum class Load { kRead, kMissing, kBusy, kSetAside, kUnreadable };
     // Reads the group's record from `path` without ever losing it: a missing file reads as kMissing
     // (nothing is created); a group busy with a run gives kBusy and leaves the file alone (read it
     // again after the run); a file that cannot be read (damaged, or written by a newer version) is
-    // renamed to PATH.bad, so that the next save cannot overwrite it, and gives kSetAside. In the
-    // last two cases `notice` says so. Unless kRead, the group is left empty for the caller's
-    // defaults.
-    Load LoadSyncState(const AString& path, AString* notice);
+    // renamed to PATH.bad with `setAside`, so that the next save cannot overwrite it, and gives
+    // kSetAside; without `setAside`, or when the rename fails, it stays as it is and gives
+    // kUnreadable (nothing may be saved over it then). Unless kRead, the group is left empty for the
+    // caller's defaults, and `notice` says what happened when the user must know.
+    Load LoadSyncState(const AString& path, AString* notice, bool setAside = true);
 
     const AString& GetGroupName() const { return groupName; }
     void SetGroupName(const AString& name) { groupName = name; }

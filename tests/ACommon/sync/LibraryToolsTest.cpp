@@ -258,6 +258,9 @@ TEST_F(LibraryToolsTest, ASettingsFileThatCannotBeReadIsSetAsideAndAMissingOneIs
     for (const fixtures::Bytes& bytes : {fixtures::Bytes{9, 0, 0x20, 0}, fixtures::Bytes{1, 0, 0x10, 0, 5}}) {
         WriteFile(state.ToStdString(), bytes);
         std::filesystem::remove(tmp / "POD.snc.bad");
+        // A run that changes nothing leaves it where it is.
+        EXPECT_EQ(group.LoadSyncState(state, &notice, false), ASyncGroup::Load::kUnreadable);
+        EXPECT_EQ(ReadFile(state.ToStdString()), bytes);
         EXPECT_EQ(group.LoadSyncState(state, &notice), ASyncGroup::Load::kSetAside);
         EXPECT_EQ(ReadFile(tmp / "POD.snc.bad"), bytes);
         EXPECT_FALSE(Exists(state.ToStdString()));
