@@ -357,7 +357,9 @@ void AddAnswerOptions(CLI::App* command, ToolOptions& options)
         ->option_text("NAME");
     command
         ->add_option("--state", options.state,
-                     "The iPod's state file (default: its own NAME_PODDB.snc, shared with the window)")
+                     "The state file of the settings (default: the one the window uses: the iPod's "
+                     "NAME_PODDB.snc, or NAME.snc for an iPod the library serves; for the library, that of "
+                     "the iPod named by --ipod, else Default.snc)")
         ->option_text("FILE");
     command->add_flag("--verbose", options.verbose, "Date every log line");
     command->add_option("--log", options.log, "Write the log to FILE instead of standard error")
