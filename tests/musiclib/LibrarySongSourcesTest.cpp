@@ -98,8 +98,8 @@ protected:
 
 TEST_F(LibrarySongSources, TheLibraryIsListedByTagsAndMissingFilesStayListed)
 {
-    const std::string a = Song("Library/iTunes Music/A/B/01 One.mp3", Spec("One", "A", "B", 1));
-    const std::string b = Song("elsewhere/two.mp3", Spec("Two", "", "", 2));
+    const std::string a = Song("Library/iTunes Music/A/B/01 One.mp3", Tags("One", "A", "B", 1));
+    const std::string b = Song("elsewhere/two.mp3", Tags("Two", "", "", 2));
     Add(a);
     Add(b);
     MakePlaylist("12\" Mixes");
@@ -129,7 +129,7 @@ TEST_F(LibrarySongSources, TheLibraryIsListedByTagsAndMissingFilesStayListed)
 TEST_F(LibrarySongSources, AListingFailsOnAFailedScriptAndRereadsALibraryThatChanged)
 {
     for (int i = 0; i < 3; ++i)
-        Add(Song("s" + std::to_string(i) + ".mp3", Spec("S" + std::to_string(i), "A", "B", i)));
+        Add(Song("s" + std::to_string(i) + ".mp3", Tags("S" + std::to_string(i), "A", "B", i)));
     ADirTunes tunes;
     runner->before = [](const std::string& script) {
         return script.find(" location of") == std::string::npos;
@@ -139,7 +139,7 @@ TEST_F(LibrarySongSources, AListingFailsOnAFailedScriptAndRereadsALibraryThatCha
 
     // Another process adds a song while the properties are read: the IDs differ, the listing reads
     // again, and every song keeps its own file.
-    const std::string late = Song("late.mp3", Spec("Late", "Z", "B", 9));
+    const std::string late = Song("late.mp3", Tags("Late", "Z", "B", 9));
     bool added = false;
     runner->before = [&](const std::string& script) {
         if (!added && script.find(" name of") != std::string::npos) {
@@ -159,9 +159,9 @@ TEST_F(LibrarySongSources, AListingFailsOnAFailedScriptAndRereadsALibraryThatCha
 
 TEST_F(LibrarySongSources, DeletingRemovesAFileOnlyFromTheLibraryPlaylistAndInsideTheMusicFolder)
 {
-    const std::string inside = Song("Library/iTunes Music/A/B/In.mp3", Spec("In", "A", "B", 1));
-    const std::string outside = Song("outside/Out.mp3", Spec("Out", "A", "B", 2));
-    const std::string listed = Song("Library/iTunes Music/A/B/Pl.mp3", Spec("Pl", "A", "B", 3));
+    const std::string inside = Song("Library/iTunes Music/A/B/In.mp3", Tags("In", "A", "B", 1));
+    const std::string outside = Song("outside/Out.mp3", Tags("Out", "A", "B", 2));
+    const std::string listed = Song("Library/iTunes Music/A/B/Pl.mp3", Tags("Pl", "A", "B", 3));
     Add(inside);
     Add(outside);
     MakePlaylist("Mix");
@@ -207,7 +207,7 @@ TEST_F(LibrarySongSources, PlacingAFileStaysInTheMusicFolderAndNeverReplaces)
     for (auto [artist, album, folder] : {Case{" .. ", "a/b", "__/a_b"}, Case{"..", ".", "__/_"},
                                          Case{"", "", "Unknown Artist/Unknown Album"}}) {
         ++seed;
-        const std::string src = Song("in/" + std::to_string(seed) + ".mp3", Spec("T", artist, album, seed));
+        const std::string src = Song("in/" + std::to_string(seed) + ".mp3", Tags("T", artist, album, seed));
         AString source = AString::FromUTF8(src), dest;
         signed char copied = 0;
         ASSERT_EQ(tunes.AddITunesReadyFile(nullptr, &source, &dest, nullptr, &copied, nullptr), 0) << artist;
@@ -217,8 +217,8 @@ TEST_F(LibrarySongSources, PlacingAFileStaysInTheMusicFolderAndNeverReplaces)
 
     // The same file again copies nothing; another song of that name gets the next number, and an
     // existing file is never written over.
-    const std::string one = Song("in/x.mp3", Spec("Song", "A", "B", 40));
-    const std::string two = Song("in/y.mp3", Spec("Song", "A", "B", 41));
+    const std::string one = Song("in/x.mp3", Tags("Song", "A", "B", 40));
+    const std::string two = Song("in/y.mp3", Tags("Song", "A", "B", 41));
     AString dest;
     signed char copied = 0;
     AString source = AString::FromUTF8(one);
@@ -226,7 +226,7 @@ TEST_F(LibrarySongSources, PlacingAFileStaysInTheMusicFolderAndNeverReplaces)
     ASSERT_EQ(tunes.AddITunesReadyFile(nullptr, &source, &dest, nullptr, &copied, nullptr), 0);
     EXPECT_EQ(copied, 0);
     fs::copy_file(two, music + "/A/B/Song 1.mp3");
-    fixtures::SongSpec longer = Spec("Song", "A", "B", 42);
+    fixtures::SongSpec longer = Tags("Song", "A", "B", 42);
     longer.seconds = 3;
     const std::string three = Song("in/z.mp3", longer);
     source = AString::FromUTF8(three);
@@ -259,7 +259,7 @@ TEST_F(LibrarySongSources, AnAttachedIPodIsListedAddedToAndDeletedFrom)
     EXPECT_EQ(prefsBytes(), before) << "choosing an iPod writes nothing to it";
     ASSERT_EQ(pod.Initialize(), 0);
 
-    const std::string song = Song("s.mp3", Spec("One", "A", "B", 1));
+    const std::string song = Song("s.mp3", Tags("One", "A", "B", 1));
     AString path = AString::FromUTF8(song);
     ASSERT_EQ(pod.AddSongFromDisk(&path), 0);
     EXPECT_NE(prefsBytes(), before) << "sending a song marks the iPod";
