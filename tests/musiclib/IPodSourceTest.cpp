@@ -301,7 +301,7 @@ TEST_F(IPodSourceTest, AnIPodThatIsNotMountedOrNotTheSameIsNotASource)
 TEST_F(IPodSourceTest, ACopyIsNamedInTheIPodsJournalUntilAStoreListsIt)
 {
     const std::string journal = root + "/iPod_Control/iTunes/PelorinJournal";
-    const std::string song = Song("in/j.mp3", Spec("Journal", "A", "X", 5));
+    const std::string song = Song("in/j.mp3", Tags("Journal", "A", "X", 5));
     Must(bridge::AddFromDisk(song, kPod, kPod));
     ASSERT_EQ(MusicFiles().size(), 1u);
     std::ifstream in(journal, std::ios::binary);

@@ -284,8 +284,8 @@ TEST_F(LibrarySongSources, CopiesIntoTheLibraryAreVerifiedAgainstTheFilesTheyMad
     struct VerifyingSync : ASyncLib {
         VerifyingSync() : ASyncLib(ADir::kTypeSongFolder, ADir::kTypeITunes) { verifyCopies = 1; }
     };
-    Song("folder/A/B/One.mp3", Spec("One", "A", "B", 1));
-    Song("folder/A/B/Two.mp3", Spec("Two", "A", "B", 2));
+    Song("folder/A/B/One.mp3", Tags("One", "A", "B", 1));
+    Song("folder/A/B/Two.mp3", Tags("Two", "A", "B", 2));
     VerifyingSync sync;
     AString left = AString::FromUTF8(dir / "folder"), right(ADirTunes::kRootMarker);
     sync.SetRootPath1(&left, nullptr, 0);
