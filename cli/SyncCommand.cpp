@@ -87,7 +87,7 @@ int RunSync(const SyncOptions& options)
     const std::string libraryFolder = platform::LibraryFolder();
     if (withLibrary && !MusicLibrary::Exists(libraryFolder)) {
         run.Complain("there is no music library in " + libraryFolder +
-                     " (`pelorin library create` makes one, `pelorin demo` a demonstration one; "
+                     " (`pelorin library init` makes one, `pelorin demo` a demonstration one; "
                      "--from FOLDER syncs a folder of songs instead)");
         return kExitError;
     }
