@@ -29,8 +29,6 @@ public:
     int PopulateFileList(CancelProc cancel) override;
     void GetRealRootPath(AString* out) override;
     int GetPlayListType() const override;
-    int GetImageInfo(const AString* path, int index, unsigned char** data, int* size) override;
-    int GetImageCount(const AString* path, int* count) override;
 
     const AString& GetIPodName() const { return bridge->GetIPodName(); }
     const AString& GetIPodVolName() const { return bridge->GetIPodVolName(); }
@@ -52,6 +50,11 @@ protected:
     int ListProperty(const char* param, std::vector<platform::ScriptDescriptor>* items) override
     {
         return bridge->ReadIPodProperty(param, items);
+    }
+    int ArtCount(std::uint32_t id) override { return bridge->GetIPodSongAlbumArtCount(id); }
+    int Art(std::uint32_t id, int index, std::vector<std::uint8_t>* jpeg) override
+    {
+        return bridge->GetIPodSongAlbumArt(id, index, jpeg);
     }
     AString DiskEntry(const AString& location) override;
     AString ListingMessage() override;

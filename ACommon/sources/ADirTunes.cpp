@@ -242,7 +242,7 @@ int ADirTunes::GetImageCount(const AString* path, int* count)
         *count = 0;
     if (!path || !count || !ParseKey(*path, &id, nullptr))
         return -121797;
-    *count = bridge->GetITunesSongAlbumArtCount(id);
+    *count = ArtCount(id);
     if (*count < 0) {
         *count = 0;
         return -121797;
@@ -260,7 +260,7 @@ int ADirTunes::GetImageInfo(const AString* path, int index, unsigned char** data
     if (!path || !data || !size || !ParseKey(*path, &id, nullptr))
         return kErrFileNotFound;
     std::vector<std::uint8_t> jpeg;
-    if (int err = bridge->GetITunesSongAlbumArt(id, index, &jpeg); err != 0)
+    if (int err = Art(id, index, &jpeg); err != 0)
         return err;
     unsigned char* bytes = new (std::nothrow) unsigned char[jpeg.size()];
     if (!bytes)

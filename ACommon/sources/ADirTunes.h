@@ -74,6 +74,11 @@ protected:
     {
         return bridge->ReadLibProperty(param, items);
     }
+    virtual int ArtCount(std::uint32_t id) { return bridge->GetITunesSongAlbumArtCount(id); }
+    virtual int Art(std::uint32_t id, int index, std::vector<std::uint8_t>* jpeg)
+    {
+        return bridge->GetITunesSongAlbumArt(id, index, jpeg);
+    }
     // The disk path list's entry for a track's location (the location itself here).
     virtual AString DiskEntry(const AString& location) { return location; }
     // The "Reading ..." message of a listing.
