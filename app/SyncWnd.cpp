@@ -36,6 +36,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -595,6 +596,9 @@ void SyncWnd::BuildSettingsDrawer()
     layout->addWidget(ui.filterTabView);
     layout->addStretch();
     scroll->setWidget(page);
+    // Wide enough for every setting's text; long drawers scroll down, never sideways.
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setMinimumWidth(page->sizeHint().width() + scroll->verticalScrollBar()->sizeHint().width() + 4);
     ui.SettingsDrawer->setWidget(scroll);
     addDockWidget(Qt::RightDockWidgetArea, ui.SettingsDrawer);
     ui.SettingsDrawer->hide();
@@ -1104,6 +1108,9 @@ void SyncWnd::OnRunEnded()
         ui.SmallStatusTxt->setToolTip(Q(controller.GetOutcome().summary));
         ShowNotices();
     }
+    // The iPod's song count (and whatever else a run changed on it) shows as it is now.
+    if (!refreshPending)
+        UpdatePopUps();
     UpdateUIFromSync();
     emit RunEnded(result);
     if (refreshPending) {
