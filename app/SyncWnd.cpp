@@ -620,6 +620,9 @@ void SyncWnd::BuildActionsDrawer()
                                                                   QHeaderView::Stretch);
     ui.ActionsTableView->horizontalHeader()->setSectionResizeMode(ActionTableModel::kActive,
                                                                   QHeaderView::ResizeToContents);
+    ui.ActionsTableView->horizontalHeader()->setSectionResizeMode(ActionTableModel::kAction,
+                                                                  QHeaderView::ResizeToContents);
+    ui.ActionsTableView->setWordWrap(false);
     ui.ActionsTableView->sortByColumn(-1, Qt::AscendingOrder);
     ui.ActionsTextInfo = new QLabel(holder);
     connect(actionsModel, &ActionTableModel::CountChanged, ui.ActionsTextInfo, &QLabel::setText);
@@ -1026,6 +1029,8 @@ void SyncWnd::OnNotified(const QString& name, const QString& text)
         OnRunEnded();
     } else if (name == QLatin1String("OpenActionsDrawer")) {
         actionsModel->SetSnapshot(controller.GetReview());
+        ui.SmallStatusTxt->setText(
+            QStringLiteral("Untick what should not be done, then press Perform (or Sync)."));
         ui.ActionsDrawer->show();
         ui.ActionsDrawer->raise();
     } else if (name == QLatin1String("CloseActionsDrawer")) {

@@ -54,7 +54,6 @@ int Screenshot(const QString& file, const QString& drawer)
     else if (drawer == QLatin1String("log"))
         window.ui.StatusDrawer->show();
     else if (drawer == QLatin1String("actions")) {
-        window.ui.StatusDrawer->show();
         window.SyncButton();
         RunUntil([&] { return window.ui.ActionsDrawer->isVisible() || !window.IsRunning(); }, 20000);
     }
