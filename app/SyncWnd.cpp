@@ -474,10 +474,6 @@ void SyncWnd::BuildSettingsDrawer()
                 beforeAdd();
             AddListItem(list, get, store);
         });
-        connect(list, &QListWidget::itemDoubleClicked, this, [this, list, get, store](QListWidgetItem* item) {
-            if (!item)
-                AddListItem(list, get, store);
-        });
         connect(remove, &QPushButton::clicked, this, [this, list, store] {
             if (QListWidgetItem* item = list->currentItem()) {
                 item->setText(QString());

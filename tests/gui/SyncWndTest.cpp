@@ -199,6 +199,24 @@ TEST(SyncWnd, OnlyTheSyncedIPodGoingAwayCancelsTheRun)
     EXPECT_EQ(window.StatePath().toStdString(), gui.tmp / "data/Veltrano/Ondrivel/Other_PODDB.snc");
 }
 
+TEST(SyncWnd, AnIPodSetToSyncOnMountSyncsWhenItComesBack)
+{
+    Gui gui;
+    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
+    gui.AddSongs({"Alpha"});
+    SyncWnd& window = gui.Open();
+    window.ui.ShowActionsListCkBox->setChecked(false);
+    window.ui.AutoRunOnVolMountCkBox->setChecked(true);
+    ASSERT_EQ(window.SaveIPodSync(), 0);
+    QSignalSpy ended(&window, &SyncWnd::RunEnded);
+
+    // Unmounted, and mounted again under another volume name.
+    std::filesystem::rename(ipod, gui.volumes + "/IPOD 2");
+    ASSERT_TRUE(WaitFor([&] { return ended.count() == 1; }));
+    EXPECT_EQ(ended.at(0).at(0).toInt(), 0);
+    EXPECT_EQ(Titles(gui.volumes + "/IPOD 2"), std::vector<std::string>{"Alpha"});
+}
+
 TEST(SyncWnd, TheVolumeComesFromTheChosenEntryAndTheStateFileStaysInItsFolder)
 {
     Gui gui;
