@@ -8,7 +8,9 @@
 #include "app/ToolJobs.h"
 
 #include "ACommon/base/AError.h"
+#include "ACommon/bridge/ASiTunes.h"
 #include "ACommon/sources/ADirPodDB.h"
+#include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncLib.h"
 #include "APlatform/KnownFolders.h"
 #include "AUICommon/DetectVolume.h"
@@ -16,6 +18,8 @@
 #include "AUICommon/MessageBoxQuestions.h"
 #include "AUICommon/QtNotificationBus.h"
 #include "AUICommon/iTuneDisplay.h"
+#include "musiclib/LibraryScriptRunner.h"
+#include "musiclib/MusicLibrary.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -29,6 +33,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -71,6 +76,17 @@ QString StoredLeftFolder(const QString& statePath)
         root.chop(1);
     return QDir(root).exists() ? root : QString();
 }
+
+// The lines of a bridge reply ("name\n" each).
+QStringList Lines(const AString& text)
+{
+    QStringList lines = Q(text).split(QLatin1Char('\n'));
+    while (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+bool LibraryExists() { return MusicLibrary::Exists(platform::LibraryFolder()); }
 
 QString IPodTitle(const MountedIPod& pod) { return Q(pod.name.IsEmpty() ? pod.volume : pod.name); }
 
@@ -176,6 +192,13 @@ SyncWnd::SyncWnd(const Options& options, QWidget* parent)
                              [](ASync* sync) { return Copy(sync->GetPathExcludeFilter()); },
                              [](ASync* sync, AString& list) { sync->SetPathExcludeFilter(&list); }});
 
+    // Scripts go to the embedded music library, opened when the first one runs.
+    if (!platform::GetScriptRunner()) {
+        scripts = std::make_unique<LibraryScriptRunner>();
+        platform::SetScriptRunner(scripts.get());
+    }
+    leftIsLibrary = leftFolder.isEmpty() && LibraryExists();
+
     bus = new QtNotificationBus(this);
     platform::SetNotificationBus(bus);
     connect(bus, &QtNotificationBus::Notified, this, &SyncWnd::OnNotified);
@@ -216,6 +239,9 @@ SyncWnd::~SyncWnd()
         platform::SetNotificationBus(nullptr);
     if (platform::GetQuestionInterface() == questions)
         platform::SetQuestionInterface(nullptr);
+    session.reset();
+    if (scripts && platform::GetScriptRunner() == scripts.get())
+        platform::SetScriptRunner(nullptr);
 }
 
 void SyncWnd::BuildMainArea()
@@ -343,12 +369,27 @@ void SyncWnd::BuildMainArea()
     connect(ui.LeftSourcePopUp, &QComboBox::activated, this, [this](int index) {
         if (IsRunning())
             return;
-        if (ui.LeftSourcePopUp->itemText(index) == QString::fromUtf8(kOtherFolder))
+        const QString kind = ui.LeftSourcePopUp->itemData(index, Qt::UserRole).toString();
+        if (kind == QLatin1String("other"))
             ChooseLeftFolder();
-        ui.LeftSourcePopUp->setCurrentIndex(0);
+        else if (kind == QLatin1String("library") && !leftIsLibrary)
+            SetLeftLibrary();
+        else if (kind == QLatin1String("folder") && leftIsLibrary)
+            SetLeftFolder(leftFolder);
+        UpdatePopUps();
     });
-    connect(ui.addITunesPlaylist, &QToolButton::clicked, this, [] { QApplication::beep(); });
-    connect(ui.addIPodPlaylist, &QToolButton::clicked, this, [] { QApplication::beep(); });
+    auto askName = [this](int side) {
+        bool ok = false;
+        const QString name = QInputDialog::getText(this, QStringLiteral("New Playlist"),
+                                                   QStringLiteral("Name of the new playlist:"),
+                                                   QLineEdit::Normal, QString(), &ok);
+        if (ok && !name.trimmed().isEmpty() && AddPlaylist(side, name.trimmed()) != 0)
+            QApplication::beep();
+    };
+    connect(ui.addITunesPlaylist, &QToolButton::clicked, this, [askName] { askName(SongDropView::kLeft); });
+    connect(ui.addIPodPlaylist, &QToolButton::clicked, this, [askName] { askName(SongDropView::kRight); });
+    connect(ui.iTunesPlaylistPopUp, &QComboBox::activated, this, [this](int) { PlaylistsChosen(); });
+    connect(ui.iPodPlaylistPopUp, &QComboBox::activated, this, [this](int) { PlaylistsChosen(); });
     connect(ui.iTunesImage, &SongDropView::FilesDropped, this, &SyncWnd::AddMusicFiles);
     connect(ui.iPodImage, &SongDropView::FilesDropped, this, &SyncWnd::AddMusicFiles);
 }
@@ -674,6 +715,13 @@ const MountedIPod* SyncWnd::SelectedIPod() const
 
 SyncWnd::LeftSide SyncWnd::ChosenLeftSide(const MountedIPod* pod)
 {
+    if (leftIsLibrary) {
+        LeftSide side;
+        side.type = ADir::kTypeITunes;
+        side.root = AString(ADirTunes::kRootMarker);
+        side.title = QStringLiteral("Library");
+        return side;
+    }
     if (leftFolder.isEmpty() && pod)
         leftFolder = StoredLeftFolder(
             Q(SyncSession::IPodStatePath(pod->name, SyncSession::IPodAccess::kThroughDatabase)));
@@ -686,12 +734,77 @@ SyncWnd::LeftSide SyncWnd::ChosenLeftSide(const MountedIPod* pod)
     return side;
 }
 
+bool SyncWnd::LibraryServes(const MountedIPod& pod) const
+{
+    if (!leftIsLibrary || pod.name.IsEmpty())
+        return false;
+    ASiTunes bridge;
+    // Whole names: "iPod" is not "Jane's iPod".
+    return Lines(bridge.GetIPodNameiTunes(0)).contains(Q(pod.name));
+}
+
+SyncSession::IPodAccess SyncWnd::AccessOf(const MountedIPod& pod) const
+{
+    return LibraryServes(pod) ? SyncSession::IPodAccess::kThroughLibrary
+                              : SyncSession::IPodAccess::kThroughDatabase;
+}
+
+void SyncWnd::SetLeftLibrary()
+{
+    if (IsRunning() || !LibraryExists())
+        return;
+    SaveIPodSync();
+    leftIsLibrary = true;
+    UpdatePopUps();
+    LoadIPodSync();
+}
+
+void SyncWnd::PlaylistsChosen()
+{
+    if (!session || !leftIsLibrary || IsRunning())
+        return;
+    const bool throughLibrary = Sync0() && Sync0()->GetDir2()->GetType() == ADir::kTypeIPod;
+    // The library playlist and the iPod's own name stand for the whole side.
+    const QString left =
+        ui.iTunesPlaylistPopUp->currentIndex() > 0 ? ui.iTunesPlaylistPopUp->currentText() : QString();
+    const QString right = throughLibrary && ui.iPodPlaylistPopUp->currentIndex() > 0
+                              ? ui.iPodPlaylistPopUp->currentText()
+                              : QString();
+    session->SetPlaylists(A(left), A(right));
+    ShowNotices();
+}
+
+int SyncWnd::AddPlaylist(int side, const QString& name)
+{
+    const MountedIPod* pod = SelectedIPod();
+    const bool ipodSide = side == SongDropView::kRight;
+    if (IsRunning() || !leftIsLibrary || (ipodSide && (!pod || !LibraryServes(*pod))))
+        return kErrObjectNotFound;
+    ASiTunes bridge;
+    int err = 0;
+    if (ipodSide) {
+        bridge.SetIPodName(pod->name);
+        err = bridge.MakePlaylistIPod(A(name));
+    } else {
+        err = bridge.MakePlaylistITunes(A(name));
+    }
+    if (err != 0)
+        return err;
+    QComboBox* popUp = ipodSide ? ui.iPodPlaylistPopUp : ui.iTunesPlaylistPopUp;
+    if (popUp->findText(name) < 0)
+        popUp->addItem(name);
+    popUp->setCurrentIndex(popUp->findText(name));
+    PlaylistsChosen();
+    return 0;
+}
+
 void SyncWnd::SetLeftFolder(const QString& folder)
 {
     if (IsRunning())
         return;
     SaveIPodSync();
     leftFolder = QDir::cleanPath(folder);
+    leftIsLibrary = false;
     UpdatePopUps();
     LoadIPodSync();
 }
@@ -729,21 +842,55 @@ void SyncWnd::UpdatePopUps(const QString& rightMountPoint, const QString& exclud
     const LeftSide left = ChosenLeftSide(SelectedIPod());
     const QSignalBlocker blockLeft(ui.LeftSourcePopUp);
     ui.LeftSourcePopUp->clear();
-    ui.LeftSourcePopUp->addItem(left.title);
-    ui.LeftSourcePopUp->setItemData(0, Q(left.root), Qt::ToolTipRole);
-    ui.LeftSourcePopUp->addItem(QString::fromUtf8(kOtherFolder));
-    ui.iTunesPlaylistPopUp->clear();
-    ui.iTunesPlaylistPopUp->addItem(QStringLiteral("All Songs"));
-    ui.iTunesPlaylistPopUp->setEnabled(false);
-    ui.addITunesPlaylist->setEnabled(false);
-    ui.iTunesTextLabel->setText(Q(left.root));
+    if (LibraryExists()) {
+        ui.LeftSourcePopUp->addItem(QStringLiteral("Library"), QStringLiteral("library"));
+        ui.LeftSourcePopUp->setItemData(0, QString::fromStdString(platform::LibraryFolder()),
+                                        Qt::ToolTipRole);
+    }
+    if (!leftFolder.isEmpty()) {
+        ui.LeftSourcePopUp->addItem(QFileInfo(leftFolder).fileName(), QStringLiteral("folder"));
+        ui.LeftSourcePopUp->setItemData(ui.LeftSourcePopUp->count() - 1, leftFolder, Qt::ToolTipRole);
+    }
+    ui.LeftSourcePopUp->addItem(QString::fromUtf8(kOtherFolder), QStringLiteral("other"));
+    ui.LeftSourcePopUp->setCurrentIndex(
+        ui.LeftSourcePopUp->findData(leftIsLibrary ? QStringLiteral("library") : QStringLiteral("folder")));
 
-    // Reached through its own database, an iPod offers its whole collection only.
+    const QSignalBlocker blockLeftPlaylists(ui.iTunesPlaylistPopUp);
+    ui.iTunesPlaylistPopUp->clear();
+    AString names;
+    if (leftIsLibrary && ASiTunes::GetITunesPlaylist(0, &names) == 0) {
+        // The library playlist, the whole library, comes first.
+        QStringList playlists = Lines(names);
+        playlists.removeAll(QStringLiteral("Library"));
+        ui.iTunesPlaylistPopUp->addItem(QStringLiteral("Library"));
+        ui.iTunesPlaylistPopUp->addItems(playlists);
+    } else {
+        ui.iTunesPlaylistPopUp->addItem(QStringLiteral("All Songs"));
+    }
+    ui.iTunesPlaylistPopUp->setEnabled(leftIsLibrary);
+    ui.addITunesPlaylist->setEnabled(leftIsLibrary);
+    ui.iTunesTextLabel->setText(leftIsLibrary ? QStringLiteral("Library") : Q(left.root));
+
+    // Reached through its own database, an iPod offers its whole collection only; through the
+    // library, its playlists too.
+    const QSignalBlocker blockRightPlaylists(ui.iPodPlaylistPopUp);
     ui.iPodPlaylistPopUp->clear();
-    if (const MountedIPod* pod = SelectedIPod())
+    const MountedIPod* pod = SelectedIPod();
+    const bool throughLibrary = pod && LibraryServes(*pod);
+    if (pod) {
         ui.iPodPlaylistPopUp->addItem(IPodTitle(*pod));
-    ui.iPodPlaylistPopUp->setEnabled(false);
-    ui.addIPodPlaylist->setEnabled(false);
+        if (throughLibrary) {
+            ASiTunes bridge;
+            bridge.SetIPodName(pod->name);
+            AString ipodNames;
+            if (bridge.GetIPodPlaylist(0, &ipodNames) == 0)
+                for (const QString& playlist : Lines(ipodNames))
+                    if (playlist != IPodTitle(*pod))
+                        ui.iPodPlaylistPopUp->addItem(playlist);
+        }
+    }
+    ui.iPodPlaylistPopUp->setEnabled(throughLibrary);
+    ui.addIPodPlaylist->setEnabled(throughLibrary);
 }
 
 int SyncWnd::LoadIPodSync()
@@ -770,9 +917,10 @@ int SyncWnd::LoadIPodSync()
         const LeftSide left = ChosenLeftSide(pod);
         // Named by the iPod the entry stands for, the way `pelorin sync` names it; the volume is
         // always the entry's own mount point.
-        statePath = Q(SyncSession::IPodStatePath(pod->name, SyncSession::IPodAccess::kThroughDatabase));
+        const SyncSession::IPodAccess access = AccessOf(*pod);
+        statePath = Q(SyncSession::IPodStatePath(pod->name, access));
         session = std::make_unique<SyncSession>();
-        err = session->OpenIPod(left.type, left.root, *pod, A(statePath));
+        err = session->OpenIPod(left.type, left.root, *pod, A(statePath), access);
         if (err != 0) {
             for (const SyncSession::Notice& notice : session->TakeNotices())
                 loadProblem += (loadProblem.isEmpty() ? QString() : QStringLiteral(" ")) + Q(notice.text);
@@ -780,6 +928,7 @@ int SyncWnd::LoadIPodSync()
             Say(loadProblem);
         }
         ShowNotices();
+        PlaylistsChosen();
     }
     UpdateUIFromSync();
     return err;
@@ -1064,6 +1213,7 @@ void SyncWnd::SyncButton()
         Inform(loadProblem.isEmpty() ? QString::fromLatin1(kNoIPodAlert) : loadProblem);
         return;
     }
+    PlaylistsChosen();
     ui.LogText->clear();
     ui.SmallStatusTxt->setText(QStringLiteral("Sync'ing Starting..."));
     ui.LargeStatusTxt->clear();
@@ -1098,6 +1248,10 @@ void SyncWnd::OnRunEnded()
         return;
     // The run's thread has posted its last notification; it ends at once.
     const int result = controller.Join();
+    // What the library holds for an iPod it serves is written back to the iPod now.
+    if (scripts)
+        if (int err = scripts->Flush(); err != 0)
+            Say(QStringLiteral("The library could not write the iPod's database back (%1).").arg(err));
     const RunKind ended = running;
     running = RunKind::kNone;
     actionsModel->SetSnapshot({});

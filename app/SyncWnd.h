@@ -24,6 +24,7 @@
 #include <vector>
 
 class ActionTableModel;
+class LibraryScriptRunner;
 class DetectVolume;
 class ExtendedTableView;
 class MenuBar;
@@ -54,7 +55,9 @@ public:
 
     struct Options {
         QString volumesRoot; // where iPods are looked for; empty: the platform's volumes root
-        QString leftFolder;  // the folder of songs on the left; empty: the one the iPod's state names
+        // The folder of songs on the left; empty: the music library when there is one, else the
+        // folder the iPod's state names.
+        QString leftFolder;
     };
 
     // The window's controls, named after what they do.
@@ -142,6 +145,12 @@ public:
     int SaveIPodSync();
     void UpdateUIFromSync();
     void SetLeftFolder(const QString& folder);
+    // The music library on the left (when there is one).
+    void SetLeftLibrary();
+    bool LeftIsLibrary() const { return leftIsLibrary; }
+    // Creates a playlist on a side (SongDropView::Side) of a sync through the library, and makes it
+    // that side's playlist; 0 or the error.
+    int AddPlaylist(int side, const QString& name);
 
     void SyncButton();
     void CancelButton();
@@ -192,6 +201,10 @@ private:
         QString title;
     };
     LeftSide ChosenLeftSide(const MountedIPod* pod);
+    // Whether the library serves `pod` (an iPod attached to it, by its whole name).
+    bool LibraryServes(const MountedIPod& pod) const;
+    SyncSession::IPodAccess AccessOf(const MountedIPod& pod) const;
+    void PlaylistsChosen();
     void ChooseLeftFolder();
     void StartTool(int side, const QString& status, std::function<int(ADir*, CancelProc)> job);
     // The editable lists: the list string shown, and storing an edit.
@@ -204,6 +217,8 @@ private:
 
     QString volumesRoot;
     QString leftFolder;
+    bool leftIsLibrary = false;
+    std::unique_ptr<LibraryScriptRunner> scripts;
     QString statePath;
     std::vector<MountedIPod> pods;
     std::unique_ptr<SyncSession> session;

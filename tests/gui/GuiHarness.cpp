@@ -26,6 +26,7 @@ Gui::Gui() : volumes(tmp / "Volumes"), songs(tmp / "Songs")
     setenv("PELORIN_VOLUMES", volumes.c_str(), 1);
     setenv("XDG_DATA_HOME", (tmp / "data").c_str(), 1);
     setenv("HOME", (tmp / "home").c_str(), 1);
+    setenv("PELORIN_LIBRARY", (tmp / "Library").c_str(), 1);
     std::filesystem::create_directories(songs);
     std::filesystem::create_directories(volumes);
 }
@@ -54,11 +55,11 @@ void Gui::AddSongs(const std::vector<std::string>& titles, const std::string& ge
     }
 }
 
-SyncWnd& Gui::Open()
+SyncWnd& Gui::Open(bool library)
 {
     window.reset();
-    window = std::make_unique<SyncWnd>(
-        SyncWnd::Options{QString::fromStdString(volumes), QString::fromStdString(songs)});
+    window = std::make_unique<SyncWnd>(SyncWnd::Options{QString::fromStdString(volumes),
+                                                        library ? QString() : QString::fromStdString(songs)});
     platform::SetQuestionInterface(&questions);
     QObject::connect(window.get(), &SyncWnd::RunEnded, [this](int result) { lastResult = result; });
     window->resize(900, 700);

@@ -35,8 +35,9 @@ public:
                         const std::string& model = "MA147");
     // Songs titled `titles` in the left folder (genre "Rock" unless given).
     void AddSongs(const std::vector<std::string>& titles, const std::string& genre = "Rock");
-    // Opens the window (again), with the scripted questions installed.
-    SyncWnd& Open();
+    // Opens the window (again), with the scripted questions installed; the left side is the song
+    // folder, or with `library` the music library (when there is one).
+    SyncWnd& Open(bool library = false);
     // Presses Sync and waits for the run to end (or, with `review`, for its actions to be shown).
     int RunSync();
     bool WaitForReview();

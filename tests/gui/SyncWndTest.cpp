@@ -12,6 +12,7 @@
 #include "AUICommon/QtNotificationBus.h"
 #include "AUICommon/RoundedRect.h"
 #include "AUICommon/WidgetSinks.h"
+#include "musiclib/MusicLibrary.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -197,6 +198,40 @@ TEST(SyncWnd, OnlyTheSyncedIPodGoingAwayCancelsTheRun)
     ASSERT_EQ(window.IPods().size(), 1u);
     EXPECT_EQ(window.ui.iPodPopUp->currentText(), QStringLiteral("Other"));
     EXPECT_EQ(window.StatePath().toStdString(), gui.tmp / "data/Veltrano/Ondrivel/Other_PODDB.snc");
+}
+
+TEST(SyncWnd, TheLibraryOnTheLeftSyncsItsPlaylistOntoTheIPod)
+{
+    Gui gui;
+    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
+    gui.AddSongs({"Alpha", "Bravo"});
+    {
+        std::unique_ptr<MusicLibrary> library;
+        std::string error;
+        ASSERT_EQ(MusicLibrary::Open(gui.tmp / "Library", true, library, error), 0) << error;
+        PlaylistInfo whole;
+        ASSERT_EQ(library->Library().GetLibraryPlaylist(whole), 0);
+        for (const char* title : {"Alpha", "Bravo"}) {
+            std::uint32_t id = 0;
+            ASSERT_EQ(library->Library().AddFile(gui.songs + "/Artist/Album/" + title + ".mp3", whole.id, id),
+                      0);
+        }
+    }
+    SyncWnd& window = gui.Open(true);
+    EXPECT_TRUE(window.LeftIsLibrary());
+    EXPECT_EQ(window.ui.LeftSourcePopUp->currentText(), QStringLiteral("Library"));
+    EXPECT_EQ(window.ui.iTunesPlaylistPopUp->itemText(0), QStringLiteral("Library"));
+    ASSERT_EQ(window.AddPlaylist(SongDropView::kLeft, QStringLiteral("Road Trip")), 0);
+    EXPECT_EQ(window.ui.iTunesPlaylistPopUp->currentText(), QStringLiteral("Road Trip"));
+
+    // An empty playlist copies nothing; the whole library copies both songs.
+    window.ui.ShowActionsListCkBox->setChecked(false);
+    EXPECT_EQ(gui.RunSync(), 0);
+    EXPECT_TRUE(Titles(ipod).empty());
+    window.ui.iTunesPlaylistPopUp->setCurrentIndex(0);
+    emit window.ui.iTunesPlaylistPopUp->activated(0);
+    EXPECT_EQ(gui.RunSync(), 0);
+    EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Alpha", "Bravo"}));
 }
 
 TEST(SyncWnd, AnIPodSetToSyncOnMountSyncsWhenItComesBack)
