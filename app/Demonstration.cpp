@@ -69,5 +69,6 @@ bool Demonstration::Make(QString* problem)
     }
     setenv("PELORIN_VOLUMES", Volumes().toStdString().c_str(), 1);
     setenv("XDG_DATA_HOME", (folder.path() + QStringLiteral("/data")).toStdString().c_str(), 1);
+    setenv("PELORIN_LIBRARY", (folder.path() + QStringLiteral("/Library")).toStdString().c_str(), 1);
     return true;
 }

@@ -9,7 +9,7 @@
 class Demonstration {
 public:
     Demonstration();
-    // Makes the folders and points PELORIN_VOLUMES and XDG_DATA_HOME into them. False (with
+    // Makes the folders and points PELORIN_VOLUMES, PELORIN_LIBRARY and XDG_DATA_HOME into them. False (with
     // `problem`) when something cannot be written.
     bool Make(QString* problem);
 

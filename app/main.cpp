@@ -74,10 +74,11 @@ int Screenshot(const QString& file, const QString& drawer)
 
 int main(int argc, char* argv[])
 {
-    // A screenshot needs no display.
+    // A screenshot, the help and the version need no display.
     for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--screenshot") == 0 && !std::getenv("QT_QPA_PLATFORM"))
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        for (const char* headless : {"--screenshot", "--help", "-h", "--help-all", "--version", "-v"})
+            if (std::strcmp(argv[i], headless) == 0 && !std::getenv("QT_QPA_PLATFORM"))
+                setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pelorin"));
     QApplication::setApplicationVersion(QStringLiteral(PELORIN_VERSION));
@@ -85,8 +86,8 @@ int main(int argc, char* argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Pelorin keeps the music on a classic iPod and a folder of songs (or your library) in step.\n"
-        "Choose the folder on the left, the iPod on the right (iPods are looked for under "
+        "Pelorin keeps the music on a classic iPod and your music library (or a folder of songs) in step.\n"
+        "Choose the library or a folder on the left, the iPod on the right (iPods are looked for under "
         "$PELORIN_VOLUMES, else /Volumes, /media/$USER or /run/media/$USER), the sync type, and press "
         "Sync. The settings are kept per iPod, in the same state file `pelorin sync` uses.");
     parser.addHelpOption();
@@ -100,8 +101,10 @@ int main(int argc, char* argv[])
         QStringLiteral("drawer"),
         QStringLiteral("With --screenshot: the drawer to show open: settings, actions or log."),
         QStringLiteral("NAME"));
-    QCommandLineOption songs(QStringLiteral("songs"), QStringLiteral("The folder of songs on the left side."),
-                             QStringLiteral("FOLDER"));
+    QCommandLineOption songs(
+        QStringLiteral("songs"),
+        QStringLiteral("A folder of songs on the left side instead of the music library."),
+        QStringLiteral("FOLDER"));
     parser.addOptions({screenshot, drawer, songs});
     parser.process(app);
 
