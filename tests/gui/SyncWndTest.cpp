@@ -280,27 +280,36 @@ TEST(SyncWnd, AnIPodWithoutSysInfoIsAnUnknownModelAndNothingIsWrittenToIt)
 
 TEST(SyncWnd, ADropOfSeveralFilesAddsThemAllInOneRun)
 {
-    Gui gui;
-    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-    SyncWnd& window = gui.Open();
-    QList<QUrl> urls;
-    for (const char* title : {"One", "Two", "Three"}) {
-        const std::string path = gui.tmp / (std::string("drop/") + title + ".mp3");
-        samples::WriteSong(path, fixtures::SongSpecOf(title, static_cast<std::uint32_t>(urls.size() + 40)));
-        urls << QUrl::fromLocalFile(QString::fromStdString(path));
+    for (bool onIPod : {true, false}) {
+        Gui gui;
+        const std::string ipod = gui.AddIPod("IPOD", "Pocket");
+        SyncWnd& window = gui.Open();
+        QList<QUrl> urls;
+        for (const char* title : {"One", "Two", "Three"}) {
+            const std::string path = gui.tmp / (std::string("drop/") + title + ".mp3");
+            samples::WriteSong(path,
+                               fixtures::SongSpecOf(title, static_cast<std::uint32_t>(urls.size() + 40)));
+            urls << QUrl::fromLocalFile(QString::fromStdString(path));
+        }
+        QMimeData data;
+        data.setUrls(urls);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QSignalSpy ended(&window, &SyncWnd::RunEnded);
+        // Straight to the view: the application hands a drop only to the target of a real drag.
+        QObject* view = onIPod ? static_cast<QObject*>(window.ui.iPodImage) : window.ui.iTunesImage;
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        view->event(&enter);
+        EXPECT_TRUE(enter.isAccepted()) << onIPod;
+        view->event(&drop);
+        ASSERT_TRUE(WaitFor([&] { return ended.count() == 1; })) << onIPod;
+        EXPECT_EQ(ended.at(0).at(0).toInt(), 0) << onIPod;
+        if (onIPod)
+            EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"One", "Three", "Two"}));
+        else
+            EXPECT_EQ(fixtures::ListFiles(gui.songs),
+                      (std::vector<std::string>{"Artist/Album/One.mp3", "Artist/Album/Three.mp3",
+                                                "Artist/Album/Two.mp3"}));
     }
-    QMimeData data;
-    data.setUrls(urls);
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QSignalSpy ended(&window, &SyncWnd::RunEnded);
-    // Straight to the view: the application hands a drop only to the target of a real drag.
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    static_cast<QObject*>(window.ui.iPodImage)->event(&enter);
-    EXPECT_TRUE(enter.isAccepted());
-    static_cast<QObject*>(window.ui.iPodImage)->event(&drop);
-    ASSERT_TRUE(WaitFor([&] { return ended.count() == 1; }));
-    EXPECT_EQ(ended.at(0).at(0).toInt(), 0);
-    EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"One", "Three", "Two"}));
 }
 
 TEST(SyncWnd, ADragIsTakenForMusicFoundBrieflyWithoutFollowingLinks)
