@@ -234,6 +234,35 @@ TEST(SyncWnd, TheLibraryOnTheLeftSyncsItsPlaylistOntoTheIPod)
     EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Alpha", "Bravo"}));
 }
 
+TEST(SyncWnd, OnlyAnIPodTheLibraryServesByItsWholeNameIsReachedThroughIt)
+{
+    Gui gui;
+    gui.AddIPod("JANE", "Jane's iPod");
+    const std::string plain = gui.AddIPod("PLAIN", "iPod");
+    {
+        std::unique_ptr<MusicLibrary> library;
+        std::string error;
+        ASSERT_EQ(MusicLibrary::Open(gui.tmp / "Library", true, library, error), 0) << error;
+        ASSERT_EQ(library->AttachIPod("JANE", error), 0) << error;
+    }
+    SyncWnd& window = gui.Open(true);
+    struct Case {
+        const char* ipod;
+        const char* state;
+        bool playlists;
+    };
+    for (auto [ipod, state, playlists] :
+         {Case{"Jane's iPod", "Jane's iPod.snc", true}, {"iPod", "iPod_PODDB.snc", false}}) {
+        const int index = window.ui.iPodPopUp->findText(QString::fromUtf8(ipod));
+        ASSERT_GE(index, 0) << ipod;
+        window.ui.iPodPopUp->setCurrentIndex(index);
+        emit window.ui.iPodPopUp->activated(index);
+        EXPECT_EQ(window.StatePath().toStdString(),
+                  gui.tmp / (std::string("data/Veltrano/Ondrivel/") + state));
+        EXPECT_EQ(window.ui.iPodPlaylistPopUp->isEnabled(), playlists) << ipod;
+    }
+}
+
 TEST(SyncWnd, AnIPodSetToSyncOnMountSyncsWhenItComesBack)
 {
     Gui gui;
