@@ -4,6 +4,7 @@
 #include "app/ListString.h"
 #include "app/MenuBar.h"
 #include "app/SongDropView.h"
+#include "app/ToolJobs.h"
 
 #include "ACommon/base/AError.h"
 #include "ACommon/sync/ASyncLib.h"
@@ -362,6 +363,12 @@ TEST(SyncWnd, ADragIsTakenForMusicFoundBrieflyWithoutFollowingLinks)
                                       {gui.tmp / "text/notes.txt", false},
                                       {gui.tmp / "linked", false}})
         EXPECT_EQ(window.AcceptsDrop(SongDropView::kRight, QString::fromStdString(path)), taken) << path;
+    // A big folder is given up after a bounded look rather than walked on the GUI thread.
+    for (int i = 0; i < 5; ++i)
+        fixtures::WriteFile(gui.tmp / ("big/" + std::to_string(i) + ".txt"), std::string("x"));
+    samples::WriteSong(gui.tmp / "big/zz/a/b/c/d/Song.mp3", fixtures::SongSpecOf("Song"));
+    EXPECT_FALSE(tools::FolderHoldsMusicFile(*window.Sync0()->GetDir2(), gui.tmp / "big", 3));
+    EXPECT_TRUE(tools::FolderHoldsMusicFile(*window.Sync0()->GetDir2(), gui.tmp / "big"));
 }
 
 TEST(SyncWnd, ToolsMenuFollowsTheRunAndTheMountedIPods)
