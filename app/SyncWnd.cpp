@@ -281,6 +281,7 @@ void SyncWnd::BuildMainArea()
     left->addLayout(popUpRow(ui.iTunesPlaylistPopUp, ui.addITunesPlaylist));
     left->addWidget(ui.iTunesImage);
     left->addWidget(ui.iTunesTextLabel);
+    left->addStretch();
 
     // The sync type between the sides.
     auto* middle = new QVBoxLayout;
@@ -294,7 +295,8 @@ void SyncWnd::BuildMainArea()
     QFont big = ui.BigArrowTextLabel->font();
     big.setBold(true);
     ui.BigArrowTextLabel->setFont(big);
-    middle->addStretch();
+    // Level with the pictures of the two sides.
+    middle->addSpacing(88);
     middle->addWidget(ui.SyncTypePopUp);
     middle->addWidget(ui.BigArrowTextLabel);
     middle->addStretch();
@@ -315,6 +317,7 @@ void SyncWnd::BuildMainArea()
     right->addLayout(popUpRow(ui.iPodPlaylistPopUp, ui.addIPodPlaylist));
     right->addWidget(ui.iPodImage);
     right->addWidget(ui.iPodTextLabel);
+    right->addStretch();
 
     sides->addLayout(left, 1);
     sides->addLayout(middle, 1);
