@@ -16,6 +16,8 @@ QApplication& App()
     static int argc = 1;
     static char name[] = "gui_tests";
     static char* argv[] = {name, nullptr};
+    // Run by hand, the tests need no display either.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
     static QApplication* app = new QApplication(argc, argv);
     return *app;
 }
