@@ -1,8 +1,10 @@
 #include "app/ToolJobs.h"
 
 #include "ACommon/base/AError.h"
+#include "ACommon/sources/ADirPod.h"
 #include "ACommon/sources/ADirPodDB.h"
 #include "ACommon/sources/ADirSongDir.h"
+#include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncLib.h"
 
 #include <algorithm>
@@ -88,9 +90,11 @@ int AddMusicFiles(ADir* side, const std::vector<std::string>& paths, CancelProc 
 {
     auto* pod = dynamic_cast<ADirPodDB*>(side);
     auto* folder = dynamic_cast<ADirSongDir*>(side);
+    auto* library = dynamic_cast<ADirTunes*>(side); // also an iPod the library serves (ADirPod)
+    auto* served = dynamic_cast<ADirPod*>(side);
     AString start("Starting to Add Files...");
     progress->StartProgress(&start, 1, 1, 0);
-    int err = (pod || folder) ? 0 : kErrUnknown;
+    int err = (pod || folder || library) ? 0 : kErrUnknown;
     const std::vector<std::string> files =
         err == 0 ? MusicFilesUnder(*side, paths, cancel) : std::vector<std::string>();
     // The side's list is read first: an iPod's database must be whole before a song goes in.
@@ -106,10 +110,27 @@ int AddMusicFiles(ADir* side, const std::vector<std::string>& paths, CancelProc 
         progress->UpdateDivision(static_cast<double>(k) / static_cast<double>(files.size()), nullptr, &line,
                                  nullptr, 0);
         Say(progress, line, false);
-        int result = pod ? pod->AddSongFromDisk(&path, nullptr, cancel)
-                         : folder->AddSongFromDisk(&path, nullptr, cancel);
-        if (result == kErrDuplicate)
-            result = 0; // the side holds this song already
+        int result = 0;
+        if (pod) {
+            result = pod->AddSongFromDisk(&path, nullptr, cancel);
+        } else if (folder) {
+            result = folder->AddSongFromDisk(&path, nullptr, cancel);
+        } else if (served) {
+            result = served->AddSongFromDisk(&path);
+        } else {
+            // Placed in the library's music folder first; a copy the library then refuses goes again.
+            AString placed;
+            signed char copied = 0;
+            result = library->AddITunesReadyFile(nullptr, &path, &placed, nullptr, &copied, cancel);
+            if (result == 0) {
+                result = library->AddSongFromDisk(&placed);
+                if (result != 0 && result != kErrLastSyncPlaylist && copied)
+                    AFile::Delete(&placed);
+            }
+        }
+        // The side holds this song already, or only its "Last Sync" playlist could not take it.
+        if (result == kErrDuplicate || ((library || served) && result == kErrLastSyncPlaylist))
+            result = 0;
         if (result != 0) {
             AString failed = AString("Error Adding: ") + path + " code=";
             failed += result;

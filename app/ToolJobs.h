@@ -24,10 +24,10 @@ bool FolderHoldsMusicFile(const ADir& side, const std::string& folder, int maxEn
 // the order given and by name within a folder.
 std::vector<std::string> MusicFilesUnder(const ADir& side, const std::vector<std::string>& paths,
                                          CancelProc cancel);
-// Adds every music file under `paths` to `side` (a folder of songs or an iPod through its
-// database) in one run: the side's list is read, each file added (a song the side holds already is
-// left as it is), and the side written back. Stops at the first file that cannot be added. 0,
-// 123456 when cancelled, or the error.
+// Adds every music file under `paths` to `side` (a folder of songs, the library, an iPod the
+// library serves or an iPod through its database) in one run: the side's list is read, each file added (a
+// song the side holds already is left as it is), and the side written back. Stops at the first file that
+// cannot be added. 0, 123456 when cancelled, or the error.
 int AddMusicFiles(ADir* side, const std::vector<std::string>& paths, CancelProc cancel, AProgress* progress);
 // Lists `side` and removes its duplicate songs, asking first.
 int ScanForDuplicates(ADir* side, CancelProc cancel, AProgress* progress);

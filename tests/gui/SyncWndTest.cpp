@@ -233,6 +233,18 @@ TEST(SyncWnd, TheLibraryOnTheLeftSyncsItsPlaylistOntoTheIPod)
     emit window.ui.iTunesPlaylistPopUp->activated(0);
     EXPECT_EQ(gui.RunSync(), 0);
     EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Alpha", "Bravo"}));
+
+    // A song added to the library side goes into its music folder and across with the next run.
+    const std::string added = gui.tmp / "drop/Charlie.mp3";
+    samples::WriteSong(added, fixtures::SongSpecOf("Charlie", 77));
+    QSignalSpy ended(&window, &SyncWnd::RunEnded);
+    window.AddMusicFiles(SongDropView::kLeft, {QString::fromStdString(added)});
+    ASSERT_TRUE(WaitFor([&] { return ended.count() == 1; }));
+    EXPECT_EQ(ended.at(0).at(0).toInt(), 0);
+    EXPECT_EQ(fixtures::ListFiles(gui.tmp / "Library/iTunes Music"),
+              std::vector<std::string>{"Artist/Album/Charlie.mp3"});
+    EXPECT_EQ(gui.RunSync(), 0);
+    EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Alpha", "Bravo", "Charlie"}));
 }
 
 TEST(SyncWnd, OnlyAnIPodTheLibraryServesByItsWholeNameIsReachedThroughIt)
