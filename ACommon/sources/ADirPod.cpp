@@ -247,3 +247,11 @@ int ADirPod::ReadState(AFile* f)
     rootPath = bridge->GetIPodRootFolder();
     return 0;
 }
+
+int ADirPod::AddLooseFile(const AString* file, CancelProc, AString* placed)
+{
+    const int err = AddSongFromDisk(file);
+    if (placed)
+        *placed = err == 0 || err == kErrLastSyncPlaylist ? GetLastAddedFile() : AString();
+    return err;
+}

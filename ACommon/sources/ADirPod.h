@@ -42,6 +42,8 @@ public:
     void ChooseIPod(const AString& volume, const AString& name);
     // Adds a music file to the iPod through the library (and to "Last Sync" when that is kept).
     int AddSongFromDisk(const AString* path);
+    // AddSongFromDisk; `placed` gets the song's file on the iPod when it is known.
+    int AddLooseFile(const AString* file, CancelProc cancel, AString* placed) override;
     // The file on the iPod of the song the last AddSongFromDisk added; empty when unknown.
     const AString& GetLastAddedFile() const { return lastAddedFile; }
 

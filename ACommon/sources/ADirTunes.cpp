@@ -585,3 +585,22 @@ int ADirTunes::AddITunesReadyFile(const AString*, const AString* src, AString* d
         AFile::Delete(&temporary);
     return kErrDuplicate;
 }
+
+int ADirTunes::AddLooseFile(const AString* file, CancelProc cancel, AString* placed)
+{
+    if (placed)
+        *placed = AString();
+    AString dest;
+    signed char copied = 0;
+    if (int err = AddITunesReadyFile(nullptr, file, &dest, nullptr, &copied, cancel); err != 0)
+        return err;
+    const int err = AddSongFromDisk(&dest);
+    if (err == 0 || err == kErrLastSyncPlaylist) {
+        if (placed)
+            *placed = dest;
+        return err;
+    }
+    if (copied)
+        AFile::Delete(&dest);
+    return err;
+}

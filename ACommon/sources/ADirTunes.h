@@ -56,6 +56,9 @@ public:
                            const AString* fallbackName, signed char* copied, CancelProc cancel);
     // Adds a file that lies in place to the library (and to "Last Sync" when that is kept).
     int AddSongFromDisk(const AString* path);
+    // Places the file in the music folder (AddITunesReadyFile) and adds it; `placed` gets the file
+    // the library keeps. A copy made for a song the library then refuses is removed again.
+    int AddLooseFile(const AString* file, CancelProc cancel, AString* placed) override;
     ASiTunes& Bridge() { return *bridge; }
     const AFileList& GetDiskList() const { return diskList; }
 
