@@ -1,0 +1,47 @@
+#include "app/SongDropView.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+
+SongDropView::SongDropView(Side side, std::function<bool(const QString&)> accepts, QWidget* parent)
+    : QLabel(parent), side(side), accepts(std::move(accepts))
+{
+    setAcceptDrops(true);
+    setAlignment(Qt::AlignCenter);
+}
+
+QStringList SongDropView::DraggedPaths(const QMimeData* data)
+{
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile() && url.toLocalFile().size() > 1)
+            paths << url.toLocalFile();
+    return paths;
+}
+
+void SongDropView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!(event->possibleActions() & Qt::CopyAction))
+        return;
+    for (const QString& path : DraggedPaths(event->mimeData())) {
+        if (accepts && accepts(path)) {
+            event->setDropAction(Qt::CopyAction);
+            event->accept();
+            return;
+        }
+    }
+}
+
+void SongDropView::dropEvent(QDropEvent* event)
+{
+    const QStringList paths = DraggedPaths(event->mimeData());
+    if (paths.isEmpty())
+        return;
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    emit FilesDropped(side, paths);
+}

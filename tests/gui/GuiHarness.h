@@ -1,0 +1,58 @@
+#pragma once
+// The window under test: a temporary volumes folder with iPods, a folder of songs on the left, the
+// state files kept in the temporary folder, scripted questions, and waiting for the window with
+// its event loop running (never a sleep).
+
+#include "app/SyncWnd.h"
+
+#include "fixtures/IPodFixture.h"
+#include "fixtures/MusicFiles.h"
+#include "fixtures/Recorders.h"
+#include "fixtures/TempDir.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace guitest {
+
+// The one application object of the test program.
+QApplication& App();
+
+// Waits with the event loop running until `done` holds (at most a generous limit).
+template <typename Done> bool WaitFor(Done done) { return QTest::qWaitFor(done, 30000); }
+
+class Gui {
+public:
+    Gui();
+    ~Gui();
+
+    // An iPod called `name` on the volume `volume`; its mount point.
+    std::string AddIPod(const std::string& volume, const std::string& name,
+                        const std::string& model = "MA147");
+    // Songs titled `titles` in the left folder (genre "Rock" unless given).
+    void AddSongs(const std::vector<std::string>& titles, const std::string& genre = "Rock");
+    // Opens the window (again), with the scripted questions installed; the left side is the song
+    // folder, or with `library` the music library (when there is one).
+    SyncWnd& Open(bool library = false);
+    // Presses Sync and waits for the run to end (or, with `review`, for its actions to be shown).
+    int RunSync();
+    bool WaitForReview();
+    bool WaitForRunEnd();
+    int LastResult() const { return lastResult; }
+
+    fixtures::TempDir tmp;
+    std::string volumes;
+    std::string songs;
+    platform::ScriptedQuestions questions;
+    std::unique_ptr<SyncWnd> window;
+
+private:
+    int lastResult = 0;
+    int seed = 1;
+};
+
+} // namespace guitest

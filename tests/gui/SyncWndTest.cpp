@@ -1,0 +1,485 @@
+#include "GuiHarness.h"
+
+#include "app/ActionTableModel.h"
+#include "app/ListString.h"
+#include "app/MenuBar.h"
+#include "app/SongDropView.h"
+#include "app/ToolJobs.h"
+
+#include "ACommon/base/AError.h"
+#include "ACommon/sync/ASyncLib.h"
+#include "APlatform/BinarySemaphore.h"
+#include "AUICommon/DetectVolume.h"
+#include "AUICommon/QtNotificationBus.h"
+#include "AUICommon/RoundedRect.h"
+#include "AUICommon/WidgetSinks.h"
+#include "musiclib/MusicLibrary.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDockWidget>
+#include <QLabel>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTextCursor>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+
+namespace {
+
+using guitest::Gui;
+using guitest::WaitFor;
+
+std::vector<std::string> Titles(const std::string& ipod) { return fixtures::IPodTitles(ipod); }
+
+TEST(SyncWnd, SyncTypeAndFiltersDecideTheSyncAndComeBackFromTheIPodsStateFile)
+{
+    Gui gui;
+    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
+    gui.AddSongs({"Rock One", "Rock Two"});
+    gui.AddSongs({"Jazz One", "Jazz Two"}, "Jazz");
+    SyncWnd& window = gui.Open();
+
+    struct Case {
+        int index, autoAction, destDeletes;
+    };
+    for (auto [index, autoAction, destDeletes] :
+         {Case{0, 1, 0}, {1, 1, 1}, {2, 2, 0}, {3, 2, 1}, {4, 3, 0}, {5, 3, 1}}) {
+        window.ui.SyncTypePopUp->setCurrentIndex(index);
+        emit window.ui.SyncTypePopUp->activated(index);
+        EXPECT_EQ(window.Sync0()->GetAutoAction(), autoAction) << index;
+        EXPECT_EQ(window.Sync0()->GetDestDeletes(), destDeletes) << index;
+        EXPECT_EQ(window.ui.wDeletesCkBox->isChecked(), destDeletes != 0) << index;
+    }
+
+    // Copy to the iPod, leaving out the genre "Rock", without a review.
+    window.SyncTypeMenu(0);
+    window.ui.ShowActionsListCkBox->setChecked(false);
+    window.ui.filterPopUps[0]->setCurrentIndex(2);
+    emit window.ui.filterPopUps[0]->activated(2);
+    EXPECT_TRUE(window.ui.genreRelevantOnDupSongCompareCkBox->isChecked());
+    window.ui.filterTabView->setCurrentIndex(0);
+    QListWidget* genres = window.ui.filterLists[0];
+    QTest::mouseClick(window.ui.filterTabView->currentWidget()->findChildren<QPushButton*>().at(0),
+                      Qt::LeftButton);
+    ASSERT_EQ(genres->count(), 1);
+    genres->item(0)->setText(QStringLiteral("Rock"));
+    EXPECT_EQ(static_cast<ASyncLib*>(window.Sync0())->GetGenreExcludeFilter()->ToStdString(), ":Rock:");
+
+    EXPECT_EQ(gui.RunSync(), 0);
+    EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Jazz One", "Jazz Two"}));
+    EXPECT_EQ(window.ui.SmallStatusTxt->text(), QStringLiteral("Done"));
+
+    // The state file is the one `pelorin sync` uses for this iPod; a new window shows its settings.
+    EXPECT_TRUE(fixtures::Exists(gui.tmp / "data/Veltrano/Ondrivel/Pocket_PODDB.snc"));
+    window.SyncTypeMenu(5);
+    ASSERT_EQ(window.SaveIPodSync(), 0);
+    SyncWnd& again = gui.Open();
+    EXPECT_EQ(again.ui.SyncTypePopUp->currentIndex(), 5);
+    EXPECT_EQ(again.ui.filterPopUps[0]->currentIndex(), 2);
+    EXPECT_EQ(again.ui.filterLists[0]->count(), 1);
+    EXPECT_FALSE(again.ui.ShowActionsListCkBox->isChecked());
+}
+
+TEST(SyncWnd, ReviewPerformsTheTickedActionsOnlyWhateverTheSortOrder)
+{
+    Gui gui;
+    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
+    gui.AddSongs({"Alpha", "Bravo", "Charlie", "Delta"});
+    SyncWnd& window = gui.Open();
+    window.ui.ShowActionsListCkBox->setChecked(true);
+
+    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
+    ASSERT_TRUE(gui.WaitForReview());
+    ActionTableModel* model = window.ActionsModel();
+    EXPECT_EQ(window.ui.ActionsTextInfo->text(), QStringLiteral("4 Actions"));
+    // Sorted by source, last first: the first row is Delta.
+    model->sort(ActionTableModel::kSource, Qt::DescendingOrder);
+    ASSERT_TRUE(
+        model->index(0, ActionTableModel::kSource).data().toString().contains(QStringLiteral("Delta")));
+    model->setData(model->index(0, ActionTableModel::kActive), Qt::Unchecked, Qt::CheckStateRole);
+    EXPECT_EQ(window.ui.ActionsTextInfo->text(), QStringLiteral("4 Actions, 3 Active"));
+
+    // Sync pressed again while the actions wait hands them over, as Perform does.
+    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
+    ASSERT_TRUE(gui.WaitForRunEnd());
+    EXPECT_EQ(gui.LastResult(), 0);
+    EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Alpha", "Bravo", "Charlie"}));
+}
+
+TEST(SyncWnd, CancelDuringTheReviewPerformsNothing)
+{
+    for (bool drawerButton : {false, true}) {
+        Gui gui;
+        const std::string ipod = gui.AddIPod("IPOD", "Pocket");
+        gui.AddSongs({"Alpha", "Bravo"});
+        SyncWnd& window = gui.Open();
+        window.ui.ShowActionsListCkBox->setChecked(true);
+        QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
+        ASSERT_TRUE(gui.WaitForReview());
+        QTest::mouseClick(drawerButton ? window.ui.CancelSelectingActions : window.ui.CancelButton,
+                          Qt::LeftButton);
+        ASSERT_TRUE(gui.WaitForRunEnd());
+        EXPECT_EQ(gui.LastResult(), kErrUserCancel) << drawerButton;
+        EXPECT_TRUE(Titles(ipod).empty()) << drawerButton;
+        EXPECT_EQ(window.ui.SmallStatusTxt->text(), QString()) << drawerButton;
+    }
+}
+
+// Holds the run at the log line of its second action until the test lets it go on.
+class HoldingBus : public platform::NotificationBus {
+public:
+    explicit HoldingBus(platform::NotificationBus* inner) : inner(inner) {}
+    void Post(const std::string& name, const std::string& text) override
+    {
+        if (name == "LogUpdate" && text.find("Action 2 of") != std::string::npos && !held.exchange(true)) {
+            holding.store(true);
+            gate.Take();
+            holding.store(false);
+        }
+        inner->Post(name, text);
+    }
+    platform::NotificationBus* inner;
+    platform::BinarySemaphore gate;
+    std::atomic<bool> held{false};
+    std::atomic<bool> holding{false};
+};
+
+TEST(SyncWnd, CancelDuringACopyStopsTheRunAndQuitWaitsForIt)
+{
+    Gui gui;
+    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
+    gui.AddSongs({"Alpha", "Bravo", "Charlie", "Delta", "Echo", "Foxtrot"});
+    SyncWnd& window = gui.Open();
+    window.ui.ShowActionsListCkBox->setChecked(false);
+    HoldingBus holding(window.Bus());
+    holding.gate.Take();
+    platform::SetNotificationBus(&holding);
+
+    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return holding.holding.load(); }));
+    EXPECT_FALSE(window.Quit());
+    EXPECT_EQ(gui.questions.Informed(), std::vector<std::string>{SyncWnd::kQuitDuringRun});
+    QTest::mouseClick(window.ui.CancelButton, Qt::LeftButton);
+    holding.gate.Release();
+    ASSERT_TRUE(gui.WaitForRunEnd());
+    platform::SetNotificationBus(window.Bus());
+    EXPECT_EQ(gui.LastResult(), kErrUserCancel);
+    EXPECT_LE(Titles(ipod).size(), 2u);
+}
+
+TEST(SyncWnd, OnlyTheSyncedIPodGoingAwayCancelsTheRun)
+{
+    Gui gui;
+    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
+    gui.AddSongs({"Alpha", "Bravo"});
+    SyncWnd& window = gui.Open();
+    window.ui.ShowActionsListCkBox->setChecked(true);
+    QSignalSpy mounted(window.Detector(), &DetectVolume::VolumeMounted);
+    QSignalSpy unmounted(window.Detector(), &DetectVolume::VolumeUnMounted);
+
+    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
+    ASSERT_TRUE(gui.WaitForReview());
+    gui.AddIPod("OTHER", "Other");
+    ASSERT_TRUE(WaitFor([&] { return mounted.count() == 1; }));
+    EXPECT_TRUE(window.Controller().IsWaitingForReview());
+
+    std::filesystem::remove_all(ipod);
+    ASSERT_TRUE(WaitFor([&] { return unmounted.count() == 1; }));
+    ASSERT_TRUE(gui.WaitForRunEnd());
+    EXPECT_EQ(gui.LastResult(), kErrUserCancel);
+    ASSERT_EQ(window.IPods().size(), 1u);
+    EXPECT_EQ(window.ui.iPodPopUp->currentText(), QStringLiteral("Other"));
+    EXPECT_EQ(window.StatePath().toStdString(), gui.tmp / "data/Veltrano/Ondrivel/Other_PODDB.snc");
+}
+
+TEST(SyncWnd, TheLibraryOnTheLeftSyncsItsPlaylistOntoTheIPod)
+{
+    Gui gui;
+    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
+    gui.AddSongs({"Alpha", "Bravo"});
+    {
+        std::unique_ptr<MusicLibrary> library;
+        std::string error;
+        ASSERT_EQ(MusicLibrary::Open(gui.tmp / "Library", true, library, error), 0) << error;
+        PlaylistInfo whole;
+        ASSERT_EQ(library->Library().GetLibraryPlaylist(whole), 0);
+        for (const char* title : {"Alpha", "Bravo"}) {
+            std::uint32_t id = 0;
+            ASSERT_EQ(library->Library().AddFile(gui.songs + "/Artist/Album/" + title + ".mp3", whole.id, id),
+                      0);
+        }
+    }
+    SyncWnd& window = gui.Open(true);
+    EXPECT_TRUE(window.LeftIsLibrary());
+    EXPECT_EQ(window.ui.LeftSourcePopUp->currentText(), QStringLiteral("Library"));
+    EXPECT_EQ(window.ui.iTunesPlaylistPopUp->itemText(0), QStringLiteral("Library"));
+    ASSERT_EQ(window.AddPlaylist(SongDropView::kLeft, QStringLiteral("Road Trip")), 0);
+    EXPECT_EQ(window.ui.iTunesPlaylistPopUp->currentText(), QStringLiteral("Road Trip"));
+
+    // An empty playlist copies nothing; the whole library copies both songs.
+    window.ui.ShowActionsListCkBox->setChecked(false);
+    EXPECT_EQ(gui.RunSync(), 0);
+    EXPECT_TRUE(Titles(ipod).empty());
+    window.ui.iTunesPlaylistPopUp->setCurrentIndex(0);
+    emit window.ui.iTunesPlaylistPopUp->activated(0);
+    EXPECT_EQ(gui.RunSync(), 0);
+    EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Alpha", "Bravo"}));
+
+    // A song added to the library side goes into its music folder and across with the next run.
+    const std::string added = gui.tmp / "drop/Charlie.mp3";
+    samples::WriteSong(added, fixtures::SongSpecOf("Charlie", 77));
+    QSignalSpy ended(&window, &SyncWnd::RunEnded);
+    window.AddMusicFiles(SongDropView::kLeft, {QString::fromStdString(added)});
+    ASSERT_TRUE(WaitFor([&] { return ended.count() == 1; }));
+    EXPECT_EQ(ended.at(0).at(0).toInt(), 0);
+    EXPECT_EQ(fixtures::ListFiles(gui.tmp / "Library/iTunes Music"),
+              std::vector<std::string>{"Artist/Album/Charlie.mp3"});
+    EXPECT_EQ(gui.RunSync(), 0);
+    EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Alpha", "Bravo", "Charlie"}));
+}
+
+TEST(SyncWnd, OnlyAnIPodTheLibraryServesByItsWholeNameIsReachedThroughIt)
+{
+    Gui gui;
+    gui.AddIPod("JANE", "Jane's iPod");
+    const std::string plain = gui.AddIPod("PLAIN", "iPod");
+    {
+        std::unique_ptr<MusicLibrary> library;
+        std::string error;
+        ASSERT_EQ(MusicLibrary::Open(gui.tmp / "Library", true, library, error), 0) << error;
+        ASSERT_EQ(library->AttachIPod("JANE", error), 0) << error;
+    }
+    SyncWnd& window = gui.Open(true);
+    struct Case {
+        const char* ipod;
+        const char* state;
+        bool playlists;
+    };
+    for (auto [ipod, state, playlists] :
+         {Case{"Jane's iPod", "Jane's iPod.snc", true}, {"iPod", "iPod_PODDB.snc", false}}) {
+        const int index = window.ui.iPodPopUp->findText(QString::fromUtf8(ipod));
+        ASSERT_GE(index, 0) << ipod;
+        window.ui.iPodPopUp->setCurrentIndex(index);
+        emit window.ui.iPodPopUp->activated(index);
+        EXPECT_EQ(window.StatePath().toStdString(),
+                  gui.tmp / (std::string("data/Veltrano/Ondrivel/") + state));
+        EXPECT_EQ(window.ui.iPodPlaylistPopUp->isEnabled(), playlists) << ipod;
+    }
+}
+
+TEST(SyncWnd, AnIPodSetToSyncOnMountSyncsWhenItComesBack)
+{
+    Gui gui;
+    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
+    gui.AddSongs({"Alpha"});
+    SyncWnd& window = gui.Open();
+    window.ui.ShowActionsListCkBox->setChecked(false);
+    window.ui.AutoRunOnVolMountCkBox->setChecked(true);
+    ASSERT_EQ(window.SaveIPodSync(), 0);
+    QSignalSpy ended(&window, &SyncWnd::RunEnded);
+
+    // Unmounted, and mounted again under another volume name.
+    std::filesystem::rename(ipod, gui.volumes + "/IPOD 2");
+    ASSERT_TRUE(WaitFor([&] { return ended.count() == 1; }));
+    EXPECT_EQ(ended.at(0).at(0).toInt(), 0);
+    EXPECT_EQ(Titles(gui.volumes + "/IPOD 2"), std::vector<std::string>{"Alpha"});
+}
+
+TEST(SyncWnd, TheVolumeComesFromTheChosenEntryAndTheStateFileStaysInItsFolder)
+{
+    Gui gui;
+    gui.AddIPod("IPOD", "../../Jane/iPod");
+    SyncWnd& window = gui.Open();
+    ASSERT_EQ(window.SaveIPodSync(), 0);
+    EXPECT_EQ(window.StatePath().toStdString(), gui.tmp / "data/Veltrano/Ondrivel/_._.._Jane_iPod_PODDB.snc");
+    EXPECT_TRUE(fixtures::Exists(window.StatePath().toStdString()));
+
+    // The same iPod mounted under another name next time: the sync goes to where it is now.
+    std::filesystem::rename(gui.volumes + "/IPOD", gui.volumes + "/IPOD1");
+    SyncWnd& again = gui.Open();
+    ASSERT_NE(again.Session(), nullptr);
+    EXPECT_EQ(again.Sync0()->GetDir2()->GetRootPath()->ToStdString(), gui.volumes + "/IPOD1/");
+}
+
+TEST(SyncWnd, AnIPodWithoutSysInfoIsAnUnknownModelAndNothingIsWrittenToIt)
+{
+    Gui gui;
+    const std::string ipod = gui.AddIPod("IPOD", "Pocket", "");
+    const std::vector<std::string> before = fixtures::ListFiles(ipod);
+    SyncWnd& window = gui.Open();
+    EXPECT_TRUE(window.ui.iPodTextLabel->text().contains(QStringLiteral("unknown model")));
+    EXPECT_EQ(fixtures::ListFiles(ipod), before);
+}
+
+TEST(SyncWnd, ADropOfSeveralFilesAddsThemAllInOneRun)
+{
+    for (bool onIPod : {true, false}) {
+        Gui gui;
+        const std::string ipod = gui.AddIPod("IPOD", "Pocket");
+        SyncWnd& window = gui.Open();
+        QList<QUrl> urls;
+        for (const char* title : {"One", "Two", "Three"}) {
+            const std::string path = gui.tmp / (std::string("drop/") + title + ".mp3");
+            samples::WriteSong(path,
+                               fixtures::SongSpecOf(title, static_cast<std::uint32_t>(urls.size() + 40)));
+            urls << QUrl::fromLocalFile(QString::fromStdString(path));
+        }
+        QMimeData data;
+        data.setUrls(urls);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QSignalSpy ended(&window, &SyncWnd::RunEnded);
+        // Straight to the view: the application hands a drop only to the target of a real drag.
+        QObject* view = onIPod ? static_cast<QObject*>(window.ui.iPodImage) : window.ui.iTunesImage;
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        view->event(&enter);
+        EXPECT_TRUE(enter.isAccepted()) << onIPod;
+        view->event(&drop);
+        ASSERT_TRUE(WaitFor([&] { return ended.count() == 1; })) << onIPod;
+        EXPECT_EQ(ended.at(0).at(0).toInt(), 0) << onIPod;
+        if (onIPod)
+            EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"One", "Three", "Two"}));
+        else
+            EXPECT_EQ(fixtures::ListFiles(gui.songs),
+                      (std::vector<std::string>{"Artist/Album/One.mp3", "Artist/Album/Three.mp3",
+                                                "Artist/Album/Two.mp3"}));
+    }
+}
+
+TEST(SyncWnd, ADragIsTakenForMusicFoundBrieflyWithoutFollowingLinks)
+{
+    Gui gui;
+    gui.AddIPod("IPOD", "Pocket");
+    SyncWnd& window = gui.Open();
+    const std::string song = gui.tmp / "deep/a/b/c/Song.mp3";
+    samples::WriteSong(song, fixtures::SongSpecOf("Song"));
+    fixtures::WriteFile(gui.tmp / "text/notes.txt", std::string("x"));
+    std::filesystem::create_directories(gui.tmp / "linked");
+    std::filesystem::create_directory_symlink(gui.tmp / "deep", gui.tmp / "linked/deep");
+    std::filesystem::create_directory_symlink(gui.tmp / "linked", gui.tmp / "linked/loop");
+    struct Case {
+        std::string path;
+        bool taken;
+    };
+    for (const auto& [path, taken] : {Case{song, true},
+                                      {gui.tmp / "deep", true},
+                                      {gui.tmp / "text", false},
+                                      {gui.tmp / "text/notes.txt", false},
+                                      {gui.tmp / "linked", false}})
+        EXPECT_EQ(window.AcceptsDrop(SongDropView::kRight, QString::fromStdString(path)), taken) << path;
+    // A big folder is given up after a bounded look rather than walked on the GUI thread.
+    for (int i = 0; i < 5; ++i)
+        fixtures::WriteFile(gui.tmp / ("big/" + std::to_string(i) + ".txt"), std::string("x"));
+    samples::WriteSong(gui.tmp / "big/zz/a/b/c/d/Song.mp3", fixtures::SongSpecOf("Song"));
+    EXPECT_FALSE(tools::FolderHoldsMusicFile(*window.Sync0()->GetDir2(), gui.tmp / "big", 3));
+    EXPECT_TRUE(tools::FolderHoldsMusicFile(*window.Sync0()->GetDir2(), gui.tmp / "big"));
+}
+
+TEST(SyncWnd, ToolsMenuFollowsTheRunAndTheMountedIPods)
+{
+    Gui gui;
+    SyncWnd& window = gui.Open();
+    MenuBar* menus = window.Menus();
+    menus->UpdateEnabling();
+    EXPECT_FALSE(menus->AddMusicFilesiPodMenuItem->isEnabled());
+    EXPECT_TRUE(menus->SettingsMenuItem->isEnabled());
+    // Pressing Sync with no iPod says so and starts nothing.
+    window.SyncButton();
+    EXPECT_EQ(gui.questions.Informed(), std::vector<std::string>{SyncWnd::kNoIPodAlert});
+    EXPECT_FALSE(RunController::IsBusy());
+
+    gui.AddIPod("IPOD", "Pocket");
+    gui.AddSongs({"Alpha"});
+    ASSERT_TRUE(WaitFor([&] { return window.SelectedIPod() != nullptr; }));
+    menus->UpdateEnabling();
+    for (QAction* item : {menus->AddMusicFilesiPodMenuItem, menus->AddMusicFilesiTunesMenuItem,
+                          menus->RemoveDupsiPodMenuItem, menus->SettingsMenuItem})
+        EXPECT_TRUE(item->isEnabled()) << item->text().toStdString();
+
+    window.ui.ShowActionsListCkBox->setChecked(true);
+    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
+    ASSERT_TRUE(gui.WaitForReview());
+    menus->UpdateEnabling();
+    for (QAction* item : {menus->AddMusicFilesiPodMenuItem, menus->AddMusicFilesiTunesMenuItem,
+                          menus->RemoveDupsiPodMenuItem, menus->SettingsMenuItem})
+        EXPECT_FALSE(item->isEnabled()) << item->text().toStdString();
+    EXPECT_TRUE(menus->QuitMenuItem->isEnabled());
+    // Quit while the actions wait cancels the run and closes the window once it has ended.
+    EXPECT_FALSE(window.Quit());
+    ASSERT_TRUE(gui.WaitForRunEnd());
+    EXPECT_EQ(gui.LastResult(), kErrUserCancel);
+    EXPECT_TRUE(WaitFor([&] { return !window.isVisible(); }));
+}
+
+TEST(SettingsLists, EditsStoreSafeItemsAndTheLastRemovalLeavesNoList)
+{
+    struct Case {
+        const char* list;
+        int index;
+        const char* replacement;
+        const char* want;
+    };
+    for (auto [list, index, replacement, want] : {Case{"", 0, "new", ":new:"},
+                                                  {":new:", 1, "new", ":new:new:"},
+                                                  {":a:", 0, " a:b ", ":a_b:"},
+                                                  {":x:", 0, "", ""},
+                                                  {":x:y:", 0, "", ":y:"}})
+        EXPECT_EQ(
+            liststring::SetItem(AString::FromUTF8(list), index, AString::FromUTF8(replacement)).ToStdString(),
+            want)
+            << list << " " << index;
+}
+
+TEST(SmallViews, LogAppendsAtTheEndAndRoundedCornersFitTheRectangle)
+{
+    guitest::App();
+    QPlainTextEdit log;
+    log.setPlainText(QStringLiteral("first\nsecond\n"));
+    QTextCursor selection(log.document());
+    selection.setPosition(0);
+    selection.setPosition(5, QTextCursor::KeepAnchor);
+    log.setTextCursor(selection);
+    TextLogView::AppendAtEnd(&log, QStringLiteral("third\n"));
+    EXPECT_EQ(log.toPlainText(), QStringLiteral("first\nsecond\nthird\n"));
+    EXPECT_EQ(log.textCursor().selectedText(), QStringLiteral("first"));
+
+    EXPECT_EQ(ClampedCornerRadius(QRectF(0, 0, 20, 8), 10), 4);
+    EXPECT_TRUE(RoundedRectPath(QRectF(0, 0, 0, 8), 5).isEmpty());
+    EXPECT_EQ(RoundedRectPath(QRectF(0, 0, 20, 8), 0).boundingRect(), QRectF(0, 0, 20, 8));
+}
+
+TEST(SyncWnd, ScreenshotsOfEachDrawer)
+{
+    Gui gui;
+    gui.AddIPod("IPOD", "Pocket");
+    gui.AddSongs({"Alpha", "Bravo", "Charlie"});
+    SyncWnd& window = gui.Open();
+    std::filesystem::create_directories(PELORIN_SCREENSHOTS);
+    auto shoot = [&](const char* name) {
+        QTest::qWait(50);
+        EXPECT_TRUE(
+            window.grab().save(QStringLiteral(PELORIN_SCREENSHOTS "/%1.png").arg(QLatin1String(name))));
+    };
+    shoot("main");
+    window.ui.SettingsDrawer->show();
+    shoot("settings");
+    window.ui.SettingsDrawer->hide();
+    window.ui.ShowActionsListCkBox->setChecked(true);
+    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
+    ASSERT_TRUE(gui.WaitForReview());
+    shoot("actions");
+    window.DoneSelectingActionsButton();
+    ASSERT_TRUE(gui.WaitForRunEnd());
+    window.ui.StatusDrawer->show();
+    shoot("log");
+}
+
+} // namespace
