@@ -62,7 +62,7 @@ build/pelorin ipods
 
 echo
 echo "On the iPod: $(find "$demo/Volumes/DEMOPOD/iPod_Control/Music" -type f | wc -l) song files in" \
-    "iPod_Control/Music, listed in iPod_Control/iTunes/iTunesDB (and iTunesSD)."
+    "iPod_Control/Music, listed in iPod_Control/iTunes/iTunesDB."
 echo "The run log is in $demo/sync.log; the iPod's state file in $XDG_DATA_HOME/Veltrano/Ondrivel/."
 echo
 echo "A second sync finds nothing left to do; like every sync, it ends with what it did:"
