@@ -3,12 +3,14 @@
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AStateStream.h"
 #include "ACommon/tags/ID3.h"
+#include "APlatform/Trash.h"
 #include "APlatform/Unicode.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -354,6 +356,41 @@ int ADir::MoveToRemovedFiles(const AString* path)
     return AFile::Move(path, &destination);
 }
 
+int ADir::PutAside(const AString* path)
+{
+    if (!path || path->IsEmpty())
+        return kErrUnableToDelete;
+    if (!moveInsteadOfDelete)
+        return AFile::Delete(path);
+    const int trashed = platform::MoveToTrash(path->ToStdString());
+    if (trashed == 0)
+        return 0;
+    if (trashed == ENOENT)
+        return kErrFileNotFound;
+    // No Trash takes it: the removed-files folder keeps it under its path below the root.
+    AString relative;
+    if (path->GetLength() > rootPath.GetLength() && path->Left(rootPath.GetLength()) == rootPath)
+        relative = path->Mid(rootPath.GetLength(), path->GetLength());
+    else
+        path->LastPathComponent(&relative);
+    AString destination = RemovedFilesTarget();
+    destination.AppendPathComponent(relative);
+    const int slash = destination.ReverseFind('/');
+    AString folder = destination.Left(slash);
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(folder.ToStdString()), error);
+    if (!AFile::DirExists(&folder))
+        return kErrUnableToDelete;
+    AString name = destination.Mid(slash + 1, destination.GetLength());
+    while (AFile::FileExists(&destination)) {
+        int dot = name.ReverseFind('.');
+        name.Insert('~', dot <= 0 ? name.GetLength() : dot);
+        destination = folder;
+        destination.AppendPathComponent(name);
+    }
+    return AFile::Move(path, &destination);
+}
+
 AString ADir::RemovedFilesTarget() const
 {
     AString target;
@@ -476,7 +513,7 @@ int ADir::PopulateFileList(CancelProc cancel)
         }
         if (PathFilterCheck(&candidate) && (entry.isDir || TypeFilterCheck(&candidate))) {
             auto* path = new AString(std::move(candidate));
-            fileList.AddWithTime(path, entry.modTime);
+            fileList.AddWithTime(path, entry.modTime, entry.isDir ? 0 : entry.size);
             listed.push_back(
                 {path, entry.isDir || entry.isRegular, {entry.isDir, entry.size, entry.modTime}});
         }

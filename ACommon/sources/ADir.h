@@ -120,6 +120,16 @@ public:
     // False for entries the listing did not see as a plain file or folder (links other than to a
     // file, entries added or read back from a state record, sources that keep their own lists).
     bool GetListedFile(int index, ListedFile* out);
+    // The time and size the list keeps for entry `index`: as listed, or as read back from a state
+    // record, which keeps only the low 32 bits of the size (0 there: not known).
+    std::uint64_t GetRecordModTime(int index) const { return fileList.GetModTime(index); }
+    std::uint64_t GetRecordSize(int index) const { return fileList.GetSize(index); }
+
+    // Removes the plain file or folder at `path` (a full path below the root) so that the user can
+    // get it back: into the Trash of its volume, or, where no Trash can take it, into the "Removed
+    // Files" folder under its path below the root. Deletes it outright when moveInsteadOfDelete is
+    // off.
+    int PutAside(const AString* path);
 
 protected:
     // Moves `path` into the "Removed Files" folder (the plain folder's way of deleting).

@@ -321,7 +321,21 @@ int ASync::Copy(const AString* src, const AString* dst, signed char, signed char
     return AFile::CopyWithProgress(src, dst, cancel, progress);
 }
 
-int ASync::Delete(const AString* path) { return AFile::Delete(path); }
+int ASync::Delete(const AString* path)
+{
+    // A folder is deleted only once it is empty; a file goes where the user can get it back.
+    if (AFile::DirExists(path))
+        return AFile::Delete(path);
+    return PutAside(path);
+}
+
+int ASync::PutAside(const AString* path)
+{
+    ADir* side = SideOfPath(path) == 2 ? dir2.get() : dir1.get();
+    if (!side || SideOfPath(path) == 0)
+        return AFile::Delete(path);
+    return side->PutAside(path);
+}
 
 void ASync::GetFileTitle(const AString* vp, AString* out)
 {
@@ -644,6 +658,70 @@ int ASync::SmartDelete(const AString* path)
     return 0;
 }
 
+bool ASync::ChangedSinceSaved(ADir* side, int index, const AString& full, ADir* saved, int savedIndex)
+{
+    ADir::ListedFile now;
+    if (!side->GetListedFile(index, &now)) {
+        now.isDir = AFile::DirExists(&full);
+        now.modTime = AFile::FileModTime(&full);
+        now.size = AFile::GetFileSize(&full);
+    }
+    if (now.isDir)
+        return false;
+    if (savedIndex < 0)
+        return true;
+    if (now.modTime != saved->GetRecordModTime(savedIndex))
+        return true;
+    // Saved lists keep the low 32 bits of the size; 0 there is a list saved before sizes were kept.
+    const std::uint64_t savedSize = saved->GetRecordSize(savedIndex) & 0xFFFFFFFFu;
+    return savedSize != 0 && savedSize != (now.size & 0xFFFFFFFFu);
+}
+
+void ASync::PlanChangedPair(const AString& left, const AString& right, bool leftChanged, bool rightChanged)
+{
+    // Only one side changed since the last run: that side wins, whatever the dates say (an edit
+    // restored with an older date is still the edit).
+    if (leftChanged != rightChanged) {
+        if (leftChanged)
+            SmartCopy(&left, &right, 1);
+        else
+            SmartCopy(&right, &left, 1);
+        return;
+    }
+    // Both changed (or a pair an earlier run left different): the newer wins, and the other is
+    // put aside rather than lost.
+    const std::uint64_t leftTime = FileModTime(&left);
+    const std::uint64_t rightTime = FileModTime(&right);
+    if (leftTime == rightTime) {
+        if (!AFile::FilesEqual(&left, &right)) {
+            AddAction(0, kOpUndecided, left, right, 1, kUndecided);
+            ++sameDateDifferences;
+        }
+        return;
+    }
+    const int before = actions.Count();
+    if (leftTime > rightTime)
+        SmartCopy(&left, &right, 1);
+    else
+        SmartCopy(&right, &left, 1);
+    if (actions.Count() > before) {
+        SyncAction* conflict = GetAction(before);
+        conflict->keepReplaced = true;
+        AString line = FormatVPForDisplay(leftTime > rightTime ? &right : &left, 1, -1, 0);
+        line += " changed on both sides since the last run: the newer copy wins and this one is kept aside.";
+        LogLine(line, verboseLog);
+    }
+}
+
+void ASync::KeepChangeOverDeletion(const AString& changed, ADir* deletedOn)
+{
+    AString line = FormatVPForDisplay(&changed, 1, -1, 0);
+    line += " was deleted on ";
+    line += deletedOn->GetRootDisplayName(0);
+    line += " but changed here since the last run: the change wins, it is copied back, not deleted.";
+    LogLine(line, verboseLog);
+}
+
 int ASync::SmartCopyNewest2Other(const AString* left, const AString* right)
 {
     if (FastFilesEqual(left, right))
@@ -657,6 +735,7 @@ int ASync::SmartCopyNewest2Other(const AString* left, const AString* right)
     if (AFile::FilesEqual(left, right))
         return 0;
     AddAction(0, kOpUndecided, *left, *right, 1, kUndecided);
+    ++sameDateDifferences;
     return 0;
 }
 
@@ -772,6 +851,10 @@ int ASync::TwoWaySync(CancelProc cancel)
         savedDir1->DeleteAll();
         savedDir2->DeleteAll();
     }
+    sameDateDifferences = 0;
+    // Plain folders are synchronized by what changed since the last run, told by the dates and
+    // sizes the saved lists keep: a change beats a deletion, and the side that changed wins.
+    const bool byChanges = destDeletes && GetType() == kFileSync;
     ADir* lists[4] = {dir1.get(), savedDir1.get(), dir2.get(), savedDir2.get()};
     int counts[4];
     for (int k = 0; k < 4; ++k)
@@ -845,6 +928,14 @@ int ASync::TwoWaySync(CancelProc cancel)
                 // The clash is logged and its entry left alone; it ends the plan only when the
                 // sync stops at the first error.
                 result = stopOnErr ? kErrDuplicateNames : 0;
+            } else if (!leftIsDir && byChanges) {
+                if (!FastFilesEqual(&pl, &pr))
+                    PlanChangedPair(pl, pr,
+                                    ChangedSinceSaved(dir1.get(), index[0], pl, savedDir1.get(),
+                                                      inSavedLeft ? index[1] : -1),
+                                    ChangedSinceSaved(dir2.get(), index[2], pr, savedDir2.get(),
+                                                      inSavedRight ? index[3] : -1));
+                result = 0;
             } else if (!leftIsDir) {
                 result = SmartCopyNewest2Other(&pl, &pr);
             } else {
@@ -853,7 +944,12 @@ int ASync::TwoWaySync(CancelProc cancel)
         } else if (inLeft) {
             AString pl = Joined(&root1, current[0]);
             SetHint(0, &pl, dir1.get(), index[0]);
-            if (inSavedRight) {
+            if (inSavedRight && byChanges &&
+                ChangedSinceSaved(dir1.get(), index[0], pl, savedDir1.get(), inSavedLeft ? index[1] : -1)) {
+                KeepChangeOverDeletion(pl, dir2.get());
+                AString pr = Joined(&root2, current[0]);
+                result = SmartCopy(&pl, &pr, 0);
+            } else if (inSavedRight) {
                 result = SmartDelete(&pl);
             } else {
                 AString pr = Joined(&root2, current[0]);
@@ -862,7 +958,12 @@ int ASync::TwoWaySync(CancelProc cancel)
         } else if (inRight) {
             AString pr = Joined(&root2, current[2]);
             SetHint(1, &pr, dir2.get(), index[2]);
-            if (inSavedLeft) {
+            if (inSavedLeft && byChanges &&
+                ChangedSinceSaved(dir2.get(), index[2], pr, savedDir2.get(), inSavedRight ? index[3] : -1)) {
+                KeepChangeOverDeletion(pr, dir1.get());
+                AString pl = Joined(&root1, current[2]);
+                result = SmartCopy(&pr, &pl, 0);
+            } else if (inSavedLeft) {
                 result = SmartDelete(&pr);
             } else {
                 AString pl = Joined(&root1, current[2]);
@@ -970,8 +1071,8 @@ int ASync::DoSync(CancelProc cancel)
         // iTunesSD a stopped run left behind its database, songs such a run copied) is mended.
         if (!planOnly)
             err = FinalizeSides();
-        if (autoAction == kTwoWay && !planOnly)
-            RepopulateLists(cancel);
+        if (autoAction == kTwoWay && !planOnly && err == 0)
+            RepopulateLists(nullptr);
         text = "Nothing to Sync!";
         progress->ReportMessage(&text, 1);
         return err;
@@ -1006,10 +1107,13 @@ int ASync::DoSync(CancelProc cancel)
     // only once it is written).
     if (int finalized = FinalizeSides(); err == 0)
         err = finalized;
-    if (autoAction == kTwoWay) {
+    // Only a run that did all it planned replaces the saved lists: after a cancel or a failure the
+    // lists of the last complete run still tell every change made since then, and the next run
+    // finds what this one did equal on both sides.
+    if (autoAction == kTwoWay && err == 0) {
         text = "Performing sync finalization...";
         progress->StartDivision(0.1, &text, 0, 1);
-        RepopulateLists(cancel);
+        RepopulateLists(nullptr);
         progress->EndDivision(nullptr, 0, 0);
     }
     CleanUp();
@@ -1187,7 +1291,9 @@ int ASync::PerformAction(SyncAction* action, int number, int count, CancelProc c
         text += replace ? " on " : " to ";
         text += FormatVPForDisplay(&action->path2, 0, 25, 0);
         progress->StartDivision(1.0 / count, &text, 1, 1);
+        keepNextReplaced = replace && action->keepReplaced;
         int err = CopyWithAlert(&action->path1, &action->path2, action->overwrite, replace ? 1 : 0, cancel);
+        keepNextReplaced = false;
         progress->EndDivision(nullptr, 0, 0);
         return err;
     }
@@ -1285,7 +1391,16 @@ int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char ove
         tally.CountKept();
         return 0;
     }
-    int err = Copy(src, dst, overwrite, isReplace, cancel);
+    int err = 0;
+    if (keepNextReplaced && overwrite && AFile::FileExists(dst)) {
+        // The file replaced is a change of its own: it goes where the user can get it back.
+        err = PutAside(dst);
+        if (err == 0)
+            LogLine(AString("Kept aside ") + FormatVPForDisplay(dst, 1, -1, 0) + " (changed on both sides).",
+                    verboseLog);
+    }
+    if (err == 0)
+        err = Copy(src, dst, overwrite, isReplace, cancel);
     if (err == 0 && verifyCopies && !FilesEqual(src, dst))
         err = kErrIO;
     if (err == 0) {

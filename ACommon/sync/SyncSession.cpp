@@ -393,6 +393,10 @@ void SyncSession::Apply(const Settings& given)
         songs->SetFileTypeRelevantOnDupSongCompare(settings.fileTypeRelevant ? 1 : 0);
         songs->SetDontDupSongs(settings.dontDupSongs ? 1 : 0);
         songs->SetMoveInsteadOfDelete(settings.moveInsteadOfDelete ? 1 : 0);
+    } else {
+        // Plain files a sync removes or replaces after a change of their own go to the Trash.
+        for (ADir* side : {sync->GetDir1(), sync->GetDir2()})
+            side->SetMoveInsteadOfDelete(settings.moveInsteadOfDelete ? 1 : 0);
     }
 }
 
@@ -480,7 +484,10 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
         outcome.summary += outcome.plan.size() == 1 ? " action planned" : " actions planned";
         outcome.summary += ", nothing changed.";
     } else {
-        outcome.stateError = SaveState(&outcome.listsLeftOut);
+        // A pair of folders whose run was cancelled or refused keeps the state it started with:
+        // its saved lists still tell what changed since the last complete run.
+        if (group || outcome.result != kErrUserCancel)
+            outcome.stateError = SaveState(&outcome.listsLeftOut);
         const SyncTally& tally = sync->GetTally();
         // An iPod that updates itself from a library would undo the sync when next it meets one.
         // Set once the run is through and has synced, so that a run cancelled or failed before it

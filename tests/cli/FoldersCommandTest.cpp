@@ -83,8 +83,7 @@ TEST(FoldersCommand, BadArgumentsExitWithTwoAndChangeNothing)
         {{"folders", folders.L(), folders.R(), "--type", "merge", "--yes", "--log-only"}, "--dry-run"},
     };
     // What tells songs apart means nothing to plain folders.
-    for (const char* option :
-         {"--no-genre", "--no-album", "--no-file-type", "--dont-dup-songs", "--delete-instead-of-move"})
+    for (const char* option : {"--no-genre", "--no-album", "--no-file-type", "--dont-dup-songs"})
         cases.push_back(
             {{"folders", folders.L(), folders.R(), "--type", "merge", "--yes", option}, "--songs"});
     for (const Case& c : cases) {
@@ -148,11 +147,24 @@ TEST(FoldersCommand, SynchronizeKeepsItsStateBetweenRuns)
     ASSERT_EQ(states.size(), 1u);
     EXPECT_TRUE(Has(states[0], "L-R")) << states[0];
 
-    // The saved lists tell that b was deleted on the left, not added on the right.
+    // The saved lists tell that b was deleted on the left, not added on the right. A dry run and a
+    // refused review change neither the files nor the state.
     std::filesystem::remove(folders.L("b.txt"));
+    const std::string state = folders.tmp / ("data/Veltrano/Ondrivel/" + states[0]);
+    const std::string saved = ReadText(state);
+    EXPECT_EQ(folders.Run({"--type", "synchronize", "--dry-run"}).exitStatus, 0);
+    EXPECT_EQ(folders.Run({"--type", "synchronize", "--review", "--no"}).exitStatus, 130);
+    EXPECT_EQ(ReadText(state), saved);
+    EXPECT_EQ(ListFiles(folders.R()), (std::vector<std::string>{"a.txt", "b.txt"}));
     ASSERT_EQ(folders.Run({"--type", "synchronize", "--yes"}).exitStatus, 0);
     EXPECT_EQ(ListFiles(folders.R()), std::vector<std::string>{"a.txt"});
     EXPECT_EQ(ListFiles(folders.L()), std::vector<std::string>{"a.txt"});
+    // The deleted copy is in the Trash; --delete-instead-of-move deletes outright.
+    EXPECT_EQ(ListFiles(folders.tmp / "data/Trash/files"), std::vector<std::string>{"b.txt"});
+    std::filesystem::remove(folders.L("a.txt"));
+    ASSERT_EQ(folders.Run({"--type", "synchronize", "--yes", "--delete-instead-of-move"}).exitStatus, 0);
+    EXPECT_TRUE(ListFiles(folders.R()).empty());
+    EXPECT_EQ(ListFiles(folders.tmp / "data/Trash/files"), std::vector<std::string>{"b.txt"});
 }
 
 TEST(FoldersCommand, APathTooLongForTheStateFileLeavesTheListsOutNotTheWholeState)

@@ -200,13 +200,15 @@ TEST(ASyncRun, FourListsDecideEachEntryAndMergeIgnoresTheSavedOnes)
         bool inLeft, inRight, inSavedLeft, inSavedRight;
         Kinds kinds;
     };
+    // A file a side holds without a saved record of it is new there: it beats a deletion made on
+    // the other side.
     const Case cases[] = {{kSynchronize, true, false, false, false, {ASync::kCopyRight}},
                           {kSynchronize, true, false, true, false, {ASync::kCopyRight}},
                           {kSynchronize, false, true, false, false, {ASync::kCopyLeft}},
                           {kSynchronize, false, true, false, true, {ASync::kCopyLeft}},
-                          {kSynchronize, false, true, true, false, {ASync::kDeleteRight}},
+                          {kSynchronize, false, true, true, false, {ASync::kCopyLeft}},
                           {kSynchronize, false, true, true, true, {ASync::kDeleteRight}},
-                          {kSynchronize, true, false, false, true, {ASync::kDeleteLeft}},
+                          {kSynchronize, true, false, false, true, {ASync::kCopyRight}},
                           {kSynchronize, true, false, true, true, {ASync::kDeleteLeft}},
                           {kSynchronize, true, true, false, false, {}},
                           {kSynchronize, true, true, true, true, {}},
@@ -215,16 +217,19 @@ TEST(ASyncRun, FourListsDecideEachEntryAndMergeIgnoresTheSavedOnes)
     for (const Case& c : cases) {
         RecordingFrontend frontend;
         Pair pair;
-        if (c.inLeft)
-            Put(pair.L("x.txt"), "x");
-        if (c.inRight)
-            Put(pair.R("x.txt"), "x");
         std::unique_ptr<ASync> sync = pair.Load(c.type);
-        AString entry("x.txt");
-        if (c.inSavedLeft)
-            sync->GetSavedDir1()->AddFPath(&entry);
-        if (c.inSavedRight)
-            sync->GetSavedDir2()->AddFPath(&entry);
+        // The saved lists are listings of the folders as they were at the last run.
+        auto side = [&](const std::string& folder, bool now, bool saved, ADir* savedDir) {
+            Put(folder + "x.txt", "x");
+            AString root = AString::FromUTF8(folder);
+            if (saved) {
+                ASSERT_EQ(savedDir->InitWPath(&root, 0, nullptr), 0);
+            }
+            if (!now)
+                std::filesystem::remove(folder + "x.txt");
+        };
+        side(pair.L(), c.inLeft, c.inSavedLeft, sync->GetSavedDir1());
+        side(pair.R(), c.inRight, c.inSavedRight, sync->GetSavedDir2());
         EXPECT_EQ(pair.Plan(*sync), c.kinds)
             << c.type.name << " " << c.inLeft << c.inRight << c.inSavedLeft << c.inSavedRight;
     }
@@ -563,4 +568,91 @@ TEST(ASyncRun, GuardCountsOnlyTheDeletionsLeftTickedInTheReview)
     EXPECT_EQ(sync->DoSync(nullptr), 0);
     EXPECT_EQ(frontend.QuestionTitles(), Titles{"Delete file?"});
     EXPECT_EQ(ListFiles(pair.R()).size(), 6u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Synchronize runs judge each file by what changed on each side since the last complete run
+
+namespace {
+
+// The files the Trash of the tests' data folder holds, with their contents.
+Tree Trashed()
+{
+    const std::string trash = std::string(std::getenv("XDG_DATA_HOME")) + "/Trash/files";
+    return Exists(trash) ? Contents(trash) : Tree();
+}
+
+void EmptyTrash() { std::filesystem::remove_all(std::string(std::getenv("XDG_DATA_HOME")) + "/Trash"); }
+
+} // namespace
+
+TEST(ASyncRun, TheSideThatChangedWinsAndAChangeBeatsADeletion)
+{
+    EmptyTrash();
+    Answering frontend("Yes to All");
+    Pair pair;
+    for (const char* name : {"deleted-right.txt", "older-edit.txt", "touched.txt", "both.txt", "gone.txt"})
+        Put(pair.L(name), "v1", kBase);
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+
+    // Deleted on the right, edited on the left: the edit is copied back.
+    std::filesystem::remove(pair.R("deleted-right.txt"));
+    Put(pair.L("deleted-right.txt"), "v2", kBase + 10);
+    // An edit restored with an older date and the same size beats the unchanged newer copy.
+    Put(pair.L("older-edit.txt"), "v3", kBase - 5000);
+    // Only touched on the right: the right copy (same contents) wins.
+    Put(pair.R("touched.txt"), "v1", kBase + 7200);
+    // Changed on both sides: the newer wins, the other is kept in the Trash.
+    Put(pair.L("both.txt"), "left edit", kBase - 100);
+    Put(pair.R("both.txt"), "right edit", kBase + 9000);
+    // Deleted on the left, unchanged on the right: deleted, into the Trash.
+    std::filesystem::remove(pair.L("gone.txt"));
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+
+    const Tree expected = {{"both.txt", "right edit"},
+                           {"deleted-right.txt", "v2"},
+                           {"older-edit.txt", "v3"},
+                           {"touched.txt", "v1"}};
+    EXPECT_EQ(Contents(pair.L()), expected);
+    EXPECT_EQ(Contents(pair.R()), expected);
+    EXPECT_EQ(Trashed(), (Tree{{"both.txt", "left edit"}, {"gone.txt", "v1"}}));
+    EXPECT_TRUE(Has(frontend.Log(), "the change wins, it is copied back, not deleted."));
+    const std::string info =
+        ReadText(std::string(std::getenv("XDG_DATA_HOME")) + "/Trash/info/gone.txt.trashinfo");
+    EXPECT_TRUE(Has(info, "[Trash Info]\nPath=" + pair.R("gone.txt") + "\nDeletionDate=")) << info;
+    // A third run finds nothing to do.
+    frontend.Clear();
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_TRUE(Has(frontend.Log(), "Nothing to Sync!"));
+    EmptyTrash();
+}
+
+TEST(ASyncRun, ACancelledRunKeepsTheSavedListsSoDeletionsAreStillCarriedOver)
+{
+    EmptyTrash();
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    Pair pair;
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"})
+        Put(pair.L(name), name);
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        std::filesystem::remove(pair.L(name));
+    // The run stops after its first deletion; the saved lists it started with stay.
+    gFrontend = &frontend;
+    std::unique_ptr<ASync> sync = pair.Load(kSynchronize);
+    sync->SetVerboseLog(1);
+    EXPECT_EQ(sync->DoSync([] { return CancelOnceLogged("Action 1 of 3"); }), kErrUserCancel);
+    gFrontend = nullptr;
+    AString path = pair.tmp.A("state");
+    std::filesystem::remove(pair.tmp / "state");
+    AFile out;
+    ASSERT_EQ(out.Open(&path, 2), 0);
+    ASSERT_EQ(sync->WriteState(&out), 0);
+    out.Close(1);
+    EXPECT_EQ(ListFiles(pair.R()), (Files{"b.txt", "c.txt", "d.txt"}));
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_EQ(ListFiles(pair.R()), Files{"d.txt"});
+    EXPECT_EQ(ListFiles(pair.L()), Files{"d.txt"});
+    EmptyTrash();
 }
