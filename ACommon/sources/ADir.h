@@ -10,6 +10,7 @@
 #include "ACommon/base/AString.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class ID3;
@@ -93,6 +94,12 @@ public:
     void SetMoveInsteadOfDelete(signed char value) { moveInsteadOfDelete = value; }
     signed char GetMoveInsteadOfDelete() const { return moveInsteadOfDelete; }
     void SetRemovedFilesFolder(const AString& folder) { removedFilesFolder = folder; }
+    // Whether a listing says what it left out (a second listing of the same folder in one run need
+    // not).
+    void SetReportSkipped(bool value) { reportSkipped = value; }
+    // Removes the temporary files of stopped runs that the last listing found (and left out);
+    // the number removed.
+    int RemoveStaleTemporaries();
     const AString& GetRemovedFilesFolder() const { return removedFilesFolder; }
     signed char GetUseFullPaths() const { return useFullPaths; }
     AProgress* GetProgress() const { return progress; }
@@ -157,6 +164,8 @@ protected:
     APLock busyLock;
     signed char verboseLog = 0;
     AProgress* progress = nullptr;
+    bool reportSkipped = true;
+    std::vector<std::string> staleTemporaries; // found by the last listing
 
 private:
     // What the listing learned, record by record in the list's order. A record's path object

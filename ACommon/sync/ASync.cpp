@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <cerrno>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <thread>
 #include <typeinfo>
 #include <vector>
@@ -878,6 +880,7 @@ int ASync::TwoWaySync(CancelProc cancel)
     const int total = counts[0] + counts[1] + counts[2] + counts[3];
     int index[4] = {0, 0, 0, 0};
     int steps = 0;
+    AString conflicted; // "name/" of the last folder that is a file on the other side
     int result = 0;
     // One merge pass over the four sorted lists. Each step takes the smallest current entry of all
     // four and decides by which lists hold it: present on both sides, the newer replaces the older;
@@ -916,7 +919,11 @@ int ASync::TwoWaySync(CancelProc cancel)
         }
         const bool inLeft = holds[0], inSavedLeft = holds[1], inRight = holds[2], inSavedRight = holds[3];
 
-        if (inLeft && inRight) {
+        // What lies inside a folder that is a file on the other side waits with it.
+        const bool insideConflict = !conflicted.IsEmpty() && BeginsWith(*current[smallest], conflicted);
+        if (insideConflict) {
+            result = 0;
+        } else if (inLeft && inRight) {
             AString pl = Joined(&root1, current[0]);
             AString pr = Joined(&root2, current[2]);
             SetHint(0, &pl, dir1.get(), index[0]);
@@ -925,6 +932,15 @@ int ASync::TwoWaySync(CancelProc cancel)
             if (leftIsDir != DirExists(&pr)) {
                 AString what = pl + " and ";
                 progress->ReportError(kErrDuplicateNames, &what, &pr);
+                AString line = FormatVPForDisplay(leftIsDir ? &pl : &pr, 1, -1, 0);
+                line += " is a folder, and ";
+                line += FormatVPForDisplay(leftIsDir ? &pr : &pl, 1, -1, 0);
+                line +=
+                    " a file of the same name: neither is synced until one of them is renamed or removed.";
+                LogLine(line, verboseLog);
+                ++typeConflicts;
+                conflicted = *current[0];
+                conflicted += '/';
                 // The clash is logged and its entry left alone; it ends the plan only when the
                 // sync stops at the first error.
                 result = stopOnErr ? kErrDuplicateNames : 0;
@@ -992,6 +1008,9 @@ int ASync::RepopulateLists(CancelProc cancel)
 {
     if (!destDeletes)
         return 0;
+    // The run's own listing has said what it left out.
+    savedDir1->SetReportSkipped(false);
+    savedDir2->SetReportSkipped(false);
     AString text("Saving file list 1...");
     progress->StartDivision(0.5, &text, 0, 0);
     int err = savedDir1->InitWPath(dir1->GetRootPath(), 0, cancel);
@@ -1021,6 +1040,7 @@ int ASync::DoSync(CancelProc cancel)
     };
     const double share = GetType() == kFileSync ? 0.5 : 1.0 / 3.0;
 
+    typeConflicts = 0;
     progress->StartDivision(share, nullptr, 0, 0);
     err = UpdateFileLists(cancel);
     progress->EndDivision(nullptr, 0, 0);
@@ -1071,8 +1091,16 @@ int ASync::DoSync(CancelProc cancel)
         // iTunesSD a stopped run left behind its database, songs such a run copied) is mended.
         if (!planOnly)
             err = FinalizeSides();
+        if (!planOnly && GetType() == kFileSync) {
+            dir1->RemoveStaleTemporaries();
+            dir2->RemoveStaleTemporaries();
+        }
         if (autoAction == kTwoWay && !planOnly && err == 0)
             RepopulateLists(nullptr);
+        if (err == 0 && typeConflicts > 0 && !planOnly) {
+            tally.CountError();
+            err = kErrDuplicateNames;
+        }
         text = "Nothing to Sync!";
         progress->ReportMessage(&text, 1);
         return err;
@@ -1097,6 +1125,11 @@ int ASync::DoSync(CancelProc cancel)
 
     text = "Performing sync...";
     progress->StartProgress(&text, 1, 1, openLogAutomatically);
+    // Temporary files that killed runs left in plain folders go once the run is to change things.
+    if (GetType() == kFileSync) {
+        dir1->RemoveStaleTemporaries();
+        dir2->RemoveStaleTemporaries();
+    }
     progress->StartDivision(autoAction == kTwoWay ? 0.9 : 1.0, nullptr, 0, 0);
     err = PerformSyncActions(cancel);
     progress->EndDivision(nullptr, 0, 0);
@@ -1115,6 +1148,11 @@ int ASync::DoSync(CancelProc cancel)
         progress->StartDivision(0.1, &text, 0, 1);
         RepopulateLists(nullptr);
         progress->EndDivision(nullptr, 0, 0);
+    }
+    // A folder against a file is left for the user, and every run says so until it is settled.
+    if (err == 0 && typeConflicts > 0) {
+        tally.CountError();
+        err = kErrDuplicateNames;
     }
     CleanUp();
     text = "Sync completed.";
@@ -1266,8 +1304,44 @@ int ASync::PerformSyncActions(CancelProc cancel)
     return firstErr;
 }
 
+bool ASync::ReachableWithoutLinks(const AString* path)
+{
+    const int side = SideOfPath(path);
+    if (side == 0)
+        return false;
+    const std::string full = path->ToStdString();
+    const std::string root = (side == 1 ? dir1 : dir2)->GetRootPath()->ToStdString();
+    if (full.find("/../") != std::string::npos || full.size() < 3 ||
+        full.compare(full.size() - 3, 3, "/..") == 0)
+        return false;
+    for (size_t slash = full.find('/', root.size()); slash != std::string::npos;
+         slash = full.find('/', slash + 1)) {
+        struct stat info {};
+        if (lstat(full.substr(0, slash).c_str(), &info) != 0)
+            return errno == ENOENT; // the rest is made by this run, as real folders
+        if (!S_ISDIR(info.st_mode))
+            return false;
+    }
+    return true;
+}
+
 int ASync::PerformAction(SyncAction* action, int number, int count, CancelProc cancel)
 {
+    // Plain folders are written only below their roots, never through a link to a folder that
+    // appeared in them since they were listed.
+    if (GetType() == kFileSync && action->operation != kOpUndecided) {
+        const AString& target = action->operation == kOpDelete || action->operation == kOpDeleteDir
+                                    ? action->path1
+                                    : action->path2;
+        if (!ReachableWithoutLinks(&target)) {
+            tally.CountError();
+            LogLine(AString("Not written: ") + target +
+                        " lies behind a link or outside the synced folder; nothing is written through it.",
+                    verboseLog);
+            return kErrInvalidPath;
+        }
+    }
+
     AString text("Action ");
     text += number;
     text += " of ";

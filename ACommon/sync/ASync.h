@@ -290,6 +290,9 @@ protected:
     void PlanChangedPair(const AString& left, const AString& right, bool leftChanged, bool rightChanged);
     // Logs that `changed` is copied back to `deletedOn`, where it was deleted, since it changed.
     void KeepChangeOverDeletion(const AString& changed, ADir* deletedOn);
+    // Whether `path` lies below its side's root with no link and no ".." among the folders between
+    // (folders not there yet count as fine: the run makes them).
+    bool ReachableWithoutLinks(const AString* path);
     // Puts a file that is about to be replaced or deleted aside where the user can get it back.
     virtual int PutAside(const AString* path);
 
@@ -322,6 +325,7 @@ protected:
     SyncTally tally;
     bool planOnly = false;
     int sameDateDifferences = 0;
+    int typeConflicts = 0;         // entries that are a folder on one side and a file on the other
     bool keepNextReplaced = false; // set while a conflict's replacement is performed
 
 private:

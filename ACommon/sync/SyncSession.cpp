@@ -8,9 +8,13 @@
 #include "ACommon/sync/ASyncLib.h"
 #include "APlatform/KnownFolders.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -109,7 +113,39 @@ AString Described(int err)
 } // namespace
 
 SyncSession::SyncSession() = default;
-SyncSession::~SyncSession() = default;
+SyncSession::~SyncSession()
+{
+    if (stateLock >= 0)
+        close(stateLock); // releases the lock
+}
+
+bool SyncSession::LockState()
+{
+    if (stateLock >= 0) {
+        close(stateLock);
+        stateLock = -1;
+    }
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(statePath.ToStdString()).parent_path(), error);
+    const std::string lockPath = statePath.ToStdString() + ".lock";
+    const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return true; // a folder that offers no lock file cannot be shared by two runs either
+    // flock locks are dropped by the kernel when their holder dies: a killed run never blocks.
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            stateLock = fd;
+            return true;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            close(fd);
+            return true; // no locking on that volume
+        }
+        usleep(100000);
+    }
+    close(fd);
+    return false;
+}
 
 AString SyncSession::StateFolder()
 {
@@ -249,6 +285,12 @@ int SyncSession::OpenFolders(const AString& left, const AString& right, bool son
     statePath = path;
     leftName = AString::FromUTF8(leftText);
     rightName = AString::FromUTF8(rightText);
+    if (!LockState()) {
+        Say(true, AString("Another run on these folders is under way (it holds ") + statePath +
+                      ".lock); this one is refused so that the two do not mix. Try again once it has "
+                      "finished.");
+        return kErrBusy;
+    }
     LoadSingle(songs);
     AString leftRoot = AString::FromUTF8(leftText + "/");
     AString rightRoot = AString::FromUTF8(rightText + "/");

@@ -280,10 +280,11 @@ TEST(ASyncRun, DirectoryAgainstFileIsLoggedAndGetsNoAction)
             EXPECT_NE(sync->GetAction(i)->path1.ToStdString(), pair.L("x"));
             kinds.push_back(sync->GetAction(i)->kind);
         }
-        // With stopOnErr the plan stops at the clash: y.txt, after it, is not planned.
+        // With stopOnErr the plan stops at the clash: y.txt, after it, is not planned. What the
+        // folder holds waits with it.
         EXPECT_EQ(result, stopOnErr ? kErrDuplicateNames : 0);
         EXPECT_EQ(Has(log, "Error Sync'ing!"), stopOnErr == 1);
-        EXPECT_EQ(kinds, (stopOnErr ? Kinds{} : Kinds{ASync::kCopyRight, ASync::kCopyRight}));
+        EXPECT_EQ(kinds, (stopOnErr ? Kinds{} : Kinds{ASync::kCopyRight}));
     }
 }
 
@@ -655,4 +656,43 @@ TEST(ASyncRun, ACancelledRunKeepsTheSavedListsSoDeletionsAreStillCarriedOver)
     EXPECT_EQ(ListFiles(pair.R()), Files{"d.txt"});
     EXPECT_EQ(ListFiles(pair.L()), Files{"d.txt"});
     EmptyTrash();
+}
+
+TEST(ASyncRun, NothingIsWrittenThroughALinkAndWhatIsNeitherFileNorFolderIsLeftAlone)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    Pair pair;
+    Put(pair.tmp / "outside/x.txt", "x");
+    ASSERT_EQ(symlink((pair.tmp / "outside").c_str(), pair.L("linked").c_str()), 0);
+    ASSERT_EQ(mkfifo(pair.L("pipe").c_str(), 0600), 0);
+    Put(pair.L("a.txt"), "a");
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_EQ(ListFiles(pair.R()), Files{"a.txt"});
+    EXPECT_TRUE(Has(frontend.Log(), "Skipped 2 items in " + pair.L()));
+    // A folder of that name made on the right is not copied into the linked folder.
+    Put(pair.R("linked/new.txt"), "new");
+    EXPECT_EQ(pair.Run(kSynchronize), kErrInvalidPath);
+    EXPECT_EQ(ListFiles(pair.tmp / "outside"), Files{"x.txt"});
+    EXPECT_TRUE(Has(frontend.Log(), "Not written: " + pair.L("linked/new.txt")));
+}
+
+TEST(ASyncRun, AFolderAgainstAFileIsAConflictEveryRunUntilSettled)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    Pair pair;
+    Put(pair.L("a"), "file");
+    Put(pair.R("a/inside.txt"), "in");
+    Put(pair.L("b.txt"), "b");
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(pair.Run(kSynchronize), kErrDuplicateNames) << run;
+        EXPECT_EQ(ListFiles(pair.R()), (Files{"a/inside.txt", "b.txt"})) << run;
+        EXPECT_EQ(ReadText(pair.L("a")), "file") << run;
+    }
+    EXPECT_TRUE(
+        Has(frontend.Log(), pair.R("a") + " is a folder, and " + pair.L("a") + " a file of the same name"));
+    std::filesystem::remove(pair.L("a"));
+    EXPECT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_EQ(ListFiles(pair.L()), (Files{"a/inside.txt", "b.txt"}));
 }

@@ -154,3 +154,17 @@ TEST(SyncSession, FoldersThatLieInsideOneAnotherAreRefused)
     EXPECT_EQ(session.GetSync(), nullptr);
     EXPECT_FALSE(fixtures::Exists(world.tmp / "state"));
 }
+
+TEST(SyncSession, ASecondRunOnTheSamePairIsRefusedWhileTheFirstHoldsTheState)
+{
+    fixtures::RecordingFrontend frontend;
+    TempDir tmp;
+    std::filesystem::create_directories(tmp / "L");
+    std::filesystem::create_directories(tmp / "R");
+    SyncSession first, second;
+    ASSERT_EQ(first.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("state")), 0);
+    EXPECT_EQ(second.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("state")), kErrBusy);
+    EXPECT_TRUE(Has(Joined(second.TakeNotices()), "Another run on these folders is under way"));
+    // Another pair has a lock of its own.
+    EXPECT_EQ(second.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("other")), 0);
+}
