@@ -697,7 +697,7 @@ void ASync::PlanChangedPair(const AString& left, const AString& right, bool left
     if (leftTime == rightTime) {
         if (!AFile::FilesEqual(&left, &right)) {
             AddAction(0, kOpUndecided, left, right, 1, kUndecided);
-            ++sameDateDifferences;
+            NoteSameDateDifference(left);
         }
         return;
     }
@@ -713,6 +713,15 @@ void ASync::PlanChangedPair(const AString& left, const AString& right, bool left
         line += " changed on both sides since the last run: the newer copy wins and this one is kept aside.";
         LogLine(line, verboseLog);
     }
+}
+
+void ASync::NoteSameDateDifference(const AString& left)
+{
+    ++sameDateDifferences;
+    AString line = FormatVPForDisplay(&left, 1, -1, 0);
+    line += " differs from its copy on the other side but has the same date: neither is newer, so both are "
+            "left as they are (the review can choose one).";
+    LogLine(line, verboseLog);
 }
 
 void ASync::KeepChangeOverDeletion(const AString& changed, ADir* deletedOn)
@@ -737,7 +746,7 @@ int ASync::SmartCopyNewest2Other(const AString* left, const AString* right)
     if (AFile::FilesEqual(left, right))
         return 0;
     AddAction(0, kOpUndecided, *left, *right, 1, kUndecided);
-    ++sameDateDifferences;
+    NoteSameDateDifference(*left);
     return 0;
 }
 
@@ -1227,7 +1236,11 @@ bool ASync::ConfirmMassDeletion()
         ADir* dir = side == 1 ? dir1.get() : dir2.get();
         const int held = dir->Count();
         const int doomed = deletions[side];
-        if (doomed < kMassDeletionMinimum || doomed * 2 <= held)
+        // Plain folders are checked for any plan that deletes more than half of a side, and always
+        // when the other side is empty (unmounted, say); song syncs from a few deletions up.
+        const bool otherEmpty = (side == 1 ? dir2 : dir1)->Count() == 0;
+        const int minimum = GetType() == kFileSync ? 1 : kMassDeletionMinimum;
+        if (doomed < minimum || (doomed * 2 <= held && !(otherEmpty && GetType() == kFileSync)))
             continue;
         const AString name = dir->GetRootDisplayName(0);
         AString title("Delete ");

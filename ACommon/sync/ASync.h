@@ -106,8 +106,8 @@ public:
     using ActionsListProc = int (*)(AArray* actions, ASync* sync);
 
     static constexpr std::uint32_t kStateMark = 0x00100005;
-    // A plan that deletes at least this many entries, and more than half of one side, is confirmed
-    // once before anything is performed.
+    // A song sync's plan that deletes at least this many entries, and more than half of one side, is
+    // confirmed once before anything is performed (a plain folder's from one entry up).
     static constexpr int kMassDeletionMinimum = 10;
 
     explicit ASync(AProgress* progress = &AProgress::Shared());
@@ -288,6 +288,8 @@ protected:
     // Plans the pair `left`, `right` (two files that differ) of a plain-folder synchronize run by
     // which side changed since the last run.
     void PlanChangedPair(const AString& left, const AString& right, bool leftChanged, bool rightChanged);
+    // Counts and logs a pair that differs but has one date (left as it is).
+    void NoteSameDateDifference(const AString& left);
     // Logs that `changed` is copied back to `deletedOn`, where it was deleted, since it changed.
     void KeepChangeOverDeletion(const AString& changed, ADir* deletedOn);
     // Whether `path` lies below its side's root with no link and no ".." among the folders between

@@ -554,6 +554,13 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
         else
             outcome.summary = tally.Summary(leftName, rightName, songs != nullptr,
                                             songs && songs->GetMoveInsteadOfDelete(), outcome.result);
+        if (const int differ = sync->GetSameDateDifferences(); differ > 0 && direction != ASync::kDoNotSync) {
+            outcome.summary += ' ';
+            outcome.summary += differ;
+            outcome.summary += differ == 1
+                                   ? " file differs but has the same date: not synced; see --review."
+                                   : " files differ but have the same date: not synced; see --review.";
+        }
     }
     AProgress* progress = sync->GetProgress();
     progress->AddDateToLog(0, 0);

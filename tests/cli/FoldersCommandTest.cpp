@@ -101,12 +101,16 @@ TEST(FoldersCommand, YesAndNoAnswerEveryQuestionOfAMirror)
         std::vector<std::string> right;
     };
     // New files are copied without a question; the deletion is what is asked.
-    for (const Case& c :
-         {Case{"--yes", {"Album/b.txt", "a.txt"}}, Case{"--no", {"Album/b.txt", "a.txt", "old.txt"}}}) {
+    for (const Case& c : {Case{"--yes", {"Album/b.txt", "a.txt", "same.txt"}},
+                          Case{"--no", {"Album/b.txt", "a.txt", "old.txt", "same.txt"}}}) {
         Folders folders;
         WriteFile(folders.L("a.txt"), "a");
         WriteFile(folders.L("Album/b.txt"), "b");
         WriteFile(folders.R("old.txt"), "old");
+        for (const std::string& side : {folders.L("same.txt"), folders.R("same.txt")}) {
+            WriteFile(side, "same");
+            fixtures::SetModTime(side, 1000000000);
+        }
         fixtures::CommandResult result = folders.Run({"--type", "mirror-to-right", c.answer});
         EXPECT_EQ(result.exitStatus, 0) << result.err;
         EXPECT_EQ(ListFiles(folders.R()), c.right) << c.answer;
@@ -164,7 +168,10 @@ TEST(FoldersCommand, SynchronizeKeepsItsStateBetweenRuns)
     // The deleted copy is in the Trash; --delete-instead-of-move deletes outright.
     EXPECT_EQ(ListFiles(folders.tmp / "data/Trash/files"), std::vector<std::string>{"b.txt"});
     std::filesystem::remove(folders.L("a.txt"));
-    ASSERT_EQ(folders.Run({"--type", "synchronize", "--yes", "--delete-instead-of-move"}).exitStatus, 0);
+    ASSERT_EQ(
+        folders.Run({"--type", "synchronize", "--yes", "--delete-instead-of-move", "--allow-mass-deletion"})
+            .exitStatus,
+        0);
     EXPECT_TRUE(ListFiles(folders.R()).empty());
     EXPECT_EQ(ListFiles(folders.tmp / "data/Trash/files"), std::vector<std::string>{"b.txt"});
 }
@@ -355,4 +362,20 @@ TEST(FoldersCommand, AReviewAnswerIsReadWholeOrNotAtAll)
     EXPECT_EQ(answer.active, (std::vector<bool>{false, false, true}));
     ASSERT_EQ(answer.keep.size(), 1u);
     EXPECT_EQ(answer.keep[0], (std::pair<int, ASync::ChangeChoice>{2, ASync::kKeepRight}));
+}
+
+TEST(FoldersCommand, PairsLeftDifferentWithTheSameDateAreCountedInTheSummary)
+{
+    Folders folders;
+    for (const char* name : {"a.txt", "b.txt"}) {
+        WriteFile(folders.L(name), "left");
+        WriteFile(folders.R(name), "right!");
+        fixtures::SetModTime(folders.L(name), 1000000000);
+        fixtures::SetModTime(folders.R(name), 1000000000);
+    }
+    fixtures::CommandResult result = folders.Run({"--type", "synchronize", "--yes"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_TRUE(
+        Has(result.out + result.err, "2 files differ but have the same date: not synced; see --review."))
+        << result.out << result.err;
 }

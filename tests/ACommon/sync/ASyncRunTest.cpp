@@ -247,6 +247,9 @@ TEST(ASyncRun, SameTimeAndDifferentContentsIsAnUndecidedPairLeftAloneUnlessTheRe
     ASSERT_EQ(pair.Plan(*sync), (Kinds{ASync::kUndecided, ASync::kCopyRight}));
     EXPECT_EQ(sync->GetAction(0)->active, 0);
     EXPECT_EQ(sync->GetAction(0)->operation, ASync::kOpUndecided);
+    EXPECT_EQ(sync->GetSameDateDifferences(), 1);
+    EXPECT_TRUE(Has(frontend.Log(),
+                    pair.L("a.txt") + " differs from its copy on the other side but has the same date"));
     EXPECT_EQ(pair.Run(kSynchronize), 0);
     EXPECT_EQ(ReadText(pair.L("a.txt")) + ReadText(pair.R("a.txt")) + ReadText(pair.R("b.txt")),
               "leftrightb");
@@ -380,13 +383,14 @@ TEST(ASyncRun, NoToAllOnDeleteKeepsEveryFileAndIsRemembered)
     RecordingFrontend frontend;
     frontend.questions.Script({"No to All"});
     Pair pair;
-    Put(pair.L("keep.txt"), "k");
-    for (const char* name : {"keep.txt", "x.txt", "y.txt"})
+    for (const char* name : {"keep.txt", "keep2.txt", "keep3.txt"})
+        Put(pair.L(name), "k");
+    for (const char* name : {"keep.txt", "keep2.txt", "keep3.txt", "x.txt", "y.txt"})
         Put(pair.R(name), "k");
     std::unique_ptr<ASync> sync = pair.Load(kMirrorToRight);
     ASSERT_EQ(sync->DoSync(nullptr), 0);
     EXPECT_EQ(frontend.QuestionTitles(), Titles{"Delete file?"});
-    EXPECT_EQ(ListFiles(pair.R()), (Files{"keep.txt", "x.txt", "y.txt"}));
+    EXPECT_EQ(ListFiles(pair.R()), (Files{"keep.txt", "keep2.txt", "keep3.txt", "x.txt", "y.txt"}));
     EXPECT_EQ(sync->GetDeleteAnswer(), ASync::kAnswerNoToAll);
 }
 
@@ -530,14 +534,19 @@ TEST(ASyncRun, PlanDeletingMostOfASideIsConfirmedOnceAndNoCancelsIt)
     EXPECT_TRUE(ListFiles(pair.R()).empty());
 }
 
-TEST(ASyncRun, GuardAsksOnlyForAtLeastTenDeletionsAndMoreThanHalf)
+TEST(ASyncRun, GuardAsksForMoreThanHalfOfASideAndWheneverTheOtherSideIsEmpty)
 {
     struct Case {
         int kept, deleted;
         bool asked;
     };
-    for (auto [kept, deleted, asked] :
-         {Case{0, 9, false}, {15, 10, false}, {10, 10, false}, {12, 13, true}, {0, 10, true}}) {
+    for (auto [kept, deleted, asked] : {Case{0, 9, true},
+                                        {0, 1, true},
+                                        {15, 10, false},
+                                        {10, 10, false},
+                                        {12, 13, true},
+                                        {1, 2, true},
+                                        {3, 2, false}}) {
         Answering frontend("Yes to All");
         Pair pair;
         for (int i = 0; i < kept; ++i) {
@@ -559,8 +568,13 @@ TEST(ASyncRun, GuardCountsOnlyTheDeletionsLeftTickedInTheReview)
 {
     Answering frontend("Yes to All");
     Pair pair;
+    // Twelve of eighteen files are planned for deletion; six are unticked.
     for (int i = 0; i < 12; ++i)
         Put(pair.R("f" + std::to_string(i) + ".txt"), "x");
+    for (int i = 0; i < 6; ++i) {
+        Put(pair.L("k" + std::to_string(i) + ".txt"), "k");
+        Put(pair.R("k" + std::to_string(i) + ".txt"), "k");
+    }
     std::unique_ptr<ASync> sync = pair.Load(kMirrorToRight, [](AArray*, ASync* s) {
         for (int i = 0; i < 6; ++i)
             s->GetAction(i)->active = 0;
@@ -568,7 +582,7 @@ TEST(ASyncRun, GuardCountsOnlyTheDeletionsLeftTickedInTheReview)
     });
     EXPECT_EQ(sync->DoSync(nullptr), 0);
     EXPECT_EQ(frontend.QuestionTitles(), Titles{"Delete file?"});
-    EXPECT_EQ(ListFiles(pair.R()).size(), 6u);
+    EXPECT_EQ(ListFiles(pair.R()).size(), 12u);
 }
 
 // ---------------------------------------------------------------------------------------------
