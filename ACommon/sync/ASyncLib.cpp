@@ -2,9 +2,11 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AStateStream.h"
+#include "ACommon/sources/ADirPod.h"
 #include "ACommon/sources/ADirPodDB.h"
 #include "ACommon/sources/ADirSong.h"
 #include "ACommon/sources/ADirSongDir.h"
+#include "ACommon/sources/ADirTunes.h"
 #include "ACommon/tags/ID3.h"
 #include "APlatform/Unicode.h"
 
@@ -43,9 +45,12 @@ AString TextOf(const AString* value)
 }
 
 // Adds the music file `disk` to a song source as a new song: the source names its file and, on an
-// iPod, makes the track that describes it. A song without a name tag is called `title`.
-int AddSongTo(ADir* to, const AString* disk, const AString* title, CancelProc cancel)
+// iPod, makes the track that describes it. A song without a name tag is called `title`. `added`
+// is set to the file the receiving side now holds, when that is known here.
+int AddSongTo(ADir* to, const AString* disk, const AString* title, CancelProc cancel, signed char asReady,
+              AString* added)
 {
+    *added = AString();
     switch (to->GetType()) {
     case ADir::kTypeSongFolder:
         // Song files are small: the copy runs to its end, and the cancel is seen between actions.
@@ -53,9 +58,32 @@ int AddSongTo(ADir* to, const AString* disk, const AString* title, CancelProc ca
     case ADir::kTypeIPodDB:
         // Onto the iPod and into its database; the database is written when the sync finishes.
         return static_cast<ADirPodDB*>(to)->AddSongFromDisk(disk, title, cancel);
-    case ADir::kTypeITunes:
-    case ADir::kTypeIPod:
-        // Adding a song to the iTunes library or an iPod through iTunes comes with their sources.
+    case ADir::kTypeITunes: {
+        auto* tunes = static_cast<ADirTunes*>(to);
+        if (!asReady) {
+            *added = *disk;
+            return tunes->AddSongFromDisk(disk);
+        }
+        // A copy of its own in the music folder first; the library is given that copy.
+        AString prepared;
+        signed char created = 0;
+        if (int err = tunes->AddITunesReadyFile(nullptr, disk, &prepared, title, &created, cancel); err != 0)
+            return err;
+        int err = tunes->AddSongFromDisk(&prepared);
+        if (err == kErrLastSyncPlaylist)
+            err = 0;
+        if (err != 0 && created)
+            AFile::Delete(&prepared);
+        if (err == 0)
+            *added = prepared;
+        return err;
+    }
+    case ADir::kTypeIPod: {
+        auto* pod = static_cast<ADirPod*>(to);
+        const int err = pod->AddSongFromDisk(disk);
+        *added = pod->GetLastAddedFile();
+        return err == kErrLastSyncPlaylist ? 0 : err;
+    }
     default:
         return kErrIO;
     }
@@ -91,9 +119,9 @@ std::unique_ptr<ADir> ASyncLib::NewSource(int type, AProgress* progress)
     case ADir::kTypeIPodDB:
         return std::make_unique<ADirPodDB>(progress);
     case ADir::kTypeITunes:
+        return std::make_unique<ADirTunes>(progress);
     case ADir::kTypeIPod:
-        // The iTunes library and the iPod through iTunes get their cases when their sources are
-        // built.
+        return std::make_unique<ADirPod>(progress);
     default:
         return nullptr;
     }
@@ -137,9 +165,10 @@ int ASyncLib::SetTypes(int newType1, int newType2)
 
 void ASyncLib::SetPlaylist1(const AString* name)
 {
-    // Only the iTunes library and the iPod through iTunes have playlists; a change of theirs drops
-    // the saved lists (added with those sources). Other sources ignore the name.
-    const bool changed = false;
+    // Only the library and the iPod through the library have playlists; the saved lists belong to
+    // the playlist they were made of, so another playlist drops them (else every song missing from
+    // it would read as deleted). Other sources ignore the name.
+    const bool changed = PlaylistChanges(dir1.get(), name);
     dir1->SetPlaylist(name);
     savedDir1->SetPlaylist(name);
     if (changed) {
@@ -150,13 +179,20 @@ void ASyncLib::SetPlaylist1(const AString* name)
 
 void ASyncLib::SetPlaylist2(const AString* name)
 {
-    const bool changed = false;
+    const bool changed = PlaylistChanges(dir2.get(), name);
     dir2->SetPlaylist(name);
     savedDir2->SetPlaylist(name);
     if (changed) {
         savedDir1->DeleteAll();
         savedDir2->DeleteAll();
     }
+}
+
+bool ASyncLib::PlaylistChanges(ADir* dir, const AString* name)
+{
+    if (!dir || !name || (dir->GetType() != ADir::kTypeITunes && dir->GetType() != ADir::kTypeIPod))
+        return false;
+    return static_cast<ADirTunes*>(dir)->GetPlaylist().Compare(*name) != 0;
 }
 
 ADir* ASyncLib::SideSource(int side) const
@@ -327,7 +363,19 @@ signed char ASyncLib::FilesEqual(const AString* a, const AString* b)
     AString da, db;
     ADir* sa = SideSource(SideOfPath(a));
     ADir* sb = SideSource(SideOfPath(b));
-    if (!sa || !sb || sa->GetFileDiskPath(a, &da, 0) != 0 || sb->GetFileDiskPath(b, &db, 0) != 0)
+    // The library sources answer only with the files they listed.
+    auto real = [](ADir* dir) -> signed char {
+        return dir->GetType() == ADir::kTypeITunes || dir->GetType() == ADir::kTypeIPod ? 1 : 0;
+    };
+    if (!sa || !sb || sa->GetFileDiskPath(a, &da, real(sa)) != 0)
+        return 0;
+    // A song just copied across is found by the file its add made, not by the path it came from
+    // (whose key means nothing on the receiving side).
+    if (b && *b == lastAddedPath && real(sb))
+        db = lastAddedDisk;
+    else if (sb->GetFileDiskPath(b, &db, real(sb)) != 0)
+        return 0;
+    if (db.IsEmpty())
         return 0;
     return AFile::FilesEqual(&da, &db) ? 1 : 0;
 }
@@ -446,7 +494,8 @@ int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed c
         // is added as a song of its own, named for its type, and the old one goes the way a
         // deleted song goes; when the new one cannot be added, the old one stays as it was.
         if (!IsPlain(to) && OtherFileType(disk, destination)) {
-            if (int err = AddSongTo(to, &disk, &title, cancel); err != 0)
+            AString added;
+            if (int err = AddSongTo(to, &disk, &title, cancel, copyAsITunesReady, &added); err != 0)
                 return err;
             return to->Delete(dst, 1, 0);
         }
@@ -468,7 +517,8 @@ int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed c
         return AFile::CopyWithCheck(&disk, dst);
     }
     default:
-        return AddSongTo(to, &disk, &title, cancel);
+        lastAddedPath = *dst;
+        return AddSongTo(to, &disk, &title, cancel, copyAsITunesReady, &lastAddedDisk);
     }
 }
 
@@ -563,8 +613,23 @@ int ASyncLib::PreSyncCheck()
             return kErrVolumeNotFound;
         }
     }
-    // A receiving iPod seen through iTunes that updates itself automatically is checked here too;
-    // its update mode is read from the iPod's own files, which come with the iPod sources.
+    // A receiving iPod seen through the library must be set to manual updates.
+    for (int side = 1; side <= 2; ++side) {
+        ADir* dir = SideSource(side);
+        if (!receives[side] || dir->GetType() != ADir::kTypeIPod)
+            continue;
+        AString volume;
+        static_cast<ADirSong*>(dir)->GetRealRootPath(&volume);
+        signed char automatic = 0;
+        if (int err = IPodDB::GetAutoUpdates(&volume, automatic); err != 0)
+            return side == 1 ? err : kErrUnknown;
+        if (automatic) {
+            AString text("Selected iPod is set to Automatic Update.");
+            text += " The iPod must be set to \"Manual Update\" before performing a Sync.";
+            progress->ReportMessage(&text, 0);
+            return kErrAutoUpdate;
+        }
+    }
 
     // An iPod that checks its database's signature shows no songs at all after a store without
     // one: refused before anything is copied onto it.

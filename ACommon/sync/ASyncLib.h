@@ -120,6 +120,14 @@ protected:
     // The check of one receiving side before a sync: 0, or the code after its alert.
     int CheckReceivingSide(int side);
 
+    // True when `name` is another playlist than the one `dir` (a library or iPod-through-library
+    // source) holds.
+    static bool PlaylistChanges(ADir* dir, const AString* name);
+
     signed char copyAsITunesReady = 1;
     AString reservedText;
+    // The path of the last song copied across as a new song, and the file its side now holds for it
+    // (when known), for verifying the copy.
+    AString lastAddedPath;
+    AString lastAddedDisk;
 };

@@ -3,7 +3,9 @@
 #include "ACommon/base/AError.h"
 #include "ACommon/base/CRC32.h"
 #include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/sources/ADirPod.h"
 #include "ACommon/sources/ADirPodDB.h"
+#include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncGroup.h"
 #include "ACommon/sync/ASyncLib.h"
 #include "APlatform/KnownFolders.h"
@@ -209,7 +211,8 @@ std::vector<SyncSession::Notice> SyncSession::TakeNotices()
 
 void SyncSession::Say(bool warning, const AString& text) { notices.push_back({warning, text}); }
 
-int SyncSession::OpenIPod(int leftType, const AString& leftRoot, const MountedIPod& pod, const AString& path)
+int SyncSession::OpenIPod(int leftType, const AString& leftRoot, const MountedIPod& pod, const AString& path,
+                          IPodAccess access)
 {
     group.reset();
     single.reset();
@@ -252,17 +255,41 @@ int SyncSession::OpenIPod(int leftType, const AString& leftRoot, const MountedIP
     ipod = pod;
     leftName = leftType == ADir::kTypeITunes ? AString("the Library") : AString::FromUTF8(left);
     rightName = pod.name.IsEmpty() ? pod.volume : pod.name;
-    if (int err = LoadGroup(leftType, ADir::kTypeIPodDB); err != 0) {
+    const int rightType = access == IPodAccess::kThroughLibrary ? ADir::kTypeIPod : ADir::kTypeIPodDB;
+    if (int err = LoadGroup(leftType, rightType); err != 0) {
         group.reset();
         return err;
     }
-    AString leftSide = leftIsFolder ? AString::FromUTF8(left + "/") : leftRoot;
-    AString ipodRoot = AString::FromUTF8(ipodPath + "/");
-    DropForeignIPodLists(leftSide);
     ASync* sync = GetSync();
+    if (rightType == ADir::kTypeIPod) {
+        // The iPod is the library's source of its name, on its volume.
+        for (ADir* side : {sync->GetDir2(), sync->GetSavedDir2()})
+            static_cast<ADirPod*>(side)->ChooseIPod(pod.volume, pod.name);
+    }
+    AString leftSide = leftIsFolder ? AString::FromUTF8(left + "/") : leftRoot;
+    AString ipodRoot = rightType == ADir::kTypeIPod ? pod.mountPoint : AString::FromUTF8(ipodPath + "/");
+    DropForeignIPodLists(leftSide);
     sync->SetRootPath1(&leftSide, nullptr, 0);
     sync->SetRootPath2(&ipodRoot, nullptr, 0);
     return 0;
+}
+
+void SyncSession::SetPlaylists(const AString& left, const AString& right)
+{
+    auto* sync = dynamic_cast<ASyncLib*>(GetSync());
+    if (!sync)
+        return;
+    if (sync->GetDir1()->GetType() == ADir::kTypeITunes) {
+        auto* library = static_cast<ADirTunes*>(sync->GetDir1());
+        AString name = left.IsEmpty() ? library->Bridge().GetLibName() : left;
+        if (name.IsEmpty())
+            name = "Library";
+        sync->SetPlaylist1(&name);
+    }
+    if (sync->GetDir2()->GetType() == ADir::kTypeIPod) {
+        AString name = right.IsEmpty() ? static_cast<ADirPod*>(sync->GetDir2())->GetIPodName() : right;
+        sync->SetPlaylist2(&name);
+    }
 }
 
 int SyncSession::OpenFolders(const AString& left, const AString& right, bool songs, const AString& path)
@@ -369,11 +396,14 @@ void SyncSession::DropForeignIPodLists(const AString& leftRoot)
 {
     ASync* sync = GetSync();
     ADir* savedLeft = sync->GetSavedDir1();
-    auto* savedIPod = static_cast<ADirPodDB*>(sync->GetSavedDir2());
+    ADir* savedIPod = sync->GetSavedDir2();
     if (savedLeft->Count() == 0 && savedIPod->Count() == 0)
         return;
     AString savedName;
-    savedIPod->GetIPodName(savedName);
+    if (savedIPod->GetType() == ADir::kTypeIPod)
+        savedName = static_cast<ADirPod*>(savedIPod)->GetIPodName();
+    else
+        static_cast<ADirPodDB*>(savedIPod)->GetIPodName(savedName);
     const AString savedIdentity = ReadSavedIdentity(statePath);
     const bool sameLeft = *savedLeft->GetRootPath() == leftRoot;
     const bool sameName = savedName == ipod->name;

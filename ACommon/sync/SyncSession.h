@@ -89,7 +89,14 @@ public:
     // and `pod`, reached through its database, with its state in `statePath`. Refused, with a
     // notice, when the iPod's database cannot be read (-10000), its volume is mounted read-only
     // (-11167), or the folder and the iPod lie inside one another (-5).
-    int OpenIPod(int leftType, const AString& leftRoot, const MountedIPod& pod, const AString& statePath);
+    // With `access` kThroughLibrary the iPod is the library's source of that name (type
+    // ADir::kTypeIPod), and `leftRoot` of the library is ADirTunes::kRootMarker.
+    int OpenIPod(int leftType, const AString& leftRoot, const MountedIPod& pod, const AString& statePath,
+                 IPodAccess access = IPodAccess::kThroughDatabase);
+    // The playlists of a sync with the library (`left`) and an iPod through the library (`right`);
+    // an empty name keeps the whole library, or the iPod's main playlist. Another playlist than
+    // the last run's drops the saved lists.
+    void SetPlaylists(const AString& left, const AString& right);
     // A sync between two folders (of songs when `songs` is set), with its state in `statePath`.
     // Refused (-5) when they are the same folder or one lies inside the other.
     int OpenFolders(const AString& left, const AString& right, bool songs, const AString& statePath);

@@ -21,10 +21,10 @@ protected:
     }
     std::string Song(const std::string& relative, const std::string& title)
     {
-        fixtures::SongSpec spec;
-        spec.title = title;
-        spec.artist = "Artist";
-        fixtures::WriteSong(dir / relative, spec);
+        fixtures::SongSpec tags;
+        tags.title = title;
+        tags.artist = "Artist";
+        fixtures::WriteSong(dir / relative, tags);
         return dir / relative;
     }
 

@@ -58,7 +58,7 @@ TEST_F(LibraryTest, LibraryWideScriptsGiveTheirReplyShapes)
 
     // Without tracks the music folder's fallback script fails (no track 1), as a missing reply.
     EXPECT_FALSE(Run(bridge::RootFolderFallback("Library")));
-    const std::string song = Song("Music/iTunes/iTunes Music/A/B/01 S.mp3", Spec("S", "A"));
+    const std::string song = Song("Music/iTunes/iTunes Music/A/B/01 S.mp3", Tags("S", "A"));
     Add(song);
     EXPECT_EQ(Must(bridge::RootFolderFallback("Library")).AliasPath(), song);
 }
@@ -76,9 +76,9 @@ TEST_F(LibraryTest, PlaylistScriptsCarryHostileNamesAndFileNamesThrough)
         // Files whose names hold the same characters, colons and quotes among them.
         const std::string folder = "Songs " + std::to_string(n) + "/" + name + " \"q\": \\";
         const std::vector<std::string> files = {
-            Song(folder + "/1 a:b.mp3", Spec("One", "A", name, 0, picture)),
-            Song(folder + "/2 \xC3\xA9.m4a", Spec("Two", "", name)),
-            Song(folder + "/3 \\.mp3", Spec(name, "B", "", 3)),
+            Song(folder + "/1 a:b.mp3", Tags("One", "A", name, 0, picture)),
+            Song(folder + "/2 \xC3\xA9.m4a", Tags("Two", "", name)),
+            Song(folder + "/3 \\.mp3", Tags(name, "B", "", 3)),
         };
         std::vector<std::int64_t> ids;
         for (const std::string& file : files) {
@@ -133,7 +133,7 @@ TEST_F(LibraryTest, PlaylistScriptsCarryHostileNamesAndFileNamesThrough)
 
 TEST_F(LibraryTest, ScriptsThatNameWhatDoesNotExistFailAsAMissingReply)
 {
-    const std::int64_t id = Add(Song("a.mp3", Spec("A")));
+    const std::int64_t id = Add(Song("a.mp3", Tags("A")));
     for (const std::string& script : {
              bridge::LibCount("No Such Playlist"),
              bridge::LibProperty("artist", "No Such Playlist"),

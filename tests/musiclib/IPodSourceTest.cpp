@@ -95,8 +95,8 @@ TEST_F(IPodSourceTest, TheIPodIsASourceOfKindIPodWithItsPlaylistsAndTracks)
     EXPECT_FALSE(Must(bridge::Smart(kPod, kPod)).BooleanValue());
 
     Must(bridge::MakePlaylist("Road: \"Trip\"", kPod));
-    const std::string a = Song("in/a.mp3", Spec("Alpha", "A", "X", 1, fixtures::FakeJpeg(900, 3)));
-    const std::string b = Song("in/b.mp3", Spec("Beta", "B", "Y", 2));
+    const std::string a = Song("in/a.mp3", Tags("Alpha", "A", "X", 1, fixtures::FakeJpeg(900, 3)));
+    const std::string b = Song("in/b.mp3", Tags("Beta", "B", "Y", 2));
     const std::int64_t idA = Must(bridge::AddFromDisk(a, kPod, kPod)).Int64Value();
     const std::int64_t idB = Must(bridge::AddFromDisk(b, "Road: \"Trip\"", kPod)).Int64Value();
     EXPECT_GT(idA, 0);
@@ -135,7 +135,7 @@ TEST_F(IPodSourceTest, TheIPodIsASourceOfKindIPodWithItsPlaylistsAndTracks)
 TEST_F(IPodSourceTest, ChangesAreWrittenBackBeforeAListingAndIdsLastAcrossReloads)
 {
     const std::int64_t id =
-        Must(bridge::AddFromDisk(Song("a.mp3", Spec("Alpha", "A")), kPod, kPod)).Int64Value();
+        Must(bridge::AddFromDisk(Song("a.mp3", Tags("Alpha", "A")), kPod, kPod)).Int64Value();
     Must(bridge::MakePlaylist("Mix", kPod));
     EXPECT_EQ(OnDisk().size(), 1u) << "not written yet";
     Must(bridge::IPodSongCount(kPod, kPod));
@@ -188,9 +188,9 @@ TEST_F(IPodSourceTest, ManyChangesAreWrittenBackWithoutWaitingForAListing)
 TEST_F(IPodSourceTest, DeletingTakesTracksOutButLeavesTheFilesToTheCaller)
 {
     const std::int64_t a =
-        Must(bridge::AddFromDisk(Song("a.mp3", Spec("Alpha", "A")), kPod, kPod)).Int64Value();
+        Must(bridge::AddFromDisk(Song("a.mp3", Tags("Alpha", "A")), kPod, kPod)).Int64Value();
     const std::int64_t b =
-        Must(bridge::AddFromDisk(Song("b.mp3", Spec("Beta", "B", "", 1)), kPod, kPod)).Int64Value();
+        Must(bridge::AddFromDisk(Song("b.mp3", Tags("Beta", "B", "", 1)), kPod, kPod)).Int64Value();
     Must(bridge::MakePlaylist("Mix", kPod));
     PutInPlaylist(a, "Mix");
     EXPECT_EQ(Must(bridge::IPodSongCount("Mix", kPod)).Int32Value(), 1);
@@ -216,10 +216,10 @@ TEST_F(IPodSourceTest, AScriptThatFailsLeavesTheIPodAsItWas)
 {
     Must(bridge::MakePlaylist("Keep", kPod));
     const std::int64_t kept =
-        Must(bridge::AddFromDisk(Song("k.mp3", Spec("Kept")), "Keep", kPod)).Int64Value();
+        Must(bridge::AddFromDisk(Song("k.mp3", Tags("Kept")), "Keep", kPod)).Int64Value();
     Must(Tell("update"));
     const auto before = OnDisk();
-    const std::string song = Song("new.mp3", Spec("New", "N", "", 5));
+    const std::string song = Song("new.mp3", Tags("New", "N", "", 5));
     const std::string pod = Quote(kPod);
     const std::vector<std::string> bodies = {
         "add alias \"" + Quote(platform::PosixToHfsPath(song)) + "\" to playlist \"Keep\" in source \"" +
@@ -241,7 +241,7 @@ TEST_F(IPodSourceTest, AScriptThatFailsLeavesTheIPodAsItWas)
 
 TEST_F(IPodSourceTest, UnsavedChangesHoldTheIPodsLockUntilTheyAreWritten)
 {
-    Must(bridge::AddFromDisk(Song("a.mp3", Spec("Alpha")), kPod, kPod));
+    Must(bridge::AddFromDisk(Song("a.mp3", Tags("Alpha")), kPod, kPod));
     IPodLock other;
     EXPECT_EQ(other.Acquire(AString::FromUTF8(root), 100), kErrBusy);
     Must(bridge::IPodSongCount(kPod, kPod));
@@ -264,7 +264,7 @@ TEST_F(IPodSourceTest, AScriptThatChangesOnlyTheIPodLeavesTheLibraryToOtherWrite
     std::string error;
     ASSERT_EQ(MusicLibrary::Open(dir / "Library", false, other, error), 0) << error;
     ASSERT_EQ(other->Library().Begin(true), 0);
-    const std::string song = Song("a.mp3", Spec("Alpha"));
+    const std::string song = Song("a.mp3", Tags("Alpha"));
     EXPECT_GT(Must(bridge::AddFromDisk(song, kPod, kPod)).Int64Value(), 0);
     Must(bridge::MakePlaylist("Mix", kPod));
     other->Library().Rollback();

@@ -65,10 +65,10 @@ platform::ScriptDescriptor LibraryTest::Must(const std::string& script)
     return reply.value_or(platform::ScriptDescriptor());
 }
 
-std::string LibraryTest::Song(const std::string& relative, const SongSpec& spec)
+std::string LibraryTest::Song(const std::string& relative, const SongSpec& tags)
 {
     const std::string path = dir / relative;
-    WriteSong(path, spec);
+    WriteSong(path, tags);
     return path;
 }
 
@@ -79,16 +79,16 @@ std::int64_t LibraryTest::Add(const std::string& path, const std::string& playli
 
 void LibraryTest::MakePlaylist(const std::string& name) { Must(bridge::MakePlaylist(name)); }
 
-SongSpec LibraryTest::Spec(const std::string& title, const std::string& artist, const std::string& album,
+SongSpec LibraryTest::Tags(const std::string& title, const std::string& artist, const std::string& album,
                            std::uint32_t seed, Bytes picture)
 {
-    SongSpec spec;
-    spec.title = title;
-    spec.artist = artist;
-    spec.album = album;
-    spec.seed = seed;
-    spec.picture = std::move(picture);
-    return spec;
+    SongSpec tags;
+    tags.title = title;
+    tags.artist = artist;
+    tags.album = album;
+    tags.seed = seed;
+    tags.picture = std::move(picture);
+    return tags;
 }
 
 std::string LibraryTest::Tell(const std::string& body)

@@ -25,7 +25,7 @@ public:
     // The strings of a reply that is a list of strings.
     static std::vector<std::string> Strings(const platform::ScriptDescriptor& reply);
     // A song's tags.
-    static SongSpec Spec(const std::string& title, const std::string& artist = std::string(),
+    static SongSpec Tags(const std::string& title, const std::string& artist = std::string(),
                          const std::string& album = std::string(), std::uint32_t seed = 0,
                          Bytes picture = Bytes());
 
@@ -38,7 +38,7 @@ protected:
     // Runs a script that must succeed.
     platform::ScriptDescriptor Must(const std::string& script);
     // Writes a song file at `relative` below the test's folder and returns its path.
-    std::string Song(const std::string& relative, const SongSpec& spec);
+    std::string Song(const std::string& relative, const SongSpec& tags);
     // Adds a file to the library (and a playlist) and returns its database ID.
     std::int64_t Add(const std::string& path, const std::string& playlist = "Library");
     // Makes a playlist of the library.

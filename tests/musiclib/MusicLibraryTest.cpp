@@ -17,7 +17,7 @@ namespace bridge = fixtures::bridge;
 
 TEST_F(LibraryTest, AddingAFileTheLibraryHoldsGivesItsTrack)
 {
-    const std::string song = Song("a/Song.mp3", Spec("Song", "A"));
+    const std::string song = Song("a/Song.mp3", Tags("Song", "A"));
     const std::int64_t first = Add(song);
     EXPECT_GT(first, 0);
     EXPECT_EQ(Add(song), first);
@@ -36,7 +36,7 @@ TEST_F(LibraryTest, ListsKeepThePlaylistsOrderForEveryPropertyAndCount)
     MakePlaylist("Mix");
     std::vector<std::int64_t> ids;
     for (const char* title : {"C", "A", "B", "D"})
-        ids.push_back(Add(Song(std::string(title) + ".mp3", Spec(title, title)), "Mix"));
+        ids.push_back(Add(Song(std::string(title) + ".mp3", Tags(title, title)), "Mix"));
     // Out of the playlist and back in: it goes to the end of the playlist, not of the library.
     Must(bridge::DeleteSong("Mix", ids[1]));
     Add(dir / "A.mp3", "Mix");
@@ -61,10 +61,10 @@ TEST_F(LibraryTest, DeletingTakesTracksOutOfPlaylistsAndNeverAFile)
 {
     MakePlaylist("One");
     MakePlaylist("Two");
-    const std::string file = Song("s.mp3", Spec("S"));
+    const std::string file = Song("s.mp3", Tags("S"));
     const std::int64_t id = Add(file, "One");
     Add(file, "Two");
-    const std::int64_t other = Add(Song("t.mp3", Spec("T")), "One");
+    const std::int64_t other = Add(Song("t.mp3", Tags("T")), "One");
 
     Must(bridge::DeleteSong("One", id));
     EXPECT_EQ(Must(bridge::LibCount("One")).Int32Value(), 1);
@@ -119,7 +119,7 @@ TEST_F(LibraryTest, PlaylistNamesAreUniqueIgnoringCaseAndCompositionAndHoldNoLin
 
 TEST_F(LibraryTest, AScriptThatFailsChangesNothing)
 {
-    const std::string file = Song("s.mp3", Spec("S"));
+    const std::string file = Song("s.mp3", Tags("S"));
     const std::int64_t id = Add(file);
     MakePlaylist("Keep");
     Add(file, "Keep");
@@ -143,7 +143,7 @@ TEST_F(LibraryTest, AScriptThatFailsChangesNothing)
 
 TEST_F(LibraryTest, ALocationWhoseFileIsGoneIsTheStoredPath)
 {
-    const std::string file = Song("gone/s.mp3", Spec("S"));
+    const std::string file = Song("gone/s.mp3", Tags("S"));
     const std::int64_t id = Add(file);
     std::filesystem::remove_all(dir / "gone");
     const ScriptDescriptor locations = Must(bridge::LibProperty("location", "Library"));
@@ -155,9 +155,9 @@ TEST_F(LibraryTest, ALocationWhoseFileIsGoneIsTheStoredPath)
 
 TEST_F(LibraryTest, SpecialPlaylistsListTheTracksOfTheirKind)
 {
-    Add(Song("song.mp3", Spec("Song")));
-    Add(Song("book.m4b", Spec("Book")));
-    Add(Song("film.m4v", Spec("Film")));
+    Add(Song("song.mp3", Tags("Song")));
+    Add(Song("book.m4b", Tags("Book")));
+    Add(Song("film.m4v", Tags("Film")));
     struct Case {
         const char* playlist;
         std::vector<std::string> names;
@@ -174,7 +174,7 @@ TEST_F(LibraryTest, TwoProcessesAddingAtOnceBothSucceed)
     for (int p = 0; p < 2; ++p)
         for (int i = 0; i < kPerProcess; ++i)
             Song("p" + std::to_string(p) + "/" + std::to_string(i) + ".mp3",
-                 Spec("S" + std::to_string(i), "P" + std::to_string(p)));
+                 Tags("S" + std::to_string(i), "P" + std::to_string(p)));
     library.reset();
     std::vector<pid_t> children;
     for (int p = 0; p < 2; ++p) {
@@ -208,10 +208,10 @@ TEST_F(LibraryTest, TwoProcessesAddingAtOnceBothSucceed)
 
 TEST_F(LibraryTest, ImportAddsEverySongUnderAFolderOnceAndCountsWhatItLeavesOut)
 {
-    Song("Music/A/1.mp3", Spec("One"));
-    Song("Music/A/B/2.m4a", Spec("Two"));
-    Song("Music/.hidden/3.mp3", Spec("Hidden"));
-    Song("Music/.4.mp3", Spec("Hidden too"));
+    Song("Music/A/1.mp3", Tags("One"));
+    Song("Music/A/B/2.m4a", Tags("Two"));
+    Song("Music/.hidden/3.mp3", Tags("Hidden"));
+    Song("Music/.4.mp3", Tags("Hidden too"));
     fixtures::WriteFile(dir / "Music/bad.mp3", std::string());
     fixtures::WriteFile(dir / "Music/notes.txt", std::string("x"));
     MakePlaylist("Imported");
@@ -236,7 +236,7 @@ TEST_F(LibraryTest, ImportAddsEverySongUnderAFolderOnceAndCountsWhatItLeavesOut)
               (std::vector<std::string>{"One", "Two"}));
 
     // Again, with one new song: only that one is added.
-    Song("Music/C/5.mp3", Spec("Five"));
+    Song("Music/C/5.mp3", Tags("Five"));
     ASSERT_EQ(FolderImport::Run(*library, dir / "Music", "Imported", nullptr, nullptr, summary, error), 0);
     EXPECT_EQ(summary.added, 1);
     EXPECT_EQ(summary.present, 2);
@@ -250,7 +250,7 @@ TEST_F(LibraryTest, ImportAddsEverySongUnderAFolderOnceAndCountsWhatItLeavesOut)
 TEST_F(LibraryTest, ArtworksAreEmbeddedPicturesThenTheFolderImageWithinTheLimits)
 {
     const fixtures::Bytes embedded = fixtures::FakeJpeg(2000, 1);
-    const std::int64_t id = Add(Song("Album/1.mp3", Spec("One", "", "", 0, embedded)));
+    const std::int64_t id = Add(Song("Album/1.mp3", Tags("One", "", "", 0, embedded)));
     EXPECT_EQ(Must(bridge::ArtCount("Library", id)).Int32Value(), 1);
 
     // A PNG header that says 9000 pixels wide is never handed on; a small one is, after the embedded.

@@ -55,12 +55,12 @@ protected:
     }
     std::string Add(const std::string& title, const std::string& playlist)
     {
-        fixtures::SongSpec spec;
-        spec.title = title;
-        spec.artist = "Library";
-        spec.seed = static_cast<std::uint32_t>(title.size());
+        fixtures::SongSpec tags;
+        tags.title = title;
+        tags.artist = "Library";
+        tags.seed = static_cast<std::uint32_t>(title.size());
         const std::string file = dir / ("in/" + title + ".mp3");
-        fixtures::WriteSong(file, spec);
+        fixtures::WriteSong(file, tags);
         return std::to_string(Run("set t to add alias \"" + platform::PosixToHfsPath(file) +
                                   "\" to playlist \"" + playlist +
                                   "\" in source \"Peer Pod\"\n get database ID of t")

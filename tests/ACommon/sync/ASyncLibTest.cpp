@@ -12,6 +12,7 @@
 #include "fixtures/StateFile.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/Text.h"
+#include "samples/IPodTree.h"
 
 #include <gtest/gtest.h>
 
@@ -106,7 +107,7 @@ public:
 
 TEST(ASyncLib, ATypeWithoutASourceLeavesItsSideAsItWas)
 {
-    for (int type : {static_cast<int>(ADir::kTypeITunes), 12345}) {
+    for (int type : {12345, 0}) {
         ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
         ADir* right = sync.GetDir2();
         EXPECT_EQ(sync.SetTypes(ADir::kTypeFolder, type), kErrNotSupported) << type;
@@ -268,9 +269,11 @@ TEST(ASyncLib, AnIPodWhoseVolumeIsMissingStopsTheRunBeforeItStarts)
 TEST(ASyncLib, AReadOnlyPlaylistRefusesOnlyWhenItReceives)
 {
     RecordingFrontend frontend;
+    fixtures::TempDir dir;
+    const std::string iPod = samples::MakeIPod(dir.Path(), "iPod");
     StandInSync sync;
     sync.SetSide(1, ADir::kTypeITunes, "/Music", 1);
-    sync.SetSide(2, ADir::kTypeIPod, "/Volumes/iPod", 0);
+    sync.SetSide(2, ADir::kTypeIPod, iPod, 0);
     sync.SetAutoAction(ASync::kRightToLeft);
     EXPECT_EQ(sync.PreSyncCheck(), kErrInvalidPlaylist);
     ASSERT_EQ(frontend.questions.Informed().size(), 1u);
@@ -279,10 +282,21 @@ TEST(ASyncLib, AReadOnlyPlaylistRefusesOnlyWhenItReceives)
               "Playlist. Select a different Playlist or a different Sync type.");
     sync.SetAutoAction(ASync::kLeftToRight);
     EXPECT_EQ(sync.PreSyncCheck(), 0);
-    sync.SetSide(2, ADir::kTypeIPod, "/Volumes/iPod", 1);
+    sync.SetSide(2, ADir::kTypeIPod, iPod, 1);
     EXPECT_EQ(sync.PreSyncCheck(), kErrInvalidPlaylist);
     EXPECT_TRUE(
         Has(frontend.questions.Informed().back(), "The selected Playlist in iPod is a Read Only Playlist."));
+
+    // A receiving iPod set to update itself is refused first; one without its preferences too.
+    samples::IPodOptions automatic;
+    automatic.autoUpdate = true;
+    sync.SetSide(2, ADir::kTypeIPod, samples::MakeIPod(dir.Path(), "Auto", automatic), 1);
+    EXPECT_EQ(sync.PreSyncCheck(), kErrAutoUpdate);
+    EXPECT_EQ(frontend.questions.Informed().back(),
+              "Selected iPod is set to Automatic Update. The iPod must be "
+              "set to \"Manual Update\" before performing a Sync.");
+    sync.SetSide(2, ADir::kTypeIPod, dir.Path(), 0);
+    EXPECT_EQ(sync.PreSyncCheck(), kErrUnknown);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,0 +1,162 @@
+#pragma once
+// ASiTunes: the only way into the music library. Every operation builds the text of a small script,
+// has the process's script runner (APlatform/ScriptRunner.h) run it and decodes the reply; the texts
+// are a wire format and are sent exactly as built here. Every value put into a script (names,
+// paths) has its `\` and `"` escaped; a name holding a line break is refused before anything is
+// sent.
+//
+// A script that failed (no reply) is never read as an empty answer: counts give -1, list readers
+// an error, and a list reply whose item count differs from the list it fills is an error too.
+//
+// One object belongs to one source (or one short task); the class operations need no object. Only
+// one script runs at a time in the process: a second caller waits for the first.
+
+#include "ACommon/base/AProgress.h"
+#include "ACommon/base/AString.h"
+
+#include "APlatform/ScriptDescriptor.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+class ASiTunes {
+public:
+    // Playlist type codes.
+    enum : int {
+        kPlaylistSmart = 0,
+        kPlaylistAudiobooks = 1,
+        kPlaylistInternal = 4,
+        kPlaylistPartyShuffle = 5,
+        kPlaylistPodcasts = 6,
+        kPlaylistPurchased = 7,
+        kPlaylistOrdinary = 11,
+        kPlaylistOther = 12,
+    };
+    // How long a script waits for another one to finish before it gives up, in seconds.
+    static constexpr int kLockWaitSeconds = 600;
+
+    explicit ASiTunes(AProgress* progress = &AProgress::Shared());
+
+    // ---- Class operations
+    // Runs a script: its reply, or no value when it failed (or waited for the lock in vain, which
+    // is logged).
+    static std::optional<platform::ScriptDescriptor> Send2iTunes(const std::string& source,
+                                                                 AProgress* progress = &AProgress::Shared());
+    // `value` as it goes between double quotes in a script: `\` and `"` escaped. False (and `out`
+    // untouched) for a value holding a line feed or a carriage return, which no name may hold.
+    static bool Quote(const AString& value, std::string* out);
+    static bool IsIPod(const AString& volumeName);
+    static int GetIPodCount();
+    static int GetIPodCountiTunes();
+    static int GetITunesVersion();
+    // With index 0: every playlist name of the library, each followed by "\n". 0, or an error code
+    // when the script failed (`names` unchanged).
+    static int GetITunesPlaylist(int index, AString* names);
+    static std::vector<AString> MakeSongListNumCount(int count);
+    static void RemoveSpaceNumber(AString* name, AString* vpathSoFar);
+    // For tests: another lock wait than kLockWaitSeconds (0 restores it).
+    static void SetLockWaitForTesting(int seconds);
+
+    // ---- Library side (the playlist is `playlistName`)
+    void SetPlaylistName(const AString& name) { playlistName = name; }
+    const AString& GetPlaylistName() const { return playlistName; }
+    const AString& GetLibName();
+    // The music folder (cached).
+    const AString& GetITunesRootFolder();
+    AString GetUserID() const;
+    int LibCount();
+    // Appends property `param` of every track of the playlist to the per-track entries of `list`.
+    // 0; kErrITunesRefused when the script failed; kErrInconsistentSize when the reply does not
+    // have one item per entry. On failure `list` is unchanged.
+    int AppendLibStrParam2List(std::vector<AString>& list, const char* param, const char* delimiter);
+    // Appends each track's file extension; with `paths`, fills it with the tracks' file paths
+    // (a track whose location cannot be read gets an empty path).
+    int AppendLibFileExt2List(std::vector<AString>& list, const char* delimiter, std::vector<AString>* paths);
+    // The database IDs of the playlist's tracks, in the playlist's order.
+    int ReadLibIDs(std::vector<std::uint32_t>* ids);
+    // Property `param` of every track of the playlist, one item per track, as the reply gives them:
+    // 0, or kErrITunesRefused when the script failed or gave no list.
+    int ReadLibProperty(const char* param, std::vector<platform::ScriptDescriptor>* items);
+    // How many tracks of the playlist have the database ID `id` (0 once it was removed); -1 without
+    // a reply.
+    int LibTrackCount(std::uint32_t id);
+    int GetITunesSongAlbumArtCount(std::uint32_t id);
+    // Artwork `index` (from 0) of a track as JPEG bytes: 0, kErrFileNotFound, or kErrOutOfMemory.
+    int GetITunesSongAlbumArt(std::uint32_t id, int index, std::vector<std::uint8_t>* jpeg);
+    int GetITunesPlayListType();
+    int DeleteITunesSong(std::uint32_t id);
+    // Adds a file to the library and to `playlist` (null: `playlistName`); its database ID, or -1.
+    long long ITunesAddSongFromDisk(const AString& path, const AString* playlist);
+    int ITunesAddSongToPlaylist(const AString& target, std::uint32_t id);
+    int MakePlaylistITunes(const AString& name);
+    int DeletePlaylistITunes(const AString& name);
+
+    // ---- iPod side (the iPod's source in the library is `iPodName`, its playlist `playlistName`)
+    void SetIPodName(const AString& name) { iPodName = name; }
+    const AString& GetIPodName() const { return iPodName; }
+    const AString& GetIPodVolName() const { return iPodVolName; }
+    void SetIPodVolName(const AString& volume, bool getIPodName);
+    // The iPod's mount point; empty when neither name is known.
+    AString GetIPodRootFolder() const;
+    const AString& GetIPodNameiTunes(int index);
+    const AString& GetIPodNameVolScan();
+    // The mounted iPods but `exclude`: their names, each followed by "\n", and (with `volumes`) their
+    // volume names in the same order.
+    AString GetIPodList(const AString* exclude, AString* volumes);
+    int GetIPodPlaylist(int index, AString* names);
+    int IPodSongCount();
+    int AppendIPodStrParam2List(std::vector<AString>& list, const char* param, const char* delimiter);
+    int ReadIPodIDs(std::vector<std::uint32_t>* ids);
+    int ReadIPodProperty(const char* param, std::vector<platform::ScriptDescriptor>* items);
+    int IPodTrackCount(std::uint32_t id);
+    // The file of a track of the iPod playlist; empty without a reply.
+    AString IPodTrackLocation(std::uint32_t id);
+    int GetIPodSongAlbumArtCount(std::uint32_t id);
+    int GetIPodSongAlbumArt(std::uint32_t id, int index, std::vector<std::uint8_t>* jpeg);
+    int GetIPodPlayListType();
+    int DeleteIPodSong(std::uint32_t id);
+    bool IPodSongExists(const AString&) const { return false; }
+    long long IPodAddSongFromDisk(const AString& path, const AString* playlist);
+    // Puts a track of the iPod playlist into another playlist of the iPod, by its database ID.
+    int IPodAddSongToPlaylist(const AString& target, std::uint32_t id);
+    int MakePlaylistIPod(const AString& name);
+    int DeletePlaylistIPod(const AString& name);
+
+    // JPEG bytes of a picture: JPEG passes through, PNG is converted. False for anything else.
+    static bool ToJpeg(const std::vector<std::uint8_t>& picture, std::vector<std::uint8_t>* jpeg);
+    // The account in the preferences' data value (see GetUserID); empty for short or corrupt data.
+    static AString DecodeUserID(const std::vector<std::uint8_t>& data);
+    // The folder a "Music Folder" URL names: every percent escape decoded; empty unless it is a
+    // file URL of an absolute path.
+    static AString DecodeFolderUrl(const std::string& url);
+
+private:
+    std::optional<platform::ScriptDescriptor> Send(const std::string& source) const
+    {
+        return Send2iTunes(source, progress);
+    }
+    // `"playlist"` or `"playlist" in source "iPod"` pieces, quoted; false for a refused name.
+    bool PlaylistPiece(bool iPod, std::string* out) const;
+    std::string ListScript(bool iPod, const std::string& param, const std::string& playlist) const;
+    int ReadProperty(bool iPod, const char* param, std::vector<platform::ScriptDescriptor>* items);
+    int TrackCount(bool iPod, std::uint32_t id);
+    int AppendParam(bool iPod, std::vector<AString>& list, const char* param, const char* delimiter);
+    int ReadIDs(bool iPod, std::vector<std::uint32_t>* ids);
+    int ArtCount(bool iPod, std::uint32_t id);
+    int Art(bool iPod, std::uint32_t id, int index, std::vector<std::uint8_t>* jpeg);
+    int PlayListType(bool iPod);
+    int DeleteSong(bool iPod, std::uint32_t id);
+    long long AddSongFromDisk(bool iPod, const AString& path, const AString* playlist);
+    int AddSongToPlaylist(bool iPod, const AString& target, std::uint32_t id);
+    int MakePlaylist(const AString& source, const AString& name);
+    int DeletePlaylist(const AString& source, const AString& name);
+
+    AProgress* progress;
+    AString playlistName;
+    AString libName;
+    AString iPodName;
+    AString iPodVolName;
+    std::optional<AString> libRootPath;
+};

@@ -1,0 +1,249 @@
+#include "ACommon/sources/ADirPod.h"
+
+#include "ACommon/base/AError.h"
+#include "ACommon/base/AStateStream.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/IPodInfo.h"
+
+namespace {
+
+const char* const kVideoTypes = "m4v:mp4:ipg:";
+
+} // namespace
+
+ADirPod::ADirPod(AProgress* progress) : ADirTunes(progress)
+{
+    rootPath = AString();
+    bridge->SetPlaylistName(AString());
+    // The first mounted iPod, with its main playlist.
+    const AString volume = bridge->GetIPodNameVolScan();
+    if (!volume.IsEmpty())
+        SetIPodVolName(volume, true);
+}
+
+ADirPod::~ADirPod() = default;
+
+int ADirPod::GetType() const { return kTypeIPod; }
+
+void ADirPod::SetIPodVolName(const AString& volume, bool loadName)
+{
+    bridge->SetIPodVolName(volume, loadName);
+    if (loadName && GetPlaylist().IsEmpty())
+        bridge->SetPlaylistName(bridge->GetIPodName());
+    if (volume.IsEmpty())
+        return;
+    AString root = bridge->GetIPodRootFolder();
+    IPodInfo info;
+    if (IPodDB::GetIPodInfo(&root, &info) == 0 && info.family == 4 &&
+        typeIncludeFilter.Find(kVideoTypes, 0) < 0)
+        typeIncludeFilter += kVideoTypes;
+}
+
+void ADirPod::ChooseIPod(const AString& volume, const AString& name)
+{
+    SetIPodVolName(volume, false);
+    bridge->SetIPodName(name);
+    if (GetPlaylist().IsEmpty())
+        bridge->SetPlaylistName(name);
+    rootPath = bridge->GetIPodRootFolder();
+}
+
+int ADirPod::GetFileDiskPath(const AString* path, AString* diskPath, signed char fromList)
+{
+    AString entry;
+    if (ADirTunes::GetFileDiskPath(path, &entry, 1) != 0 || entry.IsEmpty())
+        return -1;
+    (void)fromList; // the file is known from the listing either way
+    *diskPath = bridge->GetIPodRootFolder();
+    diskPath->AppendPathComponent(entry);
+    return 0;
+}
+
+AString ADirPod::DiskEntry(const AString& location)
+{
+    AString root = bridge->GetIPodRootFolder();
+    if (!root.IsEmpty() && root[root.GetLength() - 1] != '/')
+        root += "/";
+    if (location.GetLength() > root.GetLength() && location.Left(root.GetLength()) == root)
+        return location.Mid(root.GetLength(), location.GetLength());
+    AString line("Disk Path Missing: ");
+    line += location;
+    progress->UpdateDivision(-1, nullptr, nullptr, &line, verboseLog);
+    return AString();
+}
+
+AString ADirPod::ListingMessage()
+{
+    return AString("Reading iPod: ") + GetIPodName() + " Playlist: " + GetPlaylist();
+}
+
+int ADirPod::PopulateFileList(CancelProc cancel)
+{
+    if (ASiTunes::GetIPodCountiTunes() <= 0)
+        return kErrObjectNotFound;
+    rootPath = bridge->GetIPodRootFolder();
+    removedFilesFolder = rootPath;
+    return ListTracks(cancel);
+}
+
+void ADirPod::GetRealRootPath(AString* out)
+{
+    if (out)
+        *out = bridge->GetIPodRootFolder();
+}
+
+int ADirPod::GetPlayListType() const
+{
+    const int type = bridge->GetIPodPlayListType();
+    return type == ASiTunes::kPlaylistOrdinary || type == ASiTunes::kPlaylistOther ? 0 : 1;
+}
+
+AString ADirPod::GetRootDisplayName(signed char bare)
+{
+    if (bare || GetPlaylist() == GetIPodName())
+        return GetPlaylist();
+    return GetIPodName() + ":" + GetPlaylist();
+}
+
+int ADirPod::Initialize()
+{
+    if (!createLastPlaylist)
+        return 0;
+    AString names;
+    if (int err = bridge->GetIPodPlaylist(0, &names); err != 0)
+        return err;
+    if (names.Find(kLastSync, 0) >= 0)
+        if (int err = bridge->DeletePlaylistIPod(AString(kLastSync)); err != 0)
+            return err;
+    return bridge->MakePlaylistIPod(AString(kLastSync));
+}
+
+int ADirPod::Delete(const AString* path, signed char fromList, signed char keepFile)
+{
+    std::uint32_t id = 0;
+    if (!path || !ParseKey(*path, &id, nullptr))
+        return kErrUnableToDelete;
+    AString disk;
+    const bool known = GetFileDiskPath(path, &disk, 1) == 0;
+    // The track goes first: the library writes the iPod's database back before it answers the
+    // count below, so the file is removed only once no stored database lists it.
+    if (int err = bridge->DeleteIPodSong(id); err != 0)
+        return err;
+    if (GetPlaylist() != GetIPodName() || bridge->IPodTrackCount(id) != 0)
+        return 0;
+    if (!known || disk.GetLength() <= 1 || !AFile::FileExists(&disk))
+        return 0;
+    AString music = bridge->GetIPodRootFolder();
+    music.AppendPathComponent("iPod_Control");
+    if (!IsFileInside(disk, music)) {
+        AString line("Kept a file outside the iPod's music folders: ");
+        line += disk;
+        progress->UpdateDivision(-1, nullptr, nullptr, &line, verboseLog);
+        return 0;
+    }
+    if (int err = ADir::Delete(&disk, fromList, keepFile); err != 0) {
+        AString line("Could not remove the file of a deleted song: ");
+        line += disk;
+        progress->UpdateDivision(-1, nullptr, nullptr, &line, verboseLog);
+        return err;
+    }
+    return 0;
+}
+
+int ADirPod::AddSongFromDisk(const AString* path)
+{
+    if (!path)
+        return kErrAddSong;
+    if (!flagsSet) {
+        // The first song sent to the iPod: now it may be marked as used by this program.
+        AString root = bridge->GetIPodRootFolder();
+        if (!root.IsEmpty())
+            IPodDB::SetIPodFlags(&root);
+        flagsSet = true;
+    }
+    lastAddedFile = AString();
+    const long long id = bridge->IPodAddSongFromDisk(*path, nullptr);
+    if (id < 0)
+        return kErrAddSong;
+    lastAddedFile = bridge->IPodTrackLocation(static_cast<std::uint32_t>(id));
+    if (!createLastPlaylist)
+        return 0;
+    // By its database ID: adding the file again would copy it onto the iPod a second time.
+    if (bridge->IPodAddSongToPlaylist(AString(kLastSync), static_cast<std::uint32_t>(id)) == 0)
+        return 0;
+    AString line("Error Adding to LastSync Playlist in iPod: ");
+    line += *path;
+    progress->UpdateDivision(-1, nullptr, nullptr, &line, verboseLog);
+    return kErrLastSyncPlaylist;
+}
+
+int ADirPod::GetImageCount(const AString* path, int* count)
+{
+    std::uint32_t id = 0;
+    if (count)
+        *count = 0;
+    if (!path || !count || !ParseKey(*path, &id, nullptr))
+        return -121797;
+    *count = bridge->GetIPodSongAlbumArtCount(id);
+    if (*count < 0) {
+        *count = 0;
+        return -121797;
+    }
+    return 0;
+}
+
+int ADirPod::GetImageInfo(const AString* path, int index, unsigned char** data, int* size)
+{
+    if (data)
+        *data = nullptr;
+    if (size)
+        *size = 0;
+    std::uint32_t id = 0;
+    if (!path || !data || !size || !ParseKey(*path, &id, nullptr))
+        return kErrFileNotFound;
+    std::vector<std::uint8_t> jpeg;
+    if (int err = bridge->GetIPodSongAlbumArt(id, index, &jpeg); err != 0)
+        return err;
+    unsigned char* bytes = new (std::nothrow) unsigned char[jpeg.size()];
+    if (!bytes)
+        return kErrOutOfMemory;
+    std::copy(jpeg.begin(), jpeg.end(), bytes);
+    *data = bytes;
+    *size = static_cast<int>(jpeg.size());
+    return 0;
+}
+
+int ADirPod::CopyProperties(ADir* other) { return ADirSong::CopyProperties(other); }
+
+int ADirPod::WriteState(AFile* f)
+{
+    if (int err = AStateStream::WriteU32(f, kStateMark); err != 0)
+        return err;
+    if (int err = ADirSong::WriteState(f); err != 0)
+        return err;
+    if (int err = diskList.WriteState(f); err != 0)
+        return err;
+    for (const AString* text : {&GetPlaylist(), &GetIPodName(), &GetIPodVolName()})
+        if (int err = text->WriteState(f); err != 0)
+            return err;
+    return 0;
+}
+
+int ADirPod::ReadState(AFile* f)
+{
+    if (int err = AStateStream::ReadMark(f, kStateMark); err != 0)
+        return err;
+    if (int err = ADirSong::ReadState(f); err != 0)
+        return err;
+    if (int err = diskList.ReadState(f); err != 0)
+        return err;
+    AString playlist, name, volume;
+    for (AString* text : {&playlist, &name, &volume})
+        if (int err = text->ReadState(f); err != 0)
+            return err;
+    bridge->SetPlaylistName(playlist);
+    bridge->SetIPodName(name);
+    bridge->SetIPodVolName(volume, false);
+    rootPath = bridge->GetIPodRootFolder();
+    return 0;
+}

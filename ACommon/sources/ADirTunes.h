@@ -1,0 +1,86 @@
+#pragma once
+// ADirTunes: one playlist of the music library (by default its library playlist, the whole library)
+// as a song source. Its songs come from the library by script (ASiTunes): each track is listed
+// under the virtual path its tags make, followed by "?" + its database ID + ":" + the index of its
+// file in the disk path list. Songs are added to the library through the bridge, after the file is
+// placed in the library's music folder the way the library arranges it (AddITunesReadyFile).
+//
+// The listing reads the database IDs before and after the property scripts and reads again when
+// another process changed the playlist in between: a song never gets another song's location. A
+// script that fails fails the listing (an empty list would read as every song deleted). Tracks
+// whose file is missing (music on a drive that is not mounted) are listed from their stored
+// location.
+
+#include "ACommon/bridge/ASiTunes.h"
+#include "ACommon/sources/ADirSong.h"
+
+#include <memory>
+#include <vector>
+
+class ADirTunes : public ADirSong {
+public:
+    static constexpr std::uint32_t kStateMark = 10001;
+    static constexpr const char* kRootMarker = "*ITunes_Root*";
+    static constexpr const char* kLastSync = "Last Sync";
+    // How often a listing reads again when the playlist changed while it was read.
+    static constexpr int kListingAttempts = 3;
+
+    explicit ADirTunes(AProgress* progress = &AProgress::Shared());
+    ~ADirTunes() override;
+
+    int GetType() const override;
+    int GetFileDiskPath(const AString* path, AString* diskPath, signed char fromList) override;
+    std::uint64_t GetFileModTime(const AString* path) override;
+    int Delete(const AString* path, signed char fromList, signed char keepFile) override;
+    int GetSongInfo(const AString* path, SongInfoStruct* info) override;
+    bool FileExists(const AString* path) override;
+    void SetPlaylist(const AString* name) override;
+    void DeleteAll() override;
+    int WriteState(AFile* f) override;
+    int ReadState(AFile* f) override;
+    int Initialize() override;
+    int CopyProperties(ADir* other) override;
+    AString GetRootDisplayName(signed char bare) override;
+    int PopulateFileList(CancelProc cancel) override;
+    void GetRealRootPath(AString* out) override;
+    int GetPlayListType() const override;
+    int GetImageInfo(const AString* path, int index, unsigned char** data, int* size) override;
+    int GetImageCount(const AString* path, int* count) override;
+
+    const AString& GetPlaylist() const { return bridge->GetPlaylistName(); }
+    // Places the music file `src` in the music folder, in Artist/Album (or the podcast, TV show and
+    // movie folders) under its track-numbered name, and sets `dest` to the file the library is to be
+    // given: the new copy, or an equal file found there. `copied` tells which. Never replaces a
+    // file: a name taken meanwhile gets the next number.
+    int AddITunesReadyFile(const AString* unused, const AString* src, AString* dest,
+                           const AString* fallbackName, signed char* copied, CancelProc cancel);
+    // Adds a file that lies in place to the library (and to "Last Sync" when that is kept).
+    int AddSongFromDisk(const AString* path);
+    ASiTunes& Bridge() { return *bridge; }
+    const AFileList& GetDiskList() const { return diskList; }
+
+    // The database ID and the index a virtual path ends with ("...?ID:index"); false when it has none.
+    static bool ParseKey(const AString& path, std::uint32_t* id, int* index);
+
+protected:
+    // True for a regular file (not a link) inside `folder`, both resolved.
+    static bool IsFileInside(const AString& file, const AString& folder);
+    // What the listing asks of its side of the library (the iPod source overrides them).
+    virtual int ListIDs(std::vector<std::uint32_t>* ids) { return bridge->ReadLibIDs(ids); }
+    virtual int ListProperty(const char* param, std::vector<platform::ScriptDescriptor>* items)
+    {
+        return bridge->ReadLibProperty(param, items);
+    }
+    // The disk path list's entry for a track's location (the location itself here).
+    virtual AString DiskEntry(const AString& location) { return location; }
+    // The "Reading ..." message of a listing.
+    virtual AString ListingMessage() { return AString("Reading Library... Playlist: ") + GetPlaylist(); }
+    // Lists the tracks of the playlist into the file list and the disk path list.
+    int ListTracks(CancelProc cancel);
+
+    std::unique_ptr<ASiTunes> bridge;
+    AFileList diskList;
+
+private:
+    int ReadTracks(std::vector<AString>* paths, CancelProc cancel);
+};

@@ -1,0 +1,279 @@
+// The library and an attached iPod as song sources (ADirTunes, ADirPod), reached through the bridge
+// and the library's own interpreter: listing, adding, deleting, and the faults a listing or a
+// deletion must not fall into.
+
+#include "LibraryFixture.h"
+
+#include "ACommon/base/AError.h"
+#include "ACommon/sources/ADirPod.h"
+#include "ACommon/sources/ADirTunes.h"
+#include "APlatform/ScriptRunner.h"
+#include "fixtures/IPodFixture.h"
+#include "fixtures/RecordingFrontend.h"
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+using fixtures::LibraryTest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs the bridge's scripts against the test's library; `before` sees each script first and may
+// refuse it (no reply) or change the library in between.
+class TestRunner : public platform::ScriptRunner {
+public:
+    explicit TestRunner(MusicLibrary& library) : library(library) {}
+    std::optional<platform::ScriptDescriptor> Run(std::string_view source, std::string* error) override
+    {
+        if (before && !before(std::string(source)))
+            return std::nullopt;
+        ScriptValue result;
+        std::string why;
+        if (library.RunScript(source, result, why) != 0) {
+            if (error)
+                *error = why;
+            return std::nullopt;
+        }
+        return std::move(result).ToDescriptor();
+    }
+    MusicLibrary& library;
+    std::function<bool(const std::string&)> before;
+};
+
+class LibrarySongSources : public LibraryTest {
+protected:
+    void SetUp() override
+    {
+        LibraryTest::SetUp();
+        runner = std::make_unique<TestRunner>(*library);
+        platform::SetScriptRunner(runner.get());
+        music = dir / "Library/iTunes Music";
+    }
+    void TearDown() override
+    {
+        platform::SetScriptRunner(nullptr);
+        LibraryTest::TearDown();
+    }
+    // The list of a source, keys cut off, sorted.
+    static std::vector<std::string> Listed(ADir& source)
+    {
+        std::vector<std::string> out;
+        for (int i = 0; i < source.Count(); ++i) {
+            const std::string path = source.GetFPath(i)->ToStdString();
+            out.push_back(path.substr(0, path.rfind('?')));
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    // The disk path of the listed song whose path begins with `song`.
+    static AString DiskOf(ADir& source, const std::string& song)
+    {
+        for (int i = 0; i < source.Count(); ++i) {
+            AString full = *source.GetRootPath() + *source.GetFPath(i);
+            if (source.GetFPath(i)->ToStdString().rfind(song, 0) == 0) {
+                AString disk;
+                source.GetFileDiskPath(&full, &disk, 1);
+                return disk;
+            }
+        }
+        return AString();
+    }
+    AString Full(ADir& source, const std::string& song)
+    {
+        for (int i = 0; i < source.Count(); ++i)
+            if (source.GetFPath(i)->ToStdString().rfind(song, 0) == 0)
+                return *source.GetRootPath() + *source.GetFPath(i);
+        return AString();
+    }
+
+    fixtures::RecordingFrontend frontend;
+    std::unique_ptr<TestRunner> runner;
+    std::string music;
+};
+
+} // namespace
+
+TEST_F(LibrarySongSources, TheLibraryIsListedByTagsAndMissingFilesStayListed)
+{
+    const std::string a = Song("Library/iTunes Music/A/B/01 One.mp3", Tags("One", "A", "B", 1));
+    const std::string b = Song("elsewhere/two.mp3", Tags("Two", "", "", 2));
+    Add(a);
+    Add(b);
+    MakePlaylist("12\" Mixes");
+    Add(a, "12\" Mixes");
+    fs::remove(b); // on a drive that is not mounted now
+
+    ADirTunes tunes;
+    EXPECT_EQ(tunes.GetPlaylist(), AString("Library"));
+    ASSERT_EQ(tunes.PopulateFileList(nullptr), 0);
+    ASSERT_EQ(tunes.Count(), 2);
+    EXPECT_EQ(Listed(tunes)[0], "/*/0/*/Two/mp3")
+        << "untagged, its file missing: listed by its stored location";
+    EXPECT_EQ(Listed(tunes)[1], "/*/A/B/One/mp3");
+    EXPECT_EQ(DiskOf(tunes, "/*/A").ToStdString(), a);
+    AString real;
+    tunes.GetRealRootPath(&real);
+    EXPECT_EQ(real.ToStdString(), music);
+
+    tunes.DeleteAll();
+    AString mixes("12\" Mixes");
+    tunes.SetPlaylist(&mixes);
+    ASSERT_EQ(tunes.PopulateFileList(nullptr), 0);
+    EXPECT_EQ(Listed(tunes), std::vector<std::string>{"/*/A/B/One/mp3"});
+    EXPECT_EQ(tunes.GetRootDisplayName(0), AString("Library:12\" Mixes"));
+}
+
+TEST_F(LibrarySongSources, AListingFailsOnAFailedScriptAndRereadsALibraryThatChanged)
+{
+    for (int i = 0; i < 3; ++i)
+        Add(Song("s" + std::to_string(i) + ".mp3", Tags("S" + std::to_string(i), "A", "B", i)));
+    ADirTunes tunes;
+    runner->before = [](const std::string& script) {
+        return script.find(" location of") == std::string::npos;
+    };
+    EXPECT_EQ(tunes.PopulateFileList(nullptr), kErrITunesRefused);
+    EXPECT_EQ(tunes.Count(), 0);
+
+    // Another process adds a song while the properties are read: the IDs differ, the listing reads
+    // again, and every song keeps its own file.
+    const std::string late = Song("late.mp3", Tags("Late", "Z", "B", 9));
+    bool added = false;
+    runner->before = [&](const std::string& script) {
+        if (!added && script.find(" name of") != std::string::npos) {
+            added = true;
+            ScriptValue ignored;
+            std::string why;
+            library->RunScript(fixtures::bridge::AddFromDisk(late, "Library"), ignored, why);
+        }
+        return true;
+    };
+    tunes.DeleteAll();
+    ASSERT_EQ(tunes.PopulateFileList(nullptr), 0);
+    ASSERT_EQ(tunes.Count(), 4);
+    EXPECT_EQ(DiskOf(tunes, "/*/Z/B/Late").ToStdString(), late);
+    EXPECT_EQ(DiskOf(tunes, "/*/A/B/S2").ToStdString(), dir / "s2.mp3");
+}
+
+TEST_F(LibrarySongSources, DeletingRemovesAFileOnlyFromTheLibraryPlaylistAndInsideTheMusicFolder)
+{
+    const std::string inside = Song("Library/iTunes Music/A/B/In.mp3", Tags("In", "A", "B", 1));
+    const std::string outside = Song("outside/Out.mp3", Tags("Out", "A", "B", 2));
+    const std::string listed = Song("Library/iTunes Music/A/B/Pl.mp3", Tags("Pl", "A", "B", 3));
+    Add(inside);
+    Add(outside);
+    MakePlaylist("Mix");
+    Add(listed, "Mix");
+    ADirTunes tunes;
+    tunes.SetMoveInsteadOfDelete(0);
+
+    AString mix("Mix");
+    tunes.SetPlaylist(&mix);
+    ASSERT_EQ(tunes.PopulateFileList(nullptr), 0);
+    AString path = Full(tunes, "/*/A/B/Pl");
+    EXPECT_EQ(tunes.Delete(&path, 1, 0), 0);
+    EXPECT_TRUE(fs::exists(listed)) << "taken out of a playlist, the song stays in the library";
+
+    AString library("Library");
+    tunes.SetPlaylist(&library);
+    tunes.DeleteAll();
+    ASSERT_EQ(tunes.PopulateFileList(nullptr), 0);
+    ASSERT_EQ(tunes.Count(), 3);
+    path = Full(tunes, "/*/A/B/Out");
+    EXPECT_EQ(tunes.Delete(&path, 1, 0), 0);
+    EXPECT_TRUE(fs::exists(outside)) << "a file outside the music folder is never deleted";
+    path = Full(tunes, "/*/A/B/In");
+    EXPECT_EQ(tunes.Delete(&path, 1, 0), 0);
+    EXPECT_FALSE(fs::exists(inside));
+
+    // A delete the library refuses leaves the file.
+    path = Full(tunes, "/*/A/B/Pl");
+    runner->before = [](const std::string& script) { return script.find(" delete") == std::string::npos; };
+    EXPECT_NE(tunes.Delete(&path, 1, 0), 0);
+    EXPECT_TRUE(fs::exists(listed));
+}
+
+TEST_F(LibrarySongSources, PlacingAFileStaysInTheMusicFolderAndNeverReplaces)
+{
+    ADirTunes tunes;
+    struct Case {
+        const char* artist;
+        const char* album;
+        const char* folder;
+    };
+    int seed = 0;
+    for (auto [artist, album, folder] : {Case{" .. ", "a/b", "__/a_b"}, Case{"..", ".", "__/_"},
+                                         Case{"", "", "Unknown Artist/Unknown Album"}}) {
+        ++seed;
+        const std::string src = Song("in/" + std::to_string(seed) + ".mp3", Tags("T", artist, album, seed));
+        AString source = AString::FromUTF8(src), dest;
+        signed char copied = 0;
+        ASSERT_EQ(tunes.AddITunesReadyFile(nullptr, &source, &dest, nullptr, &copied, nullptr), 0) << artist;
+        EXPECT_EQ(dest.ToStdString(), music + "/" + folder + "/T.mp3");
+        EXPECT_EQ(copied, 1);
+    }
+
+    // The same file again copies nothing; another song of that name gets the next number, and an
+    // existing file is never written over.
+    const std::string one = Song("in/x.mp3", Tags("Song", "A", "B", 40));
+    const std::string two = Song("in/y.mp3", Tags("Song", "A", "B", 41));
+    AString dest;
+    signed char copied = 0;
+    AString source = AString::FromUTF8(one);
+    ASSERT_EQ(tunes.AddITunesReadyFile(nullptr, &source, &dest, nullptr, &copied, nullptr), 0);
+    ASSERT_EQ(tunes.AddITunesReadyFile(nullptr, &source, &dest, nullptr, &copied, nullptr), 0);
+    EXPECT_EQ(copied, 0);
+    fs::copy_file(two, music + "/A/B/Song 1.mp3");
+    fixtures::SongSpec longer = Tags("Song", "A", "B", 42);
+    longer.seconds = 3;
+    const std::string three = Song("in/z.mp3", longer);
+    source = AString::FromUTF8(three);
+    ASSERT_EQ(tunes.AddITunesReadyFile(nullptr, &source, &dest, nullptr, &copied, nullptr), 0);
+    EXPECT_EQ(dest.ToStdString(), music + "/A/B/Song 2.mp3");
+    EXPECT_EQ(fs::file_size(music + "/A/B/Song 1.mp3"), fs::file_size(two));
+
+    // A music folder whose parent is missing (a drive not mounted) is not made.
+    fs::remove_all(music);
+    fs::rename(dir / "Library", dir / "Moved");
+    ADirTunes unmounted;
+    EXPECT_NE(unmounted.AddITunesReadyFile(nullptr, &source, &dest, nullptr, &copied, nullptr), 0);
+    EXPECT_FALSE(fs::exists(dir / "Library"));
+}
+
+TEST_F(LibrarySongSources, AnAttachedIPodIsListedAddedToAndDeletedFrom)
+{
+    const std::string root = fixtures::MakeIPod(volumes, "POD", {.name = "Pod"});
+    std::string error;
+    ASSERT_EQ(library->AttachIPod("POD", error), 0) << error;
+    const std::string prefs = root + "/iPod_Control/iTunes/iTunesPrefs";
+    auto prefsBytes = [&] {
+        std::ifstream in(prefs, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string before = prefsBytes();
+    ADirPod pod;
+    EXPECT_EQ(pod.GetIPodVolName(), AString("POD"));
+    EXPECT_EQ(pod.GetPlaylist(), AString("Pod"));
+    EXPECT_EQ(prefsBytes(), before) << "choosing an iPod writes nothing to it";
+    ASSERT_EQ(pod.Initialize(), 0);
+
+    const std::string song = Song("s.mp3", Tags("One", "A", "B", 1));
+    AString path = AString::FromUTF8(song);
+    ASSERT_EQ(pod.AddSongFromDisk(&path), 0);
+    EXPECT_NE(prefsBytes(), before) << "sending a song marks the iPod";
+    EXPECT_EQ(pod.GetLastAddedFile().ToStdString().rfind(root + "/iPod_Control/Music/", 0), 0u);
+    ASSERT_EQ(pod.PopulateFileList(nullptr), 0);
+    ASSERT_EQ(Listed(pod), std::vector<std::string>{"/*/A/B/One/mp3"});
+    const AString file = DiskOf(pod, "/*/A");
+    EXPECT_EQ(file, pod.GetLastAddedFile());
+    // "Last Sync" holds the song once, and the iPod holds one file.
+    EXPECT_EQ(Must(fixtures::bridge::IPodSongCount("Last Sync", "Pod")).Int32Value(), 1);
+    EXPECT_EQ(Must(fixtures::bridge::IPodSongCount("Pod", "Pod")).Int32Value(), 1);
+
+    pod.SetMoveInsteadOfDelete(0);
+    AString full = Full(pod, "/*/A");
+    ASSERT_EQ(pod.Delete(&full, 1, 0), 0);
+    EXPECT_FALSE(fs::exists(file.ToStdString()));
+    EXPECT_EQ(Must(fixtures::bridge::IPodSongCount("Pod", "Pod")).Int32Value(), 0);
+}
