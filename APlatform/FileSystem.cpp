@@ -35,6 +35,45 @@ bool VolumeFreeSpace(const std::string& path, std::uint64_t& freeBytes)
     return true;
 }
 
+namespace {
+
+#ifdef __linux__
+constexpr long kExfatMagic = 0x2011BAB0;
+constexpr long kHfsPlusMagic = 0x482B;
+
+long VolumeType(const std::string& path)
+{
+    struct statfs volume {};
+    if (statfs(path.c_str(), &volume) != 0)
+        return 0;
+    return static_cast<long>(volume.f_type);
+}
+#endif
+
+} // namespace
+
+bool NamesIgnoreCase(const std::string& path)
+{
+#ifdef __linux__
+    const long type = VolumeType(path);
+    return type == MSDOS_SUPER_MAGIC || type == kExfatMagic || type == kHfsPlusMagic;
+#else
+    (void)path;
+    return true; // macOS volumes ignore case unless formatted otherwise
+#endif
+}
+
+bool HasCoarseDates(const std::string& path)
+{
+#ifdef __linux__
+    const long type = VolumeType(path);
+    return type == MSDOS_SUPER_MAGIC || type == kExfatMagic;
+#else
+    (void)path;
+    return false;
+#endif
+}
+
 int SetHidden(const std::string& path, bool hidden)
 {
 #ifdef __linux__

@@ -102,6 +102,12 @@ void AFileList::Sort(signed char ascending)
                   [](const AFileInfo& a, const AFileInfo& b) { return b.path->CompareNoCase(*a.path) < 0; });
 }
 
+void AFileList::SortExact()
+{
+    std::sort(infos.begin(), infos.end(),
+              [](const AFileInfo& a, const AFileInfo& b) { return a.path->Units() < b.path->Units(); });
+}
+
 int AFileList::CompareAscending(const void* a, const void* b)
 {
     const auto* x = static_cast<const AFileInfo*>(a);

@@ -39,6 +39,9 @@ public:
     void DeleteAll();
     int Count() const { return static_cast<int>(infos.size()); }
     void Sort(signed char ascending);
+    // Sorts A to Z by the exact names (UTF-16 code units): names that differ in case or Unicode
+    // form are different names, as on most Linux file systems.
+    void SortExact();
 
     static int CompareAscending(const void* a, const void* b);
     static int CompareDescending(const void* a, const void* b);

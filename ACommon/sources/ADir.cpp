@@ -254,6 +254,14 @@ void ADir::Sort(signed char ascending)
 {
     // A list read in order (a folder listing is, almost always) needs one look, not a sort.
     const int count = fileList.Count();
+    if (exactNames && ascending) {
+        for (int i = 1; i < count; ++i)
+            if (fileList.Get(i)->Units() < fileList.Get(i - 1)->Units()) {
+                fileList.SortExact();
+                return;
+            }
+        return;
+    }
     for (int i = 1; i < count; ++i) {
         const int order = fileList.Get(i - 1)->CompareNoCase(*fileList.Get(i));
         if (ascending ? order > 0 : order < 0) {

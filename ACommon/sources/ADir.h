@@ -97,6 +97,9 @@ public:
     // Whether a listing says what it left out (a second listing of the same folder in one run need
     // not).
     void SetReportSkipped(bool value) { reportSkipped = value; }
+    // Whether Sort orders by exact names (for a sync between two volumes that tell case and Unicode
+    // forms apart) rather than ignoring case.
+    void SetExactNames(bool value) { exactNames = value; }
     // Removes the temporary files of stopped runs that the last listing found (and left out);
     // the number removed.
     int RemoveStaleTemporaries();
@@ -165,6 +168,7 @@ protected:
     signed char verboseLog = 0;
     AProgress* progress = nullptr;
     bool reportSkipped = true;
+    bool exactNames = false;
     std::vector<std::string> staleTemporaries; // found by the last listing
 
 private:

@@ -2,6 +2,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AStateStream.h"
+#include "APlatform/FileSystem.h"
 
 #include <algorithm>
 #include <array>
@@ -248,7 +249,26 @@ signed char ASync::FilterCheck(const AString* path)
     return 1;
 }
 
-int ASync::SyncCompare(const AString& a, const AString& b) { return Sign(a.CompareNoCase(b)); }
+int ASync::SyncCompare(const AString& a, const AString& b)
+{
+    if (exactNames)
+        return Sign(a.Units().compare(b.Units()));
+    return Sign(a.CompareNoCase(b));
+}
+
+void ASync::DecideNameAndDateRules()
+{
+    exactNames = false;
+    coarseDates = true;
+    if (GetType() != kFileSync)
+        return;
+    const std::string left = dir1->GetRootPath()->ToStdString(), right = dir2->GetRootPath()->ToStdString();
+    // Names are told apart exactly unless one side would take two of them for one.
+    exactNames = !platform::NamesIgnoreCase(left) && !platform::NamesIgnoreCase(right);
+    coarseDates = platform::HasCoarseDates(left) || platform::HasCoarseDates(right);
+    for (ADir* dir : {dir1.get(), dir2.get(), savedDir1.get(), savedDir2.get()})
+        dir->SetExactNames(exactNames);
+}
 
 signed char ASync::FilesEqual(const AString* a, const AString* b) { return AFile::FilesEqual(a, b) ? 1 : 0; }
 
@@ -256,12 +276,22 @@ signed char ASync::FastFilesEqual(const AString* a, const AString* b)
 {
     const ADir::ListedFile* x = HintFor(a);
     const ADir::ListedFile* y = HintFor(b);
+    // Dates count as equal within the tolerance only where a volume keeps coarse dates (FAT,
+    // exFAT); elsewhere to the second they are stored with.
+    auto sameDates = [this](std::uint64_t p, std::uint64_t q) {
+        return p == q ||
+               (coarseDates && AFile::DatesEssentiallyEqual(static_cast<double>(p), static_cast<double>(q)));
+    };
     if (x && y)
-        return x->size == y->size && AFile::DatesEssentiallyEqual(static_cast<double>(x->modTime),
-                                                                  static_cast<double>(y->modTime))
-                   ? 1
-                   : 0;
-    return AFile::FastFilesEqual(a, b) ? 1 : 0;
+        return x->size == y->size && sameDates(x->modTime, y->modTime) ? 1 : 0;
+    if (coarseDates)
+        return AFile::FastFilesEqual(a, b) ? 1 : 0;
+    if (!AFile::FileExists(a) || !AFile::FileExists(b) || AFile::DirExists(a) || AFile::DirExists(b))
+        return 0;
+    return AFile::GetFileSize(a) == AFile::GetFileSize(b) &&
+                   sameDates(AFile::FileModTime(a), AFile::FileModTime(b))
+               ? 1
+               : 0;
 }
 
 signed char ASync::FileExists(const AString* path)
@@ -787,6 +817,7 @@ int ASync::XCopy(ADir* src, ADir* dst, CancelProc cancel)
         return kErrBusy;
     savedDir1->DeleteAll();
     savedDir2->DeleteAll();
+    DecideNameAndDateRules();
 
     const int srcCount = src->Count();
     const int dstCount = dst->Count();
@@ -863,6 +894,7 @@ int ASync::TwoWaySync(CancelProc cancel)
         savedDir2->DeleteAll();
     }
     sameDateDifferences = 0;
+    DecideNameAndDateRules();
     // Plain folders are synchronized by what changed since the last run, told by the dates and
     // sizes the saved lists keep: a change beats a deletion, and the side that changed wins.
     const bool byChanges = destDeletes && GetType() == kFileSync;
@@ -1104,7 +1136,7 @@ int ASync::DoSync(CancelProc cancel)
             dir1->RemoveStaleTemporaries();
             dir2->RemoveStaleTemporaries();
         }
-        if (autoAction == kTwoWay && !planOnly && err == 0)
+        if (autoAction == kTwoWay && !planOnly && err == 0 && typeConflicts == 0)
             RepopulateLists(nullptr);
         if (err == 0 && typeConflicts > 0 && !planOnly) {
             tally.CountError();
@@ -1152,7 +1184,9 @@ int ASync::DoSync(CancelProc cancel)
     // Only a run that did all it planned replaces the saved lists: after a cancel or a failure the
     // lists of the last complete run still tell every change made since then, and the next run
     // finds what this one did equal on both sides.
-    if (autoAction == kTwoWay && err == 0) {
+    // Entries that wait for the user to settle a folder against a file were not synced: the lists
+    // are kept until they are, or the waiting entries would read as synced.
+    if (autoAction == kTwoWay && err == 0 && typeConflicts == 0) {
         text = "Performing sync finalization...";
         progress->StartDivision(0.1, &text, 0, 1);
         RepopulateLists(nullptr);

@@ -290,6 +290,9 @@ protected:
     void PlanChangedPair(const AString& left, const AString& right, bool leftChanged, bool rightChanged);
     // Counts and logs a pair that differs but has one date (left as it is).
     void NoteSameDateDifference(const AString& left);
+    // Asks the volumes of two plain folders how they compare names and dates, and sorts the lists
+    // accordingly from here on.
+    void DecideNameAndDateRules();
     // Logs that `changed` is copied back to `deletedOn`, where it was deleted, since it changed.
     void KeepChangeOverDeletion(const AString& changed, ADir* deletedOn);
     // Whether `path` lies below its side's root with no link and no ".." among the folders between
@@ -327,7 +330,10 @@ protected:
     SyncTally tally;
     bool planOnly = false;
     int sameDateDifferences = 0;
-    int typeConflicts = 0;         // entries that are a folder on one side and a file on the other
+    int typeConflicts = 0; // entries that are a folder on one side and a file on the other
+    // How the two plain folders' volumes compare names and dates, decided before each plan.
+    bool exactNames = false;
+    bool coarseDates = true;
     bool keepNextReplaced = false; // set while a conflict's replacement is performed
 
 private:
