@@ -710,3 +710,32 @@ TEST(ASyncRun, AFolderAgainstAFileIsAConflictEveryRunUntilSettled)
     EXPECT_EQ(pair.Run(kSynchronize), 0);
     EXPECT_EQ(ListFiles(pair.L()), (Files{"a/inside.txt", "b.txt"}));
 }
+
+TEST(ASyncRun, NamesDifferingInCaseOrFormAreTwoFilesAndDatesAreExactOffFat)
+{
+    Answering frontend("Yes to All");
+    Pair pair;
+    Put(pair.L("Readme"), "upper first");
+    Put(pair.L("README"), "all upper");
+    Put(pair.L("caf\xC3\xA9.txt"), "composed");
+    Put(pair.R("cafe\xCC\x81.txt"), "decomposed");
+    Put(pair.L("near.txt"), "v1", kBase);
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    const Tree both = {{"README", "all upper"},
+                       {"Readme", "upper first"},
+                       {"caf\xC3\xA9.txt", "composed"},
+                       {"cafe\xCC\x81.txt", "decomposed"},
+                       {"near.txt", "v1"}};
+    EXPECT_EQ(Contents(pair.L()), both);
+    EXPECT_EQ(Contents(pair.R()), both);
+    // A same-size edit 30 seconds or an hour later is an edit, not a date shifted by a FAT volume.
+    Put(pair.L("near.txt"), "v2", kBase + 30);
+    Put(pair.R("Readme"), "UPPER FIRST", kBase + 3600);
+    frontend.Clear();
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_EQ(ReadText(pair.R("near.txt")), "v2");
+    EXPECT_EQ(ReadText(pair.L("Readme")), "UPPER FIRST");
+    frontend.Clear();
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_TRUE(Has(frontend.Log(), "Nothing to Sync!"));
+}
