@@ -1,9 +1,14 @@
 // `pelorin demo DIR`: makes, for trying Pelorin out, a demonstration volumes root holding an iPod
-// with an empty database, and a folder of generated songs to sync onto it.
+// with an empty database, a folder of generated songs, and a music library that holds those songs
+// and has the iPod attached, so that the library can be synced with the iPod.
 
 #include "cli/Commands.h"
 #include "cli/DemoFiles.h"
+#include "musiclib/FolderImport.h"
+#include "musiclib/MusicLibrary.h"
 #include "samples/IPodTree.h"
+
+#include <cstdlib>
 
 #include <cstdio>
 #include <exception>
@@ -23,6 +28,28 @@ struct DemoOptions {
     std::string name = "Demo iPod";
 };
 
+// The demonstration's library: the songs added where they lie, the iPod attached.
+bool MakeLibrary(const std::string& folder, const std::string& songs, const std::string& volumes,
+                 std::string& problem)
+{
+    std::unique_ptr<MusicLibrary> library;
+    if (MusicLibrary::Open(folder, true, library, problem) != 0)
+        return false;
+    FolderImport::Summary summary;
+    if (FolderImport::Run(*library, songs, std::string(), nullptr, nullptr, summary, problem) != 0)
+        return false;
+    // The iPod is found under the demonstration's volumes folder, for this process only.
+    const char* was = std::getenv("PELORIN_VOLUMES");
+    const std::string previous = was ? was : "";
+    setenv("PELORIN_VOLUMES", volumes.c_str(), 1);
+    const int err = library->AttachIPod(kVolume, problem);
+    if (was)
+        setenv("PELORIN_VOLUMES", previous.c_str(), 1);
+    else
+        unsetenv("PELORIN_VOLUMES");
+    return err == 0;
+}
+
 int RunDemo(const DemoOptions& options)
 {
     std::error_code error;
@@ -35,7 +62,8 @@ int RunDemo(const DemoOptions& options)
     const std::string volumes = (folder / "Volumes").string();
     const std::string ipod = volumes + "/" + kVolume;
     const std::string songs = (folder / "Songs").string();
-    for (const std::string& made : {ipod, songs}) {
+    const std::string libraryFolder = (folder / "Library").string();
+    for (const std::string& made : {ipod, songs, libraryFolder}) {
         if (std::filesystem::exists(made, error)) {
             std::fprintf(stderr, "pelorin demo: %s exists already; remove it or choose another folder\n",
                          made.c_str());
@@ -52,16 +80,20 @@ int RunDemo(const DemoOptions& options)
     } catch (const std::exception& failure) {
         problem = failure.what();
     }
-    if (!problem.empty() || !demo::WriteSongs(songs, problem)) {
+    if (!problem.empty() || !demo::WriteSongs(songs, problem) ||
+        !MakeLibrary(libraryFolder, songs, volumes, problem)) {
         std::fprintf(stderr, "pelorin demo: %s\n", problem.c_str());
         return kExitError;
     }
     std::cout << "Made a demonstration iPod \"" << options.name << "\" (model " << kModel << ", empty) at\n  "
-              << ipod << "\nand " << demo::Catalogue().size() << " songs (MP3 and M4A) in\n  " << songs
+              << ipod << "\n"
+              << demo::Catalogue().size() << " songs (MP3 and M4A) in\n  " << songs
+              << "\nand a music library holding them, with the iPod attached, in\n  " << libraryFolder
               << "\nTry:\n"
               << "  export PELORIN_VOLUMES=" << volumes << "\n"
+              << "  export PELORIN_LIBRARY=" << libraryFolder << "\n"
               << "  pelorin ipods\n"
-              << "  pelorin sync --from " << songs << " --type copy-to-ipod --review\n";
+              << "  pelorin sync --type copy-to-ipod --review\n";
     return kExitOk;
 }
 
@@ -70,13 +102,16 @@ int RunDemo(const DemoOptions& options)
 void AddDemoCommand(CLI::App& app, int& exitStatus)
 {
     CLI::App* command = app.add_subcommand(
-        "demo", "Make a demonstration iPod and a folder of songs in DIR, for trying Pelorin out");
+        "demo",
+        "Make a demonstration iPod, a folder of songs and a music library in DIR, for trying Pelorin out");
     command->footer(
         "DIR/Volumes/" + std::string(kVolume) +
         " is an iPod's folder tree (SysInfo, iTunesPrefs with automatic update off, an empty "
         "database, the music folders); DIR/Songs holds a few dozen small tagged songs (MP3 and M4A, "
-        "silent) by several artists. Point PELORIN_VOLUMES at DIR/Volumes and sync DIR/Songs onto "
-        "the iPod with `pelorin sync`. Nothing outside DIR is touched.");
+        "silent) by several artists; DIR/Library is a music library holding those songs (where they lie) "
+        "with the iPod attached to it. Point PELORIN_VOLUMES at DIR/Volumes and PELORIN_LIBRARY at "
+        "DIR/Library, and sync the library with the iPod with `pelorin sync` (or DIR/Songs with "
+        "`pelorin sync --from`). Nothing outside DIR is touched.");
     auto options = std::make_shared<DemoOptions>();
     command->add_option("DIR", options->folder, "The folder to make the demonstration in")->required();
     command->add_option("--ipod-name", options->name, "The demonstration iPod's name (default: Demo iPod)");

@@ -87,7 +87,7 @@ int RunSync(const SyncOptions& options)
     const std::string libraryFolder = platform::LibraryFolder();
     if (withLibrary && !MusicLibrary::Exists(libraryFolder)) {
         run.Complain("there is no music library in " + libraryFolder +
-                     " (`pelorin library create` makes one, `pelorin demo` a demonstration one; "
+                     " (`pelorin library init` makes one, `pelorin demo` a demonstration one; "
                      "--from FOLDER syncs a folder of songs instead)");
         return kExitError;
     }
@@ -127,7 +127,7 @@ int RunSync(const SyncOptions& options)
         }
     }
     if (!options.ipodPlaylist.empty() && access != SyncSession::IPodAccess::kThroughLibrary) {
-        run.Complain("--ipod-playlist needs an iPod attached to the library (`pelorin library attach " +
+        run.Complain("--ipod-playlist needs an iPod attached to the library (`pelorin library attach-ipod " +
                      pod->volume.ToStdString() + "`); this run would sync the whole iPod");
         return kExitUsage;
     }
@@ -172,7 +172,8 @@ void AddSyncCommand(CLI::App& app, int& exitStatus)
         "Songs are matched by their tags (genre, artist, album, title, file type), not by their file names. "
         "The left side is the music library ($PELORIN_LIBRARY, else ~/Music/iTunes), or one of its playlists "
         "with --playlist; --from FOLDER syncs a folder of songs instead. An iPod attached to the library "
-        "(`pelorin library attach`) is reached through it, and --ipod-playlist picks one of its playlists; "
+        "(`pelorin library attach-ipod`) is reached through it, and --ipod-playlist picks one of its "
+        "playlists; "
         "any other iPod is read and written through its own database. Songs copied into the library are "
         "placed in its music folder as Artist/Album/07 Title.mp3. Songs copied onto the iPod go into its "
         "music folders and its database (written when the run ends); songs removed from the iPod are moved "

@@ -317,6 +317,10 @@ int IPodSource::Flush()
     if (stat(path.CStr(), &info) == 0)
         loaded = Stamp{info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec, info.st_ino};
     unsavedChanges = 0;
+    // The stored database accounts for every file this source named in the journal.
+    if (journal.Entries().size() > journalInherited)
+        journal.Set(std::vector<IPodJournal::Entry>(journal.Entries().begin(),
+                                                    journal.Entries().begin() + journalInherited));
     if (!inScript)
         lock.Release();
     return 0;
@@ -824,9 +828,32 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
     if (int err = Change(); err != 0)
         return err;
     AString destination;
-    if (int err = IPodMusicFolder::CopyIn(root, file, song, nullptr, nullptr, destination); err != 0)
+    if (int err = IPodMusicFolder::ChooseDestination(root, file, song, destination); err != 0)
         return Fail(err, "cannot copy " + location + " onto the iPod" + AError::Message(err));
     song.filePath = destination.Mid(root.GetLength() - 1, destination.GetLength());
+    // Named in the iPod's journal before it is copied: a process that stops between the copy and
+    // the next store leaves a file the next run takes in as the song it is, never an orphan.
+    IPodJournal::Entry entry;
+    entry.location = song.filePath;
+    entry.size = AFile::GetFileSize(&file);
+    entry.genre = song.genre;
+    entry.artist = song.artist;
+    entry.album = song.album;
+    entry.name = song.modifiedName.IsEmpty() ? song.name : song.modifiedName;
+    if (!journalRead) {
+        // Entries an interrupted run of another writer left stay for that writer to take in.
+        journal.Read(root);
+        journalInherited = journal.Entries().size();
+        journalRead = true;
+    }
+    if (int err = journal.Add(entry); err != 0)
+        return Fail(err, "cannot write the iPod's journal" + std::string(AError::Message(err)));
+    if (int err = AFile::CopyWithProgress(&file, &destination, nullptr, nullptr); err != 0) {
+        if (AFile::GetPathType(&destination) == AFile::kPathFile)
+            AFile::Delete(&destination);
+        journal.ForgetLast();
+        return Fail(err, "cannot copy " + location + " onto the iPod" + AError::Message(err));
+    }
     MHIT* added = nullptr;
     if (int err = database->AddSong(song, &added, 1); err != 0 || !added) {
         AFile::Delete(&destination);

@@ -12,11 +12,14 @@
 // changes, and when the object goes. From its first change until that write the source holds the
 // iPod's advisory lock, so no other writer can slip in between; a database changed on disk since
 // it was read is read again before anything is changed. No operation deletes a file of the iPod,
-// except a file this source copied for a change that is then undone.
+// except a file this source copied for a change that is then undone. Each file is named in the
+// iPod's journal (IPodJournal) before it is copied, and the journal is emptied by the store that
+// lists it, so a process killed in between leaves nothing the iPod's next run cannot account for.
 
 #include "musiclib/MusicSource.h"
 
 #include "ACommon/base/AString.h"
+#include "ACommon/itunesdb/IPodJournal.h"
 #include "ACommon/itunesdb/IPodLock.h"
 
 #include <cstdint>
@@ -103,6 +106,9 @@ private:
     AString root;
     std::unique_ptr<IPodDB> database;
     IPodLock lock;
+    IPodJournal journal; // the files copied onto the iPod since the database was last stored
+    bool journalRead = false;
+    std::size_t journalInherited = 0; // entries another writer's interrupted run left
     struct Stamp {
         std::int64_t size = -1, seconds = 0, nanoseconds = 0;
         std::uint64_t inode = 0;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job, end to end: installs what the build needs, builds the `pelorin` program, makes a
-# demonstration with `pelorin demo` (a volumes folder holding an iPod with an empty database, and a
-# folder of generated songs), copies the songs onto the iPod with `pelorin sync`, and shows the iPod
-# with `pelorin ipods`; a second sync then finds nothing left to do. Each sync ends with the line
+# demonstration with `pelorin demo` (a volumes folder holding an iPod with an empty database, a
+# folder of generated songs, and a music library holding them with the iPod attached), syncs the
+# library with the iPod with `pelorin sync`, and shows the iPod with `pelorin ipods`; a second sync
+# then finds nothing left to do. Each sync ends with the line
 # that says what it did ("Copied 39 songs (2.2 MB) to Demo iPod; removed 0; 0 errors."), and so
 # does this script.
 # Safe to run again: the demonstration is made afresh each time. Needs no terminal: every question
@@ -32,9 +33,10 @@ echo
 echo "\$ pelorin demo $demo"
 build/pelorin demo "$demo"
 
-# The demonstration's volumes folder stands for /media/$USER, and its data folder for
-# ~/.local/share, where the iPod's state file is kept.
+# The demonstration's volumes folder stands for /media/$USER, its library for ~/Music/iTunes, and
+# its data folder for ~/.local/share, where the iPod's state file is kept.
 export PELORIN_VOLUMES="$demo/Volumes"
+export PELORIN_LIBRARY="$demo/Library"
 export XDG_DATA_HOME="$demo/data"
 
 echo
@@ -43,14 +45,14 @@ build/pelorin ipods
 
 run_sync() {
     echo
-    echo "\$ pelorin sync --from $demo/Songs --type copy-to-ipod --yes"
+    echo "\$ pelorin sync --type copy-to-ipod --yes"
     # The run's progress lines are left out here; the log has every step.
-    if ! build/pelorin sync --from "$demo/Songs" --type copy-to-ipod --yes --log "$demo/sync.log" >"$demo/sync.out"; then
+    if ! build/pelorin sync --type copy-to-ipod --yes --log "$demo/sync.log" >"$demo/sync.out"; then
         cat "$demo/sync.out"
         echo "The sync failed; see $demo/sync.log." >&2
         exit 1
     fi
-    grep -v -e '^Action ' -e '^Loading iPod Song Data' "$demo/sync.out" || true
+    grep -v -e '^Action ' -e '^Loading iPod Song Data' -e '^Reading ' "$demo/sync.out" || true
 }
 run_sync
 

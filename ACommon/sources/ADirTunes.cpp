@@ -369,6 +369,11 @@ int ADirTunes::ListTracks(CancelProc cancel)
     progress->EndDivision(nullptr, 0, 0);
     if (err != 0) {
         diskList.DeleteAll();
+        if (err == kErrITunesRefused) {
+            const AString line = AString("The library did not list the playlist \"") + GetPlaylist() +
+                                 "\": it has no such playlist, or its script failed.";
+            progress->UpdateDivision(-1, nullptr, nullptr, &line, 0);
+        }
         return err;
     }
     for (AString& vpath : vpaths)

@@ -1501,7 +1501,8 @@ int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char ove
                 return false;
             }
         };
-        if (AFile::DestNewer(src, dst)) {
+        // Judged on the sides' own dates: a song side's paths name no file of their own.
+        if (FileModTime(dst) > FileModTime(src)) {
             if (replaceNewerAnswer == kAnswerNoToAll)
                 return false;
             return replaceNewerAnswer == kAnswerYesToAll || ask("Replace newer file?", replaceNewerAnswer);

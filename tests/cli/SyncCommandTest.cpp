@@ -200,3 +200,42 @@ TEST(SyncCommand, FailuresNameTheFileAndTheReason)
         << result.err;
     EXPECT_EQ(ReadFile(database), bytes);
 }
+
+TEST(SyncCommand, TheLibraryIsTheLeftSideAndItsOptionsAreChecked)
+{
+    Demo demo;
+    ASSERT_EQ(demo.made.exitStatus, 0) << demo.made.err;
+    std::vector<std::string> env = demo.Env();
+    env.push_back("PELORIN_LIBRARY=" + demo.tmp / "Nowhere");
+    fixtures::CommandResult none = RunPelorin({"sync", "--type", "copy-to-ipod", "--yes"}, "", env);
+    EXPECT_EQ(none.exitStatus, 1);
+    EXPECT_TRUE(Has(none.err, "there is no music library in")) << none.err;
+    EXPECT_FALSE(Exists(demo.tmp / "Nowhere"));
+
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    for (const Case& c : {
+             Case{{"--from", demo.Songs(), "--playlist", "Mix", "--type", "copy-to-ipod"},
+                  "--playlist names"},
+             Case{{"--from", demo.Songs(), "--type", "make-library-equal"}, "make-folder-equal"},
+             Case{{"--type", "make-folder-equal"}, "make-library-equal"},
+         }) {
+        fixtures::CommandResult run = demo.Sync(c.args);
+        EXPECT_EQ(run.exitStatus, 2) << c.says;
+        EXPECT_TRUE(Has(run.err, c.says)) << run.err;
+    }
+    // The demonstration library holds every song and serves its iPod: they go through it, into the
+    // iPod's state file for that way.
+    env = demo.Env();
+    env.push_back("PELORIN_LIBRARY=" + demo.tmp / "Library");
+    fixtures::CommandResult run = RunPelorin({"sync", "--type", "copy-to-ipod", "--yes"}, "", env);
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(demo.IPodTitles().size(), cli::demo::Catalogue().size());
+    EXPECT_TRUE(Exists(demo.tmp / "data/Veltrano/Ondrivel/Demo iPod.snc"));
+    fixtures::CommandResult missing =
+        RunPelorin({"sync", "--type", "copy-to-ipod", "--yes", "--playlist", "No Such"}, "", env);
+    EXPECT_EQ(missing.exitStatus, 1) << "a playlist the library lacks fails the listing";
+    EXPECT_EQ(demo.IPodTitles().size(), cli::demo::Catalogue().size());
+}

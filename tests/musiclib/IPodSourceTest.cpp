@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 using fixtures::LibraryTest;
@@ -295,4 +296,18 @@ TEST_F(IPodSourceTest, AnIPodThatIsNotMountedOrNotTheSameIsNotASource)
     // Another iPod on the same volume name is not the one attached.
     fixtures::MakeIPod(volumes, "POD", {.name = kPod, .firewireGuid = "0x000A270000000001"});
     EXPECT_EQ(Must(bridge::GetIPodCount()).Int32Value(), 0);
+}
+
+TEST_F(IPodSourceTest, ACopyIsNamedInTheIPodsJournalUntilAStoreListsIt)
+{
+    const std::string journal = root + "/iPod_Control/iTunes/PelorinJournal";
+    const std::string song = Song("in/j.mp3", Tags("Journal", "A", "X", 5));
+    Must(bridge::AddFromDisk(song, kPod, kPod));
+    ASSERT_EQ(MusicFiles().size(), 1u);
+    std::ifstream in(journal, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::string copied = MusicFiles()[0].substr(MusicFiles()[0].rfind('/') + 1);
+    EXPECT_NE(bytes.find(copied), std::string::npos) << "the journal names the copy before the store";
+    EXPECT_EQ(Must(bridge::IPodSongCount(kPod, kPod)).Int32Value(), 1); // stores the database
+    EXPECT_FALSE(std::filesystem::exists(journal));
 }

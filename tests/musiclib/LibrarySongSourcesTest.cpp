@@ -7,6 +7,7 @@
 #include "ACommon/base/AError.h"
 #include "ACommon/sources/ADirPod.h"
 #include "ACommon/sources/ADirTunes.h"
+#include "ACommon/sync/ASyncLib.h"
 #include "APlatform/ScriptRunner.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/RecordingFrontend.h"
@@ -276,4 +277,23 @@ TEST_F(LibrarySongSources, AnAttachedIPodIsListedAddedToAndDeletedFrom)
     ASSERT_EQ(pod.Delete(&full, 1, 0), 0);
     EXPECT_FALSE(fs::exists(file.ToStdString()));
     EXPECT_EQ(Must(fixtures::bridge::IPodSongCount("Pod", "Pod")).Int32Value(), 0);
+}
+
+TEST_F(LibrarySongSources, CopiesIntoTheLibraryAreVerifiedAgainstTheFilesTheyMade)
+{
+    struct VerifyingSync : ASyncLib {
+        VerifyingSync() : ASyncLib(ADir::kTypeSongFolder, ADir::kTypeITunes) { verifyCopies = 1; }
+    };
+    Song("folder/A/B/One.mp3", Tags("One", "A", "B", 1));
+    Song("folder/A/B/Two.mp3", Tags("Two", "A", "B", 2));
+    VerifyingSync sync;
+    AString left = AString::FromUTF8(dir / "folder"), right(ADirTunes::kRootMarker);
+    sync.SetRootPath1(&left, nullptr, 0);
+    sync.SetRootPath2(&right, nullptr, 0);
+    sync.SetAutoAction(ASync::kLeftToRight);
+    sync.SetCreateLastPlaylist(0);
+    ASSERT_EQ(sync.DoSync(nullptr), 0);
+    EXPECT_EQ(sync.GetTally().Errors(), 0);
+    EXPECT_EQ(Must(fixtures::bridge::LibCount("Library")).Int32Value(), 2);
+    EXPECT_TRUE(fs::exists(music + "/A/B/One.mp3"));
 }

@@ -327,6 +327,44 @@ TEST(ASyncLibRun, NewerMusicReplacesTheOlderFileInPlace)
     EXPECT_EQ(ReadFile(pair.R("Artist/Album/Song.mp3")), ReadFile(pair.L("a.mp3")));
 }
 
+TEST(ASyncLibRun, ANewerDestinationIsJudgedOnTheSongsFilesAndAskedAbout)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("No");
+    SongPair pair;
+    fixtures::WriteSong(pair.L("a.mp3"), SongSpecOf("Song", 1));
+    fixtures::WriteSong(pair.R("Artist/Album/Song.mp3"), SongSpecOf("Song", 2));
+    SetModTime(pair.L("a.mp3"), 1000000000);
+    SetModTime(pair.R("Artist/Album/Song.mp3"), 1100000000);
+    const auto before = ReadFile(pair.R("Artist/Album/Song.mp3"));
+    EXPECT_EQ(pair.Run(1, 0), 0);
+    ASSERT_FALSE(frontend.questions.Asked().empty());
+    EXPECT_EQ(frontend.questions.Asked()[0].title, "Replace newer file?");
+    EXPECT_EQ(ReadFile(pair.R("Artist/Album/Song.mp3")), before);
+}
+
+TEST(ASyncLib, AnotherPlaylistDropsTheSavedListsAndTheSameKeepsThem)
+{
+    ASyncLib sync(ADir::kTypeITunes, ADir::kTypeIPod);
+    AString entry("/Rock/A/B/S/mp3?1:0");
+    auto fill = [&] {
+        sync.GetSavedDir1()->AddFPath(&entry);
+        sync.GetSavedDir2()->AddFPath(&entry);
+    };
+    AString library("Library"), mix("Mix"), pod("Pod"), road("Road");
+    sync.SetPlaylist1(&library);
+    sync.SetPlaylist2(&pod);
+    fill();
+    sync.SetPlaylist1(&library);
+    sync.SetPlaylist2(&pod);
+    EXPECT_EQ(sync.GetSavedDir1()->Count(), 1);
+    sync.SetPlaylist1(&mix);
+    EXPECT_EQ(sync.GetSavedDir1()->Count() + sync.GetSavedDir2()->Count(), 0);
+    fill();
+    sync.SetPlaylist2(&road);
+    EXPECT_EQ(sync.GetSavedDir1()->Count() + sync.GetSavedDir2()->Count(), 0);
+}
+
 TEST(ASyncLibRun, TheSameMusicUnderOtherTagsIsNotReplaced)
 {
     SongPair pair;
