@@ -2,9 +2,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #ifdef __linux__
@@ -72,6 +75,29 @@ bool HasCoarseDates(const std::string& path)
     (void)path;
     return false;
 #endif
+}
+
+std::string FolderIdentity(const std::string& path)
+{
+    struct stat folder {};
+    if (stat(path.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+        return std::string();
+    std::string volume =
+        "device " + std::to_string(major(folder.st_dev)) + ":" + std::to_string(minor(folder.st_dev));
+    // Device numbers of removable volumes are handed out afresh; the UUID stays with the volume.
+    if (DIR* uuids = opendir("/dev/disk/by-uuid")) {
+        while (dirent* entry = readdir(uuids)) {
+            struct stat device {};
+            const std::string link = std::string("/dev/disk/by-uuid/") + entry->d_name;
+            if (entry->d_name[0] != '.' && stat(link.c_str(), &device) == 0 && S_ISBLK(device.st_mode) &&
+                device.st_rdev == folder.st_dev) {
+                volume = std::string("volume ") + entry->d_name;
+                break;
+            }
+        }
+        closedir(uuids);
+    }
+    return volume + ", folder " + std::to_string(folder.st_ino);
 }
 
 int SetHidden(const std::string& path, bool hidden)

@@ -26,6 +26,11 @@ int SyncFolder(const std::string& folder);
 bool NamesIgnoreCase(const std::string& path);
 bool HasCoarseDates(const std::string& path);
 
+// What tells the folder at `path` from another one mounted at the same place later: its file
+// system's UUID (else its device number) and the folder's inode, as one line of text. Empty when
+// the folder cannot be read.
+std::string FolderIdentity(const std::string& path);
+
 // Seam for tests: when set to a value other than UINT64_MAX, VolumeFreeSpace reports it instead of
 // asking the file system.
 void OverrideFreeSpaceForTesting(std::uint64_t freeBytes);

@@ -8,6 +8,7 @@
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncGroup.h"
 #include "ACommon/sync/ASyncLib.h"
+#include "APlatform/FileSystem.h"
 #include "APlatform/KnownFolders.h"
 
 #include <cerrno>
@@ -322,6 +323,20 @@ int SyncSession::OpenFolders(const AString& left, const AString& right, bool son
     AString leftRoot = AString::FromUTF8(leftText + "/");
     AString rightRoot = AString::FromUTF8(rightText + "/");
     DropForeignFolderLists(leftRoot, rightRoot);
+    // Another volume mounted where the last one was (a second USB stick) holds other files: its
+    // lists would read as deletions.
+    folderIdentity =
+        AString::FromUTF8(platform::FolderIdentity(leftText) + " | " + platform::FolderIdentity(rightText));
+    const AString savedIdentity = ReadSavedIdentity(statePath);
+    if (!savedIdentity.IsEmpty() && savedIdentity != folderIdentity &&
+        (single->GetSavedDir1()->Count() > 0 || single->GetSavedDir2()->Count() > 0)) {
+        Say(false, AString("The lists saved by the last synchronize run belong to other folders that were "
+                           "mounted at the same places (") +
+                       savedIdentity + ", now " + folderIdentity +
+                       "); they are dropped, so this run carries no deletions over.");
+        single->GetSavedDir1()->DeleteAll();
+        single->GetSavedDir2()->DeleteAll();
+    }
     single->SetRootPath1(&leftRoot, nullptr, 0);
     single->SetRootPath2(&rightRoot, nullptr, 0);
     return 0;
@@ -519,6 +534,8 @@ int SyncSession::SaveState(bool* listsLeftOut)
                       "the earlier state file, if any, is kept.");
     else if (err != 0)
         Say(true, AString("The state file ") + statePath + " cannot be written (" + Described(err) + ").");
+    if (err == 0 && !ipod && single && !folderIdentity.IsEmpty())
+        err = WriteSavedIdentity(statePath, folderIdentity);
     if (err == 0 && ipod) {
         err = WriteSavedIdentity(statePath, ipod->identity);
         if (err != 0)

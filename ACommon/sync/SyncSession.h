@@ -145,5 +145,6 @@ private:
     AString rightName;
     Settings settings;
     std::vector<Notice> notices;
-    int stateLock = -1; // the locked file descriptor, held until the session ends
+    int stateLock = -1;     // the locked file descriptor, held until the session ends
+    AString folderIdentity; // of a pair of folders: both folders' identities, kept beside the state
 };

@@ -147,10 +147,11 @@ TEST(FoldersCommand, SynchronizeKeepsItsStateBetweenRuns)
     ASSERT_EQ(folders.Run({"--type", "synchronize", "--yes"}).exitStatus, 0);
     EXPECT_EQ(ListFiles(folders.R()), (std::vector<std::string>{"a.txt", "b.txt"}));
     // The state lives in the application support folder, under a name made from the two folders.
-    // Beside it, the lock that keeps two runs of the pair apart.
+    // Beside it, the identity of the two folders and the lock that keeps two runs of the pair apart.
     std::vector<std::string> states = ListFiles(folders.tmp / "data/Veltrano/Ondrivel");
-    ASSERT_EQ(states.size(), 2u);
-    EXPECT_EQ(states[1], states[0] + ".lock");
+    ASSERT_EQ(states.size(), 3u);
+    EXPECT_EQ(states[1], states[0] + ".ipod");
+    EXPECT_EQ(states[2], states[0] + ".lock");
     EXPECT_TRUE(Has(states[0], "L-R")) << states[0];
 
     // The saved lists tell that b was deleted on the left, not added on the right. A dry run and a
