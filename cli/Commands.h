@@ -33,4 +33,8 @@ void AddDemoCommand(CLI::App& app, int& exitStatus);
 // the embedded music library (cli/LibraryCommand.cpp).
 void AddLibraryCommand(CLI::App& app, int& exitStatus);
 
+// pelorin tool NAME --side SIDE, pelorin add --to SIDE PATH..., pelorin settings show|set|add|remove:
+// the library tools and an iPod's saved settings (cli/ToolCommand.cpp).
+void AddToolCommands(CLI::App& app, int& exitStatus);
+
 } // namespace cli

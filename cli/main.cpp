@@ -24,6 +24,7 @@ int main(int argc, char** argv)
     cli::AddSyncCommand(app, exitStatus);
     cli::AddDemoCommand(app, exitStatus);
     cli::AddLibraryCommand(app, exitStatus);
+    cli::AddToolCommands(app, exitStatus);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

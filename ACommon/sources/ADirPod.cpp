@@ -177,42 +177,6 @@ int ADirPod::AddSongFromDisk(const AString* path)
     return kErrLastSyncPlaylist;
 }
 
-int ADirPod::GetImageCount(const AString* path, int* count)
-{
-    std::uint32_t id = 0;
-    if (count)
-        *count = 0;
-    if (!path || !count || !ParseKey(*path, &id, nullptr))
-        return -121797;
-    *count = bridge->GetIPodSongAlbumArtCount(id);
-    if (*count < 0) {
-        *count = 0;
-        return -121797;
-    }
-    return 0;
-}
-
-int ADirPod::GetImageInfo(const AString* path, int index, unsigned char** data, int* size)
-{
-    if (data)
-        *data = nullptr;
-    if (size)
-        *size = 0;
-    std::uint32_t id = 0;
-    if (!path || !data || !size || !ParseKey(*path, &id, nullptr))
-        return kErrFileNotFound;
-    std::vector<std::uint8_t> jpeg;
-    if (int err = bridge->GetIPodSongAlbumArt(id, index, &jpeg); err != 0)
-        return err;
-    unsigned char* bytes = new (std::nothrow) unsigned char[jpeg.size()];
-    if (!bytes)
-        return kErrOutOfMemory;
-    std::copy(jpeg.begin(), jpeg.end(), bytes);
-    *data = bytes;
-    *size = static_cast<int>(jpeg.size());
-    return 0;
-}
-
 int ADirPod::CopyProperties(ADir* other) { return ADirSong::CopyProperties(other); }
 
 int ADirPod::WriteState(AFile* f)
@@ -246,4 +210,12 @@ int ADirPod::ReadState(AFile* f)
     bridge->SetIPodVolName(volume, false);
     rootPath = bridge->GetIPodRootFolder();
     return 0;
+}
+
+int ADirPod::AddLooseFile(const AString* file, CancelProc, AString* placed)
+{
+    const int err = AddSongFromDisk(file);
+    if (placed)
+        *placed = err == 0 || err == kErrLastSyncPlaylist ? GetLastAddedFile() : AString();
+    return err;
 }

@@ -29,8 +29,6 @@ public:
     int PopulateFileList(CancelProc cancel) override;
     void GetRealRootPath(AString* out) override;
     int GetPlayListType() const override;
-    int GetImageInfo(const AString* path, int index, unsigned char** data, int* size) override;
-    int GetImageCount(const AString* path, int* count) override;
 
     const AString& GetIPodName() const { return bridge->GetIPodName(); }
     const AString& GetIPodVolName() const { return bridge->GetIPodVolName(); }
@@ -42,6 +40,8 @@ public:
     void ChooseIPod(const AString& volume, const AString& name);
     // Adds a music file to the iPod through the library (and to "Last Sync" when that is kept).
     int AddSongFromDisk(const AString* path);
+    // AddSongFromDisk; `placed` gets the song's file on the iPod when it is known.
+    int AddLooseFile(const AString* file, CancelProc cancel, AString* placed) override;
     // The file on the iPod of the song the last AddSongFromDisk added; empty when unknown.
     const AString& GetLastAddedFile() const { return lastAddedFile; }
 
@@ -50,6 +50,11 @@ protected:
     int ListProperty(const char* param, std::vector<platform::ScriptDescriptor>* items) override
     {
         return bridge->ReadIPodProperty(param, items);
+    }
+    int ArtCount(std::uint32_t id) override { return bridge->GetIPodSongAlbumArtCount(id); }
+    int Art(std::uint32_t id, int index, std::vector<std::uint8_t>* jpeg) override
+    {
+        return bridge->GetIPodSongAlbumArt(id, index, jpeg);
     }
     AString DiskEntry(const AString& location) override;
     AString ListingMessage() override;

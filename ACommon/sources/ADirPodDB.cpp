@@ -872,10 +872,20 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
     }
     if (track)
         track->SetFilepath(song.filePath);
+    lastAddedFile = destination;
     changed = true;
     ++addedSinceStore;
     StoreIfDue();
     return 0;
+}
+
+int ADirPodDB::AddLooseFile(const AString* file, CancelProc cancel, AString* placed)
+{
+    lastAddedFile = AString();
+    const int err = AddSongFromDisk(file, nullptr, cancel);
+    if (placed)
+        *placed = err == 0 ? lastAddedFile : AString();
+    return err;
 }
 
 int ADirPodDB::WriteState(AFile* f)

@@ -67,6 +67,8 @@ public:
     // name tag is called `name` when given (else after its file). -4 when the database holds the
     // song already (nothing is copied); -10000 unless the whole database was loaded.
     int AddSongFromDisk(const AString* path, const AString* name, CancelProc cancel);
+    // AddSongFromDisk; `placed` gets the song's file on the iPod.
+    int AddLooseFile(const AString* file, CancelProc cancel, AString* placed) override;
     // Takes the length, size, bit rate, date, year and track number of the track a virtual path
     // names from its file again, after the file was replaced in place.
     int RefreshSong(const AString* path);
@@ -119,6 +121,7 @@ private:
     void CheckRemovedFilesFolder();
 
     AString iPodRoot;
+    AString lastAddedFile; // the file on the iPod of the song AddSongFromDisk added last
     std::unique_ptr<IPodDB> database;
     AString lastPath;
     AString iPodID;

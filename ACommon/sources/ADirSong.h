@@ -22,6 +22,58 @@ public:
     // The duplicates of the last scan whose removal failed: their records left the list, their
     // files stayed.
     int GetFailedRemovalCount() const { return failedRemovals; }
+
+    // The other library scans. Each holds the busy lock, sorts the list first (always ascending for
+    // the last two) and ends with "Scanning...Done. No Errors.", "User Cancelled." or its own failure
+    // text. Records of removed songs (and, in AddDisconnectedFiles, of connected files) leave the
+    // list as the scan goes.
+    //
+    // Songs whose file is gone. Before it removes anything the scan makes sure the music can be
+    // reached at all (an unmounted disk makes every song look gone: -9, nothing removed), and it
+    // asks once, with the counts, before it removes more than kOrphanHandful songs.
+    int DeleteOrphans(signed char deleteFiles, signed char sortFirst, signed char ascending,
+                      CancelProc cancel, signed char interactive);
+    // Protected music bought with a store account that is not one of `appleIDs`. Refused (-10000,
+    // nothing looked at) while `appleIDs` is empty: every purchase would count as not owned.
+    int DeleteMusicNotOwned(signed char deleteFiles, signed char sortFirst, signed char ascending,
+                            CancelProc cancel, signed char interactive);
+    // Music files in the music folder that no song of the source has: each is added (AddLooseFile)
+    // and, when that made a distinct copy with the same bytes, the loose file is removed. Only a
+    // file whose tags or format cannot be read is offered for deletion as damaged; a cancel, a full
+    // disk and an I/O error end the scan. The first argument is not used.
+    int AddDisconnectedFiles(signed char, CancelProc cancel, signed char interactive);
+    // Writes the linked picture of each MP3 song that has none in its file into the file.
+    int AddAlbumArtToFiles(CancelProc cancel, signed char interactive);
+
+    // What the last scan did, for the closing line of a front end.
+    struct ScanCounts {
+        int found = 0;   // items the scan found (orphans, songs not owned, disconnected files...)
+        int changed = 0; // of those, removed, added or given art
+        int damaged = 0; // disconnected files whose tags or format cannot be read
+        int skipped = 0; // files left alone for another reason (already there, refused)
+    };
+    const ScanCounts& GetScanCounts() const { return scanCounts; }
+    static constexpr int kOrphanHandful = 10;
+    // Pictures larger than this, or wider or taller than kMaxPictureSide pixels, are not written
+    // into files (what reads them must be able to decode them).
+    static constexpr std::uint64_t kMaxPictureBytes = 16ull * 1024 * 1024;
+    static constexpr int kMaxPictureSide = 8000;
+    // True when `data` is a JPEG or PNG picture within the limits above (read from its header).
+    static bool PictureWithinBounds(const unsigned char* data, std::uint64_t size);
+
+    // "Add ID to Prefs" in the scan for music not owned: the front end's group keeps the account
+    // (appends it with a ":" to the appleIDs of its first sync and its sources). Without one the
+    // account is added to this source's list only.
+    using AddAccountProc = std::function<void(const AString& account)>;
+    void SetAddAccountProc(AddAccountProc proc) { addAccount = std::move(proc); }
+
+    // Adds the music file `file` to this source as a new song (the disconnected-files scan and the
+    // tool that adds files). `placed` gets the file the source keeps (empty when it keeps none of
+    // its own). 0, -4 when the source holds the song already, or an error; -11167 for sources
+    // that take no files.
+    virtual int AddLooseFile(const AString* file, CancelProc cancel, AString* placed);
+    // The folder whose music files the disconnected-files scan lists.
+    virtual AString GetMusicFolder();
     int WriteState(AFile* f) override;
     int ReadState(AFile* f) override;
     int CopyProperties(ADir* other) override;
@@ -118,7 +170,18 @@ public:
     const AString& GetAppleIDs() const { return appleIDs; }
 
 protected:
+    // Removes a loose music file the way a plain folder does (into "Removed Files" unless files
+    // are deleted), into this source's "Removed Files" folder.
+    int RemoveLooseFile(const AString& file);
+    // A line of a scan's log, dated when the log is verbose.
+    void LogLine(const AString& text);
+    // False (with the volume in `why`) for a file on a volume of the volumes folder that is not
+    // mounted now: its song is not gone.
+    static bool MusicReachable(const AString& disk, AString* why);
+
     int failedRemovals = 0;
+    ScanCounts scanCounts;
+    AddAccountProc addAccount;
     // A folder name made from a tag (artist, album): `whenEmpty` for an empty tag; a tag of white
     // space only keeps its length with its first and last characters replaced by "_"; any other is
     // trimmed; then the name is made path-safe, dots at either end included.

@@ -11,8 +11,13 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <strings.h>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -548,4 +553,74 @@ int ADirSongDir::ReadState(AFile* f)
     if (int err = ADirSong::ReadState(f); err != 0)
         return err;
     return diskList.ReadState(f);
+}
+
+namespace {
+
+// The folder image beside a music file; empty when there is none.
+AString FolderImageOf(const AString& file)
+{
+    const std::filesystem::path folder = std::filesystem::path(file.ToStdString()).parent_path();
+    std::error_code error;
+    std::vector<std::string> names;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        if (it->is_regular_file(error))
+            names.push_back(it->path().filename().string());
+    std::sort(names.begin(), names.end());
+    for (const char* stem : {"cover", "folder", "front"})
+        for (const char* extension : {".jpg", ".jpeg", ".png"})
+            for (const std::string& name : names)
+                if (strcasecmp(name.c_str(), (std::string(stem) + extension).c_str()) == 0)
+                    return AString::FromUTF8((folder / name).string());
+    return AString();
+}
+
+} // namespace
+
+int ADirSongDir::AddLooseFile(const AString* file, CancelProc cancel, AString* placed)
+{
+    if (placed)
+        *placed = AString();
+    return AddSongFromDisk(file, nullptr, cancel);
+}
+
+int ADirSongDir::GetImageCount(const AString* path, int* count)
+{
+    if (!count)
+        return kErrInvalidElement;
+    *count = 0;
+    AString disk;
+    if (int err = GetFileDiskPath(path, &disk, 1); err != 0)
+        return err;
+    *count = FolderImageOf(disk).IsEmpty() ? 0 : 1;
+    return 0;
+}
+
+int ADirSongDir::GetImageInfo(const AString* path, int index, unsigned char** data, int* size)
+{
+    if (!data || !size)
+        return kErrInvalidElement;
+    *data = nullptr;
+    *size = 0;
+    AString disk;
+    if (int err = GetFileDiskPath(path, &disk, 1); err != 0)
+        return err;
+    const AString image = FolderImageOf(disk);
+    if (index != 0 || image.IsEmpty())
+        return 0;
+    // Anything larger than a picture may be is not read at all.
+    const std::uint64_t length = AFile::GetFileSize(&image);
+    if (length == 0 || length > kMaxPictureBytes)
+        return 0;
+    std::ifstream in(image.ToStdString(), std::ios::binary);
+    try {
+        std::unique_ptr<unsigned char[]> bytes(new unsigned char[length]);
+        if (!in.read(reinterpret_cast<char*>(bytes.get()), static_cast<std::streamsize>(length)))
+            return kErrIO;
+        *data = bytes.release();
+        *size = static_cast<int>(length);
+    } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;
+    }
+    return 0;
 }

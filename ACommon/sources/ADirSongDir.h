@@ -44,6 +44,14 @@ public:
     // artist); a different file of the same name gets " 1", " 2", ... before its extension.
     int AddSongFromDisk(const AString* file, const AString* fallbackName, CancelProc cancel);
 
+    // Adds a music file from elsewhere as AddSongFromDisk does; `placed` gets nothing (the folder
+    // keeps no record of where the copy went, so the file given is never removed).
+    int AddLooseFile(const AString* file, CancelProc cancel, AString* placed) override;
+    // A song's linked picture is its folder's image (cover, folder or front; .jpg, .jpeg or .png;
+    // case ignored), as the library takes it. GetImageInfo gives it in a block of new[].
+    int GetImageCount(const AString* path, int* count) override;
+    int GetImageInfo(const AString* path, int index, unsigned char** data, int* size) override;
+
     // The files of the last listing whose tags could not be read (they are not in the list).
     int GetUnreadableCount() const override { return unreadable; }
     const AFileList& GetDiskList() const { return diskList; }

@@ -242,7 +242,7 @@ int ADirTunes::GetImageCount(const AString* path, int* count)
         *count = 0;
     if (!path || !count || !ParseKey(*path, &id, nullptr))
         return -121797;
-    *count = bridge->GetITunesSongAlbumArtCount(id);
+    *count = ArtCount(id);
     if (*count < 0) {
         *count = 0;
         return -121797;
@@ -260,7 +260,7 @@ int ADirTunes::GetImageInfo(const AString* path, int index, unsigned char** data
     if (!path || !data || !size || !ParseKey(*path, &id, nullptr))
         return kErrFileNotFound;
     std::vector<std::uint8_t> jpeg;
-    if (int err = bridge->GetITunesSongAlbumArt(id, index, &jpeg); err != 0)
+    if (int err = Art(id, index, &jpeg); err != 0)
         return err;
     unsigned char* bytes = new (std::nothrow) unsigned char[jpeg.size()];
     if (!bytes)
@@ -584,4 +584,23 @@ int ADirTunes::AddITunesReadyFile(const AString*, const AString* src, AString* d
     if (!temporary.IsEmpty())
         AFile::Delete(&temporary);
     return kErrDuplicate;
+}
+
+int ADirTunes::AddLooseFile(const AString* file, CancelProc cancel, AString* placed)
+{
+    if (placed)
+        *placed = AString();
+    AString dest;
+    signed char copied = 0;
+    if (int err = AddITunesReadyFile(nullptr, file, &dest, nullptr, &copied, cancel); err != 0)
+        return err;
+    const int err = AddSongFromDisk(&dest);
+    if (err == 0 || err == kErrLastSyncPlaylist) {
+        if (placed)
+            *placed = dest;
+        return err;
+    }
+    if (copied)
+        AFile::Delete(&dest);
+    return err;
 }

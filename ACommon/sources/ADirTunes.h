@@ -56,6 +56,9 @@ public:
                            const AString* fallbackName, signed char* copied, CancelProc cancel);
     // Adds a file that lies in place to the library (and to "Last Sync" when that is kept).
     int AddSongFromDisk(const AString* path);
+    // Places the file in the music folder (AddITunesReadyFile) and adds it; `placed` gets the file
+    // the library keeps. A copy made for a song the library then refuses is removed again.
+    int AddLooseFile(const AString* file, CancelProc cancel, AString* placed) override;
     ASiTunes& Bridge() { return *bridge; }
     const AFileList& GetDiskList() const { return diskList; }
 
@@ -70,6 +73,11 @@ protected:
     virtual int ListProperty(const char* param, std::vector<platform::ScriptDescriptor>* items)
     {
         return bridge->ReadLibProperty(param, items);
+    }
+    virtual int ArtCount(std::uint32_t id) { return bridge->GetITunesSongAlbumArtCount(id); }
+    virtual int Art(std::uint32_t id, int index, std::vector<std::uint8_t>* jpeg)
+    {
+        return bridge->GetITunesSongAlbumArt(id, index, jpeg);
     }
     // The disk path list's entry for a track's location (the location itself here).
     virtual AString DiskEntry(const AString& location) { return location; }

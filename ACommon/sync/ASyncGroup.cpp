@@ -193,3 +193,58 @@ int ASyncGroup::ReadSyncState(const AString* path)
     file.Close(0);
     return err;
 }
+
+int ASyncGroup::RunTool(const std::function<int(ASync* sync)>& body)
+{
+    APLock::TryGuard guard(lock);
+    if (!guard)
+        return kErrBusy;
+    if (count == 0)
+        return kErrObjectNotFound;
+    return body(syncs[0].get());
+}
+
+ASyncGroup::Load ASyncGroup::LoadSyncState(const AString& path, AString* notice, bool setAside)
+{
+    if (notice)
+        *notice = AString();
+    if (AFile::GetPathType(&path) != AFile::kPathFile)
+        return Load::kMissing;
+    int err = 0;
+    {
+        AFile file;
+        err = file.Open(&path, 1);
+        if (err == 0) {
+            err = ReadState(&file);
+            file.Close(0);
+        }
+    }
+    if (err == 0)
+        return Load::kRead;
+    if (err == kErrBusy) {
+        if (notice)
+            *notice = AString("The settings in ") + path +
+                      " are in use by a run; they are read again when it has ended.";
+        return Load::kBusy;
+    }
+    {
+        APLock::TryGuard guard(lock);
+        if (guard)
+            DestroySyncs();
+    }
+    AString aside = path + ".bad";
+    AString text;
+    text += err;
+    AError::AddErrorMsg(&text, err);
+    if (!setAside || AFile::Rename(&path, &aside) != 0) {
+        if (notice)
+            *notice =
+                AString("The settings file ") + path + " cannot be read (" + text +
+                "); it is left as it is, these settings start from their defaults and are not saved over it.";
+        return Load::kUnreadable;
+    }
+    if (notice)
+        *notice = AString("The settings file ") + path + " cannot be read (" + text + "); it is kept as " +
+                  aside + " and the settings start from their defaults.";
+    return Load::kSetAside;
+}

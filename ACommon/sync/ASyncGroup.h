@@ -58,6 +58,22 @@ public:
     // -11166, the end of the file).
     int ReadSyncState(const AString* path);
 
+    // Runs `body` on sync 0 under the group's lock, as a run does: a library tool's walk never sees
+    // the group saved, read again or emptied under it. -102390 while the group is busy, -102391
+    // when it holds no sync.
+    int RunTool(const std::function<int(ASync* sync)>& body);
+
+    // How LoadSyncState went.
+    enum class Load { kRead, kMissing, kBusy, kSetAside, kUnreadable };
+    // Reads the group's record from `path` without ever losing it: a missing file reads as kMissing
+    // (nothing is created); a group busy with a run gives kBusy and leaves the file alone (read it
+    // again after the run); a file that cannot be read (damaged, or written by a newer version) is
+    // renamed to PATH.bad with `setAside`, so that the next save cannot overwrite it, and gives
+    // kSetAside; without `setAside`, or when the rename fails, it stays as it is and gives
+    // kUnreadable (nothing may be saved over it then). Unless kRead, the group is left empty for the
+    // caller's defaults, and `notice` says what happened when the user must know.
+    Load LoadSyncState(const AString& path, AString* notice, bool setAside = true);
+
     const AString& GetGroupName() const { return groupName; }
     void SetGroupName(const AString& name) { groupName = name; }
 

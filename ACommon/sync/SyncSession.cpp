@@ -349,7 +349,7 @@ int SyncSession::LoadGroup(int leftType, int rightType)
         if (int err = group->ReadSyncState(&statePath); err != 0) {
             Say(true, AString("The state file ") + statePath + " cannot be read (" + Described(err) +
                           "); this run starts from fresh settings. The file is kept as " + statePath +
-                          ".unreadable when the new state is written.");
+                          ".bad when the new state is written.");
             stateUnreadable = true;
             group = std::make_unique<ASyncGroup>();
         }
@@ -398,7 +398,7 @@ void SyncSession::LoadSingle(bool songs)
     if (err != 0) {
         Say(true, AString("The state file ") + statePath + " cannot be read (" + Described(err) +
                       "); this run starts from fresh settings. The file is kept as " + statePath +
-                      ".unreadable when the new state is written.");
+                      ".bad when the new state is written.");
         stateUnreadable = true;
         single = fresh();
     }
@@ -504,7 +504,7 @@ int SyncSession::SaveState(bool* listsLeftOut)
     if (!sync)
         return kErrObjectNotFound;
     if (stateUnreadable) {
-        AString kept = statePath + ".unreadable";
+        AString kept = statePath + ".bad";
         if (AFile::FileExists(&statePath) && AFile::Copy(&statePath, &kept) != 0)
             Say(true, AString("The unreadable state file ") + statePath + " could not be kept as " + kept +
                           "; it is replaced.");

@@ -119,7 +119,7 @@ public:
     Outcome Run(CancelProc cancel, ASync::ActionsListProc review);
     // Writes the state file and then the identity beside it. A state that cannot hold a path of
     // its lists is written without them (`listsLeftOut`). An unreadable file read at Open is kept
-    // as STATE.unreadable first. 0, or the error (with a notice).
+    // as STATE.bad first. 0, or the error (with a notice).
     int SaveState(bool* listsLeftOut = nullptr);
 
 private:

@@ -135,7 +135,7 @@ TEST(SyncSession, AnUnreadableStateFileIsSaidAndKeptAsideBeforeItIsReplaced)
     EXPECT_EQ(outcome.result, 0);
     const std::string told = Joined(session.TakeNotices());
     EXPECT_TRUE(Has(told, "cannot be read")) << told;
-    EXPECT_EQ(fixtures::ReadText(world.tmp / "state.unreadable"), "not a state file");
+    EXPECT_EQ(fixtures::ReadText(world.tmp / "state.bad"), "not a state file");
     ASyncGroup group;
     AString state = world.tmp.A("state");
     EXPECT_EQ(group.ReadSyncState(&state), 0);

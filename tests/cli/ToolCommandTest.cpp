@@ -1,0 +1,139 @@
+// `pelorin tool`, `pelorin add` and `pelorin settings` on folders and a fake volumes folder: what
+// they change, what they refuse, and the settings they keep in the iPod's state file.
+
+#include "ACommon/sync/ASyncGroup.h"
+#include "ACommon/sync/ASyncLib.h"
+#include "ACommon/sync/SyncSession.h"
+#include "ACommon/tags/ID3.h"
+#include "fixtures/IPodFixture.h"
+#include "fixtures/MusicFiles.h"
+#include "fixtures/RunCommand.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using fixtures::Has;
+
+namespace {
+
+struct World {
+    fixtures::CommandResult Run(const std::vector<std::string>& args) const
+    {
+        return fixtures::RunPelorin(args, "",
+                                    {"PELORIN_VOLUMES=" + tmp / "Volumes", "XDG_DATA_HOME=" + tmp / "data",
+                                     "HOME=" + tmp / "home", "PELORIN_LIBRARY=" + tmp / "library"});
+    }
+    fixtures::TempDir tmp;
+};
+
+} // namespace
+
+TEST(ToolCommand, AlbumArtOnAFolderWritesTheFoldersPictureIntoItsSongs)
+{
+    World world;
+    fixtures::WriteSong(world.tmp / "Music/A/Song.mp3", fixtures::SongSpecOf("Song"));
+    fixtures::WriteFile(world.tmp / "Music/A/Folder.jpg", fixtures::FakeJpeg(4000));
+    fixtures::CommandResult dry =
+        world.Run({"tool", "album-art", "--side", world.tmp / "Music", "--dry-run"});
+    EXPECT_EQ(dry.exitStatus, 0) << dry.err;
+    fixtures::CommandResult result = world.Run({"tool", "album-art", "--side", world.tmp / "Music", "--yes"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_TRUE(Has(result.out, "Add Album Art to Music Files Complete. 1 found, 1 given album art."))
+        << result.out;
+    ID3 tags;
+    ASSERT_EQ(tags.SetFilePath(world.tmp.A("Music/A/Song.mp3")), 0);
+    EXPECT_EQ(tags.GetImageCount(), 1);
+}
+
+TEST(ToolCommand, BadSidesAndMissingIPodsAreRefused)
+{
+    World world;
+    struct Case {
+        std::vector<std::string> args;
+        int exitStatus;
+        const char* says;
+    };
+    for (const Case& c : {Case{{"tool", "orphans", "--side", "ipod", "--yes"}, 1, "no iPod is mounted"},
+                          Case{{"tool", "orphans", "--side", "/no/such/folder", "--yes"}, 2, "--side"},
+                          Case{{"tool", "sideways", "--side", "ipod"}, 2, "sideways"},
+                          Case{{"settings", "set", "no-such-key", "1"}, 1, "no iPod"}}) {
+        fixtures::CommandResult result = world.Run(c.args);
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << c.args[1] << result.err;
+        EXPECT_TRUE(Has(result.err, c.says)) << result.err;
+    }
+}
+
+TEST(ToolCommand, SettingsAreKeptInTheIPodsStateFileAndAnEmptiedListIsNoFilter)
+{
+    World world;
+    fixtures::MakeIPod(world.tmp / "Volumes", "POD");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"settings", "set", "genre-include", "Rock:Jazz"},
+          {"settings", "remove", "genre-include", "Rock"},
+          {"settings", "remove", "genre-include", "jazz"},
+          {"settings", "add", "path-include", "/Music/Live/"},
+          {"settings", "set", "verbose-log", "on"}}) {
+        fixtures::CommandResult result = world.Run(args);
+        ASSERT_EQ(result.exitStatus, 0) << args[1] << result.err;
+    }
+    EXPECT_EQ(world.Run({"settings", "set", "verbose-log", "maybe"}).exitStatus, 2);
+
+    ASyncGroup group;
+    const AString state = AString::FromUTF8(world.tmp / "data/Veltrano/Ondrivel/Test iPod_PODDB.snc");
+    ASSERT_EQ(group.ReadSyncState(&state), 0);
+    auto* sync = dynamic_cast<ASyncLib*>(group.GetSync(0));
+    ASSERT_NE(sync, nullptr);
+    EXPECT_EQ(sync->GetGenreIncludeFilter()->ToStdString(), "");
+    EXPECT_EQ(sync->GetPathIncludeFilter()->ToStdString(), ":/Music/Live/:");
+    EXPECT_EQ(sync->GetVerboseLog(), 1);
+}
+
+TEST(ToolCommand, EveryToolOnTheLibraryChangesWhatItFinds)
+{
+    World world;
+    for (const char* title : {"One", "Two", "Three"})
+        fixtures::WriteSong(world.tmp / (std::string("Songs/") + title + ".mp3"),
+                            fixtures::SongSpecOf(title, title[1]));
+    ASSERT_EQ(world.Run({"library", "init"}).exitStatus, 0);
+    fixtures::CommandResult added = world.Run({"add", "--to", "library", world.tmp / "Songs", "--yes"});
+    ASSERT_EQ(added.exitStatus, 0) << added.err;
+    EXPECT_TRUE(Has(world.Run({"library", "info"}).out, "Tracks:        3"));
+    ASSERT_EQ(world.Run({"library", "playlist", "create", "Mix"}).exitStatus, 0);
+
+    // One song's file gone; one song file in the music folder that the library does not hold; a
+    // picture beside the songs of the album.
+    const std::string music = world.tmp / "library/iTunes Music";
+    const std::vector<std::string> files = fixtures::ListFiles(music);
+    ASSERT_EQ(files.size(), 3u);
+    std::filesystem::remove(music + "/" + files[0]);
+    fixtures::WriteSong(music + "/Loose.mp3", fixtures::SongSpecOf("Loose", 7));
+    const std::string album = music + "/" + files[1].substr(0, files[1].rfind('/'));
+    fixtures::WriteFile(album + "/cover.jpg", fixtures::FakeJpeg(3000));
+
+    struct Case {
+        const char* tool;
+        int exitStatus;
+        const char* says;
+    };
+    for (const Case& c : {Case{"orphans", 0, "Orphan Scan Complete. 1 found, 1 removed."},
+                          Case{"disconnected", 0, "Disconnected Files Scan Complete. 1 found, 1 added."},
+                          Case{"duplicates", 0, "Duplicate Songs Scan Complete. 0 found"},
+                          Case{"album-art", 0, "Add Album Art to Music Files Complete."},
+                          Case{"not-owned", 1, "pelorin library account set"}}) {
+        // The playlist chosen in the window is no limit: the tools work on the whole library.
+        fixtures::CommandResult result =
+            world.Run({"tool", c.tool, "--side", "library", "--playlist", "Mix", "--yes"});
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << c.tool << result.err;
+        EXPECT_TRUE(Has(result.out + result.err, c.says)) << c.tool << result.out << result.err;
+    }
+    const std::string tracks = world.Run({"library", "tracks"}).out;
+    EXPECT_TRUE(Has(tracks, "Loose")) << tracks;
+    EXPECT_FALSE(fixtures::Exists(music + "/Loose.mp3"));
+    EXPECT_TRUE(Has(world.Run({"library", "info"}).out, "Tracks:        3"));
+    ID3 tags;
+    ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(music + "/" + files[1])), 0);
+    EXPECT_EQ(tags.GetImageCount(), 1);
+}
