@@ -2,9 +2,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #ifdef __linux__
@@ -33,6 +36,68 @@ bool VolumeFreeSpace(const std::string& path, std::uint64_t& freeBytes)
         return false;
     freeBytes = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
     return true;
+}
+
+namespace {
+
+#ifdef __linux__
+constexpr long kExfatMagic = 0x2011BAB0;
+constexpr long kHfsPlusMagic = 0x482B;
+
+long VolumeType(const std::string& path)
+{
+    struct statfs volume {};
+    if (statfs(path.c_str(), &volume) != 0)
+        return 0;
+    return static_cast<long>(volume.f_type);
+}
+#endif
+
+} // namespace
+
+bool NamesIgnoreCase(const std::string& path)
+{
+#ifdef __linux__
+    const long type = VolumeType(path);
+    return type == MSDOS_SUPER_MAGIC || type == kExfatMagic || type == kHfsPlusMagic;
+#else
+    (void)path;
+    return true; // macOS volumes ignore case unless formatted otherwise
+#endif
+}
+
+bool HasCoarseDates(const std::string& path)
+{
+#ifdef __linux__
+    const long type = VolumeType(path);
+    return type == MSDOS_SUPER_MAGIC || type == kExfatMagic;
+#else
+    (void)path;
+    return false;
+#endif
+}
+
+std::string FolderIdentity(const std::string& path)
+{
+    struct stat folder {};
+    if (stat(path.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+        return std::string();
+    std::string volume =
+        "device " + std::to_string(major(folder.st_dev)) + ":" + std::to_string(minor(folder.st_dev));
+    // Device numbers of removable volumes are handed out afresh; the UUID stays with the volume.
+    if (DIR* uuids = opendir("/dev/disk/by-uuid")) {
+        while (dirent* entry = readdir(uuids)) {
+            struct stat device {};
+            const std::string link = std::string("/dev/disk/by-uuid/") + entry->d_name;
+            if (entry->d_name[0] != '.' && stat(link.c_str(), &device) == 0 && S_ISBLK(device.st_mode) &&
+                device.st_rdev == folder.st_dev) {
+                volume = std::string("volume ") + entry->d_name;
+                break;
+            }
+        }
+        closedir(uuids);
+    }
+    return volume + ", folder " + std::to_string(folder.st_ino);
 }
 
 int SetHidden(const std::string& path, bool hidden)

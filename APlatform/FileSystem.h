@@ -20,6 +20,17 @@ int CopyAttributes(const std::string& from, int toFd);
 // Forces the directory entry changes of `folder` (a rename into it) to the disk. Returns 0 or errno.
 int SyncFolder(const std::string& folder);
 
+// How the volume that holds `path` treats names and dates. FAT, exFAT and HFS+ take names that
+// differ only in case for one name; FAT and exFAT keep dates in 2-second steps, and some systems
+// shift them by the daylight-saving hour. Unknown volumes count as exact.
+bool NamesIgnoreCase(const std::string& path);
+bool HasCoarseDates(const std::string& path);
+
+// What tells the folder at `path` from another one mounted at the same place later: its file
+// system's UUID (else its device number) and the folder's inode, as one line of text. Empty when
+// the folder cannot be read.
+std::string FolderIdentity(const std::string& path);
+
 // Seam for tests: when set to a value other than UINT64_MAX, VolumeFreeSpace reports it instead of
 // asking the file system.
 void OverrideFreeSpaceForTesting(std::uint64_t freeBytes);

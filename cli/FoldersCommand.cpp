@@ -57,7 +57,9 @@ int RunFolders(const FoldersOptions& options)
     if (int status = run.Prepare(); status != kExitOk)
         return status;
     run.Tell(session);
-    session.Apply(run.Settings(options.songs ? &options.song : nullptr));
+    SyncSession::Settings settings = run.Settings(options.songs ? &options.song : nullptr);
+    settings.moveInsteadOfDelete = !options.song.deleteInsteadOfMove;
+    session.Apply(settings);
     return run.Run(session);
 }
 
@@ -70,7 +72,18 @@ void AddFoldersCommand(CLI::App& app, int& exitStatus)
         "Sync two folders (plain ones, or folders of songs with --songs): plan the actions, optionally "
         "review them, perform them.");
     command->footer(
-        "Sync types (--type):\n" + SyncTypesHelp(kSyncTypes) + "\n" + QuestionsHelp() +
+        "Sync types (--type):\n" + SyncTypesHelp(kSyncTypes) + "\n" +
+        "A synchronize run judges each file by what changed on each side since the last synchronize run "
+        "that completed (the dates and sizes it saved): the side that changed wins, even with an older "
+        "date; a file changed on one side and deleted on the other is copied back, not deleted; a file "
+        "changed on both sides goes the newer way and the other copy is kept in the Trash. Only a "
+        "synchronize run that completes saves its lists: a dry run, a cancelled run or a refused one "
+        "changes no file and no saved state. A completed one-way or merge run drops the saved lists by "
+        "design, so the next synchronize run carries no deletion over.\n"
+        "Plain files a run deletes, or replaces after a change of their own, go to the desktop's Trash "
+        "of their volume (restorable from there), or into \"Removed Files\" beside their folder when that "
+        "volume has no Trash fit to use; --delete-instead-of-move deletes them outright.\n" +
+        QuestionsHelp() +
         "The song options are kept in the state file with the rest; changing --no-genre, --no-album or "
         "--no-file-type makes the next synchronize run treat every song as new (nothing is deleted).\n"
         "Exit status: 0 done, 1 an error, 2 bad arguments, 130 cancelled (Ctrl-C; a second Ctrl-C quits at "
@@ -88,6 +101,9 @@ void AddFoldersCommand(CLI::App& app, int& exitStatus)
         "title, file type), not by its file name; a copied song is filed into the other folder as "
         "Artist/Album/07 Title.mp3, and a deleted song is moved into \"Removed Files\" beside its folder");
     AddSongOptions(command, options->song, songs);
+    // Plain folders delete through the Trash too, so this one option needs no --songs.
+    if (CLI::Option* outright = command->get_option_no_throw("--delete-instead-of-move"))
+        outright->remove_needs(songs);
     command->callback([options, &exitStatus] { exitStatus = RunFolders(*options); });
 }
 

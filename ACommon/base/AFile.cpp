@@ -9,11 +9,13 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -860,6 +862,42 @@ AString AFile::TemporaryPathBeside(const AString* path)
         if (lstat(candidate.c_str(), &info) != 0)
             return AString::FromUTF8(candidate);
     }
+}
+
+namespace {
+
+// The process number in a temporary file's name, or -1 when the name is not one of ours.
+long TemporaryNameProcess(const char* name)
+{
+    const std::string text = name ? name : "";
+    static const std::string kMark = ".pelorin-", kEnd = ".tmp";
+    if (text.size() < 2 + kMark.size() + kEnd.size() || text[0] != '.' ||
+        text.compare(text.size() - kEnd.size(), kEnd.size(), kEnd) != 0)
+        return -1;
+    const size_t mark = text.rfind(kMark);
+    if (mark == std::string::npos || mark == 0)
+        return -1;
+    const std::string numbers =
+        text.substr(mark + kMark.size(), text.size() - kEnd.size() - mark - kMark.size());
+    const size_t dash = numbers.find('-');
+    if (dash == std::string::npos || dash == 0 || dash + 1 == numbers.size() || dash > 9)
+        return -1;
+    for (size_t i = 0; i < numbers.size(); ++i)
+        if (i != dash && (numbers[i] < '0' || numbers[i] > '9'))
+            return -1;
+    return std::stol(numbers.substr(0, dash));
+}
+
+} // namespace
+
+bool AFile::IsTemporaryName(const char* name) { return TemporaryNameProcess(name) >= 0; }
+
+bool AFile::IsStaleTemporaryName(const char* name)
+{
+    const long process = TemporaryNameProcess(name);
+    if (process <= 0 || process == static_cast<long>(getpid()))
+        return false;
+    return kill(static_cast<pid_t>(process), 0) != 0 && errno == ESRCH;
 }
 
 int AFile::ReplaceSafely(const AString* path, const std::function<int(AFile*)>& write)

@@ -86,6 +86,10 @@ public:
     static int CommitReplacement(const AString* temporary, const AString* target);
     // A name for a temporary file beside `path` that does not exist yet.
     static AString TemporaryPathBeside(const AString* path);
+    // Whether a file name (no folder) is one TemporaryPathBeside makes: ".NAME.pelorin-PID-N.tmp".
+    static bool IsTemporaryName(const char* name);
+    // Whether it is such a name of a process that no longer runs (what a killed run leaves).
+    static bool IsStaleTemporaryName(const char* name);
 
     static constexpr std::uint64_t kFileTimeOffset = 2082830400ULL;
     static constexpr unsigned kCopyChunk = 100000;

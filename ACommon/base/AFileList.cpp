@@ -6,6 +6,7 @@
 #include "ACommon/base/AStateStream.h"
 
 #include <algorithm>
+#include <utility>
 
 AFileList::~AFileList() { DeleteAll(); }
 
@@ -23,10 +24,12 @@ AFileList::AFileInfo AFileList::MakeRecord(AString* relPath) const
     info.path = relPath ? relPath : new AString();
     if (root.IsEmpty()) {
         info.modTime = AFile::FileModTime(info.path);
+        info.size = AFile::GetFileSize(info.path);
     } else {
         AString full = root;
         full.AppendPathComponent(*info.path);
         info.modTime = AFile::FileModTime(&full);
+        info.size = AFile::GetFileSize(&full);
     }
     return info;
 }
@@ -37,9 +40,9 @@ int AFileList::Add(AString* relPath)
     return Count() - 1;
 }
 
-int AFileList::AddWithTime(AString* relPath, std::uint64_t modTime)
+int AFileList::AddWithTime(AString* relPath, std::uint64_t modTime, std::uint64_t size)
 {
-    infos.push_back({modTime, relPath ? relPath : new AString()});
+    infos.push_back({modTime, size, relPath ? relPath : new AString()});
     return Count() - 1;
 }
 
@@ -67,6 +70,13 @@ std::uint64_t AFileList::GetModTime(int index) const
     return infos[index].modTime;
 }
 
+std::uint64_t AFileList::GetSize(int index) const
+{
+    if (index < 0 || index >= Count())
+        return 0;
+    return infos[index].size;
+}
+
 void AFileList::Delete(int index)
 {
     if (index < 0 || index >= Count())
@@ -92,6 +102,12 @@ void AFileList::Sort(signed char ascending)
                   [](const AFileInfo& a, const AFileInfo& b) { return b.path->CompareNoCase(*a.path) < 0; });
 }
 
+void AFileList::SortExact()
+{
+    std::sort(infos.begin(), infos.end(),
+              [](const AFileInfo& a, const AFileInfo& b) { return a.path->Units() < b.path->Units(); });
+}
+
 int AFileList::CompareAscending(const void* a, const void* b)
 {
     const auto* x = static_cast<const AFileInfo*>(a);
@@ -115,7 +131,10 @@ int AFileList::WriteState(AFile* f) const
         unsigned char block[16] = {12, 0, 0, 0};
         for (int i = 0; i < 8; ++i)
             block[4 + i] = static_cast<unsigned char>(info.modTime >> (8 * i));
-        // The last four bytes stood for the path pointer; they carry nothing and are written as 0.
+        // The last four bytes stood for the path pointer, and older readers skip them: they carry
+        // the low 32 bits of the size, which tell an edit that kept the date from no change.
+        for (int i = 0; i < 4; ++i)
+            block[12 + i] = static_cast<unsigned char>(info.size >> (8 * i));
         if (int err = f->Write(block, 16); err != 0)
             return err;
     }
@@ -144,8 +163,8 @@ int AFileList::ReadState(AFile* f)
     // cannot fit before anything is reserved for it.
     if (static_cast<unsigned long long>(count) * 18 > f->Remaining())
         return kErrEndOfFile;
-    std::vector<std::uint64_t> times;
-    times.reserve(count);
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> timesAndSizes;
+    timesAndSizes.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint32_t length = 0;
         if (int err = AStateStream::ReadU32(f, &length); err != 0)
@@ -155,15 +174,22 @@ int AFileList::ReadState(AFile* f)
         std::uint64_t time = 0;
         if (int err = AStateStream::ReadU64(f, &time); err != 0)
             return err;
-        f->Seek(f->GetFilePos() + (length - 8));
-        times.push_back(time);
+        std::uint32_t size = 0;
+        if (length >= 12) {
+            if (int err = AStateStream::ReadU32(f, &size); err != 0)
+                return err;
+            f->Seek(f->GetFilePos() + (length - 12));
+        } else {
+            f->Seek(f->GetFilePos() + (length - 8));
+        }
+        timesAndSizes.push_back({time, size});
     }
     infos.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         auto path = std::make_unique<AString>();
         if (int err = path->ReadState(f); err != 0)
             return err; // the records read so far keep their paths
-        infos.push_back({times[i], path.release()});
+        infos.push_back({timesAndSizes[i].first, timesAndSizes[i].second, path.release()});
     }
     return 0;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// AFileList: the file list of one source: a root path and records of (modification time, path
+// AFileList: the file list of one source: a root path and records of (modification time, size, path
 // relative to the root). The list owns the paths given to it. Sorted case-insensitively.
 
 #include "ACommon/base/AString.h"
@@ -14,7 +14,10 @@ class AFileList {
 public:
     struct AFileInfo {
         std::uint64_t modTime = 0; // file time; 0 when the file is missing or has no date
-        AString* path = nullptr;   // owned by the list
+        // The file's size. A record read back from a state record knows only the low 32 bits; 0
+        // there means "not known" (lists saved before sizes were kept).
+        std::uint64_t size = 0;
+        AString* path = nullptr; // owned by the list
     };
 
     AFileList() = default;
@@ -27,14 +30,18 @@ public:
 
     int Add(AString* relPath); // takes ownership; returns the record's index
     // Adds a record whose time is already known (no file-system query); takes ownership.
-    int AddWithTime(AString* relPath, std::uint64_t modTime);
+    int AddWithTime(AString* relPath, std::uint64_t modTime, std::uint64_t size = 0);
     void Replace(AString* relPath, int index); // takes ownership
     AString* Get(int index) const;
     std::uint64_t GetModTime(int index) const;
+    std::uint64_t GetSize(int index) const;
     void Delete(int index);
     void DeleteAll();
     int Count() const { return static_cast<int>(infos.size()); }
     void Sort(signed char ascending);
+    // Sorts A to Z by the exact names (UTF-16 code units): names that differ in case or Unicode
+    // form are different names, as on most Linux file systems.
+    void SortExact();
 
     static int CompareAscending(const void* a, const void* b);
     static int CompareDescending(const void* a, const void* b);

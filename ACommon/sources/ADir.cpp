@@ -3,12 +3,14 @@
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AStateStream.h"
 #include "ACommon/tags/ID3.h"
+#include "APlatform/Trash.h"
 #include "APlatform/Unicode.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,9 +55,15 @@ public:
         std::uint64_t modTime = 0;
     };
 
+    // Why an item is left out of the listing.
+    enum class Skip {
+        kBadName,   // not valid UTF-8: the rest of the system cannot name it
+        kSpecial,   // neither a file, a folder nor a link to a file (a link to a folder, a pipe...)
+        kTemporary, // a temporary file of this program (a copy or a safe write under way)
+    };
+
     // `visit(entry)` returns 0 to go on or a code that ends the walk (it may take the entry's path
-    // away: each entry is visited once); `skipped(folder, name)` hears
-    // of names that are not valid UTF-8 (they cannot be named by the rest of the system).
+    // away: each entry is visited once); `skipped(folder, name, why)` hears of the items left out.
     template <typename Visit, typename Skipped> static int Run(std::string root, Visit visit, Skipped skipped)
     {
         while (root.size() > 1 && root.back() == '/')
@@ -128,18 +136,31 @@ private:
             if (raw[0] == '.' && (raw[1] == '\0' || (raw[1] == '.' && raw[2] == '\0')))
                 continue;
             if (!platform::DecodeUTF8(raw, name)) {
-                skipped(folder.disk, raw);
+                skipped(folder.disk, raw, Skip::kBadName);
+                continue;
+            }
+            if (AFile::IsTemporaryName(raw)) {
+                skipped(folder.disk, raw, Skip::kTemporary);
                 continue;
             }
             struct stat info {};
             if (fstatat(fd, raw, &info, AT_SYMLINK_NOFOLLOW) != 0)
                 continue; // gone since the folder was read
             // A link to a file is listed as that file: its copy on the other side is a plain file,
-            // and both must compare equal on the next run. Links to folders are not followed, so
-            // that no folder is listed twice and no loop is walked.
+            // and both must compare equal on the next run. Links to folders are left out, so that
+            // nothing is ever written through one and no loop is walked; so is whatever is not a
+            // file or a folder (a pipe would hang a copy, a socket cannot be copied).
             struct stat target {};
-            if (S_ISLNK(info.st_mode) && fstatat(fd, raw, &target, 0) == 0 && S_ISREG(target.st_mode))
+            if (S_ISLNK(info.st_mode)) {
+                if (fstatat(fd, raw, &target, 0) != 0 || !S_ISREG(target.st_mode)) {
+                    skipped(folder.disk, raw, Skip::kSpecial);
+                    continue;
+                }
                 info = target;
+            } else if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+                skipped(folder.disk, raw, Skip::kSpecial);
+                continue;
+            }
             Item item;
             item.raw = raw;
             item.entry.isDir = S_ISDIR(info.st_mode);
@@ -233,6 +254,14 @@ void ADir::Sort(signed char ascending)
 {
     // A list read in order (a folder listing is, almost always) needs one look, not a sort.
     const int count = fileList.Count();
+    if (exactNames && ascending) {
+        for (int i = 1; i < count; ++i)
+            if (fileList.Get(i)->Units() < fileList.Get(i - 1)->Units()) {
+                fileList.SortExact();
+                return;
+            }
+        return;
+    }
     for (int i = 1; i < count; ++i) {
         const int order = fileList.Get(i - 1)->CompareNoCase(*fileList.Get(i));
         if (ascending ? order > 0 : order < 0) {
@@ -349,6 +378,65 @@ int ADir::MoveToRemovedFiles(const AString* path)
         int dot = name.ReverseFind('.');
         name.Insert('~', dot < 0 ? name.GetLength() : dot);
         destination = target;
+        destination.AppendPathComponent(name);
+    }
+    return AFile::Move(path, &destination);
+}
+
+int ADir::RemoveStaleTemporaries()
+{
+    int removed = 0;
+    for (const std::string& path : staleTemporaries) {
+        // Still a file of a process that is gone: no run has taken the name since the listing.
+        struct stat info {};
+        const std::string name = path.substr(path.rfind('/') + 1);
+        if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            AFile::IsStaleTemporaryName(name.c_str()) && unlink(path.c_str()) == 0)
+            ++removed;
+    }
+    staleTemporaries.clear();
+    if (removed > 0) {
+        AString line("Removed ");
+        line += removed;
+        line += removed == 1 ? " temporary file" : " temporary files";
+        line += " that a stopped run left in ";
+        line += rootPath;
+        line += ".\n";
+        progress->AddToLog(&line, 1);
+    }
+    return removed;
+}
+
+int ADir::PutAside(const AString* path)
+{
+    if (!path || path->IsEmpty())
+        return kErrUnableToDelete;
+    if (!moveInsteadOfDelete)
+        return AFile::Delete(path);
+    const int trashed = platform::MoveToTrash(path->ToStdString());
+    if (trashed == 0)
+        return 0;
+    if (trashed == ENOENT)
+        return kErrFileNotFound;
+    // No Trash takes it: the removed-files folder keeps it under its path below the root.
+    AString relative;
+    if (path->GetLength() > rootPath.GetLength() && path->Left(rootPath.GetLength()) == rootPath)
+        relative = path->Mid(rootPath.GetLength(), path->GetLength());
+    else
+        path->LastPathComponent(&relative);
+    AString destination = RemovedFilesTarget();
+    destination.AppendPathComponent(relative);
+    const int slash = destination.ReverseFind('/');
+    AString folder = destination.Left(slash);
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(folder.ToStdString()), error);
+    if (!AFile::DirExists(&folder))
+        return kErrUnableToDelete;
+    AString name = destination.Mid(slash + 1, destination.GetLength());
+    while (AFile::FileExists(&destination)) {
+        int dot = name.ReverseFind('.');
+        name.Insert('~', dot <= 0 ? name.GetLength() : dot);
+        destination = folder;
         destination.AppendPathComponent(name);
     }
     return AFile::Move(path, &destination);
@@ -476,7 +564,7 @@ int ADir::PopulateFileList(CancelProc cancel)
         }
         if (PathFilterCheck(&candidate) && (entry.isDir || TypeFilterCheck(&candidate))) {
             auto* path = new AString(std::move(candidate));
-            fileList.AddWithTime(path, entry.modTime);
+            fileList.AddWithTime(path, entry.modTime, entry.isDir ? 0 : entry.size);
             listed.push_back(
                 {path, entry.isDir || entry.isRegular, {entry.isDir, entry.size, entry.modTime}});
         }
@@ -490,13 +578,46 @@ int ADir::PopulateFileList(CancelProc cancel)
             return kErrUserCancel;
         return 0;
     };
-    auto skipped = [&](const std::string& folder, const char*) {
-        AString line("Skipped a name that is not valid UTF-8 in ");
-        line += AString::FromUTF8(folder);
-        line += '\n';
-        progress->AddToLog(&line, 1);
+    int specials = 0;
+    staleTemporaries.clear();
+    std::string firstSpecial;
+    auto skipped = [&](const std::string& folder, const char* name, FolderWalk::Skip why) {
+        switch (why) {
+        case FolderWalk::Skip::kBadName: {
+            AString line("Skipped a name that is not valid UTF-8 in ");
+            line += AString::FromUTF8(folder);
+            line += '\n';
+            progress->AddToLog(&line, 1);
+            break;
+        }
+        case FolderWalk::Skip::kSpecial:
+            if (specials++ == 0)
+                firstSpecial = folder + "/" + name;
+            break;
+        case FolderWalk::Skip::kTemporary:
+            // One whose writer is gone is what a stopped run left behind: nothing will finish it.
+            if (AFile::IsStaleTemporaryName(name))
+                staleTemporaries.push_back(folder + "/" + name);
+            break;
+        }
     };
     int err = FolderWalk::Run(root, visit, skipped);
+    if (reportSkipped && specials > 0) {
+        AString line("Skipped ");
+        line += specials;
+        line += specials == 1 ? " item" : " items";
+        line += " in ";
+        line += rootPath;
+        line += " that ";
+        line += specials == 1 ? "is" : "are";
+        line += " neither a file, a folder nor a link to a file (a link to a folder, a pipe, a socket, a "
+                "device or a broken link), such as ";
+        line += AString::FromUTF8(firstSpecial);
+        line += "; ";
+        line += specials == 1 ? "it is" : "they are";
+        line += " not synced.\n";
+        progress->AddToLog(&line, 1);
+    }
     if (err != 0 && err != kErrUserCancel) {
         // A listing with a hole in it would look like deleted files to the planner.
         fileList.DeleteAll();

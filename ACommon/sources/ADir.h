@@ -10,6 +10,7 @@
 #include "ACommon/base/AString.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class ID3;
@@ -93,6 +94,15 @@ public:
     void SetMoveInsteadOfDelete(signed char value) { moveInsteadOfDelete = value; }
     signed char GetMoveInsteadOfDelete() const { return moveInsteadOfDelete; }
     void SetRemovedFilesFolder(const AString& folder) { removedFilesFolder = folder; }
+    // Whether a listing says what it left out (a second listing of the same folder in one run need
+    // not).
+    void SetReportSkipped(bool value) { reportSkipped = value; }
+    // Whether Sort orders by exact names (for a sync between two volumes that tell case and Unicode
+    // forms apart) rather than ignoring case.
+    void SetExactNames(bool value) { exactNames = value; }
+    // Removes the temporary files of stopped runs that the last listing found (and left out);
+    // the number removed.
+    int RemoveStaleTemporaries();
     const AString& GetRemovedFilesFolder() const { return removedFilesFolder; }
     signed char GetUseFullPaths() const { return useFullPaths; }
     AProgress* GetProgress() const { return progress; }
@@ -120,6 +130,16 @@ public:
     // False for entries the listing did not see as a plain file or folder (links other than to a
     // file, entries added or read back from a state record, sources that keep their own lists).
     bool GetListedFile(int index, ListedFile* out);
+    // The time and size the list keeps for entry `index`: as listed, or as read back from a state
+    // record, which keeps only the low 32 bits of the size (0 there: not known).
+    std::uint64_t GetRecordModTime(int index) const { return fileList.GetModTime(index); }
+    std::uint64_t GetRecordSize(int index) const { return fileList.GetSize(index); }
+
+    // Removes the plain file or folder at `path` (a full path below the root) so that the user can
+    // get it back: into the Trash of its volume, or, where no Trash can take it, into the "Removed
+    // Files" folder under its path below the root. Deletes it outright when moveInsteadOfDelete is
+    // off.
+    int PutAside(const AString* path);
 
 protected:
     // Moves `path` into the "Removed Files" folder (the plain folder's way of deleting).
@@ -147,6 +167,9 @@ protected:
     APLock busyLock;
     signed char verboseLog = 0;
     AProgress* progress = nullptr;
+    bool reportSkipped = true;
+    bool exactNames = false;
+    std::vector<std::string> staleTemporaries; // found by the last listing
 
 private:
     // What the listing learned, record by record in the list's order. A record's path object

@@ -2,11 +2,14 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AStateStream.h"
+#include "APlatform/FileSystem.h"
 
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <cerrno>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <thread>
 #include <typeinfo>
 #include <vector>
@@ -246,7 +249,26 @@ signed char ASync::FilterCheck(const AString* path)
     return 1;
 }
 
-int ASync::SyncCompare(const AString& a, const AString& b) { return Sign(a.CompareNoCase(b)); }
+int ASync::SyncCompare(const AString& a, const AString& b)
+{
+    if (exactNames)
+        return Sign(a.Units().compare(b.Units()));
+    return Sign(a.CompareNoCase(b));
+}
+
+void ASync::DecideNameAndDateRules()
+{
+    exactNames = false;
+    coarseDates = true;
+    if (GetType() != kFileSync)
+        return;
+    const std::string left = dir1->GetRootPath()->ToStdString(), right = dir2->GetRootPath()->ToStdString();
+    // Names are told apart exactly unless one side would take two of them for one.
+    exactNames = !platform::NamesIgnoreCase(left) && !platform::NamesIgnoreCase(right);
+    coarseDates = platform::HasCoarseDates(left) || platform::HasCoarseDates(right);
+    for (ADir* dir : {dir1.get(), dir2.get(), savedDir1.get(), savedDir2.get()})
+        dir->SetExactNames(exactNames);
+}
 
 signed char ASync::FilesEqual(const AString* a, const AString* b) { return AFile::FilesEqual(a, b) ? 1 : 0; }
 
@@ -254,12 +276,22 @@ signed char ASync::FastFilesEqual(const AString* a, const AString* b)
 {
     const ADir::ListedFile* x = HintFor(a);
     const ADir::ListedFile* y = HintFor(b);
+    // Dates count as equal within the tolerance only where a volume keeps coarse dates (FAT,
+    // exFAT); elsewhere to the second they are stored with.
+    auto sameDates = [this](std::uint64_t p, std::uint64_t q) {
+        return p == q ||
+               (coarseDates && AFile::DatesEssentiallyEqual(static_cast<double>(p), static_cast<double>(q)));
+    };
     if (x && y)
-        return x->size == y->size && AFile::DatesEssentiallyEqual(static_cast<double>(x->modTime),
-                                                                  static_cast<double>(y->modTime))
-                   ? 1
-                   : 0;
-    return AFile::FastFilesEqual(a, b) ? 1 : 0;
+        return x->size == y->size && sameDates(x->modTime, y->modTime) ? 1 : 0;
+    if (coarseDates)
+        return AFile::FastFilesEqual(a, b) ? 1 : 0;
+    if (!AFile::FileExists(a) || !AFile::FileExists(b) || AFile::DirExists(a) || AFile::DirExists(b))
+        return 0;
+    return AFile::GetFileSize(a) == AFile::GetFileSize(b) &&
+                   sameDates(AFile::FileModTime(a), AFile::FileModTime(b))
+               ? 1
+               : 0;
 }
 
 signed char ASync::FileExists(const AString* path)
@@ -321,7 +353,21 @@ int ASync::Copy(const AString* src, const AString* dst, signed char, signed char
     return AFile::CopyWithProgress(src, dst, cancel, progress);
 }
 
-int ASync::Delete(const AString* path) { return AFile::Delete(path); }
+int ASync::Delete(const AString* path)
+{
+    // A folder is deleted only once it is empty; a file goes where the user can get it back.
+    if (AFile::DirExists(path))
+        return AFile::Delete(path);
+    return PutAside(path);
+}
+
+int ASync::PutAside(const AString* path)
+{
+    ADir* side = SideOfPath(path) == 2 ? dir2.get() : dir1.get();
+    if (!side || SideOfPath(path) == 0)
+        return AFile::Delete(path);
+    return side->PutAside(path);
+}
 
 void ASync::GetFileTitle(const AString* vp, AString* out)
 {
@@ -644,6 +690,79 @@ int ASync::SmartDelete(const AString* path)
     return 0;
 }
 
+bool ASync::ChangedSinceSaved(ADir* side, int index, const AString& full, ADir* saved, int savedIndex)
+{
+    ADir::ListedFile now;
+    if (!side->GetListedFile(index, &now)) {
+        now.isDir = AFile::DirExists(&full);
+        now.modTime = AFile::FileModTime(&full);
+        now.size = AFile::GetFileSize(&full);
+    }
+    if (now.isDir)
+        return false;
+    if (savedIndex < 0)
+        return true;
+    if (now.modTime != saved->GetRecordModTime(savedIndex))
+        return true;
+    // Saved lists keep the low 32 bits of the size; 0 there is a list saved before sizes were kept.
+    const std::uint64_t savedSize = saved->GetRecordSize(savedIndex) & 0xFFFFFFFFu;
+    return savedSize != 0 && savedSize != (now.size & 0xFFFFFFFFu);
+}
+
+void ASync::PlanChangedPair(const AString& left, const AString& right, bool leftChanged, bool rightChanged)
+{
+    // Only one side changed since the last run: that side wins, whatever the dates say (an edit
+    // restored with an older date is still the edit).
+    if (leftChanged != rightChanged) {
+        if (leftChanged)
+            SmartCopy(&left, &right, 1);
+        else
+            SmartCopy(&right, &left, 1);
+        return;
+    }
+    // Both changed (or a pair an earlier run left different): the newer wins, and the other is
+    // put aside rather than lost.
+    const std::uint64_t leftTime = FileModTime(&left);
+    const std::uint64_t rightTime = FileModTime(&right);
+    if (leftTime == rightTime) {
+        if (!AFile::FilesEqual(&left, &right)) {
+            AddAction(0, kOpUndecided, left, right, 1, kUndecided);
+            NoteSameDateDifference(left);
+        }
+        return;
+    }
+    const int before = actions.Count();
+    if (leftTime > rightTime)
+        SmartCopy(&left, &right, 1);
+    else
+        SmartCopy(&right, &left, 1);
+    if (actions.Count() > before) {
+        SyncAction* conflict = GetAction(before);
+        conflict->keepReplaced = true;
+        AString line = FormatVPForDisplay(leftTime > rightTime ? &right : &left, 1, -1, 0);
+        line += " changed on both sides since the last run: the newer copy wins and this one is kept aside.";
+        LogLine(line, verboseLog);
+    }
+}
+
+void ASync::NoteSameDateDifference(const AString& left)
+{
+    ++sameDateDifferences;
+    AString line = FormatVPForDisplay(&left, 1, -1, 0);
+    line += " differs from its copy on the other side but has the same date: neither is newer, so both are "
+            "left as they are (the review can choose one).";
+    LogLine(line, verboseLog);
+}
+
+void ASync::KeepChangeOverDeletion(const AString& changed, ADir* deletedOn)
+{
+    AString line = FormatVPForDisplay(&changed, 1, -1, 0);
+    line += " was deleted on ";
+    line += deletedOn->GetRootDisplayName(0);
+    line += " but changed here since the last run: the change wins, it is copied back, not deleted.";
+    LogLine(line, verboseLog);
+}
+
 int ASync::SmartCopyNewest2Other(const AString* left, const AString* right)
 {
     if (FastFilesEqual(left, right))
@@ -657,6 +776,7 @@ int ASync::SmartCopyNewest2Other(const AString* left, const AString* right)
     if (AFile::FilesEqual(left, right))
         return 0;
     AddAction(0, kOpUndecided, *left, *right, 1, kUndecided);
+    NoteSameDateDifference(*left);
     return 0;
 }
 
@@ -697,6 +817,7 @@ int ASync::XCopy(ADir* src, ADir* dst, CancelProc cancel)
         return kErrBusy;
     savedDir1->DeleteAll();
     savedDir2->DeleteAll();
+    DecideNameAndDateRules();
 
     const int srcCount = src->Count();
     const int dstCount = dst->Count();
@@ -772,6 +893,11 @@ int ASync::TwoWaySync(CancelProc cancel)
         savedDir1->DeleteAll();
         savedDir2->DeleteAll();
     }
+    sameDateDifferences = 0;
+    DecideNameAndDateRules();
+    // Plain folders are synchronized by what changed since the last run, told by the dates and
+    // sizes the saved lists keep: a change beats a deletion, and the side that changed wins.
+    const bool byChanges = destDeletes && GetType() == kFileSync;
     ADir* lists[4] = {dir1.get(), savedDir1.get(), dir2.get(), savedDir2.get()};
     int counts[4];
     for (int k = 0; k < 4; ++k)
@@ -795,6 +921,7 @@ int ASync::TwoWaySync(CancelProc cancel)
     const int total = counts[0] + counts[1] + counts[2] + counts[3];
     int index[4] = {0, 0, 0, 0};
     int steps = 0;
+    AString conflicted; // "name/" of the last folder that is a file on the other side
     int result = 0;
     // One merge pass over the four sorted lists. Each step takes the smallest current entry of all
     // four and decides by which lists hold it: present on both sides, the newer replaces the older;
@@ -833,7 +960,11 @@ int ASync::TwoWaySync(CancelProc cancel)
         }
         const bool inLeft = holds[0], inSavedLeft = holds[1], inRight = holds[2], inSavedRight = holds[3];
 
-        if (inLeft && inRight) {
+        // What lies inside a folder that is a file on the other side waits with it.
+        const bool insideConflict = !conflicted.IsEmpty() && BeginsWith(*current[smallest], conflicted);
+        if (insideConflict) {
+            result = 0;
+        } else if (inLeft && inRight) {
             AString pl = Joined(&root1, current[0]);
             AString pr = Joined(&root2, current[2]);
             SetHint(0, &pl, dir1.get(), index[0]);
@@ -842,9 +973,26 @@ int ASync::TwoWaySync(CancelProc cancel)
             if (leftIsDir != DirExists(&pr)) {
                 AString what = pl + " and ";
                 progress->ReportError(kErrDuplicateNames, &what, &pr);
+                AString line = FormatVPForDisplay(leftIsDir ? &pl : &pr, 1, -1, 0);
+                line += " is a folder, and ";
+                line += FormatVPForDisplay(leftIsDir ? &pr : &pl, 1, -1, 0);
+                line +=
+                    " a file of the same name: neither is synced until one of them is renamed or removed.";
+                LogLine(line, verboseLog);
+                ++typeConflicts;
+                conflicted = *current[0];
+                conflicted += '/';
                 // The clash is logged and its entry left alone; it ends the plan only when the
                 // sync stops at the first error.
                 result = stopOnErr ? kErrDuplicateNames : 0;
+            } else if (!leftIsDir && byChanges) {
+                if (!FastFilesEqual(&pl, &pr))
+                    PlanChangedPair(pl, pr,
+                                    ChangedSinceSaved(dir1.get(), index[0], pl, savedDir1.get(),
+                                                      inSavedLeft ? index[1] : -1),
+                                    ChangedSinceSaved(dir2.get(), index[2], pr, savedDir2.get(),
+                                                      inSavedRight ? index[3] : -1));
+                result = 0;
             } else if (!leftIsDir) {
                 result = SmartCopyNewest2Other(&pl, &pr);
             } else {
@@ -853,7 +1001,12 @@ int ASync::TwoWaySync(CancelProc cancel)
         } else if (inLeft) {
             AString pl = Joined(&root1, current[0]);
             SetHint(0, &pl, dir1.get(), index[0]);
-            if (inSavedRight) {
+            if (inSavedRight && byChanges &&
+                ChangedSinceSaved(dir1.get(), index[0], pl, savedDir1.get(), inSavedLeft ? index[1] : -1)) {
+                KeepChangeOverDeletion(pl, dir2.get());
+                AString pr = Joined(&root2, current[0]);
+                result = SmartCopy(&pl, &pr, 0);
+            } else if (inSavedRight) {
                 result = SmartDelete(&pl);
             } else {
                 AString pr = Joined(&root2, current[0]);
@@ -862,7 +1015,12 @@ int ASync::TwoWaySync(CancelProc cancel)
         } else if (inRight) {
             AString pr = Joined(&root2, current[2]);
             SetHint(1, &pr, dir2.get(), index[2]);
-            if (inSavedLeft) {
+            if (inSavedLeft && byChanges &&
+                ChangedSinceSaved(dir2.get(), index[2], pr, savedDir2.get(), inSavedRight ? index[3] : -1)) {
+                KeepChangeOverDeletion(pr, dir1.get());
+                AString pl = Joined(&root1, current[2]);
+                result = SmartCopy(&pr, &pl, 0);
+            } else if (inSavedLeft) {
                 result = SmartDelete(&pr);
             } else {
                 AString pl = Joined(&root1, current[2]);
@@ -891,6 +1049,9 @@ int ASync::RepopulateLists(CancelProc cancel)
 {
     if (!destDeletes)
         return 0;
+    // The run's own listing has said what it left out.
+    savedDir1->SetReportSkipped(false);
+    savedDir2->SetReportSkipped(false);
     AString text("Saving file list 1...");
     progress->StartDivision(0.5, &text, 0, 0);
     int err = savedDir1->InitWPath(dir1->GetRootPath(), 0, cancel);
@@ -920,6 +1081,7 @@ int ASync::DoSync(CancelProc cancel)
     };
     const double share = GetType() == kFileSync ? 0.5 : 1.0 / 3.0;
 
+    typeConflicts = 0;
     progress->StartDivision(share, nullptr, 0, 0);
     err = UpdateFileLists(cancel);
     progress->EndDivision(nullptr, 0, 0);
@@ -970,8 +1132,16 @@ int ASync::DoSync(CancelProc cancel)
         // iTunesSD a stopped run left behind its database, songs such a run copied) is mended.
         if (!planOnly)
             err = FinalizeSides();
-        if (autoAction == kTwoWay && !planOnly)
-            RepopulateLists(cancel);
+        if (!planOnly && GetType() == kFileSync) {
+            dir1->RemoveStaleTemporaries();
+            dir2->RemoveStaleTemporaries();
+        }
+        if (autoAction == kTwoWay && !planOnly && err == 0 && typeConflicts == 0)
+            RepopulateLists(nullptr);
+        if (err == 0 && typeConflicts > 0 && !planOnly) {
+            tally.CountError();
+            err = kErrDuplicateNames;
+        }
         text = "Nothing to Sync!";
         progress->ReportMessage(&text, 1);
         return err;
@@ -996,6 +1166,11 @@ int ASync::DoSync(CancelProc cancel)
 
     text = "Performing sync...";
     progress->StartProgress(&text, 1, 1, openLogAutomatically);
+    // Temporary files that killed runs left in plain folders go once the run is to change things.
+    if (GetType() == kFileSync) {
+        dir1->RemoveStaleTemporaries();
+        dir2->RemoveStaleTemporaries();
+    }
     progress->StartDivision(autoAction == kTwoWay ? 0.9 : 1.0, nullptr, 0, 0);
     err = PerformSyncActions(cancel);
     progress->EndDivision(nullptr, 0, 0);
@@ -1006,11 +1181,21 @@ int ASync::DoSync(CancelProc cancel)
     // only once it is written).
     if (int finalized = FinalizeSides(); err == 0)
         err = finalized;
-    if (autoAction == kTwoWay) {
+    // Only a run that did all it planned replaces the saved lists: after a cancel or a failure the
+    // lists of the last complete run still tell every change made since then, and the next run
+    // finds what this one did equal on both sides.
+    // Entries that wait for the user to settle a folder against a file were not synced: the lists
+    // are kept until they are, or the waiting entries would read as synced.
+    if (autoAction == kTwoWay && err == 0 && typeConflicts == 0) {
         text = "Performing sync finalization...";
         progress->StartDivision(0.1, &text, 0, 1);
-        RepopulateLists(cancel);
+        RepopulateLists(nullptr);
         progress->EndDivision(nullptr, 0, 0);
+    }
+    // A folder against a file is left for the user, and every run says so until it is settled.
+    if (err == 0 && typeConflicts > 0) {
+        tally.CountError();
+        err = kErrDuplicateNames;
     }
     CleanUp();
     text = "Sync completed.";
@@ -1085,7 +1270,11 @@ bool ASync::ConfirmMassDeletion()
         ADir* dir = side == 1 ? dir1.get() : dir2.get();
         const int held = dir->Count();
         const int doomed = deletions[side];
-        if (doomed < kMassDeletionMinimum || doomed * 2 <= held)
+        // Plain folders are checked for any plan that deletes more than half of a side, and always
+        // when the other side is empty (unmounted, say); song syncs from a few deletions up.
+        const bool otherEmpty = (side == 1 ? dir2 : dir1)->Count() == 0;
+        const int minimum = GetType() == kFileSync ? 1 : kMassDeletionMinimum;
+        if (doomed < minimum || (doomed * 2 <= held && !(otherEmpty && GetType() == kFileSync)))
             continue;
         const AString name = dir->GetRootDisplayName(0);
         AString title("Delete ");
@@ -1162,8 +1351,44 @@ int ASync::PerformSyncActions(CancelProc cancel)
     return firstErr;
 }
 
+bool ASync::ReachableWithoutLinks(const AString* path)
+{
+    const int side = SideOfPath(path);
+    if (side == 0)
+        return false;
+    const std::string full = path->ToStdString();
+    const std::string root = (side == 1 ? dir1 : dir2)->GetRootPath()->ToStdString();
+    if (full.find("/../") != std::string::npos || full.size() < 3 ||
+        full.compare(full.size() - 3, 3, "/..") == 0)
+        return false;
+    for (size_t slash = full.find('/', root.size()); slash != std::string::npos;
+         slash = full.find('/', slash + 1)) {
+        struct stat info {};
+        if (lstat(full.substr(0, slash).c_str(), &info) != 0)
+            return errno == ENOENT; // the rest is made by this run, as real folders
+        if (!S_ISDIR(info.st_mode))
+            return false;
+    }
+    return true;
+}
+
 int ASync::PerformAction(SyncAction* action, int number, int count, CancelProc cancel)
 {
+    // Plain folders are written only below their roots, never through a link to a folder that
+    // appeared in them since they were listed.
+    if (GetType() == kFileSync && action->operation != kOpUndecided) {
+        const AString& target = action->operation == kOpDelete || action->operation == kOpDeleteDir
+                                    ? action->path1
+                                    : action->path2;
+        if (!ReachableWithoutLinks(&target)) {
+            tally.CountError();
+            LogLine(AString("Not written: ") + target +
+                        " lies behind a link or outside the synced folder; nothing is written through it.",
+                    verboseLog);
+            return kErrInvalidPath;
+        }
+    }
+
     AString text("Action ");
     text += number;
     text += " of ";
@@ -1187,7 +1412,9 @@ int ASync::PerformAction(SyncAction* action, int number, int count, CancelProc c
         text += replace ? " on " : " to ";
         text += FormatVPForDisplay(&action->path2, 0, 25, 0);
         progress->StartDivision(1.0 / count, &text, 1, 1);
+        keepNextReplaced = replace && action->keepReplaced;
         int err = CopyWithAlert(&action->path1, &action->path2, action->overwrite, replace ? 1 : 0, cancel);
+        keepNextReplaced = false;
         progress->EndDivision(nullptr, 0, 0);
         return err;
     }
@@ -1286,7 +1513,16 @@ int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char ove
         tally.CountKept();
         return 0;
     }
-    int err = Copy(src, dst, overwrite, isReplace, cancel);
+    int err = 0;
+    if (keepNextReplaced && overwrite && AFile::FileExists(dst)) {
+        // The file replaced is a change of its own: it goes where the user can get it back.
+        err = PutAside(dst);
+        if (err == 0)
+            LogLine(AString("Kept aside ") + FormatVPForDisplay(dst, 1, -1, 0) + " (changed on both sides).",
+                    verboseLog);
+    }
+    if (err == 0)
+        err = Copy(src, dst, overwrite, isReplace, cancel);
     if (err == 0 && verifyCopies && !FilesEqual(src, dst))
         err = kErrIO;
     if (err == 0) {

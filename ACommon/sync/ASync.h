@@ -38,6 +38,9 @@ public:
         int kind = 0;     // Kind below: the action as the user sees it
         AString leftText; // display texts of the two columns, used for sorting
         AString rightText;
+        // A replacement of a file that changed on its own side too: the replaced file is put aside
+        // (into the Trash or the removed-files folder) before it is replaced, never lost.
+        bool keepReplaced = false;
     };
 
     enum Operation : int {
@@ -103,8 +106,8 @@ public:
     using ActionsListProc = int (*)(AArray* actions, ASync* sync);
 
     static constexpr std::uint32_t kStateMark = 0x00100005;
-    // A plan that deletes at least this many entries, and more than half of one side, is confirmed
-    // once before anything is performed.
+    // A song sync's plan that deletes at least this many entries, and more than half of one side, is
+    // confirmed once before anything is performed (a plain folder's from one entry up).
     static constexpr int kMassDeletionMinimum = 10;
 
     explicit ASync(AProgress* progress = &AProgress::Shared());
@@ -224,6 +227,8 @@ public:
     int SmartDelete(const AString* path);
     int SmartCopyNewest2Other(const AString* left, const AString* right);
     int RepopulateLists(CancelProc cancel);
+    // Pairs left different because both had the same date (undecided), counted by the last plan.
+    int GetSameDateDifferences() const { return sameDateDifferences; }
 
     // Performing.
     int DoSync(CancelProc cancel);
@@ -276,6 +281,25 @@ protected:
     void ClearHints();
     const ADir::ListedFile* HintFor(const AString* path) const;
     void LogLine(const AString& text, signed char dated);
+    // Whether the entry at `index` of `side` changed since the last synchronize run: it is not in
+    // the saved list (`savedIndex` < 0), or its date or size differ from the saved ones. Folders
+    // never count as changed: their contents decide.
+    bool ChangedSinceSaved(ADir* side, int index, const AString& full, ADir* saved, int savedIndex);
+    // Plans the pair `left`, `right` (two files that differ) of a plain-folder synchronize run by
+    // which side changed since the last run.
+    void PlanChangedPair(const AString& left, const AString& right, bool leftChanged, bool rightChanged);
+    // Counts and logs a pair that differs but has one date (left as it is).
+    void NoteSameDateDifference(const AString& left);
+    // Asks the volumes of two plain folders how they compare names and dates, and sorts the lists
+    // accordingly from here on.
+    void DecideNameAndDateRules();
+    // Logs that `changed` is copied back to `deletedOn`, where it was deleted, since it changed.
+    void KeepChangeOverDeletion(const AString& changed, ADir* deletedOn);
+    // Whether `path` lies below its side's root with no link and no ".." among the folders between
+    // (folders not there yet count as fine: the run makes them).
+    bool ReachableWithoutLinks(const AString* path);
+    // Puts a file that is about to be replaced or deleted aside where the user can get it back.
+    virtual int PutAside(const AString* path);
 
     std::unique_ptr<ADir> dir1;
     std::unique_ptr<ADir> dir2;
@@ -305,6 +329,12 @@ protected:
     ActionsListProc actionsListProc = nullptr;
     SyncTally tally;
     bool planOnly = false;
+    int sameDateDifferences = 0;
+    int typeConflicts = 0; // entries that are a folder on one side and a file on the other
+    // How the two plain folders' volumes compare names and dates, decided before each plan.
+    bool exactNames = false;
+    bool coarseDates = true;
+    bool keepNextReplaced = false; // set while a conflict's replacement is performed
 
 private:
     struct PathHint {

@@ -8,11 +8,16 @@
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncGroup.h"
 #include "ACommon/sync/ASyncLib.h"
+#include "APlatform/FileSystem.h"
 #include "APlatform/KnownFolders.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -111,7 +116,39 @@ AString Described(int err)
 } // namespace
 
 SyncSession::SyncSession() = default;
-SyncSession::~SyncSession() = default;
+SyncSession::~SyncSession()
+{
+    if (stateLock >= 0)
+        close(stateLock); // releases the lock
+}
+
+bool SyncSession::LockState()
+{
+    if (stateLock >= 0) {
+        close(stateLock);
+        stateLock = -1;
+    }
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(statePath.ToStdString()).parent_path(), error);
+    const std::string lockPath = statePath.ToStdString() + ".lock";
+    const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return true; // a folder that offers no lock file cannot be shared by two runs either
+    // flock locks are dropped by the kernel when their holder dies: a killed run never blocks.
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            stateLock = fd;
+            return true;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            close(fd);
+            return true; // no locking on that volume
+        }
+        usleep(100000);
+    }
+    close(fd);
+    return false;
+}
 
 AString SyncSession::StateFolder()
 {
@@ -276,10 +313,30 @@ int SyncSession::OpenFolders(const AString& left, const AString& right, bool son
     statePath = path;
     leftName = AString::FromUTF8(leftText);
     rightName = AString::FromUTF8(rightText);
+    if (!LockState()) {
+        Say(true, AString("Another run on these folders is under way (it holds ") + statePath +
+                      ".lock); this one is refused so that the two do not mix. Try again once it has "
+                      "finished.");
+        return kErrBusy;
+    }
     LoadSingle(songs);
     AString leftRoot = AString::FromUTF8(leftText + "/");
     AString rightRoot = AString::FromUTF8(rightText + "/");
     DropForeignFolderLists(leftRoot, rightRoot);
+    // Another volume mounted where the last one was (a second USB stick) holds other files: its
+    // lists would read as deletions.
+    folderIdentity =
+        AString::FromUTF8(platform::FolderIdentity(leftText) + " | " + platform::FolderIdentity(rightText));
+    const AString savedIdentity = ReadSavedIdentity(statePath);
+    if (!savedIdentity.IsEmpty() && savedIdentity != folderIdentity &&
+        (single->GetSavedDir1()->Count() > 0 || single->GetSavedDir2()->Count() > 0)) {
+        Say(false, AString("The lists saved by the last synchronize run belong to other folders that were "
+                           "mounted at the same places (") +
+                       savedIdentity + ", now " + folderIdentity +
+                       "); they are dropped, so this run carries no deletions over.");
+        single->GetSavedDir1()->DeleteAll();
+        single->GetSavedDir2()->DeleteAll();
+    }
     single->SetRootPath1(&leftRoot, nullptr, 0);
     single->SetRootPath2(&rightRoot, nullptr, 0);
     return 0;
@@ -423,6 +480,10 @@ void SyncSession::Apply(const Settings& given)
         songs->SetFileTypeRelevantOnDupSongCompare(settings.fileTypeRelevant ? 1 : 0);
         songs->SetDontDupSongs(settings.dontDupSongs ? 1 : 0);
         songs->SetMoveInsteadOfDelete(settings.moveInsteadOfDelete ? 1 : 0);
+    } else {
+        // Plain files a sync removes or replaces after a change of their own go to the Trash.
+        for (ADir* side : {sync->GetDir1(), sync->GetDir2()})
+            side->SetMoveInsteadOfDelete(settings.moveInsteadOfDelete ? 1 : 0);
     }
 }
 
@@ -473,6 +534,8 @@ int SyncSession::SaveState(bool* listsLeftOut)
                       "the earlier state file, if any, is kept.");
     else if (err != 0)
         Say(true, AString("The state file ") + statePath + " cannot be written (" + Described(err) + ").");
+    if (err == 0 && !ipod && single && !folderIdentity.IsEmpty())
+        err = WriteSavedIdentity(statePath, folderIdentity);
     if (err == 0 && ipod) {
         err = WriteSavedIdentity(statePath, ipod->identity);
         if (err != 0)
@@ -510,7 +573,10 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
         outcome.summary += outcome.plan.size() == 1 ? " action planned" : " actions planned";
         outcome.summary += ", nothing changed.";
     } else {
-        outcome.stateError = SaveState(&outcome.listsLeftOut);
+        // A pair of folders whose run was cancelled or refused keeps the state it started with:
+        // its saved lists still tell what changed since the last complete run.
+        if (group || outcome.result != kErrUserCancel)
+            outcome.stateError = SaveState(&outcome.listsLeftOut);
         const SyncTally& tally = sync->GetTally();
         // An iPod that updates itself from a library would undo the sync when next it meets one.
         // Set once the run is through and has synced, so that a run cancelled or failed before it
@@ -535,6 +601,13 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
         else
             outcome.summary = tally.Summary(leftName, rightName, songs != nullptr,
                                             songs && songs->GetMoveInsteadOfDelete(), outcome.result);
+        if (const int differ = sync->GetSameDateDifferences(); differ > 0 && direction != ASync::kDoNotSync) {
+            outcome.summary += ' ';
+            outcome.summary += differ;
+            outcome.summary += differ == 1
+                                   ? " file differs but has the same date: not synced; see --review."
+                                   : " files differ but have the same date: not synced; see --review.";
+        }
     }
     AProgress* progress = sync->GetProgress();
     progress->AddDateToLog(0, 0);

@@ -130,6 +130,9 @@ private:
     void LoadSingle(bool songs);
     void DropForeignIPodLists(const AString& leftRoot);
     void DropForeignFolderLists(const AString& leftRoot, const AString& rightRoot);
+    // Takes the lock beside the state file (STATE.lock) that keeps two runs of one pair of folders
+    // apart, waiting a little for a run that is finishing. False when another run holds it.
+    bool LockState();
     int WriteState();
     void Say(bool warning, const AString& text);
 
@@ -142,4 +145,6 @@ private:
     AString rightName;
     Settings settings;
     std::vector<Notice> notices;
+    int stateLock = -1;     // the locked file descriptor, held until the session ends
+    AString folderIdentity; // of a pair of folders: both folders' identities, kept beside the state
 };

@@ -83,8 +83,7 @@ TEST(FoldersCommand, BadArgumentsExitWithTwoAndChangeNothing)
         {{"folders", folders.L(), folders.R(), "--type", "merge", "--yes", "--log-only"}, "--dry-run"},
     };
     // What tells songs apart means nothing to plain folders.
-    for (const char* option :
-         {"--no-genre", "--no-album", "--no-file-type", "--dont-dup-songs", "--delete-instead-of-move"})
+    for (const char* option : {"--no-genre", "--no-album", "--no-file-type", "--dont-dup-songs"})
         cases.push_back(
             {{"folders", folders.L(), folders.R(), "--type", "merge", "--yes", option}, "--songs"});
     for (const Case& c : cases) {
@@ -102,12 +101,16 @@ TEST(FoldersCommand, YesAndNoAnswerEveryQuestionOfAMirror)
         std::vector<std::string> right;
     };
     // New files are copied without a question; the deletion is what is asked.
-    for (const Case& c :
-         {Case{"--yes", {"Album/b.txt", "a.txt"}}, Case{"--no", {"Album/b.txt", "a.txt", "old.txt"}}}) {
+    for (const Case& c : {Case{"--yes", {"Album/b.txt", "a.txt", "same.txt"}},
+                          Case{"--no", {"Album/b.txt", "a.txt", "old.txt", "same.txt"}}}) {
         Folders folders;
         WriteFile(folders.L("a.txt"), "a");
         WriteFile(folders.L("Album/b.txt"), "b");
         WriteFile(folders.R("old.txt"), "old");
+        for (const std::string& side : {folders.L("same.txt"), folders.R("same.txt")}) {
+            WriteFile(side, "same");
+            fixtures::SetModTime(side, 1000000000);
+        }
         fixtures::CommandResult result = folders.Run({"--type", "mirror-to-right", c.answer});
         EXPECT_EQ(result.exitStatus, 0) << result.err;
         EXPECT_EQ(ListFiles(folders.R()), c.right) << c.answer;
@@ -144,15 +147,34 @@ TEST(FoldersCommand, SynchronizeKeepsItsStateBetweenRuns)
     ASSERT_EQ(folders.Run({"--type", "synchronize", "--yes"}).exitStatus, 0);
     EXPECT_EQ(ListFiles(folders.R()), (std::vector<std::string>{"a.txt", "b.txt"}));
     // The state lives in the application support folder, under a name made from the two folders.
+    // Beside it, the identity of the two folders and the lock that keeps two runs of the pair apart.
     std::vector<std::string> states = ListFiles(folders.tmp / "data/Veltrano/Ondrivel");
-    ASSERT_EQ(states.size(), 1u);
+    ASSERT_EQ(states.size(), 3u);
+    EXPECT_EQ(states[1], states[0] + ".ipod");
+    EXPECT_EQ(states[2], states[0] + ".lock");
     EXPECT_TRUE(Has(states[0], "L-R")) << states[0];
 
-    // The saved lists tell that b was deleted on the left, not added on the right.
+    // The saved lists tell that b was deleted on the left, not added on the right. A dry run and a
+    // refused review change neither the files nor the state.
     std::filesystem::remove(folders.L("b.txt"));
+    const std::string state = folders.tmp / ("data/Veltrano/Ondrivel/" + states[0]);
+    const std::string saved = ReadText(state);
+    EXPECT_EQ(folders.Run({"--type", "synchronize", "--dry-run"}).exitStatus, 0);
+    EXPECT_EQ(folders.Run({"--type", "synchronize", "--review", "--no"}).exitStatus, 130);
+    EXPECT_EQ(ReadText(state), saved);
+    EXPECT_EQ(ListFiles(folders.R()), (std::vector<std::string>{"a.txt", "b.txt"}));
     ASSERT_EQ(folders.Run({"--type", "synchronize", "--yes"}).exitStatus, 0);
     EXPECT_EQ(ListFiles(folders.R()), std::vector<std::string>{"a.txt"});
     EXPECT_EQ(ListFiles(folders.L()), std::vector<std::string>{"a.txt"});
+    // The deleted copy is in the Trash; --delete-instead-of-move deletes outright.
+    EXPECT_EQ(ListFiles(folders.tmp / "data/Trash/files"), std::vector<std::string>{"b.txt"});
+    std::filesystem::remove(folders.L("a.txt"));
+    ASSERT_EQ(
+        folders.Run({"--type", "synchronize", "--yes", "--delete-instead-of-move", "--allow-mass-deletion"})
+            .exitStatus,
+        0);
+    EXPECT_TRUE(ListFiles(folders.R()).empty());
+    EXPECT_EQ(ListFiles(folders.tmp / "data/Trash/files"), std::vector<std::string>{"b.txt"});
 }
 
 TEST(FoldersCommand, APathTooLongForTheStateFileLeavesTheListsOutNotTheWholeState)
@@ -341,4 +363,20 @@ TEST(FoldersCommand, AReviewAnswerIsReadWholeOrNotAtAll)
     EXPECT_EQ(answer.active, (std::vector<bool>{false, false, true}));
     ASSERT_EQ(answer.keep.size(), 1u);
     EXPECT_EQ(answer.keep[0], (std::pair<int, ASync::ChangeChoice>{2, ASync::kKeepRight}));
+}
+
+TEST(FoldersCommand, PairsLeftDifferentWithTheSameDateAreCountedInTheSummary)
+{
+    Folders folders;
+    for (const char* name : {"a.txt", "b.txt"}) {
+        WriteFile(folders.L(name), "left");
+        WriteFile(folders.R(name), "right!");
+        fixtures::SetModTime(folders.L(name), 1000000000);
+        fixtures::SetModTime(folders.R(name), 1000000000);
+    }
+    fixtures::CommandResult result = folders.Run({"--type", "synchronize", "--yes"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_TRUE(
+        Has(result.out + result.err, "2 files differ but have the same date: not synced; see --review."))
+        << result.out << result.err;
 }

@@ -27,12 +27,13 @@ Bytes ArrayHeader(std::uint32_t count)
     return bytes;
 }
 
-Bytes InfoBlock(std::uint64_t time)
+// A record's 12 bytes: the time, then the low 32 bits of the size.
+Bytes InfoBlock(std::uint64_t time, std::uint32_t size = 0)
 {
     Bytes bytes;
     fixtures::PutU32LE(bytes, 12);
     fixtures::PutU64LE(bytes, time);
-    fixtures::PutU32LE(bytes, 0);
+    fixtures::PutU32LE(bytes, size);
     return bytes;
 }
 
@@ -98,10 +99,10 @@ TEST_F(AFileListState, WriteStateIsMarkRootCountInfoBlocksThenPaths)
     AString root("/M");
     list.SetRootPath(&root);
     list.AddWithTime(new AString("b"), 0x0102030405060708ull);
-    list.AddWithTime(new AString("\xC3\xA9"), 7);
+    list.AddWithTime(new AString("\xC3\xA9"), 7, 0x1122334455ull);
     Bytes expected =
         fixtures::Concat({ListMark(), StringRecord(u"/M/"), ArrayHeader(2), InfoBlock(0x0102030405060708ull),
-                          InfoBlock(7), StringRecord(u"b"), StringRecord(u"\u00E9")});
+                          InfoBlock(7, 0x22334455u), StringRecord(u"b"), StringRecord(u"\u00E9")});
     EXPECT_EQ(fixtures::BytesWrittenBy(path, [&](AFile* f) { return list.WriteState(f); }), expected);
     list.DeleteAll();
     EXPECT_EQ(fixtures::BytesWrittenBy(path, [&](AFile* f) { return list.WriteState(f); }),
@@ -112,9 +113,9 @@ TEST_F(AFileListState, ReadStateReplacesTheListWithTheStoredOne)
 {
     AFileList list;
     list.AddWithTime(new AString("old"), 1);
-    // The spare bytes of each record are ignored.
-    Bytes spare = InfoBlock(6);
-    std::fill(spare.end() - 4, spare.end(), 0xAB);
+    // The last four bytes of a record are the low bits of the size; lists saved before sizes were
+    // kept have 0 there.
+    Bytes spare = InfoBlock(6, 0xABABABABu);
     Bytes bytes = fixtures::Concat({ListMark(), StringRecord(u"/M/"), ArrayHeader(2), InfoBlock(5), spare,
                                     StringRecord(u"a"), StringRecord(u"b")});
     ASSERT_EQ(Read(list, bytes), 0);
@@ -122,6 +123,8 @@ TEST_F(AFileListState, ReadStateReplacesTheListWithTheStoredOne)
     EXPECT_EQ(Paths(list), (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(list.GetModTime(0), 5u);
     EXPECT_EQ(list.GetModTime(1), 6u);
+    EXPECT_EQ(list.GetSize(0), 0u);
+    EXPECT_EQ(list.GetSize(1), 0xABABABABu);
     // Empty paths written without a byte-order mark: 6-byte string records (mark, length 0).
     bytes = fixtures::Concat({ListMark(), StringRecord(u""), ArrayHeader(2), InfoBlock(1), InfoBlock(2),
                               Bytes{0x00, 0x00, 0x10, 0x00, 0, 0, 0x00, 0x00, 0x10, 0x00, 0, 0}});

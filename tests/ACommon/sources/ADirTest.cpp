@@ -162,18 +162,32 @@ TEST(ADir, ALinkToAFileIsSyncedOnceAsTheFile)
     EXPECT_EQ(second.st_ino, first.st_ino) << "the copy was made again:\n" << frontend.Log();
 }
 
-TEST(ADir, ALinkToAFileIsListedWithTheFilesDateAndALinkToAFolderIsNotFollowed)
+TEST(ADir, ALinkToAFileIsListedWithTheFilesDateAndEverythingElseButFilesAndFoldersIsLeftOut)
 {
     Folder folder;
+    fixtures::RecordingFrontend frontend;
     WriteFile(folder.tmp / "song.mp3", "music");
     fixtures::SetModTime(folder.tmp / "song.mp3", 1000000000);
     WriteFile(folder.tmp / "elsewhere/inside.mp3", "x");
     std::filesystem::create_directories(folder.tmp / "root");
     ASSERT_EQ(symlink((folder.tmp / "song.mp3").c_str(), (folder.tmp / "root/link.mp3").c_str()), 0);
     ASSERT_EQ(symlink((folder.tmp / "elsewhere").c_str(), (folder.tmp / "root/folder").c_str()), 0);
+    ASSERT_EQ(symlink((folder.tmp / "missing").c_str(), (folder.tmp / "root/broken").c_str()), 0);
+    ASSERT_EQ(mkfifo((folder.tmp / "root/pipe").c_str(), 0600), 0);
+    // Temporary files of this program: one of a run still going (this one), one of a run long gone.
+    WriteFile(folder.tmp / ("root/.a.mp3.pelorin-" + std::to_string(getpid()) + "-1.tmp"), "half");
+    WriteFile(folder.tmp / "root/.b.mp3.pelorin-999999999-1.tmp", "half");
+    WriteFile(folder.tmp / "root/.c.pelorin-notes.tmp", "a user's file");
     ASSERT_EQ(folder.List(), 0);
     const Files entries = Entries(folder.dir);
-    ASSERT_EQ(Sorted(entries), (Files{"folder", "link.mp3"}));
+    ASSERT_EQ(Sorted(entries), (Files{".c.pelorin-notes.tmp", "link.mp3"}));
+    const std::string log = frontend.Log();
+    EXPECT_EQ(log.find("Skipped"), log.rfind("Skipped")) << "said once: " << log;
+    EXPECT_NE(log.find("Skipped 3 items in " + folder.tmp / "root/"), std::string::npos) << log;
+    // Only the one whose process is gone is removed, and only when asked.
+    EXPECT_EQ(folder.dir.RemoveStaleTemporaries(), 1);
+    EXPECT_TRUE(Exists(folder.tmp / ("root/.a.mp3.pelorin-" + std::to_string(getpid()) + "-1.tmp")));
+    EXPECT_FALSE(Exists(folder.tmp / "root/.b.mp3.pelorin-999999999-1.tmp"));
     const int index =
         static_cast<int>(std::find(entries.begin(), entries.end(), "link.mp3") - entries.begin());
     ADir::ListedFile listed;

@@ -200,13 +200,15 @@ TEST(ASyncRun, FourListsDecideEachEntryAndMergeIgnoresTheSavedOnes)
         bool inLeft, inRight, inSavedLeft, inSavedRight;
         Kinds kinds;
     };
+    // A file a side holds without a saved record of it is new there: it beats a deletion made on
+    // the other side.
     const Case cases[] = {{kSynchronize, true, false, false, false, {ASync::kCopyRight}},
                           {kSynchronize, true, false, true, false, {ASync::kCopyRight}},
                           {kSynchronize, false, true, false, false, {ASync::kCopyLeft}},
                           {kSynchronize, false, true, false, true, {ASync::kCopyLeft}},
-                          {kSynchronize, false, true, true, false, {ASync::kDeleteRight}},
+                          {kSynchronize, false, true, true, false, {ASync::kCopyLeft}},
                           {kSynchronize, false, true, true, true, {ASync::kDeleteRight}},
-                          {kSynchronize, true, false, false, true, {ASync::kDeleteLeft}},
+                          {kSynchronize, true, false, false, true, {ASync::kCopyRight}},
                           {kSynchronize, true, false, true, true, {ASync::kDeleteLeft}},
                           {kSynchronize, true, true, false, false, {}},
                           {kSynchronize, true, true, true, true, {}},
@@ -215,16 +217,19 @@ TEST(ASyncRun, FourListsDecideEachEntryAndMergeIgnoresTheSavedOnes)
     for (const Case& c : cases) {
         RecordingFrontend frontend;
         Pair pair;
-        if (c.inLeft)
-            Put(pair.L("x.txt"), "x");
-        if (c.inRight)
-            Put(pair.R("x.txt"), "x");
         std::unique_ptr<ASync> sync = pair.Load(c.type);
-        AString entry("x.txt");
-        if (c.inSavedLeft)
-            sync->GetSavedDir1()->AddFPath(&entry);
-        if (c.inSavedRight)
-            sync->GetSavedDir2()->AddFPath(&entry);
+        // The saved lists are listings of the folders as they were at the last run.
+        auto side = [&](const std::string& folder, bool now, bool saved, ADir* savedDir) {
+            Put(folder + "x.txt", "x");
+            AString root = AString::FromUTF8(folder);
+            if (saved) {
+                ASSERT_EQ(savedDir->InitWPath(&root, 0, nullptr), 0);
+            }
+            if (!now)
+                std::filesystem::remove(folder + "x.txt");
+        };
+        side(pair.L(), c.inLeft, c.inSavedLeft, sync->GetSavedDir1());
+        side(pair.R(), c.inRight, c.inSavedRight, sync->GetSavedDir2());
         EXPECT_EQ(pair.Plan(*sync), c.kinds)
             << c.type.name << " " << c.inLeft << c.inRight << c.inSavedLeft << c.inSavedRight;
     }
@@ -242,6 +247,9 @@ TEST(ASyncRun, SameTimeAndDifferentContentsIsAnUndecidedPairLeftAloneUnlessTheRe
     ASSERT_EQ(pair.Plan(*sync), (Kinds{ASync::kUndecided, ASync::kCopyRight}));
     EXPECT_EQ(sync->GetAction(0)->active, 0);
     EXPECT_EQ(sync->GetAction(0)->operation, ASync::kOpUndecided);
+    EXPECT_EQ(sync->GetSameDateDifferences(), 1);
+    EXPECT_TRUE(Has(frontend.Log(),
+                    pair.L("a.txt") + " differs from its copy on the other side but has the same date"));
     EXPECT_EQ(pair.Run(kSynchronize), 0);
     EXPECT_EQ(ReadText(pair.L("a.txt")) + ReadText(pair.R("a.txt")) + ReadText(pair.R("b.txt")),
               "leftrightb");
@@ -275,10 +283,11 @@ TEST(ASyncRun, DirectoryAgainstFileIsLoggedAndGetsNoAction)
             EXPECT_NE(sync->GetAction(i)->path1.ToStdString(), pair.L("x"));
             kinds.push_back(sync->GetAction(i)->kind);
         }
-        // With stopOnErr the plan stops at the clash: y.txt, after it, is not planned.
+        // With stopOnErr the plan stops at the clash: y.txt, after it, is not planned. What the
+        // folder holds waits with it.
         EXPECT_EQ(result, stopOnErr ? kErrDuplicateNames : 0);
         EXPECT_EQ(Has(log, "Error Sync'ing!"), stopOnErr == 1);
-        EXPECT_EQ(kinds, (stopOnErr ? Kinds{} : Kinds{ASync::kCopyRight, ASync::kCopyRight}));
+        EXPECT_EQ(kinds, (stopOnErr ? Kinds{} : Kinds{ASync::kCopyRight}));
     }
 }
 
@@ -374,13 +383,14 @@ TEST(ASyncRun, NoToAllOnDeleteKeepsEveryFileAndIsRemembered)
     RecordingFrontend frontend;
     frontend.questions.Script({"No to All"});
     Pair pair;
-    Put(pair.L("keep.txt"), "k");
-    for (const char* name : {"keep.txt", "x.txt", "y.txt"})
+    for (const char* name : {"keep.txt", "keep2.txt", "keep3.txt"})
+        Put(pair.L(name), "k");
+    for (const char* name : {"keep.txt", "keep2.txt", "keep3.txt", "x.txt", "y.txt"})
         Put(pair.R(name), "k");
     std::unique_ptr<ASync> sync = pair.Load(kMirrorToRight);
     ASSERT_EQ(sync->DoSync(nullptr), 0);
     EXPECT_EQ(frontend.QuestionTitles(), Titles{"Delete file?"});
-    EXPECT_EQ(ListFiles(pair.R()), (Files{"keep.txt", "x.txt", "y.txt"}));
+    EXPECT_EQ(ListFiles(pair.R()), (Files{"keep.txt", "keep2.txt", "keep3.txt", "x.txt", "y.txt"}));
     EXPECT_EQ(sync->GetDeleteAnswer(), ASync::kAnswerNoToAll);
 }
 
@@ -524,14 +534,19 @@ TEST(ASyncRun, PlanDeletingMostOfASideIsConfirmedOnceAndNoCancelsIt)
     EXPECT_TRUE(ListFiles(pair.R()).empty());
 }
 
-TEST(ASyncRun, GuardAsksOnlyForAtLeastTenDeletionsAndMoreThanHalf)
+TEST(ASyncRun, GuardAsksForMoreThanHalfOfASideAndWheneverTheOtherSideIsEmpty)
 {
     struct Case {
         int kept, deleted;
         bool asked;
     };
-    for (auto [kept, deleted, asked] :
-         {Case{0, 9, false}, {15, 10, false}, {10, 10, false}, {12, 13, true}, {0, 10, true}}) {
+    for (auto [kept, deleted, asked] : {Case{0, 9, true},
+                                        {0, 1, true},
+                                        {15, 10, false},
+                                        {10, 10, false},
+                                        {12, 13, true},
+                                        {1, 2, true},
+                                        {3, 2, false}}) {
         Answering frontend("Yes to All");
         Pair pair;
         for (int i = 0; i < kept; ++i) {
@@ -553,8 +568,13 @@ TEST(ASyncRun, GuardCountsOnlyTheDeletionsLeftTickedInTheReview)
 {
     Answering frontend("Yes to All");
     Pair pair;
+    // Twelve of eighteen files are planned for deletion; six are unticked.
     for (int i = 0; i < 12; ++i)
         Put(pair.R("f" + std::to_string(i) + ".txt"), "x");
+    for (int i = 0; i < 6; ++i) {
+        Put(pair.L("k" + std::to_string(i) + ".txt"), "k");
+        Put(pair.R("k" + std::to_string(i) + ".txt"), "k");
+    }
     std::unique_ptr<ASync> sync = pair.Load(kMirrorToRight, [](AArray*, ASync* s) {
         for (int i = 0; i < 6; ++i)
             s->GetAction(i)->active = 0;
@@ -562,5 +582,160 @@ TEST(ASyncRun, GuardCountsOnlyTheDeletionsLeftTickedInTheReview)
     });
     EXPECT_EQ(sync->DoSync(nullptr), 0);
     EXPECT_EQ(frontend.QuestionTitles(), Titles{"Delete file?"});
-    EXPECT_EQ(ListFiles(pair.R()).size(), 6u);
+    EXPECT_EQ(ListFiles(pair.R()).size(), 12u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Synchronize runs judge each file by what changed on each side since the last complete run
+
+namespace {
+
+// The files the Trash of the tests' data folder holds, with their contents.
+Tree Trashed()
+{
+    const std::string trash = std::string(std::getenv("XDG_DATA_HOME")) + "/Trash/files";
+    return Exists(trash) ? Contents(trash) : Tree();
+}
+
+void EmptyTrash() { std::filesystem::remove_all(std::string(std::getenv("XDG_DATA_HOME")) + "/Trash"); }
+
+} // namespace
+
+TEST(ASyncRun, TheSideThatChangedWinsAndAChangeBeatsADeletion)
+{
+    EmptyTrash();
+    Answering frontend("Yes to All");
+    Pair pair;
+    for (const char* name : {"deleted-right.txt", "older-edit.txt", "touched.txt", "both.txt", "gone.txt"})
+        Put(pair.L(name), "v1", kBase);
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+
+    // Deleted on the right, edited on the left: the edit is copied back.
+    std::filesystem::remove(pair.R("deleted-right.txt"));
+    Put(pair.L("deleted-right.txt"), "v2", kBase + 10);
+    // An edit restored with an older date and the same size beats the unchanged newer copy.
+    Put(pair.L("older-edit.txt"), "v3", kBase - 5000);
+    // Only touched on the right: the right copy (same contents) wins.
+    Put(pair.R("touched.txt"), "v1", kBase + 7200);
+    // Changed on both sides: the newer wins, the other is kept in the Trash.
+    Put(pair.L("both.txt"), "left edit", kBase - 100);
+    Put(pair.R("both.txt"), "right edit", kBase + 9000);
+    // Deleted on the left, unchanged on the right: deleted, into the Trash.
+    std::filesystem::remove(pair.L("gone.txt"));
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+
+    const Tree expected = {{"both.txt", "right edit"},
+                           {"deleted-right.txt", "v2"},
+                           {"older-edit.txt", "v3"},
+                           {"touched.txt", "v1"}};
+    EXPECT_EQ(Contents(pair.L()), expected);
+    EXPECT_EQ(Contents(pair.R()), expected);
+    EXPECT_EQ(Trashed(), (Tree{{"both.txt", "left edit"}, {"gone.txt", "v1"}}));
+    EXPECT_TRUE(Has(frontend.Log(), "the change wins, it is copied back, not deleted."));
+    const std::string info =
+        ReadText(std::string(std::getenv("XDG_DATA_HOME")) + "/Trash/info/gone.txt.trashinfo");
+    EXPECT_TRUE(Has(info, "[Trash Info]\nPath=" + pair.R("gone.txt") + "\nDeletionDate=")) << info;
+    // A third run finds nothing to do.
+    frontend.Clear();
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_TRUE(Has(frontend.Log(), "Nothing to Sync!"));
+    EmptyTrash();
+}
+
+TEST(ASyncRun, ACancelledRunKeepsTheSavedListsSoDeletionsAreStillCarriedOver)
+{
+    EmptyTrash();
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    Pair pair;
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"})
+        Put(pair.L(name), name);
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        std::filesystem::remove(pair.L(name));
+    // The run stops after its first deletion; the saved lists it started with stay.
+    gFrontend = &frontend;
+    std::unique_ptr<ASync> sync = pair.Load(kSynchronize);
+    sync->SetVerboseLog(1);
+    EXPECT_EQ(sync->DoSync([] { return CancelOnceLogged("Action 1 of 3"); }), kErrUserCancel);
+    gFrontend = nullptr;
+    AString path = pair.tmp.A("state");
+    std::filesystem::remove(pair.tmp / "state");
+    AFile out;
+    ASSERT_EQ(out.Open(&path, 2), 0);
+    ASSERT_EQ(sync->WriteState(&out), 0);
+    out.Close(1);
+    EXPECT_EQ(ListFiles(pair.R()), (Files{"b.txt", "c.txt", "d.txt"}));
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_EQ(ListFiles(pair.R()), Files{"d.txt"});
+    EXPECT_EQ(ListFiles(pair.L()), Files{"d.txt"});
+    EmptyTrash();
+}
+
+TEST(ASyncRun, NothingIsWrittenThroughALinkAndWhatIsNeitherFileNorFolderIsLeftAlone)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    Pair pair;
+    Put(pair.tmp / "outside/x.txt", "x");
+    ASSERT_EQ(symlink((pair.tmp / "outside").c_str(), pair.L("linked").c_str()), 0);
+    ASSERT_EQ(mkfifo(pair.L("pipe").c_str(), 0600), 0);
+    Put(pair.L("a.txt"), "a");
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_EQ(ListFiles(pair.R()), Files{"a.txt"});
+    EXPECT_TRUE(Has(frontend.Log(), "Skipped 2 items in " + pair.L()));
+    // A folder of that name made on the right is not copied into the linked folder.
+    Put(pair.R("linked/new.txt"), "new");
+    EXPECT_EQ(pair.Run(kSynchronize), kErrInvalidPath);
+    EXPECT_EQ(ListFiles(pair.tmp / "outside"), Files{"x.txt"});
+    EXPECT_TRUE(Has(frontend.Log(), "Not written: " + pair.L("linked/new.txt")));
+}
+
+TEST(ASyncRun, AFolderAgainstAFileIsAConflictEveryRunUntilSettled)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    Pair pair;
+    Put(pair.L("a"), "file");
+    Put(pair.R("a/inside.txt"), "in");
+    Put(pair.L("b.txt"), "b");
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(pair.Run(kSynchronize), kErrDuplicateNames) << run;
+        EXPECT_EQ(ListFiles(pair.R()), (Files{"a/inside.txt", "b.txt"})) << run;
+        EXPECT_EQ(ReadText(pair.L("a")), "file") << run;
+    }
+    EXPECT_TRUE(
+        Has(frontend.Log(), pair.R("a") + " is a folder, and " + pair.L("a") + " a file of the same name"));
+    std::filesystem::remove(pair.L("a"));
+    EXPECT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_EQ(ListFiles(pair.L()), (Files{"a/inside.txt", "b.txt"}));
+}
+
+TEST(ASyncRun, NamesDifferingInCaseOrFormAreTwoFilesAndDatesAreExactOffFat)
+{
+    Answering frontend("Yes to All");
+    Pair pair;
+    Put(pair.L("Readme"), "upper first");
+    Put(pair.L("README"), "all upper");
+    Put(pair.L("caf\xC3\xA9.txt"), "composed");
+    Put(pair.R("cafe\xCC\x81.txt"), "decomposed");
+    Put(pair.L("near.txt"), "v1", kBase);
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    const Tree both = {{"README", "all upper"},
+                       {"Readme", "upper first"},
+                       {"caf\xC3\xA9.txt", "composed"},
+                       {"cafe\xCC\x81.txt", "decomposed"},
+                       {"near.txt", "v1"}};
+    EXPECT_EQ(Contents(pair.L()), both);
+    EXPECT_EQ(Contents(pair.R()), both);
+    // A same-size edit 30 seconds or an hour later is an edit, not a date shifted by a FAT volume.
+    Put(pair.L("near.txt"), "v2", kBase + 30);
+    Put(pair.R("Readme"), "UPPER FIRST", kBase + 3600);
+    frontend.Clear();
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_EQ(ReadText(pair.R("near.txt")), "v2");
+    EXPECT_EQ(ReadText(pair.L("Readme")), "UPPER FIRST");
+    frontend.Clear();
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_TRUE(Has(frontend.Log(), "Nothing to Sync!"));
 }

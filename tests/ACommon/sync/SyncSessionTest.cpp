@@ -154,3 +154,49 @@ TEST(SyncSession, FoldersThatLieInsideOneAnotherAreRefused)
     EXPECT_EQ(session.GetSync(), nullptr);
     EXPECT_FALSE(fixtures::Exists(world.tmp / "state"));
 }
+
+TEST(SyncSession, ASecondRunOnTheSamePairIsRefusedWhileTheFirstHoldsTheState)
+{
+    fixtures::RecordingFrontend frontend;
+    TempDir tmp;
+    std::filesystem::create_directories(tmp / "L");
+    std::filesystem::create_directories(tmp / "R");
+    SyncSession first, second;
+    ASSERT_EQ(first.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("state")), 0);
+    EXPECT_EQ(second.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("state")), kErrBusy);
+    EXPECT_TRUE(Has(Joined(second.TakeNotices()), "Another run on these folders is under way"));
+    // Another pair has a lock of its own.
+    EXPECT_EQ(second.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("other")), 0);
+}
+
+TEST(SyncSession, ListsSavedForAnotherFolderMountedAtTheSamePlaceAreDropped)
+{
+    fixtures::RecordingFrontend frontend;
+    TempDir tmp;
+    fixtures::WriteFile(tmp / "L/a.txt", "a");
+    std::filesystem::create_directories(tmp / "R");
+    auto open = [&](SyncSession& session) {
+        EXPECT_EQ(session.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("state")), 0);
+        SyncSession::Settings settings;
+        settings.autoAction = ASync::kTwoWay;
+        settings.destDeletes = true;
+        session.Apply(settings);
+    };
+    {
+        SyncSession session;
+        open(session);
+        ASSERT_EQ(session.Run(nullptr, nullptr).result, 0);
+    }
+    {
+        SyncSession session;
+        open(session);
+        EXPECT_EQ(session.GetSync()->GetSavedDir1()->Count(), 1) << Joined(session.TakeNotices());
+    }
+    // The same paths, another volume: what its folders lack is not a deletion.
+    fixtures::WriteFile(SyncSession::IdentityPath(tmp.A("state")).ToStdString(),
+                        "volume other | volume other\n");
+    SyncSession session;
+    open(session);
+    EXPECT_TRUE(Has(Joined(session.TakeNotices()), "mounted at the same places"));
+    EXPECT_EQ(session.GetSync()->GetSavedDir1()->Count(), 0);
+}

@@ -1,0 +1,32 @@
+#include "APlatform/Trash.h"
+
+#include "fixtures/TempDir.h"
+#include "fixtures/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+TEST(Trash, ItemsGoToTheHomeTrashWithAnInfoFileAndNeverOverwriteOneAnother)
+{
+    fixtures::TempDir dir;
+    const std::string previous = std::getenv("XDG_DATA_HOME");
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    fixtures::WriteFile(dir / "one/a b%.txt", "first");
+    fixtures::WriteFile(dir / "two/a b%.txt", "second");
+    std::string where;
+    EXPECT_EQ(platform::MoveToTrash(dir / "one/a b%.txt", &where), 0);
+    EXPECT_EQ(where, dir / "data/Trash/files/a b%.txt");
+    EXPECT_EQ(platform::MoveToTrash(dir / "two/a b%.txt", &where), 0);
+    EXPECT_EQ(where, dir / "data/Trash/files/a b% 2.txt");
+    EXPECT_FALSE(fixtures::Exists(dir / "one/a b%.txt"));
+    EXPECT_EQ(fixtures::ReadText(dir / "data/Trash/files/a b%.txt"), "first");
+    EXPECT_EQ(fixtures::ReadText(dir / "data/Trash/files/a b% 2.txt"), "second");
+    const std::string info = fixtures::ReadText(dir / "data/Trash/info/a b% 2.txt.trashinfo");
+    EXPECT_TRUE(fixtures::Has(info, "[Trash Info]\nPath=" + dir.Path() + "/two/a%20b%25.txt\nDeletionDate="))
+        << info;
+    EXPECT_EQ(platform::MoveToTrash(dir / "missing"), ENOENT);
+    setenv("XDG_DATA_HOME", previous.c_str(), 1);
+}
