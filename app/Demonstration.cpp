@@ -47,21 +47,21 @@ bool Demonstration::Make(QString* problem)
         samples::MakeIPod(Volumes().toStdString(), "DEMOPOD", pod);
         int seed = 1;
         for (const DemoSong& song : kSongs) {
-            samples::SongSpec spec;
-            spec.artist = song.artist;
-            spec.album = song.album;
-            spec.genre = song.genre;
-            spec.title = song.title;
-            spec.track = song.track;
-            spec.seconds = 2;
-            spec.silent = true;
-            spec.ancillary = song.title;
-            spec.seed = static_cast<std::uint32_t>(seed++);
+            samples::SongSpec tags;
+            tags.artist = song.artist;
+            tags.album = song.album;
+            tags.genre = song.genre;
+            tags.title = song.title;
+            tags.track = song.track;
+            tags.seconds = 2;
+            tags.silent = true;
+            tags.ancillary = song.title;
+            tags.seed = static_cast<std::uint32_t>(seed++);
             char name[16];
             std::snprintf(name, sizeof name, "%02d ", song.track);
             samples::WriteSong(Songs().toStdString() + "/" + song.artist + "/" + song.album + "/" + name +
                                    song.title + ".mp3",
-                               spec);
+                               tags);
         }
     } catch (const std::exception& failure) {
         *problem = QString::fromStdString(failure.what());
