@@ -3,6 +3,7 @@
 #include "app/SongDropView.h"
 #include "app/SyncWnd.h"
 
+#include "ACommon/sync/LibraryTools.h"
 #include "ACommon/sync/RunController.h"
 #include "APlatform/Frontend.h"
 
@@ -12,6 +13,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+
+#include <sstream>
 
 MenuBar::MenuBar(SyncWnd* window) : QObject(window), window(window)
 {
@@ -32,27 +35,30 @@ MenuBar::MenuBar(SyncWnd* window) : QObject(window), window(window)
         file->addAction(QStringLiteral("&Quit"), QKeySequence::Quit, this, [this] { this->window->close(); });
 
     QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
-    auto side = [this, tools](const QString& title, QAction** library, QAction** ipod,
-                              std::function<void(int)> run) {
+    using Tool = LibraryTools::Tool;
+    auto side = [this, tools](const QString& title, QAction** library, QAction** ipod, Tool tool) {
         QMenu* menu = tools->addMenu(title);
+        auto run = [this, tool](int which) {
+            if (tool == Tool::kAddFiles)
+                AddMusicFiles(which);
+            else
+                this->window->RunTool(tool, which);
+        };
         *library = menu->addAction(QStringLiteral("Library"), this, [run] { run(SongDropView::kLeft); });
         *ipod = menu->addAction(QStringLiteral("iPod"), this, [run] { run(SongDropView::kRight); });
-        if (!run) {
-            unavailable << *library << *ipod;
-            menu->setToolTip(QStringLiteral("Not available in this version"));
-        }
     };
     side(QStringLiteral("Add Music Files"), &AddMusicFilesiTunesMenuItem, &AddMusicFilesiPodMenuItem,
-         [this](int which) { AddMusicFiles(which); });
+         Tool::kAddFiles);
     side(QStringLiteral("Scan for Duplicates"), &RemoveDupsiTunesMenuItem, &RemoveDupsiPodMenuItem,
-         [this](int which) { this->window->ScanForDuplicates(which); });
-    side(QStringLiteral("Remove Orphans"), &RemoveOrphansiTunesMenuItem, &RemoveOrphansiPodMenuItem, {});
+         Tool::kDuplicates);
+    side(QStringLiteral("Remove Orphans"), &RemoveOrphansiTunesMenuItem, &RemoveOrphansiPodMenuItem,
+         Tool::kOrphans);
     side(QStringLiteral("Remove Music Not Owned"), &RemoveUnauthorizediTunesMenuItem,
-         &RemoveUnauthorizediPodMenuItem, {});
+         &RemoveUnauthorizediPodMenuItem, Tool::kNotOwned);
     side(QStringLiteral("Scan for Disconnected Files"), &ScanforDisconnectediTunesMenuItem,
-         &ScanforDisconnectediPodMenuItem, {});
+         &ScanforDisconnectediPodMenuItem, Tool::kDisconnected);
     side(QStringLiteral("Add Album Art to Music Files"), &AddAlbumArt2MusicFilesiTunesMenuItem,
-         &AddAlbumArt2MusicFilesiPodMenuItem, {});
+         &AddAlbumArt2MusicFilesiPodMenuItem, Tool::kAlbumArt);
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->addAction(QStringLiteral("&About Pelorin"), this, [this] {
@@ -67,38 +73,45 @@ MenuBar::MenuBar(SyncWnd* window) : QObject(window), window(window)
 
 void MenuBar::UpdateEnabling()
 {
-    const bool busy = RunController::IsBusy();
-    const bool mounted = window->SelectedIPod() != nullptr;
-    const QList<QAction*> runs = {SettingsMenuItem,
-                                  AddMusicFilesiTunesMenuItem,
-                                  AddMusicFilesiPodMenuItem,
-                                  RemoveDupsiTunesMenuItem,
-                                  RemoveDupsiPodMenuItem,
-                                  RemoveOrphansiTunesMenuItem,
-                                  RemoveOrphansiPodMenuItem,
-                                  RemoveUnauthorizediTunesMenuItem,
-                                  RemoveUnauthorizediPodMenuItem,
-                                  ScanforDisconnectediTunesMenuItem,
-                                  ScanforDisconnectediPodMenuItem,
-                                  AddAlbumArt2MusicFilesiTunesMenuItem,
-                                  AddAlbumArt2MusicFilesiPodMenuItem};
-    const QList<QAction*> ipodItems = {AddMusicFilesiPodMenuItem,       RemoveUnauthorizediPodMenuItem,
-                                       ScanforDisconnectediPodMenuItem, RemoveDupsiPodMenuItem,
-                                       RemoveOrphansiPodMenuItem,       AddAlbumArt2MusicFilesiPodMenuItem};
-    for (QAction* item : runs)
-        item->setEnabled(!busy && !unavailable.contains(item) && (mounted || !ipodItems.contains(item)));
-    // The tools need a sync to work on: the left side's folder and the iPod come from it.
-    if (!window->Session())
-        for (QAction* item : runs)
-            if (item != SettingsMenuItem)
-                item->setEnabled(false);
+    const LibraryTools::MenuState state = LibraryTools::MenuEnabling(
+        RunController::IsBusy(), static_cast<int>(window->SelectedIPod() != nullptr));
+    SaveMenuItem->setEnabled(state.save);
+    SettingsMenuItem->setEnabled(state.settings);
+    // The tools work on the sides of an iPod's sync: the left side's folder comes from it too.
+    const bool synced = window->Session() != nullptr;
+    struct Row {
+        QAction* library;
+        QAction* ipod;
+        const bool* enabled;
+    };
+    for (const Row& row :
+         {Row{AddMusicFilesiTunesMenuItem, AddMusicFilesiPodMenuItem, state.addFiles},
+          {RemoveDupsiTunesMenuItem, RemoveDupsiPodMenuItem, state.duplicates},
+          {RemoveOrphansiTunesMenuItem, RemoveOrphansiPodMenuItem, state.orphans},
+          {RemoveUnauthorizediTunesMenuItem, RemoveUnauthorizediPodMenuItem, state.notOwned},
+          {ScanforDisconnectediTunesMenuItem, ScanforDisconnectediPodMenuItem, state.disconnected},
+          {AddAlbumArt2MusicFilesiTunesMenuItem, AddAlbumArt2MusicFilesiPodMenuItem, state.albumArt}}) {
+        row.library->setEnabled(synced && row.enabled[0]);
+        row.ipod->setEnabled(synced && row.enabled[1]);
+    }
 }
 
 void MenuBar::AddMusicFiles(int side)
 {
     platform::QuestionInterface* asked = platform::GetQuestionInterface();
+    const MountedIPod* pod = window->SelectedIPod();
+    const bool ipodSide = side == SongDropView::kRight;
+    const int family = pod && pod->infoRead ? static_cast<int>(pod->info.family) : 0;
+    const std::string offered =
+        LibraryTools::ChooserTypes(ipodSide ? LibraryTools::Side::kIPod : LibraryTools::Side::kLibrary,
+                                   family)
+            .ToStdString();
+    std::vector<std::string> types;
+    std::istringstream words(offered);
+    for (std::string type; words >> type;)
+        types.push_back(type);
     std::vector<std::string> chosen;
-    if (!asked || !asked->ChooseFiles("Add Music Files", {"mp3", "m4p", "m4a", "m4b"}, true, true, chosen))
+    if (!asked || !asked->ChooseFiles("Add Music Files", types, true, true, chosen))
         return;
     QStringList paths;
     for (const std::string& path : chosen)

@@ -1,7 +1,7 @@
 #pragma once
 // MenuBar: the menus of the main window. File: Save, Quit. Tools: the library tools for the left
-// side and for the iPod. The tools that cannot run now are disabled: with a run going on, the
-// settings and every tool; with no iPod mounted, the iPod's tools.
+// side and for the iPod, enabled by the library tools' menu rules, and only while there is a sync
+// to work on.
 
 #include <QObject>
 
@@ -37,6 +37,4 @@ private:
     void AddMusicFiles(int side);
 
     SyncWnd* window;
-    // The tools that have no run in this version yet.
-    QList<QAction*> unavailable;
 };

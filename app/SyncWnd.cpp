@@ -898,6 +898,12 @@ void SyncWnd::UpdatePopUps(const QString& rightMountPoint, const QString& exclud
 
 int SyncWnd::LoadIPodSync()
 {
+    // A run holds the settings (and works on the group they are read into): they are read again
+    // once it has ended.
+    if (IsRunning() || RunController::IsBusy()) {
+        refreshPending = true;
+        return kErrBusy;
+    }
     session.reset();
     defaultGroup.reset();
     loadProblem.clear();
@@ -908,9 +914,10 @@ int SyncWnd::LoadIPodSync()
         defaultGroup = std::make_unique<ASyncGroup>();
         std::error_code error;
         if (std::filesystem::file_size(statePath.toStdString(), error) > 0 && !error) {
-            AString path = A(statePath);
-            if (defaultGroup->ReadSyncState(&path) != 0)
-                defaultGroup = std::make_unique<ASyncGroup>();
+            AString notice;
+            if (defaultGroup->LoadSyncState(A(statePath), &notice) == ASyncGroup::Load::kBusy)
+                refreshPending = true;
+            Say(Q(notice));
         }
         if (defaultGroup->NumSyncs() == 0 || !Songs(defaultGroup->GetSync(0))) {
             defaultGroup = std::make_unique<ASyncGroup>();
@@ -1283,21 +1290,27 @@ void SyncWnd::OnRunEnded()
     }
 }
 
-void SyncWnd::StartTool(int side, const QString& status, std::function<int(ADir*, CancelProc)> job)
+void SyncWnd::RunTool(LibraryTools::Tool tool, int side, const QStringList& paths)
 {
-    ASync* sync = Sync0();
+    // A tool works on a side of the iPod's sync: without one, the left side has no folder either.
+    ASyncGroup* group = session ? session->GetGroup() : nullptr;
     const bool ipodSide = side == SongDropView::kRight;
-    if (RunController::IsBusy() || !sync || !session || (ipodSide && !SelectedIPod())) {
+    if (RunController::IsBusy() || !group || (ipodSide && !SelectedIPod())) {
         QApplication::beep();
         return;
     }
-    ADir* dir = ipodSide ? sync->GetDir2() : sync->GetDir1();
+    const LibraryTools::Side which = ipodSide ? LibraryTools::Side::kIPod : LibraryTools::Side::kLibrary;
+    LibraryTools::Options options;
+    for (const QString& path : paths)
+        options.paths.push_back(A(path));
     ui.LogText->clear();
-    ui.SmallStatusTxt->setText(status +
-                               (ipodSide ? QStringLiteral("iPod...") : QStringLiteral("Library...")));
+    ui.SmallStatusTxt->setText(Q(LibraryTools::StatusText(tool, which)));
     runMountPoint = Q(session->GetIPod()->mountPoint);
     running = RunKind::kTool;
-    if (controller.StartJob([dir, job](CancelProc cancel) { return job(dir, cancel); }) != 0) {
+    const int started = controller.StartJob([group, tool, which, options](CancelProc cancel) {
+        return LibraryTools::RunOnGroup(tool, which, *group, options, cancel).result;
+    });
+    if (started != 0) {
         running = RunKind::kNone;
         QApplication::beep();
     }
@@ -1305,19 +1318,7 @@ void SyncWnd::StartTool(int side, const QString& status, std::function<int(ADir*
 
 void SyncWnd::AddMusicFiles(int side, const QStringList& paths)
 {
-    std::vector<std::string> given;
-    for (const QString& path : paths)
-        given.push_back(path.toStdString());
-    StartTool(side, QStringLiteral("Adding files: "), [given](ADir* dir, CancelProc cancel) {
-        return tools::AddMusicFiles(dir, given, cancel, &AProgress::Shared());
-    });
-}
-
-void SyncWnd::ScanForDuplicates(int side)
-{
-    StartTool(side, QStringLiteral("Looking for Duplicated Songs: "), [](ADir* dir, CancelProc cancel) {
-        return tools::ScanForDuplicates(dir, cancel, &AProgress::Shared());
-    });
+    RunTool(LibraryTools::Tool::kAddFiles, side, paths);
 }
 
 bool SyncWnd::AcceptsDrop(int side, const QString& path) const

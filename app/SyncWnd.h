@@ -11,6 +11,7 @@
 
 #include "ACommon/itunesdb/MountedIPod.h"
 #include "ACommon/sync/ASyncGroup.h"
+#include "ACommon/sync/LibraryTools.h"
 #include "ACommon/sync/RunController.h"
 #include "ACommon/sync/SyncSession.h"
 #include "AUICommon/WidgetSinks.h"
@@ -159,8 +160,8 @@ public:
     void SyncTypeMenu(int index);
     // Adds the music files under `paths` to a side (SongDropView::Side) in one run.
     void AddMusicFiles(int side, const QStringList& paths);
-    // Lists a side and removes its duplicate songs.
-    void ScanForDuplicates(int side);
+    // Runs a library tool on a side (SongDropView::Side) of the sync; `paths` are the files to add.
+    void RunTool(LibraryTools::Tool tool, int side, const QStringList& paths = {});
     // The Quit rules: false while a run goes on (the window stays); a run waiting for its review
     // is cancelled and the window closes once it has ended.
     bool Quit();
@@ -206,7 +207,6 @@ private:
     SyncSession::IPodAccess AccessOf(const MountedIPod& pod) const;
     void PlaylistsChosen();
     void ChooseLeftFolder();
-    void StartTool(int side, const QString& status, std::function<int(ADir*, CancelProc)> job);
     // The editable lists: the list string shown, and storing an edit.
     void ReloadList(QListWidget* list, const AString& value);
     void ListEdited(QListWidget* list, const std::function<void(AString&)>& store);
@@ -226,7 +226,7 @@ private:
     RunController controller;
     RunKind running = RunKind::kNone;
     QString runMountPoint;       // the iPod the run works on
-    bool refreshPending = false; // iPods came or went during a run
+    bool refreshPending = false; // iPods came or went, or the settings were held, during a run
     bool quitPending = false;
     QString loadProblem; // why the selected iPod cannot be synced
 

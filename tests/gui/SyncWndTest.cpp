@@ -8,12 +8,15 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/sync/ASyncLib.h"
+#include "ACommon/sync/LibraryTools.h"
+#include "ACommon/tags/ID3.h"
 #include "APlatform/BinarySemaphore.h"
 #include "AUICommon/DetectVolume.h"
 #include "AUICommon/QtNotificationBus.h"
 #include "AUICommon/RoundedRect.h"
 #include "AUICommon/WidgetSinks.h"
 #include "musiclib/MusicLibrary.h"
+#include "samples/Pictures.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -32,6 +35,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -134,13 +138,16 @@ TEST(SyncWnd, CancelDuringTheReviewPerformsNothing)
     }
 }
 
-// Holds the run at the log line of its second action until the test lets it go on.
+// Holds the run at a log line (by default its second action's) until the test lets it go on.
 class HoldingBus : public platform::NotificationBus {
 public:
-    explicit HoldingBus(platform::NotificationBus* inner) : inner(inner) {}
+    explicit HoldingBus(platform::NotificationBus* inner, std::string at = "Action 2 of")
+        : inner(inner), at(std::move(at))
+    {
+    }
     void Post(const std::string& name, const std::string& text) override
     {
-        if (name == "LogUpdate" && text.find("Action 2 of") != std::string::npos && !held.exchange(true)) {
+        if (name == "LogUpdate" && text.find(at) != std::string::npos && !held.exchange(true)) {
             holding.store(true);
             gate.Take();
             holding.store(false);
@@ -148,6 +155,7 @@ public:
         inner->Post(name, text);
     }
     platform::NotificationBus* inner;
+    std::string at;
     platform::BinarySemaphore gate;
     std::atomic<bool> held{false};
     std::atomic<bool> holding{false};
@@ -417,6 +425,98 @@ TEST(SyncWnd, ToolsMenuFollowsTheRunAndTheMountedIPods)
     ASSERT_TRUE(gui.WaitForRunEnd());
     EXPECT_EQ(gui.LastResult(), kErrUserCancel);
     EXPECT_TRUE(WaitFor([&] { return !window.isVisible(); }));
+}
+
+TEST(SyncWnd, EachToolFromTheMenuChangesItsSideAndTheMenuFollowsTheRun)
+{
+    using Tool = LibraryTools::Tool;
+    using Item = QAction* MenuBar::*;
+    using Step = std::function<void(Gui&, const std::string& song, const std::string& ipod)>;
+    // Each case starts with Alpha and Bravo synced onto the iPod; `song` is Alpha's file on the left.
+    struct Case {
+        Tool tool;
+        Item item;
+        Step before, after;
+    };
+    const Case cases[] = {
+        {Tool::kAddFiles, &MenuBar::AddMusicFilesiPodMenuItem,
+         [](Gui& gui, auto&, auto&) {
+             samples::WriteSong(gui.tmp / "drop/Charlie.mp3", fixtures::SongSpecOf("Charlie", 77));
+             gui.questions.SetChosenFiles({gui.tmp / "drop/Charlie.mp3"});
+         },
+         [](Gui& gui, auto&, const std::string& ipod) {
+             EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Alpha", "Bravo", "Charlie"}));
+             // A video iPod's chooser offers its video types too.
+             EXPECT_EQ(gui.questions.OfferedTypes().back(), "ipg");
+         }},
+        {Tool::kDuplicates, &MenuBar::RemoveDupsiTunesMenuItem,
+         [](Gui&, const std::string& song, auto&) { std::filesystem::copy_file(song, song + ".mp3"); },
+         [](Gui&, const std::string& song, auto&) {
+             EXPECT_EQ(fixtures::Exists(song) + fixtures::Exists(song + ".mp3"), 1);
+         }},
+        {Tool::kOrphans, &MenuBar::RemoveOrphansiPodMenuItem,
+         [](Gui&, auto&, const std::string& ipod) {
+             std::filesystem::remove(ipod + fixtures::IPodTracks(ipod).at("Alpha").path);
+         },
+         [](Gui&, auto&, const std::string& ipod) {
+             EXPECT_EQ(Titles(ipod), std::vector<std::string>{"Bravo"});
+         }},
+        {Tool::kDisconnected, &MenuBar::ScanforDisconnectediPodMenuItem,
+         [](Gui&, auto&, const std::string& ipod) {
+             samples::WriteSong(ipod + "/iPod_Control/Music/F00/LOOSE.mp3",
+                                fixtures::SongSpecOf("Loose", 78));
+         },
+         [](Gui&, auto&, const std::string& ipod) {
+             EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Alpha", "Bravo", "Loose"}));
+         }},
+        // Without a store account the scan says so and removes nothing.
+        {Tool::kNotOwned, &MenuBar::RemoveUnauthorizediTunesMenuItem, [](Gui&, auto&, auto&) {},
+         [](Gui& gui, auto&, auto&) { EXPECT_EQ(fixtures::ListFiles(gui.songs).size(), 2u); }},
+        {Tool::kAlbumArt, &MenuBar::AddAlbumArt2MusicFilesiTunesMenuItem,
+         [](Gui& gui, auto&, auto&) {
+             fixtures::WriteFile(gui.songs + "/Artist/Album/cover.jpg", samples::FakeJpeg(3000));
+             gui.questions.SetDefaultAnswer("Yes to All");
+         },
+         [](Gui&, const std::string& song, auto&) {
+             ID3 tags;
+             ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(song)), 0);
+             EXPECT_EQ(tags.GetImageCount(), 1);
+         }},
+    };
+    const Item every[] = {&MenuBar::SettingsMenuItem, &MenuBar::AddMusicFilesiTunesMenuItem,
+                          &MenuBar::RemoveOrphansiPodMenuItem, &MenuBar::AddAlbumArt2MusicFilesiPodMenuItem};
+    for (const Case& c : cases) {
+        const std::string name = LibraryTools::TextsOf(c.tool).status;
+        Gui gui;
+        const std::string ipod = gui.AddIPod("IPOD", "Pocket");
+        gui.AddSongs({"Alpha", "Bravo"});
+        SyncWnd& window = gui.Open();
+        window.ui.ShowActionsListCkBox->setChecked(false);
+        ASSERT_EQ(gui.RunSync(), 0) << name;
+        const std::string song = gui.songs + "/Artist/Album/Alpha.mp3";
+        c.before(gui, song, ipod);
+        // The run is held at its first log line while the menu is looked at.
+        MenuBar* menus = window.Menus();
+        HoldingBus holding(window.Bus(), LibraryTools::TextsOf(c.tool).start);
+        holding.gate.Take();
+        platform::SetNotificationBus(&holding);
+        menus->UpdateEnabling(); // as the menu opens
+        (menus->*c.item)->trigger();
+        ASSERT_TRUE(WaitFor([&] { return holding.holding.load(); })) << name;
+        menus->UpdateEnabling();
+        for (Item item : every)
+            EXPECT_FALSE((menus->*item)->isEnabled()) << name;
+        holding.gate.Release();
+        ASSERT_TRUE(gui.WaitForRunEnd()) << name;
+        platform::SetNotificationBus(window.Bus());
+        menus->UpdateEnabling();
+        for (Item item : every)
+            EXPECT_TRUE((menus->*item)->isEnabled()) << name;
+        EXPECT_EQ(window.ui.SmallStatusTxt->text().toStdString(),
+                  LibraryTools::ClosingText(c.tool, gui.LastResult()).ToStdString())
+            << name;
+        c.after(gui, song, ipod);
+    }
 }
 
 TEST(SettingsLists, EditsStoreSafeItemsAndTheLastRemovalLeavesNoList)
