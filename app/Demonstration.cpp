@@ -1,10 +1,14 @@
 #include "app/Demonstration.h"
 
+#include "musiclib/FolderImport.h"
+#include "musiclib/MusicLibrary.h"
 #include "samples/IPodTree.h"
 #include "samples/SongFile.h"
 
 #include <cstdlib>
 #include <exception>
+#include <memory>
+#include <string>
 
 namespace {
 
@@ -69,6 +73,18 @@ bool Demonstration::Make(QString* problem)
     }
     setenv("PELORIN_VOLUMES", Volumes().toStdString().c_str(), 1);
     setenv("XDG_DATA_HOME", (folder.path() + QStringLiteral("/data")).toStdString().c_str(), 1);
-    setenv("PELORIN_LIBRARY", (folder.path() + QStringLiteral("/Library")).toStdString().c_str(), 1);
+    setenv("PELORIN_LIBRARY", Library().toStdString().c_str(), 1);
+
+    // The library holds the songs where they lie and serves the iPod, as `pelorin demo` makes it.
+    std::string failure;
+    std::unique_ptr<MusicLibrary> library;
+    FolderImport::Summary summary;
+    if (MusicLibrary::Open(Library().toStdString(), true, library, failure) != 0 ||
+        FolderImport::Run(*library, Songs().toStdString(), std::string(), nullptr, nullptr, summary,
+                          failure) != 0 ||
+        library->AttachIPod("DEMOPOD", failure) != 0) {
+        *problem = QString::fromStdString(failure);
+        return false;
+    }
     return true;
 }

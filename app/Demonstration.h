@@ -1,6 +1,7 @@
 #pragma once
 // The demonstration the window's screenshots show: in a temporary folder, a volumes folder holding
-// an empty iPod ("Demo iPod" on DEMOPOD) and a folder of a dozen small silent songs. While it lives
+// an empty iPod ("Demo iPod" on DEMOPOD), a folder of a dozen small silent songs and a music library
+// that holds them and serves the iPod. While it lives
 // the state files go into it too, so that nothing of the user's is read or written.
 
 #include <QString>
@@ -15,6 +16,7 @@ public:
 
     QString Volumes() const { return folder.path() + QStringLiteral("/Volumes"); }
     QString Songs() const { return folder.path() + QStringLiteral("/Songs"); }
+    QString Library() const { return folder.path() + QStringLiteral("/Library"); }
     QString IPod() const { return Volumes() + QStringLiteral("/DEMOPOD"); }
 
 private:

@@ -46,7 +46,7 @@ int Screenshot(const QString& file, const QString& drawer)
                      problem.toLocal8Bit().constData());
         return 1;
     }
-    SyncWnd window({demo.Volumes(), demo.Songs()});
+    SyncWnd window({demo.Volumes(), QString()});
     window.resize(900, drawer.isEmpty() ? 420 : 720);
     window.show();
     if (drawer == QLatin1String("settings"))
