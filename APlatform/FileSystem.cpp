@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -20,9 +21,17 @@
 namespace platform {
 namespace {
 std::atomic<std::uint64_t> gFreeSpaceOverride{UINT64_MAX};
-}
+std::mutex gCaseOverrideLock;
+std::string gIgnoreCaseRoot;
+} // namespace
 
 void OverrideFreeSpaceForTesting(std::uint64_t freeBytes) { gFreeSpaceOverride.store(freeBytes); }
+
+void TreatNamesAsIgnoringCaseForTesting(const std::string& root)
+{
+    std::lock_guard<std::mutex> hold(gCaseOverrideLock);
+    gIgnoreCaseRoot = root;
+}
 
 bool VolumeFreeSpace(const std::string& path, std::uint64_t& freeBytes)
 {
@@ -57,6 +66,11 @@ long VolumeType(const std::string& path)
 
 bool NamesIgnoreCase(const std::string& path)
 {
+    {
+        std::lock_guard<std::mutex> hold(gCaseOverrideLock);
+        if (!gIgnoreCaseRoot.empty() && path.compare(0, gIgnoreCaseRoot.size(), gIgnoreCaseRoot) == 0)
+            return true;
+    }
 #ifdef __linux__
     const long type = VolumeType(path);
     return type == MSDOS_SUPER_MAGIC || type == kExfatMagic || type == kHfsPlusMagic;

@@ -35,4 +35,8 @@ std::string FolderIdentity(const std::string& path);
 // asking the file system.
 void OverrideFreeSpaceForTesting(std::uint64_t freeBytes);
 
+// Seam for tests: NamesIgnoreCase answers yes for every path that begins with `root`, as for a
+// folder on a FAT volume. An empty root ends the pretence.
+void TreatNamesAsIgnoringCaseForTesting(const std::string& root);
+
 } // namespace platform
