@@ -259,15 +259,54 @@ int ASync::SyncCompare(const AString& a, const AString& b)
 void ASync::DecideNameAndDateRules()
 {
     exactNames = false;
+    mixedNames = false;
     coarseDates = true;
     if (GetType() != kFileSync)
         return;
     const std::string left = dir1->GetRootPath()->ToStdString(), right = dir2->GetRootPath()->ToStdString();
     // Names are told apart exactly unless one side would take two of them for one.
-    exactNames = !platform::NamesIgnoreCase(left) && !platform::NamesIgnoreCase(right);
+    const bool leftFolds = platform::NamesIgnoreCase(left), rightFolds = platform::NamesIgnoreCase(right);
+    exactNames = !leftFolds && !rightFolds;
+    mixedNames = leftFolds != rightFolds;
     coarseDates = platform::HasCoarseDates(left) || platform::HasCoarseDates(right);
     for (ADir* dir : {dir1.get(), dir2.get(), savedDir1.get(), savedDir2.get()})
         dir->SetExactNames(exactNames);
+}
+
+int ASync::CollidingNames(ADir* dir, int index, int count)
+{
+    if (!mixedNames || index >= count)
+        return index < count ? 1 : 0;
+    const AString first = *dir->GetFPath(index);
+    int many = 1;
+    while (index + many < count && SyncCompare(*dir->GetFPath(index + many), first) == 0)
+        ++many;
+    return many;
+}
+
+void ASync::ReportCollidingNames(ADir* dir, int index, int many, ADir* other)
+{
+    const AString* root = dir->GetRootPath();
+    AString names;
+    for (int k = 0; k < many; ++k) {
+        if (k > 0)
+            names += k + 1 == many ? " and " : ", ";
+        names += Joined(root, dir->GetFPath(index + k));
+    }
+    progress->ReportError(kErrDuplicateNames, &names, nullptr);
+    AString line = names;
+    line += " differ only in case or in the form of their letters, which ";
+    line += other->GetRootDisplayName(0);
+    line += " takes for one name: none of them is synced until they are renamed apart.";
+    LogLine(line, verboseLog);
+    ++typeConflicts;
+}
+
+bool ASync::LiesInside(const AString& entry, const AString& prefix)
+{
+    if (prefix.IsEmpty() || entry.GetLength() < prefix.GetLength())
+        return false;
+    return SyncCompare(entry.Left(prefix.GetLength()), prefix) == 0;
 }
 
 signed char ASync::FilesEqual(const AString* a, const AString* b) { return AFile::FilesEqual(a, b) ? 1 : 0; }
@@ -840,6 +879,7 @@ int ASync::XCopy(ADir* src, ADir* dst, CancelProc cancel)
     const int total = srcCount + dstCount;
     int result = 0;
     int i = 0, j = 0;
+    AString conflicted; // "name/" of the last colliding name
     while (i < srcCount || j < dstCount) {
         if (stopOnErr && result != 0)
             break;
@@ -853,7 +893,28 @@ int ASync::XCopy(ADir* src, ADir* dst, CancelProc cancel)
             progress->UpdateDivision(static_cast<double>(i + j) / total, nullptr, &detail, nullptr, 0);
         }
         const int c = !a ? 1 : !b ? -1 : SyncCompare(*a, *b);
-        if (c <= 0) {
+        // Names one side tells apart and the other takes for one are neither copied nor deleted.
+        const int fromSource = c <= 0 ? CollidingNames(src, i, srcCount) : 0;
+        const int atDest = c >= 0 ? CollidingNames(dst, j, dstCount) : 0;
+        if (LiesInside(c <= 0 ? *a : *b, conflicted)) {
+            // What a colliding folder holds waits with it.
+            i += c <= 0 ? 1 : 0;
+            j += c >= 0 ? 1 : 0;
+            result = 0;
+        } else if (fromSource > 1 || atDest > 1) {
+            if (fromSource > 1)
+                ReportCollidingNames(src, i, fromSource, dst);
+            else
+                ReportCollidingNames(dst, j, atDest, src);
+            const AString entry = c <= 0 ? *a : *b;
+            conflicted = entry;
+            conflicted += '/';
+            while (i < srcCount && SyncCompare(*src->GetFPath(i), entry) == 0)
+                ++i;
+            while (j < dstCount && SyncCompare(*dst->GetFPath(j), entry) == 0)
+                ++j;
+            result = stopOnErr ? kErrDuplicateNames : 0;
+        } else if (c <= 0) {
             AString from = Joined(&srcRoot, a);
             AString to = Joined(&dstRoot, c == 0 ? b : a);
             SetHint(0, &from, src, i);
@@ -961,9 +1022,23 @@ int ASync::TwoWaySync(CancelProc cancel)
         const bool inLeft = holds[0], inSavedLeft = holds[1], inRight = holds[2], inSavedRight = holds[3];
 
         // What lies inside a folder that is a file on the other side waits with it.
-        const bool insideConflict = !conflicted.IsEmpty() && BeginsWith(*current[smallest], conflicted);
+        const bool insideConflict = LiesInside(*current[smallest], conflicted);
+        // Names one side tells apart and the other takes for one cannot all go there: one would
+        // overwrite the other. They all wait, with what their folders hold.
+        int collidingSide = -1, colliding = 0;
+        for (int k : {0, 2})
+            if (!insideConflict && collidingSide < 0 && holds[k] &&
+                (colliding = CollidingNames(lists[k], index[k], counts[k])) > 1)
+                collidingSide = k;
+        const AString entry = *current[smallest];
         if (insideConflict) {
             result = 0;
+        } else if (collidingSide >= 0) {
+            ReportCollidingNames(lists[collidingSide], index[collidingSide], colliding,
+                                 lists[2 - collidingSide]);
+            conflicted = entry;
+            conflicted += '/';
+            result = stopOnErr ? kErrDuplicateNames : 0;
         } else if (inLeft && inRight) {
             AString pl = Joined(&root1, current[0]);
             AString pr = Joined(&root2, current[2]);
@@ -1032,6 +1107,11 @@ int ASync::TwoWaySync(CancelProc cancel)
         for (int k = 0; k < 4; ++k)
             if (holds[k])
                 ++index[k];
+        // Colliding names are passed over together, in all four lists.
+        if (collidingSide >= 0)
+            for (int k = 0; k < 4; ++k)
+                while (index[k] < counts[k] && SyncCompare(*lists[k]->GetFPath(index[k]), entry) == 0)
+                    ++index[k];
         if (cancel && cancel()) {
             result = kErrUserCancel;
             break;

@@ -223,6 +223,13 @@ public:
     // Planning.
     int XCopy(ADir* src, ADir* dst, CancelProc cancel);
     int TwoWaySync(CancelProc cancel);
+    // How many entries of `dir` from `index` on the other side would take for one name; over one
+    // only on a pair of volumes that disagree about names.
+    int CollidingNames(ADir* dir, int index, int count);
+    // Logs and counts the `many` colliding entries of `dir` from `index` as a conflict.
+    void ReportCollidingNames(ADir* dir, int index, int many, ADir* other);
+    // Whether `entry` lies inside the folder `prefix` ("name/") as this run matches names.
+    bool LiesInside(const AString& entry, const AString& prefix);
     int SmartCopy(const AString* src, const AString* dst, signed char dstExists);
     int SmartDelete(const AString* path);
     int SmartCopyNewest2Other(const AString* left, const AString* right);
@@ -330,9 +337,12 @@ protected:
     SyncTally tally;
     bool planOnly = false;
     int sameDateDifferences = 0;
-    int typeConflicts = 0; // entries that are a folder on one side and a file on the other
+    // Entries left for the user: a folder on one side and a file on the other, or names one side
+    // tells apart and the other takes for one.
+    int typeConflicts = 0;
     // How the two plain folders' volumes compare names and dates, decided before each plan.
     bool exactNames = false;
+    bool mixedNames = false; // one side tells names apart that the other takes for one
     bool coarseDates = true;
     bool keepNextReplaced = false; // set while a conflict's replacement is performed
 

@@ -4,6 +4,7 @@
 #include "ACommon/sync/ASync.h"
 
 #include "ACommon/base/AError.h"
+#include "APlatform/FileSystem.h"
 #include "fixtures/FolderPair.h"
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/TempDir.h"
@@ -738,4 +739,101 @@ TEST(ASyncRun, NamesDifferingInCaseOrFormAreTwoFilesAndDatesAreExactOffFat)
     frontend.Clear();
     ASSERT_EQ(pair.Run(kSynchronize), 0);
     EXPECT_TRUE(Has(frontend.Log(), "Nothing to Sync!"));
+}
+
+namespace {
+
+// Makes the folder at `root` count as on a volume that takes names differing in case for one, as a
+// FAT volume does, for as long as it lives.
+class FoldingVolume {
+public:
+    explicit FoldingVolume(const std::string& root) { platform::TreatNamesAsIgnoringCaseForTesting(root); }
+    ~FoldingVolume() { platform::TreatNamesAsIgnoringCaseForTesting(std::string()); }
+    FoldingVolume(const FoldingVolume&) = delete;
+    FoldingVolume& operator=(const FoldingVolume&) = delete;
+};
+
+} // namespace
+
+TEST(ASyncRun, NamesTheOtherSideTakesForOneAreAConflictAndStayAsTheyAre)
+{
+    struct Case {
+        const char* what;
+        bool leftFolds; // else the right side does
+        SyncType type;
+        Tree left, right;
+        Files colliding; // on the side that tells them apart
+    };
+    const std::string nfc = "caf\xC3\xA9.txt", nfd = "cafe\xCC\x81.txt";
+    const Case cases[] = {
+        {"case only, nothing on the other side",
+         false,
+         kSynchronize,
+         {{"Readme", "r"}, {"README", "R"}},
+         {},
+         {"Readme", "README"}},
+        {"the folding side holds one of them",
+         false,
+         kSynchronize,
+         {{"Readme", "r"}, {"README", "R"}},
+         {{"readme", "old"}},
+         {"Readme", "README"}},
+        {"the forms of one letter",
+         false,
+         kSynchronize,
+         {{nfc, "composed"}, {nfd, "decomposed"}},
+         {},
+         {nfc, nfd}},
+        {"folders on the right, left folds",
+         true,
+         kSynchronize,
+         {{"docs/c.txt", "c"}},
+         {{"Docs/a.txt", "a"}, {"docs/b.txt", "b"}},
+         {"Docs", "docs"}},
+        {"mirror onto a side holding both",
+         true,
+         kMirrorToRight,
+         {{"readme", "one"}},
+         {{"Readme", "r"}, {"README", "R"}},
+         {"Readme", "README"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Answering frontend("Yes to All");
+        Pair pair;
+        const std::string folds = c.leftFolds ? pair.L() : pair.R();
+        FoldingVolume folding(folds.substr(0, folds.size() - 1));
+        for (const auto& [name, text] : c.left)
+            Put(pair.L(name), text);
+        for (const auto& [name, text] : c.right)
+            Put(pair.R(name), text);
+        Put(pair.L("other.txt"), "other");
+        for (int run = 0; run < 2; ++run) {
+            EXPECT_EQ(pair.Run(c.type), kErrDuplicateNames) << run;
+            Tree left = c.left, right = c.right;
+            left["other.txt"] = right["other.txt"] = "other";
+            EXPECT_EQ(Contents(pair.L()), left) << run;
+            EXPECT_EQ(Contents(pair.R()), right) << run;
+        }
+        const std::string log = frontend.Log();
+        EXPECT_TRUE(Has(log, "differ only in case or in the form of their letters"));
+        for (const std::string& name : c.colliding)
+            EXPECT_TRUE(Has(log, (c.leftFolds ? pair.R(name) : pair.L(name)) + " ")) << name;
+    }
+}
+
+TEST(ASyncRun, CollidingNamesSyncOnceOneIsRemoved)
+{
+    Answering frontend("Yes to All");
+    Pair pair;
+    const std::string root = pair.R();
+    FoldingVolume folding(root.substr(0, root.size() - 1));
+    Put(pair.L("Readme"), "r");
+    Put(pair.L("README"), "R");
+    Put(pair.R("readme"), "old", kBase - 100);
+    ASSERT_EQ(pair.Run(kSynchronize), kErrDuplicateNames);
+    std::filesystem::remove(pair.L("README"));
+    ASSERT_EQ(pair.Run(kSynchronize), 0);
+    EXPECT_EQ(Contents(pair.R()), (Tree{{"readme", "r"}}));
+    EXPECT_EQ(Contents(pair.L()), (Tree{{"Readme", "r"}}));
 }
