@@ -5,6 +5,7 @@
 #include "ACommon/itunesdb/MountedIPod.h"
 #include "APlatform/KnownFolders.h"
 #include "cli/Commands.h"
+#include "cli/Terminal.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -27,39 +28,6 @@ std::string Capacity(const IPodInfo& info)
     char text[32];
     std::snprintf(text, sizeof text, "%g GB", info.capacity);
     return text;
-}
-
-std::string JsonString(const std::string& text)
-{
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                out += escaped;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
 }
 
 void PrintJson(const std::vector<MountedIPod>& pods)

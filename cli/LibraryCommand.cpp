@@ -32,30 +32,6 @@ void Complain(const std::string& command, const std::string& text)
     std::fprintf(stderr, "pelorin library %s: %s\n", command.c_str(), text.c_str());
 }
 
-std::string JsonText(const std::string& text)
-{
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
 // A path given on the command line, made absolute.
 std::string Absolute(const std::string& path)
 {
@@ -125,13 +101,13 @@ int RunInfo(bool json)
     library->AttachedIPods(iPods);
     if (json) {
         std::ostringstream out;
-        out << "{\"folder\": " << JsonText(library->GetFolder())
-            << ", \"musicFolder\": " << JsonText(library->GetMusicFolder()) << ", \"tracks\": " << tracks
+        out << "{\"folder\": " << JsonString(library->GetFolder())
+            << ", \"musicFolder\": " << JsonString(library->GetMusicFolder()) << ", \"tracks\": " << tracks
             << ", \"playlists\": " << ordinary
-            << ", \"account\": " << (account.empty() ? "null" : JsonText(account)) << ", \"iPods\": [";
+            << ", \"account\": " << (account.empty() ? "null" : JsonString(account)) << ", \"iPods\": [";
         for (std::size_t i = 0; i < iPods.size(); ++i)
-            out << (i ? ", " : "") << "{\"name\": " << JsonText(iPods[i].name)
-                << ", \"volume\": " << JsonText(iPods[i].volume)
+            out << (i ? ", " : "") << "{\"name\": " << JsonString(iPods[i].name)
+                << ", \"volume\": " << JsonString(iPods[i].volume)
                 << ", \"mounted\": " << (iPods[i].mounted ? "true" : "false") << "}";
         out << "]}\n";
         std::fputs(out.str().c_str(), stdout);
@@ -186,13 +162,13 @@ int RunTracks(const std::string& playlistName, bool json)
     for (std::size_t i = 0; i < count; ++i) {
         if (json) {
             out << (i ? ",\n " : "\n ") << "{\"databaseID\": " << values[0][i].integer
-                << ", \"name\": " << JsonText(values[1][i].text)
-                << ", \"artist\": " << JsonText(values[2][i].text)
-                << ", \"album\": " << JsonText(values[3][i].text)
-                << ", \"genre\": " << JsonText(values[4][i].text)
-                << ", \"kind\": " << JsonText(values[5][i].text)
+                << ", \"name\": " << JsonString(values[1][i].text)
+                << ", \"artist\": " << JsonString(values[2][i].text)
+                << ", \"album\": " << JsonString(values[3][i].text)
+                << ", \"genre\": " << JsonString(values[4][i].text)
+                << ", \"kind\": " << JsonString(values[5][i].text)
                 << ", \"duration\": " << static_cast<long long>(values[6][i].real)
-                << ", \"location\": " << JsonText(values[7][i].text) << "}";
+                << ", \"location\": " << JsonString(values[7][i].text) << "}";
         } else {
             out << values[0][i].integer << '\t' << values[2][i].text << '\t' << values[3][i].text << '\t'
                 << values[1][i].text << '\t' << values[7][i].text << '\n';
@@ -233,7 +209,7 @@ int RunPlaylists(bool json)
         const PlaylistInfo& playlist = playlists[i];
         const char* kind = playlist.library ? "library" : playlist.IsFixed() ? "special" : "playlist";
         if (json)
-            out << (i ? ",\n " : "\n ") << "{\"name\": " << JsonText(playlist.name) << ", \"kind\": \""
+            out << (i ? ",\n " : "\n ") << "{\"name\": " << JsonString(playlist.name) << ", \"kind\": \""
                 << kind << "\", \"tracks\": " << counts[i] << "}";
         else
             out << playlist.name << '\t' << counts[i] << (counts[i] == 1 ? " track" : " tracks")

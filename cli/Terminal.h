@@ -13,6 +13,9 @@
 
 namespace cli {
 
+// `text` as a JSON string literal: quotes, backslashes and control characters escaped.
+std::string JsonString(const std::string& text);
+
 class Terminal : public platform::NotificationBus, public platform::QuestionInterface {
 public:
     enum class Answers { Ask, YesToAll, NoToAll };
