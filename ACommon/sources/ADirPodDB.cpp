@@ -4,6 +4,7 @@
 #include "ACommon/base/AStateStream.h"
 #include "ACommon/itunesdb/IPodInfo.h"
 #include "ACommon/itunesdb/IPodMusicFolder.h"
+#include "ACommon/itunesdb/IPodRecovery.h"
 #include "ACommon/itunesdb/MHBD.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/tags/ID3.h"
@@ -13,7 +14,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <set>
 #include <sys/stat.h>
 
 namespace {
@@ -28,65 +28,11 @@ bool BeginsWith(const AString& text, const AString& start)
            text.Units().compare(0, start.Units().size(), start.Units()) == 0;
 }
 
-bool SameFile(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 std::int64_t SteadySeconds()
 {
     return std::chrono::duration_cast<std::chrono::seconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-// True for the name of a temporary file this program makes beside a file it writes
-// (".NAME.pelorin-PID-N.tmp", AFile::TemporaryPathBeside).
-bool IsOwnTemporaryName(const std::string& name)
-{
-    const std::string tail = ".tmp";
-    const size_t mark = name.rfind(".pelorin-");
-    if (name.size() < 2 || name[0] != '.' || mark == std::string::npos || mark < 2 ||
-        name.size() < tail.size() || name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
-        return false;
-    const std::string numbers = name.substr(mark + 9, name.size() - tail.size() - mark - 9);
-    const size_t dash = numbers.find('-');
-    auto digits = [](const std::string& text) {
-        return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-    };
-    return dash != std::string::npos && digits(numbers.substr(0, dash)) && digits(numbers.substr(dash + 1));
-}
-
-// The temporary files of this program in `folder` and, with `depth` 1, in the folders inside it.
-void FindOwnTemporaryFiles(const std::string& folder, int depth, std::vector<AString>& found)
-{
-    std::error_code error;
-    for (const auto& item : std::filesystem::directory_iterator(folder, error)) {
-        const std::string name = item.path().filename().string();
-        if (item.is_directory(error) && !item.is_symlink(error)) {
-            if (depth > 0)
-                FindOwnTemporaryFiles(item.path().string(), depth - 1, found);
-        } else if (IsOwnTemporaryName(name)) {
-            found.push_back(AString::FromUTF8(item.path().string()));
-        }
-    }
-}
-
-// True when a path has a "." or ".." component.
-bool ClimbsOut(const AString& path)
-{
-    const std::u16string& units = path.Units();
-    size_t begin = 0;
-    while (begin <= units.size()) {
-        size_t end = units.find(u'/', begin);
-        if (end == std::u16string::npos)
-            end = units.size();
-        const std::u16string_view part(units.data() + begin, end - begin);
-        if (part == u"." || part == u"..")
-            return true;
-        begin = end + 1;
-    }
-    return false;
 }
 
 } // namespace
@@ -149,7 +95,7 @@ ADirPodDB::OwnFile ADirPodDB::ResolveOwnFile(const MHIT& track, AString* file, A
     // A location is text from the database: ".." parts or a symbolic link can lead anywhere, and
     // the file behind it is read, overwritten, moved or deleted. Only a regular file inside the
     // music folder is the track's.
-    if (ClimbsOut(track.GetFilepath())) {
+    if (IPodRecovery::ClimbsOut(track.GetFilepath())) {
         *why = "its location climbs out of its folder";
         return OwnFile::kRefused;
     }
@@ -185,26 +131,7 @@ bool ADirPodDB::InsideMusicFolder(const AString& folder) const
     const std::string key = folder.ToStdString();
     if (auto known = insideMusic.find(key); known != insideMusic.end())
         return known->second;
-    // The folders are compared as the disk knows them, so a music folder whose name differs in
-    // case (FAT) or that is reached through a link still counts. A folder that does not exist
-    // holds no file to harm.
-    bool inside = false;
-    const AString musicFolder = IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/Music");
-    struct stat musicInfo {};
-    std::error_code error;
-    const std::filesystem::path resolved = std::filesystem::canonical(key, error);
-    if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory)
-        inside = true;
-    else if (!error && stat(musicFolder.CStr(), &musicInfo) == 0)
-        for (std::filesystem::path at = resolved;; at = at.parent_path()) {
-            struct stat atInfo {};
-            if (stat(at.c_str(), &atInfo) == 0 && SameFile(atInfo, musicInfo)) {
-                inside = true;
-                break;
-            }
-            if (at == at.parent_path())
-                break;
-        }
+    const bool inside = IPodRecovery::InsideMusicFolder(iPodRoot, folder);
     // The music folders are few; a listing of thousands of songs asks about the same ones.
     if (insideMusic.size() > 1000)
         insideMusic.clear();
@@ -215,89 +142,18 @@ bool ADirPodDB::InsideMusicFolder(const AString& folder) const
 void ADirPodDB::RecoverInterruptedRun()
 {
     tidyFiles.clear();
-    const int journalRead = journal.Read(iPodRoot);
-    std::vector<AString> temporaries;
-    FindOwnTemporaryFiles(IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/Music").ToStdString(), 1,
-                          temporaries);
-    FindOwnTemporaryFiles(IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/iTunes").ToStdString(), 0,
-                          temporaries);
-    if (journal.IsEmpty() && temporaries.empty() && journalRead == 0)
+    // The lock is kept until the files are tidied away (the first change, or Finalize) or the
+    // listing is dropped.
+    const IPodRecovery::Found found = IPodRecovery::Examine(
+        iPodRoot, *database, journal, [this] { return lock.Acquire(iPodRoot, 0) == 0; },
+        [this](const AString& line) { Log(line); });
+    if (!found.examined)
         return;
-    // Temporary files may be another run's at work, and the journal another run's to keep: only
-    // the holder of the iPod's lock takes over what they name. The lock is kept until the files
-    // are tidied away (the first change, or Finalize) or the listing is dropped.
-    if (lock.Acquire(iPodRoot, 0) != 0) {
-        Log(AString("Another program is changing the iPod; what an interrupted run left on it is looked at "
-                    "next time."));
-        return;
-    }
-    if (journalRead != 0)
-        Log(AString("The iPod's journal ") + IPodJournal::PathOf(iPodRoot) +
-            " is damaged; the entries before the damage are used.");
-
-    std::set<std::u16string> listed; // the locations the database lists, in upper case
-    auto key = [](const AString& location) {
-        AString upper = location;
-        upper.Upper();
-        return upper.Units();
-    };
-    if (MHLT* tracks = database->GetDatabase()->GetTrackList())
-        tracks->ForEachTrack([&](MHIT& track) { listed.insert(key(track.GetFilepath())); });
-    int takenIn = 0;
-    // Removals first: a file copied and then replaced in the same run is named twice.
-    for (int pass = 0; pass < 2; ++pass)
-        for (const IPodJournal::Entry& entry : journal.Entries()) {
-            if ((entry.kind == IPodJournal::Kind::kRemoved) != (pass == 0) || ClimbsOut(entry.location) ||
-                listed.contains(key(entry.location)))
-                continue; // still the file of a listed track, which it stays
-            AString file = iPodRoot;
-            file.AppendPathComponent(entry.location);
-            struct stat info {};
-            if (lstat(file.CStr(), &info) != 0 || !S_ISREG(info.st_mode) ||
-                !InsideMusicFolder(file.Left(file.ReverseFind('/'))))
-                continue;
-            if (entry.kind == IPodJournal::Kind::kRemoved) {
-                tidyFiles.push_back({file, true, entry.move});
-                listed.insert(key(entry.location)); // gone once tidied
-                continue;
-            }
-            // A copy that is complete holds the size and the tags it was recorded with.
-            ID3 tags;
-            SongInfoStruct song;
-            bool complete =
-                static_cast<std::uint64_t>(info.st_size) == entry.size && tags.SetFilePath(file) == 0;
-            if (complete) {
-                tags.GetSongInfo(song);
-                complete = song.genre == entry.genre && song.artist == entry.artist &&
-                           song.album == entry.album && (song.name.IsEmpty() || song.name == entry.name);
-            }
-            MHIT* track = nullptr;
-            if (complete) {
-                song.modTime = AFile::FileModTime(&file);
-                song.modifiedName = entry.name;
-                song.filePath = entry.location;
-                // A song the database holds already (copied again since) makes this copy a second one.
-                complete = database->AddSong(song, &track, 1) == 0 && track;
-            }
-            if (!complete) {
-                tidyFiles.push_back({file, false, false});
-                continue;
-            }
-            track->SetFilepath(entry.location);
-            listed.insert(key(entry.location));
-            changed = true;
-            ++takenIn;
-            ++addedSinceStore;
-        }
-    for (const AString& temporary : temporaries)
-        tidyFiles.push_back({temporary, false, false});
+    tidyFiles = found.left;
     tidyPending = true;
-    if (takenIn > 0) {
-        AString line;
-        line += takenIn;
-        line += takenIn == 1 ? " song" : " songs";
-        line += " that a run which did not finish copied onto the iPod are taken into its database.";
-        Log(line);
+    if (found.takenIn > 0) {
+        changed = true;
+        addedSinceStore += found.takenIn;
     }
 }
 
@@ -306,33 +162,18 @@ void ADirPodDB::TidyUp()
     if (!tidyPending)
         return;
     tidyPending = false;
-    int removed = 0;
     std::vector<IPodJournal::Entry> keep;
-    for (const TidyFile& tidy : tidyFiles) {
-        const signed char move = moveInsteadOfDelete;
-        moveInsteadOfDelete = tidy.move ? 1 : 0;
-        const int err = tidy.removal ? ADir::Delete(&tidy.file, 1, 0) : AFile::Delete(&tidy.file);
-        moveInsteadOfDelete = move;
-        if (err == 0) {
-            ++removed;
-        } else if (tidy.removal) {
-            // Tried again after the next store, and named in the journal meanwhile.
-            pendingRemovals.push_back(tidy.file);
-            IPodJournal::Entry entry;
-            entry.kind = IPodJournal::Kind::kRemoved;
-            entry.move = tidy.move;
-            entry.location = tidy.file.Mid(iPodRoot.GetLength() - 1, tidy.file.GetLength());
-            keep.push_back(entry);
-        }
-    }
+    IPodRecovery::TidyUp(
+        iPodRoot, tidyFiles,
+        [this](const IPodRecovery::LeftFile& tidy) {
+            const signed char move = moveInsteadOfDelete;
+            moveInsteadOfDelete = tidy.move ? 1 : 0;
+            const int err = ADir::Delete(&tidy.file, 1, 0);
+            moveInsteadOfDelete = move;
+            return err;
+        },
+        pendingRemovals, keep, [this](const AString& line) { Log(line); });
     tidyFiles.clear();
-    if (removed > 0) {
-        AString line("Tidied up after a run that did not finish: ");
-        line += removed;
-        line += removed == 1 ? " file" : " files";
-        line += " removed (incomplete copies, leftover temporary files, songs it had removed).";
-        Log(line);
-    }
     // With songs taken in, the journal names them until the store that lists them empties it;
     // otherwise all it still has to name are removals that could not be made.
     if (!changed)
@@ -705,11 +546,7 @@ int ADirPodDB::StoreNow()
             AError::AddErrorMsg(&line, err);
             line += " The next run tries again.";
             Log(line);
-            IPodJournal::Entry entry;
-            entry.kind = IPodJournal::Kind::kRemoved;
-            entry.move = moveInsteadOfDelete != 0;
-            entry.location = file.Mid(iPodRoot.GetLength() - 1, file.GetLength());
-            left.push_back(entry);
+            left.push_back(IPodRecovery::RemovalEntry(iPodRoot, file, moveInsteadOfDelete != 0));
             if (result == 0)
                 result = err;
         }

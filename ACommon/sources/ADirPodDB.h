@@ -19,6 +19,7 @@
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/IPodJournal.h"
 #include "ACommon/itunesdb/IPodLock.h"
+#include "ACommon/itunesdb/IPodRecovery.h"
 #include "ACommon/sources/ADirSong.h"
 
 #include <memory>
@@ -130,14 +131,8 @@ private:
     IPodJournal journal;
     // The files of songs removed since the last store, moved or deleted once a store succeeds.
     std::vector<AString> pendingRemovals;
-    // What an interrupted run left to remove: files to delete, and (`removal`) files of songs it
-    // removed, moved to "Removed Files" (`move`) or deleted as that run was set to.
-    struct TidyFile {
-        AString file;
-        bool removal = false;
-        bool move = false;
-    };
-    std::vector<TidyFile> tidyFiles;
+    // What an interrupted run left to remove.
+    std::vector<IPodRecovery::LeftFile> tidyFiles;
     bool tidyPending = false;
     bool changed = false;           // the database differs from the iPod's since the last store
     bool reloaded = false;          // read again since it was listed: lookups go by the song
