@@ -1,6 +1,7 @@
 #include "musiclib/IPodSource.h"
 
 #include "ACommon/itunesdb/IPodLock.h"
+#include "ACommon/sources/ADir.h"
 #include "musiclib/LibrarySource.h"
 #include "musiclib/LibraryText.h"
 #include "musiclib/TrackArtwork.h"
@@ -21,6 +22,7 @@
 #include "ACommon/tags/SongInfoStruct.h"
 #include "APlatform/Unicode.h"
 
+#include <chrono>
 #include <filesystem>
 #include <random>
 #include <sys/stat.h>
@@ -90,6 +92,20 @@ std::uint32_t Fold(std::uint64_t persistentId)
     return static_cast<std::uint32_t>((persistentId ^ (persistentId >> 32)) & kIdMask);
 }
 
+std::int64_t SteadySeconds()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The file and the system's reason noted for `code`, in brackets; empty when none was noted.
+std::string Detail(int code)
+{
+    const AString detail = AError::FailureDetail(code);
+    return detail.IsEmpty() ? std::string() : " (" + detail.ToStdString() + ")";
+}
+
 std::string Lower(std::string text)
 {
     for (char& c : text)
@@ -101,7 +117,8 @@ std::string Lower(std::string text)
 } // namespace
 
 IPodSource::IPodSource(std::int64_t id, std::string mountPoint)
-    : id(id), mountPoint(std::move(mountPoint)), root(AString::FromUTF8(this->mountPoint + "/"))
+    : id(id), mountPoint(std::move(mountPoint)), root(AString::FromUTF8(this->mountPoint + "/")),
+      journal(IPodJournal::Shared(root))
 {
 }
 
@@ -143,6 +160,20 @@ int IPodSource::Load()
                     "the database of the iPod at " + mountPoint + " cannot be read" + AError::Message(err));
     }
     database = std::move(fresh);
+    // What a run that stopped left is looked at by whoever reads the whole database, as the
+    // database source does; nothing on the iPod changes before this source's first change.
+    leftFiles.clear();
+    recoveryPending = false;
+    takenIn = 0;
+    const IPodRecovery::Found found = IPodRecovery::Examine(
+        root, *database, journal, [this] { return lock.Acquire(root, 0) == 0; }, [](const AString&) {});
+    if (found.examined) {
+        leftFiles = found.left;
+        takenIn = found.takenIn;
+        recoveryPending = true;
+    }
+    if (unsavedChanges == 0 && !inScript)
+        lock.Release();
     if (MHLT* tracks = database->GetDatabase()->GetTrackList())
         tracks->ForEachTrack([this](MHIT& track) { AssignId(&track, PersistentIdOf(track)); });
     return 0;
@@ -236,18 +267,52 @@ int IPodSource::Change()
             return Fail(kErrBusy, "the database of the iPod at " + mountPoint +
                                       " was changed by another program while the script ran; run it again");
     }
+    if (int err = SettleRecovery(); err != 0)
+        return err;
     changedInScript = true;
     ++changesInScript;
     return 0;
 }
 
+int IPodSource::SettleRecovery()
+{
+    if (!recoveryPending)
+        return 0;
+    if (!lock.IsHeld())
+        if (int err = lock.Acquire(root, kLockTimeoutMs); err != 0)
+            return Fail(err, "another sync is running on this iPod (" + mountPoint + ")");
+    recoveryPending = false;
+    std::vector<AString> due;
+    std::vector<IPodJournal::Entry> keep;
+    IPodRecovery::TidyUp(
+        root, leftFiles,
+        [this](const IPodRecovery::LeftFile& left) {
+            ADir mover;
+            mover.SetRemovedFilesFolder(root);
+            mover.SetMoveInsteadOfDelete(left.move ? 1 : 0);
+            return mover.Delete(&left.file, 1, 0);
+        },
+        due, keep, [](const AString&) {});
+    leftFiles.clear();
+    if (takenIn > 0) {
+        if (unsavedChanges == 0)
+            firstUnsavedAt = SteadySeconds();
+        unsavedChanges += takenIn;
+        takenIn = 0;
+    } else {
+        // All the journal still has to name are removals that could not be made.
+        journal.Set(std::move(keep));
+    }
+    return 0;
+}
+
 int IPodSource::Listing()
 {
+    // Answered from the database in memory: changes are written back in batches, not before every
+    // listing.
     if (int err = Ready(); err != 0)
         return err;
     listedInScript = true;
-    if (unsavedChanges > 0 && !changedInScript)
-        return Flush();
     return 0;
 }
 
@@ -262,9 +327,11 @@ int IPodSource::Commit()
         action();
     onCommit.clear();
     undo.clear();
+    if (unsavedChanges == 0 && changesInScript > 0)
+        firstUnsavedAt = SteadySeconds();
     unsavedChanges += changesInScript;
-    const bool write =
-        unsavedChanges > 0 && (listedInScript || flushAtCommit || unsavedChanges >= kChangesBeforeWrite);
+    const bool write = unsavedChanges > 0 && (flushAtCommit || unsavedChanges >= kChangesBeforeWrite ||
+                                              SteadySeconds() - firstUnsavedAt >= kSecondsBeforeWrite);
     flushAtCommit = false;
     inScript = changedInScript = false;
     changesInScript = 0;
@@ -289,13 +356,16 @@ void IPodSource::Rollback()
         lock.Release();
 }
 
-int IPodSource::Flush()
+int IPodSource::Flush(bool settle)
 {
     // Asked for in the middle of a script: once the script's changes are made.
     if (inScript && changedInScript) {
         flushAtCommit = true;
         return 0;
     }
+    if (settle && database && recoveryPending)
+        if (int err = SettleRecovery(); err != 0)
+            return err;
     if (unsavedChanges == 0 || !database)
         return 0;
     if (!lock.IsHeld()) {
@@ -311,16 +381,21 @@ int IPodSource::Flush()
     AString where = root;
     if (int err = database->Store(&where); err != 0)
         return Fail(err, "the database of the iPod at " + mountPoint + " cannot be written" +
-                             AError::Message(err));
+                             AError::Message(err) + Detail(err));
+    ++storeCount;
     const AString path = IPodDB::ResolveIPodPath(root, "iPod_Control/iTunes/iTunesDB");
     struct stat info {};
     if (stat(path.CStr(), &info) == 0)
         loaded = Stamp{info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec, info.st_ino};
     unsavedChanges = 0;
-    // The stored database accounts for every file this source named in the journal.
-    if (journal.Entries().size() > journalInherited)
-        journal.Set(std::vector<IPodJournal::Entry>(journal.Entries().begin(),
-                                                    journal.Entries().begin() + journalInherited));
+    // The stored database accounts for every song the journal names as copied. The files of
+    // removed songs it names are the sync's side's to move once the store is made; it drops them.
+    std::vector<IPodJournal::Entry> removals;
+    for (const IPodJournal::Entry& entry : journal.Entries())
+        if (entry.kind == IPodJournal::Kind::kRemoved)
+            removals.push_back(entry);
+    if (removals.size() != journal.Entries().size())
+        journal.Set(std::move(removals));
     if (!inScript)
         lock.Release();
     return 0;
@@ -829,7 +904,7 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
         return err;
     AString destination;
     if (int err = IPodMusicFolder::ChooseDestination(root, file, song, destination); err != 0)
-        return Fail(err, "cannot copy " + location + " onto the iPod" + AError::Message(err));
+        return Fail(err, "cannot copy " + location + " onto the iPod" + AError::Message(err) + Detail(err));
     song.filePath = destination.Mid(root.GetLength() - 1, destination.GetLength());
     // Named in the iPod's journal before it is copied: a process that stops between the copy and
     // the next store leaves a file the next run takes in as the song it is, never an orphan.
@@ -840,23 +915,18 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
     entry.artist = song.artist;
     entry.album = song.album;
     entry.name = song.modifiedName.IsEmpty() ? song.name : song.modifiedName;
-    if (!journalRead) {
-        // Entries an interrupted run of another writer left stay for that writer to take in.
-        journal.Read(root);
-        journalInherited = journal.Entries().size();
-        journalRead = true;
-    }
     if (int err = journal.Add(entry); err != 0)
-        return Fail(err, "cannot write the iPod's journal" + std::string(AError::Message(err)));
+        return Fail(err, "cannot write the iPod's journal" + std::string(AError::Message(err)) + Detail(err));
     if (int err = AFile::CopyWithProgress(&file, &destination, nullptr, nullptr); err != 0) {
         if (AFile::GetPathType(&destination) == AFile::kPathFile)
             AFile::Delete(&destination);
         journal.ForgetLast();
-        return Fail(err, "cannot copy " + location + " onto the iPod" + AError::Message(err));
+        return Fail(err, "cannot copy " + location + " onto the iPod" + AError::Message(err) + Detail(err));
     }
     MHIT* added = nullptr;
     if (int err = database->AddSong(song, &added, 1); err != 0 || !added) {
         AFile::Delete(&destination);
+        journal.ForgetLast();
         return Fail(err != 0 ? err : kErrAddSong, "cannot enter " + location + " in the iPod's database");
     }
     added->SetFilepath(song.filePath);

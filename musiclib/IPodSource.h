@@ -7,20 +7,23 @@
 // for it (else from its location on the iPod), so it stays the same across scripts and reloads for
 // as long as the track exists.
 //
-// Changes are kept in memory and written back (safely, with iTunesSD) before a script lists or
-// counts tracks while changes are unsaved, when Flush is called, after kChangesBeforeWrite
-// changes, and when the object goes. From its first change until that write the source holds the
-// iPod's advisory lock, so no other writer can slip in between; a database changed on disk since
-// it was read is read again before anything is changed. No operation deletes a file of the iPod,
-// except a file this source copied for a change that is then undone. Each file is named in the
-// iPod's journal (IPodJournal) before it is copied, and the journal is emptied by the store that
-// lists it, so a process killed in between leaves nothing the iPod's next run cannot account for.
+// Changes are kept in memory and written back (safely, with iTunesSD) after kChangesBeforeWrite
+// changes or kSecondsBeforeWrite seconds, when Flush is called (the bridge asks at the end of a
+// sync), and when the object goes: as the iPod's database source stores, never once per song. From
+// its first change until that write the source holds the iPod's advisory lock, so no other writer
+// can slip in between; a database changed on disk since it was read is read again before anything
+// is changed. It keeps the same journal, order and recovery as the database source (IPodRecovery):
+// each file is named in the iPod's journal (IPodJournal, shared with the sync's side, which names
+// the files of the songs it removes) before it is copied, and the journal is emptied of it by the
+// store that lists it; reading the database takes in what an interrupted run left. No operation
+// deletes a file of a song the database lists.
 
 #include "musiclib/MusicSource.h"
 
 #include "ACommon/base/AString.h"
 #include "ACommon/itunesdb/IPodJournal.h"
 #include "ACommon/itunesdb/IPodLock.h"
+#include "ACommon/itunesdb/IPodRecovery.h"
 
 #include <cstdint>
 #include <functional>
@@ -36,7 +39,8 @@ class MHYP;
 
 class IPodSource : public MusicSource {
 public:
-    static constexpr int kChangesBeforeWrite = 200;
+    static constexpr int kChangesBeforeWrite = 250;
+    static constexpr int kSecondsBeforeWrite = 60;
 
     // The iPod mounted at `mountPoint`, known to the library as the source `id`.
     IPodSource(std::int64_t id, std::string mountPoint);
@@ -73,8 +77,11 @@ public:
 
     bool HasUnsavedChanges() const { return unsavedChanges > 0; }
     // Writes the database back when it holds unsaved changes (asked for by a script that changed
-    // it, at the script's end). 0 or an error code.
-    int Flush();
+    // it, at the script's end). With `settle` (the end of a sync), what an interrupted run left on
+    // the iPod is settled too, even when nothing else changed. 0 or an error code.
+    int Flush(bool settle = false);
+    // How many times this source has written the iPod's database.
+    int GetStoreCount() const { return storeCount; }
 
 private:
     struct Member {
@@ -87,6 +94,9 @@ private:
     int Ready();
     bool ChangedOnDisk() const;
     int Change();
+    // Takes the lock and removes what an interrupted run left; the songs it took in count as
+    // unsaved changes.
+    int SettleRecovery();
     int Listing();
     std::vector<MHYP*> Mirrors(MHYP* playlist) const;
     MHYP* PlaylistOf(std::int64_t playlist);
@@ -106,9 +116,16 @@ private:
     AString root;
     std::unique_ptr<IPodDB> database;
     IPodLock lock;
-    IPodJournal journal; // the files copied onto the iPod since the database was last stored
-    bool journalRead = false;
-    std::size_t journalInherited = 0; // entries another writer's interrupted run left
+    IPodJournal& journal; // shared with the sync's side of this iPod
+    // What an interrupted run left, found when the database was read: removed at the first change
+    // (or a settling flush), when the songs taken in also become changes to store.
+    std::vector<IPodRecovery::LeftFile> leftFiles;
+    bool recoveryPending = false;
+    int takenIn = 0;
+    // Writes the changes are kept for: kChangesBeforeWrite of them, or kSecondsBeforeWrite since
+    // the first.
+    std::int64_t firstUnsavedAt = 0;
+    int storeCount = 0;
     struct Stamp {
         std::int64_t size = -1, seconds = 0, nanoseconds = 0;
         std::uint64_t inode = 0;

@@ -148,13 +148,13 @@ void MusicLibrary::PruneIPods()
     }
 }
 
-int MusicLibrary::Flush(MusicSource* source)
+int MusicLibrary::Flush(MusicSource* source, bool settle)
 {
     int first = 0;
     for (auto& [id, iPod] : iPods) {
         if (source && source != iPod.get())
             continue;
-        if (int err = iPod->Flush(); err != 0 && first == 0)
+        if (int err = iPod->Flush(settle); err != 0 && first == 0)
             first = err;
     }
     return first;

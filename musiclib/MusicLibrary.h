@@ -57,8 +57,9 @@ public:
     LibrarySource& Library() { return library; }
     // The library's source, then every attached iPod that is mounted, in the order they were attached.
     int Sources(std::vector<MusicSource*>& out);
-    // Writes back the database of `source` (every iPod when null) if it holds unsaved changes.
-    int Flush(MusicSource* source);
+    // Writes back the database of `source` (every iPod when null) if it holds unsaved changes;
+    // with `settle`, also what an interrupted run left on it (IPodSource::Flush).
+    int Flush(MusicSource* source, bool settle = false);
 
     // Parses and runs a script. 0 and its reply; else an error code and `error` set, nothing changed.
     int RunScript(std::string_view text, ScriptValue& result, std::string& error);

@@ -157,7 +157,7 @@ private:
     void Update(const ScriptValue& target)
     {
         if (target.IsNothing()) {
-            if (int err = library.Flush(nullptr); err != 0)
+            if (int err = library.Flush(nullptr, true); err != 0)
                 Fail(err, "an iPod's database could not be written back");
             return;
         }
@@ -168,7 +168,7 @@ private:
         }
         if (!target.IsObject(ObjectClass::Source))
             Fail("only a source can be updated, not " + target.Describe());
-        if (int err = library.Flush(target.object.source); err != 0)
+        if (int err = library.Flush(target.object.source, true); err != 0)
             Fail(err,
                  "the database of \"" + target.object.source->GetName() + "\" could not be written back");
     }

@@ -6,7 +6,11 @@
 #include "ACommon/base/ByteWriter.h"
 #include "ACommon/itunesdb/IPodDB.h"
 
+#include <map>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <string>
 
 namespace {
 
@@ -40,6 +44,33 @@ AString IPodJournal::PathOf(const AString& root)
     AString path = IPodDB::ResolveIPodPath(root, "iPod_Control/iTunes");
     path.AppendPathComponent(kFileName);
     return path;
+}
+
+IPodJournal& IPodJournal::Shared(const AString& root)
+{
+    static std::mutex guard;
+    static std::map<std::string, std::unique_ptr<IPodJournal>> journals;
+    std::string key = root.ToStdString();
+    if (key.empty() || key.back() != '/')
+        key += '/';
+    std::lock_guard<std::mutex> hold(guard);
+    std::unique_ptr<IPodJournal>& journal = journals[key];
+    if (!journal) {
+        journal = std::make_unique<IPodJournal>();
+        journal->Read(AString::FromUTF8(key));
+    }
+    return *journal;
+}
+
+int IPodJournal::Remove(Kind kind, const AString& location)
+{
+    std::vector<Entry> left;
+    for (const Entry& entry : entries)
+        if (entry.kind != kind || entry.location != location)
+            left.push_back(entry);
+    if (left.size() == entries.size())
+        return 0;
+    return Set(std::move(left));
 }
 
 int IPodJournal::Read(const AString& iPodRoot)

@@ -16,6 +16,7 @@
 #include "ACommon/base/AString.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -31,6 +32,12 @@ public:
     };
 
     static constexpr const char* kFileName = "PelorinJournal";
+
+    // The journal of the iPod mounted at `root` (ending in "/") that the writers in this process
+    // which reach the iPod through the music library share: its iPod source names the songs it
+    // copies, the sync's side the files of the songs it removes. One object, so that no writer's
+    // entries are written over by another's. Read from the iPod when first asked for.
+    static IPodJournal& Shared(const AString& root);
 
     // The journal's path on the iPod mounted at `root`.
     static AString PathOf(const AString& root);
@@ -53,6 +60,8 @@ public:
         if (!entries.empty())
             entries.pop_back();
     }
+    // Drops the entry of `kind` for `location` and writes the journal (nothing to drop: 0).
+    int Remove(Kind kind, const AString& location);
     // Replaces the entries and writes the journal; an empty journal removes the file.
     int Set(std::vector<Entry> newEntries);
     const std::vector<Entry>& Entries() const { return entries; }

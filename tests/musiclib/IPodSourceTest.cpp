@@ -133,13 +133,14 @@ TEST_F(IPodSourceTest, TheIPodIsASourceOfKindIPodWithItsPlaylistsAndTracks)
               (std::vector<std::string>{"Beta", "Alpha"}));
 }
 
-TEST_F(IPodSourceTest, ChangesAreWrittenBackBeforeAListingAndIdsLastAcrossReloads)
+TEST_F(IPodSourceTest, ChangesAreWrittenBackAtAnUpdateAndIdsLastAcrossReloads)
 {
     const std::int64_t id =
         Must(bridge::AddFromDisk(Song("a.mp3", Tags("Alpha", "A")), kPod, kPod)).Int64Value();
     Must(bridge::MakePlaylist("Mix", kPod));
-    EXPECT_EQ(OnDisk().size(), 1u) << "not written yet";
-    Must(bridge::IPodSongCount(kPod, kPod));
+    EXPECT_EQ(Must(bridge::IPodSongCount(kPod, kPod)).Int32Value(), 1) << "answered from memory";
+    EXPECT_EQ(OnDisk().size(), 1u) << "a listing does not write the database";
+    Must(Tell("update"));
     EXPECT_EQ(OnDisk(), (std::vector<std::vector<std::string>>{{kPod, "Alpha"}, {"Mix"}}));
 
     PutInPlaylist(id, "Mix");
@@ -246,6 +247,8 @@ TEST_F(IPodSourceTest, UnsavedChangesHoldTheIPodsLockUntilTheyAreWritten)
     IPodLock other;
     EXPECT_EQ(other.Acquire(AString::FromUTF8(root), 100), kErrBusy);
     Must(bridge::IPodSongCount(kPod, kPod));
+    EXPECT_EQ(other.Acquire(AString::FromUTF8(root), 100), kErrBusy) << "a listing writes nothing";
+    Must(Tell("update"));
     EXPECT_EQ(other.Acquire(AString::FromUTF8(root), 100), 0);
     // Another writer holds the lock: the library's change waits for it instead of failing.
     std::thread release([&other] {
@@ -308,6 +311,6 @@ TEST_F(IPodSourceTest, ACopyIsNamedInTheIPodsJournalUntilAStoreListsIt)
     const std::string bytes((std::istreambuf_iterator<char>(in)), {});
     const std::string copied = MusicFiles()[0].substr(MusicFiles()[0].rfind('/') + 1);
     EXPECT_NE(bytes.find(copied), std::string::npos) << "the journal names the copy before the store";
-    EXPECT_EQ(Must(bridge::IPodSongCount(kPod, kPod)).Int32Value(), 1); // stores the database
+    Must(Tell("update")); // stores the database
     EXPECT_FALSE(std::filesystem::exists(journal));
 }
