@@ -262,7 +262,7 @@ int IPodSource::Change()
         return err;
     if (!lock.IsHeld()) {
         if (int err = lock.Acquire(root, kLockTimeoutMs); err != 0)
-            return Fail(err, "another program is writing the database of the iPod at " + mountPoint);
+            return Fail(err, "another sync is running on this iPod (" + mountPoint + ")" + Detail(err));
         if (unsavedChanges == 0 && ChangedOnDisk())
             return Fail(kErrBusy, "the database of the iPod at " + mountPoint +
                                       " was changed by another program while the script ran; run it again");
@@ -280,7 +280,7 @@ int IPodSource::SettleRecovery()
         return 0;
     if (!lock.IsHeld())
         if (int err = lock.Acquire(root, kLockTimeoutMs); err != 0)
-            return Fail(err, "another sync is running on this iPod (" + mountPoint + ")");
+            return Fail(err, "another sync is running on this iPod (" + mountPoint + ")" + Detail(err));
     recoveryPending = false;
     std::vector<AString> due;
     std::vector<IPodJournal::Entry> keep;
@@ -370,7 +370,7 @@ int IPodSource::Flush(bool settle)
         return 0;
     if (!lock.IsHeld()) {
         if (int err = lock.Acquire(root, kLockTimeoutMs); err != 0)
-            return Fail(err, "another program is writing the database of the iPod at " + mountPoint);
+            return Fail(err, "another sync is running on this iPod (" + mountPoint + ")" + Detail(err));
     }
     // A track that had no lasting id gets the one its database ID came from, so the ID outlives
     // a move of its file.
@@ -391,9 +391,12 @@ int IPodSource::Flush(bool settle)
     // The stored database accounts for every song the journal names as copied. The files of
     // removed songs it names are the sync's side's to move once the store is made; it drops them.
     std::vector<IPodJournal::Entry> removals;
-    for (const IPodJournal::Entry& entry : journal.Entries())
-        if (entry.kind == IPodJournal::Kind::kRemoved)
+    for (const IPodJournal::Entry& entry : journal.Entries()) {
+        AString file = root;
+        file.AppendPathComponent(entry.location);
+        if (entry.kind == IPodJournal::Kind::kRemoved && AFile::GetPathType(&file) == AFile::kPathFile)
             removals.push_back(entry);
+    }
     if (removals.size() != journal.Entries().size())
         journal.Set(std::move(removals));
     if (!inScript)
@@ -862,6 +865,7 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
         return Fail(kErrObjectNotFound, "the playlist no longer exists");
 
     // A file of this iPod is its track.
+    bool inPlace = false;
     if (location.size() > mountPoint.size() &&
         location.compare(0, mountPoint.size() + 1, mountPoint + "/") == 0) {
         const std::string lowered = Lower(location);
@@ -874,7 +878,13 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
                 return AddToPlaylist(track, playlist);
             }
         }
-        return Fail(kErrObjectNotFound, location + " lies on the iPod but is none of its tracks");
+        // A song file in the iPod's music folder that no track lists (left by a program that
+        // stopped, or one the database lost) becomes a track where it is; any other file of the
+        // iPod is not a song.
+        const AString folder = AString::FromUTF8(location.substr(0, location.rfind('/')));
+        if (!IPodRecovery::InsideMusicFolder(root, folder))
+            return Fail(kErrObjectNotFound, location + " lies on the iPod outside its music folder");
+        inPlace = true;
     }
 
     TrackRecord record;
@@ -903,6 +913,14 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
     if (int err = Change(); err != 0)
         return err;
     AString destination;
+    if (inPlace) {
+        song.filePath = file.Mid(root.GetLength() - 1, file.GetLength());
+        MHIT* added = nullptr;
+        if (int err = database->AddSong(song, &added, 1); err != 0 || !added)
+            return Fail(err != 0 ? err : kErrAddSong, "cannot enter " + location + " in the iPod's database");
+        added->SetFilepath(song.filePath);
+        return Entered(added, record, playlist, track, AString());
+    }
     if (int err = IPodMusicFolder::ChooseDestination(root, file, song, destination); err != 0)
         return Fail(err, "cannot copy " + location + " onto the iPod" + AError::Message(err) + Detail(err));
     song.filePath = destination.Mid(root.GetLength() - 1, destination.GetLength());
@@ -930,6 +948,12 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
         return Fail(err != 0 ? err : kErrAddSong, "cannot enter " + location + " in the iPod's database");
     }
     added->SetFilepath(song.filePath);
+    return Entered(added, record, playlist, track, destination);
+}
+
+int IPodSource::Entered(MHIT* added, const TrackRecord& record, std::int64_t playlist, std::uint32_t& track,
+                        const AString& copy)
+{
     added->SetField(kOffsetTrackCount, static_cast<std::uint32_t>(record.trackCount));
     added->SetField(kOffsetDiscNumber, static_cast<std::uint32_t>(record.discNumber));
     added->SetField(kOffsetDiscCount, static_cast<std::uint32_t>(record.discCount));
@@ -952,11 +976,14 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
     added->SetField(kOffsetPersistentId + 4, static_cast<std::uint32_t>(persistentId >> 32));
     track = AssignId(added, persistentId);
 
-    undo.push_back([this, added, destination] {
+    // Undone, the track goes, and the copy made for it (a file taken in where it was stays).
+    undo.push_back([this, added, copy] {
         Forget(added);
         database->GetDatabase()->RemoveTrack(added);
-        AString copy = destination;
-        AFile::Delete(&copy);
+        if (!copy.IsEmpty()) {
+            AString file = copy;
+            AFile::Delete(&file);
+        }
     });
     return AddToPlaylist(track, playlist);
 }

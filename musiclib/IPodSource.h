@@ -34,6 +34,7 @@
 #include <vector>
 
 class IPodDB;
+struct TrackRecord;
 class MHIT;
 class MHYP;
 
@@ -97,6 +98,10 @@ private:
     // Takes the lock and removes what an interrupted run left; the songs it took in count as
     // unsaved changes.
     int SettleRecovery();
+    // Sets the fields of a track just entered for the file `record` describes, gives it its IDs
+    // and puts it in `playlist`; undone, the track goes, and `copy` (the file copied for it) too.
+    int Entered(MHIT* added, const TrackRecord& record, std::int64_t playlist, std::uint32_t& track,
+                const AString& copy);
     int Listing();
     std::vector<MHYP*> Mirrors(MHYP* playlist) const;
     MHYP* PlaylistOf(std::int64_t playlist);

@@ -1,5 +1,6 @@
 #include "musiclib/LibraryScriptRunner.h"
 
+#include "ACommon/base/AError.h"
 #include "APlatform/KnownFolders.h"
 
 #include <exception>
@@ -16,14 +17,17 @@ std::optional<platform::ScriptDescriptor> LibraryScriptRunner::Run(std::string_v
     try {
         if (!library) {
             const std::string where = folder.empty() ? platform::LibraryFolder() : folder;
-            if (MusicLibrary::Open(where, true, library, why) != 0) {
+            if (int err = MusicLibrary::Open(where, true, library, why); err != 0) {
+                AError::NoteFailure(err, AString::FromUTF8(why));
                 if (error)
                     *error = why;
                 return std::nullopt;
             }
         }
         ScriptValue result;
-        if (library->RunScript(source, result, why) != 0) {
+        if (int err = library->RunScript(source, result, why); err != 0) {
+            // The caller learns the code too, with the reason (a file and the system's words).
+            AError::NoteFailure(err, AString::FromUTF8(why));
             if (error)
                 *error = why;
             return std::nullopt;

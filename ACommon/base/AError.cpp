@@ -105,6 +105,8 @@ void AError::ClearFailure()
     gLastFailure.detail = AString();
 }
 
+int AError::LastFailureCode() { return gLastFailure.code; }
+
 AString AError::FailureDetail(int code)
 {
     if (code == 0 || gLastFailure.code != code)

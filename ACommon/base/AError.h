@@ -59,6 +59,8 @@ public:
     // The same with the detail as a whole text ("the database ... has no track list").
     static void NoteFailure(int code, const AString& detail);
     static void ClearFailure();
+    // The code of the last failure noted on this thread, 0 when none was (or it was cleared).
+    static int LastFailureCode();
     // "cannot ACTION PATH: REASON" (or the whole text noted) for `code`; empty when the last
     // failure noted on this thread was of another code, or none was.
     static AString FailureDetail(int code);

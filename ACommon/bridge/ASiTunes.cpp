@@ -48,6 +48,9 @@ const std::string kTell = "tell application \"iTunes\"\n";
 const std::string kNotStream = "\" whose kind is not equal to \"MPEG audio stream\")\n end tell\n";
 
 std::timed_mutex gAELock;
+// Why the last script of a thread failed.
+thread_local int gScriptFailureCode = 0;
+thread_local std::string gScriptFailure;
 std::atomic<int> gLockWaitSeconds{ASiTunes::kLockWaitSeconds};
 
 std::string Decimal(std::uint32_t id) { return std::to_string(id); }
@@ -145,11 +148,29 @@ std::optional<ScriptDescriptor> ASiTunes::Send2iTunes(const std::string& source,
         }
         return std::nullopt;
     }
+    gScriptFailureCode = 0;
+    gScriptFailure.clear();
     try {
-        return runner->Run(source, nullptr);
+        AError::ClearFailure();
+        std::optional<ScriptDescriptor> reply = runner->Run(source, &gScriptFailure);
+        if (!reply) {
+            // The library notes its code with the reason; a refusal of the bridge's own reads as
+            // iTunes refusing, with the reason beside it.
+            gScriptFailureCode = AError::LastFailureCode();
+            if (!gScriptFailure.empty())
+                AError::NoteFailure(kErrITunesRefused, AString::FromUTF8(gScriptFailure));
+        }
+        return reply;
     } catch (...) {
         return std::nullopt;
     }
+}
+
+int ASiTunes::LastScriptFailure(AString* why)
+{
+    if (why)
+        *why = AString::FromUTF8(gScriptFailure);
+    return gScriptFailure.empty() ? 0 : gScriptFailureCode;
 }
 
 void ASiTunes::SetLockWaitForTesting(int seconds)
@@ -685,9 +706,18 @@ long long ASiTunes::AddSongFromDisk(bool iPod, const AString& path, const AStrin
     const std::string hfs = platform::PosixToHfsPath(path.ToStdString());
     std::string quotedPath, target, source;
     const AString& targetName = playlist ? *playlist : playlistName;
-    if (hfs.empty() || !Quote(AString::FromUTF8(hfs), &quotedPath) || !Quote(targetName, &target) ||
-        (iPod && !Quote(iPodName, &source))) {
-        LogRefusedName(progress, hfs.empty() ? path : targetName);
+    if (hfs.empty() || !Quote(AString::FromUTF8(hfs), &quotedPath)) {
+        // The file's own path names what is wrong, not the playlist it was going to.
+        LogRefusedName(progress, path);
+        AError::NoteFailure(kErrInvalidPath,
+                            AString("cannot add ") + path +
+                                ": a script cannot name a file with a line break in its name");
+        gScriptFailureCode = kErrInvalidPath;
+        gScriptFailure = AError::FailureDetail(kErrInvalidPath).ToStdString();
+        return -1;
+    }
+    if (!Quote(targetName, &target) || (iPod && !Quote(iPodName, &source))) {
+        LogRefusedName(progress, targetName);
         return -1;
     }
     std::string script = kTell + " set fileTrack to add alias \"" + quotedPath + "\" to playlist \"" + target;
@@ -725,6 +755,17 @@ int ASiTunes::AddSongToPlaylist(bool iPod, const AString& target, std::uint32_t 
         static_cast<std::uint32_t>(reply->Int64Value()) != id)
         return kErrAddToPlaylist;
     return 0;
+}
+
+int ASiTunes::UpdateIPod()
+{
+    std::string source;
+    if (!Quote(iPodName, &source))
+        return kErrITunesRefused;
+    if (Send(kTell + " update source \"" + source + "\"\n end tell\n"))
+        return 0;
+    const int cause = LastScriptFailure(nullptr);
+    return cause != 0 ? cause : kErrITunesRefused;
 }
 
 int ASiTunes::MakePlaylistITunes(const AString& name) { return MakePlaylist(AString("Library"), name); }

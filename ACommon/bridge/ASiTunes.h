@@ -42,6 +42,10 @@ public:
     // ---- Class operations
     // Runs a script: its reply, or no value when it failed (or waited for the lock in vain, which
     // is logged).
+    // Why the last script of this thread failed, as the library said it (the file and the
+    // system's reason, a lock another sync holds, a damaged library): its code, 0 when the runner
+    // gave none, and the text in `why`.
+    static int LastScriptFailure(AString* why);
     static std::optional<platform::ScriptDescriptor> Send2iTunes(const std::string& source,
                                                                  AProgress* progress = &AProgress::Shared());
     // `value` as it goes between double quotes in a script: `\` and `"` escaped. False (and `out`
@@ -123,6 +127,9 @@ public:
     int IPodAddSongToPlaylist(const AString& target, std::uint32_t id);
     int MakePlaylistIPod(const AString& name);
     int DeletePlaylistIPod(const AString& name);
+    // Asks the library to write the iPod's database back now (the end of a sync). 0, or the code
+    // of the library's failure.
+    int UpdateIPod();
 
     // JPEG bytes of a picture: JPEG passes through, PNG is converted. False for anything else.
     static bool ToJpeg(const std::vector<std::uint8_t>& picture, std::vector<std::uint8_t>* jpeg);

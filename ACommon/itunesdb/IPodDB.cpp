@@ -1067,8 +1067,12 @@ int IPodDB::GetAutoUpdates(AString* root, signed char& autoUpdate)
     if (!root)
         return kErrFileNotFound;
     const AString path = ResolveIPodPath(*root, "iPod_Control/iTunes/iTunesPrefs");
-    if (AFile::GetPathType(&path) != AFile::kPathFile)
-        return kErrEndOfFile;
+    // An iPod that no library application has set up (libgpod makes them so) has no preferences
+    // file: it takes the defaults, and updates nothing by itself.
+    if (AFile::GetPathType(&path) == AFile::kPathOther) {
+        autoUpdate = 0;
+        return 0;
+    }
     std::vector<std::uint8_t> bytes;
     if (int err = ReadWholeFile(path, bytes, 64); err != 0)
         return err;

@@ -4,6 +4,8 @@
 #include "ACommon/base/AStateStream.h"
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/IPodInfo.h"
+#include "ACommon/itunesdb/IPodJournal.h"
+#include "ACommon/itunesdb/IPodRecovery.h"
 
 namespace {
 
@@ -118,36 +120,81 @@ int ADirPod::Initialize()
     return bridge->MakePlaylistIPod(AString(kLastSync));
 }
 
+AString ADirPod::IPodRoot() const
+{
+    AString root = bridge->GetIPodRootFolder();
+    if (!root.IsEmpty() && root[root.GetLength() - 1] != '/')
+        root += "/";
+    return root;
+}
+
 int ADirPod::Delete(const AString* path, signed char fromList, signed char keepFile)
 {
+    (void)fromList;
     std::uint32_t id = 0;
     if (!path || !ParseKey(*path, &id, nullptr))
         return kErrUnableToDelete;
     AString disk;
     const bool known = GetFileDiskPath(path, &disk, 1) == 0;
-    // The track goes first: the library writes the iPod's database back before it answers the
-    // count below, so the file is removed only once no stored database lists it.
-    if (int err = bridge->DeleteIPodSong(id); err != 0)
-        return err;
-    if (GetPlaylist() != GetIPodName() || bridge->IPodTrackCount(id) != 0)
-        return 0;
-    if (!known || disk.GetLength() <= 1 || !AFile::FileExists(&disk))
-        return 0;
+    const bool mainPlaylist = GetPlaylist() == GetIPodName();
+    // Only a song taken off the iPod altogether loses its file, and only a file of its own.
+    bool removeFile = mainPlaylist && !keepFile && known && disk.GetLength() > 1 && AFile::FileExists(&disk);
     AString music = bridge->GetIPodRootFolder();
     music.AppendPathComponent("iPod_Control");
-    if (!IsFileInside(disk, music)) {
+    if (removeFile && !IsFileInside(disk, music)) {
         AString line("Kept a file outside the iPod's music folders: ");
         line += disk;
         progress->UpdateDivision(-1, nullptr, nullptr, &line, verboseLog);
-        return 0;
+        removeFile = false;
     }
-    if (int err = ADir::Delete(&disk, fromList, keepFile); err != 0) {
-        AString line("Could not remove the file of a deleted song: ");
-        line += disk;
-        progress->UpdateDivision(-1, nullptr, nullptr, &line, verboseLog);
+    // Named in the iPod's journal before the song is dropped: a run that stops after the store
+    // that drops it leaves a file the next run removes, not an orphan.
+    const AString root = IPodRoot();
+    IPodJournal& journal = IPodJournal::Shared(root);
+    const IPodJournal::Entry entry = IPodRecovery::RemovalEntry(root, disk, moveInsteadOfDelete != 0);
+    if (removeFile)
+        if (int err = journal.Add(entry); err != 0)
+            return err;
+    if (int err = bridge->DeleteIPodSong(id); err != 0) {
+        if (removeFile)
+            journal.Remove(entry.kind, entry.location);
         return err;
     }
+    if (removeFile && bridge->IPodTrackCount(id) == 0)
+        pendingRemovals.push_back(disk);
     return 0;
+}
+
+int ADirPod::Finalize()
+{
+    if (pendingRemovals.empty() && bridge->GetIPodName().IsEmpty())
+        return 0;
+    // Drop tracks, store, then move files.
+    if (int err = bridge->UpdateIPod(); err != 0) {
+        pendingRemovals.clear();
+        return err;
+    }
+    const AString root = IPodRoot();
+    IPodJournal& journal = IPodJournal::Shared(root);
+    int first = 0;
+    for (const AString& file : pendingRemovals) {
+        const int err = ADir::Delete(&file, 1, 0);
+        if (err != 0) {
+            AString line("Could not remove ");
+            line += file;
+            line += ", whose song the iPod no longer lists: ";
+            line += err;
+            AError::AddErrorMsg(&line, err);
+            line += " The next run tries again.";
+            progress->UpdateDivision(-1, nullptr, nullptr, &line, 1);
+            if (first == 0)
+                first = err;
+            continue;
+        }
+        journal.Remove(IPodJournal::Kind::kRemoved, file.Mid(root.GetLength() - 1, file.GetLength()));
+    }
+    pendingRemovals.clear();
+    return first;
 }
 
 int ADirPod::AddSongFromDisk(const AString* path)
@@ -163,8 +210,16 @@ int ADirPod::AddSongFromDisk(const AString* path)
     }
     lastAddedFile = AString();
     const long long id = bridge->IPodAddSongFromDisk(*path, nullptr);
-    if (id < 0)
+    if (id < 0) {
+        // The library's reason (the file, the system's words, another sync at work) stands for
+        // itself rather than as a refusal to add the song.
+        AString why;
+        if (const int cause = ASiTunes::LastScriptFailure(&why); cause != 0 && !why.IsEmpty()) {
+            AError::NoteFailure(cause, why);
+            return cause;
+        }
         return kErrAddSong;
+    }
     lastAddedFile = bridge->IPodTrackLocation(static_cast<std::uint32_t>(id));
     if (!createLastPlaylist)
         return 0;

@@ -7,6 +7,11 @@
 // path list holds each song's file relative to the iPod's mount point.
 //
 // Choosing an iPod only reads it: the iPod's files are first written when songs are sent to it.
+//
+// It keeps the iPod's journal, order and recovery as the database source does: a removed song's
+// file is named in the iPod's journal (shared with the library's iPod source, which names the files
+// it copies) before the song is dropped; the files go once Finalize has had the library store the
+// database, so no track loses its file and no file is left that nothing names, whenever a run stops.
 
 #include "ACommon/sources/ADirTunes.h"
 
@@ -24,6 +29,10 @@ public:
     int WriteState(AFile* f) override;
     int ReadState(AFile* f) override;
     int Initialize() override;
+    // Has the library write the iPod's database back, then moves or deletes the files of the songs
+    // removed. 0, or why the database could not be written (the files then stay, still named in
+    // the iPod's journal).
+    int Finalize() override;
     int CopyProperties(ADir* other) override;
     AString GetRootDisplayName(signed char bare) override;
     int PopulateFileList(CancelProc cancel) override;
@@ -60,6 +69,10 @@ protected:
     AString ListingMessage() override;
 
 private:
+    AString IPodRoot() const;
+
     bool flagsSet = false;
+    // The files of the songs removed this run, which go once the database is stored.
+    std::vector<AString> pendingRemovals;
     AString lastAddedFile;
 };

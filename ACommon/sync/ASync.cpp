@@ -1177,11 +1177,6 @@ int ASync::DoSync(CancelProc cancel)
     }
 
     progress->StartDivision(share, nullptr, 0, 0);
-    err = dir1->Initialize();
-    if (err == 0)
-        err = dir2->Initialize();
-    if (err != 0)
-        return endEarly(err);
     ClearSyncActions();
     switch (autoAction) {
     case kLeftToRight:
@@ -1243,6 +1238,21 @@ int ASync::DoSync(CancelProc cancel)
     }
     if (!ConfirmMassDeletion())
         return userCancelled(kErrUserCancel);
+
+    // The sources make ready for the actions (a "Last Sync" playlist made afresh) only once there
+    // are actions to perform: a dry run, a run with nothing to do and a run refused at its review
+    // write nothing.
+    err = dir1->Initialize();
+    if (err == 0)
+        err = dir2->Initialize();
+    if (err != 0) {
+        tally.CountError();
+        AString line("Failed preparing the sync: ");
+        line += err;
+        AError::AddErrorMsg(&line, err);
+        LogLine(line, verboseLog);
+        return err;
+    }
 
     text = "Performing sync...";
     progress->StartProgress(&text, 1, 1, openLogAutomatically);

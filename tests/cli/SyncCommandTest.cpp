@@ -239,3 +239,62 @@ TEST(SyncCommand, TheLibraryIsTheLeftSideAndItsOptionsAreChecked)
     EXPECT_EQ(missing.exitStatus, 1) << "a playlist the library lacks fails the listing";
     EXPECT_EQ(demo.IPodTitles().size(), cli::demo::Catalogue().size());
 }
+
+namespace {
+
+// Every file of the iPod with its bytes and modification time.
+std::map<std::string, std::pair<std::vector<std::uint8_t>, std::filesystem::file_time_type>>
+Untouched(const std::string& folder)
+{
+    std::map<std::string, std::pair<std::vector<std::uint8_t>, std::filesystem::file_time_type>> files;
+    for (const std::string& file : ListFiles(folder))
+        files[file] = {ReadFile(folder + "/" + file), std::filesystem::last_write_time(folder + "/" + file)};
+    return files;
+}
+
+} // namespace
+
+// Through the library, a dry run of any type writes neither the iPod nor the library: no database,
+// no "Last Sync" playlist on either side.
+TEST(SyncCommand, ADryRunThroughTheLibraryWritesNeitherDatabase)
+{
+    Demo demo;
+    ASSERT_EQ(demo.made.exitStatus, 0) << demo.made.err;
+    std::vector<std::string> env = demo.Env();
+    env.push_back("PELORIN_LIBRARY=" + demo.tmp / "Library");
+    const auto before = Untouched(demo.IPod());
+    const std::string playlists = RunPelorin({"library", "info"}, "", env).out;
+    for (const char* type : {"copy-to-ipod", "make-ipod-equal", "merge", "synchronize"}) {
+        fixtures::CommandResult run = RunPelorin({"sync", "--type", type, "--dry-run"}, "", env);
+        EXPECT_EQ(run.exitStatus, 0) << type << ": " << run.err;
+        EXPECT_TRUE(Untouched(demo.IPod()) == before) << type;
+        EXPECT_EQ(RunPelorin({"library", "info"}, "", env).out, playlists) << type;
+    }
+}
+
+// Once both sides hold the same songs, a sync of any type by either route (through the library, or
+// through the iPod's database from the folder) leaves every file on the iPod as it was.
+TEST(SyncCommand, ASyncWithNothingToDoLeavesEveryFileOnTheIPodUntouched)
+{
+    Demo demo;
+    ASSERT_EQ(demo.made.exitStatus, 0) << demo.made.err;
+    std::vector<std::string> library = demo.Env();
+    library.push_back("PELORIN_LIBRARY=" + demo.tmp / "Library");
+    fixtures::CommandResult first = RunPelorin({"sync", "--type", "copy-to-ipod", "--yes"}, "", library);
+    ASSERT_EQ(first.exitStatus, 0) << first.err;
+    const auto before = Untouched(demo.IPod());
+    struct Route {
+        const char* name;
+        std::vector<std::string> env, from;
+    };
+    for (const Route& route :
+         {Route{"library", library, {}}, Route{"database", demo.Env(), {"--from", demo.Songs()}}})
+        for (const char* type : {"copy-to-ipod", "make-ipod-equal", "copy-from-ipod", "merge", "synchronize",
+                                 route.from.empty() ? "make-library-equal" : "make-folder-equal"}) {
+            std::vector<std::string> args = {"sync", "--type", type, "--yes"};
+            args.insert(args.end(), route.from.begin(), route.from.end());
+            fixtures::CommandResult run = RunPelorin(args, "", route.env);
+            EXPECT_EQ(run.exitStatus, 0) << route.name << " " << type << ": " << run.err;
+            EXPECT_TRUE(Untouched(demo.IPod()) == before) << route.name << " " << type << ": " << run.out;
+        }
+}

@@ -2,7 +2,9 @@
 // write, flush, rename or open at each of them (the calls counted and broken by FaultShim.c, loaded
 // with LD_PRELOAD), and then run again: afterwards the iPod holds every song once, each with its
 // file, no file that nothing lists and no temporary file, libgpod reads its database without a
-// warning, and a run that failed said why and left every listed song's file in place.
+// warning, and a run that failed said why and left every listed song's file in place. Both routes
+// onto the iPod are tried: through its own database, and through the music library it is attached
+// to.
 
 #include "ACommon/itunesdb/IPodDB.h"
 #include "GpodPeer.h"
@@ -28,11 +30,14 @@ using fixtures::SongSpecOf;
 
 // An iPod (a shuffle, so that iTunesSD is written too) holding the songs A, B and C, and a folder
 // holding B, D, E, F, G and H (over a megabyte, copied in chunks). Making the iPod equal to the
-// folder copies five songs onto it, moves two off it into "Removed Files" and stores its database
-// and iTunesSD. Each run starts from a copy of that first state.
+// folder (or to a library that holds the folder's songs, with the iPod attached) copies five songs
+// onto it, moves two off it into "Removed Files" and stores its database and iTunesSD. Each run
+// starts from a copy of that first state.
 class IPodRun {
 public:
-    IPodRun()
+    enum class Route { kDatabase, kLibrary };
+
+    explicit IPodRun(Route route) : route(route)
     {
         fixtures::MakeIPod(tmp / "start/Volumes", "POD", {.modelNumStr = "MA133"});
         for (const char* title : {"A", "B", "C"})
@@ -46,6 +51,16 @@ public:
         const fixtures::CommandResult first = fixtures::RunPelorin(
             {"sync", "--from", tmp / "first", "--type", "copy-to-ipod", "--yes"}, "", Env("start"));
         EXPECT_EQ(first.exitStatus, 0) << first.err;
+        if (route == Route::kLibrary) {
+            std::vector<std::string> env = Env("start");
+            env.push_back("PELORIN_LIBRARY=" + tmp / "start/Library");
+            for (const std::vector<std::string>& args : {std::vector<std::string>{"library", "init"},
+                                                         {"library", "import", tmp / "Songs"},
+                                                         {"library", "attach-ipod", "POD"}}) {
+                const fixtures::CommandResult made = fixtures::RunPelorin(args, "", env);
+                EXPECT_EQ(made.exitStatus, 0) << args[1] << ": " << made.err;
+            }
+        }
     }
 
     std::string Root() const { return tmp / "run/Volumes/POD"; }
@@ -65,6 +80,11 @@ public:
             env.push_back(std::string("LD_PRELOAD=") + PELORIN_FAULT_SHIM);
             env.push_back("PELORIN_FAULT_ROOT=" + Root());
             env.insert(env.end(), fault.begin(), fault.end());
+        }
+        if (route == Route::kLibrary) {
+            env.push_back("PELORIN_LIBRARY=" + tmp / "run/Library");
+            return fixtures::RunPelorin(
+                {"sync", "--type", "make-ipod-equal", "--yes", "--allow-mass-deletion"}, "", env);
         }
         return fixtures::RunPelorin(
             {"sync", "--from", tmp / "Songs", "--type", "make-ipod-equal", "--yes", "--allow-mass-deletion"},
@@ -87,6 +107,7 @@ public:
     fixtures::TempDir tmp;
 
 private:
+    Route route;
     std::vector<std::string> Env(const std::string& state) const
     {
         return {"PELORIN_VOLUMES=" + tmp / (state + "/Volumes"), "XDG_DATA_HOME=" + tmp / (state + "/data"),
@@ -145,11 +166,9 @@ void CheckDone(const std::string& root, const std::string& when)
     EXPECT_FALSE(db.ShuffleFileOutOfDate()) << when;
 }
 
-} // namespace
-
-TEST(IPodFaults, KilledAtEveryCallOnTheIPodTheNextRunLeavesItWholeWithEverySongOnce)
+void KillAtEveryCall(IPodRun::Route route)
 {
-    IPodRun run;
+    IPodRun run(route);
     const long calls = run.CountCalls("all");
     ASSERT_GT(calls, 50);
     int killed = 0;
@@ -166,16 +185,16 @@ TEST(IPodFaults, KilledAtEveryCallOnTheIPodTheNextRunLeavesItWholeWithEverySongO
         const fixtures::CommandResult again = run.Sync();
         ASSERT_EQ(again.exitStatus, 0) << when << ", then: " << again.err;
         CheckDone(run.Root(), when + ", then run again");
-        if (HasFailure())
+        if (testing::Test::HasFailure())
             break;
     }
     std::printf("[          ] %d kill points of %ld calls on the iPod\n", killed, calls);
     EXPECT_GT(killed, calls / 2);
 }
 
-TEST(IPodFaults, AFailedWriteFlushRenameOrOpenIsSaidAndLeavesEveryListedFile)
+void FailEveryCall(IPodRun::Route route)
 {
-    IPodRun run;
+    IPodRun run(route);
     struct Fault {
         const char* calls;
         const char* action;
@@ -211,9 +230,31 @@ TEST(IPodFaults, AFailedWriteFlushRenameOrOpenIsSaidAndLeavesEveryListedFile)
             const fixtures::CommandResult again = run.Sync();
             ASSERT_EQ(again.exitStatus, 0) << when << ", then: " << again.err;
             CheckDone(run.Root(), when + ", then run again");
-            if (HasFailure())
+            if (testing::Test::HasFailure())
                 return;
         }
     }
     std::printf("[          ] %d failed calls\n", tried);
+}
+
+} // namespace
+
+TEST(IPodFaults, KilledAtEveryCallOnTheIPodTheNextRunLeavesItWholeWithEverySongOnce)
+{
+    KillAtEveryCall(IPodRun::Route::kDatabase);
+}
+
+TEST(IPodFaults, AFailedWriteFlushRenameOrOpenIsSaidAndLeavesEveryListedFile)
+{
+    FailEveryCall(IPodRun::Route::kDatabase);
+}
+
+TEST(IPodFaults, KilledAtEveryCallThroughTheLibraryTheNextRunLeavesTheIPodWholeWithEverySongOnce)
+{
+    KillAtEveryCall(IPodRun::Route::kLibrary);
+}
+
+TEST(IPodFaults, AFailedCallThroughTheLibraryIsSaidAndLeavesEveryListedFile)
+{
+    FailEveryCall(IPodRun::Route::kLibrary);
 }

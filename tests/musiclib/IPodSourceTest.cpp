@@ -2,7 +2,10 @@
 
 #include "LibraryFixture.h"
 
+#include "ACommon/itunesdb/IPodJournal.h"
 #include "ACommon/itunesdb/IPodLock.h"
+#include "ACommon/tags/ID3.h"
+#include "ACommon/tags/SongInfoStruct.h"
 
 #include "ACommon/base/AError.h"
 
@@ -313,4 +316,69 @@ TEST_F(IPodSourceTest, ACopyIsNamedInTheIPodsJournalUntilAStoreListsIt)
     EXPECT_NE(bytes.find(copied), std::string::npos) << "the journal names the copy before the store";
     Must(Tell("update")); // stores the database
     EXPECT_FALSE(std::filesystem::exists(journal));
+}
+
+TEST_F(IPodSourceTest, WhatAnInterruptedRunLeftIsTakenInAtOnceAndTidiedAtTheNextUpdate)
+{
+    // A run copied two songs (one whole, one cut short), left a temporary file, and dropped a song
+    // whose file it named as removed; it stopped before storing anything after that.
+    const std::string folder = root + "/iPod_Control/Music/F01";
+    std::filesystem::create_directories(folder);
+    std::vector<IPodJournal::Entry> entries;
+    for (const char* title : {"Whole", "Cut"}) {
+        const std::string song = Song(std::string("in/") + title + ".mp3", Tags(title, "A", "X", 1));
+        const std::string file = folder + "/" + std::string(title).substr(0, 3) + "X.mp3";
+        std::filesystem::copy_file(song, file);
+        ID3 tags;
+        ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(file)), 0);
+        SongInfoStruct read;
+        tags.GetSongInfo(read);
+        IPodJournal::Entry entry;
+        entry.location = AString::FromUTF8(file.substr(root.size()));
+        entry.size = std::filesystem::file_size(file);
+        entry.genre = read.genre;
+        entry.artist = read.artist;
+        entry.album = read.album;
+        entry.name = read.name;
+        entries.push_back(entry);
+    }
+    std::filesystem::resize_file(folder + "/CutX.mp3", entries[1].size / 2);
+    fixtures::WriteFile(folder + "/GONE.mp3", std::string("a removed song's file"));
+    IPodJournal::Entry removed;
+    removed.kind = IPodJournal::Kind::kRemoved;
+    removed.location = AString("/iPod_Control/Music/F01/GONE.mp3");
+    entries.push_back(removed);
+    fixtures::WriteFile(folder + "/.WhoX.mp3.pelorin-12-3.tmp", std::string("half a copy"));
+    IPodJournal journal;
+    journal.Read(AString::FromUTF8(root + "/"));
+    ASSERT_EQ(journal.Set(entries), 0);
+    Reopen();
+
+    // Listing takes the whole copy in and changes nothing on the iPod.
+    const auto files = MusicFiles();
+    EXPECT_EQ(Strings(Must(bridge::IPodProperty("name", kPod, kPod))), std::vector<std::string>{"Whole"});
+    EXPECT_EQ(MusicFiles(), files);
+    EXPECT_EQ(OnDisk(), (std::vector<std::vector<std::string>>{{kPod}}));
+
+    Must(Tell("update"));
+    EXPECT_EQ(OnDisk(), (std::vector<std::vector<std::string>>{{kPod, "Whole"}}));
+    EXPECT_EQ(MusicFiles(), std::vector<std::string>{"F01/WhoX.mp3"});
+    EXPECT_FALSE(std::filesystem::exists(root + "/iPod_Control/iTunes/PelorinJournal"));
+}
+
+TEST_F(IPodSourceTest, ASongFileInTheMusicFolderThatNoTrackListsIsEnteredWhereItIs)
+{
+    const std::string folder = root + "/iPod_Control/Music/F02";
+    std::filesystem::create_directories(folder);
+    const std::string file = folder + "/LOST.mp3";
+    std::filesystem::copy_file(Song("in/lost.mp3", Tags("Lost", "L")), file);
+    const std::int64_t id = Must(bridge::AddFromDisk(file, kPod, kPod)).Int64Value();
+    EXPECT_GT(id, 0);
+    EXPECT_EQ(MusicFiles(), std::vector<std::string>{"F02/LOST.mp3"}) << "not copied again";
+    Must(Tell("update"));
+    EXPECT_EQ(OnDisk(), (std::vector<std::vector<std::string>>{{kPod, "Lost"}}));
+    // A file of the iPod outside its music folder is no song of it.
+    const std::string outside = root + "/Notes.mp3";
+    std::filesystem::copy_file(Song("in/notes.mp3", Tags("Notes", "N")), outside);
+    EXPECT_FALSE(Run(bridge::AddFromDisk(outside, kPod, kPod)));
 }

@@ -5,6 +5,9 @@
 #include "LibraryFixture.h"
 
 #include "ACommon/base/AError.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/MHBD.h"
+#include "ACommon/itunesdb/MHLT.h"
 #include "ACommon/sources/ADirPod.h"
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncLib.h"
@@ -275,8 +278,19 @@ TEST_F(LibrarySongSources, AnAttachedIPodIsListedAddedToAndDeletedFrom)
     pod.SetMoveInsteadOfDelete(0);
     AString full = Full(pod, "/*/A");
     ASSERT_EQ(pod.Delete(&full, 1, 0), 0);
-    EXPECT_FALSE(fs::exists(file.ToStdString()));
     EXPECT_EQ(Must(fixtures::bridge::IPodSongCount("Pod", "Pod")).Int32Value(), 0);
+    // The file goes once the database that no longer lists it is stored; until then the iPod's
+    // journal names it, so a run that stops in between leaves no orphan.
+    const std::string journal = root + "/iPod_Control/iTunes/PelorinJournal";
+    EXPECT_TRUE(fs::exists(file.ToStdString()));
+    EXPECT_TRUE(fs::exists(journal));
+    ASSERT_EQ(pod.Finalize(), 0);
+    EXPECT_FALSE(fs::exists(file.ToStdString()));
+    EXPECT_FALSE(fs::exists(journal));
+    IPodDB stored;
+    AString at = AString::FromUTF8(root);
+    ASSERT_EQ(stored.Load(&at, 1, nullptr, nullptr), 0);
+    EXPECT_EQ(stored.GetDatabase()->GetTrackList()->GetTrackCount(), 0);
 }
 
 TEST_F(LibrarySongSources, CopiesIntoTheLibraryAreVerifiedAgainstTheFilesTheyMade)

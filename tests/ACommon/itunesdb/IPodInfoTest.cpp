@@ -121,11 +121,17 @@ TEST(IPodInfo, AutomaticUpdateIsBitZeroOfPrefsByteTenAndIsTurnedOffKeepingTheOth
     before[10] = 0;
     before[31] = 1;
     EXPECT_EQ(fixtures::ReadFile(Prefs(root)), before);
-    // Without the file nothing is read and nothing is made.
+}
+
+TEST(IPodInfo, AnIPodWithoutPrefsTakesTheDefaultsAndGetsNoPrefsFileMade)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+    AString r = AString::FromUTF8(root);
     std::filesystem::remove(Prefs(root));
     signed char autoUpdate = -1;
-    EXPECT_EQ(IPodDB::GetAutoUpdates(&r, autoUpdate), kErrEndOfFile);
-    EXPECT_EQ(autoUpdate, -1);
+    EXPECT_EQ(IPodDB::GetAutoUpdates(&r, autoUpdate), 0);
+    EXPECT_EQ(autoUpdate, 0) << "no automatic update";
     EXPECT_NE(IPodDB::SetIPodFlag(&r), 0);
     EXPECT_FALSE(fixtures::Exists(Prefs(root)));
 }

@@ -1,0 +1,202 @@
+// A first copy of N songs onto an empty iPod by both routes, against `cp -r` + `sync -f` of the same
+// files in the same run:
+//
+//  - through the music library the iPod is attached to (`pelorin sync --type copy-to-ipod`),
+//  - through the iPod's own database (`pelorin sync --from FOLDER --type copy-to-ipod`),
+//  - `cp -r FOLDER DEST` then `sync -f DEST` (the copies on the disk, as the program leaves them).
+//
+// For each: wall time, seconds per 1,000 songs (linear when it stays flat as N grows), the bytes
+// the run wrote (the kernel's count of the process's writes, /proc/PID/io write_bytes through
+// getrusage) against the songs' size, and the number of times the iPod's database was stored (its
+// renames over iTunesDB, counted with strace when it is installed). Then a sync with nothing to do
+// by each route: wall time, bytes written, stores. Targets: both routes within 1.5 times cp + sync,
+// linear, bytes within 1.2 times the songs' size; nothing written by a sync with nothing to do.
+//
+//   build/bench/bench_routes [songs...]   (default 1000 5000; files go to $TMPDIR; the program is
+//   $PELORIN_BUILD_DIR/pelorin, else build/pelorin)
+
+#include "musiclib/FolderImport.h"
+#include "musiclib/MusicLibrary.h"
+
+#include "fixtures/MusicFiles.h"
+#include "fixtures/TempDir.h"
+#include "samples/IPodTree.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct Run {
+    double seconds = 0;
+    double bytesWritten = 0;
+    int status = -1;
+};
+
+// Runs `args` with its output thrown away: the time, the bytes it wrote, its exit status.
+Run Spawn(const std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    Run run;
+    pid_t child = 0;
+    const auto start = std::chrono::steady_clock::now();
+    if (posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        struct rusage usage {};
+        int status = 0;
+        wait4(child, &status, 0, &usage);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.bytesWritten = static_cast<double>(usage.ru_oublock) * 512.0;
+    }
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    posix_spawn_file_actions_destroy(&actions);
+    return run;
+}
+
+bool HaveStrace() { return std::system("strace -V > /dev/null 2>&1") == 0; }
+
+// `args` run under strace, which notes every rename; the number of renames over an iTunesDB.
+Run SpawnCountingStores(const std::vector<std::string>& args, const std::string& log, int* stores)
+{
+    *stores = -1;
+    if (!HaveStrace())
+        return Spawn(args);
+    std::vector<std::string> traced{"strace", "-f", "-qq", "-e", "trace=rename,renameat,renameat2",
+                                    "-o",     log};
+    traced.insert(traced.end(), args.begin(), args.end());
+    Run run = Spawn(traced);
+    std::ifstream in(log);
+    *stores = 0;
+    for (std::string line; std::getline(in, line);)
+        if (line.find("/iTunesDB\"") != std::string::npos && line.find("= 0") != std::string::npos)
+            ++*stores;
+    return run;
+}
+
+double FolderBytes(const std::string& folder)
+{
+    double total = 0;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(folder))
+        if (item.is_regular_file())
+            total += static_cast<double>(item.file_size());
+    return total;
+}
+
+void Print(const char* what, int songs, const Run& run, double songBytes, int stores, double peer)
+{
+    std::printf("  %-30s %8.2f s  %6.2f s/1000  %7.1f MB written (%.2fx songs)  stores %3d", what,
+                run.seconds, run.seconds * 1000.0 / songs, run.bytesWritten / 1e6,
+                songBytes > 0 ? run.bytesWritten / songBytes : 0.0, stores);
+    if (peer > 0)
+        std::printf("  %.2fx cp+sync", run.seconds / peer);
+    if (run.status != 0)
+        std::printf("  (exit status %d)", run.status);
+    std::printf("\n");
+}
+
+int Measure(int count, const std::string& program)
+{
+    fixtures::TempDir dir;
+    for (int i = 0; i < count; ++i) {
+        fixtures::SongSpec song;
+        song.title = "Song " + std::to_string(i);
+        song.artist = "Artist " + std::to_string(i / 50);
+        song.album = "Album " + std::to_string(i / 10);
+        song.genre = i % 2 ? "Rock" : "Jazz";
+        song.track = i % 12 + 1;
+        song.seed = static_cast<std::uint32_t>(i);
+        song.seconds = 6; // about 100 KB at 128 kbit/s
+        song.bitRate = 128;
+        fixtures::WriteSong(
+            dir / ("Songs/" + song.artist + "/" + song.album + "/" + std::to_string(i) + ".mp3"), song);
+    }
+    const double songBytes = FolderBytes(dir / "Songs");
+    setenv("PELORIN_VOLUMES", (dir / "Volumes").c_str(), 1);
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    setenv("HOME", (dir / "home").c_str(), 1);
+    samples::MakeIPod(dir / "Volumes", "LIBPOD", {.name = "Library Pod"});
+    samples::MakeIPod(dir / "Volumes", "DBPOD", {.name = "Database Pod"});
+    {
+        std::unique_ptr<MusicLibrary> library;
+        std::string error;
+        FolderImport::Summary summary;
+        if (MusicLibrary::Open(dir / "Library", true, library, error) != 0 ||
+            FolderImport::Run(*library, dir / "Songs", "", nullptr, nullptr, summary, error) != 0 ||
+            library->AttachIPod("LIBPOD", error) != 0) {
+            std::fprintf(stderr, "cannot make the library: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    std::printf("%d songs, %.1f MB\n", count, songBytes / 1e6);
+    std::system("sync");
+
+    Run cp = Spawn({"cp", "-r", dir / "Songs", dir / "Copy"});
+    const Run flush = Spawn({"sync", "-f", dir / "Copy"});
+    cp.seconds += flush.seconds;
+    Print("cp -r + sync -f", count, cp, songBytes, 0, 0);
+
+    int stores = 0;
+    unsetenv("PELORIN_LIBRARY");
+    Run database = SpawnCountingStores({program, "sync", "--from", dir / "Songs", "--ipod", "Database Pod",
+                                        "--type", "copy-to-ipod", "--yes"},
+                                       dir / "db.trace", &stores);
+    Print("through the iPod's database", count, database, songBytes, stores, cp.seconds);
+
+    setenv("PELORIN_LIBRARY", (dir / "Library").c_str(), 1);
+    Run library =
+        SpawnCountingStores({program, "sync", "--ipod", "Library Pod", "--type", "copy-to-ipod", "--yes"},
+                            dir / "lib.trace", &stores);
+    Print("through the library", count, library, songBytes, stores, cp.seconds);
+
+    // Nothing to do: nothing may be written to either iPod.
+    Run again =
+        SpawnCountingStores({program, "sync", "--ipod", "Library Pod", "--type", "synchronize", "--yes"},
+                            dir / "lib2.trace", &stores);
+    Print("no-op synchronize, library", count, again, 0, stores, 0);
+    unsetenv("PELORIN_LIBRARY");
+    again = SpawnCountingStores({program, "sync", "--from", dir / "Songs", "--ipod", "Database Pod", "--type",
+                                 "synchronize", "--yes"},
+                                dir / "db2.trace", &stores);
+    Print("no-op synchronize, database", count, again, 0, stores, 0);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const char* build = std::getenv("PELORIN_BUILD_DIR");
+    const std::string program =
+        std::filesystem::absolute(std::string(build ? build : "build") + "/pelorin").string();
+    std::vector<int> counts;
+    for (int i = 1; i < argc; ++i)
+        counts.push_back(std::atoi(argv[i]));
+    if (counts.empty())
+        counts = {1000, 5000};
+    for (int count : counts) {
+        if (count <= 0) {
+            std::fprintf(stderr, "usage: bench_routes [songs...]\n");
+            return 2;
+        }
+        if (int err = Measure(count, program); err != 0)
+            return err;
+    }
+    return 0;
+}
