@@ -25,9 +25,7 @@ std::optional<platform::ScriptDescriptor> LibraryScriptRunner::Run(std::string_v
             }
         }
         ScriptValue result;
-        if (int err = library->RunScript(source, result, why); err != 0) {
-            // The caller learns the code too, with the reason (a file and the system's words).
-            AError::NoteFailure(err, AString::FromUTF8(why));
+        if (library->RunScript(source, result, why) != 0) {
             if (error)
                 *error = why;
             return std::nullopt;

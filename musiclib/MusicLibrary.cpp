@@ -166,7 +166,12 @@ int MusicLibrary::RunScript(std::string_view text, ScriptValue& result, std::str
     if (int err = ScriptParser::Parse(text, program, error); err != 0)
         return err;
     PruneIPods();
-    return ScriptInterpreter(*this).Run(program, result, error);
+    const int err = ScriptInterpreter(*this).Run(program, result, error);
+    // Whoever sent the script learns the code too, with the reason (a file and the system's words),
+    // as a failure noted on this thread.
+    if (err != 0)
+        AError::NoteFailure(err, AString::FromUTF8(error));
+    return err;
 }
 
 std::string MusicLibrary::GetAccount() const { return LibraryFiles::ReadAccount(GetPreferencesPath()); }

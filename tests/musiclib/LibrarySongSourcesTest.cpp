@@ -311,3 +311,29 @@ TEST_F(LibrarySongSources, CopiesIntoTheLibraryAreVerifiedAgainstTheFilesTheyMad
     EXPECT_EQ(Must(fixtures::bridge::LibCount("Library")).Int32Value(), 2);
     EXPECT_TRUE(fs::exists(music + "/A/B/One.mp3"));
 }
+
+TEST_F(LibrarySongSources, ASongTheIPodCannotTakeIsReportedWithTheFileAndTheReason)
+{
+    const std::string root = fixtures::MakeIPod(volumes, "POD", {.name = "Pod"});
+    std::string error;
+    ASSERT_EQ(library->AttachIPod("POD", error), 0) << error;
+    ADirPod pod;
+    struct Case {
+        const char* what;
+        std::string file;
+        std::string says; // in the detail noted for the code returned
+    };
+    // The music folder is a file: nothing can be copied into it.
+    fs::remove_all(root + "/iPod_Control/Music");
+    fixtures::WriteFile(root + "/iPod_Control/Music", std::string("not a folder"));
+    for (const Case& c : {Case{"music folder a file", Song("s.mp3", Tags("One", "A")), "iPod_Control/Music"},
+                          Case{"line break", Song("line\nbreak.mp3", Tags("Two", "B")), "line\nbreak.mp3"}}) {
+        AString path = AString::FromUTF8(c.file);
+        const int err = pod.AddSongFromDisk(&path);
+        EXPECT_NE(err, 0) << c.what;
+        EXPECT_NE(err, kErrAddSong) << c.what << ": not a refusal to add";
+        const std::string detail = AError::FailureDetail(err).ToStdString();
+        EXPECT_NE(detail.find(c.says), std::string::npos) << c.what << ": " << detail;
+    }
+    EXPECT_NE(frontend.Log().find("line\nbreak.mp3"), std::string::npos) << "the file is named, not the iPod";
+}
