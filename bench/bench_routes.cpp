@@ -78,8 +78,8 @@ Run SpawnCountingStores(const std::vector<std::string>& args, const std::string&
     *stores = -1;
     if (!HaveStrace())
         return Spawn(args);
-    std::vector<std::string> traced{"strace", "-f", "-qq", "-e", "trace=rename,renameat,renameat2",
-                                    "-o",     log};
+    std::vector<std::string> traced{
+        "strace", "-f", "--seccomp-bpf", "-qq", "-e", "trace=rename,renameat,renameat2", "-o", log};
     traced.insert(traced.end(), args.begin(), args.end());
     Run run = Spawn(traced);
     std::ifstream in(log);

@@ -256,7 +256,7 @@ int IPodSource::Begin(bool)
     return 0;
 }
 
-int IPodSource::Change()
+int IPodSource::Change(bool towardWrite)
 {
     if (int err = Ready(); err != 0)
         return err;
@@ -271,6 +271,8 @@ int IPodSource::Change()
         return err;
     changedInScript = true;
     ++changesInScript;
+    if (towardWrite)
+        ++weightInScript;
     return 0;
 }
 
@@ -298,6 +300,7 @@ int IPodSource::SettleRecovery()
         if (unsavedChanges == 0)
             firstUnsavedAt = SteadySeconds();
         unsavedChanges += takenIn;
+        unsavedWeight += takenIn;
         takenIn = 0;
     } else {
         // All the journal still has to name are removals that could not be made.
@@ -330,11 +333,12 @@ int IPodSource::Commit()
     if (unsavedChanges == 0 && changesInScript > 0)
         firstUnsavedAt = SteadySeconds();
     unsavedChanges += changesInScript;
-    const bool write = unsavedChanges > 0 && (flushAtCommit || unsavedChanges >= kChangesBeforeWrite ||
+    unsavedWeight += weightInScript;
+    const bool write = unsavedChanges > 0 && (flushAtCommit || unsavedWeight >= kChangesBeforeWrite ||
                                               SteadySeconds() - firstUnsavedAt >= kSecondsBeforeWrite);
     flushAtCommit = false;
     inScript = changedInScript = false;
-    changesInScript = 0;
+    changesInScript = weightInScript = 0;
     // The script's changes are made; a failed write keeps them to be written by the next attempt.
     if (write)
         Flush();
@@ -351,7 +355,7 @@ void IPodSource::Rollback()
     onCommit.clear();
     deleting.clear();
     inScript = changedInScript = false;
-    changesInScript = 0;
+    changesInScript = weightInScript = 0;
     if (unsavedChanges == 0)
         lock.Release();
 }
@@ -387,7 +391,7 @@ int IPodSource::Flush(bool settle)
     struct stat info {};
     if (stat(path.CStr(), &info) == 0)
         loaded = Stamp{info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec, info.st_ino};
-    unsavedChanges = 0;
+    unsavedChanges = unsavedWeight = 0;
     // The stored database accounts for every song the journal names as copied. The files of
     // removed songs it names are the sync's side's to move once the store is made; it drops them.
     std::vector<IPodJournal::Entry> removals;
@@ -841,7 +845,7 @@ int IPodSource::AddToPlaylist(std::uint32_t track, std::int64_t playlist)
     for (int i = 0; i < target->GetSongCount(); ++i)
         if (target->GetSong(i) == found)
             return 0;
-    if (int err = Change(); err != 0)
+    if (int err = Change(false); err != 0)
         return err;
     std::vector<MHYP*> all = Mirrors(target);
     all.push_back(target);

@@ -94,7 +94,10 @@ private:
     int Reload();
     int Ready();
     bool ChangedOnDisk() const;
-    int Change();
+    // Before a change: the database current and the iPod's lock held. A change `towardWrite` counts
+    // toward the kChangesBeforeWrite that make a write; putting a track just added in a playlist
+    // does not (a song copied and put in "Last Sync" is one change).
+    int Change(bool towardWrite = true);
     // Takes the lock and removes what an interrupted run left; the songs it took in count as
     // unsaved changes.
     int SettleRecovery();
@@ -153,5 +156,7 @@ private:
     std::vector<std::function<void()>> onCommit;
     std::set<MHIT*> deleting; // tracks taken out of the library playlist; removed at the commit
     int changesInScript = 0;
+    int weightInScript = 0;
+    int unsavedWeight = 0;
     int unsavedChanges = 0;
 };
