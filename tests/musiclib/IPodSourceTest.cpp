@@ -382,3 +382,21 @@ TEST_F(IPodSourceTest, ASongFileInTheMusicFolderThatNoTrackListsIsEnteredWhereIt
     std::filesystem::copy_file(Song("in/notes.mp3", Tags("Notes", "N")), outside);
     EXPECT_FALSE(Run(bridge::AddFromDisk(outside, kPod, kPod)));
 }
+
+TEST_F(IPodSourceTest, ASongCopiedAndPutInAPlaylistCountsOnceTowardTheNextWrite)
+{
+    Must(bridge::MakePlaylist("Last Sync", kPod));
+    Must(Tell("update"));
+    const auto before = OnDisk();
+    const int songs = IPodSource::kChangesBeforeWrite / 2 + 1;
+    for (int i = 0; i < songs; ++i) {
+        const std::string title = "Song " + std::to_string(i);
+        const std::int64_t id =
+            Must(bridge::AddFromDisk(Song("in/" + std::to_string(i) + ".mp3", Tags(title, "A")), kPod, kPod))
+                .Int64Value();
+        PutInPlaylist(id, "Last Sync");
+    }
+    EXPECT_EQ(OnDisk(), before) << "fewer songs than a batch: nothing written yet";
+    Must(Tell("update"));
+    EXPECT_EQ(OnDisk().back().size(), static_cast<std::size_t>(songs) + 1);
+}
