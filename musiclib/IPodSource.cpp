@@ -370,7 +370,12 @@ int IPodSource::Flush(bool settle)
     if (settle && database && recoveryPending)
         if (int err = SettleRecovery(); err != 0)
             return err;
-    if (unsavedChanges == 0 || !database)
+    if (!database)
+        return 0;
+    // A run that stopped between the database and iTunesSD left the second behind the first.
+    if (settle && unsavedChanges == 0 && database->ShuffleFileOutOfDate())
+        unsavedChanges = 1;
+    if (unsavedChanges == 0)
         return 0;
     if (!lock.IsHeld()) {
         if (int err = lock.Acquire(root, kLockTimeoutMs); err != 0)

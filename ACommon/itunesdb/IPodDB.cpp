@@ -1070,6 +1070,9 @@ int IPodDB::GetAutoUpdates(AString* root, signed char& autoUpdate)
     // An iPod that no library application has set up (libgpod makes them so) has no preferences
     // file: it takes the defaults, and updates nothing by itself.
     if (AFile::GetPathType(&path) == AFile::kPathOther) {
+        const AString folder = ResolveIPodPath(*root, "iPod_Control/iTunes");
+        if (!AFile::DirExists(&folder))
+            return kErrEndOfFile; // no iPod there at all
         autoUpdate = 0;
         return 0;
     }

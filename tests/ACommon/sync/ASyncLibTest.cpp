@@ -287,7 +287,7 @@ TEST(ASyncLib, AReadOnlyPlaylistRefusesOnlyWhenItReceives)
     EXPECT_TRUE(
         Has(frontend.questions.Informed().back(), "The selected Playlist in iPod is a Read Only Playlist."));
 
-    // A receiving iPod set to update itself is refused first; one without its preferences too.
+    // A receiving iPod set to update itself is refused first; a folder that is no iPod too.
     samples::IPodOptions automatic;
     automatic.autoUpdate = true;
     sync.SetSide(2, ADir::kTypeIPod, samples::MakeIPod(dir.Path(), "Auto", automatic), 1);
