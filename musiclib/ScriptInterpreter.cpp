@@ -169,8 +169,7 @@ private:
         if (!target.IsObject(ObjectClass::Source))
             Fail("only a source can be updated, not " + target.Describe());
         if (int err = library.Flush(target.object.source, true); err != 0)
-            Fail(err,
-                 "the database of \"" + target.object.source->GetName() + "\" could not be written back");
+            Fail(err, target.object.source->LastError());
     }
 
     // ---- expressions ----------------------------------------------------------------------------

@@ -764,8 +764,12 @@ int ASiTunes::UpdateIPod()
         return kErrITunesRefused;
     if (Send(kTell + " update source \"" + source + "\"\n end tell\n"))
         return 0;
-    const int cause = LastScriptFailure(nullptr);
-    return cause != 0 ? cause : kErrITunesRefused;
+    AString why;
+    const int cause = LastScriptFailure(&why);
+    if (cause == 0)
+        return kErrITunesRefused;
+    AError::NoteFailure(cause, why);
+    return cause;
 }
 
 int ASiTunes::MakePlaylistITunes(const AString& name) { return MakePlaylist(AString("Library"), name); }
