@@ -621,8 +621,10 @@ int ASyncLib::PreSyncCheck()
         AString volume;
         static_cast<ADirSong*>(dir)->GetRealRootPath(&volume);
         signed char automatic = 0;
+        // A file that cannot be read is said as the disk said it; only a folder that is no iPod
+        // (nothing to read) is refused as such.
         if (int err = IPodDB::GetAutoUpdates(&volume, automatic); err != 0)
-            return side == 1 ? err : kErrUnknown;
+            return side == 1 || err != kErrEndOfFile ? err : kErrUnknown;
         if (automatic) {
             AString text("Selected iPod is set to Automatic Update.");
             text += " The iPod must be set to \"Manual Update\" before performing a Sync.";
