@@ -151,7 +151,6 @@ std::optional<ScriptDescriptor> ASiTunes::Send2iTunes(const std::string& source,
     gScriptFailureCode = 0;
     gScriptFailure.clear();
     try {
-        AError::ClearFailure();
         std::optional<ScriptDescriptor> reply = runner->Run(source, &gScriptFailure);
         if (!reply) {
             // The library notes its code with the reason; a refusal of the bridge's own reads as

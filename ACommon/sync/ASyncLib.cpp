@@ -623,8 +623,15 @@ int ASyncLib::PreSyncCheck()
         signed char automatic = 0;
         // A file that cannot be read is said as the disk said it; only a folder that is no iPod
         // (nothing to read) is refused as such.
-        if (int err = IPodDB::GetAutoUpdates(&volume, automatic); err != 0)
-            return side == 1 || err != kErrEndOfFile ? err : kErrUnknown;
+        if (int err = IPodDB::GetAutoUpdates(&volume, automatic); err != 0) {
+            if (side == 2 && err == kErrEndOfFile)
+                return kErrUnknown;
+            AString text("The iPod's settings cannot be read: ");
+            text += err;
+            AError::AddErrorMsg(&text, err);
+            progress->ReportMessage(&text, 0);
+            return err;
+        }
         if (automatic) {
             AString text("Selected iPod is set to Automatic Update.");
             text += " The iPod must be set to \"Manual Update\" before performing a Sync.";
