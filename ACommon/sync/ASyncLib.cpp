@@ -629,7 +629,7 @@ int ASyncLib::PreSyncCheck()
             AString text("The iPod's settings cannot be read: ");
             text += err;
             AError::AddErrorMsg(&text, err);
-            progress->ReportMessage(&text, 0);
+            progress->ReportMessage(&text, 1);
             return err;
         }
         if (automatic) {
