@@ -31,6 +31,7 @@ constexpr Column kColumns[] = {
     {ScriptProperty::Kind, "t.kind", ColumnType::Text},
     {ScriptProperty::Location, "t.location", ColumnType::Alias},
     {ScriptProperty::Size, "t.size", ColumnType::Integer},
+    {ScriptProperty::MusicSize, "t.music_size", ColumnType::Integer},
     {ScriptProperty::Duration, "t.duration", ColumnType::Real},
     {ScriptProperty::BitRate, "t.bit_rate", ColumnType::Integer},
     {ScriptProperty::SampleRate, "t.sample_rate", ColumnType::Integer},
@@ -408,10 +409,11 @@ int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id)
         "kind, "
         "category, size, duration, bit_rate, sample_rate, track_number, track_count, disc_number, "
         "disc_count, "
-        "year, compilation, podcast, media_kind, store_account, date_added, file_time) VALUES(?1, ?2, ?3, "
-        "?4, "
-        "?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, "
-        "?26) ON CONFLICT(location) DO NOTHING");
+        "year, compilation, podcast, media_kind, store_account, date_added, file_time, music_size) "
+        "VALUES(?1, "
+        "?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, "
+        "?23, "
+        "?24, ?25, ?26, ?27) ON CONFLICT(location) DO NOTHING");
     if (!insert)
         return Fail(kErrIO, store.ErrorText());
     // The record outlives the insert: its text is bound without copies.
@@ -433,6 +435,7 @@ int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id)
     insert.BindStatic(i++, record.storeAccount);
     insert.Bind(i++, static_cast<std::int64_t>(std::time(nullptr)));
     insert.Bind(i++, record.fileTime);
+    insert.Bind(i++, record.musicSize);
     if (int result = insert.Step(); result != SQLITE_DONE)
         return Fail(LibraryStore::CodeFor(result), store.ErrorText());
     // Another process added the file meanwhile: its track.

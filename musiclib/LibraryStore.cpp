@@ -277,6 +277,17 @@ int LibraryStore::Migrate(std::string& error)
         }
     }
     // Later schema versions add their steps here, each from the version before.
+    // Version 2: the music size of each track (0 for tracks added before: not known).
+    if (current < 2) {
+        int err = Execute("ALTER TABLE tracks ADD COLUMN music_size INTEGER NOT NULL DEFAULT 0");
+        if (err == 0)
+            err = Execute("PRAGMA user_version=2");
+        if (err != 0) {
+            error = "cannot bring the library's tables up to date: " + ErrorText();
+            Rollback();
+            return err;
+        }
+    }
     if (int err = Commit(); err != 0) {
         error = "cannot save the library's tables: " + ErrorText();
         return err;

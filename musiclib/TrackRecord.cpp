@@ -101,6 +101,9 @@ int TrackRecord::Read(const std::string& path, TrackRecord& out, std::string& wh
     out.mediaKind = song.mediaKind;
     out.storeAccount = song.appleID.ToStdString();
     out.fileTime = static_cast<std::int64_t>(info.st_mtime);
+    unsigned long long musicStart = 0, musicEnd = 0;
+    if (tags.GetMusicRange(&musicStart, &musicEnd) && musicEnd >= musicStart)
+        out.musicSize = static_cast<std::int64_t>(musicEnd - musicStart);
 
     const std::string extension = Extension(path);
     const bool video = extension == "mp4" || extension == "m4v";

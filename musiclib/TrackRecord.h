@@ -21,6 +21,9 @@ struct TrackRecord {
     int mediaKind = -1;
     std::string storeAccount;
     std::int64_t fileTime = 0; // seconds since 1970
+    // The bytes of music in the file (without its tags): what an untagged song is matched by, kept
+    // so that it still matches while its file cannot be reached.
+    std::int64_t musicSize = 0;
 
     // True for the extensions of the music files the library takes (case ignored).
     static bool IsMusicFile(const std::string& path);

@@ -112,7 +112,7 @@ int ADirPod::Initialize()
     AString names;
     if (int err = bridge->GetIPodPlaylist(0, &names); err != 0)
         return err;
-    if (names.Find(kLastSync, 0) >= 0)
+    if (HoldsPlaylistName(names, AString(kLastSync)))
         if (int err = bridge->DeletePlaylistIPod(AString(kLastSync)); err != 0)
             return err;
     return bridge->MakePlaylistIPod(AString(kLastSync));

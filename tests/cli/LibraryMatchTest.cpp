@@ -1,0 +1,151 @@
+// Syncs between the library and an iPod attached to it, end to end through `pelorin`: which songs
+// count as the same song on both sides (files that are missing, tags of white space, playlists),
+// and what the library's own commands make of files that changed or are reached through links.
+
+#include "fixtures/IPodFixture.h"
+#include "fixtures/MusicFiles.h"
+#include "fixtures/RunCommand.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using fixtures::Has;
+
+namespace {
+
+class LibraryMatch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fixtures::MakeIPod(dir / "Volumes", "POD", {.name = "Pod"});
+        ASSERT_EQ(Pelorin({"library", "init"}).exitStatus, 0);
+        fixtures::CommandResult attached = Pelorin({"library", "attach-ipod", "POD"});
+        ASSERT_EQ(attached.exitStatus, 0) << attached.err;
+    }
+
+    fixtures::CommandResult Pelorin(const std::vector<std::string>& args, const std::string& input = "")
+    {
+        return fixtures::RunPelorin(args, input,
+                                    {"PELORIN_VOLUMES=" + dir / "Volumes",
+                                     "PELORIN_LIBRARY=" + dir / "Library", "XDG_DATA_HOME=" + dir / "data",
+                                     "HOME=" + dir / "home"});
+    }
+    // Writes a song under the test's folder and returns its path.
+    std::string Song(const std::string& relative, const std::string& title, const std::string& artist,
+                     const std::string& album, std::uint32_t seed)
+    {
+        fixtures::SongSpec spec = fixtures::SongSpecOf(title, seed, 0, artist);
+        spec.album = album;
+        const std::string path = dir / relative;
+        fixtures::WriteSong(path, spec);
+        return path;
+    }
+    fixtures::CommandResult Sync(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"sync", "--yes", "--delete-instead-of-move"});
+        return Pelorin(args);
+    }
+    // The library's tracks (of a playlist) as `library tracks` prints them: one row of fields each.
+    std::vector<std::vector<std::string>> Tracks(const std::string& playlist = "")
+    {
+        std::vector<std::string> args{"library", "tracks"};
+        if (!playlist.empty())
+            args.insert(args.end(), {"--playlist", playlist});
+        fixtures::CommandResult run = Pelorin(args);
+        EXPECT_EQ(run.exitStatus, 0) << run.err;
+        std::vector<std::vector<std::string>> rows;
+        std::istringstream lines(run.out);
+        for (std::string line; std::getline(lines, line);) {
+            std::vector<std::string> fields;
+            std::istringstream cut(line);
+            for (std::string field; std::getline(cut, field, '\t');)
+                fields.push_back(field);
+            rows.push_back(fields);
+        }
+        return rows;
+    }
+    std::vector<std::string> IPodTitles() { return fixtures::IPodTitles(dir / "Volumes/POD"); }
+
+    fixtures::TempDir dir;
+};
+
+} // namespace
+
+TEST_F(LibraryMatch, ASongWhoseFileIsMissingIsNeverDeletedNorReplaced)
+{
+    // One song with tags, one without any (it matches by its name and the size of its music).
+    const std::string tagged = Song("Drive/tagged.mp3", "Tagged", "Artist", "Album", 1);
+    fixtures::SongSpec bare;
+    bare.title = "Bare";
+    bare.seed = 2;
+    bare.seconds = 1;
+    bare.bitRate = 32;
+    const std::string untagged = dir / "Drive/bare.mp3";
+    fixtures::WriteSong(untagged, bare);
+    ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);
+    fixtures::CommandResult first = Sync({"--type", "copy-to-ipod"});
+    ASSERT_TRUE(Has(first.out, "Copied 2 songs")) << first.out << first.err;
+
+    fs::remove(tagged);
+    fs::remove(untagged);
+    for (const char* type : {"make-ipod-equal", "make-library-equal", "synchronize"}) {
+        fixtures::CommandResult run = Sync({"--type", type, "--allow-mass-deletion"});
+        EXPECT_EQ(run.exitStatus, 0) << type << "\n" << run.out << run.err;
+        EXPECT_TRUE(Has(run.out, "Copied 0 songs; removed 0; 0 errors.")) << type << "\n" << run.out;
+        EXPECT_EQ(IPodTitles(), (std::vector<std::string>{"Bare", "Tagged"})) << type;
+        EXPECT_EQ(Tracks().size(), 2u) << type;
+    }
+}
+
+TEST_F(LibraryMatch, ALibraryWhoseDriveIsNotMountedStopsBeforeAnyAction)
+{
+    for (int i = 0; i < 6; ++i)
+        Song("Drive/" + std::to_string(i) + ".mp3", "Song " + std::to_string(i), i % 2 ? "Artist" : "", "",
+             static_cast<std::uint32_t>(10 + i));
+    ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);
+    ASSERT_TRUE(Has(Sync({"--type", "copy-to-ipod"}).out, "Copied 6 songs"));
+    const std::vector<std::string> onIPod = IPodTitles();
+
+    fs::rename(dir / "Drive", dir / "Elsewhere");
+    for (const char* type : {"make-ipod-equal", "make-library-equal", "synchronize", "copy-to-ipod"}) {
+        fixtures::CommandResult run = Sync({"--type", type, "--allow-mass-deletion"});
+        EXPECT_NE(run.exitStatus, 0) << type;
+        EXPECT_TRUE(Has(run.out + run.err, "seems not to be mounted")) << type << "\n" << run.out << run.err;
+        EXPECT_EQ(IPodTitles(), onIPod) << type;
+        EXPECT_EQ(Tracks().size(), 6u) << type;
+    }
+}
+
+TEST_F(LibraryMatch, TagsOfWhiteSpaceOnlyMatchTheTrimmedTagsOfTheIPod)
+{
+    Song("Drive/a.mp3", "   ", "Artist", "Album", 1);
+    Song("Drive/b.mp3", "Title", "Artist", "  ", 2);
+    Song("Drive/c.mp3", " Padded ", " Artist ", "\tAlbum ", 3);
+    ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);
+    // Through the library, and from the folder through the iPod's own database.
+    for (const std::vector<std::string>& route :
+         {std::vector<std::string>{}, std::vector<std::string>{"--from", dir / "Drive", "--ipod", "POD"}}) {
+        const std::string name = route.empty() ? "library" : "folder";
+        std::vector<std::string> args = route;
+        args.insert(args.end(), {"--type", "copy-to-ipod"});
+        fixtures::CommandResult first = Sync(args);
+        EXPECT_TRUE(Has(first.out, "0 errors.")) << name << "\n" << first.out << first.err;
+        for (const char* type : {"copy-to-ipod", "merge", "synchronize"}) {
+            args = route;
+            args.insert(args.end(), {"--type", type});
+            fixtures::CommandResult run = Sync(args);
+            EXPECT_TRUE(Has(run.out, "Copied 0 songs; removed 0; 0 errors.")) << name << " " << type << "\n"
+                                                                              << run.out << run.err;
+        }
+    }
+    EXPECT_EQ(Tracks().size(), 3u);
+    EXPECT_EQ(IPodTitles().size(), 3u);
+}
