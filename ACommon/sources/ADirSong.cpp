@@ -96,10 +96,13 @@ bool HasProtectedType(const AString& path)
     return AString(kProtectedTypes).Find(key, 0, 0) >= 0;
 }
 
-// One component of a virtual path: path-safe, trimmed, "*" when nothing is left.
+// One component of a virtual path: trimmed, path-safe, "*" when nothing is left. A tag of white
+// space only is an empty tag, as an iPod keeps it (trimmed), so it is trimmed before it is made
+// path-safe (which would keep its length).
 AString PathComponent(const AString& tag)
 {
     AString component = tag;
+    component.Trim();
     AString::FormatPathString(component, '_', 0);
     component.Trim();
     if (component.IsEmpty())

@@ -149,3 +149,43 @@ TEST_F(LibraryMatch, TagsOfWhiteSpaceOnlyMatchTheTrimmedTagsOfTheIPod)
     EXPECT_EQ(Tracks().size(), 3u);
     EXPECT_EQ(IPodTitles().size(), 3u);
 }
+
+TEST_F(LibraryMatch, CopyingIntoALibraryPlaylistTakesTheTrackTheLibraryHolds)
+{
+    Song("Drive/a.mp3", "One", "Artist", "Album", 1);
+    Song("Drive/b.mp3", "Two", "Artist", "Album", 2);
+    ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);
+    ASSERT_TRUE(Has(Sync({"--type", "copy-to-ipod"}).out, "Copied 2 songs"));
+    ASSERT_EQ(Pelorin({"library", "playlist", "create", "Road"}).exitStatus, 0);
+
+    for (const char* type : {"copy-from-ipod", "synchronize"}) {
+        fixtures::CommandResult run = Sync({"--type", type, "--playlist", "Road"});
+        EXPECT_EQ(run.exitStatus, 0) << type << "\n" << run.out << run.err;
+        EXPECT_EQ(Tracks().size(), 2u) << type << ": no second track of a song the library holds";
+        EXPECT_EQ(Tracks("Road").size(), 2u) << type;
+        EXPECT_FALSE(fs::exists(dir / "Library/iTunes Music/Artist")) << type << ": no file copied";
+    }
+}
+
+TEST_F(LibraryMatch, APlaylistNamedAroundLastSyncIsLeftAlone)
+{
+    Song("Drive/a.mp3", "One", "Artist", "Album", 1);
+    ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);
+    ASSERT_EQ(Pelorin({"library", "playlist", "create", "Not Last Sync"}).exitStatus, 0);
+    const std::string onIPod = "tell application \"iTunes\"\n set myPlayList to make playlist of source "
+                               "\"Pod\"\n set name of myPlayList to \"Not Last Sync\"\n end tell\n";
+    ASSERT_EQ(Pelorin({"library", "script"}, onIPod).exitStatus, 0);
+    for (const char* type : {"copy-to-ipod", "copy-from-ipod"}) {
+        fixtures::CommandResult run = Sync({"--type", type});
+        EXPECT_EQ(run.exitStatus, 0) << type << "\n" << run.out << run.err;
+        EXPECT_TRUE(Has(run.out, "0 errors.")) << type << "\n" << run.out;
+    }
+    const std::string playlists = Pelorin({"library", "playlists"}).out;
+    EXPECT_TRUE(Has(playlists, "Not Last Sync\t0 tracks")) << playlists;
+    EXPECT_TRUE(Has(playlists, "\nLast Sync\t")) << playlists;
+    const std::string iPodPlaylists =
+        Pelorin({"library", "script"}, "tell application \"iTunes\"\n name of every playlist in source "
+                                       "\"Pod\" \n end tell\n")
+            .out;
+    EXPECT_TRUE(Has(iPodPlaylists, "Not Last Sync")) << iPodPlaylists;
+}
