@@ -316,6 +316,8 @@ int RunImport(const std::string& playlistName, const std::string& folder)
         Complain("import", "left out " + problem);
     std::string line = std::to_string(summary.added) + " added, " + std::to_string(summary.present) +
                        " already in the library";
+    if (summary.refreshed > 0)
+        line += " (" + std::to_string(summary.refreshed) + " read again: their files changed)";
     if (summary.unreadable > 0)
         line += ", " + std::to_string(summary.unreadable) + " could not be read";
     if (summary.hidden > 0)

@@ -281,5 +281,16 @@ int FolderImport::Run(MusicLibrary& library, const std::string& folder, const st
         }
         start = end;
     }
+    // Files the library holds that were retagged since are read again.
+    for (const std::string* under : {&root, &resolved}) {
+        if (under == &resolved && resolved == root)
+            break;
+        int refreshed = 0;
+        if (err = source.RefreshChanged(*under, refreshed); err != 0) {
+            error = source.LastError();
+            return err;
+        }
+        summary.refreshed += refreshed;
+    }
     return 0;
 }

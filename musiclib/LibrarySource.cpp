@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -398,6 +399,79 @@ int LibrarySource::PathsUnder(const std::string& folder, std::unordered_set<std:
             return Fail(LibraryStore::CodeFor(result), store.ErrorText());
     }
     return 0;
+}
+
+int LibrarySource::RefreshChanged(const std::string& folder, int& refreshed)
+{
+    refreshed = 0;
+    struct Stale {
+        std::int64_t id;
+        std::string location;
+    };
+    std::vector<Stale> stale;
+    {
+        std::string sql = "SELECT id, location, size, file_time FROM tracks";
+        if (!folder.empty())
+            sql += " WHERE location >= ?1 AND location < ?2";
+        LibraryStore::Query query = store.Prepare(sql);
+        if (!query)
+            return Fail(kErrIO, store.ErrorText());
+        if (!folder.empty())
+            query.Bind(1, folder + "/").Bind(2, folder + "0"); // '0' follows '/'
+        int result = SQLITE_ROW;
+        while ((result = query.Step()) == SQLITE_ROW) {
+            const std::string location = query.Text(1);
+            struct stat info {};
+            if (stat(location.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+                continue;
+            if (static_cast<std::int64_t>(info.st_size) != query.Integer(2) ||
+                static_cast<std::int64_t>(info.st_mtime) != query.Integer(3))
+                stale.push_back(Stale{query.Integer(0), location});
+        }
+        if (result != SQLITE_DONE)
+            return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    }
+    if (stale.empty())
+        return 0;
+    if (int err = Begin(true); err != 0)
+        return err;
+    for (const Stale& track : stale) {
+        TrackRecord record;
+        std::string why;
+        if (TrackRecord::Read(track.location, record, why) != 0)
+            continue;
+        LibraryStore::Query update = store.Prepare(
+            "UPDATE tracks SET name = ?2, artist = ?3, album_artist = ?4, album = ?5, genre = ?6, composer = "
+            "?7, "
+            "show = ?8, kind = ?9, category = ?10, size = ?11, duration = ?12, bit_rate = ?13, sample_rate = "
+            "?14, track_number = ?15, track_count = ?16, disc_number = ?17, disc_count = ?18, year = ?19, "
+            "compilation = ?20, podcast = ?21, media_kind = ?22, store_account = ?23, file_time = ?24, "
+            "music_size = ?25 WHERE id = ?1");
+        if (!update) {
+            Rollback();
+            return Fail(kErrIO, store.ErrorText());
+        }
+        int i = 1;
+        update.Bind(i++, track.id);
+        for (const std::string* text :
+             {&record.name, &record.artist, &record.albumArtist, &record.album, &record.genre,
+              &record.composer, &record.show, &record.kind, &record.category})
+            update.Bind(i++, *text);
+        update.Bind(i++, record.size);
+        for (int number : {record.duration, record.bitRate, record.sampleRate, record.trackNumber,
+                           record.trackCount, record.discNumber, record.discCount, record.year,
+                           record.compilation ? 1 : 0, record.podcast ? 1 : 0, record.mediaKind})
+            update.Bind(i++, static_cast<std::int64_t>(number));
+        update.Bind(i++, record.storeAccount);
+        update.Bind(i++, record.fileTime);
+        update.Bind(i++, record.musicSize);
+        if (int result = update.Step(); result != SQLITE_DONE) {
+            Rollback();
+            return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+        }
+        ++refreshed;
+    }
+    return Commit();
 }
 
 int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id)

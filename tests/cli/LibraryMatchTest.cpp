@@ -189,3 +189,25 @@ TEST_F(LibraryMatch, APlaylistNamedAroundLastSyncIsLeftAlone)
             .out;
     EXPECT_TRUE(Has(iPodPlaylists, "Not Last Sync")) << iPodPlaylists;
 }
+
+TEST_F(LibraryMatch, ARetaggedFileIsReadAgainByImportAndBySync)
+{
+    const std::string file = Song("Drive/a.mp3", "Old Title", "Artist", "Album", 1);
+    ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);
+    Song("Drive/a.mp3", "New Title, longer", "Artist", "Album", 1);
+
+    // A sync takes the file as it is now: copied once, then nothing more to do.
+    EXPECT_TRUE(Has(Sync({"--type", "copy-to-ipod"}).out, "Copied 1 song"));
+    fixtures::CommandResult again = Sync({"--type", "copy-to-ipod"});
+    EXPECT_TRUE(Has(again.out, "Copied 0 songs;")) << again.out;
+    EXPECT_EQ(IPodTitles(), std::vector<std::string>{"New Title, longer"});
+
+    // An import does too, and says so.
+    Song("Drive/a.mp3", "Third", "Artist", "Album", 1);
+    fixtures::CommandResult imported = Pelorin({"library", "import", dir / "Drive"});
+    EXPECT_TRUE(Has(imported.out, "0 added, 1 already in the library (1 read again")) << imported.out;
+    const auto tracks = Tracks();
+    ASSERT_EQ(tracks.size(), 1u);
+    ASSERT_GE(tracks[0].size(), 4u);
+    EXPECT_EQ(tracks[0][3], "Third");
+}
