@@ -248,8 +248,14 @@ int FolderImport::Run(MusicLibrary& library, const std::string& folder, const st
             }
             std::uint32_t id = 0;
             if (state[i] == kRead) {
-                err = source.InsertTrack(records[i], id);
-                ++added;
+                // The same file reached by another path (a link, a hard link) is the track it is.
+                err = source.FindTrack(files[i].path, files[i].canonical, id);
+                if (err == 0 && id != 0) {
+                    ++present;
+                } else if (err == 0) {
+                    err = source.InsertTrack(records[i], id);
+                    ++added;
+                }
             } else {
                 err = source.FindTrack(files[i].path, files[i].canonical, id);
                 ++present;

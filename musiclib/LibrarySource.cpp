@@ -364,7 +364,7 @@ int LibrarySource::ReadPictures(std::uint32_t id, std::vector<TrackPicture>& out
 int LibrarySource::FindTrack(const std::string& location, const std::string& canonical, std::uint32_t& id)
 {
     // By the path it was added by, or by the file a link leads to (a track added through a link
-    // keeps the resolved path too).
+    // keeps the resolved path too), or by the file's identity.
     id = 0;
     LibraryStore::Query query = store.Prepare(
         "SELECT id FROM tracks WHERE location = ?1 UNION ALL SELECT id FROM tracks WHERE location = ?2 "
@@ -377,6 +377,28 @@ int LibrarySource::FindTrack(const std::string& location, const std::string& can
         id = static_cast<std::uint32_t>(query.Integer(0));
     else if (result != SQLITE_DONE)
         return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    if (id != 0)
+        return 0;
+    // The same file by another path (a hard link, a folder mounted twice, a link the track was not
+    // added through): a track of the same size whose file is this one, by device and inode.
+    struct stat file {};
+    if (stat(location.c_str(), &file) != 0 || !S_ISREG(file.st_mode))
+        return 0;
+    LibraryStore::Query sized = store.Prepare("SELECT id, location FROM tracks WHERE size = ?1");
+    if (!sized)
+        return Fail(kErrIO, store.ErrorText());
+    sized.Bind(1, static_cast<std::int64_t>(file.st_size));
+    int step = SQLITE_ROW;
+    while ((step = sized.Step()) == SQLITE_ROW) {
+        struct stat other {};
+        if (stat(sized.Text(1).c_str(), &other) == 0 && other.st_dev == file.st_dev &&
+            other.st_ino == file.st_ino) {
+            id = static_cast<std::uint32_t>(sized.Integer(0));
+            return 0;
+        }
+    }
+    if (step != SQLITE_DONE)
+        return Fail(LibraryStore::CodeFor(step), store.ErrorText());
     return 0;
 }
 

@@ -211,3 +211,20 @@ TEST_F(LibraryMatch, ARetaggedFileIsReadAgainByImportAndBySync)
     ASSERT_GE(tracks[0].size(), 4u);
     EXPECT_EQ(tracks[0][3], "Third");
 }
+
+TEST_F(LibraryMatch, AFileTheLibraryHoldsIsNotAddedAgainByAnotherPath)
+{
+    const std::string a = Song("Music/a.mp3", "One", "Artist", "Album", 1);
+    ASSERT_EQ(Pelorin({"library", "add", a}).exitStatus, 0);
+    fs::create_directories(dir / "Links");
+    fs::create_symlink(a, dir / "Links/link.mp3");
+    fs::create_directories(dir / "Hard");
+    fs::create_hard_link(a, dir / "Hard/hard.mp3");
+    fs::create_directory_symlink(dir / "Music", dir / "LinkedFolder");
+    for (const char* folder : {"Links", "Hard", "LinkedFolder"}) {
+        fixtures::CommandResult run = Pelorin({"library", "import", dir / folder});
+        EXPECT_TRUE(Has(run.out, "0 added, 1 already in the library")) << folder << "\n"
+                                                                       << run.out << run.err;
+        EXPECT_EQ(Tracks().size(), 1u) << folder;
+    }
+}
