@@ -228,3 +228,28 @@ TEST_F(LibraryMatch, AFileTheLibraryHoldsIsNotAddedAgainByAnotherPath)
         EXPECT_EQ(Tracks().size(), 1u) << folder;
     }
 }
+
+TEST_F(LibraryMatch, APreferencesFileThatCannotBeReadWholeIsNeverRewritten)
+{
+    const std::string prefs = dir / "Library/Preferences.plist";
+    const std::string big = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                            "<key>Other</key><string>" +
+                            std::string(17 * 1024 * 1024, 'x') + "</string></dict></plist>\n";
+    struct Case {
+        const char* what;
+        std::string bytes;
+    };
+    for (const Case& c :
+         {Case{"over 16 MB", big}, Case{"damaged", "<?xml version=\"1.0\"?><plist><dict><key>"}}) {
+        fixtures::WriteFile(prefs, std::vector<std::uint8_t>(c.bytes.begin(), c.bytes.end()));
+        for (const char* command : {"set", "clear"}) {
+            std::vector<std::string> args{"library", "account", command};
+            if (std::string(command) == "set")
+                args.push_back("me@example.com");
+            fixtures::CommandResult run = Pelorin(args);
+            EXPECT_EQ(run.exitStatus, 1) << c.what << " " << command;
+            EXPECT_TRUE(Has(run.err, "left as it is")) << c.what << " " << command << "\n" << run.err;
+            EXPECT_EQ(fixtures::ReadText(prefs), c.bytes) << c.what << " " << command;
+        }
+    }
+}
