@@ -253,8 +253,10 @@ int FolderImport::Run(MusicLibrary& library, const std::string& folder, const st
                 if (err == 0 && id != 0) {
                     ++present;
                 } else if (err == 0) {
-                    err = source.InsertTrack(records[i], id);
-                    ++added;
+                    // Another import may have added it meanwhile: then it was not added here.
+                    bool inserted = false;
+                    err = source.InsertTrack(records[i], id, &inserted);
+                    ++(inserted ? added : present);
                 }
             } else {
                 err = source.FindTrack(files[i].path, files[i].canonical, id);

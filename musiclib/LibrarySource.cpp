@@ -496,8 +496,10 @@ int LibrarySource::RefreshChanged(const std::string& folder, int& refreshed)
     return Commit();
 }
 
-int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id)
+int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id, bool* inserted)
 {
+    if (inserted)
+        *inserted = false;
     if (int err = Writable(); err != 0)
         return err;
     LibraryStore::Query insert = store.Prepare(
@@ -537,6 +539,8 @@ int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id)
     // Another process added the file meanwhile: its track.
     if (store.Changes() == 0)
         return FindTrack(record.location, record.canonical, id);
+    if (inserted)
+        *inserted = true;
     const std::int64_t row = store.LastInsertId();
     // Database IDs are 32-bit numbers; the row ids that name them are never used again.
     if (row <= 0 || row > INT32_MAX)

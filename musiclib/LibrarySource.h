@@ -52,7 +52,8 @@ public:
     // record read before (inside a transaction the caller began; a file the library holds by its
     // location already gives that track).
     int FindTrack(const std::string& location, const std::string& canonical, std::uint32_t& id);
-    int InsertTrack(const TrackRecord& record, std::uint32_t& id);
+    // `inserted` (when given) tells a new track from one another process added meanwhile.
+    int InsertTrack(const TrackRecord& record, std::uint32_t& id, bool* inserted = nullptr);
     // Reads again the tags of every track (whose location lies under `folder`, when one is given)
     // whose file's size or modification time is no longer what the library stored, in a transaction
     // of its own; `refreshed` counts them. A track whose file is missing, or cannot be read now, is

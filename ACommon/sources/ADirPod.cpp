@@ -214,8 +214,15 @@ int ADirPod::ReadState(AFile* f)
 
 int ADirPod::AddLooseFile(const AString* file, CancelProc, AString* placed)
 {
+    // A song the iPod holds already is given back as the track it is: nothing was added then.
+    const int before = bridge->IPodSongCount();
     const int err = AddSongFromDisk(file);
     if (placed)
         *placed = err == 0 || err == kErrLastSyncPlaylist ? GetLastAddedFile() : AString();
+    if ((err == 0 || err == kErrLastSyncPlaylist) && before >= 0 && bridge->IPodSongCount() == before) {
+        if (placed)
+            *placed = AString();
+        return kErrDuplicate;
+    }
     return err;
 }

@@ -681,8 +681,12 @@ int ADirTunes::AddLooseFile(const AString* file, CancelProc cancel, AString* pla
     signed char copied = 0;
     if (int err = AddITunesReadyFile(nullptr, file, &dest, nullptr, &copied, cancel); err != 0)
         return err;
+    // A file found in place may be one the library holds already: then nothing was added.
+    const int before = copied ? -1 : bridge->LibCount();
     const int err = AddSongFromDisk(&dest);
     if (err == 0 || err == kErrLastSyncPlaylist) {
+        if (before >= 0 && bridge->LibCount() == before)
+            return kErrDuplicate;
         if (placed)
             *placed = dest;
         return err;

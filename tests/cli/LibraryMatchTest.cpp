@@ -253,3 +253,74 @@ TEST_F(LibraryMatch, APreferencesFileThatCannotBeReadWholeIsNeverRewritten)
         }
     }
 }
+
+TEST_F(LibraryMatch, RemovedSongsAreSaidToBeMovedOnlyWhenFilesWere)
+{
+    const std::string outside = Song("Drive/a.mp3", "One", "Artist", "Album", 1);
+    ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);
+    ASSERT_TRUE(Has(Sync({"--type", "copy-to-ipod"}).out, "Copied 1 song"));
+    const std::string ids =
+        Pelorin({"library", "script"}, "tell application \"iTunes\"\n database ID of every "
+                                       "track in playlist \"Pod\" in source \"Pod\"\n end tell\n")
+            .out;
+    const std::string id = ids.substr(ids.find_first_of("0123456789"));
+    ASSERT_EQ(
+        Pelorin({"library", "script"},
+                "tell application \"iTunes\"\n delete (first track of playlist \"Pod\" in source \"Pod\" "
+                "whose database ID = " +
+                    std::to_string(std::stoll(id)) + ")\n end tell\n")
+            .exitStatus,
+        0);
+
+    // The library's track goes; its file, outside the music folder, stays where it is.
+    fixtures::CommandResult run =
+        Pelorin({"sync", "--yes", "--type", "make-library-equal", "--allow-mass-deletion"});
+    EXPECT_TRUE(Has(run.out, "removed 1;")) << run.out << run.err;
+    EXPECT_FALSE(Has(run.out, "Removed Files")) << run.out;
+    EXPECT_TRUE(fs::exists(outside));
+}
+
+TEST_F(LibraryMatch, AddingFilesCountsOnlyWhatWasAdded)
+{
+    Song("Drive/a.mp3", "One", "Artist", "Album", 1);
+    Song("Drive/b.mp3", "Two", "Artist", "Album", 2);
+    fixtures::CommandResult dry = Pelorin({"add", "--to", "ipod", dir / "Drive", "--yes", "--dry-run"});
+    EXPECT_FALSE(Has(dry.out + dry.err, "All files added.")) << dry.out << dry.err;
+    EXPECT_TRUE(IPodTitles().empty());
+    for (const char* side : {"ipod", "library"}) {
+        fixtures::CommandResult first = Pelorin({"add", "--to", side, dir / "Drive", "--yes"});
+        EXPECT_TRUE(Has(first.out + first.err, "2 found, 2 added")) << side << "\n" << first.out << first.err;
+        fixtures::CommandResult again = Pelorin({"add", "--to", side, dir / "Drive", "--yes"});
+        EXPECT_TRUE(Has(again.out + again.err, "2 found, 0 added, 2 left as they were"))
+            << side << "\n"
+            << again.out << again.err;
+    }
+    EXPECT_EQ(IPodTitles().size(), 2u);
+    EXPECT_EQ(Tracks().size(), 2u);
+}
+
+TEST_F(LibraryMatch, LibraryTracksKeepsEveryTrackOnOneRow)
+{
+    Song("Drive/a.mp3", "Tab\there", "Line\nbreak", "Back\\slash", 1);
+    ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);
+    const auto rows = Tracks();
+    ASSERT_EQ(rows.size(), 1u);
+    ASSERT_EQ(rows[0].size(), 5u);
+    EXPECT_EQ(rows[0][1], "Line\\nbreak");
+    EXPECT_EQ(rows[0][2], "Back\\\\slash");
+    EXPECT_EQ(rows[0][3], "Tab\\there");
+}
+
+TEST_F(LibraryMatch, APlannedDeletionSaysWhichSideItDeletesFrom)
+{
+    Song("Drive/a.mp3", "One", "Artist", "Album", 1);
+    ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);
+    ASSERT_TRUE(Has(Sync({"--type", "copy-to-ipod"}).out, "Copied 1 song"));
+    ASSERT_EQ(Pelorin({"library", "script"}, "tell application \"iTunes\"\n delete (every track of playlist "
+                                             "\"Library\")\n end tell\n")
+                  .exitStatus,
+              0);
+    fixtures::CommandResult plan = Sync({"--type", "make-ipod-equal", "--dry-run", "--allow-mass-deletion"});
+    EXPECT_TRUE(Has(plan.out, "Delete")) << plan.out << plan.err;
+    EXPECT_TRUE(Has(plan.out, "(from Pod)")) << plan.out;
+}
