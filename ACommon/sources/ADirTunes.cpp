@@ -606,17 +606,17 @@ int ADirTunes::AddITunesReadyFile(const AString*, const AString* src, AString* d
         base = prefix + stripPrefix(own);
     }
     auto target = [&](int copy) {
-        AString fileName = base;
+        AString tail;
         if (copy > 0) {
-            fileName += ' ';
-            fileName += copy;
+            tail += ' ';
+            tail += copy;
         }
         if (!fileExtension.IsEmpty()) {
-            fileName += '.';
-            fileName += fileExtension;
+            tail += '.';
+            tail += fileExtension;
         }
         AString path = folder;
-        path.AppendPathComponent(fileName);
+        path.AppendPathComponent(FitName(base, tail));
         return path;
     };
     // An equal file already there is the song: nothing is copied.

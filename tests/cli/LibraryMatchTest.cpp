@@ -324,3 +324,40 @@ TEST_F(LibraryMatch, APlannedDeletionSaysWhichSideItDeletesFrom)
     EXPECT_TRUE(Has(plan.out, "Delete")) << plan.out << plan.err;
     EXPECT_TRUE(Has(plan.out, "(from Pod)")) << plan.out;
 }
+
+TEST_F(LibraryMatch, NamesLongerThanAFileSystemTakesAreShortenedByBytes)
+{
+    std::string longText;
+    for (int i = 0; i < 90; ++i)
+        longText += "\xE8\xAA\x9E"; // 90 characters of 3 bytes: 270 bytes
+    Song("Drive/a.mp3", longText, "Artist", longText, 1);
+    ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);
+    ASSERT_TRUE(Has(Sync({"--type", "copy-to-ipod"}).out, "Copied 1 song"));
+    ASSERT_EQ(Pelorin({"library", "script"}, "tell application \"iTunes\"\n delete (every track of playlist "
+                                             "\"Library\")\n end tell\n")
+                  .exitStatus,
+              0);
+
+    // Back into the library's music folder, and into a folder of songs through the iPod's database.
+    struct Route {
+        std::vector<std::string> args;
+        std::string folder;
+    };
+    fs::create_directories(dir / "Folder");
+    for (const Route& route :
+         {Route{{"--type", "copy-from-ipod"}, dir / "Library/iTunes Music"},
+          Route{{"--from", dir / "Folder", "--ipod", "POD", "--type", "copy-from-ipod"}, dir / "Folder"}}) {
+        fixtures::CommandResult run = Sync(route.args);
+        EXPECT_TRUE(Has(run.out, "Copied 1 song")) << route.folder << "\n" << run.out << run.err;
+        int songs = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(route.folder)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_LE(name.size(), 255u) << name;
+            if (entry.is_regular_file() && name.size() > 4 && name.substr(name.size() - 4) == ".mp3") {
+                ++songs;
+                EXPECT_EQ(name.rfind("\xE8\xAA\x9E"), name.size() - 7) << "cut on a character: " << name;
+            }
+        }
+        EXPECT_EQ(songs, 1) << route.folder;
+    }
+}
