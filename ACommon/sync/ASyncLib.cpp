@@ -406,13 +406,13 @@ signed char ASyncLib::FastFilesEqual(const AString* a, const AString* b)
         return 1;
     if (sb)
         sb->GetFileDiskPath(b, &db, 1);
+    // Two plain files are compared with what their listing learned, where it can.
+    if (IsPlain(sa) && IsPlain(sb) ? ASync::FastFilesEqual(a, b) : AFile::FastFilesEqual(&da, &db))
+        return 1;
     // A song whose file cannot be reached now (its drive is not mounted) is the song it was: it is
     // never replaced for what cannot be read, nor replaces anything.
     if (!IsPlain(sa) && !IsPlain(sb) && !da.IsEmpty() && !db.IsEmpty() &&
         (!AFile::FileExists(&da) || !AFile::FileExists(&db)))
-        return 1;
-    // Two plain files are compared with what their listing learned, where it can.
-    if (IsPlain(sa) && IsPlain(sb) ? ASync::FastFilesEqual(a, b) : AFile::FastFilesEqual(&da, &db))
         return 1;
     // The same music under other tags is the same song: a change of tags alone is not copied. (The
     // music bytes themselves are compared, not only their length.)
