@@ -380,20 +380,20 @@ int LibrarySource::FindTrack(const std::string& location, const std::string& can
     if (id != 0)
         return 0;
     // The same file by another path (a hard link, a folder mounted twice, a link the track was not
-    // added through): a track of the same size whose file is this one, by device and inode.
-    struct stat file {};
-    if (stat(location.c_str(), &file) != 0 || !S_ISREG(file.st_mode))
+    // added through): a track whose file had this identity, and still has it (device numbers are
+    // given out again after a drive goes).
+    const std::string identity = TrackRecord::FileIdentity(location);
+    if (identity.empty())
         return 0;
-    LibraryStore::Query sized = store.Prepare("SELECT id, location FROM tracks WHERE size = ?1");
-    if (!sized)
+    LibraryStore::Query same =
+        store.Prepare("SELECT id, location FROM tracks WHERE file_id = ?1 AND file_id <> ''");
+    if (!same)
         return Fail(kErrIO, store.ErrorText());
-    sized.Bind(1, static_cast<std::int64_t>(file.st_size));
+    same.Bind(1, identity);
     int step = SQLITE_ROW;
-    while ((step = sized.Step()) == SQLITE_ROW) {
-        struct stat other {};
-        if (stat(sized.Text(1).c_str(), &other) == 0 && other.st_dev == file.st_dev &&
-            other.st_ino == file.st_ino) {
-            id = static_cast<std::uint32_t>(sized.Integer(0));
+    while ((step = same.Step()) == SQLITE_ROW) {
+        if (TrackRecord::FileIdentity(same.Text(1)) == identity) {
+            id = static_cast<std::uint32_t>(same.Integer(0));
             return 0;
         }
     }
@@ -468,7 +468,7 @@ int LibrarySource::RefreshChanged(const std::string& folder, int& refreshed)
             "show = ?8, kind = ?9, category = ?10, size = ?11, duration = ?12, bit_rate = ?13, sample_rate = "
             "?14, track_number = ?15, track_count = ?16, disc_number = ?17, disc_count = ?18, year = ?19, "
             "compilation = ?20, podcast = ?21, media_kind = ?22, store_account = ?23, file_time = ?24, "
-            "music_size = ?25 WHERE id = ?1");
+            "music_size = ?25, file_id = ?26 WHERE id = ?1");
         if (!update) {
             Rollback();
             return Fail(kErrIO, store.ErrorText());
@@ -487,6 +487,7 @@ int LibrarySource::RefreshChanged(const std::string& folder, int& refreshed)
         update.Bind(i++, record.storeAccount);
         update.Bind(i++, record.fileTime);
         update.Bind(i++, record.musicSize);
+        update.Bind(i++, record.fileId);
         if (int result = update.Step(); result != SQLITE_DONE) {
             Rollback();
             return Fail(LibraryStore::CodeFor(result), store.ErrorText());
@@ -504,14 +505,10 @@ int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id, boo
         return err;
     LibraryStore::Query insert = store.Prepare(
         "INSERT INTO tracks(location, canonical, name, artist, album_artist, album, genre, composer, show, "
-        "kind, "
-        "category, size, duration, bit_rate, sample_rate, track_number, track_count, disc_number, "
-        "disc_count, "
-        "year, compilation, podcast, media_kind, store_account, date_added, file_time, music_size) "
-        "VALUES(?1, "
-        "?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, "
-        "?23, "
-        "?24, ?25, ?26, ?27) ON CONFLICT(location) DO NOTHING");
+        "kind, category, size, duration, bit_rate, sample_rate, track_number, track_count, disc_number, "
+        "disc_count, year, compilation, podcast, media_kind, store_account, date_added, file_time, "
+        "music_size, file_id) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, "
+        "?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27, ?28) ON CONFLICT(location) DO NOTHING");
     if (!insert)
         return Fail(kErrIO, store.ErrorText());
     // The record outlives the insert: its text is bound without copies.
@@ -534,6 +531,7 @@ int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id, boo
     insert.Bind(i++, static_cast<std::int64_t>(std::time(nullptr)));
     insert.Bind(i++, record.fileTime);
     insert.Bind(i++, record.musicSize);
+    insert.BindStatic(i++, record.fileId);
     if (int result = insert.Step(); result != SQLITE_DONE)
         return Fail(LibraryStore::CodeFor(result), store.ErrorText());
     // Another process added the file meanwhile: its track.
