@@ -275,7 +275,10 @@ void SyncRun::PrintActions(const std::vector<ActionReview::Item>& actions)
         auto shown = [](const AString& text) {
             return text.IsEmpty() ? std::string("-") : text.ToStdString();
         };
-        table << head << shown(action.source) << "  ->  " << shown(action.destination) << "\n";
+        if (!action.deletesFrom.IsEmpty())
+            table << head << shown(action.source) << "  (from " << action.deletesFrom.ToStdString() << ")\n";
+        else
+            table << head << shown(action.source) << "  ->  " << shown(action.destination) << "\n";
     }
     terminal.Print(table.str());
 }

@@ -335,7 +335,7 @@ int Run(const char* command, Tool tool, const ToolOptions& options)
             Complain(command, "the account you added cannot be saved in " + subject.statePath.ToStdString() +
                                   " (" + Describe(err) + ")");
     }
-    terminal.Print(LibraryTools::ClosingText(tool, result).ToStdString() + " " +
+    terminal.Print(LibraryTools::ClosingText(tool, result, options.dryRun).ToStdString() + " " +
                    outcome.summary.ToStdString());
     if (result != 0 && result != kErrUserCancel)
         Complain(command, Describe(result));

@@ -248,8 +248,16 @@ int FolderImport::Run(MusicLibrary& library, const std::string& folder, const st
             }
             std::uint32_t id = 0;
             if (state[i] == kRead) {
-                err = source.InsertTrack(records[i], id);
-                ++added;
+                // The same file reached by another path (a link, a hard link) is the track it is.
+                err = source.FindTrack(files[i].path, files[i].canonical, id);
+                if (err == 0 && id != 0) {
+                    ++present;
+                } else if (err == 0) {
+                    // Another import may have added it meanwhile: then it was not added here.
+                    bool inserted = false;
+                    err = source.InsertTrack(records[i], id, &inserted);
+                    ++(inserted ? added : present);
+                }
             } else {
                 err = source.FindTrack(files[i].path, files[i].canonical, id);
                 ++present;
@@ -280,6 +288,17 @@ int FolderImport::Run(MusicLibrary& library, const std::string& folder, const st
                 progress(++done, summary.found, files[i].path);
         }
         start = end;
+    }
+    // Files the library holds that were retagged since are read again.
+    for (const std::string* under : {&root, &resolved}) {
+        if (under == &resolved && resolved == root)
+            break;
+        int refreshed = 0;
+        if (err = source.RefreshChanged(*under, refreshed); err != 0) {
+            error = source.LastError();
+            return err;
+        }
+        summary.refreshed += refreshed;
     }
     return 0;
 }

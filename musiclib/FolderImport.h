@@ -2,10 +2,10 @@
 // FolderImport: adds every music file under a folder to the library, and to a playlist when one is
 // named, through the same steps as adding one file (TrackRecord, then the library source). Hidden
 // files and folders (names beginning with ".") are left out and counted, files that cannot be read
-// are counted with the reason; a file the library holds already is counted and left as it is, so a
-// second import of a folder adds only what is new. Files are added in batches, each batch one
-// transaction, so a cancelled or interrupted import keeps every batch it finished. Tags are read
-// on several threads ahead of the batch being stored.
+// are counted with the reason; a file the library holds already is counted, and read again only when
+// its size or date changed, so a second import of a folder adds only what is new. Files are added in batches,
+// each batch one transaction, so a cancelled or interrupted import keeps every batch it finished. Tags are
+// read on several threads ahead of the batch being stored.
 
 #include "ACommon/base/AFile.h"
 
@@ -22,8 +22,9 @@ public:
     struct Summary {
         int found = 0; // music files found
         int added = 0;
-        int present = 0; // held by the library already
-        int hidden = 0;  // hidden files and folders left out
+        int present = 0;   // held by the library already
+        int refreshed = 0; // of those, tracks read again because their file changed (size or date)
+        int hidden = 0;    // hidden files and folders left out
         int unreadable = 0;
         int other = 0;                     // files that are not music files
         std::vector<std::string> problems; // "path: why" for each unreadable file

@@ -18,14 +18,19 @@ struct PlistFree {
 using Plist = std::unique_ptr<void, PlistFree>;
 
 // The root dictionary of the property list at `path`; null when it is missing, too large or not
-// a property list with a dictionary at its root.
-Plist ReadDictionary(const std::string& path)
+// a property list with a dictionary at its root. `present` (when given) tells whether a file with
+// something in it is there, read or not.
+Plist ReadDictionary(const std::string& path, bool* present = nullptr)
 {
+    if (present)
+        *present = false;
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return nullptr;
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
+    if (present)
+        *present = size != 0;
     if (size <= 0 || static_cast<std::uint64_t>(size) > LibraryFiles::kMaxPropertyListBytes)
         return nullptr;
     in.seekg(0);
@@ -181,7 +186,16 @@ int LibraryFiles::WriteAccount(const std::string& path, const std::string& accou
             return kErrUnknown;
         }
     }
-    Plist root = ReadDictionary(path);
+    // A file that is there but could not be read whole is never rewritten: its other keys would be
+    // lost.
+    bool present = false;
+    Plist root = ReadDictionary(path, &present);
+    if (!root && present) {
+        error = path + " cannot be read (larger than " +
+                std::to_string(kMaxPropertyListBytes / (1024 * 1024)) +
+                " MB, or not a property list holding a dictionary), so it is left as it is";
+        return kErrUnknown;
+    }
     if (!root)
         root.reset(plist_new_dict());
     if (account.empty()) {

@@ -24,6 +24,14 @@ std::optional<platform::ScriptDescriptor> LibraryScriptRunner::Run(std::string_v
                 return std::nullopt;
             }
         }
+        // Files retagged since the library last read them are read again before a run's first script
+        // (the opening of the library, or the first script after a run flushed its changes), so
+        // that a sync matches songs by the tags their files hold now.
+        if (refreshDue) {
+            refreshDue = false;
+            int refreshed = 0;
+            library->Library().RefreshChanged(std::string(), refreshed);
+        }
         ScriptValue result;
         if (library->RunScript(source, result, why) != 0) {
             if (error)
@@ -41,5 +49,6 @@ std::optional<platform::ScriptDescriptor> LibraryScriptRunner::Run(std::string_v
 int LibraryScriptRunner::Flush()
 {
     std::lock_guard<std::mutex> guard(mutex);
+    refreshDue = true;
     return library ? library->Flush(nullptr) : 0;
 }

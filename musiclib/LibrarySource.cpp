@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -31,6 +32,7 @@ constexpr Column kColumns[] = {
     {ScriptProperty::Kind, "t.kind", ColumnType::Text},
     {ScriptProperty::Location, "t.location", ColumnType::Alias},
     {ScriptProperty::Size, "t.size", ColumnType::Integer},
+    {ScriptProperty::MusicSize, "t.music_size", ColumnType::Integer},
     {ScriptProperty::Duration, "t.duration", ColumnType::Real},
     {ScriptProperty::BitRate, "t.bit_rate", ColumnType::Integer},
     {ScriptProperty::SampleRate, "t.sample_rate", ColumnType::Integer},
@@ -362,7 +364,7 @@ int LibrarySource::ReadPictures(std::uint32_t id, std::vector<TrackPicture>& out
 int LibrarySource::FindTrack(const std::string& location, const std::string& canonical, std::uint32_t& id)
 {
     // By the path it was added by, or by the file a link leads to (a track added through a link
-    // keeps the resolved path too).
+    // keeps the resolved path too), or by the file's identity.
     id = 0;
     LibraryStore::Query query = store.Prepare(
         "SELECT id FROM tracks WHERE location = ?1 UNION ALL SELECT id FROM tracks WHERE location = ?2 "
@@ -375,6 +377,28 @@ int LibrarySource::FindTrack(const std::string& location, const std::string& can
         id = static_cast<std::uint32_t>(query.Integer(0));
     else if (result != SQLITE_DONE)
         return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    if (id != 0)
+        return 0;
+    // The same file by another path (a hard link, a folder mounted twice, a link the track was not
+    // added through): a track whose file had this identity, and still has it (device numbers are
+    // given out again after a drive goes).
+    const std::string identity = TrackRecord::FileIdentity(location);
+    if (identity.empty())
+        return 0;
+    LibraryStore::Query same =
+        store.Prepare("SELECT id, location FROM tracks WHERE file_id = ?1 AND file_id <> ''");
+    if (!same)
+        return Fail(kErrIO, store.ErrorText());
+    same.Bind(1, identity);
+    int step = SQLITE_ROW;
+    while ((step = same.Step()) == SQLITE_ROW) {
+        if (TrackRecord::FileIdentity(same.Text(1)) == identity) {
+            id = static_cast<std::uint32_t>(same.Integer(0));
+            return 0;
+        }
+    }
+    if (step != SQLITE_DONE)
+        return Fail(LibraryStore::CodeFor(step), store.ErrorText());
     return 0;
 }
 
@@ -399,19 +423,92 @@ int LibrarySource::PathsUnder(const std::string& folder, std::unordered_set<std:
     return 0;
 }
 
-int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id)
+int LibrarySource::RefreshChanged(const std::string& folder, int& refreshed)
 {
+    refreshed = 0;
+    struct Stale {
+        std::int64_t id;
+        std::string location;
+    };
+    std::vector<Stale> stale;
+    {
+        std::string sql = "SELECT id, location, size, file_time FROM tracks";
+        if (!folder.empty())
+            sql += " WHERE location >= ?1 AND location < ?2";
+        LibraryStore::Query query = store.Prepare(sql);
+        if (!query)
+            return Fail(kErrIO, store.ErrorText());
+        if (!folder.empty())
+            query.Bind(1, folder + "/").Bind(2, folder + "0"); // '0' follows '/'
+        int result = SQLITE_ROW;
+        while ((result = query.Step()) == SQLITE_ROW) {
+            const std::string location = query.Text(1);
+            struct stat info {};
+            if (stat(location.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+                continue;
+            if (static_cast<std::int64_t>(info.st_size) != query.Integer(2) ||
+                static_cast<std::int64_t>(info.st_mtime) != query.Integer(3))
+                stale.push_back(Stale{query.Integer(0), location});
+        }
+        if (result != SQLITE_DONE)
+            return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    }
+    if (stale.empty())
+        return 0;
+    if (int err = Begin(true); err != 0)
+        return err;
+    for (const Stale& track : stale) {
+        TrackRecord record;
+        std::string why;
+        if (TrackRecord::Read(track.location, record, why) != 0)
+            continue;
+        LibraryStore::Query update = store.Prepare(
+            "UPDATE tracks SET name = ?2, artist = ?3, album_artist = ?4, album = ?5, genre = ?6, composer = "
+            "?7, "
+            "show = ?8, kind = ?9, category = ?10, size = ?11, duration = ?12, bit_rate = ?13, sample_rate = "
+            "?14, track_number = ?15, track_count = ?16, disc_number = ?17, disc_count = ?18, year = ?19, "
+            "compilation = ?20, podcast = ?21, media_kind = ?22, store_account = ?23, file_time = ?24, "
+            "music_size = ?25, file_id = ?26 WHERE id = ?1");
+        if (!update) {
+            Rollback();
+            return Fail(kErrIO, store.ErrorText());
+        }
+        int i = 1;
+        update.Bind(i++, track.id);
+        for (const std::string* text :
+             {&record.name, &record.artist, &record.albumArtist, &record.album, &record.genre,
+              &record.composer, &record.show, &record.kind, &record.category})
+            update.Bind(i++, *text);
+        update.Bind(i++, record.size);
+        for (int number : {record.duration, record.bitRate, record.sampleRate, record.trackNumber,
+                           record.trackCount, record.discNumber, record.discCount, record.year,
+                           record.compilation ? 1 : 0, record.podcast ? 1 : 0, record.mediaKind})
+            update.Bind(i++, static_cast<std::int64_t>(number));
+        update.Bind(i++, record.storeAccount);
+        update.Bind(i++, record.fileTime);
+        update.Bind(i++, record.musicSize);
+        update.Bind(i++, record.fileId);
+        if (int result = update.Step(); result != SQLITE_DONE) {
+            Rollback();
+            return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+        }
+        ++refreshed;
+    }
+    return Commit();
+}
+
+int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id, bool* inserted)
+{
+    if (inserted)
+        *inserted = false;
     if (int err = Writable(); err != 0)
         return err;
     LibraryStore::Query insert = store.Prepare(
         "INSERT INTO tracks(location, canonical, name, artist, album_artist, album, genre, composer, show, "
-        "kind, "
-        "category, size, duration, bit_rate, sample_rate, track_number, track_count, disc_number, "
-        "disc_count, "
-        "year, compilation, podcast, media_kind, store_account, date_added, file_time) VALUES(?1, ?2, ?3, "
-        "?4, "
-        "?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, "
-        "?26) ON CONFLICT(location) DO NOTHING");
+        "kind, category, size, duration, bit_rate, sample_rate, track_number, track_count, disc_number, "
+        "disc_count, year, compilation, podcast, media_kind, store_account, date_added, file_time, "
+        "music_size, file_id) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, "
+        "?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27, ?28) ON CONFLICT(location) DO NOTHING");
     if (!insert)
         return Fail(kErrIO, store.ErrorText());
     // The record outlives the insert: its text is bound without copies.
@@ -433,11 +530,15 @@ int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id)
     insert.BindStatic(i++, record.storeAccount);
     insert.Bind(i++, static_cast<std::int64_t>(std::time(nullptr)));
     insert.Bind(i++, record.fileTime);
+    insert.Bind(i++, record.musicSize);
+    insert.BindStatic(i++, record.fileId);
     if (int result = insert.Step(); result != SQLITE_DONE)
         return Fail(LibraryStore::CodeFor(result), store.ErrorText());
     // Another process added the file meanwhile: its track.
     if (store.Changes() == 0)
         return FindTrack(record.location, record.canonical, id);
+    if (inserted)
+        *inserted = true;
     const std::int64_t row = store.LastInsertId();
     // Database IDs are 32-bit numbers; the row ids that name them are never used again.
     if (row <= 0 || row > INT32_MAX)

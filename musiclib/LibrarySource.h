@@ -52,7 +52,13 @@ public:
     // record read before (inside a transaction the caller began; a file the library holds by its
     // location already gives that track).
     int FindTrack(const std::string& location, const std::string& canonical, std::uint32_t& id);
-    int InsertTrack(const TrackRecord& record, std::uint32_t& id);
+    // `inserted` (when given) tells a new track from one another process added meanwhile.
+    int InsertTrack(const TrackRecord& record, std::uint32_t& id, bool* inserted = nullptr);
+    // Reads again the tags of every track (whose location lies under `folder`, when one is given)
+    // whose file's size or modification time is no longer what the library stored, in a transaction
+    // of its own; `refreshed` counts them. A track whose file is missing, or cannot be read now, is
+    // left as it is.
+    int RefreshChanged(const std::string& folder, int& refreshed);
     // Adds to `out` the location and the resolved path of every track whose file lies under `folder`.
     int PathsUnder(const std::string& folder, std::unordered_set<std::string>& out);
     // The absolute, normalised form of a path a file is added by; empty for one that is not absolute.

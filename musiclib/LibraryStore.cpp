@@ -277,6 +277,21 @@ int LibraryStore::Migrate(std::string& error)
         }
     }
     // Later schema versions add their steps here, each from the version before.
+    // Version 2: the music size of each track (0 for tracks added before: not known), and the
+    // identity of its file ("device:inode"; empty before), which finds a file added again by
+    // another path.
+    if (current < 2) {
+        int err = Execute("ALTER TABLE tracks ADD COLUMN music_size INTEGER NOT NULL DEFAULT 0; "
+                          "ALTER TABLE tracks ADD COLUMN file_id TEXT NOT NULL DEFAULT ''; "
+                          "CREATE INDEX tracks_file_id ON tracks(file_id) WHERE file_id <> ''");
+        if (err == 0)
+            err = Execute("PRAGMA user_version=2");
+        if (err != 0) {
+            error = "cannot bring the library's tables up to date: " + ErrorText();
+            Rollback();
+            return err;
+        }
+    }
     if (int err = Commit(); err != 0) {
         error = "cannot save the library's tables: " + ErrorText();
         return err;

@@ -19,6 +19,7 @@ const std::vector<ScriptPropertyName>& ScriptPropertyNames()
             {ScriptProperty::Show, {"show"}},
             {ScriptProperty::Location, {"location"}},
             {ScriptProperty::Size, {"size"}},
+            {ScriptProperty::MusicSize, {"music", "size"}},
             {ScriptProperty::Duration, {"duration"}},
             {ScriptProperty::BitRate, {"bit", "rate"}},
             {ScriptProperty::SampleRate, {"sample", "rate"}},

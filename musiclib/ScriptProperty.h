@@ -22,6 +22,7 @@ enum class ScriptProperty {
     Show,
     Location,
     Size,
+    MusicSize,
     Duration,
     BitRate,
     SampleRate,

@@ -51,6 +51,15 @@ const FileType* TypeOf(const std::string& path)
 
 bool TrackRecord::IsMusicFile(const std::string& path) { return TypeOf(path) != nullptr; }
 
+std::string TrackRecord::FileIdentity(const std::string& path)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::string();
+    return std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
+           std::to_string(static_cast<unsigned long long>(info.st_ino));
+}
+
 int TrackRecord::Read(const std::string& path, TrackRecord& out, std::string& why)
 {
     out = TrackRecord();
@@ -101,6 +110,11 @@ int TrackRecord::Read(const std::string& path, TrackRecord& out, std::string& wh
     out.mediaKind = song.mediaKind;
     out.storeAccount = song.appleID.ToStdString();
     out.fileTime = static_cast<std::int64_t>(info.st_mtime);
+    out.fileId = std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
+                 std::to_string(static_cast<unsigned long long>(info.st_ino));
+    unsigned long long musicStart = 0, musicEnd = 0;
+    if (tags.GetMusicRange(&musicStart, &musicEnd) && musicEnd >= musicStart)
+        out.musicSize = static_cast<std::int64_t>(musicEnd - musicStart);
 
     const std::string extension = Extension(path);
     const bool video = extension == "mp4" || extension == "m4v";

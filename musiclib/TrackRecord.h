@@ -21,10 +21,17 @@ struct TrackRecord {
     int mediaKind = -1;
     std::string storeAccount;
     std::int64_t fileTime = 0; // seconds since 1970
+    // The bytes of music in the file (without its tags): what an untagged song is matched by, kept
+    // so that it still matches while its file cannot be reached.
+    std::int64_t musicSize = 0;
+    // The file's identity on its system ("device:inode"), which finds it by any path to it.
+    std::string fileId;
 
     // True for the extensions of the music files the library takes (case ignored).
     static bool IsMusicFile(const std::string& path);
     // Reads the file at `path` (absolute). 0, or an error code with `why` set: -11160 no such file,
     // -11159 not a music file, -5 a path that is not UTF-8, or the tag reader's error.
     static int Read(const std::string& path, TrackRecord& out, std::string& why);
+    // The identity of the file at `path` ("device:inode"); empty when there is no file there.
+    static std::string FileIdentity(const std::string& path);
 };

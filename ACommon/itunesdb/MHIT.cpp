@@ -24,10 +24,11 @@ AString Trimmed(const AString& text)
     return copy;
 }
 
-// A tag as the track keeps it: path-safe and trimmed.
+// A tag as the track keeps it: trimmed (white space only is empty) and path-safe.
 AString Formatted(const AString& text)
 {
     AString copy = text;
+    copy.Trim();
     AString::FormatPathString(copy, '_', 0);
     copy.Trim();
     return copy;

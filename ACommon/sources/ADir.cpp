@@ -380,7 +380,10 @@ int ADir::MoveToRemovedFiles(const AString* path)
         destination = target;
         destination.AppendPathComponent(name);
     }
-    return AFile::Move(path, &destination);
+    const int err = AFile::Move(path, &destination);
+    if (err == 0)
+        ++movedFiles;
+    return err;
 }
 
 int ADir::RemoveStaleTemporaries()

@@ -104,6 +104,8 @@ public:
     // the number removed.
     int RemoveStaleTemporaries();
     const AString& GetRemovedFilesFolder() const { return removedFilesFolder; }
+    // How many files (and folders) MoveToRemovedFiles has moved in this object's life.
+    int GetMovedCount() const { return movedFiles; }
     signed char GetUseFullPaths() const { return useFullPaths; }
     AProgress* GetProgress() const { return progress; }
     // Points the source at another reporter (a sync lists a second folder on a helper thread with a
@@ -161,6 +163,7 @@ protected:
     signed char stopOnError = 1;
     signed char moveInsteadOfDelete = 1;
     AString removedFilesFolder;
+    int movedFiles = 0;
     AString rootPath;
     AFileList fileList;
     signed char useFullPaths = 0;

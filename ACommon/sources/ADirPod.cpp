@@ -114,7 +114,7 @@ int ADirPod::Initialize()
     AString names;
     if (int err = bridge->GetIPodPlaylist(0, &names); err != 0)
         return err;
-    if (names.Find(kLastSync, 0) >= 0)
+    if (HoldsPlaylistName(names, AString(kLastSync)))
         if (int err = bridge->DeletePlaylistIPod(AString(kLastSync)); err != 0)
             return err;
     return bridge->MakePlaylistIPod(AString(kLastSync));
@@ -269,8 +269,15 @@ int ADirPod::ReadState(AFile* f)
 
 int ADirPod::AddLooseFile(const AString* file, CancelProc, AString* placed)
 {
+    // A song the iPod holds already is given back as the track it is: nothing was added then.
+    const int before = bridge->IPodSongCount();
     const int err = AddSongFromDisk(file);
     if (placed)
         *placed = err == 0 || err == kErrLastSyncPlaylist ? GetLastAddedFile() : AString();
+    if ((err == 0 || err == kErrLastSyncPlaylist) && before >= 0 && bridge->IPodSongCount() == before) {
+        if (placed)
+            *placed = AString();
+        return kErrDuplicate;
+    }
     return err;
 }

@@ -96,10 +96,13 @@ bool HasProtectedType(const AString& path)
     return AString(kProtectedTypes).Find(key, 0, 0) >= 0;
 }
 
-// One component of a virtual path: path-safe, trimmed, "*" when nothing is left.
+// One component of a virtual path: trimmed, path-safe, "*" when nothing is left. A tag of white
+// space only is an empty tag, as an iPod keeps it (trimmed), so it is trimmed before it is made
+// path-safe (which would keep its length).
 AString PathComponent(const AString& tag)
 {
     AString component = tag;
+    component.Trim();
     AString::FormatPathString(component, '_', 0);
     component.Trim();
     if (component.IsEmpty())
@@ -273,6 +276,42 @@ void ADirSong::AppendArtistAlbum(const ID3* tags, AString* path, signed char& un
     path->AppendPathComponent(FolderNameFromTag(album, "Unknown Album"));
 }
 
+AString ADirSong::FitName(const AString& stem, const AString& tail)
+{
+    auto bytesOf = [](const std::u16string& units, std::size_t i, std::size_t* step) -> int {
+        const char16_t unit = units[i];
+        *step = 1;
+        if (unit < 0x80)
+            return 1;
+        if (unit < 0x800)
+            return 2;
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] < 0xE000) {
+            *step = 2;
+            return 4;
+        }
+        return 3;
+    };
+    int budget = kMaxNameBytes;
+    const std::u16string& tailUnits = tail.Units();
+    for (std::size_t i = 0, step = 1; i < tailUnits.size(); i += step)
+        budget -= bytesOf(tailUnits, i, &step);
+    const std::u16string& units = stem.Units();
+    std::size_t keep = 0;
+    for (std::size_t step = 1; keep < units.size(); keep += step) {
+        const int bytes = bytesOf(units, keep, &step);
+        if (bytes > budget)
+            break;
+        budget -= bytes;
+    }
+    if (keep == units.size())
+        return stem + tail;
+    // Cut short: no space or dot left at the end of the stem (a FAT volume drops or refuses them).
+    while (keep > 0 && (units[keep - 1] == u' ' || units[keep - 1] == u'.'))
+        --keep;
+    return AString(units.substr(0, keep)) + tail;
+}
+
 AString ADirSong::FolderNameFromTag(AString tag, const char* whenEmpty)
 {
     if (tag.IsEmpty())
@@ -289,7 +328,7 @@ AString ADirSong::FolderNameFromTag(AString tag, const char* whenEmpty)
     }
     // Dots are fixed after trimming, so that no folder name ends up beginning or ending with one.
     AString::FormatPathString(tag, '_', 1);
-    return tag;
+    return FitName(tag);
 }
 
 bool ADirSong::AskUserToDelete(int* answer, AString* text)

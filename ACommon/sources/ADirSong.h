@@ -113,6 +113,13 @@ public:
                              const AString& name, const AString& extension,
                              const std::function<std::uint64_t()>& musicSize, const AString* key) const;
 
+    // The longest name of a file or folder, in bytes of UTF-8 (the limit of Linux file systems).
+    static constexpr int kMaxNameBytes = 255;
+    // `stem` + `tail`, the stem shortened at a character boundary (and of spaces and dots left at
+    // its end) so that the whole takes at most kMaxNameBytes bytes; the tail (a copy number and an
+    // extension: " 2.mp3") is kept whole.
+    static AString FitName(const AString& stem, const AString& tail = AString());
+
     // The name component of a virtual path (the first flag is not used).
     static AString GetName(AString vpath, signed char, signed char withGenre, signed char withAlbum);
     // Removes a trailing " N" copy number (N a digit 1 to 9): "Song 2" gives "Song".

@@ -504,17 +504,17 @@ int ADirSongDir::AddSongFromDisk(const AString* file, const AString* fallbackNam
 
     // The name with copy number `copy` (none for 0) before the extension.
     auto target = [&](int copy) {
-        AString fileName = base;
+        AString tail;
         if (copy > 0) {
-            fileName += ' ';
-            fileName += copy;
+            tail += ' ';
+            tail += copy;
         }
         if (!extension.IsEmpty()) {
-            fileName += '.';
-            fileName += extension;
+            tail += '.';
+            tail += extension;
         }
         AString path = folder;
-        path.AppendPathComponent(fileName);
+        path.AppendPathComponent(FitName(base, tail));
         return path;
     };
 

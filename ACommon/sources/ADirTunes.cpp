@@ -5,10 +5,12 @@
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/SongInfoStruct.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -90,6 +92,20 @@ bool ADirTunes::ParseKey(const AString& path, std::uint32_t* id, int* index)
     return true;
 }
 
+bool ADirTunes::HoldsPlaylistName(const AString& names, const AString& name)
+{
+    int begin = 0;
+    while (begin < names.GetLength()) {
+        int end = names.Find('\n', begin);
+        if (end < 0)
+            end = names.GetLength();
+        if (names.Mid(begin, end - begin).CompareNoCase(name) == 0)
+            return true;
+        begin = end + 1;
+    }
+    return false;
+}
+
 int ADirTunes::GetFileDiskPath(const AString* path, AString* diskPath, signed char fromList)
 {
     int index = -1;
@@ -164,6 +180,8 @@ void ADirTunes::DeleteAll()
 {
     ADir::DeleteAll();
     diskList.DeleteAll();
+    wholeLibrary.reset();
+    heldSongs.clear();
 }
 
 int ADirTunes::WriteState(AFile* f)
@@ -200,7 +218,7 @@ int ADirTunes::Initialize()
     AString names;
     if (int err = ASiTunes::GetITunesPlaylist(0, &names); err != 0)
         return err;
-    if (names.Find(kLastSync, 0) >= 0)
+    if (HoldsPlaylistName(names, AString(kLastSync)))
         if (int err = bridge->DeletePlaylistITunes(AString(kLastSync)); err != 0)
             return err;
     return bridge->MakePlaylistITunes(AString(kLastSync));
@@ -306,6 +324,22 @@ int ADirTunes::ReadTracks(std::vector<AString>* vpaths, CancelProc cancel)
         if (changed || after != before)
             continue; // another process changed the playlist meanwhile: read it again
 
+        // An untagged song is matched by the size of its music; while its file cannot be reached
+        // (a drive that is not mounted) the size the library stored stands in, read only then.
+        std::vector<ScriptDescriptor> storedSizes;
+        bool sizesRead = false;
+        auto storedSize = [&](std::size_t i) -> std::uint64_t {
+            if (!sizesRead) {
+                sizesRead = true;
+                if (ListProperty("music size", &storedSizes) != 0 || storedSizes.size() != n)
+                    storedSizes.clear();
+            }
+            if (i >= storedSizes.size() || storedSizes[i].GetKind() != ScriptDescriptor::Kind::Integer)
+                return 0;
+            const std::int64_t size = storedSizes[i].Int64Value();
+            return size > 0 ? static_cast<std::uint64_t>(size) : 0;
+        };
+
         progress->StartDivision(0.7, nullptr, 0, 0);
         AString detail;
         for (std::size_t i = 0; i < n; ++i) {
@@ -323,7 +357,12 @@ int ADirTunes::ReadTracks(std::vector<AString>* vpaths, CancelProc cancel)
             AString vpath = BuildVirtualPath(
                 genres.empty() ? none : ItemText(genres[i]), ItemText(artists[i]),
                 albums.empty() ? none : ItemText(albums[i]), ItemText(names[i]), extension,
-                [&disk] { return disk.IsEmpty() ? std::uint64_t(0) : ID3::CalcMusicSize(&disk); }, &key);
+                [&] {
+                    if (!disk.IsEmpty() && AFile::FileExists(&disk))
+                        return ID3::CalcMusicSize(&disk);
+                    return storedSize(i);
+                },
+                &key);
             if (PathFilterCheck(&disk) && TypeFilterCheck(&disk) && VPathFilterCheck(&vpath)) {
                 vpaths->push_back(vpath);
                 diskList.AddWithTime(new AString(entry), 0);
@@ -383,6 +422,54 @@ int ADirTunes::ListTracks(CancelProc cancel)
 
 // ---------------------------------------------------------------------------------------------
 // Adding songs
+
+int ADirTunes::AddHeldSong(const AString& vpath)
+{
+    const AString& libraryName = bridge->GetLibName();
+    if (GetPlaylist() == libraryName || GetPlaylist() == AString("Library"))
+        return kErrObjectNotFound;
+    auto songOf = [](const AString& path) {
+        const int question = path.ReverseFind('?');
+        AString song = question >= 0 ? path.Left(question) : path;
+        if (song.GetLength() >= static_cast<int>(std::strlen(kRootMarker)) &&
+            song.Left(static_cast<int>(std::strlen(kRootMarker))) == AString(kRootMarker))
+            song = song.Mid(static_cast<int>(std::strlen(kRootMarker)), song.GetLength());
+        return song;
+    };
+    auto before = [](const HeldSong& a, const HeldSong& b) { return a.path.CompareNoCase(b.path) < 0; };
+    if (!wholeLibrary) {
+        auto whole = std::make_unique<ADirTunes>(progress);
+        if (int err = whole->CopyProperties(this); err != 0)
+            return err;
+        whole->SetCreateLastPlaylist(0);
+        const AString name = libraryName.IsEmpty() ? AString("Library") : libraryName;
+        whole->SetPlaylist(&name);
+        if (int err = whole->PopulateFileList(nullptr); err != 0)
+            return err;
+        heldSongs.clear();
+        for (int i = 0; i < whole->Count(); ++i) {
+            std::uint32_t id = 0;
+            if (ParseKey(*whole->GetFPath(i), &id, nullptr))
+                heldSongs.push_back(HeldSong{songOf(*whole->GetFPath(i)), id});
+        }
+        std::sort(heldSongs.begin(), heldSongs.end(), before);
+        wholeLibrary = std::move(whole);
+    }
+    const HeldSong wanted{songOf(vpath), 0};
+    auto found = std::lower_bound(heldSongs.begin(), heldSongs.end(), wanted, before);
+    if (found == heldSongs.end() || found->path.CompareNoCase(wanted.path) != 0)
+        return kErrObjectNotFound;
+    // The track is added by its location, which the library knows as this very track.
+    if (int err = wholeLibrary->Bridge().ITunesAddSongToPlaylist(GetPlaylist(), found->id); err != 0)
+        return err;
+    if (createLastPlaylist &&
+        wholeLibrary->Bridge().ITunesAddSongToPlaylist(AString(kLastSync), found->id) != 0) {
+        AString line("Error Adding to LastSync Playlist in iTunes: ");
+        line += wanted.path;
+        progress->UpdateDivision(-1, nullptr, nullptr, &line, verboseLog);
+    }
+    return 0;
+}
 
 int ADirTunes::AddSongFromDisk(const AString* path)
 {
@@ -519,17 +606,17 @@ int ADirTunes::AddITunesReadyFile(const AString*, const AString* src, AString* d
         base = prefix + stripPrefix(own);
     }
     auto target = [&](int copy) {
-        AString fileName = base;
+        AString tail;
         if (copy > 0) {
-            fileName += ' ';
-            fileName += copy;
+            tail += ' ';
+            tail += copy;
         }
         if (!fileExtension.IsEmpty()) {
-            fileName += '.';
-            fileName += fileExtension;
+            tail += '.';
+            tail += fileExtension;
         }
         AString path = folder;
-        path.AppendPathComponent(fileName);
+        path.AppendPathComponent(FitName(base, tail));
         return path;
     };
     // An equal file already there is the song: nothing is copied.
@@ -594,8 +681,12 @@ int ADirTunes::AddLooseFile(const AString* file, CancelProc cancel, AString* pla
     signed char copied = 0;
     if (int err = AddITunesReadyFile(nullptr, file, &dest, nullptr, &copied, cancel); err != 0)
         return err;
+    // A file found in place may be one the library holds already: then nothing was added.
+    const int before = copied ? -1 : bridge->LibCount();
     const int err = AddSongFromDisk(&dest);
     if (err == 0 || err == kErrLastSyncPlaylist) {
+        if (before >= 0 && bridge->LibCount() == before)
+            return kErrDuplicate;
         if (placed)
             *placed = dest;
         return err;

@@ -59,11 +59,19 @@ public:
     // Places the file in the music folder (AddITunesReadyFile) and adds it; `placed` gets the file
     // the library keeps. A copy made for a song the library then refuses is removed again.
     int AddLooseFile(const AString* file, CancelProc cancel, AString* placed) override;
+    // A song a sync is to copy into this playlist (`vpath`, the song's virtual path on either side):
+    // when this is not the library playlist and the library holds the same song already, that
+    // track is put in the playlist (and in "Last Sync") instead of a second copy of the file. 0 when
+    // it was, kErrObjectNotFound when the library holds no such song, or an error.
+    int AddHeldSong(const AString& vpath);
     ASiTunes& Bridge() { return *bridge; }
     const AFileList& GetDiskList() const { return diskList; }
 
     // The database ID and the index a virtual path ends with ("...?ID:index"); false when it has none.
     static bool ParseKey(const AString& path, std::uint32_t* id, int* index);
+    // True when `names` (playlist names, each followed by a line break) holds `name` as a whole
+    // name, case ignored: "Not Last Sync" is not "Last Sync".
+    static bool HoldsPlaylistName(const AString& names, const AString& name);
 
 protected:
     // True for a regular file (not a link) inside `folder`, both resolved.
@@ -90,5 +98,14 @@ protected:
     AFileList diskList;
 
 private:
+    // The songs of the whole library by their virtual paths (keys cut off), sorted, case ignored;
+    // listed on the first AddHeldSong of a run.
+    struct HeldSong {
+        AString path;
+        std::uint32_t id = 0;
+    };
+    std::unique_ptr<ADirTunes> wholeLibrary;
+    std::vector<HeldSong> heldSongs;
+
     int ReadTracks(std::vector<AString>* paths, CancelProc cancel);
 };

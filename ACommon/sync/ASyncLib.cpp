@@ -48,9 +48,11 @@ AString TextOf(const AString* value)
 // iPod, makes the track that describes it. A song without a name tag is called `title`. `added`
 // is set to the file the receiving side now holds, when that is known here.
 int AddSongTo(ADir* to, const AString* disk, const AString* title, CancelProc cancel, signed char asReady,
-              AString* added)
+              AString* added, const AString* vpath = nullptr, bool* held = nullptr)
 {
     *added = AString();
+    if (held)
+        *held = false;
     switch (to->GetType()) {
     case ADir::kTypeSongFolder:
         // Song files are small: the copy runs to its end, and the cancel is seen between actions.
@@ -60,6 +62,15 @@ int AddSongTo(ADir* to, const AString* disk, const AString* title, CancelProc ca
         return static_cast<ADirPodDB*>(to)->AddSongFromDisk(disk, title, cancel);
     case ADir::kTypeITunes: {
         auto* tunes = static_cast<ADirTunes*>(to);
+        // A song the library holds already goes into the playlist as the track it is.
+        if (vpath) {
+            const int err = tunes->AddHeldSong(*vpath);
+            if (err != kErrObjectNotFound) {
+                if (held)
+                    *held = err == 0;
+                return err;
+            }
+        }
         if (!asReady) {
             *added = *disk;
             return tunes->AddSongFromDisk(disk);
@@ -371,6 +382,9 @@ signed char ASyncLib::FilesEqual(const AString* a, const AString* b)
         return 0;
     // A song just copied across is found by the file its add made, not by the path it came from
     // (whose key means nothing on the receiving side).
+    // A song the library held already was put in the playlist as it was: nothing was copied.
+    if (b && *b == lastAddedPath && lastAddedHeld)
+        return 1;
     if (b && *b == lastAddedPath && real(sb))
         db = lastAddedDisk;
     else if (sb->GetFileDiskPath(b, &db, real(sb)) != 0)
@@ -394,6 +408,11 @@ signed char ASyncLib::FastFilesEqual(const AString* a, const AString* b)
         sb->GetFileDiskPath(b, &db, 1);
     // Two plain files are compared with what their listing learned, where it can.
     if (IsPlain(sa) && IsPlain(sb) ? ASync::FastFilesEqual(a, b) : AFile::FastFilesEqual(&da, &db))
+        return 1;
+    // A song whose file cannot be reached now (its drive is not mounted) is the song it was: it is
+    // never replaced for what cannot be read, nor replaces anything.
+    if (!IsPlain(sa) && !IsPlain(sb) && !da.IsEmpty() && !db.IsEmpty() &&
+        (!AFile::FileExists(&da) || !AFile::FileExists(&db)))
         return 1;
     // The same music under other tags is the same song: a change of tags alone is not copied. (The
     // music bytes themselves are compared, not only their length.)
@@ -518,7 +537,7 @@ int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed c
     }
     default:
         lastAddedPath = *dst;
-        return AddSongTo(to, &disk, &title, cancel, copyAsITunesReady, &lastAddedDisk);
+        return AddSongTo(to, &disk, &title, cancel, copyAsITunesReady, &lastAddedDisk, dst, &lastAddedHeld);
     }
 }
 
@@ -668,8 +687,45 @@ int ASyncLib::PreSyncCheck()
 
 int ASyncLib::GetType() const { return kSongSync; }
 
+int ASyncLib::CheckMusicReachable()
+{
+    for (int side = 1; side <= 2; ++side) {
+        ADir* dir = SideSource(side);
+        if (!dir || dir->GetType() != ADir::kTypeITunes)
+            continue;
+        const int count = dir->Count();
+        int missing = 0;
+        AString first;
+        for (int i = 0; i < count; ++i) {
+            AString full = *dir->GetRootPath() + *dir->GetFPath(i);
+            AString disk;
+            if (dir->GetFileDiskPath(&full, &disk, 1) != 0 || disk.IsEmpty() || AFile::FileExists(&disk))
+                continue;
+            if (missing++ == 0)
+                first = disk;
+        }
+        if (missing <= kUnreachableHandful)
+            continue;
+        AString text("The drive of the library's music seems not to be mounted: the files of ");
+        text += missing;
+        text += " of its ";
+        text += count;
+        text += " songs cannot be found (such as ";
+        text += first;
+        text += "). Mount it and sync again; nothing was changed.";
+        progress->ReportMessage(&text, 0);
+        LogLine(text, verboseLog);
+        AError::NoteFailure(kErrVolumeNotFound, text);
+        return kErrVolumeNotFound;
+    }
+    return 0;
+}
+
 int ASyncLib::ScanForDups(CancelProc cancel)
 {
+    // Before anything is planned: a side whose music cannot be reached would read as songs gone.
+    if (int err = CheckMusicReachable(); err != 0)
+        return err;
     for (ADir* dir : {dir1.get(), savedDir1.get(), dir2.get(), savedDir2.get()}) {
         progress->StartDivision(0.25, nullptr, 0, 0);
         const int err = dir->ScanForDuplicates(0, 1, 1, cancel, 0);

@@ -17,6 +17,9 @@ public:
     static constexpr std::uint32_t kStateMark = 0x00100000;
     // The extensions the song sources list.
     static constexpr const char* kSongExtensions = ":mp3:m4p:m4a:m4b:";
+    // More songs of the library than this whose files are missing: its music is taken to be on a
+    // drive that is not mounted, and the sync stops before it plans anything.
+    static constexpr int kUnreachableHandful = 3;
 
     // The iTunes library on the left and an iPod through iTunes on the right.
     explicit ASyncLib(AProgress* progress = &AProgress::Shared());
@@ -117,6 +120,9 @@ protected:
     template <typename Unchanged, typename Apply> void ChangeSongSetting(Unchanged unchanged, Apply apply);
     // Applies a setting to every song source without touching the saved lists.
     template <typename Apply> void SetOnSongSources(Apply apply);
+    // 0, or kErrVolumeNotFound (after saying so) when more than kUnreachableHandful songs of a
+    // library side have no file now.
+    int CheckMusicReachable();
     // The check of one receiving side before a sync: 0, or the code after its alert.
     int CheckReceivingSide(int side);
 
@@ -130,4 +136,5 @@ protected:
     // (when known), for verifying the copy.
     AString lastAddedPath;
     AString lastAddedDisk;
+    bool lastAddedHeld = false; // the last song went into a playlist as a track the library held
 };

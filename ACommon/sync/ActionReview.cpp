@@ -23,6 +23,11 @@ std::vector<ActionReview::Item> ActionReview::Snapshot(ASync& sync)
         item.source = shown(action->path1, 1);
         // Both paths of a song action name the same song: the destination is shown as its side.
         item.destination = shown(action->path2, songs ? 0 : 1);
+        if (action->operation == ASync::kOpDelete || action->operation == ASync::kOpDeleteDir) {
+            const bool left = action->kind == ASync::kDeleteLeft || action->kind == ASync::kDeleteDirLeft;
+            if (ADir* side = left ? sync.GetDir1() : sync.GetDir2())
+                item.deletesFrom = side->GetRootDisplayName(0);
+        }
         item.leftText = action->leftText;
         item.rightText = action->rightText;
         items.push_back(std::move(item));

@@ -20,6 +20,7 @@ public:
         AString word;        // "Copy Right", "Delete", ...; "Undecided" for the undecided pair
         AString source;      // path1 as shown to the user
         AString destination; // path2 as shown (for a song, the side it goes to); empty for deletions
+        AString deletesFrom; // for a deletion, the side it deletes from (as the sides are named)
         AString leftText;    // the action table's left and right columns
         AString rightText;
     };

@@ -106,8 +106,10 @@ AString LibraryTools::StatusText(Tool tool, Side side)
     return text;
 }
 
-AString LibraryTools::ClosingText(Tool tool, int result)
+AString LibraryTools::ClosingText(Tool tool, int result, bool dryRun)
 {
+    if (dryRun && tool == Tool::kAddFiles && result == 0)
+        return AString("No files added (dry run).");
     const Texts& texts = TextsOf(tool);
     return AString(result == 0 ? texts.complete : result == kErrUserCancel ? texts.cancelled : texts.error);
 }
@@ -241,7 +243,7 @@ LibraryTools::Outcome LibraryTools::Run(Tool tool, Side side, ADirSong& source, 
     summary += ".";
     outcome.summary = summary;
 
-    AString closing = ClosingText(tool, result);
+    AString closing = ClosingText(tool, result, options.dryRun);
     progress->ShowStatus(&closing, nullptr);
     LogLine(progress, summary, false);
     progress->EndProgress(&closing, 1, 1, result == 0 || result == kErrUserCancel);

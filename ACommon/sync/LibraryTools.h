@@ -38,8 +38,9 @@ public:
     static const Texts& TextsOf(Tool tool);
     // "Scanning for Orphans: Library..." and the like.
     static AString StatusText(Tool tool, Side side);
-    // The closing message for a tool's result (0, 123456 or an error).
-    static AString ClosingText(Tool tool, int result);
+    // The closing message for a tool's result (0, 123456 or an error); a dry run that adds files
+    // says it added none.
+    static AString ClosingText(Tool tool, int result, bool dryRun = false);
 
     struct Options {
         // The whole collection of the source (its main playlist) and the playlist to give it back

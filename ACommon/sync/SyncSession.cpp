@@ -560,6 +560,15 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
     if (settings.answersForThisRunOnly)
         sync->ResetAlertSettings();
     sync->SetPlanOnly(settings.dryRun);
+    // Removed songs are said to be in "Removed Files" only when files were moved there (a song
+    // taken out of a playlist, or whose file lies outside the music folder, keeps its file).
+    auto movedCount = [sync] {
+        int moved = 0;
+        for (const ADir* dir : {sync->GetDir1(), sync->GetDir2()})
+            moved += dir ? dir->GetMovedCount() : 0;
+        return moved;
+    };
+    const int movedBefore = movedCount();
     outcome.result = group ? group->DoSync(cancel, 0) : sync->DoSync(cancel);
     sync->SetPlanOnly(false);
     if (settings.answersForThisRunOnly)
@@ -599,8 +608,9 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
         if (direction == ASync::kDoNotSync)
             outcome.summary = "Nothing was synchronized: the sync type is \"Do Not Synchronize\".";
         else
-            outcome.summary = tally.Summary(leftName, rightName, songs != nullptr,
-                                            songs && songs->GetMoveInsteadOfDelete(), outcome.result);
+            outcome.summary = tally.Summary(
+                leftName, rightName, songs != nullptr,
+                songs && songs->GetMoveInsteadOfDelete() && movedCount() > movedBefore, outcome.result);
         if (const int differ = sync->GetSameDateDifferences(); differ > 0 && direction != ASync::kDoNotSync) {
             outcome.summary += ' ';
             outcome.summary += differ;

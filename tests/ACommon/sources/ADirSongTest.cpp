@@ -396,3 +396,29 @@ TEST(ADirSong, CancelEndsTheScanWithWhatWasRemoved)
     EXPECT_EQ(folder.songs.Count(), 3);
     EXPECT_TRUE(Has(frontend.Log(), "User Cancelled."));
 }
+
+TEST(ADirSongNames, FitNameCutsTheStemByBytesOnACharacterBoundary)
+{
+    auto repeat = [](const std::string& piece, int times) {
+        std::string out;
+        for (int i = 0; i < times; ++i)
+            out += piece;
+        return out;
+    };
+    struct Case {
+        std::string stem, tail, expected;
+    };
+    const std::string emoji = "\xF0\x9F\x8E\xB5"; // 4 bytes, two UTF-16 units
+    for (const Case& c : {
+             Case{"Song", " 2.mp3", "Song 2.mp3"},
+             Case{repeat("a", 300), ".mp3", repeat("a", 251) + ".mp3"},
+             Case{repeat("\xE8\xAA\x9E", 90), " 12.m4a", repeat("\xE8\xAA\x9E", 82) + " 12.m4a"},
+             Case{repeat(emoji, 70), ".mp3", repeat(emoji, 62) + ".mp3"},
+             Case{repeat("a", 249) + " . bcd", ".mp3", repeat("a", 249) + ".mp3"},
+         }) {
+        const std::string fitted =
+            ADirSong::FitName(AString::FromUTF8(c.stem), AString::FromUTF8(c.tail)).ToStdString();
+        EXPECT_EQ(fitted, c.expected) << c.stem.size() << " bytes";
+        EXPECT_LE(fitted.size(), 255u);
+    }
+}
