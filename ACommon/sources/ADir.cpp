@@ -485,6 +485,14 @@ int ADir::AddFPath(AString* path)
     return index;
 }
 
+int ADir::AddRecord(const AString& path, std::uint64_t modTime, std::uint64_t size)
+{
+    const int index = fileList.AddWithTime(new AString(path), modTime, size);
+    if (index == static_cast<int>(listed.size()))
+        listed.push_back({fileList.Get(index), false, {}});
+    return index;
+}
+
 bool ADir::GetListedFile(int index, ListedFile* out)
 {
     const AString* path = fileList.Get(index);

@@ -102,6 +102,13 @@ int ADirSongDir::AddFPath(AString* path)
     return index;
 }
 
+int ADirSongDir::AddRecord(const AString& path, std::uint64_t modTime, std::uint64_t size)
+{
+    const int index = ADir::AddRecord(path, modTime, size);
+    ForgetIndex();
+    return index;
+}
+
 void ADirSongDir::DeleteAll()
 {
     diskList.DeleteAll();

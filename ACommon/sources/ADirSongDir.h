@@ -31,6 +31,7 @@ public:
     int GetSongInfo(const AString* path, SongInfoStruct* info) override;
     bool FileExists(const AString* path) override;
     int AddFPath(AString* path) override;
+    int AddRecord(const AString& path, std::uint64_t modTime, std::uint64_t size) override;
     void DeleteAll() override;
     int WriteState(AFile* f) override;
     int ReadState(AFile* f) override;

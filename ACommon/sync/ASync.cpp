@@ -420,7 +420,112 @@ int ASync::PreSyncCheck() { return 0; }
 
 int ASync::GetType() const { return kFileSync; }
 
-std::uint64_t ASync::FileSize(const AString* path) { return AFile::GetFileSize(path); }
+std::uint64_t ASync::FileSize(const AString* path)
+{
+    if (const ADir::ListedFile* hint = HintFor(path))
+        return hint->size;
+    return AFile::GetFileSize(path);
+}
+
+bool ASync::KeepsReplacedFiles(const AString& path)
+{
+    const int side = SideOfPath(&path);
+    return side != 0 && (side == 1 ? dir1 : dir2)->GetType() == ADir::kTypeFolder;
+}
+
+AString ASync::RelativeEntry(const AString& path) const
+{
+    const int side = SideOfPath(&path);
+    if (side == 0)
+        return AString();
+    const AString* root = (side == 1 ? dir1 : dir2)->GetRootPath();
+    int start = root->GetLength();
+    while (start < path.GetLength() && path[start] == '/')
+        ++start;
+    return path.Mid(start, path.GetLength());
+}
+
+void ASync::HoldEntry(const AString& path, bool subtree)
+{
+    AString relative = RelativeEntry(path);
+    if (!relative.IsEmpty())
+        heldEntries.push_back({relative, subtree});
+}
+
+void ASync::HoldUndoneActions()
+{
+    for (int i = 0; i < actions.Count(); ++i) {
+        SyncAction* action = GetAction(i);
+        if (action->done)
+            continue;
+        HoldEntry(action->path1, action->operation == kOpDeleteDir);
+        if (!action->path2.IsEmpty())
+            HoldEntry(action->path2, action->operation == kOpCreateDir);
+    }
+}
+
+bool ASync::MeasureFile(const AString& path, std::uint64_t* time, std::uint64_t* size)
+{
+    *time = 0;
+    *size = 0;
+    const int side = SideOfPath(&path);
+    if (side != 0 && (side == 1 ? dir1 : dir2)->GetType() == ADir::kTypeFolder) {
+        // Followed through a link to a file, as the listing lists it; to the nanosecond, so that an
+        // edit within the second of the plan is seen.
+        struct stat info {};
+        if (stat(path.CStr(), &info) != 0)
+            return false;
+        *time = static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000ULL +
+                static_cast<std::uint64_t>(info.st_mtim.tv_nsec);
+        *size = static_cast<std::uint64_t>(info.st_size);
+        return true;
+    }
+    *time = FileModTime(&path);
+    *size = FileSize(&path);
+    return *time != 0 || *size != 0;
+}
+
+void ASync::NoteTarget(const AString& target)
+{
+    if (actions.Count() == 0)
+        return;
+    SyncAction* action = GetAction(actions.Count() - 1);
+    action->knowsTarget = MeasureFile(target, &action->targetTime, &action->targetSize);
+}
+
+bool ASync::TargetAsPlanned(const SyncAction* action)
+{
+    if (!action->knowsTarget)
+        return true;
+    const AString& target = action->operation == kOpDelete ? action->path1 : action->path2;
+    std::uint64_t time = 0, size = 0;
+    if (!MeasureFile(target, &time, &size))
+        return true; // gone: nothing of the user's is left there to lose
+    return time == action->targetTime && size == action->targetSize;
+}
+
+void ASync::LeaveChangedForNextRun(const AString& changed)
+{
+    tally.CountKept();
+    AString line = FormatVPForDisplay(&changed, 1, -1, 0);
+    line += " changed during the run; left for the next run.";
+    LogLine(line, verboseLog);
+}
+
+bool ASync::LeftOutItemAt(const AString& path)
+{
+    const int side = SideOfPath(&path);
+    if (side == 0 || (side == 1 ? dir1 : dir2)->GetType() != ADir::kTypeFolder)
+        return false;
+    struct stat info {};
+    if (lstat(path.CStr(), &info) != 0)
+        return false;
+    if (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))
+        return false;
+    // A link to a file is listed as that file; anything else there was left out of the listing.
+    struct stat target {};
+    return !(S_ISLNK(info.st_mode) && stat(path.CStr(), &target) == 0 && S_ISREG(target.st_mode));
+}
 
 int ASync::ScanForDups(CancelProc) { return 0; }
 
@@ -702,12 +807,29 @@ int ASync::SmartCopy(const AString* src, const AString* dst, signed char dstExis
         if (!FilterCheck(src))
             return 0;
         if (!dstExists) {
+            if (LeftOutItemAt(*dst)) {
+                // A link to a folder, a broken link or a pipe the listing left out holds the name:
+                // it is never replaced. Said once per run, and its entries wait.
+                AString line = FormatVPForDisplay(dst, 1, -1, 0);
+                line += " is left out of the sync (a link to a folder, a broken link or another special "
+                        "item), and ";
+                line += FormatVPForDisplay(src, 1, -1, 0);
+                line += " has the same name: neither is synced until one of them is renamed or removed.";
+                LogLine(line, verboseLog);
+                ++typeConflicts;
+                HoldEntry(*src, true);
+                return 0;
+            }
             AddAction(1, kOpCopy, *src, *dst, 0, onLeft ? kCopyRight : kCopyLeft);
             return 0;
         }
         if (FastFilesEqual(src, dst))
             return 0;
         AddAction(1, kOpReplace, *src, *dst, dstExists, onLeft ? kReplaceRight : kReplaceLeft);
+        NoteTarget(*dst);
+        // A file the saved lists do not know as synced may hold a change of its own: it is put
+        // aside before it is replaced.
+        GetAction(actions.Count() - 1)->keepReplaced = !replacingSyncedFile && KeepsReplacedFiles(*dst);
         return 0;
     }
     // Folders are not filtered.
@@ -724,8 +846,10 @@ int ASync::SmartDelete(const AString* path)
     const bool onLeft = SideOfPath(path) == 1;
     if (DirExists(path))
         AddAction(1, kOpDeleteDir, *path, AString(), 1, onLeft ? kDeleteDirLeft : kDeleteDirRight);
-    else
+    else {
         AddAction(1, kOpDelete, *path, AString(), 1, onLeft ? kDeleteLeft : kDeleteRight);
+        NoteTarget(*path);
+    }
     return 0;
 }
 
@@ -753,10 +877,12 @@ void ASync::PlanChangedPair(const AString& left, const AString& right, bool left
     // Only one side changed since the last run: that side wins, whatever the dates say (an edit
     // restored with an older date is still the edit).
     if (leftChanged != rightChanged) {
+        replacingSyncedFile = true;
         if (leftChanged)
             SmartCopy(&left, &right, 1);
         else
             SmartCopy(&right, &left, 1);
+        replacingSyncedFile = false;
         return;
     }
     // Both changed (or a pair an earlier run left different): the newer wins, and the other is
@@ -1038,6 +1164,7 @@ int ASync::TwoWaySync(CancelProc cancel)
                                  lists[2 - collidingSide]);
             conflicted = entry;
             conflicted += '/';
+            heldEntries.push_back({RelativeEntry(Joined(lists[collidingSide]->GetRootPath(), &entry)), true});
             result = stopOnErr ? kErrDuplicateNames : 0;
         } else if (inLeft && inRight) {
             AString pl = Joined(&root1, current[0]);
@@ -1057,16 +1184,23 @@ int ASync::TwoWaySync(CancelProc cancel)
                 ++typeConflicts;
                 conflicted = *current[0];
                 conflicted += '/';
+                HoldEntry(pl, true);
                 // The clash is logged and its entry left alone; it ends the plan only when the
                 // sync stops at the first error.
                 result = stopOnErr ? kErrDuplicateNames : 0;
             } else if (!leftIsDir && byChanges) {
-                if (!FastFilesEqual(&pl, &pr))
-                    PlanChangedPair(pl, pr,
-                                    ChangedSinceSaved(dir1.get(), index[0], pl, savedDir1.get(),
-                                                      inSavedLeft ? index[1] : -1),
-                                    ChangedSinceSaved(dir2.get(), index[2], pr, savedDir2.get(),
-                                                      inSavedRight ? index[3] : -1));
+                const bool leftChanged =
+                    ChangedSinceSaved(dir1.get(), index[0], pl, savedDir1.get(), inSavedLeft ? index[1] : -1);
+                const bool rightChanged = ChangedSinceSaved(dir2.get(), index[2], pr, savedDir2.get(),
+                                                            inSavedRight ? index[3] : -1);
+                if (!FastFilesEqual(&pl, &pr)) {
+                    PlanChangedPair(pl, pr, leftChanged, rightChanged);
+                } else if (leftChanged && rightChanged && inSavedLeft && inSavedRight &&
+                           !FilesEqual(&pl, &pr)) {
+                    // Both were edited since the last run and came out of it with one size and one
+                    // date: only their contents tell whether they are still the same file.
+                    PlanChangedPair(pl, pr, true, true);
+                }
                 result = 0;
             } else if (!leftIsDir) {
                 result = SmartCopyNewest2Other(&pl, &pr);
@@ -1129,6 +1263,47 @@ int ASync::RepopulateLists(CancelProc cancel)
 {
     if (!destDeletes)
         return 0;
+    // Entries this run left as they were (an action that failed, was refused or found its file
+    // changed; a clash left for the user) keep what the saved lists said of them, so that the next
+    // run judges them as this one did; every other entry is saved as the sides now stand.
+    std::vector<AString> exact, folders;
+    for (const HeldEntry& held : heldEntries)
+        (held.subtree ? folders : exact).push_back(held.relative);
+    auto before = [this](const AString& a, const AString& b) { return SyncCompare(a, b) < 0; };
+    std::sort(exact.begin(), exact.end(), before);
+    std::sort(folders.begin(), folders.end(), before);
+    auto found = [&](const std::vector<AString>& sorted, const AString& key) {
+        auto at = std::lower_bound(sorted.begin(), sorted.end(), key, before);
+        return at != sorted.end() && SyncCompare(*at, key) == 0;
+    };
+    auto isHeld = [&](const AString* record) {
+        if (!record)
+            return false;
+        int start = 0;
+        while (start < record->GetLength() && (*record)[start] == '/')
+            ++start;
+        const AString relative = start == 0 ? *record : record->Mid(start, record->GetLength());
+        if (found(exact, relative) || found(folders, relative))
+            return true;
+        for (int slash = relative.Find('/', 0); slash > 0 && !folders.empty();
+             slash = relative.Find('/', slash + 1))
+            if (found(folders, relative.Left(slash)))
+                return true;
+        return false;
+    };
+    struct Record {
+        AString path;
+        std::uint64_t modTime;
+        std::uint64_t size;
+    };
+    ADir* saved[2] = {savedDir1.get(), savedDir2.get()};
+    std::vector<Record> kept[2];
+    if (!heldEntries.empty())
+        for (int k = 0; k < 2; ++k)
+            for (int i = 0; i < saved[k]->Count(); ++i)
+                if (const AString* record = saved[k]->GetFPath(i); isHeld(record))
+                    kept[k].push_back({*record, saved[k]->GetRecordModTime(i), saved[k]->GetRecordSize(i)});
+
     // The run's own listing has said what it left out.
     savedDir1->SetReportSkipped(false);
     savedDir2->SetReportSkipped(false);
@@ -1140,6 +1315,15 @@ int ASync::RepopulateLists(CancelProc cancel)
     progress->StartDivision(0.5, &text, 0, 0);
     int err2 = savedDir2->InitWPath(dir2->GetRootPath(), 0, cancel);
     progress->EndDivision(nullptr, 0, 0);
+    if (!heldEntries.empty()) {
+        for (int k = 0; k < 2; ++k) {
+            for (int i = saved[k]->Count() - 1; i >= 0; --i)
+                if (isHeld(saved[k]->GetFPath(i)))
+                    saved[k]->DeleteEntry(i, 0, 0);
+            for (Record& record : kept[k])
+                saved[k]->AddRecord(record.path, record.modTime, record.size);
+        }
+    }
     return err != 0 ? err : err2;
 }
 
@@ -1162,6 +1346,7 @@ int ASync::DoSync(CancelProc cancel)
     const double share = GetType() == kFileSync ? 0.5 : 1.0 / 3.0;
 
     typeConflicts = 0;
+    heldEntries.clear();
     progress->StartDivision(share, nullptr, 0, 0);
     err = UpdateFileLists(cancel);
     progress->EndDivision(nullptr, 0, 0);
@@ -1216,7 +1401,7 @@ int ASync::DoSync(CancelProc cancel)
             dir1->RemoveStaleTemporaries();
             dir2->RemoveStaleTemporaries();
         }
-        if (autoAction == kTwoWay && !planOnly && err == 0 && typeConflicts == 0)
+        if (autoAction == kTwoWay && !planOnly && err == 0)
             RepopulateLists(nullptr);
         if (err == 0 && typeConflicts > 0 && !planOnly) {
             tally.CountError();
@@ -1254,19 +1439,21 @@ int ASync::DoSync(CancelProc cancel)
     progress->StartDivision(autoAction == kTwoWay ? 0.9 : 1.0, nullptr, 0, 0);
     err = PerformSyncActions(cancel);
     progress->EndDivision(nullptr, 0, 0);
+    HoldUndoneActions();
     ClearSyncActions();
 
     // The sources write their libraries back first: the lists saved for the next two-way sync are
     // read from the sides as they now stand (an iPod's database holds the songs just copied onto it
     // only once it is written).
-    if (int finalized = FinalizeSides(); err == 0)
+    const int finalized = FinalizeSides();
+    if (err == 0)
         err = finalized;
-    // Only a run that did all it planned replaces the saved lists: after a cancel or a failure the
-    // lists of the last complete run still tell every change made since then, and the next run
-    // finds what this one did equal on both sides.
-    // Entries that wait for the user to settle a folder against a file were not synced: the lists
-    // are kept until they are, or the waiting entries would read as synced.
-    if (autoAction == kTwoWay && err == 0 && typeConflicts == 0) {
+    // The saved lists are renewed after every run that got through its plan, failures and all:
+    // the entries of actions that failed or were left undone, and of clashes left for the user,
+    // keep their saved state (RepopulateLists), so that one file that cannot be copied delays
+    // only itself. A cancelled run keeps the lists it started with, and so does one whose sides
+    // could not be written back (what they hold is not known).
+    if (autoAction == kTwoWay && err != kErrUserCancel && finalized == 0) {
         text = "Performing sync finalization...";
         progress->StartDivision(0.1, &text, 0, 1);
         RepopulateLists(nullptr);
@@ -1469,6 +1656,26 @@ int ASync::PerformAction(SyncAction* action, int number, int count, CancelProc c
         }
     }
 
+    // A file changed since the plan saw it (saved by the user during the review or while earlier
+    // actions ran) is not replaced or deleted: the action waits for the next run, which sees the
+    // change. A file that appeared where a copy was to go counts the same.
+    if ((action->operation == kOpReplace || action->operation == kOpDelete) && !TargetAsPlanned(action)) {
+        LeaveChangedForNextRun(action->operation == kOpDelete ? action->path1 : action->path2);
+        return 0;
+    }
+    if (action->operation == kOpCopy && KeepsReplacedFiles(action->path2) &&
+        AFile::FileExists(&action->path2)) {
+        LeaveChangedForNextRun(action->path2);
+        return 0;
+    }
+    const int keptBefore = tally.Kept();
+    const int err = PerformPlannedAction(action, number, count, cancel);
+    action->done = err == 0 && tally.Kept() == keptBefore;
+    return err;
+}
+
+int ASync::PerformPlannedAction(SyncAction* action, int number, int count, CancelProc cancel)
+{
     AString text("Action ");
     text += number;
     text += " of ";
@@ -1605,6 +1812,11 @@ int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char ove
         err = Copy(src, dst, overwrite, isReplace, cancel);
     if (err == 0 && verifyCopies && !FilesEqual(src, dst))
         err = kErrIO;
+    if (err == kErrChangedWhileCopied) {
+        // The copy was thrown away; the file as it now is goes across with the next run.
+        LeaveChangedForNextRun(*src);
+        return 0;
+    }
     if (err == 0) {
         if (overwrite)
             tally.CountReplacement(FileSize(src));
@@ -1612,8 +1824,13 @@ int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char ove
             tally.CountCopy(SideOfPath(dst), FileSize(src));
         return 0;
     }
-    if (err != kErrUserCancel)
+    if (err != kErrUserCancel) {
         tally.CountError();
+        AString why;
+        why += err;
+        AError::AddErrorMsg(&why, err);
+        tally.NoteFailure(FormatVPForDisplay(src, 1, -1, 1), why);
+    }
     AString line("Failed copying ");
     line += FormatVPForDisplay(src, 1, 25, 0);
     line += " to ";
@@ -1657,6 +1874,10 @@ int ASync::DeleteWithAlert(const AString* path)
     else
         tally.CountError();
     if (err != 0) {
+        AString why;
+        why += err;
+        AError::AddErrorMsg(&why, err);
+        tally.NoteFailure(FormatVPForDisplay(path, 1, -1, 1), why);
         AString line("Failed to delete ");
         line += FormatVPForDisplay(path, 1, 25, 0);
         line += ": ";

@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace platform {
 class StatusField;
@@ -41,6 +42,14 @@ public:
         // A replacement of a file that changed on its own side too: the replaced file is put aside
         // (into the Trash or the removed-files folder) before it is replaced, never lost.
         bool keepReplaced = false;
+        // What the plan saw of the file this action replaces or deletes: a file found otherwise
+        // when the action comes to be performed was changed during the run, and is left alone.
+        bool knowsTarget = false;
+        std::uint64_t targetTime = 0;
+        std::uint64_t targetSize = 0;
+        // Set once the action has been carried out. The entries of an action left undone (failed,
+        // unticked, answered No, changed during the run) keep what the saved lists said of them.
+        bool done = false;
     };
 
     enum Operation : int {
@@ -234,6 +243,13 @@ public:
     int SmartDelete(const AString* path);
     int SmartCopyNewest2Other(const AString* left, const AString* right);
     int RepopulateLists(CancelProc cancel);
+    // Entries (relative to their side's root) that this run left as they were and whose saved
+    // entries are kept for the next run; with `subtree` also everything below them.
+    struct HeldEntry {
+        AString relative;
+        bool subtree = false;
+    };
+    const std::vector<HeldEntry>& GetHeldEntries() const { return heldEntries; }
     // Pairs left different because both had the same date (undecided), counted by the last plan.
     int GetSameDateDifferences() const { return sameDateDifferences; }
 
@@ -263,6 +279,8 @@ protected:
                    signed char overwrite, int kind);
     // One action of PerformSyncActions; `number` counts from 1.
     int PerformAction(SyncAction* action, int number, int count, CancelProc cancel);
+    // The action itself, once PerformAction found it may go ahead.
+    int PerformPlannedAction(SyncAction* action, int number, int count, CancelProc cancel);
     // Asks once before a plan that deletes at least kMassDeletionMinimum entries and more than half
     // of one side. False when the user declined.
     bool ConfirmMassDeletion();
@@ -307,6 +325,27 @@ protected:
     bool ReachableWithoutLinks(const AString* path);
     // Puts a file that is about to be replaced or deleted aside where the user can get it back.
     virtual int PutAside(const AString* path);
+    // The path relative to its side's root, without a leading "/"; empty for a path on no side.
+    AString RelativeEntry(const AString& path) const;
+    // Keeps the saved entries of `path` (and, with `subtree`, of all below it) as they were.
+    void HoldEntry(const AString& path, bool subtree);
+    // Holds the entries of every action that was not carried out.
+    void HoldUndoneActions();
+    // The date (to the nanosecond where the side tells it) and size of the file at `path` as its
+    // side sees it; false when there is none.
+    bool MeasureFile(const AString& path, std::uint64_t* time, std::uint64_t* size);
+    // Notes what the plan sees of `target` in the action just added.
+    void NoteTarget(const AString& target);
+    // Whether the file an action replaces or deletes is still the one the plan saw.
+    bool TargetAsPlanned(const SyncAction* action);
+    // Logs and counts an action left for the next run because its file changed during the run.
+    void LeaveChangedForNextRun(const AString& changed);
+    // Whether something the listing left out (a link to a folder, a broken link, a pipe) lies at
+    // `path` on a plain-folder side: it is never replaced.
+    bool LeftOutItemAt(const AString& path);
+    // Whether the side that receives `path` is one whose replaced files are put aside (plain
+    // folders and folders of songs).
+    virtual bool KeepsReplacedFiles(const AString& path);
 
     std::unique_ptr<ADir> dir1;
     std::unique_ptr<ADir> dir2;
@@ -345,6 +384,8 @@ protected:
     bool mixedNames = false; // one side tells names apart that the other takes for one
     bool coarseDates = true;
     bool keepNextReplaced = false; // set while a conflict's replacement is performed
+    std::vector<HeldEntry> heldEntries;
+    bool replacingSyncedFile = false; // set while the plan replaces a file known as synced
 
 private:
     struct PathHint {
