@@ -243,16 +243,21 @@ bool AttributeUnsupported(int error)
     return error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP || error == EPERM;
 }
 
-int SetAttributes(int toFd, unsigned mode, const struct timespec& accessed, const struct timespec& modified)
+int SetAttributes(int toFd, unsigned mode, const struct timespec& accessed, const struct timespec& modified,
+                  bool* datesKept)
 {
+    if (datesKept)
+        *datesKept = false;
     // A volume that refuses attribute calls, as tests make one.
     if (const int injected = gAttributeFailure.load(); injected != 0)
         return AttributeUnsupported(injected) ? 0 : injected;
     if (fchmod(toFd, mode & 07777) != 0 && !AttributeUnsupported(errno))
         return errno;
     timespec times[2] = {accessed, modified};
-    if (futimens(toFd, times) != 0 && !AttributeUnsupported(errno))
-        return errno;
+    if (futimens(toFd, times) != 0)
+        return AttributeUnsupported(errno) ? 0 : errno;
+    if (datesKept)
+        *datesKept = true;
     return 0;
 }
 

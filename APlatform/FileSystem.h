@@ -21,7 +21,9 @@ int CopyAttributes(const std::string& from, int toFd);
 // Gives the open file `toFd` the permission bits `mode` and the access and modification times of a
 // file as it was read. Returns 0 or an errno value. Attributes the volume cannot keep (FAT through
 // FUSE refuses permissions and sometimes dates with ENOSYS, ENOTSUP or EPERM) are left as they are.
-int SetAttributes(int toFd, unsigned mode, const struct timespec& accessed, const struct timespec& modified);
+// `datesKept` (when given) tells whether the dates were set.
+int SetAttributes(int toFd, unsigned mode, const struct timespec& accessed, const struct timespec& modified,
+                  bool* datesKept = nullptr);
 
 // Whether an attribute call failed only because the volume cannot keep that attribute.
 bool AttributeUnsupported(int error);

@@ -161,6 +161,19 @@ int MoveToTrash(const std::string& path, std::string* trashed)
                             ? name + suffix
                             : name.substr(0, dot) + suffix + name.substr(dot);
         }
+        // A name as long as the volume allows leaves no room for ".trashinfo": the Trash keeps the
+        // item under a shortened name (its info file keeps the path it came from).
+        constexpr size_t kNameMax = 255, kInfoSuffix = 10;
+        if (candidate.size() + kInfoSuffix > kNameMax) {
+            const size_t dot = candidate.find_last_of('.');
+            const std::string extension = dot != std::string::npos && dot > 0 && candidate.size() - dot <= 16
+                                              ? candidate.substr(dot)
+                                              : "";
+            size_t keep = kNameMax - kInfoSuffix - extension.size();
+            while (keep > 0 && (static_cast<unsigned char>(candidate[keep]) & 0xC0) == 0x80)
+                --keep;
+            candidate = candidate.substr(0, keep) + extension;
+        }
         // The info file is made first, exclusively: it reserves the name against other programs.
         const std::string info = trash + "/info/" + candidate + ".trashinfo";
         const int fd = open(info.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);

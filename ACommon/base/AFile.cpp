@@ -293,8 +293,10 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
         failedAction = "copy (it changed while it was read)";
         err = kErrChangedWhileCopied;
     }
+    bool datesKept = false;
     if (err == 0) {
-        if (const int failed = platform::SetAttributes(out.fd, info.st_mode, info.st_atim, info.st_mtim);
+        if (const int failed =
+                platform::SetAttributes(out.fd, info.st_mode, info.st_atim, info.st_mtim, &datesKept);
             failed != 0) {
             systemError = failed;
             failedAction = "copy the attributes of";
@@ -316,7 +318,9 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
         noSpace = IsNoSpace(closeError);
         err = chunked ? kErrIO : kErrUnableToCopy;
     }
-    if (err == 0 && options.verify && !AFile::FastFilesEqual(from, &temporary)) {
+    // A copy whose date the volume would not take is verified by its contents.
+    if (err == 0 && options.verify &&
+        !(datesKept ? AFile::FastFilesEqual(from, &temporary) : AFile::FilesEqual(from, &temporary))) {
         failedAction = "verify the copy of";
         err = kErrUnableToVerify;
     }
@@ -732,7 +736,10 @@ int AFile::CopyWithCheck(const AString* from, const AString* to)
         return err;
     if (int err = CopyItem(from, to, true); err != 0)
         return err;
-    return FastFilesEqual(from, to) ? 0 : kErrUnableToVerify;
+    // The copy was verified before it took its place (by contents where the volume keeps no date).
+    if (DirExists(from))
+        return FastFilesEqual(from, to) ? 0 : kErrUnableToVerify;
+    return FileExists(to) && GetFileSize(from) == GetFileSize(to) ? 0 : kErrUnableToVerify;
 }
 
 int AFile::CopyWithProgress(const AString* from, const AString* to, CancelProc cancel, AProgress* progress)
@@ -745,7 +752,10 @@ int AFile::CopyWithProgress(const AString* from, const AString* to, CancelProc c
     if (GetFileSize(from) < kLargeFileSize) {
         if (int err = CopyItem(from, to, true); err != 0)
             return err;
-        return FastFilesEqual(from, to) ? 0 : kErrUnableToVerify;
+        // A file was verified before it took its place (by contents where the volume keeps no date).
+        if (DirExists(from))
+            return FastFilesEqual(from, to) ? 0 : kErrUnableToVerify;
+        return FileExists(to) && GetFileSize(from) == GetFileSize(to) ? 0 : kErrUnableToVerify;
     }
     CopyOptions options;
     options.chunked = true;

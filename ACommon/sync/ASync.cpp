@@ -261,8 +261,14 @@ void ASync::DecideNameAndDateRules()
     exactNames = false;
     mixedNames = false;
     coarseDates = true;
-    if (GetType() != kFileSync)
+    if (GetType() != kFileSync) {
+        // Songs are matched by their tags, not their names; two folders of songs still keep exact
+        // dates unless one of them lies on a volume that does not.
+        if (JudgesByChanges())
+            coarseDates = platform::HasCoarseDates(dir1->GetRootPath()->ToStdString()) ||
+                          platform::HasCoarseDates(dir2->GetRootPath()->ToStdString());
         return;
+    }
     const std::string left = dir1->GetRootPath()->ToStdString(), right = dir2->GetRootPath()->ToStdString();
     // Names are told apart exactly unless one side would take two of them for one.
     const bool leftFolds = platform::NamesIgnoreCase(left), rightFolds = platform::NamesIgnoreCase(right);
@@ -452,10 +458,51 @@ void ASync::HoldEntry(const AString& path, bool subtree)
         heldEntries.push_back({relative, subtree});
 }
 
+int ASync::FindEntry(ADir* dir, const AString& key)
+{
+    auto bare = [](const AString* path) {
+        int start = 0;
+        while (start < path->GetLength() && (*path)[start] == '/')
+            ++start;
+        return start == 0 ? *path : path->Mid(start, path->GetLength());
+    };
+    int low = 0, high = dir->Count() - 1;
+    while (low <= high) {
+        const int middle = low + (high - low) / 2;
+        const int c = SyncCompare(bare(dir->GetFPath(middle)), key);
+        if (c == 0)
+            return middle;
+        if (c < 0)
+            low = middle + 1;
+        else
+            high = middle - 1;
+    }
+    return -1;
+}
+
 void ASync::HoldUndoneActions()
 {
+    expectedAfterActions[0].clear();
+    expectedAfterActions[1].clear();
     for (int i = 0; i < actions.Count(); ++i) {
         SyncAction* action = GetAction(i);
+        if (action->done && JudgesByChanges()) {
+            const int from = SideOfPath(&action->path1);
+            if (from == 0)
+                continue;
+            const AString key = RelativeEntry(action->path1);
+            ADir* source = from == 1 ? dir1.get() : dir2.get();
+            if (action->operation == kOpCopy || action->operation == kOpReplace) {
+                // A copy carries the date and size of its source as the plan saw it.
+                const int at = FindEntry(source, key);
+                Expected state{key, true, at >= 0 ? source->GetRecordModTime(at) : 0,
+                               at >= 0 ? source->GetRecordSize(at) : 0};
+                expectedAfterActions[0].push_back(state);
+                expectedAfterActions[1].push_back(state);
+            } else if (action->operation == kOpDelete) {
+                expectedAfterActions[from - 1].push_back({key, false, 0, 0});
+            }
+        }
         if (action->done)
             continue;
         HoldEntry(action->path1, action->operation == kOpDeleteDir);
@@ -823,7 +870,7 @@ int ASync::SmartCopy(const AString* src, const AString* dst, signed char dstExis
             AddAction(1, kOpCopy, *src, *dst, 0, onLeft ? kCopyRight : kCopyLeft);
             return 0;
         }
-        if (FastFilesEqual(src, dst))
+        if (!carryingTags && FastFilesEqual(src, dst))
             return 0;
         AddAction(1, kOpReplace, *src, *dst, dstExists, onLeft ? kReplaceRight : kReplaceLeft);
         NoteTarget(*dst);
@@ -856,7 +903,11 @@ int ASync::SmartDelete(const AString* path)
 bool ASync::ChangedSinceSaved(ADir* side, int index, const AString& full, ADir* saved, int savedIndex)
 {
     ADir::ListedFile now;
-    if (!side->GetListedFile(index, &now)) {
+    if (side->GetType() != ADir::kTypeFolder) {
+        // A song source's records carry the date and size of the song's file.
+        now.modTime = side->GetRecordModTime(index);
+        now.size = side->GetRecordSize(index);
+    } else if (!side->GetListedFile(index, &now)) {
         now.isDir = AFile::DirExists(&full);
         now.modTime = AFile::FileModTime(&full);
         now.size = AFile::GetFileSize(&full);
@@ -908,6 +959,76 @@ void ASync::PlanChangedPair(const AString& left, const AString& right, bool left
         line += " changed on both sides since the last run: the newer copy wins and this one is kept aside.";
         LogLine(line, verboseLog);
     }
+}
+
+bool ASync::JudgesByChanges() const { return true; }
+
+void ASync::HoldChangesMadeDuringTheRun(ADir* now, ADir* planned, std::vector<Expected>& expected)
+{
+    auto before = [this](const Expected& a, const Expected& b) { return SyncCompare(a.key, b.key) < 0; };
+    std::sort(expected.begin(), expected.end(), before);
+    auto expectation = [&](const AString& key) -> const Expected* {
+        Expected probe;
+        probe.key = key;
+        auto at = std::lower_bound(expected.begin(), expected.end(), probe, before);
+        return at != expected.end() && SyncCompare(at->key, key) == 0 ? &*at : nullptr;
+    };
+    auto bare = [](const AString* path) {
+        int start = 0;
+        while (start < path->GetLength() && (*path)[start] == '/')
+            ++start;
+        return start == 0 ? *path : path->Mid(start, path->GetLength());
+    };
+    // Folders carry no date that tells a change (a listing keeps them with size 0): only files are
+    // compared.
+    auto isFolder = [](ADir* dir, int index) {
+        if (dir->GetType() != ADir::kTypeFolder || dir->GetRecordSize(index) != 0)
+            return false;
+        const AString full = Joined(dir->GetRootPath(), dir->GetFPath(index));
+        return AFile::DirExists(&full);
+    };
+    std::vector<AString> nowKeys;
+    for (int i = 0; i < now->Count(); ++i) {
+        const AString key = bare(now->GetFPath(i));
+        nowKeys.push_back(key);
+        if (isFolder(now, i))
+            continue;
+        std::uint64_t time = 0, size = 0;
+        bool present = false;
+        if (const Expected* e = expectation(key)) {
+            present = e->present;
+            time = e->modTime;
+            size = e->size;
+        } else if (const int at = FindEntry(planned, key); at >= 0) {
+            present = true;
+            time = planned->GetRecordModTime(at);
+            size = planned->GetRecordSize(at);
+        }
+        if (!present || time != now->GetRecordModTime(i) || size != now->GetRecordSize(i))
+            heldEntries.push_back({key, false});
+    }
+    // Files the plan saw and no action removed, gone now: deleted during the run.
+    auto keyBefore = [this](const AString& a, const AString& b) { return SyncCompare(a, b) < 0; };
+    std::sort(nowKeys.begin(), nowKeys.end(), keyBefore);
+    for (int i = 0; i < planned->Count(); ++i) {
+        const AString key = bare(planned->GetFPath(i));
+        if (std::binary_search(nowKeys.begin(), nowKeys.end(), key, keyBefore) || isFolder(planned, i))
+            continue;
+        const Expected* e = expectation(key);
+        if (!e || e->present)
+            heldEntries.push_back({key, false});
+    }
+}
+
+bool ASync::SameFileState(const AString&, const AString&) { return true; }
+
+void ASync::NoteTagDifference(const AString& left)
+{
+    ++tagDifferences;
+    AString line = FormatVPForDisplay(&left, 1, -1, 0);
+    line += " has the same music on both sides but other tags, and both copies changed since the last run: "
+            "neither is copied over the other (the review can choose one).";
+    LogLine(line, verboseLog);
 }
 
 void ASync::NoteSameDateDifference(const AString& left)
@@ -1081,10 +1202,11 @@ int ASync::TwoWaySync(CancelProc cancel)
         savedDir2->DeleteAll();
     }
     sameDateDifferences = 0;
+    tagDifferences = 0;
     DecideNameAndDateRules();
     // Plain folders are synchronized by what changed since the last run, told by the dates and
     // sizes the saved lists keep: a change beats a deletion, and the side that changed wins.
-    const bool byChanges = destDeletes && GetType() == kFileSync;
+    const bool byChanges = destDeletes && JudgesByChanges();
     ADir* lists[4] = {dir1.get(), savedDir1.get(), dir2.get(), savedDir2.get()};
     int counts[4];
     for (int k = 0; k < 4; ++k)
@@ -1195,6 +1317,15 @@ int ASync::TwoWaySync(CancelProc cancel)
                                                             inSavedRight ? index[3] : -1);
                 if (!FastFilesEqual(&pl, &pr)) {
                     PlanChangedPair(pl, pr, leftChanged, rightChanged);
+                } else if (!SameFileState(pl, pr)) {
+                    // Two songs with the same music whose tags differ.
+                    if (leftChanged != rightChanged) {
+                        carryingTags = true; // the retagging is carried
+                        PlanChangedPair(pl, pr, leftChanged, rightChanged);
+                        carryingTags = false;
+                    } else {
+                        NoteTagDifference(pl);
+                    }
                 } else if (leftChanged && rightChanged && inSavedLeft && inSavedRight &&
                            !FilesEqual(&pl, &pr)) {
                     // Both were edited since the last run and came out of it with one size and one
@@ -1298,11 +1429,13 @@ int ASync::RepopulateLists(CancelProc cancel)
     };
     ADir* saved[2] = {savedDir1.get(), savedDir2.get()};
     std::vector<Record> kept[2];
-    if (!heldEntries.empty())
-        for (int k = 0; k < 2; ++k)
-            for (int i = 0; i < saved[k]->Count(); ++i)
-                if (const AString* record = saved[k]->GetFPath(i); isHeld(record))
-                    kept[k].push_back({*record, saved[k]->GetRecordModTime(i), saved[k]->GetRecordSize(i)});
+    // Runs that judge files by their changes compare the sides as they are now with what the plan
+    // and the actions left; every old record may then be wanted.
+    const bool checkChanges = JudgesByChanges();
+    for (int k = 0; k < 2; ++k)
+        for (int i = 0; i < saved[k]->Count(); ++i)
+            if (const AString* record = saved[k]->GetFPath(i); checkChanges || isHeld(record))
+                kept[k].push_back({*record, saved[k]->GetRecordModTime(i), saved[k]->GetRecordSize(i)});
 
     // The run's own listing has said what it left out.
     savedDir1->SetReportSkipped(false);
@@ -1315,13 +1448,24 @@ int ASync::RepopulateLists(CancelProc cancel)
     progress->StartDivision(0.5, &text, 0, 0);
     int err2 = savedDir2->InitWPath(dir2->GetRootPath(), 0, cancel);
     progress->EndDivision(nullptr, 0, 0);
+    if (checkChanges && err == 0 && err2 == 0) {
+        HoldChangesMadeDuringTheRun(savedDir1.get(), dir1.get(), expectedAfterActions[0]);
+        HoldChangesMadeDuringTheRun(savedDir2.get(), dir2.get(), expectedAfterActions[1]);
+        exact.clear();
+        folders.clear();
+        for (const HeldEntry& held : heldEntries)
+            (held.subtree ? folders : exact).push_back(held.relative);
+        std::sort(exact.begin(), exact.end(), before);
+        std::sort(folders.begin(), folders.end(), before);
+    }
     if (!heldEntries.empty()) {
         for (int k = 0; k < 2; ++k) {
             for (int i = saved[k]->Count() - 1; i >= 0; --i)
                 if (isHeld(saved[k]->GetFPath(i)))
                     saved[k]->DeleteEntry(i, 0, 0);
             for (Record& record : kept[k])
-                saved[k]->AddRecord(record.path, record.modTime, record.size);
+                if (isHeld(&record.path))
+                    saved[k]->AddRecord(record.path, record.modTime, record.size);
         }
     }
     return err != 0 ? err : err2;
@@ -1742,6 +1886,9 @@ int ASync::PerformPlannedAction(SyncAction* action, int number, int count, Cance
             LogLine(AString("Kept directory ") + shown +
                         ": it still holds files that this sync does not delete.",
                     verboseLog);
+            // Its deletion waits: the saved lists keep the folder, so the next run does not take it
+            // for new and bring it back to the other side empty.
+            tally.CountKept();
             return 0;
         }
         int err = Delete(&action->path1);
@@ -1800,12 +1947,18 @@ int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char ove
         tally.CountKept();
         return 0;
     }
+    // The reason given with a failure is this copy's own, never one an earlier operation noted.
+    AError::ClearFailure();
     int err = 0;
-    if (keepNextReplaced && overwrite && AFile::FileExists(dst)) {
-        // The file replaced is a change of its own: it goes where the user can get it back.
+    if (keepNextReplaced && overwrite && FileExists(dst)) {
+        // The file replaced may hold a change of its own: it goes where the user can get it back.
         err = PutAside(dst);
         if (err == 0)
-            LogLine(AString("Kept aside ") + FormatVPForDisplay(dst, 1, -1, 0) + " (changed on both sides).",
+            LogLine(AString("Kept aside ") + FormatVPForDisplay(dst, 1, -1, 0) +
+                        (autoAction == kTwoWay && destDeletes
+                             ? " (changed on both sides)."
+                             : " (not known as synced, so it may hold changes "
+                               "of its own)."),
                     verboseLog);
     }
     if (err == 0)
@@ -1868,6 +2021,7 @@ int ASync::DeleteWithAlert(const AString* path)
         tally.CountKept();
         return 0;
     }
+    AError::ClearFailure();
     int err = Delete(path);
     if (err == 0)
         tally.CountRemoval();

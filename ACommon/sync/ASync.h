@@ -252,6 +252,8 @@ public:
     const std::vector<HeldEntry>& GetHeldEntries() const { return heldEntries; }
     // Pairs left different because both had the same date (undecided), counted by the last plan.
     int GetSameDateDifferences() const { return sameDateDifferences; }
+    // Songs with the same music and other tags that both changed, left as they are by the last plan.
+    int GetTagDifferences() const { return tagDifferences; }
 
     // Performing.
     int DoSync(CancelProc cancel);
@@ -313,6 +315,14 @@ protected:
     // Plans the pair `left`, `right` (two files that differ) of a plain-folder synchronize run by
     // which side changed since the last run.
     void PlanChangedPair(const AString& left, const AString& right, bool leftChanged, bool rightChanged);
+    // Whether a two-way run judges files by what changed since the last run (the sides' records
+    // carry the dates and sizes of their files).
+    virtual bool JudgesByChanges() const;
+    // Whether two files that FastFilesEqual takes for equal are also the same file by size and
+    // date (for songs, equal music may come with other tags).
+    virtual bool SameFileState(const AString& left, const AString& right);
+    // Counts and logs two songs with the same music whose tags differ, both changed (left as they are).
+    void NoteTagDifference(const AString& left);
     // Counts and logs a pair that differs but has one date (left as it is).
     void NoteSameDateDifference(const AString& left);
     // Asks the volumes of two plain folders how they compare names and dates, and sorts the lists
@@ -329,8 +339,22 @@ protected:
     AString RelativeEntry(const AString& path) const;
     // Keeps the saved entries of `path` (and, with `subtree`, of all below it) as they were.
     void HoldEntry(const AString& path, bool subtree);
-    // Holds the entries of every action that was not carried out.
+    // Holds the entries of every action that was not carried out, and notes what the actions that
+    // were left on the sides.
     void HoldUndoneActions();
+    // What a run expects of an entry of one side once its actions are done: there with the date
+    // and size the plan saw (of the file it was copied from), or gone.
+    struct Expected {
+        AString key;
+        bool present = true;
+        std::uint64_t modTime = 0;
+        std::uint64_t size = 0;
+    };
+    // Holds every entry whose file the lists now read differently from what the plan saw and the
+    // actions did: a change made during the run, which the next run must see as a change.
+    void HoldChangesMadeDuringTheRun(ADir* now, ADir* planned, std::vector<Expected>& expected);
+    // Index of `key` in the sorted list of `dir`, or -1.
+    int FindEntry(ADir* dir, const AString& key);
     // The date (to the nanosecond where the side tells it) and size of the file at `path` as its
     // side sees it; false when there is none.
     bool MeasureFile(const AString& path, std::uint64_t* time, std::uint64_t* size);
@@ -376,6 +400,7 @@ protected:
     SyncTally tally;
     bool planOnly = false;
     int sameDateDifferences = 0;
+    int tagDifferences = 0;
     // Entries left for the user: a folder on one side and a file on the other, or names one side
     // tells apart and the other takes for one.
     int typeConflicts = 0;
@@ -385,7 +410,9 @@ protected:
     bool coarseDates = true;
     bool keepNextReplaced = false; // set while a conflict's replacement is performed
     std::vector<HeldEntry> heldEntries;
+    std::vector<Expected> expectedAfterActions[2];
     bool replacingSyncedFile = false; // set while the plan replaces a file known as synced
+    bool carryingTags = false;        // set while the plan carries a change of a song's tags alone
 
 private:
     struct PathHint {
