@@ -1024,6 +1024,8 @@ bool ASync::SameFileState(const AString&, const AString&) { return true; }
 
 void ASync::NoteTagDifference(const AString& left)
 {
+    // Never synced: the saved lists must not take the two copies for a synced pair.
+    HoldEntry(left, false);
     ++tagDifferences;
     AString line = FormatVPForDisplay(&left, 1, -1, 0);
     line += " has the same music on both sides but other tags, and both copies changed since the last run: "
