@@ -259,3 +259,21 @@ TEST_F(ChangesDuringRun, ALeftOutItemIsNeverReplacedByAFileOfItsName)
     }
     EXPECT_EQ(ListFiles(pair.tmp / "outside"), std::vector<std::string>{"x.txt"});
 }
+
+TEST_F(ChangesDuringRun, AFolderDeletedOnOneSideDoesNotComeBackForALeftOutItemOnTheOther)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    FolderPair pair;
+    Put(pair.L("d/a.txt"), "a");
+    ASSERT_EQ(pair.Run(fixtures::kSynchronize), 0);
+    Put(pair.tmp / "outside/x.txt", "x");
+    ASSERT_EQ(symlink((pair.tmp / "outside").c_str(), pair.R("d/link").c_str()), 0);
+    std::filesystem::remove_all(pair.L("d"));
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(pair.Run(fixtures::kSynchronize), 0) << run;
+        EXPECT_FALSE(Exists(pair.L("d"))) << run;
+        EXPECT_TRUE(std::filesystem::is_symlink(pair.R("d/link"))) << run;
+        EXPECT_FALSE(Exists(pair.R("d/a.txt"))) << run;
+    }
+}
