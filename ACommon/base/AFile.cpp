@@ -407,7 +407,7 @@ bool CopyTree(const std::string& from, const std::string& to, bool& noSpace)
     for (const std::string& name : SortedEntries(from))
         if (!CopyTree(from + "/" + name, to + "/" + name, noSpace))
             return false;
-    if (chmod(to.c_str(), info.st_mode & 07777) != 0 && errno != EPERM)
+    if (chmod(to.c_str(), info.st_mode & 07777) != 0 && !platform::AttributeUnsupported(errno))
         return false;
     CopyTimes(info, to);
     return true;
