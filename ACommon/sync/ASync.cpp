@@ -1439,6 +1439,16 @@ int ASync::RepopulateLists(CancelProc cancel)
             if (const AString* record = saved[k]->GetFPath(i); checkChanges || isHeld(record))
                 kept[k].push_back({*record, saved[k]->GetRecordModTime(i), saved[k]->GetRecordSize(i)});
 
+    // A source that keeps its list elsewhere (an iPod's database) cannot take an old record back:
+    // with entries to hold, its saved lists stay as the last run left them, all of them.
+    if (!heldEntries.empty())
+        for (ADir* side : saved) {
+            const int before = side->Count();
+            side->AddRecord(AString("?"), 0, 0);
+            if (side->Count() == before)
+                return 0;
+        }
+
     // The run's own listing has said what it left out.
     savedDir1->SetReportSkipped(false);
     savedDir2->SetReportSkipped(false);
