@@ -1,10 +1,15 @@
 #include "APlatform/FileSystem.h"
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -23,7 +28,10 @@ namespace {
 std::atomic<std::uint64_t> gFreeSpaceOverride{UINT64_MAX};
 std::mutex gCaseOverrideLock;
 std::string gIgnoreCaseRoot;
+std::atomic<int> gAttributeFailure{0};
 } // namespace
+
+void FailAttributeCallsForTesting(int error) { gAttributeFailure.store(error); }
 
 void OverrideFreeSpaceForTesting(std::uint64_t freeBytes) { gFreeSpaceOverride.store(freeBytes); }
 
@@ -62,7 +70,93 @@ long VolumeType(const std::string& path)
 }
 #endif
 
+std::mutex gMountTableLock;
+std::string gMountTableOverride;
+
+// A mount point as the mount table writes it: space, tab, line feed and backslash as octal escapes.
+std::string Unescaped(const std::string& field)
+{
+    std::string text;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() &&
+            std::isdigit(static_cast<unsigned char>(field[i + 1])) &&
+            std::isdigit(static_cast<unsigned char>(field[i + 2])) &&
+            std::isdigit(static_cast<unsigned char>(field[i + 3]))) {
+            text += static_cast<char>(std::stoi(field.substr(i + 1, 3), nullptr, 8));
+            i += 3;
+        } else {
+            text += field[i];
+        }
+    }
+    return text;
+}
+
+// The file-system type the mount table gives for the mount that holds `path` ("fuseblk.exfat",
+// "fuse.fusefat", "vfat"...); empty when unknown.
+std::string MountType(const std::string& path)
+{
+    std::string table;
+    {
+        std::lock_guard<std::mutex> hold(gMountTableLock);
+        table = gMountTableOverride;
+    }
+    if (table.empty()) {
+        std::ifstream in("/proc/self/mountinfo");
+        std::ostringstream all;
+        all << in.rdbuf();
+        table = all.str();
+    }
+    char resolved[PATH_MAX];
+    const std::string full = realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+    std::istringstream lines(table);
+    std::string best, bestType;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, point;
+        if (!(fields >> id >> parent >> device >> root >> point))
+            continue;
+        std::string field, type;
+        while (fields >> field && field != "-") {
+        }
+        if (!(fields >> type))
+            continue;
+        point = Unescaped(point);
+        const bool holds = point == "/" || full == point ||
+                           (full.size() > point.size() && full.compare(0, point.size(), point) == 0 &&
+                            full[point.size()] == '/');
+        // The last of several mounts at one place is the one in use.
+        if (holds && point.size() >= best.size()) {
+            best = point;
+            bestType = type;
+        }
+    }
+    return bestType;
+}
+
+// FAT and exFAT mounted through FUSE (exfat-fuse, fusefat): the kernel knows them only as FUSE
+// mounts, "fuse" or "fuseblk" with the driver's subtype after a dot.
+bool FatThroughFuse(const std::string& path)
+{
+    const std::string type = MountType(path);
+    const size_t dot = type.find('.');
+    if (dot == std::string::npos)
+        return false;
+    const std::string base = type.substr(0, dot), subtype = type.substr(dot + 1);
+    if (base != "fuse" && base != "fuseblk")
+        return false;
+    for (const char* fat : {"exfat", "fusefat", "fat", "vfat", "msdos", "fat32"})
+        if (subtype == fat)
+            return true;
+    return false;
+}
+
 } // namespace
+
+void SetMountTableForTesting(const std::string& text)
+{
+    std::lock_guard<std::mutex> hold(gMountTableLock);
+    gMountTableOverride = text;
+}
 
 bool NamesIgnoreCase(const std::string& path)
 {
@@ -73,7 +167,7 @@ bool NamesIgnoreCase(const std::string& path)
     }
 #ifdef __linux__
     const long type = VolumeType(path);
-    return type == MSDOS_SUPER_MAGIC || type == kExfatMagic || type == kHfsPlusMagic;
+    return type == MSDOS_SUPER_MAGIC || type == kExfatMagic || type == kHfsPlusMagic || FatThroughFuse(path);
 #else
     (void)path;
     return true; // macOS volumes ignore case unless formatted otherwise
@@ -84,7 +178,7 @@ bool HasCoarseDates(const std::string& path)
 {
 #ifdef __linux__
     const long type = VolumeType(path);
-    return type == MSDOS_SUPER_MAGIC || type == kExfatMagic;
+    return type == MSDOS_SUPER_MAGIC || type == kExfatMagic || FatThroughFuse(path);
 #else
     (void)path;
     return false;
@@ -144,6 +238,29 @@ int SetHidden(const std::string& path, bool hidden)
 #endif
 }
 
+bool AttributeUnsupported(int error)
+{
+    return error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP || error == EPERM;
+}
+
+int SetAttributes(int toFd, unsigned mode, const struct timespec& accessed, const struct timespec& modified,
+                  bool* datesKept)
+{
+    if (datesKept)
+        *datesKept = false;
+    // A volume that refuses attribute calls, as tests make one.
+    if (const int injected = gAttributeFailure.load(); injected != 0)
+        return AttributeUnsupported(injected) ? 0 : injected;
+    if (fchmod(toFd, mode & 07777) != 0 && !AttributeUnsupported(errno))
+        return errno;
+    timespec times[2] = {accessed, modified};
+    if (futimens(toFd, times) != 0)
+        return AttributeUnsupported(errno) ? 0 : errno;
+    if (datesKept)
+        *datesKept = true;
+    return 0;
+}
+
 int CopyAttributes(const std::string& from, int toFd)
 {
     // Followed through a symbolic link: the copy holds what the link points to, so it takes that
@@ -151,12 +268,7 @@ int CopyAttributes(const std::string& from, int toFd)
     struct stat info {};
     if (stat(from.c_str(), &info) != 0)
         return errno;
-    if (fchmod(toFd, info.st_mode & 07777) != 0 && errno != EPERM)
-        return errno;
-    timespec times[2] = {info.st_atim, info.st_mtim};
-    if (futimens(toFd, times) != 0)
-        return errno;
-    return 0;
+    return SetAttributes(toFd, info.st_mode, info.st_atim, info.st_mtim);
 }
 
 int SyncFolder(const std::string& folder)

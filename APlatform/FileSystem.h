@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <time.h>
 
 namespace platform {
 
@@ -16,6 +17,16 @@ int SetHidden(const std::string& path, bool hidden);
 // Copies modification and access times and permission bits of `from` onto the open file `toFd`
 // (of the file a symbolic link points to, as a copy holds that file). Returns 0 or an errno value.
 int CopyAttributes(const std::string& from, int toFd);
+
+// Gives the open file `toFd` the permission bits `mode` and the access and modification times of a
+// file as it was read. Returns 0 or an errno value. Attributes the volume cannot keep (FAT through
+// FUSE refuses permissions and sometimes dates with ENOSYS, ENOTSUP or EPERM) are left as they are.
+// `datesKept` (when given) tells whether the dates were set.
+int SetAttributes(int toFd, unsigned mode, const struct timespec& accessed, const struct timespec& modified,
+                  bool* datesKept = nullptr);
+
+// Whether an attribute call failed only because the volume cannot keep that attribute.
+bool AttributeUnsupported(int error);
 
 // Forces the directory entry changes of `folder` (a rename into it) to the disk. Returns 0 or errno.
 int SyncFolder(const std::string& folder);
@@ -38,5 +49,13 @@ void OverrideFreeSpaceForTesting(std::uint64_t freeBytes);
 // Seam for tests: NamesIgnoreCase answers yes for every path that begins with `root`, as for a
 // folder on a FAT volume. An empty root ends the pretence.
 void TreatNamesAsIgnoringCaseForTesting(const std::string& root);
+
+// Seam for tests: the mount table (in the form of /proc/self/mountinfo) that NamesIgnoreCase and
+// HasCoarseDates read to recognise FAT and exFAT mounted through FUSE. Empty: the real one.
+void SetMountTableForTesting(const std::string& text);
+
+// Seam for tests: with an errno value other than 0, every attribute call of SetAttributes and
+// CopyAttributes fails with it, as on a volume that cannot keep attributes. 0 ends the pretence.
+void FailAttributeCallsForTesting(int error);
 
 } // namespace platform

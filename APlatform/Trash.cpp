@@ -150,7 +150,20 @@ int MoveToTrash(const std::string& path, std::string* trashed)
         path.compare(0, relativeTo.size() + 1, relativeTo + "/") == 0)
         shownPath = path.substr(relativeTo.size() + 1);
 
-    const std::string name = path.substr(path.find_last_of('/') + 1);
+    std::string name = path.substr(path.find_last_of('/') + 1);
+    // A name as long as the volume allows leaves no room for ".trashinfo" (nor for a number that
+    // tells two items of one name apart): the Trash keeps the item under a shortened name, keeping
+    // its extension; its info file keeps the path it came from.
+    constexpr size_t kNameMax = 255, kInfoSuffix = 10, kNumberRoom = 6;
+    if (name.size() + kInfoSuffix + kNumberRoom > kNameMax) {
+        const size_t dot = name.find_last_of('.');
+        const std::string extension =
+            dot != std::string::npos && dot > 0 && name.size() - dot <= 16 ? name.substr(dot) : "";
+        size_t keep = kNameMax - kInfoSuffix - kNumberRoom - extension.size();
+        while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+            --keep;
+        name = name.substr(0, keep) + extension;
+    }
     const std::string body = "[Trash Info]\nPath=" + Escaped(shownPath) + "\nDeletionDate=" + Now() + "\n";
     for (int attempt = 0; attempt < 10000; ++attempt) {
         std::string candidate = name;

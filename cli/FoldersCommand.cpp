@@ -76,11 +76,14 @@ void AddFoldersCommand(CLI::App& app, int& exitStatus)
         "A synchronize run judges each file by what changed on each side since the last synchronize run "
         "that completed (the dates and sizes it saved): the side that changed wins, even with an older "
         "date; a file changed on one side and deleted on the other is copied back, not deleted; a file "
-        "changed on both sides goes the newer way and the other copy is kept in the Trash. Only a "
-        "synchronize run that completes saves its lists: a dry run, a cancelled run or a refused one "
+        "changed on both sides goes the newer way and the other copy is kept in the Trash. Every "
+        "synchronize run that gets through its plan saves its lists; a file whose action failed, was "
+        "refused or found the file changed during the run (\"changed during the run; left for the next run\") "
+        "keeps its saved entry, so the next run tries it again. A dry run, a cancelled run or a refused one "
         "changes no file and no saved state. A completed one-way or merge run drops the saved lists by "
         "design, so the next synchronize run carries no deletion over.\n"
-        "Plain files a run deletes, or replaces after a change of their own, go to the desktop's Trash "
+        "Plain files a run deletes, or replaces when they may hold a change of their own (changed on "
+        "both sides, or not known as synced in a one-way or merge run), go to the desktop's Trash "
         "of their volume (restorable from there), or into \"Removed Files\" beside their folder when that "
         "volume has no Trash fit to use; --delete-instead-of-move deletes them outright.\n" +
         QuestionsHelp() +

@@ -40,6 +40,7 @@ enum : int {
     kErrNoSpace = -102394,
     kErrAddToPlaylist = -102395,
     kErrLastSyncPlaylist = -102396,
+    kErrChangedWhileCopied = -102397, // the file was written to while it was being copied
     kErrUserCancel = 123456,
 };
 

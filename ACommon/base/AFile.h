@@ -91,6 +91,10 @@ public:
     // Whether it is such a name of a process that no longer runs (what a killed run leaves).
     static bool IsStaleTemporaryName(const char* name);
 
+    // Seam for tests: `hook` runs in the middle of every file copy, after its bytes are read and
+    // before the copy is checked and put in place, with the path being copied. Empty: none.
+    static void SetCopyHookForTesting(std::function<void(const AString& from)> hook);
+
     static constexpr std::uint64_t kFileTimeOffset = 2082830400ULL;
     static constexpr unsigned kCopyChunk = 100000;
     static constexpr std::uint64_t kLargeFileSize = 1000000;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -33,6 +34,23 @@ bool AnyListEntryOccursIn(const AString& list, const AString& text)
         colon = next;
     }
     return false;
+}
+
+// `name` shortened to at most 255 bytes, at a character's start, keeping a short extension: a name
+// as long as a volume allows cannot take a "~" more.
+AString FittedName(const AString& name)
+{
+    constexpr size_t kNameMax = 255;
+    std::string bytes = name.ToStdString();
+    if (bytes.size() <= kNameMax)
+        return name;
+    const size_t dot = bytes.find_last_of('.');
+    const std::string extension =
+        dot != std::string::npos && dot > 0 && bytes.size() - dot <= 16 ? bytes.substr(dot) : std::string();
+    size_t keep = kNameMax - extension.size();
+    while (keep > 0 && (static_cast<unsigned char>(bytes[keep]) & 0xC0) == 0x80)
+        --keep;
+    return AString::FromUTF8(bytes.substr(0, keep) + extension);
 }
 
 // How often the listing shows its count: often enough to look alive, rarely enough that drawing
@@ -377,12 +395,15 @@ int ADir::MoveToRemovedFiles(const AString* path)
     while (AFile::FileExists(&destination)) {
         int dot = name.ReverseFind('.');
         name.Insert('~', dot < 0 ? name.GetLength() : dot);
+        name = FittedName(name);
         destination = target;
         destination.AppendPathComponent(name);
     }
     const int err = AFile::Move(path, &destination);
-    if (err == 0)
+    if (err == 0) {
         ++movedFiles;
+        progress->AddToLog(AString("Moved ") + *path + " into Removed Files: " + destination + "\n", 1);
+    }
     return err;
 }
 
@@ -416,9 +437,13 @@ int ADir::PutAside(const AString* path)
         return kErrUnableToDelete;
     if (!moveInsteadOfDelete)
         return AFile::Delete(path);
-    const int trashed = platform::MoveToTrash(path->ToStdString());
-    if (trashed == 0)
+    std::string inTrash;
+    const int trashed = platform::MoveToTrash(path->ToStdString(), &inTrash);
+    if (trashed == 0) {
+        progress->AddToLog(AString("Moved ") + *path + " to the Trash: " + AString::FromUTF8(inTrash) + "\n",
+                           1);
         return 0;
+    }
     if (trashed == ENOENT)
         return kErrFileNotFound;
     // No Trash takes it: the removed-files folder keeps it under its path below the root.
@@ -439,10 +464,22 @@ int ADir::PutAside(const AString* path)
     while (AFile::FileExists(&destination)) {
         int dot = name.ReverseFind('.');
         name.Insert('~', dot <= 0 ? name.GetLength() : dot);
+        name = FittedName(name);
         destination = folder;
         destination.AppendPathComponent(name);
     }
-    return AFile::Move(path, &destination);
+    const int err = AFile::Move(path, &destination);
+    if (err == 0) {
+        AString line("Moved ");
+        line += *path;
+        line += " into Removed Files: ";
+        line += destination;
+        line += " (no Trash on its volume can take it: ";
+        line += std::strerror(trashed);
+        line += ")\n";
+        progress->AddToLog(&line, 1);
+    }
+    return err;
 }
 
 AString ADir::RemovedFilesTarget() const
@@ -483,6 +520,14 @@ int ADir::AddFPath(AString* path)
     if (!path)
         return -1;
     const int index = fileList.Add(new AString(*path));
+    if (index == static_cast<int>(listed.size()))
+        listed.push_back({fileList.Get(index), false, {}});
+    return index;
+}
+
+int ADir::AddRecord(const AString& path, std::uint64_t modTime, std::uint64_t size)
+{
+    const int index = fileList.AddWithTime(new AString(path), modTime, size);
     if (index == static_cast<int>(listed.size()))
         listed.push_back({fileList.Get(index), false, {}});
     return index;

@@ -52,6 +52,9 @@ public:
     virtual bool FileExists(const AString* path);
     virtual AString* GetFPath(int index);
     virtual int AddFPath(AString* path);
+    // Adds a record whose date and size are known (an entry a saved list carries over from the
+    // list it replaces). Sources that keep their lists elsewhere take no such record.
+    virtual int AddRecord(const AString& path, std::uint64_t modTime, std::uint64_t size);
     virtual void SetPlaylist(const AString* name);
     virtual int ScanForDuplicates(signed char deleteFiles, signed char sortFirst, signed char ascending,
                                   CancelProc cancel, signed char interactive);

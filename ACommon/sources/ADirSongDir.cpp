@@ -102,6 +102,13 @@ int ADirSongDir::AddFPath(AString* path)
     return index;
 }
 
+int ADirSongDir::AddRecord(const AString& path, std::uint64_t modTime, std::uint64_t size)
+{
+    const int index = ADir::AddRecord(path, modTime, size);
+    ForgetIndex();
+    return index;
+}
+
 void ADirSongDir::DeleteAll()
 {
     diskList.DeleteAll();
@@ -331,6 +338,9 @@ int ADirSongDir::ReadSongs(std::vector<AString>& files, CancelProc cancel)
     const int total = static_cast<int>(files.size());
     std::vector<AString> vpaths(files.size());
     std::vector<signed char> state(files.size(), kNotRead);
+    // The date and size of each song's file, kept in its record: a sync tells by them which songs
+    // changed since its last run.
+    std::vector<std::uint64_t> times(files.size(), 0), sizes(files.size(), 0);
     std::atomic<int> next{0};
     std::atomic<int> done{0};
     std::atomic<bool> stop{false};
@@ -349,6 +359,13 @@ int ADirSongDir::ReadSongs(std::vector<AString>& files, CancelProc cancel)
             }
             state[static_cast<size_t>(i)] =
                 MakeSongInfoString(&full, &vpaths[static_cast<size_t>(i)]) == 0 ? kSong : kUnreadable;
+            struct stat info {};
+            if (stat(full.CStr(), &info) == 0) {
+                const long long seconds = static_cast<long long>(info.st_mtim.tv_sec) +
+                                          static_cast<long long>(AFile::kFileTimeOffset);
+                times[static_cast<size_t>(i)] = seconds > 0 ? static_cast<std::uint64_t>(seconds) : 0;
+                sizes[static_cast<size_t>(i)] = static_cast<std::uint64_t>(info.st_size);
+            }
         }
         done.fetch_add(end - start);
         return true;
@@ -400,7 +417,7 @@ int ADirSongDir::ReadSongs(std::vector<AString>& files, CancelProc cancel)
         const int k = diskList.AddWithTime(new AString(std::move(files[at])), 0);
         vpaths[at] += '?';
         vpaths[at] += k;
-        fileList.AddWithTime(new AString(std::move(vpaths[at])), 0);
+        fileList.AddWithTime(new AString(std::move(vpaths[at])), times[at], sizes[at]);
     }
     return err;
 }

@@ -5,8 +5,8 @@
 // Artist/Album folders under track-numbered names.
 //
 // Record k of the own list is "<virtual path>?k"; entry k of `diskList` is that song's file,
-// relative to the root. The own records carry file time 0 (their paths name no file); the real
-// times come from GetFileModTime.
+// relative to the root. The own records carry the date and size of the song's file as listed (a sync
+// tells changed songs by them); the current date comes from GetFileModTime.
 
 #include "ACommon/sources/ADirSong.h"
 
@@ -31,6 +31,7 @@ public:
     int GetSongInfo(const AString* path, SongInfoStruct* info) override;
     bool FileExists(const AString* path) override;
     int AddFPath(AString* path) override;
+    int AddRecord(const AString& path, std::uint64_t modTime, std::uint64_t size) override;
     void DeleteAll() override;
     int WriteState(AFile* f) override;
     int ReadState(AFile* f) override;

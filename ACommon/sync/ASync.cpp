@@ -261,8 +261,14 @@ void ASync::DecideNameAndDateRules()
     exactNames = false;
     mixedNames = false;
     coarseDates = true;
-    if (GetType() != kFileSync)
+    if (GetType() != kFileSync) {
+        // Songs are matched by their tags, not their names; two folders of songs still keep exact
+        // dates unless one of them lies on a volume that does not.
+        if (JudgesByChanges())
+            coarseDates = platform::HasCoarseDates(dir1->GetRootPath()->ToStdString()) ||
+                          platform::HasCoarseDates(dir2->GetRootPath()->ToStdString());
         return;
+    }
     const std::string left = dir1->GetRootPath()->ToStdString(), right = dir2->GetRootPath()->ToStdString();
     // Names are told apart exactly unless one side would take two of them for one.
     const bool leftFolds = platform::NamesIgnoreCase(left), rightFolds = platform::NamesIgnoreCase(right);
@@ -420,7 +426,153 @@ int ASync::PreSyncCheck() { return 0; }
 
 int ASync::GetType() const { return kFileSync; }
 
-std::uint64_t ASync::FileSize(const AString* path) { return AFile::GetFileSize(path); }
+std::uint64_t ASync::FileSize(const AString* path)
+{
+    if (const ADir::ListedFile* hint = HintFor(path))
+        return hint->size;
+    return AFile::GetFileSize(path);
+}
+
+bool ASync::KeepsReplacedFiles(const AString& path)
+{
+    const int side = SideOfPath(&path);
+    return side != 0 && (side == 1 ? dir1 : dir2)->GetType() == ADir::kTypeFolder;
+}
+
+AString ASync::RelativeEntry(const AString& path) const
+{
+    const int side = SideOfPath(&path);
+    if (side == 0)
+        return AString();
+    const AString* root = (side == 1 ? dir1 : dir2)->GetRootPath();
+    int start = root->GetLength();
+    while (start < path.GetLength() && path[start] == '/')
+        ++start;
+    return path.Mid(start, path.GetLength());
+}
+
+void ASync::HoldEntry(const AString& path, bool subtree)
+{
+    AString relative = RelativeEntry(path);
+    if (!relative.IsEmpty())
+        heldEntries.push_back({relative, subtree});
+}
+
+int ASync::FindEntry(ADir* dir, const AString& key)
+{
+    auto bare = [](const AString* path) {
+        int start = 0;
+        while (start < path->GetLength() && (*path)[start] == '/')
+            ++start;
+        return start == 0 ? *path : path->Mid(start, path->GetLength());
+    };
+    int low = 0, high = dir->Count() - 1;
+    while (low <= high) {
+        const int middle = low + (high - low) / 2;
+        const int c = SyncCompare(bare(dir->GetFPath(middle)), key);
+        if (c == 0)
+            return middle;
+        if (c < 0)
+            low = middle + 1;
+        else
+            high = middle - 1;
+    }
+    return -1;
+}
+
+void ASync::HoldUndoneActions()
+{
+    expectedAfterActions[0].clear();
+    expectedAfterActions[1].clear();
+    for (int i = 0; i < actions.Count(); ++i) {
+        SyncAction* action = GetAction(i);
+        if (action->done && JudgesByChanges()) {
+            const int from = SideOfPath(&action->path1);
+            if (from == 0)
+                continue;
+            const AString key = RelativeEntry(action->path1);
+            ADir* source = from == 1 ? dir1.get() : dir2.get();
+            if (action->operation == kOpCopy || action->operation == kOpReplace) {
+                // A copy carries the date and size of its source as the plan saw it.
+                const int at = FindEntry(source, key);
+                Expected state{key, true, at >= 0 ? source->GetRecordModTime(at) : 0,
+                               at >= 0 ? source->GetRecordSize(at) : 0};
+                expectedAfterActions[0].push_back(state);
+                expectedAfterActions[1].push_back(state);
+            } else if (action->operation == kOpDelete) {
+                expectedAfterActions[from - 1].push_back({key, false, 0, 0});
+            }
+        }
+        if (action->done)
+            continue;
+        HoldEntry(action->path1, action->operation == kOpDeleteDir);
+        if (!action->path2.IsEmpty())
+            HoldEntry(action->path2, action->operation == kOpCreateDir);
+    }
+}
+
+bool ASync::MeasureFile(const AString& path, std::uint64_t* time, std::uint64_t* size)
+{
+    *time = 0;
+    *size = 0;
+    const int side = SideOfPath(&path);
+    if (side != 0 && (side == 1 ? dir1 : dir2)->GetType() == ADir::kTypeFolder) {
+        // Followed through a link to a file, as the listing lists it; to the nanosecond, so that an
+        // edit within the second of the plan is seen.
+        struct stat info {};
+        if (stat(path.CStr(), &info) != 0)
+            return false;
+        *time = static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000ULL +
+                static_cast<std::uint64_t>(info.st_mtim.tv_nsec);
+        *size = static_cast<std::uint64_t>(info.st_size);
+        return true;
+    }
+    *time = FileModTime(&path);
+    *size = FileSize(&path);
+    return *time != 0 || *size != 0;
+}
+
+void ASync::NoteTarget(const AString& target)
+{
+    if (actions.Count() == 0)
+        return;
+    SyncAction* action = GetAction(actions.Count() - 1);
+    action->knowsTarget = MeasureFile(target, &action->targetTime, &action->targetSize);
+}
+
+bool ASync::TargetAsPlanned(const SyncAction* action)
+{
+    if (!action->knowsTarget)
+        return true;
+    const AString& target = action->operation == kOpDelete ? action->path1 : action->path2;
+    std::uint64_t time = 0, size = 0;
+    if (!MeasureFile(target, &time, &size))
+        return true; // gone: nothing of the user's is left there to lose
+    return time == action->targetTime && size == action->targetSize;
+}
+
+void ASync::LeaveChangedForNextRun(const AString& changed)
+{
+    tally.CountKept();
+    AString line = FormatVPForDisplay(&changed, 1, -1, 0);
+    line += " changed during the run; left for the next run.";
+    LogLine(line, verboseLog);
+}
+
+bool ASync::LeftOutItemAt(const AString& path)
+{
+    const int side = SideOfPath(&path);
+    if (side == 0 || (side == 1 ? dir1 : dir2)->GetType() != ADir::kTypeFolder)
+        return false;
+    struct stat info {};
+    if (lstat(path.CStr(), &info) != 0)
+        return false;
+    if (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))
+        return false;
+    // A link to a file is listed as that file; anything else there was left out of the listing.
+    struct stat target {};
+    return !(S_ISLNK(info.st_mode) && stat(path.CStr(), &target) == 0 && S_ISREG(target.st_mode));
+}
 
 int ASync::ScanForDups(CancelProc) { return 0; }
 
@@ -702,12 +854,29 @@ int ASync::SmartCopy(const AString* src, const AString* dst, signed char dstExis
         if (!FilterCheck(src))
             return 0;
         if (!dstExists) {
+            if (LeftOutItemAt(*dst)) {
+                // A link to a folder, a broken link or a pipe the listing left out holds the name:
+                // it is never replaced. Said once per run, and its entries wait.
+                AString line = FormatVPForDisplay(dst, 1, -1, 0);
+                line += " is left out of the sync (a link to a folder, a broken link or another special "
+                        "item), and ";
+                line += FormatVPForDisplay(src, 1, -1, 0);
+                line += " has the same name: neither is synced until one of them is renamed or removed.";
+                LogLine(line, verboseLog);
+                ++typeConflicts;
+                HoldEntry(*src, true);
+                return 0;
+            }
             AddAction(1, kOpCopy, *src, *dst, 0, onLeft ? kCopyRight : kCopyLeft);
             return 0;
         }
-        if (FastFilesEqual(src, dst))
+        if (!carryingTags && FastFilesEqual(src, dst))
             return 0;
         AddAction(1, kOpReplace, *src, *dst, dstExists, onLeft ? kReplaceRight : kReplaceLeft);
+        NoteTarget(*dst);
+        // A file the saved lists do not know as synced may hold a change of its own: it is put
+        // aside before it is replaced.
+        GetAction(actions.Count() - 1)->keepReplaced = !replacingSyncedFile && KeepsReplacedFiles(*dst);
         return 0;
     }
     // Folders are not filtered.
@@ -724,15 +893,21 @@ int ASync::SmartDelete(const AString* path)
     const bool onLeft = SideOfPath(path) == 1;
     if (DirExists(path))
         AddAction(1, kOpDeleteDir, *path, AString(), 1, onLeft ? kDeleteDirLeft : kDeleteDirRight);
-    else
+    else {
         AddAction(1, kOpDelete, *path, AString(), 1, onLeft ? kDeleteLeft : kDeleteRight);
+        NoteTarget(*path);
+    }
     return 0;
 }
 
 bool ASync::ChangedSinceSaved(ADir* side, int index, const AString& full, ADir* saved, int savedIndex)
 {
     ADir::ListedFile now;
-    if (!side->GetListedFile(index, &now)) {
+    if (side->GetType() != ADir::kTypeFolder) {
+        // A song source's records carry the date and size of the song's file.
+        now.modTime = side->GetRecordModTime(index);
+        now.size = side->GetRecordSize(index);
+    } else if (!side->GetListedFile(index, &now)) {
         now.isDir = AFile::DirExists(&full);
         now.modTime = AFile::FileModTime(&full);
         now.size = AFile::GetFileSize(&full);
@@ -753,10 +928,12 @@ void ASync::PlanChangedPair(const AString& left, const AString& right, bool left
     // Only one side changed since the last run: that side wins, whatever the dates say (an edit
     // restored with an older date is still the edit).
     if (leftChanged != rightChanged) {
+        replacingSyncedFile = true;
         if (leftChanged)
             SmartCopy(&left, &right, 1);
         else
             SmartCopy(&right, &left, 1);
+        replacingSyncedFile = false;
         return;
     }
     // Both changed (or a pair an earlier run left different): the newer wins, and the other is
@@ -782,6 +959,78 @@ void ASync::PlanChangedPair(const AString& left, const AString& right, bool left
         line += " changed on both sides since the last run: the newer copy wins and this one is kept aside.";
         LogLine(line, verboseLog);
     }
+}
+
+bool ASync::JudgesByChanges() const { return true; }
+
+void ASync::HoldChangesMadeDuringTheRun(ADir* now, ADir* planned, std::vector<Expected>& expected)
+{
+    auto before = [this](const Expected& a, const Expected& b) { return SyncCompare(a.key, b.key) < 0; };
+    std::sort(expected.begin(), expected.end(), before);
+    auto expectation = [&](const AString& key) -> const Expected* {
+        Expected probe;
+        probe.key = key;
+        auto at = std::lower_bound(expected.begin(), expected.end(), probe, before);
+        return at != expected.end() && SyncCompare(at->key, key) == 0 ? &*at : nullptr;
+    };
+    auto bare = [](const AString* path) {
+        int start = 0;
+        while (start < path->GetLength() && (*path)[start] == '/')
+            ++start;
+        return start == 0 ? *path : path->Mid(start, path->GetLength());
+    };
+    // Folders carry no date that tells a change (a listing keeps them with size 0): only files are
+    // compared.
+    auto isFolder = [](ADir* dir, int index) {
+        if (dir->GetType() != ADir::kTypeFolder || dir->GetRecordSize(index) != 0)
+            return false;
+        const AString full = Joined(dir->GetRootPath(), dir->GetFPath(index));
+        return AFile::DirExists(&full);
+    };
+    std::vector<AString> nowKeys;
+    for (int i = 0; i < now->Count(); ++i) {
+        const AString key = bare(now->GetFPath(i));
+        nowKeys.push_back(key);
+        if (isFolder(now, i))
+            continue;
+        std::uint64_t time = 0, size = 0;
+        bool present = false;
+        if (const Expected* e = expectation(key)) {
+            present = e->present;
+            time = e->modTime;
+            size = e->size;
+        } else if (const int at = FindEntry(planned, key); at >= 0) {
+            present = true;
+            time = planned->GetRecordModTime(at);
+            size = planned->GetRecordSize(at);
+        }
+        if (!present || time != now->GetRecordModTime(i) || size != now->GetRecordSize(i))
+            heldEntries.push_back({key, false});
+    }
+    // Files the plan saw and no action removed, gone now: deleted during the run.
+    auto keyBefore = [this](const AString& a, const AString& b) { return SyncCompare(a, b) < 0; };
+    std::sort(nowKeys.begin(), nowKeys.end(), keyBefore);
+    for (int i = 0; i < planned->Count(); ++i) {
+        const AString key = bare(planned->GetFPath(i));
+        if (std::binary_search(nowKeys.begin(), nowKeys.end(), key, keyBefore) || isFolder(planned, i))
+            continue;
+        const Expected* e = expectation(key);
+        if (!e || e->present)
+            heldEntries.push_back({key, false});
+    }
+}
+
+bool ASync::SameFileState(const AString&, const AString&) { return true; }
+
+void ASync::NoteTagDifference(const AString& left)
+{
+    // Never synced: the saved lists must not take the two copies for a synced pair.
+    HoldEntry(left, false);
+    ++tagDifferences;
+    AString line = FormatVPForDisplay(&left, 1, -1, 0);
+    line += " has the same music on both sides but other tags, and both copies changed since the last run: "
+            "neither is copied over the other (the review can choose one).";
+    LogLine(line, verboseLog);
 }
 
 void ASync::NoteSameDateDifference(const AString& left)
@@ -955,10 +1204,11 @@ int ASync::TwoWaySync(CancelProc cancel)
         savedDir2->DeleteAll();
     }
     sameDateDifferences = 0;
+    tagDifferences = 0;
     DecideNameAndDateRules();
     // Plain folders are synchronized by what changed since the last run, told by the dates and
     // sizes the saved lists keep: a change beats a deletion, and the side that changed wins.
-    const bool byChanges = destDeletes && GetType() == kFileSync;
+    const bool byChanges = destDeletes && JudgesByChanges();
     ADir* lists[4] = {dir1.get(), savedDir1.get(), dir2.get(), savedDir2.get()};
     int counts[4];
     for (int k = 0; k < 4; ++k)
@@ -1038,6 +1288,7 @@ int ASync::TwoWaySync(CancelProc cancel)
                                  lists[2 - collidingSide]);
             conflicted = entry;
             conflicted += '/';
+            heldEntries.push_back({RelativeEntry(Joined(lists[collidingSide]->GetRootPath(), &entry)), true});
             result = stopOnErr ? kErrDuplicateNames : 0;
         } else if (inLeft && inRight) {
             AString pl = Joined(&root1, current[0]);
@@ -1057,16 +1308,32 @@ int ASync::TwoWaySync(CancelProc cancel)
                 ++typeConflicts;
                 conflicted = *current[0];
                 conflicted += '/';
+                HoldEntry(pl, true);
                 // The clash is logged and its entry left alone; it ends the plan only when the
                 // sync stops at the first error.
                 result = stopOnErr ? kErrDuplicateNames : 0;
             } else if (!leftIsDir && byChanges) {
-                if (!FastFilesEqual(&pl, &pr))
-                    PlanChangedPair(pl, pr,
-                                    ChangedSinceSaved(dir1.get(), index[0], pl, savedDir1.get(),
-                                                      inSavedLeft ? index[1] : -1),
-                                    ChangedSinceSaved(dir2.get(), index[2], pr, savedDir2.get(),
-                                                      inSavedRight ? index[3] : -1));
+                const bool leftChanged =
+                    ChangedSinceSaved(dir1.get(), index[0], pl, savedDir1.get(), inSavedLeft ? index[1] : -1);
+                const bool rightChanged = ChangedSinceSaved(dir2.get(), index[2], pr, savedDir2.get(),
+                                                            inSavedRight ? index[3] : -1);
+                if (!FastFilesEqual(&pl, &pr)) {
+                    PlanChangedPair(pl, pr, leftChanged, rightChanged);
+                } else if (!SameFileState(pl, pr)) {
+                    // Two songs with the same music whose tags differ.
+                    if (leftChanged != rightChanged) {
+                        carryingTags = true; // the retagging is carried
+                        PlanChangedPair(pl, pr, leftChanged, rightChanged);
+                        carryingTags = false;
+                    } else {
+                        NoteTagDifference(pl);
+                    }
+                } else if (leftChanged && rightChanged && inSavedLeft && inSavedRight &&
+                           !FilesEqual(&pl, &pr)) {
+                    // Both were edited since the last run and came out of it with one size and one
+                    // date: only their contents tell whether they are still the same file.
+                    PlanChangedPair(pl, pr, true, true);
+                }
                 result = 0;
             } else if (!leftIsDir) {
                 result = SmartCopyNewest2Other(&pl, &pr);
@@ -1129,6 +1396,59 @@ int ASync::RepopulateLists(CancelProc cancel)
 {
     if (!destDeletes)
         return 0;
+    // Entries this run left as they were (an action that failed, was refused or found its file
+    // changed; a clash left for the user) keep what the saved lists said of them, so that the next
+    // run judges them as this one did; every other entry is saved as the sides now stand.
+    std::vector<AString> exact, folders;
+    for (const HeldEntry& held : heldEntries)
+        (held.subtree ? folders : exact).push_back(held.relative);
+    auto before = [this](const AString& a, const AString& b) { return SyncCompare(a, b) < 0; };
+    std::sort(exact.begin(), exact.end(), before);
+    std::sort(folders.begin(), folders.end(), before);
+    auto found = [&](const std::vector<AString>& sorted, const AString& key) {
+        auto at = std::lower_bound(sorted.begin(), sorted.end(), key, before);
+        return at != sorted.end() && SyncCompare(*at, key) == 0;
+    };
+    auto isHeld = [&](const AString* record) {
+        if (!record)
+            return false;
+        int start = 0;
+        while (start < record->GetLength() && (*record)[start] == '/')
+            ++start;
+        const AString relative = start == 0 ? *record : record->Mid(start, record->GetLength());
+        if (found(exact, relative) || found(folders, relative))
+            return true;
+        for (int slash = relative.Find('/', 0); slash > 0 && !folders.empty();
+             slash = relative.Find('/', slash + 1))
+            if (found(folders, relative.Left(slash)))
+                return true;
+        return false;
+    };
+    struct Record {
+        AString path;
+        std::uint64_t modTime;
+        std::uint64_t size;
+    };
+    ADir* saved[2] = {savedDir1.get(), savedDir2.get()};
+    std::vector<Record> kept[2];
+    // Runs that judge files by their changes compare the sides as they are now with what the plan
+    // and the actions left; every old record may then be wanted.
+    const bool checkChanges = JudgesByChanges();
+    for (int k = 0; k < 2; ++k)
+        for (int i = 0; i < saved[k]->Count(); ++i)
+            if (const AString* record = saved[k]->GetFPath(i); checkChanges || isHeld(record))
+                kept[k].push_back({*record, saved[k]->GetRecordModTime(i), saved[k]->GetRecordSize(i)});
+
+    // A source that keeps its list elsewhere (an iPod's database) cannot take an old record back:
+    // with entries to hold, its saved lists stay as the last run left them, all of them.
+    if (!heldEntries.empty())
+        for (ADir* side : saved) {
+            const int before = side->Count();
+            side->AddRecord(AString("?"), 0, 0);
+            if (side->Count() == before)
+                return 0;
+        }
+
     // The run's own listing has said what it left out.
     savedDir1->SetReportSkipped(false);
     savedDir2->SetReportSkipped(false);
@@ -1140,6 +1460,26 @@ int ASync::RepopulateLists(CancelProc cancel)
     progress->StartDivision(0.5, &text, 0, 0);
     int err2 = savedDir2->InitWPath(dir2->GetRootPath(), 0, cancel);
     progress->EndDivision(nullptr, 0, 0);
+    if (checkChanges && err == 0 && err2 == 0) {
+        HoldChangesMadeDuringTheRun(savedDir1.get(), dir1.get(), expectedAfterActions[0]);
+        HoldChangesMadeDuringTheRun(savedDir2.get(), dir2.get(), expectedAfterActions[1]);
+        exact.clear();
+        folders.clear();
+        for (const HeldEntry& held : heldEntries)
+            (held.subtree ? folders : exact).push_back(held.relative);
+        std::sort(exact.begin(), exact.end(), before);
+        std::sort(folders.begin(), folders.end(), before);
+    }
+    if (!heldEntries.empty()) {
+        for (int k = 0; k < 2; ++k) {
+            for (int i = saved[k]->Count() - 1; i >= 0; --i)
+                if (isHeld(saved[k]->GetFPath(i)))
+                    saved[k]->DeleteEntry(i, 0, 0);
+            for (Record& record : kept[k])
+                if (isHeld(&record.path))
+                    saved[k]->AddRecord(record.path, record.modTime, record.size);
+        }
+    }
     return err != 0 ? err : err2;
 }
 
@@ -1162,6 +1502,7 @@ int ASync::DoSync(CancelProc cancel)
     const double share = GetType() == kFileSync ? 0.5 : 1.0 / 3.0;
 
     typeConflicts = 0;
+    heldEntries.clear();
     progress->StartDivision(share, nullptr, 0, 0);
     err = UpdateFileLists(cancel);
     progress->EndDivision(nullptr, 0, 0);
@@ -1211,7 +1552,7 @@ int ASync::DoSync(CancelProc cancel)
             dir1->RemoveStaleTemporaries();
             dir2->RemoveStaleTemporaries();
         }
-        if (autoAction == kTwoWay && !planOnly && err == 0 && typeConflicts == 0)
+        if (autoAction == kTwoWay && !planOnly && err == 0)
             RepopulateLists(nullptr);
         if (err == 0 && typeConflicts > 0 && !planOnly) {
             tally.CountError();
@@ -1264,19 +1605,21 @@ int ASync::DoSync(CancelProc cancel)
     progress->StartDivision(autoAction == kTwoWay ? 0.9 : 1.0, nullptr, 0, 0);
     err = PerformSyncActions(cancel);
     progress->EndDivision(nullptr, 0, 0);
+    HoldUndoneActions();
     ClearSyncActions();
 
     // The sources write their libraries back first: the lists saved for the next two-way sync are
     // read from the sides as they now stand (an iPod's database holds the songs just copied onto it
     // only once it is written).
-    if (int finalized = FinalizeSides(); err == 0)
+    const int finalized = FinalizeSides();
+    if (err == 0)
         err = finalized;
-    // Only a run that did all it planned replaces the saved lists: after a cancel or a failure the
-    // lists of the last complete run still tell every change made since then, and the next run
-    // finds what this one did equal on both sides.
-    // Entries that wait for the user to settle a folder against a file were not synced: the lists
-    // are kept until they are, or the waiting entries would read as synced.
-    if (autoAction == kTwoWay && err == 0 && typeConflicts == 0) {
+    // The saved lists are renewed after every run that got through its plan, failures and all:
+    // the entries of actions that failed or were left undone, and of clashes left for the user,
+    // keep their saved state (RepopulateLists), so that one file that cannot be copied delays
+    // only itself. A cancelled run keeps the lists it started with, and so does one whose sides
+    // could not be written back (what they hold is not known).
+    if (autoAction == kTwoWay && err != kErrUserCancel && finalized == 0) {
         text = "Performing sync finalization...";
         progress->StartDivision(0.1, &text, 0, 1);
         RepopulateLists(nullptr);
@@ -1479,6 +1822,26 @@ int ASync::PerformAction(SyncAction* action, int number, int count, CancelProc c
         }
     }
 
+    // A file changed since the plan saw it (saved by the user during the review or while earlier
+    // actions ran) is not replaced or deleted: the action waits for the next run, which sees the
+    // change. A file that appeared where a copy was to go counts the same.
+    if ((action->operation == kOpReplace || action->operation == kOpDelete) && !TargetAsPlanned(action)) {
+        LeaveChangedForNextRun(action->operation == kOpDelete ? action->path1 : action->path2);
+        return 0;
+    }
+    if (action->operation == kOpCopy && KeepsReplacedFiles(action->path2) &&
+        AFile::FileExists(&action->path2)) {
+        LeaveChangedForNextRun(action->path2);
+        return 0;
+    }
+    const int keptBefore = tally.Kept();
+    const int err = PerformPlannedAction(action, number, count, cancel);
+    action->done = err == 0 && tally.Kept() == keptBefore;
+    return err;
+}
+
+int ASync::PerformPlannedAction(SyncAction* action, int number, int count, CancelProc cancel)
+{
     AString text("Action ");
     text += number;
     text += " of ";
@@ -1545,6 +1908,9 @@ int ASync::PerformAction(SyncAction* action, int number, int count, CancelProc c
             LogLine(AString("Kept directory ") + shown +
                         ": it still holds files that this sync does not delete.",
                     verboseLog);
+            // Its deletion waits: the saved lists keep the folder, so the next run does not take it
+            // for new and bring it back to the other side empty.
+            tally.CountKept();
             return 0;
         }
         int err = Delete(&action->path1);
@@ -1603,18 +1969,29 @@ int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char ove
         tally.CountKept();
         return 0;
     }
+    // The reason given with a failure is this copy's own, never one an earlier operation noted.
+    AError::ClearFailure();
     int err = 0;
-    if (keepNextReplaced && overwrite && AFile::FileExists(dst)) {
-        // The file replaced is a change of its own: it goes where the user can get it back.
+    if (keepNextReplaced && overwrite && FileExists(dst)) {
+        // The file replaced may hold a change of its own: it goes where the user can get it back.
         err = PutAside(dst);
         if (err == 0)
-            LogLine(AString("Kept aside ") + FormatVPForDisplay(dst, 1, -1, 0) + " (changed on both sides).",
+            LogLine(AString("Kept aside ") + FormatVPForDisplay(dst, 1, -1, 0) +
+                        (autoAction == kTwoWay && destDeletes
+                             ? " (changed on both sides)."
+                             : " (not known as synced, so it may hold changes "
+                               "of its own)."),
                     verboseLog);
     }
     if (err == 0)
         err = Copy(src, dst, overwrite, isReplace, cancel);
     if (err == 0 && verifyCopies && !FilesEqual(src, dst))
         err = kErrIO;
+    if (err == kErrChangedWhileCopied) {
+        // The copy was thrown away; the file as it now is goes across with the next run.
+        LeaveChangedForNextRun(*src);
+        return 0;
+    }
     if (err == 0) {
         if (overwrite)
             tally.CountReplacement(FileSize(src));
@@ -1622,8 +1999,13 @@ int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char ove
             tally.CountCopy(SideOfPath(dst), FileSize(src));
         return 0;
     }
-    if (err != kErrUserCancel)
+    if (err != kErrUserCancel) {
         tally.CountError();
+        AString why;
+        why += err;
+        AError::AddErrorMsg(&why, err);
+        tally.NoteFailure(FormatVPForDisplay(src, 1, -1, 1), why);
+    }
     AString line("Failed copying ");
     line += FormatVPForDisplay(src, 1, 25, 0);
     line += " to ";
@@ -1661,12 +2043,17 @@ int ASync::DeleteWithAlert(const AString* path)
         tally.CountKept();
         return 0;
     }
+    AError::ClearFailure();
     int err = Delete(path);
     if (err == 0)
         tally.CountRemoval();
     else
         tally.CountError();
     if (err != 0) {
+        AString why;
+        why += err;
+        AError::AddErrorMsg(&why, err);
+        tally.NoteFailure(FormatVPForDisplay(path, 1, -1, 1), why);
         AString line("Failed to delete ");
         line += FormatVPForDisplay(path, 1, 25, 0);
         line += ": ";

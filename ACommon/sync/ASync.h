@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace platform {
 class StatusField;
@@ -41,6 +42,14 @@ public:
         // A replacement of a file that changed on its own side too: the replaced file is put aside
         // (into the Trash or the removed-files folder) before it is replaced, never lost.
         bool keepReplaced = false;
+        // What the plan saw of the file this action replaces or deletes: a file found otherwise
+        // when the action comes to be performed was changed during the run, and is left alone.
+        bool knowsTarget = false;
+        std::uint64_t targetTime = 0;
+        std::uint64_t targetSize = 0;
+        // Set once the action has been carried out. The entries of an action left undone (failed,
+        // unticked, answered No, changed during the run) keep what the saved lists said of them.
+        bool done = false;
     };
 
     enum Operation : int {
@@ -234,8 +243,17 @@ public:
     int SmartDelete(const AString* path);
     int SmartCopyNewest2Other(const AString* left, const AString* right);
     int RepopulateLists(CancelProc cancel);
+    // Entries (relative to their side's root) that this run left as they were and whose saved
+    // entries are kept for the next run; with `subtree` also everything below them.
+    struct HeldEntry {
+        AString relative;
+        bool subtree = false;
+    };
+    const std::vector<HeldEntry>& GetHeldEntries() const { return heldEntries; }
     // Pairs left different because both had the same date (undecided), counted by the last plan.
     int GetSameDateDifferences() const { return sameDateDifferences; }
+    // Songs with the same music and other tags that both changed, left as they are by the last plan.
+    int GetTagDifferences() const { return tagDifferences; }
 
     // Performing.
     int DoSync(CancelProc cancel);
@@ -263,6 +281,8 @@ protected:
                    signed char overwrite, int kind);
     // One action of PerformSyncActions; `number` counts from 1.
     int PerformAction(SyncAction* action, int number, int count, CancelProc cancel);
+    // The action itself, once PerformAction found it may go ahead.
+    int PerformPlannedAction(SyncAction* action, int number, int count, CancelProc cancel);
     // Asks once before a plan that deletes at least kMassDeletionMinimum entries and more than half
     // of one side. False when the user declined.
     bool ConfirmMassDeletion();
@@ -295,6 +315,14 @@ protected:
     // Plans the pair `left`, `right` (two files that differ) of a plain-folder synchronize run by
     // which side changed since the last run.
     void PlanChangedPair(const AString& left, const AString& right, bool leftChanged, bool rightChanged);
+    // Whether a two-way run judges files by what changed since the last run (the sides' records
+    // carry the dates and sizes of their files).
+    virtual bool JudgesByChanges() const;
+    // Whether two files that FastFilesEqual takes for equal are also the same file by size and
+    // date (for songs, equal music may come with other tags).
+    virtual bool SameFileState(const AString& left, const AString& right);
+    // Counts and logs two songs with the same music whose tags differ, both changed (left as they are).
+    void NoteTagDifference(const AString& left);
     // Counts and logs a pair that differs but has one date (left as it is).
     void NoteSameDateDifference(const AString& left);
     // Asks the volumes of two plain folders how they compare names and dates, and sorts the lists
@@ -307,6 +335,41 @@ protected:
     bool ReachableWithoutLinks(const AString* path);
     // Puts a file that is about to be replaced or deleted aside where the user can get it back.
     virtual int PutAside(const AString* path);
+    // The path relative to its side's root, without a leading "/"; empty for a path on no side.
+    AString RelativeEntry(const AString& path) const;
+    // Keeps the saved entries of `path` (and, with `subtree`, of all below it) as they were.
+    void HoldEntry(const AString& path, bool subtree);
+    // Holds the entries of every action that was not carried out, and notes what the actions that
+    // were left on the sides.
+    void HoldUndoneActions();
+    // What a run expects of an entry of one side once its actions are done: there with the date
+    // and size the plan saw (of the file it was copied from), or gone.
+    struct Expected {
+        AString key;
+        bool present = true;
+        std::uint64_t modTime = 0;
+        std::uint64_t size = 0;
+    };
+    // Holds every entry whose file the lists now read differently from what the plan saw and the
+    // actions did: a change made during the run, which the next run must see as a change.
+    void HoldChangesMadeDuringTheRun(ADir* now, ADir* planned, std::vector<Expected>& expected);
+    // Index of `key` in the sorted list of `dir`, or -1.
+    int FindEntry(ADir* dir, const AString& key);
+    // The date (to the nanosecond where the side tells it) and size of the file at `path` as its
+    // side sees it; false when there is none.
+    bool MeasureFile(const AString& path, std::uint64_t* time, std::uint64_t* size);
+    // Notes what the plan sees of `target` in the action just added.
+    void NoteTarget(const AString& target);
+    // Whether the file an action replaces or deletes is still the one the plan saw.
+    bool TargetAsPlanned(const SyncAction* action);
+    // Logs and counts an action left for the next run because its file changed during the run.
+    void LeaveChangedForNextRun(const AString& changed);
+    // Whether something the listing left out (a link to a folder, a broken link, a pipe) lies at
+    // `path` on a plain-folder side: it is never replaced.
+    bool LeftOutItemAt(const AString& path);
+    // Whether the side that receives `path` is one whose replaced files are put aside (plain
+    // folders and folders of songs).
+    virtual bool KeepsReplacedFiles(const AString& path);
 
     std::unique_ptr<ADir> dir1;
     std::unique_ptr<ADir> dir2;
@@ -337,6 +400,7 @@ protected:
     SyncTally tally;
     bool planOnly = false;
     int sameDateDifferences = 0;
+    int tagDifferences = 0;
     // Entries left for the user: a folder on one side and a file on the other, or names one side
     // tells apart and the other takes for one.
     int typeConflicts = 0;
@@ -345,6 +409,10 @@ protected:
     bool mixedNames = false; // one side tells names apart that the other takes for one
     bool coarseDates = true;
     bool keepNextReplaced = false; // set while a conflict's replacement is performed
+    std::vector<HeldEntry> heldEntries;
+    std::vector<Expected> expectedAfterActions[2];
+    bool replacingSyncedFile = false; // set while the plan replaces a file known as synced
+    bool carryingTags = false;        // set while the plan carries a change of a song's tags alone
 
 private:
     struct PathHint {

@@ -406,8 +406,9 @@ signed char ASyncLib::FastFilesEqual(const AString* a, const AString* b)
         return 1;
     if (sb)
         sb->GetFileDiskPath(b, &db, 1);
-    // Two plain files are compared with what their listing learned, where it can.
-    if (IsPlain(sa) && IsPlain(sb) ? ASync::FastFilesEqual(a, b) : AFile::FastFilesEqual(&da, &db))
+    // Two plain files are compared with what their listing learned, where it can. Dates count as
+    // equal within the tolerance only where a volume keeps coarse dates.
+    if (IsPlain(sa) && IsPlain(sb) ? ASync::FastFilesEqual(a, b) : SameSizeAndDate(da, db))
         return 1;
     // A song whose file cannot be reached now (its drive is not mounted) is the song it was: it is
     // never replaced for what cannot be read, nor replaces anything.
@@ -417,6 +418,54 @@ signed char ASyncLib::FastFilesEqual(const AString* a, const AString* b)
     // The same music under other tags is the same song: a change of tags alone is not copied. (The
     // music bytes themselves are compared, not only their length.)
     return ID3::FilesEqualMusicCRC32(&da, &db, 0) ? 1 : 0;
+}
+
+bool ASyncLib::SameSizeAndDate(const AString& a, const AString& b) const
+{
+    if (!AFile::FileExists(&a) || !AFile::FileExists(&b) || AFile::GetFileSize(&a) != AFile::GetFileSize(&b))
+        return false;
+    const std::uint64_t timeA = AFile::FileModTime(&a), timeB = AFile::FileModTime(&b);
+    return timeA == timeB || (coarseDates && AFile::DatesEssentiallyEqual(static_cast<double>(timeA),
+                                                                          static_cast<double>(timeB)));
+}
+
+bool ASyncLib::JudgesByChanges() const
+{
+    // Folders (of songs or plain) keep the dates and sizes of their files in their records; the
+    // library and iPods do not.
+    for (const ADir* side : {dir1.get(), dir2.get()})
+        if (!side || (side->GetType() != ADir::kTypeFolder && side->GetType() != ADir::kTypeSongFolder))
+            return false;
+    return true;
+}
+
+bool ASyncLib::SameFileState(const AString& left, const AString& right)
+{
+    ADir* sa = SideSource(SideOfPath(&left));
+    ADir* sb = SideSource(SideOfPath(&right));
+    if (!sa || !sb)
+        return true;
+    if (ADirSong* song = AsSong(sb); song && !IsPlain(sb) && song->GetDontDupSongs())
+        return true;
+    AString da, db;
+    if (sa->GetFileDiskPath(&left, &da, 1) != 0 || sb->GetFileDiskPath(&right, &db, 1) != 0)
+        return true;
+    return SameSizeAndDate(da, db);
+}
+
+bool ASyncLib::KeepsReplacedFiles(const AString& path)
+{
+    ADir* side = SideSource(SideOfPath(&path));
+    return side && (side->GetType() == ADir::kTypeFolder || side->GetType() == ADir::kTypeSongFolder);
+}
+
+int ASyncLib::PutAside(const AString* path)
+{
+    ADir* side = SideSource(SideOfPath(path));
+    if (!side || IsPlain(side))
+        return ASync::PutAside(path);
+    // Moved into "Removed Files" (or deleted with --delete-instead-of-move), as a deleted song is.
+    return side->Delete(path, 1, 0);
 }
 
 signed char ASyncLib::FileExists(const AString* path)
@@ -505,7 +554,10 @@ int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed c
         to->GetFileDiskPath(dst, &destination, 1);
         if (destination.IsEmpty())
             return kErrOriginalNotFound;
-        if (AFile::FastFilesEqual(&disk, &destination) || ID3::FilesEqualMusicCRC32(&disk, &destination, 0))
+        // A folder takes the whole file: the plan replaces one whose music is the same only to
+        // carry a change of its tags.
+        if (SameSizeAndDate(disk, destination) ||
+            (!KeepsReplacedFiles(*dst) && ID3::FilesEqualMusicCRC32(&disk, &destination, 0)))
             return 0;
         // A song whose file type is not part of its match may be replaced by another type of file
         // (an M4A for an MP3). Written over the old file, its bytes would go under the old type's

@@ -108,8 +108,15 @@ public:
     AString FormatVPForDisplay(const AString* vp, signed char isFile, int maxLen,
                                signed char detailed) override;
     std::uint64_t FileSize(const AString* path) override;
+    bool JudgesByChanges() const override;
+    bool SameFileState(const AString& left, const AString& right) override;
 
 protected:
+    bool KeepsReplacedFiles(const AString& path) override;
+    // A song file about to be replaced goes where a deleted song goes ("Removed Files").
+    int PutAside(const AString* path) override;
+    // Whether two files have the same size and date, as the volumes keep dates.
+    bool SameSizeAndDate(const AString& a, const AString& b) const;
     // The source of a side (1 left, 2 right); null for 0.
     ADir* SideSource(int side) const;
     // The song source whose settings the getters report: the left side's, else the right side's;

@@ -122,15 +122,15 @@ SyncSession::~SyncSession()
         close(stateLock); // releases the lock
 }
 
-bool SyncSession::LockState()
+bool SyncSession::LockState(const AString& lockFile)
 {
     if (stateLock >= 0) {
         close(stateLock);
         stateLock = -1;
     }
     std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(statePath.ToStdString()).parent_path(), error);
-    const std::string lockPath = statePath.ToStdString() + ".lock";
+    std::filesystem::create_directories(std::filesystem::path(lockFile.ToStdString()).parent_path(), error);
+    const std::string lockPath = lockFile.ToStdString();
     const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return true; // a folder that offers no lock file cannot be shared by two runs either
@@ -313,10 +313,12 @@ int SyncSession::OpenFolders(const AString& left, const AString& right, bool son
     statePath = path;
     leftName = AString::FromUTF8(leftText);
     rightName = AString::FromUTF8(rightText);
-    if (!LockState()) {
-        Say(true, AString("Another run on these folders is under way (it holds ") + statePath +
-                      ".lock); this one is refused so that the two do not mix. Try again once it has "
-                      "finished.");
+    // The pair of folders is locked, whatever state file a run keeps: two runs on one pair with
+    // different state files would still mix their changes.
+    const AString lockFile = FolderPairStatePath(leftName, rightName) + ".lock";
+    if (!LockState(lockFile)) {
+        Say(true, AString("Another run on these folders is under way (it holds ") + lockFile +
+                      "); this one is refused so that the two do not mix. Try again once it has finished.");
         return kErrBusy;
     }
     LoadSingle(songs);
@@ -345,6 +347,7 @@ int SyncSession::OpenFolders(const AString& left, const AString& right, bool son
 int SyncSession::LoadGroup(int leftType, int rightType)
 {
     group = std::make_unique<ASyncGroup>();
+    SayIfNoStateIn();
     if (HoldsState(statePath)) {
         if (int err = group->ReadSyncState(&statePath); err != 0) {
             Say(true, AString("The state file ") + statePath + " cannot be read (" + Described(err) +
@@ -378,6 +381,7 @@ void SyncSession::LoadSingle(bool songs)
         return std::make_unique<ASync>();
     };
     single = fresh();
+    SayIfNoStateIn();
     if (!HoldsState(statePath))
         return;
     // A sync of songs keeps song lists and settings, one of plain folders file lists: a state file
@@ -443,6 +447,18 @@ void SyncSession::DropForeignIPodLists(const AString& leftRoot)
                    "; they are dropped, so this run carries no deletions over.");
     savedLeft->DeleteAll();
     savedIPod->DeleteAll();
+}
+
+void SyncSession::SayIfNoStateIn()
+{
+    std::error_code error;
+    const std::string path = statePath.ToStdString();
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error)) || HoldsState(statePath))
+        return;
+    const bool folder = std::filesystem::is_directory(path, error);
+    Say(true, AString("The state file ") + statePath + " cannot be read (" +
+                  (folder ? "it is a folder" : "it is empty") + "); this run starts from fresh settings" +
+                  (folder ? ", and its state cannot be kept there." : "."));
 }
 
 void SyncSession::DropForeignFolderLists(const AString& leftRoot, const AString& rightRoot)
@@ -608,15 +624,25 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
         if (direction == ASync::kDoNotSync)
             outcome.summary = "Nothing was synchronized: the sync type is \"Do Not Synchronize\".";
         else
-            outcome.summary = tally.Summary(
-                leftName, rightName, songs != nullptr,
-                songs && songs->GetMoveInsteadOfDelete() && movedCount() > movedBefore, outcome.result);
+            // A state that could not be written is a failure of the run too (its lists are lost).
+            outcome.summary = tally.Summary(leftName, rightName, songs != nullptr,
+                                            songs && songs->GetMoveInsteadOfDelete() && movedCount() > movedBefore,
+                                            outcome.result != 0 ? outcome.result : outcome.stateError);
         if (const int differ = sync->GetSameDateDifferences(); differ > 0 && direction != ASync::kDoNotSync) {
             outcome.summary += ' ';
             outcome.summary += differ;
             outcome.summary += differ == 1
                                    ? " file differs but has the same date: not synced; see --review."
                                    : " files differ but have the same date: not synced; see --review.";
+        }
+        if (const int tags = sync->GetTagDifferences(); tags > 0 && direction != ASync::kDoNotSync) {
+            outcome.summary += ' ';
+            outcome.summary += tags;
+            outcome.summary +=
+                tags == 1 ? " song has the same music on both sides but other tags, changed on both: "
+                            "not synced; see --review."
+                          : " songs have the same music on both sides but other tags, changed on "
+                            "both: not synced; see --review.";
         }
     }
     AProgress* progress = sync->GetProgress();

@@ -130,9 +130,12 @@ private:
     void LoadSingle(bool songs);
     void DropForeignIPodLists(const AString& leftRoot);
     void DropForeignFolderLists(const AString& leftRoot, const AString& rightRoot);
-    // Takes the lock beside the state file (STATE.lock) that keeps two runs of one pair of folders
-    // apart, waiting a little for a run that is finishing. False when another run holds it.
-    bool LockState();
+    // Takes the lock (a file in the state folder named after the pair of folders) that keeps two
+    // runs of one pair apart, waiting a little for a run that is finishing. False when another run
+    // holds it.
+    bool LockState(const AString& lockFile);
+    // Says so when the state path holds an empty file or a folder (taken as no state).
+    void SayIfNoStateIn();
     int WriteState();
     void Say(bool warning, const AString& text);
 

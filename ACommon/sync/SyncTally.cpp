@@ -18,6 +18,18 @@ void SyncTally::CountReplacement(std::uint64_t bytes)
     replacedBytes += bytes;
 }
 
+void SyncTally::NoteFailure(const AString& what, const AString& why)
+{
+    if (failuresNoted++ >= kFailuresNamed)
+        return;
+    if (!failuresNamed.IsEmpty())
+        failuresNamed += "; ";
+    failuresNamed += what;
+    failuresNamed += " (";
+    failuresNamed += why;
+    failuresNamed += ")";
+}
+
 AString SyncTally::FormatSize(std::uint64_t bytes)
 {
     char text[32];
@@ -85,5 +97,16 @@ AString SyncTally::Summary(const AString& leftName, const AString& rightName, bo
     line += "; ";
     line += failures;
     line += failures == 1 ? " error." : " errors.";
+    if (failuresNoted > 0) {
+        line += failuresNoted == 1 ? " Not synced, tried again by the next run: "
+                                   : " Not synced, each tried again by the next run: ";
+        line += failuresNamed;
+        if (failuresNoted > kFailuresNamed) {
+            line += "; and ";
+            line += failuresNoted - kFailuresNamed;
+            line += " more (see the log)";
+        }
+        line += ".";
+    }
     return line;
 }

@@ -18,6 +18,9 @@ public:
     void CountRemoval() { ++removed; }
     void CountKept() { ++kept; }
     void CountError() { ++errors; }
+    // Names a file or song whose action failed, with why (the error's code and message); the
+    // summary lists the first few, since each is tried again by the next run.
+    void NoteFailure(const AString& what, const AString& why);
 
     int Copied(int side) const { return side == 1 || side == 2 ? copied[side] : 0; }
     std::uint64_t CopiedBytes(int side) const { return side == 1 || side == 2 ? copiedBytes[side] : 0; }
@@ -47,4 +50,7 @@ private:
     int removed = 0;
     int kept = 0;
     int errors = 0;
+    static constexpr int kFailuresNamed = 5;
+    int failuresNoted = 0;
+    AString failuresNamed;
 };

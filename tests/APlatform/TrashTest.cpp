@@ -30,3 +30,22 @@ TEST(Trash, ItemsGoToTheHomeTrashWithAnInfoFileAndNeverOverwriteOneAnother)
     EXPECT_EQ(platform::MoveToTrash(dir / "missing"), ENOENT);
     setenv("XDG_DATA_HOME", previous.c_str(), 1);
 }
+
+TEST(Trash, AnItemWithALongAsTheVolumeAllowsNameIsTrashedUnderAShortenedName)
+{
+    fixtures::TempDir dir;
+    const std::string previous = std::getenv("XDG_DATA_HOME");
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    const std::string name = std::string(251, 'x') + ".mp3"; // 255 bytes: no room for ".trashinfo"
+    for (const char* folder : {"one", "two"}) {
+        fixtures::WriteFile(dir / (std::string(folder) + "/" + name), folder);
+        std::string where;
+        EXPECT_EQ(platform::MoveToTrash(dir / (std::string(folder) + "/" + name), &where), 0) << folder;
+        EXPECT_EQ(fixtures::ReadText(where), folder);
+        const std::string kept = where.substr(where.rfind('/') + 1);
+        EXPECT_LE(kept.size() + 10, 255u) << kept;
+        EXPECT_EQ(kept.substr(kept.size() - 4), ".mp3");
+        EXPECT_TRUE(fixtures::Exists(dir / ("data/Trash/info/" + kept + ".trashinfo")));
+    }
+    setenv("XDG_DATA_HOME", previous.c_str(), 1);
+}

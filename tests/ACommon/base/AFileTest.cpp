@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 
@@ -393,4 +394,22 @@ TEST_F(AFileCopy, CopyWithProgressRefusesAFullOrMissingVolumeAndKeepsAFileCopied
     EXPECT_EQ(AFile::CopyWithProgress(&small, &elsewhere, nullptr, nullptr), kErrNoSpace)
         << "small files too";
     EXPECT_FALSE(fixtures::Exists(dir / "new"));
+}
+
+TEST_F(AFileCopy, AttributesTheVolumeCannotKeepAreOptionalAndOtherFailuresFailTheCopy)
+{
+    MakeSource(1000);
+    struct Case {
+        int injected;
+        bool copies;
+    };
+    for (auto [injected, copies] : {Case{ENOSYS, true}, Case{ENOTSUP, true}, Case{EPERM, true},
+                                    Case{EIO, false}, Case{EACCES, false}}) {
+        platform::FailAttributeCallsForTesting(injected);
+        AString target = dir.A("to-" + std::to_string(injected));
+        EXPECT_EQ(AFile::CopyWithProgress(&from, &target, nullptr, nullptr) == 0, copies) << injected;
+        EXPECT_EQ(AFile::Copy(&from, &target) == 0, copies) << injected;
+        EXPECT_EQ(fixtures::Exists(target.ToStdString()), copies) << injected;
+    }
+    platform::FailAttributeCallsForTesting(0);
 }

@@ -9,6 +9,7 @@
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLT.h"
 #include "ACommon/sources/ADirPodDB.h"
+#include "APlatform/FileSystem.h"
 #include "fixtures/FolderPair.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
@@ -17,6 +18,8 @@
 #include "fixtures/Text.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 #include <ctime>
 #include <filesystem>
@@ -376,4 +379,18 @@ TEST(ASyncLibIPod, WhatAStoppedRunLeftIsMendedByARunWithNothingToDoAndLeftByARun
     EXPECT_TRUE(Has(pair.frontend.Log(), "Nothing to Sync!")) << pair.frontend.Log();
     EXPECT_EQ(ReadFile(shuffleFile), current);
     EXPECT_EQ(ListFiles(pair.root + "/iPod_Control/Music").size(), 2u);
+}
+
+TEST(ASyncLibIPod, AnIPodOnAVolumeThatRefusesAttributeCallsTakesEverySong)
+{
+    for (int refusal : {ENOSYS, ENOTSUP, EPERM}) {
+        FolderAndIPod pair;
+        pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
+        pair.WriteSong("Artist/Album/01 Two.mp3", SongSpecOf("Two", "Artist", 2));
+        platform::FailAttributeCallsForTesting(refusal);
+        const int result = pair.Run(1, 0);
+        platform::FailAttributeCallsForTesting(0);
+        EXPECT_EQ(result, 0) << refusal << pair.frontend.Log();
+        EXPECT_EQ(pair.Titles(), (std::vector<std::string>{"One", "Two"})) << refusal;
+    }
 }

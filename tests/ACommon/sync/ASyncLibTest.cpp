@@ -451,3 +451,86 @@ TEST(ASyncLibRun, AnUntaggedFileFromAPlainFolderKeepsItsName)
     EXPECT_EQ(sync.DoSync(nullptr), 0);
     EXPECT_EQ(ListFiles(tmp / "R"), std::vector<std::string>{"Unknown Artist/Unknown Album/Track.mp3"});
 }
+
+// ---------------------------------------------------------------------------------------------
+// Synchronize runs between folders of songs, judged by what changed since the last run
+
+namespace {
+
+constexpr std::int64_t kSynced = 1000000000;
+const char* const kRightSong = "Artist/Album/Song.mp3";
+
+// A song synced once between the two folders (both copies dated kSynced).
+void SyncOneSong(SongPair& pair, RecordingFrontend& frontend)
+{
+    fixtures::WriteSong(pair.L("a.mp3"), SongSpecOf("Song", 1));
+    SetModTime(pair.L("a.mp3"), kSynced);
+    ASSERT_EQ(pair.Run(3, 1), 0);
+    SetModTime(pair.R(kRightSong), kSynced);
+    ASSERT_EQ(pair.Run(3, 1), 0);
+    frontend.Clear();
+}
+
+std::vector<std::string> RemovedFiles(const SongPair& pair)
+{
+    const std::string folder = pair.tmp / "Removed Files";
+    return std::filesystem::exists(folder) ? ListFiles(folder) : std::vector<std::string>{};
+}
+
+} // namespace
+
+TEST(ASyncLibRun, TheSongThatChangedWinsAndBothChangedKeepsTheOlderInRemovedFiles)
+{
+    struct Case {
+        const char* name;
+        std::int64_t leftTime;  // 0: the left copy is left as it was
+        std::int64_t rightTime; // 0: the right copy is left as it was
+        bool removed;           // the losing copy is in "Removed Files"
+    };
+    for (const Case& c : {Case{"left edit with an older date", kSynced - 5000, 0, false},
+                          Case{"right edit with an older date", 0, kSynced - 5000, false},
+                          Case{"both edited, left newer", kSynced + 200, kSynced + 100, true}}) {
+        RecordingFrontend frontend;
+        frontend.questions.SetDefaultAnswer("Yes to All");
+        SongPair pair;
+        SyncOneSong(pair, frontend);
+        if (c.leftTime) {
+            fixtures::WriteSong(pair.L("a.mp3"), SongSpecOf("Song", 7));
+            SetModTime(pair.L("a.mp3"), c.leftTime);
+        }
+        if (c.rightTime) {
+            fixtures::WriteSong(pair.R(kRightSong), SongSpecOf("Song", 8));
+            SetModTime(pair.R(kRightSong), c.rightTime);
+        }
+        const auto winner = c.leftTime ? ReadFile(pair.L("a.mp3")) : ReadFile(pair.R(kRightSong));
+        EXPECT_EQ(pair.Run(3, 1), 0) << c.name;
+        EXPECT_EQ(ReadFile(pair.L("a.mp3")), winner) << c.name;
+        EXPECT_EQ(ReadFile(pair.R(kRightSong)), winner) << c.name;
+        EXPECT_EQ(RemovedFiles(pair).size(), c.removed ? 1u : 0u) << c.name;
+    }
+}
+
+TEST(ASyncLibRun, ASongEditedWithinAMinuteOfItsCopyIsSeenOffFat)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    SongPair pair;
+    SyncOneSong(pair, frontend);
+    fixtures::WriteSong(pair.R(kRightSong), SongSpecOf("Song", 9)); // same size, other music
+    SetModTime(pair.R(kRightSong), kSynced + 30);
+    EXPECT_EQ(pair.Run(3, 1), 0);
+    EXPECT_EQ(ReadFile(pair.L("a.mp3")), ReadFile(pair.R(kRightSong)));
+}
+
+TEST(ASyncLibRun, ATagOnlyEditIsCarried)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    SongPair pair;
+    SyncOneSong(pair, frontend);
+    fixtures::WriteSong(pair.R(kRightSong), SongSpecOf("Song", 1, 5)); // the same music, track 5
+    SetModTime(pair.R(kRightSong), kSynced + 100);
+    EXPECT_EQ(pair.Run(3, 1), 0);
+    EXPECT_EQ(ReadFile(pair.L("a.mp3")), ReadFile(pair.R(kRightSong)));
+    EXPECT_TRUE(RemovedFiles(pair).empty());
+}

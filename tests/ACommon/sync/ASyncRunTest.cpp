@@ -308,24 +308,6 @@ TEST(ASyncRun, RefusedReviewChangesNothingAndKeepsThePlan)
     EXPECT_TRUE(ListFiles(pair.R()).empty());
 }
 
-TEST(ASyncRun, FileThatAppearedSinceThePlanIsNotReplacedWithoutAsking)
-{
-    RecordingFrontend frontend;
-    frontend.questions.Script({"No"});
-    static Pair* pair;
-    Pair here;
-    pair = &here;
-    Put(here.L("a.txt"), "planned");
-    // While the user looks at the plan, a file of the same name arrives on the right.
-    std::unique_ptr<ASync> sync = here.Load(kCopyToRight, [](AArray*, ASync*) {
-        Put(pair->R("a.txt"), "arrived meanwhile");
-        return 0;
-    });
-    EXPECT_EQ(sync->DoSync(nullptr), 0);
-    EXPECT_EQ(frontend.QuestionTitles(), Titles{"Replace file?"});
-    EXPECT_EQ(ReadText(here.R("a.txt")), "arrived meanwhile");
-}
-
 TEST(ASyncRun, YesToAllIsRememberedAcrossRunsUntilReset)
 {
     RecordingFrontend frontend;

@@ -1,8 +1,10 @@
-// Random changes on both sides of a folder pair between synchronize runs, and after every run the
-// promises a two-way sync keeps: both sides equal after a clean run (or the differences named), no
-// change lost to what happened on the other side, nothing written outside the two folders, and a
-// refused run changing nothing. A few hundred runs from a fixed seed; PELORIN_MODEL_RUNS asks for
-// more (and PELORIN_MODEL_SEED for another seed).
+// Random changes on both sides of a folder pair between synchronize runs, and also while a run is
+// under way (between its plan and its actions, and in the middle of its copies), and after every
+// run the promises a two-way sync keeps: both sides equal after a clean run undisturbed by changes
+// (or the differences named), no change lost to what happened on the other side or during the run
+// (a copy put aside is named in the log), nothing written outside the two folders, and a refused
+// run changing nothing. A few hundred runs from a fixed seed; PELORIN_MODEL_RUNS asks for more
+// (and PELORIN_MODEL_SEED for another seed).
 
 #include "ACommon/sync/ASync.h"
 
@@ -54,6 +56,10 @@ const std::vector<std::string> kNames = {"a.txt",       "b.txt",        "Readme"
 
 int Refuse(AArray*, ASync*) { return kErrUserCancel; }
 
+class Model;
+Model* gModel = nullptr;
+int ChangeDuringReview(AArray*, ASync*);
+
 class Model {
 public:
     explicit Model(unsigned seed) : rng(seed)
@@ -66,10 +72,40 @@ public:
     void Change()
     {
         const int count = 1 + Pick(4);
-        for (int i = 0; i < count; ++i) {
-            const int side = Pick(2);
+        for (int i = 0; i < count; ++i)
+            ChangeOne(Pick(2), kNames[Pick(static_cast<int>(kNames.size()))]);
+    }
+
+    // A change made while the run is under way: now and then, one random change.
+    void ChangeDuringRun()
+    {
+        if (Pick(3) != 0)
+            return;
+        ++changesDuringRun;
+        changedDuringThisRun = true;
+        ChangeOne(Pick(2), kNames[Pick(static_cast<int>(kNames.size()))]);
+    }
+
+    // In the middle of a copy: now and then the file being copied is written to.
+    void ChangeDuringCopy(const std::string& from)
+    {
+        if (Pick(4) != 0)
+            return;
+        for (int side = 0; side < 2; ++side) {
             const std::string root = side == 0 ? pair.L() : pair.R();
-            const std::string name = kNames[Pick(static_cast<int>(kNames.size()))];
+            if (from.compare(0, root.size(), root) != 0)
+                continue;
+            ++changesDuringRun;
+            changedDuringThisRun = true;
+            std::error_code error;
+            Write(side, from.substr(root.size()), from, fs::is_regular_file(fs::symlink_status(from, error)));
+        }
+    }
+
+    void ChangeOne(int side, const std::string& name)
+    {
+        {
+            const std::string root = side == 0 ? pair.L() : pair.R();
             const std::string path = root + name;
             std::error_code error;
             const bool isFile = fs::is_regular_file(fs::symlink_status(path, error));
@@ -125,11 +161,16 @@ public:
         frontend.questions.SetDefaultAnswer("Yes to All");
         const Tree beforeLeft = Files(pair.L()), beforeRight = Files(pair.R());
         std::unique_ptr<ASync> sync;
+        changedDuringThisRun = false;
         if (refuse)
             sync = pair.Load(fixtures::kSynchronize, &Refuse);
         else
-            sync = pair.Load(fixtures::kSynchronize);
+            sync = pair.Load(fixtures::kSynchronize, &ChangeDuringReview);
+        gModel = this;
+        AFile::SetCopyHookForTesting([this](const AString& from) { ChangeDuringCopy(from.ToStdString()); });
         const int result = refuse ? sync->DoSync(nullptr) : pair.Run(*sync);
+        AFile::SetCopyHookForTesting(nullptr);
+        gModel = nullptr;
         ++runs;
         const std::string log = frontend.Log();
         const Tree left = Files(pair.L()), right = Files(pair.R());
@@ -140,7 +181,7 @@ public:
         }
         if (Files(pair.tmp / "outside") != Tree{{"keep.txt", "outside"}})
             Find("something was written outside the two folders");
-        if (result == 0) {
+        if (result == 0 && !changedDuringThisRun) {
             std::set<std::string> named;
             for (const auto& [name, text] : left)
                 if (fixtures::Has(log, pair.L(name) + " differs from its copy"))
@@ -153,32 +194,46 @@ public:
             if (l != r)
                 Find("a run that exited 0 left the sides different:\n" + Describe(left, right));
         }
-        // Every change made since the last run is still there: on a side, or put aside.
-        std::set<std::string> kept;
+        // Every change made since the last run is still there: on a side, or put aside where the
+        // log says it went.
+        std::set<std::string> onSides;
         for (const Tree* tree : {&left, &right})
             for (const auto& [name, text] : *tree)
-                kept.insert(text);
-        for (const auto& [name, text] : Files(std::string(std::getenv("XDG_DATA_HOME")) + "/Trash/files"))
-            kept.insert(text);
+                onSides.insert(text);
+        std::map<std::string, std::string> aside; // text -> the name it was put aside under
+        const std::string trash = std::string(std::getenv("XDG_DATA_HOME")) + "/Trash";
+        for (const auto& [name, text] : Files(trash + "/files"))
+            aside[text] = fixtures::ReadText(trash + "/info/" + name + ".trashinfo");
         for (const auto& [name, text] : Files(pair.tmp / "Removed Files"))
-            kept.insert(text);
+            aside[text] = name;
         for (int side = 0; side < 2; ++side)
-            for (const auto& [name, text] : changed[side])
-                if (!kept.count(text))
+            for (const auto& [name, text] : changed[side]) {
+                if (onSides.count(text))
+                    continue;
+                if (!aside.count(text)) {
                     Find("the change \"" + text + "\" to " + name + " was lost (result " +
                          std::to_string(result) + ")\n" + log);
+                } else if (keptBefore.count(text) == 0 && !fixtures::Has(log, name)) {
+                    Find("the change \"" + text + "\" to " + name + " was put aside (" + aside[text] +
+                         ") without a word in the log\n" + log);
+                }
+            }
+        for (const auto& [text, where] : aside)
+            keptBefore.insert(text);
         // A change now on both sides is synced: from here on the sync may replace it like any file.
         for (auto& side : changed)
             for (auto it = side.begin(); it != side.end();) {
                 const auto l = left.find(it->first), r = right.find(it->first);
-                const bool synced = result == 0 || (l != left.end() && r != right.end() &&
-                                                    l->second == it->second && r->second == it->second);
+                const bool synced = (result == 0 && !changedDuringThisRun) ||
+                                    (l != left.end() && r != right.end() && l->second == it->second &&
+                                     r->second == it->second);
                 it = synced ? side.erase(it) : std::next(it);
             }
     }
 
     int runs = 0;
     int changes = 0;
+    int changesDuringRun = 0;
     std::vector<std::string> findings;
 
 private:
@@ -232,8 +287,17 @@ private:
     std::mt19937 rng;
     fixtures::FolderPair pair;
     std::map<std::string, std::string> changed[2]; // per side: name -> text written since the last run
+    std::set<std::string> keptBefore;              // texts put aside by earlier runs
+    bool changedDuringThisRun = false;
     int serial = 0;
 };
+
+int ChangeDuringReview(AArray*, ASync*)
+{
+    if (gModel)
+        gModel->ChangeDuringRun();
+    return 0;
+}
 
 } // namespace
 
@@ -244,7 +308,7 @@ TEST(FolderSyncModel, RandomChangesOnBothSidesNeverLoseAChangeAndCleanRunsLeaveE
     const int total = wanted ? std::max(1, std::atoi(wanted)) : 300;
     const unsigned seed = seedText ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10)) : 20261207u;
     constexpr int kRunsPerPair = 15;
-    int runs = 0, changes = 0;
+    int runs = 0, changes = 0, duringRun = 0;
     std::vector<std::string> findings;
     for (unsigned world = 0; runs < total; ++world) {
         Model model(seed + world);
@@ -254,10 +318,11 @@ TEST(FolderSyncModel, RandomChangesOnBothSidesNeverLoseAChangeAndCleanRunsLeaveE
         }
         runs += model.runs;
         changes += model.changes;
+        duringRun += model.changesDuringRun;
         findings.insert(findings.end(), model.findings.begin(), model.findings.end());
     }
-    std::cout << "model runs: " << runs << ", random changes: " << changes
-              << ", findings: " << findings.size() << " (seed " << seed << ")\n";
+    std::cout << "model runs: " << runs << ", random changes: " << changes << " (" << duringRun
+              << " of them during a run), findings: " << findings.size() << " (seed " << seed << ")\n";
     for (size_t i = 0; i < findings.size() && i < 5; ++i)
         ADD_FAILURE() << findings[i];
     EXPECT_TRUE(findings.empty());

@@ -165,8 +165,41 @@ TEST(SyncSession, ASecondRunOnTheSamePairIsRefusedWhileTheFirstHoldsTheState)
     ASSERT_EQ(first.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("state")), 0);
     EXPECT_EQ(second.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("state")), kErrBusy);
     EXPECT_TRUE(Has(Joined(second.TakeNotices()), "Another run on these folders is under way"));
-    // Another pair has a lock of its own.
-    EXPECT_EQ(second.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("other")), 0);
+    // Another state file for the same pair is no way around the lock; another pair has a lock of its own.
+    EXPECT_EQ(second.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("other")), kErrBusy);
+    std::filesystem::create_directories(tmp / "R2");
+    EXPECT_EQ(second.OpenFolders(tmp.A("L"), tmp.A("R2"), false, tmp.A("other")), 0);
+}
+
+TEST(SyncSession, AStatePathHoldingAnEmptyFileOrAFolderIsSaidAndAFailedWriteCountsAsAnError)
+{
+    fixtures::RecordingFrontend frontend;
+    struct Case {
+        const char* name;
+        bool folder;
+        const char* summary;
+    };
+    for (const Case& c : {Case{"empty", false, "; 0 errors."}, Case{"folder", true, "; 1 error."}}) {
+        TempDir tmp;
+        fixtures::WriteFile(tmp / "L/a.txt", "a");
+        std::filesystem::create_directories(tmp / "R");
+        if (c.folder)
+            std::filesystem::create_directories(tmp / "state/inside");
+        else
+            fixtures::WriteFile(tmp / "state", std::string());
+        SyncSession session;
+        ASSERT_EQ(session.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("state")), 0) << c.name;
+        SyncSession::Settings settings;
+        settings.autoAction = ASync::kTwoWay;
+        settings.destDeletes = true;
+        session.Apply(settings);
+        const SyncSession::Outcome outcome = session.Run(nullptr, nullptr);
+        const std::string told = Joined(session.TakeNotices());
+        EXPECT_TRUE(Has(told, "cannot be read (it is " + std::string(c.folder ? "a folder" : "empty")))
+            << c.name << ": " << told;
+        EXPECT_TRUE(Has(outcome.summary.ToStdString(), c.summary))
+            << c.name << ": " << outcome.summary.ToStdString();
+    }
 }
 
 TEST(SyncSession, ListsSavedForAnotherFolderMountedAtTheSamePlaceAreDropped)

@@ -61,8 +61,11 @@ TEST(SyncTally, CountsWhatWasPerformedNotWhatWasPlanned)
         fixtures::FailingSync sync;
         const SyncTally& tally = RunBetween(sync, pair, fixtures::kMirrorToRight);
         EXPECT_EQ(tally.Changes(), 1);
-        EXPECT_EQ(tally.Summary(AString("L"), AString("R"), true, true, kErrIO),
-                  "Copied 0 songs; removed 1 (moved into \"Removed Files\"); kept 1 as they were; 1 error.");
+        EXPECT_EQ(tally.Summary(AString("L"), AString("R"), true, true, kErrIO).ToStdString(),
+                  (AString("Copied 0 songs; removed 1 (moved into \"Removed Files\"); kept 1 as they were; 1 "
+                           "error. Not synced, tried again by the next run: ") +
+                   AString::FromUTF8(pair.L("b.txt")) + " (-36: IO error.).")
+                      .ToStdString());
     }
 }
 

@@ -1,0 +1,279 @@
+// Runs whose files change while they run, runs that keep failing on one file, and replacements that
+// must keep what they replace: checked by the files on disk, the Trash and the log afterwards.
+
+#include "ACommon/sync/ASync.h"
+
+#include "ACommon/base/AError.h"
+#include "fixtures/FolderPair.h"
+#include "fixtures/RecordingFrontend.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using fixtures::Exists;
+using fixtures::FolderPair;
+using fixtures::Has;
+using fixtures::ListFiles;
+using fixtures::ReadText;
+using fixtures::RecordingFrontend;
+using fixtures::SetModTime;
+using fixtures::WriteFile;
+
+namespace {
+
+constexpr std::int64_t kBase = 1000000000;
+using Tree = std::map<std::string, std::string>;
+
+void Put(const std::string& path, const std::string& text, std::int64_t time = kBase)
+{
+    WriteFile(path, text);
+    SetModTime(path, time);
+}
+
+std::string TrashFolder() { return std::string(std::getenv("XDG_DATA_HOME")) + "/Trash"; }
+
+// What the Trash holds, by file name.
+Tree Trashed()
+{
+    Tree tree;
+    const std::string files = TrashFolder() + "/files";
+    if (Exists(files))
+        for (const std::string& name : ListFiles(files))
+            tree[name] = ReadText(files + "/" + name);
+    return tree;
+}
+
+// Runs while the user looks at the plan.
+std::function<void()> gDuringReview;
+int ReviewWhileChanging(AArray*, ASync*)
+{
+    if (gDuringReview)
+        gDuringReview();
+    return 0;
+}
+
+class ChangesDuringRun : public ::testing::Test {
+protected:
+    void SetUp() override { std::filesystem::remove_all(TrashFolder()); }
+    void TearDown() override
+    {
+        gDuringReview = nullptr;
+        AFile::SetCopyHookForTesting(nullptr);
+        std::filesystem::remove_all(TrashFolder());
+    }
+};
+
+} // namespace
+
+TEST_F(ChangesDuringRun, AFileChangedAfterThePlanIsLeftForTheNextRun)
+{
+    struct Case {
+        const char* name;
+        fixtures::SyncType type;
+        std::function<void(FolderPair&)> before; // after a first synchronize run of a.txt = "v1"
+        const char* left;                        // what the left holds at the end; null: nothing
+    };
+    const std::vector<Case> cases = {
+        // Planned: the newer left copy replaces the right one.
+        {"replace", fixtures::kSynchronize, [](FolderPair& p) { Put(p.L("a.txt"), "left edit", kBase + 10); },
+         "left edit"},
+        // Planned: deleted on the right, as it was on the left.
+        {"delete", fixtures::kSynchronize, [](FolderPair& p) { std::filesystem::remove(p.L("a.txt")); },
+         nullptr},
+        // Planned: a copy to a place where nothing was.
+        {"copy", fixtures::kCopyToRight,
+         [](FolderPair& p) {
+             std::filesystem::remove(p.R("a.txt"));
+             Put(p.L("a.txt"), "left", kBase + 10);
+         },
+         "left"},
+    };
+    for (const Case& c : cases) {
+        RecordingFrontend frontend;
+        frontend.questions.SetDefaultAnswer("Yes to All");
+        FolderPair pair;
+        Put(pair.L("a.txt"), "v1");
+        ASSERT_EQ(pair.Run(fixtures::kSynchronize), 0) << c.name;
+        c.before(pair);
+        // The user saves the right copy while the plan is on the screen.
+        gDuringReview = [&pair] { Put(pair.R("a.txt"), "saved meanwhile", kBase + 5); };
+        std::unique_ptr<ASync> sync = pair.Load(c.type, &ReviewWhileChanging);
+        EXPECT_EQ(pair.Run(*sync), 0) << c.name;
+        EXPECT_EQ(ReadText(pair.R("a.txt")), "saved meanwhile") << c.name;
+        EXPECT_EQ(Exists(pair.L("a.txt")), c.left != nullptr) << c.name;
+        if (c.left) {
+            EXPECT_EQ(ReadText(pair.L("a.txt")), c.left) << c.name;
+        }
+        EXPECT_TRUE(Has(frontend.Log(), pair.R("a.txt") + " changed during the run; left for the next run."))
+            << c.name << "\n"
+            << frontend.Log();
+        for (const std::string& title : frontend.QuestionTitles())
+            EXPECT_FALSE(Has(title, "Replace")) << c.name;
+    }
+}
+
+TEST_F(ChangesDuringRun, AFileSavedDuringTheReviewIsCopiedBackByTheNextRun)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    FolderPair pair;
+    Put(pair.L("a.txt"), "v1");
+    ASSERT_EQ(pair.Run(fixtures::kSynchronize), 0);
+    std::filesystem::remove(pair.L("a.txt"));
+    gDuringReview = [&pair] { Put(pair.R("a.txt"), "saved meanwhile", kBase + 5); };
+    ASSERT_EQ(pair.Run(*pair.Load(fixtures::kSynchronize, &ReviewWhileChanging)), 0);
+    gDuringReview = nullptr;
+    // The deletion waits; the save is a change, and a change beats a deletion.
+    ASSERT_EQ(pair.Run(fixtures::kSynchronize), 0);
+    EXPECT_EQ(ReadText(pair.L("a.txt")), "saved meanwhile");
+    EXPECT_EQ(ReadText(pair.R("a.txt")), "saved meanwhile");
+}
+
+TEST_F(ChangesDuringRun, AFileRewrittenWhileItIsCopiedIsNotCopiedTorn)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    FolderPair pair;
+    Put(pair.L("a.txt"), "old contents");
+    int rewrites = 0;
+    AFile::SetCopyHookForTesting([&](const AString& from) {
+        if (rewrites++ == 0)
+            Put(from.ToStdString(), "new contents, longer", kBase + 60);
+    });
+    EXPECT_EQ(pair.Run(fixtures::kSynchronize), 0);
+    EXPECT_FALSE(Exists(pair.R("a.txt")));
+    EXPECT_TRUE(ListFiles(pair.R()).empty()); // no temporary file either
+    EXPECT_TRUE(Has(frontend.Log(), pair.L("a.txt") + " changed during the run; left for the next run."));
+    // The next run copies the file as it now is, with its date.
+    ASSERT_EQ(pair.Run(fixtures::kSynchronize), 0);
+    EXPECT_EQ(ReadText(pair.R("a.txt")), "new contents, longer");
+    AString copy = AString::FromUTF8(pair.R("a.txt")), original = AString::FromUTF8(pair.L("a.txt"));
+    EXPECT_EQ(AFile::FileModTime(&copy), AFile::FileModTime(&original));
+}
+
+TEST_F(ChangesDuringRun, OneFileThatKeepsFailingDelaysOnlyItself)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    FolderPair pair;
+    Put(pair.L("a.txt"), "a");
+    Put(pair.L("b.txt"), "b"); // every copy of b.txt fails
+    auto run = [&pair] {
+        fixtures::FailingSync sync;
+        pair.Aim(sync, fixtures::kSynchronize);
+        return pair.Run(sync);
+    };
+    EXPECT_EQ(run(), kErrIO);
+    ASSERT_TRUE(Exists(pair.R("a.txt")));
+    // A deletion made after a run that had a failure is still carried over.
+    std::filesystem::remove(pair.R("a.txt"));
+    EXPECT_EQ(run(), kErrIO);
+    EXPECT_FALSE(Exists(pair.L("a.txt")));
+    EXPECT_EQ(Trashed(), (Tree{{"a.txt", "a"}}));
+    EXPECT_FALSE(Exists(pair.R("b.txt")));
+    EXPECT_EQ(ReadText(pair.L("b.txt")), "b");
+}
+
+TEST_F(ChangesDuringRun, TheSummaryNamesTheFilesThatFailedAndWhy)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    FolderPair pair;
+    Put(pair.L("a.txt"), "a");
+    Put(pair.L("b.txt"), "b");
+    fixtures::FailingSync sync;
+    pair.Aim(sync, fixtures::kSynchronize);
+    EXPECT_EQ(pair.Run(sync), kErrIO);
+    const std::string summary = sync.GetTally().Summary("L", "R", false, false, kErrIO).ToStdString();
+    EXPECT_TRUE(
+        Has(summary, "Not synced, tried again by the next run: " + pair.L("b.txt") + " (-36: IO error.)"))
+        << summary;
+}
+
+TEST_F(ChangesDuringRun, EditsOnBothSidesWithOneSizeAndOneSecondAreNotTakenForEqual)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    FolderPair pair;
+    Put(pair.L("a.txt"), "v1");
+    ASSERT_EQ(pair.Run(fixtures::kSynchronize), 0);
+    Put(pair.L("a.txt"), "left", kBase + 10);
+    Put(pair.R("a.txt"), "rght", kBase + 10);
+    std::unique_ptr<ASync> sync = pair.Load(fixtures::kSynchronize);
+    EXPECT_EQ(pair.Run(*sync), 0);
+    EXPECT_EQ(sync->GetSameDateDifferences(), 1);
+    // A later edit of one side does not make the other side's edit look synced.
+    Put(pair.L("a.txt"), "left again", kBase + 20);
+    EXPECT_EQ(pair.Run(fixtures::kSynchronize), 0);
+    EXPECT_EQ(ReadText(pair.R("a.txt")), "left again");
+    EXPECT_EQ(Trashed(), (Tree{{"a.txt", "rght"}}));
+}
+
+TEST_F(ChangesDuringRun, OneWayAndMergeRunsPutAReplacedFileInTheTrashFirst)
+{
+    struct Case {
+        fixtures::SyncType type;
+        std::int64_t rightTime; // the right copy's date against the left's kBase + 100
+    };
+    for (const Case& c : {Case{fixtures::kCopyToRight, kBase + 500}, Case{fixtures::kMirrorToRight, kBase},
+                          Case{fixtures::kMerge, kBase}}) {
+        std::filesystem::remove_all(TrashFolder());
+        RecordingFrontend frontend;
+        frontend.questions.SetDefaultAnswer("Yes to All");
+        FolderPair pair;
+        Put(pair.L("a.txt"), "left", kBase + 100);
+        Put(pair.R("a.txt"), "right's own", c.rightTime);
+        EXPECT_EQ(pair.Run(c.type), 0) << c.type.name;
+        EXPECT_EQ(ReadText(pair.R("a.txt")), "left") << c.type.name;
+        EXPECT_EQ(Trashed(), (Tree{{"a.txt", "right's own"}})) << c.type.name;
+    }
+}
+
+TEST_F(ChangesDuringRun, ALeftOutItemIsNeverReplacedByAFileOfItsName)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    FolderPair pair;
+    Put(pair.tmp / "outside/x.txt", "x");
+    ASSERT_EQ(symlink((pair.tmp / "outside").c_str(), pair.R("folder-link").c_str()), 0);
+    ASSERT_EQ(symlink((pair.tmp / "nowhere").c_str(), pair.R("broken-link").c_str()), 0);
+    Put(pair.L("folder-link"), "file");
+    Put(pair.L("broken-link"), "file");
+    for (int run = 0; run < 2; ++run) {
+        frontend.Clear();
+        EXPECT_EQ(pair.Run(fixtures::kSynchronize), kErrDuplicateNames);
+        EXPECT_TRUE(std::filesystem::is_symlink(pair.R("folder-link")));
+        EXPECT_TRUE(std::filesystem::is_symlink(pair.R("broken-link")));
+        EXPECT_FALSE(Has(frontend.Log(), "Failed copying")) << frontend.Log();
+        EXPECT_TRUE(Has(frontend.Log(), pair.R("broken-link") + " is left out of the sync"));
+    }
+    EXPECT_EQ(ListFiles(pair.tmp / "outside"), std::vector<std::string>{"x.txt"});
+}
+
+TEST_F(ChangesDuringRun, AFolderDeletedOnOneSideDoesNotComeBackForALeftOutItemOnTheOther)
+{
+    RecordingFrontend frontend;
+    frontend.questions.SetDefaultAnswer("Yes to All");
+    FolderPair pair;
+    Put(pair.L("d/a.txt"), "a");
+    ASSERT_EQ(pair.Run(fixtures::kSynchronize), 0);
+    Put(pair.tmp / "outside/x.txt", "x");
+    ASSERT_EQ(symlink((pair.tmp / "outside").c_str(), pair.R("d/link").c_str()), 0);
+    std::filesystem::remove_all(pair.L("d"));
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(pair.Run(fixtures::kSynchronize), 0) << run;
+        EXPECT_FALSE(Exists(pair.L("d"))) << run;
+        EXPECT_TRUE(std::filesystem::is_symlink(pair.R("d/link"))) << run;
+        EXPECT_FALSE(Exists(pair.R("d/a.txt"))) << run;
+    }
+}

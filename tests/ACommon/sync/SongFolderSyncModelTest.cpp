@@ -1,0 +1,238 @@
+// Random changes to two folders of songs between synchronize runs and while a run is under way
+// (between its plan and its actions, and in the middle of its copies): new music, retagging and
+// deletions, with dates newer or older than before. After every run no version of a song written
+// since the last run is lost: it is on a side or in "Removed Files", and one put aside is named in
+// the log. PELORIN_MODEL_RUNS asks for more runs (and PELORIN_MODEL_SEED for another seed).
+
+#include "ACommon/sync/ASyncLib.h"
+
+#include "ACommon/base/AError.h"
+#include "fixtures/FolderPair.h"
+#include "fixtures/MusicFiles.h"
+#include "fixtures/RecordingFrontend.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every regular file below `folder`: path relative to it -> contents.
+std::map<std::string, std::string> Files(const std::string& folder)
+{
+    std::map<std::string, std::string> files;
+    std::error_code error;
+    if (!fs::exists(folder, error))
+        return files;
+    for (auto it = fs::recursive_directory_iterator(folder, error); it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        if (error)
+            break;
+        if (it->is_regular_file(error))
+            files[it->path().lexically_relative(folder).string()] = fixtures::ReadText(it->path().string());
+    }
+    return files;
+}
+
+const std::vector<std::string> kTitles = {"One", "Two", "Three"};
+
+class SongModel;
+SongModel* gSongModel = nullptr;
+int ChangeSongsDuringReview(AArray*, ASync*);
+
+class SongModel {
+public:
+    explicit SongModel(unsigned seed) : rng(seed) {}
+
+    void Change()
+    {
+        const int count = 1 + Pick(3);
+        for (int i = 0; i < count; ++i)
+            ChangeOne();
+    }
+
+    void ChangeDuringRun()
+    {
+        if (Pick(3) != 0)
+            return;
+        ++changesDuringRun;
+        changedDuringThisRun = true;
+        ChangeOne();
+    }
+
+    void ChangeDuringCopy(const std::string& from)
+    {
+        if (Pick(4) != 0)
+            return;
+        for (int side = 0; side < 2; ++side) {
+            const std::string root = side == 0 ? pair.L() : pair.R();
+            if (from.compare(0, root.size(), root) != 0)
+                continue;
+            ++changesDuringRun;
+            changedDuringThisRun = true;
+            Write(side, TitleOf(from), from);
+        }
+    }
+
+    void Run()
+    {
+        fixtures::RecordingFrontend frontend;
+        frontend.questions.SetDefaultAnswer("Yes to All");
+        changedDuringThisRun = false;
+        auto sync = pair.Load<ASyncLib>(fixtures::kSynchronize, &ChangeSongsDuringReview,
+                                        ADir::kTypeSongFolder, ADir::kTypeSongFolder);
+        gSongModel = this;
+        AFile::SetCopyHookForTesting([this](const AString& from) { ChangeDuringCopy(from.ToStdString()); });
+        const int result = pair.Run(*sync);
+        AFile::SetCopyHookForTesting(nullptr);
+        gSongModel = nullptr;
+        ++runs;
+        const std::string log = frontend.Log();
+
+        std::set<std::string> onSides;
+        for (const std::string& root : {pair.L(), pair.R()})
+            for (const auto& [name, bytes] : Files(root))
+                onSides.insert(bytes);
+        std::set<std::string> aside;
+        for (const auto& [name, bytes] : Files(pair.tmp / "Removed Files"))
+            aside.insert(bytes);
+        for (int side = 0; side < 2; ++side)
+            for (const auto& [path, bytes] : changed[side]) {
+                if (onSides.count(bytes))
+                    continue;
+                if (!aside.count(bytes))
+                    Find("the version of " + path + " written since the last run was lost (result " +
+                         std::to_string(result) + ")\n" + log);
+                else if (!keptBefore.count(bytes) && !fixtures::Has(log, "into Removed Files"))
+                    Find("the version of " + path +
+                         " was put into Removed Files without a word in the log\n" + log);
+            }
+        keptBefore.insert(aside.begin(), aside.end());
+        // A version on both sides is synced; from here on it may be replaced like any other.
+        for (auto& side : changed)
+            for (auto it = side.begin(); it != side.end();) {
+                int copies = 0;
+                for (const std::string& root : {pair.L(), pair.R()})
+                    for (const auto& [name, bytes] : Files(root))
+                        copies += bytes == it->second ? 1 : 0;
+                it = copies >= 2 ? side.erase(it) : std::next(it);
+            }
+    }
+
+    int runs = 0;
+    int changes = 0;
+    int changesDuringRun = 0;
+    std::vector<std::string> findings;
+
+private:
+    int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
+
+    // The title of the song file at `path` (the model names and tags each file by its title).
+    std::string TitleOf(const std::string& path)
+    {
+        for (const std::string& title : kTitles)
+            if (path.find(title) != std::string::npos)
+                return title;
+        return kTitles[0];
+    }
+
+    // The one file of `title` on a side, or where a new one goes.
+    std::string PathOf(int side, const std::string& title)
+    {
+        const std::string root = side == 0 ? pair.L() : pair.R();
+        for (const auto& [name, bytes] : Files(root))
+            if (name.find(title) != std::string::npos)
+                return root + name;
+        return root + title + ".mp3";
+    }
+
+    void ChangeOne()
+    {
+        const int side = Pick(2);
+        const std::string title = kTitles[Pick(static_cast<int>(kTitles.size()))];
+        const std::string path = PathOf(side, title);
+        std::error_code error;
+        if (Pick(4) == 0 && fs::exists(path, error)) {
+            fs::remove(path, error);
+            changed[side].erase(path);
+            ++changes;
+            return;
+        }
+        Write(side, title, path);
+    }
+
+    // A new version: new music, or the same music retagged; dated newer or older than all before.
+    void Write(int side, const std::string& title, const std::string& path)
+    {
+        ++serial;
+        const bool retag = Pick(2) == 0;
+        fixtures::SongSpec song =
+            fixtures::SongSpecOf(title, retag ? lastSeed[title] : serial, serial % 20 + 1);
+        if (!retag)
+            lastSeed[title] = serial;
+        std::error_code error;
+        fs::create_directories(fs::path(path).parent_path(), error);
+        fixtures::WriteSong(path, song);
+        fixtures::SetModTime(path,
+                             1600000000 + (Pick(3) == 0 ? -1 : 1) * 7 * static_cast<std::int64_t>(serial));
+        changed[side][path] = fixtures::ReadText(path);
+        ++changes;
+    }
+
+    void Find(const std::string& what) { findings.push_back("run " + std::to_string(runs) + ": " + what); }
+
+    std::mt19937 rng;
+    fixtures::FolderPair pair;
+    std::map<std::string, std::string> changed[2]; // per side: path -> bytes written since the last run
+    std::map<std::string, std::uint32_t> lastSeed;
+    std::set<std::string> keptBefore; // versions put aside by earlier runs
+    bool changedDuringThisRun = false;
+    std::uint32_t serial = 0;
+};
+
+int ChangeSongsDuringReview(AArray*, ASync*)
+{
+    if (gSongModel)
+        gSongModel->ChangeDuringRun();
+    return 0;
+}
+
+} // namespace
+
+TEST(SongFolderSyncModel, RandomChangesToSongsBeforeAndDuringRunsAreNeverLost)
+{
+    const char* wanted = std::getenv("PELORIN_MODEL_RUNS");
+    const char* seedText = std::getenv("PELORIN_MODEL_SEED");
+    const int total = wanted ? std::max(1, std::atoi(wanted) / 3) : 60;
+    const unsigned seed = seedText ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10)) : 20261207u;
+    constexpr int kRunsPerPair = 10;
+    int runs = 0, changes = 0, duringRun = 0;
+    std::vector<std::string> findings;
+    for (unsigned world = 0; runs < total; ++world) {
+        SongModel model(seed + world);
+        for (int i = 0; i < kRunsPerPair && runs + model.runs < total; ++i) {
+            model.Change();
+            model.Run();
+        }
+        runs += model.runs;
+        changes += model.changes;
+        duringRun += model.changesDuringRun;
+        findings.insert(findings.end(), model.findings.begin(), model.findings.end());
+    }
+    std::cout << "song model runs: " << runs << ", random changes: " << changes << " (" << duringRun
+              << " of them during a run), findings: " << findings.size() << " (seed " << seed << ")\n";
+    for (size_t i = 0; i < findings.size() && i < 5; ++i)
+        ADD_FAILURE() << findings[i];
+    EXPECT_TRUE(findings.empty());
+}
