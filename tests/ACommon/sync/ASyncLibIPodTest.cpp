@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -309,10 +310,25 @@ TEST(ASyncLibIPod, ARunThatCanChangeNothingOnTheIPodWritesNothingToIt)
              fixtures::itdb::PutU32(bytes, firstDataset + 12, 99);
              fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
          }},
+        {"a database whose track list counts fewer tracks than follow",
+         [](const std::string& root) {
+             auto bytes = ReadFile(fixtures::DatabasePath(root));
+             const std::string tag = "mhlt";
+             const auto list =
+                 std::search(bytes.begin(), bytes.end(), tag.begin(), tag.end()) - bytes.begin();
+             fixtures::itdb::PutU32(bytes, static_cast<std::size_t>(list) + 8, 1);
+             fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
+         }},
+        {"a database file longer than the database",
+         [](const std::string& root) {
+             auto bytes = ReadFile(fixtures::DatabasePath(root));
+             bytes.insert(bytes.end(), {'m', 'h', 'i', 't'});
+             fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
+         }},
     };
     for (const Case& c : cases) {
         FolderAndIPod pair({.modelNumStr = "MA133"}); // a shuffle, which has an iTunesSD to write
-        pair.PutOnIPod({{"old.mp3", SongSpecOf("Old")}});
+        pair.PutOnIPod({{"old.mp3", SongSpecOf("Old")}, {"older.mp3", SongSpecOf("Older", "Other")}});
         pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
         c.damage(pair.root);
         // Each file by its contents and its inode: a file written again, even the same, is a new one.
