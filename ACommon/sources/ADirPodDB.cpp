@@ -580,6 +580,7 @@ int ADirPodDB::Delete(const AString* path, signed char fromList, signed char kee
     }
     database->GetDatabase()->RemoveTrack(track);
     changed = true;
+    ++unwritten.removed;
     return 0;
 }
 
@@ -617,6 +618,7 @@ void ADirPodDB::DeleteAll()
     tidyPending = false;
     changed = false;
     addedSinceStore = 0;
+    unwritten = Unwritten();
     lock.Release();
     if (!database->GetIPodID().IsEmpty())
         iPodID = database->GetIPodID();
@@ -725,6 +727,7 @@ int ADirPodDB::StoreNow()
     }
     changed = false;
     addedSinceStore = 0;
+    unwritten = Unwritten();
     ++storedThisListing;
     lastStoreTime = SteadySeconds();
     return result;
@@ -875,6 +878,8 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
     lastAddedFile = destination;
     changed = true;
     ++addedSinceStore;
+    ++unwritten.added;
+    unwritten.addedBytes += entry.size;
     StoreIfDue();
     return 0;
 }

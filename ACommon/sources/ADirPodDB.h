@@ -59,6 +59,8 @@ public:
     // releases the iPod's lock; -10000 unless the whole database was loaded.
     int Finalize() override;
     int CopyProperties(ADir* other) override;
+    // The songs this source added and removed since its last store of the database.
+    Unwritten GetUnwritten() const override { return unwritten; }
     AString GetRootDisplayName(signed char bare) override;
     int PopulateFileList(CancelProc cancel) override;
     void GetRealRootPath(AString* out) override;
@@ -142,6 +144,7 @@ private:
     bool changed = false;           // the database differs from the iPod's since the last store
     bool reloaded = false;          // read again since it was listed: lookups go by the song
     int addedSinceStore = 0;        // songs copied onto the iPod since the last store
+    Unwritten unwritten;            // what this source's own adds and removals left to store
     int storedThisListing = 0;      // stores since the database was listed
     std::int64_t lastStoreTime = 0; // seconds of a steady clock
     int storeEverySongs = kStoreEverySongs;

@@ -1290,6 +1290,10 @@ int ASync::FinalizeSides()
     int err = 0;
     for (ADir* side : {dir1.get(), dir2.get()}) {
         if (int finalized = side->Finalize(); finalized != 0) {
+            // The summary tells what is true of the side after the run: songs it holds only in
+            // memory were neither copied onto it nor removed from it.
+            const ADir::Unwritten undone = side->GetUnwritten();
+            tally.CountUndone(side == dir1.get() ? 1 : 2, undone.added, undone.addedBytes, undone.removed);
             tally.CountError();
             AString line("Failed writing ");
             line += side->GetRootDisplayName(0);

@@ -18,6 +18,9 @@ public:
     void CountRemoval() { ++removed; }
     void CountKept() { ++kept; }
     void CountError() { ++errors; }
+    // Takes back copies to `side` (and their bytes) and removals that were counted as done but
+    // that the side could not make final (its library was not written back).
+    void CountUndone(int side, int copies, std::uint64_t bytes, int removals);
 
     int Copied(int side) const { return side == 1 || side == 2 ? copied[side] : 0; }
     std::uint64_t CopiedBytes(int side) const { return side == 1 || side == 2 ? copiedBytes[side] : 0; }
