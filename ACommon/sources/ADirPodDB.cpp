@@ -653,7 +653,7 @@ int ADirPodDB::BeginChange()
         TidyUp();
         return 0;
     }
-    if (int err = lock.Acquire(iPodRoot); err != 0)
+    if (int err = lock.Acquire(iPodRoot, lockWaitMs); err != 0)
         return err;
     lastStoreTime = SteadySeconds();
     if (changed || !database->ChangedOnDisk())

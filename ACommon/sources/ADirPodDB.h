@@ -89,6 +89,9 @@ public:
         storeEverySongs = songs;
         storeEverySeconds = seconds;
     }
+    // How long the first change waits for another program that holds the iPod's lock; a run
+    // waits only once (IPodLock).
+    void SetLockWait(int milliseconds) { lockWaitMs = milliseconds; }
 
 private:
     // Before the database is changed: the iPod's lock taken, and a database that another writer
@@ -149,6 +152,7 @@ private:
     std::int64_t lastStoreTime = 0; // seconds of a steady clock
     int storeEverySongs = kStoreEverySongs;
     int storeEverySeconds = kStoreEverySeconds;
+    int lockWaitMs = IPodLock::kDefaultWaitMs;
     // Folders already found to be inside (or outside) the music folder.
     mutable std::unordered_map<std::string, bool> insideMusic;
 };

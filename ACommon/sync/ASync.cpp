@@ -1400,7 +1400,9 @@ int ASync::PerformSyncActions(CancelProc cancel)
         int err = PerformAction(action, i + 1, count, cancel);
         if (firstErr == 0)
             firstErr = err;
-        if (err != 0 && stopOnErr) {
+        // A side that another program is changing refuses every further action as it refused
+        // this one: the run stops here rather than fail each of them.
+        if (err != 0 && (stopOnErr || err == kErrBusy)) {
             stopped = true;
             stoppedOnCancelledAction = err == kErrUserCancel;
             return;

@@ -6,6 +6,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/IPodLock.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLT.h"
 #include "ACommon/sources/ADirPodDB.h"
@@ -25,6 +26,7 @@
 #include <map>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using fixtures::Exists;
@@ -438,4 +440,27 @@ TEST(ASyncLibIPod, ARunWhoseDatabaseStoreFailsCountsNoSongAsCopiedOrRemoved)
     EXPECT_EQ(
         sync->GetTally().Summary(AString("Songs"), AString("POD"), true, true, kErrUnknown).ToStdString(),
         "Copied 0 songs; removed 0; 1 error.");
+}
+
+// Another program that holds the iPod's lock is waited for once; then the run stops with one error
+// that says who holds it, instead of waiting and failing once per song.
+TEST(ASyncLibIPod, AnIPodLockedByAnotherProgramStopsTheRunAfterOneWait)
+{
+    FolderAndIPod pair;
+    for (const char* title : {"One", "Two", "Three"})
+        pair.WriteSong(std::string("Artist/Album/") + title + ".mp3", SongSpecOf(title));
+    const auto database = ReadFile(fixtures::DatabasePath(pair.root));
+    IPodLock other;
+    ASSERT_EQ(other.Acquire(AString::FromUTF8(pair.root), 0), 0);
+    auto sync = pair.Load<ASyncLib>({"", 1, 0}, nullptr, ADir::kTypeSongFolder, ADir::kTypeIPodDB);
+    sync->SetRememberedAnswers(ASync::kAnswerYesToAll, ASync::kAnswerYesToAll, ASync::kAnswerYesToAll);
+    static_cast<ADirPodDB*>(sync->GetDir2())->SetLockWait(20);
+    EXPECT_EQ(pair.FolderPair::Run(*sync), kErrBusy);
+    EXPECT_EQ(sync->GetTally().Errors(), 1);
+    const std::string log = pair.frontend.Log();
+    EXPECT_TRUE(Has(log, "another program is changing this iPod (process " + std::to_string(getpid()) +
+                             "); try again when it has finished. Nothing was changed."))
+        << log;
+    EXPECT_TRUE(ListFiles(pair.root + "/iPod_Control/Music").empty());
+    EXPECT_EQ(ReadFile(fixtures::DatabasePath(pair.root)), database);
 }
