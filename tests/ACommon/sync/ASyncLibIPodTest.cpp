@@ -464,3 +464,51 @@ TEST(ASyncLibIPod, AnIPodLockedByAnotherProgramStopsTheRunAfterOneWait)
     EXPECT_TRUE(ListFiles(pair.root + "/iPod_Control/Music").empty());
     EXPECT_EQ(ReadFile(fixtures::DatabasePath(pair.root)), database);
 }
+
+namespace {
+
+// A song of a compilation: its own artist (when given) and the album's, in that frame order, and
+// the music of `spec`.
+void WriteCompilationSong(const std::string& path, const std::string& artist, fixtures::SongSpec spec)
+{
+    using namespace fixtures;
+    std::vector<ID3v2Frame> frames{TextFrame("TIT2", spec.title)};
+    if (!artist.empty())
+        frames.push_back(TextFrame("TPE1", artist));
+    frames.push_back(TextFrame("TPE2", "Various Artists"));
+    frames.push_back(TextFrame("TALB", spec.album));
+    frames.push_back(TextFrame("TCON", spec.genre));
+    frames.push_back(TextFrame("TRCK", "1"));
+    spec.id3Version = 0;
+    Bytes bytes = ID3v2Tag(frames);
+    const Bytes music = SongBytes("mp3", spec);
+    bytes.insert(bytes.end(), music.begin(), music.end());
+    WriteFile(path, bytes);
+}
+
+} // namespace
+
+// A song that was listed by its album's artist in the lists a synchronize run saved, and is read by
+// its own artist now, stays on the iPod once, under the artist it is read by, and in the folder
+// once.
+TEST(ASyncLibIPod, ASongReadUnderAnotherArtistSinceTheSavedListsIsNeitherLostNorDuplicated)
+{
+    FolderAndIPod pair;
+    const std::string file = pair.Folder("Various Artists/Album/01 Song.mp3");
+    WriteCompilationSong(file, "", SongSpecOf("Song"));
+    ASSERT_EQ(pair.Run(3, 1), 0) << pair.frontend.Log();
+    ASSERT_EQ(pair.IPodSongs().at("Song").artist, "Various Artists");
+
+    WriteCompilationSong(file, "Singer", SongSpecOf("Song"));
+    pair.frontend.Clear();
+    ASSERT_EQ(pair.Run(3, 1), 0) << pair.frontend.Log();
+    EXPECT_EQ(pair.Titles(), std::vector<std::string>{"Song"});
+    const auto songs = pair.IPodSongs();
+    EXPECT_EQ(songs.at("Song").artist, "Singer");
+    EXPECT_TRUE(songs.at("Song").fileThere);
+    EXPECT_EQ(ListFiles(pair.Folder()), std::vector<std::string>{"Various Artists/Album/01 Song.mp3"});
+
+    pair.frontend.Clear();
+    ASSERT_EQ(pair.Run(3, 1), 0);
+    EXPECT_TRUE(Has(pair.frontend.Log(), "Nothing to Sync!")) << pair.frontend.Log();
+}
