@@ -170,8 +170,9 @@ int RunTracks(const std::string& playlistName, bool json)
                 << ", \"duration\": " << static_cast<long long>(values[6][i].real)
                 << ", \"location\": " << JsonString(values[7][i].text) << "}";
         } else {
-            out << values[0][i].integer << '\t' << values[2][i].text << '\t' << values[3][i].text << '\t'
-                << values[1][i].text << '\t' << values[7][i].text << '\n';
+            out << values[0][i].integer << '\t' << TerminalText(values[2][i].text) << '\t'
+                << TerminalText(values[3][i].text) << '\t' << TerminalText(values[1][i].text) << '\t'
+                << TerminalText(values[7][i].text) << '\n';
         }
     }
     if (json)
