@@ -282,7 +282,8 @@ int Run(const char* command, Tool tool, const ToolOptions& options)
     terminal.Install();
     Terminal::ResetCancel();
     Terminal::InstallInterruptHandler();
-    AString status = LibraryTools::StatusText(tool, side);
+    AString status =
+        subject.folder ? LibraryTools::StatusText(tool, subject.name) : LibraryTools::StatusText(tool, side);
     terminal.Print(status.ToStdString());
 
     LibraryTools::Outcome outcome;
