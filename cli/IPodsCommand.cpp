@@ -59,7 +59,8 @@ void PrintJson(const std::vector<MountedIPod>& pods)
 void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumesRoot)
 {
     if (pods.empty()) {
-        std::cout << "No iPod is mounted under " << volumesRoot << ".\n";
+        std::cout << "No iPod is mounted under " << volumesRoot
+                  << MountedIPod::WithoutDatabaseNote(AString::FromUTF8(volumesRoot)) << ".\n";
         return;
     }
     std::vector<std::vector<std::string>> rows{
@@ -104,6 +105,10 @@ void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumes
             std::cout << "\"" << pod.volume.ToStdString()
                       << "\" is not supported: it checks its music database with a signature that Pelorin "
                          "cannot make yet, so a sync would leave it showing no songs.\n";
+    for (const MountedIPod& pod : pods)
+        if (!pod.databaseRead)
+            std::cout << "\"" << pod.volume.ToStdString()
+                      << "\" has an unreadable database: " << pod.problem.ToStdString() << "\n";
     for (const MountedIPod& pod : pods)
         if (pod.autoUpdate && *pod.autoUpdate)
             std::cout << "\"" << pod.volume.ToStdString()

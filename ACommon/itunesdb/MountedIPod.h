@@ -10,6 +10,7 @@
 #include "ACommon/itunesdb/IPodInfo.h"
 
 #include <optional>
+#include <string>
 #include <vector>
 
 class MountedIPod {
@@ -21,6 +22,12 @@ public:
     static std::vector<MountedIPod> FindAll();
     // The iPod whose volume is mounted at `mountPoint`; false when the folder holds no iPod.
     static bool Read(const AString& mountPoint, MountedIPod* pod);
+    // The folders directly under `volumesRoot` that hold an iPod's iPod_Control folder (case
+    // ignored) but no database yet: iPods that no application has set up, ordered by name.
+    static std::vector<AString> FindWithoutDatabase(const AString& volumesRoot);
+    // "; \"VOL\" holds an iPod_Control folder but no music database yet (...)" for each of those
+    // under `volumesRoot`, to follow a message that finds no iPod there; empty when there are none.
+    static std::string WithoutDatabaseNote(const AString& volumesRoot);
     // The iPod called `wanted` (its name, else its volume's name, else its name ignoring case); the
     // first one when `wanted` is empty; null when none fits.
     static const MountedIPod* Choose(const std::vector<MountedIPod>& pods, const AString& wanted);
@@ -30,7 +37,9 @@ public:
     AString name;       // the iPod's name, from its database (empty when that cannot be read)
     bool databaseRead = false;
     AString problem; // why the database could not be read, when it could not
-    int songs = 0;   // the tracks its database lists (when databaseRead)
+    // The head of a database is read first; the whole of it is read as a run would, so that a
+    // database a run would refuse as damaged is shown as unreadable rather than by its head.
+    int songs = 0; // the tracks its database lists (when databaseRead)
     IPodInfo info;
     bool infoRead = false;
     std::optional<bool> autoUpdate; // unknown when iTunesPrefs cannot be read
