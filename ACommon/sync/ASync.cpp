@@ -475,7 +475,10 @@ int ASync::ListSide(ADir* side, const AString* path, CancelProc cancel, AProgres
     reporter->StartDivision(1.0, &text, 0, 0);
     int err = side->InitWPath(path, 0, cancel);
     if (err != 0) {
-        text = "Error building directory: ";
+        // Which side could not be listed, and (from the failing operation) which file and why.
+        text = "Error building directory ";
+        text += side->GetRootDisplayName(0);
+        text += ": ";
         text += err;
         AError::AddErrorMsg(&text, err);
     } else {
