@@ -655,6 +655,17 @@ int ADirPodDB::BeginChange()
     }
     if (int err = lock.Acquire(iPodRoot, lockWaitMs); err != 0)
         return err;
+    // Every song copied is named in the journal first: where it cannot be written, nothing is
+    // begun (not even a music folder made for a song that then cannot be copied).
+    const AString journalPath = IPodJournal::PathOf(iPodRoot);
+    if (const int kind = AFile::GetPathType(&journalPath);
+        kind == AFile::kPathFolder || kind == AFile::kPathLink || kind == AFile::kPathSocket) {
+        lock.Release();
+        AError::NoteFailure(kErrUnknown, AString("the iPod's journal ") + journalPath +
+                                             " is not a file, so no song can be copied onto the iPod safely; "
+                                             "nothing was changed");
+        return kErrUnknown;
+    }
     lastStoreTime = SteadySeconds();
     if (changed || !database->ChangedOnDisk())
         return 0;

@@ -321,6 +321,10 @@ TEST(ASyncLibIPod, ARunThatCanChangeNothingOnTheIPodWritesNothingToIt)
              fixtures::itdb::PutU32(bytes, static_cast<std::size_t>(list) + 8, 1);
              fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
          }},
+        {"a journal that is a folder",
+         [](const std::string& root) {
+             std::filesystem::create_directories(root + "/iPod_Control/iTunes/PelorinJournal/inside");
+         }},
         {"a database file longer than the database",
          [](const std::string& root) {
              auto bytes = ReadFile(fixtures::DatabasePath(root));
@@ -334,6 +338,7 @@ TEST(ASyncLibIPod, ARunThatCanChangeNothingOnTheIPodWritesNothingToIt)
         pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
         c.damage(pair.root);
         // Each file by its contents and its inode: a file written again, even the same, is a new one.
+        // Folders too, even empty ones.
         auto snapshot = [&pair] {
             std::map<std::string, std::pair<ino_t, std::vector<std::uint8_t>>> files;
             for (const std::string& file : ListFiles(pair.root)) {
@@ -341,6 +346,9 @@ TEST(ASyncLibIPod, ARunThatCanChangeNothingOnTheIPodWritesNothingToIt)
                 stat((pair.root + "/" + file).c_str(), &info);
                 files[file] = {info.st_ino, ReadFile(pair.root + "/" + file)};
             }
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(pair.root))
+                if (entry.is_directory())
+                    files[entry.path().string()] = {};
             return files;
         };
         const auto before = snapshot();
