@@ -155,3 +155,14 @@ TEST(ToolCommand, DuplicatesOnAFolderFindWhatTheScanFindsAndNameTheFolder)
     EXPECT_FALSE(Has(tool.out, "Library")) << tool.out;
     EXPECT_TRUE(Has(tool.out, "1 found, 1 removed.")) << tool.out;
 }
+
+// Adding files asks nothing, so it runs without a terminal and without --yes.
+TEST(ToolCommand, AddRunsWithoutATerminalToAskOn)
+{
+    World world;
+    fixtures::WriteSong(world.tmp / "Songs/One.mp3", fixtures::SongSpecOf("One"));
+    ASSERT_EQ(world.Run({"library", "init"}).exitStatus, 0);
+    const fixtures::CommandResult added = world.Run({"add", "--to", "library", world.tmp / "Songs"});
+    EXPECT_EQ(added.exitStatus, 0) << added.err;
+    EXPECT_TRUE(Has(world.Run({"library", "info"}).out, "Tracks:        1"));
+}
