@@ -132,7 +132,10 @@ void AddIPodsCommand(CLI::App& app, int& exitStatus)
             exitStatus = kExitError;
             return;
         }
-        const std::vector<MountedIPod> pods = MountedIPod::FindAll(AString::FromUTF8(volumesRoot));
+        std::vector<MountedIPod> pods = MountedIPod::FindAll(AString::FromUTF8(volumesRoot));
+        // What the list says a database holds is what a run would find in it.
+        for (MountedIPod& pod : pods)
+            MountedIPod::ReadWholeDatabase(&pod);
         if (*json)
             PrintJson(pods);
         else

@@ -41,16 +41,8 @@ bool MountedIPod::Read(const AString& mountPoint, MountedIPod* pod)
     pod->mountPoint.LastPathComponent(&pod->volume);
     AString root = pod->mountPoint;
     IPodDB db;
-    IPodDB whole;
-    int err = db.LoadName(&root, 1);
-    if (err == 0)
-        err = whole.Load(&root, 1, nullptr, nullptr);
-    if (err != 0) {
+    if (int err = db.LoadName(&root, 1); err != 0) {
         pod->problem = AError::FailureDetail(err);
-        if (pod->problem.IsEmpty()) {
-            pod->problem += err;
-            AError::AddErrorMsg(&pod->problem, err);
-        }
     } else {
         db.GetIPodName(pod->name);
         pod->databaseRead = true;
@@ -64,6 +56,24 @@ bool MountedIPod::Read(const AString& mountPoint, MountedIPod* pod)
     pod->readOnly = IPodInfo::IsVolumeReadOnly(root);
     pod->identity = IPodDB::GetIdentity(&root);
     return true;
+}
+
+void MountedIPod::ReadWholeDatabase(MountedIPod* pod)
+{
+    if (!pod->databaseRead)
+        return;
+    AString root = pod->mountPoint;
+    IPodDB whole;
+    if (int err = whole.Load(&root, 1, nullptr, nullptr); err != 0) {
+        pod->databaseRead = false;
+        pod->name = AString();
+        pod->songs = 0;
+        pod->problem = AError::FailureDetail(err);
+        if (pod->problem.IsEmpty()) {
+            pod->problem += err;
+            AError::AddErrorMsg(&pod->problem, err);
+        }
+    }
 }
 
 std::vector<AString> MountedIPod::FindWithoutDatabase(const AString& volumesRoot)
