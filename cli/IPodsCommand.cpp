@@ -59,7 +59,8 @@ void PrintJson(const std::vector<MountedIPod>& pods)
 void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumesRoot)
 {
     if (pods.empty()) {
-        std::cout << "No iPod is mounted under " << volumesRoot << ".\n";
+        std::cout << "No iPod is mounted under " << volumesRoot
+                  << MountedIPod::WithoutDatabaseNote(AString::FromUTF8(volumesRoot)) << ".\n";
         return;
     }
     std::vector<std::vector<std::string>> rows{
@@ -105,6 +106,10 @@ void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumes
                       << "\" is not supported: it checks its music database with a signature that Pelorin "
                          "cannot make yet, so a sync would leave it showing no songs.\n";
     for (const MountedIPod& pod : pods)
+        if (!pod.databaseRead)
+            std::cout << "\"" << pod.volume.ToStdString()
+                      << "\" has an unreadable database: " << pod.problem.ToStdString() << "\n";
+    for (const MountedIPod& pod : pods)
         if (pod.autoUpdate && *pod.autoUpdate)
             std::cout << "\"" << pod.volume.ToStdString()
                       << "\" updates itself automatically from a library; a sync turns that off.\n";
@@ -127,7 +132,10 @@ void AddIPodsCommand(CLI::App& app, int& exitStatus)
             exitStatus = kExitError;
             return;
         }
-        const std::vector<MountedIPod> pods = MountedIPod::FindAll(AString::FromUTF8(volumesRoot));
+        std::vector<MountedIPod> pods = MountedIPod::FindAll(AString::FromUTF8(volumesRoot));
+        // What the list says a database holds is what a run would find in it.
+        for (MountedIPod& pod : pods)
+            MountedIPod::ReadWholeDatabase(&pod);
         if (*json)
             PrintJson(pods);
         else

@@ -132,33 +132,6 @@ int RunInfo(bool json)
 
 // ---- tracks, playlists ----------------------------------------------------------------------------
 
-// A field of a tab-separated row: a backslash, a tab, a line break or another control character in
-// it is written as an escape ("\\", "\t", "\n", "\r", "\x1b"), so that every track stays one row
-// of the same fields.
-std::string RowField(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto unit = static_cast<unsigned char>(c);
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else if (unit < 0x20 || unit == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", unit);
-            out += escaped;
-        } else
-            out += c;
-    }
-    return out;
-}
-
 int RunTracks(const std::string& playlistName, bool json)
 {
     std::unique_ptr<MusicLibrary> library = OpenLibrary("tracks", false);
@@ -197,9 +170,9 @@ int RunTracks(const std::string& playlistName, bool json)
                 << ", \"duration\": " << static_cast<long long>(values[6][i].real)
                 << ", \"location\": " << JsonString(values[7][i].text) << "}";
         } else {
-            out << values[0][i].integer << '\t' << RowField(values[2][i].text) << '\t'
-                << RowField(values[3][i].text) << '\t' << RowField(values[1][i].text) << '\t'
-                << RowField(values[7][i].text) << '\n';
+            out << values[0][i].integer << '\t' << TerminalText(values[2][i].text) << '\t'
+                << TerminalText(values[3][i].text) << '\t' << TerminalText(values[1][i].text) << '\t'
+                << TerminalText(values[7][i].text) << '\n';
         }
     }
     if (json)

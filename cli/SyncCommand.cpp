@@ -104,6 +104,7 @@ int RunSync(const SyncOptions& options)
     if (!pod) {
         if (pods.empty()) {
             run.Complain("no iPod is mounted under " + volumesRoot +
+                         MountedIPod::WithoutDatabaseNote(AString::FromUTF8(volumesRoot)) +
                          " (PELORIN_VOLUMES names another folder to look in)");
             return options.ipod.empty() ? kExitError : kExitUsage;
         }

@@ -273,7 +273,7 @@ void SyncRun::PrintActions(const std::vector<ActionReview::Item>& actions)
         std::snprintf(head, sizeof head, "%5zu [%c] %-16s ", i + 1, action.active ? 'x' : ' ',
                       action.word.ToStdString().c_str());
         auto shown = [](const AString& text) {
-            return text.IsEmpty() ? std::string("-") : text.ToStdString();
+            return text.IsEmpty() ? std::string("-") : TerminalText(text.ToStdString());
         };
         if (!action.deletesFrom.IsEmpty())
             table << head << shown(action.source) << "  (from " << action.deletesFrom.ToStdString() << ")\n";

@@ -4,6 +4,7 @@
 #include "ACommon/base/AString.h"
 #include "ACommon/tags/ID3.h"
 #include "cli/Commands.h"
+#include "cli/Terminal.h"
 
 #include <cstdio>
 #include <iostream>
@@ -93,31 +94,14 @@ std::vector<Value> ReadFile(const std::string& argument, int& result)
     };
 }
 
-// Tab-separated: a tab, a line break or a backslash inside a value is written as \t, \n, \r, \\.
+// Tab-separated, each value as the terminal may show it (a tab inside a value is written as \t).
 std::string TabSeparated(const std::vector<Value>& values)
 {
     std::string line;
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (i > 0)
             line += '\t';
-        for (char c : values[i].text) {
-            switch (c) {
-            case '\t':
-                line += "\\t";
-                break;
-            case '\n':
-                line += "\\n";
-                break;
-            case '\r':
-                line += "\\r";
-                break;
-            case '\\':
-                line += "\\\\";
-                break;
-            default:
-                line += c;
-            }
-        }
+        line += TerminalText(values[i].text);
     }
     return line;
 }

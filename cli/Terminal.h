@@ -15,6 +15,11 @@ namespace cli {
 
 // `text` as a JSON string literal: quotes, backslashes and control characters escaped.
 std::string JsonString(const std::string& text);
+// `text` (a title, a path: anything a tag or a file name may hold) as it is safe to print on a
+// terminal: control characters shown escaped (\t, \n, \r, \x1b; \u009b for those of Latin-1),
+// so that none can move the cursor, clear the screen or start a line of its own, and a backslash
+// shown as \\ so that what is shown reads back one way.
+std::string TerminalText(const std::string& text);
 
 class Terminal : public platform::NotificationBus, public platform::QuestionInterface {
 public:

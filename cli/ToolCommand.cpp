@@ -264,7 +264,10 @@ int Run(const char* command, Tool tool, const ToolOptions& options)
                         : options.no ? Terminal::Answers::NoToAll
                                      : Terminal::Answers::Ask,
                         options.allowMassDeletion);
-    if (!options.dryRun && !terminal.CanAnswerQuestions()) {
+    // The tools that remove songs ask about each one, and refuse to start where they could not.
+    // Adding files asks nothing of its own; should a side ask all the same, a question that cannot
+    // be asked is answered No, which changes nothing.
+    if (!options.dryRun && tool != Tool::kAddFiles && !terminal.CanAnswerQuestions()) {
         Complain(command, "standard input is not a terminal, so questions cannot be asked; pass --yes, --no "
                           "or --dry-run");
         return kExitUsage;
@@ -282,7 +285,8 @@ int Run(const char* command, Tool tool, const ToolOptions& options)
     terminal.Install();
     Terminal::ResetCancel();
     Terminal::InstallInterruptHandler();
-    AString status = LibraryTools::StatusText(tool, side);
+    AString status =
+        subject.folder ? LibraryTools::StatusText(tool, subject.name) : LibraryTools::StatusText(tool, side);
     terminal.Print(status.ToStdString());
 
     LibraryTools::Outcome outcome;

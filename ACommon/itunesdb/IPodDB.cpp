@@ -5,6 +5,7 @@
 #include "ACommon/base/AStateStream.h"
 #include "ACommon/base/ByteReader.h"
 #include "ACommon/base/ByteWriter.h"
+#include "ACommon/itunesdb/IPodRecord.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLP.h"
 #include "ACommon/itunesdb/MHLT.h"
@@ -291,6 +292,13 @@ std::vector<AString> OnTheGoFiles(const AString& folder)
     return paths;
 }
 
+// Why the database just read is damaged, as it follows the message: " (REASON)", or nothing.
+AString DamageDetail()
+{
+    const std::string reason = IPodRecord::DamageReason();
+    return reason.empty() ? AString() : AString::FromUTF8(" (" + reason + ")");
+}
+
 void PutU24BE(std::uint8_t* at, std::uint32_t value)
 {
     at[0] = static_cast<std::uint8_t>(value >> 16);
@@ -530,8 +538,8 @@ int IPodDB::Load(AString* root, signed char withPlaylists, CancelProc cancel, AP
         database = std::make_unique<MHBD>();
         err = database->Load(std::move(bytes), withPlaylists, cancel, loadProgress);
         if (err == kErrUnknown)
-            AError::NoteFailure(err,
-                                AString("the iPod's database ") + path + " is damaged and cannot be read");
+            AError::NoteFailure(err, AString("the iPod's database ") + path +
+                                         " is damaged and cannot be read" + DamageDetail());
         else if (err == kErrEndOfFile)
             AError::NoteFailure(err, AString("the iPod's database ") + path + " is empty");
     }
@@ -609,10 +617,11 @@ int IPodDB::LoadName(AString* path, signed char isRoot)
     AFile f;
     int err = f.Open(&file, 1);
     if (err == 0) {
+        IPodRecord::ClearDamage();
         err = database->LoadName(&f);
         if (err == kErrUnknown || err == kErrEndOfFile)
-            AError::NoteFailure(err,
-                                AString("the iPod's database ") + file + " is damaged and cannot be read");
+            AError::NoteFailure(err, AString("the iPod's database ") + file +
+                                         " is damaged and cannot be read" + DamageDetail());
     }
     if (err != 0) {
         ResetDatabase();

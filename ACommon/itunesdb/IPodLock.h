@@ -24,7 +24,10 @@
 
 class IPodLock {
 public:
-    // How long Acquire waits by default for another writer to finish a store.
+    // How long Acquire waits by default for another writer to finish a store. A run waits once: a
+    // holder that does not let go within this time is changing the iPod at length (a sync of its
+    // own), and every later Acquire of the same lock object only tries, without waiting, until
+    // Release starts afresh: a run that waited per song would take hours.
     static constexpr int kDefaultWaitMs = 10000;
 
     IPodLock() = default;
@@ -33,13 +36,22 @@ public:
     IPodLock& operator=(const IPodLock&) = delete;
 
     // Takes the lock of the iPod mounted at `root`, waiting up to `waitMs` milliseconds while
-    // another writer holds it. 0 (also when already held by this object), -102390 when the wait
-    // ran out, -11160 when the iPod has no iPod_Control/iTunes folder. On a volume that offers no
-    // locking at all, the lock counts as taken.
+    // another writer holds it (not at all once a wait ran out, see above). 0 (also when already
+    // held by this object), -102390 when the lock is not free, -11160 when the iPod has no
+    // iPod_Control/iTunes folder. On a volume that offers no locking at all, the lock counts as
+    // taken. A refusal notes BusyMessage as the reason (AError::FailureDetail).
     int Acquire(const AString& root, int waitMs = kDefaultWaitMs);
+    // Lets go of the lock, and forgets a wait that ran out.
     void Release();
     bool IsHeld() const { return fd >= 0; }
+    // True after a wait (of more than 0 ms) ran out, until Release.
+    bool WasRefused() const { return refusedPid != 0; }
+
+    // "another program is changing this iPod (process N); try again when it has finished. Nothing
+    // was changed.", without "(process N)" when `pid` is not known (below 1).
+    static AString BusyMessage(long pid);
 
 private:
     int fd = -1;
+    long refusedPid = 0; // -1 once a wait ran out against a holder not known, else its process
 };

@@ -8,6 +8,8 @@
 
 namespace {
 
+thread_local std::string tDamage;
+
 // True when `bytes` are the four letters of `tag` (a read past the end gives no bytes).
 bool IsTag(std::span<const std::uint8_t> bytes, const char* tag)
 {
@@ -143,3 +145,20 @@ int IPodRecord::ReadRecordAt(AFile* f, std::uint64_t limit, std::vector<std::uin
         return kErrUnknown;
     return ReadBytesAt(f, totalLength, record);
 }
+
+int IPodRecord::CheckNothingLeft(const ByteReader& body, const std::string& what)
+{
+    if (body.Remaining() == 0)
+        return 0;
+    return Damaged(what);
+}
+
+int IPodRecord::Damaged(const std::string& why)
+{
+    tDamage = why;
+    return kErrUnknown;
+}
+
+std::string IPodRecord::DamageReason() { return tDamage; }
+
+void IPodRecord::ClearDamage() { tDamage.clear(); }

@@ -93,4 +93,16 @@ public:
     // position, which must end at or before `limit`. The file moves past what was read.
     static int ReadHeaderAt(AFile* f, std::uint64_t limit, std::vector<std::uint8_t>& header);
     static int ReadRecordAt(AFile* f, std::uint64_t limit, std::vector<std::uint8_t>& record);
+
+    // A record whose counts and lengths do not add up (a track list that counts 10 tracks while 50
+    // follow, a track whose length holds more than the objects it counts) is a damaged database:
+    // read as its counts say, the rest would be carried along as bytes that no longer belong to
+    // anything, and the playlists would lose the songs they name. Gives -10000 when `body`, what is
+    // left of a record after its children, is not empty, and notes `what` as the reason.
+    static int CheckNothingLeft(const ByteReader& body, const std::string& what);
+    // Notes why the database being read is damaged and returns -10000.
+    static int Damaged(const std::string& why);
+    // The reason noted last on this thread (empty when none), and forgetting it.
+    static std::string DamageReason();
+    static void ClearDamage();
 };

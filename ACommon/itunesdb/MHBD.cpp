@@ -63,12 +63,18 @@ int MHBD::Load(std::unique_ptr<MHOD::TextStore> bytes, signed char withPlaylists
     texts = std::move(bytes);
     const std::span<const std::uint8_t> held = texts->Bytes();
     ByteReader in(held.data(), held.size());
-    return Parse(in, withPlaylists, cancel, progress);
+    if (int err = Parse(in, withPlaylists, cancel, progress); err != 0)
+        return err;
+    // The database's total length is the whole file.
+    return IPodRecord::CheckNothingLeft(in, "the file holds " + std::to_string(held.size()) +
+                                                " bytes, but the database says it is " +
+                                                std::to_string(held.size() - in.Remaining()));
 }
 
 int MHBD::Parse(ByteReader& in, signed char withPlaylists, CancelProc cancel, AProgress* progress)
 {
     ByteReader body;
+    IPodRecord::ClearDamage();
     datasets.clear();
     rest.clear();
     playlistsDecoded = withPlaylists != 0;
@@ -97,8 +103,11 @@ int MHBD::Parse(ByteReader& in, signed char withPlaylists, CancelProc cancel, AP
         if (err != 0)
             return err;
     }
-    std::span<const std::uint8_t> remaining = body.Rest();
-    rest.assign(remaining.begin(), remaining.end());
+    if (int err = IPodRecord::CheckNothingLeft(body, "the database counts " + std::to_string(count) +
+                                                         " datasets, but its length holds more");
+        err != 0)
+        return err;
+    rest.clear();
     if (playlistsDecoded)
         ResolvePlaylistItems();
     return 0;

@@ -36,8 +36,11 @@ int MHIP::Load(ByteReader& in, const MHOD::TextStore* texts)
             return err;
         objectCount = static_cast<int>(i + 1);
     }
-    std::span<const std::uint8_t> rest = body.Rest();
-    trailing.assign(rest.begin(), rest.end());
+    if (int err = IPodRecord::CheckNothingLeft(body, "a playlist item counts " + std::to_string(count) +
+                                                         " data objects, but its length holds more");
+        err != 0)
+        return err;
+    trailing.clear();
     track = nullptr;
     return 0;
 }

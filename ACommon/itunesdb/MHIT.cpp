@@ -166,8 +166,11 @@ int MHIT::Load(ByteReader& in, const MHOD::TextStore* texts)
     for (MHOD& child : children)
         if (int err = child.Load(body, texts); err != 0)
             return err;
-    std::span<const std::uint8_t> rest = body.Rest();
-    trailing.assign(rest.begin(), rest.end());
+    if (int err = IPodRecord::CheckNothingLeft(body, "a track counts " + std::to_string(count) +
+                                                         " data objects, but its length holds more");
+        err != 0)
+        return err;
+    trailing.clear();
     Decode();
     return 0;
 }

@@ -39,6 +39,18 @@ int MHSD::Load(ByteReader& in, bool decode, CancelProc cancel, AProgress* progre
     }
     if (err != 0)
         return err;
+    // A decoded list fills its dataset: what follows the children its header counts belongs to no
+    // list (a track count of 10 with 50 tracks following).
+    if (trackList)
+        err = IPodRecord::CheckNothingLeft(body, "its track list counts " +
+                                                     std::to_string(trackList->GetDeclaredTrackCount()) +
+                                                     " tracks, but more records follow them");
+    else if (playlistList)
+        err = IPodRecord::CheckNothingLeft(body, "a playlist list counts " +
+                                                     std::to_string(playlistList->GetPlaylistCount()) +
+                                                     " playlists, but more records follow them");
+    if (err != 0)
+        return err;
     std::span<const std::uint8_t> remaining = body.Rest();
     rest.assign(remaining.begin(), remaining.end());
     return 0;

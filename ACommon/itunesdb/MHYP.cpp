@@ -167,8 +167,12 @@ int MHYP::Load(ByteReader& in, CancelProc cancel, AProgress* progress, const MHO
     }
     if (err != 0)
         return err;
-    std::span<const std::uint8_t> rest = body.Rest();
-    trailing.assign(rest.begin(), rest.end());
+    if (int err = IPodRecord::CheckNothingLeft(
+            body, "the playlist \"" + title.ToStdString() + "\" counts " + std::to_string(objectCount) +
+                      " data objects and " + std::to_string(itemCount) + " items, but its length holds more");
+        err != 0)
+        return err;
+    trailing.clear();
     return 0;
 }
 

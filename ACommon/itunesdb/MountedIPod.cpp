@@ -58,6 +58,51 @@ bool MountedIPod::Read(const AString& mountPoint, MountedIPod* pod)
     return true;
 }
 
+void MountedIPod::ReadWholeDatabase(MountedIPod* pod)
+{
+    if (!pod->databaseRead)
+        return;
+    AString root = pod->mountPoint;
+    IPodDB whole;
+    if (int err = whole.Load(&root, 1, nullptr, nullptr); err != 0) {
+        pod->databaseRead = false;
+        pod->name = AString();
+        pod->songs = 0;
+        pod->problem = AError::FailureDetail(err);
+        if (pod->problem.IsEmpty()) {
+            pod->problem += err;
+            AError::AddErrorMsg(&pod->problem, err);
+        }
+    }
+}
+
+std::vector<AString> MountedIPod::FindWithoutDatabase(const AString& volumesRoot)
+{
+    std::vector<AString> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(volumesRoot.ToStdString(), error)) {
+        if (!entry.is_directory(error))
+            continue;
+        const AString folder = AString::FromUTF8(entry.path().string());
+        const AString control = IPodDB::ResolveIPodPath(folder, "iPod_Control");
+        if (!folder.IsEmpty() && AFile::DirExists(&control) && !IPodDB::IsIPodRoot(folder))
+            found.push_back(AString::FromUTF8(entry.path().filename().string()));
+    }
+    std::sort(found.begin(), found.end(),
+              [](const AString& a, const AString& b) { return a.ToStdString() < b.ToStdString(); });
+    return found;
+}
+
+std::string MountedIPod::WithoutDatabaseNote(const AString& volumesRoot)
+{
+    std::string note;
+    for (const AString& volume : FindWithoutDatabase(volumesRoot))
+        note += "; \"" + volume.ToStdString() +
+                "\" holds an iPod_Control folder but no music database yet (iPod_Control/iTunes/iTunesDB): "
+                "set it up once with the iPod's own application, which makes one";
+    return note;
+}
+
 const MountedIPod* MountedIPod::Choose(const std::vector<MountedIPod>& pods, const AString& wanted)
 {
     if (wanted.IsEmpty())

@@ -10,6 +10,7 @@
 #include "ACommon/itunesdb/IPodInfo.h"
 
 #include <optional>
+#include <string>
 #include <vector>
 
 class MountedIPod {
@@ -21,6 +22,16 @@ public:
     static std::vector<MountedIPod> FindAll();
     // The iPod whose volume is mounted at `mountPoint`; false when the folder holds no iPod.
     static bool Read(const AString& mountPoint, MountedIPod* pod);
+    // A scan reads only the head of each database. This reads the whole of `pod`'s as a run
+    // would (about half a second for 50,000 songs): one a run would refuse as damaged is then marked
+    // unreadable, with the reason, rather than shown by what its head says.
+    static void ReadWholeDatabase(MountedIPod* pod);
+    // The folders directly under `volumesRoot` that hold an iPod's iPod_Control folder (case
+    // ignored) but no database yet: iPods that no application has set up, ordered by name.
+    static std::vector<AString> FindWithoutDatabase(const AString& volumesRoot);
+    // "; \"VOL\" holds an iPod_Control folder but no music database yet (...)" for each of those
+    // under `volumesRoot`, to follow a message that finds no iPod there; empty when there are none.
+    static std::string WithoutDatabaseNote(const AString& volumesRoot);
     // The iPod called `wanted` (its name, else its volume's name, else its name ignoring case); the
     // first one when `wanted` is empty; null when none fits.
     static const MountedIPod* Choose(const std::vector<MountedIPod>& pods, const AString& wanted);

@@ -131,13 +131,20 @@ private:
         size_t next = 0;
     };
 
+    // -1 with the folder and the system's reason noted, so that the message names them.
+    static int Unreadable(const std::string& disk, int error = errno)
+    {
+        AError::NoteFailure(kErrOpen, "list the folder", AString::FromUTF8(disk), error);
+        return kErrOpen;
+    }
+
     template <typename Skipped>
     static int Read(std::string disk, std::u16string relative, Folder& folder, Skipped skipped)
     {
         folder.disk = std::move(disk);
         DIR* dir = opendir(folder.disk.c_str());
         if (!dir)
-            return kErrOpen;
+            return Unreadable(folder.disk);
         const int fd = dirfd(dir);
         std::u16string name;
         for (;;) {
@@ -145,8 +152,9 @@ private:
             dirent* found = readdir(dir);
             if (!found) {
                 if (errno != 0) {
+                    const int error = errno;
                     closedir(dir);
-                    return kErrOpen;
+                    return Unreadable(folder.disk, error);
                 }
                 break;
             }
@@ -592,8 +600,10 @@ int ADir::PopulateFileList(CancelProc cancel)
 {
     const std::string root = rootPath.ToStdString();
     DIR* probe = root.empty() ? nullptr : opendir(root.c_str());
-    if (!probe)
+    if (!probe) {
+        AError::NoteFailure(kErrOpen, "list the folder", rootPath, root.empty() ? ENOENT : errno);
         return kErrOpen;
+    }
     closedir(probe);
 
     listed.clear();

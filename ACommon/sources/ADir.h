@@ -71,6 +71,15 @@ public:
     // Files that are there but that the last listing could not take in (a song whose tags cannot
     // be read). The list does not show them, so their copies elsewhere must not look deleted.
     virtual int GetUnreadableCount() const { return 0; }
+    // What the source changed in memory but has not written back yet: songs added (with the bytes
+    // of their files) and songs removed since its library was last written. A Finalize that fails
+    // leaves these undone. Nothing for a source whose changes are made on disk at once.
+    struct Unwritten {
+        int added = 0;
+        std::uint64_t addedBytes = 0;
+        int removed = 0;
+    };
+    virtual Unwritten GetUnwritten() const { return {}; }
     virtual void AppendArtistAlbum(const ID3* tags, AString* path, signed char& unknownArtist,
                                    unsigned int options);
 

@@ -421,6 +421,7 @@ int ADirPodDB::Delete(const AString* path, signed char fromList, signed char kee
     }
     database->GetDatabase()->RemoveTrack(track);
     changed = true;
+    ++unwritten.removed;
     return 0;
 }
 
@@ -458,6 +459,7 @@ void ADirPodDB::DeleteAll()
     tidyPending = false;
     changed = false;
     addedSinceStore = 0;
+    unwritten = Unwritten();
     lock.Release();
     if (!database->GetIPodID().IsEmpty())
         iPodID = database->GetIPodID();
@@ -492,8 +494,19 @@ int ADirPodDB::BeginChange()
         TidyUp();
         return 0;
     }
-    if (int err = lock.Acquire(iPodRoot); err != 0)
+    if (int err = lock.Acquire(iPodRoot, lockWaitMs); err != 0)
         return err;
+    // Every song copied is named in the journal first: where it cannot be written, nothing is
+    // begun (not even a music folder made for a song that then cannot be copied).
+    const AString journalPath = IPodJournal::PathOf(iPodRoot);
+    if (const int kind = AFile::GetPathType(&journalPath);
+        kind == AFile::kPathFolder || kind == AFile::kPathLink || kind == AFile::kPathSocket) {
+        lock.Release();
+        AError::NoteFailure(kErrUnknown, AString("the iPod's journal ") + journalPath +
+                                             " is not a file, so no song can be copied onto the iPod safely; "
+                                             "nothing was changed");
+        return kErrUnknown;
+    }
     lastStoreTime = SteadySeconds();
     if (changed || !database->ChangedOnDisk())
         return 0;
@@ -562,6 +575,7 @@ int ADirPodDB::StoreNow()
     }
     changed = false;
     addedSinceStore = 0;
+    unwritten = Unwritten();
     ++storedThisListing;
     lastStoreTime = SteadySeconds();
     return result;
@@ -712,6 +726,8 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
     lastAddedFile = destination;
     changed = true;
     ++addedSinceStore;
+    ++unwritten.added;
+    unwritten.addedBytes += entry.size;
     StoreIfDue();
     return 0;
 }

@@ -60,6 +60,8 @@ public:
     // releases the iPod's lock; -10000 unless the whole database was loaded.
     int Finalize() override;
     int CopyProperties(ADir* other) override;
+    // The songs this source added and removed since its last store of the database.
+    Unwritten GetUnwritten() const override { return unwritten; }
     AString GetRootDisplayName(signed char bare) override;
     int PopulateFileList(CancelProc cancel) override;
     void GetRealRootPath(AString* out) override;
@@ -88,6 +90,9 @@ public:
         storeEverySongs = songs;
         storeEverySeconds = seconds;
     }
+    // How long the first change waits for another program that holds the iPod's lock; a run
+    // waits only once (IPodLock).
+    void SetLockWait(int milliseconds) { lockWaitMs = milliseconds; }
 
 private:
     // Before the database is changed: the iPod's lock taken, and a database that another writer
@@ -137,10 +142,12 @@ private:
     bool changed = false;           // the database differs from the iPod's since the last store
     bool reloaded = false;          // read again since it was listed: lookups go by the song
     int addedSinceStore = 0;        // songs copied onto the iPod since the last store
+    Unwritten unwritten;            // what this source's own adds and removals left to store
     int storedThisListing = 0;      // stores since the database was listed
     std::int64_t lastStoreTime = 0; // seconds of a steady clock
     int storeEverySongs = kStoreEverySongs;
     int storeEverySeconds = kStoreEverySeconds;
+    int lockWaitMs = IPodLock::kDefaultWaitMs;
     // Folders already found to be inside (or outside) the music folder.
     mutable std::unordered_map<std::string, bool> insideMusic;
 };

@@ -627,7 +627,10 @@ int ASync::ListSide(ADir* side, const AString* path, CancelProc cancel, AProgres
     reporter->StartDivision(1.0, &text, 0, 0);
     int err = side->InitWPath(path, 0, cancel);
     if (err != 0) {
-        text = "Error building directory: ";
+        // Which side could not be listed, and (from the failing operation) which file and why.
+        text = "Error building directory ";
+        text += side->GetRootDisplayName(0);
+        text += ": ";
         text += err;
         AError::AddErrorMsg(&text, err);
     } else {
@@ -1643,6 +1646,10 @@ int ASync::FinalizeSides()
     int err = 0;
     for (ADir* side : {dir1.get(), dir2.get()}) {
         if (int finalized = side->Finalize(); finalized != 0) {
+            // The summary tells what is true of the side after the run: songs it holds only in
+            // memory were neither copied onto it nor removed from it.
+            const ADir::Unwritten undone = side->GetUnwritten();
+            tally.CountUndone(side == dir1.get() ? 1 : 2, undone.added, undone.addedBytes, undone.removed);
             tally.CountError();
             AString line("Failed writing ");
             line += side->GetRootDisplayName(0);
@@ -1749,7 +1756,9 @@ int ASync::PerformSyncActions(CancelProc cancel)
         int err = PerformAction(action, i + 1, count, cancel);
         if (firstErr == 0)
             firstErr = err;
-        if (err != 0 && stopOnErr) {
+        // A side that another program is changing refuses every further action as it refused
+        // this one: the run stops here rather than fail each of them.
+        if (err != 0 && (stopOnErr || err == kErrBusy)) {
             stopped = true;
             stoppedOnCancelledAction = err == kErrUserCancel;
             return;

@@ -106,6 +106,15 @@ AString LibraryTools::StatusText(Tool tool, Side side)
     return text;
 }
 
+AString LibraryTools::StatusText(Tool tool, const AString& sideName)
+{
+    AString text(TextsOf(tool).status);
+    text += ": ";
+    text += sideName;
+    text += "...";
+    return text;
+}
+
 AString LibraryTools::ClosingText(Tool tool, int result, bool dryRun)
 {
     if (dryRun && tool == Tool::kAddFiles && result == 0)

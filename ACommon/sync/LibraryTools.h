@@ -38,6 +38,8 @@ public:
     static const Texts& TextsOf(Tool tool);
     // "Scanning for Orphans: Library..." and the like.
     static AString StatusText(Tool tool, Side side);
+    // The same for a side that is neither (a folder of songs), named by `sideName`.
+    static AString StatusText(Tool tool, const AString& sideName);
     // The closing message for a tool's result (0, 123456 or an error); a dry run that adds files
     // says it added none.
     static AString ClosingText(Tool tool, int result, bool dryRun = false);

@@ -2,6 +2,7 @@
 
 #include "ACommon/base/AError.h"
 
+#include <algorithm>
 #include <cstdio>
 
 void SyncTally::CountCopy(int side, std::uint64_t bytes)
@@ -28,6 +29,15 @@ void SyncTally::NoteFailure(const AString& what, const AString& why)
     failuresNamed += " (";
     failuresNamed += why;
     failuresNamed += ")";
+}
+
+void SyncTally::CountUndone(int side, int copies, std::uint64_t bytes, int removals)
+{
+    if (side == 1 || side == 2) {
+        copied[side] -= std::min(copied[side], copies);
+        copiedBytes[side] -= std::min(copiedBytes[side], bytes);
+    }
+    removed -= std::min(removed, removals);
 }
 
 AString SyncTally::FormatSize(std::uint64_t bytes)

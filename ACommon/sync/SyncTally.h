@@ -21,6 +21,9 @@ public:
     // Names a file or song whose action failed, with why (the error's code and message); the
     // summary lists the first few, since each is tried again by the next run.
     void NoteFailure(const AString& what, const AString& why);
+    // Takes back copies to `side` (and their bytes) and removals that were counted as done but
+    // that the side could not make final (its library was not written back).
+    void CountUndone(int side, int copies, std::uint64_t bytes, int removals);
 
     int Copied(int side) const { return side == 1 || side == 2 ? copied[side] : 0; }
     std::uint64_t CopiedBytes(int side) const { return side == 1 || side == 2 ? copiedBytes[side] : 0; }

@@ -619,6 +619,8 @@ int ID3::LoadID3v2Frames(int version, std::span<const std::uint8_t> stored, cons
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }
+    if (artist.IsEmpty())
+        artist = albumArtist;
     tagKinds |= version == 2 ? kID3v22 : (version == 3 ? kID3v23 : kID3v24);
     return 0;
 }
@@ -659,9 +661,10 @@ void ID3::ApplyFrame(int version, const char* id, const FrameData& data, bool re
             artist = text;
         break;
     case Field::BandArtist:
+        // The album's artist ("Various Artists" on every track of a compilation) stands in for
+        // the track's artist only where the tag names none (see LoadID3v2Frames), whatever the
+        // order of the frames.
         albumArtist = text;
-        if (version != 2 || artist.IsEmpty())
-            artist = text;
         break;
     case Field::Genre:
         genre = LookUpGenreID3(text, 0);

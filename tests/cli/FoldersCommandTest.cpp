@@ -380,3 +380,13 @@ TEST(FoldersCommand, PairsLeftDifferentWithTheSameDateAreCountedInTheSummary)
         Has(result.out + result.err, "2 files differ but have the same date: not synced; see --review."))
         << result.out << result.err;
 }
+
+TEST(FoldersCommand, ThePlanShowsControlCharactersOfFileNamesEscaped)
+{
+    Folders folders;
+    WriteFile(folders.tmp / "L/Clear\x1b[2J\nFake.txt", std::string("x"));
+    fixtures::CommandResult plan = folders.Run({"--type", "copy-to-right", "--dry-run"});
+    ASSERT_EQ(plan.exitStatus, 0) << plan.err;
+    EXPECT_EQ(plan.out.find('\x1b'), std::string::npos) << plan.out;
+    EXPECT_TRUE(Has(plan.out, "Clear\\x1b[2J\\nFake.txt")) << plan.out;
+}

@@ -119,3 +119,44 @@ TEST(IPodsCommand, AnIPodThatChecksASignatureIsShownAsNotSupportedAndIsNotSynced
     EXPECT_EQ(fixtures::ListFiles(root), listing);
     EXPECT_EQ(fixtures::ReadFile(fixtures::DatabasePath(root)), database);
 }
+
+// A database whose head reads but whose records do not add up is what a run refuses: it is shown
+// as unreadable, with the reason, not by the song count of its head.
+TEST(IPodsCommand, ADatabaseDamagedPastItsHeadIsShownUnreadableWithTheReason)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "DAMAGED", {.name = "Counted"});
+    AddSongs(root, 3);
+    auto bytes = fixtures::ReadFile(fixtures::DatabasePath(root));
+    const std::string tag = "mhlt";
+    const auto list = std::search(bytes.begin(), bytes.end(), tag.begin(), tag.end()) - bytes.begin();
+    fixtures::itdb::PutU32(bytes, static_cast<std::size_t>(list) + 8, 1);
+    fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
+
+    const fixtures::CommandResult result = RunIPods(volumes);
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    const std::size_t at = result.out.find("(unreadable database)");
+    ASSERT_NE(at, std::string::npos) << result.out;
+    const std::string line = result.out.substr(at, result.out.find('\n', at) - at);
+    EXPECT_NE(line.find(" ? "), std::string::npos) << line;
+    EXPECT_NE(result.out.find("\"DAMAGED\" has an unreadable database: the iPod's database " +
+                              fixtures::DatabasePath(root) +
+                              " is damaged and cannot be read (its track list counts 1 tracks, but more "
+                              "records follow them)"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(RunIPods(volumes, {"--json"}).out.find("\"songs\": null"), std::string::npos);
+}
+
+// An iPod no application has set up yet (no database) is not taken for no iPod at all.
+TEST(IPodsCommand, AnIPodWithoutADatabaseIsSaidSo)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "FRESH");
+    std::filesystem::remove(fixtures::DatabasePath(root));
+    const fixtures::CommandResult result = RunIPods(volumes);
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_NE(result.out.find("\"FRESH\" holds an iPod_Control folder but no music database yet"),
+              std::string::npos)
+        << result.out;
+}

@@ -42,10 +42,10 @@ protected:
     std::string Song(const std::string& relative, const std::string& title, const std::string& artist,
                      const std::string& album, std::uint32_t seed)
     {
-        fixtures::SongSpec spec = fixtures::SongSpecOf(title, seed, 0, artist);
-        spec.album = album;
+        fixtures::SongSpec song = fixtures::SongSpecOf(title, seed, 0, artist);
+        song.album = album;
         const std::string path = dir / relative;
-        fixtures::WriteSong(path, spec);
+        fixtures::WriteSong(path, song);
         return path;
     }
     fixtures::CommandResult Sync(std::vector<std::string> args)

@@ -73,6 +73,17 @@ TEST_F(TagsCommand, PrintsAHeaderAndOneTabSeparatedLinePerFileWithEscapedValues)
     EXPECT_EQ(aif[1] + "|" + aif[15] + "|" + aif[21], "Song C|128|ID3v2.3");
 }
 
+TEST_F(TagsCommand, ControlCharactersOfATitleAreShownEscapedButNotInJson)
+{
+    fixtures::WriteSong(dir / "a.mp3", Song("Clear\x1b[2J\nFake"));
+    auto text = fixtures::RunPelorin({"tags", dir / "a.mp3"});
+    ASSERT_EQ(text.exitStatus, 0) << text.err;
+    EXPECT_EQ(text.out.find('\x1b'), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("\tClear\\x1b[2J\\nFake\t"), std::string::npos) << text.out;
+    auto json = fixtures::RunPelorin({"tags", "--json", dir / "a.mp3"});
+    EXPECT_NE(json.out.find("\"name\":\"Clear\\u001b[2J\\nFake\""), std::string::npos) << json.out;
+}
+
 TEST_F(TagsCommand, FileThatCannotBeReadStillGetsItsLineAndFailsTheRun)
 {
     fixtures::WriteSong(dir / "good.mp3", Song("Good"));

@@ -137,3 +137,32 @@ TEST(ToolCommand, EveryToolOnTheLibraryChangesWhatItFinds)
     ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(music + "/" + files[1])), 0);
     EXPECT_EQ(tags.GetImageCount(), 1);
 }
+
+// On a folder the tool finds the duplicates the scan of the folder finds, and says which folder it
+// looks in.
+TEST(ToolCommand, DuplicatesOnAFolderFindWhatTheScanFindsAndNameTheFolder)
+{
+    World world;
+    const std::string songs = world.tmp / "Songs";
+    fixtures::WriteSong(songs + "/one.mp3", fixtures::SongSpecOf("One"));
+    fixtures::WriteSong(songs + "/one 1.mp3", fixtures::SongSpecOf("One", 1));
+    fixtures::WriteSong(songs + "/two.mp3", fixtures::SongSpecOf("Two"));
+    const fixtures::CommandResult scan = world.Run({"scan", "duplicates", songs});
+    EXPECT_TRUE(Has(scan.out, "1 duplicate song found among 3 songs")) << scan.out << scan.err;
+    const fixtures::CommandResult tool = world.Run({"tool", "duplicates", "--side", songs, "--yes"});
+    EXPECT_EQ(tool.exitStatus, 0) << tool.err;
+    EXPECT_TRUE(Has(tool.out, "Looking for Duplicated Songs: " + songs + "...")) << tool.out;
+    EXPECT_FALSE(Has(tool.out, "Library")) << tool.out;
+    EXPECT_TRUE(Has(tool.out, "1 found, 1 removed.")) << tool.out;
+}
+
+// Adding files asks nothing, so it runs without a terminal and without --yes.
+TEST(ToolCommand, AddRunsWithoutATerminalToAskOn)
+{
+    World world;
+    fixtures::WriteSong(world.tmp / "Songs/One.mp3", fixtures::SongSpecOf("One"));
+    ASSERT_EQ(world.Run({"library", "init"}).exitStatus, 0);
+    const fixtures::CommandResult added = world.Run({"add", "--to", "library", world.tmp / "Songs"});
+    EXPECT_EQ(added.exitStatus, 0) << added.err;
+    EXPECT_TRUE(Has(world.Run({"library", "info"}).out, "Tracks:        1"));
+}

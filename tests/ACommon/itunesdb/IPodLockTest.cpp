@@ -45,6 +45,25 @@ TEST_F(IPodLockTest, SecondWriterWaitsUntilTheFirstReleases)
     EXPECT_TRUE(second.IsHeld());
 }
 
+// A holder that outlasts one wait is changing the iPod at length: from then on the same lock is
+// only tried (a wait of an hour would hang the test), naming the holder, until it is released.
+TEST_F(IPodLockTest, AfterAWaitRanOutTheLockIsOnlyTriedUntilReleased)
+{
+    constexpr int kHour = 3600 * 1000;
+    IPodLock holder, waiter;
+    ASSERT_EQ(holder.Acquire(root, 0), 0);
+    const std::string expected = "another program is changing this iPod (process " +
+                                 std::to_string(getpid()) +
+                                 "); try again when it has finished. Nothing was changed.";
+    EXPECT_EQ(waiter.Acquire(root, 20), kErrBusy);
+    EXPECT_EQ(AError::FailureDetail(kErrBusy).ToStdString(), expected);
+    AError::ClearFailure();
+    EXPECT_EQ(waiter.Acquire(root, kHour), kErrBusy);
+    EXPECT_EQ(AError::FailureDetail(kErrBusy).ToStdString(), expected);
+    holder.Release();
+    EXPECT_EQ(waiter.Acquire(root, kHour), 0);
+}
+
 TEST_F(IPodLockTest, LockOfAProcessThatDiedIsFree)
 {
     const pid_t child = fork();

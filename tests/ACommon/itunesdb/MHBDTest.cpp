@@ -200,6 +200,7 @@ TEST(MHBD, DamagedLengthsAndCountsFailTheLoad)
     const std::size_t track = Find(good, "mhit");
     const std::size_t object = Find(good, "mhod");
     const std::size_t playlist = Find(good, "mhyp");
+    const std::size_t playlists = Find(good, "mhlp");
     struct Case {
         const char* what;
         std::size_t offset;
@@ -216,8 +217,14 @@ TEST(MHBD, DamagedLengthsAndCountsFailTheLoad)
           Case{"data object count that cannot fit", track + 12, 0x7FFFFFFF},
           Case{"data object longer than its track", object + 8, 0x400},
           Case{"data object shorter than its fields", object + 8, 20},
-          Case{"item count that cannot fit", playlist + 16, 0x01000000},
-          Case{"wrong tag", track, 0x7469686E}}) {
+          Case{"item count that cannot fit", playlist + 16, 0x01000000}, Case{"wrong tag", track, 0x7469686E},
+          // Counts below the records that follow them: what they leave out would be carried along
+          // as bytes that belong to nothing.
+          Case{"track count below the tracks that follow", list + 8, 0},
+          Case{"data object count below the objects that follow", track + 12, 1},
+          Case{"playlist count below the playlists that follow", playlists + 8, 0},
+          Case{"item count below the items that follow", playlist + 16, 0},
+          Case{"dataset count below the datasets that follow", 20, 2}}) {
         Bytes bad = good;
         PutU32(bad, c.offset, c.value);
         EXPECT_EQ(LoadBytes(bad).result, kErrUnknown) << c.what;

@@ -6,6 +6,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/IPodLock.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLT.h"
 #include "ACommon/sources/ADirPodDB.h"
@@ -19,14 +20,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
-
 #include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using fixtures::Exists;
@@ -312,13 +314,33 @@ TEST(ASyncLibIPod, ARunThatCanChangeNothingOnTheIPodWritesNothingToIt)
              fixtures::itdb::PutU32(bytes, firstDataset + 12, 99);
              fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
          }},
+        {"a database whose track list counts fewer tracks than follow",
+         [](const std::string& root) {
+             auto bytes = ReadFile(fixtures::DatabasePath(root));
+             const std::string tag = "mhlt";
+             const auto list =
+                 std::search(bytes.begin(), bytes.end(), tag.begin(), tag.end()) - bytes.begin();
+             fixtures::itdb::PutU32(bytes, static_cast<std::size_t>(list) + 8, 1);
+             fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
+         }},
+        {"a journal that is a folder",
+         [](const std::string& root) {
+             std::filesystem::create_directories(root + "/iPod_Control/iTunes/PelorinJournal/inside");
+         }},
+        {"a database file longer than the database",
+         [](const std::string& root) {
+             auto bytes = ReadFile(fixtures::DatabasePath(root));
+             bytes.insert(bytes.end(), {'m', 'h', 'i', 't'});
+             fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
+         }},
     };
     for (const Case& c : cases) {
         FolderAndIPod pair({.modelNumStr = "MA133"}); // a shuffle, which has an iTunesSD to write
-        pair.PutOnIPod({{"old.mp3", SongSpecOf("Old")}});
+        pair.PutOnIPod({{"old.mp3", SongSpecOf("Old")}, {"older.mp3", SongSpecOf("Older", "Other")}});
         pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
         c.damage(pair.root);
         // Each file by its contents and its inode: a file written again, even the same, is a new one.
+        // Folders too, even empty ones.
         auto snapshot = [&pair] {
             std::map<std::string, std::pair<ino_t, std::vector<std::uint8_t>>> files;
             for (const std::string& file : ListFiles(pair.root)) {
@@ -326,6 +348,9 @@ TEST(ASyncLibIPod, ARunThatCanChangeNothingOnTheIPodWritesNothingToIt)
                 stat((pair.root + "/" + file).c_str(), &info);
                 files[file] = {info.st_ino, ReadFile(pair.root + "/" + file)};
             }
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(pair.root))
+                if (entry.is_directory())
+                    files[entry.path().string()] = {};
             return files;
         };
         const auto before = snapshot();
@@ -393,4 +418,121 @@ TEST(ASyncLibIPod, AnIPodOnAVolumeThatRefusesAttributeCallsTakesEverySong)
         EXPECT_EQ(result, 0) << refusal << pair.frontend.Log();
         EXPECT_EQ(pair.Titles(), (std::vector<std::string>{"One", "Two"})) << refusal;
     }
+}
+
+namespace {
+
+// A song sync whose iPod's database is written again by another program once the first song is
+// copied, as its own application would: the store at the end of the run is then refused.
+class OvertakenSync : public ASyncLib {
+public:
+    using ASyncLib::ASyncLib;
+    std::string database;
+    int Copy(const AString* src, const AString* dst, signed char overwrite, signed char isReplace,
+             CancelProc cancel) override
+    {
+        const int err = ASyncLib::Copy(src, dst, overwrite, isReplace, cancel);
+        if (!overtaken) {
+            overtaken = true;
+            const auto bytes = ReadFile(database);
+            std::filesystem::remove(database);
+            fixtures::WriteFile(database, bytes);
+        }
+        return err;
+    }
+
+private:
+    bool overtaken = false;
+};
+
+} // namespace
+
+// The line a run ends with counts what is true on the iPod afterwards: songs copied and removed in
+// a run whose database could not be written are on it or gone from it only as files.
+TEST(ASyncLibIPod, ARunWhoseDatabaseStoreFailsCountsNoSongAsCopiedOrRemoved)
+{
+    FolderAndIPod pair;
+    pair.PutOnIPod({{"old.mp3", SongSpecOf("Old")}, {"older.mp3", SongSpecOf("Older", "Other")}});
+    pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
+    pair.WriteSong("Artist/Album/02 Two.mp3", SongSpecOf("Two"));
+    const auto titles = pair.Titles();
+    auto sync = pair.Load<OvertakenSync>({"", 1, 1}, nullptr, ADir::kTypeSongFolder, ADir::kTypeIPodDB);
+    sync->database = fixtures::DatabasePath(pair.root);
+    sync->SetRememberedAnswers(ASync::kAnswerYesToAll, ASync::kAnswerYesToAll, ASync::kAnswerYesToAll);
+    EXPECT_NE(pair.FolderPair::Run(*sync), 0);
+    EXPECT_EQ(pair.Titles(), titles);
+    EXPECT_EQ(
+        sync->GetTally().Summary(AString("Songs"), AString("POD"), true, true, kErrUnknown).ToStdString(),
+        "Copied 0 songs; removed 0; 1 error.");
+}
+
+// Another program that holds the iPod's lock is waited for once; then the run stops with one error
+// that says who holds it, instead of waiting and failing once per song.
+TEST(ASyncLibIPod, AnIPodLockedByAnotherProgramStopsTheRunAfterOneWait)
+{
+    FolderAndIPod pair;
+    for (const char* title : {"One", "Two", "Three"})
+        pair.WriteSong(std::string("Artist/Album/") + title + ".mp3", SongSpecOf(title));
+    const auto database = ReadFile(fixtures::DatabasePath(pair.root));
+    IPodLock other;
+    ASSERT_EQ(other.Acquire(AString::FromUTF8(pair.root), 0), 0);
+    auto sync = pair.Load<ASyncLib>({"", 1, 0}, nullptr, ADir::kTypeSongFolder, ADir::kTypeIPodDB);
+    sync->SetRememberedAnswers(ASync::kAnswerYesToAll, ASync::kAnswerYesToAll, ASync::kAnswerYesToAll);
+    static_cast<ADirPodDB*>(sync->GetDir2())->SetLockWait(20);
+    EXPECT_EQ(pair.FolderPair::Run(*sync), kErrBusy);
+    EXPECT_EQ(sync->GetTally().Errors(), 1);
+    const std::string log = pair.frontend.Log();
+    EXPECT_TRUE(Has(log, "another program is changing this iPod (process " + std::to_string(getpid()) +
+                             "); try again when it has finished. Nothing was changed."))
+        << log;
+    EXPECT_TRUE(ListFiles(pair.root + "/iPod_Control/Music").empty());
+    EXPECT_EQ(ReadFile(fixtures::DatabasePath(pair.root)), database);
+}
+
+namespace {
+
+// A song of a compilation: its own artist (when given) and the album's, in that frame order, and
+// the music of `song`.
+void WriteCompilationSong(const std::string& path, const std::string& artist, fixtures::SongSpec song)
+{
+    using namespace fixtures;
+    std::vector<ID3v2Frame> frames{TextFrame("TIT2", song.title)};
+    if (!artist.empty())
+        frames.push_back(TextFrame("TPE1", artist));
+    frames.push_back(TextFrame("TPE2", "Various Artists"));
+    frames.push_back(TextFrame("TALB", song.album));
+    frames.push_back(TextFrame("TCON", song.genre));
+    frames.push_back(TextFrame("TRCK", "1"));
+    song.id3Version = 0;
+    Bytes bytes = ID3v2Tag(frames);
+    const Bytes music = SongBytes("mp3", song);
+    bytes.insert(bytes.end(), music.begin(), music.end());
+    WriteFile(path, bytes);
+}
+
+} // namespace
+
+// A song that was listed by its album's artist in the lists a synchronize run saved, and is read by
+// its own artist now, stays on the iPod once, under the artist it is read by, and in the folder
+// once.
+TEST(ASyncLibIPod, ASongReadUnderAnotherArtistSinceTheSavedListsIsNeitherLostNorDuplicated)
+{
+    FolderAndIPod pair;
+    const std::string file = pair.Folder("Various Artists/Album/01 Song.mp3");
+    WriteCompilationSong(file, "", SongSpecOf("Song"));
+    ASSERT_EQ(pair.Run(3, 1), 0) << pair.frontend.Log();
+    ASSERT_EQ(pair.IPodSongs().at("Song").artist, "Various Artists");
+
+    WriteCompilationSong(file, "Singer", SongSpecOf("Song"));
+    pair.frontend.Clear();
+    ASSERT_EQ(pair.Run(3, 1), 0) << pair.frontend.Log();
+    EXPECT_EQ(pair.Titles(), std::vector<std::string>{"Song"});
+    const auto songs = pair.IPodSongs();
+    EXPECT_EQ(songs.at("Song").artist, "Singer");
+    EXPECT_TRUE(songs.at("Song").fileThere);
+    EXPECT_EQ(ListFiles(pair.Folder()), std::vector<std::string>{"Various Artists/Album/01 Song.mp3"});
+
+    pair.frontend.Clear();
+    ASSERT_EQ(pair.Run(3, 1), 0);
+    EXPECT_TRUE(Has(pair.frontend.Log(), "Nothing to Sync!")) << pair.frontend.Log();
 }

@@ -819,3 +819,17 @@ TEST(ASyncRun, CollidingNamesSyncOnceOneIsRemoved)
     EXPECT_EQ(Contents(pair.R()), (Tree{{"readme", "r"}}));
     EXPECT_EQ(Contents(pair.L()), (Tree{{"Readme", "r"}}));
 }
+
+TEST(ASyncRun, ASideThatCannotBeListedIsNamedWithTheSystemsReason)
+{
+    RecordingFrontend frontend;
+    Pair pair;
+    std::filesystem::remove_all(pair.L());
+    std::unique_ptr<ASync> sync = pair.Load(kCopyToRight);
+    EXPECT_EQ(sync->DoSync(nullptr), kErrOpen);
+    const std::string log = frontend.Log();
+    EXPECT_TRUE(Has(log, "Error building directory " + pair.L() +
+                             ": -1: End of file encountered. (cannot list the folder " + pair.L() +
+                             ": No such file or directory)"))
+        << log;
+}

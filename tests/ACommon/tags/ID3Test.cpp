@@ -156,13 +156,19 @@ TEST_F(ID3Read, ID3v1TagsAreReadTrimmedUnlessAnID3v2TagReplacesThem)
 
 TEST_F(ID3Read, FramePrecedenceAndNumberFrames)
 {
-    // 2.2 and 2.4: the first artist frame wins, 2.3: the last; 2.4: the later year frame, and the
+    // The track's artist wins over the album's, in any order (a compilation's tracks keep their
+    // own artists), and the album's stands in only for a missing or empty one; of two track
+    // artist frames, 2.2 and 2.4 take the first, 2.3 the last. 2.4: the later year frame, and the
     // year of a time stamp.
     const std::pair<Bytes, const char*> cases[] = {
-        {Mp3(2, {TextFrame("TP2", "one"), TextFrame("TP1", "two")}), "|one|||0|0/0|0"},
+        {Mp3(2, {TextFrame("TP2", "one"), TextFrame("TP1", "two")}), "|two|||0|0/0|0"},
         {Mp3(3, {TextFrame("TPE2", "one"), TextFrame("TPE1", "two")}), "|two|||0|0/0|0"},
-        {Mp3(3, {TextFrame("TPE1", "one"), TextFrame("TPE2", "two")}), "|two|||0|0/0|0"},
-        {Mp3(4, {TextFrame("TPE2", "one"), TextFrame("TPE1", "two")}), "|one|||0|0/0|0"},
+        {Mp3(3, {TextFrame("TPE1", "one"), TextFrame("TPE2", "two")}), "|one|||0|0/0|0"},
+        {Mp3(4, {TextFrame("TPE2", "one"), TextFrame("TPE1", "two")}), "|two|||0|0/0|0"},
+        {Mp3(4, {TextFrame("TPE1", "one"), TextFrame("TPE2", "two")}), "|one|||0|0/0|0"},
+        {Mp3(3, {TextFrame("TPE1", ""), TextFrame("TPE2", "two")}), "|two|||0|0/0|0"},
+        {Mp3(2, {TextFrame("TP1", "one"), TextFrame("TP1", "two")}), "|one|||0|0/0|0"},
+        {Mp3(3, {TextFrame("TPE1", "one"), TextFrame("TPE1", "two")}), "|two|||0|0/0|0"},
         {Mp3(4, {TextFrame("TYER", "1990"), TextFrame("TDRC", "2004-05-06T10:00")}), "||||0|0/0|2004"},
         {Mp3(4, {TextFrame("TDRC", "2004"), TextFrame("TYER", "1990")}), "||||0|0/0|1990"},
         // Numbers keep their low 16 bits and split at the slash.
