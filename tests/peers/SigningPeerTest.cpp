@@ -61,9 +61,17 @@ const char* const kHash58Models[] = {"MB029", "MB147", "MB565", "MC293", "MA978"
 // The same bytes signed by libgpod and by this program carry the same 20 bytes.
 TEST(SigningPeer, Hash58OfLibgpodsFilesEqualsLibgpodsSignature)
 {
-    for (const char* model : kHash58Models) {
+    struct Case {
+        const char* model;
+        int songs;
+    };
+    std::vector<Case> cases;
+    for (const char* model : kHash58Models)
+        cases.push_back({model, 3});
+    cases.push_back({"MC293", 800}); // a file of several hundred kilobytes is signed whole
+    for (auto [model, songs] : cases) {
         fixtures::TempDir volumes;
-        const std::string root = GpodIPod(volumes, model, 3);
+        const std::string root = GpodIPod(volumes, model, songs);
         const auto file = fixtures::ReadFile(fixtures::DatabasePath(root));
         ASSERT_GT(file.size(), 0x6Cu) << model;
         EXPECT_EQ(file[0x30], 1) << model << ": libgpod signs this model";
