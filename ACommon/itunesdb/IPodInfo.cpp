@@ -193,8 +193,8 @@ const char* GenerationOf(const AString& model, std::uint32_t family)
                    ? "5th generation"
                    : "5th generation, late 2006";
     case 5:
-        return model.GetLength() == 4 && (model == "A350" || model == "A352" || model == "A004" ||
-                                          model == "A099" || model == "A005" || model == "A107")
+        return model == "A350" || model == "A352" || model == "A004" || model == "A099" || model == "A005" ||
+                       model == "A107"
                    ? "1st generation"
                    : "2nd generation";
     case 6:

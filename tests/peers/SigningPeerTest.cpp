@@ -1,6 +1,7 @@
 // Cross-checks of the signature later iPods check, with libgpod: it signs hash58 itself when SysInfo
 // names the model and gives the GUID, so its files are signed by an independent implementation.
 
+#include "ACommon/base/AError.h"
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/IPodInfo.h"
 #include "ACommon/itunesdb/IPodSigning.h"
@@ -11,6 +12,7 @@
 #include <gpod/itdb.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -170,4 +172,43 @@ TEST(SigningPeer, LaterModelsAreKnownAsLibgpodKnowsThem)
         ++checked;
     }
     EXPECT_GT(checked, 60);
+}
+
+// libgpod's build signs hash72 too, for the nano of the 5th generation with its HashInfo: it writes
+// the signed database compressed (iTunesCDB, scheme 2, the 46 bytes at 0x72 beginning 01 00 and the
+// 12 bytes of HashInfo) with SQLite files beside it, and leaves iTunesDB empty. That iPod reads its
+// music from those files, which this program does not write: it is refused, and nothing is changed.
+TEST(SigningPeer, ANano5GIsSignedByLibgpodInAnotherFormAndRefusedHere)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(
+        volumes.Path(), "NANO5", {.modelNumStr = "MC027", .firewireGuid = std::string("0x") + kGuid});
+    // "HASHv0", the iPod's id (its GUID, then zeros: 20 bytes), 12 random bytes, the 16-byte iv.
+    std::vector<std::uint8_t> hashInfo{'H', 'A', 'S', 'H', 'v', '0'};
+    const IPodSigning::Guid guid = Guid();
+    hashInfo.insert(hashInfo.end(), guid.begin(), guid.end());
+    hashInfo.resize(26, 0);
+    for (int i = 0; i < 28; ++i)
+        hashInfo.push_back(static_cast<std::uint8_t>(i + 100));
+    ASSERT_EQ(hashInfo.size(), IPodSigning::kHashInfoLength);
+    fixtures::WriteFile(root + "/iPod_Control/Device/HashInfo", hashInfo);
+    const auto before = fixtures::ReadFile(fixtures::DatabasePath(root));
+
+    // This program first: it refuses, and says why.
+    IPodDB db;
+    AString r = AString::FromUTF8(root);
+    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    EXPECT_EQ(db.Store(nullptr), kErrNotSupported);
+    EXPECT_NE(IPodDB::SignatureRefusal(&r).ToStdString().find("compressed database"), std::string::npos);
+    EXPECT_EQ(fixtures::ReadFile(fixtures::DatabasePath(root)), before);
+
+    std::string error;
+    ASSERT_TRUE(peers::WriteWithGpod(root, "Peer iPod", PeerSongs(2), {}, &error)) << error;
+    EXPECT_TRUE(fixtures::ReadFile(fixtures::DatabasePath(root)).empty());
+    const auto compressed = fixtures::ReadFile(root + "/iPod_Control/iTunes/iTunesCDB");
+    ASSERT_GT(compressed.size(), 0xA0u);
+    EXPECT_EQ(compressed[0x30], IPodInfo::kSchemeHash72);
+    EXPECT_EQ(compressed[0x72], 1);
+    EXPECT_EQ(compressed[0x73], 0);
+    EXPECT_TRUE(std::equal(hashInfo.begin() + 26, hashInfo.begin() + 38, compressed.begin() + 0x74));
 }
