@@ -126,10 +126,9 @@ void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumes
                 << "\" is mounted read-only: its music can be listed but not changed. "
                 << "An iPod formatted as journaled HFS+ must be mounted writable (or reformatted as FAT) "
                    "before Pelorin can sync it.\n";
-    // Where each fact came from, for the iPods that need (or may need) a signature.
+    // Where each fact came from.
     for (const MountedIPod& pod : pods) {
-        if (pod.info.scheme == IPodInfo::kSchemeNone && pod.info.modelSource != "SysInfoExtended" &&
-            pod.info.guidSource != "SysInfoExtended")
+        if (pod.info.model.IsEmpty() && pod.info.firewireGuid.IsEmpty())
             continue;
         std::cout << "\"" << pod.volume.ToStdString() << "\": model "
                   << (pod.info.model.IsEmpty() ? "unknown" : "M" + pod.info.model.ToStdString())
