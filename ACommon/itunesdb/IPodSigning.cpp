@@ -229,10 +229,14 @@ int IPodSigning::Sign(std::vector<std::uint8_t>& file, const Plan& plan)
 std::vector<AString> IPodSigning::Problems(const AString& root, const IPodInfo& info, bool databaseSigned)
 {
     std::vector<AString> problems;
+    // The volume's name stands for the iPod in the command that fixes it.
+    AString folder = root;
+    while (folder.GetLength() > 1 && folder[folder.GetLength() - 1] == '/')
+        folder = folder.Left(folder.GetLength() - 1);
     AString volume;
-    root.LastPathComponent(&volume);
+    folder.LastPathComponent(&volume);
     if (volume.IsEmpty())
-        volume = root;
+        volume = folder;
     const AString writeIdentity =
         AString("run `pelorin ipods --write-identity ") + Quoted(volume) + "` while it is connected by USB";
     const bool later = info.scheme != IPodInfo::kSchemeNone;

@@ -281,7 +281,10 @@ TEST(ASyncLibIPod, AnIPodWhoseSignatureCannotBeMadeIsRefusedBeforeAnythingIsCopi
         ASSERT_EQ(told.size(), 1u);
         EXPECT_TRUE(Has(told[0], "This iPod classic (6th generation), model MB029 needs its FireWire GUID"))
             << told[0];
-        EXPECT_TRUE(Has(told[0], "--write-identity")) << told[0];
+        EXPECT_TRUE(Has(told[0], "run `pelorin ipods --write-identity " +
+                                     pair.root.substr(pair.root.rfind('/') + 1) +
+                                     "` while it is connected by USB"))
+            << told[0];
         EXPECT_TRUE(Has(told[0], "Nothing was changed.")) << told[0];
     }
     EXPECT_TRUE(ListFiles(pair.root + "/iPod_Control/Music").empty());
