@@ -74,3 +74,24 @@ TEST(DemoCommand, AClassicIsSyncedThroughTheLibraryAndItsDatabaseSigned)
     }
     EXPECT_EQ(fixtures::RunPelorin({"demo", folder / "other", "--model", "mini"}).exitStatus, 2);
 }
+
+// Through the library too, an iPod classic whose GUID is unknown is refused before anything is
+// copied onto it.
+TEST(DemoCommand, AClassicWithoutItsGuidIsRefusedThroughTheLibraryBeforeAnythingChanges)
+{
+    fixtures::TempDir folder;
+    ASSERT_EQ(fixtures::RunPelorin({"demo", folder.Path(), "--model", "classic"}).exitStatus, 0);
+    const std::string root = folder / "Volumes/DEMOPOD";
+    fixtures::WriteFile(root + "/iPod_Control/Device/SysInfo", std::string("ModelNumStr: MC293\n"));
+    const auto files = fixtures::ListFiles(root);
+    const auto database = fixtures::ReadFile(root + "/iPod_Control/iTunes/iTunesDB");
+    fixtures::CommandResult sync =
+        fixtures::RunPelorin({"sync", "--type", "copy-to-ipod", "--yes"}, "",
+                             {"PELORIN_VOLUMES=" + folder / "Volumes",
+                              "PELORIN_LIBRARY=" + folder / "Library", "XDG_DATA_HOME=" + folder / "data"});
+    EXPECT_EQ(sync.exitStatus, 1);
+    EXPECT_NE(sync.err.find("needs its FireWire GUID"), std::string::npos) << sync.err;
+    EXPECT_NE(sync.err.find("Nothing was changed."), std::string::npos) << sync.err;
+    EXPECT_EQ(fixtures::ListFiles(root), files);
+    EXPECT_EQ(fixtures::ReadFile(root + "/iPod_Control/iTunes/iTunesDB"), database);
+}
