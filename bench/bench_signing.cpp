@@ -15,10 +15,20 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
+
+// Processor time (user + system) of the children waited for so far.
+double ChildCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 double Seconds(std::chrono::steady_clock::time_point since)
 {
@@ -72,8 +82,10 @@ int main(int argc, char** argv)
                                     pelorin + " sync --from " + folder + "/Songs --ipod " + model.volume +
                                     " --type copy-to-ipod --yes > /dev/null 2>&1";
         const auto start = std::chrono::steady_clock::now();
+        const double cpu = ChildCpuSeconds();
         const int status = std::system(command.c_str());
-        std::printf("  %-8s %s: %.2f s (exit %d)\n", model.volume, model.model, Seconds(start), status);
+        std::printf("  %-8s %s: %.2f s wall, %.2f s processor (exit %d)\n", model.volume, model.model,
+                    Seconds(start), ChildCpuSeconds() - cpu, status);
     }
 
     // The store alone, on the classic's database as the sync left it.
