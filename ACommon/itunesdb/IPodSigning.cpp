@@ -134,7 +134,7 @@ AString Quoted(const AString& name)
 
 AString ModelText(const IPodInfo& info)
 {
-    AString text(IPodInfo::FamilyName(info.family));
+    AString text(info.known ? IPodInfo::FamilyName(info.family) : "iPod");
     if (!info.generation.IsEmpty())
         text += AString(" (") + info.generation + ")";
     if (!info.model.IsEmpty())

@@ -173,6 +173,13 @@ TEST(IPodSigning, EachRefusalLeavesTheIPodAsItWasAndNamesTheFix)
          "database, and "
          "neither SysInfo nor SysInfoExtended holds it; run `pelorin ipods --write-identity POD` while it is "
          "connected by USB. Nothing was changed."},
+        {"no GUID where only DBVersion tells the scheme",
+         [](const std::string& root) {
+             fixtures::WriteFile(Device(root) + "SysInfo", std::string("BoardHwName: iPod\n"));
+             fixtures::WriteFile(Device(root) + "SysInfoExtended",
+                                 Extended("<key>DBVersion</key><integer>3</integer>\n"));
+         },
+         "This iPod needs its FireWire GUID to sign its music database"},
         {"newer database version",
          [](const std::string& root) {
              fixtures::WriteFile(Device(root) + "SysInfoExtended",
