@@ -5,6 +5,7 @@
 // warning, and a run that failed said why and left every listed song's file in place.
 
 #include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/IPodSigning.h"
 #include "GpodPeer.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
@@ -26,15 +27,17 @@ namespace fs = std::filesystem;
 
 using fixtures::SongSpecOf;
 
+constexpr const char* kGuid = "0x000A2700138A0000";
+
 // An iPod (a shuffle, so that iTunesSD is written too) holding the songs A, B and C, and a folder
 // holding B, D, E, F, G and H (over a megabyte, copied in chunks). Making the iPod equal to the
 // folder copies five songs onto it, moves two off it into "Removed Files" and stores its database
 // and iTunesSD. Each run starts from a copy of that first state.
 class IPodRun {
 public:
-    IPodRun()
+    explicit IPodRun(const std::string& model = "MA133")
     {
-        fixtures::MakeIPod(tmp / "start/Volumes", "POD", {.modelNumStr = "MA133"});
+        fixtures::MakeIPod(tmp / "start/Volumes", "POD", {.modelNumStr = model, .firewireGuid = kGuid});
         for (const char* title : {"A", "B", "C"})
             fixtures::WriteSong(tmp / (std::string("first/") + title + ".mp3"), SongSpecOf(title));
         for (const char* title : {"B", "D", "E", "F", "G"})
@@ -216,4 +219,29 @@ TEST(IPodFaults, AFailedWriteFlushRenameOrOpenIsSaidAndLeavesEveryListedFile)
         }
     }
     std::printf("[          ] %d failed calls\n", tried);
+}
+
+// On an iPod classic, whose database is signed: whenever a run is killed, the database on the iPod
+// is one whose signature matches it (the old one or the new one, never one half signed), and the
+// run after it leaves it signed.
+TEST(IPodFaults, KilledAtEveryCallOnAClassicItsDatabaseAlwaysCarriesItsSignature)
+{
+    IPodRun run("MC293");
+    IPodSigning::Guid guid{};
+    ASSERT_TRUE(IPodSigning::ParseGuid(AString(kGuid + 2), &guid));
+    const std::string database = run.Root() + "/iPod_Control/iTunes/iTunesDB";
+    const long calls = run.CountCalls("all");
+    ASSERT_TRUE(IPodSigning::HasHash58(fixtures::ReadFile(database), guid));
+    for (long at = 1; at <= calls; ++at) {
+        const std::string when = "killed at call " + std::to_string(at) + " of " + std::to_string(calls);
+        run.Restore();
+        run.Sync({"PELORIN_FAULT_AT=" + std::to_string(at), "PELORIN_FAULT_ACTION=kill"});
+        EXPECT_TRUE(IPodSigning::HasHash58(fixtures::ReadFile(database), guid)) << when;
+        CheckWhole(run.Root(), when);
+        const fixtures::CommandResult again = run.Sync();
+        ASSERT_EQ(again.exitStatus, 0) << when << ", then: " << again.err;
+        EXPECT_TRUE(IPodSigning::HasHash58(fixtures::ReadFile(database), guid)) << when << ", then run again";
+        if (HasFailure())
+            break;
+    }
 }
