@@ -141,6 +141,12 @@ void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumes
                   << ".\n";
     }
     for (const MountedIPod& pod : pods)
+        if (pod.info.guidSource == "USB serial number" && pod.info.scheme != IPodInfo::kSchemeNone)
+            std::cout
+                << "\"" << pod.volume.ToStdString()
+                << "\" gives its FireWire GUID only while connected by USB; `pelorin ipods --write-identity "
+                << pod.volume.ToStdString() << "` keeps it in SysInfoExtended.\n";
+    for (const MountedIPod& pod : pods)
         for (const AString& problem : pod.signingProblems)
             std::cout << "\"" << pod.volume.ToStdString() << "\" is not supported: " << problem.ToStdString()
                       << "\n";

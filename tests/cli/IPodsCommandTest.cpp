@@ -122,6 +122,11 @@ TEST(IPodsCommand, AClassicIsSupportedOnceItsGuidIsKnown)
                         "serial number), signing hash58 (from the model)."),
         std::string::npos)
         << result.out;
+    EXPECT_NE(
+        result.out.find("\"CLASSIC\" gives its FireWire GUID only while connected by USB; `pelorin ipods "
+                        "--write-identity CLASSIC` keeps it in SysInfoExtended."),
+        std::string::npos)
+        << result.out;
     EXPECT_NE(RunIPods(volumes, {"--json"}, env).out.find("\"problems\": [], \"supported\": true"),
               std::string::npos);
 
