@@ -1013,8 +1013,19 @@ void SyncWnd::LoadIPodIcon()
     label +=
         QStringLiteral("\n") + (pod->infoRead ? QString::fromLatin1(IPodInfo::FamilyName(pod->info.family))
                                               : QStringLiteral("unknown model"));
+    if (pod->infoRead && !pod->info.generation.IsEmpty())
+        label += QStringLiteral(", ") + Q(pod->info.generation);
+    if (!pod->info.model.IsEmpty())
+        label += QStringLiteral(" (M") + Q(pod->info.model) + QStringLiteral(")");
     if (pod->databaseRead)
         label += QStringLiteral(", %1 songs").arg(pod->songs);
+    // How the iPod checks its database, and what keeps Pelorin from making that signature.
+    if (pod->info.scheme != IPodInfo::kSchemeNone)
+        label += QStringLiteral("\nDatabase signed with ") +
+                 QString::fromLatin1(IPodInfo::SchemeName(pod->info.scheme)) +
+                 (pod->info.firewireGuid.IsEmpty()
+                      ? QString()
+                      : QStringLiteral(" (FireWire GUID %1)").arg(Q(pod->info.firewireGuid)));
     if (!loadProblem.isEmpty())
         label += QStringLiteral("\n") + loadProblem;
     ui.iPodTextLabel->setText(label);

@@ -21,11 +21,22 @@ namespace cli {
 namespace {
 
 constexpr const char* kVolume = "DEMOPOD";
-constexpr const char* kModel = "MA147"; // an iPod with video, 60 GB
+// The models the demonstration can make, by the name given to --model.
+struct DemoModel {
+    const char* name;
+    const char* modelNumStr;
+    const char* description;
+};
+constexpr DemoModel kModels[] = {
+    {"video", "MA147", "an iPod with video, 60 GB"},
+    {"classic", "MC293", "an iPod classic of the 7th generation, 160 GB, whose database is signed"},
+    {"nano", "MA099", "an iPod nano of the 1st generation, 2 GB"},
+};
 
 struct DemoOptions {
     std::string folder;
     std::string name = "Demo iPod";
+    std::string model = "video";
 };
 
 // The demonstration's library: the songs added where they lie, the iPod attached.
@@ -52,6 +63,15 @@ bool MakeLibrary(const std::string& folder, const std::string& songs, const std:
 
 int RunDemo(const DemoOptions& options)
 {
+    const DemoModel* model = nullptr;
+    for (const DemoModel& known : kModels)
+        if (options.model == known.name)
+            model = &known;
+    if (!model) {
+        std::fprintf(stderr, "pelorin demo: --model is one of video, classic, nano (not %s)\n",
+                     options.model.c_str());
+        return kExitUsage;
+    }
     std::error_code error;
     std::filesystem::create_directories(options.folder, error);
     std::filesystem::path folder = std::filesystem::canonical(options.folder, error);
@@ -72,7 +92,7 @@ int RunDemo(const DemoOptions& options)
     }
     samples::IPodOptions pod;
     pod.name = options.name;
-    pod.modelNumStr = kModel;
+    pod.modelNumStr = model->modelNumStr;
     pod.firewireGuid = demo::NewFirewireGuid();
     std::string problem;
     try {
@@ -85,8 +105,8 @@ int RunDemo(const DemoOptions& options)
         std::fprintf(stderr, "pelorin demo: %s\n", problem.c_str());
         return kExitError;
     }
-    std::cout << "Made a demonstration iPod \"" << options.name << "\" (model " << kModel << ", empty) at\n  "
-              << ipod << "\n"
+    std::cout << "Made a demonstration iPod \"" << options.name << "\" (model " << model->modelNumStr << ", "
+              << model->description << ", empty) at\n  " << ipod << "\n"
               << demo::Catalogue().size() << " songs (MP3 and M4A) in\n  " << songs
               << "\nand a music library holding them, with the iPod attached, in\n  " << libraryFolder
               << "\nTry:\n"
@@ -115,6 +135,9 @@ void AddDemoCommand(CLI::App& app, int& exitStatus)
     auto options = std::make_shared<DemoOptions>();
     command->add_option("DIR", options->folder, "The folder to make the demonstration in")->required();
     command->add_option("--ipod-name", options->name, "The demonstration iPod's name (default: Demo iPod)");
+    command->add_option("--model", options->model,
+                        "The kind of iPod to make: video (default), classic (its database signed with its "
+                        "FireWire GUID) or nano");
     command->callback([options, &exitStatus] { exitStatus = RunDemo(*options); });
 }
 

@@ -1,6 +1,8 @@
 // pelorin ipods: the iPods mounted under the volumes root, with what each one is and holds.
 
+#include "ACommon/base/AError.h"
 #include "ACommon/base/AString.h"
+#include "ACommon/itunesdb/IPodIdentity.h"
 #include "ACommon/itunesdb/IPodInfo.h"
 #include "ACommon/itunesdb/MountedIPod.h"
 #include "APlatform/KnownFolders.h"
@@ -30,6 +32,22 @@ std::string Capacity(const IPodInfo& info)
     return text;
 }
 
+std::string Json(const AString& text) { return JsonString(text.ToStdString()); }
+
+// "iPod classic, 7th generation", or the family alone where the generation is not known.
+std::string FamilyAndGeneration(const IPodInfo& info)
+{
+    std::string text = IPodInfo::FamilyName(info.family);
+    if (!info.generation.IsEmpty())
+        text += ", " + info.generation.ToStdString();
+    return text;
+}
+
+std::string From(const AString& source)
+{
+    return source.IsEmpty() ? std::string() : " (from " + source.ToStdString() + ")";
+}
+
 void PrintJson(const std::vector<MountedIPod>& pods)
 {
     std::ostringstream out;
@@ -48,9 +66,18 @@ void PrintJson(const std::vector<MountedIPod>& pods)
             out << pod.songs;
         else
             out << "null";
+        auto source = [](const AString& from) { return from.IsEmpty() ? std::string("null") : Json(from); };
         out << ", \"autoUpdate\": " << (pod.autoUpdate ? (*pod.autoUpdate ? "true" : "false") : "null")
             << ", \"readOnly\": " << (pod.readOnly ? "true" : "false")
-            << ", \"supported\": " << (pod.signedDatabase ? "false" : "true") << "}";
+            << ", \"generation\": " << Json(pod.info.generation)
+            << ", \"firewireGuid\": " << Json(pod.info.firewireGuid)
+            << ", \"signing\": " << JsonString(IPodInfo::SchemeName(pod.info.scheme))
+            << ", \"sources\": {\"model\": " << source(pod.info.modelSource)
+            << ", \"firewireGuid\": " << source(pod.info.guidSource)
+            << ", \"signing\": " << source(pod.info.schemeSource) << "}, \"problems\": [";
+        for (size_t p = 0; p < pod.signingProblems.size(); ++p)
+            out << (p ? ", " : "") << Json(pod.signingProblems[p]);
+        out << "], \"supported\": " << (pod.Supported() ? "true" : "false") << "}";
     }
     out << (pods.empty() ? "]\n" : "\n]\n");
     std::cout << out.str();
@@ -64,17 +91,17 @@ void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumes
         return;
     }
     std::vector<std::vector<std::string>> rows{
-        {"NAME", "VOLUME", "MODEL", "FAMILY", "CAPACITY", "SONGS", "AUTO UPDATE", "ACCESS"}};
+        {"NAME", "VOLUME", "MODEL", "FAMILY", "CAPACITY", "SIGNING", "SONGS", "AUTO UPDATE", "ACCESS"}};
     for (const MountedIPod& pod : pods)
-        rows.push_back({pod.databaseRead ? pod.name.ToStdString() : "(unreadable database)",
-                        pod.volume.ToStdString(),
-                        pod.info.model.IsEmpty() ? "-" : pod.info.model.ToStdString(),
-                        IPodInfo::FamilyName(pod.info.family), Capacity(pod.info),
-                        pod.databaseRead ? std::to_string(pod.songs) : "?",
-                        pod.autoUpdate ? (*pod.autoUpdate ? "on" : "off") : "unknown",
-                        pod.signedDatabase ? "not supported"
-                        : pod.readOnly     ? "read-only"
-                                           : "read-write"});
+        rows.push_back(
+            {pod.databaseRead ? pod.name.ToStdString() : "(unreadable database)", pod.volume.ToStdString(),
+             pod.info.model.IsEmpty() ? "-" : pod.info.model.ToStdString(), FamilyAndGeneration(pod.info),
+             Capacity(pod.info), IPodInfo::SchemeName(pod.info.scheme),
+             pod.databaseRead ? std::to_string(pod.songs) : "?",
+             pod.autoUpdate ? (*pod.autoUpdate ? "on" : "off") : "unknown",
+             !pod.Supported() ? "not supported"
+             : pod.readOnly   ? "read-only"
+                              : "read-write"});
     // Widths in characters of UTF-8 text (continuation bytes do not count).
     auto width = [](const std::string& text) {
         return static_cast<size_t>(
@@ -100,11 +127,30 @@ void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumes
                 << "\" is mounted read-only: its music can be listed but not changed. "
                 << "An iPod formatted as journaled HFS+ must be mounted writable (or reformatted as FAT) "
                    "before Pelorin can sync it.\n";
+    // Where each fact came from.
+    for (const MountedIPod& pod : pods) {
+        if (pod.info.model.IsEmpty() && pod.info.firewireGuid.IsEmpty())
+            continue;
+        std::cout << "\"" << pod.volume.ToStdString() << "\": model "
+                  << (pod.info.model.IsEmpty() ? "unknown" : "M" + pod.info.model.ToStdString())
+                  << From(pod.info.modelSource) << ", FireWire GUID "
+                  << (pod.info.firewireGuid.IsEmpty() ? "unknown" : pod.info.firewireGuid.ToStdString())
+                  << From(pod.info.guidSource) << ", signing " << IPodInfo::SchemeName(pod.info.scheme)
+                  << From(pod.info.schemeSource == "SysInfoExtended" ? AString("DBVersion in SysInfoExtended")
+                          : pod.info.schemeSource == "model"         ? AString("the model")
+                                                                     : pod.info.schemeSource)
+                  << ".\n";
+    }
     for (const MountedIPod& pod : pods)
-        if (pod.signedDatabase)
-            std::cout << "\"" << pod.volume.ToStdString()
-                      << "\" is not supported: it checks its music database with a signature that Pelorin "
-                         "cannot make yet, so a sync would leave it showing no songs.\n";
+        if (pod.info.guidSource == "USB serial number" && pod.info.scheme != IPodInfo::kSchemeNone)
+            std::cout
+                << "\"" << pod.volume.ToStdString()
+                << "\" gives its FireWire GUID only while connected by USB; `pelorin ipods --write-identity "
+                << pod.volume.ToStdString() << "` keeps it in SysInfoExtended.\n";
+    for (const MountedIPod& pod : pods)
+        for (const AString& problem : pod.signingProblems)
+            std::cout << "\"" << pod.volume.ToStdString() << "\" is not supported: " << problem.ToStdString()
+                      << "\n";
     for (const MountedIPod& pod : pods)
         if (!pod.databaseRead)
             std::cout << "\"" << pod.volume.ToStdString()
@@ -115,6 +161,57 @@ void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumes
                       << "\" updates itself automatically from a library; a sync turns that off.\n";
 }
 
+int WriteIdentity(const std::string& wanted)
+{
+    const std::string volumesRoot = platform::VolumesRoot();
+    const std::vector<MountedIPod> pods = MountedIPod::FindAll(AString::FromUTF8(volumesRoot));
+    const MountedIPod* pod = wanted.empty() ? nullptr : MountedIPod::Choose(pods, AString::FromUTF8(wanted));
+    if (!pod) {
+        std::fprintf(stderr, "pelorin ipods: no iPod called \"%s\" is mounted under %s\n", wanted.c_str(),
+                     volumesRoot.c_str());
+        return kExitUsage;
+    }
+    const std::string where = pod->mountPoint.ToStdString() + "/iPod_Control/Device/SysInfoExtended";
+    if (pod->readOnly) {
+        std::fprintf(stderr, "pelorin ipods: the iPod on %s is mounted read-only; nothing was written\n",
+                     pod->mountPoint.CStr());
+        return kExitError;
+    }
+    const int err = IPodIdentity::WriteExtendedFile(pod->mountPoint, pod->info);
+    if (err == kErrNotSupported) {
+        std::fprintf(
+            stderr,
+            "pelorin ipods: the iPod on %s has a SysInfoExtended already (%s); it was left as it is. "
+            "Remove it first if it belongs to another iPod.\n",
+            pod->mountPoint.CStr(), where.c_str());
+        return kExitError;
+    }
+    if (err == kErrUnknown) {
+        std::fprintf(
+            stderr,
+            "pelorin ipods: the FireWire GUID of the iPod on %s cannot be found: neither SysInfo nor "
+            "SysInfoExtended holds it, and no Apple USB device with a serial number is behind its "
+            "volume. Connect the iPod by USB (not through a dock that hides it) and mount it, then "
+            "run this again. Nothing was written.\n",
+            pod->mountPoint.CStr());
+        return kExitError;
+    }
+    if (err != 0) {
+        AString text;
+        AError::AddErrorMsg(&text, err);
+        std::fprintf(stderr, "pelorin ipods: cannot write %s: %d%s\n", where.c_str(), err, text.CStr());
+        return kExitError;
+    }
+    std::cout << "Wrote " << where << ": FireWire GUID " << pod->info.firewireGuid.ToStdString()
+              << From(pod->info.guidSource);
+    if (!pod->info.model.IsEmpty())
+        std::cout << ", model M" << pod->info.model.ToStdString();
+    if (pod->info.scheme >= 0)
+        std::cout << ", signing " << IPodInfo::SchemeName(pod->info.scheme);
+    std::cout << ".\n";
+    return kExitOk;
+}
+
 } // namespace
 
 void AddIPodsCommand(CLI::App& app, int& exitStatus)
@@ -122,7 +219,17 @@ void AddIPodsCommand(CLI::App& app, int& exitStatus)
     CLI::App* command = app.add_subcommand("ipods", "List the iPods mounted under the volumes folder");
     auto json = std::make_shared<bool>(false);
     command->add_flag("--json", *json, "Print the list as JSON");
-    command->callback([json, &exitStatus] {
+    auto writeIdentity = std::make_shared<std::string>();
+    command
+        ->add_option("--write-identity", *writeIdentity,
+                     "Write iPod_Control/Device/SysInfoExtended for the iPod NAME (name or volume) from "
+                     "what was found about it, so that later runs and other programs agree")
+        ->option_text("NAME");
+    command->callback([json, writeIdentity, command, &exitStatus] {
+        if (command->count("--write-identity") > 0) {
+            exitStatus = WriteIdentity(*writeIdentity);
+            return;
+        }
         const std::string volumesRoot = platform::VolumesRoot();
         std::error_code unreadable;
         std::filesystem::directory_iterator(volumesRoot, unreadable);

@@ -165,12 +165,13 @@ int OpenIPod(const char* command, const std::string& wanted, const std::string& 
         Complain(command, text + " (PELORIN_VOLUMES names another folder to look in)");
         return wanted.empty() ? kExitError : kExitUsage;
     }
-    if (!pod->databaseRead || pod->readOnly || pod->signedDatabase) {
-        Complain(command, "the iPod \"" + pod->name.ToStdString() + "\" on " + pod->mountPoint.ToStdString() +
-                              (!pod->databaseRead ? " has a database that cannot be read"
-                               : pod->readOnly    ? " is mounted read-only"
-                                                  : " is not supported (a signed database)") +
-                              "; nothing was changed");
+    if (!pod->databaseRead || pod->readOnly || !pod->Supported()) {
+        Complain(command,
+                 "the iPod \"" + pod->name.ToStdString() + "\" on " + pod->mountPoint.ToStdString() +
+                     (!pod->databaseRead ? " has a database that cannot be read; nothing was changed"
+                      : pod->readOnly    ? " is mounted read-only; nothing was changed"
+                                      : " cannot be changed: " + pod->signingProblems.front().ToStdString() +
+                                            " Nothing was changed."));
         return kExitError;
     }
     subject.name = pod->name;

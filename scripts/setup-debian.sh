@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config git
     libicu-dev libsqlite3-dev libplist-dev libstb-dev libcli11-dev qt6-base-dev qt6-svg-dev
+    # SHA-1, HMAC and AES for the signature of later iPods' databases:
+    libssl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     # Independent peers used only by the tests and benchmarks:

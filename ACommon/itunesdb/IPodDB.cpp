@@ -5,7 +5,9 @@
 #include "ACommon/base/AStateStream.h"
 #include "ACommon/base/ByteReader.h"
 #include "ACommon/base/ByteWriter.h"
+#include "ACommon/itunesdb/IPodIdentity.h"
 #include "ACommon/itunesdb/IPodRecord.h"
+#include "ACommon/itunesdb/IPodSigning.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLP.h"
 #include "ACommon/itunesdb/MHLT.h"
@@ -44,58 +46,6 @@ AString FolderOf(const AString& path)
 {
     int slash = path.ReverseFind('/');
     return slash > 0 ? path.Left(slash) : AString("/");
-}
-
-// A FireWire GUID as SysInfo writes it ("0x000A2700138A0000") in one spelling: hexadecimal digits in
-// upper case without "0x". Empty for anything else, and for zeros only, which tell no iPod apart.
-AString NormalizedGuid(const AString& value)
-{
-    std::string text = value.ToStdString();
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        text.erase(0, 2);
-    if (text.empty() || text.size() > 32)
-        return AString();
-    bool nonZero = false;
-    for (char& c : text) {
-        if (!std::isxdigit(static_cast<unsigned char>(c)))
-            return AString();
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        nonZero = nonZero || c != '0';
-    }
-    return nonZero ? AString::FromUTF8(text) : AString();
-}
-
-// The text of the <string> or <integer> element that follows <key>`key`</key> in a property list
-// (the key matched without regard to case), trimmed; none when the key is not there.
-std::optional<std::string> PlistValue(const std::string& xml, const char* key)
-{
-    auto lower = [](std::string text) {
-        for (char& c : text)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return text;
-    };
-    const std::string folded = lower(xml);
-    const std::string wanted = "<key>" + lower(key) + "</key>";
-    const size_t at = folded.find(wanted);
-    if (at == std::string::npos)
-        return std::nullopt;
-    size_t open = folded.find('<', at + wanted.size());
-    for (const char* element : {"<string>", "<integer>"}) {
-        const size_t length = std::strlen(element);
-        if (open == std::string::npos || folded.compare(open, length, element) != 0)
-            continue;
-        const size_t begin = open + length;
-        const size_t end = folded.find("</", begin);
-        if (end == std::string::npos || end - begin > 256)
-            return std::nullopt;
-        std::string value = xml.substr(begin, end - begin);
-        while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back())))
-            value.pop_back();
-        while (!value.empty() && std::isspace(static_cast<unsigned char>(value.front())))
-            value.erase(0, 1);
-        return value;
-    }
-    return std::nullopt;
 }
 
 // Reads the whole file at `path` (at most `limit` bytes of it).
@@ -742,10 +692,18 @@ int IPodDB::Store(AString* root)
         AError::NoteFailure(kErrFileNotFound, "write", databasePath, ENOENT);
         return kErrFileNotFound;
     }
-    if (database->IsSigned()) {
+    // A later iPod shows no music unless the database carries the signature it checks: what it
+    // needs is known (or the store refused) before anything is written.
+    IPodSigning::Plan signing;
+    {
         AString at = base;
-        AError::NoteFailure(kErrNotSupported, SignatureRefusal(&at));
-        return kErrNotSupported;
+        IPodInfo info;
+        GetIPodInfo(&at, &info);
+        AString refusal;
+        if (int err = IPodSigning::Prepare(base, info, database->IsSigned(), &signing, &refusal); err != 0) {
+            AError::NoteFailure(err, refusal);
+            return err;
+        }
     }
     // Another writer stored the database since it was read here: writing this one over it would
     // undo that writer's changes.
@@ -781,6 +739,9 @@ int IPodDB::Store(AString* root)
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }
+    // Signed last, over the finished file.
+    if (int err = IPodSigning::Sign(out.Bytes(), signing); err != 0)
+        return err;
     if (int err = WriteDatabaseFile(databasePath, out.Bytes()); err != 0)
         return err;
     if (ownRoot)
@@ -968,8 +929,56 @@ int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)
         return 0;
     const AString path = ResolveIPodPath(*root, "iPod_Control/Device/SysInfo");
     const AString extendedPath = ResolveIPodPath(*root, "iPod_Control/Device/SysInfoExtended");
-    const bool haveExtended = AFile::GetPathType(&extendedPath) == AFile::kPathFile;
-    if (AFile::GetPathType(&path) != AFile::kPathFile && !haveExtended) {
+    const bool haveSysInfo = AFile::GetPathType(&path) == AFile::kPathFile;
+    std::optional<AString> model;
+    if (haveSysInfo) {
+        std::vector<std::uint8_t> bytes;
+        if (int err = ReadWholeFile(path, bytes, kMaxSmallFile); err != 0)
+            return err;
+        ReadSysInfo(std::string(bytes.begin(), bytes.end()), &model, &info->sysInfoGuid);
+    }
+    // Later iPods keep their identity in SysInfoExtended, a property list, which the iPod itself
+    // gives: where it speaks, it is believed first.
+    IPodIdentity::Extended extended;
+    if (AFile::GetPathType(&extendedPath) == AFile::kPathFile) {
+        std::vector<std::uint8_t> bytes;
+        if (ReadWholeFile(extendedPath, bytes, kMaxSmallFile) == 0 &&
+            IPodIdentity::ParseExtended(std::string(bytes.begin(), bytes.end()), &extended))
+            info->haveExtended = true;
+    }
+    AString extendedModel;
+    if (extended.modelNumber.GetLength() > 1) {
+        extendedModel = extended.modelNumber.Mid(1, extended.modelNumber.GetLength());
+        extendedModel.Trim();
+    }
+    if (!extendedModel.IsEmpty()) {
+        info->SetModel(extendedModel);
+        info->modelSource = "SysInfoExtended";
+    } else if (model) {
+        info->SetModel(*model);
+        info->modelSource = "SysInfo";
+    }
+    if (model && !extendedModel.IsEmpty() && *model != extendedModel)
+        info->sysInfoModel = *model;
+    info->extendedGuid = extended.guid;
+    info->dbVersion = extended.dbVersion;
+    if (!extended.guid.IsEmpty()) {
+        info->firewireGuid = extended.guid;
+        info->guidSource = "SysInfoExtended";
+    } else if (!info->sysInfoGuid.IsEmpty()) {
+        info->firewireGuid = info->sysInfoGuid;
+        info->guidSource = "SysInfo";
+    }
+    // Without root, the iPod's USB serial number is its GUID.
+    info->usbSerial = IPodIdentity::UsbSerial(*root, IPodIdentity::SysfsRoot());
+    if (info->firewireGuid.IsEmpty() && !info->usbSerial.IsEmpty()) {
+        info->firewireGuid = info->usbSerial;
+        info->guidSource = "USB serial number";
+    }
+    info->ChooseScheme();
+    if (model || !extendedModel.IsEmpty())
+        return 0;
+    if (!haveSysInfo && !info->haveExtended) {
         // No SysInfo where its folder exists reads as an empty file; without even the folder
         // (as on a shuffle) the file cannot be opened at all.
         const AString folder = FolderOf(path);
@@ -978,11 +987,11 @@ int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)
         info->family = IPodInfo::kFamilyShuffle;
         return 0;
     }
-    std::vector<std::uint8_t> bytes;
-    if (AFile::GetPathType(&path) == AFile::kPathFile)
-        if (int err = ReadWholeFile(path, bytes, kMaxSmallFile); err != 0)
-            return err;
-    std::string text(bytes.begin(), bytes.end());
+    return kErrEndOfFile;
+}
+
+void IPodDB::ReadSysInfo(const std::string& text, std::optional<AString>* model, AString* guid)
+{
     // "Name: value" lines; the names are matched without regard to case.
     // The value after the colon of a line that begins with `name` (with `wholeKey`, whose key before
     // the colon is `name` and nothing more).
@@ -1004,8 +1013,6 @@ int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)
         value.Trim();
         return value;
     };
-    std::optional<AString> model;
-    AString guid;
     size_t begin = 0;
     while (begin < text.size()) {
         size_t end = text.find('\n', begin);
@@ -1018,40 +1025,19 @@ int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)
             raw.pop_back();
         AString line = AString::FromUTF8(raw);
         line.Trim();
-        if (!model) {
+        if (!*model) {
             if (std::optional<AString> value = valueOf(line, "ModelNumStr")) {
                 // The model number without its first character ("MA147" gives "A147").
                 AString number = value->Mid(1, value->GetLength());
                 number.Trim();
-                model = number;
+                *model = number;
                 continue;
             }
         }
-        if (guid.IsEmpty())
+        if (guid->IsEmpty())
             if (std::optional<AString> value = valueOf(line, "FirewireGuid", true))
-                guid = NormalizedGuid(*value);
+                *guid = IPodIdentity::NormalizeGuid(*value);
     }
-    // Later iPods keep the model and the GUID only in SysInfoExtended, a property list.
-    if ((!model || guid.IsEmpty()) && haveExtended) {
-        std::vector<std::uint8_t> extended;
-        if (ReadWholeFile(extendedPath, extended, kMaxSmallFile) == 0) {
-            const std::string plist(extended.begin(), extended.end());
-            if (!model)
-                if (std::optional<std::string> value = PlistValue(plist, "ModelNumStr");
-                    value && !value->empty()) {
-                    AString number = AString::FromUTF8(value->substr(1));
-                    number.Trim();
-                    model = number;
-                }
-            if (guid.IsEmpty())
-                if (std::optional<std::string> value = PlistValue(plist, "FireWireGUID"))
-                    guid = NormalizedGuid(AString::FromUTF8(*value));
-        }
-    }
-    if (model)
-        info->SetModel(*model);
-    info->firewireGuid = guid;
-    return model ? 0 : kErrEndOfFile;
 }
 
 int IPodDB::SetIPodFlag(AString* root)
@@ -1110,8 +1096,10 @@ AString IPodDB::GetIdentity(AString* root)
 {
     IPodInfo info;
     GetIPodInfo(root, &info);
-    if (!info.firewireGuid.IsEmpty())
-        return AString("FirewireGuid ") + info.firewireGuid;
+    // Only what the iPod's files say: the identity must not change with the way it is connected.
+    const AString guid = info.sysInfoGuid.IsEmpty() ? info.extendedGuid : info.sysInfoGuid;
+    if (!guid.IsEmpty())
+        return AString("FirewireGuid ") + guid;
     IPodDB db;
     if (db.LoadName(root, 1) != 0)
         return AString();
@@ -1131,19 +1119,10 @@ bool IPodDB::ChecksSignature(AString* root)
 
 AString IPodDB::SignatureRefusal(AString* root)
 {
-    IPodInfo info;
-    GetIPodInfo(root, &info);
-    AString text("This iPod (");
-    if (!info.model.IsEmpty()) {
-        text += "model M";
-        text += info.model;
-        text += ", ";
-    }
-    text +=
-        "an iPod classic or an iPod nano of the 3rd generation or later) checks its music database with a "
-        "signature that Pelorin cannot make yet; syncing would leave it showing no songs. Nothing was "
-        "changed.";
-    return text;
+    IPodSigning::Plan plan;
+    AString refusal;
+    IPodSigning::Prepare(root ? *root : AString(), &plan, &refusal);
+    return refusal;
 }
 
 int IPodDB::GetVeltranoIPodID(AString*)

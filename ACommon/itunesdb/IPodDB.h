@@ -16,6 +16,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 class AProgress;
@@ -57,13 +59,14 @@ public:
     // Writes iTunesDB (and iTunesSD where it is used) of the iPod at `root` (or of the loaded one),
     // with every track in the library playlist of each playlist dataset exactly once. Refused (-10000)
     // unless the database was loaded with its playlists, and when the iPod's database changed on
-    // disk since it was loaded (its writer must hold the iPod's lock, IPodLock); -11167 for a
-    // signed database (ChecksSignature). The iPod's play counts are
-    // folded into the tracks, and its On-The-Go playlists (OTGPlaylistInfo, OTGPlaylistInfo_1...) become
-    // playlists "On-The-Go 1", "On-The-Go 2"... when the database is loaded with its playlists.
-    // After a successful store "Play Counts" becomes "Play Counts.bak" (or is deleted when it cannot
-    // be renamed) and the On-The-Go files are removed, since they count tracks by their place in
-    // the old file; -11163 (in the log) when one of them stays.
+    // disk since it was loaded (its writer must hold the iPod's lock, IPodLock); -11167 when the
+    // iPod checks a signature this program cannot make for it (IPodSigning::Prepare says why). A
+    // database for an iPod that checks a signature is signed last, over the finished file. The iPod's play
+    // counts are folded into the tracks, and its On-The-Go playlists (OTGPlaylistInfo, OTGPlaylistInfo_1...)
+    // become playlists "On-The-Go 1", "On-The-Go 2"... when the database is loaded with its playlists. After
+    // a successful store "Play Counts" becomes "Play Counts.bak" (or is deleted when it cannot be renamed)
+    // and the On-The-Go files are removed, since they count tracks by their place in the old file; -11163 (in
+    // the log) when one of them stays.
     int Store(AString* root);
     int WriteSDFile(AFile* f);
     // True when the iPod at `root` plays from iTunesSD: a shuffle, or any iPod that has one. Only
@@ -112,11 +115,11 @@ public:
     static int GetAutoUpdates(AString* root, signed char& autoUpdate);
     static int LoadName(AString* root, AString* name);
     int GetVeltranoIPodID(AString* root);
-    // True when the database of the iPod at `root` is signed (MHBD::IsSigned): this program cannot
-    // sign one yet, and a database stored without a matching signature leaves the iPod showing no
-    // songs. Such a database is never stored.
+    // True when the database of the iPod at `root` is signed (MHBD::IsSigned): the iPod checks a
+    // signature, and a database stored without the right one leaves it showing no songs.
     static bool ChecksSignature(AString* root);
-    // The message that refuses to change such an iPod, naming its model.
+    // Why no database the iPod at `root` accepts can be written (IPodSigning::Prepare): what is
+    // missing and how to fix it, ending "Nothing was changed."; empty when one can.
     static AString SignatureRefusal(AString* root);
     // What tells the iPod at `root` from every other one: "FirewireGuid <hex>" when its SysInfo
     // gives one, else "DatabaseId <hex>" when the header of its database holds an id other than 0;
@@ -155,6 +158,8 @@ private:
         bool operator==(const DiskStamp&) const = default;
     };
     static DiskStamp StampOf(const AString& path);
+    // The model number (without its first character) and the GUID of SysInfo's text.
+    static void ReadSysInfo(const std::string& text, std::optional<AString>* model, AString* guid);
 
     void ResetDatabase();
     int RecoverDatabase(const AString& databasePath);

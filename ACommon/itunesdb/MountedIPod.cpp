@@ -2,6 +2,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/IPodSigning.h"
 #include "APlatform/KnownFolders.h"
 
 #include <algorithm>
@@ -50,6 +51,7 @@ bool MountedIPod::Read(const AString& mountPoint, MountedIPod* pod)
         pod->signedDatabase = db.GetDatabase()->IsSigned();
     }
     pod->infoRead = IPodDB::GetIPodInfo(&root, &pod->info) == 0;
+    pod->signingProblems = IPodSigning::Problems(root, pod->info, pod->signedDatabase);
     signed char autoUpdate = 0;
     if (IPodDB::GetAutoUpdates(&root, autoUpdate) == 0)
         pod->autoUpdate = autoUpdate != 0;

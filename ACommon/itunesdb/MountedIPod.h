@@ -1,7 +1,8 @@
 #pragma once
 // MountedIPod: an iPod mounted under the volumes root, with what it is and holds: its name and
-// song count (from the head of its database), whether that database is signed, its model (SysInfo
-// or SysInfoExtended), whether it updates itself
+// song count (from the head of its database), whether that database is signed, its model, GUID
+// and signing scheme (SysInfo, SysInfoExtended, sysfs), what keeps it from being synced, whether it
+// updates itself
 // from a library (iTunesPrefs), whether its volume is mounted read-only, and the identity that
 // tells it from every other iPod. A scan reads only those small files and the database's head,
 // so a front end can scan again on every mount event.
@@ -46,6 +47,10 @@ public:
     bool infoRead = false;
     std::optional<bool> autoUpdate; // unknown when iTunesPrefs cannot be read
     bool readOnly = false;
-    bool signedDatabase = false; // its database is signed, which Pelorin cannot do yet
-    AString identity;            // IPodDB::GetIdentity: empty when nothing tells this iPod apart
+    bool signedDatabase = false; // its database carries a signature
+    // What stands in the way of writing a database this iPod accepts (IPodSigning::Problems), each
+    // naming its fix; empty when its music can be changed.
+    std::vector<AString> signingProblems;
+    bool Supported() const { return signingProblems.empty(); }
+    AString identity; // IPodDB::GetIdentity: empty when nothing tells this iPod apart
 };

@@ -712,15 +712,15 @@ int ASyncLib::PreSyncCheck()
     }
 
     // An iPod that checks its database's signature shows no songs at all after a store without
-    // one: refused before anything is copied onto it.
+    // the right one: when it cannot be made, the run is refused before anything is copied onto it,
+    // whichever way the iPod is reached.
     for (int side = 1; side <= 2; ++side) {
         ADir* dir = SideSource(side);
-        if (!receives[side] || dir->GetType() != ADir::kTypeIPodDB)
+        if (!receives[side] || (dir->GetType() != ADir::kTypeIPodDB && dir->GetType() != ADir::kTypeIPod))
             continue;
         AString volume;
-        static_cast<ADirPodDB*>(dir)->GetRealRootPath(&volume);
-        if (IPodDB::ChecksSignature(&volume)) {
-            AString text = IPodDB::SignatureRefusal(&volume);
+        static_cast<ADirSong*>(dir)->GetRealRootPath(&volume);
+        if (AString text = IPodDB::SignatureRefusal(&volume); !text.IsEmpty()) {
             progress->ReportMessage(&text, 0);
             AError::NoteFailure(kErrNotSupported, text);
             return kErrNotSupported;

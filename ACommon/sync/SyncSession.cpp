@@ -234,10 +234,9 @@ int SyncSession::OpenIPod(int leftType, const AString& leftRoot, const MountedIP
                       "sync it.");
         return kErrNotSupported;
     }
-    if (pod.signedDatabase) {
-        AString root = pod.mountPoint;
-        Say(true, AString("The iPod \"") + pod.name + "\" (" + pod.mountPoint + ") is not supported. " +
-                      IPodDB::SignatureRefusal(&root));
+    if (!pod.Supported()) {
+        Say(true, AString("The iPod \"") + pod.name + "\" (" + pod.mountPoint + ") cannot be synced. " +
+                      pod.signingProblems.front() + " Nothing was changed.");
         return kErrNotSupported;
     }
     std::error_code error;

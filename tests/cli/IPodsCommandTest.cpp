@@ -2,6 +2,7 @@
 
 #include "ACommon/itunesdb/IPodDB.h"
 #include "fixtures/IPodFixture.h"
+#include "fixtures/MusicFiles.h"
 #include "fixtures/RunCommand.h"
 #include "fixtures/TempDir.h"
 
@@ -11,10 +12,12 @@
 
 namespace {
 
-fixtures::CommandResult RunIPods(const fixtures::TempDir& volumes, std::vector<std::string> args = {})
+fixtures::CommandResult RunIPods(const fixtures::TempDir& volumes, std::vector<std::string> args = {},
+                                 std::vector<std::string> env = {})
 {
     args.insert(args.begin(), "ipods");
-    return fixtures::RunPelorin(args, "", {"PELORIN_VOLUMES=" + volumes.Path()});
+    env.push_back("PELORIN_VOLUMES=" + volumes.Path());
+    return fixtures::RunPelorin(args, "", env);
 }
 
 void AddSongs(const std::string& root, int count)
@@ -76,8 +79,10 @@ TEST(IPodsCommand, JsonListsTheSameFactsAndNoIPodIsSaidSo)
     const std::string expected =
         "[\n {\"name\": \"Quote \\\" Pod\", \"volume\": \"POD\", \"path\": \"" + root +
         "\", \"model\": \"A147\", \"family\": 4, \"familyName\": \"iPod video\", "
-        "\"capacityGB\": 60, \"songs\": 2, \"autoUpdate\": false, \"readOnly\": false, \"supported\": "
-        "true}\n]\n";
+        "\"capacityGB\": 60, \"songs\": 2, \"autoUpdate\": false, \"readOnly\": false, \"generation\": "
+        "\"5th generation\", \"firewireGuid\": \"000A2700138A0000\", \"signing\": \"none\", \"sources\": "
+        "{\"model\": \"SysInfo\", \"firewireGuid\": \"SysInfo\", \"signing\": \"model\"}, \"problems\": [], "
+        "\"supported\": true}\n]\n";
     EXPECT_EQ(result.out, expected);
     std::filesystem::remove_all(root);
     EXPECT_EQ(RunIPods(volumes, {"--json"}).out, "[]\n");
@@ -86,34 +91,95 @@ TEST(IPodsCommand, JsonListsTheSameFactsAndNoIPodIsSaidSo)
     EXPECT_EQ(result.out, "No iPod is mounted under " + volumes.Path() + ".\n");
 }
 
-TEST(IPodsCommand, AnIPodThatChecksASignatureIsShownAsNotSupportedAndIsNotSynced)
+// A classic's facts and where each came from; a GUID that only the USB device gives is enough to
+// sign, and --write-identity keeps it in SysInfoExtended.
+TEST(IPodsCommand, AClassicIsSupportedOnceItsGuidIsKnown)
 {
     fixtures::TempDir volumes;
-    const std::string root = fixtures::MakeIPod(volumes.Path(), "CLASSIC",
-                                                {.name = "Big One", .modelNumStr = "MB029", .later = true});
+    const std::string root = fixtures::MakeIPod(
+        volumes.Path(), "CLASSIC", {.name = "Big One", .modelNumStr = "MC293", .firewireGuid = ""});
     fixtures::CommandResult result = RunIPods(volumes);
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     const std::size_t at = result.out.find("Big One");
     ASSERT_NE(at, std::string::npos) << result.out;
     const std::string line = result.out.substr(at, result.out.find('\n', at) - at);
-    EXPECT_NE(line.find("B029"), std::string::npos) << line;
-    EXPECT_NE(line.find("not supported"), std::string::npos) << line;
-    EXPECT_NE(result.out.find("\"CLASSIC\" is not supported: it checks its music database with a signature"),
+    for (const char* part : {"C293", "iPod classic, 7th generation", "160 GB", "hash58", "not supported"})
+        EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
+    EXPECT_NE(
+        result.out.find("\"CLASSIC\" is not supported: This iPod classic (7th generation), model MC293 "
+                        "needs its FireWire GUID to sign its music database, and neither SysInfo nor "
+                        "SysInfoExtended holds it; run `pelorin ipods --write-identity CLASSIC` while it "
+                        "is connected by USB."),
+        std::string::npos)
+        << result.out;
+
+    const std::string sysfs = fixtures::MakeUsbDevice(volumes / "sys", root, "05ac", "000A270018A1B2C3");
+    const std::vector<std::string> env{"PELORIN_SYSFS=" + sysfs};
+    result = RunIPods(volumes, {}, env);
+    EXPECT_NE(result.out.find("read-write"), std::string::npos) << result.out;
+    EXPECT_NE(
+        result.out.find("\"CLASSIC\": model MC293 (from SysInfo), FireWire GUID 000A270018A1B2C3 (from USB "
+                        "serial number), signing hash58 (from the model)."),
+        std::string::npos)
+        << result.out;
+    EXPECT_NE(
+        result.out.find("\"CLASSIC\" gives its FireWire GUID only while connected by USB; `pelorin ipods "
+                        "--write-identity CLASSIC` keeps it in SysInfoExtended."),
+        std::string::npos)
+        << result.out;
+    EXPECT_NE(RunIPods(volumes, {"--json"}, env).out.find("\"problems\": [], \"supported\": true"),
+              std::string::npos);
+
+    result = RunIPods(volumes, {"--write-identity", "Big One"}, env);
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    const std::string extended = fixtures::ReadText(root + "/iPod_Control/Device/SysInfoExtended");
+    for (const char* part : {"<key>FireWireGUID</key>", "<string>000A270018A1B2C3</string>",
+                             "<key>DBVersion</key>", "<integer>3</integer>", "<string>MC293</string>"})
+        EXPECT_NE(extended.find(part), std::string::npos) << part << " in " << extended;
+    // Without the USB device now: the file says it.
+    result = RunIPods(volumes);
+    EXPECT_NE(result.out.find(
+                  "FireWire GUID 000A270018A1B2C3 (from SysInfoExtended), signing hash58 (from DBVersion "
+                  "in SysInfoExtended)"),
               std::string::npos)
         << result.out;
-    EXPECT_NE(RunIPods(volumes, {"--json"}).out.find("\"supported\": false"), std::string::npos);
+    // A second write leaves the file as it is.
+    result = RunIPods(volumes, {"--write-identity", "CLASSIC"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.err.find("has a SysInfoExtended already"), std::string::npos) << result.err;
+}
 
+TEST(IPodsCommand, WriteIdentityWithoutAGuidWritesNothingAndSaysHowToFindIt)
+{
+    fixtures::TempDir volumes;
+    const std::string root =
+        fixtures::MakeIPod(volumes.Path(), "CLASSIC", {.modelNumStr = "MB029", .firewireGuid = ""});
+    fixtures::CommandResult result = RunIPods(volumes, {"--write-identity", "CLASSIC"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.err.find("Connect the iPod by USB"), std::string::npos) << result.err;
+    EXPECT_FALSE(std::filesystem::exists(root + "/iPod_Control/Device/SysInfoExtended"));
+    EXPECT_EQ(RunIPods(volumes, {"--write-identity", "NOSUCH"}).exitStatus, 2);
+}
+
+// An iPod whose signature cannot be made is refused before the sync changes anything.
+TEST(IPodsCommand, ASyncOntoAnIPodThatCannotBeSignedChangesNothingAndNamesTheFix)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(
+        volumes.Path(), "CLASSIC", {.name = "Big One", .modelNumStr = "MB029", .firewireGuid = ""});
     std::filesystem::create_directories(volumes / "../Songs");
+    samples::WriteSong(volumes / "../Songs/a.mp3", fixtures::SongSpecOf("A"));
     const auto listing = fixtures::ListFiles(root);
     const auto database = fixtures::ReadFile(fixtures::DatabasePath(root));
     fixtures::CommandResult sync =
         fixtures::RunPelorin({"sync", "--from", volumes / "../Songs", "--type", "copy-to-ipod", "--yes"}, "",
                              {"PELORIN_VOLUMES=" + volumes.Path(), "XDG_DATA_HOME=" + volumes / "../data"});
     EXPECT_EQ(sync.exitStatus, 1);
+    EXPECT_NE(sync.err.find("needs its FireWire GUID to sign its music database"), std::string::npos)
+        << sync.err;
     EXPECT_NE(
-        sync.err.find("This iPod (model MB029, an iPod classic or an iPod nano of the 3rd generation or "
-                      "later) checks its music database with a signature that Pelorin cannot make yet; "
-                      "syncing would leave it showing no songs. Nothing was changed."),
+        sync.err.find("run `pelorin ipods --write-identity CLASSIC` while it is connected by USB. Nothing "
+                      "was changed."),
         std::string::npos)
         << sync.err;
     EXPECT_EQ(fixtures::ListFiles(root), listing);

@@ -7,6 +7,7 @@
 // to.
 
 #include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/IPodSigning.h"
 #include "GpodPeer.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
@@ -28,6 +29,8 @@ namespace fs = std::filesystem;
 
 using fixtures::SongSpecOf;
 
+constexpr const char* kGuid = "0x000A2700138A0000";
+
 // An iPod (a shuffle, so that iTunesSD is written too) holding the songs A, B and C, and a folder
 // holding B, D, E, F, G and H (over a megabyte, copied in chunks). Making the iPod equal to the
 // folder (or to a library that holds the folder's songs, with the iPod attached) copies five songs
@@ -37,9 +40,9 @@ class IPodRun {
 public:
     enum class Route { kDatabase, kLibrary };
 
-    explicit IPodRun(Route route) : route(route)
+    explicit IPodRun(Route route, const std::string& model = "MA133") : route(route)
     {
-        fixtures::MakeIPod(tmp / "start/Volumes", "POD", {.modelNumStr = "MA133"});
+        fixtures::MakeIPod(tmp / "start/Volumes", "POD", {.modelNumStr = model, .firewireGuid = kGuid});
         for (const char* title : {"A", "B", "C"})
             fixtures::WriteSong(tmp / (std::string("first/") + title + ".mp3"), SongSpecOf(title));
         for (const char* title : {"B", "D", "E", "F", "G"})
@@ -261,4 +264,29 @@ TEST(IPodFaults, KilledAtEveryCallThroughTheLibraryTheNextRunLeavesTheIPodWholeW
 TEST(IPodFaults, AFailedCallThroughTheLibraryIsSaidAndLeavesEveryListedFile)
 {
     FailEveryCall(IPodRun::Route::kLibrary);
+}
+
+// On an iPod classic, whose database is signed: whenever a run is killed, the database on the iPod
+// is one whose signature matches it (the old one or the new one, never one half signed), and the
+// run after it leaves it signed.
+TEST(IPodFaults, KilledAtEveryCallOnAClassicItsDatabaseAlwaysCarriesItsSignature)
+{
+    IPodRun run(IPodRun::Route::kDatabase, "MC293");
+    IPodSigning::Guid guid{};
+    ASSERT_TRUE(IPodSigning::ParseGuid(AString(kGuid + 2), &guid));
+    const std::string database = run.Root() + "/iPod_Control/iTunes/iTunesDB";
+    const long calls = run.CountCalls("all");
+    ASSERT_TRUE(IPodSigning::HasHash58(fixtures::ReadFile(database), guid));
+    for (long at = 1; at <= calls; ++at) {
+        const std::string when = "killed at call " + std::to_string(at) + " of " + std::to_string(calls);
+        run.Restore();
+        run.Sync({"PELORIN_FAULT_AT=" + std::to_string(at), "PELORIN_FAULT_ACTION=kill"});
+        EXPECT_TRUE(IPodSigning::HasHash58(fixtures::ReadFile(database), guid)) << when;
+        CheckWhole(run.Root(), when);
+        const fixtures::CommandResult again = run.Sync();
+        ASSERT_EQ(again.exitStatus, 0) << when << ", then: " << again.err;
+        EXPECT_TRUE(IPodSigning::HasHash58(fixtures::ReadFile(database), guid)) << when << ", then run again";
+        if (HasFailure())
+            break;
+    }
 }

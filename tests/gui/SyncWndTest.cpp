@@ -328,6 +328,29 @@ TEST(SyncWnd, AnIPodWithoutSysInfoIsAnUnknownModelAndNothingIsWrittenToIt)
     EXPECT_EQ(fixtures::ListFiles(ipod), before);
 }
 
+// The iPod's panel shows the model and the signature; Sync explains why an iPod whose signature
+// cannot be made is not synced, and nothing is written to it.
+TEST(SyncWnd, TheIPodPanelShowsTheSignatureAndSyncExplainsARefusal)
+{
+    Gui gui;
+    const std::string ipod = gui.AddIPod("CLASSIC", "Big One", "MC293");
+    const std::string sysInfo = ipod + "/iPod_Control/Device/SysInfo";
+    fixtures::WriteFile(sysInfo, std::string("ModelNumStr: MC293\n")); // no GUID
+    gui.AddSongs({"One"});
+    const std::vector<std::string> before = fixtures::ListFiles(ipod);
+    SyncWnd& window = gui.Open();
+    const QString label = window.ui.iPodTextLabel->text();
+    for (const char* part : {"iPod classic, 7th generation (MC293)", "Database signed with hash58",
+                             "needs its FireWire GUID to sign its music database"})
+        EXPECT_TRUE(label.contains(QString::fromLatin1(part))) << part << " in " << label.toStdString();
+    window.ui.SyncButton->click();
+    const std::vector<std::string> told = gui.questions.Informed();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find("--write-identity CLASSIC"), std::string::npos) << told[0];
+    EXPECT_NE(told[0].find("Nothing was changed."), std::string::npos) << told[0];
+    EXPECT_EQ(fixtures::ListFiles(ipod), before);
+}
+
 TEST(SyncWnd, ADropOfSeveralFilesAddsThemAllInOneRun)
 {
     for (bool onIPod : {true, false}) {

@@ -273,9 +273,9 @@ TEST(ASyncLibIPod, AnIPodWhoseDatabaseCannotBeWrittenGetsNoSongFileAndTheRunSays
         << pair.frontend.Log();
 }
 
-TEST(ASyncLibIPod, AnIPodThatChecksASignatureIsRefusedBeforeAnythingIsCopiedButCanBeCopiedFrom)
+TEST(ASyncLibIPod, AnIPodWhoseSignatureCannotBeMadeIsRefusedBeforeAnythingIsCopiedButCanBeCopiedFrom)
 {
-    FolderAndIPod pair({.modelNumStr = "MB029", .later = true});
+    FolderAndIPod pair({.modelNumStr = "MB029", .firewireGuid = ""});
     pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
     const auto database = ReadFile(fixtures::DatabasePath(pair.root));
     for (auto [autoAction, destDeletes] : {std::pair{1, 0}, {1, 1}, {3, 0}, {3, 1}}) {
@@ -284,7 +284,12 @@ TEST(ASyncLibIPod, AnIPodThatChecksASignatureIsRefusedBeforeAnythingIsCopiedButC
             << autoAction;
         const std::vector<std::string> told = pair.frontend.questions.Informed();
         ASSERT_EQ(told.size(), 1u);
-        EXPECT_TRUE(Has(told[0], "model MB029")) << told[0];
+        EXPECT_TRUE(Has(told[0], "This iPod classic (6th generation), model MB029 needs its FireWire GUID"))
+            << told[0];
+        EXPECT_TRUE(Has(told[0], "run `pelorin ipods --write-identity " +
+                                     pair.root.substr(pair.root.rfind('/') + 1) +
+                                     "` while it is connected by USB"))
+            << told[0];
         EXPECT_TRUE(Has(told[0], "Nothing was changed.")) << told[0];
     }
     EXPECT_TRUE(ListFiles(pair.root + "/iPod_Control/Music").empty());

@@ -1,0 +1,300 @@
+// The signing scheme an iPod needs, where its GUID comes from, the checks before a store, and the
+// signature the store makes.
+
+#include "ACommon/itunesdb/IPodSigning.h"
+#include "ACommon/base/AError.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/IPodIdentity.h"
+#include "ACommon/itunesdb/IPodInfo.h"
+#include "fixtures/IPodFixture.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+
+namespace {
+
+std::string Device(const std::string& root) { return root + "/iPod_Control/Device/"; }
+
+std::string Extended(const std::string& body)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" + body +
+           "</dict>\n</plist>\n";
+}
+
+// The iPod's database with one more song, stored: the result of the store.
+int StoreWithASong(const std::string& root)
+{
+    IPodDB db;
+    AString r = AString::FromUTF8(root);
+    if (int err = db.Load(&r, 1, nullptr, nullptr); err != 0)
+        return err;
+    SongInfoStruct song =
+        fixtures::MakeSong("One", "Artist", "Album", "Rock", "/iPod_Control/Music/F00/ONE.mp3");
+    if (int err = db.AddSong(song, nullptr, 1); err != 0)
+        return err;
+    return db.Store(nullptr);
+}
+
+IPodSigning::Guid GuidOf(const char* hex)
+{
+    IPodSigning::Guid guid{};
+    EXPECT_TRUE(IPodSigning::ParseGuid(hex, &guid)) << hex;
+    return guid;
+}
+
+} // namespace
+
+TEST(IPodSigning, SBoxHoldsTheValuesOfItsDefinition)
+{
+    const auto& s = IPodSigning::SBox();
+    const auto& inverse = IPodSigning::InverseSBox();
+    struct Case {
+        int in, out;
+    };
+    for (auto [in, out] : {Case{0x00, 0x63}, {0x01, 0x7C}, {0x53, 0xED}, {0x9A, 0xB8}, {0xFF, 0x16}}) {
+        EXPECT_EQ(s[in], out) << in;
+        EXPECT_EQ(inverse[out], in) << out;
+    }
+}
+
+TEST(IPodInfo, TheSchemeComesFromDBVersionElseFromTheModel)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+    struct Case {
+        const char* model;
+        int dbVersion; // -1: no SysInfoExtended
+        int scheme;
+        const char* generation;
+    };
+    for (auto c : {Case{"MA147", -1, IPodInfo::kSchemeNone, "5th generation"},
+                   Case{"MA099", -1, IPodInfo::kSchemeNone, "1st generation"},
+                   Case{"MA477", -1, IPodInfo::kSchemeNone, "2nd generation"},
+                   Case{"MB029", -1, IPodInfo::kSchemeHash58, "6th generation"},
+                   Case{"MB565", -1, IPodInfo::kSchemeHash58, "6th generation, late 2008"},
+                   Case{"MC293", -1, IPodInfo::kSchemeHash58, "7th generation"},
+                   Case{"MA978", -1, IPodInfo::kSchemeHash58, "3rd generation"},
+                   Case{"MB598", -1, IPodInfo::kSchemeHash58, "4th generation"},
+                   Case{"MC027", -1, IPodInfo::kSchemeHash72, "5th generation"},
+                   Case{"MC525", -1, IPodInfo::kSchemeHashAB, "6th generation"},
+                   Case{"MD480", -1, IPodInfo::kSchemeHashAB, "7th generation"},
+                   Case{"MZ999", -1, IPodInfo::kSchemeUnknown, ""},
+                   // The iPod's own word wins over the model.
+                   Case{"MB029", 2, IPodInfo::kSchemeNone, "6th generation"},
+                   Case{"MA147", 3, IPodInfo::kSchemeHash58, "5th generation"},
+                   Case{"MB029", 4, IPodInfo::kSchemeHash72, "6th generation"},
+                   Case{"MB029", 5, IPodInfo::kSchemeHashAB, "6th generation"},
+                   Case{"MB029", 6, IPodInfo::kSchemeUnknown, "6th generation"}}) {
+        fixtures::WriteFile(Device(root) + "SysInfo", std::string("ModelNumStr: ") + c.model + "\n");
+        std::filesystem::remove(Device(root) + "SysInfoExtended");
+        if (c.dbVersion >= 0)
+            fixtures::WriteFile(
+                Device(root) + "SysInfoExtended",
+                Extended("<key>DBVersion</key><integer>" + std::to_string(c.dbVersion) + "</integer>\n"));
+        IPodInfo info;
+        AString r = AString::FromUTF8(root);
+        EXPECT_EQ(IPodDB::GetIPodInfo(&r, &info), 0) << c.model;
+        EXPECT_EQ(info.scheme, c.scheme) << c.model << " " << c.dbVersion;
+        EXPECT_EQ(info.generation, c.generation) << c.model;
+        EXPECT_EQ(info.schemeSource, c.dbVersion >= 0 ? "SysInfoExtended"
+                                     : c.scheme >= 0  ? "model"
+                                                      : "")
+            << c.model;
+    }
+}
+
+// The GUID: SysInfoExtended's, else SysInfo's, else the serial number of the Apple USB device
+// behind the volume (and never another vendor's).
+TEST(IPodInfo, TheGuidComesFromSysInfoExtendedElseSysInfoElseTheUsbSerialNumber)
+{
+    struct Case {
+        const char* what;
+        std::string sysInfo, extended;
+        const char* vendor;
+        const char* guid;
+        const char* source;
+    };
+    const Case cases[] = {
+        {"SysInfoExtended", "ModelNumStr: MC293\nFirewireGuid: 0x000A270011111111\n",
+         Extended("<key>FireWireGUID</key><string>000a270022222222</string>\n"), "05ac", "000A270022222222",
+         "SysInfoExtended"},
+        {"SysInfo", "ModelNumStr: MC293\nFirewireGuid: 0x000A270011111111\n", "", "05ac", "000A270011111111",
+         "SysInfo"},
+        {"USB", "ModelNumStr: MC293\n", "", "05ac", "000A270033333333", "USB serial number"},
+        {"USB of another vendor", "ModelNumStr: MC293\n", "", "0781", "", ""},
+    };
+    for (const Case& c : cases) {
+        fixtures::TempDir volumes;
+        const std::string root = fixtures::MakeIPod(volumes.Path(), "POD", {.firewireGuid = ""});
+        fixtures::WriteFile(Device(root) + "SysInfo", c.sysInfo);
+        if (!c.extended.empty())
+            fixtures::WriteFile(Device(root) + "SysInfoExtended", c.extended);
+        const std::string sysfs =
+            fixtures::MakeUsbDevice(volumes / "sys", root, c.vendor, "000a270033333333");
+        EXPECT_EQ(IPodIdentity::UsbSerial(AString::FromUTF8(root), sysfs).IsEmpty(),
+                  c.vendor != std::string("05ac"))
+            << c.what;
+        setenv("PELORIN_SYSFS", sysfs.c_str(), 1);
+        IPodInfo info;
+        AString r = AString::FromUTF8(root);
+        EXPECT_EQ(IPodDB::GetIPodInfo(&r, &info), 0) << c.what;
+        unsetenv("PELORIN_SYSFS");
+        EXPECT_EQ(info.firewireGuid, c.guid) << c.what;
+        EXPECT_EQ(info.guidSource, c.source) << c.what;
+    }
+}
+
+// Each thing that would leave the iPod showing no music stops the store before anything is
+// written, and the message says what to do.
+TEST(IPodSigning, EachRefusalLeavesTheIPodAsItWasAndNamesTheFix)
+{
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& root)> setUp;
+        const char* told;
+    };
+    auto signDatabase = [](const std::string& root) {
+        auto bytes = fixtures::ReadFile(fixtures::DatabasePath(root));
+        bytes[48] = 1;
+        for (std::size_t i = 88; i < 104; ++i) // the new header ends at 104
+            bytes[i] = 0x5A;
+        fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
+    };
+    const Case cases[] = {
+        {"no GUID",
+         [](const std::string& root) {
+             fixtures::WriteFile(Device(root) + "SysInfo", std::string("ModelNumStr: MB147\n"));
+         },
+         "This iPod classic (6th generation), model MB147 needs its FireWire GUID to sign its music "
+         "database, and "
+         "neither SysInfo nor SysInfoExtended holds it; run `pelorin ipods --write-identity POD` while it is "
+         "connected by USB. Nothing was changed."},
+        {"no GUID where only DBVersion tells the scheme",
+         [](const std::string& root) {
+             fixtures::WriteFile(Device(root) + "SysInfo", std::string("BoardHwName: iPod\n"));
+             fixtures::WriteFile(Device(root) + "SysInfoExtended",
+                                 Extended("<key>DBVersion</key><integer>3</integer>\n"));
+         },
+         "This iPod needs its FireWire GUID to sign its music database"},
+        {"newer database version",
+         [](const std::string& root) {
+             fixtures::WriteFile(Device(root) + "SysInfoExtended",
+                                 Extended("<key>DBVersion</key><integer>7</integer>\n"));
+         },
+         "names database version 7, newer than Pelorin knows (up to 5)"},
+        {"unknown model of a signed database",
+         [&](const std::string& root) {
+             fixtures::WriteFile(Device(root) + "SysInfo", std::string("ModelNumStr: MZ123\n"));
+             signDatabase(root);
+         },
+         "This iPod's model number MZ123 is not one Pelorin knows, so it cannot tell how the iPod checks its "
+         "music database (the database on it is signed). Put the model number printed on the back of the "
+         "iPod "
+         "into iPod_Control/Device/SysInfo"},
+        {"no model of a signed database",
+         [&](const std::string& root) {
+             fixtures::WriteFile(Device(root) + "SysInfo", std::string("BoardHwName: iPod\n"));
+             signDatabase(root);
+         },
+         "Neither SysInfo nor SysInfoExtended names this iPod's model"},
+        {"hash72 without HashInfo",
+         [](const std::string& root) {
+             fixtures::WriteFile(Device(root) + "SysInfo", std::string("ModelNumStr: MC027\n"));
+         },
+         "iPod_Control/Device/HashInfo that one sync with the iPod's own desktop application leaves behind; "
+         "it is "
+         "missing."},
+        {"hashAB",
+         [](const std::string& root) {
+             fixtures::WriteFile(Device(root) + "SysInfo", std::string("ModelNumStr: MC525\n"));
+         },
+         "This iPod nano (6th generation), model MC525 checks its music database with the hashAB signature"},
+        {"GUIDs that disagree",
+         [](const std::string& root) {
+             fixtures::WriteFile(Device(root) + "SysInfo",
+                                 std::string("ModelNumStr: MC293\nFirewireGuid: 0x000A270011111111\n"));
+             fixtures::WriteFile(Device(root) + "SysInfoExtended",
+                                 Extended("<key>FireWireGUID</key><string>000A270022222222</string>\n"));
+         },
+         "This iPod's identity files disagree: SysInfo gives the FireWire GUID 000A270011111111, "
+         "SysInfoExtended "
+         "000A270022222222."},
+        {"models that disagree",
+         [](const std::string& root) {
+             fixtures::WriteFile(Device(root) + "SysInfo",
+                                 std::string("ModelNumStr: MA147\nFirewireGuid: 0x000A270011111111\n"));
+             fixtures::WriteFile(Device(root) + "SysInfoExtended",
+                                 Extended("<key>ModelNumStr</key><string>MC293</string>\n"));
+         },
+         "SysInfoExtended names model MC293, SysInfo model MA147."},
+    };
+    for (const Case& c : cases) {
+        fixtures::TempDir volumes;
+        const std::string root = fixtures::MakeIPod(volumes.Path(), "POD", {.firewireGuid = ""});
+        c.setUp(root);
+        const auto before = fixtures::ReadFile(fixtures::DatabasePath(root));
+        const auto files = fixtures::ListFiles(root);
+        EXPECT_EQ(StoreWithASong(root), kErrNotSupported) << c.what;
+        const std::string told = AError::FailureDetail(kErrNotSupported).ToStdString();
+        EXPECT_NE(told.find(c.told), std::string::npos) << c.what << ": " << told;
+        EXPECT_NE(told.find("Nothing was changed."), std::string::npos) << c.what;
+        EXPECT_EQ(fixtures::ReadFile(fixtures::DatabasePath(root)), before) << c.what;
+        EXPECT_EQ(fixtures::ListFiles(root), files) << c.what;
+    }
+}
+
+TEST(IPodDB, StoreSignsTheDatabaseOfAnIPodThatChecksOne)
+{
+    struct Case {
+        const char* model;
+        bool signedAfter;
+    };
+    for (auto [model, signedAfter] : {Case{"MC293", true}, {"MA978", true}, {"MA147", false}}) {
+        fixtures::TempDir volumes;
+        const std::string root = fixtures::MakeIPod(
+            volumes.Path(), "POD", {.modelNumStr = model, .firewireGuid = "0x000A270018A1B2C3"});
+        ASSERT_EQ(StoreWithASong(root), 0) << model;
+        const auto bytes = fixtures::ReadFile(fixtures::DatabasePath(root));
+        EXPECT_EQ(IPodSigning::HasHash58(bytes, GuidOf("000A270018A1B2C3")), signedAfter) << model;
+        EXPECT_EQ(bytes[48], signedAfter ? 1 : 0) << model;
+        if (signedAfter) {
+            EXPECT_EQ(fixtures::itdb::GetU32(bytes, 4), IPodSigning::kSignedHeaderLength) << model;
+            EXPECT_GE(fixtures::itdb::GetU32(bytes, 16), IPodSigning::kSignedVersion) << model;
+            EXPECT_FALSE(IPodSigning::HasHash58(bytes, GuidOf("000A270018A1B2C4"))) << "another iPod's key";
+        }
+        AString r = AString::FromUTF8(root);
+        EXPECT_EQ(IPodDB::ChecksSignature(&r), signedAfter) << model;
+    }
+}
+
+// A stored signature covers the whole file: a change anywhere, even in a song's title, needs a new one.
+TEST(IPodSigning, TheSignatureCoversEveryByteButTheIdAndTheSignature)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(
+        volumes.Path(), "POD", {.modelNumStr = "MC293", .firewireGuid = "0x000A270018A1B2C3"});
+    ASSERT_EQ(StoreWithASong(root), 0);
+    const auto guid = GuidOf("000A270018A1B2C3");
+    const auto bytes = fixtures::ReadFile(fixtures::DatabasePath(root));
+    ASSERT_TRUE(IPodSigning::HasHash58(bytes, guid));
+    struct Case {
+        std::size_t at;
+        bool stillSigned;
+    };
+    for (auto [at, stillSigned] : {Case{0x18, true},
+                                   {0x1F, true},
+                                   {0x32, true},
+                                   {0x45, true},
+                                   {0x10, false},
+                                   {0x46, false},
+                                   {0xF4 + 20, false},
+                                   {bytes.size() - 1, false}}) {
+        auto changed = bytes;
+        changed[at] ^= 0x01;
+        EXPECT_EQ(IPodSigning::HasHash58(changed, guid), stillSigned) << at;
+    }
+}
