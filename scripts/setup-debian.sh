@@ -11,6 +11,9 @@ packages=(
     # Independent peers used only by the tests and benchmarks:
     # libgpod reads and writes iPod databases, TagLib reads tags, rsync plans folder syncs.
     libgpod-dev libtag1-dev rsync
+    # The encoders of FLAC, Ogg Vorbis, Opus and Apple Lossless make the files the tag reader is
+    # checked on; ffprobe checks converted files.
+    flac vorbis-tools opus-tools ffmpeg
     xvfb xauth
 )
 
