@@ -1576,6 +1576,9 @@ int ID3::LoadWAV(FileWindow& window)
     std::uint64_t sampleRate = 0, byteRate = 0, blockAlign = 0, dataStart = 0, dataBytes = 0;
     std::uint64_t id3Start = 0, id3Size = 0;
     std::vector<std::uint8_t> list;
+    AString infoName, infoArtist, infoAlbum, infoGenre;
+    int infoYear = 0, infoTrack = 0;
+    bool infoRead = false;
     std::uint64_t position = 12;
     while (position < fileBytes && fileBytes - position >= 8) {
         ByteReader header(window.View(position, 8));
@@ -1600,11 +1603,12 @@ int ID3::LoadWAV(FileWindow& window)
         } else if ((id == "id3 " || id == "ID3 ") && id3Size == 0) {
             id3Start = start;
             id3Size = available;
-        } else if (id == "LIST" && available >= 4 && list.empty()) {
+        } else if (id == "LIST" && available >= 4 && !infoRead) {
             if (int err = window.ReadInto(start, static_cast<std::size_t>(available), list); err != 0)
                 return err;
             ByteReader info(list);
             const bool infoList = info.ReadTag(4) == "INFO";
+            infoRead = infoList;
             while (infoList && info.Remaining() >= 8) {
                 const std::string item = info.ReadTag(4);
                 const std::uint32_t length = info.ReadU32LE();
@@ -1616,17 +1620,17 @@ int ID3::LoadWAV(FileWindow& window)
                 if (value.IsEmpty())
                     continue;
                 if (item == "INAM")
-                    name = value;
+                    infoName = value;
                 else if (item == "IART")
-                    artist = value;
+                    infoArtist = value;
                 else if (item == "IPRD")
-                    album = value;
+                    infoAlbum = value;
                 else if (item == "IGNR")
-                    genre = value;
+                    infoGenre = value;
                 else if (item == "ICRD")
-                    year = value.IntValue(10);
+                    infoYear = value.IntValue(10);
                 else if (item == "IPRT" || item == "ITRK")
-                    trackNumber = value.IntValue(10) & 0xFFFF;
+                    infoTrack = value.IntValue(10) & 0xFFFF;
                 else
                     continue;
                 tagKinds |= kRIFFInfo;
@@ -1641,6 +1645,19 @@ int ID3::LoadWAV(FileWindow& window)
     if (id3Size >= kTagHeaderSize)
         if (int err = LoadID3v2(window, id3Start, id3Start + id3Size); err != 0)
             return err;
+    // What the ID3 tag leaves out, the INFO list may give.
+    auto fill = [](AString& member, const AString& info) {
+        if (member.IsEmpty())
+            member = info;
+    };
+    fill(name, infoName);
+    fill(artist, infoArtist);
+    fill(album, infoAlbum);
+    fill(genre, infoGenre);
+    if (year == 0)
+        year = infoYear;
+    if (trackNumber == 0)
+        trackNumber = infoTrack;
 
     if (format == 1 || format == 0xFFFE)
         codec = Codec::kPCM;

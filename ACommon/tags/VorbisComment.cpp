@@ -26,18 +26,25 @@ AString TextOf(std::string_view value)
     return AString(std::move(units));
 }
 
-// The leading decimal digits of `text` (after blanks), low 16 bits; 0 when there are none.
+// The leading decimal digits of `text` (after blanks), low 16 bits; 0 when there are none or when
+// they are too many to be a number.
 int LeadingNumber(std::string_view text, std::size_t* end = nullptr)
 {
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ')
         ++i;
     long value = 0;
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && value < 1000000)
-        value = value * 10 + (text[i++] - '0');
+    bool tooLong = false;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > 0x7FFFFFFF) {
+            tooLong = true;
+            value = 0;
+        }
+    }
     if (end)
         *end = i;
-    return static_cast<int>(value & 0xFFFF);
+    return tooLong ? 0 : static_cast<int>(value & 0xFFFF);
 }
 
 // "3" or "3/12": the number and, when given, the count.
