@@ -6,6 +6,7 @@
 #include "ACommon/itunesdb/IPodMusicFolder.h"
 #include "ACommon/itunesdb/MHBD.h"
 #include "ACommon/itunesdb/MHIT.h"
+#include "ACommon/tags/AudioFormats.h"
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/SongInfoStruct.h"
 
@@ -93,7 +94,7 @@ bool ClimbsOut(const AString& path)
 
 ADirPodDB::ADirPodDB(AProgress* progress) : ADirSong(progress), database(std::make_unique<IPodDB>(progress))
 {
-    typeIncludeFilter = ":mp3:m4p:m4a:m4b:";
+    typeIncludeFilter = AudioFormats::kSongTypes;
 }
 
 ADirPodDB::~ADirPodDB() = default;

@@ -11,6 +11,7 @@
 #include "APlatform/Unicode.h"
 
 #include <string_view>
+#include <tuple>
 
 namespace {
 
@@ -160,6 +161,12 @@ int ASyncLib::SetTypes(int newType1, int newType2)
     }
     if (type1 != ADir::kTypeFolder && type2 != ADir::kTypeFolder)
         SetIncludeFilter(AString(kSongExtensions));
+    auto isIPod = [](int type) { return type == ADir::kTypeIPod || type == ADir::kTypeIPodDB; };
+    for (auto [dir, saved, facesIPod] : {std::tuple{dir1.get(), savedDir1.get(), isIPod(type2)},
+                                         std::tuple{dir2.get(), savedDir2.get(), isIPod(type1)}})
+        for (ADir* source : {dir, saved})
+            if (source && source->GetType() != ADir::kTypeFolder)
+                static_cast<ADirSong*>(source)->SetConvertsForIPod(facesIPod ? 1 : 0);
     return result;
 }
 

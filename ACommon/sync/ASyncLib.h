@@ -8,6 +8,8 @@
 
 #include "ACommon/sync/ASync.h"
 
+#include "ACommon/tags/AudioFormats.h"
+
 #include <memory>
 
 class ADirSong;
@@ -16,7 +18,7 @@ class ASyncLib : public ASync {
 public:
     static constexpr std::uint32_t kStateMark = 0x00100000;
     // The extensions the song sources list.
-    static constexpr const char* kSongExtensions = ":mp3:m4p:m4a:m4b:";
+    static constexpr const char* kSongExtensions = AudioFormats::kSongTypes;
 
     // The iTunes library on the left and an iPod through iTunes on the right.
     explicit ASyncLib(AProgress* progress = &AProgress::Shared());
