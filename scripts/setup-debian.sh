@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config git
     libicu-dev libsqlite3-dev libplist-dev libstb-dev libcli11-dev qt6-base-dev qt6-svg-dev
+    # FFmpeg's libraries convert FLAC, Ogg Vorbis and Opus songs for the iPod.
+    libavformat-dev libavcodec-dev libswresample-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     # Independent peers used only by the tests and benchmarks:

@@ -1252,6 +1252,7 @@ int ASync::DoSync(CancelProc cancel)
         dir2->RemoveStaleTemporaries();
     }
     progress->StartDivision(autoAction == kTwoWay ? 0.9 : 1.0, nullptr, 0, 0);
+    BeforePerforming();
     err = PerformSyncActions(cancel);
     progress->EndDivision(nullptr, 0, 0);
     ClearSyncActions();

@@ -2,11 +2,14 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AStateStream.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/IPodInfo.h"
 #include "ACommon/sources/ADirPod.h"
 #include "ACommon/sources/ADirPodDB.h"
 #include "ACommon/sources/ADirSong.h"
 #include "ACommon/sources/ADirSongDir.h"
 #include "ACommon/sources/ADirTunes.h"
+#include "ACommon/sources/SongConverter.h"
 #include "ACommon/tags/ID3.h"
 #include "APlatform/Unicode.h"
 
@@ -486,6 +489,11 @@ int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed c
     AString disk;
     if (int err = from->GetFileDiskPath(src, &disk, 1); err != 0)
         return err;
+    const bool toIPod = to->GetType() == ADir::kTypeIPod || to->GetType() == ADir::kTypeIPodDB;
+    if (toIPod) {
+        if (int err = FileForIPod(to, disk, cancel); err != 0)
+            return err;
+    }
 
     if (isReplace) {
         // The song's file on the receiving side is overwritten in place; its entry stays.
@@ -493,6 +501,15 @@ int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed c
         to->GetFileDiskPath(dst, &destination, 1);
         if (destination.IsEmpty())
             return kErrOriginalNotFound;
+        // The iPod holds a converted copy of a song kept in a type it cannot play: the original
+        // is never replaced by what was made of it.
+        AString kept;
+        destination.PathExtension(&kept);
+        if (!toIPod && AudioFormats::NeedsConversion(kept) &&
+            (from->GetType() == ADir::kTypeIPod || from->GetType() == ADir::kTypeIPodDB)) {
+            LogLine(AString("Kept the original of a converted song: ") + destination, verboseLog);
+            return 0;
+        }
         if (AFile::FastFilesEqual(&disk, &destination) || ID3::FilesEqualMusicCRC32(&disk, &destination, 0))
             return 0;
         // A song whose file type is not part of its match may be replaced by another type of file
@@ -527,6 +544,59 @@ int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed c
         lastAddedPath = *dst;
         return AddSongTo(to, &disk, &title, cancel, copyAsITunesReady, &lastAddedDisk);
     }
+}
+
+void ASyncLib::EnsureConverter(ADir* to)
+{
+    if (converter)
+        return;
+    // Only the shuffle lacks Apple Lossless among the iPods the program knows.
+    AString root;
+    static_cast<ADirSong*>(to)->GetRealRootPath(&root);
+    IPodInfo info;
+    SongConverter::Options options;
+    options.settings = conversionSettings;
+    options.modelPlaysALAC =
+        IPodDB::GetIPodInfo(&root, &info) != 0 || info.family != IPodInfo::kFamilyShuffle;
+    options.cacheFolder = conversionCacheFolder;
+    converter = std::make_unique<SongConverter>(options);
+}
+
+int ASyncLib::FileForIPod(ADir* to, AString& disk, CancelProc cancel)
+{
+    EnsureConverter(to);
+    AString file;
+    if (int err = converter->FileForIPod(disk, file, cancel); err != 0)
+        return err;
+    disk = file;
+    return 0;
+}
+
+void ASyncLib::BeforePerforming()
+{
+    // The songs this run copies onto an iPod are converted on every core while it copies.
+    converter.reset();
+    ADir* to = nullptr;
+    std::vector<AString> songs;
+    for (int i = 0; i < actions.Count(); ++i) {
+        auto* action = static_cast<SyncAction*>(actions.GetDataPtr(i));
+        if (!action || !action->active || (action->operation != kOpCopy && action->operation != kOpReplace))
+            continue;
+        const int side = SideOfPath(&action->path1);
+        ADir* from = SideSource(side);
+        ADir* other = SideSource(side == 1 ? 2 : 1);
+        if (!from || !other || (other->GetType() != ADir::kTypeIPod && other->GetType() != ADir::kTypeIPodDB))
+            continue;
+        AString disk;
+        if (from->GetFileDiskPath(&action->path1, &disk, 1) == 0) {
+            songs.push_back(disk);
+            to = other;
+        }
+    }
+    if (!to || songs.empty())
+        return;
+    EnsureConverter(to);
+    converter->Prefetch(songs);
 }
 
 void ASyncLib::GetFileTitle(const AString* vp, AString* out)

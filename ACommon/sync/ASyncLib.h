@@ -11,8 +11,10 @@
 #include "ACommon/tags/AudioFormats.h"
 
 #include <memory>
+#include <string>
 
 class ADirSong;
+class SongConverter;
 
 class ASyncLib : public ASync {
 public:
@@ -86,6 +88,13 @@ public:
     void SetAppleIDs(AString* list);
     const AString* GetAppleIDs() const;
 
+    // How songs an iPod cannot play are converted on their way there (the AAC bit rate, "always
+    // AAC"), and the folder of converted files (empty: the user's cache folder). Not saved in the
+    // state: the front end sets them from its own settings before a run.
+    void SetConversionSettings(const AudioFormats::Settings& settings) { conversionSettings = settings; }
+    const AudioFormats::Settings& GetConversionSettings() const { return conversionSettings; }
+    void SetConversionCacheFolder(const std::string& folder) { conversionCacheFolder = folder; }
+
     // ASync
     signed char FilterCheck(const AString* path) override;
     int SyncCompare(const AString& a, const AString& b) override;
@@ -132,4 +141,12 @@ protected:
     // (when known), for verifying the copy.
     AString lastAddedPath;
     AString lastAddedDisk;
+
+    // Conversion on the way to an iPod: `disk` becomes the file to copy there.
+    int FileForIPod(ADir* to, AString& disk, CancelProc cancel);
+    void EnsureConverter(ADir* to);
+    void BeforePerforming() override;
+    AudioFormats::Settings conversionSettings;
+    std::string conversionCacheFolder;
+    std::unique_ptr<SongConverter> converter;
 };
