@@ -402,6 +402,19 @@ signed char ASyncLib::FastFilesEqual(const AString* a, const AString* b)
         return 1;
     if (sb)
         sb->GetFileDiskPath(b, &db, 1);
+    // An iPod holds a song of a type it cannot play as a file converted from it, never equal byte
+    // for byte: the two are the same while the original has not changed since its copy was made
+    // (the copy carries the original's time, and the iPod's time is never older than the copy's).
+    auto isIPod = [](const ADir* dir) {
+        return dir && (dir->GetType() == ADir::kTypeIPod || dir->GetType() == ADir::kTypeIPodDB);
+    };
+    AString extensionA, extensionB;
+    da.PathExtension(&extensionA);
+    db.PathExtension(&extensionB);
+    if (isIPod(sb) && !isIPod(sa) && AudioFormats::NeedsConversion(extensionA))
+        return FileModTime(b) >= FileModTime(a) ? 1 : 0;
+    if (isIPod(sa) && !isIPod(sb) && AudioFormats::NeedsConversion(extensionB))
+        return FileModTime(a) >= FileModTime(b) ? 1 : 0;
     // Two plain files are compared with what their listing learned, where it can.
     if (IsPlain(sa) && IsPlain(sb) ? ASync::FastFilesEqual(a, b) : AFile::FastFilesEqual(&da, &db))
         return 1;
