@@ -133,11 +133,17 @@ protected:
                 "XDG_DATA_HOME=" + dir / "data", "HOME=" + dir / "home",
                 "PELORIN_LIBRARY=" + dir / "Library"};
     }
-    std::vector<std::string> SyncArgs() const
+    std::vector<std::string> SyncArgs(const std::string& type = "copy-to-ipod") const
     {
-        return {"sync", "--from", dir / "Songs", "--type", "copy-to-ipod", "--yes"};
+        return {"sync", "--from", dir / "Songs", "--type", type, "--yes"};
     }
-    fixtures::CommandResult Sync() const { return fixtures::RunPelorin(SyncArgs(), "", Environment()); }
+    fixtures::CommandResult Sync(const std::string& type = "copy-to-ipod",
+                                 std::vector<std::string> extra = {}) const
+    {
+        std::vector<std::string> args = SyncArgs(type);
+        args.insert(args.end(), extra.begin(), extra.end());
+        return fixtures::RunPelorin(args, "", Environment());
+    }
 
     fixtures::TempDir dir;
     std::string root;
@@ -203,6 +209,50 @@ TEST_F(ConversionPeer, WithoutTheCacheTheSongsStillMatchByTheirTags)
     ASSERT_EQ(again.exitStatus, 0) << again.out << again.err;
     EXPECT_NE(again.out.find("Copied 0 songs"), std::string::npos) << again.out;
     EXPECT_TRUE(FilesIn(dir / "cache/pelorin/converted").empty());
+}
+
+TEST_F(ConversionPeer, AlwaysAACGivesAACOfTheSetBitRate)
+{
+    fixtures::CommandResult run = Sync("copy-to-ipod", {"--always-aac", "--aac-kbps", "128"});
+    ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+    std::string error;
+    const std::map<std::string, GpodTrack> tracks = ReadIPod(root, error);
+    ASSERT_TRUE(tracks.count("Lossless Song"));
+    const std::string file = tracks.at("Lossless Song").file;
+    EXPECT_EQ(FFprobe(file).codec, "aac");
+    FILE* pipe = popen(("ffprobe -v error -select_streams a:0 -show_entries stream=bit_rate -of csv=p=0 " +
+                        fixtures::ShellQuote(file))
+                           .c_str(),
+                       "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[64] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, pipe), nullptr);
+    pclose(pipe);
+    EXPECT_NEAR(std::atof(line), 128000, 16000);
+    // The Apple Lossless song the iPod plays is copied as it is.
+    EXPECT_EQ(FFprobe(tracks.at("ALAC Song").file).codec, "alac");
+}
+
+TEST_F(ConversionPeer, CopiesFromTheIPodKeepTheConvertedTypeAndNeverReplaceTheOriginal)
+{
+    ASSERT_EQ(Sync().exitStatus, 0);
+    const std::vector<std::string> before = FilesIn(dir / "Songs");
+    // The iPod's converted copies are no newer than their originals: nothing comes back.
+    for (const char* type : {"merge", "copy-from-ipod"}) {
+        fixtures::CommandResult run = Sync(type);
+        ASSERT_EQ(run.exitStatus, 0) << type << run.out << run.err;
+        EXPECT_NE(run.out.find("Copied 0 songs"), std::string::npos) << type << run.out;
+        EXPECT_EQ(FilesIn(dir / "Songs"), before) << type;
+    }
+    // A song the folder lost comes back from the iPod in the iPod's type.
+    fs::remove(sources.at("Lossless Song"));
+    fixtures::CommandResult back = Sync("copy-from-ipod");
+    ASSERT_EQ(back.exitStatus, 0) << back.out << back.err;
+    std::vector<std::string> added;
+    for (const std::string& file : FilesIn(dir / "Songs"))
+        if (file.find("Lossless Song") != std::string::npos)
+            added.push_back(fs::path(file).extension().string());
+    EXPECT_EQ(added, std::vector<std::string>{".m4a"});
 }
 
 TEST_F(ConversionPeer, ARunKilledWhileConvertingLeavesNoPartialFile)
