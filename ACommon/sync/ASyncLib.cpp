@@ -578,6 +578,12 @@ void ASyncLib::EnsureConverter(ADir* to)
 int ASyncLib::FileForIPod(ADir* to, AString& disk, CancelProc cancel)
 {
     EnsureConverter(to);
+    AString extension;
+    disk.PathExtension(&extension);
+    if (AudioFormats::NeedsConversion(extension)) {
+        AString status = AString("Converting for the iPod: ") + disk;
+        progress->ShowStatus(&status, &status);
+    }
     AString file;
     if (int err = converter->FileForIPod(disk, file, cancel); err != 0)
         return err;

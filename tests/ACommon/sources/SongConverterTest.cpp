@@ -65,6 +65,7 @@ protected:
         song.title = name;
         song.seconds = 1;
         song.frequency = frequency;
+        song.picture = true;
         const std::string path = dir / ("songs/" + name + ".flac");
         EXPECT_EQ(fixtures::Encode(path, song), "");
         return path;
@@ -123,6 +124,7 @@ TEST_F(SongConverterTest, AConvertedSongIsTakenFromTheCacheNextTime)
     AString title;
     tags.GetName(title);
     EXPECT_EQ(title.ToStdString(), "one");
+    EXPECT_EQ(tags.GetImageCount(), 1); // the cover came along
     // The converted file is as old as its original.
     struct stat original {
     }, converted{};
