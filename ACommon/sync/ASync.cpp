@@ -1254,6 +1254,7 @@ int ASync::DoSync(CancelProc cancel)
     progress->StartDivision(autoAction == kTwoWay ? 0.9 : 1.0, nullptr, 0, 0);
     BeforePerforming();
     err = PerformSyncActions(cancel);
+    AfterPerforming();
     progress->EndDivision(nullptr, 0, 0);
     ClearSyncActions();
 

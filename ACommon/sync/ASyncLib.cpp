@@ -618,6 +618,12 @@ void ASyncLib::BeforePerforming()
     converter->Prefetch(songs);
 }
 
+void ASyncLib::AfterPerforming()
+{
+    // A run that ended early converts nothing more: what is under way stops and leaves no file.
+    converter.reset();
+}
+
 void ASyncLib::GetFileTitle(const AString* vp, AString* out)
 {
     if (!vp || !out)

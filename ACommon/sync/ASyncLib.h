@@ -146,6 +146,7 @@ protected:
     int FileForIPod(ADir* to, AString& disk, CancelProc cancel);
     void EnsureConverter(ADir* to);
     void BeforePerforming() override;
+    void AfterPerforming() override;
     AudioFormats::Settings conversionSettings;
     std::string conversionCacheFolder;
     std::unique_ptr<SongConverter> converter;

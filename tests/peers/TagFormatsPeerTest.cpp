@@ -89,6 +89,26 @@ PeerValues ReadWithTagLib(const std::string& path)
     Pair(map, "TRACKNUMBER", "TRACKTOTAL", v.track, v.trackCount);
     Pair(map, "DISCNUMBER", "DISCTOTAL", v.disc, v.discCount);
     v.year = std::atoi(First(map, "DATE").c_str());
+    // A WAV file's basic fields: the ID3 chunk's, and the INFO list's where the chunk has none (TagLib
+    // gives them apart).
+    if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(ref.file())) {
+        const TagLib::Tag* id3 = wav->hasID3v2Tag() ? wav->ID3v2Tag() : nullptr;
+        const TagLib::Tag* info = wav->hasInfoTag() ? wav->InfoTag() : nullptr;
+        auto text = [&](TagLib::String (TagLib::Tag::*get)() const) {
+            if (id3 && !(id3->*get)().isEmpty())
+                return (id3->*get)().to8Bit(true);
+            return info ? (info->*get)().to8Bit(true) : std::string();
+        };
+        auto number = [&](unsigned (TagLib::Tag::*get)() const) {
+            return static_cast<int>(id3 && (id3->*get)() ? (id3->*get)() : info ? (info->*get)() : 0);
+        };
+        v.title = text(&TagLib::Tag::title);
+        v.artist = text(&TagLib::Tag::artist);
+        v.album = text(&TagLib::Tag::album);
+        v.genre = text(&TagLib::Tag::genre);
+        v.track = number(&TagLib::Tag::track);
+        v.year = number(&TagLib::Tag::year);
+    }
     v.compilation = std::atoi(First(map, "COMPILATION").c_str());
     if (TagLib::AudioProperties* audio = ref.audioProperties()) {
         v.seconds = audio->lengthInSeconds();
