@@ -254,8 +254,12 @@ int Conversion::Decode(AVPacket* packet)
         if (got < 0)
             return kErrFileType;
         const int room = swr_get_out_samples(resampler.get(), frame->nb_samples);
+        if (room <= 0) {
+            av_frame_unref(frame.get());
+            continue;
+        }
         FramePtr converted(av_frame_alloc());
-        if (!converted || room < 0)
+        if (!converted)
             return kErrOutOfMemory;
         converted->nb_samples = room;
         converted->format = encoder->sample_fmt;
