@@ -176,6 +176,15 @@ void AddSongOptions(CLI::App* command, SongOptions& options, CLI::Option* needs)
                                    "and a song of a known artist is not copied beside one of the same name"),
         command->add_flag("--delete-instead-of-move", options.deleteInsteadOfMove,
                           prefix + "delete songs outright instead of moving them into \"Removed Files\""),
+        command
+            ->add_option("--aac-kbps", options.aacKbps,
+                         prefix + "the bit rate of AAC files made from songs an iPod cannot play (FLAC, Ogg, "
+                                  "Opus), in kbit/s (default 256)")
+            ->check(CLI::Range(64, 320)),
+        command->add_flag("--always-aac", options.alwaysAAC,
+                          prefix +
+                              "convert lossless songs an iPod cannot play into AAC too, instead of Apple "
+                              "Lossless"),
     };
     if (needs)
         for (CLI::Option* option : added)
@@ -259,6 +268,8 @@ SyncSession::Settings SyncRun::Settings(const SongOptions* song) const
         settings.fileTypeRelevant = !song->noFileType;
         settings.dontDupSongs = song->dontDupSongs;
         settings.moveInsteadOfDelete = !song->deleteInsteadOfMove;
+        settings.conversion.aacKbps = song->aacKbps;
+        settings.conversion.alwaysAAC = song->alwaysAAC;
     }
     return settings;
 }

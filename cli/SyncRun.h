@@ -53,6 +53,8 @@ struct SongOptions {
     bool noFileType = false;
     bool dontDupSongs = false;
     bool deleteInsteadOfMove = false;
+    int aacKbps = 256;
+    bool alwaysAAC = false;
 };
 
 // The help text of the sync types, one per line.

@@ -33,8 +33,14 @@ Value NumberValue(long long n) { return {std::to_string(n), true}; }
 std::string TagKindNames(std::uint32_t kinds)
 {
     static const std::pair<std::uint32_t, const char*> kNames[] = {
-        {ID3::kID3v10, "ID3v1.0"}, {ID3::kID3v11, "ID3v1.1"}, {ID3::kID3v22, "ID3v2.2"},
-        {ID3::kID3v23, "ID3v2.3"}, {ID3::kID3v24, "ID3v2.4"}, {ID3::kMP4, "MP4"},
+        {ID3::kID3v10, "ID3v1.0"},
+        {ID3::kID3v11, "ID3v1.1"},
+        {ID3::kID3v22, "ID3v2.2"},
+        {ID3::kID3v23, "ID3v2.3"},
+        {ID3::kID3v24, "ID3v2.4"},
+        {ID3::kMP4, "MP4"},
+        {ID3::kVorbisComment, "Vorbis comment"},
+        {ID3::kRIFFInfo, "RIFF INFO"},
     };
     std::string out;
     for (const auto& [bit, name] : kNames) {

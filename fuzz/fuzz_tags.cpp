@@ -1,6 +1,6 @@
-// libFuzzer target for the tag reader: the input is written as an .mp3, an .m4a and an .aiff file
-// and read by ID3 (with every picture read back); inputs whose last byte is a multiple of 4 also get
-// a picture written into the .mp3, which is then read again.
+// libFuzzer target for the tag reader: the input is written as an .mp3, an .m4a, an .aiff, a .flac,
+// an .ogg and a .wav file and read by ID3 (with every picture read back); inputs whose last byte is a
+// multiple of 4 also get a picture written into the .mp3, which is then read again.
 
 #include "ACommon/base/AString.h"
 #include "ACommon/tags/ID3.h"
@@ -68,13 +68,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string& folder = Folder();
     std::vector<AString> paths;
-    for (const char* name : {"/in.mp3", "/in.m4a", "/in.aiff"}) {
+    for (const char* name : {"/in.mp3", "/in.m4a", "/in.aiff", "/in.flac", "/in.ogg", "/in.wav"}) {
         std::string path = folder + name;
         WriteBytes(path, data, size);
         paths.push_back(AString::FromUTF8(path));
         ReadEverything(paths.back());
     }
     ID3::CalcMusicSize(&paths[1]);
+    ID3::CalcMusicSize(&paths[4]);
     ID3::FilesEqualMusicCRC32(&paths[0], &paths[2], 0);
 
     if (size > 0 && data[size - 1] % 4 == 0) {

@@ -15,9 +15,11 @@ struct FileType {
 };
 
 constexpr FileType kFileTypes[] = {
-    {"mp3", "MPEG audio file"},  {"m4a", "AAC audio file"},    {"m4p", "Protected AAC audio file"},
-    {"m4b", "AAC audio file"},   {"aif", "AIFF audio file"},   {"aiff", "AIFF audio file"},
-    {"aifc", "AIFF audio file"}, {"mp4", "MPEG-4 video file"}, {"m4v", "MPEG-4 video file"},
+    {"mp3", "MPEG audio file"},  {"m4a", "AAC audio file"},        {"m4p", "Protected AAC audio file"},
+    {"m4b", "AAC audio file"},   {"aif", "AIFF audio file"},       {"aiff", "AIFF audio file"},
+    {"aifc", "AIFF audio file"}, {"mp4", "MPEG-4 video file"},     {"m4v", "MPEG-4 video file"},
+    {"flac", "FLAC audio file"}, {"ogg", "Ogg Vorbis audio file"}, {"oga", "Ogg Vorbis audio file"},
+    {"opus", "Opus audio file"}, {"wav", "WAV audio file"},
 };
 
 // MP4 media kinds (stik).

@@ -155,6 +155,71 @@ Bytes AiffBytes(const SongSpec& song)
     return AiffFile(aiff);
 }
 
+void AppendU32LE(Bytes& out, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+// FLAC: "fLaC", STREAMINFO, a Vorbis comment and a picture block, then `bitRate` worth of noise as
+// the frames (which no decoder plays: the files are for reading tags).
+Bytes FlacBytes(const SongSpec& song)
+{
+    const std::uint64_t rate = song.sampleRate != 0 ? static_cast<std::uint64_t>(song.sampleRate) : 44100;
+    Bytes out;
+    AppendText(out, "fLaC");
+    Bytes info(10, 0);
+    AppendU64BE(info,
+                rate << 44 | 1ull << 41 | 15ull << 36 | rate * static_cast<std::uint64_t>(song.seconds));
+    info.resize(34, 0);
+    std::vector<std::string> fields;
+    auto field = [&](const char* name, const std::string& value) {
+        if (!value.empty())
+            fields.push_back(std::string(name) + "=" + value);
+    };
+    field("TITLE", song.title);
+    field("ARTIST", song.artist);
+    field("ALBUM", song.album);
+    field("GENRE", song.genre);
+    field("COMPOSER", song.composer);
+    if (song.track > 0)
+        field("TRACKNUMBER", std::to_string(song.track));
+    if (song.trackCount > 0)
+        field("TRACKTOTAL", std::to_string(song.trackCount));
+    if (song.disc > 0)
+        field("DISCNUMBER", std::to_string(song.disc));
+    if (song.discCount > 0)
+        field("DISCTOTAL", std::to_string(song.discCount));
+    if (song.year > 0)
+        field("DATE", std::to_string(song.year));
+    if (song.compilation)
+        field("COMPILATION", "1");
+    Bytes comment;
+    AppendU32LE(comment, 7);
+    AppendText(comment, "samples");
+    AppendU32LE(comment, static_cast<std::uint32_t>(fields.size()));
+    for (const std::string& text : fields) {
+        AppendU32LE(comment, static_cast<std::uint32_t>(text.size()));
+        AppendText(comment, text);
+    }
+    std::vector<std::pair<int, Bytes>> blocks = {{0, info}, {4, comment}};
+    if (!song.picture.empty()) {
+        Bytes picture;
+        AppendU32sBE(picture, {3, 0, 0, 0, 0, 24, 0, static_cast<std::uint32_t>(song.picture.size())});
+        Append(picture, song.picture);
+        blocks.emplace_back(6, picture);
+    }
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        out.push_back(static_cast<std::uint8_t>(blocks[i].first | (i + 1 == blocks.size() ? 0x80 : 0)));
+        AppendU24BE(out, static_cast<std::uint32_t>(blocks[i].second.size()));
+        Append(out, blocks[i].second);
+    }
+    Append(out,
+           Noisy(static_cast<std::size_t>(song.bitRate) * 1000 / 8 * static_cast<std::size_t>(song.seconds),
+                 song.seed));
+    return out;
+}
+
 } // namespace
 
 Bytes SongBytes(const std::string& extension, const SongSpec& song)
@@ -170,6 +235,8 @@ Bytes SongBytes(const std::string& extension, const SongSpec& song)
         return Mp4Bytes(song);
     if (ext == "aif" || ext == "aiff")
         return AiffBytes(song);
+    if (ext == "flac")
+        return FlacBytes(song);
     throw std::invalid_argument("no song format for the extension " + extension);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Whole song files made from a few tag values: MP3 (ID3v2, and ID3v1 when asked), MP4 (.m4a, .m4b,
-// .m4p, .mp4, .m4v) and AIFF (.aif, .aiff), the format following the extension. The files read
+// .m4p, .mp4, .m4v), AIFF (.aif, .aiff) and FLAC (.flac; its frames are noise, for reading tags
+// only), the format following the extension. The files read
 // back through the program's tag reader with exactly the values given, a duration of `seconds`
 // and a bit rate of `bitRate`. Two songs of equal `seconds` and `bitRate` have music of equal
 // length. A request that cannot be built throws.

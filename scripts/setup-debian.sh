@@ -8,11 +8,16 @@ packages=(
     libicu-dev libsqlite3-dev libplist-dev libstb-dev libcli11-dev qt6-base-dev qt6-svg-dev
     # SHA-1, HMAC and AES for the signature of later iPods' databases:
     libssl-dev
+    # FFmpeg's libraries convert FLAC, Ogg Vorbis and Opus songs for the iPod.
+    libavformat-dev libavcodec-dev libswresample-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     # Independent peers used only by the tests and benchmarks:
     # libgpod reads and writes iPod databases, TagLib reads tags, rsync plans folder syncs.
     libgpod-dev libtag1-dev rsync
+    # The encoders of FLAC, Ogg Vorbis, Opus and Apple Lossless make the files the tag reader is
+    # checked on; ffprobe checks converted files.
+    flac vorbis-tools opus-tools ffmpeg
     xvfb xauth
 )
 

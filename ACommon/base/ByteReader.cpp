@@ -27,6 +27,15 @@ std::uint16_t ByteReader::ReadU16BE()
     return v;
 }
 
+std::uint16_t ByteReader::ReadU16LE()
+{
+    if (!Take(2))
+        return 0;
+    std::uint16_t v = static_cast<std::uint16_t>(data[position] | data[position + 1] << 8);
+    position += 2;
+    return v;
+}
+
 std::uint32_t ByteReader::ReadU24BE()
 {
     if (!Take(3))

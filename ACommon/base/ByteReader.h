@@ -22,6 +22,7 @@ public:
 
     std::uint8_t ReadU8();
     std::uint16_t ReadU16BE();
+    std::uint16_t ReadU16LE();
     std::uint32_t ReadU24BE();
     std::uint32_t ReadU32LE();
     std::uint32_t ReadU32BE();

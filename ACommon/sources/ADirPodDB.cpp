@@ -7,6 +7,7 @@
 #include "ACommon/itunesdb/IPodRecovery.h"
 #include "ACommon/itunesdb/MHBD.h"
 #include "ACommon/itunesdb/MHIT.h"
+#include "ACommon/tags/AudioFormats.h"
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/SongInfoStruct.h"
 
@@ -39,7 +40,7 @@ std::int64_t SteadySeconds()
 
 ADirPodDB::ADirPodDB(AProgress* progress) : ADirSong(progress), database(std::make_unique<IPodDB>(progress))
 {
-    typeIncludeFilter = ":mp3:m4p:m4a:m4b:";
+    typeIncludeFilter = AudioFormats::kSongTypes;
 }
 
 ADirPodDB::~ADirPodDB() = default;

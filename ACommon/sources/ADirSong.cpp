@@ -2,6 +2,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AStateStream.h"
+#include "ACommon/tags/AudioFormats.h"
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/SongInfoStruct.h"
 #include "ACommon/tags/SongName.h"
@@ -123,7 +124,7 @@ int WriteStrings(AFile* f, std::initializer_list<const AString*> strings)
 ADirSong::ADirSong(AProgress* progress) : ADir(progress)
 {
     typeFilterMode = 1;
-    typeIncludeFilter = ":mp3:m4p:m4a:m4b:";
+    typeIncludeFilter = AudioFormats::kSongTypes;
 }
 
 ADirSong::~ADirSong() = default;
@@ -245,6 +246,9 @@ int ADirSong::ReadState(AFile* f)
           &albumRelevantOnDupSongCompare, &favorProtectedMusic, &deleteMusicNotOwned, &createLastPlaylist})
         if (int err = AStateStream::ReadFlag(f, flag); err != 0)
             return err;
+    // A state saved before FLAC, Ogg, Opus and WAV files were songs lists them from now on.
+    if (typeIncludeFilter.CompareNoCase(AString(AudioFormats::kOldSongTypes)) == 0)
+        typeIncludeFilter = AudioFormats::kSongTypes;
     return appleIDs.ReadState(f);
 }
 
@@ -626,8 +630,10 @@ AString ADirSong::BuildVirtualPath(const AString& genre, const AString& artist, 
                                    const AString& name, const AString& extension,
                                    const std::function<std::uint64_t()>& musicSize, const AString* key) const
 {
+    // Facing an iPod, a song that is converted on its way there is of the converted type.
     return MakeVirtualPath(genreRelevantOnDupSongCompare, albumRelevantOnDupSongCompare,
-                           fileTypeRelevantOnDupSongCompare, genre, artist, album, name, extension, musicSize,
+                           fileTypeRelevantOnDupSongCompare, genre, artist, album, name,
+                           convertsForIPod ? AudioFormats::IPodExtension(extension) : extension, musicSize,
                            key);
 }
 
@@ -1028,7 +1034,7 @@ int ADirSong::AddDisconnectedFiles(signed char, CancelProc cancel, signed char i
     const AString folder = GetMusicFolder();
     ADir listing(progress);
     listing.SetTypeFilter(1);
-    listing.SetFileExtentionIncludeFilter(AString(":mp3:m4p:m4a:m4b:") + "m4v:mp4:ipg:");
+    listing.SetFileExtentionIncludeFilter(AString(AudioFormats::kSongTypes) + "m4v:mp4:ipg:");
     int result = AFile::DirExists(&folder) ? listing.InitWPath(&folder, 1, cancel) : kErrVolumeNotFound;
     if (result == kErrVolumeNotFound)
         LogLine(AString("The music folder ") + folder + " cannot be reached (is its disk mounted?).");

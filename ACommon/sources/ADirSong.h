@@ -146,6 +146,11 @@ public:
     signed char GetDeleteMusicNotOwned() const { return deleteMusicNotOwned; }
     void SetCreateLastPlaylist(signed char value) { createLastPlaylist = value; }
     signed char GetCreateLastPlaylist() const { return createLastPlaylist; }
+    // Set while the other side of the sync is an iPod: the virtual path of a song whose type the
+    // iPod cannot play carries the type it is converted to ("m4a"), so that it matches its
+    // converted copy. Not saved: the sync sets it from its two types.
+    void SetConvertsForIPod(signed char value) { convertsForIPod = value; }
+    signed char GetConvertsForIPod() const { return convertsForIPod; }
 
     void SetGenreFilterMode(int mode) { genreFilterMode = mode; }
     int GetGenreFilterMode() const { return genreFilterMode; }
@@ -202,6 +207,7 @@ protected:
     signed char favorProtectedMusic = 1;
     signed char deleteMusicNotOwned = 1;
     signed char createLastPlaylist = 1;
+    signed char convertsForIPod = 0;
     int genreFilterMode = 0;
     AString genreIncludeFilter;
     AString genreExcludeFilter;

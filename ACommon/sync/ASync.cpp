@@ -1606,7 +1606,9 @@ int ASync::DoSync(CancelProc cancel)
         dir2->RemoveStaleTemporaries();
     }
     progress->StartDivision(autoAction == kTwoWay ? 0.9 : 1.0, nullptr, 0, 0);
+    BeforePerforming();
     err = PerformSyncActions(cancel);
+    AfterPerforming();
     progress->EndDivision(nullptr, 0, 0);
     HoldUndoneActions();
     ClearSyncActions();

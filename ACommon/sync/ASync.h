@@ -150,6 +150,10 @@ public:
     virtual int GetUserValidation();
     // The size of the file (or the song's file) at `path`, 0 when there is none; what a copy moved.
     virtual std::uint64_t FileSize(const AString* path);
+    // Called once the actions are reviewed, before the first is performed, and after the last (or
+    // the cancel or failure that ended them).
+    virtual void BeforePerforming() {}
+    virtual void AfterPerforming() {}
 
     // Settings.
     void SetLogOnly(signed char value) { logOnly = value; }

@@ -2,15 +2,19 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AStateStream.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/IPodInfo.h"
 #include "ACommon/sources/ADirPod.h"
 #include "ACommon/sources/ADirPodDB.h"
 #include "ACommon/sources/ADirSong.h"
 #include "ACommon/sources/ADirSongDir.h"
 #include "ACommon/sources/ADirTunes.h"
+#include "ACommon/sources/SongConverter.h"
 #include "ACommon/tags/ID3.h"
 #include "APlatform/Unicode.h"
 
 #include <string_view>
+#include <tuple>
 
 namespace {
 
@@ -171,6 +175,12 @@ int ASyncLib::SetTypes(int newType1, int newType2)
     }
     if (type1 != ADir::kTypeFolder && type2 != ADir::kTypeFolder)
         SetIncludeFilter(AString(kSongExtensions));
+    auto isIPod = [](int type) { return type == ADir::kTypeIPod || type == ADir::kTypeIPodDB; };
+    for (auto [dir, saved, facesIPod] : {std::tuple{dir1.get(), savedDir1.get(), isIPod(type2)},
+                                         std::tuple{dir2.get(), savedDir2.get(), isIPod(type1)}})
+        for (ADir* source : {dir, saved})
+            if (source && source->GetType() != ADir::kTypeFolder)
+                static_cast<ADirSong*>(source)->SetConvertsForIPod(facesIPod ? 1 : 0);
     return result;
 }
 
@@ -406,6 +416,19 @@ signed char ASyncLib::FastFilesEqual(const AString* a, const AString* b)
         return 1;
     if (sb)
         sb->GetFileDiskPath(b, &db, 1);
+    // An iPod holds a song of a type it cannot play as a file converted from it, never equal byte
+    // for byte: the two are the same while the original has not changed since its copy was made
+    // (the copy carries the original's time, and the iPod's time is never older than the copy's).
+    auto isIPod = [](const ADir* dir) {
+        return dir && (dir->GetType() == ADir::kTypeIPod || dir->GetType() == ADir::kTypeIPodDB);
+    };
+    AString extensionA, extensionB;
+    da.PathExtension(&extensionA);
+    db.PathExtension(&extensionB);
+    if (isIPod(sb) && !isIPod(sa) && AudioFormats::NeedsConversion(extensionA))
+        return FileModTime(b) >= FileModTime(a) ? 1 : 0;
+    if (isIPod(sa) && !isIPod(sb) && AudioFormats::NeedsConversion(extensionB))
+        return FileModTime(a) >= FileModTime(b) ? 1 : 0;
     // Two plain files are compared with what their listing learned, where it can. Dates count as
     // equal within the tolerance only where a volume keeps coarse dates.
     if (IsPlain(sa) && IsPlain(sb) ? ASync::FastFilesEqual(a, b) : SameSizeAndDate(da, db))
@@ -547,6 +570,11 @@ int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed c
     AString disk;
     if (int err = from->GetFileDiskPath(src, &disk, 1); err != 0)
         return err;
+    const bool toIPod = to->GetType() == ADir::kTypeIPod || to->GetType() == ADir::kTypeIPodDB;
+    if (toIPod) {
+        if (int err = FileForIPod(to, disk, cancel); err != 0)
+            return err;
+    }
 
     if (isReplace) {
         // The song's file on the receiving side is overwritten in place; its entry stays.
@@ -554,6 +582,15 @@ int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed c
         to->GetFileDiskPath(dst, &destination, 1);
         if (destination.IsEmpty())
             return kErrOriginalNotFound;
+        // The iPod holds a converted copy of a song kept in a type it cannot play: the original
+        // is never replaced by what was made of it.
+        AString kept;
+        destination.PathExtension(&kept);
+        if (!toIPod && AudioFormats::NeedsConversion(kept) &&
+            (from->GetType() == ADir::kTypeIPod || from->GetType() == ADir::kTypeIPodDB)) {
+            LogLine(AString("Kept the original of a converted song: ") + destination, verboseLog);
+            return 0;
+        }
         // A folder takes the whole file: the plan replaces one whose music is the same only to
         // carry a change of its tags.
         if (SameSizeAndDate(disk, destination) ||
@@ -591,6 +628,71 @@ int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed c
         lastAddedPath = *dst;
         return AddSongTo(to, &disk, &title, cancel, copyAsITunesReady, &lastAddedDisk, dst, &lastAddedHeld);
     }
+}
+
+void ASyncLib::EnsureConverter(ADir* to)
+{
+    if (converter)
+        return;
+    // Only the shuffle lacks Apple Lossless among the iPods the program knows.
+    AString root;
+    static_cast<ADirSong*>(to)->GetRealRootPath(&root);
+    IPodInfo info;
+    SongConverter::Options options;
+    options.settings = conversionSettings;
+    options.modelPlaysALAC =
+        IPodDB::GetIPodInfo(&root, &info) != 0 || info.family != IPodInfo::kFamilyShuffle;
+    options.cacheFolder = conversionCacheFolder;
+    converter = std::make_unique<SongConverter>(options);
+}
+
+int ASyncLib::FileForIPod(ADir* to, AString& disk, CancelProc cancel)
+{
+    EnsureConverter(to);
+    AString extension;
+    disk.PathExtension(&extension);
+    if (AudioFormats::NeedsConversion(extension)) {
+        AString status = AString("Converting for the iPod: ") + disk;
+        progress->ShowStatus(&status, &status);
+    }
+    AString file;
+    if (int err = converter->FileForIPod(disk, file, cancel); err != 0)
+        return err;
+    disk = file;
+    return 0;
+}
+
+void ASyncLib::BeforePerforming()
+{
+    // The songs this run copies onto an iPod are converted on every core while it copies.
+    converter.reset();
+    ADir* to = nullptr;
+    std::vector<AString> songs;
+    for (int i = 0; i < actions.Count(); ++i) {
+        auto* action = static_cast<SyncAction*>(actions.GetDataPtr(i));
+        if (!action || !action->active || (action->operation != kOpCopy && action->operation != kOpReplace))
+            continue;
+        const int side = SideOfPath(&action->path1);
+        ADir* from = SideSource(side);
+        ADir* other = SideSource(side == 1 ? 2 : 1);
+        if (!from || !other || (other->GetType() != ADir::kTypeIPod && other->GetType() != ADir::kTypeIPodDB))
+            continue;
+        AString disk;
+        if (from->GetFileDiskPath(&action->path1, &disk, 1) == 0) {
+            songs.push_back(disk);
+            to = other;
+        }
+    }
+    if (!to || songs.empty())
+        return;
+    EnsureConverter(to);
+    converter->Prefetch(songs);
+}
+
+void ASyncLib::AfterPerforming()
+{
+    // A run that ended early converts nothing more: what is under way stops and leaves no file.
+    converter.reset();
 }
 
 void ASyncLib::GetFileTitle(const AString* vp, AString* out)

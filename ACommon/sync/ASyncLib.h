@@ -8,15 +8,19 @@
 
 #include "ACommon/sync/ASync.h"
 
+#include "ACommon/tags/AudioFormats.h"
+
 #include <memory>
+#include <string>
 
 class ADirSong;
+class SongConverter;
 
 class ASyncLib : public ASync {
 public:
     static constexpr std::uint32_t kStateMark = 0x00100000;
     // The extensions the song sources list.
-    static constexpr const char* kSongExtensions = ":mp3:m4p:m4a:m4b:";
+    static constexpr const char* kSongExtensions = AudioFormats::kSongTypes;
     // More songs of the library than this whose files are missing: its music is taken to be on a
     // drive that is not mounted, and the sync stops before it plans anything.
     static constexpr int kUnreachableHandful = 3;
@@ -87,6 +91,13 @@ public:
     void SetAppleIDs(AString* list);
     const AString* GetAppleIDs() const;
 
+    // How songs an iPod cannot play are converted on their way there (the AAC bit rate, "always
+    // AAC"), and the folder of converted files (empty: the user's cache folder). Not saved in the
+    // state: the front end sets them from its own settings before a run.
+    void SetConversionSettings(const AudioFormats::Settings& settings) { conversionSettings = settings; }
+    const AudioFormats::Settings& GetConversionSettings() const { return conversionSettings; }
+    void SetConversionCacheFolder(const std::string& folder) { conversionCacheFolder = folder; }
+
     // ASync
     signed char FilterCheck(const AString* path) override;
     int SyncCompare(const AString& a, const AString& b) override;
@@ -144,4 +155,13 @@ protected:
     AString lastAddedPath;
     AString lastAddedDisk;
     bool lastAddedHeld = false; // the last song went into a playlist as a track the library held
+
+    // Conversion on the way to an iPod: `disk` becomes the file to copy there.
+    int FileForIPod(ADir* to, AString& disk, CancelProc cancel);
+    void EnsureConverter(ADir* to);
+    void BeforePerforming() override;
+    void AfterPerforming() override;
+    AudioFormats::Settings conversionSettings;
+    std::string conversionCacheFolder;
+    std::unique_ptr<SongConverter> converter;
 };

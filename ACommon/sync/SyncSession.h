@@ -16,6 +16,7 @@
 #include "ACommon/itunesdb/MountedIPod.h"
 #include "ACommon/sync/ASync.h"
 #include "ACommon/sync/ActionReview.h"
+#include "ACommon/tags/AudioFormats.h"
 
 #include <memory>
 #include <optional>
@@ -52,6 +53,8 @@ public:
         bool fileTypeRelevant = true;
         bool dontDupSongs = false;
         bool moveInsteadOfDelete = true;
+        // How songs an iPod cannot play are converted on the way there.
+        AudioFormats::Settings conversion;
     };
 
     // What one run did.

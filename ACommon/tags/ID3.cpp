@@ -8,7 +8,9 @@
 #include "ACommon/tags/GenreTable.h"
 #include "ACommon/tags/ID3Unsynchronisation.h"
 #include "ACommon/tags/MPEGHeader.h"
+#include "ACommon/tags/OggPackets.h"
 #include "ACommon/tags/SongInfoStruct.h"
+#include "ACommon/tags/VorbisComment.h"
 #include "APlatform/Unicode.h"
 
 #include <algorithm>
@@ -395,6 +397,7 @@ void ID3::Reset()
     podcast = bitRate = duration = sampleRateHz = 0;
     fileSize = 0;
     tagKinds = 0;
+    codec = Codec::kUnknown;
     musicStart = musicEnd = 0;
     appleID = modifiedName = fileExtension = AString();
     fileBytes = 0;
@@ -423,25 +426,34 @@ int ID3::SetFilePath(const AString& path)
                      extension == "m4v";
     const bool aiff = extension == "aif" || extension == "aiff";
     const bool mp3 = extension == "mp3";
+    const bool flac = extension == "flac";
+    const bool ogg = extension == "ogg" || extension == "oga" || extension == "opus";
+    const bool wav = extension == "wav";
 
-    if (mp4 || aiff || mp3) {
+    if (mp4 || aiff || mp3 || flac || ogg || wav) {
         AFile file;
         if (int err = file.Open(&path, 1); err != 0)
             return err;
         FileWindow window(file, fileBytes);
+        int err = 0;
         if (mp4) {
-            if (int err = LoadAAC(window); err != 0)
-                return err;
+            err = LoadAAC(window);
         } else if (aiff) {
-            if (int err = LoadAIFF(window); err != 0)
-                return err;
+            err = LoadAIFF(window);
+        } else if (flac) {
+            err = LoadFLAC(window);
+        } else if (ogg) {
+            err = LoadOgg(window);
+        } else if (wav) {
+            err = LoadWAV(window);
         } else {
-            if (int err = LoadID3v1(window); err != 0)
-                return err;
-            if (int err = LoadID3v2(window, 0, fileBytes); err != 0)
-                return err;
-            LoadMP3HeaderInfo(window, id3v2End); // a file without a usable frame has no duration
+            if (err = LoadID3v1(window); err == 0)
+                err = LoadID3v2(window, 0, fileBytes);
+            if (err == 0 && LoadMP3HeaderInfo(window, id3v2End) == 0)
+                codec = Codec::kMP3; // a file without a usable frame has no duration
         }
+        if (err != 0)
+            return err;
     }
 
     modifiedName = name;
@@ -1252,8 +1264,10 @@ void ID3::LoadTrackSampleRate(FileWindow& window, const Atom& trak)
     const std::string format = entry.ReadTag(4);
     entry.Skip(24);
     const std::uint32_t rate = entry.ReadU32BE() >> 16;
-    if (entry.Ok() && (format == "mp4a" || format == "alac"))
+    if (entry.Ok() && (format == "mp4a" || format == "alac")) {
         sampleRateHz = static_cast<int>(rate);
+        codec = format == "alac" ? Codec::kALAC : Codec::kAAC;
+    }
 }
 
 // ---- AIFF ---------------------------------------------------------------------------------------
@@ -1331,6 +1345,8 @@ int ID3::LoadAIFF(FileWindow& window)
     // The music is the sound data; the ID3 reader's idea of it does not apply inside a chunk.
     musicStart = soundBytes > 0 ? soundStart : 0;
     musicEnd = soundBytes > 0 ? soundStart + soundBytes - 1 : 0;
+    if (pcm && channels > 0)
+        codec = Codec::kPCM;
     if (sampleRate > 0 && sampleFrames > 0) {
         const double seconds = static_cast<double>(sampleFrames) / sampleRate;
         duration = ClampToInt(std::floor(seconds));
@@ -1339,6 +1355,328 @@ int ID3::LoadAIFF(FileWindow& window)
                 ClampToInt(std::round(static_cast<double>(channels) * sampleBits * sampleRate / 1000.0));
         else if (soundBytes > 0 && seconds > 0)
             bitRate = ClampToInt(std::round(static_cast<double>(soundBytes) * 8.0 / seconds / 1000.0));
+    }
+    return 0;
+}
+
+// ---- FLAC, Ogg, WAV ------------------------------------------------------------------------------
+
+void ID3::ApplyVorbisComment(const VorbisComment& comment)
+{
+    name = comment.title;
+    artist = comment.artist;
+    albumArtist = comment.albumArtist;
+    if (artist.IsEmpty())
+        artist = albumArtist;
+    album = comment.album;
+    genre = comment.genre;
+    composer = comment.composer;
+    trackNumber = comment.trackNumber;
+    trackCount = comment.trackCount;
+    discNumber = comment.discNumber;
+    discCount = comment.discCount;
+    year = comment.year;
+    compilation = comment.compilation ? 1 : 0;
+    tagKinds |= kVorbisComment;
+    for (std::string_view text : comment.encodedPictures) {
+        auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+        VorbisComment::Picture picture;
+        if (!VorbisComment::DecodeBase64(text, *bytes) ||
+            !VorbisComment::ParsePicture(*bytes, bytes->size(), picture))
+            continue;
+        bytes->erase(bytes->begin() + static_cast<std::ptrdiff_t>(picture.offset + picture.length),
+                     bytes->end());
+        bytes->erase(bytes->begin(), bytes->begin() + static_cast<std::ptrdiff_t>(picture.offset));
+        Image image;
+        image.length = bytes->size();
+        image.kind = static_cast<std::uint32_t>(ImageKind(*bytes));
+        image.decoded = std::move(bytes);
+        AppendImage(image);
+    }
+}
+
+int ID3::AppendImage(const Image& image)
+{
+    if (images.size() >= kMaxImages)
+        return 0;
+    try {
+        images.push_back(image);
+    } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;
+    }
+    return 0;
+}
+
+// FLAC: "fLaC" (after an ID3v2 tag that some programs put first), then metadata blocks: a byte
+// (0x80 the last block, the low seven bits the type), a 24-bit big-endian length, the data.
+//   0 STREAMINFO: minimum and maximum block size (2, 2), frame size (3, 3), then 64 bits: sample
+//     rate (20), channels - 1 (3), bits per sample - 1 (5), total samples (36); MD5 (16).
+//   4 VORBIS_COMMENT: a comment block (VorbisComment).  6 PICTURE: a picture record.
+// The audio frames follow the last block.
+int ID3::LoadFLAC(FileWindow& window)
+{
+    std::uint64_t position = 0;
+    ByteReader id3(window.View(0, kTagHeaderSize));
+    if (id3.ReadTag(3) == "ID3") {
+        id3.Skip(2);
+        const std::uint8_t flags = id3.ReadU8();
+        position = kTagHeaderSize + id3.ReadSynchsafe28() + ((flags & 0x10) ? kTagHeaderSize : 0);
+    }
+    std::span<const std::uint8_t> marker = window.View(position, 4);
+    if (marker.size() < 4 || std::memcmp(marker.data(), "fLaC", 4) != 0)
+        return window.Error();
+    position += 4;
+
+    std::uint64_t sampleRate = 0, totalSamples = 0;
+    std::vector<std::uint8_t> block;
+    for (bool last = false; !last;) {
+        ByteReader header(window.View(position, 4));
+        const std::uint8_t flags = header.ReadU8();
+        const std::uint64_t length = header.ReadU24BE();
+        const std::uint64_t dataStart = position + 4;
+        if (!header.Ok() || length > fileBytes - dataStart)
+            break;
+        last = (flags & 0x80) != 0;
+        const int type = flags & 0x7F;
+        if (type == 0 && length >= 18) {
+            ByteReader info(window.View(dataStart + 10, 8));
+            const std::uint64_t bits = static_cast<std::uint64_t>(info.ReadU32BE()) << 32 | info.ReadU32BE();
+            if (info.Ok()) {
+                sampleRate = bits >> 44;
+                totalSamples = bits & 0xFFFFFFFFFull;
+            }
+        } else if (type == 4) {
+            if (int err = window.ReadInto(dataStart, static_cast<std::size_t>(length), block); err != 0)
+                return err;
+            VorbisComment comment;
+            if (comment.Parse(block))
+                ApplyVorbisComment(comment);
+        } else if (type == 6) {
+            VorbisComment::Picture picture;
+            const std::size_t head =
+                static_cast<std::size_t>(std::min<std::uint64_t>(length, FileWindow::kBlockSize));
+            if (VorbisComment::ParsePicture(window.View(dataStart, head), length, picture)) {
+                Image image;
+                image.start = dataStart + picture.offset;
+                image.length = picture.length;
+                image.end = image.start + image.length - 1;
+                image.kind = static_cast<std::uint32_t>(ImageKind(window.View(image.start, 8)));
+                if (int err = AppendImage(image); err != 0)
+                    return err;
+            }
+        }
+        position = dataStart + length;
+    }
+    if (window.Error() != 0)
+        return window.Error();
+
+    codec = Codec::kFLAC;
+    if (position < fileBytes) {
+        musicStart = position;
+        musicEnd = fileBytes - 1;
+    }
+    if (sampleRate > 0 && sampleRate < INT_MAX) {
+        sampleRateHz = static_cast<int>(sampleRate);
+        const double seconds = static_cast<double>(totalSamples) / static_cast<double>(sampleRate);
+        duration = ClampToInt(std::floor(seconds));
+        if (seconds > 0 && position < fileBytes)
+            bitRate =
+                ClampToInt(std::round(static_cast<double>(fileBytes - position) * 8.0 / seconds / 1000.0));
+    }
+    return 0;
+}
+
+// Ogg Vorbis: three header packets, then the audio.
+//   identification: 1 "vorbis" version (4) channels (1) sample rate (4) bit rates: maximum,
+//     nominal, minimum (4 each), all little-endian
+//   comment: 3 "vorbis" and a comment block   setup: 5 "vorbis" ...
+// Opus: "OpusHead" version (1) channels (1) pre-skip (2) input sample rate (4) gain (2) mapping (1),
+//   then "OpusTags" and a comment block. Opus always decodes at 48 kHz.
+// The granule position of the last page counts the samples of the whole stream.
+int ID3::LoadOgg(FileWindow& window)
+{
+    OggPackets packets(window);
+    std::vector<std::uint8_t> packet;
+    if (int got = packets.Next(packet); got <= 0)
+        return got < 0 ? got : window.Error();
+    auto startsWith = [&packet](const char* magic, std::size_t n) {
+        return packet.size() >= n && std::memcmp(packet.data(), magic, n) == 0;
+    };
+    std::uint64_t sampleRate = 0, preSkip = 0, nominalBitRate = 0;
+    std::size_t commentSkip = 0;
+    int headerPackets = 0;
+    if (startsWith("\x01vorbis", 7) && packet.size() >= 30) {
+        ByteReader reader(packet);
+        reader.Skip(7 + 4 + 1);
+        sampleRate = reader.ReadU32LE();
+        reader.Skip(4);
+        const std::uint32_t nominal = reader.ReadU32LE();
+        nominalBitRate = nominal < 0x80000000u ? nominal : 0;
+        codec = Codec::kVorbis;
+        commentSkip = 7;
+        headerPackets = 3;
+    } else if (startsWith("OpusHead", 8) && packet.size() >= 19) {
+        ByteReader reader(packet);
+        reader.Skip(8 + 2);
+        preSkip = reader.ReadU16LE();
+        sampleRate = 48000;
+        codec = Codec::kOpus;
+        commentSkip = 8;
+        headerPackets = 2;
+    } else {
+        return 0;
+    }
+
+    if (int got = packets.Next(packet); got < 0)
+        return got;
+    else if (got > 0 && packet.size() >= commentSkip &&
+             std::memcmp(packet.data(), codec == Codec::kVorbis ? "\x03vorbis" : "OpusTags", commentSkip) ==
+                 0) {
+        VorbisComment comment;
+        if (comment.Parse(std::span<const std::uint8_t>(packet).subspan(commentSkip)))
+            ApplyVorbisComment(comment);
+    }
+    for (int read = 2; read < headerPackets; ++read)
+        if (int got = packets.Next(packet); got <= 0)
+            return got < 0 ? got : window.Error();
+    packet.clear();
+    packet.shrink_to_fit();
+
+    const std::uint64_t audioStart = packets.PacketPageEnd();
+    if (audioStart < fileBytes) {
+        musicStart = audioStart;
+        musicEnd = fileBytes - 1;
+    }
+    sampleRateHz = ClampToInt(static_cast<double>(sampleRate));
+    std::uint64_t granule = 0;
+    double seconds = 0;
+    if (sampleRate > 0 && OggPackets::LastGranule(window, packets.Serial(), granule) && granule > preSkip)
+        seconds = static_cast<double>(granule - preSkip) / static_cast<double>(sampleRate);
+    duration = ClampToInt(std::floor(seconds));
+    if (seconds > 0 && audioStart < fileBytes)
+        bitRate =
+            ClampToInt(std::round(static_cast<double>(fileBytes - audioStart) * 8.0 / seconds / 1000.0));
+    else if (nominalBitRate > 0)
+        bitRate = ClampToInt(std::round(static_cast<double>(nominalBitRate) / 1000.0));
+    return window.Error();
+}
+
+// WAV: "RIFF", size, "WAVE", then chunks: 4-byte id, 4-byte little-endian size, the data, and a pad
+// byte after data of odd length.
+//   "fmt ": format (2; 1 PCM, 0xFFFE extensible), channels (2), sample rate (4), bytes per second
+//           (4), block alignment (2), bits per sample (2)
+//   "data": the samples
+//   "LIST" of type "INFO": text sub-chunks in the same form: INAM title, IART artist, IPRD album,
+//           IGNR genre, ICRD date, IPRT or ITRK track
+//   "id3 " or "ID3 ": an ID3v2 tag, whose values win over those of the INFO list.
+int ID3::LoadWAV(FileWindow& window)
+{
+    ByteReader riff(window.View(0, 12));
+    if (riff.ReadTag(4) != "RIFF" || (riff.Skip(4), riff.ReadTag(4)) != "WAVE")
+        return window.Error();
+
+    int format = 0, channels = 0, sampleBits = 0;
+    std::uint64_t sampleRate = 0, byteRate = 0, blockAlign = 0, dataStart = 0, dataBytes = 0;
+    std::uint64_t id3Start = 0, id3Size = 0;
+    std::vector<std::uint8_t> list;
+    AString infoName, infoArtist, infoAlbum, infoGenre;
+    int infoYear = 0, infoTrack = 0;
+    bool infoRead = false;
+    std::uint64_t position = 12;
+    while (position < fileBytes && fileBytes - position >= 8) {
+        ByteReader header(window.View(position, 8));
+        const std::string id = header.ReadTag(4);
+        const std::uint64_t size = header.ReadU32LE();
+        const std::uint64_t start = position + 8;
+        if (!header.Ok())
+            break;
+        const bool truncated = size > fileBytes - start;
+        const std::uint64_t available = truncated ? fileBytes - start : size;
+        if (id == "fmt " && available >= 16) {
+            ByteReader fmt(window.View(start, 16));
+            format = fmt.ReadU16LE();
+            channels = fmt.ReadU16LE();
+            sampleRate = fmt.ReadU32LE();
+            byteRate = fmt.ReadU32LE();
+            blockAlign = fmt.ReadU16LE();
+            sampleBits = fmt.ReadU16LE();
+        } else if (id == "data" && dataBytes == 0) {
+            dataStart = start;
+            dataBytes = available;
+        } else if ((id == "id3 " || id == "ID3 ") && id3Size == 0) {
+            id3Start = start;
+            id3Size = available;
+        } else if (id == "LIST" && available >= 4 && !infoRead) {
+            if (int err = window.ReadInto(start, static_cast<std::size_t>(available), list); err != 0)
+                return err;
+            ByteReader info(list);
+            const bool infoList = info.ReadTag(4) == "INFO";
+            infoRead = infoList;
+            while (infoList && info.Remaining() >= 8) {
+                const std::string item = info.ReadTag(4);
+                const std::uint32_t length = info.ReadU32LE();
+                std::span<const std::uint8_t> text =
+                    info.ReadSpan(std::min<std::size_t>(length, info.Remaining()));
+                info.Skip(std::min<std::size_t>(length & 1, info.Remaining()));
+                AString value = TextFromBytes(text);
+                value.Trim();
+                if (value.IsEmpty())
+                    continue;
+                if (item == "INAM")
+                    infoName = value;
+                else if (item == "IART")
+                    infoArtist = value;
+                else if (item == "IPRD")
+                    infoAlbum = value;
+                else if (item == "IGNR")
+                    infoGenre = value;
+                else if (item == "ICRD")
+                    infoYear = value.IntValue(10);
+                else if (item == "IPRT" || item == "ITRK")
+                    infoTrack = value.IntValue(10) & 0xFFFF;
+                else
+                    continue;
+                tagKinds |= kRIFFInfo;
+            }
+        }
+        if (truncated)
+            break;
+        position = start + size + (size & 1);
+    }
+    if (window.Error() != 0)
+        return window.Error();
+    if (id3Size >= kTagHeaderSize)
+        if (int err = LoadID3v2(window, id3Start, id3Start + id3Size); err != 0)
+            return err;
+    // What the ID3 tag leaves out, the INFO list may give.
+    auto fill = [](AString& member, const AString& info) {
+        if (member.IsEmpty())
+            member = info;
+    };
+    fill(name, infoName);
+    fill(artist, infoArtist);
+    fill(album, infoAlbum);
+    fill(genre, infoGenre);
+    if (year == 0)
+        year = infoYear;
+    if (trackNumber == 0)
+        trackNumber = infoTrack;
+
+    if (format == 1 || format == 0xFFFE)
+        codec = Codec::kPCM;
+    musicStart = dataBytes > 0 ? dataStart : 0;
+    musicEnd = dataBytes > 0 ? dataStart + dataBytes - 1 : 0;
+    if (sampleRate > 0 && sampleRate < INT_MAX)
+        sampleRateHz = static_cast<int>(sampleRate);
+    if (byteRate > 0 && dataBytes > 0) {
+        const double frames = blockAlign > 0 ? std::floor(static_cast<double>(dataBytes) / blockAlign) : 0;
+        const double seconds = frames > 0 && sampleRate > 0 ? frames / static_cast<double>(sampleRate)
+                                                            : static_cast<double>(dataBytes) / byteRate;
+        duration = ClampToInt(std::floor(seconds));
+        bitRate =
+            codec == Codec::kPCM && channels > 0 && sampleBits > 0
+                ? ClampToInt(std::round(static_cast<double>(channels) * sampleBits * sampleRate / 1000.0))
+                : ClampToInt(std::round(static_cast<double>(byteRate) * 8.0 / 1000.0));
     }
     return 0;
 }
@@ -1387,6 +1725,14 @@ int ID3::ReadImageData(int index, std::vector<std::uint8_t>& out) const
     if (index < 0 || index >= GetImageCount())
         return kErrUnknown;
     const Image& image = images[static_cast<std::size_t>(index)];
+    if (image.decoded) {
+        try {
+            out = *image.decoded;
+        } catch (const std::bad_alloc&) {
+            return kErrOutOfMemory;
+        }
+        return 0;
+    }
     AFile file;
     if (!AFile::FileExists(&filePath))
         return kErrFileNotFound;

@@ -1,18 +1,21 @@
 #pragma once
 // ID3: the tag reader of the whole system. SetFilePath reads one music file (MP3 with ID3v1 and
-// ID3v2.2/2.3/2.4 tags and its MPEG audio header, MP4-family files, AIFF) into the members below;
+// ID3v2.2/2.3/2.4 tags and its MPEG audio header, MP4-family files, AIFF, FLAC, Ogg Vorbis, Opus and
+// WAV) into the members below;
 // GetSongInfo turns them into a SongInfoStruct. InsertImage writes album art into an MP3 file.
 
 #include "ACommon/base/AString.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
 class AFile;
 class FileWindow;
+class VorbisComment;
 struct SongInfoStruct;
 
 class ID3 {
@@ -27,7 +30,13 @@ public:
         std::uint64_t length = 0;
         std::uint32_t kind = 0; // 1 PNG, 2 JPEG, 0 other
         bool unsynchronised = false;
+        // A picture that is not stored as plain bytes of the file (base64 text in an Ogg comment)
+        // is kept decoded here; then start and end are 0 and length is its size.
+        std::shared_ptr<const std::vector<std::uint8_t>> decoded;
     };
+
+    // How the music of the file is coded, as far as the reader could tell.
+    enum class Codec { kUnknown, kMP3, kAAC, kALAC, kFLAC, kVorbis, kOpus, kPCM };
 
     // Bits of GetTagKinds().
     enum TagKind : std::uint32_t {
@@ -37,6 +46,8 @@ public:
         kID3v23 = 8,
         kID3v24 = 16,
         kMP4 = 32,
+        kVorbisComment = 64, // FLAC, Ogg Vorbis, Opus
+        kRIFFInfo = 128,     // WAV
     };
 
     ID3();
@@ -79,6 +90,9 @@ public:
     int GetImageCount() const { return static_cast<int>(images.size()); }
     const std::vector<Image>& GetImages() const { return images; }
     std::uint32_t GetTagKinds() const { return tagKinds; }
+    Codec GetCodec() const { return codec; }
+    // True for music stored without loss (FLAC, ALAC, PCM in WAV or AIFF).
+    bool IsLossless() const { return codec == Codec::kFLAC || codec == Codec::kALAC || codec == Codec::kPCM; }
     const AString& GetFilePath() const { return filePath; }
 
     // 1 and the offsets that enclose the audio data (end inclusive), or 0 when the end is unknown.
@@ -163,6 +177,13 @@ private:
     // AIFF chunks.
     int LoadAIFF(FileWindow& window);
 
+    // FLAC metadata blocks, Ogg Vorbis and Opus header packets, WAV chunks.
+    int LoadFLAC(FileWindow& window);
+    int LoadOgg(FileWindow& window);
+    int LoadWAV(FileWindow& window);
+    void ApplyVorbisComment(const VorbisComment& comment);
+    int AppendImage(const Image& image);
+
     // Album art.
     int InsertImageID3v2(AFile* file, const unsigned char* image, int length);
     int InsertImageNewID3(AFile* file, const unsigned char* image, int length);
@@ -191,6 +212,7 @@ private:
     AString appleID;
     AString modifiedName;
     std::uint32_t tagKinds = 0;
+    Codec codec = Codec::kUnknown;
     std::uint64_t musicStart = 0;
     std::uint64_t musicEnd = 0;
 

@@ -84,6 +84,18 @@ TEST_F(TagsCommand, ControlCharactersOfATitleAreShownEscapedButNotInJson)
     EXPECT_NE(json.out.find("\"name\":\"Clear\\u001b[2J\\nFake\""), std::string::npos) << json.out;
 }
 
+TEST_F(TagsCommand, FlacFilesShowTheirVorbisComment)
+{
+    fixtures::WriteSong(dir / "a.flac", Song("Lossless"));
+    auto result = fixtures::RunPelorin({"tags", dir / "a.flac"});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    const std::vector<std::string> lines = Split(result.out, '\n');
+    ASSERT_EQ(lines.size(), 2u);
+    const std::vector<std::string> flac = Split(lines[1], '\t');
+    ASSERT_EQ(flac.size(), 23u);
+    EXPECT_EQ(flac[1] + "|" + flac[21], "Lossless|Vorbis comment");
+}
+
 TEST_F(TagsCommand, FileThatCannotBeReadStillGetsItsLineAndFailsTheRun)
 {
     fixtures::WriteSong(dir / "good.mp3", Song("Good"));

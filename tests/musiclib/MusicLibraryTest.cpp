@@ -247,6 +247,19 @@ TEST_F(LibraryTest, ImportAddsEverySongUnderAFolderOnceAndCountsWhatItLeavesOut)
     EXPECT_NE(FolderImport::Run(*library, dir / "Nowhere", "", nullptr, nullptr, summary, error), 0);
 }
 
+TEST_F(LibraryTest, ImportTakesFlacFilesWithTheirTagsAndKind)
+{
+    Song("Music/A/1.flac", Tags("Lossless"));
+    FolderImport::Summary summary;
+    std::string error;
+    ASSERT_EQ(FolderImport::Run(*library, dir / "Music", "", nullptr, nullptr, summary, error), 0) << error;
+    EXPECT_EQ(summary.added, 1);
+    EXPECT_EQ(summary.other, 0);
+    EXPECT_EQ(Strings(Must(bridge::LibProperty("name", "Library"))), (std::vector<std::string>{"Lossless"}));
+    EXPECT_EQ(Strings(Must(bridge::LibProperty("kind", "Library"))),
+              (std::vector<std::string>{"FLAC audio file"}));
+}
+
 TEST_F(LibraryTest, ArtworksAreEmbeddedPicturesThenTheFolderImageWithinTheLimits)
 {
     const fixtures::Bytes embedded = fixtures::FakeJpeg(2000, 1);

@@ -2,6 +2,7 @@
 // lookups, copying songs onto the iPod, deleting them, and mending what a stopped run left.
 
 #include "ACommon/sources/ADirPodDB.h"
+#include "ACommon/tags/AudioFormats.h"
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AFile.h"
@@ -385,7 +386,7 @@ TEST_F(ADirPodDBTest, OnlyAnIPodThatPlaysVideoTakesAndListsVideo)
         source.SetRootPath(&r);
         source.SetRootPath(&r); // setting the root again does not repeat the types
         EXPECT_EQ(source.GetTypeIncludeFilter().ToStdString(),
-                  video ? ":mp3:m4p:m4a:m4b:m4v:mp4:ipg:" : ":mp3:m4p:m4a:m4b:")
+                  std::string(AudioFormats::kSongTypes) + (video ? "m4v:mp4:ipg:" : ""))
             << model;
         ADirPodDB listing;
         Load(listing);

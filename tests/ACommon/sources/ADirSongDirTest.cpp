@@ -4,6 +4,7 @@
 #include "ACommon/sources/ADirSongDir.h"
 
 #include "ACommon/base/AError.h"
+#include "ACommon/tags/AudioFormats.h"
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/SongInfoStruct.h"
 #include "fixtures/MusicFiles.h"
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -371,4 +373,69 @@ TEST(ADirSongDir, DontDupSongsTakesASongOfAKnownArtistAsPresent)
     EXPECT_EQ(
         ListFiles(folder.tmp / "Music"),
         (Files{"Artist/Album/Name.mp3", "Unknown Artist/Album/Name 1.mp3", "Unknown Artist/Album/Name.mp3"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Types beyond MP3 and MP4
+
+TEST(ADirSongDir, FlacOggOpusAndWavFilesAreListedAsSongs)
+{
+    SongFolder folder;
+    folder.Put("a/One.flac", Song("One"));
+    folder.Put("a/Two.mp3", Song("Two"));
+    // Header-only files whose tags the reader finds: an Ogg Opus and a WAV file.
+    WriteFile(folder.tmp / "Music/a/Three.opus", "OggS");
+    WriteFile(folder.tmp / "Music/a/Four.wav", "RIFF");
+    WriteFile(folder.tmp / "Music/a/Five.ogg", "OggS");
+    WriteFile(folder.tmp / "Music/a/six.txt", "text");
+    ASSERT_EQ(folder.List(), 0);
+    folder.songs.Sort(1);
+    Files names;
+    for (const std::string& record : Records(folder.songs))
+        names.push_back(record.substr(record.rfind('/') + 1, record.find('?') - record.rfind('/') - 1));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (Files{"flac", "mp3", "ogg", "opus", "wav"}));
+}
+
+TEST(ADirSongDir, FacingAnIPodASongThatIsConvertedCarriesTheConvertedType)
+{
+    struct Case {
+        const char* file;
+        signed char facesIPod;
+        const char* type;
+    };
+    for (auto [file, facesIPod, type] : {Case{"One.flac", 1, "m4a"},
+                                         {"One.flac", 0, "flac"},
+                                         {"One.mp3", 1, "mp3"},
+                                         {"One.m4a", 1, "m4a"}}) {
+        SongFolder folder;
+        folder.songs.SetConvertsForIPod(facesIPod);
+        folder.Put(file, Song("One"));
+        ASSERT_EQ(folder.List(), 0) << file;
+        ASSERT_EQ(folder.songs.Count(), 1) << file;
+        const std::string record = folder.songs.GetFPath(0)->ToStdString();
+        EXPECT_EQ(record.substr(0, record.find('?')), std::string("/Rock/Artist/Album/One/") + type)
+            << file << " " << int(facesIPod);
+    }
+}
+
+TEST(ADirSongDir, AStateSavedWithTheOldSongTypesListsTheNewOnes)
+{
+    struct Case {
+        const char* saved;
+        const char* read;
+    };
+    for (auto [saved, read] : {Case{":mp3:m4p:m4a:m4b:", AudioFormats::kSongTypes},
+                               {":MP3:M4P:M4A:M4B:", AudioFormats::kSongTypes},
+                               {":mp3:", ":mp3:"}}) {
+        ADirSongDir before, after;
+        before.SetFileExtentionIncludeFilter(AString(saved));
+        fixtures::TempDir tmp;
+        const fixtures::Bytes record =
+            fixtures::BytesWrittenBy(tmp / "written", [&](AFile* f) { return before.WriteState(f); });
+        AFile file;
+        ASSERT_EQ(fixtures::OpenWith(file, tmp / "state", record), 0);
+        ASSERT_EQ(after.ReadState(&file), 0);
+        EXPECT_EQ(after.GetTypeIncludeFilter().ToStdString(), read) << saved;
+    }
 }

@@ -534,3 +534,24 @@ TEST(ASyncLibRun, ATagOnlyEditIsCarried)
     EXPECT_EQ(ReadFile(pair.L("a.mp3")), ReadFile(pair.R(kRightSong)));
     EXPECT_TRUE(RemovedFiles(pair).empty());
 }
+
+TEST(ASyncLib, OnlySongSourcesFacingAnIPodCarryTheConvertedTypes)
+{
+    struct Case {
+        int left, right;
+        signed char leftConverts, rightConverts;
+    };
+    for (auto [left, right, leftConverts, rightConverts] :
+         {Case{ADir::kTypeITunes, ADir::kTypeIPodDB, 1, 0},
+          {ADir::kTypeSongFolder, ADir::kTypeIPod, 1, 0},
+          {ADir::kTypeIPodDB, ADir::kTypeSongFolder, 0, 1},
+          {ADir::kTypeSongFolder, ADir::kTypeSongFolder, 0, 0}}) {
+        ASyncLib sync(ADir::kTypeITunes, ADir::kTypeIPodDB);
+        ASSERT_EQ(sync.SetTypes(left, right), 0);
+        for (auto [dir, converts] : {std::pair{sync.GetDir1(), leftConverts},
+                                     {sync.GetSavedDir1(), leftConverts},
+                                     {sync.GetDir2(), rightConverts},
+                                     {sync.GetSavedDir2(), rightConverts}})
+            EXPECT_EQ(static_cast<ADirSong*>(dir)->GetConvertsForIPod(), converts) << left << " " << right;
+    }
+}

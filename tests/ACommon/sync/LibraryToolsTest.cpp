@@ -168,6 +168,18 @@ TEST_F(LibraryToolsTest, DisconnectedFilesOfferDeletionOnlyForFilesThatAreNoSong
     }
 }
 
+TEST_F(LibraryToolsTest, DisconnectedFlacFilesAreFoundAsSongs)
+{
+    Song("Music/A/Known.mp3", "Known", 1);
+    Song("Loose/New.flac", "New", 2);
+    LooseSongs songs;
+    songs.musicFolder = tmp.A("Loose");
+    List(songs);
+    EXPECT_EQ(songs.AddDisconnectedFiles(1, nullptr, 1), 0);
+    EXPECT_EQ(songs.GetScanCounts().changed, 1);
+    EXPECT_TRUE(frontend.questions.Asked().empty());
+}
+
 TEST_F(LibraryToolsTest, ALooseFileGoesOnlyWhenADistinctCopyWithTheSameBytesWasMade)
 {
     struct Case {

@@ -1,0 +1,355 @@
+#include "ACommon/sources/AudioTranscoder.h"
+
+#include "ACommon/base/AError.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+// Every classic iPod plays up to 48 kHz, two channels, 16 bits.
+constexpr int kMaxSampleRate = 48000;
+
+struct InputCloser {
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct OutputCloser {
+    void operator()(AVFormatContext* c) const
+    {
+        if (c && c->pb)
+            avio_closep(&c->pb);
+        avformat_free_context(c);
+    }
+};
+struct CodecCloser {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct ResamplerCloser {
+    void operator()(SwrContext* c) const { swr_free(&c); }
+};
+struct FifoCloser {
+    void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
+};
+struct FrameCloser {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketCloser {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameCloser>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketCloser>;
+
+// "3" and a separate total "12" become "3/12", which the M4A writer stores as number and count.
+void JoinNumberAndCount(AVDictionary** metadata, const char* key, const char* totalA, const char* totalB)
+{
+    const AVDictionaryEntry* number = av_dict_get(*metadata, key, nullptr, 0);
+    const AVDictionaryEntry* total = av_dict_get(*metadata, totalA, nullptr, 0);
+    if (!total)
+        total = av_dict_get(*metadata, totalB, nullptr, 0);
+    if (!number || !total || std::strchr(number->value, '/'))
+        return;
+    const std::string joined = std::string(number->value) + "/" + total->value;
+    av_dict_set(metadata, key, joined.c_str(), 0);
+}
+
+class Conversion {
+public:
+    Conversion(const std::function<bool()>& cancelled, const std::function<void(double)>& progress)
+        : cancelled(cancelled), progress(progress)
+    {
+    }
+    int Run(const std::string& input, const std::string& output, AudioTranscoder::Codec codec, int aacKbps);
+
+private:
+    int OpenInput(const std::string& input);
+    int OpenEncoder(AudioTranscoder::Codec codec, int aacKbps);
+    int OpenOutput(const std::string& output);
+    int Decode(AVPacket* packet);
+    int EncodeFromFifo(bool flush);
+    int WriteEncoded(AVFrame* frame);
+
+    const std::function<bool()>& cancelled;
+    const std::function<void(double)>& progress;
+    std::unique_ptr<AVFormatContext, InputCloser> in;
+    std::unique_ptr<AVFormatContext, OutputCloser> out;
+    std::unique_ptr<AVCodecContext, CodecCloser> decoder, encoder;
+    std::unique_ptr<SwrContext, ResamplerCloser> resampler;
+    std::unique_ptr<AVAudioFifo, FifoCloser> fifo;
+    int audioIndex = -1;
+    int pictureIndex = -1;
+    AVStream* outAudio = nullptr;
+    AVStream* outPicture = nullptr;
+    std::int64_t nextPts = 0;
+    double totalSeconds = 0;
+};
+
+int Conversion::OpenInput(const std::string& input)
+{
+    AVFormatContext* context = nullptr;
+    if (avformat_open_input(&context, input.c_str(), nullptr, nullptr) < 0)
+        return kErrFileType;
+    in.reset(context);
+    if (avformat_find_stream_info(in.get(), nullptr) < 0)
+        return kErrFileType;
+    const AVCodec* codec = nullptr;
+    audioIndex = av_find_best_stream(in.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (audioIndex < 0 || !codec)
+        return kErrFileType;
+    for (unsigned i = 0; i < in->nb_streams; ++i)
+        if ((in->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) && pictureIndex < 0 &&
+            (in->streams[i]->codecpar->codec_id == AV_CODEC_ID_MJPEG ||
+             in->streams[i]->codecpar->codec_id == AV_CODEC_ID_PNG))
+            pictureIndex = static_cast<int>(i);
+    decoder.reset(avcodec_alloc_context3(codec));
+    if (!decoder || avcodec_parameters_to_context(decoder.get(), in->streams[audioIndex]->codecpar) < 0 ||
+        avcodec_open2(decoder.get(), codec, nullptr) < 0)
+        return kErrFileType;
+    if (in->duration > 0)
+        totalSeconds = static_cast<double>(in->duration) / AV_TIME_BASE;
+    return 0;
+}
+
+int Conversion::OpenEncoder(AudioTranscoder::Codec codec, int aacKbps)
+{
+    const AVCodec* encoderCodec =
+        avcodec_find_encoder(codec == AudioTranscoder::Codec::kALAC ? AV_CODEC_ID_ALAC : AV_CODEC_ID_AAC);
+    if (!encoderCodec)
+        return kErrIO;
+    encoder.reset(avcodec_alloc_context3(encoderCodec));
+    if (!encoder)
+        return kErrOutOfMemory;
+    const int channels = decoder->ch_layout.nb_channels >= 2 ? 2 : 1;
+    av_channel_layout_default(&encoder->ch_layout, channels);
+    encoder->sample_rate = decoder->sample_rate > kMaxSampleRate ? kMaxSampleRate : decoder->sample_rate;
+    encoder->sample_fmt = codec == AudioTranscoder::Codec::kALAC ? AV_SAMPLE_FMT_S16P : AV_SAMPLE_FMT_FLTP;
+    if (codec == AudioTranscoder::Codec::kAAC) {
+        encoder->bit_rate = static_cast<std::int64_t>(aacKbps) * 1000;
+        encoder->profile = FF_PROFILE_AAC_LOW;
+    }
+    encoder->time_base = AVRational{1, encoder->sample_rate};
+    encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (avcodec_open2(encoder.get(), encoderCodec, nullptr) < 0)
+        return kErrIO;
+
+    SwrContext* swr = nullptr;
+    if (swr_alloc_set_opts2(&swr, &encoder->ch_layout, encoder->sample_fmt, encoder->sample_rate,
+                            &decoder->ch_layout, decoder->sample_fmt, decoder->sample_rate, 0, nullptr) < 0)
+        return kErrIO;
+    resampler.reset(swr);
+    if (swr_init(resampler.get()) < 0)
+        return kErrIO;
+    fifo.reset(av_audio_fifo_alloc(encoder->sample_fmt, channels, 1));
+    return fifo ? 0 : kErrOutOfMemory;
+}
+
+int Conversion::OpenOutput(const std::string& output)
+{
+    AVFormatContext* context = nullptr;
+    if (avformat_alloc_output_context2(&context, nullptr, "ipod", output.c_str()) < 0)
+        return kErrIO;
+    out.reset(context);
+    // The tags: the file's, then the audio stream's (where Ogg keeps its comments).
+    av_dict_copy(&out->metadata, in->metadata, 0);
+    av_dict_copy(&out->metadata, in->streams[audioIndex]->metadata, AV_DICT_DONT_OVERWRITE);
+    JoinNumberAndCount(&out->metadata, "track", "TRACKTOTAL", "TOTALTRACKS");
+    JoinNumberAndCount(&out->metadata, "disc", "DISCTOTAL", "TOTALDISCS");
+    av_dict_set(&out->metadata, "encoder", nullptr, 0);
+
+    outAudio = avformat_new_stream(out.get(), nullptr);
+    if (!outAudio || avcodec_parameters_from_context(outAudio->codecpar, encoder.get()) < 0)
+        return kErrIO;
+    outAudio->time_base = encoder->time_base;
+    if (pictureIndex >= 0) {
+        outPicture = avformat_new_stream(out.get(), nullptr);
+        if (!outPicture ||
+            avcodec_parameters_copy(outPicture->codecpar, in->streams[pictureIndex]->codecpar) < 0)
+            return kErrIO;
+        outPicture->disposition = AV_DISPOSITION_ATTACHED_PIC;
+        outPicture->codecpar->codec_tag = 0;
+    }
+    if (avio_open(&out->pb, output.c_str(), AVIO_FLAG_WRITE) < 0)
+        return kErrIO;
+    if (avformat_write_header(out.get(), nullptr) < 0)
+        return kErrIO;
+    if (outPicture) {
+        AVPacket* picture = av_packet_clone(&in->streams[pictureIndex]->attached_pic);
+        if (!picture)
+            return kErrOutOfMemory;
+        PacketPtr owned(picture);
+        picture->stream_index = outPicture->index;
+        if (av_interleaved_write_frame(out.get(), picture) < 0)
+            return kErrIO;
+    }
+    return 0;
+}
+
+int Conversion::WriteEncoded(AVFrame* frame)
+{
+    if (avcodec_send_frame(encoder.get(), frame) < 0)
+        return kErrIO;
+    PacketPtr packet(av_packet_alloc());
+    if (!packet)
+        return kErrOutOfMemory;
+    for (;;) {
+        const int got = avcodec_receive_packet(encoder.get(), packet.get());
+        if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
+            return 0;
+        if (got < 0)
+            return kErrIO;
+        packet->stream_index = outAudio->index;
+        av_packet_rescale_ts(packet.get(), encoder->time_base, outAudio->time_base);
+        if (av_interleaved_write_frame(out.get(), packet.get()) < 0)
+            return kErrIO;
+    }
+}
+
+// Hands the encoder frames of exactly its frame size (the last one may be shorter).
+int Conversion::EncodeFromFifo(bool flush)
+{
+    const int frameSize = encoder->frame_size > 0 ? encoder->frame_size : 4096;
+    while (av_audio_fifo_size(fifo.get()) >= frameSize || (flush && av_audio_fifo_size(fifo.get()) > 0)) {
+        const int n = std::min(av_audio_fifo_size(fifo.get()), frameSize);
+        FramePtr frame(av_frame_alloc());
+        if (!frame)
+            return kErrOutOfMemory;
+        frame->nb_samples = n;
+        frame->format = encoder->sample_fmt;
+        frame->sample_rate = encoder->sample_rate;
+        if (av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout) < 0 ||
+            av_frame_get_buffer(frame.get(), 0) < 0)
+            return kErrOutOfMemory;
+        if (av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(frame->data), n) < n)
+            return kErrIO;
+        frame->pts = nextPts;
+        nextPts += n;
+        if (int err = WriteEncoded(frame.get()); err != 0)
+            return err;
+    }
+    return 0;
+}
+
+// Decodes `packet` (null: drains the decoder), resamples and queues the samples.
+int Conversion::Decode(AVPacket* packet)
+{
+    if (avcodec_send_packet(decoder.get(), packet) < 0 && packet)
+        return 0; // a damaged packet is skipped, as players do
+    FramePtr frame(av_frame_alloc());
+    if (!frame)
+        return kErrOutOfMemory;
+    for (;;) {
+        const int got = avcodec_receive_frame(decoder.get(), frame.get());
+        if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
+            break;
+        if (got < 0)
+            return kErrFileType;
+        const int room = swr_get_out_samples(resampler.get(), frame->nb_samples);
+        if (room <= 0) {
+            av_frame_unref(frame.get());
+            continue;
+        }
+        FramePtr converted(av_frame_alloc());
+        if (!converted)
+            return kErrOutOfMemory;
+        converted->nb_samples = room;
+        converted->format = encoder->sample_fmt;
+        if (av_channel_layout_copy(&converted->ch_layout, &encoder->ch_layout) < 0 ||
+            av_frame_get_buffer(converted.get(), 0) < 0)
+            return kErrOutOfMemory;
+        const int made =
+            swr_convert(resampler.get(), converted->data, room,
+                        const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
+        if (made < 0)
+            return kErrIO;
+        if (av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(converted->data), made) < made)
+            return kErrOutOfMemory;
+        av_frame_unref(frame.get());
+    }
+    return EncodeFromFifo(false);
+}
+
+int Conversion::Run(const std::string& input, const std::string& output, AudioTranscoder::Codec codec,
+                    int aacKbps)
+{
+    if (int err = OpenInput(input); err != 0)
+        return err;
+    if (int err = OpenEncoder(codec, aacKbps); err != 0)
+        return err;
+    if (int err = OpenOutput(output); err != 0)
+        return err;
+    PacketPtr packet(av_packet_alloc());
+    if (!packet)
+        return kErrOutOfMemory;
+    const AVRational timeBase = in->streams[audioIndex]->time_base;
+    while (av_read_frame(in.get(), packet.get()) >= 0) {
+        if (cancelled && cancelled()) {
+            av_packet_unref(packet.get());
+            return kErrUserCancel;
+        }
+        int err = 0;
+        if (packet->stream_index == audioIndex) {
+            err = Decode(packet.get());
+            if (progress && totalSeconds > 0 && packet->pts != AV_NOPTS_VALUE)
+                progress(std::min(1.0, static_cast<double>(packet->pts) * av_q2d(timeBase) / totalSeconds));
+        }
+        av_packet_unref(packet.get());
+        if (err != 0)
+            return err;
+    }
+    if (int err = Decode(nullptr); err != 0)
+        return err;
+    // What the resampler still holds, then the encoder's own delay.
+    for (;;) {
+        FramePtr rest(av_frame_alloc());
+        if (!rest)
+            return kErrOutOfMemory;
+        rest->nb_samples = 4096;
+        rest->format = encoder->sample_fmt;
+        if (av_channel_layout_copy(&rest->ch_layout, &encoder->ch_layout) < 0 ||
+            av_frame_get_buffer(rest.get(), 0) < 0)
+            return kErrOutOfMemory;
+        const int made = swr_convert(resampler.get(), rest->data, 4096, nullptr, 0);
+        if (made <= 0)
+            break;
+        if (av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(rest->data), made) < made)
+            return kErrOutOfMemory;
+    }
+    if (int err = EncodeFromFifo(true); err != 0)
+        return err;
+    if (int err = WriteEncoded(nullptr); err != 0)
+        return err;
+    if (av_write_trailer(out.get()) < 0)
+        return kErrIO;
+    if (avio_closep(&out->pb) < 0)
+        return kErrIO;
+    if (progress)
+        progress(1.0);
+    return 0;
+}
+
+} // namespace
+
+int AudioTranscoder::Convert(const std::string& input, const std::string& output, Codec codec, int aacKbps,
+                             const std::function<bool()>& cancelled,
+                             const std::function<void(double)>& progress)
+{
+    av_log_set_level(AV_LOG_ERROR);
+    int err = 0;
+    {
+        Conversion conversion(cancelled, progress);
+        err = conversion.Run(input, output, codec, aacKbps);
+    }
+    if (err != 0)
+        std::remove(output.c_str());
+    return err;
+}

@@ -1,0 +1,322 @@
+#include "ACommon/sources/SongConverter.h"
+
+#include "ACommon/base/AError.h"
+#include "ACommon/sources/AudioTranscoder.h"
+#include "ACommon/tags/ID3.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kPartSuffix = ".part";
+
+// FNV-1a over the file's bytes: the content hash that names a conversion.
+bool ContentHash(const std::string& path, std::uint64_t& hash, std::uint64_t& size)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    hash = 0xcbf29ce484222325ull;
+    size = 0;
+    std::vector<unsigned char> block(1 << 16);
+    for (;;) {
+        const ssize_t got = read(fd, block.data(), block.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            close(fd);
+            return false;
+        }
+        if (got == 0)
+            break;
+        for (ssize_t i = 0; i < got; ++i)
+            hash = (hash ^ block[static_cast<std::size_t>(i)]) * 0x100000001b3ull;
+        size += static_cast<std::uint64_t>(got);
+    }
+    close(fd);
+    return true;
+}
+
+int SyncPath(const std::string& path, int flags)
+{
+    const int fd = open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0)
+        return kErrIO;
+    const int result = fsync(fd);
+    close(fd);
+    return result == 0 ? 0 : kErrIO;
+}
+
+// Marks `path` as used now, leaving its modification time alone.
+void Touch(const std::string& path)
+{
+    const timespec times[2] = {{0, UTIME_NOW}, {0, UTIME_OMIT}};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+} // namespace
+
+SongConverter::SongConverter(Options given) : options(std::move(given))
+{
+    if (options.cacheFolder.empty())
+        options.cacheFolder = DefaultCacheFolder();
+    if (options.threads == 0)
+        options.threads = std::max(1u, std::thread::hardware_concurrency());
+}
+
+SongConverter::~SongConverter()
+{
+    Stop();
+    for (std::thread& worker : workers)
+        worker.join();
+}
+
+std::string SongConverter::DefaultCacheFolder()
+{
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache && cache[0] == '/')
+        return std::string(cache) + "/pelorin/converted";
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : "/tmp") + "/.cache/pelorin/converted";
+}
+
+void SongConverter::Stop()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    stopping = true;
+    for (const std::shared_ptr<Job>& job : queue) {
+        job->state = Job::kDone;
+        job->result = kErrUserCancel;
+    }
+    queue.clear();
+    changed.notify_all();
+}
+
+int SongConverter::Plan(const std::string& song, AudioFormats::Target& target, std::string& name)
+{
+    ID3 tags;
+    if (int err = tags.SetFilePath(AString::FromUTF8(song)); err != 0)
+        return err;
+    target = AudioFormats::TargetFor(tags, options.modelPlaysALAC, options.settings);
+    if (target == AudioFormats::Target::kCopy)
+        return 0;
+    std::uint64_t hash = 0, size = 0;
+    if (!ContentHash(song, hash, size))
+        return kErrFileNotFound;
+    char text[96];
+    std::snprintf(text, sizeof text, "%016llx-%llu-%s%d.m4a", static_cast<unsigned long long>(hash),
+                  static_cast<unsigned long long>(size),
+                  target == AudioFormats::Target::kALAC ? "alac" : "aac",
+                  target == AudioFormats::Target::kALAC ? 16 : options.settings.aacKbps);
+    name = text;
+    return 0;
+}
+
+int SongConverter::Produce(const std::string& song, std::string& file, CancelProc cancel)
+{
+    AudioFormats::Target target = AudioFormats::Target::kCopy;
+    std::string name;
+    if (int err = Plan(song, target, name); err != 0)
+        return err;
+    if (target == AudioFormats::Target::kCopy) {
+        file = song;
+        return 0;
+    }
+    file = options.cacheFolder + "/" + name;
+    struct stat info {};
+    if (stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        Touch(file);
+        ++cacheHits;
+        return 0;
+    }
+    std::error_code code;
+    fs::create_directories(options.cacheFolder, code);
+    if (code)
+        return kErrIO;
+    RemoveDeadTemporaries();
+
+    // Written under a name of this process, so that a later run can tell a killed run's leftover.
+    const std::string part = options.cacheFolder + "/." + name + "." + std::to_string(getpid()) + "." +
+                             std::to_string(std::hash<std::thread::id>()(std::this_thread::get_id())) +
+                             kPartSuffix;
+    auto cancelled = [this, cancel] { return stopping.load() || (cancel && cancel() != 0); };
+    auto report = [this, &song](double fraction) {
+        if (progress)
+            progress(song, fraction);
+    };
+    const int err = AudioTranscoder::Convert(
+        song, part,
+        target == AudioFormats::Target::kALAC ? AudioTranscoder::Codec::kALAC : AudioTranscoder::Codec::kAAC,
+        options.settings.aacKbps, cancelled, report);
+    if (err != 0)
+        return err;
+    // The converted song is as old as its original.
+    struct stat original {};
+    if (stat(song.c_str(), &original) == 0) {
+        const timespec times[2] = {{0, UTIME_NOW}, original.st_mtim};
+        utimensat(AT_FDCWD, part.c_str(), times, 0);
+    }
+    if (SyncPath(part, O_RDONLY) != 0 || rename(part.c_str(), file.c_str()) != 0) {
+        std::remove(part.c_str());
+        return kErrIO;
+    }
+    SyncPath(options.cacheFolder, O_RDONLY | O_DIRECTORY);
+    ++conversions;
+    Evict(file);
+    return 0;
+}
+
+void SongConverter::RemoveDeadTemporaries()
+{
+    std::error_code code;
+    for (const fs::directory_entry& entry : fs::directory_iterator(options.cacheFolder, code)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() < 7 || name[0] != '.' || name.compare(name.size() - 5, 5, kPartSuffix) != 0)
+            continue;
+        // ".<name>.<pid>.<thread>.part": the file of a process that is gone is a leftover.
+        const std::size_t threadDot = name.rfind('.', name.size() - 6);
+        const std::size_t pidDot =
+            threadDot == std::string::npos ? threadDot : name.rfind('.', threadDot - 1);
+        if (pidDot == std::string::npos)
+            continue;
+        const long pid = std::strtol(name.c_str() + pidDot + 1, nullptr, 10);
+        if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            fs::remove(entry.path(), code);
+    }
+}
+
+void SongConverter::Evict(const std::string& keep)
+{
+    std::lock_guard<std::mutex> lock(evictMutex);
+    struct Entry {
+        std::string path;
+        std::uint64_t size;
+        timespec used;
+    };
+    std::vector<Entry> entries;
+    std::uint64_t total = 0;
+    std::error_code code;
+    for (const fs::directory_entry& entry : fs::directory_iterator(options.cacheFolder, code)) {
+        const std::string path = entry.path().string();
+        struct stat info {};
+        if (entry.path().extension() != ".m4a" || stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+            continue;
+        entries.push_back({path, static_cast<std::uint64_t>(info.st_size), info.st_atim});
+        total += static_cast<std::uint64_t>(info.st_size);
+    }
+    if (total <= options.cacheLimitBytes)
+        return;
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        return a.used.tv_sec != b.used.tv_sec ? a.used.tv_sec < b.used.tv_sec
+                                              : a.used.tv_nsec < b.used.tv_nsec;
+    });
+    for (const Entry& entry : entries) {
+        if (total <= options.cacheLimitBytes)
+            break;
+        if (entry.path == keep)
+            continue;
+        if (fs::remove(entry.path, code))
+            total -= entry.size;
+    }
+}
+
+void SongConverter::RunJob(const std::shared_ptr<Job>& job)
+{
+    std::string file;
+    const int result = Produce(job->song, file, nullptr);
+    std::lock_guard<std::mutex> lock(mutex);
+    job->result = result;
+    job->file = file;
+    job->state = Job::kDone;
+    changed.notify_all();
+}
+
+void SongConverter::Work()
+{
+    for (;;) {
+        std::shared_ptr<Job> job;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [this] { return stopping || !queue.empty(); });
+            if (stopping)
+                return;
+            job = queue.front();
+            queue.pop_front();
+            job->state = Job::kRunning;
+        }
+        RunJob(job);
+    }
+}
+
+void SongConverter::Prefetch(const std::vector<AString>& songs)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const AString& song : songs) {
+        AString extension;
+        song.PathExtension(&extension);
+        // Only the types every iPod needs converted are queued; the rest are decided when copied.
+        if (!AudioFormats::NeedsConversion(extension))
+            continue;
+        const std::string path = song.ToStdString();
+        if (jobs.count(path))
+            continue;
+        auto job = std::make_shared<Job>();
+        job->song = path;
+        jobs[path] = job;
+        queue.push_back(job);
+    }
+    while (workers.size() < options.threads && !queue.empty())
+        workers.emplace_back([this] { Work(); });
+    changed.notify_all();
+}
+
+int SongConverter::FileForIPod(const AString& song, AString& out, CancelProc cancel)
+{
+    const std::string path = song.ToStdString();
+    std::shared_ptr<Job> job;
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        auto found = jobs.find(path);
+        if (found != jobs.end()) {
+            job = found->second;
+            if (job->state == Job::kQueued) {
+                // Not started yet: this thread converts it now.
+                queue.erase(std::remove(queue.begin(), queue.end(), job), queue.end());
+                job->state = Job::kRunning;
+                lock.unlock();
+                RunJob(job);
+                lock.lock();
+            }
+            while (job->state != Job::kDone) {
+                changed.wait_for(lock, std::chrono::milliseconds(100));
+                if (cancel && cancel()) {
+                    lock.unlock();
+                    Stop();
+                    return kErrUserCancel;
+                }
+            }
+            if (job->result != 0)
+                return job->result;
+            out = AString::FromUTF8(job->file);
+            return 0;
+        }
+    }
+    // A song no sync queued: converted on this thread, which asks `cancel` between packets.
+    std::string file;
+    const int result = Produce(path, file, cancel);
+    if (result != 0)
+        return result;
+    out = AString::FromUTF8(file);
+    return 0;
+}

@@ -1,0 +1,233 @@
+// Converting songs for an iPod: what is converted into what, the cache of converted files (named by
+// content and settings, least recently used dropped first, never a partial file) and cancelling.
+
+#include "ACommon/sources/SongConverter.h"
+
+#include "ACommon/base/AError.h"
+#include "ACommon/tags/AudioFormats.h"
+#include "ACommon/tags/ID3.h"
+#include "fixtures/EncodedFiles.h"
+#include "fixtures/MusicFiles.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(AudioFormats, TargetDependsOnTheTypeTheModelAndTheSettings)
+{
+    fixtures::TempDir dir;
+    fixtures::WriteSong(dir / "a.flac", fixtures::SongSpecOf("Lossless", 0, 1, "A"));
+    fixtures::WriteSong(dir / "a.mp3", fixtures::SongSpecOf("Lossy", 0, 1, "A"));
+    fixtures::WriteSong(dir / "a.m4a", fixtures::SongSpecOf("AAC", 0, 1, "A"));
+    fixtures::WriteFile(dir / "a.ogg", "OggS");
+    using T = AudioFormats::Target;
+    struct Case {
+        const char* file;
+        bool playsALAC;
+        bool alwaysAAC;
+        T target;
+    };
+    for (auto [file, playsALAC, alwaysAAC, target] : {Case{"a.flac", true, false, T::kALAC},
+                                                      {"a.flac", false, false, T::kAAC},
+                                                      {"a.flac", true, true, T::kAAC},
+                                                      {"a.ogg", true, false, T::kAAC},
+                                                      {"a.mp3", false, true, T::kCopy},
+                                                      {"a.m4a", false, true, T::kCopy}}) {
+        ID3 tags;
+        ASSERT_EQ(tags.SetFilePath(dir.A(file)), 0) << file;
+        AudioFormats::Settings settings;
+        settings.alwaysAAC = alwaysAAC;
+        EXPECT_EQ(AudioFormats::TargetFor(tags, playsALAC, settings), target)
+            << file << playsALAC << alwaysAAC;
+    }
+}
+
+class SongConverterTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!fixtures::EncodersAvailable())
+            GTEST_SKIP() << "flac or ffmpeg is missing";
+    }
+    std::string Song(const std::string& name, int frequency = 440)
+    {
+        fixtures::EncodedSong song;
+        song.title = name;
+        song.seconds = 1;
+        song.frequency = frequency;
+        song.picture = true;
+        const std::string path = dir / ("songs/" + name + ".flac");
+        EXPECT_EQ(fixtures::Encode(path, song), "");
+        return path;
+    }
+    SongConverter::Options Options(int kbps = 256, bool alwaysAAC = false) const
+    {
+        SongConverter::Options options;
+        options.cacheFolder = dir / "cache";
+        options.settings.aacKbps = kbps;
+        options.settings.alwaysAAC = alwaysAAC;
+        options.threads = 1;
+        return options;
+    }
+    std::vector<std::string> Cache() const
+    {
+        std::vector<std::string> names;
+        std::error_code code;
+        for (const auto& entry : fs::directory_iterator(dir / "cache", code))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    static std::string Convert(SongConverter& converter, const std::string& song, int* err = nullptr,
+                               CancelProc cancel = nullptr)
+    {
+        AString out;
+        const int result = converter.FileForIPod(AString::FromUTF8(song), out, cancel);
+        if (err)
+            *err = result;
+        return out.ToStdString();
+    }
+
+    fixtures::TempDir dir;
+};
+
+TEST_F(SongConverterTest, ASongTheIPodPlaysIsItsOwnFile)
+{
+    fixtures::WriteSong(dir / "songs/a.mp3", fixtures::SongSpecOf("Lossy", 0, 1, "A"));
+    SongConverter converter(Options());
+    EXPECT_EQ(Convert(converter, dir / "songs/a.mp3"), dir / "songs/a.mp3");
+    EXPECT_FALSE(fs::exists(dir / "cache"));
+}
+
+TEST_F(SongConverterTest, AConvertedSongIsTakenFromTheCacheNextTime)
+{
+    const std::string song = Song("one");
+    std::string first;
+    {
+        SongConverter converter(Options());
+        first = Convert(converter, song);
+        EXPECT_EQ(converter.ConversionsDone(), 1);
+    }
+    ID3 tags;
+    ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(first)), 0);
+    EXPECT_EQ(tags.GetCodec(), ID3::Codec::kALAC);
+    AString title;
+    tags.GetName(title);
+    EXPECT_EQ(title.ToStdString(), "one");
+    EXPECT_EQ(tags.GetImageCount(), 1); // the cover came along
+    // The converted file is as old as its original.
+    struct stat original {
+    }, converted{};
+    ASSERT_EQ(stat(song.c_str(), &original), 0);
+    ASSERT_EQ(stat(first.c_str(), &converted), 0);
+    EXPECT_EQ(converted.st_mtime, original.st_mtime);
+
+    SongConverter again(Options());
+    EXPECT_EQ(Convert(again, song), first);
+    EXPECT_EQ(again.ConversionsDone(), 0);
+    EXPECT_EQ(again.CacheHits(), 1);
+}
+
+TEST_F(SongConverterTest, EachSettingHasItsOwnCacheEntry)
+{
+    const std::string song = Song("one");
+    for (auto [kbps, alwaysAAC] : {std::pair{256, false}, {256, true}, {128, true}, {256, true}}) {
+        SongConverter converter(Options(kbps, alwaysAAC));
+        Convert(converter, song);
+    }
+    const std::vector<std::string> names = Cache();
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_NE(names[0].find("-aac128.m4a"), std::string::npos);
+    EXPECT_NE(names[1].find("-aac256.m4a"), std::string::npos);
+    EXPECT_NE(names[2].find("-alac16.m4a"), std::string::npos);
+}
+
+TEST_F(SongConverterTest, TheLeastRecentlyUsedFilesGoWhenTheCacheOutgrowsItsLimit)
+{
+    const std::string a = Song("a", 300), b = Song("b", 400), c = Song("c", 500);
+    std::string first, second;
+    {
+        SongConverter converter(Options());
+        first = Convert(converter, a);
+        second = Convert(converter, b);
+    }
+    // a is used again after b: b is now the least recently used.
+    const timespec older[2] = {{1000, 0}, {0, UTIME_OMIT}};
+    const timespec newer[2] = {{2000, 0}, {0, UTIME_OMIT}};
+    utimensat(AT_FDCWD, second.c_str(), older, 0);
+    utimensat(AT_FDCWD, first.c_str(), newer, 0);
+    SongConverter::Options options = Options();
+    // Room for about two and a half of them.
+    options.cacheLimitBytes = (fs::file_size(first) + fs::file_size(second)) * 5 / 4;
+    SongConverter converter(options);
+    const std::string third = Convert(converter, c);
+    EXPECT_TRUE(fs::exists(first));
+    EXPECT_FALSE(fs::exists(second));
+    EXPECT_TRUE(fs::exists(third));
+}
+
+TEST_F(SongConverterTest, AKilledRunsTemporaryFileGoesAndALiveOnesStays)
+{
+    const std::string song = Song("one");
+    fs::create_directories(dir / "cache");
+    const std::string dead = dir / "cache/.x.m4a.999999999.1.part";
+    const std::string live = dir / ("cache/.y.m4a." + std::to_string(getpid()) + ".1.part");
+    fixtures::WriteFile(dead, "partial");
+    fixtures::WriteFile(live, "partial");
+    SongConverter converter(Options());
+    Convert(converter, song);
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_TRUE(fs::exists(live));
+}
+
+signed char AlwaysCancel() { return 1; }
+
+TEST_F(SongConverterTest, ACancelledOrFailedConversionLeavesNothingInTheCache)
+{
+    const std::string song = Song("one");
+    fixtures::WriteFile(dir / "songs/bad.flac", "fLaC and then nothing a decoder could use");
+    struct Case {
+        std::string song;
+        CancelProc cancel;
+        int expected;
+    };
+    for (const Case& c :
+         {Case{song, AlwaysCancel, kErrUserCancel}, Case{dir / "songs/bad.flac", nullptr, kErrFileType}}) {
+        SongConverter converter(Options());
+        int err = 0;
+        Convert(converter, c.song, &err, c.cancel);
+        EXPECT_EQ(err, c.expected) << c.song;
+        EXPECT_TRUE(Cache().empty()) << c.song;
+    }
+}
+
+TEST_F(SongConverterTest, QueuedSongsAreConvertedOnceEach)
+{
+    std::vector<AString> songs;
+    for (int i = 0; i < 4; ++i)
+        songs.push_back(AString::FromUTF8(Song("s" + std::to_string(i), 300 + 100 * i)));
+    SongConverter::Options options = Options();
+    options.threads = 2;
+    SongConverter converter(options);
+    converter.Prefetch(songs);
+    converter.Prefetch(songs); // queued again: still one conversion each
+    std::vector<std::string> files;
+    for (const AString& song : songs)
+        files.push_back(Convert(converter, song.ToStdString()));
+    EXPECT_EQ(converter.ConversionsDone(), 4);
+    EXPECT_EQ(Cache().size(), 4u);
+    for (const std::string& file : files)
+        EXPECT_TRUE(fs::exists(file)) << file;
+}
+
+} // namespace

@@ -1,0 +1,320 @@
+// Songs an iPod cannot play, synced from a folder of FLAC, Ogg Vorbis, Opus, MP3 and Apple Lossless
+// files onto a fake fifth-generation iPod with `pelorin sync`: ffprobe must find the converted files
+// playable (Apple Lossless or AAC, of the original's duration), libgpod must read every track with
+// its tags and file type, and the cache must spare a second sync any conversion.
+
+#include "fixtures/EncodedFiles.h"
+#include "fixtures/RunCommand.h"
+#include "fixtures/TempDir.h"
+#include "samples/IPodTree.h"
+
+#include <gpod/itdb.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Probe {
+    std::string codec;
+    double seconds = 0;
+};
+
+// ffprobe's codec name and duration of the first audio stream, or an empty codec.
+Probe FFprobe(const std::string& path)
+{
+    const std::string command =
+        "ffprobe -v error -select_streams a:0 -show_entries stream=codec_name:format=duration "
+        "-of default=noprint_wrappers=1 " +
+        fixtures::ShellQuote(path) + " 2>/dev/null";
+    Probe probe;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return probe;
+    char line[256];
+    while (std::fgets(line, sizeof line, pipe)) {
+        std::string text(line);
+        if (text.rfind("codec_name=", 0) == 0)
+            probe.codec = text.substr(11, text.find_first_of("\r\n") - 11);
+        else if (text.rfind("duration=", 0) == 0)
+            probe.seconds = std::atof(text.c_str() + 9);
+    }
+    pclose(pipe);
+    return probe;
+}
+
+struct GpodTrack {
+    std::string title, artist, album, filetype, file;
+};
+
+// The iPod's tracks as libgpod reads them, by title.
+std::map<std::string, GpodTrack> ReadIPod(const std::string& root, std::string& error)
+{
+    std::map<std::string, GpodTrack> tracks;
+    GError* failure = nullptr;
+    Itdb_iTunesDB* db = itdb_parse(root.c_str(), &failure);
+    if (!db) {
+        error = failure ? failure->message : "itdb_parse failed";
+        if (failure)
+            g_error_free(failure);
+        return tracks;
+    }
+    for (GList* item = db->tracks; item; item = item->next) {
+        auto* track = static_cast<Itdb_Track*>(item->data);
+        auto text = [](const char* s) { return std::string(s ? s : ""); };
+        std::string file = text(track->ipod_path);
+        for (char& c : file)
+            if (c == ':')
+                c = '/';
+        tracks[text(track->title)] = {text(track->title), text(track->artist), text(track->album),
+                                      text(track->filetype), root + file};
+    }
+    itdb_free(db);
+    return tracks;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder)
+{
+    std::vector<std::string> files;
+    std::error_code code;
+    if (fs::is_directory(folder, code))
+        for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder, code))
+            if (entry.is_regular_file())
+                files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+class ConversionPeer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!fixtures::EncodersAvailable() || fixtures::RunShell("command -v ffprobe") != 0)
+            GTEST_SKIP() << "flac, oggenc, opusenc or ffmpeg is missing";
+        root = samples::MakeIPod(dir / "Volumes", "POD");
+        struct Made {
+            const char* file;
+            const char* title;
+            int frequency;
+        };
+        for (auto [file, title, frequency] : {Made{"a.flac", "Lossless Song", 330},
+                                              {"b.ogg", "Vorbis Song", 440},
+                                              {"c.opus", "Opus Song", 550},
+                                              {"d.mp3", "MP3 Song", 660},
+                                              {"e.m4a", "ALAC Song", 770}}) {
+            fixtures::EncodedSong song;
+            song.title = title;
+            song.artist = "The Artist";
+            song.album = "The Album";
+            song.genre = "Rock";
+            song.track = frequency / 110;
+            song.seconds = 1.5;
+            song.frequency = frequency;
+            song.picture = std::string(file) == "a.flac";
+            const std::string path = dir / (std::string("Songs/") + file);
+            ASSERT_EQ(fixtures::Encode(path, song), "");
+            sources[title] = path;
+        }
+    }
+    std::vector<std::string> Environment() const
+    {
+        return {"PELORIN_VOLUMES=" + dir / "Volumes", "XDG_CACHE_HOME=" + dir / "cache",
+                "XDG_DATA_HOME=" + dir / "data", "HOME=" + dir / "home",
+                "PELORIN_LIBRARY=" + dir / "Library"};
+    }
+    std::vector<std::string> SyncArgs(const std::string& type = "copy-to-ipod") const
+    {
+        return {"sync", "--from", dir / "Songs", "--type", type, "--yes"};
+    }
+    fixtures::CommandResult Sync(const std::string& type = "copy-to-ipod",
+                                 std::vector<std::string> extra = {}) const
+    {
+        std::vector<std::string> args = SyncArgs(type);
+        args.insert(args.end(), extra.begin(), extra.end());
+        return fixtures::RunPelorin(args, "", Environment());
+    }
+
+    fixtures::TempDir dir;
+    std::string root;
+    std::map<std::string, std::string> sources; // title -> source file
+};
+
+TEST_F(ConversionPeer, ConvertedSongsPlayOnTheIPodWithTheirTagsAndTypes)
+{
+    fixtures::CommandResult run = Sync();
+    ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("Copied 5 songs"), std::string::npos) << run.out;
+
+    std::string error;
+    const std::map<std::string, GpodTrack> tracks = ReadIPod(root, error);
+    ASSERT_EQ(error, "");
+    ASSERT_EQ(tracks.size(), 5u);
+    struct Expect {
+        const char* title;
+        const char* codec;
+        const char* extension;
+    };
+    for (auto [title, codec, extension] : {Expect{"Lossless Song", "alac", ".m4a"},
+                                           {"Vorbis Song", "aac", ".m4a"},
+                                           {"Opus Song", "aac", ".m4a"},
+                                           {"MP3 Song", "mp3", ".mp3"},
+                                           {"ALAC Song", "alac", ".m4a"}}) {
+        ASSERT_TRUE(tracks.count(title)) << title;
+        const GpodTrack& track = tracks.at(title);
+        EXPECT_EQ(track.artist, "The Artist") << title;
+        EXPECT_EQ(track.album, "The Album") << title;
+        EXPECT_EQ(fs::path(track.file).extension().string(), extension) << title;
+        EXPECT_EQ(track.filetype, std::string(extension) == ".mp3" ? "MPEG audio file" : "AAC audio file")
+            << title;
+        const Probe onIPod = FFprobe(track.file);
+        const Probe original = FFprobe(sources.at(title));
+        EXPECT_EQ(onIPod.codec, codec) << title;
+        EXPECT_NEAR(onIPod.seconds, original.seconds, 0.05) << title;
+    }
+}
+
+TEST_F(ConversionPeer, ASecondSyncConvertsAndCopiesNothing)
+{
+    ASSERT_EQ(Sync().exitStatus, 0);
+    const std::vector<std::string> cached = FilesIn(dir / "cache/pelorin/converted");
+    EXPECT_EQ(cached.size(), 3u); // the FLAC, Ogg and Opus songs
+    std::map<std::string, fs::file_time_type> times;
+    for (const std::string& file : cached)
+        times[file] = fs::last_write_time(file);
+
+    fixtures::CommandResult again = Sync();
+    ASSERT_EQ(again.exitStatus, 0) << again.out << again.err;
+    EXPECT_NE(again.out.find("Copied 0 songs"), std::string::npos) << again.out;
+    EXPECT_EQ(FilesIn(dir / "cache/pelorin/converted"), cached);
+    for (const std::string& file : cached)
+        EXPECT_EQ(fs::last_write_time(file), times[file]) << file;
+}
+
+TEST_F(ConversionPeer, WithoutTheCacheTheSongsStillMatchByTheirTags)
+{
+    ASSERT_EQ(Sync().exitStatus, 0);
+    fs::remove_all(dir / "cache");
+    fixtures::CommandResult again = Sync();
+    ASSERT_EQ(again.exitStatus, 0) << again.out << again.err;
+    EXPECT_NE(again.out.find("Copied 0 songs"), std::string::npos) << again.out;
+    EXPECT_TRUE(FilesIn(dir / "cache/pelorin/converted").empty());
+}
+
+TEST_F(ConversionPeer, AlwaysAACGivesAACOfTheSetBitRate)
+{
+    fixtures::CommandResult run = Sync("copy-to-ipod", {"--always-aac", "--aac-kbps", "128"});
+    ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+    std::string error;
+    const std::map<std::string, GpodTrack> tracks = ReadIPod(root, error);
+    ASSERT_TRUE(tracks.count("Lossless Song"));
+    const std::string file = tracks.at("Lossless Song").file;
+    EXPECT_EQ(FFprobe(file).codec, "aac");
+    FILE* pipe = popen(("ffprobe -v error -select_streams a:0 -show_entries stream=bit_rate -of csv=p=0 " +
+                        fixtures::ShellQuote(file))
+                           .c_str(),
+                       "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[64] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, pipe), nullptr);
+    pclose(pipe);
+    EXPECT_NEAR(std::atof(line), 128000, 16000);
+    // The Apple Lossless song the iPod plays is copied as it is.
+    EXPECT_EQ(FFprobe(tracks.at("ALAC Song").file).codec, "alac");
+}
+
+TEST_F(ConversionPeer, CopiesFromTheIPodKeepTheConvertedTypeAndNeverReplaceTheOriginal)
+{
+    ASSERT_EQ(Sync().exitStatus, 0);
+    const std::vector<std::string> before = FilesIn(dir / "Songs");
+    // The iPod's converted copies are no newer than their originals: nothing comes back.
+    for (const char* type : {"merge", "copy-from-ipod"}) {
+        fixtures::CommandResult run = Sync(type);
+        ASSERT_EQ(run.exitStatus, 0) << type << run.out << run.err;
+        EXPECT_NE(run.out.find("Copied 0 songs"), std::string::npos) << type << run.out;
+        EXPECT_EQ(FilesIn(dir / "Songs"), before) << type;
+    }
+    // A song the folder lost comes back from the iPod in the iPod's type.
+    fs::remove(sources.at("Lossless Song"));
+    fixtures::CommandResult back = Sync("copy-from-ipod");
+    ASSERT_EQ(back.exitStatus, 0) << back.out << back.err;
+    std::vector<std::string> added;
+    for (const std::string& file : FilesIn(dir / "Songs"))
+        if (file.find("Lossless Song") != std::string::npos)
+            added.push_back(fs::path(file).extension().string());
+    EXPECT_EQ(added, std::vector<std::string>{".m4a"});
+}
+
+TEST_F(ConversionPeer, ARunKilledWhileConvertingLeavesNoPartialFile)
+{
+    // Longer songs, so that the run is caught converting.
+    for (int i = 0; i < 6; ++i) {
+        fixtures::EncodedSong song;
+        song.title = "Long " + std::to_string(i);
+        song.artist = "Long Artist";
+        song.seconds = 40;
+        song.frequency = 200 + 50 * i;
+        ASSERT_EQ(fixtures::Encode(dir / ("Songs/long" + std::to_string(i) + ".flac"), song), "");
+    }
+    const char* build = std::getenv("PELORIN_BUILD_DIR");
+    ASSERT_NE(build, nullptr);
+    const std::string program = std::string(build) + "/pelorin";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        for (const std::string& variable : Environment())
+            putenv(strdup(variable.c_str()));
+        std::freopen("/dev/null", "w", stdout);
+        std::freopen("/dev/null", "w", stderr);
+        std::vector<std::string> args = SyncArgs();
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    // Killed as soon as a conversion is being written.
+    bool caught = false;
+    for (int i = 0; i < 2000 && !caught; ++i) {
+        for (const std::string& file : FilesIn(dir / "cache/pelorin/converted"))
+            caught = caught || file.find(".part") != std::string::npos;
+        if (!caught)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(caught) << "the run ended before it was seen converting";
+
+    fixtures::CommandResult next = Sync();
+    ASSERT_EQ(next.exitStatus, 0) << next.out << next.err;
+    for (const std::string& file : FilesIn(dir / "cache/pelorin/converted")) {
+        EXPECT_EQ(file.find(".part"), std::string::npos) << file;
+        EXPECT_EQ(FFprobe(file).codec, file.find("-alac") != std::string::npos ? "alac" : "aac") << file;
+    }
+    // Every file in the iPod's music folders is a track of its database, and plays.
+    std::string error;
+    const std::map<std::string, GpodTrack> tracks = ReadIPod(root, error);
+    ASSERT_EQ(error, "");
+    EXPECT_EQ(tracks.size(), 11u);
+    std::vector<std::string> listed;
+    for (const auto& [title, track] : tracks) {
+        listed.push_back(track.file);
+        EXPECT_FALSE(FFprobe(track.file).codec.empty()) << title;
+    }
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(FilesIn(root + "/iPod_Control/Music"), listed);
+}
+
+} // namespace
