@@ -739,17 +739,12 @@ SyncWnd::LeftSide SyncWnd::ChosenLeftSide(const MountedIPod* pod)
 
 bool SyncWnd::LibraryServes(const MountedIPod& pod) const
 {
-    if (!leftIsLibrary || pod.name.IsEmpty())
-        return false;
-    ASiTunes bridge;
-    // Whole names: "iPod" is not "Jane's iPod".
-    return Lines(bridge.GetIPodNameiTunes(0)).contains(Q(pod.name));
+    return AccessOf(pod) == SyncSession::IPodAccess::kThroughLibrary;
 }
 
 SyncSession::IPodAccess SyncWnd::AccessOf(const MountedIPod& pod) const
 {
-    return LibraryServes(pod) ? SyncSession::IPodAccess::kThroughLibrary
-                              : SyncSession::IPodAccess::kThroughDatabase;
+    return SyncSession::AccessOf(pod.name, leftIsLibrary);
 }
 
 void SyncWnd::SetLeftLibrary()

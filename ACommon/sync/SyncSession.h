@@ -74,6 +74,10 @@ public:
     // `name` made fit to be a file name in the state folder: no "/", "\", ":" or control
     // character, no leading ".", at most 120 bytes; "iPod" when nothing is left.
     static AString SafeFileName(const AString& name);
+    // How the iPod called `name` is reached: through the library when the library is the other side
+    // (`withLibrary`) and serves that iPod (it was attached to the library; whole names compared),
+    // otherwise through the iPod's own database. Asks the library by script only `withLibrary`.
+    static IPodAccess AccessOf(const AString& name, bool withLibrary);
     // The state file of the iPod called `name`: NAME.snc when the library serves it,
     // NAME_PODDB.snc when it is reached through its database.
     static AString IPodStatePath(const AString& name, IPodAccess access);
