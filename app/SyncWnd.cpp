@@ -1,13 +1,13 @@
 #include "app/SyncWnd.h"
 
 #include "app/ActionTableModel.h"
-#include "app/ListString.h"
 #include "app/MenuBar.h"
 #include "app/Pictures.h"
 #include "app/SongDropView.h"
 #include "app/ToolJobs.h"
 
 #include "ACommon/base/AError.h"
+#include "ACommon/base/ListString.h"
 #include "ACommon/bridge/ASiTunes.h"
 #include "ACommon/sources/ADirPodDB.h"
 #include "ACommon/sources/ADirTunes.h"
@@ -1104,8 +1104,10 @@ void SyncWnd::ReloadList(QListWidget* list, const AString& value)
 void SyncWnd::ListEdited(QListWidget* list, const std::function<void(AString&)>& store)
 {
     std::vector<AString> items;
+    // A row may be edited into several items ("Rock:Jazz"), as the command line takes them.
     for (int i = 0; i < list->count(); ++i)
-        items.push_back(liststring::SafeItem(A(list->item(i)->text())));
+        for (AString& item : liststring::Items(A(list->item(i)->text())))
+            items.push_back(std::move(item));
     // No items left is the empty list, not a lone ":" that would match nothing.
     AString value = liststring::Join(items);
     store(value);

@@ -2,6 +2,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AStateStream.h"
+#include "ACommon/base/ListString.h"
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/SongInfoStruct.h"
 #include "ACommon/tags/SongName.h"
@@ -43,18 +44,16 @@ bool DifferentTracks(const AString& diskA, const AString& diskB)
     return differ(a.trackNumber, b.trackNumber) || differ(a.discNumber, b.discNumber);
 }
 
-// Whole-value filter: the value wrapped in colons must (include) or must not (exclude) occur in the
-// list, case ignored. An empty value is "::".
+// Whole-value filter: the value must (include) or must not (exclude) be an item of the list, both
+// compared as they stand in a virtual path, case ignored, so that a side that holds the tag and a
+// side that holds only the virtual path judge a song alike.
 bool ValueFilterCheck(const AString& value, int mode, const AString& include, const AString& exclude)
 {
     if (mode == 0)
         return true;
-    AString wrapped(":");
-    wrapped += value;
-    wrapped += ':';
-    if ((mode & 0x1) && !include.IsEmpty() && include.Find(wrapped, 0, 0) < 0)
+    if ((mode & 0x1) && !include.IsEmpty() && !liststring::HoldsValue(include, value))
         return false;
-    if ((mode & 0x2) && !exclude.IsEmpty() && exclude.Find(wrapped, 0, 0) >= 0)
+    if ((mode & 0x2) && !exclude.IsEmpty() && liststring::HoldsValue(exclude, value))
         return false;
     return true;
 }
@@ -499,8 +498,18 @@ bool ADirSong::AlbumFilterCheck(AString* album) const
 
 bool ADirSong::SongNameFilterCheck(AString* name) const
 {
-    return !name ||
-           FragmentFilterCheck(*name, songNameFilterMode, songNameIncludeFilter, songNameExcludeFilter);
+    if (!name || songNameFilterMode == 0)
+        return true;
+    // Name and items compared as they stand in a virtual path, as the whole-value filters are.
+    auto inComparisonForm = [](const AString& list) {
+        std::vector<AString> items = liststring::Items(list);
+        for (AString& item : items)
+            item = liststring::ComparisonForm(item);
+        return liststring::Join(items);
+    };
+    return FragmentFilterCheck(liststring::ComparisonForm(*name), songNameFilterMode,
+                               inComparisonForm(songNameIncludeFilter),
+                               inComparisonForm(songNameExcludeFilter));
 }
 
 bool ADirSong::VPathGenreFilterCheck(AString* vpath) const

@@ -1,7 +1,7 @@
 #include "GuiHarness.h"
 
+#include "ACommon/base/ListString.h"
 #include "app/ActionTableModel.h"
-#include "app/ListString.h"
 #include "app/MenuBar.h"
 #include "app/SongDropView.h"
 #include "app/ToolJobs.h"
@@ -519,23 +519,28 @@ TEST(SyncWnd, EachToolFromTheMenuChangesItsSideAndTheMenuFollowsTheRun)
     }
 }
 
-TEST(SettingsLists, EditsStoreSafeItemsAndTheLastRemovalLeavesNoList)
+// The window stores an edited row as the command line stores a typed value: the same text gives the
+// same list.
+TEST(SettingsLists, AnEditedRowIsStoredAsTheItemsItHolds)
 {
     struct Case {
+        const char* row;
         const char* list;
         int index;
         const char* replacement;
         const char* want;
     };
-    for (auto [list, index, replacement, want] : {Case{"", 0, "new", ":new:"},
-                                                  {":new:", 1, "new", ":new:new:"},
-                                                  {":a:", 0, " a:b ", ":a_b:"},
-                                                  {":x:", 0, "", ""},
-                                                  {":x:y:", 0, "", ":y:"}})
+    for (auto [row, list, index, replacement, want] :
+         {Case{"the first item", "", 0, "new", ":new:"},
+          {"an item past the end", ":new:", 1, "new", ":new:new:"},
+          {"a row typed as two items", ":a:", 0, " a:b ", ":a:b:"},
+          {"a name with a slash, kept", ":x:", 0, "AC/DC", ":AC/DC:"},
+          {"the only item removed: no list", ":x:", 0, "", ""},
+          {"one of two removed", ":x:y:", 0, "", ":y:"}})
         EXPECT_EQ(
             liststring::SetItem(AString::FromUTF8(list), index, AString::FromUTF8(replacement)).ToStdString(),
             want)
-            << list << " " << index;
+            << row;
 }
 
 TEST(SmallViews, LogAppendsAtTheEndAndRoundedCornersFitTheRectangle)
