@@ -13,6 +13,7 @@
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncLib.h"
 #include "APlatform/KnownFolders.h"
+#include "APlatform/Notifications.h"
 #include "AUICommon/DetectVolume.h"
 #include "AUICommon/ExtendedTableView.h"
 #include "AUICommon/MessageBoxQuestions.h"
@@ -1168,38 +1169,34 @@ void SyncWnd::SetEnabledSyncListItems(bool enabled)
 
 void SyncWnd::OnNotified(const QString& name, const QString& text)
 {
-    if (name == QLatin1String("LogUpdate"))
+    namespace notification = platform::notification;
+    const std::string posted = name.toStdString();
+    if (posted == notification::kLogUpdate)
         TextLogView::AppendAtEnd(ui.LogText, text);
-    else if (name == QLatin1String("ShowStatusItems"))
+    else if (posted == notification::kShowStatusItems)
         SetHiddenProgressItems(false);
-    else if (name == QLatin1String("HideStatusItems"))
+    else if (posted == notification::kHideStatusItems)
         SetHiddenProgressItems(true);
-    else if (name == QLatin1String("DisableSyncPopUpsEtc"))
+    else if (posted == notification::kDisableSyncPopUpsEtc)
         SetEnabledSyncListItems(false);
-    else if (name == QLatin1String("EnableSyncPopUpsEtc")) {
+    else if (posted == notification::kEnableSyncPopUpsEtc) {
         SetEnabledSyncListItems(true);
         OnRunEnded();
-    } else if (name == QLatin1String("OpenActionsDrawer")) {
+    } else if (posted == notification::kOpenActionsDrawer) {
         actionsModel->SetSnapshot(controller.GetReview());
         ui.SmallStatusTxt->setText(
             QStringLiteral("Untick what should not be done, then press Perform (or Sync)."));
         ui.ActionsDrawer->show();
         ui.ActionsDrawer->raise();
-    } else if (name == QLatin1String("CloseActionsDrawer")) {
+    } else if (posted == notification::kCloseActionsDrawer) {
         actionsModel->SetSnapshot({});
         ui.ActionsDrawer->hide();
-    } else if (name == QLatin1String("OpenLogDrawer"))
+    } else if (posted == notification::kOpenLogDrawer)
         ui.StatusDrawer->show();
-    else if (name == QLatin1String("CloseLogDrawer"))
+    else if (posted == notification::kCloseLogDrawer)
         ui.StatusDrawer->hide();
-    else if (name == QLatin1String("OpenSettingsDrawer"))
-        ui.SettingsDrawer->show();
-    else if (name == QLatin1String("CloseSettingsDrawer"))
+    else if (posted == notification::kCloseSettingsDrawer)
         ui.SettingsDrawer->hide();
-    else if (name == QLatin1String("AddMusicFilesiPod"))
-        AddMusicFiles(SongDropView::kRight, {text});
-    else if (name == QLatin1String("AddMusicFilesiTunes"))
-        AddMusicFiles(SongDropView::kLeft, {text});
 }
 
 void SyncWnd::SyncButton()
