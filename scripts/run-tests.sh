@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Pelorin twice (normally, then with AddressSanitizer and UndefinedBehaviorSanitizer), runs
 # every test suite in both builds, then builds the fuzz targets with clang and runs each briefly.
-# Fails when any step fails, and when a build prints a compiler warning.
+# Fails when any step fails, when a file is not formatted as .clang-format says, and when a build
+# prints a compiler warning.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,6 +38,13 @@ run_suite() {
     fi
     return $status
 }
+
+echo "=== format"
+# Every C and C++ file is formatted as .clang-format says; `clang-format -i FILE` mends one.
+if ! git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror; then
+    echo "files are not formatted as .clang-format says"
+    status=1
+fi
 
 mkdir -p build build-asan
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo || status=1

@@ -7,7 +7,7 @@ packages=(
     build-essential cmake pkg-config git
     libicu-dev libsqlite3-dev libplist-dev libstb-dev libcli11-dev qt6-base-dev qt6-svg-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format
     # Independent peers used only by the tests and benchmarks:
     # libgpod reads and writes iPod databases, TagLib reads tags, rsync plans folder syncs.
     libgpod-dev libtag1-dev rsync
