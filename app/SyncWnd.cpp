@@ -1,10 +1,10 @@
 #include "app/SyncWnd.h"
 
 #include "app/ActionTableModel.h"
+#include "app/DropChecks.h"
 #include "app/MenuBar.h"
 #include "app/Pictures.h"
 #include "app/SongDropView.h"
-#include "app/ToolJobs.h"
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/ListString.h"
@@ -1325,8 +1325,8 @@ bool SyncWnd::AcceptsDrop(int side, const QString& path) const
     if (info.isSymLink())
         return false;
     if (info.isFile())
-        return tools::AcceptsMusicFile(dir, path.toStdString());
-    return info.isDir() && tools::FolderHoldsMusicFile(dir, path.toStdString());
+        return drops::AcceptsMusicFile(dir, path.toStdString());
+    return info.isDir() && drops::FolderHoldsMusicFile(dir, path.toStdString());
 }
 
 bool SyncWnd::Quit()

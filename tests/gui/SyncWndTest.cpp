@@ -2,9 +2,9 @@
 
 #include "ACommon/base/ListString.h"
 #include "app/ActionTableModel.h"
+#include "app/DropChecks.h"
 #include "app/MenuBar.h"
 #include "app/SongDropView.h"
-#include "app/ToolJobs.h"
 
 #include "ACommon/base/AError.h"
 #include "ACommon/sync/ASyncLib.h"
@@ -387,8 +387,8 @@ TEST(SyncWnd, ADragIsTakenForMusicFoundBrieflyWithoutFollowingLinks)
     for (int i = 0; i < 5; ++i)
         fixtures::WriteFile(gui.tmp / ("big/" + std::to_string(i) + ".txt"), std::string("x"));
     samples::WriteSong(gui.tmp / "big/zz/a/b/c/d/Song.mp3", fixtures::SongSpecOf("Song"));
-    EXPECT_FALSE(tools::FolderHoldsMusicFile(*window.Sync0()->GetDir2(), gui.tmp / "big", 3));
-    EXPECT_TRUE(tools::FolderHoldsMusicFile(*window.Sync0()->GetDir2(), gui.tmp / "big"));
+    EXPECT_FALSE(drops::FolderHoldsMusicFile(*window.Sync0()->GetDir2(), gui.tmp / "big", 3));
+    EXPECT_TRUE(drops::FolderHoldsMusicFile(*window.Sync0()->GetDir2(), gui.tmp / "big"));
 }
 
 TEST(SyncWnd, ToolsMenuFollowsTheRunAndTheMountedIPods)
