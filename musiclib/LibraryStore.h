@@ -43,7 +43,6 @@ public:
         std::int64_t Integer(int column) const;
         double Real(int column) const;
         std::string Text(int column) const;
-        bool IsNull(int column) const;
 
     private:
         sqlite3_stmt* statement;

@@ -798,41 +798,6 @@ int AFile::SetVisibility(const AString* path, signed char visible)
     return err == 0 ? 0 : -err;
 }
 
-bool AFile::GetFile(const AString* types, AString* titleAndResult, signed char chooseDirectories,
-                    signed char chooseFiles)
-{
-    if (!titleAndResult)
-        return false;
-    std::string title = titleAndResult->ToStdString();
-    *titleAndResult = AString();
-    std::vector<std::string> allowed;
-    if (types && !types->IsEmpty()) {
-        std::string list = types->ToStdString();
-        size_t begin = 0;
-        while (begin <= list.size() && allowed.size() < 20) {
-            size_t space = list.find(' ', begin);
-            std::string type =
-                list.substr(begin, space == std::string::npos ? std::string::npos : space - begin);
-            if (!type.empty())
-                allowed.push_back(type);
-            if (space == std::string::npos)
-                break;
-            begin = space + 1;
-        }
-    }
-    platform::QuestionInterface* questions = platform::GetQuestionInterface();
-    std::vector<std::string> chosen;
-    if (!questions ||
-        !questions->ChooseFiles(title, allowed, chooseDirectories != 0, chooseFiles != 0, chosen))
-        return false;
-    for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
-        if (!titleAndResult->IsEmpty())
-            *titleAndResult += "\n";
-        *titleAndResult += AString::FromUTF8(*it);
-    }
-    return !titleAndResult->IsEmpty();
-}
-
 int AFile::CommitReplacement(const AString* temporary, const AString* target)
 {
     if (!temporary || !target)

@@ -71,8 +71,6 @@ public:
     static bool DestNewer(const AString* from, const AString* to);
     static int CreateDir(const AString* path);
     static int SetVisibility(const AString* path, signed char visible);
-    static bool GetFile(const AString* types, AString* titleAndResult, signed char chooseDirectories,
-                        signed char chooseFiles);
 
     // Replaces the file at `path` safely: `write` fills a new temporary file in the same folder
     // (created empty, with the permissions of the file it replaces), which is then flushed, renamed

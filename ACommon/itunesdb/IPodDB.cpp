@@ -698,14 +698,6 @@ bool IPodDB::ShuffleFileOutOfDate()
     return held != expected;
 }
 
-int IPodDB::WriteSDFile(AFile* f)
-{
-    std::vector<std::uint8_t> bytes;
-    if (int err = BuildSDFile(bytes); err != 0)
-        return err;
-    return f->Write(bytes.data(), static_cast<unsigned>(bytes.size()));
-}
-
 int IPodDB::WriteDatabaseFile(const AString& databasePath, const std::vector<std::uint8_t>& bytes)
 {
     if (int err = AFile::WriteWholeFileSafely(&databasePath, bytes.data(), bytes.size()); err != 0)

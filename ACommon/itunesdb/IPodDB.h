@@ -65,7 +65,6 @@ public:
     // be renamed) and the On-The-Go files are removed, since they count tracks by their place in
     // the old file; -11163 (in the log) when one of them stays.
     int Store(AString* root);
-    int WriteSDFile(AFile* f);
     // True when the iPod at `root` plays from iTunesSD: a shuffle, or any iPod that has one. Only
     // those get one written.
     static bool UsesShuffleFile(const AString& root);

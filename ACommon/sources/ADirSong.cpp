@@ -609,14 +609,6 @@ AString ADirSong::GetName(AString vpath, signed char withExtension, signed char 
 
 void ADirSong::RemoveSpaceNumber(AString* name) { SongName::RemoveSpaceNumber(name); }
 
-void ADirSong::RemoveSpaceNumberWithVPathCheck(AString* name, AString* vpathSoFar)
-{
-    if (!vpathSoFar)
-        return;
-    if (*vpathSoFar == "/*" || *vpathSoFar == "/*/*" || *vpathSoFar == "/*/*/*")
-        RemoveSpaceNumber(name);
-}
-
 // ---------------------------------------------------------------------------------------------
 // The other library scans.
 

@@ -117,7 +117,6 @@ public:
     static AString GetName(AString vpath, signed char, signed char withGenre, signed char withAlbum);
     // Removes a trailing " N" copy number (N a digit 1 to 9): "Song 2" gives "Song".
     static void RemoveSpaceNumber(AString* name);
-    static void RemoveSpaceNumberWithVPathCheck(AString* name, AString* vpathSoFar);
 
     // Asks whether to remove one item found by a scan; `answer` carries "Yes to All" (2) and
     // "No to All" (4) from one question to the next.

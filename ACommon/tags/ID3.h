@@ -84,7 +84,6 @@ public:
     // 1 and the offsets that enclose the audio data (end inclusive), or 0 when the end is unknown.
     int GetMusicRange(unsigned long long* start, unsigned long long* end) const;
     void GetSongInfo(SongInfoStruct& info) const;
-    void ClearImages();
 
     // The bytes of picture `index` of the file that was read, unsynchronisation undone. 0, -10000
     // for an index out of range, or a file error.
@@ -113,11 +112,6 @@ public:
     static AString LookUpGenreAAC(AString& genre, int offset);
     // True when `data` begins with the 8-byte PNG signature.
     static bool IsPNG(const unsigned char* data, int length);
-    // Where the frames of an ID3v2 tag body end: at padding, at a frame that runs past the body, or
-    // at the end of the body.
-    static unsigned SeekID3End22(const unsigned char* body, unsigned length);
-    static unsigned SeekID3End23(const unsigned char* body, unsigned length);
-    static unsigned SeekID3End24(const unsigned char* body, unsigned length);
 
 private:
     struct FrameData;
