@@ -181,13 +181,13 @@ AString Joined(const AString& from, const char* word, const AString& to)
     return text;
 }
 
-// How one copy runs and reports. The single-call copy reports every failure as -11162; the chunked
-// copy with progress reports each step's own code (-1 open or short read, -36 read or write,
-// -121798 attributes, -10000 the final rename).
+// How one copy runs and reports. The single-call copy reports every failure as kErrUnableToCopy; the chunked
+// copy with progress reports each step's own code (-1 open or short read, kErrIO read or write,
+// kErrAttributes attributes, kErrUnknown the final rename).
 struct CopyOptions {
     bool chunked = false;       // chunks of 100000 bytes with a cancel check and progress
     bool verify = false;        // FastFilesEqual of the finished temporary file before it is put in place
-    bool reportNoSpace = false; // a volume that fills up during the copy gives -102394
+    bool reportNoSpace = false; // a volume that fills up during the copy gives kErrNoSpace
     CancelProc cancel = nullptr;
     AProgress* progress = nullptr;
 };

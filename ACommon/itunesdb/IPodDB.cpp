@@ -116,7 +116,7 @@ int ReadWholeFile(const AString& path, std::vector<std::uint8_t>& bytes, std::ui
     return f.Read(bytes.data(), static_cast<unsigned>(size), nullptr);
 }
 
-// Reads a whole database file into memory a database can keep. -11166 for an empty file.
+// Reads a whole database file into memory a database can keep. kErrEndOfFile for an empty file.
 int ReadDatabaseFile(const AString& path, std::unique_ptr<MHOD::TextStore>& bytes)
 {
     if (!AFile::FileExists(&path))

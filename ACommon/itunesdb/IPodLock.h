@@ -7,7 +7,7 @@
 //
 //     IPodLock lock;
 //     if (int err = lock.Acquire(root, IPodLock::kDefaultWaitMs); err != 0)
-//         return err;                            // -102390: another writer holds it
+//         return err;                            // kErrBusy: another writer holds it
 //     if (int err = db.ReloadIfChanged(cancel, progress); err != 0)
 //         return err;                            // written by someone else since it was loaded
 //     ... AddSong / RemoveSong ...
@@ -33,8 +33,8 @@ public:
     IPodLock& operator=(const IPodLock&) = delete;
 
     // Takes the lock of the iPod mounted at `root`, waiting up to `waitMs` milliseconds while
-    // another writer holds it. 0 (also when already held by this object), -102390 when the wait
-    // ran out, -11160 when the iPod has no iPod_Control/iTunes folder. On a volume that offers no
+    // another writer holds it. 0 (also when already held by this object), kErrBusy when the wait
+    // ran out, kErrFileNotFound when the iPod has no iPod_Control/iTunes folder. On a volume that offers no
     // locking at all, the lock counts as taken.
     int Acquire(const AString& root, int waitMs = kDefaultWaitMs);
     void Release();

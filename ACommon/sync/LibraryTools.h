@@ -38,7 +38,7 @@ public:
     static const Texts& TextsOf(Tool tool);
     // "Scanning for Orphans: Library..." and the like.
     static AString StatusText(Tool tool, Side side);
-    // The closing message for a tool's result (0, 123456 or an error).
+    // The closing message for a tool's result (0, kErrUserCancel or an error).
     static AString ClosingText(Tool tool, int result);
 
     struct Options {
@@ -72,7 +72,7 @@ public:
     // the playlist given back, the source finalised whenever it may have changed (so that an iPod's
     // database is written after a cancel or an error too), the closing message.
     static Outcome Run(Tool tool, Side side, ADirSong& source, const Options& options, CancelProc cancel);
-    // The same on side `side` of sync 0 of `group`, under the group's lock (-102390 while the group
+    // The same on side `side` of sync 0 of `group`, under the group's lock (kErrBusy while the group
     // is busy). Music not owned keeps an account added with "Add ID to Prefs" in the group's sync.
     static Outcome RunOnGroup(Tool tool, Side side, ASyncGroup& group, const Options& options,
                               CancelProc cancel);

@@ -27,8 +27,8 @@ public:
     // kept. Empty for an unknown key.
     static std::string Get(const ASyncLib& sync, const std::string& key);
     // Sets `key` from text: flags take on/off, yes/no, true/false or 1/0; lists take items separated
-    // by ":" (with or without the outer colons; path items keep their "/"). 0, or -2 for an unknown
-    // key or a value that does not fit (`problem` says which).
+    // by ":" (with or without the outer colons; path items keep their "/"). 0, or kErrInvalidElement for an
+    // unknown key or a value that does not fit (`problem` says which).
     static int Set(ASyncLib& sync, const std::string& key, const std::string& value, std::string* problem);
 
     // The items of a list, in order, trimmed, empty ones left out (liststring::Items).
