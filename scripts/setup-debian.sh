@@ -11,6 +11,8 @@ packages=(
     # Independent peers used only by the tests and benchmarks:
     # libgpod reads and writes iPod databases, TagLib reads tags, rsync plans folder syncs.
     libgpod-dev libtag1-dev rsync
+    # Writers of music files and tags other than this program, for the tag cross-check with TagLib.
+    ffmpeg lame id3v2 eyed3 atomicparsley
     xvfb xauth
 )
 
