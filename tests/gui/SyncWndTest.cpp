@@ -543,7 +543,7 @@ TEST(SettingsLists, AnEditedRowIsStoredAsTheItemsItHolds)
             << row;
 }
 
-TEST(SmallViews, LogAppendsAtTheEndAndRoundedCornersFitTheRectangle)
+TEST(SmallViews, LogAppendsAtTheEndWithoutMovingTheSelection)
 {
     guitest::App();
     QPlainTextEdit log;
@@ -555,7 +555,10 @@ TEST(SmallViews, LogAppendsAtTheEndAndRoundedCornersFitTheRectangle)
     TextLogView::AppendAtEnd(&log, QStringLiteral("third\n"));
     EXPECT_EQ(log.toPlainText(), QStringLiteral("first\nsecond\nthird\n"));
     EXPECT_EQ(log.textCursor().selectedText(), QStringLiteral("first"));
+}
 
+TEST(SmallViews, RoundedCornersFitTheRectangle)
+{
     EXPECT_EQ(ClampedCornerRadius(QRectF(0, 0, 20, 8), 10), 4);
     EXPECT_TRUE(RoundedRectPath(QRectF(0, 0, 0, 8), 5).isEmpty());
     EXPECT_EQ(RoundedRectPath(QRectF(0, 0, 20, 8), 0).boundingRect(), QRectF(0, 0, 20, 8));
