@@ -235,20 +235,20 @@ void ADirPodDB::RecoverInterruptedRun()
         Log(AString("The iPod's journal ") + IPodJournal::PathOf(iPodRoot) +
             " is damaged; the entries before the damage are used.");
 
-    std::set<std::u16string> listed; // the locations the database lists, in upper case
+    std::set<std::u16string> databaseFiles; // the locations the database lists, in upper case
     auto key = [](const AString& location) {
         AString upper = location;
         upper.Upper();
         return upper.Units();
     };
     if (MHLT* tracks = database->GetDatabase()->GetTrackList())
-        tracks->ForEachTrack([&](MHIT& track) { listed.insert(key(track.GetFilepath())); });
+        tracks->ForEachTrack([&](MHIT& track) { databaseFiles.insert(key(track.GetFilepath())); });
     int takenIn = 0;
     // Removals first: a file copied and then replaced in the same run is named twice.
     for (int pass = 0; pass < 2; ++pass)
         for (const IPodJournal::Entry& entry : journal.Entries()) {
             if ((entry.kind == IPodJournal::Kind::kRemoved) != (pass == 0) || ClimbsOut(entry.location) ||
-                listed.contains(key(entry.location)))
+                databaseFiles.contains(key(entry.location)))
                 continue; // still the file of a listed track, which it stays
             AString file = iPodRoot;
             file.AppendPathComponent(entry.location);
@@ -258,7 +258,7 @@ void ADirPodDB::RecoverInterruptedRun()
                 continue;
             if (entry.kind == IPodJournal::Kind::kRemoved) {
                 tidyFiles.push_back({file, true, entry.move});
-                listed.insert(key(entry.location)); // gone once tidied
+                databaseFiles.insert(key(entry.location)); // gone once tidied
                 continue;
             }
             // A copy that is complete holds the size and the tags it was recorded with.
@@ -284,7 +284,7 @@ void ADirPodDB::RecoverInterruptedRun()
                 continue;
             }
             track->SetFilepath(entry.location);
-            listed.insert(key(entry.location));
+            databaseFiles.insert(key(entry.location));
             changed = true;
             ++takenIn;
             ++addedSinceStore;

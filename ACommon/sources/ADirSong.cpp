@@ -847,8 +847,8 @@ int ADirSong::DeleteOrphans(signed char deleteFiles, signed char sortFirst, sign
             progress->ShowStatus(nullptr, &text);
             int reply = answer == 2 || !deleteFiles ? 1 : 0;
             if (reply == 0) {
-                AString title("Delete Orphan?");
-                reply = progress->YesNoAlert(&title, &path, nullptr);
+                AString question("Delete Orphan?");
+                reply = progress->YesNoAlert(&question, &path, nullptr);
             }
             if (reply == 2)
                 answer = 2;
@@ -1000,7 +1000,7 @@ int ADirSong::AddDisconnectedFiles(signed char, CancelProc cancel, signed char i
     progress->StartDivision(0.9, &processing, 0, interactive);
     // Every song's file, case ignored: one look-up per listed file instead of a walk of the list.
     std::unordered_set<std::u16string> known;
-    const int listed = listing.Count();
+    const int listedFiles = listing.Count();
     if (result == 0) {
         const int count = Count();
         known.reserve(static_cast<std::size_t>(count));
@@ -1021,7 +1021,7 @@ int ADirSong::AddDisconnectedFiles(signed char, CancelProc cancel, signed char i
     }
     int answer = 0;
     int dotFiles = 0;
-    for (int k = 1; result == 0 && k <= listed; ++k) {
+    for (int k = 1; result == 0 && k <= listedFiles; ++k) {
         const AString f = *listing.GetFPath(k - 1);
         if (AFile::GetPathType(&f) != AFile::kPathFile)
             continue;
@@ -1030,7 +1030,7 @@ int ADirSong::AddDisconnectedFiles(signed char, CancelProc cancel, signed char i
         detail += k;
         detail += " ";
         detail += f;
-        progress->UpdateDivision(static_cast<double>(k) / listed, nullptr, &detail, nullptr, 0);
+        progress->UpdateDivision(static_cast<double>(k) / listedFiles, nullptr, &detail, nullptr, 0);
         AString upper = f;
         upper.Upper();
         if (known.count(upper.Units()) != 0)
