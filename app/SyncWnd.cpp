@@ -1,18 +1,19 @@
 #include "app/SyncWnd.h"
 
 #include "app/ActionTableModel.h"
-#include "app/ListString.h"
+#include "app/DropChecks.h"
 #include "app/MenuBar.h"
 #include "app/Pictures.h"
 #include "app/SongDropView.h"
-#include "app/ToolJobs.h"
 
 #include "ACommon/base/AError.h"
+#include "ACommon/base/ListString.h"
 #include "ACommon/bridge/ASiTunes.h"
 #include "ACommon/sources/ADirPodDB.h"
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncLib.h"
 #include "APlatform/KnownFolders.h"
+#include "APlatform/Notifications.h"
 #include "AUICommon/DetectVolume.h"
 #include "AUICommon/ExtendedTableView.h"
 #include "AUICommon/MessageBoxQuestions.h"
@@ -739,17 +740,12 @@ SyncWnd::LeftSide SyncWnd::ChosenLeftSide(const MountedIPod* pod)
 
 bool SyncWnd::LibraryServes(const MountedIPod& pod) const
 {
-    if (!leftIsLibrary || pod.name.IsEmpty())
-        return false;
-    ASiTunes bridge;
-    // Whole names: "iPod" is not "Jane's iPod".
-    return Lines(bridge.GetIPodNameiTunes(0)).contains(Q(pod.name));
+    return AccessOf(pod) == SyncSession::IPodAccess::kThroughLibrary;
 }
 
 SyncSession::IPodAccess SyncWnd::AccessOf(const MountedIPod& pod) const
 {
-    return LibraryServes(pod) ? SyncSession::IPodAccess::kThroughLibrary
-                              : SyncSession::IPodAccess::kThroughDatabase;
+    return SyncSession::AccessOf(pod.name, leftIsLibrary);
 }
 
 void SyncWnd::SetLeftLibrary()
@@ -1120,8 +1116,10 @@ void SyncWnd::ReloadList(QListWidget* list, const AString& value)
 void SyncWnd::ListEdited(QListWidget* list, const std::function<void(AString&)>& store)
 {
     std::vector<AString> items;
+    // A row may be edited into several items ("Rock:Jazz"), as the command line takes them.
     for (int i = 0; i < list->count(); ++i)
-        items.push_back(liststring::SafeItem(A(list->item(i)->text())));
+        for (AString& item : liststring::Items(A(list->item(i)->text())))
+            items.push_back(std::move(item));
     // No items left is the empty list, not a lone ":" that would match nothing.
     AString value = liststring::Join(items);
     store(value);
@@ -1182,38 +1180,34 @@ void SyncWnd::SetEnabledSyncListItems(bool enabled)
 
 void SyncWnd::OnNotified(const QString& name, const QString& text)
 {
-    if (name == QLatin1String("LogUpdate"))
+    namespace notification = platform::notification;
+    const std::string posted = name.toStdString();
+    if (posted == notification::kLogUpdate)
         TextLogView::AppendAtEnd(ui.LogText, text);
-    else if (name == QLatin1String("ShowStatusItems"))
+    else if (posted == notification::kShowStatusItems)
         SetHiddenProgressItems(false);
-    else if (name == QLatin1String("HideStatusItems"))
+    else if (posted == notification::kHideStatusItems)
         SetHiddenProgressItems(true);
-    else if (name == QLatin1String("DisableSyncPopUpsEtc"))
+    else if (posted == notification::kDisableSyncPopUpsEtc)
         SetEnabledSyncListItems(false);
-    else if (name == QLatin1String("EnableSyncPopUpsEtc")) {
+    else if (posted == notification::kEnableSyncPopUpsEtc) {
         SetEnabledSyncListItems(true);
         OnRunEnded();
-    } else if (name == QLatin1String("OpenActionsDrawer")) {
+    } else if (posted == notification::kOpenActionsDrawer) {
         actionsModel->SetSnapshot(controller.GetReview());
         ui.SmallStatusTxt->setText(
             QStringLiteral("Untick what should not be done, then press Perform (or Sync)."));
         ui.ActionsDrawer->show();
         ui.ActionsDrawer->raise();
-    } else if (name == QLatin1String("CloseActionsDrawer")) {
+    } else if (posted == notification::kCloseActionsDrawer) {
         actionsModel->SetSnapshot({});
         ui.ActionsDrawer->hide();
-    } else if (name == QLatin1String("OpenLogDrawer"))
+    } else if (posted == notification::kOpenLogDrawer)
         ui.StatusDrawer->show();
-    else if (name == QLatin1String("CloseLogDrawer"))
+    else if (posted == notification::kCloseLogDrawer)
         ui.StatusDrawer->hide();
-    else if (name == QLatin1String("OpenSettingsDrawer"))
-        ui.SettingsDrawer->show();
-    else if (name == QLatin1String("CloseSettingsDrawer"))
+    else if (posted == notification::kCloseSettingsDrawer)
         ui.SettingsDrawer->hide();
-    else if (name == QLatin1String("AddMusicFilesiPod"))
-        AddMusicFiles(SongDropView::kRight, {text});
-    else if (name == QLatin1String("AddMusicFilesiTunes"))
-        AddMusicFiles(SongDropView::kLeft, {text});
 }
 
 void SyncWnd::SyncButton()
@@ -1342,8 +1336,8 @@ bool SyncWnd::AcceptsDrop(int side, const QString& path) const
     if (info.isSymLink())
         return false;
     if (info.isFile())
-        return tools::AcceptsMusicFile(dir, path.toStdString());
-    return info.isDir() && tools::FolderHoldsMusicFile(dir, path.toStdString());
+        return drops::AcceptsMusicFile(dir, path.toStdString());
+    return info.isDir() && drops::FolderHoldsMusicFile(dir, path.toStdString());
 }
 
 bool SyncWnd::Quit()

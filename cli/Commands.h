@@ -24,8 +24,9 @@ void AddTagsCommand(CLI::App& app, int& exitStatus);
 // automatic update, read-only volumes).
 void AddIPodsCommand(CLI::App& app, int& exitStatus);
 
-// pelorin sync --from FOLDER [--ipod NAME] --type TYPE ...: one song sync run between a folder of
-// songs and a mounted iPod, through the iPod's own database.
+// pelorin sync [--playlist NAME | --from FOLDER] [--ipod NAME] --type TYPE ...: one song sync run
+// between the music library (or one of its playlists), or a folder of songs, and a mounted iPod:
+// through the library for an iPod attached to it, else through the iPod's own database.
 void AddSyncCommand(CLI::App& app, int& exitStatus);
 // pelorin demo DIR: a demonstration iPod and a folder of songs, for trying Pelorin out.
 void AddDemoCommand(CLI::App& app, int& exitStatus);

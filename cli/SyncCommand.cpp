@@ -9,7 +9,6 @@
 #include "cli/SyncRun.h"
 
 #include "ACommon/base/AError.h"
-#include "ACommon/bridge/ASiTunes.h"
 #include "ACommon/itunesdb/MountedIPod.h"
 #include "ACommon/sources/ADir.h"
 #include "ACommon/sources/ADirTunes.h"
@@ -113,20 +112,7 @@ int RunSync(const SyncOptions& options)
         return kExitUsage;
     }
 
-    // An iPod the library serves is reached through the library; any other through its database.
-    SyncSession::IPodAccess access = SyncSession::IPodAccess::kThroughDatabase;
-    if (withLibrary) {
-        ASiTunes bridge;
-        AString names = bridge.GetIPodNameiTunes(0);
-        for (int start = 0; start < names.GetLength();) {
-            int end = names.Find('\n', start);
-            if (end < 0)
-                end = names.GetLength();
-            if (names.Mid(start, end - start) == pod->name)
-                access = SyncSession::IPodAccess::kThroughLibrary;
-            start = end + 1;
-        }
-    }
+    const SyncSession::IPodAccess access = SyncSession::AccessOf(pod->name, withLibrary);
     if (!options.ipodPlaylist.empty() && access != SyncSession::IPodAccess::kThroughLibrary) {
         run.Complain("--ipod-playlist needs an iPod attached to the library (`pelorin library attach-ipod " +
                      pod->volume.ToStdString() + "`); this run would sync the whole iPod");

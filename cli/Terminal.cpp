@@ -1,6 +1,7 @@
 #include "cli/Terminal.h"
 
 #include "ACommon/base/AProgress.h"
+#include "APlatform/Notifications.h"
 
 #include <algorithm>
 #include <csignal>
@@ -259,7 +260,7 @@ void Terminal::Print(const std::string& text)
 
 void Terminal::Post(const std::string& name, const std::string& text)
 {
-    if (name != "LogUpdate")
+    if (name != platform::notification::kLogUpdate)
         return;
     std::lock_guard lock(mutex);
     if (logFile) {

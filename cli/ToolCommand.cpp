@@ -9,7 +9,6 @@
 #include "cli/Terminal.h"
 
 #include "ACommon/base/AError.h"
-#include "ACommon/bridge/ASiTunes.h"
 #include "ACommon/itunesdb/MountedIPod.h"
 #include "ACommon/sources/ADirPod.h"
 #include "ACommon/sources/ADirPodDB.h"
@@ -76,24 +75,6 @@ struct Subject {
     bool readOnly = false;
     AString name;
 };
-
-// True when the music library serves an iPod of this name (it was attached to the library).
-bool LibraryServes(const AString& name)
-{
-    if (!MusicLibrary::Exists(platform::LibraryFolder()))
-        return false;
-    ASiTunes bridge;
-    const AString names = bridge.GetIPodNameiTunes(0);
-    for (int start = 0; start < names.GetLength();) {
-        int end = names.Find('\n', start);
-        if (end < 0)
-            end = names.GetLength();
-        if (names.Mid(start, end - start) == name)
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
 
 // Sync 0 of the subject's group as a song sync with sides of these types (made when the state file
 // held none; a folder kept as the left side of an iPod's sync stays); null, said, when there is none.
@@ -175,10 +156,8 @@ int OpenIPod(const char* command, const std::string& wanted, const std::string& 
         return kExitError;
     }
     subject.name = pod->name;
-    // An iPod the library serves is reached through the library; any other through its database.
-    const bool throughLibrary = LibraryServes(pod->name);
-    const auto access =
-        throughLibrary ? SyncSession::IPodAccess::kThroughLibrary : SyncSession::IPodAccess::kThroughDatabase;
+    const auto access = SyncSession::AccessOf(pod->name, MusicLibrary::Exists(platform::LibraryFolder()));
+    const bool throughLibrary = access == SyncSession::IPodAccess::kThroughLibrary;
     const int rightType = throughLibrary ? ADir::kTypeIPod : ADir::kTypeIPodDB;
     subject.statePath = state.empty() ? SyncSession::IPodStatePath(pod->name, access) : FullPath(state);
     subject.group = std::make_unique<ASyncGroup>();

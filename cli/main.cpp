@@ -12,7 +12,8 @@ int main(int argc, char** argv)
                  "cleans up both.",
                  "pelorin"};
     app.require_subcommand(1);
-    app.set_version_flag("--version", "pelorin 0.1.0");
+    // PELORIN_VERSION is the project's version, set in CMakeLists.txt.
+    app.set_version_flag("--version", "pelorin " PELORIN_VERSION);
     // Scripts go to the embedded music library, opened when the first one runs.
     LibraryScriptRunner scripts;
     platform::SetScriptRunner(&scripts);

@@ -32,7 +32,7 @@ public:
     // Called after each file: how many of the music files are done, how many there are, the file.
     using Progress = std::function<void(int done, int total, const std::string& path)>;
 
-    // 0 (also when files were unreadable), 123456 when cancelled, or an error code with `error`
+    // 0 (also when files were unreadable), kErrUserCancel when cancelled, or an error code with `error`
     // set (a folder that cannot be listed, a playlist that does not exist, a store that fails).
     static int Run(MusicLibrary& library, const std::string& folder, const std::string& playlist,
                    const Progress& progress, CancelProc cancel, Summary& summary, std::string& error);

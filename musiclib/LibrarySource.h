@@ -43,7 +43,7 @@ public:
     int DeleteTracks(std::int64_t playlist, const std::vector<TrackEntry>& entries) override;
 
     // A transaction begun for reading takes no write lock, and a change in it is refused with
-    // -102390 and NeedsWriter() set: the caller begins again for writing.
+    // kErrBusy and NeedsWriter() set: the caller begins again for writing.
     int Begin(bool write) override;
     int Commit() override;
     void Rollback() override;

@@ -155,11 +155,6 @@ std::string LibraryStore::Query::Text(int column) const
                 : std::string();
 }
 
-bool LibraryStore::Query::IsNull(int column) const
-{
-    return sqlite3_column_type(statement, column) == SQLITE_NULL;
-}
-
 LibraryStore::~LibraryStore()
 {
     if (inTransaction)

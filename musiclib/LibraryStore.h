@@ -43,7 +43,6 @@ public:
         std::int64_t Integer(int column) const;
         double Real(int column) const;
         std::string Text(int column) const;
-        bool IsNull(int column) const;
 
     private:
         sqlite3_stmt* statement;
@@ -65,7 +64,7 @@ public:
     int Execute(const std::string& sql);
 
     // Begin a transaction: a writing one takes the write lock at once (waiting for another writer),
-    // a reading one sees one committed state until it ends. -102390 when the lock is not had in time.
+    // a reading one sees one committed state until it ends. kErrBusy when the lock is not had in time.
     int Begin(bool write);
     int Commit();
     void Rollback();

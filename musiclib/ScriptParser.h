@@ -50,6 +50,6 @@ class ScriptParser {
 public:
     static constexpr int kMaxDepth = 64;
 
-    // 0 and the program; else -10000 and `error` set (with the line).
+    // 0 and the program; else kErrUnknown and `error` set (with the line).
     static int Parse(std::string_view source, ScriptProgram& program, std::string& error);
 };

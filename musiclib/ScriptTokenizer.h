@@ -30,6 +30,6 @@ class ScriptTokenizer {
 public:
     static constexpr std::size_t kMaxScriptBytes = 1 << 20;
 
-    // 0 and the tokens, ending with one of type End; else -10000 and `error` set.
+    // 0 and the tokens, ending with one of type End; else kErrUnknown and `error` set.
     static int Tokenize(std::string_view source, std::vector<ScriptToken>& tokens, std::string& error);
 };

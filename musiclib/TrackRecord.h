@@ -29,8 +29,8 @@ struct TrackRecord {
 
     // True for the extensions of the music files the library takes (case ignored).
     static bool IsMusicFile(const std::string& path);
-    // Reads the file at `path` (absolute). 0, or an error code with `why` set: -11160 no such file,
-    // -11159 not a music file, -5 a path that is not UTF-8, or the tag reader's error.
+    // Reads the file at `path` (absolute). 0, or an error code with `why` set: kErrFileNotFound no such file,
+    // kErrFileType not a music file, kErrInvalidPath a path that is not UTF-8, or the tag reader's error.
     static int Read(const std::string& path, TrackRecord& out, std::string& why);
     // The identity of the file at `path` ("device:inode"); empty when there is no file there.
     static std::string FileIdentity(const std::string& path);

@@ -11,13 +11,14 @@ packages=(
     # FFmpeg's libraries convert FLAC, Ogg Vorbis and Opus songs for the iPod.
     libavformat-dev libavcodec-dev libswresample-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format
     # Independent peers used only by the tests and benchmarks:
     # libgpod reads and writes iPod databases, TagLib reads tags, rsync plans folder syncs.
     libgpod-dev libtag1-dev rsync
     # The encoders of FLAC, Ogg Vorbis, Opus and Apple Lossless make the files the tag reader is
-    # checked on; ffprobe checks converted files.
-    flac vorbis-tools opus-tools ffmpeg
+    # checked on; ffprobe checks converted files; lame, id3v2, eyeD3 and AtomicParsley write tags
+    # other than this program does, for the tag cross-check with TagLib.
+    flac vorbis-tools opus-tools ffmpeg lame id3v2 eyed3 atomicparsley
     xvfb xauth
 )
 

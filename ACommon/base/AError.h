@@ -31,7 +31,8 @@ enum : int {
     kErrDuplicateNames = -11165,
     kErrEndOfFile = -11166,
     kErrNotSupported = -11167,
-    kErrAttributes = -121798, // not in the message table
+    kErrAttributes = -121798,   // not in the message table
+    kErrArtworkCount = -121797, // not in the message table: a song's artwork could not be counted
     kErrVersion = -102389,
     kErrBusy = -102390,
     kErrObjectNotFound = -102391,

@@ -184,13 +184,13 @@ AString Joined(const AString& from, const char* word, const AString& to)
 // Called by every file copy once its bytes are copied (tests change the source there).
 std::function<void(const AString&)> gCopyHook;
 
-// How one copy runs and reports. The single-call copy reports every failure as -11162; the chunked
-// copy with progress reports each step's own code (-1 open or short read, -36 read or write,
-// -121798 attributes, -10000 the final rename).
+// How one copy runs and reports. The single-call copy reports every failure as kErrUnableToCopy; the chunked
+// copy with progress reports each step's own code (-1 open or short read, kErrIO read or write,
+// kErrAttributes attributes, kErrUnknown the final rename).
 struct CopyOptions {
     bool chunked = false;       // chunks of 100000 bytes with a cancel check and progress
     bool verify = false;        // FastFilesEqual of the finished temporary file before it is put in place
-    bool reportNoSpace = false; // a volume that fills up during the copy gives -102394
+    bool reportNoSpace = false; // a volume that fills up during the copy gives kErrNoSpace
     CancelProc cancel = nullptr;
     AProgress* progress = nullptr;
 };
@@ -829,41 +829,6 @@ int AFile::SetVisibility(const AString* path, signed char visible)
         return kErrUnknown;
     int err = platform::SetHidden(path->ToStdString(), visible == 0);
     return err == 0 ? 0 : -err;
-}
-
-bool AFile::GetFile(const AString* types, AString* titleAndResult, signed char chooseDirectories,
-                    signed char chooseFiles)
-{
-    if (!titleAndResult)
-        return false;
-    std::string title = titleAndResult->ToStdString();
-    *titleAndResult = AString();
-    std::vector<std::string> allowed;
-    if (types && !types->IsEmpty()) {
-        std::string list = types->ToStdString();
-        size_t begin = 0;
-        while (begin <= list.size() && allowed.size() < 20) {
-            size_t space = list.find(' ', begin);
-            std::string type =
-                list.substr(begin, space == std::string::npos ? std::string::npos : space - begin);
-            if (!type.empty())
-                allowed.push_back(type);
-            if (space == std::string::npos)
-                break;
-            begin = space + 1;
-        }
-    }
-    platform::QuestionInterface* questions = platform::GetQuestionInterface();
-    std::vector<std::string> chosen;
-    if (!questions ||
-        !questions->ChooseFiles(title, allowed, chooseDirectories != 0, chooseFiles != 0, chosen))
-        return false;
-    for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
-        if (!titleAndResult->IsEmpty())
-            *titleAndResult += "\n";
-        *titleAndResult += AString::FromUTF8(*it);
-    }
-    return !titleAndResult->IsEmpty();
 }
 
 int AFile::CommitReplacement(const AString* temporary, const AString* target)

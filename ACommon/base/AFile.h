@@ -27,7 +27,7 @@ public:
     bool IsOpen() const { return fd >= 0; }
 
     // With `got`: reads what is there (0 at the end) and stores the count. Without: fewer than `n`
-    // bytes available gives -11166 and nothing is copied. A failed read gives -36.
+    // bytes available gives kErrEndOfFile and nothing is copied. A failed read gives kErrIO.
     int Read(void* buf, unsigned n, unsigned* got);
     int Write(const void* buf, unsigned n);
     int Seek(unsigned long long pos);
@@ -37,7 +37,7 @@ public:
     // Bytes between the position and the end of the file (0 when the position is past it). Lengths
     // read from a file are checked against this before anything is allocated for them.
     unsigned long long Remaining() const;
-    // Forces written data to the disk. Returns 0 or -36.
+    // Forces written data to the disk. Returns 0 or kErrIO.
     int Flush();
     const AString& GetPath() const { return path; }
 
@@ -71,18 +71,16 @@ public:
     static bool DestNewer(const AString* from, const AString* to);
     static int CreateDir(const AString* path);
     static int SetVisibility(const AString* path, signed char visible);
-    static bool GetFile(const AString* types, AString* titleAndResult, signed char chooseDirectories,
-                        signed char chooseFiles);
 
     // Replaces the file at `path` safely: `write` fills a new temporary file in the same folder
     // (created empty, with the permissions of the file it replaces), which is then flushed, renamed
     // over `path`, and the folder flushed. When `write` or any step fails, the temporary file is
-    // removed and the old file is untouched. Returns 0, the error of `write`, or -36.
+    // removed and the old file is untouched. Returns 0, the error of `write`, or kErrIO.
     static int ReplaceSafely(const AString* path, const std::function<int(AFile*)>& write);
     // ReplaceSafely with the bytes `data`.
     static int WriteWholeFileSafely(const AString* path, const void* data, std::size_t size);
     // Puts a complete, closed and flushed temporary file in place of `target`: renames it over the
-    // target (atomically replacing the old file) and flushes the folder. Returns 0 or -10000.
+    // target (atomically replacing the old file) and flushes the folder. Returns 0 or kErrUnknown.
     static int CommitReplacement(const AString* temporary, const AString* target);
     // A name for a temporary file beside `path` that does not exist yet.
     static AString TemporaryPathBeside(const AString* path);

@@ -2,6 +2,7 @@
 
 #include "ACommon/base/AError.h"
 #include "APlatform/Frontend.h"
+#include "APlatform/Notifications.h"
 
 #include <algorithm>
 #include <cmath>
@@ -102,9 +103,9 @@ void AProgress::StartProgress(const AString* msg, signed char addDate, signed ch
     running = 1;
     ResetStacks();
     position = 0.0;
-    platform::PostNotification("CloseSettingsDrawer");
+    platform::PostNotification(platform::notification::kCloseSettingsDrawer);
     if (openLog)
-        platform::PostNotification("OpenLogDrawer");
+        platform::PostNotification(platform::notification::kOpenLogDrawer);
     LogAndShow(msg, addDate, showMsg);
     std::lock_guard lock(sinkMutex);
     if (bar) {
@@ -123,7 +124,7 @@ void AProgress::EndProgress(const AString* msg, signed char addDate, signed char
         value = 1.0;
     ResetStacks();
     if (closeLog)
-        platform::PostNotification("CloseLogDrawer");
+        platform::PostNotification(platform::notification::kCloseLogDrawer);
     LogAndShow(msg, addDate, showMsg);
     SetBar(value);
 }
@@ -222,7 +223,7 @@ void AProgress::FlushLog()
     // The log reaches the window through "LogUpdate", whose receiver appends it to the log view; the
     // view is written directly only when no bus is installed, so that no text is shown twice.
     if (platform::GetNotificationBus()) {
-        platform::PostNotification("LogUpdate", text);
+        platform::PostNotification(platform::notification::kLogUpdate, text);
         return;
     }
     std::lock_guard lock(sinkMutex);

@@ -15,6 +15,6 @@ public:
     static int ReadI32(AFile* f, int* value);
     static int ReadU64(AFile* f, std::uint64_t* value);
     static int ReadFlag(AFile* f, signed char* flag);
-    // Reads a class mark; any value but `expected` gives -102389.
+    // Reads a class mark; any value but `expected` gives kErrVersion.
     static int ReadMark(AFile* f, std::uint32_t expected);
 };

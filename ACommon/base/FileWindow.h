@@ -29,7 +29,7 @@ public:
     std::span<const std::uint8_t> ViewAtLeast(std::uint64_t offset, std::size_t minimum);
 
     // Exactly `n` bytes at `offset` into `out` (replacing its contents). kErrEndOfFile when the file
-    // ends first, -36 on a read error, -108 when the memory cannot be had.
+    // ends first, kErrIO on a read error, kErrOutOfMemory when the memory cannot be had.
     int ReadInto(std::uint64_t offset, std::size_t n, std::vector<std::uint8_t>& out);
 
     // Exactly `n` bytes at `offset` into `out`.

@@ -211,14 +211,6 @@ bool ASiTunes::PlaylistPiece(bool iPod, std::string* out) const
 // ---------------------------------------------------------------------------------------------
 // Class operations
 
-bool ASiTunes::IsIPod(const AString& volumeName)
-{
-    if (volumeName.IsEmpty())
-        return false;
-    MountedIPod pod;
-    return MountedIPod::Read(AString::FromUTF8(platform::VolumePath(volumeName.ToStdString())), &pod);
-}
-
 int ASiTunes::GetIPodCount() { return static_cast<int>(MountedIPod::FindAll().size()); }
 
 int ASiTunes::GetIPodCountiTunes()
@@ -853,23 +845,6 @@ const AString& ASiTunes::GetIPodNameVolScan()
     if (!pods.empty())
         iPodVolName = pods.front().volume;
     return iPodVolName;
-}
-
-AString ASiTunes::GetIPodList(const AString* exclude, AString* volumes)
-{
-    iPodName = AString();
-    iPodVolName = AString();
-    for (const MountedIPod& pod : MountedIPod::FindAll()) {
-        if (exclude && pod.name == *exclude)
-            continue;
-        iPodVolName += pod.volume;
-        iPodVolName += "\n";
-        iPodName += pod.name;
-        iPodName += "\n";
-    }
-    if (volumes)
-        *volumes = iPodVolName;
-    return iPodName;
 }
 
 int ASiTunes::GetIPodPlaylist(int, AString* names)

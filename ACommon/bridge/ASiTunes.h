@@ -51,7 +51,6 @@ public:
     // `value` as it goes between double quotes in a script: `\` and `"` escaped. False (and `out`
     // untouched) for a value holding a line feed or a carriage return, which no name may hold.
     static bool Quote(const AString& value, std::string* out);
-    static bool IsIPod(const AString& volumeName);
     static int GetIPodCount();
     static int GetIPodCountiTunes();
     static int GetITunesVersion();
@@ -106,9 +105,6 @@ public:
     AString GetIPodRootFolder() const;
     const AString& GetIPodNameiTunes(int index);
     const AString& GetIPodNameVolScan();
-    // The mounted iPods but `exclude`: their names, each followed by "\n", and (with `volumes`) their
-    // volume names in the same order.
-    AString GetIPodList(const AString* exclude, AString* volumes);
     int GetIPodPlaylist(int index, AString* names);
     int IPodSongCount();
     int AppendIPodStrParam2List(std::vector<AString>& list, const char* param, const char* delimiter);
@@ -121,7 +117,6 @@ public:
     int GetIPodSongAlbumArt(std::uint32_t id, int index, std::vector<std::uint8_t>* jpeg);
     int GetIPodPlayListType();
     int DeleteIPodSong(std::uint32_t id);
-    bool IPodSongExists(const AString&) const { return false; }
     long long IPodAddSongFromDisk(const AString& path, const AString* playlist);
     // Puts a track of the iPod playlist into another playlist of the iPod, by its database ID.
     int IPodAddSongToPlaylist(const AString& target, std::uint32_t id);

@@ -67,7 +67,7 @@ int ReadWholeFile(const AString& path, std::vector<std::uint8_t>& bytes, std::ui
     return f.Read(bytes.data(), static_cast<unsigned>(size), nullptr);
 }
 
-// Reads a whole database file into memory a database can keep. -11166 for an empty file.
+// Reads a whole database file into memory a database can keep. kErrEndOfFile for an empty file.
 int ReadDatabaseFile(const AString& path, std::unique_ptr<MHOD::TextStore>& bytes)
 {
     if (!AFile::FileExists(&path))
@@ -655,14 +655,6 @@ bool IPodDB::ShuffleFileOutOfDate()
     if (ReadWholeFile(path, held, expected.size() + 1) != 0)
         return true;
     return held != expected;
-}
-
-int IPodDB::WriteSDFile(AFile* f)
-{
-    std::vector<std::uint8_t> bytes;
-    if (int err = BuildSDFile(bytes); err != 0)
-        return err;
-    return f->Write(bytes.data(), static_cast<unsigned>(bytes.size()));
 }
 
 int IPodDB::WriteDatabaseFile(const AString& databasePath, const std::vector<std::uint8_t>& bytes)

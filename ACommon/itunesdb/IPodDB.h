@@ -43,7 +43,7 @@ public:
 
     // Loads the database of the iPod at `root` (or of the root set before). When iTunesDB is
     // missing but a complete temporary database that an interrupted store left beside it parses,
-    // that one is put in place first. -11166 without a database, -10000 for a damaged one (the
+    // that one is put in place first. kErrEndOfFile without a database, kErrUnknown for a damaged one (the
     // iPod's files untouched, the object left with an empty database).
     int Load(AString* root, signed char withPlaylists, CancelProc cancel, AProgress* loadProgress);
     // True when the iPod's iTunesDB is no longer the file this database was loaded from (or last
@@ -57,18 +57,17 @@ public:
     // iPod's root when `isRoot` is set, else the database file itself.
     int LoadName(AString* path, signed char isRoot);
     // Writes iTunesDB (and iTunesSD where it is used) of the iPod at `root` (or of the loaded one),
-    // with every track in the library playlist of each playlist dataset exactly once. Refused (-10000)
+    // with every track in the library playlist of each playlist dataset exactly once. Refused (kErrUnknown)
     // unless the database was loaded with its playlists, and when the iPod's database changed on
-    // disk since it was loaded (its writer must hold the iPod's lock, IPodLock); -11167 when the
+    // disk since it was loaded (its writer must hold the iPod's lock, IPodLock); kErrNotSupported when the
     // iPod checks a signature this program cannot make for it (IPodSigning::Prepare says why). A
     // database for an iPod that checks a signature is signed last, over the finished file. The iPod's play
     // counts are folded into the tracks, and its On-The-Go playlists (OTGPlaylistInfo, OTGPlaylistInfo_1...)
     // become playlists "On-The-Go 1", "On-The-Go 2"... when the database is loaded with its playlists. After
     // a successful store "Play Counts" becomes "Play Counts.bak" (or is deleted when it cannot be renamed)
-    // and the On-The-Go files are removed, since they count tracks by their place in the old file; -11163 (in
+    // and the On-The-Go files are removed, since they count tracks by their place in the old file; kErrUnableToDelete (in
     // the log) when one of them stays.
     int Store(AString* root);
-    int WriteSDFile(AFile* f);
     // True when the iPod at `root` plays from iTunesSD: a shuffle, or any iPod that has one. Only
     // those get one written.
     static bool UsesShuffleFile(const AString& root);
@@ -76,8 +75,8 @@ public:
     // tracks (missing, another count, other entries), as a run stopped between writing iTunesDB and
     // iTunesSD leaves it: a store is due even when nothing else changed.
     bool ShuffleFileOutOfDate();
-    // The iTunesSD bytes of the current tracks; -5 (the track named in the log) when a path is too
-    // long for an entry.
+    // The iTunesSD bytes of the current tracks; kErrInvalidPath (the track named in the log) when a path is
+    // too long for an entry.
     int BuildSDFile(std::vector<std::uint8_t>& bytes);
 
     int GetIPodName(AString& name) const;

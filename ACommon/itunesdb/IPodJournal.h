@@ -41,13 +41,13 @@ public:
 
     // The journal's path on the iPod mounted at `root`.
     static AString PathOf(const AString& root);
-    // The entries of a journal file's bytes: 0, or -10000 for damaged bytes, of which the entries
+    // The entries of a journal file's bytes: 0, or kErrUnknown for damaged bytes, of which the entries
     // before the damage are given.
     static int Parse(std::span<const std::uint8_t> bytes, std::vector<Entry>& parsed);
     // The bytes of a journal file holding `toWrite`.
     static std::vector<std::uint8_t> Serialize(const std::vector<Entry>& toWrite);
 
-    // Reads the journal of the iPod at `root` (no file: an empty journal). 0, or -10000 for a
+    // Reads the journal of the iPod at `root` (no file: an empty journal). 0, or kErrUnknown for a
     // damaged file, of which the entries before the damage are kept.
     int Read(const AString& root);
     // Appends `entry` and writes the journal; on failure the entry is not kept and the file on the

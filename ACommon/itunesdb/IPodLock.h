@@ -7,7 +7,7 @@
 //
 //     IPodLock lock;
 //     if (int err = lock.Acquire(root, IPodLock::kDefaultWaitMs); err != 0)
-//         return err;                            // -102390: another writer holds it
+//         return err;                            // kErrBusy: another writer holds it
 //     if (int err = db.ReloadIfChanged(cancel, progress); err != 0)
 //         return err;                            // written by someone else since it was loaded
 //     ... AddSong / RemoveSong ...
@@ -37,7 +37,7 @@ public:
 
     // Takes the lock of the iPod mounted at `root`, waiting up to `waitMs` milliseconds while
     // another writer holds it (not at all once a wait ran out, see above). 0 (also when already
-    // held by this object), -102390 when the lock is not free, -11160 when the iPod has no
+    // held by this object), kErrBusy when the lock is not free, kErrFileNotFound when the iPod has no
     // iPod_Control/iTunes folder. On a volume that offers no locking at all, the lock counts as
     // taken. A refusal notes BusyMessage as the reason (AError::FailureDetail).
     int Acquire(const AString& root, int waitMs = kDefaultWaitMs);

@@ -55,16 +55,3 @@ int IPodMusicFolder::ChooseDestination(const AString& root, const AString& sourc
     }
     return 0;
 }
-
-int IPodMusicFolder::CopyIn(const AString& root, const AString& source, const SongInfoStruct& song,
-                            CancelProc cancel, AProgress* progress, AString& destination)
-{
-    if (int err = ChooseDestination(root, source, song, destination); err != 0)
-        return err;
-    if (int err = AFile::CopyWithProgress(&source, &destination, cancel, progress); err != 0) {
-        if (AFile::GetPathType(&destination) == AFile::kPathFile)
-            AFile::Delete(&destination);
-        return err;
-    }
-    return 0;
-}

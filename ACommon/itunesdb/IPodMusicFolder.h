@@ -17,9 +17,4 @@ public:
     // missing. 0, or an error code.
     static int ChooseDestination(const AString& root, const AString& source, const SongInfoStruct& song,
                                  AString& destination);
-    // Copies the file at `source` to the destination ChooseDestination gives. 0 and the copy's full
-    // path in `destination`; else an error code, and nothing of the copy is left. A writer that
-    // keeps the iPod's journal chooses, journals, then copies, instead.
-    static int CopyIn(const AString& root, const AString& source, const SongInfoStruct& song,
-                      CancelProc cancel, AProgress* progress, AString& destination);
 };

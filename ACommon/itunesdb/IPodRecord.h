@@ -60,7 +60,7 @@ public:
     // at least `minHeader` bytes, that the header fits in the record and that the record fits in
     // what `in` still holds. On success `header` holds the header bytes (offset 0 to the header
     // length), `body` reads the bytes after the header up to the total length, and `in` has moved
-    // past the record. A format error gives -10000 and leaves `in` where it was.
+    // past the record. A format error gives kErrUnknown and leaves `in` where it was.
     static int OpenRecord(ByteReader& in, const char* tag, std::uint32_t minHeader,
                           std::vector<std::uint8_t>& header, ByteReader& body);
     // The same, with the header left in `in` for the caller to keep: `header` views it.

@@ -31,9 +31,9 @@ public:
     ~MHBD();
 
     // Reads the database from `in`. Without `withPlaylists` only the tracks are decoded (the other
-    // datasets are kept as bytes, and the playlists' items are not tied to tracks). 0, -10000 for
-    // a damaged or foreign file, -108 without the memory, or 123456 when cancelled. The database
-    // keeps a copy of the bytes it was read from, which its objects refer to.
+    // datasets are kept as bytes, and the playlists' items are not tied to tracks). 0, kErrUnknown for
+    // a damaged or foreign file, kErrOutOfMemory without the memory, or kErrUserCancel when cancelled. The
+    // database keeps a copy of the bytes it was read from, which its objects refer to.
     int Load(ByteReader& in, signed char withPlaylists, CancelProc cancel, AProgress* progress);
     // The same from bytes the database takes over (a whole file beginning with the record).
     int Load(std::unique_ptr<MHOD::TextStore> bytes, signed char withPlaylists, CancelProc cancel,
@@ -49,14 +49,14 @@ public:
     std::uint32_t GetTotalSize() const;
 
     // Adds a track for the song to the track list and an item for it to the library playlist of
-    // every playlist dataset (-4 for a duplicate, -2 without a track list).
+    // every playlist dataset (kErrDuplicate for a duplicate, kErrInvalidElement without a track list).
     int AddSong(SongInfoStruct& song, MHIT** added, signed char add);
     // Removes the track a virtual path names from the track list and from every playlist.
     int RemoveSong(const AString& virtualPath, signed char withExtension, signed char withGenre,
                    signed char withAlbum);
     // Removes `track` from every playlist and from the track list.
     void RemoveTrack(MHIT* track);
-    // The title of the library playlist of the first playlist dataset; -2 without one.
+    // The title of the library playlist of the first playlist dataset; kErrInvalidElement without one.
     int GetIPodName(AString& name) const;
     // Adds a playlist titled `name` to every playlist dataset (the peer reads one or the other).
     // Returns the playlists made.

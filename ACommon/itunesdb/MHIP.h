@@ -26,7 +26,7 @@ public:
     struct ToLoad {};
     explicit MHIP(ToLoad) {}
 
-    int Load(ByteReader& in, const MHOD::TextStore* texts = nullptr); // 0 or -10000
+    int Load(ByteReader& in, const MHOD::TextStore* texts = nullptr); // 0 or kErrUnknown
     // With a known track: its track id and the next item number (`*itemCounter` counts up).
     void Store(ByteWriter& out, std::uint32_t* itemCounter);
     std::uint32_t GetTotalSize() const;

@@ -53,7 +53,7 @@ public:
     MHIT(const MHIT&) = delete;
     MHIT& operator=(const MHIT&) = delete;
 
-    // 0 or -10000. With the store of the bytes being read, the data objects refer to them and the
+    // 0 or kErrUnknown. With the store of the bytes being read, the data objects refer to them and the
     // strings are decoded when first asked for.
     int Load(ByteReader& in, const MHOD::TextStore* texts = nullptr);
     void Store(ByteWriter& out);

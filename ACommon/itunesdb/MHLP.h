@@ -24,12 +24,12 @@ class MHLP {
 public:
     MHLP(); // holds the library playlist, titled with the empty string
 
-    // Appends an item for `track` to the library playlist. -2 when there is no playlist.
+    // Appends an item for `track` to the library playlist. kErrInvalidElement when there is no playlist.
     int AddSong(MHIT* track);
     // Removes every item that plays `track`, from every playlist.
     void RemoveTrack(const MHIT* track);
-    // The title of the library playlist: 0 (the name unchanged when it has no title), -2 without
-    // playlists.
+    // The title of the library playlist: 0 (the name unchanged when it has no title), kErrInvalidElement
+    // without playlists.
     int GetIPodName(AString& name) const;
     // Appends a playlist titled `name` and returns it.
     MHYP* AddPlaylist(const AString& name);

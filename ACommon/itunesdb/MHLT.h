@@ -42,7 +42,7 @@ public:
     // Gives the tracks the ids 1 to N in the order Store writes them.
     void AssignTrackIds();
 
-    // -4 when a track in the song's bucket has the song's genre, artist, album, name and
+    // kErrDuplicate when a track in the song's bucket has the song's genre, artist, album, name and
     // extension; with `add` unset that is all (a duplicate test). Otherwise a new track made from
     // the song record is added and returned in `added`.
     int AddSong(SongInfoStruct& song, MHIT** added, signed char add);

@@ -72,7 +72,7 @@ public:
     // Makes this an opaque object with `data` as its payload.
     void SetData(std::vector<std::uint8_t> data, unsigned type);
 
-    // 0 or -10000. When `store` holds the bytes being read, the object refers to them.
+    // 0 or kErrUnknown. When `store` holds the bytes being read, the object refers to them.
     int Load(ByteReader& in, const TextStore* store = nullptr);
     void Store(ByteWriter& out) const;
     std::uint32_t GetTotalSize() const

@@ -28,7 +28,7 @@ public:
     explicit MHYP(int libraryFlag); // the same with the library-playlist flag set to `libraryFlag`
 
     void SetName(const AString& text);
-    int GetName(AString& name) const; // 0, or -2 when the playlist has no title object
+    int GetName(AString& name) const; // 0, or kErrInvalidElement when the playlist has no title object
     int GetLibraryFlag() const;
 
     void AddSong(MHIT* track, int index); // an index below 0 (or past the end) appends

@@ -2,6 +2,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AStateStream.h"
+#include "ACommon/base/ListString.h"
 #include "ACommon/tags/ID3.h"
 #include "APlatform/Trash.h"
 #include "APlatform/Unicode.h"
@@ -18,23 +19,6 @@
 #include <vector>
 
 namespace {
-
-// True when some entry of a filter list ":a:b:c:" occurs in `text` (case kept). The entries are the
-// texts between consecutive colons, read from the character after the first colon; text after the
-// last colon is ignored and empty entries never match.
-bool AnyListEntryOccursIn(const AString& list, const AString& text)
-{
-    int colon = list.Find(':', 0);
-    while (colon >= 0) {
-        int next = list.Find(':', colon + 1);
-        if (next < 0)
-            break;
-        if (next > colon + 1 && text.Find(list.Mid(colon + 1, next - colon - 1), 0, 1) >= 0)
-            return true;
-        colon = next;
-    }
-    return false;
-}
 
 // `name` shortened to at most 255 bytes, at a character's start, keeping a short extension: a name
 // as long as a volume allows cannot take a "~" more.
@@ -226,15 +210,12 @@ bool ADir::TypeFilterCheck(const AString* path) const
         return true;
     AString extension;
     path->PathExtension(&extension);
-    AString key(":");
-    key += extension;
-    key += ':';
     if ((typeFilterMode & 0x1) && !typeIncludeFilter.IsEmpty()) {
-        if (extension.IsEmpty() || typeIncludeFilter.Find(key, 0, 0) < 0)
+        if (extension.IsEmpty() || !liststring::HoldsValue(typeIncludeFilter, extension))
             return false;
     }
     if ((typeFilterMode & 0x2) && !typeExcludeFilter.IsEmpty()) {
-        if (!extension.IsEmpty() && typeExcludeFilter.Find(key, 0, 0) >= 0)
+        if (!extension.IsEmpty() && liststring::HoldsValue(typeExcludeFilter, extension))
             return false;
     }
     return true;
@@ -242,9 +223,9 @@ bool ADir::TypeFilterCheck(const AString* path) const
 
 bool ADir::FragmentFilterCheck(const AString& text, int mode, const AString& include, const AString& exclude)
 {
-    if ((mode & 0x1) && !include.IsEmpty() && !AnyListEntryOccursIn(include, text))
+    if ((mode & 0x1) && !include.IsEmpty() && !liststring::AnyItemOccursIn(include, text))
         return false;
-    if ((mode & 0x2) && !exclude.IsEmpty() && AnyListEntryOccursIn(exclude, text))
+    if ((mode & 0x2) && !exclude.IsEmpty() && liststring::AnyItemOccursIn(exclude, text))
         return false;
     return true;
 }

@@ -57,7 +57,7 @@ public:
     int ReadState(AFile* f) override;
     // Writes the database and iTunesSD back to the iPod when the run changed anything (or iTunesSD
     // no longer matches the database), then moves or deletes the files of the songs removed, and
-    // releases the iPod's lock; -10000 unless the whole database was loaded.
+    // releases the iPod's lock; kErrUnknown unless the whole database was loaded.
     int Finalize() override;
     int CopyProperties(ADir* other) override;
     // The songs this source added and removed since its last store of the database.
@@ -67,8 +67,8 @@ public:
     void GetRealRootPath(AString* out) override;
 
     // Copies the music file `path` onto the iPod and enters it into the database. A song without a
-    // name tag is called `name` when given (else after its file). -4 when the database holds the
-    // song already (nothing is copied); -10000 unless the whole database was loaded.
+    // name tag is called `name` when given (else after its file). kErrDuplicate when the database holds the
+    // song already (nothing is copied); kErrUnknown unless the whole database was loaded.
     int AddSongFromDisk(const AString* path, const AString* name, CancelProc cancel);
     // AddSongFromDisk; `placed` gets the song's file on the iPod.
     int AddLooseFile(const AString* file, CancelProc cancel, AString* placed) override;
@@ -121,7 +121,7 @@ private:
     OwnFile ResolveOwnFile(const MHIT& track, AString* file, AString* why) const;
     // True when `folder` is the music folder or lies inside it (or does not exist).
     bool InsideMusicFolder(const AString& folder) const;
-    // Notes why the file of `track` is not used and returns -10000.
+    // Notes why the file of `track` is not used and returns kErrUnknown.
     int RefuseLocation(const MHIT& track, const AString& why) const;
     void ResetDatabase();
     void CheckRemovedFilesFolder();

@@ -2,6 +2,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AStateStream.h"
+#include "ACommon/base/ListString.h"
 #include "ACommon/tags/AudioFormats.h"
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/SongInfoStruct.h"
@@ -44,18 +45,16 @@ bool DifferentTracks(const AString& diskA, const AString& diskB)
     return differ(a.trackNumber, b.trackNumber) || differ(a.discNumber, b.discNumber);
 }
 
-// Whole-value filter: the value wrapped in colons must (include) or must not (exclude) occur in the
-// list, case ignored. An empty value is "::".
+// Whole-value filter: the value must (include) or must not (exclude) be an item of the list, both
+// compared as they stand in a virtual path, case ignored, so that a side that holds the tag and a
+// side that holds only the virtual path judge a song alike.
 bool ValueFilterCheck(const AString& value, int mode, const AString& include, const AString& exclude)
 {
     if (mode == 0)
         return true;
-    AString wrapped(":");
-    wrapped += value;
-    wrapped += ':';
-    if ((mode & 0x1) && !include.IsEmpty() && include.Find(wrapped, 0, 0) < 0)
+    if ((mode & 0x1) && !include.IsEmpty() && !liststring::HoldsValue(include, value))
         return false;
-    if ((mode & 0x2) && !exclude.IsEmpty() && exclude.Find(wrapped, 0, 0) >= 0)
+    if ((mode & 0x2) && !exclude.IsEmpty() && liststring::HoldsValue(exclude, value))
         return false;
     return true;
 }
@@ -542,8 +541,18 @@ bool ADirSong::AlbumFilterCheck(AString* album) const
 
 bool ADirSong::SongNameFilterCheck(AString* name) const
 {
-    return !name ||
-           FragmentFilterCheck(*name, songNameFilterMode, songNameIncludeFilter, songNameExcludeFilter);
+    if (!name || songNameFilterMode == 0)
+        return true;
+    // Name and items compared as they stand in a virtual path, as the whole-value filters are.
+    auto inComparisonForm = [](const AString& list) {
+        std::vector<AString> items = liststring::Items(list);
+        for (AString& item : items)
+            item = liststring::ComparisonForm(item);
+        return liststring::Join(items);
+    };
+    return FragmentFilterCheck(liststring::ComparisonForm(*name), songNameFilterMode,
+                               inComparisonForm(songNameIncludeFilter),
+                               inComparisonForm(songNameExcludeFilter));
 }
 
 bool ADirSong::VPathGenreFilterCheck(AString* vpath) const
@@ -644,14 +653,6 @@ AString ADirSong::GetName(AString vpath, signed char withExtension, signed char 
 }
 
 void ADirSong::RemoveSpaceNumber(AString* name) { SongName::RemoveSpaceNumber(name); }
-
-void ADirSong::RemoveSpaceNumberWithVPathCheck(AString* name, AString* vpathSoFar)
-{
-    if (!vpathSoFar)
-        return;
-    if (*vpathSoFar == "/*" || *vpathSoFar == "/*/*" || *vpathSoFar == "/*/*/*")
-        RemoveSpaceNumber(name);
-}
 
 // ---------------------------------------------------------------------------------------------
 // The other library scans.
@@ -891,8 +892,8 @@ int ADirSong::DeleteOrphans(signed char deleteFiles, signed char sortFirst, sign
             progress->ShowStatus(nullptr, &text);
             int reply = answer == 2 || !deleteFiles ? 1 : 0;
             if (reply == 0) {
-                AString title("Delete Orphan?");
-                reply = progress->YesNoAlert(&title, &path, nullptr);
+                AString question("Delete Orphan?");
+                reply = progress->YesNoAlert(&question, &path, nullptr);
             }
             if (reply == 2)
                 answer = 2;
@@ -1044,7 +1045,7 @@ int ADirSong::AddDisconnectedFiles(signed char, CancelProc cancel, signed char i
     progress->StartDivision(0.9, &processing, 0, interactive);
     // Every song's file, case ignored: one look-up per listed file instead of a walk of the list.
     std::unordered_set<std::u16string> known;
-    const int listed = listing.Count();
+    const int listedFiles = listing.Count();
     if (result == 0) {
         const int count = Count();
         known.reserve(static_cast<std::size_t>(count));
@@ -1065,7 +1066,7 @@ int ADirSong::AddDisconnectedFiles(signed char, CancelProc cancel, signed char i
     }
     int answer = 0;
     int dotFiles = 0;
-    for (int k = 1; result == 0 && k <= listed; ++k) {
+    for (int k = 1; result == 0 && k <= listedFiles; ++k) {
         const AString f = *listing.GetFPath(k - 1);
         if (AFile::GetPathType(&f) != AFile::kPathFile)
             continue;
@@ -1074,7 +1075,7 @@ int ADirSong::AddDisconnectedFiles(signed char, CancelProc cancel, signed char i
         detail += k;
         detail += " ";
         detail += f;
-        progress->UpdateDivision(static_cast<double>(k) / listed, nullptr, &detail, nullptr, 0);
+        progress->UpdateDivision(static_cast<double>(k) / listedFiles, nullptr, &detail, nullptr, 0);
         AString upper = f;
         upper.Upper();
         if (known.count(upper.Units()) != 0)

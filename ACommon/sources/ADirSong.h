@@ -29,11 +29,11 @@ public:
     // list as the scan goes.
     //
     // Songs whose file is gone. Before it removes anything the scan makes sure the music can be
-    // reached at all (an unmounted disk makes every song look gone: -9, nothing removed), and it
-    // asks once, with the counts, before it removes more than kOrphanHandful songs.
+    // reached at all (an unmounted disk makes every song look gone: kErrVolumeNotFound, nothing removed), and
+    // it asks once, with the counts, before it removes more than kOrphanHandful songs.
     int DeleteOrphans(signed char deleteFiles, signed char sortFirst, signed char ascending,
                       CancelProc cancel, signed char interactive);
-    // Protected music bought with a store account that is not one of `appleIDs`. Refused (-10000,
+    // Protected music bought with a store account that is not one of `appleIDs`. Refused (kErrUnknown,
     // nothing looked at) while `appleIDs` is empty: every purchase would count as not owned.
     int DeleteMusicNotOwned(signed char deleteFiles, signed char sortFirst, signed char ascending,
                             CancelProc cancel, signed char interactive);
@@ -69,8 +69,8 @@ public:
 
     // Adds the music file `file` to this source as a new song (the disconnected-files scan and the
     // tool that adds files). `placed` gets the file the source keeps (empty when it keeps none of
-    // its own). 0, -4 when the source holds the song already, or an error; -11167 for sources
-    // that take no files.
+    // its own). 0, kErrDuplicate when the source holds the song already, or an error; kErrNotSupported for
+    // sources that take no files.
     virtual int AddLooseFile(const AString* file, CancelProc cancel, AString* placed);
     // The folder whose music files the disconnected-files scan lists.
     virtual AString GetMusicFolder();
@@ -124,7 +124,6 @@ public:
     static AString GetName(AString vpath, signed char, signed char withGenre, signed char withAlbum);
     // Removes a trailing " N" copy number (N a digit 1 to 9): "Song 2" gives "Song".
     static void RemoveSpaceNumber(AString* name);
-    static void RemoveSpaceNumberWithVPathCheck(AString* name, AString* vpathSoFar);
 
     // Asks whether to remove one item found by a scan; `answer` carries "Yes to All" (2) and
     // "No to All" (4) from one question to the next.

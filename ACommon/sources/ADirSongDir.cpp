@@ -88,18 +88,18 @@ void ADirSongDir::Sort(signed char ascending)
     ForgetIndex();
 }
 
-int ADirSongDir::DeleteEntry(int index, signed char removeFile, signed char keepFile)
+int ADirSongDir::DeleteEntry(int entry, signed char removeFile, signed char keepFile)
 {
-    const int err = ADir::DeleteEntry(index, removeFile, keepFile);
+    const int err = ADir::DeleteEntry(entry, removeFile, keepFile);
     ForgetIndex();
     return err;
 }
 
 int ADirSongDir::AddFPath(AString* path)
 {
-    const int index = ADir::AddFPath(path);
+    const int added = ADir::AddFPath(path);
     ForgetIndex();
-    return index;
+    return added;
 }
 
 int ADirSongDir::AddRecord(const AString& path, std::uint64_t modTime, std::uint64_t size)
@@ -613,7 +613,7 @@ int ADirSongDir::GetImageCount(const AString* path, int* count)
     return 0;
 }
 
-int ADirSongDir::GetImageInfo(const AString* path, int index, unsigned char** data, int* size)
+int ADirSongDir::GetImageInfo(const AString* path, int picture, unsigned char** data, int* size)
 {
     if (!data || !size)
         return kErrInvalidElement;
@@ -623,7 +623,7 @@ int ADirSongDir::GetImageInfo(const AString* path, int index, unsigned char** da
     if (int err = GetFileDiskPath(path, &disk, 1); err != 0)
         return err;
     const AString image = FolderImageOf(disk);
-    if (index != 0 || image.IsEmpty())
+    if (picture != 0 || image.IsEmpty())
         return 0;
     // Anything larger than a picture may be is not read at all.
     const std::uint64_t length = AFile::GetFileSize(&image);

@@ -37,7 +37,7 @@ public:
     int ReadState(AFile* f) override;
     int PopulateFileList(CancelProc cancel) override;
 
-    // The virtual path of a music file, without its key: 0, or -11160 when its tags cannot be read.
+    // The virtual path of a music file, without its key: 0, or kErrFileNotFound when its tags cannot be read.
     // Reads only settings: the listing calls it from several threads at once.
     int MakeSongInfoString(const AString* file, AString* vpath);
     // Copies a music file into the folder, under Artist/Album/"07 Name.mp3". Nothing is copied when
@@ -59,11 +59,11 @@ public:
 
 private:
     // The music files below the root that pass the type and path filters, relative to the root
-    // (whole paths with useFullPaths). 0, -1 when a folder cannot be read, or 123456.
+    // (whole paths with useFullPaths). 0, -1 when a folder cannot be read, or kErrUserCancel.
     int ListMusicFiles(std::vector<AString>& files, CancelProc cancel);
     // Reads the tags of `files` (as ListMusicFiles gives them) and puts the songs into the lists.
     int ReadSongs(std::vector<AString>& files, CancelProc cancel);
-    // The disk path of entry `k` of diskList; -102391 when there is none.
+    // The disk path of entry `k` of diskList; kErrObjectNotFound when there is none.
     int DiskPathOfKey(long long k, AString* diskPath) const;
     // Finds the key of the first record whose path (up to its "?") equals `relative` ignoring case.
     int FindKey(const AString& relative, long long* k);

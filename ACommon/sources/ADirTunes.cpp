@@ -259,11 +259,11 @@ int ADirTunes::GetImageCount(const AString* path, int* count)
     if (count)
         *count = 0;
     if (!path || !count || !ParseKey(*path, &id, nullptr))
-        return -121797;
+        return kErrArtworkCount;
     *count = ArtCount(id);
     if (*count < 0) {
         *count = 0;
-        return -121797;
+        return kErrArtworkCount;
     }
     return 0;
 }

@@ -41,8 +41,8 @@ public:
     void SetProgressControl(RowSelector rows, platform::StatusField* message, platform::StatusField* detail,
                             platform::ProgressBar* bar);
 
-    // Runs sync `index` (nothing for "Do Not Synchronize"); -102390 while the group is busy, -2 for
-    // an index outside the group.
+    // Runs sync `index` (nothing for "Do Not Synchronize"); kErrBusy while the group is busy,
+    // kErrInvalidElement for an index outside the group.
     int DoSync(CancelProc cancel, int index);
     // Runs every sync in order; stops after a failed sync that stops on errors, or on a cancel.
     int DoSyncLoop(CancelProc cancel);
@@ -55,11 +55,11 @@ public:
     // over it. The old file stays whole when anything fails.
     int WriteSyncState(const AString* path);
     // Reads the group's record from `path`. A missing file is created empty (and so reads as
-    // -11166, the end of the file).
+    // kErrEndOfFile, the end of the file).
     int ReadSyncState(const AString* path);
 
     // Runs `body` on sync 0 under the group's lock, as a run does: a library tool's walk never sees
-    // the group saved, read again or emptied under it. -102390 while the group is busy, -102391
+    // the group saved, read again or emptied under it. kErrBusy while the group is busy, kErrObjectNotFound
     // when it holds no sync.
     int RunTool(const std::function<int(ASync* sync)>& body);
 

@@ -34,8 +34,8 @@ public:
     static std::unique_ptr<ADir> NewSource(int type, AProgress* progress);
 
     // Makes the sides sources of these types (a side whose type does not change keeps its sources
-    // and their lists). 0; -11167 when a type has no source class (that side stays as it was);
-    // -102390 while the sync is busy.
+    // and their lists). 0; kErrNotSupported when a type has no source class (that side stays as it was);
+    // kErrBusy while the sync is busy.
     int SetTypes(int type1, int type2);
     void SetPlaylist1(const AString* name);
     void SetPlaylist2(const AString* name);

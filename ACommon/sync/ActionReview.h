@@ -35,9 +35,9 @@ public:
 
     // The actions of `sync` as they stand.
     static std::vector<Item> Snapshot(ASync& sync);
-    // Applies `answer` to the actions of `sync`, whole or not at all: 0, or -2 with nothing changed
-    // when the ticks do not match the actions one for one, an index lies outside the list, a pair
-    // is settled twice, or a choice is not keeping one file of an undecided pair. A pair settled
-    // without ticks becomes active.
+    // Applies `answer` to the actions of `sync`, whole or not at all: 0, or kErrInvalidElement with nothing
+    // changed when the ticks do not match the actions one for one, an index lies outside the list, a pair is
+    // settled twice, or a choice is not keeping one file of an undecided pair. A pair settled without ticks
+    // becomes active.
     static int Apply(ASync& sync, const Answer& answer);
 };

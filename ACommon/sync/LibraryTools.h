@@ -75,7 +75,7 @@ public:
     // the playlist given back, the source finalised whenever it may have changed (so that an iPod's
     // database is written after a cancel or an error too), the closing message.
     static Outcome Run(Tool tool, Side side, ADirSong& source, const Options& options, CancelProc cancel);
-    // The same on side `side` of sync 0 of `group`, under the group's lock (-102390 while the group
+    // The same on side `side` of sync 0 of `group`, under the group's lock (kErrBusy while the group
     // is busy). Music not owned keeps an account added with "Add ID to Prefs" in the group's sync.
     static Outcome RunOnGroup(Tool tool, Side side, ASyncGroup& group, const Options& options,
                               CancelProc cancel);

@@ -3,6 +3,7 @@
 #include "ACommon/base/AError.h"
 #include "ACommon/base/APLock.h"
 #include "APlatform/Frontend.h"
+#include "APlatform/Notifications.h"
 
 #include <system_error>
 
@@ -63,8 +64,8 @@ int RunController::Start(std::function<int()> body)
         outcome = SyncSession::Outcome();
     }
     gRunning.store(this);
-    platform::PostNotification("ShowStatusItems");
-    platform::PostNotification("DisableSyncPopUpsEtc");
+    platform::PostNotification(platform::notification::kShowStatusItems);
+    platform::PostNotification(platform::notification::kDisableSyncPopUpsEtc);
     try {
         worker = std::thread([this, body = std::move(body)] {
             const int ended = body();
@@ -73,8 +74,8 @@ int RunController::Start(std::function<int()> body)
                 result = ended;
                 finished = true;
             }
-            platform::PostNotification("HideStatusItems");
-            platform::PostNotification("EnableSyncPopUpsEtc");
+            platform::PostNotification(platform::notification::kHideStatusItems);
+            platform::PostNotification(platform::notification::kEnableSyncPopUpsEtc);
             changed.notify_all();
             gRunning.store(nullptr);
             gBusy.Unlock();
@@ -86,8 +87,8 @@ int RunController::Start(std::function<int()> body)
             result = kErrUnknown;
         }
         gRunning.store(nullptr);
-        platform::PostNotification("HideStatusItems");
-        platform::PostNotification("EnableSyncPopUpsEtc");
+        platform::PostNotification(platform::notification::kHideStatusItems);
+        platform::PostNotification(platform::notification::kEnableSyncPopUpsEtc);
         gBusy.Unlock();
         return kErrUnknown;
     }
@@ -179,7 +180,7 @@ int RunController::WaitForReview(ASync& sync)
         reviewing = &sync;
         answered = false;
     }
-    platform::PostNotification("OpenActionsDrawer");
+    platform::PostNotification(platform::notification::kOpenActionsDrawer);
     changed.notify_all();
     bool stop = false;
     {
@@ -190,6 +191,6 @@ int RunController::WaitForReview(ASync& sync)
         answered = false;
         review.clear();
     }
-    platform::PostNotification("CloseActionsDrawer");
+    platform::PostNotification(platform::notification::kCloseActionsDrawer);
     return stop ? kErrUserCancel : 0;
 }

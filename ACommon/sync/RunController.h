@@ -32,7 +32,7 @@
 
 class RunController {
 public:
-    // A job run on the worker thread; it polls `cancel` and returns 0, 123456 or an error.
+    // A job run on the worker thread; it polls `cancel` and returns 0, kErrUserCancel or an error.
     using Job = std::function<int(CancelProc cancel)>;
     // What Wait saw.
     enum class Event { kNothing, kReview, kFinished };
@@ -43,7 +43,7 @@ public:
     RunController(const RunController&) = delete;
     RunController& operator=(const RunController&) = delete;
 
-    // Runs `session` (SyncSession::Run) on a worker thread. 0 when it started; -102390 when a run
+    // Runs `session` (SyncSession::Run) on a worker thread. 0 when it started; kErrBusy when a run
     // holds the busy lock (nothing started). The session must stay until the run has ended.
     int StartSync(SyncSession& session);
     // Runs `job` on a worker thread under the busy lock, with this controller's cancel.
@@ -71,8 +71,9 @@ public:
     // The actions under review, as they stand; empty when no review waits.
     std::vector<ActionReview::Item> GetReview() const;
     // Applies `answer` to the actions under review, whole or not at all (ActionReview::Apply),
-    // and, with `goOn`, lets the run perform them. -102391 when no review waits; 123456 when the run
-    // was cancelled; -2 for an answer that does not fit (nothing changed, the run still waits).
+    // and, with `goOn`, lets the run perform them. kErrObjectNotFound when no review waits; kErrUserCancel
+    // when the run was cancelled; kErrInvalidElement for an answer that does not fit (nothing changed, the
+    // run still waits).
     int AnswerReview(const ActionReview::Answer& answer, bool goOn);
 
 private:

@@ -2,6 +2,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/CRC32.h"
+#include "ACommon/bridge/ASiTunes.h"
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/sources/ADirPod.h"
 #include "ACommon/sources/ADirPodDB.h"
@@ -170,6 +171,24 @@ AString SyncSession::SafeFileName(const AString& name)
         safe.resize(cut);
     }
     return safe.empty() ? AString("iPod") : AString::FromUTF8(safe);
+}
+
+SyncSession::IPodAccess SyncSession::AccessOf(const AString& name, bool withLibrary)
+{
+    if (!withLibrary || name.IsEmpty())
+        return IPodAccess::kThroughDatabase;
+    ASiTunes bridge;
+    // One name per line; "iPod" is not "Jane's iPod".
+    const AString names = bridge.GetIPodNameiTunes(0);
+    for (int start = 0; start < names.GetLength();) {
+        int end = names.Find('\n', start);
+        if (end < 0)
+            end = names.GetLength();
+        if (names.Mid(start, end - start) == name)
+            return IPodAccess::kThroughLibrary;
+        start = end + 1;
+    }
+    return IPodAccess::kThroughDatabase;
 }
 
 AString SyncSession::IPodStatePath(const AString& name, IPodAccess access)

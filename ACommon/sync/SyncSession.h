@@ -59,7 +59,7 @@ public:
 
     // What one run did.
     struct Outcome {
-        int result = 0;                       // 0, 123456 when cancelled, or the run's error
+        int result = 0;                       // 0, kErrUserCancel when cancelled, or the run's error
         int stateError = 0;                   // 0, or why the state file could not be written
         bool listsLeftOut = false;            // the state was written without the saved lists
         bool setToManual = false;             // the iPod was set to manual updating
@@ -77,6 +77,10 @@ public:
     // `name` made fit to be a file name in the state folder: no "/", "\", ":" or control
     // character, no leading ".", at most 120 bytes; "iPod" when nothing is left.
     static AString SafeFileName(const AString& name);
+    // How the iPod called `name` is reached: through the library when the library is the other side
+    // (`withLibrary`) and serves that iPod (it was attached to the library; whole names compared),
+    // otherwise through the iPod's own database. Asks the library by script only `withLibrary`.
+    static IPodAccess AccessOf(const AString& name, bool withLibrary);
     // The state file of the iPod called `name`: NAME.snc when the library serves it,
     // NAME_PODDB.snc when it is reached through its database.
     static AString IPodStatePath(const AString& name, IPodAccess access);
@@ -90,8 +94,8 @@ public:
 
     // A sync between `leftRoot` (a folder of songs, type ADir::kTypeSongFolder, or the library)
     // and `pod`, reached through its database, with its state in `statePath`. Refused, with a
-    // notice, when the iPod's database cannot be read (-10000), its volume is mounted read-only
-    // (-11167), or the folder and the iPod lie inside one another (-5).
+    // notice, when the iPod's database cannot be read (kErrUnknown), its volume is mounted read-only
+    // (kErrNotSupported), or the folder and the iPod lie inside one another (kErrInvalidPath).
     // With `access` kThroughLibrary the iPod is the library's source of that name (type
     // ADir::kTypeIPod), and `leftRoot` of the library is ADirTunes::kRootMarker.
     int OpenIPod(int leftType, const AString& leftRoot, const MountedIPod& pod, const AString& statePath,
@@ -101,7 +105,7 @@ public:
     // the last run's drops the saved lists.
     void SetPlaylists(const AString& left, const AString& right);
     // A sync between two folders (of songs when `songs` is set), with its state in `statePath`.
-    // Refused (-5) when they are the same folder or one lies inside the other.
+    // Refused (kErrInvalidPath) when they are the same folder or one lies inside the other.
     int OpenFolders(const AString& left, const AString& right, bool songs, const AString& statePath);
 
     void Apply(const Settings& settings);

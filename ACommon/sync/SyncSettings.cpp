@@ -1,6 +1,7 @@
 #include "ACommon/sync/SyncSettings.h"
 
 #include "ACommon/base/AError.h"
+#include "ACommon/base/ListString.h"
 #include "ACommon/sync/ASyncLib.h"
 
 #include <cstdlib>
@@ -206,36 +207,9 @@ int SyncSettings::Set(ASyncLib& sync, const std::string& key, const std::string&
     return 0;
 }
 
-std::vector<AString> SyncSettings::Items(const AString& list)
-{
-    std::vector<AString> items;
-    const std::u16string& units = list.Units();
-    std::u16string item;
-    for (char16_t unit : units) {
-        if (unit == u':') {
-            if (!item.empty())
-                items.emplace_back(item);
-            item.clear();
-        } else {
-            item += unit;
-        }
-    }
-    if (!item.empty())
-        items.emplace_back(item);
-    return items;
-}
+std::vector<AString> SyncSettings::Items(const AString& list) { return liststring::Items(list); }
 
-AString SyncSettings::Join(const std::vector<AString>& items)
-{
-    if (items.empty())
-        return AString();
-    AString list(":");
-    for (const AString& item : items) {
-        list += item;
-        list += ':';
-    }
-    return list;
-}
+AString SyncSettings::Join(const std::vector<AString>& items) { return liststring::Join(items); }
 
 AString SyncSettings::WithItem(const AString& list, const AString& item)
 {

@@ -27,13 +27,13 @@ public:
     // kept. Empty for an unknown key.
     static std::string Get(const ASyncLib& sync, const std::string& key);
     // Sets `key` from text: flags take on/off, yes/no, true/false or 1/0; lists take items separated
-    // by ":" (with or without the outer colons; path items keep their "/"). 0, or -2 for an unknown
-    // key or a value that does not fit (`problem` says which).
+    // by ":" (with or without the outer colons; path items keep their "/"). 0, or kErrInvalidElement for an
+    // unknown key or a value that does not fit (`problem` says which).
     static int Set(ASyncLib& sync, const std::string& key, const std::string& value, std::string* problem);
 
-    // The items of a list, in order, empty ones left out.
+    // The items of a list, in order, trimmed, empty ones left out (liststring::Items).
     static std::vector<AString> Items(const AString& list);
-    // A list of `items`: ":a:b:", or "" when there is none.
+    // A list of `items`: ":a:b:", or "" when there is none (liststring::Join).
     static AString Join(const std::vector<AString>& items);
     // `list` with `item` added at the end (when it is not there yet, case ignored).
     static AString WithItem(const AString& list, const AString& item);

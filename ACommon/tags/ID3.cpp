@@ -818,21 +818,6 @@ bool ID3::IsPNG(const unsigned char* data, int length)
     return data && length >= 8 && std::memcmp(data, kSignature, 8) == 0;
 }
 
-unsigned ID3::SeekID3End22(const unsigned char* body, unsigned length)
-{
-    return static_cast<unsigned>(WalkFrames({body, length}, 0, 2, [](const FrameHeader&) {}));
-}
-
-unsigned ID3::SeekID3End23(const unsigned char* body, unsigned length)
-{
-    return static_cast<unsigned>(WalkFrames({body, length}, 0, 3, [](const FrameHeader&) {}));
-}
-
-unsigned ID3::SeekID3End24(const unsigned char* body, unsigned length)
-{
-    return static_cast<unsigned>(WalkFrames({body, length}, 0, 4, [](const FrameHeader&) {}));
-}
-
 // ---- MPEG audio ---------------------------------------------------------------------------------
 
 int ID3::SeekValidHeader(FileWindow& window, std::uint64_t from, std::uint8_t header[4],
@@ -1717,8 +1702,6 @@ void ID3::GetSongInfo(SongInfoStruct& info) const
     info.appleID = appleID;
     info.modifiedName = modifiedName;
 }
-
-void ID3::ClearImages() { images.clear(); }
 
 int ID3::ReadImageData(int index, std::vector<std::uint8_t>& out) const
 {

@@ -55,8 +55,8 @@ public:
     ID3(const ID3&) = delete;
     ID3& operator=(const ID3&) = delete;
 
-    // Reads the file at `path`: -11160 when it does not exist, -102392 when it is empty, a reader's
-    // error, or 0. A file of another type than the readers know yields no values and 0.
+    // Reads the file at `path`: kErrFileNotFound when it does not exist, kErrInconsistentSize when it is
+    // empty, a reader's error, or 0. A file of another type than the readers know yields no values and 0.
     int SetFilePath(const AString& path);
 
     void GetName(AString& out) const { out = name; }
@@ -98,9 +98,8 @@ public:
     // 1 and the offsets that enclose the audio data (end inclusive), or 0 when the end is unknown.
     int GetMusicRange(unsigned long long* start, unsigned long long* end) const;
     void GetSongInfo(SongInfoStruct& info) const;
-    void ClearImages();
 
-    // The bytes of picture `index` of the file that was read, unsynchronisation undone. 0, -10000
+    // The bytes of picture `index` of the file that was read, unsynchronisation undone. 0, kErrUnknown
     // for an index out of range, or a file error.
     int ReadImageData(int index, std::vector<std::uint8_t>& out) const;
 
@@ -111,8 +110,8 @@ public:
     static int FilesEqualMusicCRC32(const AString* a, const AString* b, signed char untaggedOnly);
 
     // Writes `image` (JPEG or PNG) into the ID3v2 tag of the file that was read, as a new picture
-    // after the existing ones; the file is replaced safely. -11167 for MP4 and AIFF files, 0 and
-    // nothing written for other types than MP3, -10000 for an image that is neither JPEG nor PNG.
+    // after the existing ones; the file is replaced safely. kErrNotSupported for MP4 and AIFF files, 0 and
+    // nothing written for other types than MP3, kErrUnknown for an image that is neither JPEG nor PNG.
     int InsertImage(const unsigned char* image, int length);
 
     // The genre name of an ID3v1 genre index (0 to 125), or the empty string.
@@ -127,11 +126,6 @@ public:
     static AString LookUpGenreAAC(AString& genre, int offset);
     // True when `data` begins with the 8-byte PNG signature.
     static bool IsPNG(const unsigned char* data, int length);
-    // Where the frames of an ID3v2 tag body end: at padding, at a frame that runs past the body, or
-    // at the end of the body.
-    static unsigned SeekID3End22(const unsigned char* body, unsigned length);
-    static unsigned SeekID3End23(const unsigned char* body, unsigned length);
-    static unsigned SeekID3End24(const unsigned char* body, unsigned length);
 
 private:
     struct FrameData;

@@ -1,10 +1,10 @@
 #include "GuiHarness.h"
 
+#include "ACommon/base/ListString.h"
 #include "app/ActionTableModel.h"
-#include "app/ListString.h"
+#include "app/DropChecks.h"
 #include "app/MenuBar.h"
 #include "app/SongDropView.h"
-#include "app/ToolJobs.h"
 
 #include "ACommon/base/AError.h"
 #include "ACommon/sync/ASyncLib.h"
@@ -410,8 +410,8 @@ TEST(SyncWnd, ADragIsTakenForMusicFoundBrieflyWithoutFollowingLinks)
     for (int i = 0; i < 5; ++i)
         fixtures::WriteFile(gui.tmp / ("big/" + std::to_string(i) + ".txt"), std::string("x"));
     samples::WriteSong(gui.tmp / "big/zz/a/b/c/d/Song.mp3", fixtures::SongSpecOf("Song"));
-    EXPECT_FALSE(tools::FolderHoldsMusicFile(*window.Sync0()->GetDir2(), gui.tmp / "big", 3));
-    EXPECT_TRUE(tools::FolderHoldsMusicFile(*window.Sync0()->GetDir2(), gui.tmp / "big"));
+    EXPECT_FALSE(drops::FolderHoldsMusicFile(*window.Sync0()->GetDir2(), gui.tmp / "big", 3));
+    EXPECT_TRUE(drops::FolderHoldsMusicFile(*window.Sync0()->GetDir2(), gui.tmp / "big"));
 }
 
 TEST(SyncWnd, ToolsMenuFollowsTheRunAndTheMountedIPods)
@@ -542,26 +542,31 @@ TEST(SyncWnd, EachToolFromTheMenuChangesItsSideAndTheMenuFollowsTheRun)
     }
 }
 
-TEST(SettingsLists, EditsStoreSafeItemsAndTheLastRemovalLeavesNoList)
+// The window stores an edited row as the command line stores a typed value: the same text gives the
+// same list.
+TEST(SettingsLists, AnEditedRowIsStoredAsTheItemsItHolds)
 {
     struct Case {
+        const char* row;
         const char* list;
         int index;
         const char* replacement;
         const char* want;
     };
-    for (auto [list, index, replacement, want] : {Case{"", 0, "new", ":new:"},
-                                                  {":new:", 1, "new", ":new:new:"},
-                                                  {":a:", 0, " a:b ", ":a_b:"},
-                                                  {":x:", 0, "", ""},
-                                                  {":x:y:", 0, "", ":y:"}})
+    for (auto [row, list, index, replacement, want] :
+         {Case{"the first item", "", 0, "new", ":new:"},
+          {"an item past the end", ":new:", 1, "new", ":new:new:"},
+          {"a row typed as two items", ":a:", 0, " a:b ", ":a:b:"},
+          {"a name with a slash, kept", ":x:", 0, "AC/DC", ":AC/DC:"},
+          {"the only item removed: no list", ":x:", 0, "", ""},
+          {"one of two removed", ":x:y:", 0, "", ":y:"}})
         EXPECT_EQ(
             liststring::SetItem(AString::FromUTF8(list), index, AString::FromUTF8(replacement)).ToStdString(),
             want)
-            << list << " " << index;
+            << row;
 }
 
-TEST(SmallViews, LogAppendsAtTheEndAndRoundedCornersFitTheRectangle)
+TEST(SmallViews, LogAppendsAtTheEndWithoutMovingTheSelection)
 {
     guitest::App();
     QPlainTextEdit log;
@@ -573,7 +578,10 @@ TEST(SmallViews, LogAppendsAtTheEndAndRoundedCornersFitTheRectangle)
     TextLogView::AppendAtEnd(&log, QStringLiteral("third\n"));
     EXPECT_EQ(log.toPlainText(), QStringLiteral("first\nsecond\nthird\n"));
     EXPECT_EQ(log.textCursor().selectedText(), QStringLiteral("first"));
+}
 
+TEST(SmallViews, RoundedCornersFitTheRectangle)
+{
     EXPECT_EQ(ClampedCornerRadius(QRectF(0, 0, 20, 8), 10), 4);
     EXPECT_TRUE(RoundedRectPath(QRectF(0, 0, 0, 8), 5).isEmpty());
     EXPECT_EQ(RoundedRectPath(QRectF(0, 0, 20, 8), 0).boundingRect(), QRectF(0, 0, 20, 8));

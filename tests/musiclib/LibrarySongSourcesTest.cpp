@@ -9,6 +9,8 @@
 #include "ACommon/itunesdb/MHBD.h"
 #include "ACommon/itunesdb/MHLT.h"
 #include "ACommon/sources/ADirPod.h"
+#include "ACommon/sources/ADirPodDB.h"
+#include "ACommon/sources/ADirSongDir.h"
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncLib.h"
 #include "ACommon/tags/ID3.h"
@@ -339,4 +341,77 @@ TEST_F(LibrarySongSources, ASongTheIPodCannotTakeIsReportedWithTheFileAndTheReas
         EXPECT_NE(detail.find(c.says), std::string::npos) << c.what << ": " << detail;
     }
     EXPECT_NE(frontend.Log().find("line\nbreak.mp3"), std::string::npos) << "the file is named, not the iPod";
+}
+
+// One filter on the three kinds of song side: a folder of songs and the library judge a song by its
+// virtual path, the iPod's database by the tags it holds; each must keep the same songs, whichever
+// way the list was typed.
+TEST_F(LibrarySongSources, AFilterKeepsTheSameSongsOnEverySide)
+{
+    const std::string podRoot = fixtures::MakeIPod(volumes, "POD", {.name = "Pod"});
+    ADirPodDB filling;
+    AString podPath = AString::FromUTF8(podRoot);
+    ASSERT_EQ(filling.InitWPath(&podPath, 0, nullptr), 0);
+    int n = 0;
+    for (const fixtures::SongSpec& tags :
+         {Tags("Thunderstruck", "AC/DC", "Razors Edge", 1), Tags("Waterloo", "ABBA", "Waterloo", 2),
+          Tags("Intro: Live/Loud", " Other ", "Tour", 3)}) {
+        const std::string file = Song("Songs/" + std::to_string(++n) + ".mp3", tags);
+        Add(file);
+        AString path = AString::FromUTF8(file);
+        ASSERT_EQ(filling.AddSongFromDisk(&path, nullptr, nullptr), 0) << file;
+    }
+    ASSERT_EQ(filling.Finalize(), 0);
+
+    enum Field { kArtist, kName };
+    struct Case {
+        const char* row;
+        Field field;
+        int mode; // 1 include, 2 exclude
+        const char* list;
+        std::vector<std::string> kept; // artists as listed, sorted
+    };
+    const std::vector<Case> cases = {
+        {"a name with a slash, as typed", kArtist, 1, ":AC/DC:", {"AC_DC"}},
+        {"a name with a slash, as a path shows it", kArtist, 1, ":AC_DC:", {"AC_DC"}},
+        {"items without the outer colons", kArtist, 1, "AC/DC:ABBA", {"ABBA", "AC_DC"}},
+        {"case ignored, excluded", kArtist, 2, ":ac/dc:", {"ABBA", "Other"}},
+        {"a tag with spaces around it", kArtist, 1, ":Other:", {"Other"}},
+        {"a fragment of a song name with a slash", kName, 1, ":Live/Loud:", {"Other"}},
+        {"a fragment excluded", kName, 2, ":Water:", {"AC_DC", "Other"}},
+    };
+    for (const Case& c : cases) {
+        auto filter = [&](ADirSong& side) {
+            if (c.field == kArtist) {
+                side.SetArtistFilterMode(c.mode);
+                (c.mode == 1 ? side.SetArtistIncludeFilter(AString(c.list))
+                             : side.SetArtistExcludeFilter(AString(c.list)));
+            } else {
+                side.SetSongNameFilterMode(c.mode);
+                (c.mode == 1 ? side.SetSongNameIncludeFilter(AString(c.list))
+                             : side.SetSongNameExcludeFilter(AString(c.list)));
+            }
+        };
+        // The artist of every listed song (the second part of "/Genre/Artist/Album/Name/ext").
+        auto artists = [](ADir& side) {
+            std::vector<std::string> out;
+            for (const std::string& path : Listed(side))
+                out.push_back(fs::path(path).parent_path().parent_path().parent_path().filename());
+            std::sort(out.begin(), out.end());
+            return out;
+        };
+        ADirSongDir folder;
+        filter(folder);
+        AString songs = AString::FromUTF8(dir / "Songs");
+        ASSERT_EQ(folder.InitWPath(&songs, 0, nullptr), 0);
+        ADirTunes tunes;
+        filter(tunes);
+        ASSERT_EQ(tunes.PopulateFileList(nullptr), 0);
+        ADirPodDB pod;
+        filter(pod);
+        ASSERT_EQ(pod.InitWPath(&podPath, 0, nullptr), 0);
+        EXPECT_EQ(artists(folder), c.kept) << c.row << ", a folder of songs";
+        EXPECT_EQ(artists(tunes), c.kept) << c.row << ", the library";
+        EXPECT_EQ(artists(pod), c.kept) << c.row << ", the iPod's database";
+    }
 }

@@ -144,7 +144,7 @@ TEST(AString, ReplaceSwapsEveryOccurrenceWithoutOverlap)
     EXPECT_EQ(path, "a/b/c");
 }
 
-TEST(AString, TrimRemovesSpaceSeparatorsButNotLineBreaksAndUpperFollowsUnicode)
+TEST(AString, TrimRemovesSpaceSeparatorsButNotLineBreaks)
 {
     const std::pair<const char*, const char*> cases[] = {
         {"  a b  ", "a b"}, {"\ta\t", "a"}, {"\u00A0a\u2003", "a"}, {"\na\n", "\na\n"}, {"   ", ""}};
@@ -153,6 +153,10 @@ TEST(AString, TrimRemovesSpaceSeparatorsButNotLineBreaksAndUpperFollowsUnicode)
         s.Trim();
         EXPECT_EQ(s, expected) << '"' << text << '"';
     }
+}
+
+TEST(AString, UpperFollowsUnicode)
+{
     AString s("stra\u00DFe caf\u00E9 abc");
     s.Upper();
     EXPECT_EQ(s, "STRASSE CAF\xC3\x89 ABC");
@@ -175,7 +179,7 @@ TEST(AString, EditsAndSubstringsClampToTheString)
 
 // ---- Numbers ----
 
-TEST(AString, IntValueReadsLeadingDecimalAndIsNumberNeedsOnlyAsciiDigits)
+TEST(AString, IntValueReadsTheLeadingDecimal)
 {
     const std::pair<const char*, int> values[] = {{"42", 42},
                                                   {"  -7x", -7},
@@ -186,6 +190,10 @@ TEST(AString, IntValueReadsLeadingDecimalAndIsNumberNeedsOnlyAsciiDigits)
                                                   {"-99999999999", -2147483647 - 1}};
     for (auto [text, expected] : values)
         EXPECT_EQ(AString(text).IntValue(10), expected) << text;
+}
+
+TEST(AString, IsNumberNeedsOnlyAsciiDigits)
+{
     for (auto [text, expected] :
          {std::pair{"0123", true}, {"", false}, {"-1", false}, {"1 ", false}, {"\xD9\xA3", false}})
         EXPECT_EQ(AString(text).IsNumber(), expected) << text;

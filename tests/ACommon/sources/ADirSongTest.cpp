@@ -170,10 +170,10 @@ TEST(ADirSong, ValueFiltersMatchWholeValuesIgnoringCase)
         const char *include, *exclude, *value;
         bool passes;
     };
-    // An active list that is empty filters nothing.
+    // An active list that is empty filters nothing; an empty value is "*", as a path shows it.
     const Case cases[] = {{1, ":Rock:Jazz:", "", "rock", true},  {1, ":Rock:Jazz:", "", "Rockabilly", false},
                           {1, ":Rock:Jazz:", "", "Roc", false},  {1, ":Rock:Jazz:", "", "", false},
-                          {1, ":Rock::", "", "", true},          {2, "", ":Rock:", "ROCK", false},
+                          {1, ":Rock:*:", "", "", true},         {2, "", ":Rock:", "ROCK", false},
                           {2, "", ":Rock:", "Hard Rock", true},  {3, ":Rock:Jazz:", ":jazz:", "Jazz", false},
                           {0, ":Rock:", ":Jazz:", "Jazz", true}, {1, "", "", "Pop", true}};
     for (const Case& c : cases) {
@@ -207,13 +207,14 @@ TEST(ADirSong, VirtualPathFiltersTakeTheirComponentByTheFlagsAndMatchSongNamesBy
         bool passes;
     };
     // With genre not relevant the artist is the first component; without the file type the name
-    // runs to the key. Song names match fragments with case; text after the last colon is no entry.
+    // runs to the key. Song names match fragments with case; the outer colons of a list may be left
+    // out.
     const Case cases[] = {
         {1, 1, "/Rock/Keep/Album/Song/mp3?1", true},   {1, 1, "/Keep/Other/Album/Song/mp3?1", false},
         {0, 1, "/Keep/Album/Song/mp3?1", true},        {0, 0, "/Keep/Song Live/mp3?1", false},
         {1, 1, "/Rock/Keep/Album/Live Song?3", false}, {1, 1, "/Rock/Keep/Album/Song?3", true},
         {1, 1, "/Rock/Keep/Album/Old Demo?3", false},  {1, 1, "/Rock/Keep/Album/long live?3", true},
-        {1, 1, "/Rock/Keep/Album/SONG?3", false},      {1, 1, "/Rock/Keep/Album/Remix?3", false}};
+        {1, 1, "/Rock/Keep/Album/SONG?3", false},      {1, 1, "/Rock/Keep/Album/Remix?3", true}};
     for (const Case& c : cases) {
         song.SetGenreRelevantOnDupSongCompare(c.withGenre);
         song.SetAlbumRelevantOnDupSongCompare(c.withAlbum);

@@ -5,6 +5,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/sync/ASyncGroup.h"
+#include "APlatform/ScriptRunner.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
@@ -59,7 +60,59 @@ struct SongsAndIPods {
     TempDir tmp;
 };
 
+// Answers every script with the names of the library's iPod sources, or fails it (no names);
+// counts the scripts.
+class IPodNamesRunner : public platform::ScriptRunner {
+public:
+    std::optional<platform::ScriptDescriptor> Run(std::string_view, std::string*) override
+    {
+        ++scripts;
+        if (!names)
+            return std::nullopt;
+        std::vector<platform::ScriptDescriptor> items;
+        for (const char* name : *names)
+            items.push_back(platform::ScriptDescriptor::String(name));
+        return platform::ScriptDescriptor::List(std::move(items));
+    }
+    std::optional<std::vector<const char*>> names;
+    int scripts = 0;
+};
+
 } // namespace
+
+TEST(SyncSession, AnIPodTheLibraryServesIsReachedThroughTheLibrary)
+{
+    using Access = SyncSession::IPodAccess;
+    using Names = std::optional<std::vector<const char*>>;
+    struct Case {
+        const char* row;
+        Names served;
+        const char* name;
+        bool withLibrary;
+        Access expected;
+        int scripts;
+    };
+    const std::vector<Case> cases = {
+        {"the only iPod served", Names{{"Pocket"}}, "Pocket", true, Access::kThroughLibrary, 1},
+        {"one of several served", Names{{"Other", "Pocket", "Third"}}, "Pocket", true,
+         Access::kThroughLibrary, 1},
+        {"a name that ends another's", Names{{"Jane's Pocket"}}, "Pocket", true, Access::kThroughDatabase, 1},
+        {"a name that begins another's", Names{{"Pocket", "Pocket 2"}}, "Pocket 2", true,
+         Access::kThroughLibrary, 1},
+        {"not served", Names{{"Other"}}, "Pocket", true, Access::kThroughDatabase, 1},
+        {"the library cannot answer", std::nullopt, "Pocket", true, Access::kThroughDatabase, 1},
+        {"a folder on the other side", Names{{"Pocket"}}, "Pocket", false, Access::kThroughDatabase, 0},
+        {"no name", Names{{""}}, "", true, Access::kThroughDatabase, 0},
+    };
+    for (const Case& c : cases) {
+        IPodNamesRunner runner;
+        runner.names = c.served;
+        platform::SetScriptRunner(&runner);
+        EXPECT_EQ(SyncSession::AccessOf(AString(c.name), c.withLibrary), c.expected) << c.row;
+        EXPECT_EQ(runner.scripts, c.scripts) << c.row;
+        platform::SetScriptRunner(nullptr);
+    }
+}
 
 TEST(SyncSession, StateFilesAreNamedAfterTheirIPodOrFoldersAndNeverLeaveTheirFolder)
 {

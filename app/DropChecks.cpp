@@ -1,11 +1,11 @@
-#include "app/ToolJobs.h"
+#include "app/DropChecks.h"
 
 #include "ACommon/sync/ASyncLib.h"
 
 #include <algorithm>
 #include <filesystem>
 
-namespace tools {
+namespace drops {
 
 namespace fs = std::filesystem;
 
@@ -42,4 +42,4 @@ bool FolderHoldsMusicFile(const ADir& side, const std::string& folder, int maxEn
     return false;
 }
 
-} // namespace tools
+} // namespace drops

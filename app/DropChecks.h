@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace tools {
+namespace drops {
 
 // How far a drag looks into a dropped folder for a music file before it gives up.
 constexpr int kDragWalkEntries = 2000;
@@ -17,4 +17,4 @@ bool AcceptsMusicFile(const ADir& side, const std::string& path);
 // entries and following no link.
 bool FolderHoldsMusicFile(const ADir& side, const std::string& folder, int maxEntries = kDragWalkEntries);
 
-} // namespace tools
+} // namespace drops
