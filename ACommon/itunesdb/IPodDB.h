@@ -65,8 +65,8 @@ public:
     // counts are folded into the tracks, and its On-The-Go playlists (OTGPlaylistInfo, OTGPlaylistInfo_1...)
     // become playlists "On-The-Go 1", "On-The-Go 2"... when the database is loaded with its playlists. After
     // a successful store "Play Counts" becomes "Play Counts.bak" (or is deleted when it cannot be renamed)
-    // and the On-The-Go files are removed, since they count tracks by their place in the old file; kErrUnableToDelete (in
-    // the log) when one of them stays.
+    // and the On-The-Go files are removed, since they count tracks by their place in the old file;
+    // kErrUnableToDelete (in the log) when one of them stays.
     int Store(AString* root);
     // True when the iPod at `root` plays from iTunesSD: a shuffle, or any iPod that has one. Only
     // those get one written.

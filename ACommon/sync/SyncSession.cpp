@@ -644,9 +644,10 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
             outcome.summary = "Nothing was synchronized: the sync type is \"Do Not Synchronize\".";
         else
             // A state that could not be written is a failure of the run too (its lists are lost).
-            outcome.summary = tally.Summary(leftName, rightName, songs != nullptr,
-                                            songs && songs->GetMoveInsteadOfDelete() && movedCount() > movedBefore,
-                                            outcome.result != 0 ? outcome.result : outcome.stateError);
+            outcome.summary =
+                tally.Summary(leftName, rightName, songs != nullptr,
+                              songs && songs->GetMoveInsteadOfDelete() && movedCount() > movedBefore,
+                              outcome.result != 0 ? outcome.result : outcome.stateError);
         if (const int differ = sync->GetSameDateDifferences(); differ > 0 && direction != ASync::kDoNotSync) {
             outcome.summary += ' ';
             outcome.summary += differ;
