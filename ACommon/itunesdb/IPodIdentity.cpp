@@ -8,6 +8,7 @@
 #include <plist/plist.h>
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -57,11 +58,11 @@ std::string StringOf(plist_t node)
 {
     if (!node || plist_get_node_type(node) != PLIST_STRING)
         return std::string();
-    char* value = nullptr;
-    plist_get_string_val(node, &value);
-    std::string text = value ? value : "";
-    std::free(value);
-    return text;
+    // The pointer and its length, not plist_get_string_val: that one aborts on a string with a
+    // NUL byte in it, which a damaged or hostile file may hold.
+    std::uint64_t length = 0;
+    const char* value = plist_get_string_ptr(node, &length);
+    return value ? std::string(value, length) : std::string();
 }
 
 // An integer, or a string that holds one (some writers use either).
