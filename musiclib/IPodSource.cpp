@@ -387,6 +387,10 @@ int IPodSource::Flush(bool settle)
         if (PersistentIdOf(*track) == 0)
             track->SetField(kOffsetPersistentId, trackId);
     }
+    // Every file the database is to list, and the journal naming them, on the disk first.
+    if (int err = journal.Settle(); err != 0)
+        return Fail(err, "the database of the iPod at " + mountPoint + " cannot be written" +
+                             AError::Message(err) + Detail(err));
     AString where = root;
     if (int err = database->Store(&where); err != 0)
         return Fail(err, "the database of the iPod at " + mountPoint + " cannot be written" +
@@ -944,7 +948,8 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
     entry.name = song.modifiedName.IsEmpty() ? song.name : song.modifiedName;
     if (int err = journal.Add(entry); err != 0)
         return Fail(err, "cannot write the iPod's journal" + std::string(AError::Message(err)) + Detail(err));
-    if (int err = AFile::CopyWithProgress(&file, &destination, nullptr, nullptr); err != 0) {
+    // Unflushed: the journal flushes the batch of copies at once, before any store lists them.
+    if (int err = AFile::CopyWithProgress(&file, &destination, nullptr, nullptr, false); err != 0) {
         if (AFile::GetPathType(&destination) == AFile::kPathFile)
             AFile::Delete(&destination);
         journal.ForgetLast();
@@ -957,7 +962,11 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
         return Fail(err != 0 ? err : kErrAddSong, "cannot enter " + location + " in the iPod's database");
     }
     added->SetFilepath(song.filePath);
-    return Entered(added, record, playlist, track, destination);
+    if (int err = Entered(added, record, playlist, track, destination); err != 0)
+        return err;
+    if (int err = journal.Copied(entry.size); err != 0)
+        return Fail(err, "cannot write onto the iPod at " + mountPoint + AError::Message(err) + Detail(err));
+    return 0;
 }
 
 int IPodSource::Entered(MHIT* added, const TrackRecord& record, std::int64_t playlist, std::uint32_t& track,

@@ -193,6 +193,7 @@ struct CopyOptions {
     bool reportNoSpace = false; // a volume that fills up during the copy gives kErrNoSpace
     CancelProc cancel = nullptr;
     AProgress* progress = nullptr;
+    bool flush = true; // flush the copy and its folder (else the caller flushes a batch at once)
 };
 
 // Puts the complete temporary folder in place of `to`. rename(2) cannot replace a folder that holds
@@ -303,7 +304,7 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
             err = chunked ? kErrAttributes : kErrUnableToCopy;
         }
     }
-    if (err == 0 && fsync(out.fd) != 0) {
+    if (err == 0 && options.flush && fsync(out.fd) != 0) {
         systemError = errno;
         failedAction = "write";
         noSpace = IsNoSpace(errno);
@@ -328,7 +329,7 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
         systemError = errno;
         failedAction = "replace";
         err = chunked ? kErrUnknown : kErrUnableToCopy;
-    } else if (err == 0) {
+    } else if (err == 0 && options.flush) {
         platform::SyncFolder(ParentFolder(to->ToStdString()));
     }
     if (err == 0)
@@ -416,12 +417,13 @@ bool CopyTree(const std::string& from, const std::string& to, bool& noSpace)
 // The platform copy behind Copy and the checked copies: a folder is copied whole, a file through a
 // temporary file; either replaces an existing item at `to` only once the copy is complete. A folder
 // replaces whatever is at `to`; a file replaces a file (or link), not a folder.
-int CopyItem(const AString* from, const AString* to, bool reportNoSpace)
+int CopyItem(const AString* from, const AString* to, bool reportNoSpace, bool flush = true)
 {
     if (!from || !to || from->IsEmpty() || to->IsEmpty())
         return kErrUnableToCopy;
     CopyOptions options;
     options.reportNoSpace = reportNoSpace;
+    options.flush = flush;
     options.verify = reportNoSpace; // the checked copies verify; a bad copy never replaces the old file
     // A file never takes the place of a folder: one wrong path would otherwise wipe out a whole tree.
     if (!AFile::DirExists(from))
@@ -742,7 +744,8 @@ int AFile::CopyWithCheck(const AString* from, const AString* to)
     return FileExists(to) && GetFileSize(from) == GetFileSize(to) ? 0 : kErrUnableToVerify;
 }
 
-int AFile::CopyWithProgress(const AString* from, const AString* to, CancelProc cancel, AProgress* progress)
+int AFile::CopyWithProgress(const AString* from, const AString* to, CancelProc cancel, AProgress* progress,
+                            bool flush)
 {
     if (!from || !to)
         return kErrOpen;
@@ -750,7 +753,7 @@ int AFile::CopyWithProgress(const AString* from, const AString* to, CancelProc c
         return err;
     // Small files (and folders) take the single-call copy, without progress or cancel.
     if (GetFileSize(from) < kLargeFileSize) {
-        if (int err = CopyItem(from, to, true); err != 0)
+        if (int err = CopyItem(from, to, true, flush); err != 0)
             return err;
         // A file was verified before it took its place (by contents where the volume keeps no date).
         if (DirExists(from))
@@ -763,6 +766,7 @@ int AFile::CopyWithProgress(const AString* from, const AString* to, CancelProc c
     options.reportNoSpace = true;
     options.cancel = cancel;
     options.progress = progress;
+    options.flush = flush;
     return CopyFileSafely(from, to, options);
 }
 
@@ -898,7 +902,7 @@ bool AFile::IsStaleTemporaryName(const char* name)
     return kill(static_cast<pid_t>(process), 0) != 0 && errno == ESRCH;
 }
 
-int AFile::ReplaceSafely(const AString* path, const std::function<int(AFile*)>& write)
+int AFile::ReplaceSafely(const AString* path, const std::function<int(AFile*)>& write, bool flush)
 {
     if (!path || path->IsEmpty())
         return kErrIO;
@@ -914,7 +918,7 @@ int AFile::ReplaceSafely(const AString* path, const std::function<int(AFile*)>& 
     if (stat(path->CStr(), &old) == 0 && S_ISREG(old.st_mode))
         fchmod(out.fd, old.st_mode & 07777);
     int err = write(&out);
-    if (err == 0 && fsync(out.fd) != 0)
+    if (err == 0 && flush && fsync(out.fd) != 0)
         err = Fail(kErrIO, "write", *path, errno);
     if (close(out.fd) != 0 && err == 0)
         err = Fail(kErrIO, "write", *path, errno);
@@ -925,15 +929,32 @@ int AFile::ReplaceSafely(const AString* path, const std::function<int(AFile*)>& 
         unlink(temporary.CStr());
         return err;
     }
-    platform::SyncFolder(ParentFolder(path->ToStdString()));
+    if (flush)
+        platform::SyncFolder(ParentFolder(path->ToStdString()));
     return 0;
 }
 
-int AFile::WriteWholeFileSafely(const AString* path, const void* data, std::size_t size)
+int AFile::WriteWholeFileSafely(const AString* path, const void* data, std::size_t size, bool flush)
 {
-    return ReplaceSafely(path, [data, size](AFile* file) {
-        if (!WriteAll(file->fd, static_cast<const unsigned char*>(data), size, 0))
-            return Fail(kErrIO, "write", file->path, errno);
-        return 0;
-    });
+    return ReplaceSafely(
+        path,
+        [data, size](AFile* file) {
+            if (!WriteAll(file->fd, static_cast<const unsigned char*>(data), size, 0))
+                return Fail(kErrIO, "write", file->path, errno);
+            return 0;
+        },
+        flush);
+}
+
+int AFile::FlushVolume(const AString* path)
+{
+    if (!path || path->IsEmpty())
+        return kErrIO;
+    FileCloser folder;
+    folder.fd = open(path->CStr(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder.fd < 0)
+        return Fail(kErrIO, "flush the volume of", *path, errno);
+    if (syncfs(folder.fd) != 0)
+        return Fail(kErrIO, "flush the volume of", *path, errno);
+    return 0;
 }

@@ -63,8 +63,10 @@ public:
     // Copies contents and attributes. An existing `to` is replaced only once the copy is complete.
     static int Copy(const AString* from, const AString* to);
     static int CopyWithCheck(const AString* from, const AString* to);
+    // `flush` false leaves the copy unflushed (still complete before it takes its name), for a
+    // caller that flushes many copies at once (FlushVolume).
     static int CopyWithProgress(const AString* from, const AString* to, CancelProc cancel,
-                                AProgress* progress);
+                                AProgress* progress, bool flush = true);
     static bool FilesEqual(const AString* a, const AString* b);
     static bool FastFilesEqual(const AString* a, const AString* b);
     static bool DatesEssentiallyEqual(double a, double b);
@@ -76,9 +78,14 @@ public:
     // (created empty, with the permissions of the file it replaces), which is then flushed, renamed
     // over `path`, and the folder flushed. When `write` or any step fails, the temporary file is
     // removed and the old file is untouched. Returns 0, the error of `write`, or kErrIO.
-    static int ReplaceSafely(const AString* path, const std::function<int(AFile*)>& write);
+    // `flush` false skips the flushes: the file is still whole whenever a process stops, but only
+    // a later FlushVolume makes it last through a power loss.
+    static int ReplaceSafely(const AString* path, const std::function<int(AFile*)>& write, bool flush = true);
     // ReplaceSafely with the bytes `data`.
-    static int WriteWholeFileSafely(const AString* path, const void* data, std::size_t size);
+    static int WriteWholeFileSafely(const AString* path, const void* data, std::size_t size,
+                                    bool flush = true);
+    // Flushes everything written to the volume holding the folder `path` (syncfs(2)). 0 or kErrIO.
+    static int FlushVolume(const AString* path);
     // Puts a complete, closed and flushed temporary file in place of `target`: renames it over the
     // target (atomically replacing the old file) and flushes the folder. Returns 0 or kErrUnknown.
     static int CommitReplacement(const AString* temporary, const AString* target);

@@ -113,6 +113,7 @@ int IPodJournal::Parse(std::span<const std::uint8_t> bytes, std::vector<Entry>& 
             return kErrUnknown;
         entry.kind = static_cast<Kind>(kind);
         entry.move = (flags & 1) != 0;
+        entry.pending = (flags & 2) != 0;
         for (AString* text : {&entry.location, &entry.genre, &entry.artist, &entry.album, &entry.name})
             if (!ReadString(in, *text))
                 return kErrUnknown;
@@ -127,7 +128,7 @@ std::vector<std::uint8_t> IPodJournal::Serialize(const std::vector<Entry>& toWri
     out.WriteTag(kMagic);
     for (const Entry& entry : toWrite) {
         out.WriteU8(static_cast<std::uint8_t>(entry.kind));
-        out.WriteU8(entry.move ? 1 : 0);
+        out.WriteU8(static_cast<std::uint8_t>((entry.move ? 1 : 0) | (entry.pending ? 2 : 0)));
         out.WriteU32LE(static_cast<std::uint32_t>(entry.size));
         out.WriteU32LE(static_cast<std::uint32_t>(entry.size >> 32));
         for (const AString* text : {&entry.location, &entry.genre, &entry.artist, &entry.album, &entry.name})
@@ -140,9 +141,57 @@ int IPodJournal::Add(const Entry& entry)
 {
     std::vector<Entry> more = entries;
     more.push_back(entry);
-    if (int err = Write(more); err != 0)
+    if (entry.kind == Kind::kAdded)
+        more.back().pending = true;
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes = Serialize(more);
+    } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;
+    }
+    const AString path = PathOf(root);
+    unsettled = true;
+    if (int err = AFile::WriteWholeFileSafely(&path, bytes.data(), bytes.size(), false); err != 0)
         return err;
     entries = std::move(more);
+    return 0;
+}
+
+int IPodJournal::Copied(std::uint64_t bytes)
+{
+    unsettled = true;
+    ++batchSongs;
+    batchBytes += bytes;
+    if (batchSongs < kBatchSongs && batchBytes < kBatchBytes)
+        return 0;
+    return Settle();
+}
+
+int IPodJournal::Settle()
+{
+    // A flush that failed may have lost what it was to flush, which a second one would not tell:
+    // nothing written since the last good flush is ever stored as safe.
+    if (settleError != 0)
+        return settleError;
+    if (!unsettled)
+        return 0;
+    if (int err = AFile::FlushVolume(&root); err != 0) {
+        settleError = err;
+        return err;
+    }
+    std::vector<Entry> settled = entries;
+    bool anyPending = false;
+    for (Entry& entry : settled) {
+        anyPending = anyPending || entry.pending;
+        entry.pending = false;
+    }
+    if (anyPending)
+        if (int err = Write(settled); err != 0)
+            return err;
+    entries = std::move(settled);
+    unsettled = false;
+    batchSongs = 0;
+    batchBytes = 0;
     return 0;
 }
 

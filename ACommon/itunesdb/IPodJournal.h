@@ -5,10 +5,16 @@
 // empties the journal when a store has accounted for everything; the next run reads what a run that
 // was killed or failed left behind (ADirPodDB takes complete files in and removes the rest).
 //
+// A song's entry is written (unflushed) as pending before its file is copied (unflushed too). For a
+// batch of songs at once (Copied, Settle), and always before a store lists them, the volume is
+// flushed and then the journal written once without the batch's pending marks: a song is named as
+// complete only once its bytes are on the disk, and neither recovery nor a store trusts any other.
+//
 // It lives beside the database, iPod_Control/iTunes/PelorinJournal, and is replaced safely on every
 // change (a temporary file, flushed, renamed over it), so it is always whole.
 //   "PLJ1", then entries to the end of the file: kind (1 byte: 1 added, 2 removed), flags (1 byte:
-//   bit 0 the removed file is moved to "Removed Files" rather than deleted), file size (8 bytes,
+//   bit 0 the removed file is moved to "Removed Files" rather than deleted, bit 1 the added file's
+//   copy is not known to be on the disk yet, so it is not taken in), file size (8 bytes,
 //   little-endian), then five strings, each a 32-bit little-endian byte count and UTF-8 text: the
 //   file's location below the iPod's root ("/iPod_Control/Music/F01/ABCD.mp3"), and the genre,
 //   artist, album and name the song was entered with.
@@ -29,9 +35,13 @@ public:
         std::uint64_t size = 0;
         AString location;
         AString genre, artist, album, name;
+        bool pending = false; // an added file whose copy is not known to be on the disk
     };
 
     static constexpr const char* kFileName = "PelorinJournal";
+    // A batch of copies flushed at once: this many songs or this many bytes, whichever comes first.
+    static constexpr int kBatchSongs = 32;
+    static constexpr std::uint64_t kBatchBytes = 16u << 20;
 
     // The journal of the iPod mounted at `root` (ending in "/") that the writers in this process
     // which reach the iPod through the music library share: its iPod source names the songs it
@@ -50,9 +60,16 @@ public:
     // Reads the journal of the iPod at `root` (no file: an empty journal). 0, or kErrUnknown for a
     // damaged file, of which the entries before the damage are kept.
     int Read(const AString& root);
-    // Appends `entry` and writes the journal; on failure the entry is not kept and the file on the
-    // iPod is as it was.
+    // Appends `entry` (an added file's as pending) and writes the journal unflushed; on failure the
+    // entry is not kept and the file on the iPod is as it was.
     int Add(const Entry& entry);
+    // Notes an unflushed copy of `bytes` made onto the iPod, and settles once a batch is full.
+    int Copied(std::uint64_t bytes);
+    // Flushes the iPod's volume when anything was written unflushed since the last time (the
+    // journal and every copy made since), then writes the journal with no entry pending. Every
+    // store of the database comes after one.
+    int Settle();
+    bool Unsettled() const { return unsettled; }
     // Drops the last entry from the entries held, not from the file: for a copy that failed, whose
     // file name a later song may take (the file is written again before that song is copied).
     void ForgetLast()
@@ -72,4 +89,8 @@ private:
 
     AString root;
     std::vector<Entry> entries;
+    bool unsettled = false;
+    int settleError = 0;
+    int batchSongs = 0;
+    std::uint64_t batchBytes = 0;
 };

@@ -147,11 +147,12 @@ IPodRecovery::Found IPodRecovery::Examine(const AString& root, IPodDB& database,
                 listed.insert(key(entry.location)); // gone once tidied
                 continue;
             }
-            // A copy that is complete holds the size and the tags it was recorded with.
+            // A copy that is complete was flushed (no longer pending) and holds the size and the
+            // tags it was recorded with.
             ID3 tags;
             SongInfoStruct song;
-            bool complete =
-                static_cast<std::uint64_t>(info.st_size) == entry.size && tags.SetFilePath(file) == 0;
+            bool complete = !entry.pending && static_cast<std::uint64_t>(info.st_size) == entry.size &&
+                            tags.SetFilePath(file) == 0;
             if (complete) {
                 tags.GetSongInfo(song);
                 complete = song.genre == entry.genre && song.artist == entry.artist &&

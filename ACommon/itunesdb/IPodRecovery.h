@@ -5,9 +5,10 @@
 // named there before the store that drops the song, and moved or deleted only after that store; the
 // journal is emptied once a store accounts for everything it names. Whatever point a run stopped
 // at, the next writer that has loaded the whole database and holds the iPod's lock can tell:
-//   - a file the journal names as added, complete (its size and tags as named) and listed by no
-//     track: the song it is, entered into the database ("taken in");
-//   - one cut short, or a second copy of a song the database holds: deleted;
+//   - a file the journal names as added and flushed, complete (its size and tags as named) and
+//     listed by no track: the song it is, entered into the database ("taken in");
+//   - one still pending (perhaps not on the disk), one cut short, or a second copy of a song the
+//     database holds: deleted;
 //   - a temporary file of this program in the music folders or beside the database: deleted;
 //   - a file the journal names as removed that no track lists: moved or deleted as the run that
 //     removed it was set to.

@@ -528,7 +528,11 @@ int ADirPodDB::StoreNow()
 {
     if (int err = BeginChange(); err != 0)
         return err;
-    if (int err = database->Store(nullptr); err != 0) {
+    // Every file the database is to list, and the journal naming them, on the disk first.
+    int stored = journal.Settle();
+    if (stored == 0)
+        stored = database->Store(nullptr);
+    if (const int err = stored; err != 0) {
         // Nothing the store would have made final has happened: the removed songs' files are
         // still where the iPod's database lists them, and the journal names the songs copied.
         AString detail = AError::FailureDetail(err);
@@ -710,7 +714,8 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
     if (int err = journal.Add(entry); err != 0)
         return err;
 
-    if (int err = AFile::CopyWithProgress(path, &destination, cancel, progress); err != 0) {
+    // Unflushed: the journal flushes the batch of copies at once, before any store lists them.
+    if (int err = AFile::CopyWithProgress(path, &destination, cancel, progress, false); err != 0) {
         if (AFile::GetPathType(&destination) == AFile::kPathFile)
             AFile::Delete(&destination);
         journal.ForgetLast();
@@ -729,6 +734,8 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
     ++addedSinceStore;
     ++unwritten.added;
     unwritten.addedBytes += entry.size;
+    if (int err = journal.Copied(entry.size); err != 0)
+        return err;
     StoreIfDue();
     return 0;
 }

@@ -66,3 +66,78 @@ TEST(IPodJournal, EntriesReadBackAsWrittenAnEmptyJournalLeavesNoFileAndDamageKee
     ASSERT_EQ(again.Set({}), 0);
     EXPECT_FALSE(fixtures::Exists(path));
 }
+
+TEST(IPodJournal, CopiesAreFlushedTogetherOnceABatchIsFull)
+{
+    struct Case {
+        int copies;
+        std::uint64_t bytesEach;
+        bool unsettled;
+    };
+    const std::uint64_t big = IPodJournal::kBatchBytes;
+    for (const Case& c : {Case{1, 1000, true}, Case{IPodJournal::kBatchSongs - 1, 1000, true},
+                          Case{IPodJournal::kBatchSongs, 1000, false}, Case{2, big / 2 - 1, true},
+                          Case{2, big / 2, false}, Case{1, big, false}}) {
+        fixtures::TempDir volumes;
+        const AString root = AString::FromUTF8(fixtures::MakeIPod(volumes.Path(), "POD"));
+        IPodJournal journal;
+        ASSERT_EQ(journal.Read(root), 0);
+        for (int i = 0; i < c.copies; ++i)
+            ASSERT_EQ(journal.Copied(c.bytesEach), 0);
+        EXPECT_EQ(journal.Unsettled(), c.unsettled) << c.copies << " copies of " << c.bytesEach;
+    }
+}
+
+TEST(IPodJournal, AnEntryAddedIsInTheFileBeforeItIsFlushed)
+{
+    fixtures::TempDir volumes;
+    const AString root = AString::FromUTF8(fixtures::MakeIPod(volumes.Path(), "POD"));
+    IPodJournal journal;
+    ASSERT_EQ(journal.Read(root), 0);
+    IPodJournal::Entry added;
+    added.location = "/iPod_Control/Music/F01/ABCD.mp3";
+    ASSERT_EQ(journal.Add(added), 0);
+    EXPECT_TRUE(journal.Unsettled());
+    // What a process that stops here leaves for the next run.
+    IPodJournal next;
+    ASSERT_EQ(next.Read(root), 0);
+    ASSERT_EQ(next.Entries().size(), 1u);
+    EXPECT_EQ(next.Entries()[0].location, added.location);
+    EXPECT_TRUE(next.Entries()[0].pending);
+}
+
+TEST(IPodJournal, ASettledBatchIsNoLongerPendingInTheFile)
+{
+    fixtures::TempDir volumes;
+    const AString root = AString::FromUTF8(fixtures::MakeIPod(volumes.Path(), "POD"));
+    IPodJournal journal;
+    ASSERT_EQ(journal.Read(root), 0);
+    IPodJournal::Entry added;
+    added.location = "/iPod_Control/Music/F01/ABCD.mp3";
+    ASSERT_EQ(journal.Add(added), 0);
+    ASSERT_EQ(journal.Copied(100), 0);
+    ASSERT_EQ(journal.Settle(), 0);
+    EXPECT_FALSE(journal.Unsettled());
+    IPodJournal next;
+    ASSERT_EQ(next.Read(root), 0);
+    ASSERT_EQ(next.Entries().size(), 1u);
+    EXPECT_FALSE(next.Entries()[0].pending);
+}
+
+TEST(IPodJournal, AFlushThatFailedFailsEveryLaterOne)
+{
+    fixtures::TempDir volumes;
+    const std::string mounted = fixtures::MakeIPod(volumes.Path(), "POD");
+    const AString root = AString::FromUTF8(mounted);
+    IPodJournal journal;
+    ASSERT_EQ(journal.Read(root), 0);
+    ASSERT_EQ(journal.Copied(1000), 0);
+    // The volume gone while the batch waits: what it held may be lost, so the journal never again
+    // reports the copies as on the disk, not even once the volume is back.
+    const std::filesystem::path away = std::filesystem::path(volumes.Path()) / "away";
+    std::filesystem::rename(mounted, away);
+    EXPECT_EQ(journal.Settle(), kErrIO);
+    std::filesystem::rename(away, mounted);
+    EXPECT_EQ(journal.Settle(), kErrIO);
+    EXPECT_TRUE(journal.Unsettled());
+}

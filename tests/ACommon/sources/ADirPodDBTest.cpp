@@ -7,6 +7,7 @@
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AFile.h"
 #include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/IPodJournal.h"
 #include "ACommon/itunesdb/MHBD.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLT.h"
@@ -95,6 +96,16 @@ protected:
             paths.push_back(path.substr(0, path.rfind('?')));
         }
         return paths;
+    }
+    // The journal as a run leaves it once its copies were flushed.
+    void SettleJournal() const
+    {
+        IPodJournal journal;
+        ASSERT_EQ(journal.Read(Root() + "/"), 0);
+        std::vector<IPodJournal::Entry> entries = journal.Entries();
+        for (IPodJournal::Entry& entry : entries)
+            entry.pending = false;
+        ASSERT_EQ(journal.Set(std::move(entries)), 0);
     }
     // The music files on the iPod, relative to its music folder.
     std::vector<std::string> MusicFiles() const { return ListFiles(root + "/iPod_Control/Music"); }
@@ -418,6 +429,7 @@ TEST_F(ADirPodDBTest, WhatAnInterruptedRunCopiedIsTakenInAndWhatItLeftHalfDoneIs
             files.push_back(file);
     }
     ASSERT_EQ(MusicFiles().size(), 4u);
+    SettleJournal(); // the batch's copies reached the disk before the run stopped
     std::filesystem::resize_file(root + "/iPod_Control/Music/" + files[3], 100); // cut short
     fixtures::WriteFile(root + "/iPod_Control/Music/F07/.ABCD.mp3.pelorin-4242-3.tmp", std::string("half"));
     fixtures::WriteFile(root + "/iPod_Control/iTunes/.iTunesSD.pelorin-4242-4.tmp", std::string("half"));
@@ -456,6 +468,22 @@ TEST_F(ADirPodDBTest, WhatAnInterruptedRunCopiedIsTakenInAndWhatItLeftHalfDoneIs
     AString r = Root();
     ASSERT_EQ(stored.Load(&r, 1, nullptr, nullptr), 0);
     EXPECT_EQ(stored.GetTrackCount(), 3);
+}
+
+TEST_F(ADirPodDBTest, ACopyNotKnownToBeOnTheDiskIsRemovedNotTakenIn)
+{
+    {
+        ADirPodDB killed;
+        Load(killed);
+        AString file = Song("s.mp3", SongSpecOf("Song", "Artist", "Album", "Rock", 1));
+        ASSERT_EQ(killed.AddSongFromDisk(&file, nullptr, nullptr), 0);
+    }
+    ASSERT_EQ(MusicFiles().size(), 1u); // complete, but its batch was never flushed
+    ADirPodDB next;
+    Load(next);
+    EXPECT_EQ(next.Count(), 0);
+    ASSERT_EQ(next.Finalize(), 0);
+    EXPECT_TRUE(MusicFiles().empty());
 }
 
 TEST_F(ADirPodDBTest, ALongRunStoresTheDatabaseOnTheWay)
