@@ -1,5 +1,6 @@
 #include "ACommon/itunesdb/IPodRecovery.h"
 
+#include "ACommon/base/AError.h"
 #include "ACommon/base/AFile.h"
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/MHBD.h"
@@ -100,6 +101,17 @@ IPodJournal::Entry IPodRecovery::RemovalEntry(const AString& root, const AString
     entry.move = move;
     entry.location = file.Mid(root.GetLength() - 1, file.GetLength());
     return entry;
+}
+
+AString IPodRecovery::RemovalFailedLine(const AString& file, int err)
+{
+    AString line("Could not remove ");
+    line += file;
+    line += ", whose song the iPod no longer lists: ";
+    line += err;
+    AError::AddErrorMsg(&line, err);
+    line += " The next run tries again.";
+    return line;
 }
 
 IPodRecovery::Found IPodRecovery::Examine(const AString& root, IPodDB& database, IPodJournal& journal,

@@ -58,4 +58,6 @@ public:
     static bool ClimbsOut(const AString& path);
     // The journal entry of a removed song's file (`file` a full path below `root`).
     static IPodJournal::Entry RemovalEntry(const AString& root, const AString& file, bool move);
+    // The log line for a removed song's file that could not be removed after the store.
+    static AString RemovalFailedLine(const AString& file, int err);
 };

@@ -180,12 +180,7 @@ int ADirPod::Finalize()
     for (const AString& file : pendingRemovals) {
         const int err = ADir::Delete(&file, 1, 0);
         if (err != 0) {
-            AString line("Could not remove ");
-            line += file;
-            line += ", whose song the iPod no longer lists: ";
-            line += err;
-            AError::AddErrorMsg(&line, err);
-            line += " The next run tries again.";
+            AString line = IPodRecovery::RemovalFailedLine(file, err);
             progress->UpdateDivision(-1, nullptr, nullptr, &line, 1);
             if (first == 0)
                 first = err;

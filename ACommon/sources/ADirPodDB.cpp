@@ -557,13 +557,7 @@ int ADirPodDB::StoreNow()
     std::vector<IPodJournal::Entry> left;
     for (const AString& file : pendingRemovals) {
         if (int err = ADir::Delete(&file, 1, 0); err != 0) {
-            AString line("Could not remove ");
-            line += file;
-            line += ", whose song the iPod no longer lists: ";
-            line += err;
-            AError::AddErrorMsg(&line, err);
-            line += " The next run tries again.";
-            Log(line);
+            Log(IPodRecovery::RemovalFailedLine(file, err));
             left.push_back(IPodRecovery::RemovalEntry(iPodRoot, file, moveInsteadOfDelete != 0));
             if (result == 0)
                 result = err;
