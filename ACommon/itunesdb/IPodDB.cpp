@@ -687,9 +687,9 @@ int IPodDB::Store(AString* root)
     // A later iPod shows no music unless the database carries the signature it checks: what it
     // needs is known (or the store refused) before anything is written.
     IPodSigning::Plan signing;
+    IPodInfo info;
     {
         AString at = base;
-        IPodInfo info;
         GetIPodInfo(&at, &info);
         AString refusal;
         if (int err = IPodSigning::Prepare(base, info, database->IsSigned(), &signing, &refusal); err != 0) {
@@ -718,6 +718,14 @@ int IPodDB::Store(AString* root)
                 }
     }
 
+    // The covers of the tracks added go onto the iPod before the database that links them. Covers
+    // are not worth a failed sync: without them the tracks are stored as they were.
+    IPodArtwork artwork(base, info, [this](const AString& line) { Log(line); });
+    if (int err = artwork.Prepare(*database, pendingArtwork); err != 0)
+        Log(AString("The covers of the songs added could not be written onto the iPod") +
+            AError::Message(err));
+    pendingArtwork.clear();
+
     // Both files are made in memory first, so a track that iTunesSD cannot hold stops the store
     // before anything is written.
     const bool withShuffleFile = UsesShuffleFile(base);
@@ -738,6 +746,11 @@ int IPodDB::Store(AString* root)
         return err;
     if (ownRoot)
         loadedStamp = StampOf(databasePath);
+    // Images no stored track uses any more go now, and the space a stopped write left.
+    if (int err = artwork.Finish(*database); err != 0)
+        Log(AString("The iPod's covers could not be tidied") + AError::Message(err) +
+            " They are tidied at the next sync.");
+    artworkStats = artwork.GetStats();
 
     // The play counts and On-The-Go playlists now live in the database, and their files count
     // tracks by their places in the old file: left in place, the next load would give their
@@ -789,7 +802,33 @@ void IPodDB::SetIPodName(const AString& name)
 
 int IPodDB::AddSong(SongInfoStruct& song, MHIT** added, signed char add)
 {
-    return database->AddSong(song, added, add);
+    MHIT* track = nullptr;
+    const int err = database->AddSong(song, &track, add);
+    if (added)
+        *added = track;
+    if (err == 0 && track && add)
+        pendingArtwork[track->GetHandle()] = AString();
+    return err;
+}
+
+void IPodDB::SetArtworkSource(const MHIT* track, const AString& file)
+{
+    if (track)
+        pendingArtwork[track->GetHandle()] = file;
+}
+
+int IPodDB::FillMissingArtwork()
+{
+    int count = 0;
+    if (MHLT* tracks = database->GetTrackList())
+        tracks->ForEachTrack([&](MHIT& track) {
+            if (track.GetByte(IPodArtwork::kOffsetHasArtwork) != 1 &&
+                !pendingArtwork.count(track.GetHandle())) {
+                pendingArtwork.emplace(track.GetHandle(), AString());
+                ++count;
+            }
+        });
+    return count;
 }
 
 int IPodDB::RemoveSong(const AString& virtualPath)

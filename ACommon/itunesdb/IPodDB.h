@@ -9,6 +9,7 @@
 
 #include "ACommon/base/AFile.h"
 #include "ACommon/base/AString.h"
+#include "ACommon/itunesdb/IPodArtwork.h"
 #include "ACommon/itunesdb/IPodInfo.h"
 #include "ACommon/itunesdb/MHBD.h"
 #include "ACommon/itunesdb/MHIT.h"
@@ -18,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class AProgress;
@@ -82,7 +84,17 @@ public:
     int GetIPodName(AString& name) const;
     // Titles the library playlist of every playlist dataset: the iPod's name.
     void SetIPodName(const AString& name);
+    // A track added gets its cover on the iPod at the next store, taken from its file there unless
+    // SetArtworkSource names another.
     int AddSong(SongInfoStruct& song, MHIT** added, signed char add);
+    // The file the cover of `track` is taken from at the next store: the file it was copied from
+    // (whose folder may hold the cover image).
+    void SetArtworkSource(const MHIT* track, const AString& file);
+    // Every track without a cover gets one at the next store, when its file has one. The number of
+    // tracks that will be looked at.
+    int FillMissingArtwork();
+    // What the last store wrote of the covers.
+    const IPodArtwork::Stats& GetArtworkStats() const { return artworkStats; }
     int RemoveSong(const AString& virtualPath);
     // Adds a playlist titled `name` to both playlist datasets.
     std::vector<MHYP*> AddPlaylist(const AString& name);
@@ -179,4 +191,7 @@ private:
     std::uint32_t declaredTrackCount = 0;
     DiskStamp loadedStamp; // the file the database was loaded from or last stored as
     AProgress* progress = nullptr;
+    // Tracks whose cover is written at the next store: handle -> the file to take it from.
+    std::unordered_map<std::uint64_t, AString> pendingArtwork;
+    IPodArtwork::Stats artworkStats;
 };

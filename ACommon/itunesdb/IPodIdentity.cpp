@@ -7,6 +7,7 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -133,6 +134,23 @@ bool IPodIdentity::ParseExtended(const std::string& bytes, Extended* out)
     out->dbVersion = IntegerOf(Item(root.get(), "DBVersion"));
     out->familyId = IntegerOf(Item(root.get(), "FamilyID"));
     out->serialNumber = AString::FromUTF8(StringOf(Item(root.get(), "SerialNumber")));
+    plist_t art = Item(root.get(), "AlbumArt");
+    if (art && plist_get_node_type(art) == PLIST_ARRAY) {
+        const std::uint32_t count = std::min<std::uint32_t>(plist_array_get_size(art), 64);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            plist_t entry = plist_array_get_item(art, i);
+            if (!entry || plist_get_node_type(entry) != PLIST_DICT)
+                continue;
+            const int id = IntegerOf(Item(entry, "FormatId"));
+            const int width = IntegerOf(Item(entry, "RenderWidth"));
+            const int height = IntegerOf(Item(entry, "RenderHeight"));
+            // A picture larger than any screen is no cover format.
+            if (id <= 0 || width <= 0 || height <= 0 || width > 2048 || height > 2048)
+                continue;
+            out->artworkFormats.push_back(
+                ArtworkThumbnail::Format{static_cast<std::uint32_t>(id), width, height});
+        }
+    }
     return true;
 }
 

@@ -6,9 +6,11 @@
 // shows to any user, so it can be found without root from the block device behind the mount point.
 
 #include "ACommon/base/AString.h"
+#include "ACommon/itunesdb/ArtworkThumbnail.h"
 
 #include <optional>
 #include <string>
+#include <vector>
 
 class IPodInfo;
 
@@ -20,6 +22,8 @@ public:
         int dbVersion = -1;
         int familyId = -1;
         AString serialNumber;
+        // The cover formats its screen shows (AlbumArt: FormatId, RenderWidth, RenderHeight).
+        std::vector<ArtworkThumbnail::Format> artworkFormats;
     };
 
     // Reads the SysInfoExtended property list (XML or binary). False when it is no property list

@@ -2,6 +2,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AFile.h"
+#include "ACommon/itunesdb/ArtworkDB.h"
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/MHBD.h"
 #include "ACommon/itunesdb/MHIT.h"
@@ -9,12 +10,27 @@
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/SongInfoStruct.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <sys/stat.h>
 
 namespace {
+
+// "F1028_1.ithmb": a picture file of the cover database.
+bool IsIthmbName(const std::string& name)
+{
+    const std::size_t dash = name.find('_');
+    if (name.size() < 10 || name[0] != 'F' || dash == std::string::npos || dash < 2 ||
+        name.compare(name.size() - 6, 6, ".ithmb") != 0)
+        return false;
+    for (std::size_t i = 1; i < name.size() - 6; ++i)
+        if (i != dash && (name[i] < '0' || name[i] > '9'))
+            return false;
+    return dash + 1 < name.size() - 6;
+}
 
 // True for the name of a temporary file this program makes beside a file it writes
 // (".NAME.pelorin-PID-N.tmp", AFile::TemporaryPathBeside).
@@ -221,4 +237,43 @@ int IPodRecovery::TidyUp(const AString& root, const std::vector<LeftFile>& left,
         log(line);
     }
     return removed;
+}
+
+int IPodRecovery::TidyArtwork(const AString& root, const ArtworkDB& stored, const Log& log)
+{
+    const std::filesystem::path folder = IPodDB::ResolveIPodPath(root, "iPod_Control/Artwork").ToStdString();
+    std::map<std::string, std::uint64_t> ends;
+    for (const ArtworkDB::Image& image : stored.Images())
+        for (const ArtworkDB::Thumb& thumb : image.thumbs) {
+            std::uint64_t& end = ends[ArtworkDB::FileNameOf(thumb.file)];
+            end = std::max<std::uint64_t>(end, std::uint64_t(thumb.offset) + thumb.size);
+        }
+    std::error_code error;
+    int result = 0;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        std::error_code fileError;
+        if (AFile::IsStaleTemporaryName(name.c_str())) {
+            std::filesystem::remove(it->path(), fileError);
+            continue;
+        }
+        if (!IsIthmbName(name) || !it->is_regular_file(fileError))
+            continue;
+        const auto used = ends.find(name);
+        const std::uint64_t size = it->file_size(fileError);
+        if (fileError)
+            continue;
+        if (used == ends.end()) {
+            if (!std::filesystem::remove(it->path(), fileError) && fileError && result == 0)
+                result = kErrUnableToDelete;
+            else if (log)
+                log(AString("Removed ") + AString::FromUTF8(it->path().string()) + ": no cover uses it.");
+        } else if (size > used->second) {
+            std::filesystem::resize_file(it->path(), used->second, fileError);
+            if (fileError && result == 0)
+                result = kErrIO;
+        }
+    }
+    return result;
 }

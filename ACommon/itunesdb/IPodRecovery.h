@@ -21,6 +21,7 @@
 #include <functional>
 #include <vector>
 
+class ArtworkDB;
 class IPodDB;
 
 class IPodRecovery {
@@ -49,6 +50,13 @@ public:
     static int TidyUp(const AString& root, const std::vector<LeftFile>& left,
                       const std::function<int(const LeftFile&)>& removeSong, std::vector<AString>& due,
                       std::vector<IPodJournal::Entry>& keep, const Log& log);
+
+    // Puts right what a cover write that stopped left in the Artwork folder of the iPod at `root`,
+    // whose cover database as stored is `stored`: ithmb files no image names are removed, and ithmb
+    // files longer than their last image shortened to it (space a write filled before the database
+    // that would have named it); temporary files of a process that no longer runs removed. Nothing
+    // is written when there is nothing to put right. 0, or the first error.
+    static int TidyArtwork(const AString& root, const ArtworkDB& stored, const Log& log);
 
     // True when `folder` is the music folder of the iPod at `root` or lies inside it, as the disk
     // knows them (a name differing in case, a link); a folder that does not exist holds nothing to

@@ -98,6 +98,12 @@ public:
     std::uint8_t GetByte(std::size_t offset) const { return offset < header.size() ? header[offset] : 0; }
     void SetByte(std::size_t offset, std::uint8_t value);
     std::uint32_t GetHeaderLength() const { return static_cast<std::uint32_t>(header.size()); }
+    // Lengthens the header with zeros to at least `length` bytes, for fields past its end.
+    void EnsureHeaderLength(std::size_t length)
+    {
+        if (header.size() < length)
+            header.resize(length, 0);
+    }
 
     // The handle: a number that no other track object of this process has had or will have. It
     // names the track in virtual paths and is never stored in the iPod's files.

@@ -721,8 +721,10 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
         journal.ForgetLast();
         return err;
     }
-    if (track)
+    if (track) {
         track->SetFilepath(song.filePath);
+        database->SetArtworkSource(track, *path);
+    }
     lastAddedFile = destination;
     changed = true;
     ++addedSinceStore;
