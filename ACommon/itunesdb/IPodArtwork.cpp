@@ -194,6 +194,9 @@ int IPodArtwork::Prepare(MHBD& database, const std::unordered_map<std::uint64_t,
             wanted.push_back(track);
     if (wanted.empty())
         return 0;
+    // In the order they were added, so the pictures lie in the ithmb files in that order.
+    std::sort(wanted.begin(), wanted.end(),
+              [](const MHIT* a, const MHIT* b) { return a->GetHandle() < b->GetHandle(); });
     if (int err = Load(); err != 0)
         return err;
 

@@ -1,0 +1,246 @@
+// Covers written onto an iPod with the stores of its database: shared pictures, incremental writes,
+// images dropped with their tracks, and what a stopped write leaves put right.
+
+#include "ACommon/itunesdb/IPodArtwork.h"
+#include "ACommon/itunesdb/ArtworkDB.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/MHIT.h"
+#include "ACommon/itunesdb/MHLT.h"
+#include "fixtures/IPodFixture.h"
+#include "fixtures/Pictures.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class IPodArtworkTest : public ::testing::Test {
+protected:
+    void MakeIPod(const std::string& model)
+    {
+        fixtures::IPodOptions options;
+        options.modelNumStr = model;
+        root = fixtures::MakeIPod(volumes.Path(), "POD" + model, options);
+    }
+    void SetUp() override { MakeIPod("MA147"); } // a 5th-generation iPod with video
+
+    std::string Artwork(const std::string& name) const { return root + "/iPod_Control/Artwork/" + name; }
+
+    // An album folder of the library with a cover image and empty song files.
+    std::string Album(const std::string& name, int seed)
+    {
+        const std::string folder = library / name;
+        fs::create_directories(folder);
+        fixtures::WriteFile(folder + "/cover.png", fixtures::MakeGradientPng(300, 300, seed));
+        return folder;
+    }
+
+    // Adds songs to the iPod's database with covers from `album` (none when empty), and stores it.
+    void AddAndStore(const std::vector<std::pair<std::string, std::string>>& songs)
+    {
+        IPodDB db;
+        AString r = AString::FromUTF8(root);
+        ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+        for (const auto& [name, album] : songs) {
+            const std::string file = "/iPod_Control/Music/F00/" + name + ".mp3";
+            fixtures::WriteFile(root + file, std::vector<std::uint8_t>(100, 0));
+            MHIT* track = nullptr;
+            SongInfoStruct song = fixtures::MakeSong(name, "Artist", album, "Rock", file);
+            ASSERT_EQ(db.AddSong(song, &track, 1), 0);
+            track->SetFilepath(song.filePath);
+            const std::string folder = library / album;
+            db.SetArtworkSource(track, AString::FromUTF8(folder + "/" + name + ".mp3"));
+            fixtures::WriteFile(folder + "/" + name + ".mp3", std::vector<std::uint8_t>(100, 0));
+        }
+        ASSERT_EQ(db.Store(nullptr), 0);
+        stats = db.GetArtworkStats();
+    }
+
+    void RemoveAndStore(const std::set<std::string>& names)
+    {
+        IPodDB db;
+        AString r = AString::FromUTF8(root);
+        ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+        std::vector<AString> paths;
+        db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
+            if (names.count(track.GetName().ToStdString()))
+                paths.push_back(track.ToString(db.GetExtensionFlag(), db.GetGenreFlag(), db.GetAlbumFlag(), 1,
+                                               db.GetRootPath()));
+        });
+        for (const AString& path : paths)
+            EXPECT_EQ(db.RemoveSong(path), 0);
+        ASSERT_EQ(db.Store(nullptr), 0);
+    }
+
+    ArtworkDB ReadArtwork() const
+    {
+        ArtworkDB db;
+        EXPECT_EQ(db.Parse(fixtures::ReadFile(Artwork("ArtworkDB"))), 0);
+        return db;
+    }
+
+    // The image id each track (by name) links to; 0 for a track without a cover.
+    std::map<std::string, std::uint32_t> Links() const
+    {
+        IPodDB db;
+        AString r = AString::FromUTF8(root);
+        EXPECT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+        std::map<std::string, std::uint32_t> links;
+        db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
+            links[track.GetName().ToStdString()] = track.GetByte(IPodArtwork::kOffsetHasArtwork) == 1
+                                                       ? track.GetField(IPodArtwork::kOffsetImageLink)
+                                                       : 0;
+        });
+        return links;
+    }
+
+    fixtures::TempDir volumes, library;
+    std::string root;
+    IPodArtwork::Stats stats;
+};
+
+TEST_F(IPodArtworkTest, SongsOfOneAlbumShareOneStoredPicture)
+{
+    Album("A", 1);
+    Album("B", 2);
+    AddAndStore({{"a1", "A"}, {"a2", "A"}, {"a3", "A"}, {"b1", "B"}});
+    // Two pictures per format: 100x100 and 200x200, two bytes a pixel.
+    EXPECT_EQ(fs::file_size(Artwork("F1028_1.ithmb")), 2u * 100 * 100 * 2);
+    EXPECT_EQ(fs::file_size(Artwork("F1029_1.ithmb")), 2u * 200 * 200 * 2);
+    const ArtworkDB art = ReadArtwork();
+    std::map<std::uint32_t, const ArtworkDB::Image*> images;
+    for (const auto& image : art.Images())
+        images[image.id] = &image;
+    const auto links = Links();
+    ASSERT_EQ(links.size(), 4u);
+    for (const auto& [name, link] : links)
+        ASSERT_TRUE(images.count(link)) << name;
+    EXPECT_EQ(images[links.at("a1")]->thumbs[0].offset, images[links.at("a3")]->thumbs[0].offset);
+    EXPECT_NE(images[links.at("a1")]->thumbs[0].offset, images[links.at("b1")]->thumbs[0].offset);
+}
+
+TEST_F(IPodArtworkTest, ClassicTracksOfOneAlbumShareOneImageRecord)
+{
+    MakeIPod("MB029");
+    Album("A", 1);
+    AddAndStore({{"a1", "A"}, {"a2", "A"}});
+    EXPECT_EQ(ReadArtwork().Images().size(), 1u);
+    const auto links = Links();
+    EXPECT_EQ(links.at("a1"), links.at("a2"));
+    EXPECT_EQ(fs::file_size(Artwork("F1060_1.ithmb")), 320u * 320 * 2);
+}
+
+TEST_F(IPodArtworkTest, StoreThatChangesNoCoverLeavesTheArtworkFilesUntouched)
+{
+    Album("A", 1);
+    AddAndStore({{"a1", "A"}});
+    const auto before = fs::last_write_time(Artwork("ArtworkDB"));
+    const auto bytes = fixtures::ReadFile(Artwork("ArtworkDB"));
+    const auto pixels = fixtures::ReadFile(Artwork("F1028_1.ithmb"));
+    AddAndStore({{"n1", "NoCover"}});
+    EXPECT_EQ(fs::last_write_time(Artwork("ArtworkDB")), before);
+    EXPECT_EQ(fixtures::ReadFile(Artwork("ArtworkDB")), bytes);
+    EXPECT_EQ(fixtures::ReadFile(Artwork("F1028_1.ithmb")), pixels);
+    EXPECT_FALSE(stats.databaseWritten);
+    EXPECT_EQ(Links().at("n1"), 0u);
+}
+
+TEST_F(IPodArtworkTest, AddingASongWritesOnlyItsAlbumsPictures)
+{
+    for (int i = 0; i < 5; ++i)
+        Album("A" + std::to_string(i), i);
+    AddAndStore({{"s0", "A0"}, {"s1", "A1"}, {"s2", "A2"}, {"s3", "A3"}, {"s4", "A4"}});
+    const auto pixels = fixtures::ReadFile(Artwork("F1029_1.ithmb"));
+    Album("New", 9);
+    AddAndStore({{"new", "New"}});
+    EXPECT_EQ(stats.imagesWritten, 2);
+    const auto after = fixtures::ReadFile(Artwork("F1029_1.ithmb"));
+    ASSERT_EQ(after.size(), pixels.size() + 200 * 200 * 2);
+    EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), after.begin()));
+}
+
+TEST_F(IPodArtworkTest, SongOfAnAlbumOnTheIPodReusesItsPicture)
+{
+    Album("A", 1);
+    AddAndStore({{"a1", "A"}});
+    AddAndStore({{"a2", "A"}});
+    EXPECT_EQ(stats.imagesWritten, 0);
+    EXPECT_EQ(fs::file_size(Artwork("F1028_1.ithmb")), 100u * 100 * 2);
+    EXPECT_NE(Links().at("a2"), 0u);
+}
+
+TEST_F(IPodArtworkTest, RemovedSongsDropTheirImagesAndTheSpaceIsReclaimed)
+{
+    Album("A", 1);
+    Album("B", 2);
+    AddAndStore({{"a1", "A"}, {"b1", "B"}, {"b2", "B"}});
+    RemoveAndStore({"b1", "b2"});
+    const ArtworkDB art = ReadArtwork();
+    ASSERT_EQ(art.Images().size(), 1u);
+    EXPECT_EQ(art.Images()[0].id, Links().at("a1"));
+    EXPECT_EQ(fs::file_size(Artwork("F1028_1.ithmb")), 100u * 100 * 2);
+    RemoveAndStore({"a1"});
+    EXPECT_TRUE(ReadArtwork().Images().empty());
+    EXPECT_FALSE(fs::exists(Artwork("F1028_1.ithmb")));
+}
+
+TEST_F(IPodArtworkTest, FreedSpaceIsReusedByALaterCover)
+{
+    Album("A", 1);
+    Album("B", 2);
+    Album("C", 3);
+    AddAndStore({{"a1", "A"}, {"b1", "B"}, {"c1", "C"}});
+    RemoveAndStore({"a1"});
+    Album("D", 4);
+    AddAndStore({{"d1", "D"}});
+    EXPECT_EQ(fs::file_size(Artwork("F1028_1.ithmb")), 3u * 100 * 100 * 2);
+    std::set<std::uint32_t> offsets;
+    const ArtworkDB art = ReadArtwork();
+    for (const auto& image : art.Images())
+        offsets.insert(image.thumbs[0].offset);
+    EXPECT_EQ(offsets, (std::set<std::uint32_t>{0, 20000, 40000}));
+}
+
+// What a write stopped before its database was replaced leaves: pixels past the last image, an
+// ithmb file no image names, a temporary database of a process gone.
+TEST_F(IPodArtworkTest, NextStoreRemovesWhatAStoppedCoverWriteLeft)
+{
+    Album("A", 1);
+    AddAndStore({{"a1", "A"}});
+    auto pixels = fixtures::ReadFile(Artwork("F1028_1.ithmb"));
+    const auto kept = pixels;
+    pixels.resize(pixels.size() + 20000, 0x55);
+    fixtures::WriteFile(Artwork("F1028_1.ithmb"), pixels);
+    fixtures::WriteFile(Artwork("F1028_2.ithmb"), std::vector<std::uint8_t>(20000, 1));
+    fixtures::WriteFile(Artwork(".ArtworkDB.pelorin-999999-0.tmp"), std::vector<std::uint8_t>(10, 1));
+    AddAndStore({{"n1", "NoCover"}});
+    EXPECT_EQ(fixtures::ReadFile(Artwork("F1028_1.ithmb")), kept);
+    EXPECT_FALSE(fs::exists(Artwork("F1028_2.ithmb")));
+    EXPECT_FALSE(fs::exists(Artwork(".ArtworkDB.pelorin-999999-0.tmp")));
+}
+
+// Covers another program wrote, of tracks that stay, stay through a run that adds and removes.
+TEST_F(IPodArtworkTest, ImagesOfTracksThatStayAreKept)
+{
+    Album("A", 1);
+    Album("B", 2);
+    AddAndStore({{"a1", "A"}, {"b1", "B"}});
+    const auto a1 = Links().at("a1");
+    RemoveAndStore({"b1"});
+    Album("C", 3);
+    AddAndStore({{"c1", "C"}});
+    EXPECT_EQ(Links().at("a1"), a1);
+    bool found = false;
+    const ArtworkDB art = ReadArtwork();
+    for (const auto& image : art.Images())
+        found = found || image.id == a1;
+    EXPECT_TRUE(found);
+}
+
+} // namespace
