@@ -677,6 +677,7 @@ int IPodDB::Store(AString* root)
 {
     if (!loaded)
         return kErrUnknown;
+    artworkStats = IPodArtwork::Stats();
     const AString base = root ? *root : rootPath;
     const AString databasePath = ResolveIPodPath(base, "iPod_Control/iTunes/iTunesDB");
     const AString folder = FolderOf(databasePath);

@@ -480,6 +480,18 @@ int ADirPodDB::Finalize()
     return err;
 }
 
+int ADirPodDB::FillMissingCovers()
+{
+    if (!database->IsLoaded())
+        return kErrUnknown;
+    if (int err = BeginChange(); err != 0)
+        return err;
+    const int count = database->FillMissingArtwork();
+    if (count > 0)
+        changed = true;
+    return count;
+}
+
 void ADirPodDB::Log(const AString& line) const
 {
     AString text = line;

@@ -59,6 +59,9 @@ public:
     // no longer matches the database), then moves or deletes the files of the songs removed, and
     // releases the iPod's lock; kErrUnknown unless the whole database was loaded.
     int Finalize() override;
+    // Gives every track of the iPod without a cover the one its file has, at the next store (the
+    // album-art tool on the iPod's side). The number of tracks that will be looked at, or an error.
+    int FillMissingCovers();
     int CopyProperties(ADir* other) override;
     // The songs this source added and removed since its last store of the database.
     Unwritten GetUnwritten() const override { return unwritten; }

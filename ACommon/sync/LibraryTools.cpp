@@ -3,6 +3,7 @@
 #include "ACommon/base/AError.h"
 #include "ACommon/sources/ADir.h"
 #include "ACommon/sources/ADirPod.h"
+#include "ACommon/sources/ADirPodDB.h"
 #include "ACommon/sources/ADirSong.h"
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncGroup.h"
@@ -197,6 +198,11 @@ LibraryTools::Outcome LibraryTools::Run(Tool tool, Side side, ADirSong& source, 
                     break;
                 case Tool::kAlbumArt:
                     result = source.AddAlbumArtToFiles(cancel, 1);
+                    // The iPod shows covers from its own database: tracks that have none there get
+                    // their file's when the database is stored below.
+                    if (auto* pod = dynamic_cast<ADirPodDB*>(&source); pod && result == 0 && !options.dryRun)
+                        if (const int looked = pod->FillMissingCovers(); looked < 0)
+                            result = looked;
                     break;
                 case Tool::kAddFiles:
                     break;
@@ -222,6 +228,12 @@ LibraryTools::Outcome LibraryTools::Run(Tool tool, Side side, ADirSong& source, 
             const int finalized = source.Finalize();
             if (finalized != 0 && (result == 0 || result == kErrUserCancel))
                 result = finalized;
+            if (auto* pod = dynamic_cast<ADirPodDB*>(&source);
+                pod && tool == Tool::kAlbumArt && finalized == 0) {
+                const int covered = pod->GetDatabase()->GetArtworkStats().tracksLinked;
+                outcome.found += covered;
+                outcome.changed += covered;
+            }
         }
 
         source.SetTypeFilter(typeFilter);
