@@ -303,8 +303,11 @@ int IPodSource::SettleRecovery()
         unsavedWeight += takenIn;
         takenIn = 0;
     } else {
-        // All the journal still has to name are removals that could not be made.
+        // All the journal still has to name are removals that could not be made; the covers a
+        // store that stopped left unused go as that store would have dropped them.
         journal.Set(std::move(keep));
+        if (unsavedChanges == 0)
+            database->TidyArtwork();
     }
     return 0;
 }

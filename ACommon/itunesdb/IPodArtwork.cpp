@@ -401,10 +401,11 @@ int IPodArtwork::Finish(MHBD& database)
         return err;
     std::set<std::uint32_t> links;
     std::set<std::uint64_t> songs;
+    // An image stays while any track could be showing it, whatever its has-artwork flag says: by
+    // its image link or by its database id.
     for (MHIT* track : AllTracks(database)) {
-        if (!HasArtwork(*track))
-            continue;
-        links.insert(track->GetField(kOffsetImageLink));
+        if (const std::uint32_t link = track->GetField(kOffsetImageLink); link != 0)
+            links.insert(link);
         songs.insert(DatabaseIdOf(*track));
     }
     std::vector<ArtworkDB::Image>& images = db.Images();

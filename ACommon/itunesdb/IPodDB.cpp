@@ -812,6 +812,17 @@ int IPodDB::AddSong(SongInfoStruct& song, MHIT** added, signed char add)
     return err;
 }
 
+int IPodDB::TidyArtwork()
+{
+    if (!loaded || rootPath.IsEmpty())
+        return kErrUnknown;
+    AString at = rootPath;
+    IPodInfo info;
+    GetIPodInfo(&at, &info);
+    IPodArtwork artwork(rootPath, info, [this](const AString& line) { Log(line); });
+    return artwork.Finish(*database);
+}
+
 void IPodDB::SetArtworkSource(const MHIT* track, const AString& file)
 {
     if (track)

@@ -93,6 +93,10 @@ public:
     // Every track without a cover gets one at the next store, when its file has one. The number of
     // tracks that will be looked at.
     int FillMissingArtwork();
+    // Drops the covers no track of the database uses and the ithmb space no cover uses, as the store
+    // does after writing the database: for the recovery of a run that stopped in between. Only
+    // for a database held as it is stored. 0, or an error.
+    int TidyArtwork();
     // What the last store wrote of the covers.
     const IPodArtwork::Stats& GetArtworkStats() const { return artworkStats; }
     int RemoveSong(const AString& virtualPath);

@@ -176,9 +176,12 @@ void ADirPodDB::TidyUp()
         pendingRemovals, keep, [this](const AString& line) { Log(line); });
     tidyFiles.clear();
     // With songs taken in, the journal names them until the store that lists them empties it;
-    // otherwise all it still has to name are removals that could not be made.
-    if (!changed)
+    // otherwise all it still has to name are removals that could not be made, and the covers a
+    // store that stopped left unused go as that store would have dropped them.
+    if (!changed) {
         journal.Set(std::move(keep));
+        database->TidyArtwork();
+    }
 }
 
 void ADirPodDB::CheckRemovedFilesFolder()

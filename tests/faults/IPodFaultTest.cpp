@@ -6,11 +6,17 @@
 // onto the iPod are tried: through its own database, and through the music library it is attached
 // to.
 
+#include "ACommon/itunesdb/ArtworkDB.h"
+#include "ACommon/itunesdb/IPodArtwork.h"
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/IPodSigning.h"
+#include "ACommon/itunesdb/MHBD.h"
+#include "ACommon/itunesdb/MHIT.h"
+#include "ACommon/itunesdb/MHLT.h"
 #include "GpodPeer.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
+#include "fixtures/Pictures.h"
 #include "fixtures/RunCommand.h"
 #include "fixtures/TempDir.h"
 
@@ -19,6 +25,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -40,14 +47,22 @@ class IPodRun {
 public:
     enum class Route { kDatabase, kLibrary };
 
-    explicit IPodRun(Route route, const std::string& model = "MA133") : route(route)
+    // With `covers`, the folder's songs carry a cover each (two albums' worth of pictures).
+    explicit IPodRun(Route route, const std::string& model = "MA133", bool covers = false) : route(route)
     {
         fixtures::MakeIPod(tmp / "start/Volumes", "POD", {.modelNumStr = model, .firewireGuid = kGuid});
         for (const char* title : {"A", "B", "C"})
             fixtures::WriteSong(tmp / (std::string("first/") + title + ".mp3"), SongSpecOf(title));
-        for (const char* title : {"B", "D", "E", "F", "G"})
-            fixtures::WriteSong(tmp / (std::string("Songs/") + title + ".mp3"), SongSpecOf(title));
+        int index = 0;
+        for (const char* title : {"B", "D", "E", "F", "G"}) {
+            fixtures::SongSpec song = SongSpecOf(title);
+            if (covers)
+                song.picture = fixtures::MakeGradientPng(120, 120, index++ % 2);
+            fixtures::WriteSong(tmp / (std::string("Songs/") + title + ".mp3"), song);
+        }
         fixtures::SongSpec large = SongSpecOf("H");
+        if (covers)
+            large.picture = fixtures::MakeGradientPng(120, 120, 0);
         large.seconds = 80;
         large.bitRate = 128;
         fixtures::WriteSong(tmp / "Songs/H.mp3", large);
@@ -169,6 +184,63 @@ void CheckDone(const std::string& root, const std::string& when)
     EXPECT_FALSE(db.ShuffleFileOutOfDate()) << when;
 }
 
+// What must hold of the iPod's covers after any run, even one killed: every track that has a cover
+// links to an image of the cover database whose pictures lie inside their ithmb files. With
+// `clean`, as after a run that went through: every image is some track's, no ithmb file holds
+// bytes past its last picture or is named by no image, and the songs `covered` have covers.
+void CheckCovers(const std::string& root, const std::string& when, bool clean,
+                 const std::set<std::string>& covered = {})
+{
+    const std::string folder = root + "/iPod_Control/Artwork/";
+    ArtworkDB art;
+    if (fs::exists(folder + "ArtworkDB")) {
+        ASSERT_EQ(art.Parse(fixtures::ReadFile(folder + "ArtworkDB")), 0) << when;
+    }
+    std::map<std::uint32_t, const ArtworkDB::Image*> byId;
+    std::map<std::uint64_t, const ArtworkDB::Image*> bySong;
+    std::map<std::string, std::uint64_t> ends;
+    for (const ArtworkDB::Image& image : art.Images()) {
+        byId[image.id] = &image;
+        bySong[image.songId] = &image;
+        for (const ArtworkDB::Thumb& thumb : image.thumbs) {
+            const std::string file = folder + ArtworkDB::FileNameOf(thumb.file);
+            EXPECT_TRUE(fs::exists(file) && fs::file_size(file) >= std::uint64_t(thumb.offset) + thumb.size)
+                << when << ": a picture of image " << image.id << " is missing";
+            ends[ArtworkDB::FileNameOf(thumb.file)] =
+                std::max(ends[ArtworkDB::FileNameOf(thumb.file)], std::uint64_t(thumb.offset) + thumb.size);
+        }
+    }
+    IPodDB db;
+    AString at = AString::FromUTF8(root);
+    ASSERT_EQ(db.Load(&at, 1, nullptr, nullptr), 0) << when;
+    std::set<const ArtworkDB::Image*> used;
+    std::set<std::string> withCover;
+    db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
+        const std::uint64_t id = track.GetField(IPodArtwork::kOffsetDatabaseId) |
+                                 std::uint64_t(track.GetField(IPodArtwork::kOffsetDatabaseId + 4)) << 32;
+        if (auto linked = byId.find(track.GetField(IPodArtwork::kOffsetImageLink)); linked != byId.end())
+            used.insert(linked->second);
+        if (auto owned = bySong.find(id); owned != bySong.end())
+            used.insert(owned->second);
+        if (track.GetByte(IPodArtwork::kOffsetHasArtwork) != 1)
+            return;
+        withCover.insert(track.GetName().ToStdString());
+        EXPECT_TRUE(byId.count(track.GetField(IPodArtwork::kOffsetImageLink)))
+            << when << ": the cover of " << track.GetName().ToStdString() << " is missing";
+    });
+    if (!clean)
+        return;
+    EXPECT_EQ(used.size(), art.Images().size()) << when << ": an image no track uses is left";
+    for (const std::string& name : fixtures::ListFiles(folder)) {
+        if (name == "ArtworkDB")
+            continue;
+        ASSERT_TRUE(ends.count(name)) << when << ": " << name << " is named by no image";
+        EXPECT_EQ(fs::file_size(folder + name), ends[name]) << when << ": " << name << " holds unused bytes";
+    }
+    for (const std::string& title : covered)
+        EXPECT_TRUE(withCover.count(title)) << when << ": " << title << " has no cover";
+}
+
 void KillAtEveryCall(IPodRun::Route route)
 {
     IPodRun run(route);
@@ -264,6 +336,28 @@ TEST(IPodFaults, KilledAtEveryCallThroughTheLibraryTheNextRunLeavesTheIPodWholeW
 TEST(IPodFaults, AFailedCallThroughTheLibraryIsSaidAndLeavesEveryListedFile)
 {
     FailEveryCall(IPodRun::Route::kLibrary);
+}
+
+// On an iPod that shows covers, killed at every call of a run that copies songs with covers and
+// removes others: no track ever links to a missing picture, and the next run leaves no image and
+// no ithmb space that nothing uses.
+TEST(IPodFaults, KilledAtEveryCallWhileWritingCoversTheNextRunLeavesNoDanglingOrUnusedImage)
+{
+    IPodRun run(IPodRun::Route::kDatabase, "MA147", true);
+    const long calls = run.CountCalls("all");
+    CheckCovers(run.Root(), "a run that went through", true, {"D", "E", "F", "G", "H"});
+    for (long at = 1; at <= calls; ++at) {
+        const std::string when = "killed at call " + std::to_string(at) + " of " + std::to_string(calls);
+        run.Restore();
+        run.Sync({"PELORIN_FAULT_AT=" + std::to_string(at), "PELORIN_FAULT_ACTION=kill"});
+        CheckWhole(run.Root(), when);
+        CheckCovers(run.Root(), when, false);
+        const fixtures::CommandResult again = run.Sync();
+        ASSERT_EQ(again.exitStatus, 0) << when << ", then: " << again.err;
+        CheckCovers(run.Root(), when + ", then run again", true);
+        if (HasFailure())
+            break;
+    }
 }
 
 // On an iPod classic, whose database is signed: whenever a run is killed, the database on the iPod
