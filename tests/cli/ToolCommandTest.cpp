@@ -1,12 +1,19 @@
 // `pelorin tool`, `pelorin add` and `pelorin settings` on folders and a fake volumes folder: what
 // they change, what they refuse, and the settings they keep in the iPod's state file.
 
+#include "ACommon/itunesdb/ArtworkDB.h"
+#include "ACommon/itunesdb/IPodArtwork.h"
+#include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/MHBD.h"
+#include "ACommon/itunesdb/MHIT.h"
+#include "ACommon/itunesdb/MHLT.h"
 #include "ACommon/sync/ASyncGroup.h"
 #include "ACommon/sync/ASyncLib.h"
 #include "ACommon/sync/SyncSession.h"
 #include "ACommon/tags/ID3.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
+#include "fixtures/Pictures.h"
 #include "fixtures/RunCommand.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/Text.h"
@@ -46,6 +53,44 @@ TEST(ToolCommand, AlbumArtOnAFolderWritesTheFoldersPictureIntoItsSongs)
     ID3 tags;
     ASSERT_EQ(tags.SetFilePath(world.tmp.A("Music/A/Song.mp3")), 0);
     EXPECT_EQ(tags.GetImageCount(), 1);
+}
+
+// The iPod shows covers from its own database: the tool gives the iPod's tracks without a cover the
+// one their file holds.
+TEST(ToolCommand, AlbumArtOnTheIPodGivesItsTracksWithoutACoverTheirFilesCover)
+{
+    World world;
+    const std::string root = fixtures::MakeIPod(world.tmp / "Volumes", "POD");
+    {
+        // Stored before its file was there, so the track has no cover yet.
+        IPodDB db;
+        AString r = AString::FromUTF8(root);
+        ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+        SongInfoStruct song =
+            fixtures::MakeSong("Song", "Artist", "Album", "Rock", "/iPod_Control/Music/F00/S.mp3");
+        MHIT* track = nullptr;
+        ASSERT_EQ(db.AddSong(song, &track, 1), 0);
+        track->SetFilepath(song.filePath);
+        ASSERT_EQ(db.Store(nullptr), 0);
+    }
+    fixtures::SongSpec spec = fixtures::SongSpecOf("Song");
+    spec.picture = fixtures::MakeGradientPng(64, 64);
+    fixtures::WriteSong(root + "/iPod_Control/Music/F00/S.mp3", spec);
+    EXPECT_FALSE(fixtures::Exists(root + "/iPod_Control/Artwork/ArtworkDB"));
+
+    const fixtures::CommandResult result = world.Run({"tool", "album-art", "--side", "ipod", "--yes"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_TRUE(Has(result.out, "1 given album art")) << result.out;
+    ArtworkDB art;
+    ASSERT_EQ(art.Parse(fixtures::ReadFile(root + "/iPod_Control/Artwork/ArtworkDB")), 0);
+    ASSERT_EQ(art.Images().size(), 1u);
+    IPodDB db;
+    AString r = AString::FromUTF8(root);
+    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
+        EXPECT_EQ(track.GetByte(IPodArtwork::kOffsetHasArtwork), 1);
+        EXPECT_EQ(track.GetField(IPodArtwork::kOffsetImageLink), art.Images()[0].id);
+    });
 }
 
 TEST(ToolCommand, BadSidesAndMissingIPodsAreRefused)
