@@ -408,3 +408,11 @@ std::string ArtworkDB::FileNameOf(const std::string& stored)
         return std::string();
     return name;
 }
+
+std::string ArtworkDB::FileKey(std::string name)
+{
+    for (char& c : name)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return name;
+}

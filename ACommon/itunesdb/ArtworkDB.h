@@ -75,6 +75,8 @@ public:
     // ":F1028_1.ithmb" as a name below the Artwork folder ("F1028_1.ithmb"); empty for a name that
     // is not a plain file name there.
     static std::string FileNameOf(const std::string& stored);
+    // A file name in lower case: the iPod's disk ignores case, so names are compared this way.
+    static std::string FileKey(std::string name);
 
     struct Node;
 

@@ -115,8 +115,8 @@ int IPodArtwork::Load()
     std::map<std::string, std::vector<std::pair<std::uint64_t, std::uint64_t>>> used;
     for (const ArtworkDB::Image& image : db.Images())
         for (const ArtworkDB::Thumb& thumb : image.thumbs)
-            used[ArtworkDB::FileNameOf(thumb.file)].emplace_back(thumb.offset,
-                                                                 std::uint64_t(thumb.offset) + thumb.size);
+            used[ArtworkDB::FileKey(ArtworkDB::FileNameOf(thumb.file))].emplace_back(
+                thumb.offset, std::uint64_t(thumb.offset) + thumb.size);
     for (auto& [name, intervals] : used) {
         if (name.empty())
             continue;
@@ -138,7 +138,7 @@ int IPodArtwork::AllocateSlot(const Format& format, std::uint64_t size, Slot& sl
 {
     for (int index = 1; index < 1000; ++index) {
         const std::string name = IthmbName(format.id, index);
-        FileSpace& file = space[name];
+        FileSpace& file = space[ArtworkDB::FileKey(name)];
         for (auto& gap : file.gaps) {
             if (gap.second >= size) {
                 slot = Slot{AString::FromUTF8(name), static_cast<std::uint32_t>(gap.first)};
@@ -342,6 +342,7 @@ int IPodArtwork::Prepare(MHBD& database, const std::unordered_map<std::uint64_t,
 
     // The image records, every one the stored music database uses kept.
     std::vector<std::pair<MHIT*, std::uint32_t>> assigned;
+    bool newRecords = false;
     std::vector<std::uint64_t> newIds(links.size(), 0);
     for (const Link& link : links) {
         std::uint64_t id = DatabaseIdOf(*link.track);
@@ -361,6 +362,7 @@ int IPodArtwork::Prepare(MHBD& database, const std::unordered_map<std::uint64_t,
             image.thumbs = entry.thumbs;
             db.Images().push_back(std::move(image));
             imageId = db.Images().back().id;
+            newRecords = true;
             if (shareRecords)
                 entry.sharedId = imageId;
         }
@@ -372,9 +374,12 @@ int IPodArtwork::Prepare(MHBD& database, const std::unordered_map<std::uint64_t,
         if (std::none_of(listed.begin(), listed.end(),
                          [&](const ArtworkDB::Format& f) { return f.id == format.id; }))
             listed.push_back(ArtworkDB::Format{format.id, format.ImageSize()});
+    newRecords = newRecords || listed.size() != db.Formats().size();
     db.SetFormats(std::move(listed));
-    if (int err = WriteDatabase(); err != 0)
-        return err;
+    // Tracks that only link to images stored already need no new cover database.
+    if (newRecords)
+        if (int err = WriteDatabase(); err != 0)
+            return err;
 
     // Only now that the images are stored do the tracks point at them.
     for (std::size_t i = 0; i < assigned.size(); ++i) {

@@ -23,8 +23,8 @@ namespace {
 bool IsIthmbName(const std::string& name)
 {
     const std::size_t dash = name.find('_');
-    if (name.size() < 10 || name[0] != 'F' || dash == std::string::npos || dash < 2 ||
-        name.compare(name.size() - 6, 6, ".ithmb") != 0)
+    if (name.size() < 10 || (name[0] != 'F' && name[0] != 'f') || dash == std::string::npos || dash < 2 ||
+        ArtworkDB::FileKey(name.substr(name.size() - 6)) != ".ithmb")
         return false;
     for (std::size_t i = 1; i < name.size() - 6; ++i)
         if (i != dash && (name[i] < '0' || name[i] > '9'))
@@ -245,7 +245,11 @@ int IPodRecovery::TidyArtwork(const AString& root, const ArtworkDB& stored, cons
     std::map<std::string, std::uint64_t> ends;
     for (const ArtworkDB::Image& image : stored.Images())
         for (const ArtworkDB::Thumb& thumb : image.thumbs) {
-            std::uint64_t& end = ends[ArtworkDB::FileNameOf(thumb.file)];
+            const std::string name = ArtworkDB::FileNameOf(thumb.file);
+            // A picture in a file this program cannot place: nothing here can be told unused.
+            if (name.empty())
+                return 0;
+            std::uint64_t& end = ends[ArtworkDB::FileKey(name)];
             end = std::max<std::uint64_t>(end, std::uint64_t(thumb.offset) + thumb.size);
         }
     std::error_code error;
@@ -260,7 +264,7 @@ int IPodRecovery::TidyArtwork(const AString& root, const ArtworkDB& stored, cons
         }
         if (!IsIthmbName(name) || !it->is_regular_file(fileError))
             continue;
-        const auto used = ends.find(name);
+        const auto used = ends.find(ArtworkDB::FileKey(name));
         const std::uint64_t size = it->file_size(fileError);
         if (fileError)
             continue;

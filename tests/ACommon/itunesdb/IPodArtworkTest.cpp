@@ -225,6 +225,22 @@ TEST_F(IPodArtworkTest, NextStoreRemovesWhatAStoppedCoverWriteLeft)
     EXPECT_FALSE(fs::exists(Artwork(".ArtworkDB.pelorin-999999-0.tmp")));
 }
 
+// The iPod's disk ignores case: a picture file the database names in another case is the same file.
+TEST_F(IPodArtworkTest, PictureFileNamedInAnotherCaseIsKept)
+{
+    Album("A", 1);
+    AddAndStore({{"a1", "A"}});
+    ArtworkDB art = ReadArtwork();
+    for (auto& image : art.Images())
+        for (auto& thumb : image.thumbs)
+            thumb.file = ":f" + thumb.file.substr(2);
+    const auto bytes = art.Serialize();
+    fixtures::WriteFile(Artwork("ArtworkDB"), bytes);
+    AddAndStore({{"n1", "NoCover"}});
+    EXPECT_TRUE(fs::exists(Artwork("F1028_1.ithmb")));
+    EXPECT_TRUE(fs::exists(Artwork("F1029_1.ithmb")));
+}
+
 // Covers another program wrote, of tracks that stay, stay through a run that adds and removes.
 TEST_F(IPodArtworkTest, ImagesOfTracksThatStayAreKept)
 {
