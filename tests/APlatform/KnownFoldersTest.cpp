@@ -51,7 +51,7 @@ TEST(KnownFolders, VolumesRootHonoursPelorinVolumesElseAMountFolderForTheUser)
     EXPECT_TRUE(root == "/Volumes" || root == "/media/someone" || root == "/run/media/someone") << root;
 }
 
-TEST(KnownFolders, DataAndConfigurationFoldersFollowXdg)
+TEST(KnownFolders, UserFoldersFollowXdg)
 {
     ScopedEnv home("HOME", "/home/tester/");
     {

@@ -190,7 +190,7 @@ TEST_F(LibraryMatch, APlaylistNamedAroundLastSyncIsLeftAlone)
     EXPECT_TRUE(Has(iPodPlaylists, "Not Last Sync")) << iPodPlaylists;
 }
 
-TEST_F(LibraryMatch, ARetaggedFileIsReadAgainByImportAndBySync)
+TEST_F(LibraryMatch, ARetaggedFileIsReadAgain)
 {
     const std::string file = Song("Drive/a.mp3", "Old Title", "Artist", "Album", 1);
     ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);

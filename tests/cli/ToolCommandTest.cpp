@@ -48,7 +48,7 @@ TEST(ToolCommand, AlbumArtOnAFolderWritesTheFoldersPictureIntoItsSongs)
     EXPECT_EQ(tags.GetImageCount(), 1);
 }
 
-TEST(ToolCommand, BadSidesAndMissingIPodsAreRefused)
+TEST(ToolCommand, BadSidesAreRefused)
 {
     World world;
     struct Case {
@@ -66,7 +66,7 @@ TEST(ToolCommand, BadSidesAndMissingIPodsAreRefused)
     }
 }
 
-TEST(ToolCommand, SettingsAreKeptInTheIPodsStateFileAndAnEmptiedListIsNoFilter)
+TEST(ToolCommand, SettingsAreKeptInTheIPodsStateFile)
 {
     World world;
     fixtures::MakeIPod(world.tmp / "Volumes", "POD");
@@ -140,7 +140,7 @@ TEST(ToolCommand, EveryToolOnTheLibraryChangesWhatItFinds)
 
 // On a folder the tool finds the duplicates the scan of the folder finds, and says which folder it
 // looks in.
-TEST(ToolCommand, DuplicatesOnAFolderFindWhatTheScanFindsAndNameTheFolder)
+TEST(ToolCommand, DuplicatesOnAFolderFindWhatTheScanFinds)
 {
     World world;
     const std::string songs = world.tmp / "Songs";

@@ -251,7 +251,7 @@ TEST(IPodFaults, KilledAtEveryCallOnTheIPodTheNextRunLeavesItWholeWithEverySongO
     KillAtEveryCall(IPodRun::Route::kDatabase);
 }
 
-TEST(IPodFaults, AFailedWriteFlushRenameOrOpenIsSaidAndLeavesEveryListedFile)
+TEST(IPodFaults, AFailedSystemCallLeavesEveryListedFile)
 {
     FailEveryCall(IPodRun::Route::kDatabase);
 }
@@ -261,7 +261,7 @@ TEST(IPodFaults, KilledAtEveryCallThroughTheLibraryTheNextRunLeavesTheIPodWholeW
     KillAtEveryCall(IPodRun::Route::kLibrary);
 }
 
-TEST(IPodFaults, AFailedCallThroughTheLibraryIsSaidAndLeavesEveryListedFile)
+TEST(IPodFaults, AFailedCallThroughTheLibraryLeavesEveryListedFile)
 {
     FailEveryCall(IPodRun::Route::kLibrary);
 }

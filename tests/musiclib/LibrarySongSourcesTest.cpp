@@ -102,7 +102,7 @@ protected:
 
 } // namespace
 
-TEST_F(LibrarySongSources, TheLibraryIsListedByTagsAndMissingFilesStayListed)
+TEST_F(LibrarySongSources, TheLibraryIsListedByTags)
 {
     const std::string a = Song("Library/iTunes Music/A/B/01 One.mp3", Tags("One", "A", "B", 1));
     const std::string b = Song("elsewhere/two.mp3", Tags("Two", "", "", 2));
@@ -134,7 +134,7 @@ TEST_F(LibrarySongSources, TheLibraryIsListedByTagsAndMissingFilesStayListed)
     EXPECT_EQ(tunes.GetRootDisplayName(0), AString("Library:12\" Mixes"));
 }
 
-TEST_F(LibrarySongSources, AListingFailsOnAFailedScriptAndRereadsALibraryThatChanged)
+TEST_F(LibrarySongSources, AListingFailsOnAFailedScript)
 {
     for (int i = 0; i < 3; ++i)
         Add(Song("s" + std::to_string(i) + ".mp3", Tags("S" + std::to_string(i), "A", "B", i)));
@@ -165,7 +165,7 @@ TEST_F(LibrarySongSources, AListingFailsOnAFailedScriptAndRereadsALibraryThatCha
     EXPECT_EQ(DiskOf(tunes, "/*/A/B/S2").ToStdString(), dir / "s2.mp3");
 }
 
-TEST_F(LibrarySongSources, DeletingRemovesAFileOnlyFromTheLibraryPlaylistAndInsideTheMusicFolder)
+TEST_F(LibrarySongSources, DeletingRemovesOnlyWhatTheLibraryOwns)
 {
     const std::string inside = Song("Library/iTunes Music/A/B/In.mp3", Tags("In", "A", "B", 1));
     const std::string outside = Song("outside/Out.mp3", Tags("Out", "A", "B", 2));
@@ -203,7 +203,7 @@ TEST_F(LibrarySongSources, DeletingRemovesAFileOnlyFromTheLibraryPlaylistAndInsi
     EXPECT_TRUE(fs::exists(listed));
 }
 
-TEST_F(LibrarySongSources, PlacingAFileStaysInTheMusicFolderAndNeverReplaces)
+TEST_F(LibrarySongSources, PlacingAFileNeverReplaces)
 {
     ADirTunes tunes;
     struct Case {
@@ -250,7 +250,7 @@ TEST_F(LibrarySongSources, PlacingAFileStaysInTheMusicFolderAndNeverReplaces)
     EXPECT_FALSE(fs::exists(dir / "Library"));
 }
 
-TEST_F(LibrarySongSources, AnAttachedIPodIsListedAddedToAndDeletedFrom)
+TEST_F(LibrarySongSources, AnAttachedIPodIsASide)
 {
     const std::string root = fixtures::MakeIPod(volumes, "POD", {.name = "Pod"});
     std::string error;
@@ -317,7 +317,7 @@ TEST_F(LibrarySongSources, CopiesIntoTheLibraryAreVerifiedAgainstTheFilesTheyMad
     EXPECT_TRUE(fs::exists(music + "/A/B/One.mp3"));
 }
 
-TEST_F(LibrarySongSources, ASongTheIPodCannotTakeIsReportedWithTheFileAndTheReason)
+TEST_F(LibrarySongSources, ASongTheIPodCannotTakeIsReported)
 {
     const std::string root = fixtures::MakeIPod(volumes, "POD", {.name = "Pod"});
     std::string error;

@@ -86,7 +86,7 @@ protected:
 
 } // namespace
 
-TEST_F(LibrarySyncPeer, EverySyncTypeBetweenTheLibraryAndItsIPod)
+TEST_F(LibrarySyncPeer, EverySyncTypeRunsOnTheLibrarysOwnIPod)
 {
     std::map<std::string, std::string> library = Library();
     ASSERT_GT(library.size(), 30u);

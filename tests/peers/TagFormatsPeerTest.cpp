@@ -204,7 +204,7 @@ TEST_F(TagFormatsPeer, TextFieldsMatchTagLib)
     }
 }
 
-TEST_F(TagFormatsPeer, NumbersAndFlagsMatchTagLib)
+TEST_F(TagFormatsPeer, NumericFieldsMatchTagLib)
 {
     for (const Made& made : files) {
         ID3 tags;

@@ -82,7 +82,7 @@ protected:
 
 } // namespace
 
-TEST_F(IPodDBTest, StoreWritesTheDatabaseInPlaceAndLeavesNoTemporaryFile)
+TEST_F(IPodDBTest, StoreWritesTheDatabaseInPlace)
 {
     IPodDB db;
     Load(db);
@@ -123,7 +123,7 @@ TEST_F(IPodDBTest, MissingDatabaseIsRecoveredFromACompleteTemporaryDatabase)
     EXPECT_EQ(ITunesFiles(), (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
 }
 
-TEST_F(IPodDBTest, MissingDatabaseWithoutACompleteTemporaryFailsAndCreatesNothing)
+TEST_F(IPodDBTest, MissingDatabaseWithoutACompleteTemporaryFails)
 {
     AString r = Root();
     const auto empty = fixtures::ReadFile(ITunes("iTunesDB"));
@@ -145,7 +145,7 @@ TEST_F(IPodDBTest, MissingDatabaseWithoutACompleteTemporaryFailsAndCreatesNothin
     EXPECT_FALSE(fixtures::Exists(ITunes("iTunesDB")));
 }
 
-TEST_F(IPodDBTest, DamagedDatabaseFailsWithAFormatErrorAndTouchesNoFile)
+TEST_F(IPodDBTest, DamagedDatabaseFailsWithAFormatError)
 {
     auto bytes = fixtures::ReadFile(ITunes("iTunesDB"));
     PutU32(bytes, 8, 0x7FFFFFFF);
@@ -193,7 +193,7 @@ TEST_F(IPodDBTest, TrackHandlesNeverRepeatSoAStalePathFindsNothing)
     EXPECT_EQ(db.GetTrackCount(), 1);
 }
 
-TEST_F(IPodDBTest, AddFindSortAndRemoveWorkWithEveryPathShape)
+TEST_F(IPodDBTest, TrackListWorksWithEveryPathShape)
 {
     // An untagged song whose file is on the iPod: it is known by the size of its music.
     fixtures::SongSpec untaggedSong;
@@ -246,7 +246,7 @@ TEST_F(IPodDBTest, AddFindSortAndRemoveWorkWithEveryPathShape)
     }
 }
 
-TEST_F(IPodDBTest, StoredTracksAreNumberedInWrittenOrderPlaylistItemsFollowAndAReloadStoresTheSameBytes)
+TEST_F(IPodDBTest, StoredTracksAreNumberedInWrittenOrder)
 {
     IPodDB db;
     Load(db);
@@ -274,7 +274,7 @@ TEST_F(IPodDBTest, StoredTracksAreNumberedInWrittenOrderPlaylistItemsFollowAndAR
     EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), bytes);
 }
 
-TEST_F(IPodDBTest, ShuffleFileHoldsAHeaderAndOneEntryPerTrackWithUnchangedVolume)
+TEST_F(IPodDBTest, ShuffleFileHoldsOneEntryPerTrack)
 {
     MakeShuffle();
     IPodDB db;
@@ -311,7 +311,7 @@ TEST_F(IPodDBTest, ShuffleFileHoldsAHeaderAndOneEntryPerTrackWithUnchangedVolume
                                                            {"/iPod_Control/Music/F00/CCCC.wav", 4}}));
 }
 
-TEST_F(IPodDBTest, PathTooLongForTheShuffleFileStopsTheStoreAndNamesTheTrack)
+TEST_F(IPodDBTest, PathTooLongForTheShuffleFileStopsTheStore)
 {
     MakeShuffle();
     const auto before = fixtures::ReadFile(ITunes("iTunesDB"));
@@ -327,7 +327,7 @@ TEST_F(IPodDBTest, PathTooLongForTheShuffleFileStopsTheStoreAndNamesTheTrack)
     EXPECT_NE(log.Text().find("\"Long One\""), std::string::npos) << log.Text();
 }
 
-TEST_F(IPodDBTest, PlayCountsAreFoldedIntoTheTracksAndSetAsideAfterAStore)
+TEST_F(IPodDBTest, PlayCountsAreFoldedIntoTheTracks)
 {
     std::vector<std::string> fileOrder; // which track is first in the file decides which entry is its
     {
@@ -405,7 +405,7 @@ TEST_F(IPodDBTest, PlayCountsThatCannotBeSetAsideAreDeleted)
         [](MHIT& t) { EXPECT_EQ(t.GetField(MHIT::kOffsetPlayCount), 5u); });
 }
 
-TEST_F(IPodDBTest, OnTheGoPlaylistsBecomePlaylistsOfEveryPlaylistDatasetAndTheirFilesGoAfterAStore)
+TEST_F(IPodDBTest, OnTheGoPlaylistsBecomePlaylists)
 {
     std::vector<std::string> fileOrder;
     {
@@ -475,7 +475,7 @@ TEST_F(IPodDBTest, OnTheGoPlaylistsBecomePlaylistsOfEveryPlaylistDatasetAndTheir
     EXPECT_EQ(last.ToStdString(), "On-The-Go 3");
 }
 
-TEST_F(IPodDBTest, OnlyIPodsThatPlayFromTheShuffleFileGetOneAndAStaleOneIsNoticed)
+TEST_F(IPodDBTest, OnlyIPodsThatPlayFromTheShuffleFileGetOne)
 {
     IPodDB video;
     Load(video);

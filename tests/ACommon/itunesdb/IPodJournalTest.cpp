@@ -9,7 +9,7 @@
 
 #include <filesystem>
 
-TEST(IPodJournal, EntriesReadBackAsWrittenAnEmptyJournalLeavesNoFileAndDamageKeepsWhatCameBefore)
+TEST(IPodJournal, EntriesReadBackAsWritten)
 {
     fixtures::TempDir volumes;
     const AString root = AString::FromUTF8(fixtures::MakeIPod(volumes.Path(), "POD"));

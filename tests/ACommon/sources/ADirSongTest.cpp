@@ -150,7 +150,7 @@ TEST(ADirSong, UntaggedSongIsFiledUnderItsMusicSizeWithoutItsCopyNumber)
     EXPECT_EQ(VPath(0, 0, 0, "", "", "", "Track 12", "mp3", 5), "/5/Track 12");
 }
 
-TEST(ADirSong, ComponentsAreMadePathSafeTrimmedAndStarredWhenEmpty)
+TEST(ADirSong, ComponentsAreMadePathSafe)
 {
     EXPECT_EQ(VPath(1, 1, 1, " Hard Rock ", "AC/DC", "Who? Me: \"Live\" <1|2>", "Back\\Slash*", "MP3", 1),
               "/Hard Rock/AC_DC/Who_ Me_ _Live_ _1_2_/Back_Slash_/MP3");
@@ -193,7 +193,7 @@ TEST(ADirSong, ValueFiltersMatchWholeValuesIgnoringCase)
     EXPECT_FALSE(song.ArtistFilterCheck(&pop));
 }
 
-TEST(ADirSong, VirtualPathFiltersTakeTheirComponentByTheFlagsAndMatchSongNamesByFragment)
+TEST(ADirSong, VirtualPathFiltersMatchTheComponentTheFlagsName)
 {
     ADirSong song;
     song.SetArtistFilterMode(1);
@@ -298,7 +298,7 @@ TEST(ADirSong, EachRuleForTheCopyToKeepDecidesInItsTurn)
 // ---------------------------------------------------------------------------------------------
 // The duplicate scan
 
-TEST(ADirSong, SilentScanDropsDuplicateRecordsAndTouchesNoFile)
+TEST(ADirSong, SilentScanDropsOnlyDuplicateRecords)
 {
     RecordingFrontend frontend;
     ScanFolder folder;
@@ -333,7 +333,7 @@ TEST(ADirSong, TwoRecordsOfOneFileLoseOnlyTheRecord)
     EXPECT_EQ(ListFiles(folder.tmp.Path()), (std::vector<std::string>{"Music/Song.mp3"}));
 }
 
-TEST(ADirSong, YesToAllAsksOnceAndNoToAllStopsTheRemovals)
+TEST(ADirSong, ToAllAnswersHoldForEveryLaterRemoval)
 {
     for (const char* answer : {"Yes to All", "No to All"}) {
         RecordingFrontend frontend;

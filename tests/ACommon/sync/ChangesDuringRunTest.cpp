@@ -177,7 +177,7 @@ TEST_F(ChangesDuringRun, OneFileThatKeepsFailingDelaysOnlyItself)
     EXPECT_EQ(ReadText(pair.L("b.txt")), "b");
 }
 
-TEST_F(ChangesDuringRun, TheSummaryNamesTheFilesThatFailedAndWhy)
+TEST_F(ChangesDuringRun, TheSummaryNamesTheFilesThatFailed)
 {
     Put(pair.L("a.txt"), "a");
     Put(pair.L("b.txt"), "b");
@@ -190,7 +190,7 @@ TEST_F(ChangesDuringRun, TheSummaryNamesTheFilesThatFailedAndWhy)
         << summary;
 }
 
-TEST_F(ChangesDuringRun, EditsOnBothSidesWithOneSizeAndOneSecondAreNotTakenForEqual)
+TEST_F(ChangesDuringRun, EditsOnBothSidesOfOneSizeAtOneSecondAreNotTakenForEqual)
 {
     Put(pair.L("a.txt"), "v1");
     ASSERT_EQ(pair.Run(fixtures::kSynchronize), 0);
@@ -206,7 +206,7 @@ TEST_F(ChangesDuringRun, EditsOnBothSidesWithOneSizeAndOneSecondAreNotTakenForEq
     EXPECT_EQ(Trashed(), (Tree{{"a.txt", "rght"}}));
 }
 
-TEST_F(ChangesDuringRun, OneWayAndMergeRunsPutAReplacedFileInTheTrashFirst)
+TEST_F(ChangesDuringRun, ARunThatReplacesAFilePutsItInTheTrashFirst)
 {
     struct Case {
         fixtures::SyncType type;

@@ -184,7 +184,7 @@ int ChangeSongsDuringReview(AArray*, ASync*)
 
 } // namespace
 
-TEST(SongFolderSyncModel, RandomChangesToSongsBeforeAndDuringRunsAreNeverLost)
+TEST(SongFolderSyncModel, RandomChangesToSongsAreNeverLost)
 {
     fixtures::ReportModels("song model", fixtures::RunModels<SongModel>(fixtures::ModelRuns(60, 3), 10));
 }

@@ -259,7 +259,7 @@ std::vector<Kind> Kinds(const World& world)
 
 } // namespace
 
-TEST(StateRecord, EveryRecordReadsBackToTheSameBytesAndACutOrAnotherMarkIsRefused)
+TEST(StateRecord, EveryRecordReadsBackToTheSameBytes)
 {
     World world;
     for (const Kind& kind : Kinds(world)) {

@@ -95,7 +95,7 @@ protected:
     ID3 tags;
 };
 
-TEST_F(ID3Formats, FlacBlocksGiveTagsAudioPropertiesPicturesAndTheMusicRange)
+TEST_F(ID3Formats, FlacBlocksGiveEveryValue)
 {
     Bytes file = Text("fLaC");
     samples::Append(file, FlacBlock(0, false, StreamInfo(44100, 44100 * 3 + 10)));
@@ -136,7 +136,7 @@ TEST_F(ID3Formats, FlacBehindAnID3v2TagIsFound)
     EXPECT_EQ(Get(&ID3::GetName), "Flac Title");
 }
 
-TEST_F(ID3Formats, FlacBlockRunningPastTheFileEndsTheWalkAndKeepsWhatWasRead)
+TEST_F(ID3Formats, FlacBlockRunningPastTheFileEndsTheWalk)
 {
     Bytes file = Text("fLaC");
     samples::Append(file, FlacBlock(4, false, Comment({"TITLE=Kept"})));
@@ -259,7 +259,7 @@ TEST_F(ID3Formats, VorbisCommentAcrossPagesWithAnotherStreamBetweenIsRead)
     EXPECT_EQ(Range().first, audio);
 }
 
-TEST_F(ID3Formats, OpusDurationLeavesOutThePreSkipAndItsPictureComesFromTheComment)
+TEST_F(ID3Formats, OpusDurationLeavesOutThePreSkip)
 {
     OggWriter ogg;
     Bytes head = Text("OpusHead");
@@ -357,7 +357,7 @@ Bytes Info(const std::string& type, const std::vector<std::pair<std::string, std
     return Chunk("LIST", list);
 }
 
-TEST_F(ID3Formats, WavInfoListAndFormatGiveTagsAndAudioProperties)
+TEST_F(ID3Formats, WavChunksGiveEveryValue)
 {
     ASSERT_EQ(Load("a.wav", Wav({Chunk("fmt ", Format()), Chunk("junk", Bytes(3, 0)),
                                  Info("INFO", {{"INAM", "Name"},
@@ -395,7 +395,7 @@ TEST_F(ID3Formats, WavID3ChunkWinsOverTheInfoListWhereverItStands)
     }
 }
 
-TEST_F(ID3Formats, WavListsOfOtherTypesAndTruncatedChunksAreLeftAlone)
+TEST_F(ID3Formats, WavChunksItCannotUseAreLeftAlone)
 {
     Bytes file = Wav({Chunk("fmt ", Format()), Info("adtl", {{"INAM", "Not a tag"}}),
                       Info("INFO", {{"INAM", "Tag"}}), Chunk("data", Bytes(64, 0))});

@@ -154,7 +154,7 @@ TEST_F(ID3Read, ID3v1TagsAreReadTrimmedUnlessAnID3v2TagReplacesThem)
     }
 }
 
-TEST_F(ID3Read, FramePrecedenceAndNumberFrames)
+TEST_F(ID3Read, FramesTakePrecedenceInOrder)
 {
     // The track's artist wins over the album's, in any order (a compilation's tracks keep their
     // own artists), and the album's stands in only for a missing or empty one; of two track
@@ -184,7 +184,7 @@ TEST_F(ID3Read, FramePrecedenceAndNumberFrames)
     }
 }
 
-TEST_F(ID3Read, AlbumArtistTrackCountAndSampleRateAreKeptBesideTheValuesTheyFeed)
+TEST_F(ID3Read, FedValuesAreKeptBesideTheirSources)
 {
     struct Case {
         const char* name;
@@ -248,7 +248,7 @@ TEST_F(ID3Read, TextFramesDecodeTheEncodingsTheVersionAllows)
     }
 }
 
-TEST_F(ID3Read, CompilationPodcastComposerAndGenreFrames)
+TEST_F(ID3Read, FlagFramesAreRead)
 {
     ASSERT_EQ(Load("flags.mp3", Mp3(2, {TextFrame("TCP", "1"), ID3v2Frame{"PCS", {}}})), 0);
     EXPECT_TRUE(tags.IsCompilation());
@@ -264,7 +264,7 @@ TEST_F(ID3Read, CompilationPodcastComposerAndGenreFrames)
 
 // ---- MPEG audio ---------------------------------------------------------------------------------
 
-TEST_F(ID3Read, DurationAndBitRateOfMPEGAudio)
+TEST_F(ID3Read, AudioPropertiesOfMPEGAudio)
 {
     struct Case {
         const char* what;
@@ -339,7 +339,7 @@ TEST_F(ID3Read, ATagWithNothingAfterItHasNoMusicRange)
 
 // ---- Pictures -----------------------------------------------------------------------------------
 
-TEST_F(ID3Read, PicturesOfEveryVersionAreFoundWithTheirKindAndOffsets)
+TEST_F(ID3Read, PicturesOfEveryVersionAreFound)
 {
     const std::vector<Bytes> pictures = {
         fixtures::FakeJpeg(3000, 1), fixtures::FakePng(500, 2), {'G', 'I', 'F', '8', '9', 'a', 1, 2, 3}};
@@ -382,7 +382,7 @@ TEST_F(ID3Read, PictureFramesWithoutPictureDataAddNothing)
 
 // ---- Tag structures, unsynchronisation and untrusted sizes --------------------------------------
 
-TEST_F(ID3Read, TagStructuresAreUndoneBeforeTheFramesAreReadAndTheAudioIsFoundAfterThem)
+TEST_F(ID3Read, TagStructuresAreUndoneBeforeTheFramesAreRead)
 {
     const std::string longTitle(300, 'T');
     // "ÿé" in ISO 8859-1 is 0xFF 0xE9, which unsynchronisation stuffs.
@@ -455,7 +455,7 @@ TEST_F(ID3Read, SizesThatRunPastTheTagOrTheFileAreCut)
     EXPECT_EQ(Values(), "Title||||0|0/0|0");
 }
 
-TEST_F(ID3Read, RefusalsAndFileErrorsLeaveNoValuesOfThePreviousFile)
+TEST_F(ID3Read, FailuresLeaveNoValuesOfThePreviousFile)
 {
     ASSERT_EQ(Load("good.mp3", Mp3(3, {TextFrame("TIT2", "Title")})), 0);
     EXPECT_EQ(tags.SetFilePath(dir.A("missing.mp3")), kErrFileNotFound);
@@ -513,7 +513,7 @@ TEST_F(ID3Read, MP4ItemsFillTheirMembers)
     EXPECT_EQ(tags.GetTagKinds(), ID3::kMP4);
 }
 
-TEST_F(ID3Read, MP4FallBacksAndValueTypes)
+TEST_F(ID3Read, MP4ItemsFallBackByValueType)
 {
     using fixtures::DataItem;
     using fixtures::kItemName;
@@ -536,7 +536,7 @@ TEST_F(ID3Read, MP4FallBacksAndValueTypes)
     }
 }
 
-TEST_F(ID3Read, MP4DurationAndBitRateComeFromTheMovieHeaderAndTheAudioSize)
+TEST_F(ID3Read, MP4AudioPropertiesComeFromTheMovieHeader)
 {
     for (bool version1 : {false, true}) {
         // 168,000 bytes over 10.5 seconds: 128 kbit/s.
@@ -670,7 +670,7 @@ TEST_F(ID3Read, MP4AtomSizesThatCannotBeTrustedEndTheWalk)
 
 // ---- AIFF ---------------------------------------------------------------------------------------
 
-TEST_F(ID3Read, AIFFWithoutID3ChunkHasEmptyTagsItsDurationFromTheExtendedRateAndItsSoundAsMusic)
+TEST_F(ID3Read, AIFFWithoutID3ChunkIsReadAsUntaggedAudio)
 {
     // 44100 x 16 x 2 is 1411 kbit/s; AIFC files and other rates read the same way.
     for (auto [rate, channels, bitRate] :
@@ -794,7 +794,7 @@ TEST_F(ID3Insert, FileWithoutTagGainsAVersion22TagWithOnePicture)
     EXPECT_EQ(ImageData(0), jpeg);
 }
 
-TEST_F(ID3Insert, NewPictureFollowsTheOldFramesInTheTagsVersionAndThePaddingIsDropped)
+TEST_F(ID3Insert, NewPictureFollowsTheOldFrames)
 {
     const Bytes audio = Audio(200, 9);
     for (int version : {2, 3, 4}) {
@@ -854,7 +854,7 @@ TEST_F(ID3Insert, UnsynchronisedTagsStayDecodable)
     }
 }
 
-TEST_F(ID3Insert, ExtendedHeaderIsDroppedAndTheFooterRenewed)
+TEST_F(ID3Insert, HeaderExtrasAreRenewed)
 {
     ID3v2Options options;
     options.extendedHeader = true;
@@ -878,7 +878,7 @@ TEST_F(ID3Insert, ExtendedHeaderIsDroppedAndTheFooterRenewed)
     EXPECT_EQ(Range().first, 20 + size);
 }
 
-TEST_F(ID3Insert, ImageKindsAndRefusals)
+TEST_F(ID3Insert, OnlyKnownImageKindsAreInserted)
 {
     const Bytes tagged = Mp3(3, {TextFrame("TIT2", "x")});
     struct Case {
@@ -937,7 +937,7 @@ TEST_F(ID3Insert, TagWhoseFramesCannotAllBeWalkedIsLeftAlone)
     }
 }
 
-TEST_F(ID3Insert, ReplacementKeepsThePermissionsAndTouchesNoOtherFile)
+TEST_F(ID3Insert, ReplacementKeepsThePermissions)
 {
     ASSERT_EQ(Load("song.mp3", Mp3(3, {TextFrame("TIT2", "x")})), 0);
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);
@@ -950,7 +950,7 @@ TEST_F(ID3Insert, ReplacementKeepsThePermissionsAndTouchesNoOtherFile)
     EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
-TEST_F(ID3Insert, PictureThroughASymbolicLinkGoesIntoTheSongAndTheLinkStays)
+TEST_F(ID3Insert, PictureThroughASymbolicLinkGoesIntoTheSong)
 {
     ASSERT_EQ(Load("song.mp3", Mp3(3, {TextFrame("TIT2", "x")})), 0);
     const std::string link = dir / "link.mp3";
