@@ -116,8 +116,8 @@ std::string Lower(std::string text)
 
 } // namespace
 
-IPodSource::IPodSource(std::int64_t id, std::string mountPoint)
-    : id(id), mountPoint(std::move(mountPoint)), root(AString::FromUTF8(this->mountPoint + "/")),
+IPodSource::IPodSource(std::int64_t sourceId, std::string mountedAt)
+    : id(sourceId), mountPoint(std::move(mountedAt)), root(AString::FromUTF8(this->mountPoint + "/")),
       journal(IPodJournal::Shared(root))
 {
 }

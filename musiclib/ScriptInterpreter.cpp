@@ -46,8 +46,8 @@ class ScriptRun {
 public:
     // `libraryWrites`: the library's own source begins for writing (else for reading, and a change
     // of it ends the run with the library asking for a writer).
-    ScriptRun(MusicLibrary& library, bool writes, bool libraryWrites)
-        : library(library), writes(writes), libraryWrites(libraryWrites)
+    ScriptRun(MusicLibrary& served, bool mayWrite, bool mayWriteLibrary)
+        : library(served), writes(mayWrite), libraryWrites(mayWriteLibrary)
     {
     }
 

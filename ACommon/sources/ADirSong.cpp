@@ -120,7 +120,7 @@ int WriteStrings(AFile* f, std::initializer_list<const AString*> strings)
 
 } // namespace
 
-ADirSong::ADirSong(AProgress* progress) : ADir(progress)
+ADirSong::ADirSong(AProgress* reporter) : ADir(reporter)
 {
     typeFilterMode = 1;
     typeIncludeFilter = AudioFormats::kSongTypes;

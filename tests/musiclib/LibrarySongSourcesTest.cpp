@@ -31,7 +31,7 @@ namespace {
 // refuse it (no reply) or change the library in between.
 class TestRunner : public platform::ScriptRunner {
 public:
-    explicit TestRunner(MusicLibrary& library) : library(library) {}
+    explicit TestRunner(MusicLibrary& served) : library(served) {}
     std::optional<platform::ScriptDescriptor> Run(std::string_view source, std::string* error) override
     {
         if (before && !before(std::string(source)))
@@ -184,8 +184,8 @@ TEST_F(LibrarySongSources, DeletingRemovesOnlyWhatTheLibraryOwns)
     EXPECT_EQ(tunes.Delete(&path, 1, 0), 0);
     EXPECT_TRUE(fs::exists(listed)) << "taken out of a playlist, the song stays in the library";
 
-    AString library("Library");
-    tunes.SetPlaylist(&library);
+    AString wholeLibrary("Library");
+    tunes.SetPlaylist(&wholeLibrary);
     tunes.DeleteAll();
     ASSERT_EQ(tunes.PopulateFileList(nullptr), 0);
     ASSERT_EQ(tunes.Count(), 3);

@@ -229,9 +229,9 @@ TEST(IPodDBPeer, ADatabaseLibgpodWroteTakesChangesFromThisProgram)
     IPodDB db;
     AString r = AString::FromUTF8(root);
     ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
-    AString name;
-    ASSERT_EQ(db.GetIPodName(name), 0);
-    EXPECT_EQ(name, "Peer Pod");
+    AString podName;
+    ASSERT_EQ(db.GetIPodName(podName), 0);
+    EXPECT_EQ(podName, "Peer Pod");
     ASSERT_EQ(db.GetTrackCount(), 4);
     MHIT* two = nullptr;
     db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& t) {

@@ -309,8 +309,8 @@ TEST(ADirSongDir, AddedSongsAreFiledByTheirTags)
         fixtures::SongSpec song;
         const char *source, *fallback, *filed;
     };
-    auto disc = [](fixtures::SongSpec song, int disc, int count) {
-        song.disc = disc;
+    auto disc = [](fixtures::SongSpec song, int number, int count) {
+        song.disc = number;
         song.discCount = count;
         return song;
     };

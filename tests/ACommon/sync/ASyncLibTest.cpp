@@ -77,8 +77,8 @@ public:
 // A song source that stands for the sources not built yet, for the checks before a run.
 class StandInSource : public ADirSong {
 public:
-    StandInSource(int type, std::string volume, int playlistType)
-        : type(type), volume(std::move(volume)), playlistType(playlistType)
+    StandInSource(int kind, std::string volumeName, int playlistKind)
+        : type(kind), volume(std::move(volumeName)), playlistType(playlistKind)
     {
     }
     int GetType() const override { return type; }

@@ -64,7 +64,7 @@ struct ReviewedCopy : fixtures::FolderPair {
 // Cancels the run when the log shows `marker`.
 class CancellingBus : public platform::NotificationBus {
 public:
-    CancellingBus(RunController& controller, std::string marker) : controller(controller), marker(marker) {}
+    CancellingBus(RunController& cancelled, std::string text) : controller(cancelled), marker(text) {}
     void Post(const std::string& name, const std::string& text) override
     {
         if (name == "LogUpdate" && Has(text, marker))
