@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -362,12 +363,23 @@ TEST(ADirSong, ToAllAnswersHoldForEveryLaterRemoval)
 
 TEST(ADirSong, ScanOfABusySourceIsRefused)
 {
-    ScanFolder folder;
-    folder.AddPair("S");
-    folder.songs.Busy().Lock();
-    EXPECT_EQ(folder.songs.ScanForDuplicates(0, 1, 1, nullptr, 0), kErrBusy);
-    folder.songs.Busy().Unlock();
-    EXPECT_EQ(folder.songs.Count(), 2);
+    using Scan = std::function<int(ADirSong&)>;
+    const std::pair<const char*, Scan> scans[] = {
+        {"duplicates", [](ADirSong& s) { return s.ScanForDuplicates(1, 1, 1, nullptr, 0); }},
+        {"orphans", [](ADirSong& s) { return s.DeleteOrphans(1, 1, 1, nullptr, 0); }},
+        {"not owned", [](ADirSong& s) { return s.DeleteMusicNotOwned(1, 1, 1, nullptr, 0); }},
+        {"disconnected", [](ADirSong& s) { return s.AddDisconnectedFiles(1, nullptr, 0); }},
+        {"album art", [](ADirSong& s) { return s.AddAlbumArtToFiles(nullptr, 0); }},
+    };
+    for (const auto& [name, scan] : scans) {
+        ScanFolder folder;
+        folder.AddPair("S");
+        folder.songs.SetAppleIDs(AString(":me:"));
+        folder.songs.Busy().Lock();
+        EXPECT_EQ(scan(folder.songs), kErrBusy) << name;
+        folder.songs.Busy().Unlock();
+        EXPECT_EQ(folder.songs.Count(), 2) << name;
+    }
 }
 
 TEST(ADirSong, FailedRemovalStopsTheScan)
