@@ -839,7 +839,7 @@ int IPodSource::ReadPictures(std::uint32_t track, std::vector<TrackPicture>& out
     ScriptValue location;
     if (int err = ReadTrack(track, ScriptProperty::Location, location); err != 0)
         return err;
-    TrackArtwork::Read(location.text, false, out);
+    TrackArtwork::Read(location.GetText(), false, out);
     return 0;
 }
 
@@ -886,7 +886,7 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
             if (deleting.count(candidate))
                 continue;
             ScriptValue file = ValueOf(candidate, ScriptProperty::Location);
-            if (Lower(file.text) == lowered) {
+            if (Lower(file.GetText()) == lowered) {
                 track = trackId;
                 return AddToPlaylist(track, playlist);
             }
