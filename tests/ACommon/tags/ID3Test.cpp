@@ -3,6 +3,7 @@
 #include "ACommon/tags/SongInfoStruct.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/StateFile.h"
+#include "fixtures/TagReader.h"
 #include "fixtures/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -22,8 +23,6 @@ using fixtures::TextEncoding;
 using fixtures::TextFrame;
 
 namespace {
-
-using MusicRange = std::pair<unsigned long long, unsigned long long>;
 
 Bytes Tag(int version, const std::vector<ID3v2Frame>& frames, ID3v2Options options = {})
 {
@@ -73,35 +72,11 @@ fixtures::AiffSpec Aiff()
     return aiff;
 }
 
-class ID3Read : public testing::Test {
+class ID3Read : public fixtures::TagReaderTest {
 protected:
-    // Writes `bytes` as `fileName` and reads it; returns the result of SetFilePath.
-    int Load(const std::string& fileName, const Bytes& bytes)
-    {
-        path = dir / fileName;
-        fixtures::WriteFile(path, bytes);
-        return tags.SetFilePath(AString::FromUTF8(path));
-    }
-    std::string Text(void (ID3::*get)(AString&) const) const
-    {
-        AString s;
-        (tags.*get)(s);
-        return s.ToStdString();
-    }
-    long Number(void (ID3::*get)(long&) const) const
-    {
-        long v = 0;
-        (tags.*get)(v);
-        return v;
-    }
     std::string Name() const { return Text(&ID3::GetName); }
     long Duration() const { return Number(&ID3::GetDuration); }
     long BitRate() const { return Number(&ID3::GetBitrate); }
-    MusicRange Range() const
-    {
-        unsigned long long start = 0, end = 0;
-        return tags.GetMusicRange(&start, &end) ? MusicRange(start, end) : MusicRange(0, 0);
-    }
     // The values most tests look at, as one line: name|artist|album|genre|track|disc/count|year.
     std::string Values() const
     {
@@ -116,10 +91,6 @@ protected:
         EXPECT_EQ(tags.ReadImageData(index, data), 0) << index;
         return data;
     }
-
-    fixtures::TempDir dir;
-    std::string path;
-    ID3 tags;
 };
 
 // ---- Which tag and which frame wins -------------------------------------------------------------
