@@ -6,6 +6,7 @@
 #include "ACommon/base/AError.h"
 #include "fixtures/FolderPair.h"
 #include "fixtures/RecordingFrontend.h"
+#include "fixtures/SyncModel.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/Text.h"
 
@@ -32,7 +33,7 @@ using fixtures::WriteFile;
 namespace {
 
 constexpr std::int64_t kBase = 1000000000;
-using Tree = std::map<std::string, std::string>;
+using fixtures::Tree;
 
 void Put(const std::string& path, const std::string& text, std::int64_t time = kBase)
 {
@@ -43,15 +44,7 @@ void Put(const std::string& path, const std::string& text, std::int64_t time = k
 std::string TrashFolder() { return std::string(std::getenv("XDG_DATA_HOME")) + "/Trash"; }
 
 // What the Trash holds, by file name.
-Tree Trashed()
-{
-    Tree tree;
-    const std::string files = TrashFolder() + "/files";
-    if (Exists(files))
-        for (const std::string& name : ListFiles(files))
-            tree[name] = ReadText(files + "/" + name);
-    return tree;
-}
+Tree Trashed() { return fixtures::FilesBelow(TrashFolder() + "/files"); }
 
 // Runs while the user looks at the plan.
 std::function<void()> gDuringReview;
