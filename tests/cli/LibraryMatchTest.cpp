@@ -33,10 +33,7 @@ protected:
 
     fixtures::CommandResult Pelorin(const std::vector<std::string>& args, const std::string& input = "")
     {
-        return fixtures::RunPelorin(args, input,
-                                    {"PELORIN_VOLUMES=" + dir / "Volumes",
-                                     "PELORIN_LIBRARY=" + dir / "Library", "XDG_DATA_HOME=" + dir / "data",
-                                     "HOME=" + dir / "home"});
+        return fixtures::RunPelorin(args, input, fixtures::EnvironmentIn(dir.Path()));
     }
     // Writes a song under the test's folder and returns its path.
     std::string Song(const std::string& relative, const std::string& title, const std::string& artist,

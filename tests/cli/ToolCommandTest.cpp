@@ -22,9 +22,7 @@ namespace {
 struct World {
     fixtures::CommandResult Run(const std::vector<std::string>& args) const
     {
-        return fixtures::RunPelorin(args, "",
-                                    {"PELORIN_VOLUMES=" + tmp / "Volumes", "XDG_DATA_HOME=" + tmp / "data",
-                                     "HOME=" + tmp / "home", "PELORIN_LIBRARY=" + tmp / "library"});
+        return fixtures::RunPelorin(args, "", fixtures::EnvironmentIn(tmp.Path()));
     }
     fixtures::TempDir tmp;
 };
@@ -105,7 +103,7 @@ TEST(ToolCommand, EveryToolOnTheLibraryChangesWhatItFinds)
 
     // One song's file gone; one song file in the music folder that the library does not hold; a
     // picture beside the songs of the album.
-    const std::string music = world.tmp / "library/iTunes Music";
+    const std::string music = world.tmp / "Library/iTunes Music";
     const std::vector<std::string> files = fixtures::ListFiles(music);
     ASSERT_EQ(files.size(), 3u);
     std::filesystem::remove(music + "/" + files[0]);

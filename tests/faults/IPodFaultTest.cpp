@@ -40,7 +40,7 @@ class IPodRun {
 public:
     enum class Route { kDatabase, kLibrary };
 
-    explicit IPodRun(Route route, const std::string& model = "MA133") : route(route)
+    explicit IPodRun(Route through, const std::string& model = "MA133") : route(through)
     {
         fixtures::MakeIPod(tmp / "start/Volumes", "POD", {.modelNumStr = model, .firewireGuid = kGuid});
         for (const char* title : {"A", "B", "C"})
@@ -251,10 +251,7 @@ TEST(IPodFaults, KilledAtEveryCallOnTheIPodTheNextRunLeavesItWholeWithEverySongO
     KillAtEveryCall(IPodRun::Route::kDatabase);
 }
 
-TEST(IPodFaults, AFailedSystemCallLeavesEveryListedFile)
-{
-    FailEveryCall(IPodRun::Route::kDatabase);
-}
+TEST(IPodFaults, AFailedSystemCallLeavesEveryListedFile) { FailEveryCall(IPodRun::Route::kDatabase); }
 
 TEST(IPodFaults, KilledAtEveryCallThroughTheLibraryTheNextRunLeavesTheIPodWholeWithEverySongOnce)
 {
