@@ -22,6 +22,7 @@
 #include <taglib/xiphcomment.h>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -172,6 +173,15 @@ protected:
         if (files.empty())
             GTEST_SKIP() << "flac, oggenc, opusenc or ffmpeg is missing";
     }
+    // Runs `check` on every file made, read by this program's reader and by TagLib.
+    static void ForEachFile(const std::function<void(const Made&, ID3&, const PeerValues&)>& check)
+    {
+        for (const Made& made : files) {
+            ID3 tags;
+            ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(made.path)), 0) << made.path;
+            check(made, tags, ReadWithTagLib(made.path));
+        }
+    }
 
     static std::unique_ptr<fixtures::TempDir> dir;
     static std::vector<Made> files;
@@ -182,10 +192,7 @@ std::vector<Made> TagFormatsPeer::files;
 
 TEST_F(TagFormatsPeer, TextFieldsMatchTagLib)
 {
-    for (const Made& made : files) {
-        ID3 tags;
-        ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(made.path)), 0) << made.path;
-        const PeerValues peer = ReadWithTagLib(made.path);
+    ForEachFile([](const Made& made, ID3& tags, const PeerValues& peer) {
         AString value;
         tags.GetName(value);
         EXPECT_EQ(value.ToStdString(), peer.title) << made.path;
@@ -201,15 +208,12 @@ TEST_F(TagFormatsPeer, TextFieldsMatchTagLib)
         EXPECT_EQ(value.ToStdString(), peer.genre) << made.path;
         tags.GetComposer(value);
         EXPECT_EQ(value.ToStdString(), peer.composer) << made.path;
-    }
+    });
 }
 
 TEST_F(TagFormatsPeer, NumericFieldsMatchTagLib)
 {
-    for (const Made& made : files) {
-        ID3 tags;
-        ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(made.path)), 0) << made.path;
-        const PeerValues peer = ReadWithTagLib(made.path);
+    ForEachFile([](const Made& made, ID3& tags, const PeerValues& peer) {
         long number = 0;
         tags.GetTrackNumber(number);
         EXPECT_EQ(number, peer.track) << made.path;
@@ -222,15 +226,12 @@ TEST_F(TagFormatsPeer, NumericFieldsMatchTagLib)
             EXPECT_EQ(tags.GetCompilation(), peer.compilation) << made.path;
         }
         EXPECT_EQ(tags.GetYear(), peer.year) << made.path;
-    }
+    });
 }
 
 TEST_F(TagFormatsPeer, AudioPropertiesMatchTagLib)
 {
-    for (const Made& made : files) {
-        ID3 tags;
-        ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(made.path)), 0) << made.path;
-        const PeerValues peer = ReadWithTagLib(made.path);
+    ForEachFile([](const Made& made, ID3& tags, const PeerValues& peer) {
         long value = 0;
         tags.GetDuration(value);
         EXPECT_EQ(value, peer.seconds) << made.path;
@@ -239,18 +240,15 @@ TEST_F(TagFormatsPeer, AudioPropertiesMatchTagLib)
         // TagLib gives an Apple Lossless file the rate its encoder declared; the reader, as for
         // every MP4 file, the average of the stored audio.
         if (made.path.find(".m4a") != std::string::npos)
-            continue;
+            return;
         // Both count the bytes after the headers, but not the same overhead: within 3%.
         EXPECT_NEAR(static_cast<double>(value), peer.bitRate, peer.bitRate * 0.03 + 1) << made.path;
-    }
+    });
 }
 
 TEST_F(TagFormatsPeer, PicturesMatchTagLib)
 {
-    for (const Made& made : files) {
-        ID3 tags;
-        ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(made.path)), 0) << made.path;
-        const PeerValues peer = ReadWithTagLib(made.path);
+    ForEachFile([](const Made& made, ID3& tags, const PeerValues& peer) {
         ASSERT_EQ(static_cast<std::size_t>(tags.GetImageCount()), peer.pictureSizes.size()) << made.path;
         for (int i = 0; i < tags.GetImageCount(); ++i) {
             std::vector<std::uint8_t> data;
@@ -260,7 +258,7 @@ TEST_F(TagFormatsPeer, PicturesMatchTagLib)
             }
             EXPECT_EQ(tags.GetImages()[static_cast<std::size_t>(i)].kind, 1u) << made.path; // PNG
         }
-    }
+    });
 }
 
 TEST_F(TagFormatsPeer, CodecIsTheEncoders)
