@@ -274,7 +274,7 @@ int ChangeDuringReview(AArray*, ASync*)
 
 } // namespace
 
-TEST(FolderSyncModel, RandomChangesOnBothSidesNeverLoseAChange)
+TEST(FolderSyncModel, RandomChangesOnBothSidesKeepEveryPromiseOfATwoWaySync)
 {
     fixtures::ReportModels("model", fixtures::RunModels<Model>(fixtures::ModelRuns(300, 1), 15));
 }
