@@ -62,80 +62,75 @@ std::string Quoted(const std::string& text)
 
 ScriptDescriptor ScriptDescriptor::List(std::vector<ScriptDescriptor> items)
 {
-    ScriptDescriptor d;
-    d.kind = Kind::List;
-    d.items = std::move(items);
-    return d;
+    return ScriptDescriptor(Value(std::in_place_type<std::vector<ScriptDescriptor>>, std::move(items)));
 }
 
 ScriptDescriptor ScriptDescriptor::String(std::string utf8)
 {
-    ScriptDescriptor d;
-    d.kind = Kind::String;
-    d.text = std::move(utf8);
-    return d;
+    return ScriptDescriptor(Value(std::in_place_type<std::string>, std::move(utf8)));
 }
 
-ScriptDescriptor ScriptDescriptor::Integer(std::int64_t value)
+ScriptDescriptor ScriptDescriptor::Integer(std::int64_t number)
 {
-    ScriptDescriptor d;
-    d.kind = Kind::Integer;
-    d.integer = value;
-    return d;
+    return ScriptDescriptor(Value(std::in_place_type<std::int64_t>, number));
 }
 
-ScriptDescriptor ScriptDescriptor::Real(double value)
+ScriptDescriptor ScriptDescriptor::Real(double number)
 {
-    ScriptDescriptor d;
-    d.kind = Kind::Real;
-    d.real = value;
-    return d;
+    return ScriptDescriptor(Value(std::in_place_type<double>, number));
 }
 
-ScriptDescriptor ScriptDescriptor::Boolean(bool value)
+ScriptDescriptor ScriptDescriptor::Boolean(bool flag)
 {
-    ScriptDescriptor d;
-    d.kind = Kind::Boolean;
-    d.integer = value ? 1 : 0;
-    return d;
+    return ScriptDescriptor(Value(std::in_place_type<bool>, flag));
 }
 
 ScriptDescriptor ScriptDescriptor::Alias(std::string posixPath)
 {
-    ScriptDescriptor d;
-    d.kind = Kind::Alias;
-    d.text = std::move(posixPath);
-    return d;
+    return ScriptDescriptor(Value(std::in_place_type<AliasText>, AliasText{std::move(posixPath)}));
 }
 
 ScriptDescriptor ScriptDescriptor::Data(std::vector<std::uint8_t> bytes)
 {
-    ScriptDescriptor d;
-    d.kind = Kind::Data;
-    d.bytes = std::move(bytes);
-    return d;
+    return ScriptDescriptor(Value(std::in_place_type<std::vector<std::uint8_t>>, std::move(bytes)));
+}
+
+const std::vector<ScriptDescriptor>& ScriptDescriptor::Items() const
+{
+    static const std::vector<ScriptDescriptor> kNone;
+    const auto* items = std::get_if<std::vector<ScriptDescriptor>>(&value);
+    return items ? *items : kNone;
+}
+
+const std::vector<std::uint8_t>& ScriptDescriptor::DataValue() const
+{
+    static const std::vector<std::uint8_t> kNone;
+    const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&value);
+    return bytes ? *bytes : kNone;
 }
 
 const ScriptDescriptor* ScriptDescriptor::ItemAt(int index) const
 {
-    if (kind != Kind::List || index < 1 || index > static_cast<int>(items.size()))
+    const std::vector<ScriptDescriptor>& items = Items();
+    if (index < 1 || index > static_cast<int>(items.size()))
         return nullptr;
     return &items[static_cast<std::size_t>(index - 1)];
 }
 
 std::int64_t ScriptDescriptor::Int64Value() const
 {
-    switch (kind) {
+    switch (GetKind()) {
     case Kind::Integer:
+        return std::get<std::int64_t>(value);
     case Kind::Boolean:
-        return integer;
+        return std::get<bool>(value) ? 1 : 0;
     case Kind::Real:
     case Kind::String: {
-        const double value = DoubleValue();
-        if (!std::isfinite(value))
+        const double number = DoubleValue();
+        if (!std::isfinite(number))
             return 0;
         constexpr double kLimit = 9.2e18;
-        return static_cast<std::int64_t>(std::fmax(-kLimit, std::fmin(kLimit, std::trunc(value))));
+        return static_cast<std::int64_t>(std::fmax(-kLimit, std::fmin(kLimit, std::trunc(number))));
     }
     default:
         return 0;
@@ -144,23 +139,24 @@ std::int64_t ScriptDescriptor::Int64Value() const
 
 std::int32_t ScriptDescriptor::Int32Value() const
 {
-    const std::int64_t value = Int64Value();
-    if (value > std::numeric_limits<std::int32_t>::max())
+    const std::int64_t number = Int64Value();
+    if (number > std::numeric_limits<std::int32_t>::max())
         return std::numeric_limits<std::int32_t>::max();
-    if (value < std::numeric_limits<std::int32_t>::min())
+    if (number < std::numeric_limits<std::int32_t>::min())
         return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(value);
+    return static_cast<std::int32_t>(number);
 }
 
 double ScriptDescriptor::DoubleValue() const
 {
-    switch (kind) {
+    switch (GetKind()) {
     case Kind::Integer:
     case Kind::Boolean:
-        return static_cast<double>(integer);
+        return static_cast<double>(Int64Value());
     case Kind::Real:
-        return real;
+        return std::get<double>(value);
     case Kind::String: {
+        const std::string& text = std::get<std::string>(value);
         // "7.0.2" reads as 7.0: the leading number, as a version is read.
         std::size_t end = 0;
         bool dot = false;
@@ -178,13 +174,13 @@ double ScriptDescriptor::DoubleValue() const
 
 bool ScriptDescriptor::BooleanValue() const
 {
-    switch (kind) {
+    switch (GetKind()) {
     case Kind::Boolean:
     case Kind::Integer:
-        return integer != 0;
+        return Int64Value() != 0;
     case Kind::String: {
         std::string lower;
-        for (char c : text)
+        for (char c : std::get<std::string>(value))
             lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         return lower == "true" || lower == "yes";
     }
@@ -195,16 +191,17 @@ bool ScriptDescriptor::BooleanValue() const
 
 std::optional<std::string> ScriptDescriptor::StringValue() const
 {
-    switch (kind) {
+    switch (GetKind()) {
     case Kind::String:
+        return std::get<std::string>(value);
     case Kind::Alias:
-        return text;
+        return std::get<AliasText>(value).posixPath;
     case Kind::Integer:
-        return std::to_string(integer);
+        return std::to_string(std::get<std::int64_t>(value));
     case Kind::Real:
-        return RealText(real);
+        return RealText(std::get<double>(value));
     case Kind::Boolean:
-        return std::string(integer ? "true" : "false");
+        return std::string(std::get<bool>(value) ? "true" : "false");
     default:
         return std::nullopt;
     }
@@ -212,17 +209,18 @@ std::optional<std::string> ScriptDescriptor::StringValue() const
 
 std::optional<std::string> ScriptDescriptor::AliasPath() const
 {
-    if (kind != Kind::Alias)
-        return std::nullopt;
-    return text;
+    if (const auto* alias = std::get_if<AliasText>(&value))
+        return alias->posixPath;
+    return std::nullopt;
 }
 
 std::string ScriptDescriptor::Describe() const
 {
-    switch (kind) {
+    switch (GetKind()) {
     case Kind::Nothing:
         return std::string();
     case Kind::List: {
+        const std::vector<ScriptDescriptor>& items = Items();
         std::string out = "{";
         for (std::size_t i = 0; i < items.size(); ++i) {
             if (i > 0)
@@ -232,19 +230,17 @@ std::string ScriptDescriptor::Describe() const
         return out + "}";
     }
     case Kind::String:
-        return Quoted(text);
+        return Quoted(std::get<std::string>(value));
     case Kind::Integer:
-        return std::to_string(integer);
     case Kind::Real:
-        return RealText(real);
     case Kind::Boolean:
-        return integer ? "true" : "false";
+        return *StringValue();
     case Kind::Alias:
-        return "POSIX file " + Quoted(text);
+        return "POSIX file " + Quoted(std::get<AliasText>(value).posixPath);
     case Kind::Data:
         return "\xC2\xAB"
                "data " +
-               std::to_string(bytes.size()) + " bytes\xC2\xBB";
+               std::to_string(DataValue().size()) + " bytes\xC2\xBB";
     }
     return std::string();
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace platform {
@@ -28,14 +29,15 @@ public:
     static ScriptDescriptor Alias(std::string posixPath);
     static ScriptDescriptor Data(std::vector<std::uint8_t> bytes);
 
-    Kind GetKind() const { return kind; }
-    bool IsNothing() const { return kind == Kind::Nothing; }
+    Kind GetKind() const { return static_cast<Kind>(value.index()); }
+    bool IsNothing() const { return GetKind() == Kind::Nothing; }
 
     // A list's item count; 0 for every other kind.
-    int NumberOfItems() const { return kind == Kind::List ? static_cast<int>(items.size()) : 0; }
+    int NumberOfItems() const { return static_cast<int>(Items().size()); }
     // Item `index` of a list, counted from 1; null outside the list and for other kinds.
     const ScriptDescriptor* ItemAt(int index) const;
-    const std::vector<ScriptDescriptor>& Items() const { return items; }
+    // A list's items; empty for every other kind.
+    const std::vector<ScriptDescriptor>& Items() const;
 
     // Integer, real (truncated toward zero, clamped) and boolean (0 or 1) as a 32-bit integer; a
     // string that is a decimal number is read as one; anything else gives 0.
@@ -51,7 +53,7 @@ public:
     // The POSIX path of a file alias; no value for any other kind.
     std::optional<std::string> AliasPath() const;
     // The bytes of raw data; empty for any other kind.
-    const std::vector<std::uint8_t>& DataValue() const { return bytes; }
+    const std::vector<std::uint8_t>& DataValue() const;
 
     // The reply as a person reads it: {"a", 2, true}, POSIX file "/x.mp3", «data 120 bytes»;
     // nothing is the empty text.
@@ -60,12 +62,16 @@ public:
     bool operator==(const ScriptDescriptor& other) const = default;
 
 private:
-    Kind kind = Kind::Nothing;
-    std::vector<ScriptDescriptor> items;
-    std::string text; // string and alias
-    std::int64_t integer = 0;
-    double real = 0;
-    std::vector<std::uint8_t> bytes;
+    struct AliasText {
+        std::string posixPath;
+        bool operator==(const AliasText&) const = default;
+    };
+    // One alternative a kind, in the order of Kind.
+    using Value = std::variant<std::monostate, std::vector<ScriptDescriptor>, std::string, std::int64_t,
+                               double, bool, AliasText, std::vector<std::uint8_t>>;
+    explicit ScriptDescriptor(Value held) : value(std::move(held)) {}
+
+    Value value;
 };
 
 } // namespace platform

@@ -8,7 +8,7 @@
 #include <QThread>
 #include <QWidget>
 
-MessageBoxQuestions::MessageBoxQuestions(QWidget* window) : QObject(window), window(window) {}
+MessageBoxQuestions::MessageBoxQuestions(QWidget* parent) : QObject(parent), window(parent) {}
 
 template <typename Body> void MessageBoxQuestions::OnGuiThread(Body body)
 {

@@ -28,9 +28,9 @@ template <typename Widget, typename Body> void OnWidgetThread(const QPointer<Wid
 
 } // namespace
 
-LabelStatusField::LabelStatusField(QLabel* label) : label(label) {}
-WidgetProgressBar::WidgetProgressBar(QProgressBar* bar) : bar(bar) {}
-TextLogView::TextLogView(QPlainTextEdit* view) : view(view) {}
+LabelStatusField::LabelStatusField(QLabel* shownIn) : label(shownIn) {}
+WidgetProgressBar::WidgetProgressBar(QProgressBar* shownIn) : bar(shownIn) {}
+TextLogView::TextLogView(QPlainTextEdit* shownIn) : view(shownIn) {}
 
 void LabelStatusField::SetText(const std::string& text)
 {

@@ -16,7 +16,7 @@
 
 #include <sstream>
 
-MenuBar::MenuBar(SyncWnd* window) : QObject(window), window(window)
+MenuBar::MenuBar(SyncWnd* owner) : QObject(owner), window(owner)
 {
     QMenuBar* bar = window->menuBar();
     QMenu* file = bar->addMenu(QStringLiteral("&File"));

@@ -5,8 +5,8 @@
 #include <QMimeData>
 #include <QUrl>
 
-SongDropView::SongDropView(Side side, std::function<bool(const QString&)> accepts, QWidget* parent)
-    : QLabel(parent), side(side), accepts(std::move(accepts))
+SongDropView::SongDropView(Side shown, std::function<bool(const QString&)> accepting, QWidget* parent)
+    : QLabel(parent), side(shown), accepts(std::move(accepting))
 {
     setAcceptDrops(true);
     setAlignment(Qt::AlignCenter);

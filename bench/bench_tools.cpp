@@ -24,7 +24,7 @@ namespace {
 // Songs whose "?key" is the index of their file in `disks`.
 class ListedSongs : public ADirSong {
 public:
-    explicit ListedSongs(AProgress* progress) : ADirSong(progress) {}
+    explicit ListedSongs(AProgress* reporter) : ADirSong(reporter) {}
     int GetFileDiskPath(const AString* path, AString* diskPath, signed char) override
     {
         const int question = path->ReverseFind('?');

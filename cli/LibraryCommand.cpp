@@ -161,18 +161,18 @@ int RunTracks(const std::string& playlistName, bool json)
         out << "[";
     for (std::size_t i = 0; i < count; ++i) {
         if (json) {
-            out << (i ? ",\n " : "\n ") << "{\"databaseID\": " << values[0][i].integer
-                << ", \"name\": " << JsonString(values[1][i].text)
-                << ", \"artist\": " << JsonString(values[2][i].text)
-                << ", \"album\": " << JsonString(values[3][i].text)
-                << ", \"genre\": " << JsonString(values[4][i].text)
-                << ", \"kind\": " << JsonString(values[5][i].text)
-                << ", \"duration\": " << static_cast<long long>(values[6][i].real)
-                << ", \"location\": " << JsonString(values[7][i].text) << "}";
+            out << (i ? ",\n " : "\n ") << "{\"databaseID\": " << values[0][i].GetInteger()
+                << ", \"name\": " << JsonString(values[1][i].GetText())
+                << ", \"artist\": " << JsonString(values[2][i].GetText())
+                << ", \"album\": " << JsonString(values[3][i].GetText())
+                << ", \"genre\": " << JsonString(values[4][i].GetText())
+                << ", \"kind\": " << JsonString(values[5][i].GetText())
+                << ", \"duration\": " << static_cast<long long>(values[6][i].GetReal())
+                << ", \"location\": " << JsonString(values[7][i].GetText()) << "}";
         } else {
-            out << values[0][i].integer << '\t' << TerminalText(values[2][i].text) << '\t'
-                << TerminalText(values[3][i].text) << '\t' << TerminalText(values[1][i].text) << '\t'
-                << TerminalText(values[7][i].text) << '\n';
+            out << values[0][i].GetInteger() << '\t' << TerminalText(values[2][i].GetText()) << '\t'
+                << TerminalText(values[3][i].GetText()) << '\t' << TerminalText(values[1][i].GetText())
+                << '\t' << TerminalText(values[7][i].GetText()) << '\n';
         }
     }
     if (json)

@@ -191,8 +191,8 @@ void AddSongOptions(CLI::App* command, SongOptions& options, CLI::Option* needs)
             option->needs(needs);
 }
 
-SyncRun::SyncRun(const char* command, const RunOptions& options, const std::vector<SyncTypeName>& types)
-    : command(command), options(options), types(types)
+SyncRun::SyncRun(const char* name, const RunOptions& given, const std::vector<SyncTypeName>& typeNames)
+    : command(name), options(given), types(typeNames)
 {
 }
 

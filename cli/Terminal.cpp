@@ -108,7 +108,7 @@ std::string JsonString(const std::string& text)
 
 class Terminal::Field : public platform::StatusField {
 public:
-    Field(Terminal& owner, bool isMessage) : owner(owner), isMessage(isMessage) {}
+    Field(Terminal& shownBy, bool message) : owner(shownBy), isMessage(message) {}
     void SetText(const std::string& text) override
     {
         if (isMessage)
@@ -124,7 +124,7 @@ private:
 
 class Terminal::Bar : public platform::ProgressBar {
 public:
-    explicit Bar(Terminal& owner) : owner(owner) {}
+    explicit Bar(Terminal& shownBy) : owner(shownBy) {}
     void SetDeterminate(bool) override {}
     void SetRange(double, double) override {}
     void SetValue(double value) override { owner.SetBar(value); }

@@ -35,10 +35,10 @@ public:
     // --yes and --no answer the questions that offer "Yes to All" and "No to All". The check
     // before deleting most of a side is not one of them: it is asked at the terminal, answered No
     // without one, and answered Yes only when `allowMassDeletion` is set.
-    void SetAnswers(Answers answers, bool allowMassDeletion = false)
+    void SetAnswers(Answers given, bool massDeletion = false)
     {
-        this->answers = answers;
-        this->allowMassDeletion = allowMassDeletion;
+        answers = given;
+        allowMassDeletion = massDeletion;
     }
     // Sends the run log to `path` instead of stderr. False when the file cannot be opened.
     bool SetLogFile(const std::string& path);

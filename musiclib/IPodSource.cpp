@@ -116,8 +116,8 @@ std::string Lower(std::string text)
 
 } // namespace
 
-IPodSource::IPodSource(std::int64_t id, std::string mountPoint)
-    : id(id), mountPoint(std::move(mountPoint)), root(AString::FromUTF8(this->mountPoint + "/")),
+IPodSource::IPodSource(std::int64_t sourceId, std::string mountedAt)
+    : id(sourceId), mountPoint(std::move(mountedAt)), root(AString::FromUTF8(this->mountPoint + "/")),
       journal(IPodJournal::Shared(root))
 {
 }
@@ -842,7 +842,7 @@ int IPodSource::ReadPictures(std::uint32_t track, std::vector<TrackPicture>& out
     ScriptValue location;
     if (int err = ReadTrack(track, ScriptProperty::Location, location); err != 0)
         return err;
-    TrackArtwork::Read(location.text, false, out);
+    TrackArtwork::Read(location.GetText(), false, out);
     return 0;
 }
 
@@ -889,7 +889,7 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
             if (deleting.count(candidate))
                 continue;
             ScriptValue file = ValueOf(candidate, ScriptProperty::Location);
-            if (Lower(file.text) == lowered) {
+            if (Lower(file.GetText()) == lowered) {
                 track = trackId;
                 return AddToPlaylist(track, playlist);
             }

@@ -5,7 +5,7 @@
 
 #include <exception>
 
-LibraryScriptRunner::LibraryScriptRunner(std::string folder) : folder(std::move(folder)) {}
+LibraryScriptRunner::LibraryScriptRunner(std::string libraryFolder) : folder(std::move(libraryFolder)) {}
 
 LibraryScriptRunner::~LibraryScriptRunner() = default;
 

@@ -357,7 +357,7 @@ int LibrarySource::ReadPictures(std::uint32_t id, std::vector<TrackPicture>& out
     ScriptValue location;
     if (int err = ReadTrack(id, ScriptProperty::Location, location); err != 0)
         return err;
-    TrackArtwork::Read(location.text, true, out);
+    TrackArtwork::Read(location.GetText(), true, out);
     return 0;
 }
 

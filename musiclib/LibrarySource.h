@@ -16,7 +16,7 @@
 
 class LibrarySource : public MusicSource {
 public:
-    explicit LibrarySource(LibraryStore& store) : store(store) {}
+    explicit LibrarySource(LibraryStore& libraryStore) : store(libraryStore) {}
 
     std::int64_t GetId() const override { return LibraryStore::kLibrarySourceId; }
     std::string GetName() override { return "Library"; }

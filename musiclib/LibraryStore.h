@@ -26,7 +26,7 @@ public:
     // A prepared statement while it is used: reset (and its bindings cleared) when it goes.
     class Query {
     public:
-        explicit Query(sqlite3_stmt* statement) : statement(statement) {}
+        explicit Query(sqlite3_stmt* prepared) : statement(prepared) {}
         ~Query();
         Query(const Query&) = delete;
         Query& operator=(const Query&) = delete;

@@ -77,7 +77,7 @@ public:
     int DetachIPod(const std::string& name, std::string& error);
 
 private:
-    explicit MusicLibrary(std::string folder) : folder(std::move(folder)), library(store) {}
+    explicit MusicLibrary(std::string libraryFolder) : folder(std::move(libraryFolder)), library(store) {}
     IPodSource* ServeIPod(const AttachedIPod& attached);
     // Lets go of the iPods that are no longer mounted where they were, or attached.
     void PruneIPods();

@@ -46,8 +46,8 @@ class ScriptRun {
 public:
     // `libraryWrites`: the library's own source begins for writing (else for reading, and a change
     // of it ends the run with the library asking for a writer).
-    ScriptRun(MusicLibrary& library, bool writes, bool libraryWrites)
-        : library(library), writes(writes), libraryWrites(libraryWrites)
+    ScriptRun(MusicLibrary& served, bool mayWrite, bool mayWriteLibrary)
+        : library(served), writes(mayWrite), libraryWrites(mayWriteLibrary)
     {
     }
 
@@ -149,8 +149,8 @@ private:
             Fail("cannot set the " + ScriptPropertyText(property) + " of " + target.Describe());
         if (value.GetKind() != ScriptValue::Kind::Text)
             Fail("a playlist's name must be text, not " + value.Describe());
-        MusicSource* source = target.object.source;
-        if (int err = source->RenamePlaylist(target.object.playlist, value.text); err != 0)
+        MusicSource* source = target.GetObject().source;
+        if (int err = source->RenamePlaylist(target.GetObject().playlist, value.GetText()); err != 0)
             SourceFailed(source, err);
     }
 
@@ -162,14 +162,14 @@ private:
             return;
         }
         if (target.GetKind() == ScriptValue::Kind::List) {
-            for (const ScriptValue& item : target.items)
+            for (const ScriptValue& item : target.GetItems())
                 Update(item);
             return;
         }
         if (!target.IsObject(ObjectClass::Source))
             Fail("only a source can be updated, not " + target.Describe());
-        if (int err = library.Flush(target.object.source, true); err != 0)
-            Fail(err, target.object.source->LastError());
+        if (int err = library.Flush(target.GetObject().source, true); err != 0)
+            Fail(err, target.GetObject().source->LastError());
     }
 
     // ---- expressions ----------------------------------------------------------------------------
@@ -224,18 +224,21 @@ private:
     {
         if (value.GetKind() == ScriptValue::Kind::Tracks) {
             std::vector<TrackEntry> entries;
-            MusicSource* source = value.selection.source;
-            if (int err = source->ListTracks(value.selection, 0, -1, entries); err != 0)
+            MusicSource* source = value.GetSelection().source;
+            if (int err = source->ListTracks(value.GetSelection(), 0, -1, entries); err != 0)
                 SourceFailed(source, err);
             std::vector<ScriptValue> items;
             items.reserve(entries.size());
             for (const TrackEntry& entry : entries)
-                items.push_back(TrackObject(source, value.selection.playlist, entry));
+                items.push_back(TrackObject(source, value.GetSelection().playlist, entry));
             return ScriptValue::List(std::move(items));
         }
-        if (value.GetKind() == ScriptValue::Kind::List)
-            for (ScriptValue& item : value.items)
+        if (value.GetKind() == ScriptValue::Kind::List) {
+            std::vector<ScriptValue> items = std::move(value).TakeItems();
+            for (ScriptValue& item : items)
                 item = Resolve(std::move(item));
+            return ScriptValue::List(std::move(items));
+        }
         return value;
     }
 
@@ -255,14 +258,14 @@ private:
         switch (value.GetKind()) {
         case ScriptValue::Kind::Tracks: {
             int count = 0;
-            if (int err = value.selection.source->CountTracks(value.selection, count); err != 0)
-                SourceFailed(value.selection.source, err);
+            if (int err = value.GetSelection().source->CountTracks(value.GetSelection(), count); err != 0)
+                SourceFailed(value.GetSelection().source, err);
             return count;
         }
         case ScriptValue::Kind::List:
-            return static_cast<std::int64_t>(value.items.size());
+            return static_cast<std::int64_t>(value.GetItems().size());
         case ScriptValue::Kind::Text:
-            return static_cast<std::int64_t>(AString::FromUTF8(value.text).GetLength());
+            return static_cast<std::int64_t>(AString::FromUTF8(value.GetText()).GetLength());
         case ScriptValue::Kind::Nothing:
             return 0;
         default:
@@ -302,19 +305,19 @@ private:
             case ScriptValue::Kind::Text:
             case ScriptValue::Kind::Constant:
             case ScriptValue::Kind::Alias:
-                condition.text = value.text;
+                condition.text = value.GetText();
                 break;
             case ScriptValue::Kind::Integer:
                 condition.isText = false;
-                condition.number = static_cast<double>(value.integer);
+                condition.number = static_cast<double>(value.GetInteger());
                 break;
             case ScriptValue::Kind::Real:
                 condition.isText = false;
-                condition.number = value.real;
+                condition.number = value.GetReal();
                 break;
             case ScriptValue::Kind::Boolean:
                 condition.isText = false;
-                condition.number = value.boolean ? 1 : 0;
+                condition.number = value.GetBoolean() ? 1 : 0;
                 break;
             default:
                 Fail("cannot test the " + ScriptPropertyText(test.property) + " against " + value.Describe());
@@ -328,7 +331,7 @@ private:
     {
         const ObjectClass wanted = segment.elementClass;
         if (container.GetKind() == ScriptValue::Kind::Object) {
-            const ObjectRef& object = container.object;
+            const ObjectRef& object = container.GetObject();
             switch (object.objectClass) {
             case ObjectClass::Application:
                 if (wanted == ObjectClass::Source) {
@@ -366,22 +369,22 @@ private:
             }
         } else if (container.GetKind() == ScriptValue::Kind::Tracks) {
             if (wanted == ObjectClass::Track)
-                return Tracks(container.selection, segment, container);
+                return Tracks(container.GetSelection(), segment, container);
             if (wanted == ObjectClass::Artwork)
                 return Elements(Resolve(container), segment);
         } else if (container.GetKind() == ScriptValue::Kind::List) {
             bool allWanted = true;
-            for (const ScriptValue& item : container.items)
+            for (const ScriptValue& item : container.GetItems())
                 allWanted = allWanted && item.IsObject(wanted);
             if (allWanted)
-                return Select(container.items, segment, container);
+                return Select(container.GetItems(), segment, container);
             // Every such element of each item, in the items' order; then the selection among them.
             ScriptSegment every;
             every.elementClass = wanted;
             std::vector<ScriptValue> gathered;
-            for (const ScriptValue& item : container.items) {
+            for (const ScriptValue& item : container.GetItems()) {
                 ScriptValue elements = Resolve(Elements(item, every));
-                for (ScriptValue& element : elements.items)
+                for (ScriptValue& element : std::move(elements).TakeItems())
                     gathered.push_back(std::move(element));
             }
             return Select(std::move(gathered), segment, container);
@@ -512,7 +515,8 @@ private:
                 if (single)
                     return candidate;
                 const ScriptValue name = Property(candidate, ScriptProperty::Name);
-                if (name.GetKind() == ScriptValue::Kind::Text && LibraryText::Equal(name.text, segment.name))
+                if (name.GetKind() == ScriptValue::Kind::Text &&
+                    LibraryText::Equal(name.GetText(), segment.name))
                     return candidate;
             }
             Fail(kErrObjectNotFound, std::string(word) + " \"" + segment.name + "\" of " +
@@ -530,19 +534,20 @@ private:
             if (!IsTrackProperty(property))
                 Fail("a track has no " + ScriptPropertyText(property));
             std::vector<ScriptValue> values;
-            if (int err = value.selection.source->ReadTracks(value.selection, property, values); err != 0)
-                SourceFailed(value.selection.source, err);
+            if (int err = value.GetSelection().source->ReadTracks(value.GetSelection(), property, values);
+                err != 0)
+                SourceFailed(value.GetSelection().source, err);
             return ScriptValue::List(std::move(values));
         }
         case ScriptValue::Kind::List: {
             std::vector<ScriptValue> values;
-            values.reserve(value.items.size());
-            for (const ScriptValue& item : value.items)
+            values.reserve(value.GetItems().size());
+            for (const ScriptValue& item : value.GetItems())
                 values.push_back(Property(item, property));
             return ScriptValue::List(std::move(values));
         }
         case ScriptValue::Kind::Object:
-            return ObjectProperty(value.object, property, value);
+            return ObjectProperty(value.GetObject(), property, value);
         default:
             Fail("cannot get the " + ScriptPropertyText(property) + " of " + value.Describe());
         }
@@ -609,12 +614,12 @@ private:
         const ScriptValue what = Resolve(Evaluate(*expression.operand));
         std::vector<std::string> paths;
         if (what.GetKind() == ScriptValue::Kind::Alias) {
-            paths.push_back(what.text);
+            paths.push_back(what.GetText());
         } else if (what.GetKind() == ScriptValue::Kind::List) {
-            for (const ScriptValue& item : what.items) {
+            for (const ScriptValue& item : what.GetItems()) {
                 if (item.GetKind() != ScriptValue::Kind::Alias)
                     Fail("only files can be added, not " + item.Describe());
-                paths.push_back(item.text);
+                paths.push_back(item.GetText());
             }
         } else {
             Fail("only files can be added, not " + what.Describe());
@@ -625,9 +630,9 @@ private:
         } else {
             const ScriptValue target = Evaluate(*expression.target);
             if (target.IsObject(ObjectClass::Playlist))
-                playlist = target.object;
+                playlist = target.GetObject();
             else if (target.IsObject(ObjectClass::Source))
-                playlist = LibraryPlaylistOf(target.object.source);
+                playlist = LibraryPlaylistOf(target.GetObject().source);
             else
                 Fail("files can be added to a playlist or a source, not " + target.Describe());
         }
@@ -652,7 +657,7 @@ private:
             const ScriptValue at = Evaluate(*expression.target);
             if (!at.IsObject(ObjectClass::Source))
                 Fail("a playlist is made in a source, not in " + at.Describe());
-            source = at.object.source;
+            source = at.GetObject().source;
         }
         Use(source);
         std::string name;
@@ -662,7 +667,7 @@ private:
                 Fail("a new playlist takes only a name, not its " + ScriptPropertyText(property));
             if (value.GetKind() != ScriptValue::Kind::Text)
                 Fail("a playlist's name must be text, not " + value.Describe());
-            name = value.text;
+            name = value.GetText();
         }
         if (name.empty()) {
             // "untitled playlist", else the first free "untitled playlist N".
@@ -685,29 +690,30 @@ private:
     {
         switch (value.GetKind()) {
         case ScriptValue::Kind::Tracks: {
-            MusicSource* source = value.selection.source;
+            MusicSource* source = value.GetSelection().source;
             std::vector<TrackEntry> entries;
-            if (int err = source->ListTracks(value.selection, 0, -1, entries); err != 0)
+            if (int err = source->ListTracks(value.GetSelection(), 0, -1, entries); err != 0)
                 SourceFailed(source, err);
-            if (int err = source->DeleteTracks(value.selection.playlist, entries); err != 0)
+            if (int err = source->DeleteTracks(value.GetSelection().playlist, entries); err != 0)
                 SourceFailed(source, err);
             return;
         }
         case ScriptValue::Kind::List:
-            for (const ScriptValue& item : value.items)
+            for (const ScriptValue& item : value.GetItems())
                 Delete(item);
             return;
         case ScriptValue::Kind::Object:
-            if (value.object.objectClass == ObjectClass::Track) {
-                MusicSource* source = value.object.source;
-                const std::vector<TrackEntry> entries{TrackEntry{value.object.track, value.object.entry}};
-                if (int err = source->DeleteTracks(value.object.playlist, entries); err != 0)
+            if (value.GetObject().objectClass == ObjectClass::Track) {
+                MusicSource* source = value.GetObject().source;
+                const std::vector<TrackEntry> entries{
+                    TrackEntry{value.GetObject().track, value.GetObject().entry}};
+                if (int err = source->DeleteTracks(value.GetObject().playlist, entries); err != 0)
                     SourceFailed(source, err);
                 return;
             }
-            if (value.object.objectClass == ObjectClass::Playlist) {
-                MusicSource* source = value.object.source;
-                if (int err = source->DeletePlaylist(value.object.playlist); err != 0)
+            if (value.GetObject().objectClass == ObjectClass::Playlist) {
+                MusicSource* source = value.GetObject().source;
+                if (int err = source->DeletePlaylist(value.GetObject().playlist); err != 0)
                     SourceFailed(source, err);
                 return;
             }

@@ -25,7 +25,7 @@ class MusicLibrary;
 
 class ScriptInterpreter {
 public:
-    explicit ScriptInterpreter(MusicLibrary& library) : library(library) {}
+    explicit ScriptInterpreter(MusicLibrary& served) : library(served) {}
 
     // 0 and the script's reply in `result`; else an error code, `error` set, and no change kept.
     int Run(const ScriptProgram& program, ScriptValue& result, std::string& error);

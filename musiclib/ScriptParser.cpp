@@ -75,7 +75,7 @@ const std::set<std::string>& ReservedWords()
 
 class Parser {
 public:
-    explicit Parser(const std::vector<ScriptToken>& tokens) : tokens(tokens) {}
+    explicit Parser(const std::vector<ScriptToken>& list) : tokens(list) {}
 
     void Program(ScriptProgram& program)
     {
@@ -269,10 +269,10 @@ private:
 
     class Nesting {
     public:
-        explicit Nesting(Parser& parser) : parser(parser)
+        explicit Nesting(Parser& nested) : parser(nested)
         {
-            if (++parser.depth > ScriptParser::kMaxDepth)
-                parser.Fail("the script nests too deeply");
+            if (++nested.depth > ScriptParser::kMaxDepth)
+                nested.Fail("the script nests too deeply");
         }
         ~Nesting() { --parser.depth; }
         Nesting(const Nesting&) = delete;

@@ -16,7 +16,7 @@ constexpr std::string_view kOpenChevron = "\xC2\xAB";  // U+00AB
 
 class Scanner {
 public:
-    Scanner(std::string_view source, std::vector<ScriptToken>& tokens) : source(source), tokens(tokens) {}
+    Scanner(std::string_view text, std::vector<ScriptToken>& out) : source(text), tokens(out) {}
 
     // Empty on success, else what is wrong.
     std::string Run()

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <variant>
 #include <vector>
 
 class MusicSource;
@@ -49,9 +50,9 @@ public:
     enum class Kind { Nothing, Boolean, Integer, Real, Text, Constant, Alias, Data, List, Object, Tracks };
 
     ScriptValue() = default;
-    static ScriptValue Boolean(bool value);
-    static ScriptValue Integer(std::int64_t value);
-    static ScriptValue Real(double value);
+    static ScriptValue Boolean(bool flag);
+    static ScriptValue Integer(std::int64_t number);
+    static ScriptValue Real(double number);
     static ScriptValue Text(std::string utf8);
     // An enumerated word of the language (library, iPod), compared and replied as its text.
     static ScriptValue Constant(std::string word);
@@ -61,21 +62,25 @@ public:
     static ScriptValue Object(const ObjectRef& object);
     static ScriptValue Tracks(TrackSelection selection);
 
-    Kind GetKind() const { return kind; }
-    bool IsNothing() const { return kind == Kind::Nothing; }
+    Kind GetKind() const { return static_cast<Kind>(value.index()); }
+    bool IsNothing() const { return GetKind() == Kind::Nothing; }
     bool IsObject(ObjectClass objectClass) const
     {
-        return kind == Kind::Object && object.objectClass == objectClass;
+        const ObjectRef* object = std::get_if<ObjectRef>(&value);
+        return object && object->objectClass == objectClass;
     }
 
-    bool boolean = false;
-    std::int64_t integer = 0;
-    double real = 0;
-    std::string text; // text, constant, alias path
-    std::vector<std::uint8_t> bytes;
-    std::vector<ScriptValue> items;
-    ObjectRef object;
-    TrackSelection selection;
+    // What a value of each kind holds; for a value of another kind false, 0 or empty.
+    bool GetBoolean() const;
+    std::int64_t GetInteger() const;
+    double GetReal() const;
+    const std::string& GetText() const; // text, constant, alias path
+    const std::vector<std::uint8_t>& GetBytes() const;
+    const std::vector<ScriptValue>& GetItems() const;
+    // The items of a list, moved out; empty for any other kind.
+    std::vector<ScriptValue> TakeItems() &&;
+    const ObjectRef& GetObject() const;
+    const TrackSelection& GetSelection() const;
 
     // The reply form: objects become the text that names them; a set of tracks must be read into a
     // list before (the interpreter does).
@@ -87,5 +92,15 @@ public:
     std::string Describe() const;
 
 private:
-    Kind kind = Kind::Nothing;
+    // The three kinds held as text, told apart.
+    template <Kind> struct Word {
+        std::string text;
+    };
+    // One alternative a kind, in the order of Kind.
+    using Value = std::variant<std::monostate, bool, std::int64_t, double, Word<Kind::Text>,
+                               Word<Kind::Constant>, Word<Kind::Alias>, std::vector<std::uint8_t>,
+                               std::vector<ScriptValue>, ObjectRef, TrackSelection>;
+    explicit ScriptValue(Value held) : value(std::move(held)) {}
+
+    Value value;
 };

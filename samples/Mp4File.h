@@ -12,9 +12,8 @@ namespace samples {
 
 struct Atom {
     Atom() = default;
-    Atom(std::string type, Bytes payload = {}, std::vector<Atom> children = {}, bool largeSize = false)
-        : type(std::move(type)), payload(std::move(payload)), children(std::move(children)),
-          largeSize(largeSize)
+    Atom(std::string name, Bytes data = {}, std::vector<Atom> inner = {}, bool large = false)
+        : type(std::move(name)), payload(std::move(data)), children(std::move(inner)), largeSize(large)
     {
     }
 

@@ -15,7 +15,7 @@ public:
     //   APLock::TryGuard guard(busyLock); if (!guard) return kErrBusy;
     class TryGuard {
     public:
-        explicit TryGuard(APLock& lock) : lock(lock), held(lock.TryLock()) {}
+        explicit TryGuard(APLock& guarded) : lock(guarded), held(guarded.TryLock()) {}
         ~TryGuard()
         {
             if (held)

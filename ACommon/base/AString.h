@@ -16,7 +16,7 @@ public:
     AString(const char* utf8); // bytes that are not valid UTF-8 give the empty string
     AString(const AString&) = default;
     AString(AString&&) noexcept = default;
-    explicit AString(std::u16string units) : units(std::move(units)) {}
+    explicit AString(std::u16string text) : units(std::move(text)) {}
     static AString FromUTF8(std::string_view bytes); // invalid UTF-8 gives the empty string
 
     AString& operator=(const AString&) = default;

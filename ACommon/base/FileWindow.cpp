@@ -8,7 +8,7 @@
 #include <new>
 #include <stdexcept>
 
-FileWindow::FileWindow(AFile& file, std::uint64_t fileSize) : file(file), fileSize(fileSize) {}
+FileWindow::FileWindow(AFile& source, std::uint64_t size) : file(source), fileSize(size) {}
 
 int FileWindow::Fill(std::uint64_t offset)
 {

@@ -128,7 +128,7 @@ int HexDigit(char c)
 
 } // namespace
 
-ASiTunes::ASiTunes(AProgress* progress) : progress(progress ? progress : &AProgress::Shared()) {}
+ASiTunes::ASiTunes(AProgress* reporter) : progress(reporter ? reporter : &AProgress::Shared()) {}
 
 // ---------------------------------------------------------------------------------------------
 // Running scripts

@@ -45,8 +45,8 @@ public:
     public:
         // Room for `size` bytes, to be filled through Data() before the database is read from them
         // (not cleared first: they are about to be overwritten). Throws std::bad_alloc.
-        explicit TextStore(std::size_t size)
-            : held(std::make_unique_for_overwrite<std::uint8_t[]>(size)), size(size)
+        explicit TextStore(std::size_t bytes)
+            : held(std::make_unique_for_overwrite<std::uint8_t[]>(bytes)), size(bytes)
         {
         }
         std::uint8_t* Data() { return held.get(); }

@@ -167,7 +167,7 @@ int MHYP::Load(ByteReader& in, CancelProc cancel, AProgress* progress, const MHO
     }
     if (err != 0)
         return err;
-    if (int err = IPodRecord::CheckNothingLeft(
+    if (err = IPodRecord::CheckNothingLeft(
             body, "the playlist \"" + title.ToStdString() + "\" counts " + std::to_string(objectCount) +
                       " data objects and " + std::to_string(itemCount) + " items, but its length holds more");
         err != 0)

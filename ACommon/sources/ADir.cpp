@@ -235,7 +235,7 @@ bool ADir::PathFilterCheck(const AString* path) const
     return !path || FragmentFilterCheck(*path, pathFilterMode, pathIncludeFilter, pathExcludeFilter);
 }
 
-ADir::ADir(AProgress* progress) : progress(progress) {}
+ADir::ADir(AProgress* reporter) : progress(reporter) {}
 
 ADir::~ADir() = default;
 

@@ -13,7 +13,7 @@ const char* const kVideoTypes = "m4v:mp4:ipg:";
 
 } // namespace
 
-ADirPod::ADirPod(AProgress* progress) : ADirTunes(progress)
+ADirPod::ADirPod(AProgress* reporter) : ADirTunes(reporter)
 {
     rootPath = AString();
     bridge->SetPlaylistName(AString());

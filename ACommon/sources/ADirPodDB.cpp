@@ -38,7 +38,7 @@ std::int64_t SteadySeconds()
 
 } // namespace
 
-ADirPodDB::ADirPodDB(AProgress* progress) : ADirSong(progress), database(std::make_unique<IPodDB>(progress))
+ADirPodDB::ADirPodDB(AProgress* reporter) : ADirSong(reporter), database(std::make_unique<IPodDB>(reporter))
 {
     typeIncludeFilter = AudioFormats::kSongTypes;
 }

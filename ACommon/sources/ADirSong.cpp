@@ -120,7 +120,7 @@ int WriteStrings(AFile* f, std::initializer_list<const AString*> strings)
 
 } // namespace
 
-ADirSong::ADirSong(AProgress* progress) : ADir(progress)
+ADirSong::ADirSong(AProgress* reporter) : ADir(reporter)
 {
     typeFilterMode = 1;
     typeIncludeFilter = AudioFormats::kSongTypes;
@@ -419,103 +419,119 @@ int ADirSong::DirPickFileToKeep(const AString* a, const AString* b)
     return a->ExtractFileNum() > b->ExtractFileNum() ? 2 : 1;
 }
 
-int ADirSong::ScanForDuplicates(signed char deleteFiles, signed char sortFirst, signed char ascending,
-                                CancelProc cancel, signed char interactive)
+int ADirSong::RunScan(const ScanFrame& frame, signed char deleteFiles, signed char interactive,
+                      const ScanStep& step)
 {
     APLock::TryGuard guard(busyLock);
     if (!guard)
         return kErrBusy;
-    if (detectOnly)
-        deleteFiles = 0;
-    if (sortFirst || GetType() == kTypeIPodDB)
-        Sort(ascending);
-    AString title("Scanning for Duplicates...");
-    progress->StartDivision(1.0, &title, 0, interactive);
+    if (frame.freshCounts)
+        scanCounts = ScanCounts();
+    if (frame.refuse)
+        if (const int refused = frame.refuse(); refused != 0)
+            return refused;
+    if (frame.sortFirst || GetType() == kTypeIPodDB)
+        Sort(frame.ascending);
+    AString title(frame.title);
+    progress->StartDivision(frame.share, &title, 0, interactive);
+    const int result = step(detectOnly ? 0 : deleteFiles);
+    AString done(result == 0 ? "Scanning...Done. No Errors."
+                             : (result == kErrUserCancel ? "User Cancelled." : frame.failed));
+    progress->EndDivision(&done, 0, interactive);
+    return result;
+}
 
-    const int total = Count();
-    int answer = 0;
-    failedRemovals = 0;
-    int result = 0;
-    int comparison = 1;
-    for (int i = Count() - 1; i >= 1; --i) {
-        if (stopOnError && result != 0)
-            break;
-        if (i >= Count())
-            continue;
-        ++comparison;
-        AString countText;
-        countText = comparison;
-        countText += " of ";
-        countText += Count();
-        progress->UpdateDivision(total > 0 ? static_cast<double>(comparison) / total : 0.0, nullptr,
-                                 interactive ? &countText : nullptr, nullptr, 0);
-
-        AString ka = *GetFPath(i);
-        AString kb = *GetFPath(i - 1);
-        AString keyA = ka.ReverseFind('?') >= 0 ? ka.Left(ka.ReverseFind('?')) : ka;
-        AString keyB = kb.ReverseFind('?') >= 0 ? kb.Left(kb.ReverseFind('?')) : kb;
-        if (PathCompare(&keyA, &keyB) == 0) {
-            AString diskA, diskB;
-            GetFileDiskPath(&ka, &diskA, 1);
-            GetFileDiskPath(&kb, &diskB, 1);
-            AString message(deleteFiles ? "Deleting Duplicate: " : "Detected Dup: ");
-            int removeIndex = i;
-            signed char keepFile = 0;
-            const bool oneFile = SameFile(diskA, diskB);
-            // The scan the user runs reports and removes true copies only; the silent scan before a
-            // sync keeps one record of a virtual path whatever the numbers, as the sync matches
-            // songs by it (and removes no file).
-            if (!oneFile && interactive && DifferentTracks(diskA, diskB))
+int ADirSong::ScanForDuplicates(signed char removeFiles, signed char sortFirst, signed char ascending,
+                                CancelProc cancel, signed char interactive)
+{
+    const ScanFrame frame{.title = "Scanning for Duplicates...",
+                          .failed = "Error Deleting!",
+                          .sortFirst = sortFirst,
+                          .ascending = ascending,
+                          .freshCounts = false};
+    return RunScan(frame, removeFiles, interactive, [&](signed char deleteFiles) {
+        const int total = Count();
+        int answer = 0;
+        failedRemovals = 0;
+        int result = 0;
+        int comparison = 1;
+        for (int i = Count() - 1; i >= 1; --i) {
+            if (stopOnError && result != 0)
+                break;
+            if (i >= Count())
                 continue;
-            if (!oneFile) {
-                if (DirPickFileToKeep(&diskA, &diskB) != 1) {
+            ++comparison;
+            AString countText;
+            countText = comparison;
+            countText += " of ";
+            countText += Count();
+            progress->UpdateDivision(total > 0 ? static_cast<double>(comparison) / total : 0.0, nullptr,
+                                     interactive ? &countText : nullptr, nullptr, 0);
+
+            AString ka = *GetFPath(i);
+            AString kb = *GetFPath(i - 1);
+            AString keyA = ka.ReverseFind('?') >= 0 ? ka.Left(ka.ReverseFind('?')) : ka;
+            AString keyB = kb.ReverseFind('?') >= 0 ? kb.Left(kb.ReverseFind('?')) : kb;
+            if (PathCompare(&keyA, &keyB) == 0) {
+                AString diskA, diskB;
+                GetFileDiskPath(&ka, &diskA, 1);
+                GetFileDiskPath(&kb, &diskB, 1);
+                AString message(deleteFiles ? "Deleting Duplicate: " : "Detected Dup: ");
+                int removeIndex = i;
+                signed char keepFile = 0;
+                const bool oneFile = SameFile(diskA, diskB);
+                // The scan the user runs reports and removes true copies only; the silent scan before a
+                // sync keeps one record of a virtual path whatever the numbers, as the sync matches
+                // songs by it (and removes no file).
+                if (!oneFile && interactive && DifferentTracks(diskA, diskB))
+                    continue;
+                if (!oneFile) {
+                    if (DirPickFileToKeep(&diskA, &diskB) != 1) {
+                        message += keyA;
+                        message += " from ";
+                        message += diskA;
+                    } else {
+                        message += keyB;
+                        message += " from ";
+                        message += diskB;
+                        removeIndex = i - 1;
+                    }
+                } else {
+                    // Two records of one file: only the record goes, the file stays.
+                    message = "Detected Dup: ";
                     message += keyA;
                     message += " from ";
                     message += diskA;
-                } else {
-                    message += keyB;
-                    message += " from ";
-                    message += diskB;
-                    removeIndex = i - 1;
+                    keepFile = 1;
                 }
-            } else {
-                // Two records of one file: only the record goes, the file stays.
-                message = "Detected Dup: ";
-                message += keyA;
-                message += " from ";
-                message += diskA;
-                keepFile = 1;
-            }
-            // A scan that only detects removes records, never files: there is nothing to ask.
-            const bool remove = !interactive || detectOnly || AskUserToDelete(&answer, &message);
-            if (remove) {
-                // The first failure is the scan's result, whatever follows it.
-                if (const int removed = DeleteEntry(removeIndex, deleteFiles, keepFile); removed != 0) {
-                    ++failedRemovals;
-                    if (result == 0)
-                        result = removed;
+                // A scan that only detects removes records, never files: there is nothing to ask.
+                const bool remove = !interactive || detectOnly || AskUserToDelete(&answer, &message);
+                if (remove) {
+                    // The first failure is the scan's result, whatever follows it.
+                    if (const int removed = DeleteEntry(removeIndex, deleteFiles, keepFile); removed != 0) {
+                        ++failedRemovals;
+                        if (result == 0)
+                            result = removed;
+                    }
+                }
+                if (interactive)
+                    progress->ShowStatus(nullptr, &countText);
+                // What a detecting scan finds is its report; a removing one logs what it removed (a
+                // duplicate the user chose to keep was not deleted, and is not logged as if it were).
+                if (remove && (detectOnly || (interactive && verboseLog))) {
+                    if (verboseLog)
+                        progress->AddDateToLog(0, 0);
+                    progress->AddToLog(&message, 0);
+                    progress->AddToLog("\n", 1);
                 }
             }
-            if (interactive)
-                progress->ShowStatus(nullptr, &countText);
-            // What a detecting scan finds is its report; a removing one logs what it removed (a
-            // duplicate the user chose to keep was not deleted, and is not logged as if it were).
-            if (remove && (detectOnly || (interactive && verboseLog))) {
-                if (verboseLog)
-                    progress->AddDateToLog(0, 0);
-                progress->AddToLog(&message, 0);
-                progress->AddToLog("\n", 1);
+            if (CancelAsked(cancel)) {
+                result = kErrUserCancel;
+                break;
             }
         }
-        if (cancel && cancel()) {
-            result = kErrUserCancel;
-            break;
-        }
-    }
-    AString done(result == 0 ? "Scanning...Done. No Errors."
-                             : (result == kErrUserCancel ? "User Cancelled." : "Error Deleting!"));
-    progress->EndDivision(&done, 0, interactive);
-    return result;
+        return result;
+    });
 }
 
 bool ADirSong::GenreFilterCheck(AString* genre) const
@@ -802,464 +818,441 @@ bool ADirSong::MusicReachable(const AString& disk, AString* why)
     return true;
 }
 
-int ADirSong::DeleteOrphans(signed char deleteFiles, signed char sortFirst, signed char ascending,
+int ADirSong::DeleteOrphans(signed char removeFiles, signed char sortFirst, signed char ascending,
                             CancelProc cancel, signed char interactive)
 {
-    APLock::TryGuard guard(busyLock);
-    if (!guard)
-        return kErrBusy;
-    if (detectOnly)
-        deleteFiles = 0;
-    if (sortFirst || GetType() == kTypeIPodDB)
-        Sort(ascending);
-    scanCounts = ScanCounts();
-    AString title("Scanning for Orphans...");
-    progress->StartDivision(1.0, &title, 0, interactive);
-
-    int result = 0;
-    // First the whole list is looked at: what cannot be reached is no orphan, and how many songs
-    // would go decides whether to ask before any goes.
-    const int total = Count();
-    std::vector<char> orphan(static_cast<std::size_t>(total), 0);
-    const AString musicFolder = GetMusicFolder();
-    int unreachable = 0;
-    AString unreachableWhere;
-    if (total > 0 && !musicFolder.IsEmpty() && !AFile::DirExists(&musicFolder)) {
-        LogLine(AString("The music folder ") + musicFolder +
+    const ScanFrame frame{.title = "Scanning for Orphans...",
+                          .failed = "Error Finding Orphans!",
+                          .sortFirst = sortFirst,
+                          .ascending = ascending};
+    return RunScan(frame, removeFiles, interactive, [&](signed char deleteFiles) {
+        int result = 0;
+        // First the whole list is looked at: what cannot be reached is no orphan, and how many songs
+        // would go decides whether to ask before any goes.
+        const int total = Count();
+        std::vector<char> orphan(static_cast<std::size_t>(total), 0);
+        const AString musicFolder = GetMusicFolder();
+        int unreachable = 0;
+        AString unreachableWhere;
+        if (total > 0 && !musicFolder.IsEmpty() && !AFile::DirExists(&musicFolder)) {
+            LogLine(
+                AString("The music folder ") + musicFolder +
                 " cannot be reached (is its disk mounted?); no song was looked at and nothing was removed.");
-        result = kErrVolumeNotFound;
-    }
-    for (int i = 0; result == 0 && i < total; ++i) {
-        AString disk;
-        const AString* path = GetFPath(i);
-        if (!path)
-            continue;
-        if (GetFileDiskPath(path, &disk, 1) == 0 && disk.GetLength() > 1 && AFile::FileExists(&disk))
-            continue;
-        AString where;
-        if (disk.GetLength() > 1 && !MusicReachable(disk, &where)) {
-            ++unreachable;
-            unreachableWhere = where;
-            continue;
+            result = kErrVolumeNotFound;
         }
-        orphan[static_cast<std::size_t>(i)] = 1;
-        ++scanCounts.found;
-        if (cancel && cancel()) {
-            result = kErrUserCancel;
-            break;
-        }
-    }
-    if (unreachable > 0) {
-        AString line;
-        line += unreachable;
-        line += unreachable == 1 ? " song was" : " songs were";
-        line += " not looked at: the volume ";
-        line += unreachableWhere;
-        line += " is not mounted.";
-        LogLine(line);
-    }
-    int answer = 0;
-    if (result == 0 && deleteFiles && scanCounts.found > kOrphanHandful) {
-        AString question;
-        question += scanCounts.found;
-        question += " of the ";
-        question += total;
-        question += " songs have no file. Remove them all?";
-        AString informative("Their files may be on a disk that is not connected; removed songs lose their "
-                            "playlists and play counts.");
-        if (progress->ConfirmMassDeletion(&question, &informative) != 1) {
-            LogLine(question + " No: nothing was removed.");
-            result = kErrUserCancel;
-        } else {
-            answer = 2;
-        }
-    }
-
-    for (int i = 0, original = 0; result == 0 && original < total && i < Count(); ++original) {
-        if (interactive) {
-            AString countText = CountText(original + 1, total);
-            progress->UpdateDivision(static_cast<double>(original + 1) / total, &countText, nullptr, nullptr,
-                                     0);
-        } else {
-            progress->UpdateDivision(static_cast<double>(original + 1) / total, nullptr, nullptr, nullptr, 0);
-        }
-        if (!orphan[static_cast<std::size_t>(original)] || answer == 4) {
-            ++i;
-        } else {
-            AString path = *GetFPath(i);
-            AString text(deleteFiles ? "Removing Orphan: " : "Detected Orphan: ");
-            text += path;
-            progress->ShowStatus(nullptr, &text);
-            int reply = answer == 2 || !deleteFiles ? 1 : 0;
-            if (reply == 0) {
-                AString question("Delete Orphan?");
-                reply = progress->YesNoAlert(&question, &path, nullptr);
+        for (int i = 0; result == 0 && i < total; ++i) {
+            AString disk;
+            const AString* path = GetFPath(i);
+            if (!path)
+                continue;
+            if (GetFileDiskPath(path, &disk, 1) == 0 && disk.GetLength() > 1 && AFile::FileExists(&disk))
+                continue;
+            AString where;
+            if (disk.GetLength() > 1 && !MusicReachable(disk, &where)) {
+                ++unreachable;
+                unreachableWhere = where;
+                continue;
             }
-            if (reply == 2)
+            orphan[static_cast<std::size_t>(i)] = 1;
+            ++scanCounts.found;
+            if (CancelAsked(cancel)) {
+                result = kErrUserCancel;
+                break;
+            }
+        }
+        if (unreachable > 0) {
+            AString line;
+            line += unreachable;
+            line += unreachable == 1 ? " song was" : " songs were";
+            line += " not looked at: the volume ";
+            line += unreachableWhere;
+            line += " is not mounted.";
+            LogLine(line);
+        }
+        int answer = 0;
+        if (result == 0 && deleteFiles && scanCounts.found > kOrphanHandful) {
+            AString question;
+            question += scanCounts.found;
+            question += " of the ";
+            question += total;
+            question += " songs have no file. Remove them all?";
+            AString informative(
+                "Their files may be on a disk that is not connected; removed songs lose their "
+                "playlists and play counts.");
+            if (progress->ConfirmMassDeletion(&question, &informative) != 1) {
+                LogLine(question + " No: nothing was removed.");
+                result = kErrUserCancel;
+            } else {
                 answer = 2;
-            if (reply == 3 || reply == 4) {
-                if (reply == 4) {
-                    answer = 4;
-                    AString empty;
-                    progress->ShowStatus(nullptr, &empty);
-                }
+            }
+        }
+
+        for (int i = 0, original = 0; result == 0 && original < total && i < Count(); ++original) {
+            if (interactive) {
+                AString countText = CountText(original + 1, total);
+                progress->UpdateDivision(static_cast<double>(original + 1) / total, &countText, nullptr,
+                                         nullptr, 0);
+            } else {
+                progress->UpdateDivision(static_cast<double>(original + 1) / total, nullptr, nullptr, nullptr,
+                                         0);
+            }
+            if (!orphan[static_cast<std::size_t>(original)] || answer == 4) {
                 ++i;
             } else {
-                LogLine(text);
-                if (!deleteFiles) {
-                    ++i;
-                } else if (int err = DeleteEntry(i, deleteFiles, 0); err != 0) {
-                    result = err;
-                } else {
-                    ++scanCounts.changed;
-                }
-            }
-        }
-        if (cancel && cancel())
-            result = kErrUserCancel;
-    }
-    AString done(result == 0 ? "Scanning...Done. No Errors."
-                             : (result == kErrUserCancel ? "User Cancelled." : "Error Finding Orphans!"));
-    progress->EndDivision(&done, 0, interactive);
-    return result;
-}
-
-int ADirSong::DeleteMusicNotOwned(signed char deleteFiles, signed char sortFirst, signed char ascending,
-                                  CancelProc cancel, signed char interactive)
-{
-    APLock::TryGuard guard(busyLock);
-    if (!guard)
-        return kErrBusy;
-    scanCounts = ScanCounts();
-    // Without an account of the user's every purchase would look like someone else's.
-    if (appleIDs.IsEmpty() || appleIDs == ":") {
-        LogLine(
-            AString("No store account of yours is known, so no purchase can be told to be yours; set your "
-                    "store account first. Nothing was removed."));
-        return kErrUnknown;
-    }
-    if (detectOnly)
-        deleteFiles = 0;
-    if (sortFirst || GetType() == kTypeIPodDB)
-        Sort(ascending);
-    AString title("Scanning for Unauthorized Music...");
-    progress->StartDivision(1.0, &title, 0, interactive);
-
-    int result = 0;
-    int answer = 0;
-    const int total = Count();
-    for (int i = 0, original = 0; original < total && i < Count(); ++original) {
-        if (stopOnError && result != 0)
-            break;
-        AString path = *GetFPath(i);
-        AString countText = CountText(original + 1, total);
-        AString checking = AString("Checking Song: ") + path;
-        progress->UpdateDivision(static_cast<double>(original + 1) / total,
-                                 interactive ? &countText : nullptr, interactive ? &checking : nullptr,
-                                 nullptr, 0);
-        bool removed = false;
-        AString disk;
-        if (int err = GetFileDiskPath(&path, &disk, 1); err != 0) {
-            AString line = AString("Disk path error: ") + path;
-            LogLine(line);
-            progress->ShowStatus(nullptr, &line);
-            result = err;
-        } else if (disk.GetLength() >= 2 && disk != "/" && AFile::FileExists(&disk) &&
-                   HasProtectedType(disk) && answer != 4) {
-            ID3 tags;
-            AString account;
-            if (tags.SetFilePath(disk) == 0)
-                tags.GetAppleID(account);
-            AString key = AString(":") + account + ":";
-            if (!account.IsEmpty() && appleIDs.Find(key, 0, 0) < 0) {
-                ++scanCounts.found;
-                AString text(deleteFiles ? "Removing Music Not Owned: " : "Detected Music Not Owned: ");
+                AString path = *GetFPath(i);
+                AString text(deleteFiles ? "Removing Orphan: " : "Detected Orphan: ");
                 text += path;
                 progress->ShowStatus(nullptr, &text);
                 int reply = answer == 2 || !deleteFiles ? 1 : 0;
                 if (reply == 0) {
-                    AString question = AString("Delete Unauthorized Music? (from: ") + account + ")";
-                    reply = progress->UnauthorizedAlert(&question, &path);
+                    AString question("Delete Orphan?");
+                    reply = progress->YesNoAlert(&question, &path, nullptr);
                 }
                 if (reply == 2)
                     answer = 2;
-                if (reply == 1 || reply == 2) {
-                    AString line(deleteFiles ? "Removing Music: " : "Detected Problem Music: ");
-                    line += path + " (" + account + ")";
-                    LogLine(line);
-                    if (deleteFiles) {
-                        result = DeleteEntry(i, deleteFiles, 0);
-                        removed = result == 0;
-                        if (removed)
-                            ++scanCounts.changed;
-                    }
-                } else if (reply == 4) {
-                    AString empty;
-                    progress->ShowStatus(nullptr, &empty);
-                    answer = 4;
-                    result = kErrUserCancel;
-                } else if (reply == 5) {
-                    if (addAccount)
-                        addAccount(account);
-                    else
-                        appleIDs += account + ":";
-                    if (appleIDs.IsEmpty() || appleIDs[0] != ':')
-                        appleIDs = AString(":") + appleIDs;
-                }
-            }
-        }
-        if (!removed)
-            ++i;
-        if (result == kErrUserCancel)
-            break;
-        if (cancel && cancel()) {
-            result = kErrUserCancel;
-            break;
-        }
-    }
-    AString done(result == 0 ? "Scanning...Done. No Errors."
-                             : (result == kErrUserCancel ? "User Cancelled." : "Error Finding Orphans!"));
-    progress->EndDivision(&done, 0, interactive);
-    return result;
-}
-
-int ADirSong::AddDisconnectedFiles(signed char, CancelProc cancel, signed char interactive)
-{
-    APLock::TryGuard guard(busyLock);
-    if (!guard)
-        return kErrBusy;
-    scanCounts = ScanCounts();
-    Sort(1);
-    AString title("Scanning for Songs...");
-    progress->StartDivision(0.1, &title, 0, interactive);
-    const AString folder = GetMusicFolder();
-    ADir listing(progress);
-    listing.SetTypeFilter(1);
-    listing.SetFileExtentionIncludeFilter(AString(AudioFormats::kSongTypes) + "m4v:mp4:ipg:");
-    int result = AFile::DirExists(&folder) ? listing.InitWPath(&folder, 1, cancel) : kErrVolumeNotFound;
-    if (result == kErrVolumeNotFound)
-        LogLine(AString("The music folder ") + folder + " cannot be reached (is its disk mounted?).");
-    progress->EndDivision(nullptr, 0, 0);
-
-    AString processing("Processing List of Songs...");
-    progress->StartDivision(0.9, &processing, 0, interactive);
-    // Every song's file, case ignored: one look-up per listed file instead of a walk of the list.
-    std::unordered_set<std::u16string> known;
-    const int listedFiles = listing.Count();
-    if (result == 0) {
-        const int count = Count();
-        known.reserve(static_cast<std::size_t>(count));
-        for (int i = 0; i < count; ++i) {
-            const AString* path = GetFPath(i);
-            AString disk;
-            if (!path)
-                continue;
-            if (GetFileDiskPath(path, &disk, 1) != 0) {
-                LogLine(AString("Disk path error: ") + *path);
-                continue;
-            }
-            if (disk.GetLength() <= 1 || disk == "/")
-                continue;
-            disk.Upper();
-            known.insert(disk.Units());
-        }
-    }
-    int answer = 0;
-    int dotFiles = 0;
-    for (int k = 1; result == 0 && k <= listedFiles; ++k) {
-        const AString f = *listing.GetFPath(k - 1);
-        if (AFile::GetPathType(&f) != AFile::kPathFile)
-            continue;
-        AString detail;
-        detail += "Processing #";
-        detail += k;
-        detail += " ";
-        detail += f;
-        progress->UpdateDivision(static_cast<double>(k) / listedFiles, nullptr, &detail, nullptr, 0);
-        AString upper = f;
-        upper.Upper();
-        if (known.count(upper.Units()) != 0)
-            continue;
-        // Hidden files (the "._Song.mp3" a Mac leaves beside every song) are no songs.
-        if (IsDotFile(f)) {
-            ++dotFiles;
-            continue;
-        }
-        ++scanCounts.found;
-        if (detectOnly) {
-            LogLine(AString("Disconnected File Found: ") + f);
-        } else {
-            // A file that cannot be opened (or is gone) is not damaged: only what its tags and
-            // format say makes it so.
-            ID3 tags;
-            int err = tags.SetFilePath(f);
-            if (err != 0 && err != kErrOpen && err != kErrFileNotFound)
-                err = kErrFileType;
-            else if (err == kErrFileNotFound)
-                err = kErrOpen;
-            AString placed;
-            if (err == 0)
-                err = AddLooseFile(&f, cancel, &placed);
-            if (err == 0 || err == kErrLastSyncPlaylist) {
-                // The loose file goes only when the source keeps a distinct copy of the same bytes.
-                if (!placed.IsEmpty() && DistinctFiles(placed, f) && AFile::FilesEqual(&placed, &f))
-                    if (int removeErr = RemoveLooseFile(f); removeErr != 0)
-                        LogLine(AString("Disconnected File Added, but not removed from the music folder: ") +
-                                f);
-                ++scanCounts.changed;
-                AString line = AString("Disconnected File Added: ") + f;
-                LogLine(line);
-                progress->ShowStatus(nullptr, &line);
-            } else if (IsTagOrFormatError(err)) {
-                ++scanCounts.damaged;
-                if (answer != 4) {
-                    AString line = AString("Disconnected Damaged File: ") + f;
-                    LogLine(line);
-                    AString question(
-                        "A disconnected file was found that iTunes/iPod does not want to accept. "
-                        "Delete the Damaged File?");
-                    int reply = answer == 2 ? 2 : progress->YesNoAlert(&question, &f, nullptr);
-                    if (reply == 2)
-                        answer = 2;
+                if (reply == 3 || reply == 4) {
                     if (reply == 4) {
                         answer = 4;
                         AString empty;
                         progress->ShowStatus(nullptr, &empty);
                     }
-                    if (reply == 1 || reply == 2)
-                        RemoveLooseFile(f);
+                    ++i;
+                } else {
+                    LogLine(text);
+                    if (!deleteFiles) {
+                        ++i;
+                    } else if (int err = DeleteEntry(i, deleteFiles, 0); err != 0) {
+                        result = err;
+                    } else {
+                        ++scanCounts.changed;
+                    }
                 }
-            } else if (StopsTheAdding(err)) {
-                AString line = AString("Error Adding: ") + f + " code=";
-                line += err;
-                AError::AddErrorMsg(&line, err);
-                LogLine(line);
-                result = err;
-            } else {
-                // Refused for a reason of its own (the song is there already, a type this side
-                // does not take): the file stays, and the scan goes on.
-                ++scanCounts.skipped;
-                AString line = AString("Disconnected File Not Added: ") + f + " code=";
-                line += err;
-                AError::AddErrorMsg(&line, err);
-                LogLine(line);
             }
+            if (CancelAsked(cancel))
+                result = kErrUserCancel;
         }
-        if (result == 0 && cancel && cancel())
-            result = kErrUserCancel;
-    }
-    if (dotFiles > 0) {
-        AString line;
-        line += dotFiles;
-        line += dotFiles == 1 ? " hidden file skipped" : " hidden files skipped";
-        line += ": names that begin with \".\" are no songs.";
-        LogLine(line);
-    }
-    AString done(result == 0
-                     ? "Scanning...Done. No Errors."
-                     : (result == kErrUserCancel ? "User Cancelled." : "Error Finding Disconnected Files!"));
-    progress->EndDivision(&done, 0, interactive);
-    return result;
+        return result;
+    });
 }
 
-int ADirSong::AddAlbumArtToFiles(CancelProc cancel, signed char interactive)
+int ADirSong::DeleteMusicNotOwned(signed char removeFiles, signed char sortFirst, signed char ascending,
+                                  CancelProc cancel, signed char interactive)
 {
-    APLock::TryGuard guard(busyLock);
-    if (!guard)
-        return kErrBusy;
-    scanCounts = ScanCounts();
-    Sort(1);
-    AString title("Scanning for MP3 Files with Linked Artwork...");
-    progress->StartDivision(1.0, &title, 0, interactive);
-    int result = 0;
-    int answer = 0;
-    const int total = Count();
-    for (int i = 0; i < total && i < Count(); ++i) {
-        if (stopOnError && result != 0)
-            break;
-        if (cancel && cancel()) {
-            result = kErrUserCancel;
-            break;
-        }
-        AString path = *GetFPath(i);
-        AString countText = CountText(i + 1, total);
-        AString checking = AString("Checking Song: ") + path;
-        progress->UpdateDivision(static_cast<double>(i + 1) / total, interactive ? &countText : nullptr,
-                                 interactive ? &checking : nullptr, nullptr, 0);
-        AString disk;
-        if (int err = GetFileDiskPath(&path, &disk, 1); err != 0) {
-            LogLine(AString("Disk path error: ") + path);
-            result = err;
-            continue;
-        }
-        AString extension;
-        disk.PathExtension(&extension);
-        if (extension.CompareNoCase("mp3") != 0)
-            continue;
-        int images = 0;
-        if (int err = GetImageCount(&path, &images); err != 0) {
-            LogLine(AString("iTunes request error: ") + path);
-            result = err;
-            continue;
-        }
-        if (images < 1)
-            continue;
-        ID3 tags;
-        if (int err = tags.SetFilePath(disk); err != 0) {
-            LogLine(AString("Disk path error: ") + path);
-            result = err;
-            continue;
-        }
-        if (tags.GetImageCount() > 0)
-            continue;
-        ++scanCounts.found;
-        if (detectOnly) {
-            LogLine(AString("Linked Artwork Found: ") + disk);
-            continue;
-        }
-        if (answer != 2) {
-            AString question("Insert Album Artwork to File?");
-            int reply = progress->YesNoAlert(&question, &path, &disk);
-            if (reply == 2)
-                answer = 2;
-            if (reply == 3)
-                continue;
-            if (reply == 4) {
-                AString empty;
-                progress->ShowStatus(nullptr, &empty);
-                answer = 4;
+    ScanFrame frame{.title = "Scanning for Unauthorized Music...",
+                    .failed = "Error Finding Orphans!",
+                    .sortFirst = sortFirst,
+                    .ascending = ascending};
+    // Without an account of the user's every purchase would look like someone else's.
+    frame.refuse = [this]() -> int {
+        if (!appleIDs.IsEmpty() && appleIDs != ":")
+            return 0;
+        LogLine(
+            AString("No store account of yours is known, so no purchase can be told to be yours; set your "
+                    "store account first. Nothing was removed."));
+        return kErrUnknown;
+    };
+    return RunScan(frame, removeFiles, interactive, [&](signed char deleteFiles) {
+        int result = 0;
+        int answer = 0;
+        const int total = Count();
+        for (int i = 0, original = 0; original < total && i < Count(); ++original) {
+            if (stopOnError && result != 0)
+                break;
+            AString path = *GetFPath(i);
+            AString countText = CountText(original + 1, total);
+            AString checking = AString("Checking Song: ") + path;
+            progress->UpdateDivision(static_cast<double>(original + 1) / total,
+                                     interactive ? &countText : nullptr, interactive ? &checking : nullptr,
+                                     nullptr, 0);
+            bool removed = false;
+            AString disk;
+            if (int err = GetFileDiskPath(&path, &disk, 1); err != 0) {
+                AString line = AString("Disk path error: ") + path;
+                LogLine(line);
+                progress->ShowStatus(nullptr, &line);
+                result = err;
+            } else if (disk.GetLength() >= 2 && disk != "/" && AFile::FileExists(&disk) &&
+                       HasProtectedType(disk) && answer != 4) {
+                ID3 tags;
+                AString account;
+                if (tags.SetFilePath(disk) == 0)
+                    tags.GetAppleID(account);
+                AString key = AString(":") + account + ":";
+                if (!account.IsEmpty() && appleIDs.Find(key, 0, 0) < 0) {
+                    ++scanCounts.found;
+                    AString text(deleteFiles ? "Removing Music Not Owned: " : "Detected Music Not Owned: ");
+                    text += path;
+                    progress->ShowStatus(nullptr, &text);
+                    int reply = answer == 2 || !deleteFiles ? 1 : 0;
+                    if (reply == 0) {
+                        AString question = AString("Delete Unauthorized Music? (from: ") + account + ")";
+                        reply = progress->UnauthorizedAlert(&question, &path);
+                    }
+                    if (reply == 2)
+                        answer = 2;
+                    if (reply == 1 || reply == 2) {
+                        AString line(deleteFiles ? "Removing Music: " : "Detected Problem Music: ");
+                        line += path + " (" + account + ")";
+                        LogLine(line);
+                        if (deleteFiles) {
+                            result = DeleteEntry(i, deleteFiles, 0);
+                            removed = result == 0;
+                            if (removed)
+                                ++scanCounts.changed;
+                        }
+                    } else if (reply == 4) {
+                        AString empty;
+                        progress->ShowStatus(nullptr, &empty);
+                        answer = 4;
+                        result = kErrUserCancel;
+                    } else if (reply == 5) {
+                        if (addAccount)
+                            addAccount(account);
+                        else
+                            appleIDs += account + ":";
+                        if (appleIDs.IsEmpty() || appleIDs[0] != ':')
+                            appleIDs = AString(":") + appleIDs;
+                    }
+                }
+            }
+            if (!removed)
+                ++i;
+            if (result == kErrUserCancel)
+                break;
+            if (CancelAsked(cancel)) {
                 result = kErrUserCancel;
                 break;
             }
         }
-        LogLine(AString("Adding Album Artwork to File: ") + disk);
-        unsigned char* data = nullptr;
-        int size = 0;
-        if (int err = GetImageInfo(&path, 0, &data, &size); err != 0) {
-            LogLine(AString("Error Retrieving Image Data: ") + path);
-            result = err;
-            continue;
+        return result;
+    });
+}
+
+int ADirSong::AddDisconnectedFiles(signed char, CancelProc cancel, signed char interactive)
+{
+    const ScanFrame frame{
+        .title = "Scanning for Songs...", .failed = "Error Finding Disconnected Files!", .share = 0.1};
+    return RunScan(frame, 0, interactive, [&](signed char) {
+        const AString folder = GetMusicFolder();
+        ADir listing(progress);
+        listing.SetTypeFilter(1);
+        listing.SetFileExtentionIncludeFilter(AString(AudioFormats::kSongTypes) + "m4v:mp4:ipg:");
+        int result = AFile::DirExists(&folder) ? listing.InitWPath(&folder, 1, cancel) : kErrVolumeNotFound;
+        if (result == kErrVolumeNotFound)
+            LogLine(AString("The music folder ") + folder + " cannot be reached (is its disk mounted?).");
+        progress->EndDivision(nullptr, 0, 0);
+
+        AString processing("Processing List of Songs...");
+        progress->StartDivision(0.9, &processing, 0, interactive);
+        // Every song's file, case ignored: one look-up per listed file instead of a walk of the list.
+        std::unordered_set<std::u16string> known;
+        const int listedFiles = listing.Count();
+        if (result == 0) {
+            const int count = Count();
+            known.reserve(static_cast<std::size_t>(count));
+            for (int i = 0; i < count; ++i) {
+                const AString* path = GetFPath(i);
+                AString disk;
+                if (!path)
+                    continue;
+                if (GetFileDiskPath(path, &disk, 1) != 0) {
+                    LogLine(AString("Disk path error: ") + *path);
+                    continue;
+                }
+                if (disk.GetLength() <= 1 || disk == "/")
+                    continue;
+                disk.Upper();
+                known.insert(disk.Units());
+            }
         }
-        std::unique_ptr<unsigned char[]> owned(data);
-        if (!data || size < 1)
-            continue;
-        if (!PictureWithinBounds(data, static_cast<std::uint64_t>(size))) {
-            ++scanCounts.skipped;
-            LogLine(AString("Picture not written (not a JPEG or PNG picture, or larger than 8000 pixels or "
+        int answer = 0;
+        int dotFiles = 0;
+        for (int k = 1; result == 0 && k <= listedFiles; ++k) {
+            const AString f = *listing.GetFPath(k - 1);
+            if (AFile::GetPathType(&f) != AFile::kPathFile)
+                continue;
+            AString detail;
+            detail += "Processing #";
+            detail += k;
+            detail += " ";
+            detail += f;
+            progress->UpdateDivision(static_cast<double>(k) / listedFiles, nullptr, &detail, nullptr, 0);
+            AString upper = f;
+            upper.Upper();
+            if (known.count(upper.Units()) != 0)
+                continue;
+            // Hidden files (the "._Song.mp3" a Mac leaves beside every song) are no songs.
+            if (IsDotFile(f)) {
+                ++dotFiles;
+                continue;
+            }
+            ++scanCounts.found;
+            if (detectOnly) {
+                LogLine(AString("Disconnected File Found: ") + f);
+            } else {
+                // A file that cannot be opened (or is gone) is not damaged: only what its tags and
+                // format say makes it so.
+                ID3 tags;
+                int err = tags.SetFilePath(f);
+                if (err != 0 && err != kErrOpen && err != kErrFileNotFound)
+                    err = kErrFileType;
+                else if (err == kErrFileNotFound)
+                    err = kErrOpen;
+                AString placed;
+                if (err == 0)
+                    err = AddLooseFile(&f, cancel, &placed);
+                if (err == 0 || err == kErrLastSyncPlaylist) {
+                    // The loose file goes only when the source keeps a distinct copy of the same bytes.
+                    if (!placed.IsEmpty() && DistinctFiles(placed, f) && AFile::FilesEqual(&placed, &f))
+                        if (int removeErr = RemoveLooseFile(f); removeErr != 0)
+                            LogLine(
+                                AString("Disconnected File Added, but not removed from the music folder: ") +
+                                f);
+                    ++scanCounts.changed;
+                    AString line = AString("Disconnected File Added: ") + f;
+                    LogLine(line);
+                    progress->ShowStatus(nullptr, &line);
+                } else if (IsTagOrFormatError(err)) {
+                    ++scanCounts.damaged;
+                    if (answer != 4) {
+                        AString line = AString("Disconnected Damaged File: ") + f;
+                        LogLine(line);
+                        AString question(
+                            "A disconnected file was found that iTunes/iPod does not want to accept. "
+                            "Delete the Damaged File?");
+                        int reply = answer == 2 ? 2 : progress->YesNoAlert(&question, &f, nullptr);
+                        if (reply == 2)
+                            answer = 2;
+                        if (reply == 4) {
+                            answer = 4;
+                            AString empty;
+                            progress->ShowStatus(nullptr, &empty);
+                        }
+                        if (reply == 1 || reply == 2)
+                            RemoveLooseFile(f);
+                    }
+                } else if (StopsTheAdding(err)) {
+                    AString line = AString("Error Adding: ") + f + " code=";
+                    line += err;
+                    AError::AddErrorMsg(&line, err);
+                    LogLine(line);
+                    result = err;
+                } else {
+                    // Refused for a reason of its own (the song is there already, a type this side
+                    // does not take): the file stays, and the scan goes on.
+                    ++scanCounts.skipped;
+                    AString line = AString("Disconnected File Not Added: ") + f + " code=";
+                    line += err;
+                    AError::AddErrorMsg(&line, err);
+                    LogLine(line);
+                }
+            }
+            if (result == 0 && cancel && cancel())
+                result = kErrUserCancel;
+        }
+        if (dotFiles > 0) {
+            AString line;
+            line += dotFiles;
+            line += dotFiles == 1 ? " hidden file skipped" : " hidden files skipped";
+            line += ": names that begin with \".\" are no songs.";
+            LogLine(line);
+        }
+        return result;
+    });
+}
+
+int ADirSong::AddAlbumArtToFiles(CancelProc cancel, signed char interactive)
+{
+    const ScanFrame frame{.title = "Scanning for MP3 Files with Linked Artwork...",
+                          .failed = "Error Adding Album Art to Files!"};
+    return RunScan(frame, 0, interactive, [&](signed char) {
+        int result = 0;
+        int answer = 0;
+        const int total = Count();
+        for (int i = 0; i < total && i < Count(); ++i) {
+            if (stopOnError && result != 0)
+                break;
+            if (CancelAsked(cancel)) {
+                result = kErrUserCancel;
+                break;
+            }
+            AString path = *GetFPath(i);
+            AString countText = CountText(i + 1, total);
+            AString checking = AString("Checking Song: ") + path;
+            progress->UpdateDivision(static_cast<double>(i + 1) / total, interactive ? &countText : nullptr,
+                                     interactive ? &checking : nullptr, nullptr, 0);
+            AString disk;
+            if (int err = GetFileDiskPath(&path, &disk, 1); err != 0) {
+                LogLine(AString("Disk path error: ") + path);
+                result = err;
+                continue;
+            }
+            AString extension;
+            disk.PathExtension(&extension);
+            if (extension.CompareNoCase("mp3") != 0)
+                continue;
+            int images = 0;
+            if (int err = GetImageCount(&path, &images); err != 0) {
+                LogLine(AString("iTunes request error: ") + path);
+                result = err;
+                continue;
+            }
+            if (images < 1)
+                continue;
+            ID3 tags;
+            if (int err = tags.SetFilePath(disk); err != 0) {
+                LogLine(AString("Disk path error: ") + path);
+                result = err;
+                continue;
+            }
+            if (tags.GetImageCount() > 0)
+                continue;
+            ++scanCounts.found;
+            if (detectOnly) {
+                LogLine(AString("Linked Artwork Found: ") + disk);
+                continue;
+            }
+            if (answer != 2) {
+                AString question("Insert Album Artwork to File?");
+                int reply = progress->YesNoAlert(&question, &path, &disk);
+                if (reply == 2)
+                    answer = 2;
+                if (reply == 3)
+                    continue;
+                if (reply == 4) {
+                    AString empty;
+                    progress->ShowStatus(nullptr, &empty);
+                    answer = 4;
+                    result = kErrUserCancel;
+                    break;
+                }
+            }
+            LogLine(AString("Adding Album Artwork to File: ") + disk);
+            unsigned char* data = nullptr;
+            int size = 0;
+            if (int err = GetImageInfo(&path, 0, &data, &size); err != 0) {
+                LogLine(AString("Error Retrieving Image Data: ") + path);
+                result = err;
+                continue;
+            }
+            std::unique_ptr<unsigned char[]> owned(data);
+            if (!data || size < 1)
+                continue;
+            if (!PictureWithinBounds(data, static_cast<std::uint64_t>(size))) {
+                ++scanCounts.skipped;
+                LogLine(
+                    AString("Picture not written (not a JPEG or PNG picture, or larger than 8000 pixels or "
                             "16 MB): ") +
                     path);
-            continue;
+                continue;
+            }
+            if (int err = tags.InsertImage(data, size); err != 0) {
+                LogLine(AString("Error Writing Image Data: ") + path);
+                result = err;
+                continue;
+            }
+            ++scanCounts.changed;
         }
-        if (int err = tags.InsertImage(data, size); err != 0) {
-            LogLine(AString("Error Writing Image Data: ") + path);
-            result = err;
-            continue;
-        }
-        ++scanCounts.changed;
-    }
-    AString done(result == 0
-                     ? "Scanning...Done. No Errors."
-                     : (result == kErrUserCancel ? "User Cancelled." : "Error Adding Album Art to Files!"));
-    progress->EndDivision(&done, 0, interactive);
-    return result;
+        return result;
+    });
 }

@@ -190,6 +190,27 @@ protected:
     // mounted now: its song is not gone.
     static bool MusicReachable(const AString& disk, AString* why);
 
+    // The frame every library scan runs in. It holds the busy lock (kErrBusy when another scan
+    // runs), starts the counts afresh, asks `refuse` (a nonzero result ends the scan before it
+    // looks at anything), sorts the list (an iPod's database always), opens the progress division
+    // and closes it with "Scanning...Done. No Errors.", "User Cancelled." or `failed`. `step`
+    // does the scan's own work; it is told not to remove files when the source only detects, and
+    // may end the division to open the next (the frame closes the last one).
+    struct ScanFrame {
+        const char* title = "";  // of the progress division
+        const char* failed = ""; // the closing text of a failed scan
+        signed char sortFirst = 1;
+        signed char ascending = 1;
+        bool freshCounts = true;
+        double share = 1.0; // of the progress the first division takes
+        std::function<int()> refuse = nullptr;
+    };
+    using ScanStep = std::function<int(signed char deleteFiles)>;
+    int RunScan(const ScanFrame& frame, signed char deleteFiles, signed char interactive,
+                const ScanStep& step);
+    // True when the front end asks the scan to stop.
+    static bool CancelAsked(CancelProc cancel) { return cancel && cancel(); }
+
     int failedRemovals = 0;
     ScanCounts scanCounts;
     AddAccountProc addAccount;

@@ -76,7 +76,7 @@ bool BeginsWith(const AString& text, const AString& prefix)
 
 } // namespace
 
-ADirSongDir::ADirSongDir(AProgress* progress) : ADirSong(progress) {}
+ADirSongDir::ADirSongDir(AProgress* reporter) : ADirSong(reporter) {}
 
 ADirSongDir::~ADirSongDir() = default;
 
@@ -104,9 +104,9 @@ int ADirSongDir::AddFPath(AString* path)
 
 int ADirSongDir::AddRecord(const AString& path, std::uint64_t modTime, std::uint64_t size)
 {
-    const int index = ADir::AddRecord(path, modTime, size);
+    const int added = ADir::AddRecord(path, modTime, size);
     ForgetIndex();
-    return index;
+    return added;
 }
 
 void ADirSongDir::DeleteAll()

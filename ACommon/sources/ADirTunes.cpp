@@ -61,7 +61,7 @@ int CommitWithoutReplacing(const AString& temporary, const AString& target)
 
 } // namespace
 
-ADirTunes::ADirTunes(AProgress* progress) : ADirSong(progress), bridge(std::make_unique<ASiTunes>(progress))
+ADirTunes::ADirTunes(AProgress* reporter) : ADirSong(reporter), bridge(std::make_unique<ASiTunes>(reporter))
 {
     const AString& name = bridge->GetLibName();
     bridge->SetPlaylistName(name.IsEmpty() ? AString("Library") : name);

@@ -65,8 +65,8 @@ void JoinNumberAndCount(AVDictionary** metadata, const char* key, const char* to
 
 class Conversion {
 public:
-    Conversion(const std::function<bool()>& cancelled, const std::function<void(double)>& progress)
-        : cancelled(cancelled), progress(progress)
+    Conversion(const std::function<bool()>& isCancelled, const std::function<void(double)>& report)
+        : cancelled(isCancelled), progress(report)
     {
     }
     int Run(const std::string& input, const std::string& output, AudioTranscoder::Codec codec, int aacKbps);

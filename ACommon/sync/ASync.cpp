@@ -68,10 +68,10 @@ int Sign(int value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
 // ---------------------------------------------------------------------------------------------
 // Construction and settings
 
-ASync::ASync(AProgress* progress)
-    : dir1(std::make_unique<ADir>(progress)), dir2(std::make_unique<ADir>(progress)),
-      savedDir1(std::make_unique<ADir>(progress)), savedDir2(std::make_unique<ADir>(progress)),
-      progress(progress)
+ASync::ASync(AProgress* reporter)
+    : dir1(std::make_unique<ADir>(reporter)), dir2(std::make_unique<ADir>(reporter)),
+      savedDir1(std::make_unique<ADir>(reporter)), savedDir2(std::make_unique<ADir>(reporter)),
+      progress(reporter)
 {
 }
 
@@ -1446,9 +1446,9 @@ int ASync::RepopulateLists(CancelProc cancel)
     // with entries to hold, its saved lists stay as the last run left them, all of them.
     if (!heldEntries.empty())
         for (ADir* side : saved) {
-            const int before = side->Count();
+            const int count = side->Count();
             side->AddRecord(AString("?"), 0, 0);
-            if (side->Count() == before)
+            if (side->Count() == count)
                 return 0;
         }
 

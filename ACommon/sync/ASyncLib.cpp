@@ -118,9 +118,9 @@ bool OtherFileType(const AString& a, const AString& b)
 // ---------------------------------------------------------------------------------------------
 // Construction and sources
 
-ASyncLib::ASyncLib(AProgress* progress) : ASync(progress) { SetTypes(ADir::kTypeITunes, ADir::kTypeIPod); }
+ASyncLib::ASyncLib(AProgress* reporter) : ASync(reporter) { SetTypes(ADir::kTypeITunes, ADir::kTypeIPod); }
 
-ASyncLib::ASyncLib(int type1, int type2, AProgress* progress) : ASync(progress) { SetTypes(type1, type2); }
+ASyncLib::ASyncLib(int left, int right, AProgress* reporter) : ASync(reporter) { SetTypes(left, right); }
 
 ASyncLib::~ASyncLib() = default;
 

@@ -17,7 +17,7 @@ public:
     // No packet is allowed to grow past this: the pictures in a comment packet are the largest.
     static constexpr std::size_t kMaxPacketBytes = 64u << 20;
 
-    explicit OggPackets(FileWindow& window) : window(window) {}
+    explicit OggPackets(FileWindow& source) : window(source) {}
 
     // The next packet into `packet`: 1 when there is one, 0 at the end of the stream or where the
     // pages are damaged, -108 when the memory cannot be had.

@@ -16,7 +16,7 @@ TEST(FileSystem, HiddenFlagHasNothingToSetOffFat)
     EXPECT_NE(platform::SyncFolder(dir / "missing"), 0);
 }
 
-TEST(FileSystem, FatAndExfatMountedThroughFuseAreRecognisedFromTheMountTable)
+TEST(FileSystem, FuseMountsAreRecognisedFromTheMountTable)
 {
     fixtures::TempDir dir;
     fixtures::WriteFile(dir / "stick/a", "x");

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-TEST(HfsPath, PathsGoThereAndBackByteForByte)
+TEST(HfsPath, PathsRoundTripByteForByte)
 {
     fixtures::TempDir dir;
     const std::string volumes = dir.Path() + "/Volumes";

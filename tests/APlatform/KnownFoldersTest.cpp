@@ -12,14 +12,14 @@ namespace {
 // Sets an environment variable for one test and puts the old value back afterwards.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const char* value) : name(name)
+    ScopedEnv(const char* variable, const char* value) : name(variable)
     {
-        if (const char* old = std::getenv(name))
+        if (const char* old = std::getenv(variable))
             previous = old;
         if (value)
-            setenv(name, value, 1);
+            setenv(variable, value, 1);
         else
-            unsetenv(name);
+            unsetenv(variable);
     }
     ~ScopedEnv()
     {
@@ -51,7 +51,7 @@ TEST(KnownFolders, VolumesRootHonoursPelorinVolumesElseAMountFolderForTheUser)
     EXPECT_TRUE(root == "/Volumes" || root == "/media/someone" || root == "/run/media/someone") << root;
 }
 
-TEST(KnownFolders, DataAndConfigurationFoldersFollowXdg)
+TEST(KnownFolders, UserFoldersFollowXdg)
 {
     ScopedEnv home("HOME", "/home/tester/");
     {

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-TEST(Trash, ItemsGoToTheHomeTrashWithAnInfoFileAndNeverOverwriteOneAnother)
+TEST(Trash, ItemsNeverOverwriteOneAnother)
 {
     fixtures::TempDir dir;
     const std::string previous = std::getenv("XDG_DATA_HOME");

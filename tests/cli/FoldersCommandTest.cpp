@@ -61,7 +61,7 @@ TEST(FoldersCommand, HelpExplainsEveryOption)
         EXPECT_TRUE(Has(help.out, word)) << word;
 }
 
-TEST(FoldersCommand, BadArgumentsExitWithTwoAndChangeNothing)
+TEST(FoldersCommand, BadArgumentsExitWithTwo)
 {
     Folders folders;
     WriteFile(folders.L("a.txt"), "a");
@@ -94,7 +94,7 @@ TEST(FoldersCommand, BadArgumentsExitWithTwoAndChangeNothing)
     }
 }
 
-TEST(FoldersCommand, YesAndNoAnswerEveryQuestionOfAMirror)
+TEST(FoldersCommand, AnAnswerOptionAnswersEveryQuestionOfAMirror)
 {
     struct Case {
         const char* answer;
@@ -215,7 +215,7 @@ TEST(FoldersCommand, StateFileOfAnotherPairDoesNotTurnDifferencesIntoDeletions)
     EXPECT_EQ(ListFiles(folders.R()), std::vector<std::string>{"a.txt"});
 }
 
-TEST(FoldersCommand, ReviewShowsTheNumberedPlanAndNoCancelsIt)
+TEST(FoldersCommand, ReviewShowsTheNumberedPlan)
 {
     Folders folders;
     WriteFile(folders.L("a.txt"), "a");
@@ -263,7 +263,7 @@ fixtures::SongSpec SongSpec(const std::string& title, int track, std::uint32_t s
 
 } // namespace
 
-TEST(FoldersCommand, SongsAreMatchedByTagsFiledByArtistAndAlbumAndDeletionsCarriedOver)
+TEST(FoldersCommand, SongFoldersAreSyncedByTags)
 {
     Folders folders;
     fixtures::WriteSong(folders.L("misc/track one.mp3"), SongSpec("One", 1));

@@ -35,7 +35,7 @@ void AddSongs(const std::string& root, int count)
 
 } // namespace
 
-TEST(IPodsCommand, ListsEveryMountedIPodWithWhatItIsAndHoldsAndShowsADamagedDatabase)
+TEST(IPodsCommand, ListsEveryMountedIPod)
 {
     fixtures::TempDir volumes;
     const std::string video =
@@ -69,7 +69,7 @@ TEST(IPodsCommand, ListsEveryMountedIPodWithWhatItIsAndHoldsAndShowsADamagedData
     EXPECT_NE(out.find("(unreadable database)"), std::string::npos) << out;
 }
 
-TEST(IPodsCommand, JsonListsTheSameFactsAndNoIPodIsSaidSo)
+TEST(IPodsCommand, JsonListsTheSameFacts)
 {
     fixtures::TempDir volumes;
     const std::string root = fixtures::MakeIPod(volumes.Path(), "POD", {.name = "Quote \" Pod"});
@@ -149,7 +149,7 @@ TEST(IPodsCommand, AClassicIsSupportedOnceItsGuidIsKnown)
     EXPECT_NE(result.err.find("has a SysInfoExtended already"), std::string::npos) << result.err;
 }
 
-TEST(IPodsCommand, WriteIdentityWithoutAGuidWritesNothingAndSaysHowToFindIt)
+TEST(IPodsCommand, WriteIdentityWithoutAGuidWritesNothing)
 {
     fixtures::TempDir volumes;
     const std::string root =
@@ -162,7 +162,7 @@ TEST(IPodsCommand, WriteIdentityWithoutAGuidWritesNothingAndSaysHowToFindIt)
 }
 
 // An iPod whose signature cannot be made is refused before the sync changes anything.
-TEST(IPodsCommand, ASyncOntoAnIPodThatCannotBeSignedChangesNothingAndNamesTheFix)
+TEST(IPodsCommand, ASyncOntoAnIPodThatCannotBeSignedChangesNothing)
 {
     fixtures::TempDir volumes;
     const std::string root = fixtures::MakeIPod(

@@ -41,7 +41,7 @@ protected:
 
 } // namespace
 
-TEST_F(LibraryCommand, InitInfoAndTheStoreAccount)
+TEST_F(LibraryCommand, InfoDescribesANewLibrary)
 {
     fixtures::CommandResult info = Library({"info"});
     EXPECT_EQ(info.exitStatus, 1) << "no library yet";
@@ -61,7 +61,7 @@ TEST_F(LibraryCommand, InitInfoAndTheStoreAccount)
     EXPECT_NE(Library({"info", "--json"}).out.find("\"account\": null"), std::string::npos);
 }
 
-TEST_F(LibraryCommand, AddImportListAndPlaylists)
+TEST_F(LibraryCommand, TracksComeInThroughEveryCommand)
 {
     std::filesystem::create_directories(dir / "Music");
     const std::string one = Song("Songs/one.mp3", "One");
@@ -168,7 +168,7 @@ TEST_F(LibraryCommand, SyncThroughTheLibraryGivesTheIPodsSongsTheirCovers)
     EXPECT_EQ(tracks, 2);
 }
 
-TEST_F(LibraryCommand, AttachAndDetachAnIPod)
+TEST_F(LibraryCommand, AnIPodIsAttachedOnlyUntilDetached)
 {
     std::filesystem::create_directories(dir / "Music");
     fixtures::MakeIPod(dir / "Volumes", "POD", {.name = "Jane's iPod"});

@@ -33,10 +33,7 @@ protected:
 
     fixtures::CommandResult Pelorin(const std::vector<std::string>& args, const std::string& input = "")
     {
-        return fixtures::RunPelorin(args, input,
-                                    {"PELORIN_VOLUMES=" + dir / "Volumes",
-                                     "PELORIN_LIBRARY=" + dir / "Library", "XDG_DATA_HOME=" + dir / "data",
-                                     "HOME=" + dir / "home"});
+        return fixtures::RunPelorin(args, input, fixtures::EnvironmentIn(dir.Path()));
     }
     // Writes a song under the test's folder and returns its path.
     std::string Song(const std::string& relative, const std::string& title, const std::string& artist,
@@ -190,7 +187,7 @@ TEST_F(LibraryMatch, APlaylistNamedAroundLastSyncIsLeftAlone)
     EXPECT_TRUE(Has(iPodPlaylists, "Not Last Sync")) << iPodPlaylists;
 }
 
-TEST_F(LibraryMatch, ARetaggedFileIsReadAgainByImportAndBySync)
+TEST_F(LibraryMatch, ARetaggedFileIsReadAgain)
 {
     const std::string file = Song("Drive/a.mp3", "Old Title", "Artist", "Album", 1);
     ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);

@@ -44,7 +44,7 @@ public:
 
 } // namespace
 
-TEST(ScanCommand, WithoutDeleteItReportsAndChangesNothing)
+TEST(ScanCommand, WithoutDeleteItChangesNothing)
 {
     Library library;
     fixtures::CommandResult result = library.Run({});
@@ -110,7 +110,7 @@ TEST(ScanCommand, FileTypeCanBeLeftOutOfTheComparison)
     EXPECT_TRUE(Has(library.Run({"--no-file-type"}).out, "2 duplicate songs found among 4 songs"));
 }
 
-TEST(ScanCommand, RefusesBadArgumentsAndQuestionsWithoutATerminal)
+TEST(ScanCommand, RefusesWhatItCannotDo)
 {
     Library library;
     struct Case {

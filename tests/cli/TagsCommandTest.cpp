@@ -46,7 +46,7 @@ protected:
     fixtures::TempDir dir;
 };
 
-TEST_F(TagsCommand, PrintsAHeaderAndOneTabSeparatedLinePerFileWithEscapedValues)
+TEST_F(TagsCommand, PrintsOneTabSeparatedLinePerFile)
 {
     fixtures::WriteSong(dir / "a.mp3", Song("a\tb\nc\\d"));
     fixtures::WriteSong(dir / "b.m4a", Song("Song B"));
@@ -96,7 +96,7 @@ TEST_F(TagsCommand, FlacFilesShowTheirVorbisComment)
     EXPECT_EQ(flac[1] + "|" + flac[21], "Lossless|Vorbis comment");
 }
 
-TEST_F(TagsCommand, FileThatCannotBeReadStillGetsItsLineAndFailsTheRun)
+TEST_F(TagsCommand, FileThatCannotBeReadStillGetsItsLine)
 {
     fixtures::WriteSong(dir / "good.mp3", Song("Good"));
     auto result = fixtures::RunPelorin({"tags", dir / "missing.mp3", dir / "good.mp3"});

@@ -7,7 +7,7 @@
 
 #include <string>
 
-TEST(Terminal, ControlCharactersAreShownEscapedAndOtherTextAsItIs)
+TEST(Terminal, OnlyControlCharactersAreShownEscaped)
 {
     struct Case {
         std::string in, shown;

@@ -29,9 +29,7 @@ namespace {
 struct World {
     fixtures::CommandResult Run(const std::vector<std::string>& args) const
     {
-        return fixtures::RunPelorin(args, "",
-                                    {"PELORIN_VOLUMES=" + tmp / "Volumes", "XDG_DATA_HOME=" + tmp / "data",
-                                     "HOME=" + tmp / "home", "PELORIN_LIBRARY=" + tmp / "library"});
+        return fixtures::RunPelorin(args, "", fixtures::EnvironmentIn(tmp.Path()));
     }
     fixtures::TempDir tmp;
 };
@@ -93,7 +91,7 @@ TEST(ToolCommand, AlbumArtOnTheIPodGivesItsTracksWithoutACoverTheirFilesCover)
     });
 }
 
-TEST(ToolCommand, BadSidesAndMissingIPodsAreRefused)
+TEST(ToolCommand, BadSidesAreRefused)
 {
     World world;
     struct Case {
@@ -111,7 +109,7 @@ TEST(ToolCommand, BadSidesAndMissingIPodsAreRefused)
     }
 }
 
-TEST(ToolCommand, SettingsAreKeptInTheIPodsStateFileAndAnEmptiedListIsNoFilter)
+TEST(ToolCommand, SettingsAreKeptInTheIPodsStateFile)
 {
     World world;
     fixtures::MakeIPod(world.tmp / "Volumes", "POD");
@@ -150,7 +148,7 @@ TEST(ToolCommand, EveryToolOnTheLibraryChangesWhatItFinds)
 
     // One song's file gone; one song file in the music folder that the library does not hold; a
     // picture beside the songs of the album.
-    const std::string music = world.tmp / "library/iTunes Music";
+    const std::string music = world.tmp / "Library/iTunes Music";
     const std::vector<std::string> files = fixtures::ListFiles(music);
     ASSERT_EQ(files.size(), 3u);
     std::filesystem::remove(music + "/" + files[0]);
@@ -185,7 +183,7 @@ TEST(ToolCommand, EveryToolOnTheLibraryChangesWhatItFinds)
 
 // On a folder the tool finds the duplicates the scan of the folder finds, and says which folder it
 // looks in.
-TEST(ToolCommand, DuplicatesOnAFolderFindWhatTheScanFindsAndNameTheFolder)
+TEST(ToolCommand, DuplicatesOnAFolderFindWhatTheScanFinds)
 {
     World world;
     const std::string songs = world.tmp / "Songs";

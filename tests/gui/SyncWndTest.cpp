@@ -44,7 +44,7 @@ using guitest::WaitFor;
 
 std::vector<std::string> Titles(const std::string& ipod) { return fixtures::IPodTitles(ipod); }
 
-TEST(SyncWnd, SyncTypeAndFiltersDecideTheSyncAndComeBackFromTheIPodsStateFile)
+TEST(SyncWnd, TheChosenSyncSettingsComeBackFromTheIPodsStateFile)
 {
     Gui gui;
     const std::string ipod = gui.AddIPod("IPOD", "Pocket");
@@ -141,8 +141,8 @@ TEST(SyncWnd, CancelDuringTheReviewPerformsNothing)
 // Holds the run at a log line (by default its second action's) until the test lets it go on.
 class HoldingBus : public platform::NotificationBus {
 public:
-    explicit HoldingBus(platform::NotificationBus* inner, std::string at = "Action 2 of")
-        : inner(inner), at(std::move(at))
+    explicit HoldingBus(platform::NotificationBus* passedOn, std::string heldAt = "Action 2 of")
+        : inner(passedOn), at(std::move(heldAt))
     {
     }
     void Post(const std::string& name, const std::string& text) override
@@ -161,7 +161,7 @@ public:
     std::atomic<bool> holding{false};
 };
 
-TEST(SyncWnd, CancelDuringACopyStopsTheRunAndQuitWaitsForIt)
+TEST(SyncWnd, CancelDuringACopyEndsTheRunBeforeTheWindowQuits)
 {
     Gui gui;
     const std::string ipod = gui.AddIPod("IPOD", "Pocket");
@@ -302,7 +302,7 @@ TEST(SyncWnd, AnIPodSetToSyncOnMountSyncsWhenItComesBack)
     EXPECT_EQ(Titles(gui.volumes + "/IPOD 2"), std::vector<std::string>{"Alpha"});
 }
 
-TEST(SyncWnd, TheVolumeComesFromTheChosenEntryAndTheStateFileStaysInItsFolder)
+TEST(SyncWnd, TheChosenEntryDecidesWhereTheStateFileLives)
 {
     Gui gui;
     gui.AddIPod("IPOD", "../../Jane/iPod");
@@ -318,7 +318,7 @@ TEST(SyncWnd, TheVolumeComesFromTheChosenEntryAndTheStateFileStaysInItsFolder)
     EXPECT_EQ(again.Sync0()->GetDir2()->GetRootPath()->ToStdString(), gui.volumes + "/IPOD1/");
 }
 
-TEST(SyncWnd, AnIPodWithoutSysInfoIsAnUnknownModelAndNothingIsWrittenToIt)
+TEST(SyncWnd, AnIPodWithoutSysInfoIsAnUnknownModelLeftUntouched)
 {
     Gui gui;
     const std::string ipod = gui.AddIPod("IPOD", "Pocket", "");
@@ -330,7 +330,7 @@ TEST(SyncWnd, AnIPodWithoutSysInfoIsAnUnknownModelAndNothingIsWrittenToIt)
 
 // The iPod's panel shows the model and the signature; Sync explains why an iPod whose signature
 // cannot be made is not synced, and nothing is written to it.
-TEST(SyncWnd, TheIPodPanelShowsTheSignatureAndSyncExplainsARefusal)
+TEST(SyncWnd, TheIPodPanelExplainsWhyASyncIsRefused)
 {
     Gui gui;
     const std::string ipod = gui.AddIPod("CLASSIC", "Big One", "MC293");
@@ -414,7 +414,7 @@ TEST(SyncWnd, ADragIsTakenForMusicFoundBrieflyWithoutFollowingLinks)
     EXPECT_TRUE(drops::FolderHoldsMusicFile(*window.Sync0()->GetDir2(), gui.tmp / "big"));
 }
 
-TEST(SyncWnd, ToolsMenuFollowsTheRunAndTheMountedIPods)
+TEST(SyncWnd, ToolsMenuFollowsWhatCanBeDoneNow)
 {
     Gui gui;
     SyncWnd& window = gui.Open();
@@ -450,7 +450,7 @@ TEST(SyncWnd, ToolsMenuFollowsTheRunAndTheMountedIPods)
     EXPECT_TRUE(WaitFor([&] { return !window.isVisible(); }));
 }
 
-TEST(SyncWnd, EachToolFromTheMenuChangesItsSideAndTheMenuFollowsTheRun)
+TEST(SyncWnd, EachToolFromTheMenuChangesItsSide)
 {
     using Tool = LibraryTools::Tool;
     using Item = QAction* MenuBar::*;

@@ -63,7 +63,7 @@ TEST_F(LibraryTest, LibraryWideScriptsGiveTheirReplyShapes)
     EXPECT_EQ(Must(bridge::RootFolderFallback("Library")).AliasPath(), song);
 }
 
-TEST_F(LibraryTest, PlaylistScriptsCarryHostileNamesAndFileNamesThrough)
+TEST_F(LibraryTest, PlaylistScriptsCarryHostileNamesThrough)
 {
     const fixtures::Bytes picture = fixtures::FakeJpeg(3000, 7);
     int n = 0;

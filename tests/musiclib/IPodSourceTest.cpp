@@ -90,7 +90,7 @@ protected:
 
 } // namespace
 
-TEST_F(IPodSourceTest, TheIPodIsASourceOfKindIPodWithItsPlaylistsAndTracks)
+TEST_F(IPodSourceTest, TheIPodIsASourceOfKindIPod)
 {
     EXPECT_EQ(Must(bridge::GetIPodCount()).Int32Value(), 1);
     EXPECT_EQ(Strings(Must(bridge::GetIPodNames())), std::vector<std::string>{kPod});
@@ -136,7 +136,7 @@ TEST_F(IPodSourceTest, TheIPodIsASourceOfKindIPodWithItsPlaylistsAndTracks)
               (std::vector<std::string>{"Beta", "Alpha"}));
 }
 
-TEST_F(IPodSourceTest, ChangesAreWrittenBackAtAnUpdateAndIdsLastAcrossReloads)
+TEST_F(IPodSourceTest, ChangesAreWrittenBackAtAnUpdate)
 {
     const std::int64_t id =
         Must(bridge::AddFromDisk(Song("a.mp3", Tags("Alpha", "A")), kPod, kPod)).Int64Value();
@@ -318,7 +318,7 @@ TEST_F(IPodSourceTest, ACopyIsNamedInTheIPodsJournalUntilAStoreListsIt)
     EXPECT_FALSE(std::filesystem::exists(journal));
 }
 
-TEST_F(IPodSourceTest, WhatAnInterruptedRunLeftIsTakenInAtOnceAndTidiedAtTheNextUpdate)
+TEST_F(IPodSourceTest, WhatAnInterruptedRunLeftIsTakenIn)
 {
     // A run copied two songs (one whole, one cut short), left a temporary file, and dropped a song
     // whose file it named as removed; it stopped before storing anything after that.
@@ -383,7 +383,7 @@ TEST_F(IPodSourceTest, ASongFileInTheMusicFolderThatNoTrackListsIsEnteredWhereIt
     EXPECT_FALSE(Run(bridge::AddFromDisk(outside, kPod, kPod)));
 }
 
-TEST_F(IPodSourceTest, ASongCopiedAndPutInAPlaylistCountsOnceTowardTheNextWrite)
+TEST_F(IPodSourceTest, ACopiedSongCountsOnceTowardTheNextWrite)
 {
     Must(bridge::MakePlaylist("Last Sync", kPod));
     Must(Tell("update"));

@@ -31,7 +31,7 @@ namespace {
 // refuse it (no reply) or change the library in between.
 class TestRunner : public platform::ScriptRunner {
 public:
-    explicit TestRunner(MusicLibrary& library) : library(library) {}
+    explicit TestRunner(MusicLibrary& served) : library(served) {}
     std::optional<platform::ScriptDescriptor> Run(std::string_view source, std::string* error) override
     {
         if (before && !before(std::string(source)))
@@ -102,7 +102,7 @@ protected:
 
 } // namespace
 
-TEST_F(LibrarySongSources, TheLibraryIsListedByTagsAndMissingFilesStayListed)
+TEST_F(LibrarySongSources, TheLibraryIsListedByTags)
 {
     const std::string a = Song("Library/iTunes Music/A/B/01 One.mp3", Tags("One", "A", "B", 1));
     const std::string b = Song("elsewhere/two.mp3", Tags("Two", "", "", 2));
@@ -134,7 +134,7 @@ TEST_F(LibrarySongSources, TheLibraryIsListedByTagsAndMissingFilesStayListed)
     EXPECT_EQ(tunes.GetRootDisplayName(0), AString("Library:12\" Mixes"));
 }
 
-TEST_F(LibrarySongSources, AListingFailsOnAFailedScriptAndRereadsALibraryThatChanged)
+TEST_F(LibrarySongSources, AListingFailsOnAFailedScript)
 {
     for (int i = 0; i < 3; ++i)
         Add(Song("s" + std::to_string(i) + ".mp3", Tags("S" + std::to_string(i), "A", "B", i)));
@@ -165,7 +165,7 @@ TEST_F(LibrarySongSources, AListingFailsOnAFailedScriptAndRereadsALibraryThatCha
     EXPECT_EQ(DiskOf(tunes, "/*/A/B/S2").ToStdString(), dir / "s2.mp3");
 }
 
-TEST_F(LibrarySongSources, DeletingRemovesAFileOnlyFromTheLibraryPlaylistAndInsideTheMusicFolder)
+TEST_F(LibrarySongSources, DeletingRemovesOnlyWhatTheLibraryOwns)
 {
     const std::string inside = Song("Library/iTunes Music/A/B/In.mp3", Tags("In", "A", "B", 1));
     const std::string outside = Song("outside/Out.mp3", Tags("Out", "A", "B", 2));
@@ -184,8 +184,8 @@ TEST_F(LibrarySongSources, DeletingRemovesAFileOnlyFromTheLibraryPlaylistAndInsi
     EXPECT_EQ(tunes.Delete(&path, 1, 0), 0);
     EXPECT_TRUE(fs::exists(listed)) << "taken out of a playlist, the song stays in the library";
 
-    AString library("Library");
-    tunes.SetPlaylist(&library);
+    AString wholeLibrary("Library");
+    tunes.SetPlaylist(&wholeLibrary);
     tunes.DeleteAll();
     ASSERT_EQ(tunes.PopulateFileList(nullptr), 0);
     ASSERT_EQ(tunes.Count(), 3);
@@ -203,7 +203,7 @@ TEST_F(LibrarySongSources, DeletingRemovesAFileOnlyFromTheLibraryPlaylistAndInsi
     EXPECT_TRUE(fs::exists(listed));
 }
 
-TEST_F(LibrarySongSources, PlacingAFileStaysInTheMusicFolderAndNeverReplaces)
+TEST_F(LibrarySongSources, PlacingAFileNeverReplaces)
 {
     ADirTunes tunes;
     struct Case {
@@ -250,7 +250,7 @@ TEST_F(LibrarySongSources, PlacingAFileStaysInTheMusicFolderAndNeverReplaces)
     EXPECT_FALSE(fs::exists(dir / "Library"));
 }
 
-TEST_F(LibrarySongSources, AnAttachedIPodIsListedAddedToAndDeletedFrom)
+TEST_F(LibrarySongSources, AnAttachedIPodIsASide)
 {
     const std::string root = fixtures::MakeIPod(volumes, "POD", {.name = "Pod"});
     std::string error;
@@ -317,7 +317,7 @@ TEST_F(LibrarySongSources, CopiesIntoTheLibraryAreVerifiedAgainstTheFilesTheyMad
     EXPECT_TRUE(fs::exists(music + "/A/B/One.mp3"));
 }
 
-TEST_F(LibrarySongSources, ASongTheIPodCannotTakeIsReportedWithTheFileAndTheReason)
+TEST_F(LibrarySongSources, ASongTheIPodCannotTakeIsReported)
 {
     const std::string root = fixtures::MakeIPod(volumes, "POD", {.name = "Pod"});
     std::string error;

@@ -31,7 +31,7 @@ TEST_F(LibraryTest, AddingAFileTheLibraryHoldsGivesItsTrack)
     EXPECT_EQ(Must(bridge::LibCount("Mix")).Int32Value(), 1) << "put in a playlist once";
 }
 
-TEST_F(LibraryTest, ListsKeepThePlaylistsOrderForEveryPropertyAndCount)
+TEST_F(LibraryTest, ListsKeepThePlaylistsOrder)
 {
     MakePlaylist("Mix");
     std::vector<std::int64_t> ids;
@@ -57,7 +57,7 @@ TEST_F(LibraryTest, ListsKeepThePlaylistsOrderForEveryPropertyAndCount)
         1);
 }
 
-TEST_F(LibraryTest, DeletingTakesTracksOutOfPlaylistsAndNeverAFile)
+TEST_F(LibraryTest, DeletingNeverTakesAFile)
 {
     MakePlaylist("One");
     MakePlaylist("Two");
@@ -94,7 +94,7 @@ TEST_F(LibraryTest, DeletingTakesTracksOutOfPlaylistsAndNeverAFile)
     EXPECT_EQ(Must(bridge::LibCount("Library")).Int32Value(), 2);
 }
 
-TEST_F(LibraryTest, PlaylistNamesAreUniqueIgnoringCaseAndCompositionAndHoldNoLineBreaks)
+TEST_F(LibraryTest, PlaylistNamesAreUnique)
 {
     MakePlaylist("Caf\xC3\xA9");
     std::string error;
@@ -206,7 +206,7 @@ TEST_F(LibraryTest, TwoProcessesAddingAtOnceBothSucceed)
     EXPECT_EQ(Must(bridge::LibCount("Library")).Int32Value(), 2 * kPerProcess);
 }
 
-TEST_F(LibraryTest, ImportAddsEverySongUnderAFolderOnceAndCountsWhatItLeavesOut)
+TEST_F(LibraryTest, ImportAddsEverySongUnderAFolderOnce)
 {
     Song("Music/A/1.mp3", Tags("One"));
     Song("Music/A/B/2.m4a", Tags("Two"));
@@ -247,7 +247,7 @@ TEST_F(LibraryTest, ImportAddsEverySongUnderAFolderOnceAndCountsWhatItLeavesOut)
     EXPECT_NE(FolderImport::Run(*library, dir / "Nowhere", "", nullptr, nullptr, summary, error), 0);
 }
 
-TEST_F(LibraryTest, ImportTakesFlacFilesWithTheirTagsAndKind)
+TEST_F(LibraryTest, ImportTakesFlacFiles)
 {
     Song("Music/A/1.flac", Tags("Lossless"));
     FolderImport::Summary summary;
@@ -293,7 +293,7 @@ TEST_F(LibraryTest, ArtworksAreEmbeddedPicturesThenTheFolderImageWithinTheLimits
     EXPECT_EQ(TrackArtwork::Inspect({'G', 'I', 'F', '8'}), "");
 }
 
-TEST_F(LibraryTest, TheXmlNamesTheMusicFolderAndFollowsTheLibraryWhenItMoves)
+TEST_F(LibraryTest, TheXmlFollowsTheLibraryWhenItMoves)
 {
     EXPECT_EQ(LibraryFiles::ReadMusicFolderUrl(library->GetXmlPath()),
               "file://localhost" + dir.Path() + "/Library/iTunes%20Music/");

@@ -43,7 +43,7 @@ std::string Tokens(const std::string& source)
 
 } // namespace
 
-TEST(ScriptTokenizer, SplitsWordsStringsNumbersSymbolsAndLines)
+TEST(ScriptTokenizer, SplitsEveryKindOfToken)
 {
     struct Case {
         const char* source;

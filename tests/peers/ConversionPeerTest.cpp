@@ -150,7 +150,7 @@ protected:
     std::map<std::string, std::string> sources; // title -> source file
 };
 
-TEST_F(ConversionPeer, ConvertedSongsPlayOnTheIPodWithTheirTagsAndTypes)
+TEST_F(ConversionPeer, ConvertedSongsArriveOnTheIPodAsPlayableTracks)
 {
     fixtures::CommandResult run = Sync();
     ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
@@ -184,7 +184,7 @@ TEST_F(ConversionPeer, ConvertedSongsPlayOnTheIPodWithTheirTagsAndTypes)
     }
 }
 
-TEST_F(ConversionPeer, ASecondSyncConvertsAndCopiesNothing)
+TEST_F(ConversionPeer, ASecondSyncHasNothingToDo)
 {
     ASSERT_EQ(Sync().exitStatus, 0);
     const std::vector<std::string> cached = FilesIn(dir / "cache/pelorin/converted");
@@ -233,7 +233,7 @@ TEST_F(ConversionPeer, AlwaysAACGivesAACOfTheSetBitRate)
     EXPECT_EQ(FFprobe(tracks.at("ALAC Song").file).codec, "alac");
 }
 
-TEST_F(ConversionPeer, CopiesFromTheIPodKeepTheConvertedTypeAndNeverReplaceTheOriginal)
+TEST_F(ConversionPeer, CopiesFromTheIPodNeverReplaceTheOriginalOfAConvertedSong)
 {
     ASSERT_EQ(Sync().exitStatus, 0);
     const std::vector<std::string> before = FilesIn(dir / "Songs");

@@ -124,7 +124,7 @@ std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at)
 
 } // namespace
 
-TEST(IPodDBPeer, LibgpodReadsTracksAndPlaylistsThisProgramStored)
+TEST(IPodDBPeer, LibgpodReadsWhatThisProgramStored)
 {
     fixtures::TempDir volumes;
     const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
@@ -212,7 +212,7 @@ TEST(IPodDBPeer, LibgpodReadsHandWrittenShapesAfterThisProgramStoredThem)
     }
 }
 
-TEST(IPodDBPeer, DatabaseWrittenByLibgpodIsChangedAndStoredByThisProgram)
+TEST(IPodDBPeer, ADatabaseLibgpodWroteTakesChangesFromThisProgram)
 {
     fixtures::TempDir volumes;
     const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
@@ -229,9 +229,9 @@ TEST(IPodDBPeer, DatabaseWrittenByLibgpodIsChangedAndStoredByThisProgram)
     IPodDB db;
     AString r = AString::FromUTF8(root);
     ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
-    AString name;
-    ASSERT_EQ(db.GetIPodName(name), 0);
-    EXPECT_EQ(name, "Peer Pod");
+    AString podName;
+    ASSERT_EQ(db.GetIPodName(podName), 0);
+    EXPECT_EQ(podName, "Peer Pod");
     ASSERT_EQ(db.GetTrackCount(), 4);
     MHIT* two = nullptr;
     db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& t) {
@@ -266,7 +266,7 @@ TEST(IPodDBPeer, DatabaseWrittenByLibgpodIsChangedAndStoredByThisProgram)
     }
 }
 
-TEST(IPodDBPeer, PodcastPlaylistSurvivesARemovalAndItsItemIdsStayDistinct)
+TEST(IPodDBPeer, PodcastPlaylistSurvivesARemovalWithDistinctItemIds)
 {
     fixtures::TempDir volumes;
     const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
@@ -410,7 +410,7 @@ TEST(IPodDBPeer, OnTheGoPlaylistIsKeptWhenTheDatabaseIsStored)
 // A track added from a song file carries the file's sample rate and the file type, in the fields
 // libgpod writes for the same track (the rate as 16.16 and as a float, the kind text, whether the
 // audio is compressed and its codec).
-TEST(IPodDBPeer, AddedTracksCarryTheSampleRateAndFileTypeFieldsLibgpodWritesForThem)
+TEST(IPodDBPeer, AddedTracksCarryTheAudioFieldsLibgpodWritesForThem)
 {
     fixtures::TempDir dir;
     const std::string ours = fixtures::MakeIPod(dir / "Volumes", "OURS");

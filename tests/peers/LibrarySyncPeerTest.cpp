@@ -25,10 +25,7 @@ protected:
 
     fixtures::CommandResult Pelorin(const std::vector<std::string>& args, const std::string& input = "")
     {
-        return fixtures::RunPelorin(args, input,
-                                    {"PELORIN_VOLUMES=" + dir / "Volumes",
-                                     "PELORIN_LIBRARY=" + dir / "Library", "XDG_DATA_HOME=" + dir / "data",
-                                     "HOME=" + dir / "home"});
+        return fixtures::RunPelorin(args, input, fixtures::EnvironmentIn(dir.Path()));
     }
     void Sync(const std::string& type, const std::string& says)
     {
@@ -86,7 +83,7 @@ protected:
 
 } // namespace
 
-TEST_F(LibrarySyncPeer, EverySyncTypeBetweenTheLibraryAndItsIPod)
+TEST_F(LibrarySyncPeer, EverySyncTypeRunsOnTheLibrarysOwnIPod)
 {
     std::map<std::string, std::string> library = Library();
     ASSERT_GT(library.size(), 30u);

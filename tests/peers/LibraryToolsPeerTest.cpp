@@ -57,9 +57,7 @@ protected:
     }
     fixtures::CommandResult Run(const std::vector<std::string>& args) const
     {
-        return fixtures::RunPelorin(args, "",
-                                    {"PELORIN_VOLUMES=" + tmp / "Volumes", "XDG_DATA_HOME=" + tmp / "data",
-                                     "HOME=" + tmp / "home", "PELORIN_LIBRARY=" + tmp / "library"});
+        return fixtures::RunPelorin(args, "", fixtures::EnvironmentIn(tmp.Path()));
     }
 
     fixtures::TempDir tmp;

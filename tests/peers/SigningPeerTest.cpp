@@ -84,7 +84,7 @@ TEST(SigningPeer, Hash58OfLibgpodsFilesEqualsLibgpodsSignature)
 
 // Every database this program signs reads in libgpod; one changed (a song added) is signed again,
 // over its new bytes.
-TEST(SigningPeer, LibgpodReadsEveryDatabaseSignedHereAndAChangeIsSignedAgain)
+TEST(SigningPeer, LibgpodAcceptsEverySignatureMadeHere)
 {
     for (const char* model : kHash58Models) {
         fixtures::TempDir volumes;
@@ -178,7 +178,7 @@ TEST(SigningPeer, LaterModelsAreKnownAsLibgpodKnowsThem)
 // the signed database compressed (iTunesCDB, scheme 2, the 46 bytes at 0x72 beginning 01 00 and the
 // 12 bytes of HashInfo) with SQLite files beside it, and leaves iTunesDB empty. That iPod reads its
 // music from those files, which this program does not write: it is refused, and nothing is changed.
-TEST(SigningPeer, ANano5GIsSignedByLibgpodInAnotherFormAndRefusedHere)
+TEST(SigningPeer, ANano5GIsRefusedHere)
 {
     fixtures::TempDir volumes;
     const std::string root = fixtures::MakeIPod(

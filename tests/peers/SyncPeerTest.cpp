@@ -127,7 +127,7 @@ TEST(SyncPeer, LibgpodReadsExactlyTheSongsSyncedOntoTheDemonstrationIPod)
     EXPECT_EQ(Members(peer.playlists[0]), titles);
 }
 
-TEST(SyncPeer, ADatabaseLibgpodWroteComesOutOfASyncWithOneSongAddedAndOneRemoved)
+TEST(SyncPeer, ADatabaseLibgpodWroteComesOutOfASyncWithExactlyThePlannedChanges)
 {
     fixtures::TempDir tmp;
     const std::string root = fixtures::MakeIPod(tmp / "Volumes", "GPODPOD");

@@ -25,7 +25,7 @@ std::string CopyAt(const AArray& a, int i)
 
 } // namespace
 
-TEST(AArray, ValuesAreInsertedBeforeTheIndexAndCopiesBelongToTheArray)
+TEST(AArray, ValuesAreInsertedBeforeTheIndex)
 {
     AArray a;
     a.AddPtr(Value(10));
@@ -87,7 +87,7 @@ TEST_F(AArrayState, WriteStateLayout)
     EXPECT_EQ(fixtures::BytesWrittenBy(path, [&](AFile* f) { return a.WriteState(f); }), expected);
 }
 
-TEST_F(AArrayState, ReadStateAppendsValuesAndCopies)
+TEST_F(AArrayState, ReadStateAppends)
 {
     AArray a;
     a.AddCopy("first", 5);

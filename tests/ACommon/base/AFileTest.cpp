@@ -57,7 +57,7 @@ protected:
     fixtures::TempDir dir;
 };
 
-TEST_F(AFileOpen, OpenCreatesAMissingFileInEveryModeAndRefusesFoldersAndUnknownModes)
+TEST_F(AFileOpen, OpenCreatesAMissingFile)
 {
     AFile f;
     for (unsigned mode : {1u, 2u, 3u}) {
@@ -75,7 +75,7 @@ TEST_F(AFileOpen, OpenCreatesAMissingFileInEveryModeAndRefusesFoldersAndUnknownM
     EXPECT_FALSE(f.IsOpen());
 }
 
-TEST_F(AFileOpen, WritingDoesNotTruncateAndSetEOFDoes)
+TEST_F(AFileOpen, OnlySetEOFTruncates)
 {
     WriteFile(dir / "f", "abcdef");
     AString name = dir.A("f");
@@ -98,7 +98,7 @@ TEST_F(AFileOpen, WritingDoesNotTruncateAndSetEOFDoes)
 
 // ---- Queries ----
 
-TEST_F(AFileOpen, QueriesTellALinksKindAndTheSizeAndTimeOfTheFileItPointsTo)
+TEST_F(AFileOpen, QueriesOfALinkDescribeWhatItPointsTo)
 {
     WriteFile(dir / "file", "12345");
     fixtures::SetModTime(dir / "file", 1234567890);
@@ -125,7 +125,7 @@ TEST_F(AFileOpen, QueriesTellALinksKindAndTheSizeAndTimeOfTheFileItPointsTo)
     EXPECT_FALSE(AFile::DestNewer(&old, &old));
 }
 
-TEST_F(AFileOpen, FastFilesEqualNeedsEqualSizesAndCloseDates)
+TEST_F(AFileOpen, FastFilesEqualComparesSizesWithDates)
 {
     struct Case {
         const char* what;
@@ -149,7 +149,7 @@ TEST_F(AFileOpen, FastFilesEqualNeedsEqualSizesAndCloseDates)
     EXPECT_FALSE(AFile::FastFilesEqual(&a, &missing));
 }
 
-TEST_F(AFileOpen, FilesEqualComparesBytesAndTrees)
+TEST_F(AFileOpen, FilesEqualComparesContents)
 {
     for (std::string tree : {"x", "y", "z"}) {
         WriteFile(dir / (tree + "/1"), "one");
@@ -164,7 +164,7 @@ TEST_F(AFileOpen, FilesEqualComparesBytesAndTrees)
 
 // ---- Changing the file system ----
 
-TEST_F(AFileOpen, CreateDirMakesMissingParentsAndRefusesWhatExists)
+TEST_F(AFileOpen, CreateDirMakesMissingParents)
 {
     WriteFile(dir / "a/file", "x");
     const std::pair<const char*, int> cases[] = {{"a/b/c", 0},
@@ -181,7 +181,7 @@ TEST_F(AFileOpen, CreateDirMakesMissingParentsAndRefusesWhatExists)
         EXPECT_TRUE(std::filesystem::is_directory(dir / made)) << made;
 }
 
-TEST_F(AFileOpen, DeleteRemovesFilesTreesAndLinksButNotWhatALinkPointsTo)
+TEST_F(AFileOpen, DeleteNeverFollowsALink)
 {
     WriteFile(dir / "f", "x");
     WriteFile(dir / "t/a/b", "x");
@@ -195,7 +195,7 @@ TEST_F(AFileOpen, DeleteRemovesFilesTreesAndLinksButNotWhatALinkPointsTo)
     EXPECT_EQ(ReadText(dir / "target"), "kept");
 }
 
-TEST_F(AFileOpen, WriteWholeFileSafelyReplacesTheFileAndKeepsItsPermissions)
+TEST_F(AFileOpen, WriteWholeFileSafelyKeepsThePermissions)
 {
     WriteFile(dir / "db", "old contents");
     chmod((dir / "db").c_str(), 0640);
@@ -207,7 +207,7 @@ TEST_F(AFileOpen, WriteWholeFileSafelyReplacesTheFileAndKeepsItsPermissions)
     EXPECT_EQ(AFile::WriteWholeFileSafely(&inMissingFolder, "x", 1), kErrIO);
 }
 
-TEST_F(AFileOpen, FailuresNameTheFileAndTheSystemsReason)
+TEST_F(AFileOpen, FailuresNameTheSystemsReason)
 {
     WriteFile(dir / "file", "x");
     AString inMissingFolder = dir.A("no/db"), underAFile = dir.A("file/db");
@@ -296,7 +296,7 @@ TEST_F(AFileCopy, AFailedCopyLeavesTheOldDestination)
     EXPECT_EQ(ListFiles(dir.Path()), Files{"to"});
 }
 
-TEST_F(AFileCopy, CopyOfAFolderCopiesTheTreeWithItsDatesAndReplacesAnOldOne)
+TEST_F(AFileCopy, CopyOfAFolderCopiesTheTreeWithItsDates)
 {
     WriteFile(dir / "src/a.mp3", "A");
     WriteFile(dir / "src/sub/b.mp3", "B");
@@ -359,7 +359,7 @@ TEST_F(AFileCopy, CopyWithProgressReportsRisingProgressWithinTheOpenDivision)
     EXPECT_NEAR(values.back(), 0.5, 1e-12) << "the division ends with the copy";
 }
 
-TEST_F(AFileCopy, CancelMidCopyLeavesTheOldDestinationIntactAndANewOneAbsent)
+TEST_F(AFileCopy, CancelMidCopyLeavesTheDestinationAsItWas)
 {
     // The copy used to overwrite the destination in place and delete it on cancel.
     MakeSource(1000000);
@@ -377,7 +377,7 @@ TEST_F(AFileCopy, CancelMidCopyLeavesTheOldDestinationIntactAndANewOneAbsent)
     EXPECT_EQ(ListFiles(dir.Path()), Files{"from"});
 }
 
-TEST_F(AFileCopy, CopyWithProgressRefusesAFullOrMissingVolumeAndKeepsAFileCopiedOntoItself)
+TEST_F(AFileCopy, CopyWithProgressRefusesWhatItCannotFinish)
 {
     MakeSource(1000000);
     EXPECT_EQ(AFile::CopyWithProgress(&from, &from, nullptr, nullptr), 0);
@@ -396,7 +396,7 @@ TEST_F(AFileCopy, CopyWithProgressRefusesAFullOrMissingVolumeAndKeepsAFileCopied
     EXPECT_FALSE(fixtures::Exists(dir / "new"));
 }
 
-TEST_F(AFileCopy, AttributesTheVolumeCannotKeepAreOptionalAndOtherFailuresFailTheCopy)
+TEST_F(AFileCopy, AttributesTheVolumeCannotKeepAreOptional)
 {
     MakeSource(1000);
     struct Case {

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-TEST(APLock, LockAndWaitUntilFreeWaitForTheRelease)
+TEST(APLock, WaitersWaitForTheRelease)
 {
     APLock lock;
     ASSERT_TRUE(lock.TryLock());

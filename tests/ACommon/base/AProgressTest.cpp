@@ -47,7 +47,7 @@ protected:
 
 // ---- Divisions and the bar ----
 
-TEST_F(AProgressTest, StartProgressResetsTheBarAndShownMessagesFillBothStatusLines)
+TEST_F(AProgressTest, StartProgressResetsTheStatus)
 {
     AString msg("Syncing");
     progress.StartProgress(&msg, 0, 1, 1);
@@ -89,7 +89,7 @@ TEST_F(AProgressTest, NestedDivisionsMapFractionsOntoTheWholeBar)
     EXPECT_EQ(progress.OpenDivisions(), 1);
 }
 
-TEST_F(AProgressTest, BarPositionsClampAboveOneAndNegativeFractionsLeaveTheBar)
+TEST_F(AProgressTest, BarPositionsStayInRange)
 {
     progress.StartProgress(nullptr, 0, 0, 0);
     progress.StartDivision(0.5, nullptr, 0, 0);
@@ -110,7 +110,7 @@ TEST_F(AProgressTest, BarPositionsClampAboveOneAndNegativeFractionsLeaveTheBar)
     EXPECT_DOUBLE_EQ(bar.Value(), 0.6);
 }
 
-TEST_F(AProgressTest, EndProgressFillsTheBarAndForgetsOpenDivisions)
+TEST_F(AProgressTest, EndProgressClosesEveryDivision)
 {
     progress.StartProgress(nullptr, 0, 0, 0);
     progress.StartDivision(0.5, nullptr, 0, 0);
@@ -130,7 +130,7 @@ TEST_F(AProgressTest, EndProgressFillsTheBarAndForgetsOpenDivisions)
 
 // ---- Notifications and the log ----
 
-TEST_F(AProgressTest, RunsPostDrawerNotificationsAndTheLog)
+TEST_F(AProgressTest, RunsPostTheirNotifications)
 {
     AString start("Sync started."), end("Sync completed.");
     progress.StartProgress(&start, 0, 0, 1);
@@ -158,7 +158,7 @@ TEST_F(AProgressTest, DatesPrecedeMessagesOrStandOnTheirOwnLine)
     EXPECT_EQ(message.History().size(), 0u) << "showMsg 0 leaves the status lines alone";
 }
 
-TEST_F(AProgressTest, AddToLogAndReportErrorFlushOnlyWhenAsked)
+TEST_F(AProgressTest, LogLinesFlushOnlyWhenAsked)
 {
     AString text("a");
     progress.AddToLog(&text, 0);
@@ -207,7 +207,7 @@ TEST_F(AProgressTest, WithoutABusTheLogViewReceivesTheLog)
 
 // ---- Questions ----
 
-TEST_F(AProgressTest, AlertsMapButtonsToAnswersAndNobodyToAskMeansNo)
+TEST_F(AProgressTest, AlertsMapButtonsToAnswers)
 {
     AString title("Replace?"), first("/iPod/a.mp3"), second("/Music/a.mp3");
     const std::pair<const char*, int> buttons[] = {

@@ -23,7 +23,7 @@ std::u16string U(const AString& s) { return s.Units(); }
 
 // ---- Construction and assignment ----
 
-TEST(AString, ConstructionAndAssignmentDecodeTextAsTheirFormAllows)
+TEST(AString, ConstructionDecodesTextAsItsFormAllows)
 {
     EXPECT_EQ(U(AString(kCafeComposed)), u"caf\u00E9");
     EXPECT_EQ(U(AString("\xF0\x9F\x8E\xB5")), u"\U0001F3B5"); // a note, outside the BMP: two units
@@ -49,7 +49,7 @@ TEST(AString, ConstructionAndAssignmentDecodeTextAsTheirFormAllows)
 
 // ---- Comparison ----
 
-TEST(AString, CompareOrdersByCodePointAndTreatsCanonicalFormsAsEqual)
+TEST(AString, CompareOrdersByCodePoint)
 {
     struct Case {
         const char *a, *b;
@@ -88,7 +88,7 @@ TEST(AString, CompareOrdersByCodePointAndTreatsCanonicalFormsAsEqual)
 
 // ---- Searching and editing ----
 
-TEST(AString, FindMatchesCaseAndCanonicalFormsAsAsked)
+TEST(AString, FindMatchesAsAsked)
 {
     struct Case {
         const char *text, *what;
@@ -162,7 +162,7 @@ TEST(AString, UpperFollowsUnicode)
     EXPECT_EQ(s, "STRASSE CAF\xC3\x89 ABC");
 }
 
-TEST(AString, EditsAndSubstringsClampToTheString)
+TEST(AString, EditsClampToTheString)
 {
     AString s("abcdef");
     s.Delete(1, 2);
@@ -230,7 +230,7 @@ TEST(AString, AppendPathComponentJoinsWithOneSlash)
     }
 }
 
-TEST(AString, PathExtensionAndLastComponent)
+TEST(AString, PathPartsAreFound)
 {
     struct Case {
         const char *path, *extension, *last;
@@ -308,7 +308,7 @@ TEST_F(AStringFile, WriteToFileEncodings)
     EXPECT_EQ(Written(AString("abc"), 2), Bytes{}) << "an unknown selector writes nothing";
 }
 
-TEST_F(AStringFile, StateIsTheMarkAndTheLengthPrefixedTextAndRoundTripsUpTo1023Units)
+TEST_F(AStringFile, StateRoundTripsUpTo1023Units)
 {
     EXPECT_EQ(fixtures::BytesWrittenBy(path, [](AFile* f) { return AString("Hi").WriteState(f); }),
               (Bytes{0x00, 0x00, 0x10, 0x00, 6, 0, 0xFF, 0xFE, 'H', 0, 'i', 0}));

@@ -4,7 +4,7 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
-TEST(ByteWriter, WritesBothByteOrdersAndPatchesOnlyWhatWasWritten)
+TEST(ByteWriter, WritesEitherByteOrderInPlace)
 {
     ByteWriter w;
     w.WriteU8(0xAB);

@@ -48,6 +48,34 @@ protected:
         ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
     }
 
+    // Stores a database of the songs `names` (each in a file of its name) and gives the songs in the
+    // order of their tracks in the stored file, which decides what the iPod's own files refer to.
+    std::vector<std::string> StoreInFileOrder(const std::vector<std::string>& names)
+    {
+        IPodDB db;
+        Load(db);
+        for (const std::string& name : names)
+            Add(db, name, "A", "B", "C", name + ".mp3");
+        EXPECT_EQ(db.Store(nullptr), 0);
+        IPodDB stored;
+        Load(stored);
+        std::vector<std::string> order;
+        stored.GetDatabase()->GetTrackList()->ForEachTrack(
+            [&](MHIT& t) { order.push_back(t.GetName().ToStdString()); });
+        return order;
+    }
+
+    // A "Play Counts" file of `entries` entries, all zero: "mhdp", header length, entry length, count.
+    static std::vector<std::uint8_t> PlayCounts(std::uint32_t entries)
+    {
+        std::vector<std::uint8_t> counts(0x60 + entries * 0x1C, 0);
+        std::memcpy(counts.data(), "mhdp", 4);
+        PutU32(counts, 4, 0x60);
+        PutU32(counts, 8, 0x1C);
+        PutU32(counts, 12, entries);
+        return counts;
+    }
+
     MHIT* Add(IPodDB& db, const std::string& name, const std::string& artist, const std::string& album,
               const std::string& genre, const std::string& file, int size = 1000)
     {
@@ -82,7 +110,7 @@ protected:
 
 } // namespace
 
-TEST_F(IPodDBTest, StoreWritesTheDatabaseInPlaceAndLeavesNoTemporaryFile)
+TEST_F(IPodDBTest, StoreWritesTheDatabaseInPlace)
 {
     IPodDB db;
     Load(db);
@@ -123,7 +151,7 @@ TEST_F(IPodDBTest, MissingDatabaseIsRecoveredFromACompleteTemporaryDatabase)
     EXPECT_EQ(ITunesFiles(), (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
 }
 
-TEST_F(IPodDBTest, MissingDatabaseWithoutACompleteTemporaryFailsAndCreatesNothing)
+TEST_F(IPodDBTest, MissingDatabaseWithoutACompleteTemporaryFails)
 {
     AString r = Root();
     const auto empty = fixtures::ReadFile(ITunes("iTunesDB"));
@@ -145,7 +173,7 @@ TEST_F(IPodDBTest, MissingDatabaseWithoutACompleteTemporaryFailsAndCreatesNothin
     EXPECT_FALSE(fixtures::Exists(ITunes("iTunesDB")));
 }
 
-TEST_F(IPodDBTest, DamagedDatabaseFailsWithAFormatErrorAndTouchesNoFile)
+TEST_F(IPodDBTest, DamagedDatabaseFailsWithAFormatError)
 {
     auto bytes = fixtures::ReadFile(ITunes("iTunesDB"));
     PutU32(bytes, 8, 0x7FFFFFFF);
@@ -193,7 +221,7 @@ TEST_F(IPodDBTest, TrackHandlesNeverRepeatSoAStalePathFindsNothing)
     EXPECT_EQ(db.GetTrackCount(), 1);
 }
 
-TEST_F(IPodDBTest, AddFindSortAndRemoveWorkWithEveryPathShape)
+TEST_F(IPodDBTest, TrackListWorksWithEveryPathShape)
 {
     // An untagged song whose file is on the iPod: it is known by the size of its music.
     fixtures::SongSpec untaggedSong;
@@ -246,7 +274,7 @@ TEST_F(IPodDBTest, AddFindSortAndRemoveWorkWithEveryPathShape)
     }
 }
 
-TEST_F(IPodDBTest, StoredTracksAreNumberedInWrittenOrderPlaylistItemsFollowAndAReloadStoresTheSameBytes)
+TEST_F(IPodDBTest, StoredTracksAreNumberedInWrittenOrder)
 {
     IPodDB db;
     Load(db);
@@ -274,7 +302,7 @@ TEST_F(IPodDBTest, StoredTracksAreNumberedInWrittenOrderPlaylistItemsFollowAndAR
     EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), bytes);
 }
 
-TEST_F(IPodDBTest, ShuffleFileHoldsAHeaderAndOneEntryPerTrackWithUnchangedVolume)
+TEST_F(IPodDBTest, ShuffleFileHoldsOneEntryPerTrack)
 {
     MakeShuffle();
     IPodDB db;
@@ -311,7 +339,7 @@ TEST_F(IPodDBTest, ShuffleFileHoldsAHeaderAndOneEntryPerTrackWithUnchangedVolume
                                                            {"/iPod_Control/Music/F00/CCCC.wav", 4}}));
 }
 
-TEST_F(IPodDBTest, PathTooLongForTheShuffleFileStopsTheStoreAndNamesTheTrack)
+TEST_F(IPodDBTest, PathTooLongForTheShuffleFileStopsTheStore)
 {
     MakeShuffle();
     const auto before = fixtures::ReadFile(ITunes("iTunesDB"));
@@ -327,25 +355,11 @@ TEST_F(IPodDBTest, PathTooLongForTheShuffleFileStopsTheStoreAndNamesTheTrack)
     EXPECT_NE(log.Text().find("\"Long One\""), std::string::npos) << log.Text();
 }
 
-TEST_F(IPodDBTest, PlayCountsAreFoldedIntoTheTracksAndSetAsideAfterAStore)
+TEST_F(IPodDBTest, PlayCountsAreFoldedIntoTheTracks)
 {
-    std::vector<std::string> fileOrder; // which track is first in the file decides which entry is its
-    {
-        IPodDB db;
-        Load(db);
-        Add(db, "First", "A", "B", "C", "AAAA.mp3");
-        Add(db, "Second", "A", "B", "C", "BBBB.mp3");
-        ASSERT_EQ(db.Store(nullptr), 0);
-        IPodDB stored;
-        Load(stored);
-        stored.GetDatabase()->GetTrackList()->ForEachTrack(
-            [&](MHIT& t) { fileOrder.push_back(t.GetName().ToStdString()); });
-    }
-    std::vector<std::uint8_t> counts(0x60 + 2 * 0x1C, 0);
-    std::memcpy(counts.data(), "mhdp", 4);
-    PutU32(counts, 4, 0x60);
-    PutU32(counts, 8, 0x1C);
-    PutU32(counts, 12, 2);
+    const std::vector<std::string> fileOrder = StoreInFileOrder({"First", "Second"});
+    ASSERT_EQ(fileOrder.size(), 2u);
+    std::vector<std::uint8_t> counts = PlayCounts(2);
     PutU32(counts, 0x60 + 0, 5);          // plays
     PutU32(counts, 0x60 + 4, 0xC0000000); // last played
     PutU32(counts, 0x60 + 12, 80);        // four stars
@@ -374,17 +388,8 @@ TEST_F(IPodDBTest, PlayCountsAreFoldedIntoTheTracksAndSetAsideAfterAStore)
 
 TEST_F(IPodDBTest, PlayCountsThatCannotBeSetAsideAreDeleted)
 {
-    {
-        IPodDB db;
-        Load(db);
-        Add(db, "First", "A", "B", "C", "AAAA.mp3");
-        ASSERT_EQ(db.Store(nullptr), 0);
-    }
-    std::vector<std::uint8_t> counts(0x60 + 0x1C, 0);
-    std::memcpy(counts.data(), "mhdp", 4);
-    PutU32(counts, 4, 0x60);
-    PutU32(counts, 8, 0x1C);
-    PutU32(counts, 12, 1);
+    ASSERT_EQ(StoreInFileOrder({"First"}).size(), 1u);
+    std::vector<std::uint8_t> counts = PlayCounts(1);
     PutU32(counts, 0x60, 5);
     fixtures::WriteFile(ITunes("Play Counts"), counts);
     // A folder in the way of the backup's name: renaming onto it fails.
@@ -405,20 +410,10 @@ TEST_F(IPodDBTest, PlayCountsThatCannotBeSetAsideAreDeleted)
         [](MHIT& t) { EXPECT_EQ(t.GetField(MHIT::kOffsetPlayCount), 5u); });
 }
 
-TEST_F(IPodDBTest, OnTheGoPlaylistsBecomePlaylistsOfEveryPlaylistDatasetAndTheirFilesGoAfterAStore)
+TEST_F(IPodDBTest, OnTheGoPlaylistsBecomePlaylists)
 {
-    std::vector<std::string> fileOrder;
-    {
-        IPodDB db;
-        Load(db);
-        for (const char* name : {"One", "Two", "Three"})
-            Add(db, name, "A", "B", "C", std::string(name) + ".mp3");
-        ASSERT_EQ(db.Store(nullptr), 0);
-        IPodDB stored;
-        Load(stored);
-        stored.GetDatabase()->GetTrackList()->ForEachTrack(
-            [&](MHIT& t) { fileOrder.push_back(t.GetName().ToStdString()); });
-    }
+    const std::vector<std::string> fileOrder = StoreInFileOrder({"One", "Two", "Three"});
+    ASSERT_EQ(fileOrder.size(), 3u);
     // "mhpo", header length, entry length, entry count, then the places of the songs' tracks.
     auto onTheGo = [](std::uint32_t entryLength, const std::vector<std::uint32_t>& places) {
         std::vector<std::uint8_t> bytes(20 + entryLength * places.size(), 0);
@@ -475,7 +470,7 @@ TEST_F(IPodDBTest, OnTheGoPlaylistsBecomePlaylistsOfEveryPlaylistDatasetAndTheir
     EXPECT_EQ(last.ToStdString(), "On-The-Go 3");
 }
 
-TEST_F(IPodDBTest, OnlyIPodsThatPlayFromTheShuffleFileGetOneAndAStaleOneIsNoticed)
+TEST_F(IPodDBTest, OnlyIPodsThatPlayFromTheShuffleFileGetOne)
 {
     IPodDB video;
     Load(video);

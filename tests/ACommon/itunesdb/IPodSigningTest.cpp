@@ -163,7 +163,7 @@ TEST(IPodIdentity, AStringWithANulByteIsReadUpToIt)
 
 // Each thing that would leave the iPod showing no music stops the store before anything is
 // written, and the message says what to do.
-TEST(IPodSigning, EachRefusalLeavesTheIPodAsItWasAndNamesTheFix)
+TEST(IPodSigning, EachRefusalLeavesTheIPodAsItWas)
 {
     struct Case {
         const char* what;
@@ -285,7 +285,7 @@ TEST(IPodDB, StoreSignsTheDatabaseOfAnIPodThatChecksOne)
 }
 
 // A stored signature covers the whole file: a change anywhere, even in a song's title, needs a new one.
-TEST(IPodSigning, TheSignatureCoversEveryByteButTheIdAndTheSignature)
+TEST(IPodSigning, TheSignatureCoversEveryByteItMust)
 {
     fixtures::TempDir volumes;
     const std::string root = fixtures::MakeIPod(

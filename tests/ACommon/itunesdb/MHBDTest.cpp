@@ -71,7 +71,7 @@ Bytes OneTrackDatabase(const Bytes& track, const std::vector<Bytes>& extra = {})
 
 } // namespace
 
-TEST(MHBD, ShortTrackHeaderIsWrittenBackWith244BytesAndALongOneKeepsItsExtraBytes)
+TEST(MHBD, TrackHeadersAreWrittenBackAtLeastWhole)
 {
     Loaded loaded =
         LoadBytes(OneTrackDatabase(SimpleTrack(156, 1, u"Short", {{36, 4321}, {152, 0x01020304}})));
@@ -94,7 +94,7 @@ TEST(MHBD, ShortTrackHeaderIsWrittenBackWith244BytesAndALongOneKeepsItsExtraByte
     EXPECT_EQ(GetU32(out, track + 244), 0xEFBEADDEu);
 }
 
-TEST(MHBD, EveryDatasetCountIsReadAndWrittenWithItsOpaqueDatasetsInPlace)
+TEST(MHBD, EveryDatasetCountRoundTrips)
 {
     const Bytes albumList =
         Dataset(4, List("mhla", 92, {Record("mhia", 88, {{16, 7}}, {StringObject(200, u"Al")})}));
@@ -173,7 +173,7 @@ TEST(MHBD, UnresolvedPlaylistItemsKeepWhatWasReadButNoStaleTrackId)
               (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{1, 1}, {77, 0}, {2, 1}, {78, 0}}));
 }
 
-TEST(MHBD, TrackIndexObjectsOfTheLibraryPlaylistAreDroppedAndOthersKept)
+TEST(MHBD, OnlyTheLibraryPlaylistsTrackIndexObjectsAreDropped)
 {
     const Bytes index = DataObject(52, Bytes(60, 1));
     const Bytes jump = DataObject(53, Bytes(30, 2));
@@ -191,7 +191,7 @@ TEST(MHBD, TrackIndexObjectsOfTheLibraryPlaylistAreDroppedAndOthersKept)
     EXPECT_EQ(GetU32(out, playlist + 12), 2u); // title and the smart-playlist object
 }
 
-TEST(MHBD, DamagedLengthsAndCountsFailTheLoad)
+TEST(MHBD, DamagedHeadersFailTheLoad)
 {
     const Bytes good = OneTrackDatabase(SimpleTrack(244, 1, u"Title"));
     ASSERT_EQ(LoadBytes(good).result, 0);
@@ -259,7 +259,7 @@ Bytes UTF8(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 } // namespace
 
-TEST(MHBD, StringObjectsAreReadByTheirEncodingAndLengthAndWrittenBackUnchanged)
+TEST(MHBD, StringObjectsRoundTrip)
 {
     struct Case {
         const char* what;
@@ -293,7 +293,7 @@ TEST(MHBD, StringObjectsAreReadByTheirEncodingAndLengthAndWrittenBackUnchanged)
     }
 }
 
-TEST(MHBD, StringLengthPastItsObjectAndTruncationAtEveryCutFailTheLoad)
+TEST(MHBD, CutStringObjectsFailTheLoad)
 {
     Bytes past = StringObject(1, u"Title");
     PutU32(past, 24 + 4, 12);

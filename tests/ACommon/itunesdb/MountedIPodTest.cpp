@@ -10,7 +10,7 @@
 
 #include <filesystem>
 
-TEST(MountedIPod, FindsEveryIPodInVolumeOrderWithWhatItIsAndHolds)
+TEST(MountedIPod, FindsEveryIPodInVolumeOrder)
 {
     fixtures::TempDir volumes;
     fixtures::MakeIPod(volumes.Path(), "POD_B",

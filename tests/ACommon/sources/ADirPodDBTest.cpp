@@ -126,7 +126,7 @@ protected:
 
 } // namespace
 
-TEST_F(ADirPodDBTest, PathShapeFlagsChangeTheListedPathsAndTheLookups)
+TEST_F(ADirPodDBTest, PathShapeFlagsShapeEveryPath)
 {
     Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")},
          {"b.m4a", SongSpecOf("Song B", "Other", "Live", "Jazz", 1)}});
@@ -155,7 +155,7 @@ TEST_F(ADirPodDBTest, PathShapeFlagsChangeTheListedPathsAndTheLookups)
     }
 }
 
-TEST_F(ADirPodDBTest, LookupsFindTheTrackFileAndItsRecord)
+TEST_F(ADirPodDBTest, LookupsFindTheTrackBehindAPath)
 {
     fixtures::SongSpec songSpec = SongSpecOf("Song A", "Artist", "Album", "Rock");
     songSpec.seconds = 4;
@@ -207,7 +207,7 @@ TEST_F(ADirPodDBTest, AddSongFromDiskCopiesIntoAMusicFolderUnderAFourLetterName)
     EXPECT_EQ(track->GetFilepath().ToStdString(), "/iPod_Control/Music/" + copied);
 }
 
-TEST_F(ADirPodDBTest, ADuplicateSongIsRefusedAndNothingIsCopied)
+TEST_F(ADirPodDBTest, ADuplicateSongIsRefusedBeforeAnyCopy)
 {
     ADirPodDB source;
     Load(source);
@@ -287,7 +287,7 @@ TEST_F(ADirPodDBTest, ACopyTheDatabaseRefusesIsDeletedAgain)
     EXPECT_TRUE(MusicFiles().empty());
 }
 
-TEST_F(ADirPodDBTest, DeleteRemovesTheFileAndTheTrackAndDeleteEntryTheListedEntry)
+TEST_F(ADirPodDBTest, DeletionsLeaveNoTraceOfTheSong)
 {
     Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")},
          {"b.mp3", SongSpecOf("Song B", "Artist", "Album", "Rock", 1)}});
@@ -376,7 +376,7 @@ TEST_F(ADirPodDBTest, OnlyARegularFileInsideTheMusicFolderIsUsedOrDeleted)
     }
 }
 
-TEST_F(ADirPodDBTest, OnlyAnIPodThatPlaysVideoTakesAndListsVideo)
+TEST_F(ADirPodDBTest, OnlyAnIPodThatPlaysVideoHandlesVideo)
 {
     for (auto [model, video] : {std::pair{"MA147", true}, {"MA107", false}}) {
         options.modelNumStr = model;
@@ -410,7 +410,7 @@ TEST_F(ADirPodDBTest, OnlyAnIPodThatPlaysVideoTakesAndListsVideo)
 // temporary files. The next listing takes the complete copies in as the songs they are, and its
 // run removes the rest, so that no song is copied twice and no file stays that nothing lists; a
 // listing that changes nothing (a plan only) touches none of it.
-TEST_F(ADirPodDBTest, WhatAnInterruptedRunCopiedIsTakenInAndWhatItLeftHalfDoneIsRemoved)
+TEST_F(ADirPodDBTest, WhatAnInterruptedRunLeftIsMended)
 {
     std::vector<std::string> files; // of Song 0 to Song 3, below the music folder
     {

@@ -97,7 +97,7 @@ struct SongFolder {
 // ---------------------------------------------------------------------------------------------
 // Listing
 
-TEST(ADirSongDir, ListsMusicFilesByTheirTagsWithTheirListIndexAsKeyAndTheExtensionAsWritten)
+TEST(ADirSongDir, ListsMusicFilesByTheirTags)
 {
     SongFolder folder;
     folder.Put("Artist/Album/01 One.mp3", Song("One"));
@@ -122,7 +122,7 @@ TEST(ADirSongDir, ListsMusicFilesByTheirTagsWithTheirListIndexAsKeyAndTheExtensi
     }
 }
 
-TEST(ADirSongDir, FilesWhoseTagsCannotBeReadAreLeftOutCountedLoggedOnceAndNotFiled)
+TEST(ADirSongDir, FilesWhoseTagsCannotBeReadAreLeftOut)
 {
     RecordingFrontend frontend;
     SongFolder folder;
@@ -260,7 +260,7 @@ TEST(ADirSongDir, FileQuestionsAreAnsweredFromTheSongsFile)
     EXPECT_EQ(folder.songs.GetSongInfo(&full, &info), kErrFileNotFound);
 }
 
-TEST(ADirSongDir, DeletingASongMovesItsFileUnderArtistAndAlbumAndDropsItsRecord)
+TEST(ADirSongDir, DeletingASongMovesItsFileUnderItsAlbumFolder)
 {
     SongFolder folder;
     folder.Put("deep/er/a.mp3", Song("A"));
@@ -303,14 +303,14 @@ TEST(ADirSongDir, TheDuplicateScanRemovesTrueCopiesOnly)
 // ---------------------------------------------------------------------------------------------
 // Filing songs into the folder
 
-TEST(ADirSongDir, AddedSongsAreFiledUnderArtistAlbumAndTrackNumberedNames)
+TEST(ADirSongDir, AddedSongsAreFiledByTheirTags)
 {
     struct Case {
         fixtures::SongSpec song;
         const char *source, *fallback, *filed;
     };
-    auto disc = [](fixtures::SongSpec song, int disc, int count) {
-        song.disc = disc;
+    auto disc = [](fixtures::SongSpec song, int number, int count) {
+        song.disc = number;
         song.discCount = count;
         return song;
     };
@@ -340,7 +340,7 @@ TEST(ADirSongDir, AddedSongsAreFiledUnderArtistAlbumAndTrackNumberedNames)
     }
 }
 
-TEST(ADirSongDir, AddingTheSameFileAgainCopiesNothingAndDifferentFilesGetCopyNumbers)
+TEST(ADirSongDir, AddingNeverCopiesOverAnotherSong)
 {
     SongFolder folder;
     for (std::uint32_t seed = 0; seed < 3; ++seed) {
@@ -378,7 +378,7 @@ TEST(ADirSongDir, DontDupSongsTakesASongOfAKnownArtistAsPresent)
 // ---------------------------------------------------------------------------------------------
 // Types beyond MP3 and MP4
 
-TEST(ADirSongDir, FlacOggOpusAndWavFilesAreListedAsSongs)
+TEST(ADirSongDir, EveryTaggedFormatIsListedAsSongs)
 {
     SongFolder folder;
     folder.Put("a/One.flac", Song("One"));

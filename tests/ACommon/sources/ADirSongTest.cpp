@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -150,7 +151,7 @@ TEST(ADirSong, UntaggedSongIsFiledUnderItsMusicSizeWithoutItsCopyNumber)
     EXPECT_EQ(VPath(0, 0, 0, "", "", "", "Track 12", "mp3", 5), "/5/Track 12");
 }
 
-TEST(ADirSong, ComponentsAreMadePathSafeTrimmedAndStarredWhenEmpty)
+TEST(ADirSong, ComponentsAreMadePathSafe)
 {
     EXPECT_EQ(VPath(1, 1, 1, " Hard Rock ", "AC/DC", "Who? Me: \"Live\" <1|2>", "Back\\Slash*", "MP3", 1),
               "/Hard Rock/AC_DC/Who_ Me_ _Live_ _1_2_/Back_Slash_/MP3");
@@ -193,7 +194,7 @@ TEST(ADirSong, ValueFiltersMatchWholeValuesIgnoringCase)
     EXPECT_FALSE(song.ArtistFilterCheck(&pop));
 }
 
-TEST(ADirSong, VirtualPathFiltersTakeTheirComponentByTheFlagsAndMatchSongNamesByFragment)
+TEST(ADirSong, VirtualPathFiltersMatchTheComponentTheFlagsName)
 {
     ADirSong song;
     song.SetArtistFilterMode(1);
@@ -298,7 +299,7 @@ TEST(ADirSong, EachRuleForTheCopyToKeepDecidesInItsTurn)
 // ---------------------------------------------------------------------------------------------
 // The duplicate scan
 
-TEST(ADirSong, SilentScanDropsDuplicateRecordsAndTouchesNoFile)
+TEST(ADirSong, SilentScanDropsOnlyDuplicateRecords)
 {
     RecordingFrontend frontend;
     ScanFolder folder;
@@ -333,7 +334,7 @@ TEST(ADirSong, TwoRecordsOfOneFileLoseOnlyTheRecord)
     EXPECT_EQ(ListFiles(folder.tmp.Path()), (std::vector<std::string>{"Music/Song.mp3"}));
 }
 
-TEST(ADirSong, YesToAllAsksOnceAndNoToAllStopsTheRemovals)
+TEST(ADirSong, ToAllAnswersHoldForEveryLaterRemoval)
 {
     for (const char* answer : {"Yes to All", "No to All"}) {
         RecordingFrontend frontend;
@@ -362,12 +363,23 @@ TEST(ADirSong, YesToAllAsksOnceAndNoToAllStopsTheRemovals)
 
 TEST(ADirSong, ScanOfABusySourceIsRefused)
 {
-    ScanFolder folder;
-    folder.AddPair("S");
-    folder.songs.Busy().Lock();
-    EXPECT_EQ(folder.songs.ScanForDuplicates(0, 1, 1, nullptr, 0), kErrBusy);
-    folder.songs.Busy().Unlock();
-    EXPECT_EQ(folder.songs.Count(), 2);
+    using Scan = std::function<int(ADirSong&)>;
+    const std::pair<const char*, Scan> scans[] = {
+        {"duplicates", [](ADirSong& s) { return s.ScanForDuplicates(1, 1, 1, nullptr, 0); }},
+        {"orphans", [](ADirSong& s) { return s.DeleteOrphans(1, 1, 1, nullptr, 0); }},
+        {"not owned", [](ADirSong& s) { return s.DeleteMusicNotOwned(1, 1, 1, nullptr, 0); }},
+        {"disconnected", [](ADirSong& s) { return s.AddDisconnectedFiles(1, nullptr, 0); }},
+        {"album art", [](ADirSong& s) { return s.AddAlbumArtToFiles(nullptr, 0); }},
+    };
+    for (const auto& [name, scan] : scans) {
+        ScanFolder folder;
+        folder.AddPair("S");
+        folder.songs.SetAppleIDs(AString(":me:"));
+        folder.songs.Busy().Lock();
+        EXPECT_EQ(scan(folder.songs), kErrBusy) << name;
+        folder.songs.Busy().Unlock();
+        EXPECT_EQ(folder.songs.Count(), 2) << name;
+    }
 }
 
 TEST(ADirSong, FailedRemovalStopsTheScan)

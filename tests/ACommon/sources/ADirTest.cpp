@@ -69,7 +69,7 @@ struct Folder {
 
 // ---- Filters ----
 
-TEST(ADir, TypeFilterIgnoresCaseAndPathFilterMatchesFragmentsWithCase)
+TEST(ADir, FiltersMatchAsTheirKindAsks)
 {
     ADir dir;
     dir.SetTypeFilter(3);
@@ -97,7 +97,7 @@ TEST(ADir, TypeFilterIgnoresCaseAndPathFilterMatchesFragmentsWithCase)
 
 // ---- Listing ----
 
-TEST(ADir, ListsEveryFileAndFolderBelowTheRootIncludingHiddenOnesFoldersFirst)
+TEST(ADir, ListsEverythingBelowTheRootFoldersFirst)
 {
     Folder folder;
     WriteFile(folder.tmp / "root/a.mp3", "a");
@@ -162,7 +162,7 @@ TEST(ADir, ALinkToAFileIsSyncedOnceAsTheFile)
     EXPECT_EQ(second.st_ino, first.st_ino) << "the copy was made again:\n" << frontend.Log();
 }
 
-TEST(ADir, ALinkToAFileIsListedWithTheFilesDateAndEverythingElseButFilesAndFoldersIsLeftOut)
+TEST(ADir, OnlyFilesFoldersOrLinksToFilesAreListed)
 {
     Folder folder;
     fixtures::RecordingFrontend frontend;
@@ -197,7 +197,7 @@ TEST(ADir, ALinkToAFileIsListedWithTheFilesDateAndEverythingElseButFilesAndFolde
     EXPECT_EQ(listed.modTime, 1000000000ULL + AFile::kFileTimeOffset);
 }
 
-TEST(ADir, SortedListIgnoresCaseAndPutsAFolderBeforeItsContents)
+TEST(ADir, SortedListPutsAFolderBeforeItsContentsIgnoringCase)
 {
     Folder folder;
     for (const char* file : {"a/x", "a.txt", "B.txt", "b c/y", "a b", "A/Z", "\xC3\xA9t\xC3\xA9/1"})
@@ -220,7 +220,7 @@ TEST(ADir, SortedListIgnoresCaseAndPutsAFolderBeforeItsContents)
     EXPECT_EQ(Entries(folder.dir).front(), "\xC3\xA9t\xC3\xA9/1");
 }
 
-TEST(ADir, ListingKeepsFoldersOnThePathFilterAloneAndFilesOnBothFilters)
+TEST(ADir, ListingKeepsWhatTheFiltersLetThrough)
 {
     Folder folder;
     WriteFile(folder.tmp / "root/Music/a.mp3", "a");
@@ -234,7 +234,7 @@ TEST(ADir, ListingKeepsFoldersOnThePathFilterAloneAndFilesOnBothFilters)
     EXPECT_EQ(Sorted(Entries(folder.dir)), (Files{"Music", "Music/a.mp3"}));
 }
 
-TEST(ADir, MissingFolderGivesAnErrorAndAnEmptyList)
+TEST(ADir, MissingFolderGivesAnErrorWithAnEmptyList)
 {
     Folder folder;
     WriteFile(folder.tmp / "root/a.mp3", "a");
@@ -269,7 +269,7 @@ TEST(ADir, CancelStopsTheListingWithWhatWasFound)
     EXPECT_EQ(folder.dir.Count(), 2);
 }
 
-TEST(ADir, NamesThatAreNotUtf8AreSkippedAndLogged)
+TEST(ADir, NamesThatAreNotUtf8AreSkippedWithALogLine)
 {
     fixtures::RecordingFrontend frontend;
     Folder folder;
@@ -316,7 +316,7 @@ TEST(ADir, DeleteMovesIntoTheChosenRemovedFilesFolder)
     EXPECT_EQ(ListFiles(folder.tmp.Path()), Files{"elsewhere/deep/Removed Files/a.mp3"});
 }
 
-TEST(ADir, DeleteOfAMissingFileFailsAndAFileWhoseTagsCannotBeReadMovesUnderItsOwnName)
+TEST(ADir, DeleteCopesWithFilesItCannotRead)
 {
     Folder folder;
     EXPECT_EQ(folder.Delete("gone.mp3"), kErrFileNotFound);
@@ -328,7 +328,7 @@ TEST(ADir, DeleteOfAMissingFileFailsAndAFileWhoseTagsCannotBeReadMovesUnderItsOw
     EXPECT_EQ(ListFiles(folder.tmp.Path()), (Files{"Removed Files/ABCD.mp3", "Removed Files/empty.mp3"}));
 }
 
-TEST(ADir, DeleteRemovesAnEmptyFolderAndMovesAFullOne)
+TEST(ADir, DeleteMovesAFolderOnlyWhenItHoldsSomething)
 {
     Folder folder;
     std::filesystem::create_directories(folder.tmp / "root/Empty");
@@ -351,7 +351,7 @@ TEST(ADir, OnlyFourLetterUpperCaseNamesAreRenamedAfterTheirTags)
               (Files{"ABCDE.mp3", "AbCD.mp3", "My Song_ Live.mp3", "abcd.mp3"}));
 }
 
-TEST(ADir, DeleteEntryDeletesTheFileAndDropsTheRecord)
+TEST(ADir, DeleteEntryLeavesNoTraceOfTheFile)
 {
     Folder folder;
     WriteFile(folder.tmp / "root/a.mp3", "a");

@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TEST(AudioFormats, TargetDependsOnTheTypeTheModelAndTheSettings)
+TEST(AudioFormats, TheTargetTypeIsOneTheModelPlays)
 {
     fixtures::TempDir dir;
     fixtures::WriteSong(dir / "a.flac", fixtures::SongSpecOf("Lossless", 0, 1, "A"));
@@ -176,7 +176,7 @@ TEST_F(SongConverterTest, TheLeastRecentlyUsedFilesGoWhenTheCacheOutgrowsItsLimi
     EXPECT_TRUE(fs::exists(third));
 }
 
-TEST_F(SongConverterTest, AKilledRunsTemporaryFileGoesAndALiveOnesStays)
+TEST_F(SongConverterTest, OnlyAKilledRunsTemporaryFileGoes)
 {
     const std::string song = Song("one");
     fs::create_directories(dir / "cache");

@@ -54,7 +54,7 @@ protected:
 
 } // namespace
 
-TEST_F(ASyncGroupTest, AFileOfAnotherKindOrWithMoreThanTwentySyncsIsRefusedAndLeavesTheGroupEmpty)
+TEST_F(ASyncGroupTest, AFileThatIsNotAGroupIsRefused)
 {
     fixtures::Bytes tooMany;
     fixtures::PutU32LE(tooMany, ASyncGroup::kStateMark);
@@ -73,7 +73,7 @@ TEST_F(ASyncGroupTest, AFileOfAnotherKindOrWithMoreThanTwentySyncsIsRefusedAndLe
     }
 }
 
-TEST_F(ASyncGroupTest, AMissingFileReadsAsItsEndAndIsCreatedEmpty)
+TEST_F(ASyncGroupTest, AMissingFileReadsAsEmpty)
 {
     ASyncGroup group;
     EXPECT_EQ(group.ReadSyncState(&statePath), kErrEndOfFile);
@@ -82,7 +82,7 @@ TEST_F(ASyncGroupTest, AMissingFileReadsAsItsEndAndIsCreatedEmpty)
     EXPECT_TRUE(ReadFile(statePath.ToStdString()).empty());
 }
 
-TEST_F(ASyncGroupTest, WritingOverALongerFileLeavesNoTrailingBytesAndNoTemporaryFile)
+TEST_F(ASyncGroupTest, WritingOverALongerFileLeavesOnlyTheNewBytes)
 {
     fixtures::WriteFile(statePath.ToStdString(), fixtures::Bytes(100000, 0xAB));
     ASyncGroup group;

@@ -138,7 +138,7 @@ TEST(ASyncLibIPod, AReplacedSongFileIsDescribedAnewInTheDatabase)
 // With the file type left out of what tells songs apart, an M4A and an MP3 of one song are the
 // same song. A replacement by the other type takes that type's name and, on the iPod, a track of
 // that type (AAC bytes under ".mp3" would be played as an MP3); the old file goes the side's way.
-TEST(ASyncLibIPod, AReplacementByAnotherFileTypeTakesTheNewTypeAndName)
+TEST(ASyncLibIPod, AReplacementByAnotherFileTypeTakesTheNewType)
 {
     auto typeLeftOut = [](ASyncLib& sync) { sync.SetFileTypeRelevantOnDupSongCompare(0); };
     {
@@ -257,7 +257,7 @@ int UnplugDuringReview(AArray*, ASync*)
 
 // A song is copied onto the iPod only where its database can be written: otherwise the copy would
 // stay on the iPod, listed nowhere.
-TEST(ASyncLibIPod, AnIPodWhoseDatabaseCannotBeWrittenGetsNoSongFileAndTheRunSaysWhy)
+TEST(ASyncLibIPod, AnIPodWhoseDatabaseCannotBeWrittenGetsNoSongFile)
 {
     FolderAndIPod pair;
     pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
@@ -373,7 +373,7 @@ int RefuseReview(AArray*, ASync*) { return kErrUserCancel; }
 // What a stopped run left on a shuffle (a song copied but not listed, a temporary file, an iTunesSD
 // older than the database) is mended by the next run, even one with nothing else to do; a run that
 // only plans, or is refused at its review, leaves it as it is.
-TEST(ASyncLibIPod, WhatAStoppedRunLeftIsMendedByARunWithNothingToDoAndLeftByARunThatChangesNothing)
+TEST(ASyncLibIPod, WhatAStoppedRunLeftIsMendedOnlyByARunThatMayWrite)
 {
     FolderAndIPod pair({.modelNumStr = "MA133"});
     pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));

@@ -77,8 +77,8 @@ public:
 // A song source that stands for the sources not built yet, for the checks before a run.
 class StandInSource : public ADirSong {
 public:
-    StandInSource(int type, std::string volume, int playlistType)
-        : type(type), volume(std::move(volume)), playlistType(playlistType)
+    StandInSource(int kind, std::string volumeName, int playlistKind)
+        : type(kind), volume(std::move(volumeName)), playlistType(playlistKind)
     {
     }
     int GetType() const override { return type; }
@@ -121,7 +121,7 @@ TEST(ASyncLib, ATypeWithoutASourceLeavesItsSideAsItWas)
 // ---------------------------------------------------------------------------------------------
 // Song settings
 
-TEST(ASyncLib, ChangingWhatTellsSongsApartDropsTheSavedListsAndOtherSettingsKeepThem)
+TEST(ASyncLib, OnlyChangingWhatTellsSongsApartDropsTheSavedLists)
 {
     ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
     AString entry("/Rock/A/B/S/mp3?0");
@@ -177,7 +177,7 @@ TEST(ASyncLib, ChangingWhatTellsSongsApartDropsTheSavedListsAndOtherSettingsKeep
     EXPECT_EQ(*sync.GetGenreIncludeFilter(), ":Jazz:");
 }
 
-TEST(ASyncLib, WithAPlainLeftSideTheSettingsAreTheRightSidesAndSettingThemAgainKeepsTheSavedLists)
+TEST(ASyncLib, WithAPlainLeftSideTheSettingsAreTheRightSides)
 {
     ASyncLib sync(ADir::kTypeFolder, ADir::kTypeSongFolder);
     AString entry("x"), songEntry("/Rock/A/B/S/mp3?0");
@@ -327,7 +327,7 @@ TEST(ASyncLibRun, NewerMusicReplacesTheOlderFileInPlace)
     EXPECT_EQ(ReadFile(pair.R("Artist/Album/Song.mp3")), ReadFile(pair.L("a.mp3")));
 }
 
-TEST(ASyncLibRun, ANewerDestinationIsJudgedOnTheSongsFilesAndAskedAbout)
+TEST(ASyncLibRun, ANewerDestinationIsJudgedOnTheSongsFiles)
 {
     RecordingFrontend frontend;
     frontend.questions.SetDefaultAnswer("No");
@@ -343,7 +343,7 @@ TEST(ASyncLibRun, ANewerDestinationIsJudgedOnTheSongsFilesAndAskedAbout)
     EXPECT_EQ(ReadFile(pair.R("Artist/Album/Song.mp3")), before);
 }
 
-TEST(ASyncLib, AnotherPlaylistDropsTheSavedListsAndTheSameKeepsThem)
+TEST(ASyncLib, OnlyAnotherPlaylistDropsTheSavedLists)
 {
     ASyncLib sync(ADir::kTypeITunes, ADir::kTypeIPod);
     AString entry("/Rock/A/B/S/mp3?1:0");
@@ -479,7 +479,7 @@ std::vector<std::string> RemovedFiles(const SongPair& pair)
 
 } // namespace
 
-TEST(ASyncLibRun, TheSongThatChangedWinsAndBothChangedKeepsTheOlderInRemovedFiles)
+TEST(ASyncLibRun, TheSongThatChangedWins)
 {
     struct Case {
         const char* name;

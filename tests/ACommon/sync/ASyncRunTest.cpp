@@ -194,7 +194,7 @@ TEST(ASyncRun, DeletionIsCarriedOverWhileASmallerNewEntryWaitsOnTheOtherSide)
     EXPECT_EQ(Contents(pair.R()), expected);
 }
 
-TEST(ASyncRun, FourListsDecideEachEntryAndMergeIgnoresTheSavedOnes)
+TEST(ASyncRun, FourListsDecideEachEntry)
 {
     struct Case {
         SyncType type;
@@ -236,7 +236,7 @@ TEST(ASyncRun, FourListsDecideEachEntryAndMergeIgnoresTheSavedOnes)
     }
 }
 
-TEST(ASyncRun, SameTimeAndDifferentContentsIsAnUndecidedPairLeftAloneUnlessTheReviewSettlesIt)
+TEST(ASyncRun, APairOfOneTimeWithDifferentContentsIsUndecided)
 {
     Answering frontend("Yes to All");
     Pair pair;
@@ -265,7 +265,7 @@ TEST(ASyncRun, SameTimeAndDifferentContentsIsAnUndecidedPairLeftAloneUnlessTheRe
     EXPECT_EQ(ReadText(pair.L("a.txt")), "right");
 }
 
-TEST(ASyncRun, DirectoryAgainstFileIsLoggedAndGetsNoAction)
+TEST(ASyncRun, DirectoryAgainstFileGetsNoAction)
 {
     for (signed char stopOnErr : {0, 1}) {
         RecordingFrontend frontend;
@@ -295,7 +295,7 @@ TEST(ASyncRun, DirectoryAgainstFileIsLoggedAndGetsNoAction)
 // ---------------------------------------------------------------------------------------------
 // The driver: review, questions, errors, cancel, log-only
 
-TEST(ASyncRun, RefusedReviewChangesNothingAndKeepsThePlan)
+TEST(ASyncRun, RefusedReviewChangesNothing)
 {
     RecordingFrontend frontend;
     Pair pair;
@@ -361,7 +361,7 @@ TEST(ASyncRun, ANewerDestinationIsAskedAboutEvenAfterYesToAll)
     }
 }
 
-TEST(ASyncRun, NoToAllOnDeleteKeepsEveryFileAndIsRemembered)
+TEST(ASyncRun, NoToAllOnDeleteKeepsEveryFile)
 {
     RecordingFrontend frontend;
     frontend.questions.Script({"No to All"});
@@ -409,7 +409,7 @@ TEST(ASyncRun, CancelWhilePlanningChangesNothing)
     EXPECT_EQ(ListFiles(pair.R()), Files{"z.txt"});
 }
 
-TEST(ASyncRun, CancelWhilePerformingStopsAfterTheCurrentActionAndStillFinishes)
+TEST(ASyncRun, CancelWhilePerformingStopsAfterTheCurrentAction)
 {
     RecordingFrontend frontend;
     gFrontend = &frontend;
@@ -427,7 +427,7 @@ TEST(ASyncRun, CancelWhilePerformingStopsAfterTheCurrentActionAndStillFinishes)
     EXPECT_EQ(std::count(names.begin(), names.end(), "CloseLogDrawer"), 2);
 }
 
-TEST(ASyncRun, LogOnlyCopiesFilesButMakesAndRemovesNoFolders)
+TEST(ASyncRun, LogOnlyLeavesFoldersAlone)
 {
     Answering frontend("Yes to All");
     Pair pair;
@@ -494,7 +494,7 @@ TEST(ASyncRun, NestedEmptyFoldersAreRemovedDeepestFirst)
 // ---------------------------------------------------------------------------------------------
 // The mass deletion guard
 
-TEST(ASyncRun, PlanDeletingMostOfASideIsConfirmedOnceAndNoCancelsIt)
+TEST(ASyncRun, PlanDeletingMostOfASideIsConfirmedOnce)
 {
     RecordingFrontend frontend;
     Pair pair;
@@ -517,7 +517,7 @@ TEST(ASyncRun, PlanDeletingMostOfASideIsConfirmedOnceAndNoCancelsIt)
     EXPECT_TRUE(ListFiles(pair.R()).empty());
 }
 
-TEST(ASyncRun, GuardAsksForMoreThanHalfOfASideAndWheneverTheOtherSideIsEmpty)
+TEST(ASyncRun, GuardAsksBeforeALargeDeletion)
 {
     struct Case {
         int kept, deleted;
@@ -584,7 +584,7 @@ void EmptyTrash() { std::filesystem::remove_all(std::string(std::getenv("XDG_DAT
 
 } // namespace
 
-TEST(ASyncRun, TheSideThatChangedWinsAndAChangeBeatsADeletion)
+TEST(ASyncRun, TheSideThatChangedWins)
 {
     EmptyTrash();
     Answering frontend("Yes to All");
@@ -655,7 +655,7 @@ TEST(ASyncRun, ACancelledRunKeepsTheSavedListsSoDeletionsAreStillCarriedOver)
     EmptyTrash();
 }
 
-TEST(ASyncRun, NothingIsWrittenThroughALinkAndWhatIsNeitherFileNorFolderIsLeftAlone)
+TEST(ASyncRun, NothingIsWrittenThroughALink)
 {
     RecordingFrontend frontend;
     frontend.questions.SetDefaultAnswer("Yes to All");
@@ -694,7 +694,7 @@ TEST(ASyncRun, AFolderAgainstAFileIsAConflictEveryRunUntilSettled)
     EXPECT_EQ(ListFiles(pair.L()), (Files{"a/inside.txt", "b.txt"}));
 }
 
-TEST(ASyncRun, NamesDifferingInCaseOrFormAreTwoFilesAndDatesAreExactOffFat)
+TEST(ASyncRun, NamesDifferingInCaseOrFormAreTwoFiles)
 {
     Answering frontend("Yes to All");
     Pair pair;
@@ -737,7 +737,7 @@ public:
 
 } // namespace
 
-TEST(ASyncRun, NamesTheOtherSideTakesForOneAreAConflictAndStayAsTheyAre)
+TEST(ASyncRun, NamesTheOtherSideTakesForOneAreAConflict)
 {
     struct Case {
         const char* what;

@@ -85,7 +85,7 @@ TEST(ASync, StateRecordOfANewSyncHasTheDocumentedBytes)
     EXPECT_EQ(StateBytes(sync, tmp), expected);
 }
 
-TEST(ASync, ChangingAFilterSetsItOnAllFourSourcesAndDropsTheSavedLists)
+TEST(ASync, ChangingAFilterReachesEverySource)
 {
     ASync sync;
     AString root("/x"), list(":Podcasts:"), upper(":PODCASTS:");
@@ -227,7 +227,7 @@ TEST(ASync, ChangeSyncActionTurnsOneActionIntoItsRelativeOrIgnoresAChoiceForAnot
     }
 }
 
-TEST(ASync, BusySyncRefusesListsAndState)
+TEST(ASync, BusySyncRefusesAccessToItsState)
 {
     TempDir tmp;
     AString left = tmp.A();

@@ -6,6 +6,7 @@
 #include "ACommon/base/AError.h"
 #include "fixtures/FolderPair.h"
 #include "fixtures/RecordingFrontend.h"
+#include "fixtures/SyncModel.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/Text.h"
 
@@ -32,7 +33,7 @@ using fixtures::WriteFile;
 namespace {
 
 constexpr std::int64_t kBase = 1000000000;
-using Tree = std::map<std::string, std::string>;
+using fixtures::Tree;
 
 void Put(const std::string& path, const std::string& text, std::int64_t time = kBase)
 {
@@ -43,15 +44,7 @@ void Put(const std::string& path, const std::string& text, std::int64_t time = k
 std::string TrashFolder() { return std::string(std::getenv("XDG_DATA_HOME")) + "/Trash"; }
 
 // What the Trash holds, by file name.
-Tree Trashed()
-{
-    Tree tree;
-    const std::string files = TrashFolder() + "/files";
-    if (Exists(files))
-        for (const std::string& name : ListFiles(files))
-            tree[name] = ReadText(files + "/" + name);
-    return tree;
-}
+Tree Trashed() { return fixtures::FilesBelow(TrashFolder() + "/files"); }
 
 // Runs while the user looks at the plan.
 std::function<void()> gDuringReview;
@@ -64,13 +57,20 @@ int ReviewWhileChanging(AArray*, ASync*)
 
 class ChangesDuringRun : public ::testing::Test {
 protected:
-    void SetUp() override { std::filesystem::remove_all(TrashFolder()); }
+    void SetUp() override
+    {
+        std::filesystem::remove_all(TrashFolder());
+        frontend.questions.SetDefaultAnswer("Yes to All");
+    }
     void TearDown() override
     {
         gDuringReview = nullptr;
         AFile::SetCopyHookForTesting(nullptr);
         std::filesystem::remove_all(TrashFolder());
     }
+
+    RecordingFrontend frontend;
+    FolderPair pair;
 };
 
 } // namespace
@@ -82,68 +82,57 @@ TEST_F(ChangesDuringRun, AFileChangedAfterThePlanIsLeftForTheNextRun)
         fixtures::SyncType type;
         std::function<void(FolderPair&)> before; // after a first synchronize run of a.txt = "v1"
         const char* left;                        // what the left holds at the end; null: nothing
+        const char* nextRun; // what both sides hold after one more synchronize run; null: not checked
     };
     const std::vector<Case> cases = {
         // Planned: the newer left copy replaces the right one.
         {"replace", fixtures::kSynchronize, [](FolderPair& p) { Put(p.L("a.txt"), "left edit", kBase + 10); },
-         "left edit"},
-        // Planned: deleted on the right, as it was on the left.
+         "left edit", nullptr},
+        // Planned: deleted on the right, as it was on the left. The deletion waits; the save is a
+        // change, and a change beats a deletion.
         {"delete", fixtures::kSynchronize, [](FolderPair& p) { std::filesystem::remove(p.L("a.txt")); },
-         nullptr},
+         nullptr, "saved meanwhile"},
         // Planned: a copy to a place where nothing was.
         {"copy", fixtures::kCopyToRight,
          [](FolderPair& p) {
              std::filesystem::remove(p.R("a.txt"));
              Put(p.L("a.txt"), "left", kBase + 10);
          },
-         "left"},
+         "left", nullptr},
     };
     for (const Case& c : cases) {
-        RecordingFrontend frontend;
-        frontend.questions.SetDefaultAnswer("Yes to All");
-        FolderPair pair;
-        Put(pair.L("a.txt"), "v1");
-        ASSERT_EQ(pair.Run(fixtures::kSynchronize), 0) << c.name;
-        c.before(pair);
+        RecordingFrontend caseFrontend;
+        caseFrontend.questions.SetDefaultAnswer("Yes to All");
+        FolderPair casePair;
+        Put(casePair.L("a.txt"), "v1");
+        ASSERT_EQ(casePair.Run(fixtures::kSynchronize), 0) << c.name;
+        c.before(casePair);
         // The user saves the right copy while the plan is on the screen.
-        gDuringReview = [&pair] { Put(pair.R("a.txt"), "saved meanwhile", kBase + 5); };
-        std::unique_ptr<ASync> sync = pair.Load(c.type, &ReviewWhileChanging);
-        EXPECT_EQ(pair.Run(*sync), 0) << c.name;
-        EXPECT_EQ(ReadText(pair.R("a.txt")), "saved meanwhile") << c.name;
-        EXPECT_EQ(Exists(pair.L("a.txt")), c.left != nullptr) << c.name;
+        gDuringReview = [&casePair] { Put(casePair.R("a.txt"), "saved meanwhile", kBase + 5); };
+        std::unique_ptr<ASync> sync = casePair.Load(c.type, &ReviewWhileChanging);
+        EXPECT_EQ(casePair.Run(*sync), 0) << c.name;
+        gDuringReview = nullptr;
+        EXPECT_EQ(ReadText(casePair.R("a.txt")), "saved meanwhile") << c.name;
+        EXPECT_EQ(Exists(casePair.L("a.txt")), c.left != nullptr) << c.name;
         if (c.left) {
-            EXPECT_EQ(ReadText(pair.L("a.txt")), c.left) << c.name;
+            EXPECT_EQ(ReadText(casePair.L("a.txt")), c.left) << c.name;
         }
-        EXPECT_TRUE(Has(frontend.Log(), pair.R("a.txt") + " changed during the run; left for the next run."))
+        const std::string log = caseFrontend.Log();
+        EXPECT_TRUE(Has(log, casePair.R("a.txt") + " changed during the run; left for the next run."))
             << c.name << "\n"
-            << frontend.Log();
-        for (const std::string& title : frontend.QuestionTitles())
+            << log;
+        for (const std::string& title : caseFrontend.QuestionTitles())
             EXPECT_FALSE(Has(title, "Replace")) << c.name;
+        if (c.nextRun) {
+            ASSERT_EQ(casePair.Run(fixtures::kSynchronize), 0) << c.name;
+            EXPECT_EQ(ReadText(casePair.L("a.txt")), c.nextRun) << c.name;
+            EXPECT_EQ(ReadText(casePair.R("a.txt")), c.nextRun) << c.name;
+        }
     }
-}
-
-TEST_F(ChangesDuringRun, AFileSavedDuringTheReviewIsCopiedBackByTheNextRun)
-{
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
-    FolderPair pair;
-    Put(pair.L("a.txt"), "v1");
-    ASSERT_EQ(pair.Run(fixtures::kSynchronize), 0);
-    std::filesystem::remove(pair.L("a.txt"));
-    gDuringReview = [&pair] { Put(pair.R("a.txt"), "saved meanwhile", kBase + 5); };
-    ASSERT_EQ(pair.Run(*pair.Load(fixtures::kSynchronize, &ReviewWhileChanging)), 0);
-    gDuringReview = nullptr;
-    // The deletion waits; the save is a change, and a change beats a deletion.
-    ASSERT_EQ(pair.Run(fixtures::kSynchronize), 0);
-    EXPECT_EQ(ReadText(pair.L("a.txt")), "saved meanwhile");
-    EXPECT_EQ(ReadText(pair.R("a.txt")), "saved meanwhile");
 }
 
 TEST_F(ChangesDuringRun, AFileRewrittenWhileItIsCopiedIsNotCopiedTorn)
 {
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
-    FolderPair pair;
     Put(pair.L("a.txt"), "old contents");
     int rewrites = 0;
     AFile::SetCopyHookForTesting([&](const AString& from) {
@@ -163,12 +152,9 @@ TEST_F(ChangesDuringRun, AFileRewrittenWhileItIsCopiedIsNotCopiedTorn)
 
 TEST_F(ChangesDuringRun, OneFileThatKeepsFailingDelaysOnlyItself)
 {
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
-    FolderPair pair;
     Put(pair.L("a.txt"), "a");
     Put(pair.L("b.txt"), "b"); // every copy of b.txt fails
-    auto run = [&pair] {
+    auto run = [this] {
         fixtures::FailingSync sync;
         pair.Aim(sync, fixtures::kSynchronize);
         return pair.Run(sync);
@@ -184,11 +170,8 @@ TEST_F(ChangesDuringRun, OneFileThatKeepsFailingDelaysOnlyItself)
     EXPECT_EQ(ReadText(pair.L("b.txt")), "b");
 }
 
-TEST_F(ChangesDuringRun, TheSummaryNamesTheFilesThatFailedAndWhy)
+TEST_F(ChangesDuringRun, TheSummaryNamesTheFilesThatFailed)
 {
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
-    FolderPair pair;
     Put(pair.L("a.txt"), "a");
     Put(pair.L("b.txt"), "b");
     fixtures::FailingSync sync;
@@ -200,11 +183,8 @@ TEST_F(ChangesDuringRun, TheSummaryNamesTheFilesThatFailedAndWhy)
         << summary;
 }
 
-TEST_F(ChangesDuringRun, EditsOnBothSidesWithOneSizeAndOneSecondAreNotTakenForEqual)
+TEST_F(ChangesDuringRun, EditsOnBothSidesOfOneSizeAtOneSecondAreNotTakenForEqual)
 {
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
-    FolderPair pair;
     Put(pair.L("a.txt"), "v1");
     ASSERT_EQ(pair.Run(fixtures::kSynchronize), 0);
     Put(pair.L("a.txt"), "left", kBase + 10);
@@ -219,7 +199,7 @@ TEST_F(ChangesDuringRun, EditsOnBothSidesWithOneSizeAndOneSecondAreNotTakenForEq
     EXPECT_EQ(Trashed(), (Tree{{"a.txt", "rght"}}));
 }
 
-TEST_F(ChangesDuringRun, OneWayAndMergeRunsPutAReplacedFileInTheTrashFirst)
+TEST_F(ChangesDuringRun, ARunThatReplacesAFilePutsItInTheTrashFirst)
 {
     struct Case {
         fixtures::SyncType type;
@@ -228,22 +208,17 @@ TEST_F(ChangesDuringRun, OneWayAndMergeRunsPutAReplacedFileInTheTrashFirst)
     for (const Case& c : {Case{fixtures::kCopyToRight, kBase + 500}, Case{fixtures::kMirrorToRight, kBase},
                           Case{fixtures::kMerge, kBase}}) {
         std::filesystem::remove_all(TrashFolder());
-        RecordingFrontend frontend;
-        frontend.questions.SetDefaultAnswer("Yes to All");
-        FolderPair pair;
-        Put(pair.L("a.txt"), "left", kBase + 100);
-        Put(pair.R("a.txt"), "right's own", c.rightTime);
-        EXPECT_EQ(pair.Run(c.type), 0) << c.type.name;
-        EXPECT_EQ(ReadText(pair.R("a.txt")), "left") << c.type.name;
+        FolderPair casePair;
+        Put(casePair.L("a.txt"), "left", kBase + 100);
+        Put(casePair.R("a.txt"), "right's own", c.rightTime);
+        EXPECT_EQ(casePair.Run(c.type), 0) << c.type.name;
+        EXPECT_EQ(ReadText(casePair.R("a.txt")), "left") << c.type.name;
         EXPECT_EQ(Trashed(), (Tree{{"a.txt", "right's own"}})) << c.type.name;
     }
 }
 
 TEST_F(ChangesDuringRun, ALeftOutItemIsNeverReplacedByAFileOfItsName)
 {
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
-    FolderPair pair;
     Put(pair.tmp / "outside/x.txt", "x");
     ASSERT_EQ(symlink((pair.tmp / "outside").c_str(), pair.R("folder-link").c_str()), 0);
     ASSERT_EQ(symlink((pair.tmp / "nowhere").c_str(), pair.R("broken-link").c_str()), 0);
@@ -262,9 +237,6 @@ TEST_F(ChangesDuringRun, ALeftOutItemIsNeverReplacedByAFileOfItsName)
 
 TEST_F(ChangesDuringRun, AFolderDeletedOnOneSideDoesNotComeBackForALeftOutItemOnTheOther)
 {
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
-    FolderPair pair;
     Put(pair.L("d/a.txt"), "a");
     ASSERT_EQ(pair.Run(fixtures::kSynchronize), 0);
     Put(pair.tmp / "outside/x.txt", "x");

@@ -11,6 +11,7 @@
 #include "ACommon/base/AError.h"
 #include "fixtures/FolderPair.h"
 #include "fixtures/RecordingFrontend.h"
+#include "fixtures/SyncModel.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/Text.h"
 
@@ -18,9 +19,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <map>
-#include <random>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -30,24 +29,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Tree = std::map<std::string, std::string>;
-
-// Regular files below `folder` (links to files read through), with their contents.
-Tree Files(const std::string& folder)
-{
-    Tree tree;
-    std::error_code error;
-    if (!fs::exists(folder, error))
-        return tree;
-    for (auto it = fs::recursive_directory_iterator(folder, error); it != fs::recursive_directory_iterator();
-         it.increment(error)) {
-        if (error)
-            break;
-        if (it->is_regular_file(error))
-            tree[it->path().lexically_relative(folder).string()] = fixtures::ReadText(it->path().string());
-    }
-    return tree;
-}
+using fixtures::Tree;
+const auto Files = fixtures::FilesBelow;
 
 // The names the changes pick from: case and Unicode-form variants, nested folders.
 const std::vector<std::string> kNames = {"a.txt",       "b.txt",        "Readme",  "README",
@@ -60,9 +43,9 @@ class Model;
 Model* gModel = nullptr;
 int ChangeDuringReview(AArray*, ASync*);
 
-class Model {
+class Model : public fixtures::ModelBase {
 public:
-    explicit Model(unsigned seed) : rng(seed)
+    explicit Model(unsigned seed) : ModelBase(seed)
     {
         fixtures::WriteFile(pair.tmp / "outside/keep.txt", "outside");
         fs::remove_all(std::string(std::getenv("XDG_DATA_HOME")) + "/Trash");
@@ -231,14 +214,7 @@ public:
             }
     }
 
-    int runs = 0;
-    int changes = 0;
-    int changesDuringRun = 0;
-    std::vector<std::string> findings;
-
 private:
-    int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
-
     bool MakeParent(const std::string& path)
     {
         std::error_code error;
@@ -282,9 +258,6 @@ private:
         return text;
     }
 
-    void Find(const std::string& what) { findings.push_back("run " + std::to_string(runs) + ": " + what); }
-
-    std::mt19937 rng;
     fixtures::FolderPair pair;
     std::map<std::string, std::string> changed[2]; // per side: name -> text written since the last run
     std::set<std::string> keptBefore;              // texts put aside by earlier runs
@@ -301,29 +274,7 @@ int ChangeDuringReview(AArray*, ASync*)
 
 } // namespace
 
-TEST(FolderSyncModel, RandomChangesOnBothSidesNeverLoseAChangeAndCleanRunsLeaveEqualSides)
+TEST(FolderSyncModel, RandomChangesOnBothSidesKeepEveryPromiseOfATwoWaySync)
 {
-    const char* wanted = std::getenv("PELORIN_MODEL_RUNS");
-    const char* seedText = std::getenv("PELORIN_MODEL_SEED");
-    const int total = wanted ? std::max(1, std::atoi(wanted)) : 300;
-    const unsigned seed = seedText ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10)) : 20261207u;
-    constexpr int kRunsPerPair = 15;
-    int runs = 0, changes = 0, duringRun = 0;
-    std::vector<std::string> findings;
-    for (unsigned world = 0; runs < total; ++world) {
-        Model model(seed + world);
-        for (int i = 0; i < kRunsPerPair && runs + model.runs < total; ++i) {
-            model.Change();
-            model.Run();
-        }
-        runs += model.runs;
-        changes += model.changes;
-        duringRun += model.changesDuringRun;
-        findings.insert(findings.end(), model.findings.begin(), model.findings.end());
-    }
-    std::cout << "model runs: " << runs << ", random changes: " << changes << " (" << duringRun
-              << " of them during a run), findings: " << findings.size() << " (seed " << seed << ")\n";
-    for (size_t i = 0; i < findings.size() && i < 5; ++i)
-        ADD_FAILURE() << findings[i];
-    EXPECT_TRUE(findings.empty());
+    fixtures::ReportModels("model", fixtures::RunModels<Model>(fixtures::ModelRuns(300, 1), 15));
 }

@@ -102,7 +102,7 @@ TEST_F(LibraryToolsTest, OrphansOnAFolderThatCannotBeReachedOrOfManySongsRemoveN
     EXPECT_TRUE(Has(frontend.Log(), "cannot be reached"));
 }
 
-TEST_F(LibraryToolsTest, OrphansAreAskedOneByOneAndOnlyConfirmedOnesGo)
+TEST_F(LibraryToolsTest, OnlyConfirmedOrphansGo)
 {
     Song("Music/A/One.mp3", "One", 1);
     Song("Music/A/Two.mp3", "Two", 2);
@@ -258,7 +258,7 @@ TEST_F(LibraryToolsTest, AToolHoldsTheGroupsLockSoTheGroupIsNeitherSavedNorReadU
     EXPECT_TRUE(Has(frontend.Log(), "Duplicate Songs Scan Complete."));
 }
 
-TEST_F(LibraryToolsTest, ASettingsFileThatCannotBeReadIsSetAsideAndAMissingOneIsNotMade)
+TEST_F(LibraryToolsTest, ASettingsFileThatCannotBeReadIsSetAside)
 {
     const AString state = tmp.A("POD.snc");
     ASyncGroup group;
@@ -281,7 +281,7 @@ TEST_F(LibraryToolsTest, ASettingsFileThatCannotBeReadIsSetAsideAndAMissingOneIs
     }
 }
 
-TEST(LibraryToolsMenu, ARunDisablesSettingsSaveAndEveryToolAndNoIPodDisablesTheIPodsTools)
+TEST(LibraryToolsMenu, OnlyWhatCanRunNowIsEnabled)
 {
     struct Case {
         bool busy;

@@ -10,6 +10,7 @@
 #include "fixtures/FolderPair.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
+#include "fixtures/SyncModel.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/Text.h"
 
@@ -17,9 +18,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <map>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,22 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every regular file below `folder`: path relative to it -> contents.
-std::map<std::string, std::string> Files(const std::string& folder)
-{
-    std::map<std::string, std::string> files;
-    std::error_code error;
-    if (!fs::exists(folder, error))
-        return files;
-    for (auto it = fs::recursive_directory_iterator(folder, error); it != fs::recursive_directory_iterator();
-         it.increment(error)) {
-        if (error)
-            break;
-        if (it->is_regular_file(error))
-            files[it->path().lexically_relative(folder).string()] = fixtures::ReadText(it->path().string());
-    }
-    return files;
-}
+const auto Files = fixtures::FilesBelow;
 
 const std::vector<std::string> kTitles = {"One", "Two", "Three"};
 
@@ -51,9 +35,9 @@ class SongModel;
 SongModel* gSongModel = nullptr;
 int ChangeSongsDuringReview(AArray*, ASync*);
 
-class SongModel {
+class SongModel : public fixtures::ModelBase {
 public:
-    explicit SongModel(unsigned seed) : rng(seed) {}
+    explicit SongModel(unsigned seed) : ModelBase(seed) {}
 
     void Change()
     {
@@ -130,14 +114,7 @@ public:
             }
     }
 
-    int runs = 0;
-    int changes = 0;
-    int changesDuringRun = 0;
-    std::vector<std::string> findings;
-
 private:
-    int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
-
     // The title of the song file at `path` (the model names and tags each file by its title).
     std::string TitleOf(const std::string& path)
     {
@@ -190,9 +167,6 @@ private:
         ++changes;
     }
 
-    void Find(const std::string& what) { findings.push_back("run " + std::to_string(runs) + ": " + what); }
-
-    std::mt19937 rng;
     fixtures::FolderPair pair;
     std::map<std::string, std::string> changed[2]; // per side: path -> bytes written since the last run
     std::map<std::string, std::uint32_t> lastSeed;
@@ -210,29 +184,7 @@ int ChangeSongsDuringReview(AArray*, ASync*)
 
 } // namespace
 
-TEST(SongFolderSyncModel, RandomChangesToSongsBeforeAndDuringRunsAreNeverLost)
+TEST(SongFolderSyncModel, RandomChangesToSongsAreNeverLost)
 {
-    const char* wanted = std::getenv("PELORIN_MODEL_RUNS");
-    const char* seedText = std::getenv("PELORIN_MODEL_SEED");
-    const int total = wanted ? std::max(1, std::atoi(wanted) / 3) : 60;
-    const unsigned seed = seedText ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10)) : 20261207u;
-    constexpr int kRunsPerPair = 10;
-    int runs = 0, changes = 0, duringRun = 0;
-    std::vector<std::string> findings;
-    for (unsigned world = 0; runs < total; ++world) {
-        SongModel model(seed + world);
-        for (int i = 0; i < kRunsPerPair && runs + model.runs < total; ++i) {
-            model.Change();
-            model.Run();
-        }
-        runs += model.runs;
-        changes += model.changes;
-        duringRun += model.changesDuringRun;
-        findings.insert(findings.end(), model.findings.begin(), model.findings.end());
-    }
-    std::cout << "song model runs: " << runs << ", random changes: " << changes << " (" << duringRun
-              << " of them during a run), findings: " << findings.size() << " (seed " << seed << ")\n";
-    for (size_t i = 0; i < findings.size() && i < 5; ++i)
-        ADD_FAILURE() << findings[i];
-    EXPECT_TRUE(findings.empty());
+    fixtures::ReportModels("song model", fixtures::RunModels<SongModel>(fixtures::ModelRuns(60, 3), 10));
 }

@@ -114,7 +114,7 @@ TEST(SyncSession, AnIPodTheLibraryServesIsReachedThroughTheLibrary)
     }
 }
 
-TEST(SyncSession, StateFilesAreNamedAfterTheirIPodOrFoldersAndNeverLeaveTheirFolder)
+TEST(SyncSession, StateFilesAreNamedAfterWhatTheySync)
 {
     setenv("XDG_DATA_HOME", "/data", 1);
     struct Case {
@@ -178,7 +178,7 @@ TEST(SyncSession, SavedListsOfAnotherIPodOfTheSameNameOrAnotherFolderAreDropped)
     }
 }
 
-TEST(SyncSession, AnUnreadableStateFileIsSaidAndKeptAsideBeforeItIsReplaced)
+TEST(SyncSession, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
 {
     SongsAndIPods world;
     const MountedIPod pod = world.IPod("POD", "0x000A27001111AAAA");
@@ -224,7 +224,7 @@ TEST(SyncSession, ASecondRunOnTheSamePairIsRefusedWhileTheFirstHoldsTheState)
     EXPECT_EQ(second.OpenFolders(tmp.A("L"), tmp.A("R2"), false, tmp.A("other")), 0);
 }
 
-TEST(SyncSession, AStatePathHoldingAnEmptyFileOrAFolderIsSaidAndAFailedWriteCountsAsAnError)
+TEST(SyncSession, AStatePathThatCannotHoldTheStateIsAnError)
 {
     fixtures::RecordingFrontend frontend;
     struct Case {

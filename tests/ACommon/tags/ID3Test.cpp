@@ -3,6 +3,7 @@
 #include "ACommon/tags/SongInfoStruct.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/StateFile.h"
+#include "fixtures/TagReader.h"
 #include "fixtures/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -22,8 +23,6 @@ using fixtures::TextEncoding;
 using fixtures::TextFrame;
 
 namespace {
-
-using MusicRange = std::pair<unsigned long long, unsigned long long>;
 
 Bytes Tag(int version, const std::vector<ID3v2Frame>& frames, ID3v2Options options = {})
 {
@@ -73,35 +72,11 @@ fixtures::AiffSpec Aiff()
     return aiff;
 }
 
-class ID3Read : public testing::Test {
+class ID3Read : public fixtures::TagReaderTest {
 protected:
-    // Writes `bytes` as `fileName` and reads it; returns the result of SetFilePath.
-    int Load(const std::string& fileName, const Bytes& bytes)
-    {
-        path = dir / fileName;
-        fixtures::WriteFile(path, bytes);
-        return tags.SetFilePath(AString::FromUTF8(path));
-    }
-    std::string Text(void (ID3::*get)(AString&) const) const
-    {
-        AString s;
-        (tags.*get)(s);
-        return s.ToStdString();
-    }
-    long Number(void (ID3::*get)(long&) const) const
-    {
-        long v = 0;
-        (tags.*get)(v);
-        return v;
-    }
     std::string Name() const { return Text(&ID3::GetName); }
     long Duration() const { return Number(&ID3::GetDuration); }
     long BitRate() const { return Number(&ID3::GetBitrate); }
-    MusicRange Range() const
-    {
-        unsigned long long start = 0, end = 0;
-        return tags.GetMusicRange(&start, &end) ? MusicRange(start, end) : MusicRange(0, 0);
-    }
     // The values most tests look at, as one line: name|artist|album|genre|track|disc/count|year.
     std::string Values() const
     {
@@ -116,10 +91,6 @@ protected:
         EXPECT_EQ(tags.ReadImageData(index, data), 0) << index;
         return data;
     }
-
-    fixtures::TempDir dir;
-    std::string path;
-    ID3 tags;
 };
 
 // ---- Which tag and which frame wins -------------------------------------------------------------
@@ -154,7 +125,7 @@ TEST_F(ID3Read, ID3v1TagsAreReadTrimmedUnlessAnID3v2TagReplacesThem)
     }
 }
 
-TEST_F(ID3Read, FramePrecedenceAndNumberFrames)
+TEST_F(ID3Read, FramesTakePrecedenceInOrder)
 {
     // The track's artist wins over the album's, in any order (a compilation's tracks keep their
     // own artists), and the album's stands in only for a missing or empty one; of two track
@@ -184,7 +155,7 @@ TEST_F(ID3Read, FramePrecedenceAndNumberFrames)
     }
 }
 
-TEST_F(ID3Read, AlbumArtistTrackCountAndSampleRateAreKeptBesideTheValuesTheyFeed)
+TEST_F(ID3Read, FedValuesAreKeptBesideTheirSources)
 {
     struct Case {
         const char* name;
@@ -248,7 +219,7 @@ TEST_F(ID3Read, TextFramesDecodeTheEncodingsTheVersionAllows)
     }
 }
 
-TEST_F(ID3Read, CompilationPodcastComposerAndGenreFrames)
+TEST_F(ID3Read, FlagFramesAreRead)
 {
     ASSERT_EQ(Load("flags.mp3", Mp3(2, {TextFrame("TCP", "1"), ID3v2Frame{"PCS", {}}})), 0);
     EXPECT_TRUE(tags.IsCompilation());
@@ -264,7 +235,7 @@ TEST_F(ID3Read, CompilationPodcastComposerAndGenreFrames)
 
 // ---- MPEG audio ---------------------------------------------------------------------------------
 
-TEST_F(ID3Read, DurationAndBitRateOfMPEGAudio)
+TEST_F(ID3Read, AudioPropertiesOfMPEGAudio)
 {
     struct Case {
         const char* what;
@@ -339,7 +310,7 @@ TEST_F(ID3Read, ATagWithNothingAfterItHasNoMusicRange)
 
 // ---- Pictures -----------------------------------------------------------------------------------
 
-TEST_F(ID3Read, PicturesOfEveryVersionAreFoundWithTheirKindAndOffsets)
+TEST_F(ID3Read, PicturesOfEveryVersionAreFound)
 {
     const std::vector<Bytes> pictures = {
         fixtures::FakeJpeg(3000, 1), fixtures::FakePng(500, 2), {'G', 'I', 'F', '8', '9', 'a', 1, 2, 3}};
@@ -382,7 +353,7 @@ TEST_F(ID3Read, PictureFramesWithoutPictureDataAddNothing)
 
 // ---- Tag structures, unsynchronisation and untrusted sizes --------------------------------------
 
-TEST_F(ID3Read, TagStructuresAreUndoneBeforeTheFramesAreReadAndTheAudioIsFoundAfterThem)
+TEST_F(ID3Read, TagStructuresAreUndoneBeforeTheFramesAreRead)
 {
     const std::string longTitle(300, 'T');
     // "ÿé" in ISO 8859-1 is 0xFF 0xE9, which unsynchronisation stuffs.
@@ -455,7 +426,7 @@ TEST_F(ID3Read, SizesThatRunPastTheTagOrTheFileAreCut)
     EXPECT_EQ(Values(), "Title||||0|0/0|0");
 }
 
-TEST_F(ID3Read, RefusalsAndFileErrorsLeaveNoValuesOfThePreviousFile)
+TEST_F(ID3Read, FailuresLeaveNoValuesOfThePreviousFile)
 {
     ASSERT_EQ(Load("good.mp3", Mp3(3, {TextFrame("TIT2", "Title")})), 0);
     EXPECT_EQ(tags.SetFilePath(dir.A("missing.mp3")), kErrFileNotFound);
@@ -513,7 +484,7 @@ TEST_F(ID3Read, MP4ItemsFillTheirMembers)
     EXPECT_EQ(tags.GetTagKinds(), ID3::kMP4);
 }
 
-TEST_F(ID3Read, MP4FallBacksAndValueTypes)
+TEST_F(ID3Read, MP4ItemsFallBackByValueType)
 {
     using fixtures::DataItem;
     using fixtures::kItemName;
@@ -536,7 +507,7 @@ TEST_F(ID3Read, MP4FallBacksAndValueTypes)
     }
 }
 
-TEST_F(ID3Read, MP4DurationAndBitRateComeFromTheMovieHeaderAndTheAudioSize)
+TEST_F(ID3Read, MP4AudioPropertiesComeFromTheMovieHeader)
 {
     for (bool version1 : {false, true}) {
         // 168,000 bytes over 10.5 seconds: 128 kbit/s.
@@ -670,7 +641,7 @@ TEST_F(ID3Read, MP4AtomSizesThatCannotBeTrustedEndTheWalk)
 
 // ---- AIFF ---------------------------------------------------------------------------------------
 
-TEST_F(ID3Read, AIFFWithoutID3ChunkHasEmptyTagsItsDurationFromTheExtendedRateAndItsSoundAsMusic)
+TEST_F(ID3Read, AIFFWithoutID3ChunkIsReadAsUntaggedAudio)
 {
     // 44100 x 16 x 2 is 1411 kbit/s; AIFC files and other rates read the same way.
     for (auto [rate, channels, bitRate] :
@@ -794,7 +765,7 @@ TEST_F(ID3Insert, FileWithoutTagGainsAVersion22TagWithOnePicture)
     EXPECT_EQ(ImageData(0), jpeg);
 }
 
-TEST_F(ID3Insert, NewPictureFollowsTheOldFramesInTheTagsVersionAndThePaddingIsDropped)
+TEST_F(ID3Insert, NewPictureFollowsTheOldFrames)
 {
     const Bytes audio = Audio(200, 9);
     for (int version : {2, 3, 4}) {
@@ -854,7 +825,7 @@ TEST_F(ID3Insert, UnsynchronisedTagsStayDecodable)
     }
 }
 
-TEST_F(ID3Insert, ExtendedHeaderIsDroppedAndTheFooterRenewed)
+TEST_F(ID3Insert, HeaderExtrasAreRenewed)
 {
     ID3v2Options options;
     options.extendedHeader = true;
@@ -878,7 +849,7 @@ TEST_F(ID3Insert, ExtendedHeaderIsDroppedAndTheFooterRenewed)
     EXPECT_EQ(Range().first, 20 + size);
 }
 
-TEST_F(ID3Insert, ImageKindsAndRefusals)
+TEST_F(ID3Insert, OnlyKnownImageKindsAreInserted)
 {
     const Bytes tagged = Mp3(3, {TextFrame("TIT2", "x")});
     struct Case {
@@ -937,7 +908,7 @@ TEST_F(ID3Insert, TagWhoseFramesCannotAllBeWalkedIsLeftAlone)
     }
 }
 
-TEST_F(ID3Insert, ReplacementKeepsThePermissionsAndTouchesNoOtherFile)
+TEST_F(ID3Insert, ReplacementKeepsThePermissions)
 {
     ASSERT_EQ(Load("song.mp3", Mp3(3, {TextFrame("TIT2", "x")})), 0);
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);
@@ -950,7 +921,7 @@ TEST_F(ID3Insert, ReplacementKeepsThePermissionsAndTouchesNoOtherFile)
     EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
-TEST_F(ID3Insert, PictureThroughASymbolicLinkGoesIntoTheSongAndTheLinkStays)
+TEST_F(ID3Insert, PictureThroughASymbolicLinkGoesIntoTheSong)
 {
     ASSERT_EQ(Load("song.mp3", Mp3(3, {TextFrame("TIT2", "x")})), 0);
     const std::string link = dir / "link.mp3";
