@@ -442,6 +442,16 @@ std::uint64_t ASync::PlannedCopySize(const AString* src, bool* estimated)
     return FileSize(src);
 }
 
+AString ASync::SideName(int side)
+{
+    if (side < 1 || side > 2)
+        return AString();
+    if (!sideNames[side - 1].IsEmpty())
+        return sideNames[side - 1];
+    ADir* dir = side == 1 ? dir1.get() : dir2.get();
+    return dir ? dir->GetRootDisplayName(0) : AString();
+}
+
 int ASync::CheckSpaceBeforeCopying()
 {
     plannedCopyBytes = 0;
@@ -453,8 +463,7 @@ int ASync::CheckSpaceBeforeCopying()
         const SyncSpace::Volume volume = SyncSpace::Measure(VolumePathOfSide(side));
         if (SyncSpace::Fits(volume, change))
             continue;
-        ADir* dir = side == 1 ? dir1.get() : dir2.get();
-        AString text = SyncSpace::Refusal(dir->GetRootDisplayName(0), volume, change);
+        AString text = SyncSpace::Refusal(SideName(side), volume, change);
         progress->ShowStatus(&text, &text);
         progress->ReportMessage(&text, 1);
         return kErrNoSpace;

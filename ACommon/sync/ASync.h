@@ -280,6 +280,13 @@ public:
     const SyncTally& GetTally() const { return tally; }
     // How far the copies of the run under way have come; read from any thread.
     const TransferMeter& GetTransfer() const { return transfer; }
+    // The names of the sides in what the run says (the iPod's own name, say); empty: the sources'.
+    void SetSideNames(const AString& left, const AString& right)
+    {
+        sideNames[0] = left;
+        sideNames[1] = right;
+    }
+    AString SideName(int side);
     // A run that only plans: DoSync stops once the plan is made ("Sync ready."), leaves the actions
     // in the list and changes nothing anywhere (no review, no action, no source written back, no
     // saved list renewed). Not part of the state.
@@ -418,6 +425,7 @@ protected:
     SyncTally tally;
     TransferMeter transfer;
     std::uint64_t plannedCopyBytes = 0; // what the reviewed plan copies, both ways
+    AString sideNames[2];
     bool planOnly = false;
     int sameDateDifferences = 0;
     int tagDifferences = 0;

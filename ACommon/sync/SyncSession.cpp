@@ -605,6 +605,7 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
         return moved;
     };
     const int movedBefore = movedCount();
+    sync->SetSideNames(leftName, rightName);
     outcome.result = group ? group->DoSync(cancel, 0) : sync->DoSync(cancel);
     sync->SetPlanOnly(false);
     if (settings.answersForThisRunOnly)
@@ -617,9 +618,8 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
             const SyncSpace::Change change = SyncSpace::PlannedChange(*sync, side);
             if (change.adds == 0 && change.frees == 0)
                 continue;
-            ADir* dir = side == 1 ? sync->GetDir1() : sync->GetDir2();
             const SyncSpace::Volume volume = SyncSpace::Measure(sync->VolumePathOfSide(side));
-            outcome.space += AString("Space on ") + dir->GetRootDisplayName(0) + ": " +
+            outcome.space += AString("Space on ") + sync->SideName(side) + ": " +
                              SyncSpace::Describe(volume, &change) +
                              (SyncSpace::Fits(volume, change) ? "." : "; the sync would be refused.") + "\n";
         }
