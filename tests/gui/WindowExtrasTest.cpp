@@ -9,6 +9,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/itunesdb/IPodLock.h"
+#include "ACommon/sync/ASync.h"
 #include "APlatform/Eject.h"
 #include "APlatform/FileSystem.h"
 #include "musiclib/MusicLibrary.h"
@@ -177,6 +178,35 @@ TEST(WindowExtras, TheTitleWhileMinimisedLeadsWithTheProgress)
     EXPECT_EQ(TransferStatus::MinimisedTitle(42, QStringLiteral("12 MB of 80 MB copied, about 2 min left"),
                                              QStringLiteral("Pelorin")),
               QStringLiteral("42% — 12 MB of 80 MB copied, about 2 min left — Pelorin"));
+}
+
+// A sync whose copies are metered by the test.
+class MeteredSync : public ASync {
+public:
+    TransferMeter& Meter() { return transfer; }
+};
+
+TEST(WindowExtras, WhileSongsAreCopiedThePanelAndTheMinimisedTitleSayHowFarItHasCome)
+{
+    guitest::App();
+    QLabel line;
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("Pelorin"));
+    TransferStatus status(&line, &window);
+    MeteredSync sync;
+    status.Begin(&sync);
+    sync.Meter().Start(80000000);
+    sync.Meter().Add(12000000);
+    window.showMinimized();
+    status.Refresh();
+    EXPECT_FALSE(line.isHidden());
+    EXPECT_EQ(line.text(), QStringLiteral("12 MB of 80 MB copied"));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("15% — 12 MB of 80 MB copied — Pelorin"));
+    window.showNormal();
+    status.Refresh();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Pelorin"));
+    status.End();
+    EXPECT_TRUE(line.isHidden());
 }
 
 TEST(WindowExtras, TheCopyLineGoesAndTheTitleComesBackWhenTheRunEnds)
