@@ -1478,8 +1478,13 @@ int SyncWnd::EjectIPod()
         message = IPodEject::InUseMessage(chosen);
         err = kErrBusy;
     } else {
-        // The settings go to the state file before the volume goes.
+        // The settings go to the state file, and what the library holds for the iPod to the iPod,
+        // before the volume goes.
         SaveIPodSync();
+        if (scripts)
+            if (int unsaved = scripts->Flush(); unsaved != 0)
+                Say(QStringLiteral("The library could not write the iPod's database back (%1).")
+                        .arg(unsaved));
         err = IPodEject::Eject(chosen, &message);
     }
     ui.SmallStatusTxt->setText(Q(message));
