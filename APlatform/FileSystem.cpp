@@ -1,5 +1,6 @@
 #include "APlatform/FileSystem.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -55,6 +56,22 @@ bool VolumeFreeSpace(const std::string& path, std::uint64_t& freeBytes)
     return true;
 }
 
+bool VolumeSpaceOf(const std::string& path, VolumeSpace& space)
+{
+    struct statvfs info {};
+    if (statvfs(path.c_str(), &info) != 0)
+        return false;
+    const std::uint64_t unit = info.f_frsize ? info.f_frsize : info.f_bsize;
+    space.total = static_cast<std::uint64_t>(info.f_blocks) * unit;
+    space.used = static_cast<std::uint64_t>(info.f_blocks - std::min(info.f_bfree, info.f_blocks)) * unit;
+    space.available = static_cast<std::uint64_t>(info.f_bavail) * unit;
+    if (std::uint64_t forced = gFreeSpaceOverride.load(); forced != UINT64_MAX) {
+        space.available = forced;
+        space.total = std::max(space.total, space.used + forced);
+    }
+    return true;
+}
+
 namespace {
 
 #ifdef __linux__
@@ -91,9 +108,8 @@ std::string Unescaped(const std::string& field)
     return text;
 }
 
-// The file-system type the mount table gives for the mount that holds `path` ("fuseblk.exfat",
-// "fuse.fusefat", "vfat"...); empty when unknown.
-std::string MountType(const std::string& path)
+// The mount that holds `path`, from the mount table (the last of several at one place is in use).
+bool FindMount(const std::string& path, MountEntry& entry)
 {
     std::string table;
     {
@@ -109,28 +125,38 @@ std::string MountType(const std::string& path)
     char resolved[PATH_MAX];
     const std::string full = realpath(path.c_str(), resolved) ? std::string(resolved) : path;
     std::istringstream lines(table);
-    std::string best, bestType;
+    bool found = false;
     for (std::string line; std::getline(lines, line);) {
         std::istringstream fields(line);
         std::string id, parent, device, root, point;
         if (!(fields >> id >> parent >> device >> root >> point))
             continue;
-        std::string field, type;
+        std::string field, type, source;
         while (fields >> field && field != "-") {
         }
         if (!(fields >> type))
             continue;
+        fields >> source;
         point = Unescaped(point);
         const bool holds = point == "/" || full == point ||
                            (full.size() > point.size() && full.compare(0, point.size(), point) == 0 &&
                             full[point.size()] == '/');
-        // The last of several mounts at one place is the one in use.
-        if (holds && point.size() >= best.size()) {
-            best = point;
-            bestType = type;
+        if (holds && (!found || point.size() >= entry.mountPoint.size())) {
+            found = true;
+            entry.mountPoint = point;
+            entry.type = type;
+            entry.source = Unescaped(source);
         }
     }
-    return bestType;
+    return found;
+}
+
+// The file-system type the mount table gives for the mount that holds `path` ("fuseblk.exfat",
+// "fuse.fusefat", "vfat"...); empty when unknown.
+std::string MountType(const std::string& path)
+{
+    MountEntry entry;
+    return FindMount(path, entry) ? entry.type : std::string();
 }
 
 // FAT and exFAT mounted through FUSE (exfat-fuse, fusefat): the kernel knows them only as FUSE
@@ -151,6 +177,8 @@ bool FatThroughFuse(const std::string& path)
 }
 
 } // namespace
+
+bool MountOf(const std::string& path, MountEntry& entry) { return FindMount(path, entry); }
 
 void SetMountTableForTesting(const std::string& text)
 {

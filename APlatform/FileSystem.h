@@ -10,6 +10,15 @@ namespace platform {
 // Free bytes available to the user on the volume that holds `path`. False when unknown.
 bool VolumeFreeSpace(const std::string& path, std::uint64_t& freeBytes);
 
+// The room on the volume that holds `path`: its size, the bytes in use and the bytes free to the
+// user (what a copy may fill). False when unknown.
+struct VolumeSpace {
+    std::uint64_t total = 0;
+    std::uint64_t used = 0;
+    std::uint64_t available = 0;
+};
+bool VolumeSpaceOf(const std::string& path, VolumeSpace& space);
+
 // Marks an item hidden or visible. On a FAT volume this sets or clears the FAT "hidden"
 // attribute; elsewhere there is nothing to set and the call succeeds. Returns 0 or an errno value.
 int SetHidden(const std::string& path, bool hidden);
@@ -37,21 +46,30 @@ int SyncFolder(const std::string& folder);
 bool NamesIgnoreCase(const std::string& path);
 bool HasCoarseDates(const std::string& path);
 
+// The mount that holds `path`: where it is mounted, its file-system type and what is mounted there
+// (a block device such as /dev/sdb2, or a name for other file systems). False when not found.
+struct MountEntry {
+    std::string mountPoint;
+    std::string type;
+    std::string source;
+};
+bool MountOf(const std::string& path, MountEntry& entry);
+
 // What tells the folder at `path` from another one mounted at the same place later: its file
 // system's UUID (else its device number) and the folder's inode, as one line of text. Empty when
 // the folder cannot be read.
 std::string FolderIdentity(const std::string& path);
 
-// Seam for tests: when set to a value other than UINT64_MAX, VolumeFreeSpace reports it instead of
-// asking the file system.
+// Seam for tests: when set to a value other than UINT64_MAX, VolumeFreeSpace (and the free bytes of
+// VolumeSpaceOf) report it instead of asking the file system.
 void OverrideFreeSpaceForTesting(std::uint64_t freeBytes);
 
 // Seam for tests: NamesIgnoreCase answers yes for every path that begins with `root`, as for a
 // folder on a FAT volume. An empty root ends the pretence.
 void TreatNamesAsIgnoringCaseForTesting(const std::string& root);
 
-// Seam for tests: the mount table (in the form of /proc/self/mountinfo) that NamesIgnoreCase and
-// HasCoarseDates read to recognise FAT and exFAT mounted through FUSE. Empty: the real one.
+// Seam for tests: the mount table (in the form of /proc/self/mountinfo) that MountOf, NamesIgnoreCase
+// and HasCoarseDates read to recognise FAT and exFAT mounted through FUSE. Empty: the real one.
 void SetMountTableForTesting(const std::string& text);
 
 // Seam for tests: with an errno value other than 0, every attribute call of SetAttributes and

@@ -30,6 +30,8 @@ MenuBar::MenuBar(SyncWnd* owner) : QObject(owner), window(owner)
         else
             this->window->ui.SettingsDrawer->show();
     });
+    EjectMenuItem = file->addAction(QStringLiteral("&Eject iPod"), QKeySequence(QStringLiteral("Ctrl+E")),
+                                    this, [this] { this->window->EjectIPod(); });
     file->addSeparator();
     QuitMenuItem =
         file->addAction(QStringLiteral("&Quit"), QKeySequence::Quit, this, [this] { this->window->close(); });
@@ -49,6 +51,11 @@ MenuBar::MenuBar(SyncWnd* owner) : QObject(owner), window(owner)
     };
     side(QStringLiteral("Add Music Files"), &AddMusicFilesiTunesMenuItem, &AddMusicFilesiPodMenuItem,
          Tool::kAddFiles);
+    QMenu* folder = tools->addMenu(QStringLiteral("Add Music Folder"));
+    AddMusicFolderiTunesMenuItem =
+        folder->addAction(QStringLiteral("Library…"), this, [this] { AddMusicFolder(SongDropView::kLeft); });
+    AddMusicFolderiPodMenuItem =
+        folder->addAction(QStringLiteral("iPod…"), this, [this] { AddMusicFolder(SongDropView::kRight); });
     side(QStringLiteral("Scan for Duplicates"), &RemoveDupsiTunesMenuItem, &RemoveDupsiPodMenuItem,
          Tool::kDuplicates);
     side(QStringLiteral("Remove Orphans"), &RemoveOrphansiTunesMenuItem, &RemoveOrphansiPodMenuItem,
@@ -94,6 +101,9 @@ void MenuBar::UpdateEnabling()
         row.library->setEnabled(synced && row.enabled[0]);
         row.ipod->setEnabled(synced && row.enabled[1]);
     }
+    AddMusicFolderiTunesMenuItem->setEnabled(AddMusicFilesiTunesMenuItem->isEnabled());
+    AddMusicFolderiPodMenuItem->setEnabled(AddMusicFilesiPodMenuItem->isEnabled());
+    EjectMenuItem->setEnabled(window->SelectedIPod() != nullptr && !window->IsRunning());
 }
 
 void MenuBar::AddMusicFiles(int side)
@@ -112,6 +122,18 @@ void MenuBar::AddMusicFiles(int side)
         types.push_back(type);
     std::vector<std::string> chosen;
     if (!asked || !asked->ChooseFiles("Add Music Files", types, true, true, chosen))
+        return;
+    QStringList paths;
+    for (const std::string& path : chosen)
+        paths << QString::fromStdString(path);
+    window->AddMusicFiles(side, paths);
+}
+
+void MenuBar::AddMusicFolder(int side)
+{
+    platform::QuestionInterface* asked = platform::GetQuestionInterface();
+    std::vector<std::string> chosen;
+    if (!asked || !asked->ChooseFiles("Add Music Folder", {}, true, false, chosen))
         return;
     QStringList paths;
     for (const std::string& path : chosen)

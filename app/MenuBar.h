@@ -1,7 +1,7 @@
 #pragma once
-// MenuBar: the menus of the main window. File: Save, Quit. Tools: the library tools for the left
-// side and for the iPod, enabled by the library tools' menu rules, and only while there is a sync
-// to work on.
+// MenuBar: the menus of the main window. File: Save, Eject iPod, Quit. Tools: the library tools
+// (and adding a folder of music) for the left side and for the iPod, enabled by the library tools' menu
+// rules, and only while there is a sync to work on.
 
 #include <QObject>
 
@@ -32,6 +32,13 @@ public:
     QAction* ScanforDisconnectediPodMenuItem = nullptr;
     QAction* AddAlbumArt2MusicFilesiTunesMenuItem = nullptr;
     QAction* AddAlbumArt2MusicFilesiPodMenuItem = nullptr;
+    // A whole folder of music, chosen in the folder chooser, for each side.
+    QAction* AddMusicFolderiTunesMenuItem = nullptr;
+    QAction* AddMusicFolderiPodMenuItem = nullptr;
+    QAction* EjectMenuItem = nullptr;
+
+    // Asks for a folder and adds the music in it (and below it) to a side (SongDropView::Side).
+    void AddMusicFolder(int side);
 
 private:
     void AddMusicFiles(int side);

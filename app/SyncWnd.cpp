@@ -1,14 +1,18 @@
 #include "app/SyncWnd.h"
 
 #include "app/ActionTableModel.h"
+#include "app/CapacityBar.h"
 #include "app/DropChecks.h"
 #include "app/MenuBar.h"
 #include "app/Pictures.h"
+#include "app/SideCounts.h"
 #include "app/SongDropView.h"
+#include "app/TransferStatus.h"
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/ListString.h"
 #include "ACommon/bridge/ASiTunes.h"
+#include "ACommon/itunesdb/IPodEject.h"
 #include "ACommon/sources/ADirPodDB.h"
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncLib.h"
@@ -18,6 +22,7 @@
 #include "AUICommon/ExtendedTableView.h"
 #include "AUICommon/MessageBoxQuestions.h"
 #include "AUICommon/QtNotificationBus.h"
+#include "AUICommon/UDisksService.h"
 #include "AUICommon/iTuneDisplay.h"
 #include "musiclib/LibraryScriptRunner.h"
 #include "musiclib/MusicLibrary.h"
@@ -219,6 +224,12 @@ SyncWnd::SyncWnd(const Options& options, QWidget* parent)
     AProgress::Shared().SetProgressControl(messageSink.get(), detailSink.get(), barSink.get());
     AProgress::Shared().SetLogTextView(logSink.get());
 
+    transferStatus = new TransferStatus(transferLine, this);
+    if (!platform::GetDiskService()) {
+        disks = std::make_unique<UDisksService>();
+        platform::SetDiskService(disks.get());
+    }
+
     detector = new DetectVolume(volumesRoot, this);
     connect(detector, &DetectVolume::VolumeMounted, this, &SyncWnd::VolumeMounted);
     connect(detector, &DetectVolume::VolumeUnMounted, this, &SyncWnd::VolumeUnMounted);
@@ -240,6 +251,8 @@ SyncWnd::~SyncWnd()
         platform::SetNotificationBus(nullptr);
     if (platform::GetQuestionInterface() == questions)
         platform::SetQuestionInterface(nullptr);
+    if (disks && platform::GetDiskService() == disks.get())
+        platform::SetDiskService(nullptr);
     session.reset();
     if (scripts && platform::GetScriptRunner() == scripts.get())
         platform::SetScriptRunner(nullptr);
@@ -317,7 +330,13 @@ void SyncWnd::BuildMainArea()
     right->addLayout(popUpRow(ui.iPodPopUp, nullptr));
     right->addLayout(popUpRow(ui.iPodPlaylistPopUp, ui.addIPodPlaylist));
     right->addWidget(ui.iPodImage);
+    capacity = new CapacityBar(this);
+    right->addWidget(capacity);
     right->addWidget(ui.iPodTextLabel);
+    ejectButton = new QPushButton(QStringLiteral("Eject"), this);
+    ejectButton->setToolTip(QStringLiteral("Unmount the iPod and power it off, so that it may be unplugged"));
+    connect(ejectButton, &QPushButton::clicked, this, [this] { EjectIPod(); });
+    right->addWidget(ejectButton, 0, Qt::AlignHCenter);
     right->addStretch();
 
     sides->addLayout(left, 1);
@@ -345,6 +364,8 @@ void SyncWnd::BuildMainArea()
     barRow->addWidget(ui.ProgressBar, 1);
     barRow->addWidget(ui.CancelButton);
     panel->addLayout(barRow);
+    transferLine = new QLabel(this);
+    panel->addWidget(transferLine);
     bottom->addWidget(ui.iTunesStatusArea, 1);
     auto* buttons = new QVBoxLayout;
     ui.SyncButton = new QPushButton(QStringLiteral("Sync"), this);
@@ -771,6 +792,7 @@ void SyncWnd::PlaylistsChosen()
                               : QString();
     session->SetPlaylists(A(left), A(right));
     ShowNotices();
+    ShowLeftSongCount();
 }
 
 int SyncWnd::AddPlaylist(int side, const QString& name)
@@ -890,6 +912,7 @@ void SyncWnd::UpdatePopUps(const QString& rightMountPoint, const QString& exclud
     }
     ui.iPodPlaylistPopUp->setEnabled(throughLibrary);
     ui.addIPodPlaylist->setEnabled(throughLibrary);
+    ShowLeftSongCount();
 }
 
 int SyncWnd::LoadIPodSync()
@@ -999,6 +1022,7 @@ void SyncWnd::LoadIPodIcon()
     if (!pod) {
         ui.iPodImage->setPixmap(pictures::Pixmap(QStringLiteral("generic-ipod"), QSize(128, 128)));
         ui.iPodTextLabel->setText(QStringLiteral("Please Connect Your iPod"));
+        ShowCapacity();
         return;
     }
     const bool shuffle = pod->infoRead && pod->info.family == IPodInfo::kFamilyShuffle;
@@ -1026,6 +1050,7 @@ void SyncWnd::LoadIPodIcon()
         label += QStringLiteral("\n") + loadProblem;
     ui.iPodTextLabel->setText(label);
     ui.iPodImage->setToolTip(Q(pod->mountPoint));
+    ShowCapacity();
 }
 
 void SyncWnd::UpdateUIFromSync()
@@ -1170,6 +1195,7 @@ void SyncWnd::SetHiddenProgressItems(bool hidden)
 void SyncWnd::SetEnabledSyncListItems(bool enabled)
 {
     const bool mounted = !pods.empty();
+    ejectButton->setEnabled(enabled && mounted);
     ui.SettingsButton->setEnabled(enabled);
     ui.SettingsDrawer->widget()->setEnabled(enabled && Sync0());
     ui.LeftSourcePopUp->setEnabled(enabled);
@@ -1184,9 +1210,11 @@ void SyncWnd::OnNotified(const QString& name, const QString& text)
     const std::string posted = name.toStdString();
     if (posted == notification::kLogUpdate)
         TextLogView::AppendAtEnd(ui.LogText, text);
-    else if (posted == notification::kShowStatusItems)
+    else if (posted == notification::kShowStatusItems) {
         SetHiddenProgressItems(false);
-    else if (posted == notification::kHideStatusItems)
+        if (running == RunKind::kSync)
+            transferStatus->Begin(Sync0());
+    } else if (posted == notification::kHideStatusItems)
         SetHiddenProgressItems(true);
     else if (posted == notification::kDisableSyncPopUpsEtc)
         SetEnabledSyncListItems(false);
@@ -1195,6 +1223,10 @@ void SyncWnd::OnNotified(const QString& name, const QString& text)
         OnRunEnded();
     } else if (posted == notification::kOpenActionsDrawer) {
         actionsModel->SetSnapshot(controller.GetReview());
+        if (ASync* sync = Sync0(); sync && controller.IsWaitingForReview()) {
+            const SyncSpace::Change plan = SyncSpace::PlannedChange(*sync, 2);
+            ShowCapacity(&plan);
+        }
         ui.SmallStatusTxt->setText(
             QStringLiteral("Untick what should not be done, then press Perform (or Sync)."));
         ui.ActionsDrawer->show();
@@ -1269,6 +1301,7 @@ void SyncWnd::OnRunEnded()
             Say(QStringLiteral("The library could not write the iPod's database back (%1).").arg(err));
     const RunKind ended = running;
     running = RunKind::kNone;
+    transferStatus->End();
     actionsModel->SetSnapshot({});
     ui.ActionsDrawer->hide();
     if (ended == RunKind::kSync) {
@@ -1398,4 +1431,69 @@ void SyncWnd::VolumeUnMounted(const QString& mountPoint)
     SaveIPodSync();
     UpdatePopUps(QString(), mountPoint);
     LoadIPodSync();
+}
+
+void SyncWnd::ShowCapacity(const SyncSpace::Change* plan)
+{
+    const MountedIPod* pod = SelectedIPod();
+    ejectButton->setEnabled(pod != nullptr && !IsRunning());
+    if (!pod) {
+        capacity->Clear();
+        return;
+    }
+    capacity->Show(SyncSpace::Measure(pod->mountPoint), plan);
+}
+
+void SyncWnd::ShowLeftSongCount()
+{
+    // A run has the library's scripts to itself; the count is read again when it has ended.
+    if (RunController::IsBusy())
+        return;
+    const LeftSide left = ChosenLeftSide(SelectedIPod());
+    QString title;
+    int count = -1;
+    if (leftIsLibrary) {
+        title = ui.iTunesPlaylistPopUp->currentText();
+        if (title.isEmpty())
+            title = QStringLiteral("Library");
+        count = sidecounts::LibrarySongs(title);
+    } else {
+        title = Q(left.root);
+        count = title.isEmpty() ? -1 : sidecounts::FolderSongs(title);
+    }
+    const QString songs = sidecounts::SongsText(count);
+    ui.iTunesTextLabel->setText(songs.isEmpty() ? title : title + QStringLiteral("\n") + songs);
+}
+
+int SyncWnd::EjectIPod()
+{
+    const MountedIPod* pod = SelectedIPod();
+    if (!pod)
+        return kErrObjectNotFound;
+    const MountedIPod chosen = *pod;
+    AString message;
+    int err = 0;
+    // Every run of the window works on the selected iPod's sync.
+    if (IsRunning() || RunController::IsBusy()) {
+        message = IPodEject::InUseMessage(chosen);
+        err = kErrBusy;
+    } else {
+        // The settings go to the state file, and what the library holds for the iPod to the iPod,
+        // before the volume goes.
+        SaveIPodSync();
+        if (scripts)
+            if (int unsaved = scripts->Flush(); unsaved != 0)
+                Say(QStringLiteral("The library could not write the iPod's database back (%1).")
+                        .arg(unsaved));
+        err = IPodEject::Eject(chosen, &message);
+    }
+    ui.SmallStatusTxt->setText(Q(message));
+    ui.SmallStatusTxt->setToolTip(Q(message));
+    Say(Q(message));
+    if (err == 0 && !IsRunning()) {
+        UpdatePopUps(QString(), Q(chosen.mountPoint));
+        LoadIPodSync();
+        ui.SmallStatusTxt->setText(Q(message));
+    }
+    return err;
 }

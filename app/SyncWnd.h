@@ -14,6 +14,7 @@
 #include "ACommon/sync/LibraryTools.h"
 #include "ACommon/sync/RunController.h"
 #include "ACommon/sync/SyncSession.h"
+#include "ACommon/sync/SyncSpace.h"
 #include "AUICommon/WidgetSinks.h"
 
 #include <QString>
@@ -25,6 +26,9 @@
 #include <vector>
 
 class ActionTableModel;
+class CapacityBar;
+class TransferStatus;
+class UDisksService;
 class LibraryScriptRunner;
 class DetectVolume;
 class ExtendedTableView;
@@ -173,6 +177,18 @@ public:
     // True when `path` (a file or a folder) may be dropped on `side`.
     bool AcceptsDrop(int side, const QString& path) const;
 
+    // The iPod's room under its picture, ejecting it, and the copy progress of a run.
+    CapacityBar* Capacity() const { return capacity; }
+    QPushButton* EjectButton() const { return ejectButton; }
+    QLabel* TransferLine() const { return transferLine; }
+    // Ejects the selected iPod: refused (kErrBusy) while a run uses it; 0 when unmounted, or the
+    // error. What happened is said in the status panel and the log.
+    int EjectIPod();
+    // The selected iPod's room, with what `plan` would do to it.
+    void ShowCapacity(const SyncSpace::Change* plan = nullptr);
+    // The song count of the left side (the library's chosen playlist, or the folder) under it.
+    void ShowLeftSongCount();
+
 signals:
     // A run (sync or tool) ended, with its result.
     void RunEnded(int result);
@@ -240,4 +256,9 @@ private:
     std::unique_ptr<WidgetProgressBar> barSink;
     std::unique_ptr<TextLogView> logSink;
     std::vector<Filter> filters;
+    CapacityBar* capacity = nullptr;
+    QPushButton* ejectButton = nullptr;
+    QLabel* transferLine = nullptr;
+    TransferStatus* transferStatus = nullptr;
+    std::unique_ptr<UDisksService> disks;
 };

@@ -24,6 +24,11 @@ void AddTagsCommand(CLI::App& app, int& exitStatus);
 // automatic update, read-only volumes).
 void AddIPodsCommand(CLI::App& app, int& exitStatus);
 
+// pelorin eject [NAME]: unmounts the iPod NAME (the only one mounted when left out) and powers it
+// off; refused while a sync changes it (cli/EjectCommand.cpp).
+void AddEjectCommand(CLI::App& app, int& exitStatus);
+int EjectIPod(const std::string& wanted);
+
 // pelorin sync [--playlist NAME | --from FOLDER] [--ipod NAME] --type TYPE ...: one song sync run
 // between the music library (or one of its playlists), or a folder of songs, and a mounted iPod:
 // through the library for an iPod attached to it, else through the iPod's own database.

@@ -5,6 +5,8 @@
 #include "ACommon/itunesdb/IPodIdentity.h"
 #include "ACommon/itunesdb/IPodInfo.h"
 #include "ACommon/itunesdb/MountedIPod.h"
+#include "ACommon/sync/SyncSpace.h"
+#include "ACommon/sync/SyncTally.h"
 #include "APlatform/KnownFolders.h"
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
@@ -48,6 +50,14 @@ std::string From(const AString& source)
     return source.IsEmpty() ? std::string() : " (from " + source.ToStdString() + ")";
 }
 
+// The used and free space of the iPod's volume as the table shows it; "?" when unknown.
+std::string SpaceColumn(const SyncSpace::Volume& volume, bool used)
+{
+    if (!volume.known)
+        return "?";
+    return SyncTally::FormatSize(used ? volume.used : volume.free).ToStdString();
+}
+
 void PrintJson(const std::vector<MountedIPod>& pods)
 {
     std::ostringstream out;
@@ -67,6 +77,10 @@ void PrintJson(const std::vector<MountedIPod>& pods)
         else
             out << "null";
         auto source = [](const AString& from) { return from.IsEmpty() ? std::string("null") : Json(from); };
+        const SyncSpace::Volume space = SyncSpace::Measure(pod.mountPoint);
+        auto bytes = [&space](std::uint64_t value) { return space.known ? std::to_string(value) : "null"; };
+        out << ", \"totalBytes\": " << bytes(space.total) << ", \"usedBytes\": " << bytes(space.used)
+            << ", \"freeBytes\": " << bytes(space.free);
         out << ", \"autoUpdate\": " << (pod.autoUpdate ? (*pod.autoUpdate ? "true" : "false") : "null")
             << ", \"readOnly\": " << (pod.readOnly ? "true" : "false")
             << ", \"generation\": " << Json(pod.info.generation)
@@ -90,18 +104,20 @@ void PrintTable(const std::vector<MountedIPod>& pods, const std::string& volumes
                   << MountedIPod::WithoutDatabaseNote(AString::FromUTF8(volumesRoot)) << ".\n";
         return;
     }
-    std::vector<std::vector<std::string>> rows{
-        {"NAME", "VOLUME", "MODEL", "FAMILY", "CAPACITY", "SIGNING", "SONGS", "AUTO UPDATE", "ACCESS"}};
-    for (const MountedIPod& pod : pods)
+    std::vector<std::vector<std::string>> rows{{"NAME", "VOLUME", "MODEL", "FAMILY", "CAPACITY", "USED",
+                                                "FREE", "SIGNING", "SONGS", "AUTO UPDATE", "ACCESS"}};
+    for (const MountedIPod& pod : pods) {
+        const SyncSpace::Volume space = SyncSpace::Measure(pod.mountPoint);
         rows.push_back(
             {pod.databaseRead ? pod.name.ToStdString() : "(unreadable database)", pod.volume.ToStdString(),
              pod.info.model.IsEmpty() ? "-" : pod.info.model.ToStdString(), FamilyAndGeneration(pod.info),
-             Capacity(pod.info), IPodInfo::SchemeName(pod.info.scheme),
-             pod.databaseRead ? std::to_string(pod.songs) : "?",
+             Capacity(pod.info), SpaceColumn(space, true), SpaceColumn(space, false),
+             IPodInfo::SchemeName(pod.info.scheme), pod.databaseRead ? std::to_string(pod.songs) : "?",
              pod.autoUpdate ? (*pod.autoUpdate ? "on" : "off") : "unknown",
              !pod.Supported() ? "not supported"
              : pod.readOnly   ? "read-only"
                               : "read-write"});
+    }
     // Widths in characters of UTF-8 text (continuation bytes do not count).
     auto width = [](const std::string& text) {
         return static_cast<size_t>(

@@ -356,8 +356,11 @@ int SyncRun::Run(SyncSession& session, const std::function<void(int status)>& af
     const int result = controller.Join();
     const SyncSession::Outcome& outcome = controller.GetOutcome();
     terminal.FinishProgressLine();
-    if (options.dryRun && result == 0)
+    if (options.dryRun && result == 0) {
         PrintActions(outcome.plan);
+        if (!outcome.space.IsEmpty())
+            terminal.Print(outcome.space.ToStdString());
+    }
     Tell(session);
     int status = kExitOk;
     if (result == kErrUserCancel) {

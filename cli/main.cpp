@@ -22,6 +22,7 @@ int main(int argc, char** argv)
     cli::AddScanCommand(app, exitStatus);
     cli::AddTagsCommand(app, exitStatus);
     cli::AddIPodsCommand(app, exitStatus);
+    cli::AddEjectCommand(app, exitStatus);
     cli::AddSyncCommand(app, exitStatus);
     cli::AddDemoCommand(app, exitStatus);
     cli::AddLibraryCommand(app, exitStatus);

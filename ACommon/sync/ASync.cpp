@@ -2,6 +2,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AStateStream.h"
+#include "ACommon/sync/SyncSpace.h"
 #include "APlatform/FileSystem.h"
 
 #include <algorithm>
@@ -423,6 +424,52 @@ void ASync::GetFileTitle(const AString* vp, AString* out)
 }
 
 int ASync::PreSyncCheck() { return 0; }
+
+AString ASync::VolumePathOfSide(int side)
+{
+    ADir* dir = side == 1 ? dir1.get() : side == 2 ? dir2.get() : nullptr;
+    const AString* root = dir ? dir->GetRootPath() : nullptr;
+    return root ? *root : AString();
+}
+
+// Removed files go to the Trash of their own volume.
+bool ASync::RemovalFreesSpace(int) { return false; }
+
+std::uint64_t ASync::PlannedCopySize(const AString* src, bool* estimated)
+{
+    if (estimated)
+        *estimated = false;
+    return FileSize(src);
+}
+
+AString ASync::SideName(int side)
+{
+    if (side < 1 || side > 2)
+        return AString();
+    if (!sideNames[side - 1].IsEmpty())
+        return sideNames[side - 1];
+    ADir* dir = side == 1 ? dir1.get() : dir2.get();
+    return dir ? dir->GetRootDisplayName(0) : AString();
+}
+
+int ASync::CheckSpaceBeforeCopying()
+{
+    plannedCopyBytes = 0;
+    for (int side = 1; side <= 2; ++side) {
+        const SyncSpace::Change change = SyncSpace::PlannedChange(*this, side);
+        plannedCopyBytes += change.adds;
+        if (change.adds == 0)
+            continue;
+        const SyncSpace::Volume volume = SyncSpace::Measure(VolumePathOfSide(side));
+        if (SyncSpace::Fits(volume, change))
+            continue;
+        AString text = SyncSpace::Refusal(SideName(side), volume, change);
+        progress->ShowStatus(&text, &text);
+        progress->ReportMessage(&text, 1);
+        return kErrNoSpace;
+    }
+    return 0;
+}
 
 int ASync::GetType() const { return kFileSync; }
 
@@ -1492,6 +1539,7 @@ int ASync::RepopulateLists(CancelProc cancel)
 int ASync::DoSync(CancelProc cancel)
 {
     tally.Reset();
+    plannedCopyBytes = 0;
     int err = PreSyncCheck();
     if (err != 0)
         return err;
@@ -1582,6 +1630,10 @@ int ASync::DoSync(CancelProc cancel)
     }
     if (!ConfirmMassDeletion())
         return userCancelled(kErrUserCancel);
+    if (int full = CheckSpaceBeforeCopying(); full != 0) {
+        tally.CountError();
+        return full;
+    }
 
     // The sources make ready for the actions (a "Last Sync" playlist made afresh) only once there
     // are actions to perform: a dry run, a run with nothing to do and a run refused at its review
@@ -1749,6 +1801,7 @@ int ASync::PerformSyncActions(CancelProc cancel)
     int firstErr = 0;
     bool stopped = false;
     bool stoppedOnCancelledAction = false;
+    transfer.Start(plannedCopyBytes);
 
     // Folders are removed after everything else, deepest first, so that a folder is judged by what
     // is left in it once every file the plan deletes is gone.
@@ -1788,6 +1841,7 @@ int ASync::PerformSyncActions(CancelProc cancel)
     for (size_t k = 0; k < folderDeletions.size() && !stopped; ++k)
         perform(folderDeletions[k]);
 
+    transfer.Stop();
     text = firstErr == 0              ? "Sync actions completed."
            : stoppedOnCancelledAction ? "Sync terminated by user cancel."
                                       : "Error Sync'ing!";
@@ -2004,10 +2058,12 @@ int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char ove
         return 0;
     }
     if (err == 0) {
+        const std::uint64_t bytes = FileSize(src);
         if (overwrite)
-            tally.CountReplacement(FileSize(src));
+            tally.CountReplacement(bytes);
         else
-            tally.CountCopy(SideOfPath(dst), FileSize(src));
+            tally.CountCopy(SideOfPath(dst), bytes);
+        transfer.Add(bytes);
         return 0;
     }
     if (err != kErrUserCancel) {

@@ -14,6 +14,7 @@
 #include "ACommon/base/AString.h"
 #include "ACommon/sources/ADir.h"
 #include "ACommon/sync/SyncTally.h"
+#include "ACommon/sync/TransferMeter.h"
 
 #include <array>
 #include <cstdint>
@@ -150,6 +151,14 @@ public:
     virtual int GetUserValidation();
     // The size of the file (or the song's file) at `path`, 0 when there is none; what a copy moved.
     virtual std::uint64_t FileSize(const AString* path);
+    // Where the files a side receives go on disk (for measuring its volume).
+    virtual AString VolumePathOfSide(int side);
+    // Whether a removal on `side` gives its file's room back (rather than moving it aside on the
+    // same volume).
+    virtual bool RemovalFreesSpace(int side);
+    // The bytes a copy of `src` writes to the other side; `estimated` says the figure is a guess
+    // (a song converted on the way).
+    virtual std::uint64_t PlannedCopySize(const AString* src, bool* estimated);
     // Called once the actions are reviewed, before the first is performed, and after the last (or
     // the cancel or failure that ended them).
     virtual void BeforePerforming() {}
@@ -269,6 +278,15 @@ public:
 
     // What the last run did, counted as it performed its actions.
     const SyncTally& GetTally() const { return tally; }
+    // How far the copies of the run under way have come; read from any thread.
+    const TransferMeter& GetTransfer() const { return transfer; }
+    // The names of the sides in what the run says (the iPod's own name, say); empty: the sources'.
+    void SetSideNames(const AString& left, const AString& right)
+    {
+        sideNames[0] = left;
+        sideNames[1] = right;
+    }
+    AString SideName(int side);
     // A run that only plans: DoSync stops once the plan is made ("Sync ready."), leaves the actions
     // in the list and changes nothing anywhere (no review, no action, no source written back, no
     // saved list renewed). Not part of the state.
@@ -287,6 +305,9 @@ protected:
     int PerformAction(SyncAction* action, int number, int count, CancelProc cancel);
     // The action itself, once PerformAction found it may go ahead.
     int PerformPlannedAction(SyncAction* action, int number, int count, CancelProc cancel);
+    // Refuses a plan whose copies do not fit on the volume that receives them: 0, or kErrNoSpace
+    // once the refusal is said and logged.
+    int CheckSpaceBeforeCopying();
     // Asks once before a plan that deletes at least kMassDeletionMinimum entries and more than half
     // of one side. False when the user declined.
     bool ConfirmMassDeletion();
@@ -402,6 +423,9 @@ protected:
     AArray actions;
     ActionsListProc actionsListProc = nullptr;
     SyncTally tally;
+    TransferMeter transfer;
+    std::uint64_t plannedCopyBytes = 0; // what the reviewed plan copies, both ways
+    AString sideNames[2];
     bool planOnly = false;
     int sameDateDifferences = 0;
     int tagDifferences = 0;

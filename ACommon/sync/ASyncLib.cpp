@@ -541,6 +541,44 @@ std::uint64_t ASyncLib::FileSize(const AString* path)
     return AFile::GetFileSize(&disk);
 }
 
+AString ASyncLib::VolumePathOfSide(int side)
+{
+    ADir* source = SideSource(side);
+    ADirSong* song = AsSong(source);
+    if (!song || IsPlain(source))
+        return ASync::VolumePathOfSide(side);
+    return song->GetMusicFolder();
+}
+
+bool ASyncLib::RemovalFreesSpace(int side)
+{
+    // A removed song goes into "Removed Files" on its own volume unless it is deleted outright.
+    ADir* source = SideSource(side);
+    return !IsPlain(source) && AsSong(source) && !GetMoveInsteadOfDelete();
+}
+
+std::uint64_t ASyncLib::PlannedCopySize(const AString* src, bool* estimated)
+{
+    if (estimated)
+        *estimated = false;
+    const std::uint64_t bytes = FileSize(src);
+    const int side = SideOfPath(src);
+    ADir* to = SideSource(side == 1 ? 2 : 1);
+    ADir* from = SideSource(side);
+    if (!to || !from || (to->GetType() != ADir::kTypeIPod && to->GetType() != ADir::kTypeIPodDB))
+        return bytes;
+    // A song the iPod cannot play is converted on the way; its size there is not known yet.
+    AString disk, extension;
+    if (IsPlain(from))
+        disk = *src;
+    else
+        from->GetFileDiskPath(src, &disk, 1);
+    disk.PathExtension(&extension);
+    if (estimated && AudioFormats::NeedsConversion(extension))
+        *estimated = true;
+    return bytes;
+}
+
 int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed char isReplace,
                    CancelProc cancel)
 {

@@ -119,6 +119,9 @@ public:
     AString FormatVPForDisplay(const AString* vp, signed char isFile, int maxLen,
                                signed char detailed) override;
     std::uint64_t FileSize(const AString* path) override;
+    AString VolumePathOfSide(int side) override;
+    bool RemovalFreesSpace(int side) override;
+    std::uint64_t PlannedCopySize(const AString* src, bool* estimated) override;
     bool JudgesByChanges() const override;
     bool SameFileState(const AString& left, const AString& right) override;
 

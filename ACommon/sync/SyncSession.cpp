@@ -9,6 +9,7 @@
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncGroup.h"
 #include "ACommon/sync/ASyncLib.h"
+#include "ACommon/sync/SyncSpace.h"
 #include "APlatform/FileSystem.h"
 #include "APlatform/KnownFolders.h"
 
@@ -604,6 +605,7 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
         return moved;
     };
     const int movedBefore = movedCount();
+    sync->SetSideNames(leftName, rightName);
     outcome.result = group ? group->DoSync(cancel, 0) : sync->DoSync(cancel);
     sync->SetPlanOnly(false);
     if (settings.answersForThisRunOnly)
@@ -611,6 +613,16 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
 
     if (settings.dryRun) {
         outcome.plan = ActionReview::Snapshot(*sync);
+        // What the plan would do to the room on each side it writes to.
+        for (int side = 1; side <= 2; ++side) {
+            const SyncSpace::Change change = SyncSpace::PlannedChange(*sync, side);
+            if (change.adds == 0 && change.frees == 0)
+                continue;
+            const SyncSpace::Volume volume = SyncSpace::Measure(sync->VolumePathOfSide(side));
+            outcome.space += AString("Space on ") + sync->SideName(side) + ": " +
+                             SyncSpace::Describe(volume, &change) +
+                             (SyncSpace::Fits(volume, change) ? "." : "; the sync would be refused.") + "\n";
+        }
         sync->ClearSyncActions();
         outcome.summary = "Dry run: ";
         outcome.summary += static_cast<int>(outcome.plan.size());

@@ -65,6 +65,7 @@ public:
         bool setToManual = false;             // the iPod was set to manual updating
         AString summary;                      // the line the run ends with
         std::vector<ActionReview::Item> plan; // a dry run's plan
+        AString space; // a dry run's effect on the room of the sides it writes to, a line per side
     };
 
     SyncSession();

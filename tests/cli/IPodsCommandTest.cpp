@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
 namespace {
 
@@ -83,7 +84,11 @@ TEST(IPodsCommand, JsonListsTheSameFacts)
         "\"5th generation\", \"firewireGuid\": \"000A2700138A0000\", \"signing\": \"none\", \"sources\": "
         "{\"model\": \"SysInfo\", \"firewireGuid\": \"SysInfo\", \"signing\": \"model\"}, \"problems\": [], "
         "\"supported\": true}\n]\n";
-    EXPECT_EQ(result.out, expected);
+    // The room on the volume is the test machine's (its own test checks it).
+    EXPECT_EQ(std::regex_replace(
+                  result.out,
+                  std::regex(", \"totalBytes\": [0-9]+, \"usedBytes\": [0-9]+, \"freeBytes\": [0-9]+"), ""),
+              expected);
     std::filesystem::remove_all(root);
     EXPECT_EQ(RunIPods(volumes, {"--json"}).out, "[]\n");
     result = RunIPods(volumes);

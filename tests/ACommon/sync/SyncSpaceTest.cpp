@@ -1,0 +1,143 @@
+// The room a planned sync takes on the volume that receives it, and the refusal of a plan that
+// does not fit before anything is copied.
+
+#include "ACommon/sync/SyncSpace.h"
+
+#include "ACommon/base/AError.h"
+#include "ACommon/sync/ASyncGroup.h"
+#include "ACommon/sync/SyncSession.h"
+#include "APlatform/FileSystem.h"
+#include "fixtures/IPodFixture.h"
+#include "fixtures/MusicFiles.h"
+#include "fixtures/RecordingFrontend.h"
+#include "fixtures/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+using fixtures::TempDir;
+
+// Puts the real free space back when a test ends.
+struct FreeSpaceOverride {
+    explicit FreeSpaceOverride(std::uint64_t bytes) { platform::OverrideFreeSpaceForTesting(bytes); }
+    ~FreeSpaceOverride() { platform::OverrideFreeSpaceForTesting(UINT64_MAX); }
+};
+
+int MusicFilesOn(const std::string& root)
+{
+    int count = 0;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(root + "/iPod_Control/Music", error);
+         it != std::filesystem::recursive_directory_iterator(); ++it)
+        count += it->is_regular_file() ? 1 : 0;
+    return count;
+}
+
+// Three songs in a folder and an empty iPod; one run copies them onto it through its database.
+struct SongsOntoIPod {
+    SongsOntoIPod()
+    {
+        for (const char* title : {"One", "Two", "Three"}) {
+            fixtures::SongSpec song = fixtures::SongSpecOf(title);
+            song.seconds = 20; // 80 kB each
+            fixtures::WriteSong(tmp / (std::string("Songs/") + title + ".mp3"), song);
+        }
+        root = fixtures::MakeIPod(tmp / "Volumes", "POD", {});
+        EXPECT_TRUE(MountedIPod::Read(AString::FromUTF8(root), &pod));
+    }
+    std::uint64_t SongBytes() const
+    {
+        std::uint64_t total = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(tmp / "Songs"))
+            total += entry.file_size();
+        return total;
+    }
+    SyncSession::Outcome Run()
+    {
+        SyncSession session;
+        EXPECT_EQ(session.OpenIPod(ADir::kTypeSongFolder, tmp.A("Songs"), pod, tmp.A("state")), 0);
+        session.Apply(SyncSession::Settings());
+        return session.Run(nullptr, nullptr);
+    }
+
+    fixtures::RecordingFrontend frontend;
+    TempDir tmp;
+    std::string root;
+    MountedIPod pod;
+};
+
+TEST(SyncSpace, APlanThatDoesNotFitIsRefusedBeforeAnySongIsCopied)
+{
+    SongsOntoIPod setup;
+    FreeSpaceOverride full(setup.SongBytes() / 2);
+    const SyncSession::Outcome outcome = setup.Run();
+    EXPECT_EQ(outcome.result, kErrNoSpace);
+    EXPECT_EQ(MusicFilesOn(setup.root), 0);
+    MountedIPod after;
+    ASSERT_TRUE(MountedIPod::Read(AString::FromUTF8(setup.root), &after));
+    EXPECT_EQ(after.songs, 0);
+    ASSERT_EQ(setup.frontend.questions.Informed().size(), 1u);
+    const std::string said = setup.frontend.questions.Informed()[0];
+    EXPECT_NE(said.find("Not enough space on"), std::string::npos) << said;
+    EXPECT_NE(said.find("Nothing was copied."), std::string::npos) << said;
+    EXPECT_NE(setup.frontend.Log().find("Not enough space on"), std::string::npos);
+}
+
+TEST(SyncSpace, APlanThatFitsIsCopiedWhole)
+{
+    SongsOntoIPod setup;
+    FreeSpaceOverride room(setup.SongBytes() + (8u << 20));
+    EXPECT_EQ(setup.Run().result, 0);
+    EXPECT_EQ(MusicFilesOn(setup.root), 3);
+}
+
+TEST(SyncSpace, FiguresOfAPlanAgainstTheRoomOnItsVolume)
+{
+    const std::uint64_t MB = 1000000;
+    struct Case {
+        const char* what;
+        std::uint64_t free, adds, estimated, frees;
+        bool fits;
+        const char* described;
+    };
+    for (const Case& c : {
+             Case{"plenty of room", 100 * MB, 20 * MB, 0, 0, true,
+                  "50 MB used, 100 MB free; 80 MB free after the sync"},
+             Case{"too big", 10 * MB, 20 * MB, 0, 0, false,
+                  "50 MB used, 10 MB free; the sync needs 10 MB more"},
+             Case{"fits once removals give room back", 10 * MB, 20 * MB, 0, 15 * MB, true,
+                  "50 MB used, 10 MB free; 5.0 MB free after the sync"},
+             Case{"only converted songs overflow", 10 * MB, 20 * MB, 15 * MB, 0, true,
+                  "50 MB used, 10 MB free; the sync needs 10 MB more"},
+             Case{"the database needs a little room too", 20 * MB, 20 * MB, 0, 0, false,
+                  "50 MB used, 20 MB free; 0 bytes free after the sync"},
+         }) {
+        SyncSpace::Volume volume{true, 150 * MB, 50 * MB, c.free};
+        SyncSpace::Change change{c.adds, c.estimated, c.frees, 3};
+        EXPECT_EQ(SyncSpace::Fits(volume, change), c.fits) << c.what;
+        EXPECT_EQ(SyncSpace::Describe(volume, &change).ToStdString(), c.described) << c.what;
+    }
+}
+
+TEST(SyncSpace, AnUnknownVolumeNeverRefusesAPlan)
+{
+    SyncSpace::Volume unknown;
+    SyncSpace::Change huge{1ull << 50, 0, 0, 1};
+    EXPECT_TRUE(SyncSpace::Fits(unknown, huge));
+    EXPECT_EQ(SyncSpace::Describe(unknown, &huge).ToStdString(), "space unknown");
+}
+
+TEST(SyncSpace, AFolderNotMadeYetIsMeasuredOnTheVolumeAboveIt)
+{
+    TempDir tmp;
+    FreeSpaceOverride room(123456789);
+    const SyncSpace::Volume volume = SyncSpace::Measure(tmp.A("not/made/yet"));
+    EXPECT_TRUE(volume.known);
+    EXPECT_EQ(volume.free, 123456789u);
+    EXPECT_GE(volume.total, volume.used + volume.free);
+}
+
+} // namespace
