@@ -890,6 +890,34 @@ void SyncWnd::UpdatePopUps(const QString& rightMountPoint, const QString& exclud
     }
     ui.iPodPlaylistPopUp->setEnabled(throughLibrary);
     ui.addIPodPlaylist->setEnabled(throughLibrary);
+    ShowChosenPlaylists();
+}
+
+void SyncWnd::ShowChosenPlaylists()
+{
+    // The pop-ups show what the sync holds (from the iPod's state file, or the user's last choice),
+    // so that a rebuilt list never puts the whole library back in place of a chosen playlist.
+    ASync* sync = Sync0();
+    if (!session || !sync || !leftIsLibrary)
+        return;
+    const MountedIPod* pod = SelectedIPod();
+    if (!pod || !session->GetIPod() || session->GetIPod()->mountPoint.Compare(pod->mountPoint) != 0)
+        return;
+    auto select = [this](QComboBox* popUp, const ADir* dir) {
+        const auto* tunes = dynamic_cast<const ADirTunes*>(dir);
+        if (!tunes || popUp->count() == 0)
+            return;
+        const QString name = Q(tunes->GetPlaylist());
+        const int index = popUp->findText(name);
+        const QSignalBlocker blocker(popUp);
+        popUp->setCurrentIndex(index >= 0 ? index : 0);
+        if (index < 0 && !name.isEmpty() && name != popUp->itemText(0))
+            Say(QStringLiteral("The playlist \"%1\" is gone; \"%2\" is chosen instead.")
+                    .arg(name, popUp->itemText(0)));
+    };
+    select(ui.iTunesPlaylistPopUp, sync->GetDir1());
+    if (sync->GetDir2()->GetType() == ADir::kTypeIPod)
+        select(ui.iPodPlaylistPopUp, sync->GetDir2());
 }
 
 int SyncWnd::LoadIPodSync()
@@ -934,6 +962,7 @@ int SyncWnd::LoadIPodSync()
             Say(loadProblem);
         }
         ShowNotices();
+        ShowChosenPlaylists();
         PlaylistsChosen();
     }
     UpdateUIFromSync();

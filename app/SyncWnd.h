@@ -206,6 +206,8 @@ private:
     bool LibraryServes(const MountedIPod& pod) const;
     SyncSession::IPodAccess AccessOf(const MountedIPod& pod) const;
     void PlaylistsChosen();
+    // Selects in the playlist pop-ups the playlists the sync holds.
+    void ShowChosenPlaylists();
     void ChooseLeftFolder();
     // The editable lists: the list string shown, and storing an edit.
     void ReloadList(QListWidget* list, const AString& value);

@@ -1,0 +1,109 @@
+// The window as it is used week after week: what the user chose stays chosen, every run says how
+// it ended, the iPod going away stops a run, and the review and the settings answer the keyboard
+// and the mouse as people expect.
+
+#include "GuiHarness.h"
+
+#include "app/ActionTableModel.h"
+
+#include "ACommon/base/AError.h"
+#include "ACommon/sources/ADirTunes.h"
+#include "AUICommon/ExtendedTableView.h"
+#include "musiclib/MusicLibrary.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDockWidget>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+using guitest::Gui;
+using guitest::WaitFor;
+
+// A library holding `titles` (from the folder of songs), with a playlist "Road Trip" holding the
+// first of them.
+void MakeLibrary(Gui& gui, const std::vector<std::string>& titles)
+{
+    gui.AddSongs(titles);
+    std::unique_ptr<MusicLibrary> library;
+    std::string error;
+    ASSERT_EQ(MusicLibrary::Open(gui.tmp / "Library", true, library, error), 0) << error;
+    PlaylistInfo whole;
+    ASSERT_EQ(library->Library().GetLibraryPlaylist(whole), 0);
+    PlaylistInfo trip;
+    ASSERT_EQ(library->Library().MakePlaylist("Road Trip", trip), 0);
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+        std::uint32_t id = 0;
+        ASSERT_EQ(library->Library().AddFile(gui.songs + "/Artist/Album/" + titles[i] + ".mp3", whole.id, id),
+                  0);
+        if (i == 0) {
+            ASSERT_EQ(library->Library().AddToPlaylist(id, trip.id), 0);
+        }
+    }
+}
+
+void Choose(QComboBox* popUp, const QString& text)
+{
+    const int index = popUp->findText(text);
+    ASSERT_GE(index, 0) << text.toStdString();
+    popUp->setCurrentIndex(index);
+    emit popUp->activated(index);
+}
+
+QString LeftPlaylistOfTheSync(SyncWnd& window)
+{
+    const auto* tunes = dynamic_cast<const ADirTunes*>(window.Sync0()->GetDir1());
+    return tunes ? QString::fromStdString(tunes->GetPlaylist().ToStdString()) : QString();
+}
+
+TEST(DailyUse, TheChosenPlaylistStaysAfterEveryKindOfRun)
+{
+    Gui gui;
+    gui.AddIPod("IPOD", "Pocket");
+    MakeLibrary(gui, {"Alpha", "Bravo"});
+    SyncWnd& window = gui.Open(true);
+    Choose(window.ui.iTunesPlaylistPopUp, QStringLiteral("Road Trip"));
+    const QString trip = QStringLiteral("Road Trip");
+
+    // Cancelled at the review.
+    window.ui.ShowActionsListCkBox->setChecked(true);
+    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
+    ASSERT_TRUE(gui.WaitForReview());
+    window.CancelSelectingActionsButton();
+    ASSERT_TRUE(gui.WaitForRunEnd());
+    EXPECT_EQ(window.ui.iTunesPlaylistPopUp->currentText(), trip) << "cancelled";
+    EXPECT_EQ(LeftPlaylistOfTheSync(window), trip) << "cancelled";
+
+    // Completed, then with nothing left to do, with the "Last Sync" playlist off.
+    window.ui.ShowActionsListCkBox->setChecked(false);
+    window.ui.createLastPlaylist->setChecked(false);
+    for (const char* kind : {"completed", "nothing to do"}) {
+        EXPECT_EQ(gui.RunSync(), 0) << kind;
+        EXPECT_EQ(window.ui.iTunesPlaylistPopUp->currentText(), trip) << kind;
+        EXPECT_EQ(LeftPlaylistOfTheSync(window), trip) << kind;
+    }
+    EXPECT_EQ(fixtures::IPodTitles(gui.volumes + "/IPOD"), std::vector<std::string>{"Alpha"});
+}
+
+TEST(DailyUse, TheChosenPlaylistIsSavedWithTheIPodsSettings)
+{
+    Gui gui;
+    gui.AddIPod("IPOD", "Pocket");
+    MakeLibrary(gui, {"Alpha", "Bravo"});
+    Choose(gui.Open(true).ui.iTunesPlaylistPopUp, QStringLiteral("Road Trip"));
+    ASSERT_EQ(gui.window->SaveIPodSync(), 0);
+
+    SyncWnd& again = gui.Open(true);
+    EXPECT_EQ(again.ui.iTunesPlaylistPopUp->currentText(), QStringLiteral("Road Trip"));
+    EXPECT_EQ(LeftPlaylistOfTheSync(again), QStringLiteral("Road Trip"));
+}
+
+} // namespace
