@@ -332,6 +332,7 @@ void SyncWnd::BuildMainArea()
     auto* panel = new QVBoxLayout(ui.iTunesStatusArea);
     panel->setContentsMargins(16, 10, 16, 10);
     ui.SmallStatusTxt = new QLabel(this);
+    ui.SmallStatusTxt->setWordWrap(true);
     ui.LargeStatusTxt = new QLabel(this);
     ui.LargeStatusTxt->setTextInteractionFlags(Qt::TextSelectableByMouse);
     ui.LargeStatusTxt->setMinimumWidth(10);
@@ -699,8 +700,10 @@ void SyncWnd::BuildLogDrawer()
     ui.StatusDrawer->setWidget(ui.LogText);
     addDockWidget(Qt::BottomDockWidgetArea, ui.StatusDrawer);
     ui.StatusDrawer->hide();
-    connect(ui.LogDlogButton, &QPushButton::clicked, this,
-            [this] { ui.StatusDrawer->setVisible(!ui.StatusDrawer->isVisible()); });
+    connect(ui.LogDlogButton, &QPushButton::clicked, this, [this] {
+        ui.StatusDrawer->setVisible(!ui.StatusDrawer->isVisible());
+        logOpenedByRun = false;
+    });
 }
 
 ASync* SyncWnd::Sync0() const
@@ -1231,12 +1234,19 @@ void SyncWnd::OnNotified(const QString& name, const QString& text)
     } else if (posted == notification::kCloseActionsDrawer) {
         actionsModel->SetSnapshot({});
         ui.ActionsDrawer->hide();
-    } else if (posted == notification::kOpenLogDrawer)
-        ui.StatusDrawer->show();
-    else if (posted == notification::kCloseLogDrawer)
-        ui.StatusDrawer->hide();
-    else if (posted == notification::kCloseSettingsDrawer)
-        ui.SettingsDrawer->hide();
+    } else if (posted == notification::kOpenLogDrawer) {
+        // A run closes only the log it opened itself, never one the user opened.
+        if (!ui.StatusDrawer->isVisible()) {
+            ui.StatusDrawer->show();
+            logOpenedByRun = true;
+        }
+    } else if (posted == notification::kCloseLogDrawer) {
+        if (logOpenedByRun)
+            ui.StatusDrawer->hide();
+        logOpenedByRun = false;
+    }
+    // The settings drawer is only ever opened by the user, and its controls are disabled while a
+    // run goes on: a run starting leaves it open.
 }
 
 void SyncWnd::SyncButton()
@@ -1301,10 +1311,12 @@ void SyncWnd::OnRunEnded()
     actionsModel->SetSnapshot({});
     ui.ActionsDrawer->hide();
     if (ended == RunKind::kSync) {
-        ui.SmallStatusTxt->setText(result == 0                ? QStringLiteral("Done")
-                                   : result == kErrUserCancel ? QString()
-                                                              : QStringLiteral("Error"));
-        ui.SmallStatusTxt->setToolTip(Q(controller.GetOutcome().summary));
+        // The line the command line ends with stays in the panel until the next run.
+        QString summary = Q(controller.GetOutcome().summary);
+        if (summary.isEmpty())
+            summary = result == 0 ? QStringLiteral("Done") : QStringLiteral("Error");
+        ui.SmallStatusTxt->setText(summary);
+        ui.SmallStatusTxt->setToolTip(summary);
         ShowNotices();
     }
     // The iPod's song count (and whatever else a run changed on it) shows as it is now.

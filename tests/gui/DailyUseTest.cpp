@@ -8,7 +8,9 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/sources/ADirTunes.h"
+#include "ACommon/sync/ASync.h"
 #include "AUICommon/ExtendedTableView.h"
+#include "AUICommon/QtNotificationBus.h"
 #include "musiclib/MusicLibrary.h"
 
 #include <QCheckBox>
@@ -26,6 +28,7 @@
 namespace {
 
 using guitest::Gui;
+using guitest::HoldingBus;
 using guitest::WaitFor;
 
 // A library holding `titles` (from the folder of songs), with a playlist "Road Trip" holding the
@@ -104,6 +107,97 @@ TEST(DailyUse, TheChosenPlaylistIsSavedWithTheIPodsSettings)
     SyncWnd& again = gui.Open(true);
     EXPECT_EQ(again.ui.iTunesPlaylistPopUp->currentText(), QStringLiteral("Road Trip"));
     EXPECT_EQ(LeftPlaylistOfTheSync(again), QStringLiteral("Road Trip"));
+}
+
+TEST(DailyUse, AnIPodUnpluggedDuringARunStopsItAtOnceOnEitherRoute)
+{
+    for (bool throughLibrary : {false, true}) {
+        Gui gui;
+        const std::string ipod = gui.AddIPod("IPOD", "Pocket");
+        const std::vector<std::string> titles = {"Alpha", "Bravo", "Charlie", "Delta", "Echo"};
+        if (throughLibrary) {
+            MakeLibrary(gui, titles);
+            std::unique_ptr<MusicLibrary> library;
+            std::string error;
+            ASSERT_EQ(MusicLibrary::Open(gui.tmp / "Library", true, library, error), 0) << error;
+            ASSERT_EQ(library->AttachIPod("IPOD", error), 0) << error;
+        } else {
+            gui.AddSongs(titles);
+        }
+        SyncWnd& window = gui.Open(throughLibrary);
+        ASSERT_EQ(window.Sync0()->GetDir2()->GetType(), throughLibrary ? ADir::kTypeIPod : ADir::kTypeIPodDB);
+        window.ui.ShowActionsListCkBox->setChecked(false);
+        HoldingBus holding(window.Bus());
+        holding.gate.Take();
+        platform::SetNotificationBus(&holding);
+
+        QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
+        ASSERT_TRUE(WaitFor([&] { return holding.holding.load(); })) << throughLibrary;
+        std::filesystem::rename(ipod, gui.tmp / "unplugged");
+        holding.gate.Release();
+        ASSERT_TRUE(gui.WaitForRunEnd()) << throughLibrary;
+        platform::SetNotificationBus(window.Bus());
+
+        EXPECT_EQ(gui.LastResult(), kErrDisconnected) << throughLibrary;
+        EXPECT_EQ(window.ui.SmallStatusTxt->text(),
+                  QStringLiteral("The iPod was disconnected; 1 song was copied before that."))
+            << throughLibrary;
+        const QString log = window.ui.LogText->toPlainText();
+        EXPECT_FALSE(log.contains(QStringLiteral("Action 3 of"))) << throughLibrary;
+        // Nothing was written where the iPod was mounted.
+        EXPECT_FALSE(std::filesystem::exists(ipod)) << throughLibrary;
+    }
+}
+
+TEST(DailyUse, ThePanelSaysHowTheLastRunEnded)
+{
+    Gui gui;
+    gui.AddIPod("IPOD", "Pocket");
+    gui.AddSongs({"Alpha", "Bravo"});
+    SyncWnd& window = gui.Open();
+
+    window.ui.ShowActionsListCkBox->setChecked(true);
+    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
+    ASSERT_TRUE(gui.WaitForReview());
+    window.CancelSelectingActionsButton();
+    ASSERT_TRUE(gui.WaitForRunEnd());
+    EXPECT_TRUE(window.ui.SmallStatusTxt->text().startsWith(QStringLiteral("Cancelled. ")))
+        << window.ui.SmallStatusTxt->text().toStdString();
+
+    window.ui.ShowActionsListCkBox->setChecked(false);
+    EXPECT_EQ(gui.RunSync(), 0);
+    EXPECT_TRUE(window.ui.SmallStatusTxt->text().startsWith(QStringLiteral("Copied 2 songs (")))
+        << window.ui.SmallStatusTxt->text().toStdString();
+    EXPECT_TRUE(window.ui.SmallStatusTxt->text().endsWith(QStringLiteral("0 errors.")))
+        << window.ui.SmallStatusTxt->text().toStdString();
+}
+
+TEST(DailyUse, ACancelIsLoggedAsACancelAndLeavesTheLogTheUserOpened)
+{
+    Gui gui;
+    gui.AddIPod("IPOD", "Pocket");
+    gui.AddSongs({"Alpha", "Bravo", "Charlie"});
+    SyncWnd& window = gui.Open();
+    window.ui.ShowActionsListCkBox->setChecked(false);
+    window.ui.OpenLogAutomaticallyCkBox->setChecked(true);
+    QTest::mouseClick(window.ui.LogDlogButton, Qt::LeftButton);
+    ASSERT_TRUE(window.ui.StatusDrawer->isVisible());
+    HoldingBus holding(window.Bus());
+    holding.gate.Take();
+    platform::SetNotificationBus(&holding);
+    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return holding.holding.load(); }));
+    window.CancelButton();
+    holding.gate.Release();
+    ASSERT_TRUE(gui.WaitForRunEnd());
+    platform::SetNotificationBus(window.Bus());
+
+    EXPECT_EQ(gui.LastResult(), kErrUserCancel);
+    EXPECT_TRUE(window.ui.StatusDrawer->isVisible());
+    const QString log = window.ui.LogText->toPlainText();
+    EXPECT_FALSE(log.contains(QStringLiteral("Error Sync'ing!"))) << log.toStdString();
+    EXPECT_FALSE(log.contains(QStringLiteral("Sync completed."))) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("Sync cancelled."))) << log.toStdString();
 }
 
 } // namespace
