@@ -12,10 +12,12 @@
 #include "ACommon/sources/ADirPodDB.h"
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncLib.h"
+#include "APlatform/FileSystem.h"
 #include "APlatform/KnownFolders.h"
 #include "APlatform/Notifications.h"
 #include "AUICommon/DetectVolume.h"
 #include "AUICommon/ExtendedTableView.h"
+#include "AUICommon/FocusedWheel.h"
 #include "AUICommon/MessageBoxQuestions.h"
 #include "AUICommon/QtNotificationBus.h"
 #include "AUICommon/iTuneDisplay.h"
@@ -43,6 +45,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -638,6 +641,7 @@ void SyncWnd::BuildSettingsDrawer()
     layout->addWidget(ui.filterTabView);
     layout->addStretch();
     scroll->setWidget(page);
+    (new FocusedWheel(this))->Guard(page);
     // Wide enough for every setting's text; long drawers scroll down, never sideways.
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setMinimumWidth(page->sizeHint().width() + scroll->verticalScrollBar()->sizeHint().width() + 4);
@@ -664,20 +668,40 @@ void SyncWnd::BuildActionsDrawer()
                                                                   QHeaderView::ResizeToContents);
     ui.ActionsTableView->horizontalHeader()->setSectionResizeMode(ActionTableModel::kAction,
                                                                   QHeaderView::ResizeToContents);
+    ui.ActionsTableView->horizontalHeader()->setSectionResizeMode(ActionTableModel::kSize,
+                                                                  QHeaderView::ResizeToContents);
     ui.ActionsTableView->setWordWrap(false);
     ui.ActionsTableView->sortByColumn(-1, Qt::AscendingOrder);
+    ui.ActionsTableView->SetCheckColumn(ActionTableModel::kActive);
+    // At least eight rows show, whatever the window's size.
+    ui.ActionsTableView->setMinimumHeight(ui.ActionsTableView->HeightForRows(kReviewRows));
+    ui.ActionsTotals = new QLabel(holder);
+    ui.ActionsTotals->setWordWrap(true);
+    connect(actionsModel, &ActionTableModel::TotalsChanged, ui.ActionsTotals, &QLabel::setText);
     ui.ActionsTextInfo = new QLabel(holder);
     connect(actionsModel, &ActionTableModel::CountChanged, ui.ActionsTextInfo, &QLabel::setText);
     auto* buttons = new QHBoxLayout;
-    auto* checkAll = new QPushButton(QStringLiteral("Check All"), holder);
-    auto* uncheckAll = new QPushButton(QStringLiteral("Uncheck All"), holder);
-    ui.CancelSelectingActions = new QPushButton(QStringLiteral("Cancel"), holder);
-    ui.DoneSelectingActions = new QPushButton(QStringLiteral("Perform"), holder);
+    auto* checkAll = new QPushButton(QStringLiteral("C&heck All"), holder);
+    auto* uncheckAll = new QPushButton(QStringLiteral("&Uncheck All"), holder);
+    ui.CancelSelectingActions = new QPushButton(QStringLiteral("&Cancel"), holder);
+    ui.DoneSelectingActions = new QPushButton(QStringLiteral("&Perform"), holder);
+    ui.CancelSelectingActions->setToolTip(QStringLiteral("Perform nothing (Escape)"));
+    ui.DoneSelectingActions->setToolTip(QStringLiteral("Perform the ticked actions (Return)"));
+    // Return performs and Escape cancels from anywhere in the drawer.
+    for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* perform = new QShortcut(QKeySequence(key), holder);
+        perform->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(perform, &QShortcut::activated, this, &SyncWnd::DoneSelectingActionsButton);
+    }
+    auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), holder);
+    cancel->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(cancel, &QShortcut::activated, this, &SyncWnd::CancelSelectingActionsButton);
     buttons->addWidget(ui.ActionsTextInfo, 1);
     buttons->addWidget(checkAll);
     buttons->addWidget(uncheckAll);
     buttons->addWidget(ui.CancelSelectingActions);
     buttons->addWidget(ui.DoneSelectingActions);
+    layout->addWidget(ui.ActionsTotals);
     layout->addWidget(ui.ActionsTableView);
     layout->addLayout(buttons);
     ui.ActionsDrawer->setWidget(holder);
@@ -1226,14 +1250,11 @@ void SyncWnd::OnNotified(const QString& name, const QString& text)
         SetEnabledSyncListItems(true);
         OnRunEnded();
     } else if (posted == notification::kOpenActionsDrawer) {
-        actionsModel->SetSnapshot(controller.GetReview());
-        ui.SmallStatusTxt->setText(
-            QStringLiteral("Untick what should not be done, then press Perform (or Sync)."));
-        ui.ActionsDrawer->show();
-        ui.ActionsDrawer->raise();
+        ShowReview();
     } else if (posted == notification::kCloseActionsDrawer) {
         actionsModel->SetSnapshot({});
         ui.ActionsDrawer->hide();
+        ui.ProgressBar->setVisible(IsRunning());
     } else if (posted == notification::kOpenLogDrawer) {
         // A run closes only the log it opened itself, never one the user opened.
         if (!ui.StatusDrawer->isVisible()) {
@@ -1247,6 +1268,32 @@ void SyncWnd::OnNotified(const QString& name, const QString& text)
     }
     // The settings drawer is only ever opened by the user, and its controls are disabled while a
     // run goes on: a run starting leaves it open.
+}
+
+void SyncWnd::ShowReview()
+{
+    ActionTableModel::Sides sides;
+    ASync* sync = Sync0();
+    sides.left = leftIsLibrary ? QStringLiteral("Library") : QFileInfo(leftFolder).fileName();
+    sides.songs = Songs(sync) != nullptr;
+    std::uint64_t free = 0;
+    if (const MountedIPod* pod = SelectedIPod();
+        pod && platform::VolumeFreeSpace(pod->mountPoint.ToStdString(), free))
+        sides.rightFree = free;
+    actionsModel->SetSides(sides);
+    actionsModel->SetSnapshot(controller.GetReview());
+    // The run waits for the user: no bar stands still under a stale "Preparing" line meanwhile.
+    ui.SmallStatusTxt->setText(
+        QStringLiteral("Untick what should not be done, then press Perform (or Sync)."));
+    ui.LargeStatusTxt->setText(actionsModel->TotalsText());
+    ui.ProgressBar->hide();
+    ui.ActionsDrawer->show();
+    ui.ActionsDrawer->raise();
+    // The window grows to show the drawer's rows rather than squeeze them.
+    resize(size().expandedTo(minimumSizeHint()));
+    ui.ActionsTableView->setFocus(Qt::OtherFocusReason);
+    if (actionsModel->rowCount() > 0)
+        ui.ActionsTableView->setCurrentIndex(actionsModel->index(0, ActionTableModel::kSource));
 }
 
 void SyncWnd::SyncButton()

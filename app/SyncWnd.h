@@ -51,6 +51,8 @@ public:
     // The sync types of the pop-up, in its order: autoAction = index / 2 + 1, destDeletes = index & 1.
     static const char* const kSyncTypeTitles[6];
     static constexpr const char* kNoIPodAlert = "Error: No iPod selected and connected.";
+    // The review shows at least this many rows.
+    static constexpr int kReviewRows = 8;
     static constexpr const char* kQuitDuringRun =
         "Sync in progress. Please either cancel the sync or allow it to complete before quitting.";
 
@@ -89,6 +91,7 @@ public:
         QPlainTextEdit* LogText = nullptr;
         ExtendedTableView* ActionsTableView = nullptr;
         QLabel* ActionsTextInfo = nullptr;
+        QLabel* ActionsTotals = nullptr; // what the ticked actions come to, above the table
         QPushButton* DoneSelectingActions = nullptr;
         QPushButton* CancelSelectingActions = nullptr;
         // Settings.
@@ -187,6 +190,8 @@ private:
     void BuildLogDrawer();
     void OnNotified(const QString& name, const QString& text);
     void OnRunEnded();
+    // Shows the actions waiting for review, with their totals.
+    void ShowReview();
     void SetHiddenProgressItems(bool hidden);
     void SetEnabledSyncListItems(bool enabled);
     void LoadIPodIcon();

@@ -9,10 +9,12 @@
 #include "ACommon/base/AError.h"
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASync.h"
+#include "ACommon/sync/ASyncLib.h"
 #include "AUICommon/ExtendedTableView.h"
 #include "AUICommon/QtNotificationBus.h"
 #include "musiclib/MusicLibrary.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDockWidget>
@@ -20,6 +22,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -198,6 +201,37 @@ TEST(DailyUse, ACancelIsLoggedAsACancelAndLeavesTheLogTheUserOpened)
     EXPECT_FALSE(log.contains(QStringLiteral("Error Sync'ing!"))) << log.toStdString();
     EXPECT_FALSE(log.contains(QStringLiteral("Sync completed."))) << log.toStdString();
     EXPECT_TRUE(log.contains(QStringLiteral("Sync cancelled."))) << log.toStdString();
+}
+
+// Turns the wheel one notch down over `widget`.
+void WheelDown(QWidget* widget)
+{
+    const QPointF at(widget->width() / 2.0, widget->height() / 2.0);
+    QWheelEvent wheel(at, widget->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget, &wheel);
+}
+
+TEST(DailyUse, TheWheelChangesASettingOnlyWhenItsControlHasTheFocus)
+{
+    Gui gui;
+    gui.AddIPod("IPOD", "Pocket");
+    gui.AddSongs({"Alpha"});
+    SyncWnd& window = gui.Open();
+    window.ui.SettingsDrawer->show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QComboBox* genre = window.ui.filterPopUps[0];
+    ASSERT_EQ(genre->currentIndex(), 0);
+
+    WheelDown(genre);
+    EXPECT_EQ(genre->currentIndex(), 0);
+    EXPECT_EQ(static_cast<ASyncLib*>(window.Sync0())->GetGenreFilterMode(), 0);
+
+    genre->setFocus(Qt::OtherFocusReason);
+    ASSERT_TRUE(WaitFor([&] { return genre->hasFocus(); }));
+    WheelDown(genre);
+    EXPECT_EQ(genre->currentIndex(), 1);
 }
 
 } // namespace
