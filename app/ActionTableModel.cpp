@@ -4,9 +4,7 @@
 
 #include "ACommon/sync/ASync.h"
 #include "ACommon/sync/SyncTally.h"
-
-#include <QCollator>
-#include <QLocale>
+#include "APlatform/Unicode.h"
 
 #include <algorithm>
 
@@ -238,10 +236,7 @@ void ActionTableModel::sort(int column, Qt::SortOrder order)
     } else {
         // Names sort as the user's language sorts them ("Étude" before "Nocturne"); each row's key
         // is made once.
-        QCollator collator{QLocale()};
-        collator.setCaseSensitivity(Qt::CaseInsensitive);
-        collator.setNumericMode(true);
-        std::vector<std::pair<QCollatorSortKey, std::size_t>> keys;
+        std::vector<std::pair<std::string, std::size_t>> keys;
         keys.reserve(rows.size());
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const ActionReview::Item& item = rows[i].item;
@@ -249,11 +244,13 @@ void ActionTableModel::sort(int column, Qt::SortOrder order)
                 column == kAction   ? ActionName(item.kind)
                 : column == kSource ? Shown(item.source)
                                     : Shown(item.destination.IsEmpty() ? item.deletesFrom : item.destination);
-            keys.emplace_back(collator.sortKey(text), i);
+            keys.emplace_back(
+                platform::CollationKey(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
+                                                           static_cast<std::size_t>(text.size()))),
+                i);
         }
         std::stable_sort(keys.begin(), keys.end(), [order](const auto& a, const auto& b) {
-            const int compared = a.first.compare(b.first);
-            return order == Qt::AscendingOrder ? compared < 0 : compared > 0;
+            return order == Qt::AscendingOrder ? a.first < b.first : b.first < a.first;
         });
         std::vector<Row> sorted;
         sorted.reserve(rows.size());

@@ -10,6 +10,7 @@
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASync.h"
 #include "ACommon/sync/ASyncLib.h"
+#include "APlatform/FileSystem.h"
 #include "AUICommon/ExtendedTableView.h"
 #include "AUICommon/QtNotificationBus.h"
 #include "musiclib/MusicLibrary.h"
@@ -18,6 +19,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDockWidget>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -232,6 +234,125 @@ TEST(DailyUse, TheWheelChangesASettingOnlyWhenItsControlHasTheFocus)
     ASSERT_TRUE(WaitFor([&] { return genre->hasFocus(); }));
     WheelDown(genre);
     EXPECT_EQ(genre->currentIndex(), 1);
+}
+
+QString Cell(SyncWnd& window, int row, int column, int role = Qt::DisplayRole)
+{
+    return window.ActionsModel()->index(row, column).data(role).toString();
+}
+
+// Opens the review of a sync that copies `titles` onto the iPod and deletes "Gone" from it.
+SyncWnd& OpenReview(Gui& gui, const std::vector<std::string>& titles)
+{
+    gui.AddIPod("IPOD", "Pocket");
+    gui.AddSongs({"Gone"});
+    SyncWnd& window = gui.Open();
+    window.ui.ShowActionsListCkBox->setChecked(false);
+    EXPECT_EQ(gui.RunSync(), 0);
+    std::filesystem::remove_all(gui.songs);
+    gui.AddSongs(titles);
+    window.SyncTypeMenu(1); // make the iPod equal: "Gone" goes
+    window.ui.ShowActionsListCkBox->setChecked(true);
+    window.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
+    EXPECT_TRUE(gui.WaitForReview());
+    return window;
+}
+
+TEST(DailyUse, TheReviewNamesEachActionPlainlyWithItsSideAndSize)
+{
+    Gui gui;
+    SyncWnd& window = OpenReview(gui, {"Nocturne", "Étude"});
+    ActionTableModel* model = window.ActionsModel();
+    ASSERT_EQ(model->rowCount(), 3);
+    window.ui.ActionsTableView->sortByColumn(ActionTableModel::kSource, Qt::AscendingOrder);
+
+    struct Row {
+        const char* action;
+        const char* source;
+        const char* destination;
+    };
+    const Row expected[] = {{"Copy to iPod", "Étude", "Pocket"},
+                            {"Delete from iPod", "Gone", "Pocket"},
+                            {"Copy to iPod", "Nocturne", "Pocket"}};
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(Cell(window, row, ActionTableModel::kAction), QString::fromUtf8(expected[row].action))
+            << row;
+        EXPECT_TRUE(
+            Cell(window, row, ActionTableModel::kSource).contains(QString::fromUtf8(expected[row].source)))
+            << row << ' ' << Cell(window, row, ActionTableModel::kSource).toStdString();
+        EXPECT_TRUE(Cell(window, row, ActionTableModel::kDestination)
+                        .contains(QString::fromUtf8(expected[row].destination)))
+            << row << ' ' << Cell(window, row, ActionTableModel::kDestination).toStdString();
+        EXPECT_TRUE(Cell(window, row, ActionTableModel::kSize).endsWith(QStringLiteral(" kB"))) << row;
+    }
+    window.CancelSelectingActionsButton();
+    ASSERT_TRUE(gui.WaitForRunEnd());
+}
+
+TEST(DailyUse, TheReviewShowsTheTotalsOfTheTickedActionsAboveAtLeastEightRows)
+{
+    Gui gui;
+    platform::OverrideFreeSpaceForTesting(5'000'000'000ULL);
+    SyncWnd& window = OpenReview(gui, {"Alpha", "Bravo"});
+    platform::OverrideFreeSpaceForTesting(UINT64_MAX);
+    const QString totals = window.ui.ActionsTotals->text();
+    EXPECT_TRUE(totals.startsWith(QStringLiteral("2 songs to copy, "))) << totals.toStdString();
+    EXPECT_TRUE(totals.contains(QStringLiteral("; 1 to delete; space after the sync: 5000 MB free on iPod")))
+        << totals.toStdString();
+    EXPECT_TRUE(window.ui.ActionsTotals->isVisible());
+    EXPECT_LT(window.ui.ActionsTotals->y(), window.ui.ActionsTableView->y());
+
+    window.ActionsModel()->SetAllActive(false);
+    EXPECT_TRUE(
+        window.ui.ActionsTotals->text().startsWith(QStringLiteral("0 songs to copy, 0 bytes; 0 to delete")))
+        << window.ui.ActionsTotals->text().toStdString();
+
+    QTest::qWait(50);
+    const int rowHeight = window.ui.ActionsTableView->verticalHeader()->defaultSectionSize();
+    EXPECT_GE(window.ui.ActionsTableView->viewport()->height(), SyncWnd::kReviewRows * rowHeight);
+    window.CancelSelectingActionsButton();
+    ASSERT_TRUE(gui.WaitForRunEnd());
+}
+
+TEST(DailyUse, TabLeavesTheReviewTableAndSpaceTicksTheCurrentRowInAnyColumn)
+{
+    Gui gui;
+    SyncWnd& window = OpenReview(gui, {"Alpha", "Bravo"});
+    ExtendedTableView* table = window.ui.ActionsTableView;
+    table->setFocus(Qt::OtherFocusReason);
+    ASSERT_TRUE(WaitFor([&] { return table->hasFocus(); }));
+    table->setCurrentIndex(window.ActionsModel()->index(1, ActionTableModel::kDestination));
+    QTest::keyClick(table, Qt::Key_Space);
+    EXPECT_EQ(Cell(window, 1, ActionTableModel::kActive, Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+    EXPECT_EQ(window.ui.ActionsTextInfo->text(), QStringLiteral("3 Actions, 2 Active"));
+
+    QTest::keyClick(table, Qt::Key_Tab);
+    EXPECT_FALSE(table->hasFocus());
+    window.CancelSelectingActionsButton();
+    ASSERT_TRUE(gui.WaitForRunEnd());
+}
+
+TEST(DailyUse, TheReviewIsAnsweredFromTheKeyboard)
+{
+    struct Case {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int result;
+    };
+    for (auto [key, modifiers, result] : {Case{Qt::Key_Return, Qt::NoModifier, 0},
+                                          {Qt::Key_Escape, Qt::NoModifier, kErrUserCancel},
+                                          {Qt::Key_P, Qt::AltModifier, 0},
+                                          {Qt::Key_C, Qt::AltModifier, kErrUserCancel}}) {
+        Gui gui;
+        SyncWnd& window = OpenReview(gui, {"Alpha"});
+        window.ui.ActionsTableView->setFocus(Qt::OtherFocusReason);
+        ASSERT_TRUE(WaitFor([&] { return window.ui.ActionsTableView->hasFocus(); }));
+        QTest::keyClick(window.ui.ActionsTableView, key, modifiers);
+        ASSERT_TRUE(gui.WaitForRunEnd()) << key;
+        EXPECT_EQ(gui.LastResult(), result) << key;
+    }
 }
 
 } // namespace
