@@ -21,6 +21,7 @@
 #include "AUICommon/MessageBoxQuestions.h"
 #include "AUICommon/QtNotificationBus.h"
 #include "AUICommon/iTuneDisplay.h"
+#include "musiclib/LibraryFiles.h"
 #include "musiclib/LibraryScriptRunner.h"
 #include "musiclib/MusicLibrary.h"
 
@@ -1357,6 +1358,15 @@ void SyncWnd::OnRunEnded()
     running = RunKind::kNone;
     actionsModel->SetSnapshot({});
     ui.ActionsDrawer->hide();
+    if (ended == RunKind::kTool && toolSummary && !toolSummary->IsEmpty()) {
+        // The tool's counts ("3 found, 2 added, 1 left as it was."), after what stopped it if it
+        // did not complete.
+        const QString counts = Q(*toolSummary);
+        const QString text = result == 0 ? counts : ui.SmallStatusTxt->text() + QLatin1Char(' ') + counts;
+        ui.SmallStatusTxt->setText(text);
+        ui.SmallStatusTxt->setToolTip(text);
+    }
+    toolSummary.reset();
     if (ended == RunKind::kSync) {
         // The line the command line ends with stays in the panel until the next run.
         QString summary = Q(controller.GetOutcome().summary);
@@ -1393,6 +1403,22 @@ void SyncWnd::RunTool(LibraryTools::Tool tool, int side, const QStringList& path
         return;
     }
     const LibraryTools::Side which = ipodSide ? LibraryTools::Side::kIPod : LibraryTools::Side::kLibrary;
+    // Purchases are told to be the user's by the saved accounts and the library's own one; with
+    // neither, every purchase would look like someone else's.
+    const AString libraryAccount =
+        AString::FromUTF8(LibraryFiles::ReadAccount(platform::LibraryPreferencesPath()));
+    if (tool == LibraryTools::Tool::kNotOwned && Songs(Sync0()) &&
+        liststring::Items(LibraryTools::OwnAccounts(Copy(Songs(Sync0())->GetAppleIDs()), libraryAccount))
+            .empty()) {
+        QApplication::beep();
+        const QString why =
+            QString::fromLatin1(LibraryTools::kNoAccountKnown) +
+            QStringLiteral(" Add yours under Settings, Store accounts, or set the library's with "
+                           "`pelorin library account set NAME@EXAMPLE.COM`.");
+        ui.SmallStatusTxt->setText(why);
+        Say(why);
+        return;
+    }
     LibraryTools::Options options;
     for (const QString& path : paths)
         options.paths.push_back(A(path));
@@ -1400,9 +1426,26 @@ void SyncWnd::RunTool(LibraryTools::Tool tool, int side, const QStringList& path
     ui.SmallStatusTxt->setText(Q(LibraryTools::StatusText(tool, which)));
     runMountPoint = Q(session->GetIPod()->mountPoint);
     running = RunKind::kTool;
-    const int started = controller.StartJob([group, tool, which, options](CancelProc cancel) {
-        return LibraryTools::RunOnGroup(tool, which, *group, options, cancel).result;
-    });
+    toolSummary = std::make_shared<AString>();
+    const int started = controller.StartJob(
+        [group, tool, which, options, libraryAccount, summary = toolSummary](CancelProc cancel) {
+            // The library's account counts for this run only; an account the user adds is kept.
+            ASyncLib* songs = Songs(group->GetSync(0));
+            const AString saved = songs ? Copy(songs->GetAppleIDs()) : AString();
+            AString accounts = LibraryTools::OwnAccounts(saved, libraryAccount);
+            if (songs)
+                songs->SetAppleIDs(&accounts);
+            LibraryTools::Outcome outcome = LibraryTools::RunOnGroup(tool, which, *group, options, cancel);
+            if (songs) {
+                AString kept = saved;
+                for (const AString& account : liststring::Items(Copy(songs->GetAppleIDs())))
+                    if (account.Compare(libraryAccount) != 0)
+                        kept = LibraryTools::OwnAccounts(kept, account);
+                songs->SetAppleIDs(&kept);
+            }
+            *summary = outcome.summary;
+            return outcome.result;
+        });
     if (started != 0) {
         running = RunKind::kNone;
         QApplication::beep();

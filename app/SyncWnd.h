@@ -235,8 +235,10 @@ private:
     QString runMountPoint;       // the iPod the run works on
     bool refreshPending = false; // iPods came or went, or the settings were held, during a run
     bool quitPending = false;
-    bool logOpenedByRun = false; // the log drawer was opened by a run, not by the user
-    QString loadProblem;         // why the selected iPod cannot be synced
+    bool logOpenedByRun = false;
+    std::shared_ptr<AString> toolSummary; // the running tool's closing line, once it has ended // the log
+                                          // drawer was opened by a run, not by the user
+    QString loadProblem;                  // why the selected iPod cannot be synced
 
     QtNotificationBus* bus = nullptr;
     MessageBoxQuestions* questions = nullptr;

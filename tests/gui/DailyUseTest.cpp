@@ -5,11 +5,13 @@
 #include "GuiHarness.h"
 
 #include "app/ActionTableModel.h"
+#include "app/SongDropView.h"
 
 #include "ACommon/base/AError.h"
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASync.h"
 #include "ACommon/sync/ASyncLib.h"
+#include "ACommon/sync/LibraryTools.h"
 #include "APlatform/FileSystem.h"
 #include "AUICommon/ExtendedTableView.h"
 #include "AUICommon/QtNotificationBus.h"
@@ -353,6 +355,42 @@ TEST(DailyUse, TheReviewIsAnsweredFromTheKeyboard)
         ASSERT_TRUE(gui.WaitForRunEnd()) << key;
         EXPECT_EQ(gui.LastResult(), result) << key;
     }
+}
+
+TEST(DailyUse, RemovingMusicNotOwnedRefusesWithoutAStoreAccount)
+{
+    Gui gui;
+    gui.AddIPod("IPOD", "Pocket");
+    gui.AddSongs({"Alpha", "Bravo"});
+    SyncWnd& window = gui.Open();
+    QSignalSpy ended(&window, &SyncWnd::RunEnded);
+    window.RunTool(LibraryTools::Tool::kNotOwned, SongDropView::kLeft);
+    EXPECT_FALSE(window.IsRunning());
+    EXPECT_TRUE(
+        window.ui.SmallStatusTxt->text().startsWith(QString::fromLatin1(LibraryTools::kNoAccountKnown)))
+        << window.ui.SmallStatusTxt->text().toStdString();
+
+    AString account("me@example.com");
+    static_cast<ASyncLib*>(window.Sync0())->SetAppleIDs(&account);
+    window.RunTool(LibraryTools::Tool::kNotOwned, SongDropView::kLeft);
+    ASSERT_TRUE(gui.WaitForRunEnd());
+    EXPECT_EQ(ended.count(), 1);
+    EXPECT_EQ(fixtures::ListFiles(gui.songs).size(), 2u);
+}
+
+TEST(DailyUse, AToolsResultKeepsItsCounts)
+{
+    Gui gui;
+    gui.AddIPod("IPOD", "Pocket");
+    SyncWnd& window = gui.Open();
+    const std::string song = gui.tmp / "drop/Charlie.mp3";
+    samples::WriteSong(song, fixtures::SongSpecOf("Charlie", 77));
+    fixtures::WriteFile(gui.tmp / "drop/notes.txt", "not a song");
+    window.AddMusicFiles(SongDropView::kRight, {QString::fromStdString(gui.tmp / "drop")});
+    ASSERT_TRUE(gui.WaitForRunEnd());
+    const QString text = window.ui.SmallStatusTxt->text();
+    EXPECT_TRUE(text.contains(QStringLiteral("1 added"))) << text.toStdString();
+    EXPECT_NE(text, QStringLiteral("All files added.")) << text.toStdString();
 }
 
 } // namespace
