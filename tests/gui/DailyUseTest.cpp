@@ -393,4 +393,36 @@ TEST(DailyUse, AToolsResultKeepsItsCounts)
     EXPECT_NE(text, QStringLiteral("All files added.")) << text.toStdString();
 }
 
+TEST(DailyUse, AToolsQuestionNamesTheSongAndItsFile)
+{
+    struct Case {
+        LibraryTools::Tool tool;
+        int side;
+        const char* expected; // in the question's text, after the song's name
+    };
+    for (auto [tool, side, expected] :
+         {Case{LibraryTools::Tool::kOrphans, SongDropView::kRight, ""},
+          {LibraryTools::Tool::kDuplicates, SongDropView::kLeft, "The copy kept: "}}) {
+        Gui gui;
+        const std::string ipod = gui.AddIPod("IPOD", "Pocket");
+        gui.AddSongs({"Alpha", "Bravo"});
+        SyncWnd& window = gui.Open();
+        window.ui.ShowActionsListCkBox->setChecked(false);
+        ASSERT_EQ(gui.RunSync(), 0);
+        const std::string song = gui.songs + "/Artist/Album/Alpha.mp3";
+        if (tool == LibraryTools::Tool::kOrphans)
+            std::filesystem::remove(ipod + fixtures::IPodTracks(ipod).at("Alpha").path);
+        else
+            std::filesystem::copy_file(song, gui.songs + "/Artist/Album/Alpha 1.mp3");
+        gui.questions.SetDefaultAnswer("No");
+        window.RunTool(tool, side);
+        ASSERT_TRUE(gui.WaitForRunEnd());
+        ASSERT_EQ(gui.questions.Asked().size(), 1u) << int(tool);
+        const std::string text = gui.questions.Asked()[0].informative;
+        EXPECT_EQ(text.rfind("Delete Alpha \u2014 Artist (", 0), 0u) << text;
+        EXPECT_EQ(text.find("?"), std::string::npos) << text;
+        EXPECT_NE(text.find(expected), std::string::npos) << text;
+    }
+}
+
 } // namespace
