@@ -5,6 +5,7 @@
 #include "app/MenuBar.h"
 #include "app/Pictures.h"
 #include "app/SongDropView.h"
+#include "app/StatusLines.h"
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/ListString.h"
@@ -208,6 +209,14 @@ SyncWnd::SyncWnd(const Options& options, QWidget* parent)
     platform::SetNotificationBus(bus);
     connect(bus, &QtNotificationBus::Notified, this, &SyncWnd::OnNotified);
     questions = new MessageBoxQuestions(this);
+    // A sync with nothing to do says so in the panel, not in a box to be clicked away.
+    questions->SetSayElsewhere([this](const std::string& message) {
+        if (message != kNothingToSync)
+            return false;
+        QMetaObject::invokeMethod(
+            this, [this] { nothingToSync = true; }, Qt::QueuedConnection);
+        return true;
+    });
     platform::SetQuestionInterface(questions);
 
     BuildMainArea();
@@ -216,11 +225,10 @@ SyncWnd::SyncWnd(const Options& options, QWidget* parent)
     BuildLogDrawer();
     menus = new MenuBar(this);
 
-    messageSink = std::make_unique<LabelStatusField>(ui.SmallStatusTxt);
-    detailSink = std::make_unique<LabelStatusField>(ui.LargeStatusTxt);
+    statusLines = std::make_unique<StatusLines>(ui.SmallStatusTxt, ui.LargeStatusTxt);
     barSink = std::make_unique<WidgetProgressBar>(ui.ProgressBar);
     logSink = std::make_unique<TextLogView>(ui.LogText);
-    AProgress::Shared().SetProgressControl(messageSink.get(), detailSink.get(), barSink.get());
+    AProgress::Shared().SetProgressControl(statusLines->Message(), statusLines->Detail(), barSink.get());
     AProgress::Shared().SetLogTextView(logSink.get());
 
     detector = new DetectVolume(volumesRoot, this);
@@ -372,6 +380,8 @@ void SyncWnd::BuildMainArea()
         const MountedIPod* pod = SelectedIPod();
         const QString chosen = pod ? Q(pod->mountPoint) : QString();
         SaveIPodSync();
+        // The last run's line was about another iPod.
+        ui.SmallStatusTxt->clear();
         UpdatePopUps(chosen);
         LoadIPodSync();
     });
@@ -807,6 +817,15 @@ int SyncWnd::AddPlaylist(int side, const QString& name)
     const bool ipodSide = side == SongDropView::kRight;
     if (IsRunning() || !leftIsLibrary || (ipodSide && (!pod || !LibraryServes(*pod))))
         return kErrObjectNotFound;
+    QComboBox* popUp = ipodSide ? ui.iPodPlaylistPopUp : ui.iTunesPlaylistPopUp;
+    // Playlist names are told apart without regard to case: an existing one is chosen instead.
+    if (const int existing = popUp->findText(name, Qt::MatchFixedString); existing >= 0) {
+        popUp->setCurrentIndex(existing);
+        PlaylistsChosen();
+        ui.SmallStatusTxt->setText(QStringLiteral("The playlist \"%1\" exists already; it is chosen.")
+                                       .arg(popUp->itemText(existing)));
+        return 0;
+    }
     ASiTunes bridge;
     int err = 0;
     if (ipodSide) {
@@ -817,7 +836,6 @@ int SyncWnd::AddPlaylist(int side, const QString& name)
     }
     if (err != 0)
         return err;
-    QComboBox* popUp = ipodSide ? ui.iPodPlaylistPopUp : ui.iTunesPlaylistPopUp;
     if (popUp->findText(name) < 0)
         popUp->addItem(name);
     popUp->setCurrentIndex(popUp->findText(name));
@@ -1093,6 +1111,7 @@ void SyncWnd::UpdateUIFromSync()
     LoadIPodIcon();
     const bool mounted = !pods.empty();
     ui.iPodPopUp->setEnabled(mounted && !IsRunning());
+    ui.SyncButton->setEnabled(mounted || IsRunning());
     ui.SyncTypePopUp->setEnabled(mounted && sync && !IsRunning());
     ui.BigArrowTextLabel->setVisible(mounted);
     if (!sync)
@@ -1308,7 +1327,8 @@ void SyncWnd::SyncButton()
         return;
     }
     if (!SelectedIPod()) {
-        Inform(QString::fromLatin1(kNoIPodAlert));
+        QApplication::beep();
+        ui.SmallStatusTxt->setText(QString::fromLatin1(kNoIPodAlert));
         return;
     }
     if (!session) {
@@ -1321,6 +1341,7 @@ void SyncWnd::SyncButton()
     ui.LargeStatusTxt->clear();
     runMountPoint = Q(session->GetIPod()->mountPoint);
     running = RunKind::kSync;
+    nothingToSync = false;
     if (controller.StartSync(*session) != 0) {
         running = RunKind::kNone;
         QApplication::beep();
@@ -1372,6 +1393,8 @@ void SyncWnd::OnRunEnded()
         QString summary = Q(controller.GetOutcome().summary);
         if (summary.isEmpty())
             summary = result == 0 ? QStringLiteral("Done") : QStringLiteral("Error");
+        if (nothingToSync && result == 0)
+            summary = QString::fromLatin1(kNothingToSync);
         ui.SmallStatusTxt->setText(summary);
         ui.SmallStatusTxt->setToolTip(summary);
         ShowNotices();
@@ -1526,7 +1549,14 @@ void SyncWnd::VolumeUnMounted(const QString& mountPoint)
         UpdatePopUps(Q(current->mountPoint), mountPoint);
         return;
     }
+    const QString gone = current ? IPodTitle(*current) : QFileInfo(mountPoint).fileName();
     SaveIPodSync();
     UpdatePopUps(QString(), mountPoint);
     LoadIPodSync();
+    const MountedIPod* now = SelectedIPod();
+    const QString said =
+        now ? QStringLiteral("%1 was disconnected; showing %2 now.").arg(gone, IPodTitle(*now))
+            : QStringLiteral("%1 was disconnected.").arg(gone);
+    ui.SmallStatusTxt->setText(said);
+    Say(said);
 }

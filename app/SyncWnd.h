@@ -43,6 +43,7 @@ class QTabWidget;
 class QToolButton;
 class QtNotificationBus;
 class SongDropView;
+class StatusLines;
 class iTuneDisplay;
 
 class SyncWnd : public AWindow {
@@ -53,6 +54,7 @@ public:
     static constexpr const char* kNoIPodAlert = "Error: No iPod selected and connected.";
     // The review shows at least this many rows.
     static constexpr int kReviewRows = 8;
+    static constexpr const char* kNothingToSync = "Nothing to Sync!";
     static constexpr const char* kQuitDuringRun =
         "Sync in progress. Please either cancel the sync or allow it to complete before quitting.";
 
@@ -236,6 +238,7 @@ private:
     bool refreshPending = false; // iPods came or went, or the settings were held, during a run
     bool quitPending = false;
     bool logOpenedByRun = false;
+    bool nothingToSync = false;           // the running sync found nothing to do
     std::shared_ptr<AString> toolSummary; // the running tool's closing line, once it has ended // the log
                                           // drawer was opened by a run, not by the user
     QString loadProblem;                  // why the selected iPod cannot be synced
@@ -245,8 +248,7 @@ private:
     DetectVolume* detector = nullptr;
     ActionTableModel* actionsModel = nullptr;
     MenuBar* menus = nullptr;
-    std::unique_ptr<LabelStatusField> messageSink;
-    std::unique_ptr<LabelStatusField> detailSink;
+    std::unique_ptr<StatusLines> statusLines;
     std::unique_ptr<WidgetProgressBar> barSink;
     std::unique_ptr<TextLogView> logSink;
     std::vector<Filter> filters;

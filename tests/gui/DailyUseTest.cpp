@@ -24,6 +24,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QWheelEvent>
@@ -306,6 +307,10 @@ TEST(DailyUse, TheReviewShowsTheTotalsOfTheTickedActionsAboveAtLeastEightRows)
     EXPECT_TRUE(window.ui.ActionsTotals->isVisible());
     EXPECT_LT(window.ui.ActionsTotals->y(), window.ui.ActionsTableView->y());
 
+    // The panel does not stand still under "Preparing action list..." meanwhile.
+    EXPECT_EQ(window.ui.LargeStatusTxt->text(), totals);
+    EXPECT_FALSE(window.ui.ProgressBar->isVisible());
+
     window.ActionsModel()->SetAllActive(false);
     EXPECT_TRUE(
         window.ui.ActionsTotals->text().startsWith(QStringLiteral("0 songs to copy, 0 bytes; 0 to delete")))
@@ -423,6 +428,63 @@ TEST(DailyUse, AToolsQuestionNamesTheSongAndItsFile)
         EXPECT_EQ(text.find("?"), std::string::npos) << text;
         EXPECT_NE(text.find(expected), std::string::npos) << text;
     }
+}
+
+TEST(DailyUse, EachActionLineShowsOnce)
+{
+    Gui gui;
+    gui.AddIPod("IPOD", "Pocket");
+    gui.AddSongs({"Alpha", "Bravo", "Charlie"});
+    SyncWnd& window = gui.Open();
+    window.ui.ShowActionsListCkBox->setChecked(false);
+    HoldingBus holding(window.Bus());
+    holding.gate.Take();
+    platform::SetNotificationBus(&holding);
+    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return holding.holding.load(); }));
+    QTest::qWait(50);
+    const QString message = window.ui.SmallStatusTxt->text();
+    const QString detail = window.ui.LargeStatusTxt->text();
+    holding.gate.Release();
+    ASSERT_TRUE(gui.WaitForRunEnd());
+    platform::SetNotificationBus(window.Bus());
+    EXPECT_TRUE(message.startsWith(QStringLiteral("Action 1 of 3"))) << message.toStdString();
+    EXPECT_NE(detail, message);
+}
+
+TEST(DailyUse, TheWindowSaysWhichIPodItShowsWhenOneGoes)
+{
+    Gui gui;
+    const std::string pocket = gui.AddIPod("IPOD", "Pocket");
+    gui.AddIPod("OTHER", "Other");
+    gui.AddSongs({"Alpha"});
+    SyncWnd& window = gui.Open();
+    window.ui.ShowActionsListCkBox->setChecked(false);
+    Choose(window.ui.iPodPopUp, QStringLiteral("Pocket"));
+    EXPECT_EQ(gui.RunSync(), 0);
+
+    // Another iPod chosen: the last run's line was about Pocket.
+    Choose(window.ui.iPodPopUp, QStringLiteral("Other"));
+    EXPECT_EQ(window.ui.SmallStatusTxt->text(), QString());
+    Choose(window.ui.iPodPopUp, QStringLiteral("Pocket"));
+
+    std::filesystem::remove_all(pocket);
+    ASSERT_TRUE(WaitFor([&] { return window.IPods().size() == 1; }));
+    EXPECT_EQ(window.ui.SmallStatusTxt->text(),
+              QStringLiteral("Pocket was disconnected; showing Other now."));
+}
+
+TEST(DailyUse, ANewPlaylistNamedAsAnExistingOneInAnotherCaseChoosesIt)
+{
+    Gui gui;
+    gui.AddIPod("IPOD", "Pocket");
+    MakeLibrary(gui, {"Alpha"});
+    SyncWnd& window = gui.Open(true);
+    const int playlists = window.ui.iTunesPlaylistPopUp->count();
+    EXPECT_EQ(window.AddPlaylist(SongDropView::kLeft, QStringLiteral("road TRIP")), 0);
+    EXPECT_EQ(window.ui.iTunesPlaylistPopUp->count(), playlists);
+    EXPECT_EQ(window.ui.iTunesPlaylistPopUp->currentText(), QStringLiteral("Road Trip"));
+    EXPECT_TRUE(window.ui.SmallStatusTxt->text().contains(QStringLiteral("exists already")));
 }
 
 } // namespace

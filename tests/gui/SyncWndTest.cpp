@@ -401,9 +401,11 @@ TEST(SyncWnd, ToolsMenuFollowsTheRunAndTheMountedIPods)
     menus->UpdateEnabling();
     EXPECT_FALSE(menus->AddMusicFilesiPodMenuItem->isEnabled());
     EXPECT_TRUE(menus->SettingsMenuItem->isEnabled());
-    // Pressing Sync with no iPod says so and starts nothing.
+    // With no iPod Sync is off; pressed all the same, it says so in the panel and starts nothing.
+    EXPECT_FALSE(window.ui.SyncButton->isEnabled());
     window.SyncButton();
-    EXPECT_EQ(gui.questions.Informed(), std::vector<std::string>{SyncWnd::kNoIPodAlert});
+    EXPECT_TRUE(gui.questions.Informed().empty());
+    EXPECT_EQ(window.ui.SmallStatusTxt->text(), QString::fromLatin1(SyncWnd::kNoIPodAlert));
     EXPECT_FALSE(RunController::IsBusy());
 
     gui.AddIPod("IPOD", "Pocket");
