@@ -681,6 +681,8 @@ void SyncWnd::BuildActionsDrawer()
                                                                   QHeaderView::ResizeToContents);
     ui.ActionsTableView->horizontalHeader()->setSectionResizeMode(ActionTableModel::kSize,
                                                                   QHeaderView::ResizeToContents);
+    // The source column takes the room that is left, not the size column at the end.
+    ui.ActionsTableView->horizontalHeader()->setStretchLastSection(false);
     ui.ActionsTableView->setWordWrap(false);
     ui.ActionsTableView->sortByColumn(-1, Qt::AscendingOrder);
     ui.ActionsTableView->SetCheckColumn(ActionTableModel::kActive);
