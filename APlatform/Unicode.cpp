@@ -1,10 +1,14 @@
 #include "APlatform/Unicode.h"
 
 #include <unicode/uchar.h>
+#include <unicode/ucol.h>
+#include <unicode/uloc.h>
 #include <unicode/unorm2.h>
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
+#include <cstring>
+#include <memory>
 #include <vector>
 
 namespace platform {
@@ -310,6 +314,39 @@ bool IsBlank(char16_t unit)
     if (unit < 0x80)
         return false;
     return u_charType(unit) == U_SPACE_SEPARATOR;
+}
+
+std::string CollationKey(std::u16string_view units)
+{
+    struct Closer {
+        void operator()(UCollator* collator) const { ucol_close(collator); }
+    };
+    // One collator per thread: a collator may not be used by two threads at once.
+    thread_local std::unique_ptr<UCollator, Closer> collator = [] {
+        const char* locale = uloc_getDefault();
+        const bool byCode = !locale || std::strncmp(locale, "en_US_POSIX", 11) == 0 ||
+                            std::strcmp(locale, "c") == 0 || std::strcmp(locale, "C") == 0;
+        UErrorCode status = U_ZERO_ERROR;
+        UCollator* made = ucol_open(byCode ? "" : locale, &status);
+        if (U_FAILURE(status))
+            made = nullptr;
+        return std::unique_ptr<UCollator, Closer>(made);
+    }();
+    if (!collator)
+        return std::string(reinterpret_cast<const char*>(units.data()), units.size() * sizeof(char16_t));
+    const auto* text = reinterpret_cast<const UChar*>(units.data());
+    const auto length = static_cast<int32_t>(units.size());
+    std::string key(units.size() * 4 + 16, '\0');
+    int32_t needed = ucol_getSortKey(collator.get(), text, length, reinterpret_cast<uint8_t*>(key.data()),
+                                     static_cast<int32_t>(key.size()));
+    if (needed > static_cast<int32_t>(key.size())) {
+        key.resize(static_cast<std::size_t>(needed));
+        needed = ucol_getSortKey(collator.get(), text, length, reinterpret_cast<uint8_t*>(key.data()),
+                                 static_cast<int32_t>(key.size()));
+    }
+    // The key ends with a zero byte, which is left out.
+    key.resize(needed > 0 ? static_cast<std::size_t>(needed - 1) : 0);
+    return key;
 }
 
 } // namespace platform

@@ -41,4 +41,8 @@ std::u16string ToUpper(std::u16string_view units);
 // Space, tab and the other Unicode space separators; not line breaks.
 bool IsBlank(char16_t unit);
 
+// A key that sorts `units` as the user's language does ("Étude" before "Nocturne"), compared as
+// bytes. The root collation stands in where the locale is "C" or "POSIX", which collate by code.
+std::string CollationKey(std::u16string_view units);
+
 } // namespace platform

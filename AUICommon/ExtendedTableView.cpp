@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QScrollBar>
 
 ExtendedTableView::ExtendedTableView(QWidget* parent) : QTableView(parent)
@@ -13,6 +14,30 @@ ExtendedTableView::ExtendedTableView(QWidget* parent) : QTableView(parent)
     horizontalHeader()->setSectionsClickable(true);
     horizontalHeader()->setSortIndicatorShown(true);
     setSortingEnabled(true);
+    setTabKeyNavigation(false);
+}
+
+int ExtendedTableView::HeightForRows(int rows) const
+{
+    return horizontalHeader()->sizeHint().height() + rows * verticalHeader()->defaultSectionSize() +
+           2 * frameWidth();
+}
+
+void ExtendedTableView::keyPressEvent(QKeyEvent* event)
+{
+    const QModelIndex current = currentIndex();
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier && checkColumn >= 0 &&
+        current.isValid() && model()) {
+        const QModelIndex box = model()->index(current.row(), checkColumn);
+        if (model()->flags(box) & Qt::ItemIsUserCheckable) {
+            const bool checked =
+                model()->data(box, Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked;
+            model()->setData(box, checked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+        }
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
 }
 
 void ExtendedTableView::changeEvent(QEvent* event)

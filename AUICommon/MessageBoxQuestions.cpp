@@ -55,6 +55,8 @@ bool MessageBoxQuestions::ConfirmMassDeletion(const std::string& title, const st
 
 void MessageBoxQuestions::Inform(const std::string& message)
 {
+    if (elsewhere && elsewhere(message))
+        return;
     OnGuiThread([&] {
         QMessageBox::information(window, QStringLiteral("Pelorin"), QString::fromStdString(message));
     });

@@ -6,6 +6,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 class QWidget;
 
 class MessageBoxQuestions : public QObject, public platform::QuestionInterface {
@@ -20,9 +22,17 @@ public:
     bool ChooseFiles(const std::string& title, const std::vector<std::string>& types, bool chooseDirectories,
                      bool chooseFiles, std::vector<std::string>& chosen) override;
 
+    // Messages `sayElsewhere` takes (returning true; called on the asking thread) are not shown in a
+    // box: the window says them in its own place.
+    void SetSayElsewhere(std::function<bool(const std::string&)> sayElsewhere)
+    {
+        elsewhere = std::move(sayElsewhere);
+    }
+
 private:
     // Runs `body` on the GUI thread, waiting for it when called from another.
     template <typename Body> void OnGuiThread(Body body);
 
     QWidget* window;
+    std::function<bool(const std::string&)> elsewhere;
 };

@@ -7,14 +7,28 @@
 
 #include <QAbstractTableModel>
 
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 class ActionTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { kActive, kAction, kSource, kDestination, kColumns };
+    enum Column { kActive, kAction, kSource, kDestination, kSize, kColumns };
+
+    // How the two sides are named in the table ("Library", "iPod"), whether the actions are songs,
+    // and the free space of the right side when it is known.
+    struct Sides {
+        QString left = QStringLiteral("Library");
+        QString right = QStringLiteral("iPod");
+        bool songs = true;
+        std::optional<std::uint64_t> rightFree;
+    };
 
     explicit ActionTableModel(QObject* parent = nullptr);
+
+    // Set before the snapshot is shown.
+    void SetSides(Sides sides);
 
     // Shows `actions` (in the run's order); empty clears the table.
     void SetSnapshot(std::vector<ActionReview::Item> actions);
@@ -23,6 +37,11 @@ public:
     void SetAllActive(bool active);
     // "N Actions", with ", M Active" when not all N are ticked.
     QString CountText() const;
+    // What the ticked actions come to: "37 songs to copy, 2.1 MB; 2 to delete; space after the
+    // sync: 1.2 GB free on iPod".
+    QString TotalsText() const;
+    // The action as the table names it: "Copy to iPod", "Delete from Library", ...
+    QString ActionName(int kind) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -34,11 +53,15 @@ public:
 
 signals:
     void CountChanged(const QString& text);
+    void TotalsChanged(const QString& text);
 
 private:
     struct Row {
         ActionReview::Item item;
         int index = 0; // the action's place in the run's list
     };
+    void Recount();
+
     std::vector<Row> rows;
+    Sides sides;
 };

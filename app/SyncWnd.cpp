@@ -8,6 +8,7 @@
 #include "app/SideCounts.h"
 #include "app/SongDropView.h"
 #include "app/TransferStatus.h"
+#include "app/StatusLines.h"
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/ListString.h"
@@ -16,14 +17,17 @@
 #include "ACommon/sources/ADirPodDB.h"
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncLib.h"
+#include "APlatform/FileSystem.h"
 #include "APlatform/KnownFolders.h"
 #include "APlatform/Notifications.h"
 #include "AUICommon/DetectVolume.h"
 #include "AUICommon/ExtendedTableView.h"
+#include "AUICommon/FocusedWheel.h"
 #include "AUICommon/MessageBoxQuestions.h"
 #include "AUICommon/QtNotificationBus.h"
 #include "AUICommon/UDisksService.h"
 #include "AUICommon/iTuneDisplay.h"
+#include "musiclib/LibraryFiles.h"
 #include "musiclib/LibraryScriptRunner.h"
 #include "musiclib/MusicLibrary.h"
 
@@ -48,6 +52,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -209,6 +214,14 @@ SyncWnd::SyncWnd(const Options& options, QWidget* parent)
     platform::SetNotificationBus(bus);
     connect(bus, &QtNotificationBus::Notified, this, &SyncWnd::OnNotified);
     questions = new MessageBoxQuestions(this);
+    // A sync with nothing to do says so in the panel, not in a box to be clicked away.
+    questions->SetSayElsewhere([this](const std::string& message) {
+        if (message != kNothingToSync)
+            return false;
+        QMetaObject::invokeMethod(
+            this, [this] { nothingToSync = true; }, Qt::QueuedConnection);
+        return true;
+    });
     platform::SetQuestionInterface(questions);
 
     BuildMainArea();
@@ -217,11 +230,10 @@ SyncWnd::SyncWnd(const Options& options, QWidget* parent)
     BuildLogDrawer();
     menus = new MenuBar(this);
 
-    messageSink = std::make_unique<LabelStatusField>(ui.SmallStatusTxt);
-    detailSink = std::make_unique<LabelStatusField>(ui.LargeStatusTxt);
+    statusLines = std::make_unique<StatusLines>(ui.SmallStatusTxt, ui.LargeStatusTxt);
     barSink = std::make_unique<WidgetProgressBar>(ui.ProgressBar);
     logSink = std::make_unique<TextLogView>(ui.LogText);
-    AProgress::Shared().SetProgressControl(messageSink.get(), detailSink.get(), barSink.get());
+    AProgress::Shared().SetProgressControl(statusLines->Message(), statusLines->Detail(), barSink.get());
     AProgress::Shared().SetLogTextView(logSink.get());
 
     transferStatus = new TransferStatus(transferLine, this);
@@ -351,6 +363,7 @@ void SyncWnd::BuildMainArea()
     auto* panel = new QVBoxLayout(ui.iTunesStatusArea);
     panel->setContentsMargins(16, 10, 16, 10);
     ui.SmallStatusTxt = new QLabel(this);
+    ui.SmallStatusTxt->setWordWrap(true);
     ui.LargeStatusTxt = new QLabel(this);
     ui.LargeStatusTxt->setTextInteractionFlags(Qt::TextSelectableByMouse);
     ui.LargeStatusTxt->setMinimumWidth(10);
@@ -388,6 +401,8 @@ void SyncWnd::BuildMainArea()
         const MountedIPod* pod = SelectedIPod();
         const QString chosen = pod ? Q(pod->mountPoint) : QString();
         SaveIPodSync();
+        // The last run's line was about another iPod.
+        ui.SmallStatusTxt->clear();
         UpdatePopUps(chosen);
         LoadIPodSync();
     });
@@ -658,6 +673,7 @@ void SyncWnd::BuildSettingsDrawer()
     layout->addWidget(ui.filterTabView);
     layout->addStretch();
     scroll->setWidget(page);
+    (new FocusedWheel(this))->Guard(page);
     // Wide enough for every setting's text; long drawers scroll down, never sideways.
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setMinimumWidth(page->sizeHint().width() + scroll->verticalScrollBar()->sizeHint().width() + 4);
@@ -684,20 +700,42 @@ void SyncWnd::BuildActionsDrawer()
                                                                   QHeaderView::ResizeToContents);
     ui.ActionsTableView->horizontalHeader()->setSectionResizeMode(ActionTableModel::kAction,
                                                                   QHeaderView::ResizeToContents);
+    ui.ActionsTableView->horizontalHeader()->setSectionResizeMode(ActionTableModel::kSize,
+                                                                  QHeaderView::ResizeToContents);
+    // The source column takes the room that is left, not the size column at the end.
+    ui.ActionsTableView->horizontalHeader()->setStretchLastSection(false);
     ui.ActionsTableView->setWordWrap(false);
     ui.ActionsTableView->sortByColumn(-1, Qt::AscendingOrder);
+    ui.ActionsTableView->SetCheckColumn(ActionTableModel::kActive);
+    // At least eight rows show, whatever the window's size.
+    ui.ActionsTableView->setMinimumHeight(ui.ActionsTableView->HeightForRows(kReviewRows));
+    ui.ActionsTotals = new QLabel(holder);
+    ui.ActionsTotals->setWordWrap(true);
+    connect(actionsModel, &ActionTableModel::TotalsChanged, ui.ActionsTotals, &QLabel::setText);
     ui.ActionsTextInfo = new QLabel(holder);
     connect(actionsModel, &ActionTableModel::CountChanged, ui.ActionsTextInfo, &QLabel::setText);
     auto* buttons = new QHBoxLayout;
-    auto* checkAll = new QPushButton(QStringLiteral("Check All"), holder);
-    auto* uncheckAll = new QPushButton(QStringLiteral("Uncheck All"), holder);
-    ui.CancelSelectingActions = new QPushButton(QStringLiteral("Cancel"), holder);
-    ui.DoneSelectingActions = new QPushButton(QStringLiteral("Perform"), holder);
+    auto* checkAll = new QPushButton(QStringLiteral("C&heck All"), holder);
+    auto* uncheckAll = new QPushButton(QStringLiteral("&Uncheck All"), holder);
+    ui.CancelSelectingActions = new QPushButton(QStringLiteral("&Cancel"), holder);
+    ui.DoneSelectingActions = new QPushButton(QStringLiteral("&Perform"), holder);
+    ui.CancelSelectingActions->setToolTip(QStringLiteral("Perform nothing (Escape)"));
+    ui.DoneSelectingActions->setToolTip(QStringLiteral("Perform the ticked actions (Return)"));
+    // Return performs and Escape cancels from anywhere in the drawer.
+    for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* perform = new QShortcut(QKeySequence(key), holder);
+        perform->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(perform, &QShortcut::activated, this, &SyncWnd::DoneSelectingActionsButton);
+    }
+    auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), holder);
+    cancel->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(cancel, &QShortcut::activated, this, &SyncWnd::CancelSelectingActionsButton);
     buttons->addWidget(ui.ActionsTextInfo, 1);
     buttons->addWidget(checkAll);
     buttons->addWidget(uncheckAll);
     buttons->addWidget(ui.CancelSelectingActions);
     buttons->addWidget(ui.DoneSelectingActions);
+    layout->addWidget(ui.ActionsTotals);
     layout->addWidget(ui.ActionsTableView);
     layout->addLayout(buttons);
     ui.ActionsDrawer->setWidget(holder);
@@ -720,8 +758,10 @@ void SyncWnd::BuildLogDrawer()
     ui.StatusDrawer->setWidget(ui.LogText);
     addDockWidget(Qt::BottomDockWidgetArea, ui.StatusDrawer);
     ui.StatusDrawer->hide();
-    connect(ui.LogDlogButton, &QPushButton::clicked, this,
-            [this] { ui.StatusDrawer->setVisible(!ui.StatusDrawer->isVisible()); });
+    connect(ui.LogDlogButton, &QPushButton::clicked, this, [this] {
+        ui.StatusDrawer->setVisible(!ui.StatusDrawer->isVisible());
+        logOpenedByRun = false;
+    });
 }
 
 ASync* SyncWnd::Sync0() const
@@ -801,6 +841,15 @@ int SyncWnd::AddPlaylist(int side, const QString& name)
     const bool ipodSide = side == SongDropView::kRight;
     if (IsRunning() || !leftIsLibrary || (ipodSide && (!pod || !LibraryServes(*pod))))
         return kErrObjectNotFound;
+    QComboBox* popUp = ipodSide ? ui.iPodPlaylistPopUp : ui.iTunesPlaylistPopUp;
+    // Playlist names are told apart without regard to case: an existing one is chosen instead.
+    if (const int existing = popUp->findText(name, Qt::MatchFixedString); existing >= 0) {
+        popUp->setCurrentIndex(existing);
+        PlaylistsChosen();
+        ui.SmallStatusTxt->setText(QStringLiteral("The playlist \"%1\" exists already; it is chosen.")
+                                       .arg(popUp->itemText(existing)));
+        return 0;
+    }
     ASiTunes bridge;
     int err = 0;
     if (ipodSide) {
@@ -811,7 +860,6 @@ int SyncWnd::AddPlaylist(int side, const QString& name)
     }
     if (err != 0)
         return err;
-    QComboBox* popUp = ipodSide ? ui.iPodPlaylistPopUp : ui.iTunesPlaylistPopUp;
     if (popUp->findText(name) < 0)
         popUp->addItem(name);
     popUp->setCurrentIndex(popUp->findText(name));
@@ -912,7 +960,35 @@ void SyncWnd::UpdatePopUps(const QString& rightMountPoint, const QString& exclud
     }
     ui.iPodPlaylistPopUp->setEnabled(throughLibrary);
     ui.addIPodPlaylist->setEnabled(throughLibrary);
+    ShowChosenPlaylists();
     ShowLeftSongCount();
+}
+
+void SyncWnd::ShowChosenPlaylists()
+{
+    // The pop-ups show what the sync holds (from the iPod's state file, or the user's last choice),
+    // so that a rebuilt list never puts the whole library back in place of a chosen playlist.
+    ASync* sync = Sync0();
+    if (!session || !sync || !leftIsLibrary)
+        return;
+    const MountedIPod* pod = SelectedIPod();
+    if (!pod || !session->GetIPod() || session->GetIPod()->mountPoint.Compare(pod->mountPoint) != 0)
+        return;
+    auto select = [this](QComboBox* popUp, const ADir* dir) {
+        const auto* tunes = dynamic_cast<const ADirTunes*>(dir);
+        if (!tunes || popUp->count() == 0)
+            return;
+        const QString name = Q(tunes->GetPlaylist());
+        const int index = popUp->findText(name);
+        const QSignalBlocker blocker(popUp);
+        popUp->setCurrentIndex(index >= 0 ? index : 0);
+        if (index < 0 && !name.isEmpty() && name != popUp->itemText(0))
+            Say(QStringLiteral("The playlist \"%1\" is gone; \"%2\" is chosen instead.")
+                    .arg(name, popUp->itemText(0)));
+    };
+    select(ui.iTunesPlaylistPopUp, sync->GetDir1());
+    if (sync->GetDir2()->GetType() == ADir::kTypeIPod)
+        select(ui.iPodPlaylistPopUp, sync->GetDir2());
 }
 
 int SyncWnd::LoadIPodSync()
@@ -957,6 +1033,7 @@ int SyncWnd::LoadIPodSync()
             Say(loadProblem);
         }
         ShowNotices();
+        ShowChosenPlaylists();
         PlaylistsChosen();
     }
     UpdateUIFromSync();
@@ -1061,6 +1138,7 @@ void SyncWnd::UpdateUIFromSync()
     LoadIPodIcon();
     const bool mounted = !pods.empty();
     ui.iPodPopUp->setEnabled(mounted && !IsRunning());
+    ui.SyncButton->setEnabled(mounted || IsRunning());
     ui.SyncTypePopUp->setEnabled(mounted && sync && !IsRunning());
     ui.BigArrowTextLabel->setVisible(mounted);
     if (!sync)
@@ -1222,24 +1300,54 @@ void SyncWnd::OnNotified(const QString& name, const QString& text)
         SetEnabledSyncListItems(true);
         OnRunEnded();
     } else if (posted == notification::kOpenActionsDrawer) {
-        actionsModel->SetSnapshot(controller.GetReview());
+        ShowReview();
         if (ASync* sync = Sync0(); sync && controller.IsWaitingForReview()) {
             const SyncSpace::Change plan = SyncSpace::PlannedChange(*sync, 2);
             ShowCapacity(&plan);
         }
-        ui.SmallStatusTxt->setText(
-            QStringLiteral("Untick what should not be done, then press Perform (or Sync)."));
-        ui.ActionsDrawer->show();
-        ui.ActionsDrawer->raise();
     } else if (posted == notification::kCloseActionsDrawer) {
         actionsModel->SetSnapshot({});
         ui.ActionsDrawer->hide();
-    } else if (posted == notification::kOpenLogDrawer)
-        ui.StatusDrawer->show();
-    else if (posted == notification::kCloseLogDrawer)
-        ui.StatusDrawer->hide();
-    else if (posted == notification::kCloseSettingsDrawer)
-        ui.SettingsDrawer->hide();
+        ui.ProgressBar->setVisible(IsRunning());
+    } else if (posted == notification::kOpenLogDrawer) {
+        // A run closes only the log it opened itself, never one the user opened.
+        if (!ui.StatusDrawer->isVisible()) {
+            ui.StatusDrawer->show();
+            logOpenedByRun = true;
+        }
+    } else if (posted == notification::kCloseLogDrawer) {
+        if (logOpenedByRun)
+            ui.StatusDrawer->hide();
+        logOpenedByRun = false;
+    }
+    // The settings drawer is only ever opened by the user, and its controls are disabled while a
+    // run goes on: a run starting leaves it open.
+}
+
+void SyncWnd::ShowReview()
+{
+    ActionTableModel::Sides sides;
+    ASync* sync = Sync0();
+    sides.left = leftIsLibrary ? QStringLiteral("Library") : QFileInfo(leftFolder).fileName();
+    sides.songs = Songs(sync) != nullptr;
+    std::uint64_t free = 0;
+    if (const MountedIPod* pod = SelectedIPod();
+        pod && platform::VolumeFreeSpace(pod->mountPoint.ToStdString(), free))
+        sides.rightFree = free;
+    actionsModel->SetSides(sides);
+    actionsModel->SetSnapshot(controller.GetReview());
+    // The run waits for the user: no bar stands still under a stale "Preparing" line meanwhile.
+    ui.SmallStatusTxt->setText(
+        QStringLiteral("Untick what should not be done, then press Perform (or Sync)."));
+    ui.LargeStatusTxt->setText(actionsModel->TotalsText());
+    ui.ProgressBar->hide();
+    ui.ActionsDrawer->show();
+    ui.ActionsDrawer->raise();
+    // The window grows to show the drawer's rows rather than squeeze them.
+    resize(size().expandedTo(minimumSizeHint()));
+    ui.ActionsTableView->setFocus(Qt::OtherFocusReason);
+    if (actionsModel->rowCount() > 0)
+        ui.ActionsTableView->setCurrentIndex(actionsModel->index(0, ActionTableModel::kSource));
 }
 
 void SyncWnd::SyncButton()
@@ -1253,7 +1361,8 @@ void SyncWnd::SyncButton()
         return;
     }
     if (!SelectedIPod()) {
-        Inform(QString::fromLatin1(kNoIPodAlert));
+        QApplication::beep();
+        ui.SmallStatusTxt->setText(QString::fromLatin1(kNoIPodAlert));
         return;
     }
     if (!session) {
@@ -1266,6 +1375,7 @@ void SyncWnd::SyncButton()
     ui.LargeStatusTxt->clear();
     runMountPoint = Q(session->GetIPod()->mountPoint);
     running = RunKind::kSync;
+    nothingToSync = false;
     if (controller.StartSync(*session) != 0) {
         running = RunKind::kNone;
         QApplication::beep();
@@ -1304,11 +1414,24 @@ void SyncWnd::OnRunEnded()
     transferStatus->End();
     actionsModel->SetSnapshot({});
     ui.ActionsDrawer->hide();
+    if (ended == RunKind::kTool && toolSummary && !toolSummary->IsEmpty()) {
+        // The tool's counts ("3 found, 2 added, 1 left as it was."), after what stopped it if it
+        // did not complete.
+        const QString counts = Q(*toolSummary);
+        const QString text = result == 0 ? counts : ui.SmallStatusTxt->text() + QLatin1Char(' ') + counts;
+        ui.SmallStatusTxt->setText(text);
+        ui.SmallStatusTxt->setToolTip(text);
+    }
+    toolSummary.reset();
     if (ended == RunKind::kSync) {
-        ui.SmallStatusTxt->setText(result == 0                ? QStringLiteral("Done")
-                                   : result == kErrUserCancel ? QString()
-                                                              : QStringLiteral("Error"));
-        ui.SmallStatusTxt->setToolTip(Q(controller.GetOutcome().summary));
+        // The line the command line ends with stays in the panel until the next run.
+        QString summary = Q(controller.GetOutcome().summary);
+        if (summary.isEmpty())
+            summary = result == 0 ? QStringLiteral("Done") : QStringLiteral("Error");
+        if (nothingToSync && result == 0)
+            summary = QString::fromLatin1(kNothingToSync);
+        ui.SmallStatusTxt->setText(summary);
+        ui.SmallStatusTxt->setToolTip(summary);
         ShowNotices();
     }
     // The iPod's song count (and whatever else a run changed on it) shows as it is now.
@@ -1338,6 +1461,22 @@ void SyncWnd::RunTool(LibraryTools::Tool tool, int side, const QStringList& path
         return;
     }
     const LibraryTools::Side which = ipodSide ? LibraryTools::Side::kIPod : LibraryTools::Side::kLibrary;
+    // Purchases are told to be the user's by the saved accounts and the library's own one; with
+    // neither, every purchase would look like someone else's.
+    const AString libraryAccount =
+        AString::FromUTF8(LibraryFiles::ReadAccount(platform::LibraryPreferencesPath()));
+    if (tool == LibraryTools::Tool::kNotOwned && Songs(Sync0()) &&
+        liststring::Items(LibraryTools::OwnAccounts(Copy(Songs(Sync0())->GetAppleIDs()), libraryAccount))
+            .empty()) {
+        QApplication::beep();
+        const QString why =
+            QString::fromLatin1(LibraryTools::kNoAccountKnown) +
+            QStringLiteral(" Add yours under Settings, Store accounts, or set the library's with "
+                           "`pelorin library account set NAME@EXAMPLE.COM`.");
+        ui.SmallStatusTxt->setText(why);
+        Say(why);
+        return;
+    }
     LibraryTools::Options options;
     for (const QString& path : paths)
         options.paths.push_back(A(path));
@@ -1345,9 +1484,26 @@ void SyncWnd::RunTool(LibraryTools::Tool tool, int side, const QStringList& path
     ui.SmallStatusTxt->setText(Q(LibraryTools::StatusText(tool, which)));
     runMountPoint = Q(session->GetIPod()->mountPoint);
     running = RunKind::kTool;
-    const int started = controller.StartJob([group, tool, which, options](CancelProc cancel) {
-        return LibraryTools::RunOnGroup(tool, which, *group, options, cancel).result;
-    });
+    toolSummary = std::make_shared<AString>();
+    const int started = controller.StartJob(
+        [group, tool, which, options, libraryAccount, summary = toolSummary](CancelProc cancel) {
+            // The library's account counts for this run only; an account the user adds is kept.
+            ASyncLib* songs = Songs(group->GetSync(0));
+            const AString saved = songs ? Copy(songs->GetAppleIDs()) : AString();
+            AString accounts = LibraryTools::OwnAccounts(saved, libraryAccount);
+            if (songs)
+                songs->SetAppleIDs(&accounts);
+            LibraryTools::Outcome outcome = LibraryTools::RunOnGroup(tool, which, *group, options, cancel);
+            if (songs) {
+                AString kept = saved;
+                for (const AString& account : liststring::Items(Copy(songs->GetAppleIDs())))
+                    if (account.Compare(libraryAccount) != 0)
+                        kept = LibraryTools::OwnAccounts(kept, account);
+                songs->SetAppleIDs(&kept);
+            }
+            *summary = outcome.summary;
+            return outcome.result;
+        });
     if (started != 0) {
         running = RunKind::kNone;
         QApplication::beep();
@@ -1428,9 +1584,16 @@ void SyncWnd::VolumeUnMounted(const QString& mountPoint)
         UpdatePopUps(Q(current->mountPoint), mountPoint);
         return;
     }
+    const QString gone = current ? IPodTitle(*current) : QFileInfo(mountPoint).fileName();
     SaveIPodSync();
     UpdatePopUps(QString(), mountPoint);
     LoadIPodSync();
+    const MountedIPod* now = SelectedIPod();
+    const QString said =
+        now ? QStringLiteral("%1 was disconnected; showing %2 now.").arg(gone, IPodTitle(*now))
+            : QStringLiteral("%1 was disconnected.").arg(gone);
+    ui.SmallStatusTxt->setText(said);
+    Say(said);
 }
 
 void SyncWnd::ShowCapacity(const SyncSpace::Change* plan)

@@ -47,6 +47,7 @@ class QTabWidget;
 class QToolButton;
 class QtNotificationBus;
 class SongDropView;
+class StatusLines;
 class iTuneDisplay;
 
 class SyncWnd : public AWindow {
@@ -55,6 +56,9 @@ public:
     // The sync types of the pop-up, in its order: autoAction = index / 2 + 1, destDeletes = index & 1.
     static const char* const kSyncTypeTitles[6];
     static constexpr const char* kNoIPodAlert = "Error: No iPod selected and connected.";
+    // The review shows at least this many rows.
+    static constexpr int kReviewRows = 8;
+    static constexpr const char* kNothingToSync = "Nothing to Sync!";
     static constexpr const char* kQuitDuringRun =
         "Sync in progress. Please either cancel the sync or allow it to complete before quitting.";
 
@@ -93,6 +97,7 @@ public:
         QPlainTextEdit* LogText = nullptr;
         ExtendedTableView* ActionsTableView = nullptr;
         QLabel* ActionsTextInfo = nullptr;
+        QLabel* ActionsTotals = nullptr; // what the ticked actions come to, above the table
         QPushButton* DoneSelectingActions = nullptr;
         QPushButton* CancelSelectingActions = nullptr;
         // Settings.
@@ -203,6 +208,8 @@ private:
     void BuildLogDrawer();
     void OnNotified(const QString& name, const QString& text);
     void OnRunEnded();
+    // Shows the actions waiting for review, with their totals.
+    void ShowReview();
     void SetHiddenProgressItems(bool hidden);
     void SetEnabledSyncListItems(bool enabled);
     void LoadIPodIcon();
@@ -222,6 +229,8 @@ private:
     bool LibraryServes(const MountedIPod& pod) const;
     SyncSession::IPodAccess AccessOf(const MountedIPod& pod) const;
     void PlaylistsChosen();
+    // Selects in the playlist pop-ups the playlists the sync holds.
+    void ShowChosenPlaylists();
     void ChooseLeftFolder();
     // The editable lists: the list string shown, and storing an edit.
     void ReloadList(QListWidget* list, const AString& value);
@@ -244,15 +253,18 @@ private:
     QString runMountPoint;       // the iPod the run works on
     bool refreshPending = false; // iPods came or went, or the settings were held, during a run
     bool quitPending = false;
-    QString loadProblem; // why the selected iPod cannot be synced
+    bool logOpenedByRun = false;
+    bool nothingToSync = false;           // the running sync found nothing to do
+    std::shared_ptr<AString> toolSummary; // the running tool's closing line, once it has ended // the log
+                                          // drawer was opened by a run, not by the user
+    QString loadProblem;                  // why the selected iPod cannot be synced
 
     QtNotificationBus* bus = nullptr;
     MessageBoxQuestions* questions = nullptr;
     DetectVolume* detector = nullptr;
     ActionTableModel* actionsModel = nullptr;
     MenuBar* menus = nullptr;
-    std::unique_ptr<LabelStatusField> messageSink;
-    std::unique_ptr<LabelStatusField> detailSink;
+    std::unique_ptr<StatusLines> statusLines;
     std::unique_ptr<WidgetProgressBar> barSink;
     std::unique_ptr<TextLogView> logSink;
     std::vector<Filter> filters;

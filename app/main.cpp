@@ -37,6 +37,9 @@ template <typename Done> bool RunUntil(Done done, int milliseconds)
     return done();
 }
 
+// The window's size when it opens.
+const QSize kStartingSize(900, 460);
+
 int Screenshot(const QString& file, const QString& drawer)
 {
     Demonstration demo;
@@ -47,7 +50,8 @@ int Screenshot(const QString& file, const QString& drawer)
         return 1;
     }
     SyncWnd window({demo.Volumes(), QString()});
-    window.resize(900, drawer.isEmpty() ? 420 : 720);
+    // The window as it starts; a drawer that needs more room makes it grow, as it does in use.
+    window.resize(kStartingSize);
     window.show();
     if (drawer == QLatin1String("settings"))
         window.ui.SettingsDrawer->show();
@@ -112,7 +116,7 @@ int main(int argc, char* argv[])
         return Screenshot(parser.value(screenshot), parser.value(drawer));
 
     SyncWnd window({QString(), parser.value(songs)});
-    window.resize(900, 460);
+    window.resize(kStartingSize);
     window.show();
     return app.exec();
 }

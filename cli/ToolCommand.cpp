@@ -212,11 +212,8 @@ int OpenSide(const char* command, const ToolOptions& options, Subject& subject, 
 // The store accounts that are the user's: the saved ones, and the library's account.
 AString OwnAccounts(const AString& saved)
 {
-    AString accounts = saved;
-    const std::string account = LibraryFiles::ReadAccount(platform::LibraryPreferencesPath());
-    if (!account.empty())
-        accounts = SyncSettings::WithItem(accounts, AString::FromUTF8(account));
-    return accounts;
+    return LibraryTools::OwnAccounts(
+        saved, AString::FromUTF8(LibraryFiles::ReadAccount(platform::LibraryPreferencesPath())));
 }
 
 int Run(const char* command, Tool tool, const ToolOptions& options)

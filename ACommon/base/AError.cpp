@@ -52,6 +52,7 @@ constexpr ErrorMessage kMessages[] = {
      ": iTunes reported an error adding a song to a playlist. Possible cause Unauthorized Music."},
     {kErrLastSyncPlaylist, ": Failed to add item to Last Sync playlist."},
     {kErrChangedWhileCopied, ": The file changed while it was copied; left for the next run."},
+    {kErrDisconnected, ": The volume was disconnected."},
     {kErrUserCancel, ": User cancel activated."},
 };
 

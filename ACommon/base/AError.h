@@ -42,6 +42,7 @@ enum : int {
     kErrAddToPlaylist = -102395,
     kErrLastSyncPlaylist = -102396,
     kErrChangedWhileCopied = -102397, // the file was written to while it was being copied
+    kErrDisconnected = -102398,       // a side's volume went away during the run
     kErrUserCancel = 123456,
 };
 

@@ -34,6 +34,11 @@ int IPodMusicFolder::ChooseDestination(const AString& root, const AString& sourc
     relativeFolder += folderName;
     const AString folder = IPodDB::ResolveIPodPath(root, relativeFolder.CStr());
     if (!AFile::DirExists(&folder)) {
+        // Music folders are made inside the iPod's own folder only: where that is gone, the iPod
+        // was unplugged or unmounted, and its mount point is a folder of another disk.
+        const AString control = IPodDB::ResolveIPodPath(root, "iPod_Control");
+        if (!AFile::DirExists(&control))
+            return kErrDisconnected;
         if (int err = AFile::CreateDir(&folder); err != 0)
             return err;
         if (int err = AFile::SetVisibility(&folder, 0); err != 0)

@@ -334,7 +334,37 @@ AString ADirSong::FolderNameFromTag(AString tag, const char* whenEmpty)
     return FitName(tag);
 }
 
-bool ADirSong::AskUserToDelete(int* answer, AString* text)
+AString ADirSong::DescribeSong(const AString& vpath)
+{
+    const AString name = GetName(vpath, 0, genreRelevantOnDupSongCompare, albumRelevantOnDupSongCompare);
+    // The artist is the component after the genre, when the path holds one.
+    int begin = (vpath.GetLength() > 0 && vpath[0] == '/') ? 1 : 0;
+    if (genreRelevantOnDupSongCompare) {
+        const int slash = vpath.Find('/', begin);
+        begin = slash < 0 ? vpath.GetLength() : slash + 1;
+    }
+    int end = vpath.Find('/', begin);
+    if (end < 0)
+        end = vpath.GetLength();
+    const AString artist = vpath.Mid(begin, end - begin);
+    if (name.IsEmpty())
+        return vpath;
+    AString text = name;
+    if (!artist.IsEmpty() && artist.Compare(AString("*")) != 0) {
+        text += " \u2014 ";
+        text += artist;
+    }
+    AString disk;
+    AString path = vpath;
+    if (GetFileDiskPath(&path, &disk, 1) == 0 && !disk.IsEmpty()) {
+        text += " (";
+        text += disk;
+        text += ")";
+    }
+    return text;
+}
+
+bool ADirSong::AskUserToDelete(int* answer, AString* text, const AString* what)
 {
     if (*answer == 4)
         return false;
@@ -342,7 +372,7 @@ bool ADirSong::AskUserToDelete(int* answer, AString* text)
     if (*answer == 2)
         return true;
     AString none;
-    switch (progress->YesNoAlert(text, &none, nullptr)) {
+    switch (progress->YesNoAlert(text, what ? what : &none, nullptr)) {
     case 2:
         *answer = 2;
         return true;
@@ -505,7 +535,15 @@ int ADirSong::ScanForDuplicates(signed char removeFiles, signed char sortFirst, 
                     keepFile = 1;
                 }
                 // A scan that only detects removes records, never files: there is nothing to ask.
-                const bool remove = !interactive || detectOnly || AskUserToDelete(&answer, &message);
+                // The question names the copy that goes and the file of the copy that stays.
+                AString what;
+                if (interactive && !detectOnly) {
+                    const bool removesA = removeIndex == i;
+                    what = DescribeSong(removesA ? ka : kb);
+                    what += oneFile ? AString("\nOnly the record goes; the file stays.")
+                                    : AString("\nThe copy kept: ") + (removesA ? diskB : diskA);
+                }
+                const bool remove = !interactive || detectOnly || AskUserToDelete(&answer, &message, &what);
                 if (remove) {
                     // The first failure is the scan's result, whatever follows it.
                     if (const int removed = DeleteEntry(removeIndex, deleteFiles, keepFile); removed != 0) {
@@ -906,7 +944,8 @@ int ADirSong::DeleteOrphans(signed char removeFiles, signed char sortFirst, sign
                 int reply = answer == 2 || !deleteFiles ? 1 : 0;
                 if (reply == 0) {
                     AString question("Delete Orphan?");
-                    reply = progress->YesNoAlert(&question, &path, nullptr);
+                    const AString described = DescribeSong(path);
+                    reply = progress->YesNoAlert(&question, &described, nullptr);
                 }
                 if (reply == 2)
                     answer = 2;
@@ -986,7 +1025,8 @@ int ADirSong::DeleteMusicNotOwned(signed char removeFiles, signed char sortFirst
                     int reply = answer == 2 || !deleteFiles ? 1 : 0;
                     if (reply == 0) {
                         AString question = AString("Delete Unauthorized Music? (from: ") + account + ")";
-                        reply = progress->UnauthorizedAlert(&question, &path);
+                        const AString described = DescribeSong(path);
+                        reply = progress->UnauthorizedAlert(&question, &described);
                     }
                     if (reply == 2)
                         answer = 2;

@@ -127,7 +127,11 @@ public:
 
     // Asks whether to remove one item found by a scan; `answer` carries "Yes to All" (2) and
     // "No to All" (4) from one question to the next.
-    bool AskUserToDelete(int* answer, AString* text);
+    // `what` (when given) names the item in the question, after "Delete ".
+    bool AskUserToDelete(int* answer, AString* text, const AString* what = nullptr);
+    // The song at `vpath` as a person reads it in a question: "Title — Artist (file)"; the path
+    // itself when it names no song.
+    AString DescribeSong(const AString& vpath);
 
     void SetDontDupSongs(signed char value) { dontDupSongs = value; }
     signed char GetDontDupSongs() const { return dontDupSongs; }

@@ -1540,6 +1540,7 @@ int ASync::DoSync(CancelProc cancel)
 {
     tally.Reset();
     plannedCopyBytes = 0;
+    goneSide = 0;
     int err = PreSyncCheck();
     if (err != 0)
         return err;
@@ -1675,8 +1676,8 @@ int ASync::DoSync(CancelProc cancel)
     // the entries of actions that failed or were left undone, and of clashes left for the user,
     // keep their saved state (RepopulateLists), so that one file that cannot be copied delays
     // only itself. A cancelled run keeps the lists it started with, and so does one whose sides
-    // could not be written back (what they hold is not known).
-    if (autoAction == kTwoWay && err != kErrUserCancel && finalized == 0) {
+    // could not be written back or went away (what they hold is not known).
+    if (autoAction == kTwoWay && err != kErrUserCancel && err != kErrDisconnected && finalized == 0) {
         text = "Performing sync finalization...";
         progress->StartDivision(0.1, &text, 0, 1);
         RepopulateLists(nullptr);
@@ -1688,9 +1689,27 @@ int ASync::DoSync(CancelProc cancel)
         err = kErrDuplicateNames;
     }
     CleanUp();
-    text = "Sync completed.";
+    text = err == kErrUserCancel     ? "Sync cancelled."
+           : err == kErrDisconnected ? "Sync stopped."
+                                     : "Sync completed.";
     progress->EndProgress(&text, 1, 1, (err == 0 || err == kErrUserCancel) ? 1 : 0);
     return err;
+}
+
+bool ASync::SideGoneNow()
+{
+    if (!sideGone)
+        return false;
+    for (int side : {2, 1}) {
+        if (!sideGone(side))
+            continue;
+        goneSide = side;
+        AString line((side == 1 ? dir1 : dir2)->GetRootDisplayName(0));
+        line += " was disconnected; the sync stops here.";
+        LogLine(line, verboseLog);
+        return true;
+    }
+    return false;
 }
 
 int ASync::FinalizeSides()
@@ -1699,6 +1718,9 @@ int ASync::FinalizeSides()
     // onto an iPod are not in its database): the run failed.
     int err = 0;
     for (ADir* side : {dir1.get(), dir2.get()}) {
+        // Nothing is written to a side that went away: its folder may now be that of another disk.
+        if (goneSide == (side == dir1.get() ? 1 : 2))
+            continue;
         if (int finalized = side->Finalize(); finalized != 0) {
             // The summary tells what is true of the side after the run: songs it holds only in
             // memory were neither copied onto it nor removed from it.
@@ -1806,9 +1828,21 @@ int ASync::PerformSyncActions(CancelProc cancel)
     // Folders are removed after everything else, deepest first, so that a folder is judged by what
     // is left in it once every file the plan deletes is gone.
     std::vector<int> folderDeletions;
+    auto disconnected = [&] {
+        if (!SideGoneNow())
+            return false;
+        firstErr = kErrDisconnected;
+        stopped = true;
+        return true;
+    };
     auto perform = [&](int i) {
+        // A volume that went away fails every action left: the run stops at the first sign.
+        if (disconnected())
+            return;
         SyncAction* action = GetAction(i);
         int err = PerformAction(action, i + 1, count, cancel);
+        if (err != 0 && err != kErrUserCancel && disconnected())
+            return;
         if (firstErr == 0)
             firstErr = err;
         // A side that another program is changing refuses every further action as it refused
@@ -1842,9 +1876,10 @@ int ASync::PerformSyncActions(CancelProc cancel)
         perform(folderDeletions[k]);
 
     transfer.Stop();
-    text = firstErr == 0              ? "Sync actions completed."
-           : stoppedOnCancelledAction ? "Sync terminated by user cancel."
-                                      : "Error Sync'ing!";
+    text = firstErr == 0                                            ? "Sync actions completed."
+           : stoppedOnCancelledAction || firstErr == kErrUserCancel ? "Sync terminated by user cancel."
+           : firstErr == kErrDisconnected                           ? "Sync stopped: a side was disconnected."
+                                                                    : "Error Sync'ing!";
     progress->EndDivision(&text, 0, 0);
     return firstErr;
 }

@@ -18,6 +18,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -293,6 +294,14 @@ public:
     void SetPlanOnly(bool value) { planOnly = value; }
     bool GetPlanOnly() const { return planOnly; }
 
+    // Tells whether side 1 or 2 went away during the run (its volume unmounted or unplugged). A
+    // run asks before each action and after each one that failed, and stops at the first yes with
+    // kErrDisconnected, writing nothing more to that side. Not part of the state.
+    using SideGoneProc = std::function<bool(int side)>;
+    void SetSideGoneProc(SideGoneProc proc) { sideGone = std::move(proc); }
+    // The side the last run found gone: 1 or 2, 0 when none.
+    int GetGoneSide() const { return goneSide; }
+
     // The side a full path belongs to: 1 left, 2 right, 0 neither. When both roots begin the path
     // (one root lies inside the other), the longer root decides.
     int SideOfPath(const AString* path) const;
@@ -316,6 +325,8 @@ protected:
     void KeepCopiesOfUnreadableFiles();
     // Finalize of both sources, each failure logged; the first failure.
     int FinalizeSides();
+    // Asks the side-gone procedure about both sides; notes and logs the first side gone.
+    bool SideGoneNow();
     // Sets a changed filter on the four sources and drops the saved lists.
     template <typename Apply> void ApplyFilterChange(Apply apply);
     int BuildList(ADir* side, ADir* saved, const AString* path, CancelProc cancel, signed char rebuild);
@@ -427,6 +438,8 @@ protected:
     std::uint64_t plannedCopyBytes = 0; // what the reviewed plan copies, both ways
     AString sideNames[2];
     bool planOnly = false;
+    SideGoneProc sideGone;
+    int goneSide = 0;
     int sameDateDifferences = 0;
     int tagDifferences = 0;
     // Entries left for the user: a folder on one side and a file on the other, or names one side

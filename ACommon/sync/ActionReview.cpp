@@ -28,6 +28,9 @@ std::vector<ActionReview::Item> ActionReview::Snapshot(ASync& sync)
             if (ADir* side = left ? sync.GetDir1() : sync.GetDir2())
                 item.deletesFrom = side->GetRootDisplayName(0);
         }
+        if (action->operation == ASync::kOpCopy || action->operation == ASync::kOpReplace ||
+            action->operation == ASync::kOpDelete)
+            item.bytes = sync.FileSize(&action->path1);
         item.leftText = action->leftText;
         item.rightText = action->rightText;
         items.push_back(std::move(item));

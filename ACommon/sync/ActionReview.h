@@ -7,6 +7,7 @@
 #include "ACommon/base/AString.h"
 #include "ACommon/sync/ASync.h"
 
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -21,7 +22,9 @@ public:
         AString source;      // path1 as shown to the user
         AString destination; // path2 as shown (for a song, the side it goes to); empty for deletions
         AString deletesFrom; // for a deletion, the side it deletes from (as the sides are named)
-        AString leftText;    // the action table's left and right columns
+        // The size of the file the action copies, replaces with or deletes (path1); 0 for folders.
+        std::uint64_t bytes = 0;
+        AString leftText; // the action table's left and right columns
         AString rightText;
     };
 

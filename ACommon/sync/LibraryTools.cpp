@@ -8,6 +8,7 @@
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncGroup.h"
 #include "ACommon/sync/ASyncLib.h"
+#include "ACommon/sync/SyncSettings.h"
 #include "ACommon/tags/ID3.h"
 
 namespace {
@@ -422,4 +423,9 @@ LibraryTools::MenuState LibraryTools::MenuEnabling(bool runInProgress, int mount
                             state.albumArt, state.orphans})
             items[1] = false;
     return state;
+}
+
+AString LibraryTools::OwnAccounts(const AString& saved, const AString& libraryAccount)
+{
+    return libraryAccount.IsEmpty() ? saved : SyncSettings::WithItem(saved, libraryAccount);
 }

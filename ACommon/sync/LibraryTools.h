@@ -80,6 +80,14 @@ public:
     static Outcome RunOnGroup(Tool tool, Side side, ASyncGroup& group, const Options& options,
                               CancelProc cancel);
 
+    // The store accounts that are the user's, for "Remove Music Not Owned": the saved ones and the
+    // library's own account (empty when none is set).
+    static AString OwnAccounts(const AString& saved, const AString& libraryAccount);
+    // Why "Remove Music Not Owned" refuses to start with no account of the user's known (every
+    // purchase would look like someone else's); front ends add how to set one.
+    static constexpr const char* kNoAccountKnown =
+        "No store account of yours is known, so no purchase can be told to be yours. Nothing was removed.";
+
     // The file types the file chooser of "Add Music Files" offers, separated by spaces: the
     // library's, or an iPod's (with the video types for an iPod of `iPodFamily` 4, a video iPod).
     static AString ChooserTypes(Side side, int iPodFamily);

@@ -19,9 +19,39 @@
 #include <filesystem>
 #include <fstream>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+// Tells when the iPod mounted at `mountPoint` has gone: its iPod_Control folder no longer there, or
+// the mount point no longer the disk it was when the run began (unmounted: the folder left behind
+// belongs to the disk below). Two stat calls, cheap enough to ask before every action.
+ASync::SideGoneProc IPodGoneCheck(const std::string& mountPoint)
+{
+    std::string control;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(mountPoint, error)) {
+        std::string name = entry.path().filename().string();
+        for (char& c : name)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (name == "ipod_control") {
+            control = entry.path().string();
+            break;
+        }
+    }
+    struct stat atStart {};
+    if (control.empty() || stat(mountPoint.c_str(), &atStart) != 0)
+        return {};
+    const dev_t device = atStart.st_dev;
+    return [mountPoint, control, device](int side) {
+        if (side != 2)
+            return false;
+        struct stat now {};
+        return stat(control.c_str(), &now) != 0 || stat(mountPoint.c_str(), &now) != 0 ||
+               now.st_dev != device;
+    };
+}
 
 constexpr std::size_t kMaxFileNameBytes = 120;
 constexpr std::size_t kMaxIdentityBytes = 200;
@@ -606,7 +636,15 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
     };
     const int movedBefore = movedCount();
     sync->SetSideNames(leftName, rightName);
+    const ASync::SideGoneProc ipodGone = ipod ? IPodGoneCheck(ipod->mountPoint.ToStdString()) : nullptr;
+    sync->SetSideGoneProc(ipodGone);
     outcome.result = group ? group->DoSync(cancel, 0) : sync->DoSync(cancel);
+    sync->SetSideGoneProc(nullptr);
+    // A run stopped by the iPod going away (noticed by the run, or by the front end, which then
+    // cancels it) says so, whatever the last action made of it.
+    const bool disconnected = sync->GetGoneSide() == 2 || (outcome.result != 0 && ipodGone && ipodGone(2));
+    if (disconnected)
+        outcome.result = kErrDisconnected;
     sync->SetPlanOnly(false);
     if (settings.answersForThisRunOnly)
         sync->SetRememberedAnswers(replaceAnswer, replaceNewerAnswer, deleteAnswer);
@@ -639,7 +677,7 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
         // changed anything leaves the iPod's settings as they were.
         const int direction = sync->GetAutoAction();
         const bool ipodReceives = direction == ASync::kLeftToRight || direction == ASync::kTwoWay;
-        if (ipod && ipodReceives && ipod->autoUpdate.value_or(false) &&
+        if (ipod && ipodReceives && !disconnected && ipod->autoUpdate.value_or(false) &&
             (outcome.result == 0 || tally.Changes() > 0)) {
             AString root = ipod->mountPoint;
             if (IPodDB::SetIPodFlag(&root) == 0) {
@@ -652,7 +690,13 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
         }
         const auto* songs = dynamic_cast<const ASyncLib*>(sync);
         // A sync switched off does not run at all, and its tally is that of an earlier run.
-        if (direction == ASync::kDoNotSync)
+        if (disconnected) {
+            const int copied = tally.Copied(1) + tally.Copied(2);
+            outcome.summary = "The iPod was disconnected; ";
+            outcome.summary += copied;
+            outcome.summary +=
+                copied == 1 ? " song was copied before that." : " songs were copied before that.";
+        } else if (direction == ASync::kDoNotSync)
             outcome.summary = "Nothing was synchronized: the sync type is \"Do Not Synchronize\".";
         else
             // A state that could not be written is a failure of the run too (its lists are lost).
@@ -660,14 +704,16 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
                 tally.Summary(leftName, rightName, songs != nullptr,
                               songs && songs->GetMoveInsteadOfDelete() && movedCount() > movedBefore,
                               outcome.result != 0 ? outcome.result : outcome.stateError);
-        if (const int differ = sync->GetSameDateDifferences(); differ > 0 && direction != ASync::kDoNotSync) {
+        if (const int differ = sync->GetSameDateDifferences();
+            differ > 0 && direction != ASync::kDoNotSync && !disconnected) {
             outcome.summary += ' ';
             outcome.summary += differ;
             outcome.summary += differ == 1
                                    ? " file differs but has the same date: not synced; see --review."
                                    : " files differ but have the same date: not synced; see --review.";
         }
-        if (const int tags = sync->GetTagDifferences(); tags > 0 && direction != ASync::kDoNotSync) {
+        if (const int tags = sync->GetTagDifferences();
+            tags > 0 && direction != ASync::kDoNotSync && !disconnected) {
             outcome.summary += ' ';
             outcome.summary += tags;
             outcome.summary +=

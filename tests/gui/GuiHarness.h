@@ -10,9 +10,13 @@
 #include "fixtures/Recorders.h"
 #include "fixtures/TempDir.h"
 
+#include "APlatform/BinarySemaphore.h"
+#include "APlatform/Frontend.h"
+
 #include <QApplication>
 #include <QTest>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +28,29 @@ QApplication& App();
 
 // Waits with the event loop running until `done` holds (at most a generous limit).
 template <typename Done> bool WaitFor(Done done) { return QTest::qWaitFor(done, 30000); }
+
+// Holds the run at a log line (by default its second action's) until the test lets it go on.
+class HoldingBus : public platform::NotificationBus {
+public:
+    explicit HoldingBus(platform::NotificationBus* inner, std::string at = "Action 2 of")
+        : inner(inner), at(std::move(at))
+    {
+    }
+    void Post(const std::string& name, const std::string& text) override
+    {
+        if (name == "LogUpdate" && text.find(at) != std::string::npos && !held.exchange(true)) {
+            holding.store(true);
+            gate.Take();
+            holding.store(false);
+        }
+        inner->Post(name, text);
+    }
+    platform::NotificationBus* inner;
+    std::string at;
+    platform::BinarySemaphore gate;
+    std::atomic<bool> held{false};
+    std::atomic<bool> holding{false};
+};
 
 class Gui {
 public:
@@ -56,3 +83,6 @@ private:
 };
 
 } // namespace guitest
+
+// Texts in failure messages read as text.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }

@@ -394,6 +394,29 @@ TEST(ASyncRun, StopOnErrorDecidesWhetherTheActionsAfterAFailureRun)
     }
 }
 
+TEST(ASyncRun, ASideGoneStopsTheRunAtTheFirstSign)
+{
+    // Gone before an action is started, or found gone after an action failed on it.
+    for (bool failing : {false, true}) {
+        RecordingFrontend frontend;
+        Pair pair;
+        PutThreeAndOne(pair);
+        std::unique_ptr<FailingSync> sync = pair.Load<FailingSync>(kCopyToRight);
+        int asked = 0;
+        sync->SetSideGoneProc([&](int side) {
+            ++asked;
+            return side == 2 && Has(frontend.Log(), failing ? "Failed copying" : "Action 1 of 3");
+        });
+        EXPECT_EQ(sync->DoSync(nullptr), kErrDisconnected) << failing;
+        const std::string log = frontend.Log();
+        EXPECT_TRUE(Has(log, " was disconnected; the sync stops here.")) << failing;
+        EXPECT_FALSE(Has(log, "Action 3 of 3")) << failing;
+        EXPECT_FALSE(Has(log, "Error Sync'ing!")) << failing;
+        EXPECT_EQ(sync->GetGoneSide(), 2) << failing;
+        EXPECT_GT(asked, 0);
+    }
+}
+
 TEST(ASyncRun, CancelWhilePlanningChangesNothing)
 {
     RecordingFrontend frontend;
@@ -419,8 +442,10 @@ TEST(ASyncRun, CancelWhilePerformingStopsAfterTheCurrentAction)
     const int result = sync->DoSync([] { return CancelOnceLogged("Action 1 of 3"); });
     gFrontend = nullptr;
     EXPECT_EQ(result, kErrUserCancel);
-    EXPECT_TRUE(Has(frontend.Log(), "Error Sync'ing!"));
-    EXPECT_TRUE(Has(frontend.Log(), "Sync completed."));
+    // A cancel is the user's wish, not an error.
+    EXPECT_FALSE(Has(frontend.Log(), "Error Sync'ing!"));
+    EXPECT_TRUE(Has(frontend.Log(), "Sync terminated by user cancel."));
+    EXPECT_TRUE(Has(frontend.Log(), "Sync cancelled."));
     EXPECT_EQ(ListFiles(pair.R()), (Files{"a.txt", "z.txt"}));
     // The log closes at "Sync ready." and again at the end, since a cancel is not a failure.
     const std::vector<std::string> names = frontend.bus.Names();

@@ -286,3 +286,38 @@ TEST(SyncSession, ListsSavedForAnotherFolderMountedAtTheSamePlaceAreDropped)
     EXPECT_TRUE(Has(Joined(session.TakeNotices()), "mounted at the same places"));
     EXPECT_EQ(session.GetSync()->GetSavedDir1()->Count(), 0);
 }
+
+namespace {
+
+// Moves the iPod away once the run has begun its first action, as when it is unplugged then.
+fixtures::RecordingFrontend* gWatched = nullptr;
+std::string gUnplugFrom, gUnplugTo;
+signed char UnplugAtFirstAction()
+{
+    if (gWatched && !gUnplugFrom.empty() && Has(gWatched->Log(), "Action 1 of")) {
+        std::filesystem::rename(gUnplugFrom, gUnplugTo);
+        gUnplugFrom.clear();
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(SyncSession, AnIPodUnpluggedDuringARunEndsItWithWhatWasCopied)
+{
+    SongsAndIPods world;
+    const MountedIPod pod = world.IPod("IPOD", "0x000A27001111AAAA");
+    SyncSession session;
+    ASSERT_EQ(session.OpenIPod(ADir::kTypeSongFolder, world.tmp.A("Songs"), pod, world.tmp.A("state")), 0);
+    gWatched = &world.frontend;
+    gUnplugFrom = pod.mountPoint.ToStdString();
+    gUnplugTo = world.tmp / "unplugged";
+    const SyncSession::Outcome outcome = session.Run(UnplugAtFirstAction, nullptr);
+    gWatched = nullptr;
+    EXPECT_EQ(outcome.result, kErrDisconnected);
+    EXPECT_EQ(outcome.summary.ToStdString().rfind("The iPod was disconnected; ", 0), 0u)
+        << outcome.summary.ToStdString();
+    EXPECT_FALSE(Has(world.frontend.Log(), "Action 2 of")) << world.frontend.Log();
+    // Nothing was written where the iPod was mounted.
+    EXPECT_FALSE(std::filesystem::exists(pod.mountPoint.ToStdString()));
+}
