@@ -615,6 +615,7 @@ int ADirPodDB::RefreshSong(const AString* path)
     track->SetField(MHIT::kOffsetModTime, static_cast<std::uint32_t>(AFile::FileModTime(&disk)));
     track->SetField(MHIT::kOffsetYear, static_cast<std::uint32_t>(song.year));
     track->SetField(MHIT::kOffsetTrackNumber, static_cast<std::uint32_t>(song.trackNumber));
+    track->SetGapless(song.pregap, song.postgap, song.sampleCount, song.gaplessData);
     return 0;
 }
 

@@ -103,11 +103,13 @@ void SongConverter::Stop()
     changed.notify_all();
 }
 
-int SongConverter::Plan(const std::string& song, AudioFormats::Target& target, std::string& name)
+int SongConverter::Plan(const std::string& song, AudioFormats::Target& target, std::string& name,
+                        std::uint64_t& samples)
 {
     ID3 tags;
     if (int err = tags.SetFilePath(AString::FromUTF8(song)); err != 0)
         return err;
+    samples = tags.GetSampleCount();
     target = AudioFormats::TargetFor(tags, options.modelPlaysALAC, options.settings);
     if (target == AudioFormats::Target::kCopy)
         return 0;
@@ -115,7 +117,8 @@ int SongConverter::Plan(const std::string& song, AudioFormats::Target& target, s
     if (!ContentHash(song, hash, size))
         return kErrFileNotFound;
     char text[96];
-    std::snprintf(text, sizeof text, "%016llx-%llu-%s%d.m4a", static_cast<unsigned long long>(hash),
+    // "g": the files that carry their gapless facts; older ones are converted again.
+    std::snprintf(text, sizeof text, "%016llx-%llu-%s%d-g.m4a", static_cast<unsigned long long>(hash),
                   static_cast<unsigned long long>(size),
                   target == AudioFormats::Target::kALAC ? "alac" : "aac",
                   target == AudioFormats::Target::kALAC ? 16 : options.settings.aacKbps);
@@ -127,7 +130,8 @@ int SongConverter::Produce(const std::string& song, std::string& file, CancelPro
 {
     AudioFormats::Target target = AudioFormats::Target::kCopy;
     std::string name;
-    if (int err = Plan(song, target, name); err != 0)
+    std::uint64_t samples = 0;
+    if (int err = Plan(song, target, name, samples); err != 0)
         return err;
     if (target == AudioFormats::Target::kCopy) {
         file = song;
@@ -158,7 +162,7 @@ int SongConverter::Produce(const std::string& song, std::string& file, CancelPro
     const int err = AudioTranscoder::Convert(
         song, part,
         target == AudioFormats::Target::kALAC ? AudioTranscoder::Codec::kALAC : AudioTranscoder::Codec::kAAC,
-        options.settings.aacKbps, cancelled, report);
+        options.settings.aacKbps, samples, cancelled, report);
     if (err != 0)
         return err;
     // The converted song is as old as its original.

@@ -5,7 +5,7 @@
 // sync, or a second iPod, does not convert it again.
 //
 // The cache: one file per conversion, named by the song's content hash, its size and the settings
-// (`<hash>-<size>-<alac|aacNNN>.m4a`), written under a temporary name, flushed and renamed into
+// (`<hash>-<size>-<alac|aacNNN>-g.m4a`), written under a temporary name, flushed and renamed into
 // place, so the cache never holds a partial file; the file keeps the song's modification time (a
 // converted song is no newer than its original). Its access time records its last use; when the
 // folder grows past its limit the least recently used files go first.
@@ -73,8 +73,10 @@ private:
         std::string file;
     };
 
-    // Whether `song` needs converting, and into what; `key` the cache file's name.
-    int Plan(const std::string& song, AudioFormats::Target& target, std::string& name);
+    // Whether `song` needs converting, and into what; `name` the cache file's name.
+    // `samples` the song's exact length when its file tells.
+    int Plan(const std::string& song, AudioFormats::Target& target, std::string& name,
+             std::uint64_t& samples);
     int Produce(const std::string& song, std::string& file, CancelProc cancel);
     void RunJob(const std::shared_ptr<Job>& job);
     void Work();

@@ -56,6 +56,8 @@ Probe FFprobe(const std::string& path)
 
 struct GpodTrack {
     std::string title, artist, album, filetype, file;
+    std::uint32_t pregap = 0, postgap = 0, gaplessTrack = 0;
+    std::uint64_t samples = 0;
 };
 
 // The iPod's tracks as libgpod reads them, by title.
@@ -77,8 +79,10 @@ std::map<std::string, GpodTrack> ReadIPod(const std::string& root, std::string& 
         for (char& c : file)
             if (c == ':')
                 c = '/';
-        tracks[text(track->title)] = {text(track->title), text(track->artist), text(track->album),
-                                      text(track->filetype), root + file};
+        tracks[text(track->title)] = {
+            text(track->title), text(track->artist), text(track->album), text(track->filetype),
+            root + file,        track->pregap,       track->postgap,     track->gapless_track_flag,
+            track->samplecount};
     }
     itdb_free(db);
     return tracks;
@@ -182,6 +186,54 @@ TEST_F(ConversionPeer, ConvertedSongsPlayOnTheIPodWithTheirTagsAndTypes)
         EXPECT_EQ(onIPod.codec, codec) << title;
         EXPECT_NEAR(onIPod.seconds, original.seconds, 0.05) << title;
     }
+}
+
+// ffprobe's value of a tag of the file, or "".
+std::string FFprobeTag(const std::string& path, const std::string& tag)
+{
+    FILE* pipe = popen(("ffprobe -v error -show_entries format_tags=" + tag + " -of csv=p=0 " +
+                        fixtures::ShellQuote(path) + " 2>/dev/null")
+                           .c_str(),
+                       "r");
+    if (!pipe)
+        return "";
+    char line[256] = {};
+    std::string value = std::fgets(line, sizeof line, pipe) ? line : "";
+    pclose(pipe);
+    return value.substr(0, value.find_first_of("\r\n"));
+}
+
+TEST_F(ConversionPeer, ConvertedSongsCarryTheirGaplessFactsOntoTheIPod)
+{
+    ASSERT_EQ(Sync().exitStatus, 0);
+    std::string error;
+    const std::map<std::string, GpodTrack> tracks = ReadIPod(root, error);
+    ASSERT_EQ(error, "");
+    // 1.5 s at 44.1 kHz; Opus decodes at 48 kHz. AAC primes its frames with 1024 samples; Apple
+    // Lossless has none; the MP3 (copied as it is) has LAME's 576 and a decoder's 529.
+    struct Expect {
+        const char* title;
+        std::uint64_t samples;
+        std::uint32_t pregap;
+    };
+    for (auto [title, samples, pregap] : {Expect{"Lossless Song", 66150, 0},
+                                          {"Vorbis Song", 66150, 1024},
+                                          {"Opus Song", 72000, 1024},
+                                          {"MP3 Song", 66150, 576 + 529}}) {
+        ASSERT_TRUE(tracks.count(title)) << title;
+        const GpodTrack& track = tracks.at(title);
+        EXPECT_EQ(track.samples, samples) << title;
+        EXPECT_EQ(track.pregap, pregap) << title;
+        EXPECT_EQ(track.gaplessTrack, 1u) << title;
+        const std::uint64_t frame = std::string(title) == "MP3 Song" ? 1152 : 1024;
+        if (pregap != 0) {
+            EXPECT_EQ((track.pregap + track.samples + track.postgap) % frame, 0u) << title;
+        }
+    }
+    // Other players find the same facts in the converted file.
+    const std::string smpb = FFprobeTag(tracks.at("Vorbis Song").file, "iTunSMPB");
+    EXPECT_EQ(smpb.substr(0, 18), " 00000000 00000400");
+    EXPECT_NE(smpb.find(" 0000000000010266 "), std::string::npos) << smpb;
 }
 
 TEST_F(ConversionPeer, ASecondSyncConvertsAndCopiesNothing)

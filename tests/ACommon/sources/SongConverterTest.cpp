@@ -147,9 +147,9 @@ TEST_F(SongConverterTest, EachSettingHasItsOwnCacheEntry)
     }
     const std::vector<std::string> names = Cache();
     ASSERT_EQ(names.size(), 3u);
-    EXPECT_NE(names[0].find("-aac128.m4a"), std::string::npos);
-    EXPECT_NE(names[1].find("-aac256.m4a"), std::string::npos);
-    EXPECT_NE(names[2].find("-alac16.m4a"), std::string::npos);
+    EXPECT_NE(names[0].find("-aac128-g.m4a"), std::string::npos);
+    EXPECT_NE(names[1].find("-aac256-g.m4a"), std::string::npos);
+    EXPECT_NE(names[2].find("-alac16-g.m4a"), std::string::npos);
 }
 
 TEST_F(SongConverterTest, TheLeastRecentlyUsedFilesGoWhenTheCacheOutgrowsItsLimit)
