@@ -32,6 +32,7 @@ class MenuBar;
 class MessageBoxQuestions;
 class QCheckBox;
 class QComboBox;
+class QSpinBox;
 class QDockWidget;
 class QLabel;
 class QLineEdit;
@@ -107,6 +108,8 @@ public:
         QCheckBox* albumRelevantOnDupSongCompareCkBox = nullptr;
         QCheckBox* favorProtectedMusicCkBox = nullptr;
         QCheckBox* deleteMusicNotOwnedCkBox = nullptr;
+        QSpinBox* aacKbpsField = nullptr;
+        QCheckBox* alwaysAACCkBox = nullptr;
         QCheckBox* favorFileTypesCkBox = nullptr;
         QListWidget* favorFileTypesList = nullptr;
         QListWidget* AppleIDsList = nullptr;
