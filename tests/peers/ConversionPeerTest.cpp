@@ -236,6 +236,56 @@ TEST_F(ConversionPeer, ConvertedSongsCarryTheirGaplessFactsOntoTheIPod)
     EXPECT_NE(smpb.find(" 0000000000010266 "), std::string::npos) << smpb;
 }
 
+TEST_F(ConversionPeer, ThroughTheLibraryTheSongsAreConvertedAsWell)
+{
+    auto pelorin = [this](const std::vector<std::string>& args) {
+        return fixtures::RunPelorin(args, "", Environment());
+    };
+    ASSERT_EQ(pelorin({"library", "init"}).exitStatus, 0);
+    fixtures::CommandResult added = pelorin({"add", "--to", "library", dir / "Songs", "--yes"});
+    ASSERT_EQ(added.exitStatus, 0) << added.out << added.err;
+    fixtures::CommandResult attached = pelorin({"library", "attach-ipod", "POD"});
+    ASSERT_EQ(attached.exitStatus, 0) << attached.err;
+    const std::vector<std::string> sync{"sync", "--type", "copy-to-ipod", "--yes"};
+    fixtures::CommandResult run = pelorin(sync);
+    ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("Copied 5 songs"), std::string::npos) << run.out;
+
+    std::string error;
+    const std::map<std::string, GpodTrack> tracks = ReadIPod(root, error);
+    ASSERT_EQ(error, "");
+    ASSERT_EQ(tracks.size(), 5u);
+    struct Expect {
+        const char* title;
+        const char* codec;
+        std::uint64_t samples;
+    };
+    for (auto [title, codec, samples] : {Expect{"Lossless Song", "alac", 66150},
+                                         {"Vorbis Song", "aac", 66150},
+                                         {"Opus Song", "aac", 72000},
+                                         {"MP3 Song", "mp3", 66150}}) {
+        ASSERT_TRUE(tracks.count(title)) << title;
+        const GpodTrack& track = tracks.at(title);
+        EXPECT_EQ(track.artist, "The Artist") << title;
+        EXPECT_EQ(FFprobe(track.file).codec, codec) << title;
+        EXPECT_NEAR(FFprobe(track.file).seconds, FFprobe(sources.at(title)).seconds, 0.05) << title;
+        EXPECT_EQ(track.samples, samples) << title;
+    }
+
+    // A second sync converts and copies nothing, with or without the cache.
+    const std::vector<std::string> cached = FilesIn(dir / "cache/pelorin/converted");
+    EXPECT_EQ(cached.size(), 3u);
+    fixtures::CommandResult again = pelorin(sync);
+    ASSERT_EQ(again.exitStatus, 0) << again.out << again.err;
+    EXPECT_NE(again.out.find("Copied 0 songs"), std::string::npos) << again.out;
+    EXPECT_EQ(FilesIn(dir / "cache/pelorin/converted"), cached);
+    fs::remove_all(dir / "cache");
+    fixtures::CommandResult uncached = pelorin(sync);
+    ASSERT_EQ(uncached.exitStatus, 0) << uncached.out << uncached.err;
+    EXPECT_NE(uncached.out.find("Copied 0 songs"), std::string::npos) << uncached.out;
+    EXPECT_EQ(ReadIPod(root, error).size(), 5u);
+}
+
 TEST_F(ConversionPeer, ASecondSyncConvertsAndCopiesNothing)
 {
     ASSERT_EQ(Sync().exitStatus, 0);
