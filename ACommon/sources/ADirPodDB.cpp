@@ -206,7 +206,7 @@ void ADirPodDB::SetRootPath(const AString* root)
     CheckRemovedFilesFolder();
 
     IPodInfo info;
-    if (IPodDB::GetIPodInfo(&iPodRoot, &info) == 0 && info.family == IPodInfo::kFamilyVideo &&
+    if (IPodDB::GetIPodInfo(&iPodRoot, &info) == 0 && IPodInfo::PlaysVideo(info.family) &&
         typeIncludeFilter.Find(kVideoTypes, 0) < 0) {
         if (typeIncludeFilter.IsEmpty())
             typeIncludeFilter = ":";
