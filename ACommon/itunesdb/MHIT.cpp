@@ -152,10 +152,11 @@ void MHIT::SetByte(std::size_t offset, std::uint8_t value)
 void MHIT::SetGapless(std::uint32_t pregap, std::uint32_t postgap, std::uint64_t sampleCount,
                       std::uint32_t gaplessData)
 {
-    if (sampleCount == 0 && header.size() <= kOffsetGaplessTrack)
-        return;
-    if (header.size() < kGaplessHeaderLength)
+    // Clearing never grows a header; a header that ends before the flag has nothing to clear.
+    if (sampleCount != 0 && header.size() < kGaplessHeaderLength)
         header.resize(kGaplessHeaderLength, 0);
+    if (header.size() < kOffsetGaplessTrack + 2)
+        return;
     const bool known = sampleCount != 0;
     SetField(kOffsetPregap, known ? pregap : 0);
     SetField(kOffsetSampleCount, static_cast<std::uint32_t>(sampleCount));
