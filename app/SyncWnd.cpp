@@ -53,6 +53,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -532,6 +533,22 @@ void SyncWnd::BuildSettingsDrawer()
         QStringLiteral("Delete music not owned by these accounts"), &ui.deleteMusicNotOwnedCkBox,
         [](ASync* s, signed char v) { Songs(s)->SetDeleteMusicNotOwned(v); }, true));
     layout->addWidget(songBox);
+
+    auto* conversionBox = new QGroupBox(QStringLiteral("Songs an iPod cannot play (FLAC, Ogg, Opus)"), page);
+    auto* conversionLayout = new QFormLayout(conversionBox);
+    ui.aacKbpsField = new QSpinBox(conversionBox);
+    ui.aacKbpsField->setRange(AudioFormats::kMinAACKbps, AudioFormats::kMaxAACKbps);
+    ui.aacKbpsField->setSingleStep(32);
+    ui.aacKbpsField->setSuffix(QStringLiteral(" kbit/s"));
+    connect(ui.aacKbpsField, &QSpinBox::valueChanged, this, [this](int kbps) {
+        if (ASyncLib* songs = Songs(Sync0()))
+            songs->SetAACKbps(kbps);
+    });
+    conversionLayout->addRow(QStringLiteral("AAC bit rate:"), ui.aacKbpsField);
+    conversionLayout->addRow(box(
+        QStringLiteral("Convert lossless songs into AAC too, not Apple Lossless"), &ui.alwaysAACCkBox,
+        [](ASync* s, signed char v) { Songs(s)->SetAlwaysAAC(v); }, true));
+    layout->addWidget(conversionBox);
 
     // A list with add and remove buttons.
     auto listWithButtons = [this](QListWidget** slot, std::function<AString()> get,
@@ -1172,6 +1189,9 @@ void SyncWnd::UpdateUIFromSync()
         show(ui.albumRelevantOnDupSongCompareCkBox, songs->GetAlbumRelevantOnDupSongCompare());
         show(ui.favorProtectedMusicCkBox, songs->GetFavorProtectedMusic());
         show(ui.deleteMusicNotOwnedCkBox, songs->GetDeleteMusicNotOwned());
+        show(ui.alwaysAACCkBox, songs->GetAlwaysAAC());
+        quiet.emplace_back(ui.aacKbpsField);
+        ui.aacKbpsField->setValue(songs->GetAACKbps());
         ui.deleteMusicNotOwnedCkBox->setEnabled(songs->GetFavorProtectedMusic() != 0);
         const AString favored = Copy(songs->GetFavorFileTypes());
         show(ui.favorFileTypesCkBox, !favored.IsEmpty());

@@ -36,6 +36,7 @@ class MenuBar;
 class MessageBoxQuestions;
 class QCheckBox;
 class QComboBox;
+class QSpinBox;
 class QDockWidget;
 class QLabel;
 class QLineEdit;
@@ -116,6 +117,8 @@ public:
         QCheckBox* albumRelevantOnDupSongCompareCkBox = nullptr;
         QCheckBox* favorProtectedMusicCkBox = nullptr;
         QCheckBox* deleteMusicNotOwnedCkBox = nullptr;
+        QSpinBox* aacKbpsField = nullptr;
+        QCheckBox* alwaysAACCkBox = nullptr;
         QCheckBox* favorFileTypesCkBox = nullptr;
         QListWidget* favorFileTypesList = nullptr;
         QListWidget* AppleIDsList = nullptr;

@@ -4,6 +4,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/sync/RunController.h"
+#include "ACommon/tags/AudioFormats.h"
 
 #include <chrono>
 #include <cstdio>
@@ -179,12 +180,12 @@ void AddSongOptions(CLI::App* command, SongOptions& options, CLI::Option* needs)
         command
             ->add_option("--aac-kbps", options.aacKbps,
                          prefix + "the bit rate of AAC files made from songs an iPod cannot play (FLAC, Ogg, "
-                                  "Opus), in kbit/s (default 256)")
-            ->check(CLI::Range(64, 320)),
-        command->add_flag("--always-aac", options.alwaysAAC,
+                                  "Opus), in kbit/s (default 256); kept in the state file")
+            ->check(CLI::Range(AudioFormats::kMinAACKbps, AudioFormats::kMaxAACKbps)),
+        command->add_flag("--always-aac,!--no-always-aac", options.alwaysAAC,
                           prefix +
                               "convert lossless songs an iPod cannot play into AAC too, instead of Apple "
-                              "Lossless"),
+                              "Lossless (--no-always-aac: Apple Lossless again); kept in the state file"),
     };
     if (needs)
         for (CLI::Option* option : added)
@@ -268,8 +269,10 @@ SyncSession::Settings SyncRun::Settings(const SongOptions* song) const
         settings.fileTypeRelevant = !song->noFileType;
         settings.dontDupSongs = song->dontDupSongs;
         settings.moveInsteadOfDelete = !song->deleteInsteadOfMove;
-        settings.conversion.aacKbps = song->aacKbps;
-        settings.conversion.alwaysAAC = song->alwaysAAC;
+        if (song->aacKbps != 0)
+            settings.aacKbps = song->aacKbps;
+        if (song->alwaysAAC != 0)
+            settings.alwaysAAC = song->alwaysAAC > 0;
     }
     return settings;
 }

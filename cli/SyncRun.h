@@ -53,8 +53,8 @@ struct SongOptions {
     bool noFileType = false;
     bool dontDupSongs = false;
     bool deleteInsteadOfMove = false;
-    int aacKbps = 256;
-    bool alwaysAAC = false;
+    int aacKbps = 0;   // 0: the saved setting stands
+    int alwaysAAC = 0; // 1 --always-aac, -1 --no-always-aac, 0: the saved setting stands
 };
 
 // The help text of the sync types, one per line.

@@ -210,6 +210,21 @@ const char* GenerationOf(const AString& model, std::uint32_t family)
 
 } // namespace
 
+bool IPodInfo::PlaysVideo(std::uint32_t family)
+{
+    switch (family) {
+    case kFamilyVideo:
+    case kFamilyClassic:
+    case kFamilyNano3:
+    case kFamilyNano4:
+    case kFamilyNano5:
+    case kFamilyNano7:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void IPodInfo::Reset() { *this = IPodInfo(); }
 
 void IPodInfo::SetModel(const AString& modelNumber)

@@ -15,7 +15,7 @@ public:
     enum : std::uint32_t {
         kFamilyUnknown = 0,
         kFamilyShuffle = 2, // also given when SysInfo cannot be opened at all
-        kFamilyVideo = 4,   // plays video: its sources accept m4v, mp4 and ipg files
+        kFamilyVideo = 4,   // the 5th generation: plays video, as PlaysVideo says
         kFamilyClassic = 11,
         kFamilyNano3 = 12,
         kFamilyNano4 = 13,
@@ -34,6 +34,10 @@ public:
     };
     // The newest database version (SysInfoExtended's DBVersion) whose scheme is known.
     static constexpr int kNewestDBVersion = 5;
+
+    // True for the families that play video (the 5th generation, the classic and the nano of the
+    // 3rd, 4th, 5th and 7th generation): their sources accept m4v, mp4 and ipg files.
+    static bool PlaysVideo(std::uint32_t family);
 
     void Reset();
     // Looks `modelNumber` up in the table of known models; unknown models give family 0. The model

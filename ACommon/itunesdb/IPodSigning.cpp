@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <numeric>
 #include <random>
 #include <string>
@@ -30,6 +31,11 @@ constexpr std::size_t kOffsetHash72 = 0x72;
 constexpr std::size_t kHash72Length = 46;
 
 // Mixed with the GUID into the hash58 key.
+// The AES-128 key of hash72, the same for every iPod that checks it.
+constexpr std::uint8_t kHash72Key[16] = {0x61, 0x8C, 0xA1, 0x0D, 0xC7, 0xF5, 0x7F, 0xD3,
+                                         0xB4, 0x72, 0x3E, 0x08, 0x15, 0x74, 0x63, 0xD7};
+constexpr std::size_t kHashInfoRandom = 26; // 12 bytes
+constexpr std::size_t kHashInfoIv = 38;     // 16 bytes
 constexpr std::uint8_t kHash58Fixed[18] = {0x67, 0x23, 0xFE, 0x30, 0x45, 0x33, 0xF8, 0x90, 0x99,
                                            0x21, 0x07, 0xC1, 0xD0, 0x12, 0xB2, 0xA1, 0x07, 0x81};
 
@@ -178,6 +184,48 @@ IPodSigning::Digest IPodSigning::Hash58(const std::vector<std::uint8_t>& file, c
     return signature;
 }
 
+bool IPodSigning::IsHashInfo(const std::vector<std::uint8_t>& hashInfo)
+{
+    return hashInfo.size() == kHashInfoLength && std::memcmp(hashInfo.data(), "HASHv0", 6) == 0;
+}
+
+bool IPodSigning::Hash72(const std::vector<std::uint8_t>& file, const std::vector<std::uint8_t>& hashInfo,
+                         Hash72Signature* signature)
+{
+    if (!IsHashInfo(hashInfo) || file.size() < kOffsetHash72 + kHash72Length)
+        return false;
+    std::vector<std::uint8_t> copy = file;
+    std::fill_n(copy.begin() + kOffsetDatabaseId, 8, 0);
+    std::fill_n(copy.begin() + kOffsetHash58, 20, 0);
+    std::fill_n(copy.begin() + kOffsetHash72, kHash72Length, 0);
+    copy[kOffsetScheme] = IPodInfo::kSchemeHash72;
+    copy[kOffsetScheme + 1] = 0;
+    // The plain text: the digest, then the random bytes; two AES blocks, no padding.
+    std::uint8_t plain[32];
+    unsigned int digestLength = 0;
+    if (EVP_Digest(copy.data(), copy.size(), plain, &digestLength, EVP_sha1(), nullptr) != 1 ||
+        digestLength != 20)
+        return false;
+    std::memcpy(plain + 20, hashInfo.data() + kHashInfoRandom, 12);
+
+    std::unique_ptr<EVP_CIPHER_CTX, void (*)(EVP_CIPHER_CTX*)> cipher(EVP_CIPHER_CTX_new(),
+                                                                      EVP_CIPHER_CTX_free);
+    std::uint8_t coded[32 + 16];
+    int written = 0, finished = 0;
+    if (!cipher ||
+        EVP_EncryptInit_ex(cipher.get(), EVP_aes_128_cbc(), nullptr, kHash72Key,
+                           hashInfo.data() + kHashInfoIv) != 1 ||
+        EVP_CIPHER_CTX_set_padding(cipher.get(), 0) != 1 ||
+        EVP_EncryptUpdate(cipher.get(), coded, &written, plain, sizeof plain) != 1 ||
+        EVP_EncryptFinal_ex(cipher.get(), coded + written, &finished) != 1 || written + finished != 32)
+        return false;
+    (*signature)[0] = 1;
+    (*signature)[1] = 0;
+    std::copy_n(hashInfo.begin() + kHashInfoRandom, 12, signature->begin() + 2);
+    std::copy_n(coded, 32, signature->begin() + 14);
+    return true;
+}
+
 bool IPodSigning::HasHash58(const std::vector<std::uint8_t>& file, const Guid& guid)
 {
     if (file.size() < kSignedHeaderLength)
@@ -190,7 +238,8 @@ int IPodSigning::Sign(std::vector<std::uint8_t>& file, const Plan& plan)
 {
     if (plan.scheme == IPodInfo::kSchemeNone)
         return 0;
-    if (plan.scheme != IPodInfo::kSchemeHash58)
+    if (plan.scheme != IPodInfo::kSchemeHash58 &&
+        (plan.scheme != IPodInfo::kSchemeHash72 || !IsHashInfo(plan.hashInfo)))
         return kErrNotSupported;
     if (file.size() < 24 || std::memcmp(file.data(), "mhbd", 4) != 0)
         return kErrUnknown;
@@ -217,10 +266,18 @@ int IPodSigning::Sign(std::vector<std::uint8_t>& file, const Plan& plan)
         for (std::size_t i = 0; i < 8; i += 4)
             PutU32(file, kOffsetPersistentId + i, random());
     }
-    // Signatures of another scheme mean nothing to this iPod.
-    std::fill_n(file.begin() + kOffsetHash72, kHash72Length, 0);
     file[kOffsetScheme] = static_cast<std::uint8_t>(plan.scheme);
     file[kOffsetScheme + 1] = 0;
+    if (plan.scheme == IPodInfo::kSchemeHash72) {
+        std::fill_n(file.begin() + kOffsetHash58, 20, 0);
+        Hash72Signature signature{};
+        if (!Hash72(file, plan.hashInfo, &signature))
+            return kErrNotSupported;
+        std::copy(signature.begin(), signature.end(), file.begin() + kOffsetHash72);
+        return 0;
+    }
+    // Signatures of another scheme mean nothing to this iPod.
+    std::fill_n(file.begin() + kOffsetHash72, kHash72Length, 0);
     const Digest signature = Hash58(file, plan.guid);
     std::copy(signature.begin(), signature.end(), file.begin() + kOffsetHash58);
     return 0;

@@ -5,7 +5,8 @@
 // The iPod classic and the nano of the 3rd and 4th generation (hash58) show no music unless 20
 // bytes at 0x58 of the database's header are an HMAC-SHA1 of the whole file, keyed by a key made
 // from the iPod's FireWire GUID. The nano of the 5th generation (hash72) needs the iPod's
-// HashInfo file; the 6th and 7th (hashAB) a scheme this program cannot make.
+// HashInfo file, and reads a compressed database this program does not write yet; the 6th and
+// 7th (hashAB) a scheme this program cannot make.
 //
 // Header fields of the signed database (mhbd, little-endian):
 //   0x10 version (at least 0x30, as libgpod writes for these iPods)  0x18 database id (8 bytes)
@@ -53,6 +54,16 @@ public:
 
     // The hash58 signature of `file` (a whole database) for the iPod with `guid`.
     static Digest Hash58(const std::vector<std::uint8_t>& file, const Guid& guid);
+    // The hash72 signature of `file` for the iPod whose HashInfo file is `hashInfo`: 01 00, the
+    // HashInfo's 12 random bytes, then AES-128-CBC (the key every such iPod shares, the HashInfo's
+    // iv) of the SHA-1 of the file (database id and both signatures zeroed) and those 12 bytes.
+    // False for a HashInfo that is not one.
+    using Hash72Signature = std::array<std::uint8_t, 46>;
+    static bool Hash72(const std::vector<std::uint8_t>& file, const std::vector<std::uint8_t>& hashInfo,
+                       Hash72Signature* signature);
+    // True when `hashInfo` has the HashInfo file's length and mark ("HASHv0"; then the iPod's id,
+    // 20 bytes; 12 random bytes; the 16-byte iv).
+    static bool IsHashInfo(const std::vector<std::uint8_t>& hashInfo);
     // True when `file` carries the hash58 signature of the iPod with `guid`.
     static bool HasHash58(const std::vector<std::uint8_t>& file, const Guid& guid);
     // The 8 bytes of a GUID of 16 hexadecimal digits, in the order written; false for anything else.

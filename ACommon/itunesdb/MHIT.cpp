@@ -149,6 +149,24 @@ void MHIT::SetByte(std::size_t offset, std::uint8_t value)
         header[offset] = value;
 }
 
+void MHIT::SetGapless(std::uint32_t pregap, std::uint32_t postgap, std::uint64_t sampleCount,
+                      std::uint32_t gaplessData)
+{
+    // Clearing never grows a header; a header that ends before the flag has nothing to clear.
+    if (sampleCount != 0 && header.size() < kGaplessHeaderLength)
+        header.resize(kGaplessHeaderLength, 0);
+    if (header.size() < kOffsetGaplessTrack + 2)
+        return;
+    const bool known = sampleCount != 0;
+    SetField(kOffsetPregap, known ? pregap : 0);
+    SetField(kOffsetSampleCount, static_cast<std::uint32_t>(sampleCount));
+    SetField(kOffsetSampleCount + 4, static_cast<std::uint32_t>(sampleCount >> 32));
+    SetField(kOffsetPostgap, known ? postgap : 0);
+    SetField(kOffsetGaplessData, known ? gaplessData : 0);
+    SetByte(kOffsetGaplessTrack, known ? 1 : 0);
+    SetByte(kOffsetGaplessTrack + 1, 0);
+}
+
 int MHIT::Load(ByteReader& in, const MHOD::TextStore* texts)
 {
     ByteReader body;

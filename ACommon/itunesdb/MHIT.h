@@ -8,7 +8,9 @@
 //   40 length in ms  44 track number  52 year  56 bit rate (kbit/s)  60 sample rate (16.16)
 //   80 play count  88 last played (Mac time)  126 0xFFFF for compressed audio (16 bits)
 //   136 sample rate (32-bit float)  144 audio kind: 0x0C MPEG, 0x33 AAC (16 bits)  156 skip count
-//   160 last skipped
+//   160 last skipped  184 pregap (samples)  188 sample count (64 bits)  200 postgap (samples)
+//   248 gapless data (MP3: bytes up to the last eight frames)  256 gapless track (16 bits)
+// A track with gapless facts has the longer header the iPod's other writers give every track.
 // Every other header byte is kept as read.
 
 #include "ACommon/base/AString.h"
@@ -43,7 +45,13 @@ public:
         kOffsetAudioKind = 144,
         kOffsetSkipCount = 156,
         kOffsetLastSkipped = 160,
+        kOffsetPregap = 184,
+        kOffsetSampleCount = 188,
+        kOffsetPostgap = 200,
+        kOffsetGaplessData = 248,
+        kOffsetGaplessTrack = 256,
         kMinHeaderLength = 244,
+        kGaplessHeaderLength = 584,
     };
 
     MHIT(); // a new track with the defaults of a fresh record and a handle of its own
@@ -103,6 +111,14 @@ public:
     {
         if (header.size() < length)
             header.resize(length, 0);
+    }
+    // The gapless fields; a sample count of 0 clears them (the track plays as any other).
+    void SetGapless(std::uint32_t pregap, std::uint32_t postgap, std::uint64_t sampleCount,
+                    std::uint32_t gaplessData);
+    std::uint64_t GetSampleCount() const
+    {
+        return GetField(kOffsetSampleCount) | static_cast<std::uint64_t>(GetField(kOffsetSampleCount + 4))
+                                                  << 32;
     }
 
     // The handle: a number that no other track object of this process has had or will have. It

@@ -201,6 +201,7 @@ int MHLT::AddSong(SongInfoStruct& song, MHIT** added, signed char add)
     std::uint32_t rateBits = 0;
     std::memcpy(&rateBits, &rate, sizeof rateBits);
     track->SetField(MHIT::kOffsetSampleRateFloat, rateBits);
+    track->SetGapless(song.pregap, song.postgap, song.sampleCount, song.gaplessData);
     track->SetFilepath(song.filePath);
     if (added)
         *added = track.get();

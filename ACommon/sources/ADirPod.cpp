@@ -36,7 +36,7 @@ void ADirPod::SetIPodVolName(const AString& volume, bool loadName)
         return;
     AString root = bridge->GetIPodRootFolder();
     IPodInfo info;
-    if (IPodDB::GetIPodInfo(&root, &info) == 0 && info.family == 4 &&
+    if (IPodDB::GetIPodInfo(&root, &info) == 0 && IPodInfo::PlaysVideo(info.family) &&
         typeIncludeFilter.Find(kVideoTypes, 0) < 0)
         typeIncludeFilter += kVideoTypes;
 }

@@ -209,7 +209,7 @@ void ADirPodDB::SetRootPath(const AString* root)
     CheckRemovedFilesFolder();
 
     IPodInfo info;
-    if (IPodDB::GetIPodInfo(&iPodRoot, &info) == 0 && info.family == IPodInfo::kFamilyVideo &&
+    if (IPodDB::GetIPodInfo(&iPodRoot, &info) == 0 && IPodInfo::PlaysVideo(info.family) &&
         typeIncludeFilter.Find(kVideoTypes, 0) < 0) {
         if (typeIncludeFilter.IsEmpty())
             typeIncludeFilter = ":";
@@ -630,6 +630,7 @@ int ADirPodDB::RefreshSong(const AString* path)
     track->SetField(MHIT::kOffsetModTime, static_cast<std::uint32_t>(AFile::FileModTime(&disk)));
     track->SetField(MHIT::kOffsetYear, static_cast<std::uint32_t>(song.year));
     track->SetField(MHIT::kOffsetTrackNumber, static_cast<std::uint32_t>(song.trackNumber));
+    track->SetGapless(song.pregap, song.postgap, song.sampleCount, song.gaplessData);
     return 0;
 }
 

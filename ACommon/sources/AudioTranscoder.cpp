@@ -63,13 +63,161 @@ void JoinNumberAndCount(AVDictionary** metadata, const char* key, const char* to
     av_dict_set(metadata, key, joined.c_str(), 0);
 }
 
+// ---- The gapless item ---------------------------------------------------------------------------
+// An MP4 atom: 32-bit big-endian size (header included), 4-character type, the payload. meta is a
+// full atom: 4 bytes of version and flags before its children. The item goes into
+// moov/udta/meta/ilst as "----" { mean "com.apple.iTunes", name "iTunSMPB", data (UTF-8 text) },
+// the containers made where missing. The movie atom must be the file's last, so that no chunk
+// offset moves.
+
+std::uint32_t U32BE(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    return static_cast<std::uint32_t>(b[at]) << 24 | static_cast<std::uint32_t>(b[at + 1]) << 16 |
+           static_cast<std::uint32_t>(b[at + 2]) << 8 | b[at + 3];
+}
+
+void PutU32BE(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+
+std::vector<std::uint8_t> MakeAtom(const char* type, const std::vector<std::uint8_t>& payload)
+{
+    std::vector<std::uint8_t> atom(8);
+    PutU32BE(atom, 0, static_cast<std::uint32_t>(8 + payload.size()));
+    std::memcpy(atom.data() + 4, type, 4);
+    atom.insert(atom.end(), payload.begin(), payload.end());
+    return atom;
+}
+
+std::vector<std::uint8_t> Bytes(const std::string& text, std::size_t zeros)
+{
+    std::vector<std::uint8_t> out(zeros, 0);
+    out.insert(out.end(), text.begin(), text.end());
+    return out;
+}
+
+// `item` wrapped in the containers of `path` from `depth` on, as a new child.
+std::vector<std::uint8_t> Wrapped(const std::vector<const char*>& path, std::size_t depth,
+                                  std::vector<std::uint8_t> item)
+{
+    for (std::size_t i = path.size(); i-- > depth;) {
+        std::vector<std::uint8_t> payload;
+        if (std::strcmp(path[i], "meta") == 0) {
+            // Version and flags, then the handler the iTunes metadata needs.
+            payload.assign(4, 0);
+            std::vector<std::uint8_t> handler = Bytes("mdirappl", 8);
+            handler.resize(handler.size() + 9, 0);
+            std::vector<std::uint8_t> hdlr = MakeAtom("hdlr", handler);
+            payload.insert(payload.end(), hdlr.begin(), hdlr.end());
+        }
+        payload.insert(payload.end(), item.begin(), item.end());
+        item = MakeAtom(path[i], payload);
+    }
+    return item;
+}
+
+// Puts `item` at the end of the atom at `at` (of type path[depth]) or of its descendants along
+// `path`, growing every size on the way. False for a damaged tree.
+bool InsertInto(std::vector<std::uint8_t>& tree, std::size_t at, const std::vector<const char*>& path,
+                std::size_t depth, const std::vector<std::uint8_t>& item)
+{
+    const std::uint32_t size = U32BE(tree, at);
+    if (size < 8 || at + size > tree.size())
+        return false;
+    std::vector<std::uint8_t> added;
+    std::size_t insertAt = at + size;
+    if (depth + 1 == path.size()) {
+        added = item;
+    } else {
+        std::size_t child = at + 8 + (std::strcmp(path[depth], "meta") == 0 ? 4 : 0);
+        bool found = false;
+        while (child + 8 <= at + size) {
+            const std::uint32_t childSize = U32BE(tree, child);
+            if (childSize < 8 || child + childSize > at + size)
+                return false;
+            if (std::memcmp(tree.data() + child + 4, path[depth + 1], 4) == 0) {
+                found = true;
+                break;
+            }
+            child += childSize;
+        }
+        if (found) {
+            const std::size_t before = tree.size();
+            if (!InsertInto(tree, child, path, depth + 1, item))
+                return false;
+            PutU32BE(tree, at, static_cast<std::uint32_t>(size + (tree.size() - before)));
+            return true;
+        }
+        added = Wrapped(path, depth + 1, item);
+    }
+    tree.insert(tree.begin() + static_cast<std::ptrdiff_t>(insertAt), added.begin(), added.end());
+    PutU32BE(tree, at, static_cast<std::uint32_t>(size + added.size()));
+    return true;
+}
+
+// Writes the gapless item into the finished M4A at `path`. kErrIO when the file cannot be read or
+// written; a file whose movie atom is not last is left as it is (its players see no gaps).
+int AddGaplessItem(const std::string& path, std::uint32_t delay, std::uint32_t padding, std::uint64_t samples)
+{
+    FILE* file = std::fopen(path.c_str(), "r+b");
+    if (!file)
+        return kErrIO;
+    std::unique_ptr<FILE, int (*)(FILE*)> closer(file, std::fclose);
+    // The top-level atoms: the last must be moov.
+    std::uint64_t position = 0, moovAt = 0;
+    bool moovLast = false;
+    if (std::fseek(file, 0, SEEK_END) != 0)
+        return kErrIO;
+    const long end = std::ftell(file);
+    while (end > 0 && position + 8 <= static_cast<std::uint64_t>(end)) {
+        std::vector<std::uint8_t> head(8);
+        if (std::fseek(file, static_cast<long>(position), SEEK_SET) != 0 ||
+            std::fread(head.data(), 1, 8, file) != 8)
+            return kErrIO;
+        const std::uint32_t size = U32BE(head, 0);
+        if (size < 8)
+            return 0; // 64-bit or open-ended atoms: left as written
+        moovLast = std::memcmp(head.data() + 4, "moov", 4) == 0 &&
+                   position + size == static_cast<std::uint64_t>(end);
+        moovAt = position;
+        position += size;
+    }
+    if (!moovLast)
+        return 0;
+    std::vector<std::uint8_t> moov(static_cast<std::size_t>(static_cast<std::uint64_t>(end) - moovAt));
+    if (std::fseek(file, static_cast<long>(moovAt), SEEK_SET) != 0 ||
+        std::fread(moov.data(), 1, moov.size(), file) != moov.size())
+        return kErrIO;
+
+    char text[160];
+    std::snprintf(
+        text, sizeof text,
+        " 00000000 %08X %08X %016llX 00000000 00000000 00000000 00000000 00000000 00000000 00000000 "
+        "00000000",
+        delay, padding, static_cast<unsigned long long>(samples));
+    std::vector<std::uint8_t> inner = MakeAtom("mean", Bytes("com.apple.iTunes", 4));
+    for (const std::vector<std::uint8_t>& part :
+         {MakeAtom("name", Bytes("iTunSMPB", 4)),
+          MakeAtom("data", Bytes(std::string("\x00\x00\x00\x01", 4) + std::string(4, '\0') + text, 0))})
+        inner.insert(inner.end(), part.begin(), part.end());
+    if (!InsertInto(moov, 0, {"moov", "udta", "meta", "ilst"}, 0, MakeAtom("----", inner)))
+        return 0;
+    if (std::fseek(file, static_cast<long>(moovAt), SEEK_SET) != 0 ||
+        std::fwrite(moov.data(), 1, moov.size(), file) != moov.size() || std::fflush(file) != 0)
+        return kErrIO;
+    return 0;
+}
+
 class Conversion {
 public:
     Conversion(const std::function<bool()>& isCancelled, const std::function<void(double)>& report)
         : cancelled(isCancelled), progress(report)
     {
     }
-    int Run(const std::string& input, const std::string& output, AudioTranscoder::Codec codec, int aacKbps);
+    int Run(const std::string& input, const std::string& output, AudioTranscoder::Codec codec, int aacKbps,
+            std::uint64_t sourceSamples);
 
 private:
     int OpenInput(const std::string& input);
@@ -78,6 +226,8 @@ private:
     int Decode(AVPacket* packet);
     int EncodeFromFifo(bool flush);
     int WriteEncoded(AVFrame* frame);
+    // Queues up to `made` resampled samples, none past the music's end.
+    int Queue(std::uint8_t** data, int made);
 
     const std::function<bool()>& cancelled;
     const std::function<void(double)>& progress;
@@ -90,7 +240,10 @@ private:
     int pictureIndex = -1;
     AVStream* outAudio = nullptr;
     AVStream* outPicture = nullptr;
-    std::int64_t nextPts = 0;
+    std::int64_t nextPts = 0; // the samples given to the encoder so far
+    std::int64_t packets = 0; // the packets it gave back
+    std::int64_t queued = 0;  // the samples put into the queue
+    std::int64_t limit = -1;  // the music's length at the output rate, when known
     double totalSeconds = 0;
 };
 
@@ -207,6 +360,7 @@ int Conversion::WriteEncoded(AVFrame* frame)
             return 0;
         if (got < 0)
             return kErrIO;
+        ++packets;
         packet->stream_index = outAudio->index;
         av_packet_rescale_ts(packet.get(), encoder->time_base, outAudio->time_base);
         if (av_interleaved_write_frame(out.get(), packet.get()) < 0)
@@ -236,6 +390,18 @@ int Conversion::EncodeFromFifo(bool flush)
         if (int err = WriteEncoded(frame.get()); err != 0)
             return err;
     }
+    return 0;
+}
+
+int Conversion::Queue(std::uint8_t** data, int made)
+{
+    if (limit >= 0)
+        made = static_cast<int>(std::max<std::int64_t>(0, std::min<std::int64_t>(made, limit - queued)));
+    if (made == 0)
+        return 0;
+    if (av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(data), made) < made)
+        return kErrOutOfMemory;
+    queued += made;
     return 0;
 }
 
@@ -271,20 +437,23 @@ int Conversion::Decode(AVPacket* packet)
                         const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
         if (made < 0)
             return kErrIO;
-        if (av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(converted->data), made) < made)
-            return kErrOutOfMemory;
+        if (int err = Queue(converted->data, made); err != 0)
+            return err;
         av_frame_unref(frame.get());
     }
     return EncodeFromFifo(false);
 }
 
 int Conversion::Run(const std::string& input, const std::string& output, AudioTranscoder::Codec codec,
-                    int aacKbps)
+                    int aacKbps, std::uint64_t sourceSamples)
 {
     if (int err = OpenInput(input); err != 0)
         return err;
     if (int err = OpenEncoder(codec, aacKbps); err != 0)
         return err;
+    if (sourceSamples > 0 && decoder->sample_rate > 0)
+        limit =
+            av_rescale(static_cast<std::int64_t>(sourceSamples), encoder->sample_rate, decoder->sample_rate);
     if (int err = OpenOutput(output); err != 0)
         return err;
     PacketPtr packet(av_packet_alloc());
@@ -321,8 +490,8 @@ int Conversion::Run(const std::string& input, const std::string& output, AudioTr
         const int made = swr_convert(resampler.get(), rest->data, 4096, nullptr, 0);
         if (made <= 0)
             break;
-        if (av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(rest->data), made) < made)
-            return kErrOutOfMemory;
+        if (int err = Queue(rest->data, made); err != 0)
+            return err;
     }
     if (int err = EncodeFromFifo(true); err != 0)
         return err;
@@ -332,6 +501,18 @@ int Conversion::Run(const std::string& input, const std::string& output, AudioTr
         return kErrIO;
     if (avio_closep(&out->pb) < 0)
         return kErrIO;
+    // The gapless facts: AAC frames hold 1024 samples, the first `initial_padding` of them the
+    // encoder's priming; Apple Lossless frames hold the music alone.
+    if (nextPts > 0) {
+        std::uint32_t delay = 0, padding = 0;
+        if (codec == AudioTranscoder::Codec::kAAC && encoder->frame_size > 0) {
+            delay = static_cast<std::uint32_t>(std::max(0, encoder->initial_padding));
+            const std::int64_t coded = packets * encoder->frame_size - delay - nextPts;
+            padding = coded > 0 ? static_cast<std::uint32_t>(coded) : 0;
+        }
+        if (int err = AddGaplessItem(output, delay, padding, static_cast<std::uint64_t>(nextPts)); err != 0)
+            return err;
+    }
     if (progress)
         progress(1.0);
     return 0;
@@ -340,14 +521,14 @@ int Conversion::Run(const std::string& input, const std::string& output, AudioTr
 } // namespace
 
 int AudioTranscoder::Convert(const std::string& input, const std::string& output, Codec codec, int aacKbps,
-                             const std::function<bool()>& cancelled,
+                             std::uint64_t sourceSamples, const std::function<bool()>& cancelled,
                              const std::function<void(double)>& progress)
 {
     av_log_set_level(AV_LOG_ERROR);
     int err = 0;
     {
         Conversion conversion(cancelled, progress);
-        err = conversion.Run(input, output, codec, aacKbps);
+        err = conversion.Run(input, output, codec, aacKbps, sourceSamples);
     }
     if (err != 0)
         std::remove(output.c_str());

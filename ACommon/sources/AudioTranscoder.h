@@ -3,6 +3,7 @@
 // with FFmpeg's libraries (the native AAC encoder), carrying the tags and the first picture. The
 // only file of the program that sees FFmpeg.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -11,9 +12,12 @@ public:
     enum class Codec { kALAC, kAAC };
 
     // Converts `input` into `output` (a new file; an existing one is replaced). `aacKbps` is the
-    // AAC bit rate; `cancelled` (may be empty) is asked between packets; `progress` (may be empty)
-    // hears the fraction done. 0; 123456 when cancelled; kErrFileType (-11159) for a file without
-    // audio FFmpeg can decode; -36 for other failures. On any failure `output` is removed.
+    // AAC bit rate; `sourceSamples` (0: not known) the music's exact length in samples of the input's
+    // rate, where a decoder would give more (the padding of the last Ogg page); the output ends
+    // there and says so in its gapless item. `cancelled` (may be empty) is asked between packets; `progress`
+    // (may be empty) hears the fraction done. 0; 123456 when cancelled; kErrFileType (-11159) for a file
+    // without audio FFmpeg can decode; -36 for other failures. On any failure `output` is removed.
     static int Convert(const std::string& input, const std::string& output, Codec codec, int aacKbps,
-                       const std::function<bool()>& cancelled, const std::function<void(double)>& progress);
+                       std::uint64_t sourceSamples, const std::function<bool()>& cancelled,
+                       const std::function<void(double)>& progress);
 };

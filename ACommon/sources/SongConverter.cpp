@@ -80,6 +80,150 @@ SongConverter::~SongConverter()
     Stop();
     for (std::thread& worker : workers)
         worker.join();
+    SaveIndex();
+}
+
+namespace {
+
+constexpr std::size_t kIndexLimit = 200000; // entries; the least useful go first
+
+std::int64_t Nanoseconds(const timespec& time)
+{
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+// A path on one line: "\\" for a backslash, "\n" for a line break.
+std::string Escaped(const std::string& path)
+{
+    std::string out;
+    for (char c : path) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string Unescaped(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            out += text[i + 1] == 'n' ? '\n' : text[i + 1];
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+// One entry a line: hash (hexadecimal), size, modified, changed, device, inode, then the path.
+void SongConverter::LoadIndex()
+{
+    indexLoaded = true;
+    FILE* file = std::fopen(IndexPath().c_str(), "r");
+    if (!file)
+        return;
+    char* line = nullptr;
+    std::size_t capacity = 0;
+    ssize_t length = 0;
+    while ((length = getline(&line, &capacity, file)) > 0) {
+        std::string text(line, static_cast<std::size_t>(length));
+        if (text.back() != '\n')
+            break; // a line cut short
+        text.pop_back();
+        IndexEntry entry;
+        unsigned long long hash = 0, size = 0, device = 0, inode = 0;
+        long long modified = 0, changed = 0;
+        int used = 0;
+        if (std::sscanf(text.c_str(), "%llx %llu %lld %lld %llu %llu %n", &hash, &size, &modified, &changed,
+                        &device, &inode, &used) != 6 ||
+            used <= 0 || static_cast<std::size_t>(used) >= text.size())
+            continue;
+        entry.hash = hash;
+        entry.print = {size, device, inode, modified, changed};
+        index[Unescaped(text.substr(static_cast<std::size_t>(used)))] = entry;
+    }
+    std::free(line);
+    std::fclose(file);
+}
+
+void SongConverter::SaveIndex()
+{
+    std::lock_guard<std::mutex> lock(indexMutex);
+    if (!indexChanged)
+        return;
+    std::error_code code;
+    fs::create_directories(fs::path(IndexPath()).parent_path(), code);
+    const std::string temporary = IndexPath() + "." + std::to_string(getpid()) + kPartSuffix;
+    FILE* file = std::fopen(temporary.c_str(), "w");
+    if (!file)
+        return;
+    // Over the limit, the entries this converter did not use are left out.
+    const bool trim = index.size() > kIndexLimit;
+    bool ok = true;
+    for (const auto& [path, entry] : index) {
+        if (trim && !entry.used)
+            continue;
+        const Fingerprint& p = entry.print;
+        ok = ok && std::fprintf(file, "%016llx %llu %lld %lld %llu %llu %s\n",
+                                static_cast<unsigned long long>(entry.hash),
+                                static_cast<unsigned long long>(p.size), static_cast<long long>(p.modified),
+                                static_cast<long long>(p.changed), static_cast<unsigned long long>(p.device),
+                                static_cast<unsigned long long>(p.inode), Escaped(path).c_str()) > 0;
+    }
+    ok = std::fflush(file) == 0 && ok;
+    ok = fsync(fileno(file)) == 0 && ok;
+    ok = std::fclose(file) == 0 && ok;
+    if (!ok || rename(temporary.c_str(), IndexPath().c_str()) != 0)
+        std::remove(temporary.c_str());
+    else
+        indexChanged = false;
+}
+
+bool SongConverter::HashOf(const std::string& song, std::uint64_t& hash, std::uint64_t& size)
+{
+    auto fingerprint = [&song](Fingerprint& print) {
+        struct stat info {};
+        if (stat(song.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+            return false;
+        print = {static_cast<std::uint64_t>(info.st_size), static_cast<std::uint64_t>(info.st_dev),
+                 static_cast<std::uint64_t>(info.st_ino), Nanoseconds(info.st_mtim),
+                 Nanoseconds(info.st_ctim)};
+        return true;
+    };
+    Fingerprint before;
+    if (!fingerprint(before))
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(indexMutex);
+        if (!indexLoaded)
+            LoadIndex();
+        auto found = index.find(song);
+        if (found != index.end() && found->second.print == before) {
+            found->second.used = true;
+            hash = found->second.hash;
+            size = before.size;
+            return true;
+        }
+    }
+    ++hashesComputed;
+    if (!ContentHash(song, hash, size))
+        return false;
+    // A file that changed while it was read is hashed again next time.
+    Fingerprint after;
+    if (!fingerprint(after) || !(after == before) || size != before.size)
+        return true;
+    std::lock_guard<std::mutex> lock(indexMutex);
+    index[song] = IndexEntry{before, hash, true};
+    indexChanged = true;
+    return true;
 }
 
 std::string SongConverter::DefaultCacheFolder()
@@ -103,19 +247,22 @@ void SongConverter::Stop()
     changed.notify_all();
 }
 
-int SongConverter::Plan(const std::string& song, AudioFormats::Target& target, std::string& name)
+int SongConverter::Plan(const std::string& song, AudioFormats::Target& target, std::string& name,
+                        std::uint64_t& samples)
 {
     ID3 tags;
     if (int err = tags.SetFilePath(AString::FromUTF8(song)); err != 0)
         return err;
+    samples = tags.GetSampleCount();
     target = AudioFormats::TargetFor(tags, options.modelPlaysALAC, options.settings);
     if (target == AudioFormats::Target::kCopy)
         return 0;
     std::uint64_t hash = 0, size = 0;
-    if (!ContentHash(song, hash, size))
+    if (!HashOf(song, hash, size))
         return kErrFileNotFound;
     char text[96];
-    std::snprintf(text, sizeof text, "%016llx-%llu-%s%d.m4a", static_cast<unsigned long long>(hash),
+    // "g": the files that carry their gapless facts; older ones are converted again.
+    std::snprintf(text, sizeof text, "%016llx-%llu-%s%d-g.m4a", static_cast<unsigned long long>(hash),
                   static_cast<unsigned long long>(size),
                   target == AudioFormats::Target::kALAC ? "alac" : "aac",
                   target == AudioFormats::Target::kALAC ? 16 : options.settings.aacKbps);
@@ -127,7 +274,8 @@ int SongConverter::Produce(const std::string& song, std::string& file, CancelPro
 {
     AudioFormats::Target target = AudioFormats::Target::kCopy;
     std::string name;
-    if (int err = Plan(song, target, name); err != 0)
+    std::uint64_t samples = 0;
+    if (int err = Plan(song, target, name, samples); err != 0)
         return err;
     if (target == AudioFormats::Target::kCopy) {
         file = song;
@@ -158,7 +306,7 @@ int SongConverter::Produce(const std::string& song, std::string& file, CancelPro
     const int err = AudioTranscoder::Convert(
         song, part,
         target == AudioFormats::Target::kALAC ? AudioTranscoder::Codec::kALAC : AudioTranscoder::Codec::kAAC,
-        options.settings.aacKbps, cancelled, report);
+        options.settings.aacKbps, samples, cancelled, report);
     if (err != 0)
         return err;
     // The converted song is as old as its original.

@@ -5,10 +5,14 @@
 // sync, or a second iPod, does not convert it again.
 //
 // The cache: one file per conversion, named by the song's content hash, its size and the settings
-// (`<hash>-<size>-<alac|aacNNN>.m4a`), written under a temporary name, flushed and renamed into
+// (`<hash>-<size>-<alac|aacNNN>-g.m4a`), written under a temporary name, flushed and renamed into
 // place, so the cache never holds a partial file; the file keeps the song's modification time (a
 // converted song is no newer than its original). Its access time records its last use; when the
 // folder grows past its limit the least recently used files go first.
+//
+// The content hash of a song is kept in an index beside the cache folder (`<folder>.index`), under
+// its path with its size, modification and change times, device and inode: a song whose file is as
+// it was is not read again; any change has it hashed anew.
 //
 // Conversions run on worker threads, one per core: Prefetch queues the songs a sync is about to
 // copy, and FileForIPod takes a song's finished conversion, waits for a running one, or converts
@@ -64,6 +68,8 @@ public:
 
     int ConversionsDone() const { return conversions; }
     int CacheHits() const { return cacheHits; }
+    // How many songs had their whole file read for their content hash.
+    int HashesComputed() const { return hashesComputed; }
 
 private:
     struct Job {
@@ -73,13 +79,32 @@ private:
         std::string file;
     };
 
-    // Whether `song` needs converting, and into what; `key` the cache file's name.
-    int Plan(const std::string& song, AudioFormats::Target& target, std::string& name);
+    // Whether `song` needs converting, and into what; `name` the cache file's name.
+    // `samples` the song's exact length when its file tells.
+    int Plan(const std::string& song, AudioFormats::Target& target, std::string& name,
+             std::uint64_t& samples);
     int Produce(const std::string& song, std::string& file, CancelProc cancel);
     void RunJob(const std::shared_ptr<Job>& job);
     void Work();
     void Evict(const std::string& keep);
     void RemoveDeadTemporaries();
+
+    // What identifies a file's contents without reading them.
+    struct Fingerprint {
+        std::uint64_t size = 0, device = 0, inode = 0;
+        std::int64_t modified = 0, changed = 0; // nanoseconds since 1970
+        bool operator==(const Fingerprint&) const = default;
+    };
+    struct IndexEntry {
+        Fingerprint print;
+        std::uint64_t hash = 0;
+        bool used = false; // looked up or added by this converter
+    };
+    // The content hash and size of `song`, from the index when its file is unchanged.
+    bool HashOf(const std::string& song, std::uint64_t& hash, std::uint64_t& size);
+    void LoadIndex();
+    void SaveIndex();
+    std::string IndexPath() const { return options.cacheFolder + ".index"; }
 
     Options options;
     ProgressProc progress;
@@ -92,4 +117,9 @@ private:
     std::mutex evictMutex;
     std::atomic<int> conversions{0};
     std::atomic<int> cacheHits{0};
+    std::atomic<int> hashesComputed{0};
+    std::mutex indexMutex;
+    std::map<std::string, IndexEntry> index;
+    bool indexLoaded = false;
+    bool indexChanged = false;
 };

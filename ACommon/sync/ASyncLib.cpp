@@ -1013,7 +1013,65 @@ AString ASyncLib::FormatVPForDisplay(const AString* vp, signed char isFile, int 
 }
 
 // ---------------------------------------------------------------------------------------------
-// State record: mark, the ASync record, then this class's two fields.
+// State record: mark, the ASync record, then this class's two fields. The text field holds
+// "key=value" pairs separated by ";": the conversion settings, and whatever else it held, kept.
+
+namespace {
+
+constexpr const char* kAACKbpsKey = "aac-kbps";
+constexpr const char* kAlwaysAACKey = "always-aac";
+
+std::vector<std::pair<std::string, std::string>> Pairs(const std::string& text)
+{
+    std::vector<std::pair<std::string, std::string>> pairs;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(';', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string item = text.substr(start, end - start);
+        const std::size_t equals = item.find('=');
+        if (!item.empty())
+            pairs.emplace_back(item.substr(0, equals),
+                               equals == std::string::npos ? std::string() : item.substr(equals + 1));
+        start = end + 1;
+    }
+    return pairs;
+}
+
+AudioFormats::Settings ConversionSettingsOf(const AString& text)
+{
+    AudioFormats::Settings settings;
+    for (const auto& [key, value] : Pairs(text.ToStdString())) {
+        if (key == kAACKbpsKey) {
+            const int kbps = std::atoi(value.c_str());
+            if (kbps >= AudioFormats::kMinAACKbps && kbps <= AudioFormats::kMaxAACKbps)
+                settings.aacKbps = kbps;
+        } else if (key == kAlwaysAACKey) {
+            settings.alwaysAAC = value == "on";
+        }
+    }
+    return settings;
+}
+
+AString WithConversionSettings(const AString& text, const AudioFormats::Settings& settings)
+{
+    const AudioFormats::Settings defaults;
+    std::string out;
+    auto add = [&out](const std::string& key, const std::string& value) {
+        out += (out.empty() ? "" : ";") + key + "=" + value;
+    };
+    if (settings.aacKbps != defaults.aacKbps)
+        add(kAACKbpsKey, std::to_string(settings.aacKbps));
+    if (settings.alwaysAAC != defaults.alwaysAAC)
+        add(kAlwaysAACKey, settings.alwaysAAC ? "on" : "off");
+    for (const auto& [key, value] : Pairs(text.ToStdString()))
+        if (key != kAACKbpsKey && key != kAlwaysAACKey)
+            add(key, value);
+    return AString::FromUTF8(out);
+}
+
+} // namespace
 
 int ASyncLib::WriteState(AFile* f)
 {
@@ -1023,6 +1081,7 @@ int ASyncLib::WriteState(AFile* f)
         return err;
     if (int err = AStateStream::WriteFlag(f, copyAsITunesReady); err != 0)
         return err;
+    reservedText = WithConversionSettings(reservedText, conversionSettings);
     return reservedText.WriteState(f);
 }
 
@@ -1035,6 +1094,8 @@ int ASyncLib::ReadState(AFile* f)
         err = AStateStream::ReadFlag(f, &copyAsITunesReady);
     if (err == 0)
         err = reservedText.ReadState(f);
+    if (err == 0)
+        conversionSettings = ConversionSettingsOf(reservedText);
     type1 = dir1->GetType();
     type2 = dir2->GetType();
     return err;

@@ -92,10 +92,15 @@ public:
     const AString* GetAppleIDs() const;
 
     // How songs an iPod cannot play are converted on their way there (the AAC bit rate, "always
-    // AAC"), and the folder of converted files (empty: the user's cache folder). Not saved in the
-    // state: the front end sets them from its own settings before a run.
+    // AAC"): saved in the state record's text field as "aac-kbps=N;always-aac=on" (only what differs
+    // from the defaults, so a sync with the defaults writes the field empty, as before). The folder of
+    // converted files (empty: the user's cache folder) is not saved.
     void SetConversionSettings(const AudioFormats::Settings& settings) { conversionSettings = settings; }
     const AudioFormats::Settings& GetConversionSettings() const { return conversionSettings; }
+    void SetAACKbps(int kbps) { conversionSettings.aacKbps = kbps; }
+    int GetAACKbps() const { return conversionSettings.aacKbps; }
+    void SetAlwaysAAC(signed char value) { conversionSettings.alwaysAAC = value != 0; }
+    signed char GetAlwaysAAC() const { return conversionSettings.alwaysAAC ? 1 : 0; }
     void SetConversionCacheFolder(const std::string& folder) { conversionCacheFolder = folder; }
 
     // ASync

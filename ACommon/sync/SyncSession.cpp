@@ -545,7 +545,10 @@ void SyncSession::Apply(const Settings& given)
         songs->SetFileTypeRelevantOnDupSongCompare(settings.fileTypeRelevant ? 1 : 0);
         songs->SetDontDupSongs(settings.dontDupSongs ? 1 : 0);
         songs->SetMoveInsteadOfDelete(settings.moveInsteadOfDelete ? 1 : 0);
-        songs->SetConversionSettings(settings.conversion);
+        if (settings.aacKbps)
+            songs->SetAACKbps(*settings.aacKbps);
+        if (settings.alwaysAAC)
+            songs->SetAlwaysAAC(*settings.alwaysAAC ? 1 : 0);
     } else {
         // Plain files a sync removes or replaces after a change of their own go to the Trash.
         for (ADir* side : {sync->GetDir1(), sync->GetDir2()})

@@ -53,8 +53,10 @@ public:
         bool fileTypeRelevant = true;
         bool dontDupSongs = false;
         bool moveInsteadOfDelete = true;
-        // How songs an iPod cannot play are converted on the way there.
-        AudioFormats::Settings conversion;
+        // How songs an iPod cannot play are converted on the way there, where the front end was
+        // told; otherwise the saved settings stand.
+        std::optional<int> aacKbps;
+        std::optional<bool> alwaysAAC;
     };
 
     // What one run did.

@@ -90,6 +90,11 @@ const std::vector<Entry>& Entries()
          PELORIN_FLAG(GetMoveInsteadOfDelete, SetMoveInsteadOfDelete)},
         {{"create-last-playlist", Kind::kFlag, "gather the songs of the last sync in a playlist"},
          PELORIN_FLAG(GetCreateLastPlaylist, SetCreateLastPlaylist)},
+        {{"aac-kbps", Kind::kNumber, "the bit rate of AAC made from songs an iPod cannot play (kbit/s)",
+          AudioFormats::kMinAACKbps, AudioFormats::kMaxAACKbps},
+         PELORIN_NUMBER(GetAACKbps, SetAACKbps)},
+        {{"always-aac", Kind::kFlag, "convert lossless songs into AAC too, not Apple Lossless"},
+         PELORIN_FLAG(GetAlwaysAAC, SetAlwaysAAC)},
         {{"favor-file-types", Kind::kList, "file types to keep of two copies (:mp3:m4a:)"},
          PELORIN_LIST(GetFavorFileTypes, SetFavorFileTypes)},
         {{"apple-ids", Kind::kList, "your store accounts"}, PELORIN_LIST(GetAppleIDs, SetAppleIDs)},
@@ -193,9 +198,11 @@ int SyncSettings::Set(ASyncLib& sync, const std::string& key, const std::string&
     } else if (entry->setting.kind == Kind::kNumber) {
         char* end = nullptr;
         const long number = std::strtol(value.c_str(), &end, 10);
-        if (value.empty() || *end != '\0' || number < 0 || number > 4) {
+        const Setting& setting = entry->setting;
+        if (value.empty() || *end != '\0' || number < setting.minimum || number > setting.maximum) {
             if (problem)
-                *problem = key + " takes a number from 0 to 4, not \"" + value + "\"";
+                *problem = key + " takes a number from " + std::to_string(setting.minimum) + " to " +
+                           std::to_string(setting.maximum) + ", not \"" + value + "\"";
             return kErrInvalidElement;
         }
     } else if (AString::FromUTF8(value).IsEmpty() && !value.empty()) {

@@ -18,6 +18,8 @@ public:
         const char* key;
         Kind kind;
         const char* meaning;
+        int minimum = 0; // of a number
+        int maximum = 4;
     };
     // Every setting, in the drawer's order.
     static const std::vector<Setting>& All();

@@ -25,6 +25,8 @@ public:
     enum class Target { kCopy, kALAC, kAAC };
     // The settings of the conversion: the AAC bit rate in kbit/s and whether every conversion gives
     // AAC (smaller files) instead of Apple Lossless for lossless music.
+    static constexpr int kMinAACKbps = 64;
+    static constexpr int kMaxAACKbps = 320;
     struct Settings {
         int aacKbps = 256;
         bool alwaysAAC = false;

@@ -395,6 +395,8 @@ void ID3::Reset()
     trackNumber = trackCount = discNumber = discCount = year = compilation = 0;
     mediaKind = -1;
     podcast = bitRate = duration = sampleRateHz = 0;
+    sampleCount = 0;
+    pregap = postgap = gaplessData = 0;
     fileSize = 0;
     tagKinds = 0;
     codec = Codec::kUnknown;
@@ -883,7 +885,22 @@ int ID3::LoadMP3HeaderInfo(FileWindow& window, std::uint64_t from)
         const std::uint64_t xingAt = frameStart + static_cast<std::uint64_t>(header.XingOffset());
         if (xingAt + 8 <= audioEnd) {
             std::span<const std::uint8_t> tag = window.View(xingAt, 120);
-            if (tag.size() >= 8 && std::memcmp(tag.data(), "Xing", 4) == 0) {
+            const bool info = tag.size() >= 8 && std::memcmp(tag.data(), "Info", 4) == 0;
+            if (info || (tag.size() >= 8 && std::memcmp(tag.data(), "Xing", 4) == 0)) {
+                // "Info" is the same header on a constant bit-rate file: read for its gapless facts
+                // only, the bit rate of the frame header stands.
+                const std::uint8_t flags = tag[7];
+                const std::uint64_t length = 8 + ((flags & 1) ? 4 : 0) + ((flags & 2) ? 4 : 0) +
+                                             ((flags & 4) ? 100 : 0) + ((flags & 8) ? 4 : 0);
+                ByteReader counts(tag.subspan(8));
+                const std::uint64_t frames = (flags & 1) ? counts.ReadU32BE() : 0;
+                const std::uint64_t bytes = (flags & 2) ? counts.ReadU32BE() : 0;
+                if (frames > 0 && counts.Ok())
+                    LoadLAMEGapless(window, header, frameStart, xingAt + length, frames,
+                                    bytes > 0 && frameStart + bytes <= audioEnd ? frameStart + bytes
+                                                                                : audioEnd);
+            }
+            if (!info && tag.size() >= 8 && std::memcmp(tag.data(), "Xing", 4) == 0) {
                 // "Xing", 4 flag bytes, then the frame count (flag 1), byte count (flag 2), a
                 // 100-byte seek table (flag 4) and a quality (flag 8), each when flagged.
                 xing = true;
@@ -927,6 +944,57 @@ int ID3::LoadMP3HeaderInfo(FileWindow& window, std::uint64_t from)
         bitRate = ClampToInt(used / 1000);
         if (duration != 0 && bitRate != 0)
             return 0;
+    }
+}
+
+// LAME extension, right after the Xing or Info fields: the encoder's name (9 bytes), revision and
+// method (1), lowpass (1), peak (4), two gains (2, 2), flags (1), bit rate (1), then 24 bits:
+// encoder delay (12) and padding (12), in samples. A decoder adds 529 samples of its own before the
+// music, which the delay does not count; the padding does.
+void ID3::LoadLAMEGapless(FileWindow& window, const MPEGHeader& header, std::uint64_t frameStart,
+                          std::uint64_t lameAt, std::uint64_t frames, std::uint64_t streamEnd)
+{
+    constexpr std::uint32_t kDecoderDelay = 529;
+    ByteReader lame(window.View(lameAt, 24));
+    const std::string encoder = lame.ReadTag(4);
+    lame.Skip(17);
+    const std::uint32_t delayAndPadding = lame.ReadU24BE();
+    if (!lame.Ok() || !std::isalpha(static_cast<unsigned char>(encoder[0])))
+        return;
+    const std::uint32_t delay = delayAndPadding >> 12;
+    const std::uint32_t padding = delayAndPadding & 0xFFF;
+    const std::uint64_t total = frames * static_cast<std::uint64_t>(header.SamplesPerFrame());
+    if (total <= static_cast<std::uint64_t>(delay) + padding)
+        return;
+    sampleCount = total - delay - padding;
+    pregap = delay + kDecoderDelay;
+    postgap = padding > kDecoderDelay ? padding - kDecoderDelay : 0;
+
+    // The frames run back to back up to the end of the stream: the chain of valid headers that,
+    // starting inside the last few kilobytes, lands exactly on the end finds the last frames.
+    constexpr std::uint64_t kTail = 3 * FileWindow::kBlockSize / 2;
+    constexpr int kLastFrames = 8;
+    if (streamEnd <= frameStart + kTail)
+        return;
+    const std::uint64_t tailStart = streamEnd - kTail;
+    std::vector<std::uint8_t> tail;
+    if (window.ReadInto(tailStart, static_cast<std::size_t>(kTail), tail) != 0 || tail.size() != kTail)
+        return;
+    for (std::size_t candidate = 0; candidate + 4 <= tail.size(); ++candidate) {
+        std::vector<std::size_t> starts;
+        std::size_t at = candidate;
+        while (at + 4 <= tail.size() && tail[at] == 0xFF && MPEGHeader::LooksValid(&tail[at])) {
+            const MPEGHeader frame(tail[at], tail[at + 1], tail[at + 2], tail[at + 3]);
+            if (frame.FrameLength() <= 0 || frame.SampleRate() != header.SampleRate())
+                break;
+            starts.push_back(at);
+            at += static_cast<std::size_t>(frame.FrameLength());
+        }
+        if (at == tail.size() && starts.size() > kLastFrames) {
+            gaplessData = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                tailStart + starts[starts.size() - kLastFrames] - frameStart, UINT32_MAX));
+            return;
+        }
     }
 }
 
@@ -1131,12 +1199,54 @@ int ID3::LoadIlst(FileWindow& window, const Atom& ilst)
         } else if (item.Is("apID")) {
             if (readText())
                 appleID = text;
+        } else if (item.Is("----")) {
+            LoadFreeformItem(window, item);
         }
         if (err != 0)
             return err;
     }
     tagKinds |= kMP4;
     return window.Error();
+}
+
+// iTunSMPB holds twelve hexadecimal numbers, each after a blank: 0, the encoder delay, the padding
+// (samples), the sample count, then eight more that are not used.
+void ID3::LoadFreeformItem(FileWindow& window, const Atom& item)
+{
+    Atom child;
+    bool named = false;
+    std::string value;
+    for (std::uint64_t position = item.PayloadStart();
+         ReadAtomHeader(window, position, item.End(), false, child); position = child.End()) {
+        // Each child is a full atom: 4 bytes of version and flags, then for data 4 locale bytes.
+        const std::uint64_t skip = child.Is("data") ? 8 : 4;
+        if (child.size < child.headerSize + skip || child.size - child.headerSize - skip > 256)
+            continue;
+        std::span<const std::uint8_t> text = window.View(
+            child.PayloadStart() + skip, static_cast<std::size_t>(child.size - child.headerSize - skip));
+        if (child.Is("name"))
+            named = std::string(text.begin(), text.end()) == "iTunSMPB";
+        else if (child.Is("data"))
+            value.assign(text.begin(), text.end());
+    }
+    if (!named)
+        return;
+    std::uint64_t numbers[4] = {};
+    const char* cursor = value.c_str();
+    for (std::uint64_t& number : numbers) {
+        char* end = nullptr;
+        while (*cursor == ' ')
+            ++cursor;
+        if (!std::isxdigit(static_cast<unsigned char>(*cursor)))
+            return;
+        number = std::strtoull(cursor, &end, 16);
+        cursor = end;
+    }
+    if (numbers[3] == 0 || numbers[1] > UINT32_MAX || numbers[2] > UINT32_MAX)
+        return;
+    pregap = static_cast<std::uint32_t>(numbers[1]);
+    postgap = static_cast<std::uint32_t>(numbers[2]);
+    sampleCount = numbers[3];
 }
 
 // An item holds a data atom: size, "data", type (1 UTF-8, 2 UTF-16, 0 binary, 21 integer), 4 locale
@@ -1327,6 +1437,8 @@ int ID3::LoadAIFF(FileWindow& window)
     if (window.Error() != 0)
         return window.Error();
 
+    if (pcm)
+        sampleCount = sampleFrames;
     // The music is the sound data; the ID3 reader's idea of it does not apply inside a chunk.
     musicStart = soundBytes > 0 ? soundStart : 0;
     musicEnd = soundBytes > 0 ? soundStart + soundBytes - 1 : 0;
@@ -1462,6 +1574,7 @@ int ID3::LoadFLAC(FileWindow& window)
     }
     if (sampleRate > 0 && sampleRate < INT_MAX) {
         sampleRateHz = static_cast<int>(sampleRate);
+        sampleCount = totalSamples;
         const double seconds = static_cast<double>(totalSamples) / static_cast<double>(sampleRate);
         duration = ClampToInt(std::floor(seconds));
         if (seconds > 0 && position < fileBytes)
@@ -1535,8 +1648,10 @@ int ID3::LoadOgg(FileWindow& window)
     sampleRateHz = ClampToInt(static_cast<double>(sampleRate));
     std::uint64_t granule = 0;
     double seconds = 0;
-    if (sampleRate > 0 && OggPackets::LastGranule(window, packets.Serial(), granule) && granule > preSkip)
-        seconds = static_cast<double>(granule - preSkip) / static_cast<double>(sampleRate);
+    if (sampleRate > 0 && OggPackets::LastGranule(window, packets.Serial(), granule) && granule > preSkip) {
+        sampleCount = granule - preSkip;
+        seconds = static_cast<double>(sampleCount) / static_cast<double>(sampleRate);
+    }
     duration = ClampToInt(std::floor(seconds));
     if (seconds > 0 && audioStart < fileBytes)
         bitRate =
@@ -1655,6 +1770,8 @@ int ID3::LoadWAV(FileWindow& window)
         sampleRateHz = static_cast<int>(sampleRate);
     if (byteRate > 0 && dataBytes > 0) {
         const double frames = blockAlign > 0 ? std::floor(static_cast<double>(dataBytes) / blockAlign) : 0;
+        if (codec == Codec::kPCM && blockAlign > 0)
+            sampleCount = dataBytes / blockAlign;
         const double seconds = frames > 0 && sampleRate > 0 ? frames / static_cast<double>(sampleRate)
                                                             : static_cast<double>(dataBytes) / byteRate;
         duration = ClampToInt(std::floor(seconds));
@@ -1697,6 +1814,10 @@ void ID3::GetSongInfo(SongInfoStruct& info) const
     info.bitRate = bitRate;
     info.duration = duration;
     info.sampleRate = sampleRateHz;
+    info.pregap = pregap;
+    info.postgap = postgap;
+    info.sampleCount = sampleCount;
+    info.gaplessData = gaplessData;
     info.size = fileSize;
     info.fileExtension = fileExtension;
     info.appleID = appleID;

@@ -15,6 +15,7 @@
 
 class AFile;
 class FileWindow;
+class MPEGHeader;
 class VorbisComment;
 struct SongInfoStruct;
 
@@ -78,6 +79,13 @@ public:
     void GetDuration(long& out) const { out = duration; }
     // Samples per second of the music (MP3, MP4 and AIFF); 0 when not known.
     int GetSampleRate() const { return sampleRateHz; }
+    // Gapless playback facts (see SongInfoStruct): MP3 from the encoder's LAME header, MP4 from its
+    // iTunSMPB item, FLAC, WAV and AIFF from their exact sample counts, Ogg from the last granule.
+    // A sample count of 0: the file does not tell.
+    std::uint64_t GetSampleCount() const { return sampleCount; }
+    std::uint32_t GetPregap() const { return pregap; }
+    std::uint32_t GetPostgap() const { return postgap; }
+    std::uint32_t GetGaplessData() const { return gaplessData; }
     long GetYear() const { return year; }
     long GetFileSize() const { return fileSize; }
     bool IsCompilation() const { return compilation == 1; }
@@ -152,6 +160,10 @@ private:
     int LoadMP3HeaderInfo(FileWindow& window, std::uint64_t from);
     static int SeekValidHeader(FileWindow& window, std::uint64_t from, std::uint8_t header[4],
                                std::uint64_t* headerOffset);
+    // The encoder delay and padding of the LAME extension after a Xing or Info header, and where
+    // the last frames lie.
+    void LoadLAMEGapless(FileWindow& window, const MPEGHeader& header, std::uint64_t frameStart,
+                         std::uint64_t lameAt, std::uint64_t frames, std::uint64_t streamEnd);
 
     // MP4 atoms.
     struct Atom;
@@ -165,6 +177,8 @@ private:
     // The sample rate of a track's first sample entry (trak/mdia/minf/stbl/stsd).
     void LoadTrackSampleRate(FileWindow& window, const Atom& trak);
     int LoadIlst(FileWindow& window, const Atom& ilst);
+    // A "----" item: mean, name and data atoms; only iTunSMPB is read.
+    void LoadFreeformItem(FileWindow& window, const Atom& item);
     int GetFrameStringAAC(AString& out, FileWindow& window, const Atom& item, bool numberPair);
     int AppendImagesAAC(FileWindow& window, const Atom& item);
 
@@ -201,6 +215,8 @@ private:
     int bitRate = 0;
     int duration = 0;
     int sampleRateHz = 0; // of the music, when its header tells
+    std::uint64_t sampleCount = 0;
+    std::uint32_t pregap = 0, postgap = 0, gaplessData = 0;
     int fileSize = 0;
     AString fileExtension;
     AString appleID;

@@ -134,6 +134,33 @@ TEST(ToolCommand, SettingsAreKeptInTheIPodsStateFile)
     EXPECT_EQ(sync->GetVerboseLog(), 1);
 }
 
+TEST(ToolCommand, ConversionSettingsOfASyncStandUntilTheCommandLineChangesThem)
+{
+    World world;
+    fixtures::MakeIPod(world.tmp / "Volumes", "POD");
+    fixtures::WriteSong(world.tmp / "Songs/One.mp3", fixtures::SongSpecOf("One"));
+    auto settings = [&world] { return world.Run({"settings", "show"}).out; };
+    struct Step {
+        std::vector<std::string> extra;
+        const char* kbps;
+        const char* always;
+    };
+    for (const Step& step : {Step{{"--aac-kbps", "128", "--always-aac"}, "128", "on"},
+                             {{}, "128", "on"},
+                             {{"--no-always-aac"}, "128", "off"},
+                             {{"--aac-kbps", "192"}, "192", "off"}}) {
+        std::vector<std::string> args{"sync",   "--from",       world.tmp / "Songs",
+                                      "--type", "copy-to-ipod", "--yes"};
+        args.insert(args.end(), step.extra.begin(), step.extra.end());
+        fixtures::CommandResult run = world.Run(args);
+        ASSERT_EQ(run.exitStatus, 0) << run.err;
+        const std::string shown = settings();
+        EXPECT_TRUE(Has(shown, std::string("aac-kbps                   ") + step.kbps)) << shown;
+        EXPECT_TRUE(Has(shown, std::string("always-aac                 ") + step.always)) << shown;
+    }
+    EXPECT_EQ(world.Run({"settings", "set", "aac-kbps", "400"}).exitStatus, 2);
+}
+
 TEST(ToolCommand, EveryToolOnTheLibraryChangesWhatItFinds)
 {
     World world;

@@ -28,6 +28,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTextCursor>
 #include <QUrl>
 
@@ -92,6 +93,20 @@ TEST(SyncWnd, TheChosenSyncSettingsComeBackFromTheIPodsStateFile)
     EXPECT_EQ(again.ui.filterPopUps[0]->currentIndex(), 2);
     EXPECT_EQ(again.ui.filterLists[0]->count(), 1);
     EXPECT_FALSE(again.ui.ShowActionsListCkBox->isChecked());
+}
+
+TEST(SyncWnd, ConversionSettingsComeBackFromTheIPodsStateFile)
+{
+    Gui gui;
+    gui.AddIPod("IPOD", "Pocket");
+    SyncWnd& window = gui.Open();
+    window.ui.aacKbpsField->setValue(128);
+    window.ui.alwaysAACCkBox->setChecked(true);
+    ASSERT_EQ(window.SaveIPodSync(), 0);
+    SyncWnd& again = gui.Open();
+    EXPECT_EQ(again.ui.aacKbpsField->value(), 128);
+    EXPECT_TRUE(again.ui.alwaysAACCkBox->isChecked());
+    EXPECT_EQ(static_cast<ASyncLib*>(again.Sync0())->GetConversionSettings().aacKbps, 128);
 }
 
 TEST(SyncWnd, ReviewPerformsTheTickedActionsOnlyWhateverTheSortOrder)

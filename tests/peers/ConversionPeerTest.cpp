@@ -56,6 +56,8 @@ Probe FFprobe(const std::string& path)
 
 struct GpodTrack {
     std::string title, artist, album, filetype, file;
+    std::uint32_t pregap = 0, postgap = 0, gaplessTrack = 0;
+    std::uint64_t samples = 0;
 };
 
 // The iPod's tracks as libgpod reads them, by title.
@@ -77,8 +79,10 @@ std::map<std::string, GpodTrack> ReadIPod(const std::string& root, std::string& 
         for (char& c : file)
             if (c == ':')
                 c = '/';
-        tracks[text(track->title)] = {text(track->title), text(track->artist), text(track->album),
-                                      text(track->filetype), root + file};
+        tracks[text(track->title)] = {
+            text(track->title), text(track->artist), text(track->album), text(track->filetype),
+            root + file,        track->pregap,       track->postgap,     track->gapless_track_flag,
+            track->samplecount};
     }
     itdb_free(db);
     return tracks;
@@ -182,6 +186,104 @@ TEST_F(ConversionPeer, ConvertedSongsArriveOnTheIPodAsPlayableTracks)
         EXPECT_EQ(onIPod.codec, codec) << title;
         EXPECT_NEAR(onIPod.seconds, original.seconds, 0.05) << title;
     }
+}
+
+// ffprobe's value of a tag of the file, or "".
+std::string FFprobeTag(const std::string& path, const std::string& tag)
+{
+    FILE* pipe = popen(("ffprobe -v error -show_entries format_tags=" + tag + " -of csv=p=0 " +
+                        fixtures::ShellQuote(path) + " 2>/dev/null")
+                           .c_str(),
+                       "r");
+    if (!pipe)
+        return "";
+    char line[256] = {};
+    std::string value = std::fgets(line, sizeof line, pipe) ? line : "";
+    pclose(pipe);
+    return value.substr(0, value.find_first_of("\r\n"));
+}
+
+TEST_F(ConversionPeer, ConvertedSongsCarryTheirGaplessFactsOntoTheIPod)
+{
+    ASSERT_EQ(Sync().exitStatus, 0);
+    std::string error;
+    const std::map<std::string, GpodTrack> tracks = ReadIPod(root, error);
+    ASSERT_EQ(error, "");
+    // 1.5 s at 44.1 kHz; Opus decodes at 48 kHz. AAC primes its frames with 1024 samples; Apple
+    // Lossless has none; the MP3 (copied as it is) has LAME's 576 and a decoder's 529.
+    struct Expect {
+        const char* title;
+        std::uint64_t samples;
+        std::uint32_t pregap;
+    };
+    for (auto [title, samples, pregap] : {Expect{"Lossless Song", 66150, 0},
+                                          {"Vorbis Song", 66150, 1024},
+                                          {"Opus Song", 72000, 1024},
+                                          {"MP3 Song", 66150, 576 + 529}}) {
+        ASSERT_TRUE(tracks.count(title)) << title;
+        const GpodTrack& track = tracks.at(title);
+        EXPECT_EQ(track.samples, samples) << title;
+        EXPECT_EQ(track.pregap, pregap) << title;
+        EXPECT_EQ(track.gaplessTrack, 1u) << title;
+        const std::uint64_t frame = std::string(title) == "MP3 Song" ? 1152 : 1024;
+        if (pregap != 0) {
+            EXPECT_EQ((track.pregap + track.samples + track.postgap) % frame, 0u) << title;
+        }
+    }
+    // Other players find the same facts in the converted file.
+    const std::string smpb = FFprobeTag(tracks.at("Vorbis Song").file, "iTunSMPB");
+    EXPECT_EQ(smpb.substr(0, 18), " 00000000 00000400");
+    EXPECT_NE(smpb.find(" 0000000000010266 "), std::string::npos) << smpb;
+}
+
+TEST_F(ConversionPeer, ThroughTheLibraryTheSongsAreConvertedAsWell)
+{
+    auto pelorin = [this](const std::vector<std::string>& args) {
+        return fixtures::RunPelorin(args, "", Environment());
+    };
+    ASSERT_EQ(pelorin({"library", "init"}).exitStatus, 0);
+    fixtures::CommandResult added = pelorin({"add", "--to", "library", dir / "Songs", "--yes"});
+    ASSERT_EQ(added.exitStatus, 0) << added.out << added.err;
+    fixtures::CommandResult attached = pelorin({"library", "attach-ipod", "POD"});
+    ASSERT_EQ(attached.exitStatus, 0) << attached.err;
+    const std::vector<std::string> sync{"sync", "--type", "copy-to-ipod", "--yes"};
+    fixtures::CommandResult run = pelorin(sync);
+    ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("Copied 5 songs"), std::string::npos) << run.out;
+
+    std::string error;
+    const std::map<std::string, GpodTrack> tracks = ReadIPod(root, error);
+    ASSERT_EQ(error, "");
+    ASSERT_EQ(tracks.size(), 5u);
+    struct Expect {
+        const char* title;
+        const char* codec;
+        std::uint64_t samples;
+    };
+    for (auto [title, codec, samples] : {Expect{"Lossless Song", "alac", 66150},
+                                         {"Vorbis Song", "aac", 66150},
+                                         {"Opus Song", "aac", 72000},
+                                         {"MP3 Song", "mp3", 66150}}) {
+        ASSERT_TRUE(tracks.count(title)) << title;
+        const GpodTrack& track = tracks.at(title);
+        EXPECT_EQ(track.artist, "The Artist") << title;
+        EXPECT_EQ(FFprobe(track.file).codec, codec) << title;
+        EXPECT_NEAR(FFprobe(track.file).seconds, FFprobe(sources.at(title)).seconds, 0.05) << title;
+        EXPECT_EQ(track.samples, samples) << title;
+    }
+
+    // A second sync converts and copies nothing, with or without the cache.
+    const std::vector<std::string> cached = FilesIn(dir / "cache/pelorin/converted");
+    EXPECT_EQ(cached.size(), 3u);
+    fixtures::CommandResult again = pelorin(sync);
+    ASSERT_EQ(again.exitStatus, 0) << again.out << again.err;
+    EXPECT_NE(again.out.find("Copied 0 songs"), std::string::npos) << again.out;
+    EXPECT_EQ(FilesIn(dir / "cache/pelorin/converted"), cached);
+    fs::remove_all(dir / "cache");
+    fixtures::CommandResult uncached = pelorin(sync);
+    ASSERT_EQ(uncached.exitStatus, 0) << uncached.out << uncached.err;
+    EXPECT_NE(uncached.out.find("Copied 0 songs"), std::string::npos) << uncached.out;
+    EXPECT_EQ(ReadIPod(root, error).size(), 5u);
 }
 
 TEST_F(ConversionPeer, ASecondSyncHasNothingToDo)

@@ -212,3 +212,36 @@ TEST(SigningPeer, ANano5GIsRefusedHere)
     EXPECT_EQ(compressed[0x73], 0);
     EXPECT_TRUE(std::equal(hashInfo.begin() + 26, hashInfo.begin() + 38, compressed.begin() + 0x74));
 }
+
+TEST(SigningPeer, Hash72OfLibgpodsFileEqualsLibgpodsSignature)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(
+        volumes.Path(), "NANO5", {.modelNumStr = "MC027", .firewireGuid = std::string("0x") + kGuid});
+    const IPodSigning::Guid guid = Guid();
+    for (int round = 0; round < 3; ++round) {
+        // Another random part and iv each time.
+        std::vector<std::uint8_t> hashInfo{'H', 'A', 'S', 'H', 'v', '0'};
+        hashInfo.insert(hashInfo.end(), guid.begin(), guid.end());
+        hashInfo.resize(26, 0);
+        for (int i = 0; i < 28; ++i)
+            hashInfo.push_back(static_cast<std::uint8_t>(i * (7 + round) + 31 * round));
+        fixtures::WriteFile(root + "/iPod_Control/Device/HashInfo", hashInfo);
+        std::string error;
+        ASSERT_TRUE(peers::WriteWithGpod(root, "Peer iPod", PeerSongs(1 + 4 * round), {}, &error)) << error;
+        const auto compressed = fixtures::ReadFile(root + "/iPod_Control/iTunes/iTunesCDB");
+        ASSERT_GT(compressed.size(), 0x72u + 46u);
+        IPodSigning::Hash72Signature signature{};
+        ASSERT_TRUE(IPodSigning::Hash72(compressed, hashInfo, &signature));
+        EXPECT_TRUE(std::equal(signature.begin(), signature.end(), compressed.begin() + 0x72)) << round;
+
+        // Signed here from scratch, the same bytes come out.
+        std::vector<std::uint8_t> resigned = compressed;
+        std::fill_n(resigned.begin() + 0x72, 46, 0);
+        IPodSigning::Plan plan;
+        plan.scheme = IPodInfo::kSchemeHash72;
+        plan.hashInfo = hashInfo;
+        ASSERT_EQ(IPodSigning::Sign(resigned, plan), 0);
+        EXPECT_EQ(resigned, compressed) << round;
+    }
+}

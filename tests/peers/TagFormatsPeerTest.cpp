@@ -23,6 +23,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -278,6 +279,42 @@ TEST_F(TagFormatsPeer, CodecIsTheEncoders)
         EXPECT_EQ(tags.GetCodec(), codec) << file;
         EXPECT_EQ(tags.IsLossless(), lossless) << file;
     }
+}
+
+TEST_F(TagFormatsPeer, SampleCountIsWhatTheEncoderWasGiven)
+{
+    // Every tone is 2.5 seconds at 44.1 kHz; Opus always counts at 48 kHz.
+    const std::string mp3 = *dir / "counted.mp3";
+    ASSERT_EQ(fixtures::Encode(mp3, FullSong("Counted", false)), "");
+    struct Case {
+        std::string file;
+        std::uint64_t samples;
+    };
+    for (const auto& [file, samples] : {Case{*dir / "full.flac", 110250},
+                                        {*dir / "full.wav", 110250},
+                                        {*dir / "full.opus", 120000},
+                                        {*dir / "full.ogg", 110250},
+                                        {mp3, 110250}}) {
+        ID3 tags;
+        ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(file)), 0) << file;
+        EXPECT_EQ(tags.GetSampleCount(), samples) << file;
+    }
+}
+
+TEST_F(TagFormatsPeer, MP3GapsAreTheEncodersDelayAndPaddingAroundTheFrames)
+{
+    const std::string mp3 = *dir / "gaps.mp3";
+    ASSERT_EQ(fixtures::Encode(mp3, FullSong("Gaps", false)), "");
+    ID3 tags;
+    ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(mp3)), 0);
+    // LAME's delay of 576 samples, and a decoder's own 529; the padding fills the last frame.
+    EXPECT_EQ(tags.GetPregap(), 576u + 529u);
+    const std::uint64_t padded = tags.GetPregap() + tags.GetSampleCount() + tags.GetPostgap();
+    EXPECT_EQ(padded % 1152, 0u) << padded;
+    // Everything but the ID3v2 tag in front and the last eight frames of 417 or 418 bytes.
+    const std::uint64_t size = std::filesystem::file_size(mp3);
+    EXPECT_LE(tags.GetGaplessData() + 8 * 418 + 128, size);
+    EXPECT_GE(tags.GetGaplessData() + 8 * 418 + 1024, size);
 }
 
 bool Installed(const std::string& tool)

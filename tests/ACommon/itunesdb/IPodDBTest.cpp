@@ -551,3 +551,40 @@ TEST_F(IPodDBTest, DatabaseWithoutATrackListIsNotLoadedSoNeverStored)
     EXPECT_EQ(damaged.Store(nullptr), kErrUnknown);
     EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), bytes);
 }
+
+TEST_F(IPodDBTest, GaplessFactsSurviveAStoreAndOnlyTracksWithThemGrowTheirHeader)
+{
+    struct Case {
+        const char* name;
+        std::uint64_t samples;
+        std::uint32_t headerLength;
+    };
+    const Case cases[] = {{"Gapless", 0x123456789ull, MHIT::kGaplessHeaderLength},
+                          {"Plain", 0, MHIT::kMinHeaderLength}};
+    {
+        IPodDB db;
+        Load(db);
+        for (const Case& c : cases) {
+            SongInfoStruct song = fixtures::MakeSong(
+                c.name, "Artist", "Album", "Rock", std::string("/iPod_Control/Music/F00/") + c.name + ".m4a");
+            song.sampleCount = c.samples;
+            song.pregap = 1024;
+            song.postgap = 300;
+            ASSERT_EQ(db.AddSong(song, nullptr, 1), 0);
+        }
+        ASSERT_EQ(db.Store(nullptr), 0);
+    }
+    IPodDB again;
+    Load(again);
+    ASSERT_EQ(again.GetTrackCount(), 2);
+    again.Sort(1);
+    for (int i = 0; i < 2; ++i) {
+        MHIT* track = again.GetSortedSong(i);
+        ASSERT_NE(track, nullptr);
+        const Case& c = track->GetName() == AString("Gapless") ? cases[0] : cases[1];
+        EXPECT_EQ(track->GetSampleCount(), c.samples) << c.name;
+        EXPECT_EQ(track->GetHeaderLength(), c.headerLength) << c.name;
+        EXPECT_EQ(track->GetField(MHIT::kOffsetPregap), c.samples ? 1024u : 0u) << c.name;
+        EXPECT_EQ(track->GetByte(MHIT::kOffsetGaplessTrack), c.samples ? 1 : 0) << c.name;
+    }
+}

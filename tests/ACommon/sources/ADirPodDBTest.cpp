@@ -378,7 +378,9 @@ TEST_F(ADirPodDBTest, OnlyARegularFileInsideTheMusicFolderIsUsedOrDeleted)
 
 TEST_F(ADirPodDBTest, OnlyAnIPodThatPlaysVideoHandlesVideo)
 {
-    for (auto [model, video] : {std::pair{"MA147", true}, {"MA107", false}}) {
+    // The 5th generation, a classic, a nano of the 3rd and of the 4th generation; a nano of the 1st.
+    for (auto [model, video] :
+         {std::pair{"MA147", true}, {"MC293", true}, {"MA978", true}, {"MB754", true}, {"MA107", false}}) {
         options.modelNumStr = model;
         root = fixtures::MakeIPod(volumes.Path(), model, options);
         {

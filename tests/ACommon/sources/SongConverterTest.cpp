@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
@@ -147,9 +148,9 @@ TEST_F(SongConverterTest, EachSettingHasItsOwnCacheEntry)
     }
     const std::vector<std::string> names = Cache();
     ASSERT_EQ(names.size(), 3u);
-    EXPECT_NE(names[0].find("-aac128.m4a"), std::string::npos);
-    EXPECT_NE(names[1].find("-aac256.m4a"), std::string::npos);
-    EXPECT_NE(names[2].find("-alac16.m4a"), std::string::npos);
+    EXPECT_NE(names[0].find("-aac128-g.m4a"), std::string::npos);
+    EXPECT_NE(names[1].find("-aac256-g.m4a"), std::string::npos);
+    EXPECT_NE(names[2].find("-alac16-g.m4a"), std::string::npos);
 }
 
 TEST_F(SongConverterTest, TheLeastRecentlyUsedFilesGoWhenTheCacheOutgrowsItsLimit)
@@ -231,3 +232,52 @@ TEST_F(SongConverterTest, QueuedSongsAreConvertedOnceEach)
 }
 
 } // namespace
+
+TEST_F(SongConverterTest, AnUnchangedSongIsNotReadAgainForItsCacheKey)
+{
+    const std::string song = Song("indexed");
+    {
+        SongConverter first(Options());
+        Convert(first, song);
+        EXPECT_EQ(first.HashesComputed(), 1);
+    }
+    SongConverter second(Options());
+    Convert(second, song);
+    EXPECT_EQ(second.HashesComputed(), 0);
+    EXPECT_EQ(second.CacheHits(), 1);
+}
+
+TEST_F(SongConverterTest, AChangedSongIsHashedAgain)
+{
+    struct Case {
+        const char* name;
+        bool sameBytes; // only the date changes
+        int conversions;
+    };
+    for (auto [name, sameBytes, conversions] : {Case{"touched", true, 0}, {"retitled", false, 1}}) {
+        const std::string song = Song(name);
+        {
+            SongConverter first(Options());
+            Convert(first, song);
+        }
+        struct stat before {};
+        ASSERT_EQ(stat(song.c_str(), &before), 0);
+        if (sameBytes) {
+            fixtures::SetModTime(song, before.st_mtim.tv_sec + 10);
+        } else {
+            // Other bytes of the same size, under the same date: only the change time tells.
+            std::vector<std::uint8_t> bytes = fixtures::ReadFile(song);
+            const std::string title(name);
+            auto at = std::search(bytes.begin(), bytes.end(), title.begin(), title.end());
+            ASSERT_NE(at, bytes.end());
+            *at = 'R';
+            fixtures::WriteFile(song, bytes);
+            const timespec times[2] = {before.st_atim, before.st_mtim};
+            ASSERT_EQ(utimensat(AT_FDCWD, song.c_str(), times, 0), 0);
+        }
+        SongConverter second(Options());
+        Convert(second, song);
+        EXPECT_EQ(second.HashesComputed(), 1) << name;
+        EXPECT_EQ(second.ConversionsDone(), conversions) << name;
+    }
+}

@@ -936,3 +936,33 @@ TEST_F(ID3Insert, PictureThroughASymbolicLinkGoesIntoTheSong)
 }
 
 } // namespace
+
+TEST_F(ID3Read, MP4GaplessFactsComeFromAWellFormedITunSMPBItemOnly)
+{
+    auto text = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
+    auto freeform = [&text](const std::string& name, const std::string& value) {
+        return Atom("----", {},
+                    {Atom("mean", Concat({Bytes(4, 0), text("com.apple.iTunes")})),
+                     Atom("name", Concat({Bytes(4, 0), text(name)})),
+                     Atom("data", Concat({Bytes{0, 0, 0, 1, 0, 0, 0, 0}, text(value)}))});
+    };
+    const std::string smpb =
+        " 00000000 00000840 000001CA 00000000003F31F6 00000000 00000000 00000000 00000000 00000000 00000000 "
+        "00000000 00000000";
+    struct Case {
+        Atom item;
+        std::uint64_t samples;
+        std::uint32_t pregap, postgap;
+    };
+    const Case cases[] = {{freeform("iTunSMPB", smpb), 0x3F31F6, 0x840, 0x1CA},
+                          {freeform("iTunNORM", smpb), 0, 0, 0},
+                          {freeform("iTunSMPB", " 00000000 00000840"), 0, 0, 0},
+                          {freeform("iTunSMPB", " 00000000 zz 1 2"), 0, 0, 0},
+                          {freeform("iTunSMPB", std::string(300, '1')), 0, 0, 0}};
+    for (const Case& c : cases) {
+        ASSERT_EQ(Load("gapless.m4a", fixtures::Mp4File(Movie({c.item}))), 0);
+        EXPECT_EQ(tags.GetSampleCount(), c.samples);
+        EXPECT_EQ(tags.GetPregap(), c.pregap);
+        EXPECT_EQ(tags.GetPostgap(), c.postgap);
+    }
+}
