@@ -147,6 +147,7 @@ int IPodSource::Load()
     playlistsById.clear();
     idsOfPlaylists.clear();
     auto fresh = std::make_unique<IPodDB>();
+    fresh->SetJournal(&journal);
     AString where = root;
     // The stamp first: a write that lands while the database is read makes the next script read it again.
     const AString path = IPodDB::ResolveIPodPath(root, "iPod_Control/iTunes/iTunesDB");
