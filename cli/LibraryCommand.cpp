@@ -169,18 +169,14 @@ std::optional<std::int64_t> ParseDate(const std::string& text)
     std::tm at{};
     char zone = 0;
     int used = 0;
-    if (text.size() == 10 &&
-        std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &at.tm_year, &at.tm_mon, &at.tm_mday, &used) == 3 &&
-        used == 10) {
-    } else if (text.size() == 20 &&
-               std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%n", &at.tm_year, &at.tm_mon, &at.tm_mday,
-                           &at.tm_hour, &at.tm_min, &at.tm_sec, &zone, &used) == 7 &&
-               zone == 'Z' && used == 20) {
-    } else {
-        return std::nullopt;
-    }
-    if (at.tm_mon < 1 || at.tm_mon > 12 || at.tm_mday < 1 || at.tm_mday > 31 || at.tm_hour > 23 ||
-        at.tm_min > 59 || at.tm_sec > 60)
+    const bool day = text.size() == 10 && std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &at.tm_year, &at.tm_mon,
+                                                      &at.tm_mday, &used) == 3;
+    const bool moment = !day && text.size() == 20 &&
+                        std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%n", &at.tm_year, &at.tm_mon,
+                                    &at.tm_mday, &at.tm_hour, &at.tm_min, &at.tm_sec, &zone, &used) == 7 &&
+                        zone == 'Z';
+    if ((!day && !moment) || used != static_cast<int>(text.size()) || at.tm_mon < 1 || at.tm_mon > 12 ||
+        at.tm_mday < 1 || at.tm_mday > 31 || at.tm_hour > 23 || at.tm_min > 59 || at.tm_sec > 60)
         return std::nullopt;
     at.tm_year -= 1900;
     at.tm_mon -= 1;

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <map>
 #include <string>
 #include <vector>
@@ -106,6 +107,86 @@ TEST_F(PlaysBack, PlaysSkipsRatingsAndDatesComeBackOnceByEitherRoute)
             << route << TrackJson(order[1]);
         EXPECT_TRUE(Has(TrackJson(order[2]), second ? "\"skipCount\": 4" : "\"skipCount\": 2")) << route;
     }
+}
+
+TEST_F(PlaysBack, OnTheGoPlaylistsComeBackWithTheirSongsInOrder)
+{
+    Listen();
+    ASSERT_EQ(Sync().exitStatus, 0);
+    const std::time_t now = std::time(nullptr);
+    std::tm today{};
+    gmtime_r(&now, &today);
+    char date[16];
+    std::strftime(date, sizeof date, "%Y-%m-%d", &today);
+    const std::string name = std::string("On-The-Go 1 (Demo iPod, ") + date + ")";
+    const fixtures::CommandResult listed = Library({"tracks", "--playlist", name});
+    ASSERT_EQ(listed.exitStatus, 0) << listed.err << Library({"playlists"}).out;
+    const std::size_t third = listed.out.find(order[2]), first = listed.out.find(order[0]);
+    EXPECT_NE(third, std::string::npos) << listed.out;
+    EXPECT_NE(first, std::string::npos) << listed.out;
+    EXPECT_LT(third, first) << listed.out;
+
+    // Another one of the same day does not take its name.
+    fixtures::WriteFile(IPod() + "/iPod_Control/iTunes/OTGPlaylistInfo", fixtures::itdb::OnTheGo(4, {1}));
+    ASSERT_EQ(Sync().exitStatus, 0);
+    EXPECT_EQ(
+        Library({"tracks", "--playlist", std::string("On-The-Go 2 (Demo iPod, ") + date + ")"}).exitStatus,
+        0);
+}
+
+TEST_F(PlaysBack, TheLibrarysRatingStaysWhenItChangedSinceTheLastSyncToo)
+{
+    const fixtures::CommandResult rated = RunPelorin(
+        {"library", "script", "-"},
+        "tell application \"iTunes\"\n set rating of first track of playlist \"Library\" whose name = \"" +
+            order[1] + "\" to 40\n end tell\n",
+        env);
+    ASSERT_EQ(rated.exitStatus, 0) << rated.err;
+    Listen(80);
+    const fixtures::CommandResult run = Sync();
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_TRUE(Has(TrackJson(order[1]), "\"rating\": 40")) << TrackJson(order[1]);
+    EXPECT_TRUE(Has(run.out + run.err, "Brought back 3 plays and 0 ratings from Demo iPod"))
+        << run.out << run.err;
+    EXPECT_TRUE(Has(run.out + run.err, "The library's rating of \"" + order[1] + "\" is kept"))
+        << run.out << run.err;
+}
+
+TEST_F(PlaysBack, PlaysAreExportedSinceADateAsJsonLinesOrCsv)
+{
+    Listen();
+    ASSERT_EQ(Sync().exitStatus, 0);
+    struct Case {
+        std::vector<std::string> args;
+        int exitStatus;
+        std::string expected;
+    };
+    const std::string json = "{\"playedDate\": \"2026-12-13T09:46:40Z\", \"plays\": 3";
+    for (const Case& c :
+         {Case{{"--since", "2026-12-13"}, 0, json}, Case{{"--since", "2026-12-13T09:46:40Z"}, 0, json},
+          Case{{"--since", "2026-12-13T09:46:41Z"}, 0, ""},
+          Case{{"--since", "2026-12-01", "--csv"},
+               0,
+               "playedDate,plays,databaseID,artist,album,name\r\n2026-12-13T09:46:40Z,3,"},
+          Case{{"--since", "yesterday"}, 2, ""}}) {
+        std::vector<std::string> args{"plays"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const fixtures::CommandResult run = Library(args);
+        EXPECT_EQ(run.exitStatus, c.exitStatus) << c.args[1] << run.err;
+        if (c.expected.empty())
+            EXPECT_EQ(run.out, "") << c.args[1];
+        else
+            EXPECT_EQ(run.out.rfind(c.expected, 0), 0u) << c.args[1] << ": " << run.out;
+    }
+}
+
+TEST_F(PlaysBack, ADryRunBringsNothingBack)
+{
+    Listen();
+    const fixtures::CommandResult run = RunPelorin({"sync", "--type", "copy-to-ipod", "--dry-run"}, "", env);
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_TRUE(fixtures::Exists(IPod() + "/iPod_Control/iTunes/Play Counts"));
+    EXPECT_TRUE(Has(TrackJson(order[0]), "\"playCount\": 0")) << TrackJson(order[0]);
 }
 
 } // namespace
