@@ -740,6 +740,9 @@ int IPodDB::Store(AString* root)
                               (recorded.state == RecordedPlays::State::kFolded ||
                                recorded.state == RecordedPlays::State::kConsumed || onTheGoTaken);
     if (recordsTaken && journal) {
+        // A journal never read yet belongs to this iPod all the same: read, it writes beside it.
+        if (journal->Root().IsEmpty())
+            journal->Read(base);
         CRC32 sum;
         sum.Update(out.Bytes().data(), static_cast<int>(out.Bytes().size()));
         if (int err = journal->MarkPlays({*recordsCrc, sum.GetValue()}); err != 0)

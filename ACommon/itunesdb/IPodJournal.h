@@ -108,6 +108,8 @@ public:
     // Drops the plays mark (none held: 0) once the play count file is set aside.
     int ClearPlays();
     const std::optional<PlaysMark>& Plays() const { return plays; }
+    // The root of the iPod the journal was read from; empty before the first Read.
+    const AString& Root() const { return root; }
     bool IsEmpty() const { return entries.empty(); }
 
 private:

@@ -330,7 +330,8 @@ TEST(IPodFaults, KilledAtEveryCallPlaysBroughtBackAreCountedOnce)
         AString root = AString::FromUTF8(run.Root());
         ASSERT_EQ(db.Load(&root, 1, nullptr, nullptr), 0) << when;
         db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
-            EXPECT_EQ(track.GetField(MHIT::kOffsetPlayCount), 2u)
+            const bool played = track.GetName().ToStdString() == "B"; // the others came since
+            EXPECT_EQ(track.GetField(MHIT::kOffsetPlayCount), played ? 2u : 0u)
                 << when << ": " << track.GetName().ToStdString();
         });
         const int plays = libraryPlays();
