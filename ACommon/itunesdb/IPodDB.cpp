@@ -752,6 +752,8 @@ int IPodDB::Store(AString* root)
         return err;
     if (ownRoot)
         loadedStamp = StampOf(databasePath);
+    if (recordsTaken && writtenHook)
+        writtenHook();
 
     // The play counts and On-The-Go playlists now live in the database, and their files count
     // tracks by their places in the old file: left in place, the next load would give their

@@ -15,6 +15,7 @@
 #include "ACommon/itunesdb/MHLT.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -102,6 +103,9 @@ public:
     // its plays again (IPodJournal). Without one the store does not mark.
     void SetJournal(IPodJournal* iPodJournal) { journal = iPodJournal; }
     const RecordedPlays& GetRecordedPlays() const { return recorded; }
+    // Called by a store that takes in the iPod's records once the database holding them is written
+    // and before the records are set aside (to tell the library).
+    void SetWrittenHook(std::function<void()> hook) { writtenHook = std::move(hook); }
     // The checksum of the iPod's own records at `root` (its play count and On-The-Go files, their
     // names and bytes); none when it has none.
     static std::optional<std::uint32_t> RecordsChecksum(const AString& root);
@@ -221,6 +225,7 @@ private:
     AProgress* progress = nullptr;
     IPodJournal* journal = nullptr;
     RecordedPlays recorded;
+    std::function<void()> writtenHook;
     std::optional<std::uint32_t> recordsCrc; // of the records as loaded
     bool onTheGoTaken = false;               // the On-The-Go files are in the database
 };

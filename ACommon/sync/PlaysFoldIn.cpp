@@ -101,10 +101,6 @@ int PlaysFoldIn::Run(const AString& root, const AString& iPodName, const Log& lo
                 songs[track.GetHandle()] = {track.GetName(), track.GetArtist(), track.GetAlbum()};
         });
 
-    if (int err = database.Store(nullptr); err != 0)
-        return err;
-    lock.Release();
-
     ASiTunes library;
     library.SetPlaylistName(AString("Library")); // the library playlist: every song of the library
     std::vector<ASiTunes::Listening> changes;
@@ -133,9 +129,12 @@ int PlaysFoldIn::Run(const AString& root, const AString& iPodName, const Log& lo
         ++result->songs;
         changes.push_back(song);
     }
-    if (int err = library.SetLibListening(changes); err != 0)
-        return err;
-
+    // The On-The-Go playlists, named and their songs found before anything changes.
+    struct Planned {
+        AString name;
+        std::vector<std::uint32_t> members;
+    };
+    std::vector<Planned> planned;
     const AString date = Today();
     std::set<std::u16string> taken; // the library's playlist names, in upper case
     if (AString names; ASiTunes::GetITunesPlaylist(0, &names) == 0)
@@ -144,32 +143,45 @@ int PlaysFoldIn::Run(const AString& root, const AString& iPodName, const Log& lo
     int number = 0;
     for (const Recorded::OnTheGo& playlist : recorded.onTheGo) {
         // Numbered after those of an earlier sync of the same day, so that none is lost to a name.
-        AString name;
+        Planned plan;
         for (number = std::max(playlist.number, number + 1);; ++number) {
-            name = AString("On-The-Go ");
-            name += number;
-            name += " (";
-            name += iPodName;
-            name += ", ";
-            name += date;
-            name += ")";
-            if (!taken.contains(Upper(name)))
+            plan.name = AString("On-The-Go ");
+            plan.name += number;
+            plan.name += " (";
+            plan.name += iPodName;
+            plan.name += ", ";
+            plan.name += date;
+            plan.name += ")";
+            if (!taken.contains(Upper(plan.name)))
                 break;
         }
-        taken.insert(Upper(name));
-        std::vector<std::uint32_t> members;
+        taken.insert(Upper(plan.name));
         for (std::uint64_t handle : playlist.tracks) {
             const Song& song = songs[handle];
             ASiTunes::Listening found;
             if (library.FindLibListening(song.name, song.artist, song.album, &found) == 0)
-                members.push_back(found.id);
+                plan.members.push_back(found.id);
         }
-        if (int err = library.MakePlaylistITunes(name); err != 0)
-            return err;
-        for (std::uint32_t id : members)
-            if (int err = library.ITunesAddSongToPlaylist(name, id); err != 0)
-                return err;
-        ++result->playlists;
+        planned.push_back(std::move(plan));
     }
-    return 0;
+
+    // The library is told once the database holding the counts is written and before the records
+    // are set aside: stopped before, the run counts them at its next start; stopped after, the
+    // records are known to be in the database and are not counted again.
+    int told = 0;
+    database.SetWrittenHook([&] {
+        if ((told = library.SetLibListening(changes)) != 0)
+            return;
+        for (const Planned& plan : planned) {
+            if ((told = library.MakePlaylistITunes(plan.name)) != 0)
+                return;
+            for (std::uint32_t id : plan.members)
+                if ((told = library.ITunesAddSongToPlaylist(plan.name, id)) != 0)
+                    return;
+            ++result->playlists;
+        }
+    });
+    if (int err = database.Store(nullptr); err != 0)
+        return err;
+    return told;
 }

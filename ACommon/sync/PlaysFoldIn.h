@@ -4,17 +4,19 @@
 // each song since its database was written, the ratings set on it and the On-The-Go playlists made
 // on it (IPodPlayCounts); its database holds the counts and ratings as of the last sync.
 //
-// Holding the iPod's lock, the database is read (which folds the records into its tracks), stored
-// (which marks the journal, writes the database and sets the records aside: IPodDB, IPodJournal),
-// and then the library is told, by one script: each song matched by name, artist and album gets the
-// plays and skips added, the later of the two last-played dates, and the iPod's rating where the
-// rating changed on the iPod and not in the library since the last sync (where both changed, the
-// library's stays, and the log says so). Each On-The-Go playlist becomes a library playlist
-// "On-The-Go N (iPod name, date)", its songs in their order.
+// Holding the iPod's lock, the database is read (which folds the records into its tracks) and what
+// the library is to take in is worked out; then the database is stored (which marks the journal,
+// writes the database and sets the records aside: IPodDB, IPodJournal), and the library is told,
+// by one script, between the write and the setting aside: each song matched by name, artist and
+// album gets the plays and skips added, the later of the two last-played dates, and the iPod's
+// rating where the rating changed on the iPod and not in the library since the last sync (where
+// both changed, the library's stays, and the log says so). Each On-The-Go playlist becomes a
+// library playlist "On-The-Go N (iPod name, date)", its songs in their order.
 //
-// The database is stored before the library is told: a run stopped in between leaves those plays
-// out of the library rather than counting them twice; a run stopped before the store changes
-// nothing. Records that belong to another database are kept and reported (IPodDB).
+// A run stopped before the database is written changes nothing; one stopped after the library was
+// told finds the records in the database and counts them nowhere again; one stopped between the
+// write and the script leaves those plays out of the library rather than counting them twice.
+// Records that belong to another database are kept and reported (IPodDB).
 
 #include "ACommon/base/AString.h"
 
