@@ -17,7 +17,7 @@ QString Q(const AString& text) { return QString::fromStdString(text.ToStdString(
 // The bar itself: used, then the plan's share (added, or given back), then free.
 class CapacityBar::Bar : public QWidget {
 public:
-    explicit Bar(CapacityBar* owner) : QWidget(owner), owner(owner) { setFixedHeight(10); }
+    explicit Bar(CapacityBar* bar) : QWidget(bar), owner(bar) { setFixedHeight(10); }
 
 protected:
     void paintEvent(QPaintEvent*) override

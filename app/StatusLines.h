@@ -24,7 +24,7 @@ private:
         std::string last; // set and read on the run's thread only
     };
     struct DetailLine : platform::StatusField {
-        DetailLine(QLabel* label, const MessageLine& message) : field(label), message(message) {}
+        DetailLine(QLabel* label, const MessageLine& messageLine) : field(label), message(messageLine) {}
         void SetText(const std::string& text) override;
         LabelStatusField field;
         const MessageLine& message;

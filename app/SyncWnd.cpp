@@ -7,8 +7,8 @@
 #include "app/Pictures.h"
 #include "app/SideCounts.h"
 #include "app/SongDropView.h"
-#include "app/TransferStatus.h"
 #include "app/StatusLines.h"
+#include "app/TransferStatus.h"
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/ListString.h"

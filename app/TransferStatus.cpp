@@ -12,8 +12,8 @@ constexpr int kEveryMs = 500;
 
 } // namespace
 
-TransferStatus::TransferStatus(QLabel* line, QWidget* window)
-    : QObject(window), line(line), window(window), timer(new QTimer(this))
+TransferStatus::TransferStatus(QLabel* shownIn, QWidget* titled)
+    : QObject(titled), line(shownIn), window(titled), timer(new QTimer(this))
 {
     timer->setInterval(kEveryMs);
     connect(timer, &QTimer::timeout, this, &TransferStatus::Refresh);

@@ -14,11 +14,14 @@
 #include "APlatform/KnownFolders.h"
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <optional>
+#include <sqlite3.h>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -132,6 +135,54 @@ int RunInfo(bool json)
 
 // ---- tracks, playlists ----------------------------------------------------------------------------
 
+// "2026-12-07T18:30:00Z" for seconds since 1970.
+std::string IsoDate(std::int64_t seconds)
+{
+    const std::time_t at = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    gmtime_r(&at, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+// The date in quotes, or null for 0 (never).
+std::string JsonDate(std::int64_t seconds) { return seconds == 0 ? "null" : "\"" + IsoDate(seconds) + "\""; }
+
+// A CSV field: quoted when it holds a comma, a quote or a line break, its quotes doubled.
+std::string CsvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        quoted += c;
+        if (c == '"')
+            quoted += '"';
+    }
+    return quoted + "\"";
+}
+
+// Seconds since 1970 of "YYYY-MM-DD" (the start of that day, UTC) or "YYYY-MM-DDTHH:MM:SSZ".
+std::optional<std::int64_t> ParseDate(const std::string& text)
+{
+    std::tm at{};
+    char zone = 0;
+    int used = 0;
+    const bool day = text.size() == 10 && std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &at.tm_year, &at.tm_mon,
+                                                      &at.tm_mday, &used) == 3;
+    const bool moment = !day && text.size() == 20 &&
+                        std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%n", &at.tm_year, &at.tm_mon,
+                                    &at.tm_mday, &at.tm_hour, &at.tm_min, &at.tm_sec, &zone, &used) == 7 &&
+                        zone == 'Z';
+    if ((!day && !moment) || used != static_cast<int>(text.size()) || at.tm_mon < 1 || at.tm_mon > 12 ||
+        at.tm_mday < 1 || at.tm_mday > 31 || at.tm_hour > 23 || at.tm_min > 59 || at.tm_sec > 60)
+        return std::nullopt;
+    at.tm_year -= 1900;
+    at.tm_mon -= 1;
+    return static_cast<std::int64_t>(timegm(&at));
+}
+
 int RunTracks(const std::string& playlistName, bool json)
 {
     std::unique_ptr<MusicLibrary> library = OpenLibrary("tracks", false);
@@ -143,8 +194,10 @@ int RunTracks(const std::string& playlistName, bool json)
         return kExitError;
     const TrackSelection selection{&source, playlist.id, {}};
     const ScriptProperty columns[] = {
-        ScriptProperty::DatabaseID, ScriptProperty::Name, ScriptProperty::Artist,   ScriptProperty::Album,
-        ScriptProperty::Genre,      ScriptProperty::Kind, ScriptProperty::Duration, ScriptProperty::Location};
+        ScriptProperty::DatabaseID,   ScriptProperty::Name,       ScriptProperty::Artist,
+        ScriptProperty::Album,        ScriptProperty::Genre,      ScriptProperty::Kind,
+        ScriptProperty::Duration,     ScriptProperty::Location,   ScriptProperty::PlayedCount,
+        ScriptProperty::SkippedCount, ScriptProperty::PlayedDate, ScriptProperty::Rating};
     std::vector<std::vector<ScriptValue>> values(std::size(columns));
     // One state of the library for every column.
     int err = source.Begin(false);
@@ -168,7 +221,11 @@ int RunTracks(const std::string& playlistName, bool json)
                 << ", \"genre\": " << JsonString(values[4][i].GetText())
                 << ", \"kind\": " << JsonString(values[5][i].GetText())
                 << ", \"duration\": " << static_cast<long long>(values[6][i].GetReal())
-                << ", \"location\": " << JsonString(values[7][i].GetText()) << "}";
+                << ", \"location\": " << JsonString(values[7][i].GetText())
+                << ", \"playCount\": " << values[8][i].GetInteger()
+                << ", \"skipCount\": " << values[9][i].GetInteger()
+                << ", \"lastPlayed\": " << JsonDate(values[10][i].GetInteger())
+                << ", \"rating\": " << values[11][i].GetInteger() << "}";
         } else {
             out << values[0][i].GetInteger() << '\t' << TerminalText(values[2][i].GetText()) << '\t'
                 << TerminalText(values[3][i].GetText()) << '\t' << TerminalText(values[1][i].GetText())
@@ -177,6 +234,52 @@ int RunTracks(const std::string& playlistName, bool json)
     }
     if (json)
         out << (count ? "\n]\n" : "]\n");
+    std::fputs(out.str().c_str(), stdout);
+    return kExitOk;
+}
+
+// The plays brought back from iPods at or after `since` (seconds since 1970), oldest first: JSON
+// lines, or CSV with a header line.
+int RunPlays(const std::string& sinceText, bool csv)
+{
+    const std::optional<std::int64_t> since = ParseDate(sinceText);
+    if (!since) {
+        Complain("plays", "\"" + sinceText + "\" is not a date such as 2026-12-07 or 2026-12-07T18:30:00Z");
+        return kExitUsage;
+    }
+    std::unique_ptr<MusicLibrary> library = OpenLibrary("plays", false);
+    if (!library)
+        return kExitError;
+    LibraryStore& store = library->Store();
+    LibraryStore::Query query = store.Prepare(
+        "SELECT p.played_date, p.count, t.id, t.artist, t.album, t.name FROM plays p "
+        "JOIN tracks t ON t.id = p.track_id WHERE p.played_date >= ?1 ORDER BY p.played_date, p.id");
+    if (!query) {
+        Complain("plays", store.ErrorText());
+        return kExitError;
+    }
+    query.Bind(1, *since);
+    std::ostringstream out;
+    if (csv)
+        out << "playedDate,plays,databaseID,artist,album,name\r\n";
+    int result = 0;
+    while ((result = query.Step()) == SQLITE_ROW) {
+        const std::string date = IsoDate(query.Integer(0));
+        if (csv) {
+            out << date << ',' << query.Integer(1) << ',' << query.Integer(2) << ','
+                << CsvField(query.Text(3)) << ',' << CsvField(query.Text(4)) << ',' << CsvField(query.Text(5))
+                << "\r\n";
+        } else {
+            out << "{\"playedDate\": " << JsonDate(query.Integer(0)) << ", \"plays\": " << query.Integer(1)
+                << ", \"databaseID\": " << query.Integer(2) << ", \"artist\": " << JsonString(query.Text(3))
+                << ", \"album\": " << JsonString(query.Text(4)) << ", \"name\": " << JsonString(query.Text(5))
+                << "}\n";
+        }
+    }
+    if (result != SQLITE_DONE) {
+        Complain("plays", store.ErrorText());
+        return kExitError;
+    }
     std::fputs(out.str().c_str(), stdout);
     return kExitOk;
 }
@@ -429,6 +532,16 @@ void AddLibraryCommand(CLI::App& app, int& exitStatus)
         ->option_text("NAME");
     tracks->add_flag("--json", *tracksJson, "Print them as JSON");
     tracks->callback([=, &exitStatus] { exitStatus = RunTracks(*tracksPlaylist, *tracksJson); });
+
+    auto playsSince = std::make_shared<std::string>();
+    auto playsCsv = std::make_shared<bool>(false);
+    CLI::App* plays = library->add_subcommand(
+        "plays", "Export the plays brought back from iPods since a date, as JSON lines or CSV");
+    plays->add_option("--since", *playsSince, "The first day (2026-12-07) or moment (2026-12-07T18:30:00Z)")
+        ->option_text("DATE")
+        ->required();
+    plays->add_flag("--csv", *playsCsv, "Print CSV with a header line instead of JSON lines");
+    plays->callback([=, &exitStatus] { exitStatus = RunPlays(*playsSince, *playsCsv); });
 
     auto playlistsJson = std::make_shared<bool>(false);
     CLI::App* playlists = library->add_subcommand("playlists", "List the playlists with their track counts");

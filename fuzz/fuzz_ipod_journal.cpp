@@ -6,17 +6,20 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     std::vector<IPodJournal::Entry> entries;
-    if (IPodJournal::Parse({data, size}, entries) != 0)
+    std::optional<IPodJournal::PlaysMark> mark;
+    if (IPodJournal::Parse({data, size}, entries, &mark) != 0)
         return 0;
-    const std::vector<std::uint8_t> written = IPodJournal::Serialize(entries);
+    const std::vector<std::uint8_t> written = IPodJournal::Serialize(entries, mark);
     std::vector<IPodJournal::Entry> again;
-    if (IPodJournal::Parse(written, again) != 0 || again.size() != entries.size() ||
-        IPodJournal::Serialize(again) != written)
+    std::optional<IPodJournal::PlaysMark> markAgain;
+    if (IPodJournal::Parse(written, again, &markAgain) != 0 || again.size() != entries.size() ||
+        markAgain != mark || IPodJournal::Serialize(again, markAgain) != written)
         std::abort();
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "ACommon/base/CRC32.h"
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/IPodMusicFolder.h"
+#include "ACommon/itunesdb/IPodPlayCounts.h"
 #include "ACommon/itunesdb/MHBD.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLP.h"
@@ -147,6 +148,7 @@ int IPodSource::Load()
     playlistsById.clear();
     idsOfPlaylists.clear();
     auto fresh = std::make_unique<IPodDB>();
+    fresh->SetJournal(&journal);
     AString where = root;
     // The stamp first: a write that lands while the database is read makes the next script read it again.
     const AString path = IPodDB::ResolveIPodPath(root, "iPod_Control/iTunes/iTunesDB");
@@ -772,6 +774,14 @@ ScriptValue IPodSource::ValueOf(MHIT* track, ScriptProperty property)
         return ScriptValue::Boolean(track->GetByte(kOffsetCompilation) != 0);
     case ScriptProperty::Podcast:
         return ScriptValue::Boolean((track->GetField(kOffsetMediaType) & kMediaPodcast) != 0);
+    case ScriptProperty::PlayedCount:
+        return integer(MHIT::kOffsetPlayCount);
+    case ScriptProperty::SkippedCount:
+        return integer(MHIT::kOffsetSkipCount);
+    case ScriptProperty::PlayedDate:
+        return ScriptValue::Integer(IPodPlayCounts::UnixTimeOf(track->GetField(MHIT::kOffsetLastPlayed)));
+    case ScriptProperty::Rating:
+        return ScriptValue::Integer(track->GetByte(MHIT::kOffsetRating));
     case ScriptProperty::DatabaseID: {
         auto found = idsOfTracks.find(track);
         return ScriptValue::Integer(found == idsOfTracks.end() ? 0 : found->second);

@@ -44,6 +44,10 @@ constexpr Column kColumns[] = {
     {ScriptProperty::Compilation, "t.compilation", ColumnType::Boolean},
     {ScriptProperty::Podcast, "t.podcast", ColumnType::Boolean},
     {ScriptProperty::DatabaseID, "t.id", ColumnType::Integer},
+    {ScriptProperty::PlayedCount, "t.played_count", ColumnType::Integer},
+    {ScriptProperty::SkippedCount, "t.skipped_count", ColumnType::Integer},
+    {ScriptProperty::PlayedDate, "t.played_date", ColumnType::Integer},
+    {ScriptProperty::Rating, "t.rating", ColumnType::Integer},
 };
 
 const Column* ColumnOf(ScriptProperty property)
@@ -221,6 +225,60 @@ int LibrarySource::RenamePlaylist(std::int64_t id, const std::string& name)
         return Fail(kErrIO, store.ErrorText());
     update.Bind(1, id).Bind(2, name).Bind(3, LibraryText::Key(name));
     if (int result = update.Step(); result != SQLITE_DONE)
+        return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    return 0;
+}
+
+int LibrarySource::SetTrackValue(std::uint32_t id, ScriptProperty property, std::int64_t value)
+{
+    const char* column = nullptr;
+    std::int64_t most = INT32_MAX;
+    switch (property) {
+    case ScriptProperty::PlayedCount:
+        column = "played_count";
+        break;
+    case ScriptProperty::SkippedCount:
+        column = "skipped_count";
+        break;
+    case ScriptProperty::PlayedDate:
+        column = "played_date";
+        most = INT64_MAX;
+        break;
+    case ScriptProperty::Rating:
+        column = "rating";
+        most = 100;
+        break;
+    default:
+        return Fail(kErrUnknown, "the " + ScriptPropertyText(property) + " of a track cannot be set");
+    }
+    if (value < 0 || value > most)
+        return Fail(kErrUnknown,
+                    "the " + ScriptPropertyText(property) + " of a track cannot be " + std::to_string(value));
+    ScriptValue before;
+    if (int err = ReadTrack(id, property, before); err != 0)
+        return err;
+    if (int err = Writable(); err != 0)
+        return err;
+    LibraryStore::Query update =
+        store.Prepare(std::string("UPDATE tracks SET ") + column + " = ?2 WHERE id = ?1");
+    if (!update)
+        return Fail(kErrIO, store.ErrorText());
+    update.Bind(1, static_cast<std::int64_t>(id)).Bind(2, value);
+    if (int result = update.Step(); result != SQLITE_DONE)
+        return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    if (property != ScriptProperty::PlayedCount || value <= before.GetInteger())
+        return 0;
+    ScriptValue played;
+    if (int err = ReadTrack(id, ScriptProperty::PlayedDate, played); err != 0)
+        return err;
+    LibraryStore::Query record =
+        store.Prepare("INSERT INTO plays(track_id, count, played_date) VALUES(?1, ?2, ?3)");
+    if (!record)
+        return Fail(kErrIO, store.ErrorText());
+    record.Bind(1, static_cast<std::int64_t>(id))
+        .Bind(2, value - before.GetInteger())
+        .Bind(3, played.GetInteger());
+    if (int result = record.Step(); result != SQLITE_DONE)
         return Fail(LibraryStore::CodeFor(result), store.ErrorText());
     return 0;
 }

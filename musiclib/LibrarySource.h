@@ -28,6 +28,7 @@ public:
     int GetLibraryPlaylist(PlaylistInfo& out) override;
     int MakePlaylist(const std::string& name, PlaylistInfo& out) override;
     int RenamePlaylist(std::int64_t id, const std::string& name) override;
+    int SetTrackValue(std::uint32_t id, ScriptProperty property, std::int64_t value) override;
     int DeletePlaylist(std::int64_t id) override;
 
     int CountTracks(const TrackSelection& selection, int& count) override;

@@ -287,6 +287,25 @@ int LibraryStore::Migrate(std::string& error)
             return err;
         }
     }
+    // Version 3: what was listened to of each track (brought back from iPods), and every batch of
+    // plays brought back, for an export of the plays since a date.
+    if (current < 3) {
+        int err = Execute("ALTER TABLE tracks ADD COLUMN played_count INTEGER NOT NULL DEFAULT 0; "
+                          "ALTER TABLE tracks ADD COLUMN skipped_count INTEGER NOT NULL DEFAULT 0; "
+                          "ALTER TABLE tracks ADD COLUMN played_date INTEGER NOT NULL DEFAULT 0; "
+                          "ALTER TABLE tracks ADD COLUMN rating INTEGER NOT NULL DEFAULT 0; "
+                          "CREATE TABLE plays(id INTEGER PRIMARY KEY, "
+                          "track_id INTEGER NOT NULL REFERENCES tracks(id) ON DELETE CASCADE, "
+                          "count INTEGER NOT NULL, played_date INTEGER NOT NULL); "
+                          "CREATE INDEX plays_date ON plays(played_date)");
+        if (err == 0)
+            err = Execute("PRAGMA user_version=3");
+        if (err != 0) {
+            error = "cannot bring the library's tables up to date: " + ErrorText();
+            Rollback();
+            return err;
+        }
+    }
     if (int err = Commit(); err != 0) {
         error = "cannot save the library's tables: " + ErrorText();
         return err;

@@ -7,6 +7,8 @@
 //
 // Operations return 0 or an error code (AError.h); LastError() says what went wrong in words.
 
+#include "ACommon/base/AError.h"
+#include "musiclib/ScriptProperty.h"
 #include "musiclib/ScriptValue.h"
 
 #include <cstdint>
@@ -82,6 +84,17 @@ public:
     // entry of 0, every entry of the track); out of the library playlist the tracks themselves,
     // from every playlist. The files stay.
     virtual int DeleteTracks(std::int64_t playlist, const std::vector<TrackEntry>& entries) = 0;
+
+    // Sets what was listened to of a track (played count, skipped count, played date, rating). A
+    // played count that grows records the plays it grew by, at the track's played date (set first).
+    // Only the library keeps these of its own.
+    virtual int SetTrackValue(std::uint32_t id, ScriptProperty property, std::int64_t value)
+    {
+        (void)id;
+        (void)value;
+        return Fail(kErrUnknown,
+                    "the " + ScriptPropertyText(property) + " of this source's tracks cannot be set");
+    }
 
     // A script's changes: Begin before the first, Commit or Rollback at the end of the script.
     virtual int Begin(bool write) = 0;

@@ -145,6 +145,21 @@ private:
 
     void SetProperty(const ScriptValue& target, ScriptProperty property, const ScriptValue& value)
     {
+        if (target.GetKind() == ScriptValue::Kind::List) {
+            for (const ScriptValue& item : target.GetItems())
+                SetProperty(item, property, value);
+            return;
+        }
+        if (target.IsObject(ObjectClass::Track)) {
+            if (value.GetKind() != ScriptValue::Kind::Integer)
+                Fail("the " + ScriptPropertyText(property) + " of a track must be a whole number, not " +
+                     value.Describe());
+            MusicSource* source = target.GetObject().source;
+            if (int err = source->SetTrackValue(target.GetObject().track, property, value.GetInteger());
+                err != 0)
+                SourceFailed(source, err);
+            return;
+        }
         if (!target.IsObject(ObjectClass::Playlist) || property != ScriptProperty::Name)
             Fail("cannot set the " + ScriptPropertyText(property) + " of " + target.Describe());
         if (value.GetKind() != ScriptValue::Kind::Text)

@@ -31,6 +31,10 @@ const std::vector<ScriptPropertyName>& ScriptPropertyNames()
             {ScriptProperty::Compilation, {"compilation"}},
             {ScriptProperty::Podcast, {"podcast"}},
             {ScriptProperty::DatabaseID, {"database", "id"}},
+            {ScriptProperty::PlayedCount, {"played", "count"}},
+            {ScriptProperty::SkippedCount, {"skipped", "count"}},
+            {ScriptProperty::PlayedDate, {"played", "date"}},
+            {ScriptProperty::Rating, {"rating"}},
             {ScriptProperty::Data, {"data"}},
             {ScriptProperty::Format, {"format"}},
         };

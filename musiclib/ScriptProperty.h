@@ -34,6 +34,10 @@ enum class ScriptProperty {
     Compilation,
     Podcast,
     DatabaseID,
+    PlayedCount,
+    SkippedCount,
+    PlayedDate, // seconds since 1970; 0 when never played
+    Rating,     // 0-100, 20 a star
     Data,
     Format,
 };

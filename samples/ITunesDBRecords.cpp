@@ -108,4 +108,41 @@ Bytes Database(const std::vector<Bytes>& datasets, std::uint32_t headerLength)
                   {{12, 1}, {16, 0x19}, {20, static_cast<std::uint32_t>(datasets.size())}}, datasets);
 }
 
+Bytes PlayCounts(std::uint32_t entryLength, const std::vector<PlayCount>& entries)
+{
+    constexpr std::uint32_t header = 0x60;
+    Bytes bytes(header + entryLength * entries.size(), 0);
+    bytes[0] = 'm', bytes[1] = 'h', bytes[2] = 'd', bytes[3] = 'p';
+    PutU32(bytes, 4, header);
+    PutU32(bytes, 8, entryLength);
+    PutU32(bytes, 12, static_cast<std::uint32_t>(entries.size()));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::size_t at = header + entryLength * i;
+        const PlayCount& entry = entries[i];
+        PutU32(bytes, at, entry.plays);
+        PutU32(bytes, at + 4, entry.lastPlayed);
+        PutU32(bytes, at + 8, entry.bookmark);
+        if (entryLength >= 16)
+            PutU32(bytes, at + 12, entry.rating);
+        if (entryLength >= 28) {
+            PutU32(bytes, at + 20, entry.skips);
+            PutU32(bytes, at + 24, entry.lastSkipped);
+        }
+    }
+    return bytes;
+}
+
+Bytes OnTheGo(std::uint32_t entryLength, const std::vector<std::uint32_t>& places)
+{
+    constexpr std::uint32_t header = 20;
+    Bytes bytes(header + entryLength * places.size(), 0);
+    bytes[0] = 'm', bytes[1] = 'h', bytes[2] = 'p', bytes[3] = 'o';
+    PutU32(bytes, 4, header);
+    PutU32(bytes, 8, entryLength);
+    PutU32(bytes, 12, static_cast<std::uint32_t>(places.size()));
+    for (std::size_t i = 0; i < places.size(); ++i)
+        PutU32(bytes, header + entryLength * i, places[i]);
+    return bytes;
+}
+
 } // namespace samples::itdb

@@ -36,4 +36,15 @@ Bytes Database(const std::vector<Bytes>& datasets, std::uint32_t headerLength = 
 void PutU32(Bytes& bytes, std::size_t offset, std::uint32_t value);
 std::uint32_t GetU32(const Bytes& bytes, std::size_t offset);
 
+// One track's entry of the iPod's play count file, as the iPod writes it.
+struct PlayCount {
+    std::uint32_t plays = 0, lastPlayed = 0, bookmark = 0;
+    std::uint32_t rating = 0;                 // written only into entries of 16 bytes or more
+    std::uint32_t skips = 0, lastSkipped = 0; // written only into entries of 28 bytes or more
+};
+// A play count file ("mhdp", header of 0x60 bytes) with entries of `entryLength` bytes.
+Bytes PlayCounts(std::uint32_t entryLength, const std::vector<PlayCount>& entries);
+// An On-The-Go playlist file ("mhpo", header of 20 bytes) naming the tracks at `places`.
+Bytes OnTheGo(std::uint32_t entryLength, const std::vector<std::uint32_t>& places);
+
 } // namespace samples::itdb

@@ -763,6 +763,61 @@ int ASiTunes::UpdateIPod()
     return cause;
 }
 
+int ASiTunes::FindLibListening(const AString& name, const AString& artist, const AString& album,
+                               Listening* out)
+{
+    std::string playlist, quotedName, quotedArtist, quotedAlbum;
+    if (!PlaylistPiece(false, &playlist) || !Quote(name, &quotedName) || !Quote(artist, &quotedArtist) ||
+        !Quote(album, &quotedAlbum))
+        return kErrITunesRefused;
+    std::optional<ScriptDescriptor> ids =
+        Send(kTell + " get database ID of every track in playlist \"" + playlist + "\" whose name = \"" +
+             quotedName + "\" and artist = \"" + quotedArtist + "\" and album = \"" + quotedAlbum +
+             "\"\n end tell\n");
+    if (!ids)
+        return kErrITunesRefused;
+    const ScriptDescriptor* first = ids->GetKind() == ScriptDescriptor::Kind::List ? ids->ItemAt(1) : &*ids;
+    if (!first || first->GetKind() != ScriptDescriptor::Kind::Integer)
+        return kErrObjectNotFound;
+    Listening found;
+    found.id = static_cast<std::uint32_t>(first->Int64Value());
+    const std::string track =
+        "first track of playlist \"" + playlist + "\" whose database ID = " + Decimal(found.id);
+    for (auto [property, value] : {std::pair<const char*, std::int64_t*>{"played count", &found.plays},
+                                   {"skipped count", &found.skips},
+                                   {"played date", &found.playedDate},
+                                   {"rating", &found.rating}}) {
+        std::optional<ScriptDescriptor> reply =
+            Send(kTell + " get " + property + " of " + track + "\n end tell\n");
+        if (!reply || reply->GetKind() != ScriptDescriptor::Kind::Integer)
+            return kErrITunesRefused;
+        *value = reply->Int64Value();
+    }
+    *out = found;
+    return 0;
+}
+
+int ASiTunes::SetLibListening(const std::vector<Listening>& songs)
+{
+    std::string playlist;
+    if (!PlaylistPiece(false, &playlist))
+        return kErrITunesRefused;
+    if (songs.empty())
+        return 0;
+    std::string script = kTell;
+    for (const Listening& song : songs) {
+        const std::string track = " of first track of playlist \"" + playlist +
+                                  "\" whose database ID = " + Decimal(song.id) + " to ";
+        // The date first: the plays a count grows by are recorded at the song's played date.
+        script += " set played date" + track + std::to_string(song.playedDate) + "\n";
+        script += " set played count" + track + std::to_string(song.plays) + "\n";
+        script += " set skipped count" + track + std::to_string(song.skips) + "\n";
+        script += " set rating" + track + std::to_string(song.rating) + "\n";
+    }
+    script += " end tell\n";
+    return Send(script) ? 0 : kErrITunesRefused;
+}
+
 int ASiTunes::MakePlaylistITunes(const AString& name) { return MakePlaylist(AString("Library"), name); }
 int ASiTunes::MakePlaylistIPod(const AString& name) { return MakePlaylist(iPodName, name); }
 int ASiTunes::DeletePlaylistITunes(const AString& name) { return DeletePlaylist(AString("Library"), name); }

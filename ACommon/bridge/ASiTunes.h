@@ -94,6 +94,20 @@ public:
     long long ITunesAddSongFromDisk(const AString& path, const AString* playlist);
     int ITunesAddSongToPlaylist(const AString& target, std::uint32_t id);
     int MakePlaylistITunes(const AString& name);
+    // What the library keeps of the listening to one of its songs.
+    struct Listening {
+        std::uint32_t id = 0;
+        std::int64_t plays = 0, skips = 0;
+        std::int64_t playedDate = 0; // seconds since 1970; 0 when never played
+        std::int64_t rating = 0;     // 0-100, 20 a star
+    };
+    // The first song of the bridge's playlist with this name, artist and album (case ignored) and
+    // what the library keeps of its listening. 0, kErrObjectNotFound when there is none, or
+    // kErrITunesRefused when a script failed.
+    int FindLibListening(const AString& name, const AString& artist, const AString& album, Listening* out);
+    // Sets the listening of every song in `songs` by one script: all of it or, when it fails
+    // (kErrITunesRefused), none.
+    int SetLibListening(const std::vector<Listening>& songs);
     int DeletePlaylistITunes(const AString& name);
 
     // ---- iPod side (the iPod's source in the library is `iPodName`, its playlist `playlistName`)

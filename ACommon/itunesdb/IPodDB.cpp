@@ -5,7 +5,10 @@
 #include "ACommon/base/AStateStream.h"
 #include "ACommon/base/ByteReader.h"
 #include "ACommon/base/ByteWriter.h"
+#include "ACommon/base/CRC32.h"
 #include "ACommon/itunesdb/IPodIdentity.h"
+#include "ACommon/itunesdb/IPodJournal.h"
+#include "ACommon/itunesdb/IPodPlayCounts.h"
 #include "ACommon/itunesdb/IPodRecord.h"
 #include "ACommon/itunesdb/IPodSigning.h"
 #include "ACommon/itunesdb/MHIT.h"
@@ -143,103 +146,6 @@ std::vector<std::string> FolderEntries(const AString& folder)
         closedir(dir);
     }
     return names;
-}
-
-// The play-count file: "mhdp" header (4 header length, 8 entry length, 12 entry count), then one
-// entry per track of the database as it was last written: 0 plays since, 4 last played (Mac time),
-// 8 bookmark, 12 rating (entries of 16 bytes or more), 20 skips since, 24 last skipped (28 or more).
-struct PlayCount {
-    std::uint32_t plays = 0;
-    std::uint32_t lastPlayed = 0;
-    std::uint32_t rating = 0xFFFFFFFFu; // none
-    std::uint32_t skips = 0;
-    std::uint32_t lastSkipped = 0;
-};
-
-bool ParsePlayCounts(const std::vector<std::uint8_t>& bytes, std::vector<PlayCount>& counts)
-{
-    ByteReader in(bytes.data(), bytes.size());
-    if (in.ReadTag(4) != "mhdp")
-        return false;
-    const std::uint32_t headerLength = in.ReadU32LE();
-    const std::uint32_t entryLength = in.ReadU32LE();
-    const std::uint32_t count = in.ReadU32LE();
-    if (!in.Ok() || headerLength < 16 || headerLength > bytes.size() || entryLength < 12)
-        return false;
-    in.Seek(headerLength);
-    if (count > in.Remaining() / entryLength)
-        return false;
-    counts.resize(count);
-    for (PlayCount& entry : counts) {
-        ByteReader one = in.Sub(entryLength);
-        entry.plays = one.ReadU32LE();
-        entry.lastPlayed = one.ReadU32LE();
-        one.Skip(4);
-        if (entryLength >= 16)
-            entry.rating = one.ReadU32LE();
-        if (entryLength >= 28) {
-            one.Skip(4);
-            entry.skips = one.ReadU32LE();
-            entry.lastSkipped = one.ReadU32LE();
-        }
-    }
-    return in.Ok();
-}
-
-// An On-The-Go playlist file: "mhpo" header (4 header length, 8 entry length, 12 entry count),
-// then one entry per song, its first four bytes the place of the song's track in the database as
-// it was last written.
-bool ParseOnTheGo(const std::vector<std::uint8_t>& bytes, std::vector<std::uint32_t>& places)
-{
-    ByteReader in(bytes.data(), bytes.size());
-    if (in.ReadTag(4) != "mhpo")
-        return false;
-    const std::uint32_t headerLength = in.ReadU32LE();
-    const std::uint32_t entryLength = in.ReadU32LE();
-    const std::uint32_t count = in.ReadU32LE();
-    if (!in.Ok() || headerLength < 16 || headerLength > bytes.size() || entryLength < 4)
-        return false;
-    in.Seek(headerLength);
-    if (count > in.Remaining() / entryLength)
-        return false;
-    places.resize(count);
-    for (std::uint32_t& place : places) {
-        ByteReader one = in.Sub(entryLength);
-        place = one.ReadU32LE();
-    }
-    return in.Ok();
-}
-
-// The On-The-Go playlist files in the iPod's iTunes folder: "OTGPlaylistInfo", then those the iPod
-// numbers "OTGPlaylistInfo_1", "_2"... in their order (names matched without regard to case).
-std::vector<AString> OnTheGoFiles(const AString& folder)
-{
-    const std::string base = "otgplaylistinfo";
-    std::vector<std::pair<unsigned long, std::string>> found;
-    for (const std::string& name : FolderEntries(folder)) {
-        std::string lower = name;
-        std::transform(lower.begin(), lower.end(), lower.begin(),
-                       [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-        if (lower.compare(0, base.size(), base) != 0)
-            continue;
-        const std::string number = lower.substr(base.size());
-        if (number.empty()) {
-            found.push_back({0, name});
-        } else if (number.size() >= 2 && number.size() <= 6 && number[0] == '_' &&
-                   std::all_of(number.begin() + 1, number.end(),
-                               [](char c) { return c >= '0' && c <= '9'; })) {
-            found.push_back({std::stoul(number.substr(1)), name});
-        }
-    }
-    std::sort(found.begin(), found.end());
-    std::vector<AString> paths;
-    for (const auto& entry : found) {
-        AString path = folder;
-        path.AppendPathComponent(AString::FromUTF8(entry.second));
-        if (AFile::GetPathType(&path) == AFile::kPathFile)
-            paths.push_back(path);
-    }
-    return paths;
 }
 
 // Why the database just read is damaged, as it follows the message: " (REASON)", or nothing.
@@ -392,27 +298,100 @@ int IPodDB::RecoverDatabase(const AString& databasePath)
     return kErrEndOfFile;
 }
 
+std::optional<std::uint32_t> IPodDB::RecordsChecksum(const AString& root)
+{
+    const AString folder = FolderOf(ResolveIPodPath(root, "iPod_Control/iTunes/iTunesDB"));
+    std::vector<AString> files{IPodPlayCounts::PlayCountsPath(folder)};
+    for (const AString& onTheGo : IPodPlayCounts::OnTheGoFiles(folder))
+        files.push_back(onTheGo);
+    CRC32 sum;
+    bool any = false;
+    for (const AString& file : files) {
+        std::vector<std::uint8_t> bytes;
+        if (AFile::GetPathType(&file) != AFile::kPathFile || ReadWholeFile(file, bytes, kMaxSmallFile) != 0)
+            continue;
+        any = true;
+        sum.Update(file);
+        if (!bytes.empty())
+            sum.Update(bytes.data(), static_cast<int>(bytes.size()));
+    }
+    if (!any)
+        return std::nullopt;
+    return sum.GetValue();
+}
+
+bool IPodDB::RecordsInDatabase() const
+{
+    if (!recordsCrc)
+        return false;
+    const std::optional<IPodJournal::PlaysMark> mark = IPodJournal::ReadPlaysMark(rootPath);
+    if (!mark || mark->playCountsCrc != *recordsCrc)
+        return false;
+    std::vector<std::uint8_t> stored;
+    if (ReadWholeFile(ResolveIPodPath(rootPath, "iPod_Control/iTunes/iTunesDB"), stored, UINT64_MAX) != 0)
+        return false;
+    CRC32 sum;
+    sum.Update(stored.data(), static_cast<int>(stored.size()));
+    return sum.GetValue() == mark->databaseCrc;
+}
+
 void IPodDB::FoldPlayCounts(const AString& root)
 {
     MHLT* tracks = database->GetTrackList();
-    AString path = ResolveIPodPath(root, "iPod_Control/iTunes/Play Counts");
-    std::vector<std::uint8_t> bytes;
-    std::vector<PlayCount> counts;
-    if (!tracks || ReadWholeFile(path, bytes, kMaxSmallFile) != 0 || !ParsePlayCounts(bytes, counts))
+    const AString path = ResolveIPodPath(root, "iPod_Control/iTunes/Play Counts");
+    if (!tracks || AFile::GetPathType(&path) != AFile::kPathFile)
         return;
-    tracks->ForEachTrack([&counts](MHIT& track) {
+    std::vector<std::uint8_t> bytes;
+    std::vector<IPodPlayCounts::Entry> counts;
+    auto refuse = [&](const char* why) {
+        recorded.state = RecordedPlays::State::kRefused;
+        recorded.refusal = AString("The iPod's play count file ") + path + " " + why +
+                           ": it is kept and its plays are not counted.";
+        Log(recorded.refusal);
+    };
+    if (ReadWholeFile(path, bytes, kMaxSmallFile + 1) != 0 || bytes.size() > kMaxSmallFile ||
+        IPodPlayCounts::Parse(bytes, counts) != 0) {
+        refuse("cannot be read or is damaged");
+        return;
+    }
+    if (counts.size() != static_cast<std::size_t>(tracks->GetTrackCount())) {
+        AString why("has ");
+        why += static_cast<int>(counts.size());
+        why += " entries for the ";
+        why += tracks->GetTrackCount();
+        why += " songs of the database, so it belongs to another one";
+        refuse(why.CStr());
+        return;
+    }
+    recorded.state = RecordedPlays::State::kFolded;
+    tracks->ForEachTrack([&](MHIT& track) {
         const int index = track.GetReadIndex();
         if (index < 0 || index >= static_cast<int>(counts.size()))
             return;
-        const PlayCount& entry = counts[index];
+        const IPodPlayCounts::Entry& entry = counts[index];
+        RecordedPlays::Track record;
+        record.ratingBefore = track.GetByte(MHIT::kOffsetRating);
         track.SetField(MHIT::kOffsetPlayCount, track.GetField(MHIT::kOffsetPlayCount) + entry.plays);
         if (entry.lastPlayed != 0)
             track.SetField(MHIT::kOffsetLastPlayed, entry.lastPlayed);
-        if (entry.rating <= 100)
+        if (entry.rating != IPodPlayCounts::kNoRating)
             track.SetByte(MHIT::kOffsetRating, static_cast<std::uint8_t>(entry.rating));
         track.SetField(MHIT::kOffsetSkipCount, track.GetField(MHIT::kOffsetSkipCount) + entry.skips);
         if (entry.lastSkipped != 0)
             track.SetField(MHIT::kOffsetLastSkipped, entry.lastSkipped);
+        const int ratingNow = entry.rating == IPodPlayCounts::kNoRating ? -1 : static_cast<int>(entry.rating);
+        if (entry.plays == 0 && entry.skips == 0 && (ratingNow < 0 || ratingNow == record.ratingBefore))
+            return;
+        record.handle = track.GetHandle();
+        record.name = track.GetName();
+        record.artist = track.GetArtist();
+        record.album = track.GetAlbum();
+        record.genre = track.GetGenre();
+        record.plays = entry.plays;
+        record.skips = entry.skips;
+        record.lastPlayed = entry.lastPlayed;
+        record.rating = ratingNow;
+        recorded.tracks.push_back(std::move(record));
     });
 }
 
@@ -439,10 +418,14 @@ void IPodDB::FoldOnTheGoPlaylists(const AString& root)
             if (number.IsNumber())
                 made = std::max(made, std::min(number.IntValue(10), 1 << 20));
         }
-    for (const AString& path : OnTheGoFiles(folder)) {
+    int number = 0;
+    onTheGoTaken = true;
+    for (const AString& path : IPodPlayCounts::OnTheGoFiles(folder)) {
+        ++number;
         std::vector<std::uint8_t> bytes;
         std::vector<std::uint32_t> places;
-        if (ReadWholeFile(path, bytes, kMaxSmallFile) != 0 || !ParseOnTheGo(bytes, places)) {
+        if (ReadWholeFile(path, bytes, kMaxSmallFile) != 0 ||
+            IPodPlayCounts::ParseOnTheGo(bytes, places) != 0) {
             AString line("Ignored the damaged On-The-Go playlist file ");
             line += path;
             Log(line);
@@ -454,6 +437,11 @@ void IPodDB::FoldOnTheGoPlaylists(const AString& root)
                 songs.push_back(byPlace[place]);
         if (songs.empty())
             continue;
+        RecordedPlays::OnTheGo made0;
+        made0.number = number;
+        for (MHIT* song : songs)
+            made0.tracks.push_back(song->GetHandle());
+        recorded.onTheGo.push_back(std::move(made0));
         AString name("On-The-Go ");
         name += ++made;
         for (MHYP* playlist : database->AddPlaylist(name))
@@ -507,11 +495,23 @@ int IPodDB::Load(AString* root, signed char withPlaylists, CancelProc cancel, AP
     }
     if (MHLT* tracks = database->GetTrackList())
         tracks->SetRoot(rootPath);
-    FoldPlayCounts(rootPath);
-    // The store removes the On-The-Go files (they count tracks by their old places): their
-    // playlists become playlists of the database, which the store writes.
-    if (withPlaylists)
-        FoldOnTheGoPlaylists(rootPath);
+    recorded = RecordedPlays();
+    onTheGoTaken = false;
+    recordsCrc = RecordsChecksum(rootPath);
+    recorded.crc = recordsCrc.value_or(0);
+    if (RecordsInDatabase()) {
+        // A run stopped after the store that folded these very files left the database holding
+        // them: the store sets them aside without counting them again.
+        recorded.state = RecordedPlays::State::kConsumed;
+        onTheGoTaken = true;
+    } else {
+        FoldPlayCounts(rootPath);
+        // The store removes the On-The-Go files (they count tracks by their old places): their
+        // playlists become playlists of the database, which the store writes. Those of a play count
+        // file that belongs to another database belong to it too.
+        if (withPlaylists && recorded.state != RecordedPlays::State::kRefused)
+            FoldOnTheGoPlaylists(rootPath);
+    }
     declaredTrackCount = 0;
     loaded = withPlaylists;
     return 0;
@@ -743,6 +743,20 @@ int IPodDB::Store(AString* root)
     // Signed last, over the finished file.
     if (int err = IPodSigning::Sign(out.Bytes(), signing); err != 0)
         return err;
+    // The iPod's own records go once this database holds them; marked first, so that a run stopped
+    // in between knows at its next load that they are in (and counts nothing twice).
+    const bool recordsTaken = ownRoot && recordsCrc &&
+                              (recorded.state == RecordedPlays::State::kFolded ||
+                               recorded.state == RecordedPlays::State::kConsumed || onTheGoTaken);
+    if (recordsTaken && journal) {
+        // A journal never read yet belongs to this iPod all the same: read, it writes beside it.
+        if (journal->Root().IsEmpty())
+            journal->Read(base);
+        CRC32 sum;
+        sum.Update(out.Bytes().data(), static_cast<int>(out.Bytes().size()));
+        if (int err = journal->MarkPlays({*recordsCrc, sum.GetValue()}); err != 0)
+            return err;
+    }
     if (int err = WriteDatabaseFile(databasePath, out.Bytes()); err != 0)
         return err;
     if (ownRoot)
@@ -752,13 +766,17 @@ int IPodDB::Store(AString* root)
         Log(AString("The iPod's covers could not be tidied") + AError::Message(err) +
             " They are tidied at the next sync.");
     artworkStats = artwork.GetStats();
+    if (recordsTaken && writtenHook)
+        writtenHook();
 
     // The play counts and On-The-Go playlists now live in the database, and their files count
     // tracks by their places in the old file: left in place, the next load would give their
     // counts and songs to the wrong tracks.
     int leftBehind = 0;
     AString playCounts = ResolveIPodPath(base, "iPod_Control/iTunes/Play Counts");
-    if (AFile::GetPathType(&playCounts) == AFile::kPathFile) {
+    const bool countsTaken =
+        recorded.state == RecordedPlays::State::kFolded || recorded.state == RecordedPlays::State::kConsumed;
+    if (ownRoot && countsTaken && AFile::GetPathType(&playCounts) == AFile::kPathFile) {
         AString backup = folder;
         backup.AppendPathComponent("Play Counts.bak");
         if (AFile::Rename(&playCounts, &backup) != 0 && AFile::Delete(&playCounts) != 0) {
@@ -769,7 +787,9 @@ int IPodDB::Store(AString* root)
             leftBehind = kErrUnableToDelete;
         }
     }
-    for (const AString& onTheGo : OnTheGoFiles(folder)) {
+    for (const AString& onTheGo : IPodPlayCounts::OnTheGoFiles(folder)) {
+        if (!ownRoot || !onTheGoTaken)
+            break;
         if (AFile::Delete(&onTheGo) != 0) {
             AString line("Cannot delete ");
             line += onTheGo;
@@ -781,6 +801,15 @@ int IPodDB::Store(AString* root)
     if (MHLT* tracks = database->GetTrackList()) {
         int index = 0;
         tracks->ForEachTrack([&index](MHIT& track) { track.SetReadIndex(index++); });
+    }
+    if (recordsTaken) {
+        // Once set aside, the records are in this database alone; a mark left (its removal failed)
+        // names files that are gone, which no later load takes for these.
+        if (leftBehind == 0 && journal)
+            journal->ClearPlays();
+        recorded = RecordedPlays();
+        recordsCrc.reset();
+        onTheGoTaken = false;
     }
 
     if (withShuffleFile) {

@@ -16,6 +16,7 @@
 #include "ACommon/itunesdb/MHLT.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,7 @@
 #include <vector>
 
 class AProgress;
+class IPodJournal;
 class MHIT;
 struct SongInfoStruct;
 
@@ -33,6 +35,34 @@ public:
     static constexpr int kMaxSDPathLength = 261;
     static constexpr std::size_t kSDHeaderLength = 18;
     static constexpr std::size_t kSDEntryLength = 558;
+
+    // What a load took in from the iPod's own records (its play count file and On-The-Go playlist
+    // files), for the library to take in as well.
+    struct RecordedPlays {
+        enum class State {
+            kNone,     // no play count file
+            kFolded,   // its counts are folded into the tracks; the store sets the file aside
+            kConsumed, // its counts are in the database already; the store sets the file aside
+            kRefused,  // damaged or of another database: kept, reported, never applied
+        };
+        struct Track {
+            std::uint64_t handle = 0; // the track's handle
+            AString name, artist, album, genre;
+            std::uint32_t plays = 0, skips = 0;
+            std::uint32_t lastPlayed = 0; // Mac time, 0 when not played since
+            int ratingBefore = 0;         // the database's rating: the one of the last sync
+            int rating = -1;              // the rating on the iPod now; -1 when the file has none
+        };
+        struct OnTheGo {
+            int number = 0;                    // 1 for the first file, and on
+            std::vector<std::uint64_t> tracks; // handles, in the playlist's order
+        };
+        State state = State::kNone;
+        AString refusal;           // why a refused file is not applied
+        std::uint32_t crc = 0;     // the play count file's checksum
+        std::vector<Track> tracks; // those the file recorded plays, skips or a new rating for
+        std::vector<OnTheGo> onTheGo;
+    };
 
     explicit IPodDB(AProgress* progress = nullptr);
     ~IPodDB();
@@ -70,6 +100,17 @@ public:
     // and the On-The-Go files are removed, since they count tracks by their place in the old file;
     // kErrUnableToDelete (in the log) when one of them stays.
     int Store(AString* root);
+    // The journal of the iPod this database belongs to: a store that folds the play count file
+    // marks it there first, so that a run stopped before the file is set aside does not count
+    // its plays again (IPodJournal). Without one the store does not mark.
+    void SetJournal(IPodJournal* iPodJournal) { journal = iPodJournal; }
+    const RecordedPlays& GetRecordedPlays() const { return recorded; }
+    // Called by a store that takes in the iPod's records once the database holding them is written
+    // and before the records are set aside (to tell the library).
+    void SetWrittenHook(std::function<void()> hook) { writtenHook = std::move(hook); }
+    // The checksum of the iPod's own records at `root` (its play count and On-The-Go files, their
+    // names and bytes); none when it has none.
+    static std::optional<std::uint32_t> RecordsChecksum(const AString& root);
     // True when the iPod at `root` plays from iTunesSD: a shuffle, or any iPod that has one. Only
     // those get one written.
     static bool UsesShuffleFile(const AString& root);
@@ -179,6 +220,9 @@ private:
     void ResetDatabase();
     int RecoverDatabase(const AString& databasePath);
     int WriteDatabaseFile(const AString& databasePath, const std::vector<std::uint8_t>& bytes);
+    // True when the journal's plays mark names these records and the database on the iPod as the
+    // one a store wrote with them folded in.
+    bool RecordsInDatabase() const;
     void FoldPlayCounts(const AString& root);
     void FoldOnTheGoPlaylists(const AString& root);
     void Log(const AString& line);
@@ -198,4 +242,9 @@ private:
     // Tracks whose cover is written at the next store: handle -> the file to take it from.
     std::unordered_map<std::uint64_t, AString> pendingArtwork;
     IPodArtwork::Stats artworkStats;
+    IPodJournal* journal = nullptr;
+    RecordedPlays recorded;
+    std::function<void()> writtenHook;
+    std::optional<std::uint32_t> recordsCrc; // of the records as loaded
+    bool onTheGoTaken = false;               // the On-The-Go files are in the database
 };

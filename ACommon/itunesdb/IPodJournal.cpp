@@ -19,6 +19,9 @@ constexpr const char* kMagic = "PLJ1";
 constexpr std::uint32_t kMaxString = 1 << 16;
 // Nor does a journal: it is emptied at every store.
 constexpr std::uint64_t kMaxJournal = 16u << 20;
+// The kind of the entry that holds the plays mark.
+constexpr std::uint8_t kPlaysKind = 3;
+constexpr const char* kPlaysLocation = "/iPod_Control/iTunes/Play Counts";
 
 void WriteString(ByteWriter& out, const AString& text)
 {
@@ -77,6 +80,7 @@ int IPodJournal::Read(const AString& iPodRoot)
 {
     root = iPodRoot;
     entries.clear();
+    plays.reset();
     const AString path = PathOf(root);
     if (AFile::GetPathType(&path) != AFile::kPathFile)
         return 0;
@@ -94,12 +98,46 @@ int IPodJournal::Read(const AString& iPodRoot)
     if (!bytes.empty())
         if (int err = f.Read(bytes.data(), static_cast<unsigned>(bytes.size()), nullptr); err != 0)
             return err;
-    return Parse(bytes, entries);
+    return Parse(bytes, entries, &plays);
 }
 
-int IPodJournal::Parse(std::span<const std::uint8_t> bytes, std::vector<Entry>& parsed)
+std::optional<IPodJournal::PlaysMark> IPodJournal::ReadPlaysMark(const AString& root)
+{
+    IPodJournal journal;
+    journal.Read(root);
+    return journal.plays;
+}
+
+int IPodJournal::MarkPlays(const PlaysMark& mark)
+{
+    const std::optional<PlaysMark> before = plays;
+    plays = mark;
+    if (int err = Write(entries); err != 0) {
+        plays = before;
+        return err;
+    }
+    return 0;
+}
+
+int IPodJournal::ClearPlays()
+{
+    if (!plays)
+        return 0;
+    const std::optional<PlaysMark> before = plays;
+    plays.reset();
+    if (int err = Write(entries); err != 0) {
+        plays = before;
+        return err;
+    }
+    return 0;
+}
+
+int IPodJournal::Parse(std::span<const std::uint8_t> bytes, std::vector<Entry>& parsed,
+                       std::optional<PlaysMark>* mark)
 {
     parsed.clear();
+    if (mark)
+        mark->reset();
     ByteReader in(bytes);
     if (in.ReadTag(4) != kMagic || !in.Ok())
         return kErrUnknown;
@@ -109,7 +147,7 @@ int IPodJournal::Parse(std::span<const std::uint8_t> bytes, std::vector<Entry>& 
         const std::uint8_t flags = in.ReadU8();
         entry.size = in.ReadU32LE();
         entry.size |= static_cast<std::uint64_t>(in.ReadU32LE()) << 32;
-        if (!in.Ok() || (kind != 1 && kind != 2))
+        if (!in.Ok() || kind < 1 || kind > kPlaysKind)
             return kErrUnknown;
         entry.kind = static_cast<Kind>(kind);
         entry.move = (flags & 1) != 0;
@@ -117,15 +155,31 @@ int IPodJournal::Parse(std::span<const std::uint8_t> bytes, std::vector<Entry>& 
         for (AString* text : {&entry.location, &entry.genre, &entry.artist, &entry.album, &entry.name})
             if (!ReadString(in, *text))
                 return kErrUnknown;
+        if (kind == kPlaysKind) {
+            if (mark)
+                *mark = PlaysMark{static_cast<std::uint32_t>(entry.size),
+                                  static_cast<std::uint32_t>(entry.size >> 32)};
+            continue;
+        }
         parsed.push_back(std::move(entry));
     }
     return 0;
 }
 
-std::vector<std::uint8_t> IPodJournal::Serialize(const std::vector<Entry>& toWrite)
+std::vector<std::uint8_t> IPodJournal::Serialize(const std::vector<Entry>& toWrite,
+                                                 const std::optional<PlaysMark>& mark)
 {
     ByteWriter out;
     out.WriteTag(kMagic);
+    if (mark) {
+        out.WriteU8(kPlaysKind);
+        out.WriteU8(0);
+        out.WriteU32LE(mark->playCountsCrc);
+        out.WriteU32LE(mark->databaseCrc);
+        WriteString(out, AString(kPlaysLocation));
+        for (int i = 0; i < 4; ++i)
+            WriteString(out, AString());
+    }
     for (const Entry& entry : toWrite) {
         out.WriteU8(static_cast<std::uint8_t>(entry.kind));
         out.WriteU8(static_cast<std::uint8_t>((entry.move ? 1 : 0) | (entry.pending ? 2 : 0)));
@@ -145,7 +199,7 @@ int IPodJournal::Add(const Entry& entry)
         more.back().pending = true;
     std::vector<std::uint8_t> bytes;
     try {
-        bytes = Serialize(more);
+        bytes = Serialize(more, plays);
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }
@@ -206,11 +260,11 @@ int IPodJournal::Set(std::vector<Entry> newEntries)
 int IPodJournal::Write(const std::vector<Entry>& toWrite)
 {
     const AString path = PathOf(root);
-    if (toWrite.empty())
+    if (toWrite.empty() && !plays)
         return AFile::GetPathType(&path) == AFile::kPathOther ? 0 : AFile::Delete(&path);
     std::vector<std::uint8_t> bytes;
     try {
-        bytes = Serialize(toWrite);
+        bytes = Serialize(toWrite, plays);
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }

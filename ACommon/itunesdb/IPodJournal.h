@@ -18,11 +18,18 @@
 //   little-endian), then five strings, each a 32-bit little-endian byte count and UTF-8 text: the
 //   file's location below the iPod's root ("/iPod_Control/Music/F01/ABCD.mp3"), and the genre,
 //   artist, album and name the song was entered with.
+//   A store that folds the iPod's play count file into the database leaves one more entry while it
+//   works, of kind 3: flags 0, the "size" the checksum (CRC-32) of the play count file in its low and
+//   of the database written with its counts in its high 32 bits, the location
+//   "/iPod_Control/iTunes/Play Counts" and four empty strings. While the play count file and the
+//   database on the iPod are still those two, the counts are in the database already: a run was
+//   stopped after the store and before the file was set aside, and the file is not counted again.
 
 #include "ACommon/base/AString.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -36,6 +43,13 @@ public:
         AString location;
         AString genre, artist, album, name;
         bool pending = false; // an added file whose copy is not known to be on the disk
+    };
+
+    // The mark of a store that folds the play count file into the database (see above).
+    struct PlaysMark {
+        std::uint32_t playCountsCrc = 0;
+        std::uint32_t databaseCrc = 0;
+        bool operator==(const PlaysMark&) const = default;
     };
 
     static constexpr const char* kFileName = "PelorinJournal";
@@ -53,9 +67,15 @@ public:
     static AString PathOf(const AString& root);
     // The entries of a journal file's bytes: 0, or kErrUnknown for damaged bytes, of which the entries
     // before the damage are given.
-    static int Parse(std::span<const std::uint8_t> bytes, std::vector<Entry>& parsed);
-    // The bytes of a journal file holding `toWrite`.
-    static std::vector<std::uint8_t> Serialize(const std::vector<Entry>& toWrite);
+    // given. The plays mark, when the file holds one, goes to `mark` (when given).
+    static int Parse(std::span<const std::uint8_t> bytes, std::vector<Entry>& parsed,
+                     std::optional<PlaysMark>* mark = nullptr);
+    // The bytes of a journal file holding `toWrite` and `mark`.
+    static std::vector<std::uint8_t> Serialize(const std::vector<Entry>& toWrite,
+                                               const std::optional<PlaysMark>& mark = std::nullopt);
+    // The plays mark of the journal on the iPod at `root`, read from the file; none when it has none
+    // or cannot be read.
+    static std::optional<PlaysMark> ReadPlaysMark(const AString& root);
 
     // Reads the journal of the iPod at `root` (no file: an empty journal). 0, or kErrUnknown for a
     // damaged file, of which the entries before the damage are kept.
@@ -82,6 +102,14 @@ public:
     // Replaces the entries and writes the journal; an empty journal removes the file.
     int Set(std::vector<Entry> newEntries);
     const std::vector<Entry>& Entries() const { return entries; }
+    // Sets the plays mark of a store and writes the journal flushed, before that store writes the
+    // database; every other change of the journal keeps it.
+    int MarkPlays(const PlaysMark& mark);
+    // Drops the plays mark (none held: 0) once the play count file is set aside.
+    int ClearPlays();
+    const std::optional<PlaysMark>& Plays() const { return plays; }
+    // The root of the iPod the journal was read from; empty before the first Read.
+    const AString& Root() const { return root; }
     bool IsEmpty() const { return entries.empty(); }
 
 private:
@@ -89,6 +117,7 @@ private:
 
     AString root;
     std::vector<Entry> entries;
+    std::optional<PlaysMark> plays;
     bool unsettled = false;
     int settleError = 0;
     int batchSongs = 0;

@@ -40,6 +40,7 @@ std::int64_t SteadySeconds()
 
 ADirPodDB::ADirPodDB(AProgress* reporter) : ADirSong(reporter), database(std::make_unique<IPodDB>(reporter))
 {
+    database->SetJournal(&journal);
     typeIncludeFilter = AudioFormats::kSongTypes;
 }
 
@@ -50,6 +51,7 @@ int ADirPodDB::GetType() const { return kTypeIPodDB; }
 void ADirPodDB::ResetDatabase()
 {
     database = std::make_unique<IPodDB>(progress);
+    database->SetJournal(&journal);
     database->SetLocalTempPath(localTempPath);
     database->SetIPodID(iPodID);
 }

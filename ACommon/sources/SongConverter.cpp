@@ -140,14 +140,14 @@ void SongConverter::LoadIndex()
         text.pop_back();
         IndexEntry entry;
         unsigned long long hash = 0, size = 0, device = 0, inode = 0;
-        long long modified = 0, changed = 0;
+        long long modified = 0, statusChanged = 0;
         int used = 0;
-        if (std::sscanf(text.c_str(), "%llx %llu %lld %lld %llu %llu %n", &hash, &size, &modified, &changed,
-                        &device, &inode, &used) != 6 ||
+        if (std::sscanf(text.c_str(), "%llx %llu %lld %lld %llu %llu %n", &hash, &size, &modified,
+                        &statusChanged, &device, &inode, &used) != 6 ||
             used <= 0 || static_cast<std::size_t>(used) >= text.size())
             continue;
         entry.hash = hash;
-        entry.print = {size, device, inode, modified, changed};
+        entry.print = {size, device, inode, modified, statusChanged};
         index[Unescaped(text.substr(static_cast<std::size_t>(used)))] = entry;
     }
     std::free(line);

@@ -9,6 +9,7 @@
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncGroup.h"
 #include "ACommon/sync/ASyncLib.h"
+#include "ACommon/sync/PlaysFoldIn.h"
 #include "ACommon/sync/SyncSpace.h"
 #include "APlatform/FileSystem.h"
 #include "APlatform/KnownFolders.h"
@@ -261,6 +262,27 @@ std::vector<SyncSession::Notice> SyncSession::TakeNotices()
 }
 
 void SyncSession::Say(bool warning, const AString& text) { notices.push_back({warning, text}); }
+
+void SyncSession::BringBackPlays(AProgress& progress)
+{
+    const AString name = ipod->name.IsEmpty() ? AString("the iPod") : ipod->name;
+    auto log = [&](const AString& line, bool warning) {
+        Say(warning, line);
+        progress.AddToLog(line + "\n", 1);
+    };
+    PlaysFoldIn::Result result;
+    if (int err = PlaysFoldIn::Run(ipod->mountPoint + "/", name, log, &result); err != 0) {
+        AString line("Could not bring back what was played on ");
+        line += name;
+        line += ": ";
+        line += err;
+        AError::AddErrorMsg(&line, err);
+        log(line, true);
+        return;
+    }
+    if (result.songs > 0 || result.playlists > 0)
+        log(PlaysFoldIn::Summary(result, name), false);
+}
 
 int SyncSession::OpenIPod(int leftType, const AString& leftRoot, const MountedIPod& pod, const AString& path,
                           IPodAccess access)
@@ -638,6 +660,9 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
         return moved;
     };
     const int movedBefore = movedCount();
+    // What was listened to on the iPod comes into the library before the sync compares the two.
+    if (!settings.dryRun && ipod && sync->GetDir1() && sync->GetDir1()->GetType() == ADir::kTypeITunes)
+        BringBackPlays(*sync->GetProgress());
     sync->SetSideNames(leftName, rightName);
     const ASync::SideGoneProc ipodGone = ipod ? IPodGoneCheck(ipod->mountPoint.ToStdString()) : nullptr;
     sync->SetSideGoneProc(ipodGone);

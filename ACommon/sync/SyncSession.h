@@ -22,6 +22,7 @@
 #include <optional>
 #include <vector>
 
+class AProgress;
 class ASyncGroup;
 
 class SyncSession {
@@ -148,6 +149,8 @@ private:
     void SayIfNoStateIn();
     int WriteState();
     void Say(bool warning, const AString& text);
+    // Brings what was listened to on the iPod into the library (PlaysFoldIn), saying what it did.
+    void BringBackPlays(AProgress& progress);
 
     std::unique_ptr<ASyncGroup> group; // an iPod's sync
     std::unique_ptr<ASync> single;     // a pair of folders

@@ -894,11 +894,12 @@ int ID3::LoadMP3HeaderInfo(FileWindow& window, std::uint64_t from)
                                              ((flags & 4) ? 100 : 0) + ((flags & 8) ? 4 : 0);
                 ByteReader counts(tag.subspan(8));
                 const std::uint64_t frames = (flags & 1) ? counts.ReadU32BE() : 0;
-                const std::uint64_t bytes = (flags & 2) ? counts.ReadU32BE() : 0;
+                const std::uint64_t streamBytes = (flags & 2) ? counts.ReadU32BE() : 0;
                 if (frames > 0 && counts.Ok())
                     LoadLAMEGapless(window, header, frameStart, xingAt + length, frames,
-                                    bytes > 0 && frameStart + bytes <= audioEnd ? frameStart + bytes
-                                                                                : audioEnd);
+                                    streamBytes > 0 && frameStart + streamBytes <= audioEnd
+                                        ? frameStart + streamBytes
+                                        : audioEnd);
             }
             if (!info && tag.size() >= 8 && std::memcmp(tag.data(), "Xing", 4) == 0) {
                 // "Xing", 4 flag bytes, then the frame count (flag 1), byte count (flag 2), a

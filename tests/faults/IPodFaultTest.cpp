@@ -109,6 +109,14 @@ public:
             "", env);
     }
 
+    // The program run with `args` on the run's iPod (and library).
+    fixtures::CommandResult Pelorin(const std::vector<std::string>& args) const
+    {
+        std::vector<std::string> env = Env("run");
+        env.push_back("PELORIN_LIBRARY=" + tmp / "run/Library");
+        return fixtures::RunPelorin(args, "", env);
+    }
+
     // The number of calls of `calls` ("all", or a list) one whole run makes on the iPod.
     long CountCalls(const std::string& calls)
     {
@@ -380,4 +388,46 @@ TEST(IPodFaults, KilledAtEveryCallOnAClassicItsDatabaseAlwaysCarriesItsSignature
         if (HasFailure())
             break;
     }
+}
+
+// An iPod that recorded two plays of each of its songs, synced through the library and killed at
+// every call: whatever point the run stopped at, after the next run the iPod's database counts the
+// plays of the song it keeps (B) once, its play count file is gone, and the library never counts
+// them twice.
+TEST(IPodFaults, KilledAtEveryCallPlaysBroughtBackAreCountedOnce)
+{
+    IPodRun run(IPodRun::Route::kLibrary);
+    fixtures::WriteFile(
+        run.tmp / "start/Volumes/POD/iPod_Control/iTunes/Play Counts",
+        fixtures::itdb::PlayCounts(0x1C, {{2, 3880000000u}, {2, 3880000000u}, {2, 3880000000u}}));
+    const long calls = run.CountCalls("all");
+    auto libraryPlays = [&run] {
+        const std::string json = run.Pelorin({"library", "tracks", "--json"}).out;
+        const std::size_t b = json.find("\"name\": \"B\"");
+        const std::size_t at = json.find("\"playCount\": ", b);
+        return b == std::string::npos || at == std::string::npos ? -1 : std::atoi(json.c_str() + at + 13);
+    };
+    int lost = 0;
+    for (long at = 1; at <= calls; ++at) {
+        const std::string when = "killed at call " + std::to_string(at) + " of " + std::to_string(calls);
+        run.Restore();
+        run.Sync({"PELORIN_FAULT_AT=" + std::to_string(at), "PELORIN_FAULT_ACTION=kill"});
+        const fixtures::CommandResult again = run.Sync();
+        ASSERT_EQ(again.exitStatus, 0) << when << ", then: " << again.err;
+        EXPECT_FALSE(fixtures::Exists(run.Root() + "/iPod_Control/iTunes/Play Counts")) << when;
+        IPodDB db;
+        AString root = AString::FromUTF8(run.Root());
+        ASSERT_EQ(db.Load(&root, 1, nullptr, nullptr), 0) << when;
+        db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
+            const bool played = track.GetName().ToStdString() == "B"; // the others came since
+            EXPECT_EQ(track.GetField(MHIT::kOffsetPlayCount), played ? 2u : 0u)
+                << when << ": " << track.GetName().ToStdString();
+        });
+        const int plays = libraryPlays();
+        EXPECT_TRUE(plays == 2 || plays == 0) << when << ": the library counts " << plays;
+        lost += plays == 0 ? 1 : 0;
+        if (testing::Test::HasFailure())
+            break;
+    }
+    std::printf("[          ] %ld kill points; the library missed the plays after %d of them\n", calls, lost);
 }

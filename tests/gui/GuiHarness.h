@@ -32,8 +32,8 @@ template <typename Done> bool WaitFor(Done done) { return QTest::qWaitFor(done, 
 // Holds the run at a log line (by default its second action's) until the test lets it go on.
 class HoldingBus : public platform::NotificationBus {
 public:
-    explicit HoldingBus(platform::NotificationBus* inner, std::string at = "Action 2 of")
-        : inner(inner), at(std::move(at))
+    explicit HoldingBus(platform::NotificationBus* passedOn, std::string heldAt = "Action 2 of")
+        : inner(passedOn), at(std::move(heldAt))
     {
     }
     void Post(const std::string& name, const std::string& text) override

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -334,4 +335,38 @@ TEST_F(LibraryTest, TheStoreAccountIsKeptInThePreferencesOrSaysNoneIsSet)
     std::vector<std::uint8_t> lying = data;
     lying[8] = 0xFF; // a length that runs past the data
     EXPECT_EQ(LibraryFiles::DecodeAccount(lying), "");
+}
+
+TEST_F(LibraryTest, APlayedCountThatGrowsRecordsThePlaysAtThePlayedDate)
+{
+    const std::int64_t id = Add(Song("Song.mp3", Tags("Song", "A")));
+    const std::string track =
+        " of first track of playlist \"Library\" whose database ID = " + std::to_string(id);
+    Must(Tell("set played date" + track + " to 1800000000\n set played count" + track + " to 3"));
+    Must(Tell("set played count" + track + " to 2")); // lowered by hand: no plays
+    Must(Tell("set played date" + track + " to 1800000100\n set played count" + track + " to 4"));
+    EXPECT_EQ(Must(Tell("get played count" + track)).Int64Value(), 4);
+    LibraryStore::Query plays =
+        library->Store().Prepare("SELECT count, played_date FROM plays WHERE track_id = ?1 ORDER BY id");
+    plays.Bind(1, id);
+    std::vector<std::pair<std::int64_t, std::int64_t>> rows;
+    while (plays.Step() == SQLITE_ROW)
+        rows.push_back({plays.Integer(0), plays.Integer(1)});
+    EXPECT_EQ(rows, (std::vector<std::pair<std::int64_t, std::int64_t>>{{3, 1800000000}, {2, 1800000100}}));
+}
+
+TEST_F(LibraryTest, ListeningValuesOutOfRangeAreRefusedAndChangeNothing)
+{
+    const std::int64_t id = Add(Song("Song.mp3", Tags("Song", "A")));
+    const std::string track =
+        " of first track of playlist \"Library\" whose database ID = " + std::to_string(id);
+    for (const char* statement :
+         {"set rating%s to 101", "set played count%s to -1", "set skipped count%s to \"x\"",
+          "set rating%s to 60\n set played count%s to -1"}) {
+        std::string script = statement;
+        for (std::size_t at; (at = script.find("%s")) != std::string::npos;)
+            script.replace(at, 2, track);
+        EXPECT_FALSE(Run(Tell(script))) << statement;
+    }
+    EXPECT_EQ(Must(Tell("get rating" + track)).Int64Value(), 0);
 }

@@ -194,9 +194,9 @@ TEST_F(ArtworkPeerTest, CoversLibgpodWroteStayThroughAddsAndRemovals)
     {
         Itdb_iTunesDB* db = itdb_new();
         itdb_set_mountpoint(db, root.c_str());
-        Itdb_Playlist* library = itdb_playlist_new("POD", FALSE);
-        itdb_playlist_set_mpl(library);
-        itdb_playlist_add(db, library, -1);
+        Itdb_Playlist* master = itdb_playlist_new("POD", FALSE);
+        itdb_playlist_set_mpl(master);
+        itdb_playlist_add(db, master, -1);
         for (int i = 0; i < 4; ++i) {
             const std::string album = "G" + std::to_string(i % 2);
             if (!covers.count(album))
@@ -211,7 +211,7 @@ TEST_F(ArtworkPeerTest, CoversLibgpodWroteStayThroughAddsAndRemovals)
             track->size = 100;
             track->tracklen = 1000;
             itdb_track_add(db, track, -1);
-            itdb_playlist_add_track(library, track, -1);
+            itdb_playlist_add_track(master, track, -1);
             ASSERT_TRUE(
                 itdb_track_set_thumbnails_from_data(track, covers[album].data(), covers[album].size()));
         }

@@ -35,7 +35,8 @@ PeerDatabase ReadWithGpod(const std::string& root)
         auto* track = static_cast<Itdb_Track*>(node->data);
         result.tracks.push_back({Text(track->title), Text(track->artist), Text(track->album),
                                  Text(track->genre), Text(track->ipod_path), track->size, track->tracklen,
-                                 track->bitrate});
+                                 track->bitrate, track->playcount, track->skipcount, track->rating,
+                                 static_cast<std::int64_t>(track->time_played)});
     }
     for (GList* node = db->playlists; node; node = node->next) {
         auto* playlist = static_cast<Itdb_Playlist*>(node->data);

@@ -14,6 +14,9 @@ struct PeerTrack {
     std::uint32_t size = 0;
     std::int32_t lengthMs = 0;
     std::int32_t bitrate = 0;
+    // As libgpod reads them, with the iPod's play count file taken in (not written by WriteWithGpod).
+    std::uint32_t playCount = 0, skipCount = 0, rating = 0;
+    std::int64_t lastPlayed = 0; // seconds since 1970
     bool operator==(const PeerTrack&) const = default;
 };
 

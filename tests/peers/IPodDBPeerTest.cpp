@@ -5,6 +5,7 @@
 #include "ACommon/base/ByteReader.h"
 #include "ACommon/base/ByteWriter.h"
 #include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/IPodPlayCounts.h"
 #include "ACommon/itunesdb/MHBD.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLT.h"
@@ -405,6 +406,47 @@ TEST(IPodDBPeer, OnTheGoPlaylistIsKeptWhenTheDatabaseIsStored)
     EXPECT_EQ(otgPlaylists(after), expected) << "the On-The-Go playlist is gone or doubled";
     const PeerPlaylist* kept = FindPlaylist(after, "On-The-Go 1");
     ASSERT_NE(kept, nullptr);
+}
+
+// The iPod's play count file, made to the format, read by libgpod and by this program: both give
+// every track the same plays, skips, rating and last played time.
+TEST(IPodDBPeer, PlayCountsReadTheSameAsLibgpodReadsThem)
+{
+    fixtures::TempDir volumes;
+    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+    std::string error;
+    ASSERT_TRUE(peers::WriteWithGpod(
+        root, "Peer Pod",
+        {{"One", "Ann", "A", "Rock", ":iPod_Control:Music:F00:ONE1.mp3", 3001, 181000, 192},
+         {"Two", "Ann", "A", "Rock", ":iPod_Control:Music:F00:TWO2.mp3", 3002, 182000, 128},
+         {"Three", "Bob", "B", "Jazz", ":iPod_Control:Music:F01:THR3.mp3", 3003, 183000, 256}},
+        {}, &error))
+        << error;
+    fixtures::WriteFile(
+        root + "/iPod_Control/iTunes/Play Counts",
+        fixtures::itdb::PlayCounts(
+            0x1C, {{4, 0xD0000000u, 0, 60, 2, 0xD0000100u}, {0, 0, 0, 0}, {1, 0xD0001000u, 0, 100, 0, 0}}));
+    const peers::PeerDatabase peer = peers::ReadWithGpod(root);
+    ASSERT_TRUE(peer.ok) << peer.error;
+    ASSERT_EQ(peer.tracks.size(), 3u);
+    std::map<std::string, peers::PeerTrack> theirs;
+    for (const peers::PeerTrack& t : peer.tracks)
+        theirs[t.title] = t;
+    EXPECT_EQ(theirs["One"].playCount, 4u); // the file is taken in at all
+
+    IPodDB db;
+    AString r = AString::FromUTF8(root);
+    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    std::map<std::string, peers::PeerTrack> ours;
+    db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
+        peers::PeerTrack t = theirs[track.GetName().ToStdString()];
+        t.playCount = track.GetField(MHIT::kOffsetPlayCount);
+        t.skipCount = track.GetField(MHIT::kOffsetSkipCount);
+        t.rating = track.GetByte(MHIT::kOffsetRating);
+        t.lastPlayed = IPodPlayCounts::UnixTimeOf(track.GetField(MHIT::kOffsetLastPlayed));
+        ours[t.title] = t;
+    });
+    EXPECT_EQ(ours, theirs);
 }
 
 // A track added from a song file carries the file's sample rate and the file type, in the fields

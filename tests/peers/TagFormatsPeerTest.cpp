@@ -22,8 +22,8 @@
 #include <taglib/xiphcomment.h>
 
 #include <cstdlib>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>

@@ -129,3 +129,24 @@ TEST(IPodJournal, AFlushThatFailedFailsEveryLaterOne)
     EXPECT_EQ(journal.Settle(), kErrIO);
     EXPECT_TRUE(journal.Unsettled());
 }
+
+TEST(IPodJournal, ThePlaysMarkOutlivesEveryOtherChangeOfTheJournal)
+{
+    fixtures::TempDir volumes;
+    const AString root = AString::FromUTF8(fixtures::MakeIPod(volumes.Path(), "POD"));
+    IPodJournal journal;
+    ASSERT_EQ(journal.Read(root), 0);
+    const IPodJournal::PlaysMark mark{0x12345678u, 0x9ABCDEF0u};
+    ASSERT_EQ(journal.MarkPlays(mark), 0);
+    IPodJournal::Entry added;
+    added.location = AString("/iPod_Control/Music/F01/ABCD.mp3");
+    ASSERT_EQ(journal.Add(added), 0);
+    ASSERT_EQ(journal.Settle(), 0);
+    ASSERT_EQ(journal.Set({}), 0); // as a store that accounts for every file does
+    EXPECT_EQ(IPodJournal::ReadPlaysMark(root), mark);
+    IPodJournal again;
+    ASSERT_EQ(again.Read(root), 0);
+    EXPECT_TRUE(again.IsEmpty());
+    ASSERT_EQ(again.ClearPlays(), 0);
+    EXPECT_FALSE(std::filesystem::exists(IPodJournal::PathOf(root).ToStdString()));
+}
