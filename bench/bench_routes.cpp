@@ -8,7 +8,7 @@
 // For each: wall time, seconds per 1,000 songs (linear when it stays flat as N grows), the bytes
 // the run wrote (the kernel's count of the process's writes, /proc/PID/io write_bytes through
 // getrusage) against the songs' size, and the number of times the iPod's database was stored (its
-// renames over iTunesDB, counted with strace when it is installed). Then a sync with nothing to do
+// renames over iTunesDB, counted by watching its folder). Then a sync with nothing to do
 // by each route: wall time, bytes written, stores. Targets: both routes within 1.5 times cp + sync,
 // linear, bytes within 1.2 times the songs' size; nothing written by a sync with nothing to do.
 //
@@ -30,8 +30,10 @@
 #include <fstream>
 #include <spawn.h>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -70,23 +72,36 @@ Run Spawn(const std::vector<std::string>& args)
     return run;
 }
 
-bool HaveStrace() { return std::system("strace -V > /dev/null 2>&1") == 0; }
-
-// `args` run under strace, which notes every rename; the number of renames over an iTunesDB.
-Run SpawnCountingStores(const std::vector<std::string>& args, const std::string& log, int* stores)
+// `args` run while the folder holding the iPod's database (`database`) is watched for files renamed
+// into it: the number of times iTunesDB was stored. The watch costs the program nothing, unlike a
+// trace of its calls.
+Run SpawnCountingStores(const std::vector<std::string>& args, const std::string& database, int* stores)
 {
     *stores = -1;
-    if (!HaveStrace())
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    const std::string folder = std::filesystem::path(database).parent_path().string();
+    if (watch < 0 || inotify_add_watch(watch, folder.c_str(), IN_MOVED_TO) < 0) {
+        if (watch >= 0)
+            close(watch);
         return Spawn(args);
-    std::vector<std::string> traced{
-        "strace", "-f", "--seccomp-bpf", "-qq", "-e", "trace=rename,renameat,renameat2", "-o", log};
-    traced.insert(traced.end(), args.begin(), args.end());
-    Run run = Spawn(traced);
-    std::ifstream in(log);
+    }
+    Run run = Spawn(args);
     *stores = 0;
-    for (std::string line; std::getline(in, line);)
-        if (line.find("/iTunesDB\"") != std::string::npos && line.find("= 0") != std::string::npos)
-            ++*stores;
+    alignas(inotify_event) char buffer[1 << 16];
+    for (;;) {
+        const ssize_t length = read(watch, buffer, sizeof buffer);
+        if (length <= 0)
+            break;
+        for (char* at = buffer; at < buffer + length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            if (event->mask & IN_Q_OVERFLOW)
+                *stores = -1;
+            else if (event->len > 0 && std::string(event->name) == "iTunesDB" && *stores >= 0)
+                ++*stores;
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    close(watch);
     return run;
 }
 
@@ -131,8 +146,10 @@ int Measure(int count, const std::string& program)
     setenv("PELORIN_VOLUMES", (dir / "Volumes").c_str(), 1);
     setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
     setenv("HOME", (dir / "home").c_str(), 1);
-    samples::MakeIPod(dir / "Volumes", "LIBPOD", {.name = "Library Pod"});
-    samples::MakeIPod(dir / "Volumes", "DBPOD", {.name = "Database Pod"});
+    const std::string libraryPod =
+        samples::DatabasePath(samples::MakeIPod(dir / "Volumes", "LIBPOD", {.name = "Library Pod"}));
+    const std::string databasePod =
+        samples::DatabasePath(samples::MakeIPod(dir / "Volumes", "DBPOD", {.name = "Database Pod"}));
     {
         std::unique_ptr<MusicLibrary> library;
         std::string error;
@@ -156,24 +173,22 @@ int Measure(int count, const std::string& program)
     unsetenv("PELORIN_LIBRARY");
     Run database = SpawnCountingStores({program, "sync", "--from", dir / "Songs", "--ipod", "Database Pod",
                                         "--type", "copy-to-ipod", "--yes"},
-                                       dir / "db.trace", &stores);
+                                       databasePod, &stores);
     Print("through the iPod's database", count, database, songBytes, stores, cp.seconds);
 
     setenv("PELORIN_LIBRARY", (dir / "Library").c_str(), 1);
-    Run library =
-        SpawnCountingStores({program, "sync", "--ipod", "Library Pod", "--type", "copy-to-ipod", "--yes"},
-                            dir / "lib.trace", &stores);
+    Run library = SpawnCountingStores(
+        {program, "sync", "--ipod", "Library Pod", "--type", "copy-to-ipod", "--yes"}, libraryPod, &stores);
     Print("through the library", count, library, songBytes, stores, cp.seconds);
 
     // Nothing to do: nothing may be written to either iPod.
-    Run again =
-        SpawnCountingStores({program, "sync", "--ipod", "Library Pod", "--type", "synchronize", "--yes"},
-                            dir / "lib2.trace", &stores);
+    Run again = SpawnCountingStores(
+        {program, "sync", "--ipod", "Library Pod", "--type", "synchronize", "--yes"}, libraryPod, &stores);
     Print("no-op synchronize, library", count, again, 0, stores, 0);
     unsetenv("PELORIN_LIBRARY");
     again = SpawnCountingStores({program, "sync", "--from", dir / "Songs", "--ipod", "Database Pod", "--type",
                                  "synchronize", "--yes"},
-                                dir / "db2.trace", &stores);
+                                databasePod, &stores);
     Print("no-op synchronize, database", count, again, 0, stores, 0);
     return 0;
 }
