@@ -258,7 +258,7 @@ int IPodJournal::Settle()
         entry.pending = false;
     }
     if (anyPending || !onDiskKnown)
-        if (int err = Write(settled, true); err != 0)
+        if (int err = Write(settled, false); err != 0)
             return err;
     entries = std::move(settled);
     unsettled = false;

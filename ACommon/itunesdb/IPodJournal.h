@@ -43,8 +43,8 @@ public:
 
     static constexpr const char* kFileName = "PelorinJournal";
     // A batch of copies flushed at once: this many songs or this many bytes, whichever comes first.
-    static constexpr int kBatchSongs = 32;
-    static constexpr std::uint64_t kBatchBytes = 16u << 20;
+    static constexpr int kBatchSongs = 128;
+    static constexpr std::uint64_t kBatchBytes = 64u << 20;
 
     // The journal of the iPod mounted at `root` (ending in "/") that the writers in this process
     // which reach the iPod through the music library share: its iPod source names the songs it
@@ -70,8 +70,9 @@ public:
     // Notes an unflushed copy of `bytes` made onto the iPod, and settles once a batch is full.
     int Copied(std::uint64_t bytes);
     // Flushes the iPod's volume when anything was written unflushed since the last time (the
-    // journal and every copy made since), then writes the journal with no entry pending. Every
-    // store of the database comes after one.
+    // journal and every copy made since), then writes the journal with no entry pending, unflushed:
+    // lost to a power cut, that write leaves the batch pending, to be copied again, never a copy
+    // named complete that is not. Every store of the database comes after one.
     int Settle();
     bool Unsettled() const { return unsettled; }
     // Drops the last entry from the entries held, not from the file: for a copy that failed, whose
