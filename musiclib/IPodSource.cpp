@@ -30,8 +30,10 @@
 
 namespace {
 
-// How long a change waits for another writer of the iPod's database to finish.
-constexpr int kLockTimeoutMs = 60000;
+// How long a change waits for another writer of the iPod's database to finish: once per run, as
+// every writer does (a holder that keeps it longer is running a sync of its own), after which the
+// changes of the run only try.
+constexpr int kLockTimeoutMs = IPodLock::kDefaultWaitMs;
 
 // mhit header fields read here besides those MHIT names.
 constexpr std::size_t kOffsetCompilation = 30; // one byte
@@ -172,7 +174,7 @@ int IPodSource::Load()
         takenIn = found.takenIn;
         recoveryPending = true;
     }
-    if (unsavedChanges == 0 && !inScript)
+    if (unsavedChanges == 0 && !inScript && lock.IsHeld())
         lock.Release();
     if (MHLT* tracks = database->GetDatabase()->GetTrackList())
         tracks->ForEachTrack([this](MHIT& track) { AssignId(&track, PersistentIdOf(track)); });
@@ -342,7 +344,7 @@ int IPodSource::Commit()
     // The script's changes are made; a failed write keeps them to be written by the next attempt.
     if (write)
         Flush();
-    if (unsavedChanges == 0)
+    if (unsavedChanges == 0 && lock.IsHeld())
         lock.Release();
     return 0;
 }
@@ -356,7 +358,7 @@ void IPodSource::Rollback()
     deleting.clear();
     inScript = changedInScript = false;
     changesInScript = weightInScript = 0;
-    if (unsavedChanges == 0)
+    if (unsavedChanges == 0 && lock.IsHeld())
         lock.Release();
 }
 
@@ -412,7 +414,8 @@ int IPodSource::Flush(bool settle)
     }
     if (removals.size() != journal.Entries().size())
         journal.Set(std::move(removals));
-    if (!inScript)
+    // The end of a run (settle) also forgets a wait for the lock that ran out.
+    if (!inScript && (settle || lock.IsHeld()))
         lock.Release();
     return 0;
 }
