@@ -12,7 +12,10 @@
 // by each route: wall time, bytes written, stores. Targets: both routes within 1.5 times cp + sync,
 // linear, bytes within 1.2 times the songs' size; nothing written by a sync with nothing to do.
 //
-//   build/bench/bench_routes [songs...]   (default 1000 5000; files go to $TMPDIR; the program is
+// With --short the songs last 1 s instead of 6 (a no-op run of 50,000: `bench_routes --short 50000`).
+// The peak is the largest resident memory of the run.
+//
+//   build/bench/bench_routes [--short] [songs...]   (default 1000 5000; files go to $TMPDIR; the program is
 //   $PELORIN_BUILD_DIR/pelorin, else build/pelorin)
 
 #include "musiclib/FolderImport.h"
@@ -43,6 +46,7 @@ namespace {
 struct Run {
     double seconds = 0;
     double bytesWritten = 0;
+    double peakMemory = 0; // the largest resident size, in bytes
     int status = -1;
 };
 
@@ -66,6 +70,7 @@ Run Spawn(const std::vector<std::string>& args)
         wait4(child, &status, 0, &usage);
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         run.bytesWritten = static_cast<double>(usage.ru_oublock) * 512.0;
+        run.peakMemory = static_cast<double>(usage.ru_maxrss) * 1024.0;
     }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     posix_spawn_file_actions_destroy(&actions);
@@ -116,9 +121,9 @@ double FolderBytes(const std::string& folder)
 
 void Print(const char* what, int songs, const Run& run, double songBytes, int stores, double peer)
 {
-    std::printf("  %-30s %8.2f s  %6.2f s/1000  %7.1f MB written (%.2fx songs)  stores %3d", what,
-                run.seconds, run.seconds * 1000.0 / songs, run.bytesWritten / 1e6,
-                songBytes > 0 ? run.bytesWritten / songBytes : 0.0, stores);
+    std::printf("  %-30s %8.2f s  %6.2f s/1000  %7.1f MB written (%.2fx songs)  stores %3d  %6.1f MB peak",
+                what, run.seconds, run.seconds * 1000.0 / songs, run.bytesWritten / 1e6,
+                songBytes > 0 ? run.bytesWritten / songBytes : 0.0, stores, run.peakMemory / 1e6);
     if (peer > 0)
         std::printf("  %.2fx cp+sync", run.seconds / peer);
     if (run.status != 0)
@@ -126,7 +131,7 @@ void Print(const char* what, int songs, const Run& run, double songBytes, int st
     std::printf("\n");
 }
 
-int Measure(int count, const std::string& program)
+int Measure(int count, const std::string& program, int songSeconds)
 {
     fixtures::TempDir dir;
     for (int i = 0; i < count; ++i) {
@@ -137,7 +142,7 @@ int Measure(int count, const std::string& program)
         song.genre = i % 2 ? "Rock" : "Jazz";
         song.track = i % 12 + 1;
         song.seed = static_cast<std::uint32_t>(i);
-        song.seconds = 6; // about 100 KB at 128 kbit/s
+        song.seconds = songSeconds; // 6: about 100 KB at 128 kbit/s
         song.bitRate = 128;
         fixtures::WriteSong(
             dir / ("Songs/" + song.artist + "/" + song.album + "/" + std::to_string(i) + ".mp3"), song);
@@ -201,16 +206,21 @@ int main(int argc, char** argv)
     const std::string program =
         std::filesystem::absolute(std::string(build ? build : "build") + "/pelorin").string();
     std::vector<int> counts;
-    for (int i = 1; i < argc; ++i)
-        counts.push_back(std::atoi(argv[i]));
+    int songSeconds = 6;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--short") // songs of 1 s (about 16 KB), for the runs of 50,000
+            songSeconds = 1;
+        else
+            counts.push_back(std::atoi(argv[i]));
+    }
     if (counts.empty())
         counts = {1000, 5000};
     for (int count : counts) {
         if (count <= 0) {
-            std::fprintf(stderr, "usage: bench_routes [songs...]\n");
+            std::fprintf(stderr, "usage: bench_routes [--short] [songs...]\n");
             return 2;
         }
-        if (int err = Measure(count, program); err != 0)
+        if (int err = Measure(count, program, songSeconds); err != 0)
             return err;
     }
     return 0;
