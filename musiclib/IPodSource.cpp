@@ -683,6 +683,18 @@ int IPodSource::Members(const TrackSelection& selection, std::vector<Member>& ou
             take(playlist->GetSong(i), i + 1);
         return 0;
     }
+    // One track asked for by its database ID (as every script of a copy asks): found at once,
+    // where the whole library would be looked through for every song.
+    for (const TrackCondition& condition : selection.conditions) {
+        if (condition.property != ScriptProperty::DatabaseID || !condition.equal || condition.isText)
+            continue;
+        const auto found = condition.number >= 0 && condition.number <= 0xFFFFFFFFu
+                               ? tracksById.find(static_cast<std::uint32_t>(condition.number))
+                               : tracksById.end();
+        if (found != tracksById.end() && static_cast<double>(found->first) == condition.number)
+            take(found->second, 0);
+        return 0;
+    }
     // The library playlist's order; a track that a damaged database left out of it comes after.
     std::unordered_set<const MHIT*> seen;
     seen.reserve(static_cast<std::size_t>(playlist->GetSongCount()));
