@@ -8,11 +8,14 @@
 // For each: wall time, seconds per 1,000 songs (linear when it stays flat as N grows), the bytes
 // the run wrote (the kernel's count of the process's writes, /proc/PID/io write_bytes through
 // getrusage) against the songs' size, and the number of times the iPod's database was stored (its
-// renames over iTunesDB, counted with strace when it is installed). Then a sync with nothing to do
+// renames over iTunesDB, counted by watching its folder). Then a sync with nothing to do
 // by each route: wall time, bytes written, stores. Targets: both routes within 1.5 times cp + sync,
 // linear, bytes within 1.2 times the songs' size; nothing written by a sync with nothing to do.
 //
-//   build/bench/bench_routes [songs...]   (default 1000 5000; files go to $TMPDIR; the program is
+// With --short the songs last 1 s instead of 6 (a no-op run of 50,000: `bench_routes --short 50000`).
+// The peak is the largest resident memory of the run.
+//
+//   build/bench/bench_routes [--short] [songs...]   (default 1000 5000; files go to $TMPDIR; the program is
 //   $PELORIN_BUILD_DIR/pelorin, else build/pelorin)
 
 #include "musiclib/FolderImport.h"
@@ -30,8 +33,10 @@
 #include <fstream>
 #include <spawn.h>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -41,6 +46,7 @@ namespace {
 struct Run {
     double seconds = 0;
     double bytesWritten = 0;
+    double peakMemory = 0; // the largest resident size, in bytes
     int status = -1;
 };
 
@@ -64,29 +70,43 @@ Run Spawn(const std::vector<std::string>& args)
         wait4(child, &status, 0, &usage);
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         run.bytesWritten = static_cast<double>(usage.ru_oublock) * 512.0;
+        run.peakMemory = static_cast<double>(usage.ru_maxrss) * 1024.0;
     }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     posix_spawn_file_actions_destroy(&actions);
     return run;
 }
 
-bool HaveStrace() { return std::system("strace -V > /dev/null 2>&1") == 0; }
-
-// `args` run under strace, which notes every rename; the number of renames over an iTunesDB.
-Run SpawnCountingStores(const std::vector<std::string>& args, const std::string& log, int* stores)
+// `args` run while the folder holding the iPod's database (`database`) is watched for files renamed
+// into it: the number of times iTunesDB was stored. The watch costs the program nothing, unlike a
+// trace of its calls.
+Run SpawnCountingStores(const std::vector<std::string>& args, const std::string& database, int* stores)
 {
     *stores = -1;
-    if (!HaveStrace())
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    const std::string folder = std::filesystem::path(database).parent_path().string();
+    if (watch < 0 || inotify_add_watch(watch, folder.c_str(), IN_MOVED_TO) < 0) {
+        if (watch >= 0)
+            close(watch);
         return Spawn(args);
-    std::vector<std::string> traced{
-        "strace", "-f", "--seccomp-bpf", "-qq", "-e", "trace=rename,renameat,renameat2", "-o", log};
-    traced.insert(traced.end(), args.begin(), args.end());
-    Run run = Spawn(traced);
-    std::ifstream in(log);
+    }
+    Run run = Spawn(args);
     *stores = 0;
-    for (std::string line; std::getline(in, line);)
-        if (line.find("/iTunesDB\"") != std::string::npos && line.find("= 0") != std::string::npos)
-            ++*stores;
+    alignas(inotify_event) char buffer[1 << 16];
+    for (;;) {
+        const ssize_t length = read(watch, buffer, sizeof buffer);
+        if (length <= 0)
+            break;
+        for (char* at = buffer; at < buffer + length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            if (event->mask & IN_Q_OVERFLOW)
+                *stores = -1;
+            else if (event->len > 0 && std::string(event->name) == "iTunesDB" && *stores >= 0)
+                ++*stores;
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    close(watch);
     return run;
 }
 
@@ -101,9 +121,9 @@ double FolderBytes(const std::string& folder)
 
 void Print(const char* what, int songs, const Run& run, double songBytes, int stores, double peer)
 {
-    std::printf("  %-30s %8.2f s  %6.2f s/1000  %7.1f MB written (%.2fx songs)  stores %3d", what,
-                run.seconds, run.seconds * 1000.0 / songs, run.bytesWritten / 1e6,
-                songBytes > 0 ? run.bytesWritten / songBytes : 0.0, stores);
+    std::printf("  %-30s %8.2f s  %6.2f s/1000  %7.1f MB written (%.2fx songs)  stores %3d  %6.1f MB peak",
+                what, run.seconds, run.seconds * 1000.0 / songs, run.bytesWritten / 1e6,
+                songBytes > 0 ? run.bytesWritten / songBytes : 0.0, stores, run.peakMemory / 1e6);
     if (peer > 0)
         std::printf("  %.2fx cp+sync", run.seconds / peer);
     if (run.status != 0)
@@ -111,7 +131,7 @@ void Print(const char* what, int songs, const Run& run, double songBytes, int st
     std::printf("\n");
 }
 
-int Measure(int count, const std::string& program)
+int Measure(int count, const std::string& program, int songSeconds)
 {
     fixtures::TempDir dir;
     for (int i = 0; i < count; ++i) {
@@ -122,7 +142,7 @@ int Measure(int count, const std::string& program)
         song.genre = i % 2 ? "Rock" : "Jazz";
         song.track = i % 12 + 1;
         song.seed = static_cast<std::uint32_t>(i);
-        song.seconds = 6; // about 100 KB at 128 kbit/s
+        song.seconds = songSeconds; // 6: about 100 KB at 128 kbit/s
         song.bitRate = 128;
         fixtures::WriteSong(
             dir / ("Songs/" + song.artist + "/" + song.album + "/" + std::to_string(i) + ".mp3"), song);
@@ -131,8 +151,10 @@ int Measure(int count, const std::string& program)
     setenv("PELORIN_VOLUMES", (dir / "Volumes").c_str(), 1);
     setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
     setenv("HOME", (dir / "home").c_str(), 1);
-    samples::MakeIPod(dir / "Volumes", "LIBPOD", {.name = "Library Pod"});
-    samples::MakeIPod(dir / "Volumes", "DBPOD", {.name = "Database Pod"});
+    const std::string libraryPod =
+        samples::DatabasePath(samples::MakeIPod(dir / "Volumes", "LIBPOD", {.name = "Library Pod"}));
+    const std::string databasePod =
+        samples::DatabasePath(samples::MakeIPod(dir / "Volumes", "DBPOD", {.name = "Database Pod"}));
     {
         std::unique_ptr<MusicLibrary> library;
         std::string error;
@@ -156,24 +178,22 @@ int Measure(int count, const std::string& program)
     unsetenv("PELORIN_LIBRARY");
     Run database = SpawnCountingStores({program, "sync", "--from", dir / "Songs", "--ipod", "Database Pod",
                                         "--type", "copy-to-ipod", "--yes"},
-                                       dir / "db.trace", &stores);
+                                       databasePod, &stores);
     Print("through the iPod's database", count, database, songBytes, stores, cp.seconds);
 
     setenv("PELORIN_LIBRARY", (dir / "Library").c_str(), 1);
-    Run library =
-        SpawnCountingStores({program, "sync", "--ipod", "Library Pod", "--type", "copy-to-ipod", "--yes"},
-                            dir / "lib.trace", &stores);
+    Run library = SpawnCountingStores(
+        {program, "sync", "--ipod", "Library Pod", "--type", "copy-to-ipod", "--yes"}, libraryPod, &stores);
     Print("through the library", count, library, songBytes, stores, cp.seconds);
 
     // Nothing to do: nothing may be written to either iPod.
-    Run again =
-        SpawnCountingStores({program, "sync", "--ipod", "Library Pod", "--type", "synchronize", "--yes"},
-                            dir / "lib2.trace", &stores);
+    Run again = SpawnCountingStores(
+        {program, "sync", "--ipod", "Library Pod", "--type", "synchronize", "--yes"}, libraryPod, &stores);
     Print("no-op synchronize, library", count, again, 0, stores, 0);
     unsetenv("PELORIN_LIBRARY");
     again = SpawnCountingStores({program, "sync", "--from", dir / "Songs", "--ipod", "Database Pod", "--type",
                                  "synchronize", "--yes"},
-                                dir / "db2.trace", &stores);
+                                databasePod, &stores);
     Print("no-op synchronize, database", count, again, 0, stores, 0);
     return 0;
 }
@@ -186,16 +206,21 @@ int main(int argc, char** argv)
     const std::string program =
         std::filesystem::absolute(std::string(build ? build : "build") + "/pelorin").string();
     std::vector<int> counts;
-    for (int i = 1; i < argc; ++i)
-        counts.push_back(std::atoi(argv[i]));
+    int songSeconds = 6;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--short") // songs of 1 s (about 16 KB), for the runs of 50,000
+            songSeconds = 1;
+        else
+            counts.push_back(std::atoi(argv[i]));
+    }
     if (counts.empty())
         counts = {1000, 5000};
     for (int count : counts) {
         if (count <= 0) {
-            std::fprintf(stderr, "usage: bench_routes [songs...]\n");
+            std::fprintf(stderr, "usage: bench_routes [--short] [songs...]\n");
             return 2;
         }
-        if (int err = Measure(count, program); err != 0)
+        if (int err = Measure(count, program, songSeconds); err != 0)
             return err;
     }
     return 0;

@@ -31,8 +31,10 @@
 
 namespace {
 
-// How long a change waits for another writer of the iPod's database to finish.
-constexpr int kLockTimeoutMs = 60000;
+// How long a change waits for another writer of the iPod's database to finish: once per run, as
+// every writer does (a holder that keeps it longer is running a sync of its own), after which the
+// changes of the run only try.
+constexpr int kLockTimeoutMs = IPodLock::kDefaultWaitMs;
 
 // mhit header fields read here besides those MHIT names.
 constexpr std::size_t kOffsetCompilation = 30; // one byte
@@ -174,7 +176,7 @@ int IPodSource::Load()
         takenIn = found.takenIn;
         recoveryPending = true;
     }
-    if (unsavedChanges == 0 && !inScript)
+    if (unsavedChanges == 0 && !inScript && lock.IsHeld())
         lock.Release();
     if (MHLT* tracks = database->GetDatabase()->GetTrackList())
         tracks->ForEachTrack([this](MHIT& track) { AssignId(&track, PersistentIdOf(track)); });
@@ -347,7 +349,7 @@ int IPodSource::Commit()
     // The script's changes are made; a failed write keeps them to be written by the next attempt.
     if (write)
         Flush();
-    if (unsavedChanges == 0)
+    if (unsavedChanges == 0 && lock.IsHeld())
         lock.Release();
     return 0;
 }
@@ -361,7 +363,7 @@ void IPodSource::Rollback()
     deleting.clear();
     inScript = changedInScript = false;
     changesInScript = weightInScript = 0;
-    if (unsavedChanges == 0)
+    if (unsavedChanges == 0 && lock.IsHeld())
         lock.Release();
 }
 
@@ -417,7 +419,8 @@ int IPodSource::Flush(bool settle)
     }
     if (removals.size() != journal.Entries().size())
         journal.Set(std::move(removals));
-    if (!inScript)
+    // The end of a run (settle) also forgets a wait for the lock that ran out.
+    if (!inScript && (settle || lock.IsHeld()))
         lock.Release();
     return 0;
 }
@@ -683,6 +686,18 @@ int IPodSource::Members(const TrackSelection& selection, std::vector<Member>& ou
     if (!library) {
         for (int i = 0; i < playlist->GetSongCount(); ++i)
             take(playlist->GetSong(i), i + 1);
+        return 0;
+    }
+    // One track asked for by its database ID (as every script of a copy asks): found at once,
+    // where the whole library would be looked through for every song.
+    for (const TrackCondition& condition : selection.conditions) {
+        if (condition.property != ScriptProperty::DatabaseID || !condition.equal || condition.isText)
+            continue;
+        const auto found = condition.number >= 0 && condition.number <= 0xFFFFFFFFu
+                               ? tracksById.find(static_cast<std::uint32_t>(condition.number))
+                               : tracksById.end();
+        if (found != tracksById.end() && static_cast<double>(found->first) == condition.number)
+            take(found->second, 0);
         return 0;
     }
     // The library playlist's order; a track that a damaged database left out of it comes after.

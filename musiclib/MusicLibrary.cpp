@@ -34,6 +34,29 @@ int MakeFolder(const std::string& path, std::string& error)
     return 0;
 }
 
+// What tells one version of each file an iPod's identity is read from from another (a file that is
+// not there counts too): the root folder, SysInfo, SysInfoExtended and the database.
+std::vector<std::uint64_t> IdentityStamp(const std::string& root)
+{
+    std::vector<std::uint64_t> stamp;
+    for (const char* relative : {"", "/iPod_Control/Device/SysInfo", "/iPod_Control/Device/SysInfoExtended",
+                                 "/iPod_Control/iTunes/iTunesDB"}) {
+        struct stat info {};
+        if (stat((root + relative).c_str(), &info) != 0) {
+            stamp.push_back(0);
+            continue;
+        }
+        for (auto value :
+             {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+              static_cast<std::uint64_t>(info.st_size), static_cast<std::uint64_t>(info.st_mtim.tv_sec),
+              static_cast<std::uint64_t>(info.st_mtim.tv_nsec),
+              static_cast<std::uint64_t>(info.st_ctim.tv_sec),
+              static_cast<std::uint64_t>(info.st_ctim.tv_nsec)})
+            stamp.push_back(value);
+    }
+    return stamp;
+}
+
 } // namespace
 
 bool MusicLibrary::Exists(const std::string& folder)
@@ -103,10 +126,23 @@ int MusicLibrary::AttachedIPods(std::vector<AttachedIPod>& out)
         iPod.identity = query.Text(3);
         AString root = AString::FromUTF8(platform::VolumePath(iPod.volume));
         iPod.mounted = !root.IsEmpty() && IPodDB::IsIPodRoot(root) &&
-                       (iPod.identity.empty() || IPodDB::GetIdentity(&root).ToStdString() == iPod.identity);
+                       (iPod.identity.empty() || IdentityOf(root.ToStdString()) == iPod.identity);
         out.push_back(std::move(iPod));
     }
     return 0;
+}
+
+std::string MusicLibrary::IdentityOf(const std::string& root)
+{
+    std::vector<std::uint64_t> stamp = IdentityStamp(root);
+    IdentityRead& known = identities[root];
+    if (known.stamp.empty() || known.stamp != stamp) {
+        AString ipodRoot = AString::FromUTF8(root);
+        known.identity = IPodDB::GetIdentity(&ipodRoot).ToStdString();
+        // Read from files that changed while they were read: asked again next time.
+        known.stamp = IdentityStamp(root) == stamp ? std::move(stamp) : std::vector<std::uint64_t>();
+    }
+    return known.identity;
 }
 
 IPodSource* MusicLibrary::ServeIPod(const AttachedIPod& attached)

@@ -81,9 +81,19 @@ private:
     IPodSource* ServeIPod(const AttachedIPod& attached);
     // Lets go of the iPods that are no longer mounted where they were, or attached.
     void PruneIPods();
+    // The identity of the iPod mounted at `root` (IPodDB::GetIdentity), read again only when one of
+    // the files it comes from (or the folder itself) is no longer the one it was read from: every
+    // script asks, and reading it means reading those files.
+    std::string IdentityOf(const std::string& root);
+
+    struct IdentityRead {
+        std::vector<std::uint64_t> stamp; // device, inode, size and dates of each file it comes from
+        std::string identity;
+    };
 
     std::string folder;
     LibraryStore store;
     LibrarySource library;
     std::map<std::int64_t, std::unique_ptr<IPodSource>> iPods;
+    std::map<std::string, IdentityRead> identities; // by the iPod's root
 };

@@ -6,11 +6,15 @@
 #include "ACommon/base/ByteWriter.h"
 #include "ACommon/itunesdb/IPodDB.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,6 +42,46 @@ bool ReadString(ByteReader& in, AString& text)
     const std::span<const std::uint8_t> bytes = in.ReadSpan(length);
     text = AString::FromUTF8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     return in.Ok();
+}
+
+// Writes `size` bytes at the end of the existing file `path`, which must be `at` bytes long, without a
+// flush. On any failure the file is cut back to `at` bytes where that can be done. 0, kErrNoSpace,
+// kErrIO, or kErrUnknown when the file was not `at` bytes long (nothing written).
+int AppendUnflushed(const AString& path, std::uint64_t at, const std::uint8_t* data, std::size_t size)
+{
+    auto fail = [&path](int code, const char* action, int systemError) {
+        AError::NoteFailure(code, action, path, systemError);
+        return code;
+    };
+    const int fd = open(path.CStr(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return fail(kErrIO, "write", errno);
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) != at) {
+        close(fd);
+        return fail(kErrUnknown, "write", 0);
+    }
+    off_t offset = static_cast<off_t>(at);
+    int systemError = 0;
+    while (size > 0 && systemError == 0) {
+        const ssize_t written = pwrite(fd, data, size, offset);
+        if (written < 0 && errno != EINTR) {
+            systemError = errno;
+        } else if (written > 0) {
+            data += written;
+            size -= static_cast<std::size_t>(written);
+            offset += written;
+        }
+    }
+    if (systemError == 0 && close(fd) == 0)
+        return 0;
+    if (systemError == 0)
+        systemError = errno;
+    else
+        close(fd);
+    const bool cutBack = truncate(path.CStr(), static_cast<off_t>(at)) == 0;
+    const int code = systemError == ENOSPC || systemError == EDQUOT ? kErrNoSpace : kErrIO;
+    return fail(code, cutBack ? "write" : "write (left cut short)", systemError);
 }
 
 } // namespace
@@ -81,9 +125,13 @@ int IPodJournal::Read(const AString& iPodRoot)
     root = iPodRoot;
     entries.clear();
     plays.reset();
+    onDisk = 0;
+    onDiskKnown = false;
     const AString path = PathOf(root);
-    if (AFile::GetPathType(&path) != AFile::kPathFile)
+    if (AFile::GetPathType(&path) != AFile::kPathFile) {
+        onDiskKnown = AFile::GetPathType(&path) == AFile::kPathOther;
         return 0;
+    }
     std::vector<std::uint8_t> bytes;
     AFile f;
     if (int err = f.Open(&path, 1); err != 0)
@@ -98,7 +146,10 @@ int IPodJournal::Read(const AString& iPodRoot)
     if (!bytes.empty())
         if (int err = f.Read(bytes.data(), static_cast<unsigned>(bytes.size()), nullptr); err != 0)
             return err;
-    return Parse(bytes, entries, &plays);
+    const int err = Parse(bytes, entries, &plays);
+    onDisk = bytes.size();
+    onDiskKnown = err == 0;
+    return err;
 }
 
 std::optional<IPodJournal::PlaysMark> IPodJournal::ReadPlaysMark(const AString& root)
@@ -112,7 +163,7 @@ int IPodJournal::MarkPlays(const PlaysMark& mark)
 {
     const std::optional<PlaysMark> before = plays;
     plays = mark;
-    if (int err = Write(entries); err != 0) {
+    if (int err = Write(entries, true); err != 0) {
         plays = before;
         return err;
     }
@@ -125,7 +176,7 @@ int IPodJournal::ClearPlays()
         return 0;
     const std::optional<PlaysMark> before = plays;
     plays.reset();
-    if (int err = Write(entries); err != 0) {
+    if (int err = Write(entries, true); err != 0) {
         plays = before;
         return err;
     }
@@ -166,6 +217,16 @@ int IPodJournal::Parse(std::span<const std::uint8_t> bytes, std::vector<Entry>& 
     return 0;
 }
 
+void IPodJournal::SerializeEntry(const Entry& entry, ByteWriter& out)
+{
+    out.WriteU8(static_cast<std::uint8_t>(entry.kind));
+    out.WriteU8(static_cast<std::uint8_t>((entry.move ? 1 : 0) | (entry.pending ? 2 : 0)));
+    out.WriteU32LE(static_cast<std::uint32_t>(entry.size));
+    out.WriteU32LE(static_cast<std::uint32_t>(entry.size >> 32));
+    for (const AString* text : {&entry.location, &entry.genre, &entry.artist, &entry.album, &entry.name})
+        WriteString(out, *text);
+}
+
 std::vector<std::uint8_t> IPodJournal::Serialize(const std::vector<Entry>& toWrite,
                                                  const std::optional<PlaysMark>& mark)
 {
@@ -180,32 +241,43 @@ std::vector<std::uint8_t> IPodJournal::Serialize(const std::vector<Entry>& toWri
         for (int i = 0; i < 4; ++i)
             WriteString(out, AString());
     }
-    for (const Entry& entry : toWrite) {
-        out.WriteU8(static_cast<std::uint8_t>(entry.kind));
-        out.WriteU8(static_cast<std::uint8_t>((entry.move ? 1 : 0) | (entry.pending ? 2 : 0)));
-        out.WriteU32LE(static_cast<std::uint32_t>(entry.size));
-        out.WriteU32LE(static_cast<std::uint32_t>(entry.size >> 32));
-        for (const AString* text : {&entry.location, &entry.genre, &entry.artist, &entry.album, &entry.name})
-            WriteString(out, *text);
-    }
+    for (const Entry& entry : toWrite)
+        SerializeEntry(entry, out);
     return out.Bytes();
 }
 
 int IPodJournal::Add(const Entry& entry)
 {
-    std::vector<Entry> more = entries;
-    more.push_back(entry);
-    if (entry.kind == Kind::kAdded)
-        more.back().pending = true;
-    std::vector<std::uint8_t> bytes;
-    try {
-        bytes = Serialize(more, plays);
-    } catch (const std::bad_alloc&) {
-        return kErrOutOfMemory;
-    }
-    const AString path = PathOf(root);
+    Entry added = entry;
+    if (added.kind == Kind::kAdded)
+        added.pending = true;
     unsettled = true;
-    if (int err = AFile::WriteWholeFileSafely(&path, bytes.data(), bytes.size(), false); err != 0)
+    // The file holds every entry but this one: the entry is written at its end.
+    if (onDiskKnown && onDisk > 0) {
+        std::vector<std::uint8_t> bytes;
+        try {
+            ByteWriter out;
+            SerializeEntry(added, out);
+            bytes = out.Bytes();
+            entries.reserve(entries.size() + 1);
+        } catch (const std::bad_alloc&) {
+            return kErrOutOfMemory;
+        }
+        const AString path = PathOf(root);
+        const int err = AppendUnflushed(path, onDisk, bytes.data(), bytes.size());
+        if (err == 0) {
+            onDisk += bytes.size();
+            entries.push_back(std::move(added));
+            return 0;
+        }
+        // A file cut short or not what it was known to be is written whole by the next change.
+        onDiskKnown = false;
+        if (err != kErrUnknown)
+            return err;
+    }
+    std::vector<Entry> more = entries;
+    more.push_back(std::move(added));
+    if (int err = Write(more, false); err != 0)
         return err;
     entries = std::move(more);
     return 0;
@@ -239,8 +311,8 @@ int IPodJournal::Settle()
         anyPending = anyPending || entry.pending;
         entry.pending = false;
     }
-    if (anyPending)
-        if (int err = Write(settled); err != 0)
+    if (anyPending || !onDiskKnown)
+        if (int err = Write(settled, false); err != 0)
             return err;
     entries = std::move(settled);
     unsettled = false;
@@ -251,22 +323,33 @@ int IPodJournal::Settle()
 
 int IPodJournal::Set(std::vector<Entry> newEntries)
 {
-    if (int err = Write(newEntries); err != 0)
+    if (int err = Write(newEntries, true); err != 0)
         return err;
     entries = std::move(newEntries);
     return 0;
 }
 
-int IPodJournal::Write(const std::vector<Entry>& toWrite)
+int IPodJournal::Write(const std::vector<Entry>& toWrite, bool flush)
 {
     const AString path = PathOf(root);
-    if (toWrite.empty() && !plays)
-        return AFile::GetPathType(&path) == AFile::kPathOther ? 0 : AFile::Delete(&path);
+    onDiskKnown = false;
+    if (toWrite.empty() && !plays) {
+        if (AFile::GetPathType(&path) != AFile::kPathOther)
+            if (int err = AFile::Delete(&path); err != 0)
+                return err;
+        onDisk = 0;
+        onDiskKnown = true;
+        return 0;
+    }
     std::vector<std::uint8_t> bytes;
     try {
         bytes = Serialize(toWrite, plays);
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }
-    return AFile::WriteWholeFileSafely(&path, bytes.data(), bytes.size());
+    if (int err = AFile::WriteWholeFileSafely(&path, bytes.data(), bytes.size(), flush); err != 0)
+        return err;
+    onDisk = bytes.size();
+    onDiskKnown = true;
+    return 0;
 }

@@ -10,8 +10,9 @@
 // flushed and then the journal written once without the batch's pending marks: a song is named as
 // complete only once its bytes are on the disk, and neither recovery nor a store trusts any other.
 //
-// It lives beside the database, iPod_Control/iTunes/PelorinJournal, and is replaced safely on every
-// change (a temporary file, flushed, renamed over it), so it is always whole.
+// It lives beside the database, iPod_Control/iTunes/PelorinJournal. A new entry is written at the
+// file's end (a write that fails is cut away again; a file left cut short is read up to the cut);
+// every other change replaces the file safely (a temporary file, flushed, renamed over it).
 //   "PLJ1", then entries to the end of the file: kind (1 byte: 1 added, 2 removed), flags (1 byte:
 //   bit 0 the removed file is moved to "Removed Files" rather than deleted, bit 1 the added file's
 //   copy is not known to be on the disk yet, so it is not taken in), file size (8 bytes,
@@ -32,6 +33,8 @@
 #include <optional>
 #include <span>
 #include <vector>
+
+class ByteWriter;
 
 class IPodJournal {
 public:
@@ -54,8 +57,8 @@ public:
 
     static constexpr const char* kFileName = "PelorinJournal";
     // A batch of copies flushed at once: this many songs or this many bytes, whichever comes first.
-    static constexpr int kBatchSongs = 32;
-    static constexpr std::uint64_t kBatchBytes = 16u << 20;
+    static constexpr int kBatchSongs = 128;
+    static constexpr std::uint64_t kBatchBytes = 64u << 20;
 
     // The journal of the iPod mounted at `root` (ending in "/") that the writers in this process
     // which reach the iPod through the music library share: its iPod source names the songs it
@@ -80,22 +83,25 @@ public:
     // Reads the journal of the iPod at `root` (no file: an empty journal). 0, or kErrUnknown for a
     // damaged file, of which the entries before the damage are kept.
     int Read(const AString& root);
-    // Appends `entry` (an added file's as pending) and writes the journal unflushed; on failure the
-    // entry is not kept and the file on the iPod is as it was.
+    // Appends `entry` (an added file's as pending) and writes it at the journal's end, unflushed; on
+    // failure the entry is not kept and the file on the iPod holds the entries kept (or is written
+    // whole by the next change where it could not be cut back).
     int Add(const Entry& entry);
     // Notes an unflushed copy of `bytes` made onto the iPod, and settles once a batch is full.
     int Copied(std::uint64_t bytes);
     // Flushes the iPod's volume when anything was written unflushed since the last time (the
-    // journal and every copy made since), then writes the journal with no entry pending. Every
-    // store of the database comes after one.
+    // journal and every copy made since), then writes the journal with no entry pending, unflushed:
+    // lost to a power cut, that write leaves the batch pending, to be copied again, never a copy
+    // named complete that is not. Every store of the database comes after one.
     int Settle();
     bool Unsettled() const { return unsettled; }
     // Drops the last entry from the entries held, not from the file: for a copy that failed, whose
-    // file name a later song may take (the file is written again before that song is copied).
+    // file name a later song may take (the file is written whole again before that song is copied).
     void ForgetLast()
     {
         if (!entries.empty())
             entries.pop_back();
+        onDiskKnown = false;
     }
     // Drops the entry of `kind` for `location` and writes the journal (nothing to drop: 0).
     int Remove(Kind kind, const AString& location);
@@ -113,11 +119,15 @@ public:
     bool IsEmpty() const { return entries.empty(); }
 
 private:
-    int Write(const std::vector<Entry>& toWrite);
+    static void SerializeEntry(const Entry& entry, ByteWriter& out);
+    int Write(const std::vector<Entry>& toWrite, bool flush);
 
     AString root;
     std::vector<Entry> entries;
     std::optional<PlaysMark> plays;
+    // The file holds exactly the entries held, in onDisk bytes (0: there is no file).
+    bool onDiskKnown = false;
+    std::uint64_t onDisk = 0;
     bool unsettled = false;
     int settleError = 0;
     int batchSongs = 0;

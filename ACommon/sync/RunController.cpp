@@ -58,6 +58,7 @@ int RunController::Start(std::function<int()> body)
         cancelled.store(false);
         finished = false;
         result = 0;
+        resultDetail = AString();
         reviewing = nullptr;
         answered = false;
         review.clear();
@@ -69,9 +70,12 @@ int RunController::Start(std::function<int()> body)
     try {
         worker = std::thread([this, body = std::move(body)] {
             const int ended = body();
+            // What failed and why was noted on this thread; whoever joins it reports the result.
+            AString detail = ended != 0 ? AError::FailureDetail(ended) : AString();
             {
                 std::lock_guard lock(mutex);
                 result = ended;
+                resultDetail = std::move(detail);
                 finished = true;
             }
             platform::PostNotification(platform::notification::kHideStatusItems);
@@ -118,7 +122,11 @@ int RunController::Join()
 {
     if (worker.joinable())
         worker.join();
-    return GetResult();
+    const int ended = GetResult();
+    std::lock_guard lock(mutex);
+    if (ended != 0 && !resultDetail.IsEmpty())
+        AError::NoteFailure(ended, resultDetail);
+    return ended;
 }
 
 int RunController::GetResult() const

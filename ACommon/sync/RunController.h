@@ -60,7 +60,8 @@ public:
 
     // Waits at most `timeout` for the run to want a review or to end.
     Event Wait(std::chrono::milliseconds timeout);
-    // Waits for the run's thread to end; its result (0 when nothing ran).
+    // Waits for the run's thread to end; its result (0 when nothing ran), with the reason the run
+    // noted for it noted on the calling thread too (AError::FailureDetail).
     int Join();
     int GetResult() const;
     // The outcome of the last sync run (once it has ended).
@@ -90,6 +91,7 @@ private:
     std::condition_variable changed;
     bool finished = true;
     int result = 0;
+    AString resultDetail;       // the reason noted with `result` on the run's thread
     ASync* reviewing = nullptr; // the sync whose actions wait for the review
     bool answered = false;
     std::vector<ActionReview::Item> review;

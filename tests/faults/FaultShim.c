@@ -5,7 +5,8 @@
  * Environment:
  *   PELORIN_FAULT_ROOT   the folder whose files count (an absolute path); nothing counts without it
  *   PELORIN_FAULT_CALLS  the calls that count, separated by commas (open, write, fsync, close,
- *                        rename, unlink, mkdir, truncate, copy, chmod), or "all" (the default)
+ *                        rename, unlink, mkdir, truncate, copy, chmod), or "all" (the default);
+ *                        "fsync" counts fdatasync and syncfs too
  *   PELORIN_FAULT_AT     the number (from 1) of the counted call to act on; 0 or unset: count only
  *   PELORIN_FAULT_ACTION "kill" (SIGKILL before the call is made), an errno name (EIO, ENOSPC,
  *                        EACCES, EROFS: the call fails with it), or the same followed by "+" to
@@ -245,6 +246,25 @@ int fdatasync(int fd)
         return -1;
     return next_fdatasync(fd);
 }
+
+/* The flush of a whole volume, through a descriptor of a folder on it: a flush like fsync. */
+int syncfs(int fd)
+{
+    NEXT(syncfs);
+    if (Tracked(fd) && Fault("fsync"))
+        return -1;
+    return next_syncfs(fd);
+}
+
+int truncate(const char* path, off_t size)
+{
+    NEXT(truncate);
+    if (Below(path) && Fault("truncate"))
+        return -1;
+    return next_truncate(path, size);
+}
+
+int truncate64(const char* path, off_t size) __attribute__((alias("truncate")));
 
 int ftruncate(int fd, off_t size)
 {

@@ -400,3 +400,22 @@ TEST_F(IPodSourceTest, ACopiedSongCountsOnceTowardTheNextWrite)
     Must(Tell("update"));
     EXPECT_EQ(OnDisk().back().size(), static_cast<std::size_t>(songs) + 1);
 }
+
+TEST_F(IPodSourceTest, ATrackAskedForByItsDatabaseIdIsThatTrackAlone)
+{
+    const std::int64_t idA =
+        Must(bridge::AddFromDisk(Song("in/a.mp3", Tags("Alpha", "A", "X", 1)), kPod, kPod)).Int64Value();
+    const std::int64_t idB =
+        Must(bridge::AddFromDisk(Song("in/b.mp3", Tags("Beta", "B", "Y", 2)), kPod, kPod)).Int64Value();
+    struct Case {
+        std::string id;
+        std::vector<std::string> names;
+    };
+    for (const Case& c : {Case{std::to_string(idA), {"Alpha"}}, Case{std::to_string(idB), {"Beta"}},
+                          Case{std::to_string(idA + idB), {}}, Case{"-1", {}}, Case{"1.5", {}}}) {
+        EXPECT_EQ(Strings(Must(Tell("get name of every track of playlist \"" + Quote(kPod) +
+                                    "\" in source \"" + Quote(kPod) + "\" whose database ID = " + c.id))),
+                  c.names)
+            << c.id;
+    }
+}

@@ -415,3 +415,29 @@ TEST_F(LibrarySongSources, AFilterKeepsTheSameSongsOnEverySide)
         EXPECT_EQ(artists(pod), c.kept) << c.row << ", the iPod's database";
     }
 }
+
+// Another iPod mounted where the attached one was, between two scripts, is not the attached one,
+// whichever file tells them apart.
+TEST_F(LibrarySongSources, AnotherIPodAtTheAttachedOnesVolumeIsNotServed)
+{
+    struct Case {
+        const char* what;
+        fixtures::IPodOptions other;
+    };
+    for (const Case& c :
+         {Case{"SysInfo", {.name = "Pod", .firewireGuid = "0x000A2700FFFF0000"}},
+          Case{"SysInfoExtended", {.name = "Pod", .firewireGuid = "0x000A2700EEEE0000", .later = true}}}) {
+        const std::string root = fixtures::MakeIPod(volumes, "POD", {.name = "Pod"});
+        std::string error;
+        ASSERT_EQ(library->AttachIPod("POD", error), 0) << error;
+        std::vector<MusicSource*> sources;
+        ASSERT_EQ(library->Sources(sources), 0);
+        ASSERT_EQ(sources.size(), 2u) << c.what;
+        fs::remove_all(root);
+        fixtures::MakeIPod(volumes, "POD", c.other);
+        ASSERT_EQ(library->Sources(sources), 0);
+        EXPECT_EQ(sources.size(), 1u) << c.what;
+        ASSERT_EQ(library->DetachIPod("POD", error), 0) << error;
+        fs::remove_all(root);
+    }
+}

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 TEST(IPodJournal, EntriesReadBackAsWritten)
 {
@@ -149,4 +152,83 @@ TEST(IPodJournal, ThePlaysMarkOutlivesEveryOtherChangeOfTheJournal)
     EXPECT_TRUE(again.IsEmpty());
     ASSERT_EQ(again.ClearPlays(), 0);
     EXPECT_FALSE(std::filesystem::exists(IPodJournal::PathOf(root).ToStdString()));
+}
+
+TEST(IPodJournal, AnEntryIsWrittenAtTheEndOfTheFileItJoins)
+{
+    fixtures::TempDir volumes;
+    const AString root = AString::FromUTF8(fixtures::MakeIPod(volumes.Path(), "POD"));
+    const std::string path = IPodJournal::PathOf(root).ToStdString();
+    IPodJournal journal;
+    ASSERT_EQ(journal.Read(root), 0);
+    IPodJournal::Entry added;
+    added.location = "/iPod_Control/Music/F01/AAAA.mp3";
+    ASSERT_EQ(journal.Add(added), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    added.location = "/iPod_Control/Music/F01/BBBB.mp3";
+    ASSERT_EQ(journal.Add(added), 0);
+    struct stat after {};
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    // The same file, grown: not a new file written whole for every song.
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_GT(after.st_size, before.st_size);
+}
+
+// What the file holds after an entry is added, whatever happened to it before: exactly the entries
+// the journal keeps, readable without damage.
+TEST(IPodJournal, TheFileHoldsTheEntriesKeptAfterAnAdd)
+{
+    enum class Before { kCopyFailed, kFileGrewElsewhere, kAppendFails };
+    for (Before before : {Before::kCopyFailed, Before::kFileGrewElsewhere, Before::kAppendFails}) {
+        fixtures::TempDir volumes;
+        const AString root = AString::FromUTF8(fixtures::MakeIPod(volumes.Path(), "POD"));
+        const std::string path = IPodJournal::PathOf(root).ToStdString();
+        IPodJournal journal;
+        ASSERT_EQ(journal.Read(root), 0);
+        IPodJournal::Entry entry;
+        entry.location = "/iPod_Control/Music/F01/AAAA.mp3";
+        ASSERT_EQ(journal.Add(entry), 0);
+        entry.location = "/iPod_Control/Music/F01/BBBB.mp3";
+        std::vector<AString> kept{"/iPod_Control/Music/F01/AAAA.mp3", entry.location};
+        int expected = 0;
+        struct rlimit limit {};
+        switch (before) {
+        case Before::kCopyFailed:
+            // The second song's copy failed: a later song takes its entry's place.
+            ASSERT_EQ(journal.Add(entry), 0);
+            journal.ForgetLast();
+            entry.location = "/iPod_Control/Music/F01/CCCC.mp3";
+            kept.back() = entry.location;
+            break;
+        case Before::kFileGrewElsewhere: {
+            std::vector<std::uint8_t> bytes = fixtures::ReadFile(path);
+            bytes.insert(bytes.end(), {1, 0, 9, 9});
+            fixtures::WriteFile(path, bytes);
+            break;
+        }
+        case Before::kAppendFails:
+            // The volume fills up a few bytes into the entry.
+            signal(SIGXFSZ, SIG_IGN);
+            ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+            {
+                struct rlimit small = limit;
+                small.rlim_cur = static_cast<rlim_t>(std::filesystem::file_size(path) + 5);
+                ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+            }
+            kept.pop_back();
+            expected = kErrIO;
+            break;
+        }
+        EXPECT_EQ(journal.Add(entry), expected);
+        if (before == Before::kAppendFails) {
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        }
+        IPodJournal next;
+        EXPECT_EQ(next.Read(root), 0) << static_cast<int>(before);
+        std::vector<AString> read;
+        for (const IPodJournal::Entry& written : next.Entries())
+            read.push_back(written.location);
+        EXPECT_EQ(read, kept) << static_cast<int>(before);
+    }
 }

@@ -108,6 +108,20 @@ TEST(RunController, BusyLockRefusesASecondRun)
     EXPECT_EQ(other.Join(), 0);
 }
 
+TEST(RunController, TheReasonARunFailedIsKnownWhereItIsJoined)
+{
+    RunController controller;
+    AError::ClearFailure();
+    ASSERT_EQ(controller.StartJob([](CancelProc) {
+        AError::NoteFailure(kErrVolumeNotFound, AString("the drive of the music seems not to be mounted"));
+        return kErrVolumeNotFound;
+    }),
+              0);
+    EXPECT_EQ(controller.Join(), kErrVolumeNotFound);
+    EXPECT_EQ(AError::FailureDetail(kErrVolumeNotFound),
+              AString("the drive of the music seems not to be mounted"));
+}
+
 TEST(RunController, ReviewAnswersAreAppliedWholeOrNotAtAllBeforeTheRunGoesOn)
 {
     ReviewedCopy run;
