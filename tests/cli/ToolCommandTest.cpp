@@ -71,9 +71,9 @@ TEST(ToolCommand, AlbumArtOnTheIPodGivesItsTracksWithoutACoverTheirFilesCover)
         track->SetFilepath(song.filePath);
         ASSERT_EQ(db.Store(nullptr), 0);
     }
-    fixtures::SongSpec spec = fixtures::SongSpecOf("Song");
-    spec.picture = fixtures::MakeGradientPng(64, 64);
-    fixtures::WriteSong(root + "/iPod_Control/Music/F00/S.mp3", spec);
+    fixtures::SongSpec tags = fixtures::SongSpecOf("Song");
+    tags.picture = fixtures::MakeGradientPng(64, 64);
+    fixtures::WriteSong(root + "/iPod_Control/Music/F00/S.mp3", tags);
     EXPECT_FALSE(fixtures::Exists(root + "/iPod_Control/Artwork/ArtworkDB"));
 
     const fixtures::CommandResult result = world.Run({"tool", "album-art", "--side", "ipod", "--yes"});
