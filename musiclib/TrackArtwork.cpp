@@ -1,6 +1,7 @@
 #include "musiclib/TrackArtwork.h"
 
 #include "ACommon/base/AString.h"
+#include "ACommon/itunesdb/SongPicture.h"
 #include "ACommon/tags/ID3.h"
 
 #include <algorithm>
@@ -28,17 +29,6 @@
 
 namespace {
 
-const char* const kFolderImageNames[] = {"cover", "folder", "front"};
-const char* const kFolderImageExtensions[] = {"jpg", "jpeg", "png"};
-
-std::string Lower(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 bool StartsWith(const std::vector<std::uint8_t>& bytes, std::initializer_list<std::uint8_t> start)
 {
     return bytes.size() >= start.size() && std::equal(start.begin(), start.end(), bytes.begin());
@@ -50,30 +40,6 @@ void Accept(std::vector<std::uint8_t> bytes, std::vector<TrackPicture>& out)
     if (format.empty())
         return;
     out.push_back(TrackPicture{std::move(bytes), std::move(format)});
-}
-
-// The folder's image: the first name of kFolderImageNames, then of kFolderImageExtensions, found.
-std::filesystem::path FolderImage(const std::filesystem::path& folder)
-{
-    std::error_code error;
-    std::filesystem::path best;
-    int bestRank = 1 << 30;
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-         it.increment(error)) {
-        const std::string name = Lower(it->path().filename().string());
-        for (int n = 0; n < 3; ++n) {
-            for (int e = 0; e < 3; ++e) {
-                const int rank = n * 3 + e;
-                if (rank < bestRank &&
-                    name == std::string(kFolderImageNames[n]) + "." + kFolderImageExtensions[e] &&
-                    it->is_regular_file(error)) {
-                    best = it->path();
-                    bestRank = rank;
-                }
-            }
-        }
-    }
-    return best;
 }
 
 } // namespace
@@ -112,7 +78,7 @@ void TrackArtwork::Read(const std::string& path, bool folderImages, std::vector<
     }
     if (!folderImages)
         return;
-    const std::filesystem::path image = FolderImage(std::filesystem::path(path).parent_path());
+    const std::filesystem::path image = SongPicture::FolderImage(std::filesystem::path(path).parent_path());
     if (image.empty())
         return;
     std::error_code error;

@@ -18,7 +18,24 @@ std::string Lower(std::string text)
     return text;
 }
 
-bool FolderImage(const std::filesystem::path& folder, std::vector<std::uint8_t>& bytes)
+bool ReadFolderImage(const std::filesystem::path& folder, std::vector<std::uint8_t>& bytes)
+{
+    const std::filesystem::path best = SongPicture::FolderImage(folder);
+    std::error_code error;
+    if (best.empty())
+        return false;
+    const std::uintmax_t size = std::filesystem::file_size(best, error);
+    if (error || size == 0 || size > SongPicture::kMaxBytes)
+        return false;
+    std::ifstream in(best, std::ios::binary);
+    bytes.resize(static_cast<std::size_t>(size));
+    return static_cast<bool>(
+        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)));
+}
+
+} // namespace
+
+std::filesystem::path SongPicture::FolderImage(const std::filesystem::path& folder)
 {
     std::error_code error;
     std::filesystem::path best;
@@ -34,18 +51,8 @@ bool FolderImage(const std::filesystem::path& folder, std::vector<std::uint8_t>&
                     bestRank = n * 3 + e;
                 }
     }
-    if (best.empty())
-        return false;
-    const std::uintmax_t size = std::filesystem::file_size(best, error);
-    if (error || size == 0 || size > SongPicture::kMaxBytes)
-        return false;
-    std::ifstream in(best, std::ios::binary);
-    bytes.resize(static_cast<std::size_t>(size));
-    return static_cast<bool>(
-        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)));
+    return best;
 }
-
-} // namespace
 
 bool SongPicture::Find(const AString& path, std::vector<std::uint8_t>& bytes)
 {
@@ -60,5 +67,5 @@ bool SongPicture::Find(const AString& path, std::vector<std::uint8_t>& bytes)
         }
     }
     bytes.clear();
-    return FolderImage(std::filesystem::path(path.ToStdString()).parent_path(), bytes);
+    return ReadFolderImage(std::filesystem::path(path.ToStdString()).parent_path(), bytes);
 }

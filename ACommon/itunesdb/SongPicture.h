@@ -6,6 +6,7 @@
 #include "ACommon/base/AString.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <vector>
 
 class SongPicture {
@@ -14,4 +15,7 @@ public:
 
     // The cover of the file at `path` in `bytes`: true when it has one.
     static bool Find(const AString& path, std::vector<std::uint8_t>& bytes);
+    // The image in `folder` the rules above pick (cover before folder before front, .jpg before
+    // .jpeg before .png); empty when there is none.
+    static std::filesystem::path FolderImage(const std::filesystem::path& folder);
 };
