@@ -171,7 +171,7 @@ TEST_F(IPodArtworkTest, AStoreWritesOnlyThePicturesNotYetOnTheIPod)
     EXPECT_NE(Links().at("s5"), 0u);
 }
 
-TEST_F(IPodArtworkTest, RemovedSongsDropTheirImagesAndTheSpaceIsReclaimed)
+TEST_F(IPodArtworkTest, ARemovedSongsImageGivesBackItsSpace)
 {
     Album("A", 1);
     Album("B", 2);

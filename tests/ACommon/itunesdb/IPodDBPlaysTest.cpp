@@ -71,7 +71,7 @@ TEST_F(IPodDBPlaysTest, RecordedPlaysNameTheChangedTracksWithTheRatingOfTheLastS
     ASSERT_EQ(recorded.onTheGo[0].tracks.size(), 2u);
 }
 
-TEST_F(IPodDBPlaysTest, APlayCountFileOfAnotherDatabaseIsKeptReportedAndNotApplied)
+TEST_F(IPodDBPlaysTest, APlayCountFileOfAnotherDatabaseIsNeverApplied)
 {
     struct Case {
         const char* what;
@@ -97,7 +97,7 @@ TEST_F(IPodDBPlaysTest, APlayCountFileOfAnotherDatabaseIsKeptReportedAndNotAppli
     }
 }
 
-TEST_F(IPodDBPlaysTest, PlaysAreCountedOnceWhenARunStopsBetweenTheStoreAndSettingTheFilesAside)
+TEST_F(IPodDBPlaysTest, PlaysAreCountedOnceWhenARunStopsBeforeSettingTheFilesAside)
 {
     const fixtures::Bytes counts = fixtures::itdb::PlayCounts(0x1C, {{3}, {1}});
     const fixtures::Bytes onTheGo = fixtures::itdb::OnTheGo(4, {1});

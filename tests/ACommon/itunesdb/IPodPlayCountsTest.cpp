@@ -92,7 +92,7 @@ TEST(IPodPlayCounts, ParseOnTheGoRefusesDamagedBytes)
     }
 }
 
-TEST(IPodPlayCounts, UnixTimeOfTakesTheMacEpochAndTheLocalOffset)
+TEST(IPodPlayCounts, UnixTimeOfCountsFromTheMacEpochInLocalTime)
 {
     setenv("TZ", "UTC", 1);
     tzset();
