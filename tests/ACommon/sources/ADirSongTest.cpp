@@ -134,12 +134,15 @@ TEST(ADirSong, VirtualPathHasTheComponentsTheFlagsChoose)
         {1, 1, 0, "\t", "Artist", "  \t", "Song", "mp3", nullptr, "/*/Artist/*/Song"}};
     for (const Case& c : cases) {
         bool asked = false;
+        auto musicSize = [&asked] {
+            asked = true;
+            return std::uint64_t{99};
+        };
         const AString key(c.key ? c.key : "");
         const std::string path =
-            ADirSong::MakeVirtualPath(
-                c.genre, c.album, c.type, AString(c.genreTag), AString(c.artist), AString(c.albumTag),
-                AString(c.name), AString(c.extension), [&asked] { return asked = true, std::uint64_t{99}; },
-                c.key ? &key : nullptr)
+            ADirSong::MakeVirtualPath(c.genre, c.album, c.type, AString(c.genreTag), AString(c.artist),
+                                      AString(c.albumTag), AString(c.name), AString(c.extension), musicSize,
+                                      c.key ? &key : nullptr)
                 .ToStdString();
         EXPECT_EQ(path, c.expected);
         EXPECT_EQ(asked, path.find("99") != std::string::npos) << c.expected;
