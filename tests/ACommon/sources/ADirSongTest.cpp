@@ -371,32 +371,34 @@ TEST(ADirSong, ScanOfABusySourceIsRefused)
     }
 }
 
-TEST(ADirSong, FailedRemovalStopsTheScan)
+// A removal that fails, or a cancel, ends the scan with what it removed so far: of the pairs A and
+// B (scanned from the end), only B's lost its record.
+TEST(ADirSong, AFailedRemovalOrACancelEndsTheScan)
 {
-    RecordingFrontend frontend;
-    ScanFolder folder;
-    for (std::string song : {"A", "B"}) {
-        folder.songs.Add("/R/X/Y/" + song + "/mp3?" + song + "0", folder.Song(song + ".mp3"));
-        folder.songs.Add("/R/X/Y/" + song + "/mp3?" + song + "1",
-                         folder.tmp / ("Music/" + song + " gone.mp3"));
+    struct Case {
+        const char* what;
+        bool copiesMissing; // the second file of each pair: moving it fails
+        CancelProc cancel;
+        int expected;
+        const char* logged;
+    };
+    for (const Case& c : {Case{"failed removal", true, nullptr, kErrFileNotFound, "Error Deleting!"},
+                          Case{"cancel", false, [] { return static_cast<signed char>(1); }, kErrUserCancel,
+                               "User Cancelled."}}) {
+        RecordingFrontend frontend;
+        ScanFolder folder;
+        for (std::string song : {"A", "B"}) {
+            folder.songs.Add("/R/X/Y/" + song + "/mp3?" + song + "0", folder.Song(song + ".mp3"));
+            const std::string copy = song + (c.copiesMissing ? " gone.mp3" : " 1.mp3");
+            folder.songs.Add("/R/X/Y/" + song + "/mp3?" + song + "1",
+                             c.copiesMissing ? folder.tmp / ("Music/" + copy) : folder.Song(copy));
+        }
+        const signed char deleteFiles = c.copiesMissing ? 1 : 0;
+        EXPECT_EQ(folder.songs.ScanForDuplicates(deleteFiles, 1, 1, c.cancel, 1 - deleteFiles), c.expected)
+            << c.what;
+        EXPECT_EQ(folder.songs.Count(), 3) << c.what;
+        EXPECT_TRUE(Has(frontend.Log(), c.logged)) << c.what << frontend.Log();
     }
-    // The missing files lose to the ones that exist; moving them fails.
-    EXPECT_EQ(folder.songs.ScanForDuplicates(1, 1, 1, nullptr, 0), kErrFileNotFound);
-    EXPECT_EQ(folder.songs.Count(), 3); // B's pair was removed (and failed); A's was never reached
-    EXPECT_TRUE(Has(frontend.Log(), "Error Deleting!"));
-}
-
-TEST(ADirSong, CancelEndsTheScanWithWhatWasRemoved)
-{
-    RecordingFrontend frontend;
-    ScanFolder folder;
-    folder.AddPair("A");
-    folder.AddPair("B");
-    EXPECT_EQ(folder.songs.ScanForDuplicates(
-                  0, 1, 1, [] { return static_cast<signed char>(1); }, 1),
-              kErrUserCancel);
-    EXPECT_EQ(folder.songs.Count(), 3);
-    EXPECT_TRUE(Has(frontend.Log(), "User Cancelled."));
 }
 
 TEST(ADirSongNames, FitNameCutsTheStemByBytesOnACharacterBoundary)
