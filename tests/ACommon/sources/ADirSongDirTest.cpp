@@ -341,39 +341,41 @@ TEST(ADirSongDir, AddedSongsAreFiledByTheirTags)
     }
 }
 
+// A song of a taken name is filed under a counted-up name (the file already in place, added from
+// where it is, stays as it is); with "don't duplicate songs", an added song of a known artist whose
+// file name is taken is taken as present instead, one of an unknown artist still counted up.
 TEST(ADirSongDir, AddingNeverCopiesOverAnotherSong)
 {
-    SongFolder folder;
-    for (std::uint32_t seed = 0; seed < 3; ++seed) {
-        fixtures::SongSpec song = Song("Name", "Artist", "Album", 7);
-        song.seed = seed;
-        fixtures::WriteSong(folder.tmp / ("in/" + std::to_string(seed) + ".mp3"), song);
+    struct Case {
+        signed char dontDup;
+        std::vector<std::string> added;
+        Files filed;
+    };
+    const Case cases[] = {
+        {0,
+         {"in/a0.mp3", "in/a0.mp3", "in/a1.mp3", "in/a2.mp3", "in/a1.mp3", "Music/Artist/Album/07 Name.mp3"},
+         {"Artist/Album/07 Name 1.mp3", "Artist/Album/07 Name 2.mp3", "Artist/Album/07 Name.mp3"}},
+        {1,
+         {"in/a0.mp3", "in/a1.mp3", "in/u0.mp3", "in/u1.mp3"},
+         {"Artist/Album/07 Name.mp3", "Unknown Artist/Album/07 Name 1.mp3",
+          "Unknown Artist/Album/07 Name.mp3"}}};
+    for (const Case& c : cases) {
+        SongFolder folder;
+        folder.songs.SetDontDupSongs(c.dontDup);
+        fixtures::SongSpec known = Song("Name", "Artist", "Album", 7), unknown = Song("Name", "", "Album", 7);
+        for (std::uint32_t seed = 0; seed < 3; ++seed) {
+            known.seed = unknown.seed = seed;
+            fixtures::WriteSong(folder.tmp / ("in/a" + std::to_string(seed) + ".mp3"), known);
+            fixtures::WriteSong(folder.tmp / ("in/u" + std::to_string(seed) + ".mp3"), unknown);
+        }
+        for (const std::string& name : c.added)
+            EXPECT_EQ(folder.Add(name), 0) << name;
+        EXPECT_EQ(ListFiles(folder.tmp / "Music"), c.filed);
+        if (!c.dontDup) {
+            EXPECT_EQ(ReadFile(folder.tmp / "Music/Artist/Album/07 Name 2.mp3"),
+                      ReadFile(folder.tmp / "in/a2.mp3"));
+        }
     }
-    // The last one is the file already in place, added from where it is.
-    for (const char* name :
-         {"in/0.mp3", "in/0.mp3", "in/1.mp3", "in/2.mp3", "in/1.mp3", "Music/Artist/Album/07 Name.mp3"})
-        EXPECT_EQ(folder.Add(name), 0) << name;
-    EXPECT_EQ(
-        ListFiles(folder.tmp / "Music"),
-        (Files{"Artist/Album/07 Name 1.mp3", "Artist/Album/07 Name 2.mp3", "Artist/Album/07 Name.mp3"}));
-    EXPECT_EQ(ReadFile(folder.tmp / "Music/Artist/Album/07 Name 2.mp3"), ReadFile(folder.tmp / "in/2.mp3"));
-}
-
-TEST(ADirSongDir, DontDupSongsTakesASongOfAKnownArtistAsPresent)
-{
-    SongFolder folder;
-    folder.songs.SetDontDupSongs(1);
-    fixtures::SongSpec known = Song("Name"), unknown = Song("Name", "");
-    for (std::uint32_t seed = 0; seed < 2; ++seed) {
-        known.seed = unknown.seed = seed;
-        fixtures::WriteSong(folder.tmp / ("in/known" + std::to_string(seed) + ".mp3"), known);
-        fixtures::WriteSong(folder.tmp / ("in/unknown" + std::to_string(seed) + ".mp3"), unknown);
-    }
-    for (const char* name : {"in/known0.mp3", "in/known1.mp3", "in/unknown0.mp3", "in/unknown1.mp3"})
-        EXPECT_EQ(folder.Add(name), 0) << name;
-    EXPECT_EQ(
-        ListFiles(folder.tmp / "Music"),
-        (Files{"Artist/Album/Name.mp3", "Unknown Artist/Album/Name 1.mp3", "Unknown Artist/Album/Name.mp3"}));
 }
 
 // ---------------------------------------------------------------------------------------------
