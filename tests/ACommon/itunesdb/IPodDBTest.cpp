@@ -260,27 +260,23 @@ TEST(IPodDB, ShuffleFileHoldsOneEntryPerTrack)
     for (const char* file : {"AAAA.MP3", "BBBB.m4a", "CCCC.wav"})
         pod.Add(db, file, file);
     ASSERT_EQ(db.Store(nullptr), 0);
-    const auto sd = ReadFile(pod.ITunes("iTunesSD"));
-    ASSERT_EQ(sd.size(), 18u + 3 * 558u);
+    // Header: entry count (3 bytes), 0x010700, header length; each entry: its length 0x22E, 0x5AA501,
+    // zeros, 0x64 as volume, the file type (1 MP3, 2 AAC, 4 WAV), 0x200, the UTF-16 path, 1 to play it
+    // in shuffle and two zeros; in the order of the tracks in iTunesDB.
     using Bytes = std::vector<std::uint8_t>;
-    EXPECT_EQ(Bytes(sd.begin(), sd.begin() + 18),
-              (Bytes{0, 0, 3, 1, 7, 0, 0, 0, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    std::map<std::string, std::uint32_t> types;
-    for (int i = 0; i < 3; ++i) {
-        const std::uint8_t* entry = sd.data() + 18 + 558 * i;
-        EXPECT_EQ(Bytes(entry, entry + 6), (Bytes{0, 2, 0x2E, 0x5A, 0xA5, 1}));
-        EXPECT_EQ(Bytes(entry + 6, entry + 24), Bytes(18, 0));
-        EXPECT_EQ(Bytes(entry + 24, entry + 27), (Bytes{0, 0, 0x64}));
-        EXPECT_EQ(Bytes(entry + 30, entry + 33), (Bytes{0, 2, 0}));
-        EXPECT_EQ(Bytes(entry + 555, entry + 558), (Bytes{1, 0, 0}));
-        std::string path;
-        for (int u = 0; entry[33 + 2 * u] != 0; ++u)
-            path += static_cast<char>(entry[33 + 2 * u]);
-        types[path] = entry[27] << 16 | entry[28] << 8 | entry[29];
+    const std::map<std::string, std::uint8_t> types{{"AAAA.MP3", 1}, {"BBBB.m4a", 2}, {"CCCC.wav", 4}};
+    Bytes expected{0, 0, 3, 1, 7, 0, 0, 0, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    for (const std::string& file : pod.FileOrder()) {
+        Bytes entry{0, 2, 0x2E, 0x5A, 0xA5, 1};
+        entry.resize(24, 0);
+        entry.insert(entry.end(), {0, 0, 0x64, 0, 0, types.at(file), 0, 2, 0});
+        for (char c : "/iPod_Control/Music/F00/" + file)
+            entry.insert(entry.end(), {static_cast<std::uint8_t>(c), 0});
+        entry.resize(555, 0);
+        entry.insert(entry.end(), {1, 0, 0});
+        expected.insert(expected.end(), entry.begin(), entry.end());
     }
-    EXPECT_EQ(types, (std::map<std::string, std::uint32_t>{{"/iPod_Control/Music/F00/AAAA.MP3", 1},
-                                                           {"/iPod_Control/Music/F00/BBBB.m4a", 2},
-                                                           {"/iPod_Control/Music/F00/CCCC.wav", 4}}));
+    EXPECT_EQ(ReadFile(pod.ITunes("iTunesSD")), expected);
 }
 
 TEST(IPodDB, PathTooLongForTheShuffleFileStopsTheStore)
