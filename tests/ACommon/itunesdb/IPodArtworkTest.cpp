@@ -6,7 +6,7 @@
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLT.h"
-#include "fixtures/IPodFixture.h"
+#include "fixtures/IPodDatabase.h"
 #include "fixtures/Pictures.h"
 #include "fixtures/TempDir.h"
 
@@ -14,6 +14,7 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 
 namespace {
@@ -24,9 +25,8 @@ class IPodArtworkTest : public ::testing::Test {
 protected:
     void MakeIPod(const std::string& model)
     {
-        fixtures::IPodOptions options;
-        options.modelNumStr = model;
-        root = fixtures::MakeIPod(volumes.Path(), "POD" + model, options);
+        pod = std::make_unique<fixtures::TestIPod>(fixtures::IPodOptions{.modelNumStr = model});
+        root = pod->root;
     }
     void SetUp() override { MakeIPod("MA147"); } // a 5th-generation iPod with video
 
@@ -45,8 +45,7 @@ protected:
     void AddAndStore(const std::vector<std::pair<std::string, std::string>>& songs)
     {
         IPodDB db;
-        AString r = AString::FromUTF8(root);
-        ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+        ASSERT_EQ(pod->Load(db), 0);
         for (const auto& [name, album] : songs) {
             const std::string file = "/iPod_Control/Music/F00/" + name + ".mp3";
             fixtures::WriteFile(root + file, std::vector<std::uint8_t>(100, 0));
@@ -65,8 +64,7 @@ protected:
     void RemoveAndStore(const std::set<std::string>& names)
     {
         IPodDB db;
-        AString r = AString::FromUTF8(root);
-        ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+        ASSERT_EQ(pod->Load(db), 0);
         std::vector<AString> paths;
         db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
             if (names.count(track.GetName().ToStdString()))
@@ -89,8 +87,7 @@ protected:
     std::map<std::string, std::uint32_t> Links() const
     {
         IPodDB db;
-        AString r = AString::FromUTF8(root);
-        EXPECT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+        EXPECT_EQ(pod->Load(db), 0);
         std::map<std::string, std::uint32_t> links;
         db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
             links[track.GetName().ToStdString()] = track.GetByte(IPodArtwork::kOffsetHasArtwork) == 1
@@ -100,7 +97,8 @@ protected:
         return links;
     }
 
-    fixtures::TempDir volumes, library;
+    std::unique_ptr<fixtures::TestIPod> pod;
+    fixtures::TempDir library;
     std::string root;
     IPodArtwork::Stats stats;
 };
