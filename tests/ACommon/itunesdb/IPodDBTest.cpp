@@ -302,7 +302,8 @@ TEST(IPodDB, PlaysAreTakenInOnce)
     for (const bool backupBlocked : {false, true}) {
         fixtures::TestIPod pod;
         ASSERT_EQ(pod.StoreWith({"First"}), 0);
-        const auto counts = fixtures::itdb::PlayCounts(0x1C, {{5}});
+        const auto counts =
+            fixtures::itdb::PlayCounts(0x1C, {{5, 0, 0, 0xFFFFFFFF}}); // rated past five stars
         fixtures::WriteFile(pod.ITunes("Play Counts"), counts);
         fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo"), std::string("mhpo"));
         if (backupBlocked) // a folder in the way of the backup's name: renaming onto it fails
@@ -315,6 +316,10 @@ TEST(IPodDB, PlaysAreTakenInOnce)
         }
         EXPECT_FALSE(fixtures::Exists(pod.ITunes("OTGPlaylistInfo"))) << backupBlocked;
         EXPECT_EQ(pod.Fields(MHIT::kOffsetPlayCount), (std::map<std::string, std::uint32_t>{{"First", 5}}));
+        IPodDB after;
+        ASSERT_EQ(pod.Load(after), 0);
+        EXPECT_EQ(after.GetDatabase()->GetTrackList()->GetSong(0)->GetByte(MHIT::kOffsetRating), 0)
+            << "a rating past five stars is no rating";
     }
 }
 
