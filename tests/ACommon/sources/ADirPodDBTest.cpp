@@ -12,6 +12,7 @@
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLT.h"
 #include "ACommon/tags/SongInfoStruct.h"
+#include "fixtures/IPodDatabase.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
@@ -385,11 +386,8 @@ TEST_F(ADirPodDBTest, OnlyAnIPodThatPlaysVideoHandlesVideo)
             IPodDB db;
             AString r = Root();
             ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
-            for (const char* file :
-                 {"/iPod_Control/Music/F00/AAAA.mp3", "/iPod_Control/Music/F00/AAAB.m4v"}) {
-                SongInfoStruct song = fixtures::MakeSong(file, "Artist", "Album", "Rock", file);
-                ASSERT_EQ(db.AddSong(song, nullptr, 1), 0);
-            }
+            for (const char* file : {"AAAA.mp3", "AAAB.m4v"})
+                fixtures::TestIPod::Add(db, file, file);
             ASSERT_EQ(db.Store(nullptr), 0);
         }
         ADirPodDB source;
