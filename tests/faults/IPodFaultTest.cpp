@@ -54,18 +54,16 @@ public:
         for (const char* title : {"A", "B", "C"})
             fixtures::WriteSong(tmp / (std::string("first/") + title + ".mp3"), SongSpecOf(title));
         int index = 0;
-        for (const char* title : {"B", "D", "E", "F", "G"}) {
+        for (const std::string title : {"B", "D", "E", "F", "G", "H"}) {
             fixtures::SongSpec song = SongSpecOf(title);
             if (covers)
                 song.picture = fixtures::MakeGradientPng(120, 120, index++ % 2);
-            fixtures::WriteSong(tmp / (std::string("Songs/") + title + ".mp3"), song);
+            if (title == "H") {
+                song.seconds = 80;
+                song.bitRate = 128;
+            }
+            fixtures::WriteSong(tmp / ("Songs/" + title + ".mp3"), song);
         }
-        fixtures::SongSpec large = SongSpecOf("H");
-        if (covers)
-            large.picture = fixtures::MakeGradientPng(120, 120, 0);
-        large.seconds = 80;
-        large.bitRate = 128;
-        fixtures::WriteSong(tmp / "Songs/H.mp3", large);
         const fixtures::CommandResult first = fixtures::RunPelorin(
             {"sync", "--from", tmp / "first", "--type", "copy-to-ipod", "--yes"}, "", Env("start"));
         EXPECT_EQ(first.exitStatus, 0) << first.err;

@@ -10,6 +10,7 @@
 #include "ACommon/itunesdb/MHLP.h"
 #include "ACommon/itunesdb/MHLT.h"
 #include "ACommon/itunesdb/MHYP.h"
+#include "fixtures/IPodDatabase.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/Recorders.h"
 #include "fixtures/TempDir.h"
@@ -23,61 +24,36 @@ namespace {
 using fixtures::itdb::PlayCount;
 using Recorded = IPodDB::RecordedPlays;
 
+// An iPod with the tracks First and Second, both rated two stars.
 class IPodDBPlaysTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        root = fixtures::MakeIPod(volumes.Path(), "POD");
         IPodDB db;
-        Load(db);
-        for (const char* name : {"First", "Second"}) {
-            SongInfoStruct song = fixtures::MakeSong(
-                name, "A", "B", "C", std::string("/iPod_Control/Music/F00/") + name + ".mp3", 1000);
-            MHIT* track = nullptr;
-            ASSERT_EQ(db.AddSong(song, &track, 1), 0);
-            track->SetByte(MHIT::kOffsetRating, 40);
-        }
+        ASSERT_EQ(pod.Load(db), 0);
+        for (const char* name : {"First", "Second"})
+            pod.Add(db, name)->SetByte(MHIT::kOffsetRating, 40);
         ASSERT_EQ(db.Store(nullptr), 0);
-        IPodDB stored;
-        Load(stored);
-        stored.GetDatabase()->GetTrackList()->ForEachTrack(
-            [&](MHIT& t) { fileOrder.push_back(t.GetName().ToStdString()); });
+        fileOrder = pod.FileOrder();
     }
-
-    AString Root() const { return AString::FromUTF8(root); }
-    std::string ITunes(const std::string& name) const { return root + "/iPod_Control/iTunes/" + name; }
-    void Load(IPodDB& db)
-    {
-        AString r = Root();
-        ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
-    }
-    // The play count of each track by name.
-    std::map<std::string, std::uint32_t> Plays()
+    void Load(IPodDB& db) { ASSERT_EQ(pod.Load(db), 0); }
+    std::map<std::string, std::uint32_t> Plays() const { return pod.Fields(MHIT::kOffsetPlayCount); }
+    int OnTheGoPlaylists() const
     {
         IPodDB db;
-        Load(db);
-        std::map<std::string, std::uint32_t> plays;
-        db.GetDatabase()->GetTrackList()->ForEachTrack(
-            [&](MHIT& t) { plays[t.GetName().ToStdString()] = t.GetField(MHIT::kOffsetPlayCount); });
-        return plays;
-    }
-    int OnTheGoPlaylists()
-    {
-        IPodDB db;
-        Load(db);
+        EXPECT_EQ(pod.Load(db), 0);
         return db.GetDatabase()->GetPlaylistLists().front()->GetPlaylistCount() - 1;
     }
 
-    fixtures::TempDir volumes;
-    std::string root;
+    fixtures::TestIPod pod;
     std::vector<std::string> fileOrder;
 };
 
 TEST_F(IPodDBPlaysTest, RecordedPlaysNameTheChangedTracksWithTheRatingOfTheLastSync)
 {
-    fixtures::WriteFile(ITunes("Play Counts"),
+    fixtures::WriteFile(pod.ITunes("Play Counts"),
                         fixtures::itdb::PlayCounts(0x1C, {{2, 0xC1000000u, 0, 80, 1}, {0, 0, 0, 40}}));
-    fixtures::WriteFile(ITunes("OTGPlaylistInfo"), fixtures::itdb::OnTheGo(4, {1, 0}));
+    fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo"), fixtures::itdb::OnTheGo(4, {1, 0}));
     IPodDB db;
     Load(db);
     const Recorded& recorded = db.GetRecordedPlays();
@@ -95,7 +71,7 @@ TEST_F(IPodDBPlaysTest, RecordedPlaysNameTheChangedTracksWithTheRatingOfTheLastS
     ASSERT_EQ(recorded.onTheGo[0].tracks.size(), 2u);
 }
 
-TEST_F(IPodDBPlaysTest, APlayCountFileOfAnotherDatabaseIsKeptReportedAndNotApplied)
+TEST_F(IPodDBPlaysTest, APlayCountFileOfAnotherDatabaseIsNeverApplied)
 {
     struct Case {
         const char* what;
@@ -104,8 +80,8 @@ TEST_F(IPodDBPlaysTest, APlayCountFileOfAnotherDatabaseIsKeptReportedAndNotAppli
     for (const Case& c : {Case{"more entries than tracks", fixtures::itdb::PlayCounts(0x1C, {{5}, {5}, {5}})},
                           Case{"fewer entries than tracks", fixtures::itdb::PlayCounts(0x10, {{5}})},
                           Case{"damaged", fixtures::Bytes{'m', 'h', 'd', 'p', 0x60}}}) {
-        fixtures::WriteFile(ITunes("Play Counts"), c.bytes);
-        fixtures::WriteFile(ITunes("OTGPlaylistInfo"), fixtures::itdb::OnTheGo(4, {1, 0}));
+        fixtures::WriteFile(pod.ITunes("Play Counts"), c.bytes);
+        fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo"), fixtures::itdb::OnTheGo(4, {1, 0}));
         AProgress progress;
         platform::RecordingLogView log;
         progress.SetLogTextView(&log);
@@ -114,21 +90,21 @@ TEST_F(IPodDBPlaysTest, APlayCountFileOfAnotherDatabaseIsKeptReportedAndNotAppli
         EXPECT_EQ(db.GetRecordedPlays().state, Recorded::State::kRefused) << c.what;
         EXPECT_NE(log.Text().find("Play Counts"), std::string::npos) << c.what << ": " << log.Text();
         ASSERT_EQ(db.Store(nullptr), 0) << c.what;
-        EXPECT_EQ(fixtures::ReadFile(ITunes("Play Counts")), c.bytes) << c.what;
-        EXPECT_TRUE(fixtures::Exists(ITunes("OTGPlaylistInfo"))) << c.what;
+        EXPECT_EQ(fixtures::ReadFile(pod.ITunes("Play Counts")), c.bytes) << c.what;
+        EXPECT_TRUE(fixtures::Exists(pod.ITunes("OTGPlaylistInfo"))) << c.what;
         EXPECT_EQ(Plays(), (std::map<std::string, std::uint32_t>{{"First", 0}, {"Second", 0}})) << c.what;
         EXPECT_EQ(OnTheGoPlaylists(), 0) << c.what;
     }
 }
 
-TEST_F(IPodDBPlaysTest, PlaysAreCountedOnceWhenARunStopsBetweenTheStoreAndSettingTheFilesAside)
+TEST_F(IPodDBPlaysTest, PlaysAreCountedOnceWhenARunStopsBeforeSettingTheFilesAside)
 {
     const fixtures::Bytes counts = fixtures::itdb::PlayCounts(0x1C, {{3}, {1}});
     const fixtures::Bytes onTheGo = fixtures::itdb::OnTheGo(4, {1});
-    fixtures::WriteFile(ITunes("Play Counts"), counts);
-    fixtures::WriteFile(ITunes("OTGPlaylistInfo"), onTheGo);
+    fixtures::WriteFile(pod.ITunes("Play Counts"), counts);
+    fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo"), onTheGo);
     IPodJournal journal;
-    journal.Read(Root());
+    journal.Read(pod.Root());
     {
         IPodDB db;
         db.SetJournal(&journal);
@@ -136,12 +112,12 @@ TEST_F(IPodDBPlaysTest, PlaysAreCountedOnceWhenARunStopsBetweenTheStoreAndSettin
         ASSERT_EQ(db.Store(nullptr), 0);
     }
     // Stopped after the store: the files are still there, and so is the store's mark.
-    fixtures::WriteFile(ITunes("Play Counts"), counts);
-    fixtures::WriteFile(ITunes("OTGPlaylistInfo"), onTheGo);
-    const fixtures::Bytes stored = fixtures::ReadFile(ITunes("iTunesDB"));
+    fixtures::WriteFile(pod.ITunes("Play Counts"), counts);
+    fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo"), onTheGo);
+    const fixtures::Bytes stored = fixtures::ReadFile(pod.ITunes("iTunesDB"));
     CRC32 sum;
     sum.Update(stored.data(), static_cast<int>(stored.size()));
-    ASSERT_EQ(journal.MarkPlays({*IPodDB::RecordsChecksum(Root()), sum.GetValue()}), 0);
+    ASSERT_EQ(journal.MarkPlays({*IPodDB::RecordsChecksum(pod.Root()), sum.GetValue()}), 0);
 
     IPodDB again;
     again.SetJournal(&journal);
@@ -149,9 +125,9 @@ TEST_F(IPodDBPlaysTest, PlaysAreCountedOnceWhenARunStopsBetweenTheStoreAndSettin
     EXPECT_EQ(again.GetRecordedPlays().state, Recorded::State::kConsumed);
     EXPECT_TRUE(again.GetRecordedPlays().tracks.empty());
     ASSERT_EQ(again.Store(nullptr), 0);
-    EXPECT_FALSE(fixtures::Exists(ITunes("Play Counts")));
-    EXPECT_FALSE(fixtures::Exists(ITunes("OTGPlaylistInfo")));
-    EXPECT_FALSE(IPodJournal::ReadPlaysMark(Root()));
+    EXPECT_FALSE(fixtures::Exists(pod.ITunes("Play Counts")));
+    EXPECT_FALSE(fixtures::Exists(pod.ITunes("OTGPlaylistInfo")));
+    EXPECT_FALSE(IPodJournal::ReadPlaysMark(pod.Root()));
     EXPECT_EQ(Plays(), (std::map<std::string, std::uint32_t>{{fileOrder[0], 3}, {fileOrder[1], 1}}));
     EXPECT_EQ(OnTheGoPlaylists(), 1);
 }
@@ -159,17 +135,17 @@ TEST_F(IPodDBPlaysTest, PlaysAreCountedOnceWhenARunStopsBetweenTheStoreAndSettin
 TEST_F(IPodDBPlaysTest, AMarkOfAnotherDatabaseDoesNotKeepTheCountsOut)
 {
     // Stopped after the mark and before the database was written: the counts are not in it yet.
-    fixtures::WriteFile(ITunes("Play Counts"), fixtures::itdb::PlayCounts(0x1C, {{3}, {1}}));
+    fixtures::WriteFile(pod.ITunes("Play Counts"), fixtures::itdb::PlayCounts(0x1C, {{3}, {1}}));
     IPodJournal journal;
-    journal.Read(Root());
-    ASSERT_EQ(journal.MarkPlays({*IPodDB::RecordsChecksum(Root()), 12345}), 0);
+    journal.Read(pod.Root());
+    ASSERT_EQ(journal.MarkPlays({*IPodDB::RecordsChecksum(pod.Root()), 12345}), 0);
     IPodDB db;
     db.SetJournal(&journal);
     Load(db);
     EXPECT_EQ(db.GetRecordedPlays().state, Recorded::State::kFolded);
     ASSERT_EQ(db.Store(nullptr), 0);
     EXPECT_EQ(Plays(), (std::map<std::string, std::uint32_t>{{fileOrder[0], 3}, {fileOrder[1], 1}}));
-    EXPECT_FALSE(IPodJournal::ReadPlaysMark(Root()));
+    EXPECT_FALSE(IPodJournal::ReadPlaysMark(pod.Root()));
 }
 
 } // namespace

@@ -1,218 +1,160 @@
 // The iPod database object on iPod folder trees: loading, safe storing, recovery, lookups by
-// virtual path, iTunesSD, play counts and the state record.
+// virtual path, iTunesSD, play counts and On-The-Go playlists.
 
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/base/AError.h"
-#include "ACommon/base/AFile.h"
 #include "ACommon/base/AProgress.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLP.h"
 #include "ACommon/itunesdb/MHLT.h"
 #include "ACommon/itunesdb/MHYP.h"
 #include "ACommon/tags/ID3.h"
-#include "fixtures/IPodFixture.h"
+#include "fixtures/IPodDatabase.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/Recorders.h"
-#include "fixtures/StateFile.h"
-#include "fixtures/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 
+using fixtures::ReadFile;
 using fixtures::itdb::GetU32;
 using fixtures::itdb::PutU32;
+using Names = std::vector<std::string>;
 
 namespace {
 
-class IPodDBTest : public ::testing::Test {
-protected:
-    void SetUp() override { root = fixtures::MakeIPod(volumes.Path(), "POD"); }
-    // Makes the iPod under test a shuffle, which plays from iTunesSD.
-    void MakeShuffle()
-    {
-        fixtures::IPodOptions shuffle;
-        shuffle.modelNumStr = "MA133";
-        root = fixtures::MakeIPod(volumes.Path(), "SHUFFLE", shuffle);
-    }
+const Names kBare{"iTunesDB", "iTunesPrefs"}; // the iTunes folder of an iPod with nothing left over
 
-    AString Root() const { return AString::FromUTF8(root); }
-    std::string ITunes(const std::string& name) const { return root + "/iPod_Control/iTunes/" + name; }
+fixtures::TestIPod Shuffle() { return fixtures::TestIPod({.modelNumStr = "MA133"}, "SHUFFLE"); }
 
-    // Loads the iPod with its playlists into `db`.
-    void Load(IPodDB& db)
-    {
-        AString r = Root();
-        ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
-    }
+Names ITunesFiles(const fixtures::TestIPod& pod)
+{
+    return fixtures::ListFiles(pod.root + "/iPod_Control/iTunes");
+}
 
-    // Stores a database of the songs `names` (each in a file of its name) and gives the songs in the
-    // order of their tracks in the stored file, which decides what the iPod's own files refer to.
-    std::vector<std::string> StoreInFileOrder(const std::vector<std::string>& names)
-    {
-        IPodDB db;
-        Load(db);
-        for (const std::string& name : names)
-            Add(db, name, "A", "B", "C", name + ".mp3");
-        EXPECT_EQ(db.Store(nullptr), 0);
-        IPodDB stored;
-        Load(stored);
-        std::vector<std::string> order;
-        stored.GetDatabase()->GetTrackList()->ForEachTrack(
-            [&](MHIT& t) { order.push_back(t.GetName().ToStdString()); });
-        return order;
-    }
-
-    // A "Play Counts" file of `entries` entries, all zero: "mhdp", header length, entry length, count.
-    static std::vector<std::uint8_t> PlayCounts(std::uint32_t entries)
-    {
-        std::vector<std::uint8_t> counts(0x60 + entries * 0x1C, 0);
-        std::memcpy(counts.data(), "mhdp", 4);
-        PutU32(counts, 4, 0x60);
-        PutU32(counts, 8, 0x1C);
-        PutU32(counts, 12, entries);
-        return counts;
-    }
-
-    MHIT* Add(IPodDB& db, const std::string& name, const std::string& artist, const std::string& album,
-              const std::string& genre, const std::string& file, int size = 1000)
-    {
-        SongInfoStruct song =
-            fixtures::MakeSong(name, artist, album, genre, "/iPod_Control/Music/F00/" + file, size);
-        MHIT* track = nullptr;
-        EXPECT_EQ(db.AddSong(song, &track, 1), 0) << name;
-        return track;
-    }
-
-    // What a store of one song leaves when it is stopped between writing the temporary database
-    // (complete and flushed) and renaming it over iTunesDB.
-    void CrashedStore()
-    {
-        const auto before = fixtures::ReadFile(ITunes("iTunesDB"));
-        IPodDB db;
-        Load(db);
-        Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
-        ASSERT_EQ(db.Store(nullptr), 0);
-        std::filesystem::rename(ITunes("iTunesDB"), ITunes(".iTunesDB.pelorin-99-0.tmp"));
-        fixtures::WriteFile(ITunes("iTunesDB"), before);
-        std::filesystem::remove(ITunes("iTunesSD"));
-    }
-    std::vector<std::string> ITunesFiles() const
-    {
-        return fixtures::ListFiles(root + "/iPod_Control/iTunes");
-    }
-
-    fixtures::TempDir volumes;
-    std::string root;
-};
+// What a store of one song leaves when it is stopped between writing the temporary database
+// (complete and flushed) and renaming it over iTunesDB.
+void CrashedStore(const fixtures::TestIPod& pod)
+{
+    const auto before = ReadFile(pod.ITunes("iTunesDB"));
+    ASSERT_EQ(pod.StoreWith({"Song"}), 0);
+    std::filesystem::rename(pod.ITunes("iTunesDB"), pod.ITunes(".iTunesDB.pelorin-99-0.tmp"));
+    fixtures::WriteFile(pod.ITunes("iTunesDB"), before);
+}
 
 } // namespace
 
-TEST_F(IPodDBTest, StoreWritesTheDatabaseInPlace)
+TEST(IPodDB, StoreWritesTheDatabaseInPlace)
 {
-    IPodDB db;
-    Load(db);
-    Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
-    ASSERT_EQ(db.Store(nullptr), 0);
-    EXPECT_EQ(ITunesFiles(), (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
+    fixtures::TestIPod pod;
+    ASSERT_EQ(pod.StoreWith({"Song"}), 0);
+    EXPECT_EQ(ITunesFiles(pod), kBare);
     IPodDB again;
-    Load(again);
+    ASSERT_EQ(pod.Load(again), 0);
     EXPECT_EQ(again.GetTrackCount(), 1);
     AString name;
     EXPECT_EQ(again.GetIPodName(name), 0);
     EXPECT_EQ(name, "Test iPod");
 }
 
-TEST_F(IPodDBTest, StoreIsRefusedUnlessLoadedWithPlaylists)
+// A database read in part (only its name, without playlists, not at all, or failing) is never
+// stored: what was not read would be lost.
+TEST(IPodDB, StoreIsRefusedUnlessTheWholeDatabaseWasLoaded)
 {
-    const auto before = fixtures::ReadFile(ITunes("iTunesDB"));
-    AString r = Root();
-    IPodDB nameOnly;
-    ASSERT_EQ(nameOnly.LoadName(&r, 1), 0);
-    EXPECT_EQ(nameOnly.Store(nullptr), kErrUnknown);
-    IPodDB tracksOnly;
-    ASSERT_EQ(tracksOnly.Load(&r, 0, nullptr, nullptr), 0);
-    EXPECT_EQ(tracksOnly.Store(nullptr), kErrUnknown);
-    IPodDB fresh;
-    EXPECT_EQ(fresh.Store(&r), kErrUnknown);
-    EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), before);
-    EXPECT_FALSE(fixtures::Exists(ITunes("iTunesSD")));
+    fixtures::TestIPod pod;
+    ASSERT_EQ(pod.StoreWith({"One"}), 0);
+    const auto good = ReadFile(pod.ITunes("iTunesDB"));
+    auto with = [&good](std::size_t at, std::uint32_t value) {
+        auto bytes = good;
+        PutU32(bytes, at, value);
+        return bytes;
+    };
+    AString r = pod.Root();
+    auto whole = [&r](IPodDB& db) { return db.Load(&r, 1, nullptr, nullptr); };
+    struct Case {
+        const char* what;
+        fixtures::Bytes database;
+        std::function<int(IPodDB&)> load;
+        int loaded;
+        const char* told;
+    };
+    const Case cases[] = {
+        {"only the name", good, [&r](IPodDB& db) { return db.LoadName(&r, 1); }, 0, ""},
+        {"without playlists", good, [&r](IPodDB& db) { return db.Load(&r, 0, nullptr, nullptr); }, 0, ""},
+        {"not loaded", good, [](IPodDB&) { return 0; }, 0, ""},
+        {"a length past the file", with(8, 0x7FFFFFFF), whole, kErrUnknown, ""},
+        // The first dataset's type changed from 1 to 99: kept as it is, never read as the track list.
+        {"no track list", with(GetU32(good, 4) + 12, 99), whole, kErrUnknown, "has no track list"}};
+    for (const Case& c : cases) {
+        fixtures::WriteFile(pod.ITunes("iTunesDB"), c.database);
+        const auto listing = fixtures::ListFiles(pod.root);
+        IPodDB db;
+        EXPECT_EQ(c.load(db), c.loaded) << c.what;
+        EXPECT_NE(AError::FailureDetail(kErrUnknown).ToStdString().find(c.told), std::string::npos) << c.what;
+        if (c.loaded != 0) {
+            EXPECT_EQ(db.GetTrackCount(), 0) << c.what;
+        }
+        EXPECT_EQ(db.Store(&r), kErrUnknown) << c.what;
+        EXPECT_EQ(ReadFile(pod.ITunes("iTunesDB")), c.database) << c.what;
+        EXPECT_EQ(fixtures::ListFiles(pod.root), listing) << c.what;
+    }
 }
 
-TEST_F(IPodDBTest, MissingDatabaseIsRecoveredFromACompleteTemporaryDatabase)
+// iTunesDB lost after a store stopped before its temporary database replaced it: only a complete
+// temporary database is put in its place.
+TEST(IPodDB, AMissingDatabaseIsRecoveredOnlyFromACompleteTemporaryOne)
 {
-    CrashedStore();
-    std::filesystem::remove(ITunes("iTunesDB"));
-    IPodDB db;
-    Load(db);
-    EXPECT_EQ(db.GetTrackCount(), 1);
-    EXPECT_EQ(ITunesFiles(), (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
+    enum class Left { kNothing, kComplete, kCut };
+    for (Left left : {Left::kNothing, Left::kComplete, Left::kCut}) {
+        SCOPED_TRACE(static_cast<int>(left));
+        fixtures::TestIPod pod;
+        if (left != Left::kNothing)
+            CrashedStore(pod);
+        std::filesystem::remove(pod.ITunes("iTunesDB"));
+        for (const std::string& name : ITunesFiles(pod))
+            if (left == Left::kCut && name != "iTunesPrefs")
+                std::filesystem::resize_file(pod.ITunes(name), 100);
+        if (left == Left::kNothing) {
+            EXPECT_FALSE(IPodDB::IsIPodRoot(pod.Root()));
+        }
+        IPodDB db;
+        EXPECT_EQ(pod.Load(db), left == Left::kComplete ? 0 : kErrEndOfFile);
+        EXPECT_EQ(db.IsLoaded(), left == Left::kComplete ? 1 : 0);
+        EXPECT_EQ(db.GetTrackCount(), left == Left::kComplete ? 1 : 0);
+        EXPECT_EQ(fixtures::Exists(pod.ITunes("iTunesDB")), left == Left::kComplete);
+        if (left == Left::kComplete) {
+            EXPECT_EQ(ITunesFiles(pod), kBare);
+        }
+    }
 }
 
-TEST_F(IPodDBTest, MissingDatabaseWithoutACompleteTemporaryFails)
+TEST(IPodDB, FolderNamesAreMatchedWithoutRegardToCase)
 {
-    AString r = Root();
-    const auto empty = fixtures::ReadFile(ITunes("iTunesDB"));
-    std::filesystem::remove(ITunes("iTunesDB"));
-    EXPECT_FALSE(IPodDB::IsIPodRoot(r));
-    IPodDB none;
-    EXPECT_EQ(none.Load(&r, 1, nullptr, nullptr), kErrEndOfFile);
-    EXPECT_EQ(none.IsLoaded(), 0);
-    EXPECT_FALSE(fixtures::Exists(ITunes("iTunesDB")));
-    // A temporary database cut short is not put in place.
-    fixtures::WriteFile(ITunes("iTunesDB"), empty);
-    CrashedStore();
-    std::filesystem::remove(ITunes("iTunesDB"));
-    for (const std::string& name : ITunesFiles())
-        if (name != "iTunesPrefs")
-            std::filesystem::resize_file(ITunes(name), 100);
-    IPodDB db;
-    EXPECT_EQ(db.Load(&r, 1, nullptr, nullptr), kErrEndOfFile);
-    EXPECT_FALSE(fixtures::Exists(ITunes("iTunesDB")));
-}
-
-TEST_F(IPodDBTest, DamagedDatabaseFailsWithAFormatError)
-{
-    auto bytes = fixtures::ReadFile(ITunes("iTunesDB"));
-    PutU32(bytes, 8, 0x7FFFFFFF);
-    fixtures::WriteFile(ITunes("iTunesDB"), bytes);
-    const auto listing = fixtures::ListFiles(root);
-    IPodDB db;
-    AString r = Root();
-    EXPECT_EQ(db.Load(&r, 1, nullptr, nullptr), kErrUnknown);
-    EXPECT_EQ(db.Store(nullptr), kErrUnknown);
-    EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), bytes);
-    EXPECT_EQ(fixtures::ListFiles(root), listing);
-    EXPECT_EQ(db.GetTrackCount(), 0);
-}
-
-TEST_F(IPodDBTest, FolderNamesAreMatchedWithoutRegardToCase)
-{
+    fixtures::TestIPod pod;
+    const std::string& root = pod.root;
     std::filesystem::rename(root + "/iPod_Control", root + "/IPOD_CONTROL");
     std::filesystem::rename(root + "/IPOD_CONTROL/iTunes", root + "/IPOD_CONTROL/ITUNES");
     std::filesystem::rename(root + "/IPOD_CONTROL/ITUNES/iTunesDB", root + "/IPOD_CONTROL/ITUNES/ITUNESDB");
-    EXPECT_TRUE(IPodDB::IsIPodRoot(Root()));
-    IPodDB db;
-    Load(db);
-    Add(db, "Song", "Artist", "Album", "Rock", "ABCD.mp3");
-    ASSERT_EQ(db.Store(nullptr), 0);
-    EXPECT_EQ(fixtures::ListFiles(root + "/IPOD_CONTROL/ITUNES"),
-              (std::vector<std::string>{"ITUNESDB", "iTunesPrefs"}));
+    EXPECT_TRUE(IPodDB::IsIPodRoot(pod.Root()));
+    ASSERT_EQ(pod.StoreWith({"Song"}), 0);
+    EXPECT_EQ(fixtures::ListFiles(root + "/IPOD_CONTROL/ITUNES"), (Names{"ITUNESDB", "iTunesPrefs"}));
     EXPECT_FALSE(fixtures::Exists(root + "/iPod_Control"));
 }
 
-TEST_F(IPodDBTest, TrackHandlesNeverRepeatSoAStalePathFindsNothing)
+TEST(IPodDB, TrackHandlesNeverRepeatSoAStalePathFindsNothing)
 {
+    fixtures::TestIPod pod;
     IPodDB db;
-    Load(db);
+    ASSERT_EQ(pod.Load(db), 0);
     db.SetRelevantFields(0, 0, 1);
-    MHIT* first = Add(db, "Song", "Artist", "Album", "Rock", "A.mp3");
+    MHIT* first = pod.Add(db, "Song", "A.mp3");
     const AString stale = first->ToString(0, 0, 1, 1);
     const std::uint64_t firstHandle = first->GetHandle();
     db.RemoveSong(stale);
-    MHIT* second = Add(db, "Song", "Artist", "Album", "Rock", "B.mp3");
+    MHIT* second = pod.Add(db, "Song", "B.mp3");
     EXPECT_NE(second->GetHandle(), firstHandle);
     db.Sort(1);
     MHIT* found = nullptr;
@@ -221,25 +163,30 @@ TEST_F(IPodDBTest, TrackHandlesNeverRepeatSoAStalePathFindsNothing)
     EXPECT_EQ(db.GetTrackCount(), 1);
 }
 
-TEST_F(IPodDBTest, TrackListWorksWithEveryPathShape)
+// Every path shape the three flags give finds its track, its file, and removes it from every
+// playlist; a track without artist and album is listed under the size of its music.
+TEST(IPodDB, TrackListWorksWithEveryPathShape)
 {
-    // An untagged song whose file is on the iPod: it is known by the size of its music.
+    fixtures::TestIPod pod;
     fixtures::SongSpec untaggedSong;
     untaggedSong.id3Version = 0;
     untaggedSong.seconds = 3;
-    fixtures::WriteSong(root + "/iPod_Control/Music/F00/CCCC.mp3", untaggedSong);
-    AString onDisk = Root() + "/iPod_Control/Music/F00/CCCC.mp3";
+    fixtures::WriteSong(pod.root + "/iPod_Control/Music/F00/CCCC.mp3", untaggedSong);
+    AString onDisk = pod.Root() + "/iPod_Control/Music/F00/CCCC.mp3";
     const std::uint64_t musicSize = ID3::CalcMusicSize(&onDisk);
     ASSERT_GT(musicSize, 0u);
     for (int flags = 0; flags < 8; ++flags) {
         const signed char ext = flags & 1, genre = (flags >> 1) & 1, album = (flags >> 2) & 1;
         SCOPED_TRACE(flags);
         IPodDB db;
-        Load(db);
+        ASSERT_EQ(pod.Load(db), 0);
         db.SetRelevantFields(ext, genre, album);
-        Add(db, "Beta", "Artist", "Album", "Rock", "BBBB.mp3");
-        Add(db, "alpha", "Artist", "Album", "Rock", "AAAA.m4a");
-        MHIT* untagged = Add(db, "Gamma 2", "", "", "", "CCCC.mp3", 4242);
+        pod.Add(db, "Beta", "BBBB.mp3");
+        pod.Add(db, "alpha", "AAAA.m4a");
+        SongInfoStruct untaggedInfo =
+            fixtures::MakeSong("Gamma 2", "", "", "", "/iPod_Control/Music/F00/CCCC.mp3", 4242);
+        MHIT* untagged = nullptr;
+        ASSERT_EQ(db.AddSong(untaggedInfo, &untagged, 1), 0);
         SongInfoStruct duplicate = fixtures::MakeSong("BETA", "artist", "ALBUM", "rock", "/x/Other.MP3");
         EXPECT_EQ(db.AddSong(duplicate, nullptr, 0), kErrDuplicate);
         db.Sort(1);
@@ -253,19 +200,14 @@ TEST_F(IPodDBTest, TrackListWorksWithEveryPathShape)
             MHIT* found = nullptr;
             EXPECT_EQ(db.GetSongInfo(&found, paths[i], 1), 1) << paths[i].CStr();
             EXPECT_EQ(found, track);
-            // Without `exact` only the text up to "?" counts.
-            AString otherHandle = paths[i].Left(paths[i].ReverseFind('?') + 1) + "999999999999";
-            EXPECT_EQ(db.GetSongInfo(&found, otherHandle, 0), 1);
-            EXPECT_EQ(db.GetSongInfo(&found, otherHandle, 1), 0);
             AString filePath;
             EXPECT_EQ(db.GetSongPath(filePath, paths[i], 0), 1) << paths[i].CStr();
             EXPECT_EQ(filePath, track->GetFilepath());
         }
-        // The untagged track is listed under its music size and without its copy number.
+        // Without its copy number.
         const std::string expected = std::string("/") + (genre ? "*/" : "") + std::to_string(musicSize) +
                                      "/" + (album ? "*/" : "") + "Gamma" + (ext ? "/mp3" : "");
         EXPECT_EQ(untagged->ToString(ext, genre, album, 0, db.GetRootPath()).ToStdString(), expected);
-
         for (const AString& path : paths)
             db.RemoveSong(path);
         EXPECT_EQ(db.GetTrackCount(), 0);
@@ -274,317 +216,244 @@ TEST_F(IPodDBTest, TrackListWorksWithEveryPathShape)
     }
 }
 
-TEST_F(IPodDBTest, StoredTracksAreNumberedInWrittenOrder)
+// Track ids run 1, 2, 3... in the order of the file, items name them in both playlist datasets, and
+// storing what was read gives the same bytes.
+TEST(IPodDB, StoredTracksAreNumberedInWrittenOrder)
 {
+    fixtures::TestIPod pod;
     IPodDB db;
-    Load(db);
+    ASSERT_EQ(pod.Load(db), 0);
     for (int i = 0; i < 30; ++i)
-        Add(db, "Song " + std::to_string(i * 7), "Artist", "Album", "Rock", "F" + std::to_string(i) + ".mp3");
-    Add(db, "Caf\xC3\xA9", "\xE2\x98\x83 Snow", "", "Jazz", "ABCE.m4a");
+        pod.Add(db, "Song " + std::to_string(i * 7), "F" + std::to_string(i) + ".mp3");
+    SongInfoStruct unicode = fixtures::MakeSong("Caf\xC3\xA9", "\xE2\x98\x83 Snow", "", "Jazz", "/F00/E.m4a");
+    ASSERT_EQ(db.AddSong(unicode, nullptr, 1), 0);
     db.AddPlaylist("Mix");
     ASSERT_EQ(db.Store(nullptr), 0);
-    const auto bytes = fixtures::ReadFile(ITunes("iTunesDB"));
-    std::vector<std::uint32_t> ids, items;
+    const auto bytes = ReadFile(pod.ITunes("iTunesDB"));
     const std::string data(bytes.begin(), bytes.end());
+    std::vector<std::uint32_t> ids, items, expectedIds, expectedItems;
     for (size_t at = data.find("mhit"); at != std::string::npos; at = data.find("mhit", at + 4))
         ids.push_back(GetU32(bytes, at + 16));
     for (size_t at = data.find("mhip"); at != std::string::npos; at = data.find("mhip", at + 4))
         items.push_back(GetU32(bytes, at + 20));
-    ASSERT_EQ(ids.size(), 31u);
-    for (std::uint32_t i = 0; i < 31; ++i)
-        EXPECT_EQ(ids[i], i + 1);
-    ASSERT_EQ(items.size(), 62u); // the library playlist of both playlist datasets
-    for (std::uint32_t i = 0; i < 62; ++i)
-        EXPECT_EQ(items[i], i % 31 + 1);
-    IPodDB again;
-    Load(again);
-    ASSERT_EQ(again.Store(nullptr), 0);
-    EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), bytes);
+    for (std::uint32_t i = 0; i < 62; ++i) {
+        if (i < 31)
+            expectedIds.push_back(i + 1);
+        expectedItems.push_back(i % 31 + 1); // the library playlist of both playlist datasets
+    }
+    EXPECT_EQ(ids, expectedIds);
+    EXPECT_EQ(items, expectedItems);
+    ASSERT_EQ(pod.StoreWith({}), 0);
+    EXPECT_EQ(ReadFile(pod.ITunes("iTunesDB")), bytes);
 }
 
-TEST_F(IPodDBTest, ShuffleFileHoldsOneEntryPerTrack)
+// iTunesSD: an 18-byte header, then 558 bytes a track with its type and UTF-16 path.
+TEST(IPodDB, ShuffleFileHoldsOneEntryPerTrack)
 {
-    MakeShuffle();
-    IPodDB db;
-    Load(db);
-    ASSERT_EQ(db.Store(nullptr), 0);
-    const auto empty = fixtures::ReadFile(ITunes("iTunesSD"));
+    fixtures::TestIPod pod = Shuffle();
+    ASSERT_EQ(pod.StoreWith({}), 0);
+    const auto empty = ReadFile(pod.ITunes("iTunesSD"));
     ASSERT_EQ(empty.size(), 18u);
     EXPECT_EQ(empty[0] | empty[1] | empty[2], 0);
-    Add(db, "One", "A", "B", "C", "AAAA.MP3");
-    Add(db, "Two", "A", "B", "C", "BBBB.m4a");
-    Add(db, "Three", "A", "B", "C", "CCCC.wav");
+    IPodDB db;
+    ASSERT_EQ(pod.Load(db), 0);
+    for (const char* file : {"AAAA.MP3", "BBBB.m4a", "CCCC.wav"})
+        pod.Add(db, file, file);
     ASSERT_EQ(db.Store(nullptr), 0);
-    const auto sd = fixtures::ReadFile(ITunes("iTunesSD"));
-    ASSERT_EQ(sd.size(), 18u + 3 * 558u);
-    EXPECT_EQ(std::vector<std::uint8_t>(sd.begin(), sd.begin() + 18),
-              (std::vector<std::uint8_t>{0, 0, 3, 1, 7, 0, 0, 0, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    std::map<std::string, std::uint32_t> types;
-    for (int i = 0; i < 3; ++i) {
-        const std::uint8_t* entry = sd.data() + 18 + 558 * i;
-        EXPECT_EQ(std::vector<std::uint8_t>(entry, entry + 6),
-                  (std::vector<std::uint8_t>{0, 2, 0x2E, 0x5A, 0xA5, 1}));
-        EXPECT_EQ(std::vector<std::uint8_t>(entry + 6, entry + 24), std::vector<std::uint8_t>(18, 0));
-        EXPECT_EQ(std::vector<std::uint8_t>(entry + 24, entry + 27), (std::vector<std::uint8_t>{0, 0, 0x64}));
-        EXPECT_EQ(std::vector<std::uint8_t>(entry + 30, entry + 33), (std::vector<std::uint8_t>{0, 2, 0}));
-        std::string path;
-        for (int u = 0; entry[33 + 2 * u] != 0; ++u)
-            path += static_cast<char>(entry[33 + 2 * u]);
-        types[path] = entry[27] << 16 | entry[28] << 8 | entry[29];
-        EXPECT_EQ(entry[555], 1);
-        EXPECT_EQ(entry[556] | entry[557], 0);
+    // Header: entry count (3 bytes), 0x010700, header length; each entry: its length 0x22E, 0x5AA501,
+    // zeros, 0x64 as volume, the file type (1 MP3, 2 AAC, 4 WAV), 0x200, the UTF-16 path, 1 to play it
+    // in shuffle and two zeros; in the order of the tracks in iTunesDB.
+    using Bytes = std::vector<std::uint8_t>;
+    const std::map<std::string, std::uint8_t> types{{"AAAA.MP3", 1}, {"BBBB.m4a", 2}, {"CCCC.wav", 4}};
+    Bytes expected{0, 0, 3, 1, 7, 0, 0, 0, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    for (const std::string& file : pod.FileOrder()) {
+        Bytes entry{0, 2, 0x2E, 0x5A, 0xA5, 1};
+        entry.resize(24, 0);
+        entry.insert(entry.end(), {0, 0, 0x64, 0, 0, types.at(file), 0, 2, 0});
+        for (char c : "/iPod_Control/Music/F00/" + file)
+            entry.insert(entry.end(), {static_cast<std::uint8_t>(c), 0});
+        entry.resize(555, 0);
+        entry.insert(entry.end(), {1, 0, 0});
+        expected.insert(expected.end(), entry.begin(), entry.end());
     }
-    EXPECT_EQ(types, (std::map<std::string, std::uint32_t>{{"/iPod_Control/Music/F00/AAAA.MP3", 1},
-                                                           {"/iPod_Control/Music/F00/BBBB.m4a", 2},
-                                                           {"/iPod_Control/Music/F00/CCCC.wav", 4}}));
+    EXPECT_EQ(ReadFile(pod.ITunes("iTunesSD")), expected);
 }
 
-TEST_F(IPodDBTest, PathTooLongForTheShuffleFileStopsTheStore)
+TEST(IPodDB, PathTooLongForTheShuffleFileStopsTheStore)
 {
-    MakeShuffle();
-    const auto before = fixtures::ReadFile(ITunes("iTunesDB"));
+    fixtures::TestIPod pod = Shuffle();
+    const auto before = ReadFile(pod.ITunes("iTunesDB"));
     AProgress progress;
     platform::RecordingLogView log;
     progress.SetLogTextView(&log);
     IPodDB db(&progress);
-    Load(db);
-    Add(db, "Long One", "A", "B", "C", std::string(240, 'x') + ".mp3");
+    ASSERT_EQ(pod.Load(db), 0);
+    pod.Add(db, "Long One", std::string(240, 'x') + ".mp3");
     EXPECT_EQ(db.Store(nullptr), kErrInvalidPath);
-    EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), before);
-    EXPECT_EQ(ITunesFiles(), (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
+    EXPECT_EQ(ReadFile(pod.ITunes("iTunesDB")), before);
+    EXPECT_EQ(ITunesFiles(pod), kBare);
     EXPECT_NE(log.Text().find("\"Long One\""), std::string::npos) << log.Text();
 }
 
-TEST_F(IPodDBTest, PlayCountsAreFoldedIntoTheTracks)
+// The iPod's play count file is set aside once a store took it in (deleted where it cannot be set
+// aside), so that the plays are counted once; the On-The-Go file, damaged here, goes with it.
+TEST(IPodDB, PlaysAreTakenInOnce)
 {
-    const std::vector<std::string> fileOrder = StoreInFileOrder({"First", "Second"});
-    ASSERT_EQ(fileOrder.size(), 2u);
-    std::vector<std::uint8_t> counts = PlayCounts(2);
-    PutU32(counts, 0x60 + 0, 5);          // plays
-    PutU32(counts, 0x60 + 4, 0xC0000000); // last played
-    PutU32(counts, 0x60 + 12, 80);        // four stars
-    PutU32(counts, 0x60 + 20, 2);         // skips
-    PutU32(counts, 0x60 + 0x1C + 12, 0xFFFFFFFF);
-    fixtures::WriteFile(ITunes("Play Counts"), counts);
-    fixtures::WriteFile(ITunes("OTGPlaylistInfo"), std::string("mhpo"));
-
-    IPodDB db;
-    Load(db);
-    ASSERT_EQ(db.Store(nullptr), 0);
-    EXPECT_FALSE(fixtures::Exists(ITunes("Play Counts")));
-    EXPECT_EQ(fixtures::ReadFile(ITunes("Play Counts.bak")), counts);
-    EXPECT_FALSE(fixtures::Exists(ITunes("OTGPlaylistInfo")));
-
-    IPodDB after;
-    Load(after);
-    after.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& t) {
-        const bool played = t.GetName().ToStdString() == fileOrder[0];
-        EXPECT_EQ(t.GetField(MHIT::kOffsetPlayCount), played ? 5u : 0u);
-        EXPECT_EQ(t.GetField(MHIT::kOffsetLastPlayed), played ? 0xC0000000u : 0u);
-        EXPECT_EQ(t.GetByte(MHIT::kOffsetRating), played ? 80 : 0);
-        EXPECT_EQ(t.GetField(MHIT::kOffsetSkipCount), played ? 2u : 0u);
-    });
+    for (const bool backupBlocked : {false, true}) {
+        fixtures::TestIPod pod;
+        ASSERT_EQ(pod.StoreWith({"First"}), 0);
+        const auto counts =
+            fixtures::itdb::PlayCounts(0x1C, {{5, 0, 0, 0xFFFFFFFF}}); // rated past five stars
+        fixtures::WriteFile(pod.ITunes("Play Counts"), counts);
+        fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo"), std::string("mhpo"));
+        if (backupBlocked) // a folder in the way of the backup's name: renaming onto it fails
+            fixtures::WriteFile(pod.ITunes("Play Counts.bak/keep"), std::string("x"));
+        for (int store = 0; store < 2; ++store)
+            ASSERT_EQ(pod.StoreWith({}), 0);
+        EXPECT_FALSE(fixtures::Exists(pod.ITunes("Play Counts"))) << backupBlocked;
+        if (!backupBlocked) {
+            EXPECT_EQ(ReadFile(pod.ITunes("Play Counts.bak")), counts);
+        }
+        EXPECT_FALSE(fixtures::Exists(pod.ITunes("OTGPlaylistInfo"))) << backupBlocked;
+        EXPECT_EQ(pod.Fields(MHIT::kOffsetPlayCount), (std::map<std::string, std::uint32_t>{{"First", 5}}));
+        IPodDB after;
+        ASSERT_EQ(pod.Load(after), 0);
+        EXPECT_EQ(after.GetDatabase()->GetTrackList()->GetSong(0)->GetByte(MHIT::kOffsetRating), 0)
+            << "a rating past five stars is no rating";
+    }
 }
 
-TEST_F(IPodDBTest, PlayCountsThatCannotBeSetAsideAreDeleted)
+TEST(IPodDB, OnTheGoPlaylistsBecomePlaylists)
 {
-    ASSERT_EQ(StoreInFileOrder({"First"}).size(), 1u);
-    std::vector<std::uint8_t> counts = PlayCounts(1);
-    PutU32(counts, 0x60, 5);
-    fixtures::WriteFile(ITunes("Play Counts"), counts);
-    // A folder in the way of the backup's name: renaming onto it fails.
-    fixtures::WriteFile(ITunes("Play Counts.bak/keep"), std::string("x"));
-
-    IPodDB db;
-    Load(db);
-    ASSERT_EQ(db.Store(nullptr), 0);
-    EXPECT_FALSE(fixtures::Exists(ITunes("Play Counts")));
-
-    // Stored again, the counts are not added a second time.
-    IPodDB again;
-    Load(again);
-    ASSERT_EQ(again.Store(nullptr), 0);
-    IPodDB after;
-    Load(after);
-    after.GetDatabase()->GetTrackList()->ForEachTrack(
-        [](MHIT& t) { EXPECT_EQ(t.GetField(MHIT::kOffsetPlayCount), 5u); });
-}
-
-TEST_F(IPodDBTest, OnTheGoPlaylistsBecomePlaylists)
-{
-    const std::vector<std::string> fileOrder = StoreInFileOrder({"One", "Two", "Three"});
+    fixtures::TestIPod pod;
+    ASSERT_EQ(pod.StoreWith({"One", "Two", "Three"}), 0);
+    const Names fileOrder = pod.FileOrder();
     ASSERT_EQ(fileOrder.size(), 3u);
-    // "mhpo", header length, entry length, entry count, then the places of the songs' tracks.
-    auto onTheGo = [](std::uint32_t entryLength, const std::vector<std::uint32_t>& places) {
-        std::vector<std::uint8_t> bytes(20 + entryLength * places.size(), 0);
-        std::memcpy(bytes.data(), "mhpo", 4);
-        PutU32(bytes, 4, 20);
-        PutU32(bytes, 8, entryLength);
-        PutU32(bytes, 12, static_cast<std::uint32_t>(places.size()));
-        for (std::size_t i = 0; i < places.size(); ++i)
-            PutU32(bytes, 20 + entryLength * i, places[i]);
-        return bytes;
-    };
-    fixtures::WriteFile(ITunes("OTGPlaylistInfo"), onTheGo(4, {2, 0}));
-    fixtures::WriteFile(ITunes("OTGPlaylistInfo_1"), std::string("mhpo")); // damaged
-    fixtures::WriteFile(ITunes("OTGPlaylistInfo_2"), onTheGo(8, {7, 1}));  // 7 names no track
-    fixtures::WriteFile(ITunes("OTGPlaylistInfo_3"), onTheGo(4, {}));      // empty: no playlist
-
+    using fixtures::itdb::OnTheGo; // the places of the songs' tracks in the file
+    fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo"), OnTheGo(4, {2, 0}));
+    fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo_1"), std::string("mhpo")); // damaged
+    fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo_2"), OnTheGo(8, {7, 1}));  // 7 names no track
+    fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo_3"), OnTheGo(4, {}));      // empty: no playlist
     AProgress progress;
     platform::RecordingLogView log;
     progress.SetLogTextView(&log);
     IPodDB db(&progress);
-    Load(db);
+    ASSERT_EQ(pod.Load(db), 0);
     EXPECT_NE(log.Text().find("OTGPlaylistInfo_1"), std::string::npos) << log.Text();
     ASSERT_EQ(db.Store(nullptr), 0);
     for (const char* name :
          {"OTGPlaylistInfo", "OTGPlaylistInfo_1", "OTGPlaylistInfo_2", "OTGPlaylistInfo_3"})
-        EXPECT_FALSE(fixtures::Exists(ITunes(name))) << name;
+        EXPECT_FALSE(fixtures::Exists(pod.ITunes(name))) << name;
 
-    const std::map<std::string, std::vector<std::string>> expected{
-        {"On-The-Go 1", {fileOrder[2], fileOrder[0]}}, {"On-The-Go 2", {fileOrder[1]}}};
+    const std::map<std::string, Names> expected{{"On-The-Go 1", {fileOrder[2], fileOrder[0]}},
+                                                {"On-The-Go 2", {fileOrder[1]}}};
     for (int pass = 0; pass < 2; ++pass) { // a second store must not add them again
         IPodDB after;
-        Load(after);
+        ASSERT_EQ(pod.Load(after), 0);
         ASSERT_EQ(after.GetDatabase()->GetPlaylistLists().size(), 2u);
         for (MHLP* list : after.GetDatabase()->GetPlaylistLists()) {
-            std::map<std::string, std::vector<std::string>> found;
+            std::map<std::string, Names> found;
             for (int i = 1; i < list->GetPlaylistCount(); ++i) {
-                MHYP* playlist = list->GetPlaylist(i);
                 AString name;
-                playlist->GetName(name);
-                for (int j = 0; j < playlist->GetSongCount(); ++j)
-                    found[name.ToStdString()].push_back(playlist->GetSong(j)->GetName().ToStdString());
+                list->GetPlaylist(i)->GetName(name);
+                for (int j = 0; j < list->GetPlaylist(i)->GetSongCount(); ++j)
+                    found[name.ToStdString()].push_back(
+                        list->GetPlaylist(i)->GetSong(j)->GetName().ToStdString());
             }
             EXPECT_EQ(found, expected) << "pass " << pass;
         }
         ASSERT_EQ(after.Store(nullptr), 0);
     }
     // A playlist made on the iPod after that store is numbered after the kept ones.
-    fixtures::WriteFile(ITunes("OTGPlaylistInfo"), onTheGo(4, {0}));
+    fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo"), OnTheGo(4, {0}));
     IPodDB again;
-    Load(again);
+    ASSERT_EQ(pod.Load(again), 0);
     AString last;
     MHLP* list = again.GetDatabase()->GetPlaylistLists()[0];
     list->GetPlaylist(list->GetPlaylistCount() - 1)->GetName(last);
     EXPECT_EQ(last.ToStdString(), "On-The-Go 3");
 }
 
-TEST_F(IPodDBTest, OnlyIPodsThatPlayFromTheShuffleFileGetOne)
+// An iPod with a screen never reads iTunesSD: it gets none, but one another program put there is
+// kept up to date. A shuffle without one, or with one older than iTunesDB, needs it written.
+TEST(IPodDB, OnlyIPodsThatPlayFromTheShuffleFileGetOne)
 {
-    IPodDB video;
-    Load(video);
-    Add(video, "One", "A", "B", "C", "AAAA.mp3");
-    ASSERT_EQ(video.Store(nullptr), 0);
-    EXPECT_FALSE(fixtures::Exists(ITunes("iTunesSD"))) << "an iPod with a screen never reads it";
-    EXPECT_FALSE(video.ShuffleFileOutOfDate());
-
-    // An iPod that has one (put there by another program) keeps it up to date.
-    fixtures::WriteFile(ITunes("iTunesSD"), std::string(18, '\0'));
+    fixtures::TestIPod video;
+    ASSERT_EQ(video.StoreWith({"One"}), 0);
+    EXPECT_FALSE(fixtures::Exists(video.ITunes("iTunesSD")));
+    IPodDB db;
+    ASSERT_EQ(video.Load(db), 0);
+    EXPECT_FALSE(db.ShuffleFileOutOfDate());
+    fixtures::WriteFile(video.ITunes("iTunesSD"), std::string(18, '\0'));
     IPodDB hasOne;
-    Load(hasOne);
+    ASSERT_EQ(video.Load(hasOne), 0);
     EXPECT_TRUE(hasOne.ShuffleFileOutOfDate());
     ASSERT_EQ(hasOne.Store(nullptr), 0);
-    EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesSD")).size(), 18u + 558u);
+    EXPECT_EQ(ReadFile(video.ITunes("iTunesSD")).size(), 18u + 558u);
     EXPECT_FALSE(hasOne.ShuffleFileOutOfDate());
 
-    // A shuffle whose run stopped after iTunesDB was replaced and before iTunesSD was.
-    MakeShuffle();
-    IPodDB shuffle;
-    Load(shuffle);
-    ASSERT_EQ(shuffle.Store(nullptr), 0);
-    const auto emptyShuffleFile = fixtures::ReadFile(ITunes("iTunesSD"));
-    Add(shuffle, "One", "A", "B", "C", "AAAA.mp3");
-    ASSERT_EQ(shuffle.Store(nullptr), 0);
-    fixtures::WriteFile(ITunes("iTunesSD"), emptyShuffleFile);
+    fixtures::TestIPod shuffle = Shuffle();
+    ASSERT_EQ(shuffle.StoreWith({}), 0);
+    const auto emptyShuffleFile = ReadFile(shuffle.ITunes("iTunesSD"));
+    ASSERT_EQ(shuffle.StoreWith({"One"}), 0);
+    fixtures::WriteFile(shuffle.ITunes("iTunesSD"), emptyShuffleFile);
     IPodDB next;
-    Load(next);
+    ASSERT_EQ(shuffle.Load(next), 0);
     EXPECT_TRUE(next.ShuffleFileOutOfDate());
-    std::filesystem::remove(ITunes("iTunesSD"));
+    std::filesystem::remove(shuffle.ITunes("iTunesSD"));
     EXPECT_TRUE(next.ShuffleFileOutOfDate()) << "a shuffle without one";
 }
 
-TEST_F(IPodDBTest, AfterAStoreEveryTrackIsInTheLibraryPlaylistExactlyOnce)
+TEST(IPodDB, AfterAStoreEveryTrackIsInTheLibraryPlaylistExactlyOnce)
 {
     using namespace fixtures::itdb;
+    fixtures::TestIPod pod;
     auto track = [](std::uint32_t id, const std::u16string& name) {
         return Track(244, id, {StringObject(1, name), StringObject(4, u"Ann"), StringObject(3, u"Al")});
     };
     // The library playlist repeats track 1, names a track that does not exist and lacks track 3.
     fixtures::WriteFile(
-        ITunes("iTunesDB"),
+        pod.ITunes("iTunesDB"),
         Database({Dataset(1, List("mhlt", 92, {track(1, u"One"), track(2, u"Two"), track(3, u"Three")})),
                   Dataset(2, List("mhlp", 92,
                                   {Playlist(u"Pod", true, {Item(1), Item(2), Item(1), Item(77)}),
                                    Playlist(u"Mix", false, {Item(2), Item(2)})}))}));
-    IPodDB db;
-    Load(db);
-    ASSERT_EQ(db.Store(nullptr), 0);
+    ASSERT_EQ(pod.StoreWith({}), 0);
     IPodDB stored;
-    Load(stored);
+    ASSERT_EQ(pod.Load(stored), 0);
     MHYP* library = stored.GetDatabase()->GetPlaylistLists().front()->GetPlaylist(0);
-    std::vector<std::string> members;
+    Names members;
     for (int i = 0; i < library->GetSongCount(); ++i)
         members.push_back(library->GetSong(i) ? library->GetSong(i)->GetName().ToStdString() : "?");
-    EXPECT_EQ(members, (std::vector<std::string>{"One", "Two", "Three"}));
+    EXPECT_EQ(members, (Names{"One", "Two", "Three"}));
     EXPECT_EQ(stored.GetDatabase()->GetPlaylistLists().front()->GetPlaylist(1)->GetSongCount(), 2)
         << "other playlists may repeat a song";
 }
 
-TEST_F(IPodDBTest, DatabaseWithoutATrackListIsNotLoadedSoNeverStored)
+// Only a track with a sample count grows its header to hold the gapless fields.
+TEST(IPodDB, OnlyTracksWithGaplessFactsCarryThemThroughAStore)
 {
-    // The first dataset's type changed from 1 to 99: kept as it is, never read as the track list,
-    // and the playlists that name its tracks are not written back without them.
+    fixtures::TestIPod pod;
     IPodDB db;
-    Load(db);
-    Add(db, "One", "A", "B", "C", "AAAA.mp3");
+    ASSERT_EQ(pod.Load(db), 0);
+    for (std::uint64_t samples : {0x123456789ull, 0ull}) {
+        const std::string name = samples ? "Gapless" : "Plain";
+        SongInfoStruct song =
+            fixtures::MakeSong(name, "A", "B", "C", "/iPod_Control/Music/F00/" + name + ".m4a");
+        song.sampleCount = samples;
+        song.pregap = 1024;
+        song.postgap = 300;
+        ASSERT_EQ(db.AddSong(song, nullptr, 1), 0);
+    }
     ASSERT_EQ(db.Store(nullptr), 0);
-    auto bytes = fixtures::ReadFile(ITunes("iTunesDB"));
-    const std::size_t firstDataset = GetU32(bytes, 4);
-    ASSERT_EQ(GetU32(bytes, firstDataset + 12), 1u);
-    PutU32(bytes, firstDataset + 12, 99);
-    fixtures::WriteFile(ITunes("iTunesDB"), bytes);
-    IPodDB damaged;
-    AString r = Root();
-    EXPECT_EQ(damaged.Load(&r, 1, nullptr, nullptr), kErrUnknown);
-    EXPECT_NE(AError::FailureDetail(kErrUnknown).ToStdString().find("has no track list"), std::string::npos);
-    EXPECT_EQ(damaged.Store(nullptr), kErrUnknown);
-    EXPECT_EQ(fixtures::ReadFile(ITunes("iTunesDB")), bytes);
-}
-
-TEST_F(IPodDBTest, GaplessFactsSurviveAStoreAndOnlyTracksWithThemGrowTheirHeader)
-{
-    struct Case {
-        const char* name;
-        std::uint64_t samples;
-        std::uint32_t headerLength;
-    };
-    const Case cases[] = {{"Gapless", 0x123456789ull, MHIT::kGaplessHeaderLength},
-                          {"Plain", 0, MHIT::kMinHeaderLength}};
-    {
-        IPodDB db;
-        Load(db);
-        for (const Case& c : cases) {
-            SongInfoStruct song = fixtures::MakeSong(
-                c.name, "Artist", "Album", "Rock", std::string("/iPod_Control/Music/F00/") + c.name + ".m4a");
-            song.sampleCount = c.samples;
-            song.pregap = 1024;
-            song.postgap = 300;
-            ASSERT_EQ(db.AddSong(song, nullptr, 1), 0);
-        }
-        ASSERT_EQ(db.Store(nullptr), 0);
-    }
     IPodDB again;
-    Load(again);
+    ASSERT_EQ(pod.Load(again), 0);
     ASSERT_EQ(again.GetTrackCount(), 2);
-    again.Sort(1);
-    for (int i = 0; i < 2; ++i) {
-        MHIT* track = again.GetSortedSong(i);
-        ASSERT_NE(track, nullptr);
-        const Case& c = track->GetName() == AString("Gapless") ? cases[0] : cases[1];
-        EXPECT_EQ(track->GetSampleCount(), c.samples) << c.name;
-        EXPECT_EQ(track->GetHeaderLength(), c.headerLength) << c.name;
-        EXPECT_EQ(track->GetField(MHIT::kOffsetPregap), c.samples ? 1024u : 0u) << c.name;
-        EXPECT_EQ(track->GetByte(MHIT::kOffsetGaplessTrack), c.samples ? 1 : 0) << c.name;
-    }
+    again.GetDatabase()->GetTrackList()->ForEachTrack([](MHIT& track) {
+        const bool gapless = track.GetName() == AString("Gapless");
+        EXPECT_EQ(track.GetSampleCount(), gapless ? 0x123456789ull : 0ull);
+        EXPECT_EQ(track.GetHeaderLength(), gapless ? MHIT::kGaplessHeaderLength : MHIT::kMinHeaderLength);
+        EXPECT_EQ(track.GetField(MHIT::kOffsetPregap), gapless ? 1024u : 0u);
+        EXPECT_EQ(track.GetByte(MHIT::kOffsetGaplessTrack), gapless ? 1 : 0);
+    });
 }

@@ -16,12 +16,17 @@ namespace {
 std::string SysInfo(const std::string& root) { return root + "/iPod_Control/Device/SysInfo"; }
 std::string Prefs(const std::string& root) { return root + "/iPod_Control/iTunes/iTunesPrefs"; }
 
-} // namespace
-
-TEST(IPodInfo, ModelNumberLinesDescribeTheModel)
-{
+class IPodInfoTest : public ::testing::Test {
+protected:
     fixtures::TempDir volumes;
     const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+    AString r = AString::FromUTF8(root);
+};
+
+} // namespace
+
+TEST_F(IPodInfoTest, ModelNumberLinesDescribeTheModel)
+{
     struct Case {
         const char* text;
         const char* model;
@@ -34,7 +39,6 @@ TEST(IPodInfo, ModelNumberLinesDescribeTheModel)
           Case{"ModelNumStr: M9282", "9282", 8, 0, 20}, Case{"ModelNumStr: MZ999\n", "Z999", 0, 0, 0}}) {
         fixtures::WriteFile(SysInfo(root), std::string(c.text));
         IPodInfo info;
-        AString r = AString::FromUTF8(root);
         EXPECT_EQ(IPodDB::GetIPodInfo(&r, &info), 0) << c.text;
         EXPECT_EQ(info.model, c.model) << c.text;
         EXPECT_EQ(info.family, c.family) << c.text;
@@ -45,11 +49,8 @@ TEST(IPodInfo, ModelNumberLinesDescribeTheModel)
 
 // What tells two iPods of the same name apart: the FireWire GUID of SysInfo (wherever its line
 // stands, in any case), else the id in the database's header, else nothing.
-TEST(IPodInfo, TheIdentityIsTheFirewireGuidElseTheDatabaseIdElseUnknown)
+TEST_F(IPodInfoTest, TheIdentityIsTheFirewireGuidElseTheDatabaseIdElseUnknown)
 {
-    fixtures::TempDir volumes;
-    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
-    AString r = AString::FromUTF8(root);
     auto setDatabaseId = [&](std::uint64_t id) {
         auto bytes = fixtures::ReadFile(fixtures::DatabasePath(root));
         fixtures::itdb::PutU32(bytes, 24, static_cast<std::uint32_t>(id));
@@ -101,11 +102,10 @@ TEST(IPodInfo, MissingSysInfoReadsAsEmpty)
     EXPECT_EQ(info.family, 2u);
 }
 
-TEST(IPodInfo, AutomaticUpdateIsTurnedOffKeepingTheOtherBytes)
+// Turning it off keeps the other bytes of iTunesPrefs; an iPod without the file takes the default
+// (no automatic update) and gets none written.
+TEST_F(IPodInfoTest, AutomaticUpdateIsTurnedOffKeepingTheOtherBytes)
 {
-    fixtures::TempDir volumes;
-    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
-    AString r = AString::FromUTF8(root);
     for (auto [byte, expected] : {std::pair{0x03, 1}, std::pair{0x02, 0}}) {
         auto prefs = fixtures::ReadFile(Prefs(root));
         prefs[10] = static_cast<std::uint8_t>(byte);
@@ -121,17 +121,11 @@ TEST(IPodInfo, AutomaticUpdateIsTurnedOffKeepingTheOtherBytes)
     before[10] = 0;
     before[31] = 1;
     EXPECT_EQ(fixtures::ReadFile(Prefs(root)), before);
-}
 
-TEST(IPodInfo, AnIPodWithoutPrefsTakesTheDefaults)
-{
-    fixtures::TempDir volumes;
-    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
-    AString r = AString::FromUTF8(root);
     std::filesystem::remove(Prefs(root));
     signed char autoUpdate = -1;
     EXPECT_EQ(IPodDB::GetAutoUpdates(&r, autoUpdate), 0);
-    EXPECT_EQ(autoUpdate, 0) << "no automatic update";
+    EXPECT_EQ(autoUpdate, 0);
     EXPECT_NE(IPodDB::SetIPodFlag(&r), 0);
     EXPECT_FALSE(fixtures::Exists(Prefs(root)));
 }

@@ -12,30 +12,52 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-TEST(IPodJournal, EntriesReadBackAsWritten)
-{
+namespace {
+
+// An iPod's journal, read from the iPod, empty.
+class IPodJournalTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(journal.Read(root), 0); }
+    // An entry of an added song file.
+    static IPodJournal::Entry Added(const char* file)
+    {
+        IPodJournal::Entry entry;
+        entry.location = AString("/iPod_Control/Music/F01/") + file;
+        return entry;
+    }
+    // The locations of the entries the file holds.
+    std::vector<AString> Read(int expected = 0) const
+    {
+        IPodJournal next;
+        EXPECT_EQ(next.Read(root), expected);
+        std::vector<AString> read;
+        for (const IPodJournal::Entry& written : next.Entries())
+            read.push_back(written.location);
+        return read;
+    }
+
     fixtures::TempDir volumes;
     const AString root = AString::FromUTF8(fixtures::MakeIPod(volumes.Path(), "POD"));
     const std::string path = IPodJournal::PathOf(root).ToStdString();
     IPodJournal journal;
-    ASSERT_EQ(journal.Read(root), 0);
+};
+
+} // namespace
+
+TEST_F(IPodJournalTest, EntriesReadBackAsWritten)
+{
     EXPECT_TRUE(journal.IsEmpty());
     IPodJournal::Entry added{IPodJournal::Kind::kAdded,
                              false,
                              123456789012ULL,
-                             AString("/iPod_Control/Music/F01/ABCD.mp3"),
+                             Added("ABCD.mp3").location,
                              AString("Rock"),
                              AString::FromUTF8("Bj\xC3\xB6rk"),
                              AString(""),
                              AString("Song")};
-    IPodJournal::Entry removed{IPodJournal::Kind::kRemoved,
-                               true,
-                               0,
-                               AString("/iPod_Control/Music/F02/WXYZ.m4a"),
-                               AString(),
-                               AString(),
-                               AString(),
-                               AString()};
+    IPodJournal::Entry removed = Added("WXYZ.m4a");
+    removed.kind = IPodJournal::Kind::kRemoved;
+    removed.move = true;
     ASSERT_EQ(journal.Add(added), 0);
     ASSERT_EQ(journal.Add(removed), 0);
 
@@ -55,22 +77,19 @@ TEST(IPodJournal, EntriesReadBackAsWritten)
     auto bytes = fixtures::ReadFile(path);
     for (std::size_t cut : {bytes.size() - 1, bytes.size() - 20, bytes.size() - 40}) {
         fixtures::WriteFile(path, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + cut));
-        IPodJournal damaged;
-        EXPECT_EQ(damaged.Read(root), kErrUnknown) << cut;
-        EXPECT_EQ(damaged.Entries().size(), 1u) << cut;
+        EXPECT_EQ(Read(kErrUnknown), std::vector<AString>{added.location}) << cut;
     }
     // A string length far beyond what is there is damage, not an allocation.
     bytes[4 + 10] = 0xFF;
     bytes[4 + 10 + 3] = 0x7F;
     fixtures::WriteFile(path, bytes);
-    IPodJournal hostile;
-    EXPECT_EQ(hostile.Read(root), kErrUnknown);
+    Read(kErrUnknown);
 
     ASSERT_EQ(again.Set({}), 0);
     EXPECT_FALSE(fixtures::Exists(path));
 }
 
-TEST(IPodJournal, CopiesAreFlushedTogetherOnceABatchIsFull)
+TEST_F(IPodJournalTest, CopiesAreFlushedTogetherOnceABatchIsFull)
 {
     struct Case {
         int copies;
@@ -81,27 +100,19 @@ TEST(IPodJournal, CopiesAreFlushedTogetherOnceABatchIsFull)
     for (const Case& c : {Case{1, 1000, true}, Case{IPodJournal::kBatchSongs - 1, 1000, true},
                           Case{IPodJournal::kBatchSongs, 1000, false}, Case{2, big / 2 - 1, true},
                           Case{2, big / 2, false}, Case{1, big, false}}) {
-        fixtures::TempDir volumes;
-        const AString root = AString::FromUTF8(fixtures::MakeIPod(volumes.Path(), "POD"));
-        IPodJournal journal;
-        ASSERT_EQ(journal.Read(root), 0);
+        IPodJournal batch;
+        ASSERT_EQ(batch.Read(root), 0);
         for (int i = 0; i < c.copies; ++i)
-            ASSERT_EQ(journal.Copied(c.bytesEach), 0);
-        EXPECT_EQ(journal.Unsettled(), c.unsettled) << c.copies << " copies of " << c.bytesEach;
+            ASSERT_EQ(batch.Copied(c.bytesEach), 0);
+        EXPECT_EQ(batch.Unsettled(), c.unsettled) << c.copies << " copies of " << c.bytesEach;
     }
 }
 
 // What a process that stops after adding an entry, or after settling its batch, leaves for the next run.
-TEST(IPodJournal, AnEntryIsPendingInTheFileUntilItsBatchIsSettled)
+TEST_F(IPodJournalTest, AnEntryIsPendingInTheFileUntilItsBatchIsSettled)
 {
+    ASSERT_EQ(journal.Add(Added("ABCD.mp3")), 0);
     for (const bool settled : {false, true}) {
-        fixtures::TempDir volumes;
-        const AString root = AString::FromUTF8(fixtures::MakeIPod(volumes.Path(), "POD"));
-        IPodJournal journal;
-        ASSERT_EQ(journal.Read(root), 0);
-        IPodJournal::Entry added;
-        added.location = "/iPod_Control/Music/F01/ABCD.mp3";
-        ASSERT_EQ(journal.Add(added), 0);
         if (settled) {
             ASSERT_EQ(journal.Copied(100), 0);
             ASSERT_EQ(journal.Settle(), 0);
@@ -110,22 +121,17 @@ TEST(IPodJournal, AnEntryIsPendingInTheFileUntilItsBatchIsSettled)
         IPodJournal next;
         ASSERT_EQ(next.Read(root), 0);
         ASSERT_EQ(next.Entries().size(), 1u) << settled;
-        EXPECT_EQ(next.Entries()[0].location, added.location) << settled;
+        EXPECT_EQ(next.Entries()[0].location, Added("ABCD.mp3").location) << settled;
         EXPECT_EQ(next.Entries()[0].pending, !settled);
     }
 }
 
-TEST(IPodJournal, AFlushThatFailedFailsEveryLaterOne)
+TEST_F(IPodJournalTest, AFlushThatFailedFailsEveryLaterOne)
 {
-    fixtures::TempDir volumes;
-    const std::string mounted = fixtures::MakeIPod(volumes.Path(), "POD");
-    const AString root = AString::FromUTF8(mounted);
-    IPodJournal journal;
-    ASSERT_EQ(journal.Read(root), 0);
     ASSERT_EQ(journal.Copied(1000), 0);
     // The volume gone while the batch waits: what it held may be lost, so the journal never again
     // reports the copies as on the disk, not even once the volume is back.
-    const std::filesystem::path away = std::filesystem::path(volumes.Path()) / "away";
+    const std::string mounted = root.ToStdString(), away = volumes / "away";
     std::filesystem::rename(mounted, away);
     EXPECT_EQ(journal.Settle(), kErrIO);
     std::filesystem::rename(away, mounted);
@@ -133,17 +139,11 @@ TEST(IPodJournal, AFlushThatFailedFailsEveryLaterOne)
     EXPECT_TRUE(journal.Unsettled());
 }
 
-TEST(IPodJournal, ThePlaysMarkOutlivesEveryOtherChangeOfTheJournal)
+TEST_F(IPodJournalTest, ThePlaysMarkOutlivesEveryOtherChangeOfTheJournal)
 {
-    fixtures::TempDir volumes;
-    const AString root = AString::FromUTF8(fixtures::MakeIPod(volumes.Path(), "POD"));
-    IPodJournal journal;
-    ASSERT_EQ(journal.Read(root), 0);
     const IPodJournal::PlaysMark mark{0x12345678u, 0x9ABCDEF0u};
     ASSERT_EQ(journal.MarkPlays(mark), 0);
-    IPodJournal::Entry added;
-    added.location = AString("/iPod_Control/Music/F01/ABCD.mp3");
-    ASSERT_EQ(journal.Add(added), 0);
+    ASSERT_EQ(journal.Add(Added("ABCD.mp3")), 0);
     ASSERT_EQ(journal.Settle(), 0);
     ASSERT_EQ(journal.Set({}), 0); // as a store that accounts for every file does
     EXPECT_EQ(IPodJournal::ReadPlaysMark(root), mark);
@@ -151,26 +151,18 @@ TEST(IPodJournal, ThePlaysMarkOutlivesEveryOtherChangeOfTheJournal)
     ASSERT_EQ(again.Read(root), 0);
     EXPECT_TRUE(again.IsEmpty());
     ASSERT_EQ(again.ClearPlays(), 0);
-    EXPECT_FALSE(std::filesystem::exists(IPodJournal::PathOf(root).ToStdString()));
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
-TEST(IPodJournal, AnEntryIsWrittenAtTheEndOfTheFileItJoins)
+// The same file, grown: not a new file written whole for every song.
+TEST_F(IPodJournalTest, AnEntryIsWrittenAtTheEndOfTheFileItJoins)
 {
-    fixtures::TempDir volumes;
-    const AString root = AString::FromUTF8(fixtures::MakeIPod(volumes.Path(), "POD"));
-    const std::string path = IPodJournal::PathOf(root).ToStdString();
-    IPodJournal journal;
-    ASSERT_EQ(journal.Read(root), 0);
-    IPodJournal::Entry added;
-    added.location = "/iPod_Control/Music/F01/AAAA.mp3";
-    ASSERT_EQ(journal.Add(added), 0);
-    struct stat before {};
+    ASSERT_EQ(journal.Add(Added("AAAA.mp3")), 0);
+    struct stat before {
+    }, after{};
     ASSERT_EQ(stat(path.c_str(), &before), 0);
-    added.location = "/iPod_Control/Music/F01/BBBB.mp3";
-    ASSERT_EQ(journal.Add(added), 0);
-    struct stat after {};
+    ASSERT_EQ(journal.Add(Added("BBBB.mp3")), 0);
     ASSERT_EQ(stat(path.c_str(), &after), 0);
-    // The same file, grown: not a new file written whole for every song.
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_GT(after.st_size, before.st_size);
 }
@@ -181,6 +173,7 @@ TEST(IPodJournal, TheFileHoldsTheEntriesKeptAfterAnAdd)
 {
     enum class Before { kCopyFailed, kFileGrewElsewhere, kAppendFails };
     for (Before before : {Before::kCopyFailed, Before::kFileGrewElsewhere, Before::kAppendFails}) {
+        SCOPED_TRACE(static_cast<int>(before));
         fixtures::TempDir volumes;
         const AString root = AString::FromUTF8(fixtures::MakeIPod(volumes.Path(), "POD"));
         const std::string path = IPodJournal::PathOf(root).ToStdString();
@@ -225,10 +218,10 @@ TEST(IPodJournal, TheFileHoldsTheEntriesKeptAfterAnAdd)
             ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
         }
         IPodJournal next;
-        EXPECT_EQ(next.Read(root), 0) << static_cast<int>(before);
+        EXPECT_EQ(next.Read(root), 0);
         std::vector<AString> read;
         for (const IPodJournal::Entry& written : next.Entries())
             read.push_back(written.location);
-        EXPECT_EQ(read, kept) << static_cast<int>(before);
+        EXPECT_EQ(read, kept);
     }
 }

@@ -4,8 +4,7 @@
 #include "ACommon/itunesdb/IPodLock.h"
 #include "ACommon/base/AError.h"
 #include "ACommon/itunesdb/IPodDB.h"
-#include "fixtures/IPodFixture.h"
-#include "fixtures/TempDir.h"
+#include "fixtures/IPodDatabase.h"
 
 #include <gtest/gtest.h>
 
@@ -16,19 +15,15 @@ namespace {
 
 class IPodLockTest : public ::testing::Test {
 protected:
-    void SetUp() override { root = AString::FromUTF8(fixtures::MakeIPod(volumes.Path(), "POD")); }
-
     // Loads the iPod with its playlists and adds one song called `name`.
     void LoadAndAdd(IPodDB& db, const std::string& name)
     {
-        ASSERT_EQ(db.Load(&root, 1, nullptr, nullptr), 0);
-        SongInfoStruct song =
-            fixtures::MakeSong(name, "Artist", "Album", "Rock", "/iPod_Control/Music/F00/A.mp3");
-        ASSERT_EQ(db.AddSong(song, nullptr, 1), 0);
+        ASSERT_EQ(pod.Load(db), 0);
+        pod.Add(db, name, "A.mp3");
     }
 
-    fixtures::TempDir volumes;
-    AString root;
+    fixtures::TestIPod pod;
+    AString root = pod.Root();
 };
 
 } // namespace
@@ -83,7 +78,7 @@ TEST_F(IPodLockTest, LockOfAProcessThatDiedIsFree)
 TEST_F(IPodLockTest, FolderThatIsNoIPodCannotBeLocked)
 {
     IPodLock lock;
-    EXPECT_EQ(lock.Acquire(volumes.A("nothing"), 0), kErrFileNotFound);
+    EXPECT_EQ(lock.Acquire(pod.volumes.A("nothing"), 0), kErrFileNotFound);
     EXPECT_FALSE(lock.IsHeld());
 }
 
@@ -99,16 +94,14 @@ TEST_F(IPodLockTest, DatabaseStoredByAnotherWriterIsNotOverwrittenButReloaded)
     EXPECT_TRUE(mine.ChangedOnDisk());
     EXPECT_EQ(mine.Store(nullptr), kErrUnknown);
     IPodDB check;
-    ASSERT_EQ(check.Load(&root, 1, nullptr, nullptr), 0);
+    ASSERT_EQ(pod.Load(check), 0);
     ASSERT_EQ(check.GetTrackCount(), 1);
 
     ASSERT_EQ(mine.ReloadIfChanged(nullptr, nullptr), 0);
     EXPECT_FALSE(mine.ChangedOnDisk());
     EXPECT_EQ(mine.GetTrackCount(), 1); // theirs, and no longer the song added before the reload
-    SongInfoStruct song =
-        fixtures::MakeSong("Mine", "Artist", "Album", "Rock", "/iPod_Control/Music/F00/B.mp3");
-    ASSERT_EQ(mine.AddSong(song, nullptr, 1), 0);
+    ASSERT_NE(pod.Add(mine, "Mine", "B.mp3"), nullptr);
     ASSERT_EQ(mine.Store(nullptr), 0);
-    ASSERT_EQ(check.Load(&root, 1, nullptr, nullptr), 0);
+    ASSERT_EQ(pod.Load(check), 0);
     EXPECT_EQ(check.GetTrackCount(), 2);
 }

@@ -24,19 +24,13 @@ TEST(IPodPlayCounts, ParseReadsTheFieldsThatEachEntryLengthHolds)
           Case{0x1C, {3, 0xC1000000u, 1234, 60, 2, 0xC1000100u}},
           Case{0x20, {3, 0xC1000000u, 1234, 60, 2, 0xC1000100u}}}) {
         std::vector<Entry> entries;
-        ASSERT_EQ(IPodPlayCounts::Parse(fixtures::itdb::PlayCounts(c.entryLength, {{}, written}), entries), 0)
-            << c.entryLength;
-        ASSERT_EQ(entries.size(), 2u) << c.entryLength;
+        const fixtures::Bytes file = fixtures::itdb::PlayCounts(c.entryLength, {{}, written, {1, 0, 0, 101}});
+        ASSERT_EQ(IPodPlayCounts::Parse(file, entries), 0) << c.entryLength;
+        ASSERT_EQ(entries.size(), 3u) << c.entryLength;
         EXPECT_EQ(entries[1], c.expected) << c.entryLength;
         EXPECT_EQ(entries[0].plays, 0u) << c.entryLength;
+        EXPECT_EQ(entries[2].rating, IPodPlayCounts::kNoRating) << "a rating past five stars";
     }
-}
-
-TEST(IPodPlayCounts, ARatingPastFiveStarsReadsAsNone)
-{
-    std::vector<Entry> entries;
-    ASSERT_EQ(IPodPlayCounts::Parse(fixtures::itdb::PlayCounts(0x1C, {{1, 0, 0, 101}}), entries), 0);
-    EXPECT_EQ(entries.at(0).rating, IPodPlayCounts::kNoRating);
 }
 
 TEST(IPodPlayCounts, ParseRefusesBytesThatAreNotAPlayCountFile)
@@ -92,7 +86,7 @@ TEST(IPodPlayCounts, ParseOnTheGoRefusesDamagedBytes)
     }
 }
 
-TEST(IPodPlayCounts, UnixTimeOfTakesTheMacEpochAndTheLocalOffset)
+TEST(IPodPlayCounts, UnixTimeOfCountsFromTheMacEpochInLocalTime)
 {
     setenv("TZ", "UTC", 1);
     tzset();

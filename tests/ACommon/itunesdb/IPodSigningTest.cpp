@@ -11,9 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 
 namespace {
 
@@ -47,19 +47,6 @@ IPodSigning::Guid GuidOf(const char* hex)
 }
 
 } // namespace
-
-TEST(IPodSigning, SBoxHoldsTheValuesOfItsDefinition)
-{
-    const auto& s = IPodSigning::SBox();
-    const auto& inverse = IPodSigning::InverseSBox();
-    struct Case {
-        int in, out;
-    };
-    for (auto [in, out] : {Case{0x00, 0x63}, {0x01, 0x7C}, {0x53, 0xED}, {0x9A, 0xB8}, {0xFF, 0x16}}) {
-        EXPECT_EQ(s[in], out) << in;
-        EXPECT_EQ(inverse[out], in) << out;
-    }
-}
 
 TEST(IPodInfo, TheSchemeComesFromDBVersionElseFromTheModel)
 {
@@ -167,88 +154,55 @@ TEST(IPodSigning, EachRefusalLeavesTheIPodAsItWas)
 {
     struct Case {
         const char* what;
-        std::function<void(const std::string& root)> setUp;
+        const char* sysInfo;  // null: as made
+        std::string extended; // empty: none
+        bool signedDatabase;
         const char* told;
     };
-    auto signDatabase = [](const std::string& root) {
-        auto bytes = fixtures::ReadFile(fixtures::DatabasePath(root));
-        bytes[48] = 1;
-        for (std::size_t i = 88; i < 104; ++i) // the new header ends at 104
-            bytes[i] = 0x5A;
-        fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
-    };
+    const std::string guids = "<key>FireWireGUID</key><string>000A270022222222</string>\n";
     const Case cases[] = {
-        {"no GUID",
-         [](const std::string& root) {
-             fixtures::WriteFile(Device(root) + "SysInfo", std::string("ModelNumStr: MB147\n"));
-         },
+        {"no GUID", "ModelNumStr: MB147\n", "", false,
          "This iPod classic (6th generation), model MB147 needs its FireWire GUID to sign its music "
-         "database, and "
-         "neither SysInfo nor SysInfoExtended holds it; run `pelorin ipods --write-identity POD` while it is "
-         "connected by USB. Nothing was changed."},
-        {"no GUID where only DBVersion tells the scheme",
-         [](const std::string& root) {
-             fixtures::WriteFile(Device(root) + "SysInfo", std::string("BoardHwName: iPod\n"));
-             fixtures::WriteFile(Device(root) + "SysInfoExtended",
-                                 Extended("<key>DBVersion</key><integer>3</integer>\n"));
-         },
+         "database, "
+         "and neither SysInfo nor SysInfoExtended holds it; run `pelorin ipods --write-identity POD` while "
+         "it is connected by USB. Nothing was changed."},
+        {"no GUID where only DBVersion tells the scheme", "BoardHwName: iPod\n",
+         Extended("<key>DBVersion</key><integer>3</integer>\n"), false,
          "This iPod needs its FireWire GUID to sign its music database"},
-        {"newer database version",
-         [](const std::string& root) {
-             fixtures::WriteFile(Device(root) + "SysInfoExtended",
-                                 Extended("<key>DBVersion</key><integer>7</integer>\n"));
-         },
+        {"newer database version", nullptr, Extended("<key>DBVersion</key><integer>7</integer>\n"), false,
          "names database version 7, newer than Pelorin knows (up to 5)"},
-        {"unknown model of a signed database",
-         [&](const std::string& root) {
-             fixtures::WriteFile(Device(root) + "SysInfo", std::string("ModelNumStr: MZ123\n"));
-             signDatabase(root);
-         },
+        {"unknown model of a signed database", "ModelNumStr: MZ123\n", "", true,
          "This iPod's model number MZ123 is not one Pelorin knows, so it cannot tell how the iPod checks its "
          "music database (the database on it is signed). Put the model number printed on the back of the "
-         "iPod "
-         "into iPod_Control/Device/SysInfo"},
-        {"no model of a signed database",
-         [&](const std::string& root) {
-             fixtures::WriteFile(Device(root) + "SysInfo", std::string("BoardHwName: iPod\n"));
-             signDatabase(root);
-         },
+         "iPod into iPod_Control/Device/SysInfo"},
+        {"no model of a signed database", "BoardHwName: iPod\n", "", true,
          "Neither SysInfo nor SysInfoExtended names this iPod's model"},
-        {"hash72 without HashInfo",
-         [](const std::string& root) {
-             fixtures::WriteFile(Device(root) + "SysInfo", std::string("ModelNumStr: MC027\n"));
-         },
+        {"hash72 without HashInfo", "ModelNumStr: MC027\n", "", false,
          "iPod_Control/Device/HashInfo that one sync with the iPod's own desktop application leaves behind; "
-         "it is "
-         "missing."},
-        {"hashAB",
-         [](const std::string& root) {
-             fixtures::WriteFile(Device(root) + "SysInfo", std::string("ModelNumStr: MC525\n"));
-         },
+         "it is missing."},
+        {"hashAB", "ModelNumStr: MC525\n", "", false,
          "This iPod nano (6th generation), model MC525 checks its music database with the hashAB signature"},
-        {"GUIDs that disagree",
-         [](const std::string& root) {
-             fixtures::WriteFile(Device(root) + "SysInfo",
-                                 std::string("ModelNumStr: MC293\nFirewireGuid: 0x000A270011111111\n"));
-             fixtures::WriteFile(Device(root) + "SysInfoExtended",
-                                 Extended("<key>FireWireGUID</key><string>000A270022222222</string>\n"));
-         },
+        {"GUIDs that disagree", "ModelNumStr: MC293\nFirewireGuid: 0x000A270011111111\n", Extended(guids),
+         false,
          "This iPod's identity files disagree: SysInfo gives the FireWire GUID 000A270011111111, "
-         "SysInfoExtended "
-         "000A270022222222."},
-        {"models that disagree",
-         [](const std::string& root) {
-             fixtures::WriteFile(Device(root) + "SysInfo",
-                                 std::string("ModelNumStr: MA147\nFirewireGuid: 0x000A270011111111\n"));
-             fixtures::WriteFile(Device(root) + "SysInfoExtended",
-                                 Extended("<key>ModelNumStr</key><string>MC293</string>\n"));
-         },
+         "SysInfoExtended 000A270022222222."},
+        {"models that disagree", "ModelNumStr: MA147\nFirewireGuid: 0x000A270011111111\n",
+         Extended("<key>ModelNumStr</key><string>MC293</string>\n"), false,
          "SysInfoExtended names model MC293, SysInfo model MA147."},
     };
     for (const Case& c : cases) {
         fixtures::TempDir volumes;
         const std::string root = fixtures::MakeIPod(volumes.Path(), "POD", {.firewireGuid = ""});
-        c.setUp(root);
+        if (c.sysInfo)
+            fixtures::WriteFile(Device(root) + "SysInfo", std::string(c.sysInfo));
+        if (!c.extended.empty())
+            fixtures::WriteFile(Device(root) + "SysInfoExtended", c.extended);
+        if (c.signedDatabase) {
+            auto bytes = fixtures::ReadFile(fixtures::DatabasePath(root));
+            bytes[48] = 1;
+            std::fill(bytes.begin() + 88, bytes.begin() + 104, 0x5A); // the new header ends at 104
+            fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
+        }
         const auto before = fixtures::ReadFile(fixtures::DatabasePath(root));
         const auto files = fixtures::ListFiles(root);
         EXPECT_EQ(StoreWithASong(root), kErrNotSupported) << c.what;

@@ -94,42 +94,25 @@ TEST(MHBD, TrackHeadersAreWrittenBackAtLeastWhole)
     EXPECT_EQ(GetU32(out, track + 244), 0xEFBEADDEu);
 }
 
+// Datasets the program does not decode (album list, smart playlist data, unknown types) are kept in
+// their place; a database in the writer's own form reads back to the same bytes.
 TEST(MHBD, EveryDatasetCountRoundTrips)
 {
+    const Bytes tracks = Dataset(1, List("mhlt", 92, {SimpleTrack(244, 1, u"T")}));
+    const Bytes podcasts = Dataset(3, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1, true, 1)})}));
+    const Bytes playlists = Dataset(2, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1, true, 1)})}));
     const Bytes albumList =
         Dataset(4, List("mhla", 92, {Record("mhia", 88, {{16, 7}}, {StringObject(200, u"Al")})}));
     const Bytes smartData = Dataset(5, List("mhlp", 92, {}));
     const Bytes unknown = Dataset(9, Bytes{'a', 'b', 'c', 'd', 1, 2, 3, 4});
-    struct Case {
-        std::vector<Bytes> datasets;
-        std::vector<std::uint32_t> types;
-    };
-    const Bytes tracks = Dataset(1, List("mhlt", 92, {SimpleTrack(244, 1, u"T")}));
-    const Bytes podcasts = Dataset(3, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1, true, 1)})}));
-    const Bytes playlists = Dataset(2, List("mhlp", 92, {Playlist(u"Pod", true, {Item(1, true, 1)})}));
-    for (const Case& c : {Case{{tracks, playlists}, {1, 2}}, Case{{tracks, podcasts, playlists}, {1, 3, 2}},
-                          Case{{tracks, podcasts, playlists, albumList, smartData}, {1, 3, 2, 4, 5}},
-                          Case{{tracks, unknown, podcasts, playlists}, {1, 9, 3, 2}}}) {
-        const Bytes input = Database(c.datasets);
+    for (const std::vector<Bytes>& datasets : {std::vector<Bytes>{tracks, playlists},
+                                               {tracks, podcasts, playlists},
+                                               {tracks, podcasts, playlists, albumList, smartData},
+                                               {tracks, unknown, podcasts, playlists}}) {
+        const Bytes input = Database(datasets);
         Loaded loaded = LoadBytes(input);
-        ASSERT_EQ(loaded.result, 0) << c.types.size();
-        Bytes out = StoreBytes(*loaded.db);
-        EXPECT_EQ(GetU32(out, 8), out.size());
-        EXPECT_EQ(GetU32(out, 20), c.types.size());
-        std::size_t at = GetU32(out, 4);
-        for (std::uint32_t type : c.types) {
-            ASSERT_LT(at, out.size());
-            EXPECT_EQ(GetU32(out, at + 12), type);
-            at += GetU32(out, at + 8);
-        }
-        EXPECT_EQ(at, out.size());
-        for (const Bytes& dataset : {albumList, smartData, unknown}) {
-            if (std::find(c.datasets.begin(), c.datasets.end(), dataset) != c.datasets.end()) {
-                EXPECT_TRUE(Contains(out, dataset));
-            }
-        }
-        // Written in the writer's own form, the database reads back to the same bytes.
-        EXPECT_EQ(out, input) << c.types.size();
+        ASSERT_EQ(loaded.result, 0) << datasets.size();
+        EXPECT_EQ(StoreBytes(*loaded.db), input) << datasets.size();
     }
 }
 
@@ -217,6 +200,7 @@ TEST(MHBD, DamagedHeadersFailTheLoad)
           Case{"data object count that cannot fit", track + 12, 0x7FFFFFFF},
           Case{"data object longer than its track", object + 8, 0x400},
           Case{"data object shorter than its fields", object + 8, 20},
+          Case{"string longer than its data object", object + 28, 12},
           Case{"item count that cannot fit", playlist + 16, 0x01000000}, Case{"wrong tag", track, 0x7469686E},
           // Counts below the records that follow them: what they leave out would be carried along
           // as bytes that belong to nothing.
@@ -291,16 +275,6 @@ TEST(MHBD, StringObjectsRoundTrip)
         const Bytes out = StoreBytes(*loaded.db);
         EXPECT_TRUE(Contains(out, title) && Contains(out, artist)) << c.what;
     }
-}
-
-TEST(MHBD, CutStringObjectsFailTheLoad)
-{
-    Bytes past = StringObject(1, u"Title");
-    PutU32(past, 24 + 4, 12);
-    EXPECT_EQ(LoadBytes(OneTrackDatabase(Track(244, 1, {past}))).result, kErrUnknown);
-    const Bytes good = OneTrackDatabase(SimpleTrack(244, 1, u"Title"));
-    for (std::size_t cut = 0; cut < good.size(); cut += 7)
-        EXPECT_NE(LoadBytes(Bytes(good.begin(), good.begin() + cut)).result, 0) << cut;
 }
 
 TEST(MHBD, LoadWithoutPlaylistsKeepsThePlaylistDatasetsAsTheyWere)

@@ -12,6 +12,7 @@
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLT.h"
 #include "ACommon/tags/SongInfoStruct.h"
+#include "fixtures/IPodDatabase.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
@@ -24,6 +25,8 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <regex>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -32,19 +35,7 @@ using fixtures::ReadFile;
 
 namespace {
 
-fixtures::SongSpec SongSpecOf(const std::string& title, const std::string& artist, const std::string& album,
-                              const std::string& genre, std::uint32_t seed = 0)
-{
-    fixtures::SongSpec song;
-    song.title = title;
-    song.artist = artist;
-    song.album = album;
-    song.genre = genre;
-    song.seed = seed;
-    song.seconds = 3;
-    song.bitRate = 160;
-    return song;
-}
+using fixtures::SongSpecOf;
 
 // The next four-letter name in counting order ("ABCD" -> "ABCE", "ABCZ" -> "ABDA").
 std::string NextName(std::string letters)
@@ -72,20 +63,25 @@ protected:
     }
     AString Song(const std::string& name, const fixtures::SongSpec& songSpec)
     {
-        const std::string path = music / name;
-        fixtures::WriteSong(path, songSpec);
-        return AString::FromUTF8(path);
+        fixtures::WriteSong(music / name, songSpec);
+        return AString::FromUTF8(music / name);
     }
-    // Adds songs through a source of their own and writes the database back.
-    void Put(const std::vector<std::pair<std::string, fixtures::SongSpec>>& songs)
+    // Copies the songs (each in a file of its title) onto the iPod through `source` (through one of
+    // their own that then stores the database when null).
+    void Put(const std::vector<fixtures::SongSpec>& songs, ADirPodDB* source = nullptr)
     {
-        ADirPodDB source;
-        Load(source);
-        for (const auto& [name, songSpec] : songs) {
-            AString file = Song(name, songSpec);
-            ASSERT_EQ(source.AddSongFromDisk(&file, nullptr, nullptr), 0) << name;
+        ADirPodDB own;
+        if (!source) {
+            source = &own;
+            Load(own);
         }
-        ASSERT_EQ(source.Finalize(), 0);
+        for (const fixtures::SongSpec& song : songs) {
+            AString file = Song(song.title + ".mp3", song);
+            ASSERT_EQ(source->AddSongFromDisk(&file, nullptr, nullptr), 0) << song.title;
+        }
+        if (source == &own) {
+            ASSERT_EQ(own.Finalize(), 0);
+        }
     }
     std::vector<std::string> Listed(ADirPodDB& source)
     {
@@ -109,6 +105,14 @@ protected:
     }
     // The music files on the iPod, relative to its music folder.
     std::vector<std::string> MusicFiles() const { return ListFiles(root + "/iPod_Control/Music"); }
+    std::vector<std::string> ITunesFiles() const { return ListFiles(root + "/iPod_Control/iTunes"); }
+    int StoredTracks() const
+    {
+        IPodDB stored;
+        AString r = Root();
+        EXPECT_EQ(stored.Load(&r, 1, nullptr, nullptr), 0);
+        return stored.GetTrackCount();
+    }
     AString Full(const AString& virtualPath) const
     {
         AString full = Root();
@@ -124,12 +128,22 @@ protected:
     std::string root;
 };
 
+const std::vector<std::string> kBareITunes{"iTunesDB", "iTunesPrefs"};
+
 } // namespace
 
 TEST_F(ADirPodDBTest, PathShapeFlagsShapeEveryPath)
 {
-    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")},
-         {"b.m4a", SongSpecOf("Song B", "Other", "Live", "Jazz", 1)}});
+    ADirPodDB put;
+    Load(put);
+    fixtures::SongSpec other = SongSpecOf("Song B", 1, 0, "Other");
+    other.album = "Live";
+    other.genre = "Jazz";
+    for (auto [name, spec] : {std::pair{"a.mp3", SongSpecOf("Song A")}, {"b.m4a", other}}) {
+        AString file = Song(name, spec);
+        ASSERT_EQ(put.AddSongFromDisk(&file, nullptr, nullptr), 0);
+    }
+    ASSERT_EQ(put.Finalize(), 0);
     struct Case {
         signed char extension, genre, album;
         std::vector<std::string> paths;
@@ -157,9 +171,9 @@ TEST_F(ADirPodDBTest, PathShapeFlagsShapeEveryPath)
 
 TEST_F(ADirPodDBTest, LookupsFindTheTrackBehindAPath)
 {
-    fixtures::SongSpec songSpec = SongSpecOf("Song A", "Artist", "Album", "Rock");
+    fixtures::SongSpec songSpec = SongSpecOf("Song A");
     songSpec.seconds = 4;
-    Put({{"a.mp3", songSpec}});
+    Put({songSpec});
     ADirPodDB source;
     Load(source);
     ASSERT_EQ(source.Count(), 1);
@@ -183,62 +197,49 @@ TEST_F(ADirPodDBTest, LookupsFindTheTrackBehindAPath)
     EXPECT_EQ(source.GetFileModTime(&missing), 0u);
 }
 
-TEST_F(ADirPodDBTest, AddSongFromDiskCopiesIntoAMusicFolderUnderAFourLetterName)
+// A copy goes to "Fnn/ABCD.ext" (the music folder made when missing; two digits, four upper-case
+// letters, the extension in lower case); a name a file already has is counted up.
+TEST_F(ADirPodDBTest, ASongIsCopiedUnderAFreeFourLetterName)
 {
-    options.musicFolders = 0; // the folder the song goes to is made
+    options.musicFolders = 0;
     root = fixtures::MakeIPod(volumes.Path(), "BARE", options);
     ADirPodDB source;
     Load(source);
-    AString file = Song("Loud Name.MP3", SongSpecOf("Song A", "Artist", "Album", "Rock"));
+    AString file = Song("Loud Name.MP3", SongSpecOf("Song A"));
     ASSERT_EQ(source.AddSongFromDisk(&file, nullptr, nullptr), 0);
-    const std::vector<std::string> files = MusicFiles();
-    ASSERT_EQ(files.size(), 1u);
-    const std::string& copied = files[0];
-    // "Fnn/ABCD.mp3": two digits, four upper-case letters, the extension in lower case.
-    ASSERT_EQ(copied.size(), std::string("F00/ABCD.mp3").size()) << copied;
-    EXPECT_TRUE(copied[0] == 'F' && std::isdigit(copied[1]) && std::isdigit(copied[2])) << copied;
-    EXPECT_TRUE(std::all_of(copied.begin() + 4, copied.begin() + 8, [](char c) {
-        return c >= 'A' && c <= 'Z';
-    })) << copied;
-    EXPECT_EQ(copied.substr(8), ".mp3");
+    ASSERT_EQ(MusicFiles().size(), 1u);
+    const std::string copied = MusicFiles()[0];
+    EXPECT_TRUE(std::regex_match(copied, std::regex("F[0-9]{2}/[A-Z]{4}\\.mp3"))) << copied;
     EXPECT_EQ(ReadFile(root + "/iPod_Control/Music/" + copied), ReadFile(file.ToStdString()));
     MHIT* track = source.GetDatabase()->GetDatabase()->GetTrackList()->GetSong(0);
     ASSERT_NE(track, nullptr);
     EXPECT_EQ(track->GetFilepath().ToStdString(), "/iPod_Control/Music/" + copied);
+    // The track leaves the database but its file stays: the same song comes back to a taken name.
+    source.Sort(1);
+    ASSERT_EQ(source.DeleteEntry(0, 1, 1), 0);
+    EXPECT_EQ(source.GetDatabase()->GetTrackCount(), 0);
+    ASSERT_EQ(source.AddSongFromDisk(&file, nullptr, nullptr), 0);
+    const std::string next = copied.substr(0, 4) + NextName(copied.substr(4, 4)) + ".mp3";
+    EXPECT_EQ(MusicFiles(), (std::vector<std::string>{copied, next}));
 }
 
 TEST_F(ADirPodDBTest, ADuplicateSongIsRefusedBeforeAnyCopy)
 {
     ADirPodDB source;
     Load(source);
-    AString first = Song("a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock"));
+    AString first = Song("a.mp3", SongSpecOf("Song A"));
     // Other music, other file name, the same tags in other case: the same song.
-    AString second = Song("b.mp3", SongSpecOf("song a", "ARTIST", "album", "rock", 9));
+    fixtures::SongSpec same = SongSpecOf("song a", 9, 0, "ARTIST");
+    same.album = "album";
+    same.genre = "rock";
+    AString second = Song("b.mp3", same);
     ASSERT_EQ(source.AddSongFromDisk(&first, nullptr, nullptr), 0);
     EXPECT_EQ(source.AddSongFromDisk(&second, nullptr, nullptr), kErrDuplicate);
     EXPECT_EQ(MusicFiles().size(), 1u);
     // Another extension is another song.
-    AString third = Song("c.m4a", SongSpecOf("Song A", "Artist", "Album", "Rock"));
+    AString third = Song("c.m4a", SongSpecOf("Song A"));
     EXPECT_EQ(source.AddSongFromDisk(&third, nullptr, nullptr), 0);
     EXPECT_EQ(MusicFiles().size(), 2u);
-}
-
-TEST_F(ADirPodDBTest, ATakenFileNameIsCountedUp)
-{
-    ADirPodDB source;
-    Load(source);
-    AString file = Song("a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock"));
-    ASSERT_EQ(source.AddSongFromDisk(&file, nullptr, nullptr), 0);
-    const std::string first = MusicFiles().at(0);
-    // The track leaves the database but its file stays: the same song comes back to a taken name.
-    source.Sort(1);
-    ASSERT_EQ(source.Count(), 1);
-    ASSERT_EQ(source.DeleteEntry(0, 1, 1), 0);
-    EXPECT_EQ(source.GetDatabase()->GetTrackCount(), 0);
-    ASSERT_EQ(source.AddSongFromDisk(&file, nullptr, nullptr), 0);
-    const std::string folder = first.substr(0, 4);
-    const std::string expected = folder + NextName(first.substr(4, 4)) + ".mp3";
-    EXPECT_EQ(MusicFiles(), (std::vector<std::string>{first, expected}));
 }
 
 TEST_F(ADirPodDBTest, ASongWithoutANameTakesTheGivenNameOrItsFileName)
@@ -246,8 +247,8 @@ TEST_F(ADirPodDBTest, ASongWithoutANameTakesTheGivenNameOrItsFileName)
     ADirPodDB source;
     Load(source);
     AString given("Given Name");
-    AString first = Song("Track 1.mp3", SongSpecOf("", "Artist", "Album", "Rock"));
-    AString second = Song("Track 2.mp3", SongSpecOf("", "Artist", "Album", "Rock", 2));
+    AString first = Song("Track 1.mp3", SongSpecOf(""));
+    AString second = Song("Track 2.mp3", SongSpecOf("", 2));
     ASSERT_EQ(source.AddSongFromDisk(&first, &given, nullptr), 0);
     ASSERT_EQ(source.AddSongFromDisk(&second, nullptr, nullptr), 0);
     EXPECT_EQ(Listed(source), (std::vector<std::string>{"/Rock/Artist/Album/Given Name/mp3",
@@ -261,10 +262,8 @@ namespace {
 std::function<void()> gDuringCopy;
 signed char AddWhileCopying()
 {
-    if (gDuringCopy) {
-        gDuringCopy();
-        gDuringCopy = nullptr;
-    }
+    if (gDuringCopy)
+        std::exchange(gDuringCopy, nullptr)();
     return 0;
 }
 
@@ -274,8 +273,9 @@ TEST_F(ADirPodDBTest, ACopyTheDatabaseRefusesIsDeletedAgain)
 {
     ADirPodDB source;
     Load(source);
-    fixtures::SongSpec songSpec = SongSpecOf("Long Song", "Artist", "Album", "Rock");
+    fixtures::SongSpec songSpec = SongSpecOf("Long Song");
     songSpec.seconds = 80; // over a megabyte: the copy asks the cancel callback as it goes
+    songSpec.bitRate = 128;
     AString file = Song("long.mp3", songSpec);
     ASSERT_GT(AFile::GetFileSize(&file), AFile::kLargeFileSize);
     gDuringCopy = [&source] {
@@ -289,8 +289,7 @@ TEST_F(ADirPodDBTest, ACopyTheDatabaseRefusesIsDeletedAgain)
 
 TEST_F(ADirPodDBTest, DeletionsLeaveNoTraceOfTheSong)
 {
-    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")},
-         {"b.mp3", SongSpecOf("Song B", "Artist", "Album", "Rock", 1)}});
+    Put({SongSpecOf("Song A"), SongSpecOf("Song B", 1)});
     ADirPodDB source;
     source.SetMoveInsteadOfDelete(0);
     Load(source);
@@ -310,7 +309,7 @@ TEST_F(ADirPodDBTest, DeletionsLeaveNoTraceOfTheSong)
 
 TEST_F(ADirPodDBTest, ASongWhoseFileCannotBeMovedStaysListed)
 {
-    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}});
+    Put({SongSpecOf("Song A")});
     // "Removed Files" cannot be made: a file has its name.
     fixtures::WriteFile(root + "/Removed Files", std::string("in the way"));
     ADirPodDB source;
@@ -387,11 +386,8 @@ TEST_F(ADirPodDBTest, OnlyAnIPodThatPlaysVideoHandlesVideo)
             IPodDB db;
             AString r = Root();
             ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
-            for (const char* file :
-                 {"/iPod_Control/Music/F00/AAAA.mp3", "/iPod_Control/Music/F00/AAAB.m4v"}) {
-                SongInfoStruct song = fixtures::MakeSong(file, "Artist", "Album", "Rock", file);
-                ASSERT_EQ(db.AddSong(song, nullptr, 1), 0);
-            }
+            for (const char* file : {"AAAA.mp3", "AAAB.m4v"})
+                fixtures::TestIPod::Add(db, file, file);
             ASSERT_EQ(db.Store(nullptr), 0);
         }
         ADirPodDB source;
@@ -414,32 +410,27 @@ TEST_F(ADirPodDBTest, OnlyAnIPodThatPlaysVideoHandlesVideo)
 // listing that changes nothing (a plan only) touches none of it.
 TEST_F(ADirPodDBTest, WhatAnInterruptedRunLeftIsMended)
 {
-    std::vector<std::string> files; // of Song 0 to Song 3, below the music folder
+    std::vector<fixtures::SongSpec> songs;
+    for (std::uint32_t i = 0; i < 4; ++i)
+        songs.push_back(SongSpecOf("Song " + std::to_string(i), i));
+    std::map<std::string, std::string> byName; // the files below the music folder
     {
         ADirPodDB killed;
         Load(killed);
-        for (int i = 0; i < 4; ++i) {
-            AString file = Song("s" + std::to_string(i) + ".mp3",
-                                SongSpecOf("Song " + std::to_string(i), "Artist", "Album", "Rock", i));
-            ASSERT_EQ(killed.AddSongFromDisk(&file, nullptr, nullptr), 0);
-        }
-        std::map<std::string, std::string> byName;
+        Put(songs, &killed);
         killed.GetDatabase()->GetDatabase()->GetTrackList()->ForEachTrack([&byName](MHIT& track) {
             byName[track.GetName().ToStdString()] = track.GetFilepath().ToStdString().substr(20);
         });
-        for (const auto& [name, file] : byName)
-            files.push_back(file);
     }
     ASSERT_EQ(MusicFiles().size(), 4u);
     SettleJournal(); // the batch's copies reached the disk before the run stopped
-    std::filesystem::resize_file(root + "/iPod_Control/Music/" + files[3], 100); // cut short
+    std::filesystem::resize_file(root + "/iPod_Control/Music/" + byName["Song 3"], 100); // cut short
     fixtures::WriteFile(root + "/iPod_Control/Music/F07/.ABCD.mp3.pelorin-4242-3.tmp", std::string("half"));
     fixtures::WriteFile(root + "/iPod_Control/iTunes/.iTunesSD.pelorin-4242-4.tmp", std::string("half"));
     fixtures::WriteFile(root + "/iPod_Control/Music/F07/.hidden.mp3", std::string("not ours"));
     EXPECT_TRUE(fixtures::Exists(root + "/iPod_Control/iTunes/PelorinJournal"));
 
-    const std::vector<std::string> left = MusicFiles();
-    const std::vector<std::string> iTunesFolder = ListFiles(root + "/iPod_Control/iTunes");
+    const std::vector<std::string> left = MusicFiles(), iTunesFolder = ITunesFiles();
     {
         ADirPodDB planOnly;
         Load(planOnly);
@@ -450,26 +441,23 @@ TEST_F(ADirPodDBTest, WhatAnInterruptedRunLeftIsMended)
             << frontend.Log();
     }
     EXPECT_EQ(MusicFiles(), left);
-    EXPECT_EQ(ListFiles(root + "/iPod_Control/iTunes"), iTunesFolder);
+    EXPECT_EQ(ITunesFiles(), iTunesFolder);
 
     ADirPodDB next;
     Load(next);
     EXPECT_EQ(next.Count(), 3);
     // The songs are there: adding them again copies nothing.
     for (int i = 0; i < 3; ++i) {
-        AString file = AString::FromUTF8(music / ("s" + std::to_string(i) + ".mp3"));
+        AString file = AString::FromUTF8(music / (songs[i].title + ".mp3"));
         EXPECT_EQ(next.AddSongFromDisk(&file, nullptr, nullptr), kErrDuplicate);
     }
     ASSERT_EQ(next.Finalize(), 0);
-    std::vector<std::string> expected{files[0], files[1], files[2], "F07/.hidden.mp3"};
+    std::vector<std::string> expected{byName["Song 0"], byName["Song 1"], byName["Song 2"],
+                                      "F07/.hidden.mp3"};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(MusicFiles(), expected);
-    EXPECT_EQ(ListFiles(root + "/iPod_Control/iTunes"),
-              (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
-    IPodDB stored;
-    AString r = Root();
-    ASSERT_EQ(stored.Load(&r, 1, nullptr, nullptr), 0);
-    EXPECT_EQ(stored.GetTrackCount(), 3);
+    EXPECT_EQ(ITunesFiles(), kBareITunes);
+    EXPECT_EQ(StoredTracks(), 3);
 }
 
 TEST_F(ADirPodDBTest, ACopyNotKnownToBeOnTheDiskIsRemovedNotTakenIn)
@@ -477,8 +465,7 @@ TEST_F(ADirPodDBTest, ACopyNotKnownToBeOnTheDiskIsRemovedNotTakenIn)
     {
         ADirPodDB killed;
         Load(killed);
-        AString file = Song("s.mp3", SongSpecOf("Song", "Artist", "Album", "Rock", 1));
-        ASSERT_EQ(killed.AddSongFromDisk(&file, nullptr, nullptr), 0);
+        Put({SongSpecOf("Song", 1)}, &killed);
     }
     ASSERT_EQ(MusicFiles().size(), 1u); // complete, but its batch was never flushed
     ADirPodDB next;
@@ -493,19 +480,12 @@ TEST_F(ADirPodDBTest, ALongRunStoresTheDatabaseOnTheWay)
     ADirPodDB source;
     source.SetStoreInterval(2, 3600);
     Load(source);
-    AString r = Root();
-    for (int i = 0; i < 5; ++i) {
-        AString file =
-            Song("s" + std::to_string(i) + ".mp3", SongSpecOf("Song " + std::to_string(i), "A", "B", "C", i));
-        ASSERT_EQ(source.AddSongFromDisk(&file, nullptr, nullptr), 0);
-        IPodDB stored;
-        ASSERT_EQ(stored.Load(&r, 1, nullptr, nullptr), 0);
-        EXPECT_EQ(stored.GetTrackCount(), (i + 1) / 2 * 2) << i;
+    for (std::uint32_t i = 0; i < 5; ++i) {
+        Put({SongSpecOf("Song " + std::to_string(i), i)}, &source);
+        EXPECT_EQ(StoredTracks(), static_cast<int>((i + 1) / 2 * 2)) << i;
     }
     ASSERT_EQ(source.Finalize(), 0);
-    IPodDB stored;
-    ASSERT_EQ(stored.Load(&r, 1, nullptr, nullptr), 0);
-    EXPECT_EQ(stored.GetTrackCount(), 5);
+    EXPECT_EQ(StoredTracks(), 5);
     EXPECT_FALSE(fixtures::Exists(root + "/iPod_Control/iTunes/PelorinJournal"));
 }
 
@@ -514,8 +494,7 @@ TEST_F(ADirPodDBTest, ALongRunStoresTheDatabaseOnTheWay)
 // the removal has the removal carried out by the next listing.
 TEST_F(ADirPodDBTest, ARemovedSongsFileGoesOnlyOnceTheStoredDatabaseNoLongerListsIt)
 {
-    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")},
-         {"b.mp3", SongSpecOf("Song B", "Artist", "Album", "Rock", 1)}});
+    Put({SongSpecOf("Song A"), SongSpecOf("Song B", 1)});
     const std::string database = fixtures::DatabasePath(root);
     const auto stored = ReadFile(database);
     {
@@ -564,7 +543,7 @@ TEST_F(ADirPodDBTest, AStaleShuffleFileIsRewrittenByARunWithNothingElseToDo)
 {
     options.modelNumStr = "MA133";
     SetUp();
-    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}});
+    Put({SongSpecOf("Song A")});
     const std::string shuffleFile = root + "/iPod_Control/iTunes/iTunesSD";
     const auto current = ReadFile(shuffleFile);
     ASSERT_EQ(current.size(), IPodDB::kSDHeaderLength + IPodDB::kSDEntryLength);
@@ -588,7 +567,7 @@ TEST_F(ADirPodDBTest, AStaleShuffleFileIsRewrittenByARunWithNothingElseToDo)
 TEST_F(ADirPodDBTest, RemovedSongsGoOntoTheIPodTheyCameFromNotOntoAnotherMountedWhereItWas)
 {
     const std::string other = fixtures::MakeIPod(volumes.Path(), "OTHER");
-    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")}});
+    Put({SongSpecOf("Song A")});
     ADirPodDB source;
     source.SetRemovedFilesFolder(AString::FromUTF8(other + "/"));
     Load(source);
@@ -602,15 +581,13 @@ TEST_F(ADirPodDBTest, RemovedSongsGoOntoTheIPodTheyCameFromNotOntoAnotherMounted
 // and changes that one, so that neither run's work is lost.
 TEST_F(ADirPodDBTest, AChangeMadeAfterAnotherProgramStoredTheDatabaseBuildsOnWhatItStored)
 {
-    Put({{"a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock")},
-         {"b.mp3", SongSpecOf("Song B", "Artist", "Album", "Rock", 1)}});
+    Put({SongSpecOf("Song A"), SongSpecOf("Song B", 1)});
     ADirPodDB first, second;
     Load(first);
     Load(second);
     ASSERT_EQ(first.Count(), 2);
     const AString songA = Full(*first.GetFPath(0));
-    AString c = Song("c.mp3", SongSpecOf("Song C", "Artist", "Album", "Rock", 2));
-    ASSERT_EQ(second.AddSongFromDisk(&c, nullptr, nullptr), 0);
+    Put({SongSpecOf("Song C", 2)}, &second);
     ASSERT_EQ(second.Finalize(), 0);
 
     // By its listed path (with a handle of the old database), the song is found by its tags.
@@ -630,7 +607,7 @@ TEST_F(ADirPodDBTest, AChangeMadeAfterAnotherProgramStoredTheDatabaseBuildsOnWha
 // cannot store one, so it copies nothing onto the iPod: the copy would be listed nowhere.
 TEST_F(ADirPodDBTest, WithoutTheWholeDatabaseNothingIsCopiedOrStored)
 {
-    AString file = Song("a.mp3", SongSpecOf("Song A", "Artist", "Album", "Rock"));
+    AString file = Song("a.mp3", SongSpecOf("Song A"));
     ADirPodDB nameOnly;
     AString r = Root();
     nameOnly.SetRootPath(&r);
@@ -643,6 +620,5 @@ TEST_F(ADirPodDBTest, WithoutTheWholeDatabaseNothingIsCopiedOrStored)
     EXPECT_EQ(failed.AddSongFromDisk(&file, nullptr, nullptr), kErrUnknown);
     EXPECT_EQ(failed.Finalize(), kErrUnknown);
     EXPECT_TRUE(MusicFiles().empty());
-    EXPECT_EQ(ListFiles(root + "/iPod_Control/iTunes"),
-              (std::vector<std::string>{"iTunesDB", "iTunesPrefs"}));
+    EXPECT_EQ(ITunesFiles(), kBareITunes);
 }

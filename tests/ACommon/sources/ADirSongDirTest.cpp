@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -340,82 +341,74 @@ TEST(ADirSongDir, AddedSongsAreFiledByTheirTags)
     }
 }
 
+// A song of a taken name is filed under a counted-up name (the file already in place, added from
+// where it is, stays as it is); with "don't duplicate songs", an added song of a known artist whose
+// file name is taken is taken as present instead, one of an unknown artist still counted up.
 TEST(ADirSongDir, AddingNeverCopiesOverAnotherSong)
 {
-    SongFolder folder;
-    for (std::uint32_t seed = 0; seed < 3; ++seed) {
-        fixtures::SongSpec song = Song("Name", "Artist", "Album", 7);
-        song.seed = seed;
-        fixtures::WriteSong(folder.tmp / ("in/" + std::to_string(seed) + ".mp3"), song);
+    struct Case {
+        signed char dontDup;
+        std::vector<std::string> added;
+        Files filed;
+    };
+    const Case cases[] = {
+        {0,
+         {"in/a0.mp3", "in/a0.mp3", "in/a1.mp3", "in/a2.mp3", "in/a1.mp3", "Music/Artist/Album/07 Name.mp3"},
+         {"Artist/Album/07 Name 1.mp3", "Artist/Album/07 Name 2.mp3", "Artist/Album/07 Name.mp3"}},
+        {1,
+         {"in/a0.mp3", "in/a1.mp3", "in/u0.mp3", "in/u1.mp3"},
+         {"Artist/Album/07 Name.mp3", "Unknown Artist/Album/07 Name 1.mp3",
+          "Unknown Artist/Album/07 Name.mp3"}}};
+    for (const Case& c : cases) {
+        SongFolder folder;
+        folder.songs.SetDontDupSongs(c.dontDup);
+        fixtures::SongSpec known = Song("Name", "Artist", "Album", 7), unknown = Song("Name", "", "Album", 7);
+        for (std::uint32_t seed = 0; seed < 3; ++seed) {
+            known.seed = unknown.seed = seed;
+            fixtures::WriteSong(folder.tmp / ("in/a" + std::to_string(seed) + ".mp3"), known);
+            fixtures::WriteSong(folder.tmp / ("in/u" + std::to_string(seed) + ".mp3"), unknown);
+        }
+        for (const std::string& name : c.added)
+            EXPECT_EQ(folder.Add(name), 0) << name;
+        EXPECT_EQ(ListFiles(folder.tmp / "Music"), c.filed);
+        if (!c.dontDup) {
+            EXPECT_EQ(ReadFile(folder.tmp / "Music/Artist/Album/07 Name 2.mp3"),
+                      ReadFile(folder.tmp / "in/a2.mp3"));
+        }
     }
-    // The last one is the file already in place, added from where it is.
-    for (const char* name :
-         {"in/0.mp3", "in/0.mp3", "in/1.mp3", "in/2.mp3", "in/1.mp3", "Music/Artist/Album/07 Name.mp3"})
-        EXPECT_EQ(folder.Add(name), 0) << name;
-    EXPECT_EQ(
-        ListFiles(folder.tmp / "Music"),
-        (Files{"Artist/Album/07 Name 1.mp3", "Artist/Album/07 Name 2.mp3", "Artist/Album/07 Name.mp3"}));
-    EXPECT_EQ(ReadFile(folder.tmp / "Music/Artist/Album/07 Name 2.mp3"), ReadFile(folder.tmp / "in/2.mp3"));
-}
-
-TEST(ADirSongDir, DontDupSongsTakesASongOfAKnownArtistAsPresent)
-{
-    SongFolder folder;
-    folder.songs.SetDontDupSongs(1);
-    fixtures::SongSpec known = Song("Name"), unknown = Song("Name", "");
-    for (std::uint32_t seed = 0; seed < 2; ++seed) {
-        known.seed = unknown.seed = seed;
-        fixtures::WriteSong(folder.tmp / ("in/known" + std::to_string(seed) + ".mp3"), known);
-        fixtures::WriteSong(folder.tmp / ("in/unknown" + std::to_string(seed) + ".mp3"), unknown);
-    }
-    for (const char* name : {"in/known0.mp3", "in/known1.mp3", "in/unknown0.mp3", "in/unknown1.mp3"})
-        EXPECT_EQ(folder.Add(name), 0) << name;
-    EXPECT_EQ(
-        ListFiles(folder.tmp / "Music"),
-        (Files{"Artist/Album/Name.mp3", "Unknown Artist/Album/Name 1.mp3", "Unknown Artist/Album/Name.mp3"}));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Types beyond MP3 and MP4
 
-TEST(ADirSongDir, EveryTaggedFormatIsListedAsSongs)
+// Every tagged format is listed as songs, under its own type; facing an iPod, a song that will be
+// converted carries the type it is converted to.
+TEST(ADirSongDir, EachSongIsListedUnderTheTypeItHasOnTheOtherSide)
 {
-    SongFolder folder;
-    folder.Put("a/One.flac", Song("One"));
-    folder.Put("a/Two.mp3", Song("Two"));
-    // Header-only files whose tags the reader finds: an Ogg Opus and a WAV file.
-    WriteFile(folder.tmp / "Music/a/Three.opus", "OggS");
-    WriteFile(folder.tmp / "Music/a/Four.wav", "RIFF");
-    WriteFile(folder.tmp / "Music/a/Five.ogg", "OggS");
-    WriteFile(folder.tmp / "Music/a/six.txt", "text");
-    ASSERT_EQ(folder.List(), 0);
-    folder.songs.Sort(1);
-    Files names;
-    for (const std::string& record : Records(folder.songs))
-        names.push_back(record.substr(record.rfind('/') + 1, record.find('?') - record.rfind('/') - 1));
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (Files{"flac", "mp3", "ogg", "opus", "wav"}));
-}
-
-TEST(ADirSongDir, FacingAnIPodASongThatIsConvertedCarriesTheConvertedType)
-{
-    struct Case {
-        const char* file;
-        signed char facesIPod;
-        const char* type;
-    };
-    for (auto [file, facesIPod, type] : {Case{"One.flac", 1, "m4a"},
-                                         {"One.flac", 0, "flac"},
-                                         {"One.mp3", 1, "mp3"},
-                                         {"One.m4a", 1, "m4a"}}) {
+    for (const signed char facesIPod : {0, 1}) {
         SongFolder folder;
         folder.songs.SetConvertsForIPod(facesIPod);
-        folder.Put(file, Song("One"));
-        ASSERT_EQ(folder.List(), 0) << file;
-        ASSERT_EQ(folder.songs.Count(), 1) << file;
-        const std::string record = folder.songs.GetFPath(0)->ToStdString();
-        EXPECT_EQ(record.substr(0, record.find('?')), std::string("/Rock/Artist/Album/One/") + type)
-            << file << " " << int(facesIPod);
+        folder.Put("a/One.flac", Song("One"));
+        folder.Put("a/Two.mp3", Song("Two"));
+        folder.Put("a/Six.m4a", Song("Six"));
+        // Header-only files whose tags the reader finds: an Ogg Opus, a WAV and an Ogg Vorbis file.
+        WriteFile(folder.tmp / "Music/a/Three.opus", "OggS");
+        WriteFile(folder.tmp / "Music/a/Four.wav", "RIFF");
+        WriteFile(folder.tmp / "Music/a/Five.ogg", "OggS");
+        WriteFile(folder.tmp / "Music/a/six.txt", "text");
+        ASSERT_EQ(folder.List(), 0);
+        std::map<std::string, std::string> types; // by name
+        for (std::string record : Records(folder.songs)) {
+            record = record.substr(0, record.find('?'));
+            const std::size_t type = record.rfind('/'), name = record.rfind('/', type - 1);
+            types[record.substr(name + 1, type - name - 1)] = record.substr(type + 1);
+        }
+        using Types = std::map<std::string, std::string>;
+        const Types expected = facesIPod ? Types{{"One", "m4a"},   {"Two", "mp3"},  {"Six", "m4a"},
+                                                 {"Three", "m4a"}, {"Four", "wav"}, {"Five", "m4a"}}
+                                         : Types{{"One", "flac"},   {"Two", "mp3"},  {"Six", "m4a"},
+                                                 {"Three", "opus"}, {"Four", "wav"}, {"Five", "ogg"}};
+        EXPECT_EQ(types, expected);
     }
 }
 

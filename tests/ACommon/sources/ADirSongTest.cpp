@@ -27,17 +27,6 @@ namespace {
 
 using fixtures::Has;
 
-std::string VPath(signed char withGenre, signed char withAlbum, signed char withType, const char* genre,
-                  const char* artist, const char* album, const char* name, const char* extension,
-                  std::uint64_t musicSize = 0, const char* key = nullptr)
-{
-    AString keyText(key ? key : "");
-    return ADirSong::MakeVirtualPath(
-               withGenre, withAlbum, withType, AString(genre), AString(artist), AString(album), AString(name),
-               AString(extension), [musicSize] { return musicSize; }, key ? &keyText : nullptr)
-        .ToStdString();
-}
-
 // Sets the same mode and lists on the genre, artist and album filters.
 void SetValueFilters(ADirSong& song, int mode, const char* include, const char* exclude)
 {
@@ -116,48 +105,48 @@ struct ScanFolder {
 // ---------------------------------------------------------------------------------------------
 // Virtual paths
 
-TEST(ADirSong, VirtualPathHasTheComponentsTheThreeFlagsChoose)
+// The flags choose the components (genre, artist, album, name, type); the music size is asked for,
+// and stands for the artist, only for an untagged song, which loses a copy number (a space and one
+// digit 1 to 9) too. Blank tags are no tags ("*"); components are made path-safe.
+TEST(ADirSong, VirtualPathHasTheComponentsTheFlagsChoose)
 {
     struct Case {
         signed char genre, album, type;
-        const char* expected;
+        const char *genreTag, *artist, *albumTag, *name, *extension, *key, *expected;
     };
-    const Case cases[] = {{1, 1, 1, "/Rock/Some Artist/Some Album/Some Song/mp3?12"},
-                          {0, 1, 1, "/Some Artist/Some Album/Some Song/mp3?12"},
-                          {1, 0, 1, "/Rock/Some Artist/Some Song/mp3?12"},
-                          {1, 1, 0, "/Rock/Some Artist/Some Album/Some Song?12"},
-                          {0, 0, 0, "/Some Artist/Some Song?12"}};
-    int asked = 0;
-    const AString key("12");
-    for (const Case& c : cases)
-        EXPECT_EQ(ADirSong::MakeVirtualPath(
-                      c.genre, c.album, c.type, AString("Rock"), AString("Some Artist"),
-                      AString("Some Album"), AString("Some Song"), AString("mp3"),
-                      [&asked] { return static_cast<std::uint64_t>(++asked); }, &key),
-                  c.expected);
-    EXPECT_EQ(asked, 0) << "the music size is asked for untagged songs only";
-}
-
-TEST(ADirSong, UntaggedSongIsFiledUnderItsMusicSizeWithoutItsCopyNumber)
-{
-    EXPECT_EQ(VPath(1, 1, 1, "", "", "", "Track 2", "mp3", 3456789, "7"), "/*/3456789/*/Track/mp3?7");
-    // The tags that are not part of the path do not count: without genre and album, a song with no
-    // artist is untagged whatever its genre and album say.
-    EXPECT_EQ(VPath(0, 0, 1, "Rock", "", "Album", "Track 2", "mp3", 99), "/99/Track/mp3");
-    // One usable tag is enough to keep the name and the artist as they are.
-    EXPECT_EQ(VPath(1, 1, 1, "Rock", "", "", "Track 2", "mp3", 99), "/Rock/*/*/Track 2/mp3");
-    EXPECT_EQ(VPath(1, 1, 1, "", "", "Album", "Track 2", "mp3", 99), "/*/*/Album/Track 2/mp3");
-    // Only a space and one digit 1 to 9 is a copy number.
-    EXPECT_EQ(VPath(0, 0, 0, "", "", "", "Track 12", "mp3", 5), "/5/Track 12");
-}
-
-TEST(ADirSong, ComponentsAreMadePathSafe)
-{
-    EXPECT_EQ(VPath(1, 1, 1, " Hard Rock ", "AC/DC", "Who? Me: \"Live\" <1|2>", "Back\\Slash*", "MP3", 1),
-              "/Hard Rock/AC_DC/Who_ Me_ _Live_ _1_2_/Back_Slash_/MP3");
-    EXPECT_EQ(VPath(1, 1, 1, "", "Artist", "", "", "", 1), "/*/Artist/*/*/*");
-    // Blank tags are no tags: trimmed to nothing they are "*".
-    EXPECT_EQ(VPath(1, 1, 0, "\t", "Artist", "  \t", "Song", "mp3", 1), "/*/Artist/*/Song");
+    const char *rock = "Rock", *artist = "Some Artist", *album = "Some Album", *song = "Some Song";
+    const Case cases[] = {
+        {1, 1, 1, rock, artist, album, song, "mp3", "12", "/Rock/Some Artist/Some Album/Some Song/mp3?12"},
+        {0, 1, 1, rock, artist, album, song, "mp3", "12", "/Some Artist/Some Album/Some Song/mp3?12"},
+        {1, 0, 1, rock, artist, album, song, "mp3", "12", "/Rock/Some Artist/Some Song/mp3?12"},
+        {1, 1, 0, rock, artist, album, song, "mp3", "12", "/Rock/Some Artist/Some Album/Some Song?12"},
+        {0, 0, 0, rock, artist, album, song, "mp3", "12", "/Some Artist/Some Song?12"},
+        {1, 1, 1, "", "", "", "Track 2", "mp3", "7", "/*/99/*/Track/mp3?7"},
+        // Tags that are not part of the path do not count: without genre and album, a song with no
+        // artist is untagged whatever its genre and album say; one usable tag keeps name and artist.
+        {0, 0, 1, rock, "", "Album", "Track 2", "mp3", nullptr, "/99/Track/mp3"},
+        {1, 1, 1, rock, "", "", "Track 2", "mp3", nullptr, "/Rock/*/*/Track 2/mp3"},
+        {1, 1, 1, "", "", "Album", "Track 2", "mp3", nullptr, "/*/*/Album/Track 2/mp3"},
+        {0, 0, 0, "", "", "", "Track 12", "mp3", nullptr, "/99/Track 12"},
+        {1, 1, 1, " Hard Rock ", "AC/DC", "Who? Me: \"Live\" <1|2>", "Back\\Slash*", "MP3", nullptr,
+         "/Hard Rock/AC_DC/Who_ Me_ _Live_ _1_2_/Back_Slash_/MP3"},
+        {1, 1, 1, "", "Artist", "", "", "", nullptr, "/*/Artist/*/*/*"},
+        {1, 1, 0, "\t", "Artist", "  \t", "Song", "mp3", nullptr, "/*/Artist/*/Song"}};
+    for (const Case& c : cases) {
+        bool asked = false;
+        auto musicSize = [&asked] {
+            asked = true;
+            return std::uint64_t{99};
+        };
+        const AString key(c.key ? c.key : "");
+        const std::string path =
+            ADirSong::MakeVirtualPath(c.genre, c.album, c.type, AString(c.genreTag), AString(c.artist),
+                                      AString(c.albumTag), AString(c.name), AString(c.extension), musicSize,
+                                      c.key ? &key : nullptr)
+                .ToStdString();
+        EXPECT_EQ(path, c.expected);
+        EXPECT_EQ(asked, path.find("99") != std::string::npos) << c.expected;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -382,32 +371,34 @@ TEST(ADirSong, ScanOfABusySourceIsRefused)
     }
 }
 
-TEST(ADirSong, FailedRemovalStopsTheScan)
+// A removal that fails, or a cancel, ends the scan with what it removed so far: of the pairs A and
+// B (scanned from the end), only B's lost its record.
+TEST(ADirSong, AFailedRemovalOrACancelEndsTheScan)
 {
-    RecordingFrontend frontend;
-    ScanFolder folder;
-    for (std::string song : {"A", "B"}) {
-        folder.songs.Add("/R/X/Y/" + song + "/mp3?" + song + "0", folder.Song(song + ".mp3"));
-        folder.songs.Add("/R/X/Y/" + song + "/mp3?" + song + "1",
-                         folder.tmp / ("Music/" + song + " gone.mp3"));
+    struct Case {
+        const char* what;
+        bool copiesMissing; // the second file of each pair: moving it fails
+        CancelProc cancel;
+        int expected;
+        const char* logged;
+    };
+    for (const Case& c : {Case{"failed removal", true, nullptr, kErrFileNotFound, "Error Deleting!"},
+                          Case{"cancel", false, [] { return static_cast<signed char>(1); }, kErrUserCancel,
+                               "User Cancelled."}}) {
+        RecordingFrontend frontend;
+        ScanFolder folder;
+        for (std::string song : {"A", "B"}) {
+            folder.songs.Add("/R/X/Y/" + song + "/mp3?" + song + "0", folder.Song(song + ".mp3"));
+            const std::string copy = song + (c.copiesMissing ? " gone.mp3" : " 1.mp3");
+            folder.songs.Add("/R/X/Y/" + song + "/mp3?" + song + "1",
+                             c.copiesMissing ? folder.tmp / ("Music/" + copy) : folder.Song(copy));
+        }
+        const signed char deleteFiles = c.copiesMissing ? 1 : 0;
+        EXPECT_EQ(folder.songs.ScanForDuplicates(deleteFiles, 1, 1, c.cancel, 1 - deleteFiles), c.expected)
+            << c.what;
+        EXPECT_EQ(folder.songs.Count(), 3) << c.what;
+        EXPECT_TRUE(Has(frontend.Log(), c.logged)) << c.what << frontend.Log();
     }
-    // The missing files lose to the ones that exist; moving them fails.
-    EXPECT_EQ(folder.songs.ScanForDuplicates(1, 1, 1, nullptr, 0), kErrFileNotFound);
-    EXPECT_EQ(folder.songs.Count(), 3); // B's pair was removed (and failed); A's was never reached
-    EXPECT_TRUE(Has(frontend.Log(), "Error Deleting!"));
-}
-
-TEST(ADirSong, CancelEndsTheScanWithWhatWasRemoved)
-{
-    RecordingFrontend frontend;
-    ScanFolder folder;
-    folder.AddPair("A");
-    folder.AddPair("B");
-    EXPECT_EQ(folder.songs.ScanForDuplicates(
-                  0, 1, 1, [] { return static_cast<signed char>(1); }, 1),
-              kErrUserCancel);
-    EXPECT_EQ(folder.songs.Count(), 3);
-    EXPECT_TRUE(Has(frontend.Log(), "User Cancelled."));
 }
 
 TEST(ADirSongNames, FitNameCutsTheStemByBytesOnACharacterBoundary)

@@ -1,8 +1,8 @@
 #include "ACommon/sources/ADir.h"
 
 #include "ACommon/base/AError.h"
-#include "ACommon/sync/ASync.h"
 #include "ACommon/tags/ID3.h"
+#include "fixtures/FolderPair.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/StateFile.h"
@@ -126,39 +126,19 @@ TEST(ADir, ListsEverythingBelowTheRootFoldersFirst)
 TEST(ADir, ALinkToAFileIsSyncedOnceAsTheFile)
 {
     fixtures::RecordingFrontend frontend;
-    TempDir tmp;
-    WriteFile(tmp / "song.mp3", "music");
-    fixtures::SetModTime(tmp / "song.mp3", 1000000000);
-    std::filesystem::create_directories(tmp / "L");
-    std::filesystem::create_directories(tmp / "R");
-    ASSERT_EQ(symlink((tmp / "song.mp3").c_str(), (tmp / "L/link.mp3").c_str()), 0);
-    // Copy to the right, the state kept from one run to the next.
-    auto run = [&tmp]() {
-        ASync sync;
-        AString state = tmp.A("state"), left = tmp.A("L"), right = tmp.A("R");
-        if (Exists(tmp / "state")) {
-            AFile in;
-            EXPECT_EQ(in.Open(&state, 1), 0);
-            EXPECT_EQ(sync.ReadState(&in), 0);
-        }
-        sync.SetRootPath1(&left, nullptr, 0);
-        sync.SetRootPath2(&right, nullptr, 0);
-        sync.SetAutoAction(ASync::kLeftToRight);
-        EXPECT_EQ(sync.DoSync(nullptr), 0);
-        std::filesystem::remove(tmp / "state");
-        AFile out;
-        EXPECT_EQ(out.Open(&state, 2), 0);
-        EXPECT_EQ(sync.WriteState(&out), 0);
-    };
-    run();
-    EXPECT_EQ(ReadText(tmp / "R/link.mp3"), "music");
-    struct stat first {};
-    ASSERT_EQ(lstat((tmp / "R/link.mp3").c_str(), &first), 0);
+    fixtures::FolderPair pair;
+    WriteFile(pair.tmp / "song.mp3", "music");
+    fixtures::SetModTime(pair.tmp / "song.mp3", 1000000000);
+    ASSERT_EQ(symlink((pair.tmp / "song.mp3").c_str(), pair.L("link.mp3").c_str()), 0);
+    struct stat first {
+    }, second{};
+    ASSERT_EQ(pair.Run(fixtures::kCopyToRight), 0);
+    EXPECT_EQ(ReadText(pair.R("link.mp3")), "music");
+    ASSERT_EQ(lstat(pair.R("link.mp3").c_str(), &first), 0);
     EXPECT_TRUE(S_ISREG(first.st_mode));
     frontend.Clear();
-    run();
-    struct stat second {};
-    ASSERT_EQ(lstat((tmp / "R/link.mp3").c_str(), &second), 0);
+    ASSERT_EQ(pair.Run(fixtures::kCopyToRight), 0);
+    ASSERT_EQ(lstat(pair.R("link.mp3").c_str(), &second), 0);
     EXPECT_EQ(second.st_ino, first.st_ino) << "the copy was made again:\n" << frontend.Log();
 }
 
@@ -234,7 +214,9 @@ TEST(ADir, ListingKeepsWhatTheFiltersLetThrough)
     EXPECT_EQ(Sorted(Entries(folder.dir)), (Files{"Music", "Music/a.mp3"}));
 }
 
-TEST(ADir, MissingFolderGivesAnErrorWithAnEmptyList)
+// A list with a hole would read as deleted files to a sync, so a folder that cannot be read, the
+// root or one below it, gives an error and no list at all.
+TEST(ADir, AFolderThatCannotBeReadFailsTheWholeListing)
 {
     Folder folder;
     WriteFile(folder.tmp / "root/a.mp3", "a");
@@ -242,17 +224,11 @@ TEST(ADir, MissingFolderGivesAnErrorWithAnEmptyList)
     AString missing = folder.tmp.A("nowhere");
     EXPECT_EQ(folder.dir.InitWPath(&missing, 0, nullptr), kErrOpen);
     EXPECT_EQ(folder.dir.Count(), 0);
-}
-
-TEST(ADir, UnreadableSubfolderFailsTheWholeListing)
-{
     if (geteuid() == 0)
         GTEST_SKIP() << "permissions do not keep root out of a folder";
-    Folder folder;
-    WriteFile(folder.tmp / "root/a.mp3", "a");
+    ASSERT_EQ(folder.List(), 0);
     WriteFile(folder.tmp / "root/Locked/b.mp3", "b");
     chmod((folder.tmp / "root/Locked").c_str(), 0);
-    // A list with a hole would read as deleted files to a sync, so there is no partial list.
     EXPECT_EQ(folder.List(), kErrOpen);
     EXPECT_EQ(folder.dir.Count(), 0);
     chmod((folder.tmp / "root/Locked").c_str(), 0755);
