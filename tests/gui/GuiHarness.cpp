@@ -1,6 +1,7 @@
 #include "GuiHarness.h"
 
 #include "app/ActionTableModel.h"
+#include "musiclib/MusicLibrary.h"
 
 #include <QPushButton>
 
@@ -54,6 +55,29 @@ void Gui::AddSongs(const std::vector<std::string>& titles, const std::string& ge
         samples::SongSpec song = fixtures::SongSpecOf(title, static_cast<std::uint32_t>(seed++));
         song.genre = genre;
         samples::WriteSong(songs + "/Artist/Album/" + title + ".mp3", song);
+    }
+}
+
+void Gui::AddLibrary(const std::vector<std::string>& titles, bool trip, const std::string& attach)
+{
+    AddSongs(titles);
+    std::unique_ptr<MusicLibrary> library;
+    std::string error;
+    ASSERT_EQ(MusicLibrary::Open(tmp / "Library", true, library, error), 0) << error;
+    PlaylistInfo whole, roadTrip;
+    ASSERT_EQ(library->Library().GetLibraryPlaylist(whole), 0);
+    if (trip) {
+        ASSERT_EQ(library->Library().MakePlaylist("Road Trip", roadTrip), 0);
+    }
+    for (const std::string& title : titles) {
+        std::uint32_t id = 0;
+        ASSERT_EQ(library->Library().AddFile(songs + "/Artist/Album/" + title + ".mp3", whole.id, id), 0);
+        if (trip && title == titles.front()) {
+            ASSERT_EQ(library->Library().AddToPlaylist(id, roadTrip.id), 0);
+        }
+    }
+    if (!attach.empty()) {
+        ASSERT_EQ(library->AttachIPod(attach, error), 0) << error;
     }
 }
 

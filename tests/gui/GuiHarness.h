@@ -62,6 +62,10 @@ public:
                         const std::string& model = "MA147");
     // Songs titled `titles` in the left folder (genre "Rock" unless given).
     void AddSongs(const std::vector<std::string>& titles, const std::string& genre = "Rock");
+    // A music library holding `titles` (added to the left folder first); with `trip` a playlist
+    // "Road Trip" holds the first of them; with `attach` the library serves that iPod volume.
+    void AddLibrary(const std::vector<std::string>& titles, bool trip = false,
+                    const std::string& attach = "");
     // Opens the window (again), with the scripted questions installed; the left side is the song
     // folder, or with `library` the music library (when there is one).
     SyncWnd& Open(bool library = false);

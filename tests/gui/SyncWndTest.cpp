@@ -15,7 +15,6 @@
 #include "AUICommon/QtNotificationBus.h"
 #include "AUICommon/RoundedRect.h"
 #include "AUICommon/WidgetSinks.h"
-#include "musiclib/MusicLibrary.h"
 #include "samples/Pictures.h"
 
 #include <QAction>
@@ -82,7 +81,10 @@ TEST(SyncWnd, TheChosenSyncSettingsComeBackFromTheIPodsStateFile)
 
     EXPECT_EQ(gui.RunSync(), 0);
     EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Jazz One", "Jazz Two"}));
-    EXPECT_TRUE(window.ui.SmallStatusTxt->text().startsWith(QStringLiteral("Copied 2 songs")));
+    const QString said = window.ui.SmallStatusTxt->text();
+    EXPECT_TRUE(said.startsWith(QStringLiteral("Copied 2 songs (")) &&
+                said.endsWith(QStringLiteral("0 errors.")))
+        << said.toStdString();
 
     // The state file is the one `pelorin sync` uses for this iPod; a new window shows its settings.
     EXPECT_TRUE(fixtures::Exists(gui.tmp / "data/Veltrano/Ondrivel/Pocket_PODDB.snc"));
@@ -203,63 +205,28 @@ TEST(SyncWnd, OnlyTheSyncedIPodGoingAwayCancelsTheRun)
     EXPECT_EQ(window.StatePath().toStdString(), gui.tmp / "data/Veltrano/Ondrivel/Other_PODDB.snc");
 }
 
-TEST(SyncWnd, TheLibraryOnTheLeftSyncsItsPlaylistOntoTheIPod)
+TEST(SyncWnd, TheLibraryOnTheLeftShowsItsChosenPlaylist)
 {
     Gui gui;
-    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo"});
-    {
-        std::unique_ptr<MusicLibrary> library;
-        std::string error;
-        ASSERT_EQ(MusicLibrary::Open(gui.tmp / "Library", true, library, error), 0) << error;
-        PlaylistInfo whole;
-        ASSERT_EQ(library->Library().GetLibraryPlaylist(whole), 0);
-        for (const char* title : {"Alpha", "Bravo"}) {
-            std::uint32_t id = 0;
-            ASSERT_EQ(library->Library().AddFile(gui.songs + "/Artist/Album/" + title + ".mp3", whole.id, id),
-                      0);
-        }
-    }
+    gui.AddIPod("IPOD", "Pocket");
+    gui.AddLibrary({"Alpha", "Bravo"});
     SyncWnd& window = gui.Open(true);
     EXPECT_TRUE(window.LeftIsLibrary());
     EXPECT_EQ(window.ui.LeftSourcePopUp->currentText(), QStringLiteral("Library"));
     EXPECT_EQ(window.ui.iTunesPlaylistPopUp->itemText(0), QStringLiteral("Library"));
+    EXPECT_EQ(window.ui.iTunesTextLabel->text(), QStringLiteral("Library\n2 songs"));
+    // A new playlist is chosen at once; being empty, it does not look like the whole library.
     ASSERT_EQ(window.AddPlaylist(SongDropView::kLeft, QStringLiteral("Road Trip")), 0);
     EXPECT_EQ(window.ui.iTunesPlaylistPopUp->currentText(), QStringLiteral("Road Trip"));
-
-    // An empty playlist copies nothing; the whole library copies both songs.
-    window.ui.ShowActionsListCkBox->setChecked(false);
-    EXPECT_EQ(gui.RunSync(), 0);
-    EXPECT_TRUE(Titles(ipod).empty());
-    window.ui.iTunesPlaylistPopUp->setCurrentIndex(0);
-    emit window.ui.iTunesPlaylistPopUp->activated(0);
-    EXPECT_EQ(gui.RunSync(), 0);
-    EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Alpha", "Bravo"}));
-
-    // A song added to the library side goes into its music folder and across with the next run.
-    const std::string added = gui.tmp / "drop/Charlie.mp3";
-    samples::WriteSong(added, fixtures::SongSpecOf("Charlie", 77));
-    QSignalSpy ended(&window, &SyncWnd::RunEnded);
-    window.AddMusicFiles(SongDropView::kLeft, {QString::fromStdString(added)});
-    ASSERT_TRUE(WaitFor([&] { return ended.count() == 1; }));
-    EXPECT_EQ(ended.at(0).at(0).toInt(), 0);
-    EXPECT_EQ(fixtures::ListFiles(gui.tmp / "Library/iTunes Music"),
-              std::vector<std::string>{"Artist/Album/Charlie.mp3"});
-    EXPECT_EQ(gui.RunSync(), 0);
-    EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Alpha", "Bravo", "Charlie"}));
+    EXPECT_EQ(window.ui.iTunesTextLabel->text(), QStringLiteral("Road Trip\n0 songs"));
 }
 
 TEST(SyncWnd, OnlyAnIPodTheLibraryServesByItsWholeNameIsReachedThroughIt)
 {
     Gui gui;
     gui.AddIPod("JANE", "Jane's iPod");
-    const std::string plain = gui.AddIPod("PLAIN", "iPod");
-    {
-        std::unique_ptr<MusicLibrary> library;
-        std::string error;
-        ASSERT_EQ(MusicLibrary::Open(gui.tmp / "Library", true, library, error), 0) << error;
-        ASSERT_EQ(library->AttachIPod("JANE", error), 0) << error;
-    }
+    gui.AddIPod("PLAIN", "iPod");
+    gui.AddLibrary({}, false, "JANE");
     SyncWnd& window = gui.Open(true);
     struct Case {
         const char* ipod;
@@ -347,10 +314,20 @@ TEST(SyncWnd, TheIPodPanelExplainsWhyASyncIsRefused)
 
 TEST(SyncWnd, ADropOfSeveralFilesAddsThemAllInOneRun)
 {
-    for (bool onIPod : {true, false}) {
+    const std::vector<std::string> files = {"Artist/Album/One.mp3", "Artist/Album/Three.mp3",
+                                            "Artist/Album/Two.mp3"};
+    struct Case {
+        const char* row;
+        bool onIPod, library;
+    };
+    for (auto [row, onIPod, library] : {Case{"onto the iPod", true, false},
+                                        {"onto the song folder", false, false},
+                                        {"onto the library", false, true}}) {
         Gui gui;
         const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-        SyncWnd& window = gui.Open();
+        if (library)
+            gui.AddLibrary({});
+        SyncWnd& window = gui.Open(library);
         QList<QUrl> urls;
         for (const char* title : {"One", "Two", "Three"}) {
             const std::string path = gui.tmp / (std::string("drop/") + title + ".mp3");
@@ -366,16 +343,15 @@ TEST(SyncWnd, ADropOfSeveralFilesAddsThemAllInOneRun)
         QObject* view = onIPod ? static_cast<QObject*>(window.ui.iPodImage) : window.ui.iTunesImage;
         QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         view->event(&enter);
-        EXPECT_TRUE(enter.isAccepted()) << onIPod;
+        EXPECT_TRUE(enter.isAccepted()) << row;
         view->event(&drop);
-        ASSERT_TRUE(WaitFor([&] { return ended.count() == 1; })) << onIPod;
-        EXPECT_EQ(ended.at(0).at(0).toInt(), 0) << onIPod;
+        ASSERT_TRUE(WaitFor([&] { return ended.count() == 1; })) << row;
+        EXPECT_EQ(ended.at(0).at(0).toInt(), 0) << row;
         if (onIPod)
             EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"One", "Three", "Two"}));
         else
-            EXPECT_EQ(fixtures::ListFiles(gui.songs),
-                      (std::vector<std::string>{"Artist/Album/One.mp3", "Artist/Album/Three.mp3",
-                                                "Artist/Album/Two.mp3"}));
+            EXPECT_EQ(fixtures::ListFiles(library ? gui.tmp / "Library/iTunes Music" : gui.songs), files)
+                << row;
     }
 }
 
