@@ -62,9 +62,7 @@ TEST(DailyUse, TheChosenPlaylistStaysAfterEveryKindOfRun)
     const QString trip = QStringLiteral("Road Trip");
 
     // Cancelled at the review.
-    window.ui.ShowActionsListCkBox->setChecked(true);
-    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-    ASSERT_TRUE(gui.WaitForReview());
+    ASSERT_TRUE(gui.Review());
     window.CancelSelectingActionsButton();
     ASSERT_TRUE(gui.WaitForRunEnd());
     EXPECT_EQ(window.ui.iTunesPlaylistPopUp->currentText(), trip) << "cancelled";
@@ -108,15 +106,12 @@ TEST(DailyUse, AnIPodUnpluggedDuringARunStopsItAtOnceOnEitherRoute)
         ASSERT_EQ(window.Sync0()->GetDir2()->GetType(), throughLibrary ? ADir::kTypeIPod : ADir::kTypeIPodDB);
         window.ui.ShowActionsListCkBox->setChecked(false);
         HoldingBus holding(window.Bus());
-        holding.gate.Take();
-        platform::SetNotificationBus(&holding);
 
         QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-        ASSERT_TRUE(WaitFor([&] { return holding.holding.load(); })) << throughLibrary;
+        ASSERT_TRUE(holding.WaitUntilHeld()) << throughLibrary;
         std::filesystem::rename(ipod, gui.tmp / "unplugged");
-        holding.gate.Release();
+        holding.Release();
         ASSERT_TRUE(gui.WaitForRunEnd()) << throughLibrary;
-        platform::SetNotificationBus(window.Bus());
 
         EXPECT_EQ(gui.LastResult(), kErrDisconnected) << throughLibrary;
         EXPECT_EQ(window.ui.SmallStatusTxt->text(),
@@ -132,22 +127,16 @@ TEST(DailyUse, AnIPodUnpluggedDuringARunStopsItAtOnceOnEitherRoute)
 TEST(DailyUse, ACancelIsLoggedAsACancelInTheLogTheUserOpened)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo", "Charlie"});
-    SyncWnd& window = gui.Open();
-    window.ui.ShowActionsListCkBox->setChecked(false);
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo", "Charlie"});
     window.ui.OpenLogAutomaticallyCkBox->setChecked(true);
     QTest::mouseClick(window.ui.LogDlogButton, Qt::LeftButton);
     ASSERT_TRUE(window.ui.StatusDrawer->isVisible());
     HoldingBus holding(window.Bus());
-    holding.gate.Take();
-    platform::SetNotificationBus(&holding);
     QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return holding.holding.load(); }));
+    ASSERT_TRUE(holding.WaitUntilHeld());
     window.CancelButton();
-    holding.gate.Release();
+    holding.Release();
     ASSERT_TRUE(gui.WaitForRunEnd());
-    platform::SetNotificationBus(window.Bus());
 
     EXPECT_EQ(gui.LastResult(), kErrUserCancel);
     EXPECT_TRUE(window.ui.StatusDrawer->isVisible());
@@ -169,9 +158,7 @@ void WheelDown(QWidget* widget)
 TEST(DailyUse, TheWheelChangesASettingOnlyWhenItsControlHasTheFocus)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha"});
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket({"Alpha"});
     window.ui.SettingsDrawer->show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -196,10 +183,7 @@ QString Cell(SyncWnd& window, int row, int column, int role = Qt::DisplayRole)
 // Opens the review of a sync that copies `titles` onto the iPod and deletes "Gone" from it.
 SyncWnd& OpenReview(Gui& gui, const std::vector<std::string>& titles)
 {
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Gone"});
-    SyncWnd& window = gui.Open();
-    window.ui.ShowActionsListCkBox->setChecked(false);
+    SyncWnd& window = gui.OpenOnPocket({"Gone"});
     EXPECT_EQ(gui.RunSync(), 0);
     std::filesystem::remove_all(gui.songs);
     gui.AddSongs(titles);
@@ -314,9 +298,7 @@ TEST(DailyUse, TheReviewIsAnsweredFromTheKeyboard)
 TEST(DailyUse, RemovingMusicNotOwnedRefusesWithoutAStoreAccount)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo"});
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo"});
     QSignalSpy ended(&window, &SyncWnd::RunEnded);
     window.RunTool(LibraryTools::Tool::kNotOwned, SongDropView::kLeft);
     EXPECT_FALSE(window.IsRunning());
@@ -335,8 +317,7 @@ TEST(DailyUse, RemovingMusicNotOwnedRefusesWithoutAStoreAccount)
 TEST(DailyUse, AToolsResultKeepsItsCounts)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket();
     const std::string song = gui.tmp / "drop/Charlie.mp3";
     samples::WriteSong(song, fixtures::SongSpecOf("Charlie", 77));
     fixtures::WriteFile(gui.tmp / "drop/notes.txt", "not a song");
@@ -358,14 +339,11 @@ TEST(DailyUse, AToolsQuestionSaysWhichSongItMeans)
          {Case{LibraryTools::Tool::kOrphans, SongDropView::kRight, ""},
           {LibraryTools::Tool::kDuplicates, SongDropView::kLeft, "The copy kept: "}}) {
         Gui gui;
-        const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-        gui.AddSongs({"Alpha", "Bravo"});
-        SyncWnd& window = gui.Open();
-        window.ui.ShowActionsListCkBox->setChecked(false);
+        SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo"});
         ASSERT_EQ(gui.RunSync(), 0);
         const std::string song = gui.songs + "/Artist/Album/Alpha.mp3";
         if (tool == LibraryTools::Tool::kOrphans)
-            std::filesystem::remove(ipod + fixtures::IPodTracks(ipod).at("Alpha").path);
+            std::filesystem::remove(gui.ipod + fixtures::IPodTracks(gui.ipod).at("Alpha").path);
         else
             std::filesystem::copy_file(song, gui.songs + "/Artist/Album/Alpha 1.mp3");
         gui.questions.SetDefaultAnswer("No");
@@ -382,21 +360,15 @@ TEST(DailyUse, AToolsQuestionSaysWhichSongItMeans)
 TEST(DailyUse, EachActionLineShowsOnce)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo", "Charlie"});
-    SyncWnd& window = gui.Open();
-    window.ui.ShowActionsListCkBox->setChecked(false);
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo", "Charlie"});
     HoldingBus holding(window.Bus());
-    holding.gate.Take();
-    platform::SetNotificationBus(&holding);
     QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return holding.holding.load(); }));
+    ASSERT_TRUE(holding.WaitUntilHeld());
     QTest::qWait(50);
     const QString message = window.ui.SmallStatusTxt->text();
     const QString detail = window.ui.LargeStatusTxt->text();
-    holding.gate.Release();
+    holding.Release();
     ASSERT_TRUE(gui.WaitForRunEnd());
-    platform::SetNotificationBus(window.Bus());
     EXPECT_TRUE(message.startsWith(QStringLiteral("Action 1 of 3"))) << message.toStdString();
     EXPECT_NE(detail, message);
 }

@@ -3,6 +3,7 @@
 #include "app/ActionTableModel.h"
 #include "musiclib/MusicLibrary.h"
 
+#include <QCheckBox>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -91,6 +92,22 @@ SyncWnd& Gui::Open(bool library)
     window->resize(900, 700);
     window->show();
     return *window;
+}
+
+SyncWnd& Gui::OpenOnPocket(const std::vector<std::string>& titles)
+{
+    ipod = AddIPod("IPOD", "Pocket");
+    AddSongs(titles);
+    Open();
+    window->ui.ShowActionsListCkBox->setChecked(false);
+    return *window;
+}
+
+bool Gui::Review()
+{
+    window->ui.ShowActionsListCkBox->setChecked(true);
+    QTest::mouseClick(window->ui.SyncButton, Qt::LeftButton);
+    return WaitForReview();
 }
 
 bool Gui::WaitForReview()

@@ -100,8 +100,7 @@ TEST(SyncWnd, TheChosenSyncSettingsComeBackFromTheIPodsStateFile)
 TEST(SyncWnd, ConversionSettingsComeBackFromTheIPodsStateFile)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket();
     window.ui.aacKbpsField->setValue(128);
     window.ui.alwaysAACCkBox->setChecked(true);
     ASSERT_EQ(window.SaveIPodSync(), 0);
@@ -114,13 +113,8 @@ TEST(SyncWnd, ConversionSettingsComeBackFromTheIPodsStateFile)
 TEST(SyncWnd, ReviewPerformsTheTickedActionsOnlyWhateverTheSortOrder)
 {
     Gui gui;
-    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo", "Charlie", "Delta"});
-    SyncWnd& window = gui.Open();
-    window.ui.ShowActionsListCkBox->setChecked(true);
-
-    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-    ASSERT_TRUE(gui.WaitForReview());
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo", "Charlie", "Delta"});
+    ASSERT_TRUE(gui.Review());
     ActionTableModel* model = window.ActionsModel();
     EXPECT_EQ(window.ui.ActionsTextInfo->text(), QStringLiteral("4 Actions"));
     // Sorted by source, last first: the first row is Delta.
@@ -134,24 +128,20 @@ TEST(SyncWnd, ReviewPerformsTheTickedActionsOnlyWhateverTheSortOrder)
     QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
     ASSERT_TRUE(gui.WaitForRunEnd());
     EXPECT_EQ(gui.LastResult(), 0);
-    EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Alpha", "Bravo", "Charlie"}));
+    EXPECT_EQ(Titles(gui.ipod), (std::vector<std::string>{"Alpha", "Bravo", "Charlie"}));
 }
 
 TEST(SyncWnd, CancelDuringTheReviewPerformsNothing)
 {
     for (bool drawerButton : {false, true}) {
         Gui gui;
-        const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-        gui.AddSongs({"Alpha", "Bravo"});
-        SyncWnd& window = gui.Open();
-        window.ui.ShowActionsListCkBox->setChecked(true);
-        QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-        ASSERT_TRUE(gui.WaitForReview());
+        SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo"});
+        ASSERT_TRUE(gui.Review());
         QTest::mouseClick(drawerButton ? window.ui.CancelSelectingActions : window.ui.CancelButton,
                           Qt::LeftButton);
         ASSERT_TRUE(gui.WaitForRunEnd());
         EXPECT_EQ(gui.LastResult(), kErrUserCancel) << drawerButton;
-        EXPECT_TRUE(Titles(ipod).empty()) << drawerButton;
+        EXPECT_TRUE(Titles(gui.ipod).empty()) << drawerButton;
         EXPECT_TRUE(window.ui.SmallStatusTxt->text().startsWith(QStringLiteral("Cancelled. ")))
             << drawerButton;
     }
@@ -160,32 +150,24 @@ TEST(SyncWnd, CancelDuringTheReviewPerformsNothing)
 TEST(SyncWnd, CancelDuringACopyEndsTheRunBeforeTheWindowQuits)
 {
     Gui gui;
-    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo", "Charlie", "Delta", "Echo", "Foxtrot"});
-    SyncWnd& window = gui.Open();
-    window.ui.ShowActionsListCkBox->setChecked(false);
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo", "Charlie", "Delta", "Echo", "Foxtrot"});
     HoldingBus holding(window.Bus());
-    holding.gate.Take();
-    platform::SetNotificationBus(&holding);
 
     QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return holding.holding.load(); }));
+    ASSERT_TRUE(holding.WaitUntilHeld());
     EXPECT_FALSE(window.Quit());
     EXPECT_EQ(gui.questions.Informed(), std::vector<std::string>{SyncWnd::kQuitDuringRun});
     QTest::mouseClick(window.ui.CancelButton, Qt::LeftButton);
-    holding.gate.Release();
+    holding.Release();
     ASSERT_TRUE(gui.WaitForRunEnd());
-    platform::SetNotificationBus(window.Bus());
     EXPECT_EQ(gui.LastResult(), kErrUserCancel);
-    EXPECT_LE(Titles(ipod).size(), 2u);
+    EXPECT_LE(Titles(gui.ipod).size(), 2u);
 }
 
 TEST(SyncWnd, OnlyTheSyncedIPodGoingAwayCancelsTheRun)
 {
     Gui gui;
-    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo"});
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo"});
     window.ui.ShowActionsListCkBox->setChecked(true);
     QSignalSpy mounted(window.Detector(), &DetectVolume::VolumeMounted);
     QSignalSpy unmounted(window.Detector(), &DetectVolume::VolumeUnMounted);
@@ -196,7 +178,7 @@ TEST(SyncWnd, OnlyTheSyncedIPodGoingAwayCancelsTheRun)
     ASSERT_TRUE(WaitFor([&] { return mounted.count() == 1; }));
     EXPECT_TRUE(window.Controller().IsWaitingForReview());
 
-    std::filesystem::remove_all(ipod);
+    std::filesystem::remove_all(gui.ipod);
     ASSERT_TRUE(WaitFor([&] { return unmounted.count() == 1; }));
     ASSERT_TRUE(gui.WaitForRunEnd());
     EXPECT_EQ(gui.LastResult(), kErrDisconnected);
@@ -248,16 +230,13 @@ TEST(SyncWnd, OnlyAnIPodTheLibraryServesByItsWholeNameIsReachedThroughIt)
 TEST(SyncWnd, AnIPodSetToSyncOnMountSyncsWhenItComesBack)
 {
     Gui gui;
-    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha"});
-    SyncWnd& window = gui.Open();
-    window.ui.ShowActionsListCkBox->setChecked(false);
+    SyncWnd& window = gui.OpenOnPocket({"Alpha"});
     window.ui.AutoRunOnVolMountCkBox->setChecked(true);
     ASSERT_EQ(window.SaveIPodSync(), 0);
     QSignalSpy ended(&window, &SyncWnd::RunEnded);
 
     // Unmounted, and mounted again under another volume name.
-    std::filesystem::rename(ipod, gui.volumes + "/IPOD 2");
+    std::filesystem::rename(gui.ipod, gui.volumes + "/IPOD 2");
     ASSERT_TRUE(WaitFor([&] { return ended.count() == 1; }));
     EXPECT_EQ(ended.at(0).at(0).toInt(), 0);
     EXPECT_EQ(Titles(gui.volumes + "/IPOD 2"), std::vector<std::string>{"Alpha"});
@@ -358,8 +337,7 @@ TEST(SyncWnd, ADropOfSeveralFilesAddsThemAllInOneRun)
 TEST(SyncWnd, ADragIsTakenForMusicFoundBrieflyWithoutFollowingLinks)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket();
     const std::string song = gui.tmp / "deep/a/b/c/Song.mp3";
     samples::WriteSong(song, fixtures::SongSpecOf("Song"));
     fixtures::WriteFile(gui.tmp / "text/notes.txt", std::string("x"));
@@ -407,9 +385,7 @@ TEST(SyncWnd, ToolsMenuFollowsWhatCanBeDoneNow)
                           menus->RemoveDupsiPodMenuItem, menus->SettingsMenuItem})
         EXPECT_TRUE(item->isEnabled()) << item->text().toStdString();
 
-    window.ui.ShowActionsListCkBox->setChecked(true);
-    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-    ASSERT_TRUE(gui.WaitForReview());
+    ASSERT_TRUE(gui.Review());
     menus->UpdateEnabling();
     for (QAction* item : {menus->AddMusicFilesiPodMenuItem, menus->AddMusicFilesiTunesMenuItem,
                           menus->RemoveDupsiPodMenuItem, menus->SettingsMenuItem})
@@ -480,33 +456,27 @@ TEST(SyncWnd, EachToolFromTheMenuChangesItsSide)
     for (const Case& c : cases) {
         const std::string name = LibraryTools::TextsOf(c.tool).status;
         Gui gui;
-        const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-        gui.AddSongs({"Alpha", "Bravo"});
-        SyncWnd& window = gui.Open();
-        window.ui.ShowActionsListCkBox->setChecked(false);
+        SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo"});
         ASSERT_EQ(gui.RunSync(), 0) << name;
         const std::string song = gui.songs + "/Artist/Album/Alpha.mp3";
-        c.before(gui, song, ipod);
+        c.before(gui, song, gui.ipod);
         // The run is held at its first log line while the menu is looked at.
         MenuBar* menus = window.Menus();
         HoldingBus holding(window.Bus(), LibraryTools::TextsOf(c.tool).start);
-        holding.gate.Take();
-        platform::SetNotificationBus(&holding);
         menus->UpdateEnabling(); // as the menu opens
         (menus->*c.item)->trigger();
-        ASSERT_TRUE(WaitFor([&] { return holding.holding.load(); })) << name;
+        ASSERT_TRUE(holding.WaitUntilHeld()) << name;
         menus->UpdateEnabling();
         for (Item item : every)
             EXPECT_FALSE((menus->*item)->isEnabled()) << name;
-        holding.gate.Release();
+        holding.Release();
         ASSERT_TRUE(gui.WaitForRunEnd()) << name;
-        platform::SetNotificationBus(window.Bus());
         menus->UpdateEnabling();
         for (Item item : every)
             EXPECT_TRUE((menus->*item)->isEnabled()) << name;
         EXPECT_EQ(gui.LastResult(), 0) << name;
         EXPECT_TRUE(window.ui.SmallStatusTxt->text().contains(QStringLiteral(" found"))) << name;
-        c.after(gui, song, ipod);
+        c.after(gui, song, gui.ipod);
     }
 }
 
@@ -558,9 +528,7 @@ TEST(SmallViews, RoundedCornersFitTheRectangle)
 TEST(SyncWnd, ScreenshotsOfEachDrawer)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo", "Charlie"});
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo", "Charlie"});
     std::filesystem::create_directories(PELORIN_SCREENSHOTS);
     auto shoot = [&](const char* name) {
         QTest::qWait(50);
@@ -571,9 +539,7 @@ TEST(SyncWnd, ScreenshotsOfEachDrawer)
     window.ui.SettingsDrawer->show();
     shoot("settings");
     window.ui.SettingsDrawer->hide();
-    window.ui.ShowActionsListCkBox->setChecked(true);
-    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-    ASSERT_TRUE(gui.WaitForReview());
+    ASSERT_TRUE(gui.Review());
     shoot("actions");
     window.DoneSelectingActionsButton();
     ASSERT_TRUE(gui.WaitForRunEnd());

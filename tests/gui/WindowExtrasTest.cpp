@@ -50,9 +50,7 @@ TEST(WindowExtras, TheCapacityBarShowsTheRoomAfterThePlannedSyncDuringTheReview)
 {
     FreeSpace free(50000000);
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo"});
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo"});
     EXPECT_TRUE(window.Capacity()->Text().contains(QStringLiteral(" used, 50 MB free")))
         << window.Capacity()->Text().toStdString();
     EXPECT_FALSE(window.Capacity()->Text().contains(QStringLiteral("after the sync")));
@@ -93,10 +91,9 @@ TEST(WindowExtras, EjectIsRefusedWhileAnotherProgramChangesTheIPod)
 {
     RecordedEject eject;
     Gui gui;
-    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket();
     IPodLock held;
-    ASSERT_EQ(held.Acquire(AString::FromUTF8(ipod), 0), 0);
+    ASSERT_EQ(held.Acquire(AString::FromUTF8(gui.ipod), 0), 0);
     QTest::mouseClick(window.EjectButton(), Qt::LeftButton);
     EXPECT_TRUE(eject.commands.empty());
     EXPECT_TRUE(
@@ -124,9 +121,7 @@ TEST(WindowExtras, AFolderChosenFromTheMenuIsAddedToTheIPod)
 TEST(WindowExtras, TheLeftSideShowsItsSongCount)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo", "Charlie"});
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo", "Charlie"});
     EXPECT_TRUE(window.ui.iTunesTextLabel->text().endsWith(QStringLiteral("\n3 songs")))
         << window.ui.iTunesTextLabel->text().toStdString();
 }
@@ -163,10 +158,7 @@ TEST(WindowExtras, WhileSongsAreCopiedTheWindowSaysHowFarItHasCome)
 TEST(WindowExtras, TheEndOfARunClearsItsProgress)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha"});
-    SyncWnd& window = gui.Open();
-    window.ui.ShowActionsListCkBox->setChecked(false);
+    SyncWnd& window = gui.OpenOnPocket({"Alpha"});
     const QString title = window.windowTitle();
     EXPECT_EQ(gui.RunSync(), 0);
     EXPECT_TRUE(window.TransferLine()->isHidden());
