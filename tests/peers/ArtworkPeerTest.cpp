@@ -188,7 +188,7 @@ TEST_F(ArtworkPeerTest, LibgpodFindsEveryCoverThisProgramWrote)
 
 // libgpod writes a database with covers; this program adds a song and removes one: every cover
 // of a track that stays is still there, the same pixels, and the new one too.
-TEST_F(ArtworkPeerTest, CoversLibgpodWroteStayThroughAddsAndRemovals)
+TEST_F(ArtworkPeerTest, CoversLibgpodWroteStayThroughARunThatChangesTracks)
 {
     const std::string root = MakeIPod("MA147");
     {

@@ -12,6 +12,13 @@ gchar* Copy(const std::string& text) { return text.empty() ? nullptr : g_strdup(
 
 } // namespace
 
+std::vector<PeerTrack> ThreeTracks()
+{
+    return {{"One", "Ann", "A", "Rock", ":iPod_Control:Music:F00:ONE1.mp3", 3001, 181000, 192},
+            {"Two", "Ann", "A", "Rock", ":iPod_Control:Music:F00:TWO2.mp3", 3002, 182000, 128},
+            {"Three", "Bob", "B", "Jazz", ":iPod_Control:Music:F01:THR3.mp3", 3003, 183000, 256}};
+}
+
 PeerDatabase ReadWithGpod(const std::string& root)
 {
     PeerDatabase result;

@@ -35,6 +35,9 @@ struct PeerDatabase {
     std::vector<PeerPlaylist> playlists;
 };
 
+// Three tracks as libgpod would be given them: "One" and "Two" by Ann, "Three" by Bob.
+std::vector<PeerTrack> ThreeTracks();
+
 // itdb_parse of the iPod mounted at `root`, with the warnings it logged.
 PeerDatabase ReadWithGpod(const std::string& root);
 

@@ -301,7 +301,7 @@ TEST_F(TagFormatsPeer, SampleCountIsWhatTheEncoderWasGiven)
     }
 }
 
-TEST_F(TagFormatsPeer, MP3GapsAreTheEncodersDelayAndPaddingAroundTheFrames)
+TEST_F(TagFormatsPeer, MP3GapsAreWhatTheEncoderPutAroundTheSamples)
 {
     const std::string mp3 = *dir / "gaps.mp3";
     ASSERT_EQ(fixtures::Encode(mp3, FullSong("Gaps", false)), "");
