@@ -19,6 +19,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 using fixtures::LibraryTest;
@@ -294,14 +295,31 @@ TEST_F(IPodSourceTest, ADamagedDatabaseFailsOnlyTheScriptsThatReadIt)
     EXPECT_NE(error.find("cannot be read"), std::string::npos) << error;
 }
 
+// Gone between two scripts, or another iPod mounted where the attached one was (whichever file tells
+// them apart): no longer a source.
 TEST_F(IPodSourceTest, AnIPodThatIsNotMountedOrNotTheSameIsNotASource)
 {
-    std::filesystem::rename(root, volumes + "/ELSEWHERE");
-    EXPECT_EQ(Must(bridge::GetIPodCount()).Int32Value(), 0);
-    EXPECT_FALSE(Run(bridge::IPodSongCount(kPod, kPod)));
-    // Another iPod on the same volume name is not the one attached.
-    fixtures::MakeIPod(volumes, "POD", {.name = kPod, .firewireGuid = "0x000A270000000001"});
-    EXPECT_EQ(Must(bridge::GetIPodCount()).Int32Value(), 0);
+    struct Case {
+        const char* row;
+        std::optional<fixtures::IPodOptions> other; // none: nothing at the volume
+    };
+    for (const Case& c :
+         {Case{"moved to another volume", std::nullopt},
+          Case{"another GUID in SysInfo",
+               fixtures::IPodOptions{.name = kPod, .firewireGuid = "0x000A2700FFFF0000"}},
+          Case{"another GUID in SysInfoExtended",
+               fixtures::IPodOptions{.name = kPod, .firewireGuid = "0x000A2700EEEE0000", .later = true}}}) {
+        SCOPED_TRACE(c.row);
+        std::filesystem::remove_all(root);
+        fixtures::MakeIPod(volumes, "POD", {.name = kPod});
+        EXPECT_EQ(Must(bridge::GetIPodCount()).Int32Value(), 1);
+        std::filesystem::remove_all(volumes + "/ELSEWHERE");
+        std::filesystem::rename(root, volumes + "/ELSEWHERE");
+        if (c.other)
+            fixtures::MakeIPod(volumes, "POD", *c.other);
+        EXPECT_EQ(Must(bridge::GetIPodCount()).Int32Value(), 0);
+        EXPECT_FALSE(Run(bridge::IPodSongCount(kPod, kPod)));
+    }
 }
 
 TEST_F(IPodSourceTest, ACopyIsNamedInTheIPodsJournalUntilAStoreListsIt)
