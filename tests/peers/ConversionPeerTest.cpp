@@ -338,24 +338,8 @@ TEST_F(ConversionPeer, ARunKilledWhileConvertingLeavesNoPartialFile)
         song.frequency = 200 + 50 * i;
         ASSERT_EQ(fixtures::Encode(dir / ("Songs/long" + std::to_string(i) + ".flac"), song), "");
     }
-    const char* build = std::getenv("PELORIN_BUILD_DIR");
-    ASSERT_NE(build, nullptr);
-    const std::string program = std::string(build) + "/pelorin";
-    const pid_t child = fork();
+    const pid_t child = fixtures::StartPelorin(SyncArgs(), Environment());
     ASSERT_GE(child, 0);
-    if (child == 0) {
-        for (const std::string& variable : Environment())
-            putenv(strdup(variable.c_str()));
-        std::freopen("/dev/null", "w", stdout);
-        std::freopen("/dev/null", "w", stderr);
-        std::vector<std::string> args = SyncArgs();
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
     // Killed as soon as a conversion is being written.
     bool caught = false;
     for (int i = 0; i < 2000 && !caught; ++i) {
