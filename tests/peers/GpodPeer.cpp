@@ -58,7 +58,7 @@ PeerDatabase ReadWithGpod(const std::string& root)
 
 bool WriteWithGpod(const std::string& root, const std::string& name, const std::vector<PeerTrack>& tracks,
                    const std::vector<std::pair<std::string, std::vector<int>>>& playlists,
-                   std::string* message)
+                   std::string* message, const std::vector<std::vector<std::uint8_t>>& covers)
 {
     Itdb_iTunesDB* db = itdb_new();
     itdb_set_mountpoint(db, root.c_str());
@@ -80,6 +80,11 @@ bool WriteWithGpod(const std::string& root, const std::string& name, const std::
         track->samplerate = 44100;
         itdb_track_add(db, track, -1);
         itdb_playlist_add_track(library, track, -1);
+        const std::size_t index = made.size();
+        if (index < covers.size() && !covers[index].empty() &&
+            !itdb_track_set_thumbnails_from_data(track, covers[index].data(), covers[index].size()) &&
+            message)
+            *message = "no thumbnails for " + peer.title;
         made.push_back(track);
     }
     for (const auto& [playlistName, members] : playlists) {

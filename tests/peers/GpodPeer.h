@@ -43,9 +43,9 @@ PeerDatabase ReadWithGpod(const std::string& root);
 
 // Writes a new database with itdb_write into the iPod at `root` (whose iPod_Control/iTunes folder
 // exists): the library playlist `name` holding every track, and `playlists` (name and the indices
-// of their members in `tracks`).
+// of their members in `tracks`). A track with a picture in `covers` (by index) gets thumbnails of it.
 bool WriteWithGpod(const std::string& root, const std::string& name, const std::vector<PeerTrack>& tracks,
-                   const std::vector<std::pair<std::string, std::vector<int>>>& playlists,
-                   std::string* error);
+                   const std::vector<std::pair<std::string, std::vector<int>>>& playlists, std::string* error,
+                   const std::vector<std::vector<std::uint8_t>>& covers = {});
 
 } // namespace peers
