@@ -17,6 +17,7 @@ struct PeerTrack {
     // As libgpod reads them, with the iPod's play count file taken in (not written by WriteWithGpod).
     std::uint32_t playCount = 0, skipCount = 0, rating = 0;
     std::int64_t lastPlayed = 0; // seconds since 1970
+    bool podcast = false;        // written into the podcasts playlist, after the library playlist
     bool operator==(const PeerTrack&) const = default;
 };
 

@@ -81,43 +81,6 @@ const PeerPlaylist* FindPlaylist(const peers::PeerDatabase& db, const std::strin
     return nullptr;
 }
 
-// A database libgpod writes with a podcast among the tracks: the podcasts dataset then holds the
-// podcast playlist with a group item per album.
-void WritePodcastDatabase(const std::string& root)
-{
-    Itdb_iTunesDB* db = itdb_new();
-    itdb_set_mountpoint(db, root.c_str());
-    Itdb_Playlist* library = itdb_playlist_new("Pod", FALSE);
-    itdb_playlist_set_mpl(library);
-    itdb_playlist_add(db, library, -1);
-    Itdb_Playlist* podcasts = itdb_playlist_new("Podcasts", FALSE);
-    itdb_playlist_set_podcasts(podcasts);
-    itdb_playlist_add(db, podcasts, -1);
-    Itdb_Playlist* mine = itdb_playlist_new("Mine", FALSE);
-    itdb_playlist_add(db, mine, -1);
-    for (int i = 0; i < 6; ++i) {
-        Itdb_Track* track = itdb_track_new();
-        const bool podcast = i >= 3;
-        track->title = g_strdup_printf("T%d", i);
-        track->artist = g_strdup("Ann");
-        track->album = g_strdup(podcast ? (i == 5 ? "Show B" : "Show A") : "Album");
-        track->ipod_path = g_strdup_printf(":iPod_Control:Music:F00:T%d.mp3", i);
-        track->filetype = g_strdup("MPEG audio file");
-        track->size = 1000 + i;
-        track->tracklen = 1000;
-        if (podcast) {
-            track->mediatype = ITDB_MEDIATYPE_PODCAST;
-            track->flag4 = 1;
-        }
-        itdb_track_add(db, track, -1);
-        itdb_playlist_add_track(library, track, -1);
-        itdb_playlist_add_track(podcast ? podcasts : mine, track, -1);
-    }
-    GError* error = nullptr;
-    ASSERT_TRUE(itdb_write(db, &error)) << (error ? error->message : "");
-    itdb_free(db);
-}
-
 std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at)
 {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
@@ -276,7 +239,18 @@ TEST_F(IPodDBPeer, ADatabaseLibgpodWroteTakesChangesFromThisProgram)
 
 TEST_F(IPodDBPeer, PodcastPlaylistSurvivesARemovalWithDistinctItemIds)
 {
-    WritePodcastDatabase(root);
+    // Three songs in "Mine" and three podcasts of two shows: libgpod gives the podcasts dataset the
+    // podcast playlist with a group item per show.
+    const char* const albums[] = {"Album", "Album", "Album", "Show A", "Show A", "Show B"};
+    std::vector<PeerTrack> tracks;
+    for (int i = 0; i < 6; ++i) {
+        const std::string title = "T" + std::to_string(i);
+        tracks.push_back(
+            {title, "Ann", albums[i], "", ":iPod_Control:Music:F00:" + title + ".mp3", 1000u + i, 1000});
+        tracks.back().podcast = i >= 3;
+    }
+    std::string error;
+    ASSERT_TRUE(peers::WriteWithGpod(root, "Pod", tracks, {{"Mine", {0, 1, 2}}}, &error)) << error;
     peers::PeerDatabase before = peers::ReadWithGpod(root);
     ASSERT_TRUE(before.ok) << before.error;
 
