@@ -15,7 +15,6 @@
 #include "APlatform/FileSystem.h"
 #include "AUICommon/ExtendedTableView.h"
 #include "AUICommon/QtNotificationBus.h"
-#include "musiclib/MusicLibrary.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -39,28 +38,6 @@ using guitest::Gui;
 using guitest::HoldingBus;
 using guitest::WaitFor;
 
-// A library holding `titles` (from the folder of songs), with a playlist "Road Trip" holding the
-// first of them.
-void MakeLibrary(Gui& gui, const std::vector<std::string>& titles)
-{
-    gui.AddSongs(titles);
-    std::unique_ptr<MusicLibrary> library;
-    std::string error;
-    ASSERT_EQ(MusicLibrary::Open(gui.tmp / "Library", true, library, error), 0) << error;
-    PlaylistInfo whole;
-    ASSERT_EQ(library->Library().GetLibraryPlaylist(whole), 0);
-    PlaylistInfo trip;
-    ASSERT_EQ(library->Library().MakePlaylist("Road Trip", trip), 0);
-    for (std::size_t i = 0; i < titles.size(); ++i) {
-        std::uint32_t id = 0;
-        ASSERT_EQ(library->Library().AddFile(gui.songs + "/Artist/Album/" + titles[i] + ".mp3", whole.id, id),
-                  0);
-        if (i == 0) {
-            ASSERT_EQ(library->Library().AddToPlaylist(id, trip.id), 0);
-        }
-    }
-}
-
 void Choose(QComboBox* popUp, const QString& text)
 {
     const int index = popUp->findText(text);
@@ -79,15 +56,13 @@ TEST(DailyUse, TheChosenPlaylistStaysAfterEveryKindOfRun)
 {
     Gui gui;
     gui.AddIPod("IPOD", "Pocket");
-    MakeLibrary(gui, {"Alpha", "Bravo"});
+    gui.AddLibrary({"Alpha", "Bravo"}, true);
     SyncWnd& window = gui.Open(true);
     Choose(window.ui.iTunesPlaylistPopUp, QStringLiteral("Road Trip"));
     const QString trip = QStringLiteral("Road Trip");
 
     // Cancelled at the review.
-    window.ui.ShowActionsListCkBox->setChecked(true);
-    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-    ASSERT_TRUE(gui.WaitForReview());
+    ASSERT_TRUE(gui.Review());
     window.CancelSelectingActionsButton();
     ASSERT_TRUE(gui.WaitForRunEnd());
     EXPECT_EQ(window.ui.iTunesPlaylistPopUp->currentText(), trip) << "cancelled";
@@ -108,7 +83,7 @@ TEST(DailyUse, TheChosenPlaylistIsSavedWithTheIPodsSettings)
 {
     Gui gui;
     gui.AddIPod("IPOD", "Pocket");
-    MakeLibrary(gui, {"Alpha", "Bravo"});
+    gui.AddLibrary({"Alpha", "Bravo"}, true);
     Choose(gui.Open(true).ui.iTunesPlaylistPopUp, QStringLiteral("Road Trip"));
     ASSERT_EQ(gui.window->SaveIPodSync(), 0);
 
@@ -123,28 +98,20 @@ TEST(DailyUse, AnIPodUnpluggedDuringARunStopsItAtOnceOnEitherRoute)
         Gui gui;
         const std::string ipod = gui.AddIPod("IPOD", "Pocket");
         const std::vector<std::string> titles = {"Alpha", "Bravo", "Charlie", "Delta", "Echo"};
-        if (throughLibrary) {
-            MakeLibrary(gui, titles);
-            std::unique_ptr<MusicLibrary> library;
-            std::string error;
-            ASSERT_EQ(MusicLibrary::Open(gui.tmp / "Library", true, library, error), 0) << error;
-            ASSERT_EQ(library->AttachIPod("IPOD", error), 0) << error;
-        } else {
+        if (throughLibrary)
+            gui.AddLibrary(titles, true, "IPOD");
+        else
             gui.AddSongs(titles);
-        }
         SyncWnd& window = gui.Open(throughLibrary);
         ASSERT_EQ(window.Sync0()->GetDir2()->GetType(), throughLibrary ? ADir::kTypeIPod : ADir::kTypeIPodDB);
         window.ui.ShowActionsListCkBox->setChecked(false);
         HoldingBus holding(window.Bus());
-        holding.gate.Take();
-        platform::SetNotificationBus(&holding);
 
         QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-        ASSERT_TRUE(WaitFor([&] { return holding.holding.load(); })) << throughLibrary;
+        ASSERT_TRUE(holding.WaitUntilHeld()) << throughLibrary;
         std::filesystem::rename(ipod, gui.tmp / "unplugged");
-        holding.gate.Release();
+        holding.Release();
         ASSERT_TRUE(gui.WaitForRunEnd()) << throughLibrary;
-        platform::SetNotificationBus(window.Bus());
 
         EXPECT_EQ(gui.LastResult(), kErrDisconnected) << throughLibrary;
         EXPECT_EQ(window.ui.SmallStatusTxt->text(),
@@ -157,48 +124,19 @@ TEST(DailyUse, AnIPodUnpluggedDuringARunStopsItAtOnceOnEitherRoute)
     }
 }
 
-TEST(DailyUse, ThePanelSaysHowTheLastRunEnded)
+TEST(DailyUse, ACancelIsLoggedAsACancelInTheLogTheUserOpened)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo"});
-    SyncWnd& window = gui.Open();
-
-    window.ui.ShowActionsListCkBox->setChecked(true);
-    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-    ASSERT_TRUE(gui.WaitForReview());
-    window.CancelSelectingActionsButton();
-    ASSERT_TRUE(gui.WaitForRunEnd());
-    EXPECT_TRUE(window.ui.SmallStatusTxt->text().startsWith(QStringLiteral("Cancelled. ")))
-        << window.ui.SmallStatusTxt->text().toStdString();
-
-    window.ui.ShowActionsListCkBox->setChecked(false);
-    EXPECT_EQ(gui.RunSync(), 0);
-    EXPECT_TRUE(window.ui.SmallStatusTxt->text().startsWith(QStringLiteral("Copied 2 songs (")))
-        << window.ui.SmallStatusTxt->text().toStdString();
-    EXPECT_TRUE(window.ui.SmallStatusTxt->text().endsWith(QStringLiteral("0 errors.")))
-        << window.ui.SmallStatusTxt->text().toStdString();
-}
-
-TEST(DailyUse, ACancelIsLoggedAsACancelAndLeavesTheLogTheUserOpened)
-{
-    Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo", "Charlie"});
-    SyncWnd& window = gui.Open();
-    window.ui.ShowActionsListCkBox->setChecked(false);
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo", "Charlie"});
     window.ui.OpenLogAutomaticallyCkBox->setChecked(true);
     QTest::mouseClick(window.ui.LogDlogButton, Qt::LeftButton);
     ASSERT_TRUE(window.ui.StatusDrawer->isVisible());
     HoldingBus holding(window.Bus());
-    holding.gate.Take();
-    platform::SetNotificationBus(&holding);
     QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return holding.holding.load(); }));
+    ASSERT_TRUE(holding.WaitUntilHeld());
     window.CancelButton();
-    holding.gate.Release();
+    holding.Release();
     ASSERT_TRUE(gui.WaitForRunEnd());
-    platform::SetNotificationBus(window.Bus());
 
     EXPECT_EQ(gui.LastResult(), kErrUserCancel);
     EXPECT_TRUE(window.ui.StatusDrawer->isVisible());
@@ -220,9 +158,7 @@ void WheelDown(QWidget* widget)
 TEST(DailyUse, TheWheelChangesASettingOnlyWhenItsControlHasTheFocus)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha"});
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket({"Alpha"});
     window.ui.SettingsDrawer->show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -247,10 +183,7 @@ QString Cell(SyncWnd& window, int row, int column, int role = Qt::DisplayRole)
 // Opens the review of a sync that copies `titles` onto the iPod and deletes "Gone" from it.
 SyncWnd& OpenReview(Gui& gui, const std::vector<std::string>& titles)
 {
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Gone"});
-    SyncWnd& window = gui.Open();
-    window.ui.ShowActionsListCkBox->setChecked(false);
+    SyncWnd& window = gui.OpenOnPocket({"Gone"});
     EXPECT_EQ(gui.RunSync(), 0);
     std::filesystem::remove_all(gui.songs);
     gui.AddSongs(titles);
@@ -263,7 +196,7 @@ SyncWnd& OpenReview(Gui& gui, const std::vector<std::string>& titles)
     return window;
 }
 
-TEST(DailyUse, TheReviewNamesEachActionPlainlyWithItsSideAndSize)
+TEST(DailyUse, TheReviewNamesEachActionPlainly)
 {
     Gui gui;
     SyncWnd& window = OpenReview(gui, {"Nocturne", "Étude"});
@@ -323,7 +256,7 @@ TEST(DailyUse, TheReviewShowsTheTotalsOfTheTickedActionsAboveAtLeastEightRows)
     ASSERT_TRUE(gui.WaitForRunEnd());
 }
 
-TEST(DailyUse, TabLeavesTheReviewTableAndSpaceTicksTheCurrentRowInAnyColumn)
+TEST(DailyUse, TheReviewTableTakesTheKeysOfAList)
 {
     Gui gui;
     SyncWnd& window = OpenReview(gui, {"Alpha", "Bravo"});
@@ -365,9 +298,7 @@ TEST(DailyUse, TheReviewIsAnsweredFromTheKeyboard)
 TEST(DailyUse, RemovingMusicNotOwnedRefusesWithoutAStoreAccount)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo"});
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo"});
     QSignalSpy ended(&window, &SyncWnd::RunEnded);
     window.RunTool(LibraryTools::Tool::kNotOwned, SongDropView::kLeft);
     EXPECT_FALSE(window.IsRunning());
@@ -386,8 +317,7 @@ TEST(DailyUse, RemovingMusicNotOwnedRefusesWithoutAStoreAccount)
 TEST(DailyUse, AToolsResultKeepsItsCounts)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket();
     const std::string song = gui.tmp / "drop/Charlie.mp3";
     samples::WriteSong(song, fixtures::SongSpecOf("Charlie", 77));
     fixtures::WriteFile(gui.tmp / "drop/notes.txt", "not a song");
@@ -398,7 +328,7 @@ TEST(DailyUse, AToolsResultKeepsItsCounts)
     EXPECT_NE(text, QStringLiteral("All files added.")) << text.toStdString();
 }
 
-TEST(DailyUse, AToolsQuestionNamesTheSongAndItsFile)
+TEST(DailyUse, AToolsQuestionSaysWhichSongItMeans)
 {
     struct Case {
         LibraryTools::Tool tool;
@@ -409,14 +339,11 @@ TEST(DailyUse, AToolsQuestionNamesTheSongAndItsFile)
          {Case{LibraryTools::Tool::kOrphans, SongDropView::kRight, ""},
           {LibraryTools::Tool::kDuplicates, SongDropView::kLeft, "The copy kept: "}}) {
         Gui gui;
-        const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-        gui.AddSongs({"Alpha", "Bravo"});
-        SyncWnd& window = gui.Open();
-        window.ui.ShowActionsListCkBox->setChecked(false);
+        SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo"});
         ASSERT_EQ(gui.RunSync(), 0);
         const std::string song = gui.songs + "/Artist/Album/Alpha.mp3";
         if (tool == LibraryTools::Tool::kOrphans)
-            std::filesystem::remove(ipod + fixtures::IPodTracks(ipod).at("Alpha").path);
+            std::filesystem::remove(gui.ipod + fixtures::IPodTracks(gui.ipod).at("Alpha").path);
         else
             std::filesystem::copy_file(song, gui.songs + "/Artist/Album/Alpha 1.mp3");
         gui.questions.SetDefaultAnswer("No");
@@ -433,21 +360,15 @@ TEST(DailyUse, AToolsQuestionNamesTheSongAndItsFile)
 TEST(DailyUse, EachActionLineShowsOnce)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo", "Charlie"});
-    SyncWnd& window = gui.Open();
-    window.ui.ShowActionsListCkBox->setChecked(false);
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo", "Charlie"});
     HoldingBus holding(window.Bus());
-    holding.gate.Take();
-    platform::SetNotificationBus(&holding);
     QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return holding.holding.load(); }));
+    ASSERT_TRUE(holding.WaitUntilHeld());
     QTest::qWait(50);
     const QString message = window.ui.SmallStatusTxt->text();
     const QString detail = window.ui.LargeStatusTxt->text();
-    holding.gate.Release();
+    holding.Release();
     ASSERT_TRUE(gui.WaitForRunEnd());
-    platform::SetNotificationBus(window.Bus());
     EXPECT_TRUE(message.startsWith(QStringLiteral("Action 1 of 3"))) << message.toStdString();
     EXPECT_NE(detail, message);
 }
@@ -478,7 +399,7 @@ TEST(DailyUse, ANewPlaylistNamedAsAnExistingOneInAnotherCaseChoosesIt)
 {
     Gui gui;
     gui.AddIPod("IPOD", "Pocket");
-    MakeLibrary(gui, {"Alpha"});
+    gui.AddLibrary({"Alpha"}, true);
     SyncWnd& window = gui.Open(true);
     const int playlists = window.ui.iTunesPlaylistPopUp->count();
     EXPECT_EQ(window.AddPlaylist(SongDropView::kLeft, QStringLiteral("road TRIP")), 0);

@@ -1,7 +1,9 @@
 #include "GuiHarness.h"
 
 #include "app/ActionTableModel.h"
+#include "musiclib/MusicLibrary.h"
 
+#include <QCheckBox>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -57,6 +59,29 @@ void Gui::AddSongs(const std::vector<std::string>& titles, const std::string& ge
     }
 }
 
+void Gui::AddLibrary(const std::vector<std::string>& titles, bool trip, const std::string& attach)
+{
+    AddSongs(titles);
+    std::unique_ptr<MusicLibrary> library;
+    std::string error;
+    ASSERT_EQ(MusicLibrary::Open(tmp / "Library", true, library, error), 0) << error;
+    PlaylistInfo whole, roadTrip;
+    ASSERT_EQ(library->Library().GetLibraryPlaylist(whole), 0);
+    if (trip) {
+        ASSERT_EQ(library->Library().MakePlaylist("Road Trip", roadTrip), 0);
+    }
+    for (const std::string& title : titles) {
+        std::uint32_t id = 0;
+        ASSERT_EQ(library->Library().AddFile(songs + "/Artist/Album/" + title + ".mp3", whole.id, id), 0);
+        if (trip && title == titles.front()) {
+            ASSERT_EQ(library->Library().AddToPlaylist(id, roadTrip.id), 0);
+        }
+    }
+    if (!attach.empty()) {
+        ASSERT_EQ(library->AttachIPod(attach, error), 0) << error;
+    }
+}
+
 SyncWnd& Gui::Open(bool library)
 {
     window.reset();
@@ -67,6 +92,22 @@ SyncWnd& Gui::Open(bool library)
     window->resize(900, 700);
     window->show();
     return *window;
+}
+
+SyncWnd& Gui::OpenOnPocket(const std::vector<std::string>& titles)
+{
+    ipod = AddIPod("IPOD", "Pocket");
+    AddSongs(titles);
+    Open();
+    window->ui.ShowActionsListCkBox->setChecked(false);
+    return *window;
+}
+
+bool Gui::Review()
+{
+    window->ui.ShowActionsListCkBox->setChecked(true);
+    QTest::mouseClick(window->ui.SyncButton, Qt::LeftButton);
+    return WaitForReview();
 }
 
 bool Gui::WaitForReview()

@@ -29,12 +29,20 @@ QApplication& App();
 // Waits with the event loop running until `done` holds (at most a generous limit).
 template <typename Done> bool WaitFor(Done done) { return QTest::qWaitFor(done, 30000); }
 
-// Holds the run at a log line (by default its second action's) until the test lets it go on.
+// Holds the run at a log line (by default its second action's) until the test lets it go on; it
+// stands in for the window's bus while it lives.
 class HoldingBus : public platform::NotificationBus {
 public:
     explicit HoldingBus(platform::NotificationBus* passedOn, std::string heldAt = "Action 2 of")
         : inner(passedOn), at(std::move(heldAt))
     {
+        gate.Take();
+        platform::SetNotificationBus(this);
+    }
+    ~HoldingBus() override
+    {
+        Release();
+        platform::SetNotificationBus(inner);
     }
     void Post(const std::string& name, const std::string& text) override
     {
@@ -45,11 +53,21 @@ public:
         }
         inner->Post(name, text);
     }
+    bool WaitUntilHeld()
+    {
+        return WaitFor([this] { return holding.load(); });
+    }
+    void Release()
+    {
+        if (!released.exchange(true))
+            gate.Release();
+    }
+
+private:
     platform::NotificationBus* inner;
     std::string at;
     platform::BinarySemaphore gate;
-    std::atomic<bool> held{false};
-    std::atomic<bool> holding{false};
+    std::atomic<bool> held{false}, holding{false}, released{false};
 };
 
 class Gui {
@@ -62,9 +80,18 @@ public:
                         const std::string& model = "MA147");
     // Songs titled `titles` in the left folder (genre "Rock" unless given).
     void AddSongs(const std::vector<std::string>& titles, const std::string& genre = "Rock");
+    // A music library holding `titles` (added to the left folder first); with `trip` a playlist
+    // "Road Trip" holds the first of them; with `attach` the library serves that iPod volume.
+    void AddLibrary(const std::vector<std::string>& titles, bool trip = false,
+                    const std::string& attach = "");
     // Opens the window (again), with the scripted questions installed; the left side is the song
     // folder, or with `library` the music library (when there is one).
     SyncWnd& Open(bool library = false);
+    // An iPod "Pocket" on the volume IPOD (its mount point in `ipod`), `titles` in the left folder, and
+    // the window opened on them with the review off.
+    SyncWnd& OpenOnPocket(const std::vector<std::string>& titles = {});
+    // Presses Sync with the review on and waits for the actions to be shown.
+    bool Review();
     // Presses Sync and waits for the run to end (or, with `review`, for its actions to be shown).
     int RunSync();
     bool WaitForReview();
@@ -74,6 +101,7 @@ public:
     fixtures::TempDir tmp;
     std::string volumes;
     std::string songs;
+    std::string ipod;
     platform::ScriptedQuestions questions;
     std::unique_ptr<SyncWnd> window;
 

@@ -15,7 +15,6 @@
 #include "AUICommon/QtNotificationBus.h"
 #include "AUICommon/RoundedRect.h"
 #include "AUICommon/WidgetSinks.h"
-#include "musiclib/MusicLibrary.h"
 #include "samples/Pictures.h"
 
 #include <QAction>
@@ -82,7 +81,10 @@ TEST(SyncWnd, TheChosenSyncSettingsComeBackFromTheIPodsStateFile)
 
     EXPECT_EQ(gui.RunSync(), 0);
     EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Jazz One", "Jazz Two"}));
-    EXPECT_TRUE(window.ui.SmallStatusTxt->text().startsWith(QStringLiteral("Copied 2 songs")));
+    const QString said = window.ui.SmallStatusTxt->text();
+    EXPECT_TRUE(said.startsWith(QStringLiteral("Copied 2 songs (")) &&
+                said.endsWith(QStringLiteral("0 errors.")))
+        << said.toStdString();
 
     // The state file is the one `pelorin sync` uses for this iPod; a new window shows its settings.
     EXPECT_TRUE(fixtures::Exists(gui.tmp / "data/Veltrano/Ondrivel/Pocket_PODDB.snc"));
@@ -98,8 +100,7 @@ TEST(SyncWnd, TheChosenSyncSettingsComeBackFromTheIPodsStateFile)
 TEST(SyncWnd, ConversionSettingsComeBackFromTheIPodsStateFile)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket();
     window.ui.aacKbpsField->setValue(128);
     window.ui.alwaysAACCkBox->setChecked(true);
     ASSERT_EQ(window.SaveIPodSync(), 0);
@@ -112,13 +113,8 @@ TEST(SyncWnd, ConversionSettingsComeBackFromTheIPodsStateFile)
 TEST(SyncWnd, ReviewPerformsTheTickedActionsOnlyWhateverTheSortOrder)
 {
     Gui gui;
-    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo", "Charlie", "Delta"});
-    SyncWnd& window = gui.Open();
-    window.ui.ShowActionsListCkBox->setChecked(true);
-
-    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-    ASSERT_TRUE(gui.WaitForReview());
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo", "Charlie", "Delta"});
+    ASSERT_TRUE(gui.Review());
     ActionTableModel* model = window.ActionsModel();
     EXPECT_EQ(window.ui.ActionsTextInfo->text(), QStringLiteral("4 Actions"));
     // Sorted by source, last first: the first row is Delta.
@@ -132,24 +128,20 @@ TEST(SyncWnd, ReviewPerformsTheTickedActionsOnlyWhateverTheSortOrder)
     QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
     ASSERT_TRUE(gui.WaitForRunEnd());
     EXPECT_EQ(gui.LastResult(), 0);
-    EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Alpha", "Bravo", "Charlie"}));
+    EXPECT_EQ(Titles(gui.ipod), (std::vector<std::string>{"Alpha", "Bravo", "Charlie"}));
 }
 
 TEST(SyncWnd, CancelDuringTheReviewPerformsNothing)
 {
     for (bool drawerButton : {false, true}) {
         Gui gui;
-        const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-        gui.AddSongs({"Alpha", "Bravo"});
-        SyncWnd& window = gui.Open();
-        window.ui.ShowActionsListCkBox->setChecked(true);
-        QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-        ASSERT_TRUE(gui.WaitForReview());
+        SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo"});
+        ASSERT_TRUE(gui.Review());
         QTest::mouseClick(drawerButton ? window.ui.CancelSelectingActions : window.ui.CancelButton,
                           Qt::LeftButton);
         ASSERT_TRUE(gui.WaitForRunEnd());
         EXPECT_EQ(gui.LastResult(), kErrUserCancel) << drawerButton;
-        EXPECT_TRUE(Titles(ipod).empty()) << drawerButton;
+        EXPECT_TRUE(Titles(gui.ipod).empty()) << drawerButton;
         EXPECT_TRUE(window.ui.SmallStatusTxt->text().startsWith(QStringLiteral("Cancelled. ")))
             << drawerButton;
     }
@@ -158,32 +150,24 @@ TEST(SyncWnd, CancelDuringTheReviewPerformsNothing)
 TEST(SyncWnd, CancelDuringACopyEndsTheRunBeforeTheWindowQuits)
 {
     Gui gui;
-    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo", "Charlie", "Delta", "Echo", "Foxtrot"});
-    SyncWnd& window = gui.Open();
-    window.ui.ShowActionsListCkBox->setChecked(false);
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo", "Charlie", "Delta", "Echo", "Foxtrot"});
     HoldingBus holding(window.Bus());
-    holding.gate.Take();
-    platform::SetNotificationBus(&holding);
 
     QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return holding.holding.load(); }));
+    ASSERT_TRUE(holding.WaitUntilHeld());
     EXPECT_FALSE(window.Quit());
     EXPECT_EQ(gui.questions.Informed(), std::vector<std::string>{SyncWnd::kQuitDuringRun});
     QTest::mouseClick(window.ui.CancelButton, Qt::LeftButton);
-    holding.gate.Release();
+    holding.Release();
     ASSERT_TRUE(gui.WaitForRunEnd());
-    platform::SetNotificationBus(window.Bus());
     EXPECT_EQ(gui.LastResult(), kErrUserCancel);
-    EXPECT_LE(Titles(ipod).size(), 2u);
+    EXPECT_LE(Titles(gui.ipod).size(), 2u);
 }
 
 TEST(SyncWnd, OnlyTheSyncedIPodGoingAwayCancelsTheRun)
 {
     Gui gui;
-    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo"});
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo"});
     window.ui.ShowActionsListCkBox->setChecked(true);
     QSignalSpy mounted(window.Detector(), &DetectVolume::VolumeMounted);
     QSignalSpy unmounted(window.Detector(), &DetectVolume::VolumeUnMounted);
@@ -194,7 +178,7 @@ TEST(SyncWnd, OnlyTheSyncedIPodGoingAwayCancelsTheRun)
     ASSERT_TRUE(WaitFor([&] { return mounted.count() == 1; }));
     EXPECT_TRUE(window.Controller().IsWaitingForReview());
 
-    std::filesystem::remove_all(ipod);
+    std::filesystem::remove_all(gui.ipod);
     ASSERT_TRUE(WaitFor([&] { return unmounted.count() == 1; }));
     ASSERT_TRUE(gui.WaitForRunEnd());
     EXPECT_EQ(gui.LastResult(), kErrDisconnected);
@@ -203,63 +187,28 @@ TEST(SyncWnd, OnlyTheSyncedIPodGoingAwayCancelsTheRun)
     EXPECT_EQ(window.StatePath().toStdString(), gui.tmp / "data/Veltrano/Ondrivel/Other_PODDB.snc");
 }
 
-TEST(SyncWnd, TheLibraryOnTheLeftSyncsItsPlaylistOntoTheIPod)
+TEST(SyncWnd, TheLibraryOnTheLeftShowsItsChosenPlaylist)
 {
     Gui gui;
-    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo"});
-    {
-        std::unique_ptr<MusicLibrary> library;
-        std::string error;
-        ASSERT_EQ(MusicLibrary::Open(gui.tmp / "Library", true, library, error), 0) << error;
-        PlaylistInfo whole;
-        ASSERT_EQ(library->Library().GetLibraryPlaylist(whole), 0);
-        for (const char* title : {"Alpha", "Bravo"}) {
-            std::uint32_t id = 0;
-            ASSERT_EQ(library->Library().AddFile(gui.songs + "/Artist/Album/" + title + ".mp3", whole.id, id),
-                      0);
-        }
-    }
+    gui.AddIPod("IPOD", "Pocket");
+    gui.AddLibrary({"Alpha", "Bravo"});
     SyncWnd& window = gui.Open(true);
     EXPECT_TRUE(window.LeftIsLibrary());
     EXPECT_EQ(window.ui.LeftSourcePopUp->currentText(), QStringLiteral("Library"));
     EXPECT_EQ(window.ui.iTunesPlaylistPopUp->itemText(0), QStringLiteral("Library"));
+    EXPECT_EQ(window.ui.iTunesTextLabel->text(), QStringLiteral("Library\n2 songs"));
+    // A new playlist is chosen at once; being empty, it does not look like the whole library.
     ASSERT_EQ(window.AddPlaylist(SongDropView::kLeft, QStringLiteral("Road Trip")), 0);
     EXPECT_EQ(window.ui.iTunesPlaylistPopUp->currentText(), QStringLiteral("Road Trip"));
-
-    // An empty playlist copies nothing; the whole library copies both songs.
-    window.ui.ShowActionsListCkBox->setChecked(false);
-    EXPECT_EQ(gui.RunSync(), 0);
-    EXPECT_TRUE(Titles(ipod).empty());
-    window.ui.iTunesPlaylistPopUp->setCurrentIndex(0);
-    emit window.ui.iTunesPlaylistPopUp->activated(0);
-    EXPECT_EQ(gui.RunSync(), 0);
-    EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Alpha", "Bravo"}));
-
-    // A song added to the library side goes into its music folder and across with the next run.
-    const std::string added = gui.tmp / "drop/Charlie.mp3";
-    samples::WriteSong(added, fixtures::SongSpecOf("Charlie", 77));
-    QSignalSpy ended(&window, &SyncWnd::RunEnded);
-    window.AddMusicFiles(SongDropView::kLeft, {QString::fromStdString(added)});
-    ASSERT_TRUE(WaitFor([&] { return ended.count() == 1; }));
-    EXPECT_EQ(ended.at(0).at(0).toInt(), 0);
-    EXPECT_EQ(fixtures::ListFiles(gui.tmp / "Library/iTunes Music"),
-              std::vector<std::string>{"Artist/Album/Charlie.mp3"});
-    EXPECT_EQ(gui.RunSync(), 0);
-    EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Alpha", "Bravo", "Charlie"}));
+    EXPECT_EQ(window.ui.iTunesTextLabel->text(), QStringLiteral("Road Trip\n0 songs"));
 }
 
 TEST(SyncWnd, OnlyAnIPodTheLibraryServesByItsWholeNameIsReachedThroughIt)
 {
     Gui gui;
     gui.AddIPod("JANE", "Jane's iPod");
-    const std::string plain = gui.AddIPod("PLAIN", "iPod");
-    {
-        std::unique_ptr<MusicLibrary> library;
-        std::string error;
-        ASSERT_EQ(MusicLibrary::Open(gui.tmp / "Library", true, library, error), 0) << error;
-        ASSERT_EQ(library->AttachIPod("JANE", error), 0) << error;
-    }
+    gui.AddIPod("PLAIN", "iPod");
+    gui.AddLibrary({}, false, "JANE");
     SyncWnd& window = gui.Open(true);
     struct Case {
         const char* ipod;
@@ -281,16 +230,13 @@ TEST(SyncWnd, OnlyAnIPodTheLibraryServesByItsWholeNameIsReachedThroughIt)
 TEST(SyncWnd, AnIPodSetToSyncOnMountSyncsWhenItComesBack)
 {
     Gui gui;
-    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha"});
-    SyncWnd& window = gui.Open();
-    window.ui.ShowActionsListCkBox->setChecked(false);
+    SyncWnd& window = gui.OpenOnPocket({"Alpha"});
     window.ui.AutoRunOnVolMountCkBox->setChecked(true);
     ASSERT_EQ(window.SaveIPodSync(), 0);
     QSignalSpy ended(&window, &SyncWnd::RunEnded);
 
     // Unmounted, and mounted again under another volume name.
-    std::filesystem::rename(ipod, gui.volumes + "/IPOD 2");
+    std::filesystem::rename(gui.ipod, gui.volumes + "/IPOD 2");
     ASSERT_TRUE(WaitFor([&] { return ended.count() == 1; }));
     EXPECT_EQ(ended.at(0).at(0).toInt(), 0);
     EXPECT_EQ(Titles(gui.volumes + "/IPOD 2"), std::vector<std::string>{"Alpha"});
@@ -347,10 +293,20 @@ TEST(SyncWnd, TheIPodPanelExplainsWhyASyncIsRefused)
 
 TEST(SyncWnd, ADropOfSeveralFilesAddsThemAllInOneRun)
 {
-    for (bool onIPod : {true, false}) {
+    const std::vector<std::string> files = {"Artist/Album/One.mp3", "Artist/Album/Three.mp3",
+                                            "Artist/Album/Two.mp3"};
+    struct Case {
+        const char* row;
+        bool onIPod, library;
+    };
+    for (auto [row, onIPod, library] : {Case{"onto the iPod", true, false},
+                                        {"onto the song folder", false, false},
+                                        {"onto the library", false, true}}) {
         Gui gui;
         const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-        SyncWnd& window = gui.Open();
+        if (library)
+            gui.AddLibrary({});
+        SyncWnd& window = gui.Open(library);
         QList<QUrl> urls;
         for (const char* title : {"One", "Two", "Three"}) {
             const std::string path = gui.tmp / (std::string("drop/") + title + ".mp3");
@@ -366,24 +322,22 @@ TEST(SyncWnd, ADropOfSeveralFilesAddsThemAllInOneRun)
         QObject* view = onIPod ? static_cast<QObject*>(window.ui.iPodImage) : window.ui.iTunesImage;
         QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         view->event(&enter);
-        EXPECT_TRUE(enter.isAccepted()) << onIPod;
+        EXPECT_TRUE(enter.isAccepted()) << row;
         view->event(&drop);
-        ASSERT_TRUE(WaitFor([&] { return ended.count() == 1; })) << onIPod;
-        EXPECT_EQ(ended.at(0).at(0).toInt(), 0) << onIPod;
+        ASSERT_TRUE(WaitFor([&] { return ended.count() == 1; })) << row;
+        EXPECT_EQ(ended.at(0).at(0).toInt(), 0) << row;
         if (onIPod)
             EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"One", "Three", "Two"}));
         else
-            EXPECT_EQ(fixtures::ListFiles(gui.songs),
-                      (std::vector<std::string>{"Artist/Album/One.mp3", "Artist/Album/Three.mp3",
-                                                "Artist/Album/Two.mp3"}));
+            EXPECT_EQ(fixtures::ListFiles(library ? gui.tmp / "Library/iTunes Music" : gui.songs), files)
+                << row;
     }
 }
 
 TEST(SyncWnd, ADragIsTakenForMusicFoundBrieflyWithoutFollowingLinks)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket();
     const std::string song = gui.tmp / "deep/a/b/c/Song.mp3";
     samples::WriteSong(song, fixtures::SongSpecOf("Song"));
     fixtures::WriteFile(gui.tmp / "text/notes.txt", std::string("x"));
@@ -431,9 +385,7 @@ TEST(SyncWnd, ToolsMenuFollowsWhatCanBeDoneNow)
                           menus->RemoveDupsiPodMenuItem, menus->SettingsMenuItem})
         EXPECT_TRUE(item->isEnabled()) << item->text().toStdString();
 
-    window.ui.ShowActionsListCkBox->setChecked(true);
-    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-    ASSERT_TRUE(gui.WaitForReview());
+    ASSERT_TRUE(gui.Review());
     menus->UpdateEnabling();
     for (QAction* item : {menus->AddMusicFilesiPodMenuItem, menus->AddMusicFilesiTunesMenuItem,
                           menus->RemoveDupsiPodMenuItem, menus->SettingsMenuItem})
@@ -504,33 +456,27 @@ TEST(SyncWnd, EachToolFromTheMenuChangesItsSide)
     for (const Case& c : cases) {
         const std::string name = LibraryTools::TextsOf(c.tool).status;
         Gui gui;
-        const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-        gui.AddSongs({"Alpha", "Bravo"});
-        SyncWnd& window = gui.Open();
-        window.ui.ShowActionsListCkBox->setChecked(false);
+        SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo"});
         ASSERT_EQ(gui.RunSync(), 0) << name;
         const std::string song = gui.songs + "/Artist/Album/Alpha.mp3";
-        c.before(gui, song, ipod);
+        c.before(gui, song, gui.ipod);
         // The run is held at its first log line while the menu is looked at.
         MenuBar* menus = window.Menus();
         HoldingBus holding(window.Bus(), LibraryTools::TextsOf(c.tool).start);
-        holding.gate.Take();
-        platform::SetNotificationBus(&holding);
         menus->UpdateEnabling(); // as the menu opens
         (menus->*c.item)->trigger();
-        ASSERT_TRUE(WaitFor([&] { return holding.holding.load(); })) << name;
+        ASSERT_TRUE(holding.WaitUntilHeld()) << name;
         menus->UpdateEnabling();
         for (Item item : every)
             EXPECT_FALSE((menus->*item)->isEnabled()) << name;
-        holding.gate.Release();
+        holding.Release();
         ASSERT_TRUE(gui.WaitForRunEnd()) << name;
-        platform::SetNotificationBus(window.Bus());
         menus->UpdateEnabling();
         for (Item item : every)
             EXPECT_TRUE((menus->*item)->isEnabled()) << name;
         EXPECT_EQ(gui.LastResult(), 0) << name;
         EXPECT_TRUE(window.ui.SmallStatusTxt->text().contains(QStringLiteral(" found"))) << name;
-        c.after(gui, song, ipod);
+        c.after(gui, song, gui.ipod);
     }
 }
 
@@ -582,9 +528,7 @@ TEST(SmallViews, RoundedCornersFitTheRectangle)
 TEST(SyncWnd, ScreenshotsOfEachDrawer)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo", "Charlie"});
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo", "Charlie"});
     std::filesystem::create_directories(PELORIN_SCREENSHOTS);
     auto shoot = [&](const char* name) {
         QTest::qWait(50);
@@ -595,9 +539,7 @@ TEST(SyncWnd, ScreenshotsOfEachDrawer)
     window.ui.SettingsDrawer->show();
     shoot("settings");
     window.ui.SettingsDrawer->hide();
-    window.ui.ShowActionsListCkBox->setChecked(true);
-    QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
-    ASSERT_TRUE(gui.WaitForReview());
+    ASSERT_TRUE(gui.Review());
     shoot("actions");
     window.DoneSelectingActionsButton();
     ASSERT_TRUE(gui.WaitForRunEnd());

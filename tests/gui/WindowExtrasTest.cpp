@@ -4,15 +4,12 @@
 
 #include "app/CapacityBar.h"
 #include "app/MenuBar.h"
-#include "app/SongDropView.h"
 #include "app/TransferStatus.h"
 
-#include "ACommon/base/AError.h"
 #include "ACommon/itunesdb/IPodLock.h"
 #include "ACommon/sync/ASync.h"
 #include "APlatform/Eject.h"
 #include "APlatform/FileSystem.h"
-#include "musiclib/MusicLibrary.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -53,9 +50,7 @@ TEST(WindowExtras, TheCapacityBarShowsTheRoomAfterThePlannedSyncDuringTheReview)
 {
     FreeSpace free(50000000);
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo"});
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo"});
     EXPECT_TRUE(window.Capacity()->Text().contains(QStringLiteral(" used, 50 MB free")))
         << window.Capacity()->Text().toStdString();
     EXPECT_FALSE(window.Capacity()->Text().contains(QStringLiteral("after the sync")));
@@ -71,21 +66,7 @@ TEST(WindowExtras, TheCapacityBarShowsTheRoomAfterThePlannedSyncDuringTheReview)
     EXPECT_FALSE(window.Capacity()->Text().contains(QStringLiteral("after the sync")));
 }
 
-TEST(WindowExtras, ASyncThatDoesNotFitIsRefusedWithNothingCopied)
-{
-    FreeSpace full(1000);
-    Gui gui;
-    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo"});
-    SyncWnd& window = gui.Open();
-    window.ui.ShowActionsListCkBox->setChecked(false);
-    EXPECT_EQ(gui.RunSync(), kErrNoSpace);
-    EXPECT_TRUE(fixtures::IPodTitles(ipod).empty());
-    ASSERT_FALSE(gui.questions.Informed().empty());
-    EXPECT_NE(gui.questions.Informed().back().find("Not enough space on"), std::string::npos);
-}
-
-TEST(WindowExtras, EjectUnmountsTheSelectedIPodAndSaysItMayBeUnplugged)
+TEST(WindowExtras, EjectUnmountsTheSelectedIPod)
 {
     RecordedEject eject;
     Gui gui;
@@ -110,10 +91,9 @@ TEST(WindowExtras, EjectIsRefusedWhileAnotherProgramChangesTheIPod)
 {
     RecordedEject eject;
     Gui gui;
-    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket();
     IPodLock held;
-    ASSERT_EQ(held.Acquire(AString::FromUTF8(ipod), 0), 0);
+    ASSERT_EQ(held.Acquire(AString::FromUTF8(gui.ipod), 0), 0);
     QTest::mouseClick(window.EjectButton(), Qt::LeftButton);
     EXPECT_TRUE(eject.commands.empty());
     EXPECT_TRUE(
@@ -141,43 +121,9 @@ TEST(WindowExtras, AFolderChosenFromTheMenuIsAddedToTheIPod)
 TEST(WindowExtras, TheLeftSideShowsItsSongCount)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo", "Charlie"});
-    SyncWnd& window = gui.Open();
+    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo", "Charlie"});
     EXPECT_TRUE(window.ui.iTunesTextLabel->text().endsWith(QStringLiteral("\n3 songs")))
         << window.ui.iTunesTextLabel->text().toStdString();
-}
-
-TEST(WindowExtras, TheLibrarySideShowsTheSongCountOfItsPlaylist)
-{
-    Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha", "Bravo"});
-    {
-        std::unique_ptr<MusicLibrary> library;
-        std::string error;
-        ASSERT_EQ(MusicLibrary::Open(gui.tmp / "Library", true, library, error), 0) << error;
-        PlaylistInfo whole;
-        ASSERT_EQ(library->Library().GetLibraryPlaylist(whole), 0);
-        for (const char* title : {"Alpha", "Bravo"}) {
-            std::uint32_t id = 0;
-            ASSERT_EQ(library->Library().AddFile(gui.songs + "/Artist/Album/" + title + ".mp3", whole.id, id),
-                      0);
-        }
-    }
-    SyncWnd& window = gui.Open(true);
-    ASSERT_TRUE(window.LeftIsLibrary());
-    EXPECT_EQ(window.ui.iTunesTextLabel->text(), QStringLiteral("Library\n2 songs"));
-    // An empty playlist does not look like the whole library.
-    ASSERT_EQ(window.AddPlaylist(SongDropView::kLeft, QStringLiteral("Road Trip")), 0);
-    EXPECT_EQ(window.ui.iTunesTextLabel->text(), QStringLiteral("Road Trip\n0 songs"));
-}
-
-TEST(WindowExtras, TheTitleWhileMinimisedLeadsWithTheProgress)
-{
-    EXPECT_EQ(TransferStatus::MinimisedTitle(42, QStringLiteral("12 MB of 80 MB copied, about 2 min left"),
-                                             QStringLiteral("Pelorin")),
-              QStringLiteral("42% — 12 MB of 80 MB copied, about 2 min left — Pelorin"));
 }
 
 // A sync whose copies are metered by the test.
@@ -186,7 +132,7 @@ public:
     TransferMeter& Meter() { return transfer; }
 };
 
-TEST(WindowExtras, WhileSongsAreCopiedThePanelAndTheMinimisedTitleSayHowFarItHasCome)
+TEST(WindowExtras, WhileSongsAreCopiedTheWindowSaysHowFarItHasCome)
 {
     guitest::App();
     QLabel line;
@@ -209,13 +155,10 @@ TEST(WindowExtras, WhileSongsAreCopiedThePanelAndTheMinimisedTitleSayHowFarItHas
     EXPECT_TRUE(line.isHidden());
 }
 
-TEST(WindowExtras, TheCopyLineGoesAndTheTitleComesBackWhenTheRunEnds)
+TEST(WindowExtras, TheEndOfARunClearsItsProgress)
 {
     Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha"});
-    SyncWnd& window = gui.Open();
-    window.ui.ShowActionsListCkBox->setChecked(false);
+    SyncWnd& window = gui.OpenOnPocket({"Alpha"});
     const QString title = window.windowTitle();
     EXPECT_EQ(gui.RunSync(), 0);
     EXPECT_TRUE(window.TransferLine()->isHidden());

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 using fixtures::LibraryTest;
@@ -70,6 +71,20 @@ protected:
                   Quote(playlist) + "\" in source \"" + Quote(kPod) + "\""));
     }
 
+    // A song file added to the iPod's playlist `playlist`: the track's ID.
+    std::int64_t AddToPod(const std::string& file, const std::string& playlist = kPod)
+    {
+        return Must(bridge::AddFromDisk(file, playlist, kPod)).Int64Value();
+    }
+    std::vector<std::string> Names(const std::string& playlist)
+    {
+        return Strings(Must(bridge::IPodProperty("name", playlist, kPod)));
+    }
+    int Count(const std::string& playlist)
+    {
+        return Must(bridge::IPodSongCount(playlist, kPod)).Int32Value();
+    }
+
     std::vector<std::string> MusicFiles()
     {
         std::vector<std::string> files;
@@ -101,20 +116,18 @@ TEST_F(IPodSourceTest, TheIPodIsASourceOfKindIPod)
     Must(bridge::MakePlaylist("Road: \"Trip\"", kPod));
     const std::string a = Song("in/a.mp3", Tags("Alpha", "A", "X", 1, fixtures::FakeJpeg(900, 3)));
     const std::string b = Song("in/b.mp3", Tags("Beta", "B", "Y", 2));
-    const std::int64_t idA = Must(bridge::AddFromDisk(a, kPod, kPod)).Int64Value();
-    const std::int64_t idB = Must(bridge::AddFromDisk(b, "Road: \"Trip\"", kPod)).Int64Value();
+    const std::int64_t idA = AddToPod(a);
+    const std::int64_t idB = AddToPod(b, "Road: \"Trip\"");
     EXPECT_GT(idA, 0);
     EXPECT_NE(idA, idB);
     EXPECT_EQ(MusicFiles().size(), 2u) << "both copied onto the iPod";
     EXPECT_TRUE(std::filesystem::exists(a));
 
-    EXPECT_EQ(Must(bridge::IPodSongCount(kPod, kPod)).Int32Value(), 2);
-    EXPECT_EQ(Strings(Must(bridge::IPodProperty("name", kPod, kPod))),
-              (std::vector<std::string>{"Alpha", "Beta"}));
+    EXPECT_EQ(Count(kPod), 2);
+    EXPECT_EQ(Names(kPod), (std::vector<std::string>{"Alpha", "Beta"}));
     EXPECT_EQ(Strings(Must(bridge::IPodProperty("artist", kPod, kPod))),
               (std::vector<std::string>{"A", "B"}));
-    EXPECT_EQ(Strings(Must(bridge::IPodProperty("name", "Road: \"Trip\"", kPod))),
-              std::vector<std::string>{"Beta"});
+    EXPECT_EQ(Names("Road: \"Trip\""), std::vector<std::string>{"Beta"});
     const ScriptDescriptor ids = Must(bridge::IPodProperty("database ID", kPod, kPod));
     EXPECT_EQ(ids.ItemAt(1)->Int64Value(), idA);
     EXPECT_EQ(ids.ItemAt(2)->Int64Value(), idB);
@@ -128,20 +141,18 @@ TEST_F(IPodSourceTest, TheIPodIsASourceOfKindIPod)
     EXPECT_EQ(Must(bridge::Art(0, kPod, idA, kPod)).DataValue(), fixtures::FakeJpeg(900, 3));
 
     // The same file (or the same song) again is the same track, put in the playlist once.
-    EXPECT_EQ(Must(bridge::AddFromDisk(a, "Road: \"Trip\"", kPod)).Int64Value(), idA);
-    EXPECT_EQ(Must(bridge::AddFromDisk(a, "Road: \"Trip\"", kPod)).Int64Value(), idA);
-    EXPECT_EQ(Must(bridge::AddFromDisk(*location.ItemAt(2)->AliasPath(), kPod, kPod)).Int64Value(), idB);
+    EXPECT_EQ(AddToPod(a, "Road: \"Trip\""), idA);
+    EXPECT_EQ(AddToPod(a, "Road: \"Trip\""), idA);
+    EXPECT_EQ(AddToPod(*location.ItemAt(2)->AliasPath()), idB);
     EXPECT_EQ(MusicFiles().size(), 2u);
-    EXPECT_EQ(Strings(Must(bridge::IPodProperty("name", "Road: \"Trip\"", kPod))),
-              (std::vector<std::string>{"Beta", "Alpha"}));
+    EXPECT_EQ(Names("Road: \"Trip\""), (std::vector<std::string>{"Beta", "Alpha"}));
 }
 
 TEST_F(IPodSourceTest, ChangesAreWrittenBackAtAnUpdate)
 {
-    const std::int64_t id =
-        Must(bridge::AddFromDisk(Song("a.mp3", Tags("Alpha", "A")), kPod, kPod)).Int64Value();
+    const std::int64_t id = AddToPod(Song("a.mp3", Tags("Alpha", "A")));
     Must(bridge::MakePlaylist("Mix", kPod));
-    EXPECT_EQ(Must(bridge::IPodSongCount(kPod, kPod)).Int32Value(), 1) << "answered from memory";
+    EXPECT_EQ(Count(kPod), 1) << "answered from memory";
     EXPECT_EQ(OnDisk().size(), 1u) << "a listing does not write the database";
     Must(Tell("update"));
     EXPECT_EQ(OnDisk(), (std::vector<std::vector<std::string>>{{kPod, "Alpha"}, {"Mix"}}));
@@ -167,8 +178,7 @@ TEST_F(IPodSourceTest, ChangesAreWrittenBackAtAnUpdate)
     }
     const ScriptDescriptor ids = Must(bridge::IPodProperty("database ID", kPod, kPod));
     ASSERT_EQ(ids.NumberOfItems(), 2);
-    EXPECT_EQ(Strings(Must(bridge::IPodProperty("name", kPod, kPod))),
-              (std::vector<std::string>{"Alpha", "Other"}));
+    EXPECT_EQ(Names(kPod), (std::vector<std::string>{"Alpha", "Other"}));
     EXPECT_EQ(ids.ItemAt(1)->Int64Value(), id);
     const std::int64_t other = ids.ItemAt(2)->Int64Value();
     Reopen();
@@ -192,20 +202,18 @@ TEST_F(IPodSourceTest, ManyChangesAreWrittenBackWithoutWaitingForAListing)
 
 TEST_F(IPodSourceTest, DeletingTakesTracksOutButLeavesTheFilesToTheCaller)
 {
-    const std::int64_t a =
-        Must(bridge::AddFromDisk(Song("a.mp3", Tags("Alpha", "A")), kPod, kPod)).Int64Value();
-    const std::int64_t b =
-        Must(bridge::AddFromDisk(Song("b.mp3", Tags("Beta", "B", "", 1)), kPod, kPod)).Int64Value();
+    const std::int64_t a = AddToPod(Song("a.mp3", Tags("Alpha", "A")));
+    const std::int64_t b = AddToPod(Song("b.mp3", Tags("Beta", "B", "", 1)));
     Must(bridge::MakePlaylist("Mix", kPod));
     PutInPlaylist(a, "Mix");
-    EXPECT_EQ(Must(bridge::IPodSongCount("Mix", kPod)).Int32Value(), 1);
+    EXPECT_EQ(Count("Mix"), 1);
 
     EXPECT_TRUE(Must(bridge::DeleteSong("Mix", a, kPod)).IsNothing());
-    EXPECT_EQ(Must(bridge::IPodSongCount("Mix", kPod)).Int32Value(), 0);
-    EXPECT_EQ(Must(bridge::IPodSongCount(kPod, kPod)).Int32Value(), 2);
+    EXPECT_EQ(Count("Mix"), 0);
+    EXPECT_EQ(Count(kPod), 2);
 
     EXPECT_TRUE(Must(bridge::DeleteSong(kPod, b, kPod)).IsNothing());
-    EXPECT_EQ(Strings(Must(bridge::IPodProperty("name", kPod, kPod))), std::vector<std::string>{"Alpha"});
+    EXPECT_EQ(Names(kPod), std::vector<std::string>{"Alpha"});
     EXPECT_EQ(MusicFiles().size(), 2u) << "no script deletes a file";
     EXPECT_FALSE(Run(bridge::DeleteSong(kPod, b, kPod))) << "gone";
 
@@ -220,8 +228,7 @@ TEST_F(IPodSourceTest, DeletingTakesTracksOutButLeavesTheFilesToTheCaller)
 TEST_F(IPodSourceTest, AScriptThatFailsLeavesTheIPodAsItWas)
 {
     Must(bridge::MakePlaylist("Keep", kPod));
-    const std::int64_t kept =
-        Must(bridge::AddFromDisk(Song("k.mp3", Tags("Kept")), "Keep", kPod)).Int64Value();
+    const std::int64_t kept = AddToPod(Song("k.mp3", Tags("Kept")), "Keep");
     Must(Tell("update"));
     const auto before = OnDisk();
     const std::string song = Song("new.mp3", Tags("New", "N", "", 5));
@@ -239,8 +246,7 @@ TEST_F(IPodSourceTest, AScriptThatFailsLeavesTheIPodAsItWas)
         Must(Tell("update"));
         EXPECT_EQ(OnDisk(), before) << body;
         EXPECT_EQ(MusicFiles().size(), 1u) << "the copy of an undone add is removed: " << body;
-        EXPECT_EQ(Strings(Must(bridge::IPodProperty("name", "Keep", kPod))),
-                  std::vector<std::string>{"Kept"});
+        EXPECT_EQ(Names("Keep"), std::vector<std::string>{"Kept"});
     }
 }
 
@@ -272,14 +278,14 @@ TEST_F(IPodSourceTest, AScriptThatChangesOnlyTheIPodLeavesTheLibraryToOtherWrite
     ASSERT_EQ(MusicLibrary::Open(dir / "Library", false, other, error), 0) << error;
     ASSERT_EQ(other->Library().Begin(true), 0);
     const std::string song = Song("a.mp3", Tags("Alpha"));
-    EXPECT_GT(Must(bridge::AddFromDisk(song, kPod, kPod)).Int64Value(), 0);
+    EXPECT_GT(AddToPod(song), 0);
     Must(bridge::MakePlaylist("Mix", kPod));
     other->Library().Rollback();
     // A script that changes the library as well still does it, in one transaction.
     Must(Tell("add alias \"" + Quote(platform::PosixToHfsPath(song)) + "\" to playlist \"Mix\" in source \"" +
               Quote(kPod) + "\"\n add alias \"" + Quote(platform::PosixToHfsPath(song)) + "\""));
     EXPECT_EQ(Must(bridge::LibCount("Library")).Int32Value(), 1);
-    EXPECT_EQ(Must(bridge::IPodSongCount("Mix", kPod)).Int32Value(), 1);
+    EXPECT_EQ(Count("Mix"), 1);
 }
 
 TEST_F(IPodSourceTest, ADamagedDatabaseFailsOnlyTheScriptsThatReadIt)
@@ -294,14 +300,31 @@ TEST_F(IPodSourceTest, ADamagedDatabaseFailsOnlyTheScriptsThatReadIt)
     EXPECT_NE(error.find("cannot be read"), std::string::npos) << error;
 }
 
+// Gone between two scripts, or another iPod mounted where the attached one was (whichever file tells
+// them apart): no longer a source.
 TEST_F(IPodSourceTest, AnIPodThatIsNotMountedOrNotTheSameIsNotASource)
 {
-    std::filesystem::rename(root, volumes + "/ELSEWHERE");
-    EXPECT_EQ(Must(bridge::GetIPodCount()).Int32Value(), 0);
-    EXPECT_FALSE(Run(bridge::IPodSongCount(kPod, kPod)));
-    // Another iPod on the same volume name is not the one attached.
-    fixtures::MakeIPod(volumes, "POD", {.name = kPod, .firewireGuid = "0x000A270000000001"});
-    EXPECT_EQ(Must(bridge::GetIPodCount()).Int32Value(), 0);
+    struct Case {
+        const char* row;
+        std::optional<fixtures::IPodOptions> other; // none: nothing at the volume
+    };
+    for (const Case& c :
+         {Case{"moved to another volume", std::nullopt},
+          Case{"another GUID in SysInfo",
+               fixtures::IPodOptions{.name = kPod, .firewireGuid = "0x000A2700FFFF0000"}},
+          Case{"another GUID in SysInfoExtended",
+               fixtures::IPodOptions{.name = kPod, .firewireGuid = "0x000A2700EEEE0000", .later = true}}}) {
+        SCOPED_TRACE(c.row);
+        std::filesystem::remove_all(root);
+        fixtures::MakeIPod(volumes, "POD", {.name = kPod});
+        EXPECT_EQ(Must(bridge::GetIPodCount()).Int32Value(), 1);
+        std::filesystem::remove_all(volumes + "/ELSEWHERE");
+        std::filesystem::rename(root, volumes + "/ELSEWHERE");
+        if (c.other)
+            fixtures::MakeIPod(volumes, "POD", *c.other);
+        EXPECT_EQ(Must(bridge::GetIPodCount()).Int32Value(), 0);
+        EXPECT_FALSE(Run(bridge::IPodSongCount(kPod, kPod)));
+    }
 }
 
 TEST_F(IPodSourceTest, ACopyIsNamedInTheIPodsJournalUntilAStoreListsIt)
@@ -356,7 +379,7 @@ TEST_F(IPodSourceTest, WhatAnInterruptedRunLeftIsTakenIn)
 
     // Listing takes the whole copy in and changes nothing on the iPod.
     const auto files = MusicFiles();
-    EXPECT_EQ(Strings(Must(bridge::IPodProperty("name", kPod, kPod))), std::vector<std::string>{"Whole"});
+    EXPECT_EQ(Names(kPod), std::vector<std::string>{"Whole"});
     EXPECT_EQ(MusicFiles(), files);
     EXPECT_EQ(OnDisk(), (std::vector<std::vector<std::string>>{{kPod}}));
 
@@ -372,7 +395,7 @@ TEST_F(IPodSourceTest, ASongFileInTheMusicFolderThatNoTrackListsIsEnteredWhereIt
     std::filesystem::create_directories(folder);
     const std::string file = folder + "/LOST.mp3";
     std::filesystem::copy_file(Song("in/lost.mp3", Tags("Lost", "L")), file);
-    const std::int64_t id = Must(bridge::AddFromDisk(file, kPod, kPod)).Int64Value();
+    const std::int64_t id = AddToPod(file);
     EXPECT_GT(id, 0);
     EXPECT_EQ(MusicFiles(), std::vector<std::string>{"F02/LOST.mp3"}) << "not copied again";
     Must(Tell("update"));
@@ -391,10 +414,7 @@ TEST_F(IPodSourceTest, ACopiedSongCountsOnceTowardTheNextWrite)
     const int songs = IPodSource::kChangesBeforeWrite / 2 + 1;
     for (int i = 0; i < songs; ++i) {
         const std::string title = "Song " + std::to_string(i);
-        const std::int64_t id =
-            Must(bridge::AddFromDisk(Song("in/" + std::to_string(i) + ".mp3", Tags(title, "A")), kPod, kPod))
-                .Int64Value();
-        PutInPlaylist(id, "Last Sync");
+        PutInPlaylist(AddToPod(Song("in/" + std::to_string(i) + ".mp3", Tags(title, "A"))), "Last Sync");
     }
     EXPECT_EQ(OnDisk(), before) << "fewer songs than a batch: nothing written yet";
     Must(Tell("update"));
@@ -403,10 +423,8 @@ TEST_F(IPodSourceTest, ACopiedSongCountsOnceTowardTheNextWrite)
 
 TEST_F(IPodSourceTest, ATrackAskedForByItsDatabaseIdIsThatTrackAlone)
 {
-    const std::int64_t idA =
-        Must(bridge::AddFromDisk(Song("in/a.mp3", Tags("Alpha", "A", "X", 1)), kPod, kPod)).Int64Value();
-    const std::int64_t idB =
-        Must(bridge::AddFromDisk(Song("in/b.mp3", Tags("Beta", "B", "Y", 2)), kPod, kPod)).Int64Value();
+    const std::int64_t idA = AddToPod(Song("in/a.mp3", Tags("Alpha", "A", "X", 1)));
+    const std::int64_t idB = AddToPod(Song("in/b.mp3", Tags("Beta", "B", "Y", 2)));
     struct Case {
         std::string id;
         std::vector<std::string> names;

@@ -8,6 +8,7 @@
 #include "ACommon/itunesdb/MHBD.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLT.h"
+#include "GpodPeer.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/Pictures.h"
 #include "fixtures/TempDir.h"
@@ -188,37 +189,22 @@ TEST_F(ArtworkPeerTest, LibgpodFindsEveryCoverThisProgramWrote)
 
 // libgpod writes a database with covers; this program adds a song and removes one: every cover
 // of a track that stays is still there, the same pixels, and the new one too.
-TEST_F(ArtworkPeerTest, CoversLibgpodWroteStayThroughAddsAndRemovals)
+TEST_F(ArtworkPeerTest, CoversLibgpodWroteStayThroughARunThatChangesTracks)
 {
     const std::string root = MakeIPod("MA147");
-    {
-        Itdb_iTunesDB* db = itdb_new();
-        itdb_set_mountpoint(db, root.c_str());
-        Itdb_Playlist* master = itdb_playlist_new("POD", FALSE);
-        itdb_playlist_set_mpl(master);
-        itdb_playlist_add(db, master, -1);
-        for (int i = 0; i < 4; ++i) {
-            const std::string album = "G" + std::to_string(i % 2);
-            if (!covers.count(album))
-                covers[album] = SmoothPng(7 + i);
-            Itdb_Track* track = itdb_track_new();
-            track->title = g_strdup(("g" + std::to_string(i)).c_str());
-            track->artist = g_strdup("Artist");
-            track->album = g_strdup(album.c_str());
-            track->genre = g_strdup("Rock");
-            track->ipod_path = g_strdup((":iPod_Control:Music:F00:g" + std::to_string(i) + ".mp3").c_str());
-            track->filetype = g_strdup("MPEG audio file");
-            track->size = 100;
-            track->tracklen = 1000;
-            itdb_track_add(db, track, -1);
-            itdb_playlist_add_track(master, track, -1);
-            ASSERT_TRUE(
-                itdb_track_set_thumbnails_from_data(track, covers[album].data(), covers[album].size()));
-        }
-        GError* error = nullptr;
-        ASSERT_TRUE(itdb_write(db, &error)) << (error ? error->message : "");
-        itdb_free(db);
+    std::vector<peers::PeerTrack> tracks;
+    std::vector<std::vector<std::uint8_t>> pictures;
+    for (int i = 0; i < 4; ++i) {
+        const std::string album = "G" + std::to_string(i % 2), title = "g" + std::to_string(i);
+        if (!covers.count(album))
+            covers[album] = SmoothPng(7 + i);
+        tracks.push_back(
+            {title, "Artist", album, "Rock", ":iPod_Control:Music:F00:" + title + ".mp3", 100, 1000});
+        pictures.push_back(covers[album]);
     }
+    std::string error;
+    ASSERT_TRUE(peers::WriteWithGpod(root, "POD", tracks, {}, &error, pictures)) << error;
+    ASSERT_EQ(error, "");
     const auto before = ReadThumbs(root, covers);
     ASSERT_EQ(before.size(), 4u);
     for (const auto& [title, found] : before)

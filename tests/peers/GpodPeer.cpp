@@ -12,6 +12,13 @@ gchar* Copy(const std::string& text) { return text.empty() ? nullptr : g_strdup(
 
 } // namespace
 
+std::vector<PeerTrack> ThreeTracks()
+{
+    return {{"One", "Ann", "A", "Rock", ":iPod_Control:Music:F00:ONE1.mp3", 3001, 181000, 192},
+            {"Two", "Ann", "A", "Rock", ":iPod_Control:Music:F00:TWO2.mp3", 3002, 182000, 128},
+            {"Three", "Bob", "B", "Jazz", ":iPod_Control:Music:F01:THR3.mp3", 3003, 183000, 256}};
+}
+
 PeerDatabase ReadWithGpod(const std::string& root)
 {
     PeerDatabase result;
@@ -36,7 +43,8 @@ PeerDatabase ReadWithGpod(const std::string& root)
         result.tracks.push_back({Text(track->title), Text(track->artist), Text(track->album),
                                  Text(track->genre), Text(track->ipod_path), track->size, track->tracklen,
                                  track->bitrate, track->playcount, track->skipcount, track->rating,
-                                 static_cast<std::int64_t>(track->time_played)});
+                                 static_cast<std::int64_t>(track->time_played),
+                                 (track->mediatype & ITDB_MEDIATYPE_PODCAST) != 0});
     }
     for (GList* node = db->playlists; node; node = node->next) {
         auto* playlist = static_cast<Itdb_Playlist*>(node->data);
@@ -51,13 +59,14 @@ PeerDatabase ReadWithGpod(const std::string& root)
 
 bool WriteWithGpod(const std::string& root, const std::string& name, const std::vector<PeerTrack>& tracks,
                    const std::vector<std::pair<std::string, std::vector<int>>>& playlists,
-                   std::string* message)
+                   std::string* message, const std::vector<std::vector<std::uint8_t>>& covers)
 {
     Itdb_iTunesDB* db = itdb_new();
     itdb_set_mountpoint(db, root.c_str());
     Itdb_Playlist* library = itdb_playlist_new(name.c_str(), FALSE);
     itdb_playlist_set_mpl(library);
     itdb_playlist_add(db, library, -1);
+    Itdb_Playlist* podcasts = nullptr;
     std::vector<Itdb_Track*> made;
     for (const PeerTrack& peer : tracks) {
         Itdb_Track* track = itdb_track_new();
@@ -73,6 +82,21 @@ bool WriteWithGpod(const std::string& root, const std::string& name, const std::
         track->samplerate = 44100;
         itdb_track_add(db, track, -1);
         itdb_playlist_add_track(library, track, -1);
+        if (peer.podcast) {
+            if (!podcasts) {
+                podcasts = itdb_playlist_new("Podcasts", FALSE);
+                itdb_playlist_set_podcasts(podcasts);
+                itdb_playlist_add(db, podcasts, -1);
+            }
+            track->mediatype = ITDB_MEDIATYPE_PODCAST;
+            track->flag4 = 1;
+            itdb_playlist_add_track(podcasts, track, -1);
+        }
+        const std::size_t index = made.size();
+        if (index < covers.size() && !covers[index].empty() &&
+            !itdb_track_set_thumbnails_from_data(track, covers[index].data(), covers[index].size()) &&
+            message)
+            *message = "no thumbnails for " + peer.title;
         made.push_back(track);
     }
     for (const auto& [playlistName, members] : playlists) {

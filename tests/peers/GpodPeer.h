@@ -17,6 +17,7 @@ struct PeerTrack {
     // As libgpod reads them, with the iPod's play count file taken in (not written by WriteWithGpod).
     std::uint32_t playCount = 0, skipCount = 0, rating = 0;
     std::int64_t lastPlayed = 0; // seconds since 1970
+    bool podcast = false;        // written into the podcasts playlist, after the library playlist
     bool operator==(const PeerTrack&) const = default;
 };
 
@@ -35,14 +36,17 @@ struct PeerDatabase {
     std::vector<PeerPlaylist> playlists;
 };
 
+// Three tracks as libgpod would be given them: "One" and "Two" by Ann, "Three" by Bob.
+std::vector<PeerTrack> ThreeTracks();
+
 // itdb_parse of the iPod mounted at `root`, with the warnings it logged.
 PeerDatabase ReadWithGpod(const std::string& root);
 
 // Writes a new database with itdb_write into the iPod at `root` (whose iPod_Control/iTunes folder
 // exists): the library playlist `name` holding every track, and `playlists` (name and the indices
-// of their members in `tracks`).
+// of their members in `tracks`). A track with a picture in `covers` (by index) gets thumbnails of it.
 bool WriteWithGpod(const std::string& root, const std::string& name, const std::vector<PeerTrack>& tracks,
-                   const std::vector<std::pair<std::string, std::vector<int>>>& playlists,
-                   std::string* error);
+                   const std::vector<std::pair<std::string, std::vector<int>>>& playlists, std::string* error,
+                   const std::vector<std::vector<std::uint8_t>>& covers = {});
 
 } // namespace peers

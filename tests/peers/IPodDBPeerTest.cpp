@@ -81,54 +81,37 @@ const PeerPlaylist* FindPlaylist(const peers::PeerDatabase& db, const std::strin
     return nullptr;
 }
 
-// A database libgpod writes with a podcast among the tracks: the podcasts dataset then holds the
-// podcast playlist with a group item per album.
-void WritePodcastDatabase(const std::string& root)
-{
-    Itdb_iTunesDB* db = itdb_new();
-    itdb_set_mountpoint(db, root.c_str());
-    Itdb_Playlist* library = itdb_playlist_new("Pod", FALSE);
-    itdb_playlist_set_mpl(library);
-    itdb_playlist_add(db, library, -1);
-    Itdb_Playlist* podcasts = itdb_playlist_new("Podcasts", FALSE);
-    itdb_playlist_set_podcasts(podcasts);
-    itdb_playlist_add(db, podcasts, -1);
-    Itdb_Playlist* mine = itdb_playlist_new("Mine", FALSE);
-    itdb_playlist_add(db, mine, -1);
-    for (int i = 0; i < 6; ++i) {
-        Itdb_Track* track = itdb_track_new();
-        const bool podcast = i >= 3;
-        track->title = g_strdup_printf("T%d", i);
-        track->artist = g_strdup("Ann");
-        track->album = g_strdup(podcast ? (i == 5 ? "Show B" : "Show A") : "Album");
-        track->ipod_path = g_strdup_printf(":iPod_Control:Music:F00:T%d.mp3", i);
-        track->filetype = g_strdup("MPEG audio file");
-        track->size = 1000 + i;
-        track->tracklen = 1000;
-        if (podcast) {
-            track->mediatype = ITDB_MEDIATYPE_PODCAST;
-            track->flag4 = 1;
-        }
-        itdb_track_add(db, track, -1);
-        itdb_playlist_add_track(library, track, -1);
-        itdb_playlist_add_track(podcast ? podcasts : mine, track, -1);
-    }
-    GError* error = nullptr;
-    ASSERT_TRUE(itdb_write(db, &error)) << (error ? error->message : "");
-    itdb_free(db);
-}
-
 std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at)
 {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
-} // namespace
+// An iPod in a temporary volumes folder, and its database loaded here.
+class IPodDBPeer : public ::testing::Test {
+protected:
+    void Load(IPodDB& db)
+    {
+        AString r = AString::FromUTF8(root);
+        ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    }
+    static MHIT* Find(IPodDB& db, const std::string& title)
+    {
+        MHIT* found = nullptr;
+        db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& t) {
+            if (t.GetName().ToStdString() == title)
+                found = &t;
+        });
+        return found;
+    }
 
-TEST(IPodDBPeer, LibgpodReadsWhatThisProgramStored)
-{
     fixtures::TempDir volumes;
     const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
+};
+
+} // namespace
+
+TEST_F(IPodDBPeer, LibgpodReadsWhatThisProgramStored)
+{
     peers::PeerDatabase peer = peers::ReadWithGpod(root); // a new iPod's empty database
     ASSERT_TRUE(peer.ok) << peer.error;
     EXPECT_TRUE(peer.tracks.empty());
@@ -139,8 +122,7 @@ TEST(IPodDBPeer, LibgpodReadsWhatThisProgramStored)
                           {"Gamma", "", "", "", "CCCC.mp3"},
                           {"Delta", "Dee", "Fourth", "Pop", "DDDD.mp3"}};
     IPodDB db;
-    AString r = AString::FromUTF8(root);
-    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    Load(db);
     std::vector<MHIT*> tracks;
     std::vector<PeerTrack> expected;
     for (int i = 0; i < 4; ++i) {
@@ -172,7 +154,7 @@ TEST(IPodDBPeer, LibgpodReadsWhatThisProgramStored)
     EXPECT_EQ(peer.playlists[1], (PeerPlaylist{"Mix", false, {"Alpha"}}));
 }
 
-TEST(IPodDBPeer, LibgpodReadsHandWrittenShapesAfterThisProgramStoredThem)
+TEST_F(IPodDBPeer, LibgpodReadsHandWrittenShapesAfterThisProgramStoredThem)
 {
     using namespace fixtures::itdb;
     const Bytes track156 = Track(
@@ -194,12 +176,9 @@ TEST(IPodDBPeer, LibgpodReadsHandWrittenShapesAfterThisProgramStoredThem)
                {Dataset(1, List("mhlt", 92, {track156, track248})), Dataset(3, playlists),
                 Dataset(2, playlists), Dataset(4, List("mhla", 92, {})),
                 Dataset(5, List("mhlp", 92, {}))}}}) {
-        fixtures::TempDir volumes;
-        const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
         fixtures::WriteFile(fixtures::DatabasePath(root), Database(c.datasets));
         IPodDB db;
-        AString r = AString::FromUTF8(root);
-        ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0) << c.name;
+        Load(db);
         ASSERT_EQ(db.Store(nullptr), 0) << c.name;
         peers::PeerDatabase peer = peers::ReadWithGpod(root);
         ASSERT_TRUE(peer.ok) << c.name << " " << peer.error;
@@ -213,32 +192,23 @@ TEST(IPodDBPeer, LibgpodReadsHandWrittenShapesAfterThisProgramStoredThem)
     }
 }
 
-TEST(IPodDBPeer, ADatabaseLibgpodWroteTakesChangesFromThisProgram)
+TEST_F(IPodDBPeer, ADatabaseLibgpodWroteTakesChangesFromThisProgram)
 {
-    fixtures::TempDir volumes;
-    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
-    const std::vector<PeerTrack> written{
-        {"One", "Ann", "A", "Rock", ":iPod_Control:Music:F00:ONE1.mp3", 3001, 181000, 192},
-        {"Two", "Ann", "A", "Rock", ":iPod_Control:Music:F00:TWO2.mp3", 3002, 182000, 128},
-        {"Three", "Bob", "B", "Jazz", ":iPod_Control:Music:F01:THR3.m4a", 3003, 183000, 256},
-        {"Four", "Cy", "", "", ":iPod_Control:Music:F02:FOU4.mp3", 3004, 184000, 320}};
+    std::vector<PeerTrack> written = peers::ThreeTracks();
+    written[2].path = ":iPod_Control:Music:F01:THR3.m4a";
+    written.push_back({"Four", "Cy", "", "", ":iPod_Control:Music:F02:FOU4.mp3", 3004, 184000, 320});
     std::string error;
     ASSERT_TRUE(
         peers::WriteWithGpod(root, "Peer Pod", written, {{"Evens", {1, 3}}, {"Mixed", {2, 1, 0}}}, &error))
         << error;
 
     IPodDB db;
-    AString r = AString::FromUTF8(root);
-    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    Load(db);
     AString podName;
     ASSERT_EQ(db.GetIPodName(podName), 0);
     EXPECT_EQ(podName, "Peer Pod");
     ASSERT_EQ(db.GetTrackCount(), 4);
-    MHIT* two = nullptr;
-    db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& t) {
-        if (t.GetName() == "Two")
-            two = &t;
-    });
+    MHIT* two = Find(db, "Two");
     ASSERT_NE(two, nullptr);
     EXPECT_EQ(two->GetFilepath(), "/iPod_Control/Music/F00/TWO2.mp3");
     EXPECT_EQ(two->GetFileSize(), 3002u);
@@ -267,22 +237,26 @@ TEST(IPodDBPeer, ADatabaseLibgpodWroteTakesChangesFromThisProgram)
     }
 }
 
-TEST(IPodDBPeer, PodcastPlaylistSurvivesARemovalWithDistinctItemIds)
+TEST_F(IPodDBPeer, PodcastPlaylistSurvivesARemovalWithDistinctItemIds)
 {
-    fixtures::TempDir volumes;
-    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
-    WritePodcastDatabase(root);
+    // Three songs in "Mine" and three podcasts of two shows: libgpod gives the podcasts dataset the
+    // podcast playlist with a group item per show.
+    const char* const albums[] = {"Album", "Album", "Album", "Show A", "Show A", "Show B"};
+    std::vector<PeerTrack> tracks;
+    for (int i = 0; i < 6; ++i) {
+        const std::string title = "T" + std::to_string(i);
+        tracks.push_back(
+            {title, "Ann", albums[i], "", ":iPod_Control:Music:F00:" + title + ".mp3", 1000u + i, 1000});
+        tracks.back().podcast = i >= 3;
+    }
+    std::string error;
+    ASSERT_TRUE(peers::WriteWithGpod(root, "Pod", tracks, {{"Mine", {0, 1, 2}}}, &error)) << error;
     peers::PeerDatabase before = peers::ReadWithGpod(root);
     ASSERT_TRUE(before.ok) << before.error;
 
     IPodDB db;
-    AString r = AString::FromUTF8(root);
-    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
-    MHIT* t0 = nullptr;
-    db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& t) {
-        if (t.GetName() == "T0")
-            t0 = &t;
-    });
+    Load(db);
+    MHIT* t0 = Find(db, "T0");
     ASSERT_NE(t0, nullptr);
     db.GetDatabase()->RemoveTrack(t0);
     ASSERT_EQ(db.Store(nullptr), 0);
@@ -328,11 +302,9 @@ TEST(IPodDBPeer, PodcastPlaylistSurvivesARemovalWithDistinctItemIds)
 
 // libgpod reads string objects whose sub-header says they hold UTF-8 (encoding 2), taking a
 // string's length from the sub-header; such a database loads here too, with the same title.
-TEST(IPodDBPeer, StringObjectInUtf8IsRead)
+TEST_F(IPodDBPeer, StringObjectInUtf8IsRead)
 {
     using namespace fixtures::itdb;
-    fixtures::TempDir volumes;
-    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
     const std::string title = "Caf\xC3\xA9"; // five bytes
     Bytes payload(16 + title.size(), 0);
     payload[0] = 2;
@@ -350,8 +322,7 @@ TEST(IPodDBPeer, StringObjectInUtf8IsRead)
     EXPECT_EQ(peer.tracks[0].title, title);
 
     IPodDB db;
-    AString r = AString::FromUTF8(root);
-    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    Load(db);
     MHIT* only = db.GetDatabase()->GetTrackList()->GetSong(0);
     ASSERT_NE(only, nullptr);
     EXPECT_EQ(only->GetName().ToStdString(), title);
@@ -361,18 +332,10 @@ TEST(IPodDBPeer, StringObjectInUtf8IsRead)
 // length, entry count, then the place of each track in the database file). libgpod makes it a
 // playlist when it reads the iPod; after this program stored the database the file is gone, and
 // the playlist is one of the database's, once.
-TEST(IPodDBPeer, OnTheGoPlaylistIsKeptWhenTheDatabaseIsStored)
+TEST_F(IPodDBPeer, OnTheGoPlaylistIsKeptWhenTheDatabaseIsStored)
 {
-    fixtures::TempDir volumes;
-    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
     std::string error;
-    ASSERT_TRUE(peers::WriteWithGpod(
-        root, "Peer Pod",
-        {{"One", "Ann", "A", "Rock", ":iPod_Control:Music:F00:ONE1.mp3", 3001, 181000, 192},
-         {"Two", "Ann", "A", "Rock", ":iPod_Control:Music:F00:TWO2.mp3", 3002, 182000, 128},
-         {"Three", "Bob", "B", "Jazz", ":iPod_Control:Music:F01:THR3.mp3", 3003, 183000, 256}},
-        {}, &error))
-        << error;
+    ASSERT_TRUE(peers::WriteWithGpod(root, "Peer Pod", peers::ThreeTracks(), {}, &error)) << error;
     std::vector<std::uint8_t> otg(20 + 8, 0);
     std::memcpy(otg.data(), "mhpo", 4);
     fixtures::itdb::PutU32(otg, 4, 20);
@@ -396,8 +359,7 @@ TEST(IPodDBPeer, OnTheGoPlaylistIsKeptWhenTheDatabaseIsStored)
     ASSERT_EQ(otgPlaylists(before), expected);
 
     IPodDB db;
-    AString r = AString::FromUTF8(root);
-    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    Load(db);
     ASSERT_EQ(db.Store(nullptr), 0);
     EXPECT_FALSE(fixtures::Exists(otgPath));
 
@@ -410,18 +372,10 @@ TEST(IPodDBPeer, OnTheGoPlaylistIsKeptWhenTheDatabaseIsStored)
 
 // The iPod's play count file, made to the format, read by libgpod and by this program: both give
 // every track the same plays, skips, rating and last played time.
-TEST(IPodDBPeer, PlayCountsReadTheSameAsLibgpodReadsThem)
+TEST_F(IPodDBPeer, PlayCountsReadTheSameAsLibgpodReadsThem)
 {
-    fixtures::TempDir volumes;
-    const std::string root = fixtures::MakeIPod(volumes.Path(), "POD");
     std::string error;
-    ASSERT_TRUE(peers::WriteWithGpod(
-        root, "Peer Pod",
-        {{"One", "Ann", "A", "Rock", ":iPod_Control:Music:F00:ONE1.mp3", 3001, 181000, 192},
-         {"Two", "Ann", "A", "Rock", ":iPod_Control:Music:F00:TWO2.mp3", 3002, 182000, 128},
-         {"Three", "Bob", "B", "Jazz", ":iPod_Control:Music:F01:THR3.mp3", 3003, 183000, 256}},
-        {}, &error))
-        << error;
+    ASSERT_TRUE(peers::WriteWithGpod(root, "Peer Pod", peers::ThreeTracks(), {}, &error)) << error;
     fixtures::WriteFile(
         root + "/iPod_Control/iTunes/Play Counts",
         fixtures::itdb::PlayCounts(
@@ -435,8 +389,7 @@ TEST(IPodDBPeer, PlayCountsReadTheSameAsLibgpodReadsThem)
     EXPECT_EQ(theirs["One"].playCount, 4u); // the file is taken in at all
 
     IPodDB db;
-    AString r = AString::FromUTF8(root);
-    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
+    Load(db);
     std::map<std::string, peers::PeerTrack> ours;
     db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
         peers::PeerTrack t = theirs[track.GetName().ToStdString()];
@@ -452,11 +405,10 @@ TEST(IPodDBPeer, PlayCountsReadTheSameAsLibgpodReadsThem)
 // A track added from a song file carries the file's sample rate and the file type, in the fields
 // libgpod writes for the same track (the rate as 16.16 and as a float, the kind text, whether the
 // audio is compressed and its codec).
-TEST(IPodDBPeer, AddedTracksCarryTheAudioFieldsLibgpodWritesForThem)
+TEST_F(IPodDBPeer, AddedTracksCarryTheAudioFieldsLibgpodWritesForThem)
 {
-    fixtures::TempDir dir;
-    const std::string ours = fixtures::MakeIPod(dir / "Volumes", "OURS");
-    const std::string theirs = fixtures::MakeIPod(dir / "Volumes", "THEIRS");
+    const std::string& ours = root;
+    const std::string theirs = fixtures::MakeIPod(volumes.Path(), "THEIRS");
     struct Case {
         const char* file;
         int sampleRate;
@@ -466,16 +418,16 @@ TEST(IPodDBPeer, AddedTracksCarryTheAudioFieldsLibgpodWritesForThem)
                           {"High.m4a", 48000, "AAC audio file"},
                           {"Plain.aif", 16000, "AIFF audio file"}};
     ADirPodDB source;
-    AString root = AString::FromUTF8(ours);
-    ASSERT_EQ(source.InitWPath(&root, 0, nullptr), 0);
+    AString mount = AString::FromUTF8(ours);
+    ASSERT_EQ(source.InitWPath(&mount, 0, nullptr), 0);
     for (const Case& c : cases) {
         fixtures::SongSpec song;
         song.title = std::string(c.file).substr(0, std::string(c.file).find('.'));
         song.artist = "Artist";
         song.sampleRate = c.sampleRate;
         song.bitRate = 64;
-        fixtures::WriteSong(dir / c.file, song);
-        AString file = AString::FromUTF8(dir / c.file);
+        fixtures::WriteSong(volumes / c.file, song);
+        AString file = AString::FromUTF8(volumes / c.file);
         ASSERT_EQ(source.AddSongFromDisk(&file, nullptr, nullptr), 0) << c.file;
     }
     ASSERT_EQ(source.Finalize(), 0);

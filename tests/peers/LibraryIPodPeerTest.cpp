@@ -77,12 +77,7 @@ protected:
 TEST_F(LibraryIPodPeer, WhatTheLibraryWritesLibgpodReadsWithEveryPlaylistMember)
 {
     std::string error;
-    ASSERT_TRUE(peers::WriteWithGpod(
-        root, "Peer Pod",
-        {{"One", "Ann", "A", "Rock", ":iPod_Control:Music:F00:ONE1.mp3", 3001, 181000, 192},
-         {"Two", "Ann", "A", "Rock", ":iPod_Control:Music:F00:TWO2.mp3", 3002, 182000, 128},
-         {"Three", "Bob", "B", "Jazz", ":iPod_Control:Music:F01:THR3.mp3", 3003, 183000, 256}},
-        {{"Mixed", {2, 0}}}, &error))
+    ASSERT_TRUE(peers::WriteWithGpod(root, "Peer Pod", peers::ThreeTracks(), {{"Mixed", {2, 0}}}, &error))
         << error;
     Open();
     ASSERT_EQ(library->AttachIPod("POD", error), 0) << error;
