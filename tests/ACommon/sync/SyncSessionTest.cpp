@@ -4,7 +4,6 @@
 #include "ACommon/sync/SyncSession.h"
 
 #include "ACommon/base/AError.h"
-#include "ACommon/sync/ASyncGroup.h"
 #include "APlatform/ScriptRunner.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
@@ -178,22 +177,6 @@ TEST(SyncSession, SavedListsOfAnotherIPodOfTheSameNameOrAnotherFolderAreDropped)
     }
 }
 
-TEST(SyncSession, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
-{
-    SongsAndIPods world;
-    const MountedIPod pod = world.IPod("POD", "0x000A27001111AAAA");
-    fixtures::WriteFile(world.tmp / "state", std::string("not a state file"));
-    SyncSession session;
-    const SyncSession::Outcome outcome = world.Synchronize(session, pod);
-    EXPECT_EQ(outcome.result, 0);
-    const std::string told = Joined(session.TakeNotices());
-    EXPECT_TRUE(Has(told, "cannot be read")) << told;
-    EXPECT_EQ(fixtures::ReadText(world.tmp / "state.bad"), "not a state file");
-    ASyncGroup group;
-    AString state = world.tmp.A("state");
-    EXPECT_EQ(group.ReadSyncState(&state), 0);
-}
-
 TEST(SyncSession, FoldersThatLieInsideOneAnotherAreRefused)
 {
     SongsAndIPods world;
@@ -224,34 +207,51 @@ TEST(SyncSession, ASecondRunOnTheSamePairIsRefusedWhileTheFirstHoldsTheState)
     EXPECT_EQ(second.OpenFolders(tmp.A("L"), tmp.A("R2"), false, tmp.A("other")), 0);
 }
 
-TEST(SyncSession, AStatePathThatCannotHoldTheStateIsAnError)
+// A state file that cannot be read is named in a notice; one that holds bytes is kept aside before
+// the run replaces it, and a path that cannot hold a state file at all fails the run.
+TEST(SyncSession, AStateFileThatCannotBeReadIsToldAbout)
 {
     fixtures::RecordingFrontend frontend;
     struct Case {
         const char* name;
-        bool folder;
+        const char* bytes; // null: the path is a folder
+        const char* told;
         const char* summary;
     };
-    for (const Case& c : {Case{"empty", false, "; 0 errors."}, Case{"folder", true, "; 1 error."}}) {
+    for (const Case& c : {Case{"not a state file", "not a state file", "cannot be read", "; 0 errors."},
+                          Case{"empty", "", "cannot be read (it is empty", "; 0 errors."},
+                          Case{"folder", nullptr, "cannot be read (it is a folder", "; 1 error."}}) {
         TempDir tmp;
         fixtures::WriteFile(tmp / "L/a.txt", "a");
         std::filesystem::create_directories(tmp / "R");
-        if (c.folder)
-            std::filesystem::create_directories(tmp / "state/inside");
+        if (c.bytes)
+            fixtures::WriteFile(tmp / "state", std::string(c.bytes));
         else
-            fixtures::WriteFile(tmp / "state", std::string());
-        SyncSession session;
-        ASSERT_EQ(session.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("state")), 0) << c.name;
-        SyncSession::Settings settings;
-        settings.autoAction = ASync::kTwoWay;
-        settings.destDeletes = true;
-        session.Apply(settings);
-        const SyncSession::Outcome outcome = session.Run(nullptr, nullptr);
-        const std::string told = Joined(session.TakeNotices());
-        EXPECT_TRUE(Has(told, "cannot be read (it is " + std::string(c.folder ? "a folder" : "empty")))
-            << c.name << ": " << told;
-        EXPECT_TRUE(Has(outcome.summary.ToStdString(), c.summary))
-            << c.name << ": " << outcome.summary.ToStdString();
+            std::filesystem::create_directories(tmp / "state/inside");
+        auto open = [&tmp](SyncSession& session) {
+            EXPECT_EQ(session.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("state")), 0);
+            SyncSession::Settings settings;
+            settings.autoAction = ASync::kTwoWay;
+            settings.destDeletes = true;
+            session.Apply(settings);
+        };
+        {
+            SyncSession session;
+            open(session);
+            const SyncSession::Outcome outcome = session.Run(nullptr, nullptr);
+            const std::string told = Joined(session.TakeNotices());
+            EXPECT_TRUE(Has(told, c.told)) << c.name << ": " << told;
+            EXPECT_TRUE(Has(outcome.summary.ToStdString(), c.summary))
+                << c.name << ": " << outcome.summary.ToStdString();
+        }
+        if (c.bytes && *c.bytes) {
+            EXPECT_EQ(fixtures::ReadText(tmp / "state.bad"), c.bytes);
+            // The run's own state replaced it.
+            SyncSession again;
+            open(again);
+            EXPECT_TRUE(again.TakeNotices().empty());
+            EXPECT_EQ(again.GetSync()->GetSavedDir1()->Count(), 1);
+        }
     }
 }
 

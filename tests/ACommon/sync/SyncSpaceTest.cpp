@@ -6,6 +6,7 @@
 #include "ACommon/base/AError.h"
 #include "ACommon/sync/ASyncGroup.h"
 #include "ACommon/sync/SyncSession.h"
+#include "ACommon/sync/TransferMeter.h"
 #include "APlatform/FileSystem.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
@@ -57,7 +58,6 @@ struct SongsOntoIPod {
     }
     SyncSession::Outcome Run()
     {
-        SyncSession session;
         EXPECT_EQ(session.OpenIPod(ADir::kTypeSongFolder, tmp.A("Songs"), pod, tmp.A("state")), 0);
         session.Apply(SyncSession::Settings());
         return session.Run(nullptr, nullptr);
@@ -67,6 +67,7 @@ struct SongsOntoIPod {
     TempDir tmp;
     std::string root;
     MountedIPod pod;
+    SyncSession session;
 };
 
 TEST(SyncSpace, APlanThatDoesNotFitIsRefusedBeforeAnySongIsCopied)
@@ -92,6 +93,11 @@ TEST(SyncSpace, APlanThatFitsIsCopiedWhole)
     FreeSpaceOverride room(setup.SongBytes() + (8u << 20));
     EXPECT_EQ(setup.Run().result, 0);
     EXPECT_EQ(MusicFilesOn(setup.root), 3);
+    // The meter counted every song it copied against what the plan copies.
+    const TransferMeter::Reading reading = setup.session.GetSync()->GetTransfer().Read();
+    EXPECT_FALSE(reading.running);
+    EXPECT_EQ(reading.total, setup.SongBytes());
+    EXPECT_EQ(reading.done, setup.SongBytes());
 }
 
 TEST(SyncSpace, FiguresOfAPlanAgainstTheRoomOnItsVolume)
