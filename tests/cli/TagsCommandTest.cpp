@@ -76,17 +76,6 @@ TEST_F(TagsCommand, PrintsOneTabSeparatedLinePerFile)
     EXPECT_EQ(flac[1] + "|" + flac[21], "Lossless|Vorbis comment");
 }
 
-TEST_F(TagsCommand, ControlCharactersOfATitleAreShownEscapedButNotInJson)
-{
-    fixtures::WriteSong(dir / "a.mp3", Song("Clear\x1b[2J\nFake"));
-    auto text = fixtures::RunPelorin({"tags", dir / "a.mp3"});
-    ASSERT_EQ(text.exitStatus, 0) << text.err;
-    EXPECT_EQ(text.out.find('\x1b'), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("\tClear\\x1b[2J\\nFake\t"), std::string::npos) << text.out;
-    auto json = fixtures::RunPelorin({"tags", "--json", dir / "a.mp3"});
-    EXPECT_NE(json.out.find("\"name\":\"Clear\\u001b[2J\\nFake\""), std::string::npos) << json.out;
-}
-
 TEST_F(TagsCommand, FileThatCannotBeReadStillGetsItsLine)
 {
     fixtures::WriteSong(dir / "good.mp3", Song("Good"));
