@@ -2,7 +2,6 @@
 
 #include "ACommon/itunesdb/IPodDB.h"
 #include "fixtures/IPodFixture.h"
-#include "fixtures/MusicFiles.h"
 #include "fixtures/RunCommand.h"
 #include "fixtures/TempDir.h"
 
@@ -10,6 +9,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <sys/statvfs.h>
 
 namespace {
 
@@ -166,31 +166,6 @@ TEST(IPodsCommand, WriteIdentityWithoutAGuidWritesNothing)
     EXPECT_EQ(RunIPods(volumes, {"--write-identity", "NOSUCH"}).exitStatus, 2);
 }
 
-// An iPod whose signature cannot be made is refused before the sync changes anything.
-TEST(IPodsCommand, ASyncOntoAnIPodThatCannotBeSignedChangesNothing)
-{
-    fixtures::TempDir volumes;
-    const std::string root = fixtures::MakeIPod(
-        volumes.Path(), "CLASSIC", {.name = "Big One", .modelNumStr = "MB029", .firewireGuid = ""});
-    std::filesystem::create_directories(volumes / "../Songs");
-    samples::WriteSong(volumes / "../Songs/a.mp3", fixtures::SongSpecOf("A"));
-    const auto listing = fixtures::ListFiles(root);
-    const auto database = fixtures::ReadFile(fixtures::DatabasePath(root));
-    fixtures::CommandResult sync =
-        fixtures::RunPelorin({"sync", "--from", volumes / "../Songs", "--type", "copy-to-ipod", "--yes"}, "",
-                             {"PELORIN_VOLUMES=" + volumes.Path(), "XDG_DATA_HOME=" + volumes / "../data"});
-    EXPECT_EQ(sync.exitStatus, 1);
-    EXPECT_NE(sync.err.find("needs its FireWire GUID to sign its music database"), std::string::npos)
-        << sync.err;
-    EXPECT_NE(
-        sync.err.find("run `pelorin ipods --write-identity CLASSIC` while it is connected by USB. Nothing "
-                      "was changed."),
-        std::string::npos)
-        << sync.err;
-    EXPECT_EQ(fixtures::ListFiles(root), listing);
-    EXPECT_EQ(fixtures::ReadFile(fixtures::DatabasePath(root)), database);
-}
-
 // A database whose head reads but whose records do not add up is what a run refuses: it is shown
 // as unreadable, with the reason, not by the song count of its head.
 TEST(IPodsCommand, ADatabaseDamagedPastItsHeadIsShownUnreadableWithTheReason)
@@ -230,4 +205,29 @@ TEST(IPodsCommand, AnIPodWithoutADatabaseIsSaidSo)
     EXPECT_NE(result.out.find("\"FRESH\" holds an iPod_Control folder but no music database yet"),
               std::string::npos)
         << result.out;
+}
+
+TEST(IPodsCommand, ShowsTheRoomOnEachIPodsVolume)
+{
+    fixtures::TempDir volumes;
+    fixtures::MakeIPod(volumes.Path(), "JANEPOD", {.name = "Jane's iPod"});
+    const fixtures::CommandResult table = RunIPods(volumes);
+    ASSERT_EQ(table.exitStatus, 0) << table.err;
+    EXPECT_TRUE(std::regex_search(table.out, std::regex("CAPACITY +USED +FREE +SIGNING"))) << table.out;
+    EXPECT_TRUE(std::regex_search(table.out, std::regex("Jane's iPod .* [0-9.]+ [kMG]B +[0-9.]+ [kMG]B +")))
+        << table.out;
+
+    const fixtures::CommandResult json = RunIPods(volumes, {"--json"});
+    ASSERT_EQ(json.exitStatus, 0) << json.err;
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(json.out, found,
+                                  std::regex("\"totalBytes\": ([0-9]+), \"usedBytes\": ([0-9]+), "
+                                             "\"freeBytes\": ([0-9]+)")))
+        << json.out;
+    // The volume the temporary folder lies on, as the file system tells it.
+    struct statvfs info {};
+    ASSERT_EQ(statvfs(volumes.Path().c_str(), &info), 0);
+    EXPECT_EQ(std::stoull(found[1]), static_cast<unsigned long long>(info.f_blocks) * info.f_frsize);
+    EXPECT_GE(std::stoull(found[1]), std::stoull(found[2]) + std::stoull(found[3]));
+    EXPECT_GT(std::stoull(found[3]), 0u);
 }

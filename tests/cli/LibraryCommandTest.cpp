@@ -101,17 +101,6 @@ TEST_F(LibraryCommand, TracksComeInThroughEveryCommand)
     EXPECT_NE(Library({"playlists"}).out.find("Library\t2 tracks"), std::string::npos);
 }
 
-TEST_F(LibraryCommand, TracksShowControlCharactersOfTitlesEscaped)
-{
-    std::filesystem::create_directories(dir / "Music");
-    Song("Songs/one.mp3", "Clear\x1b[2J\nFake");
-    ASSERT_EQ(Library({"import", dir / "Songs"}).exitStatus, 0);
-    fixtures::CommandResult tracks = Library({"tracks"});
-    ASSERT_EQ(tracks.exitStatus, 0) << tracks.err;
-    EXPECT_EQ(tracks.out.find('\x1b'), std::string::npos) << tracks.out;
-    EXPECT_NE(tracks.out.find("\tClear\\x1b[2J\\nFake\t"), std::string::npos) << tracks.out;
-}
-
 TEST_F(LibraryCommand, ScriptPrintsTheReplyOrTheReason)
 {
     std::filesystem::create_directories(dir / "Music");

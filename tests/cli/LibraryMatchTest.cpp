@@ -70,6 +70,24 @@ protected:
         return rows;
     }
     std::vector<std::string> IPodTitles() { return fixtures::IPodTitles(dir / "Volumes/POD"); }
+    // Songs of `titles` by "Artist" on "Album" in Drive/, imported into the library; `copied`: then
+    // synced onto the iPod.
+    void Import(const std::vector<std::string>& titles, bool copied)
+    {
+        for (std::size_t i = 0; i < titles.size(); ++i)
+            Song("Drive/" + std::to_string(i) + ".mp3", titles[i], "Artist", "Album",
+                 static_cast<std::uint32_t>(i + 1));
+        ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);
+        if (copied) {
+            const fixtures::CommandResult run = Sync({"--type", "copy-to-ipod"});
+            ASSERT_TRUE(Has(run.out, "Copied " + std::to_string(titles.size()) + " song")) << run.out;
+        }
+    }
+    // Runs `body` as a script to the library's scripting stand-in.
+    fixtures::CommandResult Script(const std::string& body)
+    {
+        return Pelorin({"library", "script"}, "tell application \"iTunes\"\n " + body + "\n end tell\n");
+    }
 
     fixtures::TempDir dir;
 };
@@ -149,10 +167,7 @@ TEST_F(LibraryMatch, TagsOfWhiteSpaceOnlyMatchTheTrimmedTagsOfTheIPod)
 
 TEST_F(LibraryMatch, CopyingIntoALibraryPlaylistTakesTheTrackTheLibraryHolds)
 {
-    Song("Drive/a.mp3", "One", "Artist", "Album", 1);
-    Song("Drive/b.mp3", "Two", "Artist", "Album", 2);
-    ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);
-    ASSERT_TRUE(Has(Sync({"--type", "copy-to-ipod"}).out, "Copied 2 songs"));
+    Import({"One", "Two"}, true);
     ASSERT_EQ(Pelorin({"library", "playlist", "create", "Road"}).exitStatus, 0);
 
     for (const char* type : {"copy-from-ipod", "synchronize"}) {
@@ -166,12 +181,12 @@ TEST_F(LibraryMatch, CopyingIntoALibraryPlaylistTakesTheTrackTheLibraryHolds)
 
 TEST_F(LibraryMatch, APlaylistNamedAroundLastSyncIsLeftAlone)
 {
-    Song("Drive/a.mp3", "One", "Artist", "Album", 1);
-    ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);
+    Import({"One"}, false);
     ASSERT_EQ(Pelorin({"library", "playlist", "create", "Not Last Sync"}).exitStatus, 0);
-    const std::string onIPod = "tell application \"iTunes\"\n set myPlayList to make playlist of source "
-                               "\"Pod\"\n set name of myPlayList to \"Not Last Sync\"\n end tell\n";
-    ASSERT_EQ(Pelorin({"library", "script"}, onIPod).exitStatus, 0);
+    ASSERT_EQ(Script("set myPlayList to make playlist of source \"Pod\"\n set name of myPlayList to \"Not "
+                     "Last Sync\"")
+                  .exitStatus,
+              0);
     for (const char* type : {"copy-to-ipod", "copy-from-ipod"}) {
         fixtures::CommandResult run = Sync({"--type", type});
         EXPECT_EQ(run.exitStatus, 0) << type << "\n" << run.out << run.err;
@@ -180,10 +195,7 @@ TEST_F(LibraryMatch, APlaylistNamedAroundLastSyncIsLeftAlone)
     const std::string playlists = Pelorin({"library", "playlists"}).out;
     EXPECT_TRUE(Has(playlists, "Not Last Sync\t0 tracks")) << playlists;
     EXPECT_TRUE(Has(playlists, "\nLast Sync\t")) << playlists;
-    const std::string iPodPlaylists =
-        Pelorin({"library", "script"}, "tell application \"iTunes\"\n name of every playlist in source "
-                                       "\"Pod\" \n end tell\n")
-            .out;
+    const std::string iPodPlaylists = Script("name of every playlist in source \"Pod\"").out;
     EXPECT_TRUE(Has(iPodPlaylists, "Not Last Sync")) << iPodPlaylists;
 }
 
@@ -253,28 +265,20 @@ TEST_F(LibraryMatch, APreferencesFileThatCannotBeReadWholeIsNeverRewritten)
 
 TEST_F(LibraryMatch, RemovedSongsAreSaidToBeMovedOnlyWhenFilesWere)
 {
-    const std::string outside = Song("Drive/a.mp3", "One", "Artist", "Album", 1);
-    ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);
-    ASSERT_TRUE(Has(Sync({"--type", "copy-to-ipod"}).out, "Copied 1 song"));
-    const std::string ids =
-        Pelorin({"library", "script"}, "tell application \"iTunes\"\n database ID of every "
-                                       "track in playlist \"Pod\" in source \"Pod\"\n end tell\n")
-            .out;
+    Import({"One"}, true);
+    const std::string ids = Script("database ID of every track in playlist \"Pod\" in source \"Pod\"").out;
     const std::string id = ids.substr(ids.find_first_of("0123456789"));
-    ASSERT_EQ(
-        Pelorin({"library", "script"},
-                "tell application \"iTunes\"\n delete (first track of playlist \"Pod\" in source \"Pod\" "
-                "whose database ID = " +
-                    std::to_string(std::stoll(id)) + ")\n end tell\n")
-            .exitStatus,
-        0);
+    ASSERT_EQ(Script("delete (first track of playlist \"Pod\" in source \"Pod\" whose database ID = " +
+                     std::to_string(std::stoll(id)) + ")")
+                  .exitStatus,
+              0);
 
     // The library's track goes; its file, outside the music folder, stays where it is.
     fixtures::CommandResult run =
         Pelorin({"sync", "--yes", "--type", "make-library-equal", "--allow-mass-deletion"});
     EXPECT_TRUE(Has(run.out, "removed 1;")) << run.out << run.err;
     EXPECT_FALSE(Has(run.out, "Removed Files")) << run.out;
-    EXPECT_TRUE(fs::exists(outside));
+    EXPECT_TRUE(fs::exists(dir / "Drive/0.mp3"));
 }
 
 TEST_F(LibraryMatch, AddingFilesCountsOnlyWhatWasAdded)
@@ -310,13 +314,8 @@ TEST_F(LibraryMatch, LibraryTracksKeepsEveryTrackOnOneRow)
 
 TEST_F(LibraryMatch, APlannedDeletionSaysWhichSideItDeletesFrom)
 {
-    Song("Drive/a.mp3", "One", "Artist", "Album", 1);
-    ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);
-    ASSERT_TRUE(Has(Sync({"--type", "copy-to-ipod"}).out, "Copied 1 song"));
-    ASSERT_EQ(Pelorin({"library", "script"}, "tell application \"iTunes\"\n delete (every track of playlist "
-                                             "\"Library\")\n end tell\n")
-                  .exitStatus,
-              0);
+    Import({"One"}, true);
+    ASSERT_EQ(Script("delete (every track of playlist \"Library\")").exitStatus, 0);
     fixtures::CommandResult plan = Sync({"--type", "make-ipod-equal", "--dry-run", "--allow-mass-deletion"});
     EXPECT_TRUE(Has(plan.out, "Delete")) << plan.out << plan.err;
     EXPECT_TRUE(Has(plan.out, "(from Pod)")) << plan.out;
@@ -330,10 +329,7 @@ TEST_F(LibraryMatch, NamesLongerThanAFileSystemTakesAreShortenedByBytes)
     Song("Drive/a.mp3", longText, "Artist", longText, 1);
     ASSERT_EQ(Pelorin({"library", "import", dir / "Drive"}).exitStatus, 0);
     ASSERT_TRUE(Has(Sync({"--type", "copy-to-ipod"}).out, "Copied 1 song"));
-    ASSERT_EQ(Pelorin({"library", "script"}, "tell application \"iTunes\"\n delete (every track of playlist "
-                                             "\"Library\")\n end tell\n")
-                  .exitStatus,
-              0);
+    ASSERT_EQ(Script("delete (every track of playlist \"Library\")").exitStatus, 0);
 
     // Back into the library's music folder, and into a folder of songs through the iPod's database.
     struct Route {

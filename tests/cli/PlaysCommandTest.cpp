@@ -85,7 +85,7 @@ protected:
     std::vector<std::string> order;
 };
 
-TEST_F(PlaysBack, PlaysSkipsRatingsAndDatesComeBackOnceByEitherRoute)
+TEST_F(PlaysBack, ListeningComesBackOnceByEitherRoute)
 {
     for (const char* route : {"library", "database"}) {
         const bool second = std::string(route) == "database";

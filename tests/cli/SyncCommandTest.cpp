@@ -1,6 +1,6 @@
-// `pelorin sync`: a folder of songs and a demonstration iPod, end to end through the program: the
-// iPod chosen, the songs on it and in its database, the way back, the state file per iPod, and what
-// the user is told when something is wrong.
+// `pelorin sync` end to end through the program: the iPod chosen, the route (through the library, or
+// through the iPod's database from a folder), the review and the dry run, what it prints and its
+// exit status. What each sync type does to the songs is checked on the core's syncs.
 
 #include "cli/DemoFiles.h"
 #include "fixtures/IPodFixture.h"
@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,17 +34,28 @@ public:
     Demo() { made = RunPelorin({"demo", tmp.Path()}); }
     std::string Songs(const std::string& relative = "") const { return tmp / ("Songs/" + relative); }
     std::string IPod() const { return tmp / "Volumes/DEMOPOD"; }
-    std::string StateFile() const { return tmp / "data/Veltrano/Ondrivel/Demo iPod_PODDB.snc"; }
-    std::vector<std::string> Env() const
+    std::string Prefs() const { return IPod() + "/iPod_Control/iTunes/iTunesPrefs"; }
+    std::string State(const std::string& name) const { return tmp / ("data/Veltrano/Ondrivel/" + name); }
+    // Without a library, or (`library`) with the demonstration's, which serves its iPod.
+    std::vector<std::string> Env(bool library = false) const
     {
-        return {"PELORIN_VOLUMES=" + tmp / "Volumes", "XDG_DATA_HOME=" + tmp / "data",
-                "HOME=" + tmp / "home"};
+        std::vector<std::string> env = fixtures::EnvironmentIn(tmp.Path());
+        if (!library)
+            env[1] = "PELORIN_LIBRARY=" + tmp / "Nowhere";
+        return env;
     }
-    fixtures::CommandResult Sync(std::vector<std::string> args,
-                                 const std::string& input = std::string()) const
+    fixtures::CommandResult Sync(std::vector<std::string> args, bool library = false) const
     {
         args.insert(args.begin(), "sync");
-        return RunPelorin(args, input, Env());
+        return RunPelorin(args, "", Env(library));
+    }
+    // Sets the iPod to update itself, as its own application leaves it.
+    std::vector<std::uint8_t> SetAutoUpdate() const
+    {
+        std::vector<std::uint8_t> prefs = ReadFile(Prefs());
+        prefs[10] = 1;
+        fixtures::WriteFile(Prefs(), prefs);
+        return prefs;
     }
     // The titles the iPod's database lists, each checked to have its file on the iPod.
     std::multiset<std::string> IPodTitles() const
@@ -68,47 +80,19 @@ std::multiset<std::string> CatalogueTitles()
     return titles;
 }
 
-// Every file below `folder` with its bytes.
-std::map<std::string, std::vector<std::uint8_t>> Snapshot(const std::string& folder)
+// Every file below `folder` with its bytes and (`times`) its modification time.
+using Snapshot = std::map<std::string, std::pair<std::vector<std::uint8_t>, std::filesystem::file_time_type>>;
+Snapshot Untouched(const std::string& folder, bool times = true)
 {
-    std::map<std::string, std::vector<std::uint8_t>> files;
+    Snapshot files;
     for (const std::string& file : ListFiles(folder))
-        files[file] = ReadFile(folder + "/" + file);
+        files[file] = {ReadFile(folder + "/" + file),
+                       times ? std::filesystem::last_write_time(folder + "/" + file)
+                             : std::filesystem::file_time_type()};
     return files;
 }
 
 } // namespace
-
-// A dry run of either command prints its plan and changes no byte anywhere: not on the iPod (its
-// database, its music, its settings), not in the folders, not in the state files.
-TEST(SyncCommand, ADryRunChangesNoByte)
-{
-    Demo demo;
-    ASSERT_EQ(demo.Sync({"--from", demo.Songs(), "--type", "synchronize", "--yes"}).exitStatus, 0);
-    std::filesystem::create_directories(demo.tmp / "Copy");
-    const std::vector<std::string> folders = {"folders", demo.Songs(), demo.tmp / "Copy", "--type",
-                                              "synchronize"};
-    std::vector<std::string> firstFolders = folders;
-    firstFolders.push_back("--yes");
-    ASSERT_EQ(RunPelorin(firstFolders, "", demo.Env()).exitStatus, 0);
-    // Changes on every side since: a song gone from the folder, the iPod set to update itself.
-    std::filesystem::remove(demo.Songs(ListFiles(demo.Songs()).front()));
-    std::vector<std::uint8_t> prefs = ReadFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs");
-    prefs[10] = 1;
-    fixtures::WriteFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs", prefs);
-    const auto before = Snapshot(demo.tmp.Path());
-
-    fixtures::CommandResult sync = demo.Sync({"--from", demo.Songs(), "--type", "synchronize", "--dry-run"});
-    EXPECT_EQ(sync.exitStatus, 0) << sync.err;
-    EXPECT_TRUE(Has(sync.out, "Planned actions (1):")) << sync.out;
-    EXPECT_TRUE(Has(sync.out, "Dry run: 1 action planned, nothing changed.")) << sync.out;
-    std::vector<std::string> dryFolders = folders;
-    dryFolders.push_back("--dry-run");
-    fixtures::CommandResult pair = RunPelorin(dryFolders, "", demo.Env());
-    EXPECT_EQ(pair.exitStatus, 0) << pair.err;
-    EXPECT_TRUE(Has(pair.out, "Dry run: 1 action planned, nothing changed.")) << pair.out;
-    EXPECT_TRUE(Snapshot(demo.tmp.Path()) == before);
-}
 
 TEST(SyncCommand, TheIPodIsChosenByName)
 {
@@ -126,20 +110,90 @@ TEST(SyncCommand, TheIPodIsChosenByName)
     ASSERT_EQ(chosen.exitStatus, 0) << chosen.err;
     EXPECT_TRUE(Has(chosen.out, "The iPod \"Pocket\" holds")) << chosen.out;
     EXPECT_TRUE(demo.IPodTitles().empty());
-    EXPECT_TRUE(Exists(demo.tmp / "data/Veltrano/Ondrivel/Pocket_PODDB.snc"));
+    EXPECT_TRUE(Exists(demo.State("Pocket_PODDB.snc")));
 }
 
-TEST(SyncCommand, WithoutAnIPodNothingStarts)
+// What the user is told names the cause (the file and the system's reason, not a code alone), and
+// the exit status tells a wrong command (2) from a failed one (1).
+TEST(SyncCommand, AFailureNamesItsCause)
 {
-    fixtures::TempDir tmp;
-    std::filesystem::create_directories(tmp / "Volumes");
-    std::filesystem::create_directories(tmp / "Songs");
-    fixtures::CommandResult result =
-        RunPelorin({"sync", "--from", tmp / "Songs", "--type", "copy-to-ipod", "--yes"}, "",
-                   {"PELORIN_VOLUMES=" + tmp / "Volumes", "XDG_DATA_HOME=" + tmp / "data"});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_TRUE(Has(result.err, "no iPod is mounted under " + tmp / "Volumes")) << result.err;
-    EXPECT_FALSE(Exists(tmp / "data"));
+    Demo demo;
+    ASSERT_EQ(demo.made.exitStatus, 0) << demo.made.err;
+    std::filesystem::create_directories(demo.tmp / "Empty");
+    fixtures::WriteFile(demo.tmp / "NotAFolder", std::string("x"));
+    const std::vector<std::string> toIPod = {"--type", "copy-to-ipod", "--yes"};
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string volumes; // instead of the demonstration's, when given
+        bool library;
+        int exitStatus;
+        std::string says;
+    };
+    const std::string notAFolder =
+        "cannot read the volumes folder " + demo.tmp / "NotAFolder" + ": Not a directory";
+    const Case cases[] = {
+        {"no iPod",
+         {"sync", "--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"},
+         demo.tmp / "Empty",
+         false,
+         1,
+         "no iPod is mounted under " + demo.tmp / "Empty"},
+        {"volumes not a folder",
+         {"sync", "--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"},
+         demo.tmp / "NotAFolder",
+         false,
+         1,
+         notAFolder},
+        {"ipods, volumes not a folder", {"ipods"}, demo.tmp / "NotAFolder", false, 1, notAFolder},
+        {"no library",
+         {"sync", "--type", "copy-to-ipod", "--yes"},
+         "",
+         false,
+         1,
+         "there is no music library in"},
+        {"a playlist of a folder",
+         {"sync", "--from", demo.Songs(), "--playlist", "Mix", "--type", "copy-to-ipod"},
+         "",
+         false,
+         2,
+         "--playlist names"},
+        {"a library's type for a folder",
+         {"sync", "--from", demo.Songs(), "--type", "make-library-equal"},
+         "",
+         false,
+         2,
+         "make-folder-equal"},
+        {"a folder's type for the library",
+         {"sync", "--type", "make-folder-equal"},
+         "",
+         true,
+         2,
+         "make-library-equal"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> env = demo.Env(c.library);
+        if (!c.volumes.empty())
+            env[0] = "PELORIN_VOLUMES=" + c.volumes;
+        const fixtures::CommandResult run = RunPelorin(c.args, "", env);
+        EXPECT_EQ(run.exitStatus, c.exitStatus);
+        EXPECT_TRUE(Has(run.err, c.says)) << run.err;
+    }
+    // Nothing was started: no state, no library made where none was.
+    EXPECT_FALSE(Exists(demo.tmp / "data"));
+    EXPECT_FALSE(Exists(demo.tmp / "Nowhere"));
+
+    const std::string database = demo.IPod() + "/iPod_Control/iTunes/iTunesDB";
+    auto bytes = ReadFile(database);
+    fixtures::itdb::PutU32(bytes, fixtures::itdb::GetU32(bytes, 4) + 12, 99); // the track list's type
+    fixtures::WriteFile(database, bytes);
+    const fixtures::CommandResult damaged =
+        demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"});
+    EXPECT_EQ(damaged.exitStatus, 1);
+    EXPECT_TRUE(Has(damaged.err, "-10000: Unknown error encountered. (the iPod's database " + database +
+                                     " has no track list"))
+        << damaged.err;
 }
 
 // The main job, on an iPod set to update itself: a review answered No does nothing, not even to
@@ -149,152 +203,82 @@ TEST(SyncCommand, SongsGoOntoTheIPodWhichIsThenSetToManualUpdating)
 {
     Demo demo;
     ASSERT_EQ(demo.made.exitStatus, 0) << demo.made.err;
-    std::vector<std::uint8_t> prefs = ReadFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs");
-    prefs[10] = 1;
-    fixtures::WriteFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs", prefs);
+    const std::vector<std::uint8_t> prefs = demo.SetAutoUpdate();
     const std::string count = std::to_string(cli::demo::Catalogue().size());
-    fixtures::CommandResult dry =
+    fixtures::CommandResult refused =
         demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--review", "--no"});
-    EXPECT_EQ(dry.exitStatus, 130);
+    EXPECT_EQ(refused.exitStatus, 130);
     for (const std::string& part : {"Planned actions (" + count + "):", std::string("Copy Right"),
                                     std::string("->  iPod: Demo iPod Main Library")})
-        EXPECT_TRUE(Has(dry.out, part)) << dry.out;
+        EXPECT_TRUE(Has(refused.out, part)) << refused.out;
     EXPECT_TRUE(ListFiles(demo.IPod() + "/iPod_Control/Music").empty());
-    EXPECT_EQ(ReadFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs"), prefs);
+    EXPECT_EQ(ReadFile(demo.Prefs()), prefs);
 
     fixtures::CommandResult onto = demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"});
     ASSERT_EQ(onto.exitStatus, 0) << onto.err;
     EXPECT_TRUE(Has(onto.out, "The iPod \"Demo iPod\" holds " + count + " songs.")) << onto.out;
     EXPECT_EQ(demo.IPodTitles(), CatalogueTitles());
-    EXPECT_TRUE(Exists(demo.StateFile()));
+    EXPECT_TRUE(Exists(demo.State("Demo iPod_PODDB.snc")));
     EXPECT_TRUE(Has(onto.out, "now set to manual updating")) << onto.out;
-    EXPECT_EQ(ReadFile(demo.IPod() + "/iPod_Control/iTunes/iTunesPrefs")[10], 0);
+    EXPECT_EQ(ReadFile(demo.Prefs())[10], 0);
 }
 
-// What the user is told names the cause: the file and the system's reason, not a code alone.
-TEST(SyncCommand, FailuresNameTheReason)
-{
-    fixtures::TempDir tmp;
-    std::filesystem::create_directories(tmp / "Songs");
-    fixtures::WriteFile(tmp / "NotAFolder", std::string("x"));
-    fixtures::CommandResult result =
-        RunPelorin({"sync", "--from", tmp / "Songs", "--type", "copy-to-ipod", "--yes"}, "",
-                   {"PELORIN_VOLUMES=" + tmp / "NotAFolder", "XDG_DATA_HOME=" + tmp / "data"});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_TRUE(Has(result.err, "cannot read the volumes folder " + tmp / "NotAFolder" + ": Not a directory"))
-        << result.err;
-    result = RunPelorin({"ipods"}, "", {"PELORIN_VOLUMES=" + tmp / "NotAFolder"});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_TRUE(Has(result.err, "cannot read the volumes folder " + tmp / "NotAFolder" + ": Not a directory"))
-        << result.err;
-
-    Demo demo;
-    const std::string database = demo.IPod() + "/iPod_Control/iTunes/iTunesDB";
-    auto bytes = ReadFile(database);
-    fixtures::itdb::PutU32(bytes, fixtures::itdb::GetU32(bytes, 4) + 12, 99); // the track list's type
-    fixtures::WriteFile(database, bytes);
-    result = demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--yes"});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_TRUE(Has(result.err, "-10000: Unknown error encountered. (the iPod's database " + database +
-                                    " has no track list"))
-        << result.err;
-    EXPECT_EQ(ReadFile(database), bytes);
-}
-
-TEST(SyncCommand, TheLibraryIsTheLeftSide)
+// A dry run prints its plan and the room the iPod would have left, and changes no byte anywhere:
+// not on the iPod (its database, its music, its settings), not in the folder, not in the state
+// files; through the library it writes neither database (no "Last Sync" playlist on either side).
+TEST(SyncCommand, ADryRunChangesNoByte)
 {
     Demo demo;
-    ASSERT_EQ(demo.made.exitStatus, 0) << demo.made.err;
-    std::vector<std::string> env = demo.Env();
-    env.push_back("PELORIN_LIBRARY=" + demo.tmp / "Nowhere");
-    fixtures::CommandResult none = RunPelorin({"sync", "--type", "copy-to-ipod", "--yes"}, "", env);
-    EXPECT_EQ(none.exitStatus, 1);
-    EXPECT_TRUE(Has(none.err, "there is no music library in")) << none.err;
-    EXPECT_FALSE(Exists(demo.tmp / "Nowhere"));
-
-    struct Case {
-        std::vector<std::string> args;
-        const char* says;
-    };
-    for (const Case& c : {
-             Case{{"--from", demo.Songs(), "--playlist", "Mix", "--type", "copy-to-ipod"},
-                  "--playlist names"},
-             Case{{"--from", demo.Songs(), "--type", "make-library-equal"}, "make-folder-equal"},
-             Case{{"--type", "make-folder-equal"}, "make-library-equal"},
-         }) {
-        fixtures::CommandResult run = demo.Sync(c.args);
-        EXPECT_EQ(run.exitStatus, 2) << c.says;
-        EXPECT_TRUE(Has(run.err, c.says)) << run.err;
-    }
-    // The demonstration library holds every song and serves its iPod: they go through it, into the
-    // iPod's state file for that way.
-    env = demo.Env();
-    env.push_back("PELORIN_LIBRARY=" + demo.tmp / "Library");
-    fixtures::CommandResult run = RunPelorin({"sync", "--type", "copy-to-ipod", "--yes"}, "", env);
-    ASSERT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_EQ(demo.IPodTitles().size(), cli::demo::Catalogue().size());
-    EXPECT_TRUE(Exists(demo.tmp / "data/Veltrano/Ondrivel/Demo iPod.snc"));
-    fixtures::CommandResult missing =
-        RunPelorin({"sync", "--type", "copy-to-ipod", "--yes", "--playlist", "No Such"}, "", env);
-    EXPECT_EQ(missing.exitStatus, 1) << "a playlist the library lacks fails the listing";
-    EXPECT_EQ(demo.IPodTitles().size(), cli::demo::Catalogue().size());
-}
-
-namespace {
-
-// Every file of the iPod with its bytes and modification time.
-std::map<std::string, std::pair<std::vector<std::uint8_t>, std::filesystem::file_time_type>>
-Untouched(const std::string& folder)
-{
-    std::map<std::string, std::pair<std::vector<std::uint8_t>, std::filesystem::file_time_type>> files;
-    for (const std::string& file : ListFiles(folder))
-        files[file] = {ReadFile(folder + "/" + file), std::filesystem::last_write_time(folder + "/" + file)};
-    return files;
-}
-
-} // namespace
-
-// Through the library, a dry run of any type writes neither the iPod nor the library: no database,
-// no "Last Sync" playlist on either side.
-TEST(SyncCommand, ADryRunThroughTheLibraryWritesNeitherDatabase)
-{
-    Demo demo;
-    ASSERT_EQ(demo.made.exitStatus, 0) << demo.made.err;
-    std::vector<std::string> env = demo.Env();
-    env.push_back("PELORIN_LIBRARY=" + demo.tmp / "Library");
-    const auto before = Untouched(demo.IPod());
-    const std::string playlists = RunPelorin({"library", "info"}, "", env).out;
+    const fixtures::CommandResult copy =
+        demo.Sync({"--from", demo.Songs(), "--type", "copy-to-ipod", "--dry-run"});
+    EXPECT_EQ(copy.exitStatus, 0) << copy.err;
+    EXPECT_TRUE(
+        std::regex_search(copy.out, std::regex("Space on Demo iPod: [0-9.]+ [kMG]?B used, [0-9.]+ "
+                                               "[kMG]?B free; [0-9.]+ [kMG]?B free after the sync\\.")))
+        << copy.out;
+    ASSERT_EQ(demo.Sync({"--from", demo.Songs(), "--type", "synchronize", "--yes"}).exitStatus, 0);
+    const Snapshot iPod = Untouched(demo.IPod());
+    const std::string playlists = RunPelorin({"library", "info"}, "", demo.Env(true)).out;
     for (const char* type : {"copy-to-ipod", "make-ipod-equal", "merge", "synchronize"}) {
-        fixtures::CommandResult run = RunPelorin({"sync", "--type", type, "--dry-run"}, "", env);
+        const fixtures::CommandResult run = demo.Sync({"--type", type, "--dry-run"}, true);
         EXPECT_EQ(run.exitStatus, 0) << type << ": " << run.err;
-        EXPECT_TRUE(Untouched(demo.IPod()) == before) << type;
-        EXPECT_EQ(RunPelorin({"library", "info"}, "", env).out, playlists) << type;
+        EXPECT_TRUE(Untouched(demo.IPod()) == iPod) << type;
+        EXPECT_EQ(RunPelorin({"library", "info"}, "", demo.Env(true)).out, playlists) << type;
     }
+
+    std::filesystem::remove(demo.Songs(ListFiles(demo.Songs()).front()));
+    demo.SetAutoUpdate();
+    const Snapshot before = Untouched(demo.tmp.Path(), false);
+    const fixtures::CommandResult sync =
+        demo.Sync({"--from", demo.Songs(), "--type", "synchronize", "--dry-run"});
+    EXPECT_EQ(sync.exitStatus, 0) << sync.err;
+    EXPECT_TRUE(Has(sync.out, "Planned actions (1):")) << sync.out;
+    EXPECT_TRUE(Has(sync.out, "Dry run: 1 action planned, nothing changed.")) << sync.out;
+    EXPECT_TRUE(Untouched(demo.tmp.Path(), false) == before);
 }
 
 // Once both sides hold the same songs, a sync of any type by either route (through the library, or
-// through the iPod's database from the folder) leaves every file on the iPod as it was.
+// through the iPod's database from the folder) leaves every file on the iPod as it was; so does a
+// run through the library whose playlist the library lacks.
 TEST(SyncCommand, ASyncWithNothingToDoLeavesEveryFileOnTheIPodUntouched)
 {
     Demo demo;
     ASSERT_EQ(demo.made.exitStatus, 0) << demo.made.err;
-    std::vector<std::string> library = demo.Env();
-    library.push_back("PELORIN_LIBRARY=" + demo.tmp / "Library");
-    fixtures::CommandResult first = RunPelorin({"sync", "--type", "copy-to-ipod", "--yes"}, "", library);
+    fixtures::CommandResult first = demo.Sync({"--type", "copy-to-ipod", "--yes"}, true);
     ASSERT_EQ(first.exitStatus, 0) << first.err;
-    const auto before = Untouched(demo.IPod());
-    struct Route {
-        const char* name;
-        std::vector<std::string> env, from;
-    };
-    for (const Route& route :
-         {Route{"library", library, {}}, Route{"database", demo.Env(), {"--from", demo.Songs()}}})
+    // The library serves this iPod: its settings are in the state file of that route.
+    EXPECT_TRUE(Exists(demo.State("Demo iPod.snc")));
+    const Snapshot before = Untouched(demo.IPod());
+    EXPECT_EQ(demo.Sync({"--type", "copy-to-ipod", "--yes", "--playlist", "No Such"}, true).exitStatus, 1);
+    EXPECT_TRUE(Untouched(demo.IPod()) == before);
+    for (bool library : {true, false})
         for (const char* type : {"copy-to-ipod", "make-ipod-equal", "copy-from-ipod", "merge", "synchronize",
-                                 route.from.empty() ? "make-library-equal" : "make-folder-equal"}) {
-            std::vector<std::string> args = {"sync", "--type", type, "--yes"};
-            args.insert(args.end(), route.from.begin(), route.from.end());
-            fixtures::CommandResult run = RunPelorin(args, "", route.env);
-            EXPECT_EQ(run.exitStatus, 0) << route.name << " " << type << ": " << run.err;
-            EXPECT_TRUE(Untouched(demo.IPod()) == before) << route.name << " " << type << ": " << run.out;
+                                 library ? "make-library-equal" : "make-folder-equal"}) {
+            std::vector<std::string> args = {"--type", type, "--yes"};
+            if (!library)
+                args.insert(args.end(), {"--from", demo.Songs()});
+            const fixtures::CommandResult run = demo.Sync(args, library);
+            EXPECT_EQ(run.exitStatus, 0) << library << " " << type << ": " << run.err;
+            EXPECT_TRUE(Untouched(demo.IPod()) == before) << library << " " << type << ": " << run.out;
         }
 }

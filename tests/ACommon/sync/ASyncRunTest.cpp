@@ -417,39 +417,39 @@ TEST(ASyncRun, ASideGoneStopsTheRunAtTheFirstSign)
     }
 }
 
-TEST(ASyncRun, CancelWhilePlanningChangesNothing)
+// A cancel is the user's wish, not an error: while planning it changes nothing; while performing
+// the run stops after the current action, and the log closes at "Sync ready." and again at the end.
+TEST(ASyncRun, ACancelStopsTheRunAtTheNextStep)
 {
-    RecordingFrontend frontend;
-    gFrontend = &frontend;
-    Pair pair;
-    PutThreeAndOne(pair);
-    std::unique_ptr<ASync> sync = pair.Load(kMirrorToRight);
-    const int result = sync->DoSync([] { return CancelOnceLogged("Calculating sync actions"); });
-    gFrontend = nullptr;
-    EXPECT_EQ(result, kErrUserCancel);
-    EXPECT_TRUE(Has(frontend.Log(), "Sync terminated by user cancel."));
-    EXPECT_FALSE(Has(frontend.Log(), "Sync ready."));
-    EXPECT_EQ(ListFiles(pair.R()), Files{"z.txt"});
-}
-
-TEST(ASyncRun, CancelWhilePerformingStopsAfterTheCurrentAction)
-{
-    RecordingFrontend frontend;
-    gFrontend = &frontend;
-    Pair pair;
-    PutThreeAndOne(pair);
-    std::unique_ptr<ASync> sync = pair.Load(kCopyToRight);
-    const int result = sync->DoSync([] { return CancelOnceLogged("Action 1 of 3"); });
-    gFrontend = nullptr;
-    EXPECT_EQ(result, kErrUserCancel);
-    // A cancel is the user's wish, not an error.
-    EXPECT_FALSE(Has(frontend.Log(), "Error Sync'ing!"));
-    EXPECT_TRUE(Has(frontend.Log(), "Sync terminated by user cancel."));
-    EXPECT_TRUE(Has(frontend.Log(), "Sync cancelled."));
-    EXPECT_EQ(ListFiles(pair.R()), (Files{"a.txt", "z.txt"}));
-    // The log closes at "Sync ready." and again at the end, since a cancel is not a failure.
-    const std::vector<std::string> names = frontend.bus.Names();
-    EXPECT_EQ(std::count(names.begin(), names.end(), "CloseLogDrawer"), 2);
+    struct Case {
+        SyncType type;
+        CancelProc cancel;
+        bool performing; // else planning
+        Files right;
+    };
+    for (const Case& c : {Case{kMirrorToRight, [] { return CancelOnceLogged("Calculating sync actions"); },
+                               false, Files{"z.txt"}},
+                          Case{kCopyToRight, [] { return CancelOnceLogged("Action 1 of 3"); }, true,
+                               Files{"a.txt", "z.txt"}}}) {
+        RecordingFrontend frontend;
+        gFrontend = &frontend;
+        Pair pair;
+        PutThreeAndOne(pair);
+        std::unique_ptr<ASync> sync = pair.Load(c.type);
+        const int result = sync->DoSync(c.cancel);
+        gFrontend = nullptr;
+        EXPECT_EQ(result, kErrUserCancel) << c.performing;
+        const std::string log = frontend.Log();
+        EXPECT_FALSE(Has(log, "Error Sync'ing!")) << c.performing;
+        EXPECT_TRUE(Has(log, "Sync terminated by user cancel.")) << c.performing;
+        EXPECT_EQ(Has(log, "Sync ready."), c.performing);
+        EXPECT_EQ(ListFiles(pair.R()), c.right) << c.performing;
+        if (c.performing) {
+            EXPECT_TRUE(Has(log, "Sync cancelled."));
+            const std::vector<std::string> names = frontend.bus.Names();
+            EXPECT_EQ(std::count(names.begin(), names.end(), "CloseLogDrawer"), 2);
+        }
+    }
 }
 
 TEST(ASyncRun, LogOnlyLeavesFoldersAlone)

@@ -170,19 +170,6 @@ TEST_F(ChangesDuringRun, OneFileThatKeepsFailingDelaysOnlyItself)
     EXPECT_EQ(ReadText(pair.L("b.txt")), "b");
 }
 
-TEST_F(ChangesDuringRun, TheSummaryNamesTheFilesThatFailed)
-{
-    Put(pair.L("a.txt"), "a");
-    Put(pair.L("b.txt"), "b");
-    fixtures::FailingSync sync;
-    pair.Aim(sync, fixtures::kSynchronize);
-    EXPECT_EQ(pair.Run(sync), kErrIO);
-    const std::string summary = sync.GetTally().Summary("L", "R", false, false, kErrIO).ToStdString();
-    EXPECT_TRUE(
-        Has(summary, "Not synced, tried again by the next run: " + pair.L("b.txt") + " (-36: IO error.)"))
-        << summary;
-}
-
 TEST_F(ChangesDuringRun, EditsOnBothSidesOfOneSizeAtOneSecondAreNotTakenForEqual)
 {
     Put(pair.L("a.txt"), "v1");

@@ -4,7 +4,6 @@
 #include "ACommon/sync/SyncSession.h"
 
 #include "ACommon/base/AError.h"
-#include "ACommon/sync/ASyncGroup.h"
 #include "APlatform/ScriptRunner.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
@@ -16,6 +15,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 using fixtures::TempDir;
 
@@ -178,22 +178,6 @@ TEST(SyncSession, SavedListsOfAnotherIPodOfTheSameNameOrAnotherFolderAreDropped)
     }
 }
 
-TEST(SyncSession, AnUnreadableStateFileIsKeptAsideBeforeItIsReplaced)
-{
-    SongsAndIPods world;
-    const MountedIPod pod = world.IPod("POD", "0x000A27001111AAAA");
-    fixtures::WriteFile(world.tmp / "state", std::string("not a state file"));
-    SyncSession session;
-    const SyncSession::Outcome outcome = world.Synchronize(session, pod);
-    EXPECT_EQ(outcome.result, 0);
-    const std::string told = Joined(session.TakeNotices());
-    EXPECT_TRUE(Has(told, "cannot be read")) << told;
-    EXPECT_EQ(fixtures::ReadText(world.tmp / "state.bad"), "not a state file");
-    ASyncGroup group;
-    AString state = world.tmp.A("state");
-    EXPECT_EQ(group.ReadSyncState(&state), 0);
-}
-
 TEST(SyncSession, FoldersThatLieInsideOneAnotherAreRefused)
 {
     SongsAndIPods world;
@@ -224,67 +208,130 @@ TEST(SyncSession, ASecondRunOnTheSamePairIsRefusedWhileTheFirstHoldsTheState)
     EXPECT_EQ(second.OpenFolders(tmp.A("L"), tmp.A("R2"), false, tmp.A("other")), 0);
 }
 
-TEST(SyncSession, AStatePathThatCannotHoldTheStateIsAnError)
+// A state file that cannot be read is named in a notice; one that holds bytes is kept aside before
+// the run replaces it, and a path that cannot hold a state file at all fails the run.
+TEST(SyncSession, AStateFileThatCannotBeReadIsToldAbout)
 {
     fixtures::RecordingFrontend frontend;
     struct Case {
         const char* name;
-        bool folder;
+        const char* bytes; // null: the path is a folder
+        const char* told;
         const char* summary;
     };
-    for (const Case& c : {Case{"empty", false, "; 0 errors."}, Case{"folder", true, "; 1 error."}}) {
+    for (const Case& c : {Case{"not a state file", "not a state file", "cannot be read", "; 0 errors."},
+                          Case{"empty", "", "cannot be read (it is empty", "; 0 errors."},
+                          Case{"folder", nullptr, "cannot be read (it is a folder", "; 1 error."}}) {
         TempDir tmp;
         fixtures::WriteFile(tmp / "L/a.txt", "a");
         std::filesystem::create_directories(tmp / "R");
-        if (c.folder)
-            std::filesystem::create_directories(tmp / "state/inside");
+        if (c.bytes)
+            fixtures::WriteFile(tmp / "state", std::string(c.bytes));
         else
-            fixtures::WriteFile(tmp / "state", std::string());
-        SyncSession session;
-        ASSERT_EQ(session.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("state")), 0) << c.name;
-        SyncSession::Settings settings;
-        settings.autoAction = ASync::kTwoWay;
-        settings.destDeletes = true;
-        session.Apply(settings);
-        const SyncSession::Outcome outcome = session.Run(nullptr, nullptr);
-        const std::string told = Joined(session.TakeNotices());
-        EXPECT_TRUE(Has(told, "cannot be read (it is " + std::string(c.folder ? "a folder" : "empty")))
-            << c.name << ": " << told;
-        EXPECT_TRUE(Has(outcome.summary.ToStdString(), c.summary))
-            << c.name << ": " << outcome.summary.ToStdString();
+            std::filesystem::create_directories(tmp / "state/inside");
+        auto open = [&tmp](SyncSession& session) {
+            EXPECT_EQ(session.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("state")), 0);
+            SyncSession::Settings settings;
+            settings.autoAction = ASync::kTwoWay;
+            settings.destDeletes = true;
+            session.Apply(settings);
+        };
+        {
+            SyncSession session;
+            open(session);
+            const SyncSession::Outcome outcome = session.Run(nullptr, nullptr);
+            const std::string told = Joined(session.TakeNotices());
+            EXPECT_TRUE(Has(told, c.told)) << c.name << ": " << told;
+            EXPECT_TRUE(Has(outcome.summary.ToStdString(), c.summary))
+                << c.name << ": " << outcome.summary.ToStdString();
+        }
+        if (c.bytes && *c.bytes) {
+            EXPECT_EQ(fixtures::ReadText(tmp / "state.bad"), c.bytes);
+            // The run's own state replaced it.
+            SyncSession again;
+            open(again);
+            EXPECT_TRUE(again.TakeNotices().empty());
+            EXPECT_EQ(again.GetSync()->GetSavedDir1()->Count(), 1);
+        }
     }
 }
 
-TEST(SyncSession, ListsSavedForAnotherFolderMountedAtTheSamePlaceAreDropped)
+// The lists a synchronize run saved are read as deletions by the next one: lists that do not belong
+// to this run's pair, kind of sync or comparison of songs are dropped (and said to be), so that what
+// its folders lack is taken for new on the other side, not for deleted.
+TEST(SyncSession, SavedListsThatDoNotFitThisRunAreDropped)
 {
     fixtures::RecordingFrontend frontend;
-    TempDir tmp;
-    fixtures::WriteFile(tmp / "L/a.txt", "a");
-    std::filesystem::create_directories(tmp / "R");
-    auto open = [&](SyncSession& session) {
-        EXPECT_EQ(session.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("state")), 0);
-        SyncSession::Settings settings;
-        settings.autoAction = ASync::kTwoWay;
-        settings.destDeletes = true;
-        session.Apply(settings);
+    struct Case {
+        const char* name;
+        const char* firstPair; // the folders of the first run: "L" (L and R) or "X" (X and Y)
+        bool songsFirst, songsThen;
+        std::function<void(const TempDir&)> between;
+        bool genreRelevant; // in the second run
+        bool dropped;
+        const char* told;      // by the second run ("": nothing checked), or by the first of a deep path
+        bool deepPath = false; // a path too long for the state file, in the first run's folders
     };
-    {
-        SyncSession session;
-        open(session);
-        ASSERT_EQ(session.Run(nullptr, nullptr).result, 0);
+    const auto nothing = [](const TempDir&) {};
+    const std::string deep = std::string(220, 'd') + "/" + std::string(220, 'e') + "/" +
+                             std::string(220, 'f') + "/" + std::string(220, 'g') + "/" +
+                             std::string(220, 'h') + "/song.mp3";
+    const Case cases[] = {
+        {"the same pair again", "L", false, false, nothing, true, false, ""},
+        {"another folder mounted at the same place", "L", false, false,
+         [](const TempDir& tmp) {
+             fixtures::WriteFile(SyncSession::IdentityPath(tmp.A("state")).ToStdString(),
+                                 "volume other | volume other\n");
+         },
+         true, true, "mounted at the same places"},
+        {"another pair", "X", false, false, nothing, true, true, ""},
+        {"a sync of songs after one of plain folders", "L", false, true, nothing, true, true,
+         "was written by a sync of plain folders"},
+        {"a sync of plain folders after one of songs", "L", true, false, nothing, true, true,
+         "was written by a sync of songs"},
+        {"another comparison of songs", "L", true, true, nothing, false, true, ""},
+        {"a path too long for the state file", "L", false, false, nothing, true, true,
+         "was written without the lists of files", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir tmp;
+        for (const char* side : {"L/", "X/"}) {
+            fixtures::WriteSong(tmp / (std::string(side) + "a.mp3"), fixtures::SongSpecOf("A"));
+            if (c.deepPath)
+                fixtures::WriteFile(tmp / (std::string(side) + deep), "s");
+        }
+        for (const char* side : {"R", "Y"})
+            std::filesystem::create_directories(tmp / side);
+        auto open = [&tmp](SyncSession& session, const char* left, const char* right, bool songs,
+                           bool genre) {
+            ASSERT_EQ(session.OpenFolders(tmp.A(left), tmp.A(right), songs, tmp.A("state")), 0);
+            SyncSession::Settings settings;
+            settings.autoAction = ASync::kTwoWay;
+            settings.destDeletes = true;
+            settings.genreRelevant = genre;
+            session.Apply(settings);
+        };
+        {
+            SyncSession first;
+            const bool onX = std::string(c.firstPair) == "X";
+            open(first, onX ? "X" : "L", onX ? "Y" : "R", c.songsFirst, true);
+            const SyncSession::Outcome outcome = first.Run(nullptr, nullptr);
+            ASSERT_EQ(outcome.result, 0);
+            EXPECT_EQ(outcome.listsLeftOut, c.deepPath);
+            if (c.deepPath) {
+                EXPECT_TRUE(Has(Joined(first.TakeNotices()), c.told));
+            }
+        }
+        c.between(tmp);
+        SyncSession then;
+        open(then, "L", "R", c.songsThen, c.genreRelevant);
+        if (!c.deepPath) {
+            EXPECT_TRUE(Has(Joined(then.TakeNotices()), c.told));
+        }
+        EXPECT_EQ(then.GetSync()->GetSavedDir1()->Count() + then.GetSync()->GetSavedDir2()->Count() == 0,
+                  c.dropped);
     }
-    {
-        SyncSession session;
-        open(session);
-        EXPECT_EQ(session.GetSync()->GetSavedDir1()->Count(), 1) << Joined(session.TakeNotices());
-    }
-    // The same paths, another volume: what its folders lack is not a deletion.
-    fixtures::WriteFile(SyncSession::IdentityPath(tmp.A("state")).ToStdString(),
-                        "volume other | volume other\n");
-    SyncSession session;
-    open(session);
-    EXPECT_TRUE(Has(Joined(session.TakeNotices()), "mounted at the same places"));
-    EXPECT_EQ(session.GetSync()->GetSavedDir1()->Count(), 0);
 }
 
 namespace {

@@ -1,11 +1,13 @@
-// The room a planned sync takes on the volume that receives it, and the refusal of a plan that
-// does not fit before anything is copied.
+// The room a planned sync takes on the volume that receives it, the refusal of a plan that does not
+// fit before anything is copied, and how far a run's copies have come (in bytes, and the time left
+// at the rate seen so far).
 
 #include "ACommon/sync/SyncSpace.h"
 
 #include "ACommon/base/AError.h"
 #include "ACommon/sync/ASyncGroup.h"
 #include "ACommon/sync/SyncSession.h"
+#include "ACommon/sync/TransferMeter.h"
 #include "APlatform/FileSystem.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
@@ -57,7 +59,6 @@ struct SongsOntoIPod {
     }
     SyncSession::Outcome Run()
     {
-        SyncSession session;
         EXPECT_EQ(session.OpenIPod(ADir::kTypeSongFolder, tmp.A("Songs"), pod, tmp.A("state")), 0);
         session.Apply(SyncSession::Settings());
         return session.Run(nullptr, nullptr);
@@ -67,6 +68,7 @@ struct SongsOntoIPod {
     TempDir tmp;
     std::string root;
     MountedIPod pod;
+    SyncSession session;
 };
 
 TEST(SyncSpace, APlanThatDoesNotFitIsRefusedBeforeAnySongIsCopied)
@@ -92,6 +94,11 @@ TEST(SyncSpace, APlanThatFitsIsCopiedWhole)
     FreeSpaceOverride room(setup.SongBytes() + (8u << 20));
     EXPECT_EQ(setup.Run().result, 0);
     EXPECT_EQ(MusicFilesOn(setup.root), 3);
+    // The meter counted every song it copied against what the plan copies.
+    const TransferMeter::Reading reading = setup.session.GetSync()->GetTransfer().Read();
+    EXPECT_FALSE(reading.running);
+    EXPECT_EQ(reading.total, setup.SongBytes());
+    EXPECT_EQ(reading.done, setup.SongBytes());
 }
 
 TEST(SyncSpace, FiguresOfAPlanAgainstTheRoomOnItsVolume)
@@ -138,6 +145,27 @@ TEST(SyncSpace, AFolderNotMadeYetIsMeasuredOnTheVolumeAboveIt)
     EXPECT_TRUE(volume.known);
     EXPECT_EQ(volume.free, 123456789u);
     EXPECT_GE(volume.total, volume.used + volume.free);
+}
+
+TEST(TransferMeter, DescribesHowFarTheCopiesHaveCome)
+{
+    const std::uint64_t MB = 1000000;
+    struct Case {
+        std::uint64_t done, total;
+        double seconds;
+        const char* said;
+    };
+    for (const Case& c : {
+             Case{0, 80 * MB, 5, "0 bytes of 80 MB copied"},
+             Case{12 * MB, 80 * MB, 1, "12 MB of 80 MB copied"}, // too soon to judge the rate
+             Case{20 * MB, 80 * MB, 10, "20 MB of 80 MB copied, less than a minute left"},
+             Case{10 * MB, 80 * MB, 20, "10 MB of 80 MB copied, about 2 min left"},
+             Case{1 * MB, 80 * MB, 60, "1.0 MB of 80 MB copied, about 1 h 19 min left"},
+             Case{80 * MB, 80 * MB, 60, "80 MB of 80 MB copied"},
+         }) {
+        TransferMeter::Reading reading{true, c.done, c.total, c.seconds};
+        EXPECT_EQ(TransferMeter::Describe(reading).ToStdString(), c.said);
+    }
 }
 
 } // namespace
