@@ -209,24 +209,41 @@ TEST_F(ID3Read, FlagFramesAreRead)
 
 // ---- MPEG audio ---------------------------------------------------------------------------------
 
-TEST_F(ID3Read, AudioPropertiesOfMPEGAudio)
+TEST_F(ID3Read, AudioPropertiesComeFromTheMusicOfEveryFormat)
 {
-    struct Case {
-        const char* what;
-        Bytes audio;
-        long duration, bitRate;
-        std::size_t padding = 0; // of the tag before the audio
+    auto mp3 = [](const Bytes& audio, std::size_t padding = 0) {
+        return Concat({Tag(3, {TextFrame("TIT2", "x")}, {3, padding}), audio});
     };
     auto withHeader = [](const Bytes& first, const MpegFrameSpec& frame, std::size_t count) {
         return Concat({first, fixtures::MpegFrames(frame, count - 1)});
     };
-    auto xing = [&withHeader](const MpegFrameSpec& frame, std::size_t count,
-                              std::optional<std::uint32_t> bytes) {
+    auto xing = [&](const MpegFrameSpec& frame, std::size_t count, std::optional<std::uint32_t> bytes,
+                    std::size_t padding = 0) {
         fixtures::XingSpec header;
         header.frames = static_cast<std::uint32_t>(count);
         header.bytes = bytes;
         header.table = bytes.has_value();
-        return withHeader(fixtures::XingFrame(frame, header), frame, count);
+        return mp3(withHeader(fixtures::XingFrame(frame, header), frame, count), padding);
+    };
+    // 168,000 bytes over the 10.5 seconds of the movie header: 128 kbit/s.
+    auto m4a = [](bool version1, int timeScale, bool withTrack) {
+        Mp4Spec movie = Movie({});
+        movie.movieHeaderVersion1 = version1;
+        movie.timeScale = timeScale;
+        movie.durationUnits = 6300;
+        movie.sampleRate = 22050;
+        movie.withTrack = withTrack;
+        movie.audio = Bytes(168000, 1);
+        return fixtures::Mp4File(movie);
+    };
+    // Seven seconds; 44100 x 16 x 2 is 1411 kbit/s.
+    auto aiff = [](double rate, int channels) {
+        fixtures::AiffSpec spec = Aiff();
+        spec.aifc = channels == 1;
+        spec.channels = channels;
+        spec.sampleFrames = static_cast<std::uint32_t>(rate * 7);
+        spec.sampleRate = rate;
+        return fixtures::AiffFile(spec);
     };
     // 3,999,900 bytes at 128 kbit/s are 249.99 seconds; the ID3v1 tag behind them is no audio.
     Bytes cbr = fixtures::MpegFrames(MpegFrameSpec{}, 9593);
@@ -235,51 +252,75 @@ TEST_F(ID3Read, AudioPropertiesOfMPEGAudio)
     const MpegFrameSpec layer1{MpegVersion::V1, 1, 384, 48000}, mpeg2{MpegVersion::V2, 3, 64, 22050};
     const MpegFrameSpec mpeg25Mono{MpegVersion::V25, 3, 64, 8000, true},
         mpeg2At24k{MpegVersion::V2, 3, 160, 24000};
+    struct Case {
+        const char* what;
+        const char* name;
+        Bytes file;
+        long duration, bitRate;
+        int sampleRate;
+    };
     // Variable bit rates: average frame length x sample rate / (samples per frame / 8), where
     // MPEG-2 and 2.5 Layer III frames hold half the samples of MPEG-1 ones.
     const Case cases[] = {
-        {"CBR MPEG-1 Layer III with an ID3v1 tag", cbr, 249, 128},
-        {"CBR MPEG-1 Layer I", fixtures::MpegFrames(layer1, 1000), 8, 384},
-        {"CBR MPEG-2 Layer III", fixtures::MpegFrames(mpeg2, 1000), 26, 64},
-        {"Xing MPEG-1: 417 x 44100 / 144", xing({}, 1000, 417960), 26, 127},
-        {"Xing MPEG-2: 208 x 22050 / 72", xing(mpeg2, 1000, 208000), 26, 63},
-        {"Xing MPEG-2.5 mono, 13 bytes into the frame", xing(mpeg25Mono, 100, 28800), 14, 32},
-        {"Xing without a byte count takes the audio size", xing({}, 100, std::nullopt), 2, 127},
-        {"VBRI MPEG-2: 480 x (24000 / 72)",
-         withHeader(fixtures::VbriFrame(mpeg2At24k, 100, 48000), mpeg2At24k, 100), 2, 159},
-        {"Xing behind a tag larger than the audio", xing({}, 100, 20900), 5, 64, 100000},
-        {"junk before the first frame",
-         Concat({Bytes{0x12, 0xFF, 0x00, 0x34, 0xFF, 0xF0}, fixtures::MpegFrames({}, 1000)}), 26, 128},
-        {"no frame at all", Bytes(5000, 0x11), 0, 0}};
+        {"CBR MPEG-1 Layer III with an ID3v1 tag", "a.mp3", mp3(cbr), 249, 128, 44100},
+        {"CBR MPEG-1 Layer I", "a.mp3", mp3(fixtures::MpegFrames(layer1, 1000)), 8, 384, 48000},
+        {"CBR MPEG-2 Layer III", "a.mp3", mp3(fixtures::MpegFrames(mpeg2, 1000)), 26, 64, 22050},
+        {"Xing MPEG-1: 417 x 44100 / 144", "a.mp3", xing({}, 1000, 417960), 26, 127, 44100},
+        {"Xing MPEG-2: 208 x 22050 / 72", "a.mp3", xing(mpeg2, 1000, 208000), 26, 63, 22050},
+        {"Xing MPEG-2.5 mono, 13 bytes into the frame", "a.mp3", xing(mpeg25Mono, 100, 28800), 14, 32, 8000},
+        {"Xing without a byte count takes the audio size", "a.mp3", xing({}, 100, std::nullopt), 2, 127,
+         44100},
+        {"VBRI MPEG-2: 480 x (24000 / 72)", "a.mp3",
+         mp3(withHeader(fixtures::VbriFrame(mpeg2At24k, 100, 48000), mpeg2At24k, 100)), 2, 159, 24000},
+        {"Xing behind a tag larger than the audio", "a.mp3", xing({}, 100, 20900, 100000), 5, 64, 44100},
+        {"junk before the first frame", "a.mp3",
+         mp3(Concat({Bytes{0x12, 0xFF, 0x00, 0x34, 0xFF, 0xF0}, fixtures::MpegFrames({}, 1000)})), 26, 128,
+         44100},
+        {"no frame at all", "a.mp3", mp3(Bytes(5000, 0x11)), 0, 0, 0},
+        {"MP4, 32-bit movie header", "a.m4a", m4a(false, 600, true), 10, 128, 22050},
+        {"MP4, 64-bit movie header, no sound track", "a.m4a", m4a(true, 600, false), 10, 128, 0},
+        {"MP4, no time scale", "a.m4a", m4a(false, 0, true), 0, 0, 22050},
+        {"AIFF", "a.aif", aiff(44100, 2), 7, 1411, 44100},
+        {"AIFC at 8 kHz", "a.aif", aiff(8000, 1), 7, 128, 8000},
+        {"AIFC at 96 kHz", "a.aif", aiff(96000, 1), 7, 1536, 96000}};
     for (const Case& c : cases) {
-        ASSERT_EQ(Load("audio.mp3", Concat({Tag(3, {TextFrame("TIT2", "x")}, {3, c.padding}), c.audio})), 0)
-            << c.what;
-        EXPECT_EQ(Duration(), c.duration) << c.what;
-        EXPECT_EQ(BitRate(), c.bitRate) << c.what;
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(Load(c.name, c.file), 0);
+        EXPECT_EQ(Duration(), c.duration);
+        EXPECT_EQ(BitRate(), c.bitRate);
+        EXPECT_EQ(tags.GetSampleRate(), c.sampleRate);
     }
 }
 
-TEST_F(ID3Read, MusicRangeOfMP3LeavesOutBothTags)
+TEST_F(ID3Read, MusicRangeOfMP3LeavesOutEveryTag)
 {
-    Bytes tag = Tag(3, {TextFrame("TIT2", "x")}, ID3v2Options{3, 100});
-    Bytes file = Concat({tag, Audio(), fixtures::ID3v1Tag({"T", "", "", "", ""})});
-    ASSERT_EQ(Load("range.mp3", file), 0);
-    EXPECT_EQ(Range(), MusicRange(tag.size(), file.size() - 129));
-    // Untagged: the whole file is music, and the file name stands in for the name.
-    file = Audio();
-    ASSERT_EQ(Load("song.mp3", file), 0);
-    EXPECT_EQ(Range(), MusicRange(0, file.size() - 1));
-    EXPECT_EQ(Name(), "");
-    EXPECT_EQ(Text(&ID3::GetModifiedName), "song");
+    const Bytes tag = Tag(3, {TextFrame("TIT2", "x")}, ID3v2Options{3, 100}), audio = Audio();
+    const Bytes both = Concat({tag, audio, fixtures::ID3v1Tag({"T", "", "", "", ""})});
+    struct Case {
+        const char* what;
+        const char* name;
+        Bytes file;
+        MusicRange range;
+    };
+    // A tag with nothing after it would start at the end of the file and end one byte before: a
+    // wrapped music size. (An extension in capitals is read as its format: ADirSongDir lists
+    // "Two.M4A" by its tags.)
+    const Case cases[] = {
+        {"ID3v2 and ID3v1 tags", "a.mp3", both, {tag.size(), both.size() - 129}},
+        {"untagged: the whole file", "song.mp3", audio, {0, audio.size() - 1}},
+        {"a tag with nothing after it", "a.mp3", Tag(3, {TextFrame("TIT2", "x")}, {3, 300}), {0, 0}},
+        {"an unknown extension reads no tags", "a.wav", both, {0, 0}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(Load(c.name, c.file), 0);
+        EXPECT_EQ(Range(), c.range);
+        EXPECT_EQ(ID3::CalcMusicSize(&tags.GetFilePath()), c.range.second - c.range.first);
+    }
+    EXPECT_EQ(Text(&ID3::GetFileExt) + "|" + Name(), "wav|");
+    // Untagged, the file name stands in for the name.
+    ASSERT_EQ(Load("song.mp3", audio), 0);
+    EXPECT_EQ(Name() + "|" + Text(&ID3::GetModifiedName), "|song");
     EXPECT_EQ(tags.GetTagKinds(), 0u);
-}
-
-TEST_F(ID3Read, ATagWithNothingAfterItHasNoMusicRange)
-{
-    // Its range would start at the end of the file and end one byte before: a wrapped music size.
-    ASSERT_EQ(Load("only-a-tag.mp3", Tag(3, {TextFrame("TIT2", "x")}, ID3v2Options{3, 300})), 0);
-    EXPECT_EQ(Range(), MusicRange(0, 0));
-    EXPECT_EQ(ID3::CalcMusicSize(&tags.GetFilePath()), 0u);
 }
 
 // ---- Pictures -----------------------------------------------------------------------------------
@@ -419,15 +460,6 @@ TEST_F(ID3Read, FailuresLeaveNoValuesOfThePreviousFile)
     EXPECT_FALSE(fixtures::Exists(dir / "gone.mp3"));
 }
 
-// (An extension in capitals is read as its format: ADirSongDir lists "Two.M4A" by its tags.)
-TEST_F(ID3Read, AnUnknownExtensionReadsNoTags)
-{
-    ASSERT_EQ(Load("song.wav", Mp3(3, {TextFrame("TIT2", "x")})), 0);
-    EXPECT_EQ(Name(), "");
-    EXPECT_EQ(Range().second, 0u);
-    EXPECT_EQ(Text(&ID3::GetFileExt), "wav");
-}
-
 // ---- MP4 ----------------------------------------------------------------------------------------
 
 TEST_F(ID3Read, MP4ItemsFillTheirMembers)
@@ -479,58 +511,6 @@ TEST_F(ID3Read, MP4ItemsFallBackByValueType)
     for (const auto& [items, values] : cases) {
         ASSERT_EQ(Load("items.m4a", fixtures::Mp4File(Movie(items))), 0);
         EXPECT_EQ(Values(), values);
-    }
-}
-
-TEST_F(ID3Read, MP4AudioPropertiesComeFromTheMovieHeader)
-{
-    for (bool version1 : {false, true}) {
-        // 168,000 bytes over 10.5 seconds: 128 kbit/s.
-        Mp4Spec movie = Movie({});
-        movie.movieHeaderVersion1 = version1;
-        movie.durationUnits = 6300;
-        movie.audio = Bytes(168000, 1);
-        ASSERT_EQ(Load("time.m4a", fixtures::Mp4File(movie)), 0);
-        EXPECT_EQ(Duration(), 10) << version1;
-        EXPECT_EQ(BitRate(), 128) << version1;
-    }
-    Mp4Spec movie = Movie({});
-    movie.timeScale = 0;
-    ASSERT_EQ(Load("time.m4a", fixtures::Mp4File(movie)), 0);
-    EXPECT_EQ(Duration(), 0);
-    EXPECT_EQ(BitRate(), 0);
-}
-
-TEST_F(ID3Read, SampleRateComesFromTheMusicOfEveryFormat)
-{
-    auto mp4 = [](int rate, bool withTrack) {
-        Mp4Spec movie = Movie({});
-        movie.sampleRate = rate;
-        movie.withTrack = withTrack;
-        return fixtures::Mp4File(movie);
-    };
-    fixtures::AiffSpec aiff = Aiff();
-    aiff.sampleRate = 22050;
-    aiff.sampleFrames = 22050;
-    struct Case {
-        const char* name;
-        Bytes file;
-        int sampleRate;
-    };
-    const Case cases[] = {
-        {"mpeg1.mp3", fixtures::MpegFrames(MpegFrameSpec{MpegVersion::V1, 3, 128, 48000}, 100), 48000},
-        {"mpeg2.mp3", fixtures::MpegFrames(MpegFrameSpec{MpegVersion::V2, 3, 64, 16000}, 100), 16000},
-        {"mpeg25.mp3", fixtures::MpegFrames(MpegFrameSpec{MpegVersion::V25, 3, 64, 8000, true}, 100), 8000},
-        {"a.m4a", mp4(22050, true), 22050},
-        {"no-track.m4a", mp4(48000, false), 0},
-        {"a.aif", fixtures::AiffFile(aiff), 22050},
-        {"no-frame.mp3", Bytes(5000, 0x11), 0},
-    };
-    for (const Case& c : cases) {
-        ASSERT_EQ(Load(c.name, c.file), 0) << c.name;
-        SongInfoStruct song;
-        tags.GetSongInfo(song);
-        EXPECT_EQ(song.sampleRate, c.sampleRate) << c.name;
     }
 }
 
@@ -616,26 +596,6 @@ TEST_F(ID3Read, MP4AtomSizesThatCannotBeTrustedEndTheWalk)
 
 // ---- AIFF ---------------------------------------------------------------------------------------
 
-TEST_F(ID3Read, AIFFWithoutID3ChunkIsReadAsUntaggedAudio)
-{
-    // 44100 x 16 x 2 is 1411 kbit/s; AIFC files and other rates read the same way.
-    for (auto [rate, channels, bitRate] :
-         {std::tuple{44100.0, 2, 1411}, {8000.0, 1, 128}, {96000.0, 1, 1536}}) {
-        fixtures::AiffSpec aiff = Aiff();
-        aiff.aifc = channels == 1;
-        aiff.channels = channels;
-        aiff.sampleFrames = static_cast<std::uint32_t>(rate * 7);
-        aiff.sampleRate = rate;
-        const Bytes file = fixtures::AiffFile(aiff);
-        ASSERT_EQ(Load("plain.aif", file), 0);
-        EXPECT_EQ(Name(), "");
-        EXPECT_EQ(tags.GetTagKinds(), 0u);
-        EXPECT_EQ(Duration(), 7) << rate;
-        EXPECT_EQ(BitRate(), bitRate) << rate;
-        EXPECT_EQ(Range(), MusicRange(file.size() - 1000, file.size() - 1));
-    }
-}
-
 TEST_F(ID3Read, AIFFWithID3ChunkReadsItsTagBehindChunksOfOddLength)
 {
     for (auto [before, version] : {std::pair{false, 2}, {true, 3}, {false, 4}}) {
@@ -660,11 +620,8 @@ TEST(ID3Music, FilesEqualMusicComparesTheMusicBytesWhateverTheTags)
 {
     fixtures::TempDir dir;
     auto song = [&dir](const std::string& name, const std::string& artist, int seconds, std::uint32_t seed) {
-        fixtures::SongSpec songSpec;
-        songSpec.title = name;
-        songSpec.artist = artist;
+        fixtures::SongSpec songSpec = fixtures::SongSpecOf(name, seed, 0, artist);
         songSpec.seconds = seconds;
-        songSpec.seed = seed;
         fixtures::WriteSong(dir / name, songSpec);
         return dir.A(name);
     };
@@ -673,14 +630,6 @@ TEST(ID3Music, FilesEqualMusicComparesTheMusicBytesWhateverTheTags)
                   c = song("c.mp3", "", 2, 7), d = song("d.mp3", "", 2, 7),
                   other = song("other.mp3", "", 2, 8), longer = song("long.mp3", "", 3, 7),
                   wav = dir.A("x.wav"), missing = dir.A("missing.mp3");
-    // The music size is the length of the music range.
-    ID3 tags;
-    ASSERT_EQ(tags.SetFilePath(c), 0);
-    unsigned long long start = 0, end = 0;
-    ASSERT_EQ(tags.GetMusicRange(&start, &end), 1);
-    EXPECT_EQ(ID3::CalcMusicSize(&c), end - start);
-    EXPECT_EQ(ID3::CalcMusicSize(&c), ID3::CalcMusicSize(&other));
-    EXPECT_EQ(ID3::CalcMusicSize(&wav), 0u);
     EXPECT_EQ(ID3::CalcMusicSize(&missing), 0u);
     struct Case {
         const AString *a, *b;
