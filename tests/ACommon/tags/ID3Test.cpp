@@ -691,132 +691,80 @@ TEST_F(ID3Insert, FileWithoutTagGainsAVersion22TagWithOnePicture)
 
 TEST_F(ID3Insert, NewPictureFollowsTheOldFrames)
 {
-    const Bytes audio = Audio(200, 9);
-    for (int version : {2, 3, 4}) {
-        const bool v2 = version == 2;
-        const std::vector<ID3v2Frame> frames = {
-            TextFrame(TitleId(version), "Title"),
-            fixtures::PictureFrame(version, fixtures::FakePng(200), "image/png"),
-            TextFrame(v2 ? "TP1" : "TPE1", "Artist")};
-        const Bytes withoutPadding = Tag(version, frames);
-        const std::size_t framesSize = withoutPadding.size() - 10;
-        ASSERT_EQ(Load("tagged.mp3",
-                       Concat({Tag(version, frames, ID3v2Options{version, 4096 - framesSize}), audio})),
-                  0);
-
-        const Bytes jpeg = fixtures::FakeJpeg(700, 4);
-        ASSERT_EQ(Insert(jpeg), 0) << version;
+    const Bytes audio = Audio(200, 9), png = fixtures::FakePng(200), jpeg = fixtures::FakeJpeg(700, 4);
+    const std::string title = "\xC3\xBF\xC3\xA9"; // 0xFF 0xE9 in Latin-1, which unsynchronisation stuffs
+    struct Case {
+        const char* what;
+        int version;
+        bool unsynchronise, extras; // extras: an extended header and a footer
+        std::uint8_t flags;         // of the new tag: unsynchronisation and the footer are kept
+    };
+    for (const Case& c :
+         {Case{"2.2", 2, false, false, 0}, Case{"2.3", 3, false, false, 0}, Case{"2.4", 4, false, false, 0},
+          Case{"2.2 unsynchronised", 2, true, false, 0x80}, Case{"2.3 unsynchronised", 3, true, false, 0x80},
+          Case{"2.4 unsynchronised", 4, true, false, 0x80},
+          Case{"2.4 with an extended header and a footer", 4, false, true, 0x10}}) {
+        SCOPED_TRACE(c.what);
+        const bool v2 = c.version == 2;
+        const std::vector<ID3v2Frame> frames = {TextFrame(TitleId(c.version), title),
+                                                fixtures::PictureFrame(c.version, png, "image/png"),
+                                                TextFrame(v2 ? "TP1" : "TPE1", "Artist")};
+        ID3v2Options options{c.version, 300};
+        options.unsynchronise = c.unsynchronise;
+        options.extendedHeader = options.footer = c.extras;
+        ASSERT_EQ(Load("tagged.mp3", Concat({Tag(c.version, frames, options), audio})), 0);
+        ASSERT_EQ(Insert(jpeg), 0);
         const Bytes file = OnDisk();
-        const std::size_t newFrameAt = 10 + framesSize, newTagEnd = newFrameAt + (v2 ? 12 : 23) + jpeg.size();
-        EXPECT_EQ(SynchsafeAt(file, 6), newTagEnd - 10) << version;
-        EXPECT_EQ(file.size(), newTagEnd + audio.size()) << version;
-        // The old frames as they were, then the new one.
-        EXPECT_TRUE(std::equal(withoutPadding.begin() + 10, withoutPadding.end(), file.begin() + 10))
-            << version;
-        EXPECT_EQ(TextAt(file, newFrameAt, v2 ? 3 : 4), v2 ? "PIC" : "APIC");
-        if (version == 4) { // the new frame's size is synchsafe too
+        EXPECT_EQ(file[5], c.flags);
+        const Bytes plain = Tag(c.version, frames);
+        const std::size_t newFrameAt = plain.size(), tagEnd = SynchsafeAt(file, 6) + (c.extras ? 20 : 10);
+        EXPECT_EQ(file.size(), tagEnd + audio.size());
+        EXPECT_TRUE(EndsWith(file, audio));
+        if (!c.unsynchronise) { // the old frames as they were, then the new one, in place of the padding
+            EXPECT_EQ(tagEnd, newFrameAt + (v2 ? 12 : 23) + jpeg.size() + (c.extras ? 10 : 0));
+            EXPECT_TRUE(std::equal(plain.begin() + 10, plain.end(), file.begin() + 10));
+            EXPECT_EQ(TextAt(file, newFrameAt, v2 ? 3 : 4), v2 ? "PIC" : "APIC");
+        }
+        if (c.version == 4 && !c.unsynchronise) { // the new frame's size is synchsafe too
             for (std::size_t i = 4; i < 8; ++i)
                 EXPECT_LT(file[newFrameAt + i], 0x80);
             EXPECT_EQ(SynchsafeAt(file, newFrameAt + 4), jpeg.size() + 13);
         }
-        EXPECT_TRUE(EndsWith(file, audio)) << version;
-
+        if (c.extras) {
+            ASSERT_EQ(TextAt(file, tagEnd - 10, 3), "3DI");
+            EXPECT_EQ(SynchsafeAt(file, tagEnd - 4), SynchsafeAt(file, 6));
+        }
         ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(path)), 0);
-        EXPECT_EQ(Name() + "|" + Text(&ID3::GetArtist), "Title|Artist");
+        EXPECT_EQ(Name() + "|" + Text(&ID3::GetArtist), title + "|Artist");
         ASSERT_EQ(tags.GetImageCount(), 2);
         EXPECT_EQ(tags.GetImages()[0].kind, 1u);
         EXPECT_EQ(tags.GetImages()[1].kind, 2u);
+        EXPECT_EQ(ImageData(0), png);
         EXPECT_EQ(ImageData(1), jpeg);
         EXPECT_EQ(BitRate(), 128);
-        EXPECT_EQ(Range().first, newTagEnd);
+        EXPECT_EQ(Range().first, tagEnd);
     }
 }
 
-TEST_F(ID3Insert, UnsynchronisedTagsStayDecodable)
+TEST_F(ID3Insert, MimeTypeFollowsThePicture)
 {
-    const Bytes jpeg = fixtures::FakeJpeg(3000, 8);
-    const std::string title = "\xC3\xBF\xC3\xA9";
-    ID3v2Options options;
-    options.unsynchronise = true;
-    for (int version : {2, 3, 4}) {
-        ASSERT_EQ(Load("unsync.mp3", Mp3(version, {TextFrame(TitleId(version), title)}, options)), 0);
-        ASSERT_EQ(Insert(jpeg), 0) << version;
-        EXPECT_EQ(OnDisk()[5] & 0x80, 0x80) << version;
-        ASSERT_EQ(tags.GetImageCount(), 1) << version;
-        EXPECT_EQ(Name(), title) << version;
-        EXPECT_EQ(ImageData(0), jpeg) << version;
-        EXPECT_EQ(BitRate(), 128) << version;
+    for (auto [image, mime] :
+         {std::pair{Bytes{0xFF, 0xD8, 0xFF}, "image/jpg"}, {fixtures::FakePng(20), "image/png"}}) {
+        ASSERT_EQ(Load("a.mp3", Mp3(3, {TextFrame("TIT2", "x")})), 0);
+        EXPECT_EQ(Insert(image), 0) << mime;
+        ASSERT_EQ(TextAt(OnDisk(), 22, 4), "APIC"); // after the header and the title frame
+        EXPECT_EQ(TextAt(OnDisk(), 22 + 11, 9), mime);
     }
 }
 
-TEST_F(ID3Insert, HeaderExtrasAreRenewed)
+TEST_F(ID3Insert, AFileThatCannotTakeThePictureIsLeftAsItWas)
 {
-    ID3v2Options options;
-    options.extendedHeader = true;
-    options.footer = true;
-    options.padding = 300;
-    const Bytes audio = Audio();
-    ASSERT_EQ(Load("footer.mp3", Concat({Tag(4, {TextFrame("TIT2", "Title")}, options), audio})), 0);
-    const Bytes png = fixtures::FakePng(400);
-    ASSERT_EQ(Insert(png), 0);
-    const Bytes file = OnDisk();
-    EXPECT_EQ(file[5], 0x10); // footer kept, extended header gone
-    const std::uint32_t size = SynchsafeAt(file, 6);
-    EXPECT_EQ(size, 16 + 23 + png.size());
-    ASSERT_EQ(TextAt(file, 10 + size, 3), "3DI");
-    EXPECT_EQ(SynchsafeAt(file, 10 + size + 6), size);
-    EXPECT_TRUE(EndsWith(file, audio));
-    EXPECT_EQ(file.size(), 20 + size + audio.size());
-    EXPECT_EQ(Name(), "Title");
-    ASSERT_EQ(tags.GetImageCount(), 1);
-    EXPECT_EQ(tags.GetImages()[0].kind, 1u);
-    EXPECT_EQ(Range().first, 20 + size);
-}
-
-TEST_F(ID3Insert, OnlyKnownImageKindsAreInserted)
-{
-    const Bytes tagged = Mp3(3, {TextFrame("TIT2", "x")});
-    struct Case {
-        const char* file;
-        Bytes image;
-        int expected;
-        const char* mime; // nullptr when the file must stay as it was
-    };
-    const Case cases[] = {
-        {"a.mp3", {0xFF, 0xD8, 0xFF}, 0, "image/jpg"},
-        {"a.mp3", fixtures::FakePng(20), 0, "image/png"},
-        {"a.mp3", {'G', 'I', 'F', '8', '9', 'a', 0, 0}, kErrUnknown, nullptr},
-        {"a.m4a", {0xFF, 0xD8, 0xFF}, kErrNotSupported, nullptr},
-        {"a.aiff", {0xFF, 0xD8, 0xFF}, kErrNotSupported, nullptr},
-        {"a.wav", {0xFF, 0xD8, 0xFF}, 0, nullptr},
-    };
-    for (const Case& c : cases) {
-        Load(c.file, tagged);
-        EXPECT_EQ(Insert(c.image), c.expected) << c.file;
-        const Bytes file = OnDisk();
-        if (!c.mime) {
-            EXPECT_EQ(file, tagged) << c.file;
-            continue;
-        }
-        ASSERT_EQ(TextAt(file, 22, 4), "APIC"); // after the header and the title frame
-        EXPECT_EQ(TextAt(file, 22 + 11, 9), c.mime);
-    }
-    // The file changed to a tag of an unknown version after it was read.
-    Bytes v5 = tagged;
-    v5[3] = 5;
-    ASSERT_EQ(Load("v5.mp3", tagged), 0);
-    fixtures::WriteFile(path, v5);
-    EXPECT_EQ(Insert(fixtures::FakeJpeg(100)), kErrUnknown);
-    EXPECT_EQ(OnDisk(), v5);
-}
-
-TEST_F(ID3Insert, TagWhoseFramesCannotAllBeWalkedIsLeftAlone)
-{
+    const Bytes tagged = Mp3(3, {TextFrame("TIT2", "x")}), jpeg{0xFF, 0xD8, 0xFF};
     // Junk after the frames, and a tag that claims more than the file holds: the bytes after the
     // last whole frame are not padding, and dropping them would lose data.
     Bytes junk = Concat({Tag(3, {TextFrame("TIT2", "x")}, ID3v2Options{3, 64}), Audio()});
     junk[10 + 12 + 5] = 0x55;
-    Bytes oversized = Mp3(3, {TextFrame("TIT2", "x")});
+    Bytes oversized = tagged;
     const Bytes huge = fixtures::Synchsafe(static_cast<std::uint32_t>(oversized.size()));
     std::copy(huge.begin(), huge.end(), oversized.begin() + 6);
     // An extended header whose size runs past the tag: the frames behind it cannot be found, and
@@ -825,10 +773,30 @@ TEST_F(ID3Insert, TagWhoseFramesCannotAllBeWalkedIsLeftAlone)
     extended.extendedHeader = true;
     Bytes unreadable = Mp3(3, {TextFrame("TIT2", "x")}, extended);
     unreadable[12] = unreadable[13] = 0x7F;
-    for (const Bytes& original : {junk, oversized, unreadable}) {
-        ASSERT_EQ(Load("odd.mp3", original), 0);
-        EXPECT_EQ(Insert(fixtures::FakeJpeg(100)), kErrUnknown);
-        EXPECT_EQ(OnDisk(), original);
+    Bytes v5 = tagged; // the file changed to a tag of an unknown version after it was read
+    v5[3] = 5;
+    struct Case {
+        const char* what;
+        const char* name;
+        Bytes file, image;
+        int expected;
+        Bytes onDisk; // written after the file was read, when not empty
+    };
+    const Case cases[] = {{"a GIF", "a.mp3", tagged, {'G', 'I', 'F', '8', '9', 'a', 0, 0}, kErrUnknown, {}},
+                          {"an MP4 file", "a.m4a", tagged, jpeg, kErrNotSupported, {}},
+                          {"an AIFF file", "a.aiff", tagged, jpeg, kErrNotSupported, {}},
+                          {"a WAV file: nothing to do", "a.wav", tagged, jpeg, 0, {}},
+                          {"junk after the frames", "a.mp3", junk, jpeg, kErrUnknown, {}},
+                          {"a tag larger than the file", "a.mp3", oversized, jpeg, kErrUnknown, {}},
+                          {"an extended header past the tag", "a.mp3", unreadable, jpeg, kErrUnknown, {}},
+                          {"a tag of an unknown version", "a.mp3", tagged, jpeg, kErrUnknown, v5}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Load(c.name, c.file);
+        if (!c.onDisk.empty())
+            fixtures::WriteFile(path, c.onDisk);
+        EXPECT_EQ(Insert(c.image), c.expected);
+        EXPECT_EQ(OnDisk(), c.onDisk.empty() ? c.file : c.onDisk);
     }
 }
 
