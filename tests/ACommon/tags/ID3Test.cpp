@@ -368,19 +368,11 @@ TEST_F(ID3Read, TagStructuresAreUndoneBeforeTheFramesAreRead)
     const std::string longTitle(300, 'T');
     // "ÿé" in ISO 8859-1 is 0xFF 0xE9, which unsynchronisation stuffs.
     const std::string stuffed = "\xC3\xBF\xC3\xA9 done";
-    auto with = [](auto set) {
-        ID3v2Options options;
-        options.padding = 20;
-        set(options);
-        return options;
-    };
-    const ID3v2Options plain,
-        plainSizes = with([](auto&o) { o.plainFrameSizes = true; }),
-        extended = with([](auto&o) { o.extendedHeader = true; }),
-        footer = with([](auto&o) { o.footer = true; }),
-        both = with([](auto&o) { o.extendedHeader = o.footer = true; }),
-        unsync = with([](auto&o) { o.unsynchronise = true; }),
-        unsyncLength = with([](auto&o) { o.unsynchronise = o.dataLengthIndicator = true; });
+    const ID3v2Options plain, plainSizes{.padding = 20, .plainFrameSizes = true},
+        extended{.padding = 20, .extendedHeader = true}, footer{.padding = 20, .footer = true},
+        both{.padding = 20, .extendedHeader = true, .footer = true},
+        unsync{.padding = 20, .unsynchronise = true},
+        unsyncLength{.padding = 20, .unsynchronise = true, .dataLengthIndicator = true};
     auto frames = [](int version, const std::string& title) {
         return std::vector<ID3v2Frame>{TextFrame(TitleId(version), title),
                                        TextFrame(version == 2 ? "TAL" : "TALB", "Album")};
@@ -754,9 +746,7 @@ TEST_F(ID3Insert, AFileThatCannotTakeThePictureIsLeftAsItWas)
     std::copy(huge.begin(), huge.end(), oversized.begin() + 6);
     // An extended header whose size runs past the tag: the frames behind it cannot be found, and
     // a new tag would hold the picture alone.
-    ID3v2Options extended;
-    extended.extendedHeader = true;
-    Bytes unreadable = Mp3(3, {TextFrame("TIT2", "x")}, extended);
+    Bytes unreadable = Mp3(3, {TextFrame("TIT2", "x")}, {.extendedHeader = true});
     unreadable[12] = unreadable[13] = 0x7F;
     Bytes v5 = tagged; // the file changed to a tag of an unknown version after it was read
     v5[3] = 5;
