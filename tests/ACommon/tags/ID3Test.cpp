@@ -145,6 +145,8 @@ TEST_F(ID3Read, FramesTakePrecedenceInOrder)
         {Mp3(4, {TextFrame("TYER", "1990"), TextFrame("TDRC", "2004-05-06T10:00")}), "||||0/0|0/0|2004|"},
         {Mp3(4, {TextFrame("TDRC", "2004"), TextFrame("TYER", "1990")}), "||||0/0|0/0|1990|"},
         // Numbers keep their low 16 bits and split at the slash.
+        {Mp3(2, {TextFrame("TRK", "4/9"), TextFrame("TPA", "1/2"), TextFrame("TYE", "1987")}),
+         "||||4/9|1/2|1987|"},
         {Mp3(3, {TextFrame("TRCK", "3/12"), TextFrame("TPOS", "2/3"), TextFrame("TYER", "1999")}),
          "||||3/12|2/3|1999|"},
         {Mp3(3, {TextFrame("TRCK", "70000"), TextFrame("TPOS", "4"), TextFrame("TYER", "99")}),
