@@ -159,17 +159,8 @@ Bytes Wav(const std::vector<Bytes>& chunks)
     return out;
 }
 
-Bytes Format()
-{
-    Bytes fmt;
-    AppendLE(fmt, 1, 2);
-    AppendLE(fmt, 2, 2);
-    AppendLE(fmt, 8000, 4);
-    AppendLE(fmt, 32000, 4);
-    AppendLE(fmt, 4, 2);
-    AppendLE(fmt, 16, 2);
-    return fmt;
-}
+// PCM, two channels of 16 bits at 8000 Hz: 32000 bytes a second.
+const Bytes kFormat = {1, 0, 2, 0, 0x40, 0x1F, 0, 0, 0x00, 0x7D, 0, 0, 4, 0, 16, 0};
 
 Bytes Info(const std::string& type, const std::vector<std::pair<std::string, std::string>>& items)
 {
@@ -236,7 +227,7 @@ Bytes WavWithID3(bool id3First)
     const Bytes id3 =
         Chunk(id3First ? "id3 " : "ID3 ", fixtures::ID3v2Tag({fixtures::TextFrame("TIT2", "ID3")}, {}));
     const Bytes info = Info("INFO", {{"INAM", "Info"}, {"IART", "Info Artist"}, {"ICRD", "1999-01-01"}});
-    return Wav({Chunk("fmt ", Format()), Chunk("data", Bytes(32000 * 2 + 100, 0)), id3First ? id3 : info,
+    return Wav({Chunk("fmt ", kFormat), Chunk("data", Bytes(32000 * 2 + 100, 0)), id3First ? id3 : info,
                 id3First ? info : id3});
 }
 
@@ -288,7 +279,7 @@ TEST_F(ID3Formats, LayoutsNoEncoderWritesAreRead)
     const Bytes wavID3First = WavWithID3(true), wavID3Last = WavWithID3(false);
     // A list that is not INFO is no tag; a data chunk cut short runs to the end of the file.
     Bytes wavCut =
-        Wav({Chunk("fmt ", Format()), Chunk("junk", Bytes(3, 0)), Info("adtl", {{"INAM", "Not a tag"}}),
+        Wav({Chunk("fmt ", kFormat), Chunk("junk", Bytes(3, 0)), Info("adtl", {{"INAM", "Not a tag"}}),
              Info("INFO", {{"INAM", "Tag"}}), Chunk("data", Bytes(64, 0))});
     wavCut.resize(wavCut.size() - 10);
     const std::string vorbis = std::to_string(ID3::kVorbisComment);
