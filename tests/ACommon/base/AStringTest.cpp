@@ -274,17 +274,13 @@ TEST(AString, FormatPathStringMakesOneSafeName)
     }
 }
 
-// ---- Byte encodings and the state record ----
+// ---- The state record ----
 
 class AStringFile : public ::testing::Test {
 protected:
     fixtures::TempDir dir;
     std::string path = dir / "data";
 
-    Bytes Written(const AString& s, int encoding)
-    {
-        return fixtures::BytesWrittenBy(path, [&](AFile* f) { return s.WriteToFile(f, encoding); });
-    }
     // Reads back a state record of `bytes` into a string that held "old".
     using Result = std::pair<int, AString>;
     Result ReadState(const Bytes& bytes)
@@ -296,17 +292,6 @@ protected:
         return {err, s};
     }
 };
-
-TEST_F(AStringFile, WriteToFileEncodings)
-{
-    EXPECT_EQ(Written(AString("mhit"), 1), (Bytes{'m', 'h', 'i', 't'}));
-    // Selector 1 writes as many UTF-8 bytes as the string has units.
-    EXPECT_EQ(Written(AString(kCafeComposed), 1), (Bytes{'c', 'a', 'f', 0xC3}));
-    EXPECT_EQ(Written(AString("A\xC3\xA9"), 8), (Bytes{6, 0, 0xFF, 0xFE, 'A', 0, 0xE9, 0}));
-    EXPECT_EQ(Written(AString(), 8), (Bytes{2, 0, 0xFF, 0xFE}));
-    EXPECT_EQ(Written(AString("A\xC3\xA9"), 9), (Bytes{'A', 0, 0xE9, 0}));
-    EXPECT_EQ(Written(AString("abc"), 2), Bytes{}) << "an unknown selector writes nothing";
-}
 
 TEST_F(AStringFile, WriteStateWritesOnlyWhatReadersTake)
 {
@@ -343,6 +328,10 @@ TEST_F(AStringFile, ReadStateTakesOneRecordOrLeavesTheStringAlone)
     const Case cases[] = {
         {"empty, without a mark", {0, 0, 0x10, 0, 0, 0}, 0, ""},
         {"empty, with a mark", {0, 0, 0x10, 0, 2, 0, 0xFF, 0xFE}, 0, ""},
+        {"little-endian", {0, 0, 0x10, 0, 6, 0, 0xFF, 0xFE, 'A', 0, 0xE9, 0}, 0, "A\xC3\xA9"},
+        {"big-endian", {0, 0, 0x10, 0, 6, 0, 0xFE, 0xFF, 0, 'A', 0, 0xE9}, 0, "A\xC3\xA9"},
+        {"no byte-order mark: big-endian", {0, 0, 0x10, 0, 4, 0, 0, 'A', 0, 'B'}, 0, "AB"},
+        {"an unpaired surrogate reads as empty", {0, 0, 0x10, 0, 4, 0, 0xFF, 0xFE, 0x00, 0xD8}, 0, ""},
         {"wrong mark", {1, 0, 0x10, 0, 2, 0, 0xFF, 0xFE}, kErrVersion, "old"},
         {"short mark", {0, 0, 0x10}, kErrEndOfFile, "old"},
         {"no length", {0, 0, 0x10, 0}, kErrEndOfFile, "old"},
@@ -360,44 +349,4 @@ TEST_F(AStringFile, ReadStateTakesOneRecordOrLeavesTheStringAlone)
             EXPECT_EQ(f.GetFilePos(), c.bytes.size()) << c.what;
         }
     }
-}
-
-TEST_F(AStringFile, ReadFromFileDecodesOneRecordOrRefusesIt)
-{
-    struct Case {
-        const char* what;
-        Bytes bytes;
-        int encoding, maxBytes, expected;
-        std::string text;
-    };
-    const Case cases[] = {
-        {"little-endian", {6, 0, 0xFF, 0xFE, 'A', 0, 0xE9, 0}, 8, 2048, 0, "A\xC3\xA9"},
-        {"big-endian", {6, 0, 0xFE, 0xFF, 0, 'A', 0, 0xE9}, 8, 2048, 0, "A\xC3\xA9"},
-        {"no mark: big-endian", {4, 0, 0, 'A', 0, 'B'}, 8, 2048, 0, "AB"},
-        {"unpaired surrogate: empty", {4, 0, 0xFF, 0xFE, 0x00, 0xD8}, 8, 2048, 0, ""},
-        {"a line ends at a zero", {'c', 'a', 'f', 0xC3, 0xA9, 0, 'x', '\n'}, 3, 2048, 0, kCafeComposed},
-        {"a line ends at the end of the file", {'e', 'n', 'd'}, 3, 2048, 0, "end"},
-        {"a line of at most maxBytes", {'a', 'b', 'c', 'd', 'e', '\n'}, 3, 3, 0, "abc"},
-        {"empty file", {}, 3, 2048, kErrEndOfFile, "old"},
-        {"invalid UTF-8", {'c', 'a', 'f', 0xE9, '\n'}, 3, 2048, kErrUnknown, "old"},
-        {"maxBytes above 2048", {'a', '\n'}, 3, 2049, kErrAddSong, "old"},
-        {"maxBytes above 2048, selector 8", {2, 0, 0xFF, 0xFE}, 8, 4096, kErrAddSong, "old"},
-        {"truncated length", {2}, 8, 2048, kErrEndOfFile, "old"},
-        {"an unknown selector reads nothing", {'a', '\n'}, 5, 2048, 0, "old"},
-    };
-    for (const Case& c : cases) {
-        AFile f;
-        ASSERT_EQ(fixtures::OpenWith(f, path, c.bytes), 0);
-        AString s("old");
-        EXPECT_EQ(s.ReadFromFile(&f, c.encoding, c.maxBytes), c.expected) << c.what;
-        EXPECT_EQ(s.ToStdString(), c.text) << c.what;
-    }
-    // Each read goes on after the line before it.
-    AFile f;
-    ASSERT_EQ(fixtures::OpenWith(f, path, Bytes{'a', 'b', '\n', '\n', 'x', 0, 'y', '\n', 'e'}), 0);
-    std::string lines;
-    AString line;
-    while (line.ReadFromFile(&f, 3, 2048) == 0)
-        lines += line.ToStdString() + "|";
-    EXPECT_EQ(lines, "ab||x|e|");
 }
