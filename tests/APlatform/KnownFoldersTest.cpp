@@ -17,15 +17,11 @@ TEST(KnownFolders, UserFoldersFollowXdg)
     ScopedEnv home("HOME", "/home/tester/");
     {
         ScopedEnv data("XDG_DATA_HOME", nullptr);
-        ScopedEnv config("XDG_CONFIG_HOME", nullptr);
         EXPECT_EQ(platform::HomeFolder(), "/home/tester");
         EXPECT_EQ(platform::ApplicationSupportFolder(), "/home/tester/.local/share");
-        EXPECT_EQ(platform::PreferencesFolder(), "/home/tester/.config");
     }
     ScopedEnv data("XDG_DATA_HOME", "/xdg/data/");
-    ScopedEnv config("XDG_CONFIG_HOME", "/xdg/config");
     EXPECT_EQ(platform::ApplicationSupportFolder(), "/xdg/data");
-    EXPECT_EQ(platform::PreferencesFolder(), "/xdg/config");
     ScopedEnv relative("XDG_DATA_HOME", "relative/path");
     EXPECT_EQ(platform::ApplicationSupportFolder(), "/home/tester/.local/share")
         << "relative XDG paths are ignored";
