@@ -170,13 +170,14 @@ TEST_F(ID3Read, TextFramesDecodeTheEncodingsTheVersionAllows)
         ID3v2Frame frame;
         std::string expected;
     };
-    // (2.3 in Latin-1 and UTF-16, and 2.4 in UTF-8, as ffmpeg and eyeD3 write them: TagPeer.)
+    // (2.3 in UTF-16 and 2.4 in UTF-8, as ffmpeg and eyeD3 write them: TagPeer.)
     const Case cases[] = {
         {"2.2 UTF-16", 2, TextFrame("TT2", text, TextEncoding::UTF16), text},
         {"UTF-8 came with 2.4", 3, TextFrame("TIT2", text, TextEncoding::UTF8), ""},
         {"UTF-16BE came with 2.4", 3, TextFrame("TIT2", text, TextEncoding::UTF16BE), ""},
         {"2.4 UTF-16BE", 4, TextFrame("TIT2", text, TextEncoding::UTF16BE), text},
         {"UTF-8 in encoding 0 is UTF-8", 3, {"TIT2", {0, 'C', 'a', 'f', 0xC3, 0xA9}}, "Caf\xC3\xA9"},
+        {"Latin-1 in encoding 0", 3, {"TIT2", {0, 'C', 'a', 'f', 0xE9}}, "Caf\xC3\xA9"},
         {"text ends at its first zero", 3, {"TIT2", {0, 'O', 'n', 'e', 0, 'T', 'w', 'o'}}, "One"},
         {"UTF-16 without a mark is big-endian", 3, {"TIT2", {1, 0, 'H', 0, 'i'}}, "Hi"},
         {"UTF-16 ends at its zero unit", 3, {"TIT2", {1, 0xFF, 0xFE, 'H', 0, 0, 0, 'X', 0}}, "H"},
