@@ -64,7 +64,7 @@ struct EjectScene {
     int umountResult = 0;
 };
 
-TEST(EjectVolume, TheDiskServiceUnmountsAndPowersOffTheDeviceBehindTheMount)
+TEST(EjectVolume, TheDiskServiceEjectsTheDeviceBehindTheMount)
 {
     EjectScene scene("/dev/sdb1");
     const platform::EjectOutcome outcome = platform::EjectVolume("/media/u/IPOD");
@@ -118,7 +118,7 @@ TEST(EjectVolume, WithoutAnInstalledServiceUdisksctlIsAsked)
                                         "udisksctl power-off --no-user-interaction -b /dev/sdc2"}));
 }
 
-TEST(RunCommand, GivesTheExitStatusAndTheErrorOutputOrMinusOneForAMissingProgram)
+TEST(RunCommand, ReportsHowTheProgramEnded)
 {
     std::string output;
     EXPECT_EQ(platform::RunCommand({"sh", "-c", "echo oops >&2; exit 3"}, output), 3);

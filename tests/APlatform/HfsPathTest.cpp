@@ -1,18 +1,15 @@
 #include "APlatform/HfsPath.h"
 
+#include "ScopedEnv.h"
 #include "fixtures/TempDir.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 TEST(HfsPath, PathsRoundTripByteForByte)
 {
     fixtures::TempDir dir;
     const std::string volumes = dir.Path() + "/Volumes";
-    const char* old = std::getenv("PELORIN_VOLUMES");
-    const std::string saved = old ? old : "";
-    setenv("PELORIN_VOLUMES", volumes.c_str(), 1);
+    ScopedEnv env("PELORIN_VOLUMES", volumes.c_str());
     struct Case {
         std::string posix;
         std::string hfs;
@@ -37,8 +34,4 @@ TEST(HfsPath, PathsRoundTripByteForByte)
     EXPECT_EQ(platform::PosixToHfsPath("relative/x"), "");
     EXPECT_FALSE(platform::HfsToPosixPath(":a"));
     EXPECT_FALSE(platform::HfsToPosixPath("Root"));
-    if (old)
-        setenv("PELORIN_VOLUMES", saved.c_str(), 1);
-    else
-        unsetenv("PELORIN_VOLUMES");
 }

@@ -1,19 +1,18 @@
 #include "APlatform/Trash.h"
 
+#include "ScopedEnv.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/Text.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <string>
 
 TEST(Trash, ItemsNeverOverwriteOneAnother)
 {
     fixtures::TempDir dir;
-    const std::string previous = std::getenv("XDG_DATA_HOME");
-    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    ScopedEnv data("XDG_DATA_HOME", (dir / "data").c_str());
     fixtures::WriteFile(dir / "one/a b%.txt", "first");
     fixtures::WriteFile(dir / "two/a b%.txt", "second");
     std::string where;
@@ -28,14 +27,12 @@ TEST(Trash, ItemsNeverOverwriteOneAnother)
     EXPECT_TRUE(fixtures::Has(info, "[Trash Info]\nPath=" + dir.Path() + "/two/a%20b%25.txt\nDeletionDate="))
         << info;
     EXPECT_EQ(platform::MoveToTrash(dir / "missing"), ENOENT);
-    setenv("XDG_DATA_HOME", previous.c_str(), 1);
 }
 
 TEST(Trash, AnItemWithALongAsTheVolumeAllowsNameIsTrashedUnderAShortenedName)
 {
     fixtures::TempDir dir;
-    const std::string previous = std::getenv("XDG_DATA_HOME");
-    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    ScopedEnv data("XDG_DATA_HOME", (dir / "data").c_str());
     const std::string name = std::string(251, 'x') + ".mp3"; // 255 bytes: no room for ".trashinfo"
     for (const char* folder : {"one", "two"}) {
         fixtures::WriteFile(dir / (std::string(folder) + "/" + name), folder);
@@ -47,5 +44,4 @@ TEST(Trash, AnItemWithALongAsTheVolumeAllowsNameIsTrashedUnderAShortenedName)
         EXPECT_EQ(kept.substr(kept.size() - 4), ".mp3");
         EXPECT_TRUE(fixtures::Exists(dir / ("data/Trash/info/" + kept + ".trashinfo")));
     }
-    setenv("XDG_DATA_HOME", previous.c_str(), 1);
 }

@@ -69,14 +69,6 @@ TEST(AFileList, RecordsTakeTheTimeOfTheFileUnderTheRoot)
     rootless.Add(new AString(dir.A("b.mp3")));
     EXPECT_EQ(rootless.GetModTime(0), 1100000000u + AFile::kFileTimeOffset)
         << "with no root the path is used as it is";
-
-    list.Replace(new AString("a.mp3"), 1);
-    EXPECT_EQ(Paths(list), (std::vector<std::string>{"a.mp3", "a.mp3"}));
-    EXPECT_EQ(list.GetModTime(1), 1000000000u + AFile::kFileTimeOffset);
-    list.Delete(0);
-    EXPECT_EQ(list.Count(), 1);
-    list.DeleteAll();
-    EXPECT_EQ(list.Count(), 0);
 }
 
 class AFileListState : public ::testing::Test {

@@ -187,9 +187,6 @@ TEST_F(AProgressTest, ReportMessageLogsThenAlerts)
     progress.ReportMessage(&msg, 1);
     EXPECT_EQ(Log(), "<date> iPod not found.\n");
     EXPECT_EQ(questions.Informed(), (std::vector<std::string>{"iPod not found."}));
-    progress.DisplayAlert("Done.", 0);
-    EXPECT_EQ(questions.Informed(), (std::vector<std::string>{"iPod not found.", "Done."}));
-    EXPECT_EQ(Log(), "<date> iPod not found.\n") << "DisplayAlert does not log";
 }
 
 TEST_F(AProgressTest, WithoutABusTheLogViewReceivesTheLog)

@@ -169,11 +169,7 @@ TEST(AString, EditsClampToTheString)
     s.Delete(3, 100);
     s.Delete(10, 1);
     EXPECT_EQ(s, "ade");
-    s.Insert('b', 1);
-    s.Insert("c", 2);
-    s.Insert(AString("!"), 100);
-    EXPECT_EQ(s, "abcde!");
-    EXPECT_EQ(s.Left(100) + "|" + s.Mid(4, 100) + "|" + s.Mid(10, 1) + "|" + s.Right(2), "abcde!|e!||e!");
+    EXPECT_EQ(s.Left(100) + "|" + s.Mid(1, 100) + "|" + s.Mid(10, 1) + "|" + s.Right(2), "ade|de||de");
     EXPECT_EQ(s[100], 0) << "an index outside the string reads as 0";
 }
 
@@ -274,17 +270,13 @@ TEST(AString, FormatPathStringMakesOneSafeName)
     }
 }
 
-// ---- Byte encodings and the state record ----
+// ---- The state record ----
 
 class AStringFile : public ::testing::Test {
 protected:
     fixtures::TempDir dir;
     std::string path = dir / "data";
 
-    Bytes Written(const AString& s, int encoding)
-    {
-        return fixtures::BytesWrittenBy(path, [&](AFile* f) { return s.WriteToFile(f, encoding); });
-    }
     // Reads back a state record of `bytes` into a string that held "old".
     using Result = std::pair<int, AString>;
     Result ReadState(const Bytes& bytes)
@@ -297,118 +289,60 @@ protected:
     }
 };
 
-TEST_F(AStringFile, WriteToFileEncodings)
-{
-    EXPECT_EQ(Written(AString("mhit"), 1), (Bytes{'m', 'h', 'i', 't'}));
-    // Selector 1 writes as many UTF-8 bytes as the string has units.
-    EXPECT_EQ(Written(AString(kCafeComposed), 1), (Bytes{'c', 'a', 'f', 0xC3}));
-    EXPECT_EQ(Written(AString("A\xC3\xA9"), 8), (Bytes{6, 0, 0xFF, 0xFE, 'A', 0, 0xE9, 0}));
-    EXPECT_EQ(Written(AString(), 8), (Bytes{2, 0, 0xFF, 0xFE}));
-    EXPECT_EQ(Written(AString("A\xC3\xA9"), 9), (Bytes{'A', 0, 0xE9, 0}));
-    EXPECT_EQ(Written(AString("abc"), 2), Bytes{}) << "an unknown selector writes nothing";
-}
-
-TEST_F(AStringFile, StateRoundTripsUpTo1023Units)
+TEST_F(AStringFile, WriteStateWritesOnlyWhatReadersTake)
 {
     EXPECT_EQ(fixtures::BytesWrittenBy(path, [](AFile* f) { return AString("Hi").WriteState(f); }),
               (Bytes{0x00, 0x00, 0x10, 0x00, 6, 0, 0xFF, 0xFE, 'H', 0, 'i', 0}));
-    for (int units : {0, 1023}) {
-        AString original(std::u16string(units, u'\u00E9'));
-        Bytes bytes = fixtures::BytesWrittenBy(path, [&](AFile* f) { return original.WriteState(f); });
-        ASSERT_EQ(bytes.size(), 4u + 2 + 2 + 2 * units);
-        auto [err, back] = ReadState(bytes);
-        EXPECT_EQ(err, 0) << units;
-        EXPECT_EQ(back, original) << units;
+    // Readers refuse a record above 2048 bytes (1023 units and the byte-order mark), and with it the
+    // whole state file: the writer refuses it first, writing nothing. 32767 units would also
+    // overflow the 16-bit length.
+    for (auto [units, expected] : {std::pair{0, 0}, {1023, 0}, {1024, kErrAddSong}, {32767, kErrAddSong}}) {
+        AString original(std::u16string(static_cast<std::size_t>(units), u'\u00E9'));
+        int err = 1;
+        Bytes bytes = fixtures::BytesWrittenBy(path, [&](AFile* f) {
+            err = original.WriteState(f);
+            return 0;
+        });
+        EXPECT_EQ(err, expected) << units;
+        if (expected != 0) {
+            EXPECT_TRUE(bytes.empty()) << units;
+            continue;
+        }
+        ASSERT_EQ(bytes.size(), 4u + 2 + 2 + 2 * static_cast<std::size_t>(units));
+        EXPECT_EQ(ReadState(bytes), Result(0, original)) << units;
     }
 }
 
-TEST_F(AStringFile, ReadStateAcceptsBothFormsOfTheEmptyString)
-{
-    for (Bytes record : {Bytes{0, 0, 0x10, 0, 0, 0}, Bytes{0, 0, 0x10, 0, 2, 0, 0xFF, 0xFE}}) {
-        AFile f;
-        ASSERT_EQ(fixtures::OpenWith(f, path, record), 0);
-        AString s("old");
-        EXPECT_EQ(s.ReadState(&f), 0);
-        EXPECT_TRUE(s.IsEmpty());
-        EXPECT_EQ(f.GetFilePos(), record.size());
-    }
-}
-
-TEST_F(AStringFile, ReadStateFailuresLeaveTheStringAlone)
+TEST_F(AStringFile, ReadStateTakesOneRecordOrLeavesTheStringAlone)
 {
     struct Case {
         const char* what;
         Bytes bytes;
         int expected;
+        const char* text;
     };
     const Case cases[] = {
-        {"wrong mark", {1, 0, 0x10, 0, 2, 0, 0xFF, 0xFE}, kErrVersion},
-        {"short mark", {0, 0, 0x10}, kErrEndOfFile},
-        {"no length", {0, 0, 0x10, 0}, kErrEndOfFile},
-        {"length past the end", {0, 0, 0x10, 0, 8, 0, 0xFF, 0xFE, 'a', 0}, kErrEndOfFile},
-        {"length above 2048", {0, 0, 0x10, 0, 0x02, 0x08}, kErrAddSong},
-        {"negative length", {0, 0, 0x10, 0, 0xFE, 0xFF}, kErrAddSong},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(ReadState(c.bytes), Result(c.expected, "old")) << c.what;
-}
-
-TEST_F(AStringFile, AStringLongerThanReadersTakeIsRefusedWhenWritten)
-{
-    // Readers refuse a record above 2048 bytes (1023 units and the byte-order mark), and with it the
-    // whole state file: the writer refuses it first, writing nothing. 32767 units would also
-    // overflow the 16-bit length.
-    for (std::size_t units : {std::size_t(1024), std::size_t(32767)}) {
-        AString longText(std::u16string(units, u'x'));
-        Bytes bytes = fixtures::BytesWrittenBy(path, [&](AFile* f) {
-            EXPECT_EQ(longText.WriteState(f), kErrAddSong) << units;
-            return 0;
-        });
-        EXPECT_TRUE(bytes.empty()) << units;
-    }
-}
-
-TEST_F(AStringFile, ReadFromFileDecodesOneRecordOrRefusesIt)
-{
-    struct Case {
-        const char* what;
-        Bytes bytes;
-        int encoding, maxBytes, expected;
-        std::string text;
-    };
-    const Case cases[] = {
-        {"little-endian", {6, 0, 0xFF, 0xFE, 'A', 0, 0xE9, 0}, 8, 2048, 0, "A\xC3\xA9"},
-        {"big-endian", {6, 0, 0xFE, 0xFF, 0, 'A', 0, 0xE9}, 8, 2048, 0, "A\xC3\xA9"},
-        {"no mark: big-endian", {4, 0, 0, 'A', 0, 'B'}, 8, 2048, 0, "AB"},
-        {"unpaired surrogate: empty", {4, 0, 0xFF, 0xFE, 0x00, 0xD8}, 8, 2048, 0, ""},
-        {"a line ends at its zero",
-         {'c', 'a', 'f', 0xC3, 0xA9, 0, 'x', '\n', 'y'},
-         3,
-         2048,
-         0,
-         kCafeComposed},
-        {"a line ends at the end of the file", {'e', 'n', 'd'}, 3, 2048, 0, "end"},
-        {"a line of at most maxBytes", {'a', 'b', 'c', 'd', 'e', '\n'}, 3, 3, 0, "abc"},
-        {"empty file", {}, 3, 2048, kErrEndOfFile, "old"},
-        {"invalid UTF-8", {'c', 'a', 'f', 0xE9, '\n'}, 3, 2048, kErrUnknown, "old"},
-        {"maxBytes above 2048", {'a', '\n'}, 3, 2049, kErrAddSong, "old"},
-        {"maxBytes above 2048, selector 8", {2, 0, 0xFF, 0xFE}, 8, 4096, kErrAddSong, "old"},
-        {"truncated length", {2}, 8, 2048, kErrEndOfFile, "old"},
-        {"an unknown selector reads nothing", {'a', '\n'}, 5, 2048, 0, "old"},
+        {"empty, without a mark", {0, 0, 0x10, 0, 0, 0}, 0, ""},
+        {"empty, with a mark", {0, 0, 0x10, 0, 2, 0, 0xFF, 0xFE}, 0, ""},
+        {"little-endian", {0, 0, 0x10, 0, 6, 0, 0xFF, 0xFE, 'A', 0, 0xE9, 0}, 0, "A\xC3\xA9"},
+        {"big-endian", {0, 0, 0x10, 0, 6, 0, 0xFE, 0xFF, 0, 'A', 0, 0xE9}, 0, "A\xC3\xA9"},
+        {"no byte-order mark: big-endian", {0, 0, 0x10, 0, 4, 0, 0, 'A', 0, 'B'}, 0, "AB"},
+        {"an unpaired surrogate reads as empty", {0, 0, 0x10, 0, 4, 0, 0xFF, 0xFE, 0x00, 0xD8}, 0, ""},
+        {"wrong mark", {1, 0, 0x10, 0, 2, 0, 0xFF, 0xFE}, kErrVersion, "old"},
+        {"short mark", {0, 0, 0x10}, kErrEndOfFile, "old"},
+        {"no length", {0, 0, 0x10, 0}, kErrEndOfFile, "old"},
+        {"length past the end", {0, 0, 0x10, 0, 8, 0, 0xFF, 0xFE, 'a', 0}, kErrEndOfFile, "old"},
+        {"length above 2048", {0, 0, 0x10, 0, 0x02, 0x08}, kErrAddSong, "old"},
+        {"negative length", {0, 0, 0x10, 0, 0xFE, 0xFF}, kErrAddSong, "old"},
     };
     for (const Case& c : cases) {
         AFile f;
         ASSERT_EQ(fixtures::OpenWith(f, path, c.bytes), 0);
         AString s("old");
-        EXPECT_EQ(s.ReadFromFile(&f, c.encoding, c.maxBytes), c.expected) << c.what;
-        EXPECT_EQ(s.ToStdString(), c.text) << c.what;
+        EXPECT_EQ(s.ReadState(&f), c.expected) << c.what;
+        EXPECT_EQ(s, c.text) << c.what;
+        if (c.expected == 0) {
+            EXPECT_EQ(f.GetFilePos(), c.bytes.size()) << c.what;
+        }
     }
-    // Each read goes on after the line before it.
-    AFile f;
-    ASSERT_EQ(fixtures::OpenWith(f, path, Bytes{'a', 'b', '\n', '\n', 'x', 0, 'y', '\n', 'e'}), 0);
-    std::string lines;
-    AString line;
-    while (line.ReadFromFile(&f, 3, 2048) == 0)
-        lines += line.ToStdString() + "|";
-    EXPECT_EQ(lines, "ab||x|e|");
 }

@@ -42,24 +42,14 @@ Bytes PictureRecord(const Bytes& data, std::uint32_t declaredLength)
     return out;
 }
 
-TEST(VorbisComment, FieldNamesMapToTheirValuesWhateverTheirCase)
+// (Each field's value, as the encoders write it, is read against TagLib in TagFormatsPeer.)
+TEST(VorbisComment, FieldNamesIgnoreCase)
 {
     VorbisComment comment;
-    ASSERT_TRUE(comment.Parse(
-        Comment({"title=T", "ARTIST=A", "AlbumArtist=AA", "ALBUM=B", "GENRE=G", "COMPOSER=C",
-                 "TRACKNUMBER=3/12", "DISCNUMBER=2", "DISCTOTAL=4", "DATE=2004-05-06", "COMPILATION=1"})));
-    EXPECT_EQ(comment.title.ToStdString(), "T");
-    EXPECT_EQ(comment.artist.ToStdString(), "A");
-    EXPECT_EQ(comment.albumArtist.ToStdString(), "AA");
-    EXPECT_EQ(comment.album.ToStdString(), "B");
-    EXPECT_EQ(comment.genre.ToStdString(), "G");
-    EXPECT_EQ(comment.composer.ToStdString(), "C");
-    EXPECT_EQ(comment.trackNumber, 3);
-    EXPECT_EQ(comment.trackCount, 12);
-    EXPECT_EQ(comment.discNumber, 2);
-    EXPECT_EQ(comment.discCount, 4);
+    ASSERT_TRUE(comment.Parse(Comment({"title=T", "AlbumArtist=AA", "Date=2004-05-06", "DiscTotal=4"})));
+    EXPECT_EQ(comment.title.ToStdString() + "|" + comment.albumArtist.ToStdString(), "T|AA");
     EXPECT_EQ(comment.year, 2004);
-    EXPECT_TRUE(comment.compilation);
+    EXPECT_EQ(comment.discCount, 4);
 }
 
 TEST(VorbisComment, NumberFieldsReadTheirLeadingDigits)
