@@ -505,8 +505,13 @@ int ADirTunes::AddITunesReadyFile(const AString*, const AString* src, AString* d
     if (!src || !dest)
         return kErrFileNotFound;
     ID3 tags;
-    if (tags.SetFilePath(*src) != 0)
+    if (tags.SetFilePath(*src) != 0) {
+        if (AFile::FileExists(src))
+            AError::NoteFailure(kErrFileNotFound, AString("cannot read the tags of ") + *src);
+        else
+            AError::NoteFailure(kErrFileNotFound, "find", *src, ENOENT);
         return kErrFileNotFound;
+    }
 
     // The music folder is made when missing, but only inside an existing folder: a missing parent
     // is a drive that is not mounted, and nothing is written in its place.

@@ -1661,6 +1661,9 @@ int ASync::DoSync(CancelProc cancel)
     progress->StartDivision(autoAction == kTwoWay ? 0.9 : 1.0, nullptr, 0, 0);
     BeforePerforming();
     err = PerformSyncActions(cancel);
+    // Why the first action failed, which the run ends with; what runs after may note failures of
+    // its own.
+    const AString firstDetail = AError::FailureDetail(err);
     AfterPerforming();
     progress->EndDivision(nullptr, 0, 0);
     HoldUndoneActions();
@@ -1689,6 +1692,8 @@ int ASync::DoSync(CancelProc cancel)
         err = kErrDuplicateNames;
     }
     CleanUp();
+    if (!firstDetail.IsEmpty() && AError::FailureDetail(err).IsEmpty())
+        AError::NoteFailure(err, firstDetail);
     text = err == kErrUserCancel     ? "Sync cancelled."
            : err == kErrDisconnected ? "Sync stopped."
                                      : "Sync completed.";
@@ -1821,6 +1826,7 @@ int ASync::PerformSyncActions(CancelProc cancel)
     AString text("Performing sync actions...");
     progress->StartDivision(1.0, &text, 0, 1);
     int firstErr = 0;
+    AString firstDetail;
     bool stopped = false;
     bool stoppedOnCancelledAction = false;
     transfer.Start(plannedCopyBytes);
@@ -1843,8 +1849,10 @@ int ASync::PerformSyncActions(CancelProc cancel)
         int err = PerformAction(action, i + 1, count, cancel);
         if (err != 0 && err != kErrUserCancel && disconnected())
             return;
-        if (firstErr == 0)
+        if (firstErr == 0) {
             firstErr = err;
+            firstDetail = AError::FailureDetail(err);
+        }
         // A side that another program is changing refuses every further action as it refused
         // this one: the run stops here rather than fail each of them.
         if (err != 0 && (stopOnErr || err == kErrBusy)) {
@@ -1881,6 +1889,8 @@ int ASync::PerformSyncActions(CancelProc cancel)
            : firstErr == kErrDisconnected                           ? "Sync stopped: a side was disconnected."
                                                                     : "Error Sync'ing!";
     progress->EndDivision(&text, 0, 0);
+    if (!firstDetail.IsEmpty())
+        AError::NoteFailure(firstErr, firstDetail);
     return firstErr;
 }
 
