@@ -109,6 +109,13 @@ std::string Detail(int code)
     return detail.IsEmpty() ? std::string() : " (" + detail.ToStdString() + ")";
 }
 
+// Why the iPod's lock was not had: another sync holds it, or its folder cannot be opened.
+std::string LockRefused(int code)
+{
+    const AString detail = AError::FailureDetail(code);
+    return detail.IsEmpty() ? std::string("another sync is running on this iPod") : detail.ToStdString();
+}
+
 std::string Lower(std::string text)
 {
     for (char& c : text)
@@ -266,7 +273,7 @@ int IPodSource::Change(bool towardWrite)
         return err;
     if (!lock.IsHeld()) {
         if (int err = lock.Acquire(root, kLockTimeoutMs); err != 0)
-            return Fail(err, "another sync is running on this iPod (" + mountPoint + ")" + Detail(err));
+            return Fail(err, LockRefused(err));
         if (unsavedChanges == 0 && ChangedOnDisk())
             return Fail(kErrBusy, "the database of the iPod at " + mountPoint +
                                       " was changed by another program while the script ran; run it again");
@@ -286,7 +293,7 @@ int IPodSource::SettleRecovery()
         return 0;
     if (!lock.IsHeld())
         if (int err = lock.Acquire(root, kLockTimeoutMs); err != 0)
-            return Fail(err, "another sync is running on this iPod (" + mountPoint + ")" + Detail(err));
+            return Fail(err, LockRefused(err));
     recoveryPending = false;
     std::vector<AString> due;
     std::vector<IPodJournal::Entry> keep;
@@ -386,7 +393,7 @@ int IPodSource::Flush(bool settle)
         return 0;
     if (!lock.IsHeld()) {
         if (int err = lock.Acquire(root, kLockTimeoutMs); err != 0)
-            return Fail(err, "another sync is running on this iPod (" + mountPoint + ")" + Detail(err));
+            return Fail(err, LockRefused(err));
     }
     // A track that had no lasting id gets the one its database ID came from, so the ID outlives
     // a move of its file.

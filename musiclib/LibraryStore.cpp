@@ -181,7 +181,9 @@ int LibraryStore::CodeFor(int sqliteResult)
         return kErrNoSpace;
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
-        return kErrVersion;
+        return kErrLibraryDamaged;
+    case SQLITE_READONLY:
+        return kErrLibraryReadOnly;
     default:
         return kErrIO;
     }
@@ -197,6 +199,29 @@ std::int64_t LibraryStore::LastInsertId() const { return sqlite3_last_insert_row
 
 int LibraryStore::Changes() const { return sqlite3_changes(database); }
 
+int LibraryStore::Explained(int code, const std::string& path, std::string& error)
+{
+    const std::string reason = error.empty() ? std::string() : " (" + error + ")";
+    switch (code) {
+    case kErrLibraryDamaged:
+        error = "the library's database " + path + " is damaged" + reason +
+                "; put back a copy of it, or move it away and make the library again with \"pelorin "
+                "library init\" and \"pelorin library import\"";
+        break;
+    case kErrLibraryReadOnly:
+        error = "the library's database " + path + " cannot be written" + reason +
+                "; give this user write access to it and to its folder";
+        break;
+    case kErrLibraryNewer:
+        error = "the library's database " + path + " was made by a newer version of Pelorin" + reason +
+                "; use that version with it";
+        break;
+    default:
+        break;
+    }
+    return code;
+}
+
 int LibraryStore::Open(const std::string& path, std::string& error)
 {
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
@@ -206,7 +231,7 @@ int LibraryStore::Open(const std::string& path, std::string& error)
         const int code = CodeFor(result);
         sqlite3_close_v2(database);
         database = nullptr;
-        return code == 0 ? kErrIO : code;
+        return code == 0 ? kErrIO : Explained(code, path, error);
     }
     sqlite3_busy_timeout(database, kBusyTimeoutMs);
     sqlite3_extended_result_codes(database, 1);
@@ -215,33 +240,37 @@ int LibraryStore::Open(const std::string& path, std::string& error)
     for (const char* pragma :
          {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL", "PRAGMA foreign_keys=ON"}) {
         if (int err = Execute(pragma); err != 0) {
-            error = "cannot set up " + path + ": " + ErrorText();
-            return err;
+            error = ErrorText();
+            if (err != kErrLibraryDamaged && err != kErrLibraryReadOnly)
+                error = "cannot set up " + path + ": " + error;
+            return Explained(err, path, error);
         }
     }
-    return Migrate(error);
+    return Explained(Migrate(error), path, error);
 }
 
 int LibraryStore::Migrate(std::string& error)
 {
     if (int err = Begin(true); err != 0) {
-        error = "cannot lock the library's database: " + ErrorText();
+        error = err == kErrLibraryDamaged || err == kErrLibraryReadOnly
+                    ? ErrorText()
+                    : "cannot lock the library's database: " + ErrorText();
         return err;
     }
     int current = 0;
     {
         Query version = Prepare("PRAGMA user_version");
         if (!version || version.Step() != SQLITE_ROW) {
-            error = "the file is not a library database: " + ErrorText();
+            error = "it is not a library database: " + ErrorText();
             Rollback();
-            return kErrVersion;
+            return kErrLibraryDamaged;
         }
         current = static_cast<int>(version.Integer(0));
     }
     if (current > kSchemaVersion) {
         Rollback();
-        error = "the library was made by a newer Pelorin (schema " + std::to_string(current) + ")";
-        return kErrVersion;
+        error = "schema " + std::to_string(current);
+        return kErrLibraryNewer;
     }
     if (current < 1) {
         int err = Execute(kSchema);

@@ -80,6 +80,9 @@ public:
     std::string ErrorText() const;
     // The error code of the system for an SQLite result.
     static int CodeFor(int sqliteResult);
+    // For a database at `path` that is damaged, cannot be written or is of a newer version: `error`
+    // (the reason) made into a sentence that names the file and what the user can do. `code` back.
+    static int Explained(int code, const std::string& path, std::string& error);
     std::int64_t LastInsertId() const;
     int Changes() const;
 

@@ -203,6 +203,9 @@ int MusicLibrary::RunScript(std::string_view text, ScriptValue& result, std::str
         return err;
     PruneIPods();
     const int err = ScriptInterpreter(*this).Run(program, result, error);
+    // A store that cannot be written (or read) is told with its file and the remedy.
+    if (err == kErrLibraryDamaged || err == kErrLibraryReadOnly)
+        LibraryStore::Explained(err, folder + "/" + LibraryStore::kFileName, error);
     // Whoever sent the script learns the code too, with the reason (a file and the system's words),
     // as a failure noted on this thread.
     if (err != 0)

@@ -27,6 +27,7 @@ constexpr ErrorMessage kMessages[] = {
     {kErrCOM, ": COM Error Occured."},
     {kErrInvalidPlaylist, ": Invalid PlayList."},
     {kErrAutoUpdate, ": iPod on auto-update mode."},
+    {kErrVolumeNotFound, ": The drive was not found."},
     {kErrIO, ": IO error."},
     {kErrOutOfMemory, ": Out of memory."},
     {kErrNoVersion, ": No version found."},
@@ -53,6 +54,9 @@ constexpr ErrorMessage kMessages[] = {
     {kErrLastSyncPlaylist, ": Failed to add item to Last Sync playlist."},
     {kErrChangedWhileCopied, ": The file changed while it was copied; left for the next run."},
     {kErrDisconnected, ": The volume was disconnected."},
+    {kErrLibraryDamaged, ": The library's database is damaged."},
+    {kErrLibraryReadOnly, ": The library's database cannot be written."},
+    {kErrLibraryNewer, ": The library's database was made by a newer version of Pelorin."},
     {kErrUserCancel, ": User cancel activated."},
 };
 

@@ -15,7 +15,7 @@ enum : int {
     kErrCOM = -6,
     kErrInvalidPlaylist = -7,
     kErrAutoUpdate = -8,
-    kErrVolumeNotFound = -9, // not in the message table: ": Unknown error encountered."
+    kErrVolumeNotFound = -9, // a side's drive is not there (a music folder whose parent is missing)
     kErrIO = -36,
     kErrOutOfMemory = -108,
     kErrNoVersion = -8546,
@@ -43,6 +43,9 @@ enum : int {
     kErrLastSyncPlaylist = -102396,
     kErrChangedWhileCopied = -102397, // the file was written to while it was being copied
     kErrDisconnected = -102398,       // a side's volume went away during the run
+    kErrLibraryDamaged = -102399,     // the music library's database file is not a readable database
+    kErrLibraryReadOnly = -102400,    // the music library's database file cannot be written
+    kErrLibraryNewer = -102401,       // the music library's database was made by a newer version
     kErrUserCancel = 123456,
 };
 

@@ -51,6 +51,17 @@ std::timed_mutex gAELock;
 // Why the last script of a thread failed.
 thread_local int gScriptFailureCode = 0;
 thread_local std::string gScriptFailure;
+
+// The code of the script that just failed: the library's own, noted again with its reason (which
+// file, the system's words, a lock another sync holds, a damaged library), when it gave one;
+// kErrITunesRefused when it gave none.
+int ScriptFailed()
+{
+    if (gScriptFailureCode == 0 || gScriptFailure.empty())
+        return kErrITunesRefused;
+    AError::NoteFailure(gScriptFailureCode, AString::FromUTF8(gScriptFailure));
+    return gScriptFailureCode;
+}
 std::atomic<int> gLockWaitSeconds{ASiTunes::kLockWaitSeconds};
 
 std::string Decimal(std::uint32_t id) { return std::to_string(id); }
@@ -155,7 +166,10 @@ std::optional<ScriptDescriptor> ASiTunes::Send2iTunes(const std::string& source,
         if (!reply) {
             // The library notes its code with the reason; a refusal of the bridge's own reads as
             // iTunes refusing, with the reason beside it.
-            gScriptFailureCode = AError::LastFailureCode();
+            // A code noted before this script, for another failure, is not its code.
+            const int noted = AError::LastFailureCode();
+            if (noted != 0 && AError::FailureDetail(noted).ToStdString() == gScriptFailure)
+                gScriptFailureCode = noted;
             if (!gScriptFailure.empty())
                 AError::NoteFailure(kErrITunesRefused, AString::FromUTF8(gScriptFailure));
         }
@@ -234,7 +248,7 @@ int ASiTunes::GetITunesPlaylist(int, AString* names)
 {
     std::optional<ScriptDescriptor> reply = Send2iTunes(kTell + " name of every playlist" + "\n end tell\n");
     if (!reply)
-        return kErrITunesRefused;
+        return ScriptFailed();
     AString all;
     for (int i = 1; i <= reply->NumberOfItems(); ++i) {
         all += ItemString(reply->ItemAt(i)).value_or(AString());
@@ -411,7 +425,7 @@ int ASiTunes::AppendParam(bool iPod, std::vector<AString>& list, const char* par
              : kTell + " " + param + " of (every track in playlist \"" + playlist + kNotStream;
     std::optional<ScriptDescriptor> reply = Send(script);
     if (!reply)
-        return kErrITunesRefused;
+        return ScriptFailed();
     if (reply->NumberOfItems() != static_cast<int>(list.size()))
         return kErrInconsistentSize;
     const bool isName = std::string(param) == "name";
@@ -456,7 +470,7 @@ int ASiTunes::AppendLibFileExt2List(std::vector<AString>& list, const char* deli
     std::optional<ScriptDescriptor> reply =
         Send(kTell + " " + "location" + " of (every track in playlist \"" + playlist + kNotStream);
     if (!reply)
-        return kErrITunesRefused;
+        return ScriptFailed();
     const int n = reply->NumberOfItems();
     if (n != static_cast<int>(list.size()))
         return kErrInconsistentSize;
@@ -510,7 +524,9 @@ int ASiTunes::ReadProperty(bool iPod, const char* param, std::vector<ScriptDescr
     if (!PlaylistPiece(iPod, &playlist))
         return kErrITunesRefused;
     std::optional<ScriptDescriptor> reply = Send(ListScript(iPod, param, playlist));
-    if (!reply || reply->GetKind() != ScriptDescriptor::Kind::List)
+    if (!reply)
+        return ScriptFailed();
+    if (reply->GetKind() != ScriptDescriptor::Kind::List)
         return kErrITunesRefused;
     *items = reply->Items();
     return 0;
@@ -556,7 +572,7 @@ int ASiTunes::ReadIDs(bool iPod, std::vector<std::uint32_t>* ids)
              : kTell + " database ID of (every track in playlist \"" + playlist + kNotStream;
     std::optional<ScriptDescriptor> reply = Send(script);
     if (!reply)
-        return kErrITunesRefused;
+        return ScriptFailed();
     if (reply->GetKind() != ScriptDescriptor::Kind::List)
         return kErrInconsistentSize;
     ids->clear();
@@ -755,12 +771,7 @@ int ASiTunes::UpdateIPod()
         return kErrITunesRefused;
     if (Send(kTell + " update source \"" + source + "\"\n end tell\n"))
         return 0;
-    AString why;
-    const int cause = LastScriptFailure(&why);
-    if (cause == 0)
-        return kErrITunesRefused;
-    AError::NoteFailure(cause, why);
-    return cause;
+    return ScriptFailed();
 }
 
 int ASiTunes::FindLibListening(const AString& name, const AString& artist, const AString& album,
@@ -775,7 +786,7 @@ int ASiTunes::FindLibListening(const AString& name, const AString& artist, const
              quotedName + "\" and artist = \"" + quotedArtist + "\" and album = \"" + quotedAlbum +
              "\"\n end tell\n");
     if (!ids)
-        return kErrITunesRefused;
+        return ScriptFailed();
     const ScriptDescriptor* first = ids->GetKind() == ScriptDescriptor::Kind::List ? ids->ItemAt(1) : &*ids;
     if (!first || first->GetKind() != ScriptDescriptor::Kind::Integer)
         return kErrObjectNotFound;
@@ -789,7 +800,9 @@ int ASiTunes::FindLibListening(const AString& name, const AString& artist, const
                                    {"rating", &found.rating}}) {
         std::optional<ScriptDescriptor> reply =
             Send(kTell + " get " + property + " of " + track + "\n end tell\n");
-        if (!reply || reply->GetKind() != ScriptDescriptor::Kind::Integer)
+        if (!reply)
+            return ScriptFailed();
+        if (reply->GetKind() != ScriptDescriptor::Kind::Integer)
             return kErrITunesRefused;
         *value = reply->Int64Value();
     }
@@ -815,7 +828,7 @@ int ASiTunes::SetLibListening(const std::vector<Listening>& songs)
         script += " set rating" + track + std::to_string(song.rating) + "\n";
     }
     script += " end tell\n";
-    return Send(script) ? 0 : kErrITunesRefused;
+    return Send(script) ? 0 : ScriptFailed();
 }
 
 int ASiTunes::MakePlaylistITunes(const AString& name) { return MakePlaylist(AString("Library"), name); }
@@ -833,7 +846,7 @@ int ASiTunes::MakePlaylist(const AString& source, const AString& name)
     std::optional<ScriptDescriptor> reply =
         Send(kTell + " set myPlayList to make playlist of source \"" + quotedSource +
              "\"\n set name of myPlayList to \"" + quotedName + "\"\n end tell\n");
-    return reply ? 0 : kErrITunesRefused;
+    return reply ? 0 : ScriptFailed();
 }
 
 int ASiTunes::DeletePlaylist(const AString& source, const AString& name)
@@ -845,7 +858,7 @@ int ASiTunes::DeletePlaylist(const AString& source, const AString& name)
     }
     std::optional<ScriptDescriptor> reply = Send(kTell + " delete playlist \"" + quotedName +
                                                  "\" of source \"" + quotedSource + "\"\n end tell\n");
-    return reply ? 0 : kErrITunesRefused;
+    return reply ? 0 : ScriptFailed();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -910,7 +923,7 @@ int ASiTunes::GetIPodPlaylist(int, AString* names)
     std::optional<ScriptDescriptor> reply =
         Send(kTell + " name of every playlist in source \"" + source + "\" \n end tell\n");
     if (!reply)
-        return kErrITunesRefused;
+        return ScriptFailed();
     AString all;
     for (int i = 1; i <= reply->NumberOfItems(); ++i) {
         all += ItemString(reply->ItemAt(i)).value_or(AString());

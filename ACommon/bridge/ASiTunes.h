@@ -6,7 +6,9 @@
 // sent.
 //
 // A script that failed (no reply) is never read as an empty answer: counts give -1, list readers
-// an error, and a list reply whose item count differs from the list it fills is an error too.
+// an error, and a list reply whose item count differs from the list it fills is an error too. The
+// error of a failed script is the library's own code, noted with its reason, where it gave one
+// (below, "kErrITunesRefused when the script failed" reads so); kErrITunesRefused otherwise.
 //
 // One object belongs to one source (or one short task); the class operations need no object. Only
 // one script runs at a time in the process: a second caller waits for the first.

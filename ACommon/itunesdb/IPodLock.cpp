@@ -49,7 +49,7 @@ IPodLock::~IPodLock() { Release(); }
 
 AString IPodLock::BusyMessage(long pid)
 {
-    AString text("another program is changing this iPod");
+    AString text("another sync is running on this iPod");
     if (pid > 0) {
         text += " (process ";
         text += AString::FromUTF8(std::to_string(pid));

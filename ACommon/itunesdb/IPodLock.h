@@ -47,7 +47,7 @@ public:
     // True after a wait (of more than 0 ms) ran out, until Release.
     bool WasRefused() const { return refusedPid != 0; }
 
-    // "another program is changing this iPod (process N); try again when it has finished. Nothing
+    // "another sync is running on this iPod (process N); try again when it has finished. Nothing
     // was changed.", without "(process N)" when `pid` is not known (below 1).
     static AString BusyMessage(long pid);
 

@@ -55,6 +55,8 @@ public:
     // Adds a record whose date and size are known (an entry a saved list carries over from the
     // list it replaces). Sources that keep their lists elsewhere take no such record.
     virtual int AddRecord(const AString& path, std::uint64_t modTime, std::uint64_t size);
+    // Drops entry `index` from a saved list, and from whatever keeps it (never from the disk).
+    virtual int ForgetRecord(int index) { return DeleteEntry(index, 0, 0); }
     virtual void SetPlaylist(const AString* name);
     virtual int ScanForDuplicates(signed char deleteFiles, signed char sortFirst, signed char ascending,
                                   CancelProc cancel, signed char interactive);

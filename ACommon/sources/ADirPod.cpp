@@ -81,8 +81,16 @@ AString ADirPod::ListingMessage()
 
 int ADirPod::PopulateFileList(CancelProc cancel)
 {
-    if (ASiTunes::GetIPodCountiTunes() <= 0)
+    if (ASiTunes::GetIPodCountiTunes() <= 0) {
+        // No iPod source: the library's reason when its script failed (a database it cannot
+        // read, a damaged library), else the iPod is not attached to it.
+        AString why;
+        if (const int cause = ASiTunes::LastScriptFailure(&why); cause != 0 && !why.IsEmpty()) {
+            AError::NoteFailure(cause, why);
+            return cause;
+        }
         return kErrObjectNotFound;
+    }
     rootPath = bridge->GetIPodRootFolder();
     removedFilesFolder = rootPath;
     return ListTracks(cancel);

@@ -455,6 +455,16 @@ int ADirPodDB::DeleteEntry(int index, signed char removeFile, signed char keepFi
     return err;
 }
 
+int ADirPodDB::ForgetRecord(int index)
+{
+    if (!database->HasSortedView())
+        Sort(1);
+    if (MHIT* track = database->GetSortedSong(index))
+        database->GetDatabase()->RemoveTrack(track);
+    database->RemoveSortedSongEntry(index);
+    return 0;
+}
+
 void ADirPodDB::DeleteAll()
 {
     ADir::DeleteAll();

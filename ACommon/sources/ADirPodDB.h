@@ -48,6 +48,8 @@ public:
     int GetFileDiskPath(const AString* path, AString* diskPath, signed char fromList) override;
     std::uint64_t GetFileModTime(const AString* path) override;
     int DeleteEntry(int index, signed char removeFile, signed char keepFile) override;
+    // A saved list: the track goes from the database held in memory, which is never stored.
+    int ForgetRecord(int index) override;
     int Delete(const AString* path, signed char fromList, signed char keepFile) override;
     int GetSongInfo(const AString* path, SongInfoStruct* info) override;
     bool FileExists(const AString* path) override;

@@ -408,7 +408,8 @@ int ADirTunes::ListTracks(CancelProc cancel)
     progress->EndDivision(nullptr, 0, 0);
     if (err != 0) {
         diskList.DeleteAll();
-        if (err == kErrITunesRefused) {
+        // Without a reason of the library's own, the playlist is missing or the script failed.
+        if (err == kErrITunesRefused && AError::FailureDetail(err).IsEmpty()) {
             const AString line = AString("The library did not list the playlist \"") + GetPlaylist() +
                                  "\": it has no such playlist, or its script failed.";
             progress->UpdateDivision(-1, nullptr, nullptr, &line, 0);
@@ -476,8 +477,16 @@ int ADirTunes::AddSongFromDisk(const AString* path)
     if (!path)
         return kErrAddSong;
     const long long id = bridge->ITunesAddSongFromDisk(*path, nullptr);
-    if (id < 0)
+    if (id < 0) {
+        // The library's reason (the file, the system's words) stands for itself rather than as a
+        // refusal to add the song.
+        AString why;
+        if (const int cause = ASiTunes::LastScriptFailure(&why); cause != 0 && !why.IsEmpty()) {
+            AError::NoteFailure(cause, why);
+            return cause;
+        }
         return kErrAddSong;
+    }
     if (!createLastPlaylist)
         return 0;
     if (bridge->ITunesAddSongToPlaylist(AString(kLastSync), static_cast<std::uint32_t>(id)) == 0)
@@ -496,8 +505,13 @@ int ADirTunes::AddITunesReadyFile(const AString*, const AString* src, AString* d
     if (!src || !dest)
         return kErrFileNotFound;
     ID3 tags;
-    if (tags.SetFilePath(*src) != 0)
+    if (tags.SetFilePath(*src) != 0) {
+        if (AFile::FileExists(src))
+            AError::NoteFailure(kErrFileNotFound, AString("cannot read the tags of ") + *src);
+        else
+            AError::NoteFailure(kErrFileNotFound, "find", *src, ENOENT);
         return kErrFileNotFound;
+    }
 
     // The music folder is made when missing, but only inside an existing folder: a missing parent
     // is a drive that is not mounted, and nothing is written in its place.
@@ -505,8 +519,12 @@ int ADirTunes::AddITunesReadyFile(const AString*, const AString* src, AString* d
     if (!AFile::DirExists(&music)) {
         const int slash = music.ReverseFind('/');
         AString parent = slash > 0 ? music.Left(slash) : AString();
-        if (parent.IsEmpty() || !AFile::DirExists(&parent))
+        if (parent.IsEmpty() || !AFile::DirExists(&parent)) {
+            AError::NoteFailure(kErrVolumeNotFound, AString("the library's music folder ") + music +
+                                                        " is on a drive that seems not to be mounted; mount "
+                                                        "it and sync again");
             return kErrVolumeNotFound;
+        }
         if (mkdir(music.CStr(), 0777) != 0 && errno != EEXIST)
             return kErrIO;
     }

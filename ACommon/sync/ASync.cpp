@@ -1489,14 +1489,39 @@ int ASync::RepopulateLists(CancelProc cancel)
             if (const AString* record = saved[k]->GetFPath(i); checkChanges || isHeld(record))
                 kept[k].push_back({*record, saved[k]->GetRecordModTime(i), saved[k]->GetRecordSize(i)});
 
-    // A source that keeps its list elsewhere (an iPod's database) cannot take an old record back:
-    // with entries to hold, its saved lists stay as the last run left them, all of them.
+    // A source that keeps its list elsewhere (an iPod's database) cannot take an old record back,
+    // only drop one: a held entry it had keeps the record the new listing gives it. Where that is
+    // not the old one (the song is gone from the side, or changed on it), the saved lists stay as
+    // the last run left them, all of them.
+    bool takesBack[2] = {true, true};
+    std::vector<AString> heldBefore[2];
+    auto bare = [](const AString* path) {
+        int start = 0;
+        while (start < path->GetLength() && (*path)[start] == '/')
+            ++start;
+        return start == 0 ? *path : path->Mid(start, path->GetLength());
+    };
     if (!heldEntries.empty())
-        for (ADir* side : saved) {
-            const int count = side->Count();
-            side->AddRecord(AString("?"), 0, 0);
-            if (side->Count() == count)
-                return 0;
+        for (int k = 0; k < 2; ++k) {
+            const int count = saved[k]->Count();
+            saved[k]->AddRecord(AString("?"), 0, 0);
+            if (saved[k]->Count() != count)
+                continue;
+            takesBack[k] = false;
+            ADir* live = k == 0 ? dir1.get() : dir2.get();
+            for (int i = 0; i < count; ++i) {
+                const AString* record = saved[k]->GetFPath(i);
+                if (!isHeld(record))
+                    continue;
+                const AString entry = bare(record);
+                AString full = *saved[k]->GetRootPath();
+                full.AppendPathComponent(entry);
+                if (FindEntry(live, entry) < 0 ||
+                    live->GetFileModTime(&full) != saved[k]->GetFileModTime(&full))
+                    return 0;
+                heldBefore[k].push_back(entry);
+            }
+            std::sort(heldBefore[k].begin(), heldBefore[k].end(), before);
         }
 
     // The run's own listing has said what it left out.
@@ -1522,9 +1547,13 @@ int ASync::RepopulateLists(CancelProc cancel)
     }
     if (!heldEntries.empty()) {
         for (int k = 0; k < 2; ++k) {
-            for (int i = saved[k]->Count() - 1; i >= 0; --i)
-                if (isHeld(saved[k]->GetFPath(i)))
-                    saved[k]->DeleteEntry(i, 0, 0);
+            for (int i = saved[k]->Count() - 1; i >= 0; --i) {
+                const AString* record = saved[k]->GetFPath(i);
+                if (isHeld(record) && (takesBack[k] || !found(heldBefore[k], bare(record))))
+                    saved[k]->ForgetRecord(i);
+            }
+            if (!takesBack[k])
+                continue;
             for (Record& record : kept[k])
                 if (isHeld(&record.path))
                     saved[k]->AddRecord(record.path, record.modTime, record.size);
@@ -1661,6 +1690,9 @@ int ASync::DoSync(CancelProc cancel)
     progress->StartDivision(autoAction == kTwoWay ? 0.9 : 1.0, nullptr, 0, 0);
     BeforePerforming();
     err = PerformSyncActions(cancel);
+    // Why the first action failed, which the run ends with; what runs after may note failures of
+    // its own.
+    const AString firstDetail = AError::FailureDetail(err);
     AfterPerforming();
     progress->EndDivision(nullptr, 0, 0);
     HoldUndoneActions();
@@ -1689,6 +1721,8 @@ int ASync::DoSync(CancelProc cancel)
         err = kErrDuplicateNames;
     }
     CleanUp();
+    if (!firstDetail.IsEmpty() && AError::FailureDetail(err).IsEmpty())
+        AError::NoteFailure(err, firstDetail);
     text = err == kErrUserCancel     ? "Sync cancelled."
            : err == kErrDisconnected ? "Sync stopped."
                                      : "Sync completed.";
@@ -1821,6 +1855,7 @@ int ASync::PerformSyncActions(CancelProc cancel)
     AString text("Performing sync actions...");
     progress->StartDivision(1.0, &text, 0, 1);
     int firstErr = 0;
+    AString firstDetail;
     bool stopped = false;
     bool stoppedOnCancelledAction = false;
     transfer.Start(plannedCopyBytes);
@@ -1843,8 +1878,10 @@ int ASync::PerformSyncActions(CancelProc cancel)
         int err = PerformAction(action, i + 1, count, cancel);
         if (err != 0 && err != kErrUserCancel && disconnected())
             return;
-        if (firstErr == 0)
+        if (firstErr == 0) {
             firstErr = err;
+            firstDetail = AError::FailureDetail(err);
+        }
         // A side that another program is changing refuses every further action as it refused
         // this one: the run stops here rather than fail each of them.
         if (err != 0 && (stopOnErr || err == kErrBusy)) {
@@ -1881,6 +1918,8 @@ int ASync::PerformSyncActions(CancelProc cancel)
            : firstErr == kErrDisconnected                           ? "Sync stopped: a side was disconnected."
                                                                     : "Error Sync'ing!";
     progress->EndDivision(&text, 0, 0);
+    if (!firstDetail.IsEmpty())
+        AError::NoteFailure(firstErr, firstDetail);
     return firstErr;
 }
 

@@ -13,6 +13,7 @@
 #include "ACommon/tags/ID3.h"
 #include "APlatform/Unicode.h"
 
+#include <cerrno>
 #include <string_view>
 #include <tuple>
 
@@ -694,8 +695,12 @@ int ASyncLib::FileForIPod(ADir* to, AString& disk, CancelProc cancel)
         progress->ShowStatus(&status, &status);
     }
     AString file;
-    if (int err = converter->FileForIPod(disk, file, cancel); err != 0)
+    if (int err = converter->FileForIPod(disk, file, cancel); err != 0) {
+        // The converter may have read the file on another thread: a file that is gone says so here.
+        if (err != kErrUserCancel && !AFile::FileExists(&disk))
+            AError::NoteFailure(err, "find", disk, ENOENT);
         return err;
+    }
     disk = file;
     return 0;
 }

@@ -6,7 +6,8 @@
  *   PELORIN_FAULT_ROOT   the folder whose files count (an absolute path); nothing counts without it
  *   PELORIN_FAULT_CALLS  the calls that count, separated by commas (open, write, fsync, close,
  *                        rename, unlink, mkdir, truncate, copy, chmod), or "all" (the default);
- *                        "fsync" counts fdatasync and syncfs too
+ *                        "fsync" counts fdatasync and syncfs too; where "open" does not count,
+ *                        "openw" counts the opens for writing and "opendir" those of folders
  *   PELORIN_FAULT_AT     the number (from 1) of the counted call to act on; 0 or unset: count only
  *   PELORIN_FAULT_ACTION "kill" (SIGKILL before the call is made), an errno name (EIO, ENOSPC,
  *                        EACCES, EROFS: the call fails with it), or the same followed by "+" to
@@ -143,7 +144,11 @@ static int OpenCommon(int (*real)(int, const char*, int, mode_t), int dirfd, con
                       mode_t mode)
 {
     const int counts = Below(path) || (path && path[0] != '/' && Tracked(dirfd));
-    if (counts && Fault("open"))
+    const char* kind = Counts("open")                                      ? "open"
+                       : (flags & O_DIRECTORY)                             ? "opendir"
+                       : (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) ? "openw"
+                                                                           : "open";
+    if (counts && Fault(kind))
         return -1;
     const int fd = real(dirfd, path, flags, mode);
     if (counts)

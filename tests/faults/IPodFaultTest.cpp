@@ -281,14 +281,11 @@ void FailEveryCall(IPodRun::Route route)
         const char* action;
         const char* reason;
     };
-    std::vector<Fault> faults = {Fault{"write,copy", "EIO", "Input/output error"},
-                                 Fault{"write,copy", "ENOSPC+", "No space left on device"},
-                                 Fault{"fsync", "EIO", "Input/output error"},
-                                 Fault{"rename", "EIO", "Input/output error"}};
-    // Through the library, a file of the iPod that cannot be opened while it is listed is not yet
-    // always said with its reason; the writes are.
-    if (route == IPodRun::Route::kDatabase)
-        faults.push_back(Fault{"open", "EACCES", "Permission denied"});
+    const std::vector<Fault> faults = {Fault{"write,copy", "EIO", "Input/output error"},
+                                       Fault{"write,copy", "ENOSPC+", "No space left on device"},
+                                       Fault{"fsync", "EIO", "Input/output error"},
+                                       Fault{"rename", "EIO", "Input/output error"},
+                                       Fault{"open", "EACCES", "Permission denied"}};
     int tried = 0;
     for (const Fault& fault : faults) {
         const long calls = run.CountCalls(fault.calls);

@@ -487,7 +487,7 @@ TEST(ASyncLibIPod, AnIPodLockedByAnotherProgramStopsTheRunAfterOneWait)
     EXPECT_EQ(pair.FolderPair::Run(*sync), kErrBusy);
     EXPECT_EQ(sync->GetTally().Errors(), 1);
     const std::string log = pair.frontend.Log();
-    EXPECT_TRUE(Has(log, "another program is changing this iPod (process " + std::to_string(getpid()) +
+    EXPECT_TRUE(Has(log, "another sync is running on this iPod (process " + std::to_string(getpid()) +
                              "); try again when it has finished. Nothing was changed."))
         << log;
     EXPECT_TRUE(ListFiles(pair.root + "/iPod_Control/Music").empty());
