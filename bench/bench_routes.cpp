@@ -12,11 +12,15 @@
 // by each route: wall time, bytes written, stores. Targets: both routes within 1.5 times cp + sync,
 // linear, bytes within 1.2 times the songs' size; nothing written by a sync with nothing to do.
 //
-// With --short the songs last 1 s instead of 6 (a no-op run of 50,000: `bench_routes --short 50000`).
-// The peak is the largest resident memory of the run.
+// With --short the songs last 1 s instead of 6 (a no-op run of 50,000: `bench_routes --short 50000`);
+// --database-only leaves the library route out; --keep FOLDER leaves the songs, the iPods and the
+// settings in FOLDER/N (for a profile of a run by hand, with PELORIN_VOLUMES, XDG_DATA_HOME and HOME
+// set below it). The peak is the largest resident memory of the run;
+// "cpu" the user and system time of the run and its children, which a loaded machine disturbs less
+// than the wall time.
 //
-//   build/bench/bench_routes [--short] [songs...]   (default 1000 5000; files go to $TMPDIR; the program is
-//   $PELORIN_BUILD_DIR/pelorin, else build/pelorin)
+//   build/bench/bench_routes [--short] [--database-only] [--keep FOLDER] [songs...]   (default 1000 5000;
+//   files go to $TMPDIR; the program is $PELORIN_BUILD_DIR/pelorin, else build/pelorin)
 
 #include "musiclib/FolderImport.h"
 #include "musiclib/MusicLibrary.h"
@@ -47,6 +51,7 @@ struct Run {
     double seconds = 0;
     double bytesWritten = 0;
     double peakMemory = 0; // the largest resident size, in bytes
+    double cpuSeconds = 0; // user + system time of the process and its children
     int status = -1;
 };
 
@@ -71,6 +76,8 @@ Run Spawn(const std::vector<std::string>& args)
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         run.bytesWritten = static_cast<double>(usage.ru_oublock) * 512.0;
         run.peakMemory = static_cast<double>(usage.ru_maxrss) * 1024.0;
+        run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     posix_spawn_file_actions_destroy(&actions);
@@ -119,21 +126,32 @@ double FolderBytes(const std::string& folder)
     return total;
 }
 
-void Print(const char* what, int songs, const Run& run, double songBytes, int stores, double peer)
+// `peer` is cp + sync's run: the ratios to it by wall time and by CPU time (which the load of a shared
+// machine disturbs less).
+void Print(const char* what, int songs, const Run& run, double songBytes, int stores, const Run* peer)
 {
-    std::printf("  %-30s %8.2f s  %6.2f s/1000  %7.1f MB written (%.2fx songs)  stores %3d  %6.1f MB peak",
-                what, run.seconds, run.seconds * 1000.0 / songs, run.bytesWritten / 1e6,
+    std::printf("  %-30s %8.2f s  %6.2f s/1000  %6.2f s cpu  %7.1f MB written (%.2fx songs)  stores %3d  "
+                "%6.1f MB peak",
+                what, run.seconds, run.seconds * 1000.0 / songs, run.cpuSeconds, run.bytesWritten / 1e6,
                 songBytes > 0 ? run.bytesWritten / songBytes : 0.0, stores, run.peakMemory / 1e6);
-    if (peer > 0)
-        std::printf("  %.2fx cp+sync", run.seconds / peer);
+    if (peer && peer->seconds > 0)
+        std::printf("  %.2fx cp+sync", run.seconds / peer->seconds);
+    if (peer && peer->cpuSeconds > 0)
+        std::printf(" (cpu %.2fx)", run.cpuSeconds / peer->cpuSeconds);
     if (run.status != 0)
         std::printf("  (exit status %d)", run.status);
     std::printf("\n");
 }
 
-int Measure(int count, const std::string& program, int songSeconds)
+// The runs' files go below `keep` when it is given (left there, to run again by hand), else into a
+// temporary folder.
+int Measure(int count, const std::string& program, int songSeconds, bool withLibrary, const std::string& keep)
 {
-    fixtures::TempDir dir;
+    fixtures::TempDir temporary;
+    struct Folder {
+        std::string path;
+        std::string operator/(const std::string& relative) const { return path + "/" + relative; }
+    } dir{keep.empty() ? temporary.Path() : keep + "/" + std::to_string(count)};
     for (int i = 0; i < count; ++i) {
         fixtures::SongSpec song;
         song.title = "Song " + std::to_string(i);
@@ -155,7 +173,7 @@ int Measure(int count, const std::string& program, int songSeconds)
         samples::DatabasePath(samples::MakeIPod(dir / "Volumes", "LIBPOD", {.name = "Library Pod"}));
     const std::string databasePod =
         samples::DatabasePath(samples::MakeIPod(dir / "Volumes", "DBPOD", {.name = "Database Pod"}));
-    {
+    if (withLibrary) {
         std::unique_ptr<MusicLibrary> library;
         std::string error;
         FolderImport::Summary summary;
@@ -172,29 +190,33 @@ int Measure(int count, const std::string& program, int songSeconds)
     Run cp = Spawn({"cp", "-r", dir / "Songs", dir / "Copy"});
     const Run flush = Spawn({"sync", "-f", dir / "Copy"});
     cp.seconds += flush.seconds;
-    Print("cp -r + sync -f", count, cp, songBytes, 0, 0);
+    cp.cpuSeconds += flush.cpuSeconds;
+    Print("cp -r + sync -f", count, cp, songBytes, 0, nullptr);
 
     int stores = 0;
     unsetenv("PELORIN_LIBRARY");
     Run database = SpawnCountingStores({program, "sync", "--from", dir / "Songs", "--ipod", "Database Pod",
                                         "--type", "copy-to-ipod", "--yes"},
                                        databasePod, &stores);
-    Print("through the iPod's database", count, database, songBytes, stores, cp.seconds);
+    Print("through the iPod's database", count, database, songBytes, stores, &cp);
 
-    setenv("PELORIN_LIBRARY", (dir / "Library").c_str(), 1);
-    Run library = SpawnCountingStores(
-        {program, "sync", "--ipod", "Library Pod", "--type", "copy-to-ipod", "--yes"}, libraryPod, &stores);
-    Print("through the library", count, library, songBytes, stores, cp.seconds);
-
-    // Nothing to do: nothing may be written to either iPod.
-    Run again = SpawnCountingStores(
-        {program, "sync", "--ipod", "Library Pod", "--type", "synchronize", "--yes"}, libraryPod, &stores);
-    Print("no-op synchronize, library", count, again, 0, stores, 0);
-    unsetenv("PELORIN_LIBRARY");
-    again = SpawnCountingStores({program, "sync", "--from", dir / "Songs", "--ipod", "Database Pod", "--type",
-                                 "synchronize", "--yes"},
-                                databasePod, &stores);
-    Print("no-op synchronize, database", count, again, 0, stores, 0);
+    if (withLibrary) {
+        setenv("PELORIN_LIBRARY", (dir / "Library").c_str(), 1);
+        const Run library =
+            SpawnCountingStores({program, "sync", "--ipod", "Library Pod", "--type", "copy-to-ipod", "--yes"},
+                                libraryPod, &stores);
+        Print("through the library", count, library, songBytes, stores, &cp);
+        // Nothing to do: nothing may be written to either iPod.
+        const Run again =
+            SpawnCountingStores({program, "sync", "--ipod", "Library Pod", "--type", "synchronize", "--yes"},
+                                libraryPod, &stores);
+        Print("no-op synchronize, library", count, again, 0, stores, nullptr);
+        unsetenv("PELORIN_LIBRARY");
+    }
+    const Run again = SpawnCountingStores({program, "sync", "--from", dir / "Songs", "--ipod", "Database Pod",
+                                           "--type", "synchronize", "--yes"},
+                                          databasePod, &stores);
+    Print("no-op synchronize, database", count, again, 0, stores, nullptr);
     return 0;
 }
 
@@ -207,9 +229,15 @@ int main(int argc, char** argv)
         std::filesystem::absolute(std::string(build ? build : "build") + "/pelorin").string();
     std::vector<int> counts;
     int songSeconds = 6;
+    bool withLibrary = true;
+    std::string keep;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--short") // songs of 1 s (about 16 KB), for the runs of 50,000
             songSeconds = 1;
+        else if (std::string(argv[i]) == "--database-only") // the route through the library left out
+            withLibrary = false;
+        else if (std::string(argv[i]) == "--keep" && i + 1 < argc)
+            keep = std::filesystem::absolute(argv[++i]).string();
         else
             counts.push_back(std::atoi(argv[i]));
     }
@@ -217,10 +245,11 @@ int main(int argc, char** argv)
         counts = {1000, 5000};
     for (int count : counts) {
         if (count <= 0) {
-            std::fprintf(stderr, "usage: bench_routes [--short] [songs...]\n");
+            std::fprintf(stderr,
+                         "usage: bench_routes [--short] [--database-only] [--keep FOLDER] [songs...]\n");
             return 2;
         }
-        if (int err = Measure(count, program, songSeconds); err != 0)
+        if (int err = Measure(count, program, songSeconds, withLibrary, keep); err != 0)
             return err;
     }
     return 0;

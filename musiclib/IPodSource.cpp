@@ -23,7 +23,6 @@
 #include "ACommon/tags/SongInfoStruct.h"
 #include "APlatform/Unicode.h"
 
-#include <chrono>
 #include <filesystem>
 #include <random>
 #include <sys/stat.h>
@@ -93,13 +92,6 @@ std::uint64_t PersistentIdOf(const MHIT& track)
 std::uint32_t Fold(std::uint64_t persistentId)
 {
     return static_cast<std::uint32_t>((persistentId ^ (persistentId >> 32)) & kIdMask);
-}
-
-std::int64_t SteadySeconds()
-{
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 // The file and the system's reason noted for `code`, in brackets; empty when none was noted.
@@ -267,7 +259,7 @@ int IPodSource::Begin(bool)
     return 0;
 }
 
-int IPodSource::Change(bool towardWrite)
+int IPodSource::Change()
 {
     if (int err = Ready(); err != 0)
         return err;
@@ -282,8 +274,6 @@ int IPodSource::Change(bool towardWrite)
         return err;
     changedInScript = true;
     ++changesInScript;
-    if (towardWrite)
-        ++weightInScript;
     return 0;
 }
 
@@ -308,10 +298,8 @@ int IPodSource::SettleRecovery()
         due, keep, [](const AString&) {});
     leftFiles.clear();
     if (takenIn > 0) {
-        if (unsavedChanges == 0)
-            firstUnsavedAt = SteadySeconds();
+        cadence.Changed();
         unsavedChanges += takenIn;
-        unsavedWeight += takenIn;
         takenIn = 0;
     } else {
         // All the journal still has to name are removals that could not be made; the covers a
@@ -344,15 +332,13 @@ int IPodSource::Commit()
         action();
     onCommit.clear();
     undo.clear();
-    if (unsavedChanges == 0 && changesInScript > 0)
-        firstUnsavedAt = SteadySeconds();
+    if (changesInScript > 0)
+        cadence.Changed();
     unsavedChanges += changesInScript;
-    unsavedWeight += weightInScript;
-    const bool write = unsavedChanges > 0 && (flushAtCommit || unsavedWeight >= kChangesBeforeWrite ||
-                                              SteadySeconds() - firstUnsavedAt >= kSecondsBeforeWrite);
+    const bool write = unsavedChanges > 0 && (flushAtCommit || cadence.Due());
     flushAtCommit = false;
     inScript = changedInScript = false;
-    changesInScript = weightInScript = 0;
+    changesInScript = 0;
     // The script's changes are made; a failed write keeps them to be written by the next attempt.
     if (write)
         Flush();
@@ -369,7 +355,7 @@ void IPodSource::Rollback()
     onCommit.clear();
     deleting.clear();
     inScript = changedInScript = false;
-    changesInScript = weightInScript = 0;
+    changesInScript = 0;
     if (unsavedChanges == 0 && lock.IsHeld())
         lock.Release();
 }
@@ -414,7 +400,8 @@ int IPodSource::Flush(bool settle)
     struct stat info {};
     if (stat(path.CStr(), &info) == 0)
         loaded = Stamp{info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec, info.st_ino};
-    unsavedChanges = unsavedWeight = 0;
+    unsavedChanges = 0;
+    cadence.Stored(static_cast<std::uint64_t>(std::max<std::int64_t>(loaded.size, 0)));
     // The stored database accounts for every song the journal names as copied. The files of
     // removed songs it names are the sync's side's to move once the store is made; it drops them.
     std::vector<IPodJournal::Entry> removals;
@@ -889,7 +876,7 @@ int IPodSource::AddToPlaylist(std::uint32_t track, std::int64_t playlist)
     for (int i = 0; i < target->GetSongCount(); ++i)
         if (target->GetSong(i) == found)
             return 0;
-    if (int err = Change(false); err != 0)
+    if (int err = Change(); err != 0)
         return err;
     std::vector<MHYP*> all = Mirrors(target);
     all.push_back(target);
@@ -1000,6 +987,7 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
     database->SetArtworkSource(added, file);
     if (int err = Entered(added, record, playlist, track, destination); err != 0)
         return err;
+    cadence.Copied(entry.size);
     if (int err = journal.Copied(entry.size); err != 0)
         return Fail(err, "cannot write onto the iPod at " + mountPoint + AError::Message(err) + Detail(err));
     return 0;

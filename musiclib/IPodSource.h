@@ -7,8 +7,8 @@
 // for it (else from its location on the iPod), so it stays the same across scripts and reloads for
 // as long as the track exists.
 //
-// Changes are kept in memory and written back (safely, with iTunesSD) after kChangesBeforeWrite
-// changes or kSecondsBeforeWrite seconds, when Flush is called (the bridge asks at the end of a
+// Changes are kept in memory and written back (safely, with iTunesSD) as IPodStoreCadence says,
+// when Flush is called (the bridge asks at the end of a
 // sync), and when the object goes: as the iPod's database source stores, never once per song. From
 // its first change until that write the source holds the iPod's advisory lock, so no other writer
 // can slip in between; a database changed on disk since it was read is read again before anything
@@ -24,6 +24,7 @@
 #include "ACommon/itunesdb/IPodJournal.h"
 #include "ACommon/itunesdb/IPodLock.h"
 #include "ACommon/itunesdb/IPodRecovery.h"
+#include "ACommon/itunesdb/IPodStoreCadence.h"
 
 #include <cstdint>
 #include <functional>
@@ -40,9 +41,6 @@ class MHYP;
 
 class IPodSource : public MusicSource {
 public:
-    static constexpr int kChangesBeforeWrite = 250;
-    static constexpr int kSecondsBeforeWrite = 60;
-
     // The iPod mounted at `mountPoint`, known to the library as the source `id`.
     IPodSource(std::int64_t id, std::string mountPoint);
     ~IPodSource() override;
@@ -94,10 +92,8 @@ private:
     int Reload();
     int Ready();
     bool ChangedOnDisk() const;
-    // Before a change: the database current and the iPod's lock held. A change `towardWrite` counts
-    // toward the kChangesBeforeWrite that make a write; putting a track just added in a playlist
-    // does not (a song copied and put in "Last Sync" is one change).
-    int Change(bool towardWrite = true);
+    // Before a change: the database current and the iPod's lock held.
+    int Change();
     // Takes the lock and removes what an interrupted run left; the songs it took in count as
     // unsaved changes.
     int SettleRecovery();
@@ -130,9 +126,8 @@ private:
     std::vector<IPodRecovery::LeftFile> leftFiles;
     bool recoveryPending = false;
     int takenIn = 0;
-    // Writes the changes are kept for: kChangesBeforeWrite of them, or kSecondsBeforeWrite since
-    // the first.
-    std::int64_t firstUnsavedAt = 0;
+    // When the changes kept are written.
+    IPodStoreCadence cadence;
     int storeCount = 0;
     struct Stamp {
         std::int64_t size = -1, seconds = 0, nanoseconds = 0;
@@ -156,7 +151,5 @@ private:
     std::vector<std::function<void()>> onCommit;
     std::set<MHIT*> deleting; // tracks taken out of the library playlist; removed at the commit
     int changesInScript = 0;
-    int weightInScript = 0;
-    int unsavedWeight = 0;
     int unsavedChanges = 0;
 };

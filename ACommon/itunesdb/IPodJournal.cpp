@@ -259,7 +259,10 @@ int IPodJournal::Add(const Entry& entry)
             ByteWriter out;
             SerializeEntry(added, out);
             bytes = out.Bytes();
-            entries.reserve(entries.size() + 1);
+            // Room made ahead, so that the push below cannot fail after the write; the room grows
+            // by doubling (one more each time would move every entry at every song).
+            if (entries.size() == entries.capacity())
+                entries.reserve(entries.size() * 2 + 16);
         } catch (const std::bad_alloc&) {
             return kErrOutOfMemory;
         }

@@ -57,8 +57,11 @@ public:
 
     static constexpr const char* kFileName = "PelorinJournal";
     // A batch of copies flushed at once: this many songs or this many bytes, whichever comes first.
-    static constexpr int kBatchSongs = 128;
-    static constexpr std::uint64_t kBatchBytes = 64u << 20;
+    // Each flush waits for the whole volume; a run that stops copies at most one batch again. The
+    // bytes are the least a store on the way waits for (IPodStoreCadence), so a run whose songs take
+    // less than a minute flushes once, before its store.
+    static constexpr int kBatchSongs = 2048;
+    static constexpr std::uint64_t kBatchBytes = 256u << 20;
 
     // The journal of the iPod mounted at `root` (ending in "/") that the writers in this process
     // which reach the iPod through the music library share: its iPod source names the songs it

@@ -12,7 +12,6 @@
 #include "ACommon/tags/SongInfoStruct.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
@@ -27,13 +26,6 @@ bool BeginsWith(const AString& text, const AString& start)
 {
     return !start.IsEmpty() && text.GetLength() >= start.GetLength() &&
            text.Units().compare(0, start.Units().size(), start.Units()) == 0;
-}
-
-std::int64_t SteadySeconds()
-{
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 } // namespace
@@ -157,6 +149,7 @@ void ADirPodDB::RecoverInterruptedRun()
     if (found.takenIn > 0) {
         changed = true;
         addedSinceStore += found.takenIn;
+        cadence.Changed();
     }
 }
 
@@ -427,6 +420,7 @@ int ADirPodDB::Delete(const AString* path, signed char fromList, signed char kee
     }
     database->GetDatabase()->RemoveTrack(track);
     changed = true;
+    cadence.Changed();
     ++unwritten.removed;
     return 0;
 }
@@ -475,6 +469,7 @@ void ADirPodDB::DeleteAll()
     tidyPending = false;
     changed = false;
     addedSinceStore = 0;
+    cadence.Forget();
     unwritten = Unwritten();
     lock.Release();
     if (!database->GetIPodID().IsEmpty())
@@ -502,8 +497,10 @@ int ADirPodDB::FillMissingCovers()
     if (int err = BeginChange(); err != 0)
         return err;
     const int count = database->FillMissingArtwork();
-    if (count > 0)
+    if (count > 0) {
         changed = true;
+        cadence.Changed();
+    }
     return count;
 }
 
@@ -535,7 +532,9 @@ int ADirPodDB::BeginChange()
                                              "nothing was changed");
         return kErrUnknown;
     }
-    lastStoreTime = SteadySeconds();
+    // The stores on the way are paced by the size of the database as it was read.
+    if (!changed)
+        cadence.Stored(StoredDatabaseBytes());
     if (changed || !database->ChangedOnDisk())
         return 0;
     if (int err = database->ReloadIfChanged(nullptr, nullptr); err != 0) {
@@ -603,13 +602,13 @@ int ADirPodDB::StoreNow()
     addedSinceStore = 0;
     unwritten = Unwritten();
     ++storedThisListing;
-    lastStoreTime = SteadySeconds();
+    cadence.Stored(StoredDatabaseBytes());
     return result;
 }
 
 void ADirPodDB::StoreIfDue()
 {
-    if (addedSinceStore < storeEverySongs && SteadySeconds() - lastStoreTime < storeEverySeconds)
+    if (!cadence.Due())
         return;
     // A store on the way that fails is tried again at the next one, and by Finalize.
     if (int err = StoreNow(); err != 0) {
@@ -618,6 +617,13 @@ void ADirPodDB::StoreIfDue()
         AError::AddErrorMsg(&line, err);
         Log(line);
     }
+}
+
+std::uint64_t ADirPodDB::StoredDatabaseBytes() const
+{
+    const AString path = IPodDB::ResolveIPodPath(iPodRoot, "iPod_Control/iTunes/iTunesDB");
+    struct stat info {};
+    return stat(path.CStr(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
 }
 
 int ADirPodDB::RefreshSong(const AString* path)
@@ -636,6 +642,7 @@ int ADirPodDB::RefreshSong(const AString* path)
         return err;
     SongInfoStruct song;
     tags.GetSongInfo(song);
+    cadence.Changed();
     track->SetField(MHIT::kOffsetSize, static_cast<std::uint32_t>(song.size));
     track->SetField(MHIT::kOffsetLength, static_cast<std::uint32_t>(song.duration) * 1000u);
     track->SetField(MHIT::kOffsetBitrate, static_cast<std::uint32_t>(song.bitRate));
@@ -758,6 +765,7 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
     ++addedSinceStore;
     ++unwritten.added;
     unwritten.addedBytes += entry.size;
+    cadence.Copied(entry.size);
     if (int err = journal.Copied(entry.size); err != 0)
         return err;
     StoreIfDue();

@@ -2,8 +2,8 @@
 // ADirPodDB: a mounted iPod as a song source, read and changed through the iPod's own database
 // (IPodDB) rather than through a library application. The songs, their tags and their files come
 // from iPod_Control/iTunes/iTunesDB; songs are copied into the music folders F00-F99 and entered
-// into the database here, and the database (with iTunesSD) is written back by Finalize, and every
-// few hundred songs or every minute on the way.
+// into the database here, and the database (with iTunesSD) is written back by Finalize, and on the
+// way as IPodStoreCadence says.
 //
 // The iPod never holds a track without its file, whenever a run stops: the first change takes the
 // iPod's lock (IPodLock); a song's file is copied only once the iPod's journal (IPodJournal) names
@@ -20,11 +20,13 @@
 #include "ACommon/itunesdb/IPodJournal.h"
 #include "ACommon/itunesdb/IPodLock.h"
 #include "ACommon/itunesdb/IPodRecovery.h"
+#include "ACommon/itunesdb/IPodStoreCadence.h"
 #include "ACommon/sources/ADirSong.h"
 
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 class ADirPodDB : public ADirSong {
@@ -86,15 +88,8 @@ public:
     const AString& GetIPodID() const { return iPodID; }
     IPodDB* GetDatabase() const { return database.get(); }
 
-    // How often a long run stores the database on the way, so that a crash loses little work:
-    // after this many songs added, or this many seconds after the last store.
-    static constexpr int kStoreEverySongs = 250;
-    static constexpr int kStoreEverySeconds = 60;
-    void SetStoreInterval(int songs, int seconds)
-    {
-        storeEverySongs = songs;
-        storeEverySeconds = seconds;
-    }
+    // When a long run stores the database on the way, so that a crash loses little work.
+    void SetStoreCadence(IPodStoreCadence newCadence) { cadence = std::move(newCadence); }
     // How long the first change waits for another program that holds the iPod's lock; a run
     // waits only once (IPodLock).
     void SetLockWait(int milliseconds) { lockWaitMs = milliseconds; }
@@ -106,6 +101,8 @@ private:
     // Stores the database, then carries out the removals waiting for it and empties the journal.
     int StoreNow();
     void StoreIfDue();
+    // The size of the iPod's database file (0 when it cannot be told).
+    std::uint64_t StoredDatabaseBytes() const;
     // Takes in what an interrupted run left on the iPod (see the top of this file): complete
     // copies become songs of the database in memory at once, so that the listing shows them; the
     // files to remove are only noted, and removed by TidyUp at the first change or Finalize (a
@@ -144,14 +141,12 @@ private:
     // What an interrupted run left to remove.
     std::vector<IPodRecovery::LeftFile> tidyFiles;
     bool tidyPending = false;
-    bool changed = false;           // the database differs from the iPod's since the last store
-    bool reloaded = false;          // read again since it was listed: lookups go by the song
-    int addedSinceStore = 0;        // songs copied onto the iPod since the last store
-    Unwritten unwritten;            // what this source's own adds and removals left to store
-    int storedThisListing = 0;      // stores since the database was listed
-    std::int64_t lastStoreTime = 0; // seconds of a steady clock
-    int storeEverySongs = kStoreEverySongs;
-    int storeEverySeconds = kStoreEverySeconds;
+    bool changed = false;      // the database differs from the iPod's since the last store
+    bool reloaded = false;     // read again since it was listed: lookups go by the song
+    int addedSinceStore = 0;   // songs copied onto the iPod since the last store
+    Unwritten unwritten;       // what this source's own adds and removals left to store
+    int storedThisListing = 0; // stores since the database was listed
+    IPodStoreCadence cadence;
     int lockWaitMs = IPodLock::kDefaultWaitMs;
     // Folders already found to be inside (or outside) the music folder.
     mutable std::unordered_map<std::string, bool> insideMusic;

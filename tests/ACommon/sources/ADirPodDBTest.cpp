@@ -8,6 +8,7 @@
 #include "ACommon/base/AFile.h"
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/IPodJournal.h"
+#include "ACommon/itunesdb/IPodStoreCadence.h"
 #include "ACommon/itunesdb/MHBD.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLT.h"
@@ -478,14 +479,17 @@ TEST_F(ADirPodDBTest, ACopyNotKnownToBeOnTheDiskIsRemovedNotTakenIn)
 TEST_F(ADirPodDBTest, ALongRunStoresTheDatabaseOnTheWay)
 {
     ADirPodDB source;
-    source.SetStoreInterval(2, 3600);
+    std::int64_t now = 0;
+    source.SetStoreCadence(IPodStoreCadence([&now] { return now; }));
     Load(source);
-    for (std::uint32_t i = 0; i < 5; ++i) {
+    for (std::uint32_t i = 0; i < 4; ++i) {
         Put({SongSpecOf("Song " + std::to_string(i), i)}, &source);
-        EXPECT_EQ(StoredTracks(), static_cast<int>((i + 1) / 2 * 2)) << i;
+        // A minute after the first song: the three songs kept are stored with the third.
+        EXPECT_EQ(StoredTracks(), i < 2 ? 0 : 3) << i;
+        now += i == 1 ? IPodStoreCadence::kLongestKeepMs : 1;
     }
     ASSERT_EQ(source.Finalize(), 0);
-    EXPECT_EQ(StoredTracks(), 5);
+    EXPECT_EQ(StoredTracks(), 4);
     EXPECT_FALSE(fixtures::Exists(root + "/iPod_Control/iTunes/PelorinJournal"));
 }
 
