@@ -280,7 +280,7 @@ void SyncSession::BringBackPlays(AProgress& progress)
         log(line, true);
         return;
     }
-    if (result.songs > 0 || result.playlists > 0)
+    if (result.songs > 0 || result.playlists > 0 || result.notFound > 0)
         log(PlaysFoldIn::Summary(result, name), false);
 }
 
