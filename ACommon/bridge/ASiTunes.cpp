@@ -772,42 +772,40 @@ int ASiTunes::FindLibListenings(const AString& name, const AString& artist, cons
     if (!PlaylistPiece(false, &playlist) || !Quote(name, &quotedName) || !Quote(artist, &quotedArtist) ||
         !Quote(album, &quotedAlbum))
         return kErrITunesRefused;
-    // Every property of the same tracks, in the playlist's order, one script each.
-    const std::string tracks = "every track in playlist \"" + playlist + "\" whose name = \"" + quotedName +
-                               "\" and artist = \"" + quotedArtist + "\" and album = \"" + quotedAlbum + "\"";
-    std::optional<ScriptDescriptor> ids = Send(kTell + " get database ID of " + tracks + "\n end tell\n");
+    // The songs are found by one search of the playlist; what each keeps is read by its database ID.
+    std::optional<ScriptDescriptor> ids =
+        Send(kTell + " get database ID of every track in playlist \"" + playlist + "\" whose name = \"" +
+             quotedName + "\" and artist = \"" + quotedArtist + "\" and album = \"" + quotedAlbum +
+             "\"\n end tell\n");
     if (!ids)
         return kErrITunesRefused;
     std::vector<Listening> found;
-    auto items = [](const ScriptDescriptor& reply) {
-        return reply.GetKind() == ScriptDescriptor::Kind::List ? reply.Items()
-                                                               : std::vector<ScriptDescriptor>{reply};
-    };
-    for (const ScriptDescriptor& id : items(*ids))
+    if (ids->GetKind() == ScriptDescriptor::Kind::Integer)
+        found.emplace_back().id = static_cast<std::uint32_t>(ids->Int64Value());
+    for (const ScriptDescriptor& id : ids->Items())
         if (id.GetKind() == ScriptDescriptor::Kind::Integer)
             found.emplace_back().id = static_cast<std::uint32_t>(id.Int64Value());
-    if (found.empty())
-        return 0;
-    for (auto [property, integer, real] :
-         {std::tuple<const char*, std::int64_t Listening::*, double Listening::*>{"played count",
-                                                                                  &Listening::plays, nullptr},
-          {"skipped count", &Listening::skips, nullptr},
-          {"played date", &Listening::playedDate, nullptr},
-          {"rating", &Listening::rating, nullptr},
-          {"size", &Listening::size, nullptr},
-          {"duration", nullptr, &Listening::duration}}) {
-        std::optional<ScriptDescriptor> reply =
-            Send(kTell + " get " + property + " of " + tracks + "\n end tell\n");
-        if (!reply)
-            return kErrITunesRefused;
-        const std::vector<ScriptDescriptor> values = items(*reply);
-        if (values.size() != found.size())
-            return kErrITunesRefused; // the library changed between the two scripts
-        for (std::size_t i = 0; i < found.size(); ++i) {
+    using Property = std::tuple<const char*, std::int64_t Listening::*, double Listening::*>;
+    std::vector<Property> properties{Property{"played count", &Listening::plays, nullptr},
+                                     {"skipped count", &Listening::skips, nullptr},
+                                     {"played date", &Listening::playedDate, nullptr},
+                                     {"rating", &Listening::rating, nullptr}};
+    // What tells the songs apart, only where there are several.
+    if (found.size() > 1)
+        properties.insert(properties.end(), {Property{"size", &Listening::size, nullptr},
+                                             Property{"duration", nullptr, &Listening::duration}});
+    for (Listening& song : found) {
+        const std::string track =
+            "first track of playlist \"" + playlist + "\" whose database ID = " + Decimal(song.id);
+        for (auto [property, integer, real] : properties) {
+            std::optional<ScriptDescriptor> reply =
+                Send(kTell + " get " + property + " of " + track + "\n end tell\n");
+            if (!reply || (integer && reply->GetKind() != ScriptDescriptor::Kind::Integer))
+                return kErrITunesRefused;
             if (integer)
-                found[i].*integer = values[i].Int64Value();
+                song.*integer = reply->Int64Value();
             else
-                found[i].*real = values[i].DoubleValue();
+                song.*real = reply->DoubleValue();
         }
     }
     *out = std::move(found);
