@@ -1,5 +1,6 @@
 // Which library song takes in the plays of an iPod song when the library holds several songs of its
-// name, artist and album: the one of its duration, else none, counted in the log line.
+// name, artist and album: the one of its duration, else none, counted in the log line; and a run
+// that cannot bring the plays back.
 
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
@@ -21,10 +22,12 @@ using fixtures::Has;
 class PlaysMatch : public ::testing::Test {
 protected:
     // The iPod holds "Same" of 10 s, copied from the folder Short, and has recorded 3 plays of it;
-    // the library imports the folders `imported` in their order.
-    fixtures::CommandResult SyncAfterImporting(const std::vector<std::string>& imported)
+    // the library imports the folders `imported` in their order. With `onTheGo`, the iPod holds an
+    // On-The-Go playlist too.
+    fixtures::CommandResult SyncAfterImporting(const std::vector<std::string>& imported,
+                                               const std::string& iPodName = "Pod", bool onTheGo = false)
     {
-        fixtures::MakeIPod(dir / "Volumes", "POD", {.name = "Pod"});
+        fixtures::MakeIPod(dir / "Volumes", "POD", {.name = iPodName});
         for (auto [folder, seconds] :
              {std::pair<const char*, int>{"Short", 10}, {"Long", 20}, {"Copy", 10}}) {
             fixtures::SongSpec song = fixtures::SongSpecOf("Same");
@@ -38,6 +41,9 @@ protected:
             EXPECT_EQ(Pelorin({"library", "import", dir / folder}).exitStatus, 0) << folder;
         fixtures::WriteFile(dir / "Volumes/POD/iPod_Control/iTunes/Play Counts",
                             fixtures::itdb::PlayCounts(0x1C, {{3, 3880000000u}}));
+        if (onTheGo)
+            fixtures::WriteFile(dir / "Volumes/POD/iPod_Control/iTunes/OTGPlaylistInfo",
+                                fixtures::itdb::OnTheGo(4, {0}));
         return Pelorin({"sync", "--type", "copy-to-ipod", "--yes"});
     }
     // The play counts of the library's songs called "Same", in the library's order, each with the
@@ -76,6 +82,18 @@ TEST_F(PlaysMatch, PlaysOfASongTheLibraryHoldsTwiceAlikeGoToNoneAndAreCounted)
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_TRUE(Has(run.out + run.err, "; 1 song not found in the library")) << run.out << run.err;
     EXPECT_EQ(PlayCounts(), (std::vector<std::string>{"10:0", "10:0"}));
+}
+
+// Here the library refuses the On-The-Go playlist's name, which holds the iPod's name with a line
+// break: the run syncs nothing, and the iPod keeps its records for the next run.
+TEST_F(PlaysMatch, ARunThatCannotBringThePlaysBackStopsAndKeepsThem)
+{
+    const fixtures::CommandResult run = SyncAfterImporting({"Short"}, "Pod\nTwo", true);
+    EXPECT_NE(run.exitStatus, 0);
+    EXPECT_TRUE(Has(run.out + run.err, "Nothing was synced, so that those plays are not lost"))
+        << run.out << run.err;
+    EXPECT_TRUE(fixtures::Exists(dir / "Volumes/POD/iPod_Control/iTunes/Play Counts"));
+    EXPECT_EQ(PlayCounts(), (std::vector<std::string>{"10:0"}));
 }
 
 } // namespace
