@@ -283,6 +283,34 @@ int LibrarySource::SetTrackValue(std::uint32_t id, ScriptProperty property, std:
     return 0;
 }
 
+int LibrarySource::PlaysBroughtBack(std::vector<std::string>& keys)
+{
+    keys.clear();
+    LibraryStore::Query query = store.Prepare("SELECT key FROM plays_brought_back ORDER BY rowid");
+    if (!query)
+        return Fail(kErrIO, store.ErrorText());
+    int result;
+    while ((result = query.Step()) == SQLITE_ROW)
+        keys.push_back(query.Text(0));
+    return result == SQLITE_DONE ? 0 : Fail(LibraryStore::CodeFor(result), store.ErrorText());
+}
+
+int LibrarySource::AddPlaysBroughtBack(const std::string& key)
+{
+    if (key.empty())
+        return Fail(kErrUnknown, "the key of plays brought back cannot be empty");
+    if (int err = Writable(); err != 0)
+        return err;
+    LibraryStore::Query insert = store.Prepare("INSERT OR IGNORE INTO plays_brought_back(key) VALUES(?1)");
+    if (!insert)
+        return Fail(kErrIO, store.ErrorText());
+    if (int result = insert.Bind(1, key).Step(); result != SQLITE_DONE)
+        return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    if (store.Changes() == 0)
+        return Fail(kErrDuplicate, "the plays of " + key + " were brought back already");
+    return 0;
+}
+
 int LibrarySource::DeletePlaylist(std::int64_t id)
 {
     PlaylistInfo playlist;

@@ -30,6 +30,8 @@ public:
     int RenamePlaylist(std::int64_t id, const std::string& name) override;
     int SetTrackValue(std::uint32_t id, ScriptProperty property, std::int64_t value) override;
     int DeletePlaylist(std::int64_t id) override;
+    int PlaysBroughtBack(std::vector<std::string>& keys) override;
+    int AddPlaysBroughtBack(const std::string& key) override;
 
     int CountTracks(const TrackSelection& selection, int& count) override;
     int ListTracks(const TrackSelection& selection, int offset, int limit,

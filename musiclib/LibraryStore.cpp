@@ -335,6 +335,19 @@ int LibraryStore::Migrate(std::string& error)
             return err;
         }
     }
+    // Version 4: the merges of an iPod's records of plays the library took in, each by its key (what
+    // the records and the iPod's database were when they were taken in), written in the transaction
+    // that takes in the plays: a run stopped after it is told by the key that they are in.
+    if (current < 4) {
+        int err = Execute("CREATE TABLE plays_brought_back(key TEXT PRIMARY KEY)");
+        if (err == 0)
+            err = Execute("PRAGMA user_version=4");
+        if (err != 0) {
+            error = "cannot bring the library's tables up to date: " + ErrorText();
+            Rollback();
+            return err;
+        }
+    }
     if (int err = Commit(); err != 0) {
         error = "cannot save the library's tables: " + ErrorText();
         return err;

@@ -17,7 +17,7 @@ struct sqlite3_stmt;
 
 class LibraryStore {
 public:
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
     static constexpr int kBusyTimeoutMs = 60000;
     static constexpr const char* kFileName = "Library.sqlite";
     // The library source's row, made with the database.

@@ -96,6 +96,19 @@ public:
                     "the " + ScriptPropertyText(property) + " of this source's tracks cannot be set");
     }
 
+    // The keys of the iPods' records of plays the source took in (PlaysBroughtBack); adding a key it
+    // holds is refused with kErrDuplicate. Only the library keeps these.
+    virtual int PlaysBroughtBack(std::vector<std::string>& keys)
+    {
+        (void)keys;
+        return Fail(kErrUnknown, "this source keeps no plays brought back");
+    }
+    virtual int AddPlaysBroughtBack(const std::string& key)
+    {
+        (void)key;
+        return Fail(kErrUnknown, "this source keeps no plays brought back");
+    }
+
     // A script's changes: Begin before the first, Commit or Rollback at the end of the script.
     virtual int Begin(bool write) = 0;
     virtual int Commit() = 0;

@@ -160,6 +160,14 @@ private:
                 SourceFailed(source, err);
             return;
         }
+        if (target.IsObject(ObjectClass::Source) && property == ScriptProperty::PlaysBroughtBack) {
+            if (value.GetKind() != ScriptValue::Kind::Text)
+                Fail("a key of plays brought back must be text, not " + value.Describe());
+            MusicSource* source = target.GetObject().source;
+            if (int err = source->AddPlaysBroughtBack(value.GetText()); err != 0)
+                SourceFailed(source, err);
+            return;
+        }
         if (!target.IsObject(ObjectClass::Playlist) || property != ScriptProperty::Name)
             Fail("cannot set the " + ScriptPropertyText(property) + " of " + target.Describe());
         if (value.GetKind() != ScriptValue::Kind::Text)
@@ -583,6 +591,15 @@ private:
                 return ScriptValue::Text(source->GetName());
             if (property == ScriptProperty::Kind)
                 return ScriptValue::Constant(source->GetKind());
+            if (property == ScriptProperty::PlaysBroughtBack) {
+                std::vector<std::string> keys;
+                if (int err = source->PlaysBroughtBack(keys); err != 0)
+                    SourceFailed(source, err);
+                std::vector<ScriptValue> items;
+                for (std::string& key : keys)
+                    items.push_back(ScriptValue::Text(std::move(key)));
+                return ScriptValue::List(std::move(items));
+            }
             break;
         case ObjectClass::Playlist: {
             PlaylistInfo info;
@@ -627,6 +644,8 @@ private:
     ScriptValue Add(const ScriptExpression& expression)
     {
         const ScriptValue what = Resolve(Evaluate(*expression.operand));
+        if (what.IsObject(ObjectClass::Track))
+            return AddTrack(what, expression);
         std::vector<std::string> paths;
         if (what.GetKind() == ScriptValue::Kind::Alias) {
             paths.push_back(what.GetText());
@@ -663,6 +682,18 @@ private:
         if (what.GetKind() == ScriptValue::Kind::Alias)
             return tracks.front();
         return ScriptValue::List(std::move(tracks));
+    }
+
+    // A track of a source put in an ordinary playlist of that source (once): the track.
+    ScriptValue AddTrack(const ScriptValue& track, const ScriptExpression& expression)
+    {
+        const ScriptValue target = expression.target ? Evaluate(*expression.target) : ScriptValue();
+        if (!target.IsObject(ObjectClass::Playlist) || target.GetObject().source != track.GetObject().source)
+            Fail("a track can be added to a playlist of its source, not to " + target.Describe());
+        MusicSource* source = target.GetObject().source;
+        if (int err = source->AddToPlaylist(track.GetObject().track, target.GetObject().playlist); err != 0)
+            SourceFailed(source, err);
+        return track;
     }
 
     ScriptValue Make(const ScriptExpression& expression)

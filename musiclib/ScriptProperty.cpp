@@ -35,6 +35,7 @@ const std::vector<ScriptPropertyName>& ScriptPropertyNames()
             {ScriptProperty::SkippedCount, {"skipped", "count"}},
             {ScriptProperty::PlayedDate, {"played", "date"}},
             {ScriptProperty::Rating, {"rating"}},
+            {ScriptProperty::PlaysBroughtBack, {"plays", "brought", "back"}},
             {ScriptProperty::Data, {"data"}},
             {ScriptProperty::Format, {"format"}},
         };
@@ -73,6 +74,7 @@ bool IsTrackProperty(ScriptProperty property)
     case ScriptProperty::SpecialKind:
     case ScriptProperty::Data:
     case ScriptProperty::Format:
+    case ScriptProperty::PlaysBroughtBack:
         return false;
     default:
         return true;

@@ -38,6 +38,9 @@ enum class ScriptProperty {
     SkippedCount,
     PlayedDate, // seconds since 1970; 0 when never played
     Rating,     // 0-100, 20 a star
+    // Of the library's source: the keys of the iPods' records of plays it took in. Setting it to a
+    // key adds that key, refused for one it holds.
+    PlaysBroughtBack,
     Data,
     Format,
 };

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <tuple>
 
 // The JPEG encoder and the PNG decoder stay private to this file.
 #define STB_IMAGE_IMPLEMENTATION
@@ -774,58 +775,99 @@ int ASiTunes::UpdateIPod()
     return ScriptFailed();
 }
 
-int ASiTunes::FindLibListening(const AString& name, const AString& artist, const AString& album,
-                               Listening* out)
+int ASiTunes::FindLibListenings(const AString& name, const AString& artist, const AString& album,
+                                std::vector<Listening>* out)
 {
+    out->clear();
     std::string playlist, quotedName, quotedArtist, quotedAlbum;
     if (!PlaylistPiece(false, &playlist) || !Quote(name, &quotedName) || !Quote(artist, &quotedArtist) ||
         !Quote(album, &quotedAlbum))
         return kErrITunesRefused;
+    // The songs are found by one search of the playlist; what each keeps is read by its database ID.
     std::optional<ScriptDescriptor> ids =
         Send(kTell + " get database ID of every track in playlist \"" + playlist + "\" whose name = \"" +
              quotedName + "\" and artist = \"" + quotedArtist + "\" and album = \"" + quotedAlbum +
              "\"\n end tell\n");
     if (!ids)
         return ScriptFailed();
-    const ScriptDescriptor* first = ids->GetKind() == ScriptDescriptor::Kind::List ? ids->ItemAt(1) : &*ids;
-    if (!first || first->GetKind() != ScriptDescriptor::Kind::Integer)
-        return kErrObjectNotFound;
-    Listening found;
-    found.id = static_cast<std::uint32_t>(first->Int64Value());
-    const std::string track =
-        "first track of playlist \"" + playlist + "\" whose database ID = " + Decimal(found.id);
-    for (auto [property, value] : {std::pair<const char*, std::int64_t*>{"played count", &found.plays},
-                                   {"skipped count", &found.skips},
-                                   {"played date", &found.playedDate},
-                                   {"rating", &found.rating}}) {
-        std::optional<ScriptDescriptor> reply =
-            Send(kTell + " get " + property + " of " + track + "\n end tell\n");
-        if (!reply)
-            return ScriptFailed();
-        if (reply->GetKind() != ScriptDescriptor::Kind::Integer)
-            return kErrITunesRefused;
-        *value = reply->Int64Value();
+    std::vector<Listening> found;
+    if (ids->GetKind() == ScriptDescriptor::Kind::Integer)
+        found.emplace_back().id = static_cast<std::uint32_t>(ids->Int64Value());
+    for (const ScriptDescriptor& id : ids->Items())
+        if (id.GetKind() == ScriptDescriptor::Kind::Integer)
+            found.emplace_back().id = static_cast<std::uint32_t>(id.Int64Value());
+    using Property = std::tuple<const char*, std::int64_t Listening::*, double Listening::*>;
+    std::vector<Property> properties{Property{"played count", &Listening::plays, nullptr},
+                                     {"skipped count", &Listening::skips, nullptr},
+                                     {"played date", &Listening::playedDate, nullptr},
+                                     {"rating", &Listening::rating, nullptr}};
+    // What tells the songs apart, only where there are several.
+    if (found.size() > 1)
+        properties.insert(properties.end(), {Property{"size", &Listening::size, nullptr},
+                                             Property{"duration", nullptr, &Listening::duration}});
+    for (Listening& song : found) {
+        const std::string track =
+            "first track of playlist \"" + playlist + "\" whose database ID = " + Decimal(song.id);
+        for (auto [property, integer, real] : properties) {
+            std::optional<ScriptDescriptor> reply =
+                Send(kTell + " get " + property + " of " + track + "\n end tell\n");
+            if (!reply)
+                return ScriptFailed();
+            if (integer && reply->GetKind() != ScriptDescriptor::Kind::Integer)
+                return kErrITunesRefused;
+            if (integer)
+                song.*integer = reply->Int64Value();
+            else
+                song.*real = reply->DoubleValue();
+        }
     }
-    *out = found;
+    *out = std::move(found);
     return 0;
 }
 
-int ASiTunes::SetLibListening(const std::vector<Listening>& songs)
+int ASiTunes::LibHoldsPlays(const AString& key, bool* held)
 {
-    std::string playlist;
-    if (!PlaylistPiece(false, &playlist))
+    *held = false;
+    std::optional<ScriptDescriptor> keys =
+        Send(kTell + " get plays brought back of source \"Library\"\n end tell\n");
+    if (!keys)
+        return ScriptFailed();
+    const std::string wanted = key.ToStdString();
+    for (const ScriptDescriptor& one : keys->Items())
+        if (one.StringValue() == wanted)
+            *held = true;
+    return 0;
+}
+
+int ASiTunes::SetLibListening(const AString& key, const std::vector<Listening>& songs,
+                              const std::vector<PlaylistMade>& playlists)
+{
+    std::string playlist, quotedKey;
+    if (!PlaylistPiece(false, &playlist) || !Quote(key, &quotedKey))
         return kErrITunesRefused;
-    if (songs.empty())
-        return 0;
-    std::string script = kTell;
+    auto track = [&playlist](std::uint32_t id) {
+        return "first track of playlist \"" + playlist + "\" whose database ID = " + Decimal(id);
+    };
+    // The key first: a library that holds it refuses the script before anything changes.
+    std::string script = kTell + " set plays brought back of source \"Library\" to \"" + quotedKey + "\"\n";
     for (const Listening& song : songs) {
-        const std::string track = " of first track of playlist \"" + playlist +
-                                  "\" whose database ID = " + Decimal(song.id) + " to ";
+        const std::string of = " of " + track(song.id) + " to ";
         // The date first: the plays a count grows by are recorded at the song's played date.
-        script += " set played date" + track + std::to_string(song.playedDate) + "\n";
-        script += " set played count" + track + std::to_string(song.plays) + "\n";
-        script += " set skipped count" + track + std::to_string(song.skips) + "\n";
-        script += " set rating" + track + std::to_string(song.rating) + "\n";
+        script += " set played date" + of + std::to_string(song.playedDate) + "\n";
+        script += " set played count" + of + std::to_string(song.plays) + "\n";
+        script += " set skipped count" + of + std::to_string(song.skips) + "\n";
+        script += " set rating" + of + std::to_string(song.rating) + "\n";
+    }
+    for (const PlaylistMade& made : playlists) {
+        std::string name;
+        if (!Quote(made.name, &name)) {
+            LogRefusedName(progress, made.name);
+            return kErrITunesRefused;
+        }
+        script += " set madeList to make playlist of source \"Library\"\n set name of madeList to \"" + name +
+                  "\"\n";
+        for (std::uint32_t id : made.members)
+            script += " add (" + track(id) + ") to madeList\n";
     }
     script += " end tell\n";
     return Send(script) ? 0 : ScriptFailed();

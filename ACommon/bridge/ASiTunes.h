@@ -96,20 +96,34 @@ public:
     long long ITunesAddSongFromDisk(const AString& path, const AString* playlist);
     int ITunesAddSongToPlaylist(const AString& target, std::uint32_t id);
     int MakePlaylistITunes(const AString& name);
-    // What the library keeps of the listening to one of its songs.
+    // What the library keeps of the listening to one of its songs, and what tells it from a song of
+    // the same name.
     struct Listening {
         std::uint32_t id = 0;
         std::int64_t plays = 0, skips = 0;
         std::int64_t playedDate = 0; // seconds since 1970; 0 when never played
         std::int64_t rating = 0;     // 0-100, 20 a star
+        double duration = 0;         // seconds
+        std::int64_t size = 0;       // bytes of its file
     };
-    // The first song of the bridge's playlist with this name, artist and album (case ignored) and
-    // what the library keeps of its listening. 0, kErrObjectNotFound when there is none, or
-    // kErrITunesRefused when a script failed.
-    int FindLibListening(const AString& name, const AString& artist, const AString& album, Listening* out);
-    // Sets the listening of every song in `songs` by one script: all of it or, when it fails
-    // (kErrITunesRefused), none.
-    int SetLibListening(const std::vector<Listening>& songs);
+    // Every song of the bridge's playlist with this name, artist and album (case ignored), in the
+    // playlist's order, with what the library keeps of its listening: 0 (none found: `out` empty),
+    // or kErrITunesRefused when a script failed.
+    int FindLibListenings(const AString& name, const AString& artist, const AString& album,
+                          std::vector<Listening>* out);
+    // Whether the library took in the iPod's records of plays known by `key` already: 0, or
+    // kErrITunesRefused when the script failed.
+    int LibHoldsPlays(const AString& key, bool* held);
+    // An On-The-Go playlist made in the library, its songs (database IDs) in their order.
+    struct PlaylistMade {
+        AString name;
+        std::vector<std::uint32_t> members;
+    };
+    // Takes in the iPod's records of plays known by `key` by one script: records the key, sets the
+    // listening of every song in `songs` and makes `playlists`; all of it or, when it fails
+    // (kErrITunesRefused; also when the library holds the key already), none.
+    int SetLibListening(const AString& key, const std::vector<Listening>& songs,
+                        const std::vector<PlaylistMade>& playlists);
     int DeletePlaylistITunes(const AString& name);
 
     // ---- iPod side (the iPod's source in the library is `iPodName`, its playlist `playlistName`)

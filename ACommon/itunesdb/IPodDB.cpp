@@ -320,19 +320,28 @@ std::optional<std::uint32_t> IPodDB::RecordsChecksum(const AString& root)
     return sum.GetValue();
 }
 
-bool IPodDB::RecordsInDatabase() const
+std::optional<std::uint32_t> IPodDB::StoredChecksum() const
 {
-    if (!recordsCrc)
-        return false;
-    const std::optional<IPodJournal::PlaysMark> mark = IPodJournal::ReadPlaysMark(rootPath);
-    if (!mark || mark->playCountsCrc != *recordsCrc)
-        return false;
     std::vector<std::uint8_t> stored;
     if (ReadWholeFile(ResolveIPodPath(rootPath, "iPod_Control/iTunes/iTunesDB"), stored, UINT64_MAX) != 0)
-        return false;
+        return std::nullopt;
     CRC32 sum;
     sum.Update(stored.data(), static_cast<int>(stored.size()));
-    return sum.GetValue() == mark->databaseCrc;
+    return sum.GetValue();
+}
+
+bool IPodDB::RecordsInDatabase(std::optional<std::uint32_t> stored) const
+{
+    if (!recordsCrc || !stored)
+        return false;
+    const std::optional<IPodJournal::PlaysMark> mark = IPodJournal::ReadPlaysMark(rootPath);
+    if (!mark || *stored != mark->databaseCrc)
+        return false;
+    // The store that wrote this database took these records in. One stopped while it set them
+    // aside (the play count file first, then the On-The-Go files one by one) leaves some of the
+    // On-The-Go files it took in, whose checksum is no longer the mark's.
+    const AString playCounts = ResolveIPodPath(rootPath, "iPod_Control/iTunes/Play Counts");
+    return mark->playCountsCrc == *recordsCrc || AFile::GetPathType(&playCounts) != AFile::kPathFile;
 }
 
 void IPodDB::FoldPlayCounts(const AString& root)
@@ -391,6 +400,8 @@ void IPodDB::FoldPlayCounts(const AString& root)
         record.skips = entry.skips;
         record.lastPlayed = entry.lastPlayed;
         record.rating = ratingNow;
+        record.length = track.GetField(MHIT::kOffsetLength);
+        record.size = track.GetFileSize();
         recorded.tracks.push_back(std::move(record));
     });
 }
@@ -499,7 +510,11 @@ int IPodDB::Load(AString* root, signed char withPlaylists, CancelProc cancel, AP
     onTheGoTaken = false;
     recordsCrc = RecordsChecksum(rootPath);
     recorded.crc = recordsCrc.value_or(0);
-    if (RecordsInDatabase()) {
+    // Read again only when there are records: the file is the one just loaded (its writers hold the
+    // iPod's lock).
+    const std::optional<std::uint32_t> stored = recordsCrc ? StoredChecksum() : std::nullopt;
+    recorded.key = static_cast<std::uint64_t>(stored.value_or(0)) << 32 | recorded.crc;
+    if (RecordsInDatabase(stored)) {
         // A run stopped after the store that folded these very files left the database holding
         // them: the store sets them aside without counting them again.
         recorded.state = RecordedPlays::State::kConsumed;
@@ -748,6 +763,11 @@ int IPodDB::Store(AString* root)
     const bool recordsTaken = ownRoot && recordsCrc &&
                               (recorded.state == RecordedPlays::State::kFolded ||
                                recorded.state == RecordedPlays::State::kConsumed || onTheGoTaken);
+    // The library takes the records in before anything is written: a run stopped after it finds
+    // them (and the database) as they were, and the library tells by their key that it has them.
+    if (recordsTaken && foldHook)
+        if (int err = foldHook(); err != 0)
+            return err;
     if (recordsTaken && journal) {
         // A journal never read yet belongs to this iPod all the same: read, it writes beside it.
         if (journal->Root().IsEmpty())
@@ -766,8 +786,6 @@ int IPodDB::Store(AString* root)
         Log(AString("The iPod's covers could not be tidied") + AError::Message(err) +
             " They are tidied at the next sync.");
     artworkStats = artwork.GetStats();
-    if (recordsTaken && writtenHook)
-        writtenHook();
 
     // The play counts and On-The-Go playlists now live in the database, and their files count
     // tracks by their places in the old file: left in place, the next load would give their

@@ -52,14 +52,20 @@ public:
             std::uint32_t lastPlayed = 0; // Mac time, 0 when not played since
             int ratingBefore = 0;         // the database's rating: the one of the last sync
             int rating = -1;              // the rating on the iPod now; -1 when the file has none
+            std::uint32_t length = 0;     // ms
+            std::uint32_t size = 0;       // bytes of its file on the iPod
         };
         struct OnTheGo {
             int number = 0;                    // 1 for the first file, and on
             std::vector<std::uint64_t> tracks; // handles, in the playlist's order
         };
         State state = State::kNone;
-        AString refusal;           // why a refused file is not applied
-        std::uint32_t crc = 0;     // the play count file's checksum
+        AString refusal;       // why a refused file is not applied
+        std::uint32_t crc = 0; // the play count file's checksum
+        // What tells this taking in of the records from any other: their checksum (low 32 bits) and
+        // that of the database file they were folded into (high). The same for every run until a
+        // store puts the database holding them in place, however the runs before it were stopped.
+        std::uint64_t key = 0;
         std::vector<Track> tracks; // those the file recorded plays, skips or a new rating for
         std::vector<OnTheGo> onTheGo;
     };
@@ -105,9 +111,10 @@ public:
     // its plays again (IPodJournal). Without one the store does not mark.
     void SetJournal(IPodJournal* iPodJournal) { journal = iPodJournal; }
     const RecordedPlays& GetRecordedPlays() const { return recorded; }
-    // Called by a store that takes in the iPod's records once the database holding them is written
-    // and before the records are set aside (to tell the library).
-    void SetWrittenHook(std::function<void()> hook) { writtenHook = std::move(hook); }
+    // Called by a store that folds the iPod's records in once the database holding them is made and
+    // before anything of it is written (to tell the library); an error of it stops the store, which
+    // then writes nothing.
+    void SetFoldHook(std::function<int()> hook) { foldHook = std::move(hook); }
     // The checksum of the iPod's own records at `root` (its play count and On-The-Go files, their
     // names and bytes); none when it has none.
     static std::optional<std::uint32_t> RecordsChecksum(const AString& root);
@@ -220,9 +227,11 @@ private:
     void ResetDatabase();
     int RecoverDatabase(const AString& databasePath);
     int WriteDatabaseFile(const AString& databasePath, const std::vector<std::uint8_t>& bytes);
-    // True when the journal's plays mark names these records and the database on the iPod as the
-    // one a store wrote with them folded in.
-    bool RecordsInDatabase() const;
+    // The checksum of the database file on the iPod; none when it cannot be read.
+    std::optional<std::uint32_t> StoredChecksum() const;
+    // True when the journal's plays mark names these records and the database on the iPod (whose
+    // checksum is `stored`) as the one a store wrote with them folded in.
+    bool RecordsInDatabase(std::optional<std::uint32_t> stored) const;
     void FoldPlayCounts(const AString& root);
     void FoldOnTheGoPlaylists(const AString& root);
     void Log(const AString& line);
@@ -244,7 +253,7 @@ private:
     IPodArtwork::Stats artworkStats;
     IPodJournal* journal = nullptr;
     RecordedPlays recorded;
-    std::function<void()> writtenHook;
+    std::function<int()> foldHook;
     std::optional<std::uint32_t> recordsCrc; // of the records as loaded
     bool onTheGoTaken = false;               // the On-The-Go files are in the database
 };

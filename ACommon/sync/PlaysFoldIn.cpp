@@ -10,8 +10,12 @@
 #include "ACommon/itunesdb/MHLT.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <ctime>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,6 +23,9 @@
 namespace {
 
 using Recorded = IPodDB::RecordedPlays;
+
+// A song's duration in the library and on the iPod may differ by the rounding of either reader.
+constexpr double kDurationSlackMs = 2000;
 
 // Today's date as the playlists name it: "2026-12-07".
 AString Today()
@@ -47,9 +54,32 @@ std::vector<AString> SplitLines(const AString& text)
     return lines;
 }
 
+// What tells an iPod track's song in the library.
 struct Song {
     AString name, artist, album;
+    std::uint32_t length = 0; // ms
+    std::uint32_t size = 0;
 };
+
+// The candidates that come nearest `song`: those of about its duration when any is, then of its
+// size when any is. One left is the song; none or several, the song is not known for sure.
+std::vector<ASiTunes::Listening> Nearest(std::vector<ASiTunes::Listening> candidates, const Song& song)
+{
+    auto keep = [&candidates](auto&& close) {
+        std::vector<ASiTunes::Listening> kept;
+        std::copy_if(candidates.begin(), candidates.end(), std::back_inserter(kept), close);
+        if (!kept.empty())
+            candidates = std::move(kept);
+    };
+    if (candidates.size() > 1 && song.length > 0)
+        keep([&song](const ASiTunes::Listening& c) {
+            return std::abs(c.duration * 1000.0 - song.length) <= kDurationSlackMs;
+        });
+    if (candidates.size() > 1 && song.size > 0)
+        keep(
+            [&song](const ASiTunes::Listening& c) { return c.size == static_cast<std::int64_t>(song.size); });
+    return candidates;
+}
 
 } // namespace
 
@@ -65,6 +95,11 @@ AString PlaysFoldIn::Summary(const Result& result, const AString& iPodName)
         line += ", and ";
         line += result.playlists;
         line += result.playlists == 1 ? " On-The-Go playlist" : " On-The-Go playlists";
+    }
+    if (result.notFound > 0) {
+        line += "; ";
+        line += result.notFound;
+        line += result.notFound == 1 ? " song not found in the library" : " songs not found in the library";
     }
     return line;
 }
@@ -91,26 +126,66 @@ int PlaysFoldIn::Run(const AString& root, const AString& iPodName, const Log& lo
     if (recorded.tracks.empty() && recorded.onTheGo.empty())
         return 0; // nothing for the library; the sync's own store sets the files aside
 
-    // The songs the On-The-Go playlists name, by handle, before the store renumbers anything.
-    std::map<std::uint64_t, Song> songs;
-    for (const Recorded::Track& track : recorded.tracks)
-        songs[track.handle] = {track.name, track.artist, track.album};
-    if (MHLT* tracks = database.GetDatabase()->GetTrackList())
-        tracks->ForEachTrack([&](MHIT& track) {
-            if (!songs.contains(track.GetHandle()))
-                songs[track.GetHandle()] = {track.GetName(), track.GetArtist(), track.GetAlbum()};
-        });
-
     ASiTunes library;
     library.SetPlaylistName(AString("Library")); // the library playlist: every song of the library
+    char keyText[20];
+    std::snprintf(keyText, sizeof keyText, "%016llX", static_cast<unsigned long long>(recorded.key));
+    const AString key(keyText);
+    bool held = false;
+    if (int err = library.LibHoldsPlays(key, &held); err != 0)
+        return err;
+    if (held) {
+        // A run stopped after the library took them in and before the database holding them was
+        // in place: the store finishes the iPod's side, and the library takes nothing again.
+        database.SetFoldHook(nullptr);
+        return database.Store(nullptr);
+    }
+
+    // The songs the iPod's tracks are, by handle, before the store renumbers anything: the library
+    // song of the same name, artist and album, told apart by duration and size when there are
+    // several; none when that leaves none or several.
+    std::map<std::uint64_t, Song> songs;
+    if (MHLT* tracks = database.GetDatabase()->GetTrackList())
+        tracks->ForEachTrack([&](MHIT& track) {
+            songs[track.GetHandle()] = {track.GetName(), track.GetArtist(), track.GetAlbum(),
+                                        track.GetField(MHIT::kOffsetLength), track.GetFileSize()};
+        });
+    for (const Recorded::Track& track : recorded.tracks)
+        songs[track.handle] = {track.name, track.artist, track.album, track.length, track.size};
+    std::map<std::uint64_t, std::optional<ASiTunes::Listening>> matched;
+    int failed = 0;
+    auto match = [&](std::uint64_t handle) -> std::optional<ASiTunes::Listening> {
+        if (auto known = matched.find(handle); known != matched.end())
+            return known->second;
+        const Song& song = songs[handle];
+        std::vector<ASiTunes::Listening> candidates;
+        if (int err = library.FindLibListenings(song.name, song.artist, song.album, &candidates); err != 0) {
+            failed = err;
+            return std::nullopt;
+        }
+        candidates = Nearest(std::move(candidates), song);
+        std::optional<ASiTunes::Listening> found;
+        if (candidates.size() == 1)
+            found = candidates.front();
+        matched[handle] = found;
+        return found;
+    };
+
     std::vector<ASiTunes::Listening> changes;
+    std::map<std::uint32_t, std::size_t> changed; // library song -> its place in `changes`
     for (const Recorded::Track& track : recorded.tracks) {
-        ASiTunes::Listening song;
-        const int found = library.FindLibListening(track.name, track.artist, track.album, &song);
-        if (found == kErrObjectNotFound)
-            continue; // a song the library does not hold
-        if (found != 0)
-            return found;
+        std::optional<ASiTunes::Listening> found = match(track.handle);
+        if (failed != 0)
+            return failed;
+        if (!found) {
+            ++result->notFound;
+            continue;
+        }
+        // Two iPod tracks of one library song add up.
+        auto [place, added] = changed.emplace(found->id, changes.size());
+        if (added)
+            changes.push_back(*found);
+        ASiTunes::Listening& song = changes[place->second];
         song.plays += track.plays;
         song.skips += track.skips;
         song.playedDate = std::max(song.playedDate, IPodPlayCounts::UnixTimeOf(track.lastPlayed));
@@ -126,15 +201,11 @@ int PlaysFoldIn::Run(const AString& root, const AString& iPodName, const Log& lo
             }
         }
         result->plays += static_cast<int>(track.plays);
-        ++result->songs;
-        changes.push_back(song);
+        if (added)
+            ++result->songs;
     }
     // The On-The-Go playlists, named and their songs found before anything changes.
-    struct Planned {
-        AString name;
-        std::vector<std::uint32_t> members;
-    };
-    std::vector<Planned> planned;
+    std::vector<ASiTunes::PlaylistMade> planned;
     const AString date = Today();
     std::set<std::u16string> taken; // the library's playlist names, in upper case
     if (AString names; ASiTunes::GetITunesPlaylist(0, &names) == 0)
@@ -143,7 +214,7 @@ int PlaysFoldIn::Run(const AString& root, const AString& iPodName, const Log& lo
     int number = 0;
     for (const Recorded::OnTheGo& playlist : recorded.onTheGo) {
         // Numbered after those of an earlier sync of the same day, so that none is lost to a name.
-        Planned plan;
+        ASiTunes::PlaylistMade plan;
         for (number = std::max(playlist.number, number + 1);; ++number) {
             plan.name = AString("On-The-Go ");
             plan.name += number;
@@ -157,31 +228,26 @@ int PlaysFoldIn::Run(const AString& root, const AString& iPodName, const Log& lo
         }
         taken.insert(Upper(plan.name));
         for (std::uint64_t handle : playlist.tracks) {
-            const Song& song = songs[handle];
-            ASiTunes::Listening found;
-            if (library.FindLibListening(song.name, song.artist, song.album, &found) == 0)
-                plan.members.push_back(found.id);
+            std::optional<ASiTunes::Listening> found = match(handle);
+            if (failed != 0)
+                return failed;
+            if (found)
+                plan.members.push_back(found->id);
         }
         planned.push_back(std::move(plan));
     }
 
-    // The library is told once the database holding the counts is written and before the records
-    // are set aside: stopped before, the run counts them at its next start; stopped after, the
-    // records are known to be in the database and are not counted again.
-    int told = 0;
-    database.SetWrittenHook([&] {
-        if ((told = library.SetLibListening(changes)) != 0)
-            return;
-        for (const Planned& plan : planned) {
-            if ((told = library.MakePlaylistITunes(plan.name)) != 0)
-                return;
-            for (std::uint32_t id : plan.members)
-                if ((told = library.ITunesAddSongToPlaylist(plan.name, id)) != 0)
-                    return;
-            ++result->playlists;
+    // Plays, playlists and the records' key go into the library by one script, before the store
+    // writes anything: stopped before the script, a run does it all again; stopped after it, the
+    // library knows the key and takes nothing twice, and the store puts the database in place.
+    database.SetFoldHook([&] {
+        const int told = library.SetLibListening(key, changes, planned);
+        if (told == 0) {
+            result->playlists = static_cast<int>(planned.size());
+            return 0;
         }
+        bool already = false;
+        return library.LibHoldsPlays(key, &already) == 0 && already ? 0 : told;
     });
-    if (int err = database.Store(nullptr); err != 0)
-        return err;
-    return told;
+    return database.Store(nullptr);
 }

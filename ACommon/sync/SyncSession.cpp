@@ -263,7 +263,7 @@ std::vector<SyncSession::Notice> SyncSession::TakeNotices()
 
 void SyncSession::Say(bool warning, const AString& text) { notices.push_back({warning, text}); }
 
-void SyncSession::BringBackPlays(AProgress& progress)
+int SyncSession::BringBackPlays(AProgress& progress)
 {
     const AString name = ipod->name.IsEmpty() ? AString("the iPod") : ipod->name;
     auto log = [&](const AString& line, bool warning) {
@@ -277,11 +277,13 @@ void SyncSession::BringBackPlays(AProgress& progress)
         line += ": ";
         line += err;
         AError::AddErrorMsg(&line, err);
+        line += " Nothing was synced, so that those plays are not lost; the next sync tries again.";
         log(line, true);
-        return;
+        return err;
     }
-    if (result.songs > 0 || result.playlists > 0)
+    if (result.songs > 0 || result.playlists > 0 || result.notFound > 0)
         log(PlaysFoldIn::Summary(result, name), false);
+    return 0;
 }
 
 int SyncSession::OpenIPod(int leftType, const AString& leftRoot, const MountedIPod& pod, const AString& path,
@@ -660,13 +662,19 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
         return moved;
     };
     const int movedBefore = movedCount();
-    // What was listened to on the iPod comes into the library before the sync compares the two.
+    // What was listened to on the iPod comes into the library before the sync compares the two. A
+    // run that could not bring it back stops there: its store would set the iPod's records aside,
+    // and the library would never have those plays.
+    int broughtBack = 0;
     if (!settings.dryRun && ipod && sync->GetDir1() && sync->GetDir1()->GetType() == ADir::kTypeITunes)
-        BringBackPlays(*sync->GetProgress());
+        broughtBack = BringBackPlays(*sync->GetProgress());
     sync->SetSideNames(leftName, rightName);
     const ASync::SideGoneProc ipodGone = ipod ? IPodGoneCheck(ipod->mountPoint.ToStdString()) : nullptr;
     sync->SetSideGoneProc(ipodGone);
-    outcome.result = group ? group->DoSync(cancel, 0) : sync->DoSync(cancel);
+    if (broughtBack != 0)
+        outcome.result = broughtBack;
+    else
+        outcome.result = group ? group->DoSync(cancel, 0) : sync->DoSync(cancel);
     sync->SetSideGoneProc(nullptr);
     // A run stopped by the iPod going away (noticed by the run, or by the front end, which then
     // cancels it) says so, whatever the last action made of it.
@@ -697,7 +705,7 @@ SyncSession::Outcome SyncSession::Run(CancelProc cancel, ASync::ActionsListProc 
     } else {
         // A pair of folders whose run was cancelled or refused keeps the state it started with:
         // its saved lists still tell what changed since the last complete run.
-        if (group || outcome.result != kErrUserCancel)
+        if ((group || outcome.result != kErrUserCancel) && broughtBack == 0)
             outcome.stateError = SaveState(&outcome.listsLeftOut);
         const SyncTally& tally = sync->GetTally();
         // An iPod that updates itself from a library would undo the sync when next it meets one.

@@ -149,8 +149,9 @@ private:
     void SayIfNoStateIn();
     int WriteState();
     void Say(bool warning, const AString& text);
-    // Brings what was listened to on the iPod into the library (PlaysFoldIn), saying what it did.
-    void BringBackPlays(AProgress& progress);
+    // Brings what was listened to on the iPod into the library (PlaysFoldIn), saying what it did: 0,
+    // or the error that kept it from doing so.
+    int BringBackPlays(AProgress& progress);
 
     std::unique_ptr<ASyncGroup> group; // an iPod's sync
     std::unique_ptr<ASync> single;     // a pair of folders

@@ -1,0 +1,40 @@
+// The window's log tells what a run brought back from the iPod.
+
+#include "GuiHarness.h"
+
+#include "musiclib/MusicLibrary.h"
+
+#include <QCheckBox>
+#include <QPlainTextEdit>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(PlaysLog, TheLogSaysWhatARunBroughtBackFromTheIPod)
+{
+    guitest::Gui gui;
+    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
+    gui.AddSongs({"Alpha"});
+    {
+        std::unique_ptr<MusicLibrary> library;
+        std::string error;
+        ASSERT_EQ(MusicLibrary::Open(gui.tmp / "Library", true, library, error), 0) << error;
+        PlaylistInfo whole;
+        ASSERT_EQ(library->Library().GetLibraryPlaylist(whole), 0);
+        std::uint32_t id = 0;
+        ASSERT_EQ(library->Library().AddFile(gui.songs + "/Artist/Album/Alpha.mp3", whole.id, id), 0);
+        ASSERT_EQ(library->AttachIPod("IPOD", error), 0) << error;
+    }
+    SyncWnd& window = gui.Open(true);
+    window.ui.ShowActionsListCkBox->setChecked(false);
+    ASSERT_EQ(gui.RunSync(), 0);
+    fixtures::WriteFile(ipod + "/iPod_Control/iTunes/Play Counts",
+                        fixtures::itdb::PlayCounts(0x1C, {{3, 3880000000u}}));
+    ASSERT_EQ(gui.RunSync(), 0);
+    const QString log = window.ui.LogText->toPlainText();
+    EXPECT_TRUE(log.contains(QStringLiteral("Brought back 3 plays and 0 ratings from Pocket")))
+        << log.toStdString();
+}
+
+} // namespace
