@@ -22,6 +22,16 @@
 
 namespace {
 
+// `text` on one line: a playlist's name cannot hold a line break.
+AString OneLine(const AString& text)
+{
+    std::u16string units = text.Units();
+    for (char16_t& unit : units)
+        if (unit == u'\n' || unit == u'\r')
+            unit = u' ';
+    return AString(std::move(units));
+}
+
 using Recorded = IPodDB::RecordedPlays;
 
 // A song's duration in the library and on the iPod may differ by the rounding of either reader.
@@ -219,7 +229,7 @@ int PlaysFoldIn::Run(const AString& root, const AString& iPodName, const Log& lo
             plan.name = AString("On-The-Go ");
             plan.name += number;
             plan.name += " (";
-            plan.name += iPodName;
+            plan.name += OneLine(iPodName);
             plan.name += ", ";
             plan.name += date;
             plan.name += ")";

@@ -9,6 +9,7 @@
 #include "fixtures/Text.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -23,9 +24,11 @@ class PlaysMatch : public ::testing::Test {
 protected:
     // The iPod holds "Same" of 10 s, copied from the folder Short, and has recorded 3 plays of it;
     // the library imports the folders `imported` in their order. With `onTheGo`, the iPod holds an
-    // On-The-Go playlist too.
+    // On-The-Go playlist too; with `libraryRefuses`, the library has lost the table that records
+    // which plays it took in, so it refuses to take any.
     fixtures::CommandResult SyncAfterImporting(const std::vector<std::string>& imported,
-                                               const std::string& iPodName = "Pod", bool onTheGo = false)
+                                               const std::string& iPodName = "Pod", bool onTheGo = false,
+                                               bool libraryRefuses = false)
     {
         fixtures::MakeIPod(dir / "Volumes", "POD", {.name = iPodName});
         for (auto [folder, seconds] :
@@ -44,6 +47,13 @@ protected:
         if (onTheGo)
             fixtures::WriteFile(dir / "Volumes/POD/iPod_Control/iTunes/OTGPlaylistInfo",
                                 fixtures::itdb::OnTheGo(4, {0}));
+        if (libraryRefuses) {
+            sqlite3* db = nullptr;
+            EXPECT_EQ(sqlite3_open((dir / "Library/Library.sqlite").c_str(), &db), SQLITE_OK);
+            EXPECT_EQ(sqlite3_exec(db, "DROP TABLE plays_brought_back", nullptr, nullptr, nullptr),
+                      SQLITE_OK);
+            sqlite3_close(db);
+        }
         return Pelorin({"sync", "--type", "copy-to-ipod", "--yes"});
     }
     // The play counts of the library's songs called "Same", in the library's order, each with the
@@ -84,16 +94,24 @@ TEST_F(PlaysMatch, PlaysOfASongTheLibraryHoldsTwiceAlikeGoToNoneAndAreCounted)
     EXPECT_EQ(PlayCounts(), (std::vector<std::string>{"10:0", "10:0"}));
 }
 
-// Here the library refuses the On-The-Go playlist's name, which holds the iPod's name with a line
-// break: the run syncs nothing, and the iPod keeps its records for the next run.
 TEST_F(PlaysMatch, ARunThatCannotBringThePlaysBackStopsAndKeepsThem)
 {
-    const fixtures::CommandResult run = SyncAfterImporting({"Short"}, "Pod\nTwo", true);
+    const fixtures::CommandResult run = SyncAfterImporting({"Short"}, "Pod", true, true);
     EXPECT_NE(run.exitStatus, 0);
     EXPECT_TRUE(Has(run.out + run.err, "Nothing was synced, so that those plays are not lost"))
         << run.out << run.err;
     EXPECT_TRUE(fixtures::Exists(dir / "Volumes/POD/iPod_Control/iTunes/Play Counts"));
     EXPECT_EQ(PlayCounts(), (std::vector<std::string>{"10:0"}));
+}
+
+// A name the library could not take on one line would stop every sync of this iPod.
+TEST_F(PlaysMatch, AnOnTheGoPlaylistOfAnIPodNamedOnTwoLinesIsNamedOnOne)
+{
+    const fixtures::CommandResult run = SyncAfterImporting({"Short"}, "Pod\nTwo", true);
+    ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+    const std::string playlists = Pelorin({"library", "playlists"}).out;
+    EXPECT_TRUE(Has(playlists, "On-The-Go 1 (Pod Two, ")) << playlists;
+    EXPECT_EQ(PlayCounts(), (std::vector<std::string>{"10:3"}));
 }
 
 } // namespace
