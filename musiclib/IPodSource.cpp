@@ -117,6 +117,16 @@ std::string Lower(std::string text)
     return text;
 }
 
+// What a track's file is found by: its path below the mount point, as its location gives it, in
+// lower case.
+std::string LocationKey(const MHIT& track)
+{
+    std::string relative = Lower(track.GetFilepath().ToStdString());
+    if (relative.empty() || relative.front() != '/')
+        relative.insert(0, "/");
+    return relative;
+}
+
 } // namespace
 
 IPodSource::IPodSource(std::int64_t sourceId, std::string mountedAt)
@@ -149,6 +159,9 @@ int IPodSource::Load()
     idsOfTracks.clear();
     playlistsById.clear();
     idsOfPlaylists.clear();
+    tracksByLocation.clear();
+    locationsIndexed = false;
+    membersOf.clear();
     auto fresh = std::make_unique<IPodDB>();
     fresh->SetJournal(&journal);
     AString where = root;
@@ -203,7 +216,37 @@ std::uint32_t IPodSource::AssignId(MHIT* track, std::uint64_t persistentId)
         candidate = (candidate + 1) & kIdMask;
     tracksById[candidate] = track;
     idsOfTracks[track] = candidate;
+    if (locationsIndexed)
+        tracksByLocation.emplace(LocationKey(*track), track);
     return candidate;
+}
+
+MHIT* IPodSource::TrackAt(const std::string& location)
+{
+    if (!locationsIndexed) {
+        tracksByLocation.reserve(tracksById.size());
+        for (auto& [trackId, track] : tracksById)
+            tracksByLocation.emplace(LocationKey(*track), track);
+        locationsIndexed = true;
+    }
+    const auto [first, last] = tracksByLocation.equal_range(Lower(location.substr(mountPoint.size())));
+    for (auto it = first; it != last; ++it)
+        if (!deleting.count(it->second))
+            return it->second;
+    return nullptr;
+}
+
+bool IPodSource::Holds(MHYP* playlist, const MHIT* track)
+{
+    auto found = membersOf.find(playlist);
+    if (found == membersOf.end()) {
+        std::unordered_set<const MHIT*> members;
+        members.reserve(static_cast<std::size_t>(playlist->GetSongCount()));
+        for (int i = 0; i < playlist->GetSongCount(); ++i)
+            members.insert(playlist->GetSong(i));
+        found = membersOf.emplace(playlist, std::move(members)).first;
+    }
+    return found->second.count(track) > 0;
 }
 
 MHIT* IPodSource::TrackOf(std::uint32_t track)
@@ -288,6 +331,7 @@ int IPodSource::SettleRecovery()
         if (int err = lock.Acquire(root, kLockTimeoutMs); err != 0)
             return Fail(err, "another sync is running on this iPod (" + mountPoint + ")" + Detail(err));
     recoveryPending = false;
+    membersOf.clear();
     std::vector<AString> due;
     std::vector<IPodJournal::Entry> keep;
     IPodRecovery::TidyUp(
@@ -328,6 +372,8 @@ int IPodSource::Listing()
 
 int IPodSource::Commit()
 {
+    if (!deleting.empty())
+        membersOf.clear();
     for (MHIT* track : deleting) {
         Forget(track);
         database->GetDatabase()->RemoveTrack(track);
@@ -359,6 +405,7 @@ void IPodSource::Rollback()
     for (auto it = undo.rbegin(); it != undo.rend(); ++it)
         (*it)();
     undo.clear();
+    membersOf.clear();
     onCommit.clear();
     deleting.clear();
     inScript = changedInScript = false;
@@ -472,6 +519,15 @@ void IPodSource::Forget(const MHIT* track)
         return;
     tracksById.erase(found->second);
     idsOfTracks.erase(found);
+    if (locationsIndexed) {
+        const auto [first, last] = tracksByLocation.equal_range(LocationKey(*track));
+        for (auto it = first; it != last; ++it) {
+            if (it->second == track) {
+                tracksByLocation.erase(it);
+                break;
+            }
+        }
+    }
 }
 
 void IPodSource::Forget(MHYP* playlist)
@@ -645,6 +701,7 @@ int IPodSource::DeletePlaylist(std::int64_t playlist)
         return Fail(kErrUnknown, "the iPod's library playlist cannot be deleted");
     if (int err = Change(); err != 0)
         return err;
+    membersOf.clear();
     std::vector<MHYP*> all = Mirrors(target);
     all.push_back(target);
     // Taken out now, destroyed at the commit, put back by an undo.
@@ -877,17 +934,17 @@ int IPodSource::AddToPlaylist(std::uint32_t track, std::int64_t playlist)
     MHYP* target = PlaylistOf(playlist);
     if (!found || !target)
         return Fail(kErrObjectNotFound, "the track or the playlist no longer exists");
-    if (InfoOf(target).library)
+    if (InfoOf(target).library || Holds(target, found))
         return 0;
-    for (int i = 0; i < target->GetSongCount(); ++i)
-        if (target->GetSong(i) == found)
-            return 0;
     if (int err = Change(false); err != 0)
         return err;
     std::vector<MHYP*> all = Mirrors(target);
     all.push_back(target);
-    for (MHYP* each : all)
+    for (MHYP* each : all) {
         each->AddSong(found, -1);
+        if (auto members = membersOf.find(each); members != membersOf.end())
+            members->second.insert(found);
+    }
     undo.push_back([all, found] {
         for (MHYP* each : all)
             if (each->GetSongCount() > 0 && each->GetSong(each->GetSongCount() - 1) == found)
@@ -909,15 +966,9 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
     bool inPlace = false;
     if (location.size() > mountPoint.size() &&
         location.compare(0, mountPoint.size() + 1, mountPoint + "/") == 0) {
-        const std::string lowered = Lower(location);
-        for (auto& [trackId, candidate] : tracksById) {
-            if (deleting.count(candidate))
-                continue;
-            ScriptValue file = ValueOf(candidate, ScriptProperty::Location);
-            if (Lower(file.GetText()) == lowered) {
-                track = trackId;
-                return AddToPlaylist(track, playlist);
-            }
+        if (MHIT* candidate = TrackAt(location)) {
+            track = idsOfTracks[candidate];
+            return AddToPlaylist(track, playlist);
         }
         // A song file in the iPod's music folder that no track lists (left by a program that
         // stopped, or one the database lost) becomes a track where it is; any other file of the
@@ -1041,6 +1092,7 @@ int IPodSource::DeleteTracks(std::int64_t playlist, const std::vector<TrackEntry
     if (!target)
         return Fail(kErrObjectNotFound, "the playlist no longer exists");
     const bool library = InfoOf(target).library;
+    membersOf.clear();
     for (const TrackEntry& entry : entries) {
         MHIT* track = TrackOf(entry.id);
         if (!track)

@@ -31,6 +31,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class IPodDB;
@@ -118,6 +119,10 @@ private:
     int CheckNewName(const std::string& name, MHYP* except);
     void Forget(MHYP* playlist);
     void Forget(const MHIT* track);
+    // The track whose file is `location` (a path on this iPod), ignoring ASCII case; null when none.
+    MHIT* TrackAt(const std::string& location);
+    // True when `track` is in `playlist`.
+    bool Holds(MHYP* playlist, const MHIT* track);
 
     std::int64_t id;
     std::string mountPoint;
@@ -145,6 +150,13 @@ private:
     std::unordered_map<std::int64_t, MHYP*> playlistsById;
     std::unordered_map<const MHYP*, std::int64_t> idsOfPlaylists;
     std::int64_t nextPlaylistId = 1;
+    // Tracks by their file's path below the mount point in lower case, made on first use (a copy
+    // puts its track in "Last Sync" by its file, so every copy asks) and kept with tracksById.
+    std::unordered_multimap<std::string, MHIT*> tracksByLocation;
+    bool locationsIndexed = false;
+    // The tracks of each playlist asked about, made on first use; adding a track keeps it, every
+    // other change to playlists or tracks drops them all.
+    std::unordered_map<const MHYP*, std::unordered_set<const MHIT*>> membersOf;
 
     // The script under way.
     bool inScript = false;
