@@ -60,8 +60,24 @@ std::string TextOf(const MHIT& track, std::uint32_t type)
     for (const MHOD& object : track.GetDataObjects()) {
         if (object.GetType() != type)
             continue;
-        if (MHOD::IsStringType(type))
+        if (MHOD::IsStringType(type)) {
+            // Plain ASCII text as stored needs no decoding, and is not kept decoded in the track:
+            // a listing reads four texts of every track.
+            const MHOD::StoredText stored = object.GetUndecodedText();
+            std::string ascii;
+            if (stored.unitSize > 0) {
+                ascii.reserve(stored.bytes.size() / stored.unitSize);
+                for (std::size_t i = 0; i + stored.unitSize <= stored.bytes.size(); i += stored.unitSize) {
+                    const std::uint8_t unit = stored.bytes[i];
+                    if (unit == 0 || unit >= 0x80 || (stored.unitSize == 2 && stored.bytes[i + 1] != 0))
+                        break;
+                    ascii += static_cast<char>(unit);
+                }
+                if (ascii.size() * stored.unitSize == stored.bytes.size())
+                    return ascii;
+            }
             return object.GetString().ToStdString();
+        }
         // Sub-header: 0 encoding (2 UTF-8, else UTF-16LE), 4 byte length of the text.
         const std::span<const std::uint8_t> payload = object.GetPayload();
         if (payload.size() < 16)
@@ -162,6 +178,7 @@ int IPodSource::Load()
     tracksByLocation.clear();
     locationsIndexed = false;
     membersOf.clear();
+    libraryListed = false;
     auto fresh = std::make_unique<IPodDB>();
     fresh->SetJournal(&journal);
     AString where = root;
@@ -297,6 +314,8 @@ int IPodSource::Begin(bool)
     changesInScript = 0;
     undo.clear();
     onCommit.clear();
+    if (!deleting.empty())
+        libraryListed = false;
     deleting.clear();
     checkDisk = true;
     flushAtCommit = false;
@@ -316,6 +335,7 @@ int IPodSource::Change(bool towardWrite)
     }
     if (int err = SettleRecovery(); err != 0)
         return err;
+    libraryListed = false;
     changedInScript = true;
     ++changesInScript;
     if (towardWrite)
@@ -332,6 +352,7 @@ int IPodSource::SettleRecovery()
             return Fail(err, "another sync is running on this iPod (" + mountPoint + ")" + Detail(err));
     recoveryPending = false;
     membersOf.clear();
+    libraryListed = false;
     std::vector<AString> due;
     std::vector<IPodJournal::Entry> keep;
     IPodRecovery::TidyUp(
@@ -372,8 +393,10 @@ int IPodSource::Listing()
 
 int IPodSource::Commit()
 {
-    if (!deleting.empty())
+    if (!deleting.empty()) {
         membersOf.clear();
+        libraryListed = false;
+    }
     for (MHIT* track : deleting) {
         Forget(track);
         database->GetDatabase()->RemoveTrack(track);
@@ -406,6 +429,7 @@ void IPodSource::Rollback()
         (*it)();
     undo.clear();
     membersOf.clear();
+    libraryListed = false;
     onCommit.clear();
     deleting.clear();
     inScript = changedInScript = false;
@@ -757,6 +781,10 @@ int IPodSource::Members(const TrackSelection& selection, std::vector<Member>& ou
             take(found->second, 0);
         return 0;
     }
+    if (selection.conditions.empty() && libraryListed) {
+        out = libraryListing;
+        return 0;
+    }
     // The library playlist's order; a track that a damaged database left out of it comes after.
     std::unordered_set<const MHIT*> seen;
     seen.reserve(static_cast<std::size_t>(playlist->GetSongCount()));
@@ -771,6 +799,10 @@ int IPodSource::Members(const TrackSelection& selection, std::vector<Member>& ou
                 if (!seen.count(&track))
                     take(&track, 0);
             });
+    }
+    if (selection.conditions.empty()) {
+        libraryListing = out;
+        libraryListed = true;
     }
     return 0;
 }

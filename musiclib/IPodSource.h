@@ -157,6 +157,10 @@ private:
     // The tracks of each playlist asked about, made on first use; adding a track keeps it, every
     // other change to playlists or tracks drops them all.
     std::unordered_map<const MHYP*, std::unordered_set<const MHIT*>> membersOf;
+    // The library playlist's tracks as every listing of it without conditions gives them (a sync
+    // reads six properties of each): made on first use, dropped by every change.
+    std::vector<Member> libraryListing;
+    bool libraryListed = false;
 
     // The script under way.
     bool inScript = false;

@@ -468,3 +468,16 @@ TEST_F(IPodSourceTest, ATrackTakenOutOfAPlaylistCanBePutBack)
         Must(bridge::DeletePlaylist("Mix", kPod));
     }
 }
+
+TEST_F(IPodSourceTest, AListingOfTheIPodFollowsEveryChange)
+{
+    using Names = std::vector<std::string>;
+    auto names = [this] { return Strings(Must(bridge::IPodProperty("name", kPod, kPod))); };
+    const std::int64_t a =
+        Must(bridge::AddFromDisk(Song("in/a.mp3", Tags("Alpha", "A")), kPod, kPod)).Int64Value();
+    EXPECT_EQ(names(), Names{"Alpha"});
+    Must(bridge::AddFromDisk(Song("in/b.mp3", Tags("Beta", "B")), kPod, kPod));
+    EXPECT_EQ(names(), (Names{"Alpha", "Beta"}));
+    Must(bridge::DeleteSong(kPod, a, kPod));
+    EXPECT_EQ(names(), Names{"Beta"});
+}
