@@ -177,6 +177,8 @@ int IPodSource::Load()
     idsOfPlaylists.clear();
     tracksByLocation.clear();
     locationsIndexed = false;
+    tracksByNameKey.clear();
+    nameKeysIndexed = false;
     membersOf.clear();
     libraryListed = false;
     auto fresh = std::make_unique<IPodDB>();
@@ -235,6 +237,8 @@ std::uint32_t IPodSource::AssignId(MHIT* track, std::uint64_t persistentId)
     idsOfTracks[track] = candidate;
     if (locationsIndexed)
         tracksByLocation.emplace(LocationKey(*track), track);
+    if (nameKeysIndexed)
+        tracksByNameKey.emplace(track->GetNameKey(), track);
     return candidate;
 }
 
@@ -249,6 +253,22 @@ MHIT* IPodSource::TrackAt(const std::string& location)
     const auto [first, last] = tracksByLocation.equal_range(Lower(location.substr(mountPoint.size())));
     for (auto it = first; it != last; ++it)
         if (!deleting.count(it->second))
+            return it->second;
+    return nullptr;
+}
+
+MHIT* IPodSource::SameSong(const SongInfoStruct& song)
+{
+    if (!nameKeysIndexed) {
+        tracksByNameKey.reserve(tracksById.size());
+        for (auto& [trackId, track] : tracksById)
+            tracksByNameKey.emplace(track->GetNameKey(), track);
+        nameKeysIndexed = true;
+    }
+    const AString& name = song.modifiedName.IsEmpty() ? song.name : song.modifiedName;
+    const auto [first, last] = tracksByNameKey.equal_range(MHIT::NameKeyOf(MHIT::Component(name)));
+    for (auto it = first; it != last; ++it)
+        if (!deleting.count(it->second) && it->second->CompareTo(&song) == 0)
             return it->second;
     return nullptr;
 }
@@ -548,6 +568,15 @@ void IPodSource::Forget(const MHIT* track)
         for (auto it = first; it != last; ++it) {
             if (it->second == track) {
                 tracksByLocation.erase(it);
+                break;
+            }
+        }
+    }
+    if (nameKeysIndexed) {
+        const auto [first, last] = tracksByNameKey.equal_range(track->GetNameKey());
+        for (auto it = first; it != last; ++it) {
+            if (it->second == track) {
+                tracksByNameKey.erase(it);
                 break;
             }
         }
@@ -1026,11 +1055,9 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
 
     // The same song (genre, artist, album, name and file type) is on the iPod already: that track.
     if (database->AddSong(song, nullptr, 0) == kErrDuplicate) {
-        for (auto& [trackId, candidate] : tracksById) {
-            if (!deleting.count(candidate) && candidate->CompareTo(&song) == 0) {
-                track = trackId;
-                return AddToPlaylist(track, playlist);
-            }
+        if (MHIT* same = SameSong(song)) {
+            track = idsOfTracks[same];
+            return AddToPlaylist(track, playlist);
         }
     }
 

@@ -35,6 +35,7 @@
 #include <vector>
 
 class IPodDB;
+struct SongInfoStruct;
 struct TrackRecord;
 class MHIT;
 class MHYP;
@@ -121,6 +122,8 @@ private:
     void Forget(const MHIT* track);
     // The track whose file is `location` (a path on this iPod), ignoring ASCII case; null when none.
     MHIT* TrackAt(const std::string& location);
+    // The track of the same song as `song` (MHIT::CompareTo); null when none.
+    MHIT* SameSong(const SongInfoStruct& song);
     // True when `track` is in `playlist`.
     bool Holds(MHYP* playlist, const MHIT* track);
 
@@ -154,6 +157,10 @@ private:
     // puts its track in "Last Sync" by its file, so every copy asks) and kept with tracksById.
     std::unordered_multimap<std::string, MHIT*> tracksByLocation;
     bool locationsIndexed = false;
+    // Tracks by their title's key (MHIT::GetNameKey), made on first use (a file added again is
+    // found as the track of its song) and kept with tracksById.
+    std::unordered_multimap<std::uint32_t, MHIT*> tracksByNameKey;
+    bool nameKeysIndexed = false;
     // The tracks of each playlist asked about, made on first use; adding a track keeps it, every
     // other change to playlists or tracks drops them all.
     std::unordered_map<const MHYP*, std::unordered_set<const MHIT*>> membersOf;

@@ -481,3 +481,13 @@ TEST_F(IPodSourceTest, AListingOfTheIPodFollowsEveryChange)
     Must(bridge::DeleteSong(kPod, a, kPod));
     EXPECT_EQ(names(), Names{"Beta"});
 }
+
+TEST_F(IPodSourceTest, AFileAddedAgainIsTheTrackOfItsSong)
+{
+    for (const std::string title : {"Alpha", "Beta", "Gamma"}) {
+        const std::string file = Song("in/" + title + ".mp3", Tags(title, "A"));
+        const std::int64_t id = Must(bridge::AddFromDisk(file, kPod, kPod)).Int64Value();
+        EXPECT_EQ(Must(bridge::AddFromDisk(file, kPod, kPod)).Int64Value(), id) << title;
+    }
+    EXPECT_EQ(MusicFiles().size(), 3u);
+}
