@@ -1054,11 +1054,9 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
     song.modifiedName = AString::FromUTF8(record.name);
 
     // The same song (genre, artist, album, name and file type) is on the iPod already: that track.
-    if (database->AddSong(song, nullptr, 0) == kErrDuplicate) {
-        if (MHIT* same = SameSong(song)) {
-            track = idsOfTracks[same];
-            return AddToPlaylist(track, playlist);
-        }
+    if (MHIT* same = SameSong(song)) {
+        track = idsOfTracks[same];
+        return AddToPlaylist(track, playlist);
     }
 
     if (int err = Change(); err != 0)
