@@ -59,8 +59,24 @@ std::string TextOf(const MHIT& track, std::uint32_t type)
     for (const MHOD& object : track.GetDataObjects()) {
         if (object.GetType() != type)
             continue;
-        if (MHOD::IsStringType(type))
+        if (MHOD::IsStringType(type)) {
+            // Plain ASCII text as stored needs no decoding, and is not kept decoded in the track:
+            // a listing reads four texts of every track.
+            const MHOD::StoredText stored = object.GetUndecodedText();
+            std::string ascii;
+            if (stored.unitSize > 0) {
+                ascii.reserve(stored.bytes.size() / stored.unitSize);
+                for (std::size_t i = 0; i + stored.unitSize <= stored.bytes.size(); i += stored.unitSize) {
+                    const std::uint8_t unit = stored.bytes[i];
+                    if (unit == 0 || unit >= 0x80 || (stored.unitSize == 2 && stored.bytes[i + 1] != 0))
+                        break;
+                    ascii += static_cast<char>(unit);
+                }
+                if (ascii.size() * stored.unitSize == stored.bytes.size())
+                    return ascii;
+            }
             return object.GetString().ToStdString();
+        }
         // Sub-header: 0 encoding (2 UTF-8, else UTF-16LE), 4 byte length of the text.
         const std::span<const std::uint8_t> payload = object.GetPayload();
         if (payload.size() < 16)
@@ -116,6 +132,16 @@ std::string Lower(std::string text)
     return text;
 }
 
+// What a track's file is found by: its path below the mount point, as its location gives it, in
+// lower case.
+std::string LocationKey(const MHIT& track)
+{
+    std::string relative = Lower(track.GetFilepath().ToStdString());
+    if (relative.empty() || relative.front() != '/')
+        relative.insert(0, "/");
+    return relative;
+}
+
 } // namespace
 
 IPodSource::IPodSource(std::int64_t sourceId, std::string mountedAt)
@@ -148,6 +174,12 @@ int IPodSource::Load()
     idsOfTracks.clear();
     playlistsById.clear();
     idsOfPlaylists.clear();
+    tracksByLocation.clear();
+    locationsIndexed = false;
+    tracksByNameKey.clear();
+    nameKeysIndexed = false;
+    membersOf.clear();
+    libraryListed = false;
     auto fresh = std::make_unique<IPodDB>();
     fresh->SetJournal(&journal);
     AString where = root;
@@ -202,7 +234,55 @@ std::uint32_t IPodSource::AssignId(MHIT* track, std::uint64_t persistentId)
         candidate = (candidate + 1) & kIdMask;
     tracksById[candidate] = track;
     idsOfTracks[track] = candidate;
+    if (locationsIndexed)
+        tracksByLocation.emplace(LocationKey(*track), track);
+    if (nameKeysIndexed)
+        tracksByNameKey.emplace(track->GetNameKey(), track);
     return candidate;
+}
+
+MHIT* IPodSource::TrackAt(const std::string& location)
+{
+    if (!locationsIndexed) {
+        tracksByLocation.reserve(tracksById.size());
+        for (auto& [trackId, track] : tracksById)
+            tracksByLocation.emplace(LocationKey(*track), track);
+        locationsIndexed = true;
+    }
+    const auto [first, last] = tracksByLocation.equal_range(Lower(location.substr(mountPoint.size())));
+    for (auto it = first; it != last; ++it)
+        if (!deleting.count(it->second))
+            return it->second;
+    return nullptr;
+}
+
+MHIT* IPodSource::SameSong(const SongInfoStruct& song)
+{
+    if (!nameKeysIndexed) {
+        tracksByNameKey.reserve(tracksById.size());
+        for (auto& [trackId, track] : tracksById)
+            tracksByNameKey.emplace(track->GetNameKey(), track);
+        nameKeysIndexed = true;
+    }
+    const AString& name = song.modifiedName.IsEmpty() ? song.name : song.modifiedName;
+    const auto [first, last] = tracksByNameKey.equal_range(MHIT::NameKeyOf(MHIT::Component(name)));
+    for (auto it = first; it != last; ++it)
+        if (!deleting.count(it->second) && it->second->CompareTo(&song) == 0)
+            return it->second;
+    return nullptr;
+}
+
+bool IPodSource::Holds(MHYP* playlist, const MHIT* track)
+{
+    auto found = membersOf.find(playlist);
+    if (found == membersOf.end()) {
+        std::unordered_set<const MHIT*> members;
+        members.reserve(static_cast<std::size_t>(playlist->GetSongCount()));
+        for (int i = 0; i < playlist->GetSongCount(); ++i)
+            members.insert(playlist->GetSong(i));
+        found = membersOf.emplace(playlist, std::move(members)).first;
+    }
+    return found->second.count(track) > 0;
 }
 
 MHIT* IPodSource::TrackOf(std::uint32_t track)
@@ -253,6 +333,8 @@ int IPodSource::Begin(bool)
     changesInScript = 0;
     undo.clear();
     onCommit.clear();
+    if (!deleting.empty())
+        libraryListed = false;
     deleting.clear();
     checkDisk = true;
     flushAtCommit = false;
@@ -272,6 +354,7 @@ int IPodSource::Change()
     }
     if (int err = SettleRecovery(); err != 0)
         return err;
+    libraryListed = false;
     changedInScript = true;
     ++changesInScript;
     return 0;
@@ -285,6 +368,8 @@ int IPodSource::SettleRecovery()
         if (int err = lock.Acquire(root, kLockTimeoutMs); err != 0)
             return Fail(err, LockRefused(err));
     recoveryPending = false;
+    membersOf.clear();
+    libraryListed = false;
     std::vector<AString> due;
     std::vector<IPodJournal::Entry> keep;
     IPodRecovery::TidyUp(
@@ -323,6 +408,10 @@ int IPodSource::Listing()
 
 int IPodSource::Commit()
 {
+    if (!deleting.empty()) {
+        membersOf.clear();
+        libraryListed = false;
+    }
     for (MHIT* track : deleting) {
         Forget(track);
         database->GetDatabase()->RemoveTrack(track);
@@ -352,6 +441,8 @@ void IPodSource::Rollback()
     for (auto it = undo.rbegin(); it != undo.rend(); ++it)
         (*it)();
     undo.clear();
+    membersOf.clear();
+    libraryListed = false;
     onCommit.clear();
     deleting.clear();
     inScript = changedInScript = false;
@@ -466,6 +557,24 @@ void IPodSource::Forget(const MHIT* track)
         return;
     tracksById.erase(found->second);
     idsOfTracks.erase(found);
+    if (locationsIndexed) {
+        const auto [first, last] = tracksByLocation.equal_range(LocationKey(*track));
+        for (auto it = first; it != last; ++it) {
+            if (it->second == track) {
+                tracksByLocation.erase(it);
+                break;
+            }
+        }
+    }
+    if (nameKeysIndexed) {
+        const auto [first, last] = tracksByNameKey.equal_range(track->GetNameKey());
+        for (auto it = first; it != last; ++it) {
+            if (it->second == track) {
+                tracksByNameKey.erase(it);
+                break;
+            }
+        }
+    }
 }
 
 void IPodSource::Forget(MHYP* playlist)
@@ -639,6 +748,7 @@ int IPodSource::DeletePlaylist(std::int64_t playlist)
         return Fail(kErrUnknown, "the iPod's library playlist cannot be deleted");
     if (int err = Change(); err != 0)
         return err;
+    membersOf.clear();
     std::vector<MHYP*> all = Mirrors(target);
     all.push_back(target);
     // Taken out now, destroyed at the commit, put back by an undo.
@@ -694,6 +804,10 @@ int IPodSource::Members(const TrackSelection& selection, std::vector<Member>& ou
             take(found->second, 0);
         return 0;
     }
+    if (selection.conditions.empty() && libraryListed) {
+        out = libraryListing;
+        return 0;
+    }
     // The library playlist's order; a track that a damaged database left out of it comes after.
     std::unordered_set<const MHIT*> seen;
     seen.reserve(static_cast<std::size_t>(playlist->GetSongCount()));
@@ -708,6 +822,10 @@ int IPodSource::Members(const TrackSelection& selection, std::vector<Member>& ou
                 if (!seen.count(&track))
                     take(&track, 0);
             });
+    }
+    if (selection.conditions.empty()) {
+        libraryListing = out;
+        libraryListed = true;
     }
     return 0;
 }
@@ -871,17 +989,17 @@ int IPodSource::AddToPlaylist(std::uint32_t track, std::int64_t playlist)
     MHYP* target = PlaylistOf(playlist);
     if (!found || !target)
         return Fail(kErrObjectNotFound, "the track or the playlist no longer exists");
-    if (InfoOf(target).library)
+    if (InfoOf(target).library || Holds(target, found))
         return 0;
-    for (int i = 0; i < target->GetSongCount(); ++i)
-        if (target->GetSong(i) == found)
-            return 0;
     if (int err = Change(); err != 0)
         return err;
     std::vector<MHYP*> all = Mirrors(target);
     all.push_back(target);
-    for (MHYP* each : all)
+    for (MHYP* each : all) {
         each->AddSong(found, -1);
+        if (auto members = membersOf.find(each); members != membersOf.end())
+            members->second.insert(found);
+    }
     undo.push_back([all, found] {
         for (MHYP* each : all)
             if (each->GetSongCount() > 0 && each->GetSong(each->GetSongCount() - 1) == found)
@@ -903,15 +1021,9 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
     bool inPlace = false;
     if (location.size() > mountPoint.size() &&
         location.compare(0, mountPoint.size() + 1, mountPoint + "/") == 0) {
-        const std::string lowered = Lower(location);
-        for (auto& [trackId, candidate] : tracksById) {
-            if (deleting.count(candidate))
-                continue;
-            ScriptValue file = ValueOf(candidate, ScriptProperty::Location);
-            if (Lower(file.GetText()) == lowered) {
-                track = trackId;
-                return AddToPlaylist(track, playlist);
-            }
+        if (MHIT* candidate = TrackAt(location)) {
+            track = idsOfTracks[candidate];
+            return AddToPlaylist(track, playlist);
         }
         // A song file in the iPod's music folder that no track lists (left by a program that
         // stopped, or one the database lost) becomes a track where it is; any other file of the
@@ -936,13 +1048,9 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
     song.modifiedName = AString::FromUTF8(record.name);
 
     // The same song (genre, artist, album, name and file type) is on the iPod already: that track.
-    if (database->AddSong(song, nullptr, 0) == kErrDuplicate) {
-        for (auto& [trackId, candidate] : tracksById) {
-            if (!deleting.count(candidate) && candidate->CompareTo(&song) == 0) {
-                track = trackId;
-                return AddToPlaylist(track, playlist);
-            }
-        }
+    if (MHIT* same = SameSong(song)) {
+        track = idsOfTracks[same];
+        return AddToPlaylist(track, playlist);
     }
 
     if (int err = Change(); err != 0)
@@ -1036,6 +1144,7 @@ int IPodSource::DeleteTracks(std::int64_t playlist, const std::vector<TrackEntry
     if (!target)
         return Fail(kErrObjectNotFound, "the playlist no longer exists");
     const bool library = InfoOf(target).library;
+    membersOf.clear();
     for (const TrackEntry& entry : entries) {
         MHIT* track = TrackOf(entry.id);
         if (!track)

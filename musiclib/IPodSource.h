@@ -32,9 +32,11 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class IPodDB;
+struct SongInfoStruct;
 struct TrackRecord;
 class MHIT;
 class MHYP;
@@ -114,6 +116,12 @@ private:
     int CheckNewName(const std::string& name, MHYP* except);
     void Forget(MHYP* playlist);
     void Forget(const MHIT* track);
+    // The track whose file is `location` (a path on this iPod), ignoring ASCII case; null when none.
+    MHIT* TrackAt(const std::string& location);
+    // The track of the same song as `song` (MHIT::CompareTo); null when none.
+    MHIT* SameSong(const SongInfoStruct& song);
+    // True when `track` is in `playlist`.
+    bool Holds(MHYP* playlist, const MHIT* track);
 
     std::int64_t id;
     std::string mountPoint;
@@ -140,6 +148,21 @@ private:
     std::unordered_map<std::int64_t, MHYP*> playlistsById;
     std::unordered_map<const MHYP*, std::int64_t> idsOfPlaylists;
     std::int64_t nextPlaylistId = 1;
+    // Tracks by their file's path below the mount point in lower case, made on first use (a copy
+    // puts its track in "Last Sync" by its file, so every copy asks) and kept with tracksById.
+    std::unordered_multimap<std::string, MHIT*> tracksByLocation;
+    bool locationsIndexed = false;
+    // Tracks by their title's key (MHIT::GetNameKey), made on first use (a file added again is
+    // found as the track of its song) and kept with tracksById.
+    std::unordered_multimap<std::uint32_t, MHIT*> tracksByNameKey;
+    bool nameKeysIndexed = false;
+    // The tracks of each playlist asked about, made on first use; adding a track keeps it, every
+    // other change to playlists or tracks drops them all.
+    std::unordered_map<const MHYP*, std::unordered_set<const MHIT*>> membersOf;
+    // The library playlist's tracks as every listing of it without conditions gives them (a sync
+    // reads six properties of each): made on first use, dropped by every change.
+    std::vector<Member> libraryListing;
+    bool libraryListed = false;
 
     // The script under way.
     bool inScript = false;

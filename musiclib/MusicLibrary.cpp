@@ -159,20 +159,18 @@ IPodSource* MusicLibrary::ServeIPod(const AttachedIPod& attached)
 int MusicLibrary::Sources(std::vector<MusicSource*>& out)
 {
     out.assign(1, &library);
-    std::vector<AttachedIPod> attached;
-    if (int err = AttachedIPods(attached); err != 0)
-        return err;
-    for (const AttachedIPod& iPod : attached)
+    std::vector<AttachedIPod> listed;
+    if (!scriptIPods)
+        if (int err = AttachedIPods(listed); err != 0)
+            return err;
+    for (const AttachedIPod& iPod : scriptIPods ? *scriptIPods : listed)
         if (iPod.mounted)
             out.push_back(ServeIPod(iPod));
     return 0;
 }
 
-void MusicLibrary::PruneIPods()
+void MusicLibrary::PruneIPods(const std::vector<AttachedIPod>& attached)
 {
-    std::vector<AttachedIPod> attached;
-    if (AttachedIPods(attached) != 0)
-        return;
     for (auto it = iPods.begin(); it != iPods.end();) {
         bool keep = false;
         for (const AttachedIPod& iPod : attached)
@@ -201,7 +199,16 @@ int MusicLibrary::RunScript(std::string_view text, ScriptValue& result, std::str
     ScriptProgram program;
     if (int err = ScriptParser::Parse(text, program, error); err != 0)
         return err;
-    PruneIPods();
+    // Which iPods are attached and mounted is looked at once a script, however often it asks.
+    std::vector<AttachedIPod> attached;
+    struct Held {
+        const std::vector<AttachedIPod>*& list;
+        ~Held() { list = nullptr; }
+    } held{scriptIPods};
+    if (AttachedIPods(attached) == 0) {
+        PruneIPods(attached);
+        scriptIPods = &attached;
+    }
     const int err = ScriptInterpreter(*this).Run(program, result, error);
     // A store that cannot be written (or read) is told with its file and the remedy.
     if (err == kErrLibraryDamaged || err == kErrLibraryReadOnly)

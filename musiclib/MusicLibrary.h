@@ -80,7 +80,7 @@ private:
     explicit MusicLibrary(std::string libraryFolder) : folder(std::move(libraryFolder)), library(store) {}
     IPodSource* ServeIPod(const AttachedIPod& attached);
     // Lets go of the iPods that are no longer mounted where they were, or attached.
-    void PruneIPods();
+    void PruneIPods(const std::vector<AttachedIPod>& attached);
     // The identity of the iPod mounted at `root` (IPodDB::GetIdentity), read again only when one of
     // the files it comes from (or the folder itself) is no longer the one it was read from: every
     // script asks, and reading it means reading those files.
@@ -95,5 +95,6 @@ private:
     LibraryStore store;
     LibrarySource library;
     std::map<std::int64_t, std::unique_ptr<IPodSource>> iPods;
-    std::map<std::string, IdentityRead> identities; // by the iPod's root
+    std::map<std::string, IdentityRead> identities;         // by the iPod's root
+    const std::vector<AttachedIPod>* scriptIPods = nullptr; // while a script runs: as it began
 };

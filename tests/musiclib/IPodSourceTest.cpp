@@ -423,3 +423,75 @@ TEST_F(IPodSourceTest, ATrackAskedForByItsDatabaseIdIsThatTrackAlone)
             << c.id;
     }
 }
+
+TEST_F(IPodSourceTest, AFileOfTheIPodIsTheTrackThatListsItAfterAddsAndRemovals)
+{
+    Must(bridge::MakePlaylist("Mix", kPod));
+    const std::int64_t a =
+        Must(bridge::AddFromDisk(Song("in/a.mp3", Tags("Alpha", "A")), kPod, kPod)).Int64Value();
+    PutInPlaylist(a, "Mix");
+    const std::int64_t b =
+        Must(bridge::AddFromDisk(Song("in/b.mp3", Tags("Beta", "B")), kPod, kPod)).Int64Value();
+    PutInPlaylist(b, "Mix");
+    EXPECT_EQ(Strings(Must(bridge::IPodProperty("name", "Mix", kPod))),
+              (std::vector<std::string>{"Alpha", "Beta"}));
+    EXPECT_EQ(Must(bridge::IPodSongCount(kPod, kPod)).Int32Value(), 2) << "no second track for a file";
+
+    const std::string fileOfB = *Must(bridge::IPodProperty("location", kPod, kPod)).ItemAt(2)->AliasPath();
+    Must(bridge::DeleteSong(kPod, b, kPod));
+    const std::int64_t again = Must(bridge::AddFromDisk(fileOfB, kPod, kPod)).Int64Value();
+    EXPECT_NE(again, b) << "the file left by a removed track is entered anew";
+    EXPECT_EQ(Strings(Must(bridge::IPodProperty("name", kPod, kPod))),
+              (std::vector<std::string>{"Alpha", "Beta"}));
+    EXPECT_EQ(MusicFiles().size(), 2u);
+}
+
+TEST_F(IPodSourceTest, ATrackTakenOutOfAPlaylistCanBePutBack)
+{
+    const std::int64_t a =
+        Must(bridge::AddFromDisk(Song("in/a.mp3", Tags("Alpha", "A")), kPod, kPod)).Int64Value();
+    const std::string pod = Quote(kPod);
+    const std::string track = "first track of playlist \"" + pod + "\" in source \"" + pod +
+                              "\" whose database ID = " + std::to_string(a);
+    // Each way out of the playlist "Mix": a deletion, or an add undone by the script failing after it.
+    struct Case {
+        bool putInFirst;
+        std::string takeOut;
+    };
+    for (const Case& c :
+         {Case{true, bridge::DeleteSong("Mix", a, kPod)},
+          Case{false, Tell("add (get location of " + track + ") to playlist \"Mix\" in source \"" + pod +
+                           "\"\n get name of playlist \"Missing\" in source \"" + pod + "\"")}}) {
+        Must(bridge::MakePlaylist("Mix", kPod));
+        if (c.putInFirst)
+            PutInPlaylist(a, "Mix");
+        Run(c.takeOut);
+        EXPECT_EQ(Must(bridge::IPodSongCount("Mix", kPod)).Int32Value(), 0) << c.takeOut;
+        PutInPlaylist(a, "Mix");
+        EXPECT_EQ(Must(bridge::IPodSongCount("Mix", kPod)).Int32Value(), 1) << c.takeOut;
+        Must(bridge::DeletePlaylist("Mix", kPod));
+    }
+}
+
+TEST_F(IPodSourceTest, AListingOfTheIPodFollowsEveryChange)
+{
+    using Names = std::vector<std::string>;
+    auto names = [this] { return Strings(Must(bridge::IPodProperty("name", kPod, kPod))); };
+    const std::int64_t a =
+        Must(bridge::AddFromDisk(Song("in/a.mp3", Tags("Alpha", "A")), kPod, kPod)).Int64Value();
+    EXPECT_EQ(names(), Names{"Alpha"});
+    Must(bridge::AddFromDisk(Song("in/b.mp3", Tags("Beta", "B")), kPod, kPod));
+    EXPECT_EQ(names(), (Names{"Alpha", "Beta"}));
+    Must(bridge::DeleteSong(kPod, a, kPod));
+    EXPECT_EQ(names(), Names{"Beta"});
+}
+
+TEST_F(IPodSourceTest, AFileAddedAgainIsTheTrackOfItsSong)
+{
+    for (const std::string title : {"Alpha", "Beta", "Gamma"}) {
+        const std::string file = Song("in/" + title + ".mp3", Tags(title, "A"));
+        const std::int64_t id = Must(bridge::AddFromDisk(file, kPod, kPod)).Int64Value();
+        EXPECT_EQ(Must(bridge::AddFromDisk(file, kPod, kPod)).Int64Value(), id) << title;
+    }
+    EXPECT_EQ(MusicFiles().size(), 3u);
+}
