@@ -61,18 +61,6 @@ std::string ApplicationSupportFolder()
 #endif
 }
 
-std::string PreferencesFolder()
-{
-#ifdef __APPLE__
-    return HomeFolder() + "/Library/Preferences";
-#else
-    std::string config = Environment("XDG_CONFIG_HOME");
-    if (!config.empty() && config.front() == '/')
-        return WithoutTrailingSlash(config);
-    return HomeFolder() + "/.config";
-#endif
-}
-
 std::string TemporaryFolder()
 {
     std::string temp = Environment("TMPDIR");

@@ -7,9 +7,8 @@ namespace platform {
 
 std::string HomeFolder(); // $HOME, else the password database entry
 std::string
-ApplicationSupportFolder();      // $XDG_DATA_HOME or ~/.local/share (macOS: ~/Library/Application Support)
-std::string PreferencesFolder(); // $XDG_CONFIG_HOME or ~/.config (macOS: ~/Library/Preferences)
-std::string TemporaryFolder();   // $TMPDIR, else /tmp
+ApplicationSupportFolder();    // $XDG_DATA_HOME or ~/.local/share (macOS: ~/Library/Application Support)
+std::string TemporaryFolder(); // $TMPDIR, else /tmp
 
 // The folder under which removable volumes are mounted: $PELORIN_VOLUMES when set, else /Volumes
 // where it exists, else /media/$USER or /run/media/$USER where it exists; when neither does yet,

@@ -23,8 +23,6 @@ public:
     explicit DetectVolume(const QString& volumesRoot, QObject* parent = nullptr);
     ~DetectVolume() override;
 
-    // The mount points of the iPods found by the last look.
-    const QSet<QString>& MountPoints() const { return known; }
     // Looks now and reports what changed since the last look.
     void Rescan();
 

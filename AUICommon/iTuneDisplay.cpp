@@ -7,21 +7,6 @@
 
 iTuneDisplay::iTuneDisplay(QWidget* parent) : QWidget(parent) {}
 
-void iTuneDisplay::setBackgroundColor(const QColor& color)
-{
-    background = color;
-    update();
-}
-
-void iTuneDisplay::setTextColor(const QColor& color)
-{
-    text = color;
-    QPalette shades = palette();
-    shades.setColor(QPalette::WindowText, color);
-    setPalette(shades);
-    update();
-}
-
 void iTuneDisplay::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);

@@ -9,15 +9,9 @@ class iTuneDisplay : public QWidget {
 public:
     explicit iTuneDisplay(QWidget* parent = nullptr);
 
-    QColor backgroundColor() const { return background; }
-    void setBackgroundColor(const QColor& color);
-    QColor textColor() const { return text; }
-    void setTextColor(const QColor& color);
-
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QColor background{241, 243, 218};
-    QColor text{Qt::black};
 };

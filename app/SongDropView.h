@@ -17,7 +17,6 @@ public:
     enum Side { kLeft = 1, kRight = 2 };
     // `accepts` tells whether a path (file or folder) may be dropped on this side.
     SongDropView(Side side, std::function<bool(const QString& path)> accepts, QWidget* parent = nullptr);
-    Side GetSide() const { return side; }
     // The local paths of a drag's URLs.
     static QStringList DraggedPaths(const QMimeData* data);
 

@@ -145,8 +145,8 @@ int main(int argc, char** argv)
             return 1;
         }
         if (keep && *keep) {
-            AFile out;
-            if (out.Open(&statePath, 2) != 0 || sync.WriteState(&out) != 0)
+            if (AFile::ReplaceSafely(
+                    &statePath, [&](AFile* f) { return sync.WriteState(f); }, false) != 0)
                 std::fprintf(stderr, "cannot write %s\n", statePath.CStr());
         }
 

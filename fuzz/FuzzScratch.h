@@ -35,26 +35,25 @@ public:
         if (!out || (size > 0 && std::fwrite(data, 1, size, out) != size))
             std::abort();
         std::fclose(out);
-        Open(input, 1, file);
+        Open(input, file);
     }
 
-    // Opens the output file afresh (empty) for writing, or as it stands for reading.
-    void OpenOutput(unsigned mode, AFile& file)
+    // Opens the output file for reading.
+    void OpenOutput(AFile& file) { Open(output, file); }
+
+    // Replaces the output file with what `record` writes with WriteState.
+    template <typename Record> void WriteOutput(Record& record)
     {
-        if (mode != 1)
-            unlink(output.c_str());
-        Open(output, mode, file);
+        AString name = AString::FromUTF8(output);
+        if (AFile::ReplaceSafely(
+                &name, [&](AFile* f) { return record.WriteState(f); }, false) != 0)
+            std::abort();
     }
 
     // Writes `record` to the output file with WriteState and returns the bytes written.
     template <typename Record> std::vector<std::uint8_t> Written(Record& record)
     {
-        {
-            AFile out;
-            OpenOutput(2, out);
-            if (record.WriteState(&out) != 0)
-                std::abort();
-        }
+        WriteOutput(record);
         std::vector<std::uint8_t> bytes;
         if (FILE* in = std::fopen(output.c_str(), "rb")) {
             for (int c; (c = std::fgetc(in)) != EOF;)
@@ -65,10 +64,10 @@ public:
     }
 
 private:
-    static void Open(const std::string& path, unsigned mode, AFile& file)
+    static void Open(const std::string& path, AFile& file)
     {
         AString name = AString::FromUTF8(path);
-        if (file.Open(&name, mode) != 0)
+        if (file.Open(&name, 1) != 0)
             std::abort();
     }
 
@@ -90,7 +89,7 @@ void CheckStateRoundTrip(FuzzScratch& scratch, const std::uint8_t* data, std::si
     std::vector<std::uint8_t> first = scratch.Written(*record);
     auto again = make();
     AFile back;
-    scratch.OpenOutput(1, back);
+    scratch.OpenOutput(back);
     if (again->ReadState(&back) != 0)
         std::abort();
     back.Close(0);

@@ -28,14 +28,9 @@ FuzzScratch& Scratch()
 // Writes `object` with WriteState and reads it back into `copy` with ReadState.
 template <typename T> bool RoundTrip(const T& object, T& copy)
 {
-    {
-        AFile out;
-        Scratch().OpenOutput(2, out);
-        if (object.WriteState(&out) != 0)
-            std::abort();
-    }
+    Scratch().WriteOutput(object);
     AFile in;
-    Scratch().OpenOutput(1, in);
+    Scratch().OpenOutput(in);
     return copy.ReadState(&in) == 0 && in.Remaining() == 0;
 }
 

@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     ID3::CalcMusicSize(&paths[1]);
     ID3::CalcMusicSize(&paths[4]);
-    ID3::FilesEqualMusicCRC32(&paths[0], &paths[2], 0);
+    ID3::FilesEqualMusicCRC32(&paths[0], &paths[2]);
 
     if (size > 0 && data[size - 1] % 4 == 0) {
         static const std::uint8_t kPicture[] = {0xFF, 0xD8, 0xFF, 0xE0, 0xFF, 0x00, 0x12, 0xFF, 0xFF, 0xD9};

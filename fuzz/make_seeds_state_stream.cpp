@@ -25,12 +25,10 @@ std::vector<char> Record(const std::function<int(AFile*)>& write)
     std::string path = folder + "/.scratch";
     std::filesystem::remove(path);
     AString name = AString::FromUTF8(path);
-    AFile file;
-    if (file.Open(&name, 2) != 0 || write(&file) != 0) {
+    if (AFile::ReplaceSafely(&name, write, false) != 0) {
         std::fprintf(stderr, "cannot write %s\n", path.c_str());
         std::exit(1);
     }
-    file.Close(0);
     std::ifstream in(path, std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::filesystem::remove(path);

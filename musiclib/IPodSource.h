@@ -76,13 +76,10 @@ public:
     int Commit() override;
     void Rollback() override;
 
-    bool HasUnsavedChanges() const { return unsavedChanges > 0; }
     // Writes the database back when it holds unsaved changes (asked for by a script that changed
     // it, at the script's end). With `settle` (the end of a sync), what an interrupted run left on
     // the iPod is settled too, even when nothing else changed. 0 or an error code.
     int Flush(bool settle = false);
-    // How many times this source has written the iPod's database.
-    int GetStoreCount() const { return storeCount; }
 
 private:
     struct Member {

@@ -15,18 +15,6 @@ void AArray::AddPtr(const void* p)
     elements.push_back(std::move(element));
 }
 
-void AArray::Add(const void* p, int) { AddPtr(p); }
-
-void AArray::InsertPtr(const void* p, int index)
-{
-    Element element;
-    element.value = reinterpret_cast<std::uintptr_t>(p);
-    index = std::clamp(index, 0, Count());
-    elements.insert(elements.begin() + index, std::move(element));
-}
-
-void AArray::Insert(const void* p, int, int index) { InsertPtr(p, index); }
-
 int AArray::AddCopy(const void* data, int size)
 {
     try {
@@ -36,23 +24,6 @@ int AArray::AddCopy(const void* data, int size)
             element.copy.assign(static_cast<const unsigned char*>(data),
                                 static_cast<const unsigned char*>(data) + size);
         elements.push_back(std::move(element));
-    } catch (const std::bad_alloc&) {
-        return kErrOutOfMemory;
-    }
-    return 0;
-}
-
-int AArray::SetCopy(int index, const void* data, int size)
-{
-    if (index < 0 || index >= Count())
-        return kErrInvalidElement;
-    try {
-        Element element;
-        element.isCopy = true;
-        if (size > 0)
-            element.copy.assign(static_cast<const unsigned char*>(data),
-                                static_cast<const unsigned char*>(data) + size);
-        elements[index] = std::move(element);
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }

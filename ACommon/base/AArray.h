@@ -11,13 +11,9 @@ class AFile;
 class AArray {
 public:
     void AddPtr(const void* p);
-    void Add(const void* p, int size); // `size` is the size of a pointer
-    void InsertPtr(const void* p, int index);
-    void Insert(const void* p, int size, int index);
-    int AddCopy(const void* data, int size);            // 0 or kErrOutOfMemory
-    int SetCopy(int index, const void* data, int size); // 0 or kErrOutOfMemory
-    int Get(int index, void* buf, int size) const;      // copies: bytes copied
-    void* GetDataPtr(int index) const;                  // copy: its bytes; value: the value
+    int AddCopy(const void* data, int size);       // 0 or kErrOutOfMemory
+    int Get(int index, void* buf, int size) const; // copies: bytes copied
+    void* GetDataPtr(int index) const;             // copy: its bytes; value: the value
     void Delete(int index);
     void DeleteAll();
     int Count() const { return static_cast<int>(elements.size()); }

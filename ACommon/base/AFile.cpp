@@ -527,12 +527,11 @@ AFile::~AFile()
 int AFile::Open(const AString* filePath, unsigned mode)
 {
     Close(0);
-    if (!filePath || filePath->IsEmpty() || mode < 1 || mode > 3)
+    if (!filePath || filePath->IsEmpty() || mode != 1)
         return kErrOpen;
-    int access = mode == 1 ? O_RDONLY : (mode == 2 ? O_WRONLY : O_RDWR);
-    int handle = open(filePath->CStr(), access | O_CLOEXEC);
+    int handle = open(filePath->CStr(), O_RDONLY | O_CLOEXEC);
     if (handle < 0 && errno == ENOENT)
-        handle = open(filePath->CStr(), access | O_CREAT | O_CLOEXEC, 0644);
+        handle = open(filePath->CStr(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
     if (handle < 0)
         return Fail(kErrOpen, "open", *filePath, errno);
     struct stat info {};
@@ -598,15 +597,6 @@ int AFile::Write(const void* buf, unsigned n)
 int AFile::Seek(unsigned long long pos)
 {
     position = pos;
-    return 0;
-}
-
-int AFile::SetEOF(unsigned long long size)
-{
-    if (fd < 0)
-        return kErrIO;
-    if (ftruncate(fd, static_cast<off_t>(size)) != 0)
-        return Fail(kErrIO, "write", path, errno);
     return 0;
 }
 
@@ -795,8 +785,6 @@ bool AFile::DatesEssentiallyEqual(double a, double b)
     double d = std::fabs(a - b);
     return d <= 60.0 || (d >= 3540.0 && d <= 3660.0);
 }
-
-bool AFile::DestNewer(const AString* from, const AString* to) { return FileModTime(to) > FileModTime(from); }
 
 int AFile::CreateDir(const AString* path)
 {

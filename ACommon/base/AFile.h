@@ -20,8 +20,8 @@ public:
     AFile(const AFile&) = delete;
     AFile& operator=(const AFile&) = delete;
 
-    // mode 1 read, 2 write, 3 both. A missing file is created empty first, in every mode; opening
-    // for writing does not truncate. Returns 0 or -1.
+    // Opens for reading: `mode` must be 1 (files are written through ReplaceSafely). A missing file is
+    // created empty first. Returns 0 or kErrOpen.
     int Open(const AString* path, unsigned mode);
     void Close(signed char flush);
     bool IsOpen() const { return fd >= 0; }
@@ -32,7 +32,6 @@ public:
     int Write(const void* buf, unsigned n);
     int Seek(unsigned long long pos);
     unsigned long long GetFilePos() const { return position; }
-    int SetEOF(unsigned long long size);
     unsigned long long GetEOF() const;
     // Bytes between the position and the end of the file (0 when the position is past it). Lengths
     // read from a file are checked against this before anything is allocated for them.
@@ -70,7 +69,6 @@ public:
     static bool FilesEqual(const AString* a, const AString* b);
     static bool FastFilesEqual(const AString* a, const AString* b);
     static bool DatesEssentiallyEqual(double a, double b);
-    static bool DestNewer(const AString* from, const AString* to);
     static int CreateDir(const AString* path);
     static int SetVisibility(const AString* path, signed char visible);
 

@@ -46,16 +46,6 @@ int AFileList::AddWithTime(AString* relPath, std::uint64_t modTime, std::uint64_
     return Count() - 1;
 }
 
-void AFileList::Replace(AString* relPath, int index)
-{
-    if (index < 0 || index >= Count()) {
-        delete relPath;
-        return;
-    }
-    delete infos[index].path;
-    infos[index] = MakeRecord(relPath);
-}
-
 AString* AFileList::Get(int index) const
 {
     if (index < 0 || index >= Count())

@@ -31,7 +31,6 @@ public:
     int Add(AString* relPath); // takes ownership; returns the record's index
     // Adds a record whose time is already known (no file-system query); takes ownership.
     int AddWithTime(AString* relPath, std::uint64_t modTime, std::uint64_t size = 0);
-    void Replace(AString* relPath, int index); // takes ownership
     AString* Get(int index) const;
     std::uint64_t GetModTime(int index) const;
     std::uint64_t GetSize(int index) const;

@@ -259,12 +259,6 @@ void AProgress::DisplayAlert(const AString* msg, signed char)
         questions->Inform(msg ? msg->ToStdString() : std::string());
 }
 
-void AProgress::DisplayAlert(const char* msg, signed char flag)
-{
-    AString text(msg);
-    DisplayAlert(&text, flag);
-}
-
 int AProgress::YesNoAlert(const AString* title, const AString* first, const AString* second)
 {
     AString informative;

@@ -49,7 +49,6 @@ public:
     void ReportError(int code, const AString* what, const AString* where);
     void ReportMessage(const AString* msg, signed char log);
     void DisplayAlert(const AString* msg, signed char);
-    void DisplayAlert(const char* msg, signed char);
 
     // 1 "Yes", 2 "Yes to All", 3 "No", 4 "No to All". Without a question interface: 3.
     int YesNoAlert(const AString* title, const AString* first, const AString* second);

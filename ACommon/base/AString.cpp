@@ -203,8 +203,6 @@ void AString::Insert(char c, int at)
     units.insert(units.begin() + at, static_cast<char16_t>(static_cast<unsigned char>(c)));
 }
 
-void AString::Insert(const char* s, int at) { Insert(AString(s), at); }
-
 void AString::Insert(const AString& s, int at)
 {
     at = std::clamp(at, 0, GetLength());
@@ -480,114 +478,27 @@ void AString::FormatPathString(AString& s, char replacement, signed char fixDots
     }
 }
 
-int AString::WriteToFile(AFile* f, int encoding) const
-{
-    switch (encoding) {
-    case 1: {
-        std::string bytes = platform::EncodeUTF8(units);
-        // The iPod database's length fields count units, so exactly that many bytes are written.
-        bytes.resize(units.size(), '\0');
-        return bytes.empty() ? 0 : f->Write(bytes.data(), static_cast<unsigned>(bytes.size()));
-    }
-    case 8: {
-        // Readers refuse a record longer than kMaxStoredBytes, and with it the whole file the
-        // record stands in: such a string is refused here, before a byte of it is written, so that
-        // a state file is never written that cannot be read back.
-        if (!FitsStoredRecord())
-            return kErrAddSong;
-        const size_t length = 2 + units.size() * 2;
-        std::vector<unsigned char> bytes;
-        bytes.reserve(2 + length);
-        bytes.push_back(static_cast<unsigned char>(length & 0xFF));
-        bytes.push_back(static_cast<unsigned char>((length >> 8) & 0xFF));
-        bytes.push_back(0xFF);
-        bytes.push_back(0xFE);
-        for (char16_t u : units) {
-            bytes.push_back(static_cast<unsigned char>(u & 0xFF));
-            bytes.push_back(static_cast<unsigned char>(u >> 8));
-        }
-        return f->Write(bytes.data(), static_cast<unsigned>(bytes.size()));
-    }
-    case 9: {
-        if (units.empty())
-            return 0;
-        std::vector<unsigned char> bytes;
-        bytes.reserve(units.size() * 2);
-        for (char16_t u : units) {
-            bytes.push_back(static_cast<unsigned char>(u & 0xFF));
-            bytes.push_back(static_cast<unsigned char>(u >> 8));
-        }
-        return f->Write(bytes.data(), static_cast<unsigned>(bytes.size()));
-    }
-    default:
-        return 0;
-    }
-}
-
-int AString::ReadFromFile(AFile* f, int encoding, int maxBytes)
-{
-    if (maxBytes > kMaxStoredBytes)
-        return kErrAddSong;
-    switch (encoding) {
-    case 3: {
-        std::string line;
-        bool any = false;
-        while (static_cast<int>(line.size()) < maxBytes) {
-            unsigned char byte = 0;
-            unsigned got = 0;
-            if (int err = f->Read(&byte, 1, &got); err != 0)
-                return err;
-            if (got == 0)
-                break;
-            any = true;
-            if (byte == 0x0A)
-                break;
-            line.push_back(static_cast<char>(byte));
-        }
-        if (!any)
-            return kErrEndOfFile;
-        line.resize(strnlen(line.data(), line.size()));
-        std::u16string decoded;
-        if (!platform::DecodeUTF8(line, decoded))
-            return kErrUnknown;
-        units = std::move(decoded);
-        return 0;
-    }
-    case 8: {
-        unsigned char header[2];
-        if (int err = f->Read(header, 2, nullptr); err != 0)
-            return err;
-        const int length = static_cast<int16_t>(header[0] | header[1] << 8);
-        if (length > kMaxStoredBytes || length < 0)
-            return kErrAddSong;
-        if (static_cast<unsigned long long>(length) > f->Remaining())
-            return kErrEndOfFile;
-        std::vector<unsigned char> bytes(length);
-        if (length > 0) {
-            if (int err = f->Read(bytes.data(), static_cast<unsigned>(length), nullptr); err != 0)
-                return err;
-        }
-        std::u16string decoded;
-        if (!DecodeUTF16Bytes(bytes.data(), bytes.size(), decoded))
-            decoded.clear();
-        units = std::move(decoded);
-        return 0;
-    }
-    default:
-        return 0;
-    }
-}
-
 bool AString::FitsStoredRecord() const { return 2 + units.size() * 2 <= kMaxStoredBytes; }
 
 int AString::WriteState(AFile* f) const
 {
+    // Readers refuse a record longer than kMaxStoredBytes, and with it the whole file the record
+    // stands in: such a string is refused here, before a byte of it is written, so that a state
+    // file is never written that cannot be read back.
     if (!FitsStoredRecord())
         return kErrAddSong;
-    const unsigned char mark[4] = {0x00, 0x00, 0x10, 0x00};
-    if (int err = f->Write(mark, 4); err != 0)
-        return err;
-    return WriteToFile(f, 8);
+    const size_t length = 2 + units.size() * 2;
+    std::vector<unsigned char> bytes = {0x00, 0x00, 0x10, 0x00};
+    bytes.reserve(4 + 2 + length);
+    bytes.push_back(static_cast<unsigned char>(length & 0xFF));
+    bytes.push_back(static_cast<unsigned char>((length >> 8) & 0xFF));
+    bytes.push_back(0xFF);
+    bytes.push_back(0xFE);
+    for (char16_t u : units) {
+        bytes.push_back(static_cast<unsigned char>(u & 0xFF));
+        bytes.push_back(static_cast<unsigned char>(u >> 8));
+    }
+    return f->Write(bytes.data(), static_cast<unsigned>(bytes.size()));
 }
 
 int AString::ReadState(AFile* f)
@@ -598,5 +509,22 @@ int AString::ReadState(AFile* f)
     std::uint32_t value = mark[0] | mark[1] << 8 | mark[2] << 16 | static_cast<std::uint32_t>(mark[3]) << 24;
     if (value != kStateMark)
         return kErrVersion;
-    return ReadFromFile(f, 8, kMaxStoredBytes);
+    unsigned char header[2];
+    if (int err = f->Read(header, 2, nullptr); err != 0)
+        return err;
+    const int length = static_cast<int16_t>(header[0] | header[1] << 8);
+    if (length > kMaxStoredBytes || length < 0)
+        return kErrAddSong;
+    if (static_cast<unsigned long long>(length) > f->Remaining())
+        return kErrEndOfFile;
+    std::vector<unsigned char> bytes(length);
+    if (length > 0) {
+        if (int err = f->Read(bytes.data(), static_cast<unsigned>(length), nullptr); err != 0)
+            return err;
+    }
+    std::u16string decoded;
+    if (!DecodeUTF16Bytes(bytes.data(), bytes.size(), decoded))
+        decoded.clear();
+    units = std::move(decoded);
+    return 0;
 }

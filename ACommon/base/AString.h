@@ -52,7 +52,6 @@ public:
 
     void Delete(int start, int count);
     void Insert(char c, int at);
-    void Insert(const char* s, int at);
     void Insert(const AString& s, int at);
     void Replace(const AString& from, const AString& to);
     void Replace(short from, short to);
@@ -93,13 +92,9 @@ public:
     // systems refuse in a name, and the code-page slips it corrects (U+0080, U+0094, U+0096).
     static bool IsChangedInPathNames(unsigned short unit);
 
-    // Byte encodings: 1 UTF-8 cut to as many bytes as the string has units, 8 length-prefixed
-    // UTF-16LE with a byte-order mark (the state stream's string), 9 bare UTF-16LE. Reading: 3 one
-    // line of UTF-8, 8 as written.
-    int WriteToFile(AFile* f, int encoding) const;
-    int ReadFromFile(AFile* f, int encoding, int maxBytes);
-    // Fails with kErrAddSong, writing nothing, for a string longer than a reader takes (more than
-    // 1023 units: kMaxStoredBytes with the byte-order mark).
+    // The state stream's string: the mark kStateMark, a 16-bit length, then UTF-16LE with a
+    // byte-order mark. Writing fails with kErrAddSong, writing nothing, for a string longer than a
+    // reader takes (more than 1023 units: kMaxStoredBytes with the byte-order mark).
     int WriteState(AFile* f) const;
     int ReadState(AFile* f);
 

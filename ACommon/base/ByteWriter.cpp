@@ -1,11 +1,5 @@
 #include "ACommon/base/ByteWriter.h"
 
-void ByteWriter::WriteU16BE(std::uint16_t v)
-{
-    bytes.push_back(static_cast<std::uint8_t>(v >> 8));
-    bytes.push_back(static_cast<std::uint8_t>(v));
-}
-
 void ByteWriter::WriteU24BE(std::uint32_t v)
 {
     for (int shift = 16; shift >= 0; shift -= 8)

@@ -10,7 +10,6 @@
 class ByteWriter {
 public:
     void WriteU8(std::uint8_t v) { bytes.push_back(v); }
-    void WriteU16BE(std::uint16_t v);
     void WriteU24BE(std::uint32_t v);
     void WriteU32LE(std::uint32_t v);
     void WriteU32BE(std::uint32_t v);

@@ -3,7 +3,6 @@
 #include "ACommon/base/AError.h"
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/MountedIPod.h"
-#include "ACommon/tags/SongName.h"
 
 #include "APlatform/HfsPath.h"
 #include "APlatform/KnownFolders.h"
@@ -259,19 +258,6 @@ int ASiTunes::GetITunesPlaylist(int, AString* names)
     return 0;
 }
 
-std::vector<AString> ASiTunes::MakeSongListNumCount(int count)
-{
-    return std::vector<AString>(static_cast<std::size_t>(count > 0 ? count : 0), AString("/"));
-}
-
-void ASiTunes::RemoveSpaceNumber(AString* name, AString* vpathSoFar)
-{
-    if (!name || !vpathSoFar)
-        return;
-    if (*vpathSoFar == "/*" || *vpathSoFar == "/*/*" || *vpathSoFar == "/*/*/*")
-        SongName::RemoveSpaceNumber(name);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Library side
 
@@ -404,103 +390,6 @@ int ASiTunes::LibCount()
     std::optional<ScriptDescriptor> reply =
         Send(kTell + " count of (every track in playlist \"" + playlist + kNotStream);
     return reply ? reply->Int32Value() : -1;
-}
-
-int ASiTunes::AppendLibStrParam2List(std::vector<AString>& list, const char* param, const char* delimiter)
-{
-    return AppendParam(false, list, param, delimiter);
-}
-
-int ASiTunes::AppendIPodStrParam2List(std::vector<AString>& list, const char* param, const char* delimiter)
-{
-    return AppendParam(true, list, param, delimiter);
-}
-
-int ASiTunes::AppendParam(bool iPod, std::vector<AString>& list, const char* param, const char* delimiter)
-{
-    std::string playlist;
-    if (!PlaylistPiece(iPod, &playlist))
-        return kErrITunesRefused;
-    const std::string script =
-        iPod ? kTell + " " + param + " of every track in playlist \"" + playlist + "\"\n end tell\n"
-             : kTell + " " + param + " of (every track in playlist \"" + playlist + kNotStream;
-    std::optional<ScriptDescriptor> reply = Send(script);
-    if (!reply)
-        return ScriptFailed();
-    if (reply->NumberOfItems() != static_cast<int>(list.size()))
-        return kErrInconsistentSize;
-    const bool isName = std::string(param) == "name";
-    const bool isLocation = std::string(param) == "location";
-    std::vector<AString> grown = list;
-    for (int i = reply->NumberOfItems(); i >= 1; --i) {
-        AString& entry = grown[static_cast<std::size_t>(i - 1)];
-        const ScriptDescriptor* item = reply->ItemAt(i);
-        std::optional<AString> text =
-            isLocation && item
-                ? std::optional<AString>(AString::FromUTF8(item->AliasPath().value_or(std::string())))
-                : ItemString(item);
-        if (!text)
-            continue;
-        AString value = *text;
-        AString::FormatPathString(value, '_', 0);
-        if (isName)
-            RemoveSpaceNumber(&value, &entry);
-        value.Trim();
-        if (delimiter) {
-            if (entry != "/")
-                entry += delimiter;
-            entry += value;
-        } else if (!value.IsEmpty()) {
-            entry.AppendPathComponent(value);
-        } else {
-            if (entry != "/")
-                entry += "/";
-            entry += "*";
-        }
-    }
-    list = std::move(grown);
-    return 0;
-}
-
-int ASiTunes::AppendLibFileExt2List(std::vector<AString>& list, const char* delimiter,
-                                    std::vector<AString>* paths)
-{
-    std::string playlist;
-    if (!PlaylistPiece(false, &playlist))
-        return kErrITunesRefused;
-    std::optional<ScriptDescriptor> reply =
-        Send(kTell + " " + "location" + " of (every track in playlist \"" + playlist + kNotStream);
-    if (!reply)
-        return ScriptFailed();
-    const int n = reply->NumberOfItems();
-    if (n != static_cast<int>(list.size()))
-        return kErrInconsistentSize;
-    std::vector<AString> grown = list;
-    std::vector<AString> found(static_cast<std::size_t>(n));
-    for (int i = n; i >= 1; --i) {
-        AString& entry = grown[static_cast<std::size_t>(i - 1)];
-        const ScriptDescriptor* item = reply->ItemAt(i);
-        std::optional<std::string> path = item ? item->AliasPath() : std::nullopt;
-        AString posix = path ? AString::FromUTF8(*path) : AString();
-        if (posix.IsEmpty()) {
-            entry += "/*";
-            continue;
-        }
-        found[static_cast<std::size_t>(i - 1)] = posix;
-        if (!libRootPath) {
-            const int at = posix.Find("iTunes Music", 0);
-            if (at >= 0)
-                libRootPath = posix.Left(at + 12);
-        }
-        entry += delimiter ? delimiter : "/";
-        AString extension;
-        posix.PathExtension(&extension);
-        entry += extension.IsEmpty() ? AString("*") : extension;
-    }
-    list = std::move(grown);
-    if (paths)
-        *paths = std::move(found);
-    return 0;
 }
 
 std::string ASiTunes::ListScript(bool iPod, const std::string& param, const std::string& playlist) const

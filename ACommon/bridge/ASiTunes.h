@@ -59,8 +59,6 @@ public:
     // With index 0: every playlist name of the library, each followed by "\n". 0, or an error code
     // when the script failed (`names` unchanged).
     static int GetITunesPlaylist(int index, AString* names);
-    static std::vector<AString> MakeSongListNumCount(int count);
-    static void RemoveSpaceNumber(AString* name, AString* vpathSoFar);
     // For tests: another lock wait than kLockWaitSeconds (0 restores it).
     static void SetLockWaitForTesting(int seconds);
 
@@ -72,13 +70,6 @@ public:
     const AString& GetITunesRootFolder();
     AString GetUserID() const;
     int LibCount();
-    // Appends property `param` of every track of the playlist to the per-track entries of `list`.
-    // 0; kErrITunesRefused when the script failed; kErrInconsistentSize when the reply does not
-    // have one item per entry. On failure `list` is unchanged.
-    int AppendLibStrParam2List(std::vector<AString>& list, const char* param, const char* delimiter);
-    // Appends each track's file extension; with `paths`, fills it with the tracks' file paths
-    // (a track whose location cannot be read gets an empty path).
-    int AppendLibFileExt2List(std::vector<AString>& list, const char* delimiter, std::vector<AString>* paths);
     // The database IDs of the playlist's tracks, in the playlist's order.
     int ReadLibIDs(std::vector<std::uint32_t>* ids);
     // Property `param` of every track of the playlist, one item per track, as the reply gives them:
@@ -137,7 +128,6 @@ public:
     const AString& GetIPodNameVolScan();
     int GetIPodPlaylist(int index, AString* names);
     int IPodSongCount();
-    int AppendIPodStrParam2List(std::vector<AString>& list, const char* param, const char* delimiter);
     int ReadIPodIDs(std::vector<std::uint32_t>* ids);
     int ReadIPodProperty(const char* param, std::vector<platform::ScriptDescriptor>* items);
     int IPodTrackCount(std::uint32_t id);
@@ -174,7 +164,6 @@ private:
     std::string ListScript(bool iPod, const std::string& param, const std::string& playlist) const;
     int ReadProperty(bool iPod, const char* param, std::vector<platform::ScriptDescriptor>* items);
     int TrackCount(bool iPod, std::uint32_t id);
-    int AppendParam(bool iPod, std::vector<AString>& list, const char* param, const char* delimiter);
     int ReadIDs(bool iPod, std::vector<std::uint32_t>* ids);
     int ArtCount(bool iPod, std::uint32_t id);
     int Art(bool iPod, std::uint32_t id, int index, std::vector<std::uint8_t>* jpeg);

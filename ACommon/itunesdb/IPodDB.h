@@ -203,10 +203,8 @@ public:
     // Gives a database read back from a state record the iPod's mount point as it is now (files of
     // untagged tracks are measured there). A loaded database keeps the root it was loaded from.
     void SetRootPath(const AString& root);
-    const AString& GetLocalTempPath() const { return localTempPath; }
     const AString& GetIPodID() const { return iPodID; }
     void SetIPodID(const AString& id) { iPodID = id; }
-    const AString& GetFolderPattern() const { return folderPattern; }
     signed char IsLoaded() const { return loaded; }
     signed char GetExtensionFlag() const { return extensionFlag; }
     signed char GetGenreFlag() const { return genreFlag; }

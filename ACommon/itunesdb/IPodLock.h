@@ -44,8 +44,6 @@ public:
     // Lets go of the lock, and forgets a wait that ran out.
     void Release();
     bool IsHeld() const { return fd >= 0; }
-    // True after a wait (of more than 0 ms) ran out, until Release.
-    bool WasRefused() const { return refusedPid != 0; }
 
     // "another sync is running on this iPod (process N); try again when it has finished. Nothing
     // was changed.", without "(process N)" when `pid` is not known (below 1).

@@ -35,15 +35,6 @@ public:
                 heap.assign(bytes.begin(), bytes.end());
             }
         }
-        void AssignZeros(std::size_t n)
-        {
-            size = n;
-            held.fill(0);
-            if (size <= kInline)
-                heap = std::vector<std::uint8_t>();
-            else
-                heap.assign(n, 0);
-        }
         std::size_t Size() const { return size; }
         const std::uint8_t* Data() const { return size <= kInline ? held.data() : heap.data(); }
         std::uint8_t* Data() { return size <= kInline ? held.data() : heap.data(); }

@@ -55,8 +55,6 @@ std::uint32_t MHIP::GetTotalSize() const
 
 std::uint32_t MHIP::GetTrackId() const { return IPodRecord::GetU32(header.Span(), kOffsetTrackId); }
 
-std::uint32_t MHIP::GetItemNumber() const { return IPodRecord::GetU32(header.Span(), kOffsetItemNumber); }
-
 void MHIP::Store(ByteWriter& out, std::uint32_t* itemCounter)
 {
     IPodRecord::SetU32(header.Span(), kOffsetMhodCount, static_cast<std::uint32_t>(objectCount));

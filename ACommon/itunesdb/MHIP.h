@@ -32,10 +32,8 @@ public:
     std::uint32_t GetTotalSize() const;
 
     std::uint32_t GetTrackId() const;
-    std::uint32_t GetItemNumber() const;
     MHIT* GetTrack() const { return track; }
     void SetTrack(MHIT* newTrack) { track = newTrack; }
-    int GetDataObjectCount() const { return objectCount; }
     const MHOD& GetDataObject(int index) const { return index == 0 ? first : more[index - 1]; }
 
 private:

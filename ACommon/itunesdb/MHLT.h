@@ -64,7 +64,6 @@ public:
 
     // The iPod's mount point, under which the files of untagged tracks are measured.
     void SetRoot(const AString& newRoot) { root = newRoot; }
-    const AString& GetRoot() const { return root; }
 
     // Lookups (1 found, 0 not found).
     int GetSongInfo(MHIT** track, const AString& virtualPath, signed char exact) const;

@@ -42,7 +42,6 @@ public:
     std::uint32_t GetType() const;
     MHLT* GetTrackList() const { return trackList.get(); }
     MHLP* GetPlaylistList() const { return playlistList.get(); }
-    bool IsOpaque() const { return !trackList && !playlistList; }
 
 private:
     std::vector<std::uint8_t> header;

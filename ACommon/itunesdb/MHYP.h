@@ -35,7 +35,6 @@ public:
     void RemoveSong(int index);
     MHIT* GetSong(int index) const;
     int GetSongCount() const { return static_cast<int>(items.size()); }
-    const MHIP& GetItem(int index) const { return items[index]; }
     // Removes every item that plays `track`.
     void RemoveTrack(const MHIT* track);
     // Makes the playlist hold each of `tracks` exactly once: members keep their order, a repeated

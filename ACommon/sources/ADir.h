@@ -104,7 +104,6 @@ public:
     void SetOpenLogAutomatically(signed char value) { openLogAutomatically = value; }
     signed char GetOpenLogAutomatically() const { return openLogAutomatically; }
     void SetStopOnError(signed char value) { stopOnError = value; }
-    signed char GetStopOnError() const { return stopOnError; }
     void SetMoveInsteadOfDelete(signed char value) { moveInsteadOfDelete = value; }
     signed char GetMoveInsteadOfDelete() const { return moveInsteadOfDelete; }
     void SetRemovedFilesFolder(const AString& folder) { removedFilesFolder = folder; }
@@ -120,7 +119,6 @@ public:
     const AString& GetRemovedFilesFolder() const { return removedFilesFolder; }
     // How many files (and folders) MoveToRemovedFiles has moved in this object's life.
     int GetMovedCount() const { return movedFiles; }
-    signed char GetUseFullPaths() const { return useFullPaths; }
     AProgress* GetProgress() const { return progress; }
     // Points the source at another reporter (a sync lists a second folder on a helper thread with a
     // reporter of its own).

@@ -84,7 +84,6 @@ public:
     int RefreshSong(const AString* path);
     int GetIPodName(AString& name) const;
     void SetLocalTempPath(const AString& folder);
-    const AString& GetLocalTempPath() const { return localTempPath; }
     const AString& GetIPodID() const { return iPodID; }
     IPodDB* GetDatabase() const { return database.get(); }
 

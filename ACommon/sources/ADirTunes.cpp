@@ -641,12 +641,11 @@ int ADirTunes::AddITunesReadyFile(const AString*, const AString* src, AString* d
     auto sameSong = [&](const AString& there) {
         if (AFile::FastFilesEqual(&there, src))
             return true;
-        return unknownArtist && ID3::FilesEqualMusicCRC32(&there, src, 0) == 1;
+        return unknownArtist && ID3::FilesEqualMusicCRC32(&there, src) == 1;
     };
     AString first = target(0);
     if (AFile::FileExists(&first)) {
-        if (dontDupSongs && !unknownArtist && !compilation &&
-            ID3::FilesEqualMusicCRC32(&first, src, 0) == 1) {
+        if (dontDupSongs && !unknownArtist && !compilation && ID3::FilesEqualMusicCRC32(&first, src) == 1) {
             *dest = first;
             return 0;
         }

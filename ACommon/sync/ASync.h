@@ -195,7 +195,6 @@ public:
     int GetDeleteAnswer() const { return deleteAnswer; }
     // Puts back remembered answers (a front end that answers for one run only restores them after).
     void SetRememberedAnswers(int replace, int replaceNewer, int remove);
-    int GetType1() const { return type1; }
     int GetType2() const { return type2; }
 
     // Filters of the sources: read from dir1; changing one sets it on all four sources and drops the
@@ -234,7 +233,6 @@ public:
     static int Compare30(const void* x, const void* y);
     static int Compare31(const void* x, const void* y);
 
-    AArray* GetActions() { return &actions; }
     int GetActionCount() const { return actions.Count(); }
     SyncAction* GetAction(int index) const;
 
@@ -263,7 +261,6 @@ public:
         AString relative;
         bool subtree = false;
     };
-    const std::vector<HeldEntry>& GetHeldEntries() const { return heldEntries; }
     // Pairs left different because both had the same date (undecided), counted by the last plan.
     int GetSameDateDifferences() const { return sameDateDifferences; }
     // Songs with the same music and other tags that both changed, left as they are by the last plan.
@@ -292,7 +289,6 @@ public:
     // in the list and changes nothing anywhere (no review, no action, no source written back, no
     // saved list renewed). Not part of the state.
     void SetPlanOnly(bool value) { planOnly = value; }
-    bool GetPlanOnly() const { return planOnly; }
 
     // Tells whether side 1 or 2 went away during the run (its volume unmounted or unplugged). A
     // run asks before each action and after each one that failed, and stops at the first yes with

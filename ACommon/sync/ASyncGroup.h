@@ -74,7 +74,6 @@ public:
     // caller's defaults, and `notice` says what happened when the user must know.
     Load LoadSyncState(const AString& path, AString* notice, bool setAside = true);
 
-    const AString& GetGroupName() const { return groupName; }
     void SetGroupName(const AString& name) { groupName = name; }
 
 private:

@@ -441,7 +441,7 @@ signed char ASyncLib::FastFilesEqual(const AString* a, const AString* b)
         return 1;
     // The same music under other tags is the same song: a change of tags alone is not copied. (The
     // music bytes themselves are compared, not only their length.)
-    return ID3::FilesEqualMusicCRC32(&da, &db, 0) ? 1 : 0;
+    return ID3::FilesEqualMusicCRC32(&da, &db) ? 1 : 0;
 }
 
 bool ASyncLib::SameSizeAndDate(const AString& a, const AString& b) const
@@ -633,7 +633,7 @@ int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed c
         // A folder takes the whole file: the plan replaces one whose music is the same only to
         // carry a change of its tags.
         if (SameSizeAndDate(disk, destination) ||
-            (!KeepsReplacedFiles(*dst) && ID3::FilesEqualMusicCRC32(&disk, &destination, 0)))
+            (!KeepsReplacedFiles(*dst) && ID3::FilesEqualMusicCRC32(&disk, &destination)))
             return 0;
         // A song whose file type is not part of its match may be replaced by another type of file
         // (an M4A for an MP3). Written over the old file, its bytes would go under the old type's

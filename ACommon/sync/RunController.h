@@ -56,7 +56,6 @@ public:
 
     // Asks the run to stop; wakes it when it waits for the review. Any thread may call it.
     void Cancel();
-    bool IsCancelled() const { return cancelled.load(); }
 
     // Waits at most `timeout` for the run to want a review or to end.
     Event Wait(std::chrono::milliseconds timeout);

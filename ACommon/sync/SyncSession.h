@@ -113,13 +113,11 @@ public:
     int OpenFolders(const AString& left, const AString& right, bool songs, const AString& statePath);
 
     void Apply(const Settings& settings);
-    const Settings& GetSettings() const { return settings; }
 
     // The sync of this session (sync 0 of an iPod's group); null before a successful Open.
     ASync* GetSync() const;
     // The group of an iPod's sync; null for a pair of folders.
     ASyncGroup* GetGroup() const { return group.get(); }
-    const AString& GetStatePath() const { return statePath; }
     const std::optional<MountedIPod>& GetIPod() const { return ipod; }
     // The notices gathered since the last call, oldest first.
     std::vector<Notice> TakeNotices();

@@ -26,8 +26,6 @@ public:
     void CountUndone(int side, int copies, std::uint64_t bytes, int removals);
 
     int Copied(int side) const { return side == 1 || side == 2 ? copied[side] : 0; }
-    std::uint64_t CopiedBytes(int side) const { return side == 1 || side == 2 ? copiedBytes[side] : 0; }
-    int Replaced() const { return replaced; }
     int Removed() const { return removed; }
     int Kept() const { return kept; }
     int Errors() const { return errors; }

@@ -1868,7 +1868,7 @@ std::uint64_t ID3::CalcMusicSize(const AString* path)
     return end - start;
 }
 
-int ID3::FilesEqualMusicCRC32(const AString* a, const AString* b, signed char untaggedOnly)
+int ID3::FilesEqualMusicCRC32(const AString* a, const AString* b)
 {
     if (!a || !b)
         return 0;
@@ -1881,8 +1881,6 @@ int ID3::FilesEqualMusicCRC32(const AString* a, const AString* b, signed char un
     const std::uint64_t sizeA = endA - startA, sizeB = endB - startB;
     if (static_cast<std::uint32_t>(sizeA) == 0 ||
         static_cast<std::uint32_t>(sizeA) != static_cast<std::uint32_t>(sizeB) || sizeA != sizeB)
-        return 0;
-    if (untaggedOnly != 0 && (!tagsA.artist.IsEmpty() || !tagsB.artist.IsEmpty()))
         return 0;
 
     // Equal lengths are not yet equal music: compare the audio bytes themselves.

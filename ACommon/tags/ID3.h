@@ -114,8 +114,8 @@ public:
     // The size of the audio data of a file (music end - music start), 0 when unknown.
     static std::uint64_t CalcMusicSize(const AString* path);
     // 1 when both files hold the same music: their music ranges have the same non-zero length and
-    // the same bytes (with `untaggedOnly`, both must also read and have no artist); else 0.
-    static int FilesEqualMusicCRC32(const AString* a, const AString* b, signed char untaggedOnly);
+    // the same bytes; else 0.
+    static int FilesEqualMusicCRC32(const AString* a, const AString* b);
 
     // Writes `image` (JPEG or PNG) into the ID3v2 tag of the file that was read, as a new picture
     // after the existing ones; the file is replaced safely. kErrNotSupported for MP4 and AIFF files, 0 and

@@ -18,11 +18,7 @@ public:
     // than 15, a sample-rate index other than 3 and an emphasis other than 2.
     static bool LooksValid(const std::uint8_t* bytes);
 
-    bool IsValid() const { return valid; }
     Version GetVersion() const { return version; }
-    int GetLayer() const { return layer; } // 1, 2 or 3
-    bool IsMono() const { return mono; }
-    bool HasPadding() const { return padding; }
     // Bits per second; 0 for the free format.
     int BitRate() const;
     int SampleRate() const;

@@ -2,7 +2,6 @@
 // SongInfoStruct: one song's metadata, as the sources, the sync engine and the iPod database
 // exchange it. ID3::GetSongInfo fills the tag fields; the caller fills the file path and time.
 
-#include "ACommon/base/AArray.h"
 #include "ACommon/base/AString.h"
 
 #include <cstdint>
@@ -35,7 +34,6 @@ struct SongInfoStruct {
     std::uint64_t modTime = 0; // file time (AFile::FileModTime)
     AString filePath;
     AString fileExtension; // without the dot
-    AArray images;         // not filled by ID3::GetSongInfo
     AString appleID;
     AString modifiedName; // the name, or the file's base name when it has none
 };

@@ -669,10 +669,7 @@ TEST(ASyncRun, ACancelledRunKeepsTheSavedListsSoDeletionsAreStillCarriedOver)
     gFrontend = nullptr;
     AString path = pair.tmp.A("state");
     std::filesystem::remove(pair.tmp / "state");
-    AFile out;
-    ASSERT_EQ(out.Open(&path, 2), 0);
-    ASSERT_EQ(sync->WriteState(&out), 0);
-    out.Close(1);
+    ASSERT_EQ(AFile::ReplaceSafely(&path, [&](AFile* f) { return sync->WriteState(f); }), 0);
     EXPECT_EQ(ListFiles(pair.R()), (Files{"b.txt", "c.txt", "d.txt"}));
     ASSERT_EQ(pair.Run(kSynchronize), 0);
     EXPECT_EQ(ListFiles(pair.R()), Files{"d.txt"});

@@ -29,10 +29,9 @@ public:
 Bytes StateBytes(ASync& sync, const TempDir& tmp)
 {
     AString path = tmp.A("state");
-    AFile out;
-    EXPECT_EQ(out.Open(&path, 2), 0);
-    EXPECT_EQ(sync.WriteState(&out), 0);
-    out.Close(1);
+    EXPECT_EQ(AFile::ReplaceSafely(
+                  &path, [&](AFile* f) { return sync.WriteState(f); }, false),
+              0);
     return fixtures::ReadFile(tmp / "state");
 }
 
@@ -238,9 +237,9 @@ TEST(ASync, BusySyncRefusesAccessToItsState)
     } held;
     ASSERT_TRUE(held.Lock().TryLock());
     AString path = tmp.A("state");
-    AFile out;
-    ASSERT_EQ(out.Open(&path, 2), 0);
-    EXPECT_EQ(held.WriteState(&out), kErrBusy);
+    EXPECT_EQ(AFile::ReplaceSafely(
+                  &path, [&](AFile* f) { return held.WriteState(f); }, false),
+              kErrBusy);
     EXPECT_EQ(held.SetRootPath1(&left, nullptr, 1), kErrBusy);
     EXPECT_EQ(held.XCopy(held.GetDir1(), held.GetDir2(), nullptr), kErrBusy);
     EXPECT_EQ(held.TwoWaySync(nullptr), kErrBusy);
