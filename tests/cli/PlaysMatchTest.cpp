@@ -86,7 +86,7 @@ TEST_F(PlaysMatch, PlaysGoToTheLibrarySongOfTheIPodSongsDuration)
     EXPECT_EQ(PlayCounts(), (std::vector<std::string>{"20:0", "10:3"}));
 }
 
-TEST_F(PlaysMatch, PlaysOfASongTheLibraryHoldsTwiceAlikeGoToNoneAndAreCounted)
+TEST_F(PlaysMatch, PlaysOfASongTheLibraryHoldsTwiceAlikeGoToNoSong)
 {
     const fixtures::CommandResult run = SyncAfterImporting({"Short", "Copy"});
     ASSERT_EQ(run.exitStatus, 0) << run.err;
@@ -94,7 +94,7 @@ TEST_F(PlaysMatch, PlaysOfASongTheLibraryHoldsTwiceAlikeGoToNoneAndAreCounted)
     EXPECT_EQ(PlayCounts(), (std::vector<std::string>{"10:0", "10:0"}));
 }
 
-TEST_F(PlaysMatch, ARunThatCannotBringThePlaysBackStopsAndKeepsThem)
+TEST_F(PlaysMatch, ARunThatCannotBringThePlaysBackLeavesThemOnTheIPod)
 {
     const fixtures::CommandResult run = SyncAfterImporting({"Short"}, "Pod", true, true);
     EXPECT_NE(run.exitStatus, 0);

@@ -424,7 +424,7 @@ TEST_F(IPodSourceTest, ATrackAskedForByItsDatabaseIdIsThatTrackAlone)
     }
 }
 
-TEST_F(IPodSourceTest, AFileOfTheIPodIsTheTrackThatListsItAfterAddsAndRemovals)
+TEST_F(IPodSourceTest, AFileOfTheIPodFindsItsTrackThroughEveryAddOrRemoval)
 {
     Must(bridge::MakePlaylist("Mix", kPod));
     const std::int64_t a =
