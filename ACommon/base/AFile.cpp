@@ -554,11 +554,13 @@ void AFile::Close(signed char flush)
 {
     if (fd < 0)
         return;
+    WritePending(); // a failure has been noted, and Close cannot tell it
     if (flush)
         fsync(fd);
     close(fd);
     fd = -1;
     readOnly = false;
+    writeBehind = false;
     position = 0;
     path = AString();
     aheadLength = 0;
@@ -591,10 +593,22 @@ int AFile::FillReadAhead()
     return 0;
 }
 
+int AFile::WritePending()
+{
+    if (pending.empty())
+        return 0;
+    const bool written = WriteAll(fd, pending.data(), pending.size(), static_cast<off_t>(pendingStart));
+    const int error = errno;
+    pending.clear();
+    return written ? 0 : Fail(kErrIO, "write", path, error);
+}
+
 int AFile::Read(void* buf, unsigned n, unsigned* got)
 {
     if (fd < 0)
         return kErrIO;
+    if (int err = WritePending(); err != 0)
+        return err;
     auto* bytes = static_cast<unsigned char*>(buf);
     const bool inBlock = position >= aheadStart && position - aheadStart + n <= aheadLength;
     if (readOnly && (inBlock || n < kSmallRead)) {
@@ -639,6 +653,17 @@ int AFile::Write(const void* buf, unsigned n)
     if (fd < 0)
         return kErrIO;
     aheadLength = 0;
+    if (writeBehind) {
+        if (!pending.empty() && pendingStart + pending.size() != position)
+            if (int err = WritePending(); err != 0)
+                return err;
+        if (pending.empty())
+            pendingStart = position;
+        const auto* bytes = static_cast<const unsigned char*>(buf);
+        pending.insert(pending.end(), bytes, bytes + n);
+        position += n;
+        return pending.size() >= kWriteBehind ? WritePending() : 0;
+    }
     if (!WriteAll(fd, static_cast<const unsigned char*>(buf), n, static_cast<off_t>(position)))
         return Fail(kErrIO, "write", path, errno);
     position += n;
@@ -656,6 +681,8 @@ int AFile::SetEOF(unsigned long long size)
     if (fd < 0)
         return kErrIO;
     aheadLength = 0;
+    if (int err = WritePending(); err != 0)
+        return err;
     if (ftruncate(fd, static_cast<off_t>(size)) != 0)
         return Fail(kErrIO, "write", path, errno);
     return 0;
@@ -665,7 +692,8 @@ unsigned long long AFile::GetEOF() const
 {
     struct stat info {};
     if (fd >= 0 && fstat(fd, &info) == 0)
-        return static_cast<unsigned long long>(info.st_size);
+        return std::max<unsigned long long>(static_cast<unsigned long long>(info.st_size),
+                                            pending.empty() ? 0 : pendingStart + pending.size());
     return GetFileSize(&path);
 }
 
@@ -679,6 +707,8 @@ int AFile::Flush()
 {
     if (fd < 0)
         return kErrIO;
+    if (int err = WritePending(); err != 0)
+        return err;
     if (fsync(fd) != 0)
         return Fail(kErrIO, "write", path, errno);
     return 0;
@@ -988,7 +1018,10 @@ int AFile::ReplaceSafely(const AString* path, const std::function<int(AFile*)>& 
     struct stat old {};
     if (stat(path->CStr(), &old) == 0 && S_ISREG(old.st_mode))
         fchmod(out.fd, old.st_mode & 07777);
+    out.writeBehind = true;
     int err = write(&out);
+    if (err == 0)
+        err = out.WritePending();
     if (err == 0 && flush && fsync(out.fd) != 0)
         err = Fail(kErrIO, "write", *path, errno);
     if (close(out.fd) != 0 && err == 0)

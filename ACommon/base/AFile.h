@@ -112,11 +112,16 @@ public:
     static constexpr std::uint64_t kLargeFileSize = 1000000;
 
     static constexpr unsigned kReadAhead = 1 << 16;
+    // A file ReplaceSafely writes keeps up to this many bytes written in order before it writes
+    // them out at once.
+    static constexpr std::size_t kWriteBehind = 1 << 18;
     static constexpr unsigned kSmallRead = 4096;
 
 private:
     // Fills the read-ahead block from `position`: 0 or kErrIO.
     int FillReadAhead();
+    // Writes out the bytes kept back: 0 or kErrIO.
+    int WritePending();
 
     int fd = -1;
     bool readOnly = false;
@@ -128,4 +133,8 @@ private:
     unsigned long long aheadStart = 0;
     std::size_t aheadLength = 0;
     unsigned long long knownSize = 0;
+    // Written bytes not yet written out, from `pendingStart` (only with `writeBehind`).
+    bool writeBehind = false;
+    std::vector<unsigned char> pending;
+    unsigned long long pendingStart = 0;
 };
