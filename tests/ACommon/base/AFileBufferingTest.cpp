@@ -1,5 +1,6 @@
-// Reads of a file open for reading only, served from the block read ahead: every mix of small and
-// large reads and seeks gives the file's bytes, and the end of the file is where it is.
+// Reads and writes kept in memory: a file open for reading only serves small reads from the block
+// it read ahead, and a file ReplaceSafely writes keeps back what it is given; every mix of reads,
+// writes and seeks gives the file's bytes, and the end of the file is where it is.
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AFile.h"
@@ -85,3 +86,51 @@ TEST(AFileReadAhead, RemainingCountsToTheEndFromThePosition)
 }
 
 } // namespace
+
+namespace {
+
+struct Write {
+    unsigned long long at;
+    std::string bytes;
+};
+
+} // namespace
+
+TEST(AFileWriteBehind, AReplacedFileHoldsEveryWriteWhereverItWent)
+{
+    const std::string big(AFile::kWriteBehind + 10, 'b');
+    const std::vector<std::vector<Write>> cases = {
+        {{0, "abc"}, {3, "def"}},              // in order
+        {{0, "abcdef"}, {1, "XY"}, {6, "gh"}}, // back over what is kept, then on
+        {{0, big}, {2, "cc"}},                 // past the block, then into it
+        {{4, "tail"}, {0, "head"}},            // a hole filled afterwards
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(i);
+        std::string expected;
+        for (const Write& write : cases[i]) {
+            if (expected.size() < write.at + write.bytes.size())
+                expected.resize(write.at + write.bytes.size(), '\0');
+            expected.replace(write.at, write.bytes.size(), write.bytes);
+        }
+        fixtures::TempDir dir;
+        const AString path = dir.A("f");
+        unsigned long long end = 0;
+        ASSERT_EQ(AFile::ReplaceSafely(&path,
+                                       [&](AFile* f) {
+                                           for (const Write& write : cases[i]) {
+                                               f->Seek(write.at);
+                                               if (int err =
+                                                       f->Write(write.bytes.data(),
+                                                                static_cast<unsigned>(write.bytes.size()));
+                                                   err != 0)
+                                                   return err;
+                                           }
+                                           end = f->GetEOF();
+                                           return 0;
+                                       }),
+                  0);
+        EXPECT_EQ(end, expected.size());
+        EXPECT_EQ(fixtures::ReadText(dir / "f"), expected);
+    }
+}
