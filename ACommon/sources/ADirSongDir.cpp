@@ -416,11 +416,9 @@ int ADirSongDir::ReadSongs(std::vector<AString>& files, CancelProc cancel)
                 sizes[at] = static_cast<std::uint64_t>(info.st_size);
             }
             const std::string key = full.ToStdString();
-            // The threads only find in the table; each takes the tags of its own files, which no
-            // other thread touches (a walk lists a file once).
             const auto known = seen ? lastRead.find(key) : lastRead.end();
             if (known != lastRead.end() && Unchanged(known->second, info)) {
-                read[at].tags = std::move(known->second.tags);
+                read[at].tags = known->second.tags;
             } else if (!ReadSongTags(full, read[at].tags)) {
                 state[at] = kUnreadable;
                 continue;
