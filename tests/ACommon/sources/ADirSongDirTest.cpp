@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -431,32 +430,5 @@ TEST(ADirSongDir, AStateSavedWithTheOldSongTypesListsTheNewOnes)
         ASSERT_EQ(fixtures::OpenWith(file, tmp / "state", record), 0);
         ASSERT_EQ(after.ReadState(&file), 0);
         EXPECT_EQ(after.GetTypeIncludeFilter().ToStdString(), read) << saved;
-    }
-}
-
-TEST(ADirSongDir, ARelistingReadsAgainEveryFileWrittenSinceThoughItsSizeAndDateAreKept)
-{
-    // Each way of changing the file between two listings; its size and date are then put back.
-    const std::vector<std::function<void(SongFolder&)>> changes = {
-        [](SongFolder& folder) { folder.Put("a.mp3", Song("Two")); },
-        [](SongFolder& folder) {
-            folder.Put("b.mp3", Song("Two"));
-            std::filesystem::rename(folder.tmp / "Music/b.mp3", folder.tmp / "Music/a.mp3");
-        },
-    };
-    for (std::size_t i = 0; i < changes.size(); ++i) {
-        SCOPED_TRACE(i);
-        SongFolder folder;
-        const std::string path = folder.Put("a.mp3", Song("One"));
-        fixtures::SetModTime(path, 1500000000);
-        const auto size = std::filesystem::file_size(path);
-        ASSERT_EQ(folder.List(), 0);
-        changes[i](folder);
-        fixtures::SetModTime(path, 1500000000);
-        ASSERT_EQ(std::filesystem::file_size(path), size);
-        ASSERT_EQ(folder.List(), 0);
-        const Files records = Records(folder.songs);
-        ASSERT_EQ(records.size(), 1u);
-        EXPECT_EQ(records[0].substr(0, records[0].find('?')), "/Rock/Artist/Album/Two/mp3");
     }
 }
