@@ -14,14 +14,12 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string>
 #include <string_view>
 #include <strings.h>
 #include <sys/stat.h>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -76,58 +74,7 @@ bool BeginsWith(const AString& text, const AString& prefix)
     return units.size() >= head.size() && units.compare(0, head.size(), head) == 0;
 }
 
-using SongTags = ADirSongDir::SongTags;
-
-bool ReadSongTags(const AString& file, SongTags& song)
-{
-    ID3 tags;
-    if (tags.SetFilePath(file) != 0)
-        return false;
-    tags.GetGenre(song.genre);
-    tags.GetArtist(song.artist);
-    tags.GetAlbum(song.album);
-    tags.GetModifiedName(song.name);
-    unsigned long long start = 0, end = 0;
-    song.musicSize = tags.GetMusicRange(&start, &end) && end >= start ? end - start : 0;
-    return true;
-}
-
-// The tags the last listing of song files read, by the file's path: a later listing (the one that
-// saves the lists at the end of a run) takes them again for a file that has not been written since,
-// which the same file, size, modification and change times tell (a write always moves the change
-// time, and nothing can set it back).
-struct ReadSong {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    timespec modified{}, changed{};
-    SongTags tags;
-};
-using ReadSongMap = std::unordered_map<std::string, ReadSong>;
-std::mutex gLastReadMutex;
-ReadSongMap gLastRead;
-
-bool Unchanged(const ReadSong& known, const struct stat& info)
-{
-    return known.device == info.st_dev && known.inode == info.st_ino && known.size == info.st_size &&
-           known.modified.tv_sec == info.st_mtim.tv_sec && known.modified.tv_nsec == info.st_mtim.tv_nsec &&
-           known.changed.tv_sec == info.st_ctim.tv_sec && known.changed.tv_nsec == info.st_ctim.tv_nsec;
-}
-
 } // namespace
-
-AString ADirSongDir::VirtualPathOf(const AString& file, const SongTags& song) const
-{
-    // The extension as the file name has it, not as the reader normalised it.
-    AString extension;
-    file.PathExtension(&extension);
-    // The music size of an untagged song comes from the read just made (what CalcMusicSize would
-    // read again).
-    const std::uint64_t musicSize = song.musicSize;
-    return BuildVirtualPath(
-        song.genre, song.artist, song.album, song.name, extension, [musicSize]() { return musicSize; },
-        nullptr);
-}
 
 ADirSongDir::ADirSongDir(AProgress* reporter) : ADirSong(reporter) {}
 
@@ -274,10 +221,23 @@ int ADirSongDir::MakeSongInfoString(const AString* file, AString* vpath)
 {
     if (!file || !vpath)
         return kErrFileNotFound;
-    SongTags song;
-    if (!ReadSongTags(*file, song))
+    ID3 tags;
+    if (tags.SetFilePath(*file) != 0)
         return kErrFileNotFound;
-    *vpath = VirtualPathOf(*file, song);
+    AString genre, artist, album, name, extension;
+    tags.GetGenre(genre);
+    tags.GetArtist(artist);
+    tags.GetAlbum(album);
+    tags.GetModifiedName(name);
+    // The extension as the file name has it, not as the reader normalised it.
+    file->PathExtension(&extension);
+    // The music size of an untagged song comes from the read just made (what CalcMusicSize would
+    // read again).
+    auto musicSize = [&tags]() -> std::uint64_t {
+        unsigned long long start = 0, end = 0;
+        return tags.GetMusicRange(&start, &end) && end >= start ? end - start : 0;
+    };
+    *vpath = BuildVirtualPath(genre, artist, album, name, extension, musicSize, nullptr);
     return 0;
 }
 
@@ -381,13 +341,6 @@ int ADirSongDir::ReadSongs(std::vector<AString>& files, CancelProc cancel)
     // The date and size of each song's file, kept in its record: a sync tells by them which songs
     // changed since its last run.
     std::vector<std::uint64_t> times(files.size(), 0), sizes(files.size(), 0);
-    // The tags the last listing read, and what this one reads for the next.
-    ReadSongMap lastRead;
-    {
-        std::lock_guard<std::mutex> lock(gLastReadMutex);
-        lastRead.swap(gLastRead);
-    }
-    std::vector<ReadSong> read(files.size());
     std::atomic<int> next{0};
     std::atomic<int> done{0};
     std::atomic<bool> stop{false};
@@ -404,35 +357,14 @@ int ADirSongDir::ReadSongs(std::vector<AString>& files, CancelProc cancel)
                 full = rootPath;
                 full += files[static_cast<size_t>(i)];
             }
-            const size_t at = static_cast<size_t>(i);
-            // The file is looked at before its tags are read: one written meanwhile is read again
-            // by the next listing.
+            state[static_cast<size_t>(i)] =
+                MakeSongInfoString(&full, &vpaths[static_cast<size_t>(i)]) == 0 ? kSong : kUnreadable;
             struct stat info {};
-            const bool seen = stat(full.CStr(), &info) == 0;
-            if (seen) {
+            if (stat(full.CStr(), &info) == 0) {
                 const long long seconds = static_cast<long long>(info.st_mtim.tv_sec) +
                                           static_cast<long long>(AFile::kFileTimeOffset);
-                times[at] = seconds > 0 ? static_cast<std::uint64_t>(seconds) : 0;
-                sizes[at] = static_cast<std::uint64_t>(info.st_size);
-            }
-            const std::string key = full.ToStdString();
-            const auto known = seen ? lastRead.find(key) : lastRead.end();
-            if (known != lastRead.end() && Unchanged(known->second, info)) {
-                read[at].tags = known->second.tags;
-            } else if (!ReadSongTags(full, read[at].tags)) {
-                state[at] = kUnreadable;
-                continue;
-            }
-            state[at] = kSong;
-            vpaths[at] = VirtualPathOf(full, read[at].tags);
-            if (seen) {
-                read[at].device = info.st_dev;
-                read[at].inode = info.st_ino;
-                read[at].size = info.st_size;
-                read[at].modified = info.st_mtim;
-                read[at].changed = info.st_ctim;
-            } else {
-                read[at].inode = 0; // not kept: nothing tells whether it changes
+                times[static_cast<size_t>(i)] = seconds > 0 ? static_cast<std::uint64_t>(seconds) : 0;
+                sizes[static_cast<size_t>(i)] = static_cast<std::uint64_t>(info.st_size);
             }
         }
         done.fetch_add(end - start);
@@ -476,20 +408,6 @@ int ADirSongDir::ReadSongs(std::vector<AString>& files, CancelProc cancel)
         progress->UpdateDivision(1.0, nullptr, &detail, nullptr, 0);
     }
 
-    lastRead.clear();
-    if (err == 0) {
-        for (int i = 0; i < total; ++i) {
-            const size_t at = static_cast<size_t>(i);
-            if (state[at] != kSong || read[at].inode == 0)
-                continue;
-            const AString& file = files[at];
-            std::string key = useFullPaths ? file.ToStdString() : (rootPath + file).ToStdString();
-            lastRead.emplace(std::move(key), std::move(read[at]));
-        }
-        std::lock_guard<std::mutex> lock(gLastReadMutex);
-        gLastRead.swap(lastRead);
-    }
-    read = std::vector<ReadSong>();
     for (int i = 0; i < total; ++i) {
         const size_t at = static_cast<size_t>(i);
         if (state[at] == kUnreadable)

@@ -57,15 +57,7 @@ public:
     int GetUnreadableCount() const override { return unreadable; }
     const AFileList& GetDiskList() const { return diskList; }
 
-    // What a song's path is built from, as its file's tags give it.
-    struct SongTags {
-        AString genre, artist, album, name;
-        std::uint64_t musicSize = 0; // the length of its music data
-    };
-
 private:
-    // The virtual path, without its key, of the music file `file` with the tags `song`.
-    AString VirtualPathOf(const AString& file, const SongTags& song) const;
     // The music files below the root that pass the type and path filters, relative to the root
     // (whole paths with useFullPaths). 0, -1 when a folder cannot be read, or kErrUserCancel.
     int ListMusicFiles(std::vector<AString>& files, CancelProc cancel);
