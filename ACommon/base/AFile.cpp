@@ -540,8 +540,12 @@ int AFile::Open(const AString* filePath, unsigned mode)
         return Fail(kErrOpen, "open", *filePath, EISDIR);
     }
     fd = handle;
+    readOnly = mode == 1;
     position = 0;
     path = *filePath;
+    aheadStart = 0;
+    aheadLength = 0;
+    knownSize = static_cast<unsigned long long>(info.st_size);
     return 0;
 }
 
@@ -549,21 +553,80 @@ void AFile::Close(signed char flush)
 {
     if (fd < 0)
         return;
+    WritePending(); // a failure has been noted, and Close cannot tell it
     if (flush)
         fsync(fd);
     close(fd);
     fd = -1;
+    readOnly = false;
+    writeBehind = false;
     position = 0;
     path = AString();
+    aheadLength = 0;
+}
+
+int AFile::FillReadAhead()
+{
+    if (ahead.size() < kReadAhead)
+        ahead.resize(kReadAhead);
+    aheadStart = position;
+    aheadLength = 0;
+    while (aheadLength < kReadAhead) {
+        ssize_t result = pread(fd, ahead.data() + aheadLength, kReadAhead - aheadLength,
+                               static_cast<off_t>(position + aheadLength));
+        if (result < 0) {
+            if (errno == EINTR)
+                continue;
+            aheadLength = 0;
+            return Fail(kErrIO, "read", path, errno);
+        }
+        if (result == 0)
+            break;
+        aheadLength += static_cast<std::size_t>(result);
+    }
+    struct stat info {};
+    if (aheadLength < kReadAhead) // the block reaches the end of the file
+        knownSize = aheadStart + aheadLength;
+    else if (fstat(fd, &info) == 0)
+        knownSize = static_cast<unsigned long long>(info.st_size);
+    return 0;
+}
+
+int AFile::WritePending()
+{
+    if (pending.empty())
+        return 0;
+    const bool written = WriteAll(fd, pending.data(), pending.size(), static_cast<off_t>(pendingStart));
+    const int error = errno;
+    pending.clear();
+    return written ? 0 : Fail(kErrIO, "write", path, error);
 }
 
 int AFile::Read(void* buf, unsigned n, unsigned* got)
 {
     if (fd < 0)
         return kErrIO;
-    if (!got && Remaining() < n)
-        return kErrEndOfFile;
+    if (int err = WritePending(); err != 0)
+        return err;
     auto* bytes = static_cast<unsigned char*>(buf);
+    const bool inBlock = position >= aheadStart && position - aheadStart + n <= aheadLength;
+    if (readOnly && (inBlock || n < kSmallRead)) {
+        if (!inBlock)
+            if (int err = FillReadAhead(); err != 0)
+                return err;
+        // After a fill the block starts at the position; it may end before the end of the read.
+        const std::size_t offset = static_cast<std::size_t>(position - aheadStart);
+        const std::size_t available = std::min<std::size_t>(n, aheadLength - offset);
+        if (!got && available < n)
+            return kErrEndOfFile;
+        std::memcpy(bytes, ahead.data() + offset, available);
+        position += available;
+        if (got)
+            *got = static_cast<unsigned>(available);
+        return 0;
+    }
+    if (!got && GetEOF() < position + n)
+        return kErrEndOfFile;
     unsigned done = 0;
     while (done < n) {
         ssize_t result = pread(fd, bytes + done, n - done, static_cast<off_t>(position + done));
@@ -588,6 +651,18 @@ int AFile::Write(const void* buf, unsigned n)
 {
     if (fd < 0)
         return kErrIO;
+    aheadLength = 0;
+    if (writeBehind) {
+        if (!pending.empty() && pendingStart + pending.size() != position)
+            if (int err = WritePending(); err != 0)
+                return err;
+        if (pending.empty())
+            pendingStart = position;
+        const auto* bytes = static_cast<const unsigned char*>(buf);
+        pending.insert(pending.end(), bytes, bytes + n);
+        position += n;
+        return pending.size() >= kWriteBehind ? WritePending() : 0;
+    }
     if (!WriteAll(fd, static_cast<const unsigned char*>(buf), n, static_cast<off_t>(position)))
         return Fail(kErrIO, "write", path, errno);
     position += n;
@@ -604,13 +679,14 @@ unsigned long long AFile::GetEOF() const
 {
     struct stat info {};
     if (fd >= 0 && fstat(fd, &info) == 0)
-        return static_cast<unsigned long long>(info.st_size);
+        return std::max<unsigned long long>(static_cast<unsigned long long>(info.st_size),
+                                            pending.empty() ? 0 : pendingStart + pending.size());
     return GetFileSize(&path);
 }
 
 unsigned long long AFile::Remaining() const
 {
-    unsigned long long size = GetEOF();
+    unsigned long long size = readOnly ? knownSize : GetEOF();
     return size > position ? size - position : 0;
 }
 
@@ -618,6 +694,8 @@ int AFile::Flush()
 {
     if (fd < 0)
         return kErrIO;
+    if (int err = WritePending(); err != 0)
+        return err;
     if (fsync(fd) != 0)
         return Fail(kErrIO, "write", path, errno);
     return 0;
@@ -651,13 +729,33 @@ AFile::PathType AFile::GetPathType(const AString* path)
     return kPathOther;
 }
 
+namespace {
+
+std::uint64_t FileTimeOf(const struct stat& info)
+{
+    long long seconds =
+        static_cast<long long>(info.st_mtim.tv_sec) + static_cast<long long>(AFile::kFileTimeOffset);
+    return seconds > 0 ? static_cast<std::uint64_t>(seconds) : 0;
+}
+
+} // namespace
+
 std::uint64_t AFile::FileModTime(const AString* path)
 {
     struct stat info {};
     if (!StatItem(path, info))
         return 0;
-    long long seconds = static_cast<long long>(info.st_mtim.tv_sec) + static_cast<long long>(kFileTimeOffset);
-    return seconds > 0 ? static_cast<std::uint64_t>(seconds) : 0;
+    return FileTimeOf(info);
+}
+
+bool AFile::SizeAndModTime(const AString* path, std::uint64_t* size, std::uint64_t* time)
+{
+    struct stat info {};
+    if (!StatItem(path, info))
+        return false;
+    *size = static_cast<std::uint64_t>(info.st_size);
+    *time = FileTimeOf(info);
+    return true;
 }
 
 std::uint64_t AFile::GetFileSize(const AString* path)
@@ -905,7 +1003,10 @@ int AFile::ReplaceSafely(const AString* path, const std::function<int(AFile*)>& 
     struct stat old {};
     if (stat(path->CStr(), &old) == 0 && S_ISREG(old.st_mode))
         fchmod(out.fd, old.st_mode & 07777);
+    out.writeBehind = true;
     int err = write(&out);
+    if (err == 0)
+        err = out.WritePending();
     if (err == 0 && flush && fsync(out.fd) != 0)
         err = Fail(kErrIO, "write", *path, errno);
     if (close(out.fd) != 0 && err == 0)

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class AProgress;
 using CancelProc = signed char (*)();
@@ -28,13 +29,17 @@ public:
 
     // With `got`: reads what is there (0 at the end) and stores the count. Without: fewer than `n`
     // bytes available gives kErrEndOfFile and nothing is copied. A failed read gives kErrIO.
+    // A file open for reading only serves reads of fewer than kSmallRead bytes from a block of
+    // kReadAhead bytes read ahead, so that the many small reads of a record cost one system call
+    // per block.
     int Read(void* buf, unsigned n, unsigned* got);
     int Write(const void* buf, unsigned n);
     int Seek(unsigned long long pos);
     unsigned long long GetFilePos() const { return position; }
     unsigned long long GetEOF() const;
     // Bytes between the position and the end of the file (0 when the position is past it). Lengths
-    // read from a file are checked against this before anything is allocated for them.
+    // read from a file are checked against this before anything is allocated for them. For a file
+    // open for reading only, the end is where it was when the file was opened or last read ahead.
     unsigned long long Remaining() const;
     // Forces written data to the disk. Returns 0 or kErrIO.
     int Flush();
@@ -54,6 +59,8 @@ public:
     static PathType GetPathType(const AString* path);
     static std::uint64_t FileModTime(const AString* path);
     static std::uint64_t GetFileSize(const AString* path);
+    // FileExists, GetFileSize and FileModTime in one look at the file: false when nothing is there.
+    static bool SizeAndModTime(const AString* path, std::uint64_t* size, std::uint64_t* time);
     static int GetVolumeFreeSpace(const AString* path, unsigned long long* freeBytes);
 
     static int Delete(const AString* path); // file, or directory with its contents; 0 when gone
@@ -102,8 +109,30 @@ public:
     static constexpr unsigned kCopyChunk = 100000;
     static constexpr std::uint64_t kLargeFileSize = 1000000;
 
+    static constexpr unsigned kReadAhead = 1 << 16;
+    // A file ReplaceSafely writes keeps up to this many bytes written in order before it writes
+    // them out at once.
+    static constexpr std::size_t kWriteBehind = 1 << 18;
+    static constexpr unsigned kSmallRead = 4096;
+
 private:
+    // Fills the read-ahead block from `position`: 0 or kErrIO.
+    int FillReadAhead();
+    // Writes out the bytes kept back: 0 or kErrIO.
+    int WritePending();
+
     int fd = -1;
+    bool readOnly = false;
     unsigned long long position = 0;
     AString path;
+    // Bytes [aheadStart, aheadStart + aheadLength) of the file, read ahead; `knownSize` the size of
+    // the file when they were read (when it was opened, before any).
+    std::vector<unsigned char> ahead;
+    unsigned long long aheadStart = 0;
+    std::size_t aheadLength = 0;
+    unsigned long long knownSize = 0;
+    // Written bytes not yet written out, from `pendingStart` (only with `writeBehind`).
+    bool writeBehind = false;
+    std::vector<unsigned char> pending;
+    unsigned long long pendingStart = 0;
 };

@@ -446,9 +446,10 @@ signed char ASyncLib::FastFilesEqual(const AString* a, const AString* b)
 
 bool ASyncLib::SameSizeAndDate(const AString& a, const AString& b) const
 {
-    if (!AFile::FileExists(&a) || !AFile::FileExists(&b) || AFile::GetFileSize(&a) != AFile::GetFileSize(&b))
+    std::uint64_t sizeA = 0, sizeB = 0, timeA = 0, timeB = 0;
+    if (!AFile::SizeAndModTime(&a, &sizeA, &timeA) || !AFile::SizeAndModTime(&b, &sizeB, &timeB) ||
+        sizeA != sizeB)
         return false;
-    const std::uint64_t timeA = AFile::FileModTime(&a), timeB = AFile::FileModTime(&b);
     return timeA == timeB || (coarseDates && AFile::DatesEssentiallyEqual(static_cast<double>(timeA),
                                                                           static_cast<double>(timeB)));
 }
