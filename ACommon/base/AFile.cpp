@@ -529,9 +529,8 @@ int AFile::Open(const AString* filePath, unsigned mode)
     Close(0);
     if (!filePath || filePath->IsEmpty() || mode != 1)
         return kErrOpen;
+    // Reading never makes a file: a song or a state that is gone stays gone.
     int handle = open(filePath->CStr(), O_RDONLY | O_CLOEXEC);
-    if (handle < 0 && errno == ENOENT)
-        handle = open(filePath->CStr(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
     if (handle < 0)
         return Fail(kErrOpen, "open", *filePath, errno);
     struct stat info {};

@@ -57,14 +57,12 @@ protected:
     fixtures::TempDir dir;
 };
 
-TEST_F(AFileOpen, OpenCreatesAMissingFile)
+TEST_F(AFileOpen, OpeningAMissingFileCreatesNothing)
 {
     AFile f;
-    AString created = dir.A("new");
-    ASSERT_EQ(f.Open(&created, 1), 0);
-    EXPECT_EQ(f.GetEOF(), 0u);
-    f.Close(0);
-    EXPECT_EQ(ListFiles(dir.Path()), Files{"new"});
+    AString missing = dir.A("new");
+    EXPECT_EQ(f.Open(&missing, 1), kErrOpen);
+    EXPECT_TRUE(ListFiles(dir.Path()).empty());
     AString missingFolder = dir.A("no/such/file"), folder = dir.A(), name = dir.A("x");
     EXPECT_EQ(f.Open(&missingFolder, 1), kErrOpen);
     EXPECT_EQ(f.Open(&folder, 1), kErrOpen);

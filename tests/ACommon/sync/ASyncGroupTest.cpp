@@ -73,13 +73,12 @@ TEST_F(ASyncGroupTest, AFileThatIsNotAGroupIsRefused)
     }
 }
 
-TEST_F(ASyncGroupTest, AMissingFileReadsAsEmpty)
+TEST_F(ASyncGroupTest, ReadingAMissingFileCreatesNothing)
 {
     ASyncGroup group;
-    EXPECT_EQ(group.ReadSyncState(&statePath), kErrEndOfFile);
+    EXPECT_EQ(group.ReadSyncState(&statePath), kErrOpen);
     EXPECT_EQ(group.NumSyncs(), 0);
-    ASSERT_TRUE(Exists(statePath.ToStdString()));
-    EXPECT_TRUE(ReadFile(statePath.ToStdString()).empty());
+    EXPECT_FALSE(Exists(statePath.ToStdString()));
 }
 
 TEST_F(ASyncGroupTest, WritingOverALongerFileLeavesOnlyTheNewBytes)
