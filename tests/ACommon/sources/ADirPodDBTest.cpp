@@ -140,8 +140,8 @@ TEST_F(ADirPodDBTest, PathShapeFlagsShapeEveryPath)
     fixtures::SongSpec other = SongSpecOf("Song B", 1, 0, "Other");
     other.album = "Live";
     other.genre = "Jazz";
-    for (auto [name, spec] : {std::pair{"a.mp3", SongSpecOf("Song A")}, {"b.m4a", other}}) {
-        AString file = Song(name, spec);
+    for (auto [name, song] : {std::pair{"a.mp3", SongSpecOf("Song A")}, {"b.m4a", other}}) {
+        AString file = Song(name, song);
         ASSERT_EQ(put.AddSongFromDisk(&file, nullptr, nullptr), 0);
     }
     ASSERT_EQ(put.Finalize(), 0);

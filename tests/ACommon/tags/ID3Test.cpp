@@ -236,12 +236,12 @@ TEST_F(ID3Read, AudioPropertiesComeFromTheMusicOfEveryFormat)
     };
     // Seven seconds; 44100 x 16 x 2 is 1411 kbit/s.
     auto aiff = [](double rate, int channels) {
-        fixtures::AiffSpec spec = Aiff();
-        spec.aifc = channels == 1;
-        spec.channels = channels;
-        spec.sampleFrames = static_cast<std::uint32_t>(rate * 7);
-        spec.sampleRate = rate;
-        return fixtures::AiffFile(spec);
+        fixtures::AiffSpec made = Aiff();
+        made.aifc = channels == 1;
+        made.channels = channels;
+        made.sampleFrames = static_cast<std::uint32_t>(rate * 7);
+        made.sampleRate = rate;
+        return fixtures::AiffFile(made);
     };
     // 3,999,900 bytes at 128 kbit/s are 249.99 seconds; the ID3v1 tag behind them is no audio.
     Bytes cbr = fixtures::MpegFrames(MpegFrameSpec{}, 9593);
