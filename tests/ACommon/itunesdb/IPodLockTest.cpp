@@ -47,8 +47,7 @@ TEST_F(IPodLockTest, AfterAWaitRanOutTheLockIsOnlyTriedUntilReleased)
     constexpr int kHour = 3600 * 1000;
     IPodLock holder, waiter;
     ASSERT_EQ(holder.Acquire(root, 0), 0);
-    const std::string expected = "another sync is running on this iPod (process " +
-                                 std::to_string(getpid()) +
+    const std::string expected = "another sync is running on this iPod (process " + std::to_string(getpid()) +
                                  "); try again when it has finished. Nothing was changed.";
     EXPECT_EQ(waiter.Acquire(root, 20), kErrBusy);
     EXPECT_EQ(AError::FailureDetail(kErrBusy).ToStdString(), expected);
