@@ -618,7 +618,8 @@ int AFile::Read(void* buf, unsigned n, unsigned* got)
         const std::size_t available = std::min<std::size_t>(n, aheadLength - offset);
         if (!got && available < n)
             return kErrEndOfFile;
-        std::memcpy(bytes, ahead.data() + offset, available);
+        if (available > 0) // an empty block has no data to copy from
+            std::memcpy(bytes, ahead.data() + offset, available);
         position += available;
         if (got)
             *got = static_cast<unsigned>(available);

@@ -68,6 +68,21 @@ TEST(AFileReadAhead, ReadsGiveTheFileBytesWhereverTheyStart)
     }
 }
 
+// A reader that asks for nothing may pass no buffer (an empty vector's data).
+TEST(AFileReadAhead, AReadOfNothingNeedsNoBuffer)
+{
+    fixtures::TempDir dir;
+    fixtures::WriteFile(dir / "f", Content());
+    const AString path = dir.A("f");
+    AFile file;
+    ASSERT_EQ(file.Open(&path, 1), 0);
+    unsigned got = 1;
+    EXPECT_EQ(file.Read(nullptr, 0, &got), 0);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(file.Read(nullptr, 0, nullptr), 0);
+    EXPECT_EQ(file.GetFilePos(), 0u);
+}
+
 TEST(AFileReadAhead, RemainingCountsToTheEndFromThePosition)
 {
     fixtures::TempDir dir;
