@@ -32,6 +32,7 @@ struct Step {
     unsigned got;            // bytes expected
 };
 
+// Every step also checks what remains to the end from where the read left off.
 TEST(AFileReadAhead, ReadsGiveTheFileBytesWhereverTheyStart)
 {
     fixtures::TempDir dir;
@@ -41,6 +42,8 @@ TEST(AFileReadAhead, ReadsGiveTheFileBytesWhereverTheyStart)
     AFile file;
     ASSERT_EQ(file.Open(&path, 1), 0);
     const Step steps[] = {
+        {0, 0, true, 0, 0},                              // nothing, before any block: no buffer needed
+        {0, 0, false, 0, 0},                             // the same without the count
         {0, 4, false, 0, 4},                             // fills the first block
         {4, 8, false, 0, 8},                             // from the block
         {kBlock - 2, 4, false, 0, 4},                    // across the end of the block
@@ -56,7 +59,7 @@ TEST(AFileReadAhead, ReadsGiveTheFileBytesWhereverTheyStart)
     for (const Step& step : steps) {
         SCOPED_TRACE(std::to_string(step.seek) + "+" + std::to_string(step.n));
         file.Seek(step.seek);
-        std::vector<char> buffer(step.n, '\x5a');
+        std::vector<char> buffer(step.n, '\x5a'); // empty: no buffer at all
         unsigned got = 0;
         ASSERT_EQ(file.Read(buffer.data(), step.n, step.withGot ? &got : nullptr), step.err);
         if (!step.withGot)
@@ -65,44 +68,9 @@ TEST(AFileReadAhead, ReadsGiveTheFileBytesWhereverTheyStart)
         EXPECT_EQ(std::string(buffer.data(), got),
                   content.substr(std::min<std::size_t>(step.seek, kSize), got));
         EXPECT_EQ(file.GetFilePos(), step.seek + got); // a refused read leaves the position
+        EXPECT_EQ(file.Remaining(), step.seek + got < kSize ? kSize - step.seek - got : 0);
     }
 }
-
-// A reader that asks for nothing may pass no buffer (an empty vector's data).
-TEST(AFileReadAhead, AReadOfNothingNeedsNoBuffer)
-{
-    fixtures::TempDir dir;
-    fixtures::WriteFile(dir / "f", Content());
-    const AString path = dir.A("f");
-    AFile file;
-    ASSERT_EQ(file.Open(&path, 1), 0);
-    unsigned got = 1;
-    EXPECT_EQ(file.Read(nullptr, 0, &got), 0);
-    EXPECT_EQ(got, 0u);
-    EXPECT_EQ(file.Read(nullptr, 0, nullptr), 0);
-    EXPECT_EQ(file.GetFilePos(), 0u);
-}
-
-TEST(AFileReadAhead, RemainingCountsToTheEndFromThePosition)
-{
-    fixtures::TempDir dir;
-    fixtures::WriteFile(dir / "f", Content());
-    const AString path = dir.A("f");
-    AFile file;
-    ASSERT_EQ(file.Open(&path, 1), 0);
-    const unsigned long long positions[] = {0, 3, kBlock + 1, kSize, kSize + 5};
-    char byte = 0;
-    for (unsigned long long position : positions) {
-        file.Seek(position);
-        unsigned got = 0;
-        file.Read(&byte, 1, &got);
-        EXPECT_EQ(file.Remaining(), position + got < kSize ? kSize - position - got : 0) << position;
-    }
-}
-
-} // namespace
-
-namespace {
 
 struct Write {
     unsigned long long at;
