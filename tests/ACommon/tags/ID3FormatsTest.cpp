@@ -3,6 +3,7 @@
 
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/VorbisComment.h"
+#include "VorbisBytes.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/StateFile.h"
 #include "fixtures/TagReader.h"
@@ -13,36 +14,12 @@
 #include <vector>
 
 using fixtures::Bytes;
+using tagbytes::AppendLE;
+using tagbytes::Comment;
+using tagbytes::PictureRecord;
+using tagbytes::TextBytes;
 
 namespace {
-
-void AppendLE(Bytes& out, std::uint64_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-Bytes Comment(const std::vector<std::string>& fields)
-{
-    Bytes out;
-    AppendLE(out, 0, 4);
-    AppendLE(out, fields.size(), 4);
-    for (const std::string& field : fields) {
-        AppendLE(out, field.size(), 4);
-        samples::AppendText(out, field);
-    }
-    return out;
-}
-
-Bytes PictureRecord(const Bytes& data)
-{
-    Bytes out;
-    samples::AppendU32sBE(out, {3, 0, 0, 1, 1, 24, 0, static_cast<std::uint32_t>(data.size())});
-    samples::Append(out, data);
-    return out;
-}
 
 const Bytes kPng = {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 1, 2, 3, 4};
 
@@ -212,7 +189,7 @@ Bytes OpusWithPreSkip()
     AppendLE(head, 44100, 4);
     AppendLE(head, 0, 3);
     ogg.Packets({head}, 255, 0);
-    // PictureRecord(kPng) in Base64.
+    // A picture record of kPng in Base64.
     const std::string picture =
         "METADATA_BLOCK_PICTURE=AAAAAwAAAAAAAAAAAAAAAQAAAAEAAAAYAAAAAAAAAAyJUE5HDQoaCgECAwQ=";
     ogg.Packets(
@@ -317,7 +294,7 @@ TEST_F(ID3Formats, DamagedFilesGiveOnlyWhatPrecedesTheDamage)
     oggBroken[58] = 'X'; // the second page's marker, after the first page's 58 bytes
     const Row rows[] = {
         {"FLAC block running past the file", "c.flac", flac,
-         "Kept||0|0|0|" + Music(flac, flac.size() - 30) + "|" + std::to_string(ID3::kVorbisComment)},
+         "Kept||0|0|0|" + Music(flac, flac.size() - 36) + "|" + std::to_string(ID3::kVorbisComment)},
         {"Ogg cut inside the comment page", "c.ogg", oggCut, "||0|0|0|0-0|0"},
         {"Ogg page marker broken", "d.ogg", oggBroken, "||0|0|0|0-0|0"},
     };

@@ -1,81 +1,52 @@
 #include "ACommon/tags/VorbisComment.h"
 
-#include "samples/SampleBytes.h"
+#include "VorbisBytes.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-using samples::Bytes;
+using tagbytes::Bytes;
+using tagbytes::Comment;
+using tagbytes::PictureRecord;
 
 namespace {
 
-void AppendU32LE(Bytes& out, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-Bytes Comment(const std::vector<std::string>& fields)
-{
-    Bytes out;
-    AppendU32LE(out, 6);
-    samples::AppendText(out, "vendor");
-    AppendU32LE(out, static_cast<std::uint32_t>(fields.size()));
-    for (const std::string& field : fields) {
-        AppendU32LE(out, static_cast<std::uint32_t>(field.size()));
-        samples::AppendText(out, field);
-    }
-    return out;
-}
-
-Bytes PictureRecord(const Bytes& data, std::uint32_t declaredLength)
-{
-    Bytes out;
-    samples::AppendU32sBE(out, {3, 9});
-    samples::AppendText(out, "image/png");
-    samples::AppendU32sBE(out, {4});
-    samples::AppendText(out, "desc");
-    samples::AppendU32sBE(out, {16, 16, 24, 0, declaredLength});
-    samples::Append(out, data);
-    return out;
-}
-
 // (Each field's value, as the encoders write it, is read against TagLib in TagFormatsPeer.)
-TEST(VorbisComment, FieldNamesIgnoreCase)
-{
-    VorbisComment comment;
-    ASSERT_TRUE(comment.Parse(Comment({"title=T", "AlbumArtist=AA", "Date=2004-05-06", "DiscTotal=4"})));
-    EXPECT_EQ(comment.title.ToStdString() + "|" + comment.albumArtist.ToStdString(), "T|AA");
-    EXPECT_EQ(comment.year, 2004);
-    EXPECT_EQ(comment.discCount, 4);
-}
-
-TEST(VorbisComment, NumberFieldsReadTheirLeadingDigits)
+TEST(VorbisComment, FieldsFillTheirMembers)
 {
     struct Case {
-        const char* field;
-        int track, count;
+        const char* what;
+        std::vector<std::string> fields;
+        std::string values; // title|artist|album artist|year|track/count|disc count
     };
-    for (auto [field, track, count] : {Case{"TRACKNUMBER=7", 7, 0},
-                                       {"TRACKNUMBER= 07/10", 7, 10},
-                                       {"TRACKNUMBER=x", 0, 0},
-                                       {"TRACKNUMBER=70000", 70000 & 0xFFFF, 0},
-                                       {"TRACKNUMBER=99999999999999999999", 0, 0}}) {
+    const Case cases[] = {
+        {"names ignore case",
+         {"title=T", "AlbumArtist=AA", "Date=2004-05-06", "DiscTotal=4"},
+         "T||AA|2004|0/0|4"},
+        {"the first value wins, an empty one does not count",
+         {"ARTIST=First", "ARTIST=Second", "TITLE=", "TITLE=Named"},
+         "Named|First||0|0/0|0"},
+        {"text that is not UTF-8 is Latin-1",
+         {"TITLE=Caf\xE9", "ARTIST=Caf\xC3\xA9"},
+         "Caf\xC3\xA9|Caf\xC3\xA9||0|0/0|0"},
+        {"a number", {"TRACKNUMBER=7"}, "|||0|7/0|0"},
+        {"a number and a count", {"TRACKNUMBER= 07/10"}, "|||0|7/10|0"},
+        {"no number", {"TRACKNUMBER=x"}, "|||0|0/0|0"},
+        {"a number keeps its low 16 bits", {"TRACKNUMBER=70000"}, "|||0|4464/0|0"},
+        {"a number beyond any width", {"TRACKNUMBER=99999999999999999999"}, "|||0|0/0|0"},
+    };
+    for (const Case& c : cases) {
         VorbisComment comment;
-        ASSERT_TRUE(comment.Parse(Comment({field})));
-        EXPECT_EQ(comment.trackNumber, track) << field;
-        EXPECT_EQ(comment.trackCount, count) << field;
+        ASSERT_TRUE(comment.Parse(Comment(c.fields))) << c.what;
+        EXPECT_EQ(comment.title.ToStdString() + "|" + comment.artist.ToStdString() + "|" +
+                      comment.albumArtist.ToStdString() + "|" + std::to_string(comment.year) + "|" +
+                      std::to_string(comment.trackNumber) + "/" + std::to_string(comment.trackCount) + "|" +
+                      std::to_string(comment.discCount),
+                  c.values)
+            << c.what;
     }
-}
-
-TEST(VorbisComment, FirstValueOfARepeatedFieldWins)
-{
-    VorbisComment comment;
-    ASSERT_TRUE(comment.Parse(Comment({"ARTIST=First", "ARTIST=Second", "TITLE=", "TITLE=Named"})));
-    EXPECT_EQ(comment.artist.ToStdString(), "First");
-    EXPECT_EQ(comment.title.ToStdString(), "Named");
 }
 
 TEST(VorbisComment, ADamagedFieldEndsTheList)
@@ -90,14 +61,6 @@ TEST(VorbisComment, ADamagedFieldEndsTheList)
     Bytes vendorTooLong = Comment({});
     vendorTooLong[0] = 0xFF;
     EXPECT_FALSE(VorbisComment().Parse(vendorTooLong));
-}
-
-TEST(VorbisComment, TextThatIsNotUTF8IsReadAsLatin1)
-{
-    VorbisComment comment;
-    ASSERT_TRUE(comment.Parse(Comment({"TITLE=Caf\xE9", "ARTIST=Caf\xC3\xA9"})));
-    EXPECT_EQ(comment.title.ToStdString(), "Caf\xC3\xA9");
-    EXPECT_EQ(comment.artist.ToStdString(), "Caf\xC3\xA9");
 }
 
 TEST(VorbisComment, Base64DecodesOnlyItsAlphabet)
@@ -123,7 +86,7 @@ TEST(VorbisComment, Base64DecodesOnlyItsAlphabet)
 TEST(VorbisComment, PictureRecordGivesWhereItsDataLies)
 {
     const Bytes data = {0x89, 'P', 'N', 'G', 1, 2, 3};
-    const Bytes record = PictureRecord(data, static_cast<std::uint32_t>(data.size()));
+    const Bytes record = PictureRecord(data);
     VorbisComment::Picture picture;
     ASSERT_TRUE(VorbisComment::ParsePicture(record, record.size(), picture));
     EXPECT_EQ(picture.type, 3u);
@@ -138,15 +101,13 @@ TEST(VorbisComment, PictureRecordGivesWhereItsDataLies)
 TEST(VorbisComment, PictureRecordsThatRunPastTheirEndAreRefused)
 {
     const Bytes data(10, 0xAB);
-    for (std::uint32_t declared : {0u, 11u, 0xFFFFFFFFu}) {
-        const Bytes record = PictureRecord(data, declared);
-        VorbisComment::Picture picture;
-        EXPECT_FALSE(VorbisComment::ParsePicture(record, record.size(), picture)) << declared;
-    }
-    Bytes mimeTooLong = PictureRecord(data, 10);
+    Bytes mimeTooLong = PictureRecord(data);
     mimeTooLong[7] = 0xFF;
-    VorbisComment::Picture picture;
-    EXPECT_FALSE(VorbisComment::ParsePicture(mimeTooLong, mimeTooLong.size(), picture));
+    for (const Bytes& record :
+         {PictureRecord(data, 0), PictureRecord(data, 11), PictureRecord(data, 0xFFFFFFFFu), mimeTooLong}) {
+        VorbisComment::Picture picture;
+        EXPECT_FALSE(VorbisComment::ParsePicture(record, record.size(), picture)) << record.size();
+    }
 }
 
 } // namespace
