@@ -1,5 +1,6 @@
 #include "ACommon/tags/ID3.h"
 #include "ACommon/base/AError.h"
+#include "ACommon/base/ByteReader.h"
 #include "ACommon/tags/SongInfoStruct.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/StateFile.h"
@@ -92,6 +93,19 @@ protected:
         Bytes data;
         EXPECT_EQ(tags.ReadImageData(index, data), 0) << index;
         return data;
+    }
+    // The pictures found are `pictures`, a JPEG, a PNG and one of another kind, where `file` holds them.
+    void ExpectPictures(const Bytes& file, const std::vector<Bytes>& pictures) const
+    {
+        ASSERT_EQ(tags.GetImageCount(), static_cast<int>(pictures.size()));
+        for (std::size_t i = 0; i < pictures.size(); ++i) {
+            const ID3::Image& image = tags.GetImages()[i];
+            EXPECT_EQ(image.kind, 2 - i) << "picture " << i;
+            EXPECT_EQ(image.length, pictures[i].size()) << "picture " << i;
+            EXPECT_FALSE(image.unsynchronised) << "picture " << i;
+            EXPECT_EQ(Slice(file, image.start, image.end), pictures[i]) << "picture " << i;
+            EXPECT_EQ(ImageData(static_cast<int>(i)), pictures[i]) << "picture " << i;
+        }
     }
 };
 
@@ -327,7 +341,6 @@ TEST_F(ID3Read, PicturesOfEveryVersionAreFound)
 {
     const std::vector<Bytes> pictures = {
         fixtures::FakeJpeg(3000, 1), fixtures::FakePng(500, 2), {'G', 'I', 'F', '8', '9', 'a', 1, 2, 3}};
-    const std::uint32_t kinds[] = {2, 1, 0};
     for (auto [version, encoding] : {std::pair{2, TextEncoding::UTF16},
                                      {3, TextEncoding::Latin1},
                                      {4, TextEncoding::UTF8},
@@ -337,15 +350,9 @@ TEST_F(ID3Read, PicturesOfEveryVersionAreFound)
                           TextFrame(TitleId(version), "Between"),
                           fixtures::PictureFrame(version, pictures[1], "image/png", encoding, ""),
                           fixtures::PictureFrame(version, pictures[2], "image/gif", encoding, "x")});
-        ASSERT_EQ(Load("pictures.mp3", file), 0) << version;
-        ASSERT_EQ(tags.GetImageCount(), 3) << version << " " << static_cast<int>(encoding);
-        for (std::size_t i = 0; i < 3; ++i) {
-            const ID3::Image& image = tags.GetImages()[i];
-            EXPECT_EQ(image.kind, kinds[i]) << version << " picture " << i;
-            EXPECT_EQ(image.length, pictures[i].size());
-            EXPECT_FALSE(image.unsynchronised);
-            EXPECT_EQ(Slice(file, image.start, image.end), pictures[i]) << version << " picture " << i;
-        }
+        SCOPED_TRACE(std::to_string(version) + " " + std::to_string(static_cast<int>(encoding)));
+        ASSERT_EQ(Load("pictures.mp3", file), 0);
+        ExpectPictures(file, pictures);
         EXPECT_EQ(Name(), "Between");
     }
     Bytes data;
@@ -530,15 +537,7 @@ TEST_F(ID3Read, MP4CoverItemHoldsSeveralPicturesUpToTheCap)
     const Bytes file =
         fixtures::Mp4File(Movie({fixtures::CoverItem({pictures[0], pictures[1], pictures[2], {1, 2, 3}})}));
     ASSERT_EQ(Load("covers.m4a", file), 0);
-    // A picture of fewer than 8 bytes ends the list.
-    ASSERT_EQ(tags.GetImageCount(), 3);
-    const std::uint32_t kinds[] = {2, 1, 0};
-    for (std::size_t i = 0; i < 3; ++i) {
-        const ID3::Image& image = tags.GetImages()[i];
-        EXPECT_EQ(image.kind, kinds[i]);
-        EXPECT_EQ(Slice(file, image.start, image.end), pictures[i]);
-        EXPECT_EQ(ImageData(static_cast<int>(i)), pictures[i]);
-    }
+    ExpectPictures(file, pictures); // a picture of fewer than 8 bytes ends the list
     // A file full of tiny pictures cannot make the list grow without end.
     ASSERT_EQ(Load("many.m4a",
                    fixtures::Mp4File(Movie({fixtures::CoverItem(std::vector<Bytes>(3000, Bytes(8, 1)))}))),
@@ -588,8 +587,7 @@ TEST_F(ID3Read, AIFFWithID3ChunkReadsItsTagBehindChunksOfOddLength)
         ASSERT_EQ(Load("tagged.aiff", file), 0);
         EXPECT_EQ(Name(), "Aiff Title") << before << version;
         EXPECT_EQ(Duration(), 3);
-        ASSERT_EQ(tags.GetImageCount(), 1);
-        EXPECT_EQ(ImageData(0), fixtures::FakeJpeg(500));
+        ExpectPictures(file, {fixtures::FakeJpeg(500)});
         EXPECT_EQ(Slice(file, Range().first, Range().second), aiff.sound);
     }
 }
@@ -625,18 +623,16 @@ protected:
     Bytes OnDisk() const { return fixtures::ReadFile(path); }
     static std::uint32_t SynchsafeAt(const Bytes& bytes, std::size_t at)
     {
-        return static_cast<std::uint32_t>(bytes[at]) << 21 | static_cast<std::uint32_t>(bytes[at + 1]) << 14 |
-               static_cast<std::uint32_t>(bytes[at + 2]) << 7 | bytes[at + 3];
+        return ByteReader(bytes.data() + at, 4).ReadSynchsafe28();
     }
     static bool EndsWith(const Bytes& file, const Bytes& tail)
     {
-        return file.size() >= tail.size() &&
-               std::equal(tail.begin(), tail.end(), file.end() - static_cast<std::ptrdiff_t>(tail.size()));
+        return file.size() >= tail.size() && Slice(file, file.size() - tail.size(), file.size() - 1) == tail;
     }
     static std::string TextAt(const Bytes& file, std::size_t at, std::size_t length)
     {
-        return std::string(file.begin() + static_cast<std::ptrdiff_t>(at),
-                           file.begin() + static_cast<std::ptrdiff_t>(at + length));
+        const Bytes text = Slice(file, at, at + length - 1);
+        return std::string(text.begin(), text.end());
     }
 };
 
