@@ -254,50 +254,15 @@ TEST_F(AFileCopy, ASongReachedThroughALinkIsCopiedAsTheSong)
     }
 }
 
-TEST_F(AFileCopy, ACopyThatCannotFinishLeavesEveryFileAsItWas)
+TEST_F(AFileCopy, AFailedCopyLeavesTheOldDestination)
 {
     // Copying used to delete the destination first: a copy that then failed lost the user's file.
-    // Short of space: the 999,992 bytes the copy adds to "to" must be less than what is free.
-    MakeSource(1000000);
     WriteFile(dir / "to", "precious");
-    WriteFile(dir / "folder/inside.mp3", "kept");
-    WriteFile(dir / "small", std::string(10, 's'));
-    using Copy = std::function<int(const AString*, const AString*)>;
-    const Copy plain = AFile::Copy, checked = AFile::CopyWithCheck;
-    const Copy shown = [this](const AString* a, const AString* b) {
-        return AFile::CopyWithProgress(a, b, nullptr, &progress);
-    };
-    struct Case {
-        const char* what;
-        Copy copy;
-        const char *source, *target;
-        std::uint64_t free;
-        int expected;
-    };
-    const Case cases[] = {
-        {"a missing source", plain, "missing", "to", UINT64_MAX, kErrUnableToCopy},
-        {"a missing source, checked", checked, "missing", "to", UINT64_MAX, kErrUnableToCopy},
-        {"a file over a folder", plain, "from", "folder", UINT64_MAX, kErrUnableToCopy},
-        {"into a missing folder, checked", checked, "from", "missing/to", UINT64_MAX, kErrObjectNotFound},
-        {"into a missing folder, shown", shown, "from", "missing/to", UINT64_MAX, kErrObjectNotFound},
-        {"short of space, shown", shown, "from", "to", 999992, kErrNoSpace},
-        {"a small file with no space, shown", shown, "small", "new", 0, kErrNoSpace},
-    };
-    const Files before = ListFiles(dir.Path());
-    for (const Case& c : cases) {
-        FreeSpaceOverride space(c.free);
-        AString source = dir.A(c.source), target = dir.A(c.target);
-        EXPECT_EQ(c.copy(&source, &target), c.expected) << c.what;
-        EXPECT_EQ(ReadText(dir / "to"), "precious") << c.what;
-        EXPECT_EQ(ListFiles(dir.Path()), before) << c.what;
-    }
-}
-
-TEST_F(AFileCopy, CopyWithProgressOntoItselfKeepsTheFile)
-{
-    MakeSource(1000000);
-    EXPECT_EQ(AFile::CopyWithProgress(&from, &from, nullptr, nullptr), 0);
-    EXPECT_EQ(ReadText(dir / "from"), Pattern(1000000));
+    AString missing = dir.A("missing");
+    EXPECT_EQ(AFile::Copy(&missing, &to), kErrUnableToCopy);
+    EXPECT_EQ(AFile::CopyWithCheck(&missing, &to), kErrUnableToCopy);
+    EXPECT_EQ(ReadText(dir / "to"), "precious");
+    EXPECT_EQ(ListFiles(dir.Path()), Files{"to"});
 }
 
 TEST_F(AFileCopy, CopyOfAFolderCopiesTheTreeWithItsDates)
@@ -314,6 +279,14 @@ TEST_F(AFileCopy, CopyOfAFolderCopiesTheTreeWithItsDates)
     EXPECT_EQ(StatOf(dir / "dst/sub/b.mp3").st_mtim.tv_sec, 1200000000);
     EXPECT_EQ(StatOf(dir / "dst/a.mp3").st_mode & 07777, 0600u);
     EXPECT_EQ(ListFiles(dir.Path()).size(), 4u) << "nothing else is left beside the copy";
+}
+
+TEST_F(AFileCopy, AFileNeverReplacesAFolder)
+{
+    MakeSource(100);
+    WriteFile(dir / "to/inside.mp3", "kept");
+    EXPECT_EQ(AFile::Copy(&from, &to), kErrUnableToCopy);
+    EXPECT_EQ(ListFiles(dir.Path()), (Files{"from", "to/inside.mp3"}));
 }
 
 TEST_F(AFileCopy, CopyWithCheckNeedsFreeSpaceForTheGrowthOnly)
@@ -371,6 +344,25 @@ TEST_F(AFileCopy, CancelMidCopyLeavesTheDestinationAsItWas)
     gCancelAt = 1;
     EXPECT_EQ(AFile::CopyWithProgress(&from, &to, CountingCancel, nullptr), kErrUserCancel);
     EXPECT_EQ(ListFiles(dir.Path()), Files{"from"});
+}
+
+TEST_F(AFileCopy, CopyWithProgressRefusesWhatItCannotFinish)
+{
+    MakeSource(1000000);
+    EXPECT_EQ(AFile::CopyWithProgress(&from, &from, nullptr, nullptr), 0);
+    EXPECT_EQ(ReadText(dir / "from"), Pattern(1000000));
+    AString small = dir.A("small"), elsewhere = dir.A("new"), nowhere = dir.A("missing/to");
+    EXPECT_EQ(AFile::CopyWithProgress(&from, &nowhere, nullptr, nullptr), kErrObjectNotFound);
+    EXPECT_EQ(AFile::CopyWithCheck(&from, &nowhere), kErrObjectNotFound);
+    WriteFile(dir / "to", "old");
+    FreeSpaceOverride full(999997);
+    EXPECT_EQ(AFile::CopyWithProgress(&from, &to, nullptr, &progress), kErrNoSpace);
+    EXPECT_EQ(ReadText(dir / "to"), "old");
+    WriteFile(dir / "small", std::string(10, 's'));
+    FreeSpaceOverride none(0);
+    EXPECT_EQ(AFile::CopyWithProgress(&small, &elsewhere, nullptr, nullptr), kErrNoSpace)
+        << "small files too";
+    EXPECT_FALSE(fixtures::Exists(dir / "new"));
 }
 
 TEST_F(AFileCopy, AttributesTheVolumeCannotKeepAreOptional)
