@@ -70,18 +70,13 @@ struct OggWriter {
         std::vector<std::uint8_t> lacing;
         Bytes payload;
         for (const Bytes& packet : packets) {
-            std::size_t left = packet.size();
-            std::size_t at = 0;
-            for (bool done = false; !done;) {
-                const std::size_t n = std::min<std::size_t>(left, 255);
+            for (std::size_t at = 0, n = 255; n == 255; at += n) { // a segment of 255 bytes goes on
+                n = std::min<std::size_t>(packet.size() - at, 255);
                 lacing.push_back(static_cast<std::uint8_t>(n));
                 payload.insert(payload.end(), packet.begin() + static_cast<std::ptrdiff_t>(at),
                                packet.begin() + static_cast<std::ptrdiff_t>(at + n));
-                at += n;
-                left -= n;
-                done = n < 255;
                 if (lacing.size() == segmentsPerPage) {
-                    Page(lacing, payload, done ? granule : UINT64_MAX, serial);
+                    Page(lacing, payload, n < 255 ? granule : UINT64_MAX, serial);
                     lacing.clear();
                     payload.clear();
                 }
