@@ -169,11 +169,13 @@ TEST_F(AFileOpen, WriteWholeFileSafelyKeepsThePermissions)
 {
     WriteFile(dir / "db", "old contents");
     chmod((dir / "db").c_str(), 0640);
+    WriteFile(dir / "db.tmp", "the user's own file"); // a file of the name a temporary might take
     AString name = dir.A("db");
     ASSERT_EQ(AFile::WriteWholeFileSafely(&name, "new", 3), 0);
     EXPECT_EQ(ReadText(dir / "db"), "new");
     EXPECT_EQ(StatOf(dir / "db").st_mode & 07777, 0640u);
-    EXPECT_EQ(ListFiles(dir.Path()), Files{"db"}) << "no temporary file is left";
+    EXPECT_EQ(ReadText(dir / "db.tmp"), "the user's own file");
+    EXPECT_EQ(ListFiles(dir.Path()), (Files{"db", "db.tmp"})) << "no temporary file is left";
 }
 
 TEST_F(AFileOpen, FailuresNameTheSystemsReason)

@@ -763,19 +763,6 @@ TEST_F(ID3Insert, AFileThatCannotTakeThePictureIsLeftAsItWas)
     }
 }
 
-TEST_F(ID3Insert, ReplacementKeepsThePermissions)
-{
-    ASSERT_EQ(Load("song.mp3", Mp3(3, {TextFrame("TIT2", "x")})), 0);
-    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
-    fixtures::WriteFile(dir / "song.mp3.tmp", std::string("the user's own file"));
-    ASSERT_EQ(Insert(fixtures::FakeJpeg(100)), 0);
-    EXPECT_EQ(fixtures::ReadText(dir / "song.mp3.tmp"), "the user's own file");
-    EXPECT_EQ(fixtures::ListFiles(dir.Path()), (std::vector<std::string>{"song.mp3", "song.mp3.tmp"}));
-    struct stat info {};
-    ASSERT_EQ(stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0640u);
-}
-
 TEST_F(ID3Insert, PictureThroughASymbolicLinkGoesIntoTheSong)
 {
     ASSERT_EQ(Load("song.mp3", Mp3(3, {TextFrame("TIT2", "x")})), 0);
