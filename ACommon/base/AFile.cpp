@@ -584,7 +584,9 @@ int AFile::FillReadAhead()
         aheadLength += static_cast<std::size_t>(result);
     }
     struct stat info {};
-    if (aheadLength < kReadAhead) // the block reaches the end of the file
+    // A block that stops short reaches the end of the file; an empty one began past it, where the
+    // end is not.
+    if (aheadLength > 0 && aheadLength < kReadAhead)
         knownSize = aheadStart + aheadLength;
     else if (fstat(fd, &info) == 0)
         knownSize = static_cast<unsigned long long>(info.st_size);
