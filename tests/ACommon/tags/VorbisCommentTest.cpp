@@ -83,21 +83,8 @@ TEST(VorbisComment, Base64DecodesOnlyItsAlphabet)
     }
 }
 
-TEST(VorbisComment, PictureRecordGivesWhereItsDataLies)
-{
-    const Bytes data = {0x89, 'P', 'N', 'G', 1, 2, 3};
-    const Bytes record = PictureRecord(data);
-    VorbisComment::Picture picture;
-    ASSERT_TRUE(VorbisComment::ParsePicture(record, record.size(), picture));
-    EXPECT_EQ(picture.type, 3u);
-    EXPECT_EQ(picture.length, data.size());
-    EXPECT_EQ(Bytes(record.begin() + static_cast<std::ptrdiff_t>(picture.offset), record.end()), data);
-
-    // Only a prefix is at hand: the length is checked against the whole record.
-    const Bytes head(record.begin(), record.begin() + static_cast<std::ptrdiff_t>(picture.offset));
-    EXPECT_TRUE(VorbisComment::ParsePicture(head, record.size(), picture));
-}
-
+// (Where a whole record's data lies, from the record or a prefix of it, is read with every FLAC
+// picture in ID3Formats.)
 TEST(VorbisComment, PictureRecordsThatRunPastTheirEndAreRefused)
 {
     const Bytes data(10, 0xAB);
