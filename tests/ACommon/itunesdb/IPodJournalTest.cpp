@@ -47,14 +47,10 @@ protected:
 TEST_F(IPodJournalTest, EntriesReadBackAsWritten)
 {
     EXPECT_TRUE(journal.IsEmpty());
-    IPodJournal::Entry added{IPodJournal::Kind::kAdded,
-                             false,
-                             123456789012ULL,
-                             Added("ABCD.mp3").location,
-                             AString("Rock"),
-                             AString::FromUTF8("Bj\xC3\xB6rk"),
-                             AString(""),
-                             AString("Song")};
+    IPodJournal::Entry added = Added("ABCD.mp3");
+    added.size = 123456789012ULL;
+    added.artist = AString::FromUTF8("Bj\xC3\xB6rk");
+    added.name = "Song";
     IPodJournal::Entry removed = Added("WXYZ.m4a");
     removed.kind = IPodJournal::Kind::kRemoved;
     removed.move = true;
