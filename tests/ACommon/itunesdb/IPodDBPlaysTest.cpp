@@ -2,7 +2,6 @@
 // never from a file of another database, and not again after a run stopped between the store and
 // setting the files aside.
 
-#include "ACommon/base/AProgress.h"
 #include "ACommon/base/CRC32.h"
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/IPodJournal.h"
@@ -12,7 +11,7 @@
 #include "ACommon/itunesdb/MHYP.h"
 #include "fixtures/IPodDatabase.h"
 #include "fixtures/IPodFixture.h"
-#include "fixtures/Recorders.h"
+#include "fixtures/RecordingFrontend.h"
 #include "fixtures/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -82,13 +81,11 @@ TEST_F(IPodDBPlaysTest, APlayCountFileOfAnotherDatabaseIsNeverApplied)
                           Case{"damaged", fixtures::Bytes{'m', 'h', 'd', 'p', 0x60}}}) {
         fixtures::WriteFile(pod.ITunes("Play Counts"), c.bytes);
         fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo"), fixtures::itdb::OnTheGo(4, {1, 0}));
-        AProgress progress;
-        platform::RecordingLogView log;
-        progress.SetLogTextView(&log);
-        IPodDB db(&progress);
+        fixtures::RecordingFrontend frontend;
+        IPodDB db;
         Load(db);
         EXPECT_EQ(db.GetRecordedPlays().state, Recorded::State::kRefused) << c.what;
-        EXPECT_NE(log.Text().find("Play Counts"), std::string::npos) << c.what << ": " << log.Text();
+        EXPECT_NE(frontend.Log().find("Play Counts"), std::string::npos) << c.what << ": " << frontend.Log();
         ASSERT_EQ(db.Store(nullptr), 0) << c.what;
         EXPECT_EQ(fixtures::ReadFile(pod.ITunes("Play Counts")), c.bytes) << c.what;
         EXPECT_TRUE(fixtures::Exists(pod.ITunes("OTGPlaylistInfo"))) << c.what;

@@ -3,7 +3,6 @@
 
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/base/AError.h"
-#include "ACommon/base/AProgress.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLP.h"
 #include "ACommon/itunesdb/MHLT.h"
@@ -11,7 +10,7 @@
 #include "ACommon/tags/ID3.h"
 #include "fixtures/IPodDatabase.h"
 #include "fixtures/MusicFiles.h"
-#include "fixtures/Recorders.h"
+#include "fixtures/RecordingFrontend.h"
 
 #include <gtest/gtest.h>
 
@@ -276,16 +275,14 @@ TEST(IPodDB, PathTooLongForTheShuffleFileStopsTheStore)
 {
     fixtures::TestIPod pod = Shuffle();
     const auto before = ReadFile(pod.ITunes("iTunesDB"));
-    AProgress progress;
-    platform::RecordingLogView log;
-    progress.SetLogTextView(&log);
-    IPodDB db(&progress);
+    fixtures::RecordingFrontend frontend;
+    IPodDB db;
     ASSERT_EQ(pod.Load(db), 0);
     pod.Add(db, "Long One", std::string(240, 'x') + ".mp3");
     EXPECT_EQ(db.Store(nullptr), kErrInvalidPath);
     EXPECT_EQ(ReadFile(pod.ITunes("iTunesDB")), before);
     EXPECT_EQ(ITunesFiles(pod), kBare);
-    EXPECT_NE(log.Text().find("\"Long One\""), std::string::npos) << log.Text();
+    EXPECT_NE(frontend.Log().find("\"Long One\""), std::string::npos) << frontend.Log();
 }
 
 // The iPod's play count file is set aside once a store took it in (deleted where it cannot be set
@@ -327,12 +324,10 @@ TEST(IPodDB, OnTheGoPlaylistsBecomePlaylists)
     fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo_1"), std::string("mhpo")); // damaged
     fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo_2"), OnTheGo(8, {7, 1}));  // 7 names no track
     fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo_3"), OnTheGo(4, {}));      // empty: no playlist
-    AProgress progress;
-    platform::RecordingLogView log;
-    progress.SetLogTextView(&log);
-    IPodDB db(&progress);
+    fixtures::RecordingFrontend frontend;
+    IPodDB db;
     ASSERT_EQ(pod.Load(db), 0);
-    EXPECT_NE(log.Text().find("OTGPlaylistInfo_1"), std::string::npos) << log.Text();
+    EXPECT_NE(frontend.Log().find("OTGPlaylistInfo_1"), std::string::npos) << frontend.Log();
     ASSERT_EQ(db.Store(nullptr), 0);
     EXPECT_EQ(ITunesFiles(pod), kBare);
 
