@@ -480,52 +480,29 @@ TEST_F(ADirPodDBTest, ALongRunStoresTheDatabaseOnTheWay)
     EXPECT_FALSE(fixtures::Exists(root + "/iPod_Control/iTunes/PelorinJournal"));
 }
 
-// A removed song's file goes only once the database that no longer lists it is stored: a store
-// that fails leaves every listed track with its file, and a run that stops between the store and
-// the removal has the removal carried out by the next listing.
-TEST_F(ADirPodDBTest, ARemovedSongsFileGoesOnlyOnceTheStoredDatabaseNoLongerListsIt)
+// A store that fails leaves every listed track with its file and says what it left. (That a run
+// stopped between the store and the removal has the removal carried out by the next run is checked
+// by stopping a run at every call in the fault suite.)
+TEST_F(ADirPodDBTest, AFailedStoreLeavesEveryListedFile)
 {
     Put({SongSpecOf("Song A"), SongSpecOf("Song B", 1)});
     const std::string database = fixtures::DatabasePath(root);
     const auto stored = ReadFile(database);
-    {
-        ADirPodDB failing;
-        Load(failing);
-        ASSERT_EQ(failing.DeleteEntry(0, 1, 0), 0);
-        // The database cannot be replaced: a folder has taken its name.
-        std::filesystem::rename(database, database + ".kept");
-        std::filesystem::create_directories(database + "/in the way");
-        EXPECT_EQ(failing.Finalize(), kErrUnknown);
-        EXPECT_EQ(AError::FailureDetail(kErrUnknown).ToStdString(),
-                  "the iPod's database " + database +
-                      " was changed by another program since it was read; nothing was changed on the iPod");
-        std::filesystem::remove_all(database);
-        std::filesystem::rename(database + ".kept", database);
-    }
+    ADirPodDB failing;
+    Load(failing);
+    ASSERT_EQ(failing.DeleteEntry(0, 1, 0), 0);
+    // The database cannot be replaced: a folder has taken its name.
+    std::filesystem::rename(database, database + ".kept");
+    std::filesystem::create_directories(database + "/in the way");
+    EXPECT_EQ(failing.Finalize(), kErrUnknown);
+    EXPECT_EQ(AError::FailureDetail(kErrUnknown).ToStdString(),
+              "the iPod's database " + database +
+                  " was changed by another program since it was read; nothing was changed on the iPod");
+    std::filesystem::remove_all(database);
+    std::filesystem::rename(database + ".kept", database);
     EXPECT_EQ(ReadFile(database), stored);
     EXPECT_EQ(MusicFiles().size(), 2u);
     EXPECT_TRUE(ListFiles(root + "/Removed Files").empty());
-
-    std::string removedFile;
-    {
-        ADirPodDB stopped;
-        Load(stopped);
-        AString disk;
-        ASSERT_EQ(stopped.GetFileDiskPath(stopped.GetFPath(0), &disk, 1), 0);
-        removedFile = disk.ToStdString();
-        ASSERT_EQ(stopped.DeleteEntry(0, 1, 0), 0);
-        // Stored, and stopped before the file was moved.
-        ASSERT_EQ(stopped.GetDatabase()->Store(nullptr), 0);
-    }
-    EXPECT_TRUE(fixtures::Exists(removedFile));
-    ADirPodDB next;
-    Load(next);
-    EXPECT_EQ(next.Count(), 1);
-    ASSERT_EQ(next.Finalize(), 0);
-    EXPECT_EQ(MusicFiles().size(), 1u);
-    EXPECT_FALSE(fixtures::Exists(removedFile));
-    EXPECT_EQ(ListFiles(root + "/Removed Files").size(), 1u);
-    EXPECT_FALSE(fixtures::Exists(root + "/iPod_Control/iTunes/PelorinJournal"));
 }
 
 // A run stopped between replacing iTunesDB and replacing iTunesSD leaves a shuffle playing the old
