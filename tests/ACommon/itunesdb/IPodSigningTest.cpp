@@ -135,19 +135,6 @@ TEST(IPodInfo, TheGuidComesFromSysInfoExtendedElseSysInfoElseTheUsbSerialNumber)
     }
 }
 
-// A string holding a NUL byte (a damaged or hostile SysInfoExtended) is read up to it; it is no
-// reason to stop the program.
-TEST(IPodIdentity, AStringWithANulByteIsReadUpToIt)
-{
-    const std::string serial("8K\0\0\0"
-                             "123456Y5N",
-                             14);
-    IPodIdentity::Extended read;
-    ASSERT_TRUE(IPodIdentity::ParseExtended(
-        Extended("<key>SerialNumber</key><string>" + serial + "</string>\n"), &read));
-    EXPECT_EQ(read.serialNumber.ToStdString().substr(0, 2), "8K");
-}
-
 // Each thing that would leave the iPod showing no music stops the store before anything is
 // written, and the message says what to do.
 TEST(IPodSigning, EachRefusalLeavesTheIPodAsItWas)

@@ -276,12 +276,3 @@ TEST(MHBD, StringObjectsRoundTrip)
         EXPECT_TRUE(Contains(out, title) && Contains(out, artist)) << c.what;
     }
 }
-
-TEST(MHBD, LoadWithoutPlaylistsKeepsThePlaylistDatasetsAsTheyWere)
-{
-    const Bytes db = OneTrackDatabase(SimpleTrack(244, 1, u"T"));
-    Loaded loaded = LoadBytes(db, 0);
-    ASSERT_EQ(loaded.result, 0);
-    EXPECT_TRUE(loaded.db->GetPlaylistLists().empty());
-    EXPECT_EQ(StoreBytes(*loaded.db), db);
-}
