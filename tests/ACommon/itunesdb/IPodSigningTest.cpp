@@ -105,10 +105,8 @@ TEST(IPodInfo, TheGuidComesFromSysInfoExtendedElseSysInfoElseTheUsbSerialNumber)
         const char* guid;
         const char* source;
     };
+    // SysInfoExtended before SysInfo is checked with the identity files' other fields.
     const Case cases[] = {
-        {"SysInfoExtended", "ModelNumStr: MC293\nFirewireGuid: 0x000A270011111111\n",
-         Extended("<key>FireWireGUID</key><string>000a270022222222</string>\n"), "05ac", "000A270022222222",
-         "SysInfoExtended"},
         {"SysInfo", "ModelNumStr: MC293\nFirewireGuid: 0x000A270011111111\n", "", "05ac", "000A270011111111",
          "SysInfo"},
         {"USB", "ModelNumStr: MC293\n", "", "05ac", "000A270033333333", "USB serial number"},
