@@ -6,6 +6,7 @@
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/IPodIdentity.h"
 #include "ACommon/itunesdb/IPodInfo.h"
+#include "fixtures/IPodDatabase.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/TempDir.h"
 
@@ -23,20 +24,6 @@ std::string Extended(const std::string& body)
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" + body +
            "</dict>\n</plist>\n";
-}
-
-// The iPod's database with one more song, stored: the result of the store.
-int StoreWithASong(const std::string& root)
-{
-    IPodDB db;
-    AString r = AString::FromUTF8(root);
-    if (int err = db.Load(&r, 1, nullptr, nullptr); err != 0)
-        return err;
-    SongInfoStruct song =
-        fixtures::MakeSong("One", "Artist", "Album", "Rock", "/iPod_Control/Music/F00/ONE.mp3");
-    if (int err = db.AddSong(song, nullptr, 1); err != 0)
-        return err;
-    return db.Store(nullptr);
 }
 
 IPodSigning::Guid GuidOf(const char* hex)
@@ -176,8 +163,8 @@ TEST(IPodSigning, EachRefusalLeavesTheIPodAsItWas)
          "SysInfoExtended names model MC293, SysInfo model MA147."},
     };
     for (const Case& c : cases) {
-        fixtures::TempDir volumes;
-        const std::string root = fixtures::MakeIPod(volumes.Path(), "POD", {.firewireGuid = ""});
+        fixtures::TestIPod pod({.firewireGuid = ""});
+        const std::string& root = pod.root;
         if (c.sysInfo)
             fixtures::WriteFile(Device(root) + "SysInfo", std::string(c.sysInfo));
         if (!c.extended.empty())
@@ -190,7 +177,7 @@ TEST(IPodSigning, EachRefusalLeavesTheIPodAsItWas)
         }
         const auto before = fixtures::ReadFile(fixtures::DatabasePath(root));
         const auto files = fixtures::ListFiles(root);
-        EXPECT_EQ(StoreWithASong(root), kErrNotSupported) << c.what;
+        EXPECT_EQ(pod.StoreWith({"One"}), kErrNotSupported) << c.what;
         const std::string told = AError::FailureDetail(kErrNotSupported).ToStdString();
         EXPECT_NE(told.find(c.told), std::string::npos) << c.what << ": " << told;
         EXPECT_NE(told.find("Nothing was changed."), std::string::npos) << c.what;
@@ -203,13 +190,11 @@ TEST(IPodSigning, EachRefusalLeavesTheIPodAsItWas)
 // 5th generation checks none and gets none.
 TEST(IPodDB, StoreSignsNoDatabaseOfAnIPodThatChecksNone)
 {
-    fixtures::TempDir volumes;
-    const std::string root = fixtures::MakeIPod(
-        volumes.Path(), "POD", {.modelNumStr = "MA147", .firewireGuid = "0x000A270018A1B2C3"});
-    ASSERT_EQ(StoreWithASong(root), 0);
-    const auto bytes = fixtures::ReadFile(fixtures::DatabasePath(root));
+    fixtures::TestIPod pod({.modelNumStr = "MA147", .firewireGuid = "0x000A270018A1B2C3"});
+    ASSERT_EQ(pod.StoreWith({"One"}), 0);
+    const auto bytes = fixtures::ReadFile(pod.ITunes("iTunesDB"));
     EXPECT_FALSE(IPodSigning::HasHash58(bytes, GuidOf("000A270018A1B2C3")));
     EXPECT_EQ(bytes[48], 0);
-    AString r = AString::FromUTF8(root);
+    AString r = pod.Root();
     EXPECT_FALSE(IPodDB::ChecksSignature(&r));
 }
