@@ -1,6 +1,5 @@
-// Covers written onto an iPod with the stores of its database: shared pictures, incremental writes
-// and images dropped with their tracks. What a stopped write leaves is put right by the next run, as
-// the fault suite checks by stopping a run at every call.
+// Covers written onto an iPod with the stores of its database: shared pictures, incremental writes,
+// images dropped with their tracks, and what a stopped write leaves put right.
 
 #include "ACommon/itunesdb/IPodArtwork.h"
 #include "ACommon/itunesdb/ArtworkDB.h"
@@ -189,6 +188,19 @@ TEST_F(IPodArtworkTest, ARemovedSongsImageGivesBackItsSpace)
     RemoveAndStore({"b1", "b2", "d1"});
     EXPECT_TRUE(ReadArtwork().Images().empty());
     EXPECT_FALSE(fs::exists(Artwork("F1028_1.ithmb")));
+}
+
+// An ithmb file no image names (left by a write stopped before its database was replaced) goes
+// with the next store; pixels past the last image and temporary files of such a write are checked
+// by stopping a run at every call in the fault suite.
+TEST_F(IPodArtworkTest, NextStoreRemovesAPictureFileNoImageNames)
+{
+    Album("A", 1);
+    AddAndStore({{"a1", "A"}});
+    fixtures::WriteFile(Artwork("F1028_2.ithmb"), std::vector<std::uint8_t>(20000, 1));
+    AddAndStore({{"n1", "NoCover"}});
+    EXPECT_FALSE(fs::exists(Artwork("F1028_2.ithmb")));
+    EXPECT_TRUE(fs::exists(Artwork("F1028_1.ithmb")));
 }
 
 // The iPod's disk ignores case: a picture file the database names in another case is the same file.
