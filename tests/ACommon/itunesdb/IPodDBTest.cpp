@@ -419,6 +419,7 @@ TEST(IPodDB, ATrackWithoutASampleCountKeepsTheShortHeader)
     MHIT* track = stored.GetDatabase()->GetTrackList()->GetSong(0);
     ASSERT_NE(track, nullptr);
     EXPECT_EQ(track->GetHeaderLength(), MHIT::kMinHeaderLength);
+    EXPECT_EQ(track->GetSampleCount(), 0u);
     EXPECT_EQ(track->GetField(MHIT::kOffsetPregap), 0u);
     EXPECT_EQ(track->GetByte(MHIT::kOffsetGaplessTrack), 0);
 }

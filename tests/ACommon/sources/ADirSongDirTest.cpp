@@ -161,8 +161,7 @@ TEST(ADirSongDir, TagFiltersApplyWhileListing)
     EXPECT_EQ(Records(folder.songs), Files{"/Rock/Wanted/Album/Keep/mp3?0"});
 }
 
-// A root that cannot be read fails the listing as in every folder source (checked there).
-TEST(ADirSongDir, ACancelledListingLeavesOnlyWholeSongRecords)
+TEST(ADirSongDir, ListingThatIsCancelledOrFailsLeavesOnlyWholeSongRecords)
 {
     SongFolder folder;
     for (int i = 0; i < 3; ++i)
@@ -171,6 +170,9 @@ TEST(ADirSongDir, ACancelledListingLeavesOnlyWholeSongRecords)
     for (const std::string& record : Records(folder.songs))
         EXPECT_NE(record.find('?'), std::string::npos) << record;
     EXPECT_EQ(folder.songs.Count(), folder.songs.GetDiskList().Count());
+    AString missing = folder.tmp.A("nowhere");
+    EXPECT_EQ(folder.songs.InitWPath(&missing, 0, nullptr), kErrOpen);
+    EXPECT_EQ(folder.songs.Count(), 0);
 }
 
 // ---------------------------------------------------------------------------------------------
