@@ -63,15 +63,7 @@ protected:
         options.threads = 1;
         return options;
     }
-    std::vector<std::string> Cache() const
-    {
-        std::vector<std::string> names;
-        std::error_code code;
-        for (const auto& entry : fs::directory_iterator(dir / "cache", code))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> Cache() const { return fixtures::ListFiles(dir / "cache"); }
     static std::string Convert(SongConverter& converter, const std::string& song, int* err = nullptr,
                                CancelProc cancel = nullptr)
     {
