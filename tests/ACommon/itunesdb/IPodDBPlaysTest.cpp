@@ -1,18 +1,15 @@
-// The iPod database taking in what the iPod recorded (its play count and On-The-Go files): once,
-// never from a file of another database, and not again after a run stopped between the store and
-// setting the files aside.
+// The iPod database taking in what the iPod recorded (its play count and On-The-Go files), never
+// from a file of another database. That a run stopped anywhere counts the plays once is checked by
+// killing a run at every call in the fault suite.
 
-#include "ACommon/base/AProgress.h"
-#include "ACommon/base/CRC32.h"
 #include "ACommon/itunesdb/IPodDB.h"
-#include "ACommon/itunesdb/IPodJournal.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLP.h"
 #include "ACommon/itunesdb/MHLT.h"
 #include "ACommon/itunesdb/MHYP.h"
 #include "fixtures/IPodDatabase.h"
 #include "fixtures/IPodFixture.h"
-#include "fixtures/Recorders.h"
+#include "fixtures/RecordingFrontend.h"
 #include "fixtures/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -82,70 +79,17 @@ TEST_F(IPodDBPlaysTest, APlayCountFileOfAnotherDatabaseIsNeverApplied)
                           Case{"damaged", fixtures::Bytes{'m', 'h', 'd', 'p', 0x60}}}) {
         fixtures::WriteFile(pod.ITunes("Play Counts"), c.bytes);
         fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo"), fixtures::itdb::OnTheGo(4, {1, 0}));
-        AProgress progress;
-        platform::RecordingLogView log;
-        progress.SetLogTextView(&log);
-        IPodDB db(&progress);
+        fixtures::RecordingFrontend frontend;
+        IPodDB db;
         Load(db);
         EXPECT_EQ(db.GetRecordedPlays().state, Recorded::State::kRefused) << c.what;
-        EXPECT_NE(log.Text().find("Play Counts"), std::string::npos) << c.what << ": " << log.Text();
+        EXPECT_NE(frontend.Log().find("Play Counts"), std::string::npos) << c.what << ": " << frontend.Log();
         ASSERT_EQ(db.Store(nullptr), 0) << c.what;
         EXPECT_EQ(fixtures::ReadFile(pod.ITunes("Play Counts")), c.bytes) << c.what;
         EXPECT_TRUE(fixtures::Exists(pod.ITunes("OTGPlaylistInfo"))) << c.what;
         EXPECT_EQ(Plays(), (std::map<std::string, std::uint32_t>{{"First", 0}, {"Second", 0}})) << c.what;
         EXPECT_EQ(OnTheGoPlaylists(), 0) << c.what;
     }
-}
-
-TEST_F(IPodDBPlaysTest, PlaysAreCountedOnceWhenARunStopsBeforeSettingTheFilesAside)
-{
-    const fixtures::Bytes counts = fixtures::itdb::PlayCounts(0x1C, {{3}, {1}});
-    const fixtures::Bytes onTheGo = fixtures::itdb::OnTheGo(4, {1});
-    fixtures::WriteFile(pod.ITunes("Play Counts"), counts);
-    fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo"), onTheGo);
-    IPodJournal journal;
-    journal.Read(pod.Root());
-    {
-        IPodDB db;
-        db.SetJournal(&journal);
-        Load(db);
-        ASSERT_EQ(db.Store(nullptr), 0);
-    }
-    // Stopped after the store: the files are still there, and so is the store's mark.
-    fixtures::WriteFile(pod.ITunes("Play Counts"), counts);
-    fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo"), onTheGo);
-    const fixtures::Bytes stored = fixtures::ReadFile(pod.ITunes("iTunesDB"));
-    CRC32 sum;
-    sum.Update(stored.data(), static_cast<int>(stored.size()));
-    ASSERT_EQ(journal.MarkPlays({*IPodDB::RecordsChecksum(pod.Root()), sum.GetValue()}), 0);
-
-    IPodDB again;
-    again.SetJournal(&journal);
-    Load(again);
-    EXPECT_EQ(again.GetRecordedPlays().state, Recorded::State::kConsumed);
-    EXPECT_TRUE(again.GetRecordedPlays().tracks.empty());
-    ASSERT_EQ(again.Store(nullptr), 0);
-    EXPECT_FALSE(fixtures::Exists(pod.ITunes("Play Counts")));
-    EXPECT_FALSE(fixtures::Exists(pod.ITunes("OTGPlaylistInfo")));
-    EXPECT_FALSE(IPodJournal::ReadPlaysMark(pod.Root()));
-    EXPECT_EQ(Plays(), (std::map<std::string, std::uint32_t>{{fileOrder[0], 3}, {fileOrder[1], 1}}));
-    EXPECT_EQ(OnTheGoPlaylists(), 1);
-}
-
-TEST_F(IPodDBPlaysTest, AMarkOfAnotherDatabaseDoesNotKeepTheCountsOut)
-{
-    // Stopped after the mark and before the database was written: the counts are not in it yet.
-    fixtures::WriteFile(pod.ITunes("Play Counts"), fixtures::itdb::PlayCounts(0x1C, {{3}, {1}}));
-    IPodJournal journal;
-    journal.Read(pod.Root());
-    ASSERT_EQ(journal.MarkPlays({*IPodDB::RecordsChecksum(pod.Root()), 12345}), 0);
-    IPodDB db;
-    db.SetJournal(&journal);
-    Load(db);
-    EXPECT_EQ(db.GetRecordedPlays().state, Recorded::State::kFolded);
-    ASSERT_EQ(db.Store(nullptr), 0);
-    EXPECT_EQ(Plays(), (std::map<std::string, std::uint32_t>{{fileOrder[0], 3}, {fileOrder[1], 1}}));
-    EXPECT_FALSE(IPodJournal::ReadPlaysMark(pod.Root()));
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/base/AError.h"
-#include "ACommon/base/AProgress.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLP.h"
 #include "ACommon/itunesdb/MHLT.h"
@@ -11,7 +10,7 @@
 #include "ACommon/tags/ID3.h"
 #include "fixtures/IPodDatabase.h"
 #include "fixtures/MusicFiles.h"
-#include "fixtures/Recorders.h"
+#include "fixtures/RecordingFrontend.h"
 
 #include <gtest/gtest.h>
 
@@ -46,19 +45,6 @@ void CrashedStore(const fixtures::TestIPod& pod)
 }
 
 } // namespace
-
-TEST(IPodDB, StoreWritesTheDatabaseInPlace)
-{
-    fixtures::TestIPod pod;
-    ASSERT_EQ(pod.StoreWith({"Song"}), 0);
-    EXPECT_EQ(ITunesFiles(pod), kBare);
-    IPodDB again;
-    ASSERT_EQ(pod.Load(again), 0);
-    EXPECT_EQ(again.GetTrackCount(), 1);
-    AString name;
-    EXPECT_EQ(again.GetIPodName(name), 0);
-    EXPECT_EQ(name, "Test iPod");
-}
 
 // A database read in part (only its name, without playlists, not at all, or failing) is never
 // stored: what was not read would be lost.
@@ -283,16 +269,14 @@ TEST(IPodDB, PathTooLongForTheShuffleFileStopsTheStore)
 {
     fixtures::TestIPod pod = Shuffle();
     const auto before = ReadFile(pod.ITunes("iTunesDB"));
-    AProgress progress;
-    platform::RecordingLogView log;
-    progress.SetLogTextView(&log);
-    IPodDB db(&progress);
+    fixtures::RecordingFrontend frontend;
+    IPodDB db;
     ASSERT_EQ(pod.Load(db), 0);
     pod.Add(db, "Long One", std::string(240, 'x') + ".mp3");
     EXPECT_EQ(db.Store(nullptr), kErrInvalidPath);
     EXPECT_EQ(ReadFile(pod.ITunes("iTunesDB")), before);
     EXPECT_EQ(ITunesFiles(pod), kBare);
-    EXPECT_NE(log.Text().find("\"Long One\""), std::string::npos) << log.Text();
+    EXPECT_NE(frontend.Log().find("\"Long One\""), std::string::npos) << frontend.Log();
 }
 
 // The iPod's play count file is set aside once a store took it in (deleted where it cannot be set
@@ -334,35 +318,28 @@ TEST(IPodDB, OnTheGoPlaylistsBecomePlaylists)
     fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo_1"), std::string("mhpo")); // damaged
     fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo_2"), OnTheGo(8, {7, 1}));  // 7 names no track
     fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo_3"), OnTheGo(4, {}));      // empty: no playlist
-    AProgress progress;
-    platform::RecordingLogView log;
-    progress.SetLogTextView(&log);
-    IPodDB db(&progress);
+    fixtures::RecordingFrontend frontend;
+    IPodDB db;
     ASSERT_EQ(pod.Load(db), 0);
-    EXPECT_NE(log.Text().find("OTGPlaylistInfo_1"), std::string::npos) << log.Text();
+    EXPECT_NE(frontend.Log().find("OTGPlaylistInfo_1"), std::string::npos) << frontend.Log();
     ASSERT_EQ(db.Store(nullptr), 0);
-    for (const char* name :
-         {"OTGPlaylistInfo", "OTGPlaylistInfo_1", "OTGPlaylistInfo_2", "OTGPlaylistInfo_3"})
-        EXPECT_FALSE(fixtures::Exists(pod.ITunes(name))) << name;
+    EXPECT_EQ(ITunesFiles(pod), kBare);
 
     const std::map<std::string, Names> expected{{"On-The-Go 1", {fileOrder[2], fileOrder[0]}},
                                                 {"On-The-Go 2", {fileOrder[1]}}};
-    for (int pass = 0; pass < 2; ++pass) { // a second store must not add them again
-        IPodDB after;
-        ASSERT_EQ(pod.Load(after), 0);
-        ASSERT_EQ(after.GetDatabase()->GetPlaylistLists().size(), 2u);
-        for (MHLP* list : after.GetDatabase()->GetPlaylistLists()) {
-            std::map<std::string, Names> found;
-            for (int i = 1; i < list->GetPlaylistCount(); ++i) {
-                AString name;
-                list->GetPlaylist(i)->GetName(name);
-                for (int j = 0; j < list->GetPlaylist(i)->GetSongCount(); ++j)
-                    found[name.ToStdString()].push_back(
-                        list->GetPlaylist(i)->GetSong(j)->GetName().ToStdString());
-            }
-            EXPECT_EQ(found, expected) << "pass " << pass;
+    IPodDB after;
+    ASSERT_EQ(pod.Load(after), 0);
+    ASSERT_EQ(after.GetDatabase()->GetPlaylistLists().size(), 2u);
+    for (MHLP* list : after.GetDatabase()->GetPlaylistLists()) {
+        std::map<std::string, Names> found;
+        for (int i = 1; i < list->GetPlaylistCount(); ++i) {
+            AString name;
+            list->GetPlaylist(i)->GetName(name);
+            for (int j = 0; j < list->GetPlaylist(i)->GetSongCount(); ++j)
+                found[name.ToStdString()].push_back(
+                    list->GetPlaylist(i)->GetSong(j)->GetName().ToStdString());
         }
-        ASSERT_EQ(after.Store(nullptr), 0);
+        EXPECT_EQ(found, expected);
     }
     // A playlist made on the iPod after that store is numbered after the kept ones.
     fixtures::WriteFile(pod.ITunes("OTGPlaylistInfo"), OnTheGo(4, {0}));
@@ -375,7 +352,7 @@ TEST(IPodDB, OnTheGoPlaylistsBecomePlaylists)
 }
 
 // An iPod with a screen never reads iTunesSD: it gets none, but one another program put there is
-// kept up to date. A shuffle without one, or with one older than iTunesDB, needs it written.
+// kept up to date (a shuffle's is checked through the iPod database source).
 TEST(IPodDB, OnlyIPodsThatPlayFromTheShuffleFileGetOne)
 {
     fixtures::TestIPod video;
@@ -391,17 +368,6 @@ TEST(IPodDB, OnlyIPodsThatPlayFromTheShuffleFileGetOne)
     ASSERT_EQ(hasOne.Store(nullptr), 0);
     EXPECT_EQ(ReadFile(video.ITunes("iTunesSD")).size(), 18u + 558u);
     EXPECT_FALSE(hasOne.ShuffleFileOutOfDate());
-
-    fixtures::TestIPod shuffle = Shuffle();
-    ASSERT_EQ(shuffle.StoreWith({}), 0);
-    const auto emptyShuffleFile = ReadFile(shuffle.ITunes("iTunesSD"));
-    ASSERT_EQ(shuffle.StoreWith({"One"}), 0);
-    fixtures::WriteFile(shuffle.ITunes("iTunesSD"), emptyShuffleFile);
-    IPodDB next;
-    ASSERT_EQ(shuffle.Load(next), 0);
-    EXPECT_TRUE(next.ShuffleFileOutOfDate());
-    std::filesystem::remove(shuffle.ITunes("iTunesSD"));
-    EXPECT_TRUE(next.ShuffleFileOutOfDate()) << "a shuffle without one";
 }
 
 TEST(IPodDB, AfterAStoreEveryTrackIsInTheLibraryPlaylistExactlyOnce)
@@ -430,30 +396,24 @@ TEST(IPodDB, AfterAStoreEveryTrackIsInTheLibraryPlaylistExactlyOnce)
         << "other playlists may repeat a song";
 }
 
-// Only a track with a sample count grows its header to hold the gapless fields.
-TEST(IPodDB, OnlyTracksWithGaplessFactsCarryThemThroughAStore)
+// Only a track with a sample count grows its header to hold the gapless fields (that such a track
+// carries them onto the iPod is checked with libgpod by the conversion peer test).
+TEST(IPodDB, ATrackWithoutASampleCountKeepsTheShortHeader)
 {
     fixtures::TestIPod pod;
     IPodDB db;
     ASSERT_EQ(pod.Load(db), 0);
-    for (std::uint64_t samples : {0x123456789ull, 0ull}) {
-        const std::string name = samples ? "Gapless" : "Plain";
-        SongInfoStruct song =
-            fixtures::MakeSong(name, "A", "B", "C", "/iPod_Control/Music/F00/" + name + ".m4a");
-        song.sampleCount = samples;
-        song.pregap = 1024;
-        song.postgap = 300;
-        ASSERT_EQ(db.AddSong(song, nullptr, 1), 0);
-    }
+    SongInfoStruct song = fixtures::MakeSong("Plain", "A", "B", "C", "/iPod_Control/Music/F00/Plain.m4a");
+    song.pregap = 1024;
+    song.postgap = 300;
+    ASSERT_EQ(db.AddSong(song, nullptr, 1), 0);
     ASSERT_EQ(db.Store(nullptr), 0);
-    IPodDB again;
-    ASSERT_EQ(pod.Load(again), 0);
-    ASSERT_EQ(again.GetTrackCount(), 2);
-    again.GetDatabase()->GetTrackList()->ForEachTrack([](MHIT& track) {
-        const bool gapless = track.GetName() == AString("Gapless");
-        EXPECT_EQ(track.GetSampleCount(), gapless ? 0x123456789ull : 0ull);
-        EXPECT_EQ(track.GetHeaderLength(), gapless ? MHIT::kGaplessHeaderLength : MHIT::kMinHeaderLength);
-        EXPECT_EQ(track.GetField(MHIT::kOffsetPregap), gapless ? 1024u : 0u);
-        EXPECT_EQ(track.GetByte(MHIT::kOffsetGaplessTrack), gapless ? 1 : 0);
-    });
+    IPodDB stored;
+    ASSERT_EQ(pod.Load(stored), 0);
+    MHIT* track = stored.GetDatabase()->GetTrackList()->GetSong(0);
+    ASSERT_NE(track, nullptr);
+    EXPECT_EQ(track->GetHeaderLength(), MHIT::kMinHeaderLength);
+    EXPECT_EQ(track->GetSampleCount(), 0u);
+    EXPECT_EQ(track->GetField(MHIT::kOffsetPregap), 0u);
+    EXPECT_EQ(track->GetByte(MHIT::kOffsetGaplessTrack), 0);
 }

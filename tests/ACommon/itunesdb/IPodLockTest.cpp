@@ -28,34 +28,26 @@ protected:
 
 } // namespace
 
-TEST_F(IPodLockTest, SecondWriterWaitsUntilTheFirstReleases)
-{
-    IPodLock first, second;
-    ASSERT_EQ(first.Acquire(root, 0), 0);
-    EXPECT_EQ(first.Acquire(root, 0), 0); // held already
-    EXPECT_EQ(second.Acquire(root, 100), kErrBusy);
-    EXPECT_FALSE(second.IsHeld());
-    first.Release();
-    EXPECT_EQ(second.Acquire(root, 0), 0);
-    EXPECT_TRUE(second.IsHeld());
-}
-
-// A holder that outlasts one wait is changing the iPod at length: from then on the same lock is
-// only tried (a wait of an hour would hang the test), naming the holder, until it is released.
+// A second writer waits for the first. A holder that outlasts one wait is changing the iPod at
+// length: from then on the same lock is only tried (a wait of an hour would hang the test), naming the
+// holder, until it is released.
 TEST_F(IPodLockTest, AfterAWaitRanOutTheLockIsOnlyTriedUntilReleased)
 {
     constexpr int kHour = 3600 * 1000;
     IPodLock holder, waiter;
     ASSERT_EQ(holder.Acquire(root, 0), 0);
+    EXPECT_EQ(holder.Acquire(root, 0), 0); // held already
     const std::string expected = "another sync is running on this iPod (process " + std::to_string(getpid()) +
                                  "); try again when it has finished. Nothing was changed.";
     EXPECT_EQ(waiter.Acquire(root, 20), kErrBusy);
+    EXPECT_FALSE(waiter.IsHeld());
     EXPECT_EQ(AError::FailureDetail(kErrBusy).ToStdString(), expected);
     AError::ClearFailure();
     EXPECT_EQ(waiter.Acquire(root, kHour), kErrBusy);
     EXPECT_EQ(AError::FailureDetail(kErrBusy).ToStdString(), expected);
     holder.Release();
     EXPECT_EQ(waiter.Acquire(root, kHour), 0);
+    EXPECT_TRUE(waiter.IsHeld());
 }
 
 TEST_F(IPodLockTest, LockOfAProcessThatDiedIsFree)

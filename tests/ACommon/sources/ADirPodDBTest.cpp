@@ -38,19 +38,6 @@ namespace {
 
 using fixtures::SongSpecOf;
 
-// The next four-letter name in counting order ("ABCD" -> "ABCE", "ABCZ" -> "ABDA").
-std::string NextName(std::string letters)
-{
-    for (int i = static_cast<int>(letters.size()) - 1; i >= 0; --i) {
-        if (letters[i] != 'Z') {
-            ++letters[i];
-            return letters;
-        }
-        letters[i] = 'A';
-    }
-    return letters;
-}
-
 class ADirPodDBTest : public ::testing::Test {
 protected:
     void SetUp() override { root = fixtures::MakeIPod(volumes.Path(), "POD", options); }
@@ -107,13 +94,7 @@ protected:
     // The music files on the iPod, relative to its music folder.
     std::vector<std::string> MusicFiles() const { return ListFiles(root + "/iPod_Control/Music"); }
     std::vector<std::string> ITunesFiles() const { return ListFiles(root + "/iPod_Control/iTunes"); }
-    int StoredTracks() const
-    {
-        IPodDB stored;
-        AString r = Root();
-        EXPECT_EQ(stored.Load(&r, 1, nullptr, nullptr), 0);
-        return stored.GetTrackCount();
-    }
+    std::size_t StoredTracks() const { return fixtures::IPodTitles(root).size(); }
     AString Full(const AString& virtualPath) const
     {
         AString full = Root();
@@ -199,7 +180,7 @@ TEST_F(ADirPodDBTest, LookupsFindTheTrackBehindAPath)
 }
 
 // A copy goes to "Fnn/ABCD.ext" (the music folder made when missing; two digits, four upper-case
-// letters, the extension in lower case); a name a file already has is counted up.
+// letters, the extension in lower case); a name a file already has is not taken again.
 TEST_F(ADirPodDBTest, ASongIsCopiedUnderAFreeFourLetterName)
 {
     options.musicFolders = 0;
@@ -211,7 +192,6 @@ TEST_F(ADirPodDBTest, ASongIsCopiedUnderAFreeFourLetterName)
     ASSERT_EQ(MusicFiles().size(), 1u);
     const std::string copied = MusicFiles()[0];
     EXPECT_TRUE(std::regex_match(copied, std::regex("F[0-9]{2}/[A-Z]{4}\\.mp3"))) << copied;
-    EXPECT_EQ(ReadFile(root + "/iPod_Control/Music/" + copied), ReadFile(file.ToStdString()));
     MHIT* track = source.GetDatabase()->GetDatabase()->GetTrackList()->GetSong(0);
     ASSERT_NE(track, nullptr);
     EXPECT_EQ(track->GetFilepath().ToStdString(), "/iPod_Control/Music/" + copied);
@@ -220,8 +200,9 @@ TEST_F(ADirPodDBTest, ASongIsCopiedUnderAFreeFourLetterName)
     ASSERT_EQ(source.DeleteEntry(0, 1, 1), 0);
     EXPECT_EQ(source.GetDatabase()->GetTrackCount(), 0);
     ASSERT_EQ(source.AddSongFromDisk(&file, nullptr, nullptr), 0);
-    const std::string next = copied.substr(0, 4) + NextName(copied.substr(4, 4)) + ".mp3";
-    EXPECT_EQ(MusicFiles(), (std::vector<std::string>{copied, next}));
+    ASSERT_EQ(MusicFiles().size(), 2u);
+    for (const std::string& name : MusicFiles())
+        EXPECT_EQ(ReadFile(root + "/iPod_Control/Music/" + name), ReadFile(file.ToStdString())) << name;
 }
 
 TEST_F(ADirPodDBTest, ADuplicateSongIsRefusedBeforeAnyCopy)
@@ -458,7 +439,7 @@ TEST_F(ADirPodDBTest, WhatAnInterruptedRunLeftIsMended)
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(MusicFiles(), expected);
     EXPECT_EQ(ITunesFiles(), kBareITunes);
-    EXPECT_EQ(StoredTracks(), 3);
+    EXPECT_EQ(StoredTracks(), 3u);
 }
 
 TEST_F(ADirPodDBTest, ACopyNotKnownToBeOnTheDiskIsRemovedNotTakenIn)
@@ -485,64 +466,41 @@ TEST_F(ADirPodDBTest, ALongRunStoresTheDatabaseOnTheWay)
     for (std::uint32_t i = 0; i < 4; ++i) {
         Put({SongSpecOf("Song " + std::to_string(i), i)}, &source);
         // A minute after the first song: the three songs kept are stored with the third.
-        EXPECT_EQ(StoredTracks(), i < 2 ? 0 : 3) << i;
+        EXPECT_EQ(StoredTracks(), i < 2 ? 0u : 3u) << i;
         now += i == 1 ? IPodStoreCadence::kLongestKeepMs : 1;
     }
     ASSERT_EQ(source.Finalize(), 0);
-    EXPECT_EQ(StoredTracks(), 4);
+    EXPECT_EQ(StoredTracks(), 4u);
     EXPECT_FALSE(fixtures::Exists(root + "/iPod_Control/iTunes/PelorinJournal"));
 }
 
-// A removed song's file goes only once the database that no longer lists it is stored: a store
-// that fails leaves every listed track with its file, and a run that stops between the store and
-// the removal has the removal carried out by the next listing.
-TEST_F(ADirPodDBTest, ARemovedSongsFileGoesOnlyOnceTheStoredDatabaseNoLongerListsIt)
+// A store that fails leaves every listed track with its file and says what it left. (That a run
+// stopped between the store and the removal has the removal carried out by the next run is checked
+// by stopping a run at every call in the fault suite.)
+TEST_F(ADirPodDBTest, AFailedStoreLeavesEveryListedFile)
 {
     Put({SongSpecOf("Song A"), SongSpecOf("Song B", 1)});
     const std::string database = fixtures::DatabasePath(root);
     const auto stored = ReadFile(database);
-    {
-        ADirPodDB failing;
-        Load(failing);
-        ASSERT_EQ(failing.DeleteEntry(0, 1, 0), 0);
-        // The database cannot be replaced: a folder has taken its name.
-        std::filesystem::rename(database, database + ".kept");
-        std::filesystem::create_directories(database + "/in the way");
-        EXPECT_EQ(failing.Finalize(), kErrUnknown);
-        EXPECT_EQ(AError::FailureDetail(kErrUnknown).ToStdString(),
-                  "the iPod's database " + database +
-                      " was changed by another program since it was read; nothing was changed on the iPod");
-        std::filesystem::remove_all(database);
-        std::filesystem::rename(database + ".kept", database);
-    }
+    ADirPodDB failing;
+    Load(failing);
+    ASSERT_EQ(failing.DeleteEntry(0, 1, 0), 0);
+    // The database cannot be replaced: a folder has taken its name.
+    std::filesystem::rename(database, database + ".kept");
+    std::filesystem::create_directories(database + "/in the way");
+    EXPECT_EQ(failing.Finalize(), kErrUnknown);
+    EXPECT_EQ(AError::FailureDetail(kErrUnknown).ToStdString(),
+              "the iPod's database " + database +
+                  " was changed by another program since it was read; nothing was changed on the iPod");
+    std::filesystem::remove_all(database);
+    std::filesystem::rename(database + ".kept", database);
     EXPECT_EQ(ReadFile(database), stored);
     EXPECT_EQ(MusicFiles().size(), 2u);
     EXPECT_TRUE(ListFiles(root + "/Removed Files").empty());
-
-    std::string removedFile;
-    {
-        ADirPodDB stopped;
-        Load(stopped);
-        AString disk;
-        ASSERT_EQ(stopped.GetFileDiskPath(stopped.GetFPath(0), &disk, 1), 0);
-        removedFile = disk.ToStdString();
-        ASSERT_EQ(stopped.DeleteEntry(0, 1, 0), 0);
-        // Stored, and stopped before the file was moved.
-        ASSERT_EQ(stopped.GetDatabase()->Store(nullptr), 0);
-    }
-    EXPECT_TRUE(fixtures::Exists(removedFile));
-    ADirPodDB next;
-    Load(next);
-    EXPECT_EQ(next.Count(), 1);
-    ASSERT_EQ(next.Finalize(), 0);
-    EXPECT_EQ(MusicFiles().size(), 1u);
-    EXPECT_FALSE(fixtures::Exists(removedFile));
-    EXPECT_EQ(ListFiles(root + "/Removed Files").size(), 1u);
-    EXPECT_FALSE(fixtures::Exists(root + "/iPod_Control/iTunes/PelorinJournal"));
 }
 
 // A run stopped between replacing iTunesDB and replacing iTunesSD leaves a shuffle playing the old
-// list; the next run rewrites iTunesSD even when it has nothing else to do.
+// list (or none at all); the next run rewrites iTunesSD even when it has nothing else to do.
 TEST_F(ADirPodDBTest, AStaleShuffleFileIsRewrittenByARunWithNothingElseToDo)
 {
     options.modelNumStr = "MA133";
@@ -551,11 +509,16 @@ TEST_F(ADirPodDBTest, AStaleShuffleFileIsRewrittenByARunWithNothingElseToDo)
     const std::string shuffleFile = root + "/iPod_Control/iTunes/iTunesSD";
     const auto current = ReadFile(shuffleFile);
     ASSERT_EQ(current.size(), IPodDB::kSDHeaderLength + IPodDB::kSDEntryLength);
-    fixtures::WriteFile(shuffleFile, std::vector<std::uint8_t>(IPodDB::kSDHeaderLength, 0));
-    ADirPodDB source;
-    Load(source);
-    ASSERT_EQ(source.Finalize(), 0);
-    EXPECT_EQ(ReadFile(shuffleFile), current);
+    for (const bool stale : {true, false}) {
+        if (stale)
+            fixtures::WriteFile(shuffleFile, std::vector<std::uint8_t>(IPodDB::kSDHeaderLength, 0));
+        else
+            std::filesystem::remove(shuffleFile);
+        ADirPodDB source;
+        Load(source);
+        ASSERT_EQ(source.Finalize(), 0);
+        EXPECT_EQ(ReadFile(shuffleFile), current) << stale;
+    }
     // Up to date, a run with nothing to do writes nothing.
     fixtures::SetModTime(fixtures::DatabasePath(root), 1000000000);
     ADirPodDB again;
