@@ -1,5 +1,7 @@
-// What was listened to on an iPod comes back into the library at the start of a sync of the two, by
-// either route (through the library that serves the iPod, or through the iPod's own database):
+// Syncs of the library with an iPod, in the test's process, by either route (through the library
+// that serves the iPod, or through the iPod's own database): which songs count as the same song on
+// both sides (files that are missing, tags of white space, playlists, names too long for a file
+// system), and what was listened to on the iPod coming back into the library at the start of a sync:
 // plays and skips added once, the later last-played date, the iPod's rating by the rule, the
 // On-The-Go playlists in their order; each iPod song's plays go to the library song of its name,
 // artist, album and duration, else to none. A dry run brings nothing back, and a run that cannot
@@ -16,29 +18,47 @@
 #include "ACommon/sync/SyncSession.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/RecordingFrontend.h"
+#include "fixtures/TempDir.h"
 #include "fixtures/Text.h"
 #include "musiclib/LibraryScriptRunner.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <ctime>
+#include <filesystem>
 
 namespace {
 
+namespace fs = std::filesystem;
 using fixtures::Has;
 using fixtures::itdb::PlayCount;
+
+// A sync type as the user chooses it.
+struct Type {
+    const char* name;
+    int autoAction;
+    bool deletes;
+};
+constexpr Type kCopyToIPod{"copy to the iPod", ASync::kLeftToRight, false};
+constexpr Type kMakeIPodEqual{"make the iPod equal", ASync::kLeftToRight, true};
+constexpr Type kCopyFromIPod{"copy from the iPod", ASync::kRightToLeft, false};
+constexpr Type kMakeLeftEqual{"make the library equal", ASync::kRightToLeft, true};
+constexpr Type kMerge{"merge", ASync::kTwoWay, false};
+constexpr Type kSynchronize{"synchronize", ASync::kTwoWay, true};
 
 constexpr std::uint32_t kPlayedAt = 3880000000u;                // Mac time: 2026-12-13T09:46:40Z
 constexpr std::int64_t kPlayedAtUnix = 3880000000 - 2082844800; // the same moment in Unix time
 
-class PlaysBack : public fixtures::LibraryTest {
+class LibrarySync : public fixtures::LibraryTest {
 protected:
     void SetUp() override
     {
         LibraryTest::SetUp();
         runner = std::make_unique<LibraryScriptRunner>(dir / "Library");
         platform::SetScriptRunner(runner.get());
+        frontend.questions.SetDefaultAnswer("Yes"); // as --yes --allow-mass-deletion
     }
     void TearDown() override
     {
@@ -72,9 +92,11 @@ protected:
             order.at(static_cast<std::size_t>(t.GetReadIndex())) = t.GetName().ToStdString();
         });
     }
-    // Copies the library (or the songs of `folder`) onto the iPod (`dryRun`: plans it only); what
-    // the run said is in `said`.
-    int Sync(bool dryRun = false, const std::string& folder = "")
+    // A sync of `type` of the library (its `playlist`; or the songs of `folder`) with the iPod
+    // (`dryRun`: planned only); what the run said, then its closing line and the reason it failed, is in
+    // `said`.
+    int Sync(const Type& type = kCopyToIPod, bool dryRun = false, const std::string& folder = "",
+             const std::string& playlist = "")
     {
         MountedIPod pod;
         EXPECT_TRUE(MountedIPod::Read(AString::FromUTF8(root), &pod));
@@ -85,15 +107,31 @@ protected:
                              folder.empty() ? AString(ADirTunes::kRootMarker) : AString::FromUTF8(folder),
                              pod, SyncSession::IPodStatePath(pod.name, access), access),
             0);
+        if (folder.empty())
+            session.SetPlaylists(AString::FromUTF8(playlist), AString());
         SyncSession::Settings settings;
+        settings.autoAction = type.autoAction;
+        settings.destDeletes = type.deletes;
         settings.dryRun = dryRun;
+        settings.moveInsteadOfDelete = false;
         session.Apply(settings);
-        const int result = session.Run(nullptr, nullptr).result;
+        AError::ClearFailure();
+        const SyncSession::Outcome outcome = session.Run(nullptr, nullptr);
         EXPECT_EQ(runner->Flush(), 0);
         said.clear();
         for (const SyncSession::Notice& notice : session.TakeNotices())
             said += notice.text.ToStdString() + "\n";
-        return result;
+        said += outcome.summary.ToStdString() + "\n" + AError::FailureDetail(outcome.result).ToStdString();
+        return outcome.result;
+    }
+    // Runs a script through the runner that holds the iPod's source, which writes it back.
+    platform::ScriptDescriptor Served(const std::string& script)
+    {
+        std::string error;
+        std::optional<platform::ScriptDescriptor> reply = runner->Run(script, &error);
+        EXPECT_TRUE(reply) << error << "\nin\n" << script;
+        EXPECT_EQ(runner->Flush(), 0);
+        return reply.value_or(platform::ScriptDescriptor());
     }
     // The library no longer serves the iPod.
     void Detach()
@@ -127,11 +165,173 @@ protected:
     }
     using Values = std::vector<std::int64_t>;
 
+    std::int64_t Count(const std::string& playlist = "Library")
+    {
+        return Must(fixtures::bridge::LibCount(playlist)).Int64Value();
+    }
+    std::vector<std::string> IPodTitles() { return fixtures::IPodTitles(root); }
+
     std::unique_ptr<LibraryScriptRunner> runner;
     fixtures::RecordingFrontend frontend;
     std::string root, said;
     std::vector<std::string> order;
 };
+
+class LibraryMatch : public LibrarySync {
+protected:
+    // Songs of `titles` by "Artist" on "Album" in Drive/, added to the library; `copied`: then
+    // copied onto the iPod, served by the library.
+    void Import(const std::vector<std::string>& titles, bool copied = true)
+    {
+        for (std::size_t i = 0; i < titles.size(); ++i)
+            Add(Song("Drive/" + std::to_string(i) + ".mp3",
+                     Tags(titles[i], "Artist", "Album", static_cast<std::uint32_t>(i + 1))));
+        MakeIPod();
+        if (copied) {
+            ASSERT_EQ(Sync(), 0) << said;
+            ASSERT_TRUE(Has(said, "Copied " + std::to_string(titles.size()) + " song")) << said;
+        }
+    }
+};
+
+TEST_F(LibraryMatch, ASongWhoseFileIsMissingIsNeverDeletedNorReplaced)
+{
+    // One song with tags, one without any (it matches by its name and the size of its music).
+    fixtures::SongSpec bare;
+    bare.title = "Bare";
+    bare.seed = 2;
+    bare.seconds = 1;
+    bare.bitRate = 32;
+    const std::vector<std::string> files = {Song("Drive/tagged.mp3", fixtures::SongSpecOf("Tagged", 1)),
+                                            Song("Drive/bare.mp3", bare)};
+    for (const std::string& file : files)
+        Add(file);
+    MakeIPod();
+    ASSERT_EQ(Sync(), 0);
+    ASSERT_TRUE(Has(said, "Copied 2 songs")) << said;
+    for (const std::string& file : files)
+        fs::remove(file);
+    for (const Type& type : {kMakeIPodEqual, kMakeLeftEqual, kSynchronize}) {
+        SCOPED_TRACE(type.name);
+        EXPECT_EQ(Sync(type), 0) << said;
+        EXPECT_TRUE(Has(said, "Copied 0 songs; removed 0; 0 errors.")) << said;
+        EXPECT_EQ(IPodTitles(), (std::vector<std::string>{"Bare", "Tagged"}));
+        EXPECT_EQ(Count(), 2);
+    }
+}
+
+TEST_F(LibraryMatch, ALibraryWhoseDriveIsNotMountedStopsBeforeAnyAction)
+{
+    for (int i = 0; i < 6; ++i) {
+        fixtures::SongSpec song = fixtures::SongSpecOf(
+            "Song " + std::to_string(i), static_cast<std::uint32_t>(10 + i), 0, i % 2 ? "Artist" : "");
+        song.album.clear();
+        Add(Song("Drive/" + std::to_string(i) + ".mp3", song));
+    }
+    MakeIPod();
+    ASSERT_EQ(Sync(), 0);
+    ASSERT_TRUE(Has(said, "Copied 6 songs")) << said;
+    const std::vector<std::string> onIPod = IPodTitles();
+    fs::rename(dir / "Drive", dir / "Elsewhere");
+    for (const Type& type : {kMakeIPodEqual, kMakeLeftEqual, kSynchronize, kCopyToIPod}) {
+        SCOPED_TRACE(type.name);
+        EXPECT_NE(Sync(type), 0);
+        EXPECT_TRUE(Has(said, "seems not to be mounted")) << said;
+        EXPECT_EQ(IPodTitles(), onIPod);
+        EXPECT_EQ(Count(), 6);
+    }
+}
+
+TEST_F(LibraryMatch, TagsOfWhiteSpaceOnlyMatchTheTrimmedTagsOfTheIPod)
+{
+    Add(Song("Drive/a.mp3", Tags("   ", "Artist", "Album", 1)));
+    Add(Song("Drive/b.mp3", Tags("Title", "Artist", "  ", 2)));
+    Add(Song("Drive/c.mp3", Tags(" Padded ", " Artist ", "\tAlbum ", 3)));
+    MakeIPod();
+    // Through the library, and from the folder through the iPod's own database.
+    for (const std::string& folder : {std::string(), dir / "Drive"}) {
+        SCOPED_TRACE(folder.empty() ? "library" : "folder");
+        EXPECT_EQ(Sync(kCopyToIPod, false, folder), 0);
+        EXPECT_TRUE(Has(said, "0 errors.")) << said;
+        for (const Type& type : {kCopyToIPod, kMerge, kSynchronize}) {
+            EXPECT_EQ(Sync(type, false, folder), 0) << type.name;
+            EXPECT_TRUE(Has(said, "Copied 0 songs; removed 0; 0 errors.")) << type.name << "\n" << said;
+        }
+    }
+    EXPECT_EQ(Count(), 3);
+    EXPECT_EQ(IPodTitles().size(), 3u);
+}
+
+TEST_F(LibraryMatch, CopyingIntoALibraryPlaylistTakesTheTrackTheLibraryHolds)
+{
+    Import({"One", "Two"});
+    MakePlaylist("Road");
+    for (const Type& type : {kCopyFromIPod, kSynchronize}) {
+        SCOPED_TRACE(type.name);
+        EXPECT_EQ(Sync(type, false, "", "Road"), 0) << said;
+        EXPECT_EQ(Count(), 2) << "no second track of a song the library holds";
+        EXPECT_EQ(Count("Road"), 2);
+        EXPECT_FALSE(fs::exists(dir / "Library/iTunes Music/Artist")) << "no file copied";
+    }
+}
+
+TEST_F(LibraryMatch, APlaylistNamedAroundLastSyncIsLeftAlone)
+{
+    Import({"One"}, false);
+    MakePlaylist("Not Last Sync");
+    Served(Tell(
+        "set myPlayList to make playlist of source \"Pod\"\n set name of myPlayList to \"Not Last Sync\""));
+    for (const Type& type : {kCopyToIPod, kCopyFromIPod}) {
+        EXPECT_EQ(Sync(type), 0) << type.name << said;
+        EXPECT_TRUE(Has(said, "0 errors.")) << type.name << said;
+    }
+    const std::vector<std::string> playlists = Strings(Must(fixtures::bridge::GetPlaylists()));
+    EXPECT_EQ(std::count(playlists.begin(), playlists.end(), "Last Sync"), 1);
+    EXPECT_EQ(Count("Not Last Sync"), 0);
+    const std::vector<std::string> onIPod = Strings(Served(fixtures::bridge::GetIPodPlaylists("Pod")));
+    EXPECT_EQ(std::count(onIPod.begin(), onIPod.end(), "Not Last Sync"), 1);
+}
+
+TEST_F(LibraryMatch, ARetaggedFileIsCopiedAsItIsNow)
+{
+    Song("Drive/a.mp3", Tags("Old Title", "Artist", "Album", 1));
+    Import({}, false);
+    Add(dir / "Drive/a.mp3");
+    Song("Drive/a.mp3", Tags("New Title, longer", "Artist", "Album", 1));
+    ASSERT_EQ(Sync(), 0);
+    EXPECT_TRUE(Has(said, "Copied 1 song")) << said;
+    ASSERT_EQ(Sync(), 0);
+    EXPECT_TRUE(Has(said, "Copied 0 songs;")) << said;
+    EXPECT_EQ(IPodTitles(), std::vector<std::string>{"New Title, longer"});
+}
+
+TEST_F(LibraryMatch, NamesLongerThanAFileSystemTakesAreShortenedByBytes)
+{
+    std::string longText;
+    for (int i = 0; i < 90; ++i)
+        longText += "\xE8\xAA\x9E"; // 90 characters of 3 bytes: 270 bytes
+    Import({longText});
+    Must(Tell("delete (every track of playlist \"Library\")"));
+    // Back into the library's music folder, and into a folder of songs through the iPod's database.
+    fs::create_directories(dir / "Folder");
+    for (const std::string& folder : {std::string(), dir / "Folder"}) {
+        EXPECT_EQ(Sync(kCopyFromIPod, false, folder), 0) << said;
+        EXPECT_TRUE(Has(said, "Copied 1 song")) << folder << "\n" << said;
+        int songs = 0;
+        for (const auto& entry :
+             fs::recursive_directory_iterator(folder.empty() ? dir / "Library/iTunes Music" : folder)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_LE(name.size(), 255u) << name;
+            if (entry.is_regular_file() && name.ends_with(".mp3")) {
+                ++songs;
+                EXPECT_EQ(name.rfind("\xE8\xAA\x9E"), name.size() - 7) << "cut on a character: " << name;
+            }
+        }
+        EXPECT_EQ(songs, 1) << folder;
+    }
+}
+
+class PlaysBack : public LibrarySync {};
 
 TEST_F(PlaysBack, ListeningComesBackOnceByEitherRoute)
 {
@@ -189,7 +389,7 @@ TEST_F(PlaysBack, ADryRunBringsNothingBack)
 {
     CopyOnto({"One"});
     Listen({{3, kPlayedAt, 0, 0, 0, 0}});
-    ASSERT_EQ(Sync(true), 0) << said;
+    ASSERT_EQ(Sync(kCopyToIPod, true), 0) << said;
     EXPECT_TRUE(fixtures::Exists(root + "/iPod_Control/iTunes/Play Counts"));
     EXPECT_EQ(Get("played count", "One"), Values{0});
 }
@@ -206,7 +406,7 @@ TEST_F(PlaysBack, PlaysGoToTheLibrarySongOfTheIPodSongsDuration)
             song.seconds = seconds;
             Song(folder + title + ".mp3", song);
         }
-    ASSERT_EQ(Sync(false, dir / "Short"), 0) << said;
+    ASSERT_EQ(Sync(kCopyToIPod, false, dir / "Short"), 0) << said;
     for (const char* file : {"Long/Apart.mp3", "Short/Apart.mp3", "Short/Alike.mp3", "Copy/Alike.mp3"})
         Add(dir / file);
     Listen({{3, kPlayedAt, 0, 0, 0, 0}, {3, kPlayedAt, 0, 0, 0, 0}});
