@@ -1,21 +1,13 @@
 // pelorin library: the embedded music library from the terminal.
 
-#include "ACommon/itunesdb/ArtworkDB.h"
-#include "ACommon/itunesdb/IPodArtwork.h"
-#include "ACommon/itunesdb/IPodDB.h"
-#include "ACommon/itunesdb/MHBD.h"
-#include "ACommon/itunesdb/MHIT.h"
-#include "ACommon/itunesdb/MHLT.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
-#include "fixtures/Pictures.h"
 #include "fixtures/RunCommand.h"
 #include "fixtures/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <set>
 
 namespace {
 
@@ -117,44 +109,6 @@ TEST_F(LibraryCommand, ScriptPrintsTheReplyOrTheReason)
                         std::string("tell application \"iTunes\"\n delete playlist \"Music\"\n end tell"));
     EXPECT_EQ(Library({"script", dir / "s.applescript"}).exitStatus, 1);
     EXPECT_EQ(Library({"script", dir / "missing.applescript"}).exitStatus, 2);
-}
-
-// Songs reaching the iPod through the library it is attached to get their covers there too.
-TEST_F(LibraryCommand, SyncThroughTheLibraryGivesTheIPodsSongsTheirCovers)
-{
-    std::filesystem::create_directories(dir / "Music");
-    const std::string root = fixtures::MakeIPod(dir / "Volumes", "POD");
-    for (int i = 0; i < 2; ++i) {
-        fixtures::SongSpec tags = fixtures::SongSpecOf(i ? "Two" : "One");
-        tags.album = i ? "Second" : "First";
-        tags.picture = fixtures::MakeGradientPng(80, 80, i);
-        fixtures::WriteSong(dir / (std::string("Songs/") + tags.title + ".mp3"), tags);
-    }
-    ASSERT_EQ(Library({"init"}).exitStatus, 0);
-    ASSERT_EQ(Library({"import", dir / "Songs"}).exitStatus, 0);
-    ASSERT_EQ(Library({"attach-ipod", "POD"}).exitStatus, 0);
-    const fixtures::CommandResult sync =
-        fixtures::RunPelorin({"sync", "--type", "make-ipod-equal", "--yes", "--allow-mass-deletion"}, "",
-                             {"PELORIN_LIBRARY=" + dir / "Music/iTunes", "PELORIN_VOLUMES=" + dir / "Volumes",
-                              "XDG_DATA_HOME=" + dir / "data", "HOME=" + dir / "home"});
-    ASSERT_EQ(sync.exitStatus, 0) << sync.err;
-
-    ArtworkDB art;
-    ASSERT_EQ(art.Parse(fixtures::ReadFile(root + "/iPod_Control/Artwork/ArtworkDB")), 0);
-    std::set<std::uint32_t> ids;
-    for (const ArtworkDB::Image& image : art.Images())
-        ids.insert(image.id);
-    EXPECT_EQ(ids.size(), 2u);
-    IPodDB db;
-    AString r = AString::FromUTF8(root);
-    ASSERT_EQ(db.Load(&r, 1, nullptr, nullptr), 0);
-    int tracks = 0;
-    db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
-        ++tracks;
-        EXPECT_TRUE(ids.count(track.GetField(IPodArtwork::kOffsetImageLink)))
-            << track.GetName().ToStdString();
-    });
-    EXPECT_EQ(tracks, 2);
 }
 
 TEST_F(LibraryCommand, AnIPodIsAttachedOnlyUntilDetached)

@@ -10,13 +10,17 @@
 #include "LibraryFixture.h"
 
 #include "ACommon/base/AError.h"
+#include "ACommon/itunesdb/ArtworkDB.h"
+#include "ACommon/itunesdb/IPodArtwork.h"
 #include "ACommon/itunesdb/IPodDB.h"
+#include "ACommon/itunesdb/IPodSigning.h"
 #include "ACommon/itunesdb/MHBD.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLT.h"
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/SyncSession.h"
 #include "fixtures/IPodFixture.h"
+#include "fixtures/Pictures.h"
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/Text.h"
@@ -28,6 +32,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <set>
 
 namespace {
 
@@ -66,10 +71,11 @@ protected:
         runner.reset();
         LibraryTest::TearDown();
     }
-    // An iPod called `name`, served by the library when `attached`.
-    void MakeIPod(const std::string& name = "Pod", bool attached = true)
+    // An iPod called `name` (and of `options`), served by the library when `attached`.
+    void MakeIPod(const std::string& name = "Pod", bool attached = true, fixtures::IPodOptions options = {})
     {
-        root = fixtures::MakeIPod(volumes, "POD", {.name = name});
+        options.name = name;
+        root = fixtures::MakeIPod(volumes, "POD", options);
         std::string error;
         if (attached) {
             ASSERT_EQ(library->AttachIPod("POD", error), 0) << error;
@@ -102,27 +108,31 @@ protected:
         EXPECT_TRUE(MountedIPod::Read(AString::FromUTF8(root), &pod));
         const auto access = SyncSession::AccessOf(pod.name, folder.empty());
         SyncSession session;
-        EXPECT_EQ(
+        AError::ClearFailure();
+        int result =
             session.OpenIPod(folder.empty() ? ADir::kTypeITunes : ADir::kTypeSongFolder,
                              folder.empty() ? AString(ADirTunes::kRootMarker) : AString::FromUTF8(folder),
-                             pod, SyncSession::IPodStatePath(pod.name, access), access),
-            0);
-        if (folder.empty())
-            session.SetPlaylists(AString::FromUTF8(playlist), AString());
-        SyncSession::Settings settings;
-        settings.autoAction = type.autoAction;
-        settings.destDeletes = type.deletes;
-        settings.dryRun = dryRun;
-        settings.moveInsteadOfDelete = false;
-        session.Apply(settings);
-        AError::ClearFailure();
-        const SyncSession::Outcome outcome = session.Run(nullptr, nullptr);
-        EXPECT_EQ(runner->Flush(), 0);
+                             pod, SyncSession::IPodStatePath(pod.name, access), access);
+        AString summary;
+        if (result == 0) {
+            if (folder.empty())
+                session.SetPlaylists(AString::FromUTF8(playlist), AString());
+            SyncSession::Settings settings;
+            settings.autoAction = type.autoAction;
+            settings.destDeletes = type.deletes;
+            settings.dryRun = dryRun;
+            settings.moveInsteadOfDelete = false;
+            session.Apply(settings);
+            const SyncSession::Outcome outcome = session.Run(nullptr, nullptr);
+            EXPECT_EQ(runner->Flush(), 0);
+            result = outcome.result;
+            summary = outcome.summary;
+        }
         said.clear();
         for (const SyncSession::Notice& notice : session.TakeNotices())
             said += notice.text.ToStdString() + "\n";
-        said += outcome.summary.ToStdString() + "\n" + AError::FailureDetail(outcome.result).ToStdString();
-        return outcome.result;
+        said += summary.ToStdString() + "\n" + AError::FailureDetail(result).ToStdString();
+        return result;
     }
     // Runs a script through the runner that holds the iPod's source, which writes it back.
     platform::ScriptDescriptor Served(const std::string& script)
@@ -329,6 +339,61 @@ TEST_F(LibraryMatch, NamesLongerThanAFileSystemTakesAreShortenedByBytes)
         }
         EXPECT_EQ(songs, 1) << folder;
     }
+}
+
+// What the library route gives an iPod beside its songs: covers, and the signature of its database.
+class LibraryRoute : public LibrarySync {};
+
+TEST_F(LibraryRoute, TheIPodsSongsGetTheirCovers)
+{
+    for (int i = 0; i < 2; ++i)
+        Add(Song(std::to_string(i) + ".mp3", Tags(i ? "Two" : "One", "Artist", i ? "Second" : "First", 0,
+                                                  fixtures::MakeGradientPng(80, 80, i))));
+    MakeIPod();
+    ASSERT_EQ(Sync(kMakeIPodEqual), 0) << said;
+    ArtworkDB art;
+    ASSERT_EQ(art.Parse(fixtures::ReadFile(root + "/iPod_Control/Artwork/ArtworkDB")), 0);
+    std::set<std::uint32_t> ids;
+    for (const ArtworkDB::Image& image : art.Images())
+        ids.insert(image.id);
+    EXPECT_EQ(ids.size(), 2u);
+    IPodDB db;
+    AString at = AString::FromUTF8(root);
+    ASSERT_EQ(db.Load(&at, 1, nullptr, nullptr), 0);
+    int tracks = 0;
+    db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
+        ++tracks;
+        EXPECT_TRUE(ids.count(track.GetField(IPodArtwork::kOffsetImageLink)))
+            << track.GetName().ToStdString();
+    });
+    EXPECT_EQ(tracks, 2);
+}
+
+TEST_F(LibraryRoute, AClassicsDatabaseIsSignedWithItsGuid)
+{
+    Add(Song("One.mp3", Tags("One", "Artist", "Album")));
+    MakeIPod("Pod", true, {.modelNumStr = "MC293"});
+    IPodSigning::Guid guid{};
+    ASSERT_TRUE(IPodSigning::ParseGuid(AString("000A2700138A0000"), &guid));
+    // The second run finds nothing to do and leaves the signature good.
+    for (const char* expected : {"Copied 1 song", "Copied 0 songs"}) {
+        EXPECT_EQ(Sync(), 0) << said;
+        EXPECT_TRUE(Has(said, expected)) << said;
+        EXPECT_TRUE(IPodSigning::HasHash58(fixtures::ReadFile(fixtures::DatabasePath(root)), guid));
+    }
+}
+
+TEST_F(LibraryRoute, AClassicWithoutItsGuidIsRefusedBeforeAnythingChanges)
+{
+    Add(Song("One.mp3", Tags("One", "Artist", "Album")));
+    MakeIPod("Pod", true, {.modelNumStr = "MC293", .firewireGuid = ""});
+    const auto files = fixtures::ListFiles(root);
+    const auto database = fixtures::ReadFile(fixtures::DatabasePath(root));
+    EXPECT_NE(Sync(), 0);
+    EXPECT_TRUE(Has(said, "needs its FireWire GUID")) << said;
+    EXPECT_TRUE(Has(said, "Nothing was changed.")) << said;
+    EXPECT_EQ(fixtures::ListFiles(root), files);
+    EXPECT_EQ(fixtures::ReadFile(fixtures::DatabasePath(root)), database);
 }
 
 class PlaysBack : public LibrarySync {};
