@@ -19,6 +19,7 @@
 #include "ACommon/itunesdb/MHLT.h"
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/SyncSession.h"
+#include "fixtures/FolderPair.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/Pictures.h"
 #include "fixtures/RecordingFrontend.h"
@@ -40,18 +41,10 @@ namespace fs = std::filesystem;
 using fixtures::Has;
 using fixtures::itdb::PlayCount;
 
-// A sync type as the user chooses it.
-struct Type {
-    const char* name;
-    int autoAction;
-    bool deletes;
-};
-constexpr Type kCopyToIPod{"copy to the iPod", ASync::kLeftToRight, false};
-constexpr Type kMakeIPodEqual{"make the iPod equal", ASync::kLeftToRight, true};
-constexpr Type kCopyFromIPod{"copy from the iPod", ASync::kRightToLeft, false};
-constexpr Type kMakeLeftEqual{"make the library equal", ASync::kRightToLeft, true};
-constexpr Type kMerge{"merge", ASync::kTwoWay, false};
-constexpr Type kSynchronize{"synchronize", ASync::kTwoWay, true};
+using fixtures::kCopyToRight, fixtures::kMirrorToRight, fixtures::kMerge, fixtures::kSynchronize;
+// The library (or the folder of songs) receives.
+constexpr fixtures::SyncType kCopyToLeft{"copy-from-ipod", ASync::kRightToLeft, 0};
+constexpr fixtures::SyncType kMirrorToLeft{"make-library-equal", ASync::kRightToLeft, 1};
 
 constexpr std::uint32_t kPlayedAt = 3880000000u;                // Mac time: 2026-12-13T09:46:40Z
 constexpr std::int64_t kPlayedAtUnix = 3880000000 - 2082844800; // the same moment in Unix time
@@ -101,8 +94,8 @@ protected:
     // A sync of `type` of the library (its `playlist`; or the songs of `folder`) with the iPod
     // (`dryRun`: planned only); what the run said, then its closing line and the reason it failed, is in
     // `said`.
-    int Sync(const Type& type = kCopyToIPod, bool dryRun = false, const std::string& folder = "",
-             const std::string& playlist = "")
+    int Sync(const fixtures::SyncType& type = kCopyToRight, bool dryRun = false,
+             const std::string& folder = "", const std::string& playlist = "")
     {
         MountedIPod pod;
         EXPECT_TRUE(MountedIPod::Read(AString::FromUTF8(root), &pod));
@@ -119,7 +112,7 @@ protected:
                 session.SetPlaylists(AString::FromUTF8(playlist), AString());
             SyncSession::Settings settings;
             settings.autoAction = type.autoAction;
-            settings.destDeletes = type.deletes;
+            settings.destDeletes = type.destDeletes != 0;
             settings.dryRun = dryRun;
             settings.moveInsteadOfDelete = false;
             session.Apply(settings);
@@ -221,7 +214,7 @@ TEST_F(LibraryMatch, ASongWhoseFileIsMissingIsNeverDeletedNorReplaced)
     ASSERT_TRUE(Has(said, "Copied 2 songs")) << said;
     for (const std::string& file : files)
         fs::remove(file);
-    for (const Type& type : {kMakeIPodEqual, kMakeLeftEqual, kSynchronize}) {
+    for (const fixtures::SyncType& type : {kMirrorToRight, kMirrorToLeft, kSynchronize}) {
         SCOPED_TRACE(type.name);
         EXPECT_EQ(Sync(type), 0) << said;
         EXPECT_TRUE(Has(said, "Copied 0 songs; removed 0; 0 errors.")) << said;
@@ -243,7 +236,7 @@ TEST_F(LibraryMatch, ALibraryWhoseDriveIsNotMountedStopsBeforeAnyAction)
     ASSERT_TRUE(Has(said, "Copied 6 songs")) << said;
     const std::vector<std::string> onIPod = IPodTitles();
     fs::rename(dir / "Drive", dir / "Elsewhere");
-    for (const Type& type : {kMakeIPodEqual, kMakeLeftEqual, kSynchronize, kCopyToIPod}) {
+    for (const fixtures::SyncType& type : {kMirrorToRight, kMirrorToLeft, kSynchronize, kCopyToRight}) {
         SCOPED_TRACE(type.name);
         EXPECT_NE(Sync(type), 0);
         EXPECT_TRUE(Has(said, "seems not to be mounted")) << said;
@@ -261,9 +254,9 @@ TEST_F(LibraryMatch, TagsOfWhiteSpaceOnlyMatchTheTrimmedTagsOfTheIPod)
     // Through the library, and from the folder through the iPod's own database.
     for (const std::string& folder : {std::string(), dir / "Drive"}) {
         SCOPED_TRACE(folder.empty() ? "library" : "folder");
-        EXPECT_EQ(Sync(kCopyToIPod, false, folder), 0);
+        EXPECT_EQ(Sync(kCopyToRight, false, folder), 0);
         EXPECT_TRUE(Has(said, "0 errors.")) << said;
-        for (const Type& type : {kCopyToIPod, kMerge, kSynchronize}) {
+        for (const fixtures::SyncType& type : {kCopyToRight, kMerge, kSynchronize}) {
             EXPECT_EQ(Sync(type, false, folder), 0) << type.name;
             EXPECT_TRUE(Has(said, "Copied 0 songs; removed 0; 0 errors.")) << type.name << "\n" << said;
         }
@@ -276,7 +269,7 @@ TEST_F(LibraryMatch, CopyingIntoALibraryPlaylistTakesTheTrackTheLibraryHolds)
 {
     Import({"One", "Two"});
     MakePlaylist("Road");
-    for (const Type& type : {kCopyFromIPod, kSynchronize}) {
+    for (const fixtures::SyncType& type : {kCopyToLeft, kSynchronize}) {
         SCOPED_TRACE(type.name);
         EXPECT_EQ(Sync(type, false, "", "Road"), 0) << said;
         EXPECT_EQ(Count(), 2) << "no second track of a song the library holds";
@@ -291,7 +284,7 @@ TEST_F(LibraryMatch, APlaylistNamedAroundLastSyncIsLeftAlone)
     MakePlaylist("Not Last Sync");
     Served(Tell(
         "set myPlayList to make playlist of source \"Pod\"\n set name of myPlayList to \"Not Last Sync\""));
-    for (const Type& type : {kCopyToIPod, kCopyFromIPod}) {
+    for (const fixtures::SyncType& type : {kCopyToRight, kCopyToLeft}) {
         EXPECT_EQ(Sync(type), 0) << type.name << said;
         EXPECT_TRUE(Has(said, "0 errors.")) << type.name << said;
     }
@@ -325,7 +318,7 @@ TEST_F(LibraryMatch, NamesLongerThanAFileSystemTakesAreShortenedByBytes)
     // Back into the library's music folder, and into a folder of songs through the iPod's database.
     fs::create_directories(dir / "Folder");
     for (const std::string& folder : {std::string(), dir / "Folder"}) {
-        EXPECT_EQ(Sync(kCopyFromIPod, false, folder), 0) << said;
+        EXPECT_EQ(Sync(kCopyToLeft, false, folder), 0) << said;
         EXPECT_TRUE(Has(said, "Copied 1 song")) << folder << "\n" << said;
         int songs = 0;
         for (const auto& entry :
@@ -350,7 +343,7 @@ TEST_F(LibraryRoute, TheIPodsSongsGetTheirCovers)
         Add(Song(std::to_string(i) + ".mp3", Tags(i ? "Two" : "One", "Artist", i ? "Second" : "First", 0,
                                                   fixtures::MakeGradientPng(80, 80, i))));
     MakeIPod();
-    ASSERT_EQ(Sync(kMakeIPodEqual), 0) << said;
+    ASSERT_EQ(Sync(kMirrorToRight), 0) << said;
     ArtworkDB art;
     ASSERT_EQ(art.Parse(fixtures::ReadFile(root + "/iPod_Control/Artwork/ArtworkDB")), 0);
     std::set<std::uint32_t> ids;
@@ -454,7 +447,7 @@ TEST_F(PlaysBack, ADryRunBringsNothingBack)
 {
     CopyOnto({"One"});
     Listen({{3, kPlayedAt, 0, 0, 0, 0}});
-    ASSERT_EQ(Sync(kCopyToIPod, true), 0) << said;
+    ASSERT_EQ(Sync(kCopyToRight, true), 0) << said;
     EXPECT_TRUE(fixtures::Exists(root + "/iPod_Control/iTunes/Play Counts"));
     EXPECT_EQ(Get("played count", "One"), Values{0});
 }
@@ -471,7 +464,7 @@ TEST_F(PlaysBack, PlaysGoToTheLibrarySongOfTheIPodSongsDuration)
             song.seconds = seconds;
             Song(folder + title + ".mp3", song);
         }
-    ASSERT_EQ(Sync(kCopyToIPod, false, dir / "Short"), 0) << said;
+    ASSERT_EQ(Sync(kCopyToRight, false, dir / "Short"), 0) << said;
     for (const char* file : {"Long/Apart.mp3", "Short/Apart.mp3", "Short/Alike.mp3", "Copy/Alike.mp3"})
         Add(dir / file);
     Listen({{3, kPlayedAt, 0, 0, 0, 0}, {3, kPlayedAt, 0, 0, 0, 0}});
