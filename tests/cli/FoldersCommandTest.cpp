@@ -255,38 +255,11 @@ TEST(FoldersCommand, LogFileReceivesTheRunLog)
 // ---------------------------------------------------------------------------------------------
 // Folders of songs
 
-namespace {
-
-fixtures::SongSpec SongSpec(const std::string& title, int track, std::uint32_t seed = 0)
-{
-    return fixtures::SongSpecOf(title, seed, track);
-}
-
-} // namespace
-
-TEST(FoldersCommand, SongFoldersAreSyncedByTags)
-{
-    Folders folders;
-    fixtures::WriteSong(folders.L("misc/track one.mp3"), SongSpec("One", 1));
-    fixtures::WriteSong(folders.L("two.m4a"), SongSpec("Two", 2));
-    // The same song as "One" on the right, under another name: it is not copied again.
-    fixtures::WriteSong(folders.R("elsewhere/1.mp3"), SongSpec("One", 1));
-    fixtures::WriteSong(folders.R("three.mp3"), SongSpec("Three", 3));
-    fixtures::CommandResult first = folders.Run({"--type", "synchronize", "--songs", "--yes"});
-    ASSERT_EQ(first.exitStatus, 0) << first.err;
-    EXPECT_EQ(ListFiles(folders.L()),
-              (std::vector<std::string>{"Artist/Album/03 Three.mp3", "misc/track one.mp3", "two.m4a"}));
-    EXPECT_EQ(ListFiles(folders.R()),
-              (std::vector<std::string>{"Artist/Album/02 Two.m4a", "elsewhere/1.mp3", "three.mp3"}));
-    EXPECT_EQ(fixtures::ReadFile(folders.R("Artist/Album/02 Two.m4a")),
-              fixtures::ReadFile(folders.L("two.m4a")));
-}
-
 TEST(FoldersCommand, ChangingWhatTellsSongsApartForgetsTheSavedLists)
 {
     Folders folders;
-    fixtures::WriteSong(folders.L("a.mp3"), SongSpec("A", 1));
-    fixtures::WriteSong(folders.L("b.mp3"), SongSpec("B", 2));
+    fixtures::WriteSong(folders.L("a.mp3"), fixtures::SongSpecOf("A", 0, 1));
+    fixtures::WriteSong(folders.L("b.mp3"), fixtures::SongSpecOf("B", 0, 2));
     ASSERT_EQ(folders.Run({"--type", "synchronize", "--songs", "--yes"}).exitStatus, 0);
     std::filesystem::remove(folders.L("b.mp3"));
     // With another comparison the saved lists no longer compare: B is new on the right, not
@@ -303,7 +276,7 @@ TEST(FoldersCommand, ChangingWhatTellsSongsApartForgetsTheSavedLists)
 TEST(FoldersCommand, WhatIsSaidAboutTheStateFileIsPrinted)
 {
     Folders folders;
-    fixtures::WriteSong(folders.L("a.mp3"), SongSpec("A", 1));
+    fixtures::WriteSong(folders.L("a.mp3"), fixtures::SongSpecOf("A", 0, 1));
     const std::string state = folders.tmp / "chosen.state";
     ASSERT_EQ(folders.Run({"--type", "synchronize", "--yes", "--state", state}).exitStatus, 0);
     const fixtures::CommandResult songs =

@@ -48,9 +48,7 @@ std::vector<std::string> Titles(const std::string& ipod) { return fixtures::IPod
 TEST(SyncWnd, TheChosenSyncSettingsComeBackFromTheIPodsStateFile)
 {
     Gui gui;
-    const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Rock One", "Rock Two"});
-    gui.AddSongs({"Jazz One", "Jazz Two"}, "Jazz");
+    gui.AddIPod("IPOD", "Pocket");
     SyncWnd& window = gui.Open();
 
     struct Case {
@@ -65,7 +63,8 @@ TEST(SyncWnd, TheChosenSyncSettingsComeBackFromTheIPodsStateFile)
         EXPECT_EQ(window.ui.wDeletesCkBox->isChecked(), destDeletes != 0) << index;
     }
 
-    // Copy to the iPod, leaving out the genre "Rock", without a review.
+    // Copy to the iPod, leaving out the genre "Rock", without a review (the filter's effect on the
+    // songs is checked on the sources: LibrarySongSources.AFilterKeepsTheSameSongsOnEverySide).
     window.SyncTypeMenu(0);
     window.ui.ShowActionsListCkBox->setChecked(false);
     window.ui.filterPopUps[0]->setCurrentIndex(2);
@@ -79,15 +78,7 @@ TEST(SyncWnd, TheChosenSyncSettingsComeBackFromTheIPodsStateFile)
     genres->item(0)->setText(QStringLiteral("Rock"));
     EXPECT_EQ(static_cast<ASyncLib*>(window.Sync0())->GetGenreExcludeFilter()->ToStdString(), ":Rock:");
 
-    EXPECT_EQ(gui.RunSync(), 0);
-    EXPECT_EQ(Titles(ipod), (std::vector<std::string>{"Jazz One", "Jazz Two"}));
-    const QString said = window.ui.SmallStatusTxt->text();
-    EXPECT_TRUE(said.startsWith(QStringLiteral("Copied 2 songs (")) &&
-                said.endsWith(QStringLiteral("0 errors.")))
-        << said.toStdString();
-
-    // The state file is the one `pelorin sync` uses for this iPod; a new window shows its settings.
-    EXPECT_TRUE(fixtures::Exists(gui.tmp / "data/Veltrano/Ondrivel/Pocket_PODDB.snc"));
+    // A new window shows the settings saved in the iPod's state file.
     window.SyncTypeMenu(5);
     ASSERT_EQ(window.SaveIPodSync(), 0);
     SyncWnd& again = gui.Open();
