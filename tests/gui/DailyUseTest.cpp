@@ -361,6 +361,9 @@ TEST(DailyUse, EachActionLineShowsOnce)
 {
     Gui gui;
     SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo", "Charlie"});
+    // The left side shows its song count.
+    EXPECT_TRUE(window.ui.iTunesTextLabel->text().endsWith(QStringLiteral("\n3 songs")))
+        << window.ui.iTunesTextLabel->text().toStdString();
     HoldingBus holding(window.Bus());
     QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
     ASSERT_TRUE(holding.WaitUntilHeld());
