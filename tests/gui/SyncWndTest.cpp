@@ -75,24 +75,16 @@ TEST(SyncWnd, TheChosenSyncSettingsComeBackFromTheIPodsStateFile)
     genres->item(0)->setText(QStringLiteral("Rock"));
     EXPECT_EQ(static_cast<ASyncLib*>(window.Sync0())->GetGenreExcludeFilter()->ToStdString(), ":Rock:");
 
-    // A new window shows the settings saved in the iPod's state file.
+    // A new window shows the settings saved in the iPod's state file, the conversion's too.
     window.SyncTypeMenu(5);
+    window.ui.aacKbpsField->setValue(128);
+    window.ui.alwaysAACCkBox->setChecked(true);
     ASSERT_EQ(window.SaveIPodSync(), 0);
     SyncWnd& again = gui.Open();
     EXPECT_EQ(again.ui.SyncTypePopUp->currentIndex(), 5);
     EXPECT_EQ(again.ui.filterPopUps[0]->currentIndex(), 2);
     EXPECT_EQ(again.ui.filterLists[0]->count(), 1);
     EXPECT_FALSE(again.ui.ShowActionsListCkBox->isChecked());
-}
-
-TEST(SyncWnd, ConversionSettingsComeBackFromTheIPodsStateFile)
-{
-    Gui gui;
-    SyncWnd& window = gui.OpenOnPocket();
-    window.ui.aacKbpsField->setValue(128);
-    window.ui.alwaysAACCkBox->setChecked(true);
-    ASSERT_EQ(window.SaveIPodSync(), 0);
-    SyncWnd& again = gui.Open();
     EXPECT_EQ(again.ui.aacKbpsField->value(), 128);
     EXPECT_TRUE(again.ui.alwaysAACCkBox->isChecked());
     EXPECT_EQ(static_cast<ASyncLib*>(again.Sync0())->GetConversionSettings().aacKbps, 128);
@@ -117,22 +109,6 @@ TEST(SyncWnd, ReviewPerformsTheTickedActionsOnlyWhateverTheSortOrder)
     ASSERT_TRUE(gui.WaitForRunEnd());
     EXPECT_EQ(gui.LastResult(), 0);
     EXPECT_EQ(Titles(gui.ipod), (std::vector<std::string>{"Alpha", "Bravo", "Charlie"}));
-}
-
-TEST(SyncWnd, CancelDuringTheReviewPerformsNothing)
-{
-    for (bool drawerButton : {false, true}) {
-        Gui gui;
-        SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo"});
-        ASSERT_TRUE(gui.Review());
-        QTest::mouseClick(drawerButton ? window.ui.CancelSelectingActions : window.ui.CancelButton,
-                          Qt::LeftButton);
-        ASSERT_TRUE(gui.WaitForRunEnd());
-        EXPECT_EQ(gui.LastResult(), kErrUserCancel) << drawerButton;
-        EXPECT_TRUE(Titles(gui.ipod).empty()) << drawerButton;
-        EXPECT_TRUE(window.ui.SmallStatusTxt->text().startsWith(QStringLiteral("Cancelled. ")))
-            << drawerButton;
-    }
 }
 
 TEST(SyncWnd, CancelDuringACopyEndsTheRunBeforeTheWindowQuits)
