@@ -296,3 +296,37 @@ TEST_F(LibraryCommand, APlannedDeletionSaysWhichSideItDeletesFrom)
     EXPECT_TRUE(Has(plan.out, "Delete")) << plan.out << plan.err;
     EXPECT_TRUE(Has(plan.out, "(from Pod)")) << plan.out;
 }
+
+// `library plays`: the plays the library recorded, exported since a date as JSON lines or CSV. (How
+// plays come back from an iPod is checked on the library's side: PlaysBack.)
+TEST_F(LibraryCommand, PlaysAreExportedSinceADateAsJsonLinesOrCsv)
+{
+    ASSERT_EQ(Library({"add", Song("Songs/One.mp3", "One", 0)}).exitStatus, 0);
+    // Three plays recorded at 2026-12-13T09:46:40Z.
+    const std::string track = " of first track of playlist \"Library\" whose name = \"One\"";
+    ASSERT_EQ(
+        Script("set played date" + track + " to 1797155200\n set played count" + track + " to 3").exitStatus,
+        0);
+    struct Case {
+        std::vector<std::string> args;
+        int exitStatus;
+        std::string expected;
+    };
+    const std::string json = "{\"playedDate\": \"2026-12-13T09:46:40Z\", \"plays\": 3";
+    for (const Case& c :
+         {Case{{"--since", "2026-12-13"}, 0, json}, Case{{"--since", "2026-12-13T09:46:40Z"}, 0, json},
+          Case{{"--since", "2026-12-13T09:46:41Z"}, 0, ""},
+          Case{{"--since", "2026-12-01", "--csv"},
+               0,
+               "playedDate,plays,databaseID,artist,album,name\r\n2026-12-13T09:46:40Z,3,"},
+          Case{{"--since", "yesterday"}, 2, ""}}) {
+        std::vector<std::string> args{"plays"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const fixtures::CommandResult run = Library(args);
+        EXPECT_EQ(run.exitStatus, c.exitStatus) << c.args[1] << run.err;
+        if (c.expected.empty())
+            EXPECT_EQ(run.out, "") << c.args[1];
+        else
+            EXPECT_EQ(run.out.rfind(c.expected, 0), 0u) << c.args[1] << ": " << run.out;
+    }
+}
