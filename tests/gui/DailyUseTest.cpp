@@ -87,7 +87,6 @@ TEST(DailyUse, TheChosenPlaylistIsSavedWithTheIPodsSettings)
     gui.AddLibrary({"Alpha", "Bravo"}, true);
     Choose(gui.Open(true).ui.iTunesPlaylistPopUp, QStringLiteral("Road Trip"));
     ASSERT_EQ(gui.window->SaveIPodSync(), 0);
-
     SyncWnd& again = gui.Open(true);
     EXPECT_EQ(again.ui.iTunesPlaylistPopUp->currentText(), QStringLiteral("Road Trip"));
     EXPECT_EQ(LeftPlaylistOfTheSync(again), QStringLiteral("Road Trip"));
@@ -409,19 +408,6 @@ TEST(DailyUse, TheWindowSaysWhichIPodItShowsWhenOneGoes)
     ASSERT_TRUE(WaitFor([&] { return window.IPods().size() == 1; }));
     EXPECT_EQ(window.ui.SmallStatusTxt->text(),
               QStringLiteral("Pocket was disconnected; showing Other now."));
-}
-
-TEST(DailyUse, ANewPlaylistNamedAsAnExistingOneInAnotherCaseChoosesIt)
-{
-    Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddLibrary({"Alpha"}, true);
-    SyncWnd& window = gui.Open(true);
-    const int playlists = window.ui.iTunesPlaylistPopUp->count();
-    EXPECT_EQ(window.AddPlaylist(SongDropView::kLeft, QStringLiteral("road TRIP")), 0);
-    EXPECT_EQ(window.ui.iTunesPlaylistPopUp->count(), playlists);
-    EXPECT_EQ(window.ui.iTunesPlaylistPopUp->currentText(), QStringLiteral("Road Trip"));
-    EXPECT_TRUE(window.ui.SmallStatusTxt->text().contains(QStringLiteral("exists already")));
 }
 
 } // namespace

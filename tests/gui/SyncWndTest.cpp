@@ -165,6 +165,13 @@ TEST(SyncWnd, TheLibraryOnTheLeftShowsItsChosenPlaylist)
     ASSERT_EQ(window.AddPlaylist(SongDropView::kLeft, QStringLiteral("Road Trip")), 0);
     EXPECT_EQ(window.ui.iTunesPlaylistPopUp->currentText(), QStringLiteral("Road Trip"));
     EXPECT_EQ(window.ui.iTunesTextLabel->text(), QStringLiteral("Road Trip\n0 songs"));
+    // One named as it in another case chooses it.
+    const int playlists = window.ui.iTunesPlaylistPopUp->count();
+    window.ui.iTunesPlaylistPopUp->setCurrentIndex(0);
+    EXPECT_EQ(window.AddPlaylist(SongDropView::kLeft, QStringLiteral("road TRIP")), 0);
+    EXPECT_EQ(window.ui.iTunesPlaylistPopUp->count(), playlists);
+    EXPECT_EQ(window.ui.iTunesPlaylistPopUp->currentText(), QStringLiteral("Road Trip"));
+    EXPECT_TRUE(window.ui.SmallStatusTxt->text().contains(QStringLiteral("exists already")));
 }
 
 TEST(SyncWnd, OnlyAnIPodTheLibraryServesByItsWholeNameIsReachedThroughIt)
