@@ -61,18 +61,22 @@ TEST(EjectCommand, FindsTheIPodByItsNameOrVolume)
         const char* name;
         int status;
         const char* unmounted; // volume folder, or "" when nothing is run
+        const char* says;
     };
-    for (const Case& c : {Case{"Jane's iPod", cli::kExitOk, "JANEPOD"},
-                          {"NANO", cli::kExitOk, "NANO"},
-                          {"little one", cli::kExitOk, "NANO"},
-                          {"Bob's iPod", cli::kExitUsage, ""},
-                          {"", cli::kExitUsage, ""}}) {
+    // Unmounted by `umount`, with no drive to power off: the iPod's own screen tells the moment.
+    for (const Case& c : {Case{"Jane's iPod", cli::kExitOk, "JANEPOD",
+                               "Jane's iPod was unmounted. Unplug it once its screen no longer says"},
+                          {"NANO", cli::kExitOk, "NANO", "Little One was unmounted."},
+                          {"little one", cli::kExitOk, "NANO", "Little One was unmounted."},
+                          {"Bob's iPod", cli::kExitUsage, "", ""},
+                          {"", cli::kExitUsage, "", ""}}) {
         EjectScene scene;
         EXPECT_EQ(scene.Eject(c.name), c.status) << c.name;
         const std::vector<std::string> expected =
             *c.unmounted ? std::vector<std::string>{"umount " + scene.volumes.Path() + "/" + c.unmounted}
                          : std::vector<std::string>{};
         EXPECT_EQ(scene.commands, expected) << c.name;
+        EXPECT_NE(scene.out.find(c.says), std::string::npos) << scene.out;
     }
 }
 
@@ -85,16 +89,6 @@ TEST(EjectCommand, IsRefusedWhileASyncHoldsTheIPodsLock)
     EXPECT_TRUE(scene.commands.empty());
     EXPECT_NE(scene.err.find("Jane's iPod is being changed by a sync"), std::string::npos) << scene.err;
     EXPECT_NE(scene.err.find("Nothing was done."), std::string::npos) << scene.err;
-}
-
-TEST(EjectCommand, SaysWhenTheIPodMayBeUnplugged)
-{
-    EjectScene scene;
-    EXPECT_EQ(scene.Eject("Jane's iPod"), cli::kExitOk);
-    // Unmounted by `umount`, with no drive to power off: the iPod's own screen tells the moment.
-    EXPECT_NE(scene.out.find("Jane's iPod was unmounted. Unplug it once its screen no longer says"),
-              std::string::npos)
-        << scene.out;
 }
 
 } // namespace

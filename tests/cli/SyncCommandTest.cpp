@@ -256,29 +256,3 @@ TEST(SyncCommand, ADryRunChangesNoByte)
     EXPECT_TRUE(Has(sync.out, "Dry run: 1 action planned, nothing changed.")) << sync.out;
     EXPECT_TRUE(Untouched(demo.tmp.Path(), false) == before);
 }
-
-// Once both sides hold the same songs, a sync of any type by either route (through the library, or
-// through the iPod's database from the folder) leaves every file on the iPod as it was; so does a
-// run through the library whose playlist the library lacks.
-TEST(SyncCommand, ASyncWithNothingToDoLeavesEveryFileOnTheIPodUntouched)
-{
-    Demo demo;
-    ASSERT_EQ(demo.made.exitStatus, 0) << demo.made.err;
-    fixtures::CommandResult first = demo.Sync({"--type", "copy-to-ipod", "--yes"}, true);
-    ASSERT_EQ(first.exitStatus, 0) << first.err;
-    // The library serves this iPod: its settings are in the state file of that route.
-    EXPECT_TRUE(Exists(demo.State("Demo iPod.snc")));
-    const Snapshot before = Untouched(demo.IPod());
-    EXPECT_EQ(demo.Sync({"--type", "copy-to-ipod", "--yes", "--playlist", "No Such"}, true).exitStatus, 1);
-    EXPECT_TRUE(Untouched(demo.IPod()) == before);
-    for (bool library : {true, false})
-        for (const char* type : {"copy-to-ipod", "make-ipod-equal", "copy-from-ipod", "merge", "synchronize",
-                                 library ? "make-library-equal" : "make-folder-equal"}) {
-            std::vector<std::string> args = {"--type", type, "--yes"};
-            if (!library)
-                args.insert(args.end(), {"--from", demo.Songs()});
-            const fixtures::CommandResult run = demo.Sync(args, library);
-            EXPECT_EQ(run.exitStatus, 0) << library << " " << type << ": " << run.err;
-            EXPECT_TRUE(Untouched(demo.IPod()) == before) << library << " " << type << ": " << run.out;
-        }
-}

@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -126,6 +127,24 @@ public:
         long count = 0;
         in >> count;
         return count;
+    }
+
+    // Kills a run at each of its `calls` in turn, each time from the first state, and runs it again:
+    // `killed` sees the iPod the killed run left (and its exit status), `after` the iPod after the
+    // next run. Stops at the first failure.
+    void KillAtEachCall(long calls, const std::function<void(const std::string& when, int status)>& killed,
+                        const std::function<void(const std::string& when)>& after)
+    {
+        for (long at = 1; at <= calls && !testing::Test::HasFailure(); ++at) {
+            const std::string when = "killed at call " + std::to_string(at) + " of " + std::to_string(calls);
+            Restore();
+            killed(when,
+                   Sync({"PELORIN_FAULT_AT=" + std::to_string(at), "PELORIN_FAULT_ACTION=kill"}).exitStatus);
+            const fixtures::CommandResult again = Sync();
+            EXPECT_EQ(again.exitStatus, 0) << when << ", then: " << again.err;
+            if (again.exitStatus == 0)
+                after(when + ", then run again");
+        }
     }
 
     fixtures::TempDir tmp;
@@ -253,22 +272,16 @@ void KillAtEveryCall(IPodRun::Route route)
     const long calls = run.CountCalls("all");
     ASSERT_GT(calls, 50);
     int killed = 0;
-    for (long at = 1; at <= calls; ++at) {
-        const std::string when = "killed at call " + std::to_string(at) + " of " + std::to_string(calls);
-        run.Restore();
-        const fixtures::CommandResult stopped =
-            run.Sync({"PELORIN_FAULT_AT=" + std::to_string(at), "PELORIN_FAULT_ACTION=kill"});
-        if (stopped.exitStatus == 128 + 9)
-            ++killed;
-        else
-            EXPECT_EQ(stopped.exitStatus, 0) << when << stopped.err;
-        CheckWhole(run.Root(), when);
-        const fixtures::CommandResult again = run.Sync();
-        ASSERT_EQ(again.exitStatus, 0) << when << ", then: " << again.err;
-        CheckDone(run.Root(), when + ", then run again");
-        if (testing::Test::HasFailure())
-            break;
-    }
+    run.KillAtEachCall(
+        calls,
+        [&](const std::string& when, int status) {
+            if (status == 128 + 9)
+                ++killed;
+            else
+                EXPECT_EQ(status, 0) << when;
+            CheckWhole(run.Root(), when);
+        },
+        [&](const std::string& when) { CheckDone(run.Root(), when); });
     std::printf("[          ] %d kill points of %ld calls on the iPod\n", killed, calls);
     EXPECT_GT(killed, calls / 2);
 }
@@ -346,18 +359,13 @@ TEST(IPodFaults, KilledAtEveryCallWhileWritingCoversTheNextRunLeavesNoDanglingOr
     IPodRun run(IPodRun::Route::kDatabase, "MA147", true);
     const long calls = run.CountCalls("all");
     CheckCovers(run.Root(), "a run that went through", true, {"D", "E", "F", "G", "H"});
-    for (long at = 1; at <= calls; ++at) {
-        const std::string when = "killed at call " + std::to_string(at) + " of " + std::to_string(calls);
-        run.Restore();
-        run.Sync({"PELORIN_FAULT_AT=" + std::to_string(at), "PELORIN_FAULT_ACTION=kill"});
-        CheckWhole(run.Root(), when);
-        CheckCovers(run.Root(), when, false);
-        const fixtures::CommandResult again = run.Sync();
-        ASSERT_EQ(again.exitStatus, 0) << when << ", then: " << again.err;
-        CheckCovers(run.Root(), when + ", then run again", true);
-        if (HasFailure())
-            break;
-    }
+    run.KillAtEachCall(
+        calls,
+        [&](const std::string& when, int) {
+            CheckWhole(run.Root(), when);
+            CheckCovers(run.Root(), when, false);
+        },
+        [&](const std::string& when) { CheckCovers(run.Root(), when, true); });
 }
 
 // On an iPod classic, whose database is signed: whenever a run is killed, the database on the iPod
@@ -371,18 +379,15 @@ TEST(IPodFaults, KilledAtEveryCallOnAClassicItsDatabaseAlwaysCarriesItsSignature
     const std::string database = run.Root() + "/iPod_Control/iTunes/iTunesDB";
     const long calls = run.CountCalls("all");
     ASSERT_TRUE(IPodSigning::HasHash58(fixtures::ReadFile(database), guid));
-    for (long at = 1; at <= calls; ++at) {
-        const std::string when = "killed at call " + std::to_string(at) + " of " + std::to_string(calls);
-        run.Restore();
-        run.Sync({"PELORIN_FAULT_AT=" + std::to_string(at), "PELORIN_FAULT_ACTION=kill"});
-        EXPECT_TRUE(IPodSigning::HasHash58(fixtures::ReadFile(database), guid)) << when;
-        CheckWhole(run.Root(), when);
-        const fixtures::CommandResult again = run.Sync();
-        ASSERT_EQ(again.exitStatus, 0) << when << ", then: " << again.err;
-        EXPECT_TRUE(IPodSigning::HasHash58(fixtures::ReadFile(database), guid)) << when << ", then run again";
-        if (HasFailure())
-            break;
-    }
+    run.KillAtEachCall(
+        calls,
+        [&](const std::string& when, int) {
+            EXPECT_TRUE(IPodSigning::HasHash58(fixtures::ReadFile(database), guid)) << when;
+            CheckWhole(run.Root(), when);
+        },
+        [&](const std::string& when) {
+            EXPECT_TRUE(IPodSigning::HasHash58(fixtures::ReadFile(database), guid)) << when;
+        });
 }
 
 // An iPod that recorded two plays of each of its songs and an On-The-Go playlist, synced through the
@@ -411,25 +416,20 @@ TEST(IPodFaults, KilledAtEveryCallPlaysBroughtBackAreCountedOnce)
             ++found;
         return found;
     };
-    for (long at = 1; at <= calls; ++at) {
-        const std::string when = "killed at call " + std::to_string(at) + " of " + std::to_string(calls);
-        run.Restore();
-        run.Sync({"PELORIN_FAULT_AT=" + std::to_string(at), "PELORIN_FAULT_ACTION=kill"});
-        const fixtures::CommandResult again = run.Sync();
-        ASSERT_EQ(again.exitStatus, 0) << when << ", then: " << again.err;
-        EXPECT_FALSE(fixtures::Exists(run.Root() + "/iPod_Control/iTunes/Play Counts")) << when;
-        IPodDB db;
-        AString root = AString::FromUTF8(run.Root());
-        ASSERT_EQ(db.Load(&root, 1, nullptr, nullptr), 0) << when;
-        db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
-            const bool played = track.GetName().ToStdString() == "B"; // the others came since
-            EXPECT_EQ(track.GetField(MHIT::kOffsetPlayCount), played ? 2u : 0u)
-                << when << ": " << track.GetName().ToStdString();
+    run.KillAtEachCall(
+        calls, [](const std::string&, int) {},
+        [&](const std::string& when) {
+            EXPECT_FALSE(fixtures::Exists(run.Root() + "/iPod_Control/iTunes/Play Counts")) << when;
+            IPodDB db;
+            AString root = AString::FromUTF8(run.Root());
+            ASSERT_EQ(db.Load(&root, 1, nullptr, nullptr), 0) << when;
+            db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& track) {
+                const bool played = track.GetName().ToStdString() == "B"; // the others came since
+                EXPECT_EQ(track.GetField(MHIT::kOffsetPlayCount), played ? 2u : 0u)
+                    << when << ": " << track.GetName().ToStdString();
+            });
+            EXPECT_EQ(libraryPlays(), 2) << when;
+            EXPECT_EQ(onTheGoPlaylists(), 1) << when << ": " << run.Pelorin({"library", "playlists"}).out;
         });
-        EXPECT_EQ(libraryPlays(), 2) << when;
-        EXPECT_EQ(onTheGoPlaylists(), 1) << when << ": " << run.Pelorin({"library", "playlists"}).out;
-        if (testing::Test::HasFailure())
-            break;
-    }
     std::printf("[          ] %ld kill points\n", calls);
 }

@@ -75,100 +75,92 @@ TEST(SyncMessages, AFailedSyncNamesItsRealCause)
         const char* what;
         bool fromFolder; // through the iPod's own database instead of the library
         bool holdLock;
-        // Breaks the setup; returns the shim's settings, if any, and the text the message must hold.
-        std::function<std::vector<std::string>(LibraryAndIPod&, std::string*)> breakIt;
+        // Breaks the setup; gives the text the message must hold, and the shim's settings if any.
+        std::function<void(LibraryAndIPod&, std::string& says, std::vector<std::string>& shim)> breakIt;
     };
     const std::vector<Case> cases = {
         {"a damaged library database", false, false,
-         [](LibraryAndIPod& s, std::string* says) {
+         [](LibraryAndIPod& s, std::string& says, std::vector<std::string>&) {
              fixtures::WriteFile(s.Database(), std::string("this is not a database, not at all"));
-             *says = "-102399: The library's database is damaged. (the library's database " + s.Database() +
-                     " is damaged";
-             return std::vector<std::string>{};
+             says = "-102399: The library's database is damaged. (the library's database " + s.Database() +
+                    " is damaged";
          }},
         {"a library database of a newer version", false, false,
-         [](LibraryAndIPod& s, std::string* says) {
+         [](LibraryAndIPod& s, std::string& says, std::vector<std::string>&) {
              // The database header's user version (big-endian, at byte 60) is the schema's.
              std::fstream file(s.Database(), std::ios::in | std::ios::out | std::ios::binary);
              file.seekp(60);
              file.write("\0\0\0\x63", 4);
-             *says = s.Database() + " was made by a newer version of Pelorin (schema 99)";
-             return std::vector<std::string>{};
+             says = s.Database() + " was made by a newer version of Pelorin (schema 99)";
          }},
         {"a read-only library database", false, false,
-         [](LibraryAndIPod& s, std::string* says) {
-             *says = "-102400: The library's database cannot be written. (the library's database " +
-                     s.Database() + " cannot be written";
-             return Shim(s.Database(), "openw", "EROFS+");
+         [](LibraryAndIPod& s, std::string& says, std::vector<std::string>& shim) {
+             says = "-102400: The library's database cannot be written. (the library's database " +
+                    s.Database() + " cannot be written";
+             shim = Shim(s.Database(), "openw", "EROFS+");
          }},
         {"a song's file gone", false, false,
-         [](LibraryAndIPod& s, std::string* says) {
+         [](LibraryAndIPod& s, std::string& says, std::vector<std::string>&) {
              fs::remove(s.tmp / "Songs/C.mp3");
-             *says =
+             says =
                  "-11160: File not found. (cannot find " + s.tmp / "Songs/C.mp3: No such file or directory";
-             return std::vector<std::string>{};
          }},
         {"the library's music drive not mounted", false, false,
-         [](LibraryAndIPod& s, std::string* says) {
+         [](LibraryAndIPod& s, std::string& says, std::vector<std::string>&) {
              for (const char* title : {"E", "F", "G"})
                  fixtures::WriteSong(s.tmp / (std::string("Songs/") + title + ".mp3"),
                                      fixtures::SongSpecOf(title));
              EXPECT_EQ(fixtures::RunPelorin({"library", "import", s.tmp / "Songs"}, "", s.Env()).exitStatus,
                        0);
              fs::rename(s.tmp / "Songs", s.tmp / "Unmounted");
-             *says = "-9: The drive was not found. (The drive of the library's music seems not to be mounted";
-             return std::vector<std::string>{};
+             says = "-9: The drive was not found. (The drive of the library's music seems not to be mounted";
          }},
         {"the iPod's folder cannot be opened", false, false,
-         [](LibraryAndIPod& s, std::string* says) {
-             *says = "cannot open " + s.Pod() + "/iPod_Control/iTunes: Permission denied";
-             return Shim(s.Pod() + "/iPod_Control/iTunes", "opendir", "EACCES+");
+         [](LibraryAndIPod& s, std::string& says, std::vector<std::string>& shim) {
+             says = "cannot open " + s.Pod() + "/iPod_Control/iTunes: Permission denied";
+             shim = Shim(s.Pod() + "/iPod_Control/iTunes", "opendir", "EACCES+");
          }},
         {"another sync holds the iPod, through the library", false, true,
-         [](LibraryAndIPod&, std::string* says) {
-             *says = "-102390: Service is busy. (another sync is running on this iPod (process " +
-                     std::to_string(getpid());
-             return std::vector<std::string>{};
+         [](LibraryAndIPod&, std::string& says, std::vector<std::string>&) {
+             says = "-102390: Service is busy. (another sync is running on this iPod (process " +
+                    std::to_string(getpid());
          }},
         {"another sync holds the iPod, through its database", true, true,
-         [](LibraryAndIPod&, std::string* says) {
-             *says = "-102390: Service is busy. (another sync is running on this iPod (process " +
-                     std::to_string(getpid());
-             return std::vector<std::string>{};
+         [](LibraryAndIPod&, std::string& says, std::vector<std::string>&) {
+             says = "-102390: Service is busy. (another sync is running on this iPod (process " +
+                    std::to_string(getpid());
          }},
         {"a file name with a line break", false, false,
-         [](LibraryAndIPod& s, std::string* says) {
+         [](LibraryAndIPod& s, std::string& says, std::vector<std::string>&) {
              const std::string file = s.tmp / "Odd/E\nline.mp3";
              fixtures::WriteSong(file, fixtures::SongSpecOf("E"));
              EXPECT_EQ(fixtures::RunPelorin({"library", "add", file}, "", s.Env()).exitStatus, 0);
-             *says =
+             says =
                  "-5: Invalid path. (cannot add " + file + ": a script cannot name a file with a line break";
-             return std::vector<std::string>{};
          }},
         {"a full iPod", false, false,
-         [](LibraryAndIPod& s, std::string* says) {
-             *says = "No space left on device)";
-             return Shim(s.Pod(), "write,copy", "ENOSPC+");
+         [](LibraryAndIPod& s, std::string& says, std::vector<std::string>& shim) {
+             says = "No space left on device)";
+             shim = Shim(s.Pod(), "write,copy", "ENOSPC+");
          }},
         {"an I/O error on the iPod", false, false,
-         [](LibraryAndIPod& s, std::string* says) {
-             *says = "Input/output error)";
-             return Shim(s.Pod(), "write,copy", "EIO+");
+         [](LibraryAndIPod& s, std::string& says, std::vector<std::string>& shim) {
+             says = "Input/output error)";
+             shim = Shim(s.Pod(), "write,copy", "EIO+");
          }},
         {"the iPod's music folder a file", false, false,
-         [](LibraryAndIPod& s, std::string* says) {
+         [](LibraryAndIPod& s, std::string& says, std::vector<std::string>&) {
              fs::remove_all(s.Pod() + "/iPod_Control/Music");
              fixtures::WriteFile(s.Pod() + "/iPod_Control/Music", std::string("a file"));
-             *says = "cannot create the folder " + s.Pod() + "/iPod_Control/Music: File exists";
-             return std::vector<std::string>{};
+             says = "cannot create the folder " + s.Pod() + "/iPod_Control/Music: File exists";
          }},
     };
     for (const Case& c : cases) {
         LibraryAndIPod setup;
         std::string says;
-        std::vector<std::string> env = setup.Env();
-        for (const std::string& setting : c.breakIt(setup, &says))
-            env.push_back(setting);
+        std::vector<std::string> shim, env = setup.Env();
+        c.breakIt(setup, says, shim);
+        env.insert(env.end(), shim.begin(), shim.end());
         std::vector<std::string> args = {"sync", "--type", "copy-to-ipod", "--yes"};
         if (c.fromFolder)
             args.insert(args.begin() + 1, {"--from", setup.tmp / "Songs"});

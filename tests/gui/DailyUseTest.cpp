@@ -31,6 +31,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -86,7 +87,6 @@ TEST(DailyUse, TheChosenPlaylistIsSavedWithTheIPodsSettings)
     gui.AddLibrary({"Alpha", "Bravo"}, true);
     Choose(gui.Open(true).ui.iTunesPlaylistPopUp, QStringLiteral("Road Trip"));
     ASSERT_EQ(gui.window->SaveIPodSync(), 0);
-
     SyncWnd& again = gui.Open(true);
     EXPECT_EQ(again.ui.iTunesPlaylistPopUp->currentText(), QStringLiteral("Road Trip"));
     EXPECT_EQ(LeftPlaylistOfTheSync(again), QStringLiteral("Road Trip"));
@@ -274,24 +274,36 @@ TEST(DailyUse, TheReviewTableTakesTheKeysOfAList)
     ASSERT_TRUE(gui.WaitForRunEnd());
 }
 
-TEST(DailyUse, TheReviewIsAnsweredFromTheKeyboard)
+// The review is answered from the keyboard, or by either Cancel button; a cancel performs nothing.
+TEST(DailyUse, TheReviewIsAnsweredFromTheKeyboardOrTheButtons)
 {
-    struct Case {
-        Qt::Key key;
-        Qt::KeyboardModifiers modifiers;
-        int result;
+    using Press = std::function<void(SyncWnd&)>;
+    const auto key = [](Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) -> Press {
+        return [=](SyncWnd& window) { QTest::keyClick(window.ui.ActionsTableView, k, modifiers); };
     };
-    for (auto [key, modifiers, result] : {Case{Qt::Key_Return, Qt::NoModifier, 0},
-                                          {Qt::Key_Escape, Qt::NoModifier, kErrUserCancel},
-                                          {Qt::Key_P, Qt::AltModifier, 0},
-                                          {Qt::Key_C, Qt::AltModifier, kErrUserCancel}}) {
+    const auto click = [](QPushButton* SyncWnd::Controls::*button) -> Press {
+        return [=](SyncWnd& window) { QTest::mouseClick(window.ui.*button, Qt::LeftButton); };
+    };
+    const std::pair<const char*, Press> answers[] = {
+        {"Return", key(Qt::Key_Return)},
+        {"Escape", key(Qt::Key_Escape)},
+        {"Alt+P", key(Qt::Key_P, Qt::AltModifier)},
+        {"Alt+C", key(Qt::Key_C, Qt::AltModifier)},
+        {"Cancel", click(&SyncWnd::Controls::CancelButton)},
+        {"the drawer's Cancel", click(&SyncWnd::Controls::CancelSelectingActions)}};
+    for (const auto& [name, press] : answers) {
+        SCOPED_TRACE(name);
         Gui gui;
         SyncWnd& window = OpenReview(gui, {"Alpha"});
         window.ui.ActionsTableView->setFocus(Qt::OtherFocusReason);
         ASSERT_TRUE(WaitFor([&] { return window.ui.ActionsTableView->hasFocus(); }));
-        QTest::keyClick(window.ui.ActionsTableView, key, modifiers);
-        ASSERT_TRUE(gui.WaitForRunEnd()) << key;
-        EXPECT_EQ(gui.LastResult(), result) << key;
+        press(window);
+        ASSERT_TRUE(gui.WaitForRunEnd());
+        const bool performed = name == std::string("Return") || name == std::string("Alt+P");
+        EXPECT_EQ(gui.LastResult(), performed ? 0 : kErrUserCancel);
+        EXPECT_EQ(fixtures::IPodTitles(gui.ipod),
+                  performed ? std::vector<std::string>{"Alpha"} : std::vector<std::string>{"Gone"});
+        EXPECT_EQ(window.ui.SmallStatusTxt->text().startsWith(QStringLiteral("Cancelled. ")), !performed);
     }
 }
 
@@ -361,6 +373,9 @@ TEST(DailyUse, EachActionLineShowsOnce)
 {
     Gui gui;
     SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo", "Charlie"});
+    // The left side shows its song count.
+    EXPECT_TRUE(window.ui.iTunesTextLabel->text().endsWith(QStringLiteral("\n3 songs")))
+        << window.ui.iTunesTextLabel->text().toStdString();
     HoldingBus holding(window.Bus());
     QTest::mouseClick(window.ui.SyncButton, Qt::LeftButton);
     ASSERT_TRUE(holding.WaitUntilHeld());
@@ -393,19 +408,6 @@ TEST(DailyUse, TheWindowSaysWhichIPodItShowsWhenOneGoes)
     ASSERT_TRUE(WaitFor([&] { return window.IPods().size() == 1; }));
     EXPECT_EQ(window.ui.SmallStatusTxt->text(),
               QStringLiteral("Pocket was disconnected; showing Other now."));
-}
-
-TEST(DailyUse, ANewPlaylistNamedAsAnExistingOneInAnotherCaseChoosesIt)
-{
-    Gui gui;
-    gui.AddIPod("IPOD", "Pocket");
-    gui.AddLibrary({"Alpha"}, true);
-    SyncWnd& window = gui.Open(true);
-    const int playlists = window.ui.iTunesPlaylistPopUp->count();
-    EXPECT_EQ(window.AddPlaylist(SongDropView::kLeft, QStringLiteral("road TRIP")), 0);
-    EXPECT_EQ(window.ui.iTunesPlaylistPopUp->count(), playlists);
-    EXPECT_EQ(window.ui.iTunesPlaylistPopUp->currentText(), QStringLiteral("Road Trip"));
-    EXPECT_TRUE(window.ui.SmallStatusTxt->text().contains(QStringLiteral("exists already")));
 }
 
 } // namespace

@@ -2,8 +2,6 @@
 
 #include "GuiHarness.h"
 
-#include "musiclib/MusicLibrary.h"
-
 #include <QCheckBox>
 #include <QPlainTextEdit>
 
@@ -15,17 +13,7 @@ TEST(PlaysLog, TheLogSaysWhatARunBroughtBackFromTheIPod)
 {
     guitest::Gui gui;
     const std::string ipod = gui.AddIPod("IPOD", "Pocket");
-    gui.AddSongs({"Alpha"});
-    {
-        std::unique_ptr<MusicLibrary> library;
-        std::string error;
-        ASSERT_EQ(MusicLibrary::Open(gui.tmp / "Library", true, library, error), 0) << error;
-        PlaylistInfo whole;
-        ASSERT_EQ(library->Library().GetLibraryPlaylist(whole), 0);
-        std::uint32_t id = 0;
-        ASSERT_EQ(library->Library().AddFile(gui.songs + "/Artist/Album/Alpha.mp3", whole.id, id), 0);
-        ASSERT_EQ(library->AttachIPod("IPOD", error), 0) << error;
-    }
+    gui.AddLibrary({"Alpha"}, false, "IPOD");
     SyncWnd& window = gui.Open(true);
     window.ui.ShowActionsListCkBox->setChecked(false);
     ASSERT_EQ(gui.RunSync(), 0);

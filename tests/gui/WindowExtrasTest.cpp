@@ -1,4 +1,4 @@
-// The window's capacity bar, eject, folder chooser, left-side song count and copy progress.
+// The window's capacity bar, eject, folder chooser and copy progress.
 
 #include "GuiHarness.h"
 
@@ -116,14 +116,6 @@ TEST(WindowExtras, AFolderChosenFromTheMenuIsAddedToTheIPod)
     window.Menus()->AddMusicFolderiPodMenuItem->trigger();
     ASSERT_TRUE(WaitFor([&] { return ended.count() == 1; }));
     EXPECT_EQ(fixtures::IPodTitles(ipod), (std::vector<std::string>{"One", "Two"}));
-}
-
-TEST(WindowExtras, TheLeftSideShowsItsSongCount)
-{
-    Gui gui;
-    SyncWnd& window = gui.OpenOnPocket({"Alpha", "Bravo", "Charlie"});
-    EXPECT_TRUE(window.ui.iTunesTextLabel->text().endsWith(QStringLiteral("\n3 songs")))
-        << window.ui.iTunesTextLabel->text().toStdString();
 }
 
 // A sync whose copies are metered by the test.
