@@ -1,9 +1,8 @@
 #include "LibraryFixture.h"
 
-#include "APlatform/HfsPath.h"
-
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 namespace fixtures {
 
@@ -36,17 +35,21 @@ void LibraryTest::SetUp()
     oldVolumes = Swap("PELORIN_VOLUMES", volumes);
     std::string error;
     ASSERT_EQ(MusicLibrary::Open(dir / "Library", true, library, error), 0) << error;
+    platform::SetScriptRunner(this);
 }
 
 void LibraryTest::TearDown()
 {
+    platform::SetScriptRunner(nullptr);
     library.reset();
     Restore("PELORIN_LIBRARY", oldLibrary);
     Restore("PELORIN_VOLUMES", oldVolumes);
 }
 
-std::optional<platform::ScriptDescriptor> LibraryTest::Run(const std::string& script, std::string* error)
+std::optional<platform::ScriptDescriptor> LibraryTest::Run(std::string_view script, std::string* error)
 {
+    if (beforeScript && !beforeScript(std::string(script)))
+        return std::nullopt;
     ScriptValue result;
     std::string why;
     if (library->RunScript(script, result, why) != 0) {
@@ -72,12 +75,73 @@ std::string LibraryTest::Song(const std::string& relative, const SongSpec& tags)
     return path;
 }
 
-std::int64_t LibraryTest::Add(const std::string& path, const std::string& playlist)
+ASiTunes LibraryTest::Bridge(const std::string& playlist, const std::string& iPod)
 {
-    return Must(bridge::AddFromDisk(path, playlist)).Int64Value();
+    ASiTunes bridge;
+    bridge.SetPlaylistName(AString::FromUTF8(playlist));
+    bridge.SetIPodName(AString::FromUTF8(iPod));
+    return bridge;
 }
 
-void LibraryTest::MakePlaylist(const std::string& name) { Must(bridge::MakePlaylist(name)); }
+std::vector<platform::ScriptDescriptor>
+LibraryTest::Items(const std::string& key, const std::string& playlist, const std::string& iPod)
+{
+    std::vector<platform::ScriptDescriptor> items;
+    ASiTunes bridge = Bridge(playlist, iPod);
+    EXPECT_EQ(iPod.empty() ? bridge.ReadLibProperty(key.c_str(), &items)
+                           : bridge.ReadIPodProperty(key.c_str(), &items),
+              0)
+        << key << " of " << playlist;
+    return items;
+}
+
+std::vector<std::string> LibraryTest::Property(const std::string& key, const std::string& playlist,
+                                               const std::string& iPod)
+{
+    return Strings(Items(key, playlist, iPod));
+}
+
+int LibraryTest::Count(const std::string& playlist, const std::string& iPod)
+{
+    ASiTunes bridge = Bridge(playlist, iPod);
+    return iPod.empty() ? bridge.LibCount() : bridge.IPodSongCount();
+}
+
+std::int64_t LibraryTest::Add(const std::string& path, const std::string& playlist, const std::string& iPod)
+{
+    const AString file = AString::FromUTF8(path), target = AString::FromUTF8(playlist);
+    ASiTunes bridge = Bridge(playlist, iPod);
+    return iPod.empty() ? bridge.ITunesAddSongFromDisk(file, &target)
+                        : bridge.IPodAddSongFromDisk(file, &target);
+}
+
+void LibraryTest::MakePlaylist(const std::string& name, const std::string& iPod)
+{
+    ASiTunes bridge = Bridge(std::string(), iPod);
+    const AString playlist = AString::FromUTF8(name);
+    EXPECT_EQ(iPod.empty() ? bridge.MakePlaylistITunes(playlist) : bridge.MakePlaylistIPod(playlist), 0)
+        << name;
+}
+
+int LibraryTest::Delete(std::int64_t id, const std::string& playlist, const std::string& iPod)
+{
+    ASiTunes bridge = Bridge(playlist, iPod);
+    const auto track = static_cast<std::uint32_t>(id);
+    return iPod.empty() ? bridge.DeleteITunesSong(track) : bridge.DeleteIPodSong(track);
+}
+
+std::vector<std::string> LibraryTest::Playlists(const std::string& iPod)
+{
+    AString names;
+    EXPECT_EQ(iPod.empty() ? ASiTunes::GetITunesPlaylist(0, &names)
+                           : Bridge("", iPod).GetIPodPlaylist(0, &names),
+              0);
+    std::vector<std::string> out;
+    std::istringstream lines(names.ToStdString());
+    for (std::string line; std::getline(lines, line);)
+        out.push_back(line);
+    return out;
+}
 
 SongSpec LibraryTest::Tags(const std::string& title, const std::string& artist, const std::string& album,
                            std::uint32_t seed, Bytes picture)
@@ -99,110 +163,21 @@ std::string LibraryTest::Tell(const std::string& body)
 std::string LibraryTest::Quote(const std::string& value)
 {
     std::string out;
-    for (char c : value) {
-        if (c == '\\' || c == '"')
-            out += '\\';
-        out += c;
-    }
+    ASiTunes::Quote(AString::FromUTF8(value), &out);
     return out;
 }
 
 std::vector<std::string> LibraryTest::Strings(const platform::ScriptDescriptor& reply)
 {
+    return Strings(reply.Items());
+}
+
+std::vector<std::string> LibraryTest::Strings(const std::vector<platform::ScriptDescriptor>& items)
+{
     std::vector<std::string> out;
-    for (const platform::ScriptDescriptor& item : reply.Items())
+    for (const platform::ScriptDescriptor& item : items)
         out.push_back(item.StringValue().value_or("<none>"));
     return out;
 }
 
 } // namespace fixtures
-
-namespace fixtures::bridge {
-
-namespace {
-
-const std::string kTell = "tell application \"iTunes\"\n";
-std::string Q(const std::string& value) { return LibraryTest::Quote(value); }
-std::string InSource(const std::string& s) { return s.empty() ? std::string() : "\" in source \"" + Q(s); }
-
-} // namespace
-
-std::string GetLibName() { return kTell + " name of every source whose kind = library" + "\n end tell\n"; }
-std::string GetPlaylists() { return kTell + " name of every playlist" + "\n end tell\n"; }
-std::string GetIPodPlaylists(const std::string& s)
-{
-    return kTell + " name of every playlist in source \"" + Q(s) + "\" \n end tell\n";
-}
-std::string GetIPodCount() { return kTell + " count (every source whose kind = iPod)" + "\n end tell\n"; }
-std::string GetIPodNames() { return kTell + " name of every source whose kind = iPod" + "\n end tell\n"; }
-std::string GetVersion() { return kTell + " get version" + "\n end tell\n"; }
-std::string LibCount(const std::string& p)
-{
-    return kTell + " count of (every track in playlist \"" + Q(p) +
-           "\" whose kind is not equal to \"MPEG audio stream\")\n end tell\n";
-}
-std::string IPodSongCount(const std::string& p, const std::string& s)
-{
-    return kTell + " get count of every track of playlist \"" + Q(p) + "\" in source \"" + Q(s) +
-           "\"\n end tell\n";
-}
-std::string LibProperty(const std::string& k, const std::string& p)
-{
-    return kTell + " " + k + " of (every track in playlist \"" + Q(p) +
-           "\" whose kind is not equal to \"MPEG audio stream\")\n end tell\n";
-}
-std::string IPodProperty(const std::string& k, const std::string& p, const std::string& s)
-{
-    return kTell + " " + k + " of every track in playlist \"" + Q(p) + "\" in source \"" + Q(s) +
-           "\"\n end tell\n";
-}
-std::string RootFolderFallback(const std::string& libName)
-{
-    return kTell + " " + "location" + " of track 1 in playlist \"" + Q(libName) + "\"\n end tell\n";
-}
-std::string ArtCount(const std::string& p, std::int64_t d, const std::string& s)
-{
-    return kTell + " count of (every artwork of (artworks of (first track of playlist \"" + Q(p) +
-           InSource(s) + "\" whose database ID = " + std::to_string(d) + ")))\n end tell\n";
-}
-std::string Art(int index, const std::string& p, std::int64_t d, const std::string& s)
-{
-    return kTell + " data of (artwork " + std::to_string(index + 1) +
-           " of (artworks of (first track of playlist \"" + Q(p) + InSource(s) +
-           "\" whose database ID = " + std::to_string(d) + ")))\n end tell\n";
-}
-std::string Smart(const std::string& p, const std::string& s)
-{
-    return kTell + "get smart of playlist \"" + Q(p) + InSource(s) + "\"\n end tell\n";
-}
-std::string SpecialKind(const std::string& p, const std::string& s)
-{
-    return kTell + "get special kind of playlist \"" + Q(p) + InSource(s) + "\"\n end tell\n";
-}
-std::string DeleteSong(const std::string& p, std::int64_t d, const std::string& s)
-{
-    return kTell + " delete (first track of playlist \"" + Q(p) + InSource(s) +
-           "\" whose database ID = " + std::to_string(d) + ")\n end tell\n";
-}
-std::string AddFromDisk(const std::string& posixPath, const std::string& p, const std::string& s)
-{
-    return kTell + " set fileTrack to add alias \"" + Q(platform::PosixToHfsPath(posixPath)) +
-           "\" to playlist \"" + Q(p) + InSource(s) + "\"\n get database ID of fileTrack\n end tell";
-}
-std::string AddToPlaylist(const std::string& p, std::int64_t d, const std::string& n)
-{
-    return kTell + " set fileTrack to add (get location of first track of playlist \"" + Q(p) +
-           "\" whose database ID = " + std::to_string(d) + ") to playlist \"" + Q(n) +
-           "\"\n get database ID of fileTrack\n end tell";
-}
-std::string MakePlaylist(const std::string& n, const std::string& s)
-{
-    return kTell + " set myPlayList to make playlist of source \"" + Q(s) +
-           "\"\n set name of myPlayList to \"" + Q(n) + "\"\n end tell\n";
-}
-std::string DeletePlaylist(const std::string& n, const std::string& s)
-{
-    return kTell + " delete playlist \"" + Q(n) + "\" of source \"" + Q(s) + "\"\n end tell\n";
-}
-
-} // namespace fixtures::bridge
