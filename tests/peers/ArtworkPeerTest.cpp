@@ -202,9 +202,7 @@ TEST_F(ArtworkPeerTest, CoversLibgpodWroteStayThroughARunThatChangesTracks)
             {title, "Artist", album, "Rock", ":iPod_Control:Music:F00:" + title + ".mp3", 100, 1000});
         pictures.push_back(covers[album]);
     }
-    std::string error;
-    ASSERT_TRUE(peers::WriteWithGpod(root, "POD", tracks, {}, &error, pictures)) << error;
-    ASSERT_EQ(error, "");
+    ASSERT_TRUE(peers::WriteWithGpod(root, "POD", tracks, {}, pictures));
     const auto before = ReadThumbs(root, covers);
     ASSERT_EQ(before.size(), 4u);
     for (const auto& [title, found] : before)
