@@ -143,6 +143,7 @@ TEST_F(IPodSourceTest, TheIPodIsASourceOfKindIPod)
     EXPECT_EQ(AddToPod(a, "Road: \"Trip\""), idA);
     EXPECT_EQ(AddToPod(a, "Road: \"Trip\""), idA);
     EXPECT_EQ(AddToPod(*location[1].AliasPath()), idB);
+    EXPECT_EQ(AddToPod(b), idB);
     EXPECT_EQ(MusicFiles().size(), 2u);
     EXPECT_EQ(Names("Road: \"Trip\""), (std::vector<std::string>{"Beta", "Alpha"}));
 }
@@ -468,26 +469,4 @@ TEST_F(IPodSourceTest, ATrackTakenOutOfAPlaylistCanBePutBack)
         EXPECT_EQ(Count("Mix"), 1) << c.takeOut;
         EXPECT_EQ(DeletePlaylist("Mix"), 0);
     }
-}
-
-TEST_F(IPodSourceTest, AListingOfTheIPodFollowsEveryChange)
-{
-    using Names = std::vector<std::string>;
-    auto names = [this] { return Property("name", kPod, kPod); };
-    const std::int64_t a = AddToPod(Song("in/a.mp3", Tags("Alpha", "A")));
-    EXPECT_EQ(names(), Names{"Alpha"});
-    EXPECT_GT(AddToPod(Song("in/b.mp3", Tags("Beta", "B"))), 0);
-    EXPECT_EQ(names(), (Names{"Alpha", "Beta"}));
-    EXPECT_EQ(Delete(a, kPod, kPod), 0);
-    EXPECT_EQ(names(), Names{"Beta"});
-}
-
-TEST_F(IPodSourceTest, AFileAddedAgainIsTheTrackOfItsSong)
-{
-    for (const std::string title : {"Alpha", "Beta", "Gamma"}) {
-        const std::string file = Song("in/" + title + ".mp3", Tags(title, "A"));
-        const std::int64_t id = AddToPod(file);
-        EXPECT_EQ(AddToPod(file), id) << title;
-    }
-    EXPECT_EQ(MusicFiles().size(), 3u);
 }
