@@ -8,22 +8,7 @@ namespace fixtures {
 
 namespace {
 
-std::optional<std::string> Swap(const char* name, const std::string& value)
-{
-    std::optional<std::string> old;
-    if (const char* was = std::getenv(name))
-        old = was;
-    setenv(name, value.c_str(), 1);
-    return old;
-}
-
-void Restore(const char* name, const std::optional<std::string>& old)
-{
-    if (old)
-        setenv(name, old->c_str(), 1);
-    else
-        unsetenv(name);
-}
+const char* const kVariables[] = {"PELORIN_LIBRARY", "PELORIN_VOLUMES"};
 
 } // namespace
 
@@ -31,8 +16,12 @@ void LibraryTest::SetUp()
 {
     volumes = dir / "Volumes";
     std::filesystem::create_directories(volumes);
-    oldLibrary = Swap("PELORIN_LIBRARY", dir / "Library");
-    oldVolumes = Swap("PELORIN_VOLUMES", volumes);
+    const std::string values[] = {dir / "Library", volumes};
+    for (int i = 0; i < 2; ++i) {
+        if (const char* was = std::getenv(kVariables[i]))
+            oldValues[i] = was;
+        setenv(kVariables[i], values[i].c_str(), 1);
+    }
     std::string error;
     ASSERT_EQ(MusicLibrary::Open(dir / "Library", true, library, error), 0) << error;
     platform::SetScriptRunner(this);
@@ -42,8 +31,8 @@ void LibraryTest::TearDown()
 {
     platform::SetScriptRunner(nullptr);
     library.reset();
-    Restore("PELORIN_LIBRARY", oldLibrary);
-    Restore("PELORIN_VOLUMES", oldVolumes);
+    for (int i = 0; i < 2; ++i)
+        oldValues[i] ? setenv(kVariables[i], oldValues[i]->c_str(), 1) : unsetenv(kVariables[i]);
 }
 
 std::optional<platform::ScriptDescriptor> LibraryTest::Run(std::string_view script, std::string* error)

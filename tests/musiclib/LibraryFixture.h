@@ -72,7 +72,7 @@ protected:
     std::function<bool(const std::string&)> beforeScript;
 
 private:
-    std::optional<std::string> oldLibrary, oldVolumes;
+    std::optional<std::string> oldValues[2]; // of PELORIN_LIBRARY and PELORIN_VOLUMES
 };
 
 } // namespace fixtures
