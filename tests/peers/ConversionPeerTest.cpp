@@ -161,6 +161,29 @@ protected:
         return fixtures::RunPelorin(args, "", Environment());
     }
 
+    // Every song of the folder on the iPod as libgpod reads it: its tags, type and file, in the codec
+    // it was converted to and of the original's duration; and its sample count where that is checked.
+    void ExpectConverted() const
+    {
+        const std::map<std::string, GpodTrack> tracks = ReadIPod(root);
+        ASSERT_EQ(tracks.size(), 5u);
+        for (auto [title, codec, extension, samples, pregap] : kConverted) {
+            ASSERT_TRUE(tracks.count(title)) << title;
+            const GpodTrack& track = tracks.at(title);
+            EXPECT_EQ(track.artist, "The Artist") << title;
+            EXPECT_EQ(track.album, "The Album") << title;
+            EXPECT_EQ(fs::path(track.file).extension().string(), extension) << title;
+            EXPECT_EQ(track.filetype, std::string(extension) == ".mp3" ? "MPEG audio file" : "AAC audio file")
+                << title;
+            const Probe onIPod = FFprobe(track.file);
+            EXPECT_EQ(onIPod.codec, codec) << title;
+            EXPECT_NEAR(onIPod.seconds, FFprobe(sources.at(title)).seconds, 0.05) << title;
+            if (samples != 0) {
+                EXPECT_EQ(track.samples, samples) << title;
+            }
+        }
+    }
+
     fixtures::TempDir dir;
     std::string root;
     std::map<std::string, std::string> sources; // title -> source file
@@ -171,21 +194,7 @@ TEST_F(ConversionPeer, ConvertedSongsArriveOnTheIPodAsPlayableTracks)
     fixtures::CommandResult run = Sync();
     ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("Copied 5 songs"), std::string::npos) << run.out;
-    const std::map<std::string, GpodTrack> tracks = ReadIPod(root);
-    ASSERT_EQ(tracks.size(), 5u);
-    for (auto [title, codec, extension, samples, pregap] : kConverted) {
-        ASSERT_TRUE(tracks.count(title)) << title;
-        const GpodTrack& track = tracks.at(title);
-        EXPECT_EQ(track.artist, "The Artist") << title;
-        EXPECT_EQ(track.album, "The Album") << title;
-        EXPECT_EQ(fs::path(track.file).extension().string(), extension) << title;
-        EXPECT_EQ(track.filetype, std::string(extension) == ".mp3" ? "MPEG audio file" : "AAC audio file")
-            << title;
-        const Probe onIPod = FFprobe(track.file);
-        const Probe original = FFprobe(sources.at(title));
-        EXPECT_EQ(onIPod.codec, codec) << title;
-        EXPECT_NEAR(onIPod.seconds, original.seconds, 0.05) << title;
-    }
+    ExpectConverted();
 }
 
 TEST_F(ConversionPeer, ConvertedSongsCarryTheirGaplessFactsOntoTheIPod)
@@ -225,18 +234,7 @@ TEST_F(ConversionPeer, ThroughTheLibraryTheSongsAreConvertedAsWell)
     fixtures::CommandResult run = pelorin(sync);
     ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("Copied 5 songs"), std::string::npos) << run.out;
-    const std::map<std::string, GpodTrack> tracks = ReadIPod(root);
-    ASSERT_EQ(tracks.size(), 5u);
-    for (auto [title, codec, extension, samples, pregap] : kConverted) {
-        if (samples == 0)
-            continue;
-        ASSERT_TRUE(tracks.count(title)) << title;
-        const GpodTrack& track = tracks.at(title);
-        EXPECT_EQ(track.artist, "The Artist") << title;
-        EXPECT_EQ(FFprobe(track.file).codec, codec) << title;
-        EXPECT_NEAR(FFprobe(track.file).seconds, FFprobe(sources.at(title)).seconds, 0.05) << title;
-        EXPECT_EQ(track.samples, samples) << title;
-    }
+    ExpectConverted();
 
     // A second sync converts and copies nothing, with or without the cache.
     const std::vector<std::string> cached = FilesIn(dir / "cache/pelorin/converted");
