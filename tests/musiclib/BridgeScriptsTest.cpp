@@ -1,7 +1,7 @@
 // Every script the bridge sends, run by the library, with names that would break a naive script,
 // and each reply as the bridge decodes it.
 
-#include "LibraryFixture.h"
+#include "fixtures/LibraryFixture.h"
 
 #include "ACommon/base/AError.h"
 

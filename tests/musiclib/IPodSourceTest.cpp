@@ -1,6 +1,6 @@
 // An iPod attached to the library, served from its own database through scripts.
 
-#include "LibraryFixture.h"
+#include "fixtures/LibraryFixture.h"
 
 #include "ACommon/itunesdb/IPodJournal.h"
 #include "ACommon/itunesdb/IPodLock.h"

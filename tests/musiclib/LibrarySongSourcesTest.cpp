@@ -2,7 +2,7 @@
 // and the library's own interpreter: listing, adding, deleting, and the faults a listing or a
 // deletion must not fall into.
 
-#include "LibraryFixture.h"
+#include "fixtures/LibraryFixture.h"
 
 #include "ACommon/base/AError.h"
 #include "ACommon/itunesdb/IPodDB.h"

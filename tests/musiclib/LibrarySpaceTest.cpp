@@ -5,8 +5,8 @@
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/SyncSession.h"
 #include "APlatform/FileSystem.h"
-#include "LibraryFixture.h"
 #include "fixtures/IPodFixture.h"
+#include "fixtures/LibraryFixture.h"
 #include "fixtures/RecordingFrontend.h"
 #include "musiclib/LibraryScriptRunner.h"
 

@@ -1,4 +1,4 @@
-#include "LibraryFixture.h"
+#include "fixtures/LibraryFixture.h"
 
 #include "musiclib/FolderImport.h"
 #include "musiclib/LibraryFiles.h"
