@@ -342,21 +342,17 @@ TEST_F(IPodSourceTest, WhatAnInterruptedRunLeftIsTakenIn)
         ASSERT_EQ(tags.SetFilePath(AString::FromUTF8(file)), 0);
         SongInfoStruct read;
         tags.GetSongInfo(read);
-        IPodJournal::Entry entry;
-        entry.location = AString::FromUTF8(file.substr(root.size()));
-        entry.size = std::filesystem::file_size(file);
-        entry.genre = read.genre;
-        entry.artist = read.artist;
-        entry.album = read.album;
-        entry.name = read.name;
-        entries.push_back(entry);
+        entries.push_back({.size = std::filesystem::file_size(file),
+                           .location = AString::FromUTF8(file.substr(root.size())),
+                           .genre = read.genre,
+                           .artist = read.artist,
+                           .album = read.album,
+                           .name = read.name});
     }
     std::filesystem::resize_file(folder + "/CutX.mp3", entries[1].size / 2);
     fixtures::WriteFile(folder + "/GONE.mp3", std::string("a removed song's file"));
-    IPodJournal::Entry removed;
-    removed.kind = IPodJournal::Kind::kRemoved;
-    removed.location = AString("/iPod_Control/Music/F01/GONE.mp3");
-    entries.push_back(removed);
+    entries.push_back(
+        {.kind = IPodJournal::Kind::kRemoved, .location = AString("/iPod_Control/Music/F01/GONE.mp3")});
     fixtures::WriteFile(folder + "/.WhoX.mp3.pelorin-12-3.tmp", std::string("half a copy"));
     IPodJournal journal;
     journal.Read(AString::FromUTF8(root + "/"));
