@@ -351,8 +351,10 @@ TEST_F(IPodSourceTest, WhatAnInterruptedRunLeftIsTakenIn)
     }
     std::filesystem::resize_file(folder + "/CutX.mp3", entries[1].size / 2);
     fixtures::WriteFile(folder + "/GONE.mp3", std::string("a removed song's file"));
-    entries.push_back(
-        {.kind = IPodJournal::Kind::kRemoved, .location = AString("/iPod_Control/Music/F01/GONE.mp3")});
+    IPodJournal::Entry removed;
+    removed.kind = IPodJournal::Kind::kRemoved;
+    removed.location = AString("/iPod_Control/Music/F01/GONE.mp3");
+    entries.push_back(removed);
     fixtures::WriteFile(folder + "/.WhoX.mp3.pelorin-12-3.tmp", std::string("half a copy"));
     IPodJournal journal;
     journal.Read(AString::FromUTF8(root + "/"));
