@@ -34,9 +34,7 @@ protected:
     void SetUp() override
     {
         LibraryTest::SetUp();
-        root = fixtures::MakeIPod(volumes, "POD", {.name = kPod});
-        std::string error;
-        ASSERT_EQ(library->AttachIPod("POD", error), 0) << error;
+        root = AttachNewIPod(kPod);
     }
 
     // The iPod's database as it is on disk: the titles of each playlist of the first playlist
@@ -90,13 +88,6 @@ protected:
         for (const std::string& file : fixtures::ListFiles(root + "/iPod_Control/Music"))
             files.push_back(file);
         return files;
-    }
-
-    void Reopen()
-    {
-        library.reset();
-        std::string error;
-        ASSERT_EQ(MusicLibrary::Open(dir / "Library", false, library, error), 0) << error;
     }
 
     std::string root;

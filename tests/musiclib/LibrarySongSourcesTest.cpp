@@ -214,9 +214,7 @@ TEST_F(LibrarySongSources, PlacingAFileNeverReplaces)
 
 TEST_F(LibrarySongSources, AnAttachedIPodIsASide)
 {
-    const std::string root = fixtures::MakeIPod(volumes, "POD", {.name = "Pod"});
-    std::string error;
-    ASSERT_EQ(library->AttachIPod("POD", error), 0) << error;
+    const std::string root = AttachNewIPod("Pod");
     const std::string prefs = root + "/iPod_Control/iTunes/iTunesPrefs";
     auto prefsBytes = [&] {
         std::ifstream in(prefs, std::ios::binary);
@@ -281,9 +279,7 @@ TEST_F(LibrarySongSources, CopiesIntoTheLibraryAreVerifiedAgainstTheFilesTheyMad
 
 TEST_F(LibrarySongSources, ASongTheIPodCannotTakeIsReported)
 {
-    const std::string root = fixtures::MakeIPod(volumes, "POD", {.name = "Pod"});
-    std::string error;
-    ASSERT_EQ(library->AttachIPod("POD", error), 0) << error;
+    const std::string root = AttachNewIPod("Pod");
     ADirPod pod;
     struct Case {
         const char* what;

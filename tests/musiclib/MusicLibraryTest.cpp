@@ -196,8 +196,7 @@ TEST_F(LibraryTest, TwoProcessesAddingAtOnceBothSucceed)
         ASSERT_EQ(waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
-    std::string error;
-    ASSERT_EQ(MusicLibrary::Open(dir / "Library", false, library, error), 0) << error;
+    Reopen();
     EXPECT_EQ(Count("Library"), 2 * kPerProcess);
 }
 

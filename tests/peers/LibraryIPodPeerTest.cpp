@@ -64,8 +64,7 @@ TEST_F(LibraryIPodPeer, WhatTheLibraryWritesLibgpodReadsWithEveryPlaylistMember)
     }
 
     // The tracks libgpod made keep their IDs through the write and a fresh library.
-    library.reset();
-    ASSERT_EQ(MusicLibrary::Open(dir / "Library", false, library, error), 0) << error;
+    Reopen();
     const std::vector<std::uint32_t> after = Ids(kPod);
     ASSERT_EQ(after.size(), 4u);
     EXPECT_EQ(after[0], before[1]);
