@@ -106,18 +106,15 @@ TEST_F(LibraryTest, PlaylistScriptsCarryHostileNamesThrough)
         // Adding a track of the playlist to another gives the same track.
         EXPECT_EQ(bridge.ITunesAddSongToPlaylist(AString("Library"), ids[2]), 0);
 
-        // Deleting from the playlist takes out the entry only: an empty reply, the file stays.
+        // Deleting from the playlist takes out the entry only (that the file stays is checked with
+        // the deletions of the library).
         EXPECT_EQ(Delete(ids[1], name), 0);
         EXPECT_EQ(Count(name), 2);
         EXPECT_EQ(bridge.LibTrackCount(ids[1]), 0);
-        EXPECT_TRUE(std::filesystem::exists(files[1]));
-
-        // Deleting the playlist keeps its tracks in the library.
-        const int before = Count("Library");
         EXPECT_EQ(bridge.DeletePlaylistITunes(AString::FromUTF8(name)), 0);
         EXPECT_EQ(Count(name), -1);
-        EXPECT_EQ(Count("Library"), before);
     }
+    // Neither deletion took a track out of the library.
     EXPECT_EQ(Count("Library"), 3 * static_cast<int>(std::size(kHostileNames)));
 }
 
