@@ -62,20 +62,6 @@ fixtures::CommandResult Sync(const fixtures::TempDir& tmp, const std::string& fo
         {"PELORIN_VOLUMES=" + tmp / "Volumes", "XDG_DATA_HOME=" + tmp / "data", "HOME=" + tmp / "home"});
 }
 
-fixtures::SongSpec SongSpecOf(const std::string& title, const std::string& artist, const std::string& album,
-                              const std::string& genre, std::uint32_t seed)
-{
-    fixtures::SongSpec songSpec;
-    songSpec.title = title;
-    songSpec.artist = artist;
-    songSpec.album = album;
-    songSpec.genre = genre;
-    songSpec.seed = seed;
-    songSpec.seconds = 2 + static_cast<int>(seed);
-    songSpec.bitRate = 128;
-    return songSpec;
-}
-
 } // namespace
 
 TEST(SyncPeer, LibgpodReadsExactlyTheSongsSyncedOntoTheDemonstrationIPod)
@@ -133,14 +119,14 @@ TEST(SyncPeer, ADatabaseLibgpodWroteComesOutOfASyncWithExactlyThePlannedChanges)
     std::vector<PeerTrack> written;
     std::uint32_t seed = 0;
     for (const Song& song : songs) {
-        const fixtures::SongSpec songSpec = SongSpecOf(song.title, song.artist, "Album", "Rock", seed++);
+        const fixtures::SongSpec songSpec = fixtures::SongSpecOf(song.title, seed++, 0, song.artist);
         const std::string onIPod = FileOf(root, song.ipodPath);
         fixtures::WriteSong(onIPod, songSpec);
         if (*song.folderFile)
             fixtures::WriteSong(tmp / ("Songs/" + std::string(song.folderFile)), songSpec);
         written.push_back(ExpectedTrack(onIPod, song.ipodPath));
     }
-    fixtures::WriteSong(tmp / "Songs/Dee/Album/01 Added.mp3", SongSpecOf("Added", "Dee", "Album", "Pop", 7));
+    fixtures::WriteSong(tmp / "Songs/Dee/Album/01 Added.mp3", fixtures::SongSpecOf("Added", 7, 0, "Dee"));
     ASSERT_TRUE(peers::WriteWithGpod(root, "Gpod iPod", written, {{"Road Trip", {2, 0}}}));
 
     fixtures::CommandResult result = Sync(tmp, tmp / "Songs", "make-ipod-equal");
