@@ -3,7 +3,6 @@
 // through a run of this program that adds and removes songs.
 
 #include "ACommon/itunesdb/ArtworkDB.h"
-#include "ACommon/itunesdb/IPodArtwork.h"
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/MHBD.h"
 #include "ACommon/itunesdb/MHIT.h"

@@ -2,8 +2,6 @@
 // this program writes reads back in libgpod with the same tracks and playlists, and a database
 // libgpod wrote survives being changed and stored by this program.
 
-#include "ACommon/base/ByteReader.h"
-#include "ACommon/base/ByteWriter.h"
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/IPodPlayCounts.h"
 #include "ACommon/itunesdb/MHBD.h"
