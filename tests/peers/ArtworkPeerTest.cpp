@@ -120,9 +120,7 @@ class ArtworkPeerTest : public ::testing::Test {
 protected:
     std::string MakeIPod(const std::string& model)
     {
-        fixtures::IPodOptions options;
-        options.modelNumStr = model;
-        return fixtures::MakeIPod(volumes.Path(), "POD" + model, options);
+        return fixtures::MakeIPod(volumes.Path(), "POD" + model, {.modelNumStr = model});
     }
 
     // Songs (title, album) added with this program, the album's cover beside the source file.

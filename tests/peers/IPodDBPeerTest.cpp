@@ -376,20 +376,19 @@ TEST_F(IPodDBPeer, AddedTracksCarryTheAudioFieldsLibgpodWritesForThem)
     const std::string& ours = root;
     const std::string theirs = fixtures::MakeIPod(volumes.Path(), "THEIRS");
     struct Case {
+        const char* title;
         const char* file;
         int sampleRate;
         const char* kind;
     };
-    const Case cases[] = {{"Low.mp3", 22050, "MPEG audio file"},
-                          {"High.m4a", 48000, "AAC audio file"},
-                          {"Plain.aif", 16000, "AIFF audio file"}};
+    const Case cases[] = {{"Low", "Low.mp3", 22050, "MPEG audio file"},
+                          {"High", "High.m4a", 48000, "AAC audio file"},
+                          {"Plain", "Plain.aif", 16000, "AIFF audio file"}};
     ADirPodDB source;
     AString mount = AString::FromUTF8(ours);
     ASSERT_EQ(source.InitWPath(&mount, 0, nullptr), 0);
     for (const Case& c : cases) {
-        fixtures::SongSpec song;
-        song.title = std::string(c.file).substr(0, std::string(c.file).find('.'));
-        song.artist = "Artist";
+        fixtures::SongSpec song = fixtures::SongSpecOf(c.title, 0, 0, "Artist");
         song.sampleRate = c.sampleRate;
         song.bitRate = 64;
         fixtures::WriteSong(volumes / c.file, song);
@@ -409,7 +408,7 @@ TEST_F(IPodDBPeer, AddedTracksCarryTheAudioFieldsLibgpodWritesForThem)
     itdb_playlist_add(written, library, -1);
     std::map<std::string, const Case*> byTitle;
     for (const Case& c : cases)
-        byTitle[std::string(c.file).substr(0, std::string(c.file).find('.'))] = &c;
+        byTitle[c.title] = &c;
     for (GList* node = read->tracks; node; node = node->next) {
         auto* track = static_cast<Itdb_Track*>(node->data);
         const Case* c = byTitle.at(track->title);
