@@ -70,7 +70,7 @@ TEST_F(LibrarySongSources, TheLibraryIsListedByTags)
     const std::string a = Song("Library/iTunes Music/A/B/01 One.mp3", Tags("One", "A", "B", 1));
     const std::string b = Song("elsewhere/two.mp3", Tags("Two", "", "", 2));
     Add(a);
-    Add(b);
+    const std::int64_t idB = Add(b);
     MakePlaylist("12\" Mixes");
     Add(a, "12\" Mixes");
     const AString bPath = AString::FromUTF8(b);
@@ -85,6 +85,9 @@ TEST_F(LibrarySongSources, TheLibraryIsListedByTags)
         << "untagged, its file missing: listed by the music size the library stored";
     EXPECT_EQ(Listed(tunes)[1], "/*/A/B/One/mp3");
     EXPECT_EQ(DiskOf(tunes, "/*/A").ToStdString(), a);
+    EXPECT_EQ(DiskOf(tunes, "/*/" + bMusic).ToStdString(), b)
+        << "the location of a missing file is its stored path";
+    EXPECT_EQ(Bridge("Library").GetITunesSongAlbumArtCount(static_cast<std::uint32_t>(idB)), 0);
     AString real;
     tunes.GetRealRootPath(&real);
     EXPECT_EQ(real.ToStdString(), music);

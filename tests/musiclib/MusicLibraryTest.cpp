@@ -140,18 +140,6 @@ TEST_F(LibraryTest, AScriptThatFailsChangesNothing)
     }
 }
 
-TEST_F(LibraryTest, ALocationWhoseFileIsGoneIsTheStoredPath)
-{
-    const std::string file = Song("gone/s.mp3", Tags("S"));
-    const std::int64_t id = Add(file);
-    std::filesystem::remove_all(dir / "gone");
-    const std::vector<ScriptDescriptor> locations = Items("location", "Library");
-    ASSERT_EQ(locations.size(), 1u);
-    EXPECT_EQ(locations[0].AliasPath(), file);
-    EXPECT_EQ(Bridge("Library").GetITunesSongAlbumArtCount(id), 0);
-    EXPECT_EQ(Count("Library"), 1);
-}
-
 TEST_F(LibraryTest, SpecialPlaylistsListTheTracksOfTheirKind)
 {
     Add(Song("song.mp3", Tags("Song")));
