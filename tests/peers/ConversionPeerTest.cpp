@@ -83,15 +83,12 @@ std::map<std::string, GpodTrack> ReadIPod(const std::string& root)
     return tracks;
 }
 
+// The files below `folder` (none when it is missing), by their full paths, sorted.
 std::vector<std::string> FilesIn(const std::string& folder)
 {
-    std::vector<std::string> files;
-    std::error_code code;
-    if (fs::is_directory(folder, code))
-        for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder, code))
-            if (entry.is_regular_file())
-                files.push_back(entry.path().string());
-    std::sort(files.begin(), files.end());
+    std::vector<std::string> files = fixtures::ListFiles(folder);
+    for (std::string& file : files)
+        file = folder + "/" + file;
     return files;
 }
 
