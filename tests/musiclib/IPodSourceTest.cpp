@@ -45,17 +45,14 @@ protected:
         AString where = AString::FromUTF8(root);
         EXPECT_EQ(db.Load(&where, 1, nullptr, nullptr), 0);
         std::vector<std::vector<std::string>> playlists;
-        for (MHLP* list : db.GetDatabase()->GetPlaylistLists()) {
-            for (int i = 0; i < list->GetPlaylistCount(); ++i) {
-                MHYP* playlist = list->GetPlaylist(i);
-                AString name;
-                playlist->GetName(name);
-                std::vector<std::string> entry{name.ToStdString()};
-                for (int j = 0; j < playlist->GetSongCount(); ++j)
-                    entry.push_back(playlist->GetSong(j)->GetName().ToStdString());
-                playlists.push_back(entry);
-            }
-            break;
+        const MHLP* list = db.GetDatabase()->GetPlaylistLists().at(0);
+        for (int i = 0; i < list->GetPlaylistCount(); ++i) {
+            MHYP* playlist = list->GetPlaylist(i);
+            AString name;
+            playlist->GetName(name);
+            playlists.push_back({name.ToStdString()});
+            for (int j = 0; j < playlist->GetSongCount(); ++j)
+                playlists.back().push_back(playlist->GetSong(j)->GetName().ToStdString());
         }
         return playlists;
     }
