@@ -38,22 +38,20 @@ struct Made {
 
 fixtures::EncodedSong FullSong(const std::string& title, bool picture)
 {
-    fixtures::EncodedSong song;
-    song.title = title;
-    song.artist = "Ärtist Ünicode";
-    song.albumArtist = "Album Artist";
-    song.album = "The Album";
-    song.genre = "Post-Rock";
-    song.composer = "Com Poser";
-    song.track = 3;
-    song.trackCount = 12;
-    song.disc = 1;
-    song.discCount = 2;
-    song.year = 2004;
-    song.compilation = true;
-    song.seconds = 2.5;
-    song.picture = picture;
-    return song;
+    return {.title = title,
+            .artist = "Ärtist Ünicode",
+            .albumArtist = "Album Artist",
+            .album = "The Album",
+            .genre = "Post-Rock",
+            .composer = "Com Poser",
+            .track = 3,
+            .trackCount = 12,
+            .disc = 1,
+            .discCount = 2,
+            .year = 2004,
+            .compilation = true,
+            .seconds = 2.5,
+            .picture = picture};
 }
 
 // What TagLib reads, in the reader's terms.
