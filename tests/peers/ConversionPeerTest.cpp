@@ -202,8 +202,7 @@ TEST_F(ConversionPeer, ConvertedSongsCarryTheirGaplessFactsOntoTheIPod)
         if (samples == 0)
             continue;
         ASSERT_TRUE(tracks.count(title)) << title;
-        const GpodTrack& track = tracks.at(title);
-        EXPECT_EQ(track.samples, samples) << title;
+        const GpodTrack& track = tracks.at(title); // its sample count is checked by ExpectConverted
         EXPECT_EQ(track.pregap, pregap) << title;
         EXPECT_EQ(track.gaplessTrack, 1u) << title;
         const std::uint64_t frame = std::string(title) == "MP3 Song" ? 1152 : 1024;
