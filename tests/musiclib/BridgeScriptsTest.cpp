@@ -1,7 +1,7 @@
-// Every script text the bridge sends, with names that would break a naive script, and the shape of
-// each reply as the bridge decodes it.
+// Every script the bridge sends, run by the library, with names that would break a naive script,
+// and each reply as the bridge decodes it.
 
-#include "LibraryFixture.h"
+#include "fixtures/LibraryFixture.h"
 
 #include "ACommon/base/AError.h"
 
@@ -9,7 +9,6 @@
 
 using fixtures::LibraryTest;
 using platform::ScriptDescriptor;
-namespace bridge = fixtures::bridge;
 
 namespace {
 
@@ -26,18 +25,14 @@ const char* const kHostileNames[] = {
 
 } // namespace
 
-TEST_F(LibraryTest, LibraryWideScriptsGiveTheirReplyShapes)
+TEST_F(LibraryTest, LibraryWideScriptsGiveTheirReplies)
 {
-    EXPECT_EQ(Strings(Must(bridge::GetLibName())), std::vector<std::string>{"Library"});
-    const ScriptDescriptor version = Must(bridge::GetVersion());
-    EXPECT_GE(static_cast<int>(version.DoubleValue() * 100), 700) << version.Describe();
-    const ScriptDescriptor iPods = Must(bridge::GetIPodCount());
-    EXPECT_EQ(iPods.GetKind(), ScriptDescriptor::Kind::Integer);
-    EXPECT_EQ(iPods.Int32Value(), 0);
-    EXPECT_EQ(Must(bridge::GetIPodNames()).GetKind(), ScriptDescriptor::Kind::List);
-    EXPECT_EQ(Must(bridge::GetIPodNames()).NumberOfItems(), 0);
+    EXPECT_EQ(Bridge("").GetLibName(), AString("Library"));
+    EXPECT_GE(ASiTunes::GetITunesVersion(), 700);
+    EXPECT_EQ(ASiTunes::GetIPodCountiTunes(), 0);
+    EXPECT_EQ(Bridge("").GetIPodNameiTunes(0), AString());
     // The library playlist first, then the special playlists the library has from the start.
-    const std::vector<std::string> playlists = Strings(Must(bridge::GetPlaylists()));
+    const std::vector<std::string> playlists = Playlists();
     ASSERT_FALSE(playlists.empty());
     EXPECT_EQ(playlists.front(), "Library");
     for (const char* special : {"Music", "Movies", "TV Shows", "Podcasts", "Audiobooks", "Purchased"})
@@ -45,22 +40,21 @@ TEST_F(LibraryTest, LibraryWideScriptsGiveTheirReplyShapes)
     // The special kinds the bridge maps to its playlist type codes.
     struct Case {
         const char* playlist;
-        const char* kind;
+        int type;
     };
-    for (auto [playlist, kind] :
-         {Case{"Library", "kSpN"}, Case{"Purchased", "kSpM"}, Case{"Audiobooks", "Audiobooks"},
-          Case{"Podcasts", "kSpP"}, Case{"Movies", "kSpI"}, Case{"Party Shuffle", "kSpS"}}) {
-        EXPECT_EQ(Must(bridge::SpecialKind(playlist)).StringValue(), kind) << playlist;
-        const ScriptDescriptor smart = Must(bridge::Smart(playlist));
-        EXPECT_EQ(smart.GetKind(), ScriptDescriptor::Kind::Boolean);
-        EXPECT_FALSE(smart.BooleanValue());
-    }
+    for (auto [playlist, type] :
+         {Case{"Library", ASiTunes::kPlaylistOrdinary}, Case{"Purchased", ASiTunes::kPlaylistPurchased},
+          Case{"Audiobooks", ASiTunes::kPlaylistAudiobooks}, Case{"Podcasts", ASiTunes::kPlaylistPodcasts},
+          Case{"Movies", ASiTunes::kPlaylistInternal},
+          Case{"Party Shuffle", ASiTunes::kPlaylistPartyShuffle}})
+        EXPECT_EQ(Bridge(playlist).GetITunesPlayListType(), type) << playlist;
 
     // Without tracks the music folder's fallback script fails (no track 1), as a missing reply.
-    EXPECT_FALSE(Run(bridge::RootFolderFallback("Library")));
+    const std::string fallback = Tell("location of track 1 in playlist \"Library\"");
+    EXPECT_FALSE(Run(fallback));
     const std::string song = Song("Music/iTunes/iTunes Music/A/B/01 S.mp3", Tags("S", "A"));
     Add(song);
-    EXPECT_EQ(Must(bridge::RootFolderFallback("Library")).AliasPath(), song);
+    EXPECT_EQ(Must(fallback).AliasPath(), song);
 }
 
 TEST_F(LibraryTest, PlaylistScriptsCarryHostileNamesThrough)
@@ -70,8 +64,9 @@ TEST_F(LibraryTest, PlaylistScriptsCarryHostileNamesThrough)
     for (const std::string name : kHostileNames) {
         SCOPED_TRACE(name);
         ++n;
-        const ScriptDescriptor made = Must(bridge::MakePlaylist(name));
-        EXPECT_EQ(made.StringValue(), name);
+        MakePlaylist(name);
+        ASiTunes bridge = Bridge(name);
+        EXPECT_EQ(Playlists().back(), name);
 
         // Files whose names hold the same characters, colons and quotes among them.
         const std::string folder = "Songs " + std::to_string(n) + "/" + name + " \"q\": \\";
@@ -80,75 +75,78 @@ TEST_F(LibraryTest, PlaylistScriptsCarryHostileNamesThrough)
             Song(folder + "/2 \xC3\xA9.m4a", Tags("Two", "", name)),
             Song(folder + "/3 \\.mp3", Tags(name, "B", "", 3)),
         };
-        std::vector<std::int64_t> ids;
+        std::vector<std::uint32_t> ids;
         for (const std::string& file : files) {
-            const ScriptDescriptor id = Must(bridge::AddFromDisk(file, name));
-            ASSERT_EQ(id.GetKind(), ScriptDescriptor::Kind::Integer);
-            ids.push_back(id.Int64Value());
+            ids.push_back(static_cast<std::uint32_t>(Add(file, name)));
+            EXPECT_GT(ids.back(), 0u);
         }
 
-        EXPECT_EQ(Must(bridge::LibCount(name)).Int32Value(), 3);
-        EXPECT_EQ(Strings(Must(bridge::LibProperty("artist", name))),
-                  (std::vector<std::string>{"A", "", "B"}));
-        EXPECT_EQ(Strings(Must(bridge::LibProperty("name", name))),
-                  (std::vector<std::string>{"One", "Two", name}));
-        EXPECT_EQ(Strings(Must(bridge::LibProperty("album", name))),
-                  (std::vector<std::string>{name, name, ""}));
-        const ScriptDescriptor idList = Must(bridge::LibProperty("database ID", name));
-        ASSERT_EQ(idList.NumberOfItems(), 3);
-        for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(idList.ItemAt(i + 1)->Int64Value(), ids[static_cast<std::size_t>(i)]);
-        const ScriptDescriptor locations = Must(bridge::LibProperty("location", name));
-        ASSERT_EQ(locations.NumberOfItems(), 3);
-        for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(locations.ItemAt(i + 1)->AliasPath(), files[static_cast<std::size_t>(i)]);
-        const ScriptDescriptor sizes = Must(bridge::LibProperty("size", name));
-        EXPECT_EQ(sizes.ItemAt(1)->Int64Value(),
+        EXPECT_EQ(Count(name), 3);
+        EXPECT_EQ(Property("artist", name), (std::vector<std::string>{"A", "", "B"}));
+        EXPECT_EQ(Property("name", name), (std::vector<std::string>{"One", "Two", name}));
+        EXPECT_EQ(Property("album", name), (std::vector<std::string>{name, name, ""}));
+        std::vector<std::uint32_t> listed;
+        ASSERT_EQ(bridge.ReadLibIDs(&listed), 0);
+        EXPECT_EQ(listed, ids);
+        const std::vector<ScriptDescriptor> locations = Items("location", name);
+        ASSERT_EQ(locations.size(), 3u);
+        for (std::size_t i = 0; i < 3; ++i)
+            EXPECT_EQ(locations[i].AliasPath(), files[i]);
+        EXPECT_EQ(Items("size", name)[0].Int64Value(),
                   static_cast<std::int64_t>(std::filesystem::file_size(files[0])));
 
-        EXPECT_FALSE(Must(bridge::Smart(name)).BooleanValue());
-        EXPECT_EQ(Must(bridge::SpecialKind(name)).StringValue(), "kSpN");
-        EXPECT_EQ(Must(bridge::ArtCount(name, ids[0])).Int32Value(), 1);
-        EXPECT_EQ(Must(bridge::ArtCount(name, ids[1])).Int32Value(), 0);
-        EXPECT_EQ(Must(bridge::Art(0, name, ids[0])).DataValue(), picture);
-        EXPECT_FALSE(Run(bridge::Art(1, name, ids[0]))) << "a second artwork that is not there";
+        EXPECT_EQ(bridge.GetITunesPlayListType(), ASiTunes::kPlaylistOrdinary);
+        EXPECT_EQ(bridge.GetITunesSongAlbumArtCount(ids[0]), 1);
+        EXPECT_EQ(bridge.GetITunesSongAlbumArtCount(ids[1]), 0);
+        std::vector<std::uint8_t> art;
+        EXPECT_EQ(bridge.GetITunesSongAlbumArt(ids[0], 0, &art), 0);
+        EXPECT_EQ(art, picture);
+        EXPECT_EQ(bridge.GetITunesSongAlbumArt(ids[0], 1, &art), kErrFileNotFound) << "no second artwork";
 
         // Adding a track of the playlist to another gives the same track.
-        EXPECT_EQ(Must(bridge::AddToPlaylist(name, ids[2], "Library")).Int64Value(), ids[2]);
+        EXPECT_EQ(bridge.ITunesAddSongToPlaylist(AString("Library"), ids[2]), 0);
 
-        // Deleting from the playlist takes out the entry only: an empty reply, the file stays.
-        const ScriptDescriptor deleted = Must(bridge::DeleteSong(name, ids[1]));
-        EXPECT_TRUE(deleted.IsNothing());
-        EXPECT_EQ(Must(bridge::LibCount(name)).Int32Value(), 2);
-        EXPECT_TRUE(std::filesystem::exists(files[1]));
-
-        // Deleting the playlist keeps its tracks in the library.
-        const int before = Must(bridge::LibCount("Library")).Int32Value();
-        EXPECT_TRUE(Must(bridge::DeletePlaylist(name)).IsNothing());
-        EXPECT_FALSE(Run(bridge::LibCount(name)));
-        EXPECT_EQ(Must(bridge::LibCount("Library")).Int32Value(), before);
+        // Deleting from the playlist takes out the entry only (that the file stays is checked with
+        // the deletions of the library).
+        EXPECT_EQ(Delete(ids[1], name), 0);
+        EXPECT_EQ(Count(name), 2);
+        EXPECT_EQ(bridge.LibTrackCount(ids[1]), 0);
+        EXPECT_EQ(bridge.DeletePlaylistITunes(AString::FromUTF8(name)), 0);
+        EXPECT_EQ(Count(name), -1);
     }
-    EXPECT_EQ(Must(bridge::LibCount("Library")).Int32Value(), 3 * static_cast<int>(std::size(kHostileNames)));
+    // Neither deletion took a track out of the library.
+    EXPECT_EQ(Count("Library"), 3 * static_cast<int>(std::size(kHostileNames)));
 }
 
-TEST_F(LibraryTest, ScriptsThatNameWhatDoesNotExistFailAsAMissingReply)
+TEST_F(LibraryTest, ScriptsThatNameWhatDoesNotExistFailWithAReason)
 {
-    const std::int64_t id = Add(Song("a.mp3", Tags("A")));
-    for (const std::string& script : {
-             bridge::LibCount("No Such Playlist"),
-             bridge::LibProperty("artist", "No Such Playlist"),
-             bridge::IPodSongCount("Pod", "No Such iPod"),
-             bridge::GetIPodPlaylists("No Such iPod"),
-             bridge::DeleteSong("Library", id + 1000),
-             bridge::ArtCount("Library", id + 1000),
-             bridge::DeletePlaylist("No Such Playlist"),
-             bridge::AddFromDisk(dir / "missing.mp3", "Library"),
-             bridge::AddToPlaylist("Library", id, "No Such Playlist"),
-             bridge::LibProperty("colour", "Library"),
+    const std::uint32_t id = static_cast<std::uint32_t>(Add(Song("a.mp3", Tags("A"))));
+    std::vector<ScriptDescriptor> items;
+    AString names;
+    struct Case {
+        const char* row;
+        std::function<bool()> failed;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"count", [] { return Bridge("No Such Playlist").LibCount() == -1; }},
+             {"property", [&] { return Bridge("No Such Playlist").ReadLibProperty("artist", &items) != 0; }},
+             {"iPod count", [] { return Bridge("Pod", "No Such iPod").IPodSongCount() == -1; }},
+             {"iPod playlists", [&] { return Bridge("", "No Such iPod").GetIPodPlaylist(0, &names) != 0; }},
+             {"delete track", [&] { return Delete(id + 1000, "Library") != 0; }},
+             {"artwork count", [&] { return Bridge("Library").GetITunesSongAlbumArtCount(id + 1000) == -1; }},
+             {"delete playlist",
+              [] { return Bridge("").DeletePlaylistITunes(AString("No Such Playlist")) != 0; }},
+             {"add file", [this] { return Add(dir / "missing.mp3") == -1; }},
+             {"add to playlist",
+              [&] {
+                  return Bridge("Library").ITunesAddSongToPlaylist(AString("No Such Playlist"), id) != 0;
+              }},
+             {"unknown property", [&] { return Bridge("Library").ReadLibProperty("colour", &items) != 0; }},
          }) {
-        std::string error;
-        EXPECT_FALSE(Run(script, &error)) << script;
-        EXPECT_FALSE(error.empty()) << script;
+        EXPECT_TRUE(c.failed()) << c.row;
+        AString why;
+        ASiTunes::LastScriptFailure(&why);
+        EXPECT_FALSE(why.IsEmpty()) << c.row;
     }
-    EXPECT_EQ(Must(bridge::LibCount("Library")).Int32Value(), 1);
+    EXPECT_EQ(Count("Library"), 1);
 }

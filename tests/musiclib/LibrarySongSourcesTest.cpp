@@ -2,7 +2,7 @@
 // and the library's own interpreter: listing, adding, deleting, and the faults a listing or a
 // deletion must not fall into.
 
-#include "LibraryFixture.h"
+#include "fixtures/LibraryFixture.h"
 
 #include "ACommon/base/AError.h"
 #include "ACommon/itunesdb/IPodDB.h"
@@ -14,54 +14,24 @@
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/ASyncLib.h"
 #include "ACommon/tags/ID3.h"
-#include "APlatform/ScriptRunner.h"
+#include "APlatform/HfsPath.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/RecordingFrontend.h"
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
 using fixtures::LibraryTest;
 namespace fs = std::filesystem;
 
 namespace {
 
-// Runs the bridge's scripts against the test's library; `before` sees each script first and may
-// refuse it (no reply) or change the library in between.
-class TestRunner : public platform::ScriptRunner {
-public:
-    explicit TestRunner(MusicLibrary& served) : library(served) {}
-    std::optional<platform::ScriptDescriptor> Run(std::string_view source, std::string* error) override
-    {
-        if (before && !before(std::string(source)))
-            return std::nullopt;
-        ScriptValue result;
-        std::string why;
-        if (library.RunScript(source, result, why) != 0) {
-            if (error)
-                *error = why;
-            return std::nullopt;
-        }
-        return std::move(result).ToDescriptor();
-    }
-    MusicLibrary& library;
-    std::function<bool(const std::string&)> before;
-};
-
 class LibrarySongSources : public LibraryTest {
 protected:
     void SetUp() override
     {
         LibraryTest::SetUp();
-        runner = std::make_unique<TestRunner>(*library);
-        platform::SetScriptRunner(runner.get());
         music = dir / "Library/iTunes Music";
-    }
-    void TearDown() override
-    {
-        platform::SetScriptRunner(nullptr);
-        LibraryTest::TearDown();
     }
     // The list of a source, keys cut off, sorted.
     static std::vector<std::string> Listed(ADir& source)
@@ -90,7 +60,6 @@ protected:
     }
 
     fixtures::RecordingFrontend frontend;
-    std::unique_ptr<TestRunner> runner;
     std::string music;
 };
 
@@ -101,7 +70,7 @@ TEST_F(LibrarySongSources, TheLibraryIsListedByTags)
     const std::string a = Song("Library/iTunes Music/A/B/01 One.mp3", Tags("One", "A", "B", 1));
     const std::string b = Song("elsewhere/two.mp3", Tags("Two", "", "", 2));
     Add(a);
-    Add(b);
+    const std::int64_t idB = Add(b);
     MakePlaylist("12\" Mixes");
     Add(a, "12\" Mixes");
     const AString bPath = AString::FromUTF8(b);
@@ -116,6 +85,9 @@ TEST_F(LibrarySongSources, TheLibraryIsListedByTags)
         << "untagged, its file missing: listed by the music size the library stored";
     EXPECT_EQ(Listed(tunes)[1], "/*/A/B/One/mp3");
     EXPECT_EQ(DiskOf(tunes, "/*/A").ToStdString(), a);
+    EXPECT_EQ(DiskOf(tunes, "/*/" + bMusic).ToStdString(), b)
+        << "the location of a missing file is its stored path";
+    EXPECT_EQ(Bridge("Library").GetITunesSongAlbumArtCount(static_cast<std::uint32_t>(idB)), 0);
     AString real;
     tunes.GetRealRootPath(&real);
     EXPECT_EQ(real.ToStdString(), music);
@@ -133,9 +105,7 @@ TEST_F(LibrarySongSources, AListingFailsOnAFailedScript)
     for (int i = 0; i < 3; ++i)
         Add(Song("s" + std::to_string(i) + ".mp3", Tags("S" + std::to_string(i), "A", "B", i)));
     ADirTunes tunes;
-    runner->before = [](const std::string& script) {
-        return script.find(" location of") == std::string::npos;
-    };
+    beforeScript = [](const std::string& script) { return script.find(" location of") == std::string::npos; };
     EXPECT_EQ(tunes.PopulateFileList(nullptr), kErrITunesRefused);
     EXPECT_EQ(tunes.Count(), 0);
 
@@ -143,12 +113,13 @@ TEST_F(LibrarySongSources, AListingFailsOnAFailedScript)
     // again, and every song keeps its own file.
     const std::string late = Song("late.mp3", Tags("Late", "Z", "B", 9));
     bool added = false;
-    runner->before = [&](const std::string& script) {
+    beforeScript = [&](const std::string& script) {
         if (!added && script.find(" name of") != std::string::npos) {
             added = true;
             ScriptValue ignored;
             std::string why;
-            library->RunScript(fixtures::bridge::AddFromDisk(late, "Library"), ignored, why);
+            library->RunScript(Tell("add alias \"" + Quote(platform::PosixToHfsPath(late)) + "\""), ignored,
+                               why);
         }
         return true;
     };
@@ -192,7 +163,7 @@ TEST_F(LibrarySongSources, DeletingRemovesOnlyWhatTheLibraryOwns)
 
     // A delete the library refuses leaves the file.
     path = Full(tunes, "/*/A/B/Pl");
-    runner->before = [](const std::string& script) { return script.find(" delete") == std::string::npos; };
+    beforeScript = [](const std::string& script) { return script.find(" delete") == std::string::npos; };
     EXPECT_NE(tunes.Delete(&path, 1, 0), 0);
     EXPECT_TRUE(fs::exists(listed));
 }
@@ -246,9 +217,7 @@ TEST_F(LibrarySongSources, PlacingAFileNeverReplaces)
 
 TEST_F(LibrarySongSources, AnAttachedIPodIsASide)
 {
-    const std::string root = fixtures::MakeIPod(volumes, "POD", {.name = "Pod"});
-    std::string error;
-    ASSERT_EQ(library->AttachIPod("POD", error), 0) << error;
+    const std::string root = AttachNewIPod("Pod");
     const std::string prefs = root + "/iPod_Control/iTunes/iTunesPrefs";
     auto prefsBytes = [&] {
         std::ifstream in(prefs, std::ios::binary);
@@ -271,13 +240,13 @@ TEST_F(LibrarySongSources, AnAttachedIPodIsASide)
     const AString file = DiskOf(pod, "/*/A");
     EXPECT_EQ(file, pod.GetLastAddedFile());
     // "Last Sync" holds the song once, and the iPod holds one file.
-    EXPECT_EQ(Must(fixtures::bridge::IPodSongCount("Last Sync", "Pod")).Int32Value(), 1);
-    EXPECT_EQ(Must(fixtures::bridge::IPodSongCount("Pod", "Pod")).Int32Value(), 1);
+    EXPECT_EQ(Count("Last Sync", "Pod"), 1);
+    EXPECT_EQ(Count("Pod", "Pod"), 1);
 
     pod.SetMoveInsteadOfDelete(0);
     AString full = Full(pod, "/*/A");
     ASSERT_EQ(pod.Delete(&full, 1, 0), 0);
-    EXPECT_EQ(Must(fixtures::bridge::IPodSongCount("Pod", "Pod")).Int32Value(), 0);
+    EXPECT_EQ(Count("Pod", "Pod"), 0);
     // The file goes once the database that no longer lists it is stored; until then the iPod's
     // journal names it, so a run that stops in between leaves no orphan.
     const std::string journal = root + "/iPod_Control/iTunes/PelorinJournal";
@@ -307,15 +276,13 @@ TEST_F(LibrarySongSources, CopiesIntoTheLibraryAreVerifiedAgainstTheFilesTheyMad
     sync.SetCreateLastPlaylist(0);
     ASSERT_EQ(sync.DoSync(nullptr), 0);
     EXPECT_EQ(sync.GetTally().Errors(), 0);
-    EXPECT_EQ(Must(fixtures::bridge::LibCount("Library")).Int32Value(), 2);
+    EXPECT_EQ(Count("Library"), 2);
     EXPECT_TRUE(fs::exists(music + "/A/B/One.mp3"));
 }
 
 TEST_F(LibrarySongSources, ASongTheIPodCannotTakeIsReported)
 {
-    const std::string root = fixtures::MakeIPod(volumes, "POD", {.name = "Pod"});
-    std::string error;
-    ASSERT_EQ(library->AttachIPod("POD", error), 0) << error;
+    const std::string root = AttachNewIPod("Pod");
     ADirPod pod;
     struct Case {
         const char* what;

@@ -5,8 +5,8 @@
 #include "ACommon/sources/ADirTunes.h"
 #include "ACommon/sync/SyncSession.h"
 #include "APlatform/FileSystem.h"
-#include "LibraryFixture.h"
 #include "fixtures/IPodFixture.h"
+#include "fixtures/LibraryFixture.h"
 #include "fixtures/RecordingFrontend.h"
 #include "musiclib/LibraryScriptRunner.h"
 
@@ -23,9 +23,7 @@ TEST_F(LibraryTest, ASyncThroughTheLibraryThatDoesNotFitIsRefusedBeforeAnySongIs
     fixtures::RecordingFrontend frontend;
     for (const char* title : {"One", "Two"})
         Add(Song(std::string("in/") + title + ".mp3", Tags(title, "A", "B", 3)));
-    const std::string root = fixtures::MakeIPod(volumes, "POD", {.name = "Pod"});
-    std::string error;
-    ASSERT_EQ(library->AttachIPod("POD", error), 0) << error;
+    const std::string root = AttachNewIPod("Pod");
     MountedIPod pod;
     ASSERT_TRUE(MountedIPod::Read(AString::FromUTF8(root), &pod));
 

@@ -11,31 +11,17 @@ std::string Tokens(const std::string& source)
     std::string error;
     if (ScriptTokenizer::Tokenize(source, tokens, error) != 0)
         return "error: " + error;
+    // Each kind's mark, in the order of ScriptToken::Type; a number shows its value, a line end its line.
+    static const char* const kMarks[] = {"w:", "s:", "i:", "r:", "y:", "eol@", "end"};
     std::string out;
     for (const ScriptToken& token : tokens) {
-        switch (token.type) {
-        case ScriptToken::Type::Word:
-            out += "w:" + token.text;
-            break;
-        case ScriptToken::Type::String:
-            out += "s:" + token.text;
-            break;
-        case ScriptToken::Type::Integer:
-            out += "i:" + std::to_string(token.integer);
-            break;
-        case ScriptToken::Type::Real:
-            out += "r:" + token.text;
-            break;
-        case ScriptToken::Type::Symbol:
-            out += "y:" + token.text;
-            break;
-        case ScriptToken::Type::LineEnd:
-            out += "eol@" + std::to_string(token.line);
-            break;
-        case ScriptToken::Type::End:
-            out += "end";
-            break;
-        }
+        out += kMarks[static_cast<int>(token.type)];
+        if (token.type == ScriptToken::Type::Integer)
+            out += std::to_string(token.integer);
+        else if (token.type == ScriptToken::Type::LineEnd)
+            out += std::to_string(token.line);
+        else if (token.type != ScriptToken::Type::End)
+            out += token.text;
         out += ' ';
     }
     return out;

@@ -3,7 +3,6 @@
 // through a run of this program that adds and removes songs.
 
 #include "ACommon/itunesdb/ArtworkDB.h"
-#include "ACommon/itunesdb/IPodArtwork.h"
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/MHBD.h"
 #include "ACommon/itunesdb/MHIT.h"
@@ -121,9 +120,7 @@ class ArtworkPeerTest : public ::testing::Test {
 protected:
     std::string MakeIPod(const std::string& model)
     {
-        fixtures::IPodOptions options;
-        options.modelNumStr = model;
-        return fixtures::MakeIPod(volumes.Path(), "POD" + model, options);
+        return fixtures::MakeIPod(volumes.Path(), "POD" + model, {.modelNumStr = model});
     }
 
     // Songs (title, album) added with this program, the album's cover beside the source file.
@@ -202,9 +199,7 @@ TEST_F(ArtworkPeerTest, CoversLibgpodWroteStayThroughARunThatChangesTracks)
             {title, "Artist", album, "Rock", ":iPod_Control:Music:F00:" + title + ".mp3", 100, 1000});
         pictures.push_back(covers[album]);
     }
-    std::string error;
-    ASSERT_TRUE(peers::WriteWithGpod(root, "POD", tracks, {}, &error, pictures)) << error;
-    ASSERT_EQ(error, "");
+    ASSERT_TRUE(peers::WriteWithGpod(root, "POD", tracks, {}, pictures));
     const auto before = ReadThumbs(root, covers);
     ASSERT_EQ(before.size(), 4u);
     for (const auto& [title, found] : before)

@@ -3,6 +3,7 @@
 // playable (Apple Lossless or AAC, of the original's duration), libgpod must read every track with
 // its tags and file type, and the cache must spare a second sync any conversion.
 
+#include "GpodPeer.h"
 #include "fixtures/EncodedFiles.h"
 #include "fixtures/RunCommand.h"
 #include "fixtures/TempDir.h"
@@ -58,14 +59,14 @@ struct GpodTrack {
     std::uint64_t samples = 0;
 };
 
-// The iPod's tracks as libgpod reads them, by title.
-std::map<std::string, GpodTrack> ReadIPod(const std::string& root, std::string& error)
+// The iPod's tracks as libgpod reads them, by title (a failed read is a test failure).
+std::map<std::string, GpodTrack> ReadIPod(const std::string& root)
 {
     std::map<std::string, GpodTrack> tracks;
     GError* failure = nullptr;
     Itdb_iTunesDB* db = itdb_parse(root.c_str(), &failure);
     if (!db) {
-        error = failure ? failure->message : "itdb_parse failed";
+        ADD_FAILURE() << (failure ? failure->message : "itdb_parse failed");
         if (failure)
             g_error_free(failure);
         return tracks;
@@ -73,28 +74,21 @@ std::map<std::string, GpodTrack> ReadIPod(const std::string& root, std::string& 
     for (GList* item = db->tracks; item; item = item->next) {
         auto* track = static_cast<Itdb_Track*>(item->data);
         auto text = [](const char* s) { return std::string(s ? s : ""); };
-        std::string file = text(track->ipod_path);
-        for (char& c : file)
-            if (c == ':')
-                c = '/';
-        tracks[text(track->title)] = {
-            text(track->title), text(track->artist), text(track->album), text(track->filetype),
-            root + file,        track->pregap,       track->postgap,     track->gapless_track_flag,
-            track->samplecount};
+        const std::string title = text(track->title), file = peers::FileOf(root, text(track->ipod_path));
+        tracks[title] = {
+            title,         text(track->artist), text(track->album),        text(track->filetype), file,
+            track->pregap, track->postgap,      track->gapless_track_flag, track->samplecount};
     }
     itdb_free(db);
     return tracks;
 }
 
+// The files below `folder` (none when it is missing), by their full paths, sorted.
 std::vector<std::string> FilesIn(const std::string& folder)
 {
-    std::vector<std::string> files;
-    std::error_code code;
-    if (fs::is_directory(folder, code))
-        for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder, code))
-            if (entry.is_regular_file())
-                files.push_back(entry.path().string());
-    std::sort(files.begin(), files.end());
+    std::vector<std::string> files = fixtures::ListFiles(folder);
+    for (std::string& file : files)
+        file = folder + "/" + file;
     return files;
 }
 
@@ -164,6 +158,29 @@ protected:
         return fixtures::RunPelorin(args, "", Environment());
     }
 
+    // Every song of the folder on the iPod as libgpod reads it: its tags, type and file, in the codec
+    // it was converted to and of the original's duration; and its sample count where that is checked.
+    void ExpectConverted() const
+    {
+        const std::map<std::string, GpodTrack> tracks = ReadIPod(root);
+        ASSERT_EQ(tracks.size(), 5u);
+        for (auto [title, codec, extension, samples, pregap] : kConverted) {
+            ASSERT_TRUE(tracks.count(title)) << title;
+            const GpodTrack& track = tracks.at(title);
+            EXPECT_EQ(track.artist, "The Artist") << title;
+            EXPECT_EQ(track.album, "The Album") << title;
+            EXPECT_EQ(fs::path(track.file).extension().string(), extension) << title;
+            EXPECT_EQ(track.filetype, std::string(extension) == ".mp3" ? "MPEG audio file" : "AAC audio file")
+                << title;
+            const Probe onIPod = FFprobe(track.file);
+            EXPECT_EQ(onIPod.codec, codec) << title;
+            EXPECT_NEAR(onIPod.seconds, FFprobe(sources.at(title)).seconds, 0.05) << title;
+            if (samples != 0) {
+                EXPECT_EQ(track.samples, samples) << title;
+            }
+        }
+    }
+
     fixtures::TempDir dir;
     std::string root;
     std::map<std::string, std::string> sources; // title -> source file
@@ -174,38 +191,18 @@ TEST_F(ConversionPeer, ConvertedSongsArriveOnTheIPodAsPlayableTracks)
     fixtures::CommandResult run = Sync();
     ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("Copied 5 songs"), std::string::npos) << run.out;
-
-    std::string error;
-    const std::map<std::string, GpodTrack> tracks = ReadIPod(root, error);
-    ASSERT_EQ(error, "");
-    ASSERT_EQ(tracks.size(), 5u);
-    for (auto [title, codec, extension, samples, pregap] : kConverted) {
-        ASSERT_TRUE(tracks.count(title)) << title;
-        const GpodTrack& track = tracks.at(title);
-        EXPECT_EQ(track.artist, "The Artist") << title;
-        EXPECT_EQ(track.album, "The Album") << title;
-        EXPECT_EQ(fs::path(track.file).extension().string(), extension) << title;
-        EXPECT_EQ(track.filetype, std::string(extension) == ".mp3" ? "MPEG audio file" : "AAC audio file")
-            << title;
-        const Probe onIPod = FFprobe(track.file);
-        const Probe original = FFprobe(sources.at(title));
-        EXPECT_EQ(onIPod.codec, codec) << title;
-        EXPECT_NEAR(onIPod.seconds, original.seconds, 0.05) << title;
-    }
+    ExpectConverted();
 }
 
 TEST_F(ConversionPeer, ConvertedSongsCarryTheirGaplessFactsOntoTheIPod)
 {
     ASSERT_EQ(Sync().exitStatus, 0);
-    std::string error;
-    const std::map<std::string, GpodTrack> tracks = ReadIPod(root, error);
-    ASSERT_EQ(error, "");
+    const std::map<std::string, GpodTrack> tracks = ReadIPod(root);
     for (auto [title, codec, extension, samples, pregap] : kConverted) {
         if (samples == 0)
             continue;
         ASSERT_TRUE(tracks.count(title)) << title;
-        const GpodTrack& track = tracks.at(title);
-        EXPECT_EQ(track.samples, samples) << title;
+        const GpodTrack& track = tracks.at(title); // its sample count is checked by ExpectConverted
         EXPECT_EQ(track.pregap, pregap) << title;
         EXPECT_EQ(track.gaplessTrack, 1u) << title;
         const std::uint64_t frame = std::string(title) == "MP3 Song" ? 1152 : 1024;
@@ -233,21 +230,7 @@ TEST_F(ConversionPeer, ThroughTheLibraryTheSongsAreConvertedAsWell)
     fixtures::CommandResult run = pelorin(sync);
     ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("Copied 5 songs"), std::string::npos) << run.out;
-
-    std::string error;
-    const std::map<std::string, GpodTrack> tracks = ReadIPod(root, error);
-    ASSERT_EQ(error, "");
-    ASSERT_EQ(tracks.size(), 5u);
-    for (auto [title, codec, extension, samples, pregap] : kConverted) {
-        if (samples == 0)
-            continue;
-        ASSERT_TRUE(tracks.count(title)) << title;
-        const GpodTrack& track = tracks.at(title);
-        EXPECT_EQ(track.artist, "The Artist") << title;
-        EXPECT_EQ(FFprobe(track.file).codec, codec) << title;
-        EXPECT_NEAR(FFprobe(track.file).seconds, FFprobe(sources.at(title)).seconds, 0.05) << title;
-        EXPECT_EQ(track.samples, samples) << title;
-    }
+    ExpectConverted();
 
     // A second sync converts and copies nothing, with or without the cache.
     const std::vector<std::string> cached = FilesIn(dir / "cache/pelorin/converted");
@@ -260,7 +243,7 @@ TEST_F(ConversionPeer, ThroughTheLibraryTheSongsAreConvertedAsWell)
     fixtures::CommandResult uncached = pelorin(sync);
     ASSERT_EQ(uncached.exitStatus, 0) << uncached.out << uncached.err;
     EXPECT_NE(uncached.out.find("Copied 0 songs"), std::string::npos) << uncached.out;
-    EXPECT_EQ(ReadIPod(root, error).size(), 5u);
+    EXPECT_EQ(ReadIPod(root).size(), 5u);
 }
 
 TEST_F(ConversionPeer, ASecondSyncConvertsNothing)
@@ -289,8 +272,7 @@ TEST_F(ConversionPeer, AlwaysAACGivesAACOfTheSetBitRate)
 {
     fixtures::CommandResult run = Sync("copy-to-ipod", {"--always-aac", "--aac-kbps", "128"});
     ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
-    std::string error;
-    const std::map<std::string, GpodTrack> tracks = ReadIPod(root, error);
+    const std::map<std::string, GpodTrack> tracks = ReadIPod(root);
     ASSERT_TRUE(tracks.count("Lossless Song"));
     const std::string file = tracks.at("Lossless Song").file;
     EXPECT_EQ(FFprobe(file).codec, "aac");
@@ -354,9 +336,7 @@ TEST_F(ConversionPeer, ARunKilledWhileConvertingLeavesNoPartialFile)
         EXPECT_EQ(FFprobe(file).codec, file.find("-alac") != std::string::npos ? "alac" : "aac") << file;
     }
     // Every file in the iPod's music folders is a track of its database, and plays.
-    std::string error;
-    const std::map<std::string, GpodTrack> tracks = ReadIPod(root, error);
-    ASSERT_EQ(error, "");
+    const std::map<std::string, GpodTrack> tracks = ReadIPod(root);
     EXPECT_EQ(tracks.size(), 11u);
     std::vector<std::string> listed;
     for (const auto& [title, track] : tracks) {

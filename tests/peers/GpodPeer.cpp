@@ -1,6 +1,9 @@
 #include "GpodPeer.h"
 
 #include <gpod/itdb.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace peers {
 
@@ -33,6 +36,7 @@ PeerDatabase ReadWithGpod(const std::string& root)
     g_log_set_default_handler(before, nullptr);
     if (!db) {
         result.error = error ? error->message : "itdb_parse failed";
+        ADD_FAILURE() << "libgpod cannot read the database of " << root << ": " << result.error;
         if (error)
             g_error_free(error);
         return result;
@@ -59,7 +63,7 @@ PeerDatabase ReadWithGpod(const std::string& root)
 
 bool WriteWithGpod(const std::string& root, const std::string& name, const std::vector<PeerTrack>& tracks,
                    const std::vector<std::pair<std::string, std::vector<int>>>& playlists,
-                   std::string* message, const std::vector<std::vector<std::uint8_t>>& covers)
+                   const std::vector<std::vector<std::uint8_t>>& covers)
 {
     Itdb_iTunesDB* db = itdb_new();
     itdb_set_mountpoint(db, root.c_str());
@@ -68,6 +72,7 @@ bool WriteWithGpod(const std::string& root, const std::string& name, const std::
     itdb_playlist_add(db, library, -1);
     Itdb_Playlist* podcasts = nullptr;
     std::vector<Itdb_Track*> made;
+    bool thumbnails = true;
     for (const PeerTrack& peer : tracks) {
         Itdb_Track* track = itdb_track_new();
         track->title = Copy(peer.title);
@@ -94,9 +99,10 @@ bool WriteWithGpod(const std::string& root, const std::string& name, const std::
         }
         const std::size_t index = made.size();
         if (index < covers.size() && !covers[index].empty() &&
-            !itdb_track_set_thumbnails_from_data(track, covers[index].data(), covers[index].size()) &&
-            message)
-            *message = "no thumbnails for " + peer.title;
+            !itdb_track_set_thumbnails_from_data(track, covers[index].data(), covers[index].size())) {
+            ADD_FAILURE() << "libgpod made no thumbnails for " << peer.title;
+            thumbnails = false;
+        }
         made.push_back(track);
     }
     for (const auto& [playlistName, members] : playlists) {
@@ -106,13 +112,35 @@ bool WriteWithGpod(const std::string& root, const std::string& name, const std::
             itdb_playlist_add_track(playlist, made.at(index), -1);
     }
     GError* error = nullptr;
-    const bool ok = itdb_write(db, &error) != FALSE;
-    if (!ok && message)
-        *message = error ? error->message : "itdb_write failed";
+    const bool written = itdb_write(db, &error) != FALSE;
+    if (!written)
+        ADD_FAILURE() << "libgpod cannot write the database of " << root << ": "
+                      << (error ? error->message : "itdb_write failed");
     if (error)
         g_error_free(error);
     itdb_free(db);
-    return ok;
+    return written && thumbnails;
+}
+
+std::vector<PeerTrack> ByTitle(std::vector<PeerTrack> tracks)
+{
+    std::sort(tracks.begin(), tracks.end(),
+              [](const PeerTrack& a, const PeerTrack& b) { return a.title < b.title; });
+    return tracks;
+}
+
+const PeerPlaylist* FindPlaylist(const PeerDatabase& database, const std::string& name)
+{
+    for (const PeerPlaylist& playlist : database.playlists)
+        if (playlist.name == name)
+            return &playlist;
+    return nullptr;
+}
+
+std::string FileOf(const std::string& root, std::string ipodPath)
+{
+    std::replace(ipodPath.begin(), ipodPath.end(), ':', '/');
+    return root + ipodPath;
 }
 
 } // namespace peers

@@ -39,14 +39,24 @@ struct PeerDatabase {
 // Three tracks as libgpod would be given them: "One" and "Two" by Ann, "Three" by Bob.
 std::vector<PeerTrack> ThreeTracks();
 
-// itdb_parse of the iPod mounted at `root`, with the warnings it logged.
+// itdb_parse of the iPod mounted at `root`, with the warnings it logged. A failed read is a test
+// failure (and `ok` false).
 PeerDatabase ReadWithGpod(const std::string& root);
 
 // Writes a new database with itdb_write into the iPod at `root` (whose iPod_Control/iTunes folder
 // exists): the library playlist `name` holding every track, and `playlists` (name and the indices
 // of their members in `tracks`). A track with a picture in `covers` (by index) gets thumbnails of it.
+// A failure (of the write, or of a track's thumbnails) is a test failure: false.
 bool WriteWithGpod(const std::string& root, const std::string& name, const std::vector<PeerTrack>& tracks,
-                   const std::vector<std::pair<std::string, std::vector<int>>>& playlists, std::string* error,
+                   const std::vector<std::pair<std::string, std::vector<int>>>& playlists = {},
                    const std::vector<std::vector<std::uint8_t>>& covers = {});
+
+// The tracks in the order of their titles.
+std::vector<PeerTrack> ByTitle(std::vector<PeerTrack> tracks);
+// The playlist named `name`; null when there is none.
+const PeerPlaylist* FindPlaylist(const PeerDatabase& database, const std::string& name);
+// The file of a track on the iPod at `root`: `root` + its path (":iPod_Control:Music:F00:ABCD.mp3")
+// with "/" for ":".
+std::string FileOf(const std::string& root, std::string ipodPath);
 
 } // namespace peers

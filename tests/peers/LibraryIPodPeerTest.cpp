@@ -3,101 +3,47 @@
 
 #include "GpodPeer.h"
 
-#include "musiclib/MusicLibrary.h"
-
-#include "APlatform/HfsPath.h"
 #include "fixtures/IPodFixture.h"
-#include "fixtures/MusicFiles.h"
-#include "fixtures/TempDir.h"
-
-#include <gtest/gtest.h>
+#include "fixtures/LibraryFixture.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace {
 
-class LibraryIPodPeer : public ::testing::Test {
+constexpr const char* kPod = "Peer Pod";
+
+class LibraryIPodPeer : public fixtures::LibraryTest {
 protected:
-    void SetUp() override
+    static std::vector<std::uint32_t> Ids(const std::string& playlist)
     {
-        setenv("PELORIN_VOLUMES", (dir / "Volumes").c_str(), 1);
-        root = fixtures::MakeIPod(dir / "Volumes", "POD", {.name = "Peer Pod"});
-    }
-    void TearDown() override
-    {
-        library.reset();
-        unsetenv("PELORIN_VOLUMES");
-    }
-    void Open()
-    {
-        library.reset();
-        std::string error;
-        ASSERT_EQ(MusicLibrary::Open(dir / "Library", true, library, error), 0) << error;
-    }
-    platform::ScriptDescriptor Run(const std::string& body)
-    {
-        ScriptValue result;
-        std::string error;
-        EXPECT_EQ(
-            library->RunScript("tell application \"iTunes\"\n " + body + "\n end tell\n", result, error), 0)
-            << error << " in " << body;
-        return std::move(result).ToDescriptor();
-    }
-    std::vector<std::int64_t> Ids(const std::string& playlist)
-    {
-        std::vector<std::int64_t> ids;
-        const platform::ScriptDescriptor reply =
-            Run("database ID of every track of playlist \"" + playlist + "\" in source \"Peer Pod\"");
-        for (const platform::ScriptDescriptor& item : reply.Items())
-            ids.push_back(item.Int64Value());
+        std::vector<std::uint32_t> ids;
+        EXPECT_EQ(Bridge(playlist, kPod).ReadIPodIDs(&ids), 0) << playlist;
         return ids;
     }
-    std::string Add(const std::string& title, const std::string& playlist)
-    {
-        fixtures::SongSpec tags;
-        tags.title = title;
-        tags.artist = "Library";
-        tags.seed = static_cast<std::uint32_t>(title.size());
-        const std::string file = dir / ("in/" + title + ".mp3");
-        fixtures::WriteSong(file, tags);
-        return std::to_string(Run("set t to add alias \"" + platform::PosixToHfsPath(file) +
-                                  "\" to playlist \"" + playlist +
-                                  "\" in source \"Peer Pod\"\n get database ID of t")
-                                  .Int64Value());
-    }
-
-    fixtures::TempDir dir;
-    std::string root;
-    std::unique_ptr<MusicLibrary> library;
 };
 
 } // namespace
 
 TEST_F(LibraryIPodPeer, WhatTheLibraryWritesLibgpodReadsWithEveryPlaylistMember)
 {
+    const std::string root = fixtures::MakeIPod(volumes, "POD", {.name = kPod});
+    ASSERT_TRUE(peers::WriteWithGpod(root, kPod, peers::ThreeTracks(), {{"Mixed", {2, 0}}}));
     std::string error;
-    ASSERT_TRUE(peers::WriteWithGpod(root, "Peer Pod", peers::ThreeTracks(), {{"Mixed", {2, 0}}}, &error))
-        << error;
-    Open();
     ASSERT_EQ(library->AttachIPod("POD", error), 0) << error;
-    const std::vector<std::int64_t> before = Ids("Peer Pod");
+    const std::vector<std::uint32_t> before = Ids(kPod);
     ASSERT_EQ(before.size(), 3u);
-    EXPECT_EQ(Ids("Mixed"), (std::vector<std::int64_t>{before[2], before[0]}));
+    EXPECT_EQ(Ids("Mixed"), (std::vector<std::uint32_t>{before[2], before[0]}));
 
-    Run("set p to make playlist of source \"Peer Pod\"\n set name of p to \"Fresh\"");
-    const std::string four = Add("Four", "Mixed");
-    Add("Five", "Fresh");
-    Run("add (get location of first track of playlist \"Peer Pod\" in source \"Peer Pod\" whose database ID "
-        "= " +
-        std::to_string(before[1]) + ") to playlist \"Fresh\" in source \"Peer Pod\"");
-    Run("delete (first track of playlist \"Peer Pod\" in source \"Peer Pod\" whose database ID = " +
-        std::to_string(before[0]) + ")");
-    Run("delete (first track of playlist \"Mixed\" in source \"Peer Pod\" whose database ID = " + four + ")");
-    Run("update");
+    MakePlaylist("Fresh", kPod);
+    const auto four =
+        static_cast<std::uint32_t>(Add(Song("in/Four.mp3", Tags("Four", "Library", "", 4)), "Mixed", kPod));
+    Add(Song("in/Five.mp3", Tags("Five", "Library", "", 5)), "Fresh", kPod);
+    EXPECT_EQ(Bridge(kPod, kPod).IPodAddSongToPlaylist(AString("Fresh"), before[1]), 0);
+    EXPECT_EQ(Delete(before[0], kPod, kPod), 0);
+    EXPECT_EQ(Delete(four, "Mixed", kPod), 0);
+    EXPECT_EQ(Bridge(kPod, kPod).UpdateIPod(), 0);
 
     peers::PeerDatabase peer = peers::ReadWithGpod(root);
-    ASSERT_TRUE(peer.ok) << peer.error;
     ASSERT_EQ(peer.tracks.size(), 4u);
     // libgpod lists the library playlist in the order of the track list; the other playlists in their own.
     std::vector<peers::PeerPlaylist> expected = {{"Peer Pod", true, {"Five", "Four", "Three", "Two"}},
@@ -118,10 +64,10 @@ TEST_F(LibraryIPodPeer, WhatTheLibraryWritesLibgpodReadsWithEveryPlaylistMember)
     }
 
     // The tracks libgpod made keep their IDs through the write and a fresh library.
-    Open();
-    const std::vector<std::int64_t> after = Ids("Peer Pod");
+    Reopen();
+    const std::vector<std::uint32_t> after = Ids(kPod);
     ASSERT_EQ(after.size(), 4u);
     EXPECT_EQ(after[0], before[1]);
     EXPECT_EQ(after[1], before[2]);
-    EXPECT_EQ(std::to_string(after[2]), four);
+    EXPECT_EQ(after[2], four);
 }
