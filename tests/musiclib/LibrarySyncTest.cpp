@@ -7,7 +7,7 @@
 // artist, album and duration, else to none. A dry run brings nothing back, and a run that cannot
 // bring the plays back syncs nothing.
 
-#include "LibraryFixture.h"
+#include "fixtures/LibraryFixture.h"
 
 #include "ACommon/base/AError.h"
 #include "ACommon/itunesdb/ArtworkDB.h"
@@ -169,10 +169,7 @@ protected:
     }
     using Values = std::vector<std::int64_t>;
 
-    std::int64_t Count(const std::string& playlist = "Library")
-    {
-        return Must(fixtures::bridge::LibCount(playlist)).Int64Value();
-    }
+    std::int64_t Count(const std::string& playlist = "Library") { return LibraryTest::Count(playlist); }
     std::vector<std::string> IPodTitles() { return fixtures::IPodTitles(root); }
 
     std::unique_ptr<LibraryScriptRunner> runner;
@@ -289,10 +286,10 @@ TEST_F(LibraryMatch, APlaylistNamedAroundLastSyncIsLeftAlone)
         EXPECT_EQ(Sync(type), 0) << type.name << said;
         EXPECT_TRUE(Has(said, "0 errors.")) << type.name << said;
     }
-    const std::vector<std::string> playlists = Strings(Must(fixtures::bridge::GetPlaylists()));
+    const std::vector<std::string> playlists = Playlists();
     EXPECT_EQ(std::count(playlists.begin(), playlists.end(), "Last Sync"), 1);
     EXPECT_EQ(Count("Not Last Sync"), 0);
-    const std::vector<std::string> onIPod = Strings(Served(fixtures::bridge::GetIPodPlaylists("Pod")));
+    const std::vector<std::string> onIPod = Playlists("Pod");
     EXPECT_EQ(std::count(onIPod.begin(), onIPod.end(), "Not Last Sync"), 1);
 }
 
@@ -472,7 +469,7 @@ TEST_F(PlaysBack, OnTheGoPlaylistsComeBackWithTheirSongsInOrder)
         for (std::uint32_t place : places)
             expected.push_back(order[place]);
         const std::string name = "On-The-Go " + std::to_string(number) + " (Pod Two, " + date + ")";
-        EXPECT_EQ(Strings(Must(fixtures::bridge::LibProperty("name", name))), expected) << name;
+        EXPECT_EQ(Property("name", name), expected) << name;
     }
 }
 
