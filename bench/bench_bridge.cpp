@@ -13,6 +13,7 @@
 //   $PELORIN_BUILD_DIR/pelorin, else build/pelorin; with "list" as the second argument only the
 //   listing is measured: filling the two iPods for the second measure copies every song twice)
 
+#include "bench/Seconds.h"
 #include "musiclib/FolderImport.h"
 #include "musiclib/LibraryScriptRunner.h"
 #include "musiclib/MusicLibrary.h"
@@ -24,7 +25,6 @@
 #include "fixtures/TempDir.h"
 #include "samples/IPodTree.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -38,12 +38,7 @@ extern char** environ;
 
 namespace {
 
-template <class Work> double Seconds(Work work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+using bench::Seconds;
 
 // Runs the program with `args`; its exit status, and the largest resident size of the runs so far.
 int Spawn(const std::vector<std::string>& args, long* maxKilobytes)

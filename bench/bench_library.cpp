@@ -13,6 +13,7 @@
 //
 //   build/bench/bench_library [songs to import] [tracks to list]     (files go to $TMPDIR)
 
+#include "bench/Seconds.h"
 #include "musiclib/FolderImport.h"
 #include "musiclib/LibraryScriptRunner.h"
 #include "musiclib/MusicLibrary.h"
@@ -22,7 +23,6 @@
 #include "fixtures/MusicFiles.h"
 #include "fixtures/TempDir.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <sqlite3.h>
@@ -31,12 +31,7 @@
 
 namespace {
 
-template <class Work> double Seconds(Work work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+using bench::Seconds;
 
 // Reads `columns` of every track with one query; the number of rows.
 int PlainQuery(const std::string& database, const char* columns)

@@ -10,23 +10,18 @@
 #include "ACommon/sync/SyncSession.h"
 #include "ACommon/sync/SyncSpace.h"
 #include "ACommon/sync/SyncTally.h"
+#include "bench/Seconds.h"
 #include "fixtures/TempDir.h"
 #include "samples/IPodTree.h"
 #include "samples/SongFile.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 namespace {
 
-template <class Work> double Seconds(Work work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+using bench::Seconds;
 
 } // namespace
 

@@ -9,9 +9,9 @@
 
 #include "ACommon/base/AProgress.h"
 #include "ACommon/sources/ADirSong.h"
+#include "bench/Seconds.h"
 #include "fixtures/TempDir.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -40,12 +40,7 @@ public:
     AString folder;
 };
 
-template <class Work> double Seconds(Work work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+using bench::Seconds;
 
 } // namespace
 
