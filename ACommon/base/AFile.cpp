@@ -539,7 +539,7 @@ int AFile::Open(const AString* filePath, unsigned mode)
         return Fail(kErrOpen, "open", *filePath, EISDIR);
     }
     fd = handle;
-    readOnly = mode == 1;
+    readOnly = true;
     position = 0;
     path = *filePath;
     aheadStart = 0;
