@@ -4,47 +4,16 @@
 #include "ACommon/sync/ASync.h"
 
 #include "ACommon/base/AError.h"
-#include "fixtures/FolderPair.h"
-#include "fixtures/RecordingFrontend.h"
-#include "fixtures/SyncModel.h"
-#include "fixtures/TempDir.h"
-#include "fixtures/Text.h"
+#include "SyncRuns.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
-#include <string>
 #include <unistd.h>
 #include <vector>
 
-using fixtures::Exists;
-using fixtures::FolderPair;
-using fixtures::Has;
-using fixtures::ListFiles;
-using fixtures::ReadText;
-using fixtures::RecordingFrontend;
-using fixtures::SetModTime;
-using fixtures::WriteFile;
+using namespace syncruns;
 
 namespace {
-
-constexpr std::int64_t kBase = 1000000000;
-using fixtures::Tree;
-
-void Put(const std::string& path, const std::string& text, std::int64_t time = kBase)
-{
-    WriteFile(path, text);
-    SetModTime(path, time);
-}
-
-std::string TrashFolder() { return std::string(std::getenv("XDG_DATA_HOME")) + "/Trash"; }
-
-// What the Trash holds, by file name.
-Tree Trashed() { return fixtures::FilesBelow(TrashFolder() + "/files"); }
 
 // Runs while the user looks at the plan.
 std::function<void()> gDuringReview;
@@ -55,22 +24,14 @@ int ReviewWhileChanging(AArray*, ASync*)
     return 0;
 }
 
-class ChangesDuringRun : public ::testing::Test {
+class ChangesDuringRun : public PairRun {
 protected:
-    void SetUp() override
-    {
-        std::filesystem::remove_all(TrashFolder());
-        frontend.questions.SetDefaultAnswer("Yes to All");
-    }
     void TearDown() override
     {
         gDuringReview = nullptr;
         AFile::SetCopyHookForTesting(nullptr);
-        std::filesystem::remove_all(TrashFolder());
+        PairRun::TearDown();
     }
-
-    RecordingFrontend frontend;
-    FolderPair pair;
 };
 
 } // namespace
