@@ -312,35 +312,33 @@ TEST(ASyncLibRun, DuplicatesOnOneSideAreCopiedOnce)
     EXPECT_EQ(ListFiles(pair.L()).size(), 2u);
 }
 
+// Other music under the same tags replaces the older copy in place; a newer destination is judged
+// on the songs' files and asked about.
 TEST(ASyncLibRun, NewerMusicReplacesTheOlderFileInPlace)
 {
-    RecordingFrontend frontend; // answers "Replace file?" with Yes
-    SongPair pair;
-    fixtures::WriteSong(pair.L("a.mp3"), SongSpecOf("Song", 1));
-    fixtures::WriteSong(pair.R("Artist/Album/Song.mp3"), SongSpecOf("Song", 2));
-    SetModTime(pair.L("a.mp3"), 1100000000);
-    SetModTime(pair.R("Artist/Album/Song.mp3"), 1000000000);
-    std::unique_ptr<ASyncLib> plan = pair.Plan(3, 1);
-    EXPECT_EQ(Kinds(*plan), std::vector<int>{ASync::kReplaceRight});
-    EXPECT_EQ(pair.Run(3, 0), 0);
-    EXPECT_EQ(ListFiles(pair.R()), std::vector<std::string>{"Artist/Album/Song.mp3"});
-    EXPECT_EQ(ReadFile(pair.R("Artist/Album/Song.mp3")), ReadFile(pair.L("a.mp3")));
-}
-
-TEST(ASyncLibRun, ANewerDestinationIsJudgedOnTheSongsFiles)
-{
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("No");
-    SongPair pair;
-    fixtures::WriteSong(pair.L("a.mp3"), SongSpecOf("Song", 1));
-    fixtures::WriteSong(pair.R("Artist/Album/Song.mp3"), SongSpecOf("Song", 2));
-    SetModTime(pair.L("a.mp3"), 1000000000);
-    SetModTime(pair.R("Artist/Album/Song.mp3"), 1100000000);
-    const auto before = ReadFile(pair.R("Artist/Album/Song.mp3"));
-    EXPECT_EQ(pair.Run(1, 0), 0);
-    ASSERT_FALSE(frontend.questions.Asked().empty());
-    EXPECT_EQ(frontend.questions.Asked()[0].title, "Replace newer file?");
-    EXPECT_EQ(ReadFile(pair.R("Artist/Album/Song.mp3")), before);
+    struct Case {
+        int direction;
+        std::int64_t leftTime; // the right copy is dated 1000000000
+        const char* answer;
+        bool replaced;
+        const char* asked;
+    };
+    for (const Case& c : {Case{3, 1100000000, "Yes", true, "Replace file?"},
+                          Case{1, 900000000, "No", false, "Replace newer file?"}}) {
+        RecordingFrontend frontend;
+        frontend.questions.SetDefaultAnswer(c.answer);
+        SongPair pair;
+        fixtures::WriteSong(pair.L("a.mp3"), SongSpecOf("Song", 1));
+        fixtures::WriteSong(pair.R("Artist/Album/Song.mp3"), SongSpecOf("Song", 2));
+        SetModTime(pair.L("a.mp3"), c.leftTime);
+        SetModTime(pair.R("Artist/Album/Song.mp3"), 1000000000);
+        const auto winner = ReadFile(c.replaced ? pair.L("a.mp3") : pair.R("Artist/Album/Song.mp3"));
+        EXPECT_EQ(Kinds(*pair.Plan(c.direction, 1)), std::vector<int>{ASync::kReplaceRight}) << c.asked;
+        EXPECT_EQ(pair.Run(c.direction, 0), 0);
+        EXPECT_EQ(frontend.QuestionTitles(), std::vector<std::string>{c.asked});
+        EXPECT_EQ(ListFiles(pair.R()), std::vector<std::string>{"Artist/Album/Song.mp3"});
+        EXPECT_EQ(ReadFile(pair.R("Artist/Album/Song.mp3")), winner) << c.asked;
+    }
 }
 
 TEST(ASyncLib, OnlyAnotherPlaylistDropsTheSavedLists)
@@ -365,47 +363,35 @@ TEST(ASyncLib, OnlyAnotherPlaylistDropsTheSavedLists)
     EXPECT_EQ(sync.GetSavedDir1()->Count() + sync.GetSavedDir2()->Count(), 0);
 }
 
-TEST(ASyncLibRun, TheSameMusicUnderOtherTagsIsNotReplaced)
+// In no direction: the same music under other tags, nor any song on both sides when songs are
+// never duplicated.
+TEST(ASyncLibRun, ASongOnBothSidesIsLeftAloneWhenNothingTellsItChanged)
 {
-    SongPair pair;
-    fixtures::SongSpec left = SongSpecOf("Song", 5), right = SongSpecOf("Song", 5);
-    left.year = 1999;
-    right.year = 2001;
-    right.composer = "Someone";
-    fixtures::WriteSong(pair.L("a.mp3"), left);
-    fixtures::WriteSong(pair.R("b.mp3"), right);
-    SetModTime(pair.L("a.mp3"), 1100000000);
-    SetModTime(pair.R("b.mp3"), 1000000000);
-    for (int direction : {1, 2, 3})
-        EXPECT_EQ(pair.Plan(direction, 1)->GetActionCount(), 0) << direction;
-}
-
-TEST(ASyncLibRun, DontDupSongsNeverReplacesASongPresentOnBothSides)
-{
-    SongPair pair;
-    fixtures::WriteSong(pair.L("a.mp3"), SongSpecOf("Song", 1));
-    fixtures::WriteSong(pair.R("b.mp3"), SongSpecOf("Song", 2));
-    SetModTime(pair.L("a.mp3"), 1100000000);
-    for (int direction : {1, 2, 3})
-        for (signed char deletes : {0, 1})
-            EXPECT_EQ(pair.Plan(direction, deletes, [](ASyncLib& sync) { sync.SetDontDupSongs(1); })
-                          ->GetActionCount(),
-                      0)
-                << direction << " " << int(deletes);
-}
-
-TEST(ASyncLibRun, MirrorMovesSongsTheSourceLacksIntoRemovedFiles)
-{
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
-    SongPair pair;
-    fixtures::WriteSong(pair.L("keep.mp3"), SongSpecOf("Keep"));
-    fixtures::WriteSong(pair.R("Artist/Album/Keep.mp3"), SongSpecOf("Keep"));
-    fixtures::WriteSong(pair.R("Artist/Album/Gone.mp3"), SongSpecOf("Gone"));
-    EXPECT_EQ(pair.Run(1, 1), 0);
-    EXPECT_EQ(ListFiles(pair.R()), std::vector<std::string>{"Artist/Album/Keep.mp3"});
-    EXPECT_EQ(ListFiles(pair.tmp / "Removed Files"), std::vector<std::string>{"Artist/Album/Gone.mp3"});
-    EXPECT_EQ(frontend.QuestionTitles(), std::vector<std::string>{"Delete file?"});
+    fixtures::SongSpec year1999 = SongSpecOf("Song", 5), year2001 = SongSpecOf("Song", 5);
+    year1999.year = 1999;
+    year2001.year = 2001;
+    year2001.composer = "Someone";
+    struct Case {
+        const char* what;
+        fixtures::SongSpec left, right;
+        signed char dontDup;
+    };
+    for (const Case& c :
+         {Case{"other tags", year1999, year2001, 0},
+          Case{"other music, never duplicated", SongSpecOf("Song", 1), SongSpecOf("Song", 2), 1}}) {
+        SongPair pair;
+        fixtures::WriteSong(pair.L("a.mp3"), c.left);
+        fixtures::WriteSong(pair.R("b.mp3"), c.right);
+        SetModTime(pair.L("a.mp3"), 1100000000);
+        SetModTime(pair.R("b.mp3"), 1000000000);
+        for (int direction : {1, 2, 3})
+            for (signed char deletes : {0, 1})
+                EXPECT_EQ(
+                    pair.Plan(direction, deletes, [&c](ASyncLib& sync) { sync.SetDontDupSongs(c.dontDup); })
+                        ->GetActionCount(),
+                    0)
+                    << c.what << " " << direction << " " << int(deletes);
+    }
 }
 
 TEST(ASyncLibRun, ASongThatCannotBeReadNeverCostsItsCopyOnTheOtherSide)
