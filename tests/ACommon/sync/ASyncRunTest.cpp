@@ -649,37 +649,15 @@ TEST_F(ASyncRun, NamesTheOtherSideTakesForOneAreAConflict)
         Files colliding; // on the side that tells them apart
     };
     const std::string nfc = "caf\xC3\xA9.txt", nfd = "cafe\xCC\x81.txt";
+    const Tree both = {{"Readme", "r"}, {"README", "R"}}, forms = {{nfc, "composed"}, {nfd, "decomposed"}};
+    const Tree folders = {{"Docs/a", "a"}, {"docs/b", "b"}};
+    const Files readmes = {"Readme", "README"};
     const Case cases[] = {
-        {"case only, nothing on the other side",
-         false,
-         kSynchronize,
-         {{"Readme", "r"}, {"README", "R"}},
-         {},
-         {"Readme", "README"}},
-        {"the folding side holds one of them",
-         false,
-         kSynchronize,
-         {{"Readme", "r"}, {"README", "R"}},
-         {{"readme", "old"}},
-         {"Readme", "README"}},
-        {"the forms of one letter",
-         false,
-         kSynchronize,
-         {{nfc, "composed"}, {nfd, "decomposed"}},
-         {},
-         {nfc, nfd}},
-        {"folders on the right, left folds",
-         true,
-         kSynchronize,
-         {{"docs/c.txt", "c"}},
-         {{"Docs/a.txt", "a"}, {"docs/b.txt", "b"}},
-         {"Docs", "docs"}},
-        {"mirror onto a side holding both",
-         true,
-         kMirrorToRight,
-         {{"readme", "one"}},
-         {{"Readme", "r"}, {"README", "R"}},
-         {"Readme", "README"}},
+        {"case only, nothing on the other side", false, kSynchronize, both, {}, readmes},
+        {"the folding side holds one of them", false, kSynchronize, both, {{"readme", "old"}}, readmes},
+        {"the forms of one letter", false, kSynchronize, forms, {}, {nfc, nfd}},
+        {"folders, left folds", true, kSynchronize, {{"docs/c", "c"}}, folders, {"Docs", "docs"}},
+        {"mirror onto a side holding both", true, kMirrorToRight, {{"readme", "one"}}, both, readmes},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
