@@ -31,6 +31,16 @@ std::string Joined(const std::vector<SyncSession::Notice>& notices)
     return text;
 }
 
+// Settings of a synchronize run.
+void ApplyTwoWay(SyncSession& session, bool genreRelevant = true)
+{
+    SyncSession::Settings settings;
+    settings.autoAction = ASync::kTwoWay;
+    settings.destDeletes = true;
+    settings.genreRelevant = genreRelevant;
+    session.Apply(settings);
+}
+
 // A folder of two songs and iPods under a volumes folder, in a temporary folder.
 struct SongsAndIPods {
     SongsAndIPods()
@@ -49,10 +59,7 @@ struct SongsAndIPods {
     SyncSession::Outcome Synchronize(SyncSession& session, const MountedIPod& pod)
     {
         EXPECT_EQ(session.OpenIPod(ADir::kTypeSongFolder, tmp.A("Songs"), pod, tmp.A("state")), 0);
-        SyncSession::Settings settings;
-        settings.autoAction = ASync::kTwoWay;
-        settings.destDeletes = true;
-        session.Apply(settings);
+        ApplyTwoWay(session);
         return session.Run(nullptr, nullptr);
     }
 
@@ -231,10 +238,7 @@ TEST(SyncSession, AStateFileThatCannotBeReadIsToldAbout)
             std::filesystem::create_directories(tmp / "state/inside");
         auto open = [&tmp](SyncSession& session) {
             EXPECT_EQ(session.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("state")), 0);
-            SyncSession::Settings settings;
-            settings.autoAction = ASync::kTwoWay;
-            settings.destDeletes = true;
-            session.Apply(settings);
+            ApplyTwoWay(session);
         };
         {
             SyncSession session;
@@ -264,34 +268,28 @@ TEST(SyncSession, SavedListsThatDoNotFitThisRunAreDropped)
     fixtures::RecordingFrontend frontend;
     struct Case {
         const char* name;
-        const char* firstPair; // the folders of the first run: "L" (L and R) or "X" (X and Y)
-        bool songsFirst, songsThen;
-        std::function<void(const TempDir&)> between;
-        bool genreRelevant; // in the second run
+        bool onOtherPair; // the first run syncs X and Y, not L and R
+        bool songsFirst, songsThen, genreThen;
+        const char* identity; // written between the runs ("": none)
+        bool deepPath;        // a path too long for the state file, in the first run's folders
         bool dropped;
-        const char* told;      // by the second run ("": nothing checked), or by the first of a deep path
-        bool deepPath = false; // a path too long for the state file, in the first run's folders
+        const char* told; // by the second run, or by the first one of a deep path
     };
-    const auto nothing = [](const TempDir&) {};
     const std::string deep = std::string(220, 'd') + "/" + std::string(220, 'e') + "/" +
                              std::string(220, 'f') + "/" + std::string(220, 'g') + "/" +
                              std::string(220, 'h') + "/song.mp3";
     const Case cases[] = {
-        {"the same pair again", "L", false, false, nothing, true, false, ""},
-        {"another folder mounted at the same place", "L", false, false,
-         [](const TempDir& tmp) {
-             fixtures::WriteFile(SyncSession::IdentityPath(tmp.A("state")).ToStdString(),
-                                 "volume other | volume other\n");
-         },
-         true, true, "mounted at the same places"},
-        {"another pair", "X", false, false, nothing, true, true, ""},
-        {"a sync of songs after one of plain folders", "L", false, true, nothing, true, true,
+        {"the same pair again", false, false, false, true, "", false, false, ""},
+        {"another folder mounted at the same place", false, false, false, true,
+         "volume other | volume other\n", false, true, "mounted at the same places"},
+        {"another pair", true, false, false, true, "", false, true, ""},
+        {"songs after plain folders", false, false, true, true, "", false, true,
          "was written by a sync of plain folders"},
-        {"a sync of plain folders after one of songs", "L", true, false, nothing, true, true,
+        {"plain folders after songs", false, true, false, true, "", false, true,
          "was written by a sync of songs"},
-        {"another comparison of songs", "L", true, true, nothing, false, true, ""},
-        {"a path too long for the state file", "L", false, false, nothing, true, true,
-         "was written without the lists of files", true},
+        {"another comparison of songs", false, true, true, false, "", false, true, ""},
+        {"a path too long for the state file", false, false, false, true, "", true, true,
+         "was written without the lists of files"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -303,32 +301,24 @@ TEST(SyncSession, SavedListsThatDoNotFitThisRunAreDropped)
         }
         for (const char* side : {"R", "Y"})
             std::filesystem::create_directories(tmp / side);
-        auto open = [&tmp](SyncSession& session, const char* left, const char* right, bool songs,
-                           bool genre) {
-            ASSERT_EQ(session.OpenFolders(tmp.A(left), tmp.A(right), songs, tmp.A("state")), 0);
-            SyncSession::Settings settings;
-            settings.autoAction = ASync::kTwoWay;
-            settings.destDeletes = true;
-            settings.genreRelevant = genre;
-            session.Apply(settings);
-        };
+        std::string toldFirst;
         {
             SyncSession first;
-            const bool onX = std::string(c.firstPair) == "X";
-            open(first, onX ? "X" : "L", onX ? "Y" : "R", c.songsFirst, true);
+            ASSERT_EQ(first.OpenFolders(tmp.A(c.onOtherPair ? "X" : "L"), tmp.A(c.onOtherPair ? "Y" : "R"),
+                                        c.songsFirst, tmp.A("state")),
+                      0);
+            ApplyTwoWay(first);
             const SyncSession::Outcome outcome = first.Run(nullptr, nullptr);
             ASSERT_EQ(outcome.result, 0);
             EXPECT_EQ(outcome.listsLeftOut, c.deepPath);
-            if (c.deepPath) {
-                EXPECT_TRUE(Has(Joined(first.TakeNotices()), c.told));
-            }
+            toldFirst = Joined(first.TakeNotices());
         }
-        c.between(tmp);
+        if (*c.identity)
+            fixtures::WriteFile(SyncSession::IdentityPath(tmp.A("state")).ToStdString(), c.identity);
         SyncSession then;
-        open(then, "L", "R", c.songsThen, c.genreRelevant);
-        if (!c.deepPath) {
-            EXPECT_TRUE(Has(Joined(then.TakeNotices()), c.told));
-        }
+        ASSERT_EQ(then.OpenFolders(tmp.A("L"), tmp.A("R"), c.songsThen, tmp.A("state")), 0);
+        ApplyTwoWay(then, c.genreThen);
+        EXPECT_TRUE(Has(c.deepPath ? toldFirst : Joined(then.TakeNotices()), c.told));
         EXPECT_EQ(then.GetSync()->GetSavedDir1()->Count() + then.GetSync()->GetSavedDir2()->Count() == 0,
                   c.dropped);
     }
