@@ -125,45 +125,44 @@ TEST(ASyncLib, OnlyChangingWhatTellsSongsApartDropsTheSavedLists)
 {
     ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
     AString entry("/Rock/A/B/S/mp3?0");
-    auto fillSaved = [&] {
+    AString rock(":Rock:"), rockUpper(":ROCK:"), jazz(":Jazz:"), ids(":me:");
+    sync.SetGenreIncludeFilter(&rock);
+    // `same` sets what is set already, `other` changes it.
+    auto check = [&](const char* what, const std::function<void()>& same, const std::function<void()>& other,
+                     bool drops) {
         sync.GetSavedDir1()->AddFPath(&entry);
         sync.GetSavedDir2()->AddFPath(&entry);
-    };
-    auto savedKept = [&] { return sync.GetSavedDir1()->Count() > 0 && sync.GetSavedDir2()->Count() > 0; };
-    struct Change {
-        const char* what;
-        std::function<void()> same;
-        std::function<void()> other;
-        bool drops;
-    };
-    AString rock(":Rock:"), rockUpper(":ROCK:"), jazz(":Jazz:"), ids(":me:");
-    const Change changes[] = {
-        {"genre relevant", [&] { sync.SetGenreRelevantOnDupSongCompare(1); },
-         [&] { sync.SetGenreRelevantOnDupSongCompare(0); }, true},
-        {"album relevant", [&] { sync.SetAlbumRelevantOnDupSongCompare(1); },
-         [&] { sync.SetAlbumRelevantOnDupSongCompare(0); }, true},
-        {"file type relevant", [&] { sync.SetFileTypeRelevantOnDupSongCompare(1); },
-         [&] { sync.SetFileTypeRelevantOnDupSongCompare(0); }, true},
-        {"favor size", [&] { sync.SetFavorSizeVsDate(1); }, [&] { sync.SetFavorSizeVsDate(0); }, true},
-        {"genre filter mode", [&] { sync.SetGenreFilterMode(0); }, [&] { sync.SetGenreFilterMode(1); }, true},
-        // Texts compare ignoring case.
-        {"genre filter text", [&] { sync.SetGenreIncludeFilter(&rockUpper); },
-         [&] { sync.SetGenreIncludeFilter(&jazz); }, true},
-        {"dont dup songs", [] {}, [&] { sync.SetDontDupSongs(1); }, false},
-        {"move instead of delete", [] {}, [&] { sync.SetMoveInsteadOfDelete(0); }, false},
-        {"apple ids", [] {}, [&] { sync.SetAppleIDs(&ids); }, false},
-        {"create last playlist", [] {}, [&] { sync.SetCreateLastPlaylist(0); }, false},
-    };
-    sync.SetGenreIncludeFilter(&rock);
-    for (const Change& change : changes) {
-        fillSaved();
-        change.same();
-        EXPECT_TRUE(savedKept()) << change.what;
-        change.other();
-        EXPECT_EQ(savedKept(), !change.drops) << change.what;
+        auto savedKept = [&] { return sync.GetSavedDir1()->Count() > 0 && sync.GetSavedDir2()->Count() > 0; };
+        same();
+        EXPECT_TRUE(savedKept()) << what;
+        other();
+        EXPECT_EQ(savedKept(), !drops) << what;
         sync.GetSavedDir1()->DeleteAll();
         sync.GetSavedDir2()->DeleteAll();
-    }
+    };
+    struct Flag {
+        const char* what;
+        void (ASyncLib::*set)(signed char);
+        signed char same, other;
+        bool drops;
+    };
+    for (const Flag& f : {Flag{"genre relevant", &ASyncLib::SetGenreRelevantOnDupSongCompare, 1, 0, true},
+                          {"album relevant", &ASyncLib::SetAlbumRelevantOnDupSongCompare, 1, 0, true},
+                          {"file type relevant", &ASyncLib::SetFileTypeRelevantOnDupSongCompare, 1, 0, true},
+                          {"favor size", &ASyncLib::SetFavorSizeVsDate, 1, 0, true},
+                          {"dont dup songs", &ASyncLib::SetDontDupSongs, 0, 1, false},
+                          {"move instead of delete", &ASyncLib::SetMoveInsteadOfDelete, 1, 0, false},
+                          {"create last playlist", &ASyncLib::SetCreateLastPlaylist, 1, 0, false}})
+        check(
+            f.what, [&] { (sync.*f.set)(f.same); }, [&] { (sync.*f.set)(f.other); }, f.drops);
+    check(
+        "genre filter mode", [&] { sync.SetGenreFilterMode(0); }, [&] { sync.SetGenreFilterMode(1); }, true);
+    // Texts compare ignoring case.
+    check(
+        "genre filter text", [&] { sync.SetGenreIncludeFilter(&rockUpper); },
+        [&] { sync.SetGenreIncludeFilter(&jazz); }, true);
+    check(
+        "apple ids", [] {}, [&] { sync.SetAppleIDs(&ids); }, false);
     // Set on all four sources.
     for (ADir* dir : {sync.GetDir1(), sync.GetDir2(), sync.GetSavedDir1(), sync.GetSavedDir2()}) {
         EXPECT_EQ(Song(dir)->GetGenreRelevantOnDupSongCompare(), 0);
