@@ -302,48 +302,44 @@ TEST(ASyncLibIPod, AnIPodWhoseSignatureCannotBeMadeIsRefusedBeforeAnythingIsCopi
 // whole, not a database or iTunesSD it did not change, not a journal.
 TEST(ASyncLibIPod, ARunThatCanChangeNothingOnTheIPodWritesNothingToIt)
 {
-    struct Case {
-        const char* what;
-        std::function<void(const std::string& root)> damage;
+    using Damage = std::function<void(const std::string& root)>;
+    using Bytes = std::vector<std::uint8_t>;
+    // The database with `change` made to its bytes.
+    auto database = [](std::function<void(Bytes&)> change) -> Damage {
+        return [change](const std::string& root) {
+            Bytes bytes = ReadFile(fixtures::DatabasePath(root));
+            change(bytes);
+            fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
+        };
     };
-    const Case cases[] = {
+    const std::pair<const char*, Damage> cases[] = {
         {"a music folder that is a file",
          [](const std::string& root) {
              std::filesystem::remove_all(root + "/iPod_Control/Music");
              fixtures::WriteFile(root + "/iPod_Control/Music", std::string("not a folder"));
          }},
-        {"a database whose track list is of an unknown type",
-         [](const std::string& root) {
-             auto bytes = ReadFile(fixtures::DatabasePath(root));
-             const std::uint32_t firstDataset = fixtures::itdb::GetU32(bytes, 4);
-             fixtures::itdb::PutU32(bytes, firstDataset + 12, 99);
-             fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
-         }},
-        {"a database whose track list counts fewer tracks than follow",
-         [](const std::string& root) {
-             auto bytes = ReadFile(fixtures::DatabasePath(root));
+        {"a database whose track list is of an unknown type", database([](Bytes& bytes) {
+             fixtures::itdb::PutU32(bytes, fixtures::itdb::GetU32(bytes, 4) + 12, 99);
+         })},
+        {"a database whose track list counts fewer tracks than follow", database([](Bytes& bytes) {
              const std::string tag = "mhlt";
              const auto list =
                  std::search(bytes.begin(), bytes.end(), tag.begin(), tag.end()) - bytes.begin();
              fixtures::itdb::PutU32(bytes, static_cast<std::size_t>(list) + 8, 1);
-             fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
-         }},
+         })},
         {"a journal that is a folder",
          [](const std::string& root) {
              std::filesystem::create_directories(root + "/iPod_Control/iTunes/PelorinJournal/inside");
          }},
-        {"a database file longer than the database",
-         [](const std::string& root) {
-             auto bytes = ReadFile(fixtures::DatabasePath(root));
+        {"a database file longer than the database", database([](Bytes& bytes) {
              bytes.insert(bytes.end(), {'m', 'h', 'i', 't'});
-             fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
-         }},
+         })},
     };
-    for (const Case& c : cases) {
+    for (const auto& [what, damage] : cases) {
         FolderAndIPod pair({.modelNumStr = "MA133"}); // a shuffle, which has an iTunesSD to write
         pair.PutOnIPod({{"old.mp3", SongSpecOf("Old")}, {"older.mp3", SongSpecOf("Older", "Other")}});
         pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
-        c.damage(pair.root);
+        damage(pair.root);
         // Each file by its contents and its inode: a file written again, even the same, is a new one.
         // Folders too, even empty ones.
         auto snapshot = [&pair] {
@@ -359,8 +355,8 @@ TEST(ASyncLibIPod, ARunThatCanChangeNothingOnTheIPodWritesNothingToIt)
             return files;
         };
         const auto before = snapshot();
-        EXPECT_NE(pair.Run(1, 0), 0) << c.what;
-        EXPECT_EQ(snapshot(), before) << c.what;
+        EXPECT_NE(pair.Run(1, 0), 0) << what;
+        EXPECT_EQ(snapshot(), before) << what;
     }
 }
 
