@@ -224,17 +224,6 @@ TEST_F(ASyncRun, AFolderAgainstAFileEndsThePlanWhenStoppingOnErrors)
 // ---------------------------------------------------------------------------------------------
 // The driver: review, questions, errors, cancel, log-only
 
-TEST_F(ASyncRun, RefusedReviewChangesNothing)
-{
-    Put(pair.L("a.txt"), "a");
-    std::unique_ptr<ASync> sync = pair.Load(
-        kCopyToRight, [](AArray* actions, ASync*) { return actions->Count() == 1 ? kErrUserCancel : 0; });
-    EXPECT_EQ(sync->DoSync(nullptr), kErrUserCancel);
-    EXPECT_TRUE(Has(frontend.Log(), "User cancelled."));
-    EXPECT_EQ(sync->GetActionCount(), 1);
-    EXPECT_TRUE(ListFiles(pair.R()).empty());
-}
-
 TEST_F(ASyncRun, YesToAllIsRememberedAcrossRunsUntilReset)
 {
     auto changeLeft = [&](const std::string& text, std::int64_t time) {
