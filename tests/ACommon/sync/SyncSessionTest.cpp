@@ -15,7 +15,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 
 using fixtures::TempDir;
 
