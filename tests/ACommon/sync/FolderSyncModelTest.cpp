@@ -140,7 +140,8 @@ public:
                 r.erase(name);
             }
             if (l != r)
-                Find("a run that exited 0 left the sides different:\n" + Describe(left, right));
+                Find("a run that exited 0 left the sides different:\nleft: " + testing::PrintToString(left) +
+                     "\nright: " + testing::PrintToString(right));
         }
         // Every change made since the last run is still there: on a side, or put aside where the
         // log says it went.
@@ -197,17 +198,6 @@ private:
         fixtures::SetModTime(path, time);
         changed[side][name] = text;
         ++changes;
-    }
-
-    std::string Describe(const Tree& left, const Tree& right)
-    {
-        std::string text;
-        for (const Tree* tree : {&left, &right}) {
-            text += tree == &left ? "left:" : "\nright:";
-            for (const auto& [name, content] : *tree)
-                text += " " + name + "=" + content;
-        }
-        return text;
     }
 
     int serial = 0;
