@@ -171,16 +171,11 @@ TEST(RunController, CancelDuringACopyOntoTheIPodKeepsTheDatabaseWhole)
     fixtures::RecordingFrontend frontend;
     TempDir tmp;
     const std::string ipod = fixtures::MakeIPod(tmp / "Volumes", "POD");
-    const char* titles[] = {"A One", "B Two", "C Three", "D Four"};
-    for (int i = 0; i < 4; ++i) {
-        fixtures::SongSpec song;
-        song.title = titles[i];
-        song.artist = "Artist";
-        song.album = "Album";
-        song.genre = "Rock";
+    for (std::string title : {"A One", "B Two", "C Three", "D Four"}) {
+        fixtures::SongSpec song = fixtures::SongSpecOf(title);
         song.bitRate = 320;
-        song.seconds = i == 1 ? 40 : 1;
-        fixtures::WriteSong(tmp / ("Songs/" + std::to_string(i) + ".mp3"), song);
+        song.seconds = title == "B Two" ? 40 : 1; // the copy cancelled
+        fixtures::WriteSong(tmp / ("Songs/" + title + ".mp3"), song);
     }
     MountedIPod pod;
     ASSERT_TRUE(MountedIPod::Read(AString::FromUTF8(ipod), &pod));
