@@ -10,6 +10,7 @@
 #include "ACommon/sync/ASyncLib.h"
 #include "ACommon/tags/ID3.h"
 #include "fixtures/MusicFiles.h"
+#include "fixtures/Pictures.h"
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/Text.h"
@@ -204,11 +205,8 @@ TEST_F(LibraryToolsTest, AlbumArtGoesIntoMp3FilesWithoutAPictureOnlyWhenItIsWith
     fixtures::WriteSong(tmp / "Music/A/Pictured.mp3", pictured);
     WriteFile(tmp / "Music/A/cover.jpg", fixtures::FakeJpeg(3000));
     Song("Music/B/Huge.mp3", "Huge", 3);
-    // A PNG that says it is 9000 pixels wide is not written into any file.
-    fixtures::Bytes png = {0x89, 'P', 'N', 'G',  13,   10, 26, 10, 0,  0, 0, 13, 'I', 'H', 'D',
-                           'R',  0,   0,   0x23, 0x28, 0,  0,  0,  10, 8, 2, 0,  0,   0};
-    png.resize(100, 0);
-    WriteFile(tmp / "Music/B/Cover.PNG", png);
+    // A PNG 9000 pixels wide is not written into any file.
+    WriteFile(tmp / "Music/B/Cover.PNG", fixtures::MakePng(9000, 10, fixtures::Rgb{}));
     ADirSongDir songs;
     List(songs);
     frontend.questions.SetDefaultAnswer("Yes to All");
