@@ -10,7 +10,6 @@
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLT.h"
 #include "ACommon/sources/ADirPodDB.h"
-#include "APlatform/FileSystem.h"
 #include "fixtures/FolderPair.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
@@ -21,7 +20,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -405,20 +403,6 @@ TEST(ASyncLibIPod, WhatAStoppedRunLeftIsMendedOnlyByARunThatMayWrite)
     EXPECT_TRUE(Has(pair.frontend.Log(), "Nothing to Sync!")) << pair.frontend.Log();
     EXPECT_EQ(ReadFile(shuffleFile), current);
     EXPECT_EQ(ListFiles(pair.root + "/iPod_Control/Music").size(), 2u);
-}
-
-TEST(ASyncLibIPod, AnIPodOnAVolumeThatRefusesAttributeCallsTakesEverySong)
-{
-    for (int refusal : {ENOSYS, ENOTSUP, EPERM}) {
-        FolderAndIPod pair;
-        pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
-        pair.WriteSong("Artist/Album/01 Two.mp3", SongSpecOf("Two", "Artist", 2));
-        platform::FailAttributeCallsForTesting(refusal);
-        const int result = pair.Run(1, 0);
-        platform::FailAttributeCallsForTesting(0);
-        EXPECT_EQ(result, 0) << refusal << pair.frontend.Log();
-        EXPECT_EQ(pair.Titles(), (std::vector<std::string>{"One", "Two"})) << refusal;
-    }
 }
 
 namespace {
