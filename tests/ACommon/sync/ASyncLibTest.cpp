@@ -373,16 +373,17 @@ TEST(ASyncLibRun, ASongOnBothSidesIsLeftAloneWhenNothingTellsItChanged)
     struct Case {
         const char* what;
         fixtures::SongSpec left, right;
+        std::int64_t rightTime; // the left copy is dated 1100000000
         signed char dontDup;
     };
-    for (const Case& c :
-         {Case{"other tags", year1999, year2001, 0},
-          Case{"other music, never duplicated", SongSpecOf("Song", 1), SongSpecOf("Song", 2), 1}}) {
+    for (const Case& c : {Case{"other tags, older", year1999, year2001, 1000000000, 0},
+                          Case{"other music, newer, never duplicated", SongSpecOf("Song", 1),
+                               SongSpecOf("Song", 2), 1200000000, 1}}) {
         SongPair pair;
         fixtures::WriteSong(pair.L("a.mp3"), c.left);
         fixtures::WriteSong(pair.R("b.mp3"), c.right);
         SetModTime(pair.L("a.mp3"), 1100000000);
-        SetModTime(pair.R("b.mp3"), 1000000000);
+        SetModTime(pair.R("b.mp3"), c.rightTime);
         for (int direction : {1, 2, 3})
             for (signed char deletes : {0, 1})
                 EXPECT_EQ(
