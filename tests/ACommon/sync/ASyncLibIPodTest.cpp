@@ -27,6 +27,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 using fixtures::Exists;
@@ -405,33 +406,6 @@ TEST(ASyncLibIPod, WhatAStoppedRunLeftIsMendedOnlyByARunThatMayWrite)
     EXPECT_EQ(ListFiles(pair.root + "/iPod_Control/Music").size(), 2u);
 }
 
-namespace {
-
-// A song sync whose iPod's database is written again by another program once the first song is
-// copied, as its own application would: the store at the end of the run is then refused.
-class OvertakenSync : public ASyncLib {
-public:
-    using ASyncLib::ASyncLib;
-    std::string database;
-    int Copy(const AString* src, const AString* dst, signed char overwrite, signed char isReplace,
-             CancelProc cancel) override
-    {
-        const int err = ASyncLib::Copy(src, dst, overwrite, isReplace, cancel);
-        if (!overtaken) {
-            overtaken = true;
-            const auto bytes = ReadFile(database);
-            std::filesystem::remove(database);
-            fixtures::WriteFile(database, bytes);
-        }
-        return err;
-    }
-
-private:
-    bool overtaken = false;
-};
-
-} // namespace
-
 // The line a run ends with counts what is true on the iPod afterwards: songs copied and removed in
 // a run whose database could not be written are on it or gone from it only as files.
 TEST(ASyncLibIPod, ARunWhoseDatabaseStoreFailsCountsNoSongAsCopiedOrRemoved)
@@ -441,10 +415,23 @@ TEST(ASyncLibIPod, ARunWhoseDatabaseStoreFailsCountsNoSongAsCopiedOrRemoved)
     pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
     pair.WriteSong("Artist/Album/02 Two.mp3", SongSpecOf("Two"));
     const auto titles = pair.Titles();
-    auto sync = pair.Load<OvertakenSync>({"", 1, 1}, nullptr, ADir::kTypeSongFolder, ADir::kTypeIPodDB);
-    sync->database = fixtures::DatabasePath(pair.root);
+    // Another program writes the iPod's database again while the first song is copied, as its own
+    // application would: the store at the end of the run is then refused.
+    const std::string database = fixtures::DatabasePath(pair.root);
+    bool overtaken = false;
+    AFile::SetCopyHookForTesting([&](const AString&) {
+        if (std::exchange(overtaken, true))
+            return;
+        const auto bytes = ReadFile(database);
+        std::filesystem::remove(database);
+        fixtures::WriteFile(database, bytes);
+    });
+    auto sync = pair.Load<ASyncLib>({"", 1, 1}, nullptr, ADir::kTypeSongFolder, ADir::kTypeIPodDB);
     sync->SetRememberedAnswers(ASync::kAnswerYesToAll, ASync::kAnswerYesToAll, ASync::kAnswerYesToAll);
-    EXPECT_NE(pair.FolderPair::Run(*sync), 0);
+    const int result = pair.FolderPair::Run(*sync);
+    AFile::SetCopyHookForTesting(nullptr);
+    EXPECT_TRUE(overtaken);
+    EXPECT_NE(result, 0);
     EXPECT_EQ(pair.Titles(), titles);
     EXPECT_EQ(
         sync->GetTally().Summary(AString("Songs"), AString("POD"), true, true, kErrUnknown).ToStdString(),
