@@ -5,10 +5,7 @@
 
 #include "ACommon/base/AError.h"
 #include "APlatform/ScriptRunner.h"
-#include "fixtures/IPodFixture.h"
-#include "fixtures/MusicFiles.h"
-#include "fixtures/RecordingFrontend.h"
-#include "fixtures/TempDir.h"
+#include "SongsAndIPods.h"
 #include "fixtures/Text.h"
 
 #include <gtest/gtest.h>
@@ -31,39 +28,18 @@ std::string Joined(const std::vector<SyncSession::Notice>& notices)
 }
 
 // Settings of a synchronize run.
-void ApplyTwoWay(SyncSession& session, bool genreRelevant = true)
+SyncSession::Settings TwoWay(bool genreRelevant = true)
 {
     SyncSession::Settings settings;
     settings.autoAction = ASync::kTwoWay;
     settings.destDeletes = true;
     settings.genreRelevant = genreRelevant;
-    session.Apply(settings);
+    return settings;
 }
 
-// A folder of two songs and iPods under a volumes folder, in a temporary folder.
-struct SongsAndIPods {
-    SongsAndIPods()
-    {
-        for (const char* title : {"One", "Two"})
-            fixtures::WriteSong(tmp / (std::string("Songs/") + title + ".mp3"), fixtures::SongSpecOf(title));
-    }
-    MountedIPod IPod(const std::string& volume, const std::string& guid)
-    {
-        MountedIPod pod;
-        const std::string root = fixtures::MakeIPod(tmp / "Volumes", volume, {.firewireGuid = guid});
-        EXPECT_TRUE(MountedIPod::Read(AString::FromUTF8(root), &pod));
-        return pod;
-    }
-    // One synchronize run between the songs and `pod` with the state in tmp/state.
-    SyncSession::Outcome Synchronize(SyncSession& session, const MountedIPod& pod)
-    {
-        EXPECT_EQ(session.OpenIPod(ADir::kTypeSongFolder, tmp.A("Songs"), pod, tmp.A("state")), 0);
-        ApplyTwoWay(session);
-        return session.Run(nullptr, nullptr);
-    }
-
-    fixtures::RecordingFrontend frontend;
-    TempDir tmp;
+// Two songs and iPods.
+struct World : syncruns::SongsAndIPods {
+    World() : SongsAndIPods({fixtures::SongSpecOf("One"), fixtures::SongSpecOf("Two")}) {}
 };
 
 // Answers every script with the names of the library's iPod sources, or fails it (no names);
@@ -148,16 +124,16 @@ TEST(SyncSession, StateFilesAreNamedAfterWhatTheySync)
 // saved must never be read as deletions against another of the same name.
 TEST(SyncSession, SavedListsOfAnotherIPodOfTheSameNameOrAnotherFolderAreDropped)
 {
-    SongsAndIPods world;
-    const MountedIPod first = world.IPod("FIRST", "0x000A27001111AAAA");
-    const MountedIPod twin = world.IPod("TWIN", "0x000A27002222BBBB");
+    World world;
+    const MountedIPod first = world.IPod("FIRST", {.firewireGuid = "0x000A27001111AAAA"});
+    const MountedIPod twin = world.IPod("TWIN", {.firewireGuid = "0x000A27002222BBBB"});
     ASSERT_EQ(first.name, twin.name);
     SyncSession one;
-    ASSERT_EQ(world.Synchronize(one, first).result, 0);
+    ASSERT_EQ(world.Run(one, first, TwoWay()).result, 0);
     EXPECT_EQ(fixtures::ReadText(world.tmp / "state.ipod"), "FirewireGuid 000A27001111AAAA\n");
 
     SyncSession other;
-    ASSERT_EQ(other.OpenIPod(ADir::kTypeSongFolder, world.tmp.A("Songs"), twin, world.tmp.A("state")), 0);
+    ASSERT_EQ(world.Open(other, twin), 0);
     const std::string told = Joined(other.TakeNotices());
     EXPECT_TRUE(Has(told, "with FirewireGuid 000A27001111AAAA (this one has FirewireGuid 000A27002222BBBB)"))
         << told;
@@ -167,8 +143,7 @@ TEST(SyncSession, SavedListsOfAnotherIPodOfTheSameNameOrAnotherFolderAreDropped)
     // Nor against another folder: read so, they would empty the iPod.
     std::filesystem::create_directories(world.tmp / "Other");
     SyncSession elsewhere;
-    ASSERT_EQ(elsewhere.OpenIPod(ADir::kTypeSongFolder, world.tmp.A("Other"), first, world.tmp.A("state")),
-              0);
+    ASSERT_EQ(world.Open(elsewhere, first, "Other"), 0);
     EXPECT_TRUE(Has(Joined(elsewhere.TakeNotices()), "belong to the folder " + world.tmp / "Songs (not "));
     EXPECT_EQ(elsewhere.GetSync()->GetSavedDir2()->Count(), 0);
 
@@ -177,8 +152,7 @@ TEST(SyncSession, SavedListsOfAnotherIPodOfTheSameNameOrAnotherFolderAreDropped)
         if (!withIdentity)
             std::filesystem::remove(world.tmp / "state.ipod");
         SyncSession again;
-        ASSERT_EQ(again.OpenIPod(ADir::kTypeSongFolder, world.tmp.A("Songs"), first, world.tmp.A("state")),
-                  0);
+        ASSERT_EQ(world.Open(again, first), 0);
         EXPECT_TRUE(again.TakeNotices().empty()) << withIdentity;
         EXPECT_EQ(again.GetSync()->GetSavedDir1()->Count(), 2) << withIdentity;
     }
@@ -186,8 +160,8 @@ TEST(SyncSession, SavedListsOfAnotherIPodOfTheSameNameOrAnotherFolderAreDropped)
 
 TEST(SyncSession, FoldersThatLieInsideOneAnotherAreRefused)
 {
-    SongsAndIPods world;
-    const MountedIPod pod = world.IPod("POD", "");
+    World world;
+    const MountedIPod pod = world.IPod("POD", {.firewireGuid = ""});
     SyncSession session;
     const std::string inside = pod.mountPoint.ToStdString() + "/Music";
     EXPECT_EQ(session.OpenIPod(ADir::kTypeSongFolder, AString::FromUTF8(inside), pod, world.tmp.A("state")),
@@ -237,7 +211,7 @@ TEST(SyncSession, AStateFileThatCannotBeReadIsToldAbout)
             std::filesystem::create_directories(tmp / "state/inside");
         auto open = [&tmp](SyncSession& session) {
             EXPECT_EQ(session.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("state")), 0);
-            ApplyTwoWay(session);
+            session.Apply(TwoWay());
         };
         {
             SyncSession session;
@@ -306,7 +280,7 @@ TEST(SyncSession, SavedListsThatDoNotFitThisRunAreDropped)
             ASSERT_EQ(first.OpenFolders(tmp.A(c.onOtherPair ? "X" : "L"), tmp.A(c.onOtherPair ? "Y" : "R"),
                                         c.songsFirst, tmp.A("state")),
                       0);
-            ApplyTwoWay(first);
+            first.Apply(TwoWay());
             const SyncSession::Outcome outcome = first.Run(nullptr, nullptr);
             ASSERT_EQ(outcome.result, 0);
             EXPECT_EQ(outcome.listsLeftOut, c.deepPath);
@@ -316,7 +290,7 @@ TEST(SyncSession, SavedListsThatDoNotFitThisRunAreDropped)
             fixtures::WriteFile(SyncSession::IdentityPath(tmp.A("state")).ToStdString(), c.identity);
         SyncSession then;
         ASSERT_EQ(then.OpenFolders(tmp.A("L"), tmp.A("R"), c.songsThen, tmp.A("state")), 0);
-        ApplyTwoWay(then, c.genreThen);
+        then.Apply(TwoWay(c.genreThen));
         EXPECT_TRUE(Has(c.deepPath ? toldFirst : Joined(then.TakeNotices()), c.told));
         EXPECT_EQ(then.GetSync()->GetSavedDir1()->Count() + then.GetSync()->GetSavedDir2()->Count() == 0,
                   c.dropped);
@@ -341,10 +315,10 @@ signed char UnplugAtFirstAction()
 
 TEST(SyncSession, AnIPodUnpluggedDuringARunEndsItWithWhatWasCopied)
 {
-    SongsAndIPods world;
-    const MountedIPod pod = world.IPod("IPOD", "0x000A27001111AAAA");
+    World world;
+    const MountedIPod pod = world.IPod("IPOD", {.firewireGuid = "0x000A27001111AAAA"});
     SyncSession session;
-    ASSERT_EQ(session.OpenIPod(ADir::kTypeSongFolder, world.tmp.A("Songs"), pod, world.tmp.A("state")), 0);
+    ASSERT_EQ(world.Open(session, pod), 0);
     gWatched = &world.frontend;
     gUnplugFrom = pod.mountPoint.ToStdString();
     gUnplugTo = world.tmp / "unplugged";
