@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,8 @@ protected:
 
 } // namespace
 
+// A file that is not a group is refused and leaves no sync; no file at all (which reading does not
+// create) leaves the group as it was.
 TEST_F(ASyncGroupTest, AFileThatIsNotAGroupIsRefused)
 {
     fixtures::Bytes tooMany;
@@ -61,24 +64,21 @@ TEST_F(ASyncGroupTest, AFileThatIsNotAGroupIsRefused)
     fixtures::PutU32LE(tooMany, 21);
     fixtures::PutStringRecord(tooMany, u"");
     struct Case {
-        fixtures::Bytes bytes;
-        int result;
+        std::optional<fixtures::Bytes> bytes; // none: no file
+        int result, syncs;
     };
-    for (const Case& c : {Case{{0x05, 0x00, 0x10, 0x00, 1, 0, 0, 0}, kErrVersion}, {tooMany, kErrUnknown}}) {
-        fixtures::WriteFile(statePath.ToStdString(), c.bytes);
+    for (const Case& c : {Case{fixtures::Bytes{0x05, 0x00, 0x10, 0x00, 1, 0, 0, 0}, kErrVersion, 0},
+                          {tooMany, kErrUnknown, 0},
+                          {std::nullopt, kErrOpen, 1}}) {
+        std::filesystem::remove(statePath.ToStdString());
+        if (c.bytes)
+            fixtures::WriteFile(statePath.ToStdString(), *c.bytes);
         ASyncGroup group;
         group.AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
         EXPECT_EQ(group.ReadSyncState(&statePath), c.result);
-        EXPECT_EQ(group.NumSyncs(), 0);
+        EXPECT_EQ(group.NumSyncs(), c.syncs);
+        EXPECT_EQ(Exists(statePath.ToStdString()), c.bytes.has_value());
     }
-}
-
-TEST_F(ASyncGroupTest, ReadingAMissingFileCreatesNothing)
-{
-    ASyncGroup group;
-    EXPECT_EQ(group.ReadSyncState(&statePath), kErrOpen);
-    EXPECT_EQ(group.NumSyncs(), 0);
-    EXPECT_FALSE(Exists(statePath.ToStdString()));
 }
 
 TEST_F(ASyncGroupTest, WritingOverALongerFileLeavesOnlyTheNewBytes)
