@@ -251,51 +251,55 @@ TEST(ASyncLib, DisplayTextsShowTheSongsTags)
 // ---------------------------------------------------------------------------------------------
 // Checks before a run
 
-TEST(ASyncLib, AnIPodWhoseVolumeIsMissingStopsTheRunBeforeItStarts)
+// A run the sides cannot take is refused before it starts, with one message; a read-only playlist
+// refuses only when it receives.
+TEST(ASyncLib, ARunTheSidesCannotTakeIsRefusedBeforeItStarts)
 {
-    RecordingFrontend frontend;
-    StandInSync sync;
-    sync.SetSide(2, ADir::kTypeIPod, "", 0);
-    sync.SetAutoAction(ASync::kLeftToRight);
-    EXPECT_EQ(sync.DoSync(nullptr), kErrVolumeNotFound);
-    ASSERT_EQ(frontend.questions.Informed().size(), 1u);
-    EXPECT_EQ(frontend.questions.Informed()[0],
-              "Selected iPod's volume cannot be found! The iPod must be set to \"Enable Disk Use\" before "
-              "performing a sync.");
-    EXPECT_FALSE(Has(frontend.Log(), "Initializing sync..."));
-}
-
-TEST(ASyncLib, AReadOnlyPlaylistRefusesOnlyWhenItReceives)
-{
-    RecordingFrontend frontend;
     fixtures::TempDir dir;
     const std::string iPod = samples::MakeIPod(dir.Path(), "iPod");
-    StandInSync sync;
-    sync.SetSide(1, ADir::kTypeITunes, "/Music", 1);
-    sync.SetSide(2, ADir::kTypeIPod, iPod, 0);
-    sync.SetAutoAction(ASync::kRightToLeft);
-    EXPECT_EQ(sync.PreSyncCheck(), kErrInvalidPlaylist);
-    ASSERT_EQ(frontend.questions.Informed().size(), 1u);
-    EXPECT_EQ(frontend.questions.Informed()[0],
-              "The selected Playlist in iTunes is a Read Only Playlist. Songs cannot be added to a Read Only "
-              "Playlist. Select a different Playlist or a different Sync type.");
-    sync.SetAutoAction(ASync::kLeftToRight);
-    EXPECT_EQ(sync.PreSyncCheck(), 0);
-    sync.SetSide(2, ADir::kTypeIPod, iPod, 1);
-    EXPECT_EQ(sync.PreSyncCheck(), kErrInvalidPlaylist);
-    EXPECT_TRUE(
-        Has(frontend.questions.Informed().back(), "The selected Playlist in iPod is a Read Only Playlist."));
-
-    // A receiving iPod set to update itself is refused first; a folder that is no iPod too.
     samples::IPodOptions automatic;
     automatic.autoUpdate = true;
-    sync.SetSide(2, ADir::kTypeIPod, samples::MakeIPod(dir.Path(), "Auto", automatic), 1);
-    EXPECT_EQ(sync.PreSyncCheck(), kErrAutoUpdate);
-    EXPECT_EQ(frontend.questions.Informed().back(),
-              "Selected iPod is set to Automatic Update. The iPod must be "
-              "set to \"Manual Update\" before performing a Sync.");
-    sync.SetSide(2, ADir::kTypeIPod, dir.Path(), 0);
-    EXPECT_EQ(sync.PreSyncCheck(), kErrUnknown);
+    const std::string updating = samples::MakeIPod(dir.Path(), "Auto", automatic);
+    struct Case {
+        const char* what;
+        int autoAction;
+        std::string volume; // of the iPod on the right
+        int iPodPlaylist;   // 1: read only; the library's on the left is read only
+        int result;
+        const char* told;
+    };
+    for (const Case& c : {
+             Case{"the library's playlist receives", ASync::kRightToLeft, iPod, 0, kErrInvalidPlaylist,
+                  "The selected Playlist in iTunes is a Read Only Playlist. Songs cannot be added to a Read "
+                  "Only Playlist. Select a different Playlist or a different Sync type."},
+             Case{"the library's playlist sends", ASync::kLeftToRight, iPod, 0, 0, ""},
+             Case{"the iPod's playlist receives", ASync::kLeftToRight, iPod, 1, kErrInvalidPlaylist,
+                  "The selected Playlist in iPod is a Read Only Playlist."},
+             Case{
+                 "an iPod set to update itself", ASync::kLeftToRight, updating, 1, kErrAutoUpdate,
+                 "Selected iPod is set to Automatic Update. The iPod must be set to \"Manual Update\" before "
+                 "performing a Sync."},
+             Case{"a folder that is no iPod", ASync::kLeftToRight, dir.Path(), 0, kErrUnknown,
+                  ""}, // not told
+             Case{
+                 "an iPod whose volume is missing", ASync::kLeftToRight, "", 0, kErrVolumeNotFound,
+                 "Selected iPod's volume cannot be found! The iPod must be set to \"Enable Disk Use\" before "
+                 "performing a sync."},
+         }) {
+        RecordingFrontend frontend;
+        StandInSync sync;
+        sync.SetSide(1, ADir::kTypeITunes, "/Music", 1);
+        sync.SetSide(2, ADir::kTypeIPod, c.volume, c.iPodPlaylist);
+        sync.SetAutoAction(c.autoAction);
+        EXPECT_EQ(c.result ? sync.DoSync(nullptr) : sync.PreSyncCheck(), c.result) << c.what;
+        // One message where one is given here; none for a run that may go on.
+        const std::vector<std::string> told = frontend.questions.Informed();
+        EXPECT_EQ(told.size(), *c.told ? 1u : 0u) << c.what;
+        if (*c.told && !told.empty()) {
+            EXPECT_EQ(told[0].rfind(c.told, 0), 0u) << c.what << ": " << told[0];
+        }
+        EXPECT_FALSE(Has(frontend.Log(), "Initializing sync...")) << c.what;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
