@@ -62,32 +62,30 @@ TEST_F(ChangesDuringRun, AFileChangedAfterThePlanIsLeftForTheNextRun)
          "left", nullptr},
     };
     for (const Case& c : cases) {
-        RecordingFrontend caseFrontend;
-        caseFrontend.questions.SetDefaultAnswer("Yes to All");
+        SCOPED_TRACE(c.name);
+        Answering caseFrontend("Yes to All");
         FolderPair casePair;
         Put(casePair.L("a.txt"), "v1");
-        ASSERT_EQ(casePair.Run(fixtures::kSynchronize), 0) << c.name;
+        ASSERT_EQ(casePair.Run(fixtures::kSynchronize), 0);
         c.before(casePair);
         // The user saves the right copy while the plan is on the screen.
         gDuringReview = [&casePair] { Put(casePair.R("a.txt"), "saved meanwhile", kBase + 5); };
         std::unique_ptr<ASync> sync = casePair.Load(c.type, &ReviewWhileChanging);
-        EXPECT_EQ(casePair.Run(*sync), 0) << c.name;
+        EXPECT_EQ(casePair.Run(*sync), 0);
         gDuringReview = nullptr;
-        EXPECT_EQ(ReadText(casePair.R("a.txt")), "saved meanwhile") << c.name;
-        EXPECT_EQ(Exists(casePair.L("a.txt")), c.left != nullptr) << c.name;
+        EXPECT_EQ(ReadText(casePair.R("a.txt")), "saved meanwhile");
+        EXPECT_EQ(Exists(casePair.L("a.txt")), c.left != nullptr);
         if (c.left) {
-            EXPECT_EQ(ReadText(casePair.L("a.txt")), c.left) << c.name;
+            EXPECT_EQ(ReadText(casePair.L("a.txt")), c.left);
         }
         const std::string log = caseFrontend.Log();
-        EXPECT_TRUE(Has(log, casePair.R("a.txt") + " changed during the run; left for the next run."))
-            << c.name << "\n"
-            << log;
+        EXPECT_TRUE(Has(log, casePair.R("a.txt") + " changed during the run; left for the next run.")) << log;
         for (const std::string& title : caseFrontend.QuestionTitles())
-            EXPECT_FALSE(Has(title, "Replace")) << c.name;
+            EXPECT_FALSE(Has(title, "Replace"));
         if (c.nextRun) {
-            ASSERT_EQ(casePair.Run(fixtures::kSynchronize), 0) << c.name;
-            EXPECT_EQ(ReadText(casePair.L("a.txt")), c.nextRun) << c.name;
-            EXPECT_EQ(ReadText(casePair.R("a.txt")), c.nextRun) << c.name;
+            ASSERT_EQ(casePair.Run(fixtures::kSynchronize), 0);
+            EXPECT_EQ(ReadText(casePair.L("a.txt")), c.nextRun);
+            EXPECT_EQ(ReadText(casePair.R("a.txt")), c.nextRun);
         }
     }
 }
