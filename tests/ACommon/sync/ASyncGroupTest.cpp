@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,12 +38,12 @@ protected:
         fixtures::WriteSong(tmp / "Songs/Artist/Album/Two.mp3", SongSpecOf("Two", 2));
         statePath = tmp.A("POD_PODDB.snc");
     }
-    // Points a song sync at the folder and the iPod.
-    void Aim(ASync* sync)
+    // Points a song sync at the folder and the iPod, or at the folders `left` and `right` of tmp.
+    void Aim(ASync* sync, const char* left = "Songs", const char* right = nullptr)
     {
-        AString left = tmp.A("Songs"), right = AString::FromUTF8(root);
-        sync->SetRootPath1(&left, nullptr, 0);
-        sync->SetRootPath2(&right, nullptr, 0);
+        AString l = tmp.A(left), r = right ? tmp.A(right) : AString::FromUTF8(root);
+        sync->SetRootPath1(&l, nullptr, 0);
+        sync->SetRootPath2(&r, nullptr, 0);
         sync->SetShowActionsList(0);
     }
 
@@ -54,6 +55,8 @@ protected:
 
 } // namespace
 
+// A file that is not a group is refused and leaves no sync; no file at all (which reading does not
+// create) leaves the group as it was.
 TEST_F(ASyncGroupTest, AFileThatIsNotAGroupIsRefused)
 {
     fixtures::Bytes tooMany;
@@ -61,24 +64,21 @@ TEST_F(ASyncGroupTest, AFileThatIsNotAGroupIsRefused)
     fixtures::PutU32LE(tooMany, 21);
     fixtures::PutStringRecord(tooMany, u"");
     struct Case {
-        fixtures::Bytes bytes;
-        int result;
+        std::optional<fixtures::Bytes> bytes; // none: no file
+        int result, syncs;
     };
-    for (const Case& c : {Case{{0x05, 0x00, 0x10, 0x00, 1, 0, 0, 0}, kErrVersion}, {tooMany, kErrUnknown}}) {
-        fixtures::WriteFile(statePath.ToStdString(), c.bytes);
+    for (const Case& c : {Case{fixtures::Bytes{0x05, 0x00, 0x10, 0x00, 1, 0, 0, 0}, kErrVersion, 0},
+                          {tooMany, kErrUnknown, 0},
+                          {std::nullopt, kErrOpen, 1}}) {
+        std::filesystem::remove(statePath.ToStdString());
+        if (c.bytes)
+            fixtures::WriteFile(statePath.ToStdString(), *c.bytes);
         ASyncGroup group;
         group.AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeIPodDB);
         EXPECT_EQ(group.ReadSyncState(&statePath), c.result);
-        EXPECT_EQ(group.NumSyncs(), 0);
+        EXPECT_EQ(group.NumSyncs(), c.syncs);
+        EXPECT_EQ(Exists(statePath.ToStdString()), c.bytes.has_value());
     }
-}
-
-TEST_F(ASyncGroupTest, ReadingAMissingFileCreatesNothing)
-{
-    ASyncGroup group;
-    EXPECT_EQ(group.ReadSyncState(&statePath), kErrOpen);
-    EXPECT_EQ(group.NumSyncs(), 0);
-    EXPECT_FALSE(Exists(statePath.ToStdString()));
 }
 
 TEST_F(ASyncGroupTest, WritingOverALongerFileLeavesOnlyTheNewBytes)
@@ -143,28 +143,15 @@ TEST_F(ASyncGroupTest, TheLoopStopsAfterAFailedSyncThatStopsOnErrors)
         std::filesystem::create_directories(tmp / "Copy");
         ASyncGroup group;
         ASyncLib* failing = group.AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
-        AString missing = tmp.A("No Such Folder"), copy = tmp.A("Copy"), songs = tmp.A("Songs");
-        failing->SetRootPath1(&missing, nullptr, 0);
-        failing->SetRootPath2(&copy, nullptr, 0);
-        failing->SetShowActionsList(0);
+        Aim(failing, "No Such Folder", "Copy");
         failing->SetStopOnErr(stop);
-        ASyncLib* second = group.AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
-        second->SetRootPath1(&songs, nullptr, 0);
-        second->SetRootPath2(&copy, nullptr, 0);
-        second->SetShowActionsList(0);
+        Aim(group.AddASyncLib(ADir::kTypeSongFolder, ADir::kTypeSongFolder), "Songs", "Copy");
         std::vector<int> rows;
         group.SetProgressControl([&rows](int row) { rows.push_back(row); }, nullptr, nullptr, nullptr);
 
-        const int result = group.DoSyncLoop(nullptr);
-        if (stop) {
-            EXPECT_NE(result, 0);
-            EXPECT_EQ(rows, std::vector<int>{0});
-            EXPECT_TRUE(ListFiles(tmp / "Copy").empty());
-        } else {
-            EXPECT_EQ(result, 0);
-            EXPECT_EQ(rows, (std::vector<int>{0, 1}));
-            EXPECT_EQ(ListFiles(tmp / "Copy").size(), 2u);
-        }
+        EXPECT_EQ(group.DoSyncLoop(nullptr) != 0, stop == 1);
+        EXPECT_EQ(rows, (stop ? std::vector<int>{0} : std::vector<int>{0, 1}));
+        EXPECT_EQ(ListFiles(tmp / "Copy").size(), stop ? 0u : 2u);
     }
 }
 

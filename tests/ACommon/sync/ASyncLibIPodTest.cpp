@@ -10,7 +10,6 @@
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLT.h"
 #include "ACommon/sources/ADirPodDB.h"
-#include "APlatform/FileSystem.h"
 #include "fixtures/FolderPair.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
@@ -21,7 +20,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -29,6 +27,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 using fixtures::Exists;
@@ -302,48 +301,44 @@ TEST(ASyncLibIPod, AnIPodWhoseSignatureCannotBeMadeIsRefusedBeforeAnythingIsCopi
 // whole, not a database or iTunesSD it did not change, not a journal.
 TEST(ASyncLibIPod, ARunThatCanChangeNothingOnTheIPodWritesNothingToIt)
 {
-    struct Case {
-        const char* what;
-        std::function<void(const std::string& root)> damage;
+    using Damage = std::function<void(const std::string& root)>;
+    using Bytes = std::vector<std::uint8_t>;
+    // The database with `change` made to its bytes.
+    auto database = [](std::function<void(Bytes&)> change) -> Damage {
+        return [change](const std::string& root) {
+            Bytes bytes = ReadFile(fixtures::DatabasePath(root));
+            change(bytes);
+            fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
+        };
     };
-    const Case cases[] = {
+    const std::pair<const char*, Damage> cases[] = {
         {"a music folder that is a file",
          [](const std::string& root) {
              std::filesystem::remove_all(root + "/iPod_Control/Music");
              fixtures::WriteFile(root + "/iPod_Control/Music", std::string("not a folder"));
          }},
-        {"a database whose track list is of an unknown type",
-         [](const std::string& root) {
-             auto bytes = ReadFile(fixtures::DatabasePath(root));
-             const std::uint32_t firstDataset = fixtures::itdb::GetU32(bytes, 4);
-             fixtures::itdb::PutU32(bytes, firstDataset + 12, 99);
-             fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
-         }},
-        {"a database whose track list counts fewer tracks than follow",
-         [](const std::string& root) {
-             auto bytes = ReadFile(fixtures::DatabasePath(root));
+        {"a database whose track list is of an unknown type", database([](Bytes& bytes) {
+             fixtures::itdb::PutU32(bytes, fixtures::itdb::GetU32(bytes, 4) + 12, 99);
+         })},
+        {"a database whose track list counts fewer tracks than follow", database([](Bytes& bytes) {
              const std::string tag = "mhlt";
              const auto list =
                  std::search(bytes.begin(), bytes.end(), tag.begin(), tag.end()) - bytes.begin();
              fixtures::itdb::PutU32(bytes, static_cast<std::size_t>(list) + 8, 1);
-             fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
-         }},
+         })},
         {"a journal that is a folder",
          [](const std::string& root) {
              std::filesystem::create_directories(root + "/iPod_Control/iTunes/PelorinJournal/inside");
          }},
-        {"a database file longer than the database",
-         [](const std::string& root) {
-             auto bytes = ReadFile(fixtures::DatabasePath(root));
+        {"a database file longer than the database", database([](Bytes& bytes) {
              bytes.insert(bytes.end(), {'m', 'h', 'i', 't'});
-             fixtures::WriteFile(fixtures::DatabasePath(root), bytes);
-         }},
+         })},
     };
-    for (const Case& c : cases) {
+    for (const auto& [what, damage] : cases) {
         FolderAndIPod pair({.modelNumStr = "MA133"}); // a shuffle, which has an iTunesSD to write
         pair.PutOnIPod({{"old.mp3", SongSpecOf("Old")}, {"older.mp3", SongSpecOf("Older", "Other")}});
         pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
-        c.damage(pair.root);
+        damage(pair.root);
         // Each file by its contents and its inode: a file written again, even the same, is a new one.
         // Folders too, even empty ones.
         auto snapshot = [&pair] {
@@ -359,8 +354,8 @@ TEST(ASyncLibIPod, ARunThatCanChangeNothingOnTheIPodWritesNothingToIt)
             return files;
         };
         const auto before = snapshot();
-        EXPECT_NE(pair.Run(1, 0), 0) << c.what;
-        EXPECT_EQ(snapshot(), before) << c.what;
+        EXPECT_NE(pair.Run(1, 0), 0) << what;
+        EXPECT_EQ(snapshot(), before) << what;
     }
 }
 
@@ -411,47 +406,6 @@ TEST(ASyncLibIPod, WhatAStoppedRunLeftIsMendedOnlyByARunThatMayWrite)
     EXPECT_EQ(ListFiles(pair.root + "/iPod_Control/Music").size(), 2u);
 }
 
-TEST(ASyncLibIPod, AnIPodOnAVolumeThatRefusesAttributeCallsTakesEverySong)
-{
-    for (int refusal : {ENOSYS, ENOTSUP, EPERM}) {
-        FolderAndIPod pair;
-        pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
-        pair.WriteSong("Artist/Album/01 Two.mp3", SongSpecOf("Two", "Artist", 2));
-        platform::FailAttributeCallsForTesting(refusal);
-        const int result = pair.Run(1, 0);
-        platform::FailAttributeCallsForTesting(0);
-        EXPECT_EQ(result, 0) << refusal << pair.frontend.Log();
-        EXPECT_EQ(pair.Titles(), (std::vector<std::string>{"One", "Two"})) << refusal;
-    }
-}
-
-namespace {
-
-// A song sync whose iPod's database is written again by another program once the first song is
-// copied, as its own application would: the store at the end of the run is then refused.
-class OvertakenSync : public ASyncLib {
-public:
-    using ASyncLib::ASyncLib;
-    std::string database;
-    int Copy(const AString* src, const AString* dst, signed char overwrite, signed char isReplace,
-             CancelProc cancel) override
-    {
-        const int err = ASyncLib::Copy(src, dst, overwrite, isReplace, cancel);
-        if (!overtaken) {
-            overtaken = true;
-            const auto bytes = ReadFile(database);
-            std::filesystem::remove(database);
-            fixtures::WriteFile(database, bytes);
-        }
-        return err;
-    }
-
-private:
-    bool overtaken = false;
-};
-
-} // namespace
-
 // The line a run ends with counts what is true on the iPod afterwards: songs copied and removed in
 // a run whose database could not be written are on it or gone from it only as files.
 TEST(ASyncLibIPod, ARunWhoseDatabaseStoreFailsCountsNoSongAsCopiedOrRemoved)
@@ -461,10 +415,23 @@ TEST(ASyncLibIPod, ARunWhoseDatabaseStoreFailsCountsNoSongAsCopiedOrRemoved)
     pair.WriteSong("Artist/Album/01 One.mp3", SongSpecOf("One"));
     pair.WriteSong("Artist/Album/02 Two.mp3", SongSpecOf("Two"));
     const auto titles = pair.Titles();
-    auto sync = pair.Load<OvertakenSync>({"", 1, 1}, nullptr, ADir::kTypeSongFolder, ADir::kTypeIPodDB);
-    sync->database = fixtures::DatabasePath(pair.root);
+    // Another program writes the iPod's database again while the first song is copied, as its own
+    // application would: the store at the end of the run is then refused.
+    const std::string database = fixtures::DatabasePath(pair.root);
+    bool overtaken = false;
+    AFile::SetCopyHookForTesting([&](const AString&) {
+        if (std::exchange(overtaken, true))
+            return;
+        const auto bytes = ReadFile(database);
+        std::filesystem::remove(database);
+        fixtures::WriteFile(database, bytes);
+    });
+    auto sync = pair.Load<ASyncLib>({"", 1, 1}, nullptr, ADir::kTypeSongFolder, ADir::kTypeIPodDB);
     sync->SetRememberedAnswers(ASync::kAnswerYesToAll, ASync::kAnswerYesToAll, ASync::kAnswerYesToAll);
-    EXPECT_NE(pair.FolderPair::Run(*sync), 0);
+    const int result = pair.FolderPair::Run(*sync);
+    AFile::SetCopyHookForTesting(nullptr);
+    EXPECT_TRUE(overtaken);
+    EXPECT_NE(result, 0);
     EXPECT_EQ(pair.Titles(), titles);
     EXPECT_EQ(
         sync->GetTally().Summary(AString("Songs"), AString("POD"), true, true, kErrUnknown).ToStdString(),

@@ -125,45 +125,44 @@ TEST(ASyncLib, OnlyChangingWhatTellsSongsApartDropsTheSavedLists)
 {
     ASyncLib sync(ADir::kTypeSongFolder, ADir::kTypeSongFolder);
     AString entry("/Rock/A/B/S/mp3?0");
-    auto fillSaved = [&] {
+    AString rock(":Rock:"), rockUpper(":ROCK:"), jazz(":Jazz:"), ids(":me:");
+    sync.SetGenreIncludeFilter(&rock);
+    // `same` sets what is set already, `other` changes it.
+    auto check = [&](const char* what, const std::function<void()>& same, const std::function<void()>& other,
+                     bool drops) {
         sync.GetSavedDir1()->AddFPath(&entry);
         sync.GetSavedDir2()->AddFPath(&entry);
-    };
-    auto savedKept = [&] { return sync.GetSavedDir1()->Count() > 0 && sync.GetSavedDir2()->Count() > 0; };
-    struct Change {
-        const char* what;
-        std::function<void()> same;
-        std::function<void()> other;
-        bool drops;
-    };
-    AString rock(":Rock:"), rockUpper(":ROCK:"), jazz(":Jazz:"), ids(":me:");
-    const Change changes[] = {
-        {"genre relevant", [&] { sync.SetGenreRelevantOnDupSongCompare(1); },
-         [&] { sync.SetGenreRelevantOnDupSongCompare(0); }, true},
-        {"album relevant", [&] { sync.SetAlbumRelevantOnDupSongCompare(1); },
-         [&] { sync.SetAlbumRelevantOnDupSongCompare(0); }, true},
-        {"file type relevant", [&] { sync.SetFileTypeRelevantOnDupSongCompare(1); },
-         [&] { sync.SetFileTypeRelevantOnDupSongCompare(0); }, true},
-        {"favor size", [&] { sync.SetFavorSizeVsDate(1); }, [&] { sync.SetFavorSizeVsDate(0); }, true},
-        {"genre filter mode", [&] { sync.SetGenreFilterMode(0); }, [&] { sync.SetGenreFilterMode(1); }, true},
-        // Texts compare ignoring case.
-        {"genre filter text", [&] { sync.SetGenreIncludeFilter(&rockUpper); },
-         [&] { sync.SetGenreIncludeFilter(&jazz); }, true},
-        {"dont dup songs", [] {}, [&] { sync.SetDontDupSongs(1); }, false},
-        {"move instead of delete", [] {}, [&] { sync.SetMoveInsteadOfDelete(0); }, false},
-        {"apple ids", [] {}, [&] { sync.SetAppleIDs(&ids); }, false},
-        {"create last playlist", [] {}, [&] { sync.SetCreateLastPlaylist(0); }, false},
-    };
-    sync.SetGenreIncludeFilter(&rock);
-    for (const Change& change : changes) {
-        fillSaved();
-        change.same();
-        EXPECT_TRUE(savedKept()) << change.what;
-        change.other();
-        EXPECT_EQ(savedKept(), !change.drops) << change.what;
+        auto savedKept = [&] { return sync.GetSavedDir1()->Count() > 0 && sync.GetSavedDir2()->Count() > 0; };
+        same();
+        EXPECT_TRUE(savedKept()) << what;
+        other();
+        EXPECT_EQ(savedKept(), !drops) << what;
         sync.GetSavedDir1()->DeleteAll();
         sync.GetSavedDir2()->DeleteAll();
-    }
+    };
+    struct Flag {
+        const char* what;
+        void (ASyncLib::*set)(signed char);
+        signed char same, other;
+        bool drops;
+    };
+    for (const Flag& f : {Flag{"genre relevant", &ASyncLib::SetGenreRelevantOnDupSongCompare, 1, 0, true},
+                          {"album relevant", &ASyncLib::SetAlbumRelevantOnDupSongCompare, 1, 0, true},
+                          {"file type relevant", &ASyncLib::SetFileTypeRelevantOnDupSongCompare, 1, 0, true},
+                          {"favor size", &ASyncLib::SetFavorSizeVsDate, 1, 0, true},
+                          {"dont dup songs", &ASyncLib::SetDontDupSongs, 0, 1, false},
+                          {"move instead of delete", &ASyncLib::SetMoveInsteadOfDelete, 1, 0, false},
+                          {"create last playlist", &ASyncLib::SetCreateLastPlaylist, 1, 0, false}})
+        check(
+            f.what, [&] { (sync.*f.set)(f.same); }, [&] { (sync.*f.set)(f.other); }, f.drops);
+    check(
+        "genre filter mode", [&] { sync.SetGenreFilterMode(0); }, [&] { sync.SetGenreFilterMode(1); }, true);
+    // Texts compare ignoring case.
+    check(
+        "genre filter text", [&] { sync.SetGenreIncludeFilter(&rockUpper); },
+        [&] { sync.SetGenreIncludeFilter(&jazz); }, true);
+    check(
+        "apple ids", [] {}, [&] { sync.SetAppleIDs(&ids); }, false);
     // Set on all four sources.
     for (ADir* dir : {sync.GetDir1(), sync.GetDir2(), sync.GetSavedDir1(), sync.GetSavedDir2()}) {
         EXPECT_EQ(Song(dir)->GetGenreRelevantOnDupSongCompare(), 0);
@@ -252,51 +251,55 @@ TEST(ASyncLib, DisplayTextsShowTheSongsTags)
 // ---------------------------------------------------------------------------------------------
 // Checks before a run
 
-TEST(ASyncLib, AnIPodWhoseVolumeIsMissingStopsTheRunBeforeItStarts)
+// A run the sides cannot take is refused before it starts, with one message; a read-only playlist
+// refuses only when it receives.
+TEST(ASyncLib, ARunTheSidesCannotTakeIsRefusedBeforeItStarts)
 {
-    RecordingFrontend frontend;
-    StandInSync sync;
-    sync.SetSide(2, ADir::kTypeIPod, "", 0);
-    sync.SetAutoAction(ASync::kLeftToRight);
-    EXPECT_EQ(sync.DoSync(nullptr), kErrVolumeNotFound);
-    ASSERT_EQ(frontend.questions.Informed().size(), 1u);
-    EXPECT_EQ(frontend.questions.Informed()[0],
-              "Selected iPod's volume cannot be found! The iPod must be set to \"Enable Disk Use\" before "
-              "performing a sync.");
-    EXPECT_FALSE(Has(frontend.Log(), "Initializing sync..."));
-}
-
-TEST(ASyncLib, AReadOnlyPlaylistRefusesOnlyWhenItReceives)
-{
-    RecordingFrontend frontend;
     fixtures::TempDir dir;
     const std::string iPod = samples::MakeIPod(dir.Path(), "iPod");
-    StandInSync sync;
-    sync.SetSide(1, ADir::kTypeITunes, "/Music", 1);
-    sync.SetSide(2, ADir::kTypeIPod, iPod, 0);
-    sync.SetAutoAction(ASync::kRightToLeft);
-    EXPECT_EQ(sync.PreSyncCheck(), kErrInvalidPlaylist);
-    ASSERT_EQ(frontend.questions.Informed().size(), 1u);
-    EXPECT_EQ(frontend.questions.Informed()[0],
-              "The selected Playlist in iTunes is a Read Only Playlist. Songs cannot be added to a Read Only "
-              "Playlist. Select a different Playlist or a different Sync type.");
-    sync.SetAutoAction(ASync::kLeftToRight);
-    EXPECT_EQ(sync.PreSyncCheck(), 0);
-    sync.SetSide(2, ADir::kTypeIPod, iPod, 1);
-    EXPECT_EQ(sync.PreSyncCheck(), kErrInvalidPlaylist);
-    EXPECT_TRUE(
-        Has(frontend.questions.Informed().back(), "The selected Playlist in iPod is a Read Only Playlist."));
-
-    // A receiving iPod set to update itself is refused first; a folder that is no iPod too.
     samples::IPodOptions automatic;
     automatic.autoUpdate = true;
-    sync.SetSide(2, ADir::kTypeIPod, samples::MakeIPod(dir.Path(), "Auto", automatic), 1);
-    EXPECT_EQ(sync.PreSyncCheck(), kErrAutoUpdate);
-    EXPECT_EQ(frontend.questions.Informed().back(),
-              "Selected iPod is set to Automatic Update. The iPod must be "
-              "set to \"Manual Update\" before performing a Sync.");
-    sync.SetSide(2, ADir::kTypeIPod, dir.Path(), 0);
-    EXPECT_EQ(sync.PreSyncCheck(), kErrUnknown);
+    const std::string updating = samples::MakeIPod(dir.Path(), "Auto", automatic);
+    struct Case {
+        const char* what;
+        int autoAction;
+        std::string volume; // of the iPod on the right
+        int iPodPlaylist;   // 1: read only; the library's on the left is read only
+        int result;
+        const char* told;
+    };
+    for (const Case& c : {
+             Case{"the library's playlist receives", ASync::kRightToLeft, iPod, 0, kErrInvalidPlaylist,
+                  "The selected Playlist in iTunes is a Read Only Playlist. Songs cannot be added to a Read "
+                  "Only Playlist. Select a different Playlist or a different Sync type."},
+             Case{"the library's playlist sends", ASync::kLeftToRight, iPod, 0, 0, ""},
+             Case{"the iPod's playlist receives", ASync::kLeftToRight, iPod, 1, kErrInvalidPlaylist,
+                  "The selected Playlist in iPod is a Read Only Playlist."},
+             Case{
+                 "an iPod set to update itself", ASync::kLeftToRight, updating, 1, kErrAutoUpdate,
+                 "Selected iPod is set to Automatic Update. The iPod must be set to \"Manual Update\" before "
+                 "performing a Sync."},
+             Case{"a folder that is no iPod", ASync::kLeftToRight, dir.Path(), 0, kErrUnknown,
+                  ""}, // not told
+             Case{
+                 "an iPod whose volume is missing", ASync::kLeftToRight, "", 0, kErrVolumeNotFound,
+                 "Selected iPod's volume cannot be found! The iPod must be set to \"Enable Disk Use\" before "
+                 "performing a sync."},
+         }) {
+        RecordingFrontend frontend;
+        StandInSync sync;
+        sync.SetSide(1, ADir::kTypeITunes, "/Music", 1);
+        sync.SetSide(2, ADir::kTypeIPod, c.volume, c.iPodPlaylist);
+        sync.SetAutoAction(c.autoAction);
+        EXPECT_EQ(c.result ? sync.DoSync(nullptr) : sync.PreSyncCheck(), c.result) << c.what;
+        // One message where one is given here; none for a run that may go on.
+        const std::vector<std::string> told = frontend.questions.Informed();
+        EXPECT_EQ(told.size(), *c.told ? 1u : 0u) << c.what;
+        if (*c.told && !told.empty()) {
+            EXPECT_EQ(told[0].rfind(c.told, 0), 0u) << c.what << ": " << told[0];
+        }
+        EXPECT_FALSE(Has(frontend.Log(), "Initializing sync...")) << c.what;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -312,35 +315,33 @@ TEST(ASyncLibRun, DuplicatesOnOneSideAreCopiedOnce)
     EXPECT_EQ(ListFiles(pair.L()).size(), 2u);
 }
 
+// Other music under the same tags replaces the older copy in place; a newer destination is judged
+// on the songs' files and asked about.
 TEST(ASyncLibRun, NewerMusicReplacesTheOlderFileInPlace)
 {
-    RecordingFrontend frontend; // answers "Replace file?" with Yes
-    SongPair pair;
-    fixtures::WriteSong(pair.L("a.mp3"), SongSpecOf("Song", 1));
-    fixtures::WriteSong(pair.R("Artist/Album/Song.mp3"), SongSpecOf("Song", 2));
-    SetModTime(pair.L("a.mp3"), 1100000000);
-    SetModTime(pair.R("Artist/Album/Song.mp3"), 1000000000);
-    std::unique_ptr<ASyncLib> plan = pair.Plan(3, 1);
-    EXPECT_EQ(Kinds(*plan), std::vector<int>{ASync::kReplaceRight});
-    EXPECT_EQ(pair.Run(3, 0), 0);
-    EXPECT_EQ(ListFiles(pair.R()), std::vector<std::string>{"Artist/Album/Song.mp3"});
-    EXPECT_EQ(ReadFile(pair.R("Artist/Album/Song.mp3")), ReadFile(pair.L("a.mp3")));
-}
-
-TEST(ASyncLibRun, ANewerDestinationIsJudgedOnTheSongsFiles)
-{
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("No");
-    SongPair pair;
-    fixtures::WriteSong(pair.L("a.mp3"), SongSpecOf("Song", 1));
-    fixtures::WriteSong(pair.R("Artist/Album/Song.mp3"), SongSpecOf("Song", 2));
-    SetModTime(pair.L("a.mp3"), 1000000000);
-    SetModTime(pair.R("Artist/Album/Song.mp3"), 1100000000);
-    const auto before = ReadFile(pair.R("Artist/Album/Song.mp3"));
-    EXPECT_EQ(pair.Run(1, 0), 0);
-    ASSERT_FALSE(frontend.questions.Asked().empty());
-    EXPECT_EQ(frontend.questions.Asked()[0].title, "Replace newer file?");
-    EXPECT_EQ(ReadFile(pair.R("Artist/Album/Song.mp3")), before);
+    struct Case {
+        int direction;
+        std::int64_t leftTime; // the right copy is dated 1000000000
+        const char* answer;
+        bool replaced;
+        const char* asked;
+    };
+    for (const Case& c : {Case{3, 1100000000, "Yes", true, "Replace file?"},
+                          Case{1, 900000000, "No", false, "Replace newer file?"}}) {
+        RecordingFrontend frontend;
+        frontend.questions.SetDefaultAnswer(c.answer);
+        SongPair pair;
+        fixtures::WriteSong(pair.L("a.mp3"), SongSpecOf("Song", 1));
+        fixtures::WriteSong(pair.R("Artist/Album/Song.mp3"), SongSpecOf("Song", 2));
+        SetModTime(pair.L("a.mp3"), c.leftTime);
+        SetModTime(pair.R("Artist/Album/Song.mp3"), 1000000000);
+        const auto winner = ReadFile(c.replaced ? pair.L("a.mp3") : pair.R("Artist/Album/Song.mp3"));
+        EXPECT_EQ(Kinds(*pair.Plan(c.direction, 1)), std::vector<int>{ASync::kReplaceRight}) << c.asked;
+        EXPECT_EQ(pair.Run(c.direction, 0), 0);
+        EXPECT_EQ(frontend.QuestionTitles(), std::vector<std::string>{c.asked});
+        EXPECT_EQ(ListFiles(pair.R()), std::vector<std::string>{"Artist/Album/Song.mp3"});
+        EXPECT_EQ(ReadFile(pair.R("Artist/Album/Song.mp3")), winner) << c.asked;
+    }
 }
 
 TEST(ASyncLib, OnlyAnotherPlaylistDropsTheSavedLists)
@@ -365,47 +366,36 @@ TEST(ASyncLib, OnlyAnotherPlaylistDropsTheSavedLists)
     EXPECT_EQ(sync.GetSavedDir1()->Count() + sync.GetSavedDir2()->Count(), 0);
 }
 
-TEST(ASyncLibRun, TheSameMusicUnderOtherTagsIsNotReplaced)
+// In no direction: the same music under other tags, nor any song on both sides when songs are
+// never duplicated.
+TEST(ASyncLibRun, ASongOnBothSidesIsLeftAloneWhenNothingTellsItChanged)
 {
-    SongPair pair;
-    fixtures::SongSpec left = SongSpecOf("Song", 5), right = SongSpecOf("Song", 5);
-    left.year = 1999;
-    right.year = 2001;
-    right.composer = "Someone";
-    fixtures::WriteSong(pair.L("a.mp3"), left);
-    fixtures::WriteSong(pair.R("b.mp3"), right);
-    SetModTime(pair.L("a.mp3"), 1100000000);
-    SetModTime(pair.R("b.mp3"), 1000000000);
-    for (int direction : {1, 2, 3})
-        EXPECT_EQ(pair.Plan(direction, 1)->GetActionCount(), 0) << direction;
-}
-
-TEST(ASyncLibRun, DontDupSongsNeverReplacesASongPresentOnBothSides)
-{
-    SongPair pair;
-    fixtures::WriteSong(pair.L("a.mp3"), SongSpecOf("Song", 1));
-    fixtures::WriteSong(pair.R("b.mp3"), SongSpecOf("Song", 2));
-    SetModTime(pair.L("a.mp3"), 1100000000);
-    for (int direction : {1, 2, 3})
-        for (signed char deletes : {0, 1})
-            EXPECT_EQ(pair.Plan(direction, deletes, [](ASyncLib& sync) { sync.SetDontDupSongs(1); })
-                          ->GetActionCount(),
-                      0)
-                << direction << " " << int(deletes);
-}
-
-TEST(ASyncLibRun, MirrorMovesSongsTheSourceLacksIntoRemovedFiles)
-{
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
-    SongPair pair;
-    fixtures::WriteSong(pair.L("keep.mp3"), SongSpecOf("Keep"));
-    fixtures::WriteSong(pair.R("Artist/Album/Keep.mp3"), SongSpecOf("Keep"));
-    fixtures::WriteSong(pair.R("Artist/Album/Gone.mp3"), SongSpecOf("Gone"));
-    EXPECT_EQ(pair.Run(1, 1), 0);
-    EXPECT_EQ(ListFiles(pair.R()), std::vector<std::string>{"Artist/Album/Keep.mp3"});
-    EXPECT_EQ(ListFiles(pair.tmp / "Removed Files"), std::vector<std::string>{"Artist/Album/Gone.mp3"});
-    EXPECT_EQ(frontend.QuestionTitles(), std::vector<std::string>{"Delete file?"});
+    fixtures::SongSpec year1999 = SongSpecOf("Song", 5), year2001 = SongSpecOf("Song", 5);
+    year1999.year = 1999;
+    year2001.year = 2001;
+    year2001.composer = "Someone";
+    struct Case {
+        const char* what;
+        fixtures::SongSpec left, right;
+        std::int64_t rightTime; // the left copy is dated 1100000000
+        signed char dontDup;
+    };
+    for (const Case& c : {Case{"other tags, older", year1999, year2001, 1000000000, 0},
+                          Case{"other music, newer, never duplicated", SongSpecOf("Song", 1),
+                               SongSpecOf("Song", 2), 1200000000, 1}}) {
+        SongPair pair;
+        fixtures::WriteSong(pair.L("a.mp3"), c.left);
+        fixtures::WriteSong(pair.R("b.mp3"), c.right);
+        SetModTime(pair.L("a.mp3"), 1100000000);
+        SetModTime(pair.R("b.mp3"), c.rightTime);
+        for (int direction : {1, 2, 3})
+            for (signed char deletes : {0, 1})
+                EXPECT_EQ(
+                    pair.Plan(direction, deletes, [&c](ASyncLib& sync) { sync.SetDontDupSongs(c.dontDup); })
+                        ->GetActionCount(),
+                    0)
+                    << c.what << " " << direction << " " << int(deletes);
+    }
 }
 
 TEST(ASyncLibRun, ASongThatCannotBeReadNeverCostsItsCopyOnTheOtherSide)

@@ -5,60 +5,27 @@
 
 #include "ACommon/base/AError.h"
 #include "APlatform/FileSystem.h"
-#include "fixtures/FolderPair.h"
-#include "fixtures/RecordingFrontend.h"
-#include "fixtures/TempDir.h"
-#include "fixtures/Text.h"
-
-#include <gtest/gtest.h>
+#include "SyncRuns.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <map>
 #include <memory>
-#include <string>
 #include <vector>
 
-using fixtures::Exists;
-using fixtures::ListFiles;
-using fixtures::ReadText;
-using fixtures::RecordingFrontend;
-using fixtures::SetModTime;
-using fixtures::TempDir;
-using fixtures::WriteFile;
-
-namespace {
-
-constexpr std::int64_t kBase = 1000000000;
-using Tree = std::map<std::string, std::string>;
-using Kinds = std::vector<int>;
-using Titles = std::vector<std::string>;
-using Files = std::vector<std::string>;
-
-// Every file below `folder` with its contents.
-Tree Contents(const std::string& folder)
-{
-    Tree tree;
-    for (const std::string& file : ListFiles(folder))
-        tree[file] = ReadText(folder + "/" + file);
-    return tree;
-}
-
-void Put(const std::string& path, const std::string& text, std::int64_t time = kBase)
-{
-    WriteFile(path, text);
-    SetModTime(path, time);
-}
-
-using fixtures::Has;
-
+using namespace syncruns;
 using fixtures::FailingSync;
 using fixtures::kCopyToRight;
 using fixtures::kMerge;
 using fixtures::kMirrorToRight;
 using fixtures::kSynchronize;
 using fixtures::SyncType;
-using Pair = fixtures::FolderPair;
+
+namespace {
+
+using Kinds = std::vector<int>;
+using Titles = std::vector<std::string>;
+using Files = std::vector<std::string>;
+using Pair = FolderPair;
+const auto Contents = fixtures::FilesBelow;
 
 // a, b and c on the left, z on the right.
 void PutThreeAndOne(Pair& pair)
@@ -68,22 +35,18 @@ void PutThreeAndOne(Pair& pair)
     Put(pair.R("z.txt"), "z");
 }
 
-// A front end that gives `answer` to every question not scripted.
-class Answering : public RecordingFrontend {
-public:
-    explicit Answering(const char* answer) { questions.SetDefaultAnswer(answer); }
-};
-
 RecordingFrontend* gFrontend = nullptr;
 
 signed char CancelOnceLogged(const char* text) { return gFrontend && Has(gFrontend->Log(), text) ? 1 : 0; }
+
+class ASyncRun : public PairRun {};
 
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
 // The six sync types on the same starting trees
 
-TEST(ASyncRun, EachSyncTypeLeavesTheExpectedFilesOnBothSides)
+TEST_F(ASyncRun, EachSyncTypeLeavesTheExpectedFilesOnBothSides)
 {
     const Tree startLeft = {{"same.txt", "same"},
                             {"left-only.txt", "L"},
@@ -92,7 +55,7 @@ TEST(ASyncRun, EachSyncTypeLeavesTheExpectedFilesOnBothSides)
                             {"older.txt", "left-old"}};
     const Tree startRight = {{"same.txt", "same"},
                              {"right-only.txt", "R"},
-                             {"Rdir/in.txt", "Rin"},
+                             {"Rdir/deep/in.txt", "Rin"},
                              {"changed.txt", "right-old"},
                              {"older.txt", "right-new"}};
     auto join = [](Tree into, const Tree& from, std::initializer_list<const char*> names) {
@@ -100,13 +63,13 @@ TEST(ASyncRun, EachSyncTypeLeavesTheExpectedFilesOnBothSides)
             into[name] = from.at(name);
         return into;
     };
-    const Tree merged = join(startLeft, startRight, {"right-only.txt", "Rdir/in.txt", "older.txt"});
+    const Tree merged = join(startLeft, startRight, {"right-only.txt", "Rdir/deep/in.txt", "older.txt"});
     // One-way syncs replace whatever differs, also a newer destination (after asking); a mirror
-    // removes what the source lacks, and the folder it emptied.
+    // removes what the source lacks, and the folders it emptied, deepest first.
     const Tree copiedRight =
         join(startRight, startLeft, {"left-only.txt", "Ldir/in.txt", "changed.txt", "older.txt"});
     const Tree copiedLeft =
-        join(startLeft, startRight, {"right-only.txt", "Rdir/in.txt", "changed.txt", "older.txt"});
+        join(startLeft, startRight, {"right-only.txt", "Rdir/deep/in.txt", "changed.txt", "older.txt"});
     struct Case {
         SyncType type;
         Tree left, right;
@@ -118,44 +81,28 @@ TEST(ASyncRun, EachSyncTypeLeavesTheExpectedFilesOnBothSides)
                           {kMerge, merged, merged},
                           {kSynchronize, merged, merged}};
     for (const Case& c : cases) {
-        Answering frontend("Yes to All");
-        Pair pair;
+        Answering caseFrontend("Yes to All");
+        Pair casePair;
+        std::filesystem::create_directories(casePair.R("Rdir/deep/empty"));
         for (const auto& [name, text] : startLeft)
-            Put(pair.L(name), text, text == "left-new" ? kBase + 100000 : kBase);
+            Put(casePair.L(name), text, text == "left-new" ? kBase + 100000 : kBase);
         for (const auto& [name, text] : startRight)
-            Put(pair.R(name), text, text == "right-new" ? kBase + 100000 : kBase);
-        EXPECT_EQ(pair.Run(c.type), 0) << c.type.name;
-        EXPECT_EQ(Contents(pair.L()), c.left) << c.type.name;
-        EXPECT_EQ(Contents(pair.R()), c.right) << c.type.name;
-        EXPECT_EQ(Exists(pair.R("Rdir")), c.right.count("Rdir/in.txt") == 1) << c.type.name;
-        EXPECT_EQ(Exists(pair.L("Ldir")), c.left.count("Ldir/in.txt") == 1) << c.type.name;
-        EXPECT_TRUE(Has(frontend.Log(), "Sync completed.")) << c.type.name;
+            Put(casePair.R(name), text, text == "right-new" ? kBase + 100000 : kBase);
+        EXPECT_EQ(casePair.Run(c.type), 0) << c.type.name;
+        EXPECT_EQ(Contents(casePair.L()), c.left) << c.type.name;
+        EXPECT_EQ(Contents(casePair.R()), c.right) << c.type.name;
+        EXPECT_EQ(Exists(casePair.R("Rdir")), c.right.count("Rdir/deep/in.txt") == 1) << c.type.name;
+        EXPECT_EQ(Exists(casePair.L("Ldir")), c.left.count("Ldir/in.txt") == 1) << c.type.name;
+        EXPECT_TRUE(Has(caseFrontend.Log(), "Sync completed.")) << c.type.name;
+        EXPECT_FALSE(Has(caseFrontend.Log(), "Kept directory")) << c.type.name;
     }
 }
 
 // ---------------------------------------------------------------------------------------------
 // Two-way runs, the state written and read back between runs
 
-TEST(ASyncRun, ChangesMadeSinceTheLastRunGoTheNewerWay)
+TEST_F(ASyncRun, AFileAddedUnderANameDeletedOnBothSidesSinceIsKept)
 {
-    Answering frontend("Yes to All");
-    Pair pair;
-    Put(pair.L("a.txt"), "a1");
-    Put(pair.L("e.txt"), "e1");
-    ASSERT_EQ(pair.Run(kSynchronize), 0);
-    // Both entries are now in all four lists: only their times tell which side changed.
-    Put(pair.L("a.txt"), "a2", kBase + 100000);
-    Put(pair.R("e.txt"), "e2", kBase + 200000);
-    ASSERT_EQ(pair.Run(kSynchronize), 0);
-    const Tree expected = {{"a.txt", "a2"}, {"e.txt", "e2"}};
-    EXPECT_EQ(Contents(pair.L()), expected);
-    EXPECT_EQ(Contents(pair.R()), expected);
-}
-
-TEST(ASyncRun, AFileAddedUnderANameDeletedOnBothSidesSinceIsKept)
-{
-    Answering frontend("Yes to All");
-    Pair pair;
     Put(pair.L("a.txt"), "old");
     Put(pair.L("b.txt"), "b");
     ASSERT_EQ(pair.Run(kSynchronize), 0);
@@ -163,7 +110,6 @@ TEST(ASyncRun, AFileAddedUnderANameDeletedOnBothSidesSinceIsKept)
     std::filesystem::remove(pair.L("a.txt"));
     std::filesystem::remove(pair.R("a.txt"));
     frontend.Clear();
-    frontend.questions.SetDefaultAnswer("Yes to All");
     ASSERT_EQ(pair.Run(kSynchronize), 0);
     EXPECT_TRUE(Has(frontend.Log(), "Nothing to Sync!"));
     EXPECT_EQ(frontend.questions.Informed(), Titles{"Nothing to Sync!"});
@@ -174,10 +120,8 @@ TEST(ASyncRun, AFileAddedUnderANameDeletedOnBothSidesSinceIsKept)
     EXPECT_EQ(ReadText(pair.R("a.txt")), "new");
 }
 
-TEST(ASyncRun, DeletionIsCarriedOverWhileASmallerNewEntryWaitsOnTheOtherSide)
+TEST_F(ASyncRun, DeletionIsCarriedOverWhileASmallerNewEntryWaitsOnTheOtherSide)
 {
-    Answering frontend("Yes to All");
-    Pair pair;
     Put(pair.L("a.txt"), "a");
     Put(pair.L("c.txt"), "c");
     Put(pair.R("m.txt"), "m");
@@ -194,7 +138,7 @@ TEST(ASyncRun, DeletionIsCarriedOverWhileASmallerNewEntryWaitsOnTheOtherSide)
     EXPECT_EQ(Contents(pair.R()), expected);
 }
 
-TEST(ASyncRun, FourListsDecideEachEntry)
+TEST_F(ASyncRun, FourListsDecideEachEntry)
 {
     struct Case {
         SyncType type;
@@ -216,9 +160,9 @@ TEST(ASyncRun, FourListsDecideEachEntry)
                           {kSynchronize, false, false, true, true, {}},
                           {kMerge, false, true, true, true, {ASync::kCopyLeft}}};
     for (const Case& c : cases) {
-        RecordingFrontend frontend;
-        Pair pair;
-        std::unique_ptr<ASync> sync = pair.Load(c.type);
+        RecordingFrontend caseFrontend;
+        Pair casePair;
+        std::unique_ptr<ASync> sync = casePair.Load(c.type);
         // The saved lists are listings of the folders as they were at the last run.
         auto side = [&](const std::string& folder, bool now, bool saved, ADir* savedDir) {
             Put(folder + "x.txt", "x");
@@ -229,17 +173,15 @@ TEST(ASyncRun, FourListsDecideEachEntry)
             if (!now)
                 std::filesystem::remove(folder + "x.txt");
         };
-        side(pair.L(), c.inLeft, c.inSavedLeft, sync->GetSavedDir1());
-        side(pair.R(), c.inRight, c.inSavedRight, sync->GetSavedDir2());
-        EXPECT_EQ(pair.Plan(*sync), c.kinds)
+        side(casePair.L(), c.inLeft, c.inSavedLeft, sync->GetSavedDir1());
+        side(casePair.R(), c.inRight, c.inSavedRight, sync->GetSavedDir2());
+        EXPECT_EQ(casePair.Plan(*sync), c.kinds)
             << c.type.name << " " << c.inLeft << c.inRight << c.inSavedLeft << c.inSavedRight;
     }
 }
 
-TEST(ASyncRun, APairOfOneTimeWithDifferentContentsIsUndecided)
+TEST_F(ASyncRun, APairOfOneTimeWithDifferentContentsIsUndecided)
 {
-    Answering frontend("Yes to All");
-    Pair pair;
     // Same time, different sizes: neither is newer and they differ.
     Put(pair.L("a.txt"), "left", kBase);
     Put(pair.R("a.txt"), "right", kBase);
@@ -265,53 +207,25 @@ TEST(ASyncRun, APairOfOneTimeWithDifferentContentsIsUndecided)
     EXPECT_EQ(ReadText(pair.L("a.txt")), "right");
 }
 
-TEST(ASyncRun, DirectoryAgainstFileGetsNoAction)
+// Stopping on errors, the plan stops at the clash: y.txt, after it, is not planned.
+TEST_F(ASyncRun, AFolderAgainstAFileEndsThePlanWhenStoppingOnErrors)
 {
-    for (signed char stopOnErr : {0, 1}) {
-        RecordingFrontend frontend;
-        Pair pair;
-        Put(pair.L("x/in.txt"), "in");
-        Put(pair.R("x"), "a file");
-        Put(pair.L("y.txt"), "y");
-        std::unique_ptr<ASync> sync = pair.Load(kSynchronize);
-        sync->SetStopOnErr(stopOnErr);
-        ASSERT_EQ(sync->UpdateFileLists(nullptr), 0);
-        const int result = sync->TwoWaySync(nullptr);
-        const std::string log = frontend.Log();
-        EXPECT_TRUE(Has(log, pair.L("x") + " and " + pair.R("x") + " ERROR=-11165: Duplicate names.")) << log;
-        Kinds kinds;
-        for (int i = 0; i < sync->GetActionCount(); ++i) {
-            EXPECT_NE(sync->GetAction(i)->path1.ToStdString(), pair.L("x"));
-            kinds.push_back(sync->GetAction(i)->kind);
-        }
-        // With stopOnErr the plan stops at the clash: y.txt, after it, is not planned. What the
-        // folder holds waits with it.
-        EXPECT_EQ(result, stopOnErr ? kErrDuplicateNames : 0);
-        EXPECT_EQ(Has(log, "Error Sync'ing!"), stopOnErr == 1);
-        EXPECT_EQ(kinds, (stopOnErr ? Kinds{} : Kinds{ASync::kCopyRight}));
-    }
+    Put(pair.L("x/in.txt"), "in");
+    Put(pair.R("x"), "a file");
+    Put(pair.L("y.txt"), "y");
+    std::unique_ptr<ASync> sync = pair.Load(kSynchronize);
+    sync->SetStopOnErr(1);
+    ASSERT_EQ(sync->UpdateFileLists(nullptr), 0);
+    EXPECT_EQ(sync->TwoWaySync(nullptr), kErrDuplicateNames);
+    EXPECT_TRUE(Has(frontend.Log(), "Error Sync'ing!"));
+    EXPECT_EQ(sync->GetActionCount(), 0);
 }
 
 // ---------------------------------------------------------------------------------------------
 // The driver: review, questions, errors, cancel, log-only
 
-TEST(ASyncRun, RefusedReviewChangesNothing)
+TEST_F(ASyncRun, YesToAllIsRememberedAcrossRunsUntilReset)
 {
-    RecordingFrontend frontend;
-    Pair pair;
-    Put(pair.L("a.txt"), "a");
-    std::unique_ptr<ASync> sync = pair.Load(
-        kCopyToRight, [](AArray* actions, ASync*) { return actions->Count() == 1 ? kErrUserCancel : 0; });
-    EXPECT_EQ(sync->DoSync(nullptr), kErrUserCancel);
-    EXPECT_TRUE(Has(frontend.Log(), "User cancelled."));
-    EXPECT_EQ(sync->GetActionCount(), 1);
-    EXPECT_TRUE(ListFiles(pair.R()).empty());
-}
-
-TEST(ASyncRun, YesToAllIsRememberedAcrossRunsUntilReset)
-{
-    RecordingFrontend frontend;
-    Pair pair;
     auto changeLeft = [&](const std::string& text, std::int64_t time) {
         Put(pair.L("a.txt"), text, time);
         Put(pair.L("b.txt"), text, time);
@@ -340,7 +254,7 @@ TEST(ASyncRun, YesToAllIsRememberedAcrossRunsUntilReset)
     EXPECT_EQ(frontend.QuestionTitles(), (Titles{"Replace file?", "Replace file?"}));
 }
 
-TEST(ASyncRun, ANewerDestinationIsAskedAboutEvenAfterYesToAll)
+TEST_F(ASyncRun, ANewerDestinationIsAskedAboutEvenAfterYesToAll)
 {
     struct Case {
         int replaceAnswer;
@@ -349,23 +263,21 @@ TEST(ASyncRun, ANewerDestinationIsAskedAboutEvenAfterYesToAll)
     };
     for (const Case& c : {Case{ASync::kAnswerYesToAll, {"Replace newer file?"}, "left"},
                           Case{ASync::kAnswerNoToAll, {}, "right"}}) {
-        Answering frontend("Yes");
-        Pair pair;
-        Put(pair.L("a.txt"), "left", kBase);
-        Put(pair.R("a.txt"), "right", kBase + 100000);
-        std::unique_ptr<ASync> sync = pair.Load(kCopyToRight);
+        Answering caseFrontend("Yes");
+        Pair casePair;
+        Put(casePair.L("a.txt"), "left", kBase);
+        Put(casePair.R("a.txt"), "right", kBase + 100000);
+        std::unique_ptr<ASync> sync = casePair.Load(kCopyToRight);
         sync->SetRememberedAnswers(c.replaceAnswer, 0, 0);
         ASSERT_EQ(sync->DoSync(nullptr), 0);
-        EXPECT_EQ(frontend.QuestionTitles(), c.titles);
-        EXPECT_EQ(ReadText(pair.R("a.txt")), c.result);
+        EXPECT_EQ(caseFrontend.QuestionTitles(), c.titles);
+        EXPECT_EQ(ReadText(casePair.R("a.txt")), c.result);
     }
 }
 
-TEST(ASyncRun, NoToAllOnDeleteKeepsEveryFile)
+TEST_F(ASyncRun, NoToAllOnDeleteKeepsEveryFile)
 {
-    RecordingFrontend frontend;
     frontend.questions.Script({"No to All"});
-    Pair pair;
     for (const char* name : {"keep.txt", "keep2.txt", "keep3.txt"})
         Put(pair.L(name), "k");
     for (const char* name : {"keep.txt", "keep2.txt", "keep3.txt", "x.txt", "y.txt"})
@@ -377,38 +289,39 @@ TEST(ASyncRun, NoToAllOnDeleteKeepsEveryFile)
     EXPECT_EQ(sync->GetDeleteAnswer(), ASync::kAnswerNoToAll);
 }
 
-TEST(ASyncRun, StopOnErrorDecidesWhetherTheActionsAfterAFailureRun)
+TEST_F(ASyncRun, StopOnErrorDecidesWhetherTheActionsAfterAFailureRun)
 {
     for (signed char stopOnErr : {1, 0}) {
-        RecordingFrontend frontend;
-        Pair pair;
-        PutThreeAndOne(pair);
-        std::unique_ptr<FailingSync> sync = pair.Load<FailingSync>(kCopyToRight);
+        RecordingFrontend caseFrontend;
+        Pair casePair;
+        PutThreeAndOne(casePair);
+        std::unique_ptr<FailingSync> sync = casePair.Load<FailingSync>(kCopyToRight);
         sync->SetStopOnErr(stopOnErr);
         EXPECT_EQ(sync->DoSync(nullptr), kErrIO);
-        const std::string log = frontend.Log();
-        EXPECT_TRUE(Has(log, "Failed copying " + pair.L("b.txt") + " to " + pair.R() + ": -36: IO error."));
+        const std::string log = caseFrontend.Log();
+        EXPECT_TRUE(
+            Has(log, "Failed copying " + casePair.L("b.txt") + " to " + casePair.R() + ": -36: IO error."));
         EXPECT_TRUE(Has(log, "Error Sync'ing!"));
-        EXPECT_EQ(ListFiles(pair.R()),
+        EXPECT_EQ(ListFiles(casePair.R()),
                   (stopOnErr ? Files{"a.txt", "z.txt"} : Files{"a.txt", "c.txt", "z.txt"}));
     }
 }
 
-TEST(ASyncRun, ASideGoneStopsTheRunAtTheFirstSign)
+TEST_F(ASyncRun, ASideGoneStopsTheRunAtTheFirstSign)
 {
     // Gone before an action is started, or found gone after an action failed on it.
     for (bool failing : {false, true}) {
-        RecordingFrontend frontend;
-        Pair pair;
-        PutThreeAndOne(pair);
-        std::unique_ptr<FailingSync> sync = pair.Load<FailingSync>(kCopyToRight);
+        RecordingFrontend caseFrontend;
+        Pair casePair;
+        PutThreeAndOne(casePair);
+        std::unique_ptr<FailingSync> sync = casePair.Load<FailingSync>(kCopyToRight);
         int asked = 0;
         sync->SetSideGoneProc([&](int side) {
             ++asked;
-            return side == 2 && Has(frontend.Log(), failing ? "Failed copying" : "Action 1 of 3");
+            return side == 2 && Has(caseFrontend.Log(), failing ? "Failed copying" : "Action 1 of 3");
         });
         EXPECT_EQ(sync->DoSync(nullptr), kErrDisconnected) << failing;
-        const std::string log = frontend.Log();
+        const std::string log = caseFrontend.Log();
         EXPECT_TRUE(Has(log, " was disconnected; the sync stops here.")) << failing;
         EXPECT_FALSE(Has(log, "Action 3 of 3")) << failing;
         EXPECT_FALSE(Has(log, "Error Sync'ing!")) << failing;
@@ -419,7 +332,7 @@ TEST(ASyncRun, ASideGoneStopsTheRunAtTheFirstSign)
 
 // A cancel is the user's wish, not an error: while planning it changes nothing; while performing
 // the run stops after the current action, and the log closes at "Sync ready." and again at the end.
-TEST(ASyncRun, ACancelStopsTheRunAtTheNextStep)
+TEST_F(ASyncRun, ACancelStopsTheRunAtTheNextStep)
 {
     struct Case {
         SyncType type;
@@ -431,31 +344,29 @@ TEST(ASyncRun, ACancelStopsTheRunAtTheNextStep)
                                false, Files{"z.txt"}},
                           Case{kCopyToRight, [] { return CancelOnceLogged("Action 1 of 3"); }, true,
                                Files{"a.txt", "z.txt"}}}) {
-        RecordingFrontend frontend;
-        gFrontend = &frontend;
-        Pair pair;
-        PutThreeAndOne(pair);
-        std::unique_ptr<ASync> sync = pair.Load(c.type);
+        RecordingFrontend caseFrontend;
+        gFrontend = &caseFrontend;
+        Pair casePair;
+        PutThreeAndOne(casePair);
+        std::unique_ptr<ASync> sync = casePair.Load(c.type);
         const int result = sync->DoSync(c.cancel);
         gFrontend = nullptr;
         EXPECT_EQ(result, kErrUserCancel) << c.performing;
-        const std::string log = frontend.Log();
+        const std::string log = caseFrontend.Log();
         EXPECT_FALSE(Has(log, "Error Sync'ing!")) << c.performing;
         EXPECT_TRUE(Has(log, "Sync terminated by user cancel.")) << c.performing;
         EXPECT_EQ(Has(log, "Sync ready."), c.performing);
-        EXPECT_EQ(ListFiles(pair.R()), c.right) << c.performing;
+        EXPECT_EQ(ListFiles(casePair.R()), c.right) << c.performing;
         if (c.performing) {
             EXPECT_TRUE(Has(log, "Sync cancelled."));
-            const std::vector<std::string> names = frontend.bus.Names();
+            const std::vector<std::string> names = caseFrontend.bus.Names();
             EXPECT_EQ(std::count(names.begin(), names.end(), "CloseLogDrawer"), 2);
         }
     }
 }
 
-TEST(ASyncRun, LogOnlyLeavesFoldersAlone)
+TEST_F(ASyncRun, LogOnlyLeavesFoldersAlone)
 {
-    Answering frontend("Yes to All");
-    Pair pair;
     std::filesystem::create_directories(pair.L("Empty"));
     Put(pair.L("f.txt"), "f");
     std::filesystem::create_directories(pair.R("Gone"));
@@ -472,10 +383,8 @@ TEST(ASyncRun, LogOnlyLeavesFoldersAlone)
 // ---------------------------------------------------------------------------------------------
 // Folder deletions never take a file the plan does not delete
 
-TEST(ASyncRun, FolderDeletedOnOneSideKeepsAFileAddedToItOnTheOther)
+TEST_F(ASyncRun, FolderDeletedOnOneSideKeepsAFileAddedToItOnTheOther)
 {
-    Answering frontend("Yes to All");
-    Pair pair;
     Put(pair.L("d/x.txt"), "x");
     Put(pair.L("k.txt"), "k");
     ASSERT_EQ(pair.Run(kSynchronize), 0);
@@ -489,10 +398,8 @@ TEST(ASyncRun, FolderDeletedOnOneSideKeepsAFileAddedToItOnTheOther)
                                         ": it still holds files that this sync does not delete."));
 }
 
-TEST(ASyncRun, MirrorKeepsAFolderHoldingFilesTheFiltersLeftOut)
+TEST_F(ASyncRun, MirrorKeepsAFolderHoldingFilesTheFiltersLeftOut)
 {
-    Answering frontend("Yes to All");
-    Pair pair;
     Put(pair.L("k.txt"), "k");
     Put(pair.R("k.txt"), "k");
     Put(pair.R("d/x.txt"), "x");
@@ -505,24 +412,11 @@ TEST(ASyncRun, MirrorKeepsAFolderHoldingFilesTheFiltersLeftOut)
     EXPECT_EQ(ListFiles(pair.R()), (Files{"d/keep.bak", "k.txt"}));
 }
 
-TEST(ASyncRun, NestedEmptyFoldersAreRemovedDeepestFirst)
-{
-    Answering frontend("Yes to All");
-    Pair pair;
-    std::filesystem::create_directories(pair.R("a/b/c"));
-    Put(pair.R("a/b/f.txt"), "f");
-    EXPECT_EQ(pair.Run(kMirrorToRight), 0);
-    EXPECT_TRUE(std::filesystem::is_empty(pair.R()));
-    EXPECT_FALSE(Has(frontend.Log(), "Kept directory"));
-}
-
 // ---------------------------------------------------------------------------------------------
 // The mass deletion guard
 
-TEST(ASyncRun, PlanDeletingMostOfASideIsConfirmedOnce)
+TEST_F(ASyncRun, NoToTheGuardChangesNothing)
 {
-    RecordingFrontend frontend;
-    Pair pair;
     for (int i = 0; i < 12; ++i)
         Put(pair.R("f" + std::to_string(i) + ".txt"), "x");
     frontend.questions.Script({"No"});
@@ -533,90 +427,68 @@ TEST(ASyncRun, PlanDeletingMostOfASideIsConfirmedOnce)
     EXPECT_EQ(ListFiles(pair.R()).size(), 12u);
     EXPECT_TRUE(Has(frontend.Log(), "User cancelled."));
     EXPECT_FALSE(Has(frontend.Log(), "Performing sync..."));
-
-    // Yes goes on, and the deletions then ask as usual.
-    frontend.Clear();
-    frontend.questions.Script({"Yes", "Yes to All"});
-    EXPECT_EQ(pair.Run(kMirrorToRight), 0);
-    EXPECT_EQ(frontend.QuestionTitles(), (Titles{title, "Delete file?"}));
-    EXPECT_TRUE(ListFiles(pair.R()).empty());
 }
 
-TEST(ASyncRun, GuardAsksBeforeALargeDeletion)
+namespace {
+
+int gUnticked = 0;
+
+} // namespace
+
+// The guard counts only the deletions left ticked in the review.
+TEST_F(ASyncRun, GuardAsksBeforeALargeDeletion)
 {
     struct Case {
-        int kept, deleted;
+        int kept, deleted, unticked;
         bool asked;
     };
-    for (auto [kept, deleted, asked] : {Case{0, 9, true},
-                                        {0, 1, true},
-                                        {15, 10, false},
-                                        {10, 10, false},
-                                        {12, 13, true},
-                                        {1, 2, true},
-                                        {3, 2, false}}) {
-        Answering frontend("Yes to All");
-        Pair pair;
+    for (auto [kept, deleted, unticked, asked] : {Case{0, 9, 0, true},
+                                                  {0, 1, 0, true},
+                                                  {15, 10, 0, false},
+                                                  {10, 10, 0, false},
+                                                  {12, 13, 0, true},
+                                                  {1, 2, 0, true},
+                                                  {3, 2, 0, false},
+                                                  {6, 12, 6, false}}) {
+        Answering caseFrontend("Yes to All");
+        Pair casePair;
         for (int i = 0; i < kept; ++i) {
-            Put(pair.L("k" + std::to_string(i)), "k");
-            Put(pair.R("k" + std::to_string(i)), "k");
+            Put(casePair.L("k" + std::to_string(i)), "k");
+            Put(casePair.R("k" + std::to_string(i)), "k");
         }
         for (int i = 0; i < deleted; ++i)
-            Put(pair.R("d" + std::to_string(i)), "d");
-        EXPECT_EQ(pair.Run(kMirrorToRight), 0);
-        const Titles titles = frontend.QuestionTitles();
-        EXPECT_EQ(!titles.empty() && titles[0].rfind("Delete " + std::to_string(deleted) + " of ", 0) == 0,
-                  asked)
-            << kept << " kept, " << deleted << " deleted";
-        EXPECT_EQ(static_cast<int>(ListFiles(pair.R()).size()), kept);
+            Put(casePair.R("d" + std::to_string(i)), "d");
+        gUnticked = unticked;
+        std::unique_ptr<ASync> sync = casePair.Load(kMirrorToRight, [](AArray*, ASync* s) {
+            for (int i = 0; i < gUnticked; ++i)
+                s->GetAction(i)->active = 0;
+            return 0;
+        });
+        EXPECT_EQ(casePair.Run(*sync), 0);
+        // Once confirmed, each deletion is asked about as usual.
+        Titles titles{"Delete file?"};
+        if (asked)
+            titles.insert(titles.begin(), "Delete " + std::to_string(deleted) + " of " +
+                                              std::to_string(kept + deleted) + " files on " + casePair.R() +
+                                              "?");
+        EXPECT_EQ(caseFrontend.QuestionTitles(), titles) << kept << " kept, " << deleted << " deleted";
+        EXPECT_EQ(static_cast<int>(ListFiles(casePair.R()).size()), kept + unticked);
     }
-}
-
-TEST(ASyncRun, GuardCountsOnlyTheDeletionsLeftTickedInTheReview)
-{
-    Answering frontend("Yes to All");
-    Pair pair;
-    // Twelve of eighteen files are planned for deletion; six are unticked.
-    for (int i = 0; i < 12; ++i)
-        Put(pair.R("f" + std::to_string(i) + ".txt"), "x");
-    for (int i = 0; i < 6; ++i) {
-        Put(pair.L("k" + std::to_string(i) + ".txt"), "k");
-        Put(pair.R("k" + std::to_string(i) + ".txt"), "k");
-    }
-    std::unique_ptr<ASync> sync = pair.Load(kMirrorToRight, [](AArray*, ASync* s) {
-        for (int i = 0; i < 6; ++i)
-            s->GetAction(i)->active = 0;
-        return 0;
-    });
-    EXPECT_EQ(sync->DoSync(nullptr), 0);
-    EXPECT_EQ(frontend.QuestionTitles(), Titles{"Delete file?"});
-    EXPECT_EQ(ListFiles(pair.R()).size(), 12u);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Synchronize runs judge each file by what changed on each side since the last complete run
 
-namespace {
-
-// The files the Trash of the tests' data folder holds, with their contents.
-Tree Trashed()
+TEST_F(ASyncRun, TheSideThatChangedWins)
 {
-    const std::string trash = std::string(std::getenv("XDG_DATA_HOME")) + "/Trash/files";
-    return Exists(trash) ? Contents(trash) : Tree();
-}
-
-void EmptyTrash() { std::filesystem::remove_all(std::string(std::getenv("XDG_DATA_HOME")) + "/Trash"); }
-
-} // namespace
-
-TEST(ASyncRun, TheSideThatChangedWins)
-{
-    EmptyTrash();
-    Answering frontend("Yes to All");
-    Pair pair;
-    for (const char* name : {"deleted-right.txt", "older-edit.txt", "touched.txt", "both.txt", "gone.txt"})
+    for (const char* name : {"deleted-right.txt", "older-edit.txt", "touched.txt", "both.txt", "gone.txt",
+                             "left-edit.txt", "right-edit.txt"})
         Put(pair.L(name), "v1", kBase);
     ASSERT_EQ(pair.Run(kSynchronize), 0);
+
+    // Both copies are now in all four lists: only their dates tell which side changed.
+    Put(pair.L("left-edit.txt"), "v4", kBase + 100000);
+    Put(pair.R("right-edit.txt"), "v5", kBase + 200000);
 
     // Deleted on the right, edited on the left: the edit is copied back.
     std::filesystem::remove(pair.R("deleted-right.txt"));
@@ -632,30 +504,22 @@ TEST(ASyncRun, TheSideThatChangedWins)
     std::filesystem::remove(pair.L("gone.txt"));
     ASSERT_EQ(pair.Run(kSynchronize), 0);
 
-    const Tree expected = {{"both.txt", "right edit"},
-                           {"deleted-right.txt", "v2"},
-                           {"older-edit.txt", "v3"},
-                           {"touched.txt", "v1"}};
+    const Tree expected = {{"both.txt", "right edit"}, {"deleted-right.txt", "v2"}, {"left-edit.txt", "v4"},
+                           {"older-edit.txt", "v3"},   {"right-edit.txt", "v5"},    {"touched.txt", "v1"}};
     EXPECT_EQ(Contents(pair.L()), expected);
     EXPECT_EQ(Contents(pair.R()), expected);
     EXPECT_EQ(Trashed(), (Tree{{"both.txt", "left edit"}, {"gone.txt", "v1"}}));
     EXPECT_TRUE(Has(frontend.Log(), "the change wins, it is copied back, not deleted."));
-    const std::string info =
-        ReadText(std::string(std::getenv("XDG_DATA_HOME")) + "/Trash/info/gone.txt.trashinfo");
+    const std::string info = ReadText(TrashFolder() + "/info/gone.txt.trashinfo");
     EXPECT_TRUE(Has(info, "[Trash Info]\nPath=" + pair.R("gone.txt") + "\nDeletionDate=")) << info;
     // A third run finds nothing to do.
     frontend.Clear();
     ASSERT_EQ(pair.Run(kSynchronize), 0);
     EXPECT_TRUE(Has(frontend.Log(), "Nothing to Sync!"));
-    EmptyTrash();
 }
 
-TEST(ASyncRun, ACancelledRunKeepsTheSavedListsSoDeletionsAreStillCarriedOver)
+TEST_F(ASyncRun, ACancelledRunKeepsTheSavedListsSoDeletionsAreStillCarriedOver)
 {
-    EmptyTrash();
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
-    Pair pair;
     for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"})
         Put(pair.L(name), name);
     ASSERT_EQ(pair.Run(kSynchronize), 0);
@@ -674,14 +538,10 @@ TEST(ASyncRun, ACancelledRunKeepsTheSavedListsSoDeletionsAreStillCarriedOver)
     ASSERT_EQ(pair.Run(kSynchronize), 0);
     EXPECT_EQ(ListFiles(pair.R()), Files{"d.txt"});
     EXPECT_EQ(ListFiles(pair.L()), Files{"d.txt"});
-    EmptyTrash();
 }
 
-TEST(ASyncRun, NothingIsWrittenThroughALink)
+TEST_F(ASyncRun, NothingIsWrittenThroughALink)
 {
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
-    Pair pair;
     Put(pair.tmp / "outside/x.txt", "x");
     ASSERT_EQ(symlink((pair.tmp / "outside").c_str(), pair.L("linked").c_str()), 0);
     ASSERT_EQ(mkfifo(pair.L("pipe").c_str(), 0600), 0);
@@ -696,11 +556,8 @@ TEST(ASyncRun, NothingIsWrittenThroughALink)
     EXPECT_TRUE(Has(frontend.Log(), "Not written: " + pair.L("linked/new.txt")));
 }
 
-TEST(ASyncRun, AFolderAgainstAFileIsAConflictEveryRunUntilSettled)
+TEST_F(ASyncRun, AFolderAgainstAFileIsAConflictEveryRunUntilSettled)
 {
-    RecordingFrontend frontend;
-    frontend.questions.SetDefaultAnswer("Yes to All");
-    Pair pair;
     Put(pair.L("a"), "file");
     Put(pair.R("a/inside.txt"), "in");
     Put(pair.L("b.txt"), "b");
@@ -711,15 +568,14 @@ TEST(ASyncRun, AFolderAgainstAFileIsAConflictEveryRunUntilSettled)
     }
     EXPECT_TRUE(
         Has(frontend.Log(), pair.R("a") + " is a folder, and " + pair.L("a") + " a file of the same name"));
+    EXPECT_TRUE(Has(frontend.Log(), pair.L("a") + " and " + pair.R("a") + " ERROR=-11165: Duplicate names."));
     std::filesystem::remove(pair.L("a"));
     EXPECT_EQ(pair.Run(kSynchronize), 0);
     EXPECT_EQ(ListFiles(pair.L()), (Files{"a/inside.txt", "b.txt"}));
 }
 
-TEST(ASyncRun, NamesDifferingInCaseOrFormAreTwoFiles)
+TEST_F(ASyncRun, NamesDifferingInCaseOrFormAreTwoFiles)
 {
-    Answering frontend("Yes to All");
-    Pair pair;
     Put(pair.L("Readme"), "upper first");
     Put(pair.L("README"), "all upper");
     Put(pair.L("caf\xC3\xA9.txt"), "composed");
@@ -759,7 +615,7 @@ public:
 
 } // namespace
 
-TEST(ASyncRun, NamesTheOtherSideTakesForOneAreAConflict)
+TEST_F(ASyncRun, NamesTheOtherSideTakesForOneAreAConflict)
 {
     struct Case {
         const char* what;
@@ -769,67 +625,43 @@ TEST(ASyncRun, NamesTheOtherSideTakesForOneAreAConflict)
         Files colliding; // on the side that tells them apart
     };
     const std::string nfc = "caf\xC3\xA9.txt", nfd = "cafe\xCC\x81.txt";
+    const Tree both = {{"Readme", "r"}, {"README", "R"}}, forms = {{nfc, "composed"}, {nfd, "decomposed"}};
+    const Tree folders = {{"Docs/a", "a"}, {"docs/b", "b"}};
+    const Files readmes = {"Readme", "README"};
     const Case cases[] = {
-        {"case only, nothing on the other side",
-         false,
-         kSynchronize,
-         {{"Readme", "r"}, {"README", "R"}},
-         {},
-         {"Readme", "README"}},
-        {"the folding side holds one of them",
-         false,
-         kSynchronize,
-         {{"Readme", "r"}, {"README", "R"}},
-         {{"readme", "old"}},
-         {"Readme", "README"}},
-        {"the forms of one letter",
-         false,
-         kSynchronize,
-         {{nfc, "composed"}, {nfd, "decomposed"}},
-         {},
-         {nfc, nfd}},
-        {"folders on the right, left folds",
-         true,
-         kSynchronize,
-         {{"docs/c.txt", "c"}},
-         {{"Docs/a.txt", "a"}, {"docs/b.txt", "b"}},
-         {"Docs", "docs"}},
-        {"mirror onto a side holding both",
-         true,
-         kMirrorToRight,
-         {{"readme", "one"}},
-         {{"Readme", "r"}, {"README", "R"}},
-         {"Readme", "README"}},
+        {"case only, nothing on the other side", false, kSynchronize, both, {}, readmes},
+        {"the folding side holds one of them", false, kSynchronize, both, {{"readme", "old"}}, readmes},
+        {"the forms of one letter", false, kSynchronize, forms, {}, {nfc, nfd}},
+        {"folders, left folds", true, kSynchronize, {{"docs/c", "c"}}, folders, {"Docs", "docs"}},
+        {"mirror onto a side holding both", true, kMirrorToRight, {{"readme", "one"}}, both, readmes},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Answering frontend("Yes to All");
-        Pair pair;
-        const std::string folds = c.leftFolds ? pair.L() : pair.R();
+        Answering caseFrontend("Yes to All");
+        Pair casePair;
+        const std::string folds = c.leftFolds ? casePair.L() : casePair.R();
         FoldingVolume folding(folds.substr(0, folds.size() - 1));
         for (const auto& [name, text] : c.left)
-            Put(pair.L(name), text);
+            Put(casePair.L(name), text);
         for (const auto& [name, text] : c.right)
-            Put(pair.R(name), text);
-        Put(pair.L("other.txt"), "other");
+            Put(casePair.R(name), text);
+        Put(casePair.L("other.txt"), "other");
         for (int run = 0; run < 2; ++run) {
-            EXPECT_EQ(pair.Run(c.type), kErrDuplicateNames) << run;
+            EXPECT_EQ(casePair.Run(c.type), kErrDuplicateNames) << run;
             Tree left = c.left, right = c.right;
             left["other.txt"] = right["other.txt"] = "other";
-            EXPECT_EQ(Contents(pair.L()), left) << run;
-            EXPECT_EQ(Contents(pair.R()), right) << run;
+            EXPECT_EQ(Contents(casePair.L()), left) << run;
+            EXPECT_EQ(Contents(casePair.R()), right) << run;
         }
-        const std::string log = frontend.Log();
+        const std::string log = caseFrontend.Log();
         EXPECT_TRUE(Has(log, "differ only in case or in the form of their letters"));
         for (const std::string& name : c.colliding)
-            EXPECT_TRUE(Has(log, (c.leftFolds ? pair.R(name) : pair.L(name)) + " ")) << name;
+            EXPECT_TRUE(Has(log, (c.leftFolds ? casePair.R(name) : casePair.L(name)) + " ")) << name;
     }
 }
 
-TEST(ASyncRun, CollidingNamesSyncOnceOneIsRemoved)
+TEST_F(ASyncRun, CollidingNamesSyncOnceOneIsRemoved)
 {
-    Answering frontend("Yes to All");
-    Pair pair;
     const std::string root = pair.R();
     FoldingVolume folding(root.substr(0, root.size() - 1));
     Put(pair.L("Readme"), "r");
@@ -842,10 +674,8 @@ TEST(ASyncRun, CollidingNamesSyncOnceOneIsRemoved)
     EXPECT_EQ(Contents(pair.L()), (Tree{{"Readme", "r"}}));
 }
 
-TEST(ASyncRun, ASideThatCannotBeListedIsNamedWithTheSystemsReason)
+TEST_F(ASyncRun, ASideThatCannotBeListedIsNamedWithTheSystemsReason)
 {
-    RecordingFrontend frontend;
-    Pair pair;
     std::filesystem::remove_all(pair.L());
     std::unique_ptr<ASync> sync = pair.Load(kCopyToRight);
     EXPECT_EQ(sync->DoSync(nullptr), kErrOpen);

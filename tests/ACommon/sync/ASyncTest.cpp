@@ -1,4 +1,4 @@
-// The sync engine's model: the state record, the filters, the side of a path, the order of the
+// The sync engine's model: the filters, the side of a path, the order of the
 // action list and the changes the user can make to one action.
 
 #include "ACommon/sync/ASync.h"
@@ -12,8 +12,6 @@
 #include <vector>
 
 using fixtures::TempDir;
-using fixtures::WriteFile;
-using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
@@ -26,40 +24,6 @@ public:
     using ASync::includeFilter;
 };
 
-Bytes StateBytes(ASync& sync, const TempDir& tmp)
-{
-    AString path = tmp.A("state");
-    EXPECT_EQ(AFile::ReplaceSafely(
-                  &path, [&](AFile* f) { return sync.WriteState(f); }, false),
-              0);
-    return fixtures::ReadFile(tmp / "state");
-}
-
-void Append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
-
-const Bytes kEmptyString = {0x00, 0x00, 0x10, 0x00, 0x02, 0x00, 0xFF, 0xFE};
-
-// The record of a new plain folder source.
-Bytes NewFolderRecord()
-{
-    Bytes r = {0x08, 0x00, 0x10, 0x00};
-    Append(r, kEmptyString); // rootPath
-    r.push_back(0x01);       // openLogAutomatically
-    Append(r, {0, 0, 0, 0}); // typeFilterMode
-    Append(r, kEmptyString);
-    Append(r, kEmptyString);
-    Append(r, {0, 0, 0, 0}); // pathFilterMode
-    Append(r, kEmptyString);
-    Append(r, kEmptyString);
-    Append(r, {0x00, 0x00, 0x10, 0x00}); // file list: mark, root, array mark, count
-    Append(r, kEmptyString);
-    Append(r, {0x01, 0x00, 0x10, 0x00, 0, 0, 0, 0});
-    Append(r, {0x00, 0x01, 0x00, 0x01,
-               0x00});       // useFullPaths stopOnError detectOnly moveInsteadOfDelete verboseLog
-    Append(r, kEmptyString); // removedFilesFolder
-    return r;
-}
-
 void SetRoots(ASync& sync, const char* left, const char* right)
 {
     AString l(left), r(right);
@@ -68,21 +32,6 @@ void SetRoots(ASync& sync, const char* left, const char* right)
 }
 
 } // namespace
-
-TEST(ASync, StateRecordOfANewSyncHasTheDocumentedBytes)
-{
-    TempDir tmp;
-    ASync sync;
-    Bytes expected = {0x05, 0x00, 0x10, 0x00};
-    for (int i = 0; i < 4; ++i)
-        Append(expected, NewFolderRecord());
-    expected.push_back(0x01); // reservedFlag
-    Append(expected, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0});
-    Append(expected, {0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00});
-    Append(expected, kEmptyString);
-    Append(expected, kEmptyString);
-    EXPECT_EQ(StateBytes(sync, tmp), expected);
-}
 
 TEST(ASync, ChangingAFilterReachesEverySource)
 {

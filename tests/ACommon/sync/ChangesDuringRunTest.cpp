@@ -4,47 +4,16 @@
 #include "ACommon/sync/ASync.h"
 
 #include "ACommon/base/AError.h"
-#include "fixtures/FolderPair.h"
-#include "fixtures/RecordingFrontend.h"
-#include "fixtures/SyncModel.h"
-#include "fixtures/TempDir.h"
-#include "fixtures/Text.h"
+#include "SyncRuns.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
-#include <string>
 #include <unistd.h>
 #include <vector>
 
-using fixtures::Exists;
-using fixtures::FolderPair;
-using fixtures::Has;
-using fixtures::ListFiles;
-using fixtures::ReadText;
-using fixtures::RecordingFrontend;
-using fixtures::SetModTime;
-using fixtures::WriteFile;
+using namespace syncruns;
 
 namespace {
-
-constexpr std::int64_t kBase = 1000000000;
-using fixtures::Tree;
-
-void Put(const std::string& path, const std::string& text, std::int64_t time = kBase)
-{
-    WriteFile(path, text);
-    SetModTime(path, time);
-}
-
-std::string TrashFolder() { return std::string(std::getenv("XDG_DATA_HOME")) + "/Trash"; }
-
-// What the Trash holds, by file name.
-Tree Trashed() { return fixtures::FilesBelow(TrashFolder() + "/files"); }
 
 // Runs while the user looks at the plan.
 std::function<void()> gDuringReview;
@@ -55,22 +24,14 @@ int ReviewWhileChanging(AArray*, ASync*)
     return 0;
 }
 
-class ChangesDuringRun : public ::testing::Test {
+class ChangesDuringRun : public PairRun {
 protected:
-    void SetUp() override
-    {
-        std::filesystem::remove_all(TrashFolder());
-        frontend.questions.SetDefaultAnswer("Yes to All");
-    }
     void TearDown() override
     {
         gDuringReview = nullptr;
         AFile::SetCopyHookForTesting(nullptr);
-        std::filesystem::remove_all(TrashFolder());
+        PairRun::TearDown();
     }
-
-    RecordingFrontend frontend;
-    FolderPair pair;
 };
 
 } // namespace
@@ -101,32 +62,30 @@ TEST_F(ChangesDuringRun, AFileChangedAfterThePlanIsLeftForTheNextRun)
          "left", nullptr},
     };
     for (const Case& c : cases) {
-        RecordingFrontend caseFrontend;
-        caseFrontend.questions.SetDefaultAnswer("Yes to All");
+        SCOPED_TRACE(c.name);
+        Answering caseFrontend("Yes to All");
         FolderPair casePair;
         Put(casePair.L("a.txt"), "v1");
-        ASSERT_EQ(casePair.Run(fixtures::kSynchronize), 0) << c.name;
+        ASSERT_EQ(casePair.Run(fixtures::kSynchronize), 0);
         c.before(casePair);
         // The user saves the right copy while the plan is on the screen.
         gDuringReview = [&casePair] { Put(casePair.R("a.txt"), "saved meanwhile", kBase + 5); };
         std::unique_ptr<ASync> sync = casePair.Load(c.type, &ReviewWhileChanging);
-        EXPECT_EQ(casePair.Run(*sync), 0) << c.name;
+        EXPECT_EQ(casePair.Run(*sync), 0);
         gDuringReview = nullptr;
-        EXPECT_EQ(ReadText(casePair.R("a.txt")), "saved meanwhile") << c.name;
-        EXPECT_EQ(Exists(casePair.L("a.txt")), c.left != nullptr) << c.name;
+        EXPECT_EQ(ReadText(casePair.R("a.txt")), "saved meanwhile");
+        EXPECT_EQ(Exists(casePair.L("a.txt")), c.left != nullptr);
         if (c.left) {
-            EXPECT_EQ(ReadText(casePair.L("a.txt")), c.left) << c.name;
+            EXPECT_EQ(ReadText(casePair.L("a.txt")), c.left);
         }
         const std::string log = caseFrontend.Log();
-        EXPECT_TRUE(Has(log, casePair.R("a.txt") + " changed during the run; left for the next run."))
-            << c.name << "\n"
-            << log;
+        EXPECT_TRUE(Has(log, casePair.R("a.txt") + " changed during the run; left for the next run.")) << log;
         for (const std::string& title : caseFrontend.QuestionTitles())
-            EXPECT_FALSE(Has(title, "Replace")) << c.name;
+            EXPECT_FALSE(Has(title, "Replace"));
         if (c.nextRun) {
-            ASSERT_EQ(casePair.Run(fixtures::kSynchronize), 0) << c.name;
-            EXPECT_EQ(ReadText(casePair.L("a.txt")), c.nextRun) << c.name;
-            EXPECT_EQ(ReadText(casePair.R("a.txt")), c.nextRun) << c.name;
+            ASSERT_EQ(casePair.Run(fixtures::kSynchronize), 0);
+            EXPECT_EQ(ReadText(casePair.L("a.txt")), c.nextRun);
+            EXPECT_EQ(ReadText(casePair.R("a.txt")), c.nextRun);
         }
     }
 }

@@ -9,11 +9,9 @@
 #include "ACommon/sync/ASync.h"
 
 #include "ACommon/base/AError.h"
-#include "fixtures/FolderPair.h"
+#include "ChangingPair.h"
 #include "fixtures/RecordingFrontend.h"
-#include "fixtures/SyncModel.h"
 #include "fixtures/TempDir.h"
-#include "fixtures/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -39,13 +37,9 @@ const std::vector<std::string> kNames = {"a.txt",       "b.txt",        "Readme"
 
 int Refuse(AArray*, ASync*) { return kErrUserCancel; }
 
-class Model;
-Model* gModel = nullptr;
-int ChangeDuringReview(AArray*, ASync*);
-
-class Model : public fixtures::ModelBase {
+class Model : public syncmodels::ChangingPair {
 public:
-    explicit Model(unsigned seed) : ModelBase(seed)
+    explicit Model(unsigned seed) : ChangingPair(seed)
     {
         fixtures::WriteFile(pair.tmp / "outside/keep.txt", "outside");
         fs::remove_all(std::string(std::getenv("XDG_DATA_HOME")) + "/Trash");
@@ -56,83 +50,64 @@ public:
     {
         const int count = 1 + Pick(4);
         for (int i = 0; i < count; ++i)
-            ChangeOne(Pick(2), kNames[Pick(static_cast<int>(kNames.size()))]);
+            ChangeOne();
     }
 
-    // A change made while the run is under way: now and then, one random change.
-    void ChangeDuringRun()
+    void ChangeOne() override { ChangeAt(Pick(2), kNames[Pick(static_cast<int>(kNames.size()))]); }
+    void Rewrite(int side, const std::string& relative, const std::string& path) override
     {
-        if (Pick(3) != 0)
-            return;
-        ++changesDuringRun;
-        changedDuringThisRun = true;
-        ChangeOne(Pick(2), kNames[Pick(static_cast<int>(kNames.size()))]);
+        std::error_code error;
+        Write(side, relative, path, fs::is_regular_file(fs::symlink_status(path, error)));
     }
+    std::string Mention(const std::string& name) const override { return name; }
 
-    // In the middle of a copy: now and then the file being copied is written to.
-    void ChangeDuringCopy(const std::string& from)
+    // One change of `name` on `side`.
+    void ChangeAt(int side, const std::string& name)
     {
-        if (Pick(4) != 0)
-            return;
-        for (int side = 0; side < 2; ++side) {
-            const std::string root = side == 0 ? pair.L() : pair.R();
-            if (from.compare(0, root.size(), root) != 0)
-                continue;
-            ++changesDuringRun;
-            changedDuringThisRun = true;
-            std::error_code error;
-            Write(side, from.substr(root.size()), from, fs::is_regular_file(fs::symlink_status(from, error)));
-        }
-    }
-
-    void ChangeOne(int side, const std::string& name)
-    {
-        {
-            const std::string root = side == 0 ? pair.L() : pair.R();
-            const std::string path = root + name;
-            std::error_code error;
-            const bool isFile = fs::is_regular_file(fs::symlink_status(path, error));
-            switch (Pick(isFile ? 7 : 3)) {
-            case 0:
-            case 1: // a new file, or a new version of one
-                Write(side, name, path, isFile);
+        const std::string root = side == 0 ? pair.L() : pair.R();
+        const std::string path = root + name;
+        std::error_code error;
+        const bool isFile = fs::is_regular_file(fs::symlink_status(path, error));
+        switch (Pick(isFile ? 7 : 3)) {
+        case 0:
+        case 1: // a new file, or a new version of one
+            Write(side, name, path, isFile);
+            break;
+        case 2: // a link: to the folder outside (never to be written through) or to a file
+            if (!fs::exists(fs::symlink_status(path, error)) && MakeParent(path)) {
+                if (Pick(2) == 0)
+                    fs::create_directory_symlink(pair.tmp / "outside", path, error);
+                else
+                    fs::create_symlink(pair.tmp / "outside/keep.txt", path, error);
+                ++changes;
+            }
+            break;
+        case 3:
+        case 4: // deleted
+            fs::remove(path, error);
+            changed[side].erase(name);
+            ++changes;
+            break;
+        case 5: { // renamed
+            const std::string to = kNames[Pick(static_cast<int>(kNames.size()))];
+            if (fs::exists(fs::symlink_status(root + to, error)) || !MakeParent(root + to))
                 break;
-            case 2: // a link: to the folder outside (never to be written through) or to a file
-                if (!fs::exists(fs::symlink_status(path, error)) && MakeParent(path)) {
-                    if (Pick(2) == 0)
-                        fs::create_directory_symlink(pair.tmp / "outside", path, error);
-                    else
-                        fs::create_symlink(pair.tmp / "outside/keep.txt", path, error);
-                    ++changes;
-                }
-                break;
-            case 3:
-            case 4: // deleted
-                fs::remove(path, error);
+            fs::rename(path, root + to, error);
+            if (!error) {
+                if (changed[side].count(name))
+                    changed[side][to] = changed[side][name];
+                else
+                    changed[side][to] = fixtures::ReadText(root + to);
                 changed[side].erase(name);
                 ++changes;
-                break;
-            case 5: { // renamed
-                const std::string to = kNames[Pick(static_cast<int>(kNames.size()))];
-                if (fs::exists(fs::symlink_status(root + to, error)) || !MakeParent(root + to))
-                    break;
-                fs::rename(path, root + to, error);
-                if (!error) {
-                    if (changed[side].count(name))
-                        changed[side][to] = changed[side][name];
-                    else
-                        changed[side][to] = fixtures::ReadText(root + to);
-                    changed[side].erase(name);
-                    ++changes;
-                }
-                break;
             }
-            default: // a file replaced by a folder holding a file
-                fs::remove(path, error);
-                changed[side].erase(name);
-                Write(side, name + "/inner.txt", path + "/inner.txt", false);
-                break;
-            }
+            break;
+        }
+        default: // a file replaced by a folder holding a file
+            fs::remove(path, error);
+            changed[side].erase(name);
+            Write(side, name + "/inner.txt", path + "/inner.txt", false);
+            break;
         }
     }
 
@@ -143,18 +118,8 @@ public:
         fixtures::RecordingFrontend frontend;
         frontend.questions.SetDefaultAnswer("Yes to All");
         const Tree beforeLeft = Files(pair.L()), beforeRight = Files(pair.R());
-        std::unique_ptr<ASync> sync;
-        changedDuringThisRun = false;
-        if (refuse)
-            sync = pair.Load(fixtures::kSynchronize, &Refuse);
-        else
-            sync = pair.Load(fixtures::kSynchronize, &ChangeDuringReview);
-        gModel = this;
-        AFile::SetCopyHookForTesting([this](const AString& from) { ChangeDuringCopy(from.ToStdString()); });
-        const int result = refuse ? sync->DoSync(nullptr) : pair.Run(*sync);
-        AFile::SetCopyHookForTesting(nullptr);
-        gModel = nullptr;
-        ++runs;
+        const int result =
+            RunChanging(*pair.Load(fixtures::kSynchronize, refuse ? &Refuse : &ChangeDuringReview), !refuse);
         const std::string log = frontend.Log();
         const Tree left = Files(pair.L()), right = Files(pair.R());
         if (refuse) {
@@ -175,7 +140,8 @@ public:
                 r.erase(name);
             }
             if (l != r)
-                Find("a run that exited 0 left the sides different:\n" + Describe(left, right));
+                Find("a run that exited 0 left the sides different:\nleft: " + testing::PrintToString(left) +
+                     "\nright: " + testing::PrintToString(right));
         }
         // Every change made since the last run is still there: on a side, or put aside where the
         // log says it went.
@@ -189,20 +155,7 @@ public:
             aside[text] = fixtures::ReadText(trash + "/info/" + name + ".trashinfo");
         for (const auto& [name, text] : Files(pair.tmp / "Removed Files"))
             aside[text] = name;
-        for (int side = 0; side < 2; ++side)
-            for (const auto& [name, text] : changed[side]) {
-                if (onSides.count(text))
-                    continue;
-                if (!aside.count(text)) {
-                    Find("the change \"" + text + "\" to " + name + " was lost (result " +
-                         std::to_string(result) + ")\n" + log);
-                } else if (keptBefore.count(text) == 0 && !fixtures::Has(log, name)) {
-                    Find("the change \"" + text + "\" to " + name + " was put aside (" + aside[text] +
-                         ") without a word in the log\n" + log);
-                }
-            }
-        for (const auto& [text, where] : aside)
-            keptBefore.insert(text);
+        CheckNothingLost(result, log, onSides, aside);
         // A change now on both sides is synced: from here on the sync may replace it like any file.
         for (auto& side : changed)
             for (auto it = side.begin(); it != side.end();) {
@@ -247,30 +200,8 @@ private:
         ++changes;
     }
 
-    std::string Describe(const Tree& left, const Tree& right)
-    {
-        std::string text;
-        for (const Tree* tree : {&left, &right}) {
-            text += tree == &left ? "left:" : "\nright:";
-            for (const auto& [name, content] : *tree)
-                text += " " + name + "=" + content;
-        }
-        return text;
-    }
-
-    fixtures::FolderPair pair;
-    std::map<std::string, std::string> changed[2]; // per side: name -> text written since the last run
-    std::set<std::string> keptBefore;              // texts put aside by earlier runs
-    bool changedDuringThisRun = false;
     int serial = 0;
 };
-
-int ChangeDuringReview(AArray*, ASync*)
-{
-    if (gModel)
-        gModel->ChangeDuringRun();
-    return 0;
-}
 
 } // namespace
 

@@ -10,6 +10,7 @@
 #include "ACommon/sync/ASyncLib.h"
 #include "ACommon/tags/ID3.h"
 #include "fixtures/MusicFiles.h"
+#include "fixtures/Pictures.h"
 #include "fixtures/RecordingFrontend.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/Text.h"
@@ -135,18 +136,20 @@ TEST_F(LibraryToolsTest, DisconnectedFilesOfferDeletionOnlyForFilesThatAreNoSong
 {
     Song("Music/A/Known.mp3", "Known", 1);
     Song("Loose/New.mp3", "New", 2);
+    Song("Loose/Other.flac", "Other", 3);
     WriteFile(tmp / "Loose/Broken.mp3", fixtures::Bytes());
     WriteFile(tmp / "Loose/._New.mp3", fixtures::Bytes(100, 0x00));
     struct Case {
         int addResult;
         int result;
         std::vector<std::string> questions;
+        int added; // FLAC files are songs too
     };
     // Only the file that is no song is offered for deletion: a full disk ends the scan, a song
     // already there is left alone, and "._" files are not looked at.
     for (const Case& c :
-         {Case{kErrNoSpace, kErrNoSpace, {"A disconnected file"}},
-          Case{kErrDuplicate, 0, {"A disconnected file"}}, Case{0, 0, {"A disconnected file"}}}) {
+         {Case{kErrNoSpace, kErrNoSpace, {"A disconnected file"}, 0},
+          Case{kErrDuplicate, 0, {"A disconnected file"}, 0}, Case{0, 0, {"A disconnected file"}, 2}}) {
         frontend.Clear();
         frontend.questions.SetDefaultAnswer("No");
         LooseSongs songs;
@@ -160,24 +163,13 @@ TEST_F(LibraryToolsTest, DisconnectedFilesOfferDeletionOnlyForFilesThatAreNoSong
             EXPECT_TRUE(Has(question.informative, "Broken.mp3")) << question.informative;
         }
         EXPECT_EQ(asked, c.questions) << c.addResult;
+        EXPECT_EQ(songs.GetScanCounts().changed, c.added) << c.addResult;
         EXPECT_TRUE(Exists(tmp / "Loose/Broken.mp3"));
         EXPECT_TRUE(Exists(tmp / "Loose/._New.mp3"));
         if (c.result == 0) {
             EXPECT_TRUE(Has(frontend.Log(), "1 hidden file skipped")) << frontend.Log();
         }
     }
-}
-
-TEST_F(LibraryToolsTest, DisconnectedFlacFilesAreFoundAsSongs)
-{
-    Song("Music/A/Known.mp3", "Known", 1);
-    Song("Loose/New.flac", "New", 2);
-    LooseSongs songs;
-    songs.musicFolder = tmp.A("Loose");
-    List(songs);
-    EXPECT_EQ(songs.AddDisconnectedFiles(1, nullptr, 1), 0);
-    EXPECT_EQ(songs.GetScanCounts().changed, 1);
-    EXPECT_TRUE(frontend.questions.Asked().empty());
 }
 
 TEST_F(LibraryToolsTest, ALooseFileGoesOnlyWhenADistinctCopyWithTheSameBytesWasMade)
@@ -213,11 +205,8 @@ TEST_F(LibraryToolsTest, AlbumArtGoesIntoMp3FilesWithoutAPictureOnlyWhenItIsWith
     fixtures::WriteSong(tmp / "Music/A/Pictured.mp3", pictured);
     WriteFile(tmp / "Music/A/cover.jpg", fixtures::FakeJpeg(3000));
     Song("Music/B/Huge.mp3", "Huge", 3);
-    // A PNG that says it is 9000 pixels wide is not written into any file.
-    fixtures::Bytes png = {0x89, 'P', 'N', 'G',  13,   10, 26, 10, 0,  0, 0, 13, 'I', 'H', 'D',
-                           'R',  0,   0,   0x23, 0x28, 0,  0,  0,  10, 8, 2, 0,  0,   0};
-    png.resize(100, 0);
-    WriteFile(tmp / "Music/B/Cover.PNG", png);
+    // A PNG 9000 pixels wide is not written into any file.
+    WriteFile(tmp / "Music/B/Cover.PNG", fixtures::MakePng(9000, 10, fixtures::Rgb{}));
     ADirSongDir songs;
     List(songs);
     frontend.questions.SetDefaultAnswer("Yes to All");

@@ -4,6 +4,7 @@
 #include "ACommon/sync/RunController.h"
 
 #include "ACommon/base/AError.h"
+#include "SongsAndIPods.h"
 #include "fixtures/FolderPair.h"
 #include "fixtures/IPodFixture.h"
 #include "fixtures/MusicFiles.h"
@@ -13,11 +14,9 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <future>
 
 using fixtures::ListFiles;
-using fixtures::TempDir;
 using fixtures::WriteFile;
 
 namespace {
@@ -169,24 +168,17 @@ TEST(RunController, CancelDuringTheReviewPerformsNothing)
 // exactly the song copied before.
 TEST(RunController, CancelDuringACopyOntoTheIPodKeepsTheDatabaseWhole)
 {
-    fixtures::RecordingFrontend frontend;
-    TempDir tmp;
-    const std::string ipod = fixtures::MakeIPod(tmp / "Volumes", "POD");
-    const char* titles[] = {"A One", "B Two", "C Three", "D Four"};
-    for (int i = 0; i < 4; ++i) {
-        fixtures::SongSpec song;
-        song.title = titles[i];
-        song.artist = "Artist";
-        song.album = "Album";
-        song.genre = "Rock";
-        song.bitRate = 320;
-        song.seconds = i == 1 ? 40 : 1;
-        fixtures::WriteSong(tmp / ("Songs/" + std::to_string(i) + ".mp3"), song);
+    std::vector<fixtures::SongSpec> songs;
+    for (std::string title : {"A One", "B Two", "C Three", "D Four"}) {
+        songs.push_back(fixtures::SongSpecOf(title));
+        songs.back().bitRate = 320;
+        songs.back().seconds = title == "B Two" ? 40 : 1; // the copy cancelled
     }
-    MountedIPod pod;
-    ASSERT_TRUE(MountedIPod::Read(AString::FromUTF8(ipod), &pod));
+    syncruns::SongsAndIPods world(songs);
+    const MountedIPod pod = world.IPod("POD");
+    const std::string ipod = pod.mountPoint.ToStdString();
     SyncSession session;
-    ASSERT_EQ(session.OpenIPod(ADir::kTypeSongFolder, tmp.A("Songs"), pod, tmp.A("state")), 0);
+    ASSERT_EQ(world.Open(session, pod), 0);
     session.Apply(SyncSession::Settings());
     RunController controller;
     CancellingBus bus(controller, "Action 2 of 4 Copying");

@@ -6,17 +6,13 @@
 
 #include "ACommon/sync/ASyncLib.h"
 
-#include "ACommon/base/AError.h"
-#include "fixtures/FolderPair.h"
+#include "ChangingPair.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/RecordingFrontend.h"
-#include "fixtures/SyncModel.h"
 #include "fixtures/TempDir.h"
-#include "fixtures/Text.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -31,13 +27,9 @@ const auto Files = fixtures::FilesBelow;
 
 const std::vector<std::string> kTitles = {"One", "Two", "Three"};
 
-class SongModel;
-SongModel* gSongModel = nullptr;
-int ChangeSongsDuringReview(AArray*, ASync*);
-
-class SongModel : public fixtures::ModelBase {
+class SongModel : public syncmodels::ChangingPair {
 public:
-    explicit SongModel(unsigned seed) : ModelBase(seed) {}
+    explicit SongModel(unsigned seed) : ChangingPair(seed) {}
 
     void Change()
     {
@@ -46,63 +38,21 @@ public:
             ChangeOne();
     }
 
-    void ChangeDuringRun()
-    {
-        if (Pick(3) != 0)
-            return;
-        ++changesDuringRun;
-        changedDuringThisRun = true;
-        ChangeOne();
-    }
-
-    void ChangeDuringCopy(const std::string& from)
-    {
-        if (Pick(4) != 0)
-            return;
-        for (int side = 0; side < 2; ++side) {
-            const std::string root = side == 0 ? pair.L() : pair.R();
-            if (from.compare(0, root.size(), root) != 0)
-                continue;
-            ++changesDuringRun;
-            changedDuringThisRun = true;
-            Write(side, TitleOf(from), from);
-        }
-    }
-
     void Run()
     {
         fixtures::RecordingFrontend frontend;
         frontend.questions.SetDefaultAnswer("Yes to All");
-        changedDuringThisRun = false;
-        auto sync = pair.Load<ASyncLib>(fixtures::kSynchronize, &ChangeSongsDuringReview,
-                                        ADir::kTypeSongFolder, ADir::kTypeSongFolder);
-        gSongModel = this;
-        AFile::SetCopyHookForTesting([this](const AString& from) { ChangeDuringCopy(from.ToStdString()); });
-        const int result = pair.Run(*sync);
-        AFile::SetCopyHookForTesting(nullptr);
-        gSongModel = nullptr;
-        ++runs;
-        const std::string log = frontend.Log();
-
+        auto sync = pair.Load<ASyncLib>(fixtures::kSynchronize, &ChangeDuringReview, ADir::kTypeSongFolder,
+                                        ADir::kTypeSongFolder);
+        const int result = RunChanging(*sync, true);
         std::set<std::string> onSides;
         for (const std::string& root : {pair.L(), pair.R()})
             for (const auto& [name, bytes] : Files(root))
                 onSides.insert(bytes);
-        std::set<std::string> aside;
+        std::map<std::string, std::string> aside;
         for (const auto& [name, bytes] : Files(pair.tmp / "Removed Files"))
-            aside.insert(bytes);
-        for (int side = 0; side < 2; ++side)
-            for (const auto& [path, bytes] : changed[side]) {
-                if (onSides.count(bytes))
-                    continue;
-                if (!aside.count(bytes))
-                    Find("the version of " + path + " written since the last run was lost (result " +
-                         std::to_string(result) + ")\n" + log);
-                else if (!keptBefore.count(bytes) && !fixtures::Has(log, "into Removed Files"))
-                    Find("the version of " + path +
-                         " was put into Removed Files without a word in the log\n" + log);
-            }
-        keptBefore.insert(aside.begin(), aside.end());
+            aside[bytes] = name;
+        CheckNothingLost(result, frontend.Log(), onSides, aside);
         // A version on both sides is synced; from here on it may be replaced like any other.
         for (auto& side : changed)
             for (auto it = side.begin(); it != side.end();) {
@@ -134,7 +84,13 @@ private:
         return root + title + ".mp3";
     }
 
-    void ChangeOne()
+    void Rewrite(int side, const std::string&, const std::string& path) override
+    {
+        Write(side, TitleOf(path), path);
+    }
+    std::string Mention(const std::string&) const override { return "into Removed Files"; }
+
+    void ChangeOne() override
     {
         const int side = Pick(2);
         const std::string title = kTitles[Pick(static_cast<int>(kTitles.size()))];
@@ -167,20 +123,9 @@ private:
         ++changes;
     }
 
-    fixtures::FolderPair pair;
-    std::map<std::string, std::string> changed[2]; // per side: path -> bytes written since the last run
     std::map<std::string, std::uint32_t> lastSeed;
-    std::set<std::string> keptBefore; // versions put aside by earlier runs
-    bool changedDuringThisRun = false;
     std::uint32_t serial = 0;
 };
-
-int ChangeSongsDuringReview(AArray*, ASync*)
-{
-    if (gSongModel)
-        gSongModel->ChangeDuringRun();
-    return 0;
-}
 
 } // namespace
 

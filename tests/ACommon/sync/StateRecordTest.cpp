@@ -114,6 +114,27 @@ void ChangeEverySetting(ADirSong& song)
     song.SetAppleIDs(AString(":me:"));
 }
 
+// The record of a new plain folder source.
+Bytes NewFolderRecord(const Bytes& emptyString)
+{
+    Bytes r = {0x08, 0x00, 0x10, 0x00};
+    fixtures::Append(r, emptyString);  // rootPath
+    r.push_back(0x01);                 // openLogAutomatically
+    fixtures::Append(r, {0, 0, 0, 0}); // typeFilterMode
+    fixtures::Append(r, emptyString);
+    fixtures::Append(r, emptyString);
+    fixtures::Append(r, {0, 0, 0, 0}); // pathFilterMode
+    fixtures::Append(r, emptyString);
+    fixtures::Append(r, emptyString);
+    fixtures::Append(r, {0x00, 0x00, 0x10, 0x00}); // file list: mark, root, array mark, count
+    fixtures::Append(r, emptyString);
+    fixtures::Append(r, {0x01, 0x00, 0x10, 0x00, 0, 0, 0, 0});
+    // useFullPaths stopOnError detectOnly moveInsteadOfDelete verboseLog
+    fixtures::Append(r, {0x00, 0x01, 0x00, 0x01, 0x00});
+    fixtures::Append(r, emptyString); // removedFilesFolder
+    return r;
+}
+
 std::vector<Kind> Kinds(const World& world)
 {
     std::vector<Kind> kinds;
@@ -228,6 +249,19 @@ std::vector<Kind> Kinds(const World& world)
     kinds.push_back(FileRecord<IPodDB>(world, "IPodDB", stringMark, {}, db,
                                        [](IPodDB& back) { EXPECT_EQ(back.Store(nullptr), kErrUnknown); }));
 
+    // A new sync's record, byte for byte: its four sources, then its own fields.
+    const Bytes emptyString = {0x00, 0x00, 0x10, 0x00, 0x02, 0x00, 0xFF, 0xFE};
+    Bytes newSync = {0x05, 0x00, 0x10, 0x00};
+    for (int i = 0; i < 4; ++i)
+        fixtures::Append(newSync, NewFolderRecord(emptyString));
+    newSync.push_back(0x01); // reservedFlag
+    fixtures::Append(newSync, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0});
+    fixtures::Append(newSync, {0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00});
+    fixtures::Append(newSync, emptyString);
+    fixtures::Append(newSync, emptyString);
+    ASync fresh;
+    kinds.push_back(FileRecord<ASync>(world, "a new ASync", newSync, {}, fresh));
+
     // The current lists are never stored; the saved lists of a two-way sync are.
     ASync sync;
     world.Aim(sync, fixtures::kSynchronize);
@@ -264,7 +298,7 @@ TEST(StateRecord, EveryRecordReadsBackToTheSameBytes)
     World world;
     for (const Kind& kind : Kinds(world)) {
         SCOPED_TRACE(kind.name);
-        ASSERT_GT(kind.written.size(), kind.marks.size() + kind.tail.size());
+        ASSERT_GE(kind.written.size(), kind.marks.size() + kind.tail.size());
         EXPECT_TRUE(std::equal(kind.marks.begin(), kind.marks.end(), kind.written.begin()));
         EXPECT_TRUE(std::equal(kind.tail.rbegin(), kind.tail.rend(), kind.written.rbegin()));
         Bytes again;

@@ -5,17 +5,13 @@
 
 #include "ACommon/base/AError.h"
 #include "APlatform/ScriptRunner.h"
-#include "fixtures/IPodFixture.h"
-#include "fixtures/MusicFiles.h"
-#include "fixtures/RecordingFrontend.h"
-#include "fixtures/TempDir.h"
+#include "SongsAndIPods.h"
 #include "fixtures/Text.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 
 using fixtures::TempDir;
 
@@ -31,33 +27,19 @@ std::string Joined(const std::vector<SyncSession::Notice>& notices)
     return text;
 }
 
-// A folder of two songs and iPods under a volumes folder, in a temporary folder.
-struct SongsAndIPods {
-    SongsAndIPods()
-    {
-        for (const char* title : {"One", "Two"})
-            fixtures::WriteSong(tmp / (std::string("Songs/") + title + ".mp3"), fixtures::SongSpecOf(title));
-    }
-    MountedIPod IPod(const std::string& volume, const std::string& guid)
-    {
-        MountedIPod pod;
-        const std::string root = fixtures::MakeIPod(tmp / "Volumes", volume, {.firewireGuid = guid});
-        EXPECT_TRUE(MountedIPod::Read(AString::FromUTF8(root), &pod));
-        return pod;
-    }
-    // One synchronize run between the songs and `pod` with the state in tmp/state.
-    SyncSession::Outcome Synchronize(SyncSession& session, const MountedIPod& pod)
-    {
-        EXPECT_EQ(session.OpenIPod(ADir::kTypeSongFolder, tmp.A("Songs"), pod, tmp.A("state")), 0);
-        SyncSession::Settings settings;
-        settings.autoAction = ASync::kTwoWay;
-        settings.destDeletes = true;
-        session.Apply(settings);
-        return session.Run(nullptr, nullptr);
-    }
+// Settings of a synchronize run.
+SyncSession::Settings TwoWay(bool genreRelevant = true)
+{
+    SyncSession::Settings settings;
+    settings.autoAction = ASync::kTwoWay;
+    settings.destDeletes = true;
+    settings.genreRelevant = genreRelevant;
+    return settings;
+}
 
-    fixtures::RecordingFrontend frontend;
-    TempDir tmp;
+// Two songs and iPods.
+struct World : syncruns::SongsAndIPods {
+    World() : SongsAndIPods({fixtures::SongSpecOf("One"), fixtures::SongSpecOf("Two")}) {}
 };
 
 // Answers every script with the names of the library's iPod sources, or fails it (no names);
@@ -142,16 +124,16 @@ TEST(SyncSession, StateFilesAreNamedAfterWhatTheySync)
 // saved must never be read as deletions against another of the same name.
 TEST(SyncSession, SavedListsOfAnotherIPodOfTheSameNameOrAnotherFolderAreDropped)
 {
-    SongsAndIPods world;
-    const MountedIPod first = world.IPod("FIRST", "0x000A27001111AAAA");
-    const MountedIPod twin = world.IPod("TWIN", "0x000A27002222BBBB");
+    World world;
+    const MountedIPod first = world.IPod("FIRST", {.firewireGuid = "0x000A27001111AAAA"});
+    const MountedIPod twin = world.IPod("TWIN", {.firewireGuid = "0x000A27002222BBBB"});
     ASSERT_EQ(first.name, twin.name);
     SyncSession one;
-    ASSERT_EQ(world.Synchronize(one, first).result, 0);
+    ASSERT_EQ(world.Run(one, first, TwoWay()).result, 0);
     EXPECT_EQ(fixtures::ReadText(world.tmp / "state.ipod"), "FirewireGuid 000A27001111AAAA\n");
 
     SyncSession other;
-    ASSERT_EQ(other.OpenIPod(ADir::kTypeSongFolder, world.tmp.A("Songs"), twin, world.tmp.A("state")), 0);
+    ASSERT_EQ(world.Open(other, twin), 0);
     const std::string told = Joined(other.TakeNotices());
     EXPECT_TRUE(Has(told, "with FirewireGuid 000A27001111AAAA (this one has FirewireGuid 000A27002222BBBB)"))
         << told;
@@ -161,8 +143,7 @@ TEST(SyncSession, SavedListsOfAnotherIPodOfTheSameNameOrAnotherFolderAreDropped)
     // Nor against another folder: read so, they would empty the iPod.
     std::filesystem::create_directories(world.tmp / "Other");
     SyncSession elsewhere;
-    ASSERT_EQ(elsewhere.OpenIPod(ADir::kTypeSongFolder, world.tmp.A("Other"), first, world.tmp.A("state")),
-              0);
+    ASSERT_EQ(world.Open(elsewhere, first, "Other"), 0);
     EXPECT_TRUE(Has(Joined(elsewhere.TakeNotices()), "belong to the folder " + world.tmp / "Songs (not "));
     EXPECT_EQ(elsewhere.GetSync()->GetSavedDir2()->Count(), 0);
 
@@ -171,8 +152,7 @@ TEST(SyncSession, SavedListsOfAnotherIPodOfTheSameNameOrAnotherFolderAreDropped)
         if (!withIdentity)
             std::filesystem::remove(world.tmp / "state.ipod");
         SyncSession again;
-        ASSERT_EQ(again.OpenIPod(ADir::kTypeSongFolder, world.tmp.A("Songs"), first, world.tmp.A("state")),
-                  0);
+        ASSERT_EQ(world.Open(again, first), 0);
         EXPECT_TRUE(again.TakeNotices().empty()) << withIdentity;
         EXPECT_EQ(again.GetSync()->GetSavedDir1()->Count(), 2) << withIdentity;
     }
@@ -180,8 +160,8 @@ TEST(SyncSession, SavedListsOfAnotherIPodOfTheSameNameOrAnotherFolderAreDropped)
 
 TEST(SyncSession, FoldersThatLieInsideOneAnotherAreRefused)
 {
-    SongsAndIPods world;
-    const MountedIPod pod = world.IPod("POD", "");
+    World world;
+    const MountedIPod pod = world.IPod("POD", {.firewireGuid = ""});
     SyncSession session;
     const std::string inside = pod.mountPoint.ToStdString() + "/Music";
     EXPECT_EQ(session.OpenIPod(ADir::kTypeSongFolder, AString::FromUTF8(inside), pod, world.tmp.A("state")),
@@ -231,10 +211,7 @@ TEST(SyncSession, AStateFileThatCannotBeReadIsToldAbout)
             std::filesystem::create_directories(tmp / "state/inside");
         auto open = [&tmp](SyncSession& session) {
             EXPECT_EQ(session.OpenFolders(tmp.A("L"), tmp.A("R"), false, tmp.A("state")), 0);
-            SyncSession::Settings settings;
-            settings.autoAction = ASync::kTwoWay;
-            settings.destDeletes = true;
-            session.Apply(settings);
+            session.Apply(TwoWay());
         };
         {
             SyncSession session;
@@ -264,34 +241,28 @@ TEST(SyncSession, SavedListsThatDoNotFitThisRunAreDropped)
     fixtures::RecordingFrontend frontend;
     struct Case {
         const char* name;
-        const char* firstPair; // the folders of the first run: "L" (L and R) or "X" (X and Y)
-        bool songsFirst, songsThen;
-        std::function<void(const TempDir&)> between;
-        bool genreRelevant; // in the second run
+        bool onOtherPair; // the first run syncs X and Y, not L and R
+        bool songsFirst, songsThen, genreThen;
+        const char* identity; // written between the runs ("": none)
+        bool deepPath;        // a path too long for the state file, in the first run's folders
         bool dropped;
-        const char* told;      // by the second run ("": nothing checked), or by the first of a deep path
-        bool deepPath = false; // a path too long for the state file, in the first run's folders
+        const char* told; // by the second run, or by the first one of a deep path
     };
-    const auto nothing = [](const TempDir&) {};
     const std::string deep = std::string(220, 'd') + "/" + std::string(220, 'e') + "/" +
                              std::string(220, 'f') + "/" + std::string(220, 'g') + "/" +
                              std::string(220, 'h') + "/song.mp3";
     const Case cases[] = {
-        {"the same pair again", "L", false, false, nothing, true, false, ""},
-        {"another folder mounted at the same place", "L", false, false,
-         [](const TempDir& tmp) {
-             fixtures::WriteFile(SyncSession::IdentityPath(tmp.A("state")).ToStdString(),
-                                 "volume other | volume other\n");
-         },
-         true, true, "mounted at the same places"},
-        {"another pair", "X", false, false, nothing, true, true, ""},
-        {"a sync of songs after one of plain folders", "L", false, true, nothing, true, true,
+        {"the same pair again", false, false, false, true, "", false, false, ""},
+        {"another folder mounted at the same place", false, false, false, true,
+         "volume other | volume other\n", false, true, "mounted at the same places"},
+        {"another pair", true, false, false, true, "", false, true, ""},
+        {"songs after plain folders", false, false, true, true, "", false, true,
          "was written by a sync of plain folders"},
-        {"a sync of plain folders after one of songs", "L", true, false, nothing, true, true,
+        {"plain folders after songs", false, true, false, true, "", false, true,
          "was written by a sync of songs"},
-        {"another comparison of songs", "L", true, true, nothing, false, true, ""},
-        {"a path too long for the state file", "L", false, false, nothing, true, true,
-         "was written without the lists of files", true},
+        {"another comparison of songs", false, true, true, false, "", false, true, ""},
+        {"a path too long for the state file", false, false, false, true, "", true, true,
+         "was written without the lists of files"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -303,32 +274,24 @@ TEST(SyncSession, SavedListsThatDoNotFitThisRunAreDropped)
         }
         for (const char* side : {"R", "Y"})
             std::filesystem::create_directories(tmp / side);
-        auto open = [&tmp](SyncSession& session, const char* left, const char* right, bool songs,
-                           bool genre) {
-            ASSERT_EQ(session.OpenFolders(tmp.A(left), tmp.A(right), songs, tmp.A("state")), 0);
-            SyncSession::Settings settings;
-            settings.autoAction = ASync::kTwoWay;
-            settings.destDeletes = true;
-            settings.genreRelevant = genre;
-            session.Apply(settings);
-        };
+        std::string toldFirst;
         {
             SyncSession first;
-            const bool onX = std::string(c.firstPair) == "X";
-            open(first, onX ? "X" : "L", onX ? "Y" : "R", c.songsFirst, true);
+            ASSERT_EQ(first.OpenFolders(tmp.A(c.onOtherPair ? "X" : "L"), tmp.A(c.onOtherPair ? "Y" : "R"),
+                                        c.songsFirst, tmp.A("state")),
+                      0);
+            first.Apply(TwoWay());
             const SyncSession::Outcome outcome = first.Run(nullptr, nullptr);
             ASSERT_EQ(outcome.result, 0);
             EXPECT_EQ(outcome.listsLeftOut, c.deepPath);
-            if (c.deepPath) {
-                EXPECT_TRUE(Has(Joined(first.TakeNotices()), c.told));
-            }
+            toldFirst = Joined(first.TakeNotices());
         }
-        c.between(tmp);
+        if (*c.identity)
+            fixtures::WriteFile(SyncSession::IdentityPath(tmp.A("state")).ToStdString(), c.identity);
         SyncSession then;
-        open(then, "L", "R", c.songsThen, c.genreRelevant);
-        if (!c.deepPath) {
-            EXPECT_TRUE(Has(Joined(then.TakeNotices()), c.told));
-        }
+        ASSERT_EQ(then.OpenFolders(tmp.A("L"), tmp.A("R"), c.songsThen, tmp.A("state")), 0);
+        then.Apply(TwoWay(c.genreThen));
+        EXPECT_TRUE(Has(c.deepPath ? toldFirst : Joined(then.TakeNotices()), c.told));
         EXPECT_EQ(then.GetSync()->GetSavedDir1()->Count() + then.GetSync()->GetSavedDir2()->Count() == 0,
                   c.dropped);
     }
@@ -352,10 +315,10 @@ signed char UnplugAtFirstAction()
 
 TEST(SyncSession, AnIPodUnpluggedDuringARunEndsItWithWhatWasCopied)
 {
-    SongsAndIPods world;
-    const MountedIPod pod = world.IPod("IPOD", "0x000A27001111AAAA");
+    World world;
+    const MountedIPod pod = world.IPod("IPOD", {.firewireGuid = "0x000A27001111AAAA"});
     SyncSession session;
-    ASSERT_EQ(session.OpenIPod(ADir::kTypeSongFolder, world.tmp.A("Songs"), pod, world.tmp.A("state")), 0);
+    ASSERT_EQ(world.Open(session, pod), 0);
     gWatched = &world.frontend;
     gUnplugFrom = pod.mountPoint.ToStdString();
     gUnplugTo = world.tmp / "unplugged";

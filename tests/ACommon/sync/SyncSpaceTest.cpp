@@ -9,10 +9,7 @@
 #include "ACommon/sync/SyncSession.h"
 #include "ACommon/sync/TransferMeter.h"
 #include "APlatform/FileSystem.h"
-#include "fixtures/IPodFixture.h"
-#include "fixtures/MusicFiles.h"
-#include "fixtures/RecordingFrontend.h"
-#include "fixtures/TempDir.h"
+#include "SongsAndIPods.h"
 
 #include <gtest/gtest.h>
 
@@ -38,17 +35,15 @@ int MusicFilesOn(const std::string& root)
     return count;
 }
 
-// Three songs in a folder and an empty iPod; one run copies them onto it through its database.
-struct SongsOntoIPod {
-    SongsOntoIPod()
+// Three songs of 80 kB in a folder and an empty iPod; one run copies them onto it through its
+// database.
+struct SongsOntoIPod : syncruns::SongsAndIPods {
+    SongsOntoIPod() : SongsAndIPods({Long("One"), Long("Two"), Long("Three")}), pod(IPod("POD")) {}
+    static fixtures::SongSpec Long(const char* title)
     {
-        for (const char* title : {"One", "Two", "Three"}) {
-            fixtures::SongSpec song = fixtures::SongSpecOf(title);
-            song.seconds = 20; // 80 kB each
-            fixtures::WriteSong(tmp / (std::string("Songs/") + title + ".mp3"), song);
-        }
-        root = fixtures::MakeIPod(tmp / "Volumes", "POD", {});
-        EXPECT_TRUE(MountedIPod::Read(AString::FromUTF8(root), &pod));
+        fixtures::SongSpec song = fixtures::SongSpecOf(title);
+        song.seconds = 20;
+        return song;
     }
     std::uint64_t SongBytes() const
     {
@@ -57,16 +52,8 @@ struct SongsOntoIPod {
             total += entry.file_size();
         return total;
     }
-    SyncSession::Outcome Run()
-    {
-        EXPECT_EQ(session.OpenIPod(ADir::kTypeSongFolder, tmp.A("Songs"), pod, tmp.A("state")), 0);
-        session.Apply(SyncSession::Settings());
-        return session.Run(nullptr, nullptr);
-    }
+    SyncSession::Outcome Run() { return SongsAndIPods::Run(session, pod); }
 
-    fixtures::RecordingFrontend frontend;
-    TempDir tmp;
-    std::string root;
     MountedIPod pod;
     SyncSession session;
 };
@@ -77,9 +64,9 @@ TEST(SyncSpace, APlanThatDoesNotFitIsRefusedBeforeAnySongIsCopied)
     FreeSpaceOverride full(setup.SongBytes() / 2);
     const SyncSession::Outcome outcome = setup.Run();
     EXPECT_EQ(outcome.result, kErrNoSpace);
-    EXPECT_EQ(MusicFilesOn(setup.root), 0);
+    EXPECT_EQ(MusicFilesOn(setup.pod.mountPoint.ToStdString()), 0);
     MountedIPod after;
-    ASSERT_TRUE(MountedIPod::Read(AString::FromUTF8(setup.root), &after));
+    ASSERT_TRUE(MountedIPod::Read(setup.pod.mountPoint, &after));
     EXPECT_EQ(after.songs, 0);
     ASSERT_EQ(setup.frontend.questions.Informed().size(), 1u);
     const std::string said = setup.frontend.questions.Informed()[0];
@@ -93,7 +80,7 @@ TEST(SyncSpace, APlanThatFitsIsCopiedWhole)
     SongsOntoIPod setup;
     FreeSpaceOverride room(setup.SongBytes() + (8u << 20));
     EXPECT_EQ(setup.Run().result, 0);
-    EXPECT_EQ(MusicFilesOn(setup.root), 3);
+    EXPECT_EQ(MusicFilesOn(setup.pod.mountPoint.ToStdString()), 3);
     // The meter counted every song it copied against what the plan copies.
     const TransferMeter::Reading reading = setup.session.GetSync()->GetTransfer().Read();
     EXPECT_FALSE(reading.running);
@@ -106,7 +93,7 @@ TEST(SyncSpace, FiguresOfAPlanAgainstTheRoomOnItsVolume)
     const std::uint64_t MB = 1000000;
     struct Case {
         const char* what;
-        std::uint64_t free, adds, estimated, frees;
+        std::uint64_t free, adds, estimated, frees; // free 0: a volume whose room is unknown
         bool fits;
         const char* described;
     };
@@ -121,20 +108,13 @@ TEST(SyncSpace, FiguresOfAPlanAgainstTheRoomOnItsVolume)
                   "50 MB used, 10 MB free; the sync needs 10 MB more"},
              Case{"the database needs a little room too", 20 * MB, 20 * MB, 0, 0, false,
                   "50 MB used, 20 MB free; 0 bytes free after the sync"},
+             Case{"an unknown volume never refuses", 0, 1ull << 50, 0, 0, true, "space unknown"},
          }) {
-        SyncSpace::Volume volume{true, 150 * MB, 50 * MB, c.free};
+        SyncSpace::Volume volume{c.free > 0, 150 * MB, 50 * MB, c.free};
         SyncSpace::Change change{c.adds, c.estimated, c.frees, 3};
         EXPECT_EQ(SyncSpace::Fits(volume, change), c.fits) << c.what;
         EXPECT_EQ(SyncSpace::Describe(volume, &change).ToStdString(), c.described) << c.what;
     }
-}
-
-TEST(SyncSpace, AnUnknownVolumeNeverRefusesAPlan)
-{
-    SyncSpace::Volume unknown;
-    SyncSpace::Change huge{1ull << 50, 0, 0, 1};
-    EXPECT_TRUE(SyncSpace::Fits(unknown, huge));
-    EXPECT_EQ(SyncSpace::Describe(unknown, &huge).ToStdString(), "space unknown");
 }
 
 TEST(SyncSpace, AFolderNotMadeYetIsMeasuredOnTheVolumeAboveIt)

@@ -5,24 +5,13 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/sync/ASync.h"
-#include "fixtures/FolderPair.h"
-#include "fixtures/RecordingFrontend.h"
-#include "fixtures/TempDir.h"
-
-#include <gtest/gtest.h>
+#include "SyncRuns.h"
 
 #include <string>
 
-using fixtures::SetModTime;
-using fixtures::WriteFile;
+using syncruns::Put;
 
 namespace {
-
-void Put(const std::string& path, const std::string& text, std::int64_t time = 1000000000)
-{
-    WriteFile(path, text);
-    SetModTime(path, time);
-}
 
 const SyncTally& RunBetween(ASync& sync, const fixtures::FolderPair& pair, fixtures::SyncType type)
 {
