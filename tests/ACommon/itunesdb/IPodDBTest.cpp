@@ -457,3 +457,34 @@ TEST(IPodDB, OnlyTracksWithGaplessFactsCarryThemThroughAStore)
         EXPECT_EQ(track.GetByte(MHIT::kOffsetGaplessTrack), gapless ? 1 : 0);
     });
 }
+
+// The duplicate test finds a title among many, whether its track was loaded or added, and forgets a
+// removed track.
+TEST(IPodDB, ADuplicateTitleIsFoundAmongManyTracksUntilItsTrackIsRemoved)
+{
+    fixtures::TestIPod pod;
+    std::vector<std::string> names;
+    for (int i = 0; i < 300; ++i)
+        names.push_back("Title " + std::to_string(i * 7));
+    ASSERT_EQ(pod.StoreWith(names), 0);
+    IPodDB db;
+    ASSERT_EQ(pod.Load(db), 0);
+    pod.Add(db, "Added");
+    auto isDuplicate = [&db](const std::string& name) {
+        SongInfoStruct song = fixtures::MakeSong(name, "ARTIST", "album", "rock", "/x/y.mp3");
+        return db.AddSong(song, nullptr, 0) == kErrDuplicate;
+    };
+    for (const char* name : {"Title 0", "title 1043", "Added", "  Title 700  "})
+        EXPECT_TRUE(isDuplicate(name)) << name;
+    EXPECT_FALSE(isDuplicate("Title 1"));
+    for (const char* name : {"Title 1043", "Added"}) {
+        MHIT* track = nullptr;
+        db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& each) {
+            if (each.GetName().ToStdString() == name)
+                track = &each;
+        });
+        ASSERT_NE(track, nullptr) << name;
+        db.GetDatabase()->GetTrackList()->RemoveTrack(track);
+        EXPECT_FALSE(isDuplicate(name)) << name;
+    }
+}
