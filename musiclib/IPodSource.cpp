@@ -1092,7 +1092,7 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
         return Fail(err != 0 ? err : kErrAddSong, "cannot enter " + location + " in the iPod's database");
     }
     added->SetFilepath(song.filePath);
-    database->SetArtworkSource(added, file);
+    database->SetArtworkSource(added, file, tags.GetImageCount() > 0);
     if (int err = Entered(added, record, playlist, track, destination); err != 0)
         return err;
     cadence.Copied(entry.size);
