@@ -4,6 +4,7 @@
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AProgress.h"
+#include "ACommon/itunesdb/IPodMusicFolder.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLP.h"
 #include "ACommon/itunesdb/MHLT.h"
@@ -487,4 +488,24 @@ TEST(IPodDB, ADuplicateTitleIsFoundAmongManyTracksUntilItsTrackIsRemoved)
         db.GetDatabase()->GetTrackList()->RemoveTrack(track);
         EXPECT_FALSE(isDuplicate(name)) << name;
     }
+}
+
+// A song goes into the music folders the iPod has, whatever their case, under a name nothing uses.
+TEST(IPodDB, ASongIsPlacedInTheIPodsOwnMusicFolderUnderAFreeName)
+{
+    fixtures::TestIPod pod;
+    const std::string& root = pod.root;
+    std::filesystem::rename(root + "/iPod_Control", root + "/IPOD_CONTROL");
+    if (std::filesystem::exists(root + "/IPOD_CONTROL/Music"))
+        std::filesystem::rename(root + "/IPOD_CONTROL/Music", root + "/IPOD_CONTROL/MUSIC");
+    std::filesystem::create_directories(root + "/IPOD_CONTROL/MUSIC");
+    const SongInfoStruct song = fixtures::MakeSong("Song", "Artist", "Album", "Rock", "");
+    const AString source("/x/a.MP3");
+    AString first, second;
+    ASSERT_EQ(IPodMusicFolder::ChooseDestination(pod.Root() + "/", source, song, first), 0);
+    EXPECT_EQ(first.ToStdString().rfind(root + "/IPOD_CONTROL/MUSIC/F", 0), 0u) << first.CStr();
+    std::filesystem::create_symlink("/nowhere", first.ToStdString()); // a link to nothing takes its name
+    ASSERT_EQ(IPodMusicFolder::ChooseDestination(pod.Root() + "/", source, song, second), 0);
+    EXPECT_NE(second, first);
+    EXPECT_FALSE(std::filesystem::exists(root + "/iPod_Control"));
 }
