@@ -1036,12 +1036,10 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
 
     TrackRecord record;
     std::string why;
-    if (int err = TrackRecord::Read(location, record, why); err != 0)
+    ID3 tags;
+    if (int err = TrackRecord::Read(location, record, why, &tags); err != 0)
         return Fail(err, "cannot add " + location + ": " + why);
     const AString file = AString::FromUTF8(location);
-    ID3 tags;
-    if (int err = tags.SetFilePath(file); err != 0)
-        return Fail(err, "cannot add " + location + ": its tags cannot be read");
     SongInfoStruct song;
     tags.GetSongInfo(song);
     song.modTime = AFile::FileModTime(&file);
@@ -1092,7 +1090,7 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
         return Fail(err != 0 ? err : kErrAddSong, "cannot enter " + location + " in the iPod's database");
     }
     added->SetFilepath(song.filePath);
-    database->SetArtworkSource(added, file);
+    database->SetArtworkSource(added, file, tags.GetImageCount() > 0);
     if (int err = Entered(added, record, playlist, track, destination); err != 0)
         return err;
     cadence.Copied(entry.size);

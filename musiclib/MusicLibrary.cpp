@@ -57,6 +57,17 @@ std::vector<std::uint64_t> IdentityStamp(const std::string& root)
     return stamp;
 }
 
+// Whether `root` is an iPod's folder, holding its database: one call when its folders have their
+// usual names, the search that ignores case otherwise.
+bool HoldsIPodDatabase(const AString& root)
+{
+    struct stat info {};
+    if (lstat((root.ToStdString() + "/iPod_Control/iTunes/iTunesDB").c_str(), &info) == 0 &&
+        S_ISREG(info.st_mode))
+        return true;
+    return IPodDB::IsIPodRoot(root);
+}
+
 } // namespace
 
 bool MusicLibrary::Exists(const std::string& folder)
@@ -125,7 +136,7 @@ int MusicLibrary::AttachedIPods(std::vector<AttachedIPod>& out)
         iPod.volume = query.Text(2);
         iPod.identity = query.Text(3);
         AString root = AString::FromUTF8(platform::VolumePath(iPod.volume));
-        iPod.mounted = !root.IsEmpty() && IPodDB::IsIPodRoot(root) &&
+        iPod.mounted = !root.IsEmpty() && HoldsIPodDatabase(root) &&
                        (iPod.identity.empty() || IdentityOf(root.ToStdString()) == iPod.identity);
         out.push_back(std::move(iPod));
     }

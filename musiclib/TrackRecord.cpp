@@ -62,7 +62,7 @@ std::string TrackRecord::FileIdentity(const std::string& path)
            std::to_string(static_cast<unsigned long long>(info.st_ino));
 }
 
-int TrackRecord::Read(const std::string& path, TrackRecord& out, std::string& why)
+int TrackRecord::Read(const std::string& path, TrackRecord& out, std::string& why, ID3* read)
 {
     out = TrackRecord();
     const AString file = AString::FromUTF8(path);
@@ -80,7 +80,8 @@ int TrackRecord::Read(const std::string& path, TrackRecord& out, std::string& wh
         why = "it is not a music file (mp3, m4a, m4p, m4b, aif, aiff, mp4, m4v)";
         return kErrFileType;
     }
-    ID3 tags;
+    ID3 own;
+    ID3& tags = read ? *read : own;
     if (int err = tags.SetFilePath(file); err != 0) {
         why = std::string("its tags cannot be read") + AError::Message(err);
         return err;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+class ID3;
+
 struct TrackRecord {
     std::string location;  // the absolute path the file is added by
     std::string canonical; // the same with links and ".." resolved (Read leaves it the location)
@@ -31,7 +33,8 @@ struct TrackRecord {
     static bool IsMusicFile(const std::string& path);
     // Reads the file at `path` (absolute). 0, or an error code with `why` set: kErrFileNotFound no such file,
     // kErrFileType not a music file, kErrInvalidPath a path that is not UTF-8, or the tag reader's error.
-    static int Read(const std::string& path, TrackRecord& out, std::string& why);
+    // `tags`, when given, keeps what the tag reader read, for a caller that needs more of it.
+    static int Read(const std::string& path, TrackRecord& out, std::string& why, ID3* tags = nullptr);
     // The identity of the file at `path` ("device:inode"); empty when there is no file there.
     static std::string FileIdentity(const std::string& path);
 };

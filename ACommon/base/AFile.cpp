@@ -843,12 +843,18 @@ int AFile::CopyWithProgress(const AString* from, const AString* to, CancelProc c
         return err;
     // Small files (and folders) take the single-call copy, without progress or cancel.
     if (GetFileSize(from) < kLargeFileSize) {
-        if (int err = CopyItem(from, to, true, flush); err != 0)
-            return err;
-        // A file was verified before it took its place (by contents where the volume keeps no date).
-        if (DirExists(from))
+        if (DirExists(from)) {
+            if (int err = CopyItem(from, to, true, flush); err != 0)
+                return err;
             return FastFilesEqual(from, to) ? 0 : kErrUnableToVerify;
-        return FileExists(to) && GetFileSize(from) == GetFileSize(to) ? 0 : kErrUnableToVerify;
+        }
+        // A file is verified before it takes its place (by contents where the volume keeps no date):
+        // once in place it needs no second look.
+        CopyOptions options;
+        options.reportNoSpace = true;
+        options.verify = true;
+        options.flush = flush;
+        return CopyFileSafely(from, to, options);
     }
     CopyOptions options;
     options.chunked = true;

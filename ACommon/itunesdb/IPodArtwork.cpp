@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
@@ -183,7 +184,7 @@ int IPodArtwork::WriteDatabase()
     return 0;
 }
 
-int IPodArtwork::Prepare(MHBD& database, const std::unordered_map<std::uint64_t, AString>& pending)
+int IPodArtwork::Prepare(MHBD& database, const std::unordered_map<std::uint64_t, Source>& pending)
 {
     if (pending.empty() || formats.empty())
         return 0;
@@ -236,16 +237,31 @@ int IPodArtwork::Prepare(MHBD& database, const std::unordered_map<std::uint64_t,
     std::map<std::pair<std::string, std::uint64_t>, std::size_t> madeByKey;
     std::map<std::string, std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>>> writes;
     std::mt19937_64 random(std::random_device{}());
+    // The image of each folder looked at (empty: none): the songs of an album share their folder.
+    std::unordered_map<std::string, std::vector<std::uint8_t>> folderImages;
 
     for (MHIT* track : wanted) {
-        AString source = pending.at(track->GetHandle());
+        const Source& from = pending.at(track->GetHandle());
+        AString source = from.file;
+        bool embedded = from.embedded;
         if (source.IsEmpty() || !AFile::FileExists(&source)) {
             source = AString::FromUTF8(root.ToStdString() +
                                        track->GetFilepath().ToStdString().substr(
                                            track->GetFilepath().ToStdString().rfind('/', 0) == 0 ? 1 : 0));
+            embedded = true;
         }
         std::vector<std::uint8_t> picture;
-        if (!SongPicture::Find(source, picture))
+        if (!embedded || !SongPicture::FindEmbedded(source, picture)) {
+            const std::string songFolder = std::filesystem::path(source.ToStdString()).parent_path().string();
+            auto image = folderImages.find(songFolder);
+            if (image == folderImages.end()) {
+                std::vector<std::uint8_t> bytes;
+                SongPicture::ReadFolderImage(songFolder, bytes);
+                image = folderImages.emplace(songFolder, std::move(bytes)).first;
+            }
+            picture = image->second;
+        }
+        if (picture.empty())
             continue;
         const auto key = std::make_pair(AlbumKey(*track), Fnv1a(picture));
         if (auto found = madeByKey.find(key); found != madeByKey.end()) {

@@ -50,6 +50,13 @@ public:
         bool databaseWritten = false;
     };
     using Log = std::function<void(const AString& line)>;
+    // Where a track's cover is taken from: `file` (empty: the track's own file on the iPod), whose
+    // tags are read for a picture only when `embedded` says they may hold one (false when the
+    // caller read them already and found none).
+    struct Source {
+        AString file;
+        bool embedded = true;
+    };
 
     // The artwork of the iPod mounted at `root` (ending in "/") whose model `info` describes.
     IPodArtwork(const AString& root, const IPodInfo& info, Log log = Log());
@@ -59,10 +66,10 @@ public:
     // The ArtworkDB path of the iPod at `root`.
     static AString PathOf(const AString& root);
 
-    // Step 1 for the tracks of `database` named in `pending` (track handle -> the file to take the
-    // cover from; empty: the track's own file on the iPod). Tracks without a cover are left as they
-    // are. 0, or an error; on an error no track was changed.
-    int Prepare(MHBD& database, const std::unordered_map<std::uint64_t, AString>& pending);
+    // Step 1 for the tracks of `database` named in `pending` (track handle -> where its cover comes
+    // from). Tracks without a cover are left as they are. Each folder is looked at once for its
+    // image. 0, or an error; on an error no track was changed.
+    int Prepare(MHBD& database, const std::unordered_map<std::uint64_t, Source>& pending);
     // Step 3: 0, or an error (the images stay for the next run to drop).
     int Finish(MHBD& database);
 

@@ -855,7 +855,7 @@ int IPodDB::AddSong(SongInfoStruct& song, MHIT** added, signed char add)
     if (added)
         *added = track;
     if (err == 0 && track && add)
-        pendingArtwork[track->GetHandle()] = AString();
+        pendingArtwork[track->GetHandle()] = IPodArtwork::Source();
     return err;
 }
 
@@ -870,10 +870,10 @@ int IPodDB::TidyArtwork()
     return artwork.Finish(*database);
 }
 
-void IPodDB::SetArtworkSource(const MHIT* track, const AString& file)
+void IPodDB::SetArtworkSource(const MHIT* track, const AString& file, bool embedded)
 {
     if (track)
-        pendingArtwork[track->GetHandle()] = file;
+        pendingArtwork[track->GetHandle()] = IPodArtwork::Source{file, embedded};
 }
 
 int IPodDB::FillMissingArtwork()
@@ -883,7 +883,7 @@ int IPodDB::FillMissingArtwork()
         tracks->ForEachTrack([&](MHIT& track) {
             if (track.GetByte(IPodArtwork::kOffsetHasArtwork) != 1 &&
                 !pendingArtwork.count(track.GetHandle())) {
-                pendingArtwork.emplace(track.GetHandle(), AString());
+                pendingArtwork.emplace(track.GetHandle(), IPodArtwork::Source());
                 ++count;
             }
         });

@@ -136,8 +136,9 @@ public:
     // SetArtworkSource names another.
     int AddSong(SongInfoStruct& song, MHIT** added, signed char add);
     // The file the cover of `track` is taken from at the next store: the file it was copied from
-    // (whose folder may hold the cover image).
-    void SetArtworkSource(const MHIT* track, const AString& file);
+    // (whose folder may hold the cover image). `embedded` false: its tags, read already, hold no
+    // picture, so only its folder is looked at.
+    void SetArtworkSource(const MHIT* track, const AString& file, bool embedded = true);
     // Every track without a cover gets one at the next store, when its file has one. The number of
     // tracks that will be looked at.
     int FillMissingArtwork();
@@ -247,7 +248,7 @@ private:
     DiskStamp loadedStamp; // the file the database was loaded from or last stored as
     AProgress* progress = nullptr;
     // Tracks whose cover is written at the next store: handle -> the file to take it from.
-    std::unordered_map<std::uint64_t, AString> pendingArtwork;
+    std::unordered_map<std::uint64_t, IPodArtwork::Source> pendingArtwork;
     IPodArtwork::Stats artworkStats;
     IPodJournal* journal = nullptr;
     RecordedPlays recorded;

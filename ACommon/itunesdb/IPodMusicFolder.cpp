@@ -32,7 +32,11 @@ int IPodMusicFolder::ChooseDestination(const AString& root, const AString& sourc
     std::snprintf(folderName, sizeof folderName, "F%02u", (key >> 24) % 100);
     AString relativeFolder("iPod_Control/Music/");
     relativeFolder += folderName;
-    const AString folder = IPodDB::ResolveIPodPath(root, relativeFolder.CStr());
+    // The folder under its usual name, found with one call; the search that ignores case otherwise.
+    AString folder = root;
+    folder.AppendPathComponent(relativeFolder);
+    if (!AFile::DirExists(&folder))
+        folder = IPodDB::ResolveIPodPath(root, relativeFolder.CStr());
     if (!AFile::DirExists(&folder)) {
         // Music folders are made inside the iPod's own folder only: where that is gone, the iPod
         // was unplugged or unmounted, and its mount point is a folder of another disk.
@@ -54,7 +58,7 @@ int IPodMusicFolder::ChooseDestination(const AString& root, const AString& sourc
             letters = letters.Right(4);
         destination = folder;
         destination.AppendPathComponent(IPodDB::IPodFileName(letters + extension));
-        if (AFile::GetPathType(&destination) == AFile::kPathOther && !AFile::FileExists(&destination))
+        if (!AFile::FileExists(&destination)) // nothing at all of that name, not even a link
             break;
         number = (number + 1) & 0xFFFFFF;
     }

@@ -81,8 +81,16 @@ void MHLT::AddTrack(std::unique_ptr<MHIT> track)
         byHandle.push_back(entry);
     else
         byHandle.insert(std::lower_bound(byHandle.begin(), byHandle.end(), entry), entry);
+    byNameKey[track->GetNameKey()].push_back(track.get());
     BucketOf(track->GetNameKey()).push_back(std::move(track));
     ++trackCount;
+}
+
+const std::vector<MHIT*>& MHLT::TracksWithKey(std::uint32_t key) const
+{
+    static const std::vector<MHIT*> kNone;
+    const auto found = byNameKey.find(key);
+    return found != byNameKey.end() ? found->second : kNone;
 }
 
 int MHLT::Load(ByteReader& in, CancelProc cancel, AProgress* progress, const MHOD::TextStore* texts)
@@ -91,6 +99,7 @@ int MHLT::Load(ByteReader& in, CancelProc cancel, AProgress* progress, const MHO
         return err;
     for (auto& bucket : buckets)
         bucket.clear();
+    byNameKey.clear();
     byHandle.clear();
     sorted.reset();
     trackCount = 0;
@@ -165,7 +174,7 @@ int MHLT::AddSong(SongInfoStruct& song, MHIT** added, signed char add)
 {
     const AString& name = song.modifiedName.IsEmpty() ? song.name : song.modifiedName;
     const std::uint32_t key = MHIT::NameKeyOf(MHIT::Component(name));
-    for (const auto& track : BucketOf(key))
+    for (const MHIT* track : TracksWithKey(key))
         if (track->CompareTo(&song) == 0)
             return kErrDuplicate;
     if (!add)
@@ -247,6 +256,11 @@ void MHLT::RemoveTrack(MHIT* track)
         [](const std::pair<std::uint64_t, MHIT*>& held, std::uint64_t value) { return held.first < value; });
     if (entry != byHandle.end() && entry->first == track->GetHandle())
         entry->second = nullptr;
+    if (auto same = byNameKey.find(track->GetNameKey()); same != byNameKey.end()) {
+        std::erase(same->second, track);
+        if (same->second.empty())
+            byNameKey.erase(same);
+    }
     bucket.erase(it);
     --trackCount;
 }
@@ -307,7 +321,7 @@ int MHLT::GetSongPath(AString& filePath, const AString& virtualPath, signed char
                       signed char withExtension, signed char withGenre, signed char withAlbum) const
 {
     AString name = SongName::OfVirtualPath(virtualPath, withExtension, withGenre, withAlbum);
-    for (const auto& track : BucketOf(MHIT::NameKeyOf(name))) {
+    for (const MHIT* track : TracksWithKey(MHIT::NameKeyOf(name))) {
         int c = sizeBased ? track->SizeBasedCompareTo(virtualPath, withExtension, withGenre, withAlbum)
                           : track->CompareTo(virtualPath, withExtension, withGenre, withAlbum, root);
         if (c == 0) {
@@ -322,7 +336,7 @@ int MHLT::GetSongExt(AString* extension, const AString& virtualPath, AString* fi
                      signed char withExtension, signed char withGenre, signed char withAlbum) const
 {
     AString name = SongName::OfVirtualPath(virtualPath, withExtension, withGenre, withAlbum);
-    for (const auto& track : BucketOf(MHIT::NameKeyOf(name))) {
+    for (const MHIT* track : TracksWithKey(MHIT::NameKeyOf(name))) {
         if (track->SizeBasedCompareTo(virtualPath, withExtension, withGenre, withAlbum) == 0) {
             if (extension)
                 *extension = track->GetExtension();

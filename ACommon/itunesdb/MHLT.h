@@ -4,9 +4,10 @@
 //
 // mhlt: header (at least 12 bytes), then its mhit tracks.
 //   0 "mhlt"  4 header length  8 number of tracks (a count, not a length)  12 and on: kept
-// Tracks live in 100 buckets chosen by their name key (MHIT::NameKeyOf), so a lookup by virtual
-// path or a duplicate test touches one bucket. They are written bucket by bucket, each bucket in
-// the order its tracks came, with track ids 1 to N.
+// Tracks live in 100 buckets chosen by their name key (MHIT::NameKeyOf) and are written bucket by
+// bucket, each bucket in the order its tracks came, with track ids 1 to N. A lookup by virtual path
+// or a duplicate test goes through an index by the whole key, so it touches only the tracks whose
+// titles share that key, however many tracks the iPod holds.
 
 #include "ACommon/base/AFile.h"
 #include "ACommon/base/AString.h"
@@ -42,7 +43,7 @@ public:
     // Gives the tracks the ids 1 to N in the order Store writes them.
     void AssignTrackIds();
 
-    // kErrDuplicate when a track in the song's bucket has the song's genre, artist, album, name and
+    // kErrDuplicate when a track with the song's name key has the song's genre, artist, album, name and
     // extension; with `add` unset that is all (a duplicate test). Otherwise a new track made from
     // the song record is added and returned in `added`.
     int AddSong(SongInfoStruct& song, MHIT** added, signed char add);
@@ -93,14 +94,13 @@ private:
 
     void AddTrack(std::unique_ptr<MHIT> track);
     std::vector<std::unique_ptr<MHIT>>& BucketOf(std::uint32_t key) { return buckets[key % kBucketCount]; }
-    const std::vector<std::unique_ptr<MHIT>>& BucketOf(std::uint32_t key) const
-    {
-        return buckets[key % kBucketCount];
-    }
+    const std::vector<MHIT*>& TracksWithKey(std::uint32_t key) const;
 
     std::vector<std::uint8_t> header;
     int trackCount = 0;
     std::array<std::vector<std::unique_ptr<MHIT>>, kBucketCount> buckets;
+    // The tracks of each name key, in the order they came.
+    std::unordered_map<std::uint32_t, std::vector<MHIT*>> byNameKey;
     // (handle, track) in handle order: tracks are made, and so numbered, in the order they come;
     // a removed track leaves its entry with no track.
     std::vector<std::pair<std::uint64_t, MHIT*>> byHandle;

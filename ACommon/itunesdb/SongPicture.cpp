@@ -18,21 +18,6 @@ std::string Lower(std::string text)
     return text;
 }
 
-bool ReadFolderImage(const std::filesystem::path& folder, std::vector<std::uint8_t>& bytes)
-{
-    const std::filesystem::path best = SongPicture::FolderImage(folder);
-    std::error_code error;
-    if (best.empty())
-        return false;
-    const std::uintmax_t size = std::filesystem::file_size(best, error);
-    if (error || size == 0 || size > SongPicture::kMaxBytes)
-        return false;
-    std::ifstream in(best, std::ios::binary);
-    bytes.resize(static_cast<std::size_t>(size));
-    return static_cast<bool>(
-        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)));
-}
-
 } // namespace
 
 std::filesystem::path SongPicture::FolderImage(const std::filesystem::path& folder)
@@ -56,6 +41,12 @@ std::filesystem::path SongPicture::FolderImage(const std::filesystem::path& fold
 
 bool SongPicture::Find(const AString& path, std::vector<std::uint8_t>& bytes)
 {
+    return FindEmbedded(path, bytes) ||
+           ReadFolderImage(std::filesystem::path(path.ToStdString()).parent_path(), bytes);
+}
+
+bool SongPicture::FindEmbedded(const AString& path, std::vector<std::uint8_t>& bytes)
+{
     bytes.clear();
     ID3 tags;
     if (tags.SetFilePath(path) == 0) {
@@ -67,5 +58,24 @@ bool SongPicture::Find(const AString& path, std::vector<std::uint8_t>& bytes)
         }
     }
     bytes.clear();
-    return ReadFolderImage(std::filesystem::path(path.ToStdString()).parent_path(), bytes);
+    return false;
+}
+
+bool SongPicture::ReadFolderImage(const std::filesystem::path& folder, std::vector<std::uint8_t>& bytes)
+{
+    bytes.clear();
+    const std::filesystem::path best = FolderImage(folder);
+    std::error_code error;
+    if (best.empty())
+        return false;
+    const std::uintmax_t size = std::filesystem::file_size(best, error);
+    if (error || size == 0 || size > kMaxBytes)
+        return false;
+    std::ifstream in(best, std::ios::binary);
+    bytes.resize(static_cast<std::size_t>(size));
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
+        bytes.clear();
+        return false;
+    }
+    return true;
 }

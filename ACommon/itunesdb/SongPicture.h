@@ -15,6 +15,10 @@ public:
 
     // The cover of the file at `path` in `bytes`: true when it has one.
     static bool Find(const AString& path, std::vector<std::uint8_t>& bytes);
+    // The first picture embedded in the file's tags: true when it has one.
+    static bool FindEmbedded(const AString& path, std::vector<std::uint8_t>& bytes);
+    // The image FolderImage picks in `folder`, read: true when there is one.
+    static bool ReadFolderImage(const std::filesystem::path& folder, std::vector<std::uint8_t>& bytes);
     // The image in `folder` the rules above pick (cover before folder before front, .jpg before
     // .jpeg before .png); empty when there is none.
     static std::filesystem::path FolderImage(const std::filesystem::path& folder);

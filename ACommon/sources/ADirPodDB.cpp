@@ -758,7 +758,7 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
     }
     if (track) {
         track->SetFilepath(song.filePath);
-        database->SetArtworkSource(track, *path);
+        database->SetArtworkSource(track, *path, tags.GetImageCount() > 0);
     }
     lastAddedFile = destination;
     changed = true;

@@ -87,6 +87,20 @@ namespace {
 
 constexpr std::size_t kIndexLimit = 200000; // entries; the least useful go first
 
+// The extension of the file at `path`, in lower case; empty when it has none.
+std::string LowerExtension(const std::string& path)
+{
+    const std::size_t dot = path.rfind('.');
+    const std::size_t slash = path.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return std::string();
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return extension;
+}
+
 std::int64_t Nanoseconds(const timespec& time)
 {
     return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
@@ -250,6 +264,21 @@ void SongConverter::Stop()
 int SongConverter::Plan(const std::string& song, AudioFormats::Target& target, std::string& name,
                         std::uint64_t& samples)
 {
+    // MP3, AIFF and WAV files hold nothing an iPod cannot play: they are copied as they are, without
+    // reading their tags first. The checks are the tag reader's own first ones, with its codes.
+    const std::string extension = LowerExtension(song);
+    if (extension == "mp3" || extension == "aif" || extension == "aiff" || extension == "wav") {
+        struct stat info {};
+        if (stat(song.c_str(), &info) != 0)
+            return kErrFileNotFound;
+        if (!S_ISREG(info.st_mode))
+            return kErrOpen;
+        if (info.st_size < 1)
+            return kErrInconsistentSize;
+        samples = 0;
+        target = AudioFormats::Target::kCopy;
+        return 0;
+    }
     ID3 tags;
     if (int err = tags.SetFilePath(AString::FromUTF8(song)); err != 0)
         return err;

@@ -7,6 +7,7 @@
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLT.h"
 #include "fixtures/IPodDatabase.h"
+#include "fixtures/MusicFiles.h"
 #include "fixtures/Pictures.h"
 #include "fixtures/TempDir.h"
 
@@ -220,3 +221,33 @@ TEST_F(IPodArtworkTest, PictureFileNamedInAnotherCaseIsKept)
 }
 
 } // namespace
+
+// The songs of one folder share its image, looked at once, while a song with a picture in its tags
+// shows its own.
+TEST_F(IPodArtworkTest, AnEmbeddedPictureWinsOverTheImageOfItsFolder)
+{
+    MakeIPod("MB029"); // tracks that show one picture share one image record
+    const std::string folder = Album("A", 1);
+    IPodDB db;
+    ASSERT_EQ(pod->Load(db), 0);
+    for (const char* name : {"plain1", "tagged", "plain2"}) {
+        fixtures::SongSpec spec = fixtures::SongSpecOf(name);
+        const bool tagged = std::string(name) == "tagged";
+        if (tagged)
+            spec.picture = fixtures::MakeGradientPng(120, 120, 9);
+        fixtures::WriteSong(folder + "/" + name + ".mp3", spec);
+        const std::string file = std::string("/iPod_Control/Music/F00/") + name + ".mp3";
+        fixtures::WriteSong(root + file, spec);
+        SongInfoStruct song = fixtures::MakeSong(name, "Artist", "A", "Rock", file);
+        MHIT* track = nullptr;
+        ASSERT_EQ(db.AddSong(song, &track, 1), 0);
+        track->SetFilepath(song.filePath);
+        db.SetArtworkSource(track, AString::FromUTF8(folder + "/" + name + ".mp3"), tagged);
+    }
+    ASSERT_EQ(db.Store(nullptr), 0);
+    const auto links = Links();
+    EXPECT_NE(links.at("plain1"), 0u);
+    EXPECT_EQ(links.at("plain1"), links.at("plain2"));
+    EXPECT_NE(links.at("tagged"), 0u);
+    EXPECT_NE(links.at("tagged"), links.at("plain1"));
+}

@@ -3,6 +3,8 @@
 
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/base/AError.h"
+#include "ACommon/base/AProgress.h"
+#include "ACommon/itunesdb/IPodMusicFolder.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLP.h"
 #include "ACommon/itunesdb/MHLT.h"
@@ -416,4 +418,55 @@ TEST(IPodDB, ATrackWithoutASampleCountKeepsTheShortHeader)
     EXPECT_EQ(track->GetSampleCount(), 0u);
     EXPECT_EQ(track->GetField(MHIT::kOffsetPregap), 0u);
     EXPECT_EQ(track->GetByte(MHIT::kOffsetGaplessTrack), 0);
+}
+
+// The duplicate test finds a title among many, whether its track was loaded or added, and forgets a
+// removed track.
+TEST(IPodDB, ADuplicateTitleIsFoundAmongManyTracksUntilItsTrackIsRemoved)
+{
+    fixtures::TestIPod pod;
+    std::vector<std::string> names;
+    for (int i = 0; i < 300; ++i)
+        names.push_back("Title " + std::to_string(i * 7));
+    ASSERT_EQ(pod.StoreWith(names), 0);
+    IPodDB db;
+    ASSERT_EQ(pod.Load(db), 0);
+    pod.Add(db, "Added");
+    auto isDuplicate = [&db](const std::string& name) {
+        SongInfoStruct song = fixtures::MakeSong(name, "ARTIST", "album", "rock", "/x/y.mp3");
+        return db.AddSong(song, nullptr, 0) == kErrDuplicate;
+    };
+    for (const char* name : {"Title 0", "title 1043", "Added", "  Title 700  "})
+        EXPECT_TRUE(isDuplicate(name)) << name;
+    EXPECT_FALSE(isDuplicate("Title 1"));
+    for (const char* name : {"Title 1043", "Added"}) {
+        MHIT* track = nullptr;
+        db.GetDatabase()->GetTrackList()->ForEachTrack([&](MHIT& each) {
+            if (each.GetName().ToStdString() == name)
+                track = &each;
+        });
+        ASSERT_NE(track, nullptr) << name;
+        db.GetDatabase()->GetTrackList()->RemoveTrack(track);
+        EXPECT_FALSE(isDuplicate(name)) << name;
+    }
+}
+
+// A song goes into the music folders the iPod has, whatever their case, under a name nothing uses.
+TEST(IPodDB, ASongIsPlacedInTheIPodsOwnMusicFolderUnderAFreeName)
+{
+    fixtures::TestIPod pod;
+    const std::string& root = pod.root;
+    std::filesystem::rename(root + "/iPod_Control", root + "/IPOD_CONTROL");
+    if (std::filesystem::exists(root + "/IPOD_CONTROL/Music"))
+        std::filesystem::rename(root + "/IPOD_CONTROL/Music", root + "/IPOD_CONTROL/MUSIC");
+    std::filesystem::create_directories(root + "/IPOD_CONTROL/MUSIC");
+    const SongInfoStruct song = fixtures::MakeSong("Song", "Artist", "Album", "Rock", "");
+    const AString source("/x/a.MP3");
+    AString first, second;
+    ASSERT_EQ(IPodMusicFolder::ChooseDestination(pod.Root() + "/", source, song, first), 0);
+    EXPECT_EQ(first.ToStdString().rfind(root + "/IPOD_CONTROL/MUSIC/F", 0), 0u) << first.CStr();
+    std::filesystem::create_symlink("/nowhere", first.ToStdString()); // a link to nothing takes its name
+    ASSERT_EQ(IPodMusicFolder::ChooseDestination(pod.Root() + "/", source, song, second), 0);
+    EXPECT_NE(second, first);
+    EXPECT_FALSE(std::filesystem::exists(root + "/iPod_Control"));
 }

@@ -237,3 +237,27 @@ TEST_F(SongConverterTest, AChangedSongIsHashedAgain)
         EXPECT_EQ(second.ConversionsDone(), conversions) << name;
     }
 }
+
+// A song copied as it is without its tags being read still fails as the tag reader would.
+TEST_F(SongConverterTest, ASongCopiedAsItIsThatCannotBeReadFailsWithTheReadersCode)
+{
+    fixtures::WriteSong(dir / "songs/good.MP3", fixtures::SongSpecOf("Lossy", 0, 1, "A"));
+    fixtures::WriteFile(dir / "songs/empty.wav", "");
+    fs::create_directories(dir / "songs/folder.aif");
+    SongConverter converter(Options());
+    struct Case {
+        const char* name;
+        int err;
+    };
+    for (auto [name, expected] : {Case{"good.MP3", 0},
+                                  {"gone.mp3", kErrFileNotFound},
+                                  {"empty.wav", kErrInconsistentSize},
+                                  {"folder.aif", kErrOpen}}) {
+        int err = -1;
+        const std::string song = dir / (std::string("songs/") + name);
+        const std::string out = Convert(converter, song, &err);
+        EXPECT_EQ(err, expected) << name;
+        EXPECT_EQ(out, expected == 0 ? song : std::string()) << name;
+    }
+    EXPECT_FALSE(fs::exists(dir / "cache"));
+}
