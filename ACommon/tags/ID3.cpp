@@ -382,7 +382,7 @@ struct ID3::Atom {
 
     std::uint64_t PayloadStart() const { return offset + headerSize; }
     std::uint64_t End() const { return offset + size; }
-    bool Is(const char* name) const { return std::memcmp(type, name, 4) == 0; }
+    bool Is(const char* kind) const { return std::memcmp(type, kind, 4) == 0; }
 };
 
 ID3::ID3() = default;
