@@ -926,7 +926,10 @@ int ASyncLib::ScanForDups(CancelProc cancel)
         return err;
     for (ADir* dir : {dir1.get(), savedDir1.get(), dir2.get(), savedDir2.get()}) {
         progress->StartDivision(0.25, nullptr, 0, 0);
-        const int err = dir->ScanForDuplicates(0, 1, 1, cancel, 0);
+        // A saved list taken to be its side's listing is that listing, scanned already.
+        const bool skipped =
+            (dir == savedDir1.get() && savedIsSide[0]) || (dir == savedDir2.get() && savedIsSide[1]);
+        const int err = skipped ? 0 : dir->ScanForDuplicates(0, 1, 1, cancel, 0);
         progress->EndDivision(nullptr, 0, 0);
         if (err != 0)
             return err;
