@@ -91,6 +91,24 @@ int ReadDatabaseFile(const AString& path, std::unique_ptr<MHOD::TextStore>& byte
     return f.Read(bytes->Data(), static_cast<unsigned>(size), nullptr);
 }
 
+// True when the file at `path` holds just `bytes`, read a block at a time.
+bool FileHolds(const AString& path, const MHOD::TextStore& bytes)
+{
+    const std::span<const std::uint8_t> expected = bytes.Bytes();
+    AFile f;
+    if (f.Open(&path, 1) != 0 || f.GetEOF() != expected.size())
+        return false;
+    constexpr std::size_t kBlock = 1 << 20;
+    std::vector<std::uint8_t> block(std::min(kBlock, expected.size()));
+    for (std::size_t at = 0; at < expected.size(); at += block.size()) {
+        const std::size_t n = std::min(block.size(), expected.size() - at);
+        if (f.Read(block.data(), static_cast<unsigned>(n), nullptr) != 0 ||
+            !std::equal(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n), expected.begin() + at))
+            return false;
+    }
+    return true;
+}
+
 // A database file mapped into memory for reading: parsing it in place saves filling and copying a
 // buffer the size of the file. Falls back to reading it whole where mapping is not possible.
 class DatabaseBytes {
@@ -477,11 +495,19 @@ int IPodDB::Load(AString* root, signed char withPlaylists, CancelProc cancel, AP
     }
     // Read whole into memory that the database keeps: its records refer to these bytes. A file
     // replaced while it was read is read again, so that the stamp kept is that of the bytes read.
-    std::unique_ptr<MHOD::TextStore> bytes;
+    std::shared_ptr<const MHOD::TextStore> bytes;
+    const std::shared_ptr<const MHOD::TextStore> candidate = std::move(offered);
+    offered.reset();
     int err = 0;
     for (int attempt = 0;; ++attempt) {
         loadedStamp = StampOf(path);
-        err = ReadDatabaseFile(path, bytes);
+        if (candidate && FileHolds(path, *candidate)) {
+            bytes = candidate;
+        } else {
+            std::unique_ptr<MHOD::TextStore> read;
+            err = ReadDatabaseFile(path, read);
+            bytes = std::move(read);
+        }
         if (err != 0 || StampOf(path) == loadedStamp || attempt == 2)
             break;
     }

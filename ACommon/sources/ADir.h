@@ -88,6 +88,9 @@ public:
         (void)live;
         return false;
     }
+    // Lets the next listing take what `saved` (a saved list of a source of the same class) holds in
+    // memory where it is what the listing reads, instead of holding it twice.
+    virtual void ShareWith(ADir& saved) { (void)saved; }
     // Files that are there but that the last listing could not take in (a song whose tags cannot
     // be read). The list does not show them, so their copies elsewhere must not look deleted.
     virtual int GetUnreadableCount() const { return 0; }

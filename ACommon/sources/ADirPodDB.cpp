@@ -10,6 +10,7 @@
 #include "ACommon/tags/AudioFormats.h"
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/SongInfoStruct.h"
+#include "APlatform/Memory.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -272,6 +273,8 @@ int ADirPodDB::PopulateFileList(CancelProc cancel)
     CheckRemovedFilesFolder();
 
     progress->StartDivision(0.5, nullptr, 0, 0);
+    database->OfferBytes(std::move(offeredBytes));
+    offeredBytes.reset();
     err = database->Load(&iPodRoot, 1, cancel, progress);
     progress->EndDivision(nullptr, 0, 0);
     if (err != 0) {
@@ -819,6 +822,18 @@ bool ADirPodDB::TakeListing(ADir& live)
     useFullPaths = 0;
     CheckRemovedFilesFolder();
     SwapListing(*other);
+    // The iPod's database is the one this list kept as bytes, unchanged: the bytes stay, and are
+    // written back as read, not made again from records.
+    if (database->IsSetAside() && other->storedThisListing == 0 && other->database->AsRead() &&
+        other->database->GetDatabase()->GetReadBytes() == database->GetSetAsideBytes()) {
+        database->SetRootPath(other->database->GetRootPath());
+        database->SetIPodID(other->database->GetIPodID());
+        database->SetRelevantFields(fileTypeRelevantOnDupSongCompare, genreRelevantOnDupSongCompare,
+                                    albumRelevantOnDupSongCompare);
+        iPodID = database->GetIPodID();
+        other->ResetDatabase();
+        return true;
+    }
     std::swap(database, other->database);
     for (ADirPodDB* side : {this, other}) {
         side->database->SetJournal(&side->journal);
@@ -832,6 +847,13 @@ bool ADirPodDB::TakeListing(ADir& live)
     reloaded = false;
     storedThisListing = 0;
     return true;
+}
+
+void ADirPodDB::ShareWith(ADir& saved)
+{
+    auto* other = dynamic_cast<ADirPodDB*>(&saved);
+    offeredBytes =
+        other && other != this && other->iPodRoot == iPodRoot ? other->database->GetSetAsideBytes() : nullptr;
 }
 
 bool ADirPodDB::SameListingAs(ADir& live)
@@ -894,6 +916,9 @@ int ADirPodDB::ReadState(AFile* f)
         // Read whole, so that a damaged one is refused now, then kept as its bytes: a saved list is
         // often never looked at, or is what the iPod holds (SameListingAs).
         database->SetAside();
+        // The records just read were many small allocations of this thread, which a run on
+        // another thread would not reuse.
+        platform::ReturnFreedMemory();
     }
     if (int err = iPodID.ReadState(f); err != 0)
         return err;

@@ -74,6 +74,7 @@ public:
     int PopulateFileList(CancelProc cancel) override;
     bool TakeListing(ADir& live) override;
     bool SameListingAs(ADir& live) override;
+    void ShareWith(ADir& saved) override;
     void GetRealRootPath(AString* out) override;
 
     // Copies the music file `path` onto the iPod and enters it into the database. A song without a
@@ -155,6 +156,7 @@ private:
     Unwritten unwritten;       // what this source's own adds and removals left to store
     int storedThisListing = 0; // stores since the database was listed
     IPodStoreCadence cadence;
+    std::shared_ptr<const MHOD::TextStore> offeredBytes; // see ShareWith
     int lockWaitMs = IPodLock::kDefaultWaitMs;
     // Folders already found to be inside (or outside) the music folder.
     mutable std::unordered_map<std::string, bool> insideMusic;

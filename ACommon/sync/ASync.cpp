@@ -1613,6 +1613,10 @@ int ASync::DoSync(CancelProc cancel)
     typeConflicts = 0;
     heldEntries.clear();
     savedIsSide[0] = savedIsSide[1] = false;
+    if (autoAction == kTwoWay && destDeletes) {
+        dir1->ShareWith(*savedDir1);
+        dir2->ShareWith(*savedDir2);
+    }
     progress->StartDivision(share, nullptr, 0, 0);
     err = UpdateFileLists(cancel);
     progress->EndDivision(nullptr, 0, 0);
