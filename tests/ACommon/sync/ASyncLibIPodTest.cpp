@@ -584,3 +584,27 @@ TEST(ASyncLibIPod, ASongRetaggedDuringARunWithNothingToDoIsCarriedByTheNextRun)
     EXPECT_EQ(pair.Titles(), std::vector<std::string>{"Retagged"});
     EXPECT_EQ(ListFiles(pair.Folder()), std::vector<std::string>{"Artist/Album/01 Song.mp3"});
 }
+
+// The lists a run with nothing to do saves (the iPod's kept as the bytes it was read from) still
+// tell a deletion made on either side after it.
+TEST(ASyncLibIPod, ADeletionAfterARunWithNothingToDoIsCarriedOver)
+{
+    for (const bool onIPod : {true, false}) {
+        FolderAndIPod pair;
+        pair.WriteSong("Artist/Album/01 Kept.mp3", SongSpecOf("Kept"));
+        pair.WriteSong("Artist/Album/02 Gone.mp3", SongSpecOf("Gone", "Artist", 1));
+        ASSERT_EQ(pair.Run(3, 1), 0) << pair.frontend.Log();
+        pair.frontend.Clear();
+        ASSERT_EQ(pair.Run(3, 1), 0);
+        ASSERT_TRUE(Has(pair.frontend.Log(), "Nothing to Sync!")) << pair.frontend.Log();
+
+        if (onIPod)
+            pair.DeleteOnIPod("Gone");
+        else
+            std::filesystem::remove(pair.Folder("Artist/Album/02 Gone.mp3"));
+        ASSERT_EQ(pair.Run(3, 1, [](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(0); }), 0)
+            << pair.frontend.Log();
+        EXPECT_EQ(pair.Titles(), std::vector<std::string>{"Kept"}) << onIPod;
+        EXPECT_EQ(ListFiles(pair.Folder()), std::vector<std::string>{"Artist/Album/01 Kept.mp3"}) << onIPod;
+    }
+}
