@@ -1501,8 +1501,11 @@ int ASync::RepopulateLists(CancelProc cancel)
     const bool checkChanges = JudgesByChanges();
     // Sides as this run listed them, with nothing held: their listings become the saved lists.
     const bool takeOver = sidesAsListed && heldEntries.empty() && !checkChanges;
-    if (!takeOver)
+    // Only what is held, or a run judged by changes, reads the old saved lists; otherwise they are
+    // listed afresh below.
+    if (!takeOver && (checkChanges || !heldEntries.empty()))
         UseSavedListsOnTheirOwn();
+    savedIsSide[0] = savedIsSide[1] = false;
     for (int k = 0; k < 2 && (checkChanges || !heldEntries.empty()); ++k)
         for (int i = 0; i < saved[k]->Count(); ++i)
             if (const AString* record = saved[k]->GetFPath(i); checkChanges || isHeld(record))
@@ -1612,6 +1615,11 @@ int ASync::DoSync(CancelProc cancel)
 
     typeConflicts = 0;
     heldEntries.clear();
+    // What the plan of this run found holds for this run only.
+    struct Forget {
+        bool* flags;
+        ~Forget() { flags[0] = flags[1] = false; }
+    } forget{savedIsSide};
     savedIsSide[0] = savedIsSide[1] = false;
     if (autoAction == kTwoWay && destDeletes) {
         dir1->ShareWith(*savedDir1);
