@@ -1621,10 +1621,8 @@ int ASync::DoSync(CancelProc cancel)
         ~Forget() { flags[0] = flags[1] = false; }
     } forget{savedIsSide};
     savedIsSide[0] = savedIsSide[1] = false;
-    if (autoAction == kTwoWay && destDeletes) {
-        dir1->ShareWith(*savedDir1);
-        dir2->ShareWith(*savedDir2);
-    }
+    dir1->ShareWith(*savedDir1);
+    dir2->ShareWith(*savedDir2);
     progress->StartDivision(share, nullptr, 0, 0);
     err = UpdateFileLists(cancel);
     progress->EndDivision(nullptr, 0, 0);
