@@ -13,14 +13,17 @@
 // linear, bytes within 1.2 times the songs' size; nothing written by a sync with nothing to do.
 //
 // With --short the songs last 1 s instead of 6 (a no-op run of 50,000: `bench_routes --short 50000`);
-// --database-only leaves the library route out; --keep FOLDER leaves the songs, the iPods and the
+// --database-only leaves the library route out; --noop times only the syncs with nothing to do: the
+// library's iPod is filled by the route through its own database (the library route's first copy of
+// 50,000 songs takes minutes), and each route's synchronize runs twice, the second time with the lists
+// the first saved; --keep FOLDER leaves the songs, the iPods and the
 // settings in FOLDER/N (for a profile of a run by hand, with PELORIN_VOLUMES, XDG_DATA_HOME and HOME
 // set below it). The peak is the largest resident memory of the run;
 // "cpu" the user and system time of the run and its children, which a loaded machine disturbs less
 // than the wall time.
 //
-//   build/bench/bench_routes [--short] [--database-only] [--keep FOLDER] [songs...]   (default 1000 5000;
-//   files go to $TMPDIR; the program is $PELORIN_BUILD_DIR/pelorin, else build/pelorin)
+//   build/bench/bench_routes [--short] [--database-only] [--noop] [--keep FOLDER] [songs...]   (default 1000
+//   5000; files go to $TMPDIR; the program is $PELORIN_BUILD_DIR/pelorin, else build/pelorin)
 
 #include "musiclib/FolderImport.h"
 #include "musiclib/MusicLibrary.h"
@@ -145,7 +148,8 @@ void Print(const char* what, int songs, const Run& run, double songBytes, int st
 
 // The runs' files go below `keep` when it is given (left there, to run again by hand), else into a
 // temporary folder.
-int Measure(int count, const std::string& program, int songSeconds, bool withLibrary, const std::string& keep)
+int Measure(int count, const std::string& program, int songSeconds, bool withLibrary, bool noopOnly,
+            const std::string& keep)
 {
     fixtures::TempDir temporary;
     struct Folder {
@@ -187,36 +191,49 @@ int Measure(int count, const std::string& program, int songSeconds, bool withLib
     std::printf("%d songs, %.1f MB\n", count, songBytes / 1e6);
     std::system("sync");
 
-    Run cp = Spawn({"cp", "-r", dir / "Songs", dir / "Copy"});
-    const Run flush = Spawn({"sync", "-f", dir / "Copy"});
-    cp.seconds += flush.seconds;
-    cp.cpuSeconds += flush.cpuSeconds;
-    Print("cp -r + sync -f", count, cp, songBytes, 0, nullptr);
+    Run cp;
+    if (!noopOnly) {
+        cp = Spawn({"cp", "-r", dir / "Songs", dir / "Copy"});
+        const Run flush = Spawn({"sync", "-f", dir / "Copy"});
+        cp.seconds += flush.seconds;
+        cp.cpuSeconds += flush.cpuSeconds;
+        Print("cp -r + sync -f", count, cp, songBytes, 0, nullptr);
+    }
 
     int stores = 0;
     unsetenv("PELORIN_LIBRARY");
-    Run database = SpawnCountingStores({program, "sync", "--from", dir / "Songs", "--ipod", "Database Pod",
-                                        "--type", "copy-to-ipod", "--yes"},
-                                       databasePod, &stores);
-    Print("through the iPod's database", count, database, songBytes, stores, &cp);
+    auto byDatabase = [&](const char* name, const char* type, const std::string& database) {
+        return SpawnCountingStores(
+            {program, "sync", "--from", dir / "Songs", "--ipod", name, "--type", type, "--yes"}, database,
+            &stores);
+    };
+    const Run database = byDatabase("Database Pod", "copy-to-ipod", databasePod);
+    Print("through the iPod's database", count, database, songBytes, stores, noopOnly ? nullptr : &cp);
 
+    // Nothing to do: nothing may be written to either iPod.
+    const int runs = noopOnly ? 2 : 1;
     if (withLibrary) {
+        if (noopOnly) {
+            // The state of this run is the folder's, not the library's: the library route starts without
+            // saved lists, as after its own first copy.
+            const Run fill = byDatabase("Library Pod", "copy-to-ipod", libraryPod);
+            Print("library's iPod, by its database", count, fill, songBytes, stores, nullptr);
+        }
         setenv("PELORIN_LIBRARY", (dir / "Library").c_str(), 1);
-        const Run library =
-            SpawnCountingStores({program, "sync", "--ipod", "Library Pod", "--type", "copy-to-ipod", "--yes"},
-                                libraryPod, &stores);
-        Print("through the library", count, library, songBytes, stores, &cp);
-        // Nothing to do: nothing may be written to either iPod.
-        const Run again =
-            SpawnCountingStores({program, "sync", "--ipod", "Library Pod", "--type", "synchronize", "--yes"},
-                                libraryPod, &stores);
-        Print("no-op synchronize, library", count, again, 0, stores, nullptr);
+        auto byLibrary = [&](const char* type) {
+            return SpawnCountingStores({program, "sync", "--ipod", "Library Pod", "--type", type, "--yes"},
+                                       libraryPod, &stores);
+        };
+        if (!noopOnly)
+            Print("through the library", count, byLibrary("copy-to-ipod"), songBytes, stores, &cp);
+        for (int run = 0; run < runs; ++run)
+            Print(run == 0 ? "no-op synchronize, library" : "  again, with saved lists", count,
+                  byLibrary("synchronize"), 0, stores, nullptr);
         unsetenv("PELORIN_LIBRARY");
     }
-    const Run again = SpawnCountingStores({program, "sync", "--from", dir / "Songs", "--ipod", "Database Pod",
-                                           "--type", "synchronize", "--yes"},
-                                          databasePod, &stores);
-    Print("no-op synchronize, database", count, again, 0, stores, nullptr);
+    for (int run = 0; run < runs; ++run)
+        Print(run == 0 ? "no-op synchronize, database" : "  again, with saved lists", count,
+              byDatabase("Database Pod", "synchronize", databasePod), 0, stores, nullptr);
     return 0;
 }
 
@@ -230,12 +247,15 @@ int main(int argc, char** argv)
     std::vector<int> counts;
     int songSeconds = 6;
     bool withLibrary = true;
+    bool noopOnly = false;
     std::string keep;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--short") // songs of 1 s (about 16 KB), for the runs of 50,000
             songSeconds = 1;
         else if (std::string(argv[i]) == "--database-only") // the route through the library left out
             withLibrary = false;
+        else if (std::string(argv[i]) == "--noop") // only the syncs with nothing to do
+            noopOnly = true;
         else if (std::string(argv[i]) == "--keep" && i + 1 < argc)
             keep = std::filesystem::absolute(argv[++i]).string();
         else
@@ -245,11 +265,12 @@ int main(int argc, char** argv)
         counts = {1000, 5000};
     for (int count : counts) {
         if (count <= 0) {
-            std::fprintf(stderr,
-                         "usage: bench_routes [--short] [--database-only] [--keep FOLDER] [songs...]\n");
+            std::fprintf(
+                stderr,
+                "usage: bench_routes [--short] [--database-only] [--noop] [--keep FOLDER] [songs...]\n");
             return 2;
         }
-        if (int err = Measure(count, program, songSeconds, withLibrary, keep); err != 0)
+        if (int err = Measure(count, program, songSeconds, withLibrary, noopOnly, keep); err != 0)
             return err;
     }
     return 0;

@@ -654,7 +654,9 @@ int AFile::Write(const void* buf, unsigned n)
     if (fd < 0)
         return kErrIO;
     aheadLength = 0;
-    if (writeBehind) {
+    // A write as large as a block goes straight to the file (after what waits before it) rather
+    // than through a copy of it.
+    if (writeBehind && n < kWriteBehind) {
         if (!pending.empty() && pendingStart + pending.size() != position)
             if (int err = WritePending(); err != 0)
                 return err;
@@ -665,6 +667,8 @@ int AFile::Write(const void* buf, unsigned n)
         position += n;
         return pending.size() >= kWriteBehind ? WritePending() : 0;
     }
+    if (int err = WritePending(); err != 0)
+        return err;
     if (!WriteAll(fd, static_cast<const unsigned char*>(buf), n, static_cast<off_t>(position)))
         return Fail(kErrIO, "write", path, errno);
     position += n;

@@ -37,6 +37,8 @@ public:
     void Delete(int index);
     void DeleteAll();
     int Count() const { return static_cast<int>(infos.size()); }
+    // Trades records (not roots) with `other`.
+    void SwapRecords(AFileList& other) noexcept { infos.swap(other.infos); }
     void Sort(signed char ascending);
     // Sorts A to Z by the exact names (UTF-16 code units): names that differ in case or Unicode
     // form are different names, as on most Linux file systems.

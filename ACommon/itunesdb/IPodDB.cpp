@@ -91,6 +91,24 @@ int ReadDatabaseFile(const AString& path, std::unique_ptr<MHOD::TextStore>& byte
     return f.Read(bytes->Data(), static_cast<unsigned>(size), nullptr);
 }
 
+// True when the file at `path` holds just `bytes`, read a block at a time.
+bool FileHolds(const AString& path, const MHOD::TextStore& bytes)
+{
+    const std::span<const std::uint8_t> expected = bytes.Bytes();
+    AFile f;
+    if (f.Open(&path, 1) != 0 || f.GetEOF() != expected.size())
+        return false;
+    constexpr std::size_t kBlock = 1 << 20;
+    std::vector<std::uint8_t> block(std::min(kBlock, expected.size()));
+    for (std::size_t at = 0; at < expected.size(); at += block.size()) {
+        const std::size_t n = std::min(block.size(), expected.size() - at);
+        if (f.Read(block.data(), static_cast<unsigned>(n), nullptr) != 0 ||
+            !std::equal(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n), expected.begin() + at))
+            return false;
+    }
+    return true;
+}
+
 // A database file mapped into memory for reading: parsing it in place saves filling and copying a
 // buffer the size of the file. Falls back to reading it whole where mapping is not possible.
 class DatabaseBytes {
@@ -170,6 +188,7 @@ IPodDB::~IPodDB() = default;
 
 void IPodDB::ResetDatabase()
 {
+    setAside.reset();
     database = std::make_unique<MHBD>();
     declaredTrackCount = 0;
     loadedStamp = DiskStamp();
@@ -464,6 +483,7 @@ void IPodDB::FoldOnTheGoPlaylists(const AString& root)
 int IPodDB::Load(AString* root, signed char withPlaylists, CancelProc cancel, AProgress* loadProgress)
 {
     loaded = 0;
+    setAside.reset();
     if (root)
         rootPath = *root;
     const AString path = ResolveIPodPath(rootPath, "iPod_Control/iTunes/iTunesDB");
@@ -475,11 +495,19 @@ int IPodDB::Load(AString* root, signed char withPlaylists, CancelProc cancel, AP
     }
     // Read whole into memory that the database keeps: its records refer to these bytes. A file
     // replaced while it was read is read again, so that the stamp kept is that of the bytes read.
-    std::unique_ptr<MHOD::TextStore> bytes;
+    std::shared_ptr<const MHOD::TextStore> bytes;
+    const std::shared_ptr<const MHOD::TextStore> candidate = std::move(offered);
+    offered.reset();
     int err = 0;
     for (int attempt = 0;; ++attempt) {
         loadedStamp = StampOf(path);
-        err = ReadDatabaseFile(path, bytes);
+        if (candidate && FileHolds(path, *candidate)) {
+            bytes = candidate;
+        } else {
+            std::unique_ptr<MHOD::TextStore> read;
+            err = ReadDatabaseFile(path, read);
+            bytes = std::move(read);
+        }
         if (err != 0 || StampOf(path) == loadedStamp || attempt == 2)
             break;
     }
@@ -565,6 +593,7 @@ int IPodDB::ReloadIfChanged(CancelProc cancel, AProgress* loadProgress)
 int IPodDB::LoadName(AString* path, signed char isRoot)
 {
     loaded = 0;
+    setAside.reset();
     loadedStamp = DiskStamp();
     AString file;
     if (isRoot) {
@@ -839,7 +868,14 @@ int IPodDB::Store(AString* root)
     return leftBehind;
 }
 
-int IPodDB::GetIPodName(AString& name) const { return database->GetIPodName(name); }
+int IPodDB::GetIPodName(AString& name) const
+{
+    if (setAside) {
+        name = asideName;
+        return asideNameResult;
+    }
+    return database->GetIPodName(name);
+}
 
 void IPodDB::SetIPodName(const AString& name)
 {
@@ -975,7 +1011,11 @@ int IPodDB::WriteState(AFile* f)
         return err;
     if (int err = localTempPath.WriteState(f); err != 0)
         return err;
-    if (int err = database->Store(f); err != 0)
+    if (setAside) {
+        const std::span<const std::uint8_t> bytes = setAside->Bytes();
+        if (int err = f->Write(bytes.data(), static_cast<unsigned>(bytes.size())); err != 0)
+            return err;
+    } else if (int err = database->Store(f); err != 0)
         return err;
     for (signed char flag : {extensionFlag, genreFlag, albumFlag})
         if (int err = AStateStream::WriteFlag(f, flag); err != 0)
@@ -1008,6 +1048,50 @@ int IPodDB::ReadState(AFile* f)
     if (int err = folderPattern.ReadState(f); err != 0)
         return err;
     return iPodID.ReadState(f);
+}
+
+void IPodDB::SetAside()
+{
+    if (loaded || setAside || !database->GetReadBytes())
+        return;
+    std::shared_ptr<const MHOD::TextStore> bytes = database->GetReadBytes();
+    // What is asked of a saved list before it is used: its name and whether it holds tracks.
+    asideNameResult = database->GetIPodName(asideName);
+    const int tracks = GetTrackCount();
+    database = std::make_unique<MHBD>();
+    declaredTrackCount = static_cast<std::uint32_t>(tracks);
+    setAside = std::move(bytes);
+}
+
+int IPodDB::TakeBack()
+{
+    if (!setAside)
+        return 0;
+    std::shared_ptr<const MHOD::TextStore> bytes = std::move(setAside);
+    setAside.reset();
+    declaredTrackCount = 0;
+    database = std::make_unique<MHBD>();
+    if (int err = database->Load(std::move(bytes), 1, nullptr, nullptr); err != 0) {
+        ResetDatabase();
+        return err;
+    }
+    if (MHLT* tracks = database->GetTrackList())
+        tracks->SetRoot(rootPath);
+    return 0;
+}
+
+bool IPodDB::SameAs(const IPodDB& other)
+{
+    const std::shared_ptr<const MHOD::TextStore>& theirs = other.database->GetReadBytes();
+    if (!setAside || !other.loaded || !theirs)
+        return false;
+    if (theirs != setAside) {
+        const std::span<const std::uint8_t> mine = setAside->Bytes(), read = theirs->Bytes();
+        if (mine.size() != read.size() || !std::equal(mine.begin(), mine.end(), read.begin()))
+            return false;
+        setAside = theirs;
+    }
+    return true;
 }
 
 int IPodDB::GetIPodInfo(AString* root, IPodInfo* info)

@@ -169,8 +169,26 @@ public:
     // The number of tracks: held, or as the track list's header gave it after LoadName.
     int GetTrackCount() const;
 
+    // A database read back from a state is written back as read while it is set aside.
     int WriteState(AFile* f);
     int ReadState(AFile* f);
+    // Keeps a database read back from a state (not loaded from the iPod) as the bytes it was read
+    // from, without its records, until TakeBack: a saved list may never be looked at, or be found
+    // to be what the iPod holds (SameAs).
+    void SetAside();
+    bool IsSetAside() const { return setAside != nullptr; }
+    // Reads the set-aside bytes into records again; 0, or why they could not be read.
+    int TakeBack();
+    // True when the set-aside bytes are those `loaded` was loaded from (it must not have changed
+    // since); they are then shared with it rather than kept twice.
+    bool SameAs(const IPodDB& loaded);
+    const std::shared_ptr<const MHOD::TextStore>& GetSetAsideBytes() const { return setAside; }
+    // True for a database loaded from the iPod into which no plays or On-The-Go playlists were
+    // folded: what it holds are the bytes it was read from, as long as its owner changed nothing.
+    bool AsRead() const { return loaded && !recordsCrc; }
+    // Bytes the next Load takes as the iPod's database, rather than a copy of their own, when the
+    // file holds just these (a saved list's, which is then held once).
+    void OfferBytes(std::shared_ptr<const MHOD::TextStore> bytes) { offered = std::move(bytes); }
 
     // Device information (no database state is used).
     static int GetIPodInfo(AString* root, IPodInfo* info);
@@ -241,6 +259,10 @@ private:
     AString folderPattern{"/*/*/"};
     signed char loaded = 0;
     std::unique_ptr<MHBD> database;
+    std::shared_ptr<const MHOD::TextStore> setAside; // see SetAside
+    std::shared_ptr<const MHOD::TextStore> offered;  // see OfferBytes
+    AString asideName;                               // the name of the database set aside
+    int asideNameResult = 0;
     AString localTempPath;
     AString rootPath;
     AString iPodID;

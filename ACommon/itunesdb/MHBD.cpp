@@ -56,7 +56,7 @@ int MHBD::Load(ByteReader& in, signed char withPlaylists, CancelProc cancel, APr
     return 0;
 }
 
-int MHBD::Load(std::unique_ptr<MHOD::TextStore> bytes, signed char withPlaylists, CancelProc cancel,
+int MHBD::Load(std::shared_ptr<const MHOD::TextStore> bytes, signed char withPlaylists, CancelProc cancel,
                AProgress* progress)
 {
     datasets.clear();

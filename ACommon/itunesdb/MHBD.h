@@ -36,8 +36,11 @@ public:
     // database keeps a copy of the bytes it was read from, which its objects refer to.
     int Load(ByteReader& in, signed char withPlaylists, CancelProc cancel, AProgress* progress);
     // The same from bytes the database takes over (a whole file beginning with the record).
-    int Load(std::unique_ptr<MHOD::TextStore> bytes, signed char withPlaylists, CancelProc cancel,
+    int Load(std::shared_ptr<const MHOD::TextStore> bytes, signed char withPlaylists, CancelProc cancel,
              AProgress* progress);
+    // The bytes the database was read from, unchanged by what was done to it since; null for a
+    // database not read from bytes.
+    const std::shared_ptr<const MHOD::TextStore>& GetReadBytes() const { return texts; }
     // The same from the file's position (the record's total length is read into memory first).
     int Load(AFile* f, signed char withPlaylists, CancelProc cancel, AProgress* progress);
     // Reads only the playlist titles and the track count, straight from the file.
@@ -84,7 +87,8 @@ private:
 
     std::vector<std::uint8_t> header;
     // The bytes the database was read from; declared before the datasets, so that it outlives them.
-    std::unique_ptr<MHOD::TextStore> texts;
+    // Shared with whoever keeps the bytes a database was read from (IPodDB::SetAside).
+    std::shared_ptr<const MHOD::TextStore> texts;
     std::vector<std::unique_ptr<MHSD>> datasets;
     std::vector<std::uint8_t> rest; // bytes after the datasets inside the total length
     bool playlistsDecoded = true;

@@ -241,7 +241,7 @@ ADir::~ADir() = default;
 
 int ADir::GetType() const { return kTypeFolder; }
 
-int ADir::InitWPath(const AString* root, signed char fullPaths, CancelProc cancel)
+void ADir::InitRoot(const AString* root, signed char fullPaths)
 {
     if (root) {
         SetRootPath(root);
@@ -251,6 +251,11 @@ int ADir::InitWPath(const AString* root, signed char fullPaths, CancelProc cance
         fileList.SetRootPath(&listRoot);
     }
     useFullPaths = fullPaths;
+}
+
+int ADir::InitWPath(const AString* root, signed char fullPaths, CancelProc cancel)
+{
+    InitRoot(root, fullPaths);
     DeleteAll();
     return PopulateFileList(cancel);
 }
@@ -538,6 +543,13 @@ bool ADir::GetListedFile(int index, ListedFile* out)
 void ADir::SetPlaylist(const AString*) {}
 
 int ADir::ScanForDuplicates(signed char, signed char, signed char, CancelProc, signed char) { return 0; }
+
+void ADir::SwapListing(ADir& other)
+{
+    fileList.SwapRecords(other.fileList);
+    listed.swap(other.listed);
+    staleTemporaries.swap(other.staleTemporaries);
+}
 
 void ADir::DeleteAll()
 {

@@ -41,6 +41,8 @@ public:
     virtual int GetType() const;
     virtual int InitWPath(const AString* root, signed char useFullPaths, CancelProc cancel);
     virtual int Count();
+    // Whether the list holds any record (a saved list may tell without being read).
+    virtual bool HasRecords() { return Count() > 0; }
     virtual void Sort(signed char ascending);
     virtual const AString* GetRootPath();
     virtual void SetRootPath(const AString* root);
@@ -70,6 +72,25 @@ public:
     virtual int CopyProperties(ADir* other);
     virtual AString GetRootDisplayName(signed char bare);
     virtual int PopulateFileList(CancelProc cancel);
+    // Makes this (saved) list what a new listing of its root would give, from the listing `live` (a
+    // source of the same class and settings) made in this run, when nothing changed either side
+    // since: the list is taken over, not read again, and `live` is left with the list this one held,
+    // to be emptied. False where this source cannot (it is then listed again).
+    virtual bool TakeListing(ADir& live)
+    {
+        (void)live;
+        return false;
+    }
+    // True when this saved list is known, without being read, to be what `live` (a source of the same
+    // class) lists now: a plan may then use `live` in its place.
+    virtual bool SameListingAs(ADir& live)
+    {
+        (void)live;
+        return false;
+    }
+    // Lets the next listing take what `saved` (a saved list of a source of the same class) holds in
+    // memory where it is what the listing reads, instead of holding it twice.
+    virtual void ShareWith(ADir& saved) { (void)saved; }
     // Files that are there but that the last listing could not take in (a song whose tags cannot
     // be read). The list does not show them, so their copies elsewhere must not look deleted.
     virtual int GetUnreadableCount() const { return 0; }
@@ -156,6 +177,10 @@ public:
     int PutAside(const AString* path);
 
 protected:
+    // What InitWPath sets before it lists: the root (when given), the list's root and the path form.
+    void InitRoot(const AString* root, signed char fullPaths);
+    // Trades the records, what their listing learned and the temporaries it found with `other`.
+    void SwapListing(ADir& other);
     // Moves `path` into the "Removed Files" folder (the plain folder's way of deleting).
     int MoveToRemovedFiles(const AString* path);
     // The "Removed Files" folder: in `removedFilesFolder`, else beside the root folder.

@@ -91,9 +91,14 @@ int ADirPod::PopulateFileList(CancelProc cancel)
         }
         return kErrObjectNotFound;
     }
+    PrepareListing();
+    return ListTracks(cancel);
+}
+
+void ADirPod::PrepareListing()
+{
     rootPath = bridge->GetIPodRootFolder();
     removedFilesFolder = rootPath;
-    return ListTracks(cancel);
 }
 
 void ADirPod::GetRealRootPath(AString* out)

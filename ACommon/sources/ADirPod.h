@@ -67,6 +67,7 @@ protected:
     }
     AString DiskEntry(const AString& location) override;
     AString ListingMessage() override;
+    void PrepareListing() override;
 
 private:
     AString IPodRoot() const;

@@ -10,6 +10,7 @@
 #include "ACommon/tags/AudioFormats.h"
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/SongInfoStruct.h"
+#include "APlatform/Memory.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -40,6 +41,12 @@ ADirPodDB::~ADirPodDB() = default;
 
 int ADirPodDB::GetType() const { return kTypeIPodDB; }
 
+void ADirPodDB::TakeBackDatabase() const
+{
+    if (database->IsSetAside())
+        database->TakeBack();
+}
+
 void ADirPodDB::ResetDatabase()
 {
     database = std::make_unique<IPodDB>(progress);
@@ -67,6 +74,7 @@ AString ADirPodDB::RelativePath(const AString& path, bool upToFirstRoot) const
 
 int ADirPodDB::FindTrack(const AString& path, signed char exact, MHIT** track, bool upToFirstRoot)
 {
+    TakeBackDatabase();
     *track = nullptr;
     // Lookups go through the sorted view.
     if (!database->HasSortedView())
@@ -218,7 +226,10 @@ void ADirPodDB::SetRootPath(const AString* root)
     // wherever the iPod is mounted now: reading the name would replace it by one without tracks.
     // Whether that list belongs to this iPod is for the owner of the state to tell.
     MHLT* tracks = database->GetDatabase()->GetTrackList();
-    if (!database->IsLoaded() && tracks && tracks->GetTrackCount() > 0) {
+    const int held = database->IsSetAside() ? database->GetTrackCount()
+                     : tracks               ? tracks->GetTrackCount()
+                                            : 0;
+    if (!database->IsLoaded() && held > 0) {
         database->SetRootPath(iPodRoot);
         return;
     }
@@ -262,6 +273,8 @@ int ADirPodDB::PopulateFileList(CancelProc cancel)
     CheckRemovedFilesFolder();
 
     progress->StartDivision(0.5, nullptr, 0, 0);
+    database->OfferBytes(std::move(offeredBytes));
+    offeredBytes.reset();
     err = database->Load(&iPodRoot, 1, cancel, progress);
     progress->EndDivision(nullptr, 0, 0);
     if (err != 0) {
@@ -282,8 +295,15 @@ int ADirPodDB::PopulateFileList(CancelProc cancel)
     return 0;
 }
 
+bool ADirPodDB::HasRecords()
+{
+    // A database kept as bytes is not read for this: tracks its filters leave out count too.
+    return database->IsSetAside() ? database->GetTrackCount() > 0 : Count() > 0;
+}
+
 int ADirPodDB::Count()
 {
+    TakeBackDatabase();
     if (!database->HasSortedView())
         Sort(1);
     return database->CountSortedSongs();
@@ -291,6 +311,7 @@ int ADirPodDB::Count()
 
 void ADirPodDB::Sort(signed char ascending)
 {
+    TakeBackDatabase();
     // The view's paths are made with the path-shape flags; a view made with others is made again.
     if (database->GetExtensionFlag() != fileTypeRelevantOnDupSongCompare ||
         database->GetGenreFlag() != genreRelevantOnDupSongCompare ||
@@ -312,6 +333,7 @@ void ADirPodDB::Sort(signed char ascending)
 
 AString* ADirPodDB::GetFPath(int index)
 {
+    TakeBackDatabase();
     if (!database->HasSortedView())
         Sort(1);
     const AString* path = database->GetSortedPath(index);
@@ -427,6 +449,7 @@ int ADirPodDB::Delete(const AString* path, signed char fromList, signed char kee
 
 int ADirPodDB::DeleteEntry(int index, signed char removeFile, signed char keepFile)
 {
+    TakeBackDatabase();
     int err = 0;
     if (removeFile) {
         if (err = BeginChange(); err != 0)
@@ -451,6 +474,7 @@ int ADirPodDB::DeleteEntry(int index, signed char removeFile, signed char keepFi
 
 int ADirPodDB::ForgetRecord(int index)
 {
+    TakeBackDatabase();
     if (!database->HasSortedView())
         Sort(1);
     if (MHIT* track = database->GetSortedSong(index))
@@ -479,6 +503,7 @@ void ADirPodDB::DeleteAll()
 
 int ADirPodDB::Finalize()
 {
+    TakeBackDatabase();
     if (!database->IsLoaded())
         return kErrUnknown;
     int err = 0;
@@ -492,6 +517,7 @@ int ADirPodDB::Finalize()
 
 int ADirPodDB::FillMissingCovers()
 {
+    TakeBackDatabase();
     if (!database->IsLoaded())
         return kErrUnknown;
     if (int err = BeginChange(); err != 0)
@@ -513,6 +539,7 @@ void ADirPodDB::Log(const AString& line) const
 
 int ADirPodDB::BeginChange()
 {
+    TakeBackDatabase();
     if (!database->IsLoaded())
         return kErrUnknown;
     if (lock.IsHeld()) {
@@ -552,6 +579,7 @@ int ADirPodDB::BeginChange()
 
 int ADirPodDB::StoreNow()
 {
+    TakeBackDatabase();
     if (int err = BeginChange(); err != 0)
         return err;
     // Every file the database is to list, and the journal naming them, on the disk first.
@@ -665,6 +693,7 @@ void ADirPodDB::SetLocalTempPath(const AString& folder)
 
 AString ADirPodDB::GetRootDisplayName(signed char bare)
 {
+    TakeBackDatabase();
     if (bare)
         return AString(kMainLibrary);
     AString name;
@@ -708,6 +737,7 @@ int ADirPodDB::CopyProperties(ADir* other)
 
 int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelProc cancel)
 {
+    TakeBackDatabase();
     if (!path)
         return kErrFileNotFound;
     if (int err = BeginChange(); err != 0)
@@ -781,6 +811,75 @@ int ADirPodDB::AddLooseFile(const AString* file, CancelProc cancel, AString* pla
     return err;
 }
 
+bool ADirPodDB::TakeListing(ADir& live)
+{
+    // A listing whose database was changed since, or read again, is not what a new one would give.
+    auto* other = dynamic_cast<ADirPodDB*>(&live);
+    if (!other || !other->database->IsLoaded() || other->changed || other->tidyPending || other->reloaded ||
+        other->iPodRoot != iPodRoot)
+        return false;
+    // As InitWPath with the same root: the root kept, the list's records and database taken.
+    useFullPaths = 0;
+    CheckRemovedFilesFolder();
+    SwapListing(*other);
+    // The iPod's database is the one this list kept as bytes, unchanged: the bytes stay, and are
+    // written back as read, not made again from records.
+    if (database->IsSetAside() && other->storedThisListing == 0 && other->database->AsRead() &&
+        other->database->GetDatabase()->GetReadBytes() == database->GetSetAsideBytes()) {
+        database->SetRootPath(other->database->GetRootPath());
+        database->SetIPodID(other->database->GetIPodID());
+        database->SetRelevantFields(fileTypeRelevantOnDupSongCompare, genreRelevantOnDupSongCompare,
+                                    albumRelevantOnDupSongCompare);
+        iPodID = database->GetIPodID();
+        other->ResetDatabase();
+        return true;
+    }
+    std::swap(database, other->database);
+    for (ADirPodDB* side : {this, other}) {
+        side->database->SetJournal(&side->journal);
+        side->database->SetLocalTempPath(side->localTempPath);
+    }
+    // Made afresh from the tracks on next use, as after a listing: the run's view may have left out
+    // records (the scan for duplicates takes them out of the view only).
+    database->DeleteSortedList();
+    iPodID = database->GetIPodID();
+    other->ResetDatabase();
+    reloaded = false;
+    storedThisListing = 0;
+    return true;
+}
+
+void ADirPodDB::ShareWith(ADir& saved)
+{
+    auto* other = dynamic_cast<ADirPodDB*>(&saved);
+    offeredBytes =
+        other && other != this && other->iPodRoot == iPodRoot ? other->database->GetSetAsideBytes() : nullptr;
+}
+
+bool ADirPodDB::SameListingAs(ADir& live)
+{
+    // The same database bytes, read unchanged, listed through the same filters and path shape.
+    auto* other = dynamic_cast<ADirPodDB*>(&live);
+    if (!other || other == this || other->changed || other->reloaded || other->iPodRoot != iPodRoot)
+        return false;
+    const bool sameSettings =
+        other->fileTypeRelevantOnDupSongCompare == fileTypeRelevantOnDupSongCompare &&
+        other->genreRelevantOnDupSongCompare == genreRelevantOnDupSongCompare &&
+        other->albumRelevantOnDupSongCompare == albumRelevantOnDupSongCompare &&
+        other->typeFilterMode == typeFilterMode && other->typeIncludeFilter == typeIncludeFilter &&
+        other->typeExcludeFilter == typeExcludeFilter && other->pathFilterMode == pathFilterMode &&
+        other->pathIncludeFilter == pathIncludeFilter && other->pathExcludeFilter == pathExcludeFilter &&
+        other->genreFilterMode == genreFilterMode && other->genreIncludeFilter == genreIncludeFilter &&
+        other->genreExcludeFilter == genreExcludeFilter && other->artistFilterMode == artistFilterMode &&
+        other->artistIncludeFilter == artistIncludeFilter &&
+        other->artistExcludeFilter == artistExcludeFilter && other->albumFilterMode == albumFilterMode &&
+        other->albumIncludeFilter == albumIncludeFilter && other->albumExcludeFilter == albumExcludeFilter &&
+        other->songNameFilterMode == songNameFilterMode &&
+        other->songNameIncludeFilter == songNameIncludeFilter &&
+        other->songNameExcludeFilter == songNameExcludeFilter;
+    return sameSettings && database->SameAs(*other->database);
+}
+
 int ADirPodDB::WriteState(AFile* f)
 {
     if (int err = AStateStream::WriteU32(f, kStateMark); err != 0)
@@ -814,6 +913,12 @@ int ADirPodDB::ReadState(AFile* f)
             ResetDatabase();
             return err;
         }
+        // Read whole, so that a damaged one is refused now, then kept as its bytes: a saved list is
+        // often never looked at, or is what the iPod holds (SameListingAs).
+        database->SetAside();
+        // The records just read were many small allocations of this thread, which a run on
+        // another thread would not reuse.
+        platform::ReturnFreedMemory();
     }
     if (int err = iPodID.ReadState(f); err != 0)
         return err;

@@ -41,6 +41,7 @@ public:
     int InitWPath(const AString* root, signed char useFullPaths, CancelProc cancel) override;
     // The number of songs of the sorted view (built by the first call when no Sort came before).
     int Count() override;
+    bool HasRecords() override;
     // Builds the sorted view of the tracks this source's filters pass, or sorts it again.
     void Sort(signed char ascending) override;
     // The iPod's mount point, ending in "/".
@@ -71,6 +72,9 @@ public:
     Unwritten GetUnwritten() const override { return unwritten; }
     AString GetRootDisplayName(signed char bare) override;
     int PopulateFileList(CancelProc cancel) override;
+    bool TakeListing(ADir& live) override;
+    bool SameListingAs(ADir& live) override;
+    void ShareWith(ADir& saved) override;
     void GetRealRootPath(AString* out) override;
 
     // Copies the music file `path` onto the iPod and enters it into the database. A song without a
@@ -85,7 +89,11 @@ public:
     int GetIPodName(AString& name) const;
     void SetLocalTempPath(const AString& folder);
     const AString& GetIPodID() const { return iPodID; }
-    IPodDB* GetDatabase() const { return database.get(); }
+    IPodDB* GetDatabase() const
+    {
+        TakeBackDatabase();
+        return database.get();
+    }
 
     // When a long run stores the database on the way, so that a crash loses little work.
     void SetStoreCadence(IPodStoreCadence newCadence) { cadence = std::move(newCadence); }
@@ -125,6 +133,8 @@ private:
     // Notes why the file of `track` is not used and returns kErrUnknown.
     int RefuseLocation(const MHIT& track, const AString& why) const;
     void ResetDatabase();
+    // A database read back from a state is kept as bytes (IPodDB::SetAside) until it is looked at.
+    void TakeBackDatabase() const;
     void CheckRemovedFilesFolder();
 
     AString iPodRoot;
@@ -146,6 +156,7 @@ private:
     Unwritten unwritten;       // what this source's own adds and removals left to store
     int storedThisListing = 0; // stores since the database was listed
     IPodStoreCadence cadence;
+    std::shared_ptr<const MHOD::TextStore> offeredBytes; // see ShareWith
     int lockWaitMs = IPodLock::kDefaultWaitMs;
     // Folders already found to be inside (or outside) the music folder.
     mutable std::unordered_map<std::string, bool> insideMusic;

@@ -553,6 +553,21 @@ int ADirSongDir::AddSongFromDisk(const AString* file, const AString* fallbackNam
     return kErrDuplicate;
 }
 
+bool ADirSongDir::TakeListing(ADir& live)
+{
+    auto* other = dynamic_cast<ADirSongDir*>(&live);
+    if (!other || other->useFullPaths)
+        return false;
+    InitRoot(other->GetRootPath(), 0);
+    SwapListing(*other);
+    diskList.SwapRecords(other->diskList);
+    diskList.SetRootPath(&fileList.GetRootPath());
+    std::swap(unreadable, other->unreadable);
+    ForgetIndex();
+    other->ForgetIndex();
+    return true;
+}
+
 int ADirSongDir::WriteState(AFile* f)
 {
     if (int err = AStateStream::WriteU32(f, kStateMark); err != 0)

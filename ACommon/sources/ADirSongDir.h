@@ -36,6 +36,7 @@ public:
     int WriteState(AFile* f) override;
     int ReadState(AFile* f) override;
     int PopulateFileList(CancelProc cancel) override;
+    bool TakeListing(ADir& live) override;
 
     // The virtual path of a music file, without its key: 0, or kErrFileNotFound when its tags cannot be read.
     // Reads only settings: the listing calls it from several threads at once.

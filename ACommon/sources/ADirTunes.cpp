@@ -184,6 +184,25 @@ void ADirTunes::DeleteAll()
     heldSongs.clear();
 }
 
+bool ADirTunes::TakeListing(ADir& live)
+{
+    // The same kind of source listing the same playlist (and, for an iPod, the same iPod).
+    auto* other = dynamic_cast<ADirTunes*>(&live);
+    if (!other || other->GetType() != GetType() || other->useFullPaths ||
+        GetPlaylist() != other->GetPlaylist())
+        return false;
+    AString mine, theirs;
+    GetRealRootPath(&mine);
+    other->GetRealRootPath(&theirs);
+    if (mine != theirs)
+        return false;
+    InitRoot(other->GetRootPath(), 0);
+    PrepareListing();
+    SwapListing(*other);
+    diskList.SwapRecords(other->diskList);
+    return true;
+}
+
 int ADirTunes::WriteState(AFile* f)
 {
     if (int err = AStateStream::WriteU32(f, kStateMark); err != 0)
@@ -388,13 +407,18 @@ int ADirTunes::ReadTracks(std::vector<AString>* vpaths, CancelProc cancel)
     return kErrInconsistentSize;
 }
 
-int ADirTunes::PopulateFileList(CancelProc cancel)
+void ADirTunes::PrepareListing()
 {
     bridge->GetLibName();
     rootPath = kRootMarker;
     const AString& music = bridge->GetITunesRootFolder();
     if (const int slash = music.ReverseFind('/'); slash > 0)
         removedFilesFolder = music.Left(slash);
+}
+
+int ADirTunes::PopulateFileList(CancelProc cancel)
+{
+    PrepareListing();
     return ListTracks(cancel);
 }
 

@@ -42,6 +42,7 @@ public:
     int CopyProperties(ADir* other) override;
     AString GetRootDisplayName(signed char bare) override;
     int PopulateFileList(CancelProc cancel) override;
+    bool TakeListing(ADir& live) override;
     void GetRealRootPath(AString* out) override;
     int GetPlayListType() const override;
     int GetImageInfo(const AString* path, int index, unsigned char** data, int* size) override;
@@ -91,6 +92,8 @@ protected:
     virtual AString DiskEntry(const AString& location) { return location; }
     // The "Reading ..." message of a listing.
     virtual AString ListingMessage() { return AString("Reading Library... Playlist: ") + GetPlaylist(); }
+    // What a listing sets before it reads the tracks: the root and the removed-files folder.
+    virtual void PrepareListing();
     // Lists the tracks of the playlist into the file list and the disk path list.
     int ListTracks(CancelProc cancel);
 

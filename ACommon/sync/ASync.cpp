@@ -1259,7 +1259,9 @@ int ASync::TwoWaySync(CancelProc cancel)
     // Plain folders are synchronized by what changed since the last run, told by the dates and
     // sizes the saved lists keep: a change beats a deletion, and the side that changed wins.
     const bool byChanges = destDeletes && JudgesByChanges();
-    ADir* lists[4] = {dir1.get(), savedDir1.get(), dir2.get(), savedDir2.get()};
+    // A saved list known to be its side's listing is that listing: the merge reads the one list twice.
+    ADir* lists[4] = {dir1.get(), savedIsSide[0] ? dir1.get() : savedDir1.get(), dir2.get(),
+                      savedIsSide[1] ? dir2.get() : savedDir2.get()};
     int counts[4];
     for (int k = 0; k < 4; ++k)
         counts[k] = lists[k]->Count();
@@ -1272,8 +1274,8 @@ int ASync::TwoWaySync(CancelProc cancel)
     progress->StartDivision(1.0, &text, 0, 0);
     LogLine(AString("Sorting Directory List 1... ") + dir1->GetRootDisplayName(0), verboseLog);
     LogLine(AString("Sorting Directory List 2... ") + dir2->GetRootDisplayName(0), verboseLog);
-    SortSides({dir1.get(), counts[1] > 0 ? savedDir1.get() : nullptr},
-              {dir2.get(), counts[3] > 0 ? savedDir2.get() : nullptr});
+    SortSides({dir1.get(), counts[1] > 0 && !savedIsSide[0] ? savedDir1.get() : nullptr},
+              {dir2.get(), counts[3] > 0 && !savedIsSide[1] ? savedDir2.get() : nullptr});
     text = "Calculating sync actions to perform...";
     progress->UpdateDivision(0.0, &text, &text, &text, 0);
 
@@ -1442,6 +1444,19 @@ int ASync::TwoWaySync(CancelProc cancel)
     return result;
 }
 
+void ASync::UseSavedListsOnTheirOwn()
+{
+    ADir* saved[2] = {savedDir1.get(), savedDir2.get()};
+    for (int k = 0; k < 2; ++k) {
+        if (!savedIsSide[k])
+            continue;
+        savedIsSide[k] = false;
+        // The scan a song sync gives every list before it plans (ScanForDups).
+        if (GetType() != kFileSync)
+            saved[k]->ScanForDuplicates(0, 1, 1, nullptr, 0);
+    }
+}
+
 int ASync::RepopulateLists(CancelProc cancel)
 {
     if (!destDeletes)
@@ -1484,7 +1499,14 @@ int ASync::RepopulateLists(CancelProc cancel)
     // Runs that judge files by their changes compare the sides as they are now with what the plan
     // and the actions left; every old record may then be wanted.
     const bool checkChanges = JudgesByChanges();
-    for (int k = 0; k < 2; ++k)
+    // Sides as this run listed them, with nothing held: their listings become the saved lists.
+    const bool takeOver = sidesAsListed && heldEntries.empty() && !checkChanges;
+    // Only what is held, or a run judged by changes, reads the old saved lists; otherwise they are
+    // listed afresh below.
+    if (!takeOver && (checkChanges || !heldEntries.empty()))
+        UseSavedListsOnTheirOwn();
+    savedIsSide[0] = savedIsSide[1] = false;
+    for (int k = 0; k < 2 && (checkChanges || !heldEntries.empty()); ++k)
         for (int i = 0; i < saved[k]->Count(); ++i)
             if (const AString* record = saved[k]->GetFPath(i); checkChanges || isHeld(record))
                 kept[k].push_back({*record, saved[k]->GetRecordModTime(i), saved[k]->GetRecordSize(i)});
@@ -1529,11 +1551,20 @@ int ASync::RepopulateLists(CancelProc cancel)
     savedDir2->SetReportSkipped(false);
     AString text("Saving file list 1...");
     progress->StartDivision(0.5, &text, 0, 0);
-    int err = savedDir1->InitWPath(dir1->GetRootPath(), 0, cancel);
+    // A file changed since the run listed it is then seen as changed by the next run, as it would
+    // not be if it were listed again now.
+    auto renew = [&](ADir* list, ADir* live) {
+        if (takeOver && list->GetType() == live->GetType() && list->TakeListing(*live)) {
+            live->DeleteAll();
+            return 0;
+        }
+        return list->InitWPath(live->GetRootPath(), 0, cancel);
+    };
+    int err = renew(savedDir1.get(), dir1.get());
     progress->EndDivision(nullptr, 0, 0);
     text = "Saving file list 2...";
     progress->StartDivision(0.5, &text, 0, 0);
-    int err2 = savedDir2->InitWPath(dir2->GetRootPath(), 0, cancel);
+    int err2 = renew(savedDir2.get(), dir2.get());
     progress->EndDivision(nullptr, 0, 0);
     if (checkChanges && err == 0 && err2 == 0) {
         HoldChangesMadeDuringTheRun(savedDir1.get(), dir1.get(), expectedAfterActions[0]);
@@ -1584,11 +1615,25 @@ int ASync::DoSync(CancelProc cancel)
 
     typeConflicts = 0;
     heldEntries.clear();
+    // What the plan of this run found holds for this run only.
+    struct Forget {
+        bool* flags;
+        ~Forget() { flags[0] = flags[1] = false; }
+    } forget{savedIsSide};
+    savedIsSide[0] = savedIsSide[1] = false;
+    dir1->ShareWith(*savedDir1);
+    dir2->ShareWith(*savedDir2);
     progress->StartDivision(share, nullptr, 0, 0);
     err = UpdateFileLists(cancel);
     progress->EndDivision(nullptr, 0, 0);
     if (err != 0)
         return endEarly(err);
+    // A saved list that is what its side lists now need not be read: deletions are told by it only
+    // in a two-way run that carries them.
+    if (autoAction == kTwoWay && destDeletes) {
+        savedIsSide[0] = savedDir1->GetType() == dir1->GetType() && savedDir1->SameListingAs(*dir1);
+        savedIsSide[1] = savedDir2->GetType() == dir2->GetType() && savedDir2->SameListingAs(*dir2);
+    }
 
     if (GetType() != kFileSync) {
         progress->StartDivision(share, nullptr, 0, 0);
@@ -1633,8 +1678,11 @@ int ASync::DoSync(CancelProc cancel)
             dir1->RemoveStaleTemporaries();
             dir2->RemoveStaleTemporaries();
         }
-        if (autoAction == kTwoWay && !planOnly && err == 0)
+        if (autoAction == kTwoWay && !planOnly && err == 0) {
+            sidesAsListed = true;
             RepopulateLists(nullptr);
+            sidesAsListed = false;
+        }
         if (err == 0 && typeConflicts > 0 && !planOnly) {
             tally.CountError();
             err = kErrDuplicateNames;

@@ -255,6 +255,14 @@ public:
     int SmartDelete(const AString* path);
     int SmartCopyNewest2Other(const AString* left, const AString* right);
     int RepopulateLists(CancelProc cancel);
+    // Set while a run that found nothing to do renews its saved lists: the sides are as this run
+    // listed them, so their listings are taken over rather than made again.
+    bool sidesAsListed = false;
+    // The saved lists (left, right) that this run's plan took to be their sides' listings, as
+    // SameListingAs found them: they were neither sorted nor scanned, and are before they are used
+    // on their own (UseSavedListsOnTheirOwn).
+    bool savedIsSide[2] = {false, false};
+    void UseSavedListsOnTheirOwn();
     // Entries (relative to their side's root) that this run left as they were and whose saved
     // entries are kept for the next run; with `subtree` also everything below them.
     struct HeldEntry {

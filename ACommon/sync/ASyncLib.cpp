@@ -926,7 +926,13 @@ int ASyncLib::ScanForDups(CancelProc cancel)
         return err;
     for (ADir* dir : {dir1.get(), savedDir1.get(), dir2.get(), savedDir2.get()}) {
         progress->StartDivision(0.25, nullptr, 0, 0);
-        const int err = dir->ScanForDuplicates(0, 1, 1, cancel, 0);
+        // The saved lists serve only a two-way run that carries deletions (and one taken to be its
+        // side's listing is that listing, scanned already).
+        const bool saved = dir == savedDir1.get() || dir == savedDir2.get();
+        const bool skipped = (saved && (autoAction != kTwoWay || !destDeletes)) ||
+                             (dir == savedDir1.get() && savedIsSide[0]) ||
+                             (dir == savedDir2.get() && savedIsSide[1]);
+        const int err = skipped ? 0 : dir->ScanForDuplicates(0, 1, 1, cancel, 0);
         progress->EndDivision(nullptr, 0, 0);
         if (err != 0)
             return err;

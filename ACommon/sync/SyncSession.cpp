@@ -404,7 +404,7 @@ int SyncSession::OpenFolders(const AString& left, const AString& right, bool son
         AString::FromUTF8(platform::FolderIdentity(leftText) + " | " + platform::FolderIdentity(rightText));
     const AString savedIdentity = ReadSavedIdentity(statePath);
     if (!savedIdentity.IsEmpty() && savedIdentity != folderIdentity &&
-        (single->GetSavedDir1()->Count() > 0 || single->GetSavedDir2()->Count() > 0)) {
+        (single->GetSavedDir1()->HasRecords() || single->GetSavedDir2()->HasRecords())) {
         Say(false, AString("The lists saved by the last synchronize run belong to other folders that were "
                            "mounted at the same places (") +
                        savedIdentity + ", now " + folderIdentity +
@@ -489,7 +489,7 @@ void SyncSession::DropForeignIPodLists(const AString& leftRoot)
     ASync* sync = GetSync();
     ADir* savedLeft = sync->GetSavedDir1();
     ADir* savedIPod = sync->GetSavedDir2();
-    if (savedLeft->Count() == 0 && savedIPod->Count() == 0)
+    if (!savedLeft->HasRecords() && !savedIPod->HasRecords())
         return;
     AString savedName;
     if (savedIPod->GetType() == ADir::kTypeIPod)
@@ -541,7 +541,7 @@ void SyncSession::DropForeignFolderLists(const AString& leftRoot, const AString&
     if (*savedLeft->GetRootPath() == leftRoot && *savedRight->GetRootPath() == rightRoot)
         return;
     // (A state file given for another pair, or the sides swapped.)
-    if (savedLeft->Count() > 0 || savedRight->Count() > 0)
+    if (savedLeft->HasRecords() || savedRight->HasRecords())
         Say(false, AString("The lists saved by the last synchronize run belong to other folders; they are "
                            "dropped, so this run carries no deletions over."));
     savedLeft->DeleteAll();

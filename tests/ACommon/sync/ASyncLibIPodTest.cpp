@@ -508,3 +508,70 @@ TEST(ASyncLibIPod, ASongReadUnderAnotherArtistSinceTheSavedListsIsNeitherLostNor
     ASSERT_EQ(pair.Run(3, 1), 0);
     EXPECT_TRUE(Has(pair.frontend.Log(), "Nothing to Sync!")) << pair.frontend.Log();
 }
+
+namespace {
+
+// Runs once, the first time the left side's one song has been listed.
+std::function<void()> gOnceListed;
+ASync* gListing = nullptr;
+signed char ChangeOnceListed()
+{
+    if (gOnceListed && gListing && gListing->GetDir1()->Count() == 1) {
+        const std::function<void()> change = std::move(gOnceListed);
+        gOnceListed = nullptr;
+        change();
+    }
+    return 0;
+}
+
+} // namespace
+
+// A run with nothing to do saves the lists it planned with: a song retagged while it ran is then a
+// change for the next run to carry, not a song of the iPod to copy back beside it.
+TEST(ASyncLibIPod, ASongRetaggedDuringARunWithNothingToDoIsCarriedByTheNextRun)
+{
+    FolderAndIPod pair;
+    pair.WriteSong("Artist/Album/01 Song.mp3", SongSpecOf("Song"));
+    ASSERT_EQ(pair.Run(3, 1), 0) << pair.frontend.Log();
+
+    auto sync = pair.Load<ASyncLib>({"", 3, 1}, nullptr, ADir::kTypeSongFolder, ADir::kTypeIPodDB);
+    gListing = sync.get();
+    gOnceListed = [&] { pair.WriteSong("Artist/Album/01 Song.mp3", SongSpecOf("Retagged")); };
+    ASSERT_EQ(sync->DoSync(ChangeOnceListed), 0) << pair.frontend.Log();
+    gListing = nullptr;
+    ASSERT_FALSE(gOnceListed) << "the song was not changed during the run";
+    AString state = AString::FromUTF8(pair.tmp / "state");
+    ASSERT_EQ(AFile::ReplaceSafely(
+                  &state, [&](AFile* f) { return sync->WriteState(f); }, false),
+              0);
+
+    pair.frontend.Clear();
+    ASSERT_EQ(pair.Run(3, 1, [](ASyncLib& next) { next.SetMoveInsteadOfDelete(0); }), 0)
+        << pair.frontend.Log();
+    EXPECT_EQ(pair.Titles(), std::vector<std::string>{"Retagged"});
+    EXPECT_EQ(ListFiles(pair.Folder()), std::vector<std::string>{"Artist/Album/01 Song.mp3"});
+}
+
+// The lists a run with nothing to do saves (the iPod's kept as the bytes it was read from) still
+// tell a deletion made on either side after it.
+TEST(ASyncLibIPod, ADeletionAfterARunWithNothingToDoIsCarriedOver)
+{
+    for (const bool onIPod : {true, false}) {
+        FolderAndIPod pair;
+        pair.WriteSong("Artist/Album/01 Kept.mp3", SongSpecOf("Kept"));
+        pair.WriteSong("Artist/Album/02 Gone.mp3", SongSpecOf("Gone", "Artist", 1));
+        ASSERT_EQ(pair.Run(3, 1), 0) << pair.frontend.Log();
+        pair.frontend.Clear();
+        ASSERT_EQ(pair.Run(3, 1), 0);
+        ASSERT_TRUE(Has(pair.frontend.Log(), "Nothing to Sync!")) << pair.frontend.Log();
+
+        if (onIPod)
+            pair.DeleteOnIPod("Gone");
+        else
+            std::filesystem::remove(pair.Folder("Artist/Album/02 Gone.mp3"));
+        ASSERT_EQ(pair.Run(3, 1, [](ASyncLib& sync) { sync.SetMoveInsteadOfDelete(0); }), 0)
+            << pair.frontend.Log();
+        EXPECT_EQ(pair.Titles(), std::vector<std::string>{"Kept"}) << onIPod;
+        EXPECT_EQ(ListFiles(pair.Folder()), std::vector<std::string>{"Artist/Album/01 Kept.mp3"}) << onIPod;
+    }
+}
