@@ -231,13 +231,13 @@ TEST_F(IPodArtworkTest, AnEmbeddedPictureWinsOverTheImageOfItsFolder)
     IPodDB db;
     ASSERT_EQ(pod->Load(db), 0);
     for (const char* name : {"plain1", "tagged", "plain2"}) {
-        fixtures::SongSpec spec = fixtures::SongSpecOf(name);
+        fixtures::SongSpec tags = fixtures::SongSpecOf(name);
         const bool tagged = std::string(name) == "tagged";
         if (tagged)
-            spec.picture = fixtures::MakeGradientPng(120, 120, 9);
-        fixtures::WriteSong(folder + "/" + name + ".mp3", spec);
+            tags.picture = fixtures::MakeGradientPng(120, 120, 9);
+        fixtures::WriteSong(folder + "/" + name + ".mp3", tags);
         const std::string file = std::string("/iPod_Control/Music/F00/") + name + ".mp3";
-        fixtures::WriteSong(root + file, spec);
+        fixtures::WriteSong(root + file, tags);
         SongInfoStruct song = fixtures::MakeSong(name, "Artist", "A", "Rock", file);
         MHIT* track = nullptr;
         ASSERT_EQ(db.AddSong(song, &track, 1), 0);
