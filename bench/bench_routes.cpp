@@ -224,16 +224,24 @@ int Measure(int count, const std::string& program, int songSeconds, bool withLib
             return SpawnCountingStores({program, "sync", "--ipod", "Library Pod", "--type", type, "--yes"},
                                        libraryPod, &stores);
         };
-        if (!noopOnly)
-            Print("through the library", count, byLibrary("copy-to-ipod"), songBytes, stores, &cp);
-        for (int run = 0; run < runs; ++run)
-            Print(run == 0 ? "no-op synchronize, library" : "  again, with saved lists", count,
-                  byLibrary("synchronize"), 0, stores, nullptr);
+        // Each run before its line: the order a call's arguments are read in is the compiler's, and
+        // `stores` must be this run's count, not the one before.
+        if (!noopOnly) {
+            const Run copy = byLibrary("copy-to-ipod");
+            Print("through the library", count, copy, songBytes, stores, &cp);
+        }
+        for (int run = 0; run < runs; ++run) {
+            const Run noop = byLibrary("synchronize");
+            Print(run == 0 ? "no-op synchronize, library" : "  again, with saved lists", count, noop, 0,
+                  stores, nullptr);
+        }
         unsetenv("PELORIN_LIBRARY");
     }
-    for (int run = 0; run < runs; ++run)
-        Print(run == 0 ? "no-op synchronize, database" : "  again, with saved lists", count,
-              byDatabase("Database Pod", "synchronize", databasePod), 0, stores, nullptr);
+    for (int run = 0; run < runs; ++run) {
+        const Run noop = byDatabase("Database Pod", "synchronize", databasePod);
+        Print(run == 0 ? "no-op synchronize, database" : "  again, with saved lists", count, noop, 0, stores,
+              nullptr);
+    }
     return 0;
 }
 
