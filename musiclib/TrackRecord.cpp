@@ -2,6 +2,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AString.h"
+#include "ACommon/tags/AudioFormats.h"
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/SongInfoStruct.h"
 
@@ -27,22 +28,9 @@ constexpr int kMediaAudiobook = 2;
 constexpr int kMediaMovie = 9;
 constexpr int kMediaTVShow = 10;
 
-std::string Extension(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    const std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return std::string();
-    std::string extension = path.substr(dot + 1);
-    for (char& c : extension)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return extension;
-}
-
 const FileType* TypeOf(const std::string& path)
 {
-    const std::string extension = Extension(path);
+    const std::string extension = AudioFormats::LowerExtension(path);
     for (const FileType& type : kFileTypes)
         if (extension == type.extension)
             return &type;
@@ -119,7 +107,7 @@ int TrackRecord::Read(const std::string& path, TrackRecord& out, std::string& wh
     if (tags.GetMusicRange(&musicStart, &musicEnd) && musicEnd >= musicStart)
         out.musicSize = static_cast<std::int64_t>(musicEnd - musicStart);
 
-    const std::string extension = Extension(path);
+    const std::string extension = AudioFormats::LowerExtension(path);
     const bool video = extension == "mp4" || extension == "m4v";
     if (out.podcast)
         out.category = "podcast";

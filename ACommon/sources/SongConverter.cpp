@@ -87,20 +87,6 @@ namespace {
 
 constexpr std::size_t kIndexLimit = 200000; // entries; the least useful go first
 
-// The extension of the file at `path`, in lower case; empty when it has none.
-std::string LowerExtension(const std::string& path)
-{
-    const std::size_t dot = path.rfind('.');
-    const std::size_t slash = path.rfind('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return std::string();
-    std::string extension = path.substr(dot + 1);
-    for (char& c : extension)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return extension;
-}
-
 std::int64_t Nanoseconds(const timespec& time)
 {
     return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
@@ -266,7 +252,7 @@ int SongConverter::Plan(const std::string& song, AudioFormats::Target& target, s
 {
     // MP3, AIFF and WAV files hold nothing an iPod cannot play: they are copied as they are, without
     // reading their tags first. The checks are the tag reader's own first ones, with its codes.
-    const std::string extension = LowerExtension(song);
+    const std::string extension = AudioFormats::LowerExtension(song);
     if (extension == "mp3" || extension == "aif" || extension == "aiff" || extension == "wav") {
         struct stat info {};
         if (stat(song.c_str(), &info) != 0)

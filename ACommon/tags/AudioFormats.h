@@ -5,6 +5,8 @@
 
 #include "ACommon/base/AString.h"
 
+#include <string>
+
 class ID3;
 
 class AudioFormats {
@@ -20,6 +22,8 @@ public:
     // The extension a file of `extension` has on an iPod: "m4a" for the types that are converted,
     // the extension itself for the others.
     static AString IPodExtension(const AString& extension);
+    // The extension of the file at `path`, ASCII letters in lower case; empty when it has none.
+    static std::string LowerExtension(const std::string& path);
 
     // What a song is converted into.
     enum class Target { kCopy, kALAC, kAAC };
