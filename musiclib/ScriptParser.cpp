@@ -53,6 +53,22 @@ std::string Lower(std::string_view text)
     return out;
 }
 
+// `text` is `word` (lower case) with ASCII case ignored, compared without a copy: every link of a
+// reference is tried against each property and class name.
+bool IsLowerWord(std::string_view text, std::string_view word)
+{
+    if (text.size() != word.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != word[i])
+            return false;
+    }
+    return true;
+}
+
 const std::set<std::string>& ReservedWords()
 {
     static const std::set<std::string> words = [] {
@@ -118,7 +134,7 @@ private:
     bool IsWordAhead(std::string_view word, std::size_t ahead) const
     {
         const ScriptToken& token = Peek(ahead);
-        return token.type == ScriptToken::Type::Word && Lower(token.text) == word;
+        return token.type == ScriptToken::Type::Word && IsLowerWord(token.text, word);
     }
     bool IsWord(std::string_view word) const { return IsWordAhead(word, 0); }
     bool AcceptWord(std::string_view word)

@@ -600,9 +600,20 @@ long long ASiTunes::IPodAddSongFromDisk(const AString& path, const AString* play
 
 long long ASiTunes::AddSongFromDisk(bool iPod, const AString& path, const AString* playlist)
 {
+    std::string script;
+    if (!AddScript(iPod, path, playlist ? *playlist : playlistName, &script))
+        return -1;
+    script += "\"\n get database ID of fileTrack\n end tell";
+    std::optional<ScriptDescriptor> reply = Send(script);
+    if (!reply || reply->GetKind() != ScriptDescriptor::Kind::Integer)
+        return -1;
+    return reply->Int64Value();
+}
+
+bool ASiTunes::AddScript(bool iPod, const AString& path, const AString& targetName, std::string* script) const
+{
     const std::string hfs = platform::PosixToHfsPath(path.ToStdString());
     std::string quotedPath, target, source;
-    const AString& targetName = playlist ? *playlist : playlistName;
     if (hfs.empty() || !Quote(AString::FromUTF8(hfs), &quotedPath)) {
         // The file's own path names what is wrong, not the playlist it was going to.
         LogRefusedName(progress, path);
@@ -611,20 +622,43 @@ long long ASiTunes::AddSongFromDisk(bool iPod, const AString& path, const AStrin
                                 ": a script cannot name a file with a line break in its name");
         gScriptFailureCode = kErrInvalidPath;
         gScriptFailure = AError::FailureDetail(kErrInvalidPath).ToStdString();
-        return -1;
+        return false;
     }
     if (!Quote(targetName, &target) || (iPod && !Quote(iPodName, &source))) {
         LogRefusedName(progress, targetName);
-        return -1;
+        return false;
     }
-    std::string script = kTell + " set fileTrack to add alias \"" + quotedPath + "\" to playlist \"" + target;
+    *script = kTell + " set fileTrack to add alias \"" + quotedPath + "\" to playlist \"" + target;
     if (iPod)
-        script += "\" in source \"" + source;
-    script += "\"\n get database ID of fileTrack\n end tell";
-    std::optional<ScriptDescriptor> reply = Send(script);
-    if (!reply || reply->GetKind() != ScriptDescriptor::Kind::Integer)
+        *script += "\" in source \"" + source;
+    return true;
+}
+
+long long ASiTunes::IPodAddSong(const AString& path, const AString* alsoTo, AString* location)
+{
+    if (location)
+        *location = AString();
+    std::string script, also;
+    if (!AddScript(true, path, playlistName, &script))
         return -1;
-    return reply->Int64Value();
+    if (alsoTo) {
+        std::string source;
+        if (!Quote(*alsoTo, &also) || !Quote(iPodName, &source)) {
+            LogRefusedName(progress, *alsoTo);
+            return -1;
+        }
+        script += "\"\n add fileTrack to playlist \"" + also + "\" in source \"" + source;
+    }
+    script += "\"\n get {database ID of fileTrack, location of fileTrack}\n end tell";
+    std::optional<ScriptDescriptor> reply = Send(script);
+    if (!reply || reply->GetKind() != ScriptDescriptor::Kind::List || reply->NumberOfItems() != 2 ||
+        reply->ItemAt(1)->GetKind() != ScriptDescriptor::Kind::Integer)
+        return -1;
+    if (location) {
+        std::optional<std::string> file = reply->ItemAt(2)->AliasPath();
+        *location = file ? AString::FromUTF8(*file) : AString();
+    }
+    return reply->ItemAt(1)->Int64Value();
 }
 
 int ASiTunes::ITunesAddSongToPlaylist(const AString& target, std::uint32_t id)

@@ -138,6 +138,10 @@ public:
     int GetIPodPlayListType();
     int DeleteIPodSong(std::uint32_t id);
     long long IPodAddSongFromDisk(const AString& path, const AString* playlist);
+    // Adds a file to the iPod playlist and, with `alsoTo`, puts the new track in that playlist of
+    // the iPod too, by one script: the track's database ID and, in `location`, its file on the iPod
+    // (empty when the reply names none); -1 when the script failed, and then none of it was done.
+    long long IPodAddSong(const AString& path, const AString* alsoTo, AString* location);
     // Puts a track of the iPod playlist into another playlist of the iPod, by its database ID.
     int IPodAddSongToPlaylist(const AString& target, std::uint32_t id);
     int MakePlaylistIPod(const AString& name);
@@ -170,6 +174,10 @@ private:
     int PlayListType(bool iPod);
     int DeleteSong(bool iPod, std::uint32_t id);
     long long AddSongFromDisk(bool iPod, const AString& path, const AString* playlist);
+    // The script's start that adds `path` to the playlist `target` (of the iPod's source with
+    // `iPod`), up to the closing quote of the last name; false (logged, and for the path noted as
+    // the failure) for a refused path or name.
+    bool AddScript(bool iPod, const AString& path, const AString& target, std::string* script) const;
     int AddSongToPlaylist(bool iPod, const AString& target, std::uint32_t id);
     int MakePlaylist(const AString& source, const AString& name);
     int DeletePlaylist(const AString& source, const AString& name);

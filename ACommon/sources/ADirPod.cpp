@@ -217,10 +217,33 @@ int ADirPod::AddSongFromDisk(const AString* path)
         flagsSet = true;
     }
     lastAddedFile = AString();
-    const long long id = bridge->IPodAddSongFromDisk(*path, nullptr);
-    if (id < 0) {
+    // The song, its file and its place in "Last Sync" by one script.
+    const AString lastSync(kLastSync);
+    AString location;
+    if (const long long id = bridge->IPodAddSong(*path, createLastPlaylist ? &lastSync : nullptr, &location);
+        id >= 0) {
+        lastAddedFile = location;
+        return 0;
+    }
+    AString why;
+    const int cause = ASiTunes::LastScriptFailure(&why);
+    // A "Last Sync" gone meanwhile undid the song with it: the song is added on its own then, and
+    // only the playlist is reported.
+    if (createLastPlaylist && cause == kErrObjectNotFound)
+        return AddSongAlone(*path);
+    if (cause != 0 && !why.IsEmpty()) {
         // The library's reason (the file, the system's words, another sync at work) stands for
         // itself rather than as a refusal to add the song.
+        AError::NoteFailure(cause, why);
+        return cause;
+    }
+    return kErrAddSong;
+}
+
+int ADirPod::AddSongAlone(const AString& path)
+{
+    const long long id = bridge->IPodAddSongFromDisk(path, nullptr);
+    if (id < 0) {
         AString why;
         if (const int cause = ASiTunes::LastScriptFailure(&why); cause != 0 && !why.IsEmpty()) {
             AError::NoteFailure(cause, why);
@@ -229,13 +252,11 @@ int ADirPod::AddSongFromDisk(const AString* path)
         return kErrAddSong;
     }
     lastAddedFile = bridge->IPodTrackLocation(static_cast<std::uint32_t>(id));
-    if (!createLastPlaylist)
-        return 0;
     // By its database ID: adding the file again would copy it onto the iPod a second time.
     if (bridge->IPodAddSongToPlaylist(AString(kLastSync), static_cast<std::uint32_t>(id)) == 0)
         return 0;
     AString line("Error Adding to LastSync Playlist in iPod: ");
-    line += *path;
+    line += path;
     progress->UpdateDivision(-1, nullptr, nullptr, &line, verboseLog);
     return kErrLastSyncPlaylist;
 }

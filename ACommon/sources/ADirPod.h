@@ -71,6 +71,10 @@ protected:
 
 private:
     AString IPodRoot() const;
+    // The add of the song, the read of its file and its place in "Last Sync" as three scripts, for
+    // when "Last Sync" failed the single script: a song added without its place in that playlist
+    // gives kErrLastSyncPlaylist.
+    int AddSongAlone(const AString& path);
 
     bool flagsSet = false;
     // The files of the songs removed this run, which go once the database is stored.

@@ -376,3 +376,31 @@ TEST_F(LibrarySongSources, AFilterKeepsTheSameSongsOnEverySide)
         EXPECT_EQ(artists(pod), c.kept) << c.row << ", the iPod's database";
     }
 }
+
+TEST_F(LibrarySongSources, ASongSentToTheIPodTakesOneScript)
+{
+    const std::string root = AttachNewIPod("Pod");
+    ADirPod pod;
+    ASSERT_EQ(pod.Initialize(), 0);
+    int scripts = 0;
+    beforeScript = [&scripts](const std::string&) { return ++scripts > 0; };
+    AString path = AString::FromUTF8(Song("s.mp3", Tags("One", "A", "B", 1)));
+    ASSERT_EQ(pod.AddSongFromDisk(&path), 0);
+    EXPECT_EQ(scripts, 1) << "the add, its file and its place in \"Last Sync\" together";
+    beforeScript = nullptr;
+    EXPECT_EQ(Count("Last Sync", "Pod"), 1);
+    EXPECT_EQ(pod.GetLastAddedFile().ToStdString().rfind(root + "/iPod_Control/Music/", 0), 0u);
+    EXPECT_TRUE(fs::exists(pod.GetLastAddedFile().ToStdString()));
+}
+
+TEST_F(LibrarySongSources, ASongSentToTheIPodStaysWhenLastSyncIsGone)
+{
+    AttachNewIPod("Pod");
+    ADirPod pod;
+    ASSERT_EQ(pod.Initialize(), 0);
+    ASSERT_EQ(Bridge("Pod", "Pod").DeletePlaylistIPod(AString("Last Sync")), 0);
+    AString path = AString::FromUTF8(Song("s.mp3", Tags("One", "A", "B", 1)));
+    EXPECT_EQ(pod.AddSongFromDisk(&path), kErrLastSyncPlaylist);
+    EXPECT_EQ(Count("Pod", "Pod"), 1);
+    EXPECT_TRUE(fs::exists(pod.GetLastAddedFile().ToStdString()));
+}
