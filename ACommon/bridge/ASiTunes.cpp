@@ -634,30 +634,45 @@ bool ASiTunes::AddScript(bool iPod, const AString& path, const AString& targetNa
     return true;
 }
 
+long long ASiTunes::ITunesAddSong(const AString& path, const AString* alsoTo)
+{
+    return AddSongWith(false, path, alsoTo, nullptr);
+}
+
 long long ASiTunes::IPodAddSong(const AString& path, const AString* alsoTo, AString* location)
+{
+    AString file;
+    return AddSongWith(true, path, alsoTo, location ? location : &file);
+}
+
+long long ASiTunes::AddSongWith(bool iPod, const AString& path, const AString* alsoTo, AString* location)
 {
     if (location)
         *location = AString();
-    std::string script, also;
-    if (!AddScript(true, path, playlistName, &script))
+    std::string script, also, source;
+    if (!AddScript(iPod, path, playlistName, &script))
         return -1;
     if (alsoTo) {
-        std::string source;
-        if (!Quote(*alsoTo, &also) || !Quote(iPodName, &source)) {
+        if (!Quote(*alsoTo, &also) || (iPod && !Quote(iPodName, &source))) {
             LogRefusedName(progress, *alsoTo);
             return -1;
         }
-        script += "\"\n add fileTrack to playlist \"" + also + "\" in source \"" + source;
+        script += "\"\n add fileTrack to playlist \"" + also;
+        if (iPod)
+            script += "\" in source \"" + source;
     }
-    script += "\"\n get {database ID of fileTrack, location of fileTrack}\n end tell";
+    script += location ? "\"\n get {database ID of fileTrack, location of fileTrack}\n end tell"
+                       : "\"\n get database ID of fileTrack\n end tell";
     std::optional<ScriptDescriptor> reply = Send(script);
-    if (!reply || reply->GetKind() != ScriptDescriptor::Kind::List || reply->NumberOfItems() != 2 ||
+    if (!reply)
+        return -1;
+    if (!location)
+        return reply->GetKind() == ScriptDescriptor::Kind::Integer ? reply->Int64Value() : -1;
+    if (reply->GetKind() != ScriptDescriptor::Kind::List || reply->NumberOfItems() != 2 ||
         reply->ItemAt(1)->GetKind() != ScriptDescriptor::Kind::Integer)
         return -1;
-    if (location) {
-        std::optional<std::string> file = reply->ItemAt(2)->AliasPath();
-        *location = file ? AString::FromUTF8(*file) : AString();
-    }
+    std::optional<std::string> file = reply->ItemAt(2)->AliasPath();
+    *location = file ? AString::FromUTF8(*file) : AString();
     return reply->ItemAt(1)->Int64Value();
 }
 

@@ -85,6 +85,9 @@ public:
     int DeleteITunesSong(std::uint32_t id);
     // Adds a file to the library and to `playlist` (null: `playlistName`); its database ID, or -1.
     long long ITunesAddSongFromDisk(const AString& path, const AString* playlist);
+    // Adds a file to the playlist and, with `alsoTo`, puts the new track in that playlist too, by one
+    // script: its database ID, or -1 when the script failed (and then none of it was done).
+    long long ITunesAddSong(const AString& path, const AString* alsoTo);
     int ITunesAddSongToPlaylist(const AString& target, std::uint32_t id);
     int MakePlaylistITunes(const AString& name);
     // What the library keeps of the listening to one of its songs, and what tells it from a song of
@@ -178,6 +181,8 @@ private:
     // `iPod`), up to the closing quote of the last name; false (logged, and for the path noted as
     // the failure) for a refused path or name.
     bool AddScript(bool iPod, const AString& path, const AString& target, std::string* script) const;
+    // ITunesAddSong and IPodAddSong; with `location` the reply names the track's file too.
+    long long AddSongWith(bool iPod, const AString& path, const AString* alsoTo, AString* location);
     int AddSongToPlaylist(bool iPod, const AString& target, std::uint32_t id);
     int MakePlaylist(const AString& source, const AString& name);
     int DeletePlaylist(const AString& source, const AString& name);

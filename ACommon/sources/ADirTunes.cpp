@@ -500,10 +500,29 @@ int ADirTunes::AddSongFromDisk(const AString* path)
 {
     if (!path)
         return kErrAddSong;
-    const long long id = bridge->ITunesAddSongFromDisk(*path, nullptr);
-    if (id < 0) {
+    // The song and its place in "Last Sync" by one script (one transaction of the library).
+    const AString lastSync(kLastSync);
+    if (bridge->ITunesAddSong(*path, createLastPlaylist ? &lastSync : nullptr) >= 0)
+        return 0;
+    AString why;
+    const int cause = ASiTunes::LastScriptFailure(&why);
+    // A "Last Sync" gone meanwhile undid the song with it: the song is added on its own then, and
+    // only the playlist is reported.
+    if (createLastPlaylist && cause == kErrObjectNotFound)
+        return AddSongAlone(*path);
+    if (cause != 0 && !why.IsEmpty()) {
         // The library's reason (the file, the system's words) stands for itself rather than as a
         // refusal to add the song.
+        AError::NoteFailure(cause, why);
+        return cause;
+    }
+    return kErrAddSong;
+}
+
+int ADirTunes::AddSongAlone(const AString& path)
+{
+    const long long id = bridge->ITunesAddSongFromDisk(path, nullptr);
+    if (id < 0) {
         AString why;
         if (const int cause = ASiTunes::LastScriptFailure(&why); cause != 0 && !why.IsEmpty()) {
             AError::NoteFailure(cause, why);
@@ -511,12 +530,10 @@ int ADirTunes::AddSongFromDisk(const AString* path)
         }
         return kErrAddSong;
     }
-    if (!createLastPlaylist)
-        return 0;
     if (bridge->ITunesAddSongToPlaylist(AString(kLastSync), static_cast<std::uint32_t>(id)) == 0)
         return 0;
     AString line("Error Adding to LastSync Playlist in iTunes: ");
-    line += *path;
+    line += path;
     progress->UpdateDivision(-1, nullptr, nullptr, &line, verboseLog);
     return kErrLastSyncPlaylist;
 }

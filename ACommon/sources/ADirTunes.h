@@ -111,4 +111,7 @@ private:
     std::vector<HeldSong> heldSongs;
 
     int ReadTracks(std::vector<AString>* paths, CancelProc cancel);
+    // The add of the song and its place in "Last Sync" as two scripts, for when "Last Sync" failed
+    // the single script: a song added without its place in that playlist gives kErrLastSyncPlaylist.
+    int AddSongAlone(const AString& path);
 };

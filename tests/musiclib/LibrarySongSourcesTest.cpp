@@ -377,30 +377,46 @@ TEST_F(LibrarySongSources, AFilterKeepsTheSameSongsOnEverySide)
     }
 }
 
-TEST_F(LibrarySongSources, ASongSentToTheIPodTakesOneScript)
+// Each side of the library as a sync adds a song to it: through the library and through its iPod.
+TEST_F(LibrarySongSources, ASongAddedToEitherSideTakesOneScript)
 {
     const std::string root = AttachNewIPod("Pod");
+    ADirTunes tunes;
     ADirPod pod;
-    ASSERT_EQ(pod.Initialize(), 0);
-    int scripts = 0;
-    beforeScript = [&scripts](const std::string&) { return ++scripts > 0; };
-    AString path = AString::FromUTF8(Song("s.mp3", Tags("One", "A", "B", 1)));
-    ASSERT_EQ(pod.AddSongFromDisk(&path), 0);
-    EXPECT_EQ(scripts, 1) << "the add, its file and its place in \"Last Sync\" together";
-    beforeScript = nullptr;
-    EXPECT_EQ(Count("Last Sync", "Pod"), 1);
+    struct Case {
+        const char* iPod;
+        std::function<int(AString*)> add;
+    };
+    for (const Case& c : {Case{"", [&](AString* path) { return tunes.AddSongFromDisk(path); }},
+                          Case{"Pod", [&](AString* path) { return pod.AddSongFromDisk(path); }}}) {
+        ASSERT_EQ(*c.iPod ? pod.Initialize() : tunes.Initialize(), 0);
+        int scripts = 0;
+        beforeScript = [&scripts](const std::string&) { return ++scripts > 0; };
+        AString path = AString::FromUTF8(Song(std::string(c.iPod) + "s.mp3", Tags("One", "A", "B", 1)));
+        ASSERT_EQ(c.add(&path), 0) << c.iPod;
+        EXPECT_EQ(scripts, 1) << c.iPod << ": the add and its place in \"Last Sync\" together";
+        beforeScript = nullptr;
+        EXPECT_EQ(Count("Last Sync", c.iPod), 1) << c.iPod;
+    }
+    // The iPod's reply names the song's file there too.
     EXPECT_EQ(pod.GetLastAddedFile().ToStdString().rfind(root + "/iPod_Control/Music/", 0), 0u);
     EXPECT_TRUE(fs::exists(pod.GetLastAddedFile().ToStdString()));
 }
 
-TEST_F(LibrarySongSources, ASongSentToTheIPodStaysWhenLastSyncIsGone)
+TEST_F(LibrarySongSources, ASongAddedToEitherSideStaysWhenLastSyncIsGone)
 {
     AttachNewIPod("Pod");
+    ADirTunes tunes;
     ADirPod pod;
+    ASSERT_EQ(tunes.Initialize(), 0);
     ASSERT_EQ(pod.Initialize(), 0);
+    ASSERT_EQ(Bridge("Library").DeletePlaylistITunes(AString("Last Sync")), 0);
     ASSERT_EQ(Bridge("Pod", "Pod").DeletePlaylistIPod(AString("Last Sync")), 0);
-    AString path = AString::FromUTF8(Song("s.mp3", Tags("One", "A", "B", 1)));
-    EXPECT_EQ(pod.AddSongFromDisk(&path), kErrLastSyncPlaylist);
+    AString first = AString::FromUTF8(Song("one.mp3", Tags("One", "A", "B", 1)));
+    AString second = AString::FromUTF8(Song("two.mp3", Tags("Two", "A", "B", 2)));
+    EXPECT_EQ(tunes.AddSongFromDisk(&first), kErrLastSyncPlaylist);
+    EXPECT_EQ(pod.AddSongFromDisk(&second), kErrLastSyncPlaylist);
+    EXPECT_EQ(Count("Library"), 1);
     EXPECT_EQ(Count("Pod", "Pod"), 1);
     EXPECT_TRUE(fs::exists(pod.GetLastAddedFile().ToStdString()));
 }

@@ -108,6 +108,10 @@ TEST_F(ASiTunesTest, ScriptTextsAreByteExactWithEveryValueEscaped)
                   "\n add fileTrack to playlist \"Last Sync\" in " + s +
                   "\n get {database ID of fileTrack, location of fileTrack}",
               "\n end tell")},
+        {[&] { bridge.ITunesAddSong(AString("/a.mp3"), &lastSync); },
+         Tell("set fileTrack to add alias \"Root:a.mp3\" to " + p +
+                  "\n add fileTrack to playlist \"Last Sync\"\n get database ID of fileTrack",
+              "\n end tell")},
         {[&] { bridge.ITunesAddSongToPlaylist(lastSync, 9); },
          Tell("set fileTrack to add (get location of first track of " + p +
                   " whose database ID = 9) to playlist \"Last Sync\"\n get database ID of fileTrack",
