@@ -1042,7 +1042,10 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
     const AString file = AString::FromUTF8(location);
     SongInfoStruct song;
     tags.GetSongInfo(song);
-    song.modTime = AFile::FileModTime(&file);
+    // The file's size and time by one look (both 0 for a file gone meanwhile).
+    std::uint64_t fileSize = 0, fileTime = 0;
+    AFile::SizeAndModTime(&file, &fileSize, &fileTime);
+    song.modTime = fileTime;
     song.modifiedName = AString::FromUTF8(record.name);
 
     // The same song (genre, artist, album, name and file type) is on the iPod already: that track.
@@ -1069,7 +1072,7 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
     // the next store leaves a file the next run takes in as the song it is, never an orphan.
     IPodJournal::Entry entry;
     entry.location = song.filePath;
-    entry.size = AFile::GetFileSize(&file);
+    entry.size = fileSize;
     entry.genre = song.genre;
     entry.artist = song.artist;
     entry.album = song.album;

@@ -35,14 +35,20 @@ int MakeFolder(const std::string& path, std::string& error)
 }
 
 // What tells one version of each file an iPod's identity is read from from another (a file that is
-// not there counts too): the root folder, SysInfo, SysInfoExtended and the database.
-std::vector<std::uint64_t> IdentityStamp(const std::string& root)
+// not there counts too): the root folder, SysInfo, SysInfoExtended and the database, last. `database`,
+// when given, is what a look at the database found a moment ago: a regular file, not a link.
+constexpr const char* kIdentityFiles[] = {"", "/iPod_Control/Device/SysInfo",
+                                          "/iPod_Control/Device/SysInfoExtended",
+                                          "/iPod_Control/iTunes/iTunesDB"};
+
+std::vector<std::uint64_t> IdentityStamp(const std::string& root, const struct stat* database = nullptr)
 {
     std::vector<std::uint64_t> stamp;
-    for (const char* relative : {"", "/iPod_Control/Device/SysInfo", "/iPod_Control/Device/SysInfoExtended",
-                                 "/iPod_Control/iTunes/iTunesDB"}) {
+    for (const char* relative : kIdentityFiles) {
         struct stat info {};
-        if (stat((root + relative).c_str(), &info) != 0) {
+        if (database && relative == kIdentityFiles[std::size(kIdentityFiles) - 1]) {
+            info = *database;
+        } else if (stat((root + relative).c_str(), &info) != 0) {
             stamp.push_back(0);
             continue;
         }
@@ -58,14 +64,13 @@ std::vector<std::uint64_t> IdentityStamp(const std::string& root)
 }
 
 // Whether `root` is an iPod's folder, holding its database: one call when its folders have their
-// usual names, the search that ignores case otherwise.
-bool HoldsIPodDatabase(const AString& root)
+// usual names (`database` then gets what it found), the search that ignores case otherwise.
+bool HoldsIPodDatabase(const AString& root, struct stat* database, bool* found)
 {
-    struct stat info {};
-    if (lstat((root.ToStdString() + "/iPod_Control/iTunes/iTunesDB").c_str(), &info) == 0 &&
-        S_ISREG(info.st_mode))
-        return true;
-    return IPodDB::IsIPodRoot(root);
+    *found =
+        lstat((root.ToStdString() + kIdentityFiles[std::size(kIdentityFiles) - 1]).c_str(), database) == 0 &&
+        S_ISREG(database->st_mode);
+    return *found || IPodDB::IsIPodRoot(root);
 }
 
 } // namespace
@@ -136,16 +141,19 @@ int MusicLibrary::AttachedIPods(std::vector<AttachedIPod>& out)
         iPod.volume = query.Text(2);
         iPod.identity = query.Text(3);
         AString root = AString::FromUTF8(platform::VolumePath(iPod.volume));
-        iPod.mounted = !root.IsEmpty() && HoldsIPodDatabase(root) &&
-                       (iPod.identity.empty() || IdentityOf(root.ToStdString()) == iPod.identity);
+        struct stat database {};
+        bool usual = false;
+        iPod.mounted = !root.IsEmpty() && HoldsIPodDatabase(root, &database, &usual) &&
+                       (iPod.identity.empty() ||
+                        IdentityOf(root.ToStdString(), usual ? &database : nullptr) == iPod.identity);
         out.push_back(std::move(iPod));
     }
     return 0;
 }
 
-std::string MusicLibrary::IdentityOf(const std::string& root)
+std::string MusicLibrary::IdentityOf(const std::string& root, const struct stat* database)
 {
-    std::vector<std::uint64_t> stamp = IdentityStamp(root);
+    std::vector<std::uint64_t> stamp = IdentityStamp(root, database);
     IdentityRead& known = identities[root];
     if (known.stamp.empty() || known.stamp != stamp) {
         AString ipodRoot = AString::FromUTF8(root);

@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <vector>
 
 class MusicLibrary {
@@ -83,8 +84,9 @@ private:
     void PruneIPods(const std::vector<AttachedIPod>& attached);
     // The identity of the iPod mounted at `root` (IPodDB::GetIdentity), read again only when one of
     // the files it comes from (or the folder itself) is no longer the one it was read from: every
-    // script asks, and reading it means reading those files.
-    std::string IdentityOf(const std::string& root);
+    // script asks, and reading it means reading those files. `database`: the database's file as
+    // just looked at, when it was.
+    std::string IdentityOf(const std::string& root, const struct stat* database = nullptr);
 
     struct IdentityRead {
         std::vector<std::uint64_t> stamp; // device, inode, size and dates of each file it comes from
