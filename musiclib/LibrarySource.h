@@ -57,11 +57,13 @@ public:
     int FindTrack(const std::string& location, const std::string& canonical, std::uint32_t& id);
     // `inserted` (when given) tells a new track from one another process added meanwhile.
     int InsertTrack(const TrackRecord& record, std::uint32_t& id, bool* inserted = nullptr);
-    // Reads again the tags of every track (whose location lies under `folder`, when one is given)
-    // whose file's size or modification time is no longer what the library stored, in a transaction
-    // of its own; `refreshed` counts them. A track whose file is missing, or cannot be read now, is
-    // left as it is.
+    // Reads again the tags of every track (whose location, or the file its link leads to, lies under
+    // `folder`, when one is given) whose file is no longer the one its record was read from
+    // (TrackRecord::FileChanged), in a transaction of its own; `refreshed` counts those whose record
+    // changed. A track whose file is missing, or cannot be read now, is left as it is.
     int RefreshChanged(const std::string& folder, int& refreshed);
+    // The same for one track, inside the caller's transaction.
+    int RefreshTrack(std::uint32_t id);
     // Adds to `out` the location and the resolved path of every track whose file lies under `folder`.
     int PathsUnder(const std::string& folder, std::unordered_set<std::string>& out);
     // The absolute, normalised form of a path a file is added by; empty for one that is not absolute.
@@ -74,6 +76,8 @@ private:
     int PlaylistRow(LibraryStore::Query& query, PlaylistInfo& out);
     int CheckNewName(const std::string& name, std::int64_t except);
     int Writable();
+    // Reads the file of the track `id` again into its record; `changed` when what it read differs.
+    int Reread(std::int64_t id, const std::string& location, bool& changed);
 
     LibraryStore& store;
     bool writing = false;

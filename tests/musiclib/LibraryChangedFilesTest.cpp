@@ -1,0 +1,154 @@
+// The library reads a file it holds again whenever it is no longer the file its track was read from,
+// also when the change kept the file's size and second, or its date, or came by a rename; and a
+// library kept by an older version is brought up to date in place.
+
+#include "fixtures/LibraryFixture.h"
+
+#include "musiclib/FolderImport.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+using fixtures::LibraryTest;
+namespace fs = std::filesystem;
+
+namespace {
+
+timespec ModifiedAt(const std::string& path)
+{
+    struct stat info {};
+    EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+    return info.st_mtim;
+}
+
+void SetModified(const std::string& path, timespec when)
+{
+    const timespec times[2] = {{0, UTIME_OMIT}, when};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+// The same second, another nanosecond.
+timespec WithinTheSecond(timespec when) { return {when.tv_sec, (when.tv_nsec + 1) % 1000000000}; }
+
+} // namespace
+
+class LibraryChangedFiles : public LibraryTest {
+protected:
+    std::string TitleOf(const std::string& path)
+    {
+        LibraryStore::Query query = library->Store().Prepare("SELECT name FROM tracks WHERE location = ?1");
+        query.Bind(1, path);
+        return query.Step() == SQLITE_ROW ? query.Text(0) : std::string("(no track)");
+    }
+    int Import(const std::string& folder)
+    {
+        FolderImport::Summary summary;
+        std::string error;
+        EXPECT_EQ(FolderImport::Run(*library, folder, "", nullptr, nullptr, summary, error), 0) << error;
+        return summary.refreshed;
+    }
+    // "a.mp3" titled "A" and "b.mp3" titled "B" in `folder`, of the same size and time.
+    void TwoSongs(const std::string& folder)
+    {
+        Song(folder + "/a.mp3", Tags("A", "Artist"));
+        Song(folder + "/b.mp3", Tags("B", "Artist"));
+        ASSERT_EQ(fs::file_size(dir / (folder + "/a.mp3")), fs::file_size(dir / (folder + "/b.mp3")));
+        SetModified(dir / (folder + "/b.mp3"), ModifiedAt(dir / (folder + "/a.mp3")));
+    }
+};
+
+TEST_F(LibraryChangedFiles, AFileThatKeptItsSizeAndTimeIsReadAgainByImportAndByAdd)
+{
+    struct Change {
+        const char* what;
+        // On the songs of TwoSongs, by their paths in the test's folder.
+        std::function<void(const std::string& a, const std::string& b)> apply;
+        const char* titleOfA;
+        const char* titleOfB;
+    };
+    const Change changes[] = {
+        {"retagged within the same second",
+         [this](const std::string& a, const std::string&) {
+             const timespec before = ModifiedAt(dir / a);
+             Song(a, Tags("C", "Artist"));
+             SetModified(dir / a, WithinTheSecond(before));
+         },
+         "C", "B"},
+        {"retagged by a tagger that keeps the date",
+         [this](const std::string& a, const std::string&) {
+             const timespec before = ModifiedAt(dir / a);
+             Song(a, Tags("C", "Artist"));
+             SetModified(dir / a, before);
+         },
+         "C", "B"},
+        {"replaced by a file of the same size and date",
+         [this](const std::string& a, const std::string&) {
+             const std::string other = Song("Elsewhere/" + a, Tags("C", "Artist"));
+             SetModified(other, ModifiedAt(dir / a));
+             fs::rename(other, dir / a);
+         },
+         "C", "B"},
+        {"swapped with another file",
+         [this](const std::string& a, const std::string& b) {
+             fs::rename(dir / a, dir / (a + ".swap"));
+             fs::rename(dir / b, dir / a);
+             fs::rename(dir / (a + ".swap"), dir / b);
+         },
+         "B", "A"},
+    };
+    int row = 0;
+    for (const Change& change : changes) {
+        for (const bool import : {true, false}) {
+            const std::string folder = "Songs" + std::to_string(row++);
+            TwoSongs(folder);
+            const std::string a = dir / (folder + "/a.mp3"), b = dir / (folder + "/b.mp3");
+            const auto take = [&] {
+                if (import)
+                    return Import(dir / folder);
+                Add(a);
+                Add(b);
+                return 0;
+            };
+            take();
+            change.apply(folder + "/a.mp3", folder + "/b.mp3");
+            const int refreshed = take();
+            const std::string how = std::string(change.what) + (import ? ", import" : ", add");
+            EXPECT_EQ(TitleOf(a), change.titleOfA) << how;
+            EXPECT_EQ(TitleOf(b), change.titleOfB) << how;
+            if (import) {
+                EXPECT_EQ(refreshed, change.titleOfB[0] == 'B' ? 1 : 2) << how;
+                EXPECT_EQ(Import(dir / folder), 0) << how << ": read again though unchanged";
+            }
+        }
+    }
+}
+
+TEST_F(LibraryChangedFiles, ALibraryOfAnOlderVersionStillOpensInItAndItsTracksAreCheckedOnce)
+{
+    Song("Songs/a.mp3", Tags("A", "Artist"));
+    Import(dir / "Songs");
+    // The library as an older version made it: no file times finer than seconds.
+    library.reset();
+    sqlite3* database = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "Library/Library.sqlite").c_str(), &database), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(database,
+                           "ALTER TABLE tracks DROP COLUMN file_time_ns; "
+                           "ALTER TABLE tracks DROP COLUMN change_time_ns",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(database);
+    sqlite3_close(database);
+    const timespec before = ModifiedAt(dir / "Songs/a.mp3");
+    Song("Songs/a.mp3", Tags("C", "Artist"));
+    SetModified(dir / "Songs/a.mp3", WithinTheSecond(before));
+
+    Reopen();
+    LibraryStore::Query version = library->Store().Prepare("PRAGMA user_version");
+    ASSERT_EQ(version.Step(), SQLITE_ROW);
+    EXPECT_EQ(version.Integer(0), LibraryStore::kSchemaVersion) << "an older version refuses a newer one";
+    EXPECT_EQ(Import(dir / "Songs"), 1);
+    EXPECT_EQ(TitleOf(dir / "Songs/a.mp3"), "C");
+}
