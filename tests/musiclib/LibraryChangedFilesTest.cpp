@@ -11,6 +11,7 @@
 #include <functional>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <time.h>
 
 using fixtures::LibraryTest;
 namespace fs = std::filesystem;
@@ -28,6 +29,19 @@ void SetModified(const std::string& path, timespec when)
 {
     const timespec times[2] = {{0, UTIME_OMIT}, when};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+// Waits until a change made now gets a later change time than the file's last change had: file times
+// come from a clock that moves in ticks of a few milliseconds.
+void PastTheFilesTick(const std::string& path)
+{
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0) << path;
+    timespec now{};
+    do {
+        clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    } while (now.tv_sec < info.st_ctim.tv_sec ||
+             (now.tv_sec == info.st_ctim.tv_sec && now.tv_nsec <= info.st_ctim.tv_nsec));
 }
 
 // The same second, another nanosecond.
@@ -113,6 +127,8 @@ TEST_F(LibraryChangedFiles, AFileThatKeptItsSizeAndTimeIsReadAgainByImportAndByA
                 return 0;
             };
             take();
+            PastTheFilesTick(a);
+            PastTheFilesTick(b);
             change.apply(folder + "/a.mp3", folder + "/b.mp3");
             const int refreshed = take();
             const std::string how = std::string(change.what) + (import ? ", import" : ", add");
@@ -151,4 +167,31 @@ TEST_F(LibraryChangedFiles, ALibraryOfAnOlderVersionStillOpensInItAndItsTracksAr
     EXPECT_EQ(version.Integer(0), LibraryStore::kSchemaVersion) << "an older version refuses a newer one";
     EXPECT_EQ(Import(dir / "Songs"), 1);
     EXPECT_EQ(TitleOf(dir / "Songs/a.mp3"), "C");
+}
+
+TEST_F(LibraryChangedFiles, AnImportOfAFolderReadsAgainItsFilesTheLibraryHoldsByLinks)
+{
+    Song("Songs/a.mp3", Tags("A", "Artist"));
+    fs::create_directories(dir / "Links");
+    fs::create_symlink(dir / "Songs/a.mp3", dir / "Links/a.mp3");
+    Add(dir / "Links/a.mp3");
+    Song("Songs/a.mp3", Tags("Changed", "Artist"));
+    EXPECT_EQ(Import(dir / "Songs"), 1);
+    EXPECT_EQ(TitleOf(dir / "Links/a.mp3"), "Changed");
+}
+
+TEST_F(LibraryChangedFiles, ALinkLedToAnotherFileNoLongerHoldsTheFirst)
+{
+    Song("Songs/a.mp3", Tags("A", "Artist"));
+    Song("Songs/b.mp3", Tags("Bee", "Artist"));
+    fs::create_directories(dir / "Links");
+    fs::create_symlink(dir / "Songs/a.mp3", dir / "Links/x.mp3");
+    Import(dir / "Links");
+    fs::remove(dir / "Links/x.mp3");
+    fs::create_symlink(dir / "Songs/b.mp3", dir / "Links/x.mp3");
+    Import(dir / "Links");
+    EXPECT_EQ(TitleOf(dir / "Links/x.mp3"), "Bee");
+    // "a.mp3" is no longer the link's file: an import of its folder adds it.
+    Import(dir / "Songs");
+    EXPECT_EQ(TitleOf(dir / "Songs/a.mp3"), "A");
 }
