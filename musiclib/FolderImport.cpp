@@ -291,12 +291,15 @@ int FolderImport::Run(MusicLibrary& library, const std::string& folder, const st
         }
         start = end;
     }
-    // Files the library holds that were retagged since are read again.
+    // Files the library held through links that are gone now are held by their own paths; files
+    // retagged since they were read are read again.
     for (const std::string* under : {&root, &resolved}) {
         if (under == &resolved && resolved == root)
             break;
-        int refreshed = 0;
-        if (err = source.RefreshChanged(*under, refreshed); err != 0) {
+        int followed = 0, refreshed = 0;
+        if (err = source.FollowLinksUnder(*under, followed); err == 0)
+            err = source.RefreshChanged(*under, refreshed);
+        if (err != 0) {
             error = source.LastError();
             return err;
         }

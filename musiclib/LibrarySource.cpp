@@ -551,6 +551,60 @@ int LibrarySource::RefreshChanged(const std::string& folder, int& refreshed)
     return Commit();
 }
 
+int LibrarySource::FollowLinksUnder(const std::string& folder, int& followed)
+{
+    followed = 0;
+    std::vector<std::pair<std::int64_t, std::string>> gone;
+    {
+        LibraryStore::Query query = store.Prepare(
+            "SELECT id, location, canonical FROM tracks WHERE canonical >= ?1 AND canonical < ?2");
+        if (!query)
+            return Fail(kErrIO, store.ErrorText());
+        query.Bind(1, folder + "/").Bind(2, folder + "0"); // '0' follows '/'
+        int result = SQLITE_ROW;
+        while ((result = query.Step()) == SQLITE_ROW) {
+            struct stat info {};
+            std::string canonical = query.Text(2);
+            if (stat(query.Text(1).c_str(), &info) != 0 && stat(canonical.c_str(), &info) == 0 &&
+                S_ISREG(info.st_mode))
+                gone.emplace_back(query.Integer(0), std::move(canonical));
+        }
+        if (result != SQLITE_DONE)
+            return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    }
+    if (gone.empty())
+        return 0;
+    if (int err = Begin(true); err != 0)
+        return err;
+    for (const auto& [id, canonical] : gone) {
+        if (int err = Relocate(id, canonical, canonical); err != 0) {
+            Rollback();
+            return err;
+        }
+        ++followed;
+    }
+    return Commit();
+}
+
+int LibrarySource::Relocate(std::int64_t id, const std::string& location, const std::string& canonical)
+{
+    if (int err = Writable(); err != 0)
+        return err;
+    // A path another track holds is left to that track.
+    LibraryStore::Query update =
+        store.Prepare("UPDATE OR IGNORE tracks SET location = ?2, canonical = ?3 WHERE id = ?1");
+    if (!update)
+        return Fail(kErrIO, store.ErrorText());
+    update.Bind(1, id).Bind(2, location);
+    if (canonical == location)
+        update.BindNull(3);
+    else
+        update.Bind(3, canonical);
+    if (int result = update.Step(); result != SQLITE_DONE)
+        return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    return 0;
+}
+
 int LibrarySource::RefreshTrack(std::uint32_t id)
 {
     LibraryStore::Query query =
@@ -706,8 +760,17 @@ int LibrarySource::AddFile(const std::string& path, std::int64_t playlist, std::
     const std::string canonical = error ? location : resolved.string();
     if (int err = FindTrack(location, canonical, id); err != 0)
         return err;
-    // A file the library holds is read again when it changed since.
     if (id != 0) {
+        // Found through the file a link led to, the link gone: the track is this file's now.
+        ScriptValue stored;
+        if (int err = ReadTrack(id, ScriptProperty::Location, stored); err != 0)
+            return err;
+        struct stat info {};
+        if (stored.GetText() != location && stat(stored.GetText().c_str(), &info) != 0) {
+            if (int err = Relocate(id, location, canonical); err != 0)
+                return err;
+        }
+        // A file the library holds is read again when it changed since.
         if (int err = RefreshTrack(id); err != 0)
             return err;
     } else {

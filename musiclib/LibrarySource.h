@@ -64,6 +64,9 @@ public:
     int RefreshChanged(const std::string& folder, int& refreshed);
     // The same for one track, inside the caller's transaction.
     int RefreshTrack(std::uint32_t id);
+    // Every track added through a link to a file under `folder`, whose link is gone while the file
+    // is there, is given the file's own path, in a transaction of its own; `followed` counts them.
+    int FollowLinksUnder(const std::string& folder, int& followed);
     // Adds to `out` the location and the resolved path of every track whose file lies under `folder`.
     int PathsUnder(const std::string& folder, std::unordered_set<std::string>& out);
     // The absolute, normalised form of a path a file is added by; empty for one that is not absolute.
@@ -76,6 +79,8 @@ private:
     int PlaylistRow(LibraryStore::Query& query, PlaylistInfo& out);
     int CheckNewName(const std::string& name, std::int64_t except);
     int Writable();
+    // Gives the track `id` another path to its file.
+    int Relocate(std::int64_t id, const std::string& location, const std::string& canonical);
     // Reads the file of the track `id` again into its record; `changed` when what it read differs.
     int Reread(std::int64_t id, const std::string& location, bool& changed);
 

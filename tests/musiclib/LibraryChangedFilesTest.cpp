@@ -195,3 +195,23 @@ TEST_F(LibraryChangedFiles, ALinkLedToAnotherFileNoLongerHoldsTheFirst)
     Import(dir / "Songs");
     EXPECT_EQ(TitleOf(dir / "Songs/a.mp3"), "A");
 }
+
+TEST_F(LibraryChangedFiles, AFileHeldThroughALinkThatIsGoneIsHeldByItsOwnPathOnceTakenAgain)
+{
+    for (const bool import : {true, false}) {
+        const std::string folder = import ? "Imported" : "Added";
+        const std::string file = Song(folder + "/a.mp3", Tags(folder, "Artist"));
+        const std::string link = dir / (folder + "Links/a.mp3");
+        fs::create_directories(dir / (folder + "Links"));
+        fs::create_symlink(file, link);
+        Add(link);
+        fs::remove(link);
+        if (import)
+            Import(dir / folder);
+        else
+            Add(file);
+        EXPECT_EQ(TitleOf(file), folder);
+        EXPECT_EQ(TitleOf(link), "(no track)") << folder;
+    }
+    EXPECT_EQ(Count("Library"), 2);
+}
