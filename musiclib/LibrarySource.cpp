@@ -5,6 +5,7 @@
 
 #include "ACommon/base/AError.h"
 
+#include <cerrno>
 #include <cmath>
 #include <ctime>
 #include <filesystem>
@@ -91,6 +92,13 @@ const char* SpecialFilter(const std::string& specialKind)
     if (specialKind == "kSpM")
         return "t.store_account <> ''";
     return "0";
+}
+
+// Whether nothing is at `path` (not: it cannot be looked at now).
+bool IsGone(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
 constexpr const char* kPlaylistColumns = "SELECT id, name, smart, special_kind, library FROM playlists ";
@@ -565,8 +573,7 @@ int LibrarySource::FollowLinksUnder(const std::string& folder, int& followed)
         while ((result = query.Step()) == SQLITE_ROW) {
             struct stat info {};
             std::string canonical = query.Text(2);
-            if (stat(query.Text(1).c_str(), &info) != 0 && stat(canonical.c_str(), &info) == 0 &&
-                S_ISREG(info.st_mode))
+            if (IsGone(query.Text(1)) && stat(canonical.c_str(), &info) == 0 && S_ISREG(info.st_mode))
                 gone.emplace_back(query.Integer(0), std::move(canonical));
         }
         if (result != SQLITE_DONE)
@@ -765,8 +772,7 @@ int LibrarySource::AddFile(const std::string& path, std::int64_t playlist, std::
         ScriptValue stored;
         if (int err = ReadTrack(id, ScriptProperty::Location, stored); err != 0)
             return err;
-        struct stat info {};
-        if (stored.GetText() != location && stat(stored.GetText().c_str(), &info) != 0) {
+        if (stored.GetText() != location && IsGone(stored.GetText())) {
             if (int err = Relocate(id, location, canonical); err != 0)
                 return err;
         }
