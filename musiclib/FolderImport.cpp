@@ -252,8 +252,9 @@ int FolderImport::Run(MusicLibrary& library, const std::string& folder, const st
                 err = source.FindTrack(files[i].path, files[i].canonical, id);
                 if (err == 0 && id != 0) {
                     ++present;
-                    // Its track may have been read from an older version of the file.
-                    err = source.RefreshTrack(id);
+                    // Its track may have been read from an older version of the file, or by a
+                    // path it no longer has.
+                    err = source.TakeOver(id, files[i].path, files[i].canonical);
                 } else if (err == 0) {
                     // Another import may have added it meanwhile: then it was not added here.
                     bool inserted = false;

@@ -475,24 +475,31 @@ int LibrarySource::FindTrack(const std::string& location, const std::string& can
         return 0;
     // The same file by another path (a hard link, a folder mounted twice, a link the track was not
     // added through): a track whose file had this identity, and still has it (device numbers are
-    // given out again after a drive goes).
-    const std::string identity = TrackRecord::FileIdentity(location);
+    // given out again after a drive goes). Else the file renamed or moved: a track whose file had
+    // this identity and this size at a path where nothing is now.
+    std::int64_t size = 0;
+    const std::string identity = TrackRecord::FileIdentity(location, &size);
     if (identity.empty())
         return 0;
     LibraryStore::Query same =
-        store.Prepare("SELECT id, location FROM tracks WHERE file_id = ?1 AND file_id <> ''");
+        store.Prepare("SELECT id, location, size FROM tracks WHERE file_id = ?1 AND file_id <> ''");
     if (!same)
         return Fail(kErrIO, store.ErrorText());
     same.Bind(1, identity);
+    std::uint32_t moved = 0;
     int step = SQLITE_ROW;
     while ((step = same.Step()) == SQLITE_ROW) {
-        if (TrackRecord::FileIdentity(same.Text(1)) == identity) {
+        const std::string stored = same.Text(1);
+        if (TrackRecord::FileIdentity(stored) == identity) {
             id = static_cast<std::uint32_t>(same.Integer(0));
             return 0;
         }
+        if (moved == 0 && same.Integer(2) == size && IsGone(stored))
+            moved = static_cast<std::uint32_t>(same.Integer(0));
     }
     if (step != SQLITE_DONE)
         return Fail(LibraryStore::CodeFor(step), store.ErrorText());
+    id = moved;
     return 0;
 }
 
@@ -612,7 +619,7 @@ int LibrarySource::Relocate(std::int64_t id, const std::string& location, const 
     return 0;
 }
 
-int LibrarySource::RefreshTrack(std::uint32_t id)
+int LibrarySource::TakeOver(std::uint32_t id, const std::string& location, const std::string& canonical)
 {
     LibraryStore::Query query =
         store.Prepare("SELECT location, size, file_time_ns, change_time_ns FROM tracks WHERE id = ?1");
@@ -622,13 +629,20 @@ int LibrarySource::RefreshTrack(std::uint32_t id)
     const int result = query.Step();
     if (result != SQLITE_ROW)
         return result == SQLITE_DONE ? 0 : Fail(LibraryStore::CodeFor(result), store.ErrorText());
-    const std::string location = query.Text(0);
-    if (!TrackRecord::FileChanged(location, query.Integer(1), query.Integer(2), query.Integer(3)))
+    std::string stored = query.Text(0);
+    const std::int64_t size = query.Integer(1), fileTimeNs = query.Integer(2),
+                       changeTimeNs = query.Integer(3);
+    if (stored != location && IsGone(stored)) {
+        if (int err = Relocate(id, location, canonical); err != 0)
+            return err;
+        stored = location;
+    }
+    if (!TrackRecord::FileChanged(stored, size, fileTimeNs, changeTimeNs))
         return 0;
     if (int err = Writable(); err != 0)
         return err;
     bool changed = false;
-    return Reread(id, location, changed);
+    return Reread(id, stored, changed);
 }
 
 int LibrarySource::Reread(std::int64_t id, const std::string& location, bool& changed)
@@ -768,16 +782,7 @@ int LibrarySource::AddFile(const std::string& path, std::int64_t playlist, std::
     if (int err = FindTrack(location, canonical, id); err != 0)
         return err;
     if (id != 0) {
-        // Found through the file a link led to, the link gone: the track is this file's now.
-        ScriptValue stored;
-        if (int err = ReadTrack(id, ScriptProperty::Location, stored); err != 0)
-            return err;
-        if (stored.GetText() != location && IsGone(stored.GetText())) {
-            if (int err = Relocate(id, location, canonical); err != 0)
-                return err;
-        }
-        // A file the library holds is read again when it changed since.
-        if (int err = RefreshTrack(id); err != 0)
+        if (int err = TakeOver(id, location, canonical); err != 0)
             return err;
     } else {
         TrackRecord record;

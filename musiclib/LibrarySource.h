@@ -51,9 +51,9 @@ public:
     int Commit() override;
     void Rollback() override;
 
-    // For adding many files: the track a file was added by (0 when none), and a track from a
-    // record read before (inside a transaction the caller began; a file the library holds by its
-    // location already gives that track).
+    // For adding many files: the track a file was added by (0 when none; also the track of a file
+    // that was renamed or moved since, see TakeOver), and a track from a record read before (inside a
+    // transaction the caller began; a file the library holds by its location already gives that track).
     int FindTrack(const std::string& location, const std::string& canonical, std::uint32_t& id);
     // `inserted` (when given) tells a new track from one another process added meanwhile.
     int InsertTrack(const TrackRecord& record, std::uint32_t& id, bool* inserted = nullptr);
@@ -62,8 +62,10 @@ public:
     // (TrackRecord::FileChanged), in a transaction of its own; `refreshed` counts those whose record
     // changed. A track whose file is missing, or cannot be read now, is left as it is.
     int RefreshChanged(const std::string& folder, int& refreshed);
-    // The same for one track, inside the caller's transaction.
-    int RefreshTrack(std::uint32_t id);
+    // The track `id`, found for the file at `location` (FindTrack), inside the caller's transaction:
+    // given that path when nothing is at its own any more (a link gone, a file renamed or moved), and
+    // read again when its file changed.
+    int TakeOver(std::uint32_t id, const std::string& location, const std::string& canonical);
     // Every track added through a link to a file under `folder`, whose link is gone while the file
     // is there, is given the file's own path, in a transaction of its own; `followed` counts them.
     int FollowLinksUnder(const std::string& folder, int& followed);

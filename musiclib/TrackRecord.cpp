@@ -46,11 +46,13 @@ std::int64_t Nanoseconds(const timespec& time)
 
 bool TrackRecord::IsMusicFile(const std::string& path) { return TypeOf(path) != nullptr; }
 
-std::string TrackRecord::FileIdentity(const std::string& path)
+std::string TrackRecord::FileIdentity(const std::string& path, std::int64_t* size)
 {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::string();
+    if (size)
+        *size = static_cast<std::int64_t>(info.st_size);
     return std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
            std::to_string(static_cast<unsigned long long>(info.st_ino));
 }

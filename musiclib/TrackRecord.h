@@ -39,8 +39,9 @@ struct TrackRecord {
     // kErrFileType not a music file, kErrInvalidPath a path that is not UTF-8, or the tag reader's error.
     // `tags`, when given, keeps what the tag reader read, for a caller that needs more of it.
     static int Read(const std::string& path, TrackRecord& out, std::string& why, ID3* tags = nullptr);
-    // The identity of the file at `path` ("device:inode"); empty when there is no file there.
-    static std::string FileIdentity(const std::string& path);
+    // The identity of the file at `path` ("device:inode"), and its size when `size` is given; empty
+    // when there is no file there.
+    static std::string FileIdentity(const std::string& path, std::int64_t* size = nullptr);
     // Whether the file at `path` is no longer the one a record with this size and these times was
     // read from. False when there is no file there (a missing file is not a changed one); true for a
     // record whose times are not known (0: kept by an older version of the library).

@@ -57,6 +57,12 @@ protected:
         query.Bind(1, path);
         return query.Step() == SQLITE_ROW ? query.Text(0) : std::string("(no track)");
     }
+    std::int64_t IdOf(const std::string& path)
+    {
+        LibraryStore::Query query = library->Store().Prepare("SELECT id FROM tracks WHERE location = ?1");
+        query.Bind(1, path);
+        return query.Step() == SQLITE_ROW ? query.Integer(0) : 0;
+    }
     int Import(const std::string& folder)
     {
         FolderImport::Summary summary;
@@ -212,6 +218,24 @@ TEST_F(LibraryChangedFiles, AFileHeldThroughALinkThatIsGoneIsHeldByItsOwnPathOnc
             Add(file);
         EXPECT_EQ(TitleOf(file), folder);
         EXPECT_EQ(TitleOf(link), "(no track)") << folder;
+    }
+    EXPECT_EQ(Count("Library"), 2);
+}
+
+TEST_F(LibraryChangedFiles, ARenamedFileKeepsItsTrackOnceImportedOrAddedAgain)
+{
+    for (const bool import : {true, false}) {
+        const std::string folder = import ? "Imported" : "Added";
+        const std::string before = Song(folder + "/a.mp3", Tags(folder, "Artist"));
+        const std::string after = dir / (folder + "/Renamed/01 " + folder + ".mp3");
+        import ? Import(dir / folder) : Add(before);
+        const std::int64_t id = IdOf(before);
+        ASSERT_NE(id, 0) << folder;
+        fs::create_directories(dir / (folder + "/Renamed"));
+        fs::rename(before, after);
+        import ? Import(dir / folder) : Add(after);
+        EXPECT_EQ(IdOf(after), id) << folder;
+        EXPECT_EQ(IdOf(before), 0) << folder;
     }
     EXPECT_EQ(Count("Library"), 2);
 }
