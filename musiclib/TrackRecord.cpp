@@ -57,16 +57,16 @@ std::string TrackRecord::FileIdentity(const std::string& path, std::int64_t* siz
            std::to_string(static_cast<unsigned long long>(info.st_ino));
 }
 
-bool TrackRecord::FileChanged(const std::string& path, std::int64_t size, std::int64_t fileTimeNs,
-                              std::int64_t changeTimeNs)
+bool TrackRecord::FileChanged(const std::string& path, std::int64_t storedSize, std::int64_t storedFileTimeNs,
+                              std::int64_t storedChangeTimeNs)
 {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
     // The change time moves with every write, also one that sets the modification time back, and
     // with a rename over the file, which a copy of another file's size and dates would not show.
-    return changeTimeNs == 0 || static_cast<std::int64_t>(info.st_size) != size ||
-           Nanoseconds(info.st_mtim) != fileTimeNs || Nanoseconds(info.st_ctim) != changeTimeNs;
+    return storedChangeTimeNs == 0 || static_cast<std::int64_t>(info.st_size) != storedSize ||
+           Nanoseconds(info.st_mtim) != storedFileTimeNs || Nanoseconds(info.st_ctim) != storedChangeTimeNs;
 }
 
 int TrackRecord::Read(const std::string& path, TrackRecord& out, std::string& why, ID3* read)

@@ -45,6 +45,6 @@ struct TrackRecord {
     // Whether the file at `path` is no longer the one a record with this size and these times was
     // read from. False when there is no file there (a missing file is not a changed one); true for a
     // record whose times are not known (0: kept by an older version of the library).
-    static bool FileChanged(const std::string& path, std::int64_t size, std::int64_t fileTimeNs,
-                            std::int64_t changeTimeNs);
+    static bool FileChanged(const std::string& path, std::int64_t storedSize, std::int64_t storedFileTimeNs,
+                            std::int64_t storedChangeTimeNs);
 };
