@@ -562,8 +562,8 @@ void AddLibraryCommand(CLI::App& app, int& exitStatus)
 
     auto addPlaylist = std::make_shared<std::string>();
     auto addFiles = std::make_shared<std::vector<std::string>>();
-    CLI::App* add = library->add_subcommand(
-        "add", "Add music files to the library where they are (a file it holds already is left as it is)");
+    CLI::App* add = library->add_subcommand("add", "Add music files to the library where they are (a file it "
+                                                   "holds already is read again if it changed)");
     add->add_option("--playlist", *addPlaylist, "Also put them in this playlist")->option_text("NAME");
     add->add_option("FILE", *addFiles, "The music files (mp3, m4a, m4p, m4b, aif, aiff, mp4, m4v)")
         ->required();

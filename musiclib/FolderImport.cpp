@@ -252,6 +252,9 @@ int FolderImport::Run(MusicLibrary& library, const std::string& folder, const st
                 err = source.FindTrack(files[i].path, files[i].canonical, id);
                 if (err == 0 && id != 0) {
                     ++present;
+                    // Its track may have been read from an older version of the file, or by a
+                    // path it no longer has.
+                    err = source.TakeOver(id, files[i].path, files[i].canonical);
                 } else if (err == 0) {
                     // Another import may have added it meanwhile: then it was not added here.
                     bool inserted = false;
@@ -289,12 +292,15 @@ int FolderImport::Run(MusicLibrary& library, const std::string& folder, const st
         }
         start = end;
     }
-    // Files the library holds that were retagged since are read again.
+    // Files the library held through links that are gone now are held by their own paths; files
+    // retagged since they were read are read again.
     for (const std::string* under : {&root, &resolved}) {
         if (under == &resolved && resolved == root)
             break;
-        int refreshed = 0;
-        if (err = source.RefreshChanged(*under, refreshed); err != 0) {
+        int followed = 0, refreshed = 0;
+        if (err = source.FollowLinksUnder(*under, followed); err == 0)
+            err = source.RefreshChanged(*under, refreshed);
+        if (err != 0) {
             error = source.LastError();
             return err;
         }

@@ -3,9 +3,9 @@
 // named, through the same steps as adding one file (TrackRecord, then the library source). Hidden
 // files and folders (names beginning with ".") are left out and counted, files that cannot be read
 // are counted with the reason; a file the library holds already is counted, and read again only when
-// its size or date changed, so a second import of a folder adds only what is new. Files are added in batches,
-// each batch one transaction, so a cancelled or interrupted import keeps every batch it finished. Tags are
-// read on several threads ahead of the batch being stored.
+// it changed (TrackRecord::FileChanged), so a second import of a folder adds only what is new. Files are
+// added in batches, each batch one transaction, so a cancelled or interrupted import keeps every batch it
+// finished. Tags are read on several threads ahead of the batch being stored.
 
 #include "ACommon/base/AFile.h"
 
@@ -23,7 +23,7 @@ public:
         int found = 0; // music files found
         int added = 0;
         int present = 0;   // held by the library already
-        int refreshed = 0; // of those, tracks read again because their file changed (size or date)
+        int refreshed = 0; // of those, tracks whose file changed and was read again
         int hidden = 0;    // hidden files and folders left out
         int unreadable = 0;
         int other = 0;                     // files that are not music files

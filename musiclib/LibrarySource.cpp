@@ -5,6 +5,7 @@
 
 #include "ACommon/base/AError.h"
 
+#include <cerrno>
 #include <cmath>
 #include <ctime>
 #include <filesystem>
@@ -91,6 +92,13 @@ const char* SpecialFilter(const std::string& specialKind)
     if (specialKind == "kSpM")
         return "t.store_account <> ''";
     return "0";
+}
+
+// Whether nothing is at `path` (not: it cannot be looked at now).
+bool IsGone(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
 constexpr const char* kPlaylistColumns = "SELECT id, name, smart, special_kind, library FROM playlists ";
@@ -467,24 +475,31 @@ int LibrarySource::FindTrack(const std::string& location, const std::string& can
         return 0;
     // The same file by another path (a hard link, a folder mounted twice, a link the track was not
     // added through): a track whose file had this identity, and still has it (device numbers are
-    // given out again after a drive goes).
-    const std::string identity = TrackRecord::FileIdentity(location);
+    // given out again after a drive goes). Else the file renamed or moved: a track whose file had
+    // this identity and this size at a path where nothing is now.
+    std::int64_t size = 0;
+    const std::string identity = TrackRecord::FileIdentity(location, &size);
     if (identity.empty())
         return 0;
     LibraryStore::Query same =
-        store.Prepare("SELECT id, location FROM tracks WHERE file_id = ?1 AND file_id <> ''");
+        store.Prepare("SELECT id, location, size FROM tracks WHERE file_id = ?1 AND file_id <> ''");
     if (!same)
         return Fail(kErrIO, store.ErrorText());
     same.Bind(1, identity);
+    std::uint32_t moved = 0;
     int step = SQLITE_ROW;
     while ((step = same.Step()) == SQLITE_ROW) {
-        if (TrackRecord::FileIdentity(same.Text(1)) == identity) {
+        const std::string stored = same.Text(1);
+        if (TrackRecord::FileIdentity(stored) == identity) {
             id = static_cast<std::uint32_t>(same.Integer(0));
             return 0;
         }
+        if (moved == 0 && same.Integer(2) == size && IsGone(stored))
+            moved = static_cast<std::uint32_t>(same.Integer(0));
     }
     if (step != SQLITE_DONE)
         return Fail(LibraryStore::CodeFor(step), store.ErrorText());
+    id = moved;
     return 0;
 }
 
@@ -518,9 +533,10 @@ int LibrarySource::RefreshChanged(const std::string& folder, int& refreshed)
     };
     std::vector<Stale> stale;
     {
-        std::string sql = "SELECT id, location, size, file_time FROM tracks";
+        // Under the folder by the path a track was added by, or by the file a link of it leads to.
+        std::string sql = "SELECT id, location, size, file_time_ns, change_time_ns FROM tracks";
         if (!folder.empty())
-            sql += " WHERE location >= ?1 AND location < ?2";
+            sql += " WHERE (location >= ?1 AND location < ?2) OR (canonical >= ?1 AND canonical < ?2)";
         LibraryStore::Query query = store.Prepare(sql);
         if (!query)
             return Fail(kErrIO, store.ErrorText());
@@ -528,13 +544,9 @@ int LibrarySource::RefreshChanged(const std::string& folder, int& refreshed)
             query.Bind(1, folder + "/").Bind(2, folder + "0"); // '0' follows '/'
         int result = SQLITE_ROW;
         while ((result = query.Step()) == SQLITE_ROW) {
-            const std::string location = query.Text(1);
-            struct stat info {};
-            if (stat(location.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-                continue;
-            if (static_cast<std::int64_t>(info.st_size) != query.Integer(2) ||
-                static_cast<std::int64_t>(info.st_mtime) != query.Integer(3))
-                stale.push_back(Stale{query.Integer(0), location});
+            std::string location = query.Text(1);
+            if (TrackRecord::FileChanged(location, query.Integer(2), query.Integer(3), query.Integer(4)))
+                stale.push_back(Stale{query.Integer(0), std::move(location)});
         }
         if (result != SQLITE_DONE)
             return Fail(LibraryStore::CodeFor(result), store.ErrorText());
@@ -544,43 +556,162 @@ int LibrarySource::RefreshChanged(const std::string& folder, int& refreshed)
     if (int err = Begin(true); err != 0)
         return err;
     for (const Stale& track : stale) {
-        TrackRecord record;
-        std::string why;
-        if (TrackRecord::Read(track.location, record, why) != 0)
-            continue;
-        LibraryStore::Query update = store.Prepare(
-            "UPDATE tracks SET name = ?2, artist = ?3, album_artist = ?4, album = ?5, genre = ?6, composer = "
-            "?7, "
-            "show = ?8, kind = ?9, category = ?10, size = ?11, duration = ?12, bit_rate = ?13, sample_rate = "
-            "?14, track_number = ?15, track_count = ?16, disc_number = ?17, disc_count = ?18, year = ?19, "
-            "compilation = ?20, podcast = ?21, media_kind = ?22, store_account = ?23, file_time = ?24, "
-            "music_size = ?25, file_id = ?26 WHERE id = ?1");
-        if (!update) {
+        bool changed = false;
+        if (int err = Reread(track.id, track.location, changed); err != 0) {
             Rollback();
-            return Fail(kErrIO, store.ErrorText());
+            return err;
         }
-        int i = 1;
-        update.Bind(i++, track.id);
-        for (const std::string* text :
-             {&record.name, &record.artist, &record.albumArtist, &record.album, &record.genre,
-              &record.composer, &record.show, &record.kind, &record.category})
-            update.Bind(i++, *text);
-        update.Bind(i++, record.size);
-        for (int number : {record.duration, record.bitRate, record.sampleRate, record.trackNumber,
-                           record.trackCount, record.discNumber, record.discCount, record.year,
-                           record.compilation ? 1 : 0, record.podcast ? 1 : 0, record.mediaKind})
-            update.Bind(i++, static_cast<std::int64_t>(number));
-        update.Bind(i++, record.storeAccount);
-        update.Bind(i++, record.fileTime);
-        update.Bind(i++, record.musicSize);
-        update.Bind(i++, record.fileId);
-        if (int result = update.Step(); result != SQLITE_DONE) {
-            Rollback();
-            return Fail(LibraryStore::CodeFor(result), store.ErrorText());
-        }
-        ++refreshed;
+        refreshed += changed ? 1 : 0;
     }
     return Commit();
+}
+
+int LibrarySource::FollowLinksUnder(const std::string& folder, int& followed)
+{
+    followed = 0;
+    std::vector<std::pair<std::int64_t, std::string>> gone;
+    {
+        LibraryStore::Query query = store.Prepare(
+            "SELECT id, location, canonical FROM tracks WHERE canonical >= ?1 AND canonical < ?2");
+        if (!query)
+            return Fail(kErrIO, store.ErrorText());
+        query.Bind(1, folder + "/").Bind(2, folder + "0"); // '0' follows '/'
+        int result = SQLITE_ROW;
+        while ((result = query.Step()) == SQLITE_ROW) {
+            struct stat info {};
+            std::string canonical = query.Text(2);
+            if (IsGone(query.Text(1)) && stat(canonical.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+                gone.emplace_back(query.Integer(0), std::move(canonical));
+        }
+        if (result != SQLITE_DONE)
+            return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    }
+    if (gone.empty())
+        return 0;
+    if (int err = Begin(true); err != 0)
+        return err;
+    for (const auto& [id, canonical] : gone) {
+        if (int err = Relocate(id, canonical, canonical); err != 0) {
+            Rollback();
+            return err;
+        }
+        ++followed;
+    }
+    return Commit();
+}
+
+int LibrarySource::Relocate(std::int64_t id, const std::string& location, const std::string& canonical)
+{
+    if (int err = Writable(); err != 0)
+        return err;
+    // A path another track holds is left to that track.
+    LibraryStore::Query update =
+        store.Prepare("UPDATE OR IGNORE tracks SET location = ?2, canonical = ?3 WHERE id = ?1");
+    if (!update)
+        return Fail(kErrIO, store.ErrorText());
+    update.Bind(1, id).Bind(2, location);
+    if (canonical == location)
+        update.BindNull(3);
+    else
+        update.Bind(3, canonical);
+    if (int result = update.Step(); result != SQLITE_DONE)
+        return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    return 0;
+}
+
+int LibrarySource::TakeOver(std::uint32_t id, const std::string& location, const std::string& canonical)
+{
+    LibraryStore::Query query =
+        store.Prepare("SELECT location, size, file_time_ns, change_time_ns FROM tracks WHERE id = ?1");
+    if (!query)
+        return Fail(kErrIO, store.ErrorText());
+    query.Bind(1, static_cast<std::int64_t>(id));
+    const int result = query.Step();
+    if (result != SQLITE_ROW)
+        return result == SQLITE_DONE ? 0 : Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    std::string stored = query.Text(0);
+    const std::int64_t size = query.Integer(1), fileTimeNs = query.Integer(2),
+                       changeTimeNs = query.Integer(3);
+    if (stored != location && IsGone(stored)) {
+        if (int err = Relocate(id, location, canonical); err != 0)
+            return err;
+        stored = location;
+    }
+    if (!TrackRecord::FileChanged(stored, size, fileTimeNs, changeTimeNs))
+        return 0;
+    if (int err = Writable(); err != 0)
+        return err;
+    bool changed = false;
+    return Reread(id, stored, changed);
+}
+
+int LibrarySource::Reread(std::int64_t id, const std::string& location, bool& changed)
+{
+    // The columns read from the file, bound from ?2 on in this order; the track changed when one of
+    // them did (not for new times alone, nor for a drive mounted under another device number).
+    static const std::string kUpdate = [] {
+        static constexpr const char* kRead[] = {
+            "name",        "artist",       "album_artist", "album",       "genre",         "composer",
+            "show",        "kind",         "category",     "size",        "duration",      "bit_rate",
+            "sample_rate", "track_number", "track_count",  "disc_number", "disc_count",    "year",
+            "compilation", "podcast",      "media_kind",   "music_size",  "store_account", "canonical"};
+        std::string set, differs;
+        int parameter = 2;
+        for (const char* column : kRead) {
+            const std::string bound = "?" + std::to_string(parameter++);
+            set += (set.empty() ? "" : ", ") + std::string(column) + " = " + bound;
+            differs += (differs.empty() ? "" : " OR ") + std::string(column) + " IS NOT " + bound;
+        }
+        return "UPDATE tracks SET " + set + " WHERE id = ?1 AND (" + differs + ")";
+    }();
+    changed = false;
+    TrackRecord record;
+    std::string why;
+    // A file that cannot be read now (half written, gone meanwhile) keeps its record, and is tried
+    // again next time: its times are not taken.
+    if (TrackRecord::Read(location, record, why) != 0)
+        return 0;
+    // A link may lead to another file now.
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(location, error);
+    const std::string canonical = error ? location : resolved.string();
+
+    LibraryStore::Query update = store.Prepare(kUpdate);
+    if (!update)
+        return Fail(kErrIO, store.ErrorText());
+    int i = 1;
+    update.Bind(i++, id);
+    for (const std::string* text :
+         {&record.name, &record.artist, &record.albumArtist, &record.album, &record.genre, &record.composer,
+          &record.show, &record.kind, &record.category})
+        update.Bind(i++, *text);
+    update.Bind(i++, record.size);
+    for (int number : {record.duration, record.bitRate, record.sampleRate, record.trackNumber,
+                       record.trackCount, record.discNumber, record.discCount, record.year,
+                       record.compilation ? 1 : 0, record.podcast ? 1 : 0, record.mediaKind})
+        update.Bind(i++, static_cast<std::int64_t>(number));
+    update.Bind(i++, record.musicSize);
+    update.Bind(i++, record.storeAccount);
+    if (canonical == location)
+        update.BindNull(i++);
+    else
+        update.Bind(i++, canonical);
+    if (int result = update.Step(); result != SQLITE_DONE)
+        return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    changed = store.Changes() > 0;
+
+    LibraryStore::Query stamp = store.Prepare("UPDATE tracks SET file_time = ?2, file_time_ns = ?3, "
+                                              "change_time_ns = ?4, file_id = ?5 WHERE id = ?1");
+    if (!stamp)
+        return Fail(kErrIO, store.ErrorText());
+    stamp.Bind(1, id)
+        .Bind(2, record.fileTime)
+        .Bind(3, record.fileTimeNs)
+        .Bind(4, record.changeTimeNs)
+        .Bind(5, record.fileId);
+    if (int result = stamp.Step(); result != SQLITE_DONE)
+        return Fail(LibraryStore::CodeFor(result), store.ErrorText());
+    return 0;
 }
 
 int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id, bool* inserted)
@@ -593,8 +724,9 @@ int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id, boo
         "INSERT INTO tracks(location, canonical, name, artist, album_artist, album, genre, composer, show, "
         "kind, category, size, duration, bit_rate, sample_rate, track_number, track_count, disc_number, "
         "disc_count, year, compilation, podcast, media_kind, store_account, date_added, file_time, "
-        "music_size, file_id) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, "
-        "?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27, ?28) ON CONFLICT(location) DO NOTHING");
+        "music_size, file_id, file_time_ns, change_time_ns) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, "
+        "?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27, ?28, ?29, ?30) "
+        "ON CONFLICT(location) DO NOTHING");
     if (!insert)
         return Fail(kErrIO, store.ErrorText());
     // The record outlives the insert: its text is bound without copies.
@@ -618,6 +750,8 @@ int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id, boo
     insert.Bind(i++, record.fileTime);
     insert.Bind(i++, record.musicSize);
     insert.BindStatic(i++, record.fileId);
+    insert.Bind(i++, record.fileTimeNs);
+    insert.Bind(i++, record.changeTimeNs);
     if (int result = insert.Step(); result != SQLITE_DONE)
         return Fail(LibraryStore::CodeFor(result), store.ErrorText());
     // Another process added the file meanwhile: its track.
@@ -647,7 +781,10 @@ int LibrarySource::AddFile(const std::string& path, std::int64_t playlist, std::
     const std::string canonical = error ? location : resolved.string();
     if (int err = FindTrack(location, canonical, id); err != 0)
         return err;
-    if (id == 0) {
+    if (id != 0) {
+        if (int err = TakeOver(id, location, canonical); err != 0)
+            return err;
+    } else {
         TrackRecord record;
         std::string why;
         if (int err = TrackRecord::Read(location, record, why); err != 0)

@@ -51,17 +51,24 @@ public:
     int Commit() override;
     void Rollback() override;
 
-    // For adding many files: the track a file was added by (0 when none), and a track from a
-    // record read before (inside a transaction the caller began; a file the library holds by its
-    // location already gives that track).
+    // For adding many files: the track a file was added by (0 when none; also the track of a file
+    // that was renamed or moved since, see TakeOver), and a track from a record read before (inside a
+    // transaction the caller began; a file the library holds by its location already gives that track).
     int FindTrack(const std::string& location, const std::string& canonical, std::uint32_t& id);
     // `inserted` (when given) tells a new track from one another process added meanwhile.
     int InsertTrack(const TrackRecord& record, std::uint32_t& id, bool* inserted = nullptr);
-    // Reads again the tags of every track (whose location lies under `folder`, when one is given)
-    // whose file's size or modification time is no longer what the library stored, in a transaction
-    // of its own; `refreshed` counts them. A track whose file is missing, or cannot be read now, is
-    // left as it is.
+    // Reads again the tags of every track (whose location, or the file its link leads to, lies under
+    // `folder`, when one is given) whose file is no longer the one its record was read from
+    // (TrackRecord::FileChanged), in a transaction of its own; `refreshed` counts those whose record
+    // changed. A track whose file is missing, or cannot be read now, is left as it is.
     int RefreshChanged(const std::string& folder, int& refreshed);
+    // The track `id`, found for the file at `location` (FindTrack), inside the caller's transaction:
+    // given that path when nothing is at its own any more (a link gone, a file renamed or moved), and
+    // read again when its file changed.
+    int TakeOver(std::uint32_t id, const std::string& location, const std::string& canonical);
+    // Every track added through a link to a file under `folder`, whose link is gone while the file
+    // is there, is given the file's own path, in a transaction of its own; `followed` counts them.
+    int FollowLinksUnder(const std::string& folder, int& followed);
     // Adds to `out` the location and the resolved path of every track whose file lies under `folder`.
     int PathsUnder(const std::string& folder, std::unordered_set<std::string>& out);
     // The absolute, normalised form of a path a file is added by; empty for one that is not absolute.
@@ -74,6 +81,10 @@ private:
     int PlaylistRow(LibraryStore::Query& query, PlaylistInfo& out);
     int CheckNewName(const std::string& name, std::int64_t except);
     int Writable();
+    // Gives the track `id` another path to its file.
+    int Relocate(std::int64_t id, const std::string& location, const std::string& canonical);
+    // Reads the file of the track `id` again into its record; `changed` when what it read differs.
+    int Reread(std::int64_t id, const std::string& location, bool& changed);
 
     LibraryStore& store;
     bool writing = false;

@@ -348,11 +348,38 @@ int LibraryStore::Migrate(std::string& error)
             return err;
         }
     }
+    // Columns an older version can do without are added whenever they are missing, in this same
+    // transaction, without a new version number: an older version refuses a newer schema, and this
+    // way it still opens the library (it leaves these columns as they are, which reads as "not
+    // known" or "changed" here, never as "the same").
+    //   file_time_ns, change_time_ns  the file's modification and change times, in nanoseconds since
+    //                                 1970, when its record was read (0: not known)
+    for (const char* column : {"file_time_ns", "change_time_ns"}) {
+        if (HasColumn("tracks", column))
+            continue;
+        if (int err = Execute(std::string("ALTER TABLE tracks ADD COLUMN ") + column +
+                              " INTEGER NOT NULL DEFAULT 0");
+            err != 0) {
+            error = "cannot bring the library's tables up to date: " + ErrorText();
+            Rollback();
+            return err;
+        }
+    }
     if (int err = Commit(); err != 0) {
         error = "cannot save the library's tables: " + ErrorText();
         return err;
     }
     return 0;
+}
+
+bool LibraryStore::HasColumn(const char* table, const char* column)
+{
+    // A statement that names a column the table lacks does not prepare.
+    const std::string sql = std::string("SELECT ") + column + " FROM " + table + " LIMIT 0";
+    sqlite3_stmt* statement = nullptr;
+    const bool has = sqlite3_prepare_v2(database, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK;
+    sqlite3_finalize(statement);
+    return has;
 }
 
 LibraryStore::Query LibraryStore::Prepare(const std::string& sql)

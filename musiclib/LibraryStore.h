@@ -88,6 +88,7 @@ public:
 
 private:
     int Migrate(std::string& error);
+    bool HasColumn(const char* table, const char* column);
 
     sqlite3* database = nullptr;
     std::map<std::string, sqlite3_stmt*> statements;

@@ -37,17 +37,36 @@ const FileType* TypeOf(const std::string& path)
     return nullptr;
 }
 
+std::int64_t Nanoseconds(const timespec& time)
+{
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + static_cast<std::int64_t>(time.tv_nsec);
+}
+
 } // namespace
 
 bool TrackRecord::IsMusicFile(const std::string& path) { return TypeOf(path) != nullptr; }
 
-std::string TrackRecord::FileIdentity(const std::string& path)
+std::string TrackRecord::FileIdentity(const std::string& path, std::int64_t* size)
 {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::string();
+    if (size)
+        *size = static_cast<std::int64_t>(info.st_size);
     return std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
            std::to_string(static_cast<unsigned long long>(info.st_ino));
+}
+
+bool TrackRecord::FileChanged(const std::string& path, std::int64_t storedSize, std::int64_t storedFileTimeNs,
+                              std::int64_t storedChangeTimeNs)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    // The change time moves with every write, also one that sets the modification time back, and
+    // with a rename over the file, which a copy of another file's size and dates would not show.
+    return storedChangeTimeNs == 0 || static_cast<std::int64_t>(info.st_size) != storedSize ||
+           Nanoseconds(info.st_mtim) != storedFileTimeNs || Nanoseconds(info.st_ctim) != storedChangeTimeNs;
 }
 
 int TrackRecord::Read(const std::string& path, TrackRecord& out, std::string& why, ID3* read)
@@ -100,7 +119,10 @@ int TrackRecord::Read(const std::string& path, TrackRecord& out, std::string& wh
     out.podcast = song.podcast == 1;
     out.mediaKind = song.mediaKind;
     out.storeAccount = song.appleID.ToStdString();
+    // Taken before the tags are read: a change while they are read shows at the next comparison.
     out.fileTime = static_cast<std::int64_t>(info.st_mtime);
+    out.fileTimeNs = Nanoseconds(info.st_mtim);
+    out.changeTimeNs = Nanoseconds(info.st_ctim);
     out.fileId = std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
                  std::to_string(static_cast<unsigned long long>(info.st_ino));
     unsigned long long musicStart = 0, musicEnd = 0;

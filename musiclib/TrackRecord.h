@@ -23,6 +23,10 @@ struct TrackRecord {
     int mediaKind = -1;
     std::string storeAccount;
     std::int64_t fileTime = 0; // seconds since 1970
+    // The file's modification time and the time of its last change of any kind (a write, a rename
+    // over it, a date set back), in nanoseconds since 1970: with the size, what tells the version of
+    // the file this record was read from from any later one, even within the same second.
+    std::int64_t fileTimeNs = 0, changeTimeNs = 0;
     // The bytes of music in the file (without its tags): what an untagged song is matched by, kept
     // so that it still matches while its file cannot be reached.
     std::int64_t musicSize = 0;
@@ -35,6 +39,12 @@ struct TrackRecord {
     // kErrFileType not a music file, kErrInvalidPath a path that is not UTF-8, or the tag reader's error.
     // `tags`, when given, keeps what the tag reader read, for a caller that needs more of it.
     static int Read(const std::string& path, TrackRecord& out, std::string& why, ID3* tags = nullptr);
-    // The identity of the file at `path` ("device:inode"); empty when there is no file there.
-    static std::string FileIdentity(const std::string& path);
+    // The identity of the file at `path` ("device:inode"), and its size when `size` is given; empty
+    // when there is no file there.
+    static std::string FileIdentity(const std::string& path, std::int64_t* size = nullptr);
+    // Whether the file at `path` is no longer the one a record with this size and these times was
+    // read from. False when there is no file there (a missing file is not a changed one); true for a
+    // record whose times are not known (0: kept by an older version of the library).
+    static bool FileChanged(const std::string& path, std::int64_t storedSize, std::int64_t storedFileTimeNs,
+                            std::int64_t storedChangeTimeNs);
 };
