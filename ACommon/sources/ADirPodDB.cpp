@@ -495,6 +495,7 @@ void ADirPodDB::DeleteAll()
     addedSinceStore = 0;
     cadence.Forget();
     unwritten = Unwritten();
+    journal.CloseFile();
     lock.Release();
     if (!database->GetIPodID().IsEmpty())
         iPodID = database->GetIPodID();
@@ -511,6 +512,7 @@ int ADirPodDB::Finalize()
         err = BeginChange();
     if (err == 0 && (changed || database->ShuffleFileOutOfDate()))
         err = StoreNow();
+    journal.CloseFile();
     lock.Release();
     return err;
 }
