@@ -123,6 +123,7 @@ private:
 
     int fd = -1;
     bool readOnly = false;
+    bool regular = false;
     unsigned long long position = 0;
     AString path;
     // Bytes [aheadStart, aheadStart + aheadLength) of the file, read ahead; `knownSize` the size of
