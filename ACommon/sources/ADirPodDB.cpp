@@ -749,7 +749,8 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
         return err;
     SongInfoStruct song;
     tags.GetSongInfo(song);
-    song.modTime = AFile::FileModTime(path);
+    // The file as the tag reader found it: not looked at again.
+    song.modTime = tags.GetFileModTime();
     if (!song.name.IsEmpty())
         song.modifiedName = song.name;
     else if (name && !name->IsEmpty())
@@ -767,7 +768,7 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
     song.filePath = destination.Mid(iPodRoot.GetLength() - 1, destination.GetLength());
     IPodJournal::Entry entry;
     entry.location = song.filePath;
-    entry.size = AFile::GetFileSize(path);
+    entry.size = tags.GetFileBytes();
     entry.genre = song.genre;
     entry.artist = song.artist;
     entry.album = song.album;

@@ -88,6 +88,10 @@ public:
     std::uint32_t GetGaplessData() const { return gaplessData; }
     long GetYear() const { return year; }
     long GetFileSize() const { return fileSize; }
+    // The size and file time (AFile's seconds) of the file as SetFilePath found it, so that a caller
+    // that copies the file need not look at it again.
+    std::uint64_t GetFileBytes() const { return fileBytes; }
+    std::uint64_t GetFileModTime() const { return fileModTime; }
     bool IsCompilation() const { return compilation == 1; }
     bool IsMovie() const { return mediaKind == 9; }
     bool IsTVShow() const { return mediaKind == 10; }
@@ -228,6 +232,7 @@ private:
 
     // Bookkeeping of one read.
     std::uint64_t fileBytes = 0; // the real size; fileSize is kept to 32 bits
-    std::uint64_t id3v2End = 0;  // where the audio frames of an MP3 file are looked for
+    std::uint64_t fileModTime = 0;
+    std::uint64_t id3v2End = 0; // where the audio frames of an MP3 file are looked for
     bool id3v1Found = false;
 };
