@@ -911,7 +911,12 @@ int AFile::CopyWithProgress(const AString* from, const AString* to, CancelProc c
     struct stat info {};
     if (!from->IsEmpty()) {
         in.fd = open(from->CStr(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (in.fd >= 0 && (fstat(in.fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        if (in.fd >= 0 && fstat(in.fd, &info) != 0)
+            info.st_mode = 0;
+        // A pipe, a device: nothing to copy, and reading one could wait forever.
+        if (in.fd >= 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
+            return Fail(kErrUnableToCopy, "copy", Joined(*from, "(not a regular file) to", *to), 0);
+        if (in.fd >= 0 && S_ISDIR(info.st_mode)) {
             close(in.fd);
             in.fd = -1;
         }
