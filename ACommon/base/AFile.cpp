@@ -594,6 +594,7 @@ int AFile::Open(const AString* filePath, unsigned mode)
         return Fail(kErrOpen, "open", *filePath, EISDIR);
     }
     fd = handle;
+    opened = info;
     regular = S_ISREG(info.st_mode);
     readOnly = true;
     position = 0;
@@ -899,6 +900,11 @@ int AFile::CopyWithCheck(const AString* from, const AString* to)
     return FileExists(to) && GetFileSize(from) == GetFileSize(to) ? 0 : kErrUnableToVerify;
 }
 
+namespace {
+int CopyOpenFile(const AString* from, int source, const struct stat& info, const AString* to,
+                 CancelProc cancel, AProgress* progress, bool flush);
+} // namespace
+
 int AFile::CopyWithProgress(const AString* from, const AString* to, CancelProc cancel, AProgress* progress,
                             bool flush)
 {
@@ -936,6 +942,24 @@ int AFile::CopyWithProgress(const AString* from, const AString* to, CancelProc c
         options.flush = flush;
         return CopyFileSafely(from, to, options);
     }
+    return CopyOpenFile(from, in.fd, info, to, cancel, progress, flush);
+}
+
+int AFile::CopyWithProgress(const AString* from, const AFile& opened, const AString* to, CancelProc cancel,
+                            AProgress* progress, bool flush)
+{
+    if (!from || !to || !opened.IsOpen() || !opened.readOnly || opened.path != *from)
+        return CopyWithProgress(from, to, cancel, progress, flush);
+    if (!opened.regular)
+        return Fail(kErrUnableToCopy, "copy", Joined(*from, "(not a regular file) to", *to), 0);
+    return CopyOpenFile(from, opened.fd, opened.opened, to, cancel, progress, flush);
+}
+
+namespace {
+
+int CopyOpenFile(const AString* from, int source, const struct stat& info, const AString* to,
+                 CancelProc cancel, AProgress* progress, bool flush)
+{
     const auto size = static_cast<unsigned long long>(info.st_size);
     // Most copies of a run have plenty of room: the free space is measured again only now and then,
     // and exactly for every copy once it runs short.
@@ -947,14 +971,16 @@ int AFile::CopyWithProgress(const AString* from, const AString* to, CancelProc c
     // once in place it needs no second look. Small files take the single-call copy, without
     // progress or cancel.
     CopyOptions options;
-    options.chunked = size >= kLargeFileSize;
+    options.chunked = size >= AFile::kLargeFileSize;
     options.verify = true;
     options.reportNoSpace = true;
     options.cancel = options.chunked ? cancel : nullptr;
     options.progress = options.chunked ? progress : nullptr;
     options.flush = flush;
-    return CopyFileSafely(from, to, options, in.fd, &info);
+    return CopyFileSafely(from, to, options, source, &info);
 }
+
+} // namespace
 
 bool AFile::FilesEqual(const AString* a, const AString* b)
 {

@@ -744,8 +744,10 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
         return kErrFileNotFound;
     if (int err = BeginChange(); err != 0)
         return err;
+    // The file is opened once, for its tags and its copy.
     ID3 tags;
-    if (int err = tags.SetFilePath(*path); err != 0)
+    AFile source;
+    if (int err = tags.SetFilePath(*path, source); err != 0)
         return err;
     SongInfoStruct song;
     tags.GetSongInfo(song);
@@ -777,7 +779,7 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
         return err;
 
     // Unflushed: the journal flushes the batch of copies at once, before any store lists them.
-    if (int err = AFile::CopyWithProgress(path, &destination, cancel, progress, false); err != 0) {
+    if (int err = AFile::CopyWithProgress(path, source, &destination, cancel, progress, false); err != 0) {
         if (AFile::GetPathType(&destination) == AFile::kPathFile)
             AFile::Delete(&destination);
         journal.ForgetLast();

@@ -410,6 +410,12 @@ void ID3::Reset()
 
 int ID3::SetFilePath(const AString& path)
 {
+    AFile file;
+    return SetFilePath(path, file);
+}
+
+int ID3::SetFilePath(const AString& path, AFile& file)
+{
     Reset();
     filePath = path;
     struct stat info {};
@@ -437,7 +443,6 @@ int ID3::SetFilePath(const AString& path)
     const bool wav = extension == "wav";
 
     if (mp4 || aiff || mp3 || flac || ogg || wav) {
-        AFile file;
         if (int err = file.Open(&path, 1); err != 0)
             return err;
         FileWindow window(file, fileBytes);

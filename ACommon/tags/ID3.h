@@ -59,6 +59,9 @@ public:
     // Reads the file at `path`: kErrFileNotFound when it does not exist, kErrInconsistentSize when it is
     // empty, a reader's error, or 0. A file of another type than the readers know yields no values and 0.
     int SetFilePath(const AString& path);
+    // SetFilePath, reading through `opened`, which it leaves open on the file read when the file is
+    // read (for a caller that copies it next: the file is opened and looked at once).
+    int SetFilePath(const AString& path, AFile& opened);
 
     void GetName(AString& out) const { out = name; }
     void GetModifiedName(AString& out) const { out = modifiedName; }
