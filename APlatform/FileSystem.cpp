@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
@@ -16,6 +17,7 @@
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <unordered_map>
 
 #ifdef __linux__
 #include <linux/magic.h>
@@ -54,6 +56,63 @@ bool VolumeFreeSpace(const std::string& path, std::uint64_t& freeBytes)
         return false;
     freeBytes = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
     return true;
+}
+
+bool RoomToSpare(const std::string& folder, std::uint64_t bytes)
+{
+    if (gFreeSpaceOverride.load() != UINT64_MAX)
+        return false;
+    struct Volume {
+        std::uint64_t freeBytes = 0;
+        std::uint64_t spentAtMeasure = 0;
+        std::chrono::steady_clock::time_point measured;
+    };
+    static std::mutex guard;
+    static std::unordered_map<std::string, unsigned long> volumeOfFolder;
+    static std::unordered_map<unsigned long, Volume> volumes;
+    static std::uint64_t spent = 0; // every byte answered yes, on any volume
+    constexpr auto kLongest = std::chrono::seconds(1);
+    // What a file takes beyond its bytes: its last block and its entry in the folder.
+    constexpr std::uint64_t kBlock = 4096;
+    std::lock_guard<std::mutex> hold(guard);
+    const auto now = std::chrono::steady_clock::now();
+    Volume* volume = nullptr;
+    if (auto known = volumeOfFolder.find(folder); known != volumeOfFolder.end())
+        if (auto found = volumes.find(known->second); found != volumes.end())
+            volume = &found->second;
+    if (!volume || now - volume->measured > kLongest || spent - volume->spentAtMeasure >= kRecountBytes) {
+        struct statvfs info {};
+        if (statvfs(folder.c_str(), &info) != 0)
+            return false;
+        // A folder of a volume mounted in place of another is measured as its own from then on.
+        if (volumeOfFolder.size() > 4096)
+            volumeOfFolder.clear();
+        volumeOfFolder[folder] = info.f_fsid;
+        volume = &volumes[info.f_fsid];
+        volume->freeBytes = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+        volume->spentAtMeasure = spent;
+        volume->measured = now;
+    }
+    const std::uint64_t needed = (bytes + 2 * kBlock - 1) / kBlock * kBlock;
+    const std::uint64_t since = spent - volume->spentAtMeasure;
+    if (volume->freeBytes < since + needed + kRecountBytes)
+        return false;
+    spent += needed;
+    return true;
+}
+
+unsigned CreatedMode(unsigned mode)
+{
+    static const unsigned mask = [] {
+        // Read rather than set and set back: another thread may be creating a file meanwhile.
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("Umask:", 0) == 0)
+                return static_cast<unsigned>(std::stoul(line.substr(6), nullptr, 8));
+        return 07777u; // unknown: no bit is taken to be let through
+    }();
+    return mode & 0777 & ~mask;
 }
 
 bool VolumeSpaceOf(const std::string& path, VolumeSpace& space)
@@ -272,14 +331,14 @@ bool AttributeUnsupported(int error)
 }
 
 int SetAttributes(int toFd, unsigned mode, const struct timespec& accessed, const struct timespec& modified,
-                  bool* datesKept)
+                  bool* datesKept, bool modeSet)
 {
     if (datesKept)
         *datesKept = false;
     // A volume that refuses attribute calls, as tests make one.
     if (const int injected = gAttributeFailure.load(); injected != 0)
         return AttributeUnsupported(injected) ? 0 : injected;
-    if (fchmod(toFd, mode & 07777) != 0 && !AttributeUnsupported(errno))
+    if (!modeSet && fchmod(toFd, mode & 07777) != 0 && !AttributeUnsupported(errno))
         return errno;
     timespec times[2] = {accessed, modified};
     if (futimens(toFd, times) != 0)

@@ -10,6 +10,14 @@ namespace platform {
 // Free bytes available to the user on the volume that holds `path`. False when unknown.
 bool VolumeFreeSpace(const std::string& path, std::uint64_t& freeBytes);
 
+// Whether a file of `bytes` fits into the folder `folder` with plenty of room to spare, for a caller
+// that copies many files and checks for each: the free space of the folder's volume is measured at
+// the first question, then counted down by every file answered yes since, and measured again after
+// a second or after kRecountBytes of files. Near the end of the room (and when the free space is
+// forced for a test) the answer is false: the caller then measures exactly for that file.
+constexpr std::uint64_t kRecountBytes = 64ull << 20;
+bool RoomToSpare(const std::string& folder, std::uint64_t bytes);
+
 // The room on the volume that holds `path`: its size, the bytes in use and the bytes free to the
 // user (what a copy may fill). False when unknown.
 struct VolumeSpace {
@@ -31,8 +39,13 @@ int CopyAttributes(const std::string& from, int toFd);
 // file as it was read. Returns 0 or an errno value. Attributes the volume cannot keep (FAT through
 // FUSE refuses permissions and sometimes dates with ENOSYS, ENOTSUP or EPERM) are left as they are.
 // `datesKept` (when given) tells whether the dates were set.
+// `modeSet` tells that the file already has the bits `mode` (it was created with them).
 int SetAttributes(int toFd, unsigned mode, const struct timespec& accessed, const struct timespec& modified,
-                  bool* datesKept = nullptr);
+                  bool* datesKept = nullptr, bool modeSet = false);
+
+// The permission bits a new file is created with for a file of `mode`: those of `mode` that the
+// process's file creation mask (read once) lets through.
+unsigned CreatedMode(unsigned mode);
 
 // Whether an attribute call failed only because the volume cannot keep that attribute.
 bool AttributeUnsupported(int error);

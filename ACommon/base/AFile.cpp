@@ -15,6 +15,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <pthread.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -135,12 +137,51 @@ long long CopyBytes(int in, int out, unsigned long long count, std::vector<unsig
     return static_cast<long long>(done);
 }
 
-// Creates a new, empty temporary file beside `target` and returns its descriptor (or -1).
-int CreateTemporaryBeside(const AString* target, AString* temporary)
+// The process's own number, asked of the system once (and again in a child after a fork): it is
+// part of every temporary name.
+pid_t OwnProcess()
+{
+    static std::atomic<pid_t> cached{0};
+    static std::once_flag forkWatch;
+    std::call_once(forkWatch, [] { pthread_atfork(nullptr, nullptr, [] { cached.store(0); }); });
+    pid_t pid = cached.load(std::memory_order_relaxed);
+    if (pid == 0) {
+        pid = getpid();
+        cached.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
+
+std::atomic<unsigned> gTemporaryCounter{0};
+
+// A temporary name beside `path` (see TemporaryPathBeside), not checked against what exists.
+std::string TemporaryName(const AString* path)
+{
+    std::string base = path ? path->ToStdString() : std::string();
+    const size_t slash = base.rfind('/');
+    std::string name = base.substr(slash == std::string::npos ? 0 : slash + 1);
+    base.resize(slash == std::string::npos ? 0 : slash);
+    // A short name keeps within the limits of FAT volumes; the leading dot hides it from listings.
+    if (name.size() > 40) {
+        size_t cut = 40;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut; // never split a UTF-8 sequence
+        name.resize(cut);
+    }
+    return (slash == std::string::npos ? std::string(".")
+            : slash == 0               ? std::string()
+                                       : base) +
+           "/." + name + ".pelorin-" + std::to_string(OwnProcess()) + "-" +
+           std::to_string(gTemporaryCounter.fetch_add(1)) + ".tmp";
+}
+
+// Creates a new, empty temporary file beside `target` with the permission bits `mode` (the creation
+// mask applies) and returns its descriptor (or -1). The creation itself refuses a name in use.
+int CreateTemporaryBeside(const AString* target, AString* temporary, unsigned mode = 0644)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        *temporary = AFile::TemporaryPathBeside(target);
-        int fd = open(temporary->CStr(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        *temporary = AString::FromUTF8(TemporaryName(target));
+        int fd = open(temporary->CStr(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -221,22 +262,35 @@ int PutFolderInPlace(const AString* temporary, const AString* to)
 // Copies the regular file `from` onto `to` through a temporary file beside `to`, which replaces `to`
 // only once it is complete, flushed and carries the attributes of `from`. On any failure or cancel
 // the temporary file is removed and `to` is left as it was.
-int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& options)
+// `source` (when not -1) is `from` open for reading, and `opened` what fstat told of it then: the
+// copy reads it instead of opening `from` again.
+int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& options, int source = -1,
+                   const struct stat* opened = nullptr)
 {
     const bool chunked = options.chunked;
     const int openError = chunked ? kErrOpen : kErrUnableToCopy;
-    FileCloser in;
-    in.fd = open(from->CStr(), O_RDONLY | O_CLOEXEC);
-    if (in.fd < 0)
-        return Fail(openError, "read", *from, errno);
+    FileCloser owned;
     struct stat info {};
-    if (fstat(in.fd, &info) != 0 || !S_ISREG(info.st_mode))
+    if (source >= 0 && opened) {
+        info = *opened;
+    } else {
+        owned.fd = open(from->CStr(), O_RDONLY | O_CLOEXEC);
+        if (owned.fd < 0)
+            return Fail(openError, "read", *from, errno);
+        source = owned.fd;
+        if (fstat(source, &info) != 0)
+            info.st_mode = 0;
+    }
+    if (!S_ISREG(info.st_mode))
         return Fail(openError, "copy", Joined(*from, "(not a regular file) to", *to), 0);
     const unsigned long long total = static_cast<unsigned long long>(info.st_size);
 
     AString temporary;
     FileCloser out;
-    out.fd = CreateTemporaryBeside(to, &temporary);
+    // Made with the file's permissions where the creation mask keeps them, so that they need no
+    // second call.
+    const bool modeSet = platform::CreatedMode(info.st_mode) == (info.st_mode & 07777);
+    out.fd = CreateTemporaryBeside(to, &temporary, modeSet ? info.st_mode : 0644);
     if (out.fd < 0)
         return Fail(openError, "write", *to, errno);
 
@@ -246,7 +300,7 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
     int systemError = 0;
     const char* failedAction = "copy";
     if (chunked) {
-        posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        posix_fadvise(source, 0, 0, POSIX_FADV_SEQUENTIAL);
         // Each chunk of 100000 bytes has its cancel check before it and its progress after it. The
         // bytes themselves move in pieces that end on 64 KiB boundaries: the kernel copies file data
         // in pipe-sized steps of 64 KiB, and pieces that cut across those steps copy about half as
@@ -262,7 +316,7 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
             chunkEnd = std::min<unsigned long long>(chunkEnd + AFile::kCopyChunk, total);
             const unsigned long long pieceEnd = chunkEnd == total ? total : chunkEnd / kStep * kStep;
             const unsigned long long piece = pieceEnd - copied;
-            long long moved = CopyBytes(in.fd, out.fd, piece, buffer);
+            long long moved = CopyBytes(source, out.fd, piece, buffer);
             if (moved < 0 || static_cast<unsigned long long>(moved) != piece) {
                 systemError = moved < 0 ? errno : 0;
                 noSpace = moved < 0 && IsNoSpace(errno);
@@ -275,7 +329,7 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
                                                  nullptr, nullptr, nullptr, 0);
         }
     } else {
-        long long moved = CopyBytes(in.fd, out.fd, total, buffer);
+        long long moved = CopyBytes(source, out.fd, total, buffer);
         if (moved < 0 || static_cast<unsigned long long>(moved) != total) {
             systemError = moved < 0 ? errno : 0;
             noSpace = moved < 0 && IsNoSpace(errno);
@@ -288,7 +342,7 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
     // away. The copy takes the date of the file as it was read, never a later one.
     struct stat after {};
     if (err == 0 &&
-        (fstat(in.fd, &after) != 0 || after.st_size != info.st_size ||
+        (fstat(source, &after) != 0 || after.st_size != info.st_size ||
          after.st_mtim.tv_sec != info.st_mtim.tv_sec || after.st_mtim.tv_nsec != info.st_mtim.tv_nsec ||
          after.st_ctim.tv_sec != info.st_ctim.tv_sec || after.st_ctim.tv_nsec != info.st_ctim.tv_nsec)) {
         failedAction = "copy (it changed while it was read)";
@@ -296,8 +350,8 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
     }
     bool datesKept = false;
     if (err == 0) {
-        if (const int failed =
-                platform::SetAttributes(out.fd, info.st_mode, info.st_atim, info.st_mtim, &datesKept);
+        if (const int failed = platform::SetAttributes(out.fd, info.st_mode, info.st_atim, info.st_mtim,
+                                                       &datesKept, modeSet);
             failed != 0) {
             systemError = failed;
             failedAction = "copy the attributes of";
@@ -310,6 +364,11 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
         noSpace = IsNoSpace(errno);
         err = chunked ? kErrIO : kErrUnableToCopy;
     }
+    // The copy is verified by what the volume says of it: its length, and the date it was given.
+    struct stat copied {};
+    const bool copyAsRead =
+        datesKept && fstat(out.fd, &copied) == 0 && copied.st_size == info.st_size &&
+        AFile::DatesEssentiallyEqual(ModificationSeconds(copied), ModificationSeconds(info));
     int closed = close(out.fd);
     const int closeError = errno;
     out.fd = -1;
@@ -320,8 +379,7 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
         err = chunked ? kErrIO : kErrUnableToCopy;
     }
     // A copy whose date the volume would not take is verified by its contents.
-    if (err == 0 && options.verify &&
-        !(datesKept ? AFile::FastFilesEqual(from, &temporary) : AFile::FilesEqual(from, &temporary))) {
+    if (err == 0 && options.verify && !copyAsRead && !AFile::FilesEqual(from, &temporary)) {
         failedAction = "verify the copy of";
         err = kErrUnableToVerify;
     }
@@ -488,8 +546,8 @@ bool TreesEqual(const std::string& a, const std::string& b)
     return true;
 }
 
-// The free-space test shared by the checked copies.
-int CheckFreeSpace(const AString* from, const AString* to)
+// The free-space test shared by the checked copies, for a copy of `size` bytes.
+int CheckFreeSpace(unsigned long long size, const AString* to)
 {
     unsigned long long reclaim = 0;
     AString volume;
@@ -503,13 +561,10 @@ int CheckFreeSpace(const AString* from, const AString* to)
     unsigned long long freeBytes = 0;
     if (int err = AFile::GetVolumeFreeSpace(&volume, &freeBytes); err != 0)
         return err;
-    unsigned long long size = AFile::GetFileSize(from);
     if (size > reclaim && size - reclaim >= freeBytes)
         return kErrNoSpace;
     return 0;
 }
-
-std::atomic<unsigned> gTemporaryCounter{0};
 
 } // namespace
 
@@ -539,6 +594,8 @@ int AFile::Open(const AString* filePath, unsigned mode)
         return Fail(kErrOpen, "open", *filePath, EISDIR);
     }
     fd = handle;
+    opened = info;
+    regular = S_ISREG(info.st_mode);
     readOnly = true;
     position = 0;
     path = *filePath;
@@ -558,6 +615,7 @@ void AFile::Close(signed char flush)
     close(fd);
     fd = -1;
     readOnly = false;
+    regular = false;
     writeBehind = false;
     position = 0;
     path = AString();
@@ -582,6 +640,10 @@ int AFile::FillReadAhead()
         if (result == 0)
             break;
         aheadLength += static_cast<std::size_t>(result);
+        // A regular file that gives less than asked for up to where it was known to end has ended
+        // there: asking again would only be told so.
+        if (regular && aheadStart + aheadLength >= knownSize)
+            break;
     }
     struct stat info {};
     // A block that stops short reaches the end of the file; an empty one began past it, where the
@@ -828,7 +890,7 @@ int AFile::CopyWithCheck(const AString* from, const AString* to)
 {
     if (!from || !to)
         return kErrUnableToCopy;
-    if (int err = CheckFreeSpace(from, to); err != 0)
+    if (int err = CheckFreeSpace(GetFileSize(from), to); err != 0)
         return err;
     if (int err = CopyItem(from, to, true); err != 0)
         return err;
@@ -838,37 +900,87 @@ int AFile::CopyWithCheck(const AString* from, const AString* to)
     return FileExists(to) && GetFileSize(from) == GetFileSize(to) ? 0 : kErrUnableToVerify;
 }
 
+namespace {
+int CopyOpenFile(const AString* from, int source, const struct stat& info, const AString* to,
+                 CancelProc cancel, AProgress* progress, bool flush);
+} // namespace
+
 int AFile::CopyWithProgress(const AString* from, const AString* to, CancelProc cancel, AProgress* progress,
                             bool flush)
 {
     if (!from || !to)
         return kErrOpen;
-    if (int err = CheckFreeSpace(from, to); err != 0)
-        return err;
-    // Small files (and folders) take the single-call copy, without progress or cancel.
-    if (GetFileSize(from) < kLargeFileSize) {
+    // A regular file is opened once and looked at once: what the copy needs to know of it (its size,
+    // dates and permissions) comes from the descriptor the copy reads. Not blocking: a pipe is no
+    // file to copy, and its open must not wait for a writer.
+    FileCloser in;
+    struct stat info {};
+    if (!from->IsEmpty()) {
+        in.fd = open(from->CStr(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (in.fd >= 0 && fstat(in.fd, &info) != 0)
+            info.st_mode = 0;
+        // A pipe, a device: nothing to copy, and reading one could wait forever.
+        if (in.fd >= 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
+            return Fail(kErrUnableToCopy, "copy", Joined(*from, "(not a regular file) to", *to), 0);
+        if (in.fd >= 0 && S_ISDIR(info.st_mode)) {
+            close(in.fd);
+            in.fd = -1;
+        }
+    }
+    if (in.fd < 0) {
+        // Folders, and whatever cannot be read as a file: the copy by path says what it is.
+        if (int err = CheckFreeSpace(GetFileSize(from), to); err != 0)
+            return err;
         if (DirExists(from)) {
             if (int err = CopyItem(from, to, true, flush); err != 0)
                 return err;
             return FastFilesEqual(from, to) ? 0 : kErrUnableToVerify;
         }
-        // A file is verified before it takes its place (by contents where the volume keeps no date):
-        // once in place it needs no second look.
         CopyOptions options;
         options.reportNoSpace = true;
         options.verify = true;
         options.flush = flush;
         return CopyFileSafely(from, to, options);
     }
+    return CopyOpenFile(from, in.fd, info, to, cancel, progress, flush);
+}
+
+int AFile::CopyWithProgress(const AString* from, const AFile& opened, const AString* to, CancelProc cancel,
+                            AProgress* progress, bool flush)
+{
+    if (!from || !to || !opened.IsOpen() || !opened.readOnly || opened.path != *from)
+        return CopyWithProgress(from, to, cancel, progress, flush);
+    if (!opened.regular)
+        return Fail(kErrUnableToCopy, "copy", Joined(*from, "(not a regular file) to", *to), 0);
+    return CopyOpenFile(from, opened.fd, opened.opened, to, cancel, progress, flush);
+}
+
+namespace {
+
+int CopyOpenFile(const AString* from, int source, const struct stat& info, const AString* to,
+                 CancelProc cancel, AProgress* progress, bool flush)
+{
+    const auto size = static_cast<unsigned long long>(info.st_size);
+    // Most copies of a run have plenty of room: the free space is measured again only now and then,
+    // and exactly for every copy once it runs short.
+    const int slash = to->ReverseFind('/');
+    if (slash <= 0 || !platform::RoomToSpare(to->Left(slash).ToStdString(), size))
+        if (int err = CheckFreeSpace(size, to); err != 0)
+            return err;
+    // A file is verified before it takes its place (by contents where the volume keeps no date):
+    // once in place it needs no second look. Small files take the single-call copy, without
+    // progress or cancel.
     CopyOptions options;
-    options.chunked = true;
+    options.chunked = size >= AFile::kLargeFileSize;
     options.verify = true;
     options.reportNoSpace = true;
-    options.cancel = cancel;
-    options.progress = progress;
+    options.cancel = options.chunked ? cancel : nullptr;
+    options.progress = options.chunked ? progress : nullptr;
     options.flush = flush;
-    return CopyFileSafely(from, to, options);
+    return CopyFileSafely(from, to, options, source, &info);
 }
+
+} // namespace
 
 bool AFile::FilesEqual(const AString* a, const AString* b)
 {
@@ -945,19 +1057,8 @@ int AFile::CommitReplacement(const AString* temporary, const AString* target)
 
 AString AFile::TemporaryPathBeside(const AString* path)
 {
-    std::string base = path ? path->ToStdString() : std::string();
-    std::string folder = ParentFolder(base);
-    std::string name = base.substr(base.rfind('/') == std::string::npos ? 0 : base.rfind('/') + 1);
-    // A short name keeps within the limits of FAT volumes; the leading dot hides it from listings.
-    if (name.size() > 40) {
-        size_t cut = 40;
-        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
-            --cut; // never split a UTF-8 sequence
-        name.resize(cut);
-    }
     for (;;) {
-        std::string candidate = folder + "/." + name + ".pelorin-" + std::to_string(getpid()) + "-" +
-                                std::to_string(gTemporaryCounter.fetch_add(1)) + ".tmp";
+        std::string candidate = TemporaryName(path);
         struct stat info {};
         if (lstat(candidate.c_str(), &info) != 0)
             return AString::FromUTF8(candidate);

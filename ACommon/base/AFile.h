@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <sys/stat.h>
 #include <vector>
 
 class AProgress;
@@ -73,6 +74,11 @@ public:
     // caller that flushes many copies at once (FlushVolume).
     static int CopyWithProgress(const AString* from, const AString* to, CancelProc cancel,
                                 AProgress* progress, bool flush = true);
+    // CopyWithProgress of `from` read through `opened` when that is `from` open for reading (not
+    // opened again: its size, dates and permissions as they were when it was opened, so that a change
+    // since is caught as one made during the copy); else as above.
+    static int CopyWithProgress(const AString* from, const AFile& opened, const AString* to,
+                                CancelProc cancel, AProgress* progress, bool flush = true);
     static bool FilesEqual(const AString* a, const AString* b);
     static bool FastFilesEqual(const AString* a, const AString* b);
     static bool DatesEssentiallyEqual(double a, double b);
@@ -123,6 +129,8 @@ private:
 
     int fd = -1;
     bool readOnly = false;
+    bool regular = false;
+    struct stat opened {}; // the file when it was opened for reading
     unsigned long long position = 0;
     AString path;
     // Bytes [aheadStart, aheadStart + aheadLength) of the file, read ahead; `knownSize` the size of

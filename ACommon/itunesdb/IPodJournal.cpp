@@ -44,27 +44,54 @@ bool ReadString(ByteReader& in, AString& text)
     return in.Ok();
 }
 
-// Writes `size` bytes at the end of the existing file `path`, which must be `at` bytes long, without a
-// flush. On any failure the file is cut back to `at` bytes where that can be done. 0, kErrNoSpace,
-// kErrIO, or kErrUnknown when the file was not `at` bytes long (nothing written).
-int AppendUnflushed(const AString& path, std::uint64_t at, const std::uint8_t* data, std::size_t size)
+} // namespace
+
+IPodJournal::~IPodJournal() { CloseFile(); }
+
+void IPodJournal::CloseFile()
 {
+    if (appendFd >= 0)
+        close(appendFd);
+    appendFd = -1;
+}
+
+const AString& IPodJournal::FilePath()
+{
+    // The folder is found without regard to case, which takes a look at each level: once per iPod.
+    if (filePath.IsEmpty() || filePathRoot != root) {
+        filePath = PathOf(root);
+        filePathRoot = root;
+    }
+    return filePath;
+}
+
+// Writes `size` bytes at the end of the journal's file, which must be `onDisk` bytes long, without a
+// flush, through the file kept open since the last entry (opened and checked for its length when it
+// is not). On any failure the file is cut back to `onDisk` bytes where that can be done, and let go.
+// 0, kErrNoSpace, kErrIO, or kErrUnknown when the file was not `onDisk` bytes long (nothing written).
+int IPodJournal::Append(const std::uint8_t* data, std::size_t size)
+{
+    const AString& path = FilePath();
     auto fail = [&path](int code, const char* action, int systemError) {
         AError::NoteFailure(code, action, path, systemError);
         return code;
     };
-    const int fd = open(path.CStr(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        return fail(kErrIO, "write", errno);
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) != at) {
-        close(fd);
-        return fail(kErrUnknown, "write", 0);
+    if (appendFd < 0) {
+        const int fd = open(path.CStr(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            return fail(kErrIO, "write", errno);
+        struct stat info {};
+        if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+            static_cast<std::uint64_t>(info.st_size) != onDisk) {
+            close(fd);
+            return fail(kErrUnknown, "write", 0);
+        }
+        appendFd = fd;
     }
-    off_t offset = static_cast<off_t>(at);
+    off_t offset = static_cast<off_t>(onDisk);
     int systemError = 0;
     while (size > 0 && systemError == 0) {
-        const ssize_t written = pwrite(fd, data, size, offset);
+        const ssize_t written = pwrite(appendFd, data, size, offset);
         if (written < 0 && errno != EINTR) {
             systemError = errno;
         } else if (written > 0) {
@@ -73,18 +100,13 @@ int AppendUnflushed(const AString& path, std::uint64_t at, const std::uint8_t* d
             offset += written;
         }
     }
-    if (systemError == 0 && close(fd) == 0)
-        return 0;
     if (systemError == 0)
-        systemError = errno;
-    else
-        close(fd);
-    const bool cutBack = truncate(path.CStr(), static_cast<off_t>(at)) == 0;
+        return 0;
+    const bool cutBack = ftruncate(appendFd, static_cast<off_t>(onDisk)) == 0;
+    CloseFile();
     const int code = systemError == ENOSPC || systemError == EDQUOT ? kErrNoSpace : kErrIO;
     return fail(code, cutBack ? "write" : "write (left cut short)", systemError);
 }
-
-} // namespace
 
 AString IPodJournal::PathOf(const AString& root)
 {
@@ -122,12 +144,13 @@ int IPodJournal::Remove(Kind kind, const AString& location)
 
 int IPodJournal::Read(const AString& iPodRoot)
 {
+    CloseFile();
     root = iPodRoot;
     entries.clear();
     plays.reset();
     onDisk = 0;
     onDiskKnown = false;
-    const AString path = PathOf(root);
+    const AString path = FilePath();
     if (AFile::GetPathType(&path) != AFile::kPathFile) {
         onDiskKnown = AFile::GetPathType(&path) == AFile::kPathOther;
         return 0;
@@ -266,8 +289,7 @@ int IPodJournal::Add(const Entry& entry)
         } catch (const std::bad_alloc&) {
             return kErrOutOfMemory;
         }
-        const AString path = PathOf(root);
-        const int err = AppendUnflushed(path, onDisk, bytes.data(), bytes.size());
+        const int err = Append(bytes.data(), bytes.size());
         if (err == 0) {
             onDisk += bytes.size();
             entries.push_back(std::move(added));
@@ -300,6 +322,7 @@ int IPodJournal::Settle()
 {
     // A flush that failed may have lost what it was to flush, which a second one would not tell:
     // nothing written since the last good flush is ever stored as safe.
+    CloseFile();
     if (settleError != 0)
         return settleError;
     if (!unsettled)
@@ -334,7 +357,9 @@ int IPodJournal::Set(std::vector<Entry> newEntries)
 
 int IPodJournal::Write(const std::vector<Entry>& toWrite, bool flush)
 {
-    const AString path = PathOf(root);
+    // The file is replaced (or removed): what is kept open is no longer the journal.
+    CloseFile();
+    const AString path = FilePath();
     onDiskKnown = false;
     if (toWrite.empty() && !plays) {
         if (AFile::GetPathType(&path) != AFile::kPathOther)

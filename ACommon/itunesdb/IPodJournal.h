@@ -11,8 +11,10 @@
 // complete only once its bytes are on the disk, and neither recovery nor a store trusts any other.
 //
 // It lives beside the database, iPod_Control/iTunes/PelorinJournal. A new entry is written at the
-// file's end (a write that fails is cut away again; a file left cut short is read up to the cut);
-// every other change replaces the file safely (a temporary file, flushed, renamed over it).
+// file's end (a write that fails is cut away again; a file left cut short is read up to the cut),
+// through the file kept open from one new entry to the next until the journal settles or the file
+// is replaced; every other change replaces the file safely (a temporary file, flushed, renamed over
+// it).
 //   "PLJ1", then entries to the end of the file: kind (1 byte: 1 added, 2 removed), flags (1 byte:
 //   bit 0 the removed file is moved to "Removed Files" rather than deleted, bit 1 the added file's
 //   copy is not known to be on the disk yet, so it is not taken in), file size (8 bytes,
@@ -69,6 +71,11 @@ public:
     // entries are written over by another's. Read from the iPod when first asked for.
     static IPodJournal& Shared(const AString& root);
 
+    IPodJournal() = default;
+    ~IPodJournal();
+    IPodJournal(const IPodJournal&) = delete;
+    IPodJournal& operator=(const IPodJournal&) = delete;
+
     // The journal's path on the iPod mounted at `root`.
     static AString PathOf(const AString& root);
     // The entries of a journal file's bytes: 0, or kErrUnknown for damaged bytes, of which the entries
@@ -105,7 +112,11 @@ public:
         if (!entries.empty())
             entries.pop_back();
         onDiskKnown = false;
+        CloseFile();
     }
+    // Lets go of the journal's file, kept open for new entries (a run that ends, or gives up its
+    // changes, keeps nothing open on the iPod).
+    void CloseFile();
     // Drops the entry of `kind` for `location` and writes the journal (nothing to drop: 0).
     int Remove(Kind kind, const AString& location);
     // Replaces the entries and writes the journal; an empty journal removes the file.
@@ -124,8 +135,14 @@ public:
 private:
     static void SerializeEntry(const Entry& entry, ByteWriter& out);
     int Write(const std::vector<Entry>& toWrite, bool flush);
+    // The journal's path on the iPod the journal was read from, found once.
+    const AString& FilePath();
+    // Writes `size` bytes at the end of the file, which holds `onDisk` bytes: see the .cpp file.
+    int Append(const std::uint8_t* data, std::size_t size);
 
     AString root;
+    AString filePath, filePathRoot;
+    int appendFd = -1; // the file, open for the next entry; -1 when not open
     std::vector<Entry> entries;
     std::optional<PlaysMark> plays;
     // The file holds exactly the entries held, in onDisk bytes (0: there is no file).

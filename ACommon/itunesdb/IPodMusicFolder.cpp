@@ -35,9 +35,12 @@ int IPodMusicFolder::ChooseDestination(const AString& root, const AString& sourc
     // The folder under its usual name, found with one call; the search that ignores case otherwise.
     AString folder = root;
     folder.AppendPathComponent(relativeFolder);
-    if (!AFile::DirExists(&folder))
+    bool exists = AFile::DirExists(&folder);
+    if (!exists) {
         folder = IPodDB::ResolveIPodPath(root, relativeFolder.CStr());
-    if (!AFile::DirExists(&folder)) {
+        exists = AFile::DirExists(&folder);
+    }
+    if (!exists) {
         // Music folders are made inside the iPod's own folder only: where that is gone, the iPod
         // was unplugged or unmounted, and its mount point is a folder of another disk.
         const AString control = IPodDB::ResolveIPodPath(root, "iPod_Control");

@@ -495,6 +495,7 @@ void ADirPodDB::DeleteAll()
     addedSinceStore = 0;
     cadence.Forget();
     unwritten = Unwritten();
+    journal.CloseFile();
     lock.Release();
     if (!database->GetIPodID().IsEmpty())
         iPodID = database->GetIPodID();
@@ -511,6 +512,7 @@ int ADirPodDB::Finalize()
         err = BeginChange();
     if (err == 0 && (changed || database->ShuffleFileOutOfDate()))
         err = StoreNow();
+    journal.CloseFile();
     lock.Release();
     return err;
 }
@@ -742,12 +744,15 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
         return kErrFileNotFound;
     if (int err = BeginChange(); err != 0)
         return err;
+    // The file is opened once, for its tags and its copy.
     ID3 tags;
-    if (int err = tags.SetFilePath(*path); err != 0)
+    AFile source;
+    if (int err = tags.SetFilePath(*path, source); err != 0)
         return err;
     SongInfoStruct song;
     tags.GetSongInfo(song);
-    song.modTime = AFile::FileModTime(path);
+    // The file as the tag reader found it: not looked at again.
+    song.modTime = tags.GetFileModTime();
     if (!song.name.IsEmpty())
         song.modifiedName = song.name;
     else if (name && !name->IsEmpty())
@@ -765,7 +770,7 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
     song.filePath = destination.Mid(iPodRoot.GetLength() - 1, destination.GetLength());
     IPodJournal::Entry entry;
     entry.location = song.filePath;
-    entry.size = AFile::GetFileSize(path);
+    entry.size = tags.GetFileBytes();
     entry.genre = song.genre;
     entry.artist = song.artist;
     entry.album = song.album;
@@ -774,7 +779,7 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
         return err;
 
     // Unflushed: the journal flushes the batch of copies at once, before any store lists them.
-    if (int err = AFile::CopyWithProgress(path, &destination, cancel, progress, false); err != 0) {
+    if (int err = AFile::CopyWithProgress(path, source, &destination, cancel, progress, false); err != 0) {
         if (AFile::GetPathType(&destination) == AFile::kPathFile)
             AFile::Delete(&destination);
         journal.ForgetLast();

@@ -480,6 +480,8 @@ std::uint64_t ASync::FileSize(const AString* path)
     return AFile::GetFileSize(path);
 }
 
+bool ASync::NamesFileOnDisk(const AString&) { return true; }
+
 bool ASync::KeepsReplacedFiles(const AString& path)
 {
     const int side = SideOfPath(&path);
@@ -2118,9 +2120,9 @@ int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char ove
                          CancelProc cancel)
 {
     // A file that appeared at the destination since the plan was made (during the review, say) is
-    // not replaced without the question a planned replacement asks. (Asked of the disk itself: the
-    // virtual paths of song sides name no file there.)
-    if (!overwrite && AFile::FileExists(dst))
+    // not replaced without the question a planned replacement asks. (Asked of the disk itself, where
+    // the side's paths name files on it.)
+    if (!overwrite && NamesFileOnDisk(*dst) && AFile::FileExists(dst))
         overwrite = 1;
     // Whether the replacement of an existing destination is wanted, by the remembered answers or
     // by asking.

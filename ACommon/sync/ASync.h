@@ -410,6 +410,9 @@ protected:
     // Whether the side that receives `path` is one whose replaced files are put aside (plain
     // folders and folders of songs).
     virtual bool KeepsReplacedFiles(const AString& path);
+    // Whether `path` names a file on the disk, as the paths of folders do, rather than a song of a
+    // library or an iPod (whose paths are their own and name no file there).
+    virtual bool NamesFileOnDisk(const AString& path);
 
     std::unique_ptr<ADir> dir1;
     std::unique_ptr<ADir> dir2;

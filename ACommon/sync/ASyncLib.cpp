@@ -484,6 +484,13 @@ bool ASyncLib::KeepsReplacedFiles(const AString& path)
     return side && (side->GetType() == ADir::kTypeFolder || side->GetType() == ADir::kTypeSongFolder);
 }
 
+bool ASyncLib::NamesFileOnDisk(const AString& path)
+{
+    const ADir* side = SideSource(SideOfPath(&path));
+    return !side || (side->GetType() != ADir::kTypeITunes && side->GetType() != ADir::kTypeIPod &&
+                     side->GetType() != ADir::kTypeIPodDB);
+}
+
 int ASyncLib::PutAside(const AString* path)
 {
     ADir* side = SideSource(SideOfPath(path));

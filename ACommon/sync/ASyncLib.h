@@ -132,6 +132,7 @@ public:
 
 protected:
     bool KeepsReplacedFiles(const AString& path) override;
+    bool NamesFileOnDisk(const AString& path) override;
     // A song file about to be replaced goes where a deleted song goes ("Removed Files").
     int PutAside(const AString* path) override;
     // Whether two files have the same size and date, as the volumes keep dates.

@@ -26,8 +26,9 @@
 namespace {
 
 // Tells when the iPod mounted at `mountPoint` has gone: its iPod_Control folder no longer there, or
-// the mount point no longer the disk it was when the run began (unmounted: the folder left behind
-// belongs to the disk below). Two stat calls, cheap enough to ask before every action.
+// no longer on the disk it was on when the run began (unmounted: the mount point left behind belongs
+// to the disk below, and whatever is found through it too). One stat call, cheap enough to ask before
+// every action.
 ASync::SideGoneProc IPodGoneCheck(const std::string& mountPoint)
 {
     std::string control;
@@ -42,15 +43,14 @@ ASync::SideGoneProc IPodGoneCheck(const std::string& mountPoint)
         }
     }
     struct stat atStart {};
-    if (control.empty() || stat(mountPoint.c_str(), &atStart) != 0)
+    if (control.empty() || stat(control.c_str(), &atStart) != 0)
         return {};
     const dev_t device = atStart.st_dev;
-    return [mountPoint, control, device](int side) {
+    return [control, device](int side) {
         if (side != 2)
             return false;
         struct stat now {};
-        return stat(control.c_str(), &now) != 0 || stat(mountPoint.c_str(), &now) != 0 ||
-               now.st_dev != device;
+        return stat(control.c_str(), &now) != 0 || now.st_dev != device;
     };
 }
 

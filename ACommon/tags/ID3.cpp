@@ -403,11 +403,18 @@ void ID3::Reset()
     musicStart = musicEnd = 0;
     appleID = modifiedName = fileExtension = AString();
     fileBytes = 0;
+    fileModTime = 0;
     id3v2End = 0;
     id3v1Found = false;
 }
 
 int ID3::SetFilePath(const AString& path)
+{
+    AFile file;
+    return SetFilePath(path, file);
+}
+
+int ID3::SetFilePath(const AString& path, AFile& file)
 {
     Reset();
     filePath = path;
@@ -418,6 +425,9 @@ int ID3::SetFilePath(const AString& path)
     if (!S_ISREG(info.st_mode))
         return kErrOpen;
     fileBytes = static_cast<std::uint64_t>(info.st_size);
+    const long long seconds =
+        static_cast<long long>(info.st_mtim.tv_sec) + static_cast<long long>(AFile::kFileTimeOffset);
+    fileModTime = seconds > 0 ? static_cast<std::uint64_t>(seconds) : 0;
     fileSize = ClampToInt(fileBytes);
     if (fileBytes < 1)
         return kErrInconsistentSize;
@@ -433,7 +443,6 @@ int ID3::SetFilePath(const AString& path)
     const bool wav = extension == "wav";
 
     if (mp4 || aiff || mp3 || flac || ogg || wav) {
-        AFile file;
         if (int err = file.Open(&path, 1); err != 0)
             return err;
         FileWindow window(file, fileBytes);

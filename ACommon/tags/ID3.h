@@ -59,6 +59,9 @@ public:
     // Reads the file at `path`: kErrFileNotFound when it does not exist, kErrInconsistentSize when it is
     // empty, a reader's error, or 0. A file of another type than the readers know yields no values and 0.
     int SetFilePath(const AString& path);
+    // SetFilePath, reading through `opened`, which it leaves open on the file read when the file is
+    // read (for a caller that copies it next: the file is opened and looked at once).
+    int SetFilePath(const AString& path, AFile& opened);
 
     void GetName(AString& out) const { out = name; }
     void GetModifiedName(AString& out) const { out = modifiedName; }
@@ -88,6 +91,10 @@ public:
     std::uint32_t GetGaplessData() const { return gaplessData; }
     long GetYear() const { return year; }
     long GetFileSize() const { return fileSize; }
+    // The size and file time (AFile's seconds) of the file as SetFilePath found it, so that a caller
+    // that copies the file need not look at it again.
+    std::uint64_t GetFileBytes() const { return fileBytes; }
+    std::uint64_t GetFileModTime() const { return fileModTime; }
     bool IsCompilation() const { return compilation == 1; }
     bool IsMovie() const { return mediaKind == 9; }
     bool IsTVShow() const { return mediaKind == 10; }
@@ -228,6 +235,7 @@ private:
 
     // Bookkeeping of one read.
     std::uint64_t fileBytes = 0; // the real size; fileSize is kept to 32 bits
-    std::uint64_t id3v2End = 0;  // where the audio frames of an MP3 file are looked for
+    std::uint64_t fileModTime = 0;
+    std::uint64_t id3v2End = 0; // where the audio frames of an MP3 file are looked for
     bool id3v1Found = false;
 };

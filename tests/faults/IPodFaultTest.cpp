@@ -433,3 +433,35 @@ TEST(IPodFaults, KilledAtEveryCallPlaysBroughtBackAreCountedOnce)
         });
     std::printf("[          ] %ld kill points\n", calls);
 }
+
+// A first copy of many songs onto an iPod opens, for each song, only its new file there for writing
+// (the journal that names the songs stays open from one song to the next), and does not set the
+// permissions of a copy that was made with them.
+TEST(IPodFaults, AFirstCopyWritesEachSongsFileAndLittleElseOnTheIPod)
+{
+    constexpr long kSongs = 40;
+    fixtures::TempDir tmp;
+    for (int song = 1; song <= kSongs; ++song)
+        fixtures::WriteSong(tmp / ("Songs/S" + std::to_string(song) + ".mp3"),
+                            SongSpecOf("S" + std::to_string(song)));
+    struct Case {
+        const char* calls;
+        long most;
+    };
+    for (auto [calls, most] : {Case{"openw", kSongs + kSongs / 2}, {"chmod", kSongs / 2}}) {
+        const std::string run = tmp / calls;
+        fixtures::MakeIPod(run + "/Volumes", "POD", {.modelNumStr = "MA133", .firewireGuid = kGuid});
+        const fixtures::CommandResult copied = fixtures::RunPelorin(
+            {"sync", "--from", tmp / "Songs", "--type", "copy-to-ipod", "--yes"}, "",
+            {"PELORIN_VOLUMES=" + run + "/Volumes", "XDG_DATA_HOME=" + run + "/data", "HOME=" + tmp / "home",
+             std::string("LD_PRELOAD=") + PELORIN_FAULT_SHIM, "PELORIN_FAULT_ROOT=" + run + "/Volumes/POD",
+             std::string("PELORIN_FAULT_CALLS=") + calls, "PELORIN_FAULT_COUNT=" + run + "/count"});
+        ASSERT_EQ(copied.exitStatus, 0) << copied.err;
+        EXPECT_EQ(CheckWhole(run + "/Volumes/POD", calls, true).size(), static_cast<std::size_t>(kSongs));
+        std::ifstream in(run + "/count");
+        long count = -1;
+        in >> count;
+        EXPECT_GE(count, 0) << calls;
+        EXPECT_LE(count, most) << calls;
+    }
+}

@@ -384,3 +384,10 @@ TEST_F(AFileCopy, AttributesTheVolumeCannotKeepAreOptional)
     }
     platform::FailAttributeCallsForTesting(0);
 }
+
+TEST_F(AFileCopy, ACopyFromAPipeFailsWithoutWaitingForAWriter)
+{
+    ASSERT_EQ(mkfifo(from.CStr(), 0644), 0);
+    EXPECT_EQ(AFile::CopyWithProgress(&from, &to, nullptr, nullptr), kErrUnableToCopy);
+    EXPECT_FALSE(AFile::FileExists(&to));
+}
