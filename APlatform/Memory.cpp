@@ -1,5 +1,8 @@
 #include "APlatform/Memory.h"
 
+// Any C library header defines __GLIBC__ (Memory.h includes none).
+#include <cstdlib>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif

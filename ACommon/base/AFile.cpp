@@ -577,6 +577,8 @@ AFile::~AFile()
 {
     if (fd >= 0)
         close(fd);
+    if (sameFd >= 0)
+        close(sameFd);
 }
 
 int AFile::Open(const AString* filePath, unsigned mode)
@@ -659,10 +661,65 @@ int AFile::WritePending()
 {
     if (pending.empty())
         return 0;
-    const bool written = WriteAll(fd, pending.data(), pending.size(), static_cast<off_t>(pendingStart));
-    const int error = errno;
+    const int err = WriteOut(pending.data(), pending.size(), pendingStart);
     pending.clear();
-    return written ? 0 : Fail(kErrIO, "write", path, error);
+    return err;
+}
+
+int AFile::WriteOut(const unsigned char* bytes, std::size_t n, unsigned long long at)
+{
+    if (sameFd >= 0) {
+        if (at <= sameUpTo && OldFileHolds(bytes, n, at)) {
+            sameUpTo = std::max<unsigned long long>(sameUpTo, at + n);
+            return 0;
+        }
+        if (int err = StopComparing(); err != 0)
+            return err;
+    }
+    if (!WriteAll(fd, bytes, n, static_cast<off_t>(at)))
+        return Fail(kErrIO, "write", path, errno);
+    return 0;
+}
+
+bool AFile::OldFileHolds(const unsigned char* bytes, std::size_t n, unsigned long long at)
+{
+    if (ahead.size() < kReadAhead)
+        ahead.resize(kReadAhead);
+    for (std::size_t done = 0; done < n;) {
+        const ssize_t got = pread(sameFd, ahead.data(), std::min<std::size_t>(kReadAhead, n - done),
+                                  static_cast<off_t>(at + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0 || std::memcmp(ahead.data(), bytes + done, static_cast<std::size_t>(got)) != 0)
+            return false;
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+int AFile::StopComparing()
+{
+    if (sameFd < 0)
+        return 0;
+    if (ahead.size() < kReadAhead)
+        ahead.resize(kReadAhead);
+    int err = 0;
+    for (unsigned long long done = 0; done < sameUpTo && err == 0;) {
+        const ssize_t got =
+            pread(sameFd, ahead.data(), std::min<unsigned long long>(kReadAhead, sameUpTo - done),
+                  static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) // the file shrank under us: what matched cannot be had again
+            err = Fail(kErrIO, "read", path, got < 0 ? errno : EIO);
+        else if (!WriteAll(fd, ahead.data(), static_cast<std::size_t>(got), static_cast<off_t>(done)))
+            err = Fail(kErrIO, "write", path, errno);
+        else
+            done += static_cast<unsigned long long>(got);
+    }
+    close(sameFd);
+    sameFd = -1;
+    return err;
 }
 
 int AFile::Read(void* buf, unsigned n, unsigned* got)
@@ -731,8 +788,8 @@ int AFile::Write(const void* buf, unsigned n)
     }
     if (int err = WritePending(); err != 0)
         return err;
-    if (!WriteAll(fd, static_cast<const unsigned char*>(buf), n, static_cast<off_t>(position)))
-        return Fail(kErrIO, "write", path, errno);
+    if (int err = WriteOut(static_cast<const unsigned char*>(buf), n, position); err != 0)
+        return err;
     position += n;
     return 0;
 }
@@ -747,8 +804,8 @@ unsigned long long AFile::GetEOF() const
 {
     struct stat info {};
     if (fd >= 0 && fstat(fd, &info) == 0)
-        return std::max<unsigned long long>(static_cast<unsigned long long>(info.st_size),
-                                            pending.empty() ? 0 : pendingStart + pending.size());
+        return std::max({static_cast<unsigned long long>(info.st_size),
+                         pending.empty() ? 0 : pendingStart + pending.size(), sameUpTo});
     return GetFileSize(&path);
 }
 
@@ -1103,6 +1160,20 @@ bool AFile::IsStaleTemporaryName(const char* name)
 
 int AFile::ReplaceSafely(const AString* path, const std::function<int(AFile*)>& write, bool flush)
 {
+    return Replace(path, write, flush, nullptr);
+}
+
+int AFile::ReplaceIfChanged(const AString* path, const std::function<int(AFile*)>& write, bool* replaced)
+{
+    bool written = true;
+    const int err = Replace(path, write, true, &written);
+    if (replaced)
+        *replaced = err == 0 && written;
+    return err;
+}
+
+int AFile::Replace(const AString* path, const std::function<int(AFile*)>& write, bool flush, bool* replaced)
+{
     if (!path || path->IsEmpty())
         return kErrIO;
     AString temporary;
@@ -1117,9 +1188,31 @@ int AFile::ReplaceSafely(const AString* path, const std::function<int(AFile*)>& 
     if (stat(path->CStr(), &old) == 0 && S_ISREG(old.st_mode))
         fchmod(out.fd, old.st_mode & 07777);
     out.writeBehind = true;
+    unsigned long long oldSize = 0;
+    if (replaced) {
+        out.sameFd = open(path->CStr(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        struct stat same {};
+        if (out.sameFd >= 0 && (fstat(out.sameFd, &same) != 0 || !S_ISREG(same.st_mode))) {
+            close(out.sameFd);
+            out.sameFd = -1;
+        }
+        oldSize = static_cast<unsigned long long>(same.st_size);
+    }
     int err = write(&out);
     if (err == 0)
         err = out.WritePending();
+    if (err == 0 && out.sameFd >= 0 && out.sameUpTo == oldSize) {
+        // The file holds these bytes already.
+        close(out.sameFd);
+        out.sameFd = -1;
+        close(out.fd);
+        out.fd = -1;
+        unlink(temporary.CStr());
+        *replaced = false;
+        return 0;
+    }
+    if (err == 0)
+        err = out.StopComparing();
     if (err == 0 && flush && fsync(out.fd) != 0)
         err = Fail(kErrIO, "write", *path, errno);
     if (close(out.fd) != 0 && err == 0)

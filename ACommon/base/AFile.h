@@ -92,6 +92,11 @@ public:
     // `flush` false skips the flushes: the file is still whole whenever a process stops, but only
     // a later FlushVolume makes it last through a power loss.
     static int ReplaceSafely(const AString* path, const std::function<int(AFile*)>& write, bool flush = true);
+    // ReplaceSafely, except that when `write` gives the very bytes the file holds, nothing is written
+    // and the file is left as it is (`*replaced` false). The bytes are compared as they come, so an
+    // unchanged file costs a read of it, not a second copy in memory.
+    static int ReplaceIfChanged(const AString* path, const std::function<int(AFile*)>& write,
+                                bool* replaced = nullptr);
     // ReplaceSafely with the bytes `data`.
     static int WriteWholeFileSafely(const AString* path, const void* data, std::size_t size,
                                     bool flush = true);
@@ -126,6 +131,14 @@ private:
     int FillReadAhead();
     // Writes out the bytes kept back: 0 or kErrIO.
     int WritePending();
+    // Writes `n` bytes at `at`, or only compares them while they match the file being replaced.
+    int WriteOut(const unsigned char* bytes, std::size_t n, unsigned long long at);
+    // Whether the file being replaced holds `bytes` at `at`.
+    bool OldFileHolds(const unsigned char* bytes, std::size_t n, unsigned long long at);
+    // Gives up comparing: writes the bytes that matched (the old file's first `sameUpTo`) for real.
+    int StopComparing();
+    static int Replace(const AString* path, const std::function<int(AFile*)>& write, bool flush,
+                       bool* replaced);
 
     int fd = -1;
     bool readOnly = false;
@@ -143,4 +156,8 @@ private:
     bool writeBehind = false;
     std::vector<unsigned char> pending;
     unsigned long long pendingStart = 0;
+    // With ReplaceIfChanged: the file being replaced, open while every byte written so far is the
+    // same as its own, which then cover its first `sameUpTo` bytes and are not written yet.
+    int sameFd = -1;
+    unsigned long long sameUpTo = 0;
 };

@@ -10,14 +10,32 @@ constexpr std::size_t kOffsetItemNumber = 20;
 constexpr std::size_t kOffsetTrackId = 24;
 } // namespace
 
-MHIP::MHIP()
+MHIP::MHIP() : fields(std::make_unique<Fields>())
 {
-    header.Assign(IPodRecord::NewHeader("mhip", 76));
-    objectCount = 1;
-    first.SetData(std::vector<std::uint8_t>(20, 0), MHOD::kItemPosition);
+    fields->header.Assign(IPodRecord::NewHeader("mhip", 76));
+    fields->objectCount = 1;
+    fields->first.SetData(std::vector<std::uint8_t>(20, 0), MHOD::kItemPosition);
 }
 
 int MHIP::Load(ByteReader& in, const MHOD::TextStore* texts)
+{
+    const std::span<const std::uint8_t> from = in.Rest();
+    auto loaded = std::make_unique<Fields>();
+    if (int err = loaded->Load(in, texts); err != 0)
+        return err;
+    track = nullptr;
+    const std::span<const std::uint8_t> record = from.first(from.size() - in.Remaining());
+    if (texts && texts->Holds(record)) {
+        fields.reset();
+        asRead = record;
+        store = texts;
+    } else {
+        fields = std::move(loaded);
+    }
+    return 0;
+}
+
+int MHIP::Fields::Load(ByteReader& in, const MHOD::TextStore* texts)
 {
     ByteReader body;
     std::span<const std::uint8_t> head;
@@ -41,11 +59,18 @@ int MHIP::Load(ByteReader& in, const MHOD::TextStore* texts)
         err != 0)
         return err;
     trailing.clear();
-    track = nullptr;
     return 0;
 }
 
-std::uint32_t MHIP::GetTotalSize() const
+MHIP::Fields MHIP::Reread() const
+{
+    Fields read;
+    ByteReader in(asRead);
+    read.Load(in, store);
+    return read;
+}
+
+std::uint32_t MHIP::Fields::GetTotalSize() const
 {
     std::uint32_t total = static_cast<std::uint32_t>(header.Size() + trailing.size());
     for (int i = 0; i < objectCount; ++i)
@@ -53,22 +78,38 @@ std::uint32_t MHIP::GetTotalSize() const
     return total;
 }
 
-std::uint32_t MHIP::GetTrackId() const { return IPodRecord::GetU32(header.Span(), kOffsetTrackId); }
+std::uint32_t MHIP::GetTotalSize() const { return fields ? fields->GetTotalSize() : Reread().GetTotalSize(); }
+
+std::uint32_t MHIP::GetTrackId() const
+{
+    return IPodRecord::GetU32(fields ? fields->header.Span() : asRead, kOffsetTrackId);
+}
 
 void MHIP::Store(ByteWriter& out, std::uint32_t* itemCounter)
 {
-    IPodRecord::SetU32(header.Span(), kOffsetMhodCount, static_cast<std::uint32_t>(objectCount));
+    if (fields) {
+        Store(*fields, out, itemCounter);
+        return;
+    }
+    Fields read = Reread();
+    Store(read, out, itemCounter);
+}
+
+void MHIP::Store(Fields& item, ByteWriter& out, std::uint32_t* itemCounter) const
+{
+    const std::span<std::uint8_t> header = item.header.Span();
+    IPodRecord::SetU32(header, kOffsetMhodCount, static_cast<std::uint32_t>(item.objectCount));
     if (track) {
-        IPodRecord::SetU32(header.Span(), kOffsetTrackId, track->GetTrackId());
+        IPodRecord::SetU32(header, kOffsetTrackId, track->GetTrackId());
         if (itemCounter)
-            IPodRecord::SetU32(header.Span(), kOffsetItemNumber, ++*itemCounter);
+            IPodRecord::SetU32(header, kOffsetItemNumber, ++*itemCounter);
     } else {
         // The id named no track when it was read; the tracks are renumbered as they are written,
         // so kept as it was it could name another song now.
-        IPodRecord::SetU32(header.Span(), kOffsetTrackId, 0);
+        IPodRecord::SetU32(header, kOffsetTrackId, 0);
     }
-    IPodRecord::WriteHeader(out, header.Span(), GetTotalSize());
-    for (int i = 0; i < objectCount; ++i)
-        GetDataObject(i).Store(out);
-    out.WriteBytes(trailing.data(), trailing.size());
+    IPodRecord::WriteHeader(out, header, item.GetTotalSize());
+    for (int i = 0; i < item.objectCount; ++i)
+        item.GetDataObject(i).Store(out);
+    out.WriteBytes(item.trailing.data(), item.trailing.size());
 }

@@ -15,6 +15,8 @@
 #include "ACommon/itunesdb/MHOD.h"
 
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <vector>
 
 class MHIT;
@@ -34,14 +36,29 @@ public:
     std::uint32_t GetTrackId() const;
     MHIT* GetTrack() const { return track; }
     void SetTrack(MHIT* newTrack) { track = newTrack; }
-    const MHOD& GetDataObject(int index) const { return index == 0 ? first : more[index - 1]; }
 
 private:
-    IPodRecord::SmallBytes<80> header;
-    // Items hold one data object almost always: it lives in the item, any further ones in `more`.
-    int objectCount = 0;
-    MHOD first;
-    std::vector<MHOD> more;
-    std::vector<std::uint8_t> trailing;
+    // An item's fields. A database holds an item per track for every playlist (the library playlist
+    // alone one per track), so an item read from the database's store keeps only where its bytes
+    // are there, and its fields are read from them again when it is written.
+    struct Fields {
+        IPodRecord::SmallBytes<80> header;
+        // Items hold one data object almost always: it lives in the item, any further ones in `more`.
+        int objectCount = 0;
+        MHOD first;
+        std::vector<MHOD> more;
+        std::vector<std::uint8_t> trailing;
+
+        int Load(ByteReader& in, const MHOD::TextStore* texts);
+        std::uint32_t GetTotalSize() const;
+        const MHOD& GetDataObject(int index) const { return index == 0 ? first : more[index - 1]; }
+    };
+    // The fields of an item as read: they were checked when it was loaded.
+    Fields Reread() const;
+    void Store(Fields& fields, ByteWriter& out, std::uint32_t* itemCounter) const;
+
+    std::unique_ptr<Fields> fields; // null for an item as read from `store`
+    std::span<const std::uint8_t> asRead;
+    const MHOD::TextStore* store = nullptr;
     MHIT* track = nullptr; // not owned
 };

@@ -179,7 +179,8 @@ int ASyncGroup::WriteSyncState(const AString* path)
 {
     if (!path || path->IsEmpty())
         return kErrOpen;
-    return AFile::ReplaceSafely(path, [this](AFile* file) { return WriteState(file); });
+    // A run that changed nothing saves the state it loaded: the file is then left as it is.
+    return AFile::ReplaceIfChanged(path, [this](AFile* file) { return WriteState(file); });
 }
 
 int ASyncGroup::ReadSyncState(const AString* path)

@@ -135,7 +135,8 @@ int WriteSavedIdentity(const AString& statePath, const AString& identity)
     if (identity.IsEmpty())
         return AFile::FileExists(&path) ? AFile::Delete(&path) : 0;
     const std::string text = identity.ToStdString() + "\n";
-    return AFile::WriteWholeFileSafely(&path, text.data(), text.size());
+    return AFile::ReplaceIfChanged(
+        &path, [&text](AFile* file) { return file->Write(text.data(), static_cast<unsigned>(text.size())); });
 }
 
 AString Described(int err)
@@ -586,7 +587,7 @@ int SyncSession::WriteState()
     std::filesystem::create_directories(std::filesystem::path(statePath.ToStdString()).parent_path(), error);
     if (group)
         return group->WriteSyncState(&statePath);
-    return AFile::ReplaceSafely(&statePath, [this](AFile* file) { return single->WriteState(file); });
+    return AFile::ReplaceIfChanged(&statePath, [this](AFile* file) { return single->WriteState(file); });
 }
 
 int SyncSession::SaveState(bool* listsLeftOut)

@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 
 using fixtures::TempDir;
 
@@ -330,4 +331,41 @@ TEST(SyncSession, AnIPodUnpluggedDuringARunEndsItWithWhatWasCopied)
     EXPECT_FALSE(Has(world.frontend.Log(), "Action 2 of")) << world.frontend.Log();
     // Nothing was written where the iPod was mounted.
     EXPECT_FALSE(std::filesystem::exists(pod.mountPoint.ToStdString()));
+}
+
+// A run with nothing to do would save the state it loaded: its files are left as they were, not
+// written again (tens of megabytes for a large library).
+TEST(SyncSession, ARunWithNothingToDoLeavesTheStateFilesAsTheyWere)
+{
+    for (const bool toIPod : {true, false}) {
+        SCOPED_TRACE(toIPod ? "a folder and an iPod" : "two folders");
+        World world;
+        const MountedIPod pod = world.IPod("IPOD", {.firewireGuid = "0x000A27001111AAAA"});
+        std::filesystem::create_directories(world.tmp / "Copy");
+        const std::string state = world.tmp / "state";
+        const std::string identity = SyncSession::IdentityPath(world.tmp.A("state")).ToStdString();
+        auto run = [&] {
+            SyncSession session;
+            ASSERT_EQ(toIPod ? world.Open(session, pod)
+                             : session.OpenFolders(world.tmp.A("Songs"), world.tmp.A("Copy"), true,
+                                                   world.tmp.A("state")),
+                      0);
+            session.Apply(TwoWay());
+            ASSERT_EQ(session.Run(nullptr, nullptr).result, 0) << world.frontend.Log();
+        };
+        run();
+        run();
+        auto inodes = [&] {
+            std::vector<ino_t> numbers;
+            for (const std::string& path : {state, identity}) {
+                struct stat info {};
+                numbers.push_back(stat(path.c_str(), &info) == 0 ? info.st_ino : 0);
+            }
+            return numbers;
+        };
+        const std::vector<ino_t> before = inodes();
+        ASSERT_NE(before[0], 0u);
+        run();
+        EXPECT_EQ(inodes(), before);
+    }
 }
