@@ -1037,15 +1037,16 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
     TrackRecord record;
     std::string why;
     ID3 tags;
-    if (int err = TrackRecord::Read(location, record, why, &tags); err != 0)
+    // The file is opened once, for its tags and its copy.
+    AFile source;
+    if (int err = TrackRecord::Read(location, record, why, &tags, &source); err != 0)
         return Fail(err, "cannot add " + location + ": " + why);
     const AString file = AString::FromUTF8(location);
     SongInfoStruct song;
     tags.GetSongInfo(song);
-    // The file's size and time by one look (both 0 for a file gone meanwhile).
-    std::uint64_t fileSize = 0, fileTime = 0;
-    AFile::SizeAndModTime(&file, &fileSize, &fileTime);
-    song.modTime = fileTime;
+    // The file as the tag reader found it: not looked at again.
+    const std::uint64_t fileSize = tags.GetFileBytes();
+    song.modTime = tags.GetFileModTime();
     song.modifiedName = AString::FromUTF8(record.name);
 
     // The same song (genre, artist, album, name and file type) is on the iPod already: that track.
@@ -1080,7 +1081,7 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
     if (int err = journal.Add(entry); err != 0)
         return Fail(err, "cannot write the iPod's journal" + std::string(AError::Message(err)) + Detail(err));
     // Unflushed: the journal flushes the batch of copies at once, before any store lists them.
-    if (int err = AFile::CopyWithProgress(&file, &destination, nullptr, nullptr, false); err != 0) {
+    if (int err = AFile::CopyWithProgress(&file, source, &destination, nullptr, nullptr, false); err != 0) {
         if (AFile::GetPathType(&destination) == AFile::kPathFile)
             AFile::Delete(&destination);
         journal.ForgetLast();

@@ -1,6 +1,7 @@
 #include "musiclib/TrackRecord.h"
 
 #include "ACommon/base/AError.h"
+#include "ACommon/base/AFile.h"
 #include "ACommon/base/AString.h"
 #include "ACommon/tags/AudioFormats.h"
 #include "ACommon/tags/ID3.h"
@@ -69,7 +70,7 @@ bool TrackRecord::FileChanged(const std::string& path, std::int64_t storedSize, 
            Nanoseconds(info.st_mtim) != storedFileTimeNs || Nanoseconds(info.st_ctim) != storedChangeTimeNs;
 }
 
-int TrackRecord::Read(const std::string& path, TrackRecord& out, std::string& why, ID3* read)
+int TrackRecord::Read(const std::string& path, TrackRecord& out, std::string& why, ID3* read, AFile* opened)
 {
     out = TrackRecord();
     const AString file = AString::FromUTF8(path);
@@ -89,7 +90,7 @@ int TrackRecord::Read(const std::string& path, TrackRecord& out, std::string& wh
     }
     ID3 own;
     ID3& tags = read ? *read : own;
-    if (int err = tags.SetFilePath(file); err != 0) {
+    if (int err = opened ? tags.SetFilePath(file, *opened) : tags.SetFilePath(file); err != 0) {
         why = std::string("its tags cannot be read") + AError::Message(err);
         return err;
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+class AFile;
 class ID3;
 
 struct TrackRecord {
@@ -37,8 +38,10 @@ struct TrackRecord {
     static bool IsMusicFile(const std::string& path);
     // Reads the file at `path` (absolute). 0, or an error code with `why` set: kErrFileNotFound no such file,
     // kErrFileType not a music file, kErrInvalidPath a path that is not UTF-8, or the tag reader's error.
-    // `tags`, when given, keeps what the tag reader read, for a caller that needs more of it.
-    static int Read(const std::string& path, TrackRecord& out, std::string& why, ID3* tags = nullptr);
+    // `tags`, when given, keeps what the tag reader read, for a caller that needs more of it;
+    // `opened`, when given, is left open on the file read, for a caller that copies it next.
+    static int Read(const std::string& path, TrackRecord& out, std::string& why, ID3* tags = nullptr,
+                    AFile* opened = nullptr);
     // The identity of the file at `path` ("device:inode"), and its size when `size` is given; empty
     // when there is no file there.
     static std::string FileIdentity(const std::string& path, std::int64_t* size = nullptr);
