@@ -437,7 +437,7 @@ TEST(IPodFaults, KilledAtEveryCallPlaysBroughtBackAreCountedOnce)
 // A first copy of many songs onto an iPod opens, for each song, only its new file there for writing
 // (the journal that names the songs stays open from one song to the next), and does not set the
 // permissions of a copy that was made with them.
-TEST(IPodFaults, AFirstCopyWritesEachSongsFileAndLittleElseOnTheIPod)
+TEST(IPodFaults, AFirstCopyWritesLittleBesidesEachSongsFileOnTheIPod)
 {
     constexpr long kSongs = 40;
     fixtures::TempDir tmp;

@@ -77,7 +77,7 @@ protected:
     }
 };
 
-TEST_F(LibraryChangedFiles, AFileThatKeptItsSizeAndTimeIsReadAgainByImportAndByAdd)
+TEST_F(LibraryChangedFiles, AChangedFileOfUnchangedSizeIsReadAgainWhenImportedOrAdded)
 {
     struct Change {
         const char* what;
@@ -145,7 +145,7 @@ TEST_F(LibraryChangedFiles, AFileThatKeptItsSizeAndTimeIsReadAgainByImportAndByA
     }
 }
 
-TEST_F(LibraryChangedFiles, ALibraryOfAnOlderVersionStillOpensInItAndItsTracksAreCheckedOnce)
+TEST_F(LibraryChangedFiles, AnOlderLibraryOpensWithItsTracksCheckedOnce)
 {
     Song("Songs/a.mp3", Tags("A", "Artist"));
     Import(dir / "Songs");
