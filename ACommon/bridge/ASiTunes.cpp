@@ -186,6 +186,16 @@ int ASiTunes::LastScriptFailure(AString* why)
     return gScriptFailure.empty() ? 0 : gScriptFailureCode;
 }
 
+int ASiTunes::NoteLastScriptFailure(int otherwise)
+{
+    AString why;
+    const int cause = LastScriptFailure(&why);
+    if (cause == 0 || why.IsEmpty())
+        return otherwise;
+    AError::NoteFailure(cause, why);
+    return cause;
+}
+
 void ASiTunes::SetLockWaitForTesting(int seconds)
 {
     gLockWaitSeconds = seconds > 0 ? seconds : kLockWaitSeconds;

@@ -48,6 +48,9 @@ public:
     // system's reason, a lock another sync holds, a damaged library): its code, 0 when the runner
     // gave none, and the text in `why`.
     static int LastScriptFailure(AString* why);
+    // The last failed script's code, its reason noted as the run's failure (AError::NoteFailure);
+    // `otherwise` when the library gave no reason.
+    static int NoteLastScriptFailure(int otherwise);
     static std::optional<platform::ScriptDescriptor> Send2iTunes(const std::string& source,
                                                                  AProgress* progress = &AProgress::Shared());
     // `value` as it goes between double quotes in a script: `\` and `"` escaped. False (and `out`

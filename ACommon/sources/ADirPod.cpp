@@ -84,12 +84,7 @@ int ADirPod::PopulateFileList(CancelProc cancel)
     if (ASiTunes::GetIPodCountiTunes() <= 0) {
         // No iPod source: the library's reason when its script failed (a database it cannot
         // read, a damaged library), else the iPod is not attached to it.
-        AString why;
-        if (const int cause = ASiTunes::LastScriptFailure(&why); cause != 0 && !why.IsEmpty()) {
-            AError::NoteFailure(cause, why);
-            return cause;
-        }
-        return kErrObjectNotFound;
+        return ASiTunes::NoteLastScriptFailure(kErrObjectNotFound);
     }
     PrepareListing();
     return ListTracks(cancel);
@@ -225,32 +220,20 @@ int ADirPod::AddSongFromDisk(const AString* path)
         lastAddedFile = location;
         return 0;
     }
-    AString why;
-    const int cause = ASiTunes::LastScriptFailure(&why);
     // A "Last Sync" gone meanwhile undid the song with it: the song is added on its own then, and
     // only the playlist is reported.
-    if (createLastPlaylist && cause == kErrObjectNotFound)
+    if (createLastPlaylist && ASiTunes::LastScriptFailure(nullptr) == kErrObjectNotFound)
         return AddSongAlone(*path);
-    if (cause != 0 && !why.IsEmpty()) {
-        // The library's reason (the file, the system's words, another sync at work) stands for
-        // itself rather than as a refusal to add the song.
-        AError::NoteFailure(cause, why);
-        return cause;
-    }
-    return kErrAddSong;
+    // The library's reason (the file, the system's words, another sync at work) stands for itself
+    // rather than as a refusal to add the song.
+    return ASiTunes::NoteLastScriptFailure(kErrAddSong);
 }
 
 int ADirPod::AddSongAlone(const AString& path)
 {
     const long long id = bridge->IPodAddSongFromDisk(path, nullptr);
-    if (id < 0) {
-        AString why;
-        if (const int cause = ASiTunes::LastScriptFailure(&why); cause != 0 && !why.IsEmpty()) {
-            AError::NoteFailure(cause, why);
-            return cause;
-        }
-        return kErrAddSong;
-    }
+    if (id < 0)
+        return ASiTunes::NoteLastScriptFailure(kErrAddSong);
     lastAddedFile = bridge->IPodTrackLocation(static_cast<std::uint32_t>(id));
     // By its database ID: adding the file again would copy it onto the iPod a second time.
     if (bridge->IPodAddSongToPlaylist(AString(kLastSync), static_cast<std::uint32_t>(id)) == 0)

@@ -504,32 +504,20 @@ int ADirTunes::AddSongFromDisk(const AString* path)
     const AString lastSync(kLastSync);
     if (bridge->ITunesAddSong(*path, createLastPlaylist ? &lastSync : nullptr) >= 0)
         return 0;
-    AString why;
-    const int cause = ASiTunes::LastScriptFailure(&why);
     // A "Last Sync" gone meanwhile undid the song with it: the song is added on its own then, and
     // only the playlist is reported.
-    if (createLastPlaylist && cause == kErrObjectNotFound)
+    if (createLastPlaylist && ASiTunes::LastScriptFailure(nullptr) == kErrObjectNotFound)
         return AddSongAlone(*path);
-    if (cause != 0 && !why.IsEmpty()) {
-        // The library's reason (the file, the system's words) stands for itself rather than as a
-        // refusal to add the song.
-        AError::NoteFailure(cause, why);
-        return cause;
-    }
-    return kErrAddSong;
+    // The library's reason (the file, the system's words) stands for itself rather than as a
+    // refusal to add the song.
+    return ASiTunes::NoteLastScriptFailure(kErrAddSong);
 }
 
 int ADirTunes::AddSongAlone(const AString& path)
 {
     const long long id = bridge->ITunesAddSongFromDisk(path, nullptr);
-    if (id < 0) {
-        AString why;
-        if (const int cause = ASiTunes::LastScriptFailure(&why); cause != 0 && !why.IsEmpty()) {
-            AError::NoteFailure(cause, why);
-            return cause;
-        }
-        return kErrAddSong;
-    }
+    if (id < 0)
+        return ASiTunes::NoteLastScriptFailure(kErrAddSong);
     if (bridge->ITunesAddSongToPlaylist(AString(kLastSync), static_cast<std::uint32_t>(id)) == 0)
         return 0;
     AString line("Error Adding to LastSync Playlist in iTunes: ");
