@@ -18,6 +18,7 @@ extern "C" {
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -35,9 +36,10 @@ constexpr int kMaxSampleRate = 48000;
 
 enum Library { kFormat, kCodec, kResample, kUtil, kLibraryCount };
 
-const std::vector<std::string>& BuiltAgainst()
+// The libraries the first conversion loads: by default the ones the program was built against.
+std::vector<std::string>& LibraryNames()
 {
-    static const std::vector<std::string> names = {
+    static std::vector<std::string> names = {
         PELORIN_SONAME("avformat", LIBAVFORMAT_VERSION_MAJOR),
         PELORIN_SONAME("avcodec", LIBAVCODEC_VERSION_MAJOR),
         PELORIN_SONAME("swresample", LIBSWRESAMPLE_VERSION_MAJOR),
@@ -152,7 +154,7 @@ int LoadedFFmpeg(std::string& why)
     static std::once_flag once;
     static int result = 0;
     static std::string failure;
-    std::call_once(once, [] { result = LoadFFmpeg(BuiltAgainst(), av, failure); });
+    std::call_once(once, [] { result = LoadFFmpeg(LibraryNames(), av, failure); });
     why = failure;
     return result;
 }
@@ -679,12 +681,4 @@ int AudioTranscoder::Convert(const std::string& input, const std::string& output
     return err;
 }
 
-int AudioTranscoder::TryLibraries(const std::vector<std::string>& sonames)
-{
-    FFmpegFunctions scratch;
-    std::string why;
-    const int err = LoadFFmpeg(sonames, scratch, why);
-    if (err != 0)
-        AError::NoteFailure(err, AString::FromUTF8(why));
-    return err;
-}
+void AudioTranscoder::UseLibraries(std::vector<std::string> sonames) { LibraryNames() = std::move(sonames); }

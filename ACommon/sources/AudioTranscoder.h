@@ -25,8 +25,8 @@ public:
                        std::uint64_t sourceSamples, const std::function<bool()>& cancelled,
                        const std::function<void(double)>& progress);
 
-    // Whether FFmpeg's libraries `sonames` (avformat, avcodec, swresample, avutil) load and hold every
-    // function a conversion calls: 0, or kErrNotSupported with the reason noted as Convert notes it.
-    // The libraries stay loaded; conversions go on using the ones the program was built against.
-    static int TryLibraries(const std::vector<std::string>& sonames);
+    // The libraries (avformat, avcodec, swresample, avutil) the first conversion loads, in place of
+    // the ones the program was built against: for tests of a system without them. Called before any
+    // conversion; later it changes nothing.
+    static void UseLibraries(std::vector<std::string> sonames);
 };
