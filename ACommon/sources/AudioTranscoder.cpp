@@ -1,6 +1,7 @@
 #include "ACommon/sources/AudioTranscoder.h"
 
 #include "ACommon/base/AError.h"
+#include "ACommon/base/AString.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -13,39 +14,176 @@ extern "C" {
 
 #include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
 // Every classic iPod plays up to 48 kHz, two channels, 16 bits.
 constexpr int kMaxSampleRate = 48000;
 
+// ---- FFmpeg's libraries -------------------------------------------------------------------------
+// Loaded at the first conversion rather than at every start: they pull in some 120 further libraries
+// (codecs, image formats, TLS, X11) whose loading and relocation would otherwise make up most of the
+// start of every run. Each function is called through a pointer of its own declared type.
+
+#define PELORIN_STRINGIFY(x) #x
+#define PELORIN_SONAME(name, major) "lib" name ".so." PELORIN_STRINGIFY(major)
+
+enum Library { kFormat, kCodec, kResample, kUtil, kLibraryCount };
+
+// The libraries the first conversion loads: by default the ones the program was built against.
+std::vector<std::string>& LibraryNames()
+{
+    static std::vector<std::string> names = {
+        PELORIN_SONAME("avformat", LIBAVFORMAT_VERSION_MAJOR),
+        PELORIN_SONAME("avcodec", LIBAVCODEC_VERSION_MAJOR),
+        PELORIN_SONAME("swresample", LIBSWRESAMPLE_VERSION_MAJOR),
+        PELORIN_SONAME("avutil", LIBAVUTIL_VERSION_MAJOR),
+    };
+    return names;
+}
+
+// clang-format off
+#define PELORIN_FFMPEG_FUNCTIONS(X) \
+    X(kFormat, avformat_close_input) \
+    X(kFormat, avio_closep) \
+    X(kFormat, avformat_free_context) \
+    X(kFormat, avformat_open_input) \
+    X(kFormat, avformat_find_stream_info) \
+    X(kFormat, av_find_best_stream) \
+    X(kFormat, avformat_alloc_output_context2) \
+    X(kFormat, avformat_new_stream) \
+    X(kFormat, avio_open) \
+    X(kFormat, avformat_write_header) \
+    X(kFormat, av_interleaved_write_frame) \
+    X(kFormat, av_read_frame) \
+    X(kFormat, av_write_trailer) \
+    X(kCodec, avcodec_free_context) \
+    X(kCodec, av_packet_free) \
+    X(kCodec, avcodec_alloc_context3) \
+    X(kCodec, avcodec_parameters_to_context) \
+    X(kCodec, avcodec_open2) \
+    X(kCodec, avcodec_find_encoder) \
+    X(kCodec, avcodec_parameters_from_context) \
+    X(kCodec, avcodec_parameters_copy) \
+    X(kCodec, av_packet_clone) \
+    X(kCodec, avcodec_send_frame) \
+    X(kCodec, av_packet_alloc) \
+    X(kCodec, avcodec_receive_packet) \
+    X(kCodec, av_packet_rescale_ts) \
+    X(kCodec, avcodec_send_packet) \
+    X(kCodec, avcodec_receive_frame) \
+    X(kCodec, av_packet_unref) \
+    X(kResample, swr_free) \
+    X(kResample, swr_alloc_set_opts2) \
+    X(kResample, swr_init) \
+    X(kResample, swr_get_out_samples) \
+    X(kResample, swr_convert) \
+    X(kUtil, av_audio_fifo_free) \
+    X(kUtil, av_frame_free) \
+    X(kUtil, av_dict_get) \
+    X(kUtil, av_dict_set) \
+    X(kUtil, av_channel_layout_default) \
+    X(kUtil, av_audio_fifo_alloc) \
+    X(kUtil, av_dict_copy) \
+    X(kUtil, av_audio_fifo_size) \
+    X(kUtil, av_frame_alloc) \
+    X(kUtil, av_channel_layout_copy) \
+    X(kUtil, av_frame_get_buffer) \
+    X(kUtil, av_audio_fifo_read) \
+    X(kUtil, av_audio_fifo_write) \
+    X(kUtil, av_frame_unref) \
+    X(kUtil, av_rescale) \
+    X(kUtil, av_log_set_level)
+// clang-format on
+
+struct FFmpegFunctions {
+#define PELORIN_DECLARE(library, name) decltype(&::name) name = nullptr;
+    PELORIN_FFMPEG_FUNCTIONS(PELORIN_DECLARE)
+#undef PELORIN_DECLARE
+};
+
+// Fills `into` from the libraries `sonames` (in the order of Library). 0, or kErrNotSupported with
+// `why` naming the library that is missing or lacks a function; nothing stays loaded then.
+int LoadFFmpeg(const std::vector<std::string>& sonames, FFmpegFunctions& into, std::string& why)
+{
+    if (sonames.size() != kLibraryCount) {
+        why = "FFmpeg's libraries are not named";
+        return kErrNotSupported;
+    }
+    void* handles[kLibraryCount] = {};
+    auto release = [&handles] {
+        for (void* handle : handles)
+            if (handle)
+                dlclose(handle);
+    };
+    for (int i = 0; i < kLibraryCount; ++i) {
+        handles[i] = dlopen(sonames[static_cast<std::size_t>(i)].c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!handles[i]) {
+            const char* reason = dlerror();
+            why = "FFmpeg's " + sonames[static_cast<std::size_t>(i)] + " is not installed (" +
+                  (reason ? reason : "not found") + ")";
+            release();
+            return kErrNotSupported;
+        }
+    }
+    FFmpegFunctions loaded;
+#define PELORIN_RESOLVE(library, name)                                                                       \
+    loaded.name = reinterpret_cast<decltype(&::name)>(dlsym(handles[library], #name));                       \
+    if (!loaded.name) {                                                                                      \
+        why = "FFmpeg's " + sonames[library] + " has no " #name;                                             \
+        release();                                                                                           \
+        return kErrNotSupported;                                                                             \
+    }
+    PELORIN_FFMPEG_FUNCTIONS(PELORIN_RESOLVE)
+#undef PELORIN_RESOLVE
+    into = loaded;
+    return 0; // the handles stay open for the rest of the run
+}
+
+// The functions every conversion calls, once LoadedFFmpeg has returned 0.
+FFmpegFunctions av;
+
+int LoadedFFmpeg(std::string& why)
+{
+    static std::once_flag once;
+    static int result = 0;
+    static std::string failure;
+    std::call_once(once, [] { result = LoadFFmpeg(LibraryNames(), av, failure); });
+    why = failure;
+    return result;
+}
+
 struct InputCloser {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+    void operator()(AVFormatContext* c) const { av.avformat_close_input(&c); }
 };
 struct OutputCloser {
     void operator()(AVFormatContext* c) const
     {
         if (c && c->pb)
-            avio_closep(&c->pb);
-        avformat_free_context(c);
+            av.avio_closep(&c->pb);
+        av.avformat_free_context(c);
     }
 };
 struct CodecCloser {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+    void operator()(AVCodecContext* c) const { av.avcodec_free_context(&c); }
 };
 struct ResamplerCloser {
-    void operator()(SwrContext* c) const { swr_free(&c); }
+    void operator()(SwrContext* c) const { av.swr_free(&c); }
 };
 struct FifoCloser {
-    void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
+    void operator()(AVAudioFifo* f) const { av.av_audio_fifo_free(f); }
 };
 struct FrameCloser {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
+    void operator()(AVFrame* f) const { av.av_frame_free(&f); }
 };
 struct PacketCloser {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
+    void operator()(AVPacket* p) const { av.av_packet_free(&p); }
 };
 using FramePtr = std::unique_ptr<AVFrame, FrameCloser>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketCloser>;
@@ -53,14 +191,14 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketCloser>;
 // "3" and a separate total "12" become "3/12", which the M4A writer stores as number and count.
 void JoinNumberAndCount(AVDictionary** metadata, const char* key, const char* totalA, const char* totalB)
 {
-    const AVDictionaryEntry* number = av_dict_get(*metadata, key, nullptr, 0);
-    const AVDictionaryEntry* total = av_dict_get(*metadata, totalA, nullptr, 0);
+    const AVDictionaryEntry* number = av.av_dict_get(*metadata, key, nullptr, 0);
+    const AVDictionaryEntry* total = av.av_dict_get(*metadata, totalA, nullptr, 0);
     if (!total)
-        total = av_dict_get(*metadata, totalB, nullptr, 0);
+        total = av.av_dict_get(*metadata, totalB, nullptr, 0);
     if (!number || !total || std::strchr(number->value, '/'))
         return;
     const std::string joined = std::string(number->value) + "/" + total->value;
-    av_dict_set(metadata, key, joined.c_str(), 0);
+    av.av_dict_set(metadata, key, joined.c_str(), 0);
 }
 
 // ---- The gapless item ---------------------------------------------------------------------------
@@ -250,13 +388,13 @@ private:
 int Conversion::OpenInput(const std::string& input)
 {
     AVFormatContext* context = nullptr;
-    if (avformat_open_input(&context, input.c_str(), nullptr, nullptr) < 0)
+    if (av.avformat_open_input(&context, input.c_str(), nullptr, nullptr) < 0)
         return kErrFileType;
     in.reset(context);
-    if (avformat_find_stream_info(in.get(), nullptr) < 0)
+    if (av.avformat_find_stream_info(in.get(), nullptr) < 0)
         return kErrFileType;
     const AVCodec* codec = nullptr;
-    audioIndex = av_find_best_stream(in.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    audioIndex = av.av_find_best_stream(in.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
     if (audioIndex < 0 || !codec)
         return kErrFileType;
     for (unsigned i = 0; i < in->nb_streams; ++i)
@@ -264,9 +402,9 @@ int Conversion::OpenInput(const std::string& input)
             (in->streams[i]->codecpar->codec_id == AV_CODEC_ID_MJPEG ||
              in->streams[i]->codecpar->codec_id == AV_CODEC_ID_PNG))
             pictureIndex = static_cast<int>(i);
-    decoder.reset(avcodec_alloc_context3(codec));
-    if (!decoder || avcodec_parameters_to_context(decoder.get(), in->streams[audioIndex]->codecpar) < 0 ||
-        avcodec_open2(decoder.get(), codec, nullptr) < 0)
+    decoder.reset(av.avcodec_alloc_context3(codec));
+    if (!decoder || av.avcodec_parameters_to_context(decoder.get(), in->streams[audioIndex]->codecpar) < 0 ||
+        av.avcodec_open2(decoder.get(), codec, nullptr) < 0)
         return kErrFileType;
     if (in->duration > 0)
         totalSeconds = static_cast<double>(in->duration) / AV_TIME_BASE;
@@ -276,14 +414,14 @@ int Conversion::OpenInput(const std::string& input)
 int Conversion::OpenEncoder(AudioTranscoder::Codec codec, int aacKbps)
 {
     const AVCodec* encoderCodec =
-        avcodec_find_encoder(codec == AudioTranscoder::Codec::kALAC ? AV_CODEC_ID_ALAC : AV_CODEC_ID_AAC);
+        av.avcodec_find_encoder(codec == AudioTranscoder::Codec::kALAC ? AV_CODEC_ID_ALAC : AV_CODEC_ID_AAC);
     if (!encoderCodec)
         return kErrIO;
-    encoder.reset(avcodec_alloc_context3(encoderCodec));
+    encoder.reset(av.avcodec_alloc_context3(encoderCodec));
     if (!encoder)
         return kErrOutOfMemory;
     const int channels = decoder->ch_layout.nb_channels >= 2 ? 2 : 1;
-    av_channel_layout_default(&encoder->ch_layout, channels);
+    av.av_channel_layout_default(&encoder->ch_layout, channels);
     encoder->sample_rate = decoder->sample_rate > kMaxSampleRate ? kMaxSampleRate : decoder->sample_rate;
     encoder->sample_fmt = codec == AudioTranscoder::Codec::kALAC ? AV_SAMPLE_FMT_S16P : AV_SAMPLE_FMT_FLTP;
     if (codec == AudioTranscoder::Codec::kAAC) {
@@ -292,56 +430,57 @@ int Conversion::OpenEncoder(AudioTranscoder::Codec codec, int aacKbps)
     }
     encoder->time_base = AVRational{1, encoder->sample_rate};
     encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (avcodec_open2(encoder.get(), encoderCodec, nullptr) < 0)
+    if (av.avcodec_open2(encoder.get(), encoderCodec, nullptr) < 0)
         return kErrIO;
 
     SwrContext* swr = nullptr;
-    if (swr_alloc_set_opts2(&swr, &encoder->ch_layout, encoder->sample_fmt, encoder->sample_rate,
-                            &decoder->ch_layout, decoder->sample_fmt, decoder->sample_rate, 0, nullptr) < 0)
+    if (av.swr_alloc_set_opts2(&swr, &encoder->ch_layout, encoder->sample_fmt, encoder->sample_rate,
+                               &decoder->ch_layout, decoder->sample_fmt, decoder->sample_rate, 0,
+                               nullptr) < 0)
         return kErrIO;
     resampler.reset(swr);
-    if (swr_init(resampler.get()) < 0)
+    if (av.swr_init(resampler.get()) < 0)
         return kErrIO;
-    fifo.reset(av_audio_fifo_alloc(encoder->sample_fmt, channels, 1));
+    fifo.reset(av.av_audio_fifo_alloc(encoder->sample_fmt, channels, 1));
     return fifo ? 0 : kErrOutOfMemory;
 }
 
 int Conversion::OpenOutput(const std::string& output)
 {
     AVFormatContext* context = nullptr;
-    if (avformat_alloc_output_context2(&context, nullptr, "ipod", output.c_str()) < 0)
+    if (av.avformat_alloc_output_context2(&context, nullptr, "ipod", output.c_str()) < 0)
         return kErrIO;
     out.reset(context);
     // The tags: the file's, then the audio stream's (where Ogg keeps its comments).
-    av_dict_copy(&out->metadata, in->metadata, 0);
-    av_dict_copy(&out->metadata, in->streams[audioIndex]->metadata, AV_DICT_DONT_OVERWRITE);
+    av.av_dict_copy(&out->metadata, in->metadata, 0);
+    av.av_dict_copy(&out->metadata, in->streams[audioIndex]->metadata, AV_DICT_DONT_OVERWRITE);
     JoinNumberAndCount(&out->metadata, "track", "TRACKTOTAL", "TOTALTRACKS");
     JoinNumberAndCount(&out->metadata, "disc", "DISCTOTAL", "TOTALDISCS");
-    av_dict_set(&out->metadata, "encoder", nullptr, 0);
+    av.av_dict_set(&out->metadata, "encoder", nullptr, 0);
 
-    outAudio = avformat_new_stream(out.get(), nullptr);
-    if (!outAudio || avcodec_parameters_from_context(outAudio->codecpar, encoder.get()) < 0)
+    outAudio = av.avformat_new_stream(out.get(), nullptr);
+    if (!outAudio || av.avcodec_parameters_from_context(outAudio->codecpar, encoder.get()) < 0)
         return kErrIO;
     outAudio->time_base = encoder->time_base;
     if (pictureIndex >= 0) {
-        outPicture = avformat_new_stream(out.get(), nullptr);
+        outPicture = av.avformat_new_stream(out.get(), nullptr);
         if (!outPicture ||
-            avcodec_parameters_copy(outPicture->codecpar, in->streams[pictureIndex]->codecpar) < 0)
+            av.avcodec_parameters_copy(outPicture->codecpar, in->streams[pictureIndex]->codecpar) < 0)
             return kErrIO;
         outPicture->disposition = AV_DISPOSITION_ATTACHED_PIC;
         outPicture->codecpar->codec_tag = 0;
     }
-    if (avio_open(&out->pb, output.c_str(), AVIO_FLAG_WRITE) < 0)
+    if (av.avio_open(&out->pb, output.c_str(), AVIO_FLAG_WRITE) < 0)
         return kErrIO;
-    if (avformat_write_header(out.get(), nullptr) < 0)
+    if (av.avformat_write_header(out.get(), nullptr) < 0)
         return kErrIO;
     if (outPicture) {
-        AVPacket* picture = av_packet_clone(&in->streams[pictureIndex]->attached_pic);
+        AVPacket* picture = av.av_packet_clone(&in->streams[pictureIndex]->attached_pic);
         if (!picture)
             return kErrOutOfMemory;
         PacketPtr owned(picture);
         picture->stream_index = outPicture->index;
-        if (av_interleaved_write_frame(out.get(), picture) < 0)
+        if (av.av_interleaved_write_frame(out.get(), picture) < 0)
             return kErrIO;
     }
     return 0;
@@ -349,21 +488,21 @@ int Conversion::OpenOutput(const std::string& output)
 
 int Conversion::WriteEncoded(AVFrame* frame)
 {
-    if (avcodec_send_frame(encoder.get(), frame) < 0)
+    if (av.avcodec_send_frame(encoder.get(), frame) < 0)
         return kErrIO;
-    PacketPtr packet(av_packet_alloc());
+    PacketPtr packet(av.av_packet_alloc());
     if (!packet)
         return kErrOutOfMemory;
     for (;;) {
-        const int got = avcodec_receive_packet(encoder.get(), packet.get());
+        const int got = av.avcodec_receive_packet(encoder.get(), packet.get());
         if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
             return 0;
         if (got < 0)
             return kErrIO;
         ++packets;
         packet->stream_index = outAudio->index;
-        av_packet_rescale_ts(packet.get(), encoder->time_base, outAudio->time_base);
-        if (av_interleaved_write_frame(out.get(), packet.get()) < 0)
+        av.av_packet_rescale_ts(packet.get(), encoder->time_base, outAudio->time_base);
+        if (av.av_interleaved_write_frame(out.get(), packet.get()) < 0)
             return kErrIO;
     }
 }
@@ -372,18 +511,19 @@ int Conversion::WriteEncoded(AVFrame* frame)
 int Conversion::EncodeFromFifo(bool flush)
 {
     const int frameSize = encoder->frame_size > 0 ? encoder->frame_size : 4096;
-    while (av_audio_fifo_size(fifo.get()) >= frameSize || (flush && av_audio_fifo_size(fifo.get()) > 0)) {
-        const int n = std::min(av_audio_fifo_size(fifo.get()), frameSize);
-        FramePtr frame(av_frame_alloc());
+    while (av.av_audio_fifo_size(fifo.get()) >= frameSize ||
+           (flush && av.av_audio_fifo_size(fifo.get()) > 0)) {
+        const int n = std::min(av.av_audio_fifo_size(fifo.get()), frameSize);
+        FramePtr frame(av.av_frame_alloc());
         if (!frame)
             return kErrOutOfMemory;
         frame->nb_samples = n;
         frame->format = encoder->sample_fmt;
         frame->sample_rate = encoder->sample_rate;
-        if (av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout) < 0 ||
-            av_frame_get_buffer(frame.get(), 0) < 0)
+        if (av.av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout) < 0 ||
+            av.av_frame_get_buffer(frame.get(), 0) < 0)
             return kErrOutOfMemory;
-        if (av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(frame->data), n) < n)
+        if (av.av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(frame->data), n) < n)
             return kErrIO;
         frame->pts = nextPts;
         nextPts += n;
@@ -399,7 +539,7 @@ int Conversion::Queue(std::uint8_t** data, int made)
         made = static_cast<int>(std::max<std::int64_t>(0, std::min<std::int64_t>(made, limit - queued)));
     if (made == 0)
         return 0;
-    if (av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(data), made) < made)
+    if (av.av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(data), made) < made)
         return kErrOutOfMemory;
     queued += made;
     return 0;
@@ -408,38 +548,38 @@ int Conversion::Queue(std::uint8_t** data, int made)
 // Decodes `packet` (null: drains the decoder), resamples and queues the samples.
 int Conversion::Decode(AVPacket* packet)
 {
-    if (avcodec_send_packet(decoder.get(), packet) < 0 && packet)
+    if (av.avcodec_send_packet(decoder.get(), packet) < 0 && packet)
         return 0; // a damaged packet is skipped, as players do
-    FramePtr frame(av_frame_alloc());
+    FramePtr frame(av.av_frame_alloc());
     if (!frame)
         return kErrOutOfMemory;
     for (;;) {
-        const int got = avcodec_receive_frame(decoder.get(), frame.get());
+        const int got = av.avcodec_receive_frame(decoder.get(), frame.get());
         if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
             break;
         if (got < 0)
             return kErrFileType;
-        const int room = swr_get_out_samples(resampler.get(), frame->nb_samples);
+        const int room = av.swr_get_out_samples(resampler.get(), frame->nb_samples);
         if (room <= 0) {
-            av_frame_unref(frame.get());
+            av.av_frame_unref(frame.get());
             continue;
         }
-        FramePtr converted(av_frame_alloc());
+        FramePtr converted(av.av_frame_alloc());
         if (!converted)
             return kErrOutOfMemory;
         converted->nb_samples = room;
         converted->format = encoder->sample_fmt;
-        if (av_channel_layout_copy(&converted->ch_layout, &encoder->ch_layout) < 0 ||
-            av_frame_get_buffer(converted.get(), 0) < 0)
+        if (av.av_channel_layout_copy(&converted->ch_layout, &encoder->ch_layout) < 0 ||
+            av.av_frame_get_buffer(converted.get(), 0) < 0)
             return kErrOutOfMemory;
         const int made =
-            swr_convert(resampler.get(), converted->data, room,
-                        const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
+            av.swr_convert(resampler.get(), converted->data, room,
+                           const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
         if (made < 0)
             return kErrIO;
         if (int err = Queue(converted->data, made); err != 0)
             return err;
-        av_frame_unref(frame.get());
+        av.av_frame_unref(frame.get());
     }
     return EncodeFromFifo(false);
 }
@@ -452,17 +592,17 @@ int Conversion::Run(const std::string& input, const std::string& output, AudioTr
     if (int err = OpenEncoder(codec, aacKbps); err != 0)
         return err;
     if (sourceSamples > 0 && decoder->sample_rate > 0)
-        limit =
-            av_rescale(static_cast<std::int64_t>(sourceSamples), encoder->sample_rate, decoder->sample_rate);
+        limit = av.av_rescale(static_cast<std::int64_t>(sourceSamples), encoder->sample_rate,
+                              decoder->sample_rate);
     if (int err = OpenOutput(output); err != 0)
         return err;
-    PacketPtr packet(av_packet_alloc());
+    PacketPtr packet(av.av_packet_alloc());
     if (!packet)
         return kErrOutOfMemory;
     const AVRational timeBase = in->streams[audioIndex]->time_base;
-    while (av_read_frame(in.get(), packet.get()) >= 0) {
+    while (av.av_read_frame(in.get(), packet.get()) >= 0) {
         if (cancelled && cancelled()) {
-            av_packet_unref(packet.get());
+            av.av_packet_unref(packet.get());
             return kErrUserCancel;
         }
         int err = 0;
@@ -471,7 +611,7 @@ int Conversion::Run(const std::string& input, const std::string& output, AudioTr
             if (progress && totalSeconds > 0 && packet->pts != AV_NOPTS_VALUE)
                 progress(std::min(1.0, static_cast<double>(packet->pts) * av_q2d(timeBase) / totalSeconds));
         }
-        av_packet_unref(packet.get());
+        av.av_packet_unref(packet.get());
         if (err != 0)
             return err;
     }
@@ -479,15 +619,15 @@ int Conversion::Run(const std::string& input, const std::string& output, AudioTr
         return err;
     // What the resampler still holds, then the encoder's own delay.
     for (;;) {
-        FramePtr rest(av_frame_alloc());
+        FramePtr rest(av.av_frame_alloc());
         if (!rest)
             return kErrOutOfMemory;
         rest->nb_samples = 4096;
         rest->format = encoder->sample_fmt;
-        if (av_channel_layout_copy(&rest->ch_layout, &encoder->ch_layout) < 0 ||
-            av_frame_get_buffer(rest.get(), 0) < 0)
+        if (av.av_channel_layout_copy(&rest->ch_layout, &encoder->ch_layout) < 0 ||
+            av.av_frame_get_buffer(rest.get(), 0) < 0)
             return kErrOutOfMemory;
-        const int made = swr_convert(resampler.get(), rest->data, 4096, nullptr, 0);
+        const int made = av.swr_convert(resampler.get(), rest->data, 4096, nullptr, 0);
         if (made <= 0)
             break;
         if (int err = Queue(rest->data, made); err != 0)
@@ -497,9 +637,9 @@ int Conversion::Run(const std::string& input, const std::string& output, AudioTr
         return err;
     if (int err = WriteEncoded(nullptr); err != 0)
         return err;
-    if (av_write_trailer(out.get()) < 0)
+    if (av.av_write_trailer(out.get()) < 0)
         return kErrIO;
-    if (avio_closep(&out->pb) < 0)
+    if (av.avio_closep(&out->pb) < 0)
         return kErrIO;
     // The gapless facts: AAC frames hold 1024 samples, the first `initial_padding` of them the
     // encoder's priming; Apple Lossless frames hold the music alone.
@@ -524,7 +664,13 @@ int AudioTranscoder::Convert(const std::string& input, const std::string& output
                              std::uint64_t sourceSamples, const std::function<bool()>& cancelled,
                              const std::function<void(double)>& progress)
 {
-    av_log_set_level(AV_LOG_ERROR);
+    std::string why;
+    if (int err = LoadedFFmpeg(why); err != 0) {
+        AError::NoteFailure(err, AString::FromUTF8("cannot convert " + input + ": " + why));
+        std::remove(output.c_str());
+        return err;
+    }
+    av.av_log_set_level(AV_LOG_ERROR);
     int err = 0;
     {
         Conversion conversion(cancelled, progress);
@@ -534,3 +680,5 @@ int AudioTranscoder::Convert(const std::string& input, const std::string& output
         std::remove(output.c_str());
     return err;
 }
+
+void AudioTranscoder::UseLibraries(std::vector<std::string> sonames) { LibraryNames() = std::move(sonames); }

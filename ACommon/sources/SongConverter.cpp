@@ -398,8 +398,10 @@ void SongConverter::RunJob(const std::shared_ptr<Job>& job)
 {
     std::string file;
     const int result = Produce(job->song, file, nullptr);
+    const AString detail = result != 0 ? AError::FailureDetail(result) : AString();
     std::lock_guard<std::mutex> lock(mutex);
     job->result = result;
+    job->detail = detail;
     job->file = file;
     job->state = Job::kDone;
     changed.notify_all();
@@ -469,8 +471,12 @@ int SongConverter::FileForIPod(const AString& song, AString& out, CancelProc can
                     return kErrUserCancel;
                 }
             }
-            if (job->result != 0)
+            if (job->result != 0) {
+                // Converted on a worker: its reason is noted again on this thread, for the report.
+                if (!job->detail.IsEmpty())
+                    AError::NoteFailure(job->result, job->detail);
                 return job->result;
+            }
             out = AString::FromUTF8(job->file);
             return 0;
         }

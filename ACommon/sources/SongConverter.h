@@ -76,6 +76,7 @@ private:
         std::string song;
         enum State { kQueued, kRunning, kDone } state = kQueued;
         int result = 0;
+        AString detail; // the failure noted on the thread that ran it
         std::string file;
     };
 
