@@ -62,40 +62,37 @@ bool RoomToSpare(const std::string& folder, std::uint64_t bytes)
 {
     if (gFreeSpaceOverride.load() != UINT64_MAX)
         return false;
-    struct Volume {
+    struct Measure {
         std::uint64_t freeBytes = 0;
         std::uint64_t spentAtMeasure = 0;
         std::chrono::steady_clock::time_point measured;
     };
     static std::mutex guard;
-    static std::unordered_map<std::string, unsigned long> volumeOfFolder;
-    static std::unordered_map<unsigned long, Volume> volumes;
+    // By folder, not by the volume's number: some file systems give every volume the same one. A
+    // folder is measured on its own; `spent` counts what every folder was granted, so what one folder
+    // of a volume took is counted against the others too.
+    static std::unordered_map<std::string, Measure> measures;
     static std::uint64_t spent = 0; // every byte answered yes, on any volume
     constexpr auto kLongest = std::chrono::seconds(1);
     // What a file takes beyond its bytes: its last block and its entry in the folder.
     constexpr std::uint64_t kBlock = 4096;
     std::lock_guard<std::mutex> hold(guard);
     const auto now = std::chrono::steady_clock::now();
-    Volume* volume = nullptr;
-    if (auto known = volumeOfFolder.find(folder); known != volumeOfFolder.end())
-        if (auto found = volumes.find(known->second); found != volumes.end())
-            volume = &found->second;
-    if (!volume || now - volume->measured > kLongest || spent - volume->spentAtMeasure >= kRecountBytes) {
+    auto known = measures.find(folder);
+    if (known == measures.end() || now - known->second.measured > kLongest ||
+        spent - known->second.spentAtMeasure >= kRecountBytes) {
         struct statvfs info {};
         if (statvfs(folder.c_str(), &info) != 0)
             return false;
-        // A folder of a volume mounted in place of another is measured as its own from then on.
-        if (volumeOfFolder.size() > 4096)
-            volumeOfFolder.clear();
-        volumeOfFolder[folder] = info.f_fsid;
-        volume = &volumes[info.f_fsid];
-        volume->freeBytes = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
-        volume->spentAtMeasure = spent;
-        volume->measured = now;
+        if (measures.size() > 4096)
+            measures.clear();
+        const std::uint64_t freeBytes = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+        known = measures.insert_or_assign(folder, Measure{freeBytes, spent, now}).first;
     }
+    const Measure& measure = known->second;
     const std::uint64_t needed = (bytes + 2 * kBlock - 1) / kBlock * kBlock;
-    const std::uint64_t since = spent - volume->spentAtMeasure;
-    if (volume->freeBytes < since + needed + kRecountBytes)
+    const std::uint64_t since = spent - measure.spentAtMeasure;
+    if (measure.freeBytes < since + needed + kRecountBytes)
         return false;
     spent += needed;
     return true;
