@@ -103,6 +103,21 @@ bool IsGone(const std::string& path)
 
 constexpr const char* kPlaylistColumns = "SELECT id, name, smart, special_kind, library FROM playlists ";
 
+// The columns a file's tags give, name to media kind in the tracks table's order, bound from `i` on.
+// The record must outlive the query: its text is bound without copies.
+void BindTagColumns(LibraryStore::Query& query, int& i, const TrackRecord& record)
+{
+    for (const std::string* text :
+         {&record.name, &record.artist, &record.albumArtist, &record.album, &record.genre, &record.composer,
+          &record.show, &record.kind, &record.category})
+        query.BindStatic(i++, *text);
+    query.Bind(i++, record.size);
+    for (int number : {record.duration, record.bitRate, record.sampleRate, record.trackNumber,
+                       record.trackCount, record.discNumber, record.discCount, record.year,
+                       record.compilation ? 1 : 0, record.podcast ? 1 : 0, record.mediaKind})
+        query.Bind(i++, static_cast<std::int64_t>(number));
+}
+
 } // namespace
 
 std::string LibrarySource::NormalPath(const std::string& path)
@@ -681,15 +696,7 @@ int LibrarySource::Reread(std::int64_t id, const std::string& location, bool& ch
         return Fail(kErrIO, store.ErrorText());
     int i = 1;
     update.Bind(i++, id);
-    for (const std::string* text :
-         {&record.name, &record.artist, &record.albumArtist, &record.album, &record.genre, &record.composer,
-          &record.show, &record.kind, &record.category})
-        update.Bind(i++, *text);
-    update.Bind(i++, record.size);
-    for (int number : {record.duration, record.bitRate, record.sampleRate, record.trackNumber,
-                       record.trackCount, record.discNumber, record.discCount, record.year,
-                       record.compilation ? 1 : 0, record.podcast ? 1 : 0, record.mediaKind})
-        update.Bind(i++, static_cast<std::int64_t>(number));
+    BindTagColumns(update, i, record);
     update.Bind(i++, record.musicSize);
     update.Bind(i++, record.storeAccount);
     if (canonical == location)
@@ -736,15 +743,7 @@ int LibrarySource::InsertTrack(const TrackRecord& record, std::uint32_t& id, boo
         insert.BindNull(i++);
     else
         insert.BindStatic(i++, record.canonical);
-    for (const std::string* text :
-         {&record.name, &record.artist, &record.albumArtist, &record.album, &record.genre, &record.composer,
-          &record.show, &record.kind, &record.category})
-        insert.BindStatic(i++, *text);
-    insert.Bind(i++, record.size);
-    for (int number : {record.duration, record.bitRate, record.sampleRate, record.trackNumber,
-                       record.trackCount, record.discNumber, record.discCount, record.year,
-                       record.compilation ? 1 : 0, record.podcast ? 1 : 0, record.mediaKind})
-        insert.Bind(i++, static_cast<std::int64_t>(number));
+    BindTagColumns(insert, i, record);
     insert.BindStatic(i++, record.storeAccount);
     insert.Bind(i++, static_cast<std::int64_t>(std::time(nullptr)));
     insert.Bind(i++, record.fileTime);
