@@ -2,6 +2,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AProgress.h"
+#include "ACommon/base/CopyAhead.h"
 #include "APlatform/FileSystem.h"
 #include "APlatform/Frontend.h"
 
@@ -234,7 +235,8 @@ struct CopyOptions {
     bool reportNoSpace = false; // a volume that fills up during the copy gives kErrNoSpace
     CancelProc cancel = nullptr;
     AProgress* progress = nullptr;
-    bool flush = true; // flush the copy and its folder (else the caller flushes a batch at once)
+    bool flush = true;       // flush the copy and its folder (else the caller flushes a batch at once)
+    AString* kept = nullptr; // the checked copy is left where it was made, its path here, not renamed
 };
 
 // Puts the complete temporary folder in place of `to`. rename(2) cannot replace a folder that holds
@@ -382,6 +384,10 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
     if (err == 0 && options.verify && !copyAsRead && !AFile::FilesEqual(from, &temporary)) {
         failedAction = "verify the copy of";
         err = kErrUnableToVerify;
+    }
+    if (err == 0 && options.kept) {
+        *options.kept = temporary;
+        return 0;
     }
     if (err == 0 && rename(temporary.CStr(), to->CStr()) != 0) {
         systemError = errno;
@@ -1009,7 +1015,29 @@ int AFile::CopyWithProgress(const AString* from, const AFile& opened, const AStr
         return CopyWithProgress(from, to, cancel, progress, flush);
     if (!opened.regular)
         return Fail(kErrUnableToCopy, "copy", Joined(*from, "(not a regular file) to", *to), 0);
+    // One of a batch of copies: it may have been copied ahead while the batch's earlier files were
+    // handled.
+    if (int err = 0;
+        !flush && !gCopyHook && CopyAhead::Take(*from, opened.fd, opened.opened, *to, cancel, progress, &err))
+        return err;
     return CopyOpenFile(from, opened.fd, opened.opened, to, cancel, progress, flush);
+}
+
+int AFile::CopyToTemporary(const AString* from, int fd, const struct stat& info, const AString* beside,
+                           CancelProc stop, AString* temporary)
+{
+    if (!from || !beside || !temporary || fd < 0 || !S_ISREG(info.st_mode))
+        return kErrUnableToCopy;
+    if (gCopyHook)
+        return kErrNotSupported;
+    CopyOptions options;
+    options.chunked = static_cast<std::uint64_t>(info.st_size) >= AFile::kLargeFileSize;
+    options.verify = true;
+    options.reportNoSpace = true;
+    options.cancel = options.chunked ? stop : nullptr;
+    options.flush = false;
+    options.kept = temporary;
+    return CopyFileSafely(from, beside, options, fd, &info);
 }
 
 namespace {

@@ -717,8 +717,9 @@ void ASyncLib::BeforePerforming()
 {
     // The songs this run copies onto an iPod are converted on every core while it copies.
     converter.reset();
+    copyAhead.reset();
     ADir* to = nullptr;
-    std::vector<AString> songs;
+    std::vector<AString> songs, asTheyAre;
     for (int i = 0; i < actions.Count(); ++i) {
         auto* action = static_cast<SyncAction*>(actions.GetDataPtr(i));
         if (!action || !action->active || (action->operation != kOpCopy && action->operation != kOpReplace))
@@ -732,18 +733,27 @@ void ASyncLib::BeforePerforming()
         if (from->GetFileDiskPath(&action->path1, &disk, 1) == 0) {
             songs.push_back(disk);
             to = other;
+            // A new song the iPod plays as it is: its file goes there as it is.
+            AString extension;
+            disk.PathExtension(&extension);
+            if (action->operation == kOpCopy && !AudioFormats::NeedsConversion(extension))
+                asTheyAre.push_back(disk);
         }
     }
     if (!to || songs.empty())
         return;
+    if (!logOnly && !asTheyAre.empty())
+        copyAhead = std::make_unique<CopyAhead>(asTheyAre);
     EnsureConverter(to);
     converter->Prefetch(songs);
 }
 
 void ASyncLib::AfterPerforming()
 {
-    // A run that ended early converts nothing more: what is under way stops and leaves no file.
+    // A run that ended early converts nothing more: what is under way stops and leaves no file; nor
+    // does it keep copies made ahead.
     converter.reset();
+    copyAhead.reset();
 }
 
 void ASyncLib::GetFileTitle(const AString* vp, AString* out)

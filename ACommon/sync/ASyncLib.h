@@ -6,6 +6,7 @@
 // in place, a deletion removes the song from its side. It also carries the settings that decide
 // when two songs are the same song, and the checks that must pass before a sync may start.
 
+#include "ACommon/base/CopyAhead.h"
 #include "ACommon/sync/ASync.h"
 
 #include "ACommon/tags/AudioFormats.h"
@@ -173,4 +174,6 @@ protected:
     AudioFormats::Settings conversionSettings;
     std::string conversionCacheFolder;
     std::unique_ptr<SongConverter> converter;
+    // The songs copied onto an iPod as they are, copied ahead while the run enters the ones before.
+    std::unique_ptr<CopyAhead> copyAhead;
 };

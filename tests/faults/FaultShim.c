@@ -123,8 +123,9 @@ static int Fault(const char* kind)
 {
     if (!Counts(kind))
         return 0;
-    ++counted;
-    if (faultAt <= 0 || counted < faultAt || (counted > faultAt && !faultSticky))
+    /* Calls from every thread of the program count, each once. */
+    const long number = __atomic_add_fetch(&counted, 1, __ATOMIC_SEQ_CST);
+    if (faultAt <= 0 || number < faultAt || (number > faultAt && !faultSticky))
         return 0;
     if (faultKill) {
         kill(getpid(), SIGKILL);

@@ -5,6 +5,7 @@
 #include "ACommon/sync/ASyncLib.h"
 
 #include "ACommon/base/AError.h"
+#include "ACommon/base/CopyAhead.h"
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/IPodLock.h"
 #include "ACommon/itunesdb/MHIT.h"
@@ -573,5 +574,30 @@ TEST(ASyncLibIPod, ADeletionAfterARunWithNothingToDoIsCarriedOver)
             << pair.frontend.Log();
         EXPECT_EQ(pair.Titles(), std::vector<std::string>{"Kept"}) << onIPod;
         EXPECT_EQ(ListFiles(pair.Folder()), std::vector<std::string>{"Artist/Album/01 Kept.mp3"}) << onIPod;
+    }
+}
+
+// A first copy of several songs: all but the first are copied ahead while the run enters the ones
+// before them, and each lands whole, under its track's path, with nothing left beside them.
+TEST(ASyncLibIPod, AFirstCopyPutsTheSongsCopiedAheadInPlace)
+{
+    FolderAndIPod pair;
+    std::vector<std::string> titles;
+    for (int i = 0; i < 6; ++i) {
+        titles.push_back("Song " + std::to_string(i));
+        pair.WriteSong("Artist/Album/" + std::to_string(i) + ".mp3", SongSpecOf(titles.back(), "Artist", i));
+    }
+    CopyAhead::SetPatientForTesting(true);
+    const int err = pair.Run(1, 0);
+    CopyAhead::SetPatientForTesting(false);
+    ASSERT_EQ(err, 0) << pair.frontend.Log();
+    EXPECT_EQ(CopyAhead::LastCounts().taken, 5);
+    EXPECT_EQ(pair.Titles(), titles);
+    EXPECT_EQ(ListFiles(pair.root + "/iPod_Control/Music").size(), titles.size());
+    for (int i = 0; i < 6; ++i) {
+        const fixtures::IPodTrack song = pair.IPodSongs().at(titles[i]);
+        EXPECT_EQ(ReadFile(pair.root + song.path),
+                  ReadFile(pair.Folder("Artist/Album/" + std::to_string(i) + ".mp3")))
+            << titles[i];
     }
 }
