@@ -101,7 +101,9 @@ void CopyAhead::State::Run()
         changed.wait(hold, [this] {
             if (stopping)
                 return true;
-            next = std::max(next, taken);
+            // Past the files gone by and those the run copies itself.
+            for (next = std::max(next, taken); next < items.size() && items[next].step != Step::kWaiting;)
+                ++next;
             // Always the next file to be taken; beyond it, a few files and a few megabytes.
             return next < items.size() &&
                    (next == taken || (next < taken + kFilesAhead && bytesAhead < kBytesAhead));
@@ -234,6 +236,11 @@ bool CopyAhead::Take(const AString& from, int fd, const struct stat& opened, con
     if (gPatient && item.step == State::Step::kWaiting && !state->stopping)
         state->changed.wait(hold, [&item] { return item.step != State::Step::kWaiting; });
     if (item.step == State::Step::kCopying) {
+        // The run is quicker than the thread: rather than wait again, it copies the next file itself
+        // while the thread goes on with the one after.
+        if (index + 1 < state->items.size() && state->items[index + 1].step == State::Step::kWaiting &&
+            !gPatient)
+            state->items[index + 1].step = State::Step::kDone;
         const bool large = opened.st_size >= static_cast<off_t>(AFile::kLargeFileSize);
         while (item.step == State::Step::kCopying) {
             state->changed.wait_for(hold, std::chrono::milliseconds(50));
