@@ -27,7 +27,8 @@
 // than the wall time.
 //
 //   build/bench/bench_routes [--short] [--database-only] [--noop] [--repeat N] [--keep FOLDER] [songs...]
-//   (default 1000 5000; files go to $TMPDIR; the program is $PELORIN_BUILD_DIR/pelorin, else build/pelorin)
+//   (songs: 1000 and 5000 unless given; files go to $TMPDIR; the program is $PELORIN_BUILD_DIR/pelorin,
+//   else build/pelorin)
 
 #include "musiclib/FolderImport.h"
 #include "musiclib/MusicLibrary.h"
