@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <fcntl.h>
 #include <mutex>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -156,13 +157,18 @@ CopyAhead::CopyAhead(const std::vector<AString>& sources)
     std::lock_guard<std::mutex> hold(gActiveGuard);
     if (gActive || sources.empty())
         return;
-    state = std::make_shared<State>();
-    state->items.reserve(sources.size());
-    for (const AString& source : sources) {
-        State::Item item;
-        item.source = source.ToStdString();
-        state->indexesOf[item.source].push_back(state->items.size());
-        state->items.push_back(std::move(item));
+    try {
+        auto made = std::make_shared<State>();
+        made->items.reserve(sources.size());
+        for (const AString& source : sources) {
+            State::Item item;
+            item.source = source.ToStdString();
+            made->indexesOf[item.source].push_back(made->items.size());
+            made->items.push_back(std::move(item));
+        }
+        state = std::move(made);
+    } catch (const std::bad_alloc&) {
+        return; // nothing is copied ahead: the run copies every file itself
     }
     gStopping = false;
     gActive = state;
@@ -184,9 +190,14 @@ CopyAhead::~CopyAhead()
     }
     if (state->worker.joinable())
         state->worker.join();
-    std::lock_guard<std::mutex> hold(state->guard);
-    state->PassUpTo(state->items.size());
-    gLastCounts = state->counts;
+    Counts counts;
+    {
+        std::lock_guard<std::mutex> hold(state->guard);
+        state->PassUpTo(state->items.size());
+        counts = state->counts;
+    }
+    std::lock_guard<std::mutex> hold(gActiveGuard);
+    gLastCounts = counts;
 }
 
 void CopyAhead::SetPatientForTesting(bool patient) { gPatient = patient; }
