@@ -214,6 +214,8 @@ private:
 
     std::optional<ScriptProperty> MatchProperty(bool advance)
     {
+        if (Peek().type != ScriptToken::Type::Word)
+            return std::nullopt;
         for (const ScriptPropertyName& name : ScriptPropertyNames()) {
             if (std::size_t n = MatchWords(name.words); n > 0) {
                 if (advance)
@@ -226,6 +228,8 @@ private:
 
     const ClassName* MatchClass(std::size_t* length) const
     {
+        if (Peek().type != ScriptToken::Type::Word)
+            return nullptr;
         for (const ClassName& name : ClassNames()) {
             if (std::size_t n = MatchWords(name.words); n > 0) {
                 *length = n;
@@ -366,6 +370,7 @@ private:
     std::unique_ptr<ScriptExpression> Reference()
     {
         auto reference = NewExpression(ScriptExpression::Type::Reference);
+        reference->chain.reserve(4);
         while (true) {
             reference->chain.push_back(Link());
             if (reference->chain.back().type == ScriptSegment::Type::Start) {

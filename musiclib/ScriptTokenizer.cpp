@@ -3,6 +3,7 @@
 #include "ACommon/base/AError.h"
 #include "APlatform/Unicode.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
@@ -178,8 +179,13 @@ private:
             }
             if (c == '\n' || (c == '\r' && Next(1) != '\n'))
                 ++line;
-            value += c;
-            ++at;
+            // The plain run up to the next quote, backslash or line break, at once.
+            std::size_t end = at + 1;
+            while (end < source.size() && source[end] != '"' && source[end] != '\\' && source[end] != '\n' &&
+                   source[end] != '\r')
+                ++end;
+            value.append(source.data() + at, end - at);
+            at = end;
         }
         ScriptToken token;
         token.type = ScriptToken::Type::String;
@@ -204,11 +210,14 @@ int ScriptTokenizer::Tokenize(std::string_view source, std::vector<ScriptToken>&
         error = "the script is longer than " + std::to_string(kMaxScriptBytes) + " bytes";
         return kErrUnknown;
     }
+    // Plain ASCII, as the scripts this program sends are, needs no decoding to be valid.
+    const bool ascii = std::all_of(source.begin(), source.end(), [](char c) { return (c & 0x80) == 0; });
     std::u16string scratch;
-    if (!platform::DecodeUTF8(source, scratch)) {
+    if (!ascii && !platform::DecodeUTF8(source, scratch)) {
         error = "the script is not valid UTF-8 text";
         return kErrUnknown;
     }
+    tokens.reserve(source.size() / 4 + 4);
     error = Scanner(source, tokens).Run();
     if (!error.empty()) {
         tokens.clear();
