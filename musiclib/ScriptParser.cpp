@@ -5,6 +5,7 @@
 #include "ACommon/base/AError.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <set>
 
@@ -43,6 +44,27 @@ const std::vector<ClassName>& ClassNames()
 }
 
 const char* const kConstants[] = {"library", "ipod"};
+
+constexpr std::size_t kKeptTokens = 1024;
+
+// Whether a word may begin one of `names` (by its first letter, case ignored): most words of a
+// script are tried against every class and property name, and most begin neither.
+template <typename Names> std::array<bool, 256> FirstLetters(const Names& names)
+{
+    std::array<bool, 256> letters{};
+    for (const auto& name : names) {
+        const unsigned char first = static_cast<unsigned char>(name.words.front().front());
+        letters[first] = true;
+        if (first >= 'a' && first <= 'z')
+            letters[first - 'a' + 'A'] = true;
+    }
+    return letters;
+}
+
+bool MayBegin(const std::array<bool, 256>& letters, const std::string& word)
+{
+    return !word.empty() && letters[static_cast<unsigned char>(word.front())];
+}
 
 std::string Lower(std::string_view text)
 {
@@ -214,7 +236,8 @@ private:
 
     std::optional<ScriptProperty> MatchProperty(bool advance)
     {
-        if (Peek().type != ScriptToken::Type::Word)
+        static const std::array<bool, 256> letters = FirstLetters(ScriptPropertyNames());
+        if (Peek().type != ScriptToken::Type::Word || !MayBegin(letters, Peek().text))
             return std::nullopt;
         for (const ScriptPropertyName& name : ScriptPropertyNames()) {
             if (std::size_t n = MatchWords(name.words); n > 0) {
@@ -228,7 +251,8 @@ private:
 
     const ClassName* MatchClass(std::size_t* length) const
     {
-        if (Peek().type != ScriptToken::Type::Word)
+        static const std::array<bool, 256> letters = FirstLetters(ClassNames());
+        if (Peek().type != ScriptToken::Type::Word || !MayBegin(letters, Peek().text))
             return nullptr;
         for (const ClassName& name : ClassNames()) {
             if (std::size_t n = MatchWords(name.words); n > 0) {
@@ -595,7 +619,18 @@ private:
 int ScriptParser::Parse(std::string_view source, ScriptProgram& program, std::string& error)
 {
     program = ScriptProgram();
-    std::vector<ScriptToken> tokens;
+    // The room for the tokens is kept from one script to the next of this thread (a sync parses a
+    // script or more a song), unless a long script made it large.
+    thread_local std::vector<ScriptToken> tokens;
+    struct Kept {
+        std::vector<ScriptToken>& tokens;
+        ~Kept()
+        {
+            tokens.clear();
+            if (tokens.capacity() > kKeptTokens)
+                std::vector<ScriptToken>().swap(tokens);
+        }
+    } kept{tokens};
     if (int err = ScriptTokenizer::Tokenize(source, tokens, error); err != 0)
         return err;
     try {

@@ -146,6 +146,8 @@ private:
         const int startLine = line;
         ++at;
         std::string value;
+        // At least up to the next quote: most strings are taken in one piece.
+        value.reserve(std::min(source.find('"', at), source.size()) - at);
         while (true) {
             if (at >= source.size())
                 return "line " + std::to_string(startLine) + ": a string is not closed";
