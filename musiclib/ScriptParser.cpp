@@ -5,9 +5,9 @@
 #include "ACommon/base/AError.h"
 
 #include <algorithm>
-#include <array>
 #include <optional>
 #include <set>
+#include <unordered_map>
 
 namespace {
 
@@ -47,24 +47,35 @@ const char* const kConstants[] = {"library", "ipod"};
 
 constexpr std::size_t kKeptTokens = 1024;
 
-// Whether a word may begin one of `names` (by its first letter, case ignored): most words of a
-// script are tried against every class and property name, and most begin neither.
-template <typename Names> std::array<bool, 256> FirstLetters(const Names& names)
-{
-    std::array<bool, 256> letters{};
-    for (const auto& name : names) {
-        const unsigned char first = static_cast<unsigned char>(name.words.front().front());
-        letters[first] = true;
-        if (first >= 'a' && first <= 'z')
-            letters[first - 'a' + 'A'] = true;
+// The names of a list (classes or properties) whose first word has a word's length and first letter
+// (case ignored), in the list's order: every link of a reference is tried against the names, and
+// each word can only begin the few of them.
+template <typename Name> class FirstWordIndex {
+public:
+    explicit FirstWordIndex(const std::vector<Name>& names)
+    {
+        for (std::size_t i = 0; i < names.size(); ++i)
+            candidates[KeyOf(names[i].words.front())].push_back(&names[i]);
     }
-    return letters;
-}
 
-bool MayBegin(const std::array<bool, 256>& letters, const std::string& word)
-{
-    return !word.empty() && letters[static_cast<unsigned char>(word.front())];
-}
+    const std::vector<const Name*>& Candidates(std::string_view word) const
+    {
+        static const std::vector<const Name*> kNone;
+        auto found = word.empty() ? candidates.end() : candidates.find(KeyOf(word));
+        return found == candidates.end() ? kNone : found->second;
+    }
+
+private:
+    static std::size_t KeyOf(std::string_view word)
+    {
+        char first = word.front();
+        if (first >= 'A' && first <= 'Z')
+            first = static_cast<char>(first - 'A' + 'a');
+        return word.size() << 8 | static_cast<unsigned char>(first);
+    }
+
+    std::unordered_map<std::size_t, std::vector<const Name*>> candidates;
+};
 
 std::string Lower(std::string_view text)
 {
@@ -236,14 +247,14 @@ private:
 
     std::optional<ScriptProperty> MatchProperty(bool advance)
     {
-        static const std::array<bool, 256> letters = FirstLetters(ScriptPropertyNames());
-        if (Peek().type != ScriptToken::Type::Word || !MayBegin(letters, Peek().text))
+        static const FirstWordIndex<ScriptPropertyName> index(ScriptPropertyNames());
+        if (Peek().type != ScriptToken::Type::Word)
             return std::nullopt;
-        for (const ScriptPropertyName& name : ScriptPropertyNames()) {
-            if (std::size_t n = MatchWords(name.words); n > 0) {
+        for (const ScriptPropertyName* name : index.Candidates(Peek().text)) {
+            if (std::size_t n = MatchWords(name->words); n > 0) {
                 if (advance)
                     at += n;
-                return name.property;
+                return name->property;
             }
         }
         return std::nullopt;
@@ -251,13 +262,13 @@ private:
 
     const ClassName* MatchClass(std::size_t* length) const
     {
-        static const std::array<bool, 256> letters = FirstLetters(ClassNames());
-        if (Peek().type != ScriptToken::Type::Word || !MayBegin(letters, Peek().text))
+        static const FirstWordIndex<ClassName> index(ClassNames());
+        if (Peek().type != ScriptToken::Type::Word)
             return nullptr;
-        for (const ClassName& name : ClassNames()) {
-            if (std::size_t n = MatchWords(name.words); n > 0) {
+        for (const ClassName* name : index.Candidates(Peek().text)) {
+            if (std::size_t n = MatchWords(name->words); n > 0) {
                 *length = n;
-                return &name;
+                return name;
             }
         }
         return nullptr;

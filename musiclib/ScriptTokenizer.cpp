@@ -44,7 +44,7 @@ public:
                 const std::size_t start = at;
                 while (at < source.size() && (IsLetter(source[at]) || IsDigit(source[at])))
                     ++at;
-                Push(ScriptToken::Type::Word, std::string(source.substr(start, at - start)));
+                Push(ScriptToken::Type::Word, source.substr(start, at - start));
             } else if (IsDigit(c)) {
                 if (std::string why = Number(); !why.empty())
                     return why;
@@ -53,7 +53,7 @@ public:
                     return why;
             } else if (c == '(' || c == ')' || c == '{' || c == '}' || c == ',' || c == ':' || c == '=' ||
                        c == '-') {
-                Push(ScriptToken::Type::Symbol, std::string(1, c));
+                Push(ScriptToken::Type::Symbol, source.substr(at, 1));
                 ++at;
             } else if (Starts(kNotEqual)) {
                 Push(ScriptToken::Type::Symbol, "!=");
@@ -64,7 +64,7 @@ public:
                 return Where() + "unexpected character";
             }
         }
-        Push(ScriptToken::Type::End, std::string());
+        Push(ScriptToken::Type::End, std::string_view());
         return std::string();
     }
 
@@ -73,13 +73,14 @@ private:
     bool Starts(std::string_view text) const { return source.substr(at, text.size()) == text; }
     std::string Where() const { return "line " + std::to_string(line) + ": "; }
 
-    void Push(ScriptToken::Type type, std::string text)
+    // Made where it is kept: a token moved into place copies its text once more.
+    ScriptToken& Push(ScriptToken::Type type, std::string_view text)
     {
-        ScriptToken token;
+        ScriptToken& token = tokens.emplace_back();
         token.type = type;
-        token.text = std::move(text);
+        token.text.assign(text);
         token.line = line;
-        tokens.push_back(std::move(token));
+        return token;
     }
 
     void SkipLineBreak()
@@ -92,7 +93,7 @@ private:
 
     void LineEnd()
     {
-        Push(ScriptToken::Type::LineEnd, std::string());
+        Push(ScriptToken::Type::LineEnd, std::string_view());
         SkipLineBreak();
     }
 
@@ -189,11 +190,10 @@ private:
             value.append(source.data() + at, end - at);
             at = end;
         }
-        ScriptToken token;
+        ScriptToken& token = tokens.emplace_back();
         token.type = ScriptToken::Type::String;
         token.text = std::move(value);
         token.line = startLine;
-        tokens.push_back(std::move(token));
         return std::string();
     }
 
