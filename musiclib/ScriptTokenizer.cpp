@@ -14,6 +14,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 constexpr std::string_view kNotEqual = "\xE2\x89\xA0"; // U+2260
 constexpr std::string_view kContinuation = "\xC2\xAC"; // U+00AC
 constexpr std::string_view kOpenChevron = "\xC2\xAB";  // U+00AB
+constexpr std::size_t kReservedTokens = 256;
 
 class Scanner {
 public:
@@ -219,7 +220,8 @@ int ScriptTokenizer::Tokenize(std::string_view source, std::vector<ScriptToken>&
         error = "the script is not valid UTF-8 text";
         return kErrUnknown;
     }
-    tokens.reserve(source.size() / 4 + 4);
+    // Room for the tokens of a script a sync sends, at once; a longer script grows it as it goes.
+    tokens.reserve(std::min<std::size_t>(source.size() / 4 + 4, kReservedTokens));
     error = Scanner(source, tokens).Run();
     if (!error.empty()) {
         tokens.clear();
