@@ -649,12 +649,21 @@ int IPodSource::Playlists(std::vector<PlaylistInfo>& out)
 
 int IPodSource::FindPlaylist(const std::string& name, PlaylistInfo& out)
 {
-    std::vector<PlaylistInfo> all;
-    if (int err = Playlists(all); err != 0)
+    // Every script that names a playlist asks: only the names are compared, and only the playlist
+    // found is described.
+    if (int err = Ready(); err != 0)
         return err;
-    for (PlaylistInfo& info : all) {
-        if (LibraryText::Equal(info.name, name)) {
-            out = std::move(info);
+    MHLP* list = PrimaryList(database->GetDatabase());
+    if (!list)
+        return Fail(kErrObjectNotFound, "the iPod's database holds no playlists");
+    for (int i = 0; i < list->GetPlaylistCount(); ++i) {
+        MHYP* playlist = list->GetPlaylist(i);
+        std::string named = NameOf(playlist);
+        // The library playlist without a name of its own is called as the iPod is (InfoOf).
+        if (i == 0 && named.empty())
+            named = GetName();
+        if (LibraryText::Equal(named, name)) {
+            out = InfoOf(playlist);
             return 0;
         }
     }

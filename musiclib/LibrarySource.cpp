@@ -118,12 +118,30 @@ void BindTagColumns(LibraryStore::Query& query, int& i, const TrackRecord& recor
         query.Bind(i++, static_cast<std::int64_t>(number));
 }
 
+// True when every component of the absolute `path` is a name: none empty, "." or "..". Such a path
+// is its own normal form.
+bool IsPlainAbsolute(std::string_view path)
+{
+    for (std::size_t start = 1; start <= path.size();) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        const std::string_view component = path.substr(start, end - start);
+        if (component.empty() || component == "." || component == "..")
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 } // namespace
 
 std::string LibrarySource::NormalPath(const std::string& path)
 {
     if (path.empty() || path.front() != '/')
         return std::string();
+    if (IsPlainAbsolute(path))
+        return path;
     std::string normal = std::filesystem::path(path).lexically_normal().string();
     while (normal.size() > 1 && normal.back() == '/')
         normal.pop_back();

@@ -411,11 +411,21 @@ int LibraryStore::SetWaitForDisk(bool wait)
 
 int LibraryStore::Checkpoint() { return Execute("PRAGMA wal_checkpoint(PASSIVE)"); }
 
+int LibraryStore::Control(const std::string& sql)
+{
+    // Every script begins and ends a transaction: these statements are prepared once, like the others.
+    Query query = Prepare(sql);
+    if (!query)
+        return Execute(sql);
+    return CodeFor(query.Step());
+}
+
 int LibraryStore::Begin(bool write)
 {
     if (inTransaction)
         return kErrBusy;
-    if (int err = Execute(write ? "BEGIN IMMEDIATE" : "BEGIN"); err != 0)
+    static const std::string kBeginWrite = "BEGIN IMMEDIATE", kBeginRead = "BEGIN";
+    if (int err = Control(write ? kBeginWrite : kBeginRead); err != 0)
         return err;
     inTransaction = true;
     return 0;
@@ -425,7 +435,8 @@ int LibraryStore::Commit()
 {
     if (!inTransaction)
         return 0;
-    if (int err = Execute("COMMIT"); err != 0) {
+    static const std::string kCommit = "COMMIT";
+    if (int err = Control(kCommit); err != 0) {
         Rollback();
         return err;
     }
@@ -437,6 +448,7 @@ void LibraryStore::Rollback()
 {
     if (!inTransaction)
         return;
-    Execute("ROLLBACK");
+    static const std::string kRollback = "ROLLBACK";
+    Control(kRollback);
     inTransaction = false;
 }

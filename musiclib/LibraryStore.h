@@ -88,6 +88,8 @@ public:
 
 private:
     int Migrate(std::string& error);
+    // Runs a statement that begins or ends a transaction.
+    int Control(const std::string& sql);
     bool HasColumn(const char* table, const char* column);
 
     sqlite3* database = nullptr;

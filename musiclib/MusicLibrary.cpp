@@ -10,6 +10,7 @@
 #include "ACommon/itunesdb/MountedIPod.h"
 #include "APlatform/KnownFolders.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <iterator>
 #include <sqlite3.h>
@@ -44,11 +45,13 @@ constexpr const char* kIdentityFiles[] = {"", "/iPod_Control/Device/SysInfo",
 std::vector<std::uint64_t> IdentityStamp(const std::string& root, const struct stat* database = nullptr)
 {
     std::vector<std::uint64_t> stamp;
+    stamp.reserve(std::size(kIdentityFiles) * 7);
+    std::string path = root;
     for (const char* relative : kIdentityFiles) {
         struct stat info {};
         if (database && relative == kIdentityFiles[std::size(kIdentityFiles) - 1]) {
             info = *database;
-        } else if (stat((root + relative).c_str(), &info) != 0) {
+        } else if (path.replace(root.size(), std::string::npos, relative); stat(path.c_str(), &info) != 0) {
             stamp.push_back(0);
             continue;
         }
@@ -63,14 +66,20 @@ std::vector<std::uint64_t> IdentityStamp(const std::string& root, const struct s
     return stamp;
 }
 
+// A path that is not empty and is UTF-8 text (plain ASCII needs no decoding to tell).
+bool IsUsablePath(const std::string& path)
+{
+    return !path.empty() && (std::all_of(path.begin(), path.end(), [](char c) { return (c & 0x80) == 0; }) ||
+                             !AString::FromUTF8(path).IsEmpty());
+}
+
 // Whether `root` is an iPod's folder, holding its database: one call when its folders have their
 // usual names (`database` then gets what it found), the search that ignores case otherwise.
-bool HoldsIPodDatabase(const AString& root, struct stat* database, bool* found)
+bool HoldsIPodDatabase(const std::string& root, struct stat* database, bool* found)
 {
-    *found =
-        lstat((root.ToStdString() + kIdentityFiles[std::size(kIdentityFiles) - 1]).c_str(), database) == 0 &&
-        S_ISREG(database->st_mode);
-    return *found || IPodDB::IsIPodRoot(root);
+    *found = lstat((root + kIdentityFiles[std::size(kIdentityFiles) - 1]).c_str(), database) == 0 &&
+             S_ISREG(database->st_mode);
+    return *found || IPodDB::IsIPodRoot(AString::FromUTF8(root));
 }
 
 } // namespace
@@ -140,12 +149,12 @@ int MusicLibrary::AttachedIPods(std::vector<AttachedIPod>& out)
         iPod.name = query.Text(1);
         iPod.volume = query.Text(2);
         iPod.identity = query.Text(3);
-        AString root = AString::FromUTF8(platform::VolumePath(iPod.volume));
+        const std::string root = platform::VolumePath(iPod.volume);
         struct stat database {};
         bool usual = false;
-        iPod.mounted = !root.IsEmpty() && HoldsIPodDatabase(root, &database, &usual) &&
-                       (iPod.identity.empty() ||
-                        IdentityOf(root.ToStdString(), usual ? &database : nullptr) == iPod.identity);
+        iPod.mounted =
+            IsUsablePath(root) && HoldsIPodDatabase(root, &database, &usual) &&
+            (iPod.identity.empty() || IdentityOf(root, usual ? &database : nullptr) == iPod.identity);
         out.push_back(std::move(iPod));
     }
     return 0;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <optional>
 #include <set>
+#include <unordered_map>
 
 namespace {
 
@@ -43,6 +44,38 @@ const std::vector<ClassName>& ClassNames()
 }
 
 const char* const kConstants[] = {"library", "ipod"};
+
+constexpr std::size_t kKeptTokens = 1024;
+
+// The names of a list (classes or properties) whose first word has a word's length and first letter
+// (case ignored), in the list's order: every link of a reference is tried against the names, and
+// each word can only begin the few of them.
+template <typename Name> class FirstWordIndex {
+public:
+    explicit FirstWordIndex(const std::vector<Name>& names)
+    {
+        for (std::size_t i = 0; i < names.size(); ++i)
+            candidates[KeyOf(names[i].words.front())].push_back(&names[i]);
+    }
+
+    const std::vector<const Name*>& Candidates(std::string_view word) const
+    {
+        static const std::vector<const Name*> kNone;
+        auto found = word.empty() ? candidates.end() : candidates.find(KeyOf(word));
+        return found == candidates.end() ? kNone : found->second;
+    }
+
+private:
+    static std::size_t KeyOf(std::string_view word)
+    {
+        char first = word.front();
+        if (first >= 'A' && first <= 'Z')
+            first = static_cast<char>(first - 'A' + 'a');
+        return word.size() << 8 | static_cast<unsigned char>(first);
+    }
+
+    std::unordered_map<std::size_t, std::vector<const Name*>> candidates;
+};
 
 std::string Lower(std::string_view text)
 {
@@ -214,11 +247,14 @@ private:
 
     std::optional<ScriptProperty> MatchProperty(bool advance)
     {
-        for (const ScriptPropertyName& name : ScriptPropertyNames()) {
-            if (std::size_t n = MatchWords(name.words); n > 0) {
+        static const FirstWordIndex<ScriptPropertyName> index(ScriptPropertyNames());
+        if (Peek().type != ScriptToken::Type::Word)
+            return std::nullopt;
+        for (const ScriptPropertyName* name : index.Candidates(Peek().text)) {
+            if (std::size_t n = MatchWords(name->words); n > 0) {
                 if (advance)
                     at += n;
-                return name.property;
+                return name->property;
             }
         }
         return std::nullopt;
@@ -226,10 +262,13 @@ private:
 
     const ClassName* MatchClass(std::size_t* length) const
     {
-        for (const ClassName& name : ClassNames()) {
-            if (std::size_t n = MatchWords(name.words); n > 0) {
+        static const FirstWordIndex<ClassName> index(ClassNames());
+        if (Peek().type != ScriptToken::Type::Word)
+            return nullptr;
+        for (const ClassName* name : index.Candidates(Peek().text)) {
+            if (std::size_t n = MatchWords(name->words); n > 0) {
                 *length = n;
-                return &name;
+                return name;
             }
         }
         return nullptr;
@@ -366,6 +405,7 @@ private:
     std::unique_ptr<ScriptExpression> Reference()
     {
         auto reference = NewExpression(ScriptExpression::Type::Reference);
+        reference->chain.reserve(4);
         while (true) {
             reference->chain.push_back(Link());
             if (reference->chain.back().type == ScriptSegment::Type::Start) {
@@ -590,7 +630,18 @@ private:
 int ScriptParser::Parse(std::string_view source, ScriptProgram& program, std::string& error)
 {
     program = ScriptProgram();
-    std::vector<ScriptToken> tokens;
+    // The room for the tokens is kept from one script to the next of this thread (a sync parses a
+    // script or more a song), unless a long script made it large.
+    thread_local std::vector<ScriptToken> tokens;
+    struct Kept {
+        std::vector<ScriptToken>& tokens;
+        ~Kept()
+        {
+            tokens.clear();
+            if (tokens.capacity() > kKeptTokens)
+                std::vector<ScriptToken>().swap(tokens);
+        }
+    } kept{tokens};
     if (int err = ScriptTokenizer::Tokenize(source, tokens, error); err != 0)
         return err;
     try {

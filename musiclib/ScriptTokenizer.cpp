@@ -3,6 +3,7 @@
 #include "ACommon/base/AError.h"
 #include "APlatform/Unicode.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
@@ -13,6 +14,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 constexpr std::string_view kNotEqual = "\xE2\x89\xA0"; // U+2260
 constexpr std::string_view kContinuation = "\xC2\xAC"; // U+00AC
 constexpr std::string_view kOpenChevron = "\xC2\xAB";  // U+00AB
+constexpr std::size_t kReservedTokens = 256;
 
 class Scanner {
 public:
@@ -43,7 +45,7 @@ public:
                 const std::size_t start = at;
                 while (at < source.size() && (IsLetter(source[at]) || IsDigit(source[at])))
                     ++at;
-                Push(ScriptToken::Type::Word, std::string(source.substr(start, at - start)));
+                Push(ScriptToken::Type::Word, source.substr(start, at - start));
             } else if (IsDigit(c)) {
                 if (std::string why = Number(); !why.empty())
                     return why;
@@ -52,7 +54,7 @@ public:
                     return why;
             } else if (c == '(' || c == ')' || c == '{' || c == '}' || c == ',' || c == ':' || c == '=' ||
                        c == '-') {
-                Push(ScriptToken::Type::Symbol, std::string(1, c));
+                Push(ScriptToken::Type::Symbol, source.substr(at, 1));
                 ++at;
             } else if (Starts(kNotEqual)) {
                 Push(ScriptToken::Type::Symbol, "!=");
@@ -63,7 +65,7 @@ public:
                 return Where() + "unexpected character";
             }
         }
-        Push(ScriptToken::Type::End, std::string());
+        Push(ScriptToken::Type::End, std::string_view());
         return std::string();
     }
 
@@ -72,13 +74,14 @@ private:
     bool Starts(std::string_view text) const { return source.substr(at, text.size()) == text; }
     std::string Where() const { return "line " + std::to_string(line) + ": "; }
 
-    void Push(ScriptToken::Type type, std::string text)
+    // Made where it is kept: a token moved into place copies its text once more.
+    ScriptToken& Push(ScriptToken::Type type, std::string_view text)
     {
-        ScriptToken token;
+        ScriptToken& token = tokens.emplace_back();
         token.type = type;
-        token.text = std::move(text);
+        token.text.assign(text);
         token.line = line;
-        tokens.push_back(std::move(token));
+        return token;
     }
 
     void SkipLineBreak()
@@ -91,7 +94,7 @@ private:
 
     void LineEnd()
     {
-        Push(ScriptToken::Type::LineEnd, std::string());
+        Push(ScriptToken::Type::LineEnd, std::string_view());
         SkipLineBreak();
     }
 
@@ -145,6 +148,8 @@ private:
         const int startLine = line;
         ++at;
         std::string value;
+        // At least up to the next quote: most strings are taken in one piece.
+        value.reserve(std::min(source.find('"', at), source.size()) - at);
         while (true) {
             if (at >= source.size())
                 return "line " + std::to_string(startLine) + ": a string is not closed";
@@ -178,14 +183,18 @@ private:
             }
             if (c == '\n' || (c == '\r' && Next(1) != '\n'))
                 ++line;
-            value += c;
-            ++at;
+            // The plain run up to the next quote, backslash or line break, at once.
+            std::size_t end = at + 1;
+            while (end < source.size() && source[end] != '"' && source[end] != '\\' && source[end] != '\n' &&
+                   source[end] != '\r')
+                ++end;
+            value.append(source.data() + at, end - at);
+            at = end;
         }
-        ScriptToken token;
+        ScriptToken& token = tokens.emplace_back();
         token.type = ScriptToken::Type::String;
         token.text = std::move(value);
         token.line = startLine;
-        tokens.push_back(std::move(token));
         return std::string();
     }
 
@@ -204,11 +213,15 @@ int ScriptTokenizer::Tokenize(std::string_view source, std::vector<ScriptToken>&
         error = "the script is longer than " + std::to_string(kMaxScriptBytes) + " bytes";
         return kErrUnknown;
     }
+    // Plain ASCII, as the scripts this program sends are, needs no decoding to be valid.
+    const bool ascii = std::all_of(source.begin(), source.end(), [](char c) { return (c & 0x80) == 0; });
     std::u16string scratch;
-    if (!platform::DecodeUTF8(source, scratch)) {
+    if (!ascii && !platform::DecodeUTF8(source, scratch)) {
         error = "the script is not valid UTF-8 text";
         return kErrUnknown;
     }
+    // Room for the tokens of a script a sync sends, at once; a longer script grows it as it goes.
+    tokens.reserve(std::min<std::size_t>(source.size() / 4 + 4, kReservedTokens));
     error = Scanner(source, tokens).Run();
     if (!error.empty()) {
         tokens.clear();

@@ -201,9 +201,10 @@ void ASiTunes::SetLockWaitForTesting(int seconds)
     gLockWaitSeconds = seconds > 0 ? seconds : kLockWaitSeconds;
 }
 
-bool ASiTunes::Quote(const AString& value, std::string* out)
+bool ASiTunes::Quote(const AString& value, std::string* out) { return QuoteText(value.ToStdString(), out); }
+
+bool ASiTunes::QuoteText(std::string_view bytes, std::string* out)
 {
-    const std::string bytes = value.ToStdString();
     std::string quoted;
     quoted.reserve(bytes.size() + 8);
     for (char c : bytes) {
@@ -624,7 +625,8 @@ bool ASiTunes::AddScript(bool iPod, const AString& path, const AString& targetNa
 {
     const std::string hfs = platform::PosixToHfsPath(path.ToStdString());
     std::string quotedPath, target, source;
-    if (hfs.empty() || !Quote(AString::FromUTF8(hfs), &quotedPath)) {
+    // The colon path is UTF-8 text already (made from the path's own text): quoted as it is.
+    if (hfs.empty() || !QuoteText(hfs, &quotedPath)) {
         // The file's own path names what is wrong, not the playlist it was going to.
         LogRefusedName(progress, path);
         AError::NoteFailure(kErrInvalidPath,

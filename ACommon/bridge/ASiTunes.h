@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class ASiTunes {
@@ -56,6 +57,8 @@ public:
     // `value` as it goes between double quotes in a script: `\` and `"` escaped. False (and `out`
     // untouched) for a value holding a line feed or a carriage return, which no name may hold.
     static bool Quote(const AString& value, std::string* out);
+    // The same for UTF-8 text.
+    static bool QuoteText(std::string_view bytes, std::string* out);
     static int GetIPodCount();
     static int GetIPodCountiTunes();
     static int GetITunesVersion();

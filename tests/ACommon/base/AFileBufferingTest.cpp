@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -116,4 +118,30 @@ TEST(AFileWriteBehind, AReplacedFileHoldsEveryWriteWhereverItWent)
         EXPECT_EQ(end, expected.size());
         EXPECT_EQ(fixtures::ReadText(dir / "f"), expected);
     }
+}
+
+TEST(AFileReadAhead, EachFileReadsOnlyItsOwnBytesAfterOthers)
+{
+    fixtures::TempDir dir;
+    const std::string content = Content();
+    // Longer and shorter than the block, one of its size and an empty one, each after the other.
+    const std::size_t sizes[] = {kSize, 10, kBlock, 0, 3, kBlock + 1};
+    auto readAll = [&dir, &content](std::size_t i, std::size_t size) {
+        const std::string name = "f" + std::to_string(i);
+        fixtures::WriteFile(dir / name, content.substr(i, size));
+        const AString path = dir.A(name);
+        AFile file;
+        ASSERT_EQ(file.Open(&path, 1), 0);
+        std::string bytes;
+        char buffer[1000];
+        for (unsigned got = 1; got > 0;) {
+            ASSERT_EQ(file.Read(buffer, sizeof buffer, &got), 0);
+            bytes.append(buffer, got);
+        }
+        EXPECT_EQ(bytes, content.substr(i, size)) << name;
+    };
+    for (std::size_t i = 0; i < std::size(sizes); ++i)
+        readAll(i, sizes[i]);
+    std::thread other([&] { readAll(std::size(sizes), 20); });
+    other.join();
 }
