@@ -246,13 +246,13 @@ bool CopyAhead::Take(const AString& from, int fd, const struct stat& opened, con
     State::Item& item = state->items[index];
     if (gPatient && item.step == State::Step::kWaiting && !state->stopping)
         state->changed.wait(hold, [&item] { return item.step != State::Step::kWaiting; });
+    const bool large = opened.st_size >= static_cast<off_t>(AFile::kLargeFileSize);
     if (item.step == State::Step::kCopying) {
         // The run is quicker than the thread: rather than wait again, it copies the next file itself
         // while the thread goes on with the one after.
         if (index + 1 < state->items.size() && state->items[index + 1].step == State::Step::kWaiting &&
             !gPatient)
             state->items[index + 1].step = State::Step::kDone;
-        const bool large = opened.st_size >= static_cast<off_t>(AFile::kLargeFileSize);
         while (item.step == State::Step::kCopying) {
             state->changed.wait_for(hold, std::chrono::milliseconds(50));
             if (large && cancel && item.step == State::Step::kCopying) {
@@ -285,8 +285,10 @@ bool CopyAhead::Take(const AString& from, int fd, const struct stat& opened, con
     struct stat now {};
     const bool same = fstat(fd, &now) == 0 && SameFile(read, opened) && SameFile(now, opened) &&
                       ParentOf(ParentOf(destination)) == state->folder;
-    if (same && rename(temporary.c_str(), destination.c_str()) == 0) {
-        if (progress && opened.st_size >= static_cast<off_t>(AFile::kLargeFileSize))
+    // A large file's copy heeds a cancel as the run's own copy would, before its first chunk.
+    const bool cancelled = same && large && cancel && cancel() != 0;
+    if (same && !cancelled && rename(temporary.c_str(), destination.c_str()) == 0) {
+        if (progress && large)
             progress->UpdateDivision(1.0, nullptr, nullptr, nullptr, 0);
         hold.lock();
         ++state->counts.taken;
@@ -296,5 +298,7 @@ bool CopyAhead::Take(const AString& from, int fd, const struct stat& opened, con
     unlink(temporary.c_str());
     hold.lock();
     ++state->counts.discarded;
-    return false;
+    if (cancelled)
+        *err = kErrUserCancel;
+    return cancelled;
 }
