@@ -566,11 +566,11 @@ bool ASyncLib::RemovalFreesSpace(int side)
     return !IsPlain(source) && AsSong(source) && !GetMoveInsteadOfDelete();
 }
 
-std::uint64_t ASyncLib::PlannedCopySize(const AString* src, bool* estimated)
+std::uint64_t ASyncLib::PlannedCopySize(const AString* src, bool* estimated, std::uint64_t listed)
 {
     if (estimated)
         *estimated = false;
-    const std::uint64_t bytes = FileSize(src);
+    const std::uint64_t bytes = listed != 0 ? listed : FileSize(src);
     const int side = SideOfPath(src);
     ADir* to = SideSource(side == 1 ? 2 : 1);
     ADir* from = SideSource(side);

@@ -126,7 +126,7 @@ public:
     std::uint64_t FileSize(const AString* path) override;
     AString VolumePathOfSide(int side) override;
     bool RemovalFreesSpace(int side) override;
-    std::uint64_t PlannedCopySize(const AString* src, bool* estimated) override;
+    std::uint64_t PlannedCopySize(const AString* src, bool* estimated, std::uint64_t listed = 0) override;
     bool JudgesByChanges() const override;
     bool SameFileState(const AString& left, const AString& right) override;
 
