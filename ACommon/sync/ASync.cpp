@@ -369,8 +369,10 @@ void ASync::SetHint(int slot, const AString* path, ADir* dir, int index)
     // A song source's record carries the size of the song's file as its listing found it.
     const bool song = dir->GetType() != ADir::kTypeFolder;
     hints[slot].recordPath = song ? path : nullptr;
-    hints[slot].recordSize = song ? dir->GetRecordSize(index) : 0;
+    hints[slot].recordSize = song ? ListedSize(dir, index) : 0;
 }
+
+std::uint64_t ASync::ListedSize(ADir* dir, int index) { return dir->GetRecordSize(index); }
 
 void ASync::ClearHints()
 {

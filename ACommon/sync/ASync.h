@@ -350,6 +350,9 @@ protected:
     // the two full paths it built, so that planning asks the file system nothing it already knows.
     // A hint answers only for the very path object the walk passed on.
     void SetHint(int slot, const AString* path, ADir* dir, int index);
+    // The size of the song file of record `index` of `dir` as its listing (or a check before the
+    // plan) found it; 0: not known.
+    virtual std::uint64_t ListedSize(ADir* dir, int index);
     void ClearHints();
     const ADir::ListedFile* HintFor(const AString* path) const;
     void LogLine(const AString& text, signed char dated);
