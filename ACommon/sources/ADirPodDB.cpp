@@ -830,6 +830,7 @@ bool ADirPodDB::TakeListing(ADir& live)
     useFullPaths = 0;
     CheckRemovedFilesFolder();
     SwapListing(*other);
+    musicFolders.Forget(); // looked for again in this run, as after a listing
     // The iPod's database is the one this list kept as bytes, unchanged: the bytes stay, and are
     // written back as read, not made again from records.
     if (database->IsSetAside() && other->storedThisListing == 0 && other->database->AsRead() &&
