@@ -170,6 +170,7 @@ bool IPodSource::ChangedOnDisk() const
 
 int IPodSource::Load()
 {
+    musicFolders.Forget();
     tracksById.clear();
     idsOfTracks.clear();
     playlistsById.clear();
@@ -1075,7 +1076,7 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
         added->SetFilepath(song.filePath);
         return Entered(added, record, playlist, track, AString());
     }
-    if (int err = IPodMusicFolder::ChooseDestination(root, file, song, destination); err != 0)
+    if (int err = IPodMusicFolder::ChooseDestination(root, file, song, destination, &musicFolders); err != 0)
         return Fail(err, "cannot copy " + location + " onto the iPod" + AError::Message(err) + Detail(err));
     song.filePath = destination.Mid(root.GetLength() - 1, destination.GetLength());
     // Named in the iPod's journal before it is copied: a process that stops between the copy and
@@ -1094,6 +1095,7 @@ int IPodSource::AddFile(const std::string& path, std::int64_t playlist, std::uin
         if (AFile::GetPathType(&destination) == AFile::kPathFile)
             AFile::Delete(&destination);
         journal.ForgetLast();
+        musicFolders.Forget(); // the folder may be gone: the next song looks again
         return Fail(err, "cannot copy " + location + " onto the iPod" + AError::Message(err) + Detail(err));
     }
     MHIT* added = nullptr;

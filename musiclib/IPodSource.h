@@ -23,6 +23,7 @@
 #include "ACommon/base/AString.h"
 #include "ACommon/itunesdb/IPodJournal.h"
 #include "ACommon/itunesdb/IPodLock.h"
+#include "ACommon/itunesdb/IPodMusicFolder.h"
 #include "ACommon/itunesdb/IPodRecovery.h"
 #include "ACommon/itunesdb/IPodStoreCadence.h"
 
@@ -125,7 +126,8 @@ private:
     AString root;
     std::unique_ptr<IPodDB> database;
     IPodLock lock;
-    IPodJournal& journal; // shared with the sync's side of this iPod
+    IPodJournal& journal;                // shared with the sync's side of this iPod
+    IPodMusicFolder::Known musicFolders; // the music folders found or made since the database was read
     // What an interrupted run left, found when the database was read: removed at the first change
     // (or a settling flush), when the songs taken in also become changes to store.
     std::vector<IPodRecovery::LeftFile> leftFiles;

@@ -42,6 +42,19 @@ constexpr const char* kIdentityFiles[] = {"", "/iPod_Control/Device/SysInfo",
                                           "/iPod_Control/Device/SysInfoExtended",
                                           "/iPod_Control/iTunes/iTunesDB"};
 
+// The part of a stamp one file gives: its device, inode, size and dates.
+constexpr std::size_t kFileStamp = 7;
+
+void AddFileStamp(const struct stat& info, std::vector<std::uint64_t>& stamp)
+{
+    for (auto value :
+         {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+          static_cast<std::uint64_t>(info.st_size), static_cast<std::uint64_t>(info.st_mtim.tv_sec),
+          static_cast<std::uint64_t>(info.st_mtim.tv_nsec), static_cast<std::uint64_t>(info.st_ctim.tv_sec),
+          static_cast<std::uint64_t>(info.st_ctim.tv_nsec)})
+        stamp.push_back(value);
+}
+
 std::vector<std::uint64_t> IdentityStamp(const std::string& root, const struct stat* database = nullptr)
 {
     std::vector<std::uint64_t> stamp;
@@ -55,13 +68,7 @@ std::vector<std::uint64_t> IdentityStamp(const std::string& root, const struct s
             stamp.push_back(0);
             continue;
         }
-        for (auto value :
-             {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-              static_cast<std::uint64_t>(info.st_size), static_cast<std::uint64_t>(info.st_mtim.tv_sec),
-              static_cast<std::uint64_t>(info.st_mtim.tv_nsec),
-              static_cast<std::uint64_t>(info.st_ctim.tv_sec),
-              static_cast<std::uint64_t>(info.st_ctim.tv_nsec)})
-            stamp.push_back(value);
+        AddFileStamp(info, stamp);
     }
     return stamp;
 }
@@ -71,6 +78,14 @@ bool IsUsablePath(const std::string& path)
 {
     return !path.empty() && (std::all_of(path.begin(), path.end(), [](char c) { return (c & 0x80) == 0; }) ||
                              !AString::FromUTF8(path).IsEmpty());
+}
+
+// Whether `stamp` ends with the stamp of `database`, a database file found a moment ago.
+bool EndsWithDatabase(const std::vector<std::uint64_t>& stamp, const struct stat& database)
+{
+    std::vector<std::uint64_t> tail;
+    AddFileStamp(database, tail);
+    return stamp.size() >= kFileStamp && std::equal(tail.begin(), tail.end(), stamp.end() - kFileStamp);
 }
 
 // Whether `root` is an iPod's folder, holding its database: one call when its folders have their
@@ -162,8 +177,14 @@ int MusicLibrary::AttachedIPods(std::vector<AttachedIPod>& out)
 
 std::string MusicLibrary::IdentityOf(const std::string& root, const struct stat* database)
 {
-    std::vector<std::uint64_t> stamp = IdentityStamp(root, database);
     IdentityRead& known = identities[root];
+    // The very database file the identity was read with, unwritten since (any write, and another
+    // volume or folder at the root, would show in its device, inode, size or dates): the same iPod.
+    // Each script asks, so this spares three looks at the iPod's files a script; a store of the
+    // database makes the next script look at them all again.
+    if (database && !known.stamp.empty() && EndsWithDatabase(known.stamp, *database))
+        return known.identity;
+    std::vector<std::uint64_t> stamp = IdentityStamp(root, database);
     if (known.stamp.empty() || known.stamp != stamp) {
         AString ipodRoot = AString::FromUTF8(root);
         known.identity = IPodDB::GetIdentity(&ipodRoot).ToStdString();

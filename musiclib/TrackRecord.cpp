@@ -78,21 +78,40 @@ int TrackRecord::Read(const std::string& path, TrackRecord& out, std::string& wh
         why = "its path is not UTF-8 text";
         return kErrInvalidPath;
     }
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        why = "there is no file there";
-        return kErrFileNotFound;
-    }
+    auto noFile = [&path]() {
+        struct stat there {};
+        return stat(path.c_str(), &there) != 0 || !S_ISREG(there.st_mode);
+    };
     const FileType* type = TypeOf(path);
     if (!type) {
+        if (noFile()) {
+            why = "there is no file there";
+            return kErrFileNotFound;
+        }
         why = "it is not a music file (mp3, m4a, m4p, m4b, aif, aiff, mp4, m4v)";
         return kErrFileType;
     }
+    // The file is opened once: its size, dates and identity are those of the open file, taken
+    // before the tags are read from it.
     ID3 own;
     ID3& tags = read ? *read : own;
-    if (int err = opened ? tags.SetFilePath(file, *opened) : tags.SetFilePath(file); err != 0) {
+    AFile ownFile;
+    AFile& source = opened ? *opened : ownFile;
+    if (int err = tags.SetFilePath(file, source); err != 0) {
+        if (err == kErrFileNotFound || (err == kErrOpen && noFile())) {
+            why = "there is no file there";
+            return kErrFileNotFound;
+        }
         why = std::string("its tags cannot be read") + AError::Message(err);
         return err;
+    }
+    struct stat info {};
+    if (source.IsOpen()) {
+        info = source.OpenedInfo();
+    } else if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        // A type whose tags are not read from the file (AIFC).
+        why = "there is no file there";
+        return kErrFileNotFound;
     }
     SongInfoStruct song;
     tags.GetSongInfo(song);

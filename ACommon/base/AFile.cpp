@@ -621,6 +621,35 @@ int AFile::Open(const AString* filePath, unsigned mode)
     return 0;
 }
 
+int AFile::OpenRegular(const AString* filePath)
+{
+    Close(0);
+    if (!filePath || filePath->IsEmpty())
+        return kErrFileNotFound;
+    // Without O_NONBLOCK opening a pipe would wait for a writer; a regular file reads the same with it.
+    int handle = open(filePath->CStr(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (handle < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return kErrFileNotFound;
+        return Fail(kErrOpen, "open", *filePath, errno);
+    }
+    struct stat info {};
+    if (fstat(handle, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(handle);
+        return kErrOpen;
+    }
+    fd = handle;
+    opened = info;
+    regular = true;
+    readOnly = true;
+    position = 0;
+    path = *filePath;
+    aheadStart = 0;
+    aheadLength = 0;
+    knownSize = static_cast<unsigned long long>(info.st_size);
+    return 0;
+}
+
 void AFile::Close(signed char flush)
 {
     if (fd < 0)

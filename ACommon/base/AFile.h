@@ -25,8 +25,13 @@ public:
     // Opens for reading: `mode` must be 1 (files are written through ReplaceSafely). A missing file is
     // created empty first. Returns 0 or kErrOpen.
     int Open(const AString* path, unsigned mode);
+    // Opens a regular file for reading with one open and one fstat, never waiting on a pipe or a
+    // device: kErrFileNotFound when nothing is at `path`, kErrOpen for anything but a regular file.
+    int OpenRegular(const AString* path);
     void Close(signed char flush);
     bool IsOpen() const { return fd >= 0; }
+    // The file as it was when it was opened for reading (its size, dates and identity).
+    const struct stat& OpenedInfo() const { return opened; }
 
     // With `got`: reads what is there (0 at the end) and stores the count. Without: fewer than `n`
     // bytes available gives kErrEndOfFile and nothing is copied. A failed read gives kErrIO.

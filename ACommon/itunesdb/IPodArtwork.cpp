@@ -243,15 +243,17 @@ int IPodArtwork::Prepare(MHBD& database, const std::unordered_map<std::uint64_t,
     for (MHIT* track : wanted) {
         const Source& from = pending.at(track->GetHandle());
         AString source = from.file;
-        bool embedded = from.embedded;
-        if (source.IsEmpty() || !AFile::FileExists(&source)) {
+        std::vector<std::uint8_t> picture;
+        // The song's own file is read where it is still there, else its copy on the iPod. A song
+        // whose file held no picture needs no look at it: its folder's image is read, once a folder.
+        bool ownPicture = !source.IsEmpty() && from.embedded && SongPicture::FindEmbedded(source, picture);
+        if (!ownPicture && (source.IsEmpty() || (from.embedded && !AFile::FileExists(&source)))) {
             source = AString::FromUTF8(root.ToStdString() +
                                        track->GetFilepath().ToStdString().substr(
                                            track->GetFilepath().ToStdString().rfind('/', 0) == 0 ? 1 : 0));
-            embedded = true;
+            ownPicture = SongPicture::FindEmbedded(source, picture);
         }
-        std::vector<std::uint8_t> picture;
-        if (!embedded || !SongPicture::FindEmbedded(source, picture)) {
+        if (!ownPicture) {
             const std::string songFolder = std::filesystem::path(source.ToStdString()).parent_path().string();
             auto image = folderImages.find(songFolder);
             if (image == folderImages.end()) {

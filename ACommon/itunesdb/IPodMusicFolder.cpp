@@ -13,8 +13,14 @@ constexpr int kNamesPerFolder = 26 * 26 * 26 * 26;
 
 } // namespace
 
+void IPodMusicFolder::Known::Forget()
+{
+    root = AString();
+    folders.fill(AString());
+}
+
 int IPodMusicFolder::ChooseDestination(const AString& root, const AString& source, const SongInfoStruct& song,
-                                       AString& destination)
+                                       AString& destination, Known* known)
 {
     AString fileName;
     source.LastPathComponent(&fileName);
@@ -28,14 +34,25 @@ int IPodMusicFolder::ChooseDestination(const AString& root, const AString& sourc
         crc.Update(*text);
     const std::uint32_t key = crc.GetValue();
     int number = static_cast<int>(key & 0xFFFFFF);
+    const unsigned folderNumber = (key >> 24) % 100;
     char folderName[8];
-    std::snprintf(folderName, sizeof folderName, "F%02u", (key >> 24) % 100);
+    std::snprintf(folderName, sizeof folderName, "F%02u", folderNumber);
     AString relativeFolder("iPod_Control/Music/");
     relativeFolder += folderName;
+    if (known && known->root != root) {
+        known->Forget();
+        known->root = root;
+    }
+    AString* remembered = known ? &known->folders[folderNumber] : nullptr;
     // The folder under its usual name, found with one call; the search that ignores case otherwise.
     AString folder = root;
-    folder.AppendPathComponent(relativeFolder);
-    bool exists = AFile::DirExists(&folder);
+    bool exists = remembered && !remembered->IsEmpty();
+    if (exists) {
+        folder = *remembered;
+    } else {
+        folder.AppendPathComponent(relativeFolder);
+        exists = AFile::DirExists(&folder);
+    }
     if (!exists) {
         folder = IPodDB::ResolveIPodPath(root, relativeFolder.CStr());
         exists = AFile::DirExists(&folder);
@@ -51,6 +68,8 @@ int IPodMusicFolder::ChooseDestination(const AString& root, const AString& sourc
         if (int err = AFile::SetVisibility(&folder, 0); err != 0)
             return err;
     }
+    if (remembered)
+        *remembered = folder;
 
     // Four letters name 26^4 files; a folder holding that many has no free name left.
     for (int tries = 0;; ++tries) {

@@ -263,6 +263,7 @@ int ADirPodDB::PopulateFileList(CancelProc cancel)
     // An iPod whose music folder is still missing holds no files yet; the folders are made as
     // songs are added.
     int err = 0;
+    musicFolders.Forget();
     progress->StartDivision(0.5, nullptr, 0, 0);
     if (AFile::DirExists(&rootPath))
         err = ADir::PopulateFileList(cancel);
@@ -762,7 +763,8 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
         return err;
 
     AString destination;
-    if (int err = IPodMusicFolder::ChooseDestination(iPodRoot, *path, song, destination); err != 0)
+    if (int err = IPodMusicFolder::ChooseDestination(iPodRoot, *path, song, destination, &musicFolders);
+        err != 0)
         return err;
 
     // Named in the journal before it is copied: a run that stops between the copy and the store
@@ -783,6 +785,7 @@ int ADirPodDB::AddSongFromDisk(const AString* path, const AString* name, CancelP
         if (AFile::GetPathType(&destination) == AFile::kPathFile)
             AFile::Delete(&destination);
         journal.ForgetLast();
+        musicFolders.Forget(); // the folder may be gone: the next song looks again
         return err;
     }
     MHIT* track = nullptr;
@@ -827,6 +830,7 @@ bool ADirPodDB::TakeListing(ADir& live)
     useFullPaths = 0;
     CheckRemovedFilesFolder();
     SwapListing(*other);
+    musicFolders.Forget(); // looked for again in this run, as after a listing
     // The iPod's database is the one this list kept as bytes, unchanged: the bytes stay, and are
     // written back as read, not made again from records.
     if (database->IsSetAside() && other->storedThisListing == 0 && other->database->AsRead() &&

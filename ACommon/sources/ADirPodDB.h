@@ -19,6 +19,7 @@
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/IPodJournal.h"
 #include "ACommon/itunesdb/IPodLock.h"
+#include "ACommon/itunesdb/IPodMusicFolder.h"
 #include "ACommon/itunesdb/IPodRecovery.h"
 #include "ACommon/itunesdb/IPodStoreCadence.h"
 #include "ACommon/sources/ADirSong.h"
@@ -145,6 +146,7 @@ private:
     AString localTempPath;
     IPodLock lock;
     IPodJournal journal;
+    IPodMusicFolder::Known musicFolders; // the music folders this listing found or made
     // The files of songs removed since the last store, moved or deleted once a store succeeds.
     std::vector<AString> pendingRemovals;
     // What an interrupted run left to remove.

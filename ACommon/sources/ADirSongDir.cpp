@@ -217,13 +217,18 @@ int ADirSongDir::Delete(const AString* path, signed char fromList, signed char k
     return ADir::Delete(&disk, fromList, keepFile);
 }
 
-int ADirSongDir::MakeSongInfoString(const AString* file, AString* vpath)
+int ADirSongDir::MakeSongInfoString(const AString* file, AString* vpath, std::uint64_t* modTime,
+                                    std::uint64_t* size)
 {
     if (!file || !vpath)
         return kErrFileNotFound;
     ID3 tags;
     if (tags.SetFilePath(*file) != 0)
         return kErrFileNotFound;
+    if (modTime)
+        *modTime = tags.GetFileModTime();
+    if (size)
+        *size = tags.GetFileBytes();
     AString genre, artist, album, name, extension;
     tags.GetGenre(genre);
     tags.GetArtist(artist);
@@ -357,15 +362,10 @@ int ADirSongDir::ReadSongs(std::vector<AString>& files, CancelProc cancel)
                 full = rootPath;
                 full += files[static_cast<size_t>(i)];
             }
-            state[static_cast<size_t>(i)] =
-                MakeSongInfoString(&full, &vpaths[static_cast<size_t>(i)]) == 0 ? kSong : kUnreadable;
-            struct stat info {};
-            if (stat(full.CStr(), &info) == 0) {
-                const long long seconds = static_cast<long long>(info.st_mtim.tv_sec) +
-                                          static_cast<long long>(AFile::kFileTimeOffset);
-                times[static_cast<size_t>(i)] = seconds > 0 ? static_cast<std::uint64_t>(seconds) : 0;
-                sizes[static_cast<size_t>(i)] = static_cast<std::uint64_t>(info.st_size);
-            }
+            // The date and size are those of the file the tags were read from.
+            const size_t at = static_cast<size_t>(i);
+            state[at] =
+                MakeSongInfoString(&full, &vpaths[at], &times[at], &sizes[at]) == 0 ? kSong : kUnreadable;
         }
         done.fetch_add(end - start);
         return true;

@@ -10,6 +10,7 @@
 
 #include "ACommon/sources/ADirSong.h"
 
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -40,7 +41,9 @@ public:
 
     // The virtual path of a music file, without its key: 0, or kErrFileNotFound when its tags cannot be read.
     // Reads only settings: the listing calls it from several threads at once.
-    int MakeSongInfoString(const AString* file, AString* vpath);
+    // With `modTime` and `size`: the file's date (AFile's seconds) and size as the read found them.
+    int MakeSongInfoString(const AString* file, AString* vpath, std::uint64_t* modTime = nullptr,
+                           std::uint64_t* size = nullptr);
     // Copies a music file into the folder, under Artist/Album/"07 Name.mp3". Nothing is copied when
     // the folder already holds the same file (or, with dontDupSongs, a song of that name by a known
     // artist); a different file of the same name gets " 1", " 2", ... before its extension.

@@ -366,12 +366,20 @@ std::uint64_t ASync::FileModTime(const AString* path)
 void ASync::SetHint(int slot, const AString* path, ADir* dir, int index)
 {
     hints[slot].path = dir->GetListedFile(index, &hints[slot].file) ? path : nullptr;
+    // A song source's record carries the size of the song's file as its listing found it.
+    const bool song = dir->GetType() != ADir::kTypeFolder;
+    hints[slot].recordPath = song ? path : nullptr;
+    hints[slot].recordSize = song ? ListedSize(dir, index) : 0;
 }
+
+std::uint64_t ASync::ListedSize(ADir* dir, int index) { return dir->GetRecordSize(index); }
 
 void ASync::ClearHints()
 {
-    hints[0].path = nullptr;
-    hints[1].path = nullptr;
+    for (PathHint& hint : hints) {
+        hint.path = nullptr;
+        hint.recordPath = nullptr;
+    }
 }
 
 const ADir::ListedFile* ASync::HintFor(const AString* path) const
@@ -435,11 +443,16 @@ AString ASync::VolumePathOfSide(int side)
 // Removed files go to the Trash of their own volume.
 bool ASync::RemovalFreesSpace(int) { return false; }
 
-std::uint64_t ASync::PlannedCopySize(const AString* src, bool* estimated)
+std::uint64_t ASync::PlannedCopySize(const AString* src, bool* estimated, std::uint64_t listed)
 {
     if (estimated)
         *estimated = false;
-    return FileSize(src);
+    return listed != 0 ? listed : FileSize(src);
+}
+
+std::uint64_t ASync::SourceBytes(const SyncAction& action)
+{
+    return action.sourceSize != 0 ? action.sourceSize : FileSize(&action.path1);
 }
 
 AString ASync::SideName(int side)
@@ -579,6 +592,15 @@ bool ASync::MeasureFile(const AString& path, std::uint64_t* time, std::uint64_t*
     *time = FileModTime(&path);
     *size = FileSize(&path);
     return *time != 0 || *size != 0;
+}
+
+void ASync::NoteSource(const AString* source)
+{
+    if (actions.Count() == 0)
+        return;
+    for (const PathHint& hint : hints)
+        if (hint.recordPath == source)
+            GetAction(actions.Count() - 1)->sourceSize = hint.recordSize;
 }
 
 void ASync::NoteTarget(const AString& target)
@@ -920,11 +942,13 @@ int ASync::SmartCopy(const AString* src, const AString* dst, signed char dstExis
                 return 0;
             }
             AddAction(1, kOpCopy, *src, *dst, 0, onLeft ? kCopyRight : kCopyLeft);
+            NoteSource(src);
             return 0;
         }
         if (!carryingTags && FastFilesEqual(src, dst))
             return 0;
         AddAction(1, kOpReplace, *src, *dst, dstExists, onLeft ? kReplaceRight : kReplaceLeft);
+        NoteSource(src);
         NoteTarget(*dst);
         // A file the saved lists do not know as synced may hold a change of its own: it is put
         // aside before it is replaced.
@@ -2055,7 +2079,9 @@ int ASync::PerformPlannedAction(SyncAction* action, int number, int count, Cance
         text += FormatVPForDisplay(&action->path2, 0, 25, 0);
         progress->StartDivision(1.0 / count, &text, 1, 1);
         keepNextReplaced = replace && action->keepReplaced;
+        performing = action;
         int err = CopyWithAlert(&action->path1, &action->path2, action->overwrite, replace ? 1 : 0, cancel);
+        performing = nullptr;
         keepNextReplaced = false;
         progress->EndDivision(nullptr, 0, 0);
         return err;
@@ -2182,7 +2208,8 @@ int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char ove
         return 0;
     }
     if (err == 0) {
-        const std::uint64_t bytes = FileSize(src);
+        const std::uint64_t bytes =
+            performing && &performing->path1 == src ? SourceBytes(*performing) : FileSize(src);
         if (overwrite)
             tally.CountReplacement(bytes);
         else

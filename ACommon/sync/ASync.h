@@ -49,6 +49,9 @@ public:
         bool knowsTarget = false;
         std::uint64_t targetTime = 0;
         std::uint64_t targetSize = 0;
+        // The size of the song's file at path1 as its listing found it, so that the plan and the
+        // tally need not look at the file again; 0: not known (the file is asked).
+        std::uint64_t sourceSize = 0;
         // Set once the action has been carried out. The entries of an action left undone (failed,
         // unticked, answered No, changed during the run) keep what the saved lists said of them.
         bool done = false;
@@ -158,8 +161,10 @@ public:
     // same volume).
     virtual bool RemovalFreesSpace(int side);
     // The bytes a copy of `src` writes to the other side; `estimated` says the figure is a guess
-    // (a song converted on the way).
-    virtual std::uint64_t PlannedCopySize(const AString* src, bool* estimated);
+    // (a song converted on the way). `listed`, when not 0, is the size of its file as listed.
+    virtual std::uint64_t PlannedCopySize(const AString* src, bool* estimated, std::uint64_t listed = 0);
+    // The size of the file an action copies: as listed where known, else as it is now.
+    std::uint64_t SourceBytes(const SyncAction& action);
     // Called once the actions are reviewed, before the first is performed, and after the last (or
     // the cancel or failure that ended them).
     virtual void BeforePerforming() {}
@@ -345,6 +350,9 @@ protected:
     // the two full paths it built, so that planning asks the file system nothing it already knows.
     // A hint answers only for the very path object the walk passed on.
     void SetHint(int slot, const AString* path, ADir* dir, int index);
+    // The size of the song file of record `index` of `dir` as its listing (or a check before the
+    // plan) found it; 0: not known.
+    virtual std::uint64_t ListedSize(ADir* dir, int index);
     void ClearHints();
     const ADir::ListedFile* HintFor(const AString* path) const;
     void LogLine(const AString& text, signed char dated);
@@ -400,6 +408,8 @@ protected:
     bool MeasureFile(const AString& path, std::uint64_t* time, std::uint64_t* size);
     // Notes what the plan sees of `target` in the action just added.
     void NoteTarget(const AString& target);
+    // Gives the last action the size of `source` as listed, where a hint knows it.
+    void NoteSource(const AString* source);
     // Whether the file an action replaces or deletes is still the one the plan saw.
     bool TargetAsPlanned(const SyncAction* action);
     // Logs and counts an action left for the next run because its file changed during the run.
@@ -466,6 +476,10 @@ private:
     struct PathHint {
         const AString* path = nullptr;
         ADir::ListedFile file;
+        const AString* recordPath = nullptr; // a song source's record: its file's size as listed
+        std::uint64_t recordSize = 0;
     };
+    // The action being performed, while it is.
+    const SyncAction* performing = nullptr;
     PathHint hints[2];
 };

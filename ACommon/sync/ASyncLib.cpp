@@ -566,11 +566,11 @@ bool ASyncLib::RemovalFreesSpace(int side)
     return !IsPlain(source) && AsSong(source) && !GetMoveInsteadOfDelete();
 }
 
-std::uint64_t ASyncLib::PlannedCopySize(const AString* src, bool* estimated)
+std::uint64_t ASyncLib::PlannedCopySize(const AString* src, bool* estimated, std::uint64_t listed)
 {
     if (estimated)
         *estimated = false;
-    const std::uint64_t bytes = FileSize(src);
+    const std::uint64_t bytes = listed != 0 ? listed : FileSize(src);
     const int side = SideOfPath(src);
     ADir* to = SideSource(side == 1 ? 2 : 1);
     ADir* from = SideSource(side);
@@ -902,8 +902,18 @@ int ASyncLib::PreSyncCheck()
 
 int ASyncLib::GetType() const { return kSongSync; }
 
+std::uint64_t ASyncLib::ListedSize(ADir* dir, int index)
+{
+    if (const std::uint64_t size = ASync::ListedSize(dir, index); size != 0)
+        return size;
+    const AString* record = dir->GetFPath(index);
+    const auto found = reachedFiles.find(record);
+    return found != reachedFiles.end() && found->second.path == *record ? found->second.size : 0;
+}
+
 int ASyncLib::CheckMusicReachable()
 {
+    reachedFiles.clear();
     for (int side = 1; side <= 2; ++side) {
         ADir* dir = SideSource(side);
         if (!dir || dir->GetType() != ADir::kTypeITunes)
@@ -914,8 +924,15 @@ int ASyncLib::CheckMusicReachable()
         for (int i = 0; i < count; ++i) {
             AString full = *dir->GetRootPath() + *dir->GetFPath(i);
             AString disk;
-            if (dir->GetFileDiskPath(&full, &disk, 1) != 0 || disk.IsEmpty() || AFile::FileExists(&disk))
+            if (dir->GetFileDiskPath(&full, &disk, 1) != 0 || disk.IsEmpty())
                 continue;
+            // The one look that tells the file is there tells its size too, for the plan and the tally.
+            std::uint64_t size = 0, time = 0;
+            if (AFile::SizeAndModTime(&disk, &size, &time)) {
+                if (const AString* record = dir->GetFPath(i); record && size != 0)
+                    reachedFiles[record] = ReachedFile{*record, size};
+                continue;
+            }
             if (missing++ == 0)
                 first = disk;
         }

@@ -11,8 +11,10 @@
 
 #include "ACommon/tags/AudioFormats.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 class ADirSong;
 class SongConverter;
@@ -127,7 +129,7 @@ public:
     std::uint64_t FileSize(const AString* path) override;
     AString VolumePathOfSide(int side) override;
     bool RemovalFreesSpace(int side) override;
-    std::uint64_t PlannedCopySize(const AString* src, bool* estimated) override;
+    std::uint64_t PlannedCopySize(const AString* src, bool* estimated, std::uint64_t listed = 0) override;
     bool JudgesByChanges() const override;
     bool SameFileState(const AString& left, const AString& right) override;
 
@@ -151,6 +153,14 @@ protected:
     // 0, or kErrVolumeNotFound (after saying so) when more than kUnreachableHandful songs of a
     // library side have no file now.
     int CheckMusicReachable();
+    std::uint64_t ListedSize(ADir* dir, int index) override;
+    // The sizes of the library's song files CheckMusicReachable found, by their records (whose path
+    // is kept too, so that a record made since at the same address is not taken for it).
+    struct ReachedFile {
+        AString path;
+        std::uint64_t size = 0;
+    };
+    std::unordered_map<const AString*, ReachedFile> reachedFiles;
     // The check of one receiving side before a sync: 0, or the code after its alert.
     int CheckReceivingSide(int side);
 

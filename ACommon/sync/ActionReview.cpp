@@ -30,7 +30,7 @@ std::vector<ActionReview::Item> ActionReview::Snapshot(ASync& sync)
         }
         if (action->operation == ASync::kOpCopy || action->operation == ASync::kOpReplace ||
             action->operation == ASync::kOpDelete)
-            item.bytes = sync.FileSize(&action->path1);
+            item.bytes = sync.SourceBytes(*action);
         item.leftText = action->leftText;
         item.rightText = action->rightText;
         items.push_back(std::move(item));

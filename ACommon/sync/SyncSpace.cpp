@@ -50,7 +50,7 @@ SyncSpace::Change SyncSpace::PlannedChange(ASync& sync, int side)
             if (sync.SideOfPath(&action->path2) != side)
                 break;
             bool estimated = false;
-            const std::uint64_t bytes = sync.PlannedCopySize(&action->path1, &estimated);
+            const std::uint64_t bytes = sync.PlannedCopySize(&action->path1, &estimated, action->sourceSize);
             change.adds += bytes;
             if (estimated)
                 change.estimated += bytes;

@@ -418,20 +418,8 @@ int ID3::SetFilePath(const AString& path, AFile& file)
 {
     Reset();
     filePath = path;
-    struct stat info {};
-    if (path.IsEmpty() || stat(path.CStr(), &info) != 0)
+    if (path.IsEmpty())
         return kErrFileNotFound;
-    // Only regular files are opened: a folder cannot be read and opening a pipe would wait forever.
-    if (!S_ISREG(info.st_mode))
-        return kErrOpen;
-    fileBytes = static_cast<std::uint64_t>(info.st_size);
-    const long long seconds =
-        static_cast<long long>(info.st_mtim.tv_sec) + static_cast<long long>(AFile::kFileTimeOffset);
-    fileModTime = seconds > 0 ? static_cast<std::uint64_t>(seconds) : 0;
-    fileSize = ClampToInt(fileBytes);
-    if (fileBytes < 1)
-        return kErrInconsistentSize;
-
     path.PathExtension(&fileExtension);
     const std::string extension = LowerAscii(fileExtension);
     const bool mp4 = extension == "m4a" || extension == "m4b" || extension == "m4p" || extension == "mp4" ||
@@ -441,10 +429,32 @@ int ID3::SetFilePath(const AString& path, AFile& file)
     const bool flac = extension == "flac";
     const bool ogg = extension == "ogg" || extension == "oga" || extension == "opus";
     const bool wav = extension == "wav";
+    const bool readable = mp4 || aiff || mp3 || flac || ogg || wav;
 
-    if (mp4 || aiff || mp3 || flac || ogg || wav) {
-        if (int err = file.Open(&path, 1); err != 0)
+    // A file whose tags are read is opened once, and what it is comes from the open file: no look
+    // at the path beforehand that the file could change after.
+    struct stat info {};
+    if (readable) {
+        if (int err = file.OpenRegular(&path); err != 0)
             return err;
+        info = file.OpenedInfo();
+    } else if (stat(path.CStr(), &info) != 0) {
+        return kErrFileNotFound;
+    } else if (!S_ISREG(info.st_mode)) {
+        // Only regular files are taken: a folder cannot be read, nor a pipe waited on.
+        return kErrOpen;
+    }
+    fileBytes = static_cast<std::uint64_t>(info.st_size);
+    const long long seconds =
+        static_cast<long long>(info.st_mtim.tv_sec) + static_cast<long long>(AFile::kFileTimeOffset);
+    fileModTime = seconds > 0 ? static_cast<std::uint64_t>(seconds) : 0;
+    fileSize = ClampToInt(fileBytes);
+    if (fileBytes < 1) {
+        file.Close(0);
+        return kErrInconsistentSize;
+    }
+
+    if (readable) {
         FileWindow window(file, fileBytes);
         int err = 0;
         if (mp4) {

@@ -7,7 +7,8 @@
  *   PELORIN_FAULT_CALLS  the calls that count, separated by commas (open, write, fsync, close,
  *                        rename, unlink, mkdir, truncate, copy, chmod), or "all" (the default);
  *                        "fsync" counts fdatasync and syncfs too; where "open" does not count,
- *                        "openw" counts the opens for writing and "opendir" those of folders
+ *                        "openw" counts the opens for writing and "opendir" those of folders;
+ *                        "stat" (looks at a file: stat, lstat, fstatat, fstat) counts only where named
  *   PELORIN_FAULT_AT     the number (from 1) of the counted call to act on; 0 or unset: count only
  *   PELORIN_FAULT_ACTION "kill" (SIGKILL before the call is made), an errno name (EIO, ENOSPC,
  *                        EACCES, EROFS: the call fails with it), or the same followed by "+" to
@@ -110,7 +111,7 @@ __attribute__((constructor)) static void Setup(void)
 static int Counts(const char* kind)
 {
     if (strcmp(countedCalls, "all") == 0)
-        return 1;
+        return strcmp(kind, "stat") != 0; /* looks change nothing: no fault to inject there */
     const size_t length = strlen(kind);
     for (const char* at = countedCalls; (at = strstr(at, kind)) != NULL; at += length)
         if ((at == countedCalls || at[-1] == ',') && (at[length] == ',' || at[length] == '\0'))
@@ -337,3 +338,28 @@ int mkdir(const char* path, mode_t mode)
         return -1;
     return next_mkdir(path, mode);
 }
+
+int fstatat(int dirfd, const char* path, struct stat* info, int flags)
+{
+    NEXT(fstatat);
+    if ((Below(path) || (path[0] != '/' && Tracked(dirfd))) && Fault("stat"))
+        return -1;
+    return next_fstatat(dirfd, path, info, flags);
+}
+
+int fstatat64(int dirfd, const char* path, struct stat64* info, int flags)
+{
+    return fstatat(dirfd, path, (struct stat*)info, flags);
+}
+
+int stat(const char* path, struct stat* info) { return fstatat(AT_FDCWD, path, info, 0); }
+
+int stat64(const char* path, struct stat64* info) { return stat(path, (struct stat*)info); }
+
+int lstat(const char* path, struct stat* info) { return fstatat(AT_FDCWD, path, info, AT_SYMLINK_NOFOLLOW); }
+
+int lstat64(const char* path, struct stat64* info) { return lstat(path, (struct stat*)info); }
+
+int fstat(int fd, struct stat* info) { return fstatat(fd, "", info, AT_EMPTY_PATH); }
+
+int fstat64(int fd, struct stat64* info) { return fstat(fd, (struct stat*)info); }

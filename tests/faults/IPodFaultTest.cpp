@@ -465,3 +465,49 @@ TEST(IPodFaults, AFirstCopyWritesLittleBesidesEachSongsFileOnTheIPod)
         EXPECT_LE(count, most) << calls;
     }
 }
+
+// A first copy by either route looks at each song's files (its own, its copy on the iPod and the
+// folders around them) only a few times beyond what the copy itself needs: the listing's open file
+// tells the song's size and dates, the plan carries them to the copy, a music folder found once is
+// not looked for again, and the library's check of the attached iPod is one look while its database
+// is unchanged. Counted as the growth from a copy of 30 songs to one of 90.
+TEST(IPodFaults, AFirstCopyLooksAtEachSongOnlyAFewTimes)
+{
+    auto looks = [](bool library, int songs) -> long {
+        fixtures::TempDir tmp;
+        for (int song = 1; song <= songs; ++song)
+            fixtures::WriteSong(tmp / ("Songs/S" + std::to_string(song) + ".mp3"),
+                                SongSpecOf("S" + std::to_string(song)));
+        fixtures::MakeIPod(tmp / "Volumes", "POD", {.modelNumStr = "MA133", .firewireGuid = kGuid});
+        std::vector<std::string> env = {"PELORIN_VOLUMES=" + tmp / "Volumes", "XDG_DATA_HOME=" + tmp / "data",
+                                        "HOME=" + tmp / "home", "PELORIN_LIBRARY=" + tmp / "Library"};
+        std::vector<std::string> sync = {"sync", "--type", "copy-to-ipod", "--yes"};
+        if (!library)
+            sync.insert(sync.begin() + 1, {"--from", tmp / "Songs"});
+        const std::vector<std::vector<std::string>> made = {
+            {"library", "init"}, {"library", "import", tmp / "Songs"}, {"library", "attach-ipod", "POD"}};
+        for (const std::vector<std::string>& args : library ? made : decltype(made){})
+            EXPECT_EQ(fixtures::RunPelorin(args, "", env).exitStatus, 0) << args[1];
+        for (const std::string& setting :
+             {std::string("LD_PRELOAD=") + PELORIN_FAULT_SHIM, "PELORIN_FAULT_ROOT=" + tmp.Path(),
+              std::string("PELORIN_FAULT_CALLS=stat"), "PELORIN_FAULT_COUNT=" + tmp / "count"})
+            env.push_back(setting);
+        const fixtures::CommandResult copied = fixtures::RunPelorin(sync, "", env);
+        EXPECT_EQ(copied.exitStatus, 0) << copied.err;
+        EXPECT_EQ(CheckWhole(tmp / "Volumes/POD", "copied", true).size(), static_cast<std::size_t>(songs));
+        std::ifstream in(tmp / "count");
+        long count = -1;
+        in >> count;
+        return count;
+    };
+    struct Case {
+        const char* route;
+        bool library;
+        double most; // looks (stat, lstat, fstat) a song
+    };
+    for (auto [route, library, most] : {Case{"database", false, 12}, {"library", true, 14}}) {
+        const double each = static_cast<double>(looks(library, 90) - looks(library, 30)) / 60;
+        std::printf("[          ] %s: %.1f looks a song\n", route, each);
+        EXPECT_LE(each, most) << route;
+    }
+}

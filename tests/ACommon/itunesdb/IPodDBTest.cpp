@@ -470,3 +470,23 @@ TEST(IPodDB, ASongIsPlacedInTheIPodsOwnMusicFolderUnderAFreeName)
     EXPECT_NE(second, first);
     EXPECT_FALSE(std::filesystem::exists(root + "/iPod_Control"));
 }
+
+// A music folder found once is taken as there for the songs after it (one look a folder, not one a
+// song), until the run forgets it, as it does after a failed copy: then it is looked for, and made.
+TEST(IPodDB, AKnownMusicFolderIsTakenAsThereUntilForgotten)
+{
+    fixtures::TestIPod pod;
+    const SongInfoStruct song = fixtures::MakeSong("Song", "Artist", "Album", "Rock", "");
+    const AString source("/x/a.mp3");
+    IPodMusicFolder::Known known;
+    AString placed;
+    ASSERT_EQ(IPodMusicFolder::ChooseDestination(pod.Root() + "/", source, song, placed, &known), 0);
+    const std::filesystem::path folder = std::filesystem::path(placed.ToStdString()).parent_path();
+    ASSERT_TRUE(std::filesystem::is_directory(folder));
+    std::filesystem::remove_all(folder);
+    ASSERT_EQ(IPodMusicFolder::ChooseDestination(pod.Root() + "/", source, song, placed, &known), 0);
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    known.Forget();
+    ASSERT_EQ(IPodMusicFolder::ChooseDestination(pod.Root() + "/", source, song, placed, &known), 0);
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+}

@@ -808,3 +808,10 @@ TEST_F(ID3Read, MP4GaplessFactsComeFromAWellFormedITunSMPBItemOnly)
         EXPECT_EQ(tags.GetPostgap(), c.postgap);
     }
 }
+
+// A pipe is opened to be looked at, never waited on, and refused.
+TEST_F(ID3Read, APipeNamedAsASongIsRefusedWithoutWaitingForAWriter)
+{
+    ASSERT_EQ(mkfifo((dir / "pipe.mp3").c_str(), 0600), 0);
+    EXPECT_EQ(tags.SetFilePath(dir.A("pipe.mp3")), kErrOpen);
+}
