@@ -241,8 +241,9 @@ struct CopyOptions {
     bool reportNoSpace = false; // a volume that fills up during the copy gives kErrNoSpace
     CancelProc cancel = nullptr;
     AProgress* progress = nullptr;
-    bool flush = true;       // flush the copy and its folder (else the caller flushes a batch at once)
-    AString* kept = nullptr; // the checked copy is left where it was made, its path here, not renamed
+    bool flush = true;             // flush the copy and its folder (else the caller flushes a batch at once)
+    AString* kept = nullptr;       // the checked copy is left where it was made, its path here, not renamed
+    bool changesSeenLater = false; // the caller compares the file with `info` after the copy itself
 };
 
 // Puts the complete temporary folder in place of `to`. rename(2) cannot replace a folder that holds
@@ -349,7 +350,7 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
     // A file written to while it was read gives a copy of old and new bytes mixed: it is thrown
     // away. The copy takes the date of the file as it was read, never a later one.
     struct stat after {};
-    if (err == 0 &&
+    if (err == 0 && !options.changesSeenLater &&
         (fstat(source, &after) != 0 || after.st_size != info.st_size ||
          after.st_mtim.tv_sec != info.st_mtim.tv_sec || after.st_mtim.tv_nsec != info.st_mtim.tv_nsec ||
          after.st_ctim.tv_sec != info.st_ctim.tv_sec || after.st_ctim.tv_nsec != info.st_ctim.tv_nsec)) {
@@ -1076,6 +1077,7 @@ int AFile::CopyToTemporary(const AString* from, int fd, const struct stat& info,
     options.cancel = options.chunked ? stop : nullptr;
     options.flush = false;
     options.kept = temporary;
+    options.changesSeenLater = true;
     return CopyFileSafely(from, beside, options, fd, &info);
 }
 

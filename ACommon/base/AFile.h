@@ -85,9 +85,11 @@ public:
     static int CopyWithProgress(const AString* from, const AFile& opened, const AString* to,
                                 CancelProc cancel, AProgress* progress, bool flush = true);
     // Copies the regular file `from`, open as `fd` and looked at as `info`, into a new temporary file
-    // beside `beside`, checked as the copies above are (whole, unchanged while read, its dates kept)
-    // but neither flushed nor put in place: its path goes to `*temporary`. `stop` is asked between
-    // the chunks of a large file. 0, or the error of the copy (its temporary file removed).
+    // beside `beside`, checked as the copies above are (whole, its dates kept) but neither flushed nor
+    // put in place: its path goes to `*temporary`. Whether the file changed while it was read is the
+    // caller's to tell, by comparing `info` with a look at the file taken after this returns. `stop`
+    // is asked between the chunks of a large file. 0, or the error of the copy (its temporary file
+    // removed).
     static int CopyToTemporary(const AString* from, int fd, const struct stat& info, const AString* beside,
                                CancelProc stop, AString* temporary);
     static bool FilesEqual(const AString* a, const AString* b);

@@ -279,9 +279,9 @@ bool CopyAhead::Take(const AString& from, int fd, const struct stat& opened, con
         return false;
     hold.unlock();
 
-    // The copy is the file the run opened only when the file read ahead, the file as the run opened
-    // it and the file as it is now are one and the same, unchanged throughout; and it goes only
-    // onto the volume it was made on.
+    // The copy is the file the run opened only when the file as the thread found it before copying
+    // it, as the run opened it and as it is now, after the copy was made, are one and the same:
+    // nothing changed it while it was read or since. And it goes only onto the volume it was made on.
     struct stat now {};
     const bool same = fstat(fd, &now) == 0 && SameFile(read, opened) && SameFile(now, opened) &&
                       ParentOf(ParentOf(destination)) == state->folder;
