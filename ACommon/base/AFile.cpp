@@ -610,15 +610,7 @@ int AFile::Open(const AString* filePath, unsigned mode)
         close(handle);
         return Fail(kErrOpen, "open", *filePath, EISDIR);
     }
-    fd = handle;
-    opened = info;
-    regular = S_ISREG(info.st_mode);
-    readOnly = true;
-    position = 0;
-    path = *filePath;
-    aheadStart = 0;
-    aheadLength = 0;
-    knownSize = static_cast<unsigned long long>(info.st_size);
+    Adopt(handle, info, *filePath);
     return 0;
 }
 
@@ -639,16 +631,21 @@ int AFile::OpenRegular(const AString* filePath)
         close(handle);
         return kErrOpen;
     }
+    Adopt(handle, info, *filePath);
+    return 0;
+}
+
+void AFile::Adopt(int handle, const struct stat& info, const AString& filePath)
+{
     fd = handle;
     opened = info;
-    regular = true;
+    regular = S_ISREG(info.st_mode);
     readOnly = true;
     position = 0;
-    path = *filePath;
+    path = filePath;
     aheadStart = 0;
     aheadLength = 0;
     knownSize = static_cast<unsigned long long>(info.st_size);
-    return 0;
 }
 
 void AFile::Close(signed char flush)

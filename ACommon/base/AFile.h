@@ -140,6 +140,8 @@ public:
     static constexpr unsigned kSmallRead = 4096;
 
 private:
+    // Takes `handle`, the file at `filePath` open for reading and looked at as `info`.
+    void Adopt(int handle, const struct stat& info, const AString& filePath);
     // Fills the read-ahead block from `position`: 0 or kErrIO.
     int FillReadAhead();
     // Writes out the bytes kept back: 0 or kErrIO.
