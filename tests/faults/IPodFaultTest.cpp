@@ -465,3 +465,26 @@ TEST(IPodFaults, AFirstCopyWritesLittleBesidesEachSongsFileOnTheIPod)
         EXPECT_LE(count, most) << calls;
     }
 }
+
+// A copy onto the computer cut short by a kill leaves a temporary file beside the song it was to
+// become (its writer, here a process that no longer runs, named in it): the next run that copies
+// into that folder removes it, on both routes.
+TEST(IPodFaults, ATemporaryFileAStoppedCopyLeftOnTheComputerIsRemovedByTheNextRun)
+{
+    for (const IPodRun::Route route : {IPodRun::Route::kDatabase, IPodRun::Route::kLibrary}) {
+        IPodRun run(route);
+        run.Restore();
+        std::vector<std::string> args = {"sync", "--type", "copy-from-ipod", "--yes"};
+        std::string folder = run.tmp / "run/Library/iTunes Music/Artist/Album";
+        if (route == IPodRun::Route::kDatabase) {
+            fs::copy(run.tmp / "Songs", run.tmp / "run/Songs");
+            args.insert(args.end(), {"--from", run.tmp / "run/Songs"});
+            folder = run.tmp / "run/Songs/Artist/Album";
+        }
+        const std::string left = folder + "/.A.mp3.pelorin-999999999-1.tmp";
+        fixtures::WriteFile(left, "cut short");
+        const fixtures::CommandResult copied = run.Pelorin(args);
+        EXPECT_EQ(copied.exitStatus, 0) << copied.err;
+        EXPECT_FALSE(fixtures::Exists(left)) << (route == IPodRun::Route::kDatabase ? "database" : "library");
+    }
+}
