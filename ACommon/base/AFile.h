@@ -94,7 +94,8 @@ public:
     static int ReplaceSafely(const AString* path, const std::function<int(AFile*)>& write, bool flush = true);
     // ReplaceSafely, except that when `write` gives the very bytes the file holds, nothing is written
     // and the file is left as it is (`*replaced` false). The bytes are compared as they come, so an
-    // unchanged file costs a read of it, not a second copy in memory.
+    // unchanged file costs a read of it, not a second copy in memory. The temporary files that runs
+    // killed while replacing it left beside it are removed.
     static int ReplaceIfChanged(const AString* path, const std::function<int(AFile*)>& write,
                                 bool* replaced = nullptr);
     // ReplaceSafely with the bytes `data`.
