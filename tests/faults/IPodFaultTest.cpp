@@ -488,3 +488,20 @@ TEST(IPodFaults, ATemporaryFileAStoppedCopyLeftOnTheComputerIsRemovedByTheNextRu
         EXPECT_FALSE(fixtures::Exists(left)) << (route == IPodRun::Route::kDatabase ? "database" : "library");
     }
 }
+
+// A library that fails to answer which iPods it serves (a write refused as it opens) does not send
+// the run to an attached iPod through the iPod's own database, under that route's state file.
+TEST(IPodFaults, ALibraryThatCannotBeAskedIsNotTakenToServeNoIPod)
+{
+    IPodRun run(IPodRun::Route::kLibrary);
+    run.Restore();
+    fs::remove_all(run.tmp / "run/data");
+    fixtures::RunPelorin(
+        {"sync", "--type", "copy-to-ipod", "--yes"}, "",
+        {"PELORIN_VOLUMES=" + run.tmp / "run/Volumes", "XDG_DATA_HOME=" + run.tmp / "run/data",
+         "HOME=" + run.tmp / "home", "PELORIN_LIBRARY=" + run.tmp / "run/Library",
+         std::string("LD_PRELOAD=") + PELORIN_FAULT_SHIM, "PELORIN_FAULT_ROOT=" + run.tmp / "run/Library",
+         "PELORIN_FAULT_CALLS=write", "PELORIN_FAULT_AT=1", "PELORIN_FAULT_ACTION=ENOSPC"});
+    for (const std::string& file : fixtures::ListFiles(run.tmp / "run/data"))
+        EXPECT_EQ(file.find("_PODDB"), std::string::npos) << file;
+}
