@@ -485,6 +485,8 @@ int ADirTunes::AddHeldSong(const AString& vpath)
         if (int err = whole->CopyProperties(this); err != 0)
             return err;
         whole->SetCreateLastPlaylist(0);
+        // Its songs named as this side names them: facing an iPod, by the type they are converted to.
+        whole->SetConvertsForIPod(GetConvertsForIPod());
         const AString name = libraryName.IsEmpty() ? AString("Library") : libraryName;
         whole->SetPlaylist(&name);
         if (int err = whole->PopulateFileList(nullptr); err != 0)
