@@ -1169,11 +1169,7 @@ int AFile::ReplaceSafely(const AString* path, const std::function<int(AFile*)>& 
     return Replace(path, write, flush, nullptr);
 }
 
-namespace {
-
-// Removes the temporary files that processes no longer running left while replacing `path`: a
-// run killed then, nothing else would ever remove them.
-void RemoveStaleTemporariesOf(const AString* path)
+void AFile::RemoveStaleTemporariesOf(const AString* path)
 {
     const std::string full = path->ToStdString();
     const size_t slash = full.rfind('/');
@@ -1189,8 +1185,6 @@ void RemoveStaleTemporariesOf(const AString* path)
     }
     closedir(dir);
 }
-
-} // namespace
 
 int AFile::ReplaceIfChanged(const AString* path, const std::function<int(AFile*)>& write, bool* replaced)
 {

@@ -112,6 +112,9 @@ public:
     static bool IsTemporaryName(const char* name);
     // Whether it is such a name of a process that no longer runs (what a killed run leaves).
     static bool IsStaleTemporaryName(const char* name);
+    // Removes the temporary files beside `path` that processes no longer running left while replacing
+    // it: nothing else would ever remove them.
+    static void RemoveStaleTemporariesOf(const AString* path);
 
     // Seam for tests: `hook` runs in the middle of every file copy, after its bytes are read and
     // before the copy is checked and put in place, with the path being copied. Empty: none.
