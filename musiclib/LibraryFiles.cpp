@@ -104,6 +104,9 @@ std::string LibraryFiles::ReadMusicFolderUrl(const std::string& xmlPath)
 int LibraryFiles::WriteLibraryXml(const std::string& xmlPath, const std::string& musicFolder,
                                   std::string& error)
 {
+    // What a run killed while writing it left goes, whether it is written now or not.
+    const AString target = AString::FromUTF8(xmlPath);
+    AFile::RemoveStaleTemporariesOf(&target);
     const std::string url = FolderUrl(musicFolder);
     if (ReadMusicFolderUrl(xmlPath) == url)
         return 0;

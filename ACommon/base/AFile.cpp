@@ -161,13 +161,9 @@ pid_t OwnProcess()
 
 std::atomic<unsigned> gTemporaryCounter{0};
 
-// A temporary name beside `path` (see TemporaryPathBeside), not checked against what exists.
-std::string TemporaryName(const AString* path)
+// How every temporary name for a file named `name` begins.
+std::string TemporaryPrefix(std::string name)
 {
-    std::string base = path ? path->ToStdString() : std::string();
-    const size_t slash = base.rfind('/');
-    std::string name = base.substr(slash == std::string::npos ? 0 : slash + 1);
-    base.resize(slash == std::string::npos ? 0 : slash);
     // A short name keeps within the limits of FAT volumes; the leading dot hides it from listings.
     if (name.size() > 40) {
         size_t cut = 40;
@@ -175,10 +171,20 @@ std::string TemporaryName(const AString* path)
             --cut; // never split a UTF-8 sequence
         name.resize(cut);
     }
+    return "." + name + ".pelorin-";
+}
+
+// A temporary name beside `path` (see TemporaryPathBeside), not checked against what exists.
+std::string TemporaryName(const AString* path)
+{
+    std::string base = path ? path->ToStdString() : std::string();
+    const size_t slash = base.rfind('/');
+    const std::string name = base.substr(slash == std::string::npos ? 0 : slash + 1);
+    base.resize(slash == std::string::npos ? 0 : slash);
     return (slash == std::string::npos ? std::string(".")
             : slash == 0               ? std::string()
                                        : base) +
-           "/." + name + ".pelorin-" + std::to_string(OwnProcess()) + "-" +
+           "/" + TemporaryPrefix(name) + std::to_string(OwnProcess()) + "-" +
            std::to_string(gTemporaryCounter.fetch_add(1)) + ".tmp";
 }
 
@@ -1229,12 +1235,31 @@ int AFile::ReplaceSafely(const AString* path, const std::function<int(AFile*)>& 
     return Replace(path, write, flush, nullptr);
 }
 
+void AFile::RemoveStaleTemporariesOf(const AString* path)
+{
+    const std::string full = path->ToStdString();
+    const size_t slash = full.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : full.substr(0, slash);
+    const std::string prefix = TemporaryPrefix(full.substr(slash == std::string::npos ? 0 : slash + 1));
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = readdir(dir)) {
+        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0 &&
+            AFile::IsStaleTemporaryName(entry->d_name))
+            unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+    closedir(dir);
+}
+
 int AFile::ReplaceIfChanged(const AString* path, const std::function<int(AFile*)>& write, bool* replaced)
 {
     bool written = true;
     const int err = Replace(path, write, true, &written);
     if (replaced)
         *replaced = err == 0 && written;
+    if (err == 0)
+        RemoveStaleTemporariesOf(path);
     return err;
 }
 

@@ -107,7 +107,8 @@ public:
     static int ReplaceSafely(const AString* path, const std::function<int(AFile*)>& write, bool flush = true);
     // ReplaceSafely, except that when `write` gives the very bytes the file holds, nothing is written
     // and the file is left as it is (`*replaced` false). The bytes are compared as they come, so an
-    // unchanged file costs a read of it, not a second copy in memory.
+    // unchanged file costs a read of it, not a second copy in memory. The temporary files that runs
+    // killed while replacing it left beside it are removed.
     static int ReplaceIfChanged(const AString* path, const std::function<int(AFile*)>& write,
                                 bool* replaced = nullptr);
     // ReplaceSafely with the bytes `data`.
@@ -124,6 +125,9 @@ public:
     static bool IsTemporaryName(const char* name);
     // Whether it is such a name of a process that no longer runs (what a killed run leaves).
     static bool IsStaleTemporaryName(const char* name);
+    // Removes the temporary files beside `path` that processes no longer running left while replacing
+    // it: nothing else would ever remove them.
+    static void RemoveStaleTemporariesOf(const AString* path);
 
     // Seam for tests: `hook` runs in the middle of every file copy, after its bytes are read and
     // before the copy is checked and put in place, with the path being copied. Empty: none.

@@ -899,6 +899,20 @@ const AString& ASiTunes::GetIPodNameiTunes(int index)
     return iPodName;
 }
 
+bool ASiTunes::ListIPodNames(AString* names)
+{
+    std::optional<ScriptDescriptor> reply =
+        Send(kTell + " name of every source whose kind = iPod" + "\n end tell\n");
+    if (!reply)
+        return false;
+    *names = AString();
+    for (int i = 1; i <= reply->NumberOfItems(); ++i) {
+        *names += ItemString(reply->ItemAt(i)).value_or(AString());
+        *names += "\n";
+    }
+    return true;
+}
+
 const AString& ASiTunes::GetIPodNameVolScan()
 {
     std::vector<MountedIPod> pods = MountedIPod::FindAll();

@@ -134,6 +134,9 @@ public:
     // The iPod's mount point; empty when neither name is known.
     AString GetIPodRootFolder() const;
     const AString& GetIPodNameiTunes(int index);
+    // The names of the iPods the library serves, one a line into `names`; false when the library
+    // could not be asked (its reason in LastScriptFailure).
+    bool ListIPodNames(AString* names);
     const AString& GetIPodNameVolScan();
     int GetIPodPlaylist(int index, AString* names);
     int IPodSongCount();

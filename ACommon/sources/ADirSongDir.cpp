@@ -261,6 +261,7 @@ int ADirSongDir::ListMusicFiles(std::vector<AString>& files, CancelProc cancel)
     };
     std::vector<Pending> pending;
     pending.push_back({root, std::u16string()});
+    staleTemporaries.clear();
     std::u16string name;
     AString candidate;
     int seen = 0;
@@ -314,6 +315,10 @@ int ADirSongDir::ListMusicFiles(std::vector<AString>& files, CancelProc cancel)
             }
             if (!isFile)
                 continue;
+            if (AFile::IsStaleTemporaryName(raw)) {
+                staleTemporaries.push_back(folder.disk + "/" + raw); // a copy a stopped run cut short
+                continue;
+            }
             candidate = AString(std::move(relative));
             if (useFullPaths)
                 candidate.Insert(rootPath, 0);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,6 +58,23 @@ int CommitWithoutReplacing(const AString& temporary, const AString& target)
         return errno;
     unlink(temporary.CStr());
     return 0;
+}
+
+// Removes from `folder` (not below it) the temporary files of runs that were stopped while copying
+// into it: nothing else will ever finish or remove them.
+void RemoveStaleTemporariesIn(const AString& folder)
+{
+    DIR* dir = opendir(folder.CStr());
+    if (!dir)
+        return;
+    const int fd = dirfd(dir);
+    while (const dirent* entry = readdir(dir)) {
+        struct stat info {};
+        if (AFile::IsStaleTemporaryName(entry->d_name) &&
+            fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
+            unlinkat(fd, entry->d_name, 0);
+    }
+    closedir(dir);
 }
 
 } // namespace
@@ -467,6 +485,8 @@ int ADirTunes::AddHeldSong(const AString& vpath)
         if (int err = whole->CopyProperties(this); err != 0)
             return err;
         whole->SetCreateLastPlaylist(0);
+        // Its songs named as this side names them: facing an iPod, by the type they are converted to.
+        whole->SetConvertsForIPod(GetConvertsForIPod());
         const AString name = libraryName.IsEmpty() ? AString("Library") : libraryName;
         whole->SetPlaylist(&name);
         if (int err = whole->PopulateFileList(nullptr); err != 0)
@@ -679,6 +699,10 @@ int ADirTunes::AddITunesReadyFile(const AString*, const AString* src, AString* d
             return 0;
         }
     }
+
+    // A copy into this folder that a stopped run cut short is the same song's, copied again now.
+    if (sweptFolders.insert(folder.ToStdString()).second)
+        RemoveStaleTemporariesIn(folder);
 
     // Copied under a temporary name, then put in place without replacing: a name that is taken,
     // also by a file that appeared meanwhile, moves on to the next number.

@@ -15,6 +15,8 @@
 #include "ACommon/sources/ADirSong.h"
 
 #include <memory>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 class ADirTunes : public ADirSong {
@@ -109,6 +111,8 @@ private:
     };
     std::unique_ptr<ADirTunes> wholeLibrary;
     std::vector<HeldSong> heldSongs;
+    // The folders of the music folder that copies went into this run, rid of stopped runs' leftovers.
+    std::unordered_set<std::string> sweptFolders;
 
     int ReadTracks(std::vector<AString>* paths, CancelProc cancel);
     // The add of the song and its place in "Last Sync" as two scripts, for when "Last Sync" failed

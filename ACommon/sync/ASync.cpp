@@ -1700,7 +1700,7 @@ int ASync::DoSync(CancelProc cancel)
         // iTunesSD a stopped run left behind its database, songs such a run copied) is mended.
         if (!planOnly)
             err = FinalizeSides();
-        if (!planOnly && GetType() == kFileSync) {
+        if (!planOnly) {
             dir1->RemoveStaleTemporaries();
             dir2->RemoveStaleTemporaries();
         }
@@ -1756,11 +1756,9 @@ int ASync::DoSync(CancelProc cancel)
 
     text = "Performing sync...";
     progress->StartProgress(&text, 1, 1, openLogAutomatically);
-    // Temporary files that killed runs left in plain folders go once the run is to change things.
-    if (GetType() == kFileSync) {
-        dir1->RemoveStaleTemporaries();
-        dir2->RemoveStaleTemporaries();
-    }
+    // Temporary files that killed runs left in folders go once the run is to change things.
+    dir1->RemoveStaleTemporaries();
+    dir2->RemoveStaleTemporaries();
     progress->StartDivision(autoAction == kTwoWay ? 0.9 : 1.0, nullptr, 0, 0);
     BeforePerforming();
     err = PerformSyncActions(cancel);

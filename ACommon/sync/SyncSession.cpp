@@ -211,8 +211,12 @@ SyncSession::IPodAccess SyncSession::AccessOf(const AString& name, bool withLibr
     if (!withLibrary || name.IsEmpty())
         return IPodAccess::kThroughDatabase;
     ASiTunes bridge;
+    // A library that cannot be asked is not one that serves no iPod: the run goes through it and
+    // fails there with the library's reason, never by the other route under another state file.
+    AString names;
+    if (!bridge.ListIPodNames(&names))
+        return IPodAccess::kThroughLibrary;
     // One name per line; "iPod" is not "Jane's iPod".
-    const AString names = bridge.GetIPodNameiTunes(0);
     for (int start = 0; start < names.GetLength();) {
         int end = names.Find('\n', start);
         if (end < 0)

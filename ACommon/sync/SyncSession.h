@@ -83,7 +83,8 @@ public:
     static AString SafeFileName(const AString& name);
     // How the iPod called `name` is reached: through the library when the library is the other side
     // (`withLibrary`) and serves that iPod (it was attached to the library; whole names compared),
-    // otherwise through the iPod's own database. Asks the library by script only `withLibrary`.
+    // otherwise through the iPod's own database. Asks the library by script only `withLibrary`; a
+    // library that cannot be asked gives the route through it.
     static IPodAccess AccessOf(const AString& name, bool withLibrary);
     // The state file of the iPod called `name`: NAME.snc when the library serves it,
     // NAME_PODDB.snc when it is reached through its database.

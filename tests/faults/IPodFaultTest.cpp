@@ -513,3 +513,43 @@ TEST(IPodFaults, AFirstCopyLooksAtEachSongOnlyAFewTimes)
         EXPECT_LE(each, most) << route;
     }
 }
+
+// A copy onto the computer cut short by a kill leaves a temporary file beside the song it was to
+// become (its writer, here a process that no longer runs, named in it): the next run that copies
+// into that folder removes it, on both routes.
+TEST(IPodFaults, ATemporaryFileAStoppedCopyLeftOnTheComputerIsRemovedByTheNextRun)
+{
+    for (const IPodRun::Route route : {IPodRun::Route::kDatabase, IPodRun::Route::kLibrary}) {
+        IPodRun run(route);
+        run.Restore();
+        std::vector<std::string> args = {"sync", "--type", "copy-from-ipod", "--yes"};
+        std::string folder = run.tmp / "run/Library/iTunes Music/Artist/Album";
+        if (route == IPodRun::Route::kDatabase) {
+            fs::copy(run.tmp / "Songs", run.tmp / "run/Songs");
+            args.insert(args.end(), {"--from", run.tmp / "run/Songs"});
+            folder = run.tmp / "run/Songs/Artist/Album";
+        }
+        const std::string left = folder + "/.A.mp3.pelorin-999999999-1.tmp";
+        fixtures::WriteFile(left, "cut short");
+        const fixtures::CommandResult copied = run.Pelorin(args);
+        EXPECT_EQ(copied.exitStatus, 0) << copied.err;
+        EXPECT_FALSE(fixtures::Exists(left)) << (route == IPodRun::Route::kDatabase ? "database" : "library");
+    }
+}
+
+// A library that fails to answer which iPods it serves (a write refused as it opens) does not send
+// the run to an attached iPod through the iPod's own database, under that route's state file.
+TEST(IPodFaults, ALibraryThatCannotBeAskedIsNotTakenToServeNoIPod)
+{
+    IPodRun run(IPodRun::Route::kLibrary);
+    run.Restore();
+    fs::remove_all(run.tmp / "run/data");
+    fixtures::RunPelorin(
+        {"sync", "--type", "copy-to-ipod", "--yes"}, "",
+        {"PELORIN_VOLUMES=" + run.tmp / "run/Volumes", "XDG_DATA_HOME=" + run.tmp / "run/data",
+         "HOME=" + run.tmp / "home", "PELORIN_LIBRARY=" + run.tmp / "run/Library",
+         std::string("LD_PRELOAD=") + PELORIN_FAULT_SHIM, "PELORIN_FAULT_ROOT=" + run.tmp / "run/Library",
+         "PELORIN_FAULT_CALLS=write", "PELORIN_FAULT_AT=1", "PELORIN_FAULT_ACTION=ENOSPC"});
+    for (const std::string& file : fixtures::ListFiles(run.tmp / "run/data"))
+        EXPECT_EQ(file.find("_PODDB"), std::string::npos) << file;
+}

@@ -346,3 +346,17 @@ TEST_F(LibraryTest, AListeningValueOutOfRangeFailsTheWholeScript)
     }
     EXPECT_EQ(Must(Tell("get rating" + track)).Int64Value(), 0);
 }
+
+// The library's XML file, found as it should be, is left as it is; what a run killed while writing
+// it left beside it goes.
+TEST(LibraryFiles, TheTemporaryFileOfAStoppedWriteOfTheXmlGoes)
+{
+    fixtures::TempDir dir;
+    const std::string xml = dir / "iTunes Music Library.xml";
+    const std::string left = dir / ".iTunes Music Library.xml.pelorin-999999999-1.tmp";
+    std::string error;
+    ASSERT_EQ(LibraryFiles::WriteLibraryXml(xml, dir / "Music", error), 0) << error;
+    fixtures::WriteFile(left, "cut short");
+    ASSERT_EQ(LibraryFiles::WriteLibraryXml(xml, dir / "Music", error), 0) << error;
+    EXPECT_FALSE(fixtures::Exists(left));
+}

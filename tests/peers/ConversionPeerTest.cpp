@@ -348,3 +348,25 @@ TEST_F(ConversionPeer, ARunKilledWhileConvertingLeavesNoPartialFile)
 }
 
 } // namespace
+
+// Copying from the iPod into a library playlist, a converted song the library holds in its own type
+// goes into the playlist as the library's track: no second track of the iPod's copy.
+TEST_F(ConversionPeer, IntoALibraryPlaylistAConvertedSongTheLibraryHoldsIsNotCopiedAgain)
+{
+    auto pelorin = [this](const std::vector<std::string>& args) {
+        return fixtures::RunPelorin(args, "", Environment());
+    };
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"library", "init"},
+          {"add", "--to", "library", dir / "Songs", "--yes"},
+          {"library", "attach-ipod", "POD"},
+          {"sync", "--type", "copy-to-ipod", "--yes"},
+          {"library", "playlist", "create", "Mix"},
+          {"sync", "--type", "copy-from-ipod", "--playlist", "Mix", "--yes"}}) {
+        const fixtures::CommandResult run = pelorin(args);
+        ASSERT_EQ(run.exitStatus, 0) << args[1] << run.out << run.err;
+    }
+    const std::string playlists = pelorin({"library", "playlists"}).out;
+    EXPECT_NE(playlists.find("Library\t5 tracks"), std::string::npos) << playlists;
+    EXPECT_NE(playlists.find("Mix\t5 tracks"), std::string::npos) << playlists;
+}

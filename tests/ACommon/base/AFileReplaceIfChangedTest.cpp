@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -92,5 +93,25 @@ TEST(AFileReplaceIfChanged, OnlyDifferentBytesReplaceTheFile)
         EXPECT_EQ(Inode(dir / "f") != before, c.replaced);
         EXPECT_EQ(fixtures::ReadText(dir / "f"), expected);
         EXPECT_EQ(fixtures::ListFiles(dir.Path()).size(), 1u) << "no temporary file is left";
+    }
+}
+
+// What a run killed while replacing the file left beside it goes, changed or not; a temporary file
+// of a process still running, or of another file, stays.
+TEST(AFileReplaceIfChanged, TheTemporaryFilesOfStoppedRunsGo)
+{
+    const std::string stale = ".f.pelorin-999999999-1.tmp";
+    const std::string running = ".f.pelorin-" + std::to_string(getpid()) + "-999.tmp";
+    const std::string other = ".g.pelorin-999999999-1.tmp";
+    for (const std::string bytes : {"abc", "abcd"}) {
+        fixtures::TempDir dir;
+        for (const std::string& name : {std::string("f"), stale, running, other})
+            fixtures::WriteFile(dir / name, "abc");
+        const AString path = dir.A("f");
+        ASSERT_EQ(
+            AFile::ReplaceIfChanged(
+                &path, [&](AFile* f) { return f->Write(bytes.data(), static_cast<unsigned>(bytes.size())); }),
+            0);
+        EXPECT_EQ(fixtures::ListFiles(dir.Path()), (std::vector<std::string>{running, other, "f"})) << bytes;
     }
 }

@@ -83,7 +83,7 @@ TEST(SyncSession, AnIPodTheLibraryServesIsReachedThroughTheLibrary)
         {"a name that begins another's", Names{{"Pocket", "Pocket 2"}}, "Pocket 2", true,
          Access::kThroughLibrary, 1},
         {"not served", Names{{"Other"}}, "Pocket", true, Access::kThroughDatabase, 1},
-        {"the library cannot answer", std::nullopt, "Pocket", true, Access::kThroughDatabase, 1},
+        {"the library cannot answer", std::nullopt, "Pocket", true, Access::kThroughLibrary, 1},
         {"a folder on the other side", Names{{"Pocket"}}, "Pocket", false, Access::kThroughDatabase, 0},
         {"no name", Names{{""}}, "", true, Access::kThroughDatabase, 0},
     };
