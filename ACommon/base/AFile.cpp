@@ -1240,14 +1240,23 @@ void AFile::RemoveStaleTemporariesOf(const AString* path)
     const std::string full = path->ToStdString();
     const size_t slash = full.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : full.substr(0, slash);
-    const std::string prefix = TemporaryPrefix(full.substr(slash == std::string::npos ? 0 : slash + 1));
-    DIR* dir = opendir(folder.c_str());
+    RemoveStaleTemporariesIn(AString::FromUTF8(folder),
+                             full.substr(slash == std::string::npos ? 0 : slash + 1));
+}
+
+void AFile::RemoveStaleTemporariesIn(const AString& folder, const std::string& ofName)
+{
+    const std::string prefix = ofName.empty() ? std::string() : TemporaryPrefix(ofName);
+    DIR* dir = opendir(folder.CStr());
     if (!dir)
         return;
+    const int fd = dirfd(dir);
     while (const dirent* entry = readdir(dir)) {
+        struct stat info {};
         if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0 &&
-            AFile::IsStaleTemporaryName(entry->d_name))
-            unlinkat(dirfd(dir), entry->d_name, 0);
+            AFile::IsStaleTemporaryName(entry->d_name) &&
+            fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
+            unlinkat(fd, entry->d_name, 0);
     }
     closedir(dir);
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <sys/stat.h>
 #include <vector>
 
@@ -128,6 +129,9 @@ public:
     // Removes the temporary files beside `path` that processes no longer running left while replacing
     // it: nothing else would ever remove them.
     static void RemoveStaleTemporariesOf(const AString* path);
+    // Removes from `folder` (not below it) the temporary files that processes no longer running left
+    // there: all of them, or with `ofName` only those made beside the file of that name.
+    static void RemoveStaleTemporariesIn(const AString& folder, const std::string& ofName = std::string());
 
     // Seam for tests: `hook` runs in the middle of every file copy, after its bytes are read and
     // before the copy is checked and put in place, with the path being copied. Empty: none.

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,23 +57,6 @@ int CommitWithoutReplacing(const AString& temporary, const AString& target)
         return errno;
     unlink(temporary.CStr());
     return 0;
-}
-
-// Removes from `folder` (not below it) the temporary files of runs that were stopped while copying
-// into it: nothing else will ever finish or remove them.
-void RemoveStaleTemporariesIn(const AString& folder)
-{
-    DIR* dir = opendir(folder.CStr());
-    if (!dir)
-        return;
-    const int fd = dirfd(dir);
-    while (const dirent* entry = readdir(dir)) {
-        struct stat info {};
-        if (AFile::IsStaleTemporaryName(entry->d_name) &&
-            fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
-            unlinkat(fd, entry->d_name, 0);
-    }
-    closedir(dir);
 }
 
 } // namespace
@@ -702,7 +684,7 @@ int ADirTunes::AddITunesReadyFile(const AString*, const AString* src, AString* d
 
     // A copy into this folder that a stopped run cut short is the same song's, copied again now.
     if (sweptFolders.insert(folder.ToStdString()).second)
-        RemoveStaleTemporariesIn(folder);
+        AFile::RemoveStaleTemporariesIn(folder);
 
     // Copied under a temporary name, then put in place without replacing: a name that is taken,
     // also by a file that appeared meanwhile, moves on to the next number.
