@@ -14,8 +14,10 @@
 #include "APlatform/Unicode.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
 
 namespace {
 
@@ -911,6 +913,28 @@ std::uint64_t ASyncLib::ListedSize(ADir* dir, int index)
     return found != reachedFiles.end() && found->second.path == *record ? found->second.size : 0;
 }
 
+namespace {
+
+// Whether `folder` is a folder that can be read and holds at least one entry.
+bool HoldsAnything(const std::string& folder)
+{
+    DIR* listing = opendir(folder.c_str());
+    if (!listing)
+        return false;
+    bool any = false;
+    while (const dirent* entry = readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") {
+            any = true;
+            break;
+        }
+    }
+    closedir(listing);
+    return any;
+}
+
+} // namespace
+
 int ASyncLib::CheckMusicReachable()
 {
     reachedFiles.clear();
@@ -921,6 +945,21 @@ int ASyncLib::CheckMusicReachable()
         const int count = dir->Count();
         int missing = 0;
         AString first;
+        // Whether each folder of a missing file is there and holds something: a file gone from such
+        // a folder was deleted or moved, which says nothing of the drive (the song is then kept, as
+        // any song whose file is missing). Folders gone with their files, or left empty (as the
+        // folder a drive is mounted on), are a drive that is not there.
+        std::unordered_map<std::string, bool> folderThere;
+        auto inFolderThatIsThere = [&folderThere](const AString& file) {
+            const int slash = file.ReverseFind('/');
+            if (slash <= 0)
+                return false;
+            const std::string folder = file.Left(slash).ToStdString();
+            auto [known, added] = folderThere.try_emplace(folder, false);
+            if (added)
+                known->second = HoldsAnything(folder);
+            return known->second;
+        };
         for (int i = 0; i < count; ++i) {
             AString full = *dir->GetRootPath() + *dir->GetFPath(i);
             AString disk;
@@ -933,6 +972,8 @@ int ASyncLib::CheckMusicReachable()
                     reachedFiles[record] = ReachedFile{*record, size};
                 continue;
             }
+            if (inFolderThatIsThere(disk))
+                continue;
             if (missing++ == 0)
                 first = disk;
         }

@@ -24,8 +24,9 @@ public:
     static constexpr std::uint32_t kStateMark = 0x00100000;
     // The extensions the song sources list.
     static constexpr const char* kSongExtensions = AudioFormats::kSongTypes;
-    // More songs of the library than this whose files are missing: its music is taken to be on a
-    // drive that is not mounted, and the sync stops before it plans anything.
+    // More songs of the library than this whose files are missing, with the folders that held them:
+    // its music is taken to be on a drive that is not mounted, and the sync stops before it plans
+    // anything.
     static constexpr int kUnreachableHandful = 3;
 
     // The iTunes library on the left and an iPod through iTunes on the right.
@@ -151,7 +152,7 @@ protected:
     // Applies a setting to every song source without touching the saved lists.
     template <typename Apply> void SetOnSongSources(Apply apply);
     // 0, or kErrVolumeNotFound (after saying so) when more than kUnreachableHandful songs of a
-    // library side have no file now.
+    // library side have no file now, nor the folder their file was in.
     int CheckMusicReachable();
     std::uint64_t ListedSize(ADir* dir, int index) override;
     // The sizes of the library's song files CheckMusicReachable found, by their records (whose path

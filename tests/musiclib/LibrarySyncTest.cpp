@@ -243,6 +243,27 @@ TEST_F(LibraryMatch, ALibraryWhoseDriveIsNotMountedStopsBeforeAnyAction)
     }
 }
 
+TEST_F(LibraryMatch, FilesDeletedFromAFolderThatIsStillThereDoNotStopTheSync)
+{
+    Import({"One", "Two", "Three", "Four", "Five", "Six"});
+    const std::vector<std::string> onIPod = IPodTitles();
+    for (int i = 0; i < 5; ++i)
+        fs::remove(dir / ("Drive/" + std::to_string(i) + ".mp3"));
+    for (const fixtures::SyncType& type : {kMirrorToRight, kSynchronize}) {
+        SCOPED_TRACE(type.name);
+        EXPECT_EQ(Sync(type), 0) << said;
+        EXPECT_FALSE(Has(said, "seems not to be mounted")) << said;
+        EXPECT_TRUE(Has(said, "Copied 0 songs; removed 0; 0 errors.")) << said;
+        EXPECT_EQ(IPodTitles(), onIPod);
+        EXPECT_EQ(Count(), 6);
+    }
+    // The last one gone too leaves the folder empty, as the folder of a drive that is not mounted.
+    fs::remove(dir / "Drive/5.mp3");
+    EXPECT_NE(Sync(kMirrorToRight), 0);
+    EXPECT_TRUE(Has(said, "seems not to be mounted")) << said;
+    EXPECT_EQ(IPodTitles(), onIPod);
+}
+
 TEST_F(LibraryMatch, TagsOfWhiteSpaceOnlyMatchTheTrimmedTagsOfTheIPod)
 {
     Add(Song("Drive/a.mp3", Tags("   ", "Artist", "Album", 1)));
