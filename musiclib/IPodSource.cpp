@@ -1,5 +1,6 @@
 #include "musiclib/IPodSource.h"
 
+#include "ACommon/base/FreeLater.h"
 #include "ACommon/itunesdb/IPodLock.h"
 #include "ACommon/sources/ADir.h"
 #include "musiclib/LibrarySource.h"
@@ -150,7 +151,12 @@ IPodSource::IPodSource(std::int64_t sourceId, std::string mountedAt)
 {
 }
 
-IPodSource::~IPodSource() { Flush(); }
+IPodSource::~IPodSource()
+{
+    Flush();
+    // Written back: what is left of the database is memory only, which a thread of its own frees.
+    FreeLater::Free(std::move(database));
+}
 
 // ---- loading -------------------------------------------------------------------------------------
 

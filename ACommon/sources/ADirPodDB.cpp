@@ -2,6 +2,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AStateStream.h"
+#include "ACommon/base/FreeLater.h"
 #include "ACommon/itunesdb/IPodInfo.h"
 #include "ACommon/itunesdb/IPodMusicFolder.h"
 #include "ACommon/itunesdb/IPodRecovery.h"
@@ -49,6 +50,8 @@ void ADirPodDB::TakeBackDatabase() const
 
 void ADirPodDB::ResetDatabase()
 {
+    // The tree of a whole iPod's records takes a while to free: the run does not wait for it.
+    FreeLater::Free(std::move(database));
     database = std::make_unique<IPodDB>(progress);
     database->SetJournal(&journal);
     database->SetLocalTempPath(localTempPath);
