@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <system_error>
@@ -40,11 +41,23 @@ struct Queue {
 };
 
 // Never destroyed: the thread may still be freeing while the process ends, and what is still
-// waiting then is left to the system with the rest of the process's memory.
+// waiting then is left to the system with the rest of the process's memory. A child process made by
+// fork() has no freeing thread, and the parent's may have held the lock at the fork: the child
+// starts over with a queue of its own.
+Queue* gQueue = nullptr;
+Queue* gLeftByFork = nullptr; // still known, not leaked
+std::once_flag gMade;
+
 Queue& TheQueue()
 {
-    static Queue* queue = new Queue;
-    return *queue;
+    std::call_once(gMade, [] {
+        gQueue = new Queue;
+        pthread_atfork(nullptr, nullptr, [] {
+            gLeftByFork = gQueue;
+            gQueue = new Queue;
+        });
+    });
+    return *gQueue;
 }
 
 } // namespace

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <memory>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -33,6 +35,25 @@ TEST(FreeLater, WhatIsHandedOverIsFreedOnAThreadOfItsOwn)
     FreeLater::Drain();
     EXPECT_EQ(gone.load(), 100);
     EXPECT_NE(where, std::this_thread::get_id());
+}
+
+TEST(FreeLater, AChildProcessFreesWithAThreadOfItsOwn)
+{
+    std::atomic<int> gone{0};
+    FreeLater::Free(std::make_unique<Counted>(gone));
+    FreeLater::Drain();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(20); // a child left waiting for a thread it does not have fails, not hangs
+        std::atomic<int> goneInChild{0};
+        FreeLater::Free(std::make_unique<Counted>(goneInChild));
+        FreeLater::Drain();
+        _exit(goneInChild.load() == 1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 } // namespace
