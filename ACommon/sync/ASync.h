@@ -142,6 +142,9 @@ public:
     virtual std::uint64_t FileModTime(const AString* path);
     virtual int Copy(const AString* src, const AString* dst, signed char overwrite, signed char isReplace,
                      CancelProc cancel);
+    // Whether the last Copy that succeeded put a song the receiving side held already into its
+    // playlist instead of copying a file.
+    virtual bool LastCopyTookHeldSong() const { return false; }
     virtual int Delete(const AString* path);
     virtual void GetFileTitle(const AString* vp, AString* out);
     virtual int PreSyncCheck();

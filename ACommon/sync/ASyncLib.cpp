@@ -593,6 +593,7 @@ std::uint64_t ASyncLib::PlannedCopySize(const AString* src, bool* estimated, std
 int ASyncLib::Copy(const AString* src, const AString* dst, signed char, signed char isReplace,
                    CancelProc cancel)
 {
+    lastAddedHeld = false;
     const int side = SideOfPath(src);
     ADir* from = SideSource(side);
     ADir* to = SideSource(side == 1 ? 2 : 1);

@@ -118,6 +118,7 @@ public:
     std::uint64_t FileModTime(const AString* path) override;
     int Copy(const AString* src, const AString* dst, signed char overwrite, signed char isReplace,
              CancelProc cancel) override;
+    bool LastCopyTookHeldSong() const override { return lastAddedHeld; }
     int Delete(const AString* path) override;
     void GetFileTitle(const AString* vp, AString* out) override;
     int PreSyncCheck() override;

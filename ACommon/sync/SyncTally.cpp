@@ -85,6 +85,11 @@ AString SyncTally::Summary(const AString& leftName, const AString& rightName, bo
     }
     if (!any)
         line += items(0);
+    if (heldAdded > 0) {
+        line += "; put ";
+        line += items(heldAdded);
+        line += " the library held already into its playlist";
+    }
     if (replaced > 0) {
         line += "; replaced ";
         line += replaced;

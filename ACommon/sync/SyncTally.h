@@ -14,6 +14,9 @@ public:
 
     // `side` is the side that received the file: 1 left, 2 right.
     void CountCopy(int side, std::uint64_t bytes);
+    // A song the receiving library held already, put into the run's playlist as its own track:
+    // nothing copied.
+    void CountHeldSongAdded() { ++heldAdded; }
     void CountReplacement(std::uint64_t bytes);
     void CountRemoval() { ++removed; }
     void CountKept() { ++kept; }
@@ -29,8 +32,8 @@ public:
     int Removed() const { return removed; }
     int Kept() const { return kept; }
     int Errors() const { return errors; }
-    // Copies, replacements and removals: the changes made to either side.
-    int Changes() const { return copied[1] + copied[2] + replaced + removed; }
+    // Copies, songs put into a playlist, replacements and removals: the changes made to either side.
+    int Changes() const { return copied[1] + copied[2] + heldAdded + replaced + removed; }
 
     // The line a run ends with: "Copied 39 songs (142 MB) to Demo iPod; removed 0; 0 errors.".
     // `leftName` and `rightName` name the sides; `songs` counts songs rather than files;
@@ -46,6 +49,7 @@ public:
 private:
     int copied[3] = {0, 0, 0};
     std::uint64_t copiedBytes[3] = {0, 0, 0};
+    int heldAdded = 0;
     int replaced = 0;
     std::uint64_t replacedBytes = 0;
     int removed = 0;
