@@ -1,5 +1,6 @@
 #include "APlatform/KnownFolders.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -69,11 +70,11 @@ std::string TemporaryFolder()
     return "/tmp";
 }
 
-std::string VolumesRoot()
+namespace {
+
+// Where this system mounts volumes, looked for: the folders that may hold them, one after another.
+std::string FindVolumesRoot()
 {
-    std::string configured = Environment("PELORIN_VOLUMES");
-    if (!configured.empty())
-        return WithoutTrailingSlash(configured);
     if (IsDirectory("/Volumes"))
         return "/Volumes";
     const std::string user = UserName();
@@ -86,6 +87,28 @@ std::string VolumesRoot()
     // Neither exists before the first volume is mounted: the mounter of this system creates its
     // own, so name the one whose parent is there (Debian's /media first).
     return IsDirectory("/run/media") && !IsDirectory("/media") ? runMedia : media;
+}
+
+} // namespace
+
+std::string VolumesRoot()
+{
+    std::string configured = Environment("PELORIN_VOLUMES");
+    if (!configured.empty())
+        return WithoutTrailingSlash(configured);
+    // A run asks for every song it adds through the library; the answer changes only when the
+    // system's mounter first makes its folder. So each thread looks again at most once a second
+    // (and for another user at once), sparing a song a handful of looks at the file system.
+    thread_local std::string found, foundFor;
+    thread_local std::chrono::steady_clock::time_point foundAt;
+    const std::string user = Environment("USER");
+    const auto now = std::chrono::steady_clock::now();
+    if (found.empty() || user != foundFor || now - foundAt >= std::chrono::seconds(1)) {
+        found = FindVolumesRoot();
+        foundFor = user;
+        foundAt = now;
+    }
+    return found;
 }
 
 std::string VolumePath(const std::string& name) { return VolumesRoot() + "/" + name; }

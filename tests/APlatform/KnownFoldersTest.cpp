@@ -12,6 +12,19 @@ TEST(KnownFolders, VolumesRootHonoursPelorinVolumes)
     EXPECT_EQ(platform::VolumesRoot(), dir.Path()) << "without its trailing slash";
 }
 
+TEST(KnownFolders, VolumesRootFollowsTheUserAtOnce)
+{
+    ScopedEnv volumes("PELORIN_VOLUMES", nullptr);
+    for (const char* user : {"ann", "bob", "ann"}) {
+        ScopedEnv name("USER", user);
+        const std::string root = platform::VolumesRoot();
+        // A system with /Volumes names it for everyone; else the user's folder of its mounter.
+        if (root != "/Volumes") {
+            EXPECT_EQ(root.substr(root.rfind('/') + 1), user) << root;
+        }
+    }
+}
+
 TEST(KnownFolders, UserFoldersFollowXdg)
 {
     ScopedEnv home("HOME", "/home/tester/");
