@@ -2206,12 +2206,12 @@ int ASync::CopyWithAlert(const AString* src, const AString* dst, signed char ove
         return 0;
     }
     if (err == 0) {
-        const std::uint64_t bytes =
-            performing && &performing->path1 == src ? SourceBytes(*performing) : FileSize(src);
         if (LastCopyTookHeldSong()) {
             tally.CountHeldSongAdded();
             return 0;
         }
+        const std::uint64_t bytes =
+            performing && &performing->path1 == src ? SourceBytes(*performing) : FileSize(src);
         if (overwrite)
             tally.CountReplacement(bytes);
         else
