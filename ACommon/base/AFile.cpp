@@ -881,6 +881,23 @@ bool AFile::FileExists(const AString* path)
     return LStat(path, info);
 }
 
+int AFile::DirectoryEmptiness(const AString* path)
+{
+    DIR* dir = opendir(path->CStr());
+    if (!dir)
+        return -1;
+    int empty = 1;
+    while (dirent* item = readdir(dir)) {
+        const char* name = item->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+            continue;
+        empty = 0;
+        break;
+    }
+    closedir(dir);
+    return empty;
+}
+
 bool AFile::DirExists(const AString* path)
 {
     struct stat info {};

@@ -55,6 +55,8 @@ public:
     // Queries: absence is reported by their neutral value and never fails.
     static bool FileExists(const AString* path);
     static bool DirExists(const AString* path);
+    // 1 when the directory holds nothing, 0 when it holds something, -1 when it is gone or unreadable.
+    static int DirectoryEmptiness(const AString* path);
     // What lies at a path, without following a link.
     enum PathType : int {
         kPathFolder = 0,

@@ -876,10 +876,14 @@ AString ASiTunes::GetIPodRootFolder() const
     return AString::FromUTF8(platform::VolumePath(volume.ToStdString()));
 }
 
+std::optional<ScriptDescriptor> ASiTunes::IPodSourceNames()
+{
+    return Send(kTell + " name of every source whose kind = iPod" + "\n end tell\n");
+}
+
 const AString& ASiTunes::GetIPodNameiTunes(int index)
 {
-    std::optional<ScriptDescriptor> reply =
-        Send(kTell + " name of every source whose kind = iPod" + "\n end tell\n");
+    std::optional<ScriptDescriptor> reply = IPodSourceNames();
     if (!reply)
         return iPodName;
     const int n = reply->NumberOfItems();
@@ -901,8 +905,7 @@ const AString& ASiTunes::GetIPodNameiTunes(int index)
 
 bool ASiTunes::ListIPodNames(AString* names)
 {
-    std::optional<ScriptDescriptor> reply =
-        Send(kTell + " name of every source whose kind = iPod" + "\n end tell\n");
+    std::optional<ScriptDescriptor> reply = IPodSourceNames();
     if (!reply)
         return false;
     *names = AString();

@@ -171,6 +171,8 @@ public:
     static AString DecodeFolderUrl(const std::string& url);
 
 private:
+    // The reply to the script that names the iPods the library serves.
+    std::optional<platform::ScriptDescriptor> IPodSourceNames();
     std::optional<platform::ScriptDescriptor> Send(const std::string& source) const
     {
         return Send2iTunes(source, progress);

@@ -9,7 +9,6 @@
 #include <array>
 #include <cassert>
 #include <cerrno>
-#include <dirent.h>
 #include <sys/stat.h>
 #include <thread>
 #include <typeinfo>
@@ -40,24 +39,6 @@ bool BeginsWith(const AString& text, const AString& prefix)
     const std::u16string& units = text.Units();
     const std::u16string& head = prefix.Units();
     return units.size() >= head.size() && units.compare(0, head.size(), head) == 0;
-}
-
-// 1 when the directory holds nothing, 0 when it holds something, -1 when it is gone or unreadable.
-int DirectoryEmptiness(const AString* path)
-{
-    DIR* dir = opendir(path->CStr());
-    if (!dir)
-        return -1;
-    int empty = 1;
-    while (dirent* item = readdir(dir)) {
-        const char* name = item->d_name;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
-            continue;
-        empty = 0;
-        break;
-    }
-    closedir(dir);
-    return empty;
 }
 
 int Depth(const AString& path) { return path.Count('/'); }
@@ -2113,7 +2094,7 @@ int ASync::PerformPlannedAction(SyncAction* action, int number, int count, Cance
         }
         if (logOnly)
             return 0;
-        if (DirectoryEmptiness(&action->path1) != 1) {
+        if (AFile::DirectoryEmptiness(&action->path1) != 1) {
             if (!FileExists(&action->path1))
                 return 0; // already gone
             // Something the plan does not delete is still in it (a file added since the last sync,

@@ -14,7 +14,6 @@
 #include "APlatform/Unicode.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
@@ -914,28 +913,6 @@ std::uint64_t ASyncLib::ListedSize(ADir* dir, int index)
     return found != reachedFiles.end() && found->second.path == *record ? found->second.size : 0;
 }
 
-namespace {
-
-// Whether `folder` is a folder that can be read and holds at least one entry.
-bool HoldsAnything(const std::string& folder)
-{
-    DIR* listing = opendir(folder.c_str());
-    if (!listing)
-        return false;
-    bool any = false;
-    while (const dirent* entry = readdir(listing)) {
-        const std::string_view name = entry->d_name;
-        if (name != "." && name != "..") {
-            any = true;
-            break;
-        }
-    }
-    closedir(listing);
-    return any;
-}
-
-} // namespace
-
 int ASyncLib::CheckMusicReachable()
 {
     reachedFiles.clear();
@@ -955,10 +932,10 @@ int ASyncLib::CheckMusicReachable()
             const int slash = file.ReverseFind('/');
             if (slash <= 0)
                 return false;
-            const std::string folder = file.Left(slash).ToStdString();
-            auto [known, added] = folderThere.try_emplace(folder, false);
+            const AString folder = file.Left(slash);
+            auto [known, added] = folderThere.try_emplace(folder.ToStdString(), false);
             if (added)
-                known->second = HoldsAnything(folder);
+                known->second = AFile::DirectoryEmptiness(&folder) == 0;
             return known->second;
         };
         for (int i = 0; i < count; ++i) {
