@@ -379,6 +379,11 @@ int CopyFileSafely(const AString* from, const AString* to, const CopyOptions& op
         noSpace = IsNoSpace(errno);
         err = chunked ? kErrIO : kErrUnableToCopy;
     }
+    // A copy flushed later with its batch is started on its way to the disk now, while the run goes
+    // on: the flush that lets the batch be named complete then has little left to wait for. Only a
+    // start (no wait, nothing promised): a volume that cannot do it just writes the copy later.
+    if (err == 0 && !options.flush)
+        sync_file_range(out.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     // The copy is verified by what the volume says of it: its length, and the date it was given.
     struct stat copied {};
     const bool copyAsRead =
