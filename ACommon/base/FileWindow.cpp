@@ -12,15 +12,15 @@ FileWindow::FileWindow(AFile& source, std::uint64_t size) : file(source), fileSi
 
 int FileWindow::Fill(std::uint64_t offset)
 {
-    if (block.empty())
-        block.resize(kBlockSize);
+    if (!block)
+        block.reset(new std::uint8_t[kBlockSize]);
     blockStart = offset;
     blockFilled = 0;
     std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, fileSize - offset));
     if (int err = file.Seek(offset); err != 0)
         return err;
     unsigned got = 0;
-    if (int err = file.Read(block.data(), static_cast<unsigned>(want), &got); err != 0)
+    if (int err = file.Read(block.get(), static_cast<unsigned>(want), &got); err != 0)
         return err;
     blockFilled = got;
     return 0;
@@ -41,7 +41,7 @@ std::span<const std::uint8_t> FileWindow::View(std::uint64_t offset, std::size_t
     }
     std::size_t at = static_cast<std::size_t>(offset - blockStart);
     n = std::min(n, blockFilled - at);
-    return std::span<const std::uint8_t>(block.data() + at, n);
+    return std::span<const std::uint8_t>(block.get() + at, n);
 }
 
 std::span<const std::uint8_t> FileWindow::ViewAtLeast(std::uint64_t offset, std::size_t minimum)
@@ -52,7 +52,7 @@ std::span<const std::uint8_t> FileWindow::ViewAtLeast(std::uint64_t offset, std:
         std::size_t at = static_cast<std::size_t>(offset - blockStart);
         std::size_t cached = blockFilled - at;
         if (cached >= minimum || blockStart + blockFilled >= fileSize)
-            return std::span<const std::uint8_t>(block.data() + at, cached);
+            return std::span<const std::uint8_t>(block.get() + at, cached);
     }
     return View(offset, kBlockSize);
 }
@@ -63,7 +63,7 @@ int FileWindow::ReadExact(std::uint64_t offset, std::size_t n, void* out)
         return kErrEndOfFile;
     if (offset >= blockStart && offset - blockStart <= blockFilled &&
         offset - blockStart + n <= blockFilled) {
-        std::memcpy(out, block.data() + (offset - blockStart), n);
+        std::memcpy(out, block.get() + (offset - blockStart), n);
         return 0;
     }
     if (n <= kBlockSize / 2) {

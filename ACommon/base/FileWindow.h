@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -43,7 +44,7 @@ private:
 
     AFile& file;
     std::uint64_t fileSize;
-    std::vector<std::uint8_t> block;
+    std::unique_ptr<std::uint8_t[]> block; // left unfilled: only the bytes read are looked at
     std::uint64_t blockStart = 0;
     std::size_t blockFilled = 0;
     int error = 0;

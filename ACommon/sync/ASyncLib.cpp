@@ -1064,7 +1064,7 @@ AString ASyncLib::FormatVPForDisplay(const AString* vp, signed char isFile, int 
     for (int i = 0; i < 5; ++i) {
         if (!show[i] || values[i]->IsEmpty())
             continue;
-        if (*values[i] == "*")
+        if (values[i]->GetLength() == 1 && (*values[i])[0] == '*') // the form of an empty tag
             text += kUnknown[i];
         else
             text += *values[i];

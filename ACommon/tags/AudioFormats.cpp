@@ -4,9 +4,19 @@
 
 bool AudioFormats::NeedsConversion(const AString& extension)
 {
-    for (const char* type : {"flac", "ogg", "oga", "opus"})
-        if (extension.CompareNoCase(AString(type)) == 0)
+    // Asked several times for every song of a sync: compared unit by unit, without making texts.
+    const std::u16string& units = extension.Units();
+    for (std::string_view type : {"flac", "ogg", "oga", "opus"}) {
+        if (units.size() != type.size())
+            continue;
+        bool same = true;
+        for (std::size_t i = 0; i < type.size() && same; ++i) {
+            const char16_t unit = units[i];
+            same = (unit >= u'A' && unit <= u'Z' ? unit - u'A' + u'a' : unit) == type[i];
+        }
+        if (same)
             return true;
+    }
     return false;
 }
 

@@ -36,6 +36,14 @@ TEST(AudioFormats, ALosslessSongIsAACForAnIPodWithoutAppleLossless)
     EXPECT_EQ(AudioFormats::TargetFor(tags, false, {}), AudioFormats::Target::kAAC);
 }
 
+TEST(AudioFormats, OnlyTheTypesAnIPodCannotPlayNeedConverting)
+{
+    for (const char* type : {"flac", "FLAC", "Ogg", "oga", "opUS"})
+        EXPECT_TRUE(AudioFormats::NeedsConversion(AString(type))) << type;
+    for (const char* type : {"mp3", "m4a", "", "fla", "flacs", "og", "ogx", "opus ", "ŏgg"})
+        EXPECT_FALSE(AudioFormats::NeedsConversion(AString(type))) << type;
+}
+
 class SongConverterTest : public testing::Test {
 protected:
     void SetUp() override
