@@ -210,15 +210,17 @@ bool ADir::TypeFilterCheck(const AString* path) const
         return true;
     AString extension;
     path->PathExtension(&extension);
-    if ((typeFilterMode & 0x1) && !typeIncludeFilter.IsEmpty()) {
-        if (extension.IsEmpty() || !liststring::HoldsValue(typeIncludeFilter, extension))
-            return false;
-    }
-    if ((typeFilterMode & 0x2) && !typeExcludeFilter.IsEmpty()) {
-        if (!extension.IsEmpty() && liststring::HoldsValue(typeExcludeFilter, extension))
-            return false;
-    }
-    return true;
+    TypeVerdict& last = lastTypeVerdict;
+    if (last.known && last.extension == extension && last.mode == typeFilterMode &&
+        last.include == typeIncludeFilter && last.exclude == typeExcludeFilter)
+        return last.passes;
+    bool passes = true;
+    if ((typeFilterMode & 0x1) && !typeIncludeFilter.IsEmpty())
+        passes = !extension.IsEmpty() && liststring::HoldsValue(typeIncludeFilter, extension);
+    if (passes && (typeFilterMode & 0x2) && !typeExcludeFilter.IsEmpty())
+        passes = extension.IsEmpty() || !liststring::HoldsValue(typeExcludeFilter, extension);
+    last = {typeFilterMode, typeIncludeFilter, typeExcludeFilter, extension, passes, true};
+    return passes;
 }
 
 bool ADir::FragmentFilterCheck(const AString& text, int mode, const AString& include, const AString& exclude)

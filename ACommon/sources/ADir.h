@@ -192,6 +192,16 @@ protected:
     int typeFilterMode = 0;
     AString typeIncludeFilter;
     AString typeExcludeFilter;
+    // The verdict on the last file type checked, with the filters it was given under: a listing's
+    // files share a few types, and reading the lists again for each file cost more than the rest of
+    // the check. A source is listed by one thread at a time.
+    struct TypeVerdict {
+        int mode = 0;
+        AString include, exclude, extension;
+        bool passes = false;
+        bool known = false;
+    };
+    mutable TypeVerdict lastTypeVerdict;
     int pathFilterMode = 0;
     AString pathIncludeFilter;
     AString pathExcludeFilter;

@@ -94,6 +94,25 @@ TEST(ADir, FiltersMatchAsTheirKindAsks)
     }
 }
 
+TEST(ADir, ATypeIsCheckedAgainAfterItsFiltersChange)
+{
+    ADir dir;
+    dir.SetTypeFilter(3);
+    dir.SetFileExtentionIncludeFilter(AString(":mp3:m4a:"));
+    dir.SetTypeExcludeFilter(AString(":m4a:"));
+    AString song("b.m4a");
+    EXPECT_FALSE(dir.TypeFilterCheck(&song));
+    dir.SetTypeExcludeFilter(AString(":wav:"));
+    EXPECT_TRUE(dir.TypeFilterCheck(&song));
+    dir.SetFileExtentionIncludeFilter(AString(":mp3:"));
+    EXPECT_FALSE(dir.TypeFilterCheck(&song));
+    dir.SetTypeFilter(2);
+    EXPECT_TRUE(dir.TypeFilterCheck(&song));
+    ADir copy;
+    copy.CopyProperties(&dir);
+    copy.SetTypeFilter(1);
+    EXPECT_FALSE(copy.TypeFilterCheck(&song));
+}
 // ---- Listing ----
 
 TEST(ADir, ListsEverythingBelowTheRootFoldersFirst)
