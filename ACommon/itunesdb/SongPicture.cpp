@@ -10,31 +10,50 @@ namespace {
 const char* const kNames[] = {"cover", "folder", "front"};
 const char* const kExtensions[] = {"jpg", "jpeg", "png"};
 
-std::string Lower(std::string text)
+// Whether `text` is `lower` but for the case of its ASCII letters.
+bool SameLetters(std::string_view text, std::string_view lower)
 {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
+    if (text.size() != lower.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+        if (c != lower[i])
+            return false;
+    }
+    return true;
+}
+
+// The rank of `name` among the image names looked for (0 the best), or -1 for any other name.
+int RankOfName(std::string_view name)
+{
+    const std::size_t dot = name.find('.');
+    if (dot == std::string_view::npos)
+        return -1;
+    for (int n = 0; n < 3; ++n)
+        if (SameLetters(name.substr(0, dot), kNames[n]))
+            for (int e = 0; e < 3; ++e)
+                if (SameLetters(name.substr(dot + 1), kExtensions[e]))
+                    return n * 3 + e;
+    return -1;
 }
 
 } // namespace
 
 std::filesystem::path SongPicture::FolderImage(const std::filesystem::path& folder)
 {
+    // Looked at for every album folder a store takes pictures from: names are ranked in place.
     std::error_code error;
     std::filesystem::path best;
     int bestRank = 1 << 30;
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
          it.increment(error)) {
-        const std::string name = Lower(it->path().filename().string());
-        for (int n = 0; n < 3; ++n)
-            for (int e = 0; e < 3; ++e)
-                if (n * 3 + e < bestRank && name == std::string(kNames[n]) + "." + kExtensions[e] &&
-                    it->is_regular_file(error)) {
-                    best = it->path();
-                    bestRank = n * 3 + e;
-                }
+        std::string_view name = it->path().native();
+        name.remove_prefix(name.rfind('/') + 1);
+        const int rank = RankOfName(name);
+        if (rank >= 0 && rank < bestRank && it->is_regular_file(error)) {
+            best = it->path();
+            bestRank = rank;
+        }
     }
     return best;
 }

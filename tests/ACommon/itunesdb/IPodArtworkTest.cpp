@@ -6,6 +6,7 @@
 #include "ACommon/itunesdb/IPodDB.h"
 #include "ACommon/itunesdb/MHIT.h"
 #include "ACommon/itunesdb/MHLT.h"
+#include "ACommon/itunesdb/SongPicture.h"
 #include "fixtures/IPodDatabase.h"
 #include "fixtures/MusicFiles.h"
 #include "fixtures/Pictures.h"
@@ -250,4 +251,22 @@ TEST_F(IPodArtworkTest, AnEmbeddedPictureWinsOverTheImageOfItsFolder)
     EXPECT_EQ(links.at("plain1"), links.at("plain2"));
     EXPECT_NE(links.at("tagged"), 0u);
     EXPECT_NE(links.at("tagged"), links.at("plain1"));
+}
+
+TEST(SongPicture, TheFolderImageIsTheBestNamedPictureWhateverItsCase)
+{
+    fixtures::TempDir dir;
+    for (const char* name : {"front.png", "Cover.JPEG", "xcover.jpg", "cover.jpg.bak", "folder.jpg"})
+        fixtures::WriteFile(dir / ("Album/" + std::string(name)), fixtures::Bytes{1, 2, 3});
+    std::filesystem::create_directories(dir / "Album/cover.jpg"); // a folder is no picture
+    struct Step {
+        const char* removed;
+        const char* chosen;
+    };
+    for (const Step& step : {Step{nullptr, "Cover.JPEG"}, Step{"Cover.JPEG", "folder.jpg"},
+                             Step{"folder.jpg", "front.png"}, Step{"front.png", ""}}) {
+        if (step.removed)
+            std::filesystem::remove(dir / ("Album/" + std::string(step.removed)));
+        EXPECT_EQ(SongPicture::FolderImage(dir / "Album").filename().string(), step.chosen);
+    }
 }
