@@ -2,8 +2,10 @@
 
 #include "ACommon/tags/ID3.h"
 
+#include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -41,21 +43,24 @@ int RankOfName(std::string_view name)
 
 std::filesystem::path SongPicture::FolderImage(const std::filesystem::path& folder)
 {
-    // Looked at for every album folder a store takes pictures from: names are ranked in place.
-    std::error_code error;
-    std::filesystem::path best;
+    // Looked at for every album folder a store takes pictures from: the names are read and ranked
+    // as they are, and only a better-named one is looked at further.
+    DIR* listing = opendir(folder.c_str());
+    if (!listing)
+        return {};
+    std::string best;
     int bestRank = 1 << 30;
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-         it.increment(error)) {
-        std::string_view name = it->path().native();
-        name.remove_prefix(name.rfind('/') + 1);
-        const int rank = RankOfName(name);
-        if (rank >= 0 && rank < bestRank && it->is_regular_file(error)) {
-            best = it->path();
+    while (const dirent* entry = readdir(listing)) {
+        const int rank = RankOfName(entry->d_name);
+        struct stat info {};
+        if (rank >= 0 && rank < bestRank && fstatat(dirfd(listing), entry->d_name, &info, 0) == 0 &&
+            S_ISREG(info.st_mode)) {
+            best = entry->d_name;
             bestRank = rank;
         }
     }
-    return best;
+    closedir(listing);
+    return best.empty() ? std::filesystem::path() : folder / best;
 }
 
 bool SongPicture::Find(const AString& path, std::vector<std::uint8_t>& bytes)
