@@ -14,6 +14,7 @@
 //   build/bench/bench_library [songs to import] [tracks to list]     (files go to $TMPDIR)
 
 #include "bench/Seconds.h"
+#include "bench/Workload.h"
 #include "musiclib/FolderImport.h"
 #include "musiclib/LibraryScriptRunner.h"
 #include "musiclib/MusicLibrary.h"
@@ -58,17 +59,8 @@ int Import(int count)
     fixtures::TempDir dir;
     std::vector<std::string> paths;
     for (int i = 0; i < count; ++i) {
-        fixtures::SongSpec song;
-        song.title = "Song " + std::to_string(i);
-        // Albums of ten songs, artists of five albums.
-        song.artist = "Artist " + std::to_string(i / 50);
-        song.album = "Album " + std::to_string(i / 10);
-        song.genre = i % 2 ? "Rock" : "Jazz";
-        song.track = i % 12 + 1;
-        song.seconds = 1;
-        song.bitRate = 32;
-        const std::string path = dir / ("Songs/" + song.artist + "/" + song.album + "/" + std::to_string(i) +
-                                        (i % 5 == 4 ? ".m4a" : ".mp3"));
+        const fixtures::SongSpec song = bench::NumberedSong(i, 1, 32);
+        const std::string path = dir / bench::NumberedSongPath(song, i, i % 5 == 4 ? ".m4a" : ".mp3");
         fixtures::WriteSong(path, song);
         paths.push_back(path);
     }

@@ -30,67 +30,27 @@
 //   (songs: 1000 and 5000 unless given; files go to $TMPDIR; the program is $PELORIN_BUILD_DIR/pelorin,
 //   else build/pelorin)
 
+#include "bench/Workload.h"
 #include "musiclib/FolderImport.h"
 #include "musiclib/MusicLibrary.h"
 
-#include "fixtures/MusicFiles.h"
 #include "fixtures/TempDir.h"
 #include "samples/IPodTree.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
 #include <string>
 #include <sys/inotify.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
-struct Run {
-    double seconds = 0;
-    double bytesWritten = 0;
-    double peakMemory = 0; // the largest resident size, in bytes
-    double cpuSeconds = 0; // user + system time of the process and its children
-    int status = -1;
-};
+using Run = bench::Spawned;
 
-// Runs `args` with its output thrown away: the time, the bytes it wrote, its exit status.
-Run Spawn(const std::vector<std::string>& args)
-{
-    std::vector<char*> argv;
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    Run run;
-    pid_t child = 0;
-    const auto start = std::chrono::steady_clock::now();
-    if (posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        struct rusage usage {};
-        int status = 0;
-        wait4(child, &status, 0, &usage);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.bytesWritten = static_cast<double>(usage.ru_oublock) * 512.0;
-        run.peakMemory = static_cast<double>(usage.ru_maxrss) * 1024.0;
-        run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    }
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    posix_spawn_file_actions_destroy(&actions);
-    return run;
-}
+Run Spawn(const std::vector<std::string>& args) { return bench::SpawnQuietly(args); }
 
 // `args` run while the folder holding the iPod's database (`database`) is watched for files renamed
 // into it: the number of times iTunesDB was stored. The watch costs the program nothing, unlike a
@@ -162,17 +122,8 @@ int Measure(int count, const std::string& program, int songSeconds, bool withLib
     } dir{base + "/" + std::to_string(count)};
     int setAside = 0;
     for (int i = 0; i < count; ++i) {
-        fixtures::SongSpec song;
-        song.title = "Song " + std::to_string(i);
-        song.artist = "Artist " + std::to_string(i / 50);
-        song.album = "Album " + std::to_string(i / 10);
-        song.genre = i % 2 ? "Rock" : "Jazz";
-        song.track = i % 12 + 1;
-        song.seed = static_cast<std::uint32_t>(i);
-        song.seconds = songSeconds; // 6: about 100 KB at 128 kbit/s
-        song.bitRate = 128;
-        fixtures::WriteSong(
-            dir / ("Songs/" + song.artist + "/" + song.album + "/" + std::to_string(i) + ".mp3"), song);
+        const fixtures::SongSpec song = bench::NumberedSong(i, songSeconds, 128); // 6 s: about 100 KB
+        fixtures::WriteSong(dir / bench::NumberedSongPath(song, i), song);
     }
     const double songBytes = FolderBytes(dir / "Songs");
     setenv("PELORIN_VOLUMES", (dir / "Volumes").c_str(), 1);
@@ -198,17 +149,8 @@ int Measure(int count, const std::string& program, int songSeconds, bool withLib
             samples::DatabasePath(samples::MakeIPod(dir / "Volumes", "LIBPOD", {.name = "Library Pod"}));
         databasePod =
             samples::DatabasePath(samples::MakeIPod(dir / "Volumes", "DBPOD", {.name = "Database Pod"}));
-        if (withLibrary) {
-            std::unique_ptr<MusicLibrary> library;
-            std::string error;
-            FolderImport::Summary summary;
-            if (MusicLibrary::Open(dir / "Library", true, library, error) != 0 ||
-                FolderImport::Run(*library, dir / "Songs", "", nullptr, nullptr, summary, error) != 0 ||
-                library->AttachIPod("LIBPOD", error) != 0) {
-                std::fprintf(stderr, "cannot make the library: %s\n", error.c_str());
-                return false;
-            }
-        }
+        if (withLibrary && !bench::MakeLibrary(dir / "Library", dir / "Songs", "LIBPOD"))
+            return false;
         std::system("sync");
         return true;
     };

@@ -12,6 +12,7 @@
 #include "ACommon/base/AString.h"
 #include "ACommon/sources/ADirSongDir.h"
 #include "ACommon/tags/ID3.h"
+#include "bench/Workload.h"
 #include "fixtures/TempDir.h"
 #include "samples/SongFile.h"
 
@@ -76,15 +77,7 @@ std::vector<std::string> MakeSongs(const std::string& root, int count)
     return paths;
 }
 
-void WarmCache(const std::vector<std::string>& paths)
-{
-    std::vector<char> buffer(1 << 16);
-    for (const std::string& path : paths) {
-        std::ifstream in(path, std::ios::binary);
-        while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
-        }
-    }
-}
+using bench::WarmCache;
 
 double Median(std::vector<double> values)
 {

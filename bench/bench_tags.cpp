@@ -9,6 +9,7 @@
 #include "ACommon/base/AString.h"
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/SongInfoStruct.h"
+#include "bench/Workload.h"
 #include "fixtures/EncodedFiles.h"
 #include "fixtures/TempDir.h"
 #include "samples/Pictures.h"
@@ -61,15 +62,7 @@ std::vector<std::string> MakeFiles(const fixtures::TempDir& dir)
     return paths;
 }
 
-void WarmCache(const std::vector<std::string>& paths)
-{
-    std::vector<char> buffer(1 << 16);
-    for (const std::string& path : paths) {
-        std::ifstream in(path, std::ios::binary);
-        while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
-        }
-    }
-}
+using bench::WarmCache;
 
 template <class Read>
 double FilesPerSecond(const std::vector<std::string>& paths, int rounds, Read read, long long& checksum)
