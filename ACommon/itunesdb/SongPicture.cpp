@@ -53,8 +53,10 @@ std::filesystem::path SongPicture::FolderImage(const std::filesystem::path& fold
     while (const dirent* entry = readdir(listing)) {
         const int rank = RankOfName(entry->d_name);
         struct stat info {};
-        if (rank >= 0 && rank < bestRank && fstatat(dirfd(listing), entry->d_name, &info, 0) == 0 &&
-            S_ISREG(info.st_mode)) {
+        // Of names alike but for case, the first in byte order: the same choice whatever order the
+        // folder lists them in.
+        const bool better = rank >= 0 && (rank < bestRank || (rank == bestRank && best > entry->d_name));
+        if (better && fstatat(dirfd(listing), entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode)) {
             best = entry->d_name;
             bestRank = rank;
         }

@@ -2,6 +2,7 @@
 
 #include "ACommon/base/AError.h"
 #include "ACommon/base/AStateStream.h"
+#include "ACommon/itunesdb/SongPicture.h"
 #include "ACommon/tags/ID3.h"
 #include "ACommon/tags/SongInfoStruct.h"
 #include "APlatform/Unicode.h"
@@ -17,7 +18,6 @@
 #include <new>
 #include <string>
 #include <string_view>
-#include <strings.h>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -597,19 +597,9 @@ namespace {
 // The folder image beside a music file; empty when there is none.
 AString FolderImageOf(const AString& file)
 {
-    const std::filesystem::path folder = std::filesystem::path(file.ToStdString()).parent_path();
-    std::error_code error;
-    std::vector<std::string> names;
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
-        if (it->is_regular_file(error))
-            names.push_back(it->path().filename().string());
-    std::sort(names.begin(), names.end());
-    for (const char* stem : {"cover", "folder", "front"})
-        for (const char* extension : {".jpg", ".jpeg", ".png"})
-            for (const std::string& name : names)
-                if (strcasecmp(name.c_str(), (std::string(stem) + extension).c_str()) == 0)
-                    return AString::FromUTF8((folder / name).string());
-    return AString();
+    const std::filesystem::path image =
+        SongPicture::FolderImage(std::filesystem::path(file.ToStdString()).parent_path());
+    return image.empty() ? AString() : AString::FromUTF8(image.string());
 }
 
 } // namespace

@@ -269,4 +269,8 @@ TEST(SongPicture, TheFolderImageIsTheBestNamedPictureWhateverItsCase)
             std::filesystem::remove(dir / ("Album/" + std::string(step.removed)));
         EXPECT_EQ(SongPicture::FolderImage(dir / "Album").filename().string(), step.chosen);
     }
+    // Of names alike but for case, the first in byte order, whatever order the folder lists them in.
+    for (const char* name : {"cover.png", "COVER.png", "Cover.png"})
+        fixtures::WriteFile(dir / ("Album/" + std::string(name)), fixtures::Bytes{1});
+    EXPECT_EQ(SongPicture::FolderImage(dir / "Album").filename().string(), "COVER.png");
 }
